@@ -1,0 +1,1 @@
+// placeholder until the core services land

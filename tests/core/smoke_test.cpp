@@ -1,0 +1,6 @@
+#include <gtest/gtest.h>
+
+TEST(Smoke, Builds)
+{
+    EXPECT_TRUE(true);
+}
