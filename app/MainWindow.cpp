@@ -1,0 +1,151 @@
+#include "app/MainWindow.h"
+
+#include "platform/window_messages.h"
+
+#include <map>
+#include <mutex>
+
+namespace qmt {
+
+std::atomic<std::uint32_t> g_liveryCount{0};
+std::atomic<std::uint32_t> g_simaddonFileCount{0};
+std::atomic<std::uint32_t> g_thirdpartyFileCount{0};
+std::atomic<bool> g_parkBusy{false};
+std::atomic<std::uint64_t> g_repaintCount{0};
+std::atomic<bool> g_windowClosed{false};
+
+namespace {
+
+// Guards the controls and the shown values; taken alone (no other lock is taken inside).
+std::mutex s_windowMutex;
+std::map<std::string, ControlState, std::less<>> s_controls;
+WindowValues s_values;
+
+// A repaint message is waiting in the queue; further repaints are folded into it.
+std::atomic<bool> s_repaintPending{false};
+
+// The controls that a park calculation disables while it runs.
+constexpr const char* PARK_CONTROLS[] = {
+    "MAX_PARK_SEL", "parking_percentage", "CUSTOM_PARKING_PERCENTAGE", "WEEK", "PARK_SOFT",
+    "RT_PARKTRAFFIC_ONLY", "INITIAL_LOAD_ONLY", "MAX_FIT_FL", "DESTINATION", PARK_CHECK_BUTTON,
+    PARK_RENEW_BUTTON,
+};
+
+// The controls that RT_PARKTRAFFIC_ONLY switches off (they choose learned positions).
+constexpr const char* PARK_SOURCE_CONTROLS[] = {"WEEK", "PARK_SOFT", "MAX_FIT_FL"};
+
+template <typename CHANGE>
+void lf_changeControl(const std::string& NAME, CHANGE&& APPLY)
+{
+    bool changed = false;
+    {
+        std::lock_guard lock(s_windowMutex);
+        ControlState& control = s_controls[NAME];
+        const ControlState before = control;
+        APPLY(control);
+        changed = !(before == control);
+    }
+    if (changed)
+        gf_repaintWindow();
+}
+
+}  // namespace
+
+void gf_repaintWindow()
+{
+    ++g_repaintCount;
+    if (!s_repaintPending.exchange(true))
+        gf_postWindowMessage(WM_APP_REPAINT);
+}
+
+// Called by the window thread when it handles WM_APP_REPAINT.
+void lf_repaintHandled()
+{
+    s_repaintPending = false;
+}
+
+WindowValues gf_windowValues()
+{
+    std::lock_guard lock(s_windowMutex);
+    return s_values;
+}
+
+void gf_updateWindowValues(const std::function<void(WindowValues&)>& CHANGE)
+{
+    bool changed = false;
+    {
+        std::lock_guard lock(s_windowMutex);
+        const WindowValues before = s_values;
+        CHANGE(s_values);
+        changed = !(before == s_values);
+    }
+    if (changed)
+        gf_repaintWindow();
+}
+
+ControlState gf_controlState(const std::string& NAME)
+{
+    std::lock_guard lock(s_windowMutex);
+    const auto found = s_controls.find(NAME);
+    return found == s_controls.end() ? ControlState{} : found->second;
+}
+
+void gf_enableControl(const std::string& NAME, bool ENABLE)
+{
+    lf_changeControl(NAME, [ENABLE](ControlState& CONTROL) { CONTROL.enabled = ENABLE; });
+}
+
+void gf_checkControl(const std::string& NAME, bool CHECKED)
+{
+    lf_changeControl(NAME, [CHECKED](ControlState& CONTROL) { CONTROL.checked = CHECKED; });
+}
+
+void gf_selectControlEntry(const std::string& NAME, int INDEX)
+{
+    lf_changeControl(NAME, [INDEX](ControlState& CONTROL) { CONTROL.selected = INDEX; });
+}
+
+void gf_setControlText(const std::string& NAME, const std::string& TEXT)
+{
+    lf_changeControl(NAME, [&TEXT](ControlState& CONTROL) { CONTROL.text = TEXT; });
+}
+
+void gf_disableParkControls()
+{
+    g_parkBusy = true;
+    for (const char* name : PARK_CONTROLS)
+        gf_enableControl(name, false);
+}
+
+void gf_enableParkControls()
+{
+    g_parkBusy = false;
+    for (const char* name : PARK_CONTROLS)
+        gf_enableControl(name, true);
+    gf_enableParkSourceControls();
+}
+
+void gf_enableParkSourceControls()
+{
+    const bool enable = !gf_controlState("RT_PARKTRAFFIC_ONLY").checked && !g_parkBusy;
+    for (const char* name : PARK_SOURCE_CONTROLS)
+        gf_enableControl(name, enable);
+}
+
+void gf_resetWindowForTests()
+{
+    {
+        std::lock_guard lock(s_windowMutex);
+        s_controls.clear();
+        s_values = WindowValues{};
+    }
+    g_liveryCount = 0;
+    g_simaddonFileCount = 0;
+    g_thirdpartyFileCount = 0;
+    g_parkBusy = false;
+    g_repaintCount = 0;
+    g_windowClosed = false;
+    s_repaintPending = false;
+}
+
+}  // namespace qmt

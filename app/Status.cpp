@@ -1,0 +1,92 @@
+#include "app/MainWindow.h"
+#include "app/Worker.h"
+
+#include <chrono>
+#include <mutex>
+
+namespace qmt {
+
+namespace {
+
+// Guards the status and error lines and the status stamp; taken alone (nothing is locked inside).
+std::mutex s_statusMutex;
+std::string s_statusLine;
+std::string s_errorLine;
+std::optional<std::chrono::steady_clock::time_point> s_statusSetAt;
+
+constexpr std::chrono::seconds STATUS_LIFETIME{25};
+
+std::chrono::steady_clock::time_point lf_statusNow()
+{
+    return std::chrono::steady_clock::now();
+}
+
+}  // namespace
+
+void gf_setStatus(const std::string& TEXT, bool ALSO_LOG)
+{
+    {
+        std::lock_guard lock(s_statusMutex);
+        if (!s_errorLine.empty())
+            return;
+        s_statusLine = TEXT;
+        s_statusSetAt = lf_statusNow();
+    }
+    (void)ALSO_LOG;
+    gf_repaintWindow();
+}
+
+void gf_clearStatus()
+{
+    {
+        std::lock_guard lock(s_statusMutex);
+        if (!s_errorLine.empty())
+            return;
+        s_statusLine.clear();
+        s_statusSetAt.reset();
+    }
+    gf_repaintWindow();
+}
+
+void gf_setError(const std::string& TEXT)
+{
+    {
+        std::lock_guard lock(s_statusMutex);
+        s_errorLine = TEXT;
+    }
+    gf_repaintWindow();
+}
+
+std::string gf_statusText()
+{
+    std::lock_guard lock(s_statusMutex);
+    return s_statusLine;
+}
+
+std::string gf_errorText()
+{
+    std::lock_guard lock(s_statusMutex);
+    return s_errorLine;
+}
+
+void gf_expireStatus()
+{
+    {
+        std::lock_guard lock(s_statusMutex);
+        if (!s_statusSetAt || lf_statusNow() - *s_statusSetAt < STATUS_LIFETIME)
+            return;
+        s_statusLine.clear();
+        s_statusSetAt.reset();
+    }
+    gf_repaintWindow();
+}
+
+void gf_resetStatusForTests()
+{
+    std::lock_guard lock(s_statusMutex);
+    s_statusLine.clear();
+    s_errorLine.clear();
+    s_statusSetAt.reset();
+}
+
+}  // namespace qmt
