@@ -1,7 +1,6 @@
 #include "simlink/SimClient.h"
 
 #include "app/Worker.h"
-#include "core/Log.h"
 #include "simlink/pending_parking.h"
 
 #include <cmath>
@@ -65,7 +64,6 @@ void gf_requestAcWithinRange()
 
 void gf_simConnectRequestError()
 {
-    gf_logLine("SimConnect request error");
     g_simConnectError.store(true);
     gf_requestExit(ExitReason::simConnectError, 9);
 }
