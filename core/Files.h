@@ -1,0 +1,56 @@
+#pragma once
+// File helpers: text files of any encoding, write helpers, generations, folder helpers.
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/Text.h"
+
+namespace qmt {
+
+// Encoding from the byte order mark and the first 4096 bytes; none_found when the file cannot
+// be opened or no encoding fits.
+FileEncoding gf_detectFileEncoding(const std::filesystem::path& path);
+// Appends every line of the file converted to UTF-8 (BOM, CR and LF stripped). False when the
+// file cannot be read ("Read failed for '{}': {}") or the encoding is none_found
+// ("file {} has unknown charset: {}"); both logged.
+bool gf_readTextFile(FileEncoding encoding, const std::filesystem::path& path, std::vector<std::string>& lines);
+
+// Lines of a text file after encoding detection, or the error "open_failed".
+struct FileLines {
+    std::vector<std::string> lines;
+    std::string error; // empty on success
+    bool ok() const { return error.empty(); }
+};
+FileLines gf_readFileLines(const std::filesystem::path& path);
+
+// Truncates the file and writes each string followed by "\n" (binary). False when it cannot be written.
+bool gf_writeListToFile(const std::vector<std::string>& list, const std::filesystem::path& path);
+bool gf_writeStringToFile(const std::vector<std::string>& lines, const std::filesystem::path& path);
+// Writes the text (binary, truncating) and a trailing newline when asked.
+bool gf_writeTextFile(std::string_view text, const std::filesystem::path& path, bool newline);
+
+// Removes the file when it exists; a failure logs "Warning: could not remove {}, errorcode: {}".
+// True when the file is gone afterwards.
+bool gf_removeFileWarn(const std::filesystem::path& path);
+// Number of entries of the folder, 0 when it is missing.
+std::size_t gf_countFolderEntries(const std::filesystem::path& folder);
+// Keeps one previous generation of the file: a copy with "0" inserted before the last dot.
+// True when there was nothing to keep or the copy was made.
+bool gf_save1GenerationOf(const std::filesystem::path& path);
+// Keeps up to `count` older generations ("0", "00", "000" ...), moving older ones along, and
+// moves the file itself to the first one.
+bool gf_rotateGenerations(const std::filesystem::path& path, int count);
+// The path of generation n (1: "0", 2: "00" ...) of a file.
+std::filesystem::path gf_generationPath(const std::filesystem::path& path, int n);
+// Removes all files of the folder; each failure is logged ("Failed to remove {} ({})").
+void gf_removeFilesFromDirectory(const std::filesystem::path& folder);
+// Removes the ".xml" files of the tblo folder (g_tbloPath).
+void gf_removeXMLFilesFromDirectory();
+// The airport files (<ICAO>.xml, four letters or digits) of a folder as paths, sorted by name.
+std::vector<std::filesystem::path> gf_collectXmlFiles(const std::filesystem::path& folder);
+
+} // namespace qmt

@@ -1,0 +1,52 @@
+#pragma once
+// The program's log file Log.txt: opened once at start, one plain line per message,
+// warnings with "==> " in front and flushed, continuation lines indented by ten blanks.
+// Every write goes through one mutex and happens only while the file is open.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include <fmt/format.h>
+
+namespace qmt {
+
+// Opens the log at the path (up to three older generations Log0.txt, Log00.txt, Log000.txt
+// are kept) and writes the first line "{} (utc) {} version {} for {}" (time, program name,
+// version, simulator text). False when the file cannot be opened.
+bool gf_openLog(const std::filesystem::path& logPath, std::string_view simulatorText);
+// Flushes and closes the log; later writes do nothing until it is opened again.
+void gf_closeLog();
+bool gf_isLogOpen();
+// The path of the open (or last opened) log file.
+std::filesystem::path gf_logPath();
+void gf_flushLog();
+
+// One plain line.
+void gf_logLine(std::string_view text);
+// "==> " + text, then a flush.
+void gf_logWarning(std::string_view text);
+// Ten blanks + text.
+void gf_logContinuation(std::string_view text);
+
+// Format-template forms: gf_logLine("{:5} airports read", n).
+template <typename... Args>
+    requires(sizeof...(Args) > 0)
+void gf_logLine(fmt::format_string<Args...> format, Args&&... args)
+{
+    gf_logLine(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+}
+template <typename... Args>
+    requires(sizeof...(Args) > 0)
+void gf_logWarning(fmt::format_string<Args...> format, Args&&... args)
+{
+    gf_logWarning(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+}
+template <typename... Args>
+    requires(sizeof...(Args) > 0)
+void gf_logContinuation(fmt::format_string<Args...> format, Args&&... args)
+{
+    gf_logContinuation(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+}
+
+} // namespace qmt

@@ -1,0 +1,69 @@
+#pragma once
+// File and folder names of the program and the paths joined from them.
+// The names are constants; the paths are globals joined once by gf_setWorkFolder at start-up
+// (tests call it with a temporary folder). Paths are read-only after start-up.
+
+#include <filesystem>
+#include <string_view>
+
+namespace qmt {
+
+// ---- folder names (joined below the working folder) ----
+inline constexpr std::string_view INPUT_FOLDER = "input";
+inline constexpr std::string_view OUTPUT_FOLDER = "output";
+inline constexpr std::string_view INFO_FOLDER = "info";       // below "output"
+inline constexpr std::string_view ERRORS_FOLDER = "errors";   // below "output"
+inline constexpr std::string_view AIRPORTS_FOLDER = "airports";
+inline constexpr std::string_view MY_SIMADDON_FOLDER = "my_simaddon";     // below "airports"
+inline constexpr std::string_view MY_THIRDPARTY_FOLDER = "my_thirdparty"; // below "airports"
+inline constexpr std::string_view LEARNED_FOLDER = "learned";             // below "airports"
+inline constexpr std::string_view TBLO_FOLDER = "tblo";
+inline constexpr std::string_view MY_REGCODES_FOLDER = "my_regcodes";     // below "input"
+inline constexpr std::string_view ORIG_DEST_FOLDER = "orig_dest";         // flight plan files
+
+// ---- file names ----
+inline constexpr std::string_view LOG_FILE = "Log.txt";
+inline constexpr std::string_view PARAMETERS_FILE = "parameters.xml";
+inline constexpr std::string_view DBASE_ENC_FILE = "dbase.enc";
+inline constexpr std::string_view DBASE_XML_FILE = "dbase.xml";
+inline constexpr std::string_view AIRPORTS_ENC_FILE = "airports.enc";
+inline constexpr std::string_view AIRPORTS_XML_FILE = "airports.xml";
+inline constexpr std::string_view AIG_REGCODES_ENC_FILE = "AIG-regcodes.enc";
+inline constexpr std::string_view AIG_REGCODES_XML_FILE = "AIG-regcodes.xml";
+inline constexpr std::string_view LIVERIES_SCANNED_FILE = "LiveriesScanned.xml";
+inline constexpr std::string_view AIRPORTS_SCAN_LOG_FILE = "AirportsScanLog.txt";
+inline constexpr std::string_view OBJECT_ID_LIST_FILE = "ObjectIdList.txt";
+inline constexpr std::string_view MY_PARK_AIRPORTS_FILE = "my_park_airports.txt";
+inline constexpr std::string_view TBLO_ZIP_FILE = "tblo.zip";
+inline constexpr std::string_view PARK_AIRPORT_FILE = "park_airport.xml"; // below "airports"
+inline constexpr std::string_view DEST_AIRPORT_FILE = "airport.xml";      // in the working folder
+
+// ---- paths, joined by gf_setWorkFolder ----
+extern std::filesystem::path g_workPath;         // the working folder (holds Log.txt and tblo)
+extern std::filesystem::path g_inputPath;        // work/input: the encrypted data files
+extern std::filesystem::path g_outputPath;       // work/output
+extern std::filesystem::path g_infoPath;         // work/output/info
+extern std::filesystem::path g_errorsPath;       // work/output/errors
+extern std::filesystem::path g_airportsPath;     // work/airports
+extern std::filesystem::path g_mySimaddonPath;   // work/airports/my_simaddon
+extern std::filesystem::path g_myThirdpartyPath; // work/airports/my_thirdparty
+extern std::filesystem::path g_learnedPath;      // work/airports/learned
+extern std::filesystem::path g_tbloPath;         // work/tblo
+extern std::filesystem::path g_myRegcodesPath;   // work/input/my_regcodes
+extern std::filesystem::path g_origDestPath;     // work/orig_dest
+extern std::filesystem::path g_logFilePath;      // work/Log.txt
+extern std::filesystem::path g_configPath;       // folder of parameters.xml (default: working folder)
+extern std::filesystem::path g_parametersPath;   // config/parameters.xml
+
+// Joins every path above below the given working folder; the config folder becomes the
+// working folder too unless gf_setConfigFolder is called afterwards.
+void gf_setWorkFolder(const std::filesystem::path& workFolder);
+// Moves parameters.xml to another folder (the user's roaming settings folder).
+void gf_setConfigFolder(const std::filesystem::path& configFolder);
+// Points the input folder elsewhere (the build's generated input folder).
+void gf_setInputFolder(const std::filesystem::path& inputFolder);
+// Creates the missing working folders (input, output, info, errors, airports and its
+// subfolders, tblo, orig_dest); false when one cannot be created.
+bool gf_createWorkFolders();
+
+} // namespace qmt

@@ -1,0 +1,88 @@
+#pragma once
+// Text helpers: trimming, splitting, plural suffixes, number texts, banners, checked narrowing,
+// encodings and UTF conversions.
+
+#include <cmath>
+#include <concepts>
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gsl/narrow>
+
+namespace qmt {
+
+// Without blanks, tabs, CR and LF at both ends.
+std::string gf_trim(std::string_view text);
+// Parts between ',' separators, each trimmed; an empty text gives no part.
+std::vector<std::string> gf_splitCommaTrim(std::string_view text);
+// Parts between the separators, each trimmed; empty parts kept; an empty text gives no part.
+std::vector<std::string> gf_splitTrim(std::string_view text, char separator);
+// Items split at ',', each trimmed, empty items kept; an empty text gives no item.
+std::vector<std::string> gf_splitComma(std::string_view text);
+// When the text holds a blank, tab, CR or LF: split at ',', trim each item, join with ','.
+void gf_normaliseList(std::string& text);
+
+// "" for 1 (and for negative counts), else "s".
+std::string_view gf_plural(long long count);
+std::string_view gf_plural(unsigned long long count);
+template <std::signed_integral T>
+std::string_view gf_plural(T count) { return gf_plural(static_cast<long long>(count)); }
+template <std::unsigned_integral T>
+std::string_view gf_plural(T count) { return gf_plural(static_cast<unsigned long long>(count)); }
+
+// The number as "{:x}".
+std::string gf_hexText(std::uint64_t number);
+// Banner of '*' around a title (see the matching summary).
+std::string gf_bannerLine(int budget, int secondWidth, bool leadingNewline, bool trailingNewline, std::string_view title);
+// round(a x 100 / b), 0 when b < 1; throws gsl::narrowing_error when the result does not fit.
+std::int32_t gf_percent(double a, double b);
+// Half hours to the hours offered by MAX_FIT_FL.
+float gf_dropdownValue(std::int32_t halfHours);
+
+// Upper-case / lower-case copy (ASCII letters).
+std::string gf_upper(std::string_view text);
+std::string gf_lower(std::string_view text);
+// Whether the needle occurs in the text, ASCII case ignored.
+bool gf_containsNoCase(std::string_view text, std::string_view needle);
+
+// Checked conversion of a double to an integer type: gsl::narrowing_error for a non-finite
+// value, a value outside the target's range, or (gf_narrow) a value with a fraction.
+template <std::integral T>
+T gf_narrow(double value)
+{
+    if (!std::isfinite(value) || value < static_cast<double>(std::numeric_limits<T>::lowest()) ||
+        value >= static_cast<double>(std::numeric_limits<T>::max()) + 1.0)
+        throw gsl::narrowing_error();
+    const T result = static_cast<T>(value);
+    if (static_cast<double>(result) != value) throw gsl::narrowing_error();
+    return result;
+}
+// The same after rounding to the nearest whole number.
+template <std::integral T>
+T gf_roundNarrow(double value)
+{
+    if (!std::isfinite(value)) throw gsl::narrowing_error();
+    return gf_narrow<T>(std::round(value));
+}
+
+// ---- encodings ----
+enum class FileEncoding { ANSI, Unicode, Unicode_big_endian, UTF8_with_BOM, UTF8_without_BOM, none_found };
+// "ANSI", "Unicode", "Unicode_big_endian", "UTF8_with_BOM", "UTF8_without_BOM", "none_found".
+std::string_view gf_encodingName(FileEncoding encoding);
+
+// UTF-16 to UTF-8; throws std::runtime_error "wide_to_utf8: invalid UTF-16" on a bad sequence.
+std::string wide_to_utf8(std::u16string_view wide);
+// Platform wide text (UTF-32 here) to UTF-8; the same error on an invalid code point.
+std::string wide_to_utf8(std::wstring_view wide);
+// A path as UTF-8 text (for log lines); no validity check.
+std::string gf_utf16ToUtf8(const std::filesystem::path& path);
+// A path as UTF-8 text; throws like wide_to_utf8 when it cannot be converted.
+std::string gf_pathToUtf8(const std::filesystem::path& path);
+// One Windows-1252 byte string to UTF-8.
+std::string gf_ansiToUtf8(std::string_view text);
+
+} // namespace qmt

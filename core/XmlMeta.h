@@ -1,0 +1,64 @@
+#pragma once
+// The meta block shared by the program's XML files (root/meta/info with "name" and "value":
+// author, version, date, sim, copyright), the program version and the parameter readers of
+// XML files with a root/parameters block.
+
+#include <compare>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json_fwd.hpp>
+#include <pugixml.hpp>
+
+namespace qmt {
+
+inline constexpr std::string_view PROGRAM_NAME = "Quillon";
+inline constexpr std::string_view PROGRAM_AUTHOR = "Quillon";
+inline constexpr std::string_view PROGRAM_COPYRIGHT = "Quillon reference data; all rights reserved";
+
+struct VersionData {
+    std::int32_t major = 0;
+    std::int32_t minor = 0;
+    std::int32_t patch = 0;
+
+    // From "a.b.c" (three numbers, nothing else).
+    static std::optional<VersionData> fromText(std::string_view text);
+    // From {"major": a, "minor": b, "patch": c}.
+    static std::optional<VersionData> fromJson(const nlohmann::json& json);
+    // "{}.{}.{}".
+    std::string text() const;
+    auto operator<=>(const VersionData&) const = default;
+};
+
+// The program's own version (from the build's project version).
+VersionData gf_programVersion();
+std::string gf_programVersionText();
+
+// Appends to an empty document the element "root" with root/meta and its info entries author,
+// version, date, sim (the simulator number, or empty) and copyright. False when the document
+// already has a root or the block cannot be made.
+bool gf_writeXmlMeta(pugi::xml_document& doc, std::string_view versionText, std::optional<int> sim = std::nullopt);
+
+// Result of reading a meta block.
+struct XmlMetaResult {
+    bool accepted = false;
+    std::string version; // the file's version text ("" when absent)
+    std::string sim;     // the file's sim entry ("" when absent)
+    std::string reason;  // why it was refused
+};
+// Mode 0: the block must exist with the program's author and a readable version.
+// Mode 1: the same, and the version must not be newer than the program's.
+XmlMetaResult gf_readXmlMeta(const pugi::xml_document& doc, int mode = 0);
+
+// Declaration (version "1.0", encoding "UTF-8") in front, then saved; false on failure.
+bool gf_saveXmlWithDeclaration(pugi::xml_document& doc, const std::filesystem::path& path);
+
+// root/parameters/parameter with that name: its int value.
+std::optional<int> gf_findParameter(const pugi::xml_document& doc, std::string_view name);
+std::optional<std::string> gf_stringParameterByName(const pugi::xml_document& doc, std::string_view name);
+std::optional<bool> gf_boolParameterByName(const pugi::xml_document& doc, std::string_view name);
+
+} // namespace qmt

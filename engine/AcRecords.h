@@ -1,0 +1,195 @@
+#pragma once
+
+// Records of the aircraft that the program puts into the simulator, their two state
+// enumerations, the log texts that describe an aircraft, and the engine's containers.
+// Everything here belongs to the worker thread unless a comment says otherwise.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "core/AcKind.h"
+#include "engine/StreamPos.h"
+#include "simlink/SimQueues.h"
+
+namespace qmt {
+
+// Life state of an aircraft in the simulator.
+enum class AcState : uint32_t {
+    buffer = 0,          // record exists, not yet in the simulator
+    adding2sim = 1,      // create request queued or sent, object id not yet known
+    active = 2,          // in the simulator and driven (live) or parked (static)
+    liveryrespawn = 3,   // removed to be created again with another livery
+    removingfromsim = 4, // removal from the simulator requested
+};
+
+// Flight state of a live aircraft.
+enum class FlightState : uint32_t {
+    pushing_back = 0,
+    pushed_back = 1,
+    taxi = 2,
+    take_off = 3,
+    flying = 4,
+    parking = 5,
+    parked = 6,
+    birth = 7, // not yet set
+};
+
+// Ids up to this value are static parked aircraft, above it live hex ids.
+inline constexpr uint32_t kMaxStaticId = 10000;
+
+// Identity and per-category performance head of every aircraft record.
+struct AcProfile {
+    AcKind kind{};
+    std::string origin;               // origin airport code, empty when unknown
+    std::string destination;          // destination airport code, empty when unknown
+    uint16_t learnedStandChecked = 0; // the learned-stand lookup ran for this landed aircraft
+    std::string callsign;
+    std::string callsignCopy;         // live: copy of the callsign; static: second callsign text
+    std::string extraText;            // third text of the traffic record; empty for live aircraft
+    std::string registration;
+    double halfSpan = 0.0;            // nm
+    double cgHeight = 0.0;            // feet; 0 until the simulator reports it
+    double groundPitch = 0.0;         // radians, negative nose up; 0 until reported
+    double takeOffPitch = 0.0;        // radians
+    double climbPitch = 0.0;          // radians
+    double pitchRate = 0.0;           // ground turn rate, radians per tick
+    double pitchRateLive = 0.0;       // live: turn rate in use
+    double climbFactor = 0.0;         // live: largest climb per tick, feet
+    double turnFactor = 0.0;          // live: stand manoeuvre speed, knots
+    uint32_t id = 0;                  // live: hex id (> 10000); static: 10000 or less
+    uint32_t category = 2;            // AcCategory; Large until the profile is built
+    std::string_view liveryTitle;     // view into the livery tables, which outlive every record
+    uint32_t groundSlots = 0;         // ticks of the flare pitch change
+    uint32_t touchdownSlots = 0;      // ticks to ground attitude after touchdown
+    uint32_t rotationSlots = 0;       // ticks of the take-off rotation
+    uint32_t airSlots = 0;            // ticks of the change to climb pitch
+    uint64_t reverseThrust = 0;       // flag: reverse thrust at touchdown
+};
+
+// The record of any aircraft in the simulator; static parked aircraft use it unchanged.
+struct SimAc : AcProfile {
+    SimAc() = default;
+    SimAc(const AcProfile& PROFILE, uint32_t STAND_ID, double LAT, double LON, double HEADING,
+          bool NO_CABIN_LIGHT);
+
+    uint32_t objectId = 0;            // simulator object id, 0 while none is known
+    double lat = 0.0;                 // degrees
+    double lon = 0.0;                 // degrees
+    double heading = 0.0;             // radians
+    uint64_t timeStamp = 0;           // packed week time of arrival at its stand
+    uint32_t parkedTrafficId = 0;     // hex id of the parked-traffic report it stands for
+    uint32_t standId = 0;             // stand of the park airport, 0 for none
+    AcState state = AcState::buffer;
+    uint32_t throttleIndex = 5;       // 0..4, 5 = never sent
+    uint32_t flapsIndex = 4;          // 0..3, 4 = never sent
+    uint8_t noCabinLight = 0;
+    uint32_t notFromParkedTraffic = 1;
+    uint8_t removeWhenCreated = 0;    // removal asked for while the create request was with the simulator
+    uint8_t remove = 0;               // erase at the end of this tick's update pass
+    uint8_t removed = 0;              // create request withdrawn; erase like remove
+
+    bool isLive() const { return id > kMaxStaticId; }
+};
+
+// The per-tick position block, in the order the simulator's position definition expects.
+enum BlockIndex : std::size_t {
+    kBlockLat = 0, kBlockLon, kBlockPitch, kBlockBank, kBlockHeading, kBlockAlt,
+    kBlockVerticalSpeed, kBlockAirspeed, kBlockSize
+};
+
+// A live aircraft, driven along its reported positions. The driving state is filled out
+// by the motion code; the fields here are those the engine's upkeep reads or writes.
+struct LiveAc : SimAc {
+    LiveAc(const StreamPos& FIRST_POINT, const AcProfile& PROFILE, double REPORT_TIME);
+
+    std::array<double, kBlockSize> block{}; // lat, lon (deg), pitch, bank, heading (rad), alt (ft), vs (ft/s), TAS (kt)
+    std::deque<StreamPos> stream;           // reported positions still to be played; front is the point reached
+    double lastReportTime = 0.0;            // seconds, of the last accepted record
+
+    // driving state
+    double checkLat = 0.0;                  // position at the last check for statics in the way
+    double checkLon = 0.0;
+    uint64_t parkStart = 0;                 // clock time (100 ns) last seen standing at its stand
+    int32_t extrapolations = 0;             // 0 playing reports, k > 0 extrapolating, -1 used up
+    FlightState flightState = FlightState::birth;
+    FlightState previousFlightState = FlightState::birth;
+    uint8_t onGround = 0;
+    uint8_t hasFlightPlan = 0;              // an AI flight plan file was written
+    uint8_t spawnCheckPending = 0;
+    double pitchStep = 0.0;                 // radians per tick
+    double bankStep = 0.0;                  // radians per tick
+    double headingStep = 0.0;               // radians per tick
+    double climbPerTick = 0.0;              // feet per tick
+    double verticalRate = 0.0;              // feet per minute
+    double groundSpeed = 0.0;               // knots; negative while pushing back
+    int32_t earlyWindow = 1000;             // ticks a point may be played early
+    int32_t lateWindow = 1000;              // ticks a point may be played late
+    int32_t transitionSlots = 1;            // take-off rotation and climb-out countdown
+    double heightAboveGround = 2500.0;      // feet, from the simulator's ground data
+    double touchdownHeading = 0.0;          // radians
+    double respawnHeading = 0.0;            // radians, heading for the next creation
+    uint8_t useRespawnHeading = 0;
+    uint32_t flareStage = 0;                // 0 none, 1 to 4
+    uint8_t approach = 0;
+    uint8_t touchedDown = 0;
+    uint8_t departing = 0;
+    uint8_t derotating = 0;
+    uint8_t landingRoll = 0;
+};
+
+// ---- global containers (worker thread only, unless stated) ----
+
+extern std::vector<LiveAc> g_liveAcs;                 // all live aircraft
+extern std::vector<SimAc> g_staticAcs;                // static parked aircraft (filled by the parking code)
+extern std::vector<uint32_t> g_addingStack;           // hex ids just spawned; the tick pops the back
+extern std::deque<AiCreateRequest> g_liveAddingDeque;   // live create requests waiting for the pacing step
+extern std::deque<AiCreateRequest> g_staticAddingDeque; // static create requests waiting for the pacing step
+extern std::deque<uint32_t> g_removalDeque;           // object ids waiting for the pacing step to remove them
+extern std::vector<SimNotification> g_activationList; // created aircraft waiting for activation; spare field = tick counter
+extern std::vector<std::string> g_blockedGhosts;      // callsigns of removed ghosts
+extern std::list<uint32_t> g_twinCheckIds;            // hex ids for the once-a-second twin check
+extern std::atomic<int32_t> g_tickCounter;            // ticks of the worker loop; read by the traffic reader too
+extern uint32_t g_callsignObjectId;                   // object id of the aircraft chosen for the callsign display
+extern std::unordered_set<std::string> g_noMatchSet;  // spawn texts of aircraft without a livery
+extern std::unordered_map<uint32_t, std::string_view> g_chosenLiveries; // livery title chosen per hex id
+extern std::unordered_set<std::string> g_notCreatedTitles; // titles the simulator could not create (own strings)
+extern std::unordered_set<std::string> g_notCreatedList;   // "<airline> <model> <title>" of those titles, for the summary
+
+// ---- records ----
+
+void gf_copyAcProfile(AcProfile& TARGET, const AcProfile& SOURCE);
+// Name of an AcState / FlightState value; std::out_of_range for an unknown value.
+std::string_view gf_lifeStateName(uint32_t STATE);
+std::string_view gf_phaseName(uint32_t STATE);
+inline std::string_view gf_lifeStateName(AcState STATE) { return gf_lifeStateName(static_cast<uint32_t>(STATE)); }
+inline std::string_view gf_phaseName(FlightState STATE) { return gf_phaseName(static_cast<uint32_t>(STATE)); }
+// Erases one aircraft of g_liveAcs by moving the last record into its place.
+void lf_eraseLiveAc(LiveAc& AC);
+LiveAc* gf_findLiveAc(uint32_t ID);
+LiveAc* gf_findLiveAcByObjectId(uint32_t OBJECT_ID);
+SimAc* gf_findStaticAc(uint32_t ID);
+
+// ---- log texts of an aircraft ----
+
+std::string lf_routeText(const AcProfile& AC);
+std::string lf_acText(const AcProfile& AC);
+std::string gf_acDescription(const AcProfile& AC);
+std::string gf_acDescription3(const AcProfile& AC);
+std::string lf_width8Text(const AcProfile& AC);
+std::string lf_spawnText(const AcProfile& AC);
+// Airline code of an airline callsign (three letters and a digit at the start), upper-cased.
+std::optional<std::string> gf_normalizeCallsign(std::string_view CALLSIGN);
+
+// Empties every engine container and the tick counter.
+void gf_resetEngineForTests();
+
+} // namespace qmt

@@ -1,0 +1,28 @@
+#pragma once
+
+// The operations by which the engine changes an aircraft in the simulator. They only
+// queue records for the simulator thread; none talks to the simulator itself.
+
+#include <cstdint>
+#include <deque>
+
+#include "engine/AcRecords.h"
+
+namespace qmt {
+
+// The one way an aircraft, live or static, leaves the simulator, whatever its state.
+void removeAircraftFromSim(SimAc& AC);
+
+// Withdraws the queued create request of the aircraft with this id; true when one was
+// there. By id, not callsign: two aircraft may share a callsign.
+bool gf_removeFromAddingDeque(std::deque<AiCreateRequest>& DEQUE, uint32_t AIRCRAFT_ID);
+
+// Throttle and flaps to 0, engines off, lights of a parked aircraft.
+void lf_setParkedConfig(SimAc& AC);
+
+void gf_setFlaps(SimAc& AC, uint32_t FLAPS_INDEX);  // 0..3 (4 = up, as 0)
+void gf_setGear(SimAc& AC, uint32_t VALUE);         // 0 up, 1 down
+void gf_setSpoilers(SimAc& AC, bool ON);
+void gf_setThrottle(SimAc& AC, uint32_t THROTTLE_INDEX); // 0..4; 5 = unset, sends nothing
+
+} // namespace qmt
