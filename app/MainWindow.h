@@ -10,6 +10,8 @@
 
 namespace qmt {
 
+class Parameter;
+
 // ---------------------------------------------------------------------------------------------
 // Counters and values shown in the window
 
@@ -79,6 +81,8 @@ void gf_enableControl(const std::string& NAME, bool ENABLE = true);
 void gf_checkControl(const std::string& NAME, bool CHECKED);
 void gf_selectControlEntry(const std::string& NAME, int INDEX);
 void gf_setControlText(const std::string& NAME, const std::string& TEXT);
+// Enables the window control of a control parameter (its ParameterControl holds the state).
+void gf_enableControl(Parameter& PARAMETER, bool ENABLE = true);
 
 // The controls that a park calculation switches off while it runs.
 void gf_disableParkControls();
@@ -125,5 +129,6 @@ void gf_onWindowClose();
 void gf_carryOutWindowRequests();
 
 void gf_resetWindowForTests();
+void gf_resetWindowRequestsForTests();
 
 }  // namespace qmt
