@@ -130,5 +130,7 @@ void gf_carryOutWindowRequests();
 
 void gf_resetWindowForTests();
 void gf_resetWindowRequestsForTests();
+// Replaces the removal of the farthest live aircraft that the MAX_LIVE_SEL request calls.
+void gf_setFarthestRemoverForTests(std::function<bool(double)> REMOVER);
 
 }  // namespace qmt

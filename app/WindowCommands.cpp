@@ -11,6 +11,7 @@
 #include "engine/AcRecords.h"
 #include "simlink/SimClient.h"
 
+#include <functional>
 #include <mutex>
 
 namespace qmt {
@@ -36,6 +37,9 @@ void lf_lowerLiveLimit(int LIMIT)
     }
 }
 
+// The removal of the farthest live aircraft (tests count the calls).
+std::function<bool(double)> s_removeFarthest;
+
 void lf_removeAboveLiveLimit(int LIMIT)
 {
     int active = 0;
@@ -44,7 +48,8 @@ void lf_removeAboveLiveLimit(int LIMIT)
             ++active;
     }
     for (int excess = active - LIMIT; excess > 0; --excess) {
-        if (gf_removeFarthestLiveAc(-1.0))
+        const bool noneRemoved = s_removeFarthest ? s_removeFarthest(-1.0) : gf_removeFarthestLiveAc(-1.0);
+        if (noneRemoved)
             break;  // nothing more could be removed
     }
 }
@@ -142,8 +147,14 @@ void gf_carryOutWindowRequests()
     }
 }
 
+void gf_setFarthestRemoverForTests(std::function<bool(double)> REMOVER)
+{
+    s_removeFarthest = std::move(REMOVER);
+}
+
 void gf_resetWindowRequestsForTests()
 {
+    s_removeFarthest = nullptr;
     s_lowerLiveLimit = NO_REQUEST;
     s_newLiveryScan = false;
     s_simChoice = NO_REQUEST;
