@@ -1,0 +1,137 @@
+#pragma once
+
+// The live traffic feed: the session with the traffic service (Authenticater),
+// the Traffic Reader and Weather Reader threads, the hand-over of traffic
+// batches to the worker, parked traffic, the QNH and the gathering of live
+// callsigns for the static parking.
+//
+// Lock order: every mutex of this header is taken alone (never two of them,
+// and none of them together with a lock of another folder), except that the
+// readers post notifications under g_simNotifyMutex while holding none.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "feed/TrafficRecords.h"
+#include "platform/TrafficSource.h"
+
+namespace qmt {
+
+// ---------------------------------------------------------------------------------------------
+// Batch hand-over between the Traffic Reader and the worker
+
+// The batch being delivered; the Traffic Reader thread fills it and the intake empties it.
+extern std::vector<LiveTrafficRecord> g_trafficRecords;
+// Guards g_bufferedTraffic (and the engine's waiting history batches); taken alone.
+extern std::mutex g_batchMutex;
+// The live batch handed over to the worker; guarded by g_batchMutex.
+extern std::vector<LiveTrafficRecord> g_bufferedTraffic;
+// Whether a new live batch may be handed over; set when the main loop starts, cleared at closing down.
+extern std::atomic<bool> g_acceptBatches;
+// Records of the last traffic answer; the intake sets 0 for an empty batch.
+extern std::atomic<int> g_trafficCount;
+// Up once the buffered batches at start and the first live answer were handed over;
+// the session start waits for it.
+extern std::atomic<bool> g_trafficReceived;
+
+// Delays (seconds) of the five buffered batches at start and of every live batch.
+inline constexpr int32_t kBufferedDelays[5] = {0, 6, 12, 18, 24};
+inline constexpr int32_t kLiveDelay = 30;
+
+// ---------------------------------------------------------------------------------------------
+// Weather and query box
+
+inline constexpr int kQnhMin = 900;
+inline constexpr int kQnhMax = 1100;
+inline constexpr int kQnhDefault = 1013;
+// QNH in hPa from the Weather Reader, kept within 900..1100; read by the air driver.
+extern std::atomic<int> g_qnh;
+// Up once the Weather Reader has stored a QNH; the session start waits for it.
+extern std::atomic<bool> g_qnhReceived;
+// Stores a reported QNH rounded to whole hPa; a value outside 900..1100 is refused with
+// a warning and the previous QNH kept. True when stored.
+bool gf_setQnh(double HPA);
+
+// The traffic range of the query box, nm; set by the worker, read by the reader and the engine.
+extern std::atomic<double> g_trafficRangeNm;
+// Centre of the traffic query box (the user aircraft), set by the worker every 5 s.
+void gf_setQueryCentre(double LAT, double LON);
+// The live traffic query box: g_trafficRangeNm around the query centre.
+QueryBox gf_trafficQueryBox();
+
+// ---------------------------------------------------------------------------------------------
+// Live traffic gathered for the static parking
+
+// While up, the Traffic Reader adds every live callsign and hex id to the two sets below.
+// Raised by the main loop when a park change is armed; the static parking copies and
+// empties the sets under g_bufferMutex and clears the flag with an exchange.
+extern std::atomic<bool> g_buffersLoaded;
+// Guards g_bufferCallsigns and g_bufferHexIds; taken alone.
+extern std::mutex g_bufferMutex;
+extern std::unordered_set<std::string> g_bufferCallsigns; // guarded by g_bufferMutex
+extern std::unordered_set<uint32_t> g_bufferHexIds;       // guarded by g_bufferMutex
+
+// ---------------------------------------------------------------------------------------------
+// Parked traffic
+
+// The parked traffic of the last successful gf_getParkedTraffic: ages set, at most MAX_FIT
+// half hours old unless RT_PARKTRAFFIC_ONLY is on, youngest first, one per stand text.
+// Worker thread only.
+extern std::vector<ParkedTrafficRecord> g_parkedTraffic;
+// Half size of the parked-traffic box around the park airport, nm.
+inline constexpr double kParkedBoxNm = 3.0;
+// Worker: asks the Traffic Reader for the parked traffic around the park airport and waits,
+// polling every 100 ms, at most 10 s ("ParkedTraffic receiving timed out after 10 seconds"
+// and false). True when records are available in g_parkedTraffic.
+bool gf_getParkedTraffic();
+// The same for a box around the given position.
+bool gf_getParkedTrafficAt(double LAT, double LON);
+
+// ---------------------------------------------------------------------------------------------
+// Service session and reader threads
+
+// The traffic service (the stand-in on this machine); set before the session starts.
+void gf_setTrafficSource(std::shared_ptr<TrafficSource> SOURCE);
+std::shared_ptr<TrafficSource> gf_trafficSource();
+
+// Authenticater, on the worker: logs in with RT_KEY and keeps the session GUID and the
+// query interval. False (with a warning) when there is no source or the login fails.
+bool gf_authenticate();
+// The session GUID, empty while not logged in.
+std::string gf_sessionGuid();
+// Query interval announced at login.
+std::chrono::milliseconds gf_trafficInterval();
+// Logs out when logged in (closing down).
+void gf_logout();
+// Seconds since the last query to the service (a large number before the first one).
+double gf_secondsSinceApiVisit();
+
+// Starts the reader threads; each runs until gf_stopReaders or a stop flag of the session.
+void gf_startWeatherReader();
+void gf_startTrafficReader();
+// Stops both readers and waits for them to end.
+void gf_stopReaders();
+
+// One turn of the readers' loops; the threads run them, tests call them directly.
+// The five buffered answers at start, each handed to the intake with its delay.
+void gf_loadBufferedTraffic();
+// One live answer, handed to the intake with delay 30. False when the query failed.
+bool gf_readLiveTrafficOnce();
+// One weather answer. False when the query failed or the QNH was refused.
+bool gf_readWeatherOnce();
+// Answers a pending parked-traffic request of the worker; false when none was pending.
+bool gf_serveParkedRequest();
+
+// Tests: how the waiting of gf_getParkedTraffic passes 100 ms (default: the thread sleeps).
+void gf_setFeedSleepForTests(std::function<void(std::chrono::milliseconds)> SLEEP);
+// Tests: stops the readers and puts every piece of feed state back to its start.
+void gf_resetFeedForTests();
+
+} // namespace qmt

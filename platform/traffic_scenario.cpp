@@ -1,0 +1,241 @@
+#include "platform/traffic_scenario.h"
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <optional>
+#include <stdexcept>
+
+namespace qmt {
+
+namespace {
+
+using nlohmann::json;
+
+// Thrown inside one line's parse; turned into a ScenarioLineError by the caller.
+struct LineFault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+const json& lf_field(const json& OBJ, const char* NAME)
+{
+    auto it = OBJ.find(NAME);
+    if (it == OBJ.end()) {
+        throw LineFault(fmt::format("missing field \"{}\"", NAME));
+    }
+    return *it;
+}
+
+double lf_number(const json& OBJ, const char* NAME, double LOW, double HIGH)
+{
+    const json& v = lf_field(OBJ, NAME);
+    if (!v.is_number()) {
+        throw LineFault(fmt::format("field \"{}\" must be a number", NAME));
+    }
+    const double d = v.get<double>();
+    if (!std::isfinite(d) || d < LOW || d > HIGH) {
+        throw LineFault(fmt::format("field \"{}\" out of range ({} not in {}..{})", NAME, d, LOW, HIGH));
+    }
+    return d;
+}
+
+std::optional<double> lf_optionalNumber(const json& OBJ, const char* NAME, double LOW, double HIGH)
+{
+    if (!OBJ.contains(NAME)) {
+        return std::nullopt;
+    }
+    return lf_number(OBJ, NAME, LOW, HIGH);
+}
+
+int lf_integer(const json& OBJ, const char* NAME, int LOW, int HIGH)
+{
+    const json& v = lf_field(OBJ, NAME);
+    if (!v.is_number_integer()) {
+        throw LineFault(fmt::format("field \"{}\" must be a whole number", NAME));
+    }
+    const auto i = v.get<long long>();
+    if (i < LOW || i > HIGH) {
+        throw LineFault(fmt::format("field \"{}\" out of range ({} not in {}..{})", NAME, i, LOW, HIGH));
+    }
+    return static_cast<int>(i);
+}
+
+std::string lf_text(const json& OBJ, const char* NAME, std::size_t MAX_LENGTH)
+{
+    const json& v = lf_field(OBJ, NAME);
+    if (!v.is_string()) {
+        throw LineFault(fmt::format("field \"{}\" must be a string", NAME));
+    }
+    std::string s = v.get<std::string>();
+    if (s.size() > MAX_LENGTH) {
+        throw LineFault(fmt::format("field \"{}\" longer than {} characters", NAME, MAX_LENGTH));
+    }
+    return s;
+}
+
+std::string lf_optionalText(const json& OBJ, const char* NAME, std::size_t MAX_LENGTH)
+{
+    return OBJ.contains(NAME) ? lf_text(OBJ, NAME, MAX_LENGTH) : std::string();
+}
+
+// Airport codes of a route are IATA codes: three characters or none.
+std::string lf_airportCode(const json& OBJ, const char* NAME)
+{
+    std::string s = lf_optionalText(OBJ, NAME, 3);
+    if (!s.empty() && s.size() != 3) {
+        throw LineFault(fmt::format("field \"{}\" must hold 3 characters or none", NAME));
+    }
+    return s;
+}
+
+uint32_t lf_hexId(const json& OBJ)
+{
+    const std::string s = lf_text(OBJ, "hex", 64);
+    const bool allHex = !s.empty() && s.size() <= 6
+        && std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+    if (!allHex) {
+        throw LineFault(fmt::format("field \"hex\" must be 1 to 6 hex digits, not \"{}\"", s));
+    }
+    const auto id = static_cast<uint32_t>(std::stoul(s, nullptr, 16));
+    if (id == 0) {
+        throw LineFault("field \"hex\" must not be 0");
+    }
+    return id;
+}
+
+bool lf_bool(const json& OBJ, const char* NAME)
+{
+    const json& v = lf_field(OBJ, NAME);
+    if (!v.is_boolean()) {
+        throw LineFault(fmt::format("field \"{}\" must be true or false", NAME));
+    }
+    return v.get<bool>();
+}
+
+constexpr double lc_maxTime = 7.0 * 86400.0;
+
+void lf_parseHeader(const json& OBJ, Scenario& SCENARIO)
+{
+    SCENARIO.name = lf_optionalText(OBJ, "name", 64);
+    if (OBJ.contains("start_hh")) {
+        SCENARIO.startHalfHour = lf_integer(OBJ, "start_hh", 0, 47);
+    }
+    SCENARIO.playFrom = lf_optionalNumber(OBJ, "play_from", 0.0, lc_maxTime).value_or(0.0);
+    if (OBJ.contains("interval_ms")) {
+        SCENARIO.intervalMs = lf_integer(OBJ, "interval_ms", 100, 60000);
+    }
+}
+
+TrafficReport lf_parseLive(const json& OBJ)
+{
+    TrafficReport r;
+    r.reportTime = lf_number(OBJ, "t", 0.0, lc_maxTime);
+    r.hexId = lf_hexId(OBJ);
+    r.callsign = lf_text(OBJ, "cs", 16);
+    r.registration = lf_optionalText(OBJ, "reg", 16);
+    r.model = lf_text(OBJ, "model", 8);
+    r.origin = lf_airportCode(OBJ, "from");
+    r.destination = lf_airportCode(OBJ, "to");
+    r.lat = lf_number(OBJ, "lat", -90.0, 90.0);
+    r.lon = lf_number(OBJ, "lon", -180.0, 180.0);
+    r.altitudeFt = lf_number(OBJ, "alt", -2000.0, 60000.0);
+    r.groundSpeedKt = lf_number(OBJ, "gs", 0.0, 2000.0);
+    r.airspeedKt = lf_number(OBJ, "tas", 0.0, 2000.0);
+    r.trackDeg = lf_number(OBJ, "trk", 0.0, 360.0);
+    r.verticalRateFpm = lf_number(OBJ, "vr", -20000.0, 20000.0);
+    r.onGround = lf_bool(OBJ, "gnd");
+    r.rollDeg = lf_optionalNumber(OBJ, "roll", -90.0, 90.0);
+    r.trueHeadingDeg = lf_optionalNumber(OBJ, "hdg", 0.0, 360.0);
+    return r;
+}
+
+ScenarioParked lf_parseParked(const json& OBJ)
+{
+    ScenarioParked p;
+    p.report.hexId = lf_hexId(OBJ);
+    p.report.callsign = lf_text(OBJ, "cs", 16);
+    p.report.registration = lf_optionalText(OBJ, "reg", 16);
+    p.report.model = lf_text(OBJ, "model", 8);
+    p.report.airline = lf_optionalText(OBJ, "airline", 8);
+    p.report.lat = lf_number(OBJ, "lat", -90.0, 90.0);
+    p.report.lon = lf_number(OBJ, "lon", -180.0, 180.0);
+    p.report.stand = lf_optionalText(OBJ, "stand", 16);
+    p.report.halfHour = lf_integer(OBJ, "hh", 0, 47);
+    p.untilTime = lf_optionalNumber(OBJ, "until", 0.0, lc_maxTime).value_or(std::numeric_limits<double>::infinity());
+    return p;
+}
+
+ScenarioQnh lf_parseQnh(const json& OBJ)
+{
+    return ScenarioQnh{lf_number(OBJ, "t", 0.0, lc_maxTime), lf_number(OBJ, "qnh", 800.0, 1200.0)};
+}
+
+void lf_parseLine(const std::string& LINE, Scenario& SCENARIO)
+{
+    json obj = json::parse(LINE, nullptr, false);
+    if (obj.is_discarded()) {
+        throw LineFault("not valid JSON");
+    }
+    if (!obj.is_object()) {
+        throw LineFault("not a JSON object");
+    }
+    const std::string type = lf_text(obj, "type", 16);
+    if (type == "live") {
+        SCENARIO.reports.push_back(lf_parseLive(obj));
+    } else if (type == "parked") {
+        SCENARIO.parked.push_back(lf_parseParked(obj));
+    } else if (type == "qnh") {
+        SCENARIO.qnh.push_back(lf_parseQnh(obj));
+    } else if (type == "header") {
+        lf_parseHeader(obj, SCENARIO);
+    } else {
+        throw LineFault(fmt::format("unknown type \"{}\"", type));
+    }
+}
+
+} // namespace
+
+ScenarioParseResult gf_parseScenario(std::istream& IN)
+{
+    ScenarioParseResult result;
+    std::string line;
+    std::size_t number = 0;
+    while (std::getline(IN, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.find_first_not_of(" \t") == std::string::npos) {
+            continue;
+        }
+        try {
+            lf_parseLine(line, result.scenario);
+        } catch (const std::exception& e) {
+            result.errors.push_back({number, fmt::format("line {}: {}", number, e.what())});
+        }
+    }
+    auto& reports = result.scenario.reports;
+    std::stable_sort(reports.begin(), reports.end(),
+                     [](const TrafficReport& A, const TrafficReport& B) { return A.reportTime < B.reportTime; });
+    auto& qnh = result.scenario.qnh;
+    std::stable_sort(qnh.begin(), qnh.end(), [](const ScenarioQnh& A, const ScenarioQnh& B) { return A.time < B.time; });
+    return result;
+}
+
+bool gf_readScenarioFile(const std::filesystem::path& PATH, ScenarioParseResult& RESULT, std::string& ERROR)
+{
+    std::ifstream in(PATH, std::ios::binary);
+    if (!in) {
+        ERROR = fmt::format("cannot open scenario file {}", PATH.string());
+        return false;
+    }
+    RESULT = gf_parseScenario(in);
+    return true;
+}
+
+} // namespace qmt

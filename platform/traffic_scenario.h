@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/TrafficSource.h"
+
+#include <cstddef>
+#include <filesystem>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace qmt {
+
+// A parked aircraft of a scenario. `untilTime` is the scenario second at which
+// it starts to move and leaves the parked list (infinity when it stays).
+struct ScenarioParked {
+    ParkedReport report;
+    double untilTime = 0.0;
+};
+
+struct ScenarioQnh {
+    double time = 0.0;   // scenario seconds
+    double qnhHpa = 0.0;
+};
+
+// A recorded stretch of traffic played by the traffic stand-in. Scenario files
+// are JSON Lines, one object per line, told apart by "type":
+//   {"type":"header","name":"EHAM","start_hh":20,"play_from":60,"interval_ms":2000}
+//   {"type":"live","t":12.0,"hex":"484b2c","cs":"KLM1723","reg":"PH-BXM","model":"B738",
+//    "from":"AMS","to":"BCN","lat":52.31,"lon":4.76,"alt":-11,"gs":0,"tas":0,"trk":180,
+//    "vr":0,"gnd":true}            (optional: "roll", "hdg" in degrees)
+//   {"type":"parked","hex":"4ca7b1","cs":"EIN605","reg":"EI-DVM","model":"A320",
+//    "airline":"EIN","lat":52.30,"lon":4.76,"stand":"D7","hh":18}   (optional: "until")
+//   {"type":"qnh","t":0,"qnh":1018.5}
+// Times are seconds from the start of the recording; the header's "start_hh" is
+// the half-hour of the day at the recording's start, so parked half-hours can be
+// shifted to the half-hour in which the scenario is played.
+struct Scenario {
+    std::string name;
+    int startHalfHour = -1;       // -1: parked half-hours are played unshifted
+    double playFrom = 0.0;        // scenario second at which playing starts
+    int intervalMs = 2000;        // query interval the stand-in announces at login
+    std::vector<TrafficReport> reports; // reportTime in scenario seconds, sorted by time
+    std::vector<ScenarioParked> parked;
+    std::vector<ScenarioQnh> qnh;       // sorted by time
+};
+
+struct ScenarioLineError {
+    std::size_t line = 0;         // 1-based
+    std::string message;
+};
+
+struct ScenarioParseResult {
+    Scenario scenario;
+    std::vector<ScenarioLineError> errors; // one per skipped line
+};
+
+// Parses a scenario; a broken line is skipped with an error naming its line.
+ScenarioParseResult gf_parseScenario(std::istream& IN);
+
+// Reads a scenario file; false with ERROR set when the file cannot be opened.
+bool gf_readScenarioFile(const std::filesystem::path& PATH, ScenarioParseResult& RESULT, std::string& ERROR);
+
+} // namespace qmt
