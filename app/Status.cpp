@@ -1,3 +1,4 @@
+#include "app/LoopClock.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
 
@@ -12,13 +13,13 @@ namespace {
 std::mutex s_statusMutex;
 std::string s_statusLine;
 std::string s_errorLine;
-std::optional<std::chrono::steady_clock::time_point> s_statusSetAt;
+std::optional<LoopTime> s_statusSetAt;
 
 constexpr std::chrono::seconds STATUS_LIFETIME{25};
 
-std::chrono::steady_clock::time_point lf_statusNow()
+LoopTime lf_statusNow()
 {
-    return std::chrono::steady_clock::now();
+    return gf_loopNow();
 }
 
 }  // namespace

@@ -1,0 +1,125 @@
+// The worker's 10 ms deadline loop and the dispatch of its periodic work.
+#include "app/LoopClock.h"
+#include "app/MainWindow.h"
+#include "app/Worker.h"
+
+#include <array>
+#include <mutex>
+
+namespace qmt {
+
+std::atomic<bool> g_realignDeadline{false};
+
+namespace {
+
+constexpr std::chrono::milliseconds TICK{10};
+constexpr std::chrono::milliseconds MAX_BEHIND{100};
+constexpr std::chrono::seconds ONE_SECOND{1};
+
+// The steps the loop calls; replaced by tests. Written only while no loop runs.
+MainLoopSteps s_steps;
+bool s_stepsSet = false;
+
+std::atomic<std::uint64_t> s_loopSeconds{0};
+
+struct Mark
+{
+    PeriodicWork work;
+    std::uint64_t period;  // seconds
+};
+
+// In the order they run at a second that is a multiple of several periods.
+constexpr std::array<Mark, 7> MARKS{{
+    {PeriodicWork::every5s, 5},
+    {PeriodicWork::every15s, 15},
+    {PeriodicWork::every16s, 16},
+    {PeriodicWork::everyMinute, 60},
+    {PeriodicWork::every61s, 61},
+    {PeriodicWork::every1200s, 1200},
+    {PeriodicWork::every86400s, 86400},
+}};
+
+const MainLoopSteps& lf_steps()
+{
+    if (!s_stepsSet) {
+        s_steps = gf_defaultMainLoopSteps();
+        s_stepsSet = true;
+    }
+    return s_steps;
+}
+
+bool lf_stopRequested()
+{
+    return g_stopSession.load() || g_exitRequested.load();
+}
+
+}  // namespace
+
+void gf_setMainLoopStepsForTests(MainLoopSteps STEPS)
+{
+    s_steps = std::move(STEPS);
+    s_stepsSet = true;
+}
+
+std::uint64_t gf_loopSeconds()
+{
+    return s_loopSeconds.load();
+}
+
+void lf_dispatchSecond(const MainLoopSteps& STEPS, std::uint64_t SECONDS)
+{
+    STEPS.periodic(PeriodicWork::everySecond, SECONDS);
+    for (const Mark& mark : MARKS) {
+        if (SECONDS % mark.period == 0)
+            STEPS.periodic(mark.work, SECONDS);
+    }
+}
+
+void lf_mainLoop()
+{
+    const MainLoopSteps& steps = lf_steps();
+    s_loopSeconds = 0;
+    LoopTime deadline = gf_loopNow() + TICK;
+    LoopTime nextSecond = gf_loopNow() + ONE_SECOND;
+
+    while (!lf_stopRequested()) {
+        gf_loopSleepUntil(deadline);
+        if (lf_stopRequested())
+            break;
+
+        gf_carryOutWindowRequests();
+        steps.tick();
+
+        LoopTime now = gf_loopNow();
+        if (g_realignDeadline.exchange(false))
+            deadline = now;
+        while (now >= nextSecond && !lf_stopRequested()) {
+            nextSecond += ONE_SECOND;
+            // A loop held up for long does not catch up second by second.
+            if (now - nextSecond > ONE_SECOND)
+                nextSecond = now + ONE_SECOND;
+            const std::uint64_t seconds = ++s_loopSeconds;
+            lf_dispatchSecond(steps, seconds);
+            now = gf_loopNow();
+        }
+
+        deadline += TICK;
+        if (now - deadline > MAX_BEHIND)
+            deadline = now + TICK;
+    }
+}
+
+void gf_runPeriodicWork(std::uint64_t SECONDS)
+{
+    lf_dispatchSecond(lf_steps(), SECONDS);
+}
+
+void lf_resetMainLoopForTests()
+{
+    s_steps = MainLoopSteps{};
+    s_stepsSet = false;
+    s_loopSeconds = 0;
+    g_realignDeadline = false;
+}
+
+}  // namespace qmt

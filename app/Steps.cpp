@@ -1,0 +1,14 @@
+// The real steps of the main loop: the engine's tick and the shell's periodic work.
+#include "app/Worker.h"
+
+namespace qmt {
+
+void lf_tickStep();
+void lf_periodicStep(PeriodicWork WORK, std::uint64_t SECONDS);
+
+MainLoopSteps gf_defaultMainLoopSteps()
+{
+    return MainLoopSteps{lf_tickStep, lf_periodicStep};
+}
+
+}  // namespace qmt

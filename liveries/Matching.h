@@ -1,0 +1,31 @@
+#pragma once
+
+// Matching of a live or static aircraft to a livery title, in up to MATCHING_DEPTH steps from
+// its own registration down to a national livery of a similar or generic model, and the
+// reports on it. Worker thread only, like the tables it searches.
+
+#include <array>
+#include <cstdint>
+
+namespace qmt {
+
+struct SimAc;
+struct Stand;
+
+// Accepted live matches per step 0 to 6; never reset.
+extern std::array<int32_t, 7> g_matchStepCount;
+
+// Sets the aircraft's liveryTitle to the accepted title, or leaves it empty.
+void gf_matchLiveAcLivery(SimAc& AC);
+// Matches a static aircraft created on the stand (its name and cargo flag are used); true when
+// the aircraft has a title on return.
+bool gf_matchStaticAcLivery(SimAc& AC, const Stand& STAND);
+
+// The matching summary in the log (once a day and at closing down).
+void gf_writeMatchingSummary();
+// The aircraft without a livery in the log (every 20 minutes and at closing down).
+void gf_logNoMatches();
+
+void gf_resetMatchingForTests();
+
+} // namespace qmt

@@ -1,0 +1,73 @@
+#include "parking/Stand.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace qmt {
+
+std::vector<Stand> g_stands;
+uint8_t g_handmade = 0;
+ParkApfInfo g_parkApfInfo;
+int64_t g_qualityFactors = -1;  // both halves -1, see gf_packQualityFactors
+uint32_t g_learnedUpdates = 0;
+
+Stand::Stand(std::string NAME, std::vector<StandOption> OPTIONS, double LATITUDE, double LONGITUDE,
+             double HEADING, double RADIUS_METRES, uint16_t TYPE, bool CARGO, bool RAMP, bool HELI)
+    : options(std::move(OPTIONS)), name(std::move(NAME)), latitude(LATITUDE), longitude(LONGITUDE),
+      heading(HEADING), radius(RADIUS_METRES * NM_PER_METRE), type(TYPE), cargo(CARGO ? 1 : 0),
+      ramp(RAMP ? 1 : 0), heli(HELI ? 1 : 0)
+{
+    adjacent.reserve(8);
+}
+
+int64_t gf_packQualityFactors(int32_t REAL, int32_t SOFT)
+{
+    const uint64_t low = static_cast<uint32_t>(REAL);
+    const uint64_t high = static_cast<uint64_t>(static_cast<uint32_t>(SOFT)) << 32;
+    return static_cast<int64_t>(high | low);
+}
+
+int32_t gf_qualityReal(int64_t FACTORS)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(FACTORS) & 0xffffffffu));
+}
+
+int32_t gf_qualitySoft(int64_t FACTORS)
+{
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(FACTORS) >> 32));
+}
+
+void gf_clearStands()
+{
+    g_stands.clear();
+}
+
+Stand* gf_standById(int64_t STAND_ID)
+{
+    if (STAND_ID < 1) {
+        return nullptr;
+    }
+    const auto id = static_cast<uint64_t>(STAND_ID);
+    // The table is numbered 1..n in order, so the index is the id - 1; the
+    // binary search covers a table that is being renumbered.
+    if (id <= g_stands.size() && g_stands[id - 1].standId == id) {
+        return &g_stands[id - 1];
+    }
+    auto it = std::lower_bound(g_stands.begin(), g_stands.end(), id,
+                               [](const Stand& S, uint64_t V) { return S.standId < V; });
+    if (it != g_stands.end() && it->standId == id) {
+        return &*it;
+    }
+    return nullptr;
+}
+
+void gf_resetStandsForTests()
+{
+    g_stands.clear();
+    g_handmade = 0;
+    g_parkApfInfo = ParkApfInfo{};
+    g_qualityFactors = -1;
+    g_learnedUpdates = 0;
+}
+
+} // namespace qmt

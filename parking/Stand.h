@@ -1,0 +1,106 @@
+#pragma once
+
+#include "core/AcKind.h"
+#include "core/Clock.h"
+#include "core/Airports.h"
+#include "core/Geo.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qmt {
+
+// One learned or archived use of a stand: which aircraft stood there on which
+// day of the week and at which half hours of that day.
+struct StandOption {
+    AcKind kind{};             // airline, operator, model, cargo, marker
+    std::string registration;  // "reg"
+    std::string callsign;      // "cs" up to its first ':'
+    std::string furtherName;   // "cs" after its first ':'
+    HoursBitset hours{};       // half-hour slots 0..47 of the day
+    uint32_t optionId = 0;     // 1, 2, 3 ... within the stand; 0 = switched off for now
+    uint32_t day = 0;          // 1 (Monday) .. 7
+    uint32_t source = 0;       // 1 read from the airport file, 0 learned
+    uint32_t real = 0;         // 1 observed, 0 soft
+    uint8_t cpl = 0;           // "cpl" carried through reading and writing
+};
+
+// One parking position or helipad of an airport.
+struct Stand {
+    // HEADING in radians, RADIUS_METRES in metres (held in nautical miles).
+    Stand(std::string NAME, std::vector<StandOption> OPTIONS, double LATITUDE, double LONGITUDE,
+          double HEADING, double RADIUS_METRES, uint16_t TYPE, bool CARGO, bool RAMP, bool HELI);
+
+    std::vector<StandOption> options;  // in insertion order
+    std::string name;                  // unique within one airport
+    std::vector<uint32_t> adjacent;    // ids of overlapping stands
+    double latitude = 0.0;             // degrees
+    double longitude = 0.0;            // degrees
+    double heading = 0.0;              // radians
+    double radius = 0.0;               // nautical miles
+    uint32_t standId = 0;              // 1-based index + 1 once the table is numbered
+    uint16_t type = 0;                 // parking type number of the file
+    uint8_t manual = 0;                // created by hand in a learned file
+    uint8_t radiusChanged = 0;         // radius replaced by a learned file or widened
+    uint8_t cargoChanged = 0;          // cargo flag replaced by a learned file
+    uint8_t staticHere = 0;            // a computed static position uses it
+    uint8_t liveHere = 0;              // a live aircraft occupies it
+    uint8_t reserved = 0;              // reserved for the user aircraft
+    uint8_t blocked = 0;               // an adjacent stand is in use
+    uint8_t cargo = 0;
+    uint8_t ramp = 0;
+    uint8_t heli = 0;
+};
+
+// An airport as written to an airport file (generated or learned).
+struct AirportFile {
+    IcaoCode code;              // four-character ICAO code
+    std::string airportName;
+    std::string bglPath;
+    std::string publisher;      // "stock", "simaddon", a publisher name, or empty
+    std::string manufacturer;
+    std::string creator;
+    std::string title;          // package title; never written
+    int32_t qfReal = 0;
+    int32_t qfSoft = 0;
+    int32_t altitudeFt = 0;
+    std::vector<Stand> stands;
+};
+
+// What the reader learned about the park airport's file, kept for the save.
+struct ParkApfInfo {
+    std::string airportName;
+    std::string publisher;
+    int32_t altitudeFt = 0;
+    std::string apfName;             // the airport file name that was read; the learned path derives from it
+    uint8_t learnedUnreadable = 0;   // the learned file exists but could not be read whole: never overwrite it
+};
+
+// Stand table of the park airport, sorted by standId (standId - 1 is the index).
+// Worker thread only, no lock.
+extern std::vector<Stand> g_stands;
+// The park airport's learned file is handmade (it replaced the airport file's stands).
+extern uint8_t g_handmade;
+// Name, publisher and altitude of the park airport's file.
+extern ParkApfInfo g_parkApfInfo;
+// Quality factors: real in the low, soft in the high 32 bits; -1 each when unknown.
+extern int64_t g_qualityFactors;
+// Learned changes since the last save of the learned file.
+extern uint32_t g_learnedUpdates;
+
+// Packs and unpacks the two quality factors.
+int64_t gf_packQualityFactors(int32_t REAL, int32_t SOFT);
+int32_t gf_qualityReal(int64_t FACTORS);
+int32_t gf_qualitySoft(int64_t FACTORS);
+
+// Destroys every stand of g_stands.
+void gf_clearStands();
+
+// Stand by id through the numbering invariant; nullptr for 0 or an unknown id.
+Stand* gf_standById(int64_t STAND_ID);
+
+// Back to the state of a fresh start (tests).
+void gf_resetStandsForTests();
+
+} // namespace qmt

@@ -1,0 +1,17 @@
+#pragma once
+// The simulator's install path and its package folders.
+
+#include <filesystem>
+#include <string>
+
+namespace qmt {
+
+// The named subfolder ("Official", "Community", "StreamedPackages") under the configured
+// simulator's install path; empty when no install path is known.
+std::filesystem::path gf_installSubfolder(const std::string& FOLDER_NAME);
+
+// Reads the package path of a simulator from its UserCfg.opt ("InstalledPackagesPath" line);
+// empty when the file or the line is missing.
+std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& USER_CFG);
+
+} // namespace qmt

@@ -1,0 +1,165 @@
+#pragma once
+// The connection to the simulator and the thread that owns it.
+//
+// The SimClient thread opens the main connection, sets up its data definitions and events, and
+// then dispatches the simulator's messages; on every "Frame" event it flushes the queues of
+// simlink/SimQueues.h. Tests drive the same code without the thread: connect(), then after each
+// simulated frame dispatch().
+
+#include "platform/SimConnect.h"
+#include "simlink/SimQueues.h"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace qmt {
+
+// Data definitions of the main connection.
+constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_ENGINE_DATA = 401;   // spoilers, throttle 1 and 2 (percent)
+constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_POSITION = 402;      // the eight values of PositionUpdate
+constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_GROUND_DATA = 403;   // ground altitude, height above ground, on ground
+constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_USER_AC = 404;       // the user aircraft's data
+constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_STATIC_CG = 405;     // "Static CG to Ground", "Static Pitch"
+constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_FACILITY_PARKING = 1001;
+
+// Requests with fixed ids; creates, removes and the ground data of new objects take ids from
+// REQUEST_FIRST_UNIQUE on, one per call.
+constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_USER_SECOND = 101;
+constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_STATIC_CG = 102;
+constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_USER_ONCE = 103;
+constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_AC_IN_RANGE = 104;
+constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FLIGHT_PLAN = 110;
+constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FACILITY_PARKING = 2001;
+constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FIRST_UNIQUE = 100000;
+
+// System events subscribed on the main connection.
+constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_FRAME = 1;
+constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_OBJECT_REMOVED = 2;
+constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_SIM_START = 3;
+constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_SIM_STOP = 4;
+
+// The user aircraft as the simulator reports it.
+struct UserAcData {
+    double latitude = 0.0;          // degrees
+    double longitude = 0.0;         // degrees
+    double pitch = 0.0;             // radians
+    double bank = 0.0;              // radians
+    double heading = 0.0;           // radians, true
+    double altitude = 0.0;          // feet
+    double altitudeAboveGround = 0.0; // feet
+    double groundVelocity = 0.0;    // knots
+    bool onGround = false;
+    bool dataArrived = false;
+
+    // Latitude and longitude both within 0.0001 degrees of 0 mean no known position.
+    bool hasPosition() const;
+};
+
+// What the simulator thread writes about the user aircraft; guarded by g_userAcMutex.
+struct UserAcShared {
+    UserAcData ac;
+    bool onGround = false;
+    double halfSpanNm = 0.0;
+    std::string callsign;
+    bool secondData = false; // a once-a-second answer arrived since the last snapshot
+};
+
+// Guards g_userAcShared; a leaf lock (nothing else is taken while it is held).
+extern std::mutex g_userAcMutex;
+// Written by the simulator thread, copied by the worker once per tick; guarded by g_userAcMutex.
+extern UserAcShared g_userAcShared;
+
+// The worker's snapshot of the user aircraft, taken once per tick (worker thread only).
+extern UserAcData g_userAc;
+// The worker's snapshot of the user's on-ground flag.
+extern bool g_userOnGround;
+// The worker's snapshot of the user aircraft's half wing span, nautical miles.
+extern double g_userHalfSpan;
+// The worker's snapshot of the user's callsign; empty while unknown.
+extern std::string g_userCallsign;
+
+// The handle of the main connection; null while not connected.
+extern std::atomic<SIMCONNECT_HANDLE> g_hSimConnect;
+// The object id of the user aircraft as the simulator reported it (0 while unknown).
+extern std::atomic<std::uint32_t> g_userObjectId;
+// The configured simulator is MSFS 2020 (else 2024); follows the simulator choice setting.
+extern std::atomic<bool> g_isMsfs2020;
+// Set when a direct request of the worker failed; the tick stops driving aircraft.
+extern std::atomic<bool> g_simConnectError;
+// Raised by the simulator thread with each once-a-second user-aircraft answer.
+extern std::atomic<bool> g_simSecondFlag;
+// A flight runs in the simulator (between its start and stop events).
+extern std::atomic<bool> g_simFlightRunning;
+// Raised by the simulator thread when the park airport of the user should be looked at; the
+// worker runs the look-up in gf_takeUserAcSnapshot.
+extern std::atomic<bool> g_userParkNoteRequested;
+
+enum class SimLinkState : int { idle, connecting, connected, failed, closed };
+// Where the SimClient thread is; the session start waits for connected or failed.
+extern std::atomic<SimLinkState> g_simLinkState;
+
+// Worker, once per tick: copies the user aircraft's data into g_userAc and its neighbours and,
+// when the simulator thread asked for it, runs the park-airport look-up of the user. Answers true
+// when a once-a-second answer arrived since the last call.
+bool gf_takeUserAcSnapshot();
+
+// Called every tick by the engine; every 20th call asks the simulator thread to request the AI
+// aircraft within RANGE (kind-3 notifications) and the user aircraft's position.
+void gf_requestAcWithinRange();
+
+// A direct request of the worker failed: log, discard flag, stop, exit reason SIMCONNECT ERROR.
+void gf_simConnectRequestError();
+
+// Owns the main connection. All members run on one thread (the SimClient thread, or a test).
+class SimClient {
+public:
+    // Opens the connection and sets up definitions, client events, system events and the
+    // user-aircraft request. False when the simulator cannot be reached.
+    bool connect();
+    // Handles every message waiting now; a "Frame" event runs perFrame(). Answers the number of
+    // messages handled. Sets quit() when the simulator closed.
+    int dispatch();
+    // The per-frame flush: only tries the queue mutex and skips a busy frame (answers false).
+    bool perFrame();
+    // Closes the connection.
+    void close();
+
+    bool quit() const { return m_quit; }
+    std::size_t pendingCreateCount() const { return m_pending.size(); }
+    std::uint32_t skippedFrames() const { return m_skippedFrames; }
+
+private:
+    struct CreatedObject {
+        std::uint32_t objectId = 0;
+        std::uint32_t aircraftId = 0;
+        std::string callsign;
+    };
+    std::uint32_t lf_nextRequestId() { return m_nextRequestId++; }
+    void lf_handle(const SIMCONNECT_RECV& MSG);
+    void lf_onException(const SIMCONNECT_RECV_EXCEPTION& MSG);
+    void lf_onAssignedId(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID& MSG);
+    void lf_onObjectData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG);
+    void lf_onUserData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, bool SECOND);
+    void lf_sendRangeRequests();
+
+    SIMCONNECT_HANDLE m_handle = nullptr;
+    std::map<std::uint32_t, PendingCreate> m_pending;        // by create request id
+    std::map<std::uint32_t, CreatedObject> m_groundRequests; // by ground-data request id
+    std::uint32_t m_nextRequestId = REQUEST_FIRST_UNIQUE;
+    std::uint32_t m_skippedFrames = 0;
+    bool m_quit = false;
+};
+
+// Starts the SimClient thread (connect, then dispatch until stopped or the simulator quits).
+void gf_startSimClient();
+// Stops and joins the SimClient thread, then runs the park-airport look-up it asked for.
+void gf_stopSimClient();
+
+// Resets every global of this folder (queues, notifications, user data, flags).
+void gf_resetSimLinkForTests();
+
+} // namespace qmt

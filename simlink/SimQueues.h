@@ -1,0 +1,135 @@
+#pragma once
+// The queues between the worker and the simulator thread, and the simulator thread's reports.
+//
+// Lock order: g_simNotifyMutex before g_simQueueMutex (the worker holds the notify mutex for
+// its whole drain and activation and takes the queue mutex inside). The simulator thread never
+// holds both: its per-frame flush only tries the queue mutex, and it appends notifications
+// under the notify mutex alone.
+
+#include "platform/SimConnect.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qmt {
+
+// Client event ids of the main connection, mapped to the simulator's events at connect.
+constexpr std::uint32_t BEACON_LIGHTS_SET = 206;
+constexpr std::uint32_t NAV_LIGHTS_SET = 207;
+constexpr std::uint32_t TAXI_LIGHTS_SET = 208;
+constexpr std::uint32_t STROBES_SET = 209;
+constexpr std::uint32_t LANDING_LIGHTS_SET = 210;
+constexpr std::uint32_t CABIN_LIGHTS_SET = 211;
+constexpr std::uint32_t LOGO_LIGHTS_SET = 212;
+constexpr std::uint32_t ALL_LIGHTS_TOGGLE = 213;
+constexpr std::uint32_t FLAPS_SET = 217;
+constexpr std::uint32_t SPOILERS_SET = 218;
+constexpr std::uint32_t GEAR_SET = 219;
+constexpr std::uint32_t ENGINE_AUTO_START = 220;
+constexpr std::uint32_t ENGINE_AUTO_SHUTDOWN = 221;
+constexpr std::uint32_t THROTTLE_SET = 222;
+
+// One client event for one AI object, sent on the next simulator frame.
+struct ClientEventCmd {
+    std::uint32_t objectId = 0;
+    std::uint32_t eventId = 0;
+    std::uint32_t value = 0;
+};
+
+// The eight values of data definition 402 and the object they are for.
+struct PositionUpdate {
+    double latitude = 0.0;      // degrees
+    double longitude = 0.0;     // degrees
+    double pitch = 0.0;         // radians, negative nose up
+    double bank = 0.0;          // radians, negative to the right
+    double heading = 0.0;       // radians, true
+    double altitude = 0.0;      // feet
+    double verticalSpeed = 0.0; // feet per second
+    double trueAirspeed = 0.0;  // knots
+    std::uint32_t objectId = 0;
+};
+
+// One creation for the simulator. aircraftId is the live aircraft's hex id (above 10000) or the
+// static aircraft's id (up to 10000); it comes back in the notification.
+struct AiCreateRequest {
+    SIMCONNECT_DATA_INITPOSITION initPos{};
+    std::string callsign;
+    std::string_view liveryTitle; // a view into the livery tables, which outlive the request
+    std::uint32_t aircraftId = 0;
+};
+
+// A create sent to the simulator and waiting for its object id. Matched by the request id of
+// the call, which is unique per create; the callsign is kept for log lines only.
+struct PendingCreate {
+    std::uint32_t requestId = 0;
+    std::uint32_t aircraftId = 0;
+    std::string callsign;
+    std::string liveryTitle;
+};
+
+// Kinds of SimNotification.
+constexpr std::uint32_t NOTE_LIVE_CREATED = 0;   // values: ground altitude, height above ground (ft)
+constexpr std::uint32_t NOTE_STATIC_CREATED = 1; // values as kind 0
+constexpr std::uint32_t NOTE_OBJECT_REMOVED = 2;
+constexpr std::uint32_t NOTE_GROUND_DATA = 3;    // aircraftId holds the on-ground flag
+constexpr std::uint32_t NOTE_STATIC_CG = 4;      // values: CG height (ft), static pitch (rad)
+constexpr std::uint32_t NOTE_CALLSIGN_BLOCKED = 5;
+constexpr std::uint32_t NOTE_CREATE_FAILED = 6;  // aircraftId of the failed create
+
+// A report from the simulator thread (or the feed, kind 5) to the worker.
+struct SimNotification {
+    std::uint32_t objectId = 0;
+    std::uint32_t aircraftId = 0;
+    std::uint32_t spare = 0;
+    std::uint32_t kind = 0;
+    double value1 = 0.0;
+    double value2 = 0.0;
+};
+
+// Guards every queue below (client events, both position buffers, creates, removes).
+extern std::mutex g_simQueueMutex;
+// Client events to send on the next frame; guarded by g_simQueueMutex.
+extern std::vector<ClientEventCmd> g_clientEventQueue;
+// Positions the worker fills during a tick; worker only, exchanged with the read buffer by
+// gf_swapPositionBuffers under g_simQueueMutex.
+extern std::vector<PositionUpdate> g_positionWriteBuffer;
+// Positions handed over by the last swap, sent by the next frame; guarded by g_simQueueMutex.
+extern std::vector<PositionUpdate> g_positionReadBuffer;
+// Creates to send on the next frame; guarded by g_simQueueMutex.
+extern std::vector<AiCreateRequest> g_createQueue;
+// Object ids to remove on the next frame; guarded by g_simQueueMutex.
+extern std::vector<std::uint32_t> g_removeQueue;
+
+// Guards g_simNotifications; taken before g_simQueueMutex when both are needed.
+extern std::mutex g_simNotifyMutex;
+// Reports for the worker, drained by it every tick; guarded by g_simNotifyMutex.
+extern std::vector<SimNotification> g_simNotifications;
+
+// Appends one create request (blocking lock of the queue mutex).
+void gf_queueAiCreate(AiCreateRequest REQUEST);
+// Appends one removal (blocking lock of the queue mutex).
+void gf_queueRemove(std::uint32_t OBJECT_ID);
+// Appends one client event (blocking lock of the queue mutex).
+void gf_queueClientEvent(std::uint32_t OBJECT_ID, std::uint32_t EVENT_ID, std::uint32_t VALUE);
+// The seven light sets in the order NAV, BEACON, LANDING, TAXI, STROBES, LOGO, CABIN.
+void gf_queueLights(std::uint32_t OBJECT_ID, std::uint32_t NAV, std::uint32_t BEACON, std::uint32_t LANDING,
+                    std::uint32_t TAXI, std::uint32_t STROBES, std::uint32_t LOGO, std::uint32_t CABIN);
+void gf_queueCabinLights(std::uint32_t OBJECT_ID, std::uint32_t VALUE);
+void gf_queueEngineStart(std::uint32_t OBJECT_ID);
+void gf_queueEngineShutdown(std::uint32_t OBJECT_ID);
+
+// Worker, once per tick: tries the queue mutex; got it: the write buffer becomes the read buffer
+// and the new write buffer is empty, answer true. Busy: the write buffer is emptied (this tick's
+// positions are not sent), answer false.
+bool gf_swapPositionBuffers();
+
+// Appends one notification under g_simNotifyMutex (any thread that holds neither mutex).
+void gf_addSimNotification(const SimNotification& NOTE);
+
+// Empties every queue and the notifications.
+void gf_resetSimQueuesForTests();
+
+} // namespace qmt
