@@ -128,6 +128,7 @@ bool gf_serveParkedRequest()
 
 bool gf_getParkedTrafficAt(double LAT, double LON)
 {
+    g_parkedTraffic.clear();
     const uint64_t number = ++s_lastNumber;
     {
         std::lock_guard lock(s_request.mutex);

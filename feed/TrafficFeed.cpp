@@ -12,26 +12,6 @@
 
 namespace qmt {
 
-std::vector<LiveTrafficRecord> g_trafficRecords;
-std::mutex g_batchMutex;
-std::vector<LiveTrafficRecord> g_bufferedTraffic;
-std::atomic<bool> g_acceptBatches{false};
-std::atomic<int> g_trafficCount{0};
-std::atomic<bool> g_trafficReceived{false};
-
-std::atomic<int> g_qnh{kQnhDefault};
-std::atomic<bool> g_qnhReceived{false};
-std::atomic<double> g_trafficRangeNm{0.0};
-
-std::atomic<bool> g_buffersLoaded{false};
-std::mutex g_bufferMutex;
-std::unordered_set<std::string> g_bufferCallsigns;
-std::unordered_set<uint32_t> g_bufferHexIds;
-
-std::vector<ParkedTrafficRecord> g_parkedTraffic;
-
-FeedSession g_feedSession;
-
 namespace {
 
 std::mutex s_sleepMutex; // guards s_sleep

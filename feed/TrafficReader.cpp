@@ -13,7 +13,7 @@
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Text.h"
-#include "engine/Intake.h"
+#include "feed/pending_intake.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
 #include "simlink/SimQueues.h"
