@@ -90,6 +90,8 @@ void gf_enableParkControls();
 // Enables or disables the controls that RT_PARKTRAFFIC_ONLY switches off.
 void gf_enableParkSourceControls();
 
+// Every control takes the value of its parameter (start-up).
+void gf_fillControls();
 // Sets RANGE within its bounds and updates the range control and the traffic range.
 void gf_setRange(int VALUE);
 // Applies AUTO_RANGE (remembers or restores the manual range).

@@ -82,35 +82,9 @@ void lf_readParameters()
 // The window's controls take the values of their parameters.
 void lf_fillControls()
 {
-    for (Parameter* parameter : gf_allParameters()) {
-        switch (parameter->kind()) {
-        case ParameterKind::Bool:
-        case ParameterKind::BoolCtrl:
-            gf_checkControl(parameter->name(), static_cast<BoolParameter*>(parameter)->value());
-            break;
-        case ParameterKind::IntChoice: {
-            const auto index = static_cast<IntChoiceParameter*>(parameter)->currentIndex();
-            gf_selectControlEntry(parameter->name(), index ? static_cast<int>(*index) : -1);
-            break;
-        }
-        case ParameterKind::StringChoice: {
-            const auto index = static_cast<StringChoiceParameter*>(parameter)->currentIndex();
-            gf_selectControlEntry(parameter->name(), index ? static_cast<int>(*index) : -1);
-            break;
-        }
-        case ParameterKind::FloatChoice: {
-            const auto index = static_cast<FloatChoiceParameter*>(parameter)->currentIndex();
-            gf_selectControlEntry(parameter->name(), index ? static_cast<int>(*index) : -1);
-            break;
-        }
-        default:
-            gf_setControlText(parameter->name(), parameter->text());
-            break;
-        }
-    }
+    gf_fillControls();
     g_isMsfs2020 = SIM_CHOICE.value() == 2020;
     g_trafficRangeNm = static_cast<double>(RANGE.value());
-    gf_enableParkSourceControls();
 }
 
 void lf_readDataFiles()
@@ -209,7 +183,12 @@ bool lf_startSession()
         return false;
     }
     // The user aircraft's first answer centres the traffic query box.
-    lf_waitFor([] { return gf_takeUserAcSnapshot(), g_userAc.dataArrived; }, LOGIN_STEP, LOGIN_TRIES);
+    lf_waitFor(
+        [] {
+            gf_takeUserAcSnapshot();
+            return g_userAc.dataArrived;
+        },
+        LOGIN_STEP, LOGIN_TRIES);
     if (g_userAc.hasPosition())
         gf_setQueryCentre(g_userAc.latitude, g_userAc.longitude);
 
