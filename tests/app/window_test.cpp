@@ -4,7 +4,10 @@
 #include "core/Paths.h"
 #include "core/Reset.h"
 #include "engine/AcRecords.h"
+#include "feed/TrafficFeed.h"
+#include "parking/AirportFile.h"
 #include "platform/window_messages.h"
+#include "platform/window_shell.h"
 
 #include <gtest/gtest.h>
 
@@ -215,6 +218,80 @@ TEST_F(WindowTest, ClosingTheWindowEndsTheProgramWhateverTheReason)
     gf_onWindowClose();
     EXPECT_TRUE(g_windowClosed);
     EXPECT_TRUE(g_exitRequested);
+}
+
+TEST_F(WindowTest, RangeIsKeptWithinItsBoundsAndReachesTheTrafficRange)
+{
+    gf_setRange(1000);
+    EXPECT_EQ(RANGE.value(), RANGE.maxValue());
+    EXPECT_EQ(g_trafficRangeNm.load(), static_cast<double>(RANGE.maxValue()));
+    EXPECT_EQ(gf_controlState("RANGE").text, RANGE.text());
+    gf_setRange(40);
+    EXPECT_EQ(g_trafficRangeNm.load(), 40.0);
+}
+
+TEST_F(WindowTest, AutoRangeRemembersAndRestoresTheManualRange)
+{
+    gf_setRange(40);
+    AUTO_RANGE.set(true);
+    gf_switchAutoRange();
+    EXPECT_FALSE(gf_controlState("RANGE").enabled);
+    gf_setRange(15);  // the automatic range moves it
+    AUTO_RANGE.set(false);
+    gf_switchAutoRange();
+    EXPECT_EQ(RANGE.value(), 40);
+    EXPECT_TRUE(gf_controlState("RANGE").enabled);
+}
+
+TEST_F(WindowTest, TheMaxFitEntryMatchesTheFitStep)
+{
+    MAX_FIT.set(47);
+    gf_selectMaxFitEntry();
+    EXPECT_FLOAT_EQ(MAX_FIT_FL.value(), 24.0f);
+    MAX_FIT.set(0);
+    gf_selectMaxFitEntry();
+    EXPECT_FLOAT_EQ(MAX_FIT_FL.value(), 0.5f);
+    EXPECT_EQ(gf_controlState("MAX_FIT_FL").selected, 0);
+    MAX_FIT.set(12);  // 6.5 hours is not offered: the next larger entry
+    gf_selectMaxFitEntry();
+    EXPECT_FLOAT_EQ(MAX_FIT_FL.value(), 7.0f);
+}
+
+TEST_F(WindowTest, OptionControlsTakeTheValuesThatDifferFromTheAirportFile)
+{
+    gf_initApfSettingNames();
+    for (std::size_t i = 0; i < kApfSettingCount; ++i)
+        g_apfSettingsAtRead[i] = gf_parameterByName(g_apfSettingNames[i])->text();
+    WEEK.set(!WEEK.value());
+    gf_checkControl("PARK_SOFT", !PARK_SOFT.value());
+    gf_refreshOptionControls();
+    EXPECT_EQ(gf_controlState("WEEK").checked, WEEK.value());
+    // A setting equal to the one read is not pushed.
+    EXPECT_EQ(gf_controlState("PARK_SOFT").checked, !PARK_SOFT.value());
+}
+
+TEST_F(WindowTest, BlockedCallsignsListTheActiveAircraft)
+{
+    addLiveAc(0x400001, AcState::active);
+    g_liveAcs.back().objectId = 21;
+    addLiveAc(0x400002, AcState::adding2sim);
+    BLOCKED_CALLSIGNS.set("EZY12");
+    gf_refreshBlockedCallsigns();
+    EXPECT_EQ(gf_controlState(BLOCKED_CALLSIGNS_EDIT).text, "EZY12");
+    const auto entries = CALLSIGN_2_OBJECTID.entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries.begin()->first, "KLM" + std::to_string(0x400001));
+    EXPECT_EQ(entries.begin()->second, 21u);
+}
+
+TEST_F(WindowTest, OpeningAMissingManualShowsItsMessage)
+{
+    gf_resetShellForTests();
+    gf_openManual();
+    EXPECT_EQ(gf_lastMessageBoxText(), "Could not open local folder with Manual");
+    gf_resetShellForTests();
+    gf_openParametersFolder();  // the folder of parameters.xml exists
+    EXPECT_EQ(gf_lastMessageBoxText(), "");
 }
 
 }  // namespace
