@@ -361,11 +361,19 @@ bool gf_readWeatherOnce()
 
 void gf_startTrafficReader()
 {
+    // A new session waits for its own first traffic.
+    if (!s_readers.traffic.joinable()) {
+        g_trafficReceived = false;
+        g_trafficCount = 0;
+    }
     lf_startThread(s_readers.traffic, &lf_trafficReaderMain);
 }
 
 void gf_startWeatherReader()
 {
+    if (!s_readers.weather.joinable()) {
+        g_qnhReceived = false;
+    }
     lf_startThread(s_readers.weather, &lf_weatherReaderMain);
 }
 
