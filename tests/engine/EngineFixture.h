@@ -18,7 +18,6 @@
 #include "feed/TrafficFeed.h"
 #include "feed/TrafficRecords.h"
 #include "parking/ParkAirport.h"
-#include "platform/sim_Control.h"
 #include "simlink/FlightPlan.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
@@ -34,7 +33,6 @@ protected:
         gf_resetFeedForTests();
         gf_resetParkAirportForTests();
         gf_resetEngineForTests();
-        gf_simStandIn().reset();
         g_stopSession = false;
         g_exitRequested = false;
 
@@ -44,7 +42,6 @@ protected:
         std::filesystem::create_directories(m_work / "output" / "info");
         std::filesystem::create_directories(m_work / "orig_dest");
         gf_setWorkFolder(m_work);
-        gf_setFlightPlanFolder(m_work / "orig_dest");
 
         for (const char* m : {"A320", "B738", "B77W", "E190", "C172", "EC35", "F16"}) {
             g_validModels.insert(m);
