@@ -7,7 +7,7 @@
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Random.h"
-#include "engine/pending_stands.h"
+#include "parking/StandTable.h"
 #include "simlink/SimQueues.h"
 
 namespace qmt {

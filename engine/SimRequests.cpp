@@ -14,8 +14,8 @@
 #include "core/Paths.h"
 #include "core/UserError.h"
 #include "engine/Commands.h"
-#include "engine/pending_park.h"
-#include "engine/pending_stands.h"
+#include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/FlightPlan.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
@@ -66,7 +66,8 @@ void lf_parkOnCreate(LiveAc& AC)
     AC.timeStamp = g_weekTime.load();
     const std::string standName = gf_standName(AC.standId);
     gf_logLine("{:8}: {:8} parks", standName, AC.callsign);
-    gf_removeStaticPositionsAt(AC.standId);
+    // No static aircraft is to be made on the stand this aircraft now stands on.
+    std::erase_if(g_staticPositions, [&AC](const StaticPosition& P) { return P.standId == AC.standId; });
     if (AC.standId != 0) {
         for (SimAc& s : g_staticAcs) {
             if (s.standId == AC.standId && s.state == AcState::active) {

@@ -18,7 +18,7 @@
 #include "engine/pending_park.h"
 #include "feed/TrafficFeed.h"
 #include "liveries/KindText.h"
-#include "engine/pending_stands.h"
+#include "parking/StandTable.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
 

@@ -1,14 +1,10 @@
 #pragma once
 
-// What the engine calls of static aircraft creation, until it is built.
-
-#include <cstdint>
+// Static aircraft creation as far as the pacing step calls it, until it is built.
 
 namespace qmt {
 
 // Creates the next static aircraft from the waiting static positions, if any.
 void lf_detcs();
-// Drops every waiting static position for this stand.
-void gf_removeStaticPositionsAt(uint32_t STAND_ID);
 
 } // namespace qmt
