@@ -13,7 +13,7 @@
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Text.h"
-#include "feed/pending_intake.h"
+#include "engine/Intake.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
 #include "simlink/SimQueues.h"
@@ -390,6 +390,10 @@ void gf_stopReaders()
     if (s_readers.weather.joinable()) {
         s_readers.weather.join();
     }
+    // Both have ended: the flag is free for the next session (and for turns run directly).
+    std::lock_guard lock(s_readers.mutex);
+    s_readers.stop = false;
+    s_readers.wakeTraffic = false;
 }
 
 } // namespace qmt
