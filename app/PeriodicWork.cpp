@@ -8,6 +8,8 @@
 #include "core/Parameters.h"
 #include "engine/AcRecords.h"
 #include "engine/Commands.h"
+#include "engine/SimRequests.h"
+#include "engine/Tick.h"
 #include "feed/TrafficFeed.h"
 #include "parking/ParkAirport.h"
 #include "parking/Stand.h"

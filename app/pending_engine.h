@@ -7,10 +7,6 @@
 
 namespace qmt {
 
-// The engine's tick step.
-void lf_handleAddingStack();
-// Writes ObjectIdList.txt (once a minute while OBJECTID_LIST is on).
-void gf_writeActiveLiveAcFile();
 // Removes the farthest live aircraft beyond the distance (-1: any); true when none was removed.
 bool gf_removeFarthestLiveAc(double DISTANCE_NM);
 // Removal rules run by the periodic work.

@@ -91,10 +91,13 @@ TEST_F(WorkerTest, ProductionEndsAfterTheStartUpChecksWithCodeZero)
     gf_saveParameters(g_parametersPath);
     lf_startUpQuillon(false);
 
-    const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0));
-    ASSERT_TRUE(message);
-    EXPECT_EQ(message->id, WM_APP_EXIT);
-    EXPECT_EQ(message->param, 0);
+    std::optional<WindowMessage> exit;
+    while (const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0)))
+        if (message->id != WM_APP_REPAINT)
+            exit = message;
+    ASSERT_TRUE(exit);
+    EXPECT_EQ(exit->id, WM_APP_EXIT);
+    EXPECT_EQ(exit->param, 0);
     EXPECT_NE(log().find("production\n"), std::string::npos);
     // The working folders exist.
     for (const auto& path : {g_outputPath, g_infoPath, g_errorsPath, g_airportsPath, g_mySimaddonPath,
