@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <set>
 
 #include <fmt/format.h>
@@ -96,7 +97,7 @@ private:
     ModelLiveryMap m_groups;
 };
 
-// Category counts of one category, and the parameter that a missing category switches off.
+// The setting that a category without liveries switches off, and the line that says so.
 struct CategorySwitch {
     BoolCtrlParameter* parameter;
     const char* message;
@@ -117,6 +118,13 @@ std::optional<CategorySwitch> lf_categorySwitch(uint32_t CATEGORY)
     default:
         return std::nullopt;
     }
+}
+
+// The check box of a category setting in the main window.
+void lf_enableCategoryControl(BoolCtrlParameter& PARAMETER, bool ENABLE)
+{
+    PARAMETER.control().enable(ENABLE);
+    gf_enableControl(PARAMETER.name(), ENABLE);
 }
 
 void lf_logCategoryModels(bool LIGHT, bool BUZJET, bool ROTOR, const ModelIds& MODELS)
@@ -173,7 +181,7 @@ void lf_categorySummary(uint32_t CATEGORY)
                 gf_saveBoolParameter(parameter);
                 gf_logLine(fmt::runtime(categorySwitch->message), parameter.name());
             }
-            gf_enableControl(parameter.name(), false);
+            lf_enableCategoryControl(parameter, false);
         }
         return;
     }
@@ -187,7 +195,7 @@ void lf_categorySummary(uint32_t CATEGORY)
     lf_logCategoryModels(category == AcCategory::Light, category == AcCategory::Buzjets,
                          category == AcCategory::Rotorcraft, models);
     if (categorySwitch) {
-        gf_enableControl(categorySwitch->parameter->name(), true);
+        lf_enableCategoryControl(*categorySwitch->parameter, true);
     }
 }
 
@@ -497,6 +505,8 @@ void gf_resetLiveryTablesForTests()
 {
     gf_clearLiveryTables();
     g_liveriesProcessed = false;
+    g_dontUseTitles.clear();
+    g_offlineRegcodeLines.clear();
 }
 
 } // namespace qmt
