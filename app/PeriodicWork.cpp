@@ -3,6 +3,8 @@
 #include "app/Worker.h"
 #include "app/pending_engine.h"
 #include "app/pending_liveries.h"
+#include "liveries/LiveryTables.h"
+#include "liveries/Matching.h"
 #include "app/pending_parking.h"
 #include "core/Clock.h"
 #include "core/Parameters.h"

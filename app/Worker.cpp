@@ -5,6 +5,8 @@
 #include "app/MainWindow.h"
 #include "app/pending_airportscan.h"
 #include "app/pending_liveries.h"
+#include "liveries/LiveryTables.h"
+#include "liveries/Matching.h"
 #include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Clock.h"

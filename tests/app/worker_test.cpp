@@ -68,6 +68,9 @@ protected:
     }
     void copyDataFiles()
     {
+        std::filesystem::create_directories(folder / "output");
+        std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "liveries" / "LiveriesScanned.xml",
+                                   folder / "output" / "LiveriesScanned.xml");
         for (const char* name : {"dbase.enc", "airports.enc", "AIG-regcodes.enc"}) {
             const std::filesystem::path source = std::filesystem::path(QUILLON_BINARY_DIR) / "input" / name;
             if (std::filesystem::exists(source))
@@ -95,7 +98,7 @@ TEST_F(WorkerTest, ProductionEndsAfterTheStartUpChecksWithCodeZero)
     while (const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0)))
         if (message->id != WM_APP_REPAINT)
             exit = message;
-    ASSERT_TRUE(exit);
+    ASSERT_TRUE(exit) << log() << gf_errorText();
     EXPECT_EQ(exit->id, WM_APP_EXIT);
     EXPECT_EQ(exit->param, 0);
     EXPECT_NE(log().find("production\n"), std::string::npos);
@@ -131,7 +134,7 @@ TEST_F(WorkerTest, ASimulatorThatIsNotRunningRestartsAfterTheSimConnectDelay)
     SCAN_LIVERIES.set(false);
     gf_saveParameters(g_parametersPath);
     lf_startUpQuillon(false);
-    EXPECT_EQ(gf_exitReason(), ExitReason::simConnectError);
+    EXPECT_EQ(gf_exitReason(), ExitReason::simConnectError) << log();
     // The countdown ran on the loop clock, then a new start-up was posted.
     bool restart = false;
     while (const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0)))
