@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "core/Parameters.h"
+#include "engine/AcRecords.h"
+#include "engine/Intake.h"
 
 using namespace qmt;
 using namespace qmt::test;
@@ -33,9 +35,18 @@ bool lf_waitWhileWorking(Condition CONDITION, Work WORK)
 
 class ReaderThreadsTest : public FeedTest {
 protected:
+    void TearDown() override
+    {
+        gf_stopReaders();
+        gf_resetIntakeForTests();
+        gf_resetEngineForTests();
+        FeedTest::TearDown();
+    }
     void SetUp() override
     {
         FeedTest::SetUp();
+        gf_resetEngineForTests();
+        gf_resetIntakeForTests();
         gf_resetClockForTests();
         gf_setFeedSleepForTests([](std::chrono::milliseconds) { std::this_thread::yield(); });
     }
@@ -69,14 +80,21 @@ TEST_F(ReaderThreadsTest, ReadersServeTheWorkerAndStopPromptly)
 
     // The worker's share: ticks, range changes, query box moves, batches taken.
     int turn = 0;
-    auto work = [&turn] {
+    int liveBatches = 0;
+    int historyBatches = 0;
+    auto work = [&turn, &liveBatches, &historyBatches] {
+        ++g_tickCounter;
         ++turn;
         g_trafficRangeNm = 20.0 + (turn % 3);
         gf_setQueryCentre(52.31 + (turn % 2) * 0.001, 4.76);
         std::lock_guard lock(g_batchMutex);
+        liveBatches += g_bufferedTraffic.empty() ? 0 : 1;
         g_bufferedTraffic.clear();
+        historyBatches += static_cast<int>(g_historyBatches.size());
+        g_historyBatches.clear();
     };
-    ASSERT_TRUE(lf_waitWhileWorking([] { return g_trafficReceived.load() && g_qnhReceived.load(); }, work));
+    ASSERT_TRUE(lf_waitWhileWorking([&liveBatches] { return liveBatches >= 3 && g_qnhReceived.load(); }, work));
+    EXPECT_EQ(historyBatches, 5);
     EXPECT_EQ(g_qnh.load(), 1016);
 
     ASSERT_TRUE(gf_getParkedTraffic() || gf_getParkedTrafficAt(52.31, 4.76));
