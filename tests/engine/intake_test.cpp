@@ -102,6 +102,7 @@ TEST_F(IntakeTest, HistoryBatchesWaitForTheWorker)
     EXPECT_TRUE(g_liveAcs.empty());
     EXPECT_TRUE(g_bufferedTraffic.empty());
 
+    g_tickCounter = -1; // before their play tick, so the newborns wait in the buffer
     lf_handleAddingStack();
     ASSERT_EQ(g_liveAcs.size(), 2u);
     EXPECT_EQ(g_liveAcs[0].id, 20001u);
