@@ -1,0 +1,319 @@
+#include "core/Files.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "core/Log.h"
+#include "core/Paths.h"
+
+namespace qmt {
+namespace {
+
+// Length of the UTF-8 sequence starting at i when it is valid, 0 when not; `partial` is set
+// when the sequence is cut off by the end of the sample.
+std::size_t lf_utf8SequenceLength(std::string_view s, std::size_t i, bool& partial)
+{
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t len = 0;
+    if (b < 0x80) return 1;
+    if (b >= 0xC2 && b <= 0xDF) len = 2;
+    else if (b >= 0xE0 && b <= 0xEF) len = 3;
+    else if (b >= 0xF0 && b <= 0xF4) len = 4;
+    else return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if (i + k >= s.size()) {
+            partial = true;
+            return len;
+        }
+        const auto c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80) return 0;
+    }
+    return len;
+}
+
+bool lf_isUtf8(std::string_view s, bool& hasHighBytes)
+{
+    hasHighBytes = false;
+    for (std::size_t i = 0; i < s.size();) {
+        bool partial = false;
+        const std::size_t len = lf_utf8SequenceLength(s, i, partial);
+        if (len == 0) return false;
+        if (len > 1) hasHighBytes = true;
+        if (partial) return true;
+        i += len;
+    }
+    return true;
+}
+
+bool lf_readAll(const std::filesystem::path& path, std::string& data, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::error_code ec(errno, std::generic_category());
+        error = ec.message();
+        return false;
+    }
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        error = "read error";
+        return false;
+    }
+    return true;
+}
+
+std::string lf_utf16ToUtf8Lenient(std::string_view bytes, bool bigEndian)
+{
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+        units.push_back(static_cast<char16_t>(bigEndian ? (b0 << 8) | b1 : (b1 << 8) | b0));
+    }
+    // Lone surrogates become U+FFFD so that one bad unit does not lose the file.
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) ++i;
+            else units[i] = 0xFFFD;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            units[i] = 0xFFFD;
+        }
+    }
+    return wide_to_utf8(std::u16string_view(units));
+}
+
+void lf_splitLines(std::string_view text, std::vector<std::string>& lines)
+{
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        const bool last = end == std::string_view::npos;
+        if (last) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.emplace_back(line);
+        start = end + 1;
+    }
+}
+
+bool lf_writeLines(const std::vector<std::string>& list, const std::filesystem::path& path)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    for (const auto& s : list) out << s << '\n';
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+FileEncoding gf_detectFileEncoding(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return FileEncoding::none_found;
+    std::string sample(4096, '\0');
+    in.read(sample.data(), static_cast<std::streamsize>(sample.size()));
+    sample.resize(static_cast<std::size_t>(in.gcount()));
+
+    auto startsWith = [&](std::string_view bom) { return sample.compare(0, bom.size(), bom) == 0; };
+    if (startsWith("\xEF\xBB\xBF")) return FileEncoding::UTF8_with_BOM;
+    if (startsWith("\xFF\xFE")) return FileEncoding::Unicode;
+    if (startsWith("\xFE\xFF")) return FileEncoding::Unicode_big_endian;
+
+    // UTF-16 without a byte order mark: mostly-Latin text has a zero in every other byte.
+    std::size_t evenZeros = 0, oddZeros = 0;
+    for (std::size_t i = 0; i < sample.size(); ++i)
+        if (sample[i] == '\0') (i % 2 == 0 ? evenZeros : oddZeros)++;
+    const std::size_t pairs = sample.size() / 2;
+    if (pairs > 0 && evenZeros + oddZeros > 0) {
+        if (oddZeros * 10 >= pairs * 4 && evenZeros * 10 < pairs) return FileEncoding::Unicode;
+        if (evenZeros * 10 >= pairs * 4 && oddZeros * 10 < pairs) return FileEncoding::Unicode_big_endian;
+        return FileEncoding::none_found; // binary data
+    }
+    bool high = false;
+    if (lf_isUtf8(sample, high)) return FileEncoding::UTF8_without_BOM;
+    return FileEncoding::ANSI;
+}
+
+bool gf_readTextFile(FileEncoding encoding, const std::filesystem::path& path, std::vector<std::string>& lines)
+{
+    if (encoding == FileEncoding::none_found) {
+        gf_logLine("file {} has unknown charset: {}", gf_utf16ToUtf8(path), gf_encodingName(encoding));
+        return false;
+    }
+    std::string data, error;
+    if (!lf_readAll(path, data, error)) {
+        gf_logLine("Read failed for '{}': {}", gf_utf16ToUtf8(path), error);
+        return false;
+    }
+    std::string text;
+    switch (encoding) {
+    case FileEncoding::UTF8_with_BOM:
+    case FileEncoding::UTF8_without_BOM:
+        text = std::move(data);
+        if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+        break;
+    case FileEncoding::Unicode:
+        if (data.starts_with("\xFF\xFE")) data.erase(0, 2);
+        text = lf_utf16ToUtf8Lenient(data, false);
+        break;
+    case FileEncoding::Unicode_big_endian:
+        if (data.starts_with("\xFE\xFF")) data.erase(0, 2);
+        text = lf_utf16ToUtf8Lenient(data, true);
+        break;
+    case FileEncoding::ANSI: text = gf_ansiToUtf8(data); break;
+    case FileEncoding::none_found: break;
+    }
+    lf_splitLines(text, lines);
+    return true;
+}
+
+FileLines gf_readFileLines(const std::filesystem::path& path)
+{
+    FileLines result;
+    const FileEncoding enc = gf_detectFileEncoding(path);
+    if (enc == FileEncoding::none_found) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) {
+            result.error = "open_failed";
+            return result;
+        }
+    }
+    if (!gf_readTextFile(enc, path, result.lines)) {
+        result.lines.clear();
+        result.error = "open_failed";
+    }
+    return result;
+}
+
+bool gf_writeListToFile(const std::vector<std::string>& list, const std::filesystem::path& path)
+{
+    return lf_writeLines(list, path);
+}
+
+bool gf_writeStringToFile(const std::vector<std::string>& lines, const std::filesystem::path& path)
+{
+    return lf_writeLines(lines, path);
+}
+
+bool gf_writeTextFile(std::string_view text, const std::filesystem::path& path, bool newline)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << text;
+    if (newline) out << '\n';
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+bool gf_removeFileWarn(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return true;
+    if (!std::filesystem::remove(path, ec) || ec) {
+        gf_logLine("Warning: could not remove {}, errorcode: {}", gf_utf16ToUtf8(path), ec.value());
+        return false;
+    }
+    return true;
+}
+
+std::size_t gf_countFolderEntries(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    std::size_t n = 0;
+    std::filesystem::directory_iterator it(folder, ec), end;
+    if (ec) return 0;
+    for (; it != end; it.increment(ec)) {
+        if (ec) break;
+        ++n;
+    }
+    return n;
+}
+
+std::filesystem::path gf_generationPath(const std::filesystem::path& path, int n)
+{
+    const std::string name = path.filename().string();
+    const std::size_t dot = name.rfind('.');
+    const std::string zeros(static_cast<std::size_t>(std::max(n, 0)), '0');
+    std::string generation = dot == std::string::npos ? name + zeros : name.substr(0, dot) + zeros + name.substr(dot);
+    return path.parent_path() / generation;
+}
+
+bool gf_save1GenerationOf(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return true;
+    std::filesystem::copy_file(path, gf_generationPath(path, 1), std::filesystem::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
+bool gf_rotateGenerations(const std::filesystem::path& path, int count)
+{
+    std::error_code ec;
+    if (count < 1 || !std::filesystem::exists(path, ec)) return true;
+    bool ok = true;
+    for (int i = count; i >= 2; --i) {
+        const auto from = gf_generationPath(path, i - 1);
+        if (!std::filesystem::exists(from, ec)) continue;
+        std::filesystem::rename(from, gf_generationPath(path, i), ec);
+        if (ec) ok = false;
+    }
+    std::filesystem::rename(path, gf_generationPath(path, 1), ec);
+    return ok && !ec;
+}
+
+void gf_removeFilesFromDirectory(const std::filesystem::path& folder)
+{
+    std::error_code ec;
+    std::vector<std::filesystem::path> files;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code fec;
+        if (it->is_regular_file(fec)) files.push_back(it->path());
+    }
+    for (const auto& f : files) {
+        std::error_code rec;
+        std::filesystem::remove(f, rec);
+        if (rec) gf_logLine("Failed to remove {} ({})", gf_utf16ToUtf8(f), rec.message());
+    }
+}
+
+void gf_removeXMLFilesFromDirectory()
+{
+    std::error_code ec;
+    std::vector<std::filesystem::path> files;
+    for (std::filesystem::directory_iterator it(g_tbloPath, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code fec;
+        if (it->is_regular_file(fec) && gf_lower(it->path().extension().string()) == ".xml") files.push_back(it->path());
+    }
+    for (const auto& f : files) {
+        std::error_code rec;
+        std::filesystem::remove(f, rec);
+        if (rec) gf_logLine("Failed to remove {} ({})", gf_utf16ToUtf8(f), rec.message());
+    }
+}
+
+std::vector<std::filesystem::path> gf_collectXmlFiles(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code fec;
+        if (!it->is_regular_file(fec)) continue;
+        const auto& p = it->path();
+        if (gf_lower(p.extension().string()) != ".xml") continue;
+        const std::string stem = p.stem().string();
+        if (stem.size() != 4) continue;
+        if (!std::all_of(stem.begin(), stem.end(), [](char c) {
+                return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+            }))
+            continue;
+        files.push_back(p);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace qmt

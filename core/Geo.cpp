@@ -1,0 +1,54 @@
+#include "core/Geo.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qmt {
+
+double gf_distanceNm(LatLon a, LatLon b)
+{
+    const double lat1 = a.lat * DEG_TO_RAD, lat2 = b.lat * DEG_TO_RAD;
+    const double dLat = lat2 - lat1;
+    const double dLon = (b.lon - a.lon) * DEG_TO_RAD;
+    const double s1 = std::sin(dLat / 2.0), s2 = std::sin(dLon / 2.0);
+    double h = s1 * s1 + std::cos(lat1) * std::cos(lat2) * s2 * s2;
+    h = std::clamp(h, 0.0, 1.0); // rounding can push it past 1 for antipodes
+    return 2.0 * EARTH_RADIUS_NM * std::asin(std::sqrt(h));
+}
+
+double gf_distanceNm(double lat1, double lon1, double lat2, double lon2)
+{
+    return gf_distanceNm(LatLon{lat1, lon1}, LatLon{lat2, lon2});
+}
+
+double gf_bearing(LatLon from, LatLon to)
+{
+    const double lat1 = from.lat * DEG_TO_RAD, lat2 = to.lat * DEG_TO_RAD;
+    const double dLon = (to.lon - from.lon) * DEG_TO_RAD;
+    const double y = std::sin(dLon) * std::cos(lat2);
+    const double x = std::cos(lat1) * std::sin(lat2) - std::sin(lat1) * std::cos(lat2) * std::cos(dLon);
+    double b = std::atan2(y, x);
+    if (b < 0.0) b += 2.0 * PI;
+    if (b >= 2.0 * PI) b -= 2.0 * PI;
+    return b;
+}
+
+double gf_bearing(double lat1, double lon1, double lat2, double lon2)
+{
+    return gf_bearing(LatLon{lat1, lon1}, LatLon{lat2, lon2});
+}
+
+LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt)
+{
+    const double delta = distanceFt / FEET_PER_NM / EARTH_RADIUS_NM;
+    const double lat1 = start.lat * DEG_TO_RAD, lon1 = start.lon * DEG_TO_RAD;
+    const double sinLat2 = std::sin(lat1) * std::cos(delta) + std::cos(lat1) * std::sin(delta) * std::cos(bearingRad);
+    const double lat2 = std::asin(std::clamp(sinLat2, -1.0, 1.0));
+    const double lon2 = lon1 + std::atan2(std::sin(bearingRad) * std::sin(delta) * std::cos(lat1),
+                                          std::cos(delta) - std::sin(lat1) * std::sin(lat2));
+    double lonDeg = lon2 * RAD_TO_DEG;
+    lonDeg = std::fmod(lonDeg + 540.0, 360.0) - 180.0;
+    return LatLon{lat2 * RAD_TO_DEG, lonDeg};
+}
+
+} // namespace qmt

@@ -1,0 +1,233 @@
+#include "core/Text.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+namespace qmt {
+namespace {
+
+bool lf_isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+char lf_upperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char lf_lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+void lf_appendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Windows-1252 code points of the bytes 0x80..0x9F (0 where the code page has no character).
+constexpr char16_t CP1252_HIGH[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+} // namespace
+
+std::string gf_trim(std::string_view text)
+{
+    std::size_t b = 0, e = text.size();
+    while (b < e && lf_isSpace(text[b])) ++b;
+    while (e > b && lf_isSpace(text[e - 1])) --e;
+    return std::string(text.substr(b, e - b));
+}
+
+std::vector<std::string> gf_splitTrim(std::string_view text, char separator)
+{
+    std::vector<std::string> parts;
+    if (text.empty()) return parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t pos = text.find(separator, start);
+        if (pos == std::string_view::npos) {
+            parts.push_back(gf_trim(text.substr(start)));
+            break;
+        }
+        parts.push_back(gf_trim(text.substr(start, pos - start)));
+        start = pos + 1;
+    }
+    return parts;
+}
+
+std::vector<std::string> gf_splitComma(std::string_view text) { return gf_splitTrim(text, ','); }
+
+std::vector<std::string> gf_splitCommaTrim(std::string_view text) { return gf_splitTrim(text, ','); }
+
+void gf_normaliseList(std::string& text)
+{
+    if (std::none_of(text.begin(), text.end(), lf_isSpace)) return;
+    std::string joined;
+    bool first = true;
+    for (const auto& item : gf_splitTrim(text, ',')) {
+        if (!first) joined += ',';
+        joined += item;
+        first = false;
+    }
+    text = std::move(joined);
+}
+
+std::string_view gf_plural(long long count) { return count == 1 || count < 0 ? "" : "s"; }
+std::string_view gf_plural(unsigned long long count) { return count == 1 ? "" : "s"; }
+
+std::string gf_hexText(std::uint64_t number) { return fmt::format("{:x}", number); }
+
+std::string gf_bannerLine(int budget, int secondWidth, bool leadingNewline, bool trailingNewline, std::string_view title)
+{
+    int total = budget + secondWidth;
+    if (total % 2 != 0) ++total;
+    std::string out;
+    if (leadingNewline) out += '\n';
+    if (title.empty()) {
+        out.append(static_cast<std::size_t>(std::max(total, 0)), '*');
+    } else {
+        const int side = std::max(total / 2 - 1, 0);
+        out.append(static_cast<std::size_t>(side), '*');
+        out += ' ';
+        out += title;
+        out += ' ';
+        out.append(static_cast<std::size_t>(side), '*');
+    }
+    if (trailingNewline) out += '\n';
+    return out;
+}
+
+std::int32_t gf_percent(double a, double b)
+{
+    if (!(b >= 1.0)) return 0;
+    return gf_roundNarrow<std::int32_t>(a * 100.0 / b);
+}
+
+float gf_dropdownValue(std::int32_t h)
+{
+    if (h >= 44) return 24.0f;
+    if (h >= 38) return 21.0f;
+    if (h >= 32) return 18.0f;
+    if (h >= 26) return 15.0f;
+    if (h >= 22) return 12.0f;
+    if (h >= 20) return 11.0f;
+    if (h >= 18) return 10.0f;
+    if (h >= 16) return 9.0f;
+    if (h >= 14) return 8.0f;
+    if (h >= 12) return 7.0f;
+    if (h >= 10) return 6.0f;
+    switch (h) {
+    case 9: return 5.0f;
+    case 8: return 4.5f;
+    case 7: return 4.0f;
+    case 6: return 3.5f;
+    case 5: return 3.0f;
+    case 4: return 2.5f;
+    case 3: return 2.0f;
+    case 2: return 1.5f;
+    case 1: return 1.0f;
+    default: return 0.5f;
+    }
+}
+
+std::string gf_upper(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), lf_upperChar);
+    return out;
+}
+
+std::string gf_lower(std::string_view text)
+{
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), lf_lowerChar);
+    return out;
+}
+
+bool gf_containsNoCase(std::string_view text, std::string_view needle)
+{
+    if (needle.empty()) return true;
+    const auto it = std::search(text.begin(), text.end(), needle.begin(), needle.end(),
+                                [](char a, char b) { return lf_lowerChar(a) == lf_lowerChar(b); });
+    return it != text.end();
+}
+
+std::string_view gf_encodingName(FileEncoding encoding)
+{
+    switch (encoding) {
+    case FileEncoding::ANSI: return "ANSI";
+    case FileEncoding::Unicode: return "Unicode";
+    case FileEncoding::Unicode_big_endian: return "Unicode_big_endian";
+    case FileEncoding::UTF8_with_BOM: return "UTF8_with_BOM";
+    case FileEncoding::UTF8_without_BOM: return "UTF8_without_BOM";
+    case FileEncoding::none_found: return "none_found";
+    }
+    return "none_found";
+}
+
+std::string wide_to_utf8(std::u16string_view wide)
+{
+    std::string out;
+    out.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const char16_t u = wide[i];
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 1 >= wide.size() || wide[i + 1] < 0xDC00 || wide[i + 1] > 0xDFFF)
+                throw std::runtime_error("wide_to_utf8: invalid UTF-16");
+            const char32_t cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            lf_appendUtf8(out, cp);
+            ++i;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            throw std::runtime_error("wide_to_utf8: invalid UTF-16");
+        } else {
+            lf_appendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+std::string wide_to_utf8(std::wstring_view wide)
+{
+    std::string out;
+    out.reserve(wide.size());
+    for (const wchar_t w : wide) {
+        const auto cp = static_cast<char32_t>(w);
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) throw std::runtime_error("wide_to_utf8: invalid UTF-16");
+        lf_appendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::string gf_utf16ToUtf8(const std::filesystem::path& path) { return path.string(); }
+
+std::string gf_pathToUtf8(const std::filesystem::path& path) { return wide_to_utf8(std::wstring_view(path.wstring())); }
+
+std::string gf_ansiToUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x80) {
+            out += ch;
+        } else if (b < 0xA0) {
+            const char16_t cp = CP1252_HIGH[b - 0x80];
+            lf_appendUtf8(out, cp != 0 ? cp : b); // undefined bytes map to the C1 control of the same value
+        } else {
+            lf_appendUtf8(out, b);
+        }
+    }
+    return out;
+}
+
+} // namespace qmt

@@ -1,0 +1,168 @@
+#include "core/XmlMeta.h"
+
+#include <charconv>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "core/Clock.h"
+
+#ifndef QUILLON_VERSION_MAJOR
+#error "QUILLON_VERSION_MAJOR/MINOR/PATCH come from the build"
+#endif
+
+namespace qmt {
+namespace {
+
+std::optional<std::int32_t> lf_number(std::string_view t)
+{
+    std::int32_t v = 0;
+    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (t.empty() || ec != std::errc() || ptr != t.data() + t.size() || v < 0) return std::nullopt;
+    return v;
+}
+
+std::string lf_infoValue(const pugi::xml_node& meta, std::string_view name)
+{
+    for (auto info : meta.children("info"))
+        if (name == info.attribute("name").as_string()) return info.attribute("value").as_string();
+    return {};
+}
+
+bool lf_hasInfo(const pugi::xml_node& meta, std::string_view name)
+{
+    for (auto info : meta.children("info"))
+        if (name == info.attribute("name").as_string()) return true;
+    return false;
+}
+
+pugi::xml_node lf_parameterNode(const pugi::xml_document& doc, std::string_view name)
+{
+    for (auto p : doc.child("root").child("parameters").children("parameter"))
+        if (name == p.attribute("name").as_string()) return p;
+    return {};
+}
+
+} // namespace
+
+std::optional<VersionData> VersionData::fromText(std::string_view text)
+{
+    const auto d1 = text.find('.');
+    if (d1 == std::string_view::npos) return std::nullopt;
+    const auto d2 = text.find('.', d1 + 1);
+    if (d2 == std::string_view::npos) return std::nullopt;
+    const auto a = lf_number(text.substr(0, d1));
+    const auto b = lf_number(text.substr(d1 + 1, d2 - d1 - 1));
+    const auto c = lf_number(text.substr(d2 + 1));
+    if (!a || !b || !c) return std::nullopt;
+    return VersionData{*a, *b, *c};
+}
+
+std::optional<VersionData> VersionData::fromJson(const nlohmann::json& json)
+{
+    try {
+        if (!json.is_object()) return std::nullopt;
+        for (const char* key : {"major", "minor", "patch"})
+            if (!json.contains(key) || !json.at(key).is_number_integer()) return std::nullopt;
+        VersionData v{json.at("major").get<std::int32_t>(), json.at("minor").get<std::int32_t>(),
+                      json.at("patch").get<std::int32_t>()};
+        return v;
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::string VersionData::text() const { return fmt::format("{}.{}.{}", major, minor, patch); }
+
+VersionData gf_programVersion() { return VersionData{QUILLON_VERSION_MAJOR, QUILLON_VERSION_MINOR, QUILLON_VERSION_PATCH}; }
+
+std::string gf_programVersionText() { return gf_programVersion().text(); }
+
+bool gf_writeXmlMeta(pugi::xml_document& doc, std::string_view versionText, std::optional<int> sim)
+{
+    if (doc.child("root")) return false;
+    auto root = doc.append_child("root");
+    auto meta = root.append_child("meta");
+    if (!meta) return false;
+    const std::string simText = sim ? fmt::format("{}", *sim) : std::string();
+    const std::string date = gf_timeText(gf_nowSeconds());
+    const std::pair<std::string_view, std::string> entries[] = {{"author", std::string(PROGRAM_AUTHOR)},
+                                                                {"version", std::string(versionText)},
+                                                                {"date", date},
+                                                                {"sim", simText},
+                                                                {"copyright", std::string(PROGRAM_COPYRIGHT)}};
+    for (const auto& [name, value] : entries) {
+        auto info = meta.append_child("info");
+        if (!info) return false;
+        info.append_attribute("name") = std::string(name).c_str();
+        info.append_attribute("value") = value.c_str();
+    }
+    return true;
+}
+
+XmlMetaResult gf_readXmlMeta(const pugi::xml_document& doc, int mode)
+{
+    XmlMetaResult r;
+    const auto meta = doc.child("root").child("meta");
+    if (!meta) {
+        r.reason = "no meta block";
+        return r;
+    }
+    r.version = lf_infoValue(meta, "version");
+    r.sim = lf_infoValue(meta, "sim");
+    if (!lf_hasInfo(meta, "author") || lf_infoValue(meta, "author") != PROGRAM_AUTHOR) {
+        r.reason = "unknown author";
+        return r;
+    }
+    const auto v = VersionData::fromText(r.version);
+    if (!v) {
+        r.reason = fmt::format("unreadable version '{}'", r.version);
+        return r;
+    }
+    if (mode == 1 && *v > gf_programVersion()) {
+        r.reason = fmt::format("version {} is newer than {}", r.version, gf_programVersionText());
+        return r;
+    }
+    r.accepted = true;
+    return r;
+}
+
+bool gf_saveXmlWithDeclaration(pugi::xml_document& doc, const std::filesystem::path& path)
+{
+    if (doc.first_child().type() != pugi::node_declaration) {
+        auto decl = doc.prepend_child(pugi::node_declaration);
+        decl.append_attribute("version") = "1.0";
+        decl.append_attribute("encoding") = "UTF-8";
+    }
+    return doc.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8);
+}
+
+std::optional<int> gf_findParameter(const pugi::xml_document& doc, std::string_view name)
+{
+    const auto p = lf_parameterNode(doc, name);
+    if (!p) return std::nullopt;
+    const auto value = p.attribute("value");
+    if (!value) return std::nullopt;
+    const std::string_view t = value.as_string();
+    int v = 0;
+    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+    if (t.empty() || ec != std::errc()) return std::nullopt;
+    (void)ptr;
+    return v;
+}
+
+std::optional<std::string> gf_stringParameterByName(const pugi::xml_document& doc, std::string_view name)
+{
+    const auto p = lf_parameterNode(doc, name);
+    if (!p || !p.attribute("value")) return std::nullopt;
+    return std::string(p.attribute("value").as_string());
+}
+
+std::optional<bool> gf_boolParameterByName(const pugi::xml_document& doc, std::string_view name)
+{
+    const auto p = lf_parameterNode(doc, name);
+    if (!p || !p.attribute("value")) return std::nullopt;
+    return p.attribute("value").as_bool();
+}
+
+} // namespace qmt

@@ -1,0 +1,148 @@
+#include <set>
+
+#include <pugixml.hpp>
+
+#include "CoreTestSupport.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
+
+namespace qmt::test {
+namespace {
+
+using ParametersTest = CoreTest;
+
+TEST_F(ParametersTest, DefaultsAndKinds)
+{
+    EXPECT_TRUE(SCAN_LIVERIES.value());
+    EXPECT_EQ(MATCHING_DEPTH.value(), 4);
+    EXPECT_EQ(parking_percentage.value(), 30);
+    EXPECT_EQ(CUSTOM_PARKING_PERCENTAGE.value(), -1);
+    EXPECT_EQ(AIRP_RANGE.value(), 20);
+    EXPECT_EQ(AIRP_HEIGHT.value(), 18000);
+    EXPECT_FLOAT_EQ(MAX_FIT_FL.value(), 24.0f);
+    EXPECT_TRUE(MAX_FIT_FL.currentIndex().has_value());
+    EXPECT_FALSE(OBJECTID_LIST.value());
+    EXPECT_EQ(LFOLDERS[3].name(), "lfolder3");
+    EXPECT_EQ(LFOLDERS[3].value(), "");
+    EXPECT_EQ(gf_parameterByName("MAX_FIT"), &MAX_FIT);
+    EXPECT_EQ(gf_parameterByName("nope"), nullptr);
+    EXPECT_EQ(CUSTOM_PARKING_PERCENTAGE.set(150), 100); // clamped
+    EXPECT_EQ(MAX_FIT.set(-4), 0);
+    // Every name once.
+    std::set<std::string> names;
+    for (const Parameter* p : gf_allParameters()) EXPECT_TRUE(names.insert(p->name()).second) << p->name();
+}
+
+TEST_F(ParametersTest, PackageSelectorHasTheSixtyFourOrders)
+{
+    const auto& c = AI_PACKAGE_SELECTOR.choices();
+    ASSERT_EQ(c.size(), 64u);
+    EXPECT_EQ(c[0], "AIG, FSLTL, JF, MTL");
+    EXPECT_EQ(c[1], "AIG, FSLTL, MTL, JF");
+    EXPECT_EQ(c[23], "MTL, JF, FSLTL, AIG");
+    EXPECT_EQ(c[24], "AIG, FSLTL, JF");
+    EXPECT_EQ(c[30], "AIG, FSLTL, MTL");
+    EXPECT_EQ(c[48], "AIG, FSLTL");
+    EXPECT_EQ(c[50], "AIG, JF");
+    EXPECT_EQ(c[60], "AIG");
+    EXPECT_EQ(c[63], "MTL");
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.currentIndex(), std::optional<std::size_t>(0));
+    AI_PACKAGE_SELECTOR.set("AIG, XYZ");
+    EXPECT_FALSE(AI_PACKAGE_SELECTOR.currentIndex().has_value());
+}
+
+TEST_F(ParametersTest, SaveAndReloadEveryKind)
+{
+    const auto path = dir() / "parameters.xml";
+    SCAN_LIVERIES.set(false);                 // BoolCtrl
+    OBJECTID_LIST.set(true);
+    MAX_LIVE_SEL.set(42);                     // Int
+    MAIN_WINDOW_X.set(-1200);
+    MATCHING_DEPTH.set(2);                    // IntChoice
+    AI_PACKAGE_SELECTOR.set("JF, MTL");       // StringChoice
+    MAX_FIT_FL.set(4.5f);                     // FloatChoice
+    LFOLDERS[9].set("C:\\AI \"traffic\" <&>"); // StringCtrl with XML specials
+    MSFS_INSTALL_PATH.set("D:/MSFS");         // String
+    CALLSIGN_2_OBJECTID.choose("KLM1234");    // CallsignMap
+    ASSERT_TRUE(gf_saveParameters(path));
+
+    gf_resetParameters();
+    EXPECT_TRUE(SCAN_LIVERIES.value());
+    std::string error;
+    ASSERT_TRUE(gf_loadParameters(path, &error));
+    EXPECT_TRUE(error.empty());
+    EXPECT_FALSE(SCAN_LIVERIES.value());
+    EXPECT_TRUE(OBJECTID_LIST.value());
+    EXPECT_EQ(MAX_LIVE_SEL.value(), 42);
+    EXPECT_EQ(MAIN_WINDOW_X.value(), -1200);
+    EXPECT_EQ(MATCHING_DEPTH.value(), 2);
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.value(), "JF, MTL");
+    EXPECT_FLOAT_EQ(MAX_FIT_FL.value(), 4.5f);
+    EXPECT_EQ(LFOLDERS[9].value(), "C:\\AI \"traffic\" <&>");
+    EXPECT_EQ(MSFS_INSTALL_PATH.value(), "D:/MSFS");
+    EXPECT_EQ(CALLSIGN_2_OBJECTID.chosen(), "KLM1234");
+}
+
+TEST_F(ParametersTest, MissingFileKeepsDefaultsAndBadValuesKeepTheirDefault)
+{
+    EXPECT_TRUE(gf_loadParameters(dir() / "none.xml"));
+    writeFile(dir() / "p.xml", "<root><parameters>"
+                               "<parameter name=\"RANGE\" value=\"abc\"/>"
+                               "<parameter name=\"MAX_LIVE_SEL\" value=\"99999\"/>"
+                               "<parameter name=\"WEEK\" value=\"maybe\"/>"
+                               "<parameter name=\"UNKNOWN\" value=\"1\"/>"
+                               "<parameter name=\"PARK_SOFT\" value=\"true\"/>"
+                               "</parameters></root>");
+    EXPECT_TRUE(gf_loadParameters(dir() / "p.xml"));
+    EXPECT_EQ(RANGE.value(), RANGE.defaultValue());
+    EXPECT_EQ(MAX_LIVE_SEL.value(), MAX_LIVE_SEL.maxValue());
+    EXPECT_FALSE(WEEK.value());
+    EXPECT_TRUE(PARK_SOFT.value());
+}
+
+TEST_F(ParametersTest, BrokenFileGivesDefaultsAMessageAndIsKept)
+{
+    ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
+    const auto path = dir() / "parameters.xml";
+    const std::string broken = "<root><parameters><parameter name=\"RANGE\" value=\"40\"/></param";
+    writeFile(path, broken);
+    RANGE.set(77);
+    std::string error;
+    EXPECT_FALSE(gf_loadParameters(path, &error));
+    EXPECT_NE(error.find("parameters.xml"), std::string::npos);
+    EXPECT_NE(error.find("default"), std::string::npos);
+    EXPECT_EQ(RANGE.value(), RANGE.defaultValue());
+    EXPECT_EQ(readFile(dir() / "parameters0.xml"), broken);
+    // A later save replaces the file but the broken one stays as its generation.
+    ASSERT_TRUE(gf_saveParameters(path));
+    EXPECT_TRUE(gf_loadParameters(path));
+    EXPECT_EQ(readFile(dir() / "parameters0.xml"), broken);
+    gf_closeLog();
+    EXPECT_NE(readFile(dir() / "Log.txt").find("==> "), std::string::npos);
+}
+
+TEST_F(ParametersTest, SavingOneParameterRewritesOnlyIt)
+{
+    ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
+    ASSERT_TRUE(gf_saveParameters(g_parametersPath));
+    RANGE.set(50); // changed in memory only
+    SCAN_LIVERIES.set(false);
+    ASSERT_TRUE(gf_saveBoolParameter(SCAN_LIVERIES));
+    gf_resetParameters();
+    ASSERT_TRUE(gf_loadParameters(g_parametersPath));
+    EXPECT_FALSE(SCAN_LIVERIES.value());
+    EXPECT_EQ(RANGE.value(), RANGE.defaultValue());
+    gf_closeLog();
+    EXPECT_NE(readFile(dir() / "Log.txt").find("SCAN_LIVERIES=false\n"), std::string::npos);
+}
+
+TEST_F(ParametersTest, ControlsStartEnabled)
+{
+    HELICOPTERS.control().disable();
+    EXPECT_FALSE(HELICOPTERS.control().isEnabled());
+    gf_resetParameters();
+    EXPECT_TRUE(HELICOPTERS.control().isEnabled());
+}
+
+} // namespace
+} // namespace qmt::test

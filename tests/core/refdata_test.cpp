@@ -1,0 +1,198 @@
+#include <cmath>
+
+#include "CoreTestSupport.h"
+#include "core/AcKind.h"
+#include "core/Airports.h"
+#include "core/Geo.h"
+#include "core/Log.h"
+#include "core/Paths.h"
+#include "core/Random.h"
+#include "core/RefData.h"
+
+namespace qmt::test {
+namespace {
+
+class RefDataTest : public CoreTest {
+protected:
+    void SetUp() override
+    {
+        CoreTest::SetUp();
+        gf_setInputFolder(builtInputFolder());
+        ASSERT_TRUE(gf_readDataFiles());
+    }
+};
+
+TEST_F(RefDataTest, ReadsDecryptedDataAndRemovesThePlainFiles)
+{
+    EXPECT_GE(g_airports.size(), 50u);
+    EXPECT_GE(g_icaoAirlines.size(), 40u);
+    EXPECT_GE(g_validModels.size(), 60u);
+    EXPECT_FALSE(g_dbaseRecords.empty());
+    EXPECT_TRUE(std::is_sorted(g_dbaseRecords.begin(), g_dbaseRecords.end(),
+                               [](const DbaseRecord& a, const DbaseRecord& b) { return a.key < b.key; }));
+    EXPECT_FALSE(std::filesystem::exists(dir() / "dbase.xml"));
+    EXPECT_FALSE(std::filesystem::exists(dir() / "airports.xml"));
+    // The empty code is id 0 and the codes without airline are interned at load.
+    EXPECT_EQ(gf_airlineId(""), 0);
+    EXPECT_EQ(gf_modelId(""), 0);
+    std::uint16_t id = 0;
+    EXPECT_TRUE(g_airlineIds.find("ZZZ", id));
+    EXPECT_TRUE(g_airlineIds.find("PVT", id));
+    EXPECT_TRUE(g_airlineIds.find("KLM", id));
+    EXPECT_TRUE(g_modelIds.find("B738", id));
+    EXPECT_TRUE(gf_isIcaoAirline("KLM"));
+    EXPECT_FALSE(gf_isIcaoAirline("klm"));
+    EXPECT_TRUE(gf_isValidModel("A320"));
+    EXPECT_FALSE(gf_isValidModel("A3200"));
+    EXPECT_FALSE(g_similarGroups.empty());
+    EXPECT_FALSE(g_publishers.empty());
+    EXPECT_TRUE(g_simaddon20.contains("EHAM"));
+    EXPECT_FALSE(g_thirdparties24.empty());
+}
+
+TEST_F(RefDataTest, MissingOrDamagedDataFileFails)
+{
+    const auto work = dir() / "in";
+    std::filesystem::create_directories(work);
+    gf_setInputFolder(work);
+    EXPECT_FALSE(gf_readDataFiles());
+    std::filesystem::copy_file(builtInputFolder() / "airports.enc", work / "airports.enc");
+    std::filesystem::copy_file(builtInputFolder() / "dbase.enc", work / "dbase.enc");
+    std::string bytes = readFile(work / "dbase.enc");
+    bytes[bytes.size() / 2] ^= 0x01;
+    writeFile(work / "dbase.enc", bytes);
+    EXPECT_FALSE(gf_readDataFiles());
+    EXPECT_FALSE(std::filesystem::exists(dir() / "dbase.xml"));
+}
+
+TEST_F(RefDataTest, RegistrationLookupThroughSpellingVariants)
+{
+    EXPECT_EQ(gf_regVariants("PHBXA"), (std::vector<std::string>{"PH-BXA", "P-HBXA", "PHBXA"}));
+    EXPECT_EQ(gf_regVariants("N301DN"), (std::vector<std::string>{"N301DN"}));
+    EXPECT_EQ(gf_regVariants("PH-BXA"), (std::vector<std::string>{"PH-BXA"}));
+    EXPECT_EQ(gf_regVariants("GEZU"), (std::vector<std::string>{"GEZU"}));
+
+    const auto klm = gf_findRegRecord("PHBXA");
+    ASSERT_TRUE(klm.has_value());
+    EXPECT_EQ(gf_airlineCode(klm->airlineId), "KLM");
+    EXPECT_EQ(gf_modelCode(klm->modelId), "B738");
+    EXPECT_NE(klm->marker, 0);
+    // Found through the second spelling (one-letter prefix).
+    const auto ba = gf_findRegRecord("GEUUA");
+    ASSERT_TRUE(ba.has_value());
+    EXPECT_EQ(gf_airlineCode(ba->airlineId), "BAW");
+    // Operator and cargo survive the 64-bit value.
+    const auto city = gf_findRegRecord("PH-EZA");
+    ASSERT_TRUE(city.has_value());
+    EXPECT_EQ(gf_airlineCode(city->operatorId), "KLC");
+    const auto cargo = gf_findRegRecord("PH-MPS");
+    ASSERT_TRUE(cargo.has_value());
+    EXPECT_EQ(cargo->cargo, 1);
+    EXPECT_EQ(gf_findRegRecord("N301DN")->modelId, gf_modelId("A321"));
+    EXPECT_FALSE(gf_findRegRecord("").has_value());
+    EXPECT_FALSE(gf_findRegRecord("PH-ZZZ").has_value());
+}
+
+TEST_F(RefDataTest, RecordInTextFindsShortKeysOnly)
+{
+    EXPECT_EQ(gf_findRecordInText("Cessna 172 N12AB private"), std::optional<std::string>("N12AB"));
+    EXPECT_FALSE(gf_findRecordInText("KLM PH-BXA").has_value()); // 6 characters: not searched
+    EXPECT_FALSE(gf_findRecordInText("").has_value());
+}
+
+TEST_F(RefDataTest, CategoriesAndHalfSpans)
+{
+    EXPECT_EQ(gf_modelCodeCategory("A320"), AcCategory::Large);
+    EXPECT_EQ(gf_modelCodeCategory("B77W"), AcCategory::Heavy);
+    EXPECT_EQ(gf_modelCodeCategory("C25A"), AcCategory::Buzjets);
+    EXPECT_EQ(gf_modelCodeCategory("EC35"), AcCategory::Rotorcraft);
+    EXPECT_EQ(gf_modelCodeCategory("F16"), AcCategory::HighPerf);
+    EXPECT_EQ(gf_modelCodeCategory("C172"), AcCategory::Light);
+    EXPECT_EQ(gf_modelCodeCategory("XXXX"), AcCategory::Light);
+    EXPECT_EQ(gf_modelCategory(gf_modelId("B744")), AcCategory::Heavy);
+
+    // 35.8 m span: 17.9 m half span in nm.
+    EXPECT_NEAR(hwsp(gf_modelId("A320")), 17.9 * NM_PER_METRE, 1e-9);
+    EXPECT_NEAR(hwsp(gf_modelId("B77W")), 32.4 * NM_PER_METRE, 1e-9);
+}
+
+TEST_F(RefDataTest, HalfSpanOutsideTableIsThirtyFiveMetresNotMiles)
+{
+    ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
+    const std::uint16_t unknown = gf_modelId("ZZ99"); // interned after the table was built
+    const double h = hwsp(unknown);
+    EXPECT_NEAR(h, 0.0189, 0.0001);
+    EXPECT_LT(h, 0.1);
+    EXPECT_NEAR(hwsp(60000), 0.0189, 0.0001);
+    gf_closeLog();
+    EXPECT_NE(readFile(dir() / "Log.txt").find("hwsp: "), std::string::npos);
+}
+
+TEST_F(RefDataTest, ModelFixesApplyOnlyWhenSwitchedOn)
+{
+    EXPECT_EQ(lf_modelFix("B737800"), "B738");
+    EXPECT_EQ(lf_modelFix("B738"), "");
+    g_modelFixesOn = true;
+    EXPECT_EQ(gf_modelId("B737800"), gf_modelId("B738"));
+    g_modelFixesOn = false;
+    EXPECT_NE(gf_modelId("A320N"), gf_modelId("A20N"));
+}
+
+TEST_F(RefDataTest, PrefixesAreShuffledThroughTheThreadEngine)
+{
+    EXPECT_TRUE(gf_prefixesOf("XX").empty());
+    EXPECT_EQ(gf_prefixesOf("D"), (std::vector<std::string>{"D"}));
+    gf_scriptRandomDraws({0});
+    EXPECT_EQ(gf_prefixesOf("PH"), (std::vector<std::string>{"PJ", "PH"}));
+    gf_scriptRandomDraws({1});
+    EXPECT_EQ(gf_prefixesOf("PH"), (std::vector<std::string>{"PH", "PJ"}));
+}
+
+TEST_F(RefDataTest, AirportLookups)
+{
+    const auto eham = gf_airportByCode("eham");
+    ASSERT_TRUE(eham.has_value());
+    EXPECT_EQ(eham->iata.str(), "AMS");
+    EXPECT_GT(eham->stands, 0u);
+    EXPECT_TRUE(gf_airportByCode("EHAM and more").has_value());
+    EXPECT_FALSE(gf_airportByCode("EHA").has_value());
+    EXPECT_FALSE(gf_airportByCode("ZZZZ").has_value());
+    EXPECT_FALSE(gf_airportByCode("E-AM").has_value());
+
+    EXPECT_TRUE(gf_isKnownAirport("EGLL"));
+    EXPECT_TRUE(gf_isKnownAirport(IcaoCode("KJFK")));
+    EXPECT_FALSE(gf_isKnownAirport("XXXX"));
+    EXPECT_FALSE(gf_isKnownAirport("EGL"));
+
+    EXPECT_EQ(gf_airportCodeText("EHAM"), "EHAM (AMS)");
+    EXPECT_EQ(gf_airportCodeText("EHHV"), "EHHV"); // no IATA code
+    EXPECT_EQ(gf_airportCodeText("QQQQ"), "QQQQ");
+
+    const auto inPath = gf_airportInPath("Community/polderworks-airport-eham-amsterdam/scenery");
+    ASSERT_TRUE(inPath.has_value());
+    EXPECT_EQ(inPath->icao.str(), "EHAM");
+    EXPECT_FALSE(gf_airportInPath("Community/eham/scenery").has_value());
+    EXPECT_FALSE(gf_airportInPath("").has_value());
+}
+
+TEST_F(RefDataTest, NearestAirportWithinFiveNm)
+{
+    const auto eham = *gf_airportByCode("EHAM");
+    const LatLon at{eham.latitude, eham.longitude};
+    EXPECT_EQ(gf_nearestAirport(at)->str(), "EHAM");
+    const LatLon near = gf_destinationPoint(at, 0.0, 4.5 * FEET_PER_NM);
+    EXPECT_EQ(gf_nearestAirport(near)->str(), "EHAM");
+    const LatLon far = gf_destinationPoint(at, PI / 2, 5.5 * FEET_PER_NM);
+    EXPECT_FALSE(gf_nearestAirport(far).has_value());
+    EXPECT_FALSE(gf_nearestAirport(LatLon{0.0, -30.0}).has_value());
+}
+
+TEST_F(RefDataTest, AmsterdamToHeathrowIsTwoHundredNm)
+{
+    const auto a = *gf_airportByCode("EHAM");
+    const auto b = *gf_airportByCode("EGLL");
+    EXPECT_NEAR(gf_distanceNm(a.latitude, a.longitude, b.latitude, b.longitude), 200.0, 1.0);
+}
+
+} // namespace
+} // namespace qmt::test

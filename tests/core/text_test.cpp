@@ -1,0 +1,118 @@
+#include <cmath>
+#include <limits>
+
+#include "CoreTestSupport.h"
+#include "core/Text.h"
+#include "core/UserError.h"
+
+namespace qmt::test {
+namespace {
+
+TEST(TextTest, TrimAndSplit)
+{
+    EXPECT_EQ(gf_trim(" \t\r\n a b \n"), "a b");
+    EXPECT_EQ(gf_trim("   "), "");
+    EXPECT_EQ(gf_splitTrim(" a, ,b ,", ','), (std::vector<std::string>{"a", "", "b", ""}));
+    EXPECT_TRUE(gf_splitTrim("", ',').empty());
+    EXPECT_EQ(gf_splitTrim("x", ';'), (std::vector<std::string>{"x"}));
+    EXPECT_EQ(gf_splitCommaTrim(" PH-BXA ,\tPH-BXB\r\n"), (std::vector<std::string>{"PH-BXA", "PH-BXB"}));
+    EXPECT_TRUE(gf_splitCommaTrim("").empty());
+    EXPECT_EQ(gf_splitComma("a,,b"), (std::vector<std::string>{"a", "", "b"}));
+    std::string list = "KLM, TRA ,\tEZY";
+    gf_normaliseList(list);
+    EXPECT_EQ(list, "KLM,TRA,EZY");
+    std::string plain = "KLM,,TRA";
+    gf_normaliseList(plain);
+    EXPECT_EQ(plain, "KLM,,TRA");
+}
+
+TEST(TextTest, PluralHexCaseAndContains)
+{
+    EXPECT_EQ(gf_plural(1), "");
+    EXPECT_EQ(gf_plural(0), "s");
+    EXPECT_EQ(gf_plural(2), "s");
+    EXPECT_EQ(gf_plural(-3), "");
+    EXPECT_EQ(gf_plural(std::size_t{1}), "");
+    EXPECT_EQ(gf_plural(std::size_t{5}), "s");
+    EXPECT_EQ(gf_hexText(0x4840d6), "4840d6");
+    EXPECT_EQ(gf_upper("eHam-1"), "EHAM-1");
+    EXPECT_TRUE(gf_containsNoCase("Community/PolderWorks-EHAM", "polderworks"));
+    EXPECT_FALSE(gf_containsNoCase("abc", "abd"));
+}
+
+TEST(TextTest, BannerLine)
+{
+    const std::string title = "Matching summary";
+    const int budget = 100 - static_cast<int>(title.size());
+    const std::string head = gf_bannerLine(budget, 0, true, false, title);
+    EXPECT_EQ(head.front(), '\n');
+    EXPECT_NE(head.find("* Matching summary *"), std::string::npos);
+    EXPECT_EQ(head.size(), 1 + 2 * static_cast<std::size_t>(budget / 2 - 1) + title.size() + 2);
+    EXPECT_EQ(gf_bannerLine(budget, static_cast<int>(title.size()), false, true, ""), std::string(100, '*') + "\n");
+    EXPECT_EQ(gf_bannerLine(3, 0, false, false, ""), "****"); // rounded up to even
+}
+
+TEST(TextTest, PercentAndDropdown)
+{
+    EXPECT_EQ(gf_percent(1, 3), 33);
+    EXPECT_EQ(gf_percent(2, 3), 67);
+    EXPECT_EQ(gf_percent(5, 0), 0);
+    EXPECT_EQ(gf_percent(5, 0.5), 0);
+    EXPECT_THROW(gf_percent(1e12, 1), gsl::narrowing_error);
+    EXPECT_THROW(gf_percent(std::numeric_limits<double>::infinity(), 1), gsl::narrowing_error);
+    EXPECT_THROW(gf_percent(std::nan(""), 1), gsl::narrowing_error);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(47), 24.0f);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(44), 24.0f);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(43), 21.0f);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(20), 11.0f);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(9), 5.0f);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(8), 4.5f);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(1), 1.0f);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(0), 0.5f);
+    EXPECT_FLOAT_EQ(gf_dropdownValue(-5), 0.5f);
+}
+
+TEST(TextTest, NarrowingChecksFinitenessAndRangeFirst)
+{
+    EXPECT_EQ(gf_roundNarrow<int>(47.5), 48);
+    EXPECT_EQ(gf_roundNarrow<int>(-2.4), -2);
+    EXPECT_EQ(gf_narrow<int>(2147483647.0), 2147483647);
+    EXPECT_EQ(gf_narrow<int>(-2147483648.0), std::numeric_limits<int>::min());
+    EXPECT_THROW(gf_narrow<int>(2147483648.0), gsl::narrowing_error);
+    EXPECT_THROW(gf_narrow<int>(2.5), gsl::narrowing_error);
+    EXPECT_THROW(gf_roundNarrow<int>(3e9), gsl::narrowing_error);
+    EXPECT_THROW(gf_roundNarrow<int>(-3e9), gsl::narrowing_error);
+    EXPECT_THROW(gf_roundNarrow<int>(std::numeric_limits<double>::infinity()), gsl::narrowing_error);
+    EXPECT_THROW(gf_roundNarrow<int>(-std::numeric_limits<double>::infinity()), gsl::narrowing_error);
+    EXPECT_THROW(gf_roundNarrow<int>(std::nan("")), gsl::narrowing_error);
+    EXPECT_THROW(gf_roundNarrow<std::uint16_t>(-1.0), gsl::narrowing_error);
+    EXPECT_THROW(gf_roundNarrow<std::int64_t>(1e19), gsl::narrowing_error);
+}
+
+TEST(TextTest, WideToUtf8)
+{
+    EXPECT_EQ(wide_to_utf8(std::u16string_view(u"Z\u00fcrich \u2014 \U0001F6EB")), "Z\xC3\xBCrich \xE2\x80\x94 \xF0\x9F\x9B\xAB");
+    const char16_t lone[] = {u'a', 0xD800, u'b'};
+    EXPECT_THROW(wide_to_utf8(std::u16string_view(lone, 3)), std::runtime_error);
+    const char16_t trailing[] = {0xDC00};
+    EXPECT_THROW(wide_to_utf8(std::u16string_view(trailing, 1)), std::runtime_error);
+    EXPECT_EQ(wide_to_utf8(std::wstring_view(L"EHAM")), "EHAM");
+    EXPECT_EQ(gf_ansiToUtf8("caf\xE9 \x97 \x80"), "caf\xC3\xA9 \xE2\x80\x94 \xE2\x82\xAC");
+}
+
+TEST(TextTest, UserErrorText)
+{
+    const UserErrorException e(43, "no AI packages found");
+    EXPECT_STREQ(e.what(), "43: no AI packages found");
+    EXPECT_EQ(e.code(), 43);
+    EXPECT_EQ(e.message(), "no AI packages found");
+    EXPECT_STREQ(UserErrorException(99, "plain").what(), "plain");
+    try {
+        throw UserErrorException(93, "x");
+    } catch (const std::runtime_error& r) {
+        EXPECT_STREQ(r.what(), "93: x");
+    }
+}
+
+} // namespace
+} // namespace qmt::test

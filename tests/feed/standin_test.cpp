@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "platform/TrafficSource.h"
+#include "platform/traffic_standin.h"
+
+using namespace qmt;
+using namespace std::chrono_literals;
+
+namespace {
+
+// 2026-12-07 10:00:00 UTC: half-hour 20 of the day.
+constexpr double kEpoch = 1796637600.0;
+
+TrafficReport lf_report(uint32_t HEX, double T, double LAT, double LON)
+{
+    TrafficReport r;
+    r.hexId = HEX;
+    r.callsign = "KLM" + std::to_string(HEX % 1000);
+    r.model = "B738";
+    r.lat = LAT;
+    r.lon = LON;
+    r.reportTime = T;
+    return r;
+}
+
+struct StandinTest : ::testing::Test {
+    double now = kEpoch;
+    std::vector<std::chrono::milliseconds> slept;
+    Scenario scenario;
+
+    std::unique_ptr<ScenarioTrafficSource> make()
+    {
+        return std::make_unique<ScenarioTrafficSource>(
+            scenario, [this] { return now; },
+            [this](std::chrono::milliseconds D) {
+                slept.push_back(D);
+                now += std::chrono::duration<double>(D).count();
+            });
+    }
+};
+
+const QueryBox kAroundEham = gf_queryBoxAround(52.31, 4.76, 20.0);
+
+} // namespace
+
+TEST(QueryBox, AroundAPositionAndAcrossTheAntimeridian)
+{
+    const QueryBox b = gf_queryBoxAround(52.0, 4.0, 30.0);
+    EXPECT_NEAR(b.north - b.south, 1.0, 1e-9);
+    EXPECT_TRUE(b.contains(52.4, 4.7));
+    EXPECT_FALSE(b.contains(52.6, 4.0));
+    EXPECT_FALSE(b.contains(52.0, 4.9));
+
+    const QueryBox d = gf_queryBoxAround(-17.0, 179.9, 30.0);
+    EXPECT_GT(d.west, d.east);
+    EXPECT_TRUE(d.contains(-17.0, -179.9));
+    EXPECT_TRUE(d.contains(-17.0, 179.8));
+    EXPECT_FALSE(d.contains(-17.0, 0.0));
+
+    const QueryBox p = gf_queryBoxAround(89.9, 10.0, 30.0);
+    EXPECT_TRUE(p.contains(89.95, -170.0));
+}
+
+TEST_F(StandinTest, LiveAnswersTheLatestReportInTheBoxAndForgetsQuietAircraft)
+{
+    scenario.playFrom = 100.0;
+    scenario.reports = {lf_report(0x484001, 90.0, 52.31, 4.76), lf_report(0x484001, 99.0, 52.32, 4.76),
+                        lf_report(0x484001, 105.0, 52.33, 4.76), lf_report(0x484002, 50.0, 52.30, 4.75),
+                        lf_report(0x484003, 98.0, 55.00, 4.76)};
+    auto source = make();
+    const LoginAnswer login = source->login("key");
+    ASSERT_TRUE(login.ok);
+
+    TrafficAnswer a = source->live(login.guid, kAroundEham);
+    ASSERT_TRUE(a.ok);
+    // 0x484002 went quiet 50 s ago, 0x484003 is outside the box.
+    ASSERT_EQ(a.reports.size(), 1u);
+    EXPECT_DOUBLE_EQ(a.reports[0].lat, 52.32);
+    EXPECT_DOUBLE_EQ(a.reports[0].reportTime, kEpoch - 1.0); // on the player's clock
+
+    now += 6.0;
+    a = source->live(login.guid, kAroundEham);
+    ASSERT_EQ(a.reports.size(), 1u);
+    EXPECT_DOUBLE_EQ(a.reports[0].lat, 52.33);
+
+    const TrafficAnswer b = source->buffered(login.guid, kAroundEham, 12);
+    ASSERT_EQ(b.reports.size(), 1u);
+    EXPECT_DOUBLE_EQ(b.reports[0].lat, 52.31);
+    EXPECT_FALSE(source->buffered(login.guid, kAroundEham, -1).ok);
+}
+
+TEST_F(StandinTest, QueriesNeedTheSessionOfTheLastLogin)
+{
+    auto source = make();
+    const LoginAnswer first = source->login("key");
+    const LoginAnswer second = source->login("key");
+    ASSERT_TRUE(second.ok);
+    EXPECT_NE(first.guid, second.guid);
+    EXPECT_FALSE(source->live(first.guid, kAroundEham).ok);
+    EXPECT_TRUE(source->live(second.guid, kAroundEham).ok);
+    EXPECT_TRUE(source->logout(second.guid));
+    EXPECT_FALSE(source->logout(second.guid));
+    const TrafficAnswer after = source->live(second.guid, kAroundEham);
+    EXPECT_FALSE(after.ok);
+    EXPECT_EQ(after.error, "not logged in");
+}
+
+TEST_F(StandinTest, ParkedHalfHoursFollowThePlayingClockAndMovingAircraftLeave)
+{
+    scenario.startHalfHour = 20;
+    scenario.playFrom = 0.0;
+    ScenarioParked stays;
+    stays.report = ParkedReport{0x484010, "KLM1", "PH-BXA", "B738", "KLM", 52.31, 4.76, 16, "D7"};
+    stays.untilTime = 1e9;
+    ScenarioParked leaves = stays;
+    leaves.report.hexId = 0x484011;
+    leaves.report.stand = "D8";
+    leaves.report.halfHour = 19;
+    leaves.untilTime = 60.0;
+    ScenarioParked far = stays;
+    far.report.lat = 53.5;
+    scenario.parked = {stays, leaves, far};
+    now = kEpoch + 5 * 1800.0; // played at half-hour 25 instead of 20
+    auto source = make();
+    const std::string guid = source->login("key").guid;
+
+    ParkedAnswer a = source->parked(guid, gf_queryBoxAround(52.31, 4.76, 3.0));
+    ASSERT_TRUE(a.ok);
+    ASSERT_EQ(a.parked.size(), 2u);
+    EXPECT_EQ(a.parked[0].halfHour, 21); // still four half hours old
+    EXPECT_EQ(a.parked[1].halfHour, 24);
+
+    now += 61.0;
+    a = source->parked(guid, gf_queryBoxAround(52.31, 4.76, 3.0));
+    ASSERT_EQ(a.parked.size(), 1u);
+    EXPECT_EQ(a.parked[0].stand, "D7");
+
+    // Across midnight the half-hour wraps.
+    scenario.startHalfHour = 2;
+    now = kEpoch;
+    auto wrapped = make();
+    const ParkedAnswer w = wrapped->parked(wrapped->login("key").guid, gf_queryBoxAround(52.31, 4.76, 3.0));
+    ASSERT_FALSE(w.parked.empty());
+    EXPECT_EQ(w.parked[0].halfHour, 34); // 16 - 2 + 20
+}
+
+TEST_F(StandinTest, WeatherGivesTheLastQnhReported)
+{
+    scenario.qnh = {{0.0, 1018.4}, {600.0, 1017.6}};
+    scenario.playFrom = 300.0;
+    auto source = make();
+    const std::string guid = source->login("key").guid;
+    EXPECT_DOUBLE_EQ(source->weather(guid, 52.3, 4.7).qnhHpa, 1018.4);
+    now += 301.0;
+    EXPECT_DOUBLE_EQ(source->weather(guid, 52.3, 4.7).qnhHpa, 1017.6);
+
+    scenario.qnh.clear();
+    auto none = make();
+    EXPECT_DOUBLE_EQ(none->weather(none->login("k").guid, 0, 0).qnhHpa, 1013.25);
+}
+
+TEST_F(StandinTest, InjectedFailuresAndDelays)
+{
+    scenario.reports = {lf_report(0x484001, 0.0, 52.31, 4.76)};
+    auto source = make();
+    const std::string guid = source->login("key").guid;
+
+    source->failNext(TrafficQuery::live, 2, "HTTP 503");
+    TrafficAnswer a = source->live(guid, kAroundEham);
+    EXPECT_FALSE(a.ok);
+    EXPECT_EQ(a.error, "HTTP 503");
+    EXPECT_FALSE(source->live(guid, kAroundEham).ok);
+    EXPECT_TRUE(source->live(guid, kAroundEham).ok);
+    EXPECT_EQ(source->callCount(TrafficQuery::live), 3);
+    EXPECT_TRUE(source->weather(guid, 0, 0).ok); // other queries unaffected
+
+    source->setDelay(TrafficQuery::parked, 2500ms);
+    const double before = now;
+    EXPECT_TRUE(source->parked(guid, kAroundEham).ok);
+    ASSERT_EQ(slept.size(), 1u);
+    EXPECT_EQ(slept[0], 2500ms);
+    EXPECT_DOUBLE_EQ(now - before, 2.5);
+
+    source->failNext(TrafficQuery::login, 1);
+    EXPECT_FALSE(source->login("key").ok);
+    EXPECT_TRUE(source->login("key").ok);
+}
