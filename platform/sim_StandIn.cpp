@@ -778,7 +778,9 @@ HRESULT SimConnect_Open(SIMCONNECT_HANDLE* HANDLE_OUT, const char* NAME, void*, 
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_Open", .text = NAME ? NAME : ""};
+    SimCall call;
+    call.function = "SimConnect_Open";
+    call.text = NAME ? NAME : "";
     if (!s.running || HANDLE_OUT == nullptr) {
         call.result = E_FAIL;
         return s.record(std::move(call));
@@ -797,7 +799,8 @@ HRESULT SimConnect_Close(SIMCONNECT_HANDLE HANDLE)
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_Close"};
+    SimCall call;
+    call.function = "SimConnect_Close";
     if (s.connections.erase(HANDLE) == 0) {
         call.result = E_FAIL;
     }
@@ -843,8 +846,11 @@ HRESULT SimConnect_AddToDataDefinition(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_AddToDataDefinition", .id = DEFINE_ID,
-                 .text = DATUM_NAME ? DATUM_NAME : "", .text2 = UNITS_NAME ? UNITS_NAME : ""};
+    SimCall call;
+    call.function = "SimConnect_AddToDataDefinition";
+    call.id = DEFINE_ID;
+    call.text = DATUM_NAME ? DATUM_NAME : "";
+    call.text2 = UNITS_NAME ? UNITS_NAME : "";
     Connection* c = s.conn(HANDLE);
     if (c == nullptr || call.text.empty()) {
         call.result = E_FAIL;
@@ -860,8 +866,11 @@ HRESULT SimConnect_RequestDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_D
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_RequestDataOnSimObject", .objectId = OBJECT_ID, .id = REQUEST_ID,
-                 .value = DEFINE_ID};
+    SimCall call;
+    call.function = "SimConnect_RequestDataOnSimObject";
+    call.objectId = OBJECT_ID;
+    call.id = REQUEST_ID;
+    call.value = DEFINE_ID;
     Connection* c = s.conn(HANDLE);
     if (c == nullptr || !c->definitions.contains(DEFINE_ID)) {
         call.result = E_FAIL;
@@ -882,7 +891,10 @@ HRESULT SimConnect_RequestDataOnSimObjectType(SIMCONNECT_HANDLE HANDLE, SIMCONNE
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_RequestDataOnSimObjectType", .id = REQUEST_ID, .value = RADIUS_METERS};
+    SimCall call;
+    call.function = "SimConnect_RequestDataOnSimObjectType";
+    call.id = REQUEST_ID;
+    call.value = RADIUS_METERS;
     Connection* c = s.conn(HANDLE);
     if (c == nullptr || !c->definitions.contains(DEFINE_ID)) {
         call.result = E_FAIL;
@@ -919,7 +931,10 @@ HRESULT SimConnect_SetDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_SetDataOnSimObject", .objectId = OBJECT_ID, .id = DEFINE_ID};
+    SimCall call;
+    call.function = "SimConnect_SetDataOnSimObject";
+    call.objectId = OBJECT_ID;
+    call.id = DEFINE_ID;
     Connection* c = s.conn(HANDLE);
     const auto def = c == nullptr ? decltype(c->definitions)::iterator{} : c->definitions.find(DEFINE_ID);
     if (c == nullptr || def == c->definitions.end() || DATA == nullptr) {
@@ -961,8 +976,10 @@ HRESULT SimConnect_SubscribeToSystemEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_C
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_SubscribeToSystemEvent", .id = EVENT_ID,
-                 .text = SYSTEM_EVENT_NAME ? SYSTEM_EVENT_NAME : ""};
+    SimCall call;
+    call.function = "SimConnect_SubscribeToSystemEvent";
+    call.id = EVENT_ID;
+    call.text = SYSTEM_EVENT_NAME ? SYSTEM_EVENT_NAME : "";
     Connection* c = s.conn(HANDLE);
     static const std::set<std::string> known = {"Frame", "ObjectAdded", "ObjectRemoved", "SimStart", "SimStop", "1sec"};
     if (c == nullptr || !known.contains(call.text)) {
@@ -981,8 +998,10 @@ HRESULT SimConnect_MapClientEventToSimEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_MapClientEventToSimEvent", .id = EVENT_ID,
-                 .text = EVENT_NAME ? EVENT_NAME : ""};
+    SimCall call;
+    call.function = "SimConnect_MapClientEventToSimEvent";
+    call.id = EVENT_ID;
+    call.text = EVENT_NAME ? EVENT_NAME : "";
     Connection* c = s.conn(HANDLE);
     if (c == nullptr || call.text.empty()) {
         call.result = E_FAIL;
@@ -998,7 +1017,11 @@ HRESULT SimConnect_TransmitClientEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJE
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_TransmitClientEvent", .objectId = OBJECT_ID, .id = EVENT_ID, .value = DATA};
+    SimCall call;
+    call.function = "SimConnect_TransmitClientEvent";
+    call.objectId = OBJECT_ID;
+    call.id = EVENT_ID;
+    call.value = DATA;
     Connection* c = s.conn(HANDLE);
     if (c == nullptr) {
         call.result = E_FAIL;
@@ -1021,9 +1044,12 @@ HRESULT SimConnect_AICreateNonATCAircraft(SIMCONNECT_HANDLE HANDLE, const char* 
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_AICreateNonATCAircraft", .id = REQUEST_ID,
-                 .text = CONTAINER_TITLE ? CONTAINER_TITLE : "", .text2 = TAIL_NUMBER ? TAIL_NUMBER : "",
-                 .initPos = INIT_POS};
+    SimCall call;
+    call.function = "SimConnect_AICreateNonATCAircraft";
+    call.id = REQUEST_ID;
+    call.text = CONTAINER_TITLE ? CONTAINER_TITLE : "";
+    call.text2 = TAIL_NUMBER ? TAIL_NUMBER : "";
+    call.initPos = INIT_POS;
     Connection* c = s.conn(HANDLE);
     if (c == nullptr) {
         call.result = E_FAIL;
@@ -1042,7 +1068,10 @@ HRESULT SimConnect_AIRemoveObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJECT_ID
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_AIRemoveObject", .objectId = OBJECT_ID, .id = REQUEST_ID};
+    SimCall call;
+    call.function = "SimConnect_AIRemoveObject";
+    call.objectId = OBJECT_ID;
+    call.id = REQUEST_ID;
     Connection* c = s.conn(HANDLE);
     if (c == nullptr) {
         call.result = E_FAIL;
@@ -1062,8 +1091,11 @@ HRESULT SimConnect_AISetAircraftFlightPlan(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_AISetAircraftFlightPlan", .objectId = OBJECT_ID, .id = REQUEST_ID,
-                 .text = FLIGHT_PLAN_PATH ? FLIGHT_PLAN_PATH : ""};
+    SimCall call;
+    call.function = "SimConnect_AISetAircraftFlightPlan";
+    call.objectId = OBJECT_ID;
+    call.id = REQUEST_ID;
+    call.text = FLIGHT_PLAN_PATH ? FLIGHT_PLAN_PATH : "";
     Connection* c = s.conn(HANDLE);
     if (c == nullptr || call.text.empty()) {
         call.result = E_FAIL;
@@ -1080,8 +1112,10 @@ HRESULT SimConnect_AddToFacilityDefinition(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_AddToFacilityDefinition", .id = DEFINE_ID,
-                 .text = FIELD_NAME ? FIELD_NAME : ""};
+    SimCall call;
+    call.function = "SimConnect_AddToFacilityDefinition";
+    call.id = DEFINE_ID;
+    call.text = FIELD_NAME ? FIELD_NAME : "";
     Connection* c = s.conn(HANDLE);
     if (c == nullptr) {
         call.result = E_FAIL;
@@ -1112,8 +1146,11 @@ HRESULT SimConnect_RequestFacilityData(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    SimCall call{.function = "SimConnect_RequestFacilityData", .id = REQUEST_ID, .value = DEFINE_ID,
-                 .text = ICAO ? ICAO : ""};
+    SimCall call;
+    call.function = "SimConnect_RequestFacilityData";
+    call.id = REQUEST_ID;
+    call.value = DEFINE_ID;
+    call.text = ICAO ? ICAO : "";
     Connection* c = s.conn(HANDLE);
     if (c == nullptr || !c->facilityDefinitions.contains(DEFINE_ID) || call.text.empty()) {
         call.result = E_FAIL;

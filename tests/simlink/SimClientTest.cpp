@@ -231,7 +231,7 @@ TEST_F(SimClientTest, UserDataReachTheWorkerOnlyThroughTheSnapshot)
     EXPECT_FALSE(g_userParkNoteRequested.load());
     frames(1);
     // Not seen by the worker before its snapshot.
-    EXPECT_FALSE(g_userAc.dataArrived);
+    EXPECT_DOUBLE_EQ(g_userAc.latitude, 0.0);
     EXPECT_TRUE(g_userParkNoteRequested.load());
     EXPECT_TRUE(gf_takeUserAcSnapshot());
     EXPECT_FALSE(g_userParkNoteRequested.load());
@@ -308,7 +308,7 @@ TEST_F(SimLinkTest, RequestErrorSetsDiscardFlagAndFirstReasonWins)
     EXPECT_EQ(gf_restartDelaySeconds(), 9);
     EXPECT_NE(logText().find("SimConnect request error\n"), std::string::npos);
 
-    gf_resetWorkerForTests();
+    lf_resetWorkerState();
     gf_requestExit(ExitReason::readerError);
     gf_simConnectRequestError();
     EXPECT_EQ(gf_exitReason(), ExitReason::readerError);

@@ -18,12 +18,21 @@
 
 namespace qmt::test {
 
+// Stop flags down and no exit reason.
+inline void lf_resetWorkerState()
+{
+    g_stopSession.store(false);
+    g_exitRequested.store(false);
+    g_realignDeadline.store(false);
+    lf_clearExitReason();
+}
+
 class SimLinkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         gf_resetCoreForTests();
-        gf_resetWorkerForTests();
+        lf_resetWorkerState();
         gf_resetSimLinkForTests();
         gf_resetFacilitiesForTests();
         gf_simStandIn().reset();
@@ -40,7 +49,7 @@ protected:
         gf_resetFacilitiesForTests();
         gf_closeLog();
         gf_simStandIn().reset();
-        gf_resetWorkerForTests();
+        lf_resetWorkerState();
         std::filesystem::remove_all(m_dir);
     }
 
