@@ -1,5 +1,6 @@
 // The clock of the worker's loops: monotonic time and sleeping until a deadline. Tests switch it
-// to a manual clock, on which sleeping moves the time forward at once.
+// to the settable clock of core, on which sleeping moves the time forward at once (whole
+// milliseconds).
 #pragma once
 
 #include <chrono>
@@ -13,11 +14,11 @@ LoopTime gf_loopNow();
 void gf_loopSleepUntil(LoopTime TIME);
 void gf_loopSleepFor(std::chrono::milliseconds DURATION);
 
-// Switches to the manual clock, starting at an arbitrary fixed time.
+// Switches to core's settable clock, set to a fixed Monday noon (UTC).
 void gf_useManualLoopClockForTests();
-// Moves the manual clock forward (a slow step, a stall).
+// Moves the settable clock forward (a slow step, a stall).
 void gf_advanceLoopClockForTests(std::chrono::nanoseconds DURATION);
-// Back to the real clock.
+// Back to the real clock (and core's clock back to the system clock).
 void gf_useRealLoopClock();
 
 }  // namespace qmt

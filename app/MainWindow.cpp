@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "core/Parameters.h"
 #include "platform/window_messages.h"
 
 #include <map>
@@ -85,13 +86,33 @@ void gf_updateWindowValues(const std::function<void(WindowValues&)>& CHANGE)
 
 ControlState gf_controlState(const std::string& NAME)
 {
-    std::lock_guard lock(s_windowMutex);
-    const auto found = s_controls.find(NAME);
-    return found == s_controls.end() ? ControlState{} : found->second;
+    ControlState state;
+    {
+        std::lock_guard lock(s_windowMutex);
+        const auto found = s_controls.find(NAME);
+        if (found != s_controls.end())
+            state = found->second;
+    }
+    // A parameter's control keeps its enabled state in the parameter itself.
+    if (const Parameter* parameter = gf_parameterByName(NAME))
+        state.enabled = parameter->control().isEnabled();
+    return state;
+}
+
+void gf_enableControl(Parameter& PARAMETER, bool ENABLE)
+{
+    const bool before = PARAMETER.control().isEnabled();
+    PARAMETER.control().enable(ENABLE);
+    if (before != ENABLE)
+        gf_repaintWindow();
 }
 
 void gf_enableControl(const std::string& NAME, bool ENABLE)
 {
+    if (Parameter* parameter = gf_parameterByName(NAME)) {
+        gf_enableControl(*parameter, ENABLE);
+        return;
+    }
     lf_changeControl(NAME, [ENABLE](ControlState& CONTROL) { CONTROL.enabled = ENABLE; });
 }
 
@@ -127,7 +148,7 @@ void gf_enableParkControls()
 
 void gf_enableParkSourceControls()
 {
-    const bool enable = !gf_controlState("RT_PARKTRAFFIC_ONLY").checked && !g_parkBusy;
+    const bool enable = !RT_PARKTRAFFIC_ONLY.value() && !g_parkBusy;
     for (const char* name : PARK_SOURCE_CONTROLS)
         gf_enableControl(name, enable);
 }

@@ -10,6 +10,8 @@
 
 namespace qmt {
 
+class Parameter;
+
 // ---------------------------------------------------------------------------------------------
 // Counters and values shown in the window
 
@@ -79,6 +81,8 @@ void gf_enableControl(const std::string& NAME, bool ENABLE = true);
 void gf_checkControl(const std::string& NAME, bool CHECKED);
 void gf_selectControlEntry(const std::string& NAME, int INDEX);
 void gf_setControlText(const std::string& NAME, const std::string& TEXT);
+// Enables the window control of a control parameter (its ParameterControl holds the state).
+void gf_enableControl(Parameter& PARAMETER, bool ENABLE = true);
 
 // The controls that a park calculation switches off while it runs.
 void gf_disableParkControls();
@@ -86,6 +90,8 @@ void gf_enableParkControls();
 // Enables or disables the controls that RT_PARKTRAFFIC_ONLY switches off.
 void gf_enableParkSourceControls();
 
+// Every control takes the value of its parameter (start-up).
+void gf_fillControls();
 // Sets RANGE within its bounds and updates the range control and the traffic range.
 void gf_setRange(int VALUE);
 // Applies AUTO_RANGE (remembers or restores the manual range).
@@ -125,5 +131,8 @@ void gf_onWindowClose();
 void gf_carryOutWindowRequests();
 
 void gf_resetWindowForTests();
+void gf_resetWindowRequestsForTests();
+// Replaces the removal of the farthest live aircraft that the MAX_LIVE_SEL request calls.
+void gf_setFarthestRemoverForTests(std::function<bool(double)> REMOVER);
 
 }  // namespace qmt

@@ -1,22 +1,182 @@
 // What the main loop does every tick and at its second marks.
 #include "app/MainWindow.h"
 #include "app/Worker.h"
+#include "app/pending_engine.h"
+#include "app/pending_liveries.h"
+#include "liveries/LiveryTables.h"
+#include "liveries/Matching.h"
+#include "app/pending_parking.h"
+#include "core/Clock.h"
+#include "core/Parameters.h"
+#include "engine/AcRecords.h"
+#include "engine/Commands.h"
+#include "engine/SimRequests.h"
+#include "engine/Tick.h"
+#include "feed/TrafficFeed.h"
+#include "parking/ParkAirport.h"
+#include "parking/Stand.h"
+#include "simlink/SimClient.h"
 
 namespace qmt {
 
+namespace {
+
+constexpr std::int32_t RENEWAL_MINUTES = 20;
+
+void lf_updateWeekTime()
+{
+    const WeekTime now = gf_weekTimeNow();
+    g_weekTime = gf_packWeekTime(now.day, now.halfHour);
+}
+
+// One id a second from the twin-check list: learned-stand lookup once, then the static twins.
+void lf_twinCheck()
+{
+    if (g_twinCheckIds.empty())
+        return;
+    const std::uint32_t id = g_twinCheckIds.front();
+    g_twinCheckIds.pop_front();
+    LiveAc* ac = gf_findLiveAc(id);
+    if (ac == nullptr)
+        return;
+    if (ac->learnedStandChecked == 0) {
+        gf_findLearnedStand(g_weekTime.load(), *ac);
+        ac->learnedStandChecked = 1;
+    }
+    gf_removeStaticTwinsOf(*ac);
+}
+
+void lf_updateCallsignObjectId()
+{
+    const std::string chosen = CALLSIGN_2_OBJECTID.chosen();
+    if (chosen.empty())
+        return;
+    for (const LiveAc& ac : g_liveAcs) {
+        if (ac.state == AcState::active && ac.callsign == chosen) {
+            g_callsignObjectId = ac.objectId;
+            return;
+        }
+    }
+}
+
+// The user's own aircraft must not be doubled by its live traffic report.
+void lf_removeUserCallsign()
+{
+    if (g_userCallsign.empty())
+        return;
+    for (LiveAc& ac : g_liveAcs) {
+        if (ac.state == AcState::active && ac.callsign == g_userCallsign)
+            removeAircraftFromSim(ac);
+    }
+}
+
+void lf_everySecond()
+{
+    lf_updateWeekTime();
+    gf_expireStatus();
+    lf_twinCheck();
+    lf_updateCallsignObjectId();
+    const bool userKnown = g_userAc.dataArrived;
+    if (userKnown && g_userOnGround && COLLISION_USER_GND.value())
+        gf_removeLiveTooClose();
+    if (userKnown && !g_userOnGround && COLLISION_USER_AIR.value())
+        gf_removeLiveInUserPath();
+    if (COLLISION_LIVE_PARKED_GND.value())
+        gf_removeStaticInWayAll();
+    lf_removeUserCallsign();
+}
+
+void lf_every5s()
+{
+    if (!g_reservedStand.empty())
+        gf_removeAcAtStand(g_reservedStand);
+    gf_checkParkAirports();
+    if (g_userAc.hasPosition())
+        gf_setQueryCentre(g_userAc.latitude, g_userAc.longitude);
+}
+
+// A requested park change is armed at one mark and carried out at the next.
+void lf_every15s()
+{
+    if (g_parkChangeArmed) {
+        if (!gf_parkAirportCode().empty() && !g_stands.empty())
+            gf_applyParkTrafficChanges(g_parkRenewAll.load());
+        g_parkChangeArmed = false;
+        g_parkChangeRequested = false;
+        return;
+    }
+    if (g_parkChangeRequested) {
+        gf_disableParkControls();
+        g_buffersLoaded = true;
+        g_parkChangeArmed = true;
+    }
+}
+
+void lf_every16s()
+{
+    if (!g_parkChangeArmed)
+        gf_manageParkAirport(0);
+}
+
+void lf_everyMinute()
+{
+    if (OBJECTID_LIST.value())
+        gf_writeActiveLiveAcFile();
+    if (INITIAL_LOAD_ONLY.value() || g_parkLoaded.load() == 0 || g_parkBusy || g_parkChangeRequested)
+        return;
+    if (--g_renewalMinutes <= 0) {
+        g_renewalMinutes = RENEWAL_MINUTES;
+        gf_announceStaticParkingUpdate();
+    }
+    const int minutes = g_renewalMinutes;
+    gf_updateWindowValues([minutes](WindowValues& VALUES) { VALUES.renewalMinutes = minutes; });
+}
+
+void lf_every1200s(std::uint64_t SECONDS)
+{
+    gf_logNoMatches();
+    if (SECONDS % 86400 == 0)
+        gf_writeMatchingSummary();
+}
+
+}  // namespace
+
 void lf_tickStep()
 {
+    // The once-a-second user data re-align the loop's deadline.
+    if (gf_takeUserAcSnapshot())
+        g_realignDeadline = true;
+    if (g_simFlightRunning && !g_simConnectError)
+        lf_handleAddingStack();
 }
 
 void lf_periodicStep(PeriodicWork WORK, std::uint64_t SECONDS)
 {
-    (void)SECONDS;
-    if (WORK == PeriodicWork::everySecond)
-        gf_expireStatus();
-}
-
-void gf_carryOutWindowRequests()
-{
+    switch (WORK) {
+    case PeriodicWork::everySecond:
+        lf_everySecond();
+        break;
+    case PeriodicWork::every5s:
+        lf_every5s();
+        break;
+    case PeriodicWork::every15s:
+        lf_every15s();
+        break;
+    case PeriodicWork::every16s:
+        lf_every16s();
+        break;
+    case PeriodicWork::everyMinute:
+        lf_everyMinute();
+        break;
+    case PeriodicWork::every61s:
+        gf_removeStaticSameReg();
+        break;
+    case PeriodicWork::every1200s:
+        lf_every1200s(SECONDS);
+        break;
+    case PeriodicWork::every86400s:
+        break;  // the summary runs inside the 1200 s work
+    }
 }
 
 }  // namespace qmt

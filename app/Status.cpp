@@ -58,6 +58,15 @@ void gf_setError(const std::string& TEXT)
     gf_repaintWindow();
 }
 
+void gf_clearErrorLine()
+{
+    {
+        std::lock_guard lock(s_statusMutex);
+        s_errorLine.clear();
+    }
+    gf_repaintWindow();
+}
+
 std::string gf_statusText()
 {
     std::lock_guard lock(s_statusMutex);

@@ -79,8 +79,10 @@ std::uint64_t gf_weekTimeOf(std::int64_t UNIX_SECONDS);
 void gf_setStatus(const std::string& TEXT, bool ALSO_LOG = false);
 // Clears the status line unless an error line is shown.
 void gf_clearStatus();
-// Sets the error line (it stays until the next start-up) and logs it as a warning.
+// Sets the error line; it stays until the next start-up.
 void gf_setError(const std::string& TEXT);
+// Clears the error line (a new start-up).
+void gf_clearErrorLine();
 std::string gf_statusText();
 std::string gf_errorText();
 // Clears the status line once it is 25 s old; run once a second.
@@ -146,6 +148,16 @@ std::uint64_t gf_loopSeconds();
 // Raised by the simulator link when its once-a-second user data arrive: the main loop re-aligns its
 // deadline to now.
 extern std::atomic<bool> g_realignDeadline;
+
+// The park change of the static parking: requested (renewal, window commands), armed at one
+// 15-second mark and carried out at the next one with the renew-all flag.
+extern std::atomic<bool> g_parkChangeRequested;
+extern std::atomic<bool> g_parkChangeArmed;
+// Set to the new value of RT_PARKTRAFFIC_ONLY whenever that check box changes.
+extern std::atomic<bool> g_parkRenewAll;
+
+// The livery tables are emptied at the next closing down, after the session's aircraft are gone.
+void gf_clearLiveryTablesAtClosingDown();
 
 // Resets the worker's state (flags, reason, loop counters, steps) for tests.
 void gf_resetWorkerForTests();

@@ -356,6 +356,14 @@ const std::vector<Parameter*>& gf_allParameters()
     return all;
 }
 
+std::vector<Parameter*> gf_parametersOfKind(ParameterKind kind)
+{
+    std::vector<Parameter*> v;
+    for (Parameter* p : gf_allParameters())
+        if (p->kind() == kind) v.push_back(p);
+    return v;
+}
+
 Parameter* gf_parameterByName(std::string_view name)
 {
     for (Parameter* p : gf_allParameters())

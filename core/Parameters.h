@@ -266,10 +266,12 @@ extern StringCtrlParameter RT_KEY;                // the user's traffic service 
 // Window and time
 extern IntParameter MAIN_WINDOW_X;                // window position, pixels
 extern IntParameter MAIN_WINDOW_Y;
-extern IntParameter TIME_SHIFT_MINUTES;           // time shift applied by gf_now, minutes (0: off)
+extern IntParameter TIME_SHIFT_MINUTES;           // the user's time shift, minutes (0: off); given to gf_setTimeShift
 
 // Every parameter, in the order of parameters.xml.
 const std::vector<Parameter*>& gf_allParameters();
+// The parameters of one kind, in the same order.
+std::vector<Parameter*> gf_parametersOfKind(ParameterKind kind);
 // The parameter with that name, nullptr when none.
 Parameter* gf_parameterByName(std::string_view name);
 // Every parameter back to its default (tests, and a broken parameters.xml).

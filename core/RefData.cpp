@@ -1,6 +1,7 @@
 #include "core/RefData.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include <pugixml.hpp>
 
@@ -35,6 +36,10 @@ std::vector<ThirdpartyEntry> g_thirdparties20;
 std::vector<ThirdpartyEntry> g_thirdparties24;
 
 namespace {
+
+// Lock order: g_hwspLoggedMutex is taken alone (released before logging).
+std::mutex g_hwspLoggedMutex;                  // guards g_hwspLogged
+std::unordered_set<std::uint16_t> g_hwspLogged; // model ids whose missing span was logged
 
 std::unordered_set<std::string>* lf_categorySet(std::string_view category)
 {
@@ -101,6 +106,10 @@ void gf_clearDbase()
     g_simaddon24.clear();
     g_thirdparties20.clear();
     g_thirdparties24.clear();
+    {
+        std::lock_guard lock(g_hwspLoggedMutex);
+        g_hwspLogged.clear();
+    }
     gf_resetInternedCodes();
 }
 
@@ -257,7 +266,14 @@ std::vector<std::string> gf_prefixesOf(std::string_view prefix)
 double hwsp(std::uint16_t modelId)
 {
     if (modelId < g_halfSpans.size() && g_halfSpans[modelId] > 0.0) return g_halfSpans[modelId];
-    gf_logLine("hwsp: {} what: {}", modelId, modelId < g_halfSpans.size() ? "no span" : "outside the wingspan table");
+    // hwsp runs in per-tick checks: one line per model, not one per call.
+    bool first = false;
+    {
+        std::lock_guard lock(g_hwspLoggedMutex);
+        first = g_hwspLogged.insert(modelId).second;
+    }
+    if (first)
+        gf_logLine("hwsp: {} what: {}", modelId, modelId < g_halfSpans.size() ? "no span" : "outside the wingspan table");
     return DEFAULT_HALF_SPAN_NM;
 }
 

@@ -77,7 +77,7 @@ AcCategory gf_modelCategory(std::uint16_t modelId);
 // Alternative prefixes of a registration prefix, shuffled (g_rng) when two or more.
 std::vector<std::string> gf_prefixesOf(std::string_view prefix);
 // Half wing span of the model in nm; an id outside the table gives DEFAULT_HALF_SPAN_NM
-// (35 m) and logs "hwsp: {} what: {}".
+// (35 m) and logs "hwsp: {} what: {}" (once per model id).
 double hwsp(std::uint16_t modelId);
 
 } // namespace qmt

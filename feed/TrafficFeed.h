@@ -113,7 +113,8 @@ void gf_logout();
 // Seconds since the last query to the service (a large number before the first one).
 double gf_secondsSinceApiVisit();
 
-// Starts the reader threads; each runs until gf_stopReaders or a stop flag of the session.
+// Start the reader threads; each runs until gf_stopReaders or a stop flag of the session.
+// Starting clears g_trafficReceived (traffic) or g_qnhReceived (weather) for the new session.
 void gf_startWeatherReader();
 void gf_startTrafficReader();
 // Stops both readers and waits for them to end.

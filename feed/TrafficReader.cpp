@@ -13,7 +13,7 @@
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Text.h"
-#include "feed/pending_intake.h"
+#include "engine/Intake.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
 #include "simlink/SimQueues.h"
@@ -361,11 +361,19 @@ bool gf_readWeatherOnce()
 
 void gf_startTrafficReader()
 {
+    // A new session waits for its own first traffic.
+    if (!s_readers.traffic.joinable()) {
+        g_trafficReceived = false;
+        g_trafficCount = 0;
+    }
     lf_startThread(s_readers.traffic, &lf_trafficReaderMain);
 }
 
 void gf_startWeatherReader()
 {
+    if (!s_readers.weather.joinable()) {
+        g_qnhReceived = false;
+    }
     lf_startThread(s_readers.weather, &lf_weatherReaderMain);
 }
 
@@ -382,6 +390,10 @@ void gf_stopReaders()
     if (s_readers.weather.joinable()) {
         s_readers.weather.join();
     }
+    // Both have ended: the flag is free for the next session (and for turns run directly).
+    std::lock_guard lock(s_readers.mutex);
+    s_readers.stop = false;
+    s_readers.wakeTraffic = false;
 }
 
 } // namespace qmt

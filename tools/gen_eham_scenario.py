@@ -6,13 +6,14 @@ and departing, some overflights at cruise level, and the parked aircraft on the
 stands. Positions of runways and stands are approximate. The output is
 deterministic: run it again after a change and commit the data file.
 
-usage: tools/gen_eham_scenario.py [output path]
+usage: tools/gen_eham_scenario.py [--stands EHAM.xml] [output path]
 """
+
+import argparse
 
 import json
 import math
 import random
-import sys
 from pathlib import Path
 
 LAT0, LON0 = 52.3086, 4.7639          # aerodrome reference point
@@ -71,8 +72,10 @@ TAXI_OUT = {
 }
 
 # --- stands -------------------------------------------------------------------
-# Piers as (name, root, tip, stand spacing in m, first number); stands lie 55 m
-# either side of the pier's axis, noses toward the pier.
+# The stands of the EHAM airport file when it is there, so that parked aircraft
+# stand where the static parking looks for them; else piers of our own as
+# (name, root, tip, stand spacing in m, first number), stands 55 m either side
+# of the pier's axis, noses toward the pier. A stand is (position, heading, radius m).
 
 PIERS = [
     ("B", (52.3076, 4.7618), (52.3046, 4.7556), 55, 13),
@@ -85,7 +88,7 @@ PIERS = [
 ]
 
 
-def make_stands():
+def own_stands():
     stands = {}
     for name, root, tip, spacing, first in PIERS:
         a, b = xy(*root), xy(*tip)
@@ -99,21 +102,54 @@ def make_stands():
             for side in (90.0, -90.0):
                 pos = offset(along, axis + side, 55 * M)
                 heading = (axis + side + 180.0) % 360.0   # nose to the pier
-                stands[f"{name}{number}"] = (pos, heading)
+                stands[f"{name}{number}"] = (pos, heading, 40.0 if spacing >= 70 else 22.0)
                 number += 1
     # The cargo platform south of the terminal.
     base = xy(52.2878, 4.7700)
     for i in range(8):
-        stands[f"R{72 + i}"] = (offset(base, 90.0, i * 85 * M), 0.0)
+        stands[f"R{72 + i}"] = (offset(base, 90.0, i * 85 * M), 0.0, 45.0)
     return stands
 
 
-STANDS = make_stands()
+def airport_file_stands(path):
+    import xml.etree.ElementTree as ET
+    stands = {}
+    for p in ET.parse(path).getroot().iter("parkpos"):
+        pos = xy(float(p.get("latitude")), float(p.get("longitude")))
+        stands[p.get("id")] = (pos, float(p.get("heading", "0")), float(p.get("radius", "20")))
+    return stands
+
+
+STANDS = {}
 
 
 def lane_point(stand):
-    pos, heading = STANDS[stand]
+    pos, heading, _ = STANDS[stand]
     return offset(pos, heading + 180.0, 75 * M)
+
+
+WIDE = {"B77W", "B789", "A332", "A333", "B763", "B744", "B77F"}
+REGIONAL = {"E190", "E75L", "CRJ9", "AT76", "C68A"}
+CARGO = {"B744", "B77F"}
+
+
+class StandPool:
+    """Free stands, handed out by the size an aircraft needs."""
+
+    def __init__(self):
+        self.free = sorted(STANDS)
+
+    def take(self, model):
+        need = 40.0 if model in WIDE else 18.0 if model in REGIONAL else 22.0
+        cargo_area = [s for s in self.free if STANDS[s][2] >= need and s.startswith("R")]
+        terminal = [s for s in self.free if STANDS[s][2] >= need and not s.startswith("R")]
+        pool = cargo_area if model in CARGO and cargo_area else terminal
+        if not pool:
+            return None
+        smallest = min(STANDS[s][2] for s in pool)
+        stand = rng.choice([s for s in pool if STANDS[s][2] == smallest])
+        self.free.remove(stand)
+        return stand
 
 
 # --- fleet --------------------------------------------------------------------
@@ -336,7 +372,7 @@ def arrival(ident, origin, runway, stand, touchdown_time, from_bearing):
 
 
 def departure(ident, dest, runway, stand, pushback_time):
-    pos, heading = STANDS[stand]
+    pos, heading, _ = STANDS[stand]
     tr = Track(pos, heading)
     at_stand = rng.uniform(60, 240)
     tr.hold(at_stand)
@@ -379,12 +415,22 @@ def overflight(ident, origin, dest, start_time, from_brg, to_brg, level):
 # --- the scenario -------------------------------------------------------------
 
 def main():
-    out_path = Path(sys.argv[1]) if len(sys.argv) > 1 else \
-        Path(__file__).resolve().parent.parent / "data" / "scenarios" / "eham.jsonl"
+    root = Path(__file__).resolve().parent.parent
+    parser = argparse.ArgumentParser(description="Writes the EHAM traffic scenario.")
+    parser.add_argument("--stands", type=Path, default=root / "data" / "airports" / "EHAM.xml",
+                        help="airport file whose stands the aircraft use (default: the bundled one)")
+    parser.add_argument("output", type=Path, nargs="?", default=root / "data" / "scenarios" / "eham.jsonl")
+    args = parser.parse_args()
+    if args.stands.exists():
+        STANDS.update(airport_file_stands(args.stands))
+        print(f"stands from {args.stands}")
+    else:
+        STANDS.update(own_stands())
+        print("stands of our own piers")
+    out_path = args.output
     fleet = Fleet()
     lines = []
-    free_stands = [s for s in STANDS if not s.startswith("R")]
-    rng.shuffle(free_stands)
+    pool = StandPool()
 
     # Arrivals: the first ones already on final when the recording starts.
     arrivals = [("KLM", "18R", 40), ("TRA", "18C", 130), ("KLM", "18R", 200), ("EZY", "18C", 290),
@@ -394,7 +440,9 @@ def main():
     for airline, runway, td in arrivals:
         ident = fleet.aircraft(airline)
         origin = rng.choice(DESTINATIONS[airline])
-        stand = free_stands.pop()
+        stand = pool.take(ident["model"])
+        if stand is None:
+            continue
         lines += arrival(ident, origin, runway, stand, float(td), rng.choice([20, 45, 330, 345, 60]))
 
     # Departures, each from a stand where it shows up as parked until it moves.
@@ -406,7 +454,9 @@ def main():
     for airline, runway, pb in departures:
         ident = fleet.aircraft(airline)
         dest = rng.choice(DESTINATIONS[airline])
-        stand = free_stands.pop()
+        stand = pool.take(ident["model"])
+        if stand is None:
+            continue
         lines += departure(ident, dest, runway, stand, float(pb))
         parked.append((ident, stand, START_HH - rng.randint(1, 5), float(pb)))
 
@@ -419,20 +469,17 @@ def main():
                             float(60 + i * 170), frm, to, float(level))
 
     # Parked aircraft with no movement in the recording, some parked for hours.
-    mix = ["KLM"] * 14 + ["TRA"] * 4 + ["EZY", "BAW", "DLH", "AFR", "SAS", "EIN", "DAL", "UAE", "NJE", "DTR"]
+    mix = ["KLM"] * 6 + ["TRA"] * 2 + ["EZY", "DLH", "SAS", "DAL", "UAE", "DTR", "MPH", "MPH", "MPH"]
     for airline in mix:
         ident = fleet.aircraft(airline)
-        stand = free_stands.pop()
+        stand = pool.take(ident["model"])
+        if stand is None:
+            continue
         parked.append((ident, stand, START_HH - rng.choice([0, 1, 1, 2, 2, 3, 4, 6, 8, 12, 16]), None))
-    for i in range(5):
-        ident = fleet.aircraft("MPH" if i < 2 else "KLM")
-        if i >= 2:
-            ident["model"] = "B77F" if i == 2 else "B744"
-        parked.append((ident, f"R{72 + i}", START_HH - rng.choice([1, 3, 6, 10]), None))
 
     parked_lines = []
     for ident, stand, hh, until in parked:
-        pos, _ = STANDS[stand]
+        pos = STANDS[stand][0]
         # The service's parked positions scatter a few metres around the stand.
         pos = offset(pos, rng.uniform(0, 360), rng.uniform(0, 12) * M)
         lat, lon = ll(pos)

@@ -1,5 +1,7 @@
 #include <thread>
 
+#include <fmt/format.h>
+
 #include "CoreTestSupport.h"
 #include "core/AcKind.h"
 
@@ -32,7 +34,7 @@ TEST_F(InterningTest, EightThreadsInterningTheSameCodesAgree)
 {
     constexpr int CODES = 10000;
     std::vector<std::string> codes;
-    for (int i = 0; i < CODES; ++i) codes.push_back("C" + std::to_string(i));
+    for (int i = 0; i < CODES; ++i) codes.push_back(fmt::format("C{}", i));
     std::vector<std::vector<std::uint16_t>> ids(8, std::vector<std::uint16_t>(CODES));
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {

@@ -28,6 +28,8 @@ TEST_F(ParametersTest, DefaultsAndKinds)
     EXPECT_EQ(gf_parameterByName("nope"), nullptr);
     EXPECT_EQ(CUSTOM_PARKING_PERCENTAGE.set(150), 100); // clamped
     EXPECT_EQ(MAX_FIT.set(-4), 0);
+    EXPECT_EQ(gf_parametersOfKind(ParameterKind::FloatChoice), std::vector<Parameter*>{&MAX_FIT_FL});
+    EXPECT_EQ(gf_parametersOfKind(ParameterKind::StringCtrl).size(), 13u);
     // Every name once.
     std::set<std::string> names;
     for (const Parameter* p : gf_allParameters()) EXPECT_TRUE(names.insert(p->name()).second) << p->name();

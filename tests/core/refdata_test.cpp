@@ -1,5 +1,7 @@
 #include <cmath>
 
+#include <fmt/format.h>
+
 #include "CoreTestSupport.h"
 #include "core/AcKind.h"
 #include "core/Airports.h"
@@ -124,8 +126,11 @@ TEST_F(RefDataTest, HalfSpanOutsideTableIsThirtyFiveMetresNotMiles)
     EXPECT_NEAR(h, 0.0189, 0.0001);
     EXPECT_LT(h, 0.1);
     EXPECT_NEAR(hwsp(60000), 0.0189, 0.0001);
+    for (int i = 0; i < 100; ++i) hwsp(unknown); // a per-tick caller does not flood the log
     gf_closeLog();
-    EXPECT_NE(readFile(dir() / "Log.txt").find("hwsp: "), std::string::npos);
+    const std::string log = readFile(dir() / "Log.txt");
+    EXPECT_NE(log.find("hwsp: "), std::string::npos);
+    EXPECT_EQ(log.find("hwsp: "), log.rfind(fmt::format("hwsp: {} ", unknown)));
 }
 
 TEST_F(RefDataTest, ModelFixesApplyOnlyWhenSwitchedOn)
@@ -192,6 +197,61 @@ TEST_F(RefDataTest, AmsterdamToHeathrowIsTwoHundredNm)
     const auto a = *gf_airportByCode("EHAM");
     const auto b = *gf_airportByCode("EGLL");
     EXPECT_NEAR(gf_distanceNm(a.latitude, a.longitude, b.latitude, b.longitude), 200.0, 1.0);
+}
+
+using PlainDataTest = CoreTest;
+
+TEST_F(PlainDataTest, BrokenOrForeignFilesAreRefusedWithALogLine)
+{
+    ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
+    writeFile(dir() / "cut.xml", "<root><meta><info name=\"author\" value=\"Quillon\"/>");
+    EXPECT_FALSE(gf_readDbase(dir() / "cut.xml"));
+    EXPECT_FALSE(gf_readAirports(dir() / "cut.xml"));
+    writeFile(dir() / "nometa.xml", "<root><airports><a icao=\"EHAM\" lat=\"52\" lon=\"4\"/></airports></root>");
+    EXPECT_FALSE(gf_readAirports(dir() / "nometa.xml"));
+    EXPECT_TRUE(g_airports.empty());
+    EXPECT_FALSE(gf_readDbase(dir() / "missing.xml"));
+    gf_closeLog();
+    const std::string log = readFile(dir() / "Log.txt");
+    EXPECT_NE(log.find("cut.xml"), std::string::npos);
+    EXPECT_NE(log.find("nometa.xml"), std::string::npos);
+}
+
+TEST_F(PlainDataTest, BadEntriesAreSkippedAndTheRestIsRead)
+{
+    writeFile(dir() / "a.xml", "<root><meta><info name=\"author\" value=\"Quillon\"/><info name=\"version\" value=\"12.0.0\"/></meta>"
+                               "<airports>"
+                               "<a icao=\"eham\" iata=\"AMS\" lat=\"52.3086\" lon=\"4.7639\" alt=\"-11\" stands=\"220\"/>"
+                               "<a icao=\"EH-M\" lat=\"52\" lon=\"4\"/>"
+                               "<a icao=\"EGLLX\" lat=\"51\" lon=\"0\"/>"
+                               "<a icao=\"ZZZZ\" lat=\"95\" lon=\"0\"/>"
+                               "<a icao=\"EDDF\" iata=\"F!\" lat=\"50.03\" lon=\"8.57\"/>"
+                               "<a icao=\"EHAM\" lat=\"0\" lon=\"0\"/>"
+                               "</airports></root>");
+    ASSERT_TRUE(gf_readAirports(dir() / "a.xml"));
+    ASSERT_EQ(g_airports.size(), 2u);
+    EXPECT_EQ(g_airports[0].icao.str(), "EDDF");
+    EXPECT_TRUE(g_airports[0].iata.empty());
+    EXPECT_EQ(g_airports[1].icao.str(), "EHAM");
+    EXPECT_NEAR(g_airports[1].latitude, 52.3086, 1e-9); // the first of two entries is kept
+    EXPECT_EQ(g_airports[1].altitude, -11);
+}
+
+TEST(FixedCodeTest, FoldsCaseAndRejectsOthers)
+{
+    EXPECT_EQ(IcaoCode("eHaM").str(), "EHAM");
+    EXPECT_EQ(IataCode("ams").view(), "AMS");
+    EXPECT_TRUE(IcaoCode().empty());
+    EXPECT_LT(IcaoCode("EDDF"), IcaoCode("EHAM"));
+    for (const char* bad : {"", "EHA", "EHAMX", "EH M", "EH-M", "\xC3\x9CHAM"}) {
+        try {
+            IcaoCode c{std::string_view(bad)};
+            ADD_FAILURE() << bad;
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(e.what(), "FixedCode: invalid string (length/charset)");
+        }
+    }
+    EXPECT_FALSE(IcaoCode::tryParse("EH#M").has_value());
 }
 
 } // namespace

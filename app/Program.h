@@ -1,0 +1,36 @@
+// The program entry: command line, single-instance guard, the stand-ins of the simulator and
+// the traffic service, the window's message loop, and the end of the program.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qmt {
+
+struct CommandLine
+{
+    std::string workFolder = ".";
+    std::string dataFolder;      // bundled sample data ("" = none)
+    std::string scenarioFile;    // "" = the first scenario of the data folder
+    std::optional<std::chrono::milliseconds> duration;
+    bool production = false;
+    bool help = false;
+};
+
+// Reads the arguments (without the program name). Nothing, with the error text, for a bad one.
+std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& ARGS, std::string& ERROR);
+// The usage text.
+std::string gf_usageText();
+
+// Runs the program; answers the process exit code.
+int gf_quillonMain(const CommandLine& LINE);
+
+// The window's message loop until WM_APP_EXIT, or until the run time is over or a stop signal
+// came and the worker has closed down. Answers the exit code.
+int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR);
+// Raised by the stop signals (SIGINT, SIGTERM): the window is closed.
+void gf_requestWindowClose();
+
+}  // namespace qmt

@@ -1,0 +1,337 @@
+// The worker thread: start-up, session start, closing down with restart.
+#include "app/Worker.h"
+
+#include "app/LoopClock.h"
+#include "app/MainWindow.h"
+#include "app/pending_airportscan.h"
+#include "app/pending_liveries.h"
+#include "liveries/LiveryTables.h"
+#include "liveries/Matching.h"
+#include "app/pending_parking.h"
+#include "core/Airports.h"
+#include "core/Clock.h"
+#include "core/Files.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
+#include "core/Paths.h"
+#include "core/RefData.h"
+#include "core/ScanTasks.h"
+#include "core/Text.h"
+#include "core/UserError.h"
+#include "engine/AcRecords.h"
+#include "engine/Intake.h"
+#include "feed/TrafficFeed.h"
+#include "platform/window_messages.h"
+#include "simlink/SimClient.h"
+
+#include <cmath>
+#include <filesystem>
+#include <mutex>
+
+namespace qmt {
+
+RunOptions g_runOptions;
+std::atomic<bool> g_parkChangeRequested{false};
+std::atomic<bool> g_parkChangeArmed{false};
+std::atomic<bool> g_parkRenewAll{false};
+
+namespace {
+
+constexpr const char* PROGRAM_NAME = "Quillon";
+constexpr std::chrono::milliseconds POLL_STEP{100};
+constexpr std::chrono::milliseconds LOGIN_STEP{300};
+constexpr int LOGIN_TRIES = 10;
+constexpr std::chrono::seconds FIRST_TRAFFIC_LIMIT{10};
+constexpr double API_REVISIT_SECONDS = 2.0;
+
+// The livery tables are emptied at the next closing down (a new scan or another simulator).
+std::atomic<bool> s_clearLiveryTables{false};
+
+bool lf_stopping()
+{
+    return g_stopSession.load() || g_exitRequested.load();
+}
+
+// Waits in steps until the condition holds; false when a stop flag came first or the tries ran out.
+template <typename CONDITION>
+bool lf_waitFor(CONDITION&& DONE, std::chrono::milliseconds STEP, int TRIES)
+{
+    for (int i = 0; TRIES < 0 || i < TRIES; ++i) {
+        if (DONE())
+            return true;
+        if (lf_stopping())
+            return false;
+        gf_loopSleepFor(STEP);
+    }
+    return DONE();
+}
+
+void lf_checkProgramFolder()
+{
+    std::error_code error;
+    if (!std::filesystem::is_directory(g_workPath, error))
+        throw UserErrorException(
+            99, fmt::format("{} must be run from the {} folder!", PROGRAM_NAME, g_workPath.string()));
+}
+
+void lf_readParameters()
+{
+    std::string errorText;
+    if (!gf_loadParameters(g_parametersPath, &errorText))
+        gf_setStatus(errorText, true);
+}
+
+// The window's controls take the values of their parameters.
+void lf_fillControls()
+{
+    gf_fillControls();
+    g_isMsfs2020 = SIM_CHOICE.value() == 2020;
+    g_trafficRangeNm = static_cast<double>(RANGE.value());
+}
+
+void lf_readDataFiles()
+{
+    if (!gf_readDataFiles())
+        throw UserErrorException(99, "reading data files failed!");
+}
+
+// The traffic service may not be visited again within 2 s (a restart comes back quickly).
+void lf_holdForTrafficApi()
+{
+    const double since = gf_secondsSinceApiVisit();
+    if (since >= API_REVISIT_SECONDS)
+        return;
+    const auto holdSeconds = static_cast<int>(std::ceil(API_REVISIT_SECONDS - since));
+    gf_setStatus(fmt::format("Holding for {} seconds... (RT API cannot be revisited within {} seconds)",
+                             holdSeconds, static_cast<int>(API_REVISIT_SECONDS)),
+                 true);
+    gf_loopSleepFor(std::chrono::seconds(holdSeconds));
+    gf_clearStatus();
+}
+
+// Flight plans of an earlier run name objects that no longer exist.
+void lf_prepareFlightPlanFolder()
+{
+    std::error_code error;
+    std::filesystem::create_directories(g_origDestPath, error);
+    gf_removeFilesFromDirectory(g_origDestPath);
+}
+
+void lf_applyDestination()
+{
+    const std::string code = DESTINATION.value();
+    if (code.empty())
+        return;
+    if (const auto airport = gf_airportByCode(code))
+        gf_addParkAirport(std::string(gf_trim(code)), airport->latitude, airport->longitude);
+}
+
+void lf_reportStartUpError(const std::string& TEXT)
+{
+    gf_logWarning(TEXT);
+    gf_setError(TEXT);
+    gf_requestExit(ExitReason::systemError);
+}
+
+void lf_countDown(int SECONDS, bool SHOW_RESTART)
+{
+    for (int left = SECONDS; left > 0 && !g_windowClosed; --left) {
+        if (SHOW_RESTART)
+            gf_setStatus(fmt::format("Restarting after {} second{}", left, gf_plural(left)));
+        gf_loopSleepFor(std::chrono::seconds(1));
+    }
+}
+
+}  // namespace
+
+void lf_createProgramFolders()
+{
+    if (!gf_createWorkFolders())
+        throw UserErrorException(99, fmt::format("could not create the working folders in {}",
+                                                 g_workPath.string()));
+}
+
+void lf_runStartUpScans()
+{
+    gf_initBglTasks();
+    // exists() throws the file-system error when the status query fails.
+    if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / LIVERIES_SCANNED_FILE))
+        gf_scanLiveries();
+    gf_processScannedLiveries();
+    if (SCAN_AIRPORTS.value() && !lf_stopping()) {
+        g_simaddonFileCount = 0;
+        g_thirdpartyFileCount = 0;
+        gf_repaintWindow();
+        gf_scanAirports();
+    }
+}
+
+bool lf_startSession()
+{
+    g_simConnectError = false;
+    gf_startSimClient();
+    lf_waitFor(
+        [] {
+            const SimLinkState state = g_simLinkState.load();
+            return state == SimLinkState::connected || state == SimLinkState::failed
+                || state == SimLinkState::closed;
+        },
+        POLL_STEP, -1);
+    if (lf_stopping())
+        return false;
+    if (g_simLinkState.load() != SimLinkState::connected) {
+        gf_logWarning("SimConnect: no connection to the simulator");
+        gf_requestExit(ExitReason::simConnectError);
+        return false;
+    }
+    // The user aircraft's first answer centres the traffic query box.
+    lf_waitFor(
+        [] {
+            gf_takeUserAcSnapshot();
+            return g_userAc.dataArrived;
+        },
+        LOGIN_STEP, LOGIN_TRIES);
+    if (g_userAc.hasPosition())
+        gf_setQueryCentre(g_userAc.latitude, g_userAc.longitude);
+
+    if (!gf_authenticate()
+        || !lf_waitFor([] { return !gf_sessionGuid().empty(); }, LOGIN_STEP, LOGIN_TRIES)) {
+        if (!lf_stopping())
+            gf_requestExit(ExitReason::readerError);
+        return false;
+    }
+    gf_startWeatherReader();
+    lf_waitFor([] { return g_qnhReceived.load(); }, LOGIN_STEP, LOGIN_TRIES);
+    gf_checkParkAirports();
+
+    g_acceptBatches = true;
+    gf_startTrafficReader();
+    const int tries = static_cast<int>(FIRST_TRAFFIC_LIMIT / POLL_STEP);
+    if (!lf_waitFor([] { return g_trafficReceived.load(); }, POLL_STEP, tries)) {
+        if (!lf_stopping()) {
+            gf_logWarning("TrafficReader receiving timed out after 10 seconds?");
+            gf_setStatus("TrafficReader receiving timed out after 10 seconds?");
+            gf_requestExit(ExitReason::readerError);
+        }
+        return false;
+    }
+    // The buffered history is merged here, on the worker, before the first tick.
+    gf_mergeHistoryBatches();
+    return true;
+}
+
+void lf_resetSession()
+{
+    g_liveAcs.clear();
+    g_staticAcs.clear();
+    g_addingStack.clear();
+    g_liveAddingDeque.clear();
+    g_staticAddingDeque.clear();
+    g_removalDeque.clear();
+    g_activationList.clear();
+    g_blockedGhosts.clear();
+    g_noMatchSet.clear();
+    {
+        std::lock_guard lock(g_simNotifyMutex);
+        g_simNotifications.clear();
+    }
+    {
+        std::lock_guard lock(g_batchMutex);
+        g_bufferedTraffic.clear();
+        // History batches of the ended session would otherwise be merged into the next one.
+        g_historyBatches.clear();
+    }
+}
+
+void lf_closingDown()
+{
+    const ExitReason reason = gf_exitReason();
+    gf_logLine("Exiting: {}", gf_exitReasonText(reason));
+    g_stopSession = true;
+    g_acceptBatches = false;
+    gf_stopReaders();
+    gf_stopSimClient();
+    gf_logout();
+    gf_saveParameters(g_parametersPath);
+    gf_resetParkAirport();
+    gf_logNoMatches();
+    gf_writeMatchingSummary();
+    lf_resetSession();
+    g_parkChangeRequested = false;
+    g_parkChangeArmed = false;
+    if (s_clearLiveryTables.exchange(false)) {
+        gf_clearLiveryTables();
+        g_liveriesProcessed = false;
+    }
+    gf_flushLog();
+
+    const int code = gf_exitCodeOf(reason);
+    if (g_windowClosed) {
+        gf_postWindowMessage(WM_APP_EXIT, code);
+        return;
+    }
+    if (gf_isRestartReason(reason)) {
+        gf_setStatus("Prepare for a restart ...", true);
+        lf_countDown(gf_restartDelaySeconds(), true);
+        gf_postWindowMessage(g_windowClosed ? WM_APP_EXIT : WM_APP_STARTUP, g_windowClosed ? code : 1);
+        return;
+    }
+    if (reason == ExitReason::newFlight) {
+        gf_setStatus(fmt::format("New flight detected, {} will close, please restart manually ...", PROGRAM_NAME),
+                     true);
+        lf_countDown(10, false);
+        gf_postWindowMessage(WM_APP_EXIT, code);
+        return;
+    }
+    // A start-up error stays in the window until the user closes it.
+    if (reason == ExitReason::systemError)
+        return;
+    gf_postWindowMessage(WM_APP_EXIT, code);
+}
+
+void gf_clearLiveryTablesAtClosingDown()
+{
+    s_clearLiveryTables = true;
+}
+
+void lf_startUpQuillon(bool AUTOMATIC_RESTART)
+{
+    (void)AUTOMATIC_RESTART;  // the version check is skipped on an automatic restart; none is configured
+    g_stopSession = false;
+    g_exitRequested = false;
+    lf_clearExitReason();
+    gf_clearErrorLine();
+    try {
+        lf_checkProgramFolder();
+        lf_readParameters();
+        lf_fillControls();
+        lf_createProgramFolders();
+        lf_readDataFiles();
+        lf_runStartUpScans();
+        lf_holdForTrafficApi();
+        lf_prepareFlightPlanFolder();
+        lf_applyDestination();
+        if (g_runOptions.production) {
+            gf_logLine("production");
+            gf_postWindowMessage(WM_APP_EXIT, 0);
+            return;
+        }
+        if (lf_startSession()) {
+            g_weekTime = gf_packWeekTime(gf_weekTimeNow().day, gf_weekTimeNow().halfHour);
+            gf_manageParkAirport(1);
+            lf_mainLoop();
+        }
+    } catch (const UserErrorException& error) {
+        lf_reportStartUpError(error.what());
+    } catch (const std::exception& error) {
+        lf_reportStartUpError(fmt::format("{} exception: {}", "lf_startUpQuillon", error.what()));
+    }
+    try {
+        lf_closingDown();
+    } catch (const std::exception& error) {
+        gf_logWarning("{} exception: {}", "lf_closingDown", error.what());
+        gf_postWindowMessage(WM_APP_EXIT, gf_exitCodeOf(ExitReason::systemError));
+    }
+}
+
+}  // namespace qmt

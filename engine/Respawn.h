@@ -1,0 +1,14 @@
+#pragma once
+
+// Identity changes, respawns and ghosts of live aircraft.
+
+#include "engine/AcRecords.h"
+#include "feed/TrafficRecords.h"
+
+namespace qmt {
+
+// False when the record is not to be decoded (the aircraft respawns, or the new callsign
+// is a blocked ghost).
+bool lf_checkRespawn(LiveAc& AC, LiveTrafficRecord& RECORD);
+
+} // namespace qmt

@@ -1,0 +1,179 @@
+#include "engine/SimRequests.h"
+
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "app/Worker.h"
+#include "core/AcKind.h"
+#include "core/Files.h"
+#include "core/Log.h"
+#include "core/Paths.h"
+#include "core/UserError.h"
+#include "engine/Commands.h"
+#include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
+#include "simlink/FlightPlan.h"
+#include "simlink/SimClient.h"
+#include "simlink/SimQueues.h"
+
+namespace qmt {
+
+namespace {
+
+constexpr uint32_t kMinObjectId = 3;
+constexpr std::size_t kMaxNotCreated = 20;
+constexpr const char* kTooManyNotCreated = "There are too many liveries that could not be created!";
+
+} // namespace
+
+bool lf_onLiveAcCreated(LiveAc& AC, const SimNotification& NOTE)
+{
+    if (NOTE.objectId < kMinObjectId) {
+        return false;
+    }
+    AC.objectId = NOTE.objectId;
+    AC.heightAboveGround = NOTE.value2;
+    if (!AC.stream.empty() && AC.stream.front().airborne == 0) {
+        lf_parkOnCreate(AC);
+    }
+    lf_setAiFlightPlan(AC);
+    HRESULT hr = S_OK;
+    {
+        std::lock_guard lock(g_simQueueMutex);
+        hr = SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG,
+                                               AC.objectId, SIMCONNECT_PERIOD_ONCE);
+    }
+    if (FAILED(hr)) {
+        gf_logWarning("SimConnect request StaticCG fails");
+        gf_simConnectRequestError();
+    }
+    return true;
+}
+
+void lf_parkOnCreate(LiveAc& AC)
+{
+    AC.onGround = 1;
+    gf_setGear(AC, 1);
+    AC.climbPerTick = 0.0;
+    if (AC.flightState != FlightState::parked) {
+        AC.transitionSlots = 1;
+        return;
+    }
+    AC.timeStamp = g_weekTime.load();
+    const std::string standName = gf_standName(AC.standId);
+    gf_logLine("{:8}: {:8} parks", standName, AC.callsign);
+    // No static aircraft is to be made on the stand this aircraft now stands on.
+    std::erase_if(g_staticPositions, [&AC](const StaticPosition& P) { return P.standId == AC.standId; });
+    if (AC.standId != 0) {
+        for (SimAc& s : g_staticAcs) {
+            if (s.standId == AC.standId && s.state == AcState::active) {
+                gf_logLine("{:8}: {:8} parks over static {} \x97 static will be removed", standName,
+                           AC.callsign, s.callsign);
+                removeAircraftFromSim(s);
+            }
+        }
+    }
+    AC.transitionSlots = 1;
+}
+
+void lf_setAiFlightPlan(LiveAc& AC)
+{
+    if (AC.origin.empty() || AC.destination.empty()) {
+        return;
+    }
+    const std::filesystem::path path = gf_flightPlanFileName(AC.objectId);
+    bool ok = gf_writeFlightPlan(path, AC);
+    if (ok && g_isMsfs2020.load()) {
+        const std::string ansiPath = path.string();
+        std::lock_guard lock(g_simQueueMutex);
+        ok = SUCCEEDED(SimConnect_AISetAircraftFlightPlan(g_hSimConnect.load(), AC.objectId, ansiPath.c_str(),
+                                                          REQUEST_FLIGHT_PLAN));
+    }
+    if (ok) {
+        AC.hasFlightPlan = 1;
+    } else {
+        gf_logWarning("{} creating a flight plan failed", gf_acDescription3(AC));
+        AC.hasFlightPlan = 0;
+    }
+}
+
+void gf_removeFlightPlan(uint32_t OBJECT_ID)
+{
+    if (OBJECT_ID == 0) {
+        return;
+    }
+    if (LiveAc* ac = gf_findLiveAcByObjectId(OBJECT_ID)) {
+        if (ac->state == AcState::liveryrespawn) {
+            ac->state = AcState::buffer;
+            ac->throttleIndex = 5;
+            ac->flapsIndex = 4;
+            ac->objectId = 0;
+            return;
+        }
+        if (ac->hasFlightPlan != 0) {
+            std::error_code ec;
+            std::filesystem::remove(gf_flightPlanFileName(OBJECT_ID), ec);
+            if (ec) {
+                gf_logLine("gf_removeFlightPlan: {}", ec.message());
+            }
+        }
+        lf_eraseLiveAc(*ac);
+        return;
+    }
+    auto it = std::find_if(g_staticAcs.begin(), g_staticAcs.end(),
+                           [OBJECT_ID](const SimAc& S) { return S.objectId == OBJECT_ID; });
+    if (it != g_staticAcs.end()) {
+        if (it != g_staticAcs.end() - 1) {
+            *it = std::move(g_staticAcs.back());
+        }
+        g_staticAcs.pop_back();
+    }
+}
+
+void lf_liveryNotCreated(const SimAc& AC)
+{
+    if (!g_stopSession.load() && !g_exitRequested.load()) {
+        gf_setStatus(fmt::format("{} '{}' could not be created by your Sim!", AC.callsign, AC.liveryTitle), true);
+    }
+    // The title is kept as its own string: the livery tables may be rebuilt meanwhile.
+    g_notCreatedTitles.emplace(AC.liveryTitle);
+    g_notCreatedList.insert(fmt::format("{} {} {}", gf_airlineCode(AC.kind.airlineId),
+                                        gf_modelCode(AC.kind.modelId), AC.liveryTitle));
+    // The next spawn of this aircraft must match again instead of reusing the refused title.
+    g_chosenLiveries.erase(AC.id);
+    if (g_notCreatedTitles.size() >= kMaxNotCreated) {
+        gf_logLine("\n{}Error 81, {}\n", "===> ", kTooManyNotCreated);
+        throw UserErrorException(81, fmt::format("{}, see Log.txt", kTooManyNotCreated));
+    }
+}
+
+void gf_writeActiveLiveAcFile()
+{
+    std::vector<std::string> lines;
+    for (const LiveAc& ac : g_liveAcs) {
+        if (ac.state != AcState::active) {
+            continue;
+        }
+        lines.push_back(fmt::format("{:x};{};{};{};{};{};{}", ac.objectId, ac.callsign, ac.registration,
+                                    gf_airlineCode(ac.kind.airlineId), gf_modelCode(ac.kind.modelId),
+                                    ac.onGround != 0 ? "GND" : "AIR",
+                                    ac.flightState == FlightState::parked ? "PARKED" : ""));
+    }
+    const std::filesystem::path path = g_infoPath / OBJECT_ID_LIST_FILE;
+    if (!gf_writeStringToFile(lines, path)) {
+        gf_logLine("Failed to write {}", path.string());
+    }
+}
+
+void gf_setSpoilersAndThrottle(const SimAc& AC, double SPOILERS_PERCENT, double THROTTLE_PERCENT)
+{
+    double data[3] = {SPOILERS_PERCENT, THROTTLE_PERCENT, THROTTLE_PERCENT};
+    // Made without the queue mutex, as the simulator thread's flush does not touch this data.
+    SimConnect_SetDataOnSimObject(g_hSimConnect.load(), DEF_ENGINE_DATA, AC.objectId, 0, 0, sizeof(data), data);
+}
+
+} // namespace qmt

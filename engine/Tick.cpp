@@ -1,0 +1,437 @@
+#include "engine/Tick.h"
+
+#include <algorithm>
+#include <exception>
+#include <mutex>
+
+#include <fmt/format.h>
+
+#include "core/Log.h"
+#include "core/Parameters.h"
+#include "core/Text.h"
+#include "engine/Commands.h"
+#include "engine/Intake.h"
+#include "engine/Motion.h"
+#include "engine/Removal.h"
+#include "engine/SimRequests.h"
+#include "engine/Spawn.h"
+#include "engine/pending_park.h"
+#include "feed/TrafficFeed.h"
+#include "liveries/KindText.h"
+#include "parking/StandTable.h"
+#include "simlink/SimClient.h"
+#include "simlink/SimQueues.h"
+
+namespace qmt {
+
+namespace {
+
+constexpr double kDegreesPerRadian = 57.29577951308232;
+constexpr uint32_t kLight = 0;
+constexpr uint32_t kRotorcraft = 5;
+constexpr int32_t kActivationTicks = 200;
+constexpr int32_t kDone = -1;
+// Object ids up to this are not AI objects of ours.
+constexpr uint32_t kMinObjectId = 3;
+
+int32_t lf_counter(const SimNotification& E) { return static_cast<int32_t>(E.spare); }
+void lf_setCounter(SimNotification& E, int32_t VALUE) { E.spare = static_cast<uint32_t>(VALUE); }
+
+// An object the simulator made for a record that is gone or has moved on: take it out again.
+void lf_removeOrphanObject(uint32_t OBJECT_ID)
+{
+    if (OBJECT_ID >= kMinObjectId) {
+        g_removalDeque.push_back(OBJECT_ID);
+    }
+}
+
+bool lf_anyRemoveFlag(const LiveAc& AC) { return AC.remove != 0 || AC.removed != 0; }
+
+void lf_onGroundData(const SimNotification& N)
+{
+    if (N.objectId < kMinObjectId) {
+        return;
+    }
+    LiveAc* ac = gf_findLiveAcByObjectId(N.objectId);
+    if (ac == nullptr) {
+        return;
+    }
+    const bool reportedOnGround = N.aircraftId != 0;
+    if (reportedOnGround && ac->onGround == 0 && ac->transitionSlots <= 1 &&
+        ac->state != AcState::removingfromsim && ac->flightState != FlightState::take_off) {
+        if (ac->flareStage == 0 && ac->approach == 0) {
+            ac->onGround = 1;
+            ac->climbPerTick = 0.0;
+            ac->transitionSlots = 1;
+        } else {
+            ac->derotating = 1;
+            ac->landingRoll = 1;
+            ac->touchdownHeading = ac->block[kBlockHeading];
+            ac->approach = 0;
+            ac->touchedDown = 1;
+            gf_setSpoilers(*ac, true);
+            if (ac->category != kLight) {
+                gf_setSpoilersAndThrottle(*ac, 100.0, ac->reverseThrust != 0 ? -100.0 : 100.0);
+            }
+            const uint32_t n = ac->touchdownSlots;
+            if (n == 0) {
+                gf_logLine("{} ! onGround slots {:.1f}", ac->callsign, static_cast<double>(n));
+                ac->pitchStep = ac->groundPitch;
+                ac->bankStep = 0.0;
+            } else {
+                ac->pitchStep = (ac->groundPitch - ac->block[kBlockPitch]) / n;
+                ac->bankStep = (0.0 - ac->block[kBlockBank]) / n;
+            }
+            g_twinCheckIds.push_back(ac->id);
+            ac->onGround = 1;
+            ac->climbPerTick = 0.0;
+            ac->transitionSlots = 1;
+        }
+    }
+    ac->heightAboveGround = N.value2;
+    if (ac->onGround != 0 || ac->transitionSlots >= 2) {
+        ac->block[kBlockAlt] = N.value1 + ac->cgHeight;
+    }
+}
+
+void lf_onStaticCg(const SimNotification& N)
+{
+    if (N.objectId < kMinObjectId) {
+        return;
+    }
+    LiveAc* ac = gf_findLiveAcByObjectId(N.objectId);
+    if (ac == nullptr) {
+        return;
+    }
+    if (N.value1 >= 1.0 && N.value1 <= 35.0) {
+        ac->cgHeight = N.value1;
+    }
+    ac->groundPitch = N.value2;
+    if (N.value2 <= -0.017453292519943295 || N.value2 > 0.04363323129985824) {
+        ac->groundPitch = 0.012217304763960306;
+    }
+}
+
+// A create the simulator refused: the record is reported and erased.
+void lf_onCreateFailed(const SimNotification& N)
+{
+    if (N.aircraftId > kMaxStaticId) {
+        LiveAc* ac = gf_findLiveAc(N.aircraftId);
+        if (ac == nullptr || ac->state != AcState::adding2sim) {
+            return;
+        }
+        try {
+            lf_liveryNotCreated(*ac);
+        } catch (...) {
+            lf_eraseLiveAc(*ac);
+            throw;
+        }
+        lf_eraseLiveAc(*ac);
+        return;
+    }
+    auto it = std::find_if(g_staticAcs.begin(), g_staticAcs.end(), [&](const SimAc& S) {
+        return S.id == N.aircraftId && S.state == AcState::adding2sim;
+    });
+    if (it == g_staticAcs.end()) {
+        return;
+    }
+    auto eraseStatic = [it] {
+        if (it != g_staticAcs.end() - 1) {
+            *it = std::move(g_staticAcs.back());
+        }
+        g_staticAcs.pop_back();
+    };
+    try {
+        lf_liveryNotCreated(*it);
+    } catch (...) {
+        eraseStatic();
+        throw;
+    }
+    eraseStatic();
+}
+
+void lf_onLiveCreated(const SimNotification& N)
+{
+    LiveAc* ac = gf_findLiveAc(N.aircraftId);
+    // Only the record that is waiting for this very create may take the object.
+    if (ac == nullptr || ac->state != AcState::adding2sim || ac->objectId != 0) {
+        lf_removeOrphanObject(N.objectId);
+        return;
+    }
+    if (lf_onLiveAcCreated(*ac, N)) {
+        g_activationList.push_back(N);
+        lf_setCounter(g_activationList.back(), 0);
+    } else {
+        // No usable object: the record would wait for an activation that never comes.
+        ac->remove = 1;
+    }
+}
+
+void lf_activateLive(SimNotification& E)
+{
+    LiveAc* ac = gf_findLiveAc(E.aircraftId);
+    if (ac == nullptr || ac->state != AcState::adding2sim || ac->objectId != E.objectId) {
+        lf_removeOrphanObject(E.objectId);
+        lf_setCounter(E, kDone);
+        return;
+    }
+    const uint32_t obj = ac->objectId;
+    const bool airborne = !ac->stream.empty() && ac->stream.front().airborne != 0;
+    if (airborne) {
+        const bool low = ac->block[kBlockAlt] <= 10000.0;
+        gf_queueEngineStart(obj);
+        gf_setSpoilers(*ac, false);
+        gf_queueLights(obj, 1, 1, low ? 1 : 0, 0, 1, low ? 1 : 0, ac->heightAboveGround >= 2000.0 ? 1 : 0);
+    } else {
+        const bool isParked = ac->flightState == FlightState::parked;
+        const bool isTaxi = ac->flightState == FlightState::taxi;
+        gf_setSpoilers(*ac, false);
+        uint32_t nav = 1;
+        if (isParked) {
+            gf_queueEngineShutdown(obj);
+            nav = NAV_LIGHTS_WHILE_PARKED.value() ? 1 : 0;
+        } else {
+            gf_queueEngineStart(obj);
+        }
+        gf_queueLights(obj, nav, isParked ? 0 : 1, 0, isTaxi ? 1 : 0, 0, 1, 1);
+        gf_setThrottle(*ac, ac->category == kRotorcraft ? 4 : 0);
+        gf_setFlaps(*ac, isTaxi ? 1 : 0);
+    }
+    ac->state = AcState::active;
+    lf_setCounter(E, kDone);
+    if (ac->removeWhenCreated != 0) {
+        // The removal was asked for while the create was with the simulator; the object
+        // exists now, so the removal can go through.
+        ac->removeWhenCreated = 0;
+        removeAircraftFromSim(*ac);
+    }
+}
+
+void lf_activateStatic(SimNotification& E)
+{
+    auto it = std::find_if(g_staticAcs.begin(), g_staticAcs.end(), [&](const SimAc& S) {
+        return S.id == E.aircraftId && S.state == AcState::adding2sim && S.objectId == 0;
+    });
+    if (it == g_staticAcs.end()) {
+        lf_removeOrphanObject(E.objectId);
+        lf_setCounter(E, kDone);
+        return;
+    }
+    SimAc& ac = *it;
+    ac.state = AcState::active;
+    ac.objectId = E.objectId;
+    lf_setParkedConfig(ac);
+    lf_setCounter(E, kDone);
+    if (gf_isLogOpen()) {
+        gf_logLine("{:8}: {:8} parked", gf_standName(ac.standId), ac.callsign);
+    }
+    if (ac.removeWhenCreated != 0) {
+        ac.removeWhenCreated = 0;
+        removeAircraftFromSim(ac);
+    }
+}
+
+} // namespace
+
+bool updateLiveAc(LiveAc& AC)
+{
+    try {
+        switch (AC.state) {
+        case AcState::adding2sim:
+        case AcState::liveryrespawn:
+        case AcState::removingfromsim:
+            return lf_anyRemoveFlag(AC);
+        case AcState::buffer:
+            lf_birthStage(AC);
+            return lf_anyRemoveFlag(AC);
+        case AcState::active:
+            break;
+        }
+        if (AC.stream.empty()) {
+            gf_logWarning("{} stream empty ? {}, hexid:{}, objectid:{}, alt:{:.0f} ft, lalo:{}, TAS:{:.0f}",
+                          "updateLiveAc", gf_acDescription(AC), AC.id, gf_hexText(AC.objectId),
+                          AC.block[kBlockAlt],
+                          fmt::format("{:.6f},{:.6f}", AC.block[kBlockLat], AC.block[kBlockLon]),
+                          AC.block[kBlockAirspeed]);
+            removeAircraftFromSim(AC);
+            return lf_anyRemoveFlag(AC);
+        }
+        if (g_tickCounter.load(std::memory_order_relaxed) >= AC.stream.front().playTick) {
+            nextPosMain(AC);
+        }
+        if (AC.state != AcState::active || AC.stream.empty()) {
+            return lf_anyRemoveFlag(AC);
+        }
+        const bool repeat = AC.stream.front().repeat != 0;
+        AC.block[kBlockVerticalSpeed] = AC.verticalRate / 60.0;
+        AC.block[kBlockAirspeed] = repeat ? 0.0 : AC.groundSpeed;
+        if (!repeat) {
+            lf_tickMove(AC);
+        }
+        if (AC.objectId != 0) {
+            const auto& b = AC.block;
+            g_positionWriteBuffer.push_back(PositionUpdate{b[kBlockLat], b[kBlockLon], b[kBlockPitch],
+                                                           b[kBlockBank], b[kBlockHeading], b[kBlockAlt],
+                                                           b[kBlockVerticalSpeed], b[kBlockAirspeed],
+                                                           AC.objectId});
+        } else {
+            gf_logWarning("{} objectid=0? hexid: {},cs:{}, reg:{}, aimo:{} sz:{}", "updateLiveAc", AC.id,
+                          AC.callsign, AC.registration, gf_kindText(AC.kind), AC.stream.size());
+            removeAircraftFromSim(AC);
+        }
+        return lf_anyRemoveFlag(AC);
+    } catch (const std::exception& e) {
+        gf_logLine("{}: {} {}, sz:{}, fs:{}, st:{}", "updateLiveAc", e.what(), gf_acDescription(AC),
+                   AC.stream.size(), gf_phaseName(AC.flightState), gf_lifeStateName(AC.state));
+        return AC.remove != 0;
+    }
+}
+
+void gf_handleSimNotifications()
+{
+    std::lock_guard notifyLock(g_simNotifyMutex);
+    for (const SimNotification& n : g_simNotifications) {
+        switch (n.kind) {
+        case NOTE_LIVE_CREATED:
+            lf_onLiveCreated(n);
+            break;
+        case NOTE_STATIC_CREATED:
+            g_activationList.push_back(n);
+            lf_setCounter(g_activationList.back(), 0);
+            break;
+        case NOTE_OBJECT_REMOVED:
+            gf_removeFlightPlan(n.objectId);
+            break;
+        case NOTE_GROUND_DATA:
+            lf_onGroundData(n);
+            break;
+        case NOTE_STATIC_CG:
+            lf_onStaticCg(n);
+            break;
+        case NOTE_CALLSIGN_BLOCKED:
+            lf_removeWhileBlocked(n.aircraftId);
+            break;
+        case NOTE_CREATE_FAILED:
+            lf_onCreateFailed(n);
+            break;
+        default:
+            break;
+        }
+    }
+    g_simNotifications.clear();
+    if (!g_activationList.empty()) {
+        lf_activateCreated();
+    }
+}
+
+void lf_activateCreated()
+{
+    bool anyDone = false;
+    for (SimNotification& e : g_activationList) {
+        const int32_t counter = lf_counter(e);
+        if (counter < 0) {
+            continue;
+        }
+        if (counter < kActivationTicks) {
+            lf_setCounter(e, counter + 1);
+            if (e.kind == NOTE_LIVE_CREATED && (counter + 1 == 50 || counter + 1 == 100)) {
+                gf_queueClientEvent(e.objectId, ALL_LIGHTS_TOGGLE, 0);
+            }
+            continue;
+        }
+        if (e.kind == NOTE_LIVE_CREATED) {
+            lf_activateLive(e);
+        } else {
+            lf_activateStatic(e);
+        }
+        anyDone = true;
+    }
+    if (anyDone) {
+        std::erase_if(g_activationList, [](const SimNotification& E) { return lf_counter(E) < 0; });
+    }
+}
+
+void gf_paceAddingStack()
+{
+    const int32_t tick = g_tickCounter.load(std::memory_order_relaxed);
+    if (tick % 10 != 0) {
+        return;
+    }
+    if (!g_removalDeque.empty()) {
+        gf_queueRemove(g_removalDeque.front());
+        g_removalDeque.pop_front();
+    }
+    if (tick % 50 != 0) {
+        return;
+    }
+    if (!g_liveAddingDeque.empty()) {
+        gf_queueAiCreate(std::move(g_liveAddingDeque.front()));
+        g_liveAddingDeque.pop_front();
+        return;
+    }
+    if (!g_staticAddingDeque.empty()) {
+        gf_queueAiCreate(std::move(g_staticAddingDeque.front()));
+        g_staticAddingDeque.pop_front();
+    }
+    lf_detcs();
+}
+
+void lf_handleAddingStack()
+{
+    gf_mergeHistoryBatches();
+    gf_handleSimNotifications();
+
+    bool anyErase = false;
+    for (std::size_t i = 0; i < g_liveAcs.size(); ++i) {
+        anyErase = updateLiveAc(g_liveAcs[i]) || anyErase;
+    }
+    if (anyErase) {
+        std::erase_if(g_liveAcs, [](const LiveAc& AC) { return lf_anyRemoveFlag(AC); });
+    }
+
+    gf_swapPositionBuffers();
+    gf_paceAddingStack();
+
+    {
+        std::lock_guard batchLock(g_batchMutex);
+        for (int n = 0; n < 2 && !g_bufferedTraffic.empty(); ++n) {
+            LiveTrafficRecord record = std::move(g_bufferedTraffic.back());
+            g_bufferedTraffic.pop_back();
+            lf_mergeLiveRecord(record);
+        }
+    }
+
+    if (!g_addingStack.empty()) {
+        const uint32_t id = g_addingStack.back();
+        g_addingStack.pop_back();
+        LiveAc* ac = gf_findLiveAc(id);
+        // A stale entry (the aircraft was erased, or came back under the same id) is dropped.
+        if (ac != nullptr && ac->state == AcState::adding2sim) {
+            if (!ac->callsign.empty()) {
+                AiCreateRequest request;
+                const auto& b = ac->block;
+                request.initPos.Latitude = b[kBlockLat];
+                request.initPos.Longitude = b[kBlockLon];
+                request.initPos.Altitude = b[kBlockAlt];
+                request.initPos.Pitch = b[kBlockPitch] * kDegreesPerRadian;
+                request.initPos.Bank = b[kBlockBank] * kDegreesPerRadian;
+                request.initPos.Heading = b[kBlockHeading] * kDegreesPerRadian;
+                request.initPos.OnGround = 0;
+                request.initPos.Airspeed = 0;
+                request.callsign = ac->callsign;
+                request.liveryTitle = ac->liveryTitle;
+                request.aircraftId = ac->id;
+                g_liveAddingDeque.push_back(std::move(request));
+            } else {
+                gf_logWarning("{} {} objectid = 0?", "lf_handleAddingStack", gf_acDescription(*ac));
+                // Without a callsign no create can be made: the record would stay in adding2sim.
+                ac->remove = 1;
+            }
+        }
+    }
+
+    gf_requestAcWithinRange();
+    g_tickCounter.fetch_add(1, std::memory_order_relaxed);
+}
+
+} // namespace qmt

@@ -1,0 +1,451 @@
+#include "parking/StandTable.h"
+
+#include "app/MainWindow.h"
+#include "app/Worker.h"
+#include "core/Geo.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
+#include "core/Random.h"
+#include "core/RefData.h"
+#include "engine/AcRecords.h"
+#include "parking/ApfSettings.h"
+#include "simlink/SimClient.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qmt {
+
+namespace {
+
+struct LastAsked {
+    bool valid = false;
+    double latitude = 0.0;
+    double longitude = 0.0;
+    std::string answer;
+};
+LastAsked s_lastAsked;
+
+bool lf_sameKind(const AcKind& A, const AcKind& B)
+{
+    return A.airlineId == B.airlineId && A.operatorId == B.operatorId && A.modelId == B.modelId;
+}
+
+bool lf_covers(const StandOption& OPTION, uint32_t HALF_HOUR)
+{
+    return HALF_HOUR < 48 && OPTION.hours.test(HALF_HOUR);
+}
+
+WeekTime lf_weekTimeOf(uint64_t PACKED)
+{
+    return WeekTime{gf_weekDay(PACKED), gf_weekHalfHour(PACKED)};
+}
+
+double lf_distanceTo(const Stand& STAND, double LATITUDE, double LONGITUDE)
+{
+    return gf_distanceNm(LATITUDE, LONGITUDE, STAND.latitude, STAND.longitude);
+}
+
+bool lf_fitsRadius(const AcProfile& AIRCRAFT, const Stand& STAND)
+{
+    return AIRCRAFT.halfSpan - STAND.radius <= kRadiusToleranceNm;
+}
+
+// The option's aircraft is named by the option's callsign unless its stay ends now.
+uint8_t lf_preferCallsign(const Stand& STAND, const StandOption& OPTION, WeekTime TARGET)
+{
+    if (OPTION.furtherName.empty()) {
+        return 1;
+    }
+    if (TARGET.halfHour < 47) {
+        return lf_covers(OPTION, TARGET.halfHour + 1) ? 1 : 0;
+    }
+    const uint32_t nextDay = TARGET.day >= 7 ? 1 : TARGET.day + 1;
+    for (const StandOption& other : STAND.options) {
+        if (other.optionId >= 1 && other.day == nextDay && lf_sameKind(other.kind, OPTION.kind) &&
+            lf_covers(other, 0)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+bool lf_eqNonEmpty(const std::string& A, const std::string& B)
+{
+    return !A.empty() && A == B;
+}
+
+// Whether NAME (non-empty) is the option's callsign, further name or registration.
+bool lf_namesOption(const std::string& NAME, const StandOption& OPTION, bool WITH_REGISTRATION)
+{
+    return lf_eqNonEmpty(OPTION.callsign, NAME) || lf_eqNonEmpty(OPTION.furtherName, NAME) ||
+           (WITH_REGISTRATION && lf_eqNonEmpty(OPTION.registration, NAME));
+}
+
+bool lf_starredName(const std::string& CALLSIGN, const std::string& NAME)
+{
+    return !NAME.empty() && CALLSIGN == NAME + "*";
+}
+
+bool lf_optionForAircraft(const StandOption& OPTION, uint32_t DAY, const SimAc& AIRCRAFT)
+{
+    return OPTION.day == DAY && OPTION.registration == AIRCRAFT.registration && lf_sameKind(OPTION.kind, AIRCRAFT.kind);
+}
+
+} // namespace
+
+int gf_weekIndex(WeekTime TIME)
+{
+    return static_cast<int>((TIME.day - 1) * 48 + TIME.halfHour);
+}
+
+WeekTime gf_weekTimeMinus(WeekTime TIME, int HALF_HOURS)
+{
+    int halfHour = static_cast<int>(TIME.halfHour) - HALF_HOURS;
+    int day = static_cast<int>(TIME.day);
+    while (halfHour < 0) {
+        halfHour += 48;
+        day = day <= 1 ? 7 : day - 1;
+    }
+    return WeekTime{static_cast<uint32_t>(day), static_cast<uint32_t>(halfHour)};
+}
+
+int gf_weekDifference(WeekTime A, WeekTime B)
+{
+    int d = gf_weekIndex(A) - gf_weekIndex(B);
+    if (d < 0) {
+        d += kHalfHoursPerWeek;
+    }
+    return d;
+}
+
+void gf_setStandOccupied(int32_t STAND_ID, uint8_t OCCUPIED)
+{
+    if (Stand* stand = gf_standById(STAND_ID)) {
+        stand->liveHere = OCCUPIED ? 1 : 0;
+    }
+}
+
+void lf_markStandUsed(Stand& STAND)
+{
+    STAND.staticHere = 1;
+    for (const uint32_t id : STAND.adjacent) {
+        if (Stand* neighbour = gf_standById(id)) {
+            neighbour->blocked = 1;
+        }
+    }
+}
+
+std::string gf_standAtPosition(double LATITUDE, double LONGITUDE)
+{
+    if (g_stands.empty() || !g_userOnGround) {
+        return {};
+    }
+    if (s_lastAsked.valid && std::fabs(s_lastAsked.latitude - LATITUDE) < 1e-8 &&
+        std::fabs(s_lastAsked.longitude - LONGITUDE) < 1e-8) {
+        return s_lastAsked.answer;
+    }
+    double best = 900.0;
+    const Stand* found = nullptr;
+    for (const Stand& stand : g_stands) {
+        const double d = lf_distanceTo(stand, LATITUDE, LONGITUDE);
+        if (d <= kStandAtPositionNm && d < best) {
+            best = d;
+            found = &stand;
+        }
+    }
+    s_lastAsked = LastAsked{true, LATITUDE, LONGITUDE, found ? found->name : std::string()};
+    return s_lastAsked.answer;
+}
+
+Stand* gf_findStandNear(double LATITUDE, double LONGITUDE, const AcProfile& AIRCRAFT, double MAX_NM, bool LEARNED)
+{
+    double best = 900.0;
+    double bestLearned = 900.0;
+    Stand* result = nullptr;
+    Stand* learnedCandidate = nullptr;
+    bool tooSmall = false;
+    bool learnedPreference = LEARNED;
+    for (Stand& stand : g_stands) {
+        const double d = lf_distanceTo(stand, LATITUDE, LONGITUDE);
+        if (d <= MAX_NM && d < best) {
+            if (lf_fitsRadius(AIRCRAFT, stand)) {
+                result = &stand;
+                best = d;
+                tooSmall = false;
+                learnedPreference = false;
+            } else if (d <= kTooSmallReachNm) {
+                result = &stand;
+                best = d;
+                tooSmall = true;
+                learnedPreference = false;
+            }
+            continue;
+        }
+        if (!learnedPreference || d > kLearnedReachNm || d >= bestLearned || !lf_fitsRadius(AIRCRAFT, stand)) {
+            continue;
+        }
+        bool known = AIRCRAFT.callsign.empty();
+        for (const StandOption& opt : stand.options) {
+            if (known) {
+                break;
+            }
+            known = opt.optionId >= 1 && opt.real == 1 &&
+                    (opt.callsign == AIRCRAFT.callsign || opt.furtherName == AIRCRAFT.callsign ||
+                     lf_sameKind(opt.kind, AIRCRAFT.kind));
+        }
+        if (known) {
+            learnedCandidate = &stand;
+            bestLearned = d;
+        }
+    }
+    if (!result) {
+        result = learnedCandidate;
+        tooSmall = false;
+    }
+    if (!result) {
+        return nullptr;
+    }
+    const bool rotorcraft = AIRCRAFT.category == static_cast<uint32_t>(AcCategory::Rotorcraft);
+    if ((result->heli != 0) != rotorcraft) {
+        return nullptr;
+    }
+    if (tooSmall) {
+        // An unknown model's half span must not turn a stand into a field.
+        const double widened = std::min(AIRCRAFT.halfSpan - NM_PER_METRE, kLargestRadiusNm);
+        result->radius = std::max(result->radius, widened);
+        result->radiusChanged = 1;
+        ++g_learnedUpdates;
+        gf_windowSetLearnedUpdates(g_learnedUpdates);
+    }
+    return result;
+}
+
+bool lf_isRecentCallsign(std::string_view TEXT)
+{
+    const std::string text(TEXT);
+    return g_recentCallsigns.contains(text) || g_recentCallsigns.contains(text + "_");
+}
+
+bool lf_optionFits(const StandOption& OPTION, uint32_t REAL, uint32_t DAY, WeekTime TARGET, const Stand& STAND)
+{
+    if (OPTION.optionId == 0) {
+        return false;
+    }
+    if (DAY == 1 && OPTION.day != TARGET.day) {
+        return false;
+    }
+    if ((REAL == 1) != (OPTION.real != 0)) {
+        return false;
+    }
+    if (!lf_covers(OPTION, TARGET.halfHour)) {
+        return false;
+    }
+    if (STAND.heli && !HELICOPTERS.value()) {
+        return false;
+    }
+    if (STAND.blocked) {
+        return false;
+    }
+    for (const SimAc& ac : g_staticAcs) {
+        if (ac.state != AcState::active || ac.standId == STAND.standId ||
+            std::find(STAND.adjacent.begin(), STAND.adjacent.end(), ac.standId) == STAND.adjacent.end()) {
+            continue;
+        }
+        const double distance = gf_distanceNm(ac.lat, ac.lon, STAND.latitude, STAND.longitude);
+        if (hwsp(ac.kind.modelId) + hwsp(OPTION.kind.modelId) > distance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void lf_chooseOption(std::vector<uint32_t>& IDS, const Stand& STAND)
+{
+    if (IDS.size() < 2) {
+        return;
+    }
+    for (const SimAc& ac : g_staticAcs) {
+        if (ac.standId != STAND.standId || ac.notFromParkedTraffic != 1) {
+            continue;
+        }
+        for (size_t i = 0; i < IDS.size(); ++i) {
+            for (const StandOption& opt : STAND.options) {
+                if (opt.optionId != IDS[i] || !lf_sameKind(opt.kind, ac.kind)) {
+                    continue;
+                }
+                if (lf_starredName(ac.callsign, opt.callsign) || lf_starredName(ac.callsign, opt.furtherName)) {
+                    std::rotate(IDS.begin(), IDS.begin() + static_cast<std::ptrdiff_t>(i),
+                                IDS.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+                    return;
+                }
+            }
+        }
+    }
+    for (size_t i = IDS.size() - 1; i > 0; --i) {
+        std::swap(IDS[i], IDS[gf_randomIndex(i + 1)]);
+    }
+}
+
+bool lf_optionInUse(const StandOption& OPTION)
+{
+    for (const StaticPosition& pos : g_staticPositions) {
+        if (lf_eqNonEmpty(OPTION.registration, pos.registration) || lf_namesOption(pos.callsign, OPTION, true)) {
+            return true;
+        }
+    }
+    if ((!OPTION.callsign.empty() && lf_isRecentCallsign(OPTION.callsign)) ||
+        (!OPTION.furtherName.empty() && lf_isRecentCallsign(OPTION.furtherName))) {
+        return true;
+    }
+    for (const SimAc& ac : g_staticAcs) {
+        if (!ac.callsignCopy.empty() && lf_namesOption(ac.callsignCopy, OPTION, true)) {
+            return true;
+        }
+    }
+    for (const LiveParked& live : g_liveParked) {
+        if (!live.callsign.empty() && lf_namesOption(live.callsign, OPTION, false)) {
+            return true;
+        }
+    }
+    for (const SimAc& ac : g_staticAcs) {
+        if (ac.state != AcState::active || ac.notFromParkedTraffic != 0) {
+            continue;
+        }
+        if (lf_starredName(ac.callsign, OPTION.callsign) || lf_starredName(ac.callsign, OPTION.furtherName) ||
+            lf_eqNonEmpty(OPTION.registration, ac.callsign)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void lf_searchStands(WeekTime TIME, uint32_t REAL, uint32_t DAY, uint32_t STEP, std::vector<StaticPosition>& OUT)
+{
+    const WeekTime target = gf_weekTimeMinus(TIME, static_cast<int>(STEP));
+    try {
+        std::vector<uint32_t> ids;
+        for (Stand& stand : g_stands) {
+            if (stand.reserved || stand.staticHere) {
+                continue;
+            }
+            ids.clear();
+            for (const StandOption& opt : stand.options) {
+                if (lf_optionFits(opt, REAL, DAY, target, stand)) {
+                    ids.push_back(opt.optionId);
+                }
+            }
+            if (ids.empty()) {
+                continue;
+            }
+            lf_chooseOption(ids, stand);
+            auto it = std::find_if(stand.options.begin(), stand.options.end(),
+                                   [&ids](const StandOption& O) { return O.optionId == ids.front(); });
+            if (it == stand.options.end()) {
+                continue;
+            }
+            StandOption& opt = *it;
+            if (lf_optionInUse(opt)) {
+                opt.optionId = 0;
+                continue;
+            }
+            StaticPosition pos;
+            pos.sourceId = 0;
+            pos.source = 1;
+            pos.standId = stand.standId;
+            pos.rank = static_cast<int32_t>(STEP);
+            pos.kind = opt.kind;
+            pos.callsign = opt.callsign;
+            pos.furtherName = opt.furtherName;
+            pos.registration = opt.registration;
+            pos.preferCallsign = lf_preferCallsign(stand, opt, target);
+            OUT.push_back(std::move(pos));
+            lf_markStandUsed(stand);
+        }
+    } catch (const std::exception& e) {
+        gf_logWarning(fmt::format("{}: day: {}, offset {}: {}", "lf_searchStands",
+                                  fmt::format("[{},{}]", target.day, target.halfHour), STEP, e.what()));
+    }
+}
+
+bool gf_optionStillFits(WeekTime TIME, int32_t STAND_ID, const SimAc& AIRCRAFT)
+{
+    const Stand* stand = gf_standById(STAND_ID);
+    if (!stand) {
+        return false;
+    }
+    const int w = std::clamp(std::max(g_realFitStep, g_softFitStep), 0, 47);
+    const int current = static_cast<int>(TIME.halfHour);
+    bool today = false;
+    for (const StandOption& opt : stand->options) {
+        if (!lf_optionForAircraft(opt, TIME.day, AIRCRAFT)) {
+            continue;
+        }
+        today = true;
+        for (int h = current; h >= std::max(current - w, 0); --h) {
+            if (lf_covers(opt, static_cast<uint32_t>(h))) {
+                return true;
+            }
+        }
+    }
+    if (!today || current - w >= 0) {
+        return false;
+    }
+    const int r = std::min(w - current, 46);
+    const uint32_t previousDay = TIME.day <= 1 ? 7 : TIME.day - 1;
+    for (const StandOption& opt : stand->options) {
+        if (!lf_optionForAircraft(opt, previousDay, AIRCRAFT)) {
+            continue;
+        }
+        for (int h = 47; h >= std::max(47 - r, 0); --h) {
+            if (lf_covers(opt, static_cast<uint32_t>(h))) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+uint32_t gf_countStaticAc(bool WITH_MEAN)
+{
+    uint32_t count = 0;
+    int64_t sum = 0;
+    const WeekTime now = lf_weekTimeOf(g_weekTime.load());
+    for (const SimAc& ac : g_staticAcs) {
+        if (ac.state != AcState::active && ac.state != AcState::removingfromsim) {
+            continue;
+        }
+        ++count;
+        const WeekTime parked = lf_weekTimeOf(ac.timeStamp);
+        if (gf_weekIndex(parked) <= gf_weekIndex(now)) {
+            sum += gf_weekDifference(now, parked);
+        }
+    }
+    if (WITH_MEAN && !gf_windowValues().weekMark) {
+        const float mean = count == 0 ? 0.0f : static_cast<float>(static_cast<double>(sum) / (2.0 * count) + 0.5);
+        gf_updateWindowValues([mean](WindowValues& V) { V.meanAgeStatic = mean; });
+    }
+    return count;
+}
+
+std::string gf_standName(uint32_t STAND_ID)
+{
+    if (STAND_ID == 0) {
+        return "sid==0?";
+    }
+    const auto it = std::lower_bound(g_stands.begin(), g_stands.end(), STAND_ID,
+                                     [](const Stand& S, uint32_t V) { return S.standId < V; });
+    if (it == g_stands.end() || it->standId != STAND_ID) {
+        return "sid==?";
+    }
+    return it->name;
+}
+
+void gf_resetStandTableForTests()
+{
+    s_lastAsked = LastAsked{};
+}
+
+} // namespace qmt

@@ -1,0 +1,182 @@
+#include "app/LoopClock.h"
+#include "app/MainWindow.h"
+#include "app/Worker.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
+#include "core/Paths.h"
+#include "core/Reset.h"
+#include "engine/AcRecords.h"
+#include "engine/Intake.h"
+#include "feed/TrafficFeed.h"
+#include "platform/window_messages.h"
+#include "simlink/SimClient.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace qmt {
+void lf_resetMainLoopForTests();
+namespace {
+
+std::string lf_readFile(const std::filesystem::path& PATH)
+{
+    std::ifstream in(PATH, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        lf_reset();
+        folder = std::filesystem::temp_directory_path()
+            / ("quillon_worker_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder / "input");
+        gf_setWorkFolder(folder);
+        gf_useManualLoopClockForTests();
+        ASSERT_TRUE(gf_openLog(g_logFilePath, "MSFS 2020"));
+    }
+    void TearDown() override
+    {
+        gf_closeLog();
+        gf_useRealLoopClock();
+        lf_reset();
+        std::filesystem::remove_all(folder);
+    }
+    void lf_reset()
+    {
+        gf_resetCoreForTests();
+        gf_resetEngineForTests();
+        gf_resetIntakeForTests();
+        gf_resetSimLinkForTests();
+        gf_resetFeedForTests();
+        gf_resetWindowForTests();
+        gf_resetWindowRequestsForTests();
+        gf_resetWindowMessagesForTests();
+        gf_resetStatusForTests();
+        lf_resetMainLoopForTests();
+        lf_clearExitReason();
+        g_stopSession = false;
+        g_exitRequested = false;
+        g_runOptions = RunOptions{};
+    }
+    void copyDataFiles()
+    {
+        std::filesystem::create_directories(folder / "output");
+        std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "liveries" / "LiveriesScanned.xml",
+                                   folder / "output" / "LiveriesScanned.xml");
+        for (const char* name : {"dbase.enc", "airports.enc", "AIG-regcodes.enc"}) {
+            const std::filesystem::path source = std::filesystem::path(QUILLON_BINARY_DIR) / "input" / name;
+            if (std::filesystem::exists(source))
+                std::filesystem::copy_file(source, folder / "input" / name);
+        }
+    }
+    std::string log()
+    {
+        gf_flushLog();
+        return lf_readFile(g_logFilePath);
+    }
+
+    std::filesystem::path folder;
+};
+
+TEST_F(WorkerTest, ProductionEndsAfterTheStartUpChecksWithCodeZero)
+{
+    copyDataFiles();
+    g_runOptions.production = true;
+    SCAN_LIVERIES.set(false);
+    gf_saveParameters(g_parametersPath);
+    lf_startUpQuillon(false);
+
+    std::optional<WindowMessage> exit;
+    while (const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0)))
+        if (message->id != WM_APP_REPAINT)
+            exit = message;
+    ASSERT_TRUE(exit) << log() << gf_errorText();
+    EXPECT_EQ(exit->id, WM_APP_EXIT);
+    EXPECT_EQ(exit->param, 0);
+    EXPECT_NE(log().find("production\n"), std::string::npos);
+    // The working folders exist.
+    for (const auto& path : {g_outputPath, g_infoPath, g_errorsPath, g_airportsPath, g_mySimaddonPath,
+                             g_myThirdpartyPath, g_learnedPath, g_origDestPath})
+        EXPECT_TRUE(std::filesystem::is_directory(path)) << path;
+    EXPECT_EQ(gf_errorText(), "");
+}
+
+TEST_F(WorkerTest, MissingDataFilesEndTheStartUpWithTheErrorShown)
+{
+    lf_startUpQuillon(false);
+    EXPECT_EQ(gf_errorText(), "reading data files failed!");
+    EXPECT_EQ(gf_exitReason(), ExitReason::systemError);
+    // The window keeps the error until the user closes it: no exit message.
+    while (const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0)))
+        EXPECT_EQ(message->id, WM_APP_REPAINT);
+    EXPECT_NE(log().find("==> reading data files failed!"), std::string::npos);
+    EXPECT_NE(log().find("Exiting: SYSTEM ERROR"), std::string::npos);
+}
+
+TEST_F(WorkerTest, AMissingWorkingFolderIsAUserError)
+{
+    gf_setWorkFolder(folder / "not-there");
+    lf_startUpQuillon(false);
+    EXPECT_NE(gf_errorText().find("must be run from the"), std::string::npos);
+}
+
+TEST_F(WorkerTest, ASimulatorThatIsNotRunningRestartsAfterTheSimConnectDelay)
+{
+    copyDataFiles();
+    SCAN_LIVERIES.set(false);
+    gf_saveParameters(g_parametersPath);
+    lf_startUpQuillon(false);
+    EXPECT_EQ(gf_exitReason(), ExitReason::simConnectError) << log();
+    // The countdown ran on the loop clock, then a new start-up was posted.
+    bool restart = false;
+    while (const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0)))
+        restart = restart || (message->id == WM_APP_STARTUP && message->param == 1);
+    EXPECT_TRUE(restart);
+    EXPECT_NE(log().find("Exiting: SIMCONNECT ERROR"), std::string::npos);
+}
+
+TEST_F(WorkerTest, ResetSessionEmptiesTheListsButKeepsTickCounterAndTwinChecks)
+{
+    AcProfile profile;
+    profile.id = 0x484B2C;
+    g_liveAcs.emplace_back(StreamPos{}, profile, 0.0);
+    g_staticAcs.emplace_back();
+    g_addingStack.push_back(1);
+    g_liveAddingDeque.emplace_back();
+    g_staticAddingDeque.emplace_back();
+    g_removalDeque.push_back(5);
+    g_activationList.emplace_back();
+    g_blockedGhosts.push_back("KLM1_");
+    g_noMatchSet.insert("KLM B738 PH-BXA");
+    g_simNotifications.emplace_back();
+    g_bufferedTraffic.emplace_back();
+    g_tickCounter = 12345;
+    g_twinCheckIds = {7, 8};
+
+    lf_resetSession();
+
+    EXPECT_TRUE(g_liveAcs.empty());
+    EXPECT_TRUE(g_staticAcs.empty());
+    EXPECT_TRUE(g_addingStack.empty());
+    EXPECT_TRUE(g_liveAddingDeque.empty());
+    EXPECT_TRUE(g_staticAddingDeque.empty());
+    EXPECT_TRUE(g_removalDeque.empty());
+    EXPECT_TRUE(g_activationList.empty());
+    EXPECT_TRUE(g_blockedGhosts.empty());
+    EXPECT_TRUE(g_noMatchSet.empty());
+    EXPECT_TRUE(g_simNotifications.empty());
+    EXPECT_TRUE(g_bufferedTraffic.empty());
+    EXPECT_EQ(g_tickCounter.load(), 12345);
+    EXPECT_EQ(g_twinCheckIds.size(), 2u);
+}
+
+}  // namespace
+}  // namespace qmt

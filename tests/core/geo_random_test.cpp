@@ -1,0 +1,97 @@
+#include <cmath>
+#include <thread>
+
+#include "CoreTestSupport.h"
+#include "core/Geo.h"
+#include "core/Random.h"
+
+namespace qmt::test {
+namespace {
+
+using GeoRandomTest = CoreTest;
+
+TEST_F(GeoRandomTest, DistanceAndBearing)
+{
+    EXPECT_DOUBLE_EQ(gf_distanceNm(52.3, 4.7, 52.3, 4.7), 0.0);
+    // One degree of latitude is 60 nm on this radius (within 0.1 %).
+    EXPECT_NEAR(gf_distanceNm(0, 0, 1, 0), 60.04, 0.06);
+    EXPECT_NEAR(gf_distanceNm(0, 0, 0, 180), PI * EARTH_RADIUS_NM, 1e-6); // antipodes
+    EXPECT_FALSE(std::isnan(gf_distanceNm(10, 20, -10, -160)));
+    EXPECT_NEAR(gf_bearing(0, 0, 1, 0), 0.0, 1e-9);
+    EXPECT_NEAR(gf_bearing(0, 0, 0, 1), PI / 2, 1e-9);
+    EXPECT_NEAR(gf_bearing(0, 0, -1, 0), PI, 1e-9);
+    EXPECT_NEAR(gf_bearing(0, 0, 0, -1), 3 * PI / 2, 1e-9);
+    const double b = gf_bearing(52.3, 4.7, 52.2, 4.6);
+    EXPECT_GE(b, 0.0);
+    EXPECT_LT(b, 2 * PI);
+}
+
+TEST_F(GeoRandomTest, DestinationPointIsConsistentWithDistanceAndBearing)
+{
+    const LatLon start{52.3086, 4.7639};
+    for (double bearing : {0.0, 0.7, 2.0, 3.5, 5.9}) {
+        const LatLon p = gf_destinationPoint(start, bearing, 2000.0); // 2000 ft
+        EXPECT_NEAR(gf_distanceNm(start, p) * FEET_PER_NM, 2000.0, 0.01);
+        EXPECT_NEAR(gf_bearing(start, p), bearing, 1e-6);
+    }
+    const LatLon dateline = gf_destinationPoint(LatLon{0.0, 179.99}, PI / 2, 10 * FEET_PER_NM);
+    EXPECT_LT(dateline.lon, -179.0);
+}
+
+TEST_F(GeoRandomTest, ScriptedDrawsAndSeeds)
+{
+    EXPECT_EQ(gf_randomIndex(0), 0u);
+    EXPECT_EQ(gf_randomIndex(1), 0u);
+    gf_scriptRandomDraws({3, 12, 1});
+    EXPECT_EQ(gf_randomIndex(10), 3u);
+    EXPECT_EQ(gf_randomIndex(10), 2u); // modulo n
+    EXPECT_EQ(gf_randomIndex(10), 1u);
+    for (int i = 0; i < 100; ++i) EXPECT_LT(gf_randomIndex(7), 7u); // engine again
+
+    gf_seedRngForTests(99);
+    std::vector<std::size_t> a, b;
+    for (int i = 0; i < 10; ++i) a.push_back(gf_randomIndex(1000));
+    gf_seedRngForTests(99);
+    for (int i = 0; i < 10; ++i) b.push_back(gf_randomIndex(1000));
+    EXPECT_EQ(a, b);
+}
+
+TEST_F(GeoRandomTest, ShuffleAndJitter)
+{
+    std::vector<std::uint16_t> one{5};
+    gf_shuffleIds(one);
+    EXPECT_EQ(one, std::vector<std::uint16_t>{5});
+    std::vector<std::uint16_t> ids{1, 2, 3, 4};
+    gf_scriptRandomDraws({0, 0, 0}); // i=3 swaps with 0, i=2 with 0, i=1 with 0
+    gf_shuffleIds(ids);
+    EXPECT_EQ(ids, (std::vector<std::uint16_t>{2, 3, 4, 1}));
+    std::vector<std::uint16_t> many(50);
+    for (std::uint16_t i = 0; i < 50; ++i) many[i] = i;
+    auto sorted = many;
+    gf_shuffleIds(many);
+    std::sort(many.begin(), many.end());
+    EXPECT_EQ(many, sorted);
+
+    gf_scriptRandomDraws({0, 1});
+    EXPECT_DOUBLE_EQ(gf_jitter(200.0, 10.0), 220.0);
+    EXPECT_DOUBLE_EQ(gf_jitter(200.0, 10.0), 180.0);
+    EXPECT_DOUBLE_EQ(gf_jitter(200.0, 0.0), 200.0);
+    EXPECT_DOUBLE_EQ(gf_jitter(200.0, -5.0), 200.0);
+}
+
+TEST_F(GeoRandomTest, EachThreadHasItsOwnEngine)
+{
+    gf_seedRngForTests(7);
+    const auto mine = g_rng();
+    std::uint32_t other = 0;
+    std::thread t([&] {
+        gf_seedRngForTests(7);
+        other = g_rng();
+    });
+    t.join();
+    EXPECT_EQ(mine, other);
+    EXPECT_NE(&g_rng, nullptr);
+}
+
+} // namespace
+} // namespace qmt::test

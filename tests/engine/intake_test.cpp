@@ -1,0 +1,202 @@
+#include "EngineFixture.h"
+
+#include <cmath>
+#include <limits>
+
+#include "core/Parameters.h"
+#include "engine/Tick.h"
+
+namespace qmt::test {
+namespace {
+
+using IntakeTest = EngineTest;
+
+void deliver(std::vector<LiveTrafficRecord> RECORDS, int32_t DELAY)
+{
+    g_trafficRecords = std::move(RECORDS);
+    gf_intakeTrafficBatch(DELAY);
+}
+
+TEST_F(IntakeTest, PlayTicksAroundTheMedian)
+{
+    g_tickCounter = 1000;
+    // Odd count: median 100.0.
+    deliver({record(20001, "A1", "B738", 100.0), record(20002, "A2", "B738", 99.04),
+             record(20003, "A3", "B738", 100.25)},
+            30);
+    ASSERT_EQ(g_bufferedTraffic.size(), 3u);
+    EXPECT_EQ(g_bufferedTraffic[0].pos.playTick, 4000);
+    EXPECT_EQ(g_bufferedTraffic[1].pos.playTick, 4000 - 100); // -9.6 rounds to -10 steps
+    EXPECT_EQ(g_bufferedTraffic[2].pos.playTick, 4000 + 30);  // 2.5 rounds away from zero
+    EXPECT_TRUE(g_trafficRecords.empty());
+
+    // Even count: median is the mean of the middle two (101.0).
+    g_bufferedTraffic.clear();
+    deliver({record(20001, "A1", "B738", 100.0), record(20002, "A2", "B738", 102.0),
+             record(20003, "A3", "B738", 104.0), record(20004, "A4", "B738", 90.0)},
+            30);
+    ASSERT_EQ(g_bufferedTraffic.size(), 4u);
+    EXPECT_EQ(g_bufferedTraffic[0].pos.playTick, 4000 - 100);
+    EXPECT_EQ(g_bufferedTraffic[1].pos.playTick, 4000 + 100);
+    EXPECT_EQ(g_bufferedTraffic[2].pos.playTick, 4000 + 300);
+    EXPECT_EQ(g_bufferedTraffic[3].pos.playTick, 4000 - 1100);
+
+    // One record: its own median, played DELAY seconds from now.
+    g_bufferedTraffic.clear();
+    deliver({record(20001, "A1", "B738", 555.5)}, 30);
+    EXPECT_EQ(g_bufferedTraffic[0].pos.playTick, 4000);
+
+    // A far outlier is clamped, not wrapped.
+    g_bufferedTraffic.clear();
+    deliver({record(20001, "A1", "B738", 0.0), record(20002, "A2", "B738", 1e12), record(20003, "A3", "B738", 1.0)},
+            30);
+    EXPECT_EQ(g_bufferedTraffic[1].pos.playTick, std::numeric_limits<int32_t>::max());
+}
+
+TEST_F(IntakeTest, BatchDroppedWhileThePreviousIsHeld)
+{
+    deliver({record(20001, "A1", "B738", 100.0)}, 30);
+    deliver({record(20002, "A2", "B738", 130.0), record(20003, "A3", "B738", 130.0)}, 30);
+    ASSERT_EQ(g_bufferedTraffic.size(), 1u);
+    EXPECT_EQ(g_bufferedTraffic[0].hexId, 20001u);
+    EXPECT_TRUE(g_trafficRecords.empty());
+
+    // Not accepted while the loop is not running.
+    g_bufferedTraffic.clear();
+    g_acceptBatches = false;
+    deliver({record(20002, "A2", "B738", 130.0)}, 30);
+    EXPECT_TRUE(g_bufferedTraffic.empty());
+
+    // An empty batch only zeroes the traffic count.
+    g_trafficCount = 12;
+    deliver({}, 30);
+    EXPECT_EQ(g_trafficCount.load(), 0);
+}
+
+TEST_F(IntakeTest, UnsoundRecordsDropped)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<LiveTrafficRecord> batch;
+    batch.push_back(record(20001, "GOOD", "B738", 100.0));
+    batch.push_back(record(20002, "T", "B738", nan));
+    batch.push_back(record(20003, "LAT", "B738", 100.0));
+    batch.back().pos.lat = inf;
+    batch.push_back(record(20004, "GS", "B738", 100.0));
+    batch.back().pos.groundSpeed = nan;
+    batch.push_back(record(10000, "STATICID", "B738", 100.0));
+    batch.push_back(record(20005, "GOOD2", "B738", 102.0));
+    deliver(std::move(batch), 30);
+    ASSERT_EQ(g_bufferedTraffic.size(), 2u);
+    EXPECT_EQ(g_bufferedTraffic[0].callsign, "GOOD");
+    EXPECT_EQ(g_bufferedTraffic[1].callsign, "GOOD2");
+    // The median ignores the dropped records: 101.0.
+    EXPECT_EQ(g_bufferedTraffic[0].pos.playTick, 3000 - 100);
+}
+
+TEST_F(IntakeTest, HistoryBatchesWaitForTheWorker)
+{
+    deliver({record(20001, "KLM1", "B738", 100.0)}, 0);
+    deliver({record(20001, "KLM1", "B738", 106.0), record(20002, "EZY2", "A320", 106.0)}, 6);
+    // The reader thread does not touch the live aircraft.
+    EXPECT_TRUE(g_liveAcs.empty());
+    EXPECT_TRUE(g_bufferedTraffic.empty());
+
+    g_tickCounter = -1; // before their play tick, so the newborns wait in the buffer
+    lf_handleAddingStack();
+    ASSERT_EQ(g_liveAcs.size(), 2u);
+    EXPECT_EQ(g_liveAcs[0].id, 20001u);
+    EXPECT_EQ(g_liveAcs[0].lastReportTime, 106.0);
+    EXPECT_EQ(g_liveAcs[0].stream.front().playTick, 0);
+}
+
+TEST_F(IntakeTest, MergeByHexIdThenCallsign)
+{
+    LiveAc& a = addLiveAc(20001, "KLM1");
+    EXPECT_EQ(a.callsignCopy, "KLM1");
+    EXPECT_EQ(a.stream.size(), 1u);
+
+    // Same callsign and model under another hex id: the same aircraft, dropped.
+    LiveTrafficRecord r = record(20002, "KLM1", "B738", 1005.0);
+    lf_mergeLiveRecord(r);
+    EXPECT_EQ(g_liveAcs.size(), 1u);
+    // Same callsign, other model: a second aircraft.
+    r = record(20003, "KLM1", "A320", 1005.0);
+    lf_mergeLiveRecord(r);
+    EXPECT_EQ(g_liveAcs.size(), 2u);
+    // Empty callsign: always new.
+    r = record(20004, "", "A320", 1005.0);
+    lf_mergeLiveRecord(r);
+    EXPECT_EQ(g_liveAcs.size(), 3u);
+
+    // Hex id known, one second later: dropped (must be more than 1 s).
+    r = record(20001, "KLM1", "B738", 1001.0);
+    lf_mergeLiveRecord(r);
+    EXPECT_EQ(gf_findLiveAc(20001)->lastReportTime, 1000.0);
+    r = record(20001, "KLM1", "B738", 1001.5);
+    r.pos.track = 120.0;
+    lf_mergeLiveRecord(r);
+    EXPECT_EQ(gf_findLiveAc(20001)->lastReportTime, 1001.5);
+
+    // Respawning or removing aircraft take no reports.
+    gf_findLiveAc(20001)->state = AcState::removingfromsim;
+    r = record(20001, "KLM1", "B738", 1010.0);
+    r.pos.track = 150.0;
+    lf_mergeLiveRecord(r);
+    EXPECT_EQ(gf_findLiveAc(20001)->lastReportTime, 1001.5);
+}
+
+TEST_F(IntakeTest, SpeedJumpsAndSteadyReportsThinned)
+{
+    addLiveAc(20001, "KLM1");
+    auto merge = [](double TIME, double GS, double TRACK) {
+        LiveTrafficRecord r = record(20001, "KLM1", "B738", TIME, 5000.0, GS, true);
+        r.pos.track = TRACK;
+        lf_mergeLiveRecord(r);
+        return gf_findLiveAc(20001)->lastReportTime == TIME;
+    };
+    // The stored point has 250 kt; 2600 kt is a tenfold jump.
+    EXPECT_FALSE(merge(1010.0, 2600.0, 90.0));
+    // Airborne, on track, 450 kt: 450 m take 1.94 s, so 2 s later it is kept.
+    gf_findLiveAc(20001)->stream.back().groundSpeed = 450.0;
+    EXPECT_TRUE(merge(1002.0, 450.0, 90.0));
+    // 200 kt on the same track: dropped until more than 4.37 s have passed.
+    gf_findLiveAc(20001)->stream.back().groundSpeed = 200.0;
+    EXPECT_FALSE(merge(1006.3, 200.0, 90.5));
+    EXPECT_TRUE(merge(1006.4, 200.0, 90.5));
+    // While extrapolating, steady reports are not thinned.
+    gf_findLiveAc(20001)->stream.back().groundSpeed = 200.0;
+    gf_findLiveAc(20001)->extrapolations = 1;
+    EXPECT_TRUE(merge(1008.0, 200.0, 90.5));
+}
+
+TEST_F(IntakeTest, CategoriesAndAltitudeFilter)
+{
+    HELICOPTERS.set(false);
+    LiveTrafficRecord r = record(20001, "HELI1", "EC35", 100.0);
+    lf_mergeLiveRecord(r);
+    EXPECT_TRUE(g_liveAcs.empty());
+    HELICOPTERS.set(true);
+    lf_mergeLiveRecord(r);
+    EXPECT_EQ(g_liveAcs.size(), 1u);
+    g_liveAcs.clear();
+    r = record(20002, "XX1", "ZZZZ", 100.0);
+    lf_mergeLiveRecord(r);
+    EXPECT_TRUE(g_liveAcs.empty()); // not a valid model
+
+    // Near the park airport's elevation a first report makes no aircraft; well above it does.
+    g_parkAirport.icao = IcaoCode("EHAM");
+    g_parkAirportElevation = -11.0F;
+    r = record(20003, "KLM3", "B738", 100.0, 39.0);
+    lf_mergeLiveRecord(r);
+    EXPECT_TRUE(g_liveAcs.empty());
+    r = record(20003, "KLM3", "B738", 100.0, 139.0);
+    lf_mergeLiveRecord(r);
+    ASSERT_EQ(g_liveAcs.size(), 1u);
+    EXPECT_EQ(g_liveAcs[0].climbFactor, 0.6);
+    EXPECT_EQ(g_liveAcs[0].turnFactor, 4.0);
+    EXPECT_EQ(g_liveAcs[0].pitchRateLive, g_liveAcs[0].pitchRate);
+}
+
+} // namespace
+} // namespace qmt::test
