@@ -20,6 +20,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -185,7 +186,7 @@ bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteM
     }
     if (ok && learned) {
         for (size_t i = 0; ok && i < kApfSettingCount; ++i) {
-            ok = lf_appendParameter(params, g_apfSettingNames[i], gf_apfSettingText(i));
+            ok = lf_appendParameter(params, gf_apfSettingName(i), gf_apfSettingText(i));
         }
     }
     pugi::xml_node positions = root.append_child("parkpositions");
@@ -276,12 +277,12 @@ bool lf_isHoursDigit(char C)
 
 std::optional<int> lf_slotNumber(std::string_view TEXT)
 {
-    TEXT = gf_trim(TEXT);
-    if (TEXT.empty() || TEXT.size() > 2) {
+    const std::string text = gf_trim(TEXT);
+    if (text.empty() || text.size() > 2) {
         return std::nullopt;
     }
     int value = 0;
-    for (char c : TEXT) {
+    for (char c : text) {
         if (!lf_isHoursDigit(c)) {
             return std::nullopt;
         }
@@ -367,9 +368,6 @@ bool gf_writeApf(const AirportFile& FILE, const fs::path& PATH, ApfWriteMode MOD
                  pugi::xml_node ORPHANS)
 {
     try {
-        if (g_apfSettingNames[0].empty()) {
-            gf_initApfSettingNames();
-        }
         pugi::xml_document doc;
         if (!lf_fillDocument(doc, FILE, MODE, SIM, HANDMADE, ORPHANS)) {
             return false;
@@ -523,21 +521,38 @@ void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS)
 void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
 {
     const size_t n = STANDS.size();
+    double largestRadius = 0.0;
     for (size_t i = 0; i < n; ++i) {
         STANDS[i].standId = static_cast<uint32_t>(i + 1);
         STANDS[i].adjacent.clear();
+        largestRadius = std::max(largestRadius, STANDS[i].radius);
     }
-    // Overlap is symmetric: measure each pair once and note it on both stands. The
-    // ids come out in ascending order on every stand, as a pass over ordered pairs gives.
-    for (size_t a = 0; a < n; ++a) {
-        for (size_t b = a + 1; b < n; ++b) {
-            if (lf_overlaps(STANDS[a], STANDS[b])) {
-                STANDS[a].adjacent.push_back(STANDS[b].standId);
-                STANDS[b].adjacent.push_back(STANDS[a].standId);
+    // Overlap is symmetric: each pair is measured once and noted on both stands. The
+    // stands are swept in order of latitude: the great-circle distance is at least the
+    // latitude difference along the meridian, so once that alone rules out an overlap
+    // with the largest stand, no later stand of the sweep can overlap.
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) {
+        order[i] = i;
+    }
+    std::sort(order.begin(), order.end(),
+              [&STANDS](size_t A, size_t B) { return STANDS[A].latitude < STANDS[B].latitude; });
+    for (size_t i = 0; i < n; ++i) {
+        Stand& a = STANDS[order[i]];
+        const double reach = (a.radius + largestRadius) / 1.1 * (1.0 + 1e-9);
+        for (size_t j = i + 1; j < n; ++j) {
+            Stand& b = STANDS[order[j]];
+            if ((b.latitude - a.latitude) * DEG_TO_RAD * EARTH_RADIUS_NM > reach) {
+                break;
+            }
+            if (lf_overlaps(a, b)) {
+                a.adjacent.push_back(b.standId);
+                b.adjacent.push_back(a.standId);
             }
         }
     }
     for (Stand& s : STANDS) {
+        std::sort(s.adjacent.begin(), s.adjacent.end());
         s.adjacent.shrink_to_fit();
     }
 }
@@ -580,6 +595,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
         downloaded = true;
     }
     g_handmade = 0;
+    gf_initApfSettingNames();
     pugi::xml_document doc;
     const pugi::xml_parse_result loaded = doc.load_file(path.c_str());
     if (!loaded) {

@@ -56,14 +56,17 @@ bool lf_safeFolderName(std::string_view NAME)
            NAME.find('\\') == std::string_view::npos && NAME.find("..") == std::string_view::npos;
 }
 
-std::string lf_replaceAll(std::string TEXT, std::string_view FROM, std::string_view TO)
+std::string lf_replaceAll(std::string_view TEXT, std::string_view FROM, std::string_view TO)
 {
-    size_t at = 0;
-    while ((at = TEXT.find(FROM, at)) != std::string::npos) {
-        TEXT.replace(at, FROM.size(), TO);
-        at += TO.size();
+    std::string result;
+    size_t start = 0;
+    for (size_t at = TEXT.find(FROM); at != std::string_view::npos; at = TEXT.find(FROM, start)) {
+        result.append(TEXT.substr(start, at - start));
+        result.append(TO);
+        start = at + FROM.size();
     }
-    return TEXT;
+    result.append(TEXT.substr(start));
+    return result;
 }
 
 // The time of day of the save lines: "HH:MM:SS" of the UTC clock.

@@ -299,5 +299,53 @@ TEST_F(AirportFileTest, AdjacencyIsSymmetricAndSorted)
     EXPECT_EQ(stands[2].adjacent.capacity(), 2u);
 }
 
+TEST_F(AirportFileTest, AdjacencySweepFindsEveryOverlappingPair)
+{
+    std::vector<Stand> stands;
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<double>((seed >> 8) % 10000) / 10000.0;
+    };
+    for (int i = 0; i < 300; ++i) {
+        stands.push_back(makeStand("S" + std::to_string(i), 52.30 + next() * 0.01, 4.76 + next() * 0.015,
+                                   5.0 + next() * 60.0));
+    }
+    gf_numberStandsAndAdjacency(stands);
+    size_t pairs = 0;
+    for (size_t a = 0; a < stands.size(); ++a) {
+        std::vector<uint32_t> expected;
+        for (size_t b = 0; b < stands.size(); ++b) {
+            const double d = gf_distanceNm(stands[a].latitude, stands[a].longitude, stands[b].latitude,
+                                           stands[b].longitude);
+            if (a != b && 1.1 * d < stands[a].radius + stands[b].radius) {
+                expected.push_back(static_cast<uint32_t>(b + 1));
+            }
+        }
+        EXPECT_EQ(stands[a].adjacent, expected) << a;
+        pairs += expected.size();
+    }
+    EXPECT_GT(pairs, 100u);
+}
+
+TEST_F(AirportFileTest, SampleSchipholFileReadsClean)
+{
+    const std::string name = putLocal(
+        "airports/my_simaddon/EHAM.xml",
+        readFile(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "airports" / "EHAM.xml"));
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    EXPECT_EQ(g_stands.size(), 50u);
+    EXPECT_EQ(g_parkApfInfo.airportName, "Amsterdam Airport Schiphol");
+    EXPECT_THAT(logText(), Not(HasSubstr("==> ")));
+    const Stand* heli = standNamed("HP1");
+    ASSERT_NE(heli, nullptr);
+    EXPECT_EQ(heli->heli, 1);
+    size_t options = 0;
+    for (const Stand& s : g_stands) {
+        options += s.options.size();
+    }
+    EXPECT_GT(options, 100u);
+}
+
 } // namespace
 } // namespace qmt::test

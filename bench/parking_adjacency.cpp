@@ -1,0 +1,124 @@
+// Reading a 1,000-stand airport file and building the stand adjacency.
+#include "core/Airports.h"
+#include "core/Paths.h"
+#include "core/Reset.h"
+#include "parking/AirportFile.h"
+#include "parking/ParkAirport.h"
+#include "parking/Stand.h"
+
+#include <benchmark/benchmark.h>
+#include <fmt/format.h>
+#include <pugixml.hpp>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace qmt;
+
+// 1,000 stands in 20 rows of 50, 45 m apart, with radii of 20 to 40 m and three
+// options each: neighbours in a row and across rows overlap, as on a real apron.
+std::string lf_thousandStandFile()
+{
+    std::string xml = "<?xml version=\"1.0\"?>\n<root><meta><info name=\"author\" value=\"Quillon\"/>"
+                      "<info name=\"version\" value=\"12.0.0\"/></meta><parameters>"
+                      "<parameter name=\"publisher\" value=\"stock\"/><parameter name=\"altitude\" value=\"-11\"/>"
+                      "</parameters><parkpositions>\n";
+    const double metreLat = 1.0 / 1852.0 / 60.0;
+    const double metreLon = metreLat / std::cos(52.3 * 3.141592653589793 / 180.0);
+    for (int row = 0; row < 20; ++row) {
+        for (int col = 0; col < 50; ++col) {
+            const int i = row * 50 + col;
+            xml += fmt::format(R"(<parkpos id="S{}" latitude="{:.6f}" longitude="{:.6f}" heading="90.0" radius="{:.1f}" type="4">)",
+                               i, 52.30 + row * 45.0 * metreLat, 4.76 + col * 45.0 * metreLon, 20.0 + (i % 5) * 5.0);
+            for (int d = 1; d <= 3; ++d) {
+                xml += fmt::format(R"(<opt airl="KLM" type="B738" day="{}" hh="{}:{}" cs="KLM{}"/>)", d, i % 40,
+                                   i % 40 + 6, i);
+            }
+            xml += "</parkpos>\n";
+        }
+    }
+    return xml + "</parkpositions></root>\n";
+}
+
+struct Fixture {
+    Fixture()
+    {
+        dir = std::filesystem::temp_directory_path() / ("quillon-bench-parking-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir / "airports");
+        gf_resetCoreForTests();
+        gf_setWorkFolder(dir);
+        text = lf_thousandStandFile();
+        std::ofstream(dir / "airports" / "EHAM.xml", std::ios::binary) << text;
+        AirportEntry eham;
+        eham.icao = IcaoCode("EHAM");
+        eham.stands = 1000;
+        g_airports = {eham};
+        g_parkAirport = eham;
+    }
+    ~Fixture() { std::filesystem::remove_all(dir); }
+    std::filesystem::path dir;
+    std::string text;
+};
+
+Fixture& lf_fixture()
+{
+    static Fixture f;
+    return f;
+}
+
+// Parse, read the stands and build the adjacency.
+void BM_ReadAndAdjacency(benchmark::State& STATE)
+{
+    const Fixture& f = lf_fixture();
+    size_t pairs = 0;
+    for (auto _ : STATE) {
+        pugi::xml_document doc;
+        doc.load_buffer(f.text.data(), f.text.size());
+        std::vector<Stand> stands;
+        lf_readStands(doc, stands);
+        gf_numberStandsAndAdjacency(stands);
+        pairs = 0;
+        for (const Stand& s : stands) {
+            pairs += s.adjacent.size();
+        }
+        benchmark::DoNotOptimize(stands.data());
+    }
+    STATE.counters["adjacent"] = static_cast<double>(pairs);
+}
+BENCHMARK(BM_ReadAndAdjacency)->Unit(benchmark::kMillisecond);
+
+// The adjacency alone.
+void BM_AdjacencyOnly(benchmark::State& STATE)
+{
+    const Fixture& f = lf_fixture();
+    pugi::xml_document doc;
+    doc.load_buffer(f.text.data(), f.text.size());
+    std::vector<Stand> stands;
+    lf_readStands(doc, stands);
+    for (auto _ : STATE) {
+        gf_numberStandsAndAdjacency(stands);
+        benchmark::DoNotOptimize(stands.data());
+    }
+}
+BENCHMARK(BM_AdjacencyOnly)->Unit(benchmark::kMillisecond);
+
+// The whole read of the park airport's file from disk (no learned file).
+void BM_ReadApf(benchmark::State& STATE)
+{
+    lf_fixture();
+    for (auto _ : STATE) {
+        g_stands.clear();
+        const std::string error = gf_readApf("airports/EHAM.xml", g_parkApfInfo);
+        if (!error.empty()) {
+            STATE.SkipWithError(error.c_str());
+            break;
+        }
+    }
+}
+BENCHMARK(BM_ReadApf)->Unit(benchmark::kMillisecond);
+
+} // namespace
