@@ -116,4 +116,10 @@ private:
 // The one simulated simulator of the process.
 SimStandIn& gf_simStandIn();
 
+// Sets the simulated simulator up for a program run on the sample data of DATA_FOLDER: free
+// running at 30 frames a second, facility data from its "facilities" folder and the user
+// aircraft on the script "facilities/user_EHAM.json" (at a stand of the sample airport).
+// Answers an error text, empty on success.
+std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER);
+
 } // namespace qmt

@@ -516,6 +516,19 @@ SimStandIn& gf_simStandIn()
     return standIn;
 }
 
+std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER)
+{
+    SimStandIn& sim = gf_simStandIn();
+    sim.reset();
+    sim.setFramesPerSecond(30);
+    sim.setGroundElevation(-11.0);
+    sim.setFacilityFolder(DATA_FOLDER / "facilities");
+    sim.setUserAircraft({0.0, 52.30979, 4.76001, -7.0, 225.0, 0.0, true}, 117.4, "");
+    const std::string error = sim.loadUserScript(DATA_FOLDER / "facilities" / "user_EHAM.json");
+    sim.setFreeRunning(true);
+    return error;
+}
+
 void SimStandIn::reset()
 {
     std::lock_guard lock(m_state->mutex);

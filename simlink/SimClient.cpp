@@ -480,6 +480,7 @@ void gf_startSimClient()
         s_clientThread.join(); // a thread that failed or ended: start a new one
     }
     s_stopClient.store(false);
+    gf_applySimChoice();
     g_simLinkState.store(SimLinkState::connecting);
     s_clientThread = std::thread(lf_simClientThread);
 }

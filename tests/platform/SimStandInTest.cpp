@@ -120,3 +120,19 @@ TEST_F(SimStandInTest, QuitReachesEveryConnectionAndRefusesNewOnes)
 
 } // namespace
 } // namespace qmt::test
+
+namespace qmt::test {
+namespace {
+
+TEST(SimStandInSetUp, SampleDataPutTheUserAtTheSampleAirport)
+{
+    EXPECT_EQ(gf_setUpSimStandIn(std::filesystem::path(QUILLON_SOURCE_DIR) / "data"), "");
+    SimStandIn& sim = gf_simStandIn();
+    EXPECT_NEAR(*sim.objectValue(sim.userObjectId(), "PLANE LATITUDE"), 52.30979, 1e-9);
+    EXPECT_DOUBLE_EQ(*sim.objectValue(sim.userObjectId(), "SIM ON GROUND"), 1.0);
+    EXPECT_NE(gf_setUpSimStandIn("/nonexistent"), "");
+    sim.reset();
+}
+
+} // namespace
+} // namespace qmt::test
