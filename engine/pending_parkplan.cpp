@@ -2,9 +2,6 @@
 
 namespace qmt {
 
-// Replaced when the park-airport manager is built.
-std::string g_reservedStand;
-
 // Replaced when the learned stand options are built.
 void lf_addRealStandOption(int32_t /*STAND_ID*/, LiveAc& /*AC*/, int32_t /*EVENT*/) {}
 // Replaced when the static position calculation is built.
