@@ -47,7 +47,7 @@ public:
     SimStandIn();
     ~SimStandIn();
 
-    // Back to the start: running, a flight loaded, no connection, no object but the user
+    // Back to the start: not running (setRunning starts it), a flight loaded, no connection, no object but the user
     // aircraft (object id 1 at 0,0), create delay 3 frames, 30 frames per second, manual frames.
     void reset();
 

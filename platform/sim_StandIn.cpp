@@ -81,7 +81,7 @@ constexpr double FEET_PER_METRE = 3.280839895013123;
 
 struct SimStandIn::State {
     mutable std::mutex mutex; // guards everything below; a leaf lock
-    bool running = true;
+    bool running = false;
     bool flightRunning = true;
     bool freeRunning = false;
     int fps = 30;
@@ -120,7 +120,7 @@ struct SimStandIn::State {
 
     void resetLocked()
     {
-        running = true;
+        running = false;
         flightRunning = true;
         freeRunning = false;
         fps = 30;
@@ -520,6 +520,7 @@ std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER)
 {
     SimStandIn& sim = gf_simStandIn();
     sim.reset();
+    sim.setRunning(true);
     sim.setFramesPerSecond(30);
     sim.setGroundElevation(-11.0);
     sim.setFacilityFolder(DATA_FOLDER / "facilities");

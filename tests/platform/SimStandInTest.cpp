@@ -15,6 +15,7 @@ protected:
     void SetUp() override
     {
         sim().reset();
+        sim().setRunning(true);
         ASSERT_EQ(SimConnect_Open(&m_h, "test", nullptr, 0, nullptr, 0), S_OK);
         next(); // the open message
     }

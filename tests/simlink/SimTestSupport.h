@@ -36,6 +36,7 @@ protected:
         gf_resetSimLinkForTests();
         gf_resetFacilitiesForTests();
         gf_simStandIn().reset();
+        gf_simStandIn().setRunning(true);
         m_dir = std::filesystem::temp_directory_path() /
                 ("quillon_simlink_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(m_dir);
