@@ -293,5 +293,27 @@ TEST_F(LearnedTest, StockLearnedFileIsReadBackAfterASave)
     EXPECT_EQ(standNamed("D2")->options.size(), 2u);
 }
 
+TEST_F(LearnedTest, GeneratedSimaddonAirportLearnsAcrossVisits)
+{
+    const std::string name = putLocal(
+        "airports/my_simaddon/EHAM.xml",
+        apfXml(param("publisher", "simaddon") + param("altitude", "-11"),
+               R"(<parkpos id="A1" latitude="52.3" longitude="4.76" radius="30" type="3"/>)"));
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    StandOption learned;
+    learned.registration = "PH-BXQ";
+    learned.day = 4;
+    learned.hours = gf_hours2bitset("7:9");
+    learned.optionId = 1;
+    learned.real = 1;
+    g_stands[0].options.push_back(learned);
+    g_learnedUpdates = 1;
+    lf_saveLearnedApf();
+    gf_clearStands();
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    ASSERT_EQ(g_stands[0].options.size(), 1u) << "what was learned is read on the next visit";
+    EXPECT_EQ(g_stands[0].options[0].registration, "PH-BXQ");
+}
+
 } // namespace
 } // namespace qmt::test
