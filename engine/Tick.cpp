@@ -33,6 +33,7 @@ constexpr int32_t kActivationTicks = 200;
 constexpr int32_t kDone = -1;
 // Object ids up to this are not AI objects of ours.
 constexpr uint32_t kMinObjectId = 3;
+constexpr std::size_t kLiveAcPlaces = 512;
 
 int32_t lf_counter(const SimNotification& E) { return static_cast<int32_t>(E.spare); }
 void lf_setCounter(SimNotification& E, int32_t VALUE) { E.spare = static_cast<uint32_t>(VALUE); }
@@ -378,6 +379,10 @@ void gf_paceAddingStack()
 
 void lf_handleAddingStack()
 {
+    // Room for every live aircraft of a session, taken once per process.
+    if (g_liveAcs.capacity() < kLiveAcPlaces) {
+        g_liveAcs.reserve(kLiveAcPlaces);
+    }
     gf_mergeHistoryBatches();
     gf_handleSimNotifications();
 

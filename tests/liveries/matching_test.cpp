@@ -156,20 +156,44 @@ TEST_F(MatchingTest, SimilarAndGenericModels)
     expectLive(aircraft("FLY", "", "PA28", ""), -1, "");
 }
 
-TEST_F(MatchingTest, MatchingDepthLimitsTheSteps)
+TEST_F(MatchingTest, EveryAircraftAtEveryDepth)
 {
-    MATCHING_DEPTH.set(1);
-    expectLive(aircraft("KLM", "", "B738", "PH-BXB"), 1, "KLM Boeing 737-800 PH-BXB");
-    expectLive(aircraft("KLM", "", "B738", "PH-NEW"), -1, "");
-    MATCHING_DEPTH.set(2);
-    expectLive(aircraft("KLM", "", "B738", "PH-NEW"), 2, "KLM Boeing 737-800 PH-BXB", {1});
-    expectLive(aircraft("PVT", "", "C172", "PH-XYZ"), 4, "Cessna 172 white");
-    expectLive(aircraft("KLM", "", "B38M", "PH-XRA"), -1, "");
-    MATCHING_DEPTH.set(3);
-    expectLive(aircraft("KLM", "", "B38M", "PH-XRA"), 3, "KLM Boeing 737-800 PH-BXB", {1});
-    expectLive(aircraft("FLY", "", "PA28", "G-BXYZ"), -1, "");
-    MATCHING_DEPTH.set(4);
-    expectLive(aircraft("FLY", "", "PA28", "G-BXYZ"), 5, "Piper PA28 G-PAAA");
+    struct Row {
+        SimAc ac;
+        std::vector<std::size_t> draws;
+        std::array<int, 4> steps;         // at depth 1 to 4; -1: no livery
+        std::array<const char*, 4> titles;
+    };
+    const char* const bxa = "KLM Boeing 737-800 PH-BXA";
+    const char* const bxb = "KLM Boeing 737-800 PH-BXB";
+    const char* const cityLine = "Lufthansa CityLine Embraer 190 D-AECA";
+    const char* const britishCfe = "CFE Embraer 195 British Airways colours";
+    const char* const martinair = "Martinair Cargo KLM 777";
+    const char* const white172 = "Cessna 172 white";
+    const char* const pa28D = "Piper PA28 D-EPAA";
+    const std::vector<Row> rows = {
+        {aircraft("KLM", "", "B738", "PH-BXA"), {}, {0, 0, 0, 0}, {bxa, bxa, bxa, bxa}},
+        {aircraft("KLM", "", "B738", "PH-NEW"), {1}, {-1, 2, 2, 2}, {"", bxb, bxb, bxb}},
+        {aircraft("DLH", "CLH", "E190", "D-AECX"), {}, {-1, 2, 2, 2}, {"", cityLine, cityLine, cityLine}},
+        {aircraft("BAW", "CFE", "E195", "G-LCYX"), {}, {-1, 2, 2, 2}, {"", britishCfe, britishCfe, britishCfe}},
+        {aircraft("KLM", "", "B77W", "PH-CKA", true), {}, {-1, 2, 2, 2}, {"", martinair, martinair, martinair}},
+        {aircraft("PVT", "", "C172", "PH-XYZ"), {}, {-1, 4, 4, 4}, {"", white172, white172, white172}},
+        {aircraft("PVT", "", "PA28", "D-EXYZ"), {}, {-1, 2, 2, 2}, {"", pa28D, pa28D, pa28D}},
+        {aircraft("KLM", "", "B38M", "PH-XRA"), {1}, {-1, -1, 3, 3}, {"", "", bxb, bxb}},
+        {aircraft("FLY", "", "PA28", "G-BXYZ"), {}, {-1, -1, -1, 5}, {"", "", "", "Piper PA28 G-PAAA"}},
+        {aircraft("FLY", "", "C150", "D-EFGH"), {0}, {-1, -1, -1, 6}, {"", "", "", "Cessna 172 D-EABC"}},
+        {aircraft("FLY", "", "CL35", "PH-JET"), {}, {-1, -1, -1, 6}, {"", "", "", "Cessna Citation Excel PH-CXA"}},
+        {aircraft("FLY", "", "EC45", "OO-XYZ"), {}, {-1, -1, -1, 6}, {"", "", "", "Eurocopter EC135 PH-ECA"}},
+        {aircraft("XYZ", "", "B772", "N123XY"), {}, {-1, -1, -1, -1}, {"", "", "", ""}},
+    };
+    for (int depth = 1; depth <= 4; ++depth) {
+        MATCHING_DEPTH.set(depth);
+        for (const Row& row : rows) {
+            SCOPED_TRACE(fmt::format("depth {} {}", depth, gf_acDescription(row.ac)));
+            const auto d = static_cast<std::size_t>(depth - 1);
+            expectLive(row.ac, row.steps[d], row.titles[d], row.draws);
+        }
+    }
 }
 
 TEST_F(MatchingTest, SpecialLiveriesAreAvoidedByRandomPicks)
