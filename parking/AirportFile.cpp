@@ -16,6 +16,7 @@
 #include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
 #include "parking/Quality.h"
+#include "parking/StandTable.h"
 #include "simlink/SimClient.h"
 
 #include <fmt/format.h>
@@ -624,6 +625,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     std::vector<Stand> stands;
     lf_readStands(doc, stands);
     g_stands = std::move(stands);
+    gf_forgetStandAtPosition();
     const auto qfReal = gf_findParameter(doc, "Qf_real");
     const auto qfSoft = gf_findParameter(doc, "Qf_soft");
     if (qfReal && qfSoft) {
