@@ -582,7 +582,6 @@ void lf_settingsFromQuality()
 
 std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
 {
-    constexpr const char* fn = "gf_readApf";
     fs::path path;
     bool downloaded = false;
     if (NAME.rfind("airports", 0) == 0) {
@@ -666,7 +665,6 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     g_qualityText = gf_qualityFactorText();
     gf_windowShowApf(INFO.publisher, g_handmade != 0, g_qualityText);
     g_apfRead = 1;
-    (void)fn;
     if (g_stands.empty()) {
         return "no stands found";
     }
