@@ -227,7 +227,7 @@ uint16_t lf_randomGeneric(int LIST)
 
 } // namespace
 
-void lf_buildLiveryTables()
+static void lf_buildLiveryTables()
 {
     g_liveryTable.reserve(kAirlineKeysReserve);
     GroupBuilder builder;
@@ -291,7 +291,7 @@ void lf_buildLiveryTables()
     }
 }
 
-void lf_buildKindTables()
+static void lf_buildKindTables()
 {
     g_kindLiveries[kPaxTable].reserve(kAirlineKeysReserve);
     g_kindLiveries[kCargoTable].reserve(kCargoKeysReserve);
@@ -322,7 +322,7 @@ void lf_buildKindTables()
     }
 }
 
-void lf_buildLiveryIndex()
+static void lf_buildLiveryIndex()
 {
     struct Item {
         std::string_view title;

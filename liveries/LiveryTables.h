@@ -65,11 +65,6 @@ uint16_t lf_randomGenericLight();
 uint16_t lf_randomGenericBuzjet();
 uint16_t lf_randomGenericRotor();
 
-// Steps of gf_processScannedLiveries, exposed for tests.
-void lf_buildLiveryTables();
-void lf_buildKindTables();
-void lf_buildLiveryIndex();
-
 // Empties every table and clears g_liveriesProcessed.
 void gf_resetLiveryTablesForTests();
 

@@ -8,7 +8,7 @@
 
 namespace qmt {
 
-using HRESULT = long;
+using HRESULT = std::int32_t; // negative values are failures
 using SIMCONNECT_HANDLE = void*;
 using SIMCONNECT_OBJECT_ID = std::uint32_t;
 using SIMCONNECT_DATA_DEFINITION_ID = std::uint32_t;
@@ -17,8 +17,8 @@ using SIMCONNECT_CLIENT_EVENT_ID = std::uint32_t;
 using SIMCONNECT_NOTIFICATION_GROUP_ID = std::uint32_t;
 
 constexpr HRESULT S_OK = 0;
-constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005L);
-constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057L);
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005U);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057U);
 inline bool SUCCEEDED(HRESULT HR) { return HR >= 0; }
 inline bool FAILED(HRESULT HR) { return HR < 0; }
 

@@ -1,9 +1,15 @@
 #include "simlink/SimClient.h"
 
 #include "app/Worker.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
 #include "simlink/pending_parking.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstring>
+#include <utility>
 
 namespace qmt {
 
@@ -25,10 +31,89 @@ std::atomic<bool> g_userParkNoteRequested{false};
 std::atomic<SimLinkState> g_simLinkState{SimLinkState::idle};
 
 namespace {
+
 // Raised by gf_requestAcWithinRange every 20th call; the simulator thread makes the requests.
 std::atomic<bool> s_rangeRequestDue{false};
 // Calls of gf_requestAcWithinRange (worker only).
 std::uint32_t s_rangeCalls = 0;
+
+// The SimClient thread and its own stop flag (worker only, besides the flag).
+std::thread s_clientThread;
+std::atomic<bool> s_stopClient{false};
+
+constexpr double NM_PER_FOOT = 0.3048 * 0.0005399568034557236;
+
+struct Datum {
+    const char* name;
+    const char* units;
+    SIMCONNECT_DATATYPE type = SIMCONNECT_DATATYPE_FLOAT64;
+};
+
+struct Definition {
+    SIMCONNECT_DATA_DEFINITION_ID id;
+    std::vector<Datum> data;
+};
+
+const std::vector<Definition>& lf_definitions()
+{
+    static const std::vector<Definition> defs = {
+        {DEF_ENGINE_DATA,
+         {{"SPOILERS HANDLE POSITION", "percent"},
+          {"GENERAL ENG THROTTLE LEVER POSITION:1", "percent"},
+          {"GENERAL ENG THROTTLE LEVER POSITION:2", "percent"}}},
+        {DEF_POSITION,
+         {{"PLANE LATITUDE", "degrees"},
+          {"PLANE LONGITUDE", "degrees"},
+          {"PLANE PITCH DEGREES", "radians"},
+          {"PLANE BANK DEGREES", "radians"},
+          {"PLANE HEADING DEGREES TRUE", "radians"},
+          {"PLANE ALTITUDE", "feet"},
+          {"VERTICAL SPEED", "feet per second"},
+          {"AIRSPEED TRUE", "knots"}}},
+        {DEF_GROUND_DATA,
+         {{"GROUND ALTITUDE", "feet"}, {"PLANE ALT ABOVE GROUND", "feet"}, {"SIM ON GROUND", "bool"}}},
+        {DEF_USER_AC,
+         {{"PLANE LATITUDE", "degrees"},
+          {"PLANE LONGITUDE", "degrees"},
+          {"PLANE PITCH DEGREES", "radians"},
+          {"PLANE BANK DEGREES", "radians"},
+          {"PLANE HEADING DEGREES TRUE", "radians"},
+          {"PLANE ALTITUDE", "feet"},
+          {"PLANE ALT ABOVE GROUND", "feet"},
+          {"GROUND VELOCITY", "knots"},
+          {"SIM ON GROUND", "bool"},
+          {"WINGSPAN", "feet"},
+          {"ATC ID", nullptr, SIMCONNECT_DATATYPE_STRING32}}},
+        {DEF_STATIC_CG, {{"STATIC CG TO GROUND", "feet"}, {"STATIC PITCH", "radians"}}},
+    };
+    return defs;
+}
+
+// Client event ids and the simulator events they stand for.
+const std::vector<std::pair<std::uint32_t, const char*>>& lf_clientEvents()
+{
+    static const std::vector<std::pair<std::uint32_t, const char*>> events = {
+        {BEACON_LIGHTS_SET, "BEACON_LIGHTS_SET"}, {NAV_LIGHTS_SET, "NAV_LIGHTS_SET"},
+        {TAXI_LIGHTS_SET, "TAXI_LIGHTS_SET"},     {STROBES_SET, "STROBES_SET"},
+        {LANDING_LIGHTS_SET, "LANDING_LIGHTS_SET"}, {CABIN_LIGHTS_SET, "CABIN_LIGHTS_SET"},
+        {LOGO_LIGHTS_SET, "LOGO_LIGHTS_SET"},     {ALL_LIGHTS_TOGGLE, "ALL_LIGHTS_TOGGLE"},
+        {FLAPS_SET, "FLAPS_SET"},                 {SPOILERS_SET, "SPOILERS_SET"},
+        {GEAR_SET, "GEAR_SET"},                   {ENGINE_AUTO_START, "ENGINE_AUTO_START"},
+        {ENGINE_AUTO_SHUTDOWN, "ENGINE_AUTO_SHUTDOWN"}, {THROTTLE_SET, "THROTTLE_SET"},
+    };
+    return events;
+}
+
+// Reads the i-th f64 of an object data record; 0 when the record is too short.
+double lf_f64(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, std::size_t INDEX)
+{
+    double v = 0.0;
+    if (MSG.pData != nullptr && (INDEX + 1) * sizeof v <= MSG.dwDataSize) {
+        std::memcpy(&v, MSG.pData + INDEX * sizeof v, sizeof v);
+    }
+    return v;
+}
+
 } // namespace
 
 bool UserAcData::hasPosition() const
@@ -62,21 +147,350 @@ void gf_requestAcWithinRange()
     }
 }
 
+void gf_applySimChoice()
+{
+    g_isMsfs2020.store(SIM_CHOICE.value() == 2020);
+}
+
 void gf_simConnectRequestError()
 {
+    gf_logLine("SimConnect request error");
     g_simConnectError.store(true);
     gf_requestExit(ExitReason::simConnectError, 9);
 }
 
+// ---- SimClient ----
+
+bool SimClient::connect()
+{
+    SIMCONNECT_HANDLE h = nullptr;
+    const HRESULT hr = SimConnect_Open(&h, "Quillon", nullptr, 0, nullptr, 0);
+    if (FAILED(hr)) {
+        gf_logWarning("SimConnect_Open FAILED hr=0x{:08X}", static_cast<std::uint32_t>(hr));
+        return false;
+    }
+    bool ok = true;
+    for (const Definition& def : lf_definitions()) {
+        for (const Datum& d : def.data) {
+            ok = ok && SUCCEEDED(SimConnect_AddToDataDefinition(h, def.id, d.name, d.units, d.type));
+        }
+    }
+    for (const auto& [id, name] : lf_clientEvents()) {
+        ok = ok && SUCCEEDED(SimConnect_MapClientEventToSimEvent(h, id, name));
+    }
+    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_FRAME, "Frame"));
+    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_OBJECT_REMOVED, "ObjectRemoved"));
+    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_SIM_START, "SimStart"));
+    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_SIM_STOP, "SimStop"));
+    ok = ok && SUCCEEDED(SimConnect_RequestDataOnSimObject(h, REQUEST_USER_SECOND, DEF_USER_AC,
+                                                           SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SECOND));
+    if (!ok) {
+        gf_logWarning("SimConnect set-up of the main connection failed");
+        SimConnect_Close(h);
+        return false;
+    }
+    m_handle = h;
+    m_quit = false;
+    g_hSimConnect.store(h);
+    gf_logLine("SimConnect connected");
+    return true;
+}
+
+void SimClient::close()
+{
+    if (m_handle == nullptr) {
+        return;
+    }
+    g_hSimConnect.store(nullptr);
+    if (FAILED(SimConnect_Close(m_handle))) {
+        gf_logWarning("Closing SimConnect failed?!");
+    }
+    m_handle = nullptr;
+    m_pending.clear();
+    m_groundRequests.clear();
+}
+
+int SimClient::dispatch()
+{
+    int handled = 0;
+    SIMCONNECT_RECV* msg = nullptr;
+    std::uint32_t size = 0;
+    // Bounded, so that a flood of messages cannot keep the stop flag from being seen.
+    while (m_handle != nullptr && handled < 1000 && SUCCEEDED(SimConnect_GetNextDispatch(m_handle, &msg, &size))) {
+        ++handled;
+        lf_handle(*msg);
+    }
+    return handled;
+}
+
+void SimClient::lf_handle(const SIMCONNECT_RECV& MSG)
+{
+    switch (MSG.dwID) {
+    case SIMCONNECT_RECV_ID_EVENT_FRAME:
+        perFrame();
+        break;
+    case SIMCONNECT_RECV_ID_EVENT: {
+        const auto& ev = static_cast<const SIMCONNECT_RECV_EVENT&>(MSG);
+        if (ev.uEventID == EVENT_SIM_START) {
+            g_simFlightRunning.store(true);
+        } else if (ev.uEventID == EVENT_SIM_STOP) {
+            g_simFlightRunning.store(false);
+        }
+        break;
+    }
+    case SIMCONNECT_RECV_ID_EVENT_OBJECT_ADDREMOVE: {
+        const auto& ev = static_cast<const SIMCONNECT_RECV_EVENT_OBJECT_ADDREMOVE&>(MSG);
+        if (ev.uEventID == EVENT_OBJECT_REMOVED && ev.dwData > g_userObjectId.load()) {
+            gf_addSimNotification({ev.dwData, 0, 0, NOTE_OBJECT_REMOVED, 0.0, 0.0});
+        }
+        break;
+    }
+    case SIMCONNECT_RECV_ID_ASSIGNED_OBJECT_ID:
+        lf_onAssignedId(static_cast<const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID&>(MSG));
+        break;
+    case SIMCONNECT_RECV_ID_SIMOBJECT_DATA:
+    case SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE:
+        lf_onObjectData(static_cast<const SIMCONNECT_RECV_SIMOBJECT_DATA&>(MSG));
+        break;
+    case SIMCONNECT_RECV_ID_EXCEPTION:
+        lf_onException(static_cast<const SIMCONNECT_RECV_EXCEPTION&>(MSG));
+        break;
+    case SIMCONNECT_RECV_ID_QUIT:
+        gf_logLine("SimConnect: the simulator was closed");
+        m_quit = true;
+        gf_requestExit(ExitReason::simWasClosed);
+        break;
+    default:
+        break;
+    }
+}
+
+void SimClient::lf_onException(const SIMCONNECT_RECV_EXCEPTION& MSG)
+{
+    if (const auto it = m_pending.find(MSG.dwRequestID); it != m_pending.end()) {
+        gf_addSimNotification({0, it->second.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+        m_pending.erase(it);
+        return;
+    }
+    if (const auto it = m_groundRequests.find(MSG.dwRequestID); it != m_groundRequests.end()) {
+        // The object exists; only its ground data could not be read.
+        const std::uint32_t kind = it->second.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, 0.0, 0.0});
+        m_groundRequests.erase(it);
+        return;
+    }
+    gf_logWarning("SimConnect exception {} (request {})", MSG.dwException, MSG.dwRequestID);
+}
+
+void SimClient::lf_onAssignedId(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID& MSG)
+{
+    const auto it = m_pending.find(MSG.dwRequestID);
+    if (it == m_pending.end()) {
+        gf_logWarning("SimConnect assigned object id {} to unknown request {}", MSG.dwObjectID, MSG.dwRequestID);
+        return;
+    }
+    CreatedObject created{MSG.dwObjectID, it->second.aircraftId, std::move(it->second.callsign)};
+    m_pending.erase(it);
+    // The creation is reported once its ground data are known: the worker needs the height above
+    // ground at once.
+    const std::uint32_t requestId = lf_nextRequestId();
+    if (FAILED(SimConnect_RequestDataOnSimObject(m_handle, requestId, DEF_GROUND_DATA, created.objectId,
+                                                 SIMCONNECT_PERIOD_ONCE))) {
+        const std::uint32_t kind = created.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        gf_addSimNotification({created.objectId, created.aircraftId, 0, kind, 0.0, 0.0});
+        return;
+    }
+    m_groundRequests[requestId] = std::move(created);
+}
+
+void SimClient::lf_onObjectData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG)
+{
+    switch (MSG.dwRequestID) {
+    case REQUEST_USER_SECOND:
+        lf_onUserData(MSG, true);
+        return;
+    case REQUEST_USER_ONCE:
+        lf_onUserData(MSG, false);
+        return;
+    case REQUEST_STATIC_CG:
+        gf_addSimNotification({MSG.dwObjectID, 0, 0, NOTE_STATIC_CG, lf_f64(MSG, 0), lf_f64(MSG, 1)});
+        return;
+    case REQUEST_AC_IN_RANGE:
+        if (MSG.dwObjectID > g_userObjectId.load()) {
+            const std::uint32_t onGround = lf_f64(MSG, 2) != 0.0 ? 1 : 0;
+            gf_addSimNotification({MSG.dwObjectID, onGround, 0, NOTE_GROUND_DATA, lf_f64(MSG, 0), lf_f64(MSG, 1)});
+        }
+        return;
+    default:
+        break;
+    }
+    if (const auto it = m_groundRequests.find(MSG.dwRequestID); it != m_groundRequests.end()) {
+        const std::uint32_t kind = it->second.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        // Filled like the ground data of kind 3: ground altitude, then height above ground.
+        gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, lf_f64(MSG, 0), lf_f64(MSG, 1)});
+        m_groundRequests.erase(it);
+    }
+}
+
+void SimClient::lf_onUserData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, bool SECOND)
+{
+    constexpr std::size_t doubles = 10;
+    if (MSG.pData == nullptr || MSG.dwDataSize < doubles * sizeof(double) + 32) {
+        gf_logWarning("user aircraft data too short: {} bytes", MSG.dwDataSize);
+        return;
+    }
+    UserAcData ac;
+    ac.latitude = lf_f64(MSG, 0);
+    ac.longitude = lf_f64(MSG, 1);
+    ac.pitch = lf_f64(MSG, 2);
+    ac.bank = lf_f64(MSG, 3);
+    ac.heading = lf_f64(MSG, 4);
+    ac.altitude = lf_f64(MSG, 5);
+    ac.altitudeAboveGround = lf_f64(MSG, 6);
+    ac.groundVelocity = lf_f64(MSG, 7);
+    ac.onGround = lf_f64(MSG, 8) != 0.0;
+    ac.dataArrived = true;
+    const double halfSpan = lf_f64(MSG, 9) / 2.0 * NM_PER_FOOT;
+    char text[33] = {};
+    std::memcpy(text, MSG.pData + doubles * sizeof(double), 32);
+    g_userObjectId.store(MSG.dwObjectID);
+    {
+        std::lock_guard lock(g_userAcMutex);
+        g_userAcShared.ac = ac;
+        g_userAcShared.onGround = ac.onGround;
+        g_userAcShared.halfSpanNm = halfSpan;
+        g_userAcShared.callsign = text;
+        g_userAcShared.secondData = g_userAcShared.secondData || SECOND;
+    }
+    g_userParkNoteRequested.store(true);
+    if (SECOND) {
+        g_simSecondFlag.store(true);
+        g_realignDeadline.store(true);
+    }
+}
+
+void SimClient::lf_sendRangeRequests()
+{
+    const double metres = std::clamp(RANGE.value() * 1852.0, 0.0, 200000.0);
+    if (FAILED(SimConnect_RequestDataOnSimObjectType(m_handle, REQUEST_AC_IN_RANGE, DEF_GROUND_DATA,
+                                                     static_cast<std::uint32_t>(metres),
+                                                     SIMCONNECT_SIMOBJECT_TYPE_AIRCRAFT)) ||
+        FAILED(SimConnect_RequestDataOnSimObject(m_handle, REQUEST_USER_ONCE, DEF_USER_AC, SIMCONNECT_OBJECT_ID_USER,
+                                                 SIMCONNECT_PERIOD_ONCE))) {
+        gf_logWarning("SimConnect range request failed");
+    }
+}
+
+bool SimClient::perFrame()
+{
+    if (m_handle == nullptr) {
+        return false;
+    }
+    std::vector<SimNotification> failed;
+    bool flushed = false;
+    {
+        std::unique_lock lock(g_simQueueMutex, std::try_to_lock);
+        if (lock.owns_lock()) {
+            flushed = true;
+            const std::uint32_t user = g_userObjectId.load();
+            for (const ClientEventCmd& ev : g_clientEventQueue) {
+                if (ev.objectId > user) {
+                    SimConnect_TransmitClientEvent(m_handle, ev.objectId, ev.eventId, ev.value,
+                                                   SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+                                                   SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
+                }
+            }
+            g_clientEventQueue.clear();
+            for (const PositionUpdate& p : g_positionReadBuffer) {
+                if (p.objectId > user) {
+                    double data[8] = {p.latitude, p.longitude,     p.pitch,       p.bank,
+                                      p.heading,  p.altitude, p.verticalSpeed, p.trueAirspeed};
+                    SimConnect_SetDataOnSimObject(m_handle, DEF_POSITION, p.objectId, 0, 0, sizeof data, data);
+                }
+            }
+            g_positionReadBuffer.clear();
+            for (const std::uint32_t objectId : g_removeQueue) {
+                if (objectId > user) {
+                    SimConnect_AIRemoveObject(m_handle, objectId, lf_nextRequestId());
+                }
+            }
+            g_removeQueue.clear();
+            for (AiCreateRequest& req : g_createQueue) {
+                const std::uint32_t requestId = lf_nextRequestId();
+                const std::string title(req.liveryTitle);
+                if (FAILED(SimConnect_AICreateNonATCAircraft(m_handle, title.c_str(), req.callsign.c_str(),
+                                                             req.initPos, requestId))) {
+                    failed.push_back({0, req.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+                    continue;
+                }
+                m_pending[requestId] = PendingCreate{requestId, req.aircraftId, std::move(req.callsign), title};
+            }
+            g_createQueue.clear();
+        } else {
+            ++m_skippedFrames;
+        }
+    }
+    // Notifications only after the queue mutex is released: the worker takes them in the other order.
+    for (const SimNotification& note : failed) {
+        gf_addSimNotification(note);
+    }
+    if (s_rangeRequestDue.exchange(false)) {
+        lf_sendRangeRequests();
+    }
+    return flushed;
+}
+
+// ---- the thread ----
+
+namespace {
+
+void lf_simClientThread()
+{
+    SimClient client;
+    if (!client.connect()) {
+        g_simLinkState.store(SimLinkState::failed);
+        return;
+    }
+    g_simLinkState.store(SimLinkState::connected);
+    while (!s_stopClient.load() && !client.quit()) {
+        try {
+            if (client.dispatch() == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        } catch (const std::exception& e) {
+            gf_logWarning("SimClient exception: {}", e.what());
+            gf_requestExit(ExitReason::simConnectError, 9);
+            break;
+        }
+    }
+    client.close();
+    g_simLinkState.store(SimLinkState::closed);
+    g_userParkNoteRequested.store(true);
+}
+
+} // namespace
+
 void gf_startSimClient()
 {
-    // The connection thread is not there yet: the session sees a simulator that is not running.
-    g_simLinkState.store(SimLinkState::failed);
+    if (s_clientThread.joinable()) {
+        const SimLinkState state = g_simLinkState.load();
+        if (state == SimLinkState::connecting || state == SimLinkState::connected) {
+            return;
+        }
+        s_clientThread.join(); // a thread that failed or ended: start a new one
+    }
+    s_stopClient.store(false);
+    gf_applySimChoice();
+    g_simLinkState.store(SimLinkState::connecting);
+    s_clientThread = std::thread(lf_simClientThread);
 }
 
 void gf_stopSimClient()
 {
-    g_simLinkState.store(SimLinkState::closed);
+    s_stopClient.store(true);
+    if (s_clientThread.joinable()) {
+        s_clientThread.join();
+    }
     if (g_userParkNoteRequested.exchange(false)) {
         gf_noteUserParkAirport();
     }
@@ -84,6 +498,7 @@ void gf_stopSimClient()
 
 void gf_resetSimLinkForTests()
 {
+    gf_stopSimClient();
     gf_resetSimQueuesForTests();
     {
         std::lock_guard lock(g_userAcMutex);
@@ -103,6 +518,7 @@ void gf_resetSimLinkForTests()
     g_simLinkState.store(SimLinkState::idle);
     s_rangeRequestDue.store(false);
     s_rangeCalls = 0;
+    s_stopClient.store(false);
 }
 
 } // namespace qmt

@@ -111,6 +111,9 @@ bool gf_takeUserAcSnapshot();
 // aircraft within RANGE (kind-3 notifications) and the user aircraft's position.
 void gf_requestAcWithinRange();
 
+// Sets g_isMsfs2020 from the simulator choice setting.
+void gf_applySimChoice();
+
 // A direct request of the worker failed: log, discard flag, stop, exit reason SIMCONNECT ERROR.
 void gf_simConnectRequestError();
 

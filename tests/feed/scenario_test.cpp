@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include <pugixml.hpp>
+
+#include "core/Geo.h"
 #include "platform/traffic_scenario.h"
 
 using namespace qmt;
@@ -162,5 +166,22 @@ TEST(ScenarioParser, ShippedEhamScenarioIsClean)
     std::set<std::string> stands;
     for (const ScenarioParked& p : s.parked) {
         EXPECT_TRUE(stands.insert(p.report.stand).second) << p.report.stand;
+    }
+
+    // Parked aircraft stand where the static parking looks for them: within 110 m of
+    // the stand of the bundled airport file that they name.
+    pugi::xml_document apf;
+    ASSERT_TRUE(apf.load_file((std::string(QUILLON_SOURCE_DIR) + "/data/airports/EHAM.xml").c_str()));
+    std::map<std::string, std::pair<double, double>> standPositions;
+    for (pugi::xml_node p : apf.child("root").child("parkpositions").children("parkpos")) {
+        standPositions[p.attribute("id").value()] = {p.attribute("latitude").as_double(),
+                                                     p.attribute("longitude").as_double()};
+    }
+    for (const ScenarioParked& p : s.parked) {
+        auto it = standPositions.find(p.report.stand);
+        ASSERT_NE(it, standPositions.end()) << p.report.stand;
+        EXPECT_LT(gf_distanceNm(p.report.lat, p.report.lon, it->second.first, it->second.second),
+                  0.05939524838012959)
+            << p.report.stand;
     }
 }

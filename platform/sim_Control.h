@@ -1,0 +1,125 @@
+#pragma once
+// Control of the simulated simulator that serves the calls of platform/SimConnect.h.
+//
+// Tests drive it frame by frame (advanceFrame) and assert on the recorded calls; the program
+// lets it run free, a frame every 1/fps seconds of the steady clock, produced when the client
+// asks for its next message. Every member is safe to call from any thread.
+
+#include "platform/SimConnect.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace qmt {
+
+// One call made on the simulated simulator, as recorded for tests.
+struct SimCall {
+    std::string function;     // e.g. "SimConnect_AICreateNonATCAircraft"
+    std::uint32_t objectId = 0;
+    std::uint32_t id = 0;      // the request, definition or client event id of the call
+    std::uint32_t value = 0;   // event data
+    std::string text;          // title, tail number, event or datum name, path, ICAO
+    std::string text2;
+    SIMCONNECT_DATA_INITPOSITION initPos{};
+    std::vector<double> data;  // FLOAT64 values of a data write
+    HRESULT result = S_OK;
+};
+
+// One point of the user aircraft's script; between two points the position is interpolated.
+struct UserScriptPoint {
+    double seconds = 0.0;      // simulated time since the script started
+    double latitude = 0.0;
+    double longitude = 0.0;
+    double altitudeFt = 0.0;
+    double headingDeg = 0.0;
+    double groundSpeedKt = 0.0;
+    bool onGround = true;
+};
+
+class SimStandIn {
+public:
+    SimStandIn();
+    ~SimStandIn();
+
+    // Back to the start: not running (setRunning starts it), a flight loaded, no connection, no object but the user
+    // aircraft (object id 1 at 0,0), create delay 3 frames, 30 frames per second, manual frames.
+    void reset();
+
+    // A simulator that is not running refuses SimConnect_Open.
+    void setRunning(bool RUNNING);
+    // Ends the simulator: every connection receives the quit message.
+    void quit();
+    // A flight is loaded ("SimStart"/"SimStop" to the subscribers).
+    void setFlightRunning(bool RUNNING);
+    // Frames per second of simulated time; the unit of the user script and of period SECOND.
+    void setFramesPerSecond(int FPS);
+    // Free running: frames are made by the steady clock when a client takes its messages.
+    void setFreeRunning(bool FREE);
+
+    // One frame: moves the user aircraft, assigns object ids to the creates whose delay ran
+    // out, carries out removals, answers periodic requests and sends the "Frame" event.
+    void advanceFrame();
+    std::uint64_t frameCount() const;
+
+    // Creates take this many frames before their object id is assigned.
+    void setCreateDelayFrames(int FRAMES);
+    // A create with this livery title fails (exception on the next message).
+    void failTitle(const std::string& TITLE);
+    // The user aircraft's object id; AI objects get ids above it.
+    void setUserObjectId(std::uint32_t OBJECT_ID);
+    std::uint32_t userObjectId() const;
+    // The user aircraft's values (wing span in feet, callsign as "ATC ID").
+    void setUserAircraft(const UserScriptPoint& POINT, double WING_SPAN_FT, const std::string& CALLSIGN);
+    // The user aircraft follows these points from the current frame on.
+    void setUserScript(std::vector<UserScriptPoint> POINTS);
+    // Reads a script from a JSON file: an array of objects with "t", "lat", "lon", "alt", "hdg",
+    // "gs", "onGround". Answers an error text, empty on success.
+    std::string loadUserScript(const std::filesystem::path& PATH);
+    // Ground elevation everywhere, feet.
+    void setGroundElevation(double FEET);
+    // Static CG height (ft) and static pitch (rad) reported for a livery title.
+    void setStaticCg(const std::string& TITLE, double CG_FT, double PITCH_RAD);
+    // An aircraft that another program put into the simulator.
+    std::uint32_t addForeignAircraft(double LATITUDE, double LONGITUDE, double ALTITUDE_FT, bool ON_GROUND);
+
+    // Facility data come from "<ICAO>.json" files of this folder.
+    void setFacilityFolder(const std::filesystem::path& FOLDER);
+    // A silent simulator accepts facility requests but never answers them.
+    void setFacilitySilent(bool SILENT);
+
+    // Inspection.
+    std::vector<SimCall> calls() const;
+    std::size_t countCalls(const std::string& FUNCTION) const;
+    void clearCalls();
+    bool objectExists(std::uint32_t OBJECT_ID) const;
+    std::vector<std::uint32_t> aiObjectIds() const;
+    // A value of an object by datum name ("PLANE LATITUDE", ...); empty when unknown.
+    std::optional<double> objectValue(std::uint32_t OBJECT_ID, const std::string& DATUM) const;
+    // The last data of a client event sent to an object, by the simulator's event name.
+    std::optional<std::uint32_t> eventValue(std::uint32_t OBJECT_ID, const std::string& EVENT_NAME) const;
+    std::string objectTitle(std::uint32_t OBJECT_ID) const;
+    std::size_t openConnections() const;
+
+    struct State;
+    State& state() { return *m_state; }
+
+private:
+    std::unique_ptr<State> m_state;
+};
+
+// The one simulated simulator of the process.
+SimStandIn& gf_simStandIn();
+
+// Sets the simulated simulator up for a program run on the sample data of DATA_FOLDER: free
+// running at 30 frames a second, facility data from its "facilities" folder and the user
+// aircraft on the script "facilities/user_EHAM.json" (at a stand of the sample airport).
+// Answers an error text, empty on success.
+std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER);
+
+} // namespace qmt

@@ -1,0 +1,1179 @@
+// The simulated simulator behind platform/SimConnect.h.
+
+#include "platform/SimConnect.h"
+#include "platform/sim_Control.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <variant>
+
+namespace qmt {
+
+namespace {
+
+struct Datum {
+    std::string name;
+    SIMCONNECT_DATATYPE type = SIMCONNECT_DATATYPE_FLOAT64;
+};
+
+using MessageVariant =
+    std::variant<SIMCONNECT_RECV, SIMCONNECT_RECV_EXCEPTION, SIMCONNECT_RECV_EVENT, SIMCONNECT_RECV_EVENT_FRAME,
+                 SIMCONNECT_RECV_EVENT_OBJECT_ADDREMOVE, SIMCONNECT_RECV_ASSIGNED_OBJECT_ID,
+                 SIMCONNECT_RECV_SIMOBJECT_DATA, SIMCONNECT_RECV_FACILITY_DATA, SIMCONNECT_RECV_FACILITY_DATA_END>;
+
+struct OwnedMessage {
+    MessageVariant msg;
+    std::vector<std::uint8_t> payload;
+};
+
+struct Periodic {
+    std::uint32_t requestId = 0;
+    std::uint32_t defineId = 0;
+    std::uint32_t objectId = 0;
+    SIMCONNECT_PERIOD period = SIMCONNECT_PERIOD_NEVER;
+};
+
+struct Connection {
+    std::string name;
+    std::deque<OwnedMessage> inbox;
+    OwnedMessage current;
+    std::map<std::uint32_t, std::vector<Datum>> definitions;
+    std::map<std::string, std::uint32_t> systemEvents;   // system event name -> client event id
+    std::map<std::uint32_t, std::string> clientEvents;   // client event id -> simulator event name
+    std::map<std::uint32_t, std::vector<std::string>> facilityDefinitions;
+    std::vector<Periodic> periodic;
+};
+
+struct SimObject {
+    std::string title;
+    std::string tail;
+    bool user = false;
+    std::map<std::string, double> values;
+    std::map<std::string, std::uint32_t> events;
+};
+
+struct PendingCreate {
+    Connection* conn = nullptr;
+    std::uint32_t requestId = 0;
+    std::string title;
+    std::string tail;
+    SIMCONNECT_DATA_INITPOSITION initPos{};
+    int framesLeft = 0;
+};
+
+struct PendingRemove {
+    Connection* conn = nullptr;
+    std::uint32_t objectId = 0;
+};
+
+constexpr double DEFAULT_CG_FT = 8.0;
+constexpr double DEFAULT_STATIC_PITCH = 0.0122;
+constexpr double FEET_PER_METRE = 3.280839895013123;
+
+} // namespace
+
+struct SimStandIn::State {
+    mutable std::mutex mutex; // guards everything below; a leaf lock
+    bool running = false;
+    bool flightRunning = true;
+    bool freeRunning = false;
+    int fps = 30;
+    int createDelayFrames = 3;
+    std::uint64_t frame = 0;
+    std::chrono::steady_clock::time_point nextFrameTime{};
+    std::map<void*, std::unique_ptr<Connection>> connections;
+    std::map<std::uint32_t, SimObject> objects;
+    std::uint32_t userObjectId = 1;
+    std::uint32_t nextObjectId = 2;
+    std::vector<PendingCreate> pendingCreates;
+    std::vector<PendingRemove> pendingRemoves;
+    std::set<std::string> failingTitles;
+    std::map<std::string, std::pair<double, double>> staticCg;
+    double groundElevationFt = 0.0;
+    std::vector<UserScriptPoint> script;
+    std::uint64_t scriptStartFrame = 0;
+    std::filesystem::path facilityFolder;
+    bool facilitySilent = false;
+    std::vector<SimCall> calls;
+
+    // ---- helpers, all called with the mutex held ----
+
+    Connection* conn(SIMCONNECT_HANDLE HANDLE)
+    {
+        const auto it = connections.find(HANDLE);
+        return it == connections.end() ? nullptr : it->second.get();
+    }
+
+    HRESULT record(SimCall CALL)
+    {
+        const HRESULT hr = CALL.result;
+        calls.push_back(std::move(CALL));
+        return hr;
+    }
+
+    void resetLocked()
+    {
+        running = false;
+        flightRunning = true;
+        freeRunning = false;
+        fps = 30;
+        createDelayFrames = 3;
+        frame = 0;
+        connections.clear();
+        objects.clear();
+        userObjectId = 1;
+        nextObjectId = 2;
+        pendingCreates.clear();
+        pendingRemoves.clear();
+        failingTitles.clear();
+        staticCg.clear();
+        groundElevationFt = 0.0;
+        script.clear();
+        scriptStartFrame = 0;
+        facilityFolder.clear();
+        facilitySilent = false;
+        calls.clear();
+        SimObject user;
+        user.user = true;
+        user.title = "User Aircraft";
+        user.values["SIM ON GROUND"] = 1.0;
+        user.values["WINGSPAN"] = 111.9;
+        objects[userObjectId] = std::move(user);
+    }
+
+    static void push(Connection& CONN, MessageVariant MSG, std::vector<std::uint8_t> PAYLOAD = {})
+    {
+        std::visit(
+            [](auto& m) {
+                m.dwSize = static_cast<std::uint32_t>(sizeof(m));
+                m.dwID = lf_idOf(m);
+            },
+            MSG);
+        CONN.inbox.push_back(OwnedMessage{std::move(MSG), std::move(PAYLOAD)});
+    }
+
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV&) { return SIMCONNECT_RECV_ID_NULL; }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_EXCEPTION&) { return SIMCONNECT_RECV_ID_EXCEPTION; }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_EVENT&) { return SIMCONNECT_RECV_ID_EVENT; }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_EVENT_FRAME&) { return SIMCONNECT_RECV_ID_EVENT_FRAME; }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_EVENT_OBJECT_ADDREMOVE&)
+    {
+        return SIMCONNECT_RECV_ID_EVENT_OBJECT_ADDREMOVE;
+    }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID&)
+    {
+        return SIMCONNECT_RECV_ID_ASSIGNED_OBJECT_ID;
+    }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_SIMOBJECT_DATA&) { return SIMCONNECT_RECV_ID_SIMOBJECT_DATA; }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_FACILITY_DATA&) { return SIMCONNECT_RECV_ID_FACILITY_DATA; }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_FACILITY_DATA_END&)
+    {
+        return SIMCONNECT_RECV_ID_FACILITY_DATA_END;
+    }
+
+    static void pushException(Connection& CONN, std::uint32_t EXCEPTION, std::uint32_t REQUEST_ID)
+    {
+        SIMCONNECT_RECV_EXCEPTION ex;
+        ex.dwException = EXCEPTION;
+        ex.dwRequestID = REQUEST_ID;
+        push(CONN, ex);
+    }
+
+    static void pushSystemEvent(Connection& CONN, const std::string& NAME, std::uint32_t DATA = 0)
+    {
+        const auto it = CONN.systemEvents.find(NAME);
+        if (it == CONN.systemEvents.end()) {
+            return;
+        }
+        if (NAME == "Frame") {
+            SIMCONNECT_RECV_EVENT_FRAME ev;
+            ev.uEventID = it->second;
+            ev.fFrameRate = 30.0F;
+            push(CONN, ev);
+        } else if (NAME == "ObjectRemoved" || NAME == "ObjectAdded") {
+            SIMCONNECT_RECV_EVENT_OBJECT_ADDREMOVE ev;
+            ev.uEventID = it->second;
+            ev.dwData = DATA;
+            push(CONN, ev);
+        } else {
+            SIMCONNECT_RECV_EVENT ev;
+            ev.uEventID = it->second;
+            ev.dwData = DATA;
+            push(CONN, ev);
+        }
+    }
+
+    std::pair<double, double> cgOf(const SimObject& OBJ) const
+    {
+        const auto it = staticCg.find(OBJ.title);
+        return it == staticCg.end() ? std::pair{DEFAULT_CG_FT, DEFAULT_STATIC_PITCH} : it->second;
+    }
+
+    double value(const SimObject& OBJ, const std::string& NAME) const
+    {
+        const double altitude = [&] {
+            const auto it = OBJ.values.find("PLANE ALTITUDE");
+            return it == OBJ.values.end() ? 0.0 : it->second;
+        }();
+        if (NAME == "GROUND ALTITUDE") {
+            return groundElevationFt;
+        }
+        if (NAME == "PLANE ALT ABOVE GROUND") {
+            return altitude - groundElevationFt;
+        }
+        if (NAME == "STATIC CG TO GROUND") {
+            return cgOf(OBJ).first;
+        }
+        if (NAME == "STATIC PITCH") {
+            return cgOf(OBJ).second;
+        }
+        if (NAME == "SIM ON GROUND" && !OBJ.user) {
+            // An AI aircraft stands when its reference point is no higher than its CG height.
+            return altitude - groundElevationFt <= cgOf(OBJ).first + 1.0 ? 1.0 : 0.0;
+        }
+        const auto it = OBJ.values.find(NAME);
+        return it == OBJ.values.end() ? 0.0 : it->second;
+    }
+
+    std::vector<std::uint8_t> pack(const SimObject& OBJ, const std::vector<Datum>& DEF) const
+    {
+        std::vector<std::uint8_t> out;
+        for (const Datum& d : DEF) {
+            if (d.type == SIMCONNECT_DATATYPE_STRING32) {
+                char text[32] = {};
+                const std::string s = d.name == "ATC ID" ? OBJ.tail : OBJ.title;
+                std::memcpy(text, s.data(), std::min<std::size_t>(s.size(), 31));
+                out.insert(out.end(), text, text + 32);
+            } else if (d.type == SIMCONNECT_DATATYPE_INT32) {
+                const auto v = static_cast<std::int32_t>(value(OBJ, d.name));
+                const auto* b = reinterpret_cast<const std::uint8_t*>(&v);
+                out.insert(out.end(), b, b + sizeof v);
+            } else {
+                const double v = value(OBJ, d.name);
+                const auto* b = reinterpret_cast<const std::uint8_t*>(&v);
+                out.insert(out.end(), b, b + sizeof v);
+            }
+        }
+        return out;
+    }
+
+    void answer(Connection& CONN, std::uint32_t REQUEST_ID, std::uint32_t DEFINE_ID, std::uint32_t OBJECT_ID,
+                std::uint32_t ENTRY = 0, std::uint32_t OUT_OF = 0)
+    {
+        const auto def = CONN.definitions.find(DEFINE_ID);
+        const auto obj = objects.find(OBJECT_ID);
+        if (def == CONN.definitions.end() || obj == objects.end()) {
+            pushException(CONN, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, REQUEST_ID);
+            return;
+        }
+        SIMCONNECT_RECV_SIMOBJECT_DATA data;
+        data.dwRequestID = REQUEST_ID;
+        data.dwObjectID = OBJECT_ID;
+        data.dwDefineID = DEFINE_ID;
+        data.dwEntryNumber = ENTRY;
+        data.dwOutOf = OUT_OF;
+        std::vector<std::uint8_t> payload = pack(obj->second, def->second);
+        data.dwDataSize = static_cast<std::uint32_t>(payload.size());
+        push(CONN, data, std::move(payload));
+    }
+
+    std::uint32_t resolve(std::uint32_t OBJECT_ID) const { return OBJECT_ID == 0 ? userObjectId : OBJECT_ID; }
+
+    void moveUser()
+    {
+        if (script.empty()) {
+            return;
+        }
+        const double t = static_cast<double>(frame - scriptStartFrame) / fps;
+        UserScriptPoint p = script.back();
+        for (std::size_t i = 0; i + 1 < script.size(); ++i) {
+            const UserScriptPoint& a = script[i];
+            const UserScriptPoint& b = script[i + 1];
+            if (t < a.seconds) {
+                p = a;
+                break;
+            }
+            if (t <= b.seconds) {
+                const double span = b.seconds - a.seconds;
+                const double f = span > 0.0 ? (t - a.seconds) / span : 1.0;
+                p = a;
+                p.latitude = a.latitude + (b.latitude - a.latitude) * f;
+                p.longitude = a.longitude + (b.longitude - a.longitude) * f;
+                p.altitudeFt = a.altitudeFt + (b.altitudeFt - a.altitudeFt) * f;
+                p.groundSpeedKt = a.groundSpeedKt + (b.groundSpeedKt - a.groundSpeedKt) * f;
+                p.headingDeg = f < 0.5 ? a.headingDeg : b.headingDeg;
+                p.onGround = f < 0.5 ? a.onGround : b.onGround;
+                break;
+            }
+        }
+        placeUser(p);
+    }
+
+    void placeUser(const UserScriptPoint& P)
+    {
+        SimObject& user = objects[userObjectId];
+        user.values["PLANE LATITUDE"] = P.latitude;
+        user.values["PLANE LONGITUDE"] = P.longitude;
+        user.values["PLANE ALTITUDE"] = P.altitudeFt;
+        user.values["PLANE HEADING DEGREES TRUE"] = P.headingDeg * 0.017453292519943295;
+        user.values["GROUND VELOCITY"] = P.groundSpeedKt;
+        user.values["SIM ON GROUND"] = P.onGround ? 1.0 : 0.0;
+    }
+
+    void advanceLocked()
+    {
+        ++frame;
+        moveUser();
+        // Creates whose delay ran out get their object ids, in the order they were made.
+        for (auto it = pendingCreates.begin(); it != pendingCreates.end();) {
+            if (--it->framesLeft > 0) {
+                ++it;
+                continue;
+            }
+            nextObjectId = std::max(nextObjectId, userObjectId + 1);
+            const std::uint32_t id = nextObjectId++;
+            SimObject obj;
+            obj.title = it->title;
+            obj.tail = it->tail;
+            obj.values["PLANE LATITUDE"] = it->initPos.Latitude;
+            obj.values["PLANE LONGITUDE"] = it->initPos.Longitude;
+            obj.values["PLANE PITCH DEGREES"] = it->initPos.Pitch * 0.017453292519943295;
+            obj.values["PLANE BANK DEGREES"] = it->initPos.Bank * 0.017453292519943295;
+            obj.values["PLANE HEADING DEGREES TRUE"] = it->initPos.Heading * 0.017453292519943295;
+            obj.values["AIRSPEED TRUE"] = it->initPos.Airspeed;
+            const double cg = cgOf(obj).first;
+            obj.values["PLANE ALTITUDE"] =
+                it->initPos.OnGround != 0 ? groundElevationFt + cg : std::max(it->initPos.Altitude, groundElevationFt + cg);
+            objects[id] = std::move(obj);
+            if (connOpen(it->conn)) {
+                SIMCONNECT_RECV_ASSIGNED_OBJECT_ID assigned;
+                assigned.dwRequestID = it->requestId;
+                assigned.dwObjectID = id;
+                push(*it->conn, assigned);
+            }
+            it = pendingCreates.erase(it);
+        }
+        for (const PendingRemove& r : pendingRemoves) {
+            if (objects.erase(r.objectId) == 0) {
+                continue;
+            }
+            for (auto& [handle, c] : connections) {
+                pushSystemEvent(*c, "ObjectRemoved", r.objectId);
+            }
+        }
+        pendingRemoves.clear();
+        for (auto& [handle, c] : connections) {
+            for (const Periodic& p : c->periodic) {
+                const bool due = p.period == SIMCONNECT_PERIOD_VISUAL_FRAME || p.period == SIMCONNECT_PERIOD_SIM_FRAME ||
+                                 (p.period == SIMCONNECT_PERIOD_SECOND && frame % static_cast<std::uint64_t>(fps) == 0);
+                if (due) {
+                    answer(*c, p.requestId, p.defineId, resolve(p.objectId));
+                }
+            }
+            pushSystemEvent(*c, "Frame");
+        }
+    }
+
+    bool connOpen(const Connection* CONN) const
+    {
+        return std::any_of(connections.begin(), connections.end(),
+                           [&](const auto& e) { return e.second.get() == CONN; });
+    }
+
+    void facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID, std::uint32_t REQUEST_ID, const std::string& ICAO);
+};
+
+namespace {
+
+void lf_appendDouble(std::vector<std::uint8_t>& OUT, double V)
+{
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&V);
+    OUT.insert(OUT.end(), b, b + sizeof V);
+}
+
+void lf_appendInt(std::vector<std::uint8_t>& OUT, std::int32_t V)
+{
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&V);
+    OUT.insert(OUT.end(), b, b + sizeof V);
+}
+
+void lf_appendText(std::vector<std::uint8_t>& OUT, const std::string& TEXT, std::size_t WIDTH)
+{
+    std::vector<std::uint8_t> field(WIDTH, 0);
+    std::memcpy(field.data(), TEXT.data(), std::min(TEXT.size(), WIDTH - 1));
+    OUT.insert(OUT.end(), field.begin(), field.end());
+}
+
+// The facility fields this simulator knows, by record type, and how wide each is.
+bool lf_knownFacilityField(const std::string& RECORD, const std::string& FIELD)
+{
+    static const std::map<std::string, std::set<std::string>> known = {
+        {"AIRPORT", {"LATITUDE", "LONGITUDE", "ALTITUDE", "NAME", "NAME64", "ICAO"}},
+        {"TAXI_PARKING", {"NAME", "NUMBER", "TYPE", "HEADING", "RADIUS", "LATITUDE", "LONGITUDE"}},
+        {"HELIPAD", {"LATITUDE", "LONGITUDE", "ALTITUDE", "HEADING", "LENGTH", "WIDTH", "TYPE"}},
+    };
+    const auto it = known.find(RECORD);
+    return it != known.end() && it->second.contains(FIELD);
+}
+
+void lf_packFacilityField(std::vector<std::uint8_t>& OUT, const std::string& FIELD, const nlohmann::json& J)
+{
+    if (FIELD == "NAME") {
+        lf_appendText(OUT, J.value("name", std::string()), 32);
+    } else if (FIELD == "NAME64") {
+        lf_appendText(OUT, J.value("name", std::string()), 64);
+    } else if (FIELD == "ICAO") {
+        lf_appendText(OUT, J.value("icao", std::string()), 8);
+    } else if (FIELD == "NUMBER" || FIELD == "TYPE") {
+        lf_appendInt(OUT, J.value(FIELD == "NUMBER" ? "number" : "type", 0));
+    } else {
+        static const std::map<std::string, std::string> keys = {
+            {"LATITUDE", "lat"}, {"LONGITUDE", "lon"}, {"ALTITUDE", "altitude_m"}, {"HEADING", "heading"},
+            {"RADIUS", "radius"}, {"LENGTH", "length"}, {"WIDTH", "width"}};
+        lf_appendDouble(OUT, J.value(keys.at(FIELD), 0.0));
+    }
+}
+
+} // namespace
+
+void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID, std::uint32_t REQUEST_ID,
+                                       const std::string& ICAO)
+{
+    std::ifstream in(facilityFolder / (ICAO + ".json"), std::ios::binary);
+    nlohmann::json airport;
+    if (in) {
+        airport = nlohmann::json::parse(in, nullptr, false);
+    }
+    if (!in || airport.is_discarded() || !airport.is_object()) {
+        // An airport the simulator does not know.
+        pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, REQUEST_ID);
+        return;
+    }
+    // Split the definition into the fields of each record type.
+    std::map<std::string, std::vector<std::string>> fields;
+    std::vector<std::string> open;
+    for (const std::string& f : CONN.facilityDefinitions[DEFINE_ID]) {
+        if (f.starts_with("OPEN ")) {
+            open.push_back(f.substr(5));
+            fields[open.back()];
+        } else if (f.starts_with("CLOSE ")) {
+            if (!open.empty()) {
+                open.pop_back();
+            }
+        } else if (!open.empty()) {
+            fields[open.back()].push_back(f);
+        }
+    }
+    const auto send = [&](SIMCONNECT_FACILITY_DATA_TYPE TYPE, const std::vector<std::string>& FIELDS,
+                          const nlohmann::json& J) {
+        SIMCONNECT_RECV_FACILITY_DATA data;
+        data.dwRequestID = REQUEST_ID;
+        data.Type = TYPE;
+        std::vector<std::uint8_t> payload;
+        for (const std::string& f : FIELDS) {
+            lf_packFacilityField(payload, f, J);
+        }
+        data.dwDataSize = static_cast<std::uint32_t>(payload.size());
+        push(CONN, data, std::move(payload));
+    };
+    if (fields.contains("AIRPORT")) {
+        send(SIMCONNECT_FACILITY_DATA_AIRPORT, fields["AIRPORT"], airport);
+    }
+    if (fields.contains("TAXI_PARKING") && airport.contains("parkings")) {
+        for (const nlohmann::json& p : airport["parkings"]) {
+            send(SIMCONNECT_FACILITY_DATA_TAXI_PARKING, fields["TAXI_PARKING"], p);
+        }
+    }
+    if (fields.contains("HELIPAD") && airport.contains("helipads")) {
+        for (const nlohmann::json& h : airport["helipads"]) {
+            send(SIMCONNECT_FACILITY_DATA_HELIPAD, fields["HELIPAD"], h);
+        }
+    }
+    SIMCONNECT_RECV_FACILITY_DATA_END end;
+    end.dwRequestID = REQUEST_ID;
+    push(CONN, end);
+}
+
+// ---- control ----
+
+SimStandIn::SimStandIn() : m_state(std::make_unique<State>())
+{
+    m_state->resetLocked();
+}
+
+SimStandIn::~SimStandIn() = default;
+
+SimStandIn& gf_simStandIn()
+{
+    static SimStandIn standIn;
+    return standIn;
+}
+
+std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER)
+{
+    SimStandIn& sim = gf_simStandIn();
+    sim.reset();
+    sim.setRunning(true);
+    sim.setFramesPerSecond(30);
+    sim.setGroundElevation(-11.0);
+    sim.setFacilityFolder(DATA_FOLDER / "facilities");
+    sim.setUserAircraft({0.0, 52.30979, 4.76001, -7.0, 225.0, 0.0, true}, 117.4, "");
+    const std::string error = sim.loadUserScript(DATA_FOLDER / "facilities" / "user_EHAM.json");
+    sim.setFreeRunning(true);
+    return error;
+}
+
+void SimStandIn::reset()
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->resetLocked();
+}
+
+void SimStandIn::setRunning(bool RUNNING)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->running = RUNNING;
+}
+
+void SimStandIn::quit()
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->running = false;
+    for (auto& [handle, c] : m_state->connections) {
+        State::push(*c, SIMCONNECT_RECV{});
+        std::get<SIMCONNECT_RECV>(c->inbox.back().msg).dwID = SIMCONNECT_RECV_ID_QUIT;
+    }
+}
+
+void SimStandIn::setFlightRunning(bool RUNNING)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->flightRunning = RUNNING;
+    for (auto& [handle, c] : m_state->connections) {
+        State::pushSystemEvent(*c, RUNNING ? "SimStart" : "SimStop");
+    }
+}
+
+void SimStandIn::setFramesPerSecond(int FPS)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->fps = std::max(1, FPS);
+}
+
+void SimStandIn::setFreeRunning(bool FREE)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->freeRunning = FREE;
+    m_state->nextFrameTime = std::chrono::steady_clock::now();
+}
+
+void SimStandIn::advanceFrame()
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->advanceLocked();
+}
+
+std::uint64_t SimStandIn::frameCount() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->frame;
+}
+
+void SimStandIn::setCreateDelayFrames(int FRAMES)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->createDelayFrames = std::max(1, FRAMES);
+}
+
+void SimStandIn::failTitle(const std::string& TITLE)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->failingTitles.insert(TITLE);
+}
+
+void SimStandIn::setUserObjectId(std::uint32_t OBJECT_ID)
+{
+    std::lock_guard lock(m_state->mutex);
+    auto node = m_state->objects.extract(m_state->userObjectId);
+    m_state->userObjectId = OBJECT_ID;
+    if (!node.empty()) {
+        node.key() = OBJECT_ID;
+        m_state->objects.insert(std::move(node));
+    }
+}
+
+std::uint32_t SimStandIn::userObjectId() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->userObjectId;
+}
+
+void SimStandIn::setUserAircraft(const UserScriptPoint& POINT, double WING_SPAN_FT, const std::string& CALLSIGN)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->script.clear();
+    m_state->placeUser(POINT);
+    SimObject& user = m_state->objects[m_state->userObjectId];
+    user.values["WINGSPAN"] = WING_SPAN_FT;
+    user.tail = CALLSIGN;
+}
+
+void SimStandIn::setUserScript(std::vector<UserScriptPoint> POINTS)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->script = std::move(POINTS);
+    m_state->scriptStartFrame = m_state->frame;
+    m_state->moveUser();
+}
+
+std::string SimStandIn::loadUserScript(const std::filesystem::path& PATH)
+{
+    std::ifstream in(PATH, std::ios::binary);
+    if (!in) {
+        return "cannot open " + PATH.string();
+    }
+    const nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
+    if (j.is_discarded() || !j.is_array() || j.empty()) {
+        return "not a list of script points: " + PATH.string();
+    }
+    std::vector<UserScriptPoint> points;
+    try {
+        for (const nlohmann::json& p : j) {
+            UserScriptPoint point;
+            point.seconds = p.at("t").get<double>();
+            point.latitude = p.at("lat").get<double>();
+            point.longitude = p.at("lon").get<double>();
+            point.altitudeFt = p.value("alt", 0.0);
+            point.headingDeg = p.value("hdg", 0.0);
+            point.groundSpeedKt = p.value("gs", 0.0);
+            point.onGround = p.value("onGround", true);
+            if (!points.empty() && point.seconds < points.back().seconds) {
+                return "script times go back in " + PATH.string();
+            }
+            points.push_back(point);
+        }
+    } catch (const nlohmann::json::exception& e) {
+        return std::string("bad script point in ") + PATH.string() + ": " + e.what();
+    }
+    setUserScript(std::move(points));
+    return {};
+}
+
+void SimStandIn::setGroundElevation(double FEET)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->groundElevationFt = FEET;
+}
+
+void SimStandIn::setStaticCg(const std::string& TITLE, double CG_FT, double PITCH_RAD)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->staticCg[TITLE] = {CG_FT, PITCH_RAD};
+}
+
+std::uint32_t SimStandIn::addForeignAircraft(double LATITUDE, double LONGITUDE, double ALTITUDE_FT, bool ON_GROUND)
+{
+    std::lock_guard lock(m_state->mutex);
+    State& s = *m_state;
+    s.nextObjectId = std::max(s.nextObjectId, s.userObjectId + 1);
+    const std::uint32_t id = s.nextObjectId++;
+    SimObject obj;
+    obj.title = "Foreign Aircraft";
+    obj.values["PLANE LATITUDE"] = LATITUDE;
+    obj.values["PLANE LONGITUDE"] = LONGITUDE;
+    obj.values["PLANE ALTITUDE"] = ON_GROUND ? s.groundElevationFt + DEFAULT_CG_FT : ALTITUDE_FT;
+    s.objects[id] = std::move(obj);
+    return id;
+}
+
+void SimStandIn::setFacilityFolder(const std::filesystem::path& FOLDER)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->facilityFolder = FOLDER;
+}
+
+void SimStandIn::setFacilitySilent(bool SILENT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->facilitySilent = SILENT;
+}
+
+std::vector<SimCall> SimStandIn::calls() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->calls;
+}
+
+std::size_t SimStandIn::countCalls(const std::string& FUNCTION) const
+{
+    std::lock_guard lock(m_state->mutex);
+    return static_cast<std::size_t>(std::count_if(m_state->calls.begin(), m_state->calls.end(),
+                                                  [&](const SimCall& c) { return c.function == FUNCTION; }));
+}
+
+void SimStandIn::clearCalls()
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->calls.clear();
+}
+
+bool SimStandIn::objectExists(std::uint32_t OBJECT_ID) const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->objects.contains(OBJECT_ID);
+}
+
+std::vector<std::uint32_t> SimStandIn::aiObjectIds() const
+{
+    std::lock_guard lock(m_state->mutex);
+    std::vector<std::uint32_t> ids;
+    for (const auto& [id, obj] : m_state->objects) {
+        if (!obj.user) {
+            ids.push_back(id);
+        }
+    }
+    return ids;
+}
+
+std::optional<double> SimStandIn::objectValue(std::uint32_t OBJECT_ID, const std::string& DATUM) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto it = m_state->objects.find(OBJECT_ID);
+    if (it == m_state->objects.end()) {
+        return std::nullopt;
+    }
+    return m_state->value(it->second, DATUM);
+}
+
+std::optional<std::uint32_t> SimStandIn::eventValue(std::uint32_t OBJECT_ID, const std::string& EVENT_NAME) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto it = m_state->objects.find(OBJECT_ID);
+    if (it == m_state->objects.end()) {
+        return std::nullopt;
+    }
+    const auto ev = it->second.events.find(EVENT_NAME);
+    if (ev == it->second.events.end()) {
+        return std::nullopt;
+    }
+    return ev->second;
+}
+
+std::string SimStandIn::objectTitle(std::uint32_t OBJECT_ID) const
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto it = m_state->objects.find(OBJECT_ID);
+    return it == m_state->objects.end() ? std::string() : it->second.title;
+}
+
+std::size_t SimStandIn::openConnections() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->connections.size();
+}
+
+// ---- the interface ----
+
+namespace {
+SimStandIn::State& lf_sim()
+{
+    return gf_simStandIn().state();
+}
+} // namespace
+
+HRESULT SimConnect_Open(SIMCONNECT_HANDLE* HANDLE_OUT, const char* NAME, void*, std::uint32_t, void*, std::uint32_t)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_Open";
+    call.text = NAME ? NAME : "";
+    if (!s.running || HANDLE_OUT == nullptr) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    auto conn = std::make_unique<Connection>();
+    conn->name = call.text;
+    SIMCONNECT_RECV open;
+    SimStandIn::State::push(*conn, open);
+    std::get<SIMCONNECT_RECV>(conn->inbox.back().msg).dwID = SIMCONNECT_RECV_ID_OPEN;
+    *HANDLE_OUT = conn.get();
+    s.connections[conn.get()] = std::move(conn);
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_Close(SIMCONNECT_HANDLE HANDLE)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_Close";
+    if (s.connections.erase(HANDLE) == 0) {
+        call.result = E_FAIL;
+    }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_GetNextDispatch(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_RECV** DATA_OUT, std::uint32_t* SIZE_OUT)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr || DATA_OUT == nullptr) {
+        return E_FAIL;
+    }
+    if (c->inbox.empty() && s.freeRunning && s.running) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= s.nextFrameTime) {
+            const auto period = std::chrono::microseconds(1000000 / s.fps);
+            s.nextFrameTime = now - s.nextFrameTime > period * 10 ? now + period : s.nextFrameTime + period;
+            s.advanceLocked();
+        }
+    }
+    if (c->inbox.empty()) {
+        return E_FAIL;
+    }
+    c->current = std::move(c->inbox.front());
+    c->inbox.pop_front();
+    SIMCONNECT_RECV* out = std::visit([](auto& m) -> SIMCONNECT_RECV* { return &m; }, c->current.msg);
+    if (auto* d = std::get_if<SIMCONNECT_RECV_SIMOBJECT_DATA>(&c->current.msg)) {
+        d->pData = c->current.payload.data();
+    } else if (auto* f = std::get_if<SIMCONNECT_RECV_FACILITY_DATA>(&c->current.msg)) {
+        f->pData = c->current.payload.data();
+    }
+    *DATA_OUT = out;
+    if (SIZE_OUT != nullptr) {
+        *SIZE_OUT = out->dwSize;
+    }
+    return S_OK;
+}
+
+HRESULT SimConnect_AddToDataDefinition(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID,
+                                       const char* DATUM_NAME, const char* UNITS_NAME, SIMCONNECT_DATATYPE DATUM_TYPE)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_AddToDataDefinition";
+    call.id = DEFINE_ID;
+    call.text = DATUM_NAME ? DATUM_NAME : "";
+    call.text2 = UNITS_NAME ? UNITS_NAME : "";
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr || call.text.empty()) {
+        call.result = E_FAIL;
+    } else {
+        c->definitions[DEFINE_ID].push_back({call.text, DATUM_TYPE});
+    }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_RequestDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_REQUEST_ID REQUEST_ID,
+                                          SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID, SIMCONNECT_OBJECT_ID OBJECT_ID,
+                                          SIMCONNECT_PERIOD PERIOD)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_RequestDataOnSimObject";
+    call.objectId = OBJECT_ID;
+    call.id = REQUEST_ID;
+    call.value = DEFINE_ID;
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr || !c->definitions.contains(DEFINE_ID)) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    std::erase_if(c->periodic, [&](const Periodic& p) { return p.requestId == REQUEST_ID; });
+    if (PERIOD == SIMCONNECT_PERIOD_ONCE) {
+        s.answer(*c, REQUEST_ID, DEFINE_ID, s.resolve(OBJECT_ID));
+    } else if (PERIOD != SIMCONNECT_PERIOD_NEVER) {
+        c->periodic.push_back({REQUEST_ID, DEFINE_ID, OBJECT_ID, PERIOD});
+    }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_RequestDataOnSimObjectType(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_REQUEST_ID REQUEST_ID,
+                                              SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID, std::uint32_t RADIUS_METERS,
+                                              SIMCONNECT_SIMOBJECT_TYPE TYPE)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_RequestDataOnSimObjectType";
+    call.id = REQUEST_ID;
+    call.value = RADIUS_METERS;
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr || !c->definitions.contains(DEFINE_ID)) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    const SimObject& user = s.objects[s.userObjectId];
+    const double uLat = s.value(user, "PLANE LATITUDE") * 0.017453292519943295;
+    const double uLon = s.value(user, "PLANE LONGITUDE") * 0.017453292519943295;
+    std::vector<std::uint32_t> found;
+    for (const auto& [id, obj] : s.objects) {
+        if (TYPE == SIMCONNECT_SIMOBJECT_TYPE_USER && !obj.user) {
+            continue;
+        }
+        const double lat = s.value(obj, "PLANE LATITUDE") * 0.017453292519943295;
+        const double lon = s.value(obj, "PLANE LONGITUDE") * 0.017453292519943295;
+        const double a = std::pow(std::sin((lat - uLat) / 2), 2) +
+                         std::cos(lat) * std::cos(uLat) * std::pow(std::sin((lon - uLon) / 2), 2);
+        const double metres = 2.0 * 6371008.8 * std::asin(std::min(1.0, std::sqrt(a)));
+        if (metres <= RADIUS_METERS) {
+            found.push_back(id);
+        }
+    }
+    std::uint32_t entry = 1;
+    for (const std::uint32_t id : found) {
+        s.answer(*c, REQUEST_ID, DEFINE_ID, id, entry++, static_cast<std::uint32_t>(found.size()));
+        std::visit([](auto& m) { m.dwID = SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE; }, c->inbox.back().msg);
+    }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_SetDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID,
+                                      SIMCONNECT_OBJECT_ID OBJECT_ID, std::uint32_t, std::uint32_t ARRAY_COUNT,
+                                      std::uint32_t UNIT_SIZE, void* DATA)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_SetDataOnSimObject";
+    call.objectId = OBJECT_ID;
+    call.id = DEFINE_ID;
+    Connection* c = s.conn(HANDLE);
+    const auto def = c == nullptr ? decltype(c->definitions)::iterator{} : c->definitions.find(DEFINE_ID);
+    if (c == nullptr || def == c->definitions.end() || DATA == nullptr) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    std::size_t expected = 0;
+    for (const Datum& d : def->second) {
+        expected += d.type == SIMCONNECT_DATATYPE_STRING32 ? 32 : d.type == SIMCONNECT_DATATYPE_INT32 ? 4 : 8;
+    }
+    const std::size_t given = static_cast<std::size_t>(std::max<std::uint32_t>(1, ARRAY_COUNT)) * UNIT_SIZE;
+    const auto obj = s.objects.find(s.resolve(OBJECT_ID));
+    if (given != expected || obj == s.objects.end()) {
+        call.result = E_FAIL;
+        if (obj == s.objects.end()) {
+            SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, 0);
+            call.result = S_OK; // the simulator only tells later
+        }
+        return s.record(std::move(call));
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(DATA);
+    std::size_t at = 0;
+    for (const Datum& d : def->second) {
+        if (d.type == SIMCONNECT_DATATYPE_FLOAT64) {
+            double v = 0.0;
+            std::memcpy(&v, bytes + at, sizeof v);
+            obj->second.values[d.name] = v;
+            call.data.push_back(v);
+            at += 8;
+        } else {
+            at += d.type == SIMCONNECT_DATATYPE_INT32 ? 4 : 32;
+        }
+    }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_SubscribeToSystemEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_CLIENT_EVENT_ID EVENT_ID,
+                                          const char* SYSTEM_EVENT_NAME)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_SubscribeToSystemEvent";
+    call.id = EVENT_ID;
+    call.text = SYSTEM_EVENT_NAME ? SYSTEM_EVENT_NAME : "";
+    Connection* c = s.conn(HANDLE);
+    static const std::set<std::string> known = {"Frame", "ObjectAdded", "ObjectRemoved", "SimStart", "SimStop", "1sec"};
+    if (c == nullptr || !known.contains(call.text)) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    c->systemEvents[call.text] = EVENT_ID;
+    if (call.text == "SimStart" && s.flightRunning) {
+        SimStandIn::State::pushSystemEvent(*c, "SimStart");
+    }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_MapClientEventToSimEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_CLIENT_EVENT_ID EVENT_ID,
+                                            const char* EVENT_NAME)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_MapClientEventToSimEvent";
+    call.id = EVENT_ID;
+    call.text = EVENT_NAME ? EVENT_NAME : "";
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr || call.text.empty()) {
+        call.result = E_FAIL;
+    } else {
+        c->clientEvents[EVENT_ID] = call.text;
+    }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_TransmitClientEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJECT_ID OBJECT_ID,
+                                       SIMCONNECT_CLIENT_EVENT_ID EVENT_ID, std::uint32_t DATA,
+                                       SIMCONNECT_NOTIFICATION_GROUP_ID, std::uint32_t)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_TransmitClientEvent";
+    call.objectId = OBJECT_ID;
+    call.id = EVENT_ID;
+    call.value = DATA;
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    const auto ev = c->clientEvents.find(EVENT_ID);
+    const auto obj = s.objects.find(s.resolve(OBJECT_ID));
+    if (ev == c->clientEvents.end() || obj == s.objects.end()) {
+        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, 0);
+        return s.record(std::move(call));
+    }
+    call.text = ev->second;
+    obj->second.events[ev->second] = DATA;
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_AICreateNonATCAircraft(SIMCONNECT_HANDLE HANDLE, const char* CONTAINER_TITLE,
+                                          const char* TAIL_NUMBER, SIMCONNECT_DATA_INITPOSITION INIT_POS,
+                                          SIMCONNECT_DATA_REQUEST_ID REQUEST_ID)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_AICreateNonATCAircraft";
+    call.id = REQUEST_ID;
+    call.text = CONTAINER_TITLE ? CONTAINER_TITLE : "";
+    call.text2 = TAIL_NUMBER ? TAIL_NUMBER : "";
+    call.initPos = INIT_POS;
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    if (call.text.empty() || s.failingTitles.contains(call.text)) {
+        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_CREATE_OBJECT_FAILED, REQUEST_ID);
+        return s.record(std::move(call));
+    }
+    s.pendingCreates.push_back({c, REQUEST_ID, call.text, call.text2, INIT_POS, s.createDelayFrames});
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_AIRemoveObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJECT_ID OBJECT_ID,
+                                  SIMCONNECT_DATA_REQUEST_ID REQUEST_ID)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_AIRemoveObject";
+    call.objectId = OBJECT_ID;
+    call.id = REQUEST_ID;
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    const auto obj = s.objects.find(OBJECT_ID);
+    if (obj == s.objects.end() || obj->second.user) {
+        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, REQUEST_ID);
+        return s.record(std::move(call));
+    }
+    s.pendingRemoves.push_back({c, OBJECT_ID});
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_AISetAircraftFlightPlan(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJECT_ID OBJECT_ID,
+                                           const char* FLIGHT_PLAN_PATH, SIMCONNECT_DATA_REQUEST_ID REQUEST_ID)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_AISetAircraftFlightPlan";
+    call.objectId = OBJECT_ID;
+    call.id = REQUEST_ID;
+    call.text = FLIGHT_PLAN_PATH ? FLIGHT_PLAN_PATH : "";
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr || call.text.empty()) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    if (!s.objects.contains(OBJECT_ID)) {
+        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, REQUEST_ID);
+    }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_AddToFacilityDefinition(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID,
+                                           const char* FIELD_NAME)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_AddToFacilityDefinition";
+    call.id = DEFINE_ID;
+    call.text = FIELD_NAME ? FIELD_NAME : "";
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    std::vector<std::string>& def = c->facilityDefinitions[DEFINE_ID];
+    if (!call.text.starts_with("OPEN ") && !call.text.starts_with("CLOSE ")) {
+        // A field must belong to the record type opened last.
+        std::vector<std::string> open;
+        for (const std::string& f : def) {
+            if (f.starts_with("OPEN ")) {
+                open.push_back(f.substr(5));
+            } else if (f.starts_with("CLOSE ") && !open.empty()) {
+                open.pop_back();
+            }
+        }
+        if (open.empty() || !lf_knownFacilityField(open.back(), call.text)) {
+            call.result = E_INVALIDARG;
+            return s.record(std::move(call));
+        }
+    }
+    def.push_back(call.text);
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_RequestFacilityData(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID,
+                                       SIMCONNECT_DATA_REQUEST_ID REQUEST_ID, const char* ICAO, const char*)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_RequestFacilityData";
+    call.id = REQUEST_ID;
+    call.value = DEFINE_ID;
+    call.text = ICAO ? ICAO : "";
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr || !c->facilityDefinitions.contains(DEFINE_ID) || call.text.empty()) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    if (!s.facilitySilent) {
+        s.facilityAnswer(*c, DEFINE_ID, REQUEST_ID, call.text);
+    }
+    return s.record(std::move(call));
+}
+
+} // namespace qmt

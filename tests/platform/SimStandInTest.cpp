@@ -1,0 +1,139 @@
+#include "platform/SimConnect.h"
+#include "platform/sim_Control.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace qmt::test {
+namespace {
+
+class SimStandInTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim().reset();
+        sim().setRunning(true);
+        ASSERT_EQ(SimConnect_Open(&m_h, "test", nullptr, 0, nullptr, 0), S_OK);
+        next(); // the open message
+    }
+    void TearDown() override { sim().reset(); }
+    static SimStandIn& sim() { return gf_simStandIn(); }
+    SIMCONNECT_RECV* next()
+    {
+        SIMCONNECT_RECV* msg = nullptr;
+        std::uint32_t size = 0;
+        return SUCCEEDED(SimConnect_GetNextDispatch(m_h, &msg, &size)) ? msg : nullptr;
+    }
+    SIMCONNECT_HANDLE m_h = nullptr;
+};
+
+TEST_F(SimStandInTest, ObjectIdsAreAssignedAboveTheUserAfterTheCreateDelay)
+{
+    sim().setUserObjectId(40);
+    sim().setCreateDelayFrames(2);
+    ASSERT_EQ(SimConnect_AICreateNonATCAircraft(m_h, "T", "CS1", {}, 900), S_OK);
+    sim().advanceFrame();
+    EXPECT_EQ(next(), nullptr);
+    sim().advanceFrame();
+    const auto* msg = next();
+    ASSERT_NE(msg, nullptr);
+    ASSERT_EQ(msg->dwID, SIMCONNECT_RECV_ID_ASSIGNED_OBJECT_ID);
+    const auto& assigned = *static_cast<const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID*>(msg);
+    EXPECT_EQ(assigned.dwRequestID, 900u);
+    EXPECT_EQ(assigned.dwObjectID, 41u);
+    EXPECT_EQ(sim().aiObjectIds(), std::vector<std::uint32_t>{41});
+}
+
+TEST_F(SimStandInTest, UserAircraftFollowsItsScriptAndIsReportedEverySecond)
+{
+    ASSERT_EQ(SimConnect_AddToDataDefinition(m_h, 7, "PLANE LATITUDE", "degrees"), S_OK);
+    ASSERT_EQ(SimConnect_AddToDataDefinition(m_h, 7, "ATC ID", nullptr, SIMCONNECT_DATATYPE_STRING32), S_OK);
+    ASSERT_EQ(SimConnect_RequestDataOnSimObject(m_h, 3, 7, SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SECOND), S_OK);
+    sim().setFramesPerSecond(10);
+    sim().setUserAircraft({0, 50.0, 4.0, 0, 0, 0, true}, 100.0, "USER1");
+    sim().setUserScript({{0.0, 50.0, 4.0, 0, 0, 0, true}, {2.0, 52.0, 4.0, 0, 0, 0, true}});
+    for (int i = 0; i < 9; ++i) {
+        sim().advanceFrame();
+    }
+    while (auto* m = next()) {
+        EXPECT_NE(m->dwID, SIMCONNECT_RECV_ID_SIMOBJECT_DATA);
+    }
+    sim().advanceFrame();
+    const SIMCONNECT_RECV* msg = nullptr;
+    while (auto* m = next()) {
+        if (m->dwID == SIMCONNECT_RECV_ID_SIMOBJECT_DATA) {
+            msg = m;
+            break;
+        }
+    }
+    ASSERT_NE(msg, nullptr);
+    const auto& data = *static_cast<const SIMCONNECT_RECV_SIMOBJECT_DATA*>(msg);
+    ASSERT_EQ(data.dwDataSize, 40u);
+    double lat = 0.0;
+    std::memcpy(&lat, data.pData, 8);
+    EXPECT_NEAR(lat, 51.0, 1e-9);
+    EXPECT_STREQ(reinterpret_cast<const char*>(data.pData + 8), "USER1");
+}
+
+TEST_F(SimStandInTest, ScriptFileErrorsAreReported)
+{
+    const auto path = std::filesystem::temp_directory_path() / "quillon_standin_script.json";
+    std::ofstream(path) << R"([{"t":0,"lat":52.3,"lon":4.7},{"t":-1,"lat":52.3,"lon":4.7}])";
+    EXPECT_NE(sim().loadUserScript(path).find("go back"), std::string::npos);
+    std::ofstream(path) << R"([{"t":0,"lon":4.7}])";
+    EXPECT_NE(sim().loadUserScript(path).find("bad script point"), std::string::npos);
+    std::ofstream(path) << R"([{"t":0,"lat":52.3,"lon":4.7,"alt":-11,"hdg":90,"gs":0}])";
+    EXPECT_EQ(sim().loadUserScript(path), "");
+    EXPECT_DOUBLE_EQ(*sim().objectValue(sim().userObjectId(), "PLANE LATITUDE"), 52.3);
+    std::filesystem::remove(path);
+}
+
+TEST_F(SimStandInTest, BadCallsFailAndAreRecorded)
+{
+    EXPECT_EQ(SimConnect_RequestDataOnSimObject(m_h, 1, 99, 0, SIMCONNECT_PERIOD_ONCE), E_FAIL);
+    EXPECT_EQ(SimConnect_AddToFacilityDefinition(m_h, 5, "LATITUDE"), E_INVALIDARG); // no record opened
+    ASSERT_EQ(SimConnect_AddToFacilityDefinition(m_h, 5, "OPEN AIRPORT"), S_OK);
+    EXPECT_EQ(SimConnect_AddToFacilityDefinition(m_h, 5, "RUNWAYS"), E_INVALIDARG);
+    EXPECT_EQ(SimConnect_RequestFacilityData(m_h, 6, 1, "EHAM"), E_FAIL);
+    EXPECT_EQ(SimConnect_AIRemoveObject(m_h, sim().userObjectId(), 8), S_OK);
+    const auto* msg = next();
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(msg->dwID, SIMCONNECT_RECV_ID_EXCEPTION);
+    EXPECT_EQ(static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwRequestID, 8u);
+    EXPECT_EQ(sim().countCalls("SimConnect_AddToFacilityDefinition"), 3u);
+    EXPECT_TRUE(sim().objectExists(sim().userObjectId()));
+}
+
+TEST_F(SimStandInTest, QuitReachesEveryConnectionAndRefusesNewOnes)
+{
+    sim().quit();
+    const auto* msg = next();
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(msg->dwID, SIMCONNECT_RECV_ID_QUIT);
+    SIMCONNECT_HANDLE other = nullptr;
+    EXPECT_EQ(SimConnect_Open(&other, "late", nullptr, 0, nullptr, 0), E_FAIL);
+    EXPECT_EQ(SimConnect_Close(m_h), S_OK);
+    EXPECT_EQ(SimConnect_Close(m_h), E_FAIL);
+}
+
+} // namespace
+} // namespace qmt::test
+
+namespace qmt::test {
+namespace {
+
+TEST(SimStandInSetUp, SampleDataPutTheUserAtTheSampleAirport)
+{
+    EXPECT_EQ(gf_setUpSimStandIn(std::filesystem::path(QUILLON_SOURCE_DIR) / "data"), "");
+    SimStandIn& sim = gf_simStandIn();
+    EXPECT_NEAR(*sim.objectValue(sim.userObjectId(), "PLANE LATITUDE"), 52.30979, 1e-9);
+    EXPECT_DOUBLE_EQ(*sim.objectValue(sim.userObjectId(), "SIM ON GROUND"), 1.0);
+    EXPECT_NE(gf_setUpSimStandIn("/nonexistent"), "");
+    sim.reset();
+}
+
+} // namespace
+} // namespace qmt::test

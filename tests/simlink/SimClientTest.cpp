@@ -1,0 +1,384 @@
+#include "SimTestSupport.h"
+
+#include "core/Parameters.h"
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <thread>
+
+namespace qmt::test {
+namespace {
+
+std::vector<SimNotification> lf_takeNotes()
+{
+    std::lock_guard lock(g_simNotifyMutex);
+    return std::exchange(g_simNotifications, {});
+}
+
+AiCreateRequest lf_request(std::uint32_t AIRCRAFT_ID, const std::string& CALLSIGN, std::string_view TITLE)
+{
+    AiCreateRequest r;
+    r.initPos.Latitude = 52.3086;
+    r.initPos.Longitude = 4.7639;
+    r.initPos.OnGround = 1;
+    r.callsign = CALLSIGN;
+    r.liveryTitle = TITLE;
+    r.aircraftId = AIRCRAFT_ID;
+    return r;
+}
+
+class SimClientTest : public SimLinkTest {
+protected:
+    void SetUp() override
+    {
+        SimLinkTest::SetUp();
+        sim().setUserObjectId(5);
+        ASSERT_TRUE(m_client.connect());
+        // The first second brings the user aircraft and its object id.
+        frames(30);
+        lf_takeNotes();
+        gf_takeUserAcSnapshot();
+        g_userAc = UserAcData{};
+        sim().clearCalls();
+    }
+    void TearDown() override
+    {
+        m_client.close();
+        SimLinkTest::TearDown();
+    }
+    static SimStandIn& sim() { return gf_simStandIn(); }
+    void frames(int N)
+    {
+        for (int i = 0; i < N; ++i) {
+            sim().advanceFrame();
+            m_client.dispatch();
+        }
+    }
+    SimClient m_client;
+};
+
+TEST_F(SimClientTest, CreateIsSentOnTheNextFrameAndReportedWithItsObjectIdAndGroundData)
+{
+    sim().setGroundElevation(-11.0);
+    sim().setStaticCg("KLM B738", 7.5, 0.01);
+    gf_queueAiCreate(lf_request(0x4840D6, "KLM1234", "KLM B738"));
+    frames(1);
+    const auto calls = sim().calls();
+    ASSERT_EQ(sim().countCalls("SimConnect_AICreateNonATCAircraft"), 1u);
+    const auto create = std::find_if(calls.begin(), calls.end(), [](const SimCall& c) {
+        return c.function == "SimConnect_AICreateNonATCAircraft";
+    });
+    EXPECT_EQ(create->text, "KLM B738");
+    EXPECT_EQ(create->text2, "KLM1234");
+    EXPECT_EQ(m_client.pendingCreateCount(), 1u);
+    EXPECT_TRUE(lf_takeNotes().empty());
+
+    frames(4);
+    const auto notes = lf_takeNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].kind, NOTE_LIVE_CREATED);
+    EXPECT_EQ(notes[0].aircraftId, 0x4840D6u);
+    EXPECT_GT(notes[0].objectId, 5u);
+    EXPECT_EQ(sim().objectTitle(notes[0].objectId), "KLM B738");
+    // Filled like the ground data: ground altitude, then height above ground.
+    EXPECT_DOUBLE_EQ(notes[0].value1, -11.0);
+    EXPECT_DOUBLE_EQ(notes[0].value2, 7.5);
+    EXPECT_EQ(m_client.pendingCreateCount(), 0u);
+    EXPECT_EQ(sim().countCalls("SimConnect_AICreateNonATCAircraft"), 1u);
+}
+
+TEST_F(SimClientTest, TwoCreatesWithTheSameCallsignEachGetTheirOwnObject)
+{
+    gf_queueAiCreate(lf_request(0x400001, "EZY12", "Title One"));
+    gf_queueAiCreate(lf_request(0x400002, "EZY12", "Title Two"));
+    gf_queueAiCreate(lf_request(17, "EZY12", "Title Static"));
+    frames(5);
+    const auto notes = lf_takeNotes();
+    ASSERT_EQ(notes.size(), 3u);
+    std::map<std::uint32_t, SimNotification> byAircraft;
+    for (const auto& n : notes) {
+        byAircraft[n.aircraftId] = n;
+    }
+    EXPECT_EQ(sim().objectTitle(byAircraft[0x400001].objectId), "Title One");
+    EXPECT_EQ(sim().objectTitle(byAircraft[0x400002].objectId), "Title Two");
+    EXPECT_EQ(sim().objectTitle(byAircraft[17].objectId), "Title Static");
+    EXPECT_EQ(byAircraft[0x400001].kind, NOTE_LIVE_CREATED);
+    EXPECT_EQ(byAircraft[17].kind, NOTE_STATIC_CREATED);
+    EXPECT_NE(byAircraft[0x400001].objectId, byAircraft[0x400002].objectId);
+}
+
+TEST_F(SimClientTest, FailingTitleGivesKindSixAndLeavesNothingPending)
+{
+    sim().failTitle("Broken Livery");
+    gf_queueAiCreate(lf_request(0x400003, "DAL44", "Broken Livery"));
+    gf_queueAiCreate(lf_request(0x400004, "DAL45", "Good Livery"));
+    frames(5);
+    const auto notes = lf_takeNotes();
+    ASSERT_EQ(notes.size(), 2u);
+    const auto failed = std::find_if(notes.begin(), notes.end(), [](auto& n) { return n.kind == NOTE_CREATE_FAILED; });
+    ASSERT_NE(failed, notes.end());
+    EXPECT_EQ(failed->aircraftId, 0x400003u);
+    EXPECT_EQ(failed->objectId, 0u);
+    EXPECT_EQ(m_client.pendingCreateCount(), 0u);
+}
+
+TEST_F(SimClientTest, RemovalIsSentAndReported)
+{
+    gf_queueAiCreate(lf_request(0x400005, "BAW8", "Speedbird"));
+    frames(5);
+    const auto created = lf_takeNotes();
+    ASSERT_EQ(created.size(), 1u);
+    const std::uint32_t objectId = created[0].objectId;
+
+    gf_queueRemove(objectId);
+    gf_queueRemove(3); // the user aircraft's id or below: never removed
+    frames(1);
+    EXPECT_EQ(sim().countCalls("SimConnect_AIRemoveObject"), 1u);
+    frames(1);
+    const auto notes = lf_takeNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].kind, NOTE_OBJECT_REMOVED);
+    EXPECT_EQ(notes[0].objectId, objectId);
+    EXPECT_FALSE(sim().objectExists(objectId));
+}
+
+TEST_F(SimClientTest, BusyQueueMutexSkipsTheFrameWithoutBlocking)
+{
+    gf_queueAiCreate(lf_request(0x400006, "AFR1", "Air Title"));
+    std::promise<void> locked;
+    std::promise<void> release;
+    std::thread holder([&] {
+        std::lock_guard lock(g_simQueueMutex);
+        locked.set_value();
+        release.get_future().wait();
+    });
+    locked.get_future().wait();
+    EXPECT_FALSE(m_client.perFrame());
+    EXPECT_EQ(m_client.skippedFrames(), 1u);
+    EXPECT_EQ(sim().countCalls("SimConnect_AICreateNonATCAircraft"), 0u);
+    release.set_value();
+    holder.join();
+
+    EXPECT_TRUE(m_client.perFrame());
+    EXPECT_EQ(sim().countCalls("SimConnect_AICreateNonATCAircraft"), 1u);
+}
+
+TEST_F(SimClientTest, PositionsAndClientEventsReachOnlyObjectsAboveTheUser)
+{
+    gf_queueAiCreate(lf_request(0x400007, "DLH3", "Lufthansa"));
+    frames(5);
+    const std::uint32_t objectId = lf_takeNotes().at(0).objectId;
+    sim().clearCalls();
+
+    g_positionWriteBuffer.push_back({52.31, 4.77, -0.02, 0.1, 1.5, 1200.0, -10.0, 140.0, objectId});
+    g_positionWriteBuffer.push_back({1.0, 1.0, 0, 0, 0, 0, 0, 0, 5}); // the user aircraft
+    EXPECT_TRUE(gf_swapPositionBuffers());
+    EXPECT_TRUE(g_positionWriteBuffer.empty());
+    gf_queueLights(objectId, 1, 1, 0, 1, 0, 1, 0);
+    gf_queueEngineStart(objectId);
+    gf_queueCabinLights(2, 1);
+    frames(1);
+
+    EXPECT_EQ(sim().countCalls("SimConnect_SetDataOnSimObject"), 1u);
+    EXPECT_DOUBLE_EQ(*sim().objectValue(objectId, "PLANE ALTITUDE"), 1200.0);
+    EXPECT_DOUBLE_EQ(*sim().objectValue(objectId, "AIRSPEED TRUE"), 140.0);
+    EXPECT_EQ(sim().countCalls("SimConnect_TransmitClientEvent"), 8u);
+    EXPECT_EQ(sim().eventValue(objectId, "NAV_LIGHTS_SET"), 1u);
+    EXPECT_EQ(sim().eventValue(objectId, "LANDING_LIGHTS_SET"), 0u);
+    EXPECT_EQ(sim().eventValue(objectId, "LOGO_LIGHTS_SET"), 1u);
+    EXPECT_EQ(sim().eventValue(objectId, "ENGINE_AUTO_START"), 0u);
+    EXPECT_FALSE(sim().eventValue(5, "CABIN_LIGHTS_SET").has_value());
+
+    // The read buffer is sent once; a frame without a new swap sends nothing.
+    frames(1);
+    EXPECT_EQ(sim().countCalls("SimConnect_SetDataOnSimObject"), 1u);
+}
+
+TEST_F(SimClientTest, EveryTwentiethRangeCallReportsAiAircraftWithGroundData)
+{
+    RANGE.set(10);
+    sim().setUserAircraft({0, 52.3086, 4.7639, -11.0, 90.0, 0.0, true}, 117.5, "KLM1605");
+    const std::uint32_t nearGround = sim().addForeignAircraft(52.31, 4.77, 0.0, true);
+    const std::uint32_t nearAir = sim().addForeignAircraft(52.35, 4.80, 3000.0, false);
+    sim().addForeignAircraft(53.5, 6.0, 3000.0, false); // far outside 10 nm
+    for (int i = 0; i < 19; ++i) {
+        gf_requestAcWithinRange();
+    }
+    frames(1);
+    EXPECT_EQ(sim().countCalls("SimConnect_RequestDataOnSimObjectType"), 0u);
+    gf_requestAcWithinRange();
+    frames(1);
+    EXPECT_EQ(sim().countCalls("SimConnect_RequestDataOnSimObjectType"), 1u);
+    frames(1);
+    const auto notes = lf_takeNotes();
+    ASSERT_EQ(notes.size(), 2u);
+    std::map<std::uint32_t, SimNotification> byObject;
+    for (const auto& n : notes) {
+        EXPECT_EQ(n.kind, NOTE_GROUND_DATA);
+        byObject[n.objectId] = n;
+    }
+    EXPECT_EQ(byObject.at(nearGround).aircraftId, 1u);
+    EXPECT_EQ(byObject.at(nearAir).aircraftId, 0u);
+    EXPECT_DOUBLE_EQ(byObject.at(nearAir).value2, 3000.0);
+}
+
+TEST_F(SimClientTest, UserDataReachTheWorkerOnlyThroughTheSnapshot)
+{
+    sim().setUserAircraft({0, 52.3086, 4.7639, -3.0, 180.0, 12.0, true}, 117.5, "KLM1605");
+    EXPECT_FALSE(gf_takeUserAcSnapshot());
+    frames(29);
+    EXPECT_FALSE(g_userParkNoteRequested.load());
+    frames(1);
+    // Not seen by the worker before its snapshot.
+    EXPECT_DOUBLE_EQ(g_userAc.latitude, 0.0);
+    EXPECT_TRUE(g_userParkNoteRequested.load());
+    EXPECT_TRUE(gf_takeUserAcSnapshot());
+    EXPECT_FALSE(g_userParkNoteRequested.load());
+    EXPECT_TRUE(g_userAc.dataArrived);
+    EXPECT_TRUE(g_userAc.hasPosition());
+    EXPECT_NEAR(g_userAc.latitude, 52.3086, 1e-9);
+    EXPECT_NEAR(g_userAc.heading, 3.14159265, 1e-6);
+    EXPECT_DOUBLE_EQ(g_userAc.groundVelocity, 12.0);
+    EXPECT_TRUE(g_userOnGround);
+    EXPECT_EQ(g_userCallsign, "KLM1605");
+    EXPECT_NEAR(g_userHalfSpan, 117.5 / 2 * 0.3048 / 1852.0, 1e-9);
+    EXPECT_EQ(g_userObjectId.load(), 5u);
+    EXPECT_TRUE(g_realignDeadline.load());
+    // Once a second only.
+    EXPECT_FALSE(gf_takeUserAcSnapshot());
+}
+
+TEST_F(SimClientTest, NoPositionNearZeroZero)
+{
+    UserAcData ac;
+    ac.latitude = 0.00005;
+    ac.longitude = -0.00009;
+    EXPECT_FALSE(ac.hasPosition());
+    ac.longitude = 0.0002;
+    EXPECT_TRUE(ac.hasPosition());
+}
+
+TEST_F(SimClientTest, StaticCgAnswerBecomesKindFour)
+{
+    gf_queueAiCreate(lf_request(9, "STATIC9", "Static Title"));
+    sim().setStaticCg("Static Title", 12.0, 0.03);
+    frames(5);
+    const std::uint32_t objectId = lf_takeNotes().at(0).objectId;
+    {
+        // As the engine does it: on the worker, under the queue mutex.
+        std::lock_guard lock(g_simQueueMutex);
+        ASSERT_EQ(SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG, objectId,
+                                                    SIMCONNECT_PERIOD_ONCE),
+                  S_OK);
+    }
+    m_client.dispatch();
+    const auto notes = lf_takeNotes();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].kind, NOTE_STATIC_CG);
+    EXPECT_EQ(notes[0].objectId, objectId);
+    EXPECT_DOUBLE_EQ(notes[0].value1, 12.0);
+    EXPECT_DOUBLE_EQ(notes[0].value2, 0.03);
+}
+
+TEST_F(SimClientTest, QuitEndsTheClientWithSimWasClosed)
+{
+    sim().quit();
+    m_client.dispatch();
+    EXPECT_TRUE(m_client.quit());
+    EXPECT_EQ(gf_exitReason(), ExitReason::simWasClosed);
+    EXPECT_TRUE(g_exitRequested.load());
+}
+
+TEST_F(SimLinkTest, ConnectFailsWhenTheSimulatorIsNotRunning)
+{
+    gf_simStandIn().setRunning(false);
+    SimClient client;
+    EXPECT_FALSE(client.connect());
+    EXPECT_EQ(g_hSimConnect.load(), nullptr);
+    EXPECT_NE(logText().find("SimConnect_Open FAILED hr=0x80004005"), std::string::npos);
+}
+
+TEST_F(SimLinkTest, RequestErrorSetsDiscardFlagAndFirstReasonWins)
+{
+    gf_simConnectRequestError();
+    EXPECT_TRUE(g_simConnectError.load());
+    EXPECT_TRUE(g_exitRequested.load());
+    EXPECT_EQ(gf_exitReason(), ExitReason::simConnectError);
+    EXPECT_EQ(gf_restartDelaySeconds(), 9);
+    EXPECT_NE(logText().find("SimConnect request error\n"), std::string::npos);
+
+    lf_resetWorkerState();
+    gf_requestExit(ExitReason::readerError);
+    gf_simConnectRequestError();
+    EXPECT_EQ(gf_exitReason(), ExitReason::readerError);
+}
+
+TEST_F(SimLinkTest, SwapWhileTheSimulatorFlushesDropsTheTicksPositions)
+{
+    g_positionWriteBuffer.push_back({});
+    std::promise<void> locked;
+    std::promise<void> release;
+    std::thread holder([&] {
+        std::lock_guard lock(g_simQueueMutex);
+        locked.set_value();
+        release.get_future().wait();
+    });
+    locked.get_future().wait();
+    EXPECT_FALSE(gf_swapPositionBuffers());
+    EXPECT_TRUE(g_positionWriteBuffer.empty());
+    release.set_value();
+    holder.join();
+    EXPECT_TRUE(g_positionReadBuffer.empty());
+}
+
+// The thread runs the same code; the simulated simulator runs free on the steady clock.
+TEST_F(SimLinkTest, ThreadConnectsCreatesAndStops)
+{
+    gf_simStandIn().setFramesPerSecond(200);
+    gf_simStandIn().setFreeRunning(true);
+    gf_startSimClient();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (g_simLinkState.load() == SimLinkState::connecting && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(g_simLinkState.load(), SimLinkState::connected);
+    gf_queueAiCreate(lf_request(0x400010, "TRA5", "Transavia"));
+    std::vector<SimNotification> notes;
+    while (notes.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (int i = 0; i < 50; ++i) {
+            gf_requestAcWithinRange();
+            g_positionWriteBuffer.push_back({52.0, 4.0, 0, 0, 0, 100.0, 0, 0, 7});
+            gf_swapPositionBuffers();
+            gf_takeUserAcSnapshot();
+        }
+        std::lock_guard lock(g_simNotifyMutex);
+        for (const auto& n : g_simNotifications) {
+            if (n.kind == NOTE_LIVE_CREATED) {
+                notes.push_back(n);
+            }
+        }
+        g_simNotifications.clear();
+    }
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].aircraftId, 0x400010u);
+    gf_stopSimClient();
+    EXPECT_EQ(g_simLinkState.load(), SimLinkState::closed);
+    EXPECT_EQ(g_hSimConnect.load(), nullptr);
+    EXPECT_EQ(gf_simStandIn().openConnections(), 0u);
+}
+
+TEST_F(SimLinkTest, ThreadReportsFailureWhenTheSimulatorIsNotRunning)
+{
+    gf_simStandIn().setRunning(false);
+    gf_startSimClient();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (g_simLinkState.load() == SimLinkState::connecting && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(g_simLinkState.load(), SimLinkState::failed);
+    gf_stopSimClient();
+}
+
+} // namespace
+} // namespace qmt::test
