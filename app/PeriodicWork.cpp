@@ -1,7 +1,7 @@
 // What the main loop does every tick and at its second marks.
 #include "app/MainWindow.h"
 #include "app/Worker.h"
-#include "app/pending_engine.h"
+#include "engine/RemovalRules.h"
 #include "app/pending_liveries.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"

@@ -2,7 +2,7 @@
 // each one only stores a request, which the worker carries out at its next tick.
 #include "app/MainWindow.h"
 #include "app/Worker.h"
-#include "app/pending_engine.h"
+#include "engine/BirthSpawn.h"
 #include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Log.h"

@@ -16,6 +16,7 @@
 #include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
 #include "parking/Quality.h"
+#include "parking/StandTable.h"
 #include "simlink/SimClient.h"
 
 #include <fmt/format.h>
@@ -581,7 +582,6 @@ void lf_settingsFromQuality()
 
 std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
 {
-    constexpr const char* fn = "gf_readApf";
     fs::path path;
     bool downloaded = false;
     if (NAME.rfind("airports", 0) == 0) {
@@ -624,6 +624,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     std::vector<Stand> stands;
     lf_readStands(doc, stands);
     g_stands = std::move(stands);
+    gf_forgetStandAtPosition();
     const auto qfReal = gf_findParameter(doc, "Qf_real");
     const auto qfSoft = gf_findParameter(doc, "Qf_soft");
     if (qfReal && qfSoft) {
@@ -664,7 +665,6 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     g_qualityText = gf_qualityFactorText();
     gf_windowShowApf(INFO.publisher, g_handmade != 0, g_qualityText);
     g_apfRead = 1;
-    (void)fn;
     if (g_stands.empty()) {
         return "no stands found";
     }

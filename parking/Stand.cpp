@@ -1,5 +1,7 @@
 #include "parking/Stand.h"
 
+#include "parking/StandTable.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -40,6 +42,7 @@ int32_t gf_qualitySoft(int64_t FACTORS)
 void gf_clearStands()
 {
     g_stands.clear();
+    gf_forgetStandAtPosition();
 }
 
 Stand* gf_standById(int64_t STAND_ID)

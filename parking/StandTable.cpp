@@ -443,9 +443,14 @@ std::string gf_standName(uint32_t STAND_ID)
     return it->name;
 }
 
-void gf_resetStandTableForTests()
+void gf_forgetStandAtPosition()
 {
     s_lastAsked = LastAsked{};
+}
+
+void gf_resetStandTableForTests()
+{
+    gf_forgetStandAtPosition();
 }
 
 } // namespace qmt

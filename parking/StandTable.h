@@ -52,7 +52,8 @@ uint32_t gf_countStaticAc(bool WITH_MEAN);
 // The stand's name; "sid==0?" for id 0 and "sid==?" for an unknown id.
 std::string gf_standName(uint32_t STAND_ID);
 
-// Forgets the remembered answer of gf_standAtPosition (tests, new table).
+// Forgets the remembered answer of gf_standAtPosition: a new table answers anew.
+void gf_forgetStandAtPosition();
 void gf_resetStandTableForTests();
 
 } // namespace qmt

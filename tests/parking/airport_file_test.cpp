@@ -1,6 +1,7 @@
 #include "ParkingTest.h"
 
 #include "core/Parameters.h"
+#include "parking/ApfLookup.h"
 #include "parking/Quality.h"
 
 #include <pugixml.hpp>
@@ -330,9 +331,13 @@ TEST_F(AirportFileTest, AdjacencySweepFindsEveryOverlappingPair)
 
 TEST_F(AirportFileTest, SampleSchipholFileReadsClean)
 {
-    const std::string name = putLocal(
-        "airports/my_simaddon/EHAM.xml",
-        readFile(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "airports" / "EHAM.xml"));
+    // The run copies the sample airports folder into its working folder; the link makes
+    // the lookup find the local file without the archive.
+    const auto sample = std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "airports";
+    putLocal("airports/EHAM.xml", readFile(sample / "EHAM.xml"));
+    putLocal("airports/my_simaddon/EHAM.txt", readFile(sample / "my_simaddon" / "EHAM.txt"));
+    const std::string name = lf_resolveApf("EHAM");
+    EXPECT_EQ(name, "airports/EHAM.xml");
     ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
     EXPECT_EQ(g_stands.size(), 50u);
     EXPECT_EQ(g_parkApfInfo.airportName, "Amsterdam Airport Schiphol");

@@ -92,8 +92,17 @@ TEST_F(StandTableTest, StandAtPositionAndNames)
     EXPECT_EQ(gf_standAtPosition(52.3 + 45 * kMetreLat, 4.76), "S1");
     EXPECT_EQ(gf_standAtPosition(52.3 + 100 * kMetreLat + 54 * kMetreLat, 4.76), "S2");
     EXPECT_EQ(gf_standAtPosition(52.3 - 56 * kMetreLat, 4.76), "");
+    // Another table at the same position answers from the new table.
+    const std::string before = gf_standAtPosition(52.3, 4.76);
+    EXPECT_EQ(before, "S1");
+    gf_clearStands();
+    makeRow(1, 0.0, 30.0);
+    g_stands[0].name = "K9";
+    EXPECT_EQ(gf_standAtPosition(52.3, 4.76), "K9");
     g_userOnGround = false;
     EXPECT_EQ(gf_standAtPosition(52.3, 4.76), "");
+    gf_clearStands();
+    makeRow(2, 100.0, 30.0);
     EXPECT_EQ(gf_standName(2), "S2");
     EXPECT_EQ(gf_standName(0), "sid==0?");
     EXPECT_EQ(gf_standName(3), "sid==?");
