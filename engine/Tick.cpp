@@ -1,6 +1,7 @@
 #include "engine/Tick.h"
 
 #include <algorithm>
+#include <array>
 #include <exception>
 #include <mutex>
 
@@ -397,13 +398,20 @@ void lf_handleAddingStack()
     gf_swapPositionBuffers();
     gf_paceAddingStack();
 
+    // Up to two records a tick, taken from the back of the handed-over batch. They are taken
+    // out under the batch mutex and merged after it, so that mutex is never held together
+    // with the queue mutex that the merge may take.
+    std::array<LiveTrafficRecord, 2> records;
+    std::size_t taken = 0;
     {
         std::lock_guard batchLock(g_batchMutex);
-        for (int n = 0; n < 2 && !g_bufferedTraffic.empty(); ++n) {
-            LiveTrafficRecord record = std::move(g_bufferedTraffic.back());
+        while (taken < records.size() && !g_bufferedTraffic.empty()) {
+            records[taken++] = std::move(g_bufferedTraffic.back());
             g_bufferedTraffic.pop_back();
-            lf_mergeLiveRecord(record);
         }
+    }
+    for (std::size_t n = 0; n < taken; ++n) {
+        lf_mergeLiveRecord(records[n]);
     }
 
     if (!g_addingStack.empty()) {

@@ -1,8 +1,11 @@
 #include "EngineFixture.h"
 
 #include <cmath>
+#include <fstream>
+#include <sstream>
 #include <limits>
 
+#include "core/Log.h"
 #include "core/Parameters.h"
 #include "engine/Tick.h"
 
@@ -86,7 +89,13 @@ TEST_F(IntakeTest, UnsoundRecordsDropped)
     batch.back().pos.groundSpeed = nan;
     batch.push_back(record(10000, "STATICID", "B738", 100.0));
     batch.push_back(record(20005, "GOOD2", "B738", 102.0));
+    ASSERT_TRUE(gf_openLog(m_work / "Log.txt", "test"));
     deliver(std::move(batch), 30);
+    gf_closeLog();
+    std::ifstream in(m_work / "Log.txt", std::ios::binary);
+    std::stringstream log;
+    log << in.rdbuf();
+    EXPECT_NE(log.str().find("gf_intakeTrafficBatch: 4 records dropped"), std::string::npos) << log.str();
     ASSERT_EQ(g_bufferedTraffic.size(), 2u);
     EXPECT_EQ(g_bufferedTraffic[0].callsign, "GOOD");
     EXPECT_EQ(g_bufferedTraffic[1].callsign, "GOOD2");
@@ -108,6 +117,24 @@ TEST_F(IntakeTest, HistoryBatchesWaitForTheWorker)
     EXPECT_EQ(g_liveAcs[0].id, 20001u);
     EXPECT_EQ(g_liveAcs[0].lastReportTime, 106.0);
     EXPECT_EQ(g_liveAcs[0].stream.front().playTick, 0);
+}
+
+TEST_F(IntakeTest, TwoRecordsATickFromTheBack)
+{
+    std::vector<LiveTrafficRecord> batch;
+    for (uint32_t i = 0; i < 5; ++i) {
+        batch.push_back(record(20001 + i, "KLM" + std::to_string(i), "B738", 100.0));
+    }
+    deliver(std::move(batch), 30);
+    lf_handleAddingStack();
+    ASSERT_EQ(g_bufferedTraffic.size(), 3u);
+    ASSERT_EQ(g_liveAcs.size(), 2u);
+    EXPECT_EQ(g_liveAcs[0].id, 20005u);
+    EXPECT_EQ(g_liveAcs[1].id, 20004u);
+    lf_handleAddingStack();
+    lf_handleAddingStack();
+    EXPECT_TRUE(g_bufferedTraffic.empty());
+    EXPECT_EQ(g_liveAcs.size(), 5u);
 }
 
 TEST_F(IntakeTest, MergeByHexIdThenCallsign)

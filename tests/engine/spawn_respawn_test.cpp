@@ -238,6 +238,7 @@ TEST_F(RespawnTest, ARespawnDropsTheFlightPlanOfTheOldObject)
     const std::filesystem::path plan = gf_flightPlanFileName(ac.objectId);
     if (!plan.empty()) {
         std::ofstream(plan) << "plan";
+        ASSERT_TRUE(std::filesystem::exists(plan));
     }
     liveryRespawn(ac);
     EXPECT_EQ(ac.hasFlightPlan, 0);
