@@ -15,3 +15,15 @@ foreach(name dbase airports AIG-regcodes)
   list(APPEND quillon_data_outputs ${dst})
 endforeach()
 add_custom_target(quillon_data ALL DEPENDS ${quillon_data_outputs})
+
+# Tests and benchmarks read the encrypted data, also when only they are built (--target test_x):
+# once every target exists, make each of them wait for the data.
+function(quillon_data_before_programs)
+  get_property(targets DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(t IN LISTS targets)
+    if(t MATCHES "^(test_|bench_)" OR t STREQUAL "quillon")
+      add_dependencies(${t} quillon_data)
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL quillon_data_before_programs)

@@ -93,6 +93,9 @@ public:
     // A silent simulator accepts facility requests but never answers them.
     void setFacilitySilent(bool SILENT);
 
+    // Calls are recorded unless switched off (a long program run would pile them up).
+    void setCallRecording(bool ON);
+
     // Inspection.
     std::vector<SimCall> calls() const;
     std::size_t countCalls(const std::string& FUNCTION) const;
@@ -117,7 +120,7 @@ private:
 SimStandIn& gf_simStandIn();
 
 // Sets the simulated simulator up for a program run on the sample data of DATA_FOLDER: free
-// running at 30 frames a second, facility data from its "facilities" folder and the user
+// running at 30 frames a second, no call recording, facility data from its "facilities" folder and the user
 // aircraft on the script "facilities/user_EHAM.json" (at a stand of the sample airport).
 // Answers an error text, empty on success.
 std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER);

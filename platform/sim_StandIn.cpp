@@ -101,6 +101,7 @@ struct SimStandIn::State {
     std::uint64_t scriptStartFrame = 0;
     std::filesystem::path facilityFolder;
     bool facilitySilent = false;
+    bool recording = true;
     std::vector<SimCall> calls;
 
     // ---- helpers, all called with the mutex held ----
@@ -114,7 +115,9 @@ struct SimStandIn::State {
     HRESULT record(SimCall CALL)
     {
         const HRESULT hr = CALL.result;
-        calls.push_back(std::move(CALL));
+        if (recording) {
+            calls.push_back(std::move(CALL));
+        }
         return hr;
     }
 
@@ -139,6 +142,7 @@ struct SimStandIn::State {
         scriptStartFrame = 0;
         facilityFolder.clear();
         facilitySilent = false;
+        recording = true;
         calls.clear();
         SimObject user;
         user.user = true;
@@ -522,6 +526,7 @@ std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER)
     sim.reset();
     sim.setRunning(true);
     sim.setFramesPerSecond(30);
+    sim.setCallRecording(false);
     sim.setGroundElevation(-11.0);
     sim.setFacilityFolder(DATA_FOLDER / "facilities");
     sim.setUserAircraft({0.0, 52.30979, 4.76001, -7.0, 225.0, 0.0, true}, 117.4, "");
@@ -716,6 +721,12 @@ std::size_t SimStandIn::countCalls(const std::string& FUNCTION) const
     std::lock_guard lock(m_state->mutex);
     return static_cast<std::size_t>(std::count_if(m_state->calls.begin(), m_state->calls.end(),
                                                   [&](const SimCall& c) { return c.function == FUNCTION; }));
+}
+
+void SimStandIn::setCallRecording(bool ON)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->recording = ON;
 }
 
 void SimStandIn::clearCalls()

@@ -4,9 +4,7 @@
 
 #include "platform/SimConnect.h"
 
-#include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 
 namespace qmt {

@@ -14,7 +14,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 
 namespace qmt {
 

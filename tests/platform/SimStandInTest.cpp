@@ -131,6 +131,9 @@ TEST(SimStandInSetUp, SampleDataPutTheUserAtTheSampleAirport)
     SimStandIn& sim = gf_simStandIn();
     EXPECT_NEAR(*sim.objectValue(sim.userObjectId(), "PLANE LATITUDE"), 52.30979, 1e-9);
     EXPECT_DOUBLE_EQ(*sim.objectValue(sim.userObjectId(), "SIM ON GROUND"), 1.0);
+    SIMCONNECT_HANDLE h = nullptr;
+    ASSERT_EQ(SimConnect_Open(&h, "program", nullptr, 0, nullptr, 0), S_OK);
+    EXPECT_TRUE(sim.calls().empty());
     EXPECT_NE(gf_setUpSimStandIn("/nonexistent"), "");
     sim.reset();
 }
