@@ -231,3 +231,43 @@ TEST_F(MainRoadTest, RecordsBecomeAircraftThatAreCreatedActivatedAndRemoved)
 
 } // namespace
 } // namespace qmt::test
+
+namespace qmt::test {
+namespace {
+
+TEST_F(MainRoadTest, ACallsignChangeRespawnsTheObjectWithTheNewCallsign)
+{
+    g_trafficRecords = {report(0x484101, "KLM1723", "PH-BXB", "KLM", "B738", away(8.0), true, 3000.0, 220.0, 100.0)};
+    gf_intakeTrafficBatch(30);
+    ticks(1);
+    const int32_t due = gf_findLiveAc(0x484101)->stream.front().playTick;
+    nextReport(0x484101, away(8.5), due + 800);
+    ticks(due - g_tickCounter.load() + 300);
+    LiveAc* ac = gf_findLiveAc(0x484101);
+    ASSERT_NE(ac, nullptr);
+    ASSERT_EQ(ac->state, AcState::active);
+    const uint32_t firstObject = ac->objectId;
+
+    LiveTrafficRecord renamed =
+        report(0x484101, "KLM1724", "PH-BXB", "KLM", "B738", away(8.2), true, 3000.0, 220.0, 110.0);
+    lf_mergeLiveRecord(renamed);
+    EXPECT_EQ(ac->state, AcState::liveryrespawn);
+    ticks(400);
+    ac = gf_findLiveAc(0x484101);
+    ASSERT_NE(ac, nullptr);
+    EXPECT_EQ(ac->state, AcState::active);
+    EXPECT_NE(ac->objectId, firstObject);
+    EXPECT_FALSE(gf_simStandIn().objectExists(firstObject));
+    EXPECT_TRUE(gf_simStandIn().objectExists(ac->objectId));
+    std::vector<std::string> createdCallsigns;
+    for (const SimCall& call : gf_simStandIn().calls()) {
+        if (call.function == "SimConnect_AICreateNonATCAircraft") {
+            createdCallsigns.push_back(call.text2);
+        }
+    }
+    EXPECT_EQ(createdCallsigns, (std::vector<std::string>{"KLM1723", "KLM1724"}));
+    EXPECT_NE(logText().find("          KLM1724  PH-BXB       "), std::string::npos);
+}
+
+} // namespace
+} // namespace qmt::test

@@ -141,6 +141,17 @@ TEST_F(RespawnTest, ALiveryIsForgottenOnlyWhenTheAircraftReallyRespawns)
     EXPECT_EQ(renewed.previousFlightState, FlightState::flying);
     EXPECT_TRUE(renewed.liveryTitle.empty());
     EXPECT_FALSE(g_chosenLiveries.contains(renewed.id));
+
+    // a report that would rename it to a blocked ghost is dropped: no respawn, so no forgetting
+    activeAc(0x484003, "EZY12", 4.0);
+    LiveAc& dropped = flying(0x484004, "EZY99");
+    dropped.registration = "EZY99";
+    LiveTrafficRecord r3 = report(dropped, "EZY12_");
+    r3.registration = "PH-EXA";
+    EXPECT_FALSE(lf_checkRespawn(dropped, r3));
+    EXPECT_EQ(dropped.state, AcState::active);
+    EXPECT_EQ(dropped.flightState, FlightState::flying);
+    EXPECT_EQ(dropped.liveryTitle, kTitle);
 }
 
 TEST_F(RespawnTest, ARegistrationOfAnotherOperatorCountsOnlyForItsOwnAirlineCallsign)
