@@ -8,6 +8,7 @@
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
+#include "platform/sim_Control.h"
 #include "platform/window_messages.h"
 #include "simlink/SimClient.h"
 
@@ -133,7 +134,10 @@ TEST_F(WorkerTest, ASimulatorThatIsNotRunningRestartsAfterTheSimConnectDelay)
     copyDataFiles();
     SCAN_LIVERIES.set(false);
     gf_saveParameters(g_parametersPath);
+    gf_simStandIn().reset();
+    gf_simStandIn().setRunning(false);
     lf_startUpQuillon(false);
+    gf_simStandIn().reset();
     EXPECT_EQ(gf_exitReason(), ExitReason::simConnectError) << log();
     // The countdown ran on the loop clock, then a new start-up was posted.
     bool restart = false;

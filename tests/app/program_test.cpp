@@ -1,0 +1,63 @@
+#include "app/Program.h"
+
+#include <gtest/gtest.h>
+
+namespace qmt {
+namespace {
+
+std::optional<CommandLine> lf_parse(std::vector<std::string> ARGS, std::string* ERROR = nullptr)
+{
+    std::string error;
+    auto line = gf_parseCommandLine(ARGS, error);
+    if (ERROR != nullptr)
+        *ERROR = error;
+    return line;
+}
+
+TEST(CommandLineTest, FoldersScenarioAndDuration)
+{
+    const auto line = lf_parse({"--work", "run", "--data", "data", "--scenario", "s.jsonl", "--duration", "30"});
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->workFolder, "run");
+    EXPECT_EQ(line->dataFolder, "data");
+    EXPECT_EQ(line->scenarioFile, "s.jsonl");
+    EXPECT_EQ(line->duration, std::chrono::milliseconds(30000));
+    EXPECT_FALSE(line->production);
+    const auto defaults = lf_parse({});
+    ASSERT_TRUE(defaults);
+    EXPECT_EQ(defaults->workFolder, ".");
+    EXPECT_FALSE(defaults->duration);
+}
+
+TEST(CommandLineTest, ProductionInEitherSpellingAndAnyCase)
+{
+    for (const char* arg : {"--production", "/production", "--PRODUCTION", "/Production"}) {
+        const auto line = lf_parse({arg});
+        ASSERT_TRUE(line) << arg;
+        EXPECT_TRUE(line->production) << arg;
+    }
+    for (const char* arg : {"--no-production", "/NO-PRODUCTION"}) {
+        const auto line = lf_parse({arg});
+        ASSERT_TRUE(line) << arg;
+        EXPECT_FALSE(line->production) << arg;
+    }
+}
+
+TEST(CommandLineTest, BadArgumentsAreRefusedWithAReason)
+{
+    std::string error;
+    EXPECT_FALSE(lf_parse({"--frobnicate"}, &error));
+    EXPECT_EQ(error, "unknown option '--frobnicate'");
+    EXPECT_FALSE(lf_parse({"--work"}, &error));
+    EXPECT_EQ(error, "option '--work' needs a value");
+    for (const char* value : {"0", "-5", "abc", "12s", "nan", "inf", ""}) {
+        EXPECT_FALSE(lf_parse({"--duration", value}, &error)) << value;
+        EXPECT_NE(error.find("--duration"), std::string::npos);
+    }
+    const auto fraction = lf_parse({"--duration", "0.25"});
+    ASSERT_TRUE(fraction);
+    EXPECT_EQ(fraction->duration, std::chrono::milliseconds(250));
+}
+
+}  // namespace
+}  // namespace qmt
