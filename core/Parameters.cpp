@@ -77,6 +77,9 @@ std::vector<std::string> lf_packageChoices()
 
 // Lock order: g_parametersFileMutex, then the log mutex.
 std::mutex g_parametersFileMutex; // serialises reads and writes of parameters.xml
+// Set when a broken parameters.xml was kept as its generation: for the rest of the run the
+// saves leave that copy alone, so the user can still look at what was lost.
+std::atomic<bool> g_brokenFileKept{false};
 
 } // namespace
 
@@ -371,6 +374,8 @@ Parameter* gf_parameterByName(std::string_view name)
     return nullptr;
 }
 
+void gf_resetParametersFileForTests() { g_brokenFileKept.store(false); }
+
 void gf_resetParameters()
 {
     for (Parameter* p : gf_allParameters()) {
@@ -395,7 +400,7 @@ bool lf_writeAll(const std::filesystem::path& path)
         node.append_attribute("name") = p->name().c_str();
         node.append_attribute("value") = p->text().c_str();
     }
-    gf_save1GenerationOf(path);
+    if (!g_brokenFileKept.load()) gf_save1GenerationOf(path);
     return doc.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8);
 }
 
@@ -415,6 +420,7 @@ bool gf_loadParameters(const std::filesystem::path& path, std::string* errorText
     if (!error.empty()) {
         // Keep the broken file for the user to look at; the next save would overwrite it.
         gf_save1GenerationOf(path);
+        g_brokenFileKept.store(true);
         gf_resetParameters();
         const std::string message =
             fmt::format("{} could not be read ({}), default settings are used; the file is kept as {}",

@@ -279,10 +279,13 @@ void gf_resetParameters();
 
 // Reads parameters.xml (root/parameters/parameter with "name" and "value"). A missing file
 // leaves the defaults and returns true. A file that does not load is kept as a generation
-// (parameters0.xml), the defaults stay, a warning is logged and the result is false with the
-// message in errorText. Unknown names are ignored; invalid values keep the default.
+// (parameters0.xml, which later saves of this run leave alone), the defaults stay, a warning
+// is logged and the result is false with the message in errorText. Unknown names are ignored;
+// invalid values keep the default.
 bool gf_loadParameters(const std::filesystem::path& path, std::string* errorText = nullptr);
 // Writes every parameter to the file (previous file kept as one generation).
+// Tests: forget that a broken file was kept.
+void gf_resetParametersFileForTests();
 bool gf_saveParameters(const std::filesystem::path& path);
 // Rewrites that one parameter in parameters.xml (g_parametersPath) and logs "{}={}".
 bool gf_saveParameter(const Parameter& parameter);

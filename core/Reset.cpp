@@ -15,6 +15,7 @@ void gf_resetCoreForTests()
 {
     gf_closeLog();
     gf_resetParameters();
+    gf_resetParametersFileForTests();
     gf_clearDbase(); // also resets the interned code lists
     gf_clearAirports();
     g_modelFixesOn.store(false);

@@ -115,9 +115,13 @@ TEST_F(ParametersTest, BrokenFileGivesDefaultsAMessageAndIsKept)
     EXPECT_NE(error.find("default"), std::string::npos);
     EXPECT_EQ(RANGE.value(), RANGE.defaultValue());
     EXPECT_EQ(readFile(dir() / "parameters0.xml"), broken);
-    // A later save replaces the file but the broken one stays as its generation.
+    // Later saves replace the file but the broken one stays as its generation.
+    ASSERT_TRUE(gf_saveParameters(path));
+    RANGE.set(41);
+    ASSERT_TRUE(gf_saveParameter(RANGE));
     ASSERT_TRUE(gf_saveParameters(path));
     EXPECT_TRUE(gf_loadParameters(path));
+    EXPECT_EQ(RANGE.value(), 41);
     EXPECT_EQ(readFile(dir() / "parameters0.xml"), broken);
     gf_closeLog();
     EXPECT_NE(readFile(dir() / "Log.txt").find("==> "), std::string::npos);
