@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "engine/Intake.h"
 #include "liveries/KindText.h"
 
 namespace qmt {
@@ -169,6 +170,7 @@ void gf_resetEngineForTests()
     g_chosenLiveries.clear();
     g_notCreatedTitles.clear();
     g_notCreatedList.clear();
+    gf_resetIntakeForTests();
 }
 
 } // namespace qmt

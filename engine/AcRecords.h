@@ -189,7 +189,7 @@ std::string lf_spawnText(const AcProfile& AC);
 // Airline code of an airline callsign (three letters and a digit at the start), upper-cased.
 std::optional<std::string> gf_normalizeCallsign(std::string_view CALLSIGN);
 
-// Empties every engine container and the tick counter.
+// Empties every engine container, the history batches and the tick counter.
 void gf_resetEngineForTests();
 
 } // namespace qmt
