@@ -9,6 +9,8 @@
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
 #include "platform/sim_Control.h"
+#include "platform/traffic_scenario.h"
+#include "platform/traffic_standin.h"
 #include "platform/window_messages.h"
 #include "simlink/SimClient.h"
 
@@ -145,6 +147,44 @@ TEST_F(WorkerTest, ASimulatorThatIsNotRunningRestartsAfterTheSimConnectDelay)
         restart = restart || (message->id == WM_APP_STARTUP && message->param == 1);
     EXPECT_TRUE(restart);
     EXPECT_NE(log().find("Exiting: SIMCONNECT ERROR"), std::string::npos);
+}
+
+// A traffic service whose live answers never come: the session start gives up after 10 s of
+// the loop clock with a reader error and restarts after 15 s.
+TEST_F(WorkerTest, NoFirstTrafficEndsTheSessionWithAReaderErrorAndARestart)
+{
+    copyDataFiles();
+    SCAN_LIVERIES.set(false);
+    gf_saveParameters(g_parametersPath);
+    gf_simStandIn().reset();
+    gf_simStandIn().setRunning(true);
+    gf_simStandIn().setFlightRunning(true);
+    gf_simStandIn().setFreeRunning(true);
+    std::istringstream scenarioText(
+        R"({"type":"header","name":"EHAM","play_from":0,"interval_ms":2000})"
+        "\n"
+        R"({"type":"live","t":0,"hex":"484b2c","cs":"KLM1723","reg":"PH-BXM","model":"B738","lat":52.31,"lon":4.76,"alt":-11,"gs":0,"tas":0,"trk":180,"vr":0,"gnd":true})"
+        "\n");
+    auto source = std::make_shared<ScenarioTrafficSource>(
+        gf_parseScenario(scenarioText).scenario, [] { return 1.0e9; }, [](std::chrono::milliseconds) {});
+    source->failNext(TrafficQuery::live, 1000000, "no answer");
+    gf_setTrafficSource(source);
+
+    lf_startUpQuillon(false);
+    gf_setTrafficSource(nullptr);
+    gf_simStandIn().reset();
+
+    EXPECT_EQ(gf_exitReason(), ExitReason::readerError);
+    EXPECT_EQ(gf_restartDelaySeconds(), 15);
+    const std::string text = log();
+    EXPECT_NE(text.find("SimConnect connected"), std::string::npos) << text;
+    EXPECT_NE(text.find("==> TrafficReader receiving timed out after 10 seconds?"), std::string::npos) << text;
+    EXPECT_NE(text.find("Exiting: READER ERROR"), std::string::npos);
+    bool restart = false;
+    while (const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0)))
+        restart = restart || (message->id == WM_APP_STARTUP && message->param == 1);
+    EXPECT_TRUE(restart);
+    EXPECT_FALSE(g_acceptBatches);
 }
 
 TEST_F(WorkerTest, ResetSessionEmptiesTheListsButKeepsTickCounterAndTwinChecks)
