@@ -1,6 +1,7 @@
 #include "core/Airports.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <pugixml.hpp>
 
@@ -79,7 +80,11 @@ std::optional<IcaoCode> gf_nearestAirport(LatLon position)
 {
     const AirportEntry* best = nullptr;
     double bestNm = NEAREST_AIRPORT_NM;
+    // One degree of latitude is 60 nm everywhere: airports farther north or south than the
+    // search radius allows are passed over without the great-circle formula.
+    const double maxDLat = NEAREST_AIRPORT_NM / 59.0;
     for (const auto& a : g_airports) {
+        if (std::fabs(a.latitude - position.lat) > maxDLat) continue;
         const double d = gf_distanceNm(position, LatLon{a.latitude, a.longitude});
         if (d <= bestNm) {
             bestNm = d;
