@@ -222,8 +222,10 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR)
             gf_onWindowClose();
         }
         // A worker that ended without a message (an error kept in the window) leaves nothing to wait for.
-        if (closing && !s_workerRunning && gf_pendingWindowMessages() == 0)
+        if (closing && !s_workerRunning && gf_pendingWindowMessages() == 0) {
+            exitCode = gf_exitCodeOf(gf_exitReason());
             break;
+        }
         const auto message = gf_waitWindowMessage(MESSAGE_WAIT);
         if (!message)
             continue;
