@@ -146,7 +146,14 @@ void lf_countDown(int SECONDS, bool SHOW_RESTART)
 
 void lf_createProgramFolders()
 {
-    if (!gf_createWorkFolders())
+    bool ok = gf_createWorkFolders();
+    // The learned airport files are kept by publisher kind.
+    for (const char* kind : {"stock", "simaddon", "thirdparty"}) {
+        std::error_code error;
+        std::filesystem::create_directories(g_learnedPath / kind, error);
+        ok = ok && !error;
+    }
+    if (!ok)
         throw UserErrorException(99, fmt::format("could not create the working folders in {}",
                                                  g_workPath.string()));
 }

@@ -107,7 +107,8 @@ TEST_F(WorkerTest, ProductionEndsAfterTheStartUpChecksWithCodeZero)
     EXPECT_NE(log().find("production\n"), std::string::npos);
     // The working folders exist.
     for (const auto& path : {g_outputPath, g_infoPath, g_errorsPath, g_airportsPath, g_mySimaddonPath,
-                             g_myThirdpartyPath, g_learnedPath, g_origDestPath})
+                             g_myThirdpartyPath, g_learnedPath, g_learnedPath / "stock",
+                             g_learnedPath / "simaddon", g_learnedPath / "thirdparty", g_origDestPath})
         EXPECT_TRUE(std::filesystem::is_directory(path)) << path;
     EXPECT_EQ(gf_errorText(), "");
 }
