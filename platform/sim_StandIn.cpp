@@ -91,7 +91,7 @@ struct SimStandIn::State {
     std::chrono::steady_clock::time_point nextFrameTime{};
     std::map<void*, std::unique_ptr<Connection>> connections;
     std::map<std::uint32_t, SimObject> objects;
-    std::uint32_t userObjectId = 1;
+    std::uint32_t userObjectId = 1000;
     std::uint32_t nextObjectId = 2;
     std::vector<PendingCreate> pendingCreates;
     std::vector<PendingRemove> pendingRemoves;
@@ -136,7 +136,7 @@ struct SimStandIn::State {
         frame = 0;
         connections.clear();
         objects.clear();
-        userObjectId = 1;
+        userObjectId = 1000;
         nextObjectId = 2;
         pendingCreates.clear();
         pendingRemoves.clear();
