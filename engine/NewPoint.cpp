@@ -141,18 +141,18 @@ void lf_trimStops(LiveAc& AC, const StreamPos& POINT)
 // Departure or touch-and-go of an active aircraft on the ground, seen from the new report.
 void lf_checkDeparture(LiveAc& AC, const StreamPos& POINT)
 {
-    if (AC.departing != 0 || AC.onGround == 0 || AC.state != AcState::active || AC.stream.empty()) {
+    if (AC.departing != 0 || AC.onGround == 0 || AC.state != AcState::active) {
         return;
     }
-    const StreamPos& last = AC.stream.back();
+    const StreamPos* last = AC.stream.empty() ? nullptr : &AC.stream.back();
     if (AC.landingRoll == 0) {
-        if (AC.flightState == FlightState::taxi &&
-            (POINT.airborne != 0 || (POINT.groundSpeed >= kTakeOffRunKt && last.groundSpeed >= kTakeOffRunKt))) {
+        const bool fast = last != nullptr && POINT.groundSpeed >= kTakeOffRunKt && last->groundSpeed >= kTakeOffRunKt;
+        if (AC.flightState == FlightState::taxi && (POINT.airborne != 0 || fast)) {
             lf_towedTakeOffCheck(AC);
         }
         return;
     }
-    if (last.airborne != 0 && POINT.airborne != 0) {
+    if (last != nullptr && last->airborne != 0 && POINT.airborne != 0) {
         // the landing turned into a touch-and-go
         AC.flightState = FlightState::taxi;
         AC.departing = 1;

@@ -504,5 +504,25 @@ TEST_F(NewPointTest, ATaxiingAircraftDepartsWhenReportsShowATakeOffRun)
     EXPECT_EQ(fast.departing, 1);
 }
 
+TEST_F(NewPointTest, AReportWithNothingToCompareWithIsDroppedAndLogged)
+{
+    ASSERT_TRUE(gf_openLog(m_work / "Log.txt", "test"));
+    LiveAc& landing = movingAc();
+    landing.landingRoll = 1;
+    landing.stream.clear();
+    StreamPos p = point(away(1.0), false, 0.0, 30.0, 5000);
+    EXPECT_FALSE(checkNewPosDuringLanding(landing, p));
+
+    LiveAc& extrapolated = movingAc(false, 0x484008);
+    extrapolated.extrapolations = 3;
+    extrapolated.stream.clear();
+    StreamPos q = point(away(1.0), true, 3000.0, 200.0, 5000);
+    EXPECT_FALSE(checkExtendingSituations(extrapolated, q));
+
+    const std::string log = logText();
+    EXPECT_NE(log.find("==> checkNewPosDuringLanding empty sz?\n"), std::string::npos);
+    EXPECT_NE(log.find("==> checkExtendingSituations empty sz?\n"), std::string::npos);
+}
+
 } // namespace
 } // namespace qmt::test
