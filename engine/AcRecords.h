@@ -120,11 +120,14 @@ struct LiveAc : SimAc {
     double checkLon = 0.0;
     uint64_t parkStart = 0;                 // clock time (100 ns) last seen standing at its stand
     int32_t extrapolations = 0;             // 0 playing reports, k > 0 extrapolating, -1 used up
+    uint32_t holdStartTick = 0;             // tick at which the current hold began, 0 when not holding
     FlightState flightState = FlightState::birth;
     FlightState previousFlightState = FlightState::birth;
+    uint8_t keepParked = 0;                 // reports still show the parked aircraft at its stand
     uint8_t onGround = 0;
     uint8_t hasFlightPlan = 0;              // an AI flight plan file was written
     uint8_t spawnCheckPending = 0;
+    uint8_t holding = 0;                    // a taxiing aircraft held in place while no reports come
     double pitchStep = 0.0;                 // radians per tick
     double bankStep = 0.0;                  // radians per tick
     double headingStep = 0.0;               // radians per tick
@@ -134,16 +137,26 @@ struct LiveAc : SimAc {
     int32_t earlyWindow = 1000;             // ticks a point may be played early
     int32_t lateWindow = 1000;              // ticks a point may be played late
     int32_t transitionSlots = 1;            // take-off rotation and climb-out countdown
+    uint32_t pushBackCountdown = 0;         // 2, 1, 0 through the push-back
+    uint32_t standLeaveCount = 0;           // consecutive reports moving away from the stand
     double heightAboveGround = 2500.0;      // feet, from the simulator's ground data
     double touchdownHeading = 0.0;          // radians
+    double pushBackDistance = 0.0;          // nm, latest report after the push-back that did not start the taxi
+    double standDistanceFirst = 0.0;        // nm, first distance of a report from the stand while parked
+    double standDistanceMax = 0.0;          // nm, largest distance of a report from the stand while parked
     double respawnHeading = 0.0;            // radians, heading for the next creation
     uint8_t useRespawnHeading = 0;
+    uint8_t pushBackTurnRight = 0;          // the push-back ends with the nose turned clockwise
+    uint8_t pushBackTurnKnown = 0;          // reports have told the side of the push-back turn
     uint32_t flareStage = 0;                // 0 none, 1 to 4
     uint8_t approach = 0;
     uint8_t touchedDown = 0;
+    uint8_t shortTurnaround = 0;            // left its stand soon after arriving
+    uint8_t climbConfigured = 0;            // go-around or climb configuration sent
     uint8_t departing = 0;
     uint8_t derotating = 0;
     uint8_t landingRoll = 0;
+    uint8_t pullOutPending = 0;             // the aircraft is to leave its stand at its next step
 };
 
 // ---- global containers (worker thread only, unless stated) ----

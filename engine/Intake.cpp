@@ -10,7 +10,7 @@
 #include "core/RefData.h"
 #include "core/Text.h"
 #include "engine/AcRecords.h"
-#include "engine/Motion.h"
+#include "engine/NewPoint.h"
 #include "engine/Profile.h"
 #include "engine/Respawn.h"
 #include "feed/TrafficFeed.h"

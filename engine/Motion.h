@@ -10,7 +10,5 @@ namespace qmt {
 void nextPosMain(LiveAc& AC);
 // The per-tick mover: position, heading, attitude and altitude of the block.
 void lf_tickMove(LiveAc& AC);
-// Takes one accepted new report of a known aircraft into its stream.
-void decodeExisting(LiveAc& AC, const StreamPos& POINT);
 
 } // namespace qmt

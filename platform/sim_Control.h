@@ -93,7 +93,7 @@ public:
     // A silent simulator accepts facility requests but never answers them.
     void setFacilitySilent(bool SILENT);
 
-    // Calls are recorded unless switched off (a long program run would pile them up).
+    // Calls are recorded unless switched off; beyond 200000 the older half is dropped.
     void setCallRecording(bool ON);
 
     // Inspection.

@@ -76,6 +76,7 @@ struct PendingRemove {
 constexpr double DEFAULT_CG_FT = 8.0;
 constexpr double DEFAULT_STATIC_PITCH = 0.0122;
 constexpr double FEET_PER_METRE = 3.280839895013123;
+constexpr std::size_t MAX_RECORDED_CALLS = 200000;
 
 } // namespace
 
@@ -90,7 +91,7 @@ struct SimStandIn::State {
     std::chrono::steady_clock::time_point nextFrameTime{};
     std::map<void*, std::unique_ptr<Connection>> connections;
     std::map<std::uint32_t, SimObject> objects;
-    std::uint32_t userObjectId = 1;
+    std::uint32_t userObjectId = 1000;
     std::uint32_t nextObjectId = 2;
     std::vector<PendingCreate> pendingCreates;
     std::vector<PendingRemove> pendingRemoves;
@@ -116,6 +117,10 @@ struct SimStandIn::State {
     {
         const HRESULT hr = CALL.result;
         if (recording) {
+            // Bounded, so that a long run that keeps recording does not grow without end.
+            if (calls.size() >= MAX_RECORDED_CALLS) {
+                calls.erase(calls.begin(), calls.begin() + MAX_RECORDED_CALLS / 2);
+            }
             calls.push_back(std::move(CALL));
         }
         return hr;
@@ -131,7 +136,7 @@ struct SimStandIn::State {
         frame = 0;
         connections.clear();
         objects.clear();
-        userObjectId = 1;
+        userObjectId = 1000;
         nextObjectId = 2;
         pendingCreates.clear();
         pendingRemoves.clear();
