@@ -33,14 +33,7 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
 {
     g_airports.clear();
     pugi::xml_document doc;
-    const auto res = doc.load_file(xmlPath.c_str());
-    if (!res) {
-        gf_logWarning("could not load {}: {}", gf_utf16ToUtf8(xmlPath), res.description());
-        return false;
-    }
-    const auto meta = gf_readXmlMeta(doc, 0);
-    if (!meta.accepted) {
-        gf_logWarning("{} refused: {}", gf_utf16ToUtf8(xmlPath), meta.reason);
+    if (!gf_loadOwnXml(doc, xmlPath)) {
         return false;
     }
     std::size_t skipped = 0;

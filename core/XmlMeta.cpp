@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include "core/Clock.h"
+#include "core/Log.h"
+#include "core/Text.h"
 
 #ifndef QUILLON_VERSION_MAJOR
 #error "QUILLON_VERSION_MAJOR/MINOR/PATCH come from the build"
@@ -125,6 +127,21 @@ XmlMetaResult gf_readXmlMeta(const pugi::xml_document& doc, int mode)
     }
     r.accepted = true;
     return r;
+}
+
+bool gf_loadOwnXml(pugi::xml_document& doc, const std::filesystem::path& path)
+{
+    const auto res = doc.load_file(path.c_str());
+    if (!res) {
+        gf_logWarning("could not load {}: {}", gf_utf16ToUtf8(path), res.description());
+        return false;
+    }
+    const auto meta = gf_readXmlMeta(doc, 0);
+    if (!meta.accepted) {
+        gf_logWarning("{} refused: {}", gf_utf16ToUtf8(path), meta.reason);
+        return false;
+    }
+    return true;
 }
 
 bool gf_saveXmlWithDeclaration(pugi::xml_document& doc, const std::filesystem::path& path)

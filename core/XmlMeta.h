@@ -54,6 +54,10 @@ struct XmlMetaResult {
 XmlMetaResult gf_readXmlMeta(const pugi::xml_document& doc, int mode = 0);
 
 // Declaration (version "1.0", encoding "UTF-8") in front, then saved; false on failure.
+// Loads one of the program's own XML files and tests its meta block (mode 0); logs why and
+// answers false when the file cannot be loaded or its block is refused.
+bool gf_loadOwnXml(pugi::xml_document& doc, const std::filesystem::path& path);
+
 bool gf_saveXmlWithDeclaration(pugi::xml_document& doc, const std::filesystem::path& path);
 
 // root/parameters/parameter with that name: its int value.

@@ -176,11 +176,11 @@ class Fleet:
         return v
 
     def aircraft(self, airline):
-        spec = AIRLINES[airline]
-        model, regs = rng.choice(spec["fleet"])
+        entry = AIRLINES[airline]
+        model, regs = rng.choice(entry["fleet"])
         reg = self._pick(regs, self.used_reg)
-        cs = self._pick([f"{airline}{n}" for n in spec["numbers"]], self.used_cs)
-        return {"hex": self._hex(*spec["hex"]), "cs": cs, "reg": reg, "model": model, "airline": airline}
+        cs = self._pick([f"{airline}{n}" for n in entry["numbers"]], self.used_cs)
+        return {"hex": self._hex(*entry["hex"]), "cs": cs, "reg": reg, "model": model, "airline": airline}
 
 
 def regs(prefix, letters, count):
