@@ -26,6 +26,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 
 namespace qmt {
@@ -301,6 +302,19 @@ void gf_clearLiveryTablesAtClosingDown()
     s_clearLiveryTables = true;
 }
 
+bool lf_guardedStep(const std::function<void()>& STEP)
+{
+    try {
+        STEP();
+        return true;
+    } catch (const UserErrorException& error) {
+        lf_reportStartUpError(error.what());
+    } catch (const std::exception& error) {
+        lf_reportStartUpError(fmt::format("{} exception: {}", "lf_startUpQuillon", error.what()));
+    }
+    return false;
+}
+
 void lf_startUpQuillon(bool AUTOMATIC_RESTART)
 {
     (void)AUTOMATIC_RESTART;  // the version check is skipped on an automatic restart; none is configured
@@ -308,7 +322,8 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
     g_exitRequested = false;
     lf_clearExitReason();
     gf_clearErrorLine();
-    try {
+    bool production = false;
+    lf_guardedStep([&production] {
         lf_checkProgramFolder();
         lf_readParameters();
         lf_fillControls();
@@ -319,19 +334,20 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
         lf_prepareFlightPlanFolder();
         lf_applyDestination();
         if (g_runOptions.production) {
-            gf_logLine("production");
-            gf_postWindowMessage(WM_APP_EXIT, 0);
+            production = true;
             return;
         }
         if (lf_startSession()) {
-            g_weekTime = gf_packWeekTime(gf_weekTimeNow().day, gf_weekTimeNow().halfHour);
+            const WeekTime now = gf_weekTimeNow();
+            g_weekTime = gf_packWeekTime(now.day, now.halfHour);
             gf_manageParkAirport(1);
             lf_mainLoop();
         }
-    } catch (const UserErrorException& error) {
-        lf_reportStartUpError(error.what());
-    } catch (const std::exception& error) {
-        lf_reportStartUpError(fmt::format("{} exception: {}", "lf_startUpQuillon", error.what()));
+    });
+    if (production) {
+        gf_logLine("production");
+        gf_postWindowMessage(WM_APP_EXIT, 0);
+        return;
     }
     try {
         lf_closingDown();

@@ -105,6 +105,9 @@ extern RunOptions g_runOptions;
 
 // The worker's entry (one worker thread at a time): start-up, session, main loop, closing down.
 void lf_startUpQuillon(bool AUTOMATIC_RESTART);
+// Runs a step of the worker; an exception out of it is shown in the error line (and logged) and
+// sets the exit reason SYSTEM ERROR. False when an exception came.
+bool lf_guardedStep(const std::function<void()>& STEP);
 // Creates the missing working folders below the working folder.
 void lf_createProgramFolders();
 // The start-up steps after the folders: scan limits, livery scan and tables, airport scan.

@@ -5,6 +5,7 @@
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
+#include "core/UserError.h"
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
@@ -186,6 +187,30 @@ TEST_F(WorkerTest, NoFirstTrafficEndsTheSessionWithAReaderErrorAndARestart)
         restart = restart || (message->id == WM_APP_STARTUP && message->param == 1);
     EXPECT_TRUE(restart);
     EXPECT_FALSE(g_acceptBatches);
+}
+
+TEST_F(WorkerTest, AnExceptionOutOfTheLoopEndsTheSessionWithASystemError)
+{
+    int ticks = 0;
+    gf_setMainLoopStepsForTests(MainLoopSteps{
+        [&ticks] {
+            if (++ticks == 3)
+                throw std::out_of_range("vector::at");
+        },
+        [](PeriodicWork, std::uint64_t) {}});
+    EXPECT_FALSE(lf_guardedStep([] { lf_mainLoop(); }));
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(gf_exitReason(), ExitReason::systemError);
+    EXPECT_TRUE(g_exitRequested);
+    EXPECT_EQ(gf_errorText(), "lf_startUpQuillon exception: vector::at");
+    EXPECT_NE(log().find("==> lf_startUpQuillon exception: vector::at"), std::string::npos);
+}
+
+TEST_F(WorkerTest, AUserErrorShowsItsOwnText)
+{
+    EXPECT_FALSE(lf_guardedStep([] { throw UserErrorException(81, "too many liveries refused"); }));
+    EXPECT_EQ(gf_errorText(), "81: too many liveries refused");
+    EXPECT_TRUE(lf_guardedStep([] {}));
 }
 
 TEST_F(WorkerTest, ResetSessionEmptiesTheListsButKeepsTickCounterAndTwinChecks)
