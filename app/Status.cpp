@@ -1,6 +1,7 @@
 #include "app/LoopClock.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
+#include "core/Log.h"
 
 #include <chrono>
 #include <mutex>
@@ -26,6 +27,9 @@ LoopTime lf_statusNow()
 
 void gf_setStatus(const std::string& TEXT, bool ALSO_LOG)
 {
+    // The log gets the line even while an error line holds the window's status back.
+    if (ALSO_LOG)
+        gf_logLine(TEXT);
     {
         std::lock_guard lock(s_statusMutex);
         if (!s_errorLine.empty())
@@ -33,7 +37,6 @@ void gf_setStatus(const std::string& TEXT, bool ALSO_LOG)
         s_statusLine = TEXT;
         s_statusSetAt = lf_statusNow();
     }
-    (void)ALSO_LOG;
     gf_repaintWindow();
 }
 

@@ -213,6 +213,19 @@ TEST_F(WorkerTest, AUserErrorShowsItsOwnText)
     EXPECT_TRUE(lf_guardedStep([] {}));
 }
 
+TEST_F(WorkerTest, AStatusLineIsLoggedWhenAsked)
+{
+    gf_setStatus("quiet line");
+    gf_setStatus("Parking adjustments: 2 to be removed, 3 to be added", true);
+    gf_setError("an error");
+    gf_setStatus("held back but logged", true);
+    const std::string text = log();
+    EXPECT_EQ(text.find("quiet line"), std::string::npos);
+    EXPECT_NE(text.find("Parking adjustments: 2 to be removed, 3 to be added\n"), std::string::npos);
+    EXPECT_NE(text.find("held back but logged\n"), std::string::npos);
+    EXPECT_EQ(gf_statusText(), "Parking adjustments: 2 to be removed, 3 to be added");
+}
+
 TEST_F(WorkerTest, ResetSessionEmptiesTheListsButKeepsTickCounterAndTwinChecks)
 {
     AcProfile profile;
