@@ -17,6 +17,8 @@
 #include "parking/Stand.h"
 #include "simlink/SimClient.h"
 
+#include <mutex>
+
 namespace qmt {
 
 namespace {
@@ -99,8 +101,18 @@ void lf_every5s()
 void lf_every15s()
 {
     if (g_parkChangeArmed) {
-        if (!gf_parkAirportCode().empty() && !g_stands.empty())
+        if (!gf_parkAirportCode().empty() && !g_stands.empty()) {
             gf_applyParkTrafficChanges(g_parkRenewAll.load());
+        } else {
+            // Nothing to reconcile: the gathering of live traffic would otherwise grow unread.
+            g_buffersLoaded = false;
+            {
+                std::lock_guard lock(g_bufferMutex);
+                g_bufferCallsigns.clear();
+                g_bufferHexIds.clear();
+            }
+            gf_enableParkControls();
+        }
         g_parkChangeArmed = false;
         g_parkChangeRequested = false;
         return;

@@ -100,9 +100,17 @@ TEST_F(PeriodicWorkTest, AParkChangeIsArmedAtOneFifteenSecondMarkAndCarriedOutAt
     EXPECT_TRUE(g_parkBusy);
     EXPECT_TRUE(g_buffersLoaded);
     EXPECT_FALSE(gf_controlState("MAX_PARK_SEL").enabled);
+    {
+        std::lock_guard lock(g_bufferMutex);
+        g_bufferCallsigns.insert("KLM1723");
+    }
     gf_runPeriodicWork(30);
     EXPECT_FALSE(g_parkChangeArmed);
     EXPECT_FALSE(g_parkChangeRequested);
+    // Without a park airport nothing is reconciled: the gathering stops and the controls come back.
+    EXPECT_FALSE(g_buffersLoaded);
+    EXPECT_TRUE(g_bufferCallsigns.empty());
+    EXPECT_FALSE(g_parkBusy);
 }
 
 TEST_F(PeriodicWorkTest, TheRenewalCountdownRunsOnlyWhileAParkAirportIsLoadedAndIdle)
