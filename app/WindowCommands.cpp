@@ -2,13 +2,13 @@
 // each one only stores a request, which the worker carries out at its next tick.
 #include "app/MainWindow.h"
 #include "app/Worker.h"
-#include "engine/BirthSpawn.h"
 #include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Text.h"
 #include "engine/AcRecords.h"
+#include "engine/BirthSpawn.h"
 #include "simlink/SimClient.h"
 
 #include <functional>

@@ -5,8 +5,6 @@
 #include "app/MainWindow.h"
 #include "app/pending_airportscan.h"
 #include "app/pending_liveries.h"
-#include "liveries/LiveryTables.h"
-#include "liveries/Matching.h"
 #include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
@@ -21,6 +19,8 @@
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
+#include "liveries/LiveryTables.h"
+#include "liveries/Matching.h"
 #include "platform/window_messages.h"
 #include "simlink/SimClient.h"
 
