@@ -54,17 +54,7 @@ protected:
     static SimAc aircraft(const char* AIRLINE, const char* OPERATOR, const char* MODEL, const char* REGISTRATION,
                           bool CARGO = false)
     {
-        SimAc ac;
-        ac.kind.airlineId = gf_airlineId(AIRLINE);
-        ac.kind.operatorId = gf_airlineId(OPERATOR);
-        ac.kind.modelId = gf_modelId(MODEL);
-        ac.kind.cargo = CARGO ? 1 : 0;
-        ac.kind.marker = 1;
-        ac.callsign = "TST123";
-        ac.registration = REGISTRATION;
-        ac.category = static_cast<uint32_t>(gf_modelCategory(ac.kind.modelId));
-        ac.id = 0x484000;
-        return ac;
+        return testAircraft(AIRLINE, OPERATOR, MODEL, REGISTRATION, CARGO);
     }
 
     // Matches a live aircraft with scripted draws; expects the step (or no match with -1),

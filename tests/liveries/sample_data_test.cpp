@@ -28,13 +28,7 @@ protected:
     std::string match(const char* AIRLINE, const char* OPERATOR, const char* MODEL, const char* REGISTRATION,
                       bool CARGO = false)
     {
-        SimAc ac;
-        ac.kind.airlineId = gf_airlineId(AIRLINE);
-        ac.kind.operatorId = gf_airlineId(OPERATOR);
-        ac.kind.modelId = gf_modelId(MODEL);
-        ac.kind.cargo = CARGO ? 1 : 0;
-        ac.registration = REGISTRATION;
-        ac.category = static_cast<uint32_t>(gf_modelCategory(ac.kind.modelId));
+        SimAc ac = testAircraft(AIRLINE, OPERATOR, MODEL, REGISTRATION, CARGO);
         gf_matchLiveAcLivery(ac);
         return std::string(ac.liveryTitle);
     }
