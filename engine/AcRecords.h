@@ -202,6 +202,9 @@ std::string lf_spawnText(const AcProfile& AC);
 // Airline code of an airline callsign (three letters and a digit at the start), upper-cased.
 std::optional<std::string> gf_normalizeCallsign(std::string_view CALLSIGN);
 
+// Empties the aircraft lists of a session (records, adding and removal queues, activation list,
+// blocked ghosts, no-match set); the tick counter and the twin-check ids are kept.
+void gf_clearSessionLists();
 // Empties every engine container, the history batches and the tick counter.
 void gf_resetEngineForTests();
 
