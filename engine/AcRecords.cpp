@@ -85,6 +85,15 @@ void lf_eraseLiveAc(LiveAc& AC)
     g_liveAcs.pop_back();
 }
 
+void lf_eraseStaticAc(SimAc& AC)
+{
+    SimAc* last = &g_staticAcs.back();
+    if (&AC != last) {
+        AC = std::move(*last);
+    }
+    g_staticAcs.pop_back();
+}
+
 LiveAc* gf_findLiveAc(uint32_t ID)
 {
     auto it = std::find_if(g_liveAcs.begin(), g_liveAcs.end(),

@@ -187,6 +187,8 @@ inline std::string_view gf_lifeStateName(AcState STATE) { return gf_lifeStateNam
 inline std::string_view gf_phaseName(FlightState STATE) { return gf_phaseName(static_cast<uint32_t>(STATE)); }
 // Erases one aircraft of g_liveAcs by moving the last record into its place.
 void lf_eraseLiveAc(LiveAc& AC);
+// Erases one aircraft of g_staticAcs by moving the last record into its place.
+void lf_eraseStaticAc(SimAc& AC);
 LiveAc* gf_findLiveAc(uint32_t ID);
 LiveAc* gf_findLiveAcByObjectId(uint32_t OBJECT_ID);
 SimAc* gf_findStaticAc(uint32_t ID);
