@@ -2,6 +2,7 @@
 
 #include "app/MainWindow.h"
 #include "app/Worker.h"
+#include "core/Geo.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
@@ -20,6 +21,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 namespace qmt {
@@ -30,7 +32,9 @@ namespace {
 
 constexpr const char* INSTANCE_NAME = "Local\\$Quillon$";
 constexpr const char* USER_CALLSIGN = "PH-QLN";
-constexpr double USER_WING_SPAN_FT = 111.9;
+constexpr double USER_WING_SPAN_FT = 117.4;
+// A scenario farther than this from the scripted user aircraft is played around its own apron.
+constexpr double SCENARIO_REACH_NM = 50.0;
 constexpr std::chrono::milliseconds MESSAGE_WAIT{100};
 
 std::atomic<bool> s_closeRequested{false};
@@ -111,28 +115,39 @@ UserScriptPoint lf_userPointOf(const Scenario& SCENARIO)
     return point;
 }
 
-// The traffic stand-in plays the scenario; false (with the message) when it cannot be read.
+// The simulated simulator: with a data folder its sample set-up (facilities and the scripted user
+// aircraft at the sample airport), else a bare one. The traffic stand-in plays the scenario; a
+// scenario away from the user aircraft moves the user to the scenario's apron. False (with the
+// message) when the sample data or the scenario cannot be read.
 bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 {
     SimStandIn& sim = gf_simStandIn();
-    sim.reset();
-    sim.setRunning(true);
-    sim.setFlightRunning(true);
-    sim.setFreeRunning(true);
-    if (!LINE.dataFolder.empty())
-        sim.setFacilityFolder(std::filesystem::path(LINE.dataFolder) / "facilities");
+    if (!LINE.dataFolder.empty()) {
+        ERROR = gf_setUpSimStandIn(LINE.dataFolder);
+        if (!ERROR.empty())
+            return false;
+    } else {
+        sim.reset();
+        sim.setRunning(true);
+        sim.setCallRecording(false);
+        sim.setFreeRunning(true);
+        sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
+    }
 
     const std::filesystem::path scenarioPath = lf_scenarioPath(LINE);
-    if (scenarioPath.empty()) {
-        sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
+    if (scenarioPath.empty())
         return true;
-    }
     ScenarioParseResult result;
     if (!gf_readScenarioFile(scenarioPath, result, ERROR))
         return false;
     for (const ScenarioLineError& lineError : result.errors)
         gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
-    sim.setUserAircraft(lf_userPointOf(result.scenario), USER_WING_SPAN_FT, USER_CALLSIGN);
+    const UserScriptPoint apron = lf_userPointOf(result.scenario);
+    const std::optional<double> userLat = sim.objectValue(sim.userObjectId(), "PLANE LATITUDE");
+    const std::optional<double> userLon = sim.objectValue(sim.userObjectId(), "PLANE LONGITUDE");
+    if (LINE.dataFolder.empty() || !userLat || !userLon ||
+        gf_distanceNm(*userLat, *userLon, apron.latitude, apron.longitude) > SCENARIO_REACH_NM)
+        sim.setUserAircraft(apron, USER_WING_SPAN_FT, USER_CALLSIGN);
     gf_logLine("Traffic scenario {} ({} reports, {} parked)", scenarioPath.filename().string(),
                result.scenario.reports.size(), result.scenario.parked.size());
     gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(

@@ -230,19 +230,9 @@ bool lf_startSession()
 
 void lf_resetSession()
 {
-    g_liveAcs.clear();
-    g_staticAcs.clear();
-    g_addingStack.clear();
-    g_liveAddingDeque.clear();
-    g_staticAddingDeque.clear();
-    g_removalDeque.clear();
-    g_activationList.clear();
-    g_blockedGhosts.clear();
-    g_noMatchSet.clear();
-    {
-        std::lock_guard lock(g_simNotifyMutex);
-        g_simNotifications.clear();
-    }
+    gf_clearSessionLists();
+    // Queued creates view the livery tables, which closing down may clear next.
+    gf_clearSimQueues();
     {
         std::lock_guard lock(g_batchMutex);
         g_bufferedTraffic.clear();

@@ -85,6 +85,15 @@ void lf_eraseLiveAc(LiveAc& AC)
     g_liveAcs.pop_back();
 }
 
+void lf_eraseStaticAc(SimAc& AC)
+{
+    SimAc* last = &g_staticAcs.back();
+    if (&AC != last) {
+        AC = std::move(*last);
+    }
+    g_staticAcs.pop_back();
+}
+
 LiveAc* gf_findLiveAc(uint32_t ID)
 {
     auto it = std::find_if(g_liveAcs.begin(), g_liveAcs.end(),
@@ -153,7 +162,7 @@ std::optional<std::string> gf_normalizeCallsign(std::string_view CALLSIGN)
     return code;
 }
 
-void gf_resetEngineForTests()
+void gf_clearSessionLists()
 {
     g_liveAcs.clear();
     g_staticAcs.clear();
@@ -163,10 +172,15 @@ void gf_resetEngineForTests()
     g_removalDeque.clear();
     g_activationList.clear();
     g_blockedGhosts.clear();
+    g_noMatchSet.clear();
+}
+
+void gf_resetEngineForTests()
+{
+    gf_clearSessionLists();
     g_twinCheckIds.clear();
     g_tickCounter = 0;
     g_callsignObjectId = 0;
-    g_noMatchSet.clear();
     g_chosenLiveries.clear();
     g_notCreatedTitles.clear();
     g_notCreatedList.clear();

@@ -187,6 +187,8 @@ inline std::string_view gf_lifeStateName(AcState STATE) { return gf_lifeStateNam
 inline std::string_view gf_phaseName(FlightState STATE) { return gf_phaseName(static_cast<uint32_t>(STATE)); }
 // Erases one aircraft of g_liveAcs by moving the last record into its place.
 void lf_eraseLiveAc(LiveAc& AC);
+// Erases one aircraft of g_staticAcs by moving the last record into its place.
+void lf_eraseStaticAc(SimAc& AC);
 LiveAc* gf_findLiveAc(uint32_t ID);
 LiveAc* gf_findLiveAcByObjectId(uint32_t OBJECT_ID);
 SimAc* gf_findStaticAc(uint32_t ID);
@@ -202,6 +204,9 @@ std::string lf_spawnText(const AcProfile& AC);
 // Airline code of an airline callsign (three letters and a digit at the start), upper-cased.
 std::optional<std::string> gf_normalizeCallsign(std::string_view CALLSIGN);
 
+// Empties the aircraft lists of a session (records, adding and removal queues, activation list,
+// blocked ghosts, no-match set); the tick counter and the twin-check ids are kept.
+void gf_clearSessionLists();
 // Empties every engine container, the history batches and the tick counter.
 void gf_resetEngineForTests();
 

@@ -277,12 +277,8 @@ void lf_parkedCounts(std::vector<std::pair<uint32_t, uint64_t>>& LIST)
             LIST.emplace_back(live.id, seconds);
         }
     }
-    // longest first, equal times in list order; an insertion sort needs no temporary buffer
-    for (std::size_t i = 1; i < LIST.size(); ++i) {
-        for (std::size_t j = i; j > 0 && LIST[j - 1].second < LIST[j].second; --j) {
-            std::swap(LIST[j - 1], LIST[j]);
-        }
-    }
+    // longest first, equal times in list order
+    std::stable_sort(LIST.begin(), LIST.end(), [](const auto& A, const auto& B) { return A.second > B.second; });
 }
 
 void lf_checkMaxPark(uint32_t EXTRA)

@@ -127,10 +127,7 @@ void gf_removeFlightPlan(uint32_t OBJECT_ID)
     auto it = std::find_if(g_staticAcs.begin(), g_staticAcs.end(),
                            [OBJECT_ID](const SimAc& S) { return S.objectId == OBJECT_ID; });
     if (it != g_staticAcs.end()) {
-        if (it != g_staticAcs.end() - 1) {
-            *it = std::move(g_staticAcs.back());
-        }
-        g_staticAcs.pop_back();
+        lf_eraseStaticAc(*it);
     }
 }
 

@@ -137,19 +137,13 @@ void lf_onCreateFailed(const SimNotification& N)
     if (it == g_staticAcs.end()) {
         return;
     }
-    auto eraseStatic = [it] {
-        if (it != g_staticAcs.end() - 1) {
-            *it = std::move(g_staticAcs.back());
-        }
-        g_staticAcs.pop_back();
-    };
     try {
         lf_liveryNotCreated(*it);
     } catch (...) {
-        eraseStatic();
+        lf_eraseStaticAc(*it);
         throw;
     }
-    eraseStatic();
+    lf_eraseStaticAc(*it);
 }
 
 void lf_onLiveCreated(const SimNotification& N)

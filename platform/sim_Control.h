@@ -48,7 +48,7 @@ public:
     ~SimStandIn();
 
     // Back to the start: not running (setRunning starts it), a flight loaded, no connection, no object but the user
-    // aircraft (object id 1 at 0,0), create delay 3 frames, 30 frames per second, manual frames.
+    // aircraft (object id 1000 at 0,0), create delay 3 frames, 30 frames per second, manual frames.
     void reset();
 
     // A simulator that is not running refuses SimConnect_Open.
@@ -121,7 +121,7 @@ SimStandIn& gf_simStandIn();
 
 // Sets the simulated simulator up for a program run on the sample data of DATA_FOLDER: free
 // running at 30 frames a second, no call recording, facility data from its "facilities" folder and the user
-// aircraft on the script "facilities/user_EHAM.json" (at a stand of the sample airport).
+// aircraft (callsign PH-QLN) on the script "facilities/user_EHAM.json" (at a stand of the sample airport).
 // Answers an error text, empty on success.
 std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER);
 

@@ -534,7 +534,7 @@ std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER)
     sim.setCallRecording(false);
     sim.setGroundElevation(-11.0);
     sim.setFacilityFolder(DATA_FOLDER / "facilities");
-    sim.setUserAircraft({0.0, 52.30979, 4.76001, -7.0, 225.0, 0.0, true}, 117.4, "");
+    sim.setUserAircraft({0.0, 52.30979, 4.76001, -7.0, 225.0, 0.0, true}, 117.4, "PH-QLN");
     const std::string error = sim.loadUserScript(DATA_FOLDER / "facilities" / "user_EHAM.json");
     sim.setFreeRunning(true);
     return error;

@@ -52,6 +52,17 @@ bool ScenarioTrafficSource::lf_validGuid(const std::string& GUID) const
     return !m_guid.empty() && GUID == m_guid;
 }
 
+std::optional<std::string> ScenarioTrafficSource::lf_enterLoggedIn(TrafficQuery QUERY, const std::string& GUID)
+{
+    if (auto failure = lf_enter(QUERY)) {
+        return failure;
+    }
+    if (!lf_validGuid(GUID)) {
+        return std::string("not logged in");
+    }
+    return std::nullopt;
+}
+
 LoginAnswer ScenarioTrafficSource::login(const std::string& KEY)
 {
     LoginAnswer answer;
@@ -109,22 +120,16 @@ TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const Qu
 
 TrafficAnswer ScenarioTrafficSource::live(const std::string& GUID, const QueryBox& BOX)
 {
-    if (auto failure = lf_enter(TrafficQuery::live)) {
+    if (auto failure = lf_enterLoggedIn(TrafficQuery::live, GUID)) {
         return TrafficAnswer{false, *failure, {}};
-    }
-    if (!lf_validGuid(GUID)) {
-        return TrafficAnswer{false, "not logged in", {}};
     }
     return lf_trafficAt(scenarioTime(), BOX);
 }
 
 TrafficAnswer ScenarioTrafficSource::buffered(const std::string& GUID, const QueryBox& BOX, int SECONDS_AGO)
 {
-    if (auto failure = lf_enter(TrafficQuery::buffered)) {
+    if (auto failure = lf_enterLoggedIn(TrafficQuery::buffered, GUID)) {
         return TrafficAnswer{false, *failure, {}};
-    }
-    if (!lf_validGuid(GUID)) {
-        return TrafficAnswer{false, "not logged in", {}};
     }
     if (SECONDS_AGO < 0) {
         return TrafficAnswer{false, "buffer time in the future", {}};
@@ -135,12 +140,8 @@ TrafficAnswer ScenarioTrafficSource::buffered(const std::string& GUID, const Que
 ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryBox& BOX)
 {
     ParkedAnswer answer;
-    if (auto failure = lf_enter(TrafficQuery::parked)) {
+    if (auto failure = lf_enterLoggedIn(TrafficQuery::parked, GUID)) {
         answer.error = *failure;
-        return answer;
-    }
-    if (!lf_validGuid(GUID)) {
-        answer.error = "not logged in";
         return answer;
     }
     answer.ok = true;
@@ -167,12 +168,8 @@ ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryB
 WeatherAnswer ScenarioTrafficSource::weather(const std::string& GUID, double /*LAT*/, double /*LON*/)
 {
     WeatherAnswer answer;
-    if (auto failure = lf_enter(TrafficQuery::weather)) {
+    if (auto failure = lf_enterLoggedIn(TrafficQuery::weather, GUID)) {
         answer.error = *failure;
-        return answer;
-    }
-    if (!lf_validGuid(GUID)) {
-        answer.error = "not logged in";
         return answer;
     }
     answer.ok = true;

@@ -58,6 +58,8 @@ private:
     // Counts the call, serves its delay; the failure text when it must fail.
     std::optional<std::string> lf_enter(TrafficQuery QUERY);
     bool lf_validGuid(const std::string& GUID) const;
+    // lf_enter of a query that needs the login: its failure text, else "not logged in" for a wrong GUID.
+    std::optional<std::string> lf_enterLoggedIn(TrafficQuery QUERY, const std::string& GUID);
     TrafficAnswer lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX) const;
     double lf_epochOf(double SCENARIO_TIME) const { return m_epochAtStart - m_scenario.playFrom + SCENARIO_TIME; }
 

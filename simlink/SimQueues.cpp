@@ -80,7 +80,7 @@ void gf_addSimNotification(const SimNotification& NOTE)
     g_simNotifications.push_back(NOTE);
 }
 
-void gf_resetSimQueuesForTests()
+void gf_clearSimQueues()
 {
     {
         std::lock_guard lock(g_simQueueMutex);
@@ -92,6 +92,11 @@ void gf_resetSimQueuesForTests()
     }
     std::lock_guard lock(g_simNotifyMutex);
     g_simNotifications.clear();
+}
+
+void gf_resetSimQueuesForTests()
+{
+    gf_clearSimQueues();
 }
 
 } // namespace qmt

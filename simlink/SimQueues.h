@@ -57,7 +57,7 @@ struct PositionUpdate {
 struct AiCreateRequest {
     SIMCONNECT_DATA_INITPOSITION initPos{};
     std::string callsign;
-    std::string_view liveryTitle; // a view into the livery tables, which outlive the request
+    std::string_view liveryTitle; // a view into the livery tables; the queue is emptied before they are cleared
     std::uint32_t aircraftId = 0;
 };
 
@@ -129,6 +129,9 @@ bool gf_swapPositionBuffers();
 // Appends one notification under g_simNotifyMutex (any thread that holds neither mutex).
 void gf_addSimNotification(const SimNotification& NOTE);
 
+// Empties every queue and the notifications. Called when a session ends, after the client thread
+// has stopped: queued creates hold views into the livery tables, which may be cleared next.
+void gf_clearSimQueues();
 // Empties every queue and the notifications.
 void gf_resetSimQueuesForTests();
 

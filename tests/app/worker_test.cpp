@@ -241,6 +241,9 @@ TEST_F(WorkerTest, ResetSessionEmptiesTheListsButKeepsTickCounterAndTwinChecks)
     g_noMatchSet.insert("KLM B738 PH-BXA");
     g_simNotifications.emplace_back();
     g_bufferedTraffic.emplace_back();
+    // A queued create views a livery title that closing down may free after the reset.
+    gf_queueAiCreate(AiCreateRequest{{}, "KLM1", "KLM Boeing 737-800", 0x484B2C});
+    gf_queueRemove(2001);
     g_tickCounter = 12345;
     g_twinCheckIds = {7, 8};
 
@@ -257,6 +260,8 @@ TEST_F(WorkerTest, ResetSessionEmptiesTheListsButKeepsTickCounterAndTwinChecks)
     EXPECT_TRUE(g_noMatchSet.empty());
     EXPECT_TRUE(g_simNotifications.empty());
     EXPECT_TRUE(g_bufferedTraffic.empty());
+    EXPECT_TRUE(g_createQueue.empty());
+    EXPECT_TRUE(g_removeQueue.empty());
     EXPECT_EQ(g_tickCounter.load(), 12345);
     EXPECT_EQ(g_twinCheckIds.size(), 2u);
 }

@@ -136,6 +136,9 @@ TEST(SimStandInSetUp, SampleDataPutTheUserAtTheSampleAirport)
     EXPECT_TRUE(sim.calls().empty());
     EXPECT_NE(gf_setUpSimStandIn("/nonexistent"), "");
     sim.reset();
+    // After a reset the simulator is not running until setRunning starts it.
+    SIMCONNECT_HANDLE refused = nullptr;
+    EXPECT_EQ(SimConnect_Open(&refused, "program", nullptr, 0, nullptr, 0), E_FAIL);
 }
 
 } // namespace
