@@ -250,7 +250,7 @@ bool gf_save1GenerationOf(const std::filesystem::path& path)
     return !ec;
 }
 
-bool gf_rotateGenerations(const std::filesystem::path& path, int count)
+bool gf_rotateGenerations(const std::filesystem::path& path, int count, bool keepFile)
 {
     std::error_code ec;
     if (count < 1 || !std::filesystem::exists(path, ec)) return true;
@@ -261,7 +261,11 @@ bool gf_rotateGenerations(const std::filesystem::path& path, int count)
         std::filesystem::rename(from, gf_generationPath(path, i), ec);
         if (ec) ok = false;
     }
-    std::filesystem::rename(path, gf_generationPath(path, 1), ec);
+    if (keepFile) {
+        std::filesystem::copy_file(path, gf_generationPath(path, 1), std::filesystem::copy_options::overwrite_existing, ec);
+    } else {
+        std::filesystem::rename(path, gf_generationPath(path, 1), ec);
+    }
     return ok && !ec;
 }
 

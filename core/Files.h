@@ -42,8 +42,9 @@ std::size_t gf_countFolderEntries(const std::filesystem::path& folder);
 // True when there was nothing to keep or the copy was made.
 bool gf_save1GenerationOf(const std::filesystem::path& path);
 // Keeps up to `count` older generations ("0", "00", "000" ...), moving older ones along, and
-// moves the file itself to the first one.
-bool gf_rotateGenerations(const std::filesystem::path& path, int count);
+// moves the file itself to the first one. With keepFile the file is copied there instead and
+// stays in place, so that a replacement that fails afterwards never leaves no current file.
+bool gf_rotateGenerations(const std::filesystem::path& path, int count, bool keepFile = false);
 // The path of generation n (1: "0", 2: "00" ...) of a file.
 std::filesystem::path gf_generationPath(const std::filesystem::path& path, int n);
 // Removes all files of the folder; each failure is logged ("Failed to remove {} ({})").

@@ -260,7 +260,7 @@ bool lf_commitFile(const std::string& BYTES, const fs::path& PATH, bool KEEP_GEN
             return false;
         }
     }
-    if (KEEP_GENERATIONS && !gf_rotateGenerations(PATH, 3)) {
+    if (KEEP_GENERATIONS && !gf_rotateGenerations(PATH, 3, true)) {
         gf_logWarning(fmt::format("could not keep older generations of {}", PATH.string()));
     }
     fs::rename(temp, PATH, ec);
