@@ -97,10 +97,25 @@ void lf_stopHolding(LiveAc& AC)
     AC.holdStartTick = 0;
 }
 
-// Departure configuration, shared by the start of a departure and a touch-and-go.
+// Lights of a departing aircraft: all on but the cabin.
 void lf_departureLights(const LiveAc& AC)
 {
     gf_queueLights(AC.objectId, 1, 1, 1, 1, 1, 1, 0);
+}
+
+// A departure begins: the touch-and-go climbs away at once, a taxiing aircraft starts from
+// idle, hence the throttle and spoilers come from the caller.
+void lf_configureDeparture(LiveAc& AC, uint32_t THROTTLE, bool SPOILERS)
+{
+    AC.departing = 1;
+    gf_setThrottle(AC, THROTTLE);
+    gf_setSpoilers(AC, SPOILERS);
+    gf_setFlaps(AC, kFlapsTakeOff);
+    AC.approach = 0;
+    AC.touchedDown = 0;
+    AC.climbConfigured = 0;
+    lf_departureLights(AC);
+    lf_resetWindows(AC);
 }
 
 // Everything of the stream stands still: the aircraft is at the end of its stream and the new
@@ -155,15 +170,7 @@ void lf_checkDeparture(LiveAc& AC, const StreamPos& POINT)
     if (last != nullptr && last->airborne != 0 && POINT.airborne != 0) {
         // the landing turned into a touch-and-go
         AC.flightState = FlightState::taxi;
-        AC.departing = 1;
-        gf_setThrottle(AC, kThrottleClimb);
-        gf_setSpoilers(AC, true);
-        gf_setFlaps(AC, kFlapsTakeOff);
-        AC.approach = 0;
-        AC.touchedDown = 0;
-        AC.climbConfigured = 0;
-        lf_departureLights(AC);
-        lf_resetWindows(AC);
+        lf_configureDeparture(AC, kThrottleClimb, true);
     }
 }
 
@@ -485,15 +492,7 @@ void lf_towedTakeOffCheck(LiveAc& AC)
     if (AC.shortTurnaround != 0) {
         gf_logWarning("towed aircraft takes-off? {}", gf_acDescription(AC));
     }
-    AC.departing = 1;
-    gf_setThrottle(AC, kThrottleIdle);
-    gf_setSpoilers(AC, false);
-    gf_setFlaps(AC, kFlapsTakeOff);
-    AC.approach = 0;
-    AC.touchedDown = 0;
-    AC.climbConfigured = 0;
-    lf_departureLights(AC);
-    lf_resetWindows(AC);
+    lf_configureDeparture(AC, kThrottleIdle, false);
 }
 
 } // namespace qmt
