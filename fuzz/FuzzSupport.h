@@ -3,11 +3,11 @@
 // touches put back before every input (so that a finding reproduces alone), and the input
 // written to a file for readers that take a path.
 
-#include "app/MainWindow.h"
-#include "app/Worker.h"
 #include "core/Airports.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
+#include "core/StatusLine.h"
+#include "core/WindowState.h"
 #include "parking/AirportFile.h"
 #include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
