@@ -55,7 +55,13 @@ bool lf_readAll(const std::filesystem::path& path, std::string& data, std::strin
         error = ec.message();
         return false;
     }
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    try {
+        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception& e) {
+        // The stream buffer throws for some unreadable paths (a folder).
+        error = e.what();
+        return false;
+    }
     if (in.bad()) {
         error = "read error";
         return false;

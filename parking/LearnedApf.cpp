@@ -179,7 +179,7 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
     }
     if (ELEMENT.attribute("radius_change").as_bool(false)) {
         const double metres = ELEMENT.attribute("radius").as_double(-1.0);
-        if (std::isfinite(metres) && metres > 0.0) {
+        if (gf_isStandRadius(metres) && metres > 0.0) {
             STAND.radius = metres * NM_PER_METRE;
             STAND.radiusChanged = 1;
         } else {
@@ -260,7 +260,11 @@ bool lf_readLearned(const fs::path& PATH, ParkApfInfo& INFO, std::vector<Stand>&
         gf_flushLog();
         const XmlMetaResult meta = gf_readXmlMeta(doc, 0);
         if (!meta.accepted) {
-            return true;
+            // Not ours, or written by hand without the block: its stands would be lost by a
+            // save over it, so it counts as unread.
+            gf_logWarning(fmt::format("learned file {} refused ({}): it is kept and not saved over", PATH.string(),
+                                      meta.reason));
+            return false;
         }
         const auto version = VersionData::fromText(meta.version);
         const bool oldVersion = !version || *version < VersionData{11, 10, 0};
@@ -344,6 +348,13 @@ void lf_saveLearnedApf()
     const fs::path path = lf_learnedPathOf(g_parkApfInfo.apfName, g_parkApfInfo.publisher);
     if (path.empty()) {
         gf_logLine(fmt::format("{} saving '{}' did not succeed", time, g_parkApfInfo.apfName));
+        g_learnedUpdates = 0;
+        return;
+    }
+    // Only a table that a good read filled may replace what the file holds.
+    if (g_parkLoaded.load() == 0) {
+        gf_logLine(fmt::format("{} saving '{}' refused: the stand table was not loaded by a good read", time,
+                               path.string()));
         g_learnedUpdates = 0;
         return;
     }
