@@ -36,7 +36,8 @@ bool gf_isStandRadius(double METRES)
 
 std::optional<double> gf_standHeadingRad(double DEGREES)
 {
-    if (!std::isfinite(DEGREES)) {
+    // Files give -180..360; a value of many turns is a broken number, not a heading.
+    if (!std::isfinite(DEGREES) || std::fabs(DEGREES) > 3600.0) {
         return std::nullopt;
     }
     double degrees = std::fmod(DEGREES, 360.0);
@@ -53,7 +54,7 @@ bool gf_standInBounds(const Stand& STAND)
     const double largest = MAX_STAND_RADIUS_M * NM_PER_METRE * (1.0 + 1e-9);
     if (!gf_isStandPosition(STAND.latitude, STAND.longitude) || !std::isfinite(STAND.radius) ||
         STAND.radius < 0.0 || STAND.radius > largest ||
-        !std::isfinite(STAND.heading) || STAND.heading < 0.0 || STAND.heading >= 2.0 * PI ||
+        !std::isfinite(STAND.heading) || STAND.heading < 0.0 || STAND.heading > 2.0 * PI ||
         STAND.adjacent.size() > MAX_ADJACENT_STANDS) {
         return false;
     }

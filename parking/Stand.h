@@ -90,7 +90,8 @@ inline constexpr size_t MAX_ADJACENT_STANDS = 64;
 bool gf_isStandPosition(double LATITUDE, double LONGITUDE);
 // A radius in metres that can be a stand's: finite, 0 to MAX_STAND_RADIUS_M.
 bool gf_isStandRadius(double METRES);
-// A heading in degrees as radians in 0..2pi; empty when it is not finite.
+// A heading in degrees as radians in 0..2pi (a full turn, 2pi, is kept where the simulator
+// gives it); empty when it is not finite or more than ten turns.
 std::optional<double> gf_standHeadingRad(double DEGREES);
 // Every number of the stand finite and within the bounds above (heading 0..2pi, options on
 // days 1..7, at most MAX_ADJACENT_STANDS neighbours).

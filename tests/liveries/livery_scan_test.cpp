@@ -132,8 +132,11 @@ TEST_F(LiveryScanFlowTest, PackageChoicesAndManualFoldersGiveFoldersAndRanks)
     AI_PACKAGE_SELECTOR.set("MTL");
     lf_autoDetectAIPackages(m_community, folders);
     EXPECT_EQ(folders, (std::vector<std::filesystem::path>{m_community / "IVAO_MTL", m_community / "user-aitraffic"}));
-    AI_PACKAGE_SELECTOR.set("AIG; MTL");
-    EXPECT_THROW(lf_autoDetectAIPackages(m_community, folders), std::runtime_error);
+    // A text that is no choice is never stored: the selector falls back to its default order.
+    EXPECT_FALSE(AI_PACKAGE_SELECTOR.set("AIG; MTL"));
+    folders.clear();
+    lf_autoDetectAIPackages(m_community, folders);
+    EXPECT_EQ(folders.size(), 5u);
     EXPECT_EQ(AI_PACKAGE_SELECTOR.choices().size(), 64u);
     EXPECT_EQ(AI_PACKAGE_SELECTOR.choices()[5], "AIG, MTL, JF, FSLTL");
 

@@ -76,6 +76,20 @@ TEST_F(LearnedLossTest, SaveRefusesATableThatNoGoodReadLoaded)
     EXPECT_TRUE(logHas("refused: the stand table was not loaded by a good read"));
 }
 
+// A publisher name reaches a folder name: on the platform this program is for, a drive colon
+// or a device name would lead outside the learned folder.
+TEST_F(LearnedLossTest, PublisherNamesStayOneFolderBelowTheLearnedFolder)
+{
+    for (const char* publisher : {"C:", "C:Windows", "Pub:stream", "CON", "con.txt", "Com7", "LPT1.xml", "NUL",
+                                  "Pub.", "Pu*b", "Pub\x01", "a\"b"}) {
+        EXPECT_TRUE(lf_learnedPathOf("airports/my_thirdparty/EGLL.xml", publisher).empty()) << publisher;
+        const std::string archived = std::string("archive/thirdparty/") + publisher + "/EGLL.xml";
+        EXPECT_TRUE(lf_learnedPathOf(archived, "").empty()) << publisher;
+    }
+    EXPECT_FALSE(lf_learnedPathOf("airports/my_thirdparty/EGLL.xml", "Console Airports").empty());
+    EXPECT_FALSE(lf_learnedPathOf("airports/my_thirdparty/EGLL.xml", "COM10").empty());
+}
+
 TEST_F(LearnedLossTest, FloatSettingOutOfItsChoicesDoesNotBreakAirportFiles)
 {
     writeFile(m_dir / "parameters.xml",
