@@ -31,7 +31,6 @@ constexpr std::size_t SECTION_ENTRY_BYTES = 20;
 constexpr int MAX_WALK_STEPS = 9000;
 // Parking types kept as stands: every type but 0, 12 and 13.
 constexpr std::uint32_t KEPT_PARKING_TYPES = 0xCFFE;
-constexpr double METRES_TO_NM = 0.0005399568034557236;
 constexpr double FULL_TURN = 6.283185307179586;
 // The Windows-1252 em dash of the walk messages, written as that single byte.
 constexpr const char* EM_DASH = "\x97";
