@@ -1,3 +1,4 @@
+#include "TestFolder.h"
 #include "app/LoopClock.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
@@ -38,8 +39,7 @@ protected:
     void SetUp() override
     {
         lf_reset();
-        folder = std::filesystem::temp_directory_path()
-            / ("quillon_worker_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder = test::gf_testFolder("quillon_worker");
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder / "input");
         gf_setWorkFolder(folder);

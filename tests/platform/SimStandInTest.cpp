@@ -1,3 +1,4 @@
+#include "TestFolder.h"
 #include "platform/SimConnect.h"
 #include "platform/sim_Control.h"
 
