@@ -1,9 +1,12 @@
 // What the main loop does every tick and at its second marks.
-#include "app/MainWindow.h"
 #include "app/Worker.h"
 #include "app/pending_parking.h"
 #include "core/Clock.h"
 #include "core/Parameters.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
+#include "core/WeekTime.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "engine/Commands.h"
 #include "engine/RemovalRules.h"

@@ -6,6 +6,8 @@
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
+#include "core/StopFlags.h"
+#include "core/WindowState.h"
 #include "feed/TrafficFeed.h"
 #include "platform/sim_Control.h"
 #include "platform/traffic_scenario.h"
@@ -25,8 +27,6 @@
 #include <thread>
 
 namespace qmt {
-
-void lf_repaintHandled();
 
 namespace {
 
@@ -227,6 +227,7 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR)
 {
     const auto start = std::chrono::steady_clock::now();
     s_closeRequested = false;
+    gf_installRepaintHook();
     gf_postWindowMessage(WM_APP_STARTUP, 0);
     int exitCode = 0;
     bool closing = false;
@@ -247,7 +248,7 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR)
         if (message->id == WM_APP_STARTUP && !closing) {
             lf_startWorker(message->param != 0);
         } else if (message->id == WM_APP_REPAINT) {
-            lf_repaintHandled();
+            gf_repaintHandled();
         } else if (message->id == WM_APP_EXIT) {
             exitCode = static_cast<int>(message->param);
             break;

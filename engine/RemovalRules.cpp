@@ -2,12 +2,12 @@
 #include <cmath>
 #include <exception>
 
-#include "app/MainWindow.h"
-#include "app/Worker.h"
 #include "core/Clock.h"
 #include "core/Geo.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
+#include "core/WeekTime.h"
+#include "core/WindowState.h"
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/RemovalRules.h"

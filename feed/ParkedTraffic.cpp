@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/Worker.h"
 #include "core/AcKind.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
+#include "core/StopFlags.h"
 #include "core/Text.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
@@ -151,9 +151,9 @@ bool gf_getParkedTrafficAt(double LAT, double LON)
                 break;
             }
         }
-        if (gf_unshiftedNow() - start >= kParkedTimeout || g_stopSession || g_exitRequested) {
+        if (gf_unshiftedNow() - start >= kParkedTimeout || gf_stopRequested()) {
             lf_resetParkedRequest();
-            if (!g_stopSession && !g_exitRequested) {
+            if (!gf_stopRequested()) {
                 gf_logWarning("ParkedTraffic receiving timed out after 10 seconds");
             }
             return false;

@@ -8,10 +8,10 @@
 #include <thread>
 #include <unordered_set>
 
-#include "app/Worker.h"
 #include "core/AcKind.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
+#include "core/StopFlags.h"
 #include "core/Text.h"
 #include "engine/Intake.h"
 #include "feed/FeedInternal.h"
@@ -188,7 +188,7 @@ void lf_waitFor(std::chrono::milliseconds DURATION, bool TRAFFIC)
 {
     const auto until = std::chrono::steady_clock::now() + DURATION;
     std::unique_lock lock(s_readers.mutex);
-    while (!s_readers.stop && !g_stopSession && !g_exitRequested) {
+    while (!s_readers.stop && !gf_stopRequested()) {
         if (TRAFFIC && s_readers.wakeTraffic) {
             return;
         }
@@ -256,7 +256,7 @@ void lf_startThread(std::thread& THREAD, void (*MAIN)())
 
 bool lf_readersStopping()
 {
-    if (g_stopSession || g_exitRequested) {
+    if (gf_stopRequested()) {
         return true;
     }
     std::lock_guard lock(s_readers.mutex);

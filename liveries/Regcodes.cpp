@@ -7,12 +7,12 @@
 #include <fmt/format.h>
 #include <pugixml.hpp>
 
-#include "app/Worker.h"
 #include "core/AcKind.h"
 #include "core/Crypto.h"
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/StatusLine.h"
 #include "core/Text.h"
 #include "core/XmlMeta.h"
 #include "liveries/KindText.h"

@@ -1,11 +1,13 @@
 #include "parking/ApfSettings.h"
 
-#include "app/MainWindow.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Text.h"
+#include "core/WindowState.h"
 #include "core/XmlMeta.h"
+#include "parking/AirportFile.h"
+#include "feed/TrafficFeed.h"
 
 #include <fmt/format.h>
 
@@ -169,6 +171,15 @@ void gf_windowShowApf(const std::string& PUBLISHER, bool HANDMADE, const std::st
 void gf_windowSetLearnedUpdates(uint32_t COUNT)
 {
     gf_updateWindowValues([COUNT](WindowValues& V) { V.learnedUpdates = COUNT; });
+}
+
+void gf_refreshOptionControls()
+{
+    for (std::size_t i = 0; i < kApfSettingCount; ++i) {
+        Parameter* parameter = gf_parameterByName(g_apfSettingNames[i]);
+        if (parameter != nullptr && parameter->text() != g_apfSettingsAtRead[i])
+            gf_pushToControl(*parameter);
+    }
 }
 
 } // namespace qmt

@@ -1,10 +1,10 @@
 #include "parking/LearnedApf.h"
 
-#include "app/Worker.h"
 #include "core/Clock.h"
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/StatusLine.h"
 #include "core/Text.h"
 #include "core/XmlMeta.h"
 #include "liveries/KindText.h"
@@ -15,6 +15,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <system_error>

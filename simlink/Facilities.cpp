@@ -1,7 +1,7 @@
 #include "simlink/Facilities.h"
 
-#include "app/Worker.h"
 #include "core/Log.h"
+#include "core/StopFlags.h"
 #include "parking/Stand.h"
 #include "simlink/SimClient.h"
 
@@ -155,7 +155,7 @@ bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& 
     bool complete = false;
     while (!complete) {
         if (FAILED(SimConnect_GetNextDispatch(h, &msg, &size))) {
-            if (g_stopSession.load() || g_exitRequested.load()) {
+            if (gf_stopRequested()) {
                 gf_logWarning("Facility data for {} not read: stopping", ICAO);
                 return finish(FacilityRead::notRead);
             }

@@ -1,6 +1,8 @@
-#include "app/LoopClock.h"
-#include "app/MainWindow.h"
-#include "app/Worker.h"
+#include "core/LoopClock.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
+#include "core/WeekTime.h"
+#include "core/WindowState.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +14,8 @@ namespace {
 
 class ExitReasonTest : public ::testing::Test {
 protected:
-    void SetUp() override { lf_clearExitReason(); g_exitRequested = false; }
-    void TearDown() override { lf_clearExitReason(); g_exitRequested = false; }
+    void SetUp() override { gf_clearExitReason(); g_exitRequested = false; }
+    void TearDown() override { gf_clearExitReason(); g_exitRequested = false; }
 };
 
 TEST_F(ExitReasonTest, TextsFollowTheNumbers)

@@ -1,12 +1,15 @@
 #include "TestFolder.h"
-#include "app/LoopClock.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
 #include "core/Log.h"
+#include "core/LoopClock.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
 #include "core/UserError.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
@@ -65,7 +68,7 @@ protected:
         gf_resetWindowMessagesForTests();
         gf_resetStatusForTests();
         lf_resetMainLoopForTests();
-        lf_clearExitReason();
+        gf_clearExitReason();
         g_stopSession = false;
         g_exitRequested = false;
         g_runOptions = RunOptions{};

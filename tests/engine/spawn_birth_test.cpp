@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "app/Worker.h"
+#include "core/WeekTime.h"
 #include "spawn_fixture.h"
 
 namespace qmt::test {

@@ -3,9 +3,9 @@
 #include <chrono>
 #include <cmath>
 
-#include "app/MainWindow.h"
-#include "app/Worker.h"
 #include "core/Clock.h"
+#include "core/WeekTime.h"
+#include "core/WindowState.h"
 #include "spawn_fixture.h"
 
 namespace qmt::test {

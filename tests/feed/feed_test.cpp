@@ -1,3 +1,4 @@
+#include "core/StopFlags.h"
 #include "feed/feed_fixture.h"
 
 #include <cmath>

@@ -3,6 +3,7 @@
 
 #include "LiveryTestSupport.h"
 #include "core/Crypto.h"
+#include "core/WindowState.h"
 #include "liveries/Regcodes.h"
 
 namespace qmt::test {

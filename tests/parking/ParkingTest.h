@@ -2,13 +2,13 @@
 // Shared fixture of the parking tests: a temporary working folder, fresh globals, the
 // EHAM park airport and helpers for files and the log.
 
-#include "app/MainWindow.h"
-#include "app/Worker.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/RefData.h"
 #include "core/Reset.h"
+#include "core/StatusLine.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "parking/AirportFile.h"
 #include "parking/LearnedApf.h"

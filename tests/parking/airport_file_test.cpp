@@ -1,4 +1,5 @@
 #include "ParkingTest.h"
+#include "core/WindowState.h"
 
 #include "core/Parameters.h"
 #include "parking/ApfLookup.h"

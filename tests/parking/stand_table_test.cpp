@@ -1,4 +1,6 @@
 #include "ParkingTest.h"
+#include "core/WeekTime.h"
+#include "core/WindowState.h"
 
 #include "core/Parameters.h"
 #include "core/Random.h"

@@ -3,9 +3,9 @@
 // temporary folder, and the simulated simulator reset.
 
 #include "TestFolder.h"
-#include "app/Worker.h"
 #include "core/Log.h"
 #include "core/Reset.h"
+#include "core/StopFlags.h"
 #include "platform/sim_Control.h"
 #include "simlink/Facilities.h"
 #include "simlink/SimClient.h"
@@ -25,7 +25,7 @@ inline void lf_resetWorkerState()
     g_stopSession.store(false);
     g_exitRequested.store(false);
     g_realignDeadline.store(false);
-    lf_clearExitReason();
+    gf_clearExitReason();
 }
 
 class SimLinkTest : public ::testing::Test {

@@ -1,4 +1,4 @@
-#include "app/Worker.h"
+#include "core/StopFlags.h"
 
 #include <array>
 #include <mutex>
@@ -7,7 +7,7 @@ namespace qmt {
 
 std::atomic<bool> g_stopSession{false};
 std::atomic<bool> g_exitRequested{false};
-std::atomic<std::uint64_t> g_weekTime{0};
+std::atomic<bool> g_realignDeadline{false};
 
 namespace {
 
@@ -95,28 +95,11 @@ int gf_restartDelaySeconds()
     return s_restartDelay;
 }
 
-// Clears the reason for the next worker (a restart starts with no reason set).
-void lf_clearExitReason()
+void gf_clearExitReason()
 {
     std::lock_guard lock(s_reasonMutex);
     s_reason = ExitReason::notYetSet;
     s_restartDelay = 0;
-}
-
-std::uint64_t gf_weekTimeOf(std::int64_t UNIX_SECONDS)
-{
-    // 1970-01-01 was a Thursday (day 4 when Monday is 1).
-    std::int64_t days = UNIX_SECONDS / 86400;
-    std::int64_t secondOfDay = UNIX_SECONDS % 86400;
-    if (secondOfDay < 0) {
-        secondOfDay += 86400;
-        --days;
-    }
-    std::int64_t weekday = (days + 3) % 7;
-    if (weekday < 0)
-        weekday += 7;
-    return gf_packWeekTime(static_cast<std::uint32_t>(weekday + 1),
-                           static_cast<std::uint32_t>(secondOfDay / 1800));
 }
 
 }  // namespace qmt

@@ -1,10 +1,12 @@
-#include "app/LoopClock.h"
-#include "app/MainWindow.h"
-#include "app/Worker.h"
+#include "core/StatusLine.h"
+
 #include "core/Log.h"
+#include "core/LoopClock.h"
+#include "core/WindowState.h"
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 
 namespace qmt {
 

@@ -1,7 +1,8 @@
-#include "app/MainWindow.h"
+#include "core/WindowState.h"
 
 #include "core/Parameters.h"
-#include "platform/window_messages.h"
+
+#include <cmath>
 
 #include <map>
 #include <mutex>
@@ -22,8 +23,10 @@ std::mutex s_windowMutex;
 std::map<std::string, ControlState, std::less<>> s_controls;
 WindowValues s_values;
 
-// A repaint message is waiting in the queue; further repaints are folded into it.
+// A repaint request is waiting; further repaints are folded into it.
 std::atomic<bool> s_repaintPending{false};
+// Asks the window to repaint; installed by the shell before any thread can repaint.
+std::atomic<void (*)()> s_repaintHook{nullptr};
 
 // The controls that a park calculation disables while it runs.
 constexpr const char* PARK_CONTROLS[] = {
@@ -55,14 +58,20 @@ void lf_changeControl(const std::string& NAME, CHANGE&& APPLY)
 void gf_repaintWindow()
 {
     ++g_repaintCount;
-    if (!s_repaintPending.exchange(true))
-        gf_postWindowMessage(WM_APP_REPAINT);
+    if (s_repaintPending.exchange(true))
+        return;
+    if (auto* hook = s_repaintHook.load())
+        hook();
 }
 
-// Called by the window thread when it handles WM_APP_REPAINT.
-void lf_repaintHandled()
+void gf_repaintHandled()
 {
     s_repaintPending = false;
+}
+
+void gf_setRepaintHook(void (*HOOK)())
+{
+    s_repaintHook = HOOK;
 }
 
 WindowValues gf_windowValues()
@@ -151,6 +160,61 @@ void gf_enableParkSourceControls()
     const bool enable = !RT_PARKTRAFFIC_ONLY.value() && !g_parkBusy;
     for (const char* name : PARK_SOURCE_CONTROLS)
         gf_enableControl(name, enable);
+}
+
+// A control shows the current value of its parameter.
+void gf_pushToControl(Parameter& PARAMETER)
+{
+    switch (PARAMETER.kind()) {
+    case ParameterKind::Bool:
+    case ParameterKind::BoolCtrl:
+        gf_checkControl(PARAMETER.name(), static_cast<BoolParameter&>(PARAMETER).value());
+        break;
+    case ParameterKind::IntChoice: {
+        const auto index = static_cast<IntChoiceParameter&>(PARAMETER).currentIndex();
+        gf_selectControlEntry(PARAMETER.name(), index ? static_cast<int>(*index) : -1);
+        break;
+    }
+    case ParameterKind::StringChoice: {
+        const auto index = static_cast<StringChoiceParameter&>(PARAMETER).currentIndex();
+        gf_selectControlEntry(PARAMETER.name(), index ? static_cast<int>(*index) : -1);
+        break;
+    }
+    case ParameterKind::FloatChoice: {
+        const auto index = static_cast<FloatChoiceParameter&>(PARAMETER).currentIndex();
+        gf_selectControlEntry(PARAMETER.name(), index ? static_cast<int>(*index) : -1);
+        break;
+    }
+    default:
+        gf_setControlText(PARAMETER.name(), PARAMETER.text());
+        break;
+    }
+}
+
+
+void gf_fillControls()
+{
+    for (Parameter* parameter : gf_allParameters())
+        gf_pushToControl(*parameter);
+    gf_enableParkSourceControls();
+}
+
+void gf_selectMaxFitEntry()
+{
+    // An entry of h hours stands for the fit step of 2h - 1 half hours; without an exact
+    // match the next larger entry is taken, else the largest.
+    const auto& choices = MAX_FIT_FL.choices();
+    if (choices.empty())
+        return;
+    std::size_t chosen = choices.size() - 1;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        if (std::lround(choices[i] * 2.0f) - 1 >= MAX_FIT.value()) {
+            chosen = i;
+            break;
+        }
+    }
+    MAX_FIT_FL.set(choices[chosen]);
+    gf_selectControlEntry(MAX_FIT_FL.name(), static_cast<int>(chosen));
 }
 
 void gf_resetWindowForTests()

@@ -1,4 +1,4 @@
-#include "app/LoopClock.h"
+#include "core/LoopClock.h"
 
 #include "core/Clock.h"
 
