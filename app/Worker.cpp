@@ -336,8 +336,7 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
             return;
         }
         if (lf_startSession()) {
-            const WeekTime now = gf_weekTimeNow();
-            g_weekTime = gf_packWeekTime(now.day, now.halfHour);
+            g_weekTime = gf_weekTimeNow();
             gf_manageParkAirport(1);
             lf_mainLoop();
         }
