@@ -622,6 +622,9 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     if (!altitude) {
         throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
     }
+    if (*altitude < LOWEST_AIRPORT_FT || *altitude > HIGHEST_AIRPORT_FT) {
+        throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude));
+    }
     info.altitudeFt = *altitude;
     info.airportName = gf_stringParameterByName(doc, "airport_name").value_or("");
     g_parkAirportElevation = static_cast<float>(info.altitudeFt);
@@ -634,7 +637,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     const auto qfReal = gf_findParameter(doc, "Qf_real");
     const auto qfSoft = gf_findParameter(doc, "Qf_soft");
     if (qfReal && qfSoft) {
-        g_qualityFactors = gf_packQualityFactors(*qfReal, *qfSoft);
+        g_qualityFactors = gf_packQualityFactors(std::clamp(*qfReal, 0, 100), std::clamp(*qfSoft, 0, 100));
     }
     for (size_t i = 0; i < kApfSettingCount; ++i) {
         g_apfSettingsAtRead[i] = gf_apfSettingText(i);
