@@ -1,9 +1,8 @@
 // The worker thread: start-up, session start, closing down with restart.
 #include "app/Worker.h"
 
+#include "airportscan/AirportScan.h"
 #include "app/MainWindow.h"
-#include "app/pending_airportscan.h"
-#include "app/pending_liveries.h"
 #include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
@@ -23,9 +22,11 @@
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
+#include "liveries/LiveryScan.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "platform/window_messages.h"
+#include "simlink/Install.h"
 #include "simlink/SimClient.h"
 
 #include <cmath>
@@ -163,12 +164,27 @@ void lf_createProgramFolders()
                                                  g_workPath.string()));
 }
 
+// The scan; when no lfolder is set in manual mode, the user gets the manual and the settings folder.
+static void lf_runLiveryScan()
+{
+    try {
+        gf_scanLiveries();
+    } catch (const UserErrorException& e) {
+        if (e.code() == 48) {
+            gf_openManual();
+            gf_openParametersFolder();
+        }
+        throw;
+    }
+}
+
 void lf_runStartUpScans()
 {
+    gf_findInstallPath();
     gf_initBglTasks();
     // exists() throws the file-system error when the status query fails.
     if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / LIVERIES_SCANNED_FILE))
-        gf_scanLiveries();
+        lf_runLiveryScan();
     gf_processScannedLiveries();
     if (SCAN_AIRPORTS.value() && !gf_stopRequested()) {
         g_simaddonFileCount = 0;
@@ -255,6 +271,9 @@ void lf_closingDown()
     g_acceptBatches = false;
     gf_stopReaders();
     gf_stopSimClient();
+    // Scan workers given up after a time-out must end before their lists can go.
+    if (!gf_waitForBglTasks(SCAN_WAIT_LIMIT))
+        gf_logWarning("{} scan workers still run", g_runningBglTasks.load());
     gf_logout();
     gf_saveParameters(g_parametersPath);
     gf_resetParkAirport();
