@@ -616,7 +616,7 @@ void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID
             }
         }
     } catch (const std::exception&) {
-        pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, REQUEST_ID);
+        pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, CONN.lastSendId, 3);
         return;
     }
     for (auto& [data, payload] : records) {
