@@ -1,5 +1,6 @@
 #include "engine/SimRequests.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -7,12 +8,14 @@
 
 #include <fmt/format.h>
 
-#include "app/Worker.h"
 #include "core/AcKind.h"
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
 #include "core/UserError.h"
+#include "core/WeekTime.h"
 #include "engine/Commands.h"
 #include "parking/StandTable.h"
 #include "parking/StaticPositions.h"
@@ -133,7 +136,7 @@ void gf_removeFlightPlan(uint32_t OBJECT_ID)
 
 void lf_liveryNotCreated(const SimAc& AC)
 {
-    if (!g_stopSession.load() && !g_exitRequested.load()) {
+    if (!gf_stopRequested()) {
         gf_setStatus(fmt::format("{} '{}' could not be created by your Sim!", AC.callsign, AC.liveryTitle), true);
     }
     // The title is kept as its own string: the livery tables may be rebuilt meanwhile.

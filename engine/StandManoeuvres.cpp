@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/Worker.h"
 #include "core/Geo.h"
 #include "core/Log.h"
 #include "core/Text.h"
+#include "core/WeekTime.h"
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/Motion.h"

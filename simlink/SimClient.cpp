@@ -1,8 +1,8 @@
 #include "simlink/SimClient.h"
 
-#include "app/Worker.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
+#include "core/StopFlags.h"
 #include "simlink/pending_parking.h"
 
 #include <algorithm>

@@ -3,9 +3,13 @@
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
+#include "core/StopFlags.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
+#include "engine/Commands.h"
 #include "feed/TrafficFeed.h"
 #include "parking/AirportFile.h"
+#include "parking/ApfSettings.h"
 #include "platform/window_messages.h"
 #include "platform/window_shell.h"
 
@@ -15,7 +19,6 @@
 #include <thread>
 
 namespace qmt {
-void lf_repaintHandled();
 namespace {
 
 class WindowTest : public ::testing::Test {
@@ -43,7 +46,7 @@ protected:
         gf_resetWindowRequestsForTests();
         gf_resetWindowMessagesForTests();
         gf_resetEngineForTests();
-        lf_clearExitReason();
+        gf_clearExitReason();
         g_exitRequested = false;
         g_stopSession = false;
     }
@@ -124,13 +127,14 @@ TEST_F(WindowTest, ValuesRepaintOnlyWhenTheyChange)
 
 TEST_F(WindowTest, RepaintsFoldIntoOneMessageUntilTheWindowHandlesIt)
 {
+    gf_installRepaintHook();
     for (int i = 0; i < 100; ++i)
         gf_repaintWindow();
     EXPECT_EQ(gf_pendingWindowMessages(), 1u);
     auto message = gf_waitWindowMessage(std::chrono::milliseconds(0));
     ASSERT_TRUE(message);
     EXPECT_EQ(message->id, WM_APP_REPAINT);
-    lf_repaintHandled();
+    gf_repaintHandled();
     gf_repaintWindow();
     EXPECT_EQ(gf_pendingWindowMessages(), 1u);
 }

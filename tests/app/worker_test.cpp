@@ -1,11 +1,14 @@
-#include "app/LoopClock.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
 #include "core/Log.h"
+#include "core/LoopClock.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
 #include "core/UserError.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
@@ -65,7 +68,7 @@ protected:
         gf_resetWindowMessagesForTests();
         gf_resetStatusForTests();
         lf_resetMainLoopForTests();
-        lf_clearExitReason();
+        gf_clearExitReason();
         g_stopSession = false;
         g_exitRequested = false;
         g_runOptions = RunOptions{};
@@ -73,7 +76,7 @@ protected:
     void copyDataFiles()
     {
         std::filesystem::create_directories(folder / "output");
-        std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "liveries" / "LiveriesScanned.xml",
+        std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "tests" / "data" / "LiveriesScanned.xml",
                                    folder / "output" / "LiveriesScanned.xml");
         for (const char* name : {"dbase.enc", "airports.enc", "AIG-regcodes.enc"}) {
             const std::filesystem::path source = std::filesystem::path(QUILLON_BINARY_DIR) / "input" / name;

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "app/Worker.h"
+#include "core/WeekTime.h"
 #include "engine/StandRules.h"
 #include "motion_fixture.h"
 

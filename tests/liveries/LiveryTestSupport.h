@@ -12,13 +12,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/MainWindow.h"
 #include "core/AcKind.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Random.h"
 #include "core/RefData.h"
 #include "core/Reset.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"

@@ -1,4 +1,5 @@
 #include "SimTestSupport.h"
+#include "core/StopFlags.h"
 
 #include "core/Parameters.h"
 

@@ -2,9 +2,9 @@
 // Shared set-up of the simulator link tests: every global back to its start, a log in a
 // temporary folder, and the simulated simulator reset.
 
-#include "app/Worker.h"
 #include "core/Log.h"
 #include "core/Reset.h"
+#include "core/StopFlags.h"
 #include "platform/sim_Control.h"
 #include "simlink/Facilities.h"
 #include "simlink/SimClient.h"
@@ -24,7 +24,7 @@ inline void lf_resetWorkerState()
     g_stopSession.store(false);
     g_exitRequested.store(false);
     g_realignDeadline.store(false);
-    lf_clearExitReason();
+    gf_clearExitReason();
 }
 
 class SimLinkTest : public ::testing::Test {
