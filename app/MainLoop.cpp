@@ -1,14 +1,13 @@
 // The worker's 10 ms deadline loop and the dispatch of its periodic work.
-#include "app/LoopClock.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
+#include "core/LoopClock.h"
+#include "core/StopFlags.h"
 
 #include <array>
 #include <mutex>
 
 namespace qmt {
-
-std::atomic<bool> g_realignDeadline{false};
 
 namespace {
 
@@ -48,11 +47,6 @@ const MainLoopSteps& lf_steps()
     return s_steps;
 }
 
-bool lf_stopRequested()
-{
-    return g_stopSession.load() || g_exitRequested.load();
-}
-
 }  // namespace
 
 void gf_setMainLoopStepsForTests(MainLoopSteps STEPS)
@@ -82,9 +76,9 @@ void lf_mainLoop()
     LoopTime deadline = gf_loopNow() + TICK;
     LoopTime nextSecond = gf_loopNow() + ONE_SECOND;
 
-    while (!lf_stopRequested()) {
+    while (!gf_stopRequested()) {
         gf_loopSleepUntil(deadline);
-        if (lf_stopRequested())
+        if (gf_stopRequested())
             break;
 
         gf_carryOutWindowRequests();
@@ -93,7 +87,7 @@ void lf_mainLoop()
         LoopTime now = gf_loopNow();
         if (g_realignDeadline.exchange(false))
             deadline = now;
-        while (now >= nextSecond && !lf_stopRequested()) {
+        while (now >= nextSecond && !gf_stopRequested()) {
             nextSecond += ONE_SECOND;
             // A loop held up for long does not catch up second by second.
             if (now - nextSecond > ONE_SECOND)

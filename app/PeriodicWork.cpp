@@ -1,9 +1,12 @@
 // What the main loop does every tick and at its second marks.
-#include "app/MainWindow.h"
 #include "app/Worker.h"
 #include "app/pending_parking.h"
 #include "core/Clock.h"
 #include "core/Parameters.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
+#include "core/WeekTime.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "engine/Commands.h"
 #include "engine/RemovalRules.h"
@@ -25,8 +28,7 @@ constexpr std::int32_t RENEWAL_MINUTES = 20;
 
 void lf_updateWeekTime()
 {
-    const WeekTime now = gf_weekTimeNow();
-    g_weekTime = gf_packWeekTime(now.day, now.halfHour);
+    g_weekTime = gf_weekTimeNow();
 }
 
 // One id a second from the twin-check list: learned-stand lookup once, then the static twins.

@@ -6,7 +6,10 @@
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
+#include "core/StopFlags.h"
+#include "core/WindowState.h"
 #include "feed/TrafficFeed.h"
+#include "platform/sim_install.h"
 #include "platform/sim_Control.h"
 #include "platform/traffic_scenario.h"
 #include "platform/traffic_standin.h"
@@ -25,8 +28,6 @@
 #include <thread>
 
 namespace qmt {
-
-void lf_repaintHandled();
 
 namespace {
 
@@ -124,6 +125,8 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
     SimStandIn& sim = gf_simStandIn();
     if (!LINE.dataFolder.empty()) {
         ERROR = gf_setUpSimStandIn(LINE.dataFolder);
+        // The simulated installation: UserCfg.opt names its packages and Community folder.
+        gf_setSimUserFolder(std::filesystem::path(LINE.dataFolder) / "simulator");
         if (!ERROR.empty())
             return false;
     } else {
@@ -227,6 +230,7 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR)
 {
     const auto start = std::chrono::steady_clock::now();
     s_closeRequested = false;
+    gf_installRepaintHook();
     gf_postWindowMessage(WM_APP_STARTUP, 0);
     int exitCode = 0;
     bool closing = false;
@@ -247,7 +251,7 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR)
         if (message->id == WM_APP_STARTUP && !closing) {
             lf_startWorker(message->param != 0);
         } else if (message->id == WM_APP_REPAINT) {
-            lf_repaintHandled();
+            gf_repaintHandled();
         } else if (message->id == WM_APP_EXIT) {
             exitCode = static_cast<int>(message->param);
             break;

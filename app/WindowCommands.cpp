@@ -6,9 +6,13 @@
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
 #include "core/Text.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "engine/BirthSpawn.h"
+#include "platform/window_messages.h"
 #include "simlink/SimClient.h"
 
 #include <functional>
@@ -55,6 +59,11 @@ void lf_removeAboveLiveLimit(int LIMIT)
 }
 
 }  // namespace
+
+void gf_installRepaintHook()
+{
+    gf_setRepaintHook([] { gf_postWindowMessage(WM_APP_REPAINT); });
+}
 
 void gf_onMaxLiveSelChanged(int OLD_VALUE, int NEW_VALUE)
 {

@@ -1,27 +1,32 @@
 // The worker thread: start-up, session start, closing down with restart.
 #include "app/Worker.h"
 
-#include "app/LoopClock.h"
+#include "airportscan/AirportScan.h"
 #include "app/MainWindow.h"
-#include "app/pending_airportscan.h"
-#include "app/pending_liveries.h"
 #include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
 #include "core/Files.h"
 #include "core/Log.h"
+#include "core/LoopClock.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/RefData.h"
 #include "core/ScanTasks.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
 #include "core/Text.h"
 #include "core/UserError.h"
+#include "core/WeekTime.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
+#include "liveries/LiveryScan.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "platform/window_messages.h"
+#include "simlink/Install.h"
 #include "simlink/SimClient.h"
 
 #include <cmath>
@@ -48,11 +53,6 @@ constexpr double API_REVISIT_SECONDS = 2.0;
 // The livery tables are emptied at the next closing down (a new scan or another simulator).
 std::atomic<bool> s_clearLiveryTables{false};
 
-bool lf_stopping()
-{
-    return g_stopSession.load() || g_exitRequested.load();
-}
-
 // Waits in steps until the condition holds; false when a stop flag came first or the tries ran out.
 template <typename CONDITION>
 bool lf_waitFor(CONDITION&& DONE, std::chrono::milliseconds STEP, int TRIES)
@@ -60,7 +60,7 @@ bool lf_waitFor(CONDITION&& DONE, std::chrono::milliseconds STEP, int TRIES)
     for (int i = 0; TRIES < 0 || i < TRIES; ++i) {
         if (DONE())
             return true;
-        if (lf_stopping())
+        if (gf_stopRequested())
             return false;
         gf_loopSleepFor(STEP);
     }
@@ -80,6 +80,11 @@ void lf_readParameters()
     std::string errorText;
     if (!gf_loadParameters(g_parametersPath, &errorText))
         gf_setStatus(errorText, true);
+    // Every time of week (stand use, learned slots, log times) follows the user's shifted time.
+    const int shift = TIME_SHIFT_MINUTES.value();
+    gf_setTimeShift(std::chrono::minutes(shift));
+    if (shift != 0)
+        gf_logLine("Time shift of {} minutes: it is {} now", shift, gf_shiftedTimeText());
 }
 
 // The window's controls take the values of their parameters.
@@ -92,7 +97,7 @@ void lf_fillControls()
 
 void lf_readDataFiles()
 {
-    if (!gf_readDataFiles())
+    if (!gf_readDataFilesOnce())
         throw UserErrorException(99, "reading data files failed!");
 }
 
@@ -159,14 +164,29 @@ void lf_createProgramFolders()
                                                  g_workPath.string()));
 }
 
+// The scan; when no lfolder is set in manual mode, the user gets the manual and the settings folder.
+static void lf_runLiveryScan()
+{
+    try {
+        gf_scanLiveries();
+    } catch (const UserErrorException& e) {
+        if (e.code() == 48) {
+            gf_openManual();
+            gf_openParametersFolder();
+        }
+        throw;
+    }
+}
+
 void lf_runStartUpScans()
 {
+    gf_findInstallPath();
     gf_initBglTasks();
     // exists() throws the file-system error when the status query fails.
     if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / LIVERIES_SCANNED_FILE))
-        gf_scanLiveries();
+        lf_runLiveryScan();
     gf_processScannedLiveries();
-    if (SCAN_AIRPORTS.value() && !lf_stopping()) {
+    if (SCAN_AIRPORTS.value() && !gf_stopRequested()) {
         g_simaddonFileCount = 0;
         g_thirdpartyFileCount = 0;
         gf_repaintWindow();
@@ -176,6 +196,8 @@ void lf_runStartUpScans()
 
 bool lf_startSession()
 {
+    if (gf_stopRequested())
+        return false;
     g_simConnectError = false;
     gf_startSimClient();
     lf_waitFor(
@@ -185,7 +207,7 @@ bool lf_startSession()
                 || state == SimLinkState::closed;
         },
         POLL_STEP, -1);
-    if (lf_stopping())
+    if (gf_stopRequested())
         return false;
     if (g_simLinkState.load() != SimLinkState::connected) {
         gf_logWarning("SimConnect: no connection to the simulator");
@@ -204,7 +226,7 @@ bool lf_startSession()
 
     if (!gf_authenticate()
         || !lf_waitFor([] { return !gf_sessionGuid().empty(); }, LOGIN_STEP, LOGIN_TRIES)) {
-        if (!lf_stopping())
+        if (!gf_stopRequested())
             gf_requestExit(ExitReason::readerError);
         return false;
     }
@@ -216,7 +238,7 @@ bool lf_startSession()
     gf_startTrafficReader();
     const int tries = static_cast<int>(FIRST_TRAFFIC_LIMIT / POLL_STEP);
     if (!lf_waitFor([] { return g_trafficReceived.load(); }, POLL_STEP, tries)) {
-        if (!lf_stopping()) {
+        if (!gf_stopRequested()) {
             gf_logWarning("TrafficReader receiving timed out after 10 seconds?");
             gf_setStatus("TrafficReader receiving timed out after 10 seconds?");
             gf_requestExit(ExitReason::readerError);
@@ -249,6 +271,9 @@ void lf_closingDown()
     g_acceptBatches = false;
     gf_stopReaders();
     gf_stopSimClient();
+    // Scan workers given up after a time-out must end before their lists can go.
+    if (!gf_waitForBglTasks(SCAN_WAIT_LIMIT))
+        gf_logWarning("{} scan workers still run", g_runningBglTasks.load());
     gf_logout();
     gf_saveParameters(g_parametersPath);
     gf_resetParkAirport();
@@ -308,9 +333,11 @@ bool lf_guardedStep(const std::function<void()>& STEP)
 void lf_startUpQuillon(bool AUTOMATIC_RESTART)
 {
     (void)AUTOMATIC_RESTART;  // the version check is skipped on an automatic restart; none is configured
+    gf_installRepaintHook();
     g_stopSession = false;
-    g_exitRequested = false;
-    lf_clearExitReason();
+    // A close of the window that came while this worker started ends it at once.
+    g_exitRequested = g_windowClosed.load();
+    gf_clearExitReason();
     gf_clearErrorLine();
     bool production = false;
     lf_guardedStep([&production] {
@@ -328,8 +355,7 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
             return;
         }
         if (lf_startSession()) {
-            const WeekTime now = gf_weekTimeNow();
-            g_weekTime = gf_packWeekTime(now.day, now.halfHour);
+            g_weekTime = gf_weekTimeNow();
             gf_manageParkAirport(1);
             lf_mainLoop();
         }

@@ -1,5 +1,5 @@
 // The worker thread: start-up, the live session, the 10 ms main loop with its periodic work,
-// closing down with restart, the exit reasons, the stop flags and the status line.
+// closing down with restart.
 #pragma once
 
 #include <atomic>
@@ -10,84 +10,6 @@
 #include <string>
 
 namespace qmt {
-
-// ---------------------------------------------------------------------------------------------
-// Stop flags and exit reasons
-
-// Ends the live session: every long-running loop (main loop, readers, scans) tests it.
-extern std::atomic<bool> g_stopSession;
-// Asks the worker to leave the session and close down (restart or end by the exit reason).
-extern std::atomic<bool> g_exitRequested;
-
-enum class ExitReason : int
-{
-    notYetSet = 0,
-    simWasClosed = 1,
-    newFlight = 2,
-    newSettings = 3,
-    userClosedSim = 4,
-    simConnectError = 5,
-    readerError = 6,
-    systemError = 7,
-    newVersion = 8,
-};
-
-// "NOT YET SET", "SIM WAS CLOSED", ... as shown in the log and the window.
-const char* gf_exitReasonText(ExitReason REASON);
-// Default restart delay in seconds of a reason; 0 for the reasons that end the program.
-int gf_defaultRestartDelay(ExitReason REASON);
-// True for the reasons after which the worker starts again ("NEW SETTINGS", "SIMCONNECT ERROR", "READER ERROR").
-bool gf_isRestartReason(ExitReason REASON);
-// The process exit code that ends the program for a reason.
-int gf_exitCodeOf(ExitReason REASON);
-
-// Sets the exit reason when none is set yet (the first one wins) with its restart delay in seconds
-// (the reason's default when negative). True when this call set it.
-bool gf_setExitReason(ExitReason REASON, int RESTART_DELAY_S = -1);
-// Sets the exit reason (first one wins) and raises g_exitRequested.
-void gf_requestExit(ExitReason REASON, int RESTART_DELAY_S = -1);
-ExitReason gf_exitReason();
-int gf_restartDelaySeconds();
-// Clears the reason for the next worker (a restart starts with no reason set).
-void lf_clearExitReason();
-
-// ---------------------------------------------------------------------------------------------
-// Time of week, kept up to date by the main loop from the (shifted) current time
-
-// Day of the week 1..7 (1 is Monday) in the low 32 bits, half-hour 0..47 in the high 32 bits.
-extern std::atomic<std::uint64_t> g_weekTime;
-
-constexpr std::uint64_t gf_packWeekTime(std::uint32_t DAY, std::uint32_t HALF_HOUR)
-{
-    return static_cast<std::uint64_t>(DAY) | (static_cast<std::uint64_t>(HALF_HOUR) << 32);
-}
-constexpr std::uint32_t gf_weekDay(std::uint64_t WEEK_TIME)
-{
-    return static_cast<std::uint32_t>(WEEK_TIME & 0xFFFFFFFFu);
-}
-constexpr std::uint32_t gf_weekHalfHour(std::uint64_t WEEK_TIME)
-{
-    return static_cast<std::uint32_t>(WEEK_TIME >> 32);
-}
-// The week time of a point in time (seconds since the Unix epoch, UTC).
-std::uint64_t gf_weekTimeOf(std::int64_t UNIX_SECONDS);
-
-// ---------------------------------------------------------------------------------------------
-// Status and error lines of the main window (any thread; one mutex)
-
-// Sets the status line unless an error line is shown; it is cleared 25 s later. Logs it when asked.
-void gf_setStatus(const std::string& TEXT, bool ALSO_LOG = false);
-// Clears the status line unless an error line is shown.
-void gf_clearStatus();
-// Sets the error line; it stays until the next start-up.
-void gf_setError(const std::string& TEXT);
-// Clears the error line (a new start-up).
-void gf_clearErrorLine();
-std::string gf_statusText();
-std::string gf_errorText();
-// Clears the status line once it is 25 s old; run once a second.
-void gf_expireStatus();
-void gf_resetStatusForTests();
 
 // ---------------------------------------------------------------------------------------------
 // Start-up, session, main loop, closing down
@@ -147,10 +69,6 @@ MainLoopSteps gf_defaultMainLoopSteps();
 void gf_runPeriodicWork(std::uint64_t SECONDS);
 // The main loop's seconds counter (seconds since the loop started).
 std::uint64_t gf_loopSeconds();
-
-// Raised by the simulator link when its once-a-second user data arrive: the main loop re-aligns its
-// deadline to now.
-extern std::atomic<bool> g_realignDeadline;
 
 // The park change of the static parking: requested (renewal, window commands), armed at one
 // 15-second mark and carried out at the next one with the renew-all flag.

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <array>
 
-#include "app/MainWindow.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Random.h"
+#include "core/WindowState.h"
 #include "parking/StandTable.h"
 #include "simlink/SimQueues.h"
 
@@ -57,11 +57,18 @@ void removeAircraftFromSim(SimAc& AC)
             gf_refreshBlockedCallsigns();
         }
     }
+    // A record in respawn or already removing has its object's removal queued: once is enough.
+    const bool removalQueued = AC.state == AcState::liveryrespawn || AC.state == AcState::removingfromsim;
     AC.state = AcState::removingfromsim;
     if (AC.objectId != 0) {
-        g_removalDeque.push_back(AC.objectId);
+        if (!removalQueued) {
+            g_removalDeque.push_back(AC.objectId);
+        }
     } else {
         gf_logWarning("{} removing act {}, with objectid=0 ?", "removeAircraftFromSim", gf_acDescription(AC));
+        // No removal report will come for an object the simulator never had: the record goes at
+        // the next pass, so that its hex id can come back.
+        AC.removed = 1;
     }
 }
 
@@ -112,6 +119,18 @@ void lf_setParkedConfig(SimAc& AC)
     gf_queueEngineShutdown(AC.objectId);
     const bool cabin = AC.noCabinLight == 0 && gf_randomIndex(10) < 9;
     gf_queueLights(AC.objectId, NAV_LIGHTS_WHILE_PARKED.value() ? 1 : 0, 0, 0, 0, 0, 1, cabin ? 1 : 0);
+}
+
+void gf_refreshBlockedCallsigns()
+{
+    gf_setControlText(BLOCKED_CALLSIGNS_EDIT, BLOCKED_CALLSIGNS.value());
+    std::map<std::string, std::uint32_t> entries;
+    for (const LiveAc& ac : g_liveAcs) {
+        if (ac.state == AcState::active && !ac.callsign.empty())
+            entries.emplace(ac.callsign, ac.objectId);
+    }
+    CALLSIGN_2_OBJECTID.setEntries(std::move(entries));
+    gf_repaintWindow();
 }
 
 } // namespace qmt

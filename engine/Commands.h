@@ -20,6 +20,9 @@ bool gf_removeFromAddingDeque(std::deque<AiCreateRequest>& DEQUE, uint32_t AIRCR
 // Throttle and flaps to 0, engines off, lights of a parked aircraft.
 void lf_setParkedConfig(SimAc& AC);
 
+// Refreshes the blocked-callsign edit and the CALLSIGN_2_OBJECTID list.
+void gf_refreshBlockedCallsigns();
+
 void gf_setFlaps(SimAc& AC, uint32_t FLAPS_INDEX);  // 0..3 (4 = up, as 0)
 void gf_setGear(SimAc& AC, uint32_t VALUE);         // 0 up, 1 down
 void gf_setSpoilers(SimAc& AC, bool ON);

@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/MainWindow.h"
 #include "core/AcKind.h"
 #include "core/Geo.h"
 #include "core/Log.h"

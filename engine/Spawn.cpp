@@ -3,13 +3,13 @@
 #include <cmath>
 #include <limits>
 
-#include "app/Worker.h"
 #include "core/AcKind.h"
 #include "core/Clock.h"
 #include "core/Geo.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/RefData.h"
+#include "core/WeekTime.h"
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/RemovalRules.h"

@@ -132,6 +132,12 @@ bool gf_serveParkedRequest();
 
 // Tests: how the waiting of gf_getParkedTraffic passes 100 ms (default: the thread sleeps).
 void gf_setFeedSleepForTests(std::function<void(std::chrono::milliseconds)> SLEEP);
+// Sets RANGE within its bounds and updates the range control and the traffic range.
+void gf_setRange(int VALUE);
+// Applies AUTO_RANGE (remembers or restores the manual range).
+void gf_switchAutoRange();
+void gf_resetRangeForTests();
+
 // Tests: stops the readers and puts every piece of feed state back to its start.
 void gf_resetFeedForTests();
 

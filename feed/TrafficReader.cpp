@@ -8,10 +8,10 @@
 #include <thread>
 #include <unordered_set>
 
-#include "app/Worker.h"
 #include "core/AcKind.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
+#include "core/StopFlags.h"
 #include "core/Text.h"
 #include "engine/Intake.h"
 #include "feed/FeedInternal.h"
@@ -79,6 +79,16 @@ bool lf_isUsable(const TrafficReport& R)
 {
     return R.hexId >= kLowestLiveId && R.hexId <= kMaxHexId && std::isfinite(R.lat) && std::isfinite(R.lon)
         && std::abs(R.lat) <= 90.0 && std::abs(R.lon) <= 180.0 && std::isfinite(R.reportTime);
+}
+
+// Texts of the service reach log lines and list files: no control character, no separator.
+TrafficReport lf_cleanTexts(const TrafficReport& R)
+{
+    TrafficReport clean = R;
+    for (std::string* text : {&clean.callsign, &clean.registration, &clean.model, &clean.origin, &clean.destination}) {
+        *text = gf_cleanIdentText(*text);
+    }
+    return clean;
 }
 
 LiveTrafficRecord lf_recordOf(const TrafficReport& R)
@@ -152,11 +162,12 @@ void lf_fillTrafficRecords(const std::vector<TrafficReport>& REPORTS, const char
     std::vector<std::string> callsigns;
     std::vector<uint32_t> hexIds;
     std::size_t unusable = 0;
-    for (const TrafficReport& r : REPORTS) {
-        if (!lf_isUsable(r)) {
+    for (const TrafficReport& report : REPORTS) {
+        if (!lf_isUsable(report)) {
             ++unusable;
             continue;
         }
+        const TrafficReport r = lf_cleanTexts(report);
         if (gather) {
             hexIds.push_back(r.hexId);
             if (!r.callsign.empty()) {
@@ -188,7 +199,7 @@ void lf_waitFor(std::chrono::milliseconds DURATION, bool TRAFFIC)
 {
     const auto until = std::chrono::steady_clock::now() + DURATION;
     std::unique_lock lock(s_readers.mutex);
-    while (!s_readers.stop && !g_stopSession && !g_exitRequested) {
+    while (!s_readers.stop && !gf_stopRequested()) {
         if (TRAFFIC && s_readers.wakeTraffic) {
             return;
         }
@@ -256,7 +267,7 @@ void lf_startThread(std::thread& THREAD, void (*MAIN)())
 
 bool lf_readersStopping()
 {
-    if (g_stopSession || g_exitRequested) {
+    if (gf_stopRequested()) {
         return true;
     }
     std::lock_guard lock(s_readers.mutex);

@@ -7,13 +7,13 @@
 
 #include <fmt/format.h>
 
-#include "app/MainWindow.h"
 #include "core/AcKind.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Random.h"
 #include "core/RefData.h"
 #include "core/Text.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "liveries/KindText.h"
 #include "liveries/Regcodes.h"

@@ -7,12 +7,12 @@
 #include <fmt/format.h>
 #include <pugixml.hpp>
 
-#include "app/Worker.h"
 #include "core/AcKind.h"
 #include "core/Crypto.h"
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/StatusLine.h"
 #include "core/Text.h"
 #include "core/XmlMeta.h"
 #include "liveries/KindText.h"
@@ -214,11 +214,10 @@ bool lf_regcodeLineRecords(const std::string& LINE, const std::string& FILE_TEXT
             result = false;
         }
     }
-    if (valid.empty()) {
-        RECORDS.push_back(RegcodeRecord{fields[0], {}, false});
-    } else {
-        RECORDS.push_back(RegcodeRecord{fields[0], std::move(valid), special});
-    }
+    // Only bad regcodes: a typo must not make the title a don't-use title (removing the livery).
+    if (valid.empty())
+        return result;
+    RECORDS.push_back(RegcodeRecord{fields[0], std::move(valid), special});
     ++COUNT;
     return result;
 }

@@ -1,11 +1,13 @@
 #include "parking/ApfSettings.h"
 
-#include "app/MainWindow.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Text.h"
+#include "core/WindowState.h"
 #include "core/XmlMeta.h"
+#include "parking/AirportFile.h"
+#include "feed/TrafficFeed.h"
 
 #include <fmt/format.h>
 
@@ -95,7 +97,10 @@ void gf_setApfFlagSetting(ApfSetting SETTING, bool VALUE)
 
 void gf_setMaxFitHours(float HOURS)
 {
-    MAX_FIT_FL.set(HOURS);
+    if (!MAX_FIT_FL.set(HOURS)) {
+        gf_logWarning(fmt::format("{}: {} is not one of its choices, {} used", MAX_FIT_FL.name(), HOURS,
+                                  MAX_FIT_FL.text()));
+    }
     if (const auto index = MAX_FIT_FL.currentIndex()) {
         gf_selectControlEntry(MAX_FIT_FL.name(), static_cast<int>(*index));
     }
@@ -103,7 +108,10 @@ void gf_setMaxFitHours(float HOURS)
 
 void gf_setParkingPercentage(int VALUE)
 {
-    parking_percentage.set(VALUE);
+    if (!parking_percentage.set(VALUE)) {
+        gf_logWarning(fmt::format("{}: {} is not one of its choices, {} used", parking_percentage.name(), VALUE,
+                                  parking_percentage.text()));
+    }
     lf_selectIntChoice(parking_percentage);
 }
 
@@ -169,6 +177,15 @@ void gf_windowShowApf(const std::string& PUBLISHER, bool HANDMADE, const std::st
 void gf_windowSetLearnedUpdates(uint32_t COUNT)
 {
     gf_updateWindowValues([COUNT](WindowValues& V) { V.learnedUpdates = COUNT; });
+}
+
+void gf_refreshOptionControls()
+{
+    for (std::size_t i = 0; i < kApfSettingCount; ++i) {
+        Parameter* parameter = gf_parameterByName(g_apfSettingNames[i]);
+        if (parameter != nullptr && parameter->text() != g_apfSettingsAtRead[i])
+            gf_pushToControl(*parameter);
+    }
 }
 
 } // namespace qmt

@@ -41,6 +41,8 @@ void gf_applyLearnedSettings(const pugi::xml_document& DOC);
 
 // Window: the stand count, and publisher, handmade mark and quality text of the file read.
 void gf_windowSetStandCount(int COUNT);
+// Pushes setting values that differ from those at the airport file's reading into their controls.
+void gf_refreshOptionControls();
 void gf_windowShowApf(const std::string& PUBLISHER, bool HANDMADE, const std::string& QUALITY);
 void gf_windowSetLearnedUpdates(uint32_t COUNT);
 

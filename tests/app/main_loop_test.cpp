@@ -1,5 +1,6 @@
-#include "app/LoopClock.h"
 #include "app/Worker.h"
+#include "core/LoopClock.h"
+#include "core/StopFlags.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,14 @@ protected:
         lf_resetMainLoopForTests();
         g_stopSession = false;
         g_exitRequested = false;
-        lf_clearExitReason();
+        gf_clearExitReason();
     }
     void TearDown() override
     {
         lf_resetMainLoopForTests();
         g_stopSession = false;
         g_exitRequested = false;
-        lf_clearExitReason();
+        gf_clearExitReason();
         gf_useRealLoopClock();
     }
 

@@ -1,11 +1,16 @@
+#include "TestFolder.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
+#include "core/StopFlags.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
+#include "engine/Commands.h"
 #include "feed/TrafficFeed.h"
 #include "parking/AirportFile.h"
+#include "parking/ApfSettings.h"
 #include "platform/window_messages.h"
 #include "platform/window_shell.h"
 
@@ -15,7 +20,6 @@
 #include <thread>
 
 namespace qmt {
-void lf_repaintHandled();
 namespace {
 
 class WindowTest : public ::testing::Test {
@@ -23,9 +27,7 @@ protected:
     void SetUp() override
     {
         gf_resetCoreForTests();
-        folder = std::filesystem::temp_directory_path()
-            / ("quillon_window_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_"
-               + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder = test::gf_testFolder("quillon_window");
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         gf_setWorkFolder(folder);
@@ -43,7 +45,7 @@ protected:
         gf_resetWindowRequestsForTests();
         gf_resetWindowMessagesForTests();
         gf_resetEngineForTests();
-        lf_clearExitReason();
+        gf_clearExitReason();
         g_exitRequested = false;
         g_stopSession = false;
     }
@@ -124,13 +126,14 @@ TEST_F(WindowTest, ValuesRepaintOnlyWhenTheyChange)
 
 TEST_F(WindowTest, RepaintsFoldIntoOneMessageUntilTheWindowHandlesIt)
 {
+    gf_installRepaintHook();
     for (int i = 0; i < 100; ++i)
         gf_repaintWindow();
     EXPECT_EQ(gf_pendingWindowMessages(), 1u);
     auto message = gf_waitWindowMessage(std::chrono::milliseconds(0));
     ASSERT_TRUE(message);
     EXPECT_EQ(message->id, WM_APP_REPAINT);
-    lf_repaintHandled();
+    gf_repaintHandled();
     gf_repaintWindow();
     EXPECT_EQ(gf_pendingWindowMessages(), 1u);
 }

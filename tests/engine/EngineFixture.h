@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Worker.h"
 #include "core/AcKind.h"
 #include "core/Paths.h"
 #include "core/RefData.h"
 #include "core/Reset.h"
+#include "core/StopFlags.h"
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"

@@ -11,10 +11,10 @@
 #include <sstream>
 #include <string>
 
-#include "app/Worker.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Reset.h"
+#include "core/StopFlags.h"
 #include "feed/TrafficFeed.h"
 #include "parking/ParkAirport.h"
 #include "platform/traffic_standin.h"

@@ -2,6 +2,7 @@
 // ThreadSanitizer as well. Real threads need the real clock; nothing sleeps
 // (the feed's waits only yield), and every wait has a deadline.
 
+#include "core/StopFlags.h"
 #include "feed/feed_fixture.h"
 
 #include <thread>

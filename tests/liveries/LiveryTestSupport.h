@@ -3,6 +3,7 @@
 // Shared set-up of the livery tests: a temporary working folder with an open log, core,
 // engine, window and livery state reset, and a small reference data set of models.
 
+#include "TestFolder.h"
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -12,13 +13,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/MainWindow.h"
 #include "core/AcKind.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Random.h"
 #include "core/RefData.h"
 #include "core/Reset.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
@@ -76,9 +77,7 @@ protected:
         gf_resetLiveryTablesForTests();
         gf_resetScannedLiveriesForTests();
         gf_resetMatchingForTests();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_work = std::filesystem::temp_directory_path() /
-                 (std::string("quillon_liveries_") + info->test_suite_name() + "_" + info->name());
+        m_work = gf_testFolder("quillon_liveries");
         std::filesystem::remove_all(m_work);
         gf_setWorkFolder(m_work);
         gf_createWorkFolders();

@@ -7,6 +7,7 @@
 #include "LiveryFixtures.h"
 #include "core/Parameters.h"
 #include "core/UserError.h"
+#include "core/WindowState.h"
 #include "liveries/Regcodes.h"
 
 namespace qmt::test {

@@ -2,17 +2,18 @@
 // Shared fixture of the parking tests: a temporary working folder, fresh globals, the
 // EHAM park airport and helpers for files and the log.
 
-#include "app/MainWindow.h"
-#include "app/Worker.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/RefData.h"
 #include "core/Reset.h"
+#include "core/StatusLine.h"
+#include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "parking/AirportFile.h"
 #include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
+#include "parking/ParkingReset.h"
 #include "parking/Stand.h"
 #include "parking/StandTable.h"
 #include "parking/StaticPositions.h"
@@ -83,12 +84,7 @@ protected:
         gf_resetCoreForTests();
         gf_setWorkFolder(m_dir);
         gf_createWorkFolders();
-        gf_resetStandsForTests();
-        gf_resetAirportFileForTests();
-        gf_resetParkAirportForTests();
-        gf_resetStaticPositionsForTests();
-        gf_resetStandTableForTests();
-        gf_clearLearnedOrphans();
+        gf_resetParkingForTests();
         gf_resetWindowForTests();
         gf_resetStatusForTests();
         g_liveAcs.clear();
