@@ -26,7 +26,8 @@ namespace {
 std::atomic<std::size_t> g_heapNow{0};
 std::atomic<std::size_t> g_heapPeak{0};
 
-void* lf_counted(std::size_t n)
+// Not inlined into the replaced operators, where the compiler would see a free of memory from new.
+[[gnu::noinline]] void* lf_counted(std::size_t n)
 {
     void* p = std::malloc(n == 0 ? 1 : n);
     if (!p) return nullptr;
@@ -37,7 +38,7 @@ void* lf_counted(std::size_t n)
     return p;
 }
 
-void lf_uncounted(void* p) noexcept
+[[gnu::noinline]] void lf_uncounted(void* p) noexcept
 {
     if (!p) return;
     g_heapNow.fetch_sub(malloc_usable_size(p));
