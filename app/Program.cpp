@@ -9,6 +9,7 @@
 #include "core/StopFlags.h"
 #include "core/WindowState.h"
 #include "feed/TrafficFeed.h"
+#include "parking/ApfLookup.h"
 #include "platform/sim_install.h"
 #include "platform/sim_Control.h"
 #include "platform/traffic_scenario.h"
@@ -127,6 +128,12 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         ERROR = gf_setUpSimStandIn(LINE.dataFolder);
         // The simulated installation: UserCfg.opt names its packages and Community folder.
         gf_setSimUserFolder(std::filesystem::path(LINE.dataFolder) / "simulator");
+        // Our download site: the archive of airport files that the airport scan's links name.
+        std::error_code siteError;
+        const std::filesystem::path site =
+            std::filesystem::absolute(std::filesystem::path(LINE.dataFolder) / "site", siteError);
+        if (!siteError && std::filesystem::is_directory(site, siteError))
+            g_archiveBaseUrl = "file://" + site.generic_string() + "/";
         if (!ERROR.empty())
             return false;
     } else {
