@@ -57,7 +57,7 @@ void removeAircraftFromSim(SimAc& AC)
             gf_refreshBlockedCallsigns();
         }
     }
-    AC.state = AcState::removingfromsim;
+    gf_setAcState(AC, AcState::removingfromsim);
     if (AC.objectId != 0) {
         g_removalDeque.push_back(AC.objectId);
     } else {

@@ -538,6 +538,14 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
     }
     std::sort(order.begin(), order.end(),
               [&STANDS](size_t A, size_t B) { return STANDS[A].latitude < STANDS[B].latitude; });
+    // Within the band, the distance is also at least what the longitude difference alone gives
+    // (haversine without its latitude term, with asin(x) >= x and sin(x) >= x - x^3/6), which
+    // passes over the stands of the same row far along it without the full distance.
+    std::vector<double> rootCos(n);
+    for (size_t i = 0; i < n; ++i) {
+        rootCos[i] = std::sqrt(std::max(0.0, std::cos(STANDS[i].latitude * DEG_TO_RAD)));
+    }
+    constexpr double kMaxHalfLonRad = 0.5;
     for (size_t i = 0; i < n; ++i) {
         Stand& a = STANDS[order[i]];
         const double reach = (a.radius + largestRadius) / 1.1 * (1.0 + 1e-9);
@@ -545,6 +553,14 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
             Stand& b = STANDS[order[j]];
             if ((b.latitude - a.latitude) * DEG_TO_RAD * EARTH_RADIUS_NM > reach) {
                 break;
+            }
+            const double halfLon = std::abs(b.longitude - a.longitude) * DEG_TO_RAD / 2.0;
+            if (halfLon < kMaxHalfLonRad) {
+                const double atLeast = 2.0 * EARTH_RADIUS_NM * rootCos[order[i]] * rootCos[order[j]] * halfLon *
+                                       (1.0 - halfLon * halfLon / 6.0) * (1.0 - 1e-9);
+                if (1.1 * atLeast >= a.radius + b.radius) {
+                    continue;
+                }
             }
             if (lf_overlaps(a, b)) {
                 a.adjacent.push_back(b.standId);
