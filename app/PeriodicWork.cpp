@@ -28,8 +28,7 @@ constexpr std::int32_t RENEWAL_MINUTES = 20;
 
 void lf_updateWeekTime()
 {
-    const WeekTime now = gf_weekTimeNow();
-    g_weekTime = gf_packWeekTime(now.day, now.halfHour);
+    g_weekTime = gf_weekTimeNow();
 }
 
 // One id a second from the twin-check list: learned-stand lookup once, then the static twins.

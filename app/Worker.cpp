@@ -3,7 +3,6 @@
 
 #include "app/MainWindow.h"
 #include "app/pending_airportscan.h"
-#include "app/pending_liveries.h"
 #include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
@@ -23,6 +22,7 @@
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
+#include "liveries/LiveryScan.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "platform/window_messages.h"
@@ -158,12 +158,26 @@ void lf_createProgramFolders()
                                                  g_workPath.string()));
 }
 
+// The scan; when no lfolder is set in manual mode, the user gets the manual and the settings folder.
+static void lf_runLiveryScan()
+{
+    try {
+        gf_scanLiveries();
+    } catch (const UserErrorException& e) {
+        if (e.code() == 48) {
+            gf_openManual();
+            gf_openParametersFolder();
+        }
+        throw;
+    }
+}
+
 void lf_runStartUpScans()
 {
     gf_initBglTasks();
     // exists() throws the file-system error when the status query fails.
     if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / LIVERIES_SCANNED_FILE))
-        gf_scanLiveries();
+        lf_runLiveryScan();
     gf_processScannedLiveries();
     if (SCAN_AIRPORTS.value() && !gf_stopRequested()) {
         g_simaddonFileCount = 0;
@@ -248,6 +262,9 @@ void lf_closingDown()
     g_acceptBatches = false;
     gf_stopReaders();
     gf_stopSimClient();
+    // Scan workers given up after a time-out must end before their lists can go.
+    if (!gf_waitForBglTasks(SCAN_WAIT_LIMIT))
+        gf_logWarning("{} scan workers still run", g_runningBglTasks.load());
     gf_logout();
     gf_saveParameters(g_parametersPath);
     gf_resetParkAirport();
@@ -328,8 +345,7 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
             return;
         }
         if (lf_startSession()) {
-            const WeekTime now = gf_weekTimeNow();
-            g_weekTime = gf_packWeekTime(now.day, now.halfHour);
+            g_weekTime = gf_weekTimeNow();
             gf_manageParkAirport(1);
             lf_mainLoop();
         }

@@ -10,7 +10,7 @@ std::int32_t g_renewalMinutes = 20;
 std::atomic<std::uint8_t> g_parkCheckRequested{0};
 
 // Replaced when the learned stand options are built.
-void gf_findLearnedStand(std::uint64_t, LiveAc&) {}
+void gf_findLearnedStand(WeekTime, LiveAc&) {}
 // Replaced when the park-airport manager is built.
 void gf_checkParkAirports() {}
 // Replaced when the park-airport manager is built.

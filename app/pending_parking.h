@@ -1,6 +1,7 @@
 // Park-airport calls of the shell whose owners are not built yet.
 #pragma once
 
+#include "core/WeekTime.h"
 #include "engine/AcRecords.h"
 
 #include <atomic>
@@ -17,7 +18,7 @@ extern std::int32_t g_renewalMinutes;
 extern std::atomic<std::uint8_t> g_parkCheckRequested;
 
 // Gives a landed live aircraft the callsign pair of a matching learned option.
-void gf_findLearnedStand(std::uint64_t NOW, LiveAc& AC);
+void gf_findLearnedStand(WeekTime NOW, LiveAc& AC);
 // Every 5 s: the park-check request.
 void gf_checkParkAirports();
 // The park airport manager (first call: 1).

@@ -94,11 +94,8 @@ std::string gf_shiftedTimeText() { return gf_timeText(gf_nowSeconds()); }
 
 WeekTime gf_weekTimeOf(TimePoint tp)
 {
-    const std::tm t = lf_utc(std::chrono::duration_cast<std::chrono::seconds>(tp.time_since_epoch()).count());
-    WeekTime w;
-    w.day = t.tm_wday == 0 ? 7u : static_cast<std::uint32_t>(t.tm_wday);
-    w.halfHour = static_cast<std::uint32_t>(t.tm_hour * 2 + (t.tm_min >= 30 ? 1 : 0));
-    return w;
+    return gf_weekTimeOf(static_cast<std::int64_t>(
+        std::chrono::floor<std::chrono::seconds>(tp.time_since_epoch()).count()));
 }
 
 WeekTime gf_weekTimeNow() { return gf_weekTimeOf(gf_now()); }

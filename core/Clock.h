@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/WeekTime.h"
+
 namespace qmt {
 
 using SysClock = std::chrono::system_clock;
@@ -37,11 +39,7 @@ std::string gf_timeText(std::int64_t secondsSince1970);
 // gf_timeText of gf_now().
 std::string gf_shiftedTimeText();
 
-// Time of week: day 1..7 (1 is Monday) and half-hour 0..47.
-struct WeekTime {
-    std::uint32_t day = 1;
-    std::uint32_t halfHour = 0;
-};
+// The time of week of a point in time, and of gf_now.
 WeekTime gf_weekTimeOf(TimePoint t);
 WeekTime gf_weekTimeNow();
 // The current half-hour slot 0..47 of gf_now.

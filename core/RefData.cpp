@@ -177,7 +177,8 @@ bool gf_readDbase(const std::filesystem::path& xmlPath)
 
         g_halfSpans.assign(g_modelIds.size(), 0.0);
         for (const auto& [id, span] : spans)
-            if (id < g_halfSpans.size() && span > 0.0) g_halfSpans[id] = span / 2.0 * NM_PER_METRE;
+            if (id < g_halfSpans.size() && span > 0.0 && span <= LARGEST_WING_SPAN_M)
+                g_halfSpans[id] = span / 2.0 * NM_PER_METRE;
     } catch (const std::exception& e) {
         gf_logWarning("{}: {}", "gf_readDbase", e.what());
         return false;

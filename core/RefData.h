@@ -50,6 +50,8 @@ extern std::vector<ThirdpartyEntry> g_thirdparties20;   // archived thirdparty a
 extern std::vector<ThirdpartyEntry> g_thirdparties24;   // archived thirdparty airports, 2024
 
 // Half span given for a model outside the wing-span table: 35 m.
+// No aircraft spans more: a larger (or infinite) span in the data is left out.
+inline constexpr double LARGEST_WING_SPAN_M = 120.0;
 inline constexpr double DEFAULT_HALF_SPAN_NM = 35.0 * 0.0005399568034557236;
 
 // Start-up: decrypts input/dbase.enc and input/airports.enc (g_inputPath), reads them into the

@@ -2,9 +2,9 @@
 
 namespace qmt {
 
-std::atomic<std::uint64_t> g_weekTime{0};
+std::atomic<WeekTime> g_weekTime{WeekTime{}};
 
-std::uint64_t gf_weekTimeOf(std::int64_t UNIX_SECONDS)
+WeekTime gf_weekTimeOf(std::int64_t UNIX_SECONDS)
 {
     // 1970-01-01 was a Thursday (day 4 when Monday is 1).
     std::int64_t days = UNIX_SECONDS / 86400;
@@ -16,8 +16,7 @@ std::uint64_t gf_weekTimeOf(std::int64_t UNIX_SECONDS)
     std::int64_t weekday = (days + 3) % 7;
     if (weekday < 0)
         weekday += 7;
-    return gf_packWeekTime(static_cast<std::uint32_t>(weekday + 1),
-                           static_cast<std::uint32_t>(secondOfDay / 1800));
+    return WeekTime{static_cast<std::uint32_t>(weekday + 1), static_cast<std::uint32_t>(secondOfDay / 1800)};
 }
 
 }  // namespace qmt

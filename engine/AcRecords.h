@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/AcKind.h"
+#include "core/WeekTime.h"
 #include "engine/StreamPos.h"
 #include "simlink/SimQueues.h"
 
@@ -85,7 +86,7 @@ struct SimAc : AcProfile {
     double lat = 0.0;                 // degrees
     double lon = 0.0;                 // degrees
     double heading = 0.0;             // radians
-    uint64_t timeStamp = 0;           // packed week time of arrival at its stand
+    WeekTime timeStamp{};             // time of week it arrived at (static: is taken to have parked at) its stand
     uint32_t parkedTrafficId = 0;     // hex id of the parked-traffic report it stands for
     uint32_t standId = 0;             // stand of the park airport, 0 for none
     AcState state = AcState::buffer;

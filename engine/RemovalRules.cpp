@@ -44,11 +44,6 @@ bool lf_isParkedLive(const LiveAc& A)
     return A.state == AcState::active && A.flightState == FlightState::parked;
 }
 
-int lf_weekSlot(uint64_t PACKED)
-{
-    return (static_cast<int>(gf_weekDay(PACKED)) - 1) * 48 + static_cast<int>(gf_weekHalfHour(PACKED));
-}
-
 // Runs one rule; an error inside it ends the rule quietly, the caller tries again next time.
 template <typename Rule>
 void lf_guarded(Rule&& RULE)
@@ -311,8 +306,10 @@ void lf_checkMaxParkAgainst(uint32_t EXTRA, int64_t WANTED)
         if (g_staticAcs.empty() || s + p <= WANTED) {
             return;
         }
-        auto earliest = std::min_element(g_staticAcs.begin(), g_staticAcs.end(), [](const SimAc& A, const SimAc& B) {
-            return lf_weekSlot(A.timeStamp) < lf_weekSlot(B.timeStamp);
+        // The one parked longest: ages, not week slots, so that Sunday night stays older than Monday morning.
+        const WeekTime now = g_weekTime.load();
+        auto earliest = std::max_element(g_staticAcs.begin(), g_staticAcs.end(), [now](const SimAc& A, const SimAc& B) {
+            return A.timeStamp.ageAt(now) < B.timeStamp.ageAt(now);
         });
         if (earliest->state == AcState::active) {
             gf_logLine("{:8}: {} static max park exceeded, removed", gf_standName(earliest->standId),
@@ -341,17 +338,14 @@ uint32_t gf_countLiveParked(bool WITH_TIME)
 {
     uint32_t count = 0;
     int64_t sum = 0;
-    const int nowSlot = lf_weekSlot(g_weekTime.load());
+    const WeekTime now = g_weekTime.load();
     for (const LiveAc& live : g_liveAcs) {
         if (!lf_isParkedLive(live)) {
             continue;
         }
         ++count;
-        if (gf_weekDay(live.timeStamp) >= 1) {
-            const int slot = lf_weekSlot(live.timeStamp);
-            if (slot < nowSlot) {
-                sum += nowSlot - slot;
-            }
+        if (live.timeStamp.isSet()) {
+            sum += live.timeStamp.ageAt(now);
         }
     }
     if (WITH_TIME) {

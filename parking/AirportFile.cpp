@@ -429,7 +429,7 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
 {
     const double lat = ELEMENT.attribute("latitude").as_double(0.0);
     const double lon = ELEMENT.attribute("longitude").as_double(0.0);
-    if (!std::isfinite(lat) || !std::isfinite(lon) || std::fabs(lat) > 90.0 || std::fabs(lon) > 180.0) {
+    if (!gf_isStandPosition(lat, lon)) {
         gf_logWarning(fmt::format("stand {} has an invalid lat/lon '{}'/'{}', skipped", NAME,
                                   ELEMENT.attribute("latitude").as_string(),
                                   ELEMENT.attribute("longitude").as_string()));
@@ -440,10 +440,10 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
         return false;
     }
     const double radius = ELEMENT.attribute("radius").as_double(0.0);
-    const double heading = ELEMENT.attribute("heading").as_double(0.0);
-    if (!std::isfinite(radius) || radius < 0.0 || !std::isfinite(heading)) {
-        gf_logWarning(fmt::format("stand {} has an invalid radius '{}' or heading '{}', skipped", NAME,
-                                  ELEMENT.attribute("radius").as_string(),
+    const std::optional<double> heading = gf_standHeadingRad(ELEMENT.attribute("heading").as_double(0.0));
+    if (!gf_isStandRadius(radius) || !heading) {
+        gf_logWarning(fmt::format("stand {} has an invalid radius '{}' m (0 to {} m) or heading '{}', skipped", NAME,
+                                  ELEMENT.attribute("radius").as_string(), MAX_STAND_RADIUS_M,
                                   ELEMENT.attribute("heading").as_string()));
         return false;
     }
@@ -485,7 +485,7 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
         opt.cpl = o.attribute("cpl").as_bool(false) ? 1 : 0;
         options.push_back(std::move(opt));
     }
-    Stand& stand = STANDS.emplace_back(NAME, std::move(options), lat, lon, heading * DEG_TO_RAD, radius,
+    Stand& stand = STANDS.emplace_back(NAME, std::move(options), lat, lon, *heading, radius,
                                        static_cast<uint16_t>(type), cargo, ramp, heli);
     // Flags that a learned stand list carries for its next save.
     stand.manual = ELEMENT.attribute("manual").as_bool(false) ? 1 : 0;
@@ -536,6 +536,11 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
     for (size_t i = 0; i < n; ++i) {
         order[i] = i;
     }
+    //
+    // Whatever a file says, the pass stays near-linear: each stand measures at most
+    // kSweepBudget followers (real airports never have that many stands within a few hundred
+    // metres of latitude) and keeps at most MAX_ADJACENT_STANDS neighbours.
+    constexpr size_t kSweepBudget = 1024;
     std::sort(order.begin(), order.end(),
               [&STANDS](size_t A, size_t B) { return STANDS[A].latitude < STANDS[B].latitude; });
     // Within the band, the distance is also at least what the longitude difference alone gives
@@ -549,7 +554,8 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
     for (size_t i = 0; i < n; ++i) {
         Stand& a = STANDS[order[i]];
         const double reach = (a.radius + largestRadius) / 1.1 * (1.0 + 1e-9);
-        for (size_t j = i + 1; j < n; ++j) {
+        const size_t end = std::min(n, i + 1 + kSweepBudget);
+        for (size_t j = i + 1; j < end && a.adjacent.size() < MAX_ADJACENT_STANDS; ++j) {
             Stand& b = STANDS[order[j]];
             if ((b.latitude - a.latitude) * DEG_TO_RAD * EARTH_RADIUS_NM > reach) {
                 break;
@@ -562,7 +568,7 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
                     continue;
                 }
             }
-            if (lf_overlaps(a, b)) {
+            if (b.adjacent.size() < MAX_ADJACENT_STANDS && lf_overlaps(a, b)) {
                 a.adjacent.push_back(b.standId);
                 b.adjacent.push_back(a.standId);
             }
@@ -704,12 +710,16 @@ std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     g_parkLoaded = 0;
     g_qualityFactors = gf_packQualityFactors(-1, -1);
     gf_clearLearnedOrphans();
+    // A read that fails halfway leaves no stand behind: a half-filled table would be taken
+    // for the airport's stands.
     try {
         return lf_readApf(NAME, INFO);
     } catch (const UserErrorException& e) {
         // The park-airport manager shows the text; the exception never leaves the worker's tick.
+        gf_clearStands();
         return e.what();
     } catch (const std::exception& e) {
+        gf_clearStands();
         return fmt::format("{}: {}", fn, e.what());
     }
 }

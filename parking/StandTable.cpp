@@ -38,11 +38,6 @@ bool lf_covers(const StandOption& OPTION, uint32_t HALF_HOUR)
     return HALF_HOUR < 48 && OPTION.hours.test(HALF_HOUR);
 }
 
-WeekTime lf_weekTimeOf(uint64_t PACKED)
-{
-    return WeekTime{gf_weekDay(PACKED), gf_weekHalfHour(PACKED)};
-}
-
 double lf_distanceTo(const Stand& STAND, double LATITUDE, double LONGITUDE)
 {
     return gf_distanceNm(LATITUDE, LONGITUDE, STAND.latitude, STAND.longitude);
@@ -62,7 +57,7 @@ uint8_t lf_preferCallsign(const Stand& STAND, const StandOption& OPTION, WeekTim
     if (TARGET.halfHour < 47) {
         return lf_covers(OPTION, TARGET.halfHour + 1) ? 1 : 0;
     }
-    const uint32_t nextDay = TARGET.day >= 7 ? 1 : TARGET.day + 1;
+    const uint32_t nextDay = TARGET.nextDay();
     for (const StandOption& other : STAND.options) {
         if (other.optionId >= 1 && other.day == nextDay && lf_sameKind(other.kind, OPTION.kind) &&
             lf_covers(other, 0)) {
@@ -95,31 +90,6 @@ bool lf_optionForAircraft(const StandOption& OPTION, uint32_t DAY, const SimAc& 
 }
 
 } // namespace
-
-int gf_weekIndex(WeekTime TIME)
-{
-    return static_cast<int>((TIME.day - 1) * 48 + TIME.halfHour);
-}
-
-WeekTime gf_weekTimeMinus(WeekTime TIME, int HALF_HOURS)
-{
-    int halfHour = static_cast<int>(TIME.halfHour) - HALF_HOURS;
-    int day = static_cast<int>(TIME.day);
-    while (halfHour < 0) {
-        halfHour += 48;
-        day = day <= 1 ? 7 : day - 1;
-    }
-    return WeekTime{static_cast<uint32_t>(day), static_cast<uint32_t>(halfHour)};
-}
-
-int gf_weekDifference(WeekTime A, WeekTime B)
-{
-    int d = gf_weekIndex(A) - gf_weekIndex(B);
-    if (d < 0) {
-        d += kHalfHoursPerWeek;
-    }
-    return d;
-}
 
 void gf_setStandOccupied(int32_t STAND_ID, uint8_t OCCUPIED)
 {
@@ -324,7 +294,7 @@ bool lf_optionInUse(const StandOption& OPTION)
 
 void lf_searchStands(WeekTime TIME, uint32_t REAL, uint32_t DAY, uint32_t STEP, std::vector<StaticPosition>& OUT)
 {
-    const WeekTime target = gf_weekTimeMinus(TIME, static_cast<int>(STEP));
+    const WeekTime target = TIME.minus(static_cast<int>(STEP));
     try {
         std::vector<uint32_t> ids;
         for (Stand& stand : g_stands) {
@@ -394,7 +364,7 @@ bool gf_optionStillFits(WeekTime TIME, int32_t STAND_ID, const SimAc& AIRCRAFT)
         return false;
     }
     const int r = std::min(w - current, 46);
-    const uint32_t previousDay = TIME.day <= 1 ? 7 : TIME.day - 1;
+    const uint32_t previousDay = TIME.previousDay();
     for (const StandOption& opt : stand->options) {
         if (!lf_optionForAircraft(opt, previousDay, AIRCRAFT)) {
             continue;
@@ -412,16 +382,13 @@ uint32_t gf_countStaticAc(bool WITH_MEAN)
 {
     uint32_t count = 0;
     int64_t sum = 0;
-    const WeekTime now = lf_weekTimeOf(g_weekTime.load());
+    const WeekTime now = g_weekTime.load();
     for (const SimAc& ac : g_staticAcs) {
         if (ac.state != AcState::active && ac.state != AcState::removingfromsim) {
             continue;
         }
         ++count;
-        const WeekTime parked = lf_weekTimeOf(ac.timeStamp);
-        if (gf_weekIndex(parked) <= gf_weekIndex(now)) {
-            sum += gf_weekDifference(now, parked);
-        }
+        sum += ac.timeStamp.ageAt(now);
     }
     if (WITH_MEAN && !gf_windowValues().weekMark) {
         const float mean = count == 0 ? 0.0f : static_cast<float>(static_cast<double>(sum) / (2.0 * count) + 0.5);

@@ -21,14 +21,6 @@ inline constexpr double kRadiusToleranceNm = 0.0009719222462203025; // 1.8 m
 inline constexpr double kTooSmallReachNm = 0.010799136069114472;    // 20 m
 inline constexpr double kLearnedReachNm = 0.0458963282937365;       // 85 m
 inline constexpr double kLargestRadiusNm = 0.0458963282937365;      // 85 m: a widened stand grows no further
-inline constexpr int kHalfHoursPerWeek = 336;
-
-// (day - 1) x 48 + half-hour.
-int gf_weekIndex(WeekTime TIME);
-// TIME less HALF_HOURS half hours (the day steps back, 1 to 7, across midnight).
-WeekTime gf_weekTimeMinus(WeekTime TIME, int HALF_HOURS);
-// Week index difference A - B, 336 added when negative.
-int gf_weekDifference(WeekTime A, WeekTime B);
 
 // Sets or clears the live-aircraft mark of a stand; ids below 1 and unknown ids are ignored.
 void gf_setStandOccupied(int32_t STAND_ID, uint8_t OCCUPIED);

@@ -480,7 +480,10 @@ void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID
             fields[open.back()].push_back(f);
         }
     }
-    const auto send = [&](SIMCONNECT_FACILITY_DATA_TYPE TYPE, const std::vector<std::string>& FIELDS,
+    // Every record is packed before any is sent: a value of the wrong JSON type makes the whole
+    // answer an exception, as a call of the real library never throws.
+    std::vector<std::pair<SIMCONNECT_RECV_FACILITY_DATA, std::vector<std::uint8_t>>> records;
+    const auto pack = [&](SIMCONNECT_FACILITY_DATA_TYPE TYPE, const std::vector<std::string>& FIELDS,
                           const nlohmann::json& J) {
         SIMCONNECT_RECV_FACILITY_DATA data;
         data.dwRequestID = REQUEST_ID;
@@ -490,20 +493,28 @@ void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID
             lf_packFacilityField(payload, f, J);
         }
         data.dwDataSize = static_cast<std::uint32_t>(payload.size());
-        push(CONN, data, std::move(payload));
+        records.emplace_back(data, std::move(payload));
     };
-    if (fields.contains("AIRPORT")) {
-        send(SIMCONNECT_FACILITY_DATA_AIRPORT, fields["AIRPORT"], airport);
-    }
-    if (fields.contains("TAXI_PARKING") && airport.contains("parkings")) {
-        for (const nlohmann::json& p : airport["parkings"]) {
-            send(SIMCONNECT_FACILITY_DATA_TAXI_PARKING, fields["TAXI_PARKING"], p);
+    try {
+        if (fields.contains("AIRPORT")) {
+            pack(SIMCONNECT_FACILITY_DATA_AIRPORT, fields["AIRPORT"], airport);
         }
-    }
-    if (fields.contains("HELIPAD") && airport.contains("helipads")) {
-        for (const nlohmann::json& h : airport["helipads"]) {
-            send(SIMCONNECT_FACILITY_DATA_HELIPAD, fields["HELIPAD"], h);
+        if (fields.contains("TAXI_PARKING") && airport.contains("parkings")) {
+            for (const nlohmann::json& p : airport["parkings"]) {
+                pack(SIMCONNECT_FACILITY_DATA_TAXI_PARKING, fields["TAXI_PARKING"], p);
+            }
         }
+        if (fields.contains("HELIPAD") && airport.contains("helipads")) {
+            for (const nlohmann::json& h : airport["helipads"]) {
+                pack(SIMCONNECT_FACILITY_DATA_HELIPAD, fields["HELIPAD"], h);
+            }
+        }
+    } catch (const nlohmann::json::exception&) {
+        pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, REQUEST_ID);
+        return;
+    }
+    for (auto& [data, payload] : records) {
+        push(CONN, data, std::move(payload));
     }
     SIMCONNECT_RECV_FACILITY_DATA_END end;
     end.dwRequestID = REQUEST_ID;

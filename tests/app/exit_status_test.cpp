@@ -1,7 +1,6 @@
 #include "core/LoopClock.h"
 #include "core/StatusLine.h"
 #include "core/StopFlags.h"
-#include "core/WeekTime.h"
 #include "core/WindowState.h"
 
 #include <gtest/gtest.h>
@@ -73,26 +72,6 @@ TEST_F(ExitReasonTest, AmongRacingThreadsExactlyOneReasonIsSet)
     EXPECT_EQ(winners, 1);
     EXPECT_NE(gf_exitReason(), ExitReason::notYetSet);
     EXPECT_EQ(gf_restartDelaySeconds(), gf_defaultRestartDelay(gf_exitReason()));
-}
-
-TEST(WeekTime, PacksDayLowAndHalfHourHigh)
-{
-    const std::uint64_t packed = gf_packWeekTime(7, 47);
-    EXPECT_EQ(packed, (std::uint64_t{47} << 32) | 7u);
-    EXPECT_EQ(gf_weekDay(packed), 7u);
-    EXPECT_EQ(gf_weekHalfHour(packed), 47u);
-}
-
-TEST(WeekTime, FromUtcSeconds)
-{
-    // 1970-01-01 00:00 was a Thursday.
-    EXPECT_EQ(gf_weekTimeOf(0), gf_packWeekTime(4, 0));
-    // 2026-12-07 is a Monday; 13:45 UTC is half-hour 27.
-    EXPECT_EQ(gf_weekTimeOf(1796651100), gf_packWeekTime(1, 27));
-    // Sunday 23:59:59 before it.
-    EXPECT_EQ(gf_weekTimeOf(1796601599), gf_packWeekTime(7, 47));
-    // Before the epoch: Wednesday 1969-12-31 23:30.
-    EXPECT_EQ(gf_weekTimeOf(-1800), gf_packWeekTime(3, 47));
 }
 
 class StatusTest : public ::testing::Test {

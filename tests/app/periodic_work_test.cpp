@@ -54,11 +54,10 @@ TEST_F(PeriodicWorkTest, EverySecondKeepsTheWeekTimeFromTheShiftedClock)
     // Monday 2026-12-07 13:45 UTC.
     gf_setClockForTests(TimePoint(std::chrono::seconds(1796651100)));
     gf_runPeriodicWork(1);
-    EXPECT_EQ(gf_weekDay(g_weekTime), 1u);
-    EXPECT_EQ(gf_weekHalfHour(g_weekTime), 27u);
+    EXPECT_EQ(g_weekTime.load(), (WeekTime{1, 27}));
     gf_setTimeShift(std::chrono::hours(-14));  // back to Sunday 23:45
     gf_runPeriodicWork(2);
-    EXPECT_EQ(g_weekTime.load(), gf_packWeekTime(7, 47));
+    EXPECT_EQ(g_weekTime.load(), (WeekTime{7, 47}));
 }
 
 TEST_F(PeriodicWorkTest, OneTwinCheckIdASecondMarksTheLearnedStandLookup)

@@ -3,7 +3,6 @@
 #include "CoreTestSupport.h"
 #include "core/Clock.h"
 #include "core/Log.h"
-#include "core/ScanTasks.h"
 #include "core/Text.h"
 
 namespace qmt::test {
@@ -71,14 +70,6 @@ TEST_F(LogTest, OpenFailsForAnUnwritablePath)
     EXPECT_FALSE(gf_openLog(dir() / "missing" / "Log.txt", "test"));
     gf_logLine("ignored");
     EXPECT_FALSE(gf_isLogOpen());
-}
-
-TEST(ScanTasksTest, LimitFromHardware)
-{
-    g_runningBglTasks = 5;
-    gf_initBglTasks();
-    EXPECT_GE(g_maxBglTasks, 1u);
-    EXPECT_EQ(g_runningBglTasks.load(), 0);
 }
 
 } // namespace

@@ -49,8 +49,9 @@ TEST_F(ParametersTest, PackageSelectorHasTheSixtyFourOrders)
     EXPECT_EQ(c[60], "AIG");
     EXPECT_EQ(c[63], "MTL");
     EXPECT_EQ(AI_PACKAGE_SELECTOR.currentIndex(), std::optional<std::size_t>(0));
-    AI_PACKAGE_SELECTOR.set("AIG, XYZ");
-    EXPECT_FALSE(AI_PACKAGE_SELECTOR.currentIndex().has_value());
+    EXPECT_TRUE(AI_PACKAGE_SELECTOR.set("JF, MTL"));
+    EXPECT_FALSE(AI_PACKAGE_SELECTOR.set("AIG, XYZ"));
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.value(), "AIG, FSLTL, JF, MTL") << "anything else than a choice is the default";
 }
 
 TEST_F(ParametersTest, SaveAndReloadEveryKind)
@@ -100,6 +101,33 @@ TEST_F(ParametersTest, MissingFileKeepsDefaultsAndBadValuesKeepTheirDefault)
     EXPECT_EQ(MAX_LIVE_SEL.value(), MAX_LIVE_SEL.maxValue());
     EXPECT_FALSE(WEEK.value());
     EXPECT_TRUE(PARK_SOFT.value());
+}
+
+TEST_F(ParametersTest, SettingsWithChoicesKeepOnlyListedValues)
+{
+    writeFile(dir() / "p.xml", "<root><parameters>"
+                               "<parameter name=\"MAX_FIT_FL\" value=\"3e38\"/>"
+                               "<parameter name=\"MATCHING_DEPTH\" value=\"7\"/>"
+                               "<parameter name=\"parking_percentage\" value=\"35\"/>"
+                               "<parameter name=\"AI_PACKAGE_SELECTOR\" value=\"AIG, XYZ\"/>"
+                               "<parameter name=\"SIM_CHOICE\" value=\"2024\"/>"
+                               "</parameters></root>");
+    gf_openLog(dir() / "Log.txt", "test");
+    MAX_FIT_FL.set(4.5f);
+    MATCHING_DEPTH.set(2);
+    EXPECT_TRUE(gf_loadParameters(dir() / "p.xml"));
+    EXPECT_EQ(MAX_FIT_FL.value(), MAX_FIT_FL.defaultValue());
+    EXPECT_EQ(MATCHING_DEPTH.value(), MATCHING_DEPTH.defaultValue());
+    EXPECT_EQ(parking_percentage.value(), parking_percentage.defaultValue());
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.value(), AI_PACKAGE_SELECTOR.defaultValue());
+    EXPECT_EQ(SIM_CHOICE.value(), 2024);
+    gf_flushLog();
+    EXPECT_NE(readFile(dir() / "Log.txt").find("invalid value '3e38' for MAX_FIT_FL, 24.0 used"), std::string::npos);
+    // A value near a choice is that choice; nothing else passes.
+    EXPECT_TRUE(MAX_FIT_FL.set(4.4999f));
+    EXPECT_EQ(MAX_FIT_FL.value(), 4.5f);
+    EXPECT_FALSE(MAX_FIT_FL.set(std::nanf("")));
+    EXPECT_EQ(MAX_FIT_FL.value(), 24.0f);
 }
 
 TEST_F(ParametersTest, BrokenFileGivesDefaultsAMessageAndIsKept)

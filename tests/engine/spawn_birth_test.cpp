@@ -18,7 +18,7 @@ protected:
         SpawnTest::SetUp();
         g_userOnGround = false; // no spawn checks against the user unless a test asks for them
         g_userAc.onGround = false;
-        g_weekTime = gf_packWeekTime(3, 20);
+        g_weekTime = WeekTime{3, 20};
     }
 
     // The livery is taken as already chosen for the hex id, so no matching runs.
@@ -294,7 +294,7 @@ TEST_F(BirthTest, AGroundSpawnNearAFreeStandStartsParkedOnIt)
     EXPECT_EQ(ac.stream.front().repeat, 1);
     EXPECT_NEAR(ac.stream.front().track, RAD_TO_DEG, 1e-12);
     EXPECT_DOUBLE_EQ(ac.block[kBlockHeading], 1.0);
-    EXPECT_EQ(ac.timeStamp, gf_packWeekTime(3, 20));
+    EXPECT_EQ(ac.timeStamp, (WeekTime{3, 20}));
     EXPECT_GT(ac.parkStart, 0u);
 }
 

@@ -200,15 +200,29 @@ TEST_F(RemovalTest, StaticsOverTheWantedNumberLoseTheOldestFirst)
 {
     parkAirportWithStands({away(0.3, 0.0), away(0.4, 0.0), away(0.5, 0.0)});
     SimAc& newer = staticAc(1, "TRA5*", "PH-HZA", away(0.3, 0.0), 1);
-    newer.timeStamp = gf_packWeekTime(2, 10);
+    newer.timeStamp = WeekTime{2, 10};
     SimAc& older = staticAc(2, "TRA6*", "PH-HZB", away(0.4, 0.0), 2);
-    older.timeStamp = gf_packWeekTime(1, 40);
+    older.timeStamp = WeekTime{1, 40};
     parkedLive(0x484001, "KLM1", 3, 5);
     INITIAL_LOAD_ONLY.set(true);
     lf_checkMaxParkAgainst(0, 2);
     EXPECT_EQ(older.state, AcState::removingfromsim);
     EXPECT_EQ(newer.state, AcState::active);
     EXPECT_EQ(gf_countLiveParked(false), 1u); // live parked aircraft stay with the initial load only
+}
+
+// Sunday night is older than Monday morning, though its week slot is the larger one.
+TEST_F(RemovalTest, TheOldestStaticIsFoundAcrossMondayMidnight)
+{
+    parkAirportWithStands({away(0.3, 0.0), away(0.4, 0.0)});
+    g_weekTime = WeekTime{1, 2};
+    SimAc& monday = staticAc(1, "TRA5*", "PH-HZA", away(0.3, 0.0), 1);
+    monday.timeStamp = WeekTime{1, 0};
+    SimAc& sunday = staticAc(2, "TRA6*", "PH-HZB", away(0.4, 0.0), 2);
+    sunday.timeStamp = WeekTime{7, 46};
+    lf_checkMaxParkAgainst(0, 1);
+    EXPECT_EQ(sunday.state, AcState::removingfromsim);
+    EXPECT_EQ(monday.state, AcState::active);
 }
 
 TEST_F(RemovalTest, TheReconciliationRemovesTheLongestParkedFirst)
@@ -227,15 +241,21 @@ TEST_F(RemovalTest, TheReconciliationRemovesTheLongestParkedFirst)
 
 TEST_F(RemovalTest, TheMeanHoursParkedOfLiveAircraftReachTheWindow)
 {
-    g_weekTime = gf_packWeekTime(2, 10);
+    g_weekTime = WeekTime{2, 10};
     LiveAc& a = parkedLive(0x484001, "KLM1", 0, 0);
-    a.timeStamp = gf_packWeekTime(2, 6); // 4 half hours ago
+    a.timeStamp = WeekTime{2, 6}; // 4 half hours ago
     LiveAc& b = parkedLive(0x484002, "KLM2", 0, 0);
-    b.timeStamp = gf_packWeekTime(1, 48 - 2); // 12 half hours ago
+    b.timeStamp = WeekTime{1, 48 - 2}; // 12 half hours ago
     LiveAc& c = parkedLive(0x484003, "KLM3", 0, 0);
-    c.timeStamp = 0; // never placed: counted, no age
+    c.timeStamp = WeekTime{}; // never placed: counted, no age
     EXPECT_EQ(gf_countLiveParked(true), 3u);
     EXPECT_FLOAT_EQ(gf_windowValues().meanAgeLiveParked, static_cast<float>(16.0 / 6.0 + 0.5));
+    // Across Monday midnight the ages still count.
+    g_weekTime = WeekTime{1, 1};
+    a.timeStamp = WeekTime{7, 47};
+    b.timeStamp = WeekTime{1, 0};
+    EXPECT_EQ(gf_countLiveParked(true), 3u);
+    EXPECT_FLOAT_EQ(gf_windowValues().meanAgeLiveParked, static_cast<float>(3.0 / 6.0 + 0.5));
 
     g_liveAcs.clear();
     EXPECT_EQ(gf_countLiveParked(true), 0u);

@@ -245,3 +245,35 @@ TEST_F(FeedTest, ParkedTrafficIsAskedAroundTheParkAirport)
     ASSERT_EQ(g_parkedTraffic.size(), 1u);
     EXPECT_EQ(g_parkedTraffic[0].callsign, "KLM11");
 }
+
+// Callsigns and registrations reach the log and ObjectIdList.txt, whose fields ';' separates.
+TEST_F(FeedTest, TextsOfTheServiceEnterWithoutControlCharactersOrSeparator)
+{
+    Scenario s;
+    s.reports = {lf_report(0x484001, 0.0, "KLM1;x\nEvil"), lf_report(0x484002, 0.0, " TRA\x01" "5\xC2\x85\xFF ")};
+    s.reports[0].registration = "PH-\rBXA;";
+    ScenarioParked p = lf_parked(0x484011, "KLM\t11;", "D\n7", 20);
+    p.report.registration = "PH\x7f-K;";
+    p.report.lat = std::nan("");
+    s.parked = {lf_parked(0x484012, "KLM;12\n", "D;8", 20), p};
+    start(s);
+    g_acceptBatches = true;
+    ASSERT_TRUE(gf_readLiveTrafficOnce());
+    std::vector<std::pair<std::string, std::string>> live;
+    {
+        std::lock_guard lock(g_batchMutex);
+        for (const LiveTrafficRecord& r : g_bufferedTraffic) {
+            live.emplace_back(r.callsign, r.registration);
+        }
+    }
+    std::sort(live.begin(), live.end());
+    const std::vector<std::pair<std::string, std::string>> expected = {{"KLM1xEvil", "PH-BXA"}, {"TRA5", "PH-BXA"}};
+    EXPECT_EQ(live, expected);
+
+    readerTurn = [] { gf_serveParkedRequest(); };
+    ASSERT_TRUE(gf_getParkedTrafficAt(52.31, 4.76));
+    ASSERT_EQ(g_parkedTraffic.size(), 1u) << "a parked aircraft without a position is left out";
+    EXPECT_EQ(g_parkedTraffic[0].callsign, "KLM12");
+    EXPECT_EQ(g_parkedTraffic[0].registration, "PH-KLM12");
+    EXPECT_EQ(g_parkedTraffic[0].stand, "D8");
+}

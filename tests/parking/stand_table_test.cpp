@@ -115,14 +115,6 @@ TEST_F(StandTableTest, StandAtPositionAndNames)
     EXPECT_EQ(g_stands[0].liveHere, 0);
 }
 
-TEST_F(StandTableTest, WeekArithmetic)
-{
-    EXPECT_EQ(gf_weekTimeMinus({1, 1}, 3).day, 7u);
-    EXPECT_EQ(gf_weekTimeMinus({1, 1}, 3).halfHour, 46u);
-    EXPECT_EQ(gf_weekDifference({1, 0}, {7, 47}), 1);
-    EXPECT_EQ(gf_weekIndex({7, 47}), 335);
-}
-
 TEST_F(StandTableTest, FitStepSearchesEarlierHalfHoursAcrossTheWeek)
 {
     makeRow(2, 100.0, 30.0);
@@ -212,16 +204,22 @@ TEST_F(StandTableTest, OptionStillFitsLooksBackAcrossMidnight)
 
 TEST_F(StandTableTest, CountAndMeanAgeOfStatics)
 {
-    g_weekTime = gf_packWeekTime(3, 10);
+    g_weekTime = WeekTime{3, 10};
     SimAc a;
     a.state = AcState::active;
-    a.timeStamp = gf_packWeekTime(3, 6);
+    a.timeStamp = WeekTime{3, 6};
     SimAc b = a;
     b.state = AcState::removingfromsim;
-    b.timeStamp = gf_packWeekTime(3, 8);
+    b.timeStamp = WeekTime{3, 8};
     SimAc c = a;
     c.state = AcState::adding2sim;
     g_staticAcs = {a, b, c};
+    EXPECT_EQ(gf_countStaticAc(true), 2u);
+    EXPECT_FLOAT_EQ(gf_windowValues().meanAgeStatic, 2.0f);  // (4 + 2) / 4 + 0.5
+    // A static parked on Sunday evening, counted on Monday morning, is old, not "in the future".
+    g_weekTime = WeekTime{1, 2};
+    g_staticAcs[0].timeStamp = WeekTime{7, 46};
+    g_staticAcs[1].timeStamp = WeekTime{1, 0};
     EXPECT_EQ(gf_countStaticAc(true), 2u);
     EXPECT_FLOAT_EQ(gf_windowValues().meanAgeStatic, 2.0f);  // (4 + 2) / 4 + 0.5
 }
