@@ -1,8 +1,8 @@
 // The worker thread: start-up, session start, closing down with restart.
 #include "app/Worker.h"
 
+#include "airportscan/AirportScan.h"
 #include "app/MainWindow.h"
-#include "app/pending_airportscan.h"
 #include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
