@@ -26,6 +26,7 @@
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "platform/window_messages.h"
+#include "simlink/Install.h"
 #include "simlink/SimClient.h"
 
 #include <cmath>
@@ -174,6 +175,7 @@ static void lf_runLiveryScan()
 
 void lf_runStartUpScans()
 {
+    gf_findInstallPath();
     gf_initBglTasks();
     // exists() throws the file-system error when the status query fails.
     if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / LIVERIES_SCANNED_FILE))

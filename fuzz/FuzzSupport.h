@@ -11,9 +11,8 @@
 #include "parking/AirportFile.h"
 #include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
+#include "parking/ParkingReset.h"
 #include "parking/Stand.h"
-#include "parking/StandTable.h"
-#include "parking/StaticPositions.h"
 
 #include <unistd.h>
 
@@ -93,21 +92,10 @@ inline void freshFolder(const std::filesystem::path& FOLDER)
 inline void resetParking()
 {
     resetCore();
-    gf_resetStandsForTests();
-    gf_resetAirportFileForTests();
-    gf_resetParkAirportForTests();
-    gf_resetStaticPositionsForTests();
-    gf_resetStandTableForTests();
-    gf_clearLearnedOrphans();
+    gf_resetParkingForTests();
     gf_resetWindowForTests();
     gf_resetStatusForTests();
-    AirportEntry eham;
-    eham.icao = IcaoCode("EHAM");
-    eham.iata = IataCode("AMS");
-    eham.latitude = 52.3086;
-    eham.longitude = 4.7639;
-    eham.altitude = -11;
-    eham.stands = 200;
+    const AirportEntry eham{IcaoCode("EHAM"), IataCode("AMS"), 52.3086, 4.7639, -11, 200};
     g_airports = {eham};
     g_parkAirport = eham;
 }

@@ -10,6 +10,7 @@
 #include "feed/TrafficFeed.h"
 #include "platform/traffic_scenario.h"
 #include "simlink/SimQueues.h"
+#include "tests/feed/FixedTrafficSource.h"
 
 #include <cmath>
 #include <sstream>
@@ -17,28 +18,6 @@
 using namespace qmt;
 
 namespace {
-
-// Answers every query with the reports of one scenario, as the service would.
-class FixedSource : public TrafficSource {
-public:
-    explicit FixedSource(Scenario S) : m_scenario(std::move(S)) {}
-    LoginAnswer login(const std::string&) override { return {true, "", "guid", 2000}; }
-    bool logout(const std::string&) override { return true; }
-    TrafficAnswer live(const std::string&, const QueryBox&) override { return {true, "", m_scenario.reports}; }
-    TrafficAnswer buffered(const std::string&, const QueryBox&, int) override { return {true, "", m_scenario.reports}; }
-    ParkedAnswer parked(const std::string&, const QueryBox&) override
-    {
-        ParkedAnswer a{true, "", {}};
-        for (const ScenarioParked& p : m_scenario.parked) {
-            a.parked.push_back(p.report);
-        }
-        return a;
-    }
-    WeatherAnswer weather(const std::string&, double, double) override { return {true, "", 1013.0}; }
-
-private:
-    Scenario m_scenario;
-};
 
 bool lf_cleanText(const std::string& TEXT)
 {
@@ -63,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
 
     std::istringstream in{std::string(fuzz::bytesOf(DATA, SIZE))};
     ScenarioParseResult parsed = gf_parseScenario(in);
-    gf_setTrafficSource(std::make_shared<FixedSource>(std::move(parsed.scenario)));
+    gf_setTrafficSource(std::make_shared<test::FixedTrafficSource>(std::move(parsed.scenario)));
     if (!gf_authenticate()) {
         return 0;
     }

@@ -541,16 +541,23 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
     // kSweepBudget followers (real airports never have that many stands within a few hundred
     // metres of latitude) and keeps at most MAX_ADJACENT_STANDS neighbours.
     constexpr size_t kSweepBudget = 1024;
+    // The chord between two points never exceeds the arc: a pair whose chord already rules out
+    // an overlap needs no great-circle formula (stands stacked on one spot cost three products).
+    struct Unit {
+        double x, y, z;
+    };
+    std::vector<Unit> unit(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double lat = STANDS[i].latitude * DEG_TO_RAD;
+        const double lon = STANDS[i].longitude * DEG_TO_RAD;
+        unit[i] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+    }
+    const auto chordNm = [&unit](size_t A, size_t B) {
+        const double dx = unit[A].x - unit[B].x, dy = unit[A].y - unit[B].y, dz = unit[A].z - unit[B].z;
+        return EARTH_RADIUS_NM * std::sqrt(dx * dx + dy * dy + dz * dz);
+    };
     std::sort(order.begin(), order.end(),
               [&STANDS](size_t A, size_t B) { return STANDS[A].latitude < STANDS[B].latitude; });
-    // Within the band, the distance is also at least what the longitude difference alone gives
-    // (haversine without its latitude term, with asin(x) >= x and sin(x) >= x - x^3/6), which
-    // passes over the stands of the same row far along it without the full distance.
-    std::vector<double> rootCos(n);
-    for (size_t i = 0; i < n; ++i) {
-        rootCos[i] = std::sqrt(std::max(0.0, std::cos(STANDS[i].latitude * DEG_TO_RAD)));
-    }
-    constexpr double kMaxHalfLonRad = 0.5;
     for (size_t i = 0; i < n; ++i) {
         Stand& a = STANDS[order[i]];
         const double reach = (a.radius + largestRadius) / 1.1 * (1.0 + 1e-9);
@@ -560,13 +567,8 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
             if ((b.latitude - a.latitude) * DEG_TO_RAD * EARTH_RADIUS_NM > reach) {
                 break;
             }
-            const double halfLon = std::abs(b.longitude - a.longitude) * DEG_TO_RAD / 2.0;
-            if (halfLon < kMaxHalfLonRad) {
-                const double atLeast = 2.0 * EARTH_RADIUS_NM * rootCos[order[i]] * rootCos[order[j]] * halfLon *
-                                       (1.0 - halfLon * halfLon / 6.0) * (1.0 - 1e-9);
-                if (1.1 * atLeast >= a.radius + b.radius) {
-                    continue;
-                }
+            if (1.1 * chordNm(order[i], order[j]) * (1.0 - 1e-9) >= a.radius + b.radius) {
+                continue;
             }
             if (b.adjacent.size() < MAX_ADJACENT_STANDS && lf_overlaps(a, b)) {
                 a.adjacent.push_back(b.standId);
@@ -638,6 +640,9 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     if (!altitude) {
         throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
     }
+    if (*altitude < LOWEST_AIRPORT_FT || *altitude > HIGHEST_AIRPORT_FT) {
+        throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude));
+    }
     info.altitudeFt = *altitude;
     info.airportName = gf_stringParameterByName(doc, "airport_name").value_or("");
     g_parkAirportElevation = static_cast<float>(info.altitudeFt);
@@ -650,7 +655,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     const auto qfReal = gf_findParameter(doc, "Qf_real");
     const auto qfSoft = gf_findParameter(doc, "Qf_soft");
     if (qfReal && qfSoft) {
-        g_qualityFactors = gf_packQualityFactors(*qfReal, *qfSoft);
+        g_qualityFactors = gf_packQualityFactors(std::clamp(*qfReal, 0, 100), std::clamp(*qfSoft, 0, 100));
     }
     for (size_t i = 0; i < kApfSettingCount; ++i) {
         g_apfSettingsAtRead[i] = gf_apfSettingText(i);

@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <climits>
+#include <stdexcept>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -441,7 +444,19 @@ void lf_packFacilityField(std::vector<std::uint8_t>& OUT, const std::string& FIE
     } else if (FIELD == "ICAO") {
         lf_appendText(OUT, J.value("icao", std::string()), 8);
     } else if (FIELD == "NUMBER" || FIELD == "TYPE") {
-        lf_appendInt(OUT, J.value(FIELD == "NUMBER" ? "number" : "type", 0));
+        // An integer field holds an integer that fits it, or the answer is malformed.
+        const auto it = J.find(FIELD == "NUMBER" ? "number" : "type");
+        std::int64_t value = 0;
+        if (it != J.end()) {
+            if (!it->is_number_integer()) {
+                throw std::invalid_argument("facility field " + FIELD + " is no integer");
+            }
+            value = it->get<std::int64_t>();
+        }
+        if (value < INT32_MIN || value > INT32_MAX) {
+            throw std::out_of_range("facility field " + FIELD + " out of range");
+        }
+        lf_appendInt(OUT, static_cast<std::int32_t>(value));
     } else {
         static const std::map<std::string, std::string> keys = {
             {"LATITUDE", "lat"}, {"LONGITUDE", "lon"}, {"ALTITUDE", "altitude_m"}, {"HEADING", "heading"},
@@ -509,7 +524,7 @@ void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID
                 pack(SIMCONNECT_FACILITY_DATA_HELIPAD, fields["HELIPAD"], h);
             }
         }
-    } catch (const nlohmann::json::exception&) {
+    } catch (const std::exception&) {
         pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, REQUEST_ID);
         return;
     }

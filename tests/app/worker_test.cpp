@@ -76,7 +76,7 @@ protected:
     void copyDataFiles()
     {
         std::filesystem::create_directories(folder / "output");
-        std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "liveries" / "LiveriesScanned.xml",
+        std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "tests" / "data" / "LiveriesScanned.xml",
                                    folder / "output" / "LiveriesScanned.xml");
         for (const char* name : {"dbase.enc", "airports.enc", "AIG-regcodes.enc"}) {
             const std::filesystem::path source = std::filesystem::path(QUILLON_BINARY_DIR) / "input" / name;

@@ -7,6 +7,13 @@
 #include "core/AcKind.h"
 #include "core/Airports.h"
 #include "core/Parameters.h"
+#include "core/Text.h"
+#include "InputMutation.h"
+#include "feed/FixedTrafficSource.h"
+#include "platform/traffic_scenario.h"
+
+#include <fstream>
+#include <sstream>
 
 using namespace qmt;
 using namespace qmt::test;
@@ -276,4 +283,41 @@ TEST_F(FeedTest, TextsOfTheServiceEnterWithoutControlCharactersOrSeparator)
     EXPECT_EQ(g_parkedTraffic[0].callsign, "KLM12");
     EXPECT_EQ(g_parkedTraffic[0].registration, "PH-KLM12");
     EXPECT_EQ(g_parkedTraffic[0].stand, "D8");
+}
+
+// Whatever the service answers, what reaches the engine has finite numbers and clean texts.
+TEST_F(FeedTest, AnswersOfAnyNumbersGiveFiniteRecords)
+{
+    std::ifstream in(std::filesystem::path(QUILLON_SOURCE_DIR) / "fuzz" / "corpus" / "traffic_records" /
+                     "eham_slice.jsonl");
+    const std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    InputMutator mutator(16);
+    readerTurn = [] { gf_serveParkedRequest(); };
+    std::size_t liveSeen = 0, parkedSeen = 0;
+    for (int i = 0; i < 40; ++i) {
+        std::istringstream text(mutator.mutate(sample));
+        gf_setTrafficSource(std::make_shared<FixedTrafficSource>(gf_parseScenario(text).scenario));
+        ASSERT_TRUE(gf_authenticate());
+        gf_setQueryCentre(52.31, 4.76);
+        g_acceptBatches = true;
+        gf_readLiveTrafficOnce();
+        {
+            std::lock_guard lock(g_batchMutex);
+            for (const LiveTrafficRecord& r : g_bufferedTraffic) {
+                ASSERT_TRUE(std::isfinite(r.pos.lat) && std::isfinite(r.pos.lon) && std::isfinite(r.reportTime)) << i;
+                ASSERT_TRUE(std::fabs(r.pos.lat) <= 90.0 && std::fabs(r.pos.lon) <= 180.0) << i;
+                ASSERT_EQ(gf_cleanIdentText(r.callsign), r.callsign) << i;
+                ++liveSeen;
+            }
+            g_bufferedTraffic.clear();
+        }
+        gf_getParkedTrafficAt(52.31, 4.76);
+        for (const ParkedTrafficRecord& r : g_parkedTraffic) {
+            ASSERT_TRUE(std::fabs(r.lat) <= 90.0 && std::fabs(r.lon) <= 180.0) << i;
+            ASSERT_TRUE(r.age >= 0 && r.age < 48) << i;
+            ++parkedSeen;
+        }
+    }
+    EXPECT_GT(liveSeen, 100u);
+    EXPECT_GT(parkedSeen, 50u);
 }

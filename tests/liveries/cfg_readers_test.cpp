@@ -41,7 +41,7 @@ std::vector<std::string> generatedLines(std::string_view KEY, int COUNT)
         " ", "\t", "\r", "\v", "\f", "\n", "=", "\"", "//", "[", "]", ".", "x", "Q", "7", "12", "-", ";", ",",
         "\xC3\xA9", "\xFF", std::string(1, '\0'), "fltsim", "FLTSIM", "[fltsim.", "ZZZZ", "..\\Asobo_A320_NEO",
         std::string(KEY), gf_upper(KEY), std::string(KEY) + "_x", "a long value with blanks"};
-    std::mt19937 rng(12345);
+    std::mt19937 rng(42);
     std::vector<std::string> lines = {"", std::string(KEY) + "=", std::string(KEY) + " = \"\"",
                                       std::string(KEY) + "=\"a\" // c"};
     const std::string spaces[] = {"", " ", "\t", "  \t", "\r", "\v\f", "\n"};
@@ -54,9 +54,15 @@ std::vector<std::string> generatedLines(std::string_view KEY, int COUNT)
     for (int i = 0; i < COUNT; ++i) {
         std::string line;
         if (rng() % 2) {
-            // Shaped like a key line, with something odd in any of its parts.
-            line = spaces[rng() % 7] + (rng() % 2 ? std::string(KEY) : gf_upper(KEY)) + spaces[rng() % 7] +
-                   (rng() % 8 ? "=" : "") + spaces[rng() % 7] + somePieces(5) + spaces[rng() % 7];
+            // Shaped like a key line, with something odd in any of its parts. One draw per
+            // statement: the order of operands is not fixed, and compilers differ in it.
+            line = spaces[rng() % 7];
+            line += rng() % 2 ? std::string(KEY) : gf_upper(KEY);
+            line += spaces[rng() % 7];
+            line += rng() % 8 ? "=" : "";
+            line += spaces[rng() % 7];
+            line += somePieces(5);
+            line += spaces[rng() % 7];
         } else {
             line = somePieces(9);
             if (rng() % 3 == 0)

@@ -1,3 +1,4 @@
+#include "InputMutation.h"
 #include "SimTestSupport.h"
 #include "core/StopFlags.h"
 
@@ -169,6 +170,25 @@ TEST_F(FacilitiesTest, ImpossibleNumbersAreLeftOutAndAMalformedAnswerFailsWithOn
     EXPECT_FALSE(gf_readFacilityParkings("EHXX", record, helipads, &status));
     EXPECT_EQ(status, FacilityRead::notRead);
     EXPECT_EQ(logText().substr(before), "==> Facility data for EHXX could not be read\n");
+}
+
+// Whatever the simulator answers, the stands read from it are within their bounds.
+TEST_F(FacilitiesTest, AnswersOfAnyNumbersGiveBoundedStands)
+{
+    std::ifstream in(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "facilities" / "EHAM.json");
+    const std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    InputMutator mutator(16);
+    for (int i = 0; i < 40; ++i) {
+        writeFixture("EHXX", mutator.mutate(sample));
+        AirportFile record;
+        int helipads = 0;
+        if (gf_readFacilityParkings("EHXX", record, helipads)) {
+            for (const Stand& s : record.stands) {
+                ASSERT_TRUE(gf_standInBounds(s)) << i << " " << s.name;
+            }
+            ASSERT_TRUE(record.altitudeFt >= -3300 && record.altitudeFt <= 33000) << i;
+        }
+    }
 }
 
 TEST_F(FacilitiesTest, ClosingTheReaderLogsAndMarksItClosed)
