@@ -80,6 +80,11 @@ void lf_readParameters()
     std::string errorText;
     if (!gf_loadParameters(g_parametersPath, &errorText))
         gf_setStatus(errorText, true);
+    // Every time of week (stand use, learned slots, log times) follows the user's shifted time.
+    const int shift = TIME_SHIFT_MINUTES.value();
+    gf_setTimeShift(std::chrono::minutes(shift));
+    if (shift != 0)
+        gf_logLine("Time shift of {} minutes: it is {} now", shift, gf_shiftedTimeText());
 }
 
 // The window's controls take the values of their parameters.
@@ -92,7 +97,7 @@ void lf_fillControls()
 
 void lf_readDataFiles()
 {
-    if (!gf_readDataFiles())
+    if (!gf_readDataFilesOnce())
         throw UserErrorException(99, "reading data files failed!");
 }
 
@@ -191,6 +196,8 @@ void lf_runStartUpScans()
 
 bool lf_startSession()
 {
+    if (gf_stopRequested())
+        return false;
     g_simConnectError = false;
     gf_startSimClient();
     lf_waitFor(
@@ -328,7 +335,8 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
     (void)AUTOMATIC_RESTART;  // the version check is skipped on an automatic restart; none is configured
     gf_installRepaintHook();
     g_stopSession = false;
-    g_exitRequested = false;
+    // A close of the window that came while this worker started ends it at once.
+    g_exitRequested = g_windowClosed.load();
     gf_clearExitReason();
     gf_clearErrorLine();
     bool production = false;

@@ -436,13 +436,16 @@ bool gf_loadParameters(const std::filesystem::path& path, std::string* errorText
     if (!res) error = fmt::format("{} at offset {}", res.description(), res.offset);
     else if (!doc.child("root").child("parameters")) error = "no root/parameters element";
     if (!error.empty()) {
-        // Keep the broken file for the user to look at; the next save would overwrite it.
-        gf_save1GenerationOf(path);
+        // The broken file is kept under a name of its own for the user to look at. The
+        // generations keep the last good settings: no save of this run copies over them.
+        std::filesystem::path kept = path;
+        kept.replace_extension(".broken" + path.extension().string());
+        std::filesystem::copy_file(path, kept, std::filesystem::copy_options::overwrite_existing, ec);
         g_brokenFileKept.store(true);
         gf_resetParameters();
         const std::string message =
             fmt::format("{} could not be read ({}), default settings are used; the file is kept as {}",
-                        gf_utf16ToUtf8(path), error, gf_utf16ToUtf8(gf_generationPath(path, 1)));
+                        gf_utf16ToUtf8(path), error, gf_utf16ToUtf8(kept));
         gf_logWarning(message);
         if (errorText) *errorText = message;
         return false;

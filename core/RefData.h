@@ -58,6 +58,9 @@ inline constexpr double DEFAULT_HALF_SPAN_NM = 35.0 * 0.0005399568034557236;
 // tables above and g_airports, and removes the plain files again. False (with a log line) when
 // any step fails. Called by the application's start-up ("reading data files failed!").
 bool gf_readDataFiles();
+// gf_readDataFiles once per program run: the interned airline and model ids must never change
+// while the livery tables (built once per run) hold them, so a restart keeps what was read.
+bool gf_readDataFilesOnce();
 // Reads a plain dbase XML file; false with a log line when it cannot be read.
 bool gf_readDbase(const std::filesystem::path& xmlPath);
 // Empties every dbase table (and the interned code lists).

@@ -185,6 +185,9 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
         gf_logWarning("RequestFacilityData failed for {}", ICAO);
         return finish(FacilityRead::notRead);
     }
+    // A refusal comes back as an exception naming the packet of this request.
+    std::uint32_t requestSendId = SIMCONNECT_UNKNOWN_SENDID;
+    SimConnect_GetLastSentPacketID(h, &requestSendId);
 
     std::vector<Stand> stands;
     std::set<std::string> names;
@@ -262,7 +265,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
                        REQUEST_FACILITY_PARKING;
             break;
         case SIMCONNECT_RECV_ID_EXCEPTION:
-            if (static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwRequestID == REQUEST_FACILITY_PARKING) {
+            if (static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwSendID == requestSendId) {
                 gf_logWarning("Facility data for {} could not be read", ICAO);
                 return finish(FacilityRead::notRead);
             }

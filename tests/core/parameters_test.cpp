@@ -135,6 +135,8 @@ TEST_F(ParametersTest, BrokenFileGivesDefaultsAMessageAndIsKept)
     ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
     const auto path = dir() / "parameters.xml";
     const std::string broken = "<root><parameters><parameter name=\"RANGE\" value=\"40\"/></param";
+    const std::string lastGood = "<root><parameters><parameter name=\"RANGE\" value=\"33\"/></parameters></root>";
+    writeFile(dir() / "parameters0.xml", lastGood);
     writeFile(path, broken);
     RANGE.set(77);
     std::string error;
@@ -142,15 +144,18 @@ TEST_F(ParametersTest, BrokenFileGivesDefaultsAMessageAndIsKept)
     EXPECT_NE(error.find("parameters.xml"), std::string::npos);
     EXPECT_NE(error.find("default"), std::string::npos);
     EXPECT_EQ(RANGE.value(), RANGE.defaultValue());
-    EXPECT_EQ(readFile(dir() / "parameters0.xml"), broken);
-    // Later saves replace the file but the broken one stays as its generation.
+    EXPECT_NE(error.find("parameters.broken.xml"), std::string::npos);
+    EXPECT_EQ(readFile(dir() / "parameters.broken.xml"), broken);
+    // The last good generation is left alone, also by the later saves of this run.
+    EXPECT_EQ(readFile(dir() / "parameters0.xml"), lastGood);
     ASSERT_TRUE(gf_saveParameters(path));
     RANGE.set(41);
     ASSERT_TRUE(gf_saveParameter(RANGE));
     ASSERT_TRUE(gf_saveParameters(path));
     EXPECT_TRUE(gf_loadParameters(path));
     EXPECT_EQ(RANGE.value(), 41);
-    EXPECT_EQ(readFile(dir() / "parameters0.xml"), broken);
+    EXPECT_EQ(readFile(dir() / "parameters0.xml"), lastGood);
+    EXPECT_EQ(readFile(dir() / "parameters.broken.xml"), broken);
     gf_closeLog();
     EXPECT_NE(readFile(dir() / "Log.txt").find("==> "), std::string::npos);
 }
