@@ -143,6 +143,12 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         sim.setFreeRunning(true);
         sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
     }
+    if (!LINE.recordFile.empty()) {
+        ERROR = sim.startTrackRecording(LINE.recordFile);
+        if (!ERROR.empty())
+            return false;
+        gf_logLine("Track recording {}", LINE.recordFile);
+    }
 
     const std::filesystem::path scenarioPath = lf_scenarioPath(LINE);
     if (scenarioPath.empty())
@@ -171,11 +177,12 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 std::string gf_usageText()
 {
     return "usage: quillon [--work FOLDER] [--data FOLDER] [--scenario FILE] [--duration SECONDS]\n"
-           "               [--production | --no-production]\n"
+           "               [--record FILE] [--production | --no-production]\n"
            "  --work FOLDER      working folder (Log.txt, input, output, airports); default: .\n"
            "  --data FOLDER      bundled sample data (scenarios, facilities)\n"
            "  --scenario FILE    traffic scenario to play (default: the first of DATA/scenarios)\n"
            "  --duration SECONDS run this long, then close down (default: until stopped)\n"
+           "  --record FILE      write every object's track in the simulated simulator to FILE\n"
            "  --production       end after the start-up checks\n";
 }
 
@@ -195,7 +202,7 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             line.help = true;
             continue;
         }
-        if (arg != "--work" && arg != "--data" && arg != "--scenario" && arg != "--duration") {
+        if (arg != "--work" && arg != "--data" && arg != "--scenario" && arg != "--duration" && arg != "--record") {
             ERROR = fmt::format("unknown option '{}'", arg);
             return std::nullopt;
         }
@@ -210,6 +217,8 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             line.dataFolder = value;
         } else if (arg == "--scenario") {
             line.scenarioFile = value;
+        } else if (arg == "--record") {
+            line.recordFile = value;
         } else {
             double seconds = 0.0;
             std::size_t used = 0;
@@ -308,6 +317,7 @@ int gf_quillonMain(const CommandLine& LINE)
     std::signal(SIGTERM, lf_onStopSignal);
     const int exitCode = gf_runMessageLoop(LINE.duration);
     gf_logLine("Quillon ends with exit code {}", exitCode);
+    gf_simStandIn().stopTrackRecording();
     gf_closeLog();
     gf_releaseInstanceGuard();
     return exitCode;

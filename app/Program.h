@@ -15,6 +15,7 @@ struct CommandLine
     std::string dataFolder;      // bundled sample data ("" = none)
     std::string scenarioFile;    // "" = the first scenario of the data folder
     std::optional<std::chrono::milliseconds> duration;
+    std::string recordFile;      // "" = no track recording of the simulated simulator
     bool production = false;
     bool help = false;
 };
