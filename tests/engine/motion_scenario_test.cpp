@@ -13,10 +13,8 @@
 #include "core/RefData.h"
 #include "motion_fixture.h"
 #include "parking/AirportFile.h"
-#include "platform/sim_Control.h"
 #include "platform/traffic_scenario.h"
 #include "platform/traffic_standin.h"
-#include "simlink/SimClient.h"
 
 namespace qmt::test {
 namespace {
@@ -24,11 +22,11 @@ namespace {
 constexpr double kMaxKt = 600.0;
 constexpr double kMetresPerTickAtMax = kMaxKt * 1852.0 / 3600.0 / 100.0;
 
-class ScenarioRunTest : public MotionTest {
+class ScenarioRunTest : public SimulatorMotionTest {
 protected:
     void SetUp() override
     {
-        MotionTest::SetUp();
+        SimulatorMotionTest::SetUp();
         const std::filesystem::path data = std::filesystem::path(QUILLON_SOURCE_DIR) / "data";
         ASSERT_TRUE(gf_readDbase(data / "reference" / "dbase.xml"));
         pugi::xml_document doc;
@@ -65,25 +63,16 @@ protected:
         g_userAc.altitude = -3.0;
         g_userAc.onGround = true;
         g_userOnGround = true;
-        SimStandIn& sim = gf_simStandIn();
-        sim.reset();
-        sim.setRunning(true);
-        sim.setUserObjectId(100);
-        sim.setCallRecording(false);
-        sim.setGroundElevation(-11.0);
-        sim.setUserAircraft({0.0, g_userAc.latitude, g_userAc.longitude, -3.0, 225.0, 0.0, true}, 117.4, "PH-QLN");
-        ASSERT_TRUE(m_client.connect());
-        m_client.dispatch();
-        openLog();
+        gf_simStandIn().setGroundElevation(-11.0);
+        gf_simStandIn().setUserAircraft({0.0, g_userAc.latitude, g_userAc.longitude, -3.0, 225.0, 0.0, true}, 117.4,
+                                        "PH-QLN");
     }
 
     void TearDown() override
     {
-        m_client.close();
-        gf_simStandIn().reset();
         gf_resetFeedForTests();
         gf_resetStandsForTests();
-        MotionTest::TearDown();
+        SimulatorMotionTest::TearDown();
     }
 
     struct Track {
@@ -93,7 +82,6 @@ protected:
         int32_t tick = 0;
     };
 
-    SimClient m_client;
     double m_seconds = 0.0;
 };
 

@@ -8,8 +8,6 @@
 #include "core/Parameters.h"
 #include "engine/NewPoint.h"
 #include "motion_fixture.h"
-#include "platform/sim_Control.h"
-#include "simlink/SimClient.h"
 
 namespace qmt::test {
 namespace {
@@ -101,27 +99,8 @@ struct Seen {
     bool finite = true;
 };
 
-class TurnaroundTest : public MotionTest {
+class TurnaroundTest : public SimulatorMotionTest {
 protected:
-    void SetUp() override
-    {
-        MotionTest::SetUp();
-        gf_simStandIn().reset();
-        gf_simStandIn().setRunning(true);
-        gf_simStandIn().setUserObjectId(100);
-        gf_simStandIn().setCallRecording(false);
-        ASSERT_TRUE(m_client.connect());
-        m_client.dispatch();
-        openLog();
-    }
-
-    void TearDown() override
-    {
-        m_client.close();
-        gf_simStandIn().reset();
-        MotionTest::TearDown();
-    }
-
     LatLon local(double EAST, double NORTH) const
     {
         const double metres = std::hypot(EAST, NORTH);
@@ -285,7 +264,6 @@ protected:
         EXPECT_EQ(ac->departing, 0); // cleared above the configuration height
     }
 
-    SimClient m_client;
     LatLon m_origin{};
 };
 
