@@ -118,13 +118,13 @@ struct ScanSetUp {
         gf_createWorkFolders();
         gf_initBglTasks();
         g_isMsfs2020 = true;
+        std::vector<AirportEntry> airports;
         for (int i = 0; i < FILES; ++i) {
             AirportEntry a;
             a.icao = IcaoCode(lf_code(i));
-            g_airports.push_back(a);
+            airports.push_back(a);
         }
-        std::sort(g_airports.begin(), g_airports.end(),
-                  [](const AirportEntry& A, const AirportEntry& B) { return A.icao < B.icao; });
+        gf_setAirports(std::move(airports));
         g_publishers = {{"Northwind Sceneries", "northwind"}};
     }
     ~ScanSetUp()

@@ -56,7 +56,7 @@ struct Fixture {
         AirportEntry eham;
         eham.icao = IcaoCode("EHAM");
         eham.stands = 1000;
-        g_airports = {eham};
+        gf_setAirports({eham});
         g_parkAirport = eham;
     }
     ~Fixture() { std::filesystem::remove_all(dir); }

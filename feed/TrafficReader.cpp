@@ -428,6 +428,9 @@ void gf_startTrafficReader()
     if (!s_readers.traffic.joinable()) {
         g_trafficReceived = false;
         g_trafficCount = 0;
+        // Failures of an ended session say nothing about the new one.
+        s_liveFailures = 0;
+        s_liveFailingSince = 0;
     }
     lf_startThread(s_readers.traffic, &lf_trafficReaderMain);
 }

@@ -95,11 +95,11 @@ protected:
         gf_createWorkFolders();
         g_isMsfs2020 = true;
         SIM_CHOICE.set(2020);
-        g_airports = {airport("EDDL", 51.2895, 6.7668), airport("EGCC", 53.3537, -2.2750),
+        gf_setAirports({airport("EDDL", 51.2895, 6.7668), airport("EGCC", 53.3537, -2.2750),
                       airport("EHAM", 52.3086, 4.7639), airport("EHEH", 51.4501, 5.3745),
                       airport("EHHV", 52.1911, 5.1469), airport("EHLE", 52.4603, 5.5272),
                       airport("EHRD", 51.9569, 4.4372), airport("KMCI", 39.2976, -94.7139),
-                      airport("KSFO", 37.6190, -122.3750), airport("RJAA", 35.7647, 140.3864)};
+                      airport("KSFO", 37.6190, -122.3750), airport("RJAA", 35.7647, 140.3864)});
         g_publishers = {{"Polder Works", "polderworks"},
                         {"Northwind Sceneries", "northwind"},
                         {"SkyForge Studio", "skyforge"},

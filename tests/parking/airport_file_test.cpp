@@ -232,7 +232,9 @@ TEST_F(AirportFileTest, EachReadStartsWithUnknownQualityAndUnloaded)
 
 TEST_F(AirportFileTest, PercentageFollowsTheAirportsStandCount)
 {
-    g_airports[0].stands = 2;
+    auto airports = g_airports;
+    airports[0].stands = 2;
+    gf_setAirports(airports);
     const std::string name =
         putLocal("airports/A.xml", apfXml(param("altitude", "0") + param("Qf_real", "60") + param("Qf_soft", "0"),
                                           R"(<parkpos id="A1" latitude="52.3" longitude="4.76" radius="20"/>)"));
