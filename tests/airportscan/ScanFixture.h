@@ -17,14 +17,12 @@
 #include "simlink/Facilities.h"
 #include "simlink/SimClient.h"
 #include "tools/BglBuilder.h"
+#include "TestFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -80,9 +78,7 @@ class ScanTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static std::atomic<int> counter{0};
-        m_dir = fs::temp_directory_path() /
-                ("quillon-apscan-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        m_dir = gf_testFolder("quillon-apscan");
         fs::remove_all(m_dir);
         fs::create_directories(m_dir / "work");
         gf_resetCoreForTests();
