@@ -125,11 +125,13 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS)
     std::sort(RECORD.stands.begin(), RECORD.stands.end(),
               [](const Stand& A, const Stand& B) { return A.name < B.name; });
     const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
+    // The document is made outside the lock, so that the tasks make theirs at the same time.
+    const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, gf_simNumber());
     std::lock_guard lock(g_apfWriteMutex);
     if (!fs::exists(folder)) {
         fs::create_directory(folder);
     }
-    if (!gf_writeApf(RECORD, file, ApfWriteMode::generated, gf_simNumber())) {
+    if (!text || !gf_commitApfText(*text, file, ApfWriteMode::generated)) {
         gf_scanLog("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
     }
 }

@@ -111,13 +111,24 @@ void lf_walkSection(std::size_t P, const BglWords& W, BglBudget& BUDGET, const B
 
 bool lf_bglHasAirportSection(const std::filesystem::path& PATH)
 {
+    std::uintmax_t bytes = 0;
+    return lf_bglHasAirportSection(PATH, bytes);
+}
+
+bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& BYTES)
+{
+    BYTES = 0;
     std::ifstream in(PATH, std::ios::binary);
     if (!in) {
         return false;
     }
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(PATH, ec);
-    if (ec || size < HEADER_BYTES + 1) {
+    if (ec) {
+        return false;
+    }
+    BYTES = size;
+    if (size < HEADER_BYTES + 1) {
         return false;
     }
     const auto readU32 = [&](std::uintmax_t OFFSET, std::uint32_t& VALUE) {

@@ -55,6 +55,8 @@ private:
 // Whether the file has a section table that fits and holds an airport section (type 3); false
 // for a file that cannot be opened or is too short.
 bool lf_bglHasAirportSection(const std::filesystem::path& PATH);
+// The same, giving the file's size in BYTES (0 when it could not be read).
+bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& BYTES);
 
 // The rest of the stream as words; one to three trailing bytes form a last word in its low bytes.
 BglWords lf_readBglWords(std::istream& IN);

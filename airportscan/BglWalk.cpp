@@ -1,6 +1,7 @@
-// The walk of a package folder: every BGL file that may hold an airport is read by a task of its
-// own, a bounded number at a time; the files in which no airport could be read are then
-// identified by name, manifest or path and read from the simulator's facility data.
+// The walk of a package folder: every BGL file that may hold an airport is read by the scan
+// workers, a batch of files per task and a bounded number of tasks at a time; the files in which
+// no airport could be read are then identified by name, manifest or path and read from the
+// simulator's facility data.
 #include "airportscan/ScanSteps.h"
 
 #include "airportscan/AirportScan.h"
@@ -16,7 +17,9 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <memory>
 #include <string_view>
+#include <type_traits>
 
 namespace qmt {
 
@@ -50,89 +53,194 @@ std::string lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER
     return relative.empty() || text.starts_with("..") ? gf_utf16ToUtf8(PATH) : text;
 }
 
+// The same for the paths the walk itself makes (the scan folder's text, a separator, the rest):
+// that rest, without building paths. Other paths go the general way, into STORAGE.
+std::string_view lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER, std::string& STORAGE)
+{
+    if constexpr (std::is_same_v<fs::path::value_type, char>) {
+        std::string_view base = SCAN_FOLDER.native();
+        while (base.size() > 1 && base.back() == '/') {
+            base.remove_suffix(1);
+        }
+        const std::string_view text = PATH.native();
+        if (base.size() > 1 && text.size() > base.size() + 1 && text.starts_with(base) && text[base.size()] == '/' &&
+            text[base.size() + 1] != '/') {
+            const std::string_view below = text.substr(base.size() + 1);
+            if (below.find("./") == std::string_view::npos && !below.ends_with("/.") && !below.ends_with("/..")) {
+                return below;
+            }
+        }
+    }
+    STORAGE = lf_belowScanFolder(PATH, SCAN_FOLDER);
+    return STORAGE;
+}
+
+std::size_t lf_utf8Size(const fs::path& PATH)
+{
+    if constexpr (std::is_same_v<fs::path::value_type, char>) {
+        return PATH.native().size();
+    } else {
+        return gf_utf16ToUtf8(PATH).size();
+    }
+}
+
 bool lf_isExcludedFilePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
-    const std::string below = lf_belowScanFolder(PATH, SCAN_FOLDER);
+    std::string storage;
+    const std::string_view below = lf_belowScanFolder(PATH, SCAN_FOLDER, storage);
     return std::any_of(EXCLUDED_FILE_TEXTS.begin(), EXCLUDED_FILE_TEXTS.end(),
-                       [&](std::string_view TEXT) { return below.find(TEXT) != std::string::npos; });
+                       [&](std::string_view TEXT) { return below.find(TEXT) != std::string_view::npos; });
 }
 
-// The candidate of one directory entry for a reader task.
-bool lf_isBglCandidate(const fs::directory_entry& ENTRY, const fs::path& SCAN_FOLDER)
+// A file name ending in ".bgl" in any case (the extension, so not the name ".bgl" alone).
+bool lf_hasBglExtension(std::string_view NAME)
 {
-    return gf_lower(ENTRY.path().extension().string()) == ".bgl" && !lf_isExcludedFilePath(ENTRY.path(), SCAN_FOLDER) &&
-           lf_bglHasAirportSection(ENTRY.path());
+    constexpr std::string_view EXTENSION = ".bgl";
+    return NAME.size() > EXTENSION.size() && gf_containsNoCase(NAME.substr(NAME.size() - EXTENSION.size()), EXTENSION);
 }
 
-// Waits for the oldest task's result; its failure goes to the scan log. False when a stop came.
-bool lf_takeOldest(ScanTasks<void>& TASKS, const fs::path& CURRENT)
+// The file name part of a path's text, without building a path.
+std::string_view lf_fileNameText(const fs::path& PATH)
+{
+    const std::string_view text = PATH.native();
+    const std::size_t slash = text.find_last_of('/');
+    return slash == std::string_view::npos ? text : text.substr(slash + 1);
+}
+
+// The candidate of one directory entry for a reader task; BYTES: its size.
+bool lf_isBglCandidate(const fs::directory_entry& ENTRY, const fs::path& SCAN_FOLDER, std::uintmax_t& BYTES)
+{
+    const fs::path& path = ENTRY.path();
+    return lf_hasBglExtension(lf_fileNameText(path)) && !lf_isExcludedFilePath(path, SCAN_FOLDER) &&
+           lf_bglHasAirportSection(path, BYTES);
+}
+
+struct BglWalk {
+    fs::path folder;
+    std::string folderText;
+};
+
+std::string lf_walkFailure(const BglWalk& WALK, std::string_view CAUSE)
+{
+    return fmt::format("{} airports search in folder {} aborted, cause: {}", "===> ", WALK.folderText, CAUSE);
+}
+
+void lf_note(std::vector<WalkEntry>& OUT, std::size_t AT, std::string TEXT)
+{
+    OUT.insert(OUT.begin() + static_cast<std::ptrdiff_t>(AT), WalkEntry{WalkEntry::Kind::note, {}, 0, std::move(TEXT), false});
+}
+
+// What the walk keeps of one entry: a folder to enter or a candidate file, in OUT.
+void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, std::vector<WalkEntry>& OUT)
 {
     try {
-        TASKS.takeOldest();
+        if (lf_isExcludedPackagePath(ENTRY.path(), WALK.folder)) {
+            return;
+        }
+        // Links to folders are not followed: they could lead back up the tree.
+        if (ENTRY.is_directory() && !ENTRY.is_symlink()) {
+            OUT.push_back(WalkEntry{WalkEntry::Kind::folder, ENTRY.path().native(), 0, {}, false});
+            return;
+        }
+        std::uintmax_t bytes = 0;
+        if (ENTRY.is_regular_file() && lf_isBglCandidate(ENTRY, WALK.folder, bytes)) {
+            OUT.push_back(WalkEntry{WalkEntry::Kind::file, ENTRY.path().native(), bytes, {}, false});
+        }
+    } catch (const std::exception& e) {
+        lf_note(OUT, OUT.size(), lf_walkFailure(WALK, e.what()));
+    }
+}
+
+// Lists one folder for the walk (on a scan worker). A folder that cannot be listed, or whose
+// listing breaks, is noted and left; the walk goes on with the others.
+void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, std::vector<WalkEntry>& OUT)
+{
+    std::error_code ec;
+    fs::directory_iterator it(DIR, ec);
+    if (ec) {
+        lf_note(OUT, OUT.size(), lf_walkFailure(WALK, fs::filesystem_error("directory_iterator::directory_iterator", DIR, ec).what()));
+        return;
+    }
+    while (it != fs::directory_iterator()) {
+        const std::size_t at = OUT.size();
+        const fs::path::string_type current = it->path().native();
+        lf_keepEntry(WALK, *it, OUT);
+        it.increment(ec);
+        if (ec) {
+            // Noted before the entry met last, which is still kept.
+            lf_note(OUT, at, lf_walkFailure(WALK, fs::filesystem_error("directory_iterator::operator++", fs::path(current), ec).what()));
+            return;
+        }
+    }
+}
+
+// A BGL file read by a task: nothing to hand back, the reader registers and writes on its own.
+struct BglRead {};
+using BglBatches = ScanBatches<fs::path, BglRead>;
+
+// Waits for the oldest batch's results; each failure goes to the scan log. False when a stop came.
+bool lf_takeOldest(BglBatches& BATCHES, const fs::path& CURRENT)
+{
+    const auto logFailure = [&](const std::string& CAUSE) {
+        gf_scanLog("{} airports search aborted, futs inner,\n{}\n{}\n{}", "===> ", CAUSE, BATCHES.size(),
+                   gf_utf16ToUtf8(CURRENT));
+    };
+    try {
+        for (const BglBatches::Outcome& outcome : BATCHES.takeOldest()) {
+            if (outcome.error) {
+                logFailure(*outcome.error);
+            }
+        }
     } catch (const ScanStopped&) {
         return false;
     } catch (const std::exception& e) {
-        gf_scanLog("{} airports search aborted, futs inner,\n{}\n{}\n{}", "===> ", e.what(), TASKS.size(),
-                   gf_utf16ToUtf8(CURRENT));
+        logFailure(e.what());
     }
     return true;
 }
 
-// Starts the reader task of every candidate below FOLDER, depth first in listing order; a folder
-// that cannot be listed or an entry whose status cannot be read is logged and passed over.
-void lf_startReaders(const fs::path& FOLDER, ScanTasks<void>& TASKS)
+// Walks FOLDER and hands every candidate to the reader tasks, in batches; the folders are
+// listed by scan workers ahead of the walk. A folder that cannot be listed or an entry whose
+// status cannot be read is logged and passed over.
+void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES)
 {
-    std::vector<fs::directory_iterator> stack;
-    const auto logFailure = [&](const std::string& CAUSE) {
-        gf_scanLog("{} airports search in folder {} aborted, cause: {}", "===> ", gf_utf16ToUtf8(FOLDER), CAUSE);
-    };
-    const auto enter = [&](const fs::path& DIR) {
-        std::error_code ec;
-        fs::directory_iterator it(DIR, ec);
-        if (ec) {
-            logFailure(fs::filesystem_error("directory_iterator::directory_iterator", DIR, ec).what());
-            return;
-        }
-        stack.push_back(std::move(it));
-    };
-    enter(FOLDER);
-    while (!stack.empty()) {
-        fs::directory_iterator& it = stack.back();
-        if (it == fs::directory_iterator()) {
-            stack.pop_back();
-            continue;
-        }
-        const fs::directory_entry entry = *it;
-        std::error_code ec;
-        it.increment(ec);
-        if (ec) {
-            logFailure(fs::filesystem_error("directory_iterator::operator++", entry.path(), ec).what());
-            stack.back() = fs::directory_iterator();
+    const auto walk = std::make_shared<const BglWalk>(BglWalk{FOLDER, gf_utf16ToUtf8(FOLDER)});
+    FolderWalkRules rules;
+    rules.stop = [] { return gf_stopRequested(); };
+    rules.list = [walk](const fs::path& DIR, bool, std::vector<WalkEntry>& OUT) { lf_listBglFolder(*walk, DIR, OUT); };
+    rules.lostNote = [walk](const std::string& CAUSE) { return lf_walkFailure(*walk, CAUSE); };
+    bool stopped = false;
+    rules.visit = [&](WalkEntry& ENTRY) {
+        if (ENTRY.kind == WalkEntry::Kind::note) {
+            gf_scanLog(ENTRY.note);
+            return true;
         }
         try {
-            if (lf_isExcludedPackagePath(entry.path(), FOLDER)) {
-                continue;
-            }
-            // Links to folders are not followed: they could lead back up the tree.
-            if (entry.is_directory() && !entry.is_symlink()) {
-                enter(entry.path());
-                continue;
-            }
-            if (!entry.is_regular_file() || !lf_isBglCandidate(entry, FOLDER)) {
-                continue;
-            }
             if (gf_stopRequested()) {
-                return;
+                stopped = true;
+                return false;
             }
-            const fs::path path = entry.path();
-            if (!TASKS.start([path] { lf_processBGLfile(path); })) {
-                return;  // stopped while waiting for a free worker
-            }
-            if (TASKS.overfull() && !lf_takeOldest(TASKS, path)) {
-                return;
+            const fs::path path(std::move(ENTRY.path));
+            // Stopped while waiting for a free worker, or while taking the oldest results.
+            if (!BATCHES.add(path, ENTRY.bytes) || (BATCHES.overfull() && !lf_takeOldest(BATCHES, path))) {
+                stopped = true;
+                return false;
             }
         } catch (const std::exception& e) {
-            logFailure(e.what());
+            gf_scanLog(lf_walkFailure(*walk, e.what()));
+        }
+        return true;
+    };
+    try {
+        gf_walkFolderTree(FOLDER, rules);
+    } catch (const ScanStopped&) {
+        return;
+    }
+    if (!stopped) {
+        try {
+            BATCHES.startOpenBatch();
+        } catch (const std::exception& e) {
+            gf_scanLog(lf_walkFailure(*walk, e.what()));
         }
     }
 }
@@ -141,15 +249,16 @@ void lf_startReaders(const fs::path& FOLDER, ScanTasks<void>& TASKS)
 
 bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
-    if (gf_utf16ToUtf8(PATH).size() >= MAX_PATH_CHARS) {
+    if (lf_utf8Size(PATH) >= MAX_PATH_CHARS) {
         return true;
     }
-    const std::string below = gf_lower(lf_belowScanFolder(PATH, SCAN_FOLDER));
-    if (below.find(gf_lower(FS_BASE_NAME)) != std::string::npos) {
+    std::string storage;
+    const std::string_view below = lf_belowScanFolder(PATH, SCAN_FOLDER, storage);
+    if (gf_containsNoCase(below, FS_BASE_NAME)) {
         return true;
     }
     return std::any_of(EXCLUDED_PACKAGES.begin(), EXCLUDED_PACKAGES.end(),
-                       [&](std::string_view TEXT) { return below.find(TEXT) != std::string::npos; });
+                       [&](std::string_view TEXT) { return gf_containsNoCase(below, TEXT); });
 }
 
 bool lf_waitForReaderTasks()
@@ -171,16 +280,27 @@ void lf_scanBglFolders(const fs::path& FOLDER)
     gf_setStatus("Scanning for third party addon airports ...");
     gf_scanLog("\n\n\n+++++++++++++++++ Scanning for {} airports in:\n{}\n", "addon ", gf_utf16ToUtf8(FOLDER));
     {
-        ScanTasks<void> tasks(SCAN_WAIT_LIMIT, [] { return gf_stopRequested(); });
-        lf_startReaders(FOLDER, tasks);
-        while (!tasks.empty()) {
+        BglBatches batches(
+            [](const fs::path& PATH) {
+                lf_processBGLfile(PATH);
+                return BglRead{};
+            },
+            ScanBatchRule{}, SCAN_WAIT_LIMIT, [] { return gf_stopRequested(); });
+        lf_startReaders(FOLDER, batches);
+        const auto logFailure = [&](const std::string& CAUSE) {
+            gf_scanLog("{} airports search in {} aborted, futs outer error: {}", "===> ", gf_utf16ToUtf8(FOLDER), CAUSE);
+        };
+        while (!batches.empty()) {
             try {
-                tasks.takeOldest();
+                for (const BglBatches::Outcome& outcome : batches.takeOldest()) {
+                    if (outcome.error) {
+                        logFailure(*outcome.error);
+                    }
+                }
             } catch (const ScanStopped&) {
                 break;
             } catch (const std::exception& e) {
-                gf_scanLog("{} airports search in {} aborted, futs outer error: {}", "===> ", gf_utf16ToUtf8(FOLDER),
-                           e.what());
+                logFailure(e.what());
             }
         }
     }

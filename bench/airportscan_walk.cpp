@@ -6,10 +6,11 @@
 // an airport file (the worst case). "Mixed": one file in ten holds an airport; the others are
 // scenery files without an airport section, which the pre-check keeps from the tasks. Bytes per
 // second count the bytes of all files of the folder in every case, so the rates compare directly
-// with the raw read; "EmptyTasks" is the task machinery alone (a detached thread per file). The
-// page cache is warm (the folder is written just before the first iteration). Starting and ending
-// a thread per file and creating the generated files are what the scan spends its time on; set
-// QUILLON_BENCH_FOLDER (for example to /dev/shm) to compare another file system.
+// with the raw read; "EmptyTasks" is the task machinery alone (a detached thread per task). The
+// page cache is warm (the folder is written just before the first iteration). Creating the 500
+// generated files (one new inode each, in one folder) is what "AllAirports" spends most of its
+// time on in the kernel; set QUILLON_BENCH_FOLDER (for example to /dev/shm) to compare another
+// file system.
 #include "airportscan/AirportScan.h"
 #include "airportscan/ScanSteps.h"
 #include "core/Airports.h"

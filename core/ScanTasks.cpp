@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <list>
 #include <mutex>
 
 #include <fmt/format.h>
@@ -114,5 +115,191 @@ bool lf_waitReady(const std::function<bool(std::chrono::milliseconds)>& IS_READY
 }
 
 } // namespace scan_detail
+
+namespace {
+
+// A folder met by the tree walk. It owns the nodes of its sub-folders until the walk has gone
+// through them.
+struct WalkNode {
+    enum class State : std::uint8_t { waiting, requested, listed };
+    std::filesystem::path::string_type path; // handed to the listing task
+    State state = State::waiting;
+    std::vector<WalkEntry> entries;
+    std::vector<std::unique_ptr<WalkNode>> children; // one per folder entry, in order
+    std::size_t nextEntry = 0;
+    std::size_t nextChild = 0;
+    std::list<WalkNode*>::iterator inFrontier;
+};
+
+using Listings = std::vector<std::vector<WalkEntry>>;
+
+// Folders listed ahead of the walk at most; bounds the memory of a walk that waits long for
+// one folder while the workers list on.
+constexpr std::size_t MAX_LISTED_AHEAD = 4096;
+
+class TreeWalk {
+public:
+    explicit TreeWalk(const FolderWalkRules& RULES)
+        : m_rules(RULES), m_list(std::make_shared<const FolderWalkRules>(RULES)), m_tasks(RULES.waitLimit, RULES.stop)
+    {
+    }
+
+    void run(const std::filesystem::path& ROOT)
+    {
+        auto root = std::make_unique<WalkNode>();
+        root->path = ROOT.native();
+        m_rootNode = root.get();
+        root->inFrontier = m_frontier.insert(m_frontier.end(), root.get());
+        std::vector<WalkNode*> stack{root.get()};
+        while (!stack.empty()) {
+            listAhead();
+            WalkNode& top = *stack.back();
+            if (top.state == WalkNode::State::waiting) {
+                startListing(&top);
+                continue;
+            }
+            if (top.state == WalkNode::State::requested) {
+                collectOldest();
+                continue;
+            }
+            if (top.nextEntry < top.entries.size()) {
+                WalkEntry& entry = top.entries[top.nextEntry++];
+                if (entry.kind == WalkEntry::Kind::folder) {
+                    stack.push_back(top.children[top.nextChild++].get());
+                } else if (!m_rules.visit(entry) || entry.endsWalk) {
+                    return;
+                }
+                continue;
+            }
+            stack.pop_back();
+            --m_listedAhead;
+            if (!stack.empty())
+                stack.back()->children[stack.back()->nextChild - 1].reset();
+        }
+    }
+
+private:
+    // Starts listing tasks while a worker is free, without waiting.
+    void listAhead()
+    {
+        while (!m_frontier.empty() && m_listedAhead < MAX_LISTED_AHEAD && m_tasks.size() <= g_maxBglTasks &&
+               g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks))
+            startListing(nullptr);
+    }
+
+    // Hands FIRST (when given) and the next folders of the frontier to a worker; the folders
+    // are spread over the workers while there are few of them.
+    void startListing(WalkNode* FIRST)
+    {
+        while (m_tasks.size() > g_maxBglTasks)
+            collectOldest();
+        if (FIRST != nullptr && FIRST->state != WalkNode::State::waiting)
+            return; // listed while the oldest results were taken
+        const std::size_t workers = std::max<std::size_t>(g_maxBglTasks, 1);
+        const std::size_t count =
+            std::clamp<std::size_t>(m_frontier.size() / workers, 1, std::max<std::size_t>(m_rules.foldersPerTask, 1));
+        std::vector<WalkNode*> nodes;
+        if (FIRST != nullptr)
+            take(FIRST, nodes);
+        while (nodes.size() < count && !m_frontier.empty())
+            take(m_frontier.front(), nodes);
+        std::vector<std::filesystem::path::string_type> paths;
+        paths.reserve(nodes.size());
+        for (WalkNode* node : nodes)
+            paths.push_back(std::move(node->path));
+        const bool root = nodes.front() == m_rootNode;
+        try {
+            const bool started = m_tasks.start([rules = m_list, paths = std::move(paths), root] {
+                Listings listings(paths.size());
+                for (std::size_t i = 0; i < paths.size(); ++i) {
+                    try {
+                        rules->list(std::filesystem::path(std::move(paths[i])), root && i == 0, listings[i]);
+                    } catch (const std::exception& e) {
+                        listings[i].push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, rules->lostNote(e.what()), false});
+                    }
+                }
+                return listings;
+            });
+            if (!started)
+                throw ScanStopped();
+        } catch (const ScanStopped&) {
+            throw;
+        } catch (const std::exception& e) {
+            lose(nodes, e.what());
+            return;
+        }
+        m_requested.push_back(std::move(nodes));
+    }
+
+    void take(WalkNode* NODE, std::vector<WalkNode*>& NODES)
+    {
+        m_frontier.erase(NODE->inFrontier);
+        NODE->state = WalkNode::State::requested;
+        NODES.push_back(NODE);
+    }
+
+    // Takes the oldest listing task's folders: their sub-folders join the front of the
+    // frontier in walk order, so that folders are listed about in the order the walk needs them.
+    void collectOldest()
+    {
+        std::vector<WalkNode*> nodes = std::move(m_requested.front());
+        m_requested.pop_front();
+        Listings listings;
+        try {
+            listings = m_tasks.takeOldest();
+        } catch (const ScanStopped&) {
+            throw;
+        } catch (const std::exception& e) {
+            lose(nodes, e.what());
+            return;
+        }
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            WalkNode& node = *nodes[i];
+            node.entries = std::move(listings[i]);
+            const auto front = m_frontier.begin();
+            for (WalkEntry& entry : node.entries) {
+                if (entry.kind != WalkEntry::Kind::folder)
+                    continue;
+                auto child = std::make_unique<WalkNode>();
+                child->path = std::move(entry.path);
+                child->inFrontier = m_frontier.insert(front, child.get());
+                node.children.push_back(std::move(child));
+            }
+            listed(node);
+        }
+    }
+
+    // Folders whose listing is lost: nothing below them is walked; the first carries the note.
+    void lose(const std::vector<WalkNode*>& NODES, const std::string& CAUSE)
+    {
+        for (WalkNode* node : NODES) {
+            node->entries.clear();
+            if (node == NODES.front())
+                node->entries.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, m_rules.lostNote(CAUSE), false});
+            listed(*node);
+        }
+    }
+
+    void listed(WalkNode& NODE)
+    {
+        NODE.state = WalkNode::State::listed;
+        ++m_listedAhead;
+    }
+
+    const FolderWalkRules& m_rules;
+    std::shared_ptr<const FolderWalkRules> m_list; // what the workers use
+    ScanTasks<Listings> m_tasks;
+    std::deque<std::vector<WalkNode*>> m_requested; // the folders of each pending task
+    std::list<WalkNode*> m_frontier;                // folders met and not yet handed out
+    std::size_t m_listedAhead = 0;
+    const WalkNode* m_rootNode = nullptr;
+};
+
+} // namespace
+
+void gf_walkFolderTree(const std::filesystem::path& ROOT, const FolderWalkRules& RULES)
+{
+    TreeWalk(RULES).run(ROOT);
+}
 
 } // namespace qmt

@@ -7,16 +7,21 @@
 // std::async blocks in its destructor, so dropping a timed-out result would hang the walk.
 // A dropped worker goes on alone and lowers the count when it ends.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <future>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace qmt {
 
@@ -78,6 +83,10 @@ public:
     ScanTasks(const ScanTasks&) = delete;
     ScanTasks& operator=(const ScanTasks&) = delete;
 
+    // Waits until fewer than g_maxBglTasks workers run: false when a stop came first. Throws
+    // std::runtime_error when none became free within the wait limit.
+    bool waitForFreeWorker() { return scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop); }
+
     // Waits for a free worker, then runs the task on a thread of its own and keeps its future
     // at the end. False (nothing started) when a stop came first. Throws std::runtime_error
     // when no worker became free within the wait limit, std::system_error when no thread
@@ -122,5 +131,130 @@ private:
     std::function<bool()> m_stop;
     std::deque<std::future<RESULT>> m_futures;
 };
+
+// How many files one worker reads, one after the other: starting and ending a thread costs
+// more than reading a small file. A batch is handed to a worker when it holds maxFiles files
+// or, for files whose size the walk knows, maxBytes bytes, so that big files still spread
+// over the workers. Both scans use this rule.
+struct ScanBatchRule {
+    std::size_t maxFiles = 64;
+    std::uintmax_t maxBytes = std::uintmax_t{1} << 20;
+};
+
+// The files of one walk, read in batches by scan workers (ScanTasks underneath). The results
+// come back per file and in the order the files were added; a file whose reader throws loses
+// only its own result.
+template <typename ITEM, typename RESULT>
+class ScanBatches {
+public:
+    struct Outcome {
+        ITEM item;
+        RESULT result{};
+        std::optional<std::string> error; // the text of the reader's exception
+    };
+    using Outcomes = std::vector<Outcome>;
+    using Reader = std::function<RESULT(const ITEM&)>;
+
+    ScanBatches(Reader READER, ScanBatchRule RULE, std::chrono::milliseconds WAIT_LIMIT = SCAN_WAIT_LIMIT,
+                std::function<bool()> STOP = {})
+        : m_reader(std::make_shared<const Reader>(std::move(READER))), m_rule(RULE), m_tasks(WAIT_LIMIT, std::move(STOP))
+    {
+    }
+
+    // Adds a file of BYTES bytes (0: unknown) to the open batch and hands the batch to a worker
+    // when it is full. False when a stop came while waiting for a free worker. Throws as
+    // ScanTasks::start; the batch then stays open and goes with the next attempt.
+    bool add(ITEM FILE, std::uintmax_t BYTES = 0)
+    {
+        m_open.push_back(std::move(FILE));
+        m_openBytes += BYTES;
+        const bool full = m_open.size() >= std::max<std::size_t>(m_rule.maxFiles, 1) ||
+                          (m_rule.maxBytes > 0 && m_openBytes >= m_rule.maxBytes);
+        return !full || startOpenBatch();
+    }
+
+    // Hands the open batch, however small, to a worker (the end of a walk).
+    bool startOpenBatch()
+    {
+        if (m_open.empty())
+            return true;
+        if (!m_tasks.waitForFreeWorker())
+            return false;
+        std::vector<ITEM> batch;
+        batch.swap(m_open);
+        m_openBytes = 0;
+        return m_tasks.start([reader = m_reader, batch = std::move(batch)]() mutable { return lf_readAll(*reader, batch); });
+    }
+
+    bool overfull() const { return m_tasks.overfull(); }
+    bool empty() const { return m_tasks.empty(); }
+    // Batches handed to workers whose results were not taken yet.
+    std::size_t size() const { return m_tasks.size(); }
+
+    // The outcomes of the oldest batch; throws as ScanTasks::takeOldest (the whole batch is
+    // then lost).
+    Outcomes takeOldest() { return m_tasks.takeOldest(); }
+
+private:
+    static Outcomes lf_readAll(const Reader& READER, std::vector<ITEM>& BATCH)
+    {
+        Outcomes outcomes;
+        outcomes.reserve(BATCH.size());
+        for (ITEM& file : BATCH) {
+            Outcome& outcome = outcomes.emplace_back(Outcome{std::move(file), RESULT{}, std::nullopt});
+            try {
+                outcome.result = READER(outcome.item);
+            } catch (const std::exception& e) {
+                outcome.error = e.what();
+            } catch (...) {
+                outcome.error = "unknown exception";
+            }
+        }
+        return outcomes;
+    }
+
+    std::shared_ptr<const Reader> m_reader;
+    ScanBatchRule m_rule;
+    ScanTasks<Outcomes> m_tasks;
+    std::vector<ITEM> m_open;
+    std::uintmax_t m_openBytes = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Folder tree walk whose listing runs on the scan workers. Opening and listing folders is most
+// of a scan's time in large trees, so the folders are listed a few at a time by workers, ahead
+// of the walk, while the walking thread still meets every file and note in the order in which
+// one thread walking depth first in listing order would.
+
+// One entry kept from a folder listing.
+struct WalkEntry {
+    enum class Kind : std::uint8_t { folder, file, note };
+    Kind kind = Kind::file;
+    // The folder to enter or the file found, as native text: a std::filesystem::path costs a
+    // parse and several allocations per entry, which the walking thread would pay for each.
+    std::filesystem::path::string_type path;
+    std::uintmax_t bytes = 0;   // the file's size when the listing knows it, else 0
+    std::string note;           // a note: the text to log at this place of the walk
+    bool endsWalk = false;      // a note after which the walk goes no further
+};
+
+struct FolderWalkRules {
+    // Lists one folder (on a scan worker, so it must touch nothing shared): the entries to keep,
+    // in listing order. ROOT: FOLDER is the folder the walk started from.
+    std::function<void(const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT)> list;
+    // The note for folders whose listing was lost (its worker timed out or failed), from the cause.
+    std::function<std::string(const std::string& CAUSE)> lostNote;
+    // Called on the walking thread with every file and note in walk order; false ends the walk.
+    std::function<bool(WalkEntry& ENTRY)> visit;
+    std::chrono::milliseconds waitLimit = SCAN_WAIT_LIMIT;
+    std::function<bool()> stop;
+    // Folders listed by one worker at most.
+    std::size_t foldersPerTask = 64;
+};
+
+// Walks the tree below ROOT. A listing task that times out loses its folders (and what is below
+// them) with one lostNote at the place of its first folder; the walk goes on. Throws ScanStopped
+// when a stop came during a wait, and whatever VISIT throws.
+void gf_walkFolderTree(const std::filesystem::path& ROOT, const FolderWalkRules& RULES);
 
 } // namespace qmt

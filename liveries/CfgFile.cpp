@@ -210,12 +210,17 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::vector<std::string>
 ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
                                   const std::string& REGCODE)
 {
-    bool inserted = false;
+    // The set's node is made before the lock is taken and a refused one is freed after it: all
+    // scan workers claim titles, and an allocation inside the lock makes them queue.
+    using TitleSet = decltype(g_scannedTitles);
+    TitleSet made;
+    made.insert(TITLE);
+    TitleSet::insert_return_type claim;
     {
         std::lock_guard lock(g_scannedTitlesMutex);
-        inserted = g_scannedTitles.insert(TITLE).second;
+        claim = g_scannedTitles.insert(made.extract(made.begin()));
     }
-    if (!inserted)
+    if (!claim.inserted)
         return {};
     return ScannedLivery{TITLE, REGCODE, KIND, static_cast<int16_t>(FOLDER_RANK)};
 }

@@ -1,4 +1,5 @@
-// The walk of one scan folder: every aircraft.cfg below it is read by a scan worker.
+// The walk of one scan folder: its folders are listed and every aircraft.cfg below it is read
+// by the scan workers.
 #include <algorithm>
 #include <span>
 #include <system_error>
@@ -27,10 +28,19 @@ bool lf_containsAny(std::string_view TEXT, std::span<const std::string_view> WOR
                        [TEXT](std::string_view WORD) { return TEXT.find(WORD) != std::string_view::npos; });
 }
 
-// aircraft.cfg in any case of its ASCII letters.
-bool lf_isAircraftCfg(const std::filesystem::path& PATH)
+// aircraft.cfg in any case of its ASCII letters (the stem "AIRCRAFT" and the extension ".CFG").
+bool lf_isAircraftCfg(std::string_view FILE_NAME)
 {
-    return gf_upper(PATH.stem().string()) == "AIRCRAFT" && gf_upper(PATH.extension().string()) == ".CFG";
+    constexpr std::string_view NAME = "aircraft.cfg";
+    return FILE_NAME.size() == NAME.size() && gf_containsNoCase(FILE_NAME, NAME);
+}
+
+// The file name part of a path's text, without building a path.
+std::string_view lf_fileName(const std::filesystem::path& PATH)
+{
+    const std::string_view text = PATH.native();
+    const std::size_t slash = text.find_last_of('/');
+    return slash == std::string_view::npos ? text : text.substr(slash + 1);
 }
 
 // Whether the walk may enter the directory: no skip word below the scan folder (the scan
@@ -42,43 +52,80 @@ bool lf_mayDescend(const std::filesystem::path& DIRECTORY, std::size_t FOLDER_LE
     return !lf_containsAny(below, SKIP_WORDS) && text.size() < MAX_PATH_BYTES;
 }
 
-using Reader = std::function<LiveryList(int32_t, const std::filesystem::path&)>;
-
-// What one worker reads: a few files, so that a thread is started per batch and not per file
-// (starting and ending a thread costs far more than reading one aircraft.cfg).
-struct FileBatch {
-    std::vector<std::pair<Reader, std::filesystem::path>> files;
+// One aircraft.cfg to read and which reader reads it.
+struct CfgFile {
+    std::filesystem::path::string_type path; // made a path by the worker that reads it
+    bool ivao = false;
 };
 
-// The liveries of a batch in file order, and the exception text of each file whose reader threw
-// (that file's liveries are lost, the others' are kept).
-struct BatchResult {
-    LiveryList liveries;
-    std::vector<std::string> errors;
+using CfgBatches = ScanBatches<CfgFile, LiveryList>;
+
+struct WalkContext {
+    std::string folderText;
+    std::size_t folderLength = 0;
 };
 
-BatchResult lf_readBatch(int32_t FOLDER_RANK, const FileBatch& BATCH)
+std::string lf_abortedText(const WalkContext& WALK, std::string_view CAUSE)
 {
-    BatchResult result;
-    for (const auto& [reader, path] : BATCH.files) {
-        try {
-            result.liveries.splice(result.liveries.end(), reader(FOLDER_RANK, path));
-        } catch (const std::exception& e) {
-            result.errors.emplace_back(e.what());
-        } catch (...) {
-            result.errors.emplace_back("unknown exception");
-        }
-    }
-    return result;
+    return fmt::format("liveries search in {} aborted, cause: {}", WALK.folderText, CAUSE);
 }
 
-void lf_collectOldest(ScanTasks<BatchResult>& TASKS, const char* WARNING)
+void lf_note(std::vector<WalkEntry>& OUT, std::string TEXT, bool ENDS_WALK = false)
+{
+    OUT.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, std::move(TEXT), ENDS_WALK});
+}
+
+// Lists one folder for the walk (on a scan worker): the folders it may enter and its
+// aircraft.cfg files, in listing order, and what went wrong as notes.
+void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT)
+{
+    using std::filesystem::directory_iterator;
+    std::error_code error;
+    directory_iterator it(FOLDER, error);
+    if (error) {
+        if (ROOT)
+            lf_note(OUT, lf_abortedText(WALK, error.message()));
+        else if (error == std::errc::permission_denied)
+            lf_note(OUT, fmt::format("folder {} cannot be read, skipped: {}", gf_utf16ToUtf8(FOLDER), error.message()));
+        else
+            lf_note(OUT, lf_abortedText(WALK, std::filesystem::filesystem_error("directory_iterator", FOLDER, error).what()));
+        return;
+    }
+    while (it != directory_iterator()) {
+        const std::size_t kept = OUT.size();
+        try {
+            const std::filesystem::directory_entry& entry = *it;
+            const std::filesystem::path& path = entry.path();
+            std::error_code status;
+            if (entry.is_directory(status) && !entry.is_symlink(status)) {
+                if (lf_mayDescend(path, WALK.folderLength))
+                    OUT.push_back(WalkEntry{WalkEntry::Kind::folder, path.native(), 0, {}, false});
+            } else if (entry.is_regular_file(status) && lf_isAircraftCfg(lf_fileName(path))) {
+                OUT.push_back(WalkEntry{WalkEntry::Kind::file, path.native(), 0, {}, false});
+            }
+        } catch (const std::exception& e) {
+            lf_note(OUT, lf_abortedText(WALK, e.what()));
+        }
+        it.increment(error);
+        if (error) {
+            // The entry was met while the listing broke: like one never reached, it is dropped,
+            // and the walk ends here.
+            OUT.resize(kept);
+            lf_note(OUT, lf_abortedText(WALK, error.message()), true);
+            return;
+        }
+    }
+}
+
+void lf_collectOldest(CfgBatches& BATCHES, const char* WARNING)
 {
     try {
-        BatchResult result = TASKS.takeOldest();
-        g_scannedLiveries.splice(g_scannedLiveries.end(), result.liveries);
-        for (const std::string& error : result.errors)
-            gf_logWarning(fmt::runtime(WARNING), error);
+        for (CfgBatches::Outcome& outcome : BATCHES.takeOldest()) {
+            if (outcome.error)
+                gf_logWarning(fmt::runtime(WARNING), *outcome.error);
+            else
+                g_scannedLiveries.splice(g_scannedLiveries.end(), outcome.result);
+        }
     } catch (const ScanStopped&) {
         throw;
     } catch (const std::exception& e) {
@@ -86,87 +133,54 @@ void lf_collectOldest(ScanTasks<BatchResult>& TASKS, const char* WARNING)
     }
 }
 
-// Starts a worker for the batch (emptied); false when a stop came first.
-bool lf_startBatch(ScanTasks<BatchResult>& TASKS, int32_t FOLDER_RANK, FileBatch& BATCH)
-{
-    if (BATCH.files.empty())
-        return true;
-    FileBatch taken;
-    taken.files.swap(BATCH.files);
-    if (!TASKS.start([FOLDER_RANK, batch = std::move(taken)] { return lf_readBatch(FOLDER_RANK, batch); }))
-        return false;
-    if (TASKS.overfull())
-        lf_collectOldest(TASKS, "liveries inner search aborted: {}");
-    return true;
-}
-
 } // namespace
 
 void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER, const LiveryWalkSeams& SEAMS)
 {
-    using std::filesystem::directory_iterator;
-    ScanTasks<BatchResult> tasks(SEAMS.waitLimit, gf_stopRequested);
-    FileBatch batch;
+    ScanBatchRule rule;
+    rule.maxFiles = SEAMS.filesPerWorker;
+    CfgBatches batches(
+        [FOLDER_RANK, ordinary = SEAMS.ordinaryReader, ivao = SEAMS.ivaoReader](const CfgFile& FILE) {
+            const std::filesystem::path path(FILE.path);
+            return FILE.ivao ? ivao(FOLDER_RANK, path) : ordinary(FOLDER_RANK, path);
+        },
+        rule, SEAMS.waitLimit, gf_stopRequested);
+    const auto walk = std::make_shared<const WalkContext>(WalkContext{gf_utf16ToUtf8(FOLDER), FOLDER.native().size()});
     bool stopped = false;
-    const std::string folderText = gf_utf16ToUtf8(FOLDER);
-    const std::size_t folderLength = FOLDER.native().size();
 
-    // The walk keeps its own stack of open folders, so that one unreadable folder is skipped
-    // instead of ending the walk of everything after it.
-    std::vector<directory_iterator> open;
-    std::error_code error;
-    open.emplace_back(FOLDER, error);
-    if (error) {
-        gf_logWarning("liveries search in {} aborted, cause: {}", folderText, error.message());
-        return;
-    }
-    try {
-        while (!open.empty()) {
-            if (open.back() == directory_iterator()) {
-                open.pop_back();
-                continue;
-            }
-            const std::filesystem::directory_entry entry = *open.back();
-            open.back().increment(error);
-            if (error) {
-                gf_logWarning("liveries search in {} aborted, cause: {}", folderText, error.message());
-                break;
-            }
-            try {
-                const std::filesystem::path& path = entry.path();
-                std::error_code status;
-                if (entry.is_directory(status) && !entry.is_symlink(status)) {
-                    if (!lf_mayDescend(path, folderLength))
-                        continue;
-                    directory_iterator child(path, status);
-                    if (status == std::errc::permission_denied) {
-                        gf_logWarning("folder {} cannot be read, skipped: {}", gf_utf16ToUtf8(path), status.message());
-                        continue;
-                    }
-                    if (status)
-                        throw std::filesystem::filesystem_error("directory_iterator", path, status);
-                    open.push_back(std::move(child));
-                    continue;
-                }
-                if (!entry.is_regular_file(status) || !lf_isAircraftCfg(path))
-                    continue;
-                const bool ivao = lf_containsAny(path.native(), IVAO_MARKERS);
-                batch.files.emplace_back(ivao ? SEAMS.ivaoReader : SEAMS.ordinaryReader, path);
-                if (batch.files.size() >= std::max<std::size_t>(SEAMS.filesPerWorker, 1) &&
-                    !lf_startBatch(tasks, FOLDER_RANK, batch)) {
-                    stopped = true; // the scan is given up
-                    break;
-                }
-            } catch (const ScanStopped&) {
-                throw;
-            } catch (const std::exception& e) {
-                gf_logWarning("liveries search in {} aborted, cause: {}", folderText, e.what());
-            }
+    FolderWalkRules rules;
+    rules.waitLimit = SEAMS.waitLimit;
+    rules.stop = gf_stopRequested;
+    rules.list = [walk](const std::filesystem::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
+        lf_listFolder(*walk, DIR, ROOT, OUT);
+    };
+    rules.lostNote = [walk](const std::string& CAUSE) { return lf_abortedText(*walk, CAUSE); };
+    rules.visit = [&](WalkEntry& ENTRY) {
+        if (ENTRY.kind == WalkEntry::Kind::note) {
+            gf_logWarning(ENTRY.note);
+            return true;
         }
+        try {
+            const bool ivao = lf_containsAny(ENTRY.path, IVAO_MARKERS);
+            if (!batches.add(CfgFile{std::move(ENTRY.path), ivao})) {
+                stopped = true; // the scan is given up
+                return false;
+            }
+            if (batches.overfull())
+                lf_collectOldest(batches, "liveries inner search aborted: {}");
+        } catch (const ScanStopped&) {
+            throw;
+        } catch (const std::exception& e) {
+            gf_logWarning(lf_abortedText(*walk, e.what()));
+        }
+        return true;
+    };
+    try {
+        gf_walkFolderTree(FOLDER, rules);
         if (!stopped)
-            lf_startBatch(tasks, FOLDER_RANK, batch);
-        while (!tasks.empty())
-            lf_collectOldest(tasks, "liveries search aborted, futs outer, {}");
+            batches.startOpenBatch();
+        while (!batches.empty())
+            lf_collectOldest(batches, "liveries search aborted, futs outer, {}");
     } catch (const ScanStopped&) {
         // The scan is given up; its workers end on their own.
     }

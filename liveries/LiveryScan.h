@@ -2,7 +2,8 @@
 // The livery scan: finds the AI liveries installed in the simulator (the [fltsim.N] sections of
 // aircraft.cfg files below the AI packages of the Community folder or the user's lfolders),
 // writes LiveriesScanned.xml and the scan reports. It runs on the worker thread during
-// start-up; every aircraft.cfg is read by a scan worker of its own (core/ScanTasks.h).
+// start-up; the folders are listed and the aircraft.cfg files read by scan workers
+// (core/ScanTasks.h).
 
 #include <chrono>
 #include <cstdint>
@@ -128,13 +129,14 @@ struct LiveryWalkSeams {
     std::function<LiveryList(int32_t, const std::filesystem::path&)> ordinaryReader = lf_searchLiveriesinFile;
     std::function<LiveryList(int32_t, const std::filesystem::path&)> ivaoReader = lf_searchLiveriesinIVAOFile;
     std::chrono::milliseconds waitLimit{10000};
-    // aircraft.cfg files read by one worker, one after the other: a thread costs far more to
-    // start and end than one file takes to read (see the scan benchmark).
+    // aircraft.cfg files read by one worker at most, one after the other: a thread costs far more
+    // to start and end than one file takes to read (see the scan benchmark).
     std::size_t filesPerWorker = 64;
 };
 
-// Walks the folder, reads the aircraft.cfg files on scan workers (a few files per worker) and
-// appends the liveries to g_scannedLiveries in the order the walk met the files. Logs what
+// Walks the folder (its sub-folders listed by scan workers ahead of the walk), reads the
+// aircraft.cfg files on scan workers (a batch of files per worker) and appends the liveries to
+// g_scannedLiveries in the order in which a plain depth-first walk meets the files. Logs what
 // goes wrong; throws nothing.
 void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER,
                                const LiveryWalkSeams& SEAMS = {});

@@ -368,18 +368,35 @@ void gf_initApfSettingNames()
 bool gf_writeApf(const AirportFile& FILE, const fs::path& PATH, ApfWriteMode MODE, int32_t SIM, bool HANDMADE,
                  pugi::xml_node ORPHANS)
 {
+    const std::optional<std::string> text = gf_apfText(FILE, MODE, SIM, HANDMADE, ORPHANS);
+    return text && gf_commitApfText(*text, PATH, MODE);
+}
+
+std::optional<std::string> gf_apfText(const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM, bool HANDMADE,
+                                      pugi::xml_node ORPHANS)
+{
     try {
         pugi::xml_document doc;
         if (!lf_fillDocument(doc, FILE, MODE, SIM, HANDMADE, ORPHANS)) {
-            return false;
+            return std::nullopt;
         }
+        std::ostringstream bytes;
+        doc.save(bytes, "  ", pugi::format_indent, pugi::encoding_utf8);
+        return std::move(bytes).str();
+    } catch (const std::exception& e) {
+        gf_logWarning(fmt::format("{}: {}", "gf_writeApf", e.what()));
+        return std::nullopt;
+    }
+}
+
+bool gf_commitApfText(const std::string& TEXT, const fs::path& PATH, ApfWriteMode MODE)
+{
+    try {
         std::error_code ec;
         if (PATH.has_parent_path()) {
             fs::create_directories(PATH.parent_path(), ec);  // a failure shows in the save
         }
-        std::ostringstream bytes;
-        doc.save(bytes, "  ", pugi::format_indent, pugi::encoding_utf8);
-        return lf_commitFile(bytes.str(), PATH, MODE == ApfWriteMode::learned);
+        return lf_commitFile(TEXT, PATH, MODE == ApfWriteMode::learned);
     } catch (const std::exception& e) {
         gf_logWarning(fmt::format("{}: {}", "gf_writeApf", e.what()));
         return false;

@@ -40,6 +40,11 @@ void gf_initApfSettingNames();
 // The document replaces PATH only once it is completely written.
 bool gf_writeApf(const AirportFile& FILE, const std::filesystem::path& PATH, ApfWriteMode MODE,
                  int32_t SIM, bool HANDMADE = false, pugi::xml_node ORPHANS = {});
+// The two halves of gf_writeApf, for a writer that holds a lock only around the file itself:
+// the document's text (nothing when FILE cannot be written), and its commit to PATH.
+std::optional<std::string> gf_apfText(const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM, bool HANDMADE = false,
+                                      pugi::xml_node ORPHANS = {});
+bool gf_commitApfText(const std::string& TEXT, const std::filesystem::path& PATH, ApfWriteMode MODE);
 
 // Reads the park airport's file NAME ("airports/..." local, else archived) into
 // g_stands and INFO. Returns an error text, empty on success.

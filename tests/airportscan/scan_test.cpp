@@ -283,6 +283,16 @@ TEST_F(AirportScanTest, DetectionAndExclusionRules)
     EXPECT_TRUE(lf_isExcludedPackagePath(scan / "Some-AIRCRAFT", scan));
     EXPECT_TRUE(lf_isExcludedPackagePath(scan / std::string(250, 'x'), scan));
     EXPECT_FALSE(lf_isExcludedPackagePath(scan / "northwind-ehle", scan.string() + "/"));
+    // The paths the walk makes are tested on their text; the same paths written another way go
+    // the general way and must give the same answers.
+    const std::pair<std::string, bool> cases[] = {{"northwind-ehle/scenery/x.bgl", false}, {"pkg/Some-AIRCRAFT/x.bgl", true},
+                                                  {"pkg/x.FS-Base", true},  {"aircraft", true},
+                                                  {"northwind/./x.bgl", false}, {"northwind/GSX-pro.bgl", true}};
+    for (const auto& [below, excluded] : cases) {
+        EXPECT_EQ(lf_isExcludedPackagePath(scan / below, scan), excluded) << below;
+        EXPECT_EQ(lf_isExcludedPackagePath(fs::path(scan.string() + "//" + below), scan), excluded) << below;
+        EXPECT_EQ(lf_isExcludedPackagePath(scan / below, scan.string() + "/"), excluded) << below;
+    }
 }
 
 TEST_F(AirportScanTest, SecondPassWaitsForTasksStillRunning)

@@ -1,13 +1,19 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <future>
+#include <set>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/Reset.h"
 #include "core/ScanTasks.h"
+#include "tests/core/CoreTestSupport.h"
 
 namespace qmt::test {
 namespace {
@@ -168,6 +174,207 @@ TEST_F(ScanTasksTest, DroppedListDoesNotWaitForItsWorkers)
     EXPECT_EQ(g_runningBglTasks.load(), 1);
     gate.open();
     EXPECT_TRUE(gf_waitForBglTasks(5s));
+}
+
+TEST_F(ScanTasksTest, BatchesCloseAtTheirFileOrByteLimitAndLoseOnlyAThrowingFile)
+{
+    g_maxBglTasks = 2;
+    std::atomic<int> reads{0};
+    using Batches = ScanBatches<int, int>;
+    ScanBatchRule rule;
+    rule.maxFiles = 3;
+    rule.maxBytes = 100;
+    std::vector<std::size_t> sizes;
+    std::vector<int> results;
+    std::vector<std::string> errors;
+    Batches batches(
+        [&reads](const int& FILE) {
+            ++reads;
+            if (FILE == 4)
+                throw std::runtime_error("broken file 4");
+            return FILE * 10;
+        },
+        rule, 5s);
+    const auto collect = [&](Batches::Outcomes OUTCOMES) {
+        sizes.push_back(OUTCOMES.size());
+        for (const Batches::Outcome& outcome : OUTCOMES) {
+            if (outcome.error)
+                errors.push_back(*outcome.error);
+            else
+                results.push_back(outcome.result);
+        }
+    };
+    // Three small files fill a batch; the 100 bytes of file 5 close the batch it joins; 6 and 7
+    // stay open until the walk ends.
+    const std::vector<std::pair<int, std::uintmax_t>> files = {{1, 10}, {2, 10}, {3, 10}, {4, 0}, {5, 100}, {6, 0}, {7, 0}};
+    for (const auto& [file, bytes] : files) {
+        ASSERT_TRUE(batches.add(file, bytes));
+        if (batches.overfull())
+            collect(batches.takeOldest());
+    }
+    EXPECT_LE(batches.size(), 2u);
+    ASSERT_TRUE(batches.startOpenBatch());
+    ASSERT_TRUE(batches.startOpenBatch()); // nothing open: nothing started
+    while (!batches.empty())
+        collect(batches.takeOldest());
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{3, 2, 2}));
+    EXPECT_EQ(results, (std::vector<int>{10, 20, 30, 50, 60, 70}));
+    EXPECT_EQ(errors, std::vector<std::string>{"broken file 4"});
+    EXPECT_EQ(reads.load(), 7);
+}
+
+class TreeWalkTest : public ScanTasksTest {
+protected:
+    void SetUp() override
+    {
+        ScanTasksTest::SetUp();
+        m_root = makeTempFolder();
+    }
+    void TearDown() override
+    {
+        ScanTasksTest::TearDown();
+        std::error_code ec;
+        std::filesystem::remove_all(m_root, ec);
+    }
+
+    // Files and folders below the root, so that every folder has sub-folders and files mixed.
+    void buildTree()
+    {
+        for (int a = 0; a < 5; ++a) {
+            const auto top = m_root / ("a" + std::to_string(a));
+            for (int b = 0; b < 6; ++b) {
+                const auto mid = top / ("b" + std::to_string(b));
+                for (int c = 0; c < 3; ++c)
+                    std::filesystem::create_directories(mid / ("c" + std::to_string(c)));
+                writeFile(mid / "f.txt", "x");
+                writeFile(mid / ("c" + std::to_string(b % 3)) / "g.txt", "x");
+            }
+            writeFile(top / "skip.txt", "x");
+        }
+    }
+
+    // What one thread walking depth first in listing order meets (skipping folders named c1 and
+    // files named skip.txt), as the reference of the walk.
+    void plainWalk(const std::filesystem::path& FOLDER, std::vector<std::string>& MET) const
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(FOLDER)) {
+            if (entry.is_directory()) {
+                if (entry.path().filename() != "c1")
+                    plainWalk(entry.path(), MET);
+            } else if (entry.path().filename() != "skip.txt") {
+                MET.push_back(entry.path().string());
+            }
+        }
+    }
+
+    // The same rules for the walk under test, listing one folder.
+    static void listFolder(const std::filesystem::path& FOLDER, std::vector<WalkEntry>& OUT)
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(FOLDER)) {
+            if (entry.is_directory()) {
+                if (entry.path().filename() != "c1")
+                    OUT.push_back(WalkEntry{WalkEntry::Kind::folder, entry.path().native(), 0, {}, false});
+            } else if (entry.path().filename() != "skip.txt") {
+                OUT.push_back(WalkEntry{WalkEntry::Kind::file, entry.path().native(), 0, {}, false});
+            }
+        }
+    }
+
+    std::filesystem::path m_root;
+};
+
+TEST_F(TreeWalkTest, WorkersListAheadButTheWalkMeetsFilesInPlainDepthFirstOrder)
+{
+    buildTree();
+    std::vector<std::string> expected;
+    plainWalk(m_root, expected);
+    ASSERT_EQ(expected.size(), 50u); // the g.txt files in c1 folders are not met
+    for (unsigned workers : {1u, 2u, 8u}) {
+        g_maxBglTasks = workers;
+        std::atomic<int> inside{0};
+        std::atomic<int> peak{0};
+        std::atomic<bool> rootSeen{false};
+        std::vector<std::string> met;
+        FolderWalkRules rules;
+        rules.foldersPerTask = 4;
+        rules.list = [&](const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT) {
+            const int now = ++inside;
+            for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+            }
+            EXPECT_EQ(ROOT, FOLDER == m_root);
+            rootSeen = rootSeen || ROOT;
+            listFolder(FOLDER, OUT);
+            --inside;
+        };
+        rules.lostNote = [](const std::string& CAUSE) { return CAUSE; };
+        rules.visit = [&](WalkEntry& ENTRY) {
+            EXPECT_EQ(ENTRY.kind, WalkEntry::Kind::file);
+            met.push_back(ENTRY.path);
+            return true;
+        };
+        gf_walkFolderTree(m_root, rules);
+        EXPECT_EQ(met, expected) << workers << " workers";
+        EXPECT_LE(peak.load(), static_cast<int>(workers));
+        EXPECT_TRUE(rootSeen);
+        EXPECT_TRUE(gf_waitForBglTasks(5s));
+    }
+}
+
+TEST_F(TreeWalkTest, NotesKeepTheirPlaceAndALostListingLosesOnlyItsFolders)
+{
+    buildTree();
+    g_maxBglTasks = 2;
+    const std::filesystem::path slow = m_root / "a1";
+    const std::string lost = "lost: Future wait timed out after 0.05 seconds";
+    // The reference: a1 is lost with one note in its place, each b2 folder begins with a note,
+    // and the walk ends at the first file below a3.
+    std::vector<std::string> expected;
+    bool ended = false;
+    std::function<void(const std::filesystem::path&)> reference = [&](const std::filesystem::path& FOLDER) {
+        if (FOLDER == slow) {
+            expected.push_back(lost);
+            return;
+        }
+        if (FOLDER.filename() == "b2")
+            expected.push_back("note " + FOLDER.parent_path().filename().string());
+        for (const auto& entry : std::filesystem::directory_iterator(FOLDER)) {
+            if (ended)
+                return;
+            if (entry.is_directory()) {
+                if (entry.path().filename() != "c1")
+                    reference(entry.path());
+            } else if (entry.path().filename() != "skip.txt") {
+                expected.push_back(entry.path().string());
+                ended = entry.path().string().find("/a3/") != std::string::npos;
+            }
+        }
+    };
+    reference(m_root);
+
+    Gate gate;
+    const auto waitForGate = gate.heldTask(0);
+    std::vector<std::string> met;
+    FolderWalkRules rules;
+    rules.waitLimit = 50ms;
+    rules.foldersPerTask = 1;
+    rules.list = [&, waitForGate](const std::filesystem::path& FOLDER, bool, std::vector<WalkEntry>& OUT) {
+        if (FOLDER == slow)
+            waitForGate(); // held past the wait limit
+        if (FOLDER.filename() == "b2")
+            OUT.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, "note " + FOLDER.parent_path().filename().string(), false});
+        listFolder(FOLDER, OUT);
+    };
+    rules.lostNote = [](const std::string& CAUSE) { return "lost: " + CAUSE; };
+    rules.visit = [&](WalkEntry& ENTRY) {
+        met.push_back(ENTRY.kind == WalkEntry::Kind::note ? ENTRY.note : ENTRY.path);
+        return ENTRY.path.find("/a3/") == std::string::npos;
+    };
+    gf_walkFolderTree(m_root, rules);
+    gate.open();
+    // Listings the walk no longer needed go on alone; they use this test's rules.
+    EXPECT_TRUE(gf_waitForBglTasks(5s));
+    EXPECT_EQ(met, expected);
+    EXPECT_EQ(std::count(met.begin(), met.end(), lost), 1);
 }
 
 } // namespace
