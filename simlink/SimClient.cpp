@@ -4,6 +4,7 @@
 #include "core/Text.h"
 #include "core/Parameters.h"
 #include "core/StopFlags.h"
+#include "core/ThreadName.h"
 #include "simlink/pending_parking.h"
 
 #include <algorithm>
@@ -575,6 +576,7 @@ namespace {
 
 void lf_simClientThread()
 {
+    gf_nameThisThread("SimClient");
     SimClient client;
     if (!client.connect()) {
         g_simLinkState.store(SimLinkState::failed);
