@@ -4,7 +4,6 @@
 #include "app/MainWindow.h"
 #include "app/pending_airportscan.h"
 #include "app/pending_liveries.h"
-#include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
 #include "core/Files.h"
@@ -25,6 +24,8 @@
 #include "feed/TrafficFeed.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
+#include "parking/ParkAirport.h"
+#include "parking/Reconcile.h"
 #include "platform/window_messages.h"
 #include "simlink/SimClient.h"
 
@@ -36,9 +37,6 @@
 namespace qmt {
 
 RunOptions g_runOptions;
-std::atomic<bool> g_parkChangeRequested{false};
-std::atomic<bool> g_parkChangeArmed{false};
-std::atomic<bool> g_parkRenewAll{false};
 
 namespace {
 
@@ -308,6 +306,8 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
 {
     (void)AUTOMATIC_RESTART;  // the version check is skipped on an automatic restart; none is configured
     gf_installRepaintHook();
+    // The announcement of a park change counts to the next 15-second mark of this loop.
+    gf_setParkSecondsSource(&gf_loopSeconds);
     g_stopSession = false;
     g_exitRequested = false;
     gf_clearExitReason();
@@ -322,6 +322,7 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
         lf_runStartUpScans();
         lf_holdForTrafficApi();
         lf_prepareFlightPlanFolder();
+        lf_readMyParkAirports();
         lf_applyDestination();
         if (g_runOptions.production) {
             production = true;

@@ -10,7 +10,9 @@
 #include "core/Parameters.h"
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
-#include "engine/pending_parkplan.h"
+#include "parking/LearnedOptions.h"
+#include "parking/ParkAirport.h"
+#include "parking/StaticPositions.h"
 #include "parking/StandTable.h"
 #include "simlink/SimQueues.h"
 

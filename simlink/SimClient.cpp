@@ -3,7 +3,7 @@
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/StopFlags.h"
-#include "simlink/pending_parking.h"
+#include "parking/ParkAirport.h"
 
 #include <algorithm>
 #include <chrono>
