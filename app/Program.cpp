@@ -9,6 +9,7 @@
 #include "core/StopFlags.h"
 #include "core/WindowState.h"
 #include "feed/TrafficFeed.h"
+#include "platform/sim_install.h"
 #include "platform/sim_Control.h"
 #include "platform/traffic_scenario.h"
 #include "platform/traffic_standin.h"
@@ -124,6 +125,8 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
     SimStandIn& sim = gf_simStandIn();
     if (!LINE.dataFolder.empty()) {
         ERROR = gf_setUpSimStandIn(LINE.dataFolder);
+        // The simulated installation: UserCfg.opt names its packages and Community folder.
+        gf_setSimUserFolder(std::filesystem::path(LINE.dataFolder) / "simulator");
         if (!ERROR.empty())
             return false;
     } else {

@@ -1,9 +1,8 @@
 // The worker thread: start-up, session start, closing down with restart.
 #include "app/Worker.h"
 
+#include "airportscan/AirportScan.h"
 #include "app/MainWindow.h"
-#include "app/pending_airportscan.h"
-#include "app/pending_liveries.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
 #include "core/Files.h"
@@ -22,11 +21,13 @@
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
+#include "liveries/LiveryScan.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "parking/ParkAirport.h"
 #include "parking/Reconcile.h"
 #include "platform/window_messages.h"
+#include "simlink/Install.h"
 #include "simlink/SimClient.h"
 
 #include <cmath>
@@ -77,6 +78,11 @@ void lf_readParameters()
     std::string errorText;
     if (!gf_loadParameters(g_parametersPath, &errorText))
         gf_setStatus(errorText, true);
+    // Every time of week (stand use, learned slots, log times) follows the user's shifted time.
+    const int shift = TIME_SHIFT_MINUTES.value();
+    gf_setTimeShift(std::chrono::minutes(shift));
+    if (shift != 0)
+        gf_logLine("Time shift of {} minutes: it is {} now", shift, gf_shiftedTimeText());
 }
 
 // The window's controls take the values of their parameters.
@@ -89,7 +95,7 @@ void lf_fillControls()
 
 void lf_readDataFiles()
 {
-    if (!gf_readDataFiles())
+    if (!gf_readDataFilesOnce())
         throw UserErrorException(99, "reading data files failed!");
 }
 
@@ -156,12 +162,27 @@ void lf_createProgramFolders()
                                                  g_workPath.string()));
 }
 
+// The scan; when no lfolder is set in manual mode, the user gets the manual and the settings folder.
+static void lf_runLiveryScan()
+{
+    try {
+        gf_scanLiveries();
+    } catch (const UserErrorException& e) {
+        if (e.code() == 48) {
+            gf_openManual();
+            gf_openParametersFolder();
+        }
+        throw;
+    }
+}
+
 void lf_runStartUpScans()
 {
+    gf_findInstallPath();
     gf_initBglTasks();
     // exists() throws the file-system error when the status query fails.
     if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / LIVERIES_SCANNED_FILE))
-        gf_scanLiveries();
+        lf_runLiveryScan();
     gf_processScannedLiveries();
     if (SCAN_AIRPORTS.value() && !gf_stopRequested()) {
         g_simaddonFileCount = 0;
@@ -173,6 +194,8 @@ void lf_runStartUpScans()
 
 bool lf_startSession()
 {
+    if (gf_stopRequested())
+        return false;
     g_simConnectError = false;
     gf_startSimClient();
     lf_waitFor(
@@ -246,6 +269,9 @@ void lf_closingDown()
     g_acceptBatches = false;
     gf_stopReaders();
     gf_stopSimClient();
+    // Scan workers given up after a time-out must end before their lists can go.
+    if (!gf_waitForBglTasks(SCAN_WAIT_LIMIT))
+        gf_logWarning("{} scan workers still run", g_runningBglTasks.load());
     gf_logout();
     gf_saveParameters(g_parametersPath);
     gf_resetParkAirport();
@@ -309,7 +335,8 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
     // The announcement of a park change counts to the next 15-second mark of this loop.
     gf_setParkSecondsSource(&gf_loopSeconds);
     g_stopSession = false;
-    g_exitRequested = false;
+    // A close of the window that came while this worker started ends it at once.
+    g_exitRequested = g_windowClosed.load();
     gf_clearExitReason();
     gf_clearErrorLine();
     bool production = false;

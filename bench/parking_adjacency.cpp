@@ -121,4 +121,45 @@ void BM_ReadApf(benchmark::State& STATE)
 }
 BENCHMARK(BM_ReadApf)->Unit(benchmark::kMillisecond);
 
+// Hostile airport files of 1 MB: whatever a file says, its read must stay well under a second.
+// 0: 20,000 stands on one spot that all overlap; 1: 20,000 stands of radius 0 on one spot and
+// one of 100 m (nothing overlaps, every pair is near); 2: the sample file with its numbers
+// replaced by huge, negative and non-numbers, repeated to 1 MB.
+std::string lf_hostileFile(int KIND)
+{
+    std::string xml = "<?xml version=\"1.0\"?>\n<root><meta><info name=\"author\" value=\"Quillon\"/>"
+                      "<info name=\"version\" value=\"12.0.0\"/></meta><parameters>"
+                      "<parameter name=\"publisher\" value=\"stock\"/><parameter name=\"altitude\" value=\"-11\"/>"
+                      "</parameters><parkpositions>\n";
+    const char* hostile[] = {"1e308", "-1e308", "nan", "inf", "-5", "1e10", "", "x"};
+    for (int i = 0; xml.size() < 1000000; ++i) {
+        if (KIND == 2) {
+            xml += fmt::format(R"(<parkpos id="S{}" latitude="{}" longitude="4.76" heading="{}" radius="{}" type="{}">)"
+                               R"(<opt airl="KLM" type="B738" day="{}" hh="{}"/></parkpos>)",
+                               i, i % 3 == 0 ? "52.3" : hostile[i % 8], hostile[(i + 1) % 8], hostile[(i + 2) % 8],
+                               hostile[(i + 3) % 8], hostile[(i + 4) % 8], hostile[(i + 5) % 8]);
+        } else {
+            const double radius = KIND == 0 ? 50.0 : (i == 0 ? 100.0 : 0.0);
+            xml += fmt::format(R"(<parkpos id="S{}" latitude="52.3" longitude="4.76" radius="{:.1f}"/>)", i, radius);
+        }
+        xml += "\n";
+    }
+    return xml + "</parkpositions></root>\n";
+}
+
+void BM_ReadHostileApf(benchmark::State& STATE)
+{
+    const Fixture& f = lf_fixture();
+    const std::string text = lf_hostileFile(static_cast<int>(STATE.range(0)));
+    std::ofstream(f.dir / "airports" / "HOSTILE.xml", std::ios::binary) << text;
+    for (auto _ : STATE) {
+        g_stands.clear();
+        gf_readApf("airports/HOSTILE.xml", g_parkApfInfo);
+        benchmark::DoNotOptimize(g_stands.data());
+    }
+    STATE.counters["stands"] = static_cast<double>(g_stands.size());
+    STATE.counters["bytes"] = static_cast<double>(text.size());
+}
+BENCHMARK(BM_ReadHostileApf)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
 } // namespace

@@ -53,7 +53,9 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
         e.longitude = a.attribute("lon").as_double();
         e.altitude = a.attribute("alt").as_int();
         e.stands = a.attribute("stands").as_uint();
-        if (e.latitude < -90.0 || e.latitude > 90.0 || e.longitude < -180.0 || e.longitude > 180.0) {
+        // Written so that NaN fails it too.
+        if (!(std::fabs(e.latitude) <= 90.0 && std::fabs(e.longitude) <= 180.0) || e.altitude < LOWEST_AIRPORT_FT ||
+            e.altitude > HIGHEST_AIRPORT_FT) {
             ++skipped;
             continue;
         }
@@ -64,7 +66,7 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
     g_airports.erase(std::unique(g_airports.begin(), g_airports.end(),
                                  [](const AirportEntry& x, const AirportEntry& y) { return x.icao == y.icao; }),
                      g_airports.end());
-    if (skipped > 0) gf_logWarning("{} airport entr{} with a bad code or position skipped", skipped, skipped == 1 ? "y" : "ies");
+    if (skipped > 0) gf_logWarning("{} airport entr{} with a bad code, position or altitude skipped", skipped, skipped == 1 ? "y" : "ies");
     gf_logLine("{:5} airports read", g_airports.size());
     return true;
 }

@@ -58,6 +58,11 @@ private:
 using IcaoCode = FixedCode<4>;
 using IataCode = FixedCode<3>;
 
+// Airports lie between the shores of the Dead Sea and some 14,500 ft: an altitude outside
+// these bounds is a broken entry.
+inline constexpr int LOWEST_AIRPORT_FT = -2000;
+inline constexpr int HIGHEST_AIRPORT_FT = 20000;
+
 struct AirportEntry {
     IcaoCode icao;
     IataCode iata;              // empty when the airport has none

@@ -7,41 +7,30 @@
 
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/Text.h"
 
 namespace qmt {
 namespace {
 
-// Length of the UTF-8 sequence starting at i when it is valid, 0 when not; `partial` is set
-// when the sequence is cut off by the end of the sample.
-std::size_t lf_utf8SequenceLength(std::string_view s, std::size_t i, bool& partial)
+// A lead byte and continuation bytes only, shorter than the lead byte asks for: a sequence
+// that the end of a full sample cut off.
+bool lf_cutSequence(std::string_view TAIL, bool FULL_SAMPLE)
 {
-    const auto b = static_cast<unsigned char>(s[i]);
-    std::size_t len = 0;
-    if (b < 0x80) return 1;
-    if (b >= 0xC2 && b <= 0xDF) len = 2;
-    else if (b >= 0xE0 && b <= 0xEF) len = 3;
-    else if (b >= 0xF0 && b <= 0xF4) len = 4;
-    else return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        if (i + k >= s.size()) {
-            partial = true;
-            return len;
-        }
-        const auto c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80) return 0;
-    }
-    return len;
+    const auto lead = static_cast<unsigned char>(TAIL[0]);
+    const std::size_t wanted = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
+    if (!FULL_SAMPLE || wanted == 0 || TAIL.size() >= wanted) return false;
+    return std::all_of(TAIL.begin() + 1, TAIL.end(), [](char C) { return (static_cast<unsigned char>(C) & 0xC0) == 0x80; });
 }
 
+// Whether the sample is UTF-8; a sequence cut off by the end of the sample (not of the file)
+// does not count against it.
 bool lf_isUtf8(std::string_view s, bool& hasHighBytes)
 {
     hasHighBytes = false;
     for (std::size_t i = 0; i < s.size();) {
-        bool partial = false;
-        const std::size_t len = lf_utf8SequenceLength(s, i, partial);
-        if (len == 0) return false;
+        const std::size_t len = gf_utf8SequenceLength(s.substr(i));
+        if (len == 0) return lf_cutSequence(s.substr(i), s.size() == 4096);
         if (len > 1) hasHighBytes = true;
-        if (partial) return true;
         i += len;
     }
     return true;
@@ -55,7 +44,13 @@ bool lf_readAll(const std::filesystem::path& path, std::string& data, std::strin
         error = ec.message();
         return false;
     }
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    try {
+        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception& e) {
+        // The stream buffer throws for some unreadable paths (a folder).
+        error = e.what();
+        return false;
+    }
     if (in.bad()) {
         error = "read error";
         return false;
@@ -167,7 +162,9 @@ bool gf_readTextFile(FileEncoding encoding, const std::filesystem::path& path, s
     case FileEncoding::ANSI: text = gf_ansiToUtf8(data); break;
     case FileEncoding::none_found: break;
     }
-    lf_splitLines(text, lines);
+    // The encoding was guessed from the start of the file only, and a byte order mark says
+    // nothing about what follows: whatever the file holds past that, its lines are clean.
+    lf_splitLines(gf_cleanUtf8(text), lines);
     return true;
 }
 

@@ -168,6 +168,13 @@ std::optional<std::size_t> IntChoiceParameter::currentIndex() const
     return static_cast<std::size_t>(it - m_choices.begin());
 }
 
+bool IntChoiceParameter::set(int v)
+{
+    const bool listed = std::find(m_choices.begin(), m_choices.end(), v) != m_choices.end();
+    m_value.store(listed ? v : m_default);
+    return listed;
+}
+
 std::string IntChoiceParameter::text() const { return fmt::format("{}", value()); }
 std::string IntChoiceParameter::defaultText() const { return fmt::format("{}", m_default); }
 
@@ -175,8 +182,7 @@ bool IntChoiceParameter::setText(std::string_view text)
 {
     const auto v = lf_parseInt(text);
     if (!v) return false;
-    set(*v);
-    return true;
+    return set(*v);
 }
 
 StringChoiceParameter::StringChoiceParameter(std::string_view name, std::vector<std::string> choices, std::string_view defaultValue)
@@ -190,10 +196,12 @@ std::string StringChoiceParameter::value() const
     return m_value;
 }
 
-void StringChoiceParameter::set(std::string_view v)
+bool StringChoiceParameter::set(std::string_view v)
 {
+    const bool listed = std::find(m_choices.begin(), m_choices.end(), v) != m_choices.end();
     std::lock_guard lock(m_mutex);
-    m_value.assign(v);
+    m_value.assign(listed ? v : std::string_view(m_default));
+    return listed;
 }
 
 std::optional<std::size_t> StringChoiceParameter::currentIndex() const
@@ -206,8 +214,7 @@ std::optional<std::size_t> StringChoiceParameter::currentIndex() const
 
 bool StringChoiceParameter::setText(std::string_view text)
 {
-    set(text);
-    return true;
+    return set(text);
 }
 
 void StringChoiceParameter::reset() { set(m_default); }
@@ -225,6 +232,18 @@ std::optional<std::size_t> FloatChoiceParameter::currentIndex() const
     return std::nullopt;
 }
 
+bool FloatChoiceParameter::set(float v)
+{
+    for (const float choice : m_choices) {
+        if (std::fabs(choice - v) < 0.01f) {
+            m_value.store(choice);
+            return true;
+        }
+    }
+    m_value.store(m_default);
+    return false;
+}
+
 std::string FloatChoiceParameter::text() const { return lf_floatText(value()); }
 std::string FloatChoiceParameter::defaultText() const { return lf_floatText(m_default); }
 
@@ -232,8 +251,7 @@ bool FloatChoiceParameter::setText(std::string_view text)
 {
     const auto v = lf_parseFloat(text);
     if (!v) return false;
-    set(*v);
-    return true;
+    return set(*v);
 }
 
 CallsignMapParameter::CallsignMapParameter(std::string_view name) : Parameter(name, ParameterKind::CallsignMap) {}
@@ -418,13 +436,16 @@ bool gf_loadParameters(const std::filesystem::path& path, std::string* errorText
     if (!res) error = fmt::format("{} at offset {}", res.description(), res.offset);
     else if (!doc.child("root").child("parameters")) error = "no root/parameters element";
     if (!error.empty()) {
-        // Keep the broken file for the user to look at; the next save would overwrite it.
-        gf_save1GenerationOf(path);
+        // The broken file is kept under a name of its own for the user to look at. The
+        // generations keep the last good settings: no save of this run copies over them.
+        std::filesystem::path kept = path;
+        kept.replace_extension(".broken" + path.extension().string());
+        std::filesystem::copy_file(path, kept, std::filesystem::copy_options::overwrite_existing, ec);
         g_brokenFileKept.store(true);
         gf_resetParameters();
         const std::string message =
             fmt::format("{} could not be read ({}), default settings are used; the file is kept as {}",
-                        gf_utf16ToUtf8(path), error, gf_utf16ToUtf8(gf_generationPath(path, 1)));
+                        gf_utf16ToUtf8(path), error, gf_utf16ToUtf8(kept));
         gf_logWarning(message);
         if (errorText) *errorText = message;
         return false;

@@ -42,7 +42,8 @@ public:
     // The current value as written to parameters.xml.
     virtual std::string text() const = 0;
     virtual std::string defaultText() const = 0;
-    // Sets the value from its parameters.xml text; false (value unchanged) when the text is not valid.
+    // Sets the value from its parameters.xml text; false when the text is not valid: the value
+    // is then unchanged, or for a setting with choices its default.
     virtual bool setText(std::string_view text) = 0;
     // Back to the default value.
     virtual void reset() = 0;
@@ -122,14 +123,14 @@ public:
     StringCtrlParameter(std::string_view name, std::string_view defaultValue) : StringParameter(name, defaultValue, ParameterKind::StringCtrl) {}
 };
 
-// An int chosen from a list (a combo box). Any int may be stored; currentIndex tells whether
-// it is one of the choices.
+// An int chosen from a list (a combo box). Only a listed value is stored: set() stores the
+// default instead of anything else and answers false.
 class IntChoiceParameter : public Parameter {
 public:
     IntChoiceParameter(std::string_view name, std::vector<int> choices, int defaultValue);
     int value() const { return m_value.load(); }
     int defaultValue() const { return m_default; }
-    void set(int v) { m_value.store(v); }
+    bool set(int v);
     const std::vector<int>& choices() const { return m_choices; }
     std::optional<std::size_t> currentIndex() const;
     std::string text() const override;
@@ -143,14 +144,15 @@ private:
     std::atomic<int> m_value;
 };
 
-// A text chosen from a list (a combo box). Any text may be stored (a hand-edited
-// parameters.xml can hold anything); currentIndex is empty when it is not one of the choices.
+// A text chosen from a list (a combo box). Only a listed text is stored: set() stores the
+// default instead of anything else (a hand-edited parameters.xml can hold anything) and
+// answers false.
 class StringChoiceParameter : public Parameter {
 public:
     StringChoiceParameter(std::string_view name, std::vector<std::string> choices, std::string_view defaultValue);
     std::string value() const;
     const std::string& defaultValue() const { return m_default; }
-    void set(std::string_view v);
+    bool set(std::string_view v);
     const std::vector<std::string>& choices() const { return m_choices; }
     std::optional<std::size_t> currentIndex() const;
     std::string text() const override { return value(); }
@@ -165,13 +167,14 @@ private:
     std::string m_value;
 };
 
-// A float chosen from a list (MAX_FIT_FL: hours).
+// A float chosen from a list (MAX_FIT_FL: hours). A value within 0.01 of a choice stores that
+// choice; anything else (NaN, 3e38) stores the default, and set() answers false.
 class FloatChoiceParameter : public Parameter {
 public:
     FloatChoiceParameter(std::string_view name, std::vector<float> choices, float defaultValue);
     float value() const { return m_value.load(); }
     float defaultValue() const { return m_default; }
-    void set(float v) { m_value.store(v); }
+    bool set(float v);
     const std::vector<float>& choices() const { return m_choices; }
     // Index of the choice equal to the value (within 0.01), empty when none.
     std::optional<std::size_t> currentIndex() const;

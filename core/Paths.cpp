@@ -14,6 +14,8 @@ std::filesystem::path g_mySimaddonPath;
 std::filesystem::path g_myThirdpartyPath;
 std::filesystem::path g_learnedPath;
 std::filesystem::path g_tbloPath;
+std::filesystem::path g_tbloZipPath;
+std::filesystem::path g_scanLogPath;
 std::filesystem::path g_myRegcodesPath;
 std::filesystem::path g_origDestPath;
 std::filesystem::path g_logFilePath;
@@ -31,6 +33,8 @@ void gf_setWorkFolder(const std::filesystem::path& workFolder)
     g_myThirdpartyPath = g_airportsPath / MY_THIRDPARTY_FOLDER;
     g_learnedPath = g_airportsPath / LEARNED_FOLDER;
     g_tbloPath = workFolder / TBLO_FOLDER;
+    g_tbloZipPath = g_tbloPath / TBLO_ZIP_FILE;
+    g_scanLogPath = g_infoPath / AIRPORTS_SCAN_LOG_FILE;
     g_origDestPath = workFolder / ORIG_DEST_FOLDER;
     g_logFilePath = workFolder / LOG_FILE;
     gf_setInputFolder(workFolder / INPUT_FOLDER);

@@ -49,6 +49,8 @@ extern std::filesystem::path g_mySimaddonPath;   // work/airports/my_simaddon
 extern std::filesystem::path g_myThirdpartyPath; // work/airports/my_thirdparty
 extern std::filesystem::path g_learnedPath;      // work/airports/learned
 extern std::filesystem::path g_tbloPath;         // work/tblo
+extern std::filesystem::path g_tbloZipPath;      // work/tblo/tblo.zip
+extern std::filesystem::path g_scanLogPath;      // work/output/info/AirportsScanLog.txt
 extern std::filesystem::path g_myRegcodesPath;   // work/input/my_regcodes
 extern std::filesystem::path g_origDestPath;     // work/orig_dest
 extern std::filesystem::path g_logFilePath;      // work/Log.txt

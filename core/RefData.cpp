@@ -1,5 +1,6 @@
 #include "core/RefData.h"
 
+#include <atomic>
 #include <algorithm>
 #include <mutex>
 
@@ -36,6 +37,9 @@ std::vector<ThirdpartyEntry> g_thirdparties20;
 std::vector<ThirdpartyEntry> g_thirdparties24;
 
 namespace {
+
+// The data files were read by gf_readDataFilesOnce in this program run (cleared with the dbase).
+std::atomic<bool> s_dataFilesRead{false};
 
 // Lock order: g_hwspLoggedMutex is taken alone (released before logging).
 std::mutex g_hwspLoggedMutex;                  // guards g_hwspLogged
@@ -89,6 +93,7 @@ bool lf_readEncrypted(std::string_view encName, std::string_view xmlName, Reader
 
 void gf_clearDbase()
 {
+    s_dataFilesRead = false;
     g_dbaseRecords.clear();
     g_icaoAirlines.clear();
     g_validModels.clear();
@@ -177,7 +182,8 @@ bool gf_readDbase(const std::filesystem::path& xmlPath)
 
         g_halfSpans.assign(g_modelIds.size(), 0.0);
         for (const auto& [id, span] : spans)
-            if (id < g_halfSpans.size() && span > 0.0) g_halfSpans[id] = span / 2.0 * NM_PER_METRE;
+            if (id < g_halfSpans.size() && span > 0.0 && span <= LARGEST_WING_SPAN_M)
+                g_halfSpans[id] = span / 2.0 * NM_PER_METRE;
     } catch (const std::exception& e) {
         gf_logWarning("{}: {}", "gf_readDbase", e.what());
         return false;
@@ -186,6 +192,15 @@ bool gf_readDbase(const std::filesystem::path& xmlPath)
     gf_logLine("{:5} model{} read", g_validModels.size(), gf_plural(g_validModels.size()));
     gf_logLine("{:5} registration record{} read", g_dbaseRecords.size(), gf_plural(g_dbaseRecords.size()));
     return true;
+}
+
+bool gf_readDataFilesOnce()
+{
+    if (s_dataFilesRead.load()) {
+        return true;
+    }
+    s_dataFilesRead = gf_readDataFiles();
+    return s_dataFilesRead.load();
 }
 
 bool gf_readDataFiles()

@@ -50,12 +50,17 @@ extern std::vector<ThirdpartyEntry> g_thirdparties20;   // archived thirdparty a
 extern std::vector<ThirdpartyEntry> g_thirdparties24;   // archived thirdparty airports, 2024
 
 // Half span given for a model outside the wing-span table: 35 m.
+// No aircraft spans more: a larger (or infinite) span in the data is left out.
+inline constexpr double LARGEST_WING_SPAN_M = 120.0;
 inline constexpr double DEFAULT_HALF_SPAN_NM = 35.0 * 0.0005399568034557236;
 
 // Start-up: decrypts input/dbase.enc and input/airports.enc (g_inputPath), reads them into the
 // tables above and g_airports, and removes the plain files again. False (with a log line) when
 // any step fails. Called by the application's start-up ("reading data files failed!").
 bool gf_readDataFiles();
+// gf_readDataFiles once per program run: the interned airline and model ids must never change
+// while the livery tables (built once per run) hold them, so a restart keeps what was read.
+bool gf_readDataFilesOnce();
 // Reads a plain dbase XML file; false with a log line when it cannot be read.
 bool gf_readDbase(const std::filesystem::path& xmlPath);
 // Empties every dbase table (and the interned code lists).

@@ -7,6 +7,7 @@ namespace qmt {
 
 std::atomic<bool> g_stopSession{false};
 std::atomic<bool> g_exitRequested{false};
+std::atomic<bool> g_windowClosed{false};
 std::atomic<bool> g_realignDeadline{false};
 
 namespace {

@@ -10,10 +10,14 @@ extern std::atomic<bool> g_stopSession;
 // Asks the worker to leave the session and close down (restart or end by the exit reason).
 extern std::atomic<bool> g_exitRequested;
 
-// The one stop test of every long-running loop: either stop flag is set.
+// The user closed the window: the program ends after closing down, whatever the exit reason. A
+// start-up never clears it, so a close that came while a new worker started is not lost.
+extern std::atomic<bool> g_windowClosed;
+
+// The one stop test of every long-running loop: a stop flag is set or the window was closed.
 inline bool gf_stopRequested()
 {
-    return g_stopSession.load() || g_exitRequested.load();
+    return g_stopSession.load() || g_exitRequested.load() || g_windowClosed.load();
 }
 
 // Raised by the simulator link when its once-a-second user data arrive: the main loop re-aligns its

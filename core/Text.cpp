@@ -230,4 +230,68 @@ std::string gf_ansiToUtf8(std::string_view text)
     return out;
 }
 
+std::size_t gf_utf8SequenceLength(std::string_view text)
+{
+    if (text.empty()) return 0;
+    const auto b0 = static_cast<unsigned char>(text[0]);
+    if (b0 < 0x80) return 1;
+    std::size_t len = 0;
+    // The allowed range of the second byte narrows for E0, ED, F0 and F4 (overlong forms,
+    // surrogates and code points above U+10FFFF are refused).
+    unsigned char low = 0x80, high = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) len = 2;
+    else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        if (b0 == 0xE0) low = 0xA0;
+        if (b0 == 0xED) high = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        if (b0 == 0xF0) low = 0x90;
+        if (b0 == 0xF4) high = 0x8F;
+    } else return 0;
+    if (text.size() < len) return 0;
+    const auto b1 = static_cast<unsigned char>(text[1]);
+    if (b1 < low || b1 > high) return 0;
+    for (std::size_t k = 2; k < len; ++k)
+        if ((static_cast<unsigned char>(text[k]) & 0xC0) != 0x80) return 0;
+    return len;
+}
+
+std::string gf_cleanUtf8(std::string_view text)
+{
+    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = gf_utf8SequenceLength(text.substr(i));
+        if (len == 0 || text[i] == '\0') {
+            out += replacement;
+            ++i;
+        } else {
+            out.append(text.substr(i, len));
+            i += len;
+        }
+    }
+    return out;
+}
+
+std::string gf_cleanIdentText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = gf_utf8SequenceLength(text.substr(i));
+        if (len == 0) {
+            ++i;
+            continue;
+        }
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 control characters are two bytes in UTF-8: C2 80 to C2 9F.
+        const bool control = c < 0x20 || c == 0x7f || (len == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0);
+        if (!control && c != ';') out.append(text.substr(i, len));
+        i += len;
+    }
+    return gf_trim(out);
+}
+
 } // namespace qmt

@@ -84,5 +84,15 @@ std::string gf_utf16ToUtf8(const std::filesystem::path& path);
 std::string gf_pathToUtf8(const std::filesystem::path& path);
 // One Windows-1252 byte string to UTF-8.
 std::string gf_ansiToUtf8(std::string_view text);
+// Length of the well-formed UTF-8 sequence at the start of TEXT (no overlong form, no
+// surrogate, nothing above U+10FFFF); 0 when there is none.
+std::size_t gf_utf8SequenceLength(std::string_view text);
+// TEXT as valid UTF-8 without NUL: every NUL and every byte that does not begin a well-formed
+// sequence becomes U+FFFD, so that what a reader passes on is always clean.
+std::string gf_cleanUtf8(std::string_view text);
+// An identity text from outside (a callsign, a registration, a code) as it may enter the
+// program: valid UTF-8 without control characters and without ';' (the separator of the list
+// files that carry it), trimmed; what does not belong is left out.
+std::string gf_cleanIdentText(std::string_view text);
 
 } // namespace qmt

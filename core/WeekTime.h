@@ -9,7 +9,9 @@
 
 namespace qmt {
 
-struct WeekTime {
+// Aligned to its size so that its atomic is a plain eight-byte one with every compiler (clang
+// calls the atomic library for an underaligned struct).
+struct alignas(8) WeekTime {
     std::uint32_t day = 0;       // 1..7, 1 is Monday; 0 while not set
     std::uint32_t halfHour = 0;  // 0..47
 

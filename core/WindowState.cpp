@@ -1,6 +1,7 @@
 #include "core/WindowState.h"
 
 #include "core/Parameters.h"
+#include "core/StopFlags.h"
 
 #include <cmath>
 
@@ -14,7 +15,6 @@ std::atomic<std::uint32_t> g_simaddonFileCount{0};
 std::atomic<std::uint32_t> g_thirdpartyFileCount{0};
 std::atomic<bool> g_parkBusy{false};
 std::atomic<std::uint64_t> g_repaintCount{0};
-std::atomic<bool> g_windowClosed{false};
 
 namespace {
 

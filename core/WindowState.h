@@ -24,8 +24,6 @@ extern std::atomic<std::uint32_t> g_thirdpartyFileCount;
 extern std::atomic<bool> g_parkBusy;
 // Repaints asked for since start (WM_APP_REPAINT handled, or posted when no window runs).
 extern std::atomic<std::uint64_t> g_repaintCount;
-// The user closed the window: the program ends after closing down, whatever the exit reason.
-extern std::atomic<bool> g_windowClosed;
 
 // Values of the static parking shown in the window; repainted when they change.
 struct WindowValues

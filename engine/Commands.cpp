@@ -57,11 +57,18 @@ void removeAircraftFromSim(SimAc& AC)
             gf_refreshBlockedCallsigns();
         }
     }
+    // A record in respawn or already removing has its object's removal queued: once is enough.
+    const bool removalQueued = AC.state == AcState::liveryrespawn || AC.state == AcState::removingfromsim;
     AC.state = AcState::removingfromsim;
     if (AC.objectId != 0) {
-        g_removalDeque.push_back(AC.objectId);
+        if (!removalQueued) {
+            g_removalDeque.push_back(AC.objectId);
+        }
     } else {
         gf_logWarning("{} removing act {}, with objectid=0 ?", "removeAircraftFromSim", gf_acDescription(AC));
+        // No removal report will come for an object the simulator never had: the record goes at
+        // the next pass, so that its hex id can come back.
+        AC.removed = 1;
     }
 }
 

@@ -49,6 +49,9 @@ bool lf_onLiveAcCreated(LiveAc& AC, const SimNotification& NOTE)
         std::lock_guard lock(g_simQueueMutex);
         hr = SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG,
                                                AC.objectId, SIMCONNECT_PERIOD_ONCE);
+        if (SUCCEEDED(hr)) {
+            gf_noteDirectRequest(REQUEST_STATIC_CG, AC.objectId);
+        }
     }
     if (FAILED(hr)) {
         gf_logWarning("SimConnect request StaticCG fails");
@@ -89,18 +92,27 @@ void lf_setAiFlightPlan(LiveAc& AC)
         return;
     }
     const std::filesystem::path path = gf_flightPlanFileName(AC.objectId);
-    bool ok = gf_writeFlightPlan(path, AC);
+    const bool written = gf_writeFlightPlan(path, AC);
+    bool ok = written;
     if (ok && g_isMsfs2020.load()) {
         const std::string ansiPath = path.string();
         std::lock_guard lock(g_simQueueMutex);
         ok = SUCCEEDED(SimConnect_AISetAircraftFlightPlan(g_hSimConnect.load(), AC.objectId, ansiPath.c_str(),
                                                           REQUEST_FLIGHT_PLAN));
+        if (ok) {
+            gf_noteDirectRequest(REQUEST_FLIGHT_PLAN, AC.objectId);
+        }
     }
     if (ok) {
         AC.hasFlightPlan = 1;
-    } else {
-        gf_logWarning("{} creating a flight plan failed", gf_acDescription3(AC));
-        AC.hasFlightPlan = 0;
+        return;
+    }
+    gf_logWarning("{} creating a flight plan failed", gf_acDescription3(AC));
+    AC.hasFlightPlan = 0;
+    if (written) {
+        // Nothing will delete a plan that no aircraft holds.
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
     }
 }
 
@@ -123,6 +135,12 @@ void gf_removeFlightPlan(uint32_t OBJECT_ID)
             if (ec) {
                 gf_logLine("gf_removeFlightPlan: {}", ec.message());
             }
+        }
+        // Also when the simulator removed the object by itself: the blocked-callsign choice must
+        // not keep naming an object that is gone.
+        if (g_callsignObjectId != 0 && g_callsignObjectId == OBJECT_ID) {
+            g_callsignObjectId = 0;
+            gf_refreshBlockedCallsigns();
         }
         lf_eraseLiveAc(*ac);
         return;
@@ -172,7 +190,9 @@ void gf_writeActiveLiveAcFile()
 void gf_setSpoilersAndThrottle(const SimAc& AC, double SPOILERS_PERCENT, double THROTTLE_PERCENT)
 {
     double data[3] = {SPOILERS_PERCENT, THROTTLE_PERCENT, THROTTLE_PERCENT};
-    // Made without the queue mutex, as the simulator thread's flush does not touch this data.
+    // Under the queue mutex like every packet on the shared handle: a packet sent between
+    // another call and its send-id query would take that call's send id.
+    std::lock_guard lock(g_simQueueMutex);
     SimConnect_SetDataOnSimObject(g_hSimConnect.load(), DEF_ENGINE_DATA, AC.objectId, 0, 0, sizeof(data), data);
 }
 

@@ -413,7 +413,10 @@ void lf_handleAddingStack()
         g_addingStack.pop_back();
         LiveAc* ac = gf_findLiveAc(id);
         // A stale entry (the aircraft was erased, or came back under the same id) is dropped.
-        if (ac != nullptr && ac->state == AcState::adding2sim) {
+        if (ac != nullptr && ac->state == AcState::adding2sim && ac->removeWhenCreated != 0) {
+            // Removed while it waited here: it is not created at all.
+            ac->removed = 1;
+        } else if (ac != nullptr && ac->state == AcState::adding2sim) {
             if (!ac->callsign.empty()) {
                 AiCreateRequest request;
                 const auto& b = ac->block;

@@ -2,6 +2,7 @@
 // worker waits for the answer and sorts it.
 
 #include <algorithm>
+#include <cmath>
 #include <unordered_set>
 
 #include "core/AcKind.h"
@@ -36,14 +37,15 @@ uint64_t s_lastNumber = 0; // worker only
 ParkedTrafficRecord lf_parkedRecordOf(const ParkedReport& R, int NOW_HALF_HOUR)
 {
     ParkedTrafficRecord rec;
-    if (!R.airline.empty()) {
-        rec.kind.airlineId = gf_airlineId(R.airline);
+    if (const std::string airline = gf_cleanIdentText(R.airline); !airline.empty()) {
+        rec.kind.airlineId = gf_airlineId(airline);
     }
-    if (!R.model.empty()) {
-        rec.kind.modelId = gf_modelId(R.model);
+    if (const std::string model = gf_cleanIdentText(R.model); !model.empty()) {
+        rec.kind.modelId = gf_modelId(model);
     }
-    rec.callsign = R.callsign;
-    rec.registration = R.registration;
+    // Texts of the service reach log lines and list files: no control character, no separator.
+    rec.callsign = gf_cleanIdentText(R.callsign);
+    rec.registration = gf_cleanIdentText(R.registration);
     rec.lat = R.lat;
     rec.lon = R.lon;
     rec.hexId = R.hexId;
@@ -52,7 +54,7 @@ ParkedTrafficRecord lf_parkedRecordOf(const ParkedReport& R, int NOW_HALF_HOUR)
     if (rec.age < 0) {
         rec.age += HALF_HOURS_PER_DAY;
     }
-    rec.stand = R.stand;
+    rec.stand = gf_cleanIdentText(R.stand);
     return rec;
 }
 
@@ -65,7 +67,9 @@ std::vector<ParkedTrafficRecord> lf_sortParked(const std::vector<ParkedReport>& 
     std::vector<ParkedTrafficRecord> records;
     records.reserve(REPORTS.size());
     for (const ParkedReport& r : REPORTS) {
-        if (r.halfHour < 0 || r.halfHour >= HALF_HOURS_PER_DAY) {
+        // Written so that NaN fails it too.
+        const bool placed = std::fabs(r.lat) <= 90.0 && std::fabs(r.lon) <= 180.0;
+        if (!placed || r.halfHour < 0 || r.halfHour >= HALF_HOURS_PER_DAY) {
             continue;
         }
         ParkedTrafficRecord rec = lf_parkedRecordOf(r, nowHalfHour);

@@ -81,6 +81,16 @@ bool lf_isUsable(const TrafficReport& R)
         && std::abs(R.lat) <= 90.0 && std::abs(R.lon) <= 180.0 && std::isfinite(R.reportTime);
 }
 
+// Texts of the service reach log lines and list files: no control character, no separator.
+TrafficReport lf_cleanTexts(const TrafficReport& R)
+{
+    TrafficReport clean = R;
+    for (std::string* text : {&clean.callsign, &clean.registration, &clean.model, &clean.origin, &clean.destination}) {
+        *text = gf_cleanIdentText(*text);
+    }
+    return clean;
+}
+
 LiveTrafficRecord lf_recordOf(const TrafficReport& R)
 {
     LiveTrafficRecord rec;
@@ -152,11 +162,12 @@ void lf_fillTrafficRecords(const std::vector<TrafficReport>& REPORTS, const char
     std::vector<std::string> callsigns;
     std::vector<uint32_t> hexIds;
     std::size_t unusable = 0;
-    for (const TrafficReport& r : REPORTS) {
-        if (!lf_isUsable(r)) {
+    for (const TrafficReport& report : REPORTS) {
+        if (!lf_isUsable(report)) {
             ++unusable;
             continue;
         }
+        const TrafficReport r = lf_cleanTexts(report);
         if (gather) {
             hexIds.push_back(r.hexId);
             if (!r.callsign.empty()) {

@@ -214,11 +214,10 @@ bool lf_regcodeLineRecords(const std::string& LINE, const std::string& FILE_TEXT
             result = false;
         }
     }
-    if (valid.empty()) {
-        RECORDS.push_back(RegcodeRecord{fields[0], {}, false});
-    } else {
-        RECORDS.push_back(RegcodeRecord{fields[0], std::move(valid), special});
-    }
+    // Only bad regcodes: a typo must not make the title a don't-use title (removing the livery).
+    if (valid.empty())
+        return result;
+    RECORDS.push_back(RegcodeRecord{fields[0], std::move(valid), special});
     ++COUNT;
     return result;
 }

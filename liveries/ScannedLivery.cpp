@@ -115,7 +115,10 @@ void lf_writeLiveriesScanned()
         }
     }
     const std::filesystem::path path = gf_liveriesScannedPath();
-    gf_saveXmlWithDeclaration(doc, path);
+    if (!gf_saveXmlWithDeclaration(doc, path)) {
+        gf_logWarning("Error writing file {}", path.string());
+        return;
+    }
     gf_logLine("{} liveries in {}", g_scannedLiveries.size(), path.string());
 }
 

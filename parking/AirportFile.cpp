@@ -430,7 +430,7 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
 {
     const double lat = ELEMENT.attribute("latitude").as_double(0.0);
     const double lon = ELEMENT.attribute("longitude").as_double(0.0);
-    if (!std::isfinite(lat) || !std::isfinite(lon) || std::fabs(lat) > 90.0 || std::fabs(lon) > 180.0) {
+    if (!gf_isStandPosition(lat, lon)) {
         gf_logWarning(fmt::format("stand {} has an invalid lat/lon '{}'/'{}', skipped", NAME,
                                   ELEMENT.attribute("latitude").as_string(),
                                   ELEMENT.attribute("longitude").as_string()));
@@ -441,10 +441,10 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
         return false;
     }
     const double radius = ELEMENT.attribute("radius").as_double(0.0);
-    const double heading = ELEMENT.attribute("heading").as_double(0.0);
-    if (!std::isfinite(radius) || radius < 0.0 || !std::isfinite(heading)) {
-        gf_logWarning(fmt::format("stand {} has an invalid radius '{}' or heading '{}', skipped", NAME,
-                                  ELEMENT.attribute("radius").as_string(),
+    const std::optional<double> heading = gf_standHeadingRad(ELEMENT.attribute("heading").as_double(0.0));
+    if (!gf_isStandRadius(radius) || !heading) {
+        gf_logWarning(fmt::format("stand {} has an invalid radius '{}' m (0 to {} m) or heading '{}', skipped", NAME,
+                                  ELEMENT.attribute("radius").as_string(), MAX_STAND_RADIUS_M,
                                   ELEMENT.attribute("heading").as_string()));
         return false;
     }
@@ -486,7 +486,7 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
         opt.cpl = o.attribute("cpl").as_bool(false) ? 1 : 0;
         options.push_back(std::move(opt));
     }
-    Stand& stand = STANDS.emplace_back(NAME, std::move(options), lat, lon, heading * DEG_TO_RAD, radius,
+    Stand& stand = STANDS.emplace_back(NAME, std::move(options), lat, lon, *heading, radius,
                                        static_cast<uint16_t>(type), cargo, ramp, heli);
     // Flags that a learned stand list carries for its next save.
     stand.manual = ELEMENT.attribute("manual").as_bool(false) ? 1 : 0;
@@ -537,17 +537,41 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
     for (size_t i = 0; i < n; ++i) {
         order[i] = i;
     }
+    //
+    // Whatever a file says, the pass stays near-linear: each stand measures at most
+    // kSweepBudget followers (real airports never have that many stands within a few hundred
+    // metres of latitude) and keeps at most MAX_ADJACENT_STANDS neighbours.
+    constexpr size_t kSweepBudget = 1024;
+    // The chord between two points never exceeds the arc: a pair whose chord already rules out
+    // an overlap needs no great-circle formula (stands stacked on one spot cost three products).
+    struct Unit {
+        double x, y, z;
+    };
+    std::vector<Unit> unit(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double lat = STANDS[i].latitude * DEG_TO_RAD;
+        const double lon = STANDS[i].longitude * DEG_TO_RAD;
+        unit[i] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+    }
+    const auto chordNm = [&unit](size_t A, size_t B) {
+        const double dx = unit[A].x - unit[B].x, dy = unit[A].y - unit[B].y, dz = unit[A].z - unit[B].z;
+        return EARTH_RADIUS_NM * std::sqrt(dx * dx + dy * dy + dz * dz);
+    };
     std::sort(order.begin(), order.end(),
               [&STANDS](size_t A, size_t B) { return STANDS[A].latitude < STANDS[B].latitude; });
     for (size_t i = 0; i < n; ++i) {
         Stand& a = STANDS[order[i]];
         const double reach = (a.radius + largestRadius) / 1.1 * (1.0 + 1e-9);
-        for (size_t j = i + 1; j < n; ++j) {
+        const size_t end = std::min(n, i + 1 + kSweepBudget);
+        for (size_t j = i + 1; j < end && a.adjacent.size() < MAX_ADJACENT_STANDS; ++j) {
             Stand& b = STANDS[order[j]];
             if ((b.latitude - a.latitude) * DEG_TO_RAD * EARTH_RADIUS_NM > reach) {
                 break;
             }
-            if (lf_overlaps(a, b)) {
+            if (1.1 * chordNm(order[i], order[j]) * (1.0 - 1e-9) >= a.radius + b.radius) {
+                continue;
+            }
+            if (b.adjacent.size() < MAX_ADJACENT_STANDS && lf_overlaps(a, b)) {
                 a.adjacent.push_back(b.standId);
                 b.adjacent.push_back(a.standId);
             }
@@ -617,6 +641,9 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     if (!altitude) {
         throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
     }
+    if (*altitude < LOWEST_AIRPORT_FT || *altitude > HIGHEST_AIRPORT_FT) {
+        throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude));
+    }
     info.altitudeFt = *altitude;
     info.airportName = gf_stringParameterByName(doc, "airport_name").value_or("");
     g_parkAirportElevation = static_cast<float>(info.altitudeFt);
@@ -629,7 +656,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     const auto qfReal = gf_findParameter(doc, "Qf_real");
     const auto qfSoft = gf_findParameter(doc, "Qf_soft");
     if (qfReal && qfSoft) {
-        g_qualityFactors = gf_packQualityFactors(*qfReal, *qfSoft);
+        g_qualityFactors = gf_packQualityFactors(std::clamp(*qfReal, 0, 100), std::clamp(*qfSoft, 0, 100));
     }
     for (size_t i = 0; i < kApfSettingCount; ++i) {
         g_apfSettingsAtRead[i] = gf_apfSettingText(i);
@@ -689,12 +716,16 @@ std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     g_parkLoaded = 0;
     g_qualityFactors = gf_packQualityFactors(-1, -1);
     gf_clearLearnedOrphans();
+    // A read that fails halfway leaves no stand behind: a half-filled table would be taken
+    // for the airport's stands.
     try {
         return lf_readApf(NAME, INFO);
     } catch (const UserErrorException& e) {
         // The park-airport manager shows the text; the exception never leaves the worker's tick.
+        gf_clearStands();
         return e.what();
     } catch (const std::exception& e) {
+        gf_clearStands();
         return fmt::format("{}: {}", fn, e.what());
     }
 }

@@ -67,6 +67,33 @@ bool lf_removeIfPresent(const fs::path& PATH)
     return removed;
 }
 
+// A link may only name a file of the archive: "archive/" and then folders and an airport
+// file, none of them empty, "." or "..", and nothing that could leave the archive on any
+// platform (a drive colon, a backslash, control characters).
+bool lf_isArchiveName(std::string_view NAME)
+{
+    constexpr std::string_view prefix = "archive/";
+    if (!NAME.starts_with(prefix) || !lf_endsWithXml(NAME)) {
+        return false;
+    }
+    size_t start = prefix.size();
+    while (start <= NAME.size()) {
+        size_t slash = NAME.find('/', start);
+        if (slash == std::string_view::npos) {
+            slash = NAME.size();
+        }
+        const std::string_view part = NAME.substr(start, slash - start);
+        if (part.empty() || part == "." || part == "..") {
+            return false;
+        }
+        start = slash + 1;
+    }
+    return std::none_of(NAME.begin(), NAME.end(), [](char C) {
+        const auto c = static_cast<unsigned char>(C);
+        return c < 0x20 || c == 0x7f || C == ':' || C == '\\' || C == '?' || C == '#';
+    });
+}
+
 } // namespace
 
 std::string gf_apfFileName(std::string_view ICAO)
@@ -99,6 +126,11 @@ bool lf_readApfLink(const fs::path& LINK, std::string& NAME)
         first.pop_back();
     }
     if (first.size() < 4 || !lf_endsWithXml(first)) {
+        return false;
+    }
+    if (!lf_isArchiveName(first)) {
+        gf_logWarning(fmt::format("link file {} names '{}', which is no file of the archive: not followed",
+                                  gf_pathToUtf8(LINK), first));
         return false;
     }
     NAME = std::move(first);

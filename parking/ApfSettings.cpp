@@ -97,7 +97,10 @@ void gf_setApfFlagSetting(ApfSetting SETTING, bool VALUE)
 
 void gf_setMaxFitHours(float HOURS)
 {
-    MAX_FIT_FL.set(HOURS);
+    if (!MAX_FIT_FL.set(HOURS)) {
+        gf_logWarning(fmt::format("{}: {} is not one of its choices, {} used", MAX_FIT_FL.name(), HOURS,
+                                  MAX_FIT_FL.text()));
+    }
     if (const auto index = MAX_FIT_FL.currentIndex()) {
         gf_selectControlEntry(MAX_FIT_FL.name(), static_cast<int>(*index));
     }
@@ -105,7 +108,10 @@ void gf_setMaxFitHours(float HOURS)
 
 void gf_setParkingPercentage(int VALUE)
 {
-    parking_percentage.set(VALUE);
+    if (!parking_percentage.set(VALUE)) {
+        gf_logWarning(fmt::format("{}: {} is not one of its choices, {} used", parking_percentage.name(), VALUE,
+                                  parking_percentage.text()));
+    }
     lf_selectIntChoice(parking_percentage);
 }
 

@@ -50,11 +50,31 @@ bool lf_isXmlName(std::string_view FILE)
     return FILE.size() > 4 && FILE.substr(FILE.size() - 4) == ".xml";
 }
 
-// A folder name taken from outside text must stay one folder below ours.
+// The names that the platform this program is for takes for devices, whatever follows a dot.
+bool lf_isDeviceName(std::string_view NAME)
+{
+    const std::string base = gf_upper(NAME.substr(0, NAME.find('.')));
+    static constexpr std::string_view devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    if (std::find(std::begin(devices), std::end(devices), base) != std::end(devices)) {
+        return true;
+    }
+    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '0' &&
+           base[3] <= '9';
+}
+
+// A folder name taken from outside text must stay one folder below ours, on this platform
+// and on the one the program is for: no separator, no drive or stream colon, no device name,
+// no control or wildcard character, no trailing dot (dropped there, so "a." would be "a").
 bool lf_safeFolderName(std::string_view NAME)
 {
-    return !NAME.empty() && NAME != "." && NAME != ".." && NAME.find('/') == std::string_view::npos &&
-           NAME.find('\\') == std::string_view::npos && NAME.find("..") == std::string_view::npos;
+    if (NAME.empty() || NAME == "." || NAME == ".." || NAME.find("..") != std::string_view::npos ||
+        NAME.back() == '.' || lf_isDeviceName(NAME)) {
+        return false;
+    }
+    return std::none_of(NAME.begin(), NAME.end(), [](char C) {
+        const auto c = static_cast<unsigned char>(C);
+        return c < 0x20 || c == 0x7f || std::string_view("/\\:*?\"<>|").find(C) != std::string_view::npos;
+    });
 }
 
 std::string lf_replaceAll(std::string_view TEXT, std::string_view FROM, std::string_view TO)
@@ -98,7 +118,7 @@ fs::path lf_learnedPathOf(std::string_view NAME, std::string_view PUBLISHER)
         return {};
     }
     for (const std::string& part : parts) {
-        if (part.empty() || part == "." || part == "..") {
+        if (!lf_safeFolderName(part)) {
             return {};
         }
     }
@@ -164,7 +184,7 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
     }
     if (ELEMENT.attribute("radius_change").as_bool(false)) {
         const double metres = ELEMENT.attribute("radius").as_double(-1.0);
-        if (std::isfinite(metres) && metres > 0.0) {
+        if (gf_isStandRadius(metres) && metres > 0.0) {
             STAND.radius = metres * NM_PER_METRE;
             STAND.radiusChanged = 1;
         } else {
@@ -245,7 +265,11 @@ bool lf_readLearned(const fs::path& PATH, ParkApfInfo& INFO, std::vector<Stand>&
         gf_flushLog();
         const XmlMetaResult meta = gf_readXmlMeta(doc, 0);
         if (!meta.accepted) {
-            return true;
+            // Not ours, or written by hand without the block: its stands would be lost by a
+            // save over it, so it counts as unread.
+            gf_logWarning(fmt::format("learned file {} refused ({}): it is kept and not saved over", PATH.string(),
+                                      meta.reason));
+            return false;
         }
         const auto version = VersionData::fromText(meta.version);
         const bool oldVersion = !version || *version < VersionData{11, 10, 0};
@@ -329,6 +353,13 @@ void lf_saveLearnedApf()
     const fs::path path = lf_learnedPathOf(g_parkApfInfo.apfName, g_parkApfInfo.publisher);
     if (path.empty()) {
         gf_logLine(fmt::format("{} saving '{}' did not succeed", time, g_parkApfInfo.apfName));
+        g_learnedUpdates = 0;
+        return;
+    }
+    // Only a table that a good read filled may replace what the file holds.
+    if (g_parkLoaded.load() == 0) {
+        gf_logLine(fmt::format("{} saving '{}' refused: the stand table was not loaded by a good read", time,
+                               path.string()));
         g_learnedUpdates = 0;
         return;
     }

@@ -20,7 +20,7 @@ std::filesystem::path lf_learnedPathOf(std::string_view NAME, std::string_view P
 std::string lf_trimBlanks(std::string_view TEXT);
 
 // Reads the learned file into STANDS (already filled from the airport file) and sets
-// HANDMADE. False when the file was only partly read: it must not be saved over.
+// HANDMADE. False when the file was refused or only partly read: it must not be saved over.
 bool lf_readLearned(const std::filesystem::path& PATH, ParkApfInfo& INFO, std::vector<Stand>& STANDS,
                     uint8_t& HANDMADE);
 

@@ -3,6 +3,7 @@
 #include "parking/StandTable.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace qmt {
@@ -20,6 +21,46 @@ Stand::Stand(std::string NAME, std::vector<StandOption> OPTIONS, double LATITUDE
       ramp(RAMP ? 1 : 0), heli(HELI ? 1 : 0)
 {
     adjacent.reserve(8);
+}
+
+bool gf_isStandPosition(double LATITUDE, double LONGITUDE)
+{
+    return std::isfinite(LATITUDE) && std::isfinite(LONGITUDE) && std::fabs(LATITUDE) <= 90.0 &&
+           std::fabs(LONGITUDE) <= 180.0;
+}
+
+bool gf_isStandRadius(double METRES)
+{
+    return std::isfinite(METRES) && METRES >= 0.0 && METRES <= MAX_STAND_RADIUS_M;
+}
+
+std::optional<double> gf_standHeadingRad(double DEGREES)
+{
+    // Files give -180..360; a value of many turns is a broken number, not a heading.
+    if (!std::isfinite(DEGREES) || std::fabs(DEGREES) > 3600.0) {
+        return std::nullopt;
+    }
+    double degrees = std::fmod(DEGREES, 360.0);
+    if (degrees < 0.0) {
+        degrees += 360.0;
+    }
+    const double radians = degrees * DEG_TO_RAD;
+    // fmod of a tiny negative number lands on 360 after the addition.
+    return radians < 2.0 * PI ? radians : 0.0;
+}
+
+bool gf_standInBounds(const Stand& STAND)
+{
+    const double largest = MAX_STAND_RADIUS_M * NM_PER_METRE * (1.0 + 1e-9);
+    if (!gf_isStandPosition(STAND.latitude, STAND.longitude) || !std::isfinite(STAND.radius) ||
+        STAND.radius < 0.0 || STAND.radius > largest ||
+        !std::isfinite(STAND.heading) || STAND.heading < 0.0 || STAND.heading > 2.0 * PI ||
+        STAND.adjacent.size() > MAX_ADJACENT_STANDS) {
+        return false;
+    }
+    return std::all_of(STAND.options.begin(), STAND.options.end(), [](const StandOption& O) {
+        return O.day >= 1 && O.day <= 7;
+    });
 }
 
 int64_t gf_packQualityFactors(int32_t REAL, int32_t SOFT)

@@ -6,6 +6,7 @@
 #include "core/Geo.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,25 @@ struct ParkApfInfo {
     std::string apfName;             // the airport file name that was read; the learned path derives from it
     uint8_t learnedUnreadable = 0;   // the learned file exists but could not be read whole: never overwrite it
 };
+
+// Bounds of what a stand may hold, whoever gives it (airport files, learned files, the
+// simulator's facility data). The largest real stands have radii of some 50 m; one larger than
+// this is taken for a broken value and refused.
+inline constexpr double MAX_STAND_RADIUS_M = 100.0;
+// At most this many overlapping stands are kept per stand: real stands touch a handful, and a
+// file that stacks thousands on one spot must not fill memory with their pairs.
+inline constexpr size_t MAX_ADJACENT_STANDS = 64;
+
+// A position that can be a stand's: finite, latitude within +-90, longitude within +-180.
+bool gf_isStandPosition(double LATITUDE, double LONGITUDE);
+// A radius in metres that can be a stand's: finite, 0 to MAX_STAND_RADIUS_M.
+bool gf_isStandRadius(double METRES);
+// A heading in degrees as radians in 0..2pi (a full turn, 2pi, is kept where the simulator
+// gives it); empty when it is not finite or more than ten turns.
+std::optional<double> gf_standHeadingRad(double DEGREES);
+// Every number of the stand finite and within the bounds above (heading 0..2pi, options on
+// days 1..7, at most MAX_ADJACENT_STANDS neighbours).
+bool gf_standInBounds(const Stand& STAND);
 
 // Stand table of the park airport, sorted by standId (standId - 1 is the index).
 // Worker thread only, no lock.

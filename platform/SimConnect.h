@@ -73,6 +73,7 @@ enum SIMCONNECT_RECV_ID : std::uint32_t {
     SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE,
     SIMCONNECT_RECV_ID_FACILITY_DATA,
     SIMCONNECT_RECV_ID_FACILITY_DATA_END,
+    SIMCONNECT_RECV_ID_SYSTEM_STATE,
 };
 
 // Every received message starts with this head; dwID tells which record follows.
@@ -89,10 +90,24 @@ enum SIMCONNECT_EXCEPTION : std::uint32_t {
     SIMCONNECT_EXCEPTION_OBJECT_CONTAINER = 30,
 };
 
-// A failed call; dwRequestID names the request of the call that failed (0 when it had none).
+constexpr std::uint32_t SIMCONNECT_UNKNOWN_SENDID = 0;
+constexpr std::uint32_t SIMCONNECT_UNKNOWN_INDEX = 0xFFFFFFFFU;
+
+// A call that failed inside the simulator, reported later among the received messages. It names
+// no request: dwSendID is the packet of the failed call (as SimConnect_GetLastSentPacketID told
+// right after that call) and dwIndex the 1-based parameter that was refused.
 struct SIMCONNECT_RECV_EXCEPTION : SIMCONNECT_RECV {
     std::uint32_t dwException = SIMCONNECT_EXCEPTION_NONE;
+    std::uint32_t dwSendID = SIMCONNECT_UNKNOWN_SENDID;
+    std::uint32_t dwIndex = SIMCONNECT_UNKNOWN_INDEX;
+};
+
+// The answer of SimConnect_RequestSystemState ("Sim": dwInteger 1 while a flight runs).
+struct SIMCONNECT_RECV_SYSTEM_STATE : SIMCONNECT_RECV {
     std::uint32_t dwRequestID = 0;
+    std::uint32_t dwInteger = 0;
+    float fFloat = 0.0F;
+    char szString[260] = {};
 };
 
 struct SIMCONNECT_RECV_EVENT : SIMCONNECT_RECV {
@@ -157,6 +172,12 @@ HRESULT SimConnect_Close(SIMCONNECT_HANDLE HANDLE);
 // valid until the next call on the same handle.
 HRESULT SimConnect_GetNextDispatch(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_RECV** DATA_OUT,
                                    std::uint32_t* SIZE_OUT);
+// The send id of the last packet sent on the handle: every call that reaches the simulator sends
+// one. Taken right after a call, it is how a later exception is traced back to that call.
+HRESULT SimConnect_GetLastSentPacketID(SIMCONNECT_HANDLE HANDLE, std::uint32_t* SEND_ID_OUT);
+// Asks once for a system state ("Sim", "AircraftLoaded", ...); answered with SYSTEM_STATE.
+HRESULT SimConnect_RequestSystemState(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_REQUEST_ID REQUEST_ID,
+                                      const char* STATE);
 
 // Data definitions and requests.
 HRESULT SimConnect_AddToDataDefinition(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID,

@@ -55,8 +55,15 @@ public:
     void setRunning(bool RUNNING);
     // Ends the simulator: every connection receives the quit message.
     void quit();
-    // A flight is loaded ("SimStart"/"SimStop" to the subscribers).
+    // A flight is loaded or ended: "SimStart"/"SimStop" to the subscribers on a change only (a
+    // client that connects while a flight runs hears no "SimStart"; it asks for the "Sim" state).
     void setFlightRunning(bool RUNNING);
+    // The user loads a new flight: "SimStop", every AI object removed, the user aircraft becomes
+    // a new object with a new id, "SimStart".
+    void newFlight();
+    // A paused simulator still makes frames, but the user aircraft stands and the per-second
+    // answers stop.
+    void setPaused(bool PAUSED);
     // Frames per second of simulated time; the unit of the user script and of period SECOND.
     void setFramesPerSecond(int FPS);
     // Free running: frames are made by the steady clock when a client takes its messages.
@@ -69,6 +76,17 @@ public:
 
     // Creates take this many frames before their object id is assigned.
     void setCreateDelayFrames(int FRAMES);
+    // Each create takes a number of frames drawn from LOWEST..HIGHEST, so answers come out of order.
+    void setCreateDelayFrames(int LOWEST, int HIGHEST);
+    // This many creates in a thousand are never answered, neither with an object id nor an exception.
+    void setLostCreatesPerThousand(int COUNT);
+    // The simulator removes each AI object by itself this often an hour (on average).
+    void setSelfRemovalsPerHour(double PER_OBJECT);
+    // Seeds the draws of delays, lost creates and removals.
+    void setSeed(std::uint32_t SEED);
+    // Removes an AI object as the simulator would by itself ("ObjectRemoved" to the subscribers).
+    // False for the user aircraft or an unknown object.
+    bool removeObjectBySim(std::uint32_t OBJECT_ID);
     // A create with this livery title fails (exception on the next message).
     void failTitle(const std::string& TITLE);
     // The user aircraft's object id; AI objects get ids above it.
@@ -83,6 +101,8 @@ public:
     std::string loadUserScript(const std::filesystem::path& PATH);
     // Ground elevation everywhere, feet.
     void setGroundElevation(double FEET);
+    // Ground elevation from the facility data of an airport (its altitude). An error text, empty on success.
+    std::string setGroundElevationOf(const std::string& ICAO);
     // Static CG height (ft) and static pitch (rad) reported for a livery title.
     void setStaticCg(const std::string& TITLE, double CG_FT, double PITCH_RAD);
     // An aircraft that another program put into the simulator.
@@ -108,6 +128,8 @@ public:
     std::optional<std::uint32_t> eventValue(std::uint32_t OBJECT_ID, const std::string& EVENT_NAME) const;
     std::string objectTitle(std::uint32_t OBJECT_ID) const;
     std::size_t openConnections() const;
+    // Calls made with a handle after it was closed (in the real library: a dangling handle).
+    std::size_t callsOnClosedHandles() const;
 
     struct State;
     State& state() { return *m_state; }

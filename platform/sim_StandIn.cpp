@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <climits>
+#include <stdexcept>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -12,6 +15,7 @@
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <variant>
 
 namespace qmt {
@@ -26,7 +30,8 @@ struct Datum {
 using MessageVariant =
     std::variant<SIMCONNECT_RECV, SIMCONNECT_RECV_EXCEPTION, SIMCONNECT_RECV_EVENT, SIMCONNECT_RECV_EVENT_FRAME,
                  SIMCONNECT_RECV_EVENT_OBJECT_ADDREMOVE, SIMCONNECT_RECV_ASSIGNED_OBJECT_ID,
-                 SIMCONNECT_RECV_SIMOBJECT_DATA, SIMCONNECT_RECV_FACILITY_DATA, SIMCONNECT_RECV_FACILITY_DATA_END>;
+                 SIMCONNECT_RECV_SIMOBJECT_DATA, SIMCONNECT_RECV_FACILITY_DATA, SIMCONNECT_RECV_FACILITY_DATA_END,
+                 SIMCONNECT_RECV_SYSTEM_STATE>;
 
 struct OwnedMessage {
     MessageVariant msg;
@@ -34,6 +39,7 @@ struct OwnedMessage {
 };
 
 struct Periodic {
+    std::uint32_t sendId = 0;
     std::uint32_t requestId = 0;
     std::uint32_t defineId = 0;
     std::uint32_t objectId = 0;
@@ -42,6 +48,7 @@ struct Periodic {
 
 struct Connection {
     std::string name;
+    std::uint32_t lastSendId = 0; // every call that reaches the simulator sends one packet
     std::deque<OwnedMessage> inbox;
     OwnedMessage current;
     std::map<std::uint32_t, std::vector<Datum>> definitions;
@@ -61,7 +68,10 @@ struct SimObject {
 
 struct PendingCreate {
     Connection* conn = nullptr;
+    std::uint32_t sendId = 0;
     std::uint32_t requestId = 0;
+    bool fails = false; // the simulator refuses the title: an exception instead of an object
+    bool lost = false;  // neither an object id nor an exception ever comes
     std::string title;
     std::string tail;
     SIMCONNECT_DATA_INITPOSITION initPos{};
@@ -84,9 +94,19 @@ struct SimStandIn::State {
     mutable std::mutex mutex; // guards everything below; a leaf lock
     bool running = false;
     bool flightRunning = true;
+    bool paused = false;
     bool freeRunning = false;
     int fps = 30;
     int createDelayFrames = 3;
+    int createDelayMaxFrames = 3;
+    int lostCreatesPerThousand = 0;
+    double selfRemovalsPerHour = 0.0;
+    std::mt19937 rng{1};
+    // Handles are tokens that are never given out twice, so that a call with a closed handle is
+    // seen as such and not taken for a later connection that happens to reuse its memory.
+    std::uintptr_t lastHandle = 0;
+    std::set<void*> closedHandles;
+    std::size_t callsOnClosedHandles = 0;
     std::uint64_t frame = 0;
     std::chrono::steady_clock::time_point nextFrameTime{};
     std::map<void*, std::unique_ptr<Connection>> connections;
@@ -107,10 +127,28 @@ struct SimStandIn::State {
 
     // ---- helpers, all called with the mutex held ----
 
-    Connection* conn(SIMCONNECT_HANDLE HANDLE)
+    Connection* find(SIMCONNECT_HANDLE HANDLE)
     {
         const auto it = connections.find(HANDLE);
-        return it == connections.end() ? nullptr : it->second.get();
+        if (it == connections.end()) {
+            if (closedHandles.contains(HANDLE)) {
+                ++callsOnClosedHandles;
+            }
+            return nullptr;
+        }
+        return it->second.get();
+    }
+
+    // The connection of a call that sends a packet; it gets the next send id. A simulator that
+    // has quit takes no more calls.
+    Connection* conn(SIMCONNECT_HANDLE HANDLE)
+    {
+        Connection* c = find(HANDLE);
+        if (c == nullptr || !running) {
+            return nullptr;
+        }
+        ++c->lastSendId;
+        return c;
     }
 
     HRESULT record(SimCall CALL)
@@ -130,9 +168,16 @@ struct SimStandIn::State {
     {
         running = false;
         flightRunning = true;
+        paused = false;
         freeRunning = false;
         fps = 30;
         createDelayFrames = 3;
+        createDelayMaxFrames = 3;
+        lostCreatesPerThousand = 0;
+        selfRemovalsPerHour = 0.0;
+        rng.seed(1);
+        closedHandles.clear();
+        callsOnClosedHandles = 0;
         frame = 0;
         connections.clear();
         objects.clear();
@@ -182,16 +227,20 @@ struct SimStandIn::State {
     }
     static std::uint32_t lf_idOf(const SIMCONNECT_RECV_SIMOBJECT_DATA&) { return SIMCONNECT_RECV_ID_SIMOBJECT_DATA; }
     static std::uint32_t lf_idOf(const SIMCONNECT_RECV_FACILITY_DATA&) { return SIMCONNECT_RECV_ID_FACILITY_DATA; }
+    static std::uint32_t lf_idOf(const SIMCONNECT_RECV_SYSTEM_STATE&) { return SIMCONNECT_RECV_ID_SYSTEM_STATE; }
     static std::uint32_t lf_idOf(const SIMCONNECT_RECV_FACILITY_DATA_END&)
     {
         return SIMCONNECT_RECV_ID_FACILITY_DATA_END;
     }
 
-    static void pushException(Connection& CONN, std::uint32_t EXCEPTION, std::uint32_t REQUEST_ID)
+    // An exception about the call that sent packet SEND_ID; INDEX is the refused parameter,
+    // counted from 1 after the handle.
+    static void pushException(Connection& CONN, std::uint32_t EXCEPTION, std::uint32_t SEND_ID, std::uint32_t INDEX)
     {
         SIMCONNECT_RECV_EXCEPTION ex;
         ex.dwException = EXCEPTION;
-        ex.dwRequestID = REQUEST_ID;
+        ex.dwSendID = SEND_ID;
+        ex.dwIndex = INDEX;
         push(CONN, ex);
     }
 
@@ -273,13 +322,15 @@ struct SimStandIn::State {
         return out;
     }
 
-    void answer(Connection& CONN, std::uint32_t REQUEST_ID, std::uint32_t DEFINE_ID, std::uint32_t OBJECT_ID,
-                std::uint32_t ENTRY = 0, std::uint32_t OUT_OF = 0)
+    // Answers a data request; an unknown definition or object is an exception about the call
+    // that sent packet SEND_ID.
+    void answer(Connection& CONN, std::uint32_t SEND_ID, std::uint32_t REQUEST_ID, std::uint32_t DEFINE_ID,
+                std::uint32_t OBJECT_ID, std::uint32_t ENTRY = 0, std::uint32_t OUT_OF = 0)
     {
         const auto def = CONN.definitions.find(DEFINE_ID);
         const auto obj = objects.find(OBJECT_ID);
         if (def == CONN.definitions.end() || obj == objects.end()) {
-            pushException(CONN, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, REQUEST_ID);
+            pushException(CONN, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, SEND_ID, def == CONN.definitions.end() ? 2 : 3);
             return;
         }
         SIMCONNECT_RECV_SIMOBJECT_DATA data;
@@ -336,14 +387,61 @@ struct SimStandIn::State {
         user.values["SIM ON GROUND"] = P.onGround ? 1.0 : 0.0;
     }
 
+    void removeObject(std::uint32_t OBJECT_ID)
+    {
+        if (objects.erase(OBJECT_ID) == 0) {
+            return;
+        }
+        for (auto& [handle, c] : connections) {
+            pushSystemEvent(*c, "ObjectRemoved", OBJECT_ID);
+        }
+    }
+
+    // Now and then the simulator takes an AI object away by itself (its own traffic rules, a
+    // crash on the runway).
+    void selfRemovals()
+    {
+        if (selfRemovalsPerHour <= 0.0) {
+            return;
+        }
+        const double chance = selfRemovalsPerHour / (3600.0 * fps);
+        std::vector<std::uint32_t> gone;
+        std::uniform_real_distribution<double> draw(0.0, 1.0);
+        for (const auto& [id, obj] : objects) {
+            if (!obj.user && draw(rng) < chance) {
+                gone.push_back(id);
+            }
+        }
+        for (const std::uint32_t id : gone) {
+            removeObject(id);
+        }
+    }
+
+    int drawCreateDelay()
+    {
+        return std::uniform_int_distribution<int>(createDelayFrames, std::max(createDelayFrames, createDelayMaxFrames))(rng);
+    }
+
     void advanceLocked()
     {
         ++frame;
-        moveUser();
-        // Creates whose delay ran out get their object ids, in the order they were made.
+        if (!paused) {
+            moveUser();
+        }
+        // Creates whose delay ran out get their object ids (or their exception); with drawn
+        // delays they come out of order.
         for (auto it = pendingCreates.begin(); it != pendingCreates.end();) {
             if (--it->framesLeft > 0) {
                 ++it;
+                continue;
+            }
+            if (it->lost || !connOpen(it->conn)) {
+                it = pendingCreates.erase(it);
+                continue;
+            }
+            if (it->fails) {
+                pushException(*it->conn, SIMCONNECT_EXCEPTION_CREATE_OBJECT_FAILED, it->sendId, 1);
+                it = pendingCreates.erase(it);
                 continue;
             }
             nextObjectId = std::max(nextObjectId, userObjectId + 1);
@@ -361,29 +459,25 @@ struct SimStandIn::State {
             obj.values["PLANE ALTITUDE"] =
                 it->initPos.OnGround != 0 ? groundElevationFt + cg : std::max(it->initPos.Altitude, groundElevationFt + cg);
             objects[id] = std::move(obj);
-            if (connOpen(it->conn)) {
-                SIMCONNECT_RECV_ASSIGNED_OBJECT_ID assigned;
-                assigned.dwRequestID = it->requestId;
-                assigned.dwObjectID = id;
-                push(*it->conn, assigned);
-            }
+            SIMCONNECT_RECV_ASSIGNED_OBJECT_ID assigned;
+            assigned.dwRequestID = it->requestId;
+            assigned.dwObjectID = id;
+            push(*it->conn, assigned);
             it = pendingCreates.erase(it);
         }
         for (const PendingRemove& r : pendingRemoves) {
-            if (objects.erase(r.objectId) == 0) {
-                continue;
-            }
-            for (auto& [handle, c] : connections) {
-                pushSystemEvent(*c, "ObjectRemoved", r.objectId);
-            }
+            removeObject(r.objectId);
         }
         pendingRemoves.clear();
+        selfRemovals();
         for (auto& [handle, c] : connections) {
             for (const Periodic& p : c->periodic) {
+                // A paused simulator stands still: its per-second answers stop.
                 const bool due = p.period == SIMCONNECT_PERIOD_VISUAL_FRAME || p.period == SIMCONNECT_PERIOD_SIM_FRAME ||
-                                 (p.period == SIMCONNECT_PERIOD_SECOND && frame % static_cast<std::uint64_t>(fps) == 0);
+                                 (p.period == SIMCONNECT_PERIOD_SECOND && !paused &&
+                                  frame % static_cast<std::uint64_t>(fps) == 0);
                 if (due) {
-                    answer(*c, p.requestId, p.defineId, resolve(p.objectId));
+                    answer(*c, p.sendId, p.requestId, p.defineId, resolve(p.objectId));
                 }
             }
             pushSystemEvent(*c, "Frame");
@@ -441,7 +535,19 @@ void lf_packFacilityField(std::vector<std::uint8_t>& OUT, const std::string& FIE
     } else if (FIELD == "ICAO") {
         lf_appendText(OUT, J.value("icao", std::string()), 8);
     } else if (FIELD == "NUMBER" || FIELD == "TYPE") {
-        lf_appendInt(OUT, J.value(FIELD == "NUMBER" ? "number" : "type", 0));
+        // An integer field holds an integer that fits it, or the answer is malformed.
+        const auto it = J.find(FIELD == "NUMBER" ? "number" : "type");
+        std::int64_t value = 0;
+        if (it != J.end()) {
+            if (!it->is_number_integer()) {
+                throw std::invalid_argument("facility field " + FIELD + " is no integer");
+            }
+            value = it->get<std::int64_t>();
+        }
+        if (value < INT32_MIN || value > INT32_MAX) {
+            throw std::out_of_range("facility field " + FIELD + " out of range");
+        }
+        lf_appendInt(OUT, static_cast<std::int32_t>(value));
     } else {
         static const std::map<std::string, std::string> keys = {
             {"LATITUDE", "lat"}, {"LONGITUDE", "lon"}, {"ALTITUDE", "altitude_m"}, {"HEADING", "heading"},
@@ -462,7 +568,7 @@ void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID
     }
     if (!in || airport.is_discarded() || !airport.is_object()) {
         // An airport the simulator does not know.
-        pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, REQUEST_ID);
+        pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, CONN.lastSendId, 3);
         return;
     }
     // Split the definition into the fields of each record type.
@@ -480,7 +586,10 @@ void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID
             fields[open.back()].push_back(f);
         }
     }
-    const auto send = [&](SIMCONNECT_FACILITY_DATA_TYPE TYPE, const std::vector<std::string>& FIELDS,
+    // Every record is packed before any is sent: a value of the wrong JSON type makes the whole
+    // answer an exception, as a call of the real library never throws.
+    std::vector<std::pair<SIMCONNECT_RECV_FACILITY_DATA, std::vector<std::uint8_t>>> records;
+    const auto pack = [&](SIMCONNECT_FACILITY_DATA_TYPE TYPE, const std::vector<std::string>& FIELDS,
                           const nlohmann::json& J) {
         SIMCONNECT_RECV_FACILITY_DATA data;
         data.dwRequestID = REQUEST_ID;
@@ -490,20 +599,28 @@ void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID
             lf_packFacilityField(payload, f, J);
         }
         data.dwDataSize = static_cast<std::uint32_t>(payload.size());
-        push(CONN, data, std::move(payload));
+        records.emplace_back(data, std::move(payload));
     };
-    if (fields.contains("AIRPORT")) {
-        send(SIMCONNECT_FACILITY_DATA_AIRPORT, fields["AIRPORT"], airport);
-    }
-    if (fields.contains("TAXI_PARKING") && airport.contains("parkings")) {
-        for (const nlohmann::json& p : airport["parkings"]) {
-            send(SIMCONNECT_FACILITY_DATA_TAXI_PARKING, fields["TAXI_PARKING"], p);
+    try {
+        if (fields.contains("AIRPORT")) {
+            pack(SIMCONNECT_FACILITY_DATA_AIRPORT, fields["AIRPORT"], airport);
         }
-    }
-    if (fields.contains("HELIPAD") && airport.contains("helipads")) {
-        for (const nlohmann::json& h : airport["helipads"]) {
-            send(SIMCONNECT_FACILITY_DATA_HELIPAD, fields["HELIPAD"], h);
+        if (fields.contains("TAXI_PARKING") && airport.contains("parkings")) {
+            for (const nlohmann::json& p : airport["parkings"]) {
+                pack(SIMCONNECT_FACILITY_DATA_TAXI_PARKING, fields["TAXI_PARKING"], p);
+            }
         }
+        if (fields.contains("HELIPAD") && airport.contains("helipads")) {
+            for (const nlohmann::json& h : airport["helipads"]) {
+                pack(SIMCONNECT_FACILITY_DATA_HELIPAD, fields["HELIPAD"], h);
+            }
+        }
+    } catch (const std::exception&) {
+        pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, CONN.lastSendId, 3);
+        return;
+    }
+    for (auto& [data, payload] : records) {
+        push(CONN, data, std::move(payload));
     }
     SIMCONNECT_RECV_FACILITY_DATA_END end;
     end.dwRequestID = REQUEST_ID;
@@ -565,10 +682,88 @@ void SimStandIn::quit()
 void SimStandIn::setFlightRunning(bool RUNNING)
 {
     std::lock_guard lock(m_state->mutex);
+    // The events tell a change; a client that connects while a flight runs hears none.
+    if (m_state->flightRunning == RUNNING) {
+        return;
+    }
     m_state->flightRunning = RUNNING;
     for (auto& [handle, c] : m_state->connections) {
         State::pushSystemEvent(*c, RUNNING ? "SimStart" : "SimStop");
     }
+}
+
+void SimStandIn::newFlight()
+{
+    std::lock_guard lock(m_state->mutex);
+    State& s = *m_state;
+    for (auto& [handle, c] : s.connections) {
+        State::pushSystemEvent(*c, "SimStop");
+    }
+    // Loading a flight clears the AI traffic, and the user's aircraft is a new object.
+    std::vector<std::uint32_t> ai;
+    std::uint32_t highest = s.userObjectId;
+    for (const auto& [id, obj] : s.objects) {
+        highest = std::max(highest, id);
+        if (!obj.user) {
+            ai.push_back(id);
+        }
+    }
+    for (const std::uint32_t id : ai) {
+        s.removeObject(id);
+    }
+    s.pendingCreates.clear();
+    auto node = s.objects.extract(s.userObjectId);
+    s.userObjectId = std::max(highest, s.nextObjectId) + 1;
+    s.nextObjectId = s.userObjectId + 1;
+    if (!node.empty()) {
+        node.key() = s.userObjectId;
+        s.objects.insert(std::move(node));
+    }
+    s.flightRunning = true;
+    for (auto& [handle, c] : s.connections) {
+        State::pushSystemEvent(*c, "SimStart");
+    }
+}
+
+void SimStandIn::setPaused(bool PAUSED)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->paused = PAUSED;
+}
+
+bool SimStandIn::removeObjectBySim(std::uint32_t OBJECT_ID)
+{
+    std::lock_guard lock(m_state->mutex);
+    const auto it = m_state->objects.find(OBJECT_ID);
+    if (it == m_state->objects.end() || it->second.user) {
+        return false;
+    }
+    m_state->removeObject(OBJECT_ID);
+    return true;
+}
+
+void SimStandIn::setSelfRemovalsPerHour(double PER_OBJECT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->selfRemovalsPerHour = std::max(0.0, PER_OBJECT);
+}
+
+void SimStandIn::setSeed(std::uint32_t SEED)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->rng.seed(SEED);
+}
+
+void SimStandIn::setLostCreatesPerThousand(int COUNT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->lostCreatesPerThousand = std::clamp(COUNT, 0, 1000);
+}
+
+std::size_t SimStandIn::callsOnClosedHandles() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->callsOnClosedHandles;
 }
 
 void SimStandIn::setFramesPerSecond(int FPS)
@@ -598,8 +793,14 @@ std::uint64_t SimStandIn::frameCount() const
 
 void SimStandIn::setCreateDelayFrames(int FRAMES)
 {
+    setCreateDelayFrames(FRAMES, FRAMES);
+}
+
+void SimStandIn::setCreateDelayFrames(int LOWEST, int HIGHEST)
+{
     std::lock_guard lock(m_state->mutex);
-    m_state->createDelayFrames = std::max(1, FRAMES);
+    m_state->createDelayFrames = std::max(1, LOWEST);
+    m_state->createDelayMaxFrames = std::max(m_state->createDelayFrames, HIGHEST);
 }
 
 void SimStandIn::failTitle(const std::string& TITLE)
@@ -680,6 +881,22 @@ void SimStandIn::setGroundElevation(double FEET)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->groundElevationFt = FEET;
+}
+
+std::string SimStandIn::setGroundElevationOf(const std::string& ICAO)
+{
+    std::filesystem::path folder;
+    {
+        std::lock_guard lock(m_state->mutex);
+        folder = m_state->facilityFolder;
+    }
+    std::ifstream in(folder / (ICAO + ".json"), std::ios::binary);
+    const nlohmann::json airport = in ? nlohmann::json::parse(in, nullptr, false) : nlohmann::json();
+    if (!airport.is_object() || !airport.contains("altitude_m") || !airport["altitude_m"].is_number()) {
+        return "no facility altitude for " + ICAO;
+    }
+    setGroundElevation(airport["altitude_m"].get<double>() * FEET_PER_METRE);
+    return {};
 }
 
 void SimStandIn::setStaticCg(const std::string& TITLE, double CG_FT, double PITCH_RAD)
@@ -820,8 +1037,9 @@ HRESULT SimConnect_Open(SIMCONNECT_HANDLE* HANDLE_OUT, const char* NAME, void*, 
     SIMCONNECT_RECV open;
     SimStandIn::State::push(*conn, open);
     std::get<SIMCONNECT_RECV>(conn->inbox.back().msg).dwID = SIMCONNECT_RECV_ID_OPEN;
-    *HANDLE_OUT = conn.get();
-    s.connections[conn.get()] = std::move(conn);
+    void* handle = reinterpret_cast<void*>(++s.lastHandle);
+    *HANDLE_OUT = handle;
+    s.connections[handle] = std::move(conn);
     return s.record(std::move(call));
 }
 
@@ -831,9 +1049,51 @@ HRESULT SimConnect_Close(SIMCONNECT_HANDLE HANDLE)
     std::lock_guard lock(s.mutex);
     SimCall call;
     call.function = "SimConnect_Close";
-    if (s.connections.erase(HANDLE) == 0) {
+    if (s.find(HANDLE) == nullptr) {
         call.result = E_FAIL;
+    } else {
+        // Creates of this connection that are still under way are answered to nobody.
+        std::erase_if(s.pendingCreates, [&](const PendingCreate& P) { return P.conn == s.connections[HANDLE].get(); });
+        s.connections.erase(HANDLE);
+        s.closedHandles.insert(HANDLE);
     }
+    return s.record(std::move(call));
+}
+
+HRESULT SimConnect_GetLastSentPacketID(SIMCONNECT_HANDLE HANDLE, std::uint32_t* SEND_ID_OUT)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    Connection* c = s.find(HANDLE);
+    if (c == nullptr || SEND_ID_OUT == nullptr) {
+        return E_FAIL;
+    }
+    *SEND_ID_OUT = c->lastSendId;
+    return S_OK;
+}
+
+HRESULT SimConnect_RequestSystemState(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_REQUEST_ID REQUEST_ID,
+                                      const char* STATE)
+{
+    SimStandIn::State& s = lf_sim();
+    std::lock_guard lock(s.mutex);
+    SimCall call;
+    call.function = "SimConnect_RequestSystemState";
+    call.id = REQUEST_ID;
+    call.text = STATE ? STATE : "";
+    Connection* c = s.conn(HANDLE);
+    if (c == nullptr) {
+        call.result = E_FAIL;
+        return s.record(std::move(call));
+    }
+    if (call.text != "Sim") {
+        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_ERROR, c->lastSendId, 2);
+        return s.record(std::move(call));
+    }
+    SIMCONNECT_RECV_SYSTEM_STATE state;
+    state.dwRequestID = REQUEST_ID;
+    state.dwInteger = s.flightRunning ? 1 : 0;
+    SimStandIn::State::push(*c, state);
     return s.record(std::move(call));
 }
 
@@ -841,7 +1101,7 @@ HRESULT SimConnect_GetNextDispatch(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_RECV** D
 {
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
-    Connection* c = s.conn(HANDLE);
+    Connection* c = s.find(HANDLE);
     if (c == nullptr || DATA_OUT == nullptr) {
         return E_FAIL;
     }
@@ -908,9 +1168,9 @@ HRESULT SimConnect_RequestDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_D
     }
     std::erase_if(c->periodic, [&](const Periodic& p) { return p.requestId == REQUEST_ID; });
     if (PERIOD == SIMCONNECT_PERIOD_ONCE) {
-        s.answer(*c, REQUEST_ID, DEFINE_ID, s.resolve(OBJECT_ID));
+        s.answer(*c, c->lastSendId, REQUEST_ID, DEFINE_ID, s.resolve(OBJECT_ID));
     } else if (PERIOD != SIMCONNECT_PERIOD_NEVER) {
-        c->periodic.push_back({REQUEST_ID, DEFINE_ID, OBJECT_ID, PERIOD});
+        c->periodic.push_back({c->lastSendId, REQUEST_ID, DEFINE_ID, OBJECT_ID, PERIOD});
     }
     return s.record(std::move(call));
 }
@@ -949,7 +1209,7 @@ HRESULT SimConnect_RequestDataOnSimObjectType(SIMCONNECT_HANDLE HANDLE, SIMCONNE
     }
     std::uint32_t entry = 1;
     for (const std::uint32_t id : found) {
-        s.answer(*c, REQUEST_ID, DEFINE_ID, id, entry++, static_cast<std::uint32_t>(found.size()));
+        s.answer(*c, c->lastSendId, REQUEST_ID, DEFINE_ID, id, entry++, static_cast<std::uint32_t>(found.size()));
         std::visit([](auto& m) { m.dwID = SIMCONNECT_RECV_ID_SIMOBJECT_DATA_BYTYPE; }, c->inbox.back().msg);
     }
     return s.record(std::move(call));
@@ -980,7 +1240,7 @@ HRESULT SimConnect_SetDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_
     if (given != expected || obj == s.objects.end()) {
         call.result = E_FAIL;
         if (obj == s.objects.end()) {
-            SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, 0);
+            SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, c->lastSendId, 2);
             call.result = S_OK; // the simulator only tells later
         }
         return s.record(std::move(call));
@@ -1017,9 +1277,6 @@ HRESULT SimConnect_SubscribeToSystemEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_C
         return s.record(std::move(call));
     }
     c->systemEvents[call.text] = EVENT_ID;
-    if (call.text == "SimStart" && s.flightRunning) {
-        SimStandIn::State::pushSystemEvent(*c, "SimStart");
-    }
     return s.record(std::move(call));
 }
 
@@ -1060,7 +1317,8 @@ HRESULT SimConnect_TransmitClientEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJE
     const auto ev = c->clientEvents.find(EVENT_ID);
     const auto obj = s.objects.find(s.resolve(OBJECT_ID));
     if (ev == c->clientEvents.end() || obj == s.objects.end()) {
-        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, 0);
+        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, c->lastSendId,
+                                         obj == s.objects.end() ? 1 : 2);
         return s.record(std::move(call));
     }
     call.text = ev->second;
@@ -1085,11 +1343,17 @@ HRESULT SimConnect_AICreateNonATCAircraft(SIMCONNECT_HANDLE HANDLE, const char* 
         call.result = E_FAIL;
         return s.record(std::move(call));
     }
-    if (call.text.empty() || s.failingTitles.contains(call.text)) {
-        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_CREATE_OBJECT_FAILED, REQUEST_ID);
-        return s.record(std::move(call));
-    }
-    s.pendingCreates.push_back({c, REQUEST_ID, call.text, call.text2, INIT_POS, s.createDelayFrames});
+    PendingCreate pending;
+    pending.conn = c;
+    pending.sendId = c->lastSendId;
+    pending.requestId = REQUEST_ID;
+    pending.fails = call.text.empty() || s.failingTitles.contains(call.text);
+    pending.lost = std::uniform_int_distribution<int>(0, 999)(s.rng) < s.lostCreatesPerThousand;
+    pending.title = call.text;
+    pending.tail = call.text2;
+    pending.initPos = INIT_POS;
+    pending.framesLeft = s.drawCreateDelay();
+    s.pendingCreates.push_back(std::move(pending));
     return s.record(std::move(call));
 }
 
@@ -1109,7 +1373,7 @@ HRESULT SimConnect_AIRemoveObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJECT_ID
     }
     const auto obj = s.objects.find(OBJECT_ID);
     if (obj == s.objects.end() || obj->second.user) {
-        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, REQUEST_ID);
+        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, c->lastSendId, 1);
         return s.record(std::move(call));
     }
     s.pendingRemoves.push_back({c, OBJECT_ID});
@@ -1132,7 +1396,7 @@ HRESULT SimConnect_AISetAircraftFlightPlan(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_
         return s.record(std::move(call));
     }
     if (!s.objects.contains(OBJECT_ID)) {
-        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, REQUEST_ID);
+        SimStandIn::State::pushException(*c, SIMCONNECT_EXCEPTION_UNRECOGNIZED_ID, c->lastSendId, 1);
     }
     return s.record(std::move(call));
 }

@@ -1,6 +1,7 @@
 #include "simlink/Facilities.h"
 
 #include "core/Log.h"
+#include "core/Text.h"
 #include "core/StopFlags.h"
 #include "parking/Stand.h"
 #include "simlink/SimClient.h"
@@ -118,17 +119,59 @@ bool lf_uniqueName(std::string& NAME, std::set<std::string>& NAMES)
 
 std::function<double()> g_facilityWaitStep = lf_sleepOneMillisecond;
 
+namespace {
+
+// The simulator's answer is outside input like any file: a stand or helipad whose numbers
+// cannot be a stand's is left out (counted in REFUSED); an absurd altitude reads as 0.
+bool lf_addFacilityStand(std::vector<Stand>& STANDS, std::string NAME, double LAT, double LON, double HEADING_DEG,
+                         double RADIUS_M, std::uint16_t TYPE, bool HELI, int& REFUSED)
+{
+    std::optional<double> heading = gf_standHeadingRad(HEADING_DEG);
+    if (!gf_isStandPosition(LAT, LON) || !gf_isStandRadius(RADIUS_M) || !heading) {
+        ++REFUSED;
+        return false;
+    }
+    // A parking heading of exactly 0 is kept as a full turn, as the scenery reader does.
+    if (!HELI && HEADING_DEG == 0.0) {
+        heading = 2.0 * PI;
+    }
+    STANDS.emplace_back(std::move(NAME), std::vector<StandOption>{}, LAT, LON, *heading, RADIUS_M, TYPE, false, false,
+                        HELI);
+    return true;
+}
+
+// Airports lie between the shores of the Dead Sea and some 4,500 m.
+constexpr double LOWEST_AIRPORT_M = -1000.0;
+constexpr double HIGHEST_AIRPORT_M = 10000.0;
+
+bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HELIPADS, FacilityRead& STATUS);
+
+} // namespace
+
 bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& HELIPADS, FacilityRead* STATUS)
 {
     FacilityRead status = FacilityRead::notRead;
-    const auto finish = [&](FacilityRead RESULT) {
-        status = RESULT;
-        if (STATUS != nullptr) {
-            *STATUS = status;
-        }
-        return status == FacilityRead::ok;
-    };
     HELIPADS = 0;
+    try {
+        lf_readFacilityAnswer(ICAO, RECORD, HELIPADS, status);
+    } catch (const std::exception& e) {
+        gf_logWarning("Facility data for {} could not be read: {}", ICAO, e.what());
+        status = FacilityRead::notRead;
+    }
+    if (STATUS != nullptr) {
+        *STATUS = status;
+    }
+    return status == FacilityRead::ok;
+}
+
+namespace {
+
+bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HELIPADS, FacilityRead& STATUS)
+{
+    const auto finish = [&](FacilityRead RESULT) {
+        STATUS = RESULT;
+        return STATUS == FacilityRead::ok;
+    };
     if (!PARKING_DATA_RDR.open && !lf_openReader()) {
         return finish(FacilityRead::notRead);
     }
@@ -142,10 +185,14 @@ bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& 
         gf_logWarning("RequestFacilityData failed for {}", ICAO);
         return finish(FacilityRead::notRead);
     }
+    // A refusal comes back as an exception naming the packet of this request.
+    std::uint32_t requestSendId = SIMCONNECT_UNKNOWN_SENDID;
+    SimConnect_GetLastSentPacketID(h, &requestSendId);
 
     std::vector<Stand> stands;
     std::set<std::string> names;
     int helipads = 0;
+    int refused = 0;
     std::string airportName;
     double altitudeM = 0.0;
     double waitedMs = 0.0;
@@ -191,10 +238,12 @@ bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& 
                     gf_logWarning("Facility data for {}: more than 10 parkings named {}", ICAO, name);
                     break;
                 }
-                // A heading of exactly 0 is kept as a full turn, as the scenery reader does.
-                const double heading = headingDeg == 0.0 ? 6.283185307179586 : headingDeg * 0.017453292519943295;
-                stands.emplace_back(std::move(name), std::vector<StandOption>{}, lat, lon, heading, radiusM,
-                                    static_cast<std::uint16_t>(type), false, false, false);
+                if (type < 0 || type > 0xffff) {
+                    ++refused;
+                    break;
+                }
+                lf_addFacilityStand(stands, std::move(name), lat, lon, headingDeg, radiusM,
+                                    static_cast<std::uint16_t>(type), false, refused);
             } else if (data.Type == SIMCONNECT_FACILITY_DATA_HELIPAD) {
                 const double lat = in.f64();
                 const double lon = in.f64();
@@ -204,9 +253,10 @@ bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& 
                     gf_logWarning("Facility data for {}: short helipad record", ICAO);
                     break;
                 }
-                ++helipads;
-                stands.emplace_back("helipad" + std::to_string(helipads), std::vector<StandOption>{}, lat, lon,
-                                    headingDeg * 0.017453292519943295, widthM / 2.0, 0, false, false, true);
+                if (lf_addFacilityStand(stands, "helipad" + std::to_string(helipads + 1), lat, lon, headingDeg,
+                                        widthM / 2.0, 0, true, refused)) {
+                    ++helipads;
+                }
             }
             break;
         }
@@ -215,7 +265,7 @@ bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& 
                        REQUEST_FACILITY_PARKING;
             break;
         case SIMCONNECT_RECV_ID_EXCEPTION:
-            if (static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwRequestID == REQUEST_FACILITY_PARKING) {
+            if (static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwSendID == requestSendId) {
                 gf_logWarning("Facility data for {} could not be read", ICAO);
                 return finish(FacilityRead::notRead);
             }
@@ -228,6 +278,14 @@ bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& 
         }
     }
 
+    if (refused > 0) {
+        gf_logWarning("Facility data for {}: {} parking{} with an impossible position, radius, heading or type left out",
+                      ICAO, refused, gf_plural(refused));
+    }
+    if (!std::isfinite(altitudeM) || altitudeM < LOWEST_AIRPORT_M || altitudeM > HIGHEST_AIRPORT_M) {
+        gf_logWarning("Facility data for {}: impossible altitude {} m, 0 taken", ICAO, altitudeM);
+        altitudeM = 0.0;
+    }
     if (const auto code = IcaoCode::tryParse(ICAO)) {
         RECORD.code = *code;
     }
@@ -237,6 +295,8 @@ bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& 
     HELIPADS = helipads;
     return finish(RECORD.stands.empty() ? FacilityRead::noStands : FacilityRead::ok);
 }
+
+} // namespace
 
 void gf_closeParkingDataReader()
 {

@@ -1,7 +1,9 @@
 #include "simlink/Install.h"
 
+#include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Text.h"
+#include "platform/sim_install.h"
 
 #include <fstream>
 
@@ -34,6 +36,25 @@ std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& US
         return std::filesystem::path(rest);
     }
     return {};
+}
+
+void gf_findInstallPath()
+{
+    StringParameter& install = SIM_CHOICE.value() == 2020 ? MSFS_INSTALL_PATH : MSFS2024_INSTALL_PATH;
+    if (!install.value().empty())
+        return;
+    const std::filesystem::path userCfg = gf_simUserCfgPath(SIM_CHOICE.value());
+    if (userCfg.empty())
+        return;
+    std::filesystem::path packages = gf_packagesPathFromUserCfg(userCfg);
+    if (packages.empty()) {
+        gf_logLine("No InstalledPackagesPath in {}", userCfg.string());
+        return;
+    }
+    if (packages.is_relative())
+        packages = userCfg.parent_path() / packages;
+    install.set(packages.lexically_normal().string());
+    gf_logLine("{}={} (from {})", install.name(), install.value(), userCfg.string());
 }
 
 } // namespace qmt

@@ -14,4 +14,8 @@ std::filesystem::path gf_installSubfolder(const std::string& FOLDER_NAME);
 // empty when the file or the line is missing.
 std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& USER_CFG);
 
+// Start-up: when the chosen simulator's install path is not set, takes it from the packages path
+// that its UserCfg.opt names (a relative one lies beside that file). Logs what it found.
+void gf_findInstallPath();
+
 } // namespace qmt

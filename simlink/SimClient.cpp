@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -30,6 +31,7 @@ std::atomic<bool> g_simSecondFlag{false};
 std::atomic<bool> g_simFlightRunning{false};
 std::atomic<bool> g_userParkNoteRequested{false};
 std::atomic<SimLinkState> g_simLinkState{SimLinkState::idle};
+std::atomic<std::uint64_t> g_simFrames{0};
 
 namespace {
 
@@ -153,6 +155,15 @@ void gf_applySimChoice()
     g_isMsfs2020.store(SIM_CHOICE.value() == 2020);
 }
 
+void gf_noteDirectRequest(SIMCONNECT_DATA_REQUEST_ID REQUEST_ID, std::uint32_t OBJECT_ID)
+{
+    std::uint32_t sendId = 0;
+    if (FAILED(SimConnect_GetLastSentPacketID(g_hSimConnect.load(), &sendId))) {
+        return;
+    }
+    g_directRequests.push_back({sendId, REQUEST_ID, OBJECT_ID, g_simFrames.load()});
+}
+
 void gf_simConnectRequestError()
 {
     gf_logLine("SimConnect request error");
@@ -185,6 +196,8 @@ bool SimClient::connect()
     ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_SIM_STOP, "SimStop"));
     ok = ok && SUCCEEDED(SimConnect_RequestDataOnSimObject(h, REQUEST_USER_SECOND, DEF_USER_AC,
                                                            SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SECOND));
+    // A simulator that is already in a flight sends no start event: ask whether one runs.
+    ok = ok && SUCCEEDED(SimConnect_RequestSystemState(h, REQUEST_SIM_STATE, "Sim"));
     if (!ok) {
         gf_logWarning("SimConnect set-up of the main connection failed");
         SimConnect_Close(h);
@@ -202,13 +215,27 @@ void SimClient::close()
     if (m_handle == nullptr) {
         return;
     }
-    g_hSimConnect.store(nullptr);
-    if (FAILED(SimConnect_Close(m_handle))) {
+    HRESULT hr = S_OK;
+    {
+        // The worker makes its direct requests under this mutex with the handle it reads there.
+        std::lock_guard lock(g_simQueueMutex);
+        g_hSimConnect.store(nullptr);
+        g_directRequests.clear();
+        hr = SimConnect_Close(m_handle);
+    }
+    if (FAILED(hr)) {
         gf_logWarning("Closing SimConnect failed?!");
     }
     m_handle = nullptr;
     m_pending.clear();
     m_groundRequests.clear();
+}
+
+std::uint32_t SimClient::lf_lastSendId() const
+{
+    std::uint32_t sendId = 0;
+    SimConnect_GetLastSentPacketID(m_handle, &sendId);
+    return sendId;
 }
 
 int SimClient::dispatch()
@@ -228,8 +255,16 @@ void SimClient::lf_handle(const SIMCONNECT_RECV& MSG)
 {
     switch (MSG.dwID) {
     case SIMCONNECT_RECV_ID_EVENT_FRAME:
+        g_simFrames.fetch_add(1);
         perFrame();
         break;
+    case SIMCONNECT_RECV_ID_SYSTEM_STATE: {
+        const auto& state = static_cast<const SIMCONNECT_RECV_SYSTEM_STATE&>(MSG);
+        if (state.dwRequestID == REQUEST_SIM_STATE) {
+            g_simFlightRunning.store(state.dwInteger != 0);
+        }
+        break;
+    }
     case SIMCONNECT_RECV_ID_EVENT: {
         const auto& ev = static_cast<const SIMCONNECT_RECV_EVENT&>(MSG);
         if (ev.uEventID == EVENT_SIM_START) {
@@ -259,7 +294,7 @@ void SimClient::lf_handle(const SIMCONNECT_RECV& MSG)
     case SIMCONNECT_RECV_ID_QUIT:
         gf_logLine("SimConnect: the simulator was closed");
         m_quit = true;
-        gf_requestExit(ExitReason::simWasClosed);
+        gf_requestExit(ExitReason::userClosedSim);
         break;
     default:
         break;
@@ -268,35 +303,74 @@ void SimClient::lf_handle(const SIMCONNECT_RECV& MSG)
 
 void SimClient::lf_onException(const SIMCONNECT_RECV_EXCEPTION& MSG)
 {
-    if (const auto it = m_pending.find(MSG.dwRequestID); it != m_pending.end()) {
+    // An exception names the packet of the failed call, not its request.
+    const auto bySend = [&MSG](const auto& ENTRY) { return ENTRY.second.sendId == MSG.dwSendID; };
+    if (const auto it = std::find_if(m_pending.begin(), m_pending.end(), bySend); it != m_pending.end()) {
         gf_addSimNotification({0, it->second.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
         m_pending.erase(it);
         return;
     }
-    if (const auto it = m_groundRequests.find(MSG.dwRequestID); it != m_groundRequests.end()) {
+    if (const auto it = std::find_if(m_groundRequests.begin(), m_groundRequests.end(), bySend);
+        it != m_groundRequests.end()) {
         // The object exists; only its ground data could not be read.
         const std::uint32_t kind = it->second.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
         gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, 0.0, 0.0});
         m_groundRequests.erase(it);
         return;
     }
-    gf_logWarning("SimConnect exception {} (request {})", MSG.dwException, MSG.dwRequestID);
+    std::optional<DirectRequest> direct;
+    {
+        std::lock_guard lock(g_simQueueMutex);
+        const auto it = std::find_if(g_directRequests.begin(), g_directRequests.end(),
+                                     [&MSG](const DirectRequest& R) { return R.sendId == MSG.dwSendID; });
+        if (it != g_directRequests.end()) {
+            direct = *it;
+            g_directRequests.erase(it);
+        }
+    }
+    if (direct && direct->requestId == REQUEST_STATIC_CG) {
+        gf_logWarning("SimConnect request StaticCG fails");
+        gf_simConnectRequestError();
+        return;
+    }
+    if (direct && direct->requestId == REQUEST_FLIGHT_PLAN) {
+        // The object flies on without it; its file goes when the object is removed.
+        gf_logWarning("object {:x}: the simulator refused its flight plan (exception {})", direct->objectId,
+                      MSG.dwException);
+        return;
+    }
+    gf_logWarning("SimConnect exception {} (packet {}, parameter {})", MSG.dwException, MSG.dwSendID, MSG.dwIndex);
 }
 
 void SimClient::lf_onAssignedId(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID& MSG)
 {
     const auto it = m_pending.find(MSG.dwRequestID);
     if (it == m_pending.end()) {
-        gf_logWarning("SimConnect assigned object id {} to unknown request {}", MSG.dwObjectID, MSG.dwRequestID);
+        // A create that was given up (its record is gone): the object would stand there unowned.
+        gf_logWarning("SimConnect assigned object id {} to unknown request {}: removed", MSG.dwObjectID,
+                      MSG.dwRequestID);
+        if (MSG.dwObjectID > g_userObjectId.load()) {
+            std::lock_guard lock(g_simQueueMutex);
+            SimConnect_AIRemoveObject(m_handle, MSG.dwObjectID, lf_nextRequestId());
+        }
         return;
     }
-    CreatedObject created{MSG.dwObjectID, it->second.aircraftId, std::move(it->second.callsign)};
+    CreatedObject created{MSG.dwObjectID, it->second.aircraftId, std::move(it->second.callsign), 0,
+                          g_simFrames.load()};
     m_pending.erase(it);
     // The creation is reported once its ground data are known: the worker needs the height above
     // ground at once.
     const std::uint32_t requestId = lf_nextRequestId();
-    if (FAILED(SimConnect_RequestDataOnSimObject(m_handle, requestId, DEF_GROUND_DATA, created.objectId,
-                                                 SIMCONNECT_PERIOD_ONCE))) {
+    bool sent = false;
+    {
+        // Every packet on the handle is sent under the queue mutex, so that the send id read
+        // after a call is that call's.
+        std::lock_guard lock(g_simQueueMutex);
+        sent = SUCCEEDED(SimConnect_RequestDataOnSimObject(m_handle, requestId, DEF_GROUND_DATA, created.objectId,
+                                                           SIMCONNECT_PERIOD_ONCE));
+        created.sendId = lf_lastSendId();
+    }
+    if (!sent) {
         const std::uint32_t kind = created.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
         gf_addSimNotification({created.objectId, created.aircraftId, 0, kind, 0.0, 0.0});
         return;
@@ -313,9 +387,19 @@ void SimClient::lf_onObjectData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG)
     case REQUEST_USER_ONCE:
         lf_onUserData(MSG, false);
         return;
-    case REQUEST_STATIC_CG:
+    case REQUEST_STATIC_CG: {
+        {
+            std::lock_guard lock(g_simQueueMutex);
+            const auto it = std::find_if(g_directRequests.begin(), g_directRequests.end(), [&MSG](const DirectRequest& R) {
+                return R.requestId == REQUEST_STATIC_CG && R.objectId == MSG.dwObjectID;
+            });
+            if (it != g_directRequests.end()) {
+                g_directRequests.erase(it);
+            }
+        }
         gf_addSimNotification({MSG.dwObjectID, 0, 0, NOTE_STATIC_CG, lf_f64(MSG, 0), lf_f64(MSG, 1)});
         return;
+    }
     case REQUEST_AC_IN_RANGE:
         if (MSG.dwObjectID > g_userObjectId.load()) {
             const std::uint32_t onGround = lf_f64(MSG, 2) != 0.0 ? 1 : 0;
@@ -354,7 +438,12 @@ void SimClient::lf_onUserData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, bool SE
     const double halfSpan = lf_f64(MSG, 9) / 2.0 * NM_PER_FOOT;
     char text[33] = {};
     std::memcpy(text, MSG.pData + doubles * sizeof(double), 32);
-    g_userObjectId.store(MSG.dwObjectID);
+    const std::uint32_t before = g_userObjectId.exchange(MSG.dwObjectID);
+    if (before != 0 && before != MSG.dwObjectID) {
+        // The user loaded another flight: its aircraft is a new object.
+        gf_logLine("SimConnect: the user aircraft is object {} now (was {})", MSG.dwObjectID, before);
+        gf_requestExit(ExitReason::newFlight);
+    }
     {
         std::lock_guard lock(g_userAcMutex);
         g_userAcShared.ac = ac;
@@ -373,6 +462,7 @@ void SimClient::lf_onUserData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, bool SE
 void SimClient::lf_sendRangeRequests()
 {
     const double metres = std::clamp(RANGE.value() * 1852.0, 0.0, 200000.0);
+    std::lock_guard lock(g_simQueueMutex);
     if (FAILED(SimConnect_RequestDataOnSimObjectType(m_handle, REQUEST_AC_IN_RANGE, DEF_GROUND_DATA,
                                                      static_cast<std::uint32_t>(metres),
                                                      SIMCONNECT_SIMOBJECT_TYPE_AIRCRAFT)) ||
@@ -424,9 +514,15 @@ bool SimClient::perFrame()
                     failed.push_back({0, req.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
                     continue;
                 }
-                m_pending[requestId] = PendingCreate{requestId, req.aircraftId, std::move(req.callsign), title};
+                m_pending[requestId] = PendingCreate{requestId, lf_lastSendId(), req.aircraftId,
+                                                     std::move(req.callsign), title, g_simFrames.load()};
             }
             g_createQueue.clear();
+            // A flight plan has no answer when it is taken: its entry only waits for an exception.
+            const std::uint64_t now = g_simFrames.load();
+            std::erase_if(g_directRequests, [now](const DirectRequest& R) {
+                return now - R.sentFrame > SIM_ANSWER_TIMEOUT_FRAMES;
+            });
         } else {
             ++m_skippedFrames;
         }
@@ -435,10 +531,36 @@ bool SimClient::perFrame()
     for (const SimNotification& note : failed) {
         gf_addSimNotification(note);
     }
+    lf_giveUpUnanswered();
     if (s_rangeRequestDue.exchange(false)) {
         lf_sendRangeRequests();
     }
     return flushed;
+}
+
+void SimClient::lf_giveUpUnanswered()
+{
+    const std::uint64_t now = g_simFrames.load();
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (now - it->second.sentFrame <= SIM_ANSWER_TIMEOUT_FRAMES) {
+            ++it;
+            continue;
+        }
+        gf_logWarning("{} '{}': no answer of the simulator to its create, given up", it->second.callsign,
+                      it->second.liveryTitle);
+        gf_addSimNotification({0, it->second.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+        it = m_pending.erase(it);
+    }
+    for (auto it = m_groundRequests.begin(); it != m_groundRequests.end();) {
+        if (now - it->second.sentFrame <= SIM_ANSWER_TIMEOUT_FRAMES) {
+            ++it;
+            continue;
+        }
+        // The object exists; its ground data never came.
+        const std::uint32_t kind = it->second.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, 0.0, 0.0});
+        it = m_groundRequests.erase(it);
+    }
 }
 
 // ---- the thread ----
@@ -463,6 +585,11 @@ void lf_simClientThread()
             gf_requestExit(ExitReason::simConnectError, 9);
             break;
         }
+    }
+    // The worker may still use the handle for its direct requests until its main loop has
+    // ended; closing down stops this thread only after that.
+    while (!s_stopClient.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     client.close();
     g_simLinkState.store(SimLinkState::closed);
@@ -517,6 +644,7 @@ void gf_resetSimLinkForTests()
     g_simFlightRunning.store(false);
     g_userParkNoteRequested.store(false);
     g_simLinkState.store(SimLinkState::idle);
+    g_simFrames.store(0);
     s_rangeRequestDue.store(false);
     s_rangeCalls = 0;
     s_stopClient.store(false);

@@ -31,6 +31,7 @@ constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_USER_SECOND = 101;
 constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_STATIC_CG = 102;
 constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_USER_ONCE = 103;
 constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_AC_IN_RANGE = 104;
+constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_SIM_STATE = 105;
 constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FLIGHT_PLAN = 110;
 constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FACILITY_PARKING = 2001;
 constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FIRST_UNIQUE = 100000;
@@ -116,6 +117,16 @@ void gf_applySimChoice();
 // A direct request of the worker failed: log, discard flag, stop, exit reason SIMCONNECT ERROR.
 void gf_simConnectRequestError();
 
+// Simulator frames that the SimClient has seen; the clock of its time-outs.
+extern std::atomic<std::uint64_t> g_simFrames;
+// Creates and requests that get neither an answer nor an exception within this many frames
+// (about 20 s) are given up: a create then counts as failed.
+constexpr std::uint64_t SIM_ANSWER_TIMEOUT_FRAMES = 600;
+
+// Worker, right after a direct request on g_hSimConnect and still holding g_simQueueMutex:
+// remembers its send id, so that a later exception can be traced back to it.
+void gf_noteDirectRequest(SIMCONNECT_DATA_REQUEST_ID REQUEST_ID, std::uint32_t OBJECT_ID);
+
 // Owns the main connection. All members run on one thread (the SimClient thread, or a test).
 class SimClient {
 public:
@@ -132,6 +143,7 @@ public:
 
     bool quit() const { return m_quit; }
     std::size_t pendingCreateCount() const { return m_pending.size(); }
+    std::size_t pendingGroundRequestCount() const { return m_groundRequests.size(); }
     std::uint32_t skippedFrames() const { return m_skippedFrames; }
 
 private:
@@ -139,14 +151,18 @@ private:
         std::uint32_t objectId = 0;
         std::uint32_t aircraftId = 0;
         std::string callsign;
+        std::uint32_t sendId = 0;
+        std::uint64_t sentFrame = 0;
     };
     std::uint32_t lf_nextRequestId() { return m_nextRequestId++; }
+    std::uint32_t lf_lastSendId() const;
     void lf_handle(const SIMCONNECT_RECV& MSG);
     void lf_onException(const SIMCONNECT_RECV_EXCEPTION& MSG);
     void lf_onAssignedId(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID& MSG);
     void lf_onObjectData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG);
     void lf_onUserData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, bool SECOND);
     void lf_sendRangeRequests();
+    void lf_giveUpUnanswered();
 
     SIMCONNECT_HANDLE m_handle = nullptr;
     std::map<std::uint32_t, PendingCreate> m_pending;        // by create request id

@@ -10,6 +10,7 @@ std::vector<PositionUpdate> g_positionWriteBuffer;
 std::vector<PositionUpdate> g_positionReadBuffer;
 std::vector<AiCreateRequest> g_createQueue;
 std::vector<std::uint32_t> g_removeQueue;
+std::vector<DirectRequest> g_directRequests;
 
 std::mutex g_simNotifyMutex;
 std::vector<SimNotification> g_simNotifications;
@@ -89,6 +90,7 @@ void gf_clearSimQueues()
         g_positionReadBuffer.clear();
         g_createQueue.clear();
         g_removeQueue.clear();
+        g_directRequests.clear();
     }
     std::lock_guard lock(g_simNotifyMutex);
     g_simNotifications.clear();

@@ -61,13 +61,25 @@ struct AiCreateRequest {
     std::uint32_t aircraftId = 0;
 };
 
-// A create sent to the simulator and waiting for its object id. Matched by the request id of
-// the call, which is unique per create; the callsign is kept for log lines only.
+// A create sent to the simulator and waiting for its object id. The object id comes back with
+// the request id of the call, which is unique per create; a refusal comes back as an exception
+// that names the send id of the call. The callsign is kept for log lines only.
 struct PendingCreate {
     std::uint32_t requestId = 0;
+    std::uint32_t sendId = 0;
     std::uint32_t aircraftId = 0;
     std::string callsign;
     std::string liveryTitle;
+    std::uint64_t sentFrame = 0; // simulator frame of the call, for the time-out
+};
+
+// A request that the worker made itself on the shared handle (StaticCG, flight plan), kept
+// until its answer or its exception comes, or until it times out.
+struct DirectRequest {
+    std::uint32_t sendId = 0;
+    std::uint32_t requestId = 0;
+    std::uint32_t objectId = 0;
+    std::uint64_t sentFrame = 0;
 };
 
 // Kinds of SimNotification.
@@ -102,6 +114,9 @@ extern std::vector<PositionUpdate> g_positionReadBuffer;
 extern std::vector<AiCreateRequest> g_createQueue;
 // Object ids to remove on the next frame; guarded by g_simQueueMutex.
 extern std::vector<std::uint32_t> g_removeQueue;
+// The worker's direct requests still waiting for an answer or an exception; guarded by
+// g_simQueueMutex (the requests themselves are made under it, so their send ids are theirs).
+extern std::vector<DirectRequest> g_directRequests;
 
 // Guards g_simNotifications; taken before g_simQueueMutex when both are needed.
 extern std::mutex g_simNotifyMutex;

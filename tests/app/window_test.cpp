@@ -1,3 +1,4 @@
+#include "TestFolder.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
 #include "core/Parameters.h"
@@ -27,9 +28,7 @@ protected:
     void SetUp() override
     {
         gf_resetCoreForTests();
-        folder = std::filesystem::temp_directory_path()
-            / ("quillon_window_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_"
-               + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder = test::gf_testFolder("quillon_window");
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         gf_setWorkFolder(folder);

@@ -1,9 +1,12 @@
+#include "TestFolder.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/LoopClock.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
+#include "core/RefData.h"
 #include "core/Reset.h"
 #include "core/StatusLine.h"
 #include "core/StopFlags.h"
@@ -11,6 +14,8 @@
 #include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "engine/Intake.h"
+#include "liveries/LiveryTables.h"
+#include "liveries/Matching.h"
 #include "feed/TrafficFeed.h"
 #include "platform/sim_Control.h"
 #include "platform/traffic_scenario.h"
@@ -41,8 +46,7 @@ protected:
     void SetUp() override
     {
         lf_reset();
-        folder = std::filesystem::temp_directory_path()
-            / ("quillon_worker_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        folder = test::gf_testFolder("quillon_worker");
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder / "input");
         gf_setWorkFolder(folder);
@@ -76,7 +80,7 @@ protected:
     void copyDataFiles()
     {
         std::filesystem::create_directories(folder / "output");
-        std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "liveries" / "LiveriesScanned.xml",
+        std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "tests" / "data" / "LiveriesScanned.xml",
                                    folder / "output" / "LiveriesScanned.xml");
         for (const char* name : {"dbase.enc", "airports.enc", "AIG-regcodes.enc"}) {
             const std::filesystem::path source = std::filesystem::path(QUILLON_BINARY_DIR) / "input" / name;
@@ -267,6 +271,84 @@ TEST_F(WorkerTest, ResetSessionEmptiesTheListsButKeepsTickCounterAndTwinChecks)
     EXPECT_TRUE(g_removeQueue.empty());
     EXPECT_EQ(g_tickCounter.load(), 12345);
     EXPECT_EQ(g_twinCheckIds.size(), 2u);
+}
+
+
+// A restart must not read the data files again: that would intern the codes anew while the
+// livery tables of this program run still hold the old ids.
+TEST_F(WorkerTest, ARestartKeepsTheInternedIdsThatTheLiveryTablesHold)
+{
+    copyDataFiles();
+    g_runOptions.production = true;
+    SCAN_LIVERIES.set(false);
+    gf_saveParameters(g_parametersPath);
+    lf_startUpQuillon(false);
+    ASSERT_EQ(gf_errorText(), "") << log();
+    ASSERT_TRUE(g_liveriesProcessed);
+    // Codes first seen in live traffic during the session.
+    const std::uint16_t newcomer = gf_airlineId("QQX");
+    const std::uint16_t second = gf_airlineId("QQY");
+    const auto aircraft = [] {
+        SimAc ac;
+        ac.kind.airlineId = gf_airlineId("KLM");
+        ac.kind.modelId = gf_modelId("B738");
+        ac.kind.marker = 1;
+        ac.callsign = "KLM1234";
+        ac.registration = "PH-BXA";
+        ac.category = static_cast<std::uint32_t>(gf_modelCategory(ac.kind.modelId));
+        ac.id = 0x484000;
+        return ac;
+    };
+    const SimAc before = aircraft();
+    SimAc first = before;
+    gf_matchLiveAcLivery(first);
+    ASSERT_FALSE(first.liveryTitle.empty());
+
+    lf_startUpQuillon(true);
+    EXPECT_EQ(gf_errorText(), "") << log();
+    EXPECT_EQ(gf_airlineId("QQY"), second);
+    EXPECT_EQ(gf_airlineId("QQX"), newcomer);
+    EXPECT_EQ(gf_airlineCode(before.kind.airlineId), "KLM");
+    SimAc again = aircraft();
+    EXPECT_EQ(again.kind.airlineId, before.kind.airlineId);
+    gf_matchLiveAcLivery(again);
+    EXPECT_EQ(again.liveryTitle, first.liveryTitle);
+}
+
+// The user closes the window while a new worker starts (a restart): the worker must not erase
+// that close and start a session.
+TEST_F(WorkerTest, AWindowCloseDuringTheStartUpIsKept)
+{
+    copyDataFiles();
+    SCAN_LIVERIES.set(false);
+    gf_saveParameters(g_parametersPath);
+    gf_simStandIn().reset();
+    gf_simStandIn().setRunning(true);
+    gf_onWindowClose();
+    lf_startUpQuillon(true);
+    EXPECT_EQ(gf_simStandIn().countCalls("SimConnect_Open"), 0u) << log();
+    std::optional<WindowMessage> exit;
+    while (const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0)))
+        if (message->id != WM_APP_REPAINT)
+            exit = message;
+    ASSERT_TRUE(exit);
+    EXPECT_EQ(exit->id, WM_APP_EXIT);
+    gf_simStandIn().reset();
+}
+
+
+TEST_F(WorkerTest, TheStoredTimeShiftIsApplied)
+{
+    copyDataFiles();
+    g_runOptions.production = true;
+    SCAN_LIVERIES.set(false);
+    TIME_SHIFT_MINUTES.set(-90);
+    gf_saveParameters(g_parametersPath);
+    TIME_SHIFT_MINUTES.set(0);
+    lf_startUpQuillon(false);
+    EXPECT_EQ(gf_timeShift(), std::chrono::minutes(-90));
+    EXPECT_EQ(gf_now() - gf_unshiftedNow(), std::chrono::minutes(-90));
+    EXPECT_NE(log().find("Time shift of -90 minutes"), std::string::npos);
 }
 
 }  // namespace

@@ -50,6 +50,40 @@ TEST_F(FilesTest, SixEncodingsReadToIdenticalLines)
     }
 }
 
+// What the readers pass on is valid UTF-8 without NUL, whatever hides after a byte order mark,
+// past the sample that decided the encoding, or in UTF-16 units.
+TEST_F(FilesTest, LinesAreValidUtf8WithoutNulWhateverTheFileHolds)
+{
+    const std::string fffd = "\xEF\xBF\xBD";
+    const std::string padding(5000, 'a');
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {"bom", "\xEF\xBB\xBFok\xFF\xC0\x80", "ok" + fffd + fffd + fffd},
+        {"late", padding + "\xED\xA0\x80|\xF4\x90\x80\x80|\xE0\x80\xAF", padding + fffd + fffd + fffd + "|" +
+                                                                            fffd + fffd + fffd + fffd + "|" + fffd +
+                                                                            fffd + fffd},
+        {"latenul", padding + std::string("x\0y", 3), padding + "x" + fffd + "y"},
+        {"utf16nul", utf16(std::u16string(u"a\u0000b", 3), false, true), "a" + fffd + "b"},
+        {"utf16lone", utf16(u"\xD800x", true, true), fffd + "x"},
+    };
+    for (const auto& c : cases) {
+        const auto path = dir() / (std::string(c.name) + ".txt");
+        writeFile(path, c.bytes);
+        const auto fl = gf_readFileLines(path);
+        ASSERT_TRUE(fl.ok()) << c.name;
+        ASSERT_EQ(fl.lines.size(), 1u) << c.name;
+        EXPECT_EQ(fl.lines[0], c.line) << c.name;
+        EXPECT_EQ(gf_cleanUtf8(fl.lines[0]), fl.lines[0]) << c.name;
+    }
+    // A character cut by the end of the sample does not make a UTF-8 file ANSI.
+    writeFile(dir() / "cut.txt", std::string(4095, 'a') + "\xC3\xBC");
+    EXPECT_EQ(gf_detectFileEncoding(dir() / "cut.txt"), FileEncoding::UTF8_without_BOM);
+}
+
 TEST_F(FilesTest, UnreadableFilesAndUnknownCharsets)
 {
     ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));

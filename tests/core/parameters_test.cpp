@@ -49,8 +49,9 @@ TEST_F(ParametersTest, PackageSelectorHasTheSixtyFourOrders)
     EXPECT_EQ(c[60], "AIG");
     EXPECT_EQ(c[63], "MTL");
     EXPECT_EQ(AI_PACKAGE_SELECTOR.currentIndex(), std::optional<std::size_t>(0));
-    AI_PACKAGE_SELECTOR.set("AIG, XYZ");
-    EXPECT_FALSE(AI_PACKAGE_SELECTOR.currentIndex().has_value());
+    EXPECT_TRUE(AI_PACKAGE_SELECTOR.set("JF, MTL"));
+    EXPECT_FALSE(AI_PACKAGE_SELECTOR.set("AIG, XYZ"));
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.value(), "AIG, FSLTL, JF, MTL") << "anything else than a choice is the default";
 }
 
 TEST_F(ParametersTest, SaveAndReloadEveryKind)
@@ -102,11 +103,40 @@ TEST_F(ParametersTest, MissingFileKeepsDefaultsAndBadValuesKeepTheirDefault)
     EXPECT_TRUE(PARK_SOFT.value());
 }
 
+TEST_F(ParametersTest, SettingsWithChoicesKeepOnlyListedValues)
+{
+    writeFile(dir() / "p.xml", "<root><parameters>"
+                               "<parameter name=\"MAX_FIT_FL\" value=\"3e38\"/>"
+                               "<parameter name=\"MATCHING_DEPTH\" value=\"7\"/>"
+                               "<parameter name=\"parking_percentage\" value=\"35\"/>"
+                               "<parameter name=\"AI_PACKAGE_SELECTOR\" value=\"AIG, XYZ\"/>"
+                               "<parameter name=\"SIM_CHOICE\" value=\"2024\"/>"
+                               "</parameters></root>");
+    gf_openLog(dir() / "Log.txt", "test");
+    MAX_FIT_FL.set(4.5f);
+    MATCHING_DEPTH.set(2);
+    EXPECT_TRUE(gf_loadParameters(dir() / "p.xml"));
+    EXPECT_EQ(MAX_FIT_FL.value(), MAX_FIT_FL.defaultValue());
+    EXPECT_EQ(MATCHING_DEPTH.value(), MATCHING_DEPTH.defaultValue());
+    EXPECT_EQ(parking_percentage.value(), parking_percentage.defaultValue());
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.value(), AI_PACKAGE_SELECTOR.defaultValue());
+    EXPECT_EQ(SIM_CHOICE.value(), 2024);
+    gf_flushLog();
+    EXPECT_NE(readFile(dir() / "Log.txt").find("invalid value '3e38' for MAX_FIT_FL, 24.0 used"), std::string::npos);
+    // A value near a choice is that choice; nothing else passes.
+    EXPECT_TRUE(MAX_FIT_FL.set(4.4999f));
+    EXPECT_EQ(MAX_FIT_FL.value(), 4.5f);
+    EXPECT_FALSE(MAX_FIT_FL.set(std::nanf("")));
+    EXPECT_EQ(MAX_FIT_FL.value(), 24.0f);
+}
+
 TEST_F(ParametersTest, BrokenFileGivesDefaultsAMessageAndIsKept)
 {
     ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
     const auto path = dir() / "parameters.xml";
     const std::string broken = "<root><parameters><parameter name=\"RANGE\" value=\"40\"/></param";
+    const std::string lastGood = "<root><parameters><parameter name=\"RANGE\" value=\"33\"/></parameters></root>";
+    writeFile(dir() / "parameters0.xml", lastGood);
     writeFile(path, broken);
     RANGE.set(77);
     std::string error;
@@ -114,15 +144,18 @@ TEST_F(ParametersTest, BrokenFileGivesDefaultsAMessageAndIsKept)
     EXPECT_NE(error.find("parameters.xml"), std::string::npos);
     EXPECT_NE(error.find("default"), std::string::npos);
     EXPECT_EQ(RANGE.value(), RANGE.defaultValue());
-    EXPECT_EQ(readFile(dir() / "parameters0.xml"), broken);
-    // Later saves replace the file but the broken one stays as its generation.
+    EXPECT_NE(error.find("parameters.broken.xml"), std::string::npos);
+    EXPECT_EQ(readFile(dir() / "parameters.broken.xml"), broken);
+    // The last good generation is left alone, also by the later saves of this run.
+    EXPECT_EQ(readFile(dir() / "parameters0.xml"), lastGood);
     ASSERT_TRUE(gf_saveParameters(path));
     RANGE.set(41);
     ASSERT_TRUE(gf_saveParameter(RANGE));
     ASSERT_TRUE(gf_saveParameters(path));
     EXPECT_TRUE(gf_loadParameters(path));
     EXPECT_EQ(RANGE.value(), 41);
-    EXPECT_EQ(readFile(dir() / "parameters0.xml"), broken);
+    EXPECT_EQ(readFile(dir() / "parameters0.xml"), lastGood);
+    EXPECT_EQ(readFile(dir() / "parameters.broken.xml"), broken);
     gf_closeLog();
     EXPECT_NE(readFile(dir() / "Log.txt").find("==> "), std::string::npos);
 }

@@ -227,6 +227,9 @@ TEST_F(PlainDataTest, BadEntriesAreSkippedAndTheRestIsRead)
                                "<a icao=\"ZZZZ\" lat=\"95\" lon=\"0\"/>"
                                "<a icao=\"EDDF\" iata=\"F!\" lat=\"50.03\" lon=\"8.57\"/>"
                                "<a icao=\"EHAM\" lat=\"0\" lon=\"0\"/>"
+                               "<a icao=\"LFPG\" lat=\"nan\" lon=\"2.5\"/>"
+                               "<a icao=\"LFPO\" lat=\"48.7\" lon=\"-inf\"/>"
+                               "<a icao=\"LEMD\" lat=\"40.5\" lon=\"-3.6\" alt=\"10000000000\"/>"
                                "</airports></root>");
     ASSERT_TRUE(gf_readAirports(dir() / "a.xml"));
     ASSERT_EQ(g_airports.size(), 2u);
@@ -235,6 +238,18 @@ TEST_F(PlainDataTest, BadEntriesAreSkippedAndTheRestIsRead)
     EXPECT_EQ(g_airports[1].icao.str(), "EHAM");
     EXPECT_NEAR(g_airports[1].latitude, 52.3086, 1e-9); // the first of two entries is kept
     EXPECT_EQ(g_airports[1].altitude, -11);
+}
+
+TEST_F(PlainDataTest, ImpossibleWingSpansAreLeftOut)
+{
+    writeFile(dir() / "d.xml", "<root><meta><info name=\"author\" value=\"Quillon\"/><info name=\"version\" value=\"12.0.0\"/></meta>"
+                               "<models><m c=\"B738\" span=\"35.8\"/><m c=\"XINF\" span=\"inf\"/>"
+                               "<m c=\"XBIG\" span=\"1e308\"/><m c=\"XNAN\" span=\"nan\"/></models></root>");
+    ASSERT_TRUE(gf_readDbase(dir() / "d.xml"));
+    EXPECT_NEAR(hwsp(gf_modelId("B738")), 17.9 * NM_PER_METRE, 1e-12);
+    for (const char* code : {"XINF", "XBIG", "XNAN"}) {
+        EXPECT_EQ(hwsp(gf_modelId(code)), DEFAULT_HALF_SPAN_NM) << code;
+    }
 }
 
 TEST(FixedCodeTest, FoldsCaseAndRejectsOthers)

@@ -41,7 +41,7 @@ protected:
         gf_clearDbase();
         ASSERT_TRUE(gf_readDbase(source / "data" / "reference" / "dbase.xml"));
         std::filesystem::create_directories(gf_liveriesScannedPath().parent_path());
-        std::filesystem::copy_file(source / "data" / "liveries" / "LiveriesScanned.xml", gf_liveriesScannedPath(),
+        std::filesystem::copy_file(source / "tests" / "data" / "LiveriesScanned.xml", gf_liveriesScannedPath(),
                                    std::filesystem::copy_options::overwrite_existing);
         gf_processScannedLiveries();
 

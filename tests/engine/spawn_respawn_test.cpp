@@ -242,6 +242,20 @@ TEST_F(RespawnTest, ARespawnWithoutAnObjectGoesBackToBufferAtOnce)
     EXPECT_TRUE(g_removalDeque.empty());
 }
 
+// A ghost whose respawn already queued its object's removal is not queued a second time when
+// the real aircraft turns up.
+TEST_F(RespawnTest, AGhostCaughtMidRespawnIsRemovedOnce)
+{
+    LiveAc& ghost = flying(0x484001, "KLM1_");
+    const uint32_t objectId = ghost.objectId;
+    ASSERT_NE(objectId, 0u);
+    liveryRespawn(ghost);
+    ASSERT_EQ(ghost.state, AcState::liveryrespawn);
+    lf_removeGhostOf("KLM1");
+    EXPECT_EQ(ghost.state, AcState::removingfromsim);
+    EXPECT_EQ(std::count(g_removalDeque.begin(), g_removalDeque.end(), objectId), 1);
+}
+
 TEST_F(RespawnTest, ARespawnDropsTheFlightPlanOfTheOldObject)
 {
     LiveAc& ac = flying(0x484001, "KLM1");

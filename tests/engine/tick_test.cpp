@@ -468,5 +468,59 @@ TEST_F(TickTest, ParkedCreationTakesTheStandOver)
     EXPECT_EQ(gf_simStandIn().eventValue(obj, "LOGO_LIGHTS_SET"), std::optional<uint32_t>(1));
 }
 
+
+// An aircraft removed while its id still waits on the adding stack is dropped when its turn
+// comes, instead of being created, shown for two seconds and removed again.
+TEST_F(TickTest, RemovedWhileOnTheAddingStackIsNeverCreated)
+{
+    LiveAc& ac = spawned(0x100011, "KLM11", "Title A");
+    removeAircraftFromSim(ac);
+    ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 60), 0);
+    tickUntil([] { return false; }, 60);
+    EXPECT_EQ(calls("SimConnect_AICreateNonATCAircraft"), 0u);
+    EXPECT_TRUE(g_liveAddingDeque.empty());
+}
+
+// The simulator removes an object by itself: the record goes, and so does the blocked-callsign
+// choice that named it.
+TEST_F(TickTest, RemovalByTheSimulatorClearsTheCallsignObject)
+{
+    spawned(0x100012, "KLM12", "Title A");
+    ASSERT_GT(tickUntil([] { return !g_liveAcs.empty() && g_liveAcs[0].objectId != 0; }), 0);
+    const uint32_t objectId = g_liveAcs[0].objectId;
+    g_callsignObjectId = objectId;
+    ASSERT_TRUE(gf_simStandIn().removeObjectBySim(objectId));
+    ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 5), 0);
+    EXPECT_EQ(g_callsignObjectId, 0u);
+}
+
+// A record removed before it had an object gets no removal report: it is erased at the next
+// pass, and its hex id can come back.
+TEST_F(TickTest, RemovingARecordWithoutObjectIdErasesIt)
+{
+    LiveAc& ac = spawned(0x100013, "KLM13", "Title A");
+    ac.state = AcState::active;
+    ac.objectId = 0;
+    removeAircraftFromSim(ac);
+    tick();
+    EXPECT_EQ(gf_findLiveAc(0x100013), nullptr);
+    EXPECT_TRUE(g_removalDeque.empty());
+}
+
+// A flight plan the simulator does not take is not left on disk, where nothing would delete it.
+TEST_F(TickTest, AFlightPlanThatIsNotAssignedIsDeleted)
+{
+    g_isMsfs2020 = true;
+    LiveAc& ac = spawned(0x100014, "KLM14", "Title A");
+    ac.origin = "AMS";
+    ac.destination = "LHR";
+    ac.objectId = 0x4321;
+    const SIMCONNECT_HANDLE handle = g_hSimConnect.exchange(nullptr); // the call fails
+    lf_setAiFlightPlan(ac);
+    g_hSimConnect = handle;
+    EXPECT_EQ(ac.hasFlightPlan, 0);
+    EXPECT_FALSE(std::filesystem::exists(gf_flightPlanFileName(0x4321)));
+}
+
 } // namespace
 } // namespace qmt::test

@@ -7,6 +7,13 @@
 #include "core/AcKind.h"
 #include "core/Airports.h"
 #include "core/Parameters.h"
+#include "core/Text.h"
+#include "InputMutation.h"
+#include "feed/FixedTrafficSource.h"
+#include "platform/traffic_scenario.h"
+
+#include <fstream>
+#include <sstream>
 
 using namespace qmt;
 using namespace qmt::test;
@@ -244,4 +251,73 @@ TEST_F(FeedTest, ParkedTrafficIsAskedAroundTheParkAirport)
     ASSERT_TRUE(gf_getParkedTraffic());
     ASSERT_EQ(g_parkedTraffic.size(), 1u);
     EXPECT_EQ(g_parkedTraffic[0].callsign, "KLM11");
+}
+
+// Callsigns and registrations reach the log and ObjectIdList.txt, whose fields ';' separates.
+TEST_F(FeedTest, TextsOfTheServiceEnterWithoutControlCharactersOrSeparator)
+{
+    Scenario s;
+    s.reports = {lf_report(0x484001, 0.0, "KLM1;x\nEvil"), lf_report(0x484002, 0.0, " TRA\x01" "5\xC2\x85\xFF ")};
+    s.reports[0].registration = "PH-\rBXA;";
+    ScenarioParked p = lf_parked(0x484011, "KLM\t11;", "D\n7", 20);
+    p.report.registration = "PH\x7f-K;";
+    p.report.lat = std::nan("");
+    s.parked = {lf_parked(0x484012, "KLM;12\n", "D;8", 20), p};
+    start(s);
+    g_acceptBatches = true;
+    ASSERT_TRUE(gf_readLiveTrafficOnce());
+    std::vector<std::pair<std::string, std::string>> live;
+    {
+        std::lock_guard lock(g_batchMutex);
+        for (const LiveTrafficRecord& r : g_bufferedTraffic) {
+            live.emplace_back(r.callsign, r.registration);
+        }
+    }
+    std::sort(live.begin(), live.end());
+    const std::vector<std::pair<std::string, std::string>> expected = {{"KLM1xEvil", "PH-BXA"}, {"TRA5", "PH-BXA"}};
+    EXPECT_EQ(live, expected);
+
+    readerTurn = [] { gf_serveParkedRequest(); };
+    ASSERT_TRUE(gf_getParkedTrafficAt(52.31, 4.76));
+    ASSERT_EQ(g_parkedTraffic.size(), 1u) << "a parked aircraft without a position is left out";
+    EXPECT_EQ(g_parkedTraffic[0].callsign, "KLM12");
+    EXPECT_EQ(g_parkedTraffic[0].registration, "PH-KLM12");
+    EXPECT_EQ(g_parkedTraffic[0].stand, "D8");
+}
+
+// Whatever the service answers, what reaches the engine has finite numbers and clean texts.
+TEST_F(FeedTest, AnswersOfAnyNumbersGiveFiniteRecords)
+{
+    std::ifstream in(std::filesystem::path(QUILLON_SOURCE_DIR) / "fuzz" / "corpus" / "traffic_records" /
+                     "eham_slice.jsonl");
+    const std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    InputMutator mutator(16);
+    readerTurn = [] { gf_serveParkedRequest(); };
+    std::size_t liveSeen = 0, parkedSeen = 0;
+    for (int i = 0; i < 40; ++i) {
+        std::istringstream text(mutator.mutate(sample));
+        gf_setTrafficSource(std::make_shared<FixedTrafficSource>(gf_parseScenario(text).scenario));
+        ASSERT_TRUE(gf_authenticate());
+        gf_setQueryCentre(52.31, 4.76);
+        g_acceptBatches = true;
+        gf_readLiveTrafficOnce();
+        {
+            std::lock_guard lock(g_batchMutex);
+            for (const LiveTrafficRecord& r : g_bufferedTraffic) {
+                ASSERT_TRUE(std::isfinite(r.pos.lat) && std::isfinite(r.pos.lon) && std::isfinite(r.reportTime)) << i;
+                ASSERT_TRUE(std::fabs(r.pos.lat) <= 90.0 && std::fabs(r.pos.lon) <= 180.0) << i;
+                ASSERT_EQ(gf_cleanIdentText(r.callsign), r.callsign) << i;
+                ++liveSeen;
+            }
+            g_bufferedTraffic.clear();
+        }
+        gf_getParkedTrafficAt(52.31, 4.76);
+        for (const ParkedTrafficRecord& r : g_parkedTraffic) {
+            ASSERT_TRUE(std::fabs(r.lat) <= 90.0 && std::fabs(r.lon) <= 180.0) << i;
+            ASSERT_TRUE(r.age >= 0 && r.age < 48) << i;
+            ++parkedSeen;
+        }
+    }
+    EXPECT_GT(liveSeen, 100u);
+    EXPECT_GT(parkedSeen, 50u);
 }

@@ -171,7 +171,7 @@ TEST(ScenarioParser, ShippedEhamScenarioIsClean)
     // Parked aircraft stand where the static parking looks for them: within 110 m of
     // the stand of the bundled airport file that they name.
     pugi::xml_document apf;
-    ASSERT_TRUE(apf.load_file((std::string(QUILLON_SOURCE_DIR) + "/data/airports/EHAM.xml").c_str()));
+    ASSERT_TRUE(apf.load_file((std::string(QUILLON_SOURCE_DIR) + "/data/airports/my_simaddon/EHAM.xml").c_str()));
     std::map<std::string, std::pair<double, double>> standPositions;
     for (pugi::xml_node p : apf.child("root").child("parkpositions").children("parkpos")) {
         standPositions[p.attribute("id").value()] = {p.attribute("latitude").as_double(),

@@ -3,6 +3,7 @@
 // Shared set-up of the livery tests: a temporary working folder with an open log, core,
 // engine, window and livery state reset, and a small reference data set of models.
 
+#include "TestFolder.h"
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -76,9 +77,7 @@ protected:
         gf_resetLiveryTablesForTests();
         gf_resetScannedLiveriesForTests();
         gf_resetMatchingForTests();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_work = std::filesystem::temp_directory_path() /
-                 (std::string("quillon_liveries_") + info->test_suite_name() + "_" + info->name());
+        m_work = gf_testFolder("quillon_liveries");
         std::filesystem::remove_all(m_work);
         gf_setWorkFolder(m_work);
         gf_createWorkFolders();

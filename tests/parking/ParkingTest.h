@@ -13,6 +13,7 @@
 #include "parking/AirportFile.h"
 #include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
+#include "parking/ParkingReset.h"
 #include "parking/Stand.h"
 #include "parking/StandTable.h"
 #include "parking/StaticPositions.h"
@@ -83,12 +84,7 @@ protected:
         gf_resetCoreForTests();
         gf_setWorkFolder(m_dir);
         gf_createWorkFolders();
-        gf_resetStandsForTests();
-        gf_resetAirportFileForTests();
-        gf_resetParkAirportForTests();
-        gf_resetStaticPositionsForTests();
-        gf_resetStandTableForTests();
-        gf_clearLearnedOrphans();
+        gf_resetParkingForTests();
         gf_resetWindowForTests();
         gf_resetStatusForTests();
         g_liveAcs.clear();

@@ -332,13 +332,12 @@ TEST_F(AirportFileTest, AdjacencySweepFindsEveryOverlappingPair)
 
 TEST_F(AirportFileTest, SampleSchipholFileReadsClean)
 {
-    // The run copies the sample airports folder into its working folder; the link makes
-    // the lookup find the local file without the archive.
+    // The run copies the sample airports folder into its working folder, where the lookup
+    // finds it as a generated simulator-maker file, without the archive.
     const auto sample = std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "airports";
-    putLocal("airports/EHAM.xml", readFile(sample / "EHAM.xml"));
-    putLocal("airports/my_simaddon/EHAM.txt", readFile(sample / "my_simaddon" / "EHAM.txt"));
+    putLocal("airports/my_simaddon/EHAM.xml", readFile(sample / "my_simaddon" / "EHAM.xml"));
     const std::string name = lf_resolveApf("EHAM");
-    EXPECT_EQ(name, "airports/EHAM.xml");
+    EXPECT_EQ(name, "airports/my_simaddon/EHAM.xml");
     ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
     EXPECT_EQ(g_stands.size(), 50u);
     EXPECT_EQ(g_parkApfInfo.airportName, "Amsterdam Airport Schiphol");

@@ -61,9 +61,18 @@ TEST_F(RobustnessTest, LinkFilesOfAnyShape)
         EXPECT_NO_THROW(lf_readApfLink(link, name));
         EXPECT_NO_THROW(lf_resolveApf("EGLL"));
     }
-    writeFile(link, "a.xml");
+    writeFile(link, "archive/stock/a.xml");
     EXPECT_TRUE(lf_readApfLink(link, name));
-    EXPECT_EQ(name, "a.xml");
+    EXPECT_EQ(name, "archive/stock/a.xml");
+    // Only files of the archive: nothing else on disk, nor out of the archive.
+    for (const char* elsewhere :
+         {"a.xml", "airports/EGLL.xml", "/etc/EGLL.xml", "C:\\EGLL.xml", "archive/../../EGLL.xml",
+          "archive/stock/../../x/EGLL.xml", "archive//EGLL.xml", "archive/C:/EGLL.xml", "archive/stock\\..\\EGLL.xml",
+          "archive/stock/EGLL.xml?x=.xml", "archive/EGLL\x01.xml"}) {
+        writeFile(link, elsewhere);
+        EXPECT_FALSE(lf_readApfLink(link, name)) << elsewhere;
+        EXPECT_TRUE(name.empty()) << elsewhere;
+    }
 }
 
 } // namespace

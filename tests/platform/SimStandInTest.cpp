@@ -1,3 +1,4 @@
+#include "TestFolder.h"
 #include "platform/SimConnect.h"
 #include "platform/sim_Control.h"
 
@@ -80,7 +81,7 @@ TEST_F(SimStandInTest, UserAircraftFollowsItsScriptAndIsReportedEverySecond)
 
 TEST_F(SimStandInTest, ScriptFileErrorsAreReported)
 {
-    const auto path = std::filesystem::temp_directory_path() / "quillon_standin_script.json";
+    const auto path = gf_testFolder("quillon_standin_script").replace_extension(".json");
     std::ofstream(path) << R"([{"t":0,"lat":52.3,"lon":4.7},{"t":-1,"lat":52.3,"lon":4.7}])";
     EXPECT_NE(sim().loadUserScript(path).find("go back"), std::string::npos);
     std::ofstream(path) << R"([{"t":0,"lon":4.7}])";
@@ -99,10 +100,14 @@ TEST_F(SimStandInTest, BadCallsFailAndAreRecorded)
     EXPECT_EQ(SimConnect_AddToFacilityDefinition(m_h, 5, "RUNWAYS"), E_INVALIDARG);
     EXPECT_EQ(SimConnect_RequestFacilityData(m_h, 6, 1, "EHAM"), E_FAIL);
     EXPECT_EQ(SimConnect_AIRemoveObject(m_h, sim().userObjectId(), 8), S_OK);
+    std::uint32_t sendId = 0;
+    ASSERT_EQ(SimConnect_GetLastSentPacketID(m_h, &sendId), S_OK);
     const auto* msg = next();
     ASSERT_NE(msg, nullptr);
     EXPECT_EQ(msg->dwID, SIMCONNECT_RECV_ID_EXCEPTION);
-    EXPECT_EQ(static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwRequestID, 8u);
+    // Like the real library: the packet of the failed call and the refused parameter, no request id.
+    EXPECT_EQ(static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwSendID, sendId);
+    EXPECT_EQ(static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwIndex, 1u);
     EXPECT_EQ(sim().countCalls("SimConnect_AddToFacilityDefinition"), 3u);
     EXPECT_TRUE(sim().objectExists(sim().userObjectId()));
 }

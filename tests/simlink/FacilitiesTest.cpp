@@ -1,3 +1,4 @@
+#include "InputMutation.h"
 #include "SimTestSupport.h"
 #include "core/StopFlags.h"
 
@@ -142,6 +143,52 @@ TEST_F(FacilitiesTest, RepeatedParkingNamesAreMadeUnique)
     EXPECT_EQ(record.stands[10].name, "P1j");
     EXPECT_DOUBLE_EQ(record.stands[0].heading, 6.283185307179586);
     EXPECT_NE(logText().find("more than 10 parkings named P1"), std::string::npos);
+}
+
+TEST_F(FacilitiesTest, ImpossibleNumbersAreLeftOutAndAMalformedAnswerFailsWithOneLine)
+{
+    const std::string good = R"({"name":"A","number":1,"type":1,"heading":-90,"radius":20,"lat":52.3,"lon":4.7})";
+    writeFixture("EHXX", R"({"icao":"EHXX","name":"Test","altitude_m":1e10,"parkings":[)" + good +
+                             R"(,{"name":"B","number":1,"type":1,"heading":10,"radius":20,"lat":1000,"lon":4.7})"
+                             R"(,{"name":"C","number":1,"type":1,"heading":10,"radius":-5,"lat":52.3,"lon":4.7})"
+                             R"(,{"name":"D","number":1,"type":1,"heading":1e308,"radius":20,"lat":52.3,"lon":4.7})"
+                             R"(,{"name":"E","number":1,"type":1,"heading":10,"radius":5000,"lat":52.3,"lon":4.7})"
+                             R"(],"helipads":[{"lat":52.3,"lon":-400,"heading":0,"width":20}]})");
+    AirportFile record;
+    int helipads = -1;
+    ASSERT_TRUE(gf_readFacilityParkings("EHXX", record, helipads));
+    ASSERT_EQ(record.stands.size(), 1u);
+    EXPECT_EQ(record.stands[0].name, "A1");
+    EXPECT_NEAR(record.stands[0].heading, 270.0 * 0.017453292519943295, 1e-12);
+    EXPECT_EQ(helipads, 0);
+    EXPECT_EQ(record.altitudeFt, 0) << "an altitude of 1e10 m never wraps to a negative number of feet";
+    EXPECT_NE(logText().find("EHXX: 5 parkings with an impossible position"), std::string::npos);
+
+    writeFixture("EHXX", R"({"icao":"EHXX","name":"Test","parkings":[{"name":5,"number":"x"}]})");
+    const size_t before = logText().size();
+    FacilityRead status = FacilityRead::ok;
+    EXPECT_FALSE(gf_readFacilityParkings("EHXX", record, helipads, &status));
+    EXPECT_EQ(status, FacilityRead::notRead);
+    EXPECT_EQ(logText().substr(before), "==> Facility data for EHXX could not be read\n");
+}
+
+// Whatever the simulator answers, the stands read from it are within their bounds.
+TEST_F(FacilitiesTest, AnswersOfAnyNumbersGiveBoundedStands)
+{
+    std::ifstream in(std::filesystem::path(QUILLON_SOURCE_DIR) / "data" / "facilities" / "EHAM.json");
+    const std::string sample((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    InputMutator mutator(16);
+    for (int i = 0; i < 40; ++i) {
+        writeFixture("EHXX", mutator.mutate(sample));
+        AirportFile record;
+        int helipads = 0;
+        if (gf_readFacilityParkings("EHXX", record, helipads)) {
+            for (const Stand& s : record.stands) {
+                ASSERT_TRUE(gf_standInBounds(s)) << i << " " << s.name;
+            }
+            ASSERT_TRUE(record.altitudeFt >= -3300 && record.altitudeFt <= 33000) << i;
+        }
+    }
 }
 
 TEST_F(FacilitiesTest, ClosingTheReaderLogsAndMarksItClosed)

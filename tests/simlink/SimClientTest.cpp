@@ -282,13 +282,127 @@ TEST_F(SimClientTest, StaticCgAnswerBecomesKindFour)
     EXPECT_DOUBLE_EQ(notes[0].value2, 0.03);
 }
 
-TEST_F(SimClientTest, QuitEndsTheClientWithSimWasClosed)
+TEST_F(SimClientTest, QuitEndsTheClientWithUserClosedSim)
 {
     sim().quit();
     m_client.dispatch();
     EXPECT_TRUE(m_client.quit());
-    EXPECT_EQ(gf_exitReason(), ExitReason::simWasClosed);
+    EXPECT_EQ(gf_exitReason(), ExitReason::userClosedSim);
     EXPECT_TRUE(g_exitRequested.load());
+}
+
+// Creates answered after 1..300 frames come back out of order, some never: each object still
+// reaches its own aircraft, and the unanswered ones end as failed creates instead of waiting on.
+TEST_F(SimClientTest, OutOfOrderAndLostCreatesAreMatchedOrGivenUp)
+{
+    sim().setSeed(7);
+    sim().setCreateDelayFrames(1, 300);
+    sim().setLostCreatesPerThousand(200);
+    std::vector<std::string> titles;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        titles.push_back("Title " + std::to_string(i));
+    }
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        gf_queueAiCreate(lf_request(0x400100 + i, "CS" + std::to_string(i), titles[i]));
+    }
+    std::vector<SimNotification> notes;
+    for (std::uint64_t f = 0; f < SIM_ANSWER_TIMEOUT_FRAMES + 2; ++f) {
+        frames(1);
+        for (const SimNotification& n : lf_takeNotes()) {
+            notes.push_back(n);
+        }
+    }
+    ASSERT_EQ(notes.size(), 40u);
+    EXPECT_EQ(m_client.pendingCreateCount(), 0u);
+    std::size_t failed = 0;
+    bool outOfOrder = false;
+    std::uint32_t lastAircraft = 0;
+    for (const SimNotification& n : notes) {
+        if (n.kind == NOTE_CREATE_FAILED) {
+            ++failed;
+            continue;
+        }
+        ASSERT_EQ(n.kind, NOTE_LIVE_CREATED);
+        EXPECT_EQ(sim().objectTitle(n.objectId), titles[n.aircraftId - 0x400100]);
+        outOfOrder = outOfOrder || n.aircraftId < lastAircraft;
+        lastAircraft = n.aircraftId;
+    }
+    EXPECT_GT(failed, 0u);
+    EXPECT_LT(failed, 20u);
+    EXPECT_TRUE(outOfOrder);
+    EXPECT_NE(logText().find("no answer of the simulator to its create, given up"), std::string::npos);
+}
+
+// An exception names the packet of the failed call: a refused StaticCG request of the worker is
+// traced back to it although its request id is shared by every StaticCG request.
+TEST_F(SimClientTest, ExceptionOfADirectRequestIsTracedByItsSendId)
+{
+    {
+        std::lock_guard lock(g_simQueueMutex);
+        ASSERT_EQ(SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG, 4242,
+                                                    SIMCONNECT_PERIOD_ONCE),
+                  S_OK);
+        gf_noteDirectRequest(REQUEST_STATIC_CG, 4242);
+    }
+    m_client.dispatch();
+    EXPECT_TRUE(g_simConnectError.load());
+    EXPECT_EQ(gf_exitReason(), ExitReason::simConnectError);
+    EXPECT_NE(logText().find("==> SimConnect request StaticCG fails"), std::string::npos);
+    std::lock_guard lock(g_simQueueMutex);
+    EXPECT_TRUE(g_directRequests.empty());
+}
+
+TEST_F(SimClientTest, ANewUserObjectMeansANewFlight)
+{
+    sim().newFlight();
+    frames(30);
+    EXPECT_EQ(gf_exitReason(), ExitReason::newFlight);
+    EXPECT_TRUE(g_exitRequested.load());
+    EXPECT_NE(g_userObjectId.load(), 5u);
+}
+
+// A simulator that is already in a flight when the program connects sends no start event.
+TEST_F(SimLinkTest, ConnectingInMidFlightAsksForTheSimState)
+{
+    SimClient client;
+    ASSERT_TRUE(client.connect());
+    client.dispatch();
+    EXPECT_TRUE(g_simFlightRunning.load());
+    gf_simStandIn().setFlightRunning(false);
+    client.dispatch();
+    EXPECT_FALSE(g_simFlightRunning.load());
+    gf_simStandIn().setFlightRunning(true);
+    client.dispatch();
+    EXPECT_TRUE(g_simFlightRunning.load());
+    client.close();
+}
+
+// The worker may use the handle until its main loop has ended: a simulator that quits does not
+// close it under the worker's feet; closing down does, after the loop.
+TEST_F(SimLinkTest, TheHandleStaysOpenAfterQuitUntilTheClientIsStopped)
+{
+    gf_simStandIn().setFreeRunning(true);
+    gf_startSimClient();
+    for (int i = 0; i < 5000 && g_simLinkState.load() != SimLinkState::connected; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(g_simLinkState.load(), SimLinkState::connected);
+    gf_simStandIn().quit();
+    for (int i = 0; i < 5000 && !g_exitRequested.load(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(gf_exitReason(), ExitReason::userClosedSim);
+    const SIMCONNECT_HANDLE handle = g_hSimConnect.load();
+    ASSERT_NE(handle, nullptr);
+    {
+        std::lock_guard lock(g_simQueueMutex);
+        double data[3] = {100.0, 100.0, 100.0};
+        SimConnect_SetDataOnSimObject(g_hSimConnect.load(), DEF_ENGINE_DATA, 7, 0, 0, sizeof data, data);
+    }
+    EXPECT_EQ(gf_simStandIn().callsOnClosedHandles(), 0u);
+    gf_stopSimClient();
+    EXPECT_EQ(g_hSimConnect.load(), nullptr);
+    EXPECT_EQ(gf_simStandIn().openConnections(), 0u);
 }
 
 TEST_F(SimLinkTest, ConnectFailsWhenTheSimulatorIsNotRunning)

@@ -2,6 +2,7 @@
 // Shared set-up of the simulator link tests: every global back to its start, a log in a
 // temporary folder, and the simulated simulator reset.
 
+#include "TestFolder.h"
 #include "core/Log.h"
 #include "core/Reset.h"
 #include "core/StopFlags.h"
@@ -37,8 +38,7 @@ protected:
         gf_resetFacilitiesForTests();
         gf_simStandIn().reset();
         gf_simStandIn().setRunning(true);
-        m_dir = std::filesystem::temp_directory_path() /
-                ("quillon_simlink_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        m_dir = gf_testFolder("quillon_simlink");
         std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
         gf_openLog(m_dir / "Log.txt", "test");

@@ -1,0 +1,219 @@
+// The scan driver: the folder list, the scan log, the facility-data fallback and the report.
+#include "airportscan/AirportScan.h"
+
+#include "airportscan/ApfLinks.h"
+#include "airportscan/ScanSteps.h"
+#include "core/Files.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
+#include "core/Paths.h"
+#include "core/ScanTasks.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
+#include "core/Text.h"
+#include "core/UserError.h"
+#include "core/WindowState.h"
+#include "parking/Stand.h"
+#include "simlink/Facilities.h"
+#include "simlink/Install.h"
+#include "simlink/SimClient.h"
+
+namespace qmt {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> g_scanLogLines;
+std::mutex g_scanLogMutex;
+std::mutex g_apfWriteMutex;
+
+namespace {
+
+constexpr std::size_t SCAN_LOG_RESERVE = 2048;
+
+// What one scan collected goes on every way out of it, and the facility connection is closed:
+// the next scan starts clean and no connection outlives the scan.
+void lf_endScan()
+{
+    gf_closeParkingDataReader();
+    {
+        std::lock_guard lock(g_scanLogMutex);
+        g_scanLogLines.clear();
+    }
+    std::scoped_lock lists(g_allBglFilesMutex, g_handledBglFilesMutex);
+    g_allBglFiles.clear();
+    g_handledBglFiles.clear();
+}
+
+void lf_prepareTblo()
+{
+    if (fs::exists(g_tbloPath)) {
+        gf_removeFilesFromDirectory(g_tbloPath);
+    } else {
+        fs::create_directory(g_tbloPath);
+    }
+    // The zip of an earlier scan is gone with the files.
+    gf_enableControl(TBLO_ZIP_BUTTON, false);
+}
+
+} // namespace
+
+void gf_scanLog(std::string_view TEXT)
+{
+    std::lock_guard lock(g_scanLogMutex);
+    g_scanLogLines.emplace_back(TEXT);
+}
+
+bool gf_writeScanLogFile()
+{
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(g_scanLogMutex);
+        lines = g_scanLogLines;
+    }
+    std::error_code ec;
+    fs::create_directories(g_scanLogPath.parent_path(), ec);
+    return gf_writeStringToFile(lines, g_scanLogPath);
+}
+
+void lf_generateFromFacilities(AirportFile& RECORD)
+{
+    const std::string code = RECORD.code.str();
+    int helipads = 0;
+    FacilityRead status = FacilityRead::notRead;
+    gf_readFacilityParkings(code, RECORD, helipads, &status);
+    switch (status) {
+    case FacilityRead::ok:
+        lf_generateApf(RECORD, helipads);
+        return;
+    case FacilityRead::noStands:
+        // A stand-less airfield is normal: it gets no airport file and the scan goes on.
+        gf_scanLog("{} has no stand in the simulator's facility data, no airport file generated", code);
+        return;
+    case FacilityRead::notRead:
+        break;
+    }
+    if (gf_stopRequested()) {
+        return;  // the read gave up because the program is stopping, not for a missing simulator
+    }
+    gf_scanLog("Reading Facilites data for {} via SimConnect failed, is MSFS connected?", code);
+    gf_writeScanLogFile();
+    throw UserErrorException(779, "MSFS must be connected to get addon airport data via SimConnect");
+}
+
+std::vector<fs::path> lf_scanFolderList()
+{
+    std::vector<fs::path> folders;
+    folders.reserve(10);
+    for (const char* name : {g_isMsfs2020.load() ? "Official" : "StreamedPackages", "Community"}) {
+        fs::path folder = gf_installSubfolder(name);
+        if (!folder.empty()) {
+            folders.push_back(std::move(folder));
+        }
+    }
+    return folders;
+}
+
+void lf_scanFolders(const std::vector<fs::path>& FOLDERS)
+{
+    for (const fs::path& folder : FOLDERS) {
+        if (folder.empty()) {
+            continue;
+        }
+        if (!fs::exists(folder)) {
+            gf_setStatus(gf_utf16ToUtf8(folder) + " does not exist, skipped!", true);
+            continue;
+        }
+        if (!fs::is_directory(folder)) {
+            gf_setStatus(gf_utf16ToUtf8(folder) + " is not a folder name, skipped!", true);
+            continue;
+        }
+        if (gf_utf16ToUtf8(folder).find(STREAMED_PACKAGES_FOLDER) != std::string::npos) {
+            lf_scanStreamedAirports(folder);
+        } else {
+            lf_scanBglFolders(folder);
+        }
+    }
+}
+
+bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
+{
+    gf_logLine("The scan will search {} folder{}", FOLDERS.size(), gf_plural(FOLDERS.size()));
+    gf_flushLog();
+    std::error_code ec;
+    fs::remove(g_scanLogPath, ec);
+    if (ec) {
+        gf_logLine("problems with removing previous files (maybe still open?): " + ec.message());
+        gf_flushLog();
+    }
+    g_tbloZipped = 0;
+    {
+        std::lock_guard lock(g_scanLogMutex);
+        if (g_scanLogLines.capacity() < SCAN_LOG_RESERVE) {
+            g_scanLogLines.reserve(SCAN_LOG_RESERVE);
+        }
+    }
+    lf_scanFolders(FOLDERS);
+    if (gf_writeScanLogFile()) {
+        gf_logLine("{} written", gf_utf16ToUtf8(g_scanLogPath));
+    } else {
+        gf_logWarning("could not write {}", gf_utf16ToUtf8(g_scanLogPath));
+    }
+    gf_flushLog();
+    gf_clearStatus();
+    {
+        std::lock_guard lock(g_scanLogMutex);
+        g_scanLogLines.clear();
+    }
+    lf_copyThirdpartyToTblo();
+    lf_zipTblo();
+    const std::size_t thirdparty = gf_countFolderEntries(g_myThirdpartyPath);
+    g_thirdpartyFileCount = static_cast<std::uint32_t>(thirdparty);
+    gf_repaintWindow();
+    return thirdparty != 0;
+}
+
+void lf_scanAndReport(const std::vector<fs::path>& FOLDERS)
+{
+    gf_removeFilesFromDirectory(g_mySimaddonPath);
+    gf_removeFilesFromDirectory(g_myThirdpartyPath);
+    if (!lf_runAirportScan(FOLDERS)) {
+        gf_setStatus("Warning: Scan has not found any add-on airports", true);
+    }
+    SCAN_AIRPORTS.set(false);
+    gf_saveBoolParameter(SCAN_AIRPORTS);
+    gf_checkControl(SCAN_AIRPORTS.name(), false);
+    gf_repaintWindow();
+}
+
+void gf_scanAirports()
+{
+    gf_setStatus("Scanning for airports ...");
+    gf_logLine("\n++++++++++++++++++++++++ airports scan {} starts +++++++++++++++++++++++++++++", "automatic ");
+    gf_flushLog();
+    try {
+        // Reader tasks of an earlier scan that outlived it must not write into this one.
+        gf_waitForBglTasks(SCAN_WAIT_LIMIT);
+        lf_endScan();
+        lf_prepareTblo();
+        lf_scanAndReport(lf_scanFolderList());
+        if (g_tbloZipped == 0) {
+            fs::remove_all(g_tbloPath);
+        }
+        gf_repaintWindow();
+    } catch (...) {
+        lf_endScan();
+        throw;
+    }
+    lf_endScan();
+    gf_logLine("-------------------------- airports scan ends    ----------------------------\n");
+    gf_flushLog();
+}
+
+void gf_resetAirportScanForTests()
+{
+    gf_waitForBglTasks(SCAN_WAIT_LIMIT);
+    lf_endScan();
+    g_tbloZipped = 0;
+}
+
+} // namespace qmt

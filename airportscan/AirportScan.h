@@ -1,0 +1,64 @@
+#pragma once
+// The add-on airport scan: finds the add-on and streamed airports in the simulator's package
+// folders, links each to the archive of airport files or generates an airport file for it, keeps
+// its own scan log, and collects the generated files of unknown airports into tblo.zip.
+//
+// Lock order: g_apfWriteMutex before g_scanLogMutex; g_allBglFilesMutex before
+// g_handledBglFilesMutex. g_scanLogMutex is taken last and alone (nothing is locked under it).
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+
+namespace qmt {
+
+// Lines of the scan log, written whole to AirportsScanLog.txt at the end of a scan.
+extern std::vector<std::string> g_scanLogLines;
+extern std::mutex g_scanLogMutex;
+
+// Files put into tblo.zip by the last scan, 0 when none.
+extern std::atomic<std::uint32_t> g_tbloZipped;
+
+// Every BGL file handed to a reader task in the current folder walk.
+extern std::vector<std::filesystem::path> g_allBglFiles;
+extern std::mutex g_allBglFilesMutex;
+// The BGL files in which an airport was linked or generated.
+extern std::vector<std::filesystem::path> g_handledBglFiles;
+extern std::mutex g_handledBglFilesMutex;
+
+// Held around every write of a link file or generated airport file: two BGL files of one
+// airport are read by two tasks at once and would write the same file.
+extern std::mutex g_apfWriteMutex;
+
+// Names that mark the simulator's own base package and the streamed packages folder.
+inline constexpr std::string_view FS_BASE_NAME = "fs-base";
+inline constexpr std::string_view STREAMED_PACKAGES_FOLDER = "StreamedPackages";
+
+// The whole scan (worker thread, start-up). Filesystem errors and the user error 779 (facility
+// data could not be read) leave it; the connection for facility data is closed and the scan's
+// lists are emptied on every way out.
+void gf_scanAirports();
+
+// Appends one line to the scan log (any thread).
+void gf_scanLog(std::string_view TEXT);
+template <typename... Args>
+    requires(sizeof...(Args) > 0)
+void gf_scanLog(fmt::format_string<Args...> FORMAT, Args&&... ARGS)
+{
+    gf_scanLog(std::string_view(fmt::format(FORMAT, std::forward<Args>(ARGS)...)));
+}
+
+// Writes the scan log lines so far to AirportsScanLog.txt (each followed by "\n"). The lines
+// are kept. False when the file could not be written.
+bool gf_writeScanLogFile();
+
+// Back to the state of a fresh start (tests).
+void gf_resetAirportScanForTests();
+
+} // namespace qmt

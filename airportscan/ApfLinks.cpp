@@ -1,0 +1,137 @@
+#include "airportscan/ApfLinks.h"
+
+#include "airportscan/AirportScan.h"
+#include "core/Files.h"
+#include "core/Paths.h"
+#include "core/RefData.h"
+#include "core/Text.h"
+#include "parking/AirportFile.h"
+#include "parking/ApfLookup.h"
+#include "simlink/SimClient.h"
+
+#include <algorithm>
+
+namespace qmt {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view SIMADDON = "simaddon";
+
+// Writes the link file FOLDER/<ICAO>.txt naming ARCHIVE_PATH; a failure goes to the scan log.
+void lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::string& ARCHIVE_PATH)
+{
+    const fs::path link = FOLDER / gf_apfTxtPath(CODE);
+    std::lock_guard lock(g_apfWriteMutex);
+    std::error_code ec;
+    fs::create_directories(FOLDER, ec);
+    if (ec || !gf_writeTextFile(ARCHIVE_PATH, link, true)) {
+        gf_scanLog("{}could not write link file {}", "===> ", gf_utf16ToUtf8(link));
+    }
+}
+
+} // namespace
+
+void lf_pathFromCommunity(std::string& TEXT)
+{
+    const std::size_t at = TEXT.find("Community");
+    if (at != std::string::npos) {
+        TEXT.erase(0, at);
+    }
+}
+
+std::optional<std::string> lf_findSimaddonArchive(std::string_view CODE)
+{
+    const std::string path = fmt::format("archive/{}/{}", SIMADDON, gf_apfFileName(CODE));
+    const auto& list = g_isMsfs2020.load() ? g_simaddon20 : g_simaddon24;
+    if (list.contains(std::string(CODE))) {
+        return path;
+    }
+    gf_scanLog("{} does not exist as simaddon", CODE);
+    return std::nullopt;
+}
+
+std::optional<std::string> lf_findThirdpartyArchive(const std::string& PUBLISHER, std::string_view CODE,
+                                                    std::int32_t& ARCHIVED)
+{
+    std::string folder;
+    for (const char c : PUBLISHER) {
+        folder += c == ' ' ? std::string("%20") : std::string(1, c);
+    }
+    const std::string path = fmt::format("archive/thirdparty/{}/{}", folder, gf_apfFileName(CODE));
+    const bool msfs2020 = g_isMsfs2020.load();
+    const auto& list = msfs2020 ? g_thirdparties20 : g_thirdparties24;
+    for (const ThirdpartyEntry& entry : list) {
+        if (entry.publisher != PUBLISHER) {
+            continue;
+        }
+        for (const std::string& text : entry.entries) {
+            if (text.starts_with(CODE)) {
+                gf_splitCodeNumber(text, msfs2020 ? "thirdparties20" : "thirdparties24", CODE, ARCHIVED);
+                return path;
+            }
+        }
+    }
+    gf_scanLog("thirdparty {} {} does not exist", PUBLISHER, CODE);
+    return std::nullopt;
+}
+
+bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED, const fs::path& PATH)
+{
+    ARCHIVED = 0;
+    RECORD.bglPath = gf_utf16ToUtf8(PATH);
+    if (RECORD.publisher.empty()) {
+        PublisherInfo found = gf_findPublisher(PATH, MANIFEST);
+        RECORD.publisher = std::move(found.publisher);
+        RECORD.manufacturer = std::move(found.manufacturer);
+        RECORD.creator = std::move(found.creator);
+        RECORD.title = std::move(found.title);
+    }
+    if (RECORD.publisher.empty()) {
+        return false;
+    }
+    const std::string_view code = RECORD.code.view();
+    if (RECORD.publisher != SIMADDON) {
+        const auto archive = lf_findThirdpartyArchive(RECORD.publisher, code, ARCHIVED);
+        if (!archive) {
+            return false;
+        }
+        lf_writeLink(g_myThirdpartyPath, code, *archive);
+        gf_scanLog("thirdparty airport {} linked to {}\n", code, *archive);
+        return true;
+    }
+    const auto archive = lf_findSimaddonArchive(code);
+    if (!archive) {
+        return false;
+    }
+    lf_writeLink(g_mySimaddonPath, code, *archive);
+    gf_scanLog("{} airport {} linked to {}\n", SIMADDON, code, *archive);
+    return true;
+}
+
+void lf_generateApf(AirportFile& RECORD, int HELIPADS)
+{
+    if (RECORD.stands.empty()) {
+        return;
+    }
+    if (g_isMsfs2020.load() && !RECORD.publisher.empty()) {
+        lf_pathFromCommunity(RECORD.bglPath);
+    }
+    const fs::path& folder = RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath;
+    const std::size_t n = RECORD.stands.size();
+    gf_scanLog("Generated {}: {} position{}{}", gf_apfFileName(RECORD.code.view()), n, gf_plural(n),
+               HELIPADS >= 1 ? fmt::format(", of which {} helipad{}\n", HELIPADS, gf_plural(HELIPADS)) : "");
+    std::sort(RECORD.stands.begin(), RECORD.stands.end(),
+              [](const Stand& A, const Stand& B) { return A.name < B.name; });
+    const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
+    std::lock_guard lock(g_apfWriteMutex);
+    if (!fs::exists(folder)) {
+        fs::create_directory(folder);
+    }
+    if (!gf_writeApf(RECORD, file, ApfWriteMode::generated, gf_simNumber())) {
+        gf_scanLog("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
+    }
+}
+
+} // namespace qmt

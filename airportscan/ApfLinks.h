@@ -1,0 +1,32 @@
+#pragma once
+// Archive links and generated airport files of the add-on airports the scan identifies: simaddon
+// airports go to my_simaddon, all others to my_thirdparty.
+
+#include "airportscan/Manifest.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qmt {
+
+struct AirportFile;
+
+// Fills RECORD's BGL path and, when it has none, its publisher fields; writes the link file and
+// answers true when the archive holds the airport. ARCHIVED gets the archived stand count.
+bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED,
+                      const std::filesystem::path& PATH);
+// "archive/simaddon/<ICAO>.xml" when the simulator's simaddon list holds the code.
+std::optional<std::string> lf_findSimaddonArchive(std::string_view CODE);
+// "archive/thirdparty/<publisher>/<ICAO>.xml" when the simulator's thirdparty list holds the
+// publisher with the code; ARCHIVED gets the stand count of the entry.
+std::optional<std::string> lf_findThirdpartyArchive(const std::string& PUBLISHER, std::string_view CODE,
+                                                    std::int32_t& ARCHIVED);
+// Writes the generated airport file of a record with stands (nothing without stands).
+void lf_generateApf(AirportFile& RECORD, int HELIPADS);
+// Cuts a path text to its part from "Community" on (unchanged without it).
+void lf_pathFromCommunity(std::string& TEXT);
+
+} // namespace qmt

@@ -1,0 +1,58 @@
+#pragma once
+// The publisher of an add-on airport, from its path or its package's manifest.json.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qmt {
+
+// What a package manifest says about its maker; empty optional when no manifest was read.
+struct ManifestData {
+    std::string manufacturer;
+    std::string creator;
+    std::string title;
+};
+using ManifestInfo = std::optional<ManifestData>;
+
+// The result of the publisher search; the last three come from the manifest when one was read.
+struct PublisherInfo {
+    std::string publisher;
+    std::string manufacturer;
+    std::string creator;
+    std::string title;
+};
+
+// Largest manifest.json that is read (bytes); a larger one counts as unreadable.
+inline constexpr std::uintmax_t MANIFEST_MAX_BYTES = 4u << 20;
+
+// The first publisher of the publishers table one of whose names occurs in the path: an empty
+// name matches any path; else exactly, or failing that without regard to case.
+std::optional<std::string> gf_publisherInPath(std::string_view PATH);
+std::optional<std::string> gf_publisherInPath(const std::filesystem::path& PATH);
+
+// The first regular file "manifest.json" of the folder (not its subfolders); empty when none.
+std::filesystem::path lf_findManifestIn(const std::filesystem::path& FOLDER);
+// Reads a manifest: no value for a file that cannot be read, is empty, too large, or is not a
+// JSON object. Text that is not JSON throws the parser's error; a member "title", "manufacturer"
+// or "creator" that is not a text throws the library's type error.
+ManifestInfo gf_readManifest(const std::filesystem::path& FILE);
+// The same on text already read (the fuzz target feeds it directly).
+ManifestInfo gf_parseManifest(std::string_view TEXT);
+// The manifest of the package that holds a BGL file or package path; never throws.
+ManifestInfo gf_searchManifest(const std::filesystem::path& PATH);
+// "title:'{}, manufacturer:'{}', creator:'{}".
+std::string lf_logManifest(const ManifestData& MANIFEST);
+
+// Finds the publisher from the path, then from the given manifest or the package's own.
+PublisherInfo gf_findPublisher(const std::filesystem::path& PATH, const ManifestInfo& MANIFEST);
+
+// A creator name that does not count as a known origin.
+bool lf_isExcludedCreator(std::string_view TEXT);
+// Whether a generated airport file names its publisher, or a manufacturer or creator that may
+// stand for one.
+bool lf_hasKnownOrigin(const std::filesystem::path& APF);
+
+} // namespace qmt

@@ -1,0 +1,34 @@
+// The reference data: an encrypted file of any bytes, and the plain dbase and airports XML of
+// any bytes. Whatever they hold, every airport is placed on the globe at a possible altitude and
+// every half wing span is finite and positive.
+#include "FuzzSupport.h"
+
+#include "core/Crypto.h"
+#include "core/RefData.h"
+
+#include <cmath>
+
+using namespace qmt;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
+{
+    fuzz::resetCore();
+    const std::string_view bytes = fuzz::bytesOf(DATA, SIZE);
+    const auto enc = g_inputPath / "fuzz.enc";
+    const auto plain = g_inputPath / "fuzz.xml";
+    fuzz::writeBytes(enc, bytes);
+    gf_streamDecrypt(enc, plain);
+
+    fuzz::writeBytes(plain, bytes);
+    gf_readAirports(plain);
+    for (const AirportEntry& a : g_airports) {
+        fuzz::require(std::fabs(a.latitude) <= 90.0 && std::fabs(a.longitude) <= 180.0, "airport off the globe");
+        fuzz::require(a.altitude >= LOWEST_AIRPORT_FT && a.altitude <= HIGHEST_AIRPORT_FT, "airport altitude");
+    }
+    gf_readDbase(plain);
+    for (size_t id = 0; id < g_halfSpans.size(); ++id) {
+        const double span = hwsp(static_cast<uint16_t>(id));
+        fuzz::require(std::isfinite(span) && span > 0.0, "half wing span");
+    }
+    return 0;
+}

@@ -1,0 +1,203 @@
+#include "liveries/CfgReaders.h"
+
+#include "core/Text.h"
+
+namespace qmt {
+
+const std::unordered_map<std::string, std::string, Fnv1aHash, std::equal_to<>> g_stockContainerTypes = {
+    {"Asobo_FlightDesignCT", "FDCT"},
+    {"Asobo_DV20", "DV20"},
+    {"Asobo_Longitude", "C700"},
+    {"Asobo_DR400", "DR40"},
+    {"Asobo_VL3", "VL3"},
+    {"Asobo_DA62", "DA62"},
+    {"Asobo_Savage_Cub", "SAVG"},
+    {"Asobo_DA40_TDI", "DA40"},
+    {"Asobo_Savage_ShockUltra", "SAVG"},
+    {"Asobo_DA40_NG", "DA40"},
+    {"Asobo_XCub", "CC19"},
+    {"Asobo_Cap10C", "CP10"},
+    {"Asobo_Pitts", "PTS2"},
+    {"Asobo_CJ4", "C25C"},
+    {"Asobo_SR22", "SR22"},
+    {"Asobo_C152", "C152"},
+    {"Asobo_Icon", "A5"},
+    {"Asobo_C152_Aerobat", "C152"},
+    {"Asobo_TBM930", "TBM9"},
+    {"Asobo_C172sp_AS1000", "C172"},
+    {"Asobo_KingAir350", "B350"},
+    {"Asobo_C172sp_classic", "C172"},
+    {"Asobo_E330", "E300"},
+    {"Asobo_Bonanza_G36", "BE36"},
+    {"Asobo_B747_8i", "B748"},
+    {"Asobo_Baron_G58", "B58T"},
+    {"Asobo_B787_10", "B78X"},
+    {"Asobo_208B_GRAND_CARAVAN_EX", "C208"},
+    {"Asobo_A320_NEO", "A20N"},
+    {"FlyByWire_A320_NEO", "A20N"},
+};
+
+namespace {
+
+constexpr char lf_lowerAscii(char C)
+{
+    return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
+}
+
+// Whether TEXT starts at POS with WORD (ASCII case ignored); POS moves past it when it does.
+bool lf_takeNoCase(std::string_view TEXT, std::size_t& POS, std::string_view WORD)
+{
+    if (TEXT.size() - POS < WORD.size())
+        return false;
+    for (std::size_t i = 0; i < WORD.size(); ++i)
+        if (lf_lowerAscii(TEXT[POS + i]) != lf_lowerAscii(WORD[i]))
+            return false;
+    POS += WORD.size();
+    return true;
+}
+
+void lf_skipSpace(std::string_view TEXT, std::size_t& POS)
+{
+    while (POS < TEXT.size() && lf_isCfgSpace(TEXT[POS]))
+        ++POS;
+}
+
+// The value of the key, after the quote rule; empty when the line is no such key line.
+std::string_view lf_quotedValue(std::string_view LINE, std::string_view KEY)
+{
+    const std::string_view value = lf_cfgValue(LINE, KEY);
+    return value.empty() ? value : lf_quoteRule(value);
+}
+
+bool lf_readNonEmpty(std::string_view LINE, std::string_view KEY, std::string& VALUE)
+{
+    const std::string_view value = lf_quotedValue(LINE, KEY);
+    if (value.empty())
+        return false;
+    VALUE.assign(value);
+    return true;
+}
+
+} // namespace
+
+std::string_view lf_cfgValue(std::string_view LINE, std::string_view KEY)
+{
+    std::size_t pos = 0;
+    lf_skipSpace(LINE, pos);
+    if (!lf_takeNoCase(LINE, pos, KEY))
+        return {};
+    lf_skipSpace(LINE, pos);
+    if (pos >= LINE.size() || LINE[pos] != '=')
+        return {};
+    ++pos;
+    lf_skipSpace(LINE, pos);
+    std::size_t end = LINE.size();
+    while (end > pos && lf_isCfgSpace(LINE[end - 1]))
+        --end;
+    const std::string_view value = LINE.substr(pos, end - pos);
+    // The value is ".*\S": '.' never matches a line break, so a value that holds one (a lone
+    // CR inside the line) leaves the line unmatched.
+    if (value.find_first_of("\r\n") != std::string_view::npos)
+        return {};
+    return value;
+}
+
+std::string_view lf_quoteRule(std::string_view VALUE)
+{
+    const std::size_t first = VALUE.find('"');
+    if (first == std::string_view::npos)
+        return VALUE;
+    const std::size_t second = VALUE.find('"', first + 1);
+    if (second == std::string_view::npos || second == first + 1)
+        return {};
+    return VALUE.substr(first + 1, second - first - 1);
+}
+
+bool lf_readCfgKey::title(std::string_view LINE, std::string& VALUE)
+{
+    return lf_readNonEmpty(LINE, "title", VALUE);
+}
+
+bool lf_readCfgKey::texture(std::string_view LINE, std::string& VALUE)
+{
+    return lf_readNonEmpty(LINE, "texture", VALUE);
+}
+
+bool lf_readCfgKey::atcParkingTypes(std::string_view LINE, std::string& VALUE)
+{
+    return lf_readNonEmpty(LINE, "atc_parking_types", VALUE);
+}
+
+bool lf_readCfgKey::atcId(std::string_view LINE, std::string& VALUE)
+{
+    const std::string_view value = lf_quotedValue(LINE, "atc_id");
+    if (value.size() < 5)
+        return false;
+    VALUE.assign(value);
+    return true;
+}
+
+bool lf_readCfgKey::icaoAirline(std::string_view LINE, std::string& VALUE)
+{
+    const std::string_view raw = lf_cfgValue(LINE, "icao_airline");
+    if (raw.empty())
+        return false;
+    const std::string_view value = lf_quoteRule(raw);
+    VALUE = value.empty() || value == "ZZZZ" ? std::string("ZZZ") : gf_upper(value);
+    return true;
+}
+
+std::string lf_readCfgKey::icaoTypeDesignator(std::string_view LINE)
+{
+    return gf_upper(lf_quotedValue(LINE, "icao_type_designator").substr(0, 4));
+}
+
+std::string lf_readCfgKey::baseContainer(std::string_view LINE)
+{
+    const std::string_view value = lf_quotedValue(LINE, "base_container");
+    if (value.size() <= 3)
+        return {};
+    const auto it = g_stockContainerTypes.find(value.substr(3));
+    return it == g_stockContainerTypes.end() ? std::string() : gf_upper(it->second);
+}
+
+std::string lf_readFltsimHeader(std::string_view LINE)
+{
+    if (LINE.size() >= 2 && LINE.starts_with("//"))
+        return {};
+    std::size_t pos = 0;
+    lf_skipSpace(LINE, pos);
+    if (lf_takeNoCase(LINE, pos, "[fltsim.")) {
+        const std::size_t digits = pos;
+        while (pos < LINE.size() && LINE[pos] >= '0' && LINE[pos] <= '9')
+            ++pos;
+        if (pos > digits && pos < LINE.size() && LINE[pos] == ']') {
+            const std::string_view number = LINE.substr(digits, pos - digits);
+            ++pos;
+            lf_skipSpace(LINE, pos);
+            if (pos == LINE.size())
+                return std::string(number);
+        }
+    }
+    if (LINE.find("[fltsim.") != std::string_view::npos || LINE.find("[FLTSIM.") != std::string_view::npos)
+        return "10000";
+    return {};
+}
+
+bool lf_hasAtcIdLine(std::string_view LINE)
+{
+    return LINE.find("atc_id=") != std::string_view::npos;
+}
+
+bool lf_hasAtcParkingTypesLine(std::string_view LINE)
+{
+    return LINE.find("atc_parking_types") != std::string_view::npos;
+}
+
+bool lf_isCommentLine(std::string_view LINE)
+{
+    const std::size_t first = LINE.find_first_not_of(" \t");
+    return first != std::string_view::npos && LINE.substr(first).starts_with("//");
+}
+
+} // namespace qmt

@@ -1,0 +1,62 @@
+#pragma once
+// Readers of single aircraft.cfg lines. The livery scan never parses a file as a whole: it
+// offers each line to these readers, which recognise one key each. They are pure functions of
+// one line and run on every scan worker at once, over every line of every file, so they are
+// written by hand: a whole-line match of "\s*(key)\s*=\s*(.*\S)\s*" (ECMAScript, case-
+// insensitive) without building or running a regular expression per line.
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "liveries/Regcodes.h"
+
+namespace qmt {
+
+// Base container of a stock aircraft -> ICAO type designator (exact, case-sensitive keys).
+extern const std::unordered_map<std::string, std::string, Fnv1aHash, std::equal_to<>> g_stockContainerTypes;
+
+// The value of a "key = value" line: the text after '=' without white space around it; empty
+// when the line is no such line for the key (key in any case, starting the line after white
+// space, followed by white space or '='; a value holding a line break does not match).
+std::string_view lf_cfgValue(std::string_view LINE, std::string_view KEY);
+
+// A value after the quote rule: without double quotes as it is; else the text between the
+// first two double quotes, empty when there is no closing one or the pair is empty.
+std::string_view lf_quoteRule(std::string_view VALUE);
+
+// One reader per key; the bool readers leave VALUE untouched when they give false.
+struct lf_readCfgKey {
+    // Non-empty value after the quote rule.
+    static bool title(std::string_view LINE, std::string& VALUE);
+    static bool texture(std::string_view LINE, std::string& VALUE);
+    static bool atcParkingTypes(std::string_view LINE, std::string& VALUE);
+    // Five characters or more after the quote rule.
+    static bool atcId(std::string_view LINE, std::string& VALUE);
+    // Upper-cased; "ZZZ" for an empty quoted value and for exactly "ZZZZ".
+    static bool icaoAirline(std::string_view LINE, std::string& VALUE);
+    // At most 4 characters, upper-cased; empty when the line is no such key line.
+    static std::string icaoTypeDesignator(std::string_view LINE);
+    // The type of a stock base container (its value without the first 3 characters, as in
+    // "..\Asobo_A320_NEO"), upper-cased; empty for any other line or container.
+    static std::string baseContainer(std::string_view LINE);
+};
+
+// The number text of a "[fltsim.N]" header line; "10000" for a line that only looks like one
+// (text around it, or no number); empty for any other line and for comment lines.
+std::string lf_readFltsimHeader(std::string_view LINE);
+
+// Whether the line holds "atc_id=" / "atc_parking_types" anywhere (case-sensitive).
+bool lf_hasAtcIdLine(std::string_view LINE);
+bool lf_hasAtcParkingTypesLine(std::string_view LINE);
+
+// Whether the line is a comment: "//" after leading blanks and tabs.
+bool lf_isCommentLine(std::string_view LINE);
+
+// White space of the key expressions: blank, tab, LF, VT, FF, CR.
+constexpr bool lf_isCfgSpace(char C)
+{
+    return C == ' ' || C == '\t' || C == '\n' || C == '\v' || C == '\f' || C == '\r';
+}
+
+} // namespace qmt

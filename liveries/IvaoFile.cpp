@@ -1,0 +1,252 @@
+// IVAO aircraft.cfg files: one model per folder IVAO_<model>, the operating airline's code in
+// the title after the model code.
+#include <algorithm>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "core/Files.h"
+#include "core/Log.h"
+#include "core/RefData.h"
+#include "core/Text.h"
+#include "liveries/CfgReaders.h"
+#include "liveries/LiveryScan.h"
+#include "liveries/Regcodes.h"
+
+namespace qmt {
+namespace {
+
+constexpr std::size_t MAX_REGCODE_LENGTH = 12;
+
+// Folders whose titles carry a "W" after the model code.
+constexpr std::string_view SPECIAL_MODEL_FOLDERS[] = {"IVAO_B738WLfa", "IVAO_B739WLfa", "IVAO_A320wCFM",
+                                                      "IVAO_A320wIAE", "IVAO_A319fIAEw"};
+
+constexpr bool lf_isWordChar(char C)
+{
+    return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') || C == '_';
+}
+
+constexpr char lf_lowerAscii(char C)
+{
+    return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
+}
+
+struct IvaoSectionState {
+    std::string title;
+    std::string parkingTypes;
+    std::string regcode;
+    std::string texture;
+    bool abandoned = false;
+};
+
+std::string lf_regcodeOfIvaoAtcId(const std::string& VALUE, const std::string& TITLE)
+{
+    const std::vector<std::string> items = gf_splitComma(VALUE);
+    const bool invalid = items.empty() || std::any_of(items.begin(), items.end(), [](const std::string& ITEM) {
+                             return ITEM.empty() || ITEM.size() > MAX_REGCODE_LENGTH ||
+                                    ITEM.find('*') != std::string::npos;
+                         });
+    if (invalid) {
+        lf_addIncompleteSection(fmt::format("invalid atc_id={} in {}", VALUE, TITLE));
+        return {};
+    }
+    return items.size() == 1 ? items.front() : std::string();
+}
+
+// Offers one line to the keys; false when the section ends here.
+bool lf_readIvaoLine(const std::string& LINE, IvaoSectionState& S, const std::string& FOLDER_TEXT,
+                     const std::string& HEADER)
+{
+    const bool comment = lf_isCommentLine(LINE);
+    std::string value;
+    if (S.title.empty()) {
+        if (lf_readCfgKey::title(LINE, value)) {
+            std::string trimmed = gf_trim(value);
+            if (trimmed.size() < value.size())
+                gf_logLine("removed spaces around title '{}' --> '{}'", value, trimmed);
+            S.title = std::move(trimmed);
+            return true;
+        }
+    } else if (lf_readCfgKey::title(LINE, value)) {
+        lf_addIncompleteSection(FOLDER_TEXT + " " + HEADER + " has more than one title key");
+        S.abandoned = true;
+        return false;
+    }
+
+    if (S.parkingTypes.empty()) {
+        if (lf_readCfgKey::atcParkingTypes(LINE, value)) {
+            gf_normaliseList(value);
+            S.parkingTypes = gf_upper(value);
+            return true;
+        }
+    } else if (!comment && lf_hasAtcParkingTypesLine(LINE)) {
+        lf_addIncompleteSection(FOLDER_TEXT + " " + HEADER + " has more than one atc_parking_types key");
+        S.abandoned = true;
+        return false;
+    }
+
+    if (S.regcode.empty()) {
+        if (lf_readCfgKey::atcId(LINE, value)) {
+            S.regcode = lf_regcodeOfIvaoAtcId(value, S.title);
+            return true;
+        }
+    } else if (!comment && lf_hasAtcIdLine(LINE)) {
+        lf_addIncompleteSection(fmt::format("{}, {}, has more than one atc_id key", FOLDER_TEXT, HEADER));
+        S.abandoned = true;
+        return false;
+    }
+
+    if (S.texture.empty())
+        lf_readCfgKey::texture(LINE, S.texture);
+    return true;
+}
+
+} // namespace
+
+bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SPECIAL, std::string& AIRLINE)
+{
+    std::size_t pos = 0;
+    auto take = [&](char C) {
+        if (pos >= TITLE.size() || lf_lowerAscii(TITLE[pos]) != lf_lowerAscii(C))
+            return false;
+        ++pos;
+        return true;
+    };
+    for (const char c : MODEL)
+        if (!take(c))
+            return false;
+    if (SPECIAL && !take('W'))
+        return false;
+    while (pos < TITLE.size() && lf_isCfgSpace(TITLE[pos]))
+        ++pos;
+    if (TITLE.size() - pos < 3 || !std::all_of(TITLE.begin() + static_cast<std::ptrdiff_t>(pos),
+                                               TITLE.begin() + static_cast<std::ptrdiff_t>(pos + 3), lf_isWordChar))
+        return false;
+    // The rest is ".*$": no line break in it.
+    if (TITLE.find_first_of("\r\n", pos + 3) != std::string_view::npos)
+        return false;
+    AIRLINE.assign(TITLE.substr(pos, 3));
+    return true;
+}
+
+ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>& SECTION,
+                                         const std::string& MODEL, const std::filesystem::path& PATH,
+                                         const std::filesystem::path& FOLDER)
+{
+    const std::string header = SECTION.front();
+    const std::string folderText = FOLDER.string();
+    const bool special = std::any_of(std::begin(SPECIAL_MODEL_FOLDERS), std::end(SPECIAL_MODEL_FOLDERS),
+                                     [&](std::string_view NAME) { return folderText.find(NAME) != std::string::npos; });
+    while (SECTION.size() > 1 && (SECTION.back().empty() || SECTION.back().starts_with("//")))
+        SECTION.pop_back();
+
+    IvaoSectionState s;
+    for (const std::string& line : SECTION)
+        if (!lf_readIvaoLine(line, s, folderText, header))
+            break;
+    if (s.abandoned)
+        return {};
+
+    const std::filesystem::path textureFolder = FOLDER / ("texture." + s.texture);
+    std::error_code error;
+    const bool isFolder = std::filesystem::is_directory(textureFolder, error);
+    if (error && error != std::errc::no_such_file_or_directory && error != std::errc::not_a_directory)
+        throw std::filesystem::filesystem_error("status", textureFolder, error);
+    if (!isFolder) {
+        lf_addIncompleteSection(textureFolder.string() + " " + header + " does not exist");
+        return {};
+    }
+    if (s.title.empty()) {
+        lf_addIncompleteSection(folderText + " " + header + " misses title");
+        return {};
+    }
+    if (std::find(g_dontUseTitles.begin(), g_dontUseTitles.end(), s.title) != g_dontUseTitles.end())
+        return {};
+
+    ScannedLivery livery;
+    std::string airline;
+    if (lf_ivaoTitleAirline(s.title, MODEL, special, airline)) {
+        if (!gf_isIcaoAirline(airline)) {
+            lf_addInvalidAirline(airline, PATH, header);
+            return {};
+        }
+        if (airline == "ZZZ")
+            s.regcode.clear();
+        const AcKind kind{gf_airlineId(airline), 0, gf_modelId(MODEL), 0, 0};
+        livery = lf_newScannedLivery(FOLDER_RANK, kind, s.title, s.regcode);
+    } else if (s.regcode.empty()) {
+        lf_addIncompleteSection(folderText + " " + header + " misses airlinecode in title: " + s.title +
+                                ", and no regcode");
+        return {};
+    } else if (const std::optional<AcKind> kind = gf_findRegRecord(s.regcode)) {
+        livery = lf_newScannedLivery(FOLDER_RANK, *kind, s.title, s.regcode);
+    } else {
+        lf_addIncompleteSection(folderText + " " + header + " misses airlinecode in title: " + s.title +
+                                ", and regcode unknown " + s.regcode);
+        return {};
+    }
+    if (lf_isIncompleteLivery(livery))
+        lf_addIncompleteSection(folderText + " " + header + " title already exists: " + s.title);
+    return livery;
+}
+
+LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, const std::vector<std::string>& LINES,
+                                        const std::string& MODEL, const std::filesystem::path& PATH,
+                                        const std::filesystem::path& FOLDER)
+{
+    LiveryList result;
+    std::vector<std::string> section;
+    section.reserve(48);
+    bool inSection = false;
+    auto flush = [&] {
+        if (!section.empty()) {
+            ScannedLivery livery = lf_procesIvaoFltSimSection(FOLDER_RANK, section, MODEL, PATH, FOLDER);
+            if (!lf_isIncompleteLivery(livery))
+                result.push_back(std::move(livery));
+        }
+        section.clear();
+    };
+    for (const std::string& line : LINES) {
+        if (!lf_readFltsimHeader(line).empty()) {
+            flush();
+            inSection = true;
+            section.push_back(line);
+        } else if (line.empty()) {
+            if (inSection)
+                section.push_back(line);
+        } else if (line.find('[') != std::string::npos) {
+            if (inSection)
+                flush();
+            inSection = false;
+        } else if (inSection) {
+            section.push_back(line);
+        }
+    }
+    flush();
+    return result;
+}
+
+LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH)
+{
+    const std::string logPath = gf_utf16ToUtf8(PATH);
+    try {
+        const std::string model = lf_ivaoModelFromPath(PATH);
+        if (model.empty())
+            return {};
+        std::vector<std::string> lines;
+        if (!lf_readCfgLines(PATH, lines, true))
+            return {};
+        if (!lf_fltsimNumbers(lines, PATH))
+            return {};
+        return lf_processIvaoFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path());
+    } catch (const std::exception& e) {
+        gf_logLine("! Exception in lf_searchLiveriesinIVAOFile {}: {}", logPath, e.what());
+        throw;
+    } catch (...) {
+        gf_logLine("! Unknown exception in lf_searchLiveriesinIVAOFile {}", logPath);
+        throw;
+    }
+}
+
+} // namespace qmt

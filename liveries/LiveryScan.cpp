@@ -1,0 +1,251 @@
+// The livery scan driver: which folders are scanned, in which order, and what is kept.
+#include <algorithm>
+#include <map>
+#include <system_error>
+#include <tuple>
+
+#include <fmt/format.h>
+
+#include "core/Log.h"
+#include "core/Parameters.h"
+#include "core/ScanTasks.h"
+#include "core/StatusLine.h"
+#include "core/StopFlags.h"
+#include "core/Text.h"
+#include "core/UserError.h"
+#include "core/WindowState.h"
+#include "liveries/LiveryScan.h"
+#include "liveries/Regcodes.h"
+#include "simlink/Install.h"
+
+namespace qmt {
+namespace {
+
+constexpr int16_t MAX_FOLDER_RANK = 10;
+
+// How automatic mode finds each package among the entries of the Community folder.
+struct AiPackageRow {
+    AiPackage package;
+    std::string_view name; // as in the AI_PACKAGE_SELECTOR choices
+    std::string_view marks[2];
+    std::string_view logLine;
+};
+
+constexpr AiPackageRow PACKAGE_TABLE[] = {
+    {AiPackage::AIG, "AIG", {"aig-aitraffic-oci", {}}, "Automatic AIG scan found folder: '{}'"},
+    {AiPackage::FSLTL, "FSLTL", {"fsltl-traffic-base", {}}, "Automatic FSLTL scan found folder: '{}'"},
+    {AiPackage::JF,
+     "JF",
+     {"justflight-aircraft-traffic-fleet", "justflight-fstraffic-module"},
+     "Automatic JF scan found folder: '{}'"},
+    {AiPackage::MTL, "MTL", {"IVAO_MTL", {}}, "Automatic IVAO_MTL scan found folder: '{}'"},
+    {AiPackage::user, "user", {"user-aitraffic", {}}, "Automatic user-aitraffic scan found folder: '{}'"},
+};
+
+// The name of a Community entry: its last component, trailing separators skipped.
+std::string lf_entryName(const std::filesystem::path& PATH)
+{
+    std::filesystem::path p = PATH;
+    while (!p.empty() && p.filename().empty() && p.has_parent_path() && p.parent_path() != p)
+        p = p.parent_path();
+    return p.filename().string();
+}
+
+bool lf_qualifies(const AiPackageRow& ROW, std::string_view NAME)
+{
+    if (NAME.find("_CVT_") != std::string_view::npos)
+        return false;
+    return std::any_of(std::begin(ROW.marks), std::end(ROW.marks), [NAME](std::string_view MARK) {
+        return !MARK.empty() && NAME.find(MARK) != std::string_view::npos;
+    });
+}
+
+// The first qualifying entry of the Community folder, in listing order.
+void lf_scanPackage(AiPackage PACKAGE, const std::filesystem::path& COMMUNITY,
+                    std::vector<std::filesystem::path>& FOLDERS)
+{
+    const AiPackageRow& row = PACKAGE_TABLE[static_cast<int>(PACKAGE)];
+    for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(COMMUNITY)) {
+        if (lf_qualifies(row, lf_entryName(entry.path()))) {
+            gf_logLine(fmt::runtime(row.logLine), gf_utf16ToUtf8(entry.path()));
+            FOLDERS.push_back(entry.path());
+            return;
+        }
+    }
+}
+
+// With LIG_PRIORITIZE: of each kind (airline, operator, model) only the liveries of the
+// best-ranked folder that has it remain.
+void lf_keepBestRankedFolders()
+{
+    std::map<std::tuple<uint16_t, uint16_t, uint16_t>, int16_t> bestRank;
+    for (const ScannedLivery& L : g_scannedLiveries) {
+        auto [it, inserted] = bestRank.try_emplace({L.kind.airlineId, L.kind.operatorId, L.kind.modelId}, L.folderRank);
+        if (!inserted)
+            it->second = std::min(it->second, L.folderRank);
+    }
+    g_scannedLiveries.remove_if([&bestRank](const ScannedLivery& L) {
+        return L.folderRank > bestRank.at({L.kind.airlineId, L.kind.operatorId, L.kind.modelId});
+    });
+}
+
+} // namespace
+
+void lf_scanAigPackage(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS)
+{
+    lf_scanPackage(AiPackage::AIG, COMMUNITY, FOLDERS);
+}
+
+void lf_scanFsltlPackage(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS)
+{
+    lf_scanPackage(AiPackage::FSLTL, COMMUNITY, FOLDERS);
+}
+
+void lf_scanJfPackage(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS)
+{
+    lf_scanPackage(AiPackage::JF, COMMUNITY, FOLDERS);
+}
+
+void lf_scanMtlPackage(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS)
+{
+    lf_scanPackage(AiPackage::MTL, COMMUNITY, FOLDERS);
+}
+
+void lf_scanUserAitraffic(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS)
+{
+    lf_scanPackage(AiPackage::user, COMMUNITY, FOLDERS);
+}
+
+void lf_autoDetectAIPackages(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS)
+{
+    const std::optional<std::size_t> index = AI_PACKAGE_SELECTOR.currentIndex();
+    if (!index)
+        throw std::runtime_error(fmt::format("{} not set", AI_PACKAGE_SELECTOR.name()));
+    // The choice text names the packages in scan order.
+    for (const std::string& name : gf_splitCommaTrim(AI_PACKAGE_SELECTOR.choices()[*index])) {
+        const auto row = std::find_if(std::begin(PACKAGE_TABLE), std::end(PACKAGE_TABLE),
+                                      [&name](const AiPackageRow& ROW) { return ROW.name == name; });
+        if (row != std::end(PACKAGE_TABLE) && row->package != AiPackage::user)
+            lf_scanPackage(row->package, COMMUNITY, FOLDERS);
+    }
+    lf_scanUserAitraffic(COMMUNITY, FOLDERS);
+}
+
+void lf_checkLfolders(std::vector<std::filesystem::path>& FOLDERS)
+{
+    for (const StringCtrlParameter& lfolder : LFOLDERS) {
+        if (lfolder.value().empty())
+            continue;
+        const std::filesystem::path path(lfolder.value());
+        if (!std::filesystem::exists(path)) {
+            gf_logWarning("{}: '{}' does not exist", lfolder.name(), lfolder.value());
+            throw UserErrorException(
+                243, fmt::format("the path pointed to by parameter '{}' does not exist, see Log.txt!", lfolder.name()));
+        }
+        FOLDERS.push_back(path);
+    }
+}
+
+bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS)
+{
+    // Workers of a scan given up earlier must not take titles of this one.
+    if (!gf_waitForBglTasks(SEAMS.waitLimit))
+        gf_logWarning("{} scan workers of an earlier scan still run", g_runningBglTasks.load());
+    lf_clearScanLists();
+    g_scannedLiveries.clear();
+    lf_removePreviousScanFiles();
+    lf_readDontUseTitles();
+
+    int16_t rank = 0;
+    std::size_t total = 0;
+    for (const std::filesystem::path& folder : FOLDERS) {
+        if (folder.empty())
+            continue;
+        const std::string folderText = gf_utf16ToUtf8(folder);
+        const std::filesystem::file_status status = std::filesystem::status(folder);
+        if (!std::filesystem::exists(status)) {
+            gf_logLine("{} does not exist, skipped!", folderText);
+            continue;
+        }
+        if (!std::filesystem::is_directory(status)) {
+            gf_logLine("{} is not a folder name, skipped!", folderText);
+            continue;
+        }
+        if (rank < MAX_FOLDER_RANK)
+            ++rank;
+        if (gf_stopRequested())
+            return true;
+        const std::size_t before = g_scannedLiveries.size();
+        lf_searchLiveriesInFolder(rank, folder, SEAMS);
+        const std::size_t found = g_scannedLiveries.size() - before;
+        const std::string where = fmt::format("found in {}", folderText);
+        if (found < 1)
+            gf_logLine("No liveries {}", where);
+        else
+            gf_logLine("{} liverie{} {}", found, gf_plural(found), where);
+        total += found;
+    }
+    if (gf_stopRequested())
+        return true;
+    if (g_scannedLiveries.empty()) {
+        g_liveryCount = 0;
+        gf_repaintWindow();
+        return false;
+    }
+    if (FOLDERS.size() > 1)
+        gf_logLine("{} in total", total);
+    if (LIG_PRIORITIZE.value())
+        lf_keepBestRankedFolders();
+    gf_sortAndDedupScannedLiveries();
+    lf_writeLiveriesScanned();
+    g_scannedLiveries.clear();
+    lf_writeScanReport();
+    lf_clearScanLists();
+    gf_clearStatus();
+    return true;
+}
+
+void gf_scanLiveries()
+{
+    const bool automatic = LIG_AUTOMATIC.value();
+    gf_enableControl(AI_PACKAGE_SELECTOR, false);
+    gf_setStatus(fmt::format("Scanning {}for liveries ...", LIG_PRIORITIZE.value() ? "prioritized " : ""));
+    gf_logLine("\n++++++++++++++++++++++++ liveries scan {} starts ++++++++++++++++++++++++++++++++",
+               automatic ? "automatic" : "manual");
+
+    std::vector<std::filesystem::path> folders;
+    folders.reserve(10);
+    if (automatic) {
+        const std::filesystem::path community = gf_installSubfolder("Community");
+        if (!community.empty())
+            lf_autoDetectAIPackages(community, folders);
+    } else {
+        lf_checkLfolders(folders);
+    }
+    if (folders.empty()) {
+        if (automatic) {
+            gf_enableControl(AI_PACKAGE_SELECTOR);
+            throw UserErrorException(43, "Automatic scan has not found any AI packages, choose a different selection "
+                                         "(or go to Manual mode, see Manual 5.2)");
+        }
+        // The shell opens the manual and the settings folder for this one.
+        throw UserErrorException(
+            48, "Exit Quillon first!   Then set one or more lfolder parameters to your liveries, see Manual 5.2");
+    }
+    if (!lf_scanLiveryFolders(folders)) {
+        if (!automatic)
+            throw UserErrorException(53, "no liveries found");
+        gf_enableControl(AI_PACKAGE_SELECTOR);
+        throw UserErrorException(143, "Automatic scan has not found any liveries, choose a different selection, "
+                                      "or switch off automatic and set lfolder parameter(-s)");
+    }
+    SCAN_LIVERIES.set(false);
+    gf_saveBoolParameter(SCAN_LIVERIES);
+    gf_checkControl(SCAN_LIVERIES.name(), SCAN_LIVERIES.value());
+    gf_repaintWindow();
+    gf_enableControl(AI_PACKAGE_SELECTOR);
+    gf_logLine("\n++++++++++++++++++++++++ liveries scan ends ++++++++++++++++++++++++++++++++\n");
+    gf_flushLog();
+}
+
+} // namespace qmt

@@ -1,0 +1,153 @@
+#pragma once
+// The livery scan: finds the AI liveries installed in the simulator (the [fltsim.N] sections of
+// aircraft.cfg files below the AI packages of the Community folder or the user's lfolders),
+// writes LiveriesScanned.xml and the scan reports. It runs on the worker thread during
+// start-up; every aircraft.cfg is read by a scan worker of its own (core/ScanTasks.h).
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "liveries/ScannedLivery.h"
+
+namespace qmt {
+
+// ---------------------------------------------------------------------------------------------
+// Shared state of one scan. The workers append under each container's own mutex; every one of
+// these mutexes is a leaf (no other lock is taken while it is held). The worker thread writes,
+// clears and removes after all workers of the scan were collected.
+
+extern std::mutex g_scannedTitlesMutex;
+extern std::set<std::string, std::less<>> g_scannedTitles; // titles taken by a livery in this scan
+
+extern std::mutex g_invalidAirlinesMutex;
+extern std::list<std::string> g_invalidAirlines;    // InvalidAirlineCodes.txt
+extern std::mutex g_invalidModelsMutex;
+extern std::list<std::string> g_invalidModels;      // InvalidAircraftCodes.txt
+extern std::mutex g_fixesMutex;
+extern std::vector<std::string> g_fixes;            // Fixes.txt, in the order appended
+extern std::mutex g_invalidCfgFilesMutex;
+extern std::list<std::string> g_invalidCfgFiles;    // InvalidAircraftCfgFiles.txt
+extern std::mutex g_incompleteSectionsMutex;
+extern std::list<std::string> g_incompleteSections; // IncompleFltsimSections.txt
+extern std::mutex g_noFltsimFilesMutex;
+extern std::list<std::string> g_noFltsimFiles;      // AircraftCfgWithNoFltsimSection.txt
+
+// ---------------------------------------------------------------------------------------------
+// Report lists and files
+
+void lf_liveryScanLog(std::string_view TEXT);      // a model fix
+void lf_addInvalidCfgFile(std::string_view TEXT);
+void lf_addIncompleteSection(std::string_view TEXT);
+void lf_addNoFltsimFile(std::string_view PATH_TEXT);
+// "{:12} in {} " + header
+void lf_addInvalidAirline(std::string_view CODE, const std::filesystem::path& PATH, std::string_view HEADER);
+// "{:16} in {}"
+void lf_addInvalidModel(std::string_view CODE, const std::filesystem::path& PATH);
+
+// Empties the six report lists, the title set and the don't-use titles. Run at the start of
+// every scan (a scan cut short must not leave titles that the next one takes as taken) and
+// after the reports are written.
+void lf_clearScanLists();
+// Removes the previous scan's report files and LiveriesScanned.xml; the first failure ends the
+// removal with the line "problems with removing previous files: {}".
+void lf_removePreviousScanFiles();
+// Writes the report files and the summary lines of the log.
+void lf_writeScanReport();
+// Writes Fixes.txt; false (with the line "Error writing file {}: {}") when it cannot.
+bool lf_writeFixes();
+
+// ---------------------------------------------------------------------------------------------
+// Model code of a file
+
+// Model code of an ordinary aircraft.cfg: its first icao_type_designator, else its first stock
+// base container; checked against the valid models and their fixes. Empty when none (reported).
+std::string lf_cfgModelCode(const std::filesystem::path& PATH, const std::vector<std::string>& LINES);
+std::string lf_baseContainerModel(const std::filesystem::path& PATH, const std::vector<std::string>& LINES);
+// Model code of an IVAO aircraft.cfg from its folder ...\SimObjects\Airplanes\IVAO_<model>\.
+std::string lf_ivaoModelFromPath(const std::filesystem::path& PATH);
+
+// ---------------------------------------------------------------------------------------------
+// aircraft.cfg readers (run on the scan workers)
+
+using LiveryList = std::list<ScannedLivery>;
+
+// Reads the lines of an aircraft.cfg in any encoding; false (logged, or listed for a file far
+// too large) when it cannot. WARN_NO_ENCODING: a file of unknown encoding is logged as a warning.
+bool lf_readCfgLines(const std::filesystem::path& PATH, std::vector<std::string>& LINES, bool WARN_NO_ENCODING);
+// The liveries of an ordinary aircraft.cfg, in section order.
+LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH);
+// Whether the section numbers of the file are acceptable; a file without any section is
+// accepted (and listed) but gives no livery.
+bool lf_fltsimNumbers(const std::vector<std::string>& LINES, const std::filesystem::path& PATH);
+LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, const std::vector<std::string>& LINES,
+                                    const std::string& MODEL, const std::filesystem::path& PATH,
+                                    const std::filesystem::path& FOLDER);
+// One section (its header first); shortened in place. At most one livery.
+LiveryList lf_procesFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>& SECTION, const std::string& MODEL,
+                                  const std::filesystem::path& PATH, const std::filesystem::path& FOLDER);
+
+// The liveries of an IVAO aircraft.cfg (model from the folder, airline from the title).
+LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH);
+LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, const std::vector<std::string>& LINES,
+                                        const std::string& MODEL, const std::filesystem::path& PATH,
+                                        const std::filesystem::path& FOLDER);
+ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>& SECTION,
+                                         const std::string& MODEL, const std::filesystem::path& PATH,
+                                         const std::filesystem::path& FOLDER);
+// Takes the title for this scan: the livery when the title was new, else an empty record.
+ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
+                                  const std::string& REGCODE);
+void lf_copyScannedLivery(ScannedLivery& TO, const ScannedLivery& FROM);
+// Whether an IVAO title begins with the model code (and "W" for the special folders), white
+// space, and three word characters, which are the airline code.
+bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SPECIAL, std::string& AIRLINE);
+
+// ---------------------------------------------------------------------------------------------
+// Folder walk
+
+// The readers and the wait limit of a walk; tests replace them.
+struct LiveryWalkSeams {
+    std::function<LiveryList(int32_t, const std::filesystem::path&)> ordinaryReader = lf_searchLiveriesinFile;
+    std::function<LiveryList(int32_t, const std::filesystem::path&)> ivaoReader = lf_searchLiveriesinIVAOFile;
+    std::chrono::milliseconds waitLimit{10000};
+};
+
+// Walks the folder, reads every aircraft.cfg on a scan worker and appends the liveries to
+// g_scannedLiveries in start order. Logs what goes wrong; throws nothing.
+void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER,
+                               const LiveryWalkSeams& SEAMS = {});
+
+// ---------------------------------------------------------------------------------------------
+// Scan driver
+
+// The AI traffic packages of automatic mode.
+enum class AiPackage { AIG, FSLTL, JF, MTL, user };
+
+// The livery scan as the start-up runs it; clears SCAN_LIVERIES after it. Throws
+// UserErrorException 43, 48, 53, 143, 243 for what the user must act on.
+void gf_scanLiveries();
+// Appends the selected packages' folders, then the user package's, to the list; throws
+// std::runtime_error "AI_PACKAGE_SELECTOR not set" for a text that is none of the choices.
+void lf_autoDetectAIPackages(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS);
+void lf_scanAigPackage(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS);
+void lf_scanFsltlPackage(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS);
+void lf_scanJfPackage(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS);
+void lf_scanMtlPackage(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS);
+void lf_scanUserAitraffic(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS);
+// Manual mode: the lfolder settings that are set; throws UserErrorException 243 for a missing path.
+void lf_checkLfolders(std::vector<std::filesystem::path>& FOLDERS);
+// Scans the folders in rank order; true when liveries were found or a stop was asked for.
+bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS = {});
+
+// Puts every scan list back to empty (tests).
+void gf_resetLiveryScanForTests();
+
+} // namespace qmt

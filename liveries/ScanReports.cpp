@@ -1,0 +1,212 @@
+// The report lists of the livery scan, their files under output/errors and output/info, and
+// the summary in the log.
+#include <algorithm>
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "core/Files.h"
+#include "core/Log.h"
+#include "core/Paths.h"
+#include "core/Text.h"
+#include "liveries/LiveryScan.h"
+#include "liveries/Regcodes.h"
+
+namespace qmt {
+
+std::mutex g_scannedTitlesMutex;
+std::set<std::string, std::less<>> g_scannedTitles;
+std::mutex g_invalidAirlinesMutex;
+std::list<std::string> g_invalidAirlines;
+std::mutex g_invalidModelsMutex;
+std::list<std::string> g_invalidModels;
+std::mutex g_fixesMutex;
+std::vector<std::string> g_fixes;
+std::mutex g_invalidCfgFilesMutex;
+std::list<std::string> g_invalidCfgFiles;
+std::mutex g_incompleteSectionsMutex;
+std::list<std::string> g_incompleteSections;
+std::mutex g_noFltsimFilesMutex;
+std::list<std::string> g_noFltsimFiles;
+
+namespace {
+
+constexpr std::string_view INVALID_AIRLINES_FILE = "InvalidAirlineCodes.txt";
+constexpr std::string_view INVALID_MODELS_FILE = "InvalidAircraftCodes.txt";
+constexpr std::string_view FIXES_FILE = "Fixes.txt";
+constexpr std::string_view INVALID_CFG_FILES_FILE = "InvalidAircraftCfgFiles.txt";
+constexpr std::string_view INCOMPLETE_SECTIONS_FILE = "IncompleFltsimSections.txt";
+constexpr std::string_view NO_FLTSIM_FILE = "AircraftCfgWithNoFltsimSection.txt";
+constexpr std::string_view INLINE_REGCODES_FILE = "InlineRegcodes.txt";
+
+template <typename CONTAINER>
+void lf_append(std::mutex& MUTEX, CONTAINER& LIST, std::string_view TEXT)
+{
+    std::lock_guard lock(MUTEX);
+    LIST.emplace_back(TEXT);
+}
+
+// A copy taken under the list's lock: workers given up after a time-out may still append.
+template <typename CONTAINER>
+std::vector<std::string> lf_snapshot(std::mutex& MUTEX, const CONTAINER& LIST)
+{
+    std::lock_guard lock(MUTEX);
+    return std::vector<std::string>(LIST.begin(), LIST.end());
+}
+
+template <typename CONTAINER>
+void lf_clear(std::mutex& MUTEX, CONTAINER& LIST)
+{
+    std::lock_guard lock(MUTEX);
+    LIST.clear();
+}
+
+// Writes the lines into the folder (created when missing); the summary line only when the
+// file was written, a warning when not.
+bool lf_writeReport(const std::vector<std::string>& LINES, const std::filesystem::path& FOLDER,
+                    std::string_view NAME, std::string* PATH_TEXT)
+{
+    const std::filesystem::path path = FOLDER / NAME;
+    *PATH_TEXT = gf_utf16ToUtf8(path);
+    std::error_code error;
+    std::filesystem::create_directories(FOLDER, error);
+    if (error) {
+        gf_logWarning("Error writing file {}: {}", *PATH_TEXT, error.message());
+        return false;
+    }
+    if (!gf_writeListToFile(LINES, path)) {
+        gf_logWarning("Error writing file {}: {}", *PATH_TEXT, "cannot be written");
+        return false;
+    }
+    return true;
+}
+
+// Sorted, then written; the path text for the summary line, empty when it was not written.
+std::string lf_writeSortedReport(std::vector<std::string> LINES, const std::filesystem::path& FOLDER,
+                                 std::string_view NAME)
+{
+    std::sort(LINES.begin(), LINES.end());
+    std::string pathText;
+    return lf_writeReport(LINES, FOLDER, NAME, &pathText) ? pathText : std::string();
+}
+
+} // namespace
+
+void lf_liveryScanLog(std::string_view TEXT)
+{
+    lf_append(g_fixesMutex, g_fixes, TEXT);
+}
+
+void lf_addInvalidCfgFile(std::string_view TEXT)
+{
+    lf_append(g_invalidCfgFilesMutex, g_invalidCfgFiles, TEXT);
+}
+
+void lf_addIncompleteSection(std::string_view TEXT)
+{
+    lf_append(g_incompleteSectionsMutex, g_incompleteSections, TEXT);
+}
+
+void lf_addNoFltsimFile(std::string_view PATH_TEXT)
+{
+    lf_append(g_noFltsimFilesMutex, g_noFltsimFiles, PATH_TEXT);
+}
+
+void lf_addInvalidAirline(std::string_view CODE, const std::filesystem::path& PATH, std::string_view HEADER)
+{
+    lf_append(g_invalidAirlinesMutex, g_invalidAirlines, fmt::format("{:12} in {} {}", CODE, PATH.string(), HEADER));
+}
+
+void lf_addInvalidModel(std::string_view CODE, const std::filesystem::path& PATH)
+{
+    lf_append(g_invalidModelsMutex, g_invalidModels, fmt::format("{:16} in {}", CODE, PATH.string()));
+}
+
+void lf_clearScanLists()
+{
+    lf_clear(g_invalidAirlinesMutex, g_invalidAirlines);
+    lf_clear(g_invalidModelsMutex, g_invalidModels);
+    lf_clear(g_fixesMutex, g_fixes);
+    lf_clear(g_invalidCfgFilesMutex, g_invalidCfgFiles);
+    lf_clear(g_incompleteSectionsMutex, g_incompleteSections);
+    lf_clear(g_noFltsimFilesMutex, g_noFltsimFiles);
+    lf_clear(g_scannedTitlesMutex, g_scannedTitles);
+    g_dontUseTitles.clear();
+}
+
+void lf_removePreviousScanFiles()
+{
+    const std::filesystem::path files[] = {
+        g_infoPath / NO_FLTSIM_FILE,          g_outputPath / LIVERIES_SCANNED_FILE,
+        g_errorsPath / INLINE_REGCODES_FILE,  g_errorsPath / INVALID_AIRLINES_FILE,
+        g_errorsPath / INVALID_MODELS_FILE,   g_errorsPath / FIXES_FILE,
+        g_errorsPath / INVALID_CFG_FILES_FILE, g_errorsPath / INCOMPLETE_SECTIONS_FILE,
+    };
+    try {
+        for (const std::filesystem::path& file : files)
+            std::filesystem::remove(file);
+        if (std::filesystem::exists(g_errorsPath))
+            std::filesystem::remove(g_errorsPath); // fails while the user keeps other files there
+    } catch (const std::exception& e) {
+        gf_logLine("problems with removing previous files: {}", e.what());
+    }
+}
+
+bool lf_writeFixes()
+{
+    const std::vector<std::string> fixes = lf_snapshot(g_fixesMutex, g_fixes);
+    const std::filesystem::path path = g_errorsPath / FIXES_FILE;
+    std::error_code error;
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (error) {
+        gf_logWarning("Error writing file {}: {}", gf_utf16ToUtf8(path), error.message());
+        return false;
+    }
+    if (!gf_writeListToFile(fixes, path)) {
+        gf_logWarning("Error writing file {}: {}", gf_utf16ToUtf8(path), "cannot be written");
+        return false;
+    }
+    return true;
+}
+
+void lf_writeScanReport()
+{
+    const std::vector<std::string> airlines = lf_snapshot(g_invalidAirlinesMutex, g_invalidAirlines);
+    const std::vector<std::string> models = lf_snapshot(g_invalidModelsMutex, g_invalidModels);
+    const std::vector<std::string> fixes = lf_snapshot(g_fixesMutex, g_fixes);
+    const std::vector<std::string> cfgFiles = lf_snapshot(g_invalidCfgFilesMutex, g_invalidCfgFiles);
+    std::vector<std::string> sections = lf_snapshot(g_incompleteSectionsMutex, g_incompleteSections);
+    const std::vector<std::string> noFltsim = lf_snapshot(g_noFltsimFilesMutex, g_noFltsimFiles);
+
+    const bool none = airlines.empty() && models.empty() && fixes.empty() && cfgFiles.empty() && sections.empty();
+    gf_logLine(none ? "\nNo errors" : "\nErrors:");
+    std::string written;
+    if (!airlines.empty() && !(written = lf_writeSortedReport(airlines, g_errorsPath, INVALID_AIRLINES_FILE)).empty())
+        gf_logLine("{:5} invalid airline code{}, see {}", airlines.size(), gf_plural(airlines.size()), written);
+    if (!models.empty() && !(written = lf_writeSortedReport(models, g_errorsPath, INVALID_MODELS_FILE)).empty())
+        gf_logLine("{:5} invalid model code{}, see {}", models.size(), gf_plural(models.size()), written);
+    if (!fixes.empty() && lf_writeFixes())
+        gf_logLine("{:5} fixes, see {}", fixes.size(), gf_utf16ToUtf8(g_errorsPath / FIXES_FILE));
+    if (!cfgFiles.empty() && !(written = lf_writeSortedReport(cfgFiles, g_errorsPath, INVALID_CFG_FILES_FILE)).empty())
+        gf_logLine("{:5} invalid aircraft.cfg files, see {}", cfgFiles.size(), written);
+    if (!sections.empty()) {
+        // The summary counts every report, the file holds each section once.
+        const std::size_t reported = sections.size();
+        std::sort(sections.begin(), sections.end());
+        sections.erase(std::unique(sections.begin(), sections.end()), sections.end());
+        std::string pathText;
+        if (lf_writeReport(sections, g_errorsPath, INCOMPLETE_SECTIONS_FILE, &pathText))
+            gf_logLine("{:5} incomplete [fltsim.x] sections, see {}", reported, pathText);
+    }
+    gf_logLine("\nInformation:");
+    if (!noFltsim.empty() && !(written = lf_writeSortedReport(noFltsim, g_infoPath, NO_FLTSIM_FILE)).empty())
+        gf_logLine("{:5} empty aircraft.cfg files, see {}", noFltsim.size(), written);
+}
+
+void gf_resetLiveryScanForTests()
+{
+    lf_clearScanLists();
+    g_scannedLiveries.clear();
+}
+
+} // namespace qmt

@@ -1,0 +1,10 @@
+#pragma once
+// Test support: the whole static-parking state back to its start.
+
+namespace qmt {
+
+// The stand table, the airport-file and learned-file readers' state, the park airport, the
+// static positions and aircraft counter, the park-change flags and the stand-table marks.
+void gf_resetParkingForTests();
+
+} // namespace qmt

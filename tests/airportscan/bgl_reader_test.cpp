@@ -1,0 +1,275 @@
+// The BGL reader on files of our own builder: the example airport, the header and walk bounds,
+// and every truncation of a file.
+#include "ScanFixture.h"
+
+#include "airportscan/Bgl.h"
+#include "parking/Stand.h"
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+namespace qmt::test {
+namespace {
+
+constexpr double LAT = 52.46;
+constexpr double LON = 5.52;
+const float NaN = std::numeric_limits<float>::quiet_NaN();
+
+// One airport that exercises every rule of the reader, in a package whose path names a
+// publisher that has no archived EHLE, so that its airport file is generated.
+bb::Bytes exampleAirport(std::uint32_t ALTITUDE_MM = 3'000'000)
+{
+    std::vector<bb::Parking> parkings = {
+        parking(2, 1, LAT, LON + 0.001),                       // p1
+        parking(2, 1, LAT, LON + 0.002),                       // p1 again: p1a
+        parking(3, 12, LAT, LON + 0.003),                      // np12
+        parking(12, 5, LAT, LON + 0.004, 20.0f, 0.0f),         // A5, heading 0 kept as a full turn
+        parking(0, 7, LAT, LON + 0.005),                       // 7
+        parking(2, 2, LAT, LON + 0.006, 1.0f),                 // radius at the lower bound: skipped
+        parking(2, 3, LAT, LON + 0.007, 200.0f),               // radius at the upper bound: skipped
+        parking(2, 4, LAT, LON + 0.008, 20.0f, 90.0f, 12),     // type 12: dropped
+        parking(2, 5, LAT, LON + 0.009, 20.0f, 90.0f, 13),     // type 13: dropped
+        parking(2, 6, 0.0, 0.0),                               // no position
+        parking(2, 8, LAT, LON + 0.010, 20.0f, NaN),           // heading not a number
+        parking(10, 9, LAT, LON + 0.011, 20.0f, 270.0f, 15),   // g9, followed by three further values
+    };
+    parkings.back().extra = 3;
+    for (int i = 0; i < 12; ++i) {
+        parkings.push_back(parking(1, 1, LAT + 0.001 * (i + 1), LON));  // r1, r1a .. r1j, then refused
+    }
+    const bb::Helipad heli1{LAT + 0.01, LON, 20.0f};
+    const bb::Helipad heli2{LAT + 0.02, LON, 30.0f};
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1,
+                         [&] {
+                             bb::Bytes records = bb::record(0x0003, 16);  // a record before the airport
+                             bb::append(records, bb::airportRecord("EHLE", ALTITUDE_MM,
+                                                                   {bb::helipadRecord(heli1), bb::helipadRecord(heli1),
+                                                                    bb::helipadRecord({LAT + 0.03, LON, NaN}),
+                                                                    bb::record(0x0019, 12), bb::helipadRecord(heli2),
+                                                                    bb::parkingRecord(parkings),
+                                                                    bb::helipadRecord({LAT + 0.04, LON, 20.0f})}));
+                             return records;
+                         }()}});
+}
+
+BglWords wordsOf(const bb::Bytes& BYTES)
+{
+    std::istringstream in(std::string(BYTES.begin(), BYTES.end()));
+    return lf_readBglWords(in);
+}
+
+// The airports a file's words yield, read without linking or writing.
+std::vector<AirportFile> readAirports(const BglWords& WORDS, std::uint64_t BUDGET = BGL_STEP_BUDGET)
+{
+    std::vector<AirportFile> airports;
+    BglBudget budget(BUDGET);
+    lf_walkBglAirports(WORDS, budget, [&](std::size_t P, std::size_t S, IcaoCode CODE) {
+        AirportFile record = lf_airportFileFromBgl(P, WORDS);
+        record.code = CODE;
+        lf_readBglStands(P, WORDS, S, record, "x.bgl", budget);
+        airports.push_back(std::move(record));
+    });
+    return airports;
+}
+
+class BglReaderTest : public ScanTest {};
+
+TEST_F(BglReaderTest, ExampleAirportGivesItsStandsAndMessages)
+{
+    const fs::path bgl = dir() / "Community" / "polderworks-ehle" / "scenery" / "EHLE-ap.bgl";
+    ASSERT_TRUE(bb::writeFile(bgl, exampleAirport()));
+    ASSERT_TRUE(lf_bglHasAirportSection(bgl));
+
+    lf_processBGLfile(bgl);
+
+    const fs::path file = g_myThirdpartyPath / "EHLE.xml";
+    ASSERT_TRUE(fs::exists(file));
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(file.c_str()));
+    std::vector<Stand> stands;
+    lf_readStands(doc, stands);
+    std::vector<std::string> names;
+    for (const Stand& s : stands) {
+        names.push_back(s.name);
+    }
+    EXPECT_THAT(names, ::testing::ElementsAre("7", "A5", "g9", "helipad1", "helipad2", "np12", "p1", "p1a", "r1",
+                                              "r1a", "r1b", "r1c", "r1d", "r1e", "r1f", "r1g", "r1h", "r1i", "r1j"));
+    const auto heli2 = std::find_if(stands.begin(), stands.end(), [](const Stand& s) { return s.name == "helipad2"; });
+    EXPECT_EQ(heli2->heli, 1);
+    EXPECT_NEAR(heli2->radius * 1852.0, 15.0, 1e-6);
+    const std::string text = readFile(file);
+    EXPECT_THAT(text, ::testing::HasSubstr(R"(<parkpos id="A5" latitude="52.460000" longitude="5.524000" heading="360.0")"));
+    EXPECT_THAT(text, ::testing::HasSubstr(R"(<parameter name="altitude" value="9843")"));
+    EXPECT_THAT(text, ::testing::HasSubstr(R"(<parameter name="publisher" value="Polder Works")"));
+    EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("nan")));
+
+    const std::string path = bgl.string();
+    EXPECT_TRUE(scanLogHas("double helipad  (skipped) 52.470000,5.520000"));
+    EXPECT_TRUE(scanLogHas("helipad width nan invalid (skipped): 52.490000,5.520000"));
+    EXPECT_TRUE(scanLogHas("Skipped position with radius 1.0 m in " + path));
+    EXPECT_TRUE(scanLogHas("Skipped position with radius 200.0 m in " + path));
+    EXPECT_TRUE(scanLogHas("LatLon 0.000000,0.000000 invalid (skipped)"));
+    EXPECT_TRUE(scanLogHas("heading nan of parking p8 invalid (skipped) in " + path));
+    EXPECT_TRUE(scanLogHas("===> Warning: more than 10 duplicate IDs r1 in " + path));
+    EXPECT_TRUE(scanLogHas("EHLE has 19 parkpos while archived one has 0"));
+    EXPECT_TRUE(scanLogHas("Generated EHLE.xml: 19 positions, of which 2 helipads\n"));
+    std::lock_guard lock(g_handledBglFilesMutex);
+    EXPECT_THAT(g_handledBglFiles, ::testing::ElementsAre(bgl));
+}
+
+TEST_F(BglReaderTest, AltitudeInFeetAndAboveTenThousandFeetAsZero)
+{
+    for (const auto& [millimetres, feet] : std::vector<std::pair<std::uint32_t, int>>{
+             {3'000'000, 9843}, {4'000'000, 0}, {0xFFFFFFFFu - 3000, 0}, {0, 0}}) {
+        const auto airports = readAirports(wordsOf(exampleAirport(millimetres)));
+        ASSERT_EQ(airports.size(), 1u);
+        EXPECT_EQ(airports[0].altitudeFt, feet) << millimetres;
+    }
+}
+
+TEST_F(BglReaderTest, IdentDecodeAndCheck)
+{
+    EXPECT_EQ(lf_decodeBglIdent(bb::packIdent("EHAM")), std::make_pair(std::string("EHAM"), true));
+    EXPECT_EQ(lf_decodeBglIdent(bb::packIdent("K2B9")), std::make_pair(std::string("K2B9"), true));
+    // Digit 0 (a blank) or 1 ('?') anywhere makes the ident invalid.
+    EXPECT_FALSE(lf_decodeBglIdent(bb::packIdent("EH M")).second);
+    EXPECT_FALSE(lf_decodeBglIdent((((16u * 38 + 1) * 38 + 12) << 5)).second);
+
+    EXPECT_EQ(lf_checkIcao("EHAM"), std::make_pair(std::string("EHAM"), true));
+    EXPECT_FALSE(lf_checkIcao("AMS").second);
+    EXPECT_FALSE(lf_checkIcao("EHAMX").second);
+    EXPECT_TRUE(scanLog().empty());
+    EXPECT_FALSE(lf_checkIcao("ZZZZ").second);
+    EXPECT_THAT(scanLog(), ::testing::ElementsAre("ZZZZ is not an airport supported by RealTraffic "));
+}
+
+TEST_F(BglReaderTest, FilesWithoutAUsableAirportSectionGiveNothingSilently)
+{
+    const bb::Bytes good = exampleAirport();
+    std::vector<std::pair<std::string, bb::Bytes>> cases;
+    auto zeroCount = good;
+    bb::putU32(zeroCount, 20, 0);
+    cases.emplace_back("section count 0", zeroCount);
+    auto pastEnd = good;
+    bb::putU32(pastEnd, 20, static_cast<std::uint32_t>(good.size() / 20));
+    cases.emplace_back("section table past the end", pastEnd);
+    auto header = good;
+    bb::putU32(header, 4, 52);
+    cases.emplace_back("header size not 56", header);
+    auto flags = good;
+    bb::putU32(flags, 56 + 4, 0x10001);
+    cases.emplace_back("subsection entries of 20 bytes", flags);
+    auto type = good;
+    bb::putU32(type, 56, 4);
+    cases.emplace_back("no airport section", type);
+    for (const auto& [what, bytes] : cases) {
+        EXPECT_TRUE(readAirports(wordsOf(bytes)).empty()) << what;
+    }
+    EXPECT_TRUE(scanLog().empty());
+    EXPECT_THAT(logText(), ::testing::Not(::testing::HasSubstr("==>")));
+
+    // The pre-check agrees where it can tell from the section table alone.
+    const fs::path file = dir() / "x.bgl";
+    bb::writeFile(file, zeroCount);
+    EXPECT_FALSE(lf_bglHasAirportSection(file));
+    bb::writeFile(file, type);
+    EXPECT_FALSE(lf_bglHasAirportSection(file));
+    bb::writeFile(file, bb::Bytes(good.begin(), good.begin() + 56));
+    EXPECT_FALSE(lf_bglHasAirportSection(file));
+    EXPECT_FALSE(lf_bglHasAirportSection(dir() / "missing.bgl"));
+}
+
+TEST_F(BglReaderTest, EveryTruncationEndsCleanly)
+{
+    const bb::Bytes bytes = exampleAirport();
+    const std::size_t full = readAirports(wordsOf(bytes)).at(0).stands.size();
+    for (std::size_t length = 0; length < bytes.size(); ++length) {
+        try {
+            const auto airports = readAirports(wordsOf(bb::Bytes(bytes.begin(), bytes.begin() + length)));
+            ASSERT_LE(airports.size(), 1u);
+            if (!airports.empty()) {
+                EXPECT_LE(airports[0].stands.size(), full);
+            }
+        } catch (const std::out_of_range&) {
+            // A field past the end of the words ends the file's task.
+        }
+    }
+}
+
+TEST_F(BglReaderTest, ParkingSubrecordEndsTheWalkAndSizeZeroEndsIt)
+{
+    // A helipad after the parkings is never read (the example's fourth helipad).
+    auto airports = readAirports(wordsOf(exampleAirport()));
+    ASSERT_EQ(airports.size(), 1u);
+    EXPECT_EQ(std::count_if(airports[0].stands.begin(), airports[0].stands.end(),
+                            [](const Stand& s) { return s.heli != 0; }),
+              2);
+
+    // A subrecord of size 0 ends the walk with its line; the helipad before it stays.
+    auto zero = bb::record(0x0019, 12);
+    bb::putU32(zero, 2, 0);
+    airports = readAirports(wordsOf(bb::bglFile(
+        {{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {bb::helipadRecord({LAT, LON, 20.0f}), zero,
+                                                                bb::helipadRecord({LAT + 0.1, LON, 20.0f})})}})));
+    ASSERT_EQ(airports.size(), 1u);
+    EXPECT_EQ(airports[0].stands.size(), 1u);
+    EXPECT_THAT(logText(), ::testing::HasSubstr("   Warning: decodeSizeAtBoundary returned 0 at o3 = "));
+}
+
+TEST_F(BglReaderTest, LongSectionsAndForgedSectionCountsAreBounded)
+{
+    // 9000 records after an airport: the section ends with its warning, the airport stays read.
+    bb::Bytes records = bb::airportRecord("EHLE", 0, {bb::parkingRecord({parking(2, 1, LAT, LON)})});
+    for (int i = 0; i < 9001; ++i) {
+        bb::append(records, bb::record(0x0019, 8));
+    }
+    EXPECT_EQ(readAirports(wordsOf(bb::bglFile({{bb::AIRPORT_SECTION, 1, records}}))).size(), 1u);
+    EXPECT_THAT(logText(), ::testing::HasSubstr("Error: Maximum loop iterations reached (2) \x97 possible corrupt BGL"));
+
+    // A forged table of 3000 airport sections that all walk the same records: the budget ends
+    // the walk long before the sections do.
+    constexpr std::uint32_t SECTIONS = 3000;
+    bb::Bytes many(56 + 20 * SECTIONS, 0);
+    bb::putU32(many, 4, 56);
+    bb::putU32(many, 20, SECTIONS);
+    const auto subsectionTable = static_cast<std::uint32_t>(many.size());
+    for (std::uint32_t i = 0; i < SECTIONS; ++i) {
+        bb::putU32(many, 56 + 20 * i, bb::AIRPORT_SECTION);
+        bb::putU32(many, 56 + 20 * i + 4, 1);
+        bb::putU32(many, 56 + 20 * i + 12, subsectionTable);
+    }
+    bb::Bytes subsection(16, 0);
+    bb::putU32(subsection, 8, subsectionTable + 16);
+    bb::append(many, subsection);
+    bb::append(many, records);
+    const auto airports = readAirports(wordsOf(many), 100'000);
+    EXPECT_GE(airports.size(), 1u);
+    EXPECT_LE(airports.size(), 12u);
+}
+
+TEST_F(BglReaderTest, HugeFileIsNotRead)
+{
+    const fs::path bgl = dir() / "huge" / "EHLE.bgl";
+    ASSERT_TRUE(bb::writeFile(bgl, exampleAirport()));
+    fs::resize_file(bgl, BGL_MAX_BYTES + 1);  // sparse: no disk space taken
+    lf_processBGLfile(bgl);
+    EXPECT_TRUE(scanLogHas(fmt::format("BGL file {} has {} bytes, more than {} (not read)", bgl.string(),
+                                       BGL_MAX_BYTES + 1, BGL_MAX_BYTES)));
+    EXPECT_FALSE(fs::exists(g_myThirdpartyPath / "EHLE.xml"));
+    std::lock_guard lock(g_allBglFilesMutex);
+    EXPECT_THAT(g_allBglFiles, ::testing::ElementsAre(bgl));  // the second pass takes it up
+}
+
+TEST_F(BglReaderTest, ExceptionIsLoggedAndPassedOn)
+{
+    bb::Bytes bytes = exampleAirport();
+    bytes.resize(bytes.size() - 60);  // the last parking entries run past the end
+    const fs::path bgl = dir() / "cut" / "EHLE.bgl";
+    bb::writeFile(bgl, bytes);
+    EXPECT_THROW(lf_processBGLfile(bgl), std::out_of_range);
+    EXPECT_THAT(logText(), ::testing::HasSubstr("==> Exception in lf_processBGLfile (std::ex): " + bgl.string() + " \x97 "));
+}
+
+} // namespace
+} // namespace qmt::test

@@ -1,0 +1,307 @@
+// Whole scans of simulated simulator installations: the walk with its tasks, the second pass
+// through facility data, streamed packages, the scan log and tblo.zip.
+#include "ScanFixture.h"
+
+#include "airportscan/ScanSteps.h"
+#include "core/ScanTasks.h"
+#include "core/UserError.h"
+
+#include <zip.h>
+
+#include <cstdlib>
+#include <future>
+#include <set>
+
+namespace qmt::test {
+namespace {
+
+// An airport BGL with a few parkings near the given position.
+bb::Bytes airportBgl(const char* ICAO, double LAT, double LON, int PARKINGS = 3)
+{
+    std::vector<bb::Parking> parkings;
+    for (int i = 1; i <= PARKINGS; ++i) {
+        parkings.push_back(parking(2, i, LAT + 0.001 * i, LON));
+    }
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord(ICAO, 0, {bb::parkingRecord(parkings)})}});
+}
+
+// A BGL with an airport section but no airport record in it (an airport the reader cannot see).
+bb::Bytes unreadableBgl() { return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::record(0x0019, 64)}}); }
+
+std::set<std::string> folderNames(const fs::path& FOLDER)
+{
+    std::set<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(FOLDER, ec), end; !ec && it != end; it.increment(ec)) {
+        names.insert(it->path().filename().string());
+    }
+    return names;
+}
+
+// The entry names of a zip file, read back with libzip.
+std::set<std::string> zipEntries(const fs::path& ZIP)
+{
+    std::set<std::string> names;
+    int error = 0;
+    zip_t* archive = zip_open(ZIP.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (archive == nullptr) {
+        return names;
+    }
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+        names.insert(zip_get_name(archive, static_cast<zip_uint64_t>(i), 0));
+    }
+    zip_close(archive);
+    return names;
+}
+
+class AirportScanTest : public ScanTest {
+protected:
+    void SetUp() override
+    {
+        ScanTest::SetUp();
+        g_maxBglTasks = 2;
+        SCAN_AIRPORTS.set(true);
+        gf_enableControl(TBLO_ZIP_BUTTON, false);
+    }
+
+    // An installation below a folder named "aircraft": the names above the scan folders must
+    // not exclude anything.
+    fs::path install() const { return dir() / "aircraft-sims" / "MSFS"; }
+    fs::path community() const { return install() / "Community"; }
+
+    void package(const fs::path& FOLDER, const std::string& TITLE, const std::string& CREATOR = "")
+    {
+        writeFile(FOLDER / "manifest.json",
+                  fmt::format(R"({{"title":"{}","manufacturer":"","creator":"{}"}})", TITLE, CREATOR));
+    }
+
+    // The 2020 installation: one airport linked to the archive, one generated from its BGL, one
+    // read through facility data, an excluded package, a stand-less airfield, a stem that is no
+    // code, and an airport of the simulator's maker.
+    void make2020Installation()
+    {
+        MSFS_INSTALL_PATH.setText(install().string());
+        bb::writeFile(install() / "Official" / "OneStore" / "asobo-airport-eham" / "scenery" / "EHAM.bgl",
+                      airportBgl("EHAM", 52.30, 4.76));
+        package(community() / "polderworks-airport-ehrd", "Rotterdam");
+        bb::writeFile(community() / "polderworks-airport-ehrd" / "scenery" / "world" / "ap.bgl",
+                      airportBgl("EHRD", 51.95, 4.43));
+        bb::writeFile(community() / "polderworks-airport-ehrd" / "scenery" / "statics" / "ap2.bgl",
+                      airportBgl("EHEH", 51.45, 5.37));
+        package(community() / "northwind-ehle", "Lelystad");
+        bb::writeFile(community() / "northwind-ehle" / "scenery" / "ehle.bgl", airportBgl("EHLE", 52.46, 5.52, 5));
+        package(community() / "skyforge-airport-eddl-v2", "Dusseldorf Intl");
+        bb::writeFile(community() / "skyforge-airport-eddl-v2" / "scenery" / "objects.bgl", unreadableBgl());
+        facilityAirport("EDDL", 3, 51.28, 6.76);
+        package(community() / "meridian-airfield", "EHHV Hilversum");
+        bb::writeFile(community() / "meridian-airfield" / "scenery" / "ehhv-apt.bgl", unreadableBgl());
+        facilityAirport("EHHV", 0, 52.19, 5.14);
+        package(community() / "tropicalsim-kmci", "KMCI Kansas City");
+        bb::writeFile(community() / "tropicalsim-kmci" / "scenery" / "ab_c.bgl", unreadableBgl());
+        facilityAirport("KMCI", 2, 39.29, -94.71);
+        bb::writeFile(community() / "gsx-world-pack" / "scenery" / "EHEH.bgl", airportBgl("EHEH", 51.45, 5.37));
+        bb::writeFile(community() / "some-aircraft-pack" / "EHEH.bgl", airportBgl("EHEH", 51.45, 5.37));
+    }
+};
+
+TEST_F(AirportScanTest, Installation2020)
+{
+    make2020Installation();
+    gf_scanAirports();
+
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml", "EHRD.txt"}));
+    EXPECT_EQ(folderNames(g_mySimaddonPath), (std::set<std::string>{"EHAM.txt"}));
+    EXPECT_EQ(readFile(g_myThirdpartyPath / "EHRD.txt"), "archive/thirdparty/Polder%20Works/EHRD.xml\n");
+    EXPECT_THAT(readFile(g_myThirdpartyPath / "EDDL.xml"),
+                ::testing::HasSubstr(R"(<parameter name="publisher" value="SkyForge Studio")"));
+    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"),
+                ::testing::HasSubstr(R"(<parameter name="publisher" value="Northwind Sceneries")"));
+    EXPECT_EQ(g_thirdpartyFileCount.load(), 3u);
+
+    const std::string scanLogText = readFile(g_scanLogPath);
+    for (const std::string& line : std::vector<std::string>{"thirdparty airport EHRD linked to archive/thirdparty/Polder%20Works/EHRD.xml\n\n",
+          "simaddon airport EHAM linked to archive/simaddon/EHAM.xml\n\n",
+          "Generated EHLE.xml: 5 positions\n",
+          "\n\n\n ******************** Could not read 3 BGL files\n",
+          "no supported airport ICAO code 'AB_C' as BGL stem " + (community() / "tropicalsim-kmci" / "scenery" / "ab_c.bgl").string() + "\n",
+          "airport has ICAO 'KMCI' in title of manifest\n",
+          "airport has ICAO 'EHHV' in title of manifest\n",
+          "EHHV has no stand in the simulator's facility data, no airport file generated\n",
+          "no supported airport ICAO in title of manifest\n",
+          "airport has ICAO 'EDDL' in BGL path\n",
+          "Generated EDDL.xml: 3 positions\n"}) {
+        EXPECT_THAT(scanLogText, ::testing::HasSubstr(line));
+    }
+    EXPECT_THAT(scanLogText, ::testing::Not(::testing::HasSubstr("EHEH")));
+
+    // The KMCI of that publisher never reaches the archive; the two generated files do.
+    EXPECT_EQ(folderNames(g_tbloPath), (std::set<std::string>{"tblo.zip"}));
+    EXPECT_EQ(zipEntries(g_tbloZipPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml"}));
+    EXPECT_EQ(std::system(("unzip -tq " + g_tbloZipPath.string() + " > /dev/null").c_str()), 0);
+    EXPECT_EQ(g_tbloZipped.load(), 2u);
+    EXPECT_TRUE(gf_controlState(TBLO_ZIP_BUTTON).enabled);
+
+    const std::string log = logText();
+    EXPECT_THAT(log, ::testing::HasSubstr("The scan will search 2 folders"));
+    EXPECT_THAT(log, ::testing::HasSubstr(g_scanLogPath.string() + " written"));
+    EXPECT_THAT(log, ::testing::HasSubstr("[zip] Added 2 files, ok_close=true, exists=true, size="));
+    EXPECT_THAT(log, ::testing::HasSubstr("Please mail " + g_tbloZipPath.string()));
+    EXPECT_THAT(log, ::testing::HasSubstr("SCAN_AIRPORTS=false"));
+    EXPECT_THAT(log, ::testing::HasSubstr("SimConnect (PARKING_DATA_RDR) closed"));
+    EXPECT_FALSE(SCAN_AIRPORTS.value());
+    EXPECT_FALSE(PARKING_DATA_RDR.open);
+
+    // A second run replaces the first's zip and finds the same.
+    const auto firstZip = fs::last_write_time(g_tbloZipPath);
+    gf_scanAirports();
+    EXPECT_EQ(zipEntries(g_tbloZipPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml"}));
+    EXPECT_GE(fs::last_write_time(g_tbloZipPath), firstZip);
+}
+
+TEST_F(AirportScanTest, FailedFacilityReadEndsTheScanAndLeavesNothingBehind)
+{
+    make2020Installation();
+    // EDDL is read first and opens the connection; the next airport is unknown to the simulator.
+    package(community() / "zulu-airfield-egcc-", "Manchester");
+    bb::writeFile(community() / "zulu-airfield-egcc-" / "scenery" / "x.bgl", unreadableBgl());
+    try {
+        gf_scanAirports();
+        FAIL() << "no user error";
+    } catch (const UserErrorException& e) {
+        EXPECT_STREQ(e.what(), "779: MSFS must be connected to get addon airport data via SimConnect");
+    }
+    EXPECT_THAT(readFile(g_scanLogPath),
+                ::testing::HasSubstr("Reading Facilites data for EGCC via SimConnect failed, is MSFS connected?\n"));
+    EXPECT_TRUE(fs::exists(g_myThirdpartyPath / "EDDL.xml"));
+    EXPECT_FALSE(PARKING_DATA_RDR.open);
+    EXPECT_TRUE(scanLog().empty());
+    {
+        std::scoped_lock lock(g_allBglFilesMutex, g_handledBglFilesMutex);
+        EXPECT_TRUE(g_allBglFiles.empty());
+        EXPECT_TRUE(g_handledBglFiles.empty());
+    }
+    EXPECT_TRUE(SCAN_AIRPORTS.value());  // asked for again at the next start
+}
+
+TEST_F(AirportScanTest, StreamedAirports2024)
+{
+    g_isMsfs2020 = false;
+    SIM_CHOICE.set(2024);
+    MSFS2024_INSTALL_PATH.setText(install().string());
+    const fs::path streamed = install() / "StreamedPackages";
+    for (const char* name : {"microsoft-airport-eham-schiphol", "asobo-airport-rjaa-narita", "meridian-airport-ksfo-sf",
+                             "northwind-airport-egcc-manchester", "acme-airport-ehle-", "fs20-asobo-airport-ehhv-x",
+                             "asobo-airport-ehrd-scenery-x", "asobo-airport-nowhere"}) {
+        fs::create_directories(streamed / name);
+    }
+    writeFile(streamed / "asobo-airport-ehlv-file", "not a package folder");
+    fs::create_directories(community());
+    facilityAirport("RJAA", 2, 35.76, 140.38);
+    facilityAirport("EGCC", 4, 53.35, -2.27);
+    facilityAirport("EHLE", 1, 52.46, 5.52);
+
+    gf_scanAirports();
+
+    EXPECT_EQ(folderNames(g_mySimaddonPath), (std::set<std::string>{"EHAM.txt", "RJAA.xml"}));
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EGCC.xml", "EHLE.xml", "KSFO.txt"}));
+    EXPECT_EQ(readFile(g_myThirdpartyPath / "KSFO.txt"), "archive/thirdparty/Meridian%20Airports/KSFO.xml\n");
+    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"),
+                ::testing::HasSubstr(R"(<parameter name="manufacturer" value="streamed thirdy party")"));
+    const std::string scanLogText = readFile(g_scanLogPath);
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("airport has ICAO 'RJAA' in directory path\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("airport has ICAO 'EGCC' in folder path\npublisher 'Northwind Sceneries' found\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("voorbij link2archive\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("asobo-airport-nowhere\nno supported airport ICAO in BGL path\n"));
+    EXPECT_THAT(scanLogText, ::testing::Not(::testing::HasSubstr("EHHV")));
+    EXPECT_THAT(scanLogText, ::testing::Not(::testing::HasSubstr("EHRD")));
+    // The simaddon file of a known airport and the thirdparty files go to tblo (the one without a
+    // publisher names its origin through its manufacturer text).
+    EXPECT_EQ(zipEntries(g_tbloZipPath), (std::set<std::string>{"EGCC.xml", "EHLE.xml", "RJAA.xml"}));
+    EXPECT_EQ(g_simaddonFileCount.load(), 2u);
+    EXPECT_THAT(logText(), ::testing::HasSubstr("1 simaddon file copied to tblo folder"));
+}
+
+TEST_F(AirportScanTest, ScanThatFindsNothing)
+{
+    MSFS_INSTALL_PATH.setText("");
+    gf_scanAirports();
+    EXPECT_EQ(gf_statusText(), "Warning: Scan has not found any add-on airports");
+    EXPECT_FALSE(SCAN_AIRPORTS.value());
+    EXPECT_TRUE(fs::exists(g_scanLogPath));
+    EXPECT_FALSE(fs::exists(g_tbloPath));
+    EXPECT_THAT(logText(), ::testing::HasSubstr(
+                               "All your simaddon and third party airports are recognised, no off line learning needed."));
+
+    // A folder of the list that is a file, then one that does not exist.
+    writeFile(dir() / "afile", "x");
+    lf_scanFolders({dir() / "afile", dir() / "missing"});
+    EXPECT_THAT(logText(), ::testing::HasSubstr((dir() / "afile").string() + " is not a folder name, skipped!"));
+    EXPECT_EQ(gf_statusText(), (dir() / "missing").string() + " does not exist, skipped!");
+}
+
+TEST_F(AirportScanTest, ScanLogFileKeepsEntriesThatEndInANewline)
+{
+    gf_scanLog("first\n");
+    gf_scanLog("second\n");
+    ASSERT_TRUE(gf_writeScanLogFile());
+    EXPECT_EQ(readFile(g_scanLogPath), "first\n\nsecond\n\n");
+
+    // A log that cannot be written is reported as such, not as written.
+    fs::remove_all(g_infoPath);
+    writeFile(g_infoPath, "a file where the folder belongs");
+    lf_runAirportScan({});
+    EXPECT_THAT(logText(), ::testing::HasSubstr("==> could not write " + g_scanLogPath.string()));
+    EXPECT_THAT(logText(), ::testing::Not(::testing::HasSubstr(g_scanLogPath.string() + " written")));
+}
+
+TEST_F(AirportScanTest, FailedZipAsksForNoMail)
+{
+    writeFile(g_tbloPath / "EHLE.xml", "<root/>");
+    fs::create_directories(g_tbloZipPath / "in the way");
+    lf_zipTblo();
+    const std::string log = logText();
+    EXPECT_THAT(log, ::testing::HasSubstr("==> Zippen TBLO folder failed"));
+    EXPECT_THAT(log, ::testing::Not(::testing::HasSubstr("Please mail")));
+    EXPECT_FALSE(gf_controlState(TBLO_ZIP_BUTTON).enabled);
+    EXPECT_EQ(g_tbloZipped.load(), 2u);  // tblo is kept for the user to look at
+    EXPECT_FALSE(fs::exists(g_tbloPath / "EHLE.xml"));
+}
+
+TEST_F(AirportScanTest, DetectionAndExclusionRules)
+{
+    ManifestInfo manifest;
+    // The stem decides whatever the manifest says.
+    package(community() / "pkg-eddl-", "EHLE");
+    EXPECT_EQ(lf_detectIcao(community() / "pkg-eddl-" / "ehrd.bgl", manifest), std::make_pair(std::string("EHRD"), true));
+    EXPECT_FALSE(manifest);
+    // No manifest: no title or path rule.
+    EXPECT_FALSE(lf_detectIcao(community() / "none-eddl-" / "x.bgl", manifest).second);
+
+    const fs::path scan = install() / "Community";
+    EXPECT_FALSE(lf_isExcludedPackagePath(scan / "northwind-ehle" / "x.bgl", scan));
+    EXPECT_TRUE(lf_isExcludedPackagePath(scan / "FS-Base-stuff", scan));
+    EXPECT_TRUE(lf_isExcludedPackagePath(scan / "Some-AIRCRAFT", scan));
+    EXPECT_TRUE(lf_isExcludedPackagePath(scan / std::string(250, 'x'), scan));
+    EXPECT_FALSE(lf_isExcludedPackagePath(scan / "northwind-ehle", scan.string() + "/"));
+}
+
+TEST_F(AirportScanTest, SecondPassWaitsForTasksStillRunning)
+{
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> taskDone{false};
+    scan_detail::lf_startCountedThread([released, &taskDone] {
+        released.wait();
+        std::lock_guard lock(g_allBglFilesMutex);
+        g_allBglFiles.push_back("late.bgl");
+        taskDone = true;
+    });
+    auto waiter = std::async(std::launch::async, [] { return lf_waitForReaderTasks(); });
+    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    release.set_value();
+    EXPECT_TRUE(waiter.get());
+    EXPECT_TRUE(taskDone);
+}
+
+} // namespace
+} // namespace qmt::test

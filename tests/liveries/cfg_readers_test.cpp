@@ -1,0 +1,148 @@
+// The hand-written line readers against the regular expressions they stand for.
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/Text.h"
+#include "liveries/CfgReaders.h"
+
+namespace qmt::test {
+namespace {
+
+std::string regexValue(const std::string& LINE, const std::string& KEY)
+{
+    const std::regex expression("\\s*(" + KEY + ")\\s*=\\s*(.*\\S)\\s*", std::regex::ECMAScript | std::regex::icase);
+    std::smatch match;
+    return std::regex_match(LINE, match, expression) ? match[2].str() : std::string();
+}
+
+std::string regexHeader(const std::string& LINE)
+{
+    if (LINE.size() >= 2 && LINE.starts_with("//"))
+        return {};
+    static const std::regex header(R"(\s*(\[fltsim\.)(\d+)\]\s*)", std::regex::ECMAScript | std::regex::icase);
+    std::smatch match;
+    if (std::regex_match(LINE, match, header))
+        return match[2].str();
+    if (LINE.find("[fltsim.") != std::string::npos || LINE.find("[FLTSIM.") != std::string::npos)
+        return "10000";
+    return {};
+}
+
+// Lines built from the pieces that the expressions care about: white space of every kind, keys
+// in mixed case and as prefixes of longer names, '=', quotes, brackets, digits, comments and
+// bytes outside ASCII.
+std::vector<std::string> generatedLines(std::string_view KEY, int COUNT)
+{
+    const std::vector<std::string> pieces = {
+        " ", "\t", "\r", "\v", "\f", "\n", "=", "\"", "//", "[", "]", ".", "x", "Q", "7", "12", "-", ";", ",",
+        "\xC3\xA9", "\xFF", std::string(1, '\0'), "fltsim", "FLTSIM", "[fltsim.", "ZZZZ", "..\\Asobo_A320_NEO",
+        std::string(KEY), gf_upper(KEY), std::string(KEY) + "_x", "a long value with blanks"};
+    std::mt19937 rng(42);
+    std::vector<std::string> lines = {"", std::string(KEY) + "=", std::string(KEY) + " = \"\"",
+                                      std::string(KEY) + "=\"a\" // c"};
+    const std::string spaces[] = {"", " ", "\t", "  \t", "\r", "\v\f", "\n"};
+    auto somePieces = [&](int MAX) {
+        std::string text;
+        for (int k = static_cast<int>(rng() % static_cast<unsigned>(MAX)); k > 0; --k)
+            text += pieces[rng() % pieces.size()];
+        return text;
+    };
+    for (int i = 0; i < COUNT; ++i) {
+        std::string line;
+        if (rng() % 2) {
+            // Shaped like a key line, with something odd in any of its parts. One draw per
+            // statement: the order of operands is not fixed, and compilers differ in it.
+            line = spaces[rng() % 7];
+            line += rng() % 2 ? std::string(KEY) : gf_upper(KEY);
+            line += spaces[rng() % 7];
+            line += rng() % 8 ? "=" : "";
+            line += spaces[rng() % 7];
+            line += somePieces(5);
+            line += spaces[rng() % 7];
+        } else {
+            line = somePieces(9);
+            if (rng() % 3 == 0)
+                line.insert(rng() % (line.size() + 1), "=");
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST(CfgReadersTest, KeyMatcherEqualsTheExpressionOnGeneratedLines)
+{
+    for (const std::string key : {"title", "atc_id", "icao_airline", "texture", "base_container"}) {
+        int matched = 0;
+        for (const std::string& line : generatedLines(key, 600)) {
+            const std::string expected = regexValue(line, key);
+            matched += expected.empty() ? 0 : 1;
+            EXPECT_EQ(std::string(lf_cfgValue(line, key)), expected) << key << " in '" << line << "'";
+        }
+        EXPECT_GT(matched, 60) << key; // the generated lines reach the matching side too
+    }
+}
+
+TEST(CfgReadersTest, HeaderReaderEqualsTheExpressionOnGeneratedLines)
+{
+    int headers = 0;
+    for (const std::string& line : generatedLines("[fltsim.3]", 800)) {
+        headers += regexHeader(line) == "3" ? 1 : 0;
+        EXPECT_EQ(lf_readFltsimHeader(line), regexHeader(line)) << "'" << line << "'";
+    }
+    EXPECT_GT(headers, 15);
+    for (const char* line : {"[fltsim.12]", "  [FLTSIM.3]  ", "[fltsim.3] // comment", "//[fltsim.3]", "[fltsim.]",
+                             "[FltSim.3]", "[FltSim.3] x", "[fltsim.99999999999]"})
+        EXPECT_EQ(lf_readFltsimHeader(line), regexHeader(line)) << line;
+}
+
+TEST(CfgReadersTest, KeyReadersApplyTheQuoteAndValueRules)
+{
+    std::string v = "untouched";
+    EXPECT_TRUE(lf_readCfgKey::title("title = \"Air Foo\" // comment \"x\"", v));
+    EXPECT_EQ(v, "Air Foo");
+    v = "untouched";
+    EXPECT_FALSE(lf_readCfgKey::title("title=\"\"", v));
+    EXPECT_FALSE(lf_readCfgKey::title("title=\"open", v));
+    EXPECT_FALSE(lf_readCfgKey::texture("texture.1=x", v));
+    EXPECT_FALSE(lf_readCfgKey::title("//title=x", v));
+    EXPECT_EQ(v, "untouched");
+    EXPECT_TRUE(lf_readCfgKey::title("TITLE=Foo", v));
+    EXPECT_EQ(v, "Foo");
+
+    EXPECT_FALSE(lf_readCfgKey::atcId("atc_id=D-AB", v));
+    EXPECT_TRUE(lf_readCfgKey::atcId("atc_id=\"D-ABCD\"", v));
+    EXPECT_EQ(v, "D-ABCD");
+
+    for (const auto& [line, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"icao_airline=dlh", "DLH"}, {"icao_airline=\"\"", "ZZZ"}, {"icao_airline=ZZZZ", "ZZZ"},
+             {"icao_airline=zzzz", "ZZZZ"}}) {
+        ASSERT_TRUE(lf_readCfgKey::icaoAirline(line, v)) << line;
+        EXPECT_EQ(v, expected) << line;
+    }
+    EXPECT_EQ(lf_readCfgKey::icaoTypeDesignator("icao_type_designator=b7378"), "B737");
+    EXPECT_EQ(lf_readCfgKey::icaoTypeDesignator("icao_type_designator = a20n"), "A20N");
+    EXPECT_EQ(lf_readCfgKey::icaoTypeDesignator("icao_type_designator_x=A20N"), "");
+    EXPECT_EQ(lf_readCfgKey::baseContainer("base_container = \"..\\Asobo_A320_NEO\""), "A20N");
+    EXPECT_EQ(lf_readCfgKey::baseContainer("base_container=..\\Asobo_A320_NEO"), "A20N");
+    EXPECT_EQ(lf_readCfgKey::baseContainer("base_container=..\\Asobo_a320_neo"), "");
+    EXPECT_EQ(lf_readCfgKey::baseContainer("base_container=abc"), "");
+
+    EXPECT_FALSE(lf_hasAtcIdLine("atc_id_color=0xFFFFFF"));
+    EXPECT_FALSE(lf_hasAtcIdLine("ATC_ID=D-ABCD"));
+    EXPECT_TRUE(lf_hasAtcParkingTypesLine("x atc_parking_types"));
+    EXPECT_EQ(g_stockContainerTypes.size(), 30u);
+}
+
+TEST(CfgReadersTest, LongLinesAreMatchedWithoutRecursion)
+{
+    const std::string value(2'000'000, 'x');
+    EXPECT_EQ(lf_cfgValue("title=" + value + "  ", "title").size(), value.size());
+    EXPECT_EQ(lf_readFltsimHeader("[fltsim." + std::string(1'000'000, '9') + "]"), std::string(1'000'000, '9'));
+}
+
+} // namespace
+} // namespace qmt::test

@@ -1,0 +1,309 @@
+// The whole scan: package detection, folder walk on scan workers, LiveriesScanned.xml and the
+// report files.
+#include <atomic>
+#include <future>
+
+#include "LiveryScanSupport.h"
+#include "core/Parameters.h"
+#include "core/UserError.h"
+
+namespace qmt::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string AIG_CFG = "[General]\nicao_type_designator=A320\n"
+                            "[fltsim.0]\ntitle=AIG A320 KLM\nicao_airline=KLM\natc_id=PH-AAA\n"
+                            "[fltsim.1]\ntitle=AIG A320 Fran\xC3\xA7" "aise\nicao_airline=AFR\natc_parking_types=CARGO\n"
+                            "[fltsim.2]\ntitle=AIG A320 Bad\nicao_airline=QQQ\n"
+                            "[fltsim.3]\nicao_airline=KLM\n";
+
+class LiveryScanFlowTest : public LiveryScanTest {
+protected:
+    // Four package styles, a user package, excluded entries and an over-deep path, below a
+    // Community folder whose own path holds a skip word.
+    void buildTree()
+    {
+        const auto air = std::filesystem::path("SimObjects") / "Airplanes";
+        writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_A320" / "aircraft.cfg", AIG_CFG);
+        writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_B738" / "Aircraft.CFG",
+                 "[General]\nicao_type_designator=B38W\n[fltsim.0]\ntitle=AIG B738 KLM\nicao_airline=KLM\n",
+                 Encoding::utf16Crlf);
+        writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "airport-vehicles" / "aircraft.cfg",
+                 "[fltsim.0]\ntitle=never\nicao_airline=KLM\nicao_type_designator=A320\n");
+        writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_E190" / "aircraft.cfg.bak", "[fltsim.0]\ntitle=bak\n");
+        writeCfg(m_community / "fsltl-traffic-base" / air / "FSLTL_A20N" / "aircraft.cfg",
+                 "[VERSION]\n[General]\nbase_container=\"..\\Asobo_A320_NEO\"\n[fltsim.0]\ntitle=FSLTL A20N DLH \xC3\xA9\n"
+                 "icao_airline=DLH\n[fltsim.1]\ntitle=AIG A320 KLM\nicao_airline=KLM\n",
+                 Encoding::windows1252);
+        writeCfg(m_community / "justflight-aircraft-traffic-fleet" / air / "JF_B737" / "aircraft.cfg",
+                 "[General]\nicao_type_designator=B737\n[fltsim.10001]\ntitle=JF 737\n", Encoding::utf8Bom);
+        writeCfg(m_community / "justflight-aircraft-traffic-fleet" / air / "JF_X" / "aircraft.cfg", "[General]\nx=1\n");
+        const auto ivao = m_community / "IVAO_MTL" / air / "IVAO_B738";
+        writeCfg(ivao / "aircraft.cfg", "[fltsim.0]\ntitle=B738BAW\ntexture=BAW\n[fltsim.1]\ntitle=B738XXX\ntexture=BAW\n");
+        std::filesystem::create_directories(ivao / "texture.BAW");
+        writeCfg(m_community / "aig-aitraffic-oci_CVT_" / air / "A" / "aircraft.cfg",
+                 "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=converted\nicao_airline=KLM\n");
+        std::filesystem::path deep = m_community / "user-aitraffic" / air;
+        writeCfg(deep / "USR_C172" / "aircraft.cfg",
+                 "[General]\nicao_type_designator=C172\n[fltsim.0]\ntitle=User Cessna N12AB\n");
+        while (deep.string().size() < 260)
+            deep /= "deeper_folder";
+        writeCfg(deep / "aircraft.cfg", "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=deep\nicao_airline=KLM\n");
+        MSFS_INSTALL_PATH.set(m_community.parent_path().string());
+        SIM_CHOICE.set(2020);
+    }
+
+    std::string report(const char* FOLDER, const char* NAME) const
+    {
+        return readFile(g_outputPath / FOLDER / NAME);
+    }
+};
+
+TEST_F(LiveryScanFlowTest, TreeOfEveryPackageStyleGivesTheExpectedFileAndReports)
+{
+    buildTree();
+    LIG_PRIORITIZE.set(false);
+    writeFile(g_errorsPath / "Fixes.txt", "left from an earlier scan\n");
+    writeFile(g_outputPath / "LiveriesScanned.xml", "old");
+    gf_scanLiveries();
+
+    EXPECT_EQ(scannedRecords(),
+              (std::vector<std::string>{
+                  "    <l a=\"AFR\" m=\"A320\" c=\"true\" t=\"AIG A320 Fran\xC3\xA7" "aise\" />",
+                  "    <l a=\"BAW\" m=\"B738\" t=\"B738BAW\" />",
+                  "    <l a=\"DLH\" m=\"A20N\" t=\"FSLTL A20N DLH \xC3\xA9\" />",
+                  "    <l a=\"KLM\" m=\"A320\" t=\"AIG A320 KLM\" r=\"PH-AAA\" />",
+                  "    <l a=\"KLM\" m=\"B738\" t=\"AIG B738 KLM\" />",
+                  "    <l a=\"PVT\" m=\"A320\" t=\"AIG A320 Bad\" />",
+                  "    <l a=\"PVT\" m=\"C172\" t=\"User Cessna N12AB\" r=\"N12AB\" />"}));
+    const std::string cfgDir = (m_community / "aig-aitraffic-oci-beta" / "SimObjects" / "Airplanes").string();
+    const std::string a320 = cfgDir + "/AIG_A320/aircraft.cfg";
+    const std::string community = m_community.string();
+    EXPECT_EQ(report("errors", "InvalidAirlineCodes.txt"),
+              "QQQ          in " + a320 + " [fltsim.2]\nXXX          in " + community +
+                  "/IVAO_MTL/SimObjects/Airplanes/IVAO_B738/aircraft.cfg [fltsim.1]\n");
+    EXPECT_EQ(report("errors", "Fixes.txt"),
+              "Model fix: B38W found in " + cfgDir + "/AIG_B738/Aircraft.CFG changed into B738\n");
+    EXPECT_EQ(report("errors", "InvalidAircraftCfgFiles.txt"),
+              community + "/justflight-aircraft-traffic-fleet/SimObjects/Airplanes/JF_B737/aircraft.cfg contains a "
+                          "[fltsim.x] section with a number < 0 or > 10000\n" +
+                  "Line icao_type_designator= is missing in [General] section of " + community +
+                  "/justflight-aircraft-traffic-fleet/SimObjects/Airplanes/JF_X/aircraft.cfg\n");
+    EXPECT_EQ(report("info", "AircraftCfgWithNoFltsimSection.txt"),
+              community + "/justflight-aircraft-traffic-fleet/SimObjects/Airplanes/JF_X/aircraft.cfg\n");
+    const std::string incomplete = report("errors", "IncompleFltsimSections.txt");
+    EXPECT_NE(incomplete.find(cfgDir + "/AIG_A320 [fltsim.3] misses title\n"), std::string::npos);
+    EXPECT_NE(incomplete.find("[fltsim.1] title 'AIG A320 KLM' already exists\n"), std::string::npos) << incomplete;
+    EXPECT_EQ(countLog("Automatic AIG scan found folder: '" + community + "/aig-aitraffic-oci-beta'"), 1);
+    EXPECT_EQ(countLog("liveries scan automatic starts"), 1);
+    EXPECT_EQ(countLog("7 in total"), 1);
+    EXPECT_EQ(countLog("liveries scan ends"), 1);
+    EXPECT_FALSE(SCAN_LIVERIES.value());
+    EXPECT_TRUE(gf_controlState(AI_PACKAGE_SELECTOR.name()).enabled);
+}
+
+TEST_F(LiveryScanFlowTest, EveryEncodingGivesByteIdenticalRecords)
+{
+    LIG_AUTOMATIC.set(false);
+    std::vector<std::vector<std::string>> results;
+    for (const Encoding e : {Encoding::utf8, Encoding::utf8Bom, Encoding::utf16Crlf, Encoding::windows1252}) {
+        const auto folder = m_work / ("enc" + std::to_string(static_cast<int>(e)));
+        writeCfg(folder / "aircraft.cfg", AIG_CFG, e);
+        LFOLDERS[0].set(folder.string());
+        gf_scanLiveries();
+        results.push_back(scannedRecords());
+    }
+    ASSERT_EQ(results.front().size(), 3u);
+    for (const auto& r : results)
+        EXPECT_EQ(r, results.front());
+}
+
+TEST_F(LiveryScanFlowTest, PackageChoicesAndManualFoldersGiveFoldersAndRanks)
+{
+    buildTree();
+    std::vector<std::filesystem::path> folders;
+    lf_autoDetectAIPackages(m_community, folders);
+    ASSERT_EQ(folders.size(), 5u);
+    EXPECT_EQ(folders[0].filename(), "aig-aitraffic-oci-beta");
+    EXPECT_EQ(folders[3].filename(), "IVAO_MTL");
+    EXPECT_EQ(folders[4].filename(), "user-aitraffic");
+    folders.clear();
+    AI_PACKAGE_SELECTOR.set("MTL");
+    lf_autoDetectAIPackages(m_community, folders);
+    EXPECT_EQ(folders, (std::vector<std::filesystem::path>{m_community / "IVAO_MTL", m_community / "user-aitraffic"}));
+    // A text that is no choice is never stored: the selector falls back to its default order.
+    EXPECT_FALSE(AI_PACKAGE_SELECTOR.set("AIG; MTL"));
+    folders.clear();
+    lf_autoDetectAIPackages(m_community, folders);
+    EXPECT_EQ(folders.size(), 5u);
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.choices().size(), 64u);
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.choices()[5], "AIG, MTL, JF, FSLTL");
+
+    // Manual: lfolder3 alone gets rank 1; with prioritising, a kind is kept only from the
+    // best-ranked folder that has it.
+    LIG_AUTOMATIC.set(false);
+    writeCfg(m_work / "second" / "aircraft.cfg", "[General]\nicao_type_designator=A320\n"
+                                                 "[fltsim.0]\ntitle=Other KLM A320\nicao_airline=KLM\n"
+                                                 "[fltsim.1]\ntitle=Other DLH A320\nicao_airline=DLH\n");
+    LFOLDERS[3].set((m_work / "second").string());
+    folders.clear();
+    lf_checkLfolders(folders);
+    ASSERT_TRUE(lf_scanLiveryFolders(folders));
+    EXPECT_EQ(scannedRecords().size(), 2u);
+    LFOLDERS[1].set((m_community / "aig-aitraffic-oci-beta").string());
+    folders.clear();
+    lf_checkLfolders(folders);
+    ASSERT_TRUE(lf_scanLiveryFolders(folders));
+    const std::vector<std::string> records = scannedRecords();
+    EXPECT_EQ(records.size(), 5u); // AFR, PVT, KLM A320 and B738 of rank 1, DLH of rank 2
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [](const std::string& R) { return R.find("Other KLM") != std::string::npos; }),
+              0);
+}
+
+TEST_F(LiveryScanFlowTest, UserErrorsCarryTheirExactTexts)
+{
+    auto expectError = [](int CODE, const std::string& TEXT) {
+        try {
+            gf_scanLiveries();
+            ADD_FAILURE() << "no error " << CODE;
+        } catch (const UserErrorException& e) {
+            EXPECT_EQ(e.code(), CODE);
+            EXPECT_EQ(std::string(e.what()), std::to_string(CODE) + ": " + TEXT);
+        }
+    };
+    expectError(43, "Automatic scan has not found any AI packages, choose a different selection (or go to Manual "
+                    "mode, see Manual 5.2)");
+    EXPECT_TRUE(gf_controlState(AI_PACKAGE_SELECTOR.name()).enabled);
+    std::filesystem::create_directories(m_community / "fsltl-traffic-base");
+    MSFS_INSTALL_PATH.set(m_community.parent_path().string());
+    expectError(143, "Automatic scan has not found any liveries, choose a different selection, or switch off "
+                     "automatic and set lfolder parameter(-s)");
+    LIG_AUTOMATIC.set(false);
+    expectError(48, "Exit Quillon first!   Then set one or more lfolder parameters to your liveries, see Manual 5.2");
+    LFOLDERS[2].set((m_work / "missing").string());
+    expectError(243, "the path pointed to by parameter 'lfolder2' does not exist, see Log.txt!");
+    EXPECT_EQ(countLog("==> lfolder2: '" + (m_work / "missing").string() + "' does not exist"), 1);
+    LFOLDERS[2].set(m_community.string());
+    expectError(53, "no liveries found");
+    EXPECT_TRUE(SCAN_LIVERIES.value());
+}
+
+TEST_F(LiveryScanFlowTest, ScanStoppedInTheSecondFolderAndRunAgainEqualsAFreshScan)
+{
+    buildTree();
+    gf_scanLiveries();
+    const std::vector<std::string> fresh = scannedRecords();
+    const std::string freshIncomplete = report("errors", "IncompleFltsimSections.txt");
+    gf_resetLiveryScanForTests();
+
+    SCAN_LIVERIES.set(true);
+    LiveryWalkSeams stopping;
+    stopping.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH) {
+        if (RANK == 2)
+            g_stopSession = true;
+        return lf_searchLiveriesinFile(RANK, PATH);
+    };
+    std::vector<std::filesystem::path> folders;
+    lf_autoDetectAIPackages(m_community, folders);
+    EXPECT_TRUE(lf_scanLiveryFolders(folders, stopping));
+    EXPECT_FALSE(std::filesystem::exists(gf_liveriesScannedPath()));
+    ASSERT_TRUE(gf_waitForBglTasks(5s));
+    g_stopSession = false;
+
+    gf_scanLiveries();
+    EXPECT_EQ(scannedRecords(), fresh);
+    EXPECT_EQ(report("errors", "IncompleFltsimSections.txt"), freshIncomplete);
+    EXPECT_EQ(report("errors", "Fixes.txt").size(), report("errors", "Fixes.txt").find('\n') + 1);
+}
+
+TEST_F(LiveryScanFlowTest, WalkKeepsTheWorkerLimitAndBoundsASlowReader)
+{
+    for (int i = 0; i < 6; ++i)
+        writeCfg(m_work / "walk" / ("d" + std::to_string(i)) / "aircraft.cfg", "x");
+    // The walk meets the folders in listing order: the first one is read slowly.
+    const std::filesystem::path first = std::filesystem::directory_iterator(m_work / "walk")->path() / "aircraft.cfg";
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    std::atomic<int> inside{0};
+    std::atomic<int> peak{0};
+    LiveryWalkSeams seams;
+    seams.waitLimit = 50ms;
+    seams.ordinaryReader = [&, opened](int32_t RANK, const std::filesystem::path& PATH) {
+        const int now = ++inside;
+        for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+        }
+        if (PATH == first)
+            opened.wait();
+        --inside;
+        return LiveryList{ScannedLivery{PATH.string(), "", {1, 0, 1, 0, 0}, static_cast<int16_t>(RANK)}};
+    };
+    g_maxBglTasks = 2;
+    lf_searchLiveriesInFolder(1, m_work / "walk", seams);
+    gate.set_value();
+    EXPECT_LE(peak.load(), 2);
+    EXPECT_EQ(g_scannedLiveries.size(), 5u);
+    EXPECT_EQ(countLog("==> liveries inner search aborted: Future wait timed out after 0.05 seconds"), 1);
+    EXPECT_TRUE(gf_waitForBglTasks(5s));
+    EXPECT_EQ(g_runningBglTasks.load(), 0);
+}
+
+TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCounted)
+{
+    g_maxBglTasks = 8;
+    for (int i = 0; i < 40; ++i) {
+        std::string text = "[General]\nicao_type_designator=A320\n";
+        for (int k = 0; k < 5; ++k)
+            text += "[fltsim." + std::to_string(k) + "]\ntitle=T" + std::to_string((i + k) % 12) + "\nicao_airline=KLM\n";
+        writeCfg(m_work / "many" / std::to_string(i) / "aircraft.cfg", text);
+    }
+    LiveryWalkSeams seams;
+    seams.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH) {
+        if (PATH.parent_path().filename() == "7" || PATH.parent_path().filename() == "31")
+            throw std::runtime_error("broken reader");
+        return lf_searchLiveriesinFile(RANK, PATH);
+    };
+    lf_searchLiveriesInFolder(1, m_work / "many", seams);
+    std::set<std::string> titles;
+    for (const ScannedLivery& L : g_scannedLiveries)
+        EXPECT_TRUE(titles.insert(L.title).second) << L.title;
+    EXPECT_EQ(titles.size(), 12u);
+    EXPECT_EQ(countLog("broken reader"), 2);
+    EXPECT_TRUE(gf_waitForBglTasks(5s));
+    EXPECT_EQ(g_runningBglTasks.load(), 0);
+}
+
+TEST_F(LiveryScanFlowTest, ReportsSummariseAndFailedWritesAreNotCalledDone)
+{
+    writeFile(g_errorsPath / "InvalidAirlineCodes.txt", "old\n");
+    lf_removePreviousScanFiles();
+    EXPECT_FALSE(std::filesystem::exists(g_errorsPath));
+    lf_writeScanReport();
+    EXPECT_EQ(countLog("No errors"), 1);
+
+    lf_addInvalidAirline("QQQ", "/a/aircraft.cfg", "[fltsim.1]");
+    lf_addIncompleteSection("same");
+    lf_addIncompleteSection("same");
+    lf_liveryScanLog("fix");
+    writeFile(g_errorsPath, "a file where the folder should be");
+    lf_writeScanReport();
+    EXPECT_EQ(countLog("invalid airline code, see"), 0);
+    EXPECT_GE(countLog("==> Error writing file"), 3);
+    std::filesystem::remove(g_errorsPath);
+    lf_writeScanReport();
+    EXPECT_EQ(countLog("    1 invalid airline code, see "), 1);
+    EXPECT_EQ(countLog("    2 incomplete [fltsim.x] sections, see "), 1);
+    EXPECT_EQ(readFile(g_errorsPath / "IncompleFltsimSections.txt"), "same\n");
+    lf_clearScanLists();
+    EXPECT_TRUE(g_fixes.empty());
+
+    g_scannedLiveries.push_back(ScannedLivery{"T", "", {1, 0, 1, 0, 0}, 1});
+    std::filesystem::create_directories(gf_liveriesScannedPath());
+    lf_writeLiveriesScanned();
+    EXPECT_EQ(countLog("==> Error writing file " + gf_liveriesScannedPath().string()), 1);
+    EXPECT_EQ(countLog("1 liveries in"), 0);
+}
+
+} // namespace
+} // namespace qmt::test
