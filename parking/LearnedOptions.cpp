@@ -43,14 +43,27 @@ bool lf_observedOption(const StandOption& OPTION, uint32_t DAY, const std::strin
            OPTION.source == SOURCE;
 }
 
-std::optional<size_t> lf_firstObserved(const Stand& STAND, uint32_t DAY, const std::string& REGISTRATION)
+int lf_highestSlot(const StandOption& OPTION);
+
+// The learned option of the registration on DAY that the current stay goes on in: one that covers
+// NOW, else the one seen last. (The first one would be an earlier stay of the day, which can never
+// be extended, so every half-hour of a second stay would become an option of its own.)
+std::optional<size_t> lf_stayOption(const Stand& STAND, uint32_t DAY, const std::string& REGISTRATION, WeekTime NOW)
 {
+    std::optional<size_t> latest;
     for (size_t i = 0; i < STAND.options.size(); ++i) {
-        if (lf_observedOption(STAND.options[i], DAY, REGISTRATION, 0)) {
+        const StandOption& opt = STAND.options[i];
+        if (!lf_observedOption(opt, DAY, REGISTRATION, 0)) {
+            continue;
+        }
+        if (lf_covers(opt, NOW)) {
             return i;
         }
+        if (!latest || lf_highestSlot(opt) > lf_highestSlot(STAND.options[*latest])) {
+            latest = i;
+        }
     }
-    return std::nullopt;
+    return latest;
 }
 
 StandOption* lf_optionById(Stand& STAND, uint32_t OPTION_ID)
@@ -114,10 +127,10 @@ void lf_addRealStandOption(int32_t STAND_ID, LiveAc& AC, int32_t EVENT)
             }
         }
         const uint8_t cpl = EVENT == kStandEventLeaving || EVENT == kStandEventGone ? 1 : 0;
-        std::optional<size_t> found = lf_firstObserved(*stand, now.day, registration);
+        std::optional<size_t> found = lf_stayOption(*stand, now.day, registration, now);
         // A stay that began before midnight goes on in yesterday's option.
         if (!found && static_cast<int>(now.halfHour) < lf_stayWindow(AC)) {
-            found = lf_firstObserved(*stand, now.previousDay(), registration);
+            found = lf_stayOption(*stand, now.previousDay(), registration, now);
         }
         if (!found) {
             lf_newStandOption(*stand, AC, now, registration, cpl);
