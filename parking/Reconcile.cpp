@@ -86,11 +86,13 @@ std::optional<size_t> lf_positionTooNear(const SimAc& AC)
     });
 }
 
+// The aircraft's own options count here even when this change switched them off: it was the
+// aircraft itself that made them "in use".
 bool lf_optionCovers(const Stand& STAND, uint32_t DAY, uint32_t HALF_HOUR, const KeptStatic& KEPT, bool BY_CALLSIGN)
 {
     const std::string bare = KEPT.callsign.substr(0, KEPT.callsign.size() - (KEPT.callsign.ends_with('*') ? 1 : 0));
     for (const StandOption& opt : STAND.options) {
-        if (opt.optionId >= 1 && opt.day == DAY && gf_sameKind(opt.kind, KEPT.kind) &&
+        if (opt.day == DAY && gf_sameKind(opt.kind, KEPT.kind) &&
             (!BY_CALLSIGN || opt.callsign == bare) && opt.hours.test(HALF_HOUR)) {
             return true;
         }
@@ -102,7 +104,7 @@ bool lf_hasOption(const Stand& STAND, uint32_t DAY, const KeptStatic& KEPT)
 {
     const std::string bare = KEPT.callsign.substr(0, KEPT.callsign.size() - (KEPT.callsign.ends_with('*') ? 1 : 0));
     return std::any_of(STAND.options.begin(), STAND.options.end(), [&](const StandOption& O) {
-        return O.optionId >= 1 && O.day == DAY && O.callsign == bare && gf_sameKind(O.kind, KEPT.kind);
+        return O.day == DAY && O.callsign == bare && gf_sameKind(O.kind, KEPT.kind);
     });
 }
 

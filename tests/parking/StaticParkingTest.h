@@ -27,6 +27,8 @@
 #include "parking/StaticPositions.h"
 #include "platform/traffic_standin.h"
 
+#include <fmt/format.h>
+
 #include <chrono>
 #include <functional>
 #include <iostream>
@@ -237,6 +239,36 @@ protected:
         p.report.halfHour = static_cast<int>(g_weekTime.load().minus(AGE).halfHour);
         p.untilTime = std::numeric_limits<double>::infinity();
         return p;
+    }
+
+    // The airport file of QLNA with STANDS stands of the row; OPTIONS[i] are the opt elements of stand i.
+    std::string writeQlnaFile(int STANDS, const std::vector<std::string>& OPTIONS = {})
+    {
+        std::string positions;
+        for (int i = 0; i < STANDS; ++i) {
+            const LatLon p = standPoint(i);
+            positions += fmt::format(R"(<parkpos id="S{}" latitude="{:.6f}" longitude="{:.6f}" heading="90.0" )"
+                                     R"(radius="30.0" type="3">{}</parkpos>)",
+                                     i + 1, p.lat, p.lon, static_cast<size_t>(i) < OPTIONS.size() ? OPTIONS[i] : "");
+        }
+        return putLocal("airports/my_simaddon/QLNA.xml",
+                        apfXml(param("airport_name", "Quillon Field") + param("publisher", "simaddon") +
+                                   param("altitude", "30"),
+                               positions));
+    }
+
+    static std::filesystem::path learnedQlna() { return g_learnedPath / "simaddon" / "QLNA.xml"; }
+    static std::filesystem::path parkList() { return g_airportsPath / "my_park_airports.txt"; }
+
+    // The user aircraft at POSITION, on the ground or ALTITUDE_FT up.
+    static void userAt(LatLon POSITION, bool ON_GROUND, double ALTITUDE_FT = 30.0)
+    {
+        g_userAc.latitude = POSITION.lat;
+        g_userAc.longitude = POSITION.lon;
+        g_userAc.altitude = ALTITUDE_FT;
+        g_userAc.onGround = ON_GROUND;
+        g_userAc.dataArrived = true;
+        g_userOnGround = ON_GROUND;
     }
 
     std::function<void()> readerTurn;
