@@ -4,6 +4,10 @@
 
 #include "engine/Commands.h"
 #include "parking/ApfLookup.h"
+#include "platform/sim_Control.h"
+#include "simlink/SimClient.h"
+
+#include <thread>
 
 namespace qmt::test {
 namespace {
@@ -227,6 +231,49 @@ TEST_F(ParkAirportTest, AParkChangeIsAnnouncedForTheNext15SecondMark)
     EXPECT_TRUE(g_parkChangeRequested);
     EXPECT_TRUE(g_parkBusy);
     gf_setParkSecondsSource(nullptr);
+}
+
+// The simulator thread delivers the user aircraft's data while the worker loads and drops the park
+// airport again and again: the stand table and the list are touched on the worker only.
+TEST_F(ParkAirportTest, UserDataArriveFromTheSimulatorThreadDuringParkAirportChanges)
+{
+    writeQlnaFile(8);
+    writeFile(parkList(), "QLNA\n");
+    lf_readMyParkAirports();
+    startTraffic({});
+    SimStandIn& sim = gf_simStandIn();
+    sim.reset();
+    sim.setRunning(true);
+    sim.setUserObjectId(1000);
+    sim.setFramesPerSecond(200);
+    sim.setFreeRunning(true);
+    const LatLon s3 = standPoint(2);
+    sim.setUserAircraft(UserScriptPoint{0.0, s3.lat, s3.lon, 30.0, 90.0, 0.0, true}, 117.4, "PH-QLN");
+    gf_startSimClient();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (g_simLinkState.load() == SimLinkState::connecting && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(g_simLinkState.load(), SimLinkState::connected);
+    int changes = 0;
+    while (changes < 10 && std::chrono::steady_clock::now() < deadline) {
+        gf_requestAcWithinRange();  // every 20th call asks for the user aircraft's position too
+        gf_takeUserAcSnapshot();
+        if (!g_userAc.dataArrived) {
+            std::this_thread::yield();
+            continue;
+        }
+        if (gf_parkAirportCode().empty()) {
+            gf_manageParkAirport(1);
+        } else {
+            gf_resetParkAirport();
+            ++changes;
+        }
+    }
+    gf_stopSimClient();
+    sim.reset();
+    EXPECT_EQ(changes, 10);
+    EXPECT_EQ(readFile(parkList()), "QLNA,S3\n");
 }
 
 } // namespace
