@@ -144,21 +144,31 @@ bool lf_bglHasAirportSection(const std::filesystem::path& PATH)
 
 BglWords lf_readBglWords(std::istream& IN)
 {
-    constexpr std::size_t CHUNK = 1u << 20;
+    // The size when the stream can tell it, so that the words are allocated once.
+    std::size_t expected = 0;
+    const std::streampos start = IN.tellg();
+    if (start != std::streampos(-1)) {
+        if (IN.seekg(0, std::ios::end)) {
+            expected = static_cast<std::size_t>(std::clamp<std::streamoff>(IN.tellg() - start, 0, BGL_MAX_BYTES));
+        }
+        IN.clear();
+        IN.seekg(start);
+    }
+    constexpr std::size_t CHUNK = 64u << 10;
     BglWords words;
     std::size_t bytes = 0;
     for (;;) {
+        const std::size_t want = bytes < expected ? expected - bytes : CHUNK;
         // New words are zero, so the bytes past the end of the file in the last word stay zero.
-        words.resize((bytes + CHUNK + 3) / 4);
-        IN.read(reinterpret_cast<char*>(words.data()) + bytes, CHUNK);
+        words.resize((bytes + want + 3) / 4);
+        IN.read(reinterpret_cast<char*>(words.data()) + bytes, static_cast<std::streamsize>(want));
         const auto got = static_cast<std::size_t>(IN.gcount());
         bytes += got;
-        if (got < CHUNK || bytes >= BGL_MAX_BYTES) {
+        if (got < want || bytes >= BGL_MAX_BYTES || (bytes == expected && IN.peek() == std::char_traits<char>::eof())) {
             break;
         }
     }
     words.resize((bytes + 3) / 4);
-    words.shrink_to_fit();
     return words;
 }
 
@@ -265,8 +275,8 @@ void lf_readBglHelipad(std::size_t Q, const BglWords& WORDS, AirportFile& RECORD
         gf_scanLog("lat/lon helipad incorrect (skipped): {}", lf_positionText(pos));
         return;
     }
-    // A NaN or negative width would reach the generated file as its radius.
-    if (!std::isfinite(width) || width <= 0.0f) {
+    // A NaN, negative or absurd width would reach the generated file as its radius.
+    if (!(width > 0.0f) || !gf_isStandRadius(width / 2.0)) {
         gf_scanLog("helipad width {} invalid (skipped): {}", width, lf_positionText(pos));
         return;
     }
@@ -315,7 +325,7 @@ void lf_readBglParkings(std::size_t Q, const BglWords& WORDS, AirportFile& RECOR
         }
         // Tested before the name is taken, so that a skipped parking leaves its name free.
         const float headingDeg = lf_f32(WORDS, at + 2);
-        if (!std::isfinite(headingDeg)) {
+        if (!gf_standHeadingRad(headingDeg)) {
             gf_scanLog("heading {} of parking {} invalid (skipped) in {}", headingDeg, name, gf_utf16ToUtf8(PATH));
             continue;
         }

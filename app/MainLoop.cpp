@@ -92,6 +92,8 @@ void lf_mainLoop()
             // A loop held up for long does not catch up second by second.
             if (now - nextSecond > ONE_SECOND)
                 nextSecond = now + ONE_SECOND;
+            if (steps.secondDue && !steps.secondDue())
+                continue;
             const std::uint64_t seconds = ++s_loopSeconds;
             lf_dispatchSecond(steps, seconds);
             now = gf_loopNow();

@@ -1,6 +1,7 @@
 // What the main loop does every tick and at its second marks.
 #include "app/Worker.h"
 #include "core/Clock.h"
+#include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/StatusLine.h"
 #include "core/StopFlags.h"
@@ -159,7 +160,18 @@ void lf_tickStep()
     // The once-a-second user data re-align the loop's deadline.
     if (gf_takeUserAcSnapshot())
         g_realignDeadline = true;
-    if (g_simFlightRunning && !g_simConnectError)
+    // Said once per wait, so that a user wondering why nothing shows finds it in the log.
+    static bool s_heldBack = false;
+    if (!g_simFlightRunning) {
+        if (!s_heldBack)
+            gf_setStatus("No flight runs in the simulator: the traffic waits for one", true);
+        s_heldBack = true;
+        return;
+    }
+    if (s_heldBack)
+        gf_logLine("A flight runs in the simulator: the traffic goes on");
+    s_heldBack = false;
+    if (!g_simConnectError)
         lf_handleAddingStack();
 }
 

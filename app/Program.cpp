@@ -1,5 +1,7 @@
 #include "app/Program.h"
 
+#include "app/TerminalView.h"
+
 #include "app/MainWindow.h"
 #include "app/Worker.h"
 #include "core/Geo.h"
@@ -9,6 +11,7 @@
 #include "core/StopFlags.h"
 #include "core/WindowState.h"
 #include "feed/TrafficFeed.h"
+#include "parking/ApfLookup.h"
 #include "platform/sim_install.h"
 #include "platform/sim_Control.h"
 #include "platform/traffic_scenario.h"
@@ -26,6 +29,8 @@
 #include <iostream>
 #include <optional>
 #include <thread>
+
+#include <unistd.h>
 
 namespace qmt {
 
@@ -116,17 +121,38 @@ UserScriptPoint lf_userPointOf(const Scenario& SCENARIO)
     return point;
 }
 
-// The simulated simulator: with a data folder its sample set-up (facilities and the scripted user
-// aircraft at the sample airport), else a bare one. The traffic stand-in plays the scenario; a
-// scenario away from the user aircraft moves the user to the scenario's apron. False (with the
-// message) when the sample data or the scenario cannot be read.
+// The user's aircraft flies the scenario's script; a scenario without one puts it on its apron.
+void lf_placeUser(SimStandIn& SIM, const Scenario& SCENARIO)
+{
+    if (SCENARIO.user.empty()) {
+        SIM.setUserAircraft(lf_userPointOf(SCENARIO), USER_WING_SPAN_FT, USER_CALLSIGN);
+        return;
+    }
+    std::vector<UserScriptPoint> script;
+    for (const ScenarioUserPoint& p : SCENARIO.user)
+        script.push_back({p.time, p.lat, p.lon, p.altitudeFt, p.headingDeg, p.groundSpeedKt, p.onGround});
+    SIM.setUserAircraft(script.front(), USER_WING_SPAN_FT, USER_CALLSIGN);
+    SIM.setUserScript(std::move(script));
+}
+
+// The simulated simulator (with a data folder the way a user meets a real one: late, lost and
+// out-of-order answers, its own removals) and the traffic service playing the scenario with the
+// roughness of the real one. False (with the message) when the sample data or the scenario
+// cannot be read.
 bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 {
     SimStandIn& sim = gf_simStandIn();
+    const auto seed = static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     if (!LINE.dataFolder.empty()) {
-        ERROR = gf_setUpSimStandIn(LINE.dataFolder);
+        ERROR = gf_setUpSimStandIn(LINE.dataFolder, seed);
         // The simulated installation: UserCfg.opt names its packages and Community folder.
         gf_setSimUserFolder(std::filesystem::path(LINE.dataFolder) / "simulator");
+        // Our download site: the archive of airport files that the airport scan's links name.
+        std::error_code siteError;
+        const std::filesystem::path site =
+            std::filesystem::absolute(std::filesystem::path(LINE.dataFolder) / "site", siteError);
+        if (!siteError && std::filesystem::is_directory(site, siteError))
+            g_archiveBaseUrl = "file://" + site.generic_string() + "/";
         if (!ERROR.empty())
             return false;
     } else {
@@ -134,8 +160,8 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         sim.setRunning(true);
         sim.setCallRecording(false);
         sim.setFreeRunning(true);
-        sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
     }
+    sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
 
     const std::filesystem::path scenarioPath = lf_scenarioPath(LINE);
     if (scenarioPath.empty())
@@ -145,17 +171,20 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         return false;
     for (const ScenarioLineError& lineError : result.errors)
         gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
-    const UserScriptPoint apron = lf_userPointOf(result.scenario);
-    const std::optional<double> userLat = sim.objectValue(sim.userObjectId(), "PLANE LATITUDE");
-    const std::optional<double> userLon = sim.objectValue(sim.userObjectId(), "PLANE LONGITUDE");
-    if (LINE.dataFolder.empty() || !userLat || !userLon ||
-        gf_distanceNm(*userLat, *userLon, apron.latitude, apron.longitude) > SCENARIO_REACH_NM)
-        sim.setUserAircraft(apron, USER_WING_SPAN_FT, USER_CALLSIGN);
-    gf_logLine("Traffic scenario {} ({} reports, {} parked)", scenarioPath.filename().string(),
-               result.scenario.reports.size(), result.scenario.parked.size());
+    lf_placeUser(sim, result.scenario);
+    if (!result.scenario.airport.empty()) {
+        const std::string elevation = sim.setGroundElevationOf(result.scenario.airport);
+        if (!elevation.empty())
+            gf_logWarning("{}", elevation);
+    }
+    const double lifetime = LINE.sessionLifetime.value_or(result.scenario.sessionLifetimeSeconds);
+    gf_logLine("Traffic scenario {} ({} reports, {} parked); stand-ins seeded with {}{}",
+               scenarioPath.filename().string(), result.scenario.reports.size(), result.scenario.parked.size(), seed,
+               lifetime > 0.0 ? fmt::format(", service sessions expire after {} s", lifetime) : std::string());
     gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(
         std::move(result.scenario), lf_epochSeconds,
-        [](std::chrono::milliseconds DELAY) { std::this_thread::sleep_for(DELAY); }));
+        [](std::chrono::milliseconds DELAY) { std::this_thread::sleep_for(DELAY); },
+        gf_realServiceBehaviour(seed, lifetime)));
     return true;
 }
 
@@ -164,11 +193,14 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 std::string gf_usageText()
 {
     return "usage: quillon [--work FOLDER] [--data FOLDER] [--scenario FILE] [--duration SECONDS]\n"
+           "               [--session-lifetime SECONDS]\n"
            "               [--production | --no-production]\n"
            "  --work FOLDER      working folder (Log.txt, input, output, airports); default: .\n"
            "  --data FOLDER      bundled sample data (scenarios, facilities)\n"
            "  --scenario FILE    traffic scenario to play (default: the first of DATA/scenarios)\n"
            "  --duration SECONDS run this long, then close down (default: until stopped)\n"
+           "  --session-lifetime SECONDS  the traffic service's sessions expire this long after\n"
+           "                     their login (default: the scenario's, else never)\n"
            "  --production       end after the start-up checks\n";
 }
 
@@ -188,7 +220,8 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             line.help = true;
             continue;
         }
-        if (arg != "--work" && arg != "--data" && arg != "--scenario" && arg != "--duration") {
+        if (arg != "--work" && arg != "--data" && arg != "--scenario" && arg != "--duration"
+            && arg != "--session-lifetime") {
             ERROR = fmt::format("unknown option '{}'", arg);
             return std::nullopt;
         }
@@ -211,11 +244,16 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             } catch (const std::exception&) {
                 used = 0;
             }
-            if (used != value.size() || !(seconds > 0.0) || seconds > 1.0e7) {
-                ERROR = fmt::format("--duration needs a number of seconds above 0, not '{}'", value);
+            // A lifetime of 0 switches the expiry off.
+            const bool lifetime = arg == "--session-lifetime";
+            if (used != value.size() || !(seconds > 0.0 || (lifetime && seconds == 0.0)) || seconds > 1.0e7) {
+                ERROR = fmt::format("{} needs a number of seconds above 0, not '{}'", arg, value);
                 return std::nullopt;
             }
-            line.duration = std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0));
+            if (lifetime)
+                line.sessionLifetime = seconds;
+            else
+                line.duration = std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0));
         }
     }
     return line;
@@ -226,7 +264,7 @@ void gf_requestWindowClose()
     s_closeRequested = true;
 }
 
-int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR)
+int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, TerminalView* VIEW)
 {
     const auto start = std::chrono::steady_clock::now();
     s_closeRequested = false;
@@ -235,6 +273,8 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR)
     int exitCode = 0;
     bool closing = false;
     for (;;) {
+        if (VIEW != nullptr)
+            VIEW->refresh(std::chrono::steady_clock::now());
         const bool timeUp = RUN_FOR && std::chrono::steady_clock::now() - start >= *RUN_FOR;
         if (!closing && (timeUp || s_closeRequested)) {
             closing = true;
@@ -261,6 +301,8 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR)
         gf_onWindowClose();
     if (s_worker.joinable())
         s_worker.join();
+    if (VIEW != nullptr)
+        VIEW->finish();
     return exitCode;
 }
 
@@ -299,7 +341,8 @@ int gf_quillonMain(const CommandLine& LINE)
 
     std::signal(SIGINT, lf_onStopSignal);
     std::signal(SIGTERM, lf_onStopSignal);
-    const int exitCode = gf_runMessageLoop(LINE.duration);
+    TerminalView view(stdout, ::isatty(::fileno(stdout)) != 0);
+    const int exitCode = gf_runMessageLoop(LINE.duration, &view);
     gf_logLine("Quillon ends with exit code {}", exitCode);
     gf_closeLog();
     gf_releaseInstanceGuard();

@@ -15,6 +15,7 @@ struct CommandLine
     std::string dataFolder;      // bundled sample data ("" = none)
     std::string scenarioFile;    // "" = the first scenario of the data folder
     std::optional<std::chrono::milliseconds> duration;
+    std::optional<double> sessionLifetime;  // seconds; the traffic service's sessions expire (0: never)
     bool production = false;
     bool help = false;
 };
@@ -29,7 +30,9 @@ int gf_quillonMain(const CommandLine& LINE);
 
 // The window's message loop until WM_APP_EXIT, or until the run time is over or a stop signal
 // came and the worker has closed down. Answers the exit code.
-int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR);
+class TerminalView;
+// The window's content is shown through VIEW when one is given.
+int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, TerminalView* VIEW = nullptr);
 // Raised by the stop signals (SIGINT, SIGTERM): the window is closed.
 void gf_requestWindowClose();
 

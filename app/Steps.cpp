@@ -1,5 +1,6 @@
 // The real steps of the main loop: the engine's tick and the shell's periodic work.
 #include "app/Worker.h"
+#include "simlink/SimClient.h"
 
 namespace qmt {
 
@@ -8,7 +9,7 @@ void lf_periodicStep(PeriodicWork WORK, std::uint64_t SECONDS);
 
 MainLoopSteps gf_defaultMainLoopSteps()
 {
-    return MainLoopSteps{lf_tickStep, lf_periodicStep};
+    return MainLoopSteps{lf_tickStep, lf_periodicStep, [] { return g_simSecondFlag.exchange(false); }};
 }
 
 }  // namespace qmt

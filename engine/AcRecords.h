@@ -6,7 +6,9 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <deque>
 #include <list>
 #include <optional>
@@ -107,8 +109,31 @@ enum BlockIndex : std::size_t {
     kBlockVerticalSpeed, kBlockAirspeed, kBlockSize
 };
 
-// A live aircraft, driven along its reported positions. The driving state is filled out
-// by the motion code; the fields here are those the engine's upkeep reads or writes.
+// A quadratic ground curve in a flat frame around its origin (north and east in metres): the
+// origin is the first point, the control point the corner it cuts, the end point the last. The
+// control values are not-a-number while no curve runs.
+struct GroundCurve {
+    static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    double originLat = 0.0;     // degrees
+    double originLon = 0.0;     // degrees
+    double startT = kNone;
+    double endNorth = 0.0;      // metres from the origin
+    double endEast = 0.0;
+    double endT = kNone;
+    double controlEast = kNone; // metres from the origin
+    double controlNorth = kNone;
+
+    bool running() const { return !std::isnan(controlEast) && !std::isnan(controlNorth); }
+    void clear()
+    {
+        startT = kNone;
+        endT = kNone;
+        controlEast = kNone;
+        controlNorth = kNone;
+    }
+};
+
+// A live aircraft, driven along its reported positions.
 struct LiveAc : SimAc {
     LiveAc(const StreamPos& FIRST_POINT, const AcProfile& PROFILE, double REPORT_TIME);
 
@@ -129,35 +154,52 @@ struct LiveAc : SimAc {
     uint8_t hasFlightPlan = 0;              // an AI flight plan file was written
     uint8_t spawnCheckPending = 0;
     uint8_t holding = 0;                    // a taxiing aircraft held in place while no reports come
+    double latStep = 0.0;                   // degrees added to the position every tick
+    double lonStep = 0.0;
     double pitchStep = 0.0;                 // radians per tick
     double bankStep = 0.0;                  // radians per tick
     double headingStep = 0.0;               // radians per tick
     double climbPerTick = 0.0;              // feet per tick
     double verticalRate = 0.0;              // feet per minute
     double groundSpeed = 0.0;               // knots; negative while pushing back
+    GroundCurve curve;                      // the ground curve being driven, if any
+    double curveT = 0.0;                    // current curve parameter
+    double curveStep = 0.0;                 // its increase per tick
+    double turnAngle = 0.0;                 // degrees of the turn that the running curve makes
+    StreamPos savedPushBackPoint;           // the other side's end point of a push-back
+    double parkTryLat = 0.0;                // where the last parking attempt was made
+    double parkTryLon = 0.0;
     int32_t earlyWindow = 1000;             // ticks a point may be played early
     int32_t lateWindow = 1000;              // ticks a point may be played late
     int32_t transitionSlots = 1;            // take-off rotation and climb-out countdown
     uint32_t pushBackCountdown = 0;         // 2, 1, 0 through the push-back
     uint32_t standLeaveCount = 0;           // consecutive reports moving away from the stand
+    double bearingToNext = 0.0;             // radians, from the point just reached to the next one
     double heightAboveGround = 2500.0;      // feet, from the simulator's ground data
+    double heightAboveAirport = 0.0;        // feet above the touchdown elevation
     double touchdownHeading = 0.0;          // radians
     double pushBackDistance = 0.0;          // nm, latest report after the push-back that did not start the taxi
     double standDistanceFirst = 0.0;        // nm, first distance of a report from the stand while parked
     double standDistanceMax = 0.0;          // nm, largest distance of a report from the stand while parked
+    double headingChange = 0.0;             // degrees between the heading and bearingToNext
     double respawnHeading = 0.0;            // radians, heading for the next creation
     uint8_t useRespawnHeading = 0;
     uint8_t pushBackTurnRight = 0;          // the push-back ends with the nose turned clockwise
     uint8_t pushBackTurnKnown = 0;          // reports have told the side of the push-back turn
+    double touchdownElevation = 0.0;        // feet, the elevation the flare heights refer to
+    uint8_t touchdownElevationKnown = 0;
     uint32_t flareStage = 0;                // 0 none, 1 to 4
     uint8_t approach = 0;
     uint8_t touchedDown = 0;
     uint8_t shortTurnaround = 0;            // left its stand soon after arriving
     uint8_t climbConfigured = 0;            // go-around or climb configuration sent
     uint8_t departing = 0;
+    uint8_t cruiseConfigured = 0;           // configuration above 10000 ft sent
+    uint8_t lightsSet = 0;                  // full light set sent in flight
     uint8_t derotating = 0;
     uint8_t landingRoll = 0;
     uint8_t pullOutPending = 0;             // the aircraft is to leave its stand at its next step
+    uint8_t turning = 0;                    // the heading differs from bearingToNext by more than 3 degrees
 };
 
 // ---- global containers (worker thread only, unless stated) ----

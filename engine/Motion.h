@@ -1,14 +1,146 @@
 #pragma once
 
-// Driving of live aircraft along their stream: stream advance, new points, ground and air.
+// Driving of live aircraft along their stream: the clock of the stream (when a point is played,
+// what happens when the reports stop), the ground driver (taxi legs, curves, turn rates, runway
+// exit, take-off), the manoeuvres at a stand (pull-out, push-back, parking) and the air driver
+// (climb, descent, bank, configuration by phase, flare). Worker thread only.
+//
+// Every time is counted in ticks of 10 ms, distances in nautical miles, speeds in knots,
+// altitudes in feet; headings, pitch and bank are radians (pitch negative nose up, bank
+// negative to the right) unless a name says degrees.
+
+#include <array>
+#include <cstdint>
 
 #include "engine/AcRecords.h"
 
 namespace qmt {
 
-// Advances the stream of an active aircraft whose front point is due, or removes it.
+// ---- per-category tables ----
+
+// One value per AcCategory (Light, Buzjets, Large, Heavy, HighPerf, Rotorcraft).
+struct CategoryTable {
+    std::array<double, 6> values{};
+    // The value of a category; std::out_of_range for a category outside the table.
+    double at(uint32_t CATEGORY) const;
+};
+
+extern const CategoryTable g_takeOffSpeeds; // knots; 0 for Rotorcraft
+extern const CategoryTable g_pitchRates;    // largest pitch change per tick, radians
+extern const CategoryTable g_bankLimits;    // largest bank, radians
+extern const CategoryTable g_bankRates;     // largest bank change per tick, radians
+
+// How close to the user aircraft a live aircraft may come: within DISTANCE, inside the altitude
+// band and ahead of the user within the lateral limit is a conflict.
+struct UserConflictLimit {
+    double distanceNm = 0.0;
+    double altitudeBandFt = 0.0;
+    double lateralFt = 0.0;
+};
+// Row 0 the ground rule (4 nm, 1000 ft, 700 ft), row 1 the spawn (6 nm, 3000 ft, 4000 ft).
+extern const std::array<UserConflictLimit, 2> g_userConflictLimits;
+
+// ---- angles and longitudes ----
+
+// Degrees into -180..180.
+double gf_wrapDegrees(double DEGREES);
+// Radians into -pi..pi.
+double gf_wrapRadians(double RADIANS);
+// Radians into 0..2pi.
+double gf_wrapTwoPi(double RADIANS);
+// TO - FROM in degrees of longitude, the short way round (-180..180).
+double gf_lonDifference(double TO, double FROM);
+// The longitude halfway between A and B, the short way round.
+double gf_midLongitude(double A, double B);
+
+// ---- stream advance and extrapolation ----
+
+// Advances the stream of an active aircraft whose front point is due, or removes it. Logs an
+// exception, removes the aircraft and throws on.
 void nextPosMain(LiveAc& AC);
-// The per-tick mover: position, heading, attitude and altitude of the block.
+// Plays the next point (stream of at least two points).
+void lf_nextPos(LiveAc& AC);
+// Fewer than two points left: true when a point was appended, false when the aircraft is to go.
+bool lf_streamRanDry(LiveAc& AC);
+// Appends one made-up point after the front point, made with count K.
+void lf_extrapolateStream(LiveAc& AC, int32_t K);
+// Re-times the next point to now + TICKS within the early and late windows.
+void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS);
+// Speed of the leg from the front point to the next, knots (at least 1).
+double lf_segmentSpeed(const StreamPos& FRONT, const StreamPos& NEXT);
+// Ticks to cover DISTANCE_NM at SPEED_KT, rounded; the narrowing error when out of 32 bits.
+int32_t lf_legTicks(double DISTANCE_NM, double SPEED_KT);
+// Ticks until the point is due, at least 25.
+int32_t lf_ticksUntil(const StreamPos& POINT);
+// Latitude and longitude steps from the current position to the next point.
+void lf_setStepsToNext(LiveAc& AC);
+
+// Windows back to 3000 early and 3000 late (5000 while departing).
+void lf_resetWindows(LiveAc& AC);
+// Both windows 100 smaller, not below 1000.
+void lf_shrinkWindows(LiveAc& AC);
+// Changes the flight state, keeping the one it came from; the same state changes nothing.
+void lf_setFlightState(LiveAc& AC, FlightState STATE);
+
+// ---- ground driver ----
+
+// Ground planner at a reached point.
+void nextPosGround(LiveAc& AC);
+// Ground step after the per-tick steps were set, when the next point is not a repeat.
+void lf_rollOnGround(LiveAc& AC);
+// Timing and turn rate of the ground step.
+void lf_groundMove(LiveAc& AC);
+// Inserts the midpoint of the front and next points as the new next point.
+void lf_setupGroundTurn(LiveAc& AC);
+// Inserts a midpoint when the speed changes strongly over a long leg.
+void lf_straightOrTurn(LiveAc& AC);
+// Starts a curve that takes the next point as its control point.
+void lf_setupCurve(LiveAc& AC);
+// Bearing from the next point to the one after it, minus the heading (-pi..pi); 0 with fewer
+// than three points.
+double lf_turnAngle(const LiveAc& AC);
+// The point and path heading (0..2pi) of the curve at T; false when the curve has no such point.
+bool gf_bezierPoint(const GroundCurve& CURVE, double T, double& LAT, double& LON, double& HEADING);
+// Every point from the next on is at the category's take-off speed.
+bool lf_canTakeOff(const LiveAc& AC);
+void lf_startTakeOff(LiveAc& AC);
+// The per-tick mover: position and heading, then attitude and altitude.
 void lf_tickMove(LiveAc& AC);
+// Turns the heading toward TARGET (radians) by at most the turn rate in use, never past it.
+void lf_turnToward(LiveAc& AC, double TARGET);
+
+// ---- push-back, pull-out and parking ----
+
+// The ground planner of a parked aircraft: leaving the stand when it is to go.
+void lf_leaveStand(LiveAc& AC);
+// The ground planner while pushing back.
+void lf_pushBackStep(LiveAc& AC);
+void lf_pullOut(LiveAc& AC);
+void lf_pushBack(LiveAc& AC);
+// A taxiing aircraft that stops near a free stand claims it and drives on.
+void try2Park(LiveAc& AC, bool TOWED);
+// Appends the drive onto the stand and the stop on it.
+void drive2Stand(LiveAc& AC, double LAT, double LON, double HEADING);
+// The stream ran dry while parking: parked on the stand, or on to taxi.
+void lf_arriveAtStand(LiveAc& AC);
+
+// ---- air driver ----
+
+// Air planner at a reached point, before the per-tick steps are set.
+void lf_nextPosAirborne(LiveAc& AC);
+// Air step toward the next point (stream[1]) once the position steps are set.
+void lf_nextPosAir(LiveAc& AC);
+// Skips ahead to point K - 1 when it is airborne; true when it did.
+bool lf_planFlightStep(LiveAc& AC, std::size_t K);
+void lf_climbPerTick(LiveAc& AC);
+// Feet per minute of a descent, corrected by the QNH.
+double lf_descentRate(const LiveAc& AC);
+void lf_bankTowards(LiveAc& AC, double HEADING_CHANGE, int32_t TICKS);
+void lf_configureByHeight(LiveAc& AC);
+void lf_configureApproach(LiveAc& AC);
+// The attitude and altitude half of the per-tick mover.
+void lf_tickAttitude(LiveAc& AC);
+// True when the aircraft was removed because it conflicts with the user aircraft (ROW 0 or 1).
+bool lf_checkUserConflict(LiveAc& AC, uint32_t ROW);
 
 } // namespace qmt

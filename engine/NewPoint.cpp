@@ -10,10 +10,11 @@
 #include "core/Parameters.h"
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
+#include "engine/Motion.h"
 #include "parking/LearnedOptions.h"
 #include "parking/ParkAirport.h"
-#include "parking/StaticPositions.h"
 #include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/SimQueues.h"
 
 namespace qmt {
@@ -78,21 +79,6 @@ double lf_turnToDeg(const LiveAc& AC, const StreamPos& FROM, const StreamPos& TO
     return std::abs(lf_offHeadingDeg(AC, gf_bearing(FROM.lat, FROM.lon, TO.lat, TO.lon)));
 }
 
-void lf_resetWindows(LiveAc& AC)
-{
-    AC.earlyWindow = 3000;
-    AC.lateWindow = AC.departing != 0 ? 5000 : 3000;
-}
-
-// Setting the state the aircraft already has keeps the previous state it came from.
-void lf_setFlightState(LiveAc& AC, FlightState STATE)
-{
-    if (AC.flightState != STATE) {
-        AC.previousFlightState = AC.flightState;
-        AC.flightState = STATE;
-    }
-}
-
 void lf_stopHolding(LiveAc& AC)
 {
     AC.holding = 0;
@@ -106,12 +92,13 @@ void lf_departureLights(const LiveAc& AC)
 }
 
 // A departure begins: the touch-and-go climbs away at once, a taxiing aircraft starts from
-// idle, hence the throttle and spoilers come from the caller.
-void lf_configureDeparture(LiveAc& AC, uint32_t THROTTLE, bool SPOILERS)
+// idle, hence the throttle comes from the caller. Spoilers go in either way: nothing retracts
+// them in flight.
+void lf_configureDeparture(LiveAc& AC, uint32_t THROTTLE)
 {
     AC.departing = 1;
     gf_setThrottle(AC, THROTTLE);
-    gf_setSpoilers(AC, SPOILERS);
+    gf_setSpoilers(AC, false);
     gf_setFlaps(AC, kFlapsTakeOff);
     AC.approach = 0;
     AC.touchedDown = 0;
@@ -172,7 +159,7 @@ void lf_checkDeparture(LiveAc& AC, const StreamPos& POINT)
     if (last != nullptr && last->airborne != 0 && POINT.airborne != 0) {
         // the landing turned into a touch-and-go
         AC.flightState = FlightState::taxi;
-        lf_configureDeparture(AC, kThrottleClimb, true);
+        lf_configureDeparture(AC, kThrottleClimb);
     }
 }
 
@@ -494,7 +481,7 @@ void lf_towedTakeOffCheck(LiveAc& AC)
     if (AC.shortTurnaround != 0) {
         gf_logWarning("towed aircraft takes-off? {}", gf_acDescription(AC));
     }
-    lf_configureDeparture(AC, kThrottleIdle, false);
+    lf_configureDeparture(AC, kThrottleIdle);
 }
 
 } // namespace qmt

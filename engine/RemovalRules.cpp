@@ -10,13 +10,13 @@
 #include "core/WindowState.h"
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
+#include "engine/Motion.h"
 #include "engine/RemovalRules.h"
 #include "parking/LearnedOptions.h"
 #include "parking/ParkAirport.h"
-#include "parking/StaticPositions.h"
-#include "engine/pending_standrules.h"
 #include "parking/Stand.h"
 #include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/SimClient.h"
 
 namespace qmt {

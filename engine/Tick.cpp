@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <exception>
 #include <mutex>
 
@@ -48,6 +49,11 @@ void lf_removeOrphanObject(uint32_t OBJECT_ID)
 }
 
 bool lf_anyRemoveFlag(const LiveAc& AC) { return AC.remove != 0 || AC.removed != 0; }
+
+bool lf_blockIsFinite(const LiveAc& AC)
+{
+    return std::all_of(AC.block.begin(), AC.block.end(), [](double V) { return std::isfinite(V); });
+}
 
 void lf_onGroundData(const SimNotification& N)
 {
@@ -263,6 +269,13 @@ bool updateLiveAc(LiveAc& AC)
         AC.block[kBlockAirspeed] = repeat ? 0.0 : AC.groundSpeed;
         if (!repeat) {
             lf_tickMove(AC);
+        }
+        if (!lf_blockIsFinite(AC)) {
+            // The simulator is never sent a position it cannot place.
+            gf_logWarning("{} not a finite position, altitude or attitude: {}, fs:{}", "updateLiveAc",
+                          gf_acDescription(AC), gf_phaseName(AC.flightState));
+            removeAircraftFromSim(AC);
+            return lf_anyRemoveFlag(AC);
         }
         if (AC.objectId != 0) {
             const auto& b = AC.block;

@@ -28,6 +28,8 @@ struct FeedSession {
 };
 extern FeedSession g_feedSession;
 
+// The query interval that the service set last (at login, or in an answer); at least 100 ms.
+void lf_setTrafficInterval(std::chrono::milliseconds INTERVAL);
 // Notes the time of a query to the service.
 void lf_noteApiVisit();
 // Lets DURATION pass for a waiting loop (the test hook, else a real sleep).

@@ -81,6 +81,12 @@ std::chrono::milliseconds gf_trafficInterval()
     return g_feedSession.state.interval;
 }
 
+void lf_setTrafficInterval(std::chrono::milliseconds INTERVAL)
+{
+    std::lock_guard lock(g_feedSession.mutex);
+    g_feedSession.state.interval = std::max(INTERVAL, std::chrono::milliseconds(100));
+}
+
 void lf_noteApiVisit()
 {
     std::lock_guard lock(g_feedSession.mutex);

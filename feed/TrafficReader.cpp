@@ -9,8 +9,10 @@
 #include <unordered_set>
 
 #include "core/AcKind.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
+#include "core/StatusLine.h"
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "engine/Intake.h"
@@ -29,6 +31,8 @@ constexpr auto kWeatherInterval = std::chrono::seconds(60);
 constexpr auto kWaitSlice = std::chrono::milliseconds(250);
 // A failing query is logged the first time and then every this many times.
 constexpr int kFailureLogEvery = 30;
+// Live queries that keep failing this long end the session with a reader error.
+constexpr auto kLiveFailureLimit = std::chrono::seconds(30);
 
 // The reader threads and their own stop flag.
 struct Readers {
@@ -52,6 +56,8 @@ BlockedNotes s_blocked;
 
 // Consecutive failures of each query, for the log.
 std::atomic<int> s_liveFailures{0};
+// When the live queries began to fail in a row (unshifted clock, nanoseconds; 0: they answer).
+std::atomic<std::int64_t> s_liveFailingSince{0};
 std::atomic<int> s_weatherFailures{0};
 
 double lf_radians(double DEGREES)
@@ -64,6 +70,43 @@ void lf_noteFailure(std::atomic<int>& COUNTER, const char* WHAT, const std::stri
     const int n = ++COUNTER;
     if (n == 1 || n % kFailureLogEvery == 0) {
         gf_logWarning("{}: query failed ({} time{} in a row): {}", WHAT, n, gf_plural(n), ERROR);
+    }
+}
+
+// The live traffic will not come back within this session: it ends, and the restart logs in anew.
+void lf_readerError(const std::string& TEXT)
+{
+    if (gf_stopRequested()) {
+        return;
+    }
+    gf_logWarning(TEXT);
+    gf_setStatus(TEXT);
+    gf_requestExit(ExitReason::readerError);
+}
+
+std::int64_t lf_clockNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(gf_unshiftedNow().time_since_epoch()).count();
+}
+
+// A failed live query: the session ends at once when the service no longer knows it, and after
+// kLiveFailureLimit of failures in a row otherwise.
+void lf_liveFailed(const std::string& ERROR, AnswerFault FAULT)
+{
+    lf_noteFailure(s_liveFailures, "Traffic Reader", ERROR);
+    if (FAULT == AnswerFault::sessionExpired) {
+        lf_readerError(fmt::format("Traffic Reader: the service session expired ({})", ERROR));
+        return;
+    }
+    const std::int64_t now = lf_clockNs();
+    std::int64_t since = 0;
+    if (s_liveFailingSince.compare_exchange_strong(since, now)) {
+        return;
+    }
+    const auto failing = std::chrono::nanoseconds(now - since);
+    if (failing >= kLiveFailureLimit) {
+        lf_readerError(fmt::format("Traffic Reader: no traffic for {} seconds ({})",
+                                   std::chrono::duration_cast<std::chrono::seconds>(failing).count(), ERROR));
     }
 }
 
@@ -233,7 +276,8 @@ void lf_trafficReaderMain()
         }
         gf_logLine("Traffic Reader ended");
     } catch (const std::exception& e) {
-        gf_logWarning("Traffic Reader exception: {}", e.what());
+        // Without its reader the session would run on with no traffic and no word.
+        lf_readerError(fmt::format("Traffic Reader exception: {}", e.what()));
     }
 }
 
@@ -247,7 +291,7 @@ void lf_weatherReaderMain()
         }
         gf_logLine("Weather Reader ended");
     } catch (const std::exception& e) {
-        gf_logWarning("Weather Reader exception: {}", e.what());
+        lf_readerError(fmt::format("Weather Reader exception: {}", e.what()));
     }
 }
 
@@ -289,6 +333,7 @@ void lf_resetBlockedNotes()
     s_blocked.listText.clear();
     s_blocked.reported.clear();
     s_liveFailures = 0;
+    s_liveFailingSince = 0;
     s_weatherFailures = 0;
 }
 
@@ -327,16 +372,23 @@ bool gf_readLiveTrafficOnce()
     std::shared_ptr<TrafficSource> source;
     std::string guid;
     if (!lf_sessionOf(source, guid)) {
-        lf_noteFailure(s_liveFailures, "Traffic Reader", "no service session");
+        lf_liveFailed("no service session", AnswerFault::failed);
         return false;
     }
     lf_noteApiVisit();
     const TrafficAnswer answer = source->live(guid, gf_trafficQueryBox());
     if (!answer.ok) {
-        lf_noteFailure(s_liveFailures, "Traffic Reader", answer.error);
+        if (answer.intervalMs > 0) {
+            lf_setTrafficInterval(std::chrono::milliseconds(answer.intervalMs));
+        }
+        lf_liveFailed(answer.error, answer.fault);
         return false;
     }
+    s_liveFailingSince = 0;
     lf_noteSuccess(s_liveFailures, "Traffic Reader");
+    if (answer.intervalMs > 0) {
+        lf_setTrafficInterval(std::chrono::milliseconds(answer.intervalMs));
+    }
     lf_fillTrafficRecords(answer.reports, "Live traffic");
     g_trafficCount = static_cast<int>(g_trafficRecords.size());
     gf_intakeTrafficBatch(kLiveDelay);
@@ -376,6 +428,9 @@ void gf_startTrafficReader()
     if (!s_readers.traffic.joinable()) {
         g_trafficReceived = false;
         g_trafficCount = 0;
+        // Failures of an ended session say nothing about the new one.
+        s_liveFailures = 0;
+        s_liveFailingSince = 0;
     }
     lf_startThread(s_readers.traffic, &lf_trafficReaderMain);
 }

@@ -42,10 +42,43 @@ bool lf_mayDescend(const std::filesystem::path& DIRECTORY, std::size_t FOLDER_LE
     return !lf_containsAny(below, SKIP_WORDS) && text.size() < MAX_PATH_BYTES;
 }
 
-void lf_collectOldest(ScanTasks<LiveryList>& TASKS, const char* WARNING)
+using Reader = std::function<LiveryList(int32_t, const std::filesystem::path&)>;
+
+// What one worker reads: a few files, so that a thread is started per batch and not per file
+// (starting and ending a thread costs far more than reading one aircraft.cfg).
+struct FileBatch {
+    std::vector<std::pair<Reader, std::filesystem::path>> files;
+};
+
+// The liveries of a batch in file order, and the exception text of each file whose reader threw
+// (that file's liveries are lost, the others' are kept).
+struct BatchResult {
+    LiveryList liveries;
+    std::vector<std::string> errors;
+};
+
+BatchResult lf_readBatch(int32_t FOLDER_RANK, const FileBatch& BATCH)
+{
+    BatchResult result;
+    for (const auto& [reader, path] : BATCH.files) {
+        try {
+            result.liveries.splice(result.liveries.end(), reader(FOLDER_RANK, path));
+        } catch (const std::exception& e) {
+            result.errors.emplace_back(e.what());
+        } catch (...) {
+            result.errors.emplace_back("unknown exception");
+        }
+    }
+    return result;
+}
+
+void lf_collectOldest(ScanTasks<BatchResult>& TASKS, const char* WARNING)
 {
     try {
-        g_scannedLiveries.splice(g_scannedLiveries.end(), TASKS.takeOldest());
+        BatchResult result = TASKS.takeOldest();
+        g_scannedLiveries.splice(g_scannedLiveries.end(), result.liveries);
+        for (const std::string& error : result.errors)
+            gf_logWarning(fmt::runtime(WARNING), error);
     } catch (const ScanStopped&) {
         throw;
     } catch (const std::exception& e) {
@@ -53,12 +86,28 @@ void lf_collectOldest(ScanTasks<LiveryList>& TASKS, const char* WARNING)
     }
 }
 
+// Starts a worker for the batch (emptied); false when a stop came first.
+bool lf_startBatch(ScanTasks<BatchResult>& TASKS, int32_t FOLDER_RANK, FileBatch& BATCH)
+{
+    if (BATCH.files.empty())
+        return true;
+    FileBatch taken;
+    taken.files.swap(BATCH.files);
+    if (!TASKS.start([FOLDER_RANK, batch = std::move(taken)] { return lf_readBatch(FOLDER_RANK, batch); }))
+        return false;
+    if (TASKS.overfull())
+        lf_collectOldest(TASKS, "liveries inner search aborted: {}");
+    return true;
+}
+
 } // namespace
 
 void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER, const LiveryWalkSeams& SEAMS)
 {
     using std::filesystem::directory_iterator;
-    ScanTasks<LiveryList> tasks(SEAMS.waitLimit, gf_stopRequested);
+    ScanTasks<BatchResult> tasks(SEAMS.waitLimit, gf_stopRequested);
+    FileBatch batch;
+    bool stopped = false;
     const std::string folderText = gf_utf16ToUtf8(FOLDER);
     const std::size_t folderLength = FOLDER.native().size();
 
@@ -102,17 +151,20 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
                 if (!entry.is_regular_file(status) || !lf_isAircraftCfg(path))
                     continue;
                 const bool ivao = lf_containsAny(path.native(), IVAO_MARKERS);
-                auto reader = ivao ? SEAMS.ivaoReader : SEAMS.ordinaryReader;
-                if (!tasks.start([reader, FOLDER_RANK, path] { return reader(FOLDER_RANK, path); }))
-                    break; // stopped: the scan is given up
-                if (tasks.overfull())
-                    lf_collectOldest(tasks, "liveries inner search aborted: {}");
+                batch.files.emplace_back(ivao ? SEAMS.ivaoReader : SEAMS.ordinaryReader, path);
+                if (batch.files.size() >= std::max<std::size_t>(SEAMS.filesPerWorker, 1) &&
+                    !lf_startBatch(tasks, FOLDER_RANK, batch)) {
+                    stopped = true; // the scan is given up
+                    break;
+                }
             } catch (const ScanStopped&) {
                 throw;
             } catch (const std::exception& e) {
                 gf_logWarning("liveries search in {} aborted, cause: {}", folderText, e.what());
             }
         }
+        if (!stopped)
+            lf_startBatch(tasks, FOLDER_RANK, batch);
         while (!tasks.empty())
             lf_collectOldest(tasks, "liveries search aborted, futs outer, {}");
     } catch (const ScanStopped&) {

@@ -118,10 +118,14 @@ struct LiveryWalkSeams {
     std::function<LiveryList(int32_t, const std::filesystem::path&)> ordinaryReader = lf_searchLiveriesinFile;
     std::function<LiveryList(int32_t, const std::filesystem::path&)> ivaoReader = lf_searchLiveriesinIVAOFile;
     std::chrono::milliseconds waitLimit{10000};
+    // aircraft.cfg files read by one worker, one after the other: a thread costs far more to
+    // start and end than one file takes to read (see the scan benchmark).
+    std::size_t filesPerWorker = 64;
 };
 
-// Walks the folder, reads every aircraft.cfg on a scan worker and appends the liveries to
-// g_scannedLiveries in start order. Logs what goes wrong; throws nothing.
+// Walks the folder, reads the aircraft.cfg files on scan workers (a few files per worker) and
+// appends the liveries to g_scannedLiveries in the order the walk met the files. Logs what
+// goes wrong; throws nothing.
 void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER,
                                const LiveryWalkSeams& SEAMS = {});
 

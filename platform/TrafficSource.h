@@ -63,10 +63,20 @@ struct LoginAnswer {
     int intervalMs = 2000;        // how often the service lets us ask for traffic
 };
 
+// Why a query failed, as far as the service tells.
+enum class AnswerFault {
+    none,
+    failed,          // no answer, or an error of the service; a later query may work
+    throttled,       // asked too often: wait the interval the answer gives
+    sessionExpired,  // the session id is no longer known: only a new login helps
+};
+
 struct TrafficAnswer {
     bool ok = false;
     std::string error;
     std::vector<TrafficReport> reports;
+    AnswerFault fault = AnswerFault::none;
+    int intervalMs = 0;           // the wait the service asks for before the next query; 0: unchanged
 };
 
 struct ParkedAnswer {

@@ -141,10 +141,11 @@ private:
 // The one simulated simulator of the process.
 SimStandIn& gf_simStandIn();
 
-// Sets the simulated simulator up for a program run on the sample data of DATA_FOLDER: free
-// running at 30 frames a second, no call recording, facility data from its "facilities" folder and the user
-// aircraft (callsign PH-QLN) on the script "facilities/user_EHAM.json" (at a stand of the sample airport).
-// Answers an error text, empty on success.
-std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER);
+// Sets the simulated simulator up for a program run on the sample data of DATA_FOLDER as a user
+// meets a real one: free running at 30 frames a second, no call recording, facility data from
+// the "facilities" folder, creates answered after 1 to 300 frames (2 in 1000 never), AI objects
+// now and then removed by the simulator itself, all drawn from SEED. The caller places the user
+// aircraft. Answers an error text, empty on success.
+std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER, std::uint32_t SEED);
 
 } // namespace qmt

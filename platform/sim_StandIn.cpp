@@ -59,6 +59,7 @@ struct Connection {
 };
 
 struct SimObject {
+    const void* owner = nullptr; // the connection that created it (none: the simulator's own)
     std::string title;
     std::string tail;
     bool user = false;
@@ -447,6 +448,7 @@ struct SimStandIn::State {
             nextObjectId = std::max(nextObjectId, userObjectId + 1);
             const std::uint32_t id = nextObjectId++;
             SimObject obj;
+            obj.owner = it->conn;
             obj.title = it->title;
             obj.tail = it->tail;
             obj.values["PLANE LATITUDE"] = it->initPos.Latitude;
@@ -642,19 +644,24 @@ SimStandIn& gf_simStandIn()
     return standIn;
 }
 
-std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER)
+std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER, std::uint32_t SEED)
 {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(DATA_FOLDER / "facilities", ec)) {
+        return "no facility data in " + (DATA_FOLDER / "facilities").string();
+    }
     SimStandIn& sim = gf_simStandIn();
     sim.reset();
     sim.setRunning(true);
     sim.setFramesPerSecond(30);
     sim.setCallRecording(false);
-    sim.setGroundElevation(-11.0);
     sim.setFacilityFolder(DATA_FOLDER / "facilities");
-    sim.setUserAircraft({0.0, 52.30979, 4.76001, -7.0, 225.0, 0.0, true}, 117.4, "PH-QLN");
-    const std::string error = sim.loadUserScript(DATA_FOLDER / "facilities" / "user_EHAM.json");
+    sim.setSeed(SEED);
+    sim.setCreateDelayFrames(1, 300);
+    sim.setLostCreatesPerThousand(2);
+    sim.setSelfRemovalsPerHour(0.5);
     sim.setFreeRunning(true);
-    return error;
+    return {};
 }
 
 void SimStandIn::reset()
@@ -1052,10 +1059,21 @@ HRESULT SimConnect_Close(SIMCONNECT_HANDLE HANDLE)
     if (s.find(HANDLE) == nullptr) {
         call.result = E_FAIL;
     } else {
-        // Creates of this connection that are still under way are answered to nobody.
-        std::erase_if(s.pendingCreates, [&](const PendingCreate& P) { return P.conn == s.connections[HANDLE].get(); });
+        // Creates of this connection that are still under way are answered to nobody, and the AI
+        // objects it made leave with it.
+        Connection* closing = s.connections[HANDLE].get();
+        std::erase_if(s.pendingCreates, [&](const PendingCreate& P) { return P.conn == closing; });
         s.connections.erase(HANDLE);
         s.closedHandles.insert(HANDLE);
+        std::vector<std::uint32_t> owned;
+        for (const auto& [id, obj] : s.objects) {
+            if (obj.owner == closing) {
+                owned.push_back(id);
+            }
+        }
+        for (const std::uint32_t id : owned) {
+            s.removeObject(id);
+        }
     }
     return s.record(std::move(call));
 }

@@ -129,6 +129,21 @@ void lf_parseHeader(const json& OBJ, Scenario& SCENARIO)
     if (OBJ.contains("interval_ms")) {
         SCENARIO.intervalMs = lf_integer(OBJ, "interval_ms", 100, 60000);
     }
+    SCENARIO.airport = lf_optionalText(OBJ, "airport", 4);
+    SCENARIO.sessionLifetimeSeconds = lf_optionalNumber(OBJ, "session_s", 0.0, lc_maxTime).value_or(0.0);
+}
+
+ScenarioUserPoint lf_parseUser(const json& OBJ)
+{
+    ScenarioUserPoint p;
+    p.time = lf_number(OBJ, "t", 0.0, lc_maxTime);
+    p.lat = lf_number(OBJ, "lat", -90.0, 90.0);
+    p.lon = lf_number(OBJ, "lon", -180.0, 180.0);
+    p.altitudeFt = lf_number(OBJ, "alt", -2000.0, 60000.0);
+    p.headingDeg = lf_number(OBJ, "hdg", 0.0, 360.0);
+    p.groundSpeedKt = lf_number(OBJ, "gs", 0.0, 2000.0);
+    p.onGround = lf_bool(OBJ, "gnd");
+    return p;
 }
 
 TrafficReport lf_parseLive(const json& OBJ)
@@ -191,6 +206,8 @@ void lf_parseLine(const std::string& LINE, Scenario& SCENARIO)
         SCENARIO.parked.push_back(lf_parseParked(obj));
     } else if (type == "qnh") {
         SCENARIO.qnh.push_back(lf_parseQnh(obj));
+    } else if (type == "user") {
+        SCENARIO.user.push_back(lf_parseUser(obj));
     } else if (type == "header") {
         lf_parseHeader(obj, SCENARIO);
     } else {
@@ -224,6 +241,9 @@ ScenarioParseResult gf_parseScenario(std::istream& IN)
                      [](const TrafficReport& A, const TrafficReport& B) { return A.reportTime < B.reportTime; });
     auto& qnh = result.scenario.qnh;
     std::stable_sort(qnh.begin(), qnh.end(), [](const ScenarioQnh& A, const ScenarioQnh& B) { return A.time < B.time; });
+    auto& user = result.scenario.user;
+    std::stable_sort(user.begin(), user.end(),
+                     [](const ScenarioUserPoint& A, const ScenarioUserPoint& B) { return A.time < B.time; });
     return result;
 }
 

@@ -17,6 +17,18 @@ struct ScenarioParked {
     double untilTime = 0.0;
 };
 
+// A point of the user's aircraft in the simulator while the scenario plays; between points the
+// simulated simulator interpolates.
+struct ScenarioUserPoint {
+    double time = 0.0;   // scenario seconds from play_from on
+    double lat = 0.0;
+    double lon = 0.0;
+    double altitudeFt = 0.0;
+    double headingDeg = 0.0;
+    double groundSpeedKt = 0.0;
+    bool onGround = true;
+};
+
 struct ScenarioQnh {
     double time = 0.0;   // scenario seconds
     double qnhHpa = 0.0;
@@ -31,6 +43,9 @@ struct ScenarioQnh {
 //   {"type":"parked","hex":"4ca7b1","cs":"EIN605","reg":"EI-DVM","model":"A320",
 //    "airline":"EIN","lat":52.30,"lon":4.76,"stand":"D7","hh":18}   (optional: "until")
 //   {"type":"qnh","t":0,"qnh":1018.5}
+//   {"type":"user","t":0,"lat":52.3098,"lon":4.7600,"alt":-7,"hdg":225,"gs":0,"gnd":true}
+// The header may also name the "airport" whose facility data give the ground elevation, and
+// "session_s", the lifetime of a session of the traffic service (it then expires as a real one does).
 // Times are seconds from the start of the recording; the header's "start_hh" is
 // the half-hour of the day at the recording's start, so parked half-hours can be
 // shifted to the half-hour in which the scenario is played.
@@ -39,6 +54,9 @@ struct Scenario {
     int startHalfHour = -1;       // -1: parked half-hours are played unshifted
     double playFrom = 0.0;        // scenario second at which playing starts
     int intervalMs = 2000;        // query interval the stand-in announces at login
+    std::string airport;          // ICAO code of the scenario's airport ("" = none named)
+    double sessionLifetimeSeconds = 0.0; // 0: the service session never expires
+    std::vector<ScenarioUserPoint> user; // the user's aircraft; empty: not scripted
     std::vector<TrafficReport> reports; // reportTime in scenario seconds, sorted by time
     std::vector<ScenarioParked> parked;
     std::vector<ScenarioQnh> qnh;       // sorted by time

@@ -9,15 +9,79 @@
 
 namespace qmt {
 
-ScenarioTrafficSource::ScenarioTrafficSource(Scenario SCENARIO, NowFn NOW, SleepFn SLEEP)
+namespace {
+
+std::uint64_t lf_mix(std::uint64_t X)
+{
+    X += 0x9E3779B97F4A7C15ULL;
+    X = (X ^ (X >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    X = (X ^ (X >> 27)) * 0x94D049BB133111EBULL;
+    return X ^ (X >> 31);
+}
+
+constexpr uint32_t kSaltGap = 1;
+constexpr uint32_t kSaltGapLength = 2;
+constexpr uint32_t kSaltOutOfOrder = 3;
+constexpr uint32_t kSaltDuplicate = 4;
+// A slower receiver passes the same report on this much later, with its older time stamp.
+constexpr double kDuplicateLagSeconds = 1.5;
+// A report that overtakes newer ones is this much older than the latest.
+constexpr double kOutOfOrderLagSeconds = 5.0;
+
+} // namespace
+
+ServiceBehaviour gf_realServiceBehaviour(std::uint32_t SEED, double SESSION_LIFETIME_SECONDS)
+{
+    ServiceBehaviour b;
+    b.seed = SEED;
+    b.duplicatePerThousand = 50;
+    b.outOfOrderPerThousand = 30;
+    b.gapPerThousand = 20;
+    b.sessionLifetimeSeconds = SESSION_LIFETIME_SECONDS;
+    b.throttle = true;
+    return b;
+}
+
+ScenarioTrafficSource::ScenarioTrafficSource(Scenario SCENARIO, NowFn NOW, SleepFn SLEEP, ServiceBehaviour BEHAVIOUR)
     : m_scenario(std::move(SCENARIO))
     , m_now(std::move(NOW))
     , m_sleep(SLEEP ? std::move(SLEEP) : SleepFn([](std::chrono::milliseconds D) { std::this_thread::sleep_for(D); }))
+    , m_behaviour(BEHAVIOUR)
     , m_epochAtStart(m_now())
 {
-    for (std::size_t i = 0; i < m_scenario.reports.size(); ++i) {
-        m_byHexId[m_scenario.reports[i].hexId].push_back(i);
+    const auto& reports = m_scenario.reports;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        m_byHexId[reports[i].hexId].push_back(i);
     }
+    if (m_behaviour.gapPerThousand > 0) {
+        // Gaps per aircraft: after a drawn report, the next ones within 15-40 s never arrive.
+        for (auto& [hexId, indices] : m_byHexId) {
+            std::vector<std::size_t> kept;
+            double until = -1.0e18;
+            for (const std::size_t i : indices) {
+                if (reports[i].reportTime < until) {
+                    continue;
+                }
+                kept.push_back(i);
+                if (lf_draw(hexId, i, kSaltGap, m_behaviour.gapPerThousand)) {
+                    const double share = static_cast<double>(lf_mix(m_behaviour.seed ^ lf_mix(i * 8 + kSaltGapLength)) % 1000) / 999.0;
+                    until = reports[i].reportTime + m_behaviour.gapMinSeconds +
+                            share * (m_behaviour.gapMaxSeconds - m_behaviour.gapMinSeconds);
+                }
+            }
+            indices = std::move(kept);
+        }
+    }
+}
+
+bool ScenarioTrafficSource::lf_draw(uint32_t HEX_ID, std::size_t INDEX, uint32_t SALT, int PER_THOUSAND) const
+{
+    if (PER_THOUSAND <= 0) {
+        return false;
+    }
+    const std::uint64_t h = lf_mix(m_behaviour.seed ^ lf_mix((static_cast<std::uint64_t>(HEX_ID) << 32) ^
+                                                              (static_cast<std::uint64_t>(INDEX) * 8 + SALT)));
+    return static_cast<int>(h % 1000) < PER_THOUSAND;
 }
 
 double ScenarioTrafficSource::scenarioTime() const
@@ -52,13 +116,33 @@ bool ScenarioTrafficSource::lf_validGuid(const std::string& GUID) const
     return !m_guid.empty() && GUID == m_guid;
 }
 
-std::optional<std::string> ScenarioTrafficSource::lf_enterLoggedIn(TrafficQuery QUERY, const std::string& GUID)
+TrafficAnswer ScenarioTrafficSource::lf_refused(const std::string& ERROR) const
+{
+    TrafficAnswer answer;
+    answer.error = ERROR;
+    answer.fault = AnswerFault::failed;
+    return answer;
+}
+
+std::optional<TrafficAnswer> ScenarioTrafficSource::lf_enterLoggedIn(TrafficQuery QUERY, const std::string& GUID)
 {
     if (auto failure = lf_enter(QUERY)) {
-        return failure;
+        return lf_refused(*failure);
     }
     if (!lf_validGuid(GUID)) {
-        return std::string("not logged in");
+        return lf_refused("not logged in");
+    }
+    if (m_behaviour.sessionLifetimeSeconds > 0.0) {
+        double loginTime = 0.0;
+        {
+            std::lock_guard lock(m_mutex);
+            loginTime = m_loginTime;
+        }
+        if (m_now() - loginTime > m_behaviour.sessionLifetimeSeconds) {
+            TrafficAnswer answer = lf_refused("session expired");
+            answer.fault = AnswerFault::sessionExpired;
+            return answer;
+        }
     }
     return std::nullopt;
 }
@@ -72,6 +156,7 @@ LoginAnswer ScenarioTrafficSource::login(const std::string& KEY)
     }
     std::lock_guard lock(m_mutex);
     ++m_logins;
+    m_loginTime = m_now();
     m_guid = fmt::format("standin-{:08x}-{}", std::hash<std::string>{}(KEY) & 0xffffffffu, m_logins);
     answer.ok = true;
     answer.guid = m_guid;
@@ -104,12 +189,26 @@ TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const Qu
         if (it == indices.begin()) {
             continue;
         }
-        const TrafficReport& r = reports[*std::prev(it)];
+        auto chosen = std::prev(it);
+        // Now and then a lagging receiver's report, some seconds older, wins over the latest one.
+        if (chosen != indices.begin() && lf_draw(hexId, *chosen, kSaltOutOfOrder, m_behaviour.outOfOrderPerThousand)) {
+            const double lag = kOutOfOrderLagSeconds;
+            const double latest = reports[*chosen].reportTime;
+            while (chosen != indices.begin() && reports[*chosen].reportTime > latest - lag) {
+                chosen = std::prev(chosen);
+            }
+        }
+        const TrafficReport& r = reports[*chosen];
         if (SCENARIO_TIME - r.reportTime > kStaleSeconds || !BOX.contains(r.lat, r.lon)) {
             continue;
         }
         TrafficReport out = r;
         out.reportTime = lf_epochOf(r.reportTime);
+        if (lf_draw(hexId, *chosen, kSaltDuplicate, m_behaviour.duplicatePerThousand)) {
+            TrafficReport twice = out;
+            twice.reportTime -= kDuplicateLagSeconds;
+            answer.reports.push_back(std::move(twice));
+        }
         answer.reports.push_back(std::move(out));
     }
     // Unordered map order is not stable between runs; answers are.
@@ -120,19 +219,33 @@ TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const Qu
 
 TrafficAnswer ScenarioTrafficSource::live(const std::string& GUID, const QueryBox& BOX)
 {
-    if (auto failure = lf_enterLoggedIn(TrafficQuery::live, GUID)) {
-        return TrafficAnswer{false, *failure, {}};
+    if (auto refusal = lf_enterLoggedIn(TrafficQuery::live, GUID)) {
+        return *refusal;
     }
-    return lf_trafficAt(scenarioTime(), BOX);
+    const double now = m_now();
+    if (m_behaviour.throttle) {
+        std::lock_guard lock(m_mutex);
+        // Asked sooner than the interval allows: refused, with a longer wait.
+        if ((now - m_lastLiveQuery) * 1000.0 < m_scenario.intervalMs * 0.9) {
+            TrafficAnswer answer = lf_refused("too many requests");
+            answer.fault = AnswerFault::throttled;
+            answer.intervalMs = 2 * m_scenario.intervalMs;
+            return answer;
+        }
+        m_lastLiveQuery = now;
+    }
+    TrafficAnswer answer = lf_trafficAt(scenarioTime(), BOX);
+    answer.intervalMs = m_scenario.intervalMs;
+    return answer;
 }
 
 TrafficAnswer ScenarioTrafficSource::buffered(const std::string& GUID, const QueryBox& BOX, int SECONDS_AGO)
 {
-    if (auto failure = lf_enterLoggedIn(TrafficQuery::buffered, GUID)) {
-        return TrafficAnswer{false, *failure, {}};
+    if (auto refusal = lf_enterLoggedIn(TrafficQuery::buffered, GUID)) {
+        return *refusal;
     }
     if (SECONDS_AGO < 0) {
-        return TrafficAnswer{false, "buffer time in the future", {}};
+        return lf_refused("buffer time in the future");
     }
     return lf_trafficAt(scenarioTime() - SECONDS_AGO, BOX);
 }
@@ -140,8 +253,8 @@ TrafficAnswer ScenarioTrafficSource::buffered(const std::string& GUID, const Que
 ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryBox& BOX)
 {
     ParkedAnswer answer;
-    if (auto failure = lf_enterLoggedIn(TrafficQuery::parked, GUID)) {
-        answer.error = *failure;
+    if (auto refusal = lf_enterLoggedIn(TrafficQuery::parked, GUID)) {
+        answer.error = refusal->error;
         return answer;
     }
     answer.ok = true;
@@ -168,8 +281,8 @@ ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryB
 WeatherAnswer ScenarioTrafficSource::weather(const std::string& GUID, double /*LAT*/, double /*LON*/)
 {
     WeatherAnswer answer;
-    if (auto failure = lf_enterLoggedIn(TrafficQuery::weather, GUID)) {
-        answer.error = *failure;
+    if (auto refusal = lf_enterLoggedIn(TrafficQuery::weather, GUID)) {
+        answer.error = refusal->error;
         return answer;
     }
     answer.ok = true;

@@ -1,6 +1,7 @@
 #include "simlink/SimClient.h"
 
 #include "core/Log.h"
+#include "core/Text.h"
 #include "core/Parameters.h"
 #include "core/StopFlags.h"
 #include "parking/ParkAirport.h"
@@ -226,6 +227,8 @@ void SimClient::close()
     if (FAILED(hr)) {
         gf_logWarning("Closing SimConnect failed?!");
     }
+    gf_logLine("SimConnect closed: {} AI object{} created, {} removed, {} create{} given up", m_created,
+               gf_plural(m_created), m_removed, m_givenUp, gf_plural(m_givenUp));
     m_handle = nullptr;
     m_pending.clear();
     m_groundRequests.clear();
@@ -277,6 +280,7 @@ void SimClient::lf_handle(const SIMCONNECT_RECV& MSG)
     case SIMCONNECT_RECV_ID_EVENT_OBJECT_ADDREMOVE: {
         const auto& ev = static_cast<const SIMCONNECT_RECV_EVENT_OBJECT_ADDREMOVE&>(MSG);
         if (ev.uEventID == EVENT_OBJECT_REMOVED && ev.dwData > g_userObjectId.load()) {
+            ++m_removed;
             gf_addSimNotification({ev.dwData, 0, 0, NOTE_OBJECT_REMOVED, 0.0, 0.0});
         }
         break;
@@ -355,6 +359,7 @@ void SimClient::lf_onAssignedId(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID& MSG)
         }
         return;
     }
+    ++m_created;
     CreatedObject created{MSG.dwObjectID, it->second.aircraftId, std::move(it->second.callsign), 0,
                           g_simFrames.load()};
     m_pending.erase(it);
@@ -549,6 +554,7 @@ void SimClient::lf_giveUpUnanswered()
         gf_logWarning("{} '{}': no answer of the simulator to its create, given up", it->second.callsign,
                       it->second.liveryTitle);
         gf_addSimNotification({0, it->second.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+        ++m_givenUp;
         it = m_pending.erase(it);
     }
     for (auto it = m_groundRequests.begin(); it != m_groundRequests.end();) {

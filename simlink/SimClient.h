@@ -170,6 +170,10 @@ private:
     std::uint32_t m_nextRequestId = REQUEST_FIRST_UNIQUE;
     std::uint32_t m_skippedFrames = 0;
     bool m_quit = false;
+    // What this connection saw, for the closing line of the log.
+    std::uint32_t m_created = 0;
+    std::uint32_t m_removed = 0;
+    std::uint32_t m_givenUp = 0;
 };
 
 // Starts the SimClient thread (connect, then dispatch until stopped or the simulator quits).

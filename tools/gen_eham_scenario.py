@@ -490,13 +490,18 @@ def main():
             line["until"] = until
         parked_lines.append(line)
 
-    header = {"type": "header", "name": "EHAM south flow", "start_hh": START_HH,
+    header = {"type": "header", "name": "EHAM south flow", "airport": "EHAM", "start_hh": START_HH,
               "play_from": PLAY_FROM, "interval_ms": 2000}
     qnh = [{"type": "qnh", "t": 0, "qnh": 1018.4}, {"type": "qnh", "t": 600, "qnh": 1018.0}]
+    # The user's aircraft: at stand D4 for a quarter of an hour, then taxiing out.
+    user = [{"type": "user", "t": t, "lat": la, "lon": lo, "alt": -7.0, "hdg": h, "gs": gs, "gnd": True}
+            for t, la, lo, h, gs in [(0, 52.309790, 4.760010, 225.0, 0.0), (900, 52.309790, 4.760010, 225.0, 0.0),
+                                     (960, 52.308900, 4.758600, 225.0, 12.0),
+                                     (1080, 52.305600, 4.754100, 200.0, 15.0)]]
     lines.sort(key=lambda l: (l["t"], l["hex"]))
     out_path.parent.mkdir(parents=True, exist_ok=True)
     with open(out_path, "w", encoding="utf-8", newline="\n") as f:
-        for obj in [header] + qnh + parked_lines + lines:
+        for obj in [header] + qnh + user + parked_lines + lines:
             f.write(json.dumps(obj, separators=(",", ":")) + "\n")
     print(f"{out_path}: {len(lines)} live reports, {len(parked_lines)} parked aircraft")
 

@@ -128,6 +128,15 @@ TEST_F(BglReaderTest, AltitudeInFeetAndAboveTenThousandFeetAsZero)
     }
 }
 
+TEST_F(BglReaderTest, TrailingBytesFormALastWord)
+{
+    EXPECT_EQ(wordsOf({1, 2, 3, 4, 5, 6}), (BglWords{0x04030201u, 0x00000605u}));
+    EXPECT_TRUE(wordsOf({}).empty());
+    bb::Bytes big(200'001, 7);
+    EXPECT_EQ(wordsOf(big).size(), 50'001u);
+    EXPECT_EQ(wordsOf(big).back(), 7u);
+}
+
 TEST_F(BglReaderTest, IdentDecodeAndCheck)
 {
     EXPECT_EQ(lf_decodeBglIdent(bb::packIdent("EHAM")), std::make_pair(std::string("EHAM"), true));

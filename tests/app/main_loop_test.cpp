@@ -165,5 +165,29 @@ TEST_F(MainLoopTest, ARealignmentPutsTheNextTickTenMillisecondsAfterNow)
     EXPECT_EQ(times[6] - times[5], 10ms);
 }
 
+
+// The per-second work follows the simulator's one-second flag: while the simulator is paused
+// (no fresh user data) the work and its seconds wait; the ticks go on.
+TEST_F(MainLoopTest, SecondsWithoutTheSimulatorsFlagAreNotWorked)
+{
+    int ticks = 0;
+    std::vector<std::uint64_t> worked;
+    gf_setMainLoopStepsForTests(MainLoopSteps{
+        [&] {
+            if (++ticks == 1000)
+                g_stopSession = true;
+        },
+        [&](PeriodicWork WORK, std::uint64_t SECONDS) {
+            if (WORK == PeriodicWork::everySecond)
+                worked.push_back(SECONDS);
+        },
+        [&] { return ticks < 300 || ticks > 700; }});
+    lf_mainLoop();
+    EXPECT_EQ(ticks, 1000);
+    // Loop seconds 1 and 2 are worked, 3 to 7 wait, 8 and 9 are the third and fourth.
+    EXPECT_EQ(worked, (std::vector<std::uint64_t>{1, 2, 3, 4}));
+    EXPECT_EQ(gf_loopSeconds(), 4u);
+}
+
 }  // namespace
 }  // namespace qmt

@@ -15,6 +15,7 @@
 
 namespace qmt {
 void lf_resetMainLoopForTests();
+void lf_tickStep();
 namespace {
 
 // The real periodic work of the shell, driven mark by mark.
@@ -157,6 +158,25 @@ TEST_F(PeriodicWorkTest, TheQueryBoxFollowsTheUserEveryFiveSeconds)
     const QueryBox box = gf_trafficQueryBox();
     EXPECT_TRUE(box.contains(52.3, 4.76));
     EXPECT_FALSE(box.contains(53.3, 4.76));
+}
+
+
+TEST_F(PeriodicWorkTest, WithoutAFlightTheTickIsHeldBackAndSaysSoOnce)
+{
+    const auto ticked = g_tickCounter.load();
+    g_simFlightRunning = false;
+    g_addingStack.push_back(1); // a tick would take it
+    for (int i = 0; i < 3; ++i)
+        lf_tickStep();
+    EXPECT_EQ(g_tickCounter.load(), ticked);
+    EXPECT_EQ(gf_statusText(), "No flight runs in the simulator: the traffic waits for one");
+    gf_clearStatus();
+    lf_tickStep();
+    EXPECT_EQ(gf_statusText(), "");
+    g_addingStack.clear();
+    g_simFlightRunning = true;
+    lf_tickStep();
+    EXPECT_EQ(g_tickCounter.load(), ticked + 1);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ protected:
         SpawnTest::SetUp();
         g_userOnGround = false; // no spawn checks against the user unless a test asks for them
         g_userAc.onGround = false;
+        g_userAc.altitude = 30000.0; // far above every newborn: no conflict in the air either
         g_weekTime = WeekTime{3, 20};
     }
 

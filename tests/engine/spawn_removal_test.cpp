@@ -135,6 +135,9 @@ TEST_F(RemovalTest, AnAircraftOnTheGroundAheadOfALowAirborneUserGoes)
     const LatLon wideAt = gf_destinationPoint(ahead, 90.0 * DEG_TO_RAD, 300.0);
     wide.block[kBlockLat] = wideAt.lat;
     wide.block[kBlockLon] = wideAt.lon;
+    // both roll toward the user, so the conflict check ahead of them has nothing to say
+    ac.block[kBlockHeading] = PI;
+    wide.block[kBlockHeading] = PI;
     std::swap(g_liveAcs[0], g_liveAcs[1]); // the wide one is looked at first
     gf_removeLiveInUserPath();
     EXPECT_EQ(g_liveAcs[0].state, AcState::active);

@@ -256,6 +256,9 @@ TEST_F(TickTest, BusyQueueMutexSendsNoPositions)
     LiveAc& a = addLiveAc(0x100001, "KLM1");
     a.state = AcState::active;
     a.objectId = 0x44;
+    // standing, with nothing due: the block is sent as it is set
+    a.stream.front().repeat = 1;
+    a.stream.front().playTick = 1 << 30;
     g_tickCounter = 1;
     lf_handleAddingStack();
     {

@@ -181,7 +181,7 @@ TEST_F(HandOverTest, AnEmptyAnswerSetsTheTrafficCountToZero)
     g_acceptBatches = true;
     ASSERT_TRUE(gf_readLiveTrafficOnce());
     EXPECT_EQ(g_trafficCount.load(), 1);
-    gf_advanceClockForTests(60s); // the aircraft has gone quiet
+    gf_advanceClockForTests(61s); // the aircraft has gone quiet
     ASSERT_TRUE(gf_readLiveTrafficOnce());
     EXPECT_EQ(g_trafficCount.load(), 0);
     EXPECT_TRUE(g_trafficReceived.load()); // an empty sky is an answer too

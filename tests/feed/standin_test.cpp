@@ -69,7 +69,7 @@ TEST_F(StandinTest, LiveAnswersTheLatestReportInTheBoxAndForgetsQuietAircraft)
 {
     scenario.playFrom = 100.0;
     scenario.reports = {lf_report(0x484001, 90.0, 52.31, 4.76), lf_report(0x484001, 99.0, 52.32, 4.76),
-                        lf_report(0x484001, 105.0, 52.33, 4.76), lf_report(0x484002, 50.0, 52.30, 4.75),
+                        lf_report(0x484001, 105.0, 52.33, 4.76), lf_report(0x484002, 30.0, 52.30, 4.75),
                         lf_report(0x484003, 98.0, 55.00, 4.76)};
     auto source = make();
     const LoginAnswer login = source->login("key");
@@ -77,7 +77,7 @@ TEST_F(StandinTest, LiveAnswersTheLatestReportInTheBoxAndForgetsQuietAircraft)
 
     TrafficAnswer a = source->live(login.guid, kAroundEham);
     ASSERT_TRUE(a.ok);
-    // 0x484002 went quiet 50 s ago, 0x484003 is outside the box.
+    // 0x484002 went quiet 70 s ago, 0x484003 is outside the box.
     ASSERT_EQ(a.reports.size(), 1u);
     EXPECT_DOUBLE_EQ(a.reports[0].lat, 52.32);
     EXPECT_DOUBLE_EQ(a.reports[0].reportTime, kEpoch - 1.0); // on the player's clock
@@ -188,4 +188,70 @@ TEST_F(StandinTest, InjectedFailuresAndDelays)
     source->failNext(TrafficQuery::login, 1);
     EXPECT_FALSE(source->login("key").ok);
     EXPECT_TRUE(source->login("key").ok);
+}
+
+// The roughness of a real feed, drawn from the seed: the same seed plays the same answers.
+TEST_F(StandinTest, DuplicatesOutOfOrderReportsAndGapsWithoutDroppingTheAircraft)
+{
+    for (int t = 0; t < 600; ++t) {
+        scenario.reports.push_back(lf_report(0x484001, t, 52.31 + t * 1e-4, 4.76));
+    }
+    ServiceBehaviour b;
+    b.seed = 3;
+    b.duplicatePerThousand = 100;
+    b.outOfOrderPerThousand = 100;
+    b.gapPerThousand = 100;
+    const auto play = [&] {
+        now = kEpoch;
+        auto source = std::make_unique<ScenarioTrafficSource>(scenario, [this] { return now; }, nullptr, b);
+        const std::string guid = source->login("key").guid;
+        std::vector<std::vector<double>> answers;
+        for (; now < kEpoch + 590.0; now += 2.0) {
+            const TrafficAnswer a = source->live(guid, kAroundEham);
+            std::vector<double> times;
+            for (const TrafficReport& r : a.reports) {
+                times.push_back(r.reportTime);
+            }
+            answers.push_back(times);
+        }
+        return answers;
+    };
+    const auto answers = play();
+    EXPECT_EQ(play(), answers);
+    bool duplicate = false;
+    bool older = false;
+    double newest = 0.0;
+    double lastDistinct = kEpoch;
+    double longestGap = 0.0;
+    for (const auto& times : answers) {
+        ASSERT_FALSE(times.empty()); // never dropped during a gap
+        duplicate = duplicate || times.size() == 2;
+        const double t = times.back();
+        older = older || t < newest;
+        if (t > newest) {
+            longestGap = std::max(longestGap, t - lastDistinct);
+            lastDistinct = t;
+            newest = t;
+        }
+    }
+    EXPECT_TRUE(duplicate);
+    EXPECT_TRUE(older);
+    EXPECT_GE(longestGap, 15.0);
+    EXPECT_LE(longestGap, 43.0);
+}
+
+TEST_F(StandinTest, ASessionExpiresAfterItsLifetime)
+{
+    ServiceBehaviour b;
+    b.sessionLifetimeSeconds = 30.0;
+    auto source = std::make_unique<ScenarioTrafficSource>(scenario, [this] { return now; }, nullptr, b);
+    const std::string guid = source->login("key").guid;
+    now += 29.0;
+    EXPECT_TRUE(source->live(guid, kAroundEham).ok);
+    now += 2.0;
+    const TrafficAnswer expired = source->live(guid, kAroundEham);
+    EXPECT_FALSE(expired.ok);
+    EXPECT_EQ(expired.fault, AnswerFault::sessionExpired);
+    EXPECT_FALSE(source->weather(guid, 0, 0).ok);
+    EXPECT_TRUE(source->live(source->login("key").guid, kAroundEham).ok);
 }

@@ -230,6 +230,7 @@ TEST_F(LiveryScanFlowTest, WalkKeepsTheWorkerLimitAndBoundsASlowReader)
     std::atomic<int> peak{0};
     LiveryWalkSeams seams;
     seams.waitLimit = 50ms;
+    seams.filesPerWorker = 1;
     seams.ordinaryReader = [&, opened](int32_t RANK, const std::filesystem::path& PATH) {
         const int now = ++inside;
         for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
@@ -259,6 +260,7 @@ TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCou
         writeCfg(m_work / "many" / std::to_string(i) / "aircraft.cfg", text);
     }
     LiveryWalkSeams seams;
+    seams.filesPerWorker = 3; // a throwing reader loses only its own file's liveries
     seams.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH) {
         if (PATH.parent_path().filename() == "7" || PATH.parent_path().filename() == "31")
             throw std::runtime_error("broken reader");

@@ -63,8 +63,8 @@ protected:
                 readerTurn();
             }
         });
-        const std::filesystem::path source = QUILLON_SOURCE_DIR;
-        ASSERT_TRUE(gf_readDbase(source / "data" / "reference" / "dbase.xml"));
+        const std::filesystem::path root = QUILLON_SOURCE_DIR;
+        ASSERT_TRUE(gf_readDbase(root / "data" / "reference" / "dbase.xml"));
         const AirportEntry eham = g_airports.front();
         g_airports = {eham, AirportEntry{IcaoCode("QLNA"), IataCode("QLN"), kQlnaLat, kQlnaLon, 30, 8}};
         g_parkAirport = g_airports[1];
@@ -93,9 +93,9 @@ protected:
     // The livery tables of the sample liveries, for the tests that create static aircraft.
     void loadLiveries()
     {
-        const std::filesystem::path source = QUILLON_SOURCE_DIR;
+        const std::filesystem::path root = QUILLON_SOURCE_DIR;
         std::filesystem::create_directories(gf_liveriesScannedPath().parent_path());
-        std::filesystem::copy_file(source / "tests" / "data" / "LiveriesScanned.xml", gf_liveriesScannedPath(),
+        std::filesystem::copy_file(root / "tests" / "data" / "LiveriesScanned.xml", gf_liveriesScannedPath(),
                                    std::filesystem::copy_options::overwrite_existing);
         gf_processScannedLiveries();
     }

@@ -112,6 +112,20 @@ TEST_F(SimStandInTest, BadCallsFailAndAreRecorded)
     EXPECT_TRUE(sim().objectExists(sim().userObjectId()));
 }
 
+TEST_F(SimStandInTest, AClosedConnectionTakesItsAiObjectsAlongAndItsHandleStaysDead)
+{
+    sim().setCreateDelayFrames(1);
+    ASSERT_EQ(SimConnect_AICreateNonATCAircraft(m_h, "T", "CS1", {}, 900), S_OK);
+    sim().advanceFrame();
+    const std::uint32_t foreign = sim().addForeignAircraft(52.0, 4.0, 0.0, true);
+    ASSERT_EQ(sim().aiObjectIds().size(), 2u);
+    ASSERT_EQ(SimConnect_Close(m_h), S_OK);
+    EXPECT_EQ(sim().aiObjectIds(), std::vector<std::uint32_t>{foreign});
+    std::uint32_t sendId = 0;
+    EXPECT_EQ(SimConnect_GetLastSentPacketID(m_h, &sendId), E_FAIL);
+    EXPECT_EQ(sim().callsOnClosedHandles(), 1u);
+}
+
 TEST_F(SimStandInTest, QuitReachesEveryConnectionAndRefusesNewOnes)
 {
     sim().quit();
@@ -130,16 +144,17 @@ TEST_F(SimStandInTest, QuitReachesEveryConnectionAndRefusesNewOnes)
 namespace qmt::test {
 namespace {
 
-TEST(SimStandInSetUp, SampleDataPutTheUserAtTheSampleAirport)
+TEST(SimStandInSetUp, SampleDataMakeARealisticSimulator)
 {
-    EXPECT_EQ(gf_setUpSimStandIn(std::filesystem::path(QUILLON_SOURCE_DIR) / "data"), "");
+    EXPECT_EQ(gf_setUpSimStandIn(std::filesystem::path(QUILLON_SOURCE_DIR) / "data", 5), "");
     SimStandIn& sim = gf_simStandIn();
-    EXPECT_NEAR(*sim.objectValue(sim.userObjectId(), "PLANE LATITUDE"), 52.30979, 1e-9);
-    EXPECT_DOUBLE_EQ(*sim.objectValue(sim.userObjectId(), "SIM ON GROUND"), 1.0);
+    EXPECT_EQ(sim.setGroundElevationOf("EHAM"), "");
+    EXPECT_NEAR(*sim.objectValue(sim.userObjectId(), "GROUND ALTITUDE"), -3.35 * 3.280839895013123, 1e-9);
+    EXPECT_NE(sim.setGroundElevationOf("ZZZZ"), "");
     SIMCONNECT_HANDLE h = nullptr;
     ASSERT_EQ(SimConnect_Open(&h, "program", nullptr, 0, nullptr, 0), S_OK);
     EXPECT_TRUE(sim.calls().empty());
-    EXPECT_NE(gf_setUpSimStandIn("/nonexistent"), "");
+    EXPECT_NE(gf_setUpSimStandIn("/nonexistent", 5), "");
     sim.reset();
     // After a reset the simulator is not running until setRunning starts it.
     SIMCONNECT_HANDLE refused = nullptr;

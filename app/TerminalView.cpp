@@ -1,0 +1,80 @@
+#include "app/TerminalView.h"
+
+#include "core/StatusLine.h"
+#include "core/WindowState.h"
+
+#include <fmt/format.h>
+
+namespace qmt {
+
+namespace {
+
+constexpr std::chrono::seconds TERMINAL_PERIOD{1};
+// Into a file or a pipe, a line every few seconds: enough to follow a run, not a flood.
+constexpr std::chrono::seconds PLAIN_PERIOD{5};
+
+}  // namespace
+
+std::string gf_windowText()
+{
+    std::string text;
+    const auto add = [&text](const std::string& PART) {
+        if (PART.empty())
+            return;
+        if (!text.empty())
+            text += " | ";
+        text += PART;
+    };
+    const std::string error = gf_errorText();
+    add(error.empty() ? gf_statusText() : "ERROR: " + error);
+    if (const auto liveries = g_liveryCount.load())
+        add(fmt::format("# liveries: {}", liveries));
+    if (const auto simaddon = g_simaddonFileCount.load())
+        add(fmt::format("# simaddon: {}", simaddon));
+    if (const auto thirdparty = g_thirdpartyFileCount.load())
+        add(fmt::format("# thirdp: {}", thirdparty));
+    const WindowValues values = gf_windowValues();
+    if (!values.parkAirportText.empty()) {
+        add(fmt::format("park: {} {} stands{}", values.parkAirportText, values.standCount,
+                        values.qualityText.empty() ? std::string() : " " + values.qualityText));
+        add(fmt::format("statics: {} ({}%){}{}{}", values.wantedStatics, values.wantedPercent,
+                        values.softMark ? " soft" : "", values.weekMark ? " week" : "",
+                        values.reservedMark ? " reserved" : ""));
+        add(fmt::format("renewal in {} min", values.renewalMinutes));
+    }
+    if (values.learnedUpdates != 0)
+        add(fmt::format("learned: {}", values.learnedUpdates));
+    return text;
+}
+
+TerminalView::TerminalView(std::FILE* OUT, bool TERMINAL) : m_out(OUT), m_terminal(TERMINAL) {}
+
+void TerminalView::refresh(std::chrono::steady_clock::time_point NOW)
+{
+    if (m_out == nullptr || NOW < m_next)
+        return;
+    m_next = NOW + (m_terminal ? TERMINAL_PERIOD : PLAIN_PERIOD);
+    const std::string text = gf_windowText();
+    if (m_terminal) {
+        // Back to the line's start, the new text, the rest of the old one cleared.
+        std::fprintf(m_out, "\r%s\033[K", text.c_str());
+        m_lineOpen = true;
+    } else {
+        if (text == m_shown)
+            return;
+        std::fprintf(m_out, "%s\n", text.c_str());
+    }
+    m_shown = text;
+    std::fflush(m_out);
+}
+
+void TerminalView::finish()
+{
+    if (m_out != nullptr && m_lineOpen) {
+        std::fprintf(m_out, "\n");
+        std::fflush(m_out);
+        m_lineOpen = false;
+    }
+}
+
+}  // namespace qmt

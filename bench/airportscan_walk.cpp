@@ -1,0 +1,222 @@
+// Scanning a Community folder of 500 BGL files against reading the same files raw.
+//
+// Each airport file holds one airport of 120 parkings and 2 helipads and a scenery section of
+// 240 KB that the reader steps over, as real add-on airport files do. "AllAirports": every file
+// holds an airport of its own, none archived, so every file is read, walked and generated into
+// an airport file (the worst case). "Mixed": one file in ten holds an airport; the others are
+// scenery files without an airport section, which the pre-check keeps from the tasks. Bytes per
+// second count the bytes of all files of the folder in every case, so the rates compare directly
+// with the raw read. The page cache is warm after the first iteration (the folder is written
+// just before); the first iteration is the cold-ish one.
+#include "airportscan/AirportScan.h"
+#include "airportscan/ScanSteps.h"
+#include "core/Airports.h"
+#include "core/Files.h"
+#include "core/Log.h"
+#include "core/Paths.h"
+#include "core/RefData.h"
+#include "core/Reset.h"
+#include "core/ScanTasks.h"
+#include "core/StatusLine.h"
+#include "core/WindowState.h"
+#include "simlink/SimClient.h"
+#include "tools/BglBuilder.h"
+
+#include <benchmark/benchmark.h>
+#include <fmt/format.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace qmt;
+namespace fs = std::filesystem;
+namespace bb = qmt::bglbuild;
+
+constexpr int FILES = 500;
+constexpr std::size_t SCENERY_BYTES = 240 * 1024;
+
+// A four-character code for airport N: "Q" and three base-36 digits.
+std::string lf_code(int N)
+{
+    const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    return fmt::format("Q{}{}{}", digits[(N / 1296) % 36], digits[(N / 36) % 36], digits[N % 36]);
+}
+
+bb::Bytes lf_sceneryRecords()
+{
+    bb::Bytes records;
+    while (records.size() < SCENERY_BYTES) {
+        bb::append(records, bb::record(0x0019, 1024));
+    }
+    return records;
+}
+
+bb::Bytes lf_airportFile(const std::string& CODE, double LAT, double LON)
+{
+    std::vector<bb::Parking> parkings;
+    for (int i = 0; i < 120; ++i) {
+        bb::Parking p;
+        p.nameIndex = 12 + static_cast<std::uint32_t>(i / 30);
+        p.number = static_cast<std::uint32_t>(i % 30 + 1);
+        p.type = 1 + static_cast<std::uint32_t>(i % 9);
+        p.radius = 18.0f + static_cast<float>(i % 5) * 4.0f;
+        p.heading = static_cast<float>((i * 37) % 360);
+        p.lat = LAT + (i / 30) * 0.0008;
+        p.lon = LON + (i % 30) * 0.0006;
+        parkings.push_back(p);
+    }
+    const bb::Bytes airport = bb::airportRecord(
+        CODE, 12000, {bb::helipadRecord({LAT - 0.002, LON, 22.0f}), bb::helipadRecord({LAT - 0.003, LON, 22.0f}),
+                      bb::parkingRecord(parkings)});
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1, airport}, {101, 1, lf_sceneryRecords()}});
+}
+
+struct Folder {
+    fs::path root;
+    fs::path community;
+    std::uintmax_t bytes = 0;
+
+    Folder(const std::string& NAME, int AIRPORT_EVERY)
+    {
+        root = fs::temp_directory_path() / fmt::format("quillon-bench-apscan-{}-{}", NAME, ::getpid());
+        community = root / "Community";
+        fs::remove_all(root);
+        const bb::Bytes scenery = bb::bglFile({{101, 1, lf_sceneryRecords()}});
+        for (int i = 0; i < FILES; ++i) {
+            const fs::path package = community / fmt::format("northwind-pack{:03}", i) / "scenery";
+            const bool airport = i % AIRPORT_EVERY == 0;
+            const bb::Bytes file =
+                airport ? lf_airportFile(lf_code(i), 40.0 + (i % 100) * 0.1, 5.0 + (i / 100) * 0.5) : scenery;
+            bb::writeFile(package / fmt::format("file{:03}.bgl", i), file);
+            bytes += file.size();
+        }
+    }
+    ~Folder()
+    {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+};
+
+// Core state for a scan: a working folder, an airports database with every generated code and
+// the publisher of the packages (whose archive holds none of them).
+struct ScanSetUp {
+    fs::path work;
+    ScanSetUp()
+    {
+        work = fs::temp_directory_path() / fmt::format("quillon-bench-apscan-work-{}", ::getpid());
+        fs::remove_all(work);
+        gf_resetCoreForTests();
+        gf_setWorkFolder(work);
+        gf_createWorkFolders();
+        gf_initBglTasks();
+        g_isMsfs2020 = true;
+        for (int i = 0; i < FILES; ++i) {
+            AirportEntry a;
+            a.icao = IcaoCode(lf_code(i));
+            g_airports.push_back(a);
+        }
+        std::sort(g_airports.begin(), g_airports.end(),
+                  [](const AirportEntry& A, const AirportEntry& B) { return A.icao < B.icao; });
+        g_publishers = {{"Northwind Sceneries", "northwind"}};
+    }
+    ~ScanSetUp()
+    {
+        gf_resetAirportScanForTests();
+        gf_resetCoreForTests();
+        std::error_code ec;
+        fs::remove_all(work, ec);
+    }
+};
+
+// The folders are written once per process: 120 MB each.
+const Folder& lf_allAirports()
+{
+    static const Folder folder("all", 1);
+    return folder;
+}
+
+const Folder& lf_mixed()
+{
+    static const Folder folder("mixed", 10);
+    return folder;
+}
+
+void lf_scan(benchmark::State& STATE, const Folder& FOLDER)
+{
+    const Folder& folder = FOLDER;
+    const ScanSetUp setUp;
+    for (auto _ : STATE) {
+        lf_scanBglFolders(folder.community);
+        STATE.PauseTiming();
+        gf_resetAirportScanForTests();
+        gf_removeFilesFromDirectory(g_myThirdpartyPath);
+        STATE.ResumeTiming();
+    }
+    STATE.SetBytesProcessed(static_cast<std::int64_t>(STATE.iterations() * folder.bytes));
+    STATE.counters["tasks"] = static_cast<double>(g_maxBglTasks);
+}
+
+void BM_ScanAllAirports(benchmark::State& STATE) { lf_scan(STATE, lf_allAirports()); }
+void BM_ScanMixed(benchmark::State& STATE) { lf_scan(STATE, lf_mixed()); }
+
+// The raw read: every .bgl file of the folder read whole, one after the other, and with as many
+// threads as the scan may use.
+void lf_rawRead(benchmark::State& STATE, unsigned THREADS)
+{
+    const Folder& folder = lf_allAirports();
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder.community)) {
+        if (entry.is_regular_file() && entry.path().extension() == ".bgl") {
+            files.push_back(entry.path());
+        }
+    }
+    for (auto _ : STATE) {
+        std::vector<std::thread> threads;
+        for (unsigned t = 0; t < THREADS; ++t) {
+            threads.emplace_back([&, t] {
+                std::vector<char> buffer;
+                for (std::size_t i = t; i < files.size(); i += THREADS) {
+                    std::ifstream in(files[i], std::ios::binary | std::ios::ate);
+                    buffer.resize(static_cast<std::size_t>(in.tellg()));
+                    in.seekg(0);
+                    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+                    benchmark::DoNotOptimize(buffer.data());
+                }
+            });
+        }
+        for (std::thread& t : threads) {
+            t.join();
+        }
+    }
+    STATE.SetBytesProcessed(static_cast<std::int64_t>(STATE.iterations() * folder.bytes));
+    STATE.counters["threads"] = THREADS;
+}
+
+void BM_RawReadOneThread(benchmark::State& STATE) { lf_rawRead(STATE, 1); }
+void BM_RawReadScanThreads(benchmark::State& STATE)
+{
+    const unsigned n = std::thread::hardware_concurrency();
+    lf_rawRead(STATE, n == 0 ? 2 : n);
+}
+
+double lf_p90(const std::vector<double>& V)
+{
+    std::vector<double> sorted = V;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted[static_cast<std::size_t>(0.9 * static_cast<double>(sorted.size() - 1))];
+}
+
+} // namespace
+
+BENCHMARK(BM_RawReadOneThread)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
+BENCHMARK(BM_RawReadScanThreads)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
+BENCHMARK(BM_ScanAllAirports)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
+BENCHMARK(BM_ScanMixed)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);

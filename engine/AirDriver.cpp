@@ -1,0 +1,485 @@
+#include <algorithm>
+#include <cmath>
+
+#include "core/AcKind.h"
+#include "core/Geo.h"
+#include "core/Text.h"
+#include "engine/Commands.h"
+#include "engine/Motion.h"
+#include "feed/TrafficFeed.h"
+#include "parking/ParkAirport.h"
+#include "simlink/SimClient.h"
+#include "simlink/SimQueues.h"
+
+namespace qmt {
+
+namespace {
+
+constexpr double kTicksPerMinute = 6000.0;
+constexpr double kStandardQnh = 1013.25;
+constexpr double kLowQnh = 1013.0;
+constexpr double kTouchdownFpm = -601.0;
+constexpr double kLowDescentFpm = -600.0;
+constexpr double kLowDescentHeightFt = 100.0;
+constexpr double kClimbOutHeightFt = 1000.0;
+constexpr double kLowestClimbOutPerTick = 0.2;
+constexpr double kLevelSumFpm = 100.0;
+constexpr double kCruiseFt = 10000.0;
+constexpr double kNearAirportNm = 10.0;
+constexpr double kDescendingFpm = -250.0;
+constexpr double kClimbingFpm = 400.0;
+constexpr double kGoAroundFpm = 600.0;
+constexpr double kCleanHeightFt = 2400.0;
+constexpr double kFlapsOneHeightFt = 2000.0;
+constexpr double kFlareHeightFt = 400.0;
+constexpr double kFlareTopPitchRad = -4.0 * DEG_TO_RAD;
+constexpr double kTrueHeadingHeightFt = 1000.0;
+constexpr double kTrueHeadingApproachFt = 2000.0;
+constexpr int32_t kLowestTransition = -1000;
+constexpr double kClimbPowerHeightFt = 800.0;
+constexpr std::size_t kMaxSkipPoints = 10;
+constexpr uint32_t kRotorcraft = static_cast<uint32_t>(AcCategory::Rotorcraft);
+
+bool lf_hasParkAirport()
+{
+    return !g_parkAirport.icao.empty();
+}
+
+uint32_t lf_throttleFor(const LiveAc& AC, uint32_t INDEX)
+{
+    return AC.category == kRotorcraft ? 4 : INDEX;
+}
+
+// Sets the descent rate on the next point and the aircraft.
+void lf_setDescent(LiveAc& AC, StreamPos& NEXT, double FPM)
+{
+    NEXT.verticalRate = FPM;
+    AC.verticalRate = FPM;
+    AC.climbPerTick = FPM / kTicksPerMinute;
+}
+
+// Both points on the ground while the aircraft flies: a take-off still to come, or a landing.
+void lf_groundPointsInFlight(LiveAc& AC)
+{
+    double sum = 0.0;
+    for (const StreamPos& p : AC.stream) {
+        sum += p.verticalRate;
+    }
+    if (AC.approach == 0 && sum > kLevelSumFpm) {
+        const std::size_t last = std::min(AC.stream.size() - 1, kMaxSkipPoints);
+        for (std::size_t k = 3; k <= last; ++k) {
+            if (lf_planFlightStep(AC, k)) {
+                // the point flown to changed: steps toward the new one
+                lf_setStepsToNext(AC);
+                return;
+            }
+        }
+        StreamPos& next = AC.stream[1];
+        lf_setDescent(AC, next, std::max(next.verticalRate, -kTouchdownFpm));
+    } else {
+        lf_setDescent(AC, AC.stream[1], lf_descentRate(AC));
+    }
+}
+
+void lf_verticalStep(LiveAc& AC, int32_t T)
+{
+    const StreamPos& front = AC.stream[0];
+    StreamPos& next = AC.stream[1];
+    const double alt = AC.block[kBlockAlt];
+    const bool frontUp = front.airborne != 0;
+    const bool nextUp = next.airborne != 0;
+    if (!frontUp && nextUp) {
+        lf_climbPerTick(AC);
+    } else if (frontUp && !nextUp) {
+        // the touchdown leg
+        if (lf_hasParkAirport() && g_qnh.load() <= kLowQnh) {
+            AC.climbPerTick = (static_cast<double>(g_parkAirportElevation) - alt) / T;
+        } else {
+            lf_setDescent(AC, next, g_qnh.load() <= kLowQnh ? kTouchdownFpm : lf_descentRate(AC));
+        }
+        gf_setGear(AC, 1);
+    } else if (frontUp && nextUp && AC.approach == 0) {
+        const double c = (next.alt - alt) / T;
+        AC.climbPerTick = AC.heightAboveGround > kClimbOutHeightFt ? std::min(c, AC.climbFactor)
+                                                                   : std::min(std::max(c, kLowestClimbOutPerTick), AC.climbFactor);
+    } else if (frontUp && nextUp) {
+        if (front.alt != next.alt || AC.heightAboveGround > kClimbOutHeightFt ||
+            front.verticalRate + next.verticalRate > kLevelSumFpm) {
+            AC.climbPerTick = (next.alt - alt) / T;
+        } else {
+            lf_setDescent(AC, next, lf_descentRate(AC));
+        }
+    } else {
+        lf_groundPointsInFlight(AC);
+        gf_setGear(AC, 1);
+    }
+}
+
+void lf_pitchStep(LiveAc& AC, int32_t T)
+{
+    double f = AC.stream[1].verticalRate;
+    f = f >= 0.0 ? std::min(f, 2400.0) : std::max(f, -3000.0) / 2.0;
+    const double target = -(3.0 + f / 600.0 * 2.2) * DEG_TO_RAD;
+    const double limit = g_pitchRates.at(AC.category);
+    AC.pitchStep = std::clamp((target - AC.block[kBlockPitch]) / T, -limit, limit);
+}
+
+void lf_headingAndBank(LiveAc& AC, int32_t T)
+{
+    const StreamPos& next = AC.stream[1];
+    const double low = AC.approach != 0 ? kTrueHeadingApproachFt : kTrueHeadingHeightFt;
+    double dh = 0.0;
+    if (next.recordFlag != 0 && next.hasRoll != 0 && next.hasTrueHeading != 0 && AC.heightAboveGround < low) {
+        dh = gf_wrapRadians(next.trueHeading - AC.block[kBlockHeading]);
+    } else {
+        dh = lf_turnAngle(AC);
+    }
+    AC.headingStep = dh / T;
+    if (next.hasRoll != 0) {
+        AC.bankStep = (next.roll - AC.block[kBlockBank]) / T;
+    } else {
+        lf_bankTowards(AC, dh, T);
+    }
+}
+
+void lf_configureCruise(LiveAc& AC)
+{
+    if (AC.cruiseConfigured != 0) {
+        return;
+    }
+    AC.cruiseConfigured = 1;
+    // below 10000 ft again the full light set comes back on
+    AC.lightsSet = 0;
+    gf_queueLights(AC.objectId, 1, 1, 0, 0, 0, 0, 1);
+    gf_setThrottle(AC, lf_throttleFor(AC, 3));
+    gf_setGear(AC, 0);
+    gf_setFlaps(AC, 0);
+}
+
+void lf_flare(LiveAc& AC)
+{
+    const double cg = AC.cgHeight;
+    const double hag = AC.heightAboveGround;
+    switch (AC.flareStage) {
+    case 0: {
+        if (AC.touchdownElevationKnown == 0 && lf_hasParkAirport()) {
+            AC.touchdownElevation = g_parkAirportElevation;
+            AC.touchdownElevationKnown = 1;
+        }
+        AC.heightAboveAirport =
+            AC.touchdownElevationKnown != 0 ? AC.block[kBlockAlt] - AC.touchdownElevation : hag;
+        if (std::min(hag, AC.heightAboveAirport) <= cg + 30.0) {
+            AC.pitchStep = (kFlareTopPitchRad - AC.block[kBlockPitch]) / std::max<uint32_t>(AC.groundSlots, 1);
+            AC.climbPerTick = -0.1;
+            AC.stream.front().verticalRate = -601.0;
+            AC.flareStage = 1;
+            AC.touchdownElevationKnown = 0;
+        }
+        break;
+    }
+    case 1:
+        if (hag <= cg + 20.0) {
+            AC.climbPerTick = -0.075;
+            AC.stream.front().verticalRate = -450.0;
+            AC.flareStage = 2;
+            AC.touchdownElevationKnown = 0;
+        }
+        break;
+    case 2:
+        if (hag <= cg + 10.0) {
+            gf_setThrottle(AC, 0);
+            AC.climbPerTick = -0.05;
+            AC.stream.front().verticalRate = -300.0;
+            AC.flareStage = 3;
+            AC.touchdownElevationKnown = 0;
+        }
+        break;
+    case 3:
+        if (hag <= cg + 3.0) {
+            AC.climbPerTick = -0.025;
+            AC.stream.front().verticalRate = -150.0;
+            AC.flareStage = 4;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// Rotation on the runway, lift-off and the climb-out to the climb pitch.
+void lf_takeOffTick(LiveAc& AC)
+{
+    auto& b = AC.block;
+    AC.transitionSlots = std::max(AC.transitionSlots - 1, kLowestTransition);
+    const int32_t slots = AC.transitionSlots;
+    if (slots >= 1) {
+        AC.onGround = 0;
+        if (b[kBlockPitch] > AC.takeOffPitch) {
+            b[kBlockPitch] += AC.pitchStep;
+        }
+        return;
+    }
+    b[kBlockBank] = gf_wrapRadians(b[kBlockBank] + AC.bankStep);
+    if (b[kBlockPitch] > AC.climbPitch) {
+        b[kBlockPitch] += (AC.climbPitch - AC.takeOffPitch) / std::max<uint32_t>(AC.airSlots, 1);
+    }
+    if (slots <= -1 && slots >= -99) {
+        b[kBlockAlt] += AC.climbPerTick / 10.0;
+    } else if (slots <= -100 && slots >= -199) {
+        b[kBlockAlt] += AC.climbPerTick / 5.0;
+    } else if (slots <= -200 && slots >= -299) {
+        b[kBlockAlt] += AC.climbPerTick * 0.5;
+    } else if (slots == -300) {
+        gf_setGear(AC, 0);
+        b[kBlockAlt] += AC.climbPerTick;
+    } else if (slots < -300) {
+        b[kBlockAlt] += AC.climbPerTick;
+        if (b[kBlockPitch] <= AC.climbPitch) {
+            AC.pitchStep = 0.0;
+            if (AC.heightAboveGround >= kClimbPowerHeightFt) {
+                gf_setThrottle(AC, lf_throttleFor(AC, 3));
+                lf_setFlightState(AC, FlightState::flying);
+                AC.transitionSlots = 1;
+            }
+        }
+    }
+}
+
+// The nose comes down after touchdown; it ends when the pitch reaches the ground pitch in the
+// direction it moves, at once when it does not move.
+void lf_derotateTick(LiveAc& AC)
+{
+    auto& b = AC.block;
+    b[kBlockPitch] += AC.pitchStep;
+    const bool down = AC.pitchStep == 0.0 || (AC.pitchStep > 0.0 ? b[kBlockPitch] >= AC.groundPitch
+                                                                  : b[kBlockPitch] <= AC.groundPitch);
+    if (down) {
+        b[kBlockPitch] = AC.groundPitch;
+        AC.pitchStep = 0.0;
+        b[kBlockBank] = 0.0;
+        AC.bankStep = 0.0;
+        AC.derotating = 0;
+        AC.flareStage = 0;
+    }
+    b[kBlockBank] += AC.bankStep;
+}
+
+} // namespace
+
+const CategoryTable g_pitchRates{{0.01 * DEG_TO_RAD, 0.0085 * DEG_TO_RAD, 0.0075 * DEG_TO_RAD, 0.005 * DEG_TO_RAD,
+                                  0.03 * DEG_TO_RAD, 0.03 * DEG_TO_RAD}};
+const CategoryTable g_bankLimits{{40.0 * DEG_TO_RAD, 35.0 * DEG_TO_RAD, 30.0 * DEG_TO_RAD, 20.0 * DEG_TO_RAD,
+                                  90.0 * DEG_TO_RAD, 75.0 * DEG_TO_RAD}};
+const CategoryTable g_bankRates{{0.035 * DEG_TO_RAD, 0.0275 * DEG_TO_RAD, 0.02 * DEG_TO_RAD, 0.015 * DEG_TO_RAD,
+                                 0.1 * DEG_TO_RAD, 0.06 * DEG_TO_RAD}};
+const std::array<UserConflictLimit, 2> g_userConflictLimits{{{4.0, 1000.0, 700.0}, {6.0, 3000.0, 4000.0}}};
+
+void lf_nextPosAirborne(LiveAc& AC)
+{
+    const StreamPos& front = AC.stream[0];
+    const StreamPos& next = AC.stream[1];
+    if (next.repeat == 0) {
+        double speed = 0.0;
+        if (AC.approach != 0 && next.airborne == 0) {
+            speed = front.groundSpeed > 0.0 ? front.groundSpeed : 100.0;
+        } else {
+            speed = lf_segmentSpeed(front, next);
+        }
+        const int32_t ticks = lf_legTicks(gf_distanceNm(front.lat, front.lon, next.lat, next.lon), speed);
+        lf_adjustPlayTick(AC, std::max(ticks, 25));
+    } else if (AC.category == kRotorcraft) {
+        lf_groundMove(AC); // hovering
+    }
+}
+
+void lf_nextPosAir(LiveAc& AC)
+{
+    if (AC.flightState != FlightState::take_off && AC.flightState != FlightState::flying) {
+        lf_setFlightState(AC, FlightState::flying);
+    }
+    {
+        const StreamPos& next = AC.stream[1];
+        AC.groundSpeed = next.airspeed;
+        AC.verticalRate = next.verticalRate;
+    }
+    const double frontAlt = AC.stream[0].alt;
+    if (AC.flareStage == 0) {
+        lf_verticalStep(AC, lf_ticksUntil(AC.stream[1]));
+    }
+    // the vertical step may have skipped ahead: from here on the next point is read anew
+    const int32_t t = lf_ticksUntil(AC.stream[1]);
+    if (AC.flareStage == 0 && AC.flightState != FlightState::take_off) {
+        lf_pitchStep(AC, t);
+    }
+    lf_headingAndBank(AC, t);
+    if (frontAlt < kCruiseFt) {
+        lf_configureByHeight(AC);
+    } else {
+        lf_configureCruise(AC);
+    }
+}
+
+bool lf_planFlightStep(LiveAc& AC, std::size_t K)
+{
+    std::deque<StreamPos>& stream = AC.stream;
+    if (stream.size() < K || stream[K - 1].airborne == 0) {
+        return false;
+    }
+    for (std::size_t n = 0; n + 2 < K && stream.size() >= 3; ++n) {
+        stream.erase(stream.begin() + 1);
+    }
+    const StreamPos& front = stream[0];
+    const StreamPos& next = stream[1];
+    const int32_t ticks =
+        lf_legTicks(gf_distanceNm(front.lat, front.lon, next.lat, next.lon), lf_segmentSpeed(front, next));
+    lf_adjustPlayTick(AC, std::max(ticks, 25));
+    lf_climbPerTick(AC);
+    return true;
+}
+
+void lf_climbPerTick(LiveAc& AC)
+{
+    const StreamPos& next = AC.stream[1];
+    const double alt = AC.block[kBlockAlt];
+    AC.climbPerTick = next.alt <= alt ? 0.0 : std::min((next.alt - alt) / lf_ticksUntil(next), AC.climbFactor);
+}
+
+double lf_descentRate(const LiveAc& AC)
+{
+    if (AC.heightAboveGround <= kLowDescentHeightFt) {
+        return kLowDescentFpm;
+    }
+    const double mean = (AC.stream[0].verticalRate + AC.stream[1].verticalRate) / 2.0;
+    return std::min(mean - (g_qnh.load() - kStandardQnh) * 6.0, kTouchdownFpm);
+}
+
+void lf_bankTowards(LiveAc& AC, double HEADING_CHANGE, int32_t TICKS)
+{
+    const double limit = g_bankLimits.at(AC.category);
+    const double rate = g_bankRates.at(AC.category);
+    const double target = std::clamp(-HEADING_CHANGE, -limit, limit);
+    AC.bankStep = std::clamp((target - AC.block[kBlockBank]) / std::max(TICKS, 1), -rate, rate);
+}
+
+void lf_configureByHeight(LiveAc& AC)
+{
+    if (AC.lightsSet == 0) {
+        AC.lightsSet = 1;
+        AC.cruiseConfigured = 0;
+        gf_queueLights(AC.objectId, 1, 1, 1, 1, 1, 1, 1);
+    }
+    const auto category = static_cast<AcCategory>(AC.category);
+    const bool big = category == AcCategory::Buzjets || category == AcCategory::Large || category == AcCategory::Heavy;
+    const double limit = big ? 2050.0 : 625.0;
+    const double hag = AC.heightAboveGround;
+    if (hag <= limit) {
+        lf_configureApproach(AC);
+        return;
+    }
+    lf_shrinkWindows(AC);
+    gf_queueCabinLights(AC.objectId, 1);
+    AC.departing = 0;
+    AC.approach = 0;
+    const double v = AC.stream[0].verticalRate;
+    if (v <= kDescendingFpm && AC.throttleIndex == 3) {
+        gf_setThrottle(AC, lf_throttleFor(AC, 2));
+    } else if (v > kClimbingFpm && AC.throttleIndex == 4) {
+        gf_setThrottle(AC, lf_throttleFor(AC, 3));
+    }
+    if (hag >= kCleanHeightFt) {
+        gf_setGear(AC, 0);
+        gf_setFlaps(AC, 0);
+        return;
+    }
+    if (v <= 100.0) {
+        if (AC.flapsIndex == 0) {
+            gf_setFlaps(AC, 1);
+        } else if (AC.flapsIndex == 1 && hag < kFlapsOneHeightFt) {
+            gf_setFlaps(AC, 2);
+        }
+    }
+}
+
+void lf_configureApproach(LiveAc& AC)
+{
+    gf_queueCabinLights(AC.objectId, 0);
+    const auto& b = AC.block;
+    const bool near = lf_hasParkAirport() && gf_distanceNm(b[kBlockLat], b[kBlockLon], g_parkAirport.latitude,
+                                                           g_parkAirport.longitude) <= kNearAirportNm;
+    const double v = AC.stream[0].verticalRate;
+    if (v <= kDescendingFpm) {
+        if (AC.approach == 0 && near) {
+            gf_setThrottle(AC, lf_throttleFor(AC, 1));
+            gf_setFlaps(AC, 3);
+            gf_setGear(AC, 1);
+            g_twinCheckIds.push_back(AC.id);
+            AC.approach = 1;
+            AC.climbConfigured = 0;
+            // the aircraft no longer belongs to a stand
+            AC.lat = 0.0;
+            AC.lon = 0.0;
+            AC.heading = 0.0;
+            AC.standId = 0;
+            AC.noCabinLight = 0;
+            AC.transitionSlots = 1;
+            lf_resetWindows(AC);
+        }
+        return;
+    }
+    const bool goAround = v > kGoAroundFpm || (AC.approach != 0 && !near);
+    if (goAround && AC.climbConfigured == 0) {
+        lf_shrinkWindows(AC);
+        gf_setThrottle(AC, lf_throttleFor(AC, 4));
+        gf_setGear(AC, 0);
+        gf_setFlaps(AC, 0);
+        AC.climbConfigured = 1;
+        AC.flareStage = 0;
+        AC.approach = 0;
+    }
+}
+
+void lf_tickAttitude(LiveAc& AC)
+{
+    auto& b = AC.block;
+    if (AC.flightState == FlightState::take_off) {
+        lf_takeOffTick(AC);
+        return;
+    }
+    if (AC.heightAboveGround <= kFlareHeightFt && AC.approach != 0 && AC.onGround == 0) {
+        lf_flare(AC);
+    }
+    if (AC.derotating != 0) {
+        lf_derotateTick(AC);
+    } else if (AC.flareStage > 0) {
+        b[kBlockBank] = gf_wrapRadians(b[kBlockBank] + AC.bankStep);
+        b[kBlockPitch] = std::max(b[kBlockPitch] + AC.pitchStep, kFlareTopPitchRad);
+        b[kBlockAlt] += AC.climbPerTick;
+    } else if (AC.onGround != 0) {
+        b[kBlockPitch] = AC.groundPitch;
+        b[kBlockBank] = 0.0;
+    } else {
+        b[kBlockBank] += AC.bankStep;
+        b[kBlockPitch] += AC.pitchStep;
+        b[kBlockAlt] += AC.climbPerTick;
+    }
+}
+
+bool lf_checkUserConflict(LiveAc& AC, uint32_t ROW)
+{
+    const UserConflictLimit& limit = g_userConflictLimits.at(ROW);
+    const auto& b = AC.block;
+    const double d = gf_distanceNm(g_userAc.latitude, g_userAc.longitude, b[kBlockLat], b[kBlockLon]);
+    if (d > limit.distanceNm || std::abs(b[kBlockAlt] - g_userAc.altitude) >= limit.altitudeBandFt) {
+        return false;
+    }
+    const double x = gf_wrapRadians(b[kBlockHeading] - gf_bearing(g_userAc.latitude, g_userAc.longitude, b[kBlockLat],
+                                                                 b[kBlockLon]));
+    const double feet = d * FEET_PER_NM;
+    if (feet * std::cos(x) <= 0.0 || feet * std::abs(std::sin(x)) > limit.lateralFt) {
+        return false;
+    }
+    removeAircraftFromSim(AC);
+    return true;
+}
+
+} // namespace qmt

@@ -1,0 +1,468 @@
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <stdexcept>
+
+#include "core/AcKind.h"
+#include "core/Geo.h"
+#include "core/Log.h"
+#include "core/Text.h"
+#include "engine/Commands.h"
+#include "engine/Motion.h"
+#include "engine/NewPoint.h"
+#include "engine/SimRequests.h"
+#include "parking/ParkAirport.h"
+#include "simlink/SimQueues.h"
+
+namespace qmt {
+
+namespace {
+
+constexpr double kSamePositionDeg = 1e-8;
+constexpr int32_t kMinLegTicks = 25;
+constexpr double kMetresPerDegree = 111132.95;   // the flat frame of a ground curve
+constexpr double kMaxCurveT = 0.999999;
+constexpr double kDeadBandDeg = 0.5;
+constexpr double kTurningDeg = 3.0;
+constexpr double kLongCornerNm = 0.02699784017278618;  // 50 m
+constexpr double kSlowCornerKt = 43.0;
+constexpr int32_t kLongCornerTicks = 600;
+constexpr double kSpeedChangeKt = 5.0;
+constexpr double kSpeedChangeNm = 100.0 * NM_PER_METRE;
+constexpr double kParkStopKt = 5.0;
+constexpr double kParkStopReachNm = 0.018898488120950324; // 35 m
+constexpr double kTurnSpreadNm = 30.0 * NM_PER_METRE;
+constexpr double kRunwayExitDeg = 15.0;
+constexpr double kRollOutFlapsKt = 90.0;
+constexpr double kTakeOffRunKt = 43.0;
+constexpr double kSteepClimbFpm = 256.0;
+constexpr double kTwoPiLimit = 6.283185307178586;
+constexpr uint32_t kRotorcraft = static_cast<uint32_t>(AcCategory::Rotorcraft);
+constexpr uint32_t kLight = static_cast<uint32_t>(AcCategory::Light);
+
+int32_t lf_now()
+{
+    return g_tickCounter.load(std::memory_order_relaxed);
+}
+
+bool lf_samePosition(const StreamPos& A, const StreamPos& B)
+{
+    return std::abs(A.lat - B.lat) < kSamePositionDeg && std::abs(gf_lonDifference(A.lon, B.lon)) < kSamePositionDeg;
+}
+
+double lf_distanceNm(const StreamPos& A, const StreamPos& B)
+{
+    return gf_distanceNm(A.lat, A.lon, B.lat, B.lon);
+}
+
+uint32_t lf_idleThrottle(const LiveAc& AC)
+{
+    return AC.category == kRotorcraft ? 4 : 0;
+}
+
+// North and east (metres) of a position in the curve's flat frame.
+void lf_toFrame(const GroundCurve& CURVE, double LAT, double LON, double& NORTH, double& EAST)
+{
+    NORTH = (LAT - CURVE.originLat) * kMetresPerDegree;
+    EAST = gf_lonDifference(LON, CURVE.originLon) * std::cos(CURVE.originLat * DEG_TO_RAD) * kMetresPerDegree;
+}
+
+// A slow corner at the end of a long leg: driven as it comes it would turn late and hard.
+bool lf_longSlowCorner(const StreamPos& FRONT, const StreamPos& NEXT)
+{
+    return lf_distanceNm(FRONT, NEXT) > kLongCornerNm && FRONT.groundSpeed <= kSlowCornerKt &&
+           NEXT.playTick >= FRONT.playTick && std::max(NEXT.playTick - FRONT.playTick, kMinLegTicks) >= kLongCornerTicks;
+}
+
+// Throttle while departing: idle to a little power by speed, take-off power beyond.
+uint32_t lf_departureThrottle(const LiveAc& AC, double FRONT_KT, double NEXT_KT)
+{
+    if (AC.category == kRotorcraft) {
+        return 4;
+    }
+    if (FRONT_KT < 25.0 && NEXT_KT < 30.0) {
+        if (FRONT_KT >= 20.0 || NEXT_KT >= 25.0) {
+            return 2;
+        }
+        return FRONT_KT >= 15.0 || NEXT_KT >= 20.0 ? 1 : 0;
+    }
+    return 4;
+}
+
+// Spoilers and both throttle levers to zero through the engine data, for all but light aircraft.
+void lf_zeroEngineData(LiveAc& AC)
+{
+    gf_setSpoilers(AC, false);
+    if (AC.category != kLight) {
+        gf_setSpoilersAndThrottle(AC, 0.0, 0.0);
+    }
+}
+
+void lf_landingRollStep(LiveAc& AC, const StreamPos& FRONT)
+{
+    const double offRunway = std::abs(gf_wrapDegrees((AC.block[kBlockHeading] - AC.touchdownHeading) * RAD_TO_DEG));
+    if (offRunway >= kRunwayExitDeg) {
+        gf_setFlaps(AC, 0);
+        AC.landingRoll = 0;
+        AC.touchdownHeading = 0.0;
+        gf_setThrottle(AC, lf_idleThrottle(AC));
+        lf_zeroEngineData(AC);
+        gf_queueLights(AC.objectId, 1, 1, 0, 1, 0, 1, 1);
+    } else if (FRONT.groundSpeed <= kRollOutFlapsKt) {
+        lf_zeroEngineData(AC);
+        gf_setFlaps(AC, 1);
+    }
+}
+
+// The take-off decision of a departing aircraft at speed.
+void lf_checkTakeOff(LiveAc& AC, int32_t T)
+{
+    const std::deque<StreamPos>& stream = AC.stream;
+    bool anyShallow = false;
+    bool anyOnGround = false;
+    bool allAirborne = true;
+    for (std::size_t i = 1; i < stream.size(); ++i) {
+        anyShallow = anyShallow || stream[i].verticalRate <= kSteepClimbFpm;
+        anyOnGround = anyOnGround || stream[i].airborne == 0;
+        allAirborne = allAirborne && stream[i].airborne != 0;
+    }
+    if (anyShallow) {
+        if (lf_canTakeOff(AC) && allAirborne) {
+            AC.climbPerTick = AC.climbFactor;
+            lf_startTakeOff(AC);
+        }
+        return;
+    }
+    AC.climbPerTick =
+        anyOnGround ? AC.climbFactor : std::max(stream[1].alt - AC.block[kBlockAlt], 0.1) / static_cast<double>(T);
+    lf_startTakeOff(AC);
+}
+
+// The taxi legs: corners, midpoints, parking at the end of the stream.
+void lf_planGroundLeg(LiveAc& AC)
+{
+    std::deque<StreamPos>& stream = AC.stream;
+    if (stream[1].repeat == 0) {
+        if (stream.size() >= 3 && stream[2].repeat == 0) {
+            const double a = std::abs(lf_turnAngle(AC)) * RAD_TO_DEG;
+            if (a > 45.0 && lf_longSlowCorner(stream[0], stream[1])) {
+                lf_setupGroundTurn(AC);
+            } else if (a > 3.0 && a <= 160.0 && !lf_samePosition(stream[0], stream[2])) {
+                lf_setupCurve(AC);
+                AC.turnAngle = a;
+            } else {
+                lf_straightOrTurn(AC);
+            }
+        } else if (stream.size() >= 3 || AC.extrapolations <= 0) {
+            lf_straightOrTurn(AC);
+        }
+        if (!AC.curve.running()) {
+            AC.headingChange = std::abs(gf_wrapDegrees((AC.bearingToNext - AC.block[kBlockHeading]) * RAD_TO_DEG));
+            AC.turning = AC.headingChange > kTurningDeg ? 1 : 0;
+        } else {
+            AC.turning = 0;
+        }
+    }
+    if (stream.back().repeat != 0 && AC.flightState == FlightState::taxi && g_parkLoaded.load() != 0) {
+        const FlightState previous = AC.previousFlightState;
+        if (AC.shortTurnaround == 0 && (previous == FlightState::parked || previous == FlightState::pushing_back ||
+                                        previous == FlightState::pushed_back)) {
+            // it just left a stand: it does not park again before it has flown
+            lf_groundMove(AC);
+            return;
+        }
+        if (AC.extrapolations <= 0) {
+            const StreamPos& last = stream.back();
+            const double d = gf_distanceNm(AC.block[kBlockLat], AC.block[kBlockLon], last.lat, last.lon);
+            if (stream[1].groundSpeed <= kParkStopKt && d <= kParkStopReachNm) {
+                try2Park(AC, false);
+            }
+        } else {
+            try2Park(AC, AC.touchedDown != 0);
+        }
+    }
+    lf_groundMove(AC);
+}
+
+} // namespace
+
+const CategoryTable g_takeOffSpeeds{{90.0, 110.0, 140.0, 150.0, 220.0, 0.0}};
+
+double CategoryTable::at(uint32_t CATEGORY) const
+{
+    if (CATEGORY >= values.size()) {
+        throw std::out_of_range("invalid unordered_map<K, T> key");
+    }
+    return values[CATEGORY];
+}
+
+void nextPosGround(LiveAc& AC)
+{
+    try {
+        switch (AC.flightState) {
+        case FlightState::pushing_back:
+            lf_pushBackStep(AC);
+            break;
+        case FlightState::parked:
+            lf_leaveStand(AC);
+            break;
+        default:
+            lf_planGroundLeg(AC);
+            break;
+        }
+    } catch (const std::exception& e) {
+        gf_logLine("{}: {}, {}, sz:{}", "nextPosGround", e.what(), gf_acDescription(AC), AC.stream.size());
+        throw;
+    }
+}
+
+double lf_turnAngle(const LiveAc& AC)
+{
+    const std::deque<StreamPos>& stream = AC.stream;
+    if (stream.size() < 3) {
+        return 0.0;
+    }
+    const double b = gf_bearing(stream[1].lat, stream[1].lon, stream[2].lat, stream[2].lon);
+    return gf_wrapRadians(b - AC.block[kBlockHeading]);
+}
+
+void lf_setupGroundTurn(LiveAc& AC)
+{
+    std::deque<StreamPos>& stream = AC.stream;
+    const StreamPos& front = stream[0];
+    const StreamPos& next = stream[1];
+    StreamPos mid = front;
+    mid.lat = (front.lat + next.lat) / 2.0;
+    mid.lon = gf_midLongitude(front.lon, next.lon);
+    mid.groundSpeed = (front.groundSpeed + next.groundSpeed) / 2.0;
+    mid.alt = (front.alt + next.alt) / 2.0;
+    mid.playTick = static_cast<int32_t>(std::llround((static_cast<double>(front.playTick) + next.playTick) / 2.0));
+    mid.airborne = mid.alt > 0.0 ? 1 : 0;
+    mid.alt = std::max(mid.alt, 0.0);
+    mid.repeat = 0;
+    stream.insert(stream.begin() + 1, mid);
+}
+
+void lf_straightOrTurn(LiveAc& AC)
+{
+    const StreamPos& front = AC.stream[0];
+    const StreamPos& next = AC.stream[1];
+    if ((front.groundSpeed > 0.0 || next.groundSpeed > 0.0) &&
+        std::abs(front.groundSpeed - next.groundSpeed) > kSpeedChangeKt && lf_distanceNm(front, next) >= kSpeedChangeNm) {
+        lf_setupGroundTurn(AC);
+    }
+}
+
+void lf_setupCurve(LiveAc& AC)
+{
+    std::deque<StreamPos>& stream = AC.stream;
+    if (stream[2].groundSpeed == 0.0) {
+        stream[2].groundSpeed = (stream[0].groundSpeed + stream[1].groundSpeed) / 2.0;
+    }
+    GroundCurve& c = AC.curve;
+    c.originLat = AC.block[kBlockLat];
+    c.originLon = AC.block[kBlockLon];
+    c.startT = 0.0;
+    c.endT = 1.0;
+    lf_toFrame(c, stream[2].lat, stream[2].lon, c.endNorth, c.endEast);
+    lf_toFrame(c, stream[1].lat, stream[1].lon, c.controlNorth, c.controlEast);
+    // the corner point lives on only as the control point
+    stream.erase(stream.begin() + 1);
+}
+
+bool gf_bezierPoint(const GroundCurve& CURVE, double T, double& LAT, double& LON, double& HEADING)
+{
+    if (!CURVE.running() || !(T >= CURVE.startT && T <= CURVE.endT)) {
+        return false;
+    }
+    const double u = (T - CURVE.startT) / (CURVE.endT - CURVE.startT);
+    if (!(u >= 0.0 && u <= 1.0)) {
+        return false;
+    }
+    const double north = 2.0 * u * (1.0 - u) * CURVE.controlNorth + u * u * CURVE.endNorth;
+    const double east = 2.0 * u * (1.0 - u) * CURVE.controlEast + u * u * CURVE.endEast;
+    const double dNorth = 2.0 * u * (CURVE.endNorth - CURVE.controlNorth) + 2.0 * (1.0 - u) * CURVE.controlNorth;
+    const double dEast = 2.0 * u * (CURVE.endEast - CURVE.controlEast) + 2.0 * (1.0 - u) * CURVE.controlEast;
+    HEADING = gf_wrapTwoPi(std::atan2(dEast, dNorth));
+    LAT = CURVE.originLat + north / kMetresPerDegree;
+    LON = gf_wrapDegrees(CURVE.originLon + east / (std::cos(CURVE.originLat * DEG_TO_RAD) * kMetresPerDegree));
+    return true;
+}
+
+void lf_groundMove(LiveAc& AC)
+{
+    const StreamPos& front = AC.stream[0];
+    const StreamPos& next = AC.stream[1];
+    if (next.repeat != 0) {
+        // standing: the stop lasts as long as reported, at least 25 ticks
+        const int32_t reported = next.playTick - front.playTick;
+        const int32_t d = reported < 0 ? kMinLegTicks : std::max(reported, kMinLegTicks);
+        lf_adjustPlayTick(AC, std::max(front.playTick - lf_now() + d, kMinLegTicks));
+        return;
+    }
+    AC.pitchRateLive = AC.pitchRate;
+    const double distance = lf_distanceNm(front, next);
+    const int32_t w = std::max(lf_legTicks(distance, lf_segmentSpeed(front, next)), kMinLegTicks);
+    if (AC.curve.running() || AC.turning != 0) {
+        const double a = AC.curve.running() ? AC.turnAngle : AC.headingChange;
+        // degrees over a rate in radians per tick: a rough count of the ticks the turn takes
+        const int32_t turnTicks = gf_roundNarrow<int32_t>(a / AC.pitchRateLive / 100.0);
+        if (a > 0.0 && distance > 0.0) {
+            const double r = static_cast<double>(w) / std::max(turnTicks, 1);
+            if (a <= 45.0) {
+                if (r >= 1.2) {
+                    const double m = std::min({r, r * 10.0 / a, r * kTurnSpreadNm / distance});
+                    if (m > 0.0) {
+                        AC.pitchRateLive /= m;
+                    }
+                } else if (r > 0.0) {
+                    AC.pitchRateLive /= r;
+                }
+            } else {
+                AC.pitchRateLive *= std::min(r, std::min(a, 90.0) / 30.0);
+                if (a >= 90.0) {
+                    AC.earlyWindow = std::max(AC.earlyWindow, 2000);
+                    AC.lateWindow = std::max(AC.lateWindow, 2000);
+                }
+            }
+        }
+    }
+    lf_adjustPlayTick(AC, w);
+}
+
+void lf_rollOnGround(LiveAc& AC)
+{
+    const StreamPos& front = AC.stream[0];
+    const StreamPos& next = AC.stream[1];
+    if (AC.flightState == FlightState::flying || AC.flightState == FlightState::parked) {
+        lf_setFlightState(AC, FlightState::taxi);
+    } else if (AC.departing != 0) {
+        gf_setThrottle(AC, lf_departureThrottle(AC, front.groundSpeed, next.groundSpeed));
+    } else if (AC.landingRoll != 0) {
+        lf_landingRollStep(AC, front);
+    } else {
+        gf_setThrottle(AC, lf_idleThrottle(AC));
+    }
+    if (AC.landingRoll == 0 && AC.departing == 0) {
+        lf_shrinkWindows(AC);
+    }
+    if (AC.flareStage == 0 && AC.flightState != FlightState::take_off) {
+        AC.block[kBlockPitch] = AC.groundPitch;
+        AC.block[kBlockBank] = 0.0;
+        AC.pitchStep = 0.0;
+        AC.bankStep = 0.0;
+    }
+    const int32_t t = lf_ticksUntil(next);
+    if (AC.curve.running()) {
+        AC.curveStep = 1.0 / t;
+    }
+    AC.groundSpeed = AC.flightState == FlightState::pushing_back ? -next.groundSpeed : next.groundSpeed;
+    if (AC.departing != 0 && AC.flightState != FlightState::take_off && front.groundSpeed >= kTakeOffRunKt) {
+        lf_checkTakeOff(AC, t);
+    }
+}
+
+bool lf_canTakeOff(const LiveAc& AC)
+{
+    const double speed = g_takeOffSpeeds.at(AC.category);
+    if (AC.category == kRotorcraft) {
+        return true;
+    }
+    const std::deque<StreamPos>& stream = AC.stream;
+    for (std::size_t i = 1; i < stream.size(); ++i) {
+        if (stream[i].groundSpeed < speed) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void lf_startTakeOff(LiveAc& AC)
+{
+    AC.transitionSlots = std::max<int32_t>(static_cast<int32_t>(AC.rotationSlots), 1);
+    AC.block[kBlockBank] = 0.0;
+    AC.bankStep = 0.0;
+    AC.pitchStep = (AC.takeOffPitch - AC.block[kBlockPitch]) / AC.transitionSlots;
+    if (AC.departing == 0) {
+        lf_towedTakeOffCheck(AC);
+    }
+    lf_setFlightState(AC, FlightState::take_off);
+    AC.headingStep = 0.0;
+    AC.curve.clear();
+    // a nose still coming down from a landing would hold the pitch of the next flight
+    AC.derotating = 0;
+    if (AC.landingRoll != 0) {
+        // touch-and-go
+        AC.landingRoll = 0;
+        AC.approach = 0;
+        AC.touchedDown = 0;
+        gf_setThrottle(AC, 4);
+        gf_setSpoilers(AC, false);
+        gf_setFlaps(AC, 1);
+    }
+}
+
+void lf_turnToward(LiveAc& AC, double TARGET)
+{
+    double& heading = AC.block[kBlockHeading];
+    const double h = heading * RAD_TO_DEG;
+    const double x = TARGET * RAD_TO_DEG;
+    const double diff = std::abs(gf_wrapDegrees(x - h));
+    if (diff <= kDeadBandDeg) {
+        return;
+    }
+    bool clockwise = false;
+    if (h <= 180.0) {
+        clockwise = x > h && h + 180.0 > x;
+    } else {
+        clockwise = !(h > x && x > h - 180.0);
+    }
+    // the last step of a turn ends on the target instead of swinging past it
+    const double step = std::min(AC.pitchRateLive, diff * DEG_TO_RAD);
+    double turned = gf_wrapTwoPi(heading + (clockwise ? step : -step));
+    if (turned > kTwoPiLimit) {
+        turned = 0.0;
+    }
+    heading = turned;
+}
+
+void lf_tickMove(LiveAc& AC)
+{
+    auto& b = AC.block;
+    if (AC.curve.running()) {
+        AC.curveT = std::clamp(AC.curveT + AC.curveStep, 0.0, kMaxCurveT);
+        double lat = 0.0;
+        double lon = 0.0;
+        double path = 0.0;
+        if (gf_bezierPoint(AC.curve, AC.curveT, lat, lon, path)) {
+            b[kBlockLat] = lat;
+            b[kBlockLon] = lon;
+            // pushed back, the nose points away from the way it goes
+            const double target = AC.flightState == FlightState::pushing_back ? gf_wrapTwoPi(path + PI) : path;
+            lf_turnToward(AC, target);
+        } else {
+            gf_logLine("{} error in curve at index: {:.2F}", AC.callsign, AC.curveT);
+        }
+    } else {
+        const FlightState fs = AC.flightState;
+        if (fs == FlightState::take_off || fs == FlightState::flying || fs == FlightState::parked ||
+            fs == FlightState::birth) {
+            b[kBlockHeading] = gf_wrapTwoPi(b[kBlockHeading] + AC.headingStep);
+        }
+        if (fs == FlightState::parking || AC.turning != 0) {
+            lf_turnToward(AC, AC.bearingToNext);
+        }
+        if (fs != FlightState::pushed_back) {
+            b[kBlockLat] += AC.latStep;
+            b[kBlockLon] += AC.lonStep;
+        }
+    }
+    b[kBlockLon] = gf_wrapDegrees(b[kBlockLon]);
+    if (b[kBlockLat] > 90.0 || b[kBlockLat] < -90.0) {
+        b[kBlockLat] = (b[kBlockLat] > 0.0 ? 180.0 : -180.0) - b[kBlockLat];
+        b[kBlockLon] = gf_wrapDegrees(b[kBlockLon] + 180.0);
+    }
+    lf_tickAttitude(AC);
+}
+
+} // namespace qmt

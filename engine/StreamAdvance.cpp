@@ -1,0 +1,436 @@
+#include <algorithm>
+#include <cmath>
+#include <exception>
+
+#include "core/AcKind.h"
+#include "core/Geo.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
+#include "core/Text.h"
+#include "engine/Commands.h"
+#include "engine/Motion.h"
+#include "feed/TrafficFeed.h"
+#include "parking/ParkAirport.h"
+#include "parking/StandTable.h"
+#include "simlink/SimClient.h"
+
+namespace qmt {
+
+namespace {
+
+constexpr int32_t kMinLegTicks = 25;
+constexpr double kTicksPerHour = 360000.0;
+constexpr double kSamePositionDeg = 1e-8;
+constexpr int32_t kHoldStepTicks = 300;
+constexpr int32_t kTicksPerMinute = 6000;
+constexpr double kHoldingSpanFactor = 1.2;
+constexpr int32_t kWeekSeconds = 604800;
+constexpr int32_t kGroundSeconds = 3;
+constexpr int32_t kAirSeconds = 8;
+constexpr double kRangeMarginNm = 0.5;
+constexpr double kAirborneOnlyBandFt = 1000.0;
+constexpr int32_t kParkedPoints = 1;
+constexpr int32_t kGroundPoints = 10;
+constexpr int32_t kAirPoints = 8;
+constexpr int32_t kWindowFloor = 1000;
+constexpr int32_t kWindowShrink = 100;
+// A repeated point is erased and the stream extended again; every extension lowers the count of
+// made-up points, so a handful of rounds always ends it. The bound only guards the tick.
+constexpr int kMaxDryRounds = 16;
+
+int32_t lf_now()
+{
+    return g_tickCounter.load(std::memory_order_relaxed);
+}
+
+bool lf_isExtrapolating(const LiveAc& AC)
+{
+    return AC.extrapolations > 0;
+}
+
+bool lf_mayExtrapolate(uint32_t CATEGORY)
+{
+    switch (static_cast<AcCategory>(CATEGORY)) {
+    case AcCategory::Light:
+        return LIGHT_AIRCRAFT.value();
+    case AcCategory::HighPerf:
+        return HIGH_PERF_AIRCRAFT.value();
+    case AcCategory::Rotorcraft:
+        return HELICOPTERS.value();
+    case AcCategory::Buzjets:
+    case AcCategory::Large:
+    case AcCategory::Heavy:
+        return true;
+    }
+    return false;
+}
+
+// Another taxiing aircraft stands so close that holding this one in place would overlap them.
+bool lf_taxiingNeighbour(const LiveAc& AC)
+{
+    const auto& b = AC.block;
+    for (const LiveAc& other : g_liveAcs) {
+        if (&other == &AC || other.onGround == 0 || other.flightState != FlightState::taxi ||
+            other.state != AcState::active || other.objectId == AC.objectId) {
+            continue;
+        }
+        const double d = gf_distanceNm(b[kBlockLat], b[kBlockLon], other.block[kBlockLat], other.block[kBlockLon]);
+        if (d <= kHoldingSpanFactor * (AC.halfSpan + other.halfSpan)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A taxiing or pushed-back aircraft without reports is held where it stands, 3 s at a time.
+bool lf_hold(LiveAc& AC)
+{
+    if (lf_taxiingNeighbour(AC)) {
+        AC.holding = 0;
+        AC.holdStartTick = 0;
+        return false;
+    }
+    const int32_t now = lf_now();
+    if (AC.holding != 0) {
+        if (AIRBORNE_ONLY.value()) {
+            return false;
+        }
+        const int64_t minutes = (static_cast<int64_t>(now) - static_cast<int64_t>(AC.holdStartTick)) / kTicksPerMinute;
+        if (minutes > MAX_HOLDING_MINUTES.value()) {
+            return false;
+        }
+    } else {
+        AC.holdStartTick = static_cast<uint32_t>(now);
+    }
+    AC.holding = 1;
+    StreamPos p = AC.stream.front();
+    p.playTick += kHoldStepTicks;
+    p.groundSpeed = 0.0;
+    p.repeat = 1;
+    AC.stream.push_back(p);
+    AC.extrapolations = 1;
+    return true;
+}
+
+// Speed of a made-up point on the runway of a departing aircraft, and its vertical rate.
+void lf_takeOffRunSpeed(StreamPos& P)
+{
+    const double v = P.groundSpeed;
+    if (v <= 30.0) {
+        P.groundSpeed = 40.0;
+    } else if (v <= 60.0) {
+        P.groundSpeed = 80.0;
+    } else if (v <= 100.0) {
+        P.groundSpeed = 110.0;
+    } else if (v <= 140.0) {
+        P.groundSpeed = 150.0;
+        P.verticalRate = 600.0;
+    } else if (v <= 160.0) {
+        P.groundSpeed = 170.0;
+        P.verticalRate = 1200.0;
+    } else {
+        P.groundSpeed = 180.0;
+        P.verticalRate = 2400.0;
+    }
+}
+
+// Speed of a made-up point of an aircraft rolling out after landing.
+double lf_rollOutSpeed(double V)
+{
+    if (V >= 140.0) {
+        return 100.0;
+    }
+    if (V >= 100.0) {
+        return 80.0;
+    }
+    if (V >= 80.0) {
+        return 60.0;
+    }
+    if (V >= 60.0) {
+        return 30.0;
+    }
+    return 20.0;
+}
+
+// Moves the made-up point along the current heading at its speed for its interval.
+void lf_moveMadeUpPoint(const LiveAc& AC, StreamPos& P, int32_t SECONDS)
+{
+    const double feet = SECONDS * 100.0 * P.groundSpeed * FEET_PER_NM / kTicksPerHour;
+    const LatLon q = gf_destinationPoint(LatLon{P.lat, P.lon}, AC.block[kBlockHeading], feet);
+    const bool same = std::abs(q.lat - P.lat) < kSamePositionDeg && std::abs(gf_lonDifference(q.lon, P.lon)) < kSamePositionDeg;
+    P.repeat = same ? 1 : 0;
+    P.lat = q.lat;
+    P.lon = q.lon;
+    if (AC.approach != 0 && AC.flareStage == 0) {
+        P.verticalRate = -667.0;
+        P.alt -= SECONDS * 10.005;
+    } else if (AC.flightState == FlightState::take_off) {
+        P.verticalRate = 1500.0;
+        P.alt += SECONDS * 25.0;
+    }
+    P.airborne = P.alt > 0.0 ? 1 : 0;
+    P.alt = std::max(P.alt, 0.0);
+}
+
+} // namespace
+
+double gf_wrapDegrees(double DEGREES)
+{
+    double d = std::fmod(DEGREES, 360.0);
+    if (d > 180.0) {
+        d -= 360.0;
+    } else if (d < -180.0) {
+        d += 360.0;
+    }
+    return d;
+}
+
+double gf_wrapRadians(double RADIANS)
+{
+    double r = std::fmod(RADIANS, 2.0 * PI);
+    if (r > PI) {
+        r -= 2.0 * PI;
+    } else if (r < -PI) {
+        r += 2.0 * PI;
+    }
+    return r;
+}
+
+double gf_wrapTwoPi(double RADIANS)
+{
+    double r = std::fmod(RADIANS, 2.0 * PI);
+    if (r < 0.0) {
+        r += 2.0 * PI;
+    }
+    return r;
+}
+
+double gf_lonDifference(double TO, double FROM)
+{
+    return gf_wrapDegrees(TO - FROM);
+}
+
+double gf_midLongitude(double A, double B)
+{
+    return gf_wrapDegrees(A + gf_lonDifference(B, A) / 2.0);
+}
+
+void lf_resetWindows(LiveAc& AC)
+{
+    AC.earlyWindow = 3000;
+    AC.lateWindow = AC.departing != 0 ? 5000 : 3000;
+}
+
+void lf_shrinkWindows(LiveAc& AC)
+{
+    AC.earlyWindow = std::max(AC.earlyWindow - kWindowShrink, std::min(AC.earlyWindow, kWindowFloor));
+    AC.lateWindow = std::max(AC.lateWindow - kWindowShrink, std::min(AC.lateWindow, kWindowFloor));
+}
+
+void lf_setFlightState(LiveAc& AC, FlightState STATE)
+{
+    if (AC.flightState != STATE) {
+        AC.previousFlightState = AC.flightState;
+        AC.flightState = STATE;
+    }
+}
+
+int32_t lf_ticksUntil(const StreamPos& POINT)
+{
+    return std::max(POINT.playTick - lf_now(), kMinLegTicks);
+}
+
+double lf_segmentSpeed(const StreamPos& FRONT, const StreamPos& NEXT)
+{
+    double speed = (FRONT.groundSpeed + NEXT.groundSpeed) / 2.0;
+    if (FRONT.groundSpeed == 0.0 && NEXT.groundSpeed == 0.0) {
+        const int32_t dt = std::max(NEXT.playTick - FRONT.playTick, kMinLegTicks);
+        speed = gf_distanceNm(FRONT.lat, FRONT.lon, NEXT.lat, NEXT.lon) * kTicksPerHour / dt;
+    }
+    return std::max(speed, 1.0);
+}
+
+int32_t lf_legTicks(double DISTANCE_NM, double SPEED_KT)
+{
+    return gf_roundNarrow<int32_t>(DISTANCE_NM * kTicksPerHour / SPEED_KT);
+}
+
+void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS)
+{
+    StreamPos& next = AC.stream[1];
+    const int64_t now = lf_now();
+    int64_t t = now + TICKS;
+    if (!lf_isExtrapolating(AC)) {
+        const int64_t p = next.playTick;
+        if (t > p + AC.lateWindow) {
+            t = p + AC.lateWindow;
+        } else {
+            t = std::max(t, p - AC.earlyWindow);
+        }
+    }
+    next.playTick = static_cast<int32_t>(std::max(t, now));
+}
+
+void lf_setStepsToNext(LiveAc& AC)
+{
+    const StreamPos& next = AC.stream[1];
+    const int32_t t = lf_ticksUntil(next);
+    AC.latStep = (next.lat - AC.block[kBlockLat]) / t;
+    AC.lonStep = gf_lonDifference(next.lon, AC.block[kBlockLon]) / t;
+}
+
+void nextPosMain(LiveAc& AC)
+{
+    std::deque<StreamPos>& stream = AC.stream;
+    try {
+        for (int round = 0;; ++round) {
+            // An airborne aircraft never plays a repeated position; a helicopter hovers on it.
+            while (stream.size() >= 2 && AC.onGround == 0 && stream[1].repeat != 0 &&
+                   AC.category != static_cast<uint32_t>(AcCategory::Rotorcraft)) {
+                stream.erase(stream.begin() + 1);
+            }
+            if (stream.size() >= 2) {
+                break;
+            }
+            if (round == kMaxDryRounds || !lf_streamRanDry(AC)) {
+                // The arrival at a stand may have removed it already.
+                if (AC.state == AcState::active) {
+                    removeAircraftFromSim(AC);
+                }
+                return;
+            }
+        }
+        lf_nextPos(AC);
+    } catch (const std::exception& e) {
+        gf_logWarning("{}: {} {}, sz:{}, fs:{}, st:{}", "nextPosMain", e.what(), gf_acDescription(AC), stream.size(),
+                      gf_phaseName(AC.flightState), gf_lifeStateName(AC.state));
+        // The front point stays due, so the same error would come back every tick.
+        if (AC.state == AcState::active) {
+            removeAircraftFromSim(AC);
+        }
+        throw;
+    }
+}
+
+void lf_nextPos(LiveAc& AC)
+{
+    std::deque<StreamPos>& stream = AC.stream;
+    AC.curve.clear();
+    AC.curveT = 0.0;
+    {
+        const StreamPos& front = stream[0];
+        StreamPos& next = stream[1];
+        if (next.repeat == 0 && std::abs(next.lat - front.lat) < kSamePositionDeg &&
+            std::abs(gf_lonDifference(next.lon, front.lon)) < kSamePositionDeg) {
+            next.repeat = 1;
+        }
+        if (next.repeat == 0) {
+            AC.bearingToNext = gf_bearing(front.lat, front.lon, next.lat, next.lon);
+        }
+    }
+    if (AC.onGround != 0) {
+        nextPosGround(AC);
+    } else {
+        lf_nextPosAirborne(AC);
+    }
+    if (stream.size() < 2) {
+        return;
+    }
+    if (stream[1].repeat != 0) {
+        AC.latStep = 0.0;
+        AC.lonStep = 0.0;
+        if (AC.landingRoll == 0 && AC.departing == 0) {
+            lf_shrinkWindows(AC);
+        }
+    } else {
+        lf_setStepsToNext(AC);
+        if (AC.onGround != 0) {
+            lf_rollOnGround(AC);
+        } else {
+            lf_nextPosAir(AC);
+        }
+    }
+    stream.pop_front();
+}
+
+bool lf_streamRanDry(LiveAc& AC)
+{
+    if (AC.flightState == FlightState::parking) {
+        lf_arriveAtStand(AC);
+    } else if (AC.flightState == FlightState::pushed_back ||
+               (AC.flightState == FlightState::taxi && AC.departing == 0 && AC.landingRoll == 0)) {
+        return lf_hold(AC);
+    }
+    if (AC.extrapolations < 0) {
+        return false;
+    }
+    if (AC.extrapolations == 1) {
+        AC.extrapolations = -1;
+        return false;
+    }
+    if (AC.extrapolations > 1) {
+        lf_extrapolateStream(AC, AC.extrapolations - 1);
+        return true;
+    }
+    if (!lf_mayExtrapolate(AC.category)) {
+        return false;
+    }
+    int32_t n = kAirPoints;
+    if (AC.onGround != 0) {
+        n = AC.flightState == FlightState::parked ? kParkedPoints : kGroundPoints;
+    } else {
+        const auto& b = AC.block;
+        if (g_userAc.hasPosition() &&
+            gf_distanceNm(g_userAc.latitude, g_userAc.longitude, b[kBlockLat], b[kBlockLon]) >=
+                g_trafficRangeNm.load() - kRangeMarginNm) {
+            return false;
+        }
+        if (AIRBORNE_ONLY.value()) {
+            const double elevation = g_parkAirport.icao.empty() ? 0.0 : static_cast<double>(g_parkAirportElevation);
+            if (std::abs(b[kBlockAlt] - elevation) < kAirborneOnlyBandFt) {
+                return false;
+            }
+        }
+    }
+    lf_extrapolateStream(AC, n);
+    return true;
+}
+
+void lf_extrapolateStream(LiveAc& AC, int32_t K)
+{
+    AC.extrapolations = K;
+    StreamPos p = AC.stream.front();
+    const bool parked = AC.flightState == FlightState::parked;
+    if (p.repeat != 0 || parked) {
+        p.repeat = 1;
+        p.groundSpeed = 0.0;
+    } else if (AC.onGround != 0 && AC.landingRoll == 0 && AC.departing == 0) {
+        p.groundSpeed = 0.0;
+        p.repeat = 1;
+    } else {
+        if (AC.onGround == 0) {
+            if (AC.approach == 0) {
+                p.groundSpeed = std::max(0.95 * p.groundSpeed, 1.0);
+            } else if (K >= 4) {
+                p.groundSpeed = std::max(0.9 * p.groundSpeed, 1.0);
+            }
+        } else if (AC.landingRoll == 0) {
+            lf_takeOffRunSpeed(p);
+        } else {
+            p.groundSpeed = lf_rollOutSpeed(p.groundSpeed);
+            p.verticalRate = 0.0;
+        }
+        if (p.groundSpeed > 0.0) {
+            lf_moveMadeUpPoint(AC, p, AC.onGround != 0 ? kGroundSeconds : kAirSeconds);
+        }
+    }
+    const int32_t seconds = parked ? kWeekSeconds : AC.onGround != 0 ? kGroundSeconds : kAirSeconds;
+    p.playTick += 100 * seconds;
+    if (parked) {
+        AC.keepParked = 0;
+        gf_setStandOccupied(static_cast<int32_t>(AC.standId), 0);
+    }
+    AC.stream.push_back(p);
+}
+
+} // namespace qmt

@@ -1,0 +1,78 @@
+// The sample simulator installation of the program's sample run: its add-on airport packages
+// (scenery files written by our tool at build time) scan into airport files and links that the
+// park-airport lookup then finds.
+#include "ScanFixture.h"
+
+#include "parking/ApfLookup.h"
+#include "parking/ParkAirport.h"
+#include "parking/Stand.h"
+#include "platform/sim_install.h"
+#include "simlink/Install.h"
+
+#include <set>
+
+namespace qmt::test {
+namespace {
+
+const fs::path DATA = fs::path(QUILLON_SOURCE_DIR) / "data";
+
+class SampleInstallTest : public ScanTest {
+protected:
+    void SetUp() override
+    {
+        ScanTest::SetUp();
+        ASSERT_TRUE(gf_readDbase(DATA / "reference" / "dbase.xml"));
+        ASSERT_TRUE(gf_readAirports(DATA / "reference" / "airports.xml"));
+        gf_setSimUserFolder(DATA / "simulator");
+        gf_findInstallPath();
+        gf_simStandIn().setFacilityFolder(DATA / "facilities");
+        gf_simStandIn().setRunning(true);
+        g_archiveBaseUrl = "file://" + (DATA / "site").generic_string() + "/";
+    }
+    void TearDown() override
+    {
+        gf_setSimUserFolder({});
+        gf_resetParkAirportForTests();
+        ScanTest::TearDown();
+    }
+};
+
+std::set<std::string> names(const fs::path& FOLDER)
+{
+    std::set<std::string> found;
+    for (const auto& entry : fs::directory_iterator(FOLDER)) {
+        found.insert(entry.path().filename().string());
+    }
+    return found;
+}
+
+TEST_F(SampleInstallTest, FirstStartScansThePackagesAndTheLookupFindsTheirFiles)
+{
+    ASSERT_EQ(MSFS_INSTALL_PATH.value(), (DATA / "simulator" / "Packages").lexically_normal().string());
+    gf_scanAirports();
+
+    EXPECT_EQ(names(g_mySimaddonPath), (std::set<std::string>{"EHAM.txt"}));
+    EXPECT_EQ(names(g_myThirdpartyPath), (std::set<std::string>{"EHEH.xml", "EHLE.xml", "EHRD.txt"}));
+    const std::string scanLogText = readFile(g_scanLogPath);
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHLE.xml: 18 positions, of which 2 helipads\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHEH.xml: 13 positions, of which 1 helipad\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("EHHV has no stand in the simulator's facility data"));
+    EXPECT_THAT(scanLogText, ::testing::Not(::testing::HasSubstr("tugs")));
+    EXPECT_FALSE(SCAN_AIRPORTS.value());
+
+    // The park-airport lookup finds what the scan wrote; Schiphol comes from the archive.
+    EXPECT_EQ(lf_resolveApf("EHAM"), "archive/simaddon/EHAM.xml");
+    EXPECT_EQ(lf_resolveApf("EHLE"), "airports/my_thirdparty/EHLE.xml");
+    EXPECT_EQ(lf_resolveApf("EHRD"), "archive/thirdparty/Polder%20Works/EHRD.xml");
+    EXPECT_FALSE(gf_apfExists("EHHV"));
+    for (const char* code : {"EHAM", "EHLE", "EHEH"}) {
+        g_parkAirport = *gf_airportByCode(code);
+        ParkApfInfo info;
+        EXPECT_EQ(gf_readApf(lf_resolveApf(code), info), "") << code;
+        EXPECT_FALSE(g_stands.empty()) << code;
+        gf_resetStandsForTests();
+    }
+}
+
+} // namespace
+} // namespace qmt::test

@@ -1,0 +1,207 @@
+#include <cmath>
+
+#include "motion_fixture.h"
+
+namespace qmt::test {
+namespace {
+
+class AirTest : public MotionTest {
+protected:
+    // A flying aircraft at ALT between two airborne points 1 nm apart with the vertical rates.
+    static LiveAc& flying(double ALT, double FRONT_FPM, double NEXT_FPM, const std::string& MODEL = "B738",
+                          uint32_t HEX = 0x484001, LatLon AT = away(5.0))
+    {
+        StreamPos f = pt(AT, ALT, 180.0, now(), true);
+        StreamPos n = pt(away(1.0, 90.0, AT), ALT + NEXT_FPM / 3.0, 180.0, now() + 2000, true);
+        f.verticalRate = FRONT_FPM;
+        n.verticalRate = NEXT_FPM;
+        n.airspeed = 190.0;
+        LiveAc& ac = driven({f, n}, FlightState::flying, MODEL, HEX);
+        ac.heightAboveGround = ALT;
+        return ac;
+    }
+};
+
+TEST_F(AirTest, PitchFollowsTheVerticalRateWithinTheRate)
+{
+    for (const auto& [fpm, pitchDeg] : {std::pair{-1500.0, -0.25}, {0.0, -3.0}, {2400.0, -11.8}, {3000.0, -11.8}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = flying(5000.0, fpm, fpm);
+        ac.block[kBlockPitch] = pitchDeg * DEG_TO_RAD + 0.002; // close enough to reach it on this leg
+        nextPosMain(ac);
+        const int32_t t = ac.stream.front().playTick - now();
+        EXPECT_NEAR((ac.block[kBlockPitch] + ac.pitchStep * t) * RAD_TO_DEG, pitchDeg, 1e-9) << fpm;
+    }
+    g_liveAcs.clear();
+    LiveAc& far = flying(5000.0, 2400.0, 2400.0, "B77W");
+    nextPosMain(far);
+    EXPECT_NEAR(far.pitchStep, -0.005 * DEG_TO_RAD, 1e-15); // a Heavy aircraft's largest change
+    EXPECT_EQ(far.groundSpeed, 190.0);                       // the reported airspeed
+    EXPECT_EQ(far.verticalRate, 2400.0);
+}
+
+TEST_F(AirTest, DescentRateIsCorrectedByTheQnh)
+{
+    g_qnh = 1020;
+    LiveAc& ac = flying(3000.0, -700.0, -800.0);
+    ac.heightAboveGround = 500.0;
+    EXPECT_NEAR(lf_descentRate(ac), -790.5, 1e-9);
+    ac.heightAboveGround = 80.0;
+    EXPECT_EQ(lf_descentRate(ac), -600.0);
+    ac.heightAboveGround = 500.0;
+    ac.stream[0].verticalRate = 0.0;
+    ac.stream[1].verticalRate = 0.0;
+    EXPECT_EQ(lf_descentRate(ac), -601.0); // at least a real descent
+}
+
+TEST_F(AirTest, BankIsLimitedPerCategory)
+{
+    LiveAc& heavy = flying(5000.0, 0.0, 0.0, "B77W");
+    lf_bankTowards(heavy, PI / 2.0, 100);
+    EXPECT_NEAR(heavy.bankStep, -0.015 * DEG_TO_RAD, 1e-15); // right turn, right bank, at the rate
+    heavy.block[kBlockBank] = -19.99 * DEG_TO_RAD;
+    lf_bankTowards(heavy, PI / 2.0, 100);
+    EXPECT_NEAR(heavy.block[kBlockBank] + heavy.bankStep * 100, -20.0 * DEG_TO_RAD, 1e-12);
+    EXPECT_EQ(g_bankLimits.at(static_cast<uint32_t>(AcCategory::HighPerf)), 90.0 * DEG_TO_RAD);
+    EXPECT_THROW(g_bankRates.at(6), std::out_of_range);
+}
+
+TEST_F(AirTest, AClimbOutNeverSinksBelowAThousandFeet)
+{
+    LiveAc& ac = flying(800.0, 1500.0, 1500.0);
+    ac.stream[1].alt = 700.0; // a report lower than the aircraft
+    ac.heightAboveGround = 800.0;
+    nextPosMain(ac);
+    EXPECT_EQ(ac.climbPerTick, 0.2);
+
+    g_liveAcs.clear();
+    LiveAc& high = flying(3000.0, 1500.0, 1500.0);
+    high.stream[1].alt = 2900.0;
+    nextPosMain(high);
+    EXPECT_LT(high.climbPerTick, 0.0);
+}
+
+TEST_F(AirTest, ApproachConfigurationOnlyNearThePark)
+{
+    parkAirportWithStands({});
+    for (const double distance : {8.0, 20.0}) {
+        g_liveAcs.clear();
+        LiveAc& ac = flying(2000.0, -300.0, -300.0, "B738", distance < 10.0 ? 0x484001 : 0x484002, away(distance));
+        ac.standId = 4;
+        nextPosMain(ac);
+        if (distance < 10.0) {
+            EXPECT_EQ(ac.approach, 1);
+            EXPECT_EQ(ac.throttleIndex, 1u);
+            EXPECT_EQ(ac.flapsIndex, 3u);
+            EXPECT_EQ(eventsSent(ac.objectId, GEAR_SET, 1), 1u);
+            EXPECT_EQ(ac.standId, 0u);
+            EXPECT_EQ(g_twinCheckIds.back(), ac.id);
+        } else {
+            EXPECT_EQ(ac.approach, 0);
+            EXPECT_EQ(ac.throttleIndex, 5u);
+            EXPECT_EQ(eventsSent(ac.objectId, GEAR_SET, 1), 0u);
+        }
+    }
+}
+
+TEST_F(AirTest, FlareStagesByHeightAboveTheCentreOfGravity)
+{
+    LiveAc& ac = flying(500.0, -700.0, -700.0);
+    ac.approach = 1;
+    ac.cgHeight = 8.0;
+    const double steps[][3] = {{39.0, 0, 0.0}, {38.0, 1, -0.1}, {29.0, 1, -0.1}, {28.0, 2, -0.075},
+                               {18.0, 3, -0.05}, {11.0, 4, -0.025}};
+    for (const auto& s : steps) {
+        ac.heightAboveGround = s[0];
+        lf_tickAttitude(ac);
+        EXPECT_EQ(ac.flareStage, static_cast<uint32_t>(s[1])) << s[0];
+        if (s[1] > 0) {
+            EXPECT_EQ(ac.climbPerTick, s[2]) << s[0];
+        }
+    }
+    EXPECT_EQ(ac.throttleIndex, 0u);
+    EXPECT_GE(ac.block[kBlockPitch], -4.0 * DEG_TO_RAD);
+}
+
+TEST_F(AirTest, DerotationEndsWhereverThePitchStarts)
+{
+    LiveAc& ac = flying(0.0, 0.0, 0.0);
+    ac.onGround = 1;
+    ac.derotating = 1;
+    ac.flareStage = 4;
+    for (const auto& [pitch, step] : {std::pair{0.01, 0.0}, {0.02, 0.001}, {-0.05, 0.001}}) {
+        ac.derotating = 1;
+        ac.block[kBlockPitch] = pitch; // at, beyond or short of the ground pitch of 0.01
+        ac.pitchStep = step;
+        int n = 0;
+        while (ac.derotating != 0 && n++ < 1000) {
+            lf_tickAttitude(ac);
+        }
+        EXPECT_EQ(ac.derotating, 0) << pitch;
+        EXPECT_EQ(ac.block[kBlockPitch], ac.groundPitch);
+        EXPECT_EQ(ac.flareStage, 0u);
+    }
+}
+
+TEST_F(AirTest, LightsComeBackAfterACruise)
+{
+    LiveAc& ac = flying(12000.0, 0.0, 0.0);
+    nextPosMain(ac);
+    EXPECT_EQ(ac.cruiseConfigured, 1);
+    EXPECT_EQ(ac.lightsSet, 0);
+    EXPECT_EQ(eventsSent(ac.objectId, LANDING_LIGHTS_SET, 0), 1u);
+
+    ac.stream.push_back(pt(away(2.0, 90.0, away(5.0)), 8000.0, 180.0, now() + 2000, true));
+    ac.stream.front().alt = 8000.0;
+    ac.stream.front().playTick = now();
+    ac.heightAboveGround = 8000.0;
+    nextPosMain(ac);
+    EXPECT_EQ(ac.lightsSet, 1);
+    EXPECT_EQ(ac.cruiseConfigured, 0);
+    EXPECT_EQ(eventsSent(ac.objectId, LANDING_LIGHTS_SET, 1), 1u);
+}
+
+TEST_F(AirTest, SkippingToAClimbingPointAimsAtIt)
+{
+    // reports still on the ground while the aircraft already flies: it skips to the first one in the air
+    const LatLon a = away(5.0);
+    const LatLon q = away(1.0, 90.0, a);
+    StreamPos f = pt(a, 0.0, 150.0, now());
+    StreamPos n = pt(away(0.3, 90.0, a), 0.0, 150.0, now() + 700);
+    StreamPos up = pt(q, 600.0, 160.0, now() + 2400, true);
+    StreamPos on = pt(away(1.0, 90.0, q), 1200.0, 170.0, now() + 4600, true);
+    f.verticalRate = 500.0;
+    up.verticalRate = 1500.0;
+    on.verticalRate = 1500.0;
+    LiveAc& ac = driven({f, n, up, on}, FlightState::flying);
+    ac.onGround = 0;
+    ac.heightAboveGround = 50.0;
+    nextPosMain(ac);
+    ASSERT_EQ(ac.stream.size(), 2u);
+    EXPECT_EQ(ac.stream.front().lat, q.lat);
+    const int32_t t = ac.stream.front().playTick - now();
+    EXPECT_NEAR(ac.block[kBlockLon] + ac.lonStep * t, q.lon, 1e-12);
+    EXPECT_GT(ac.climbPerTick, 0.0);
+}
+
+TEST_F(AirTest, AConflictAheadOfTheUserRemovesTheAircraft)
+{
+    g_userAc.altitude = 3000.0;
+    LiveAc& away_ = flying(3000.0, 0.0, 0.0, "B738", 0x484001, away(3.0, 90.0));
+    away_.block[kBlockHeading] = PI / 2.0; // on the same line, away from the user
+    LiveAc& toward = flying(3000.0, 0.0, 0.0, "B738", 0x484002, away(3.0, 90.0));
+    toward.block[kBlockHeading] = 3.0 * PI / 2.0;
+    LiveAc& wide = flying(3000.0, 0.0, 0.0, "B738", 0x484003, away(3.0, 80.0)); // 3100 ft to the side
+    wide.block[kBlockHeading] = PI / 2.0;
+    LiveAc& high = flying(4000.0, 0.0, 0.0, "B738", 0x484004, away(3.0, 90.0));
+    high.block[kBlockHeading] = PI / 2.0;
+    EXPECT_TRUE(lf_checkUserConflict(away_, 0));
+    EXPECT_EQ(away_.state, AcState::removingfromsim);
+    EXPECT_FALSE(lf_checkUserConflict(toward, 0));
+    EXPECT_FALSE(lf_checkUserConflict(wide, 0));
+    EXPECT_TRUE(lf_checkUserConflict(wide, 1)); // the spawn row allows 4000 ft to the side
+    EXPECT_FALSE(lf_checkUserConflict(high, 0));
+}
+
+} // namespace
+} // namespace qmt::test
