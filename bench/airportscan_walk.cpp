@@ -6,8 +6,10 @@
 // an airport file (the worst case). "Mixed": one file in ten holds an airport; the others are
 // scenery files without an airport section, which the pre-check keeps from the tasks. Bytes per
 // second count the bytes of all files of the folder in every case, so the rates compare directly
-// with the raw read. The page cache is warm after the first iteration (the folder is written
-// just before); the first iteration is the cold-ish one.
+// with the raw read; "EmptyTasks" is the task machinery alone (a detached thread per file). The
+// page cache is warm (the folder is written just before the first iteration). Starting and ending
+// a thread per file and creating the generated files are what the scan spends its time on; set
+// QUILLON_BENCH_FOLDER (for example to /dev/shm) to compare another file system.
 #include "airportscan/AirportScan.h"
 #include "airportscan/ScanSteps.h"
 #include "core/Airports.h"
@@ -28,6 +30,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -40,6 +43,14 @@ namespace fs = std::filesystem;
 namespace bb = qmt::bglbuild;
 
 constexpr int FILES = 500;
+
+// Where the folders go: QUILLON_BENCH_FOLDER when set (to compare file systems), else the
+// temporary folder.
+fs::path lf_benchFolder()
+{
+    const char* folder = std::getenv("QUILLON_BENCH_FOLDER");
+    return folder != nullptr && *folder != '\0' ? fs::path(folder) : fs::temp_directory_path();
+}
 constexpr std::size_t SCENERY_BYTES = 240 * 1024;
 
 // A four-character code for airport N: "Q" and three base-36 digits.
@@ -85,7 +96,7 @@ struct Folder {
 
     Folder(const std::string& NAME, int AIRPORT_EVERY)
     {
-        root = fs::temp_directory_path() / fmt::format("quillon-bench-apscan-{}-{}", NAME, ::getpid());
+        root = lf_benchFolder() / fmt::format("quillon-bench-apscan-{}-{}", NAME, ::getpid());
         community = root / "Community";
         fs::remove_all(root);
         const bb::Bytes scenery = bb::bglFile({{101, 1, lf_sceneryRecords()}});
@@ -111,20 +122,20 @@ struct ScanSetUp {
     fs::path work;
     ScanSetUp()
     {
-        work = fs::temp_directory_path() / fmt::format("quillon-bench-apscan-work-{}", ::getpid());
+        work = lf_benchFolder() / fmt::format("quillon-bench-apscan-work-{}", ::getpid());
         fs::remove_all(work);
         gf_resetCoreForTests();
         gf_setWorkFolder(work);
         gf_createWorkFolders();
         gf_initBglTasks();
         g_isMsfs2020 = true;
+        std::vector<AirportEntry> airports;
         for (int i = 0; i < FILES; ++i) {
             AirportEntry a;
             a.icao = IcaoCode(lf_code(i));
-            g_airports.push_back(a);
+            airports.push_back(a);
         }
-        std::sort(g_airports.begin(), g_airports.end(),
-                  [](const AirportEntry& A, const AirportEntry& B) { return A.icao < B.icao; });
+        gf_setAirports(std::move(airports));
         g_publishers = {{"Northwind Sceneries", "northwind"}};
     }
     ~ScanSetUp()
@@ -161,6 +172,27 @@ void lf_scan(benchmark::State& STATE, const Folder& FOLDER)
         STATE.ResumeTiming();
     }
     STATE.SetBytesProcessed(static_cast<std::int64_t>(STATE.iterations() * folder.bytes));
+    STATE.counters["tasks"] = static_cast<double>(g_maxBglTasks);
+}
+
+// The task machinery alone: one detached thread per file, doing nothing, through the same
+// bounded helper and waits as the scan.
+void BM_EmptyTasks(benchmark::State& STATE)
+{
+    gf_initBglTasks();
+    for (auto _ : STATE) {
+        ScanTasks<void> tasks;
+        for (int i = 0; i < FILES; ++i) {
+            tasks.start([] {});
+            if (tasks.overfull()) {
+                tasks.takeOldest();
+            }
+        }
+        while (!tasks.empty()) {
+            tasks.takeOldest();
+        }
+        gf_waitForBglTasks(SCAN_WAIT_LIMIT);
+    }
     STATE.counters["tasks"] = static_cast<double>(g_maxBglTasks);
 }
 
@@ -218,5 +250,6 @@ double lf_p90(const std::vector<double>& V)
 
 BENCHMARK(BM_RawReadOneThread)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
 BENCHMARK(BM_RawReadScanThreads)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
+BENCHMARK(BM_EmptyTasks)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
 BENCHMARK(BM_ScanAllAirports)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
 BENCHMARK(BM_ScanMixed)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);

@@ -1,4 +1,5 @@
-// Reading a 1,000-stand airport file and building the stand adjacency.
+// Reading a 1,000-stand airport file and building the stand adjacency: parsed from memory, and
+// read from disk through the program's own reader, with the file in the page cache and not.
 #include "core/Airports.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -52,15 +54,27 @@ struct Fixture {
         gf_resetCoreForTests();
         gf_setWorkFolder(dir);
         text = lf_thousandStandFile();
-        std::ofstream(dir / "airports" / "EHAM.xml", std::ios::binary) << text;
+        file = dir / "airports" / "EHAM.xml";
+        std::ofstream(file, std::ios::binary) << text;
         AirportEntry eham;
         eham.icao = IcaoCode("EHAM");
         eham.stands = 1000;
-        g_airports = {eham};
+        gf_setAirports({eham});
         g_parkAirport = eham;
     }
     ~Fixture() { std::filesystem::remove_all(dir); }
+    // Drops the file from the page cache, so that the next read comes from the disk.
+    void dropFromCache() const
+    {
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        if (fd >= 0) {
+            ::fdatasync(fd);
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::close(fd);
+        }
+    }
     std::filesystem::path dir;
+    std::filesystem::path file;
     std::string text;
 };
 
@@ -120,6 +134,25 @@ void BM_ReadApf(benchmark::State& STATE)
     }
 }
 BENCHMARK(BM_ReadApf)->Unit(benchmark::kMillisecond);
+
+// The same with the file read from the disk each time.
+void BM_ReadApfUncached(benchmark::State& STATE)
+{
+    const Fixture& f = lf_fixture();
+    for (auto _ : STATE) {
+        STATE.PauseTiming();
+        f.dropFromCache();
+        g_stands.clear();
+        STATE.ResumeTiming();
+        const std::string error = gf_readApf("airports/EHAM.xml", g_parkApfInfo);
+        if (!error.empty()) {
+            STATE.SkipWithError(error.c_str());
+            break;
+        }
+    }
+    STATE.counters["file_kB"] = static_cast<double>(std::filesystem::file_size(f.file)) / 1024.0;
+}
+BENCHMARK(BM_ReadApfUncached)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 // Hostile airport files of 1 MB: whatever a file says, its read must stay well under a second.
 // 0: 20,000 stands on one spot that all overlap; 1: 20,000 stands of radius 0 on one spot and

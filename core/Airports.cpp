@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include <pugixml.hpp>
 
@@ -11,31 +12,118 @@
 
 namespace qmt {
 
-std::vector<AirportEntry> g_airports;
-
 namespace {
+
+std::vector<AirportEntry> g_airportList; // behind g_airports
 
 inline constexpr double NEAREST_AIRPORT_NM = 5.0;
 
+// The nearest-airport search looks only at the airports of a few latitude bands, and in
+// each band only at those within a longitude window, found by binary search: a handful
+// of distance checks instead of one per airport.
+inline constexpr int BANDS_PER_DEGREE = 10;
+inline constexpr int BAND_COUNT = 180 * BANDS_PER_DEGREE;
+// Widens the search windows past rounding in the distance formula.
+inline constexpr double WINDOW_SLACK_DEG = 1e-9;
+
+struct IndexedAirport {
+    double lat = 0.0;
+    double lon = 0.0;
+    IcaoCode icao;
+};
+
+struct AirportIndex {
+    std::vector<IndexedAirport> points;        // by band, then longitude
+    std::vector<std::uint32_t> bandStart;      // BAND_COUNT + 1 offsets into points
+};
+
+AirportIndex g_airportIndex; // built with g_airportList, read-only between builds
+
+int lf_band(double lat)
+{
+    const int band = static_cast<int>(std::floor((lat + 90.0) * BANDS_PER_DEGREE));
+    return std::clamp(band, 0, BAND_COUNT - 1);
+}
+
+bool lf_validPosition(double lat, double lon)
+{
+    return std::fabs(lat) <= 90.0 && std::fabs(lon) <= 180.0; // false for NaN too
+}
+
+void lf_buildIndex()
+{
+    AirportIndex index;
+    for (const auto& a : g_airportList)
+        if (lf_validPosition(a.latitude, a.longitude)) index.points.push_back({a.latitude, a.longitude, a.icao});
+    std::sort(index.points.begin(), index.points.end(), [](const IndexedAirport& x, const IndexedAirport& y) {
+        const int bx = lf_band(x.lat), by = lf_band(y.lat);
+        if (bx != by) return bx < by;
+        if (x.lon != y.lon) return x.lon < y.lon;
+        return x.icao < y.icao;
+    });
+    index.bandStart.assign(BAND_COUNT + 1, 0);
+    for (const auto& p : index.points) ++index.bandStart[lf_band(p.lat) + 1];
+    for (int b = 0; b < BAND_COUNT; ++b) index.bandStart[b + 1] += index.bandStart[b];
+    g_airportIndex = std::move(index);
+}
+
+struct NearestSoFar {
+    const IndexedAirport* airport = nullptr;
+    double nm = NEAREST_AIRPORT_NM;
+};
+
+// Checks the airports of one band whose longitude lies in [lonFrom, lonTo].
+void lf_searchBand(int band, double lonFrom, double lonTo, LatLon position, NearestSoFar& best)
+{
+    const auto& points = g_airportIndex.points;
+    const auto first = points.begin() + g_airportIndex.bandStart[band];
+    const auto last = points.begin() + g_airportIndex.bandStart[band + 1];
+    auto it = std::lower_bound(first, last, lonFrom, [](const IndexedAirport& p, double lon) { return p.lon < lon; });
+    for (; it != last && it->lon <= lonTo; ++it) {
+        const double d = gf_distanceNm(position, LatLon{it->lat, it->lon});
+        // Ties go to the later code, as a scan of the list in code order with <= would.
+        if (d < best.nm || (d == best.nm && (!best.airport || best.airport->icao < it->icao))) {
+            best.nm = d;
+            best.airport = &*it;
+        }
+    }
+}
+
 const AirportEntry* lf_find(IcaoCode code)
 {
-    const auto it = std::lower_bound(g_airports.begin(), g_airports.end(), code,
+    const auto it = std::lower_bound(g_airportList.begin(), g_airportList.end(), code,
                                      [](const AirportEntry& a, const IcaoCode& c) { return a.icao < c; });
-    if (it == g_airports.end() || it->icao != code) return nullptr;
+    if (it == g_airportList.end() || it->icao != code) return nullptr;
     return &*it;
 }
 
+bool lf_codeChar(char c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
+
 } // namespace
 
-void gf_clearAirports() { g_airports.clear(); }
+const std::vector<AirportEntry>& g_airports = g_airportList;
+
+void gf_setAirports(std::vector<AirportEntry> airports)
+{
+    std::stable_sort(airports.begin(), airports.end(),
+                     [](const AirportEntry& x, const AirportEntry& y) { return x.icao < y.icao; });
+    airports.erase(std::unique(airports.begin(), airports.end(),
+                               [](const AirportEntry& x, const AirportEntry& y) { return x.icao == y.icao; }),
+                   airports.end());
+    g_airportList = std::move(airports);
+    lf_buildIndex();
+}
+
+void gf_clearAirports() { gf_setAirports({}); }
 
 bool gf_readAirports(const std::filesystem::path& xmlPath)
 {
-    g_airports.clear();
+    gf_clearAirports();
     pugi::xml_document doc;
     if (!gf_loadOwnXml(doc, xmlPath)) {
         return false;
     }
+    std::vector<AirportEntry> airports;
     std::size_t skipped = 0;
     for (auto a : doc.child("root").child("airports").children("a")) {
         const auto icao = IcaoCode::tryParse(gf_trim(a.attribute("icao").as_string()));
@@ -59,13 +147,9 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
             ++skipped;
             continue;
         }
-        g_airports.push_back(e);
+        airports.push_back(e);
     }
-    std::stable_sort(g_airports.begin(), g_airports.end(),
-                     [](const AirportEntry& x, const AirportEntry& y) { return x.icao < y.icao; });
-    g_airports.erase(std::unique(g_airports.begin(), g_airports.end(),
-                                 [](const AirportEntry& x, const AirportEntry& y) { return x.icao == y.icao; }),
-                     g_airports.end());
+    gf_setAirports(std::move(airports));
     if (skipped > 0) gf_logWarning("{} airport entr{} with a bad code, position or altitude skipped", skipped, skipped == 1 ? "y" : "ies");
     gf_logLine("{:5} airports read", g_airports.size());
     return true;
@@ -73,21 +157,34 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
 
 std::optional<IcaoCode> gf_nearestAirport(LatLon position)
 {
-    const AirportEntry* best = nullptr;
-    double bestNm = NEAREST_AIRPORT_NM;
-    // One degree of latitude is 60 nm everywhere: airports farther north or south than the
-    // search radius allows are passed over without the great-circle formula.
-    const double maxDLat = NEAREST_AIRPORT_NM / 59.0;
-    for (const auto& a : g_airports) {
-        if (std::fabs(a.latitude - position.lat) > maxDLat) continue;
-        const double d = gf_distanceNm(position, LatLon{a.latitude, a.longitude});
-        if (d <= bestNm) {
-            bestNm = d;
-            best = &a;
+    if (!(std::fabs(position.lat) <= 90.0) || !std::isfinite(position.lon)) return std::nullopt;
+    if (std::fabs(position.lon) > 180.0) position.lon = std::remainder(position.lon, 360.0);
+    if (g_airportIndex.points.empty()) return std::nullopt;
+
+    // Haversine: h = sin²(dLat/2) + cos(lat1) cos(lat2) sin²(dLon/2) <= sin²(r/2) within the
+    // radius r (radians), which bounds the latitude difference by r and the longitude
+    // difference by 2 asin(sin(r/2) / sqrt(cos(lat1) cos(lat2))).
+    const double r = NEAREST_AIRPORT_NM / EARTH_RADIUS_NM;
+    const double dLat = r * RAD_TO_DEG + WINDOW_SLACK_DEG;
+    const double farthestLat = std::min(90.0, std::max(std::fabs(position.lat - dLat), std::fabs(position.lat + dLat)));
+    const double cosProduct = std::cos(position.lat * DEG_TO_RAD) * std::cos(farthestLat * DEG_TO_RAD);
+    const double sinHalfLon = cosProduct > 0.0 ? std::sin(r / 2.0) / std::sqrt(cosProduct) : 2.0;
+    const double dLon = sinHalfLon < 1.0 ? 2.0 * std::asin(sinHalfLon) * RAD_TO_DEG + WINDOW_SLACK_DEG : 360.0;
+
+    NearestSoFar best;
+    for (int band = lf_band(position.lat - dLat); band <= lf_band(position.lat + dLat); ++band) {
+        if (dLon >= 180.0) {
+            lf_searchBand(band, -180.0, 180.0, position, best);
+            continue;
         }
+        const double from = position.lon - dLon, to = position.lon + dLon;
+        lf_searchBand(band, from, to, position, best);
+        // Windows that cross the date line go on at the other end of the band.
+        if (from < -180.0) lf_searchBand(band, from + 360.0, 180.0, position, best);
+        if (to > 180.0) lf_searchBand(band, -180.0, to - 360.0, position, best);
     }
-    if (!best) return std::nullopt;
-    return best->icao;
+    if (!best.airport) return std::nullopt;
+    return best.airport->icao;
 }
 
 std::string gf_airportCodeText(IcaoCode code)
@@ -125,13 +222,19 @@ std::optional<AirportEntry> gf_airportByCode(std::string_view text)
 std::optional<AirportEntry> gf_airportInPath(const std::filesystem::path& path)
 {
     const std::string text = gf_upper(gf_utf16ToUtf8(path));
-    std::string framed = "-XXXX-";
-    for (const auto& a : g_airports) {
-        const auto code = a.icao.view();
-        std::copy(code.begin(), code.end(), framed.begin() + 1);
-        if (text.find(framed) != std::string::npos) return a;
+    // Every code framed by '-' in the text is looked up; of those known, the one stored
+    // first is the answer, as if each airport were tried in turn: a few lookups per path
+    // instead of one text search per airport.
+    const AirportEntry* first = nullptr;
+    for (std::size_t i = 0; i + 6 <= text.size(); ++i) {
+        if (text[i] != '-' || text[i + 5] != '-') continue;
+        const std::string_view code(text.data() + i + 1, 4);
+        if (!std::all_of(code.begin(), code.end(), lf_codeChar)) continue;
+        const AirportEntry* a = lf_find(IcaoCode(code));
+        if (a && (!first || a < first)) first = a;
     }
-    return std::nullopt;
+    if (!first) return std::nullopt;
+    return *first;
 }
 
 } // namespace qmt

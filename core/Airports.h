@@ -72,13 +72,18 @@ struct AirportEntry {
     std::uint32_t stands = 0;   // number of stands
 };
 
-extern std::vector<AirportEntry> g_airports; // sorted by ICAO code
+// The airports database, sorted by ICAO code. Read-only: it changes only through
+// gf_setAirports, which also rebuilds the position index that gf_nearestAirport searches.
+extern const std::vector<AirportEntry>& g_airports;
 
 // Reads a plain airports XML file into g_airports; false with a log line on failure.
 bool gf_readAirports(const std::filesystem::path& xmlPath);
+// Makes the list the airports database: sorted by ICAO code, the first of two entries
+// with one code kept, and indexed by position.
+void gf_setAirports(std::vector<AirportEntry> airports);
 void gf_clearAirports();
 
-// The nearest airport within 5 nm of the position.
+// The nearest airport within 5 nm of the position (a tie goes to the later code).
 std::optional<IcaoCode> gf_nearestAirport(LatLon position);
 // "EHAM (AMS)", or the ICAO code alone when the airport has no IATA code or is unknown.
 std::string gf_airportCodeText(IcaoCode code);

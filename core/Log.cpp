@@ -1,5 +1,6 @@
 #include "core/Log.h"
 
+#include <atomic>
 #include <fstream>
 #include <mutex>
 
@@ -14,6 +15,8 @@ namespace {
 std::mutex g_logMutex;       // guards g_logFile and g_logFilePathOpen
 std::ofstream g_logFile;
 std::filesystem::path g_logFilePathOpen;
+// Whether g_logFile is open; written under g_logMutex, read without it.
+std::atomic<bool> g_logOpen{false};
 
 void lf_write(std::string_view prefix, std::string_view text, bool flush)
 {
@@ -32,6 +35,7 @@ bool gf_openLog(const std::filesystem::path& logPath, std::string_view simulator
     gf_rotateGenerations(logPath, 3);
     g_logFile.open(logPath, std::ios::binary | std::ios::trunc);
     g_logFilePathOpen = logPath;
+    g_logOpen = g_logFile.is_open();
     if (!g_logFile.is_open()) return false;
     g_logFile << gf_shiftedTimeText() << " (utc) " << PROGRAM_NAME << " version " << gf_programVersionText() << " for "
               << simulatorText << '\n';
@@ -46,12 +50,12 @@ void gf_closeLog()
         g_logFile.flush();
         g_logFile.close();
     }
+    g_logOpen = false;
 }
 
 bool gf_isLogOpen()
 {
-    std::lock_guard lock(g_logMutex);
-    return g_logFile.is_open();
+    return g_logOpen.load(std::memory_order_relaxed);
 }
 
 std::filesystem::path gf_logPath()

@@ -17,6 +17,7 @@ namespace qmt {
 bool gf_openLog(const std::filesystem::path& logPath, std::string_view simulatorText);
 // Flushes and closes the log; later writes do nothing until it is opened again.
 void gf_closeLog();
+// Lock-free, so that a caller can skip building a line that would not be written.
 bool gf_isLogOpen();
 // The path of the open (or last opened) log file.
 std::filesystem::path gf_logPath();
@@ -29,24 +30,31 @@ void gf_logWarning(std::string_view text);
 // Ten blanks + text.
 void gf_logContinuation(std::string_view text);
 
-// Format-template forms: gf_logLine("{:5} airports read", n).
+// Format-template forms: gf_logLine("{:5} airports read", n). Nothing is formatted while the
+// log is closed; arguments that are costly to build are worth a gf_isLogOpen test at the caller.
 template <typename... Args>
     requires(sizeof...(Args) > 0)
 void gf_logLine(fmt::format_string<Args...> format, Args&&... args)
 {
-    gf_logLine(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+    if (gf_isLogOpen()) {
+        gf_logLine(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+    }
 }
 template <typename... Args>
     requires(sizeof...(Args) > 0)
 void gf_logWarning(fmt::format_string<Args...> format, Args&&... args)
 {
-    gf_logWarning(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+    if (gf_isLogOpen()) {
+        gf_logWarning(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+    }
 }
 template <typename... Args>
     requires(sizeof...(Args) > 0)
 void gf_logContinuation(fmt::format_string<Args...> format, Args&&... args)
 {
-    gf_logContinuation(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+    if (gf_isLogOpen()) {
+        gf_logContinuation(std::string_view(fmt::format(format, std::forward<Args>(args)...)));
+    }
 }
 
 } // namespace qmt

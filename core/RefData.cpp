@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 
 #include <pugixml.hpp>
@@ -205,8 +206,13 @@ bool gf_readDataFilesOnce()
 
 bool gf_readDataFiles()
 {
+    // The start-up reads the whole world's reference data: its cost is logged so that a
+    // slow start can be told apart from a slow simulator.
+    const auto start = std::chrono::steady_clock::now();
     const bool dbaseOk = lf_readEncrypted(DBASE_ENC_FILE, DBASE_XML_FILE, gf_readDbase);
     const bool airportsOk = lf_readEncrypted(AIRPORTS_ENC_FILE, AIRPORTS_XML_FILE, gf_readAirports);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    gf_logLine("reference data read in {} ms", ms.count());
     return dbaseOk && airportsOk;
 }
 

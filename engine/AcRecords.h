@@ -233,8 +233,46 @@ void lf_eraseLiveAc(LiveAc& AC);
 // Erases one aircraft of g_staticAcs by moving the last record into its place.
 void lf_eraseStaticAc(SimAc& AC);
 LiveAc* gf_findLiveAc(uint32_t ID);
-LiveAc* gf_findLiveAcByObjectId(uint32_t OBJECT_ID);
 SimAc* gf_findStaticAc(uint32_t ID);
+
+// ---- searches that the tick repeats for many aircraft ----
+
+// The live aircraft that holds the simulator object id; in constant time inside an
+// ObjectIdIndexScope, else by a search of the list.
+LiveAc* gf_findLiveAcByObjectId(uint32_t OBJECT_ID);
+// Lookups by object id use an index for as long as it lives: the index is built with one pass
+// over g_liveAcs at the first lookup, and again at the first lookup after
+// gf_markObjectIdIndexStale. So a drain of one ground-data notification per aircraft costs one
+// pass, not one per notification.
+class ObjectIdIndexScope {
+public:
+    ObjectIdIndexScope();
+    ~ObjectIdIndexScope();
+    ObjectIdIndexScope(const ObjectIdIndexScope&) = delete;
+    ObjectIdIndexScope& operator=(const ObjectIdIndexScope&) = delete;
+};
+// Called by whatever assigns an object id to a live record or moves records in g_liveAcs.
+void gf_markObjectIdIndexStale();
+
+// Sets the life state of a record. While the tick's update pass keeps the count of active live
+// aircraft, a live record that enters or leaves the active state moves that count.
+void gf_setAcState(SimAc& AC, AcState STATE);
+// Active live aircraft, as the birth stage compares them with MAX_LIVE_SEL: the kept count
+// during the update pass, else counted.
+uint32_t gf_activeLiveCount();
+// Keeps the count of active live aircraft for as long as it lives: counted at the first question,
+// so that the aircraft at birth in the tick's update pass do not each count every record again.
+class KeptActiveLiveCount {
+public:
+    KeptActiveLiveCount();
+    ~KeptActiveLiveCount();
+    KeptActiveLiveCount(const KeptActiveLiveCount&) = delete;
+    KeptActiveLiveCount& operator=(const KeptActiveLiveCount&) = delete;
+};
+
+// Records of g_liveAcs looked at by the searches and counts above and by gf_findLiveAc: the work
+// that grows with the number of aircraft, read by the tick benchmark and the linearity tests.
+extern uint64_t g_liveRecordVisits;
 
 // ---- log texts of an aircraft ----
 

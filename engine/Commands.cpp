@@ -59,7 +59,7 @@ void removeAircraftFromSim(SimAc& AC)
     }
     // A record in respawn or already removing has its object's removal queued: once is enough.
     const bool removalQueued = AC.state == AcState::liveryrespawn || AC.state == AcState::removingfromsim;
-    AC.state = AcState::removingfromsim;
+    gf_setAcState(AC, AcState::removingfromsim);
     if (AC.objectId != 0) {
         if (!removalQueued) {
             g_removalDeque.push_back(AC.objectId);

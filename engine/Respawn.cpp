@@ -221,7 +221,7 @@ void liveryRespawn(LiveAc& AC)
         restart.playTick = g_tickCounter.load() + 1;
         AC.stream.push_front(restart);
 
-        AC.state = AcState::liveryrespawn;
+        gf_setAcState(AC, AcState::liveryrespawn);
         AC.respawnHeading = AC.block[kBlockHeading];
         AC.useRespawnHeading = 1;
         if (AC.objectId != 0 && AC.objectId == g_callsignObjectId) {
@@ -242,7 +242,7 @@ void liveryRespawn(LiveAc& AC)
         } else {
             gf_logWarning("{} removing act {} with objectid=0 ?", "liveryRespawn", gf_acDescription(AC));
             // no removal report will ever come for an object the simulator never had
-            AC.state = AcState::buffer;
+            gf_setAcState(AC, AcState::buffer);
             AC.throttleIndex = 5;
             AC.flapsIndex = 4;
         }

@@ -39,6 +39,7 @@ bool lf_onLiveAcCreated(LiveAc& AC, const SimNotification& NOTE)
         return false;
     }
     AC.objectId = NOTE.objectId;
+    gf_markObjectIdIndexStale();
     AC.heightAboveGround = NOTE.value2;
     if (!AC.stream.empty() && AC.stream.front().airborne == 0) {
         lf_parkOnCreate(AC);
@@ -123,10 +124,11 @@ void gf_removeFlightPlan(uint32_t OBJECT_ID)
     }
     if (LiveAc* ac = gf_findLiveAcByObjectId(OBJECT_ID)) {
         if (ac->state == AcState::liveryrespawn) {
-            ac->state = AcState::buffer;
+            gf_setAcState(*ac, AcState::buffer);
             ac->throttleIndex = 5;
             ac->flapsIndex = 4;
             ac->objectId = 0;
+            gf_markObjectIdIndexStale();
             return;
         }
         if (ac->hasFlightPlan != 0) {

@@ -46,12 +46,6 @@ double lf_userDistanceNm(double LAT, double LON)
     return gf_distanceNm(g_userAc.latitude, g_userAc.longitude, LAT, LON);
 }
 
-uint32_t lf_activeLiveCount()
-{
-    return static_cast<uint32_t>(std::count_if(g_liveAcs.begin(), g_liveAcs.end(),
-                                               [](const LiveAc& A) { return A.state == AcState::active; }));
-}
-
 bool lf_isBlockedGhostCallsign(const std::string& CALLSIGN)
 {
     return gf_endsWithGhostMark(CALLSIGN) &&
@@ -173,7 +167,7 @@ void lf_birthStage(LiveAc& AC)
         AC.remove = 1;
         return;
     }
-    const std::size_t inUse = g_addingStack.size() + lf_activeLiveCount() + g_liveAddingDeque.size();
+    const std::size_t inUse = g_addingStack.size() + gf_activeLiveCount() + g_liveAddingDeque.size();
     if (static_cast<std::size_t>(maxLive) <= inUse) {
         const StreamPos& front = AC.stream.front();
         if (gf_removeFarthestLiveAc(lf_userDistanceNm(front.lat, front.lon))) {
@@ -298,7 +292,7 @@ void spawnLiveAc(LiveAc& AC)
         return;
     }
     lf_attitudeFromStream(AC);
-    AC.state = AcState::adding2sim;
+    gf_setAcState(AC, AcState::adding2sim);
     g_addingStack.push_back(AC.id);
     if (!gf_endsWithGhostMark(AC.callsign)) {
         lf_removeGhostOf(AC.callsign);

@@ -199,7 +199,7 @@ void lf_activateLive(SimNotification& E)
         gf_setThrottle(*ac, ac->category == kRotorcraft ? 4 : 0);
         gf_setFlaps(*ac, isTaxi ? 1 : 0);
     }
-    ac->state = AcState::active;
+    gf_setAcState(*ac, AcState::active);
     lf_setCounter(E, kDone);
     if (ac->removeWhenCreated != 0) {
         // The removal was asked for while the create was with the simulator; the object
@@ -220,7 +220,7 @@ void lf_activateStatic(SimNotification& E)
         return;
     }
     SimAc& ac = *it;
-    ac.state = AcState::active;
+    gf_setAcState(ac, AcState::active);
     ac.objectId = E.objectId;
     lf_setParkedConfig(ac);
     lf_setCounter(E, kDone);
@@ -299,6 +299,7 @@ bool updateLiveAc(LiveAc& AC)
 void gf_handleSimNotifications()
 {
     std::lock_guard notifyLock(g_simNotifyMutex);
+    const ObjectIdIndexScope byObjectId;
     for (const SimNotification& n : g_simNotifications) {
         switch (n.kind) {
         case NOTE_LIVE_CREATED:
@@ -395,11 +396,15 @@ void lf_handleAddingStack()
     gf_handleSimNotifications();
 
     bool anyErase = false;
-    for (std::size_t i = 0; i < g_liveAcs.size(); ++i) {
-        anyErase = updateLiveAc(g_liveAcs[i]) || anyErase;
+    {
+        const KeptActiveLiveCount activeCount;
+        for (std::size_t i = 0; i < g_liveAcs.size(); ++i) {
+            anyErase = updateLiveAc(g_liveAcs[i]) || anyErase;
+        }
     }
     if (anyErase) {
         std::erase_if(g_liveAcs, [](const LiveAc& AC) { return lf_anyRemoveFlag(AC); });
+        gf_markObjectIdIndexStale();
     }
 
     gf_swapPositionBuffers();

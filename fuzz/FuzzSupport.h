@@ -96,7 +96,7 @@ inline void resetParking()
     gf_resetWindowForTests();
     gf_resetStatusForTests();
     const AirportEntry eham{IcaoCode("EHAM"), IataCode("AMS"), 52.3086, 4.7639, -11, 200};
-    g_airports = {eham};
+    gf_setAirports({eham});
     g_parkAirport = eham;
 }
 

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
     fuzz::resetCore();
     gf_resetAirportScanForTests();
     // The seeds' airports, so that their idents are accepted.
-    g_airports = {known("EHAM"), known("EHHV"), known("EHLE"), known("EHRD"), known("K2B9")};
+    gf_setAirports({known("EHAM"), known("EHHV"), known("EHLE"), known("EHRD"), known("K2B9")});
     const auto bytes = fuzz::bytesOf(DATA, SIZE);
     const auto file = g_workPath / "fuzz.bgl";
     fuzz::writeBytes(file, bytes);

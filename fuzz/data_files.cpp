@@ -1,6 +1,7 @@
 // The reference data: an encrypted file of any bytes, and the plain dbase and airports XML of
 // any bytes. Whatever they hold, every airport is placed on the globe at a possible altitude and
-// every half wing span is finite and positive.
+// every half wing span is finite and positive; the position index finds every airport, and
+// any text can be searched for framed airport codes.
 #include "FuzzSupport.h"
 
 #include "core/Crypto.h"
@@ -24,7 +25,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
     for (const AirportEntry& a : g_airports) {
         fuzz::require(std::fabs(a.latitude) <= 90.0 && std::fabs(a.longitude) <= 180.0, "airport off the globe");
         fuzz::require(a.altitude >= LOWEST_AIRPORT_FT && a.altitude <= HIGHEST_AIRPORT_FT, "airport altitude");
+        fuzz::require(gf_nearestAirport(LatLon{a.latitude, a.longitude}).has_value(), "airport not found at its position");
     }
+    gf_airportInPath(std::filesystem::path(std::string(bytes)));
     gf_readDbase(plain);
     for (size_t id = 0; id < g_halfSpans.size(); ++id) {
         const double span = hwsp(static_cast<uint16_t>(id));

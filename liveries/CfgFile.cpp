@@ -1,6 +1,7 @@
 // One ordinary aircraft.cfg: its [fltsim.N] sections become liveries.
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -40,15 +41,10 @@ struct SectionState {
 std::string lf_regcodeOfAtcId(const std::string& VALUE, const std::string& TITLE)
 {
     const std::string_view rest = std::string_view(VALUE).substr(0, VALUE.find(';'));
-    const std::vector<std::string> items = gf_splitComma(rest);
-    const bool invalid = rest.empty() || std::any_of(items.begin(), items.end(), [](const std::string& ITEM) {
-                             return ITEM.empty() || ITEM.size() > MAX_REGCODE_LENGTH || lf_contains(ITEM, "*");
-                         });
-    if (invalid) {
+    std::string regcode;
+    if (!lf_atcIdRegcode(rest, regcode))
         lf_addIncompleteSection(fmt::format("invalid atc_id={} in: {}", rest, TITLE));
-        return {};
-    }
-    return items.size() == 1 ? items.front() : std::string();
+    return regcode;
 }
 
 // Offers one line to the keys; false when the section ends here.
@@ -133,13 +129,58 @@ bool lf_isDontUseTitle(const std::string& TITLE)
     return std::find(g_dontUseTitles.begin(), g_dontUseTitles.end(), TITLE) != g_dontUseTitles.end();
 }
 
+} // namespace
+
+bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE)
+{
+    REGCODE.clear();
+    const std::vector<std::string> items = gf_splitComma(VALUE);
+    const bool invalid = items.empty() || std::any_of(items.begin(), items.end(), [](const std::string& ITEM) {
+                             return ITEM.empty() || ITEM.size() > MAX_REGCODE_LENGTH || lf_contains(ITEM, "*");
+                         });
+    if (invalid)
+        return false;
+    if (items.size() == 1)
+        REGCODE = items.front();
+    return true;
+}
+
 void lf_trimTrailingLines(std::vector<std::string>& SECTION)
 {
     while (SECTION.size() > 1 && (SECTION.back().empty() || SECTION.back().starts_with("//")))
         SECTION.pop_back();
 }
 
-} // namespace
+void lf_forEachFltsimSection(const std::vector<std::string>& LINES, bool BRACKET_ANYWHERE,
+                             const std::function<void(std::vector<std::string>&)>& PROCESS)
+{
+    std::vector<std::string> section;
+    section.reserve(48);
+    bool inSection = false;
+    auto flush = [&] {
+        if (!section.empty())
+            PROCESS(section);
+        section.clear();
+    };
+    for (const std::string& line : LINES) {
+        if (!lf_readFltsimHeader(line).empty()) {
+            flush();
+            inSection = true;
+            section.push_back(line);
+        } else if (line.empty()) {
+            if (inSection)
+                section.push_back(line);
+        } else if (BRACKET_ANYWHERE ? line.find('[') != std::string::npos : line.find('[') < 6) {
+            // Another section ([General], [VIEWS] ...) begins: its lines are no livery keys.
+            if (inSection)
+                flush();
+            inSection = false;
+        } else if (inSection) {
+            section.push_back(line);
+        }
+    }
+    flush();
+}
 
 bool lf_readCfgLines(const std::filesystem::path& PATH, std::vector<std::string>& LINES, bool WARN_NO_ENCODING)
 {
@@ -219,32 +260,9 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, const std::vector<std::
                                     const std::filesystem::path& FOLDER)
 {
     LiveryList result;
-    std::vector<std::string> section;
-    section.reserve(48);
-    bool inSection = false;
-    auto flush = [&] {
-        if (!section.empty())
-            result.splice(result.end(), lf_procesFltSimSection(FOLDER_RANK, section, MODEL, PATH, FOLDER));
-        section.clear();
-    };
-    for (const std::string& line : LINES) {
-        if (!lf_readFltsimHeader(line).empty()) {
-            flush();
-            inSection = true;
-            section.push_back(line);
-        } else if (line.empty()) {
-            if (inSection)
-                section.push_back(line);
-        } else if (line.find('[') < 6) {
-            // Another section ([General], [VIEWS] ...) begins: its lines are no livery keys.
-            if (inSection)
-                flush();
-            inSection = false;
-        } else if (inSection) {
-            section.push_back(line);
-        }
-    }
-    flush();
+    lf_forEachFltsimSection(LINES, false, [&](std::vector<std::string>& SECTION) {
+        result.splice(result.end(), lf_procesFltSimSection(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER));
+    });
     return result;
 }
 

@@ -16,8 +16,6 @@
 namespace qmt {
 namespace {
 
-constexpr std::size_t MAX_REGCODE_LENGTH = 12;
-
 // Folders whose titles carry a "W" after the model code.
 constexpr std::string_view SPECIAL_MODEL_FOLDERS[] = {"IVAO_B738WLfa", "IVAO_B739WLfa", "IVAO_A320wCFM",
                                                       "IVAO_A320wIAE", "IVAO_A319fIAEw"};
@@ -40,18 +38,13 @@ struct IvaoSectionState {
     bool abandoned = false;
 };
 
+// No cut at ';' here.
 std::string lf_regcodeOfIvaoAtcId(const std::string& VALUE, const std::string& TITLE)
 {
-    const std::vector<std::string> items = gf_splitComma(VALUE);
-    const bool invalid = items.empty() || std::any_of(items.begin(), items.end(), [](const std::string& ITEM) {
-                             return ITEM.empty() || ITEM.size() > MAX_REGCODE_LENGTH ||
-                                    ITEM.find('*') != std::string::npos;
-                         });
-    if (invalid) {
+    std::string regcode;
+    if (!lf_atcIdRegcode(VALUE, regcode))
         lf_addIncompleteSection(fmt::format("invalid atc_id={} in {}", VALUE, TITLE));
-        return {};
-    }
-    return items.size() == 1 ? items.front() : std::string();
+    return regcode;
 }
 
 // Offers one line to the keys; false when the section ends here.
@@ -138,8 +131,7 @@ ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, std::vector<std::s
     const std::string folderText = FOLDER.string();
     const bool special = std::any_of(std::begin(SPECIAL_MODEL_FOLDERS), std::end(SPECIAL_MODEL_FOLDERS),
                                      [&](std::string_view NAME) { return folderText.find(NAME) != std::string::npos; });
-    while (SECTION.size() > 1 && (SECTION.back().empty() || SECTION.back().starts_with("//")))
-        SECTION.pop_back();
+    lf_trimTrailingLines(SECTION);
 
     IvaoSectionState s;
     for (const std::string& line : SECTION)
@@ -196,34 +188,12 @@ LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, const std::vector<s
                                         const std::filesystem::path& FOLDER)
 {
     LiveryList result;
-    std::vector<std::string> section;
-    section.reserve(48);
-    bool inSection = false;
-    auto flush = [&] {
-        if (!section.empty()) {
-            ScannedLivery livery = lf_procesIvaoFltSimSection(FOLDER_RANK, section, MODEL, PATH, FOLDER);
-            if (!lf_isIncompleteLivery(livery))
-                result.push_back(std::move(livery));
-        }
-        section.clear();
-    };
-    for (const std::string& line : LINES) {
-        if (!lf_readFltsimHeader(line).empty()) {
-            flush();
-            inSection = true;
-            section.push_back(line);
-        } else if (line.empty()) {
-            if (inSection)
-                section.push_back(line);
-        } else if (line.find('[') != std::string::npos) {
-            if (inSection)
-                flush();
-            inSection = false;
-        } else if (inSection) {
-            section.push_back(line);
-        }
-    }
-    flush();
+    // Here any '[' ends a section.
+    lf_forEachFltsimSection(LINES, true, [&](std::vector<std::string>& SECTION) {
+        ScannedLivery livery = lf_procesIvaoFltSimSection(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER);
+        if (!lf_isIncompleteLivery(livery))
+            result.push_back(std::move(livery));
+    });
     return result;
 }
 

@@ -82,6 +82,16 @@ using LiveryList = std::list<ScannedLivery>;
 // Reads the lines of an aircraft.cfg in any encoding; false (logged, or listed for a file far
 // too large) when it cannot. WARN_NO_ENCODING: a file of unknown encoding is logged as a warning.
 bool lf_readCfgLines(const std::filesystem::path& PATH, std::vector<std::string>& LINES, bool WARN_NO_ENCODING);
+// Calls PROCESS with each [fltsim.N] section (its header first) in file order. A line that
+// opens another section ends one: '[' in its first six characters, or anywhere with
+// BRACKET_ANYWHERE.
+void lf_forEachFltsimSection(const std::vector<std::string>& LINES, bool BRACKET_ANYWHERE,
+                             const std::function<void(std::vector<std::string>&)>& PROCESS);
+// Drops the section's trailing empty and comment lines (never its header).
+void lf_trimTrailingLines(std::vector<std::string>& SECTION);
+// The regcode of an atc_id value: one registration of at most 12 characters without '*';
+// several give an empty one. False when an item is empty, too long or holds '*'.
+bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE);
 // The liveries of an ordinary aircraft.cfg, in section order.
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH);
 // Whether the section numbers of the file are acceptable; a file without any section is

@@ -80,15 +80,19 @@ public:
     void append(const ScannedLivery& L) { m_work.push_back(LiveryEntry{lf_fittedTitle(L.title), L.kind.cargo != 0}); }
     bool hasGroups() const { return !m_groups.empty(); }
 
-    // Adds the group map under the key (first addition wins); true when it was added.
+    // Adds the group map under the key (first addition wins); true when it was added. The map is
+    // reserved for the models of a large airline while it collects; it is stored at its size,
+    // since most keys hold a few models and there are thousands of keys.
     bool addTo(uint16_t KEY)
     {
-        const bool added = g_liveryTable.try_emplace(KEY, std::move(m_groups)).second;
-        if (added) {
-            m_groups = ModelLiveryMap();
-            m_groups.reserve(kGroupMapReserve);
+        if (g_liveryTable.contains(KEY)) {
+            return false;
         }
-        return added;
+        m_groups.rehash(0);
+        g_liveryTable.emplace(KEY, std::move(m_groups));
+        m_groups = ModelLiveryMap();
+        m_groups.reserve(kGroupMapReserve);
+        return true;
     }
     void clearGroups() { m_groups.clear(); }
 
@@ -463,6 +467,9 @@ void gf_processScannedLiveries()
     lf_buildTitleIndex();
 
     lf_processInlineRegcodes();
+    // Nothing reads the scanned list after its in-line regcodes: it goes before the remaining
+    // tables are built, so that it and they do not take memory at the same time.
+    g_scannedLiveries.clear();
     lf_processOfflineRegcodes();
     gf_logLine("{:5} registration codes", g_regcodeLiveries.size());
 

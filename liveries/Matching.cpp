@@ -334,6 +334,14 @@ bool lf_matchGeneric(SimAc& AC, bool CARGO, int& STEP)
     return false;
 }
 
+// The line of a match; the description is built only when the log will take it.
+void lf_logMatch(const SimAc& AC, int STEP)
+{
+    if (gf_isLogOpen()) {
+        gf_logLine("          {} ={}= {}", gf_acDescription(AC), STEP, AC.liveryTitle);
+    }
+}
+
 bool lf_acceptMatch(SimAc& AC, int STEP)
 {
     if (lf_isRefused(AC.liveryTitle)) {
@@ -341,7 +349,7 @@ bool lf_acceptMatch(SimAc& AC, int STEP)
         return false;
     }
     ++g_matchStepCount[static_cast<std::size_t>(STEP)];
-    gf_logLine("          {} ={}= {}", gf_acDescription(AC), STEP, AC.liveryTitle);
+    lf_logMatch(AC, STEP);
     AC.reverseThrust = AC.liveryTitle.find("FSLTL_") != std::string_view::npos ? 1 : 0;
     return true;
 }
@@ -364,10 +372,6 @@ bool lf_staticFound(SimAc& AC, bool FOUND)
     return true;
 }
 
-void lf_logStaticMatch(const SimAc& AC, int STEP)
-{
-    gf_logLine("          {} ={}= {}", gf_acDescription(AC), STEP, AC.liveryTitle);
-}
 
 } // namespace
 
@@ -410,12 +414,14 @@ void gf_matchLiveAcLivery(SimAc& AC)
 bool gf_matchStaticAcLivery(SimAc& AC, const Stand& STAND)
 {
     if (!AC.liveryTitle.empty()) {
-        gf_logLine("          {} =s= {}", gf_acDescription(AC), AC.liveryTitle);
+        if (gf_isLogOpen()) {
+            gf_logLine("          {} =s= {}", gf_acDescription(AC), AC.liveryTitle);
+        }
         return true;
     }
     const int depth = MATCHING_DEPTH.value();
     if (lf_staticFound(AC, lf_matchRegcode(AC))) {
-        lf_logStaticMatch(AC, lf_regcodeStep(AC));
+        lf_logMatch(AC, lf_regcodeStep(AC));
         return true;
     }
     if (depth >= 2) {
@@ -424,28 +430,30 @@ bool gf_matchStaticAcLivery(SimAc& AC, const Stand& STAND)
             kind.airlineId = lf_zzzId();
             kind.cargo = STAND.cargo;
             if (lf_staticFound(AC, lf_matchAirlineModel(AC, kind))) {
-                lf_logStaticMatch(AC, 4);
+                lf_logMatch(AC, 4);
                 return true;
             }
         }
         if (lf_staticFound(AC, lf_matchAirlineModel(AC, AC.kind))) {
-            lf_logStaticMatch(AC, 2);
+            lf_logMatch(AC, 2);
             return true;
         }
         if (depth >= 3 && lf_staticFound(AC, lf_matchSimilarModel(AC, AC.kind))) {
-            lf_logStaticMatch(AC, 3);
+            lf_logMatch(AC, 3);
             return true;
         }
         if (depth == 4) {
             int step = 0;
             lf_matchGeneric(AC, STAND.cargo != 0, step);
             if (lf_staticFound(AC, !AC.liveryTitle.empty())) {
-                lf_logStaticMatch(AC, step);
+                lf_logMatch(AC, step);
                 return true;
             }
         }
     }
-    gf_logLine("{:8}: {} no livery match ...", STAND.name, gf_acDescription3(AC));
+    if (gf_isLogOpen()) {
+        gf_logLine("{:8}: {} no livery match ...", STAND.name, gf_acDescription3(AC));
+    }
     return false;
 }
 

@@ -33,6 +33,13 @@ FLEET_MODELS = ["A319", "A320", "A321", "A20N", "A21N", "B737", "B738", "B38M", 
                 "B77W", "B788", "B789", "BCS3"]
 IVAO_MODELS = ["B738", "A320", "E190", "A332", "B77W"]
 GA_MODELS = ["C172", "C152", "PA28", "SR22", "DA40", "C208", "EC35", "EC45", "C25A", "C68A", "CL35"]
+# Airlines the generated fleets fly, of those the dbase knows: the big carriers, in a fixed list
+# so that the output does not follow the size of the world's airline list.
+CARRIERS = ["AAL", "ACA", "AFR", "AMX", "ANA", "ANZ", "ASA", "AUA", "BAW", "BCS", "BEL", "CCA", "CES", "CFG",
+            "CLH", "CLX", "CPA", "CSN", "DAL", "DLH", "EIN", "EJU", "ETD", "ETH", "EWG", "EZS", "EZY", "FDX",
+            "FIN", "GTI", "HOP", "IBE", "ITY", "JAL", "JBU", "KAL", "KLC", "KLM", "LAN", "LOT", "MPH", "MSR",
+            "NAX", "QFA", "QTR", "RYR", "SAA", "SAS", "SIA", "SKW", "SWA", "SWR", "TAP", "TFL", "THY", "TRA",
+            "TUI", "TVF", "UAE", "UAL", "UPS", "VIR", "VLG", "WJA", "WZZ"]
 # Liveries that the sample traffic scenario around EHAM flies (airline, model, registration).
 SCENARIO_FLEET = [("AFR", "A319", "F-GRXD"), ("AFR", "A320", "F-HEPI"), ("DAL", "A333", "N824NW"),
                   ("DAL", "B763", "N197DL"), ("DLH", "A321", "D-AIDG"), ("DTR", "AT76", "OY-RTG"),
@@ -122,7 +129,7 @@ def generate(community, reference, fleet_size):
     for name in PACKAGES:
         shutil.rmtree(community / name, ignore_errors=True)
     community.mkdir(parents=True, exist_ok=True)
-    carriers = sorted(a for a in airlines if a not in ("ZZZ", "PVT") and len(a) == 3)
+    carriers = [a for a in CARRIERS if a in airlines]
 
     # AIG: one folder per model, liveries of the registration records and the AIG regcode file.
     aig_pkg = community / "aig-aitraffic-oci-beta"
@@ -153,7 +160,7 @@ def generate(community, reference, fleet_size):
             # A commented-out second registration is no second key.
             sections.append(section(len(sections), "AIG Boeing 737-800 KLM Royal Dutch Airlines (PH-BXE)", "KLM",
                                     "PH-BXE", extra=('//atc_id="PH-BXX"',)))
-            sections.append(section(len(sections), "AIG Boeing 737-800 Unknown Airline", "QQQ", None))
+            sections.append(section(len(sections), "AIG Boeing 737-800 Unknown Airline", "Q9Q", None))
             sections.append(section(len(sections), None, "KLM", "PH-BXF"))
         write(aig_pkg / AIRPLANES / f"AIG_{model}" / "aircraft.cfg",
               cfg(f'icao_type_designator="{model}"', sections, "AIG sample"))

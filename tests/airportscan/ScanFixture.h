@@ -17,14 +17,12 @@
 #include "simlink/Facilities.h"
 #include "simlink/SimClient.h"
 #include "tools/BglBuilder.h"
+#include "TestFolder.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -80,9 +78,7 @@ class ScanTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static std::atomic<int> counter{0};
-        m_dir = fs::temp_directory_path() /
-                ("quillon-apscan-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        m_dir = gf_testFolder("quillon-apscan");
         fs::remove_all(m_dir);
         fs::create_directories(m_dir / "work");
         gf_resetCoreForTests();
@@ -95,11 +91,11 @@ protected:
         gf_createWorkFolders();
         g_isMsfs2020 = true;
         SIM_CHOICE.set(2020);
-        g_airports = {airport("EDDL", 51.2895, 6.7668), airport("EGCC", 53.3537, -2.2750),
+        gf_setAirports({airport("EDDL", 51.2895, 6.7668), airport("EGCC", 53.3537, -2.2750),
                       airport("EHAM", 52.3086, 4.7639), airport("EHEH", 51.4501, 5.3745),
                       airport("EHHV", 52.1911, 5.1469), airport("EHLE", 52.4603, 5.5272),
                       airport("EHRD", 51.9569, 4.4372), airport("KMCI", 39.2976, -94.7139),
-                      airport("KSFO", 37.6190, -122.3750), airport("RJAA", 35.7647, 140.3864)};
+                      airport("KSFO", 37.6190, -122.3750), airport("RJAA", 35.7647, 140.3864)});
         g_publishers = {{"Polder Works", "polderworks"},
                         {"Northwind Sceneries", "northwind"},
                         {"SkyForge Studio", "skyforge"},

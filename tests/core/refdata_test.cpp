@@ -26,9 +26,10 @@ protected:
 
 TEST_F(RefDataTest, ReadsDecryptedDataAndRemovesThePlainFiles)
 {
-    EXPECT_GE(g_airports.size(), 50u);
-    EXPECT_GE(g_icaoAirlines.size(), 40u);
-    EXPECT_GE(g_validModels.size(), 60u);
+    // The whole world, not a sample.
+    EXPECT_GE(g_airports.size(), 4000u);
+    EXPECT_GE(g_icaoAirlines.size(), 1000u);
+    EXPECT_GE(g_validModels.size(), 250u);
     EXPECT_FALSE(g_dbaseRecords.empty());
     EXPECT_TRUE(std::is_sorted(g_dbaseRecords.begin(), g_dbaseRecords.end(),
                                [](const DbaseRecord& a, const DbaseRecord& b) { return a.key < b.key; }));
@@ -190,6 +191,55 @@ TEST_F(RefDataTest, NearestAirportWithinFiveNm)
     const LatLon far = gf_destinationPoint(at, PI / 2, 5.5 * FEET_PER_NM);
     EXPECT_FALSE(gf_nearestAirport(far).has_value());
     EXPECT_FALSE(gf_nearestAirport(LatLon{0.0, -30.0}).has_value());
+}
+
+// Reference positions and elevations from the airports' published data.
+TEST_F(RefDataTest, AirportsOfRealTrafficWorldwideAreKnownWhereTheyAre)
+{
+    struct Expected {
+        const char* icao;
+        double lat, lon;
+        int elevationFt;
+    };
+    for (const Expected& e : {Expected{"KLAX", 33.9425, -118.4081, 128}, Expected{"KPTK", 42.6655, -83.4201, 980},
+                              Expected{"KDTW", 42.2124, -83.3534, 645}, Expected{"EDDF", 50.0333, 8.5706, 364},
+                              Expected{"OMDB", 25.2528, 55.3644, 62}, Expected{"YSSY", -33.9461, 151.1772, 21},
+                              Expected{"SBGR", -23.4356, -46.4731, 2461}, Expected{"FAOR", -26.1392, 28.2460, 5558},
+                              Expected{"ZBAA", 40.0801, 116.5847, 116}}) {
+        const auto a = gf_airportByCode(e.icao);
+        ASSERT_TRUE(a.has_value()) << e.icao;
+        EXPECT_NEAR(a->latitude, e.lat, 0.01) << e.icao;
+        EXPECT_NEAR(a->longitude, e.lon, 0.01) << e.icao;
+        EXPECT_NEAR(a->altitude, e.elevationFt, 10) << e.icao;
+        EXPECT_EQ(gf_nearestAirport(LatLon{e.lat, e.lon}), IcaoCode(e.icao));
+    }
+    EXPECT_TRUE(gf_isKnownAirport("EDKB")); // a small field, not in the open dataset
+    EXPECT_EQ(gf_airportCodeText("KDTW"), "KDTW (DTW)");
+    EXPECT_GT(gf_airportByCode("EHAM")->stands, 0u) << "our own stand counts survive the import";
+}
+
+TEST_F(RefDataTest, AirlinesAndModelsOfRealTrafficAreKnown)
+{
+    // The sample scenario's airlines, then codes that traffic anywhere shows every day.
+    for (const char* code : {"KLM", "TRA", "DLH", "DAL", "BAW", "UAE", "EZY", "AFR", "SAS", "EIN", "NJE", "MPH", "DTR",
+                             "AAL", "UAL", "SWA", "SKW", "ENY", "RPA", "EDV", "JIA", "RYR", "WZZ", "FDX", "UPS",
+                             "QTR", "THY", "CPA", "SIA", "EJA", "ACA", "QFA", "ZZZ", "PVT"})
+        EXPECT_TRUE(gf_isIcaoAirline(code)) << code;
+    for (const char* code : {"B738", "E75L", "A20N", "CRJ9", "B763", "A333", "C68A", "AT76", "B789", "DH8D", "E145",
+                             "B712", "MD11", "PC12", "SR22", "C172", "R44", "B407", "GLF6", "CL35", "A388", "B744"})
+        EXPECT_TRUE(gf_isValidModel(code)) << code;
+    EXPECT_GE(g_validModels.size(), 250u);
+    EXPECT_EQ(gf_modelCodeCategory("E75L"), AcCategory::Large);
+    EXPECT_EQ(gf_modelCodeCategory("B748"), AcCategory::Heavy);
+    EXPECT_EQ(gf_modelCodeCategory("GLF6"), AcCategory::Buzjets);
+    EXPECT_EQ(gf_modelCodeCategory("R44"), AcCategory::Rotorcraft);
+    // Every model comes with a span: none falls back to the default half span.
+    for (const auto& code : g_validModels) {
+        const std::uint16_t id = gf_modelId(code);
+        ASSERT_LT(id, g_halfSpans.size()) << code;
+        EXPECT_GT(g_halfSpans[id], 3.0 * NM_PER_METRE) << code;
+        EXPECT_LT(g_halfSpans[id], 45.0 * NM_PER_METRE) << code;
+    }
 }
 
 TEST_F(RefDataTest, AmsterdamToHeathrowIsTwoHundredNm)

@@ -137,8 +137,22 @@ TEST_F(LiveryScanFlowTest, PackageChoicesAndManualFoldersGiveFoldersAndRanks)
     folders.clear();
     lf_autoDetectAIPackages(m_community, folders);
     EXPECT_EQ(folders.size(), 5u);
-    EXPECT_EQ(AI_PACKAGE_SELECTOR.choices().size(), 64u);
-    EXPECT_EQ(AI_PACKAGE_SELECTOR.choices()[5], "AIG, MTL, JF, FSLTL");
+    // Every order of every subset of the four packages, as the selector offers them.
+    const std::vector<std::string> orders = {
+        "AIG, FSLTL, JF, MTL", "AIG, FSLTL, MTL, JF", "AIG, JF, FSLTL, MTL", "AIG, JF, MTL, FSLTL",
+        "AIG, MTL, FSLTL, JF", "AIG, MTL, JF, FSLTL", "FSLTL, AIG, JF, MTL", "FSLTL, AIG, MTL, JF",
+        "FSLTL, JF, AIG, MTL", "FSLTL, JF, MTL, AIG", "FSLTL, MTL, AIG, JF", "FSLTL, MTL, JF, AIG",
+        "JF, AIG, FSLTL, MTL", "JF, AIG, MTL, FSLTL", "JF, FSLTL, AIG, MTL", "JF, FSLTL, MTL, AIG",
+        "JF, MTL, AIG, FSLTL", "JF, MTL, FSLTL, AIG", "MTL, AIG, FSLTL, JF", "MTL, AIG, JF, FSLTL",
+        "MTL, FSLTL, AIG, JF", "MTL, FSLTL, JF, AIG", "MTL, JF, AIG, FSLTL", "MTL, JF, FSLTL, AIG",
+        "AIG, FSLTL, JF", "AIG, JF, FSLTL", "FSLTL, AIG, JF", "FSLTL, JF, AIG", "JF, AIG, FSLTL",
+        "JF, FSLTL, AIG", "AIG, FSLTL, MTL", "AIG, MTL, FSLTL", "FSLTL, AIG, MTL", "FSLTL, MTL, AIG",
+        "MTL, AIG, FSLTL", "MTL, FSLTL, AIG", "AIG, JF, MTL", "AIG, MTL, JF", "JF, AIG, MTL", "JF, MTL, AIG",
+        "MTL, AIG, JF", "MTL, JF, AIG", "FSLTL, JF, MTL", "FSLTL, MTL, JF", "JF, FSLTL, MTL", "JF, MTL, FSLTL",
+        "MTL, FSLTL, JF", "MTL, JF, FSLTL", "AIG, FSLTL", "FSLTL, AIG", "AIG, JF", "JF, AIG", "AIG, MTL",
+        "MTL, AIG", "FSLTL, JF", "JF, FSLTL", "FSLTL, MTL", "MTL, FSLTL", "JF, MTL", "MTL, JF", "AIG", "FSLTL",
+        "JF", "MTL"};
+    EXPECT_EQ(AI_PACKAGE_SELECTOR.choices(), orders);
 
     // Manual: lfolder3 alone gets rank 1; with prioritising, a kind is kept only from the
     // best-ranked folder that has it.

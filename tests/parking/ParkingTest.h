@@ -98,7 +98,7 @@ protected:
         eham.longitude = 4.7639;
         eham.altitude = -11;
         eham.stands = 200;
-        g_airports = {eham};
+        gf_setAirports({eham});
         g_parkAirport = eham;
         gf_openLog(m_dir / "Log.txt", "test");
     }

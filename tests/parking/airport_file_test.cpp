@@ -7,6 +7,8 @@
 
 #include <pugixml.hpp>
 
+#include <array>
+
 namespace qmt::test {
 namespace {
 
@@ -232,7 +234,9 @@ TEST_F(AirportFileTest, EachReadStartsWithUnknownQualityAndUnloaded)
 
 TEST_F(AirportFileTest, PercentageFollowsTheAirportsStandCount)
 {
-    g_airports[0].stands = 2;
+    auto airports = g_airports;
+    airports[0].stands = 2;
+    gf_setAirports(airports);
     const std::string name =
         putLocal("airports/A.xml", apfXml(param("altitude", "0") + param("Qf_real", "60") + param("Qf_soft", "0"),
                                           R"(<parkpos id="A1" latitude="52.3" longitude="4.76" radius="20"/>)"));
@@ -301,8 +305,13 @@ TEST_F(AirportFileTest, AdjacencyIsSymmetricAndSorted)
     EXPECT_EQ(stands[2].adjacent.capacity(), 2u);
 }
 
-TEST_F(AirportFileTest, AdjacencySweepFindsEveryOverlappingPair)
+// Random aprons at a mid latitude, far north, and across the date line, each checked against
+// the plain comparison of every pair.
+class AdjacencySweepTest : public AirportFileTest, public ::testing::WithParamInterface<std::array<double, 3>> {};
+
+TEST_P(AdjacencySweepTest, FindsEveryOverlappingPair)
 {
+    const auto [lat, lon, lonSpan] = GetParam();
     std::vector<Stand> stands;
     uint32_t seed = 12345;
     auto next = [&seed] {
@@ -310,8 +319,11 @@ TEST_F(AirportFileTest, AdjacencySweepFindsEveryOverlappingPair)
         return static_cast<double>((seed >> 8) % 10000) / 10000.0;
     };
     for (int i = 0; i < 300; ++i) {
-        stands.push_back(makeStand("S" + std::to_string(i), 52.30 + next() * 0.01, 4.76 + next() * 0.015,
-                                   5.0 + next() * 60.0));
+        double standLon = lon + next() * lonSpan;
+        if (standLon > 180.0) {
+            standLon -= 360.0;
+        }
+        stands.push_back(makeStand("S" + std::to_string(i), lat + next() * 0.01, standLon, 5.0 + next() * 60.0));
     }
     gf_numberStandsAndAdjacency(stands);
     size_t pairs = 0;
@@ -329,6 +341,10 @@ TEST_F(AirportFileTest, AdjacencySweepFindsEveryOverlappingPair)
     }
     EXPECT_GT(pairs, 100u);
 }
+INSTANTIATE_TEST_SUITE_P(Aprons, AdjacencySweepTest,
+                         ::testing::Values(std::array<double, 3>{52.30, 4.76, 0.015},
+                                           std::array<double, 3>{78.24, 15.49, 0.05},
+                                           std::array<double, 3>{-43.49, 179.99, 0.02}));
 
 TEST_F(AirportFileTest, SampleSchipholFileReadsClean)
 {

@@ -146,7 +146,9 @@ TEST_F(LookupTest, LocalFilesLinksAndTheArchive)
     EXPECT_TRUE(gf_apfExists("LFPG"));
 
     EXPECT_EQ(lf_resolveApf("EHAM"), "archive/stock/EHAM.xml");
-    g_airports[0].stands = 0;
+    auto airports = g_airports;
+    airports[0].stands = 0;
+    gf_setAirports(airports);
     EXPECT_EQ(lf_resolveApf("EHAM"), "");
     EXPECT_FALSE(gf_apfExists("EHAM"));
     EXPECT_FALSE(gf_apfExists("KJFK"));

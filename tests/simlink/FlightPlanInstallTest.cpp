@@ -30,7 +30,7 @@ TEST_F(SimLinkTest, FlightPlanFileIsNamedByObjectIdInTheFlightPlanFolder)
 
 TEST_F(SimLinkTest, FlightPlanNamesBothAirportsByIcaoCode)
 {
-    g_airports = {lf_airport("EGLL", "LHR", 51.4706, -0.461941, 83), lf_airport("EHAM", "AMS", 52.308601, 4.76389, -11)};
+    gf_setAirports({lf_airport("EGLL", "LHR", 51.4706, -0.461941, 83), lf_airport("EHAM", "AMS", 52.308601, 4.76389, -11)});
     const auto path = m_dir / "100.pln";
     ASSERT_TRUE(gf_writeFlightPlan(path, FlightPlanData{"KLM1001", "AMS", "EGLL", 0.0}));
     pugi::xml_document doc;
