@@ -66,7 +66,7 @@ protected:
         const std::filesystem::path root = QUILLON_SOURCE_DIR;
         ASSERT_TRUE(gf_readDbase(root / "data" / "reference" / "dbase.xml"));
         const AirportEntry eham = g_airports.front();
-        g_airports = {eham, AirportEntry{IcaoCode("QLNA"), IataCode("QLN"), kQlnaLat, kQlnaLon, 30, 8}};
+        gf_setAirports({eham, AirportEntry{IcaoCode("QLNA"), IataCode("QLN"), kQlnaLat, kQlnaLon, 30, 8}});
         g_parkAirport = g_airports[1];
         g_userAc = UserAcData{};
         g_userOnGround = true;

@@ -19,7 +19,9 @@ protected:
         StaticParkingTest::SetUp();
         g_parkAirport = AirportEntry{};
         const AirportEntry egll{IcaoCode("EGLL"), IataCode("LHR"), 51.4700, -0.4543, 83, 200};
-        g_airports.insert(g_airports.begin(), egll);
+        std::vector<AirportEntry> airports = g_airports;
+        airports.push_back(egll);
+        gf_setAirports(std::move(airports));
     }
 
     static std::vector<std::string> listed()
