@@ -1,4 +1,5 @@
 // What the main loop does every tick and at its second marks.
+#include "app/TrackRecording.h"
 #include "app/Worker.h"
 #include "core/Clock.h"
 #include "core/Log.h"
@@ -171,8 +172,10 @@ void lf_tickStep()
     if (s_heldBack)
         gf_logLine("A flight runs in the simulator: the traffic goes on");
     s_heldBack = false;
-    if (!g_simConnectError)
+    if (!g_simConnectError) {
         lf_handleAddingStack();
+        gf_recordFlightStates();
+    }
 }
 
 void lf_periodicStep(PeriodicWork WORK, std::uint64_t SECONDS)

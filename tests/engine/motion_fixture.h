@@ -13,6 +13,8 @@
 #include "engine/Profile.h"
 #include "engine/Tick.h"
 #include "feed/TrafficFeed.h"
+#include "platform/sim_Control.h"
+#include "simlink/SimClient.h"
 #include "spawn_fixture.h"
 
 namespace qmt::test {
@@ -134,6 +136,32 @@ protected:
         }
         return n;
     }
+};
+
+// Motion against the simulated simulator, its client driven frame by frame by the test.
+class SimulatorMotionTest : public MotionTest {
+protected:
+    void SetUp() override
+    {
+        MotionTest::SetUp();
+        SimStandIn& sim = gf_simStandIn();
+        sim.reset();
+        sim.setRunning(true);
+        sim.setUserObjectId(100);
+        sim.setCallRecording(false);
+        ASSERT_TRUE(m_client.connect());
+        m_client.dispatch();
+        openLog();
+    }
+
+    void TearDown() override
+    {
+        m_client.close();
+        gf_simStandIn().reset();
+        MotionTest::TearDown();
+    }
+
+    SimClient m_client;
 };
 
 } // namespace qmt::test
