@@ -79,9 +79,10 @@ struct ParkApfInfo {
 };
 
 // Bounds of what a stand may hold, whoever gives it (airport files, learned files, the
-// simulator's facility data). The largest real stands have radii of some 50 m; one larger than
-// this is taken for a broken value and refused.
-inline constexpr double MAX_STAND_RADIUS_M = 100.0;
+// simulator's facility data). The largest real stands have radii of some 50 m; the scenery reader
+// takes parkings below 200 m, and what it generates must read back, so only larger radii are taken
+// for a broken value and refused.
+inline constexpr double MAX_STAND_RADIUS_M = 200.0;
 // At most this many overlapping stands are kept per stand: real stands touch a handful, and a
 // file that stacks thousands on one spot must not fill memory with their pairs.
 inline constexpr size_t MAX_ADJACENT_STANDS = 64;
