@@ -27,8 +27,6 @@ namespace qmt {
 
 namespace {
 
-constexpr std::int32_t RENEWAL_MINUTES = 20;
-
 void lf_updateWeekTime()
 {
     g_weekTime = gf_weekTimeNow();
@@ -140,7 +138,7 @@ void lf_everyMinute()
     if (INITIAL_LOAD_ONLY.value() || g_parkLoaded.load() == 0 || g_parkBusy || g_parkChangeRequested)
         return;
     if (--g_renewalMinutes <= 0) {
-        g_renewalMinutes = RENEWAL_MINUTES;
+        g_renewalMinutes = kRenewalMinutes;
         gf_announceStaticParkingUpdate();
     }
     const int minutes = g_renewalMinutes;

@@ -300,17 +300,15 @@ void gf_applyParkTrafficChanges(bool RENEW_ALL)
         if (kept.renew == 0) {
             continue;
         }
-        StaticPosition pos;
-        pos.source = 1;
-        pos.standId = kept.standId;
-        // Its age: the new aircraft keeps the time the old one parked.
-        pos.rank = kept.time.ageAt(now);
-        pos.kind = kept.kind;
-        pos.callsign = kept.secondName;
-        pos.furtherName = kept.thirdName;
-        pos.registration = kept.registration;
-        pos.preferCallsign = 0;
-        g_staticPositions.push_back(std::move(pos));
+        // Ranked by its age: the new aircraft keeps the time the old one parked.
+        g_staticPositions.push_back(StaticPosition{.source = 1,
+                                                   .standId = kept.standId,
+                                                   .rank = kept.time.ageAt(now),
+                                                   .kind = kept.kind,
+                                                   .callsign = kept.secondName,
+                                                   .furtherName = kept.thirdName,
+                                                   .registration = kept.registration,
+                                                   .preferCallsign = 0});
         lf_listStaticRemoval(kept.callsign, kept.standId);
     }
     std::erase_if(g_keptStatics, [](const KeptStatic& K) { return K.renew != 0; });

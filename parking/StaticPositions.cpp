@@ -214,30 +214,29 @@ void lf_positionsFromParkedTraffic()
             const int otherAge = other->timeStamp.ageAt(now);
             if (record.age > otherAge) {
                 // The one standing there parked later than this report: it stays.
-                StaticPosition stay;
-                stay.sourceId = other->parkedTrafficId;
-                stay.source = 0;
-                stay.standId = other->standId;
-                stay.rank = otherAge;
-                stay.kind = other->kind;
-                stay.callsign = other->callsign.substr(0, other->callsign.empty() ? 0 : other->callsign.size() - 1);
-                stay.registration = other->registration;
-                stay.preferCallsign = 1;
-                g_staticPositions.push_back(std::move(stay));
+                g_staticPositions.push_back(StaticPosition{
+                    .sourceId = other->parkedTrafficId,
+                    .source = 0,
+                    .standId = other->standId,
+                    .rank = otherAge,
+                    .kind = other->kind,
+                    .callsign = other->callsign.substr(0, other->callsign.empty() ? 0 : other->callsign.size() - 1),
+                    .furtherName = {},
+                    .registration = other->registration,
+                    .preferCallsign = 1});
                 continue;
             }
             lf_listStaticRemoval(other->callsign, other->standId);
         }
-        StaticPosition pos;
-        pos.sourceId = record.hexId;
-        pos.source = 0;
-        pos.standId = stand->standId;
-        pos.rank = record.age;
-        pos.kind = head.kind;
-        pos.callsign = record.callsign;
-        pos.registration = record.registration;
-        pos.preferCallsign = 1;
-        g_staticPositions.push_back(std::move(pos));
+        g_staticPositions.push_back(StaticPosition{.sourceId = record.hexId,
+                                                   .source = 0,
+                                                   .standId = stand->standId,
+                                                   .rank = record.age,
+                                                   .kind = head.kind,
+                                                   .callsign = record.callsign,
+                                                   .furtherName = {},
+                                                   .registration = record.registration,
+                                                   .preferCallsign = 1});
         lf_markStandUsed(*stand);
     }
 }

@@ -280,3 +280,28 @@ TEST_F(ParkAirportTest, UserDataArriveFromTheSimulatorThreadDuringParkAirportCha
 
 } // namespace
 } // namespace qmt::test
+
+namespace qmt::test {
+namespace {
+
+// Options that a calculation switched off are learned data all the same: leaving the airport
+// before any reconciliation keeps them in the learned file.
+TEST_F(ParkAirportTest, LeavingTheAirportKeepsOptionsTheCalculationSwitchedOff)
+{
+    writeQlnaFile(4);
+    startTraffic({});
+    userAt(standPoint(0), true);
+    gf_manageParkAirport(1);
+    ASSERT_EQ(g_stands.size(), 4u);
+    addOption(2, option(1, "20", "PH-BXA", "KLM1"));
+    addOption(3, option(1, "21", "PH-BXB", "KLM2"));
+    g_stands[2].options[0].optionId = 0;
+    g_stands[3].options[0].optionId = 0;
+    gf_resetParkAirport();
+    const std::string learned = readFile(learnedQlna());
+    EXPECT_NE(learned.find(R"(reg="PH-BXA")"), std::string::npos);
+    EXPECT_NE(learned.find(R"(reg="PH-BXB")"), std::string::npos);
+}
+
+} // namespace
+} // namespace qmt::test
