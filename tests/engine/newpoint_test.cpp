@@ -479,6 +479,17 @@ TEST_F(NewPointTest, ALandingThatLiftsOffAgainBecomesADeparture)
     EXPECT_EQ(ac.touchedDown, 0);
     EXPECT_EQ(ac.earlyWindow, 3000);
     EXPECT_EQ(ac.lateWindow, 5000);
+    {
+        // it climbs away with the spoilers in: nothing would retract them in flight
+        std::lock_guard lock(g_simQueueMutex);
+        const auto spoilers = [&](uint32_t VALUE) {
+            return std::count_if(g_clientEventQueue.begin(), g_clientEventQueue.end(), [&](const ClientEventCmd& C) {
+                return C.objectId == ac.objectId && C.eventId == SPOILERS_SET && C.value == VALUE;
+            });
+        };
+        EXPECT_EQ(spoilers(16383), 0);
+        EXPECT_EQ(spoilers(0), 1);
+    }
 
     // a single airborne report during the roll-out is no touch-and-go
     LiveAc& rolling = movingAc(true, 0x484006);
