@@ -72,15 +72,6 @@ protected:
 
     // The situation check of a report that the test does not look at afterwards.
     static bool accepts(LiveAc& AC, StreamPos POINT) { return checkExtendingSituations(AC, POINT); }
-
-    std::string logText() const
-    {
-        gf_flushLog();
-        std::ifstream in(m_work / "Log.txt");
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
 };
 
 TEST_F(NewPointTest, TheTwoHundredAndFirstQueuedPointRemovesTheAircraft)
