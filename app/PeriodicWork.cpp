@@ -1,7 +1,6 @@
 // What the main loop does every tick and at its second marks.
 #include "app/TrackRecording.h"
 #include "app/Worker.h"
-#include "app/pending_parking.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -16,7 +15,9 @@
 #include "engine/Tick.h"
 #include "feed/TrafficFeed.h"
 #include "liveries/Matching.h"
+#include "parking/LearnedOptions.h"
 #include "parking/ParkAirport.h"
+#include "parking/Reconcile.h"
 #include "parking/Stand.h"
 #include "simlink/SimClient.h"
 

@@ -74,13 +74,6 @@ void gf_runPeriodicWork(std::uint64_t SECONDS);
 // The main loop's seconds counter (seconds since the loop started).
 std::uint64_t gf_loopSeconds();
 
-// The park change of the static parking: requested (renewal, window commands), armed at one
-// 15-second mark and carried out at the next one with the renew-all flag.
-extern std::atomic<bool> g_parkChangeRequested;
-extern std::atomic<bool> g_parkChangeArmed;
-// Set to the new value of RT_PARKTRAFFIC_ONLY whenever that check box changes.
-extern std::atomic<bool> g_parkRenewAll;
-
 // The livery tables are emptied at the next closing down, after the session's aircraft are gone.
 void gf_clearLiveryTablesAtClosingDown();
 

@@ -11,8 +11,10 @@
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/Motion.h"
-#include "engine/pending_parkplan.h"
+#include "parking/LearnedOptions.h"
+#include "parking/ParkAirport.h"
 #include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/SimQueues.h"
 
 namespace qmt {

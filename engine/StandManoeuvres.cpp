@@ -10,9 +10,11 @@
 #include "engine/Motion.h"
 #include "engine/RemovalRules.h"
 #include "engine/StandRules.h"
-#include "engine/pending_parkplan.h"
+#include "parking/LearnedOptions.h"
+#include "parking/ParkAirport.h"
 #include "parking/Stand.h"
 #include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
 

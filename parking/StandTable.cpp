@@ -28,11 +28,6 @@ struct LastAsked {
 };
 LastAsked s_lastAsked;
 
-bool lf_sameKind(const AcKind& A, const AcKind& B)
-{
-    return A.airlineId == B.airlineId && A.operatorId == B.operatorId && A.modelId == B.modelId;
-}
-
 bool lf_covers(const StandOption& OPTION, uint32_t HALF_HOUR)
 {
     return HALF_HOUR < 48 && OPTION.hours.test(HALF_HOUR);
@@ -59,7 +54,7 @@ uint8_t lf_preferCallsign(const Stand& STAND, const StandOption& OPTION, WeekTim
     }
     const uint32_t nextDay = TARGET.nextDay();
     for (const StandOption& other : STAND.options) {
-        if (other.optionId >= 1 && other.day == nextDay && lf_sameKind(other.kind, OPTION.kind) &&
+        if (other.optionId >= 1 && other.day == nextDay && gf_sameKind(other.kind, OPTION.kind) &&
             lf_covers(other, 0)) {
             return 1;
         }
@@ -86,7 +81,7 @@ bool lf_starredName(const std::string& CALLSIGN, const std::string& NAME)
 
 bool lf_optionForAircraft(const StandOption& OPTION, uint32_t DAY, const SimAc& AIRCRAFT)
 {
-    return OPTION.day == DAY && OPTION.registration == AIRCRAFT.registration && lf_sameKind(OPTION.kind, AIRCRAFT.kind);
+    return OPTION.day == DAY && OPTION.registration == AIRCRAFT.registration && gf_sameKind(OPTION.kind, AIRCRAFT.kind);
 }
 
 } // namespace
@@ -164,7 +159,7 @@ Stand* gf_findStandNear(double LATITUDE, double LONGITUDE, const AcProfile& AIRC
             }
             known = opt.optionId >= 1 && opt.real == 1 &&
                     (opt.callsign == AIRCRAFT.callsign || opt.furtherName == AIRCRAFT.callsign ||
-                     lf_sameKind(opt.kind, AIRCRAFT.kind));
+                     gf_sameKind(opt.kind, AIRCRAFT.kind));
         }
         if (known) {
             learnedCandidate = &stand;
@@ -243,7 +238,7 @@ void lf_chooseOption(std::vector<uint32_t>& IDS, const Stand& STAND)
         }
         for (size_t i = 0; i < IDS.size(); ++i) {
             for (const StandOption& opt : STAND.options) {
-                if (opt.optionId != IDS[i] || !lf_sameKind(opt.kind, ac.kind)) {
+                if (opt.optionId != IDS[i] || !gf_sameKind(opt.kind, ac.kind)) {
                     continue;
                 }
                 if (lf_starredName(ac.callsign, opt.callsign) || lf_starredName(ac.callsign, opt.furtherName)) {

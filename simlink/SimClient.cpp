@@ -4,7 +4,7 @@
 #include "core/Text.h"
 #include "core/Parameters.h"
 #include "core/StopFlags.h"
-#include "simlink/pending_parking.h"
+#include "parking/ParkAirport.h"
 
 #include <algorithm>
 #include <chrono>
