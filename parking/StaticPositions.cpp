@@ -250,9 +250,10 @@ bool lf_fitPositions(WeekTime TIME, uint32_t REAL, uint32_t DAY, int64_t N, std:
         return true;
     }
     const int32_t maxFit = MAX_FIT.value();
+    const OptionSlots slots = gf_optionSlots(REAL);
     for (int32_t step = 0;; ++step) {
         STEP = step;
-        lf_searchStands(TIME, REAL, DAY, static_cast<uint32_t>(step), OUT);
+        lf_searchStands(TIME, REAL, DAY, static_cast<uint32_t>(step), OUT, &slots);
         if (static_cast<int64_t>(lf_usedStandCount()) >= N) {
             return true;
         }

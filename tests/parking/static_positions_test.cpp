@@ -3,6 +3,10 @@
 
 #include "engine/Commands.h"
 
+#include <fmt/format.h>
+
+#include <random>
+
 namespace qmt::test {
 namespace {
 
@@ -177,6 +181,64 @@ TEST_F(StaticPositionsTest, TheCalculationKeepsTheYoungerOfTwoAircraftOnAStand)
     EXPECT_EQ(g_staticPositions[1].rank, 2);
     EXPECT_EQ(g_staticPositions[2].callsign, "KLM43");
     EXPECT_TRUE(g_staticRemovals.empty());
+}
+
+} // namespace
+} // namespace qmt::test
+
+namespace qmt::test {
+namespace {
+
+// The fit step through the option slots finds exactly what the plain walk over every option finds.
+TEST_F(StaticPositionsTest, TheFastFitStepMatchesThePlainOne)
+{
+    std::mt19937 rng(5);
+    makeStands(40, 40.0);  // neighbours overlap
+    const char* registrations[] = {"PH-BXA", "PH-BXB", "PH-BVA", "PH-EZB", "PH-HSA", "PH-MPS"};
+    for (int i = 0; i < 40; ++i) {
+        for (int k = 0; k < 12; ++k) {
+            const uint32_t first = rng() % 44;
+            StandOption o = option(1 + rng() % 7, fmt::format("{}:{}", first, first + rng() % 4), registrations[rng() % 6],
+                                   fmt::format("KLM{}", rng() % 30));
+            o.real = rng() % 4 == 0 ? 0 : 1;
+            addOption(i, o);
+        }
+    }
+    for (uint32_t id = 1; id <= 6; ++id) {
+        staticAc(id, fmt::format("KLM{}*", id), 1 + rng() % 40, rng() % 2, g_weekTime.load(), registrations[id - 1]);
+    }
+    const std::vector<Stand> table = g_stands;
+    for (uint32_t real : {0u, 1u}) {
+        for (uint32_t day : {0u, 1u}) {
+            std::vector<StaticPosition> plain;
+            std::vector<StaticPosition> fast;
+            g_stands = table;
+            gf_seedRngForTests(3);
+            for (uint32_t step = 0; step < 48; ++step) {
+                lf_searchStands({1, 20}, real, day, step, plain);
+            }
+            const std::vector<Stand> afterPlain = g_stands;
+            g_stands = table;
+            gf_seedRngForTests(3);
+            const OptionSlots slots = gf_optionSlots(real);
+            for (uint32_t step = 0; step < 48; ++step) {
+                lf_searchStands({1, 20}, real, day, step, fast, &slots);
+            }
+            ASSERT_EQ(fast.size(), plain.size()) << "real " << real << " day " << day;
+            EXPECT_GT(plain.size(), 5u);
+            for (size_t i = 0; i < plain.size(); ++i) {
+                EXPECT_EQ(fast[i].standId, plain[i].standId);
+                EXPECT_EQ(fast[i].rank, plain[i].rank);
+                EXPECT_EQ(fast[i].callsign, plain[i].callsign);
+            }
+            for (size_t i = 0; i < table.size(); ++i) {
+                EXPECT_EQ(g_stands[i].blocked, afterPlain[i].blocked);
+                for (size_t k = 0; k < table[i].options.size(); ++k) {
+                    EXPECT_EQ(g_stands[i].options[k].optionId, afterPlain[i].options[k].optionId);
+                }
+            }
+        }
+    }
 }
 
 } // namespace
