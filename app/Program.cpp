@@ -164,6 +164,12 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         sim.setFreeRunning(true);
     }
     sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
+    if (!LINE.recordFile.empty()) {
+        ERROR = sim.startTrackRecording(LINE.recordFile);
+        if (!ERROR.empty())
+            return false;
+        gf_logLine("Track recording {}", LINE.recordFile);
+    }
 
     const std::filesystem::path scenarioPath = lf_scenarioPath(LINE);
     if (scenarioPath.empty())
@@ -195,7 +201,7 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 std::string gf_usageText()
 {
     return "usage: quillon [--work FOLDER] [--data FOLDER] [--scenario FILE] [--duration SECONDS]\n"
-           "               [--session-lifetime SECONDS]\n"
+           "               [--session-lifetime SECONDS] [--record FILE]\n"
            "               [--production | --no-production]\n"
            "  --work FOLDER      working folder (Log.txt, input, output, airports); default: .\n"
            "  --data FOLDER      bundled sample data (scenarios, facilities)\n"
@@ -203,6 +209,7 @@ std::string gf_usageText()
            "  --duration SECONDS run this long, then close down (default: until stopped)\n"
            "  --session-lifetime SECONDS  the traffic service's sessions expire this long after\n"
            "                     their login (default: the scenario's, else never)\n"
+           "  --record FILE      write every object's track in the simulated simulator to FILE\n"
            "  --production       end after the start-up checks\n";
 }
 
@@ -223,7 +230,7 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             continue;
         }
         if (arg != "--work" && arg != "--data" && arg != "--scenario" && arg != "--duration"
-            && arg != "--session-lifetime") {
+            && arg != "--session-lifetime" && arg != "--record") {
             ERROR = fmt::format("unknown option '{}'", arg);
             return std::nullopt;
         }
@@ -238,6 +245,8 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             line.dataFolder = value;
         } else if (arg == "--scenario") {
             line.scenarioFile = value;
+        } else if (arg == "--record") {
+            line.recordFile = value;
         } else {
             double seconds = 0.0;
             std::size_t used = 0;
@@ -346,6 +355,7 @@ int gf_quillonMain(const CommandLine& LINE)
     TerminalView view(stdout, ::isatty(::fileno(stdout)) != 0);
     const int exitCode = gf_runMessageLoop(LINE.duration, &view);
     gf_logLine("Quillon ends with exit code {}", exitCode);
+    gf_simStandIn().stopTrackRecording();
     gf_closeLog();
     gf_releaseInstanceGuard();
     return exitCode;

@@ -16,6 +16,7 @@ struct CommandLine
     std::string scenarioFile;    // "" = the first scenario of the data folder
     std::optional<std::chrono::milliseconds> duration;
     std::optional<double> sessionLifetime;  // seconds; the traffic service's sessions expire (0: never)
+    std::string recordFile;      // "" = no track recording of the simulated simulator
     bool production = false;
     bool help = false;
 };

@@ -88,13 +88,6 @@ struct MainLoopTimes
 // The times of the running or last main loop; the worker's own (tests read them after the loop).
 const MainLoopTimes& gf_mainLoopTimes();
 
-// The park change of the static parking: requested (renewal, window commands), armed at one
-// 15-second mark and carried out at the next one with the renew-all flag.
-extern std::atomic<bool> g_parkChangeRequested;
-extern std::atomic<bool> g_parkChangeArmed;
-// Set to the new value of RT_PARKTRAFFIC_ONLY whenever that check box changes.
-extern std::atomic<bool> g_parkRenewAll;
-
 // The livery tables are emptied at the next closing down, after the session's aircraft are gone.
 void gf_clearLiveryTablesAtClosingDown();
 

@@ -17,7 +17,7 @@
 #include "engine/Removal.h"
 #include "engine/SimRequests.h"
 #include "engine/Spawn.h"
-#include "engine/pending_park.h"
+#include "parking/StaticAircraft.h"
 #include "feed/TrafficFeed.h"
 #include "liveries/KindText.h"
 #include "parking/StandTable.h"

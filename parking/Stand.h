@@ -79,9 +79,10 @@ struct ParkApfInfo {
 };
 
 // Bounds of what a stand may hold, whoever gives it (airport files, learned files, the
-// simulator's facility data). The largest real stands have radii of some 50 m; one larger than
-// this is taken for a broken value and refused.
-inline constexpr double MAX_STAND_RADIUS_M = 100.0;
+// simulator's facility data). The largest real stands have radii of some 50 m; the scenery reader
+// takes parkings below 200 m, and what it generates must read back, so only larger radii are taken
+// for a broken value and refused.
+inline constexpr double MAX_STAND_RADIUS_M = 200.0;
 // At most this many overlapping stands are kept per stand: real stands touch a handful, and a
 // file that stacks thousands on one spot must not fill memory with their pairs.
 inline constexpr size_t MAX_ADJACENT_STANDS = 64;
@@ -116,6 +117,12 @@ int32_t gf_qualitySoft(int64_t FACTORS);
 
 // Destroys every stand of g_stands.
 void gf_clearStands();
+
+// Same airline, operator and model (cargo and marker flags aside).
+bool gf_sameKind(const AcKind& A, const AcKind& B);
+// Numbers the stand's options 1, 2, 3 ... in order: options switched off for one calculation
+// (id 0) count again, and a new option's id (count + 1) stays unique.
+void gf_renumberOptions(Stand& STAND);
 
 // Stand by id through the numbering invariant; nullptr for 0 or an unknown id.
 Stand* gf_standById(int64_t STAND_ID);

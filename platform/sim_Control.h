@@ -116,6 +116,15 @@ public:
     // Calls are recorded unless switched off; beyond 200000 the older half is dropped.
     void setCallRecording(bool ON);
 
+    // The track recording: at every frame one line per object with its position, altitude,
+    // heading and ground flag ("P"), a line naming each object when it first appears ("O"), and
+    // the notes the program adds ("S", the flight states of its aircraft). Answers an error text,
+    // empty when the file was opened; a recording runs until stopped or reset.
+    std::string startTrackRecording(const std::filesystem::path& PATH);
+    void stopTrackRecording();
+    bool trackRecording() const;
+    void recordNote(std::uint32_t OBJECT_ID, const std::string& TEXT);
+
     // Inspection.
     std::vector<SimCall> calls() const;
     std::size_t countCalls(const std::string& FUNCTION) const;

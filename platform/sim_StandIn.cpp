@@ -14,8 +14,10 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <iomanip>
 #include <mutex>
 #include <random>
+#include <set>
 #include <variant>
 
 namespace qmt {
@@ -125,6 +127,8 @@ struct SimStandIn::State {
     bool facilitySilent = false;
     bool recording = true;
     std::vector<SimCall> calls;
+    std::unique_ptr<std::ofstream> track;   // the track recording, when one runs
+    std::set<std::uint32_t> trackedObjects; // objects introduced to the recording
 
     // ---- helpers, all called with the mutex held ----
 
@@ -195,6 +199,8 @@ struct SimStandIn::State {
         facilitySilent = false;
         recording = true;
         calls.clear();
+        track.reset();
+        trackedObjects.clear();
         SimObject user;
         user.user = true;
         user.title = "User Aircraft";
@@ -484,6 +490,33 @@ struct SimStandIn::State {
             }
             pushSystemEvent(*c, "Frame");
         }
+        recordTracks();
+    }
+
+    // One line per object and frame; an object's first line names it.
+    void recordTracks()
+    {
+        if (!track) {
+            return;
+        }
+        std::ofstream& out = *track;
+        for (const auto& [id, obj] : objects) {
+            if (trackedObjects.insert(id).second) {
+                out << "O," << frame << ',' << id << ',' << (obj.user ? "user" : "ai") << ',' << csvText(obj.tail)
+                    << ',' << csvText(obj.title) << '\n';
+            }
+            out << "P," << frame << ',' << id << ',' << value(obj, "PLANE LATITUDE") << ','
+                << value(obj, "PLANE LONGITUDE") << ',' << value(obj, "PLANE ALTITUDE") << ','
+                << value(obj, "PLANE HEADING DEGREES TRUE") * 57.29577951308232 << ','
+                << (value(obj, "SIM ON GROUND") != 0.0 ? 1 : 0) << '\n';
+        }
+    }
+
+    // A text field without the separators of the recording.
+    static std::string csvText(std::string TEXT)
+    {
+        std::replace_if(TEXT.begin(), TEXT.end(), [](char C) { return C == ',' || C == '\n' || C == '\r'; }, ' ');
+        return TEXT;
     }
 
     bool connOpen(const Connection* CONN) const
@@ -956,6 +989,41 @@ void SimStandIn::setCallRecording(bool ON)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->recording = ON;
+}
+
+std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH)
+{
+    auto out = std::make_unique<std::ofstream>(PATH, std::ios::binary | std::ios::trunc);
+    if (!*out) {
+        return "cannot write the track recording " + PATH.string();
+    }
+    *out << std::setprecision(9);
+    *out << "# O,frame,object,user|ai,tail,title / P,frame,object,lat,lon,alt_ft,heading_deg,on_ground / "
+            "S,frame,object,note\n";
+    std::lock_guard lock(m_state->mutex);
+    m_state->track = std::move(out);
+    m_state->trackedObjects.clear();
+    return {};
+}
+
+void SimStandIn::stopTrackRecording()
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->track.reset();
+}
+
+bool SimStandIn::trackRecording() const
+{
+    std::lock_guard lock(m_state->mutex);
+    return m_state->track != nullptr;
+}
+
+void SimStandIn::recordNote(std::uint32_t OBJECT_ID, const std::string& TEXT)
+{
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->track) {
+        *m_state->track << "S," << m_state->frame << ',' << OBJECT_ID << ',' << State::csvText(TEXT) << '\n';
+    }
 }
 
 void SimStandIn::clearCalls()

@@ -5,7 +5,7 @@
 #include "core/Parameters.h"
 #include "core/StopFlags.h"
 #include "core/ThreadName.h"
-#include "simlink/pending_parking.h"
+#include "parking/ParkAirport.h"
 
 #include <algorithm>
 #include <chrono>

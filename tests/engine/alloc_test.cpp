@@ -8,7 +8,9 @@
 #include <new>
 #include <vector>
 
+#include "core/Geo.h"
 #include "engine/Tick.h"
+#include "feed/TrafficFeed.h"
 
 // Counts every allocation of this test program, so the steady-state tick can be checked
 // for allocations that grow with the number of aircraft. Every form of operator new and
@@ -114,6 +116,69 @@ TEST_F(AllocTest, SteadyTickDoesNotAllocatePerAircraft)
     EXPECT_EQ(during, 0u) << during << " allocations in " << kTicks << " ticks";
     std::lock_guard lock(g_simQueueMutex);
     EXPECT_EQ(g_positionReadBuffer.size(), kAircraft);
+}
+
+// Taxiing along corners and curves and climbing out, every aircraft reaching a point every 2 s:
+// playing points and planning legs take no memory either.
+TEST_F(AllocTest, MovingAircraftTickWithoutAllocating)
+{
+    constexpr uint32_t kAircraft = 60;
+    g_liveAcs.reserve(512);
+    g_tickCounter = 1000;
+    g_trafficRangeNm = 60.0;
+    for (uint32_t i = 0; i < kAircraft; ++i) {
+        AcProfile p;
+        p.id = 0x300000 + i;
+        p.callsign = "AC" + std::to_string(i);
+        p.halfSpan = 0.01;
+        p.pitchRate = 0.0012217304763960306;
+        p.climbFactor = 0.6;
+        p.turnFactor = 4.0;
+        const bool air = i % 3 == 2;
+        LatLon at{52.3 + i * 0.002, 4.7};
+        double bearing = i * 0.5;
+        StreamPos pt;
+        for (int n = 0; n < 60; ++n) {
+            pt.lat = at.lat;
+            pt.lon = at.lon;
+            pt.alt = air ? 500.0 + 60.0 * n : 0.0;
+            pt.groundSpeed = air ? 170.0 : 15.0;
+            pt.verticalRate = air ? 1800.0 : 0.0;
+            pt.airborne = air ? 1 : 0;
+            pt.playTick = 1000 + static_cast<int32_t>(i) + 200 * n;
+            if (n == 0) {
+                g_liveAcs.emplace_back(pt, p, 0.0);
+            } else {
+                g_liveAcs.back().stream.push_back(pt);
+            }
+            bearing += i % 3 == 0 ? (n % 5 == 4 ? 1.2 : 0.0) : 0.5; // corners, a circle, a slow turn
+            at = gf_destinationPoint(at, bearing, pt.groundSpeed * 2.0 / 3600.0 * FEET_PER_NM);
+        }
+        LiveAc& ac = g_liveAcs.back();
+        ac.state = AcState::active;
+        ac.objectId = 100 + i;
+        ac.onGround = air ? 0 : 1;
+        ac.flightState = air ? FlightState::flying : FlightState::taxi;
+        ac.heightAboveGround = 600.0;
+        ac.block[kBlockLat] = ac.stream.front().lat;
+        ac.block[kBlockLon] = ac.stream.front().lon;
+    }
+    const auto tick = [] {
+        lf_handleAddingStack();
+        std::lock_guard lock(g_simQueueMutex);
+        g_positionReadBuffer.clear();
+        g_clientEventQueue.clear();
+    };
+    for (int n = 0; n < 1000; ++n) {
+        tick();
+    }
+    const std::size_t before = g_allocations.load();
+    for (int n = 0; n < 4000; ++n) {
+        tick();
+    }
+    EXPECT_EQ(g_allocations.load() - before, 0u);
+    EXPECT_TRUE(std::all_of(g_liveAcs.begin(), g_liveAcs.end(),
+                            [](const LiveAc& A) { return A.state == AcState::active; }));
 }
 
 TEST(AllocCounter, CountsAndPairsEveryForm)

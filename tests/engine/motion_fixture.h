@@ -3,9 +3,7 @@
 // Set-up of the motion tests: the spawn world (user aircraft, park airport EHAM) plus live
 // aircraft with full per-category profiles, driven tick by tick through updateLiveAc.
 
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 
 #include "core/Log.h"
@@ -13,6 +11,8 @@
 #include "engine/Profile.h"
 #include "engine/Tick.h"
 #include "feed/TrafficFeed.h"
+#include "platform/sim_Control.h"
+#include "simlink/SimClient.h"
 #include "spawn_fixture.h"
 
 namespace qmt::test {
@@ -115,17 +115,6 @@ protected:
                                                        }));
     }
 
-    void openLog() { ASSERT_TRUE(gf_openLog(m_work / "Log.txt", "test")); }
-
-    std::string logText() const
-    {
-        gf_flushLog();
-        std::ifstream in(m_work / "Log.txt");
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
     static std::size_t occurrences(const std::string& TEXT, const std::string& PART)
     {
         std::size_t n = 0;
@@ -134,6 +123,32 @@ protected:
         }
         return n;
     }
+};
+
+// Motion against the simulated simulator, its client driven frame by frame by the test.
+class SimulatorMotionTest : public MotionTest {
+protected:
+    void SetUp() override
+    {
+        MotionTest::SetUp();
+        SimStandIn& sim = gf_simStandIn();
+        sim.reset();
+        sim.setRunning(true);
+        sim.setUserObjectId(100);
+        sim.setCallRecording(false);
+        ASSERT_TRUE(m_client.connect());
+        m_client.dispatch();
+        openLog();
+    }
+
+    void TearDown() override
+    {
+        m_client.close();
+        gf_simStandIn().reset();
+        MotionTest::TearDown();
+    }
+
+    SimClient m_client;
 };
 
 } // namespace qmt::test

@@ -20,7 +20,7 @@ TEST_F(StandBoundsTest, RadiusPositionAndHeadingAreBoundedAtReading)
     ASSERT_EQ(readOne(R"(<parkpos id="OK" latitude="52.3" longitude="4.76" radius="45" heading="-90"/>)"
                       R"(<parkpos id="TURNS" latitude="52.3" longitude="4.761" radius="45" heading="725"/>)"
                       R"(<parkpos id="HUGE" latitude="52.3" longitude="4.762" radius="1e308"/>)"
-                      R"(<parkpos id="LARGE" latitude="52.3" longitude="4.763" radius="100.5"/>)"
+                      R"(<parkpos id="LARGE" latitude="52.3" longitude="4.763" radius="200.5"/>)"
                       R"(<parkpos id="NEG" latitude="52.3" longitude="4.764" radius="-3"/>)"
                       R"(<parkpos id="HDG" latitude="52.3" longitude="4.765" radius="20" heading="1e308"/>)"
                       R"(<parkpos id="NAN" latitude="nan" longitude="4.766" radius="20"/>)"
@@ -29,7 +29,7 @@ TEST_F(StandBoundsTest, RadiusPositionAndHeadingAreBoundedAtReading)
     ASSERT_EQ(g_stands.size(), 2u);
     EXPECT_NEAR(standNamed("OK")->heading, 270.0 * DEG_TO_RAD, 1e-12);
     EXPECT_NEAR(standNamed("TURNS")->heading, 5.0 * DEG_TO_RAD, 1e-12);
-    EXPECT_TRUE(logHas("stand HUGE has an invalid radius '1e308' m (0 to 100 m)"));
+    EXPECT_TRUE(logHas("stand HUGE has an invalid radius '1e308' m (0 to 200 m)"));
     for (const Stand& s : g_stands) {
         EXPECT_TRUE(gf_standInBounds(s)) << s.name;
     }

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace qmt::test {
 namespace {
@@ -143,6 +145,36 @@ TEST_F(SimStandInTest, QuitReachesEveryConnectionAndRefusesNewOnes)
 
 namespace qmt::test {
 namespace {
+
+TEST_F(SimStandInTest, ATrackRecordingHoldsEveryObjectAtEveryFrameAndTheNotes)
+{
+    const std::filesystem::path folder = gf_testFolder("quillon_track");
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path file = folder / "track.csv";
+    EXPECT_FALSE(sim().startTrackRecording(folder / "missing" / "track.csv").empty());
+    ASSERT_EQ(sim().startTrackRecording(file), "");
+    const std::uint32_t id = sim().addForeignAircraft(52.25, 4.5, 3000.0, false);
+    sim().advanceFrame();
+    sim().recordNote(id, "taxi, KLM1");
+    sim().advanceFrame();
+    sim().stopTrackRecording();
+    sim().advanceFrame(); // nothing after the stop
+    std::ifstream in(file);
+    std::string line;
+    std::vector<std::string> lines;
+    while (std::getline(in, line)) {
+        if (line.rfind("P,", 0) == 0 || line.rfind("O,", 0) == 0 || line.rfind("S,", 0) == 0) {
+            lines.push_back(line);
+        }
+    }
+    const std::string object = std::to_string(id);
+    const std::vector<std::string> expected = {
+        "O,1,1000,user,,User Aircraft", "P,1,1000,0,0,0,0,1", "O,1," + object + ",ai,,Foreign Aircraft",
+        "P,1," + object + ",52.25,4.5,3000,0,0", "S,1," + object + ",taxi  KLM1",
+        "P,2,1000,0,0,0,0,1", "P,2," + object + ",52.25,4.5,3000,0,0"};
+    EXPECT_EQ(lines, expected);
+    std::filesystem::remove_all(folder);
+}
 
 TEST(SimStandInSetUp, SampleDataMakeARealisticSimulator)
 {

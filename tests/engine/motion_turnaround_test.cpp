@@ -1,0 +1,284 @@
+// A whole turnaround of one aircraft against the simulated simulator: approach, flare, touchdown,
+// roll-out and runway exit, taxi to a stand, parking, push-back, taxi out, take-off and climb.
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/Parameters.h"
+#include "engine/NewPoint.h"
+#include "motion_fixture.h"
+
+namespace qmt::test {
+namespace {
+
+constexpr uint32_t kHex = 0x484C53;
+constexpr int32_t kDelay = 1000; // reports are played 10 s after they arrive
+constexpr double kKtToMs = 1852.0 / 3600.0;
+
+// One report of the scripted aircraft, in metres east and north of the airport.
+struct Report {
+    double t = 0.0; // seconds
+    double east = 0.0;
+    double north = 0.0;
+    double alt = 0.0;
+    double kt = 0.0;
+    bool air = false;
+    double vr = 0.0;
+    double track = 0.0;
+};
+
+// Reports every 2 s along straight legs; the runway runs north along east 0.
+class Script {
+public:
+    Script(double EAST, double NORTH, double ALT, bool AIR) { m_reports.push_back({0.0, EAST, NORTH, ALT, 0, AIR}); }
+
+    // Along a leg to the point at the speed; ALT is reached at its end. WOBBLE puts the points
+    // alternately a little left and right, so that the bearings between them go 359, 1, 359 ...
+    Script& leg(double EAST, double NORTH, double KT, double ALT, bool AIR, double VR = 0.0, double WOBBLE = 0.0)
+    {
+        const Report from = m_reports.back();
+        const double length = std::hypot(EAST - from.east, NORTH - from.north);
+        const int n = std::max(1, static_cast<int>(std::ceil(length / (KT * kKtToMs * 2.0))));
+        const double track = std::fmod(std::atan2(EAST - from.east, NORTH - from.north) * RAD_TO_DEG + 360.0, 360.0);
+        for (int i = 1; i <= n; ++i) {
+            const double f = static_cast<double>(i) / n;
+            Report r{from.t + length / n / (KT * kKtToMs) * i,
+                     from.east + (EAST - from.east) * f + (i < n && i % 2 != 0 ? WOBBLE : 0.0),
+                     from.north + (NORTH - from.north) * f,
+                     from.alt + (ALT - from.alt) * f,
+                     KT,
+                     AIR,
+                     VR,
+                     track};
+            m_reports.push_back(r);
+        }
+        return *this;
+    }
+
+    // Standing for the seconds, each report up to WANDER metres from the spot.
+    Script& stand(double SECONDS, double WANDER = 0.0, double TRACK = 0.0)
+    {
+        const Report at = m_reports.back();
+        for (int i = 1; i <= static_cast<int>(SECONDS / 2.0); ++i) {
+            Report r = at;
+            r.t = at.t + 2.0 * i;
+            r.kt = 0.0;
+            r.east += i % 2 != 0 ? WANDER : 0.0;
+            r.track = TRACK;
+            m_reports.push_back(r);
+        }
+        return *this;
+    }
+
+    Script& track(double TRACK)
+    {
+        m_reports.back().track = TRACK;
+        return *this;
+    }
+
+    const std::vector<Report>& reports() const { return m_reports; }
+
+private:
+    std::vector<Report> m_reports;
+};
+
+// What the run saw.
+struct Seen {
+    bool approach = false;
+    uint32_t flare = 0;
+    bool derotated = false;
+    bool runwayExit = false;
+    bool parked = false;
+    bool leftStandEarly = false;
+    bool pushedBack = false;
+    LatLon pushedBackAt{};
+    double takeOffSpeed = 0.0;
+    bool flying = false;
+    double worstStepM = 0.0;
+    bool finite = true;
+};
+
+class TurnaroundTest : public SimulatorMotionTest {
+protected:
+    LatLon local(double EAST, double NORTH) const
+    {
+        const double metres = std::hypot(EAST, NORTH);
+        return metres == 0.0 ? m_origin
+                             : gf_destinationPoint(m_origin, std::atan2(EAST, NORTH), metres * kMetre * FEET_PER_NM);
+    }
+
+    // The airport at ORIGIN with one stand 400 m east of the runway, nose east.
+    void airportAt(LatLon ORIGIN)
+    {
+        m_origin = ORIGIN;
+        g_parkAirport.icao = IcaoCode("ZZZZ");
+        g_parkAirport.latitude = ORIGIN.lat;
+        g_parkAirport.longitude = ORIGIN.lon;
+        g_parkAirportElevation = 0.0F;
+        const LatLon s = local(400.0, 600.0);
+        g_stands.emplace_back("S1", std::vector<StandOption>{}, s.lat, s.lon, PI / 2.0, 25.0, 1, false, false, false);
+        g_stands.back().standId = 1;
+        g_parkLoaded = 1;
+        g_userAc.latitude = ORIGIN.lat;
+        g_userAc.longitude = ORIGIN.lon;
+        gf_simStandIn().setUserAircraft({0.0, ORIGIN.lat, ORIGIN.lon, 30000.0, 0.0, 0.0, false}, 100.0, "USER");
+        gf_simStandIn().setGroundElevation(0.0);
+    }
+
+    StreamPos toPoint(const Report& R) const
+    {
+        StreamPos p = pt(local(R.east, R.north), R.alt, R.kt, 0, R.air);
+        p.airspeed = R.kt;
+        p.verticalRate = R.vr;
+        p.track = R.track;
+        return p;
+    }
+
+    static Script turnaround()
+    {
+        Script s(0.0, -9000.0, 1550.0, true);
+        s.leg(0.0, -1300.0, 140.0, 40.0, true, -700.0, 1.25)    // final approach, 359 / 1 degrees
+            .leg(0.0, -1000.0, 130.0, 0.0, false)                // touchdown
+            .leg(0.0, -300.0, 110.0, 0.0, false)
+            .leg(0.0, 200.0, 70.0, 0.0, false)
+            .leg(0.0, 600.0, 35.0, 0.0, false)
+            .leg(0.0, 700.0, 20.0, 0.0, false)
+            .leg(150.0, 850.0, 15.0, 0.0, false)                 // runway exit
+            .leg(300.0, 850.0, 15.0, 0.0, false)
+            .leg(300.0, 600.0, 15.0, 0.0, false)
+            .leg(394.0, 600.0, 10.0, 0.0, false)                 // stops 6 m before the stand
+            .stand(20.0)
+            .stand(90.0, 2.0)                                    // parked, reports wander 2 m
+            .leg(386.0, 600.0, 1.0, 0.0, false).track(110.0)     // pushed west, tail to the north
+            .leg(378.0, 600.0, 1.0, 0.0, false).track(110.0)
+            .leg(370.0, 600.0, 1.0, 0.0, false).track(110.0)
+            .leg(362.0, 600.0, 2.0, 0.0, false).track(110.0)
+            .leg(350.0, 605.0, 2.0, 0.0, false).track(110.0)
+            .leg(340.0, 612.0, 2.0, 0.0, false).track(110.0)
+            .stand(20.0)
+            .leg(337.0, 500.0, 15.0, 0.0, false)                 // taxi out, south
+            .leg(337.0, -1300.0, 20.0, 0.0, false)
+            .leg(20.0, -1450.0, 15.0, 0.0, false)
+            .leg(0.0, -1420.0, 8.0, 0.0, false)                  // line up
+            .stand(10.0)
+            .leg(0.0, -1300.0, 40.0, 0.0, false)                 // take-off run
+            .leg(0.0, -1000.0, 80.0, 0.0, false)
+            .leg(0.0, -400.0, 120.0, 0.0, false)
+            .leg(0.0, 200.0, 150.0, 100.0, true, 1500.0)        // lift-off
+            .leg(0.0, 6000.0, 170.0, 2500.0, true, 2000.0)
+            .leg(0.0, 14000.0, 200.0, 4500.0, true, 2000.0);
+        return s;
+    }
+
+    // Feeds the reports as they come due and runs the engine and the simulator until the end.
+    Seen run(const Script& SCRIPT)
+    {
+        Seen seen;
+        const std::vector<Report>& reports = SCRIPT.reports();
+        const int32_t start = now();
+        std::size_t next = 0;
+        const int32_t end = start + static_cast<int32_t>(reports.back().t * 100.0) + kDelay + 3000;
+        LatLon last{};
+        bool placed = false;
+        FlightState before = FlightState::birth;
+        bool pushStarted = false;
+        while (now() < end) {
+            while (next < reports.size() && start + reports[next].t * 100.0 <= now()) {
+                StreamPos p = toPoint(reports[next++]);
+                p.playTick = now() + kDelay;
+                LiveAc* ac = gf_findLiveAc(kHex);
+                if (ac == nullptr) {
+                    AcProfile profile = liveProfile(kHex, "B738");
+                    g_liveAcs.emplace_back(p, profile, 1000.0);
+                    g_chosenLiveries[kHex] = "Boeing 737-800 KLM";
+                } else if (ac->state != AcState::removingfromsim) {
+                    decodeExisting(*ac, p);
+                }
+            }
+            lf_handleAddingStack();
+            gf_simStandIn().advanceFrame();
+            m_client.dispatch();
+            LiveAc* ac = gf_findLiveAc(kHex);
+            if (ac == nullptr || ac->state != AcState::active) {
+                continue;
+            }
+            const auto& b = ac->block;
+            for (double v : b) {
+                seen.finite = seen.finite && std::isfinite(v);
+            }
+            if (placed) {
+                seen.worstStepM = std::max(seen.worstStepM, gf_distanceNm(last.lat, last.lon, b[kBlockLat], b[kBlockLon]) / kMetre);
+            }
+            last = {b[kBlockLat], b[kBlockLon]};
+            placed = true;
+            seen.approach = seen.approach || ac->approach != 0;
+            seen.flare = std::max(seen.flare, ac->flareStage);
+            seen.derotated = seen.derotated || (ac->touchedDown != 0 && ac->derotating == 0);
+            seen.runwayExit = seen.runwayExit || (ac->touchedDown != 0 && ac->landingRoll == 0 && ac->onGround != 0);
+            const FlightState fs = ac->flightState;
+            if (fs == FlightState::parked && before == FlightState::parking) {
+                seen.parked = true;
+            }
+            if (fs == FlightState::pushed_back && before == FlightState::pushing_back) {
+                seen.pushedBack = true;
+                seen.pushedBackAt = last;
+            }
+            if (fs == FlightState::take_off && before == FlightState::taxi) {
+                seen.takeOffSpeed = ac->groundSpeed;
+            }
+            // the wandering reports never take it off the stand: it leaves by the push-back
+            if (seen.parked && !pushStarted && fs != FlightState::parked) {
+                pushStarted = fs == FlightState::pushing_back;
+                seen.leftStandEarly = !pushStarted;
+            }
+            seen.flying = seen.flying || (fs == FlightState::flying && seen.takeOffSpeed > 0.0);
+            before = fs;
+        }
+        return seen;
+    }
+
+    void expectWholeTurnaround(const Seen& SEEN)
+    {
+        EXPECT_TRUE(SEEN.finite);
+        EXPECT_LT(SEEN.worstStepM, 3.1); // 600 kt in one tick
+        EXPECT_TRUE(SEEN.approach);
+        EXPECT_EQ(SEEN.flare, 4u);
+        EXPECT_TRUE(SEEN.derotated);
+        EXPECT_TRUE(SEEN.runwayExit);
+        EXPECT_TRUE(SEEN.parked);
+        EXPECT_FALSE(SEEN.leftStandEarly);
+        EXPECT_TRUE(SEEN.pushedBack);
+        // the tail swung north of the line straight back from the stand
+        EXPECT_GT(SEEN.pushedBackAt.lat, g_stands[0].latitude + 5.0 * kMetre / 60.0);
+        EXPECT_GE(SEEN.takeOffSpeed, 140.0);
+        EXPECT_TRUE(SEEN.flying);
+        const std::string log = logText();
+        EXPECT_NE(log.find("S1      : KLM83    arrived at stand"), std::string::npos) << log;
+        const LiveAc* ac = gf_findLiveAc(kHex);
+        ASSERT_NE(ac, nullptr);
+        EXPECT_EQ(ac->flightState, FlightState::flying);
+        EXPECT_GT(ac->block[kBlockAlt], 3000.0);
+        EXPECT_EQ(ac->flapsIndex, 0u);
+        EXPECT_EQ(ac->approach, 0);
+        EXPECT_EQ(ac->departing, 0); // cleared above the configuration height
+    }
+
+    LatLon m_origin{};
+};
+
+TEST_F(TurnaroundTest, LandParkPushBackAndDepart)
+{
+    airportAt({52.30, 4.76});
+    expectWholeTurnaround(run(turnaround()));
+}
+
+TEST_F(TurnaroundTest, TheSameOverTheAntimeridian)
+{
+    airportAt({-16.70, 179.9975}); // the stand lies east of 180 degrees
+    ASSERT_LT(g_stands[0].longitude, 0.0);
+    expectWholeTurnaround(run(turnaround()));
+}
+
+} // namespace
+} // namespace qmt::test
