@@ -15,6 +15,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/CacheEviction.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -227,18 +229,6 @@ bool lf_deliverGroundData(int32_t TICK)
     return true;
 }
 
-// Larger than the last-level cache: reading it through pushes the records out.
-void lf_evictCaches()
-{
-    static std::vector<std::uint64_t> buffer(64u << 20 >> 3, 1);
-    std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < buffer.size(); i += 8) {
-        sum += buffer[i];
-        buffer[i] = sum;
-    }
-    benchmark::DoNotOptimize(sum);
-}
-
 // What the simulator thread's flush does with the handed-over positions and events.
 void lf_flush()
 {
@@ -298,7 +288,7 @@ void BM_EngineTickMotion(benchmark::State& STATE)
         lf_deliverBatch(tick);
         const bool groundRound = lf_deliverGroundData(tick);
         if (cold) {
-            lf_evictCaches();
+            gf_evictCaches();
         }
         const auto start = std::chrono::steady_clock::now();
         qmt::lf_handleAddingStack();
