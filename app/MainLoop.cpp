@@ -2,6 +2,7 @@
 #include "app/MainWindow.h"
 #include "app/Worker.h"
 #include "core/LoopClock.h"
+#include "core/Log.h"
 #include "core/StopFlags.h"
 
 #include <array>
@@ -20,6 +21,27 @@ MainLoopSteps s_steps;
 bool s_stepsSet = false;
 
 std::atomic<std::uint64_t> s_loopSeconds{0};
+
+MainLoopTimes s_times;
+
+long long lf_micros(std::chrono::microseconds D)
+{
+    return static_cast<long long>(D.count());
+}
+
+void lf_logLoopTimes()
+{
+    const MainLoopTimes& t = s_times;
+    if (t.lateness.count() == 0)
+        return;
+    gf_logLine("Main loop: {} ticks started late by {} us median, {} us p99, {} us at most; tick work {} us "
+               "median, {} us p99, {} us at most; deadline moved {} times to the simulator's second, {} times "
+               "after falling behind",
+               t.lateness.count(), lf_micros(t.lateness.percentile(0.5)), lf_micros(t.lateness.percentile(0.99)),
+               lf_micros(t.lateness.longest()), lf_micros(t.tickWork.percentile(0.5)),
+               lf_micros(t.tickWork.percentile(0.99)), lf_micros(t.tickWork.longest()), t.realignedToSimulator,
+               t.realignedBehind);
+}
 
 struct Mark
 {
@@ -60,6 +82,11 @@ std::uint64_t gf_loopSeconds()
     return s_loopSeconds.load();
 }
 
+const MainLoopTimes& gf_mainLoopTimes()
+{
+    return s_times;
+}
+
 void lf_dispatchSecond(const MainLoopSteps& STEPS, std::uint64_t SECONDS)
 {
     STEPS.periodic(PeriodicWork::everySecond, SECONDS);
@@ -73,6 +100,7 @@ void lf_mainLoop()
 {
     const MainLoopSteps& steps = lf_steps();
     s_loopSeconds = 0;
+    s_times = MainLoopTimes{};
     LoopTime deadline = gf_loopNow() + TICK;
     LoopTime nextSecond = gf_loopNow() + ONE_SECOND;
 
@@ -81,12 +109,17 @@ void lf_mainLoop()
         if (gf_stopRequested())
             break;
 
+        const LoopTime woke = gf_loopNow();
+        s_times.lateness.add(woke - deadline);
         gf_carryOutWindowRequests();
         steps.tick();
 
         LoopTime now = gf_loopNow();
-        if (g_realignDeadline.exchange(false))
+        s_times.tickWork.add(now - woke);
+        if (g_realignDeadline.exchange(false)) {
             deadline = now;
+            ++s_times.realignedToSimulator;
+        }
         while (now >= nextSecond && !gf_stopRequested()) {
             nextSecond += ONE_SECOND;
             // A loop held up for long does not catch up second by second.
@@ -100,9 +133,12 @@ void lf_mainLoop()
         }
 
         deadline += TICK;
-        if (now - deadline > MAX_BEHIND)
+        if (now - deadline > MAX_BEHIND) {
             deadline = now + TICK;
+            ++s_times.realignedBehind;
+        }
     }
+    lf_logLoopTimes();
 }
 
 void gf_runPeriodicWork(std::uint64_t SECONDS)
@@ -115,6 +151,7 @@ void lf_resetMainLoopForTests()
     s_steps = MainLoopSteps{};
     s_stepsSet = false;
     s_loopSeconds = 0;
+    s_times = MainLoopTimes{};
     g_realignDeadline = false;
 }
 

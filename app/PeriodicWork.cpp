@@ -1,7 +1,6 @@
 // What the main loop does every tick and at its second marks.
 #include "app/TrackRecording.h"
 #include "app/Worker.h"
-#include "app/pending_parking.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -16,7 +15,9 @@
 #include "engine/Tick.h"
 #include "feed/TrafficFeed.h"
 #include "liveries/Matching.h"
+#include "parking/LearnedOptions.h"
 #include "parking/ParkAirport.h"
+#include "parking/Reconcile.h"
 #include "parking/Stand.h"
 #include "simlink/SimClient.h"
 
@@ -25,8 +26,6 @@
 namespace qmt {
 
 namespace {
-
-constexpr std::int32_t RENEWAL_MINUTES = 20;
 
 void lf_updateWeekTime()
 {
@@ -139,7 +138,7 @@ void lf_everyMinute()
     if (INITIAL_LOAD_ONLY.value() || g_parkLoaded.load() == 0 || g_parkBusy || g_parkChangeRequested)
         return;
     if (--g_renewalMinutes <= 0) {
-        g_renewalMinutes = RENEWAL_MINUTES;
+        g_renewalMinutes = kRenewalMinutes;
         gf_announceStaticParkingUpdate();
     }
     const int minutes = g_renewalMinutes;

@@ -9,6 +9,7 @@
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/StopFlags.h"
+#include "core/ThreadName.h"
 #include "core/WindowState.h"
 #include "feed/TrafficFeed.h"
 #include "parking/ApfLookup.h"
@@ -65,6 +66,7 @@ void lf_startWorker(bool AUTOMATIC_RESTART)
         s_worker.join();
     s_workerRunning = true;
     s_worker = std::thread([AUTOMATIC_RESTART] {
+        gf_nameThisThread("Worker");
         lf_startUpQuillon(AUTOMATIC_RESTART);
         s_workerRunning = false;
     });

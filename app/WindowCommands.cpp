@@ -2,7 +2,6 @@
 // each one only stores a request, which the worker carries out at its next tick.
 #include "app/MainWindow.h"
 #include "app/Worker.h"
-#include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -12,6 +11,8 @@
 #include "core/WindowState.h"
 #include "engine/AcRecords.h"
 #include "engine/BirthSpawn.h"
+#include "parking/ParkAirport.h"
+#include "parking/Reconcile.h"
 #include "platform/window_messages.h"
 #include "simlink/SimClient.h"
 

@@ -3,7 +3,6 @@
 
 #include "airportscan/AirportScan.h"
 #include "app/MainWindow.h"
-#include "app/pending_parking.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
 #include "core/Files.h"
@@ -25,6 +24,8 @@
 #include "liveries/LiveryScan.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
+#include "parking/ParkAirport.h"
+#include "parking/Reconcile.h"
 #include "platform/window_messages.h"
 #include "simlink/Install.h"
 #include "simlink/SimClient.h"
@@ -37,9 +38,6 @@
 namespace qmt {
 
 RunOptions g_runOptions;
-std::atomic<bool> g_parkChangeRequested{false};
-std::atomic<bool> g_parkChangeArmed{false};
-std::atomic<bool> g_parkRenewAll{false};
 
 namespace {
 
@@ -334,6 +332,8 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
 {
     (void)AUTOMATIC_RESTART;  // the version check is skipped on an automatic restart; none is configured
     gf_installRepaintHook();
+    // The announcement of a park change counts to the next 15-second mark of this loop.
+    gf_setParkSecondsSource(&gf_loopSeconds);
     g_stopSession = false;
     // A close of the window that came while this worker started ends it at once.
     g_exitRequested = g_windowClosed.load();
@@ -349,6 +349,7 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
         lf_runStartUpScans();
         lf_holdForTrafficApi();
         lf_prepareFlightPlanFolder();
+        lf_readMyParkAirports();
         lf_applyDestination();
         if (g_runOptions.production) {
             production = true;

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "core/DurationHistogram.h"
+
 namespace qmt {
 
 // ---------------------------------------------------------------------------------------------
@@ -74,12 +76,17 @@ void gf_runPeriodicWork(std::uint64_t SECONDS);
 // The main loop's seconds counter (seconds since the loop started).
 std::uint64_t gf_loopSeconds();
 
-// The park change of the static parking: requested (renewal, window commands), armed at one
-// 15-second mark and carried out at the next one with the renew-all flag.
-extern std::atomic<bool> g_parkChangeRequested;
-extern std::atomic<bool> g_parkChangeArmed;
-// Set to the new value of RT_PARKTRAFFIC_ONLY whenever that check box changes.
-extern std::atomic<bool> g_parkRenewAll;
+// How the main loop kept its rhythm: how late each tick started after its deadline, how long the
+// tick's own work took, and how often the deadline was moved. The loop logs a summary when it ends.
+struct MainLoopTimes
+{
+    DurationHistogram lateness;
+    DurationHistogram tickWork;
+    std::uint64_t realignedToSimulator = 0;  // the simulator's second set the deadline to now
+    std::uint64_t realignedBehind = 0;       // more than 100 ms behind: the deadline moved on
+};
+// The times of the running or last main loop; the worker's own (tests read them after the loop).
+const MainLoopTimes& gf_mainLoopTimes();
 
 // The livery tables are emptied at the next closing down, after the session's aircraft are gone.
 void gf_clearLiveryTablesAtClosingDown();

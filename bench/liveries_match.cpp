@@ -21,6 +21,8 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
+
+#include "bench/CacheEviction.h"
 #include <fmt/format.h>
 
 #include "core/AcKind.h"
@@ -328,18 +330,6 @@ World& lf_world(int LIVERIES)
     return w;
 }
 
-// Larger than the last-level cache: reading it through pushes the tables out.
-void lf_evictCaches()
-{
-    static std::vector<std::uint64_t> buffer(64u << 20 >> 3, 1);
-    std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < buffer.size(); i += 8) {
-        sum += buffer[i];
-        buffer[i] = sum;
-    }
-    benchmark::DoNotOptimize(sum);
-}
-
 double lf_percentile(std::vector<double>& SAMPLES, double P)
 {
     if (SAMPLES.empty()) {
@@ -363,7 +353,7 @@ void lf_matchCalls(benchmark::State& STATE, bool COLD)
         next = (next + 1) % w.aircraft.size();
         ac.liveryTitle = {};
         if (COLD) {
-            lf_evictCaches();
+            gf_evictCaches();
         }
         const auto start = std::chrono::steady_clock::now();
         gf_matchLiveAcLivery(ac);

@@ -141,6 +141,18 @@ struct LiveAc : SimAc {
     std::deque<StreamPos> stream;           // reported positions still to be played; front is the point reached
     double lastReportTime = 0.0;            // seconds, of the last accepted record
 
+    // What the tick tests of the front point every tick, kept in the record so that a tick in
+    // which no point falls due does not reach into the stream's storage (a cache miss per
+    // aircraft). It holds while frontKept is set and the stream's front is still the element at
+    // frontAt with the stream of frontSize points: the tick's update pass keeps it, leaves it
+    // when the aircraft is not active, and the merge of a report, which may change the front
+    // point in place, forgets it (gf_forgetKeptFront).
+    const StreamPos* frontAt = nullptr;
+    std::size_t frontSize = 0;
+    int32_t frontPlayTick = 0;
+    uint8_t frontRepeat = 0;
+    uint8_t frontKept = 0;
+
     // driving state
     double checkLat = 0.0;                  // position at the last check for statics in the way
     double checkLon = 0.0;
@@ -230,6 +242,9 @@ inline std::string_view gf_lifeStateName(AcState STATE) { return gf_lifeStateNam
 inline std::string_view gf_phaseName(FlightState STATE) { return gf_phaseName(static_cast<uint32_t>(STATE)); }
 // Erases one aircraft of g_liveAcs by moving the last record into its place.
 void lf_eraseLiveAc(LiveAc& AC);
+// Whoever changes a point of an active aircraft's stream in place outside the tick's update
+// pass calls this, so that the tick looks at the front point again.
+inline void gf_forgetKeptFront(LiveAc& AC) { AC.frontKept = 0; }
 // Erases one aircraft of g_staticAcs by moving the last record into its place.
 void lf_eraseStaticAc(SimAc& AC);
 LiveAc* gf_findLiveAc(uint32_t ID);

@@ -415,12 +415,7 @@ void lf_configureApproach(LiveAc& AC)
             g_twinCheckIds.push_back(AC.id);
             AC.approach = 1;
             AC.climbConfigured = 0;
-            // the aircraft no longer belongs to a stand
-            AC.lat = 0.0;
-            AC.lon = 0.0;
-            AC.heading = 0.0;
-            AC.standId = 0;
-            AC.noCabinLight = 0;
+            lf_forgetStand(AC);
             AC.transitionSlots = 1;
             lf_resetWindows(AC);
         }

@@ -18,7 +18,6 @@ namespace qmt {
 
 namespace {
 
-constexpr double kSamePositionDeg = 1e-8;
 constexpr int32_t kMinLegTicks = 25;
 constexpr double kMetresPerDegree = 111132.95;   // the flat frame of a ground curve
 constexpr double kMaxCurveT = 0.999999;
@@ -40,15 +39,6 @@ constexpr double kTwoPiLimit = 6.283185307178586;
 constexpr uint32_t kRotorcraft = static_cast<uint32_t>(AcCategory::Rotorcraft);
 constexpr uint32_t kLight = static_cast<uint32_t>(AcCategory::Light);
 
-int32_t lf_now()
-{
-    return g_tickCounter.load(std::memory_order_relaxed);
-}
-
-bool lf_samePosition(const StreamPos& A, const StreamPos& B)
-{
-    return std::abs(A.lat - B.lat) < kSamePositionDeg && std::abs(gf_lonDifference(A.lon, B.lon)) < kSamePositionDeg;
-}
 
 double lf_distanceNm(const StreamPos& A, const StreamPos& B)
 {

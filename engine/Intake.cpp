@@ -168,6 +168,8 @@ void lf_mergeLiveRecord(LiveTrafficRecord& RECORD)
     if (ac->state == AcState::liveryrespawn || ac->state == AcState::removingfromsim) {
         return;
     }
+    // The new-point checks may move the front point's play tick or mark it a repeat.
+    gf_forgetKeptFront(*ac);
     if (!ac->stream.empty() && lf_dropAgainstLast(*ac, RECORD)) {
         return;
     }

@@ -53,6 +53,20 @@ double gf_lonDifference(double TO, double FROM);
 // The longitude halfway between A and B, the short way round.
 double gf_midLongitude(double A, double B);
 
+// ---- shared by the motion code ----
+
+// The tick counter now.
+inline int32_t lf_now()
+{
+    return g_tickCounter.load(std::memory_order_relaxed);
+}
+// Positions closer than this in both coordinates are the same position, degrees.
+inline constexpr double kSamePositionDeg = 1e-8;
+// The two points lie on the same position (longitudes compared the short way round).
+bool lf_samePosition(const StreamPos& A, const StreamPos& B);
+// The aircraft no longer belongs to a stand: its stand position, heading, stand and cabin mark go.
+void lf_forgetStand(LiveAc& AC);
+
 // ---- stream advance and extrapolation ----
 
 // Advances the stream of an active aircraft whose front point is due, or removes it. Logs an

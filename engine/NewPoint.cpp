@@ -11,8 +11,10 @@
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/Motion.h"
-#include "engine/pending_parkplan.h"
+#include "parking/LearnedOptions.h"
+#include "parking/ParkAirport.h"
 #include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/SimQueues.h"
 
 namespace qmt {
@@ -20,7 +22,6 @@ namespace qmt {
 namespace {
 
 constexpr std::size_t kMaxStreamPoints = 200;
-constexpr double kSamePositionDeg = 1e-8;
 constexpr double kJitterDeg = 0.00015;
 constexpr double kShortStopNm = 0.011879049676025918;      // 22 m
 constexpr int32_t kShortStopTicks = 1500;
@@ -44,15 +45,6 @@ constexpr uint32_t kThrottleIdle = 0;
 constexpr uint32_t kThrottleClimb = 3;
 constexpr uint32_t kFlapsTakeOff = 1;
 
-int32_t lf_now()
-{
-    return g_tickCounter.load();
-}
-
-bool lf_samePosition(const StreamPos& A, const StreamPos& B)
-{
-    return std::abs(A.lat - B.lat) < kSamePositionDeg && std::abs(A.lon - B.lon) < kSamePositionDeg;
-}
 
 double lf_distanceNm(const StreamPos& A, const StreamPos& B)
 {
@@ -244,11 +236,7 @@ bool lf_checkPushedBack(LiveAc& AC, StreamPos& POINT)
     AC.pushBackTurnKnown = 0;
     AC.pushBackCountdown = 0;
     lf_setFlightState(AC, FlightState::taxi);
-    AC.lat = 0.0;
-    AC.lon = 0.0;
-    AC.heading = 0.0;
-    AC.standId = 0;
-    AC.noCabinLight = 0;
+    lf_forgetStand(AC);
     lf_stopHolding(AC);
     return true;
 }

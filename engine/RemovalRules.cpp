@@ -12,9 +12,11 @@
 #include "engine/Commands.h"
 #include "engine/Motion.h"
 #include "engine/RemovalRules.h"
-#include "engine/pending_parkplan.h"
+#include "parking/LearnedOptions.h"
+#include "parking/ParkAirport.h"
 #include "parking/Stand.h"
 #include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/SimClient.h"
 
 namespace qmt {

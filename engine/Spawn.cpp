@@ -16,11 +16,12 @@
 #include "engine/RemovalRules.h"
 #include "engine/RespawnGhosts.h"
 #include "engine/StandRules.h"
-#include "engine/pending_parkplan.h"
 #include "liveries/Matching.h"
+#include "parking/LearnedOptions.h"
 #include "parking/ParkAirport.h"
 #include "parking/Stand.h"
 #include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/SimClient.h"
 
 namespace qmt {

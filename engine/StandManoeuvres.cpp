@@ -10,9 +10,11 @@
 #include "engine/Motion.h"
 #include "engine/RemovalRules.h"
 #include "engine/StandRules.h"
-#include "engine/pending_parkplan.h"
+#include "parking/LearnedOptions.h"
+#include "parking/ParkAirport.h"
 #include "parking/Stand.h"
 #include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
 
@@ -20,7 +22,6 @@ namespace qmt {
 
 namespace {
 
-constexpr double kSamePositionDeg = 1e-8;
 constexpr double kParkReachNm = 0.010799136069114472;       // 20 m
 constexpr double kTowedParkReachNm = 0.029697624190064796;  // 55 m
 constexpr double kArrivedNm = 0.0010799136069114472;        // 2 m
@@ -31,10 +32,6 @@ constexpr double kPullOutSpans = 2.0;
 constexpr double kPushBackEndNm = 900.0;
 constexpr int32_t kEventArrived = 0;
 
-int32_t lf_now()
-{
-    return g_tickCounter.load(std::memory_order_relaxed);
-}
 
 // Ticks of a stand manoeuvre over the distance at the aircraft's stand speed.
 int32_t lf_manoeuvreTicks(const LiveAc& AC, double FROM_LAT, double FROM_LON, double TO_LAT, double TO_LON)

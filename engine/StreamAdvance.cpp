@@ -20,7 +20,6 @@ namespace {
 
 constexpr int32_t kMinLegTicks = 25;
 constexpr double kTicksPerHour = 360000.0;
-constexpr double kSamePositionDeg = 1e-8;
 constexpr int32_t kHoldStepTicks = 300;
 constexpr int32_t kTicksPerMinute = 6000;
 constexpr double kHoldingSpanFactor = 1.2;
@@ -38,10 +37,6 @@ constexpr int32_t kWindowShrink = 100;
 // made-up points, so a handful of rounds always ends it. The bound only guards the tick.
 constexpr int kMaxDryRounds = 16;
 
-int32_t lf_now()
-{
-    return g_tickCounter.load(std::memory_order_relaxed);
-}
 
 bool lf_isExtrapolating(const LiveAc& AC)
 {
@@ -215,6 +210,20 @@ double gf_midLongitude(double A, double B)
     return gf_wrapDegrees(A + gf_lonDifference(B, A) / 2.0);
 }
 
+bool lf_samePosition(const StreamPos& A, const StreamPos& B)
+{
+    return std::abs(A.lat - B.lat) < kSamePositionDeg && std::abs(gf_lonDifference(A.lon, B.lon)) < kSamePositionDeg;
+}
+
+void lf_forgetStand(LiveAc& AC)
+{
+    AC.lat = 0.0;
+    AC.lon = 0.0;
+    AC.heading = 0.0;
+    AC.standId = 0;
+    AC.noCabinLight = 0;
+}
+
 void lf_resetWindows(LiveAc& AC)
 {
     AC.earlyWindow = 3000;
@@ -320,8 +329,7 @@ void lf_nextPos(LiveAc& AC)
     {
         const StreamPos& front = stream[0];
         StreamPos& next = stream[1];
-        if (next.repeat == 0 && std::abs(next.lat - front.lat) < kSamePositionDeg &&
-            std::abs(gf_lonDifference(next.lon, front.lon)) < kSamePositionDeg) {
+        if (next.repeat == 0 && lf_samePosition(next, front)) {
             next.repeat = 1;
         }
         if (next.repeat == 0) {

@@ -17,7 +17,7 @@
 #include "engine/Removal.h"
 #include "engine/SimRequests.h"
 #include "engine/Spawn.h"
-#include "engine/pending_park.h"
+#include "parking/StaticAircraft.h"
 #include "feed/TrafficFeed.h"
 #include "liveries/KindText.h"
 #include "parking/StandTable.h"
@@ -49,6 +49,23 @@ void lf_removeOrphanObject(uint32_t OBJECT_ID)
 }
 
 bool lf_anyRemoveFlag(const LiveAc& AC) { return AC.remove != 0 || AC.removed != 0; }
+
+// The kept front point holds when the stream's front is still the element it was taken from.
+// Only the stream's own bookkeeping in the record is read, never the point.
+bool lf_frontStillKept(const LiveAc& AC)
+{
+    return AC.frontKept != 0 && AC.frontAt == &AC.stream.front() && AC.frontSize == AC.stream.size();
+}
+
+void lf_keepFront(LiveAc& AC)
+{
+    const StreamPos& front = AC.stream.front();
+    AC.frontAt = &front;
+    AC.frontSize = AC.stream.size();
+    AC.frontPlayTick = front.playTick;
+    AC.frontRepeat = front.repeat;
+    AC.frontKept = 1;
+}
 
 bool lf_blockIsFinite(const LiveAc& AC)
 {
@@ -238,6 +255,10 @@ void lf_activateStatic(SimNotification& E)
 bool updateLiveAc(LiveAc& AC)
 {
     try {
+        if (AC.state != AcState::active) {
+            // Respawn and spawn change the stream while the aircraft is away.
+            gf_forgetKeptFront(AC);
+        }
         switch (AC.state) {
         case AcState::adding2sim:
         case AcState::liveryrespawn:
@@ -258,13 +279,18 @@ bool updateLiveAc(LiveAc& AC)
             removeAircraftFromSim(AC);
             return lf_anyRemoveFlag(AC);
         }
-        if (g_tickCounter.load(std::memory_order_relaxed) >= AC.stream.front().playTick) {
-            nextPosMain(AC);
+        const int32_t tick = g_tickCounter.load(std::memory_order_relaxed);
+        if (!lf_frontStillKept(AC) || tick >= AC.frontPlayTick) {
+            gf_forgetKeptFront(AC);
+            if (tick >= AC.stream.front().playTick) {
+                nextPosMain(AC);
+            }
+            if (AC.state != AcState::active || AC.stream.empty()) {
+                return lf_anyRemoveFlag(AC);
+            }
+            lf_keepFront(AC);
         }
-        if (AC.state != AcState::active || AC.stream.empty()) {
-            return lf_anyRemoveFlag(AC);
-        }
-        const bool repeat = AC.stream.front().repeat != 0;
+        const bool repeat = AC.frontRepeat != 0;
         AC.block[kBlockVerticalSpeed] = AC.verticalRate / 60.0;
         AC.block[kBlockAirspeed] = repeat ? 0.0 : AC.groundSpeed;
         if (!repeat) {

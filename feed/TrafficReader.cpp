@@ -15,6 +15,7 @@
 #include "core/StatusLine.h"
 #include "core/StopFlags.h"
 #include "core/Text.h"
+#include "core/ThreadName.h"
 #include "engine/Intake.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
@@ -304,7 +305,11 @@ void lf_startThread(std::thread& THREAD, void (*MAIN)())
         std::lock_guard lock(s_readers.mutex);
         s_readers.stop = false;
     }
-    THREAD = std::thread(MAIN);
+    const char* name = MAIN == &lf_trafficReaderMain ? "TrafficReader" : "WeatherReader";
+    THREAD = std::thread([MAIN, name] {
+        gf_nameThisThread(name);
+        MAIN();
+    });
 }
 
 } // namespace

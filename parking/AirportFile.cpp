@@ -236,40 +236,6 @@ bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteM
 
 // Writes the bytes to a temporary file beside PATH and puts it in place only when it
 // is complete, so that a failed save leaves the previous file as it was.
-bool lf_commitFile(const std::string& BYTES, const fs::path& PATH, bool KEEP_GENERATIONS)
-{
-    fs::path temp = PATH;
-    temp += ".tmp";
-    std::error_code ec;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            return false;
-        }
-        size_t count = BYTES.size();
-        bool fault = false;
-        if (s_writeFaultBytes >= 0 && static_cast<size_t>(s_writeFaultBytes) < count) {
-            count = static_cast<size_t>(s_writeFaultBytes);
-            fault = true;
-        }
-        out.write(BYTES.data(), static_cast<std::streamsize>(count));
-        out.flush();
-        if (!out || fault) {
-            out.close();
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    if (KEEP_GENERATIONS && !gf_rotateGenerations(PATH, 3, true)) {
-        gf_logWarning(fmt::format("could not keep older generations of {}", PATH.string()));
-    }
-    fs::rename(temp, PATH, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
-}
 
 bool lf_isHoursDigit(char C)
 {
@@ -303,6 +269,41 @@ bool lf_overlaps(const Stand& A, const Stand& B)
 }
 
 } // namespace
+
+bool gf_commitFile(const std::string& BYTES, const fs::path& PATH, bool KEEP_GENERATIONS)
+{
+    fs::path temp = PATH;
+    temp += ".tmp";
+    std::error_code ec;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            return false;
+        }
+        size_t count = BYTES.size();
+        bool fault = false;
+        if (s_writeFaultBytes >= 0 && static_cast<size_t>(s_writeFaultBytes) < count) {
+            count = static_cast<size_t>(s_writeFaultBytes);
+            fault = true;
+        }
+        out.write(BYTES.data(), static_cast<std::streamsize>(count));
+        out.flush();
+        if (!out || fault) {
+            out.close();
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+    if (KEEP_GENERATIONS && !gf_rotateGenerations(PATH, 3, true)) {
+        gf_logWarning(fmt::format("could not keep older generations of {}", PATH.string()));
+    }
+    fs::rename(temp, PATH, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
 
 std::optional<HoursBitset> gf_parseHoursStrict(std::string_view TEXT)
 {
@@ -396,7 +397,7 @@ bool gf_commitApfText(const std::string& TEXT, const fs::path& PATH, ApfWriteMod
         if (PATH.has_parent_path()) {
             fs::create_directories(PATH.parent_path(), ec);  // a failure shows in the save
         }
-        return lf_commitFile(TEXT, PATH, MODE == ApfWriteMode::learned);
+        return gf_commitFile(TEXT, PATH, MODE == ApfWriteMode::learned);
     } catch (const std::exception& e) {
         gf_logWarning(fmt::format("{}: {}", "gf_writeApf", e.what()));
         return false;

@@ -46,6 +46,10 @@ std::optional<std::string> gf_apfText(const AirportFile& FILE, ApfWriteMode MODE
                                       pugi::xml_node ORPHANS = {});
 bool gf_commitApfText(const std::string& TEXT, const std::filesystem::path& PATH, ApfWriteMode MODE);
 
+// Replaces PATH by BYTES through a temporary file, so that a failed write leaves the old file;
+// KEEP_GENERATIONS keeps three older generations. False when the file was not replaced.
+bool gf_commitFile(const std::string& BYTES, const std::filesystem::path& PATH, bool KEEP_GENERATIONS);
+
 // Reads the park airport's file NAME ("airports/..." local, else archived) into
 // g_stands and INFO. Returns an error text, empty on success.
 std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO);

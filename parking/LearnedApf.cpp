@@ -99,21 +99,6 @@ std::string lf_timeOfDay()
     return text.size() >= 19 ? text.substr(11, 8) : text;
 }
 
-bool lf_sameKind(const AcKind& A, const AcKind& B)
-{
-    return A.airlineId == B.airlineId && A.operatorId == B.operatorId && A.modelId == B.modelId;
-}
-
-// Options switched off for one calculation (id 0) are still learned data: number them
-// again so that they are written.
-void lf_renumberOptions(Stand& STAND)
-{
-    uint32_t id = 1;
-    for (StandOption& opt : STAND.options) {
-        opt.optionId = id++;
-    }
-}
-
 } // namespace
 
 std::string lf_trimBlanks(std::string_view TEXT)
@@ -242,7 +227,7 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
         bool duplicate = false;
         for (const StandOption& old : STAND.options) {
             if (old.day == opt.day && old.real == opt.real && old.registration == opt.registration &&
-                lf_sameKind(old.kind, opt.kind) && (old.hours & opt.hours).any()) {
+                gf_sameKind(old.kind, opt.kind) && (old.hours & opt.hours).any()) {
                 duplicate = true;
                 break;
             }
@@ -390,12 +375,12 @@ void lf_saveLearnedApf()
     file.publisher = g_parkApfInfo.publisher;
     file.altitudeFt = g_parkApfInfo.altitudeFt;
     for (Stand& stand : g_stands) {
-        lf_renumberOptions(stand);
+        gf_renumberOptions(stand);
     }
     if (!g_handmade) {
         for (Stand& stand : g_stands) {
             std::erase_if(stand.options, [](const StandOption& O) { return O.source == 1; });
-            lf_renumberOptions(stand);
+            gf_renumberOptions(stand);
             if (stand.manual || !stand.options.empty() || stand.radiusChanged || stand.cargoChanged) {
                 file.stands.push_back(stand);
             }

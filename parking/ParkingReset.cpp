@@ -3,8 +3,10 @@
 #include "parking/AirportFile.h"
 #include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
+#include "parking/Reconcile.h"
 #include "parking/Stand.h"
 #include "parking/StandTable.h"
+#include "parking/StaticAircraft.h"
 #include "parking/StaticPositions.h"
 
 namespace qmt {
@@ -17,6 +19,8 @@ void gf_resetParkingForTests()
     gf_resetStaticPositionsForTests();
     gf_resetStandTableForTests();
     gf_clearLearnedOrphans();
+    gf_resetStaticAircraftForTests();
+    gf_resetParkChangeForTests();
 }
 
 } // namespace qmt

@@ -4,7 +4,7 @@
 namespace qmt {
 
 // The stand table, the airport-file and learned-file readers' state, the park airport, the
-// static positions and the stand-table marks.
+// static positions and aircraft counter, the park-change flags and the stand-table marks.
 void gf_resetParkingForTests();
 
 } // namespace qmt

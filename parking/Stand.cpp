@@ -86,6 +86,19 @@ void gf_clearStands()
     gf_forgetStandAtPosition();
 }
 
+bool gf_sameKind(const AcKind& A, const AcKind& B)
+{
+    return A.airlineId == B.airlineId && A.operatorId == B.operatorId && A.modelId == B.modelId;
+}
+
+void gf_renumberOptions(Stand& STAND)
+{
+    uint32_t id = 1;
+    for (StandOption& opt : STAND.options) {
+        opt.optionId = id++;
+    }
+}
+
 Stand* gf_standById(int64_t STAND_ID)
 {
     if (STAND_ID < 1) {

@@ -118,6 +118,12 @@ int32_t gf_qualitySoft(int64_t FACTORS);
 // Destroys every stand of g_stands.
 void gf_clearStands();
 
+// Same airline, operator and model (cargo and marker flags aside).
+bool gf_sameKind(const AcKind& A, const AcKind& B);
+// Numbers the stand's options 1, 2, 3 ... in order: options switched off for one calculation
+// (id 0) count again, and a new option's id (count + 1) stays unique.
+void gf_renumberOptions(Stand& STAND);
+
 // Stand by id through the numbering invariant; nullptr for 0 or an unknown id.
 Stand* gf_standById(int64_t STAND_ID);
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace qmt {
 
@@ -27,11 +28,6 @@ struct LastAsked {
     std::string answer;
 };
 LastAsked s_lastAsked;
-
-bool lf_sameKind(const AcKind& A, const AcKind& B)
-{
-    return A.airlineId == B.airlineId && A.operatorId == B.operatorId && A.modelId == B.modelId;
-}
 
 bool lf_covers(const StandOption& OPTION, uint32_t HALF_HOUR)
 {
@@ -59,7 +55,7 @@ uint8_t lf_preferCallsign(const Stand& STAND, const StandOption& OPTION, WeekTim
     }
     const uint32_t nextDay = TARGET.nextDay();
     for (const StandOption& other : STAND.options) {
-        if (other.optionId >= 1 && other.day == nextDay && lf_sameKind(other.kind, OPTION.kind) &&
+        if (other.optionId >= 1 && other.day == nextDay && gf_sameKind(other.kind, OPTION.kind) &&
             lf_covers(other, 0)) {
             return 1;
         }
@@ -86,7 +82,7 @@ bool lf_starredName(const std::string& CALLSIGN, const std::string& NAME)
 
 bool lf_optionForAircraft(const StandOption& OPTION, uint32_t DAY, const SimAc& AIRCRAFT)
 {
-    return OPTION.day == DAY && OPTION.registration == AIRCRAFT.registration && lf_sameKind(OPTION.kind, AIRCRAFT.kind);
+    return OPTION.day == DAY && OPTION.registration == AIRCRAFT.registration && gf_sameKind(OPTION.kind, AIRCRAFT.kind);
 }
 
 } // namespace
@@ -164,7 +160,7 @@ Stand* gf_findStandNear(double LATITUDE, double LONGITUDE, const AcProfile& AIRC
             }
             known = opt.optionId >= 1 && opt.real == 1 &&
                     (opt.callsign == AIRCRAFT.callsign || opt.furtherName == AIRCRAFT.callsign ||
-                     lf_sameKind(opt.kind, AIRCRAFT.kind));
+                     gf_sameKind(opt.kind, AIRCRAFT.kind));
         }
         if (known) {
             learnedCandidate = &stand;
@@ -199,7 +195,10 @@ bool lf_isRecentCallsign(std::string_view TEXT)
     return g_recentCallsigns.contains(text) || g_recentCallsigns.contains(text + "_");
 }
 
-bool lf_optionFits(const StandOption& OPTION, uint32_t REAL, uint32_t DAY, WeekTime TARGET, const Stand& STAND)
+namespace {
+
+// lf_optionFits short of the static aircraft on the neighbouring stands.
+bool lf_optionFitsHere(const StandOption& OPTION, uint32_t REAL, uint32_t DAY, WeekTime TARGET, const Stand& STAND)
 {
     if (OPTION.optionId == 0) {
         return false;
@@ -216,7 +215,30 @@ bool lf_optionFits(const StandOption& OPTION, uint32_t REAL, uint32_t DAY, WeekT
     if (STAND.heli && !HELICOPTERS.value()) {
         return false;
     }
-    if (STAND.blocked) {
+    return STAND.blocked == 0;
+}
+
+// The largest half span that an aircraft on the stand may have without touching an active static
+// aircraft on a neighbouring stand (infinite when there is none).
+double lf_clearance(const Stand& STAND)
+{
+    double clearance = std::numeric_limits<double>::infinity();
+    for (const SimAc& ac : g_staticAcs) {
+        if (ac.state != AcState::active || ac.standId == STAND.standId ||
+            std::find(STAND.adjacent.begin(), STAND.adjacent.end(), ac.standId) == STAND.adjacent.end()) {
+            continue;
+        }
+        const double distance = gf_distanceNm(ac.lat, ac.lon, STAND.latitude, STAND.longitude);
+        clearance = std::min(clearance, distance - hwsp(ac.kind.modelId));
+    }
+    return clearance;
+}
+
+} // namespace
+
+bool lf_optionFits(const StandOption& OPTION, uint32_t REAL, uint32_t DAY, WeekTime TARGET, const Stand& STAND)
+{
+    if (!lf_optionFitsHere(OPTION, REAL, DAY, TARGET, STAND)) {
         return false;
     }
     for (const SimAc& ac : g_staticAcs) {
@@ -243,7 +265,7 @@ void lf_chooseOption(std::vector<uint32_t>& IDS, const Stand& STAND)
         }
         for (size_t i = 0; i < IDS.size(); ++i) {
             for (const StandOption& opt : STAND.options) {
-                if (opt.optionId != IDS[i] || !lf_sameKind(opt.kind, ac.kind)) {
+                if (opt.optionId != IDS[i] || !gf_sameKind(opt.kind, ac.kind)) {
                     continue;
                 }
                 if (lf_starredName(ac.callsign, opt.callsign) || lf_starredName(ac.callsign, opt.furtherName)) {
@@ -292,19 +314,50 @@ bool lf_optionInUse(const StandOption& OPTION)
     return false;
 }
 
-void lf_searchStands(WeekTime TIME, uint32_t REAL, uint32_t DAY, uint32_t STEP, std::vector<StaticPosition>& OUT)
+OptionSlots gf_optionSlots(uint32_t REAL)
+{
+    OptionSlots slots;
+    slots.stands.resize(g_stands.size());
+    slots.clearance.resize(g_stands.size());
+    for (size_t i = 0; i < g_stands.size(); ++i) {
+        slots.clearance[i] = lf_clearance(g_stands[i]);
+        const std::vector<StandOption>& options = g_stands[i].options;
+        for (size_t k = 0; k < options.size(); ++k) {
+            if ((options[k].real != 0) == (REAL == 1)) {
+                slots.stands[i].push_back(
+                    OptionSlots::Entry{options[k].hours.to_ullong(), options[k].day, static_cast<uint32_t>(k)});
+            }
+        }
+    }
+    return slots;
+}
+
+void lf_searchStands(WeekTime TIME, uint32_t REAL, uint32_t DAY, uint32_t STEP, std::vector<StaticPosition>& OUT,
+                     const OptionSlots* SLOTS)
 {
     const WeekTime target = TIME.minus(static_cast<int>(STEP));
     try {
         std::vector<uint32_t> ids;
-        for (Stand& stand : g_stands) {
+        for (size_t index = 0; index < g_stands.size(); ++index) {
+            Stand& stand = g_stands[index];
             if (stand.reserved || stand.staticHere) {
                 continue;
             }
             ids.clear();
-            for (const StandOption& opt : stand.options) {
-                if (lf_optionFits(opt, REAL, DAY, target, stand)) {
-                    ids.push_back(opt.optionId);
+            if (SLOTS != nullptr) {
+                for (const OptionSlots::Entry& e : SLOTS->stands[index]) {
+                    const StandOption& opt = stand.options[e.index];
+                    if ((DAY != 1 || e.day == target.day) && ((e.hours >> target.halfHour) & 1) != 0 &&
+                        lf_optionFitsHere(opt, REAL, DAY, target, stand) &&
+                        hwsp(opt.kind.modelId) <= SLOTS->clearance[index]) {
+                        ids.push_back(stand.options[e.index].optionId);
+                    }
+                }
+            } else {
+                for (const StandOption& opt : stand.options) {
+                    if (lf_optionFits(opt, REAL, DAY, target, stand)) {
+                        ids.push_back(opt.optionId);
+                    }
                 }
             }
             if (ids.empty()) {

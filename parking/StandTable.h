@@ -30,8 +30,24 @@ void lf_markStandUsed(Stand& STAND);
 std::string gf_standAtPosition(double LATITUDE, double LONGITUDE);
 // The stand for an aircraft at the position, or nullptr.
 Stand* gf_findStandNear(double LATITUDE, double LONGITUDE, const AcProfile& AIRCRAFT, double MAX_NM, bool LEARNED);
-// One fit step of the learned passes.
-void lf_searchStands(WeekTime TIME, uint32_t REAL, uint32_t DAY, uint32_t STEP, std::vector<StaticPosition>& OUT);
+// The day and half-hours of the observed (REAL 1) or soft options of each stand (in table order), in
+// a few bytes each: a fit step tests in full only the options whose day and half-hour can fit,
+// instead of walking every option record of every stand at every step.
+struct OptionSlots {
+    struct Entry {
+        uint64_t hours = 0;      // the option's half-hour bits
+        uint32_t day = 0;
+        uint32_t index = 0;      // of the option in its stand
+    };
+    std::vector<std::vector<Entry>> stands;
+    // Per stand, the largest half span that leaves room to the static aircraft next to it: those
+    // stand still through a calculation.
+    std::vector<double> clearance;
+};
+OptionSlots gf_optionSlots(uint32_t REAL);
+// One fit step of the learned passes; SLOTS, when given, are those of this pass's REAL.
+void lf_searchStands(WeekTime TIME, uint32_t REAL, uint32_t DAY, uint32_t STEP, std::vector<StaticPosition>& OUT,
+                     const OptionSlots* SLOTS = nullptr);
 // Option tests.
 bool lf_optionFits(const StandOption& OPTION, uint32_t REAL, uint32_t DAY, WeekTime TARGET, const Stand& STAND);
 void lf_chooseOption(std::vector<uint32_t>& IDS, const Stand& STAND);

@@ -4,7 +4,8 @@
 #include "core/Text.h"
 #include "core/Parameters.h"
 #include "core/StopFlags.h"
-#include "simlink/pending_parking.h"
+#include "core/ThreadName.h"
+#include "parking/ParkAirport.h"
 
 #include <algorithm>
 #include <chrono>
@@ -575,6 +576,7 @@ namespace {
 
 void lf_simClientThread()
 {
+    gf_nameThisThread("SimClient");
     SimClient client;
     if (!client.connect()) {
         g_simLinkState.store(SimLinkState::failed);

@@ -75,6 +75,34 @@ TEST_F(MainLoopTest, SixtyOneSecondsGiveSixThousandOneHundredTicksAndEachMark)
         ASSERT_EQ(tickTimes[i] - tickTimes[i - 1], 10ms) << "tick " << i;
 }
 
+TEST_F(MainLoopTest, LateTicksAndMovedDeadlinesAreCounted)
+{
+    int tick = 0;
+    gf_setMainLoopStepsForTests(MainLoopSteps{
+        [&tick] {
+            ++tick;
+            if (tick == 5)
+                gf_advanceLoopClockForTests(15ms);  // the next tick starts 5 ms late
+            if (tick == 10)
+                gf_advanceLoopClockForTests(150ms); // far behind: the deadline moves on
+            if (tick == 20)
+                g_realignDeadline = true;
+            if (tick == 100)
+                g_stopSession = true;
+        },
+        [](PeriodicWork, std::uint64_t) {},
+        {}});
+    lf_mainLoop();
+
+    const MainLoopTimes& t = gf_mainLoopTimes();
+    EXPECT_EQ(t.lateness.count(), 100u);
+    EXPECT_EQ(t.lateness.percentile(0.5), 0us);
+    EXPECT_EQ(t.lateness.longest(), 5000us);
+    EXPECT_EQ(t.tickWork.longest(), 150000us);
+    EXPECT_EQ(t.realignedBehind, 1u);
+    EXPECT_EQ(t.realignedToSimulator, 1u);
+}
+
 TEST_F(MainLoopTest, LongMarksComeAtTheirSeconds)
 {
     runCounting(1200);

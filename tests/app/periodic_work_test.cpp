@@ -1,5 +1,4 @@
 #include "app/Worker.h"
-#include "app/pending_parking.h"
 #include "core/Clock.h"
 #include "core/Parameters.h"
 #include "core/Reset.h"
@@ -9,6 +8,7 @@
 #include "engine/AcRecords.h"
 #include "feed/TrafficFeed.h"
 #include "parking/ParkAirport.h"
+#include "parking/Reconcile.h"
 #include "simlink/SimClient.h"
 
 #include <gtest/gtest.h>
@@ -127,9 +127,12 @@ TEST_F(PeriodicWorkTest, TheRenewalCountdownRunsOnlyWhileAParkAirportIsLoadedAnd
     EXPECT_EQ(gf_windowValues().renewalMinutes, 1);
     gf_runPeriodicWork(180);
     EXPECT_EQ(g_renewalMinutes, 20);
+    EXPECT_TRUE(g_parkChangeRequested);  // the renewal asks for a park change
+    g_parkChangeRequested = false;
+    g_parkChangeArmed = false;
 
     g_parkBusy = true;
-    gf_runPeriodicWork(240);
+    gf_runPeriodicWork(300);  // not a 16-second mark: the manager would free an idle park
     EXPECT_EQ(g_renewalMinutes, 20);
     g_parkBusy = false;
 

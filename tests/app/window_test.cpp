@@ -11,6 +11,7 @@
 #include "feed/TrafficFeed.h"
 #include "parking/AirportFile.h"
 #include "parking/ApfSettings.h"
+#include "parking/Reconcile.h"
 #include "platform/window_messages.h"
 #include "platform/window_shell.h"
 

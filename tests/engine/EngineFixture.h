@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "core/AcKind.h"
+#include "core/Log.h"
 #include "core/Paths.h"
 #include "core/RefData.h"
 #include "core/Reset.h"
@@ -89,6 +92,17 @@ protected:
         LiveAc* ac = gf_findLiveAc(HEX);
         EXPECT_NE(ac, nullptr);
         return *ac;
+    }
+
+    // Opens the test's own log; logText answers what it holds so far.
+    void openLog() { ASSERT_TRUE(gf_openLog(m_work / "Log.txt", "test")); }
+    std::string logText() const
+    {
+        gf_flushLog();
+        std::ifstream in(m_work / "Log.txt");
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
     }
 
     std::filesystem::path m_work;

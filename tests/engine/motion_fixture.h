@@ -3,9 +3,7 @@
 // Set-up of the motion tests: the spawn world (user aircraft, park airport EHAM) plus live
 // aircraft with full per-category profiles, driven tick by tick through updateLiveAc.
 
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 
 #include "core/Log.h"
@@ -115,17 +113,6 @@ protected:
                                                            return C.objectId == OBJECT_ID && C.eventId == EVENT_ID &&
                                                                   C.value == VALUE;
                                                        }));
-    }
-
-    void openLog() { ASSERT_TRUE(gf_openLog(m_work / "Log.txt", "test")); }
-
-    std::string logText() const
-    {
-        gf_flushLog();
-        std::ifstream in(m_work / "Log.txt");
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
     }
 
     static std::size_t occurrences(const std::string& TEXT, const std::string& PART)

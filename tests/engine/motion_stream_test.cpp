@@ -178,6 +178,20 @@ TEST_F(StreamTest, ArrivingAtAStandHeldByAnotherAircraftRemovesTheNewcomerOnce)
     EXPECT_EQ(g_stands[0].liveHere, 1); // still the holder's
 }
 
+TEST_F(StreamTest, ANonFinitePositionNeverReachesTheSimulator)
+{
+    openLog();
+    const LatLon a = away(1.0);
+    LiveAc& ac = driven({pt(a, 0.0, 10.0, now() + 10000)}, FlightState::taxi);
+    ac.latStep = std::numeric_limits<double>::quiet_NaN();
+    updateLiveAc(ac);
+    updateLiveAc(ac);
+    EXPECT_EQ(ac.state, AcState::removingfromsim);
+    EXPECT_TRUE(g_positionWriteBuffer.empty());
+    EXPECT_EQ(queuedRemovals(ac.objectId), 1u);
+    EXPECT_EQ(occurrences(logText(), "not a finite position"), 1u);
+}
+
 TEST_F(StreamTest, LongitudesWrapAcrossTheAntimeridian)
 {
     EXPECT_NEAR(std::abs(gf_midLongitude(179.99, -179.99)), 180.0, 1e-9);

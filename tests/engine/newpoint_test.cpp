@@ -72,15 +72,6 @@ protected:
 
     // The situation check of a report that the test does not look at afterwards.
     static bool accepts(LiveAc& AC, StreamPos POINT) { return checkExtendingSituations(AC, POINT); }
-
-    std::string logText() const
-    {
-        gf_flushLog();
-        std::ifstream in(m_work / "Log.txt");
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
 };
 
 TEST_F(NewPointTest, TheTwoHundredAndFirstQueuedPointRemovesTheAircraft)
@@ -479,6 +470,17 @@ TEST_F(NewPointTest, ALandingThatLiftsOffAgainBecomesADeparture)
     EXPECT_EQ(ac.touchedDown, 0);
     EXPECT_EQ(ac.earlyWindow, 3000);
     EXPECT_EQ(ac.lateWindow, 5000);
+    {
+        // it climbs away with the spoilers in: nothing would retract them in flight
+        std::lock_guard lock(g_simQueueMutex);
+        const auto spoilers = [&](uint32_t VALUE) {
+            return std::count_if(g_clientEventQueue.begin(), g_clientEventQueue.end(), [&](const ClientEventCmd& C) {
+                return C.objectId == ac.objectId && C.eventId == SPOILERS_SET && C.value == VALUE;
+            });
+        };
+        EXPECT_EQ(spoilers(16383), 0);
+        EXPECT_EQ(spoilers(0), 1);
+    }
 
     // a single airborne report during the roll-out is no touch-and-go
     LiveAc& rolling = movingAc(true, 0x484006);

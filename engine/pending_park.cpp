@@ -1,8 +1,0 @@
-#include "engine/pending_park.h"
-
-namespace qmt {
-
-// Replaced when static aircraft creation is built.
-void lf_detcs() {}
-
-} // namespace qmt

@@ -1,0 +1,246 @@
+#include "parking/StaticAircraft.h"
+
+#include "core/AcKind.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
+#include "core/WeekTime.h"
+#include "engine/AcRecords.h"
+#include "engine/BirthSpawn.h"
+#include "engine/Commands.h"
+#include "engine/Profile.h"
+#include "liveries/Matching.h"
+#include "parking/Stand.h"
+#include "parking/StandTable.h"
+#include "parking/StaticPositions.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+namespace qmt {
+
+namespace {
+
+constexpr double kDegreesPerRadian = 57.29577951308232;
+constexpr uint64_t kTicks100nsPerMinute = 600000000;
+constexpr int64_t kLongestParkedMinutes = 90;
+constexpr int64_t kLongestParkedHeavyMinutes = 180;
+
+// The last static id given.
+uint32_t s_staticIdCounter = 0;
+
+bool lf_isLeaving(const SimAc& AC)
+{
+    return AC.state == AcState::removingfromsim || AC.removeWhenCreated != 0 || AC.removed != 0;
+}
+
+bool lf_nextTo(const Stand* STAND, uint32_t OTHER_STAND)
+{
+    return STAND != nullptr && OTHER_STAND >= 1 &&
+           std::find(STAND->adjacent.begin(), STAND->adjacent.end(), OTHER_STAND) != STAND->adjacent.end();
+}
+
+// A live aircraft parking or parked on the stand or next to it; logs the refusal.
+bool lf_liveAircraftInTheWay(const StaticPosition& POS, const Stand* STAND, const std::string& STAND_NAME)
+{
+    for (const LiveAc& live : g_liveAcs) {
+        if (live.flightState != FlightState::parking && live.flightState != FlightState::parked) {
+            continue;
+        }
+        if (live.standId == POS.standId) {
+            gf_logLine("{:8}: no static parking for {}, live aircraft {} standing here", STAND_NAME, POS.callsign,
+                       live.callsign);
+            return true;
+        }
+        if (POS.standId >= 1 && lf_nextTo(STAND, live.standId)) {
+            gf_logLine("{:8}: no static parking for {}, live aircraft {} is adjacent at {}, possibly colliding",
+                       STAND_NAME, POS.callsign, live.callsign, gf_standName(live.standId));
+            return true;
+        }
+    }
+    return false;
+}
+
+// The static aircraft on the stand or next to it; WAIT tells that every one of them is leaving.
+const SimAc* lf_staticInTheWay(const StaticPosition& POS, const Stand* STAND, bool& WAIT)
+{
+    const SimAc* first = nullptr;
+    WAIT = true;
+    for (const SimAc& ac : g_staticAcs) {
+        if (ac.standId != POS.standId && !lf_nextTo(STAND, ac.standId)) {
+            continue;
+        }
+        if (!lf_isLeaving(ac)) {
+            WAIT = false;
+            return &ac;
+        }
+        if (first == nullptr) {
+            first = &ac;
+        }
+    }
+    return first;
+}
+
+std::string lf_chooseCallsign(const StaticPosition& POS, uint32_t ID)
+{
+    if (POS.callsign.empty()) {
+        return fmt::format("{}{}{}", gf_airlineCode(POS.kind.airlineId), ID, "*");
+    }
+    const std::string& preferred = POS.preferCallsign == 1 ? POS.callsign : POS.furtherName;
+    const std::string& other = POS.preferCallsign == 1 ? POS.furtherName : POS.callsign;
+    if (!preferred.empty()) {
+        return lf_staticCallsign(preferred);
+    }
+    if (!other.empty()) {
+        return lf_staticCallsign(other);
+    }
+    gf_logWarning("{} callsign is empty..", "lf_detcs");
+    return {};
+}
+
+} // namespace
+
+std::string lf_staticCallsign(std::string_view TEXT)
+{
+    while (!TEXT.empty() && TEXT.back() == '_') {
+        TEXT.remove_suffix(1);
+    }
+    std::string callsign(TEXT);
+    if (callsign.empty() || callsign.back() != '*') {
+        callsign.push_back('*');
+    }
+    return callsign;
+}
+
+uint32_t lf_nextStaticId()
+{
+    // Ids wrap at 10000; 0 and the ids of statics still alive are never given out.
+    for (uint32_t tries = 0; tries < kMaxStaticId; ++tries) {
+        s_staticIdCounter = (s_staticIdCounter + 1) % kMaxStaticId;
+        if (s_staticIdCounter != 0 && gf_findStaticAc(s_staticIdCounter) == nullptr) {
+            return s_staticIdCounter;
+        }
+    }
+    return 0;
+}
+
+void lf_detcs()
+{
+    if (g_staticPositions.empty() || g_stands.empty()) {
+        return;
+    }
+    StaticPosition pos = std::move(g_staticPositions.back());
+    g_staticPositions.pop_back();
+    const std::string standName = gf_standName(pos.standId);
+    const Stand* stand = gf_standById(pos.standId);
+
+    if (lf_liveAircraftInTheWay(pos, stand, standName)) {
+        return;
+    }
+    bool wait = false;
+    if (const SimAc* blocker = lf_staticInTheWay(pos, stand, wait)) {
+        // A replacement: the aircraft it replaces is on its way out, so the position waits for it.
+        const int64_t tick = g_tickCounter.load(std::memory_order_relaxed);
+        if (wait && pos.retryUntilTick == 0) {
+            pos.retryUntilTick = static_cast<int32_t>(tick + kReplacementWaitTicks);
+        }
+        if (wait && tick < pos.retryUntilTick) {
+            g_staticPositions.push_back(std::move(pos));
+            return;
+        }
+        gf_logLine("{:8}: no static parking for {}, static aircraft {} is adjacent at {}, possibly colliding",
+                   standName, pos.callsign, blocker->callsign, gf_standName(blocker->standId));
+        return;
+    }
+    if (stand == nullptr) {
+        gf_logWarning("stand with id {} not found", standName);
+        return;
+    }
+    if (stand->liveHere != 0) {
+        gf_logLine("{:8}: no static parking for {}, live aircraft occupies the stand", standName, pos.callsign);
+        return;
+    }
+    const uint32_t id = lf_nextStaticId();
+    if (id == 0) {
+        gf_logWarning("{}: no static id left for {}", "lf_detcs", pos.callsign);
+        return;
+    }
+    TrafficRecordHead head;
+    head.kind = pos.kind;
+    head.callsign = lf_chooseCallsign(pos, id);
+    head.callsignCopy = pos.callsign;
+    head.extraText = pos.furtherName;
+    head.registration = pos.registration;
+    AcProfile profile;
+    gf_makeParkedAc(profile, head);
+    profile.id = id;
+    g_staticAcs.emplace_back(profile, stand->standId, stand->latitude, stand->longitude, stand->heading,
+                             stand->cargo != 0);
+    SimAc& ac = g_staticAcs.back();
+    if (!gf_matchStaticAcLivery(ac, *stand)) {
+        g_staticAcs.pop_back();
+        return;
+    }
+    ac.notFromParkedTraffic = pos.source;
+    // The rank is the age the aircraft had when its position was made: it keeps its parking time.
+    ac.timeStamp = g_weekTime.load().minus(pos.rank);
+    ac.parkedTrafficId = pos.sourceId;
+    ac.state = AcState::adding2sim;
+    AiCreateRequest request;
+    request.initPos.Latitude = stand->latitude;
+    request.initPos.Longitude = stand->longitude;
+    request.initPos.Altitude = 0.0;
+    request.initPos.Pitch = 0.0;
+    request.initPos.Bank = 0.0;
+    request.initPos.Heading = stand->heading * kDegreesPerRadian;
+    request.initPos.OnGround = 1;
+    request.initPos.Airspeed = 0;
+    request.callsign = ac.callsign;
+    request.liveryTitle = ac.liveryTitle;
+    request.aircraftId = id;
+    g_staticAddingDeque.push_back(std::move(request));
+}
+
+void gf_removeAllStaticAc()
+{
+    for (SimAc& ac : g_staticAcs) {
+        if (ac.state == AcState::active || ac.state == AcState::adding2sim) {
+            removeAircraftFromSim(ac);
+        }
+    }
+    // Those whose create request was still queued never reached the simulator.
+    std::erase_if(g_staticAcs, [](const SimAc& AC) { return AC.removed != 0; });
+}
+
+void gf_collectLiveParked()
+{
+    g_liveParked.clear();
+    const uint64_t now = gf_nowTicks100ns();
+    for (LiveAc& live : g_liveAcs) {
+        if (live.flightState != FlightState::parked || live.state != AcState::active) {
+            continue;
+        }
+        if (live.keepParked != 0) {
+            g_liveParked.push_back(LiveParked{live.callsign, live.standId, 0});
+            continue;
+        }
+        const auto minutes =
+            static_cast<int64_t>(now > live.parkStart ? (now - live.parkStart) / kTicks100nsPerMinute : 0);
+        const int64_t limit = live.category == static_cast<uint32_t>(AcCategory::Heavy) ? kLongestParkedHeavyMinutes
+                                                                                       : kLongestParkedMinutes;
+        if (INITIAL_LOAD_ONLY.value() || minutes <= limit) {
+            g_liveParked.push_back(LiveParked{live.callsign, live.standId, static_cast<int32_t>(minutes)});
+        } else {
+            removeAircraftFromSim(live);
+        }
+    }
+    std::stable_sort(g_liveParked.begin(), g_liveParked.end(),
+                     [](const LiveParked& A, const LiveParked& B) { return A.minutesParked < B.minutesParked; });
+}
+
+void gf_resetStaticAircraftForTests()
+{
+    s_staticIdCounter = 0;
+}
+
+} // namespace qmt

@@ -1,0 +1,191 @@
+// Learning stand use from live aircraft at the stands, half-hour by half-hour.
+#include "StaticParkingTest.h"
+
+namespace qmt::test {
+namespace {
+
+class LearnedOptionsTest : public StaticParkingTest {
+protected:
+    void SetUp() override
+    {
+        StaticParkingTest::SetUp();
+        makeStands(2);
+    }
+
+    // The live aircraft seen at stand 1 at DAY/HALF_HOUR.
+    void seenAt(LiveAc& AC, uint32_t DAY, uint32_t HALF_HOUR, int32_t EVENT = kStandEventSeen)
+    {
+        g_weekTime = WeekTime{DAY, HALF_HOUR};
+        lf_addRealStandOption(1, AC, EVENT);
+    }
+
+    static std::vector<StandOption>& options() { return g_stands[0].options; }
+};
+
+TEST_F(LearnedOptionsTest, AircraftWithoutAKnownRegistrationTeachNothing)
+{
+    LiveAc& none = liveAc(0x484001, "KLM1", "");
+    LiveAc& unknown = liveAc(0x484002, "KLM2", "PH-ZZZ");
+    LiveAc& known = liveAc(0x484003, "KLM3", "PH-BXA");
+    seenAt(none, 1, 20);
+    seenAt(unknown, 1, 20);
+    lf_addRealStandOption(0, known, kStandEventSeen);
+    lf_addRealStandOption(9, known, kStandEventSeen);
+    EXPECT_TRUE(options().empty());
+    EXPECT_EQ(g_learnedUpdates, 0u);
+}
+
+TEST_F(LearnedOptionsTest, AStayIsOneOptionWithinTheWindowOfItsKind)
+{
+    LiveAc& ac = liveAc(0x484001, "KLM1_", "PH-BXA_");
+    seenAt(ac, 2, 20);
+    ASSERT_EQ(options().size(), 1u);
+    EXPECT_EQ(options()[0].callsign, "KLM1");        // ghost marks are not learned
+    EXPECT_EQ(options()[0].registration, "PH-BXA");
+    EXPECT_EQ(options()[0].day, 2u);
+    seenAt(ac, 2, 20);                                 // twice in one half-hour: nothing new
+    EXPECT_EQ(g_learnedUpdates, 1u);
+    seenAt(ac, 2, 23);
+    ASSERT_EQ(options().size(), 1u);
+    EXPECT_EQ(gf_rangeText(options()[0].hours), "20:23");
+    EXPECT_EQ(g_learnedUpdates, 2u);
+    EXPECT_EQ(gf_windowValues().learnedUpdates, 2u);
+    seenAt(ac, 2, 29);                                 // a gap of 6: a new stay
+    ASSERT_EQ(options().size(), 2u);
+    EXPECT_EQ(gf_rangeText(options()[1].hours), "29");
+    EXPECT_EQ(options()[1].optionId, 2u);
+
+    // A heavy may stand unseen for 7 half-hours, a cargo aircraft for 11.
+    struct Case {
+        const char* registration;
+        uint32_t gap;
+        size_t options;
+    };
+    for (const Case c : {Case{"PH-BVA", 7, 1}, Case{"PH-BVA", 8, 2}, Case{"PH-MPS", 11, 1}, Case{"PH-MPS", 12, 2}}) {
+        g_stands[0].options.clear();
+        LiveAc& other = liveAc(0x485000 + c.gap, "KLM9", c.registration);
+        seenAt(other, 3, 10);
+        seenAt(other, 3, 10 + c.gap);
+        EXPECT_EQ(options().size(), c.options) << c.registration << " gap " << c.gap;
+    }
+}
+
+// A stay from half-hour 46 of Wednesday to half-hour 1 of Thursday.
+TEST_F(LearnedOptionsTest, AStayAcrossMidnightIsLearnedOnBothDays)
+{
+    LiveAc& ac = liveAc(0x484001, "KLM1", "PH-BXA");
+    seenAt(ac, 3, 46);
+    seenAt(ac, 4, 1);
+    ASSERT_EQ(options().size(), 2u);
+    EXPECT_EQ(options()[0].day, 3u);
+    EXPECT_EQ(gf_rangeText(options()[0].hours), "46:47");
+    EXPECT_EQ(options()[1].day, 4u);
+    EXPECT_EQ(gf_rangeText(options()[1].hours), "0:1");
+    // The stay goes on in today's option from now on.
+    seenAt(ac, 4, 3);
+    ASSERT_EQ(options().size(), 2u);
+    EXPECT_EQ(gf_rangeText(options()[1].hours), "0:3");
+    // Sunday night to Monday morning the same way.
+    g_stands[0].options.clear();
+    seenAt(ac, 7, 47);
+    seenAt(ac, 1, 0);
+    ASSERT_EQ(options().size(), 2u);
+    EXPECT_EQ(gf_rangeText(options()[0].hours), "47");
+    EXPECT_EQ(options()[1].day, 1u);
+    EXPECT_EQ(gf_rangeText(options()[1].hours), "0");
+}
+
+// An option of the airport file for this registration today that does not cover now means the
+// airport file knows better: nothing is learned.
+TEST_F(LearnedOptionsTest, AnArchivedOptionOfTheRegistrationElsewhenTodayBlocksLearning)
+{
+    StandOption archived = option(1, "30:32", "PH-BXA", "KLM1");
+    archived.source = 1;
+    addOption(0, archived);
+    LiveAc& ac = liveAc(0x484001, "KLM1", "PH-BXA");
+    seenAt(ac, 1, 20);
+    EXPECT_EQ(options().size(), 1u);
+    seenAt(ac, 1, 31);  // covered by the archived option: learned as the aircraft's own
+    EXPECT_EQ(options().size(), 2u);
+}
+
+TEST_F(LearnedOptionsTest, ASeenEndOfStayMarksTheOptionAndAReturnStartsANewOne)
+{
+    LiveAc& ac = liveAc(0x484001, "KLM1", "PH-BXA");
+    seenAt(ac, 1, 20);
+    seenAt(ac, 1, 20, kStandEventLeaving);
+    EXPECT_EQ(options()[0].cpl, 1);
+    seenAt(ac, 1, 22);
+    ASSERT_EQ(options().size(), 2u);
+    EXPECT_EQ(gf_rangeText(options()[1].hours), "22");
+    seenAt(ac, 1, 23, kStandEventGone);
+    ASSERT_EQ(options().size(), 2u);
+    EXPECT_EQ(gf_rangeText(options()[1].hours), "22:23");
+    EXPECT_EQ(options()[1].cpl, 1);
+}
+
+// A second stay of the day goes on in its own option, not in a new one every half-hour.
+TEST_F(LearnedOptionsTest, ASecondStayOfTheDayGrowsItsOwnOption)
+{
+    LiveAc& ac = liveAc(0x484001, "KLM1", "PH-BXA");
+    seenAt(ac, 1, 10);
+    seenAt(ac, 1, 12);
+    seenAt(ac, 1, 29);
+    seenAt(ac, 1, 30);
+    seenAt(ac, 1, 32);
+    ASSERT_EQ(options().size(), 2u);
+    EXPECT_EQ(gf_rangeText(options()[0].hours), "10:12");
+    EXPECT_EQ(gf_rangeText(options()[1].hours), "29:32");
+}
+
+TEST_F(LearnedOptionsTest, NamesOfAnOption)
+{
+    addOption(0, option(1, "20", "PH-BXA", ""));
+    lf_addStandOptionName(g_stands[0], 1, "KLM1_");
+    EXPECT_EQ(options()[0].callsign, "KLM1");
+    lf_addStandOptionName(g_stands[0], 1, "KLM1");
+    EXPECT_EQ(options()[0].furtherName, "");
+    lf_addStandOptionName(g_stands[0], 1, "KLM2");
+    lf_addStandOptionName(g_stands[0], 1, "KLM3");
+    EXPECT_EQ(options()[0].furtherName, "KLM3");  // the latest further name wins
+    lf_addStandOptionName(g_stands[0], 0, "KLM4");
+    lf_addStandOptionName(g_stands[0], 1, "");
+    EXPECT_EQ(options()[0].callsign, "KLM1");
+    EXPECT_EQ(options()[0].furtherName, "KLM3");
+}
+
+TEST_F(LearnedOptionsTest, SlotListsAndTheirBounds)
+{
+    EXPECT_EQ(lf_precedingSlots({2, 1}, 4), (std::vector<uint32_t>{1, 0, 47, 46}));
+    EXPECT_TRUE(lf_precedingSlots({2, 1}, 0).empty());
+    addOption(0, option(3, "46", "PH-BXA", "KLM1"));
+    addOption(0, option(4, "1", "PH-BXA", "KLM1"));
+    EXPECT_TRUE(updateOptionsWrapped(g_stands[0], {1, 0, 47}, 1, 2));
+    EXPECT_EQ(gf_rangeText(options()[0].hours), "46:47");
+    EXPECT_EQ(gf_rangeText(options()[1].hours), "0:1");
+    EXPECT_FALSE(updateOptions(g_stands[0], {48}, 1));
+    EXPECT_TRUE(logHas("==> updateOptions exception:"));
+    EXPECT_FALSE(updateOptions(g_stands[0], {3}, 7));
+    EXPECT_FALSE(updateOptionsWrapped(g_stands[0], {1, 0}, 1, 7));
+}
+
+TEST_F(LearnedOptionsTest, ALandedAircraftGetsTheCallsignPairLearnedNearNow)
+{
+    addOption(1, option(1, "30:34", "PH-BXB", "KLM1269", "KLM1270"));
+    addOption(1, option(1, "5", "PH-BXB", "KLM1270", "KLM1271"));
+    LiveAc& ac = liveAc(0x484001, "KLM1270_", "PH-BXC");
+    gf_findLearnedStand({1, 20}, ac);  // 30 is 10 half-hours away: in the window
+    EXPECT_EQ(ac.callsignCopy, "KLM1269");
+    EXPECT_EQ(ac.extraText, "KLM1270");
+    LiveAc& early = liveAc(0x484002, "KLM1270", "PH-BXC");
+    gf_findLearnedStand({1, 4}, early);  // only the option at 5 is near enough now
+    EXPECT_EQ(early.callsignCopy, "KLM1270");
+    EXPECT_EQ(early.extraText, "KLM1271");
+    LiveAc& tomorrow = liveAc(0x484003, "KLM1270", "PH-BXC");
+    gf_findLearnedStand({2, 20}, tomorrow);
+    gf_findLearnedStand({1, 45}, tomorrow);
+    EXPECT_EQ(tomorrow.callsignCopy, "");
+}
+
+} // namespace
+} // namespace qmt::test
