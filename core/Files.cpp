@@ -28,6 +28,10 @@ bool lf_isUtf8(std::string_view s, bool& hasHighBytes)
 {
     hasHighBytes = false;
     for (std::size_t i = 0; i < s.size();) {
+        if (static_cast<unsigned char>(s[i]) < 0x80) {
+            ++i; // ASCII, without the general sequence test
+            continue;
+        }
         const std::size_t len = gf_utf8SequenceLength(s.substr(i));
         if (len == 0) return lf_cutSequence(s.substr(i), s.size() == 4096);
         if (len > 1) hasHighBytes = true;
@@ -45,7 +49,11 @@ bool lf_readAll(const std::filesystem::path& path, std::string& data, std::strin
         return false;
     }
     try {
-        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        // In chunks smaller than the stream's buffer, so that a read error throws from the
+        // buffer as it does for a character-wise read.
+        char chunk[4096];
+        for (std::streamsize got; (got = in.rdbuf()->sgetn(chunk, sizeof chunk)) > 0;)
+            data.append(chunk, static_cast<std::size_t>(got));
     } catch (const std::exception& e) {
         // The stream buffer throws for some unreadable paths (a folder).
         error = e.what();

@@ -263,6 +263,15 @@ std::string gf_cleanUtf8(std::string_view text)
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
+        // Runs of ASCII other than NUL, most of any text, are taken whole.
+        std::size_t ascii = i;
+        while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) - 1u < 0x7Fu)
+            ++ascii;
+        if (ascii > i) {
+            out.append(text.substr(i, ascii - i));
+            i = ascii;
+            continue;
+        }
         const std::size_t len = gf_utf8SequenceLength(text.substr(i));
         if (len == 0 || text[i] == '\0') {
             out += replacement;

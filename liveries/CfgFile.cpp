@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
+#include <optional>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -21,6 +22,24 @@ constexpr int32_t MAX_SECTION_NUMBER = 10000;
 constexpr std::size_t MAX_REGCODE_LENGTH = 12;
 // Far above any real aircraft.cfg; a larger file is no livery file and is not read whole.
 constexpr std::uintmax_t MAX_CFG_BYTES = 64u << 20;
+// Attempts to take the title lock before a worker sleeps on it.
+constexpr int TITLE_LOCK_TRIES = 200;
+
+// The livery of one section before its title is claimed, and the section's header.
+struct SectionLivery {
+    ScannedLivery livery;
+    std::string header;
+};
+
+// The livery of one section (its header first, shortened in place), nothing when it has none;
+// its title is not claimed yet.
+std::optional<SectionLivery> lf_sectionLivery(int32_t FOLDER_RANK, std::vector<std::string>& SECTION,
+                                              const std::string& MODEL, const std::filesystem::path& PATH,
+                                              const std::filesystem::path& FOLDER);
+// Keeps the livery whose title was claimed; for one that was not, the "already exists" line.
+void lf_keepClaimed(SectionLivery& CANDIDATE, bool CLAIMED, const std::filesystem::path& FOLDER, LiveryList& RESULT);
+// Claims each title for this scan, in order, under one lock: whether each was new.
+std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES);
 
 bool lf_contains(std::string_view TEXT, std::string_view PART)
 {
@@ -207,20 +226,44 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::vector<std::string>
     return true;
 }
 
+namespace {
+
+std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
+{
+    // The set's nodes are made before the lock is taken and refused ones are freed after it:
+    // all scan workers claim titles, and an allocation inside the lock makes them queue.
+    using TitleSet = decltype(g_scannedTitles);
+    std::vector<TitleSet::node_type> nodes;
+    nodes.reserve(TITLES.size());
+    for (const std::string* title : TITLES) {
+        TitleSet made;
+        made.insert(*title);
+        nodes.push_back(made.extract(made.begin()));
+    }
+    std::vector<bool> claimed(TITLES.size(), false);
+    {
+        // The lock is held for tree searches only: a worker that finds it taken tries again a
+        // few times before it sleeps, which saves the sleep and the wake-up in the kernel.
+        std::unique_lock lock(g_scannedTitlesMutex, std::defer_lock);
+        for (int tries = 0; tries < TITLE_LOCK_TRIES && !lock.try_lock(); ++tries) {
+        }
+        if (!lock.owns_lock())
+            lock.lock();
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            TitleSet::insert_return_type claim = g_scannedTitles.insert(std::move(nodes[i]));
+            claimed[i] = claim.inserted;
+            nodes[i] = std::move(claim.node); // a refused node, freed after the lock
+        }
+    }
+    return claimed;
+}
+
+} // namespace
+
 ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
                                   const std::string& REGCODE)
 {
-    // The set's node is made before the lock is taken and a refused one is freed after it: all
-    // scan workers claim titles, and an allocation inside the lock makes them queue.
-    using TitleSet = decltype(g_scannedTitles);
-    TitleSet made;
-    made.insert(TITLE);
-    TitleSet::insert_return_type claim;
-    {
-        std::lock_guard lock(g_scannedTitlesMutex);
-        claim = g_scannedTitles.insert(made.extract(made.begin()));
-    }
-    if (!claim.inserted)
+    if (!lf_claimTitles({&TITLE}).front())
         return {};
     return ScannedLivery{TITLE, REGCODE, KIND, static_cast<int16_t>(FOLDER_RANK)};
 }
@@ -264,15 +307,38 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, const std::vector<std::
                                     const std::string& MODEL, const std::filesystem::path& PATH,
                                     const std::filesystem::path& FOLDER)
 {
-    LiveryList result;
+    // The titles of the whole file are claimed at once, in section order: one lock per file
+    // instead of one per section.
+    std::vector<SectionLivery> candidates;
     lf_forEachFltsimSection(LINES, false, [&](std::vector<std::string>& SECTION) {
-        result.splice(result.end(), lf_procesFltSimSection(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER));
+        if (std::optional<SectionLivery> candidate = lf_sectionLivery(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER))
+            candidates.push_back(std::move(*candidate));
     });
+    std::vector<const std::string*> titles;
+    titles.reserve(candidates.size());
+    for (const SectionLivery& candidate : candidates)
+        titles.push_back(&candidate.livery.title);
+    const std::vector<bool> claimed = lf_claimTitles(titles);
+    LiveryList result;
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        lf_keepClaimed(candidates[i], claimed[i], FOLDER, result);
     return result;
 }
 
 LiveryList lf_procesFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>& SECTION, const std::string& MODEL,
                                   const std::filesystem::path& PATH, const std::filesystem::path& FOLDER)
+{
+    LiveryList result;
+    if (std::optional<SectionLivery> candidate = lf_sectionLivery(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER))
+        lf_keepClaimed(*candidate, lf_claimTitles({&candidate->livery.title}).front(), FOLDER, result);
+    return result;
+}
+
+namespace {
+
+std::optional<SectionLivery> lf_sectionLivery(int32_t FOLDER_RANK, std::vector<std::string>& SECTION,
+                                              const std::string& MODEL, const std::filesystem::path& PATH,
+                                              const std::filesystem::path& FOLDER)
 {
     const std::string header = SECTION.front();
     const std::string pathText = PATH.string();
@@ -333,19 +399,23 @@ LiveryList lf_procesFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>&
             kind.modelId = gf_modelId(MODEL);
             kind.cargo = lf_contains(s.parkingTypes, "CARGO") && !lf_contains(s.parkingTypes, "GATE") ? 1 : 0;
         }
-        ScannedLivery livery = lf_newScannedLivery(FOLDER_RANK, kind, s.title, s.regcode);
-        if (lf_isIncompleteLivery(livery)) {
-            lf_addIncompleteSection(fmt::format("{} {} title '{}' already exists", folderText, header, s.title));
-            return {};
-        }
-        LiveryList result;
-        result.push_back(std::move(livery));
-        return result;
+        return SectionLivery{ScannedLivery{s.title, s.regcode, kind, static_cast<int16_t>(FOLDER_RANK)}, header};
     } catch (const std::exception& e) {
         gf_logLine("Exception in lf_procesFltSimSection: {}, file: {}", e.what(), gf_utf16ToUtf8(PATH));
         throw;
     }
 }
+
+void lf_keepClaimed(SectionLivery& CANDIDATE, bool CLAIMED, const std::filesystem::path& FOLDER, LiveryList& RESULT)
+{
+    if (CLAIMED)
+        RESULT.push_back(std::move(CANDIDATE.livery));
+    else
+        lf_addIncompleteSection(
+            fmt::format("{} {} title '{}' already exists", FOLDER.string(), CANDIDATE.header, CANDIDATE.livery.title));
+}
+
+} // namespace
 
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH)
 {

@@ -1,5 +1,8 @@
 #include <cmath>
 #include <limits>
+#include <random>
+#include <string>
+#include <string_view>
 
 #include "CoreTestSupport.h"
 #include "core/Text.h"
@@ -111,6 +114,34 @@ TEST(TextTest, UserErrorText)
         throw UserErrorException(93, "x");
     } catch (const std::runtime_error& r) {
         EXPECT_STREQ(r.what(), "93: x");
+    }
+}
+
+TEST(TextTest, CleanUtf8TakesAsciiRunsWholeAsThePlainLoopDoes)
+{
+    // The plain loop: each sequence on its own, NUL and broken bytes replaced.
+    const auto plain = [](std::string_view TEXT) {
+        std::string out;
+        for (std::size_t i = 0; i < TEXT.size();) {
+            const std::size_t len = gf_utf8SequenceLength(TEXT.substr(i));
+            if (len == 0 || TEXT[i] == '\0') {
+                out += "\xEF\xBF\xBD";
+                ++i;
+            } else {
+                out.append(TEXT.substr(i, len));
+                i += len;
+            }
+        }
+        return out;
+    };
+    std::mt19937 rng(11);
+    const std::string pieces[] = {"title=A320", std::string(1, '\0'), "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x9B\xAB",
+                                  "\xC3", "\xED\xA0\x80", "\x80", "\x7F\x01", "\r\n"};
+    for (int i = 0; i < 500; ++i) {
+        std::string text;
+        for (int k = static_cast<int>(rng() % 12); k > 0; --k)
+            text += pieces[rng() % std::size(pieces)];
+        EXPECT_EQ(gf_cleanUtf8(text), plain(text)) << i;
     }
 }
 
