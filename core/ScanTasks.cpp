@@ -29,10 +29,14 @@ std::string lf_secondsText(std::chrono::milliseconds LIMIT)
     return fmt::format("{:g}", static_cast<double>(LIMIT.count()) / 1000.0);
 }
 
+// Workers ended since the start, guarded by s_taskEndMutex.
+std::uint64_t s_workersEnded = 0;
+
 void lf_workerEnded()
 {
     std::lock_guard lock(s_taskEndMutex);
     g_runningBglTasks.fetch_sub(1);
+    ++s_workersEnded;
     s_taskEnded.notify_all();
 }
 
@@ -99,6 +103,18 @@ void lf_startCountedThread(std::function<void()> BODY)
     }
 }
 
+std::uint64_t lf_workersEnded()
+{
+    std::lock_guard lock(s_taskEndMutex);
+    return s_workersEnded;
+}
+
+void lf_waitForWorkerEnd(std::uint64_t COUNT, std::chrono::milliseconds LIMIT)
+{
+    std::unique_lock lock(s_taskEndMutex);
+    s_taskEnded.wait_for(lock, LIMIT, [COUNT] { return s_workersEnded != COUNT; });
+}
+
 bool lf_waitReady(const std::function<bool(std::chrono::milliseconds)>& IS_READY_WITHIN,
                   std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP)
 {
@@ -136,6 +152,8 @@ using Listings = std::vector<std::vector<WalkEntry>>;
 // Folders listed ahead of the walk at most; bounds the memory of a walk that waits long for
 // one folder while the workers list on.
 constexpr std::size_t MAX_LISTED_AHEAD = 4096;
+// Longest wait for a worker to end before the walk looks at its listings again.
+constexpr std::chrono::milliseconds WORKER_END_SLICE{20};
 
 class TreeWalk {
 public:
@@ -159,7 +177,7 @@ public:
                 continue;
             }
             if (top.state == WalkNode::State::requested) {
-                collectOldest();
+                awaitListing();
                 continue;
             }
             if (top.nextEntry < top.entries.size()) {
@@ -179,6 +197,27 @@ public:
     }
 
 private:
+    // The walk needs a listing that is not there yet: the oldest is taken when it is ready or
+    // its wait limit has passed; until then each worker that ends lets the walk hand out more
+    // folders, so that no worker idles while the walk waits.
+    void awaitListing()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (m_oldestSince != m_collected) {
+            m_oldestSince = m_collected;
+            m_waitStart = now;
+        }
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_waitStart);
+        const std::uint64_t ended = scan_detail::lf_workersEnded();
+        if (m_tasks.oldestReady() || waited >= m_tasks.waitLimit()) {
+            collectOldest(std::max(m_tasks.waitLimit() - waited, std::chrono::milliseconds(0)));
+            return;
+        }
+        if (m_tasks.stopAsked())
+            throw ScanStopped();
+        scan_detail::lf_waitForWorkerEnd(ended, std::min(WORKER_END_SLICE, m_tasks.waitLimit() - waited));
+    }
+
     // Starts listing tasks while a worker is free, without waiting.
     void listAhead()
     {
@@ -240,13 +279,14 @@ private:
 
     // Takes the oldest listing task's folders: their sub-folders join the front of the
     // frontier in walk order, so that folders are listed about in the order the walk needs them.
-    void collectOldest()
+    void collectOldest(std::optional<std::chrono::milliseconds> LEFT = std::nullopt)
     {
         std::vector<WalkNode*> nodes = std::move(m_requested.front());
         m_requested.pop_front();
+        ++m_collected;
         Listings listings;
         try {
-            listings = m_tasks.takeOldest();
+            listings = m_tasks.takeOldest(LEFT);
         } catch (const ScanStopped&) {
             throw;
         } catch (const std::exception& e) {
@@ -293,6 +333,10 @@ private:
     std::list<WalkNode*> m_frontier;                // folders met and not yet handed out
     std::size_t m_listedAhead = 0;
     const WalkNode* m_rootNode = nullptr;
+    // Since when the walk waits for the oldest listing (known by the number taken before it).
+    std::size_t m_collected = 0;
+    std::size_t m_oldestSince = static_cast<std::size_t>(-1);
+    std::chrono::steady_clock::time_point m_waitStart;
 };
 
 } // namespace

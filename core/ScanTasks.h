@@ -61,6 +61,10 @@ bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<b
 // count when BODY ends. Throws std::system_error when the thread cannot be started (the
 // count is then lowered again).
 void lf_startCountedThread(std::function<void()> BODY);
+// How many scan workers have ended so far, and a wait of at most LIMIT until one more ends
+// than COUNT: the walk keeps the workers busy while it waits for one result.
+std::uint64_t lf_workersEnded();
+void lf_waitForWorkerEnd(std::uint64_t COUNT, std::chrono::milliseconds LIMIT);
 // Asks IS_READY_WITHIN(slice) in short slices until it is true; false when LIMIT passed
 // first; throws ScanStopped when STOP returned true first.
 bool lf_waitReady(const std::function<bool(std::chrono::milliseconds)>& IS_READY_WITHIN,
@@ -109,10 +113,17 @@ public:
     bool empty() const { return m_futures.empty(); }
     std::size_t size() const { return m_futures.size(); }
 
-    // Waits at most the wait limit for the oldest result and removes it from the list, ready
-    // or not. Throws std::runtime_error (gf_futureTimeoutText) when it was not ready,
-    // ScanStopped when a stop came first, or the task's own exception.
-    RESULT takeOldest()
+    bool oldestReady() const
+    {
+        return !m_futures.empty() && m_futures.front().wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+    std::chrono::milliseconds waitLimit() const { return m_waitLimit; }
+    bool stopAsked() const { return m_stop && m_stop(); }
+
+    // Waits at most the wait limit (or what is LEFT of it) for the oldest result and removes it
+    // from the list, ready or not. Throws std::runtime_error (gf_futureTimeoutText) when it was
+    // not ready, ScanStopped when a stop came first, or the task's own exception.
+    RESULT takeOldest(std::optional<std::chrono::milliseconds> LEFT = std::nullopt)
     {
         std::future<RESULT> oldest = std::move(m_futures.front());
         m_futures.pop_front();
@@ -120,7 +131,7 @@ public:
             [&oldest](std::chrono::milliseconds SLICE) {
                 return oldest.wait_for(SLICE) == std::future_status::ready;
             },
-            m_waitLimit, m_stop);
+            LEFT.value_or(m_waitLimit), m_stop);
         if (!ready)
             throw std::runtime_error(gf_futureTimeoutText(m_waitLimit));
         return oldest.get();
