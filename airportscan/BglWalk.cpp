@@ -99,19 +99,11 @@ bool lf_hasBglExtension(std::string_view NAME)
     return NAME.size() > EXTENSION.size() && gf_containsNoCase(NAME.substr(NAME.size() - EXTENSION.size()), EXTENSION);
 }
 
-// The file name part of a path's text, without building a path.
-std::string_view lf_fileNameText(const fs::path& PATH)
-{
-    const std::string_view text = PATH.native();
-    const std::size_t slash = text.find_last_of('/');
-    return slash == std::string_view::npos ? text : text.substr(slash + 1);
-}
-
 // The candidate of one directory entry for a reader task; BYTES: its size.
 bool lf_isBglCandidate(const fs::directory_entry& ENTRY, const fs::path& SCAN_FOLDER, std::uintmax_t& BYTES)
 {
     const fs::path& path = ENTRY.path();
-    return lf_hasBglExtension(lf_fileNameText(path)) && !lf_isExcludedFilePath(path, SCAN_FOLDER) &&
+    return lf_hasBglExtension(gf_fileNameText(path)) && !lf_isExcludedFilePath(path, SCAN_FOLDER) &&
            lf_bglHasAirportSection(path, BYTES);
 }
 

@@ -210,6 +210,13 @@ std::string wide_to_utf8(std::wstring_view wide)
 
 std::string gf_utf16ToUtf8(const std::filesystem::path& path) { return path.string(); }
 
+std::string_view gf_fileNameText(const std::filesystem::path& path)
+{
+    const std::string_view text = path.native();
+    const std::size_t slash = text.find_last_of('/');
+    return slash == std::string_view::npos ? text : text.substr(slash + 1);
+}
+
 std::string gf_pathToUtf8(const std::filesystem::path& path) { return wide_to_utf8(std::wstring_view(path.wstring())); }
 
 std::string gf_ansiToUtf8(std::string_view text)

@@ -80,6 +80,8 @@ std::string wide_to_utf8(std::u16string_view wide);
 std::string wide_to_utf8(std::wstring_view wide);
 // A path as UTF-8 text (for log lines); no validity check.
 std::string gf_utf16ToUtf8(const std::filesystem::path& path);
+// The file name part of a path's text, without building a path (the walks call it per entry).
+std::string_view gf_fileNameText(const std::filesystem::path& path);
 // A path as UTF-8 text; throws like wide_to_utf8 when it cannot be converted.
 std::string gf_pathToUtf8(const std::filesystem::path& path);
 // One Windows-1252 byte string to UTF-8.

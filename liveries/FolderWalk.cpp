@@ -35,14 +35,6 @@ bool lf_isAircraftCfg(std::string_view FILE_NAME)
     return FILE_NAME.size() == NAME.size() && gf_containsNoCase(FILE_NAME, NAME);
 }
 
-// The file name part of a path's text, without building a path.
-std::string_view lf_fileName(const std::filesystem::path& PATH)
-{
-    const std::string_view text = PATH.native();
-    const std::size_t slash = text.find_last_of('/');
-    return slash == std::string_view::npos ? text : text.substr(slash + 1);
-}
-
 // Whether the walk may enter the directory: no skip word below the scan folder (the scan
 // folder's own path may hold one), and a path shorter than the limit.
 bool lf_mayDescend(const std::filesystem::path& DIRECTORY, std::size_t FOLDER_LENGTH)
@@ -100,7 +92,7 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
             if (entry.is_directory(status) && !entry.is_symlink(status)) {
                 if (lf_mayDescend(path, WALK.folderLength))
                     OUT.push_back(WalkEntry{WalkEntry::Kind::folder, path.native(), 0, {}, false});
-            } else if (entry.is_regular_file(status) && lf_isAircraftCfg(lf_fileName(path))) {
+            } else if (entry.is_regular_file(status) && lf_isAircraftCfg(gf_fileNameText(path))) {
                 OUT.push_back(WalkEntry{WalkEntry::Kind::file, path.native(), 0, {}, false});
             }
         } catch (const std::exception& e) {

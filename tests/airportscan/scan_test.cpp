@@ -295,6 +295,17 @@ TEST_F(AirportScanTest, DetectionAndExclusionRules)
     }
 }
 
+TEST_F(AirportScanTest, BglExtensionInAnyCaseButOnlyAsExtension)
+{
+    const fs::path scenery = community() / "northwind-names" / "scenery";
+    package(community() / "northwind-names", "Names");
+    bb::writeFile(scenery / "lelystad.BGL", airportBgl("EHLE", 52.46, 5.52, 5));
+    bb::writeFile(scenery / ".bgl", airportBgl("EHRD", 51.95, 4.43));
+    bb::writeFile(scenery / "eindhoven.bglx", airportBgl("EHEH", 51.45, 5.37));
+    lf_scanBglFolders(community());
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml"}));
+}
+
 TEST_F(AirportScanTest, SecondPassWaitsForTasksStillRunning)
 {
     std::promise<void> release;
