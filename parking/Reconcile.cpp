@@ -77,13 +77,7 @@ std::optional<size_t> lf_positionTooNear(const SimAc& AC)
     if (stand == nullptr) {
         return std::nullopt;
     }
-    return lf_findPosition([&](const StaticPosition& P) {
-        const Stand* other = std::find(stand->adjacent.begin(), stand->adjacent.end(), P.standId) != stand->adjacent.end()
-                                 ? gf_standById(P.standId)
-                                 : nullptr;
-        return other != nullptr &&
-               hwsp(AC.kind.modelId) + hwsp(P.kind.modelId) > gf_distanceNm(AC.lat, AC.lon, other->latitude, other->longitude);
-    });
+    return gf_positionTooNear(*stand, AC.lat, AC.lon, hwsp(AC.kind.modelId));
 }
 
 // The aircraft's own options count here even when this change switched them off: it was the

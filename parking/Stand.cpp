@@ -118,6 +118,11 @@ Stand* gf_standById(int64_t STAND_ID)
     return nullptr;
 }
 
+bool gf_isAdjacent(const Stand& STAND, uint32_t OTHER_ID)
+{
+    return std::find(STAND.adjacent.begin(), STAND.adjacent.end(), OTHER_ID) != STAND.adjacent.end();
+}
+
 void gf_resetStandsForTests()
 {
     g_stands.clear();

@@ -126,6 +126,8 @@ void gf_renumberOptions(Stand& STAND);
 
 // Stand by id through the numbering invariant; nullptr for 0 or an unknown id.
 Stand* gf_standById(int64_t STAND_ID);
+// The stand OTHER_ID overlaps STAND (is one of its adjacent stands).
+bool gf_isAdjacent(const Stand& STAND, uint32_t OTHER_ID);
 
 // Back to the state of a fresh start (tests).
 void gf_resetStandsForTests();

@@ -224,8 +224,7 @@ double lf_clearance(const Stand& STAND)
 {
     double clearance = std::numeric_limits<double>::infinity();
     for (const SimAc& ac : g_staticAcs) {
-        if (ac.state != AcState::active || ac.standId == STAND.standId ||
-            std::find(STAND.adjacent.begin(), STAND.adjacent.end(), ac.standId) == STAND.adjacent.end()) {
+        if (ac.state != AcState::active || ac.standId == STAND.standId || !gf_isAdjacent(STAND, ac.standId)) {
             continue;
         }
         const double distance = gf_distanceNm(ac.lat, ac.lon, STAND.latitude, STAND.longitude);
@@ -242,8 +241,7 @@ bool lf_optionFits(const StandOption& OPTION, uint32_t REAL, uint32_t DAY, WeekT
         return false;
     }
     for (const SimAc& ac : g_staticAcs) {
-        if (ac.state != AcState::active || ac.standId == STAND.standId ||
-            std::find(STAND.adjacent.begin(), STAND.adjacent.end(), ac.standId) == STAND.adjacent.end()) {
+        if (ac.state != AcState::active || ac.standId == STAND.standId || !gf_isAdjacent(STAND, ac.standId)) {
             continue;
         }
         const double distance = gf_distanceNm(ac.lat, ac.lon, STAND.latitude, STAND.longitude);

@@ -36,8 +36,7 @@ bool lf_isLeaving(const SimAc& AC)
 
 bool lf_nextTo(const Stand* STAND, uint32_t OTHER_STAND)
 {
-    return STAND != nullptr && OTHER_STAND >= 1 &&
-           std::find(STAND->adjacent.begin(), STAND->adjacent.end(), OTHER_STAND) != STAND->adjacent.end();
+    return STAND != nullptr && OTHER_STAND >= 1 && gf_isAdjacent(*STAND, OTHER_STAND);
 }
 
 // A live aircraft parking or parked on the stand or next to it; logs the refusal.

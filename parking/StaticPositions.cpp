@@ -44,25 +44,6 @@ size_t lf_usedStandCount()
         std::count_if(g_stands.begin(), g_stands.end(), [](const Stand& S) { return S.staticHere != 0; }));
 }
 
-bool lf_isAdjacent(const Stand& STAND, uint32_t OTHER_ID)
-{
-    return std::find(STAND.adjacent.begin(), STAND.adjacent.end(), OTHER_ID) != STAND.adjacent.end();
-}
-
-// A position on a neighbouring stand whose aircraft would touch one of HALF_SPAN on STAND.
-bool lf_neighbourTooNear(const Stand& STAND, double HALF_SPAN)
-{
-    for (const StaticPosition& pos : g_staticPositions) {
-        const Stand* other = lf_isAdjacent(STAND, pos.standId) ? gf_standById(pos.standId) : nullptr;
-        if (other != nullptr &&
-            hwsp(pos.kind.modelId) + HALF_SPAN >
-                gf_distanceNm(STAND.latitude, STAND.longitude, other->latitude, other->longitude)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The parked aircraft is flying or taxiing now: it has no place among the static ones.
 bool lf_isLiveNow(const ParkedTrafficRecord& RECORD)
 {
@@ -105,6 +86,19 @@ void lf_clearStandMarks()
 }
 
 } // namespace
+
+std::optional<size_t> gf_positionTooNear(const Stand& STAND, double LATITUDE, double LONGITUDE, double HALF_SPAN)
+{
+    for (size_t i = 0; i < g_staticPositions.size(); ++i) {
+        const StaticPosition& pos = g_staticPositions[i];
+        const Stand* other = gf_isAdjacent(STAND, pos.standId) ? gf_standById(pos.standId) : nullptr;
+        if (other != nullptr &&
+            hwsp(pos.kind.modelId) + HALF_SPAN > gf_distanceNm(LATITUDE, LONGITUDE, other->latitude, other->longitude)) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
 
 WeekTime lf_logDayAndHour()
 {
@@ -207,7 +201,8 @@ void lf_positionsFromParkedTraffic()
         if (stand->reserved != 0 || stand->staticHere != 0) {
             continue;
         }
-        if (stand->blocked != 0 && lf_neighbourTooNear(*stand, profile.halfSpan)) {
+        if (stand->blocked != 0 &&
+            gf_positionTooNear(*stand, stand->latitude, stand->longitude, profile.halfSpan).has_value()) {
             continue;
         }
         if (SimAc* other = lf_otherParkedStatic(stand->standId, record.callsign)) {

@@ -6,12 +6,16 @@
 #include "core/AcKind.h"
 #include "core/WeekTime.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 namespace qmt {
+
+struct Stand;
 
 // One future static aircraft.
 struct StaticPosition {
@@ -84,6 +88,9 @@ void lf_addPositionsPass(WeekTime TIME, int64_t N, int64_t OFFSET, uint32_t REAL
 // STEP gets the last step searched.
 bool lf_fitPositions(WeekTime TIME, uint32_t REAL, uint32_t DAY, int64_t N, std::vector<StaticPosition>& OUT,
                      int32_t& STEP);
+// The first position on a stand adjacent to STAND whose aircraft would touch one of HALF_SPAN
+// standing at LATITUDE/LONGITUDE.
+std::optional<size_t> gf_positionTooNear(const Stand& STAND, double LATITUDE, double LONGITUDE, double HALF_SPAN);
 // Logs the current time of week and returns it.
 WeekTime lf_logDayAndHour();
 // Numbers every stand's options 1, 2, 3 ... again, so that those switched off count again.
