@@ -224,22 +224,11 @@ void lf_reviewLearnedStatics(WeekTime TIME)
 void gf_applyParkTrafficChanges(bool RENEW_ALL)
 {
     const WeekTime now = lf_logDayAndHour();
-    lf_takeOverRecentTraffic();
     gf_updateWindowValues([](WindowValues& V) {
         V.softMark = false;
         V.weekMark = false;
     });
-    g_staticRemovals.clear();
-    g_keptStatics.clear();
-    g_liveParked.clear();
-    g_staticPositions.clear();
-    for (Stand& stand : g_stands) {
-        stand.staticHere = 0;
-        stand.reserved = 0;
-        stand.blocked = 0;
-    }
-    gf_renumberAllOptions();
-    lf_markReservedStands();
+    lf_startStaticPass();
 
     if (RENEW_ALL) {
         for (const SimAc& ac : g_staticAcs) {

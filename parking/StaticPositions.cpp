@@ -115,6 +115,19 @@ void gf_renumberAllOptions()
     }
 }
 
+void lf_startStaticPass()
+{
+    g_staticPositions.clear();
+    g_keptStatics.clear();
+    g_liveParked.clear();
+    g_staticRemovals.clear();
+    lf_takeOverRecentTraffic();
+    lf_clearStandMarks();
+    // Options switched off by an earlier calculation are learned data like any other.
+    gf_renumberAllOptions();
+    lf_markReservedStands();
+}
+
 void lf_takeOverRecentTraffic()
 {
     // Down first: what the reader adds after the take-over waits for the next gathering.
@@ -323,21 +336,13 @@ void lf_calculateStaticPositions()
 {
     const WeekTime now = lf_logDayAndHour();
     gf_disableParkControls();
-    g_staticPositions.clear();
-    g_keptStatics.clear();
-    g_liveParked.clear();
-    g_staticRemovals.clear();
     gf_updateWindowValues([](WindowValues& V) {
         V.meanAgeStatic = -1.0f;
         V.meanAgeLiveParked = -1.0f;
         V.softMark = false;
         V.weekMark = false;
     });
-    lf_takeOverRecentTraffic();
-    lf_clearStandMarks();
-    // Options switched off by an earlier calculation are learned data like any other.
-    gf_renumberAllOptions();
-    lf_markReservedStands();
+    lf_startStaticPass();
 
     const bool parkedOnly = RT_PARKTRAFFIC_ONLY.value();
     if (MAX_PARK_SEL.value() > 0 && gf_getParkedTraffic()) {

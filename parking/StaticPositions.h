@@ -73,6 +73,10 @@ extern int32_t g_softFitStep;
 
 // The full calculation, when the park airport is set or switched.
 void lf_calculateStaticPositions();
+// The common start of a calculation and a reconciliation: empties the lists of the last one,
+// takes over the recent traffic, clears the stand marks, numbers the options again and marks the
+// reserved stands.
+void lf_startStaticPass();
 // Takes over the live callsigns and hex ids the feed gathered, and stops the gathering.
 void lf_takeOverRecentTraffic();
 // Marks the stand reserved for the user aircraft and the stand the user aircraft stands at.
