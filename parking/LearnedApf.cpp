@@ -374,9 +374,7 @@ void lf_saveLearnedApf()
     file.airportName = g_parkApfInfo.airportName;
     file.publisher = g_parkApfInfo.publisher;
     file.altitudeFt = g_parkApfInfo.altitudeFt;
-    for (Stand& stand : g_stands) {
-        gf_renumberOptions(stand);
-    }
+    gf_renumberAllOptions();
     if (!g_handmade) {
         for (Stand& stand : g_stands) {
             std::erase_if(stand.options, [](const StandOption& O) { return O.source == 1; });

@@ -99,6 +99,13 @@ void gf_renumberOptions(Stand& STAND)
     }
 }
 
+void gf_renumberAllOptions()
+{
+    for (Stand& stand : g_stands) {
+        gf_renumberOptions(stand);
+    }
+}
+
 Stand* gf_standById(int64_t STAND_ID)
 {
     if (STAND_ID < 1) {

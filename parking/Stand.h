@@ -123,6 +123,8 @@ bool gf_sameKind(const AcKind& A, const AcKind& B);
 // Numbers the stand's options 1, 2, 3 ... in order: options switched off for one calculation
 // (id 0) count again, and a new option's id (count + 1) stays unique.
 void gf_renumberOptions(Stand& STAND);
+// The same for every stand of g_stands.
+void gf_renumberAllOptions();
 
 // Stand by id through the numbering invariant; nullptr for 0 or an unknown id.
 Stand* gf_standById(int64_t STAND_ID);

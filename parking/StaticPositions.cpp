@@ -108,13 +108,6 @@ WeekTime lf_logDayAndHour()
     return now;
 }
 
-void gf_renumberAllOptions()
-{
-    for (Stand& stand : g_stands) {
-        gf_renumberOptions(stand);
-    }
-}
-
 void lf_startStaticPass()
 {
     g_staticPositions.clear();

@@ -97,8 +97,6 @@ bool lf_fitPositions(WeekTime TIME, uint32_t REAL, uint32_t DAY, int64_t N, std:
 std::optional<size_t> gf_positionTooNear(const Stand& STAND, double LATITUDE, double LONGITUDE, double HALF_SPAN);
 // Logs the current time of week and returns it.
 WeekTime lf_logDayAndHour();
-// Numbers every stand's options 1, 2, 3 ... again, so that those switched off count again.
-void gf_renumberAllOptions();
 // Lists a static aircraft for removal (once).
 void lf_listStaticRemoval(const std::string& CALLSIGN, uint32_t STAND_ID);
 bool lf_isListedForRemoval(const std::string& CALLSIGN, uint32_t STAND_ID);
