@@ -1,6 +1,7 @@
 #include "parking/StaticAircraft.h"
 
 #include "core/AcKind.h"
+#include "core/Geo.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/WeekTime.h"
@@ -21,7 +22,6 @@ namespace qmt {
 
 namespace {
 
-constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr uint64_t kTicks100nsPerMinute = 600000000;
 constexpr int64_t kLongestParkedMinutes = 90;
 constexpr int64_t kLongestParkedHeavyMinutes = 180;
@@ -191,7 +191,7 @@ void lf_detcs()
     request.initPos.Altitude = 0.0;
     request.initPos.Pitch = 0.0;
     request.initPos.Bank = 0.0;
-    request.initPos.Heading = stand->heading * kDegreesPerRadian;
+    request.initPos.Heading = stand->heading * RAD_TO_DEG;
     request.initPos.OnGround = 1;
     request.initPos.Airspeed = 0;
     request.callsign = ac.callsign;
