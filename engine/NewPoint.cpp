@@ -46,11 +46,6 @@ constexpr uint32_t kThrottleClimb = 3;
 constexpr uint32_t kFlapsTakeOff = 1;
 
 
-double lf_distanceNm(const StreamPos& A, const StreamPos& B)
-{
-    return gf_distanceNm(A.lat, A.lon, B.lat, B.lon);
-}
-
 // Angle (radians) minus the aircraft's current heading, in degrees within -180..180.
 double lf_offHeadingDeg(const LiveAc& AC, double ANGLE_RAD)
 {
