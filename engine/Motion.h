@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 
+#include "core/Geo.h"
 #include "engine/AcRecords.h"
 
 namespace qmt {
@@ -60,10 +61,14 @@ inline int32_t lf_now()
 {
     return g_tickCounter.load(std::memory_order_relaxed);
 }
-// Positions closer than this in both coordinates are the same position, degrees.
-inline constexpr double kSamePositionDeg = 1e-8;
-// The two points lie on the same position (longitudes compared the short way round).
+// The two positions are the same (longitudes compared the short way round).
+bool lf_samePosition(double LAT_A, double LON_A, double LAT_B, double LON_B);
 bool lf_samePosition(const StreamPos& A, const StreamPos& B);
+// Great-circle distance between two points of a stream, nm.
+inline double lf_distanceNm(const StreamPos& A, const StreamPos& B)
+{
+    return gf_distanceNm(A.lat, A.lon, B.lat, B.lon);
+}
 // The aircraft no longer belongs to a stand: its stand position, heading, stand and cabin mark go.
 void lf_forgetStand(LiveAc& AC);
 

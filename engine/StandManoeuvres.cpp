@@ -170,8 +170,7 @@ void try2Park(LiveAc& AC, bool TOWED)
         return;
     }
     const StreamPos& last = AC.stream.back();
-    if (std::abs(last.lat - AC.parkTryLat) < kSamePositionDeg &&
-        std::abs(gf_lonDifference(last.lon, AC.parkTryLon)) < kSamePositionDeg) {
+    if (lf_samePosition(last.lat, last.lon, AC.parkTryLat, AC.parkTryLon)) {
         return; // already tried there
     }
     AC.parkTryLat = last.lat;
@@ -225,7 +224,7 @@ void drive2Stand(LiveAc& AC, double LAT, double LON, double HEADING)
     d.airspeed = AC.turnFactor;
     d.track = HEADING * RAD_TO_DEG;
     d.playTick = front.playTick + t;
-    d.repeat = std::abs(last.lat - LAT) < kSamePositionDeg && std::abs(gf_lonDifference(last.lon, LON)) < kSamePositionDeg;
+    d.repeat = lf_samePosition(last.lat, last.lon, LAT, LON) ? 1 : 0;
     d.recordFlag = front.recordFlag;
     d.roll = AC.block[kBlockBank];
     d.hasRoll = 1;

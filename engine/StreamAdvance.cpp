@@ -36,6 +36,8 @@ constexpr int32_t kWindowShrink = 100;
 // A repeated point is erased and the stream extended again; every extension lowers the count of
 // made-up points, so a handful of rounds always ends it. The bound only guards the tick.
 constexpr int kMaxDryRounds = 16;
+// Positions closer than this in both coordinates are the same position, degrees.
+constexpr double kSamePositionDeg = 1e-8;
 
 
 bool lf_isExtrapolating(const LiveAc& AC)
@@ -152,8 +154,7 @@ void lf_moveMadeUpPoint(const LiveAc& AC, StreamPos& P, int32_t SECONDS)
 {
     const double feet = SECONDS * 100.0 * P.groundSpeed * FEET_PER_NM / kTicksPerHour;
     const LatLon q = gf_destinationPoint(LatLon{P.lat, P.lon}, AC.block[kBlockHeading], feet);
-    const bool same = std::abs(q.lat - P.lat) < kSamePositionDeg && std::abs(gf_lonDifference(q.lon, P.lon)) < kSamePositionDeg;
-    P.repeat = same ? 1 : 0;
+    P.repeat = lf_samePosition(q.lat, q.lon, P.lat, P.lon) ? 1 : 0;
     P.lat = q.lat;
     P.lon = q.lon;
     if (AC.approach != 0 && AC.flareStage == 0) {
@@ -210,9 +211,14 @@ double gf_midLongitude(double A, double B)
     return gf_wrapDegrees(A + gf_lonDifference(B, A) / 2.0);
 }
 
+bool lf_samePosition(double LAT_A, double LON_A, double LAT_B, double LON_B)
+{
+    return std::abs(LAT_A - LAT_B) < kSamePositionDeg && std::abs(gf_lonDifference(LON_A, LON_B)) < kSamePositionDeg;
+}
+
 bool lf_samePosition(const StreamPos& A, const StreamPos& B)
 {
-    return std::abs(A.lat - B.lat) < kSamePositionDeg && std::abs(gf_lonDifference(A.lon, B.lon)) < kSamePositionDeg;
+    return lf_samePosition(A.lat, A.lon, B.lat, B.lon);
 }
 
 void lf_forgetStand(LiveAc& AC)
@@ -254,7 +260,7 @@ double lf_segmentSpeed(const StreamPos& FRONT, const StreamPos& NEXT)
     double speed = (FRONT.groundSpeed + NEXT.groundSpeed) / 2.0;
     if (FRONT.groundSpeed == 0.0 && NEXT.groundSpeed == 0.0) {
         const int32_t dt = std::max(NEXT.playTick - FRONT.playTick, kMinLegTicks);
-        speed = gf_distanceNm(FRONT.lat, FRONT.lon, NEXT.lat, NEXT.lon) * kTicksPerHour / dt;
+        speed = lf_distanceNm(FRONT, NEXT) * kTicksPerHour / dt;
     }
     return std::max(speed, 1.0);
 }

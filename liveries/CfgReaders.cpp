@@ -44,24 +44,6 @@ constexpr char lf_lowerAscii(char C)
     return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
 }
 
-// Whether TEXT starts at POS with WORD (ASCII case ignored); POS moves past it when it does.
-bool lf_takeNoCase(std::string_view TEXT, std::size_t& POS, std::string_view WORD)
-{
-    if (TEXT.size() - POS < WORD.size())
-        return false;
-    for (std::size_t i = 0; i < WORD.size(); ++i)
-        if (lf_lowerAscii(TEXT[POS + i]) != lf_lowerAscii(WORD[i]))
-            return false;
-    POS += WORD.size();
-    return true;
-}
-
-void lf_skipSpace(std::string_view TEXT, std::size_t& POS)
-{
-    while (POS < TEXT.size() && lf_isCfgSpace(TEXT[POS]))
-        ++POS;
-}
-
 // The value of the key, after the quote rule; empty when the line is no such key line.
 std::string_view lf_quotedValue(std::string_view LINE, std::string_view KEY)
 {
@@ -79,6 +61,23 @@ bool lf_readNonEmpty(std::string_view LINE, std::string_view KEY, std::string& V
 }
 
 } // namespace
+
+bool lf_takeNoCase(std::string_view TEXT, std::size_t& POS, std::string_view WORD)
+{
+    if (TEXT.size() - POS < WORD.size())
+        return false;
+    for (std::size_t i = 0; i < WORD.size(); ++i)
+        if (lf_lowerAscii(TEXT[POS + i]) != lf_lowerAscii(WORD[i]))
+            return false;
+    POS += WORD.size();
+    return true;
+}
+
+void lf_skipSpace(std::string_view TEXT, std::size_t& POS)
+{
+    while (POS < TEXT.size() && lf_isCfgSpace(TEXT[POS]))
+        ++POS;
+}
 
 std::string_view lf_cfgValue(std::string_view LINE, std::string_view KEY)
 {

@@ -59,4 +59,9 @@ constexpr bool lf_isCfgSpace(char C)
     return C == ' ' || C == '\t' || C == '\n' || C == '\v' || C == '\f' || C == '\r';
 }
 
+// Whether TEXT starts at POS with WORD (ASCII case ignored); POS moves past it when it does.
+bool lf_takeNoCase(std::string_view TEXT, std::size_t& POS, std::string_view WORD);
+// Moves POS past the white space (lf_isCfgSpace) at it.
+void lf_skipSpace(std::string_view TEXT, std::size_t& POS);
+
 } // namespace qmt

@@ -25,11 +25,6 @@ constexpr bool lf_isWordChar(char C)
     return (C >= 'a' && C <= 'z') || (C >= 'A' && C <= 'Z') || (C >= '0' && C <= '9') || C == '_';
 }
 
-constexpr char lf_lowerAscii(char C)
-{
-    return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
-}
-
 struct IvaoSectionState {
     std::string title;
     std::string parkingTypes;
@@ -100,19 +95,9 @@ bool lf_readIvaoLine(const std::string& LINE, IvaoSectionState& S, const std::st
 bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SPECIAL, std::string& AIRLINE)
 {
     std::size_t pos = 0;
-    auto take = [&](char C) {
-        if (pos >= TITLE.size() || lf_lowerAscii(TITLE[pos]) != lf_lowerAscii(C))
-            return false;
-        ++pos;
-        return true;
-    };
-    for (const char c : MODEL)
-        if (!take(c))
-            return false;
-    if (SPECIAL && !take('W'))
+    if (!lf_takeNoCase(TITLE, pos, MODEL) || (SPECIAL && !lf_takeNoCase(TITLE, pos, "W")))
         return false;
-    while (pos < TITLE.size() && lf_isCfgSpace(TITLE[pos]))
-        ++pos;
+    lf_skipSpace(TITLE, pos);
     if (TITLE.size() - pos < 3 || !std::all_of(TITLE.begin() + static_cast<std::ptrdiff_t>(pos),
                                                TITLE.begin() + static_cast<std::ptrdiff_t>(pos + 3), lf_isWordChar))
         return false;

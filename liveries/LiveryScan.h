@@ -62,8 +62,6 @@ void lf_clearScanLists();
 void lf_removePreviousScanFiles();
 // Writes the report files and the summary lines of the log.
 void lf_writeScanReport();
-// Writes Fixes.txt; false (with the line "Error writing file {}: {}") when it cannot.
-bool lf_writeFixes();
 
 // ---------------------------------------------------------------------------------------------
 // Model code of a file

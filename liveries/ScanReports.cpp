@@ -61,33 +61,32 @@ void lf_clear(std::mutex& MUTEX, CONTAINER& LIST)
     LIST.clear();
 }
 
-// Writes the lines into the folder (created when missing); the summary line only when the
-// file was written, a warning when not.
-bool lf_writeReport(const std::vector<std::string>& LINES, const std::filesystem::path& FOLDER,
-                    std::string_view NAME, std::string* PATH_TEXT)
+// Writes the lines into the folder (created when missing): the path text for the summary line,
+// empty (with a warning) when the file was not written.
+std::string lf_writeReport(const std::vector<std::string>& LINES, const std::filesystem::path& FOLDER,
+                           std::string_view NAME)
 {
     const std::filesystem::path path = FOLDER / NAME;
-    *PATH_TEXT = gf_utf16ToUtf8(path);
+    std::string pathText = gf_utf16ToUtf8(path);
     std::error_code error;
     std::filesystem::create_directories(FOLDER, error);
     if (error) {
-        gf_logWarning("Error writing file {}: {}", *PATH_TEXT, error.message());
-        return false;
+        gf_logWarning("Error writing file {}: {}", pathText, error.message());
+        return {};
     }
     if (!gf_writeListToFile(LINES, path)) {
-        gf_logWarning("Error writing file {}: {}", *PATH_TEXT, "cannot be written");
-        return false;
+        gf_logWarning("Error writing file {}: {}", pathText, "cannot be written");
+        return {};
     }
-    return true;
+    return pathText;
 }
 
-// Sorted, then written; the path text for the summary line, empty when it was not written.
+// The same, sorted.
 std::string lf_writeSortedReport(std::vector<std::string> LINES, const std::filesystem::path& FOLDER,
                                  std::string_view NAME)
 {
     std::sort(LINES.begin(), LINES.end());
-    std::string pathText;
-    return lf_writeReport(LINES, FOLDER, NAME, &pathText) ? pathText : std::string();
+    return lf_writeReport(LINES, FOLDER, NAME);
 }
 
 } // namespace
@@ -152,23 +151,6 @@ void lf_removePreviousScanFiles()
     }
 }
 
-bool lf_writeFixes()
-{
-    const std::vector<std::string> fixes = lf_snapshot(g_fixesMutex, g_fixes);
-    const std::filesystem::path path = g_errorsPath / FIXES_FILE;
-    std::error_code error;
-    std::filesystem::create_directories(path.parent_path(), error);
-    if (error) {
-        gf_logWarning("Error writing file {}: {}", gf_utf16ToUtf8(path), error.message());
-        return false;
-    }
-    if (!gf_writeListToFile(fixes, path)) {
-        gf_logWarning("Error writing file {}: {}", gf_utf16ToUtf8(path), "cannot be written");
-        return false;
-    }
-    return true;
-}
-
 void lf_writeScanReport()
 {
     const std::vector<std::string> airlines = lf_snapshot(g_invalidAirlinesMutex, g_invalidAirlines);
@@ -185,8 +167,9 @@ void lf_writeScanReport()
         gf_logLine("{:5} invalid airline code{}, see {}", airlines.size(), gf_plural(airlines.size()), written);
     if (!models.empty() && !(written = lf_writeSortedReport(models, g_errorsPath, INVALID_MODELS_FILE)).empty())
         gf_logLine("{:5} invalid model code{}, see {}", models.size(), gf_plural(models.size()), written);
-    if (!fixes.empty() && lf_writeFixes())
-        gf_logLine("{:5} fixes, see {}", fixes.size(), gf_utf16ToUtf8(g_errorsPath / FIXES_FILE));
+    // Fixes keep the order in which they were met.
+    if (!fixes.empty() && !(written = lf_writeReport(fixes, g_errorsPath, FIXES_FILE)).empty())
+        gf_logLine("{:5} fixes, see {}", fixes.size(), written);
     if (!cfgFiles.empty() && !(written = lf_writeSortedReport(cfgFiles, g_errorsPath, INVALID_CFG_FILES_FILE)).empty())
         gf_logLine("{:5} invalid aircraft.cfg files, see {}", cfgFiles.size(), written);
     if (!sections.empty()) {
@@ -194,9 +177,8 @@ void lf_writeScanReport()
         const std::size_t reported = sections.size();
         std::sort(sections.begin(), sections.end());
         sections.erase(std::unique(sections.begin(), sections.end()), sections.end());
-        std::string pathText;
-        if (lf_writeReport(sections, g_errorsPath, INCOMPLETE_SECTIONS_FILE, &pathText))
-            gf_logLine("{:5} incomplete [fltsim.x] sections, see {}", reported, pathText);
+        if (!(written = lf_writeReport(sections, g_errorsPath, INCOMPLETE_SECTIONS_FILE)).empty())
+            gf_logLine("{:5} incomplete [fltsim.x] sections, see {}", reported, written);
     }
     gf_logLine("\nInformation:");
     if (!noFltsim.empty() && !(written = lf_writeSortedReport(noFltsim, g_infoPath, NO_FLTSIM_FILE)).empty())
