@@ -285,7 +285,7 @@ void lf_nextPosAirborne(LiveAc& AC)
         } else {
             speed = lf_segmentSpeed(front, next);
         }
-        const int32_t ticks = lf_legTicks(gf_distanceNm(front.lat, front.lon, next.lat, next.lon), speed);
+        const int32_t ticks = lf_legTicks(lf_distanceNm(front, next), speed);
         lf_adjustPlayTick(AC, std::max(ticks, 25));
     } else if (AC.category == kRotorcraft) {
         lf_groundMove(AC); // hovering
@@ -331,7 +331,7 @@ bool lf_planFlightStep(LiveAc& AC, std::size_t K)
     const StreamPos& front = stream[0];
     const StreamPos& next = stream[1];
     const int32_t ticks =
-        lf_legTicks(gf_distanceNm(front.lat, front.lon, next.lat, next.lon), lf_segmentSpeed(front, next));
+        lf_legTicks(lf_distanceNm(front, next), lf_segmentSpeed(front, next));
     lf_adjustPlayTick(AC, std::max(ticks, 25));
     lf_climbPerTick(AC);
     return true;

@@ -40,11 +40,6 @@ constexpr uint32_t kRotorcraft = static_cast<uint32_t>(AcCategory::Rotorcraft);
 constexpr uint32_t kLight = static_cast<uint32_t>(AcCategory::Light);
 
 
-double lf_distanceNm(const StreamPos& A, const StreamPos& B)
-{
-    return gf_distanceNm(A.lat, A.lon, B.lat, B.lon);
-}
-
 uint32_t lf_idleThrottle(const LiveAc& AC)
 {
     return AC.category == kRotorcraft ? 4 : 0;

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 
+#include "core/Geo.h"
 #include "engine/AcRecords.h"
 
 namespace qmt {
@@ -63,6 +64,11 @@ inline int32_t lf_now()
 // The two positions are the same (longitudes compared the short way round).
 bool lf_samePosition(double LAT_A, double LON_A, double LAT_B, double LON_B);
 bool lf_samePosition(const StreamPos& A, const StreamPos& B);
+// Great-circle distance between two points of a stream, nm.
+inline double lf_distanceNm(const StreamPos& A, const StreamPos& B)
+{
+    return gf_distanceNm(A.lat, A.lon, B.lat, B.lon);
+}
 // The aircraft no longer belongs to a stand: its stand position, heading, stand and cabin mark go.
 void lf_forgetStand(LiveAc& AC);
 

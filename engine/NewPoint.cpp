@@ -46,21 +46,10 @@ constexpr uint32_t kThrottleClimb = 3;
 constexpr uint32_t kFlapsTakeOff = 1;
 
 
-double lf_distanceNm(const StreamPos& A, const StreamPos& B)
-{
-    return gf_distanceNm(A.lat, A.lon, B.lat, B.lon);
-}
-
 // Angle (radians) minus the aircraft's current heading, in degrees within -180..180.
 double lf_offHeadingDeg(const LiveAc& AC, double ANGLE_RAD)
 {
-    double d = std::fmod((ANGLE_RAD - AC.block[kBlockHeading]) * RAD_TO_DEG, 360.0);
-    if (d > 180.0) {
-        d -= 360.0;
-    } else if (d < -180.0) {
-        d += 360.0;
-    }
-    return d;
+    return gf_wrapDegrees((ANGLE_RAD - AC.block[kBlockHeading]) * RAD_TO_DEG);
 }
 
 // Magnitude of the turn from the heading to the bearing from FROM to TO, degrees.

@@ -260,7 +260,7 @@ double lf_segmentSpeed(const StreamPos& FRONT, const StreamPos& NEXT)
     double speed = (FRONT.groundSpeed + NEXT.groundSpeed) / 2.0;
     if (FRONT.groundSpeed == 0.0 && NEXT.groundSpeed == 0.0) {
         const int32_t dt = std::max(NEXT.playTick - FRONT.playTick, kMinLegTicks);
-        speed = gf_distanceNm(FRONT.lat, FRONT.lon, NEXT.lat, NEXT.lon) * kTicksPerHour / dt;
+        speed = lf_distanceNm(FRONT, NEXT) * kTicksPerHour / dt;
     }
     return std::max(speed, 1.0);
 }
