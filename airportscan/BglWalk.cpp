@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -170,23 +171,19 @@ void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, std::vector<Walk
 struct BglRead {};
 using BglBatches = ScanBatches<fs::path, BglRead>;
 
-// Waits for the oldest batch's results; each failure goes to the scan log. False when a stop came.
-bool lf_takeOldest(BglBatches& BATCHES, const fs::path& CURRENT)
+// Waits for the oldest batch's results; each failure goes to LOG_FAILURE. False when a stop came.
+bool lf_takeOldest(BglBatches& BATCHES, const std::function<void(const std::string&)>& LOG_FAILURE)
 {
-    const auto logFailure = [&](const std::string& CAUSE) {
-        gf_scanLog("{} airports search aborted, futs inner,\n{}\n{}\n{}", "===> ", CAUSE, BATCHES.size(),
-                   gf_utf16ToUtf8(CURRENT));
-    };
     try {
         for (const BglBatches::Outcome& outcome : BATCHES.takeOldest()) {
             if (outcome.error) {
-                logFailure(*outcome.error);
+                LOG_FAILURE(*outcome.error);
             }
         }
     } catch (const ScanStopped&) {
         return false;
     } catch (const std::exception& e) {
-        logFailure(e.what());
+        LOG_FAILURE(e.what());
     }
     return true;
 }
@@ -213,8 +210,12 @@ void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES)
                 return false;
             }
             const fs::path path(std::move(ENTRY.path));
+            const auto logFailure = [&](const std::string& CAUSE) {
+                gf_scanLog("{} airports search aborted, futs inner,\n{}\n{}\n{}", "===> ", CAUSE, BATCHES.size(),
+                           gf_utf16ToUtf8(path));
+            };
             // Stopped while waiting for a free worker, or while taking the oldest results.
-            if (!BATCHES.add(path, ENTRY.bytes) || (BATCHES.overfull() && !lf_takeOldest(BATCHES, path))) {
+            if (!BATCHES.add(path, ENTRY.bytes) || (BATCHES.overfull() && !lf_takeOldest(BATCHES, logFailure))) {
                 stopped = true;
                 return false;
             }
@@ -282,18 +283,7 @@ void lf_scanBglFolders(const fs::path& FOLDER)
         const auto logFailure = [&](const std::string& CAUSE) {
             gf_scanLog("{} airports search in {} aborted, futs outer error: {}", "===> ", gf_utf16ToUtf8(FOLDER), CAUSE);
         };
-        while (!batches.empty()) {
-            try {
-                for (const BglBatches::Outcome& outcome : batches.takeOldest()) {
-                    if (outcome.error) {
-                        logFailure(*outcome.error);
-                    }
-                }
-            } catch (const ScanStopped&) {
-                break;
-            } catch (const std::exception& e) {
-                logFailure(e.what());
-            }
+        while (!batches.empty() && lf_takeOldest(batches, logFailure)) {
         }
     }
     // A task whose result timed out may still run: the second pass must not read the lists

@@ -123,7 +123,7 @@ void lf_copyThirdpartyToTblo()
         if (!gf_isKnownAirport(code)) {
             continue;
         }
-        if (lf_publisherOf(file).empty() && !lf_hasKnownOrigin(file)) {
+        if (!lf_hasKnownOrigin(file)) {
             continue;
         }
         if (!lf_copyToTblo(file)) {
