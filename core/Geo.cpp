@@ -51,4 +51,22 @@ LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt)
     return LatLon{lat2 * RAD_TO_DEG, lonDeg};
 }
 
+GeoFarTest::GeoFarTest(LatLon from, double reachNm)
+    : m_lat(from.lat * DEG_TO_RAD), m_lon(from.lon * DEG_TO_RAD), m_reach(reachNm * (1.0 + 1e-9)),
+      m_band(m_reach / EARTH_RADIUS_NM)
+{
+    const double outer = std::min(std::fabs(m_lat) + m_band, PI / 2.0);
+    m_lonScale = EARTH_RADIUS_NM * std::sqrt(std::max(std::cos(m_lat) * std::cos(outer), 0.0)) * 2.0 / PI;
+}
+
+bool GeoFarTest::surelyFarther(double lat, double lon) const
+{
+    if (std::fabs(lat * DEG_TO_RAD - m_lat) > m_band) {
+        return true;
+    }
+    // Beyond half a turn the longitude difference says nothing (the sine turns back).
+    const double dLon = std::fabs(lon * DEG_TO_RAD - m_lon);
+    return dLon <= PI && m_lonScale * dLon > m_reach;
+}
+
 } // namespace qmt

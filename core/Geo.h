@@ -26,4 +26,22 @@ double gf_bearing(double lat1, double lon1, double lat2, double lon2);
 // The position reached from the start along the bearing (radians) over the distance (feet).
 LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt);
 
+// Tells cheaply, without trigonometry per point, which points lie surely farther than a reach from
+// a position, so that a search computes the distance only of the others: the great-circle distance
+// is at least the latitude difference, and at least the longitude difference times the smaller
+// cosine of the two latitudes and 2/pi (for the sine of at most a quarter turn). A small margin
+// keeps rounding on the side of computing the distance.
+class GeoFarTest {
+public:
+    GeoFarTest(LatLon from, double reachNm);
+    bool surelyFarther(double lat, double lon) const;
+
+private:
+    double m_lat;       // radians
+    double m_lon;       // radians
+    double m_reach;     // nm, with the margin
+    double m_band;      // radians of latitude within the reach
+    double m_lonScale;  // nm per radian of longitude at least, within the band
+};
+
 } // namespace qmt

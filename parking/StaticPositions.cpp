@@ -243,17 +243,18 @@ void lf_positionsFromParkedTraffic()
 }
 
 bool lf_fitPositions(WeekTime TIME, uint32_t REAL, uint32_t DAY, int64_t N, std::vector<StaticPosition>& OUT,
-                     int32_t& STEP)
+                     int32_t& STEP, OptionSlots& SLOTS)
 {
     STEP = 0;
     if (N == 0) {
         return true;
     }
     const int32_t maxFit = MAX_FIT.value();
-    const OptionSlots slots = gf_optionSlots(REAL);
+    // The last pass left other positions than these.
+    gf_forgetPositionNames(SLOTS);
     for (int32_t step = 0;; ++step) {
         STEP = step;
-        lf_searchStands(TIME, REAL, DAY, static_cast<uint32_t>(step), OUT, &slots);
+        lf_searchStands(TIME, REAL, DAY, static_cast<uint32_t>(step), OUT, &SLOTS);
         if (static_cast<int64_t>(lf_usedStandCount()) >= N) {
             return true;
         }
@@ -265,12 +266,12 @@ bool lf_fitPositions(WeekTime TIME, uint32_t REAL, uint32_t DAY, int64_t N, std:
     }
 }
 
-void lf_addPositionsPass(WeekTime TIME, int64_t N, int64_t OFFSET, uint32_t REAL, uint32_t DAY)
+void lf_addPositionsPass(WeekTime TIME, int64_t N, int64_t OFFSET, uint32_t REAL, uint32_t DAY, OptionSlots& SLOTS)
 {
     const size_t usedBefore = lf_usedStandCount();
     std::vector<StaticPosition> found;
     int32_t step = 0;
-    if (lf_fitPositions(TIME, REAL, DAY, N, found, step)) {
+    if (lf_fitPositions(TIME, REAL, DAY, N, found, step, SLOTS)) {
         // The last fit step found more than wanted: which of them stay is drawn, not the stand order.
         const int64_t excess = static_cast<int64_t>(g_staticPositions.size() + found.size()) + OFFSET - N;
         if (excess >= 1 && !found.empty()) {
@@ -311,17 +312,27 @@ void lf_addPositions(WeekTime TIME, int64_t N, int64_t OFFSET)
     g_realFitStep = 0;
     g_softFitStep = -1;
     const auto wanting = [&] { return N > static_cast<int64_t>(g_staticPositions.size()) + OFFSET; };
+    // The day and the week pass of the observed or the soft options share their slots: nothing
+    // that the slots hold changes between the passes.
+    std::optional<OptionSlots> slots[2];
+    const auto pass = [&](uint32_t REAL, uint32_t DAY) {
+        std::optional<OptionSlots>& own = slots[REAL];
+        if (!own) {
+            own = gf_optionSlots(REAL);
+        }
+        lf_addPositionsPass(TIME, N, OFFSET, REAL, DAY, *own);
+    };
     if (wanting()) {
-        lf_addPositionsPass(TIME, N, OFFSET, 1, 1);
+        pass(1, 1);
     }
     if (wanting() && WEEK.value()) {
-        lf_addPositionsPass(TIME, N, OFFSET, 1, 0);
+        pass(1, 0);
     }
     if (wanting() && PARK_SOFT.value()) {
-        lf_addPositionsPass(TIME, N, OFFSET, 0, 1);
+        pass(0, 1);
     }
     if (wanting() && WEEK.value() && PARK_SOFT.value()) {
-        lf_addPositionsPass(TIME, N, OFFSET, 0, 0);
+        pass(0, 0);
     }
 }
 

@@ -16,6 +16,7 @@
 namespace qmt {
 
 struct Stand;
+struct OptionSlots;
 
 // One future static aircraft.
 struct StaticPosition {
@@ -87,11 +88,12 @@ int64_t lf_wantedStaticCount();
 void lf_positionsFromParkedTraffic();
 // The learned passes: adds positions until N, less OFFSET stands held otherwise, are reached.
 void lf_addPositions(WeekTime TIME, int64_t N, int64_t OFFSET);
-void lf_addPositionsPass(WeekTime TIME, int64_t N, int64_t OFFSET, uint32_t REAL, uint32_t DAY);
+// One pass, through SLOTS of the pass's REAL (gf_optionSlots).
+void lf_addPositionsPass(WeekTime TIME, int64_t N, int64_t OFFSET, uint32_t REAL, uint32_t DAY, OptionSlots& SLOTS);
 // Fit steps 0, 1, ... of one pass until N stands are used; false when MAX_FIT is passed first.
 // STEP gets the last step searched.
 bool lf_fitPositions(WeekTime TIME, uint32_t REAL, uint32_t DAY, int64_t N, std::vector<StaticPosition>& OUT,
-                     int32_t& STEP);
+                     int32_t& STEP, OptionSlots& SLOTS);
 // The first position on a stand adjacent to STAND whose aircraft would touch one of HALF_SPAN
 // standing at LATITUDE/LONGITUDE.
 std::optional<size_t> gf_positionTooNear(const Stand& STAND, double LATITUDE, double LONGITUDE, double HALF_SPAN);

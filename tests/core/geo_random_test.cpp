@@ -1,4 +1,5 @@
 #include <cmath>
+#include <random>
 #include <thread>
 
 #include "CoreTestSupport.h"
@@ -36,6 +37,43 @@ TEST_F(GeoRandomTest, DestinationPointIsConsistentWithDistanceAndBearing)
     }
     const LatLon dateline = gf_destinationPoint(LatLon{0.0, 179.99}, PI / 2, 10 * FEET_PER_NM);
     EXPECT_LT(dateline.lon, -179.0);
+}
+
+// The far test never calls a point far that lies within the reach (a search would lose it), at
+// the poles, across the date line and just beyond the reach too; and it does call far what lies
+// twice the reach away at the latitudes of airports away from the date line.
+TEST_F(GeoRandomTest, FarTestNeverLosesAPointWithinTheReach)
+{
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double latitudes[] = {0.0, 52.3, -33.9, 78.2, 89.99, -89.999};
+    const double longitudes[] = {4.76, 179.999, -179.99, 0.0};
+    int farAtTwice = 0;
+    int atTwice = 0;
+    for (const double lat : latitudes) {
+        for (const double lon : longitudes) {
+            for (const double reach : {0.001, 0.06, 2.0, 300.0}) {
+                const LatLon from{lat, lon};
+                const GeoFarTest test(from, reach);
+                for (int i = 0; i < 400; ++i) {
+                    // Half of them just inside the reach, where a bound that is not one shows.
+                    const double factor = i % 2 == 0 ? 1.0 - 1e-6 * unit(rng) : 3.0 * unit(rng);
+                    const LatLon p =
+                        gf_destinationPoint(from, 2.0 * PI * unit(rng), factor * reach * FEET_PER_NM);
+                    if (test.surelyFarther(p.lat, p.lon)) {
+                        ASSERT_GT(gf_distanceNm(from, p), reach) << lat << "," << lon << " reach " << reach;
+                    }
+                    if (std::fabs(lat) < 80.0 && std::fabs(lon) < 170.0 && reach < 10.0 &&
+                        gf_distanceNm(from, p) > 2.0 * reach) {
+                        ++atTwice;
+                        farAtTwice += test.surelyFarther(p.lat, p.lon) ? 1 : 0;
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_GT(atTwice, 100);
+    EXPECT_EQ(farAtTwice, atTwice);
 }
 
 TEST_F(GeoRandomTest, ScriptedDrawsAndSeeds)

@@ -189,43 +189,65 @@ TEST_F(StaticPositionsTest, TheCalculationKeepsTheYoungerOfTwoAircraftOnAStand)
 namespace qmt::test {
 namespace {
 
-// The fit step through the option slots finds exactly what the plain walk over every option finds.
+// The fit steps through the option slots find exactly what the plain walk over every option
+// finds, with options put in use by every kind of name: earlier positions, static and live parked
+// aircraft, recent callsigns.
 TEST_F(StaticPositionsTest, TheFastFitStepMatchesThePlainOne)
 {
     std::mt19937 rng(5);
     makeStands(40, 40.0);  // neighbours overlap
-    const char* registrations[] = {"PH-BXA", "PH-BXB", "PH-BVA", "PH-EZB", "PH-HSA", "PH-MPS"};
+    std::vector<std::string> registrations;
+    for (size_t r = 0; r < 60 && r < g_dbaseRecords.size(); ++r) {
+        registrations.push_back(g_dbaseRecords[r * 7 % g_dbaseRecords.size()].key);
+    }
     for (int i = 0; i < 40; ++i) {
         for (int k = 0; k < 12; ++k) {
             const uint32_t first = rng() % 44;
-            StandOption o = option(1 + rng() % 7, fmt::format("{}:{}", first, first + rng() % 4), registrations[rng() % 6],
-                                   fmt::format("KLM{}", rng() % 30));
+            StandOption o = option(1 + rng() % 7, fmt::format("{}:{}", first, first + rng() % 4),
+                                   registrations[rng() % registrations.size()],
+                                   // now and then the registration stands in for the callsign
+                                   k == 11 ? registrations[rng() % registrations.size()] : fmt::format("KLM{}", rng() % 30),
+                                   k % 3 == 0 ? fmt::format("KLM{}", rng() % 30) : "");
             o.real = rng() % 4 == 0 ? 0 : 1;
             addOption(i, o);
         }
     }
     for (uint32_t id = 1; id <= 6; ++id) {
-        staticAc(id, fmt::format("KLM{}*", id), 1 + rng() % 40, rng() % 2, g_weekTime.load(), registrations[id - 1]);
+        SimAc& ac = staticAc(id, id == 4 ? registrations[5] : fmt::format("KLM{}*", id), 1 + rng() % 40, id % 2,
+                             g_weekTime.load(), registrations[id - 1]);
+        ac.callsignCopy = id == 3 ? registrations[7] : (id == 6 ? "KLM16" : "");
+        if (id % 2 == 1) {
+            // A learned aircraft's own option on its stand, to be chosen first.
+            addOption(static_cast<int>(ac.standId) - 1, option(1 + id % 7, "0:47", registrations[id - 1],
+                                                               fmt::format("KLM{}", id)));
+        }
     }
+    g_recentCallsigns = {"KLM7", "KLM8_"};
+    g_liveParked = {LiveParked{"KLM9", 3, 10}};
     const std::vector<Stand> table = g_stands;
+    // The steps of one pass, each step's positions joining the list as the fit does.
+    const auto pass = [&](uint32_t REAL, uint32_t DAY, OptionSlots* SLOTS) {
+        g_stands = table;
+        g_staticPositions.clear();
+        gf_seedRngForTests(3);
+        for (uint32_t step = 0; step < 48; ++step) {
+            std::vector<StaticPosition> out;
+            lf_searchStands({1, 20}, REAL, DAY, step, out, SLOTS);
+            g_staticPositions.insert(g_staticPositions.end(), out.begin(), out.end());
+        }
+        return g_staticPositions;
+    };
+    size_t found = 0;
+    size_t switchedOff = 0;
     for (uint32_t real : {0u, 1u}) {
         for (uint32_t day : {0u, 1u}) {
-            std::vector<StaticPosition> plain;
-            std::vector<StaticPosition> fast;
-            g_stands = table;
-            gf_seedRngForTests(3);
-            for (uint32_t step = 0; step < 48; ++step) {
-                lf_searchStands({1, 20}, real, day, step, plain);
-            }
+            const std::vector<StaticPosition> plain = pass(real, day, nullptr);
             const std::vector<Stand> afterPlain = g_stands;
-            g_stands = table;
-            gf_seedRngForTests(3);
-            const OptionSlots slots = gf_optionSlots(real);
-            for (uint32_t step = 0; step < 48; ++step) {
-                lf_searchStands({1, 20}, real, day, step, fast, &slots);
-            }
+            g_staticPositions.clear();
+            OptionSlots slots = gf_optionSlots(real);
+            const std::vector<StaticPosition> fast = pass(real, day, &slots);
             ASSERT_EQ(fast.size(), plain.size()) << "real " << real << " day " << day;
-            EXPECT_GT(plain.size(), 5u);
+            found += plain.size();
             for (size_t i = 0; i < plain.size(); ++i) {
                 EXPECT_EQ(fast[i].standId, plain[i].standId);
                 EXPECT_EQ(fast[i].rank, plain[i].rank);
@@ -235,10 +257,13 @@ TEST_F(StaticPositionsTest, TheFastFitStepMatchesThePlainOne)
                 EXPECT_EQ(g_stands[i].blocked, afterPlain[i].blocked);
                 for (size_t k = 0; k < table[i].options.size(); ++k) {
                     EXPECT_EQ(g_stands[i].options[k].optionId, afterPlain[i].options[k].optionId);
+                    switchedOff += afterPlain[i].options[k].optionId == 0 ? 1 : 0;
                 }
             }
         }
     }
+    EXPECT_GT(found, 20u);
+    EXPECT_GT(switchedOff, 20u) << "options in use";
 }
 
 } // namespace
