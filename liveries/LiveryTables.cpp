@@ -29,6 +29,8 @@ ModelTitleMap g_cargoModelLiveries;
 std::array<ModelIds, 3> g_genericModels;
 std::unordered_map<uint16_t, ModelIds> g_similarModels;
 std::unordered_map<uint16_t, std::unordered_map<uint16_t, ModelIds>> g_airlineSimilarModels;
+std::array<std::unordered_map<uint16_t, PrefixTitles>, 2> g_prefixedModelLiveries;
+std::array<std::unordered_map<uint16_t, PrefixTitles>, 2> g_prefixedPvtLiveries;
 bool g_liveriesProcessed = false;
 
 namespace {
@@ -370,6 +372,97 @@ static void lf_buildLiveryIndex()
     flush(model);
 }
 
+namespace {
+
+// The alternative prefixes of the reference data, and the length of the longest.
+struct Alternatives {
+    std::set<std::string, std::less<>> prefixes;
+    std::size_t longest = 0;
+};
+
+Alternatives lf_alternativePrefixes()
+{
+    Alternatives all;
+    for (const auto& [prefix, alternatives] : g_regPrefixes) {
+        for (const std::string& alternative : alternatives) {
+            all.prefixes.insert(alternative);
+            all.longest = std::max(all.longest, alternative.size());
+        }
+    }
+    return all;
+}
+
+// The prefixes a national search may ask that the registration code begins with: a national
+// prefix is the first character or the text up to the first '-', an alternative any text.
+void lf_prefixesOfRegcode(std::string_view REGCODE, const Alternatives& ALTERNATIVES, std::vector<std::string_view>& KEYS)
+{
+    KEYS.clear();
+    if (REGCODE.empty()) {
+        return;
+    }
+    KEYS.push_back(REGCODE.substr(0, 1));
+    const std::size_t dash = REGCODE.find('-');
+    if (dash != std::string_view::npos && dash > 0) {
+        KEYS.push_back(REGCODE.substr(0, dash + 1));
+    }
+    for (std::size_t n = 1; n <= std::min(ALTERNATIVES.longest, REGCODE.size()); ++n) {
+        if (ALTERNATIVES.prefixes.contains(REGCODE.substr(0, n))) {
+            KEYS.push_back(REGCODE.substr(0, n));
+        }
+    }
+    std::sort(KEYS.begin(), KEYS.end());
+    KEYS.erase(std::unique(KEYS.begin(), KEYS.end()), KEYS.end());
+}
+
+PrefixTitles lf_byPrefix(const TitleViews& TITLES, const Alternatives& ALTERNATIVES)
+{
+    PrefixTitles byPrefix;
+    std::vector<std::string_view> keys;
+    for (std::string_view title : TITLES) {
+        const auto regcode = g_titleRegcodes.find(title);
+        if (regcode == g_titleRegcodes.end()) {
+            continue;
+        }
+        lf_prefixesOfRegcode(regcode->second, ALTERNATIVES, keys);
+        for (std::string_view key : keys) {
+            byPrefix[std::string(key)].push_back(title);
+        }
+    }
+    for (auto& entry : byPrefix) {
+        entry.second.shrink_to_fit();
+    }
+    return byPrefix;
+}
+
+bool lf_isGenericCategory(uint16_t MODEL)
+{
+    const AcCategory category = gf_modelCategory(MODEL);
+    return category == AcCategory::Light || category == AcCategory::Buzjets || category == AcCategory::Rotorcraft;
+}
+
+} // namespace
+
+static void lf_buildPrefixedLiveries()
+{
+    const Alternatives alternatives = lf_alternativePrefixes();
+    const std::array<const ModelTitleMap*, 2> modelTables{&g_paxModelLiveries, &g_cargoModelLiveries};
+    const uint16_t pvt = gf_airlineId("PVT");
+    for (std::size_t table = 0; table < 2; ++table) {
+        for (const auto& [model, titles] : *modelTables[table]) {
+            if (lf_isGenericCategory(model)) {
+                g_prefixedModelLiveries[table].try_emplace(model, lf_byPrefix(titles, alternatives));
+            }
+        }
+        const auto found = g_kindLiveries[table].find(pvt);
+        if (found == g_kindLiveries[table].end()) {
+            continue;
+        }
+        for (const auto& [model, titles] : found->second) {
+            g_prefixedPvtLiveries[table].try_emplace(model, lf_byPrefix(titles, alternatives));
+        }
+    }
+}
+
 bool gf_hasAirlineModelLivery(uint16_t AIRLINE_KEY, uint16_t MODEL_ID)
 {
     const auto airline = g_liveryTable.find(AIRLINE_KEY);
@@ -475,6 +568,7 @@ void gf_processScannedLiveries()
     gf_logLine("{:5} registration codes", g_regcodeLiveries.size());
 
     lf_buildLiveryIndex();
+    lf_buildPrefixedLiveries();
     gf_logLine("{:5} airlines, {} pax aircraft models and {} cargo aircraft models", g_liveryTable.size(),
                g_paxModelLiveries.size(), g_cargoModelLiveries.size());
 
@@ -506,6 +600,10 @@ void gf_clearLiveryTables()
     // tables must not name them any more.
     g_similarModels.clear();
     g_airlineSimilarModels.clear();
+    for (std::size_t table = 0; table < 2; ++table) {
+        g_prefixedModelLiveries[table].clear();
+        g_prefixedPvtLiveries[table].clear();
+    }
     g_liveryTable.clear();
 }
 

@@ -47,6 +47,17 @@ extern std::array<ModelIds, 3> g_genericModels;
 extern std::unordered_map<uint16_t, ModelIds> g_similarModels;
 // airline key -> model without a livery of that key -> its similar models that have one
 extern std::unordered_map<uint16_t, std::unordered_map<uint16_t, ModelIds>> g_airlineSimilarModels;
+// A candidate list's titles by the national prefixes their registration codes begin with, each
+// in list order: the first character, the text up to the first '-', and the alternative prefixes
+// of the reference data.
+using PrefixTitles = std::unordered_map<std::string, TitleViews>;
+// The lists that the national-prefix searches read, filtered when the tables are built, so that a
+// search takes its candidates at once instead of looking up the registration code of every title
+// of a large list: [0] passenger, [1] cargo, model -> prefixes, for the models of the Light,
+// Buzjets and Rotorcraft categories (g_paxModelLiveries, g_cargoModelLiveries) ...
+extern std::array<std::unordered_map<uint16_t, PrefixTitles>, 2> g_prefixedModelLiveries;
+// ... and for every model of the airline "PVT" (g_kindLiveries[0] and [1]).
+extern std::array<std::unordered_map<uint16_t, PrefixTitles>, 2> g_prefixedPvtLiveries;
 // the tables have been built in this program run
 extern bool g_liveriesProcessed;
 

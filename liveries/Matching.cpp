@@ -179,21 +179,35 @@ bool lf_matchOperatorLivery(SimAc& AC, int SELECTOR, uint16_t AIRLINE_KEY, uint1
     return false;
 }
 
-// A random pick among the candidates with the prefix, then with each alternative prefix.
-void lf_pickByPrefix(SimAc& AC, const TitleViews& CANDIDATES, const std::string& PREFIX)
+// The prefix filter of a candidate list when the tables keep one for it.
+const PrefixTitles* lf_prefixed(const std::unordered_map<uint16_t, PrefixTitles>& TABLE, uint16_t MODEL)
+{
+    const auto found = TABLE.find(MODEL);
+    return found == TABLE.end() ? nullptr : &found->second;
+}
+
+// A random pick among the candidates with the prefix, then with each alternative prefix; through
+// the candidates filtered by prefix when the tables keep them (PREFIXED), else filtering here.
+void lf_pickByPrefix(SimAc& AC, const TitleViews& CANDIDATES, const std::string& PREFIX, const PrefixTitles* PREFIXED)
 {
     TitleViews filtered;
-    lf_filterByRegPrefix(CANDIDATES, PREFIX, filtered);
-    if (!filtered.empty()) {
+    const auto pickWith = [&](const std::string& WANTED) {
+        if (PREFIXED != nullptr) {
+            if (const auto found = PREFIXED->find(WANTED); found != PREFIXED->end()) {
+                lf_pickRandomLivery(AC, found->second);
+            }
+            return;
+        }
+        filtered.clear();
+        lf_filterByRegPrefix(CANDIDATES, WANTED, filtered);
         lf_pickRandomLivery(AC, filtered);
-    }
+    };
+    pickWith(PREFIX);
     if (!AC.liveryTitle.empty()) {
         return;
     }
     for (const std::string& alternative : gf_prefixesOf(PREFIX)) {
-        filtered.clear();
-        lf_filterByRegPrefix(CANDIDATES, alternative, filtered);
-        lf_pickRandomLivery(AC, filtered);
+        pickWith(alternative);
         if (!AC.liveryTitle.empty()) {
             return;
         }
@@ -210,7 +224,10 @@ bool lf_matchPvtLivery(SimAc& AC, int SELECTOR, uint16_t AIRLINE_KEY, uint16_t M
     if (titles == nullptr || titles->empty()) {
         return false;
     }
-    lf_pickByPrefix(AC, *titles, prefix);
+    const PrefixTitles* prefixed = AIRLINE_KEY == gf_airlineId(PVT)
+                                       ? lf_prefixed(g_prefixedPvtLiveries[static_cast<std::size_t>(SELECTOR)], MODEL)
+                                       : nullptr;
+    lf_pickByPrefix(AC, *titles, prefix, prefixed);
     return !AC.liveryTitle.empty();
 }
 
@@ -220,12 +237,13 @@ bool lf_matchNationalLivery(SimAc& AC, uint16_t MODEL)
     if (prefix.empty()) {
         return false;
     }
-    const ModelTitleMap& table = AC.kind.cargo != 0 ? g_cargoModelLiveries : g_paxModelLiveries;
-    const auto found = table.find(MODEL);
-    if (found == table.end() || found->second.empty()) {
+    const std::size_t table = AC.kind.cargo != 0 ? 1 : 0;
+    const ModelTitleMap& titles = table == 1 ? g_cargoModelLiveries : g_paxModelLiveries;
+    const auto found = titles.find(MODEL);
+    if (found == titles.end() || found->second.empty()) {
         return false;
     }
-    lf_pickByPrefix(AC, found->second, prefix);
+    lf_pickByPrefix(AC, found->second, prefix, lf_prefixed(g_prefixedModelLiveries[table], MODEL));
     if (AC.liveryTitle.empty()) {
         lf_pickRandomLivery(AC, found->second);
     }

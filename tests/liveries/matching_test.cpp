@@ -1,3 +1,5 @@
+#include <random>
+#include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -124,6 +126,54 @@ TEST_F(MatchingTest, PrivateAircraftAndNationalPrefixes)
     // No prefix and no alternative: no private livery by prefix, then any of the model.
     expectLive(aircraft("PVT", "", "PA28", "OO-ABC"), 2, "Piper PA28 G-PAAA", {1});
     expectLive(aircraft("PVT", "", "PA28", ""), 2, "Piper PA28 PH-PAA", {2});
+}
+
+// The national searches through the candidates filtered when the tables are built pick the very
+// titles that filtering the whole lists at each search picks, for national prefixes of every
+// shape and alternative prefixes of any text.
+TEST_F(MatchingTest, PrefixTablesPickWhatFilteringTheWholeListsPicks)
+{
+    g_regPrefixes = {{"M-", {"G-"}}, {"PH-", {"OO-", "D-"}}, {"N", {"N1", "C-F"}}, {"X", {"PH-"}}};
+    const std::vector<std::string> prefixes = {"PH-", "D-", "G-", "N", "N1", "OO-", "C-F", "C-G", "-", ""};
+    const std::vector<std::string> models = {"PA28", "C172", "C56X", "EC35"};
+    std::mt19937 rng(3);
+    std::string liveries;
+    for (int i = 0; i < 400; ++i) {
+        const std::string regcode = fmt::format("{}{:04X}", prefixes[rng() % prefixes.size()], i);
+        liveries += fmt::format(R"(<l a="{}" m="{}" c="{}" t="Livery {}" r="{}"/>)", i % 3 == 0 ? "FLY" : "PVT",
+                                models[rng() % models.size()], i % 7 == 0 ? "true" : "false", i, regcode);
+    }
+    const std::vector<std::string> registrations = {"PH-AAA", "PHAAA", "D-EAAA", "M-ABCD", "N123", "N1AB", "XYZ",
+                                                    "-AB", "C-FAAA", "OO-AAA", "G-AAAA", "Q-AAA"};
+    std::vector<SimAc> aircraft;
+    for (int i = 0; i < 300; ++i) {
+        const char* model = i % 10 == 0 ? "C152" : models[rng() % models.size()].c_str();
+        aircraft.push_back(testAircraft(i % 2 == 0 ? "PVT" : "QQQ", "", model,
+                                        registrations[rng() % registrations.size()].c_str(), i % 5 == 0));
+    }
+    const auto matchAll = [&](bool PREFIXED) {
+        gf_clearLiveryTables();
+        g_liveriesProcessed = false;
+        writeLiveriesFile(liveries);
+        gf_processScannedLiveries();
+        EXPECT_FALSE(g_prefixedModelLiveries[0].empty());
+        EXPECT_FALSE(g_prefixedPvtLiveries[0].empty());
+        if (!PREFIXED) {
+            g_prefixedModelLiveries = {};
+            g_prefixedPvtLiveries = {};
+        }
+        std::vector<std::string> titles;
+        for (std::size_t i = 0; i < aircraft.size(); ++i) {
+            SimAc ac = aircraft[i];
+            gf_seedRngForTests(static_cast<uint32_t>(i));
+            gf_matchLiveAcLivery(ac);
+            titles.emplace_back(ac.liveryTitle);
+        }
+        return titles;
+    };
+    const std::vector<std::string> plain = matchAll(false);
+    EXPECT_GT(std::count_if(plain.begin(), plain.end(), [](const std::string& T) { return !T.empty(); }), 200);
+    EXPECT_EQ(matchAll(true), plain);
 }
 
 TEST_F(MatchingTest, SimilarAndGenericModels)
