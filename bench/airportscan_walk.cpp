@@ -236,8 +236,8 @@ void lf_rawRead(benchmark::State& STATE, unsigned THREADS)
 void BM_RawReadOneThread(benchmark::State& STATE) { lf_rawRead(STATE, 1); }
 void BM_RawReadScanThreads(benchmark::State& STATE)
 {
-    const unsigned n = std::thread::hardware_concurrency();
-    lf_rawRead(STATE, n == 0 ? 2 : n);
+    qmt::gf_initBglTasks();
+    lf_rawRead(STATE, qmt::g_maxBglTasks);
 }
 
 double lf_p90(const std::vector<double>& V)

@@ -4,6 +4,11 @@
 #include <condition_variable>
 #include <list>
 #include <mutex>
+#include <thread>
+
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 #include <fmt/format.h>
 
@@ -53,11 +58,25 @@ bool lf_stopAsked(const std::function<bool()>& STOP)
     return STOP && STOP();
 }
 
+// The hardware threads the program may run on: a process held to some cores (as the benchmarks
+// pinned to a few cores are) counts those alone. 0 when the platform does not tell.
+unsigned lf_hardwareThreads()
+{
+#ifdef __linux__
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof(allowed), &allowed) == 0) {
+        return static_cast<unsigned>(CPU_COUNT(&allowed));
+    }
+#endif
+    return std::thread::hardware_concurrency();
+}
+
 } // namespace
 
 void gf_initBglTasks()
 {
-    const unsigned n = std::thread::hardware_concurrency();
+    const unsigned n = lf_hardwareThreads();
     g_maxBglTasks = n == 0 ? 2 : n;
 }
 

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __linux__
+#include <sched.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "core/Reset.h"
@@ -55,6 +59,36 @@ TEST_F(ScanTasksTest, LimitFromHardwareLeavesRunningWorkersCounted)
     EXPECT_GE(g_maxBglTasks, 1u);
     EXPECT_EQ(g_runningBglTasks.load(), 0);
 }
+
+#ifdef __linux__
+// A program held to some cores (a small machine, or a benchmark pinned to it) starts as many
+// workers as it has cores, not as many as the machine has.
+TEST_F(ScanTasksTest, LimitCountsTheCoresTheProgramMayUse)
+{
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof(all), &all), 0);
+    std::vector<int> cpus;
+    for (int c = 0; c < CPU_SETSIZE; ++c) {
+        if (CPU_ISSET(c, &all)) {
+            cpus.push_back(c);
+        }
+    }
+    for (const std::size_t count : {std::size_t{1}, std::size_t{2}}) {
+        if (cpus.size() < count) {
+            continue;
+        }
+        cpu_set_t some;
+        CPU_ZERO(&some);
+        for (std::size_t i = 0; i < count; ++i) {
+            CPU_SET(cpus[i], &some);
+        }
+        ASSERT_EQ(sched_setaffinity(0, sizeof(some), &some), 0);
+        gf_initBglTasks();
+        EXPECT_EQ(g_maxBglTasks, count);
+    }
+    ASSERT_EQ(sched_setaffinity(0, sizeof(all), &all), 0);
+}
+#endif
 
 TEST_F(ScanTasksTest, NeverMoreWorkersThanTheLimitAndResultsInStartOrder)
 {
