@@ -21,6 +21,7 @@
 #include "stands/LearnedOptions.h"
 #include "stands/StandTable.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace qmt {
@@ -73,9 +74,20 @@ void lf_removeUserCallsign()
     }
 }
 
+// The most live aircraft active at once since the last closing down.
+std::size_t s_mostActiveLive = 0;
+
+void lf_countActiveLive()
+{
+    const auto active = static_cast<std::size_t>(std::count_if(
+        g_liveAcs.begin(), g_liveAcs.end(), [](const LiveAc& AC) { return AC.state == AcState::active; }));
+    s_mostActiveLive = std::max(s_mostActiveLive, active);
+}
+
 void lf_everySecond()
 {
     lf_updateWeekTime();
+    lf_countActiveLive();
     gf_expireStatus();
     lf_twinCheck();
     lf_updateCallsignObjectId();
@@ -153,6 +165,12 @@ void lf_every1200s(std::uint64_t SECONDS)
 }
 
 }  // namespace
+
+void gf_logMostActiveLive()
+{
+    gf_logLine("Live aircraft: at most {} active at once (MAX_LIVE_SEL {})", s_mostActiveLive, MAX_LIVE_SEL.value());
+    s_mostActiveLive = 0;
+}
 
 void lf_tickStep()
 {

@@ -14,6 +14,7 @@
 #include "feed/TrafficFeed.h"
 #include "platform/sim_Control.h"
 #include "platform/sim_install.h"
+#include "platform/standin_meter.h"
 #include "platform/traffic_scenario.h"
 #include "platform/traffic_standin.h"
 #include "platform/window_instance.h"
@@ -28,6 +29,7 @@
 #include <csignal>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -97,7 +99,7 @@ double lf_epochSeconds()
 
 // The user aircraft stands on the apron of the scenario's airport: the middle of its parked
 // traffic (of all its reports when nothing is parked).
-UserScriptPoint lf_userPointOf(const Scenario& SCENARIO)
+UserScriptPoint lf_userPointOf(const Scenario& SCENARIO, const ScenarioHeadFacts& FACTS)
 {
     UserScriptPoint point;
     double lat = 0.0;
@@ -109,11 +111,9 @@ UserScriptPoint lf_userPointOf(const Scenario& SCENARIO)
         ++count;
     }
     if (count == 0) {
-        for (const TrafficReport& report : SCENARIO.reports) {
-            lat += report.lat;
-            lon += report.lon;
-            ++count;
-        }
+        lat = FACTS.latSum;
+        lon = FACTS.lonSum;
+        count = FACTS.liveReports;
     }
     if (count > 0) {
         point.latitude = lat / static_cast<double>(count);
@@ -124,10 +124,10 @@ UserScriptPoint lf_userPointOf(const Scenario& SCENARIO)
 }
 
 // The user's aircraft flies the scenario's script; a scenario without one puts it on its apron.
-void lf_placeUser(SimStandIn& SIM, const Scenario& SCENARIO)
+void lf_placeUser(SimStandIn& SIM, const Scenario& SCENARIO, const ScenarioHeadFacts& FACTS)
 {
     if (SCENARIO.user.empty()) {
-        SIM.setUserAircraft(lf_userPointOf(SCENARIO), USER_WING_SPAN_FT, USER_CALLSIGN);
+        SIM.setUserAircraft(lf_userPointOf(SCENARIO, FACTS), USER_WING_SPAN_FT, USER_CALLSIGN);
         return;
     }
     std::vector<UserScriptPoint> script;
@@ -174,12 +174,23 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
     const std::filesystem::path scenarioPath = lf_scenarioPath(LINE);
     if (scenarioPath.empty())
         return true;
+    // The scenario's live reports are read from the file as they become due; a file whose
+    // reports are not in time order is read whole and sorted.
     ScenarioParseResult result;
-    if (!gf_readScenarioFile(scenarioPath, result, ERROR))
-        return false;
+    ScenarioHeadFacts facts;
+    {
+        const StandInScope scope(StandInPart::traffic);
+        if (!gf_readScenarioHead(scenarioPath, result, facts, ERROR))
+            return false;
+        if (!facts.inTimeOrder) {
+            gf_logLine("Traffic scenario {}: reports not in time order, read whole", scenarioPath.filename().string());
+            if (!gf_readScenarioFile(scenarioPath, result, ERROR))
+                return false;
+        }
+    }
     for (const ScenarioLineError& lineError : result.errors)
         gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
-    lf_placeUser(sim, result.scenario);
+    lf_placeUser(sim, result.scenario, facts);
     if (!result.scenario.airport.empty()) {
         const std::string elevation = sim.setGroundElevationOf(result.scenario.airport);
         if (!elevation.empty())
@@ -187,12 +198,19 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
     }
     const double lifetime = LINE.sessionLifetime.value_or(result.scenario.sessionLifetimeSeconds);
     gf_logLine("Traffic scenario {} ({} reports, {} parked); stand-ins seeded with {}{}",
-               scenarioPath.filename().string(), result.scenario.reports.size(), result.scenario.parked.size(), seed,
+               scenarioPath.filename().string(), facts.liveReports, result.scenario.parked.size(), seed,
                lifetime > 0.0 ? fmt::format(", service sessions expire after {} s", lifetime) : std::string());
-    gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(
-        std::move(result.scenario), lf_epochSeconds,
-        [](std::chrono::milliseconds DELAY) { std::this_thread::sleep_for(DELAY); },
-        gf_realServiceBehaviour(seed, lifetime)));
+    const auto sleep = [](std::chrono::milliseconds DELAY) { std::this_thread::sleep_for(DELAY); };
+    const ServiceBehaviour behaviour = gf_realServiceBehaviour(seed, lifetime);
+    if (facts.inTimeOrder) {
+        gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(
+            std::move(result.scenario), std::make_unique<ScenarioReportStream>(scenarioPath), lf_epochSeconds, sleep,
+            behaviour));
+    } else {
+        gf_setTrafficSource(
+            std::make_shared<ScenarioTrafficSource>(std::move(result.scenario), lf_epochSeconds, sleep, behaviour));
+    }
+    gf_startStandInLog();
     return true;
 }
 
@@ -354,6 +372,7 @@ int gf_quillonMain(const CommandLine& LINE)
     std::signal(SIGTERM, lf_onStopSignal);
     TerminalView view(stdout, ::isatty(::fileno(stdout)) != 0);
     const int exitCode = gf_runMessageLoop(LINE.duration, &view);
+    gf_logStandInUse();
     gf_logLine("Quillon ends with exit code {}", exitCode);
     gf_simStandIn().stopTrackRecording();
     gf_closeLog();

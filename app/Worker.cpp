@@ -265,6 +265,7 @@ void lf_resetSession()
 void lf_closingDown()
 {
     const ExitReason reason = gf_exitReason();
+    gf_logMostActiveLive();
     gf_logLine("Exiting: {}", gf_exitReasonText(reason));
     g_stopSession = true;
     g_acceptBatches = false;

@@ -42,6 +42,9 @@ bool lf_startSession();
 void lf_mainLoop();
 // Stops the session's threads, saves, and restarts or ends the program by the exit reason.
 void lf_closingDown();
+// Logs the most live aircraft active at once since the last time (counted every second), beside
+// the number asked for, and starts counting again.
+void gf_logMostActiveLive();
 // Empties the engine's lists before a restart.
 void lf_resetSession();
 

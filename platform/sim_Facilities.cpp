@@ -2,6 +2,7 @@
 // and their answers from the "<ICAO>.json" files of the facility folder.
 
 #include "platform/sim_State.h"
+#include "platform/standin_meter.h"
 
 #include <nlohmann/json.hpp>
 
@@ -168,6 +169,7 @@ void SimStandIn::setFacilityFolder(const std::filesystem::path& FOLDER)
 HRESULT SimConnect_AddToFacilityDefinition(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID,
                                            const char* FIELD_NAME)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_AddToFacilityDefinition";
     call.id = DEFINE_ID;
@@ -189,6 +191,7 @@ HRESULT SimConnect_AddToFacilityDefinition(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_
 HRESULT SimConnect_RequestFacilityData(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID,
                                        SIMCONNECT_DATA_REQUEST_ID REQUEST_ID, const char* ICAO, const char*)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_RequestFacilityData";
     call.id = REQUEST_ID;

@@ -2,6 +2,7 @@
 // clients create and remove, and the values they report.
 
 #include "platform/sim_State.h"
+#include "platform/standin_meter.h"
 
 #include <nlohmann/json.hpp>
 
@@ -298,6 +299,7 @@ HRESULT SimConnect_AICreateNonATCAircraft(SIMCONNECT_HANDLE HANDLE, const char* 
                                           const char* TAIL_NUMBER, SIMCONNECT_DATA_INITPOSITION INIT_POS,
                                           SIMCONNECT_DATA_REQUEST_ID REQUEST_ID)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_AICreateNonATCAircraft";
     call.id = REQUEST_ID;
@@ -322,6 +324,7 @@ HRESULT SimConnect_AICreateNonATCAircraft(SIMCONNECT_HANDLE HANDLE, const char* 
 HRESULT SimConnect_AIRemoveObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJECT_ID OBJECT_ID,
                                   SIMCONNECT_DATA_REQUEST_ID REQUEST_ID)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_AIRemoveObject";
     call.objectId = OBJECT_ID;
@@ -339,6 +342,7 @@ HRESULT SimConnect_AIRemoveObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJECT_ID
 HRESULT SimConnect_AISetAircraftFlightPlan(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJECT_ID OBJECT_ID,
                                            const char* FLIGHT_PLAN_PATH, SIMCONNECT_DATA_REQUEST_ID REQUEST_ID)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_AISetAircraftFlightPlan";
     call.objectId = OBJECT_ID;

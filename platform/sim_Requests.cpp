@@ -2,6 +2,7 @@
 // the events it sends.
 
 #include "platform/sim_State.h"
+#include "platform/standin_meter.h"
 
 #include <cmath>
 
@@ -149,6 +150,7 @@ void SimStandIn::State::answerPeriodic()
 HRESULT SimConnect_RequestSystemState(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_REQUEST_ID REQUEST_ID,
                                       const char* STATE)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_RequestSystemState";
     call.id = REQUEST_ID;
@@ -168,6 +170,7 @@ HRESULT SimConnect_RequestSystemState(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_
 HRESULT SimConnect_AddToDataDefinition(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID,
                                        const char* DATUM_NAME, const char* UNITS_NAME, SIMCONNECT_DATATYPE DATUM_TYPE)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_AddToDataDefinition";
     call.id = DEFINE_ID;
@@ -186,6 +189,7 @@ HRESULT SimConnect_RequestDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_D
                                           SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID, SIMCONNECT_OBJECT_ID OBJECT_ID,
                                           SIMCONNECT_PERIOD PERIOD)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_RequestDataOnSimObject";
     call.objectId = OBJECT_ID;
@@ -209,6 +213,7 @@ HRESULT SimConnect_RequestDataOnSimObjectType(SIMCONNECT_HANDLE HANDLE, SIMCONNE
                                               SIMCONNECT_DATA_DEFINITION_ID DEFINE_ID, std::uint32_t RADIUS_METERS,
                                               SIMCONNECT_SIMOBJECT_TYPE TYPE)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_RequestDataOnSimObjectType";
     call.id = REQUEST_ID;
@@ -244,6 +249,7 @@ HRESULT SimConnect_SetDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_
                                       SIMCONNECT_OBJECT_ID OBJECT_ID, std::uint32_t, std::uint32_t ARRAY_COUNT,
                                       std::uint32_t UNIT_SIZE, void* DATA)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_SetDataOnSimObject";
     call.objectId = OBJECT_ID;
@@ -284,6 +290,7 @@ HRESULT SimConnect_SetDataOnSimObject(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_DATA_
 HRESULT SimConnect_SubscribeToSystemEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_CLIENT_EVENT_ID EVENT_ID,
                                           const char* SYSTEM_EVENT_NAME)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_SubscribeToSystemEvent";
     call.id = EVENT_ID;
@@ -302,6 +309,7 @@ HRESULT SimConnect_SubscribeToSystemEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_C
 HRESULT SimConnect_MapClientEventToSimEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_CLIENT_EVENT_ID EVENT_ID,
                                             const char* EVENT_NAME)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_MapClientEventToSimEvent";
     call.id = EVENT_ID;
@@ -319,6 +327,7 @@ HRESULT SimConnect_TransmitClientEvent(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_OBJE
                                        SIMCONNECT_CLIENT_EVENT_ID EVENT_ID, std::uint32_t DATA,
                                        SIMCONNECT_NOTIFICATION_GROUP_ID, std::uint32_t)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimCall call;
     call.function = "SimConnect_TransmitClientEvent";
     call.objectId = OBJECT_ID;

@@ -3,6 +3,7 @@
 // sim_Facilities, sim_Recording, sim_Faults).
 
 #include "platform/sim_State.h"
+#include "platform/standin_meter.h"
 
 namespace qmt {
 
@@ -234,6 +235,7 @@ std::size_t SimStandIn::openConnections() const
 
 HRESULT SimConnect_Open(SIMCONNECT_HANDLE* HANDLE_OUT, const char* NAME, void*, std::uint32_t, void*, std::uint32_t)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
     SimCall call;
@@ -256,6 +258,7 @@ HRESULT SimConnect_Open(SIMCONNECT_HANDLE* HANDLE_OUT, const char* NAME, void*, 
 
 HRESULT SimConnect_Close(SIMCONNECT_HANDLE HANDLE)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
     SimCall call;
@@ -284,6 +287,7 @@ HRESULT SimConnect_Close(SIMCONNECT_HANDLE HANDLE)
 
 HRESULT SimConnect_GetLastSentPacketID(SIMCONNECT_HANDLE HANDLE, std::uint32_t* SEND_ID_OUT)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
     SimConnection* c = s.find(HANDLE);
@@ -296,6 +300,7 @@ HRESULT SimConnect_GetLastSentPacketID(SIMCONNECT_HANDLE HANDLE, std::uint32_t* 
 
 HRESULT SimConnect_GetNextDispatch(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_RECV** DATA_OUT, std::uint32_t* SIZE_OUT)
 {
+    const StandInScope scope(StandInPart::simulator);
     SimStandIn::State& s = lf_sim();
     std::lock_guard lock(s.mutex);
     SimConnection* c = s.find(HANDLE);

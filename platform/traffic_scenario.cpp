@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -190,7 +191,7 @@ ScenarioQnh lf_parseQnh(const json& OBJ)
     return ScenarioQnh{lf_number(OBJ, "t", 0.0, lc_maxTime), lf_number(OBJ, "qnh", 800.0, 1200.0)};
 }
 
-void lf_parseLine(const std::string& LINE, Scenario& SCENARIO)
+json lf_lineObject(const std::string& LINE)
 {
     json obj = json::parse(LINE, nullptr, false);
     if (obj.is_discarded()) {
@@ -199,9 +200,20 @@ void lf_parseLine(const std::string& LINE, Scenario& SCENARIO)
     if (!obj.is_object()) {
         throw LineFault("not a JSON object");
     }
+    return obj;
+}
+
+// Parses one line into the scenario; a live report goes to LIVE instead when it is given.
+void lf_parseLine(const std::string& LINE, Scenario& SCENARIO, std::optional<TrafficReport>* LIVE = nullptr)
+{
+    const json obj = lf_lineObject(LINE);
     const std::string type = lf_text(obj, "type", 16);
     if (type == "live") {
-        SCENARIO.reports.push_back(lf_parseLive(obj));
+        if (LIVE != nullptr) {
+            *LIVE = lf_parseLive(obj);
+        } else {
+            SCENARIO.reports.push_back(lf_parseLive(obj));
+        }
     } else if (type == "parked") {
         SCENARIO.parked.push_back(lf_parseParked(obj));
     } else if (type == "qnh") {
@@ -215,35 +227,55 @@ void lf_parseLine(const std::string& LINE, Scenario& SCENARIO)
     }
 }
 
-} // namespace
+// The next line that holds something, without its line end; false at the end.
+bool lf_nextLine(std::istream& IN, std::string& LINE, std::size_t& NUMBER)
+{
+    while (std::getline(IN, LINE)) {
+        ++NUMBER;
+        if (!LINE.empty() && LINE.back() == '\r') {
+            LINE.pop_back();
+        }
+        if (LINE.find_first_not_of(" \t") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
 
-ScenarioParseResult gf_parseScenario(std::istream& IN)
+// Every line of the scenario, each line's live report given to LIVE when LIVE is given.
+ScenarioParseResult lf_parseLines(std::istream& IN, const std::function<void(TrafficReport&&)>& LIVE)
 {
     ScenarioParseResult result;
     std::string line;
     std::size_t number = 0;
-    while (std::getline(IN, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.find_first_not_of(" \t") == std::string::npos) {
-            continue;
-        }
+    std::optional<TrafficReport> report;
+    while (lf_nextLine(IN, line, number)) {
         try {
-            lf_parseLine(line, result.scenario);
+            report.reset();
+            lf_parseLine(line, result.scenario, LIVE ? &report : nullptr);
+            if (report) {
+                LIVE(std::move(*report));
+            }
         } catch (const std::exception& e) {
             result.errors.push_back({number, fmt::format("line {}: {}", number, e.what())});
         }
     }
-    auto& reports = result.scenario.reports;
-    std::stable_sort(reports.begin(), reports.end(),
-                     [](const TrafficReport& A, const TrafficReport& B) { return A.reportTime < B.reportTime; });
     auto& qnh = result.scenario.qnh;
     std::stable_sort(qnh.begin(), qnh.end(), [](const ScenarioQnh& A, const ScenarioQnh& B) { return A.time < B.time; });
     auto& user = result.scenario.user;
     std::stable_sort(user.begin(), user.end(),
                      [](const ScenarioUserPoint& A, const ScenarioUserPoint& B) { return A.time < B.time; });
+    return result;
+}
+
+} // namespace
+
+ScenarioParseResult gf_parseScenario(std::istream& IN)
+{
+    ScenarioParseResult result = lf_parseLines(IN, nullptr);
+    auto& reports = result.scenario.reports;
+    std::stable_sort(reports.begin(), reports.end(),
+                     [](const TrafficReport& A, const TrafficReport& B) { return A.reportTime < B.reportTime; });
     return result;
 }
 
@@ -256,6 +288,48 @@ bool gf_readScenarioFile(const std::filesystem::path& PATH, ScenarioParseResult&
     }
     RESULT = gf_parseScenario(in);
     return true;
+}
+
+bool gf_readScenarioHead(const std::filesystem::path& PATH, ScenarioParseResult& RESULT, ScenarioHeadFacts& FACTS,
+                         std::string& ERROR)
+{
+    std::ifstream in(PATH, std::ios::binary);
+    if (!in) {
+        ERROR = fmt::format("cannot open scenario file {}", PATH.string());
+        return false;
+    }
+    FACTS = ScenarioHeadFacts{};
+    double latest = -std::numeric_limits<double>::infinity();
+    RESULT = lf_parseLines(in, [&FACTS, &latest](TrafficReport&& REPORT) {
+        ++FACTS.liveReports;
+        FACTS.inTimeOrder = FACTS.inTimeOrder && REPORT.reportTime >= latest;
+        latest = std::max(latest, REPORT.reportTime);
+        FACTS.latSum += REPORT.lat;
+        FACTS.lonSum += REPORT.lon;
+    });
+    return true;
+}
+
+ScenarioReportStream::ScenarioReportStream(const std::filesystem::path& PATH) : m_in(PATH, std::ios::binary) {}
+
+bool ScenarioReportStream::next(TrafficReport& REPORT)
+{
+    Scenario ignored;
+    std::optional<TrafficReport> report;
+    while (lf_nextLine(m_in, m_line, m_number)) {
+        try {
+            lf_parseLine(m_line, ignored, &report);
+        } catch (const std::exception&) {
+            // Told at the head's reading already.
+            continue;
+        }
+        if (report) {
+            REPORT = std::move(*report);
+            return true;
+        }
+        ignored = Scenario{};
+    }
+    return false;
 }
 
 } // namespace qmt

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <fstream>
 #include <istream>
 #include <string>
 #include <vector>
@@ -77,5 +78,33 @@ ScenarioParseResult gf_parseScenario(std::istream& IN);
 
 // Reads a scenario file; false with ERROR set when the file cannot be opened.
 bool gf_readScenarioFile(const std::filesystem::path& PATH, ScenarioParseResult& RESULT, std::string& ERROR);
+
+// What the reading of a scenario's head learned of the live reports it left in the file.
+struct ScenarioHeadFacts {
+    std::size_t liveReports = 0;
+    bool inTimeOrder = true;   // each live report no earlier than the one before it
+    double latSum = 0.0;       // of the reports' positions, for their middle
+    double lonSum = 0.0;
+};
+
+// Reads every line of a scenario file, as gf_readScenarioFile does, but keeps no live report: a
+// ScenarioReportStream reads those from the file as they become due, so that a long scenario
+// is never held whole.
+bool gf_readScenarioHead(const std::filesystem::path& PATH, ScenarioParseResult& RESULT, ScenarioHeadFacts& FACTS,
+                         std::string& ERROR);
+
+// The live reports of a scenario file, one by one in file order; lines that do not parse were
+// told by gf_readScenarioHead and are passed over.
+class ScenarioReportStream {
+public:
+    explicit ScenarioReportStream(const std::filesystem::path& PATH);
+    // The next live report; false at the end of the file.
+    bool next(TrafficReport& REPORT);
+
+private:
+    std::ifstream m_in;
+    std::string m_line;
+    std::size_t m_number = 0;
+};
 
 } // namespace qmt

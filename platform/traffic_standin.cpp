@@ -1,5 +1,7 @@
 #include "platform/traffic_standin.h"
 
+#include "platform/standin_meter.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -42,36 +44,122 @@ ServiceBehaviour gf_realServiceBehaviour(std::uint32_t SEED, double SESSION_LIFE
     return b;
 }
 
+namespace {
+
+// The reports of a held scenario, in time order.
+std::function<bool(TrafficReport&)> lf_heldSupply(std::vector<TrafficReport>& REPORTS)
+{
+    auto held = std::make_shared<std::vector<TrafficReport>>(std::move(REPORTS));
+    REPORTS.clear();
+    std::stable_sort(held->begin(), held->end(),
+                     [](const TrafficReport& A, const TrafficReport& B) { return A.reportTime < B.reportTime; });
+    return [held, next = std::size_t{0}](TrafficReport& OUT) mutable {
+        if (next >= held->size()) {
+            return false;
+        }
+        OUT = std::move((*held)[next++]);
+        return true;
+    };
+}
+
+std::function<bool(TrafficReport&)> lf_streamSupply(std::unique_ptr<ScenarioReportStream> STREAM)
+{
+    std::shared_ptr<ScenarioReportStream> stream = std::move(STREAM);
+    return [stream](TrafficReport& OUT) { return stream != nullptr && stream->next(OUT); };
+}
+
+} // namespace
+
 ScenarioTrafficSource::ScenarioTrafficSource(Scenario SCENARIO, NowFn NOW, SleepFn SLEEP, ServiceBehaviour BEHAVIOUR)
+    : ScenarioTrafficSource(SCENARIO, lf_heldSupply(SCENARIO.reports), std::move(NOW), std::move(SLEEP), BEHAVIOUR)
+{
+}
+
+ScenarioTrafficSource::ScenarioTrafficSource(Scenario SCENARIO, std::unique_ptr<ScenarioReportStream> STREAM, NowFn NOW,
+                                             SleepFn SLEEP, ServiceBehaviour BEHAVIOUR)
+    : ScenarioTrafficSource(SCENARIO, lf_streamSupply(std::move(STREAM)), std::move(NOW), std::move(SLEEP), BEHAVIOUR)
+{
+}
+
+ScenarioTrafficSource::ScenarioTrafficSource(Scenario& SCENARIO, ReportSupply SUPPLY, NowFn NOW, SleepFn SLEEP,
+                                             ServiceBehaviour BEHAVIOUR)
     : m_scenario(std::move(SCENARIO))
     , m_now(std::move(NOW))
     , m_sleep(SLEEP ? std::move(SLEEP) : SleepFn([](std::chrono::milliseconds D) { std::this_thread::sleep_for(D); }))
     , m_behaviour(BEHAVIOUR)
     , m_epochAtStart(m_now())
+    , m_supply(std::move(SUPPLY))
 {
-    const auto& reports = m_scenario.reports;
-    for (std::size_t i = 0; i < reports.size(); ++i) {
-        m_byHexId[reports[i].hexId].push_back(i);
+}
+
+std::size_t ScenarioTrafficSource::heldReports() const
+{
+    std::lock_guard lock(m_reportMutex);
+    std::size_t held = 0;
+    for (const auto& entry : m_aircraft) {
+        held += entry.second.reports.size();
     }
-    if (m_behaviour.gapPerThousand > 0) {
-        // Gaps per aircraft: after a drawn report, the next ones within 15-40 s never arrive.
-        for (auto& [hexId, indices] : m_byHexId) {
-            std::vector<std::size_t> kept;
-            double until = -1.0e18;
-            for (const std::size_t i : indices) {
-                if (reports[i].reportTime < until) {
-                    continue;
-                }
-                kept.push_back(i);
-                if (lf_draw(hexId, i, kSaltGap, m_behaviour.gapPerThousand)) {
-                    const double share = static_cast<double>(lf_mix(m_behaviour.seed ^ lf_mix(i * 8 + kSaltGapLength)) % 1000) / 999.0;
-                    until = reports[i].reportTime + m_behaviour.gapMinSeconds +
+    return held;
+}
+
+void ScenarioTrafficSource::lf_take(TrafficReport&& REPORT)
+{
+    const std::size_t index = m_taken++;
+    const uint32_t hexId = REPORT.hexId;
+    auto [at, added] = m_aircraft.try_emplace(hexId);
+    Aircraft& aircraft = at->second;
+    if (added) {
+        aircraft.earlier = m_letGo.erase(hexId) > 0;
+    }
+    // Gaps per aircraft: after a drawn report, the next ones within 15-40 s never arrive.
+    if (REPORT.reportTime < aircraft.gapUntil) {
+        return;
+    }
+    if (lf_draw(hexId, index, kSaltGap, m_behaviour.gapPerThousand)) {
+        const double share = static_cast<double>(lf_mix(m_behaviour.seed ^ lf_mix(index * 8 + kSaltGapLength)) % 1000) / 999.0;
+        aircraft.gapUntil = REPORT.reportTime + m_behaviour.gapMinSeconds +
                             share * (m_behaviour.gapMaxSeconds - m_behaviour.gapMinSeconds);
-                }
-            }
-            indices = std::move(kept);
+    }
+    aircraft.reports.push_back(HeldReport{std::move(REPORT), index});
+}
+
+void ScenarioTrafficSource::lf_letGo(double KEEP_FROM)
+{
+    for (auto it = m_aircraft.begin(); it != m_aircraft.end();) {
+        Aircraft& aircraft = it->second;
+        // The newest report before the kept time stays: the report before a kept one may be asked for.
+        while (aircraft.reports.size() >= 2 && aircraft.reports[1].report.reportTime < KEEP_FROM) {
+            aircraft.reports.pop_front();
+            aircraft.earlier = true;
+        }
+        const bool gone = aircraft.reports.size() <= 1 && aircraft.gapUntil < KEEP_FROM &&
+                          (aircraft.reports.empty() || aircraft.reports.front().report.reportTime < KEEP_FROM);
+        if (gone) {
+            m_letGo.insert(it->first);
+            it = m_aircraft.erase(it);
+        } else {
+            ++it;
         }
     }
+}
+
+void ScenarioTrafficSource::lf_advanceTo(double SCENARIO_TIME)
+{
+    for (;;) {
+        if (!m_next) {
+            TrafficReport report;
+            if (!m_supply || !m_supply(report)) {
+                break;
+            }
+            m_next = std::move(report);
+        }
+        if (m_next->reportTime > SCENARIO_TIME) {
+            break;
+        }
+        lf_take(std::move(*m_next));
+        m_next.reset();
+    }
+    lf_letGo(scenarioTime() - std::max(m_behaviour.heldSeconds, kHeldSeconds));
 }
 
 bool ScenarioTrafficSource::lf_draw(uint32_t HEX_ID, std::size_t INDEX, uint32_t SALT, int PER_THOUSAND) const
@@ -149,6 +237,7 @@ std::optional<TrafficAnswer> ScenarioTrafficSource::lf_enterLoggedIn(TrafficQuer
 
 LoginAnswer ScenarioTrafficSource::login(const std::string& KEY)
 {
+    const StandInScope scope(StandInPart::traffic);
     LoginAnswer answer;
     if (auto failure = lf_enter(TrafficQuery::login)) {
         answer.error = *failure;
@@ -166,6 +255,7 @@ LoginAnswer ScenarioTrafficSource::login(const std::string& KEY)
 
 bool ScenarioTrafficSource::logout(const std::string& GUID)
 {
+    const StandInScope scope(StandInPart::traffic);
     if (lf_enter(TrafficQuery::logout)) {
         return false;
     }
@@ -177,48 +267,65 @@ bool ScenarioTrafficSource::logout(const std::string& GUID)
     return true;
 }
 
-TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX) const
+const ScenarioTrafficSource::HeldReport* ScenarioTrafficSource::lf_reportAt(uint32_t HEX_ID, const Aircraft& AIRCRAFT,
+                                                                             double SCENARIO_TIME) const
+{
+    const auto& reports = AIRCRAFT.reports;
+    // The last report at or before the time, unless the aircraft has gone quiet.
+    auto it = std::upper_bound(reports.begin(), reports.end(), SCENARIO_TIME,
+                               [](double T, const HeldReport& R) { return T < R.report.reportTime; });
+    if (it == reports.begin()) {
+        return nullptr;
+    }
+    auto chosen = std::prev(it);
+    const bool first = chosen == reports.begin() && !AIRCRAFT.earlier;
+    // Now and then a lagging receiver's report, some seconds older, wins over the latest one.
+    if (!first && lf_draw(HEX_ID, chosen->index, kSaltOutOfOrder, m_behaviour.outOfOrderPerThousand)) {
+        const double latest = chosen->report.reportTime;
+        while (chosen != reports.begin() && chosen->report.reportTime > latest - kOutOfOrderLagSeconds) {
+            chosen = std::prev(chosen);
+        }
+        // The one it wins with was let go: it is older than any query can still answer.
+        if (chosen->report.reportTime > latest - kOutOfOrderLagSeconds && AIRCRAFT.earlier) {
+            return nullptr;
+        }
+    }
+    if (SCENARIO_TIME - chosen->report.reportTime > kStaleSeconds) {
+        return nullptr;
+    }
+    return &*chosen;
+}
+
+TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX)
 {
     TrafficAnswer answer;
     answer.ok = true;
-    const auto& reports = m_scenario.reports;
-    for (const auto& [hexId, indices] : m_byHexId) {
-        // The last report at or before the time, unless the aircraft has gone quiet.
-        auto it = std::upper_bound(indices.begin(), indices.end(), SCENARIO_TIME,
-                                   [&](double T, std::size_t I) { return T < reports[I].reportTime; });
-        if (it == indices.begin()) {
+    std::lock_guard lock(m_reportMutex);
+    lf_advanceTo(std::max(SCENARIO_TIME, scenarioTime()));
+    for (const auto& [hexId, aircraft] : m_aircraft) {
+        const HeldReport* held = lf_reportAt(hexId, aircraft, SCENARIO_TIME);
+        if (held == nullptr || !BOX.contains(held->report.lat, held->report.lon)) {
             continue;
         }
-        auto chosen = std::prev(it);
-        // Now and then a lagging receiver's report, some seconds older, wins over the latest one.
-        if (chosen != indices.begin() && lf_draw(hexId, *chosen, kSaltOutOfOrder, m_behaviour.outOfOrderPerThousand)) {
-            const double lag = kOutOfOrderLagSeconds;
-            const double latest = reports[*chosen].reportTime;
-            while (chosen != indices.begin() && reports[*chosen].reportTime > latest - lag) {
-                chosen = std::prev(chosen);
-            }
-        }
-        const TrafficReport& r = reports[*chosen];
-        if (SCENARIO_TIME - r.reportTime > kStaleSeconds || !BOX.contains(r.lat, r.lon)) {
-            continue;
-        }
-        TrafficReport out = r;
-        out.reportTime = lf_epochOf(r.reportTime);
-        if (lf_draw(hexId, *chosen, kSaltDuplicate, m_behaviour.duplicatePerThousand)) {
+        TrafficReport out = held->report;
+        out.reportTime = lf_epochOf(held->report.reportTime);
+        if (lf_draw(hexId, held->index, kSaltDuplicate, m_behaviour.duplicatePerThousand)) {
             TrafficReport twice = out;
             twice.reportTime -= kDuplicateLagSeconds;
             answer.reports.push_back(std::move(twice));
         }
         answer.reports.push_back(std::move(out));
     }
-    // Unordered map order is not stable between runs; answers are.
-    std::sort(answer.reports.begin(), answer.reports.end(),
-              [](const TrafficReport& A, const TrafficReport& B) { return A.hexId < B.hexId; });
+    // Unordered map order is not stable between runs; answers are (a duplicate before its report).
+    std::sort(answer.reports.begin(), answer.reports.end(), [](const TrafficReport& A, const TrafficReport& B) {
+        return A.hexId != B.hexId ? A.hexId < B.hexId : A.reportTime < B.reportTime;
+    });
     return answer;
 }
 
 TrafficAnswer ScenarioTrafficSource::live(const std::string& GUID, const QueryBox& BOX)
 {
+    const StandInScope scope(StandInPart::traffic);
     if (auto refusal = lf_enterLoggedIn(TrafficQuery::live, GUID)) {
         return *refusal;
     }
@@ -241,6 +348,7 @@ TrafficAnswer ScenarioTrafficSource::live(const std::string& GUID, const QueryBo
 
 TrafficAnswer ScenarioTrafficSource::buffered(const std::string& GUID, const QueryBox& BOX, int SECONDS_AGO)
 {
+    const StandInScope scope(StandInPart::traffic);
     if (auto refusal = lf_enterLoggedIn(TrafficQuery::buffered, GUID)) {
         return *refusal;
     }
@@ -252,6 +360,7 @@ TrafficAnswer ScenarioTrafficSource::buffered(const std::string& GUID, const Que
 
 ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryBox& BOX)
 {
+    const StandInScope scope(StandInPart::traffic);
     ParkedAnswer answer;
     if (auto refusal = lf_enterLoggedIn(TrafficQuery::parked, GUID)) {
         answer.error = refusal->error;
@@ -280,6 +389,7 @@ ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryB
 
 WeatherAnswer ScenarioTrafficSource::weather(const std::string& GUID, double /*LAT*/, double /*LON*/)
 {
+    const StandInScope scope(StandInPart::traffic);
     WeatherAnswer answer;
     if (auto refusal = lf_enterLoggedIn(TrafficQuery::weather, GUID)) {
         answer.error = refusal->error;

@@ -6,11 +6,14 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace qmt {
@@ -31,6 +34,9 @@ struct ServiceBehaviour {
     double gapMaxSeconds = 40.0;
     double sessionLifetimeSeconds = 0.0; // a session expires this long after its login (0: never)
     bool throttle = false;          // a live query sooner than the interval allows is refused
+    // Reports older than this (but the newest report of each aircraft before it) are let go; the
+    // live and buffered queries reach back less far (ScenarioTrafficSource::kHeldSeconds).
+    double heldSeconds = 100.0;
 };
 ServiceBehaviour gf_realServiceBehaviour(std::uint32_t SEED, double SESSION_LIFETIME_SECONDS);
 
@@ -38,12 +44,21 @@ ServiceBehaviour gf_realServiceBehaviour(std::uint32_t SEED, double SESSION_LIFE
 // with the given clock from the header's play_from second on; answers carry
 // report times on that clock. Delays are served through the given sleep, so a
 // test can let them pass on a settable clock.
+// The live reports are taken in time order as the clock reaches them, from the scenario or from
+// a stream of its file, and held only while a query can still answer them (heldSeconds): the
+// answers are those of the whole scenario for queries of the live and buffered traffic, which
+// reach back at most 30 s, while a scenario of hours takes the memory of two minutes.
 class ScenarioTrafficSource : public TrafficSource {
 public:
     using NowFn = std::function<double()>;                          // seconds since the epoch
     using SleepFn = std::function<void(std::chrono::milliseconds)>;
 
+    // The scenario's reports, in any order, are held from the start.
     ScenarioTrafficSource(Scenario SCENARIO, NowFn NOW, SleepFn SLEEP, ServiceBehaviour BEHAVIOUR = {});
+    // The reports come from the stream of a file whose reports are in time order (SCENARIO's
+    // own are not used).
+    ScenarioTrafficSource(Scenario SCENARIO, std::unique_ptr<ScenarioReportStream> STREAM, NowFn NOW, SleepFn SLEEP,
+                          ServiceBehaviour BEHAVIOUR = {});
 
     LoginAnswer login(const std::string& KEY) override;
     bool logout(const std::string& GUID) override;
@@ -62,6 +77,12 @@ public:
     // A report older than this is no longer answered: the aircraft has left. Feeds go quiet for
     // 15-40 s now and then, so the service keeps an aircraft well beyond that.
     static constexpr double kStaleSeconds = 60.0;
+    // How far back a buffered query may reach; with the time a report stays fresh and a lagging
+    // receiver's 5 s, how long the service must hold a report (ServiceBehaviour::heldSeconds).
+    static constexpr double kBufferedSeconds = 30.0;
+    static constexpr double kHeldSeconds = kStaleSeconds + kBufferedSeconds + 10.0;
+    // The reports held now.
+    std::size_t heldReports() const;
 
 private:
     struct Injection {
@@ -77,7 +98,28 @@ private:
     // lf_enter of a query that needs the login: its failure, else "not logged in" for a wrong GUID
     // and "session expired" for a session past its lifetime. Nothing when the query may go on.
     std::optional<TrafficAnswer> lf_enterLoggedIn(TrafficQuery QUERY, const std::string& GUID);
-    TrafficAnswer lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX) const;
+    // One report of an aircraft and its number in the scenario's time order.
+    struct HeldReport {
+        TrafficReport report;
+        std::size_t index = 0;
+    };
+    struct Aircraft {
+        std::deque<HeldReport> reports;  // in time order
+        double gapUntil = -1.0e18;       // its reports before this never arrive
+        bool earlier = false;            // it had reports before the first held one
+    };
+    using ReportSupply = std::function<bool(TrafficReport&)>;
+
+    // SCENARIO is moved from; SUPPLY gives its reports in time order.
+    ScenarioTrafficSource(Scenario& SCENARIO, ReportSupply SUPPLY, NowFn NOW, SleepFn SLEEP,
+                          ServiceBehaviour BEHAVIOUR);
+    // Takes the reports due by SCENARIO_TIME and lets go of those no query can answer any more.
+    void lf_advanceTo(double SCENARIO_TIME);
+    void lf_take(TrafficReport&& REPORT);
+    void lf_letGo(double KEEP_FROM);
+    TrafficAnswer lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX);
+    // The held report that a query at SCENARIO_TIME answers for the aircraft, or none.
+    const HeldReport* lf_reportAt(uint32_t HEX_ID, const Aircraft& AIRCRAFT, double SCENARIO_TIME) const;
     // A failed answer of a query that needs the login, with what the service tells.
     TrafficAnswer lf_refused(const std::string& ERROR) const;
     // Whether the draw of this report, for one kind of roughness, falls within PER_THOUSAND.
@@ -89,8 +131,14 @@ private:
     const SleepFn m_sleep;
     const ServiceBehaviour m_behaviour;
     const double m_epochAtStart;
-    // Report indices by hex id, each list in time order; fixed after construction.
-    std::unordered_map<uint32_t, std::vector<std::size_t>> m_byHexId;
+
+    // Guards the reports below; taken alone.
+    mutable std::mutex m_reportMutex;
+    ReportSupply m_supply;
+    std::optional<TrafficReport> m_next;  // read, not yet due
+    std::size_t m_taken = 0;              // reports taken so far
+    std::unordered_map<uint32_t, Aircraft> m_aircraft;
+    std::unordered_set<uint32_t> m_letGo;  // aircraft whose reports were all let go
 
     mutable std::mutex m_mutex; // guards everything below; taken alone
     std::array<Injection, kTrafficQueryKinds> m_injections{};

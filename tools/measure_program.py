@@ -4,8 +4,9 @@ range all the time (orbiting at every level, climbing and descending, taxiing an
 Amsterdam Schiphol), runs quillon on it against the stand-ins with MAX_LIVE_SEL at N, and reports
 
   - CPU time per thread (the worker runs the program's own loop; the simulated simulator runs
-    inside the SimClient thread's calls and the traffic stand-in inside the traffic reader's, so
-    those two threads carry the stand-ins' share together with the link and the feed),
+    inside the SimClient thread's calls and the traffic stand-in inside the traffic reader's),
+  - the stand-ins' CPU time and memory apart from the program's own, as the stand-ins count
+    them inside the process (their log lines "Stand-ins at ..."),
   - the peak resident memory of the process,
   - how late the 10 ms loop started its ticks (median, 99th percentile, most), how long the
     tick's own work took, and how often the deadline was moved, from the loop's log line.
@@ -13,6 +14,10 @@ Amsterdam Schiphol), runs quillon on it against the stand-ins with MAX_LIVE_SEL 
 CPU is given over the whole run and over its steady part (the last --steady seconds), when every
 aircraft that will be created has been created: creations are paced at two a second, so N
 aircraft need N / 2 seconds to appear.
+
+It fails (exit code 1) unless the run had what it asked for: MAX_LIVE_SEL at N wherever the log
+shows it (the sample learned airport file sets it too, and wins once its airport is loaded) and N
+live aircraft active at once.
 
 usage: tools/measure_program.py [--aircraft 500] [--seconds 420] [--steady 120]
                                 [--build BUILD_DIR] [--work FOLDER] [--keep]
@@ -137,6 +142,12 @@ def set_up_work(work, build, aircraft):
     airports = ROOT / "data" / "airports"
     if airports.is_dir():
         shutil.copytree(airports, work / "airports", dirs_exist_ok=True)
+    # A learned airport file's settings win over parameters.xml once its airport is loaded: the
+    # sample learned file must ask for the same number of aircraft.
+    for learned in (work / "airports" / "learned").rglob("*.xml"):
+        text = learned.read_text()
+        text = re.sub(r'(<parameter name="MAX_LIVE_SEL" value=")\d+(")', rf"\g<1>{aircraft}\g<2>", text)
+        learned.write_text(text)
     (work / "parameters.xml").write_text(
         '<?xml version="1.0" encoding="UTF-8"?>\n<root>\n  <parameters>\n'
         f'    <parameter name="MAX_LIVE_SEL" value="{aircraft}" />\n'
@@ -166,16 +177,14 @@ def peak_rss_mb(pid):
     return 0.0
 
 
-def run(args):
-    build = Path(args.build).resolve()
-    subprocess.run([str(ROOT / "scripts" / "build"), "--target", "quillon"], check=True,
-                   env={**os.environ, "BUILD_DIR": str(build)}, stdout=subprocess.DEVNULL)
-    work = Path(args.work).resolve() if args.work else Path(tempfile.mkdtemp(prefix="quillon-measure-"))
-    set_up_work(work, build, args.aircraft)
-    scenario = work / "busy.jsonl"
-    count = write_scenario(scenario, args.aircraft, args.seconds)
-    print(f"scenario: {args.aircraft} aircraft, {count} reports, {args.seconds} s; work folder {work}")
+STAND_INS = re.compile(r"^Stand-ins at (\d+) s: simulator ([\d.]+) s CPU, ([\d.]+) MB \(at most ([\d.]+) MB\); "
+                       r"traffic service ([\d.]+) s CPU, ([\d.]+) MB \(at most ([\d.]+) MB\); "
+                       r"process at most ([\d.]+) MB, program's own at most ([\d.]+) MB$", re.MULTILINE)
 
+
+def play(build, work, scenario, args):
+    """Runs quillon; per-thread CPU seconds at the end and at the steady part's start, the peak
+    resident memory, the seconds it ran and those of the steady part."""
     process = subprocess.Popen([str(build / "quillon"), "--work", str(work), "--data", str(ROOT / "data"),
                                 "--scenario", str(scenario), "--duration", str(args.seconds),
                                 "--session-lifetime", "0"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -189,33 +198,101 @@ def run(args):
         except (OSError, ValueError):
             pass
         if at_steady is None and time.monotonic() - started >= steady_from:
-            at_steady = (time.monotonic(), dict(last))
+            at_steady = (time.monotonic() - started, dict(last))
         time.sleep(0.25)
-    ended = time.monotonic()
+    ran = time.monotonic() - started
     stderr = process.stderr.read().decode(errors="replace").strip()
-    print(f"quillon ended with exit code {process.returncode} after {ended - started:.0f} s")
+    print(f"quillon ended with exit code {process.returncode} after {ran:.0f} s")
     if stderr:
         print(stderr)
+    return process.returncode, last, at_steady, peak, ran
 
-    print(f"\npeak resident memory: {peak:.1f} MB")
+
+def report_threads(last, at_steady, ran):
     print("\nCPU per thread          whole run     steady part")
-    steady_seconds = ended - at_steady[0] if at_steady else 0.0
+    steady_seconds = ran - at_steady[0] if at_steady else 0.0
     for name in sorted(last, key=lambda n: -last[n]):
         whole = last[name]
-        line = f"  {name:20} {whole:8.1f} s {100.0 * whole / (ended - started):5.1f}%"
+        line = f"  {name:20} {whole:8.1f} s {100.0 * whole / ran:5.1f}%"
         if at_steady and steady_seconds > 0:
-            part = whole - at_steady[1].get(name, 0.0)
-            line += f"   {100.0 * part / steady_seconds:5.1f}% of a core"
+            line += f"   {100.0 * (whole - at_steady[1].get(name, 0.0)) / steady_seconds:5.1f}% of a core"
         print(line)
 
+
+def report_stand_ins(log, last, at_steady, ran, peak):
+    """The stand-ins' CPU and memory apart from the program's own, from their log lines."""
+    lines = [tuple(float(v) for v in m.groups()) for m in STAND_INS.finditer(log)]
+    if not lines:
+        print("\nno stand-in line in the log")
+        return False
+    final = lines[-1]
+    stand_in_cpu = final[1] + final[4]
+    process_cpu = sum(last.values())
+    print(f"\nmemory: process at most {peak:.1f} MB (the program's own count: {final[7]:.1f} MB)")
+    print(f"  simulator stand-in held at most {final[3]:.1f} MB, traffic stand-in at most {final[6]:.1f} MB")
+    print(f"  program's own at most {final[8]:.1f} MB (resident memory less what the stand-ins held then)")
+    print(f"\nCPU over the whole run: process {process_cpu:.1f} s, simulator stand-in {final[1]:.1f} s, "
+          f"traffic stand-in {final[4]:.1f} s, program's own {process_cpu - stand_in_cpu:.1f} s "
+          f"({100.0 * (process_cpu - stand_in_cpu) / ran:.1f}% of a core)")
+    if at_steady:
+        # The stand-ins log their figures every minute: the steady part runs from the last line
+        # at or before its start.
+        before = [line for line in lines if line[0] <= at_steady[0]]
+        if before and final[0] > before[-1][0]:
+            start = before[-1]
+            seconds = final[0] - start[0]
+            part = (final[1] - start[1] + final[4] - start[4]) / seconds
+            process_part = (process_cpu - sum(at_steady[1].values())) / (ran - at_steady[0])
+            print(f"CPU in the steady part: process {100.0 * process_part:.1f}% of a core, stand-ins "
+                  f"{100.0 * part:.1f}% (from {start[0]:.0f} s on), program's own {100.0 * (process_part - part):.1f}%")
+    return True
+
+
+def check_live(log, aircraft):
+    """The number of live aircraft asked for was set and reached: the log's MAX_LIVE_SEL (from the
+    settings and from the learned airport file) and the most aircraft active at once."""
+    problems = []
+    for value in re.findall(r"^ +MAX_LIVE_SEL +: (\d+)$|^MAX_LIVE_SEL=(\d+)$", log, re.MULTILINE):
+        asked = int(value[0] or value[1])
+        if asked != aircraft:
+            problems.append(f"MAX_LIVE_SEL was set to {asked}")
+    most = re.findall(r"^Live aircraft: at most (\d+) active at once \(MAX_LIVE_SEL (\d+)\)$", log, re.MULTILINE)
+    if not most:
+        problems.append("no count of active live aircraft in the log")
+    else:
+        active, asked = (int(v) for v in most[-1])
+        print(f"\nlive aircraft: at most {active} active at once, MAX_LIVE_SEL {asked}")
+        if asked != aircraft:
+            problems.append(f"MAX_LIVE_SEL was {asked} at the end")
+        if active < aircraft:
+            problems.append(f"only {active} of {aircraft} live aircraft were active at once")
+    for problem in problems:
+        print(f"FAILED: {problem}")
+    return not problems
+
+
+def run(args):
+    build = Path(args.build).resolve()
+    subprocess.run([str(ROOT / "scripts" / "build"), "--target", "quillon"], check=True,
+                   env={**os.environ, "BUILD_DIR": str(build)}, stdout=subprocess.DEVNULL)
+    work = Path(args.work).resolve() if args.work else Path(tempfile.mkdtemp(prefix="quillon-measure-"))
+    set_up_work(work, build, args.aircraft)
+    scenario = work / "busy.jsonl"
+    count = write_scenario(scenario, args.aircraft, args.seconds)
+    print(f"scenario: {args.aircraft} aircraft, {count} reports, {args.seconds} s; work folder {work}")
+
+    code, last, at_steady, peak, ran = play(build, work, scenario, args)
+    report_threads(last, at_steady, ran)
     log = (work / "Log.txt").read_text(errors="replace")
+    stand_ins = report_stand_ins(log, last, at_steady, ran, peak)
     matched = len(re.findall(r"^ {10}.* =[0-6]= ", log, re.MULTILINE))
     print(f"\nliveries matched (aircraft spawned): {matched}")
     loops = [line for line in log.splitlines() if line.startswith("Main loop:")]
     print("\n".join(loops) if loops else "no main loop line in the log")
+    reached = check_live(log, args.aircraft)
     if not args.keep and not args.work:
         shutil.rmtree(work)
-    return 0 if process.returncode == 0 and loops else 1
+    return 0 if code == 0 and loops and stand_ins and reached else 1
 
 
 def main():

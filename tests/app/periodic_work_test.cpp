@@ -1,5 +1,7 @@
+#include "TestFolder.h"
 #include "app/Worker.h"
 #include "core/Clock.h"
+#include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Reset.h"
 #include "core/StatusLine.h"
@@ -12,6 +14,11 @@
 #include "simlink/SimClient.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 namespace qmt {
 void lf_resetMainLoopForTests();
@@ -71,6 +78,34 @@ TEST_F(PeriodicWorkTest, OneTwinCheckIdASecondMarksTheLearnedStandLookup)
     gf_runPeriodicWork(2);  // an id no longer live is dropped
     EXPECT_EQ(g_twinCheckIds.size(), 1u);
     (void)ac;
+}
+
+// The closing down tells how many live aircraft were active at once at most, beside how many
+// were asked for, so that a measurement can check it had them.
+TEST_F(PeriodicWorkTest, TheMostLiveAircraftActiveAtOnceAreLogged)
+{
+    const std::filesystem::path folder = test::gf_testFolder("periodic");
+    std::filesystem::create_directories(folder);
+    gf_logMostActiveLive();  // what earlier tests counted, before the log is open
+    ASSERT_TRUE(gf_openLog(folder / "Log.txt", "test"));
+    MAX_LIVE_SEL.set(3);
+    addLiveAc(1, "A1", AcState::active);
+    addLiveAc(2, "A2", AcState::active);
+    addLiveAc(3, "A3", AcState::adding2sim);
+    gf_runPeriodicWork(1);
+    g_liveAcs[2].state = AcState::active;
+    gf_runPeriodicWork(2);
+    g_liveAcs[0].state = AcState::removingfromsim;
+    gf_runPeriodicWork(3);
+    gf_logMostActiveLive();
+    gf_logMostActiveLive();  // counted again from nothing
+    gf_closeLog();
+    std::ifstream in(folder / "Log.txt");
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("Live aircraft: at most 3 active at once (MAX_LIVE_SEL 3)\nLive aircraft: at most 0 active"),
+              std::string::npos)
+        << log;
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(PeriodicWorkTest, TheChosenCallsignGivesItsObjectId)

@@ -4,8 +4,15 @@
 #include <memory>
 #include <vector>
 
+#include "TestFolder.h"
 #include "platform/TrafficSource.h"
 #include "platform/traffic_standin.h"
+
+#include <fmt/format.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 using namespace qmt;
 using namespace std::chrono_literals;
@@ -254,4 +261,82 @@ TEST_F(StandinTest, ASessionExpiresAfterItsLifetime)
     EXPECT_EQ(expired.fault, AnswerFault::sessionExpired);
     EXPECT_FALSE(source->weather(guid, 0, 0).ok);
     EXPECT_TRUE(source->live(source->login("key").guid, kAroundEham).ok);
+}
+
+// A scenario played from its file, its reports held only while a query can answer them, answers
+// every live and buffered query as the scenario held whole does, with the roughness of the real
+// service and aircraft that leave for minutes and come back; and it holds two minutes of reports.
+TEST_F(StandinTest, AStreamedScenarioAnswersAsTheWholeOneAndHoldsTwoMinutes)
+{
+    constexpr int kAircraft = 40;
+    constexpr double kSeconds = 1500.0;
+    const std::filesystem::path file = qmt::test::gf_testFolder("standin") / "busy.jsonl";
+    std::filesystem::create_directories(file.parent_path());
+    {
+        std::ofstream out(file);
+        for (double t = 0.0; t < kSeconds; t += 0.05) {
+            const int i = static_cast<int>(std::lround(t / 0.05)) % kAircraft;
+            // Every aircraft reports every 2 s; every fifth is away from 400 s to 700 s.
+            if (std::fmod(t, 2.0) > 1.99 || (i % 5 == 0 && t > 400.0 && t < 700.0)) {
+                continue;
+            }
+            const TrafficReport r = lf_report(0x484000 + i, t, 52.0 + 0.001 * t / 10.0 + 0.01 * i, 4.76);
+            out << fmt::format(R"({{"type":"live","t":{:.2f},"hex":"{:x}","cs":"{}","model":"B738","lat":{:.6f},)"
+                               R"("lon":4.76,"alt":3000,"gs":250,"tas":260,"trk":90,"vr":0,"gnd":false}})",
+                               r.reportTime, r.hexId, r.callsign, r.lat)
+                << "\n";
+        }
+    }
+    ScenarioParseResult whole;
+    std::string error;
+    ASSERT_TRUE(gf_readScenarioFile(file, whole, error)) << error;
+    ServiceBehaviour rough = gf_realServiceBehaviour(7, 0.0);
+    rough.throttle = false;
+    rough.duplicatePerThousand = 100;
+    rough.outOfOrderPerThousand = 150;
+    rough.gapPerThousand = 40;
+    const QueryBox everywhere = gf_queryBoxAround(52.5, 4.76, 200.0);
+    // Each source starts its scenario at the epoch.
+    const auto answers = [&](const std::function<std::unique_ptr<ScenarioTrafficSource>()>& MAKE, std::size_t& HELD) {
+        std::vector<std::vector<std::pair<uint32_t, double>>> all;
+        now = kEpoch;
+        const std::unique_ptr<ScenarioTrafficSource> SOURCE = MAKE();
+        const std::string guid = SOURCE->login("key").guid;
+        for (; now < kEpoch + kSeconds; now += 2.0) {
+            std::vector<TrafficAnswer> asked = {SOURCE->live(guid, everywhere)};
+            if (std::fmod(now - kEpoch, 200.0) == 0.0) {
+                for (const int ago : {30, 24, 18, 12, 6}) {
+                    asked.push_back(SOURCE->buffered(guid, everywhere, ago));
+                }
+            }
+            for (const TrafficAnswer& a : asked) {
+                all.emplace_back();
+                for (const TrafficReport& r : a.reports) {
+                    all.back().emplace_back(r.hexId, r.reportTime);
+                }
+            }
+            HELD = std::max(HELD, SOURCE->heldReports());
+        }
+        return all;
+    };
+    ServiceBehaviour keepAll = rough;
+    keepAll.heldSeconds = 1.0e9;
+    std::size_t heldWhole = 0;
+    std::size_t heldStreamed = 0;
+    const auto expected = answers(
+        [&] { return std::make_unique<ScenarioTrafficSource>(whole.scenario, [this] { return now; }, nullptr, keepAll); },
+        heldWhole);
+    const auto streamed = answers(
+        [&] {
+            return std::make_unique<ScenarioTrafficSource>(Scenario{}, std::make_unique<ScenarioReportStream>(file),
+                                                           [this] { return now; }, nullptr, rough);
+        },
+        heldStreamed);
+    ASSERT_EQ(streamed.size(), expected.size());
+    for (std::size_t i = 0; i < streamed.size(); ++i) {
+        ASSERT_EQ(streamed[i], expected[i]) << "answer " << i;
+    }
+    EXPECT_GT(heldWhole, whole.scenario.reports.size() / 2);
+    EXPECT_LE(heldStreamed, static_cast<std::size_t>(kAircraft * (ScenarioTrafficSource::kHeldSeconds / 2.0 + 3.0)));
+    std::filesystem::remove_all(file.parent_path());
 }

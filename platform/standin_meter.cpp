@@ -1,0 +1,215 @@
+#include "platform/standin_meter.h"
+
+#include "core/Log.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+#include <utility>
+
+namespace qmt {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int64_t kSampleEveryNs = 100'000'000;       // resident memory, ten times a second
+constexpr std::int64_t kLogEveryNs = 60'000'000'000;       // the log line, once a minute
+
+// The block list must not allocate through operator new, which calls into it.
+template <typename T>
+struct MallocAllocator {
+    using value_type = T;
+    MallocAllocator() = default;
+    template <typename U>
+    MallocAllocator(const MallocAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(std::size_t N)
+    {
+        if (void* p = std::malloc(N * sizeof(T))) {
+            return static_cast<T*>(p);
+        }
+        throw std::bad_alloc();
+    }
+    void deallocate(T* P, std::size_t) noexcept { std::free(P); }
+    template <typename U>
+    bool operator==(const MallocAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+};
+
+struct Held {
+    std::size_t bytes;
+    int part;
+};
+using BlockMap = std::unordered_map<void*, Held, std::hash<void*>, std::equal_to<void*>,
+                                    MallocAllocator<std::pair<void* const, Held>>>;
+
+// Guards the block list; taken alone, inside an allocation.
+std::mutex s_blockMutex;
+std::atomic<std::size_t> s_blocksHeld{0};
+std::array<std::atomic<std::int64_t>, kStandInParts> s_cpuNs{};
+std::array<std::atomic<std::size_t>, kStandInParts> s_heap{};
+std::array<std::atomic<std::size_t>, kStandInParts> s_heapPeak{};
+std::atomic<std::size_t> s_processPeak{0};
+std::atomic<std::size_t> s_ownPeak{0};
+std::atomic<std::int64_t> s_nextSampleNs{0};
+// The minute's line is logged only once the program asks for it (tests log nothing of it).
+std::atomic<std::int64_t> s_nextLogNs{INT64_MAX};
+const std::int64_t s_startNs = Clock::now().time_since_epoch().count();
+
+constinit thread_local int t_depth = 0;
+constinit thread_local int t_part = -1;
+
+// Never destroyed: a block may be freed while the program exits.
+BlockMap& lf_blocks()
+{
+    static BlockMap* blocks = new (std::malloc(sizeof(BlockMap))) BlockMap();
+    return *blocks;
+}
+
+std::int64_t lf_nowNs()
+{
+    return Clock::now().time_since_epoch().count() - s_startNs;
+}
+
+void lf_raise(std::atomic<std::size_t>& PEAK, std::size_t VALUE)
+{
+    std::size_t seen = PEAK.load(std::memory_order_relaxed);
+    while (VALUE > seen && !PEAK.compare_exchange_weak(seen, VALUE, std::memory_order_relaxed)) {
+    }
+}
+
+std::size_t lf_residentBytes()
+{
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) {
+        return 0;
+    }
+    unsigned long size = 0;
+    unsigned long resident = 0;
+    const int read = std::fscanf(statm, "%lu %lu", &size, &resident);
+    std::fclose(statm);
+    return read == 2 ? static_cast<std::size_t>(resident) * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) : 0;
+}
+
+// Now and then, at the end of a stand-in call: the resident memory with what the stand-ins held
+// at that moment, and the minute's log line.
+void lf_sample(std::int64_t NOW_NS)
+{
+    std::int64_t due = s_nextSampleNs.load(std::memory_order_relaxed);
+    if (NOW_NS < due || !s_nextSampleNs.compare_exchange_strong(due, NOW_NS + kSampleEveryNs)) {
+        return;
+    }
+    const std::size_t resident = lf_residentBytes();
+    const std::size_t standIns = s_heap[0].load() + s_heap[1].load();
+    lf_raise(s_processPeak, resident);
+    lf_raise(s_ownPeak, resident > standIns ? resident - standIns : 0);
+    std::int64_t logDue = s_nextLogNs.load(std::memory_order_relaxed);
+    if (NOW_NS >= logDue && s_nextLogNs.compare_exchange_strong(logDue, logDue + kLogEveryNs) && gf_isLogOpen()) {
+        gf_logStandInUse();
+    }
+}
+
+double lf_mb(std::size_t BYTES)
+{
+    return static_cast<double>(BYTES) / (1024.0 * 1024.0);
+}
+
+} // namespace
+
+StandInScope::StandInScope(StandInPart PART) : m_outermost(t_depth++ == 0)
+{
+    if (m_outermost) {
+        t_part = static_cast<int>(PART);
+        m_startNs = lf_nowNs();
+    }
+}
+
+StandInScope::~StandInScope()
+{
+    --t_depth;
+    if (!m_outermost) {
+        return;
+    }
+    const int part = t_part;
+    t_part = -1;
+    const std::int64_t now = lf_nowNs();
+    s_cpuNs[static_cast<std::size_t>(part)].fetch_add(now - m_startNs, std::memory_order_relaxed);
+    lf_sample(now);
+}
+
+int gf_standInAllocating()
+{
+    return t_part;
+}
+
+void gf_noteStandInAllocation(void* BLOCK, std::size_t BYTES, int PART)
+{
+    if (BLOCK == nullptr || PART < 0 || PART >= kStandInParts) {
+        return;
+    }
+    const auto part = static_cast<std::size_t>(PART);
+    std::lock_guard lock(s_blockMutex);
+    if (lf_blocks().emplace(BLOCK, Held{BYTES, PART}).second) {
+        s_blocksHeld.fetch_add(1, std::memory_order_relaxed);
+        lf_raise(s_heapPeak[part], s_heap[part].fetch_add(BYTES) + BYTES);
+    }
+}
+
+void gf_noteRelease(void* BLOCK)
+{
+    if (BLOCK == nullptr || s_blocksHeld.load(std::memory_order_relaxed) == 0) {
+        return;
+    }
+    std::lock_guard lock(s_blockMutex);
+    BlockMap& blocks = lf_blocks();
+    const auto found = blocks.find(BLOCK);
+    if (found == blocks.end()) {
+        return;
+    }
+    s_heap[static_cast<std::size_t>(found->second.part)].fetch_sub(found->second.bytes);
+    blocks.erase(found);
+    s_blocksHeld.fetch_sub(1, std::memory_order_relaxed);
+}
+
+StandInUse gf_standInUse()
+{
+    StandInUse use;
+    for (std::size_t part = 0; part < kStandInParts; ++part) {
+        use.cpuSeconds[part] = static_cast<double>(s_cpuNs[part].load()) / 1e9;
+        use.heapBytes[part] = s_heap[part].load();
+        use.heapPeakBytes[part] = s_heapPeak[part].load();
+    }
+    use.processPeakBytes = s_processPeak.load();
+    use.ownPeakBytes = s_ownPeak.load();
+    return use;
+}
+
+void gf_startStandInLog()
+{
+    s_nextLogNs = lf_nowNs() + kLogEveryNs;
+}
+
+void gf_logStandInUse()
+{
+    const StandInUse use = gf_standInUse();
+    gf_logLine("Stand-ins at {:.0f} s: simulator {:.2f} s CPU, {:.1f} MB (at most {:.1f} MB); traffic service {:.2f} s "
+               "CPU, {:.1f} MB (at most {:.1f} MB); process at most {:.1f} MB, program's own at most {:.1f} MB",
+               static_cast<double>(lf_nowNs()) / 1e9, use.cpuSeconds[0], lf_mb(use.heapBytes[0]),
+               lf_mb(use.heapPeakBytes[0]), use.cpuSeconds[1], lf_mb(use.heapBytes[1]), lf_mb(use.heapPeakBytes[1]),
+               lf_mb(use.processPeakBytes), lf_mb(use.ownPeakBytes));
+}
+
+} // namespace qmt
