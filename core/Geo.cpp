@@ -51,9 +51,11 @@ LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt)
     return LatLon{lat2 * RAD_TO_DEG, lonDeg};
 }
 
+// The wraps run for every aircraft at every tick: within one turn the remainder is the value
+// itself (fmod is exact), and fmod, which is slow, is left to larger values.
 double gf_wrapDegrees(double DEGREES)
 {
-    double d = std::fmod(DEGREES, 360.0);
+    double d = std::fabs(DEGREES) < 360.0 ? DEGREES : std::fmod(DEGREES, 360.0);
     if (d > 180.0) {
         d -= 360.0;
     } else if (d < -180.0) {
@@ -64,7 +66,7 @@ double gf_wrapDegrees(double DEGREES)
 
 double gf_wrapRadians(double RADIANS)
 {
-    double r = std::fmod(RADIANS, 2.0 * PI);
+    double r = std::fabs(RADIANS) < 2.0 * PI ? RADIANS : std::fmod(RADIANS, 2.0 * PI);
     if (r > PI) {
         r -= 2.0 * PI;
     } else if (r < -PI) {
@@ -75,7 +77,7 @@ double gf_wrapRadians(double RADIANS)
 
 double gf_wrapTwoPi(double RADIANS)
 {
-    double r = std::fmod(RADIANS, 2.0 * PI);
+    double r = std::fabs(RADIANS) < 2.0 * PI ? RADIANS : std::fmod(RADIANS, 2.0 * PI);
     if (r < 0.0) {
         r += 2.0 * PI;
     }

@@ -1,4 +1,7 @@
 #include <cmath>
+#include <vector>
+#include <limits>
+#include <cstring>
 #include <random>
 #include <thread>
 
@@ -74,6 +77,38 @@ TEST_F(GeoRandomTest, FarTestNeverLosesAPointWithinTheReach)
     }
     EXPECT_GT(atTwice, 100);
     EXPECT_EQ(farAtTwice, atTwice);
+}
+
+// The wraps give exactly what the remainder of a full turn gives, for angles within a turn (the
+// quick way) and beyond it, at the edges of the ranges and for values that are no angle.
+TEST_F(GeoRandomTest, WrapsGiveExactlyTheRemainderOfATurn)
+{
+    const auto degrees = [](double D) {
+        double d = std::fmod(D, 360.0);
+        return d > 180.0 ? d - 360.0 : (d < -180.0 ? d + 360.0 : d);
+    };
+    const auto radians = [](double R) {
+        double r = std::fmod(R, 2.0 * PI);
+        return r > PI ? r - 2.0 * PI : (r < -PI ? r + 2.0 * PI : r);
+    };
+    const auto twoPi = [](double R) {
+        const double r = std::fmod(R, 2.0 * PI);
+        return r < 0.0 ? r + 2.0 * PI : r;
+    };
+    std::vector<double> values = {0.0, -0.0, 180.0, -180.0, 360.0, -360.0, 359.9999999, PI, -PI, 2.0 * PI,
+                                  -2.0 * PI, std::nextafter(2.0 * PI, 0.0), 1e300, -1e-300,
+                                  std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> spread(-1000.0, 1000.0);
+    for (int i = 0; i < 2000; ++i) {
+        values.push_back(spread(rng) / (i % 2 == 0 ? 1.0 : 100.0));
+    }
+    const auto same = [](double A, double B) { return std::memcmp(&A, &B, sizeof A) == 0; };
+    for (const double v : values) {
+        EXPECT_TRUE(same(gf_wrapDegrees(v), degrees(v))) << v;
+        EXPECT_TRUE(same(gf_wrapRadians(v), radians(v))) << v;
+        EXPECT_TRUE(same(gf_wrapTwoPi(v), twoPi(v))) << v;
+    }
 }
 
 TEST_F(GeoRandomTest, ScriptedDrawsAndSeeds)
