@@ -1,0 +1,142 @@
+#include "app/SoakSampler.h"
+
+#include "app/Worker.h"
+#include "core/Clock.h"
+#include "core/Paths.h"
+#include "engine/AcRecords.h"
+#include "liveries/LiveryTables.h"
+#include "liveries/Regcodes.h"
+#include "parking/ParkAirport.h"
+#include "parking/Stand.h"
+#include "parking/StaticPositions.h"
+#include "platform/sim_Control.h"
+#include "simlink/SimQueues.h"
+
+#include <fmt/format.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+namespace qmt {
+
+namespace {
+
+std::mutex s_mutex;  // guards s_path
+std::string s_path;
+
+// A live aircraft whose last report is this old has outlived every removal rule.
+constexpr double STUCK_LIVE_SECONDS = 30.0 * 60.0;
+// A created aircraft waits 200 ticks for its activation; this many is a record stuck there.
+constexpr std::int32_t STUCK_ACTIVATION_TICKS = 100 * 60 * 5;
+
+// "VmRSS" or "VmHWM" of the process, in kB.
+long lf_statusKb(const char* FIELD)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(FIELD) + ":";
+    while (std::getline(in, line)) {
+        if (line.rfind(key, 0) == 0)
+            return std::stol(line.substr(key.size()));
+    }
+    return 0;
+}
+
+std::uintmax_t lf_folderBytes(const std::filesystem::path& FOLDER)
+{
+    std::uintmax_t bytes = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(FOLDER, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file(error))
+            bytes += it->file_size(error);
+    }
+    return bytes;
+}
+
+std::size_t lf_learnedHalfHours()
+{
+    std::size_t slots = 0;
+    for (const Stand& stand : g_stands) {
+        for (const StandOption& option : stand.options)
+            slots += option.hours.count();
+    }
+    return slots;
+}
+
+// Records older than their rules allow: live aircraft silent for half an hour, created aircraft
+// never activated.
+std::size_t lf_stuckRecords()
+{
+    const double now = static_cast<double>(gf_nowSeconds() - gf_timeShift().count());
+    std::size_t stuck = 0;
+    for (const LiveAc& ac : g_liveAcs) {
+        if (ac.lastReportTime > 0.0 && now - ac.lastReportTime > STUCK_LIVE_SECONDS)
+            ++stuck;
+    }
+    const std::int32_t tick = g_tickCounter.load();
+    for (const SimNotification& note : g_activationList) {
+        if (tick - static_cast<std::int32_t>(note.spare) > STUCK_ACTIVATION_TICKS)
+            ++stuck;
+    }
+    return stuck;
+}
+
+const char* const HEADER =
+    "time,rss_kb,peak_kb,live,static,adding_stack,live_adding,static_adding,removal,activation,blocked_ghosts,"
+    "twin_check,no_match,chosen_liveries,not_created,stands,static_positions,live_parked,recent_callsigns,"
+    "recent_hex_ids,park_airports,livery_table,regcode_liveries,sim_objects,notifications,direct_requests,"
+    "stuck,park,learned_half_hours,learned_bytes,log_bytes,late_p99_us,late_max_us,behind\n";
+
+} // namespace
+
+void gf_startSoakSampling(const std::string& PATH)
+{
+    std::lock_guard lock(s_mutex);
+    s_path = PATH;
+    std::error_code error;
+    if (!std::filesystem::exists(PATH, error)) {
+        std::ofstream out(PATH, std::ios::binary);
+        out << HEADER;
+    }
+}
+
+void gf_writeSoakSample()
+{
+    std::string path;
+    {
+        std::lock_guard lock(s_mutex);
+        path = s_path;
+    }
+    if (path.empty())
+        return;
+    std::size_t notifications = 0;
+    std::size_t directRequests = 0;
+    {
+        std::lock_guard lock(g_simNotifyMutex);
+        notifications = g_simNotifications.size();
+    }
+    {
+        std::lock_guard lock(g_simQueueMutex);
+        directRequests = g_directRequests.size();
+    }
+    const MainLoopTimes& times = gf_mainLoopTimes();
+    std::error_code error;
+    const auto logBytes = std::filesystem::file_size(g_logFilePath, error);
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << fmt::format("{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n",
+                       gf_nowSeconds() - gf_timeShift().count(), lf_statusKb("VmRSS"), lf_statusKb("VmHWM"),
+                       g_liveAcs.size(), g_staticAcs.size(), g_addingStack.size(), g_liveAddingDeque.size(),
+                       g_staticAddingDeque.size(), g_removalDeque.size(), g_activationList.size(),
+                       g_blockedGhosts.size(), g_twinCheckIds.size(), g_noMatchSet.size(), g_chosenLiveries.size(),
+                       g_notCreatedTitles.size(), g_stands.size(), g_staticPositions.size(), g_liveParked.size(),
+                       g_recentCallsigns.size(), g_recentHexIds.size(), g_parkAirports.size(), g_liveryTable.size(),
+                       g_regcodeLiveries.size(), gf_simStandIn().aiObjectIds().size(), notifications,
+                       directRequests, lf_stuckRecords(), gf_parkAirportCode(), lf_learnedHalfHours(),
+                       lf_folderBytes(g_learnedPath), error ? 0 : logBytes,
+                       times.lateness.percentile(0.99).count(), times.lateness.longest().count(),
+                       times.realignedBehind);
+}
+
+} // namespace qmt
