@@ -104,10 +104,6 @@ double lf_epochSeconds()
     return std::chrono::duration<double>(gf_unshiftedNow().time_since_epoch()).count();
 }
 
-// In a soak the user's aircraft stays this long at one airport, then at the other.
-constexpr double SOAK_STAY_SECONDS = 3.0 * 3600.0;
-constexpr double SOAK_STAY_HOURS = SOAK_STAY_SECONDS / 3600.0;
-
 // The airport of the facility data that is nearest to the scenario's, other than it: the
 // user's second airport in a soak.
 std::optional<UserScriptPoint> lf_secondAirportOf(const CommandLine& LINE, const std::string& FIRST)
@@ -134,18 +130,38 @@ std::optional<UserScriptPoint> lf_secondAirportOf(const CommandLine& LINE, const
     return found;
 }
 
-// The user of a soak: at the scenario's airport, then every few hours at the other one and back.
-void lf_scriptSoakUser(SimStandIn& SIM, const UserScriptPoint& HOME, const UserScriptPoint& AWAY)
+// The user of a soak: at the scenario's airport, then every few hours a flight of a quarter of an
+// hour to the other one, and back.
+void lf_scriptSoakUser(SimStandIn& SIM, const UserScriptPoint& HOME, const UserScriptPoint& AWAY, double STAY_HOURS)
 {
+    constexpr double FLIGHT_SECONDS = 900.0;
+    constexpr double CRUISE_FT = 3000.0;
+    const double stay = std::max(STAY_HOURS * 3600.0, 2.0 * FLIGHT_SECONDS);
     std::vector<UserScriptPoint> script;
-    for (int stay = 0; stay < 40; ++stay) {
-        UserScriptPoint point = stay % 2 == 0 ? HOME : AWAY;
-        point.onGround = true;
-        point.groundSpeedKt = 0.0;
-        point.seconds = stay * SOAK_STAY_SECONDS + (stay == 0 ? 0.0 : 1.0);
-        script.push_back(point);
-        point.seconds = (stay + 1) * SOAK_STAY_SECONDS;
-        script.push_back(point);
+    for (int leg = 0; leg < 200; ++leg) {
+        UserScriptPoint from = leg % 2 == 0 ? HOME : AWAY;
+        UserScriptPoint to = leg % 2 == 0 ? AWAY : HOME;
+        from.onGround = to.onGround = true;
+        from.groundSpeedKt = to.groundSpeedKt = 0.0;
+        const double end = (leg + 1) * stay;
+        from.seconds = leg * stay;
+        script.push_back(from);
+        from.seconds = end - FLIGHT_SECONDS;
+        script.push_back(from);
+        UserScriptPoint up = from;
+        up.seconds += 30.0;
+        up.onGround = false;
+        up.altitudeFt += CRUISE_FT;
+        up.groundSpeedKt = 250.0;
+        script.push_back(up);
+        UserScriptPoint down = to;
+        down.seconds = end - 30.0;
+        down.onGround = false;
+        down.altitudeFt += CRUISE_FT;
+        down.groundSpeedKt = 250.0;
+        script.push_back(down);
+        to.seconds = end;
+        script.push_back(to);
     }
     SIM.setUserScript(std::move(script));
 }
@@ -153,7 +169,7 @@ void lf_scriptSoakUser(SimStandIn& SIM, const UserScriptPoint& HOME, const UserS
 // The faults of a soak's simulator and the times of a quit and a new flight.
 void lf_setUpSimFaults(const CommandLine& LINE, SimStandIn& SIM)
 {
-    if (LINE.soak)
+    if (LINE.soakStayHours > 0.0)
         SIM.setFailedCreatesPerThousand(2);
     const auto at = [](double SECONDS) {
         return gf_loopNow() + std::chrono::duration_cast<LoopTime::duration>(std::chrono::duration<double>(SECONDS));
@@ -251,12 +267,12 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
     for (const ScenarioLineError& lineError : result.errors)
         gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
     lf_placeUser(sim, result.scenario);
-    if (LINE.soak) {
+    if (LINE.soakStayHours > 0.0) {
         const std::optional<UserScriptPoint> away = lf_secondAirportOf(LINE, result.scenario.airport);
         if (away) {
-            lf_scriptSoakUser(sim, lf_userPointOf(result.scenario), *away);
+            lf_scriptSoakUser(sim, lf_userPointOf(result.scenario), *away, LINE.soakStayHours);
             gf_logLine("Soak: the user moves between {} and a second airport every {} hours",
-                       result.scenario.airport, SOAK_STAY_HOURS);
+                       result.scenario.airport, LINE.soakStayHours);
         }
     }
     if (!result.scenario.airport.empty()) {
@@ -272,7 +288,7 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
                scenarioPath.filename().string(), result.scenario.reports.size(), result.scenario.parked.size(), seed,
                lifetime > 0.0 ? fmt::format(", service sessions expire after {} s", lifetime) : std::string());
     ServiceBehaviour behaviour = gf_realServiceBehaviour(seed, lifetime);
-    behaviour.loop = LINE.soak;
+    behaviour.loop = LINE.soakStayHours > 0.0;
     gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(
         std::move(result.scenario), lf_epochSeconds, [](std::chrono::milliseconds DELAY) { gf_loopSleepFor(DELAY); },
         behaviour));
@@ -285,7 +301,7 @@ std::string gf_usageText()
 {
     return "usage: quillon [--work FOLDER] [--data FOLDER] [--scenario FILE] [--duration SECONDS]\n"
            "               [--session-lifetime SECONDS] [--record FILE] [--virtual-time N|max]\n"
-           "               [--seed N] [--clock-start S] [--soak] [--quit-at S] [--new-flight-at S]\n"
+           "               [--seed N] [--clock-start S] [--soak HOURS] [--quit-at S] [--new-flight-at S]\n"
            "               [--sample FILE]\n"
            "               [--production | --no-production]\n"
            "  --work FOLDER      working folder (Log.txt, input, output, airports); default: .\n"
@@ -299,8 +315,9 @@ std::string gf_usageText()
            "                     as the work allows ('max')\n"
            "  --seed N           seed of the stand-ins' draws (default: from the clock)\n"
            "  --clock-start S    virtual time starts at S seconds since 1970 (default: now)\n"
-           "  --soak             a long day: the scenario loops with fresh ids, the simulator\n"
-           "                     refuses and loses creates, the user moves between airports\n"
+           "  --soak HOURS       a long day: the scenario loops with fresh ids, the simulator\n"
+           "                     refuses and loses creates, the user moves between two airports\n"
+           "                     every HOURS\n"
            "  --quit-at S, --new-flight-at S  the simulator quits, or the user loads a new\n"
            "                     flight, S seconds into the run\n"
            "  --sample FILE      write the process's sizes to FILE every minute\n"
@@ -333,6 +350,13 @@ bool lf_takeValue(CommandLine& LINE, const std::string& ARG, const std::string& 
                                                                      : LINE.sampleFile;
         text = VALUE;
         return true;
+    }
+    if (ARG == "--soak") {
+        const auto hours = lf_number(VALUE, false, 1000.0);
+        LINE.soakStayHours = hours.value_or(0.0);
+        if (!hours)
+            ERROR = fmt::format("--soak needs the hours the user stays at one airport, not '{}'", VALUE);
+        return hours.has_value();
     }
     if (ARG == "--virtual-time") {
         LINE.virtualTime = VALUE == "max" ? std::optional<double>(0.0) : lf_number(VALUE, false, 1.0e6);
@@ -367,7 +391,8 @@ bool lf_takesValue(const std::string& ARG)
 {
     static const char* const options[] = {"--work",    "--data",    "--scenario",      "--duration",
                                           "--session-lifetime", "--record", "--virtual-time", "--seed",
-                                          "--clock-start", "--quit-at", "--new-flight-at", "--sample"};
+                                          "--clock-start", "--quit-at", "--new-flight-at", "--sample",
+                                          "--soak"};
     return std::any_of(std::begin(options), std::end(options), [&](const char* O) { return ARG == O; });
 }
 
@@ -387,10 +412,6 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             continue;
         if (arg == "--help" || arg == "-h") {
             line.help = true;
-            continue;
-        }
-        if (arg == "--soak") {
-            line.soak = true;
             continue;
         }
         if (!lf_takesValue(arg)) {

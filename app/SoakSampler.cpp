@@ -2,6 +2,7 @@
 
 #include "app/Worker.h"
 #include "core/Clock.h"
+#include "core/Log.h"
 #include "core/Paths.h"
 #include "engine/AcRecords.h"
 #include "liveries/LiveryTables.h"
@@ -25,10 +26,9 @@ namespace {
 std::mutex s_mutex;  // guards s_path
 std::string s_path;
 
-// A live aircraft whose last report is this old has outlived every removal rule.
+// A live aircraft that is not parked and whose last report is this old has outlived every
+// removal rule (a parked one stays until the parking limits take it).
 constexpr double STUCK_LIVE_SECONDS = 30.0 * 60.0;
-// A created aircraft waits 200 ticks for its activation; this many is a record stuck there.
-constexpr std::int32_t STUCK_ACTIVATION_TICKS = 100 * 60 * 5;
 
 // "VmRSS" or "VmHWM" of the process, in kB.
 long lf_statusKb(const char* FIELD)
@@ -59,26 +59,28 @@ std::size_t lf_learnedHalfHours()
 {
     std::size_t slots = 0;
     for (const Stand& stand : g_stands) {
-        for (const StandOption& option : stand.options)
-            slots += option.hours.count();
+        for (const StandOption& option : stand.options) {
+            if (option.source == 0)
+                slots += option.hours.count();
+        }
     }
     return slots;
 }
 
-// Records older than their rules allow: live aircraft silent for half an hour, created aircraft
-// never activated.
+// Records older than their rules allow: live aircraft silent for half an hour away from a stand
+// (the activation list counts its own ticks and is watched by its size).
 std::size_t lf_stuckRecords()
 {
     const double now = static_cast<double>(gf_nowSeconds() - gf_timeShift().count());
     std::size_t stuck = 0;
     for (const LiveAc& ac : g_liveAcs) {
-        if (ac.lastReportTime > 0.0 && now - ac.lastReportTime > STUCK_LIVE_SECONDS)
+        if (ac.flightState != FlightState::parked && ac.lastReportTime > 0.0 &&
+            now - ac.lastReportTime > STUCK_LIVE_SECONDS) {
             ++stuck;
-    }
-    const std::int32_t tick = g_tickCounter.load();
-    for (const SimNotification& note : g_activationList) {
-        if (tick - static_cast<std::int32_t>(note.spare) > STUCK_ACTIVATION_TICKS)
-            ++stuck;
+            gf_logLine("Sample: {} silent for {} minutes, {} and {}", gf_acDescription(ac),
+                       static_cast<int>((now - ac.lastReportTime) / 60.0), gf_lifeStateName(ac.state),
+                       gf_phaseName(ac.flightState));
+        }
     }
     return stuck;
 }
