@@ -7,6 +7,7 @@
 #include "app/Worker.h"
 #include "core/Clock.h"
 #include "core/Geo.h"
+#include "core/Random.h"
 #include "core/Log.h"
 #include "core/LoopClock.h"
 #include "core/Parameters.h"
@@ -231,6 +232,8 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
     SimStandIn& sim = gf_simStandIn();
     const auto seed = LINE.seed.value_or(
         static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    if (LINE.seed)
+        gf_seedThreadRngs(seed);
     if (!LINE.dataFolder.empty()) {
         ERROR = gf_setUpSimStandIn(LINE.dataFolder, seed);
         // The simulated installation: UserCfg.opt names its packages and Community folder.
