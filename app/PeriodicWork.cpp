@@ -170,6 +170,7 @@ void lf_everyMinute()
 
 void lf_every1200s(std::uint64_t SECONDS)
 {
+    gf_forgetLiveriesOfGoneAircraft();
     gf_logNoMatches();
     if (SECONDS % 86400 == 0)
         gf_writeMatchingSummary();

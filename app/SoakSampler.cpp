@@ -19,6 +19,8 @@
 #include <fstream>
 #include <mutex>
 
+#include <unistd.h>
+
 namespace qmt {
 
 namespace {
@@ -86,7 +88,7 @@ std::size_t lf_stuckRecords()
 }
 
 const char* const HEADER =
-    "time,rss_kb,peak_kb,live,static,adding_stack,live_adding,static_adding,removal,activation,blocked_ghosts,"
+    "time,pid,rss_kb,peak_kb,live,static,adding_stack,live_adding,static_adding,removal,activation,blocked_ghosts,"
     "twin_check,no_match,chosen_liveries,not_created,stands,static_positions,live_parked,recent_callsigns,"
     "recent_hex_ids,park_airports,livery_table,regcode_liveries,sim_objects,notifications,direct_requests,"
     "stuck,park,learned_half_hours,learned_bytes,log_bytes,late_p99_us,late_max_us,behind\n";
@@ -127,8 +129,8 @@ void gf_writeSoakSample()
     std::error_code error;
     const auto logBytes = std::filesystem::file_size(g_logFilePath, error);
     std::ofstream out(path, std::ios::binary | std::ios::app);
-    out << fmt::format("{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n",
-                       gf_nowSeconds() - gf_timeShift().count(), lf_statusKb("VmRSS"), lf_statusKb("VmHWM"),
+    out << fmt::format("{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n",
+                       gf_nowSeconds() - gf_timeShift().count(), ::getpid(), lf_statusKb("VmRSS"), lf_statusKb("VmHWM"),
                        g_liveAcs.size(), g_staticAcs.size(), g_addingStack.size(), g_liveAddingDeque.size(),
                        g_staticAddingDeque.size(), g_removalDeque.size(), g_activationList.size(),
                        g_blockedGhosts.size(), g_twinCheckIds.size(), g_noMatchSet.size(), g_chosenLiveries.size(),

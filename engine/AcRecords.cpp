@@ -28,6 +28,31 @@ std::unordered_set<std::string> g_notCreatedTitles;
 std::unordered_set<std::string> g_notCreatedList;
 uint64_t g_liveRecordVisits = 0;
 
+namespace {
+// Hex ids of g_chosenLiveries without a live record at the last gf_forgetLiveriesOfGoneAircraft.
+std::unordered_set<uint32_t> s_goneAtLastCall;
+} // namespace
+
+void gf_forgetLiveriesOfGoneAircraft()
+{
+    std::unordered_set<uint32_t> present;
+    for (const LiveAc& ac : g_liveAcs) {
+        present.insert(ac.id);
+    }
+    std::unordered_set<uint32_t> gone;
+    for (auto it = g_chosenLiveries.begin(); it != g_chosenLiveries.end();) {
+        if (present.contains(it->first)) {
+            ++it;
+        } else if (s_goneAtLastCall.contains(it->first)) {
+            it = g_chosenLiveries.erase(it);
+        } else {
+            gone.insert(it->first);
+            ++it;
+        }
+    }
+    s_goneAtLastCall = std::move(gone);
+}
+
 SimAc::SimAc(const AcProfile& PROFILE, uint32_t STAND_ID, double LAT, double LON, double HEADING,
              bool NO_CABIN_LIGHT)
     : AcProfile(PROFILE), lat(LAT), lon(LON), heading(HEADING), standId(STAND_ID),
@@ -336,6 +361,7 @@ void gf_resetEngineForTests()
     g_tickCounter = 0;
     g_callsignObjectId = 0;
     g_chosenLiveries.clear();
+    s_goneAtLastCall.clear();
     g_notCreatedTitles.clear();
     g_notCreatedList.clear();
     g_liveRecordVisits = 0;

@@ -300,6 +300,10 @@ std::string lf_spawnText(const AcProfile& AC);
 // Airline code of an airline callsign (three letters and a digit at the start), upper-cased.
 std::optional<std::string> gf_normalizeCallsign(std::string_view CALLSIGN);
 
+// Forgets the liveries remembered for aircraft that were already gone at the last call and are
+// still gone: one that comes back soon keeps its livery, and the list does not grow with every
+// aircraft of a long run. Called every 20 minutes.
+void gf_forgetLiveriesOfGoneAircraft();
 // Empties the aircraft lists of a session (records, adding and removal queues, activation list,
 // blocked ghosts, no-match set); the tick counter and the twin-check ids are kept.
 void gf_clearSessionLists();
