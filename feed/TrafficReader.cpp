@@ -17,7 +17,6 @@
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "core/ThreadName.h"
-#include "engine/Intake.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
 #include "simlink/SimQueues.h"
@@ -61,6 +60,16 @@ std::atomic<int> s_liveFailures{0};
 // When the live queries began to fail in a row (unshifted clock, nanoseconds; 0: they answer).
 std::atomic<std::int64_t> s_liveFailingSince{0};
 std::atomic<int> s_weatherFailures{0};
+
+// The engine's intake, registered at start-up; read by the reader thread.
+std::atomic<TrafficBatchSink> s_batchSink{nullptr};
+
+void lf_handOverBatch(int32_t DELAY)
+{
+    if (const TrafficBatchSink sink = s_batchSink.load()) {
+        sink(DELAY);
+    }
+}
 
 double lf_radians(double DEGREES)
 {
@@ -317,6 +326,11 @@ void lf_startThread(std::thread& THREAD, void (*MAIN)())
 
 } // namespace
 
+void gf_setTrafficBatchSink(TrafficBatchSink SINK)
+{
+    s_batchSink.store(SINK);
+}
+
 bool lf_readersStopping()
 {
     if (gf_stopRequested()) {
@@ -370,7 +384,7 @@ void gf_loadBufferedTraffic()
         }
         lf_fillTrafficRecords(answer.reports, "Buffered traffic");
         total += g_trafficRecords.size();
-        gf_intakeTrafficBatch(delay);
+        lf_handOverBatch(delay);
         g_trafficRecords.clear();
     }
     gf_logLine("Traffic Reader: {} buffered report{} loaded", total, gf_plural(total));
@@ -400,7 +414,7 @@ bool gf_readLiveTrafficOnce()
     }
     lf_fillTrafficRecords(answer.reports, "Live traffic");
     g_trafficCount = static_cast<int>(g_trafficRecords.size());
-    gf_intakeTrafficBatch(kLiveDelay);
+    lf_handOverBatch(kLiveDelay);
     g_trafficRecords.clear();
     g_trafficReceived = true;
     return true;

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/AcKind.h"
@@ -11,14 +12,18 @@
 #include "core/Parameters.h"
 #include "core/Random.h"
 #include "core/RefData.h"
-#include "engine/AcRecords.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Regcodes.h"
-#include "parking/Stand.h"
+#include "records/AcRecords.h"
+#include "records/Stand.h"
 
 namespace qmt {
 
 std::array<int32_t, 7> g_matchStepCount{};
+std::unordered_set<std::string> g_noMatchSet;
+std::unordered_map<uint32_t, std::string_view> g_chosenLiveries;
+std::unordered_set<std::string> g_notCreatedTitles;
+std::unordered_set<std::string> g_notCreatedList;
 
 namespace {
 
@@ -457,9 +462,31 @@ bool gf_matchStaticAcLivery(SimAc& AC, const Stand& STAND)
     return false;
 }
 
+namespace {
+// Hex ids of g_chosenLiveries missing from the aircraft at the last gf_forgetChosenLiveries.
+std::unordered_set<uint32_t> s_goneAtLastCall;
+} // namespace
+
+void gf_forgetChosenLiveries(const std::unordered_set<uint32_t>& PRESENT)
+{
+    std::unordered_set<uint32_t> gone;
+    for (auto it = g_chosenLiveries.begin(); it != g_chosenLiveries.end();) {
+        if (PRESENT.contains(it->first)) {
+            ++it;
+        } else if (s_goneAtLastCall.contains(it->first)) {
+            it = g_chosenLiveries.erase(it);
+        } else {
+            gone.insert(it->first);
+            ++it;
+        }
+    }
+    s_goneAtLastCall = std::move(gone);
+}
+
 void gf_resetMatchingForTests()
 {
     g_matchStepCount.fill(0);
+    s_goneAtLastCall.clear();
 }
 
 } // namespace qmt

@@ -2,9 +2,9 @@
 
 #include "core/Log.h"
 #include "core/LoopClock.h"
-#include "core/Text.h"
 #include "core/StopFlags.h"
-#include "parking/Stand.h"
+#include "core/Text.h"
+#include "records/Stand.h"
 #include "simlink/SimClient.h"
 
 #include <chrono>

@@ -2,7 +2,8 @@
 
 #include <stdexcept>
 
-#include "liveries/KindText.h"
+#include "core/KindText.h"
+#include "liveries/Matching.h"
 
 namespace qmt::test {
 namespace {
