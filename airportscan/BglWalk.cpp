@@ -33,19 +33,6 @@ std::vector<fs::path> g_handledBglFiles;
 std::mutex g_handledBglFilesMutex;
 std::vector<BglNote> g_bglNotes;
 
-namespace {
-
-// Packages that hold no add-on airport (compared lower-cased).
-constexpr std::array<std::string_view, 13> EXCLUDED_PACKAGES = {
-    "tutorials",     "aircraft",    "bushtrip",     "discovery", "point-of-interest", "simobjects",
-    "vcockpits",     "aig-aitraffic", "justflight-aircraft", "fsltl", "gsx-pro", "gsx-world", "landingchallenge"};
-// Files of these folders hold no airport of their own (compared as they are).
-constexpr std::array<std::string_view, 3> EXCLUDED_FILE_TEXTS = {"statics", "afcad updates", "_heliports"};
-constexpr std::size_t MAX_PATH_CHARS = 250;
-
-// The part of PATH below the scan folder for the paths the walk itself makes (the scan folder's
-// text, a separator, the rest): that rest, without building paths. Other paths go the general
-// way, into STORAGE.
 std::string_view lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER, std::string& STORAGE)
 {
     if constexpr (std::is_same_v<fs::path::value_type, char>) {
@@ -65,6 +52,16 @@ std::string_view lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_F
     STORAGE = qmt::lf_belowScanFolder(PATH, SCAN_FOLDER);
     return STORAGE;
 }
+
+namespace {
+
+// Packages that hold no add-on airport (compared lower-cased).
+constexpr std::array<std::string_view, 13> EXCLUDED_PACKAGES = {
+    "tutorials",     "aircraft",    "bushtrip",     "discovery", "point-of-interest", "simobjects",
+    "vcockpits",     "aig-aitraffic", "justflight-aircraft", "fsltl", "gsx-pro", "gsx-world", "landingchallenge"};
+// Files of these folders hold no airport of their own (compared as they are).
+constexpr std::array<std::string_view, 3> EXCLUDED_FILE_TEXTS = {"statics", "afcad updates", "_heliports"};
+constexpr std::size_t MAX_PATH_CHARS = 250;
 
 std::size_t lf_utf8Size(const fs::path& PATH)
 {
@@ -130,11 +127,12 @@ public:
         std::error_code ec;
         m_scanFolder = fs::canonical(SCAN_FOLDER, ec);
     }
-    // Empty when the link at PATH is followed; else why not.
-    std::string refusal(const fs::path& PATH)
+    // Empty when the link at PATH is followed to TARGET; else why not.
+    std::string refusal(const fs::path& PATH, fs::path& TARGET)
     {
         std::error_code ec;
         const fs::path target = fs::canonical(PATH, ec);
+        TARGET = target;
         if (ec || m_scanFolder.empty()) {
             return "it leads nowhere";
         }
@@ -173,14 +171,18 @@ void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, LinkGua
         if (ENTRY.is_directory()) {
             // Links further down are not followed: they could lead back up the tree.
             if (lf_isFolderLink(ENTRY)) {
-                const std::string refusal = LINKS != nullptr ? LINKS->refusal(ENTRY.path()) : "not at the package level";
-                if (!refusal.empty()) {
-                    if (LINKS != nullptr) {
-                        lf_note(OUT, OUT.size(), fmt::format("linked package {} not followed: {}",
-                                                             gf_utf16ToUtf8(ENTRY.path()), refusal));
-                    }
+                if (LINKS == nullptr) {
                     return;
                 }
+                fs::path target;
+                const std::string refusal = LINKS->refusal(ENTRY.path(), target);
+                if (!refusal.empty()) {
+                    lf_note(OUT, OUT.size(),
+                            fmt::format("linked package {} not followed: {}", gf_utf16ToUtf8(ENTRY.path()), refusal));
+                    return;
+                }
+                lf_note(OUT, OUT.size(),
+                        fmt::format("linked package {} read from {}", gf_utf16ToUtf8(ENTRY.path()), gf_utf16ToUtf8(target)));
             }
             OUT.push_back(WalkEntry{WalkEntry::Kind::folder, ENTRY.path().native(), 0, {}, false});
             return;

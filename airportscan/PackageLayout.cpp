@@ -138,8 +138,8 @@ std::shared_ptr<const PackageLayouts::Layout> PackageLayouts::layoutOf(const fs:
     }
     std::shared_ptr<const Layout> found;
     // The scan folder and the folders above it belong to no package.
-    const fs::path relative = FOLDER.lexically_normal().lexically_relative(m_scanFolder.lexically_normal());
-    const bool below = !relative.empty() && relative != "." && *relative.begin() != "..";
+    std::string storage;
+    const bool below = lf_belowScanFolder(FOLDER, m_scanFolder, storage).size() < FOLDER.native().size();
     std::error_code ec;
     const fs::path file = FOLDER / "layout.json";
     if (below && DEPTH < MAX_FOLDER_DEPTH && fs::is_regular_file(file, ec)) {

@@ -65,6 +65,7 @@ TEST_F(SampleInstallTest, FirstStartScansThePackagesAndTheLookupFindsTheirFiles)
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("test/EHTX.bgl is not listed in the layout.json of its package"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHSE.xml: 9 positions\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHMZ.xml: 4 positions\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("/Community/meridian-airport-ehmz-midden-zeeland read from "));
     EXPECT_FALSE(SCAN_AIRPORTS.value());
 
     // The park-airport lookup finds what the scan wrote; Schiphol comes from the archive.
