@@ -237,6 +237,24 @@ TEST_F(AirportScanTest, LayoutListsTheFilesAndLinkedPackagesAreFollowed)
                            " not followed: it leads back into the scan folder or above it"));
 }
 
+// The BGL paths of a layout.json: only the members "path" of the objects of the top-level
+// "content" array, lower-cased with '/' separators; text that is not JSON is an error.
+TEST_F(AirportScanTest, LayoutJsonGivesTheBglPathsItLists)
+{
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {R"({"content":[{"path":"Scenery/A.BGL"},{"path":"scenery\\b.bgl"},{"path":"./c.bgl"},{"path":"x.json"}]})",
+         {"c.bgl", "scenery/a.bgl", "scenery/b.bgl"}},
+        {R"({"other":[{"path":"a.bgl"}],"content":[{"size":1,"inner":{"path":"deep.bgl"}},{"path":"a.bgl"}]})",
+         {"a.bgl"}},
+        {R"({"content":{"path":"a.bgl"}})", {}},
+        {R"([{"path":"a.bgl"}])", {}},
+    };
+    for (const auto& [text, files] : cases) {
+        EXPECT_EQ(lf_parseLayoutJson(text), files) << text;
+    }
+    EXPECT_THROW(lf_parseLayoutJson(R"({"content":[{"path":"a.bgl"})"), std::runtime_error);
+}
+
 // The second pass waits a bounded time for a reader that does not end, names its file and goes
 // on; the reader's late result changes nothing.
 TEST_F(AirportScanTest, SecondPassWaitsABoundedTimeForReaders)
