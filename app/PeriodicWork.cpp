@@ -1,4 +1,5 @@
 // What the main loop does every tick and at its second marks.
+#include "app/SoakSampler.h"
 #include "app/TrackRecording.h"
 #include "app/Worker.h"
 #include "core/Clock.h"
@@ -22,7 +23,10 @@
 #include "stands/StandTable.h"
 
 #include <algorithm>
+#include <array>
 #include <mutex>
+
+#include <fmt/format.h>
 
 namespace qmt {
 
@@ -77,17 +81,32 @@ void lf_removeUserCallsign()
 // The most live aircraft active at once since the last closing down.
 std::size_t s_mostActiveLive = 0;
 
-void lf_countActiveLive()
+// The live aircraft counted by flight state, for the window, and the most active at once.
+void lf_showFlightStates()
 {
-    const auto active = static_cast<std::size_t>(std::count_if(
-        g_liveAcs.begin(), g_liveAcs.end(), [](const LiveAc& AC) { return AC.state == AcState::active; }));
+    std::array<int, 8> counts{};
+    std::size_t active = 0;
+    for (const LiveAc& ac : g_liveAcs) {
+        if (ac.state != AcState::active)
+            continue;
+        ++active;
+        if (static_cast<std::size_t>(ac.flightState) < counts.size())
+            ++counts[static_cast<std::size_t>(ac.flightState)];
+    }
     s_mostActiveLive = std::max(s_mostActiveLive, active);
+    std::string text;
+    for (std::size_t state = 0; state < counts.size(); ++state) {
+        if (counts[state] != 0)
+            text += fmt::format("{}{} {}", text.empty() ? "" : ", ", gf_phaseName(static_cast<uint32_t>(state)),
+                                counts[state]);
+    }
+    gf_updateWindowValues([&text](WindowValues& VALUES) { VALUES.flightStates = text; });
 }
 
 void lf_everySecond()
 {
     lf_updateWeekTime();
-    lf_countActiveLive();
+    lf_showFlightStates();
     gf_expireStatus();
     lf_twinCheck();
     lf_updateCallsignObjectId();
@@ -145,6 +164,7 @@ void lf_every16s()
 
 void lf_everyMinute()
 {
+    gf_writeSoakSample();
     if (OBJECTID_LIST.value())
         gf_writeActiveLiveAcFile();
     if (INITIAL_LOAD_ONLY.value() || g_parkLoaded.load() == 0 || g_parkBusy || g_parkChangeRequested)
@@ -159,6 +179,7 @@ void lf_everyMinute()
 
 void lf_every1200s(std::uint64_t SECONDS)
 {
+    gf_forgetLiveriesOfGoneAircraft();
     gf_logNoMatches();
     if (SECONDS % 86400 == 0)
         gf_writeMatchingSummary();

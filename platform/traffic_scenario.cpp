@@ -304,13 +304,25 @@ bool gf_readScenarioHead(const std::filesystem::path& PATH, ScenarioParseResult&
         ++FACTS.liveReports;
         FACTS.inTimeOrder = FACTS.inTimeOrder && REPORT.reportTime >= latest;
         latest = std::max(latest, REPORT.reportTime);
+        FACTS.lastReportTime = latest;
         FACTS.latSum += REPORT.lat;
         FACTS.lonSum += REPORT.lon;
     });
     return true;
 }
 
-ScenarioReportStream::ScenarioReportStream(const std::filesystem::path& PATH) : m_in(PATH, std::ios::binary) {}
+ScenarioReportStream::ScenarioReportStream(const std::filesystem::path& PATH, double LAST_REPORT_TIME)
+    : m_path(PATH), m_lastReportTime(LAST_REPORT_TIME), m_in(PATH, std::ios::binary)
+{
+}
+
+void ScenarioReportStream::rewind()
+{
+    m_in.close();
+    m_in.clear();
+    m_in.open(m_path, std::ios::binary);
+    m_number = 0;
+}
 
 bool ScenarioReportStream::next(TrafficReport& REPORT)
 {

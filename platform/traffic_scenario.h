@@ -83,6 +83,7 @@ bool gf_readScenarioFile(const std::filesystem::path& PATH, ScenarioParseResult&
 struct ScenarioHeadFacts {
     std::size_t liveReports = 0;
     bool inTimeOrder = true;   // each live report no earlier than the one before it
+    double lastReportTime = 0.0;
     double latSum = 0.0;       // of the reports' positions, for their middle
     double lonSum = 0.0;
 };
@@ -97,11 +98,17 @@ bool gf_readScenarioHead(const std::filesystem::path& PATH, ScenarioParseResult&
 // told by gf_readScenarioHead and are passed over.
 class ScenarioReportStream {
 public:
-    explicit ScenarioReportStream(const std::filesystem::path& PATH);
+    // LAST_REPORT_TIME: the time of the file's last live report (ScenarioHeadFacts).
+    ScenarioReportStream(const std::filesystem::path& PATH, double LAST_REPORT_TIME);
     // The next live report; false at the end of the file.
     bool next(TrafficReport& REPORT);
+    // Back to the file's first report (a looped scenario plays it again).
+    void rewind();
+    double lastReportTime() const { return m_lastReportTime; }
 
 private:
+    std::filesystem::path m_path;
+    double m_lastReportTime;
     std::ifstream m_in;
     std::string m_line;
     std::size_t m_number = 0;

@@ -2,6 +2,8 @@
 
 #include "platform/standin_meter.h"
 
+#include "core/LoopClock.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -25,6 +27,29 @@ constexpr uint32_t kSaltGap = 1;
 constexpr uint32_t kSaltGapLength = 2;
 constexpr uint32_t kSaltOutOfOrder = 3;
 constexpr uint32_t kSaltDuplicate = 4;
+// Each lap of a looped scenario gives its aircraft new ids and flight numbers.
+constexpr uint32_t kLapHexStep = 0x3F1;
+constexpr int kLapFlightStep = 7;
+
+uint32_t lf_lapHexId(uint32_t HEX_ID, int LAP)
+{
+    return (HEX_ID + static_cast<uint32_t>(LAP) * kLapHexStep) & 0xFFFFFFu;
+}
+
+// The flight number of a callsign moved on by the lap ("KLM1723" in lap 2: "KLM1737").
+std::string lf_lapCallsign(const std::string& CALLSIGN, int LAP)
+{
+    std::size_t digits = CALLSIGN.size();
+    while (digits > 0 && CALLSIGN[digits - 1] >= '0' && CALLSIGN[digits - 1] <= '9') {
+        --digits;
+    }
+    if (LAP == 0 || digits == CALLSIGN.size() || CALLSIGN.size() - digits > 4) {
+        return CALLSIGN;
+    }
+    const int number = (std::stoi(CALLSIGN.substr(digits)) + LAP * kLapFlightStep) % 10000;
+    return CALLSIGN.substr(0, digits) + std::to_string(number);
+}
+
 // A slower receiver passes the same report on this much later, with its older time stamp.
 constexpr double kDuplicateLagSeconds = 1.5;
 // A report that overtakes newer ones is this much older than the latest.
@@ -44,31 +69,39 @@ ServiceBehaviour gf_realServiceBehaviour(std::uint32_t SEED, double SESSION_LIFE
     return b;
 }
 
-namespace {
-
-// The reports of a held scenario, in time order.
-std::function<bool(TrafficReport&)> lf_heldSupply(std::vector<TrafficReport>& REPORTS)
+ScenarioTrafficSource::ReportSupply ScenarioTrafficSource::lf_heldSupply(std::vector<TrafficReport>& REPORTS)
 {
     auto held = std::make_shared<std::vector<TrafficReport>>(std::move(REPORTS));
     REPORTS.clear();
     std::stable_sort(held->begin(), held->end(),
                      [](const TrafficReport& A, const TrafficReport& B) { return A.reportTime < B.reportTime; });
-    return [held, next = std::size_t{0}](TrafficReport& OUT) mutable {
-        if (next >= held->size()) {
+    auto next = std::make_shared<std::size_t>(0);
+    ReportSupply supply;
+    supply.next = [held, next](TrafficReport& OUT) {
+        if (*next >= held->size()) {
             return false;
         }
-        OUT = std::move((*held)[next++]);
+        OUT = (*held)[(*next)++];
         return true;
     };
+    supply.rewind = [next] { *next = 0; };
+    supply.lastTime = held->empty() ? 0.0 : held->back().reportTime;
+    return supply;
 }
 
-std::function<bool(TrafficReport&)> lf_streamSupply(std::unique_ptr<ScenarioReportStream> STREAM)
+ScenarioTrafficSource::ReportSupply ScenarioTrafficSource::lf_streamSupply(std::unique_ptr<ScenarioReportStream> STREAM)
 {
     std::shared_ptr<ScenarioReportStream> stream = std::move(STREAM);
-    return [stream](TrafficReport& OUT) { return stream != nullptr && stream->next(OUT); };
+    ReportSupply supply;
+    supply.next = [stream](TrafficReport& OUT) { return stream != nullptr && stream->next(OUT); };
+    supply.rewind = [stream] {
+        if (stream != nullptr) {
+            stream->rewind();
+        }
+    };
+    supply.lastTime = stream != nullptr ? stream->lastReportTime() : 0.0;
+    return supply;
 }
-
-} // namespace
 
 ScenarioTrafficSource::ScenarioTrafficSource(Scenario SCENARIO, NowFn NOW, SleepFn SLEEP, ServiceBehaviour BEHAVIOUR)
     : ScenarioTrafficSource(SCENARIO, lf_heldSupply(SCENARIO.reports), std::move(NOW), std::move(SLEEP), BEHAVIOUR)
@@ -85,81 +118,12 @@ ScenarioTrafficSource::ScenarioTrafficSource(Scenario& SCENARIO, ReportSupply SU
                                              ServiceBehaviour BEHAVIOUR)
     : m_scenario(std::move(SCENARIO))
     , m_now(std::move(NOW))
-    , m_sleep(SLEEP ? std::move(SLEEP) : SleepFn([](std::chrono::milliseconds D) { std::this_thread::sleep_for(D); }))
+    , m_sleep(SLEEP ? std::move(SLEEP) : SleepFn([](std::chrono::milliseconds D) { gf_loopSleepFor(D); }))
     , m_behaviour(BEHAVIOUR)
     , m_epochAtStart(m_now())
+    , m_lastReportTime(SUPPLY.lastTime)
     , m_supply(std::move(SUPPLY))
 {
-}
-
-std::size_t ScenarioTrafficSource::heldReports() const
-{
-    std::lock_guard lock(m_reportMutex);
-    std::size_t held = 0;
-    for (const auto& entry : m_aircraft) {
-        held += entry.second.reports.size();
-    }
-    return held;
-}
-
-void ScenarioTrafficSource::lf_take(TrafficReport&& REPORT)
-{
-    const std::size_t index = m_taken++;
-    const uint32_t hexId = REPORT.hexId;
-    auto [at, added] = m_aircraft.try_emplace(hexId);
-    Aircraft& aircraft = at->second;
-    if (added) {
-        aircraft.earlier = m_letGo.erase(hexId) > 0;
-    }
-    // Gaps per aircraft: after a drawn report, the next ones within 15-40 s never arrive.
-    if (REPORT.reportTime < aircraft.gapUntil) {
-        return;
-    }
-    if (lf_draw(hexId, index, kSaltGap, m_behaviour.gapPerThousand)) {
-        const double share = static_cast<double>(lf_mix(m_behaviour.seed ^ lf_mix(index * 8 + kSaltGapLength)) % 1000) / 999.0;
-        aircraft.gapUntil = REPORT.reportTime + m_behaviour.gapMinSeconds +
-                            share * (m_behaviour.gapMaxSeconds - m_behaviour.gapMinSeconds);
-    }
-    aircraft.reports.push_back(HeldReport{std::move(REPORT), index});
-}
-
-void ScenarioTrafficSource::lf_letGo(double KEEP_FROM)
-{
-    for (auto it = m_aircraft.begin(); it != m_aircraft.end();) {
-        Aircraft& aircraft = it->second;
-        // The newest report before the kept time stays: the report before a kept one may be asked for.
-        while (aircraft.reports.size() >= 2 && aircraft.reports[1].report.reportTime < KEEP_FROM) {
-            aircraft.reports.pop_front();
-            aircraft.earlier = true;
-        }
-        const bool gone = aircraft.reports.size() <= 1 && aircraft.gapUntil < KEEP_FROM &&
-                          (aircraft.reports.empty() || aircraft.reports.front().report.reportTime < KEEP_FROM);
-        if (gone) {
-            m_letGo.insert(it->first);
-            it = m_aircraft.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
-void ScenarioTrafficSource::lf_advanceTo(double SCENARIO_TIME)
-{
-    for (;;) {
-        if (!m_next) {
-            TrafficReport report;
-            if (!m_supply || !m_supply(report)) {
-                break;
-            }
-            m_next = std::move(report);
-        }
-        if (m_next->reportTime > SCENARIO_TIME) {
-            break;
-        }
-        lf_take(std::move(*m_next));
-        m_next.reset();
-    }
-    lf_letGo(scenarioTime() - std::max(m_behaviour.heldSeconds, kHeldSeconds));
 }
 
 bool ScenarioTrafficSource::lf_draw(uint32_t HEX_ID, std::size_t INDEX, uint32_t SALT, int PER_THOUSAND) const
@@ -267,7 +231,103 @@ bool ScenarioTrafficSource::logout(const std::string& GUID)
     return true;
 }
 
-const ScenarioTrafficSource::HeldReport* ScenarioTrafficSource::lf_reportAt(uint32_t HEX_ID, const Aircraft& AIRCRAFT,
+double ScenarioTrafficSource::lf_lapSeconds() const
+{
+    return std::max(1.0, m_lastReportTime - m_scenario.playFrom);
+}
+
+int ScenarioTrafficSource::lf_lapOf(double SCENARIO_TIME) const
+{
+    if (!m_behaviour.loop || SCENARIO_TIME < m_scenario.playFrom) {
+        return 0;
+    }
+    return static_cast<int>(std::floor((SCENARIO_TIME - m_scenario.playFrom) / lf_lapSeconds()));
+}
+
+std::size_t ScenarioTrafficSource::heldReports() const
+{
+    std::lock_guard lock(m_reportMutex);
+    std::size_t held = 0;
+    for (const auto& entry : m_aircraft) {
+        held += entry.second.reports.size();
+    }
+    return held;
+}
+
+void ScenarioTrafficSource::lf_take(TrafficReport&& REPORT)
+{
+    const std::size_t index = m_taken++;
+    const uint32_t hexId = REPORT.hexId;
+    const uint64_t key = (static_cast<uint64_t>(m_readLap) << 32) | hexId;
+    auto [at, added] = m_aircraft.try_emplace(key);
+    Aircraft& aircraft = at->second;
+    if (added) {
+        aircraft.lap = m_readLap;
+        aircraft.earlier = m_letGo.erase(key) > 0;
+    }
+    // Gaps per aircraft: after a drawn report, the next ones within 15-40 s never arrive.
+    if (REPORT.reportTime < aircraft.gapUntil) {
+        return;
+    }
+    if (lf_draw(hexId, index, kSaltGap, m_behaviour.gapPerThousand)) {
+        const double share = static_cast<double>(lf_mix(m_behaviour.seed ^ lf_mix(index * 8 + kSaltGapLength)) % 1000) / 999.0;
+        aircraft.gapUntil = REPORT.reportTime + m_behaviour.gapMinSeconds +
+                            share * (m_behaviour.gapMaxSeconds - m_behaviour.gapMinSeconds);
+    }
+    aircraft.reports.push_back(HeldReport{std::move(REPORT), index});
+}
+
+void ScenarioTrafficSource::lf_letGo(double KEEP_FROM)
+{
+    for (auto it = m_aircraft.begin(); it != m_aircraft.end();) {
+        Aircraft& aircraft = it->second;
+        // The newest report before the kept time stays: the report before a kept one may be asked for.
+        while (aircraft.reports.size() >= 2 && aircraft.reports[1].report.reportTime < KEEP_FROM) {
+            aircraft.reports.pop_front();
+            aircraft.earlier = true;
+        }
+        const bool gone = aircraft.reports.size() <= 1 && aircraft.gapUntil < KEEP_FROM &&
+                          (aircraft.reports.empty() || aircraft.reports.front().report.reportTime < KEEP_FROM);
+        if (gone) {
+            m_letGo.insert(it->first);
+            it = m_aircraft.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void ScenarioTrafficSource::lf_advanceTo(double SCENARIO_TIME)
+{
+    bool rewound = false;
+    for (;;) {
+        if (!m_next) {
+            TrafficReport report;
+            if (!m_supply.next || !m_supply.next(report)) {
+                // A looped scenario starts its next lap, unless it has no report at all.
+                if (!m_behaviour.loop || !m_supply.rewind || rewound) {
+                    break;
+                }
+                m_supply.rewind();
+                ++m_readLap;
+                m_taken = 0;
+                rewound = true;
+                continue;
+            }
+            rewound = false;
+            report.reportTime += m_readLap * lf_lapSeconds();
+            m_next = std::move(report);
+        }
+        if (m_next->reportTime > SCENARIO_TIME) {
+            break;
+        }
+        lf_take(std::move(*m_next));
+        m_next.reset();
+    }
+    lf_letGo(scenarioTime() - std::max(m_behaviour.heldSeconds, kHeldSeconds));
+}
+
+const ScenarioTrafficSource::HeldReport* ScenarioTrafficSource::lf_reportAt(const Aircraft& AIRCRAFT,
                                                                              double SCENARIO_TIME) const
 {
     const auto& reports = AIRCRAFT.reports;
@@ -278,9 +338,10 @@ const ScenarioTrafficSource::HeldReport* ScenarioTrafficSource::lf_reportAt(uint
         return nullptr;
     }
     auto chosen = std::prev(it);
+    const uint32_t hexId = chosen->report.hexId;
     const bool first = chosen == reports.begin() && !AIRCRAFT.earlier;
     // Now and then a lagging receiver's report, some seconds older, wins over the latest one.
-    if (!first && lf_draw(HEX_ID, chosen->index, kSaltOutOfOrder, m_behaviour.outOfOrderPerThousand)) {
+    if (!first && lf_draw(hexId, chosen->index, kSaltOutOfOrder, m_behaviour.outOfOrderPerThousand)) {
         const double latest = chosen->report.reportTime;
         while (chosen != reports.begin() && chosen->report.reportTime > latest - kOutOfOrderLagSeconds) {
             chosen = std::prev(chosen);
@@ -302,14 +363,21 @@ TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const Qu
     answer.ok = true;
     std::lock_guard lock(m_reportMutex);
     lf_advanceTo(std::max(SCENARIO_TIME, scenarioTime()));
-    for (const auto& [hexId, aircraft] : m_aircraft) {
-        const HeldReport* held = lf_reportAt(hexId, aircraft, SCENARIO_TIME);
+    // The aircraft of the lap before are still answered until their last reports grow stale.
+    const int lap = lf_lapOf(SCENARIO_TIME);
+    for (const auto& [key, aircraft] : m_aircraft) {
+        if (aircraft.lap < lap - 1 || aircraft.lap > lap) {
+            continue;
+        }
+        const HeldReport* held = lf_reportAt(aircraft, SCENARIO_TIME);
         if (held == nullptr || !BOX.contains(held->report.lat, held->report.lon)) {
             continue;
         }
         TrafficReport out = held->report;
         out.reportTime = lf_epochOf(held->report.reportTime);
-        if (lf_draw(hexId, held->index, kSaltDuplicate, m_behaviour.duplicatePerThousand)) {
+        out.hexId = lf_lapHexId(held->report.hexId, aircraft.lap);
+        out.callsign = lf_lapCallsign(held->report.callsign, aircraft.lap);
+        if (lf_draw(held->report.hexId, held->index, kSaltDuplicate, m_behaviour.duplicatePerThousand)) {
             TrafficReport twice = out;
             twice.reportTime -= kDuplicateLagSeconds;
             answer.reports.push_back(std::move(twice));
@@ -367,7 +435,8 @@ ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryB
         return answer;
     }
     answer.ok = true;
-    const double now = scenarioTime();
+    const int lap = lf_lapOf(scenarioTime());
+    const double now = scenarioTime() - lap * lf_lapSeconds();
     // Half-hours were recorded relative to the recording's start; play them
     // relative to the half-hour of the clock, so ages stay as recorded.
     const double epochNow = m_now();
@@ -378,6 +447,8 @@ ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryB
             continue;
         }
         ParkedReport out = p.report;
+        out.hexId = lf_lapHexId(out.hexId, lap);
+        out.callsign = lf_lapCallsign(out.callsign, lap);
         if (m_scenario.startHalfHour >= 0) {
             const int shifted = out.halfHour - m_scenario.startHalfHour + slotNow - elapsedSlots;
             out.halfHour = ((shifted % 48) + 48) % 48;
@@ -398,7 +469,7 @@ WeatherAnswer ScenarioTrafficSource::weather(const std::string& GUID, double /*L
     answer.ok = true;
     // The last QNH reported by now; before the first one, that first one.
     const auto& qnh = m_scenario.qnh;
-    const double now = scenarioTime();
+    const double now = scenarioTime() - lf_lapOf(scenarioTime()) * lf_lapSeconds();
     auto it = std::upper_bound(qnh.begin(), qnh.end(), now,
                                [](double T, const ScenarioQnh& Q) { return T < Q.time; });
     if (it != qnh.begin()) {

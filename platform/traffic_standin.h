@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -25,6 +26,9 @@ inline constexpr std::size_t kTrafficQueryKinds = 6;
 // How much of the real service's roughness the stand-in plays. All off by default (tests of
 // other things see clean answers); gf_realServiceBehaviour gives what a user meets. Every draw
 // comes from the seed and the report itself, so answers do not depend on the order of queries.
+// The real service's sessions last hours.
+inline constexpr double kRealSessionLifetimeSeconds = 4.0 * 3600.0;
+
 struct ServiceBehaviour {
     std::uint32_t seed = 1;
     int duplicatePerThousand = 0;   // a report also comes a second time, from a slower receiver
@@ -32,8 +36,12 @@ struct ServiceBehaviour {
     int gapPerThousand = 0;         // after a report, no report of that aircraft for 15-40 s
     double gapMinSeconds = 15.0;
     double gapMaxSeconds = 40.0;
-    double sessionLifetimeSeconds = 0.0; // a session expires this long after its login (0: never)
+    // A session expires this long after its login (0: never); by default as the real service's do.
+    double sessionLifetimeSeconds = kRealSessionLifetimeSeconds;
     bool throttle = false;          // a live query sooner than the interval allows is refused
+    // The scenario plays again and again, each lap with fresh hex ids and flight numbers and its
+    // times shifted by the laps before it, as the next day's traffic would come.
+    bool loop = false;
     // Reports older than this (but the newest report of each aircraft before it) are let go; the
     // live and buffered queries reach back less far (ScenarioTrafficSource::kHeldSeconds).
     double heldSeconds = 100.0;
@@ -98,28 +106,42 @@ private:
     // lf_enter of a query that needs the login: its failure, else "not logged in" for a wrong GUID
     // and "session expired" for a session past its lifetime. Nothing when the query may go on.
     std::optional<TrafficAnswer> lf_enterLoggedIn(TrafficQuery QUERY, const std::string& GUID);
-    // One report of an aircraft and its number in the scenario's time order.
+    // One report of an aircraft of a lap: its time moved on by the laps before, its number in the
+    // scenario's time order.
     struct HeldReport {
         TrafficReport report;
         std::size_t index = 0;
     };
+    // An aircraft of one lap, by the scenario's hex id.
     struct Aircraft {
         std::deque<HeldReport> reports;  // in time order
         double gapUntil = -1.0e18;       // its reports before this never arrive
         bool earlier = false;            // it had reports before the first held one
+        int lap = 0;
     };
-    using ReportSupply = std::function<bool(TrafficReport&)>;
+    // Where the reports come from: the next one in time order (false at the end), back to the
+    // first, and the time of the last.
+    struct ReportSupply {
+        std::function<bool(TrafficReport&)> next;
+        std::function<void()> rewind;
+        double lastTime = 0.0;
+    };
+    // The reports of a held scenario (moved from REPORTS, sorted), or of a file's stream.
+    static ReportSupply lf_heldSupply(std::vector<TrafficReport>& REPORTS);
+    static ReportSupply lf_streamSupply(std::unique_ptr<ScenarioReportStream> STREAM);
 
-    // SCENARIO is moved from; SUPPLY gives its reports in time order.
-    ScenarioTrafficSource(Scenario& SCENARIO, ReportSupply SUPPLY, NowFn NOW, SleepFn SLEEP,
-                          ServiceBehaviour BEHAVIOUR);
+    // SCENARIO is moved from; SUPPLY gives its reports.
+    ScenarioTrafficSource(Scenario& SCENARIO, ReportSupply SUPPLY, NowFn NOW, SleepFn SLEEP, ServiceBehaviour BEHAVIOUR);
     // Takes the reports due by SCENARIO_TIME and lets go of those no query can answer any more.
     void lf_advanceTo(double SCENARIO_TIME);
     void lf_take(TrafficReport&& REPORT);
     void lf_letGo(double KEEP_FROM);
     TrafficAnswer lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX);
     // The held report that a query at SCENARIO_TIME answers for the aircraft, or none.
-    const HeldReport* lf_reportAt(uint32_t HEX_ID, const Aircraft& AIRCRAFT, double SCENARIO_TIME) const;
+    const HeldReport* lf_reportAt(const Aircraft& AIRCRAFT, double SCENARIO_TIME) const;
+    // The laps played before a scenario time (0 without looping), and the length of one.
+    int lf_lapOf(double SCENARIO_TIME) const;
+    double lf_lapSeconds() const;
     // A failed answer of a query that needs the login, with what the service tells.
     TrafficAnswer lf_refused(const std::string& ERROR) const;
     // Whether the draw of this report, for one kind of roughness, falls within PER_THOUSAND.
@@ -131,14 +153,17 @@ private:
     const SleepFn m_sleep;
     const ServiceBehaviour m_behaviour;
     const double m_epochAtStart;
+    const double m_lastReportTime;
 
     // Guards the reports below; taken alone.
     mutable std::mutex m_reportMutex;
     ReportSupply m_supply;
     std::optional<TrafficReport> m_next;  // read, not yet due
-    std::size_t m_taken = 0;              // reports taken so far
-    std::unordered_map<uint32_t, Aircraft> m_aircraft;
-    std::unordered_set<uint32_t> m_letGo;  // aircraft whose reports were all let go
+    int m_readLap = 0;                    // the lap being read
+    std::size_t m_taken = 0;              // reports of the lap taken so far
+    // Aircraft by lap (high 32 bits) and hex id, and those of which every report was let go.
+    std::unordered_map<uint64_t, Aircraft> m_aircraft;
+    std::unordered_set<uint64_t> m_letGo;
 
     mutable std::mutex m_mutex; // guards everything below; taken alone
     std::array<Injection, kTrafficQueryKinds> m_injections{};

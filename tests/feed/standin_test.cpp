@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -265,11 +266,12 @@ TEST_F(StandinTest, ASessionExpiresAfterItsLifetime)
 
 // A scenario played from its file, its reports held only while a query can answer them, answers
 // every live and buffered query as the scenario held whole does, with the roughness of the real
-// service and aircraft that leave for minutes and come back; and it holds two minutes of reports.
+// service, aircraft that leave for minutes and come back, and laps of a looped scenario; and it
+// holds two minutes of reports.
 TEST_F(StandinTest, AStreamedScenarioAnswersAsTheWholeOneAndHoldsTwoMinutes)
 {
     constexpr int kAircraft = 40;
-    constexpr double kSeconds = 1500.0;
+    constexpr double kSeconds = 1000.0;  // of the scenario; it plays 2200 s
     const std::filesystem::path file = qmt::test::gf_testFolder("standin") / "busy.jsonl";
     std::filesystem::create_directories(file.parent_path());
     {
@@ -302,7 +304,7 @@ TEST_F(StandinTest, AStreamedScenarioAnswersAsTheWholeOneAndHoldsTwoMinutes)
         now = kEpoch;
         const std::unique_ptr<ScenarioTrafficSource> SOURCE = MAKE();
         const std::string guid = SOURCE->login("key").guid;
-        for (; now < kEpoch + kSeconds; now += 2.0) {
+        for (; now < kEpoch + 2200.0; now += 2.0) {
             std::vector<TrafficAnswer> asked = {SOURCE->live(guid, everywhere)};
             if (std::fmod(now - kEpoch, 200.0) == 0.0) {
                 for (const int ago : {30, 24, 18, 12, 6}) {
@@ -319,24 +321,74 @@ TEST_F(StandinTest, AStreamedScenarioAnswersAsTheWholeOneAndHoldsTwoMinutes)
         }
         return all;
     };
-    ServiceBehaviour keepAll = rough;
-    keepAll.heldSeconds = 1.0e9;
-    std::size_t heldWhole = 0;
-    std::size_t heldStreamed = 0;
-    const auto expected = answers(
-        [&] { return std::make_unique<ScenarioTrafficSource>(whole.scenario, [this] { return now; }, nullptr, keepAll); },
-        heldWhole);
-    const auto streamed = answers(
-        [&] {
-            return std::make_unique<ScenarioTrafficSource>(Scenario{}, std::make_unique<ScenarioReportStream>(file),
-                                                           [this] { return now; }, nullptr, rough);
-        },
-        heldStreamed);
-    ASSERT_EQ(streamed.size(), expected.size());
-    for (std::size_t i = 0; i < streamed.size(); ++i) {
-        ASSERT_EQ(streamed[i], expected[i]) << "answer " << i;
+    const double last = whole.scenario.reports.back().reportTime;
+    for (const bool loop : {false, true}) {
+        rough.loop = loop;
+        ServiceBehaviour keepAll = rough;
+        keepAll.heldSeconds = 1.0e9;
+        std::size_t heldWhole = 0;
+        std::size_t heldStreamed = 0;
+        const auto expected = answers(
+            [&] { return std::make_unique<ScenarioTrafficSource>(whole.scenario, [this] { return now; }, nullptr, keepAll); },
+            heldWhole);
+        const auto streamed = answers(
+            [&] {
+                return std::make_unique<ScenarioTrafficSource>(
+                    Scenario{}, std::make_unique<ScenarioReportStream>(file, last), [this] { return now; }, nullptr, rough);
+            },
+            heldStreamed);
+        ASSERT_EQ(streamed.size(), expected.size());
+        for (std::size_t i = 0; i < streamed.size(); ++i) {
+            ASSERT_EQ(streamed[i], expected[i]) << "answer " << i << (loop ? " looped" : "");
+        }
+        EXPECT_GT(heldWhole, whole.scenario.reports.size() / 2);
+        EXPECT_LE(heldStreamed, static_cast<std::size_t>(2 * kAircraft * (ScenarioTrafficSource::kHeldSeconds / 2.0 + 3.0)));
+        EXPECT_GT(std::count_if(streamed.begin(), streamed.end(), [](const auto& A) { return !A.empty(); }),
+                  static_cast<std::ptrdiff_t>(loop ? 1000 : 450));
     }
-    EXPECT_GT(heldWhole, whole.scenario.reports.size() / 2);
-    EXPECT_LE(heldStreamed, static_cast<std::size_t>(kAircraft * (ScenarioTrafficSource::kHeldSeconds / 2.0 + 3.0)));
     std::filesystem::remove_all(file.parent_path());
+}
+
+TEST_F(StandinTest, ByDefaultASessionLastsHoursAsTheRealServicesDo)
+{
+    auto source = make();
+    const std::string guid = source->login("key").guid;
+    now += 3.9 * 3600.0;
+    EXPECT_TRUE(source->live(guid, kAroundEham).ok);
+    now += 0.2 * 3600.0;
+    EXPECT_EQ(source->live(guid, kAroundEham).fault, AnswerFault::sessionExpired);
+}
+
+TEST_F(StandinTest, ALoopedScenarioComesAgainWithFreshIdsAndShiftedTimes)
+{
+    scenario.playFrom = 0.0;
+    scenario.reports = {lf_report(0x484001, 0.0, 52.31, 4.76), lf_report(0x484001, 100.0, 52.32, 4.76)};
+    ServiceBehaviour b;
+    b.loop = true;
+    auto source = std::make_unique<ScenarioTrafficSource>(scenario, [this] { return now; }, nullptr, b);
+    const std::string guid = source->login("key").guid;
+    struct Case {
+        double at;          // seconds after the start
+        std::size_t count;  // aircraft answered
+        uint32_t hexId;     // of the newest
+        const char* callsign;
+        double reportedAgo; // seconds before now of the newest report
+    };
+    // Lap 1 starts at 100 s; the aircraft of lap 0 is answered beside it until its report is
+    // 60 s old.
+    const Case cases[] = {{50.0, 1, 0x484001, "KLM977", 50.0},
+                          {120.0, 2, 0x484001 + 0x3F1, "KLM984", 20.0},
+                          {170.0, 0, 0, "", 0.0},
+                          {250.0, 2, 0x484001 + 2 * 0x3F1, "KLM991", 50.0}};
+    for (const Case& c : cases) {
+        now = kEpoch + c.at;
+        const TrafficAnswer a = source->live(guid, kAroundEham);
+        ASSERT_EQ(a.reports.size(), c.count) << c.at;
+        if (c.count == 0)
+            continue;
+        const TrafficReport& newest = a.reports.back();
+        EXPECT_EQ(newest.hexId, c.hexId) << c.at;
+        EXPECT_EQ(newest.callsign, c.callsign) << c.at;
+        EXPECT_DOUBLE_EQ(now - newest.reportTime, c.reportedAgo) << c.at;
+    }
 }
