@@ -23,6 +23,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/CacheEviction.h"
+#include "core/ReplacedNew.h"
 #include <fmt/format.h>
 
 #include "core/AcKind.h"
@@ -61,53 +62,22 @@ void lf_release(void* P)
     }
 }
 
-void* lf_allocate(std::size_t SIZE) noexcept { return lf_counted(std::malloc(SIZE == 0 ? 1 : SIZE)); }
+} // namespace
 
-void* lf_allocateAligned(std::size_t SIZE, std::align_val_t ALIGN) noexcept
+void* gf_programAllocate(std::size_t SIZE, std::size_t ALIGN) noexcept
 {
-    const auto align = std::max(static_cast<std::size_t>(ALIGN), sizeof(void*));
+    if (ALIGN <= alignof(std::max_align_t)) {
+        return lf_counted(std::malloc(SIZE == 0 ? 1 : SIZE));
+    }
+    const std::size_t align = std::max(ALIGN, sizeof(void*));
     const std::size_t size = (std::max<std::size_t>(SIZE, 1) + align - 1) / align * align;
     return lf_counted(std::aligned_alloc(align, size));
 }
 
-void* lf_orThrow(void* P)
+void gf_programRelease(void* BLOCK) noexcept
 {
-    if (P == nullptr) {
-        throw std::bad_alloc();
-    }
-    return P;
+    lf_release(BLOCK);
 }
-} // namespace
-
-extern "C" void qmtPhase(const char* P) { fprintf(stderr, "%s now %.1f peak %.1f\n", P, g_heapNow.load()/1048576.0, g_heapPeak.load()/1048576.0); }
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t SIZE) { return lf_orThrow(lf_allocate(SIZE)); }
-void* operator new[](std::size_t SIZE) { return lf_orThrow(lf_allocate(SIZE)); }
-void* operator new(std::size_t SIZE, const std::nothrow_t&) noexcept { return lf_allocate(SIZE); }
-void* operator new[](std::size_t SIZE, const std::nothrow_t&) noexcept { return lf_allocate(SIZE); }
-void* operator new(std::size_t SIZE, std::align_val_t ALIGN) { return lf_orThrow(lf_allocateAligned(SIZE, ALIGN)); }
-void* operator new[](std::size_t SIZE, std::align_val_t ALIGN) { return lf_orThrow(lf_allocateAligned(SIZE, ALIGN)); }
-void* operator new(std::size_t SIZE, std::align_val_t ALIGN, const std::nothrow_t&) noexcept
-{
-    return lf_allocateAligned(SIZE, ALIGN);
-}
-void* operator new[](std::size_t SIZE, std::align_val_t ALIGN, const std::nothrow_t&) noexcept
-{
-    return lf_allocateAligned(SIZE, ALIGN);
-}
-void operator delete(void* P) noexcept { lf_release(P); }
-void operator delete[](void* P) noexcept { lf_release(P); }
-void operator delete(void* P, std::size_t) noexcept { lf_release(P); }
-void operator delete[](void* P, std::size_t) noexcept { lf_release(P); }
-void operator delete(void* P, const std::nothrow_t&) noexcept { lf_release(P); }
-void operator delete[](void* P, const std::nothrow_t&) noexcept { lf_release(P); }
-void operator delete(void* P, std::align_val_t) noexcept { lf_release(P); }
-void operator delete[](void* P, std::align_val_t) noexcept { lf_release(P); }
-void operator delete(void* P, std::size_t, std::align_val_t) noexcept { lf_release(P); }
-void operator delete[](void* P, std::size_t, std::align_val_t) noexcept { lf_release(P); }
-void operator delete(void* P, std::align_val_t, const std::nothrow_t&) noexcept { lf_release(P); }
-void operator delete[](void* P, std::align_val_t, const std::nothrow_t&) noexcept { lf_release(P); }
 
 namespace {
 

@@ -2,8 +2,6 @@
 
 #include "core/Log.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -91,31 +89,54 @@ void lf_raise(std::atomic<std::size_t>& PEAK, std::size_t VALUE)
     }
 }
 
-std::size_t lf_residentBytes()
+struct Resident {
+    std::size_t now = 0;   // VmRSS
+    std::size_t peak = 0;  // VmHWM: the kernel's own peak, which no sampling misses
+};
+
+Resident lf_resident()
 {
-    std::FILE* statm = std::fopen("/proc/self/statm", "r");
-    if (statm == nullptr) {
-        return 0;
+    Resident resident;
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr) {
+        return resident;
     }
-    unsigned long size = 0;
-    unsigned long resident = 0;
-    const int read = std::fscanf(statm, "%lu %lu", &size, &resident);
-    std::fclose(statm);
-    return read == 2 ? static_cast<std::size_t>(resident) * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) : 0;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        unsigned long kb = 0;
+        if (std::sscanf(line, "VmRSS: %lu kB", &kb) == 1) {
+            resident.now = static_cast<std::size_t>(kb) * 1024;
+        } else if (std::sscanf(line, "VmHWM: %lu kB", &kb) == 1) {
+            resident.peak = static_cast<std::size_t>(kb) * 1024;
+        }
+    }
+    std::fclose(status);
+    return resident;
 }
 
 // Now and then, at the end of a stand-in call: the resident memory with what the stand-ins held
-// at that moment, and the minute's log line.
+// at that moment, and the minute's log line. A peak of the process between two samples (the scans
+// of the start-up come before the first) counts for the program less the least the stand-ins held
+// at either sample.
 void lf_sample(std::int64_t NOW_NS)
 {
+    static std::size_t s_lastPeak = 0;
+    static std::size_t s_lastStandIns = 0;
     std::int64_t due = s_nextSampleNs.load(std::memory_order_relaxed);
     if (NOW_NS < due || !s_nextSampleNs.compare_exchange_strong(due, NOW_NS + kSampleEveryNs)) {
         return;
     }
-    const std::size_t resident = lf_residentBytes();
+    // Only the thread that won the exchange above gets here until the next sample is due.
+    const Resident resident = lf_resident();
     const std::size_t standIns = s_heap[0].load() + s_heap[1].load();
-    lf_raise(s_processPeak, resident);
-    lf_raise(s_ownPeak, resident > standIns ? resident - standIns : 0);
+    lf_raise(s_processPeak, resident.peak);
+    lf_raise(s_ownPeak, resident.now > standIns ? resident.now - standIns : 0);
+    if (resident.peak > s_lastPeak) {
+        const std::size_t least = std::min(standIns, s_lastStandIns);
+        lf_raise(s_ownPeak, resident.peak > least ? resident.peak - least : 0);
+        s_lastPeak = resident.peak;
+    }
+    s_lastStandIns = standIns;
     std::int64_t logDue = s_nextLogNs.load(std::memory_order_relaxed);
     if (NOW_NS >= logDue && s_nextLogNs.compare_exchange_strong(logDue, logDue + kLogEveryNs) && gf_isLogOpen()) {
         gf_logStandInUse();
