@@ -223,6 +223,64 @@ void lf_placeUser(SimStandIn& SIM, const Scenario& SCENARIO, const ScenarioHeadF
     SIM.setUserScript(std::move(script));
 }
 
+// The traffic service playing the scenario with the roughness of the real one, its live reports
+// read from the file as they become due (a file whose reports are not in time order is read whole
+// and sorted). False (with the message) when the scenario cannot be read.
+bool lf_setUpTrafficStandIn(const CommandLine& LINE, SimStandIn& SIM, std::uint32_t SEED, std::string& ERROR)
+{
+    const std::filesystem::path scenarioPath = lf_scenarioPath(LINE);
+    if (scenarioPath.empty())
+        return true;
+    ScenarioParseResult result;
+    ScenarioHeadFacts facts;
+    {
+        const StandInScope scope(StandInPart::traffic);
+        if (!gf_readScenarioHead(scenarioPath, result, facts, ERROR))
+            return false;
+        if (!facts.inTimeOrder) {
+            gf_logLine("Traffic scenario {}: reports not in time order, read whole", scenarioPath.filename().string());
+            if (!gf_readScenarioFile(scenarioPath, result, ERROR))
+                return false;
+        }
+    }
+    for (const ScenarioLineError& lineError : result.errors)
+        gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
+    lf_placeUser(SIM, result.scenario, facts);
+    if (LINE.soakStayHours > 0.0) {
+        const std::optional<UserScriptPoint> away = lf_secondAirportOf(LINE, result.scenario.airport);
+        if (away) {
+            lf_scriptSoakUser(SIM, lf_userPointOf(result.scenario, facts), *away, LINE.soakStayHours);
+            gf_logLine("Soak: the user moves between {} and a second airport every {} hours",
+                       result.scenario.airport, LINE.soakStayHours);
+        }
+    }
+    if (!result.scenario.airport.empty()) {
+        const std::string elevation = SIM.setGroundElevationOf(result.scenario.airport);
+        if (!elevation.empty())
+            gf_logWarning("{}", elevation);
+    }
+    // The real service's sessions last hours; a scenario or the command line may say otherwise.
+    const double lifetime = LINE.sessionLifetime.value_or(result.scenario.sessionLifetimeSeconds > 0.0
+                                                              ? result.scenario.sessionLifetimeSeconds
+                                                              : kRealSessionLifetimeSeconds);
+    gf_logLine("Traffic scenario {} ({} reports, {} parked); stand-ins seeded with {}{}",
+               scenarioPath.filename().string(), facts.liveReports, result.scenario.parked.size(), SEED,
+               lifetime > 0.0 ? fmt::format(", service sessions expire after {} s", lifetime) : std::string());
+    const auto sleep = [](std::chrono::milliseconds DELAY) { gf_loopSleepFor(DELAY); };
+    ServiceBehaviour behaviour = gf_realServiceBehaviour(SEED, lifetime);
+    behaviour.loop = LINE.soakStayHours > 0.0;
+    if (facts.inTimeOrder) {
+        gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(
+            std::move(result.scenario), std::make_unique<ScenarioReportStream>(scenarioPath, facts.lastReportTime),
+            lf_epochSeconds, sleep, behaviour));
+    } else {
+        gf_setTrafficSource(
+            std::make_shared<ScenarioTrafficSource>(std::move(result.scenario), lf_epochSeconds, sleep, behaviour));
+    }
+    gf_startStandInLog();
+    return true;
+}
+
 // The simulated simulator (with a data folder the way a user meets a real one: late, lost and
 // out-of-order answers, its own removals) and the traffic service playing the scenario with the
 // roughness of the real one. False (with the message) when the sample data or the scenario
@@ -261,59 +319,7 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         gf_logLine("Track recording {}", LINE.recordFile);
     }
 
-    const std::filesystem::path scenarioPath = lf_scenarioPath(LINE);
-    if (scenarioPath.empty())
-        return true;
-    // The scenario's live reports are read from the file as they become due; a file whose
-    // reports are not in time order is read whole and sorted.
-    ScenarioParseResult result;
-    ScenarioHeadFacts facts;
-    {
-        const StandInScope scope(StandInPart::traffic);
-        if (!gf_readScenarioHead(scenarioPath, result, facts, ERROR))
-            return false;
-        if (!facts.inTimeOrder) {
-            gf_logLine("Traffic scenario {}: reports not in time order, read whole", scenarioPath.filename().string());
-            if (!gf_readScenarioFile(scenarioPath, result, ERROR))
-                return false;
-        }
-    }
-    for (const ScenarioLineError& lineError : result.errors)
-        gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
-    lf_placeUser(sim, result.scenario, facts);
-    if (LINE.soakStayHours > 0.0) {
-        const std::optional<UserScriptPoint> away = lf_secondAirportOf(LINE, result.scenario.airport);
-        if (away) {
-            lf_scriptSoakUser(sim, lf_userPointOf(result.scenario, facts), *away, LINE.soakStayHours);
-            gf_logLine("Soak: the user moves between {} and a second airport every {} hours",
-                       result.scenario.airport, LINE.soakStayHours);
-        }
-    }
-    if (!result.scenario.airport.empty()) {
-        const std::string elevation = sim.setGroundElevationOf(result.scenario.airport);
-        if (!elevation.empty())
-            gf_logWarning("{}", elevation);
-    }
-    // The real service's sessions last hours; a scenario or the command line may say otherwise.
-    const double lifetime = LINE.sessionLifetime.value_or(result.scenario.sessionLifetimeSeconds > 0.0
-                                                              ? result.scenario.sessionLifetimeSeconds
-                                                              : kRealSessionLifetimeSeconds);
-    gf_logLine("Traffic scenario {} ({} reports, {} parked); stand-ins seeded with {}{}",
-               scenarioPath.filename().string(), facts.liveReports, result.scenario.parked.size(), seed,
-               lifetime > 0.0 ? fmt::format(", service sessions expire after {} s", lifetime) : std::string());
-    const auto sleep = [](std::chrono::milliseconds DELAY) { gf_loopSleepFor(DELAY); };
-    ServiceBehaviour behaviour = gf_realServiceBehaviour(seed, lifetime);
-    behaviour.loop = LINE.soakStayHours > 0.0;
-    if (facts.inTimeOrder) {
-        gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(
-            std::move(result.scenario), std::make_unique<ScenarioReportStream>(scenarioPath, facts.lastReportTime),
-            lf_epochSeconds, sleep, behaviour));
-    } else {
-        gf_setTrafficSource(
-            std::make_shared<ScenarioTrafficSource>(std::move(result.scenario), lf_epochSeconds, sleep, behaviour));
-    }
-    gf_startStandInLog();
-    return true;
+    return lf_setUpTrafficStandIn(LINE, sim, seed, ERROR);
 }
 
 }  // namespace
