@@ -487,7 +487,9 @@ void lf_clearParkAirport()
     g_staticRemovals.clear();
     g_staticPositions.clear();
     gf_clearStands();
-    // Nothing to renew without a park airport (with INITIAL_LOAD_ONLY the button is off anyway).
+    // Nothing to check or renew without a park airport (with INITIAL_LOAD_ONLY the renew button is
+    // off anyway).
+    gf_enableControl(PARK_CHECK_BUTTON, false);
     if (!INITIAL_LOAD_ONLY.value()) {
         gf_enableControl(PARK_RENEW_BUTTON, false);
     }

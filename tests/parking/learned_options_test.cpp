@@ -31,6 +31,7 @@ TEST_F(LearnedOptionsTest, AircraftWithoutAKnownRegistrationTeachNothing)
     seenAt(unknown, 1, 20);
     lf_addRealStandOption(0, known, kStandEventSeen);
     lf_addRealStandOption(9, known, kStandEventSeen);
+    seenAt(known, 0, 20);  // before the main loop has a time of week
     EXPECT_TRUE(options().empty());
     EXPECT_EQ(g_learnedUpdates, 0u);
 }
@@ -136,6 +137,51 @@ TEST_F(LearnedOptionsTest, ASecondStayOfTheDayGrowsItsOwnOption)
     ASSERT_EQ(options().size(), 2u);
     EXPECT_EQ(gf_rangeText(options()[0].hours), "10:12");
     EXPECT_EQ(gf_rangeText(options()[1].hours), "29:32");
+}
+
+// Load, learn, save and reload: every half-hour at which a stay was seen is in the file read back,
+// and a stay grows one option.
+TEST_F(LearnedOptionsTest, EveryHalfHourSeenIsReadBack)
+{
+    struct Case {
+        const char* what;
+        const char* stored;  // the learned option of PH-BXA on Monday at S1
+        bool switchedOff;    // a calculation switched it off: its aircraft was on its way in
+        const char* twin;    // an option added to the table after the read
+        std::vector<uint32_t> seen;
+        std::vector<std::string> readBack;
+    };
+    const Case cases[] = {
+        {"switched-off option", "18:22", true, "", {22, 23, 24}, {"18:24"}},
+        {"an earlier week's option later in the day", "30:35", false, "", {10, 11, 12, 13}, {"30:35", "10:13"}},
+        {"overlapping twins", "10:12", false, "12:14", {}, {"10:14"}},
+    };
+    for (const Case& c : cases) {
+        const std::string name = writeQlnaFile(2);
+        writeFile(learnedQlna(),
+                  apfXml("", fmt::format(R"(<parkpos id="S1"><opt reg="PH-BXA" day="1" hh="{}"/></parkpos>)", c.stored)));
+        gf_clearStands();
+        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "") << c.what;
+        options()[0].optionId = c.switchedOff ? 0 : 1;
+        if (*c.twin != 0) {
+            addOption(0, option(1, c.twin, "PH-BXA", ""));
+        }
+        LiveAc& ac = liveAc(0x484001, "KLM1", "PH-BXA");
+        for (const uint32_t h : c.seen) {
+            seenAt(ac, 1, h);
+        }
+        if (*c.twin == 0) {
+            EXPECT_EQ(options().size(), c.readBack.size()) << c.what;
+        }
+        lf_saveLearnedApf();
+        gf_clearStands();
+        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "") << c.what;
+        std::vector<std::string> read;
+        for (const StandOption& o : options()) {
+            read.push_back(gf_rangeText(o.hours).value_or("?"));
+        }
+        EXPECT_EQ(read, c.readBack) << c.what;
+    }
 }
 
 TEST_F(LearnedOptionsTest, NamesOfAnOption)

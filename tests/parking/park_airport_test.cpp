@@ -66,6 +66,14 @@ TEST_F(ParkAirportTest, WritingTheFirstEntryIntoTheList)
     EXPECT_EQ(readFile(parkList()), "EHAM\nQLNA,S3\nEGLL\n");
     EXPECT_TRUE(logHas("my_park_airports.txt:QLNA,S3 updated stand"));
     EXPECT_FALSE(std::filesystem::exists(parkList().string() + ".tmp"));
+    // A write that fails halfway (the disk fills up) leaves the list as it was.
+    g_parkAirports.front().reservedStand = "S4";
+    gf_setApfWriteFaultForTests(5);
+    lf_writeMyParkAirports();
+    gf_setApfWriteFaultForTests(-1);
+    EXPECT_EQ(readFile(parkList()), "EHAM\nQLNA,S3\nEGLL\n");
+    EXPECT_TRUE(logHas("could not be written"));
+    g_parkAirports.front().reservedStand = "S3";
 
     // A line written in lower case is not this airport's line: the entry goes on top, and the
     // next reading finds the airport twice.
@@ -223,6 +231,9 @@ TEST_F(ParkAirportTest, DroppingTheAirportRemovesWhatDependsOnItsStands)
     EXPECT_EQ(gf_parkAirportCode(), "");
     EXPECT_EQ(g_parkLoaded.load(), 0);
     EXPECT_TRUE(std::filesystem::exists(learnedQlna()));
+    // Nothing left to check or renew.
+    EXPECT_FALSE(gf_controlState(PARK_CHECK_BUTTON).enabled);
+    EXPECT_FALSE(gf_controlState(PARK_RENEW_BUTTON).enabled);
 }
 
 TEST_F(ParkAirportTest, AParkChangeIsAnnouncedForTheNext15SecondMark)
