@@ -74,6 +74,9 @@ struct OptIdentity {
 };
 OptIdentity lf_readOptIdentity(pugi::xml_node ELEMENT);
 
+// The option of an opt element whose half-hours and day are already read; its id is left 0.
+StandOption lf_optionOf(pugi::xml_node ELEMENT, HoursBitset HOURS, uint32_t DAY, uint32_t SOURCE);
+
 // The kind made from the airl and type attributes.
 AcKind lf_readAirlType(pugi::xml_node ELEMENT);
 

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Text.h"
+#include "core/XmlMeta.h"
 #include "parking/AirportFile.h"
 
 #include <fmt/format.h>
@@ -213,8 +214,12 @@ double gf_readDestApfForClosestStand(std::string_view ICAO, double LATITUDE, dou
         const pugi::xml_node positions = loaded ? gf_parkPositionsOf(doc) : pugi::xml_node{};
         if (positions) {
             for (pugi::xml_node pos : positions.children("parkpos")) {
-                const double d = gf_distanceNm(LATITUDE, LONGITUDE, pos.attribute("latitude").as_double(0.0),
-                                               pos.attribute("longitude").as_double(0.0));
+                const NumberRead<double> lat = gf_attributeNumber(pos, "latitude", 0.0);
+                const NumberRead<double> lon = gf_attributeNumber(pos, "longitude", 0.0);
+                if (!lat.value || !lon.value) {
+                    continue;  // not a position that a stand can have
+                }
+                const double d = gf_distanceNm(LATITUDE, LONGITUDE, *lat.value, *lon.value);
                 if (d < best) {
                     best = d;
                     STAND = pos.attribute("id").as_string();

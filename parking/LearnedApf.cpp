@@ -217,13 +217,13 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
         return false;
     }
     if (ELEMENT.attribute("radius_change").as_bool(false)) {
-        const double metres = ELEMENT.attribute("radius").as_double(-1.0);
+        const double metres = gf_attributeNumber(ELEMENT, "radius", -1.0).value.value_or(-1.0);
         if (gf_isStandRadius(metres) && metres > 0.0) {
             STAND.radius = metres * NM_PER_METRE;
             STAND.radiusChanged = 1;
         } else {
             gf_logWarning(fmt::format("learned {}: invalid radius '{}' ignored", STAND.name,
-                                      ELEMENT.attribute("radius").as_string()));
+                                      gf_excerpt(ELEMENT.attribute("radius").as_string())));
         }
     }
     if (ELEMENT.attribute("cargo_change").as_bool(false)) {
@@ -235,29 +235,19 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
     }
     uint32_t nextId = STAND.options.empty() ? 1 : STAND.options.back().optionId + 1;
     for (pugi::xml_node o : ELEMENT.children("opt")) {
-        const OptIdentity id = lf_readOptIdentity(o);
         const auto hours = gf_parseHoursStrict(o.attribute("hh").as_string());
         if (!hours || hours->none()) {
             gf_logWarning("empty bit set");
             continue;
         }
-        const uint32_t day = o.attribute("day").as_uint(0);
+        const uint32_t day = gf_attributeNumber(o, "day", 0u).value.value_or(0);
         if (day < 1 || day > 7) {
             gf_logWarning(fmt::format("learned {}: option with invalid day '{}' dropped", STAND.name,
-                                      o.attribute("day").as_string()));
+                                      gf_excerpt(o.attribute("day").as_string())));
             continue;
         }
-        StandOption opt;
-        opt.kind = id.kind;
-        opt.registration = o.attribute("reg").as_string();
-        opt.callsign = id.callsign;
-        opt.furtherName = id.furtherName;
-        opt.hours = *hours;
+        StandOption opt = lf_optionOf(o, *hours, day, 0);
         opt.optionId = nextId;
-        opt.day = day;
-        opt.source = 0;
-        opt.real = o.attribute("soft").as_bool(false) ? 0 : 1;
-        opt.cpl = o.attribute("cpl").as_bool(false) ? 1 : 0;
         const bool duplicate = std::any_of(STAND.options.begin(), STAND.options.end(),
                                            [&opt](const StandOption& OLD) { return lf_sameStay(OLD, opt); });
         if (duplicate) {
@@ -317,9 +307,10 @@ void lf_applyLearnedStands(const pugi::xml_document& DOC, const fs::path& PATH, 
             gf_logWarning(fmt::format("manually created standid {} already exists in {}", id, PATH.string()));
             continue;
         }
-        const double lat = pos.attribute("latitude").as_double(0.0);
-        const double lon = pos.attribute("longitude").as_double(0.0);
-        const double radius = pos.attribute("radius").as_double(0.0);
+        // A number that does not read whole counts as missing.
+        const double lat = gf_attributeNumber(pos, "latitude", 0.0).value.value_or(0.0);
+        const double lon = gf_attributeNumber(pos, "longitude", 0.0).value.value_or(0.0);
+        const double radius = gf_attributeNumber(pos, "radius", 0.0).value.value_or(0.0);
         if (id.empty() || (std::fabs(lat) <= 0.0001 && std::fabs(lon) <= 0.0001) || radius == 0.0) {
             gf_logWarning(
                 fmt::format("manually created standid {} misses correct attributes in {}", id, PATH.string()));
