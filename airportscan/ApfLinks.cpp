@@ -115,6 +115,12 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS)
     if (RECORD.stands.empty()) {
         return;
     }
+    // A file that the reader would refuse is not written.
+    if (RECORD.stands.size() > MAX_AIRPORT_STANDS) {
+        gf_scanLog("{}{} has {} stands, more than {}: no airport file generated", "===> ",
+                   gf_apfFileName(RECORD.code.view()), RECORD.stands.size(), MAX_AIRPORT_STANDS);
+        return;
+    }
     if (g_isMsfs2020.load() && !RECORD.publisher.empty()) {
         lf_pathFromCommunity(RECORD.bglPath);
     }

@@ -41,6 +41,19 @@ constexpr char16_t CP1252_HIGH[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x
 
 } // namespace
 
+std::string gf_replaceAll(std::string_view text, std::string_view from, std::string_view to)
+{
+    std::string result;
+    std::size_t start = 0;
+    for (std::size_t at = text.find(from); at != std::string_view::npos; at = text.find(from, start)) {
+        result.append(text.substr(start, at - start));
+        result.append(to);
+        start = at + from.size();
+    }
+    result.append(text.substr(start));
+    return result;
+}
+
 std::string gf_excerpt(std::string_view text, std::size_t limit)
 {
     if (text.size() <= limit) return std::string(text);

@@ -44,6 +44,9 @@ std::int32_t gf_percent(double a, double b);
 // Half hours to the hours offered by MAX_FIT_FL.
 float gf_dropdownValue(std::int32_t halfHours);
 
+// Every FROM in TEXT replaced by TO (FROM not empty).
+std::string gf_replaceAll(std::string_view text, std::string_view from, std::string_view to);
+
 // Outside text as it may appear in a log line or message: at most LIMIT bytes (cut at a character
 // boundary), followed by "... (N more bytes)" when it was cut.
 inline constexpr std::size_t LOGGED_TEXT_LIMIT = 200;

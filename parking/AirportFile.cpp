@@ -547,12 +547,23 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
     return true;
 }
 
+void gf_checkStandCount(pugi::xml_node POSITIONS)
+{
+    size_t count = 0;
+    for (pugi::xml_node pos = POSITIONS.child("parkpos"); pos; pos = pos.next_sibling("parkpos")) {
+        if (++count > MAX_AIRPORT_STANDS) {
+            throw UserErrorException(93, fmt::format("The file lists more than {} stands.", MAX_AIRPORT_STANDS));
+        }
+    }
+}
+
 void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS)
 {
     const pugi::xml_node positions = gf_parkPositionsOf(DOC);
     if (!positions) {
         return;
     }
+    gf_checkStandCount(positions);
     std::unordered_set<std::string> seen;
     int number = 0;
     for (pugi::xml_node pos : positions.children("parkpos")) {

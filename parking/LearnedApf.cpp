@@ -77,19 +77,6 @@ bool lf_safeFolderName(std::string_view NAME)
     });
 }
 
-std::string lf_replaceAll(std::string_view TEXT, std::string_view FROM, std::string_view TO)
-{
-    std::string result;
-    size_t start = 0;
-    for (size_t at = TEXT.find(FROM); at != std::string_view::npos; at = TEXT.find(FROM, start)) {
-        result.append(TEXT.substr(start, at - start));
-        result.append(TO);
-        start = at + FROM.size();
-    }
-    result.append(TEXT.substr(start));
-    return result;
-}
-
 // Two options of one use of the stand with a half-hour in common: the reader takes only the first.
 bool lf_sameStay(const StandOption& A, const StandOption& B)
 {
@@ -166,7 +153,7 @@ fs::path lf_learnedPathOf(std::string_view NAME, std::string_view PUBLISHER)
             return learned / parts[1] / file;
         }
         if (parts.size() == 4 && parts[1] == "thirdparty") {
-            const std::string publisher = lf_trimBlanks(lf_replaceAll(parts[2], "%20", " "));
+            const std::string publisher = lf_trimBlanks(gf_replaceAll(parts[2], "%20", " "));
             if (!lf_safeFolderName(publisher)) {
                 return {};
             }
@@ -276,6 +263,7 @@ void lf_applyLearnedStands(const pugi::xml_document& DOC, const fs::path& PATH, 
                            std::vector<Stand>& STANDS)
 {
     const pugi::xml_node positions = gf_parkPositionsOf(DOC);
+    gf_checkStandCount(positions);
     for (pugi::xml_node pos : positions.children("parkpos")) {
         const std::string id = pos.attribute("id").as_string();
         if (!pos.attribute("manual").as_bool(false)) {

@@ -170,6 +170,10 @@ TEST_F(AirportFileTest, UserErrorsBecomeTheReturnedText)
         std::string parameters;
         std::string error;
     };
+    std::string tooMany;
+    for (size_t i = 0; i <= MAX_AIRPORT_STANDS; ++i) {
+        tooMany += fmt::format(R"(<parkpos id="S{}" latitude="52" longitude="4"/>)", i);
+    }
     const Case cases[] = {
         {R"(<parkpos id="A1" latitude="52" longitude="4"/><parkpos id=" A1	" latitude="52" longitude="4"/>)",
          param("altitude", "0"), "94: Stand 'A1' appears more than once."},
@@ -187,6 +191,7 @@ TEST_F(AirportFileTest, UserErrorsBecomeTheReturnedText)
          "65: Parameter altitude: '-11abc' is not a whole number"},
         {R"(<parkpos id="A1" latitude="52" longitude="4"/>)", param("altitude", "99999999999"),
          "65: Parameter altitude: '99999999999' is out of range"},
+        {tooMany, param("altitude", "0"), "93: The file lists more than 10000 stands."},
     };
     for (const Case& c : cases) {
         const std::string name = putLocal("airports/my_simaddon/EHAM.xml", apfXml(c.parameters, c.positions));

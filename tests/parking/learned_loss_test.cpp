@@ -49,6 +49,22 @@ TEST_F(LearnedLossTest, RefusedMetaBlockIsNeverSavedOver)
     EXPECT_EQ(count, 3u) << "one warning naming the file per read";
 }
 
+// A learned file listing more stands than an airport may have is refused whole and kept.
+TEST_F(LearnedLossTest, ALearnedFileOfTooManyStandsIsKept)
+{
+    const std::string name = putAirport();
+    std::string positions;
+    for (size_t i = 0; i <= MAX_AIRPORT_STANDS; ++i) {
+        positions += "<parkpos id=\"X" + std::to_string(i) + "\"/>";
+    }
+    writeFile(learnedPath(), apfXml("", positions, kMeta));
+    const std::string before = readFile(learnedPath());
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    lf_saveLearnedApf();
+    EXPECT_EQ(readFile(learnedPath()), before);
+    EXPECT_TRUE(logHas("lf_readLearned: 93: The file lists more than 10000 stands."));
+}
+
 TEST_F(LearnedLossTest, SaveRefusesATableThatNoGoodReadLoaded)
 {
     const std::string name = putAirport();

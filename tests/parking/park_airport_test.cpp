@@ -48,6 +48,13 @@ TEST_F(ParkAirportTest, TheListKeepsEveryGoodLine)
     EXPECT_TRUE(logHas("airport ZZZZ is unknown"));
     EXPECT_TRUE(logHas("\n    2 park airports read from 'my_park_airports.txt'"));
 
+    // A line of a megabyte reaches the log cut, with a mark.
+    const size_t logBefore = logText().size();
+    writeFile(parkList(), "EHAM,A1," + std::string(1 << 20, 'x') + "\n");
+    EXPECT_TRUE(lf_readMyParkAirports());
+    EXPECT_TRUE(logHas("==> my_park_airports.txt:EHAM,A1," + std::string(192, 'x') + "... (1048384 more bytes) wrong syntax"));
+    EXPECT_LT(logText().size() - logBefore, 1000u);
+
     std::filesystem::remove(parkList());
     EXPECT_TRUE(lf_readMyParkAirports());
     EXPECT_EQ(listed(), (std::vector<std::string>{"EGLL"}));

@@ -117,7 +117,11 @@ TEST_F(ReconcileTest, TheYoungerOfAStaticAndANearPositionGoes)
         g_staticRemovals.clear();
         g_staticAcs.clear();
         const SimAc& ac = learnedStatic(1, 1, "KLM1", "", WeekTime{7, 47});  // parked Sunday 23:30
-        g_staticPositions = {StaticPosition{.source = 1, .standId = 2, .rank = c.positionAge, .callsign = "KLM2"}};
+        StaticPosition near;
+        near.source = 1;
+        near.standId = 2;
+        near.rank = c.positionAge;
+        g_staticPositions = {near};
         lf_keepOrRemoveByAge(ac, 0);
         EXPECT_EQ(g_keptStatics.size(), c.stays ? 1u : 0u) << c.positionAge;
         EXPECT_EQ(g_staticPositions.empty(), c.stays) << c.positionAge;
