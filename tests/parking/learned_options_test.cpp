@@ -184,6 +184,70 @@ TEST_F(LearnedOptionsTest, EveryHalfHourSeenIsReadBack)
     }
 }
 
+// Nine days of aircraft coming and going at six stands (so that stays meet the options of the
+// week before), with calculations switching options off and the airport left and loaded again
+// every six hours: every half-hour at which an aircraft was seen at a stand is in the learned file
+// read back at the end.
+TEST_F(LearnedOptionsTest, DaysOfLearningLoseNoHalfHour)
+{
+    const std::string name = writeQlnaFile(6);
+    gf_clearStands();
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    std::mt19937 rng(23);
+    const auto draw = [&rng](int LOW, int HIGH) { return std::uniform_int_distribution<int>(LOW, HIGH)(rng); };
+    struct Plane {
+        std::string registration;
+        int standId = 0;   // 0 while away
+        int leftHalfHours = 0;
+    };
+    std::vector<Plane> planes;
+    for (const char* r : {"PH-BXA", "PH-BXB", "PH-BXC", "PH-BVA", "PH-MPS", "G-EZUA", "D-AIZA", "EI-DCL"}) {
+        planes.push_back(Plane{r, 0, draw(0, 6)});
+    }
+    std::set<std::tuple<std::string, std::string, uint32_t, uint32_t>> seen;
+    for (int i = 0; i < 9 * WeekTime::kHalfHoursPerDay; ++i) {
+        const WeekTime now = WeekTime::fromIndex(40 + i);
+        g_weekTime = now;
+        for (Plane& p : planes) {
+            if (p.leftHalfHours-- <= 0) {
+                p.standId = p.standId == 0 ? draw(1, 6) : 0;
+                p.leftHalfHours = p.standId == 0 ? draw(2, 20) : draw(1, 16);
+            }
+            // Seen at most of the half-hours of its stay, and told when it leaves.
+            if (p.standId == 0 || draw(0, 4) == 0) {
+                continue;
+            }
+            LiveAc& ac = liveAc(0x485000, "KLM" + p.registration.substr(3), p.registration);
+            lf_addRealStandOption(p.standId, ac, p.leftHalfHours == 0 ? kStandEventLeaving : kStandEventSeen);
+            g_liveAcs.clear();
+            seen.emplace(g_stands[static_cast<size_t>(p.standId - 1)].name, p.registration, now.day, now.halfHour);
+        }
+        // A calculation switches off the options of aircraft on their way in; a park change renumbers.
+        for (Stand& stand : g_stands) {
+            for (StandOption& o : stand.options) {
+                o.optionId = draw(0, 3) == 0 ? 0 : o.optionId;
+            }
+        }
+        if (i % 3 == 0) {
+            gf_renumberAllOptions();
+        }
+        if (i % 12 == 11 || i == 9 * WeekTime::kHalfHoursPerDay - 1) {
+            lf_saveLearnedApf();
+            gf_clearStands();
+            ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+        }
+    }
+    ASSERT_FALSE(seen.empty());
+    for (const auto& [stand, registration, day, halfHour] : seen) {
+        const Stand* s = standNamed(stand);
+        ASSERT_NE(s, nullptr);
+        const bool kept = std::any_of(s->options.begin(), s->options.end(), [&](const StandOption& O) {
+            return O.registration == registration && O.day == day && O.hours.test(halfHour);
+        });
+        EXPECT_TRUE(kept) << stand << " " << registration << " day " << day << " half-hour " << halfHour;
+    }
+}
+
 TEST_F(LearnedOptionsTest, NamesOfAnOption)
 {
     addOption(0, option(1, "20", "PH-BXA", ""));
