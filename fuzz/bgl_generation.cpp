@@ -7,7 +7,7 @@
 #include "airportscan/AirportScan.h"
 #include "airportscan/Bgl.h"
 #include "core/RefData.h"
-#include "parking/ApfLookup.h"
+#include "stands/ApfLookup.h"
 #include "simlink/SimClient.h"
 
 #include <pugixml.hpp>
