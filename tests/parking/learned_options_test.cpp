@@ -241,9 +241,10 @@ TEST_F(LearnedOptionsTest, DaysOfLearningLoseNoHalfHour)
     for (const auto& [stand, registration, day, halfHour] : seen) {
         const Stand* s = standNamed(stand);
         ASSERT_NE(s, nullptr);
-        const bool kept = std::any_of(s->options.begin(), s->options.end(), [&](const StandOption& O) {
-            return O.registration == registration && O.day == day && O.hours.test(halfHour);
-        });
+        bool kept = false;
+        for (const StandOption& o : s->options) {
+            kept = kept || (o.registration == registration && o.day == day && o.hours.test(halfHour));
+        }
         EXPECT_TRUE(kept) << stand << " " << registration << " day " << day << " half-hour " << halfHour;
     }
 }
