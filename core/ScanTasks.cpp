@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <condition_variable>
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <list>
 #include <mutex>
 
@@ -57,8 +61,78 @@ bool lf_stopAsked(const std::function<bool()>& STOP)
 
 void gf_initBglTasks()
 {
-    const unsigned n = std::thread::hardware_concurrency();
+    unsigned n = std::thread::hardware_concurrency();
+#if defined(__linux__)
+    // The threads this process may run on: a process bound to 2 of 8 cores runs 2 tasks at once.
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        n = std::min(n == 0 ? 1024u : n, static_cast<unsigned>(CPU_COUNT(&allowed)));
+#endif
     g_maxBglTasks = n == 0 ? 2 : n;
+}
+
+struct ScanPool::Shared {
+    std::mutex mutex; // leaf: held only to queue or take a task
+    std::condition_variable queued;
+    std::deque<std::function<void()>> tasks;
+    bool closed = false;
+
+    // One worker: runs tasks until the pool is closed and no task is left.
+    void work()
+    {
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex);
+                queued.wait(lock, [this] { return closed || !tasks.empty(); });
+                if (tasks.empty())
+                    return;
+                task = std::move(tasks.front());
+                tasks.pop_front();
+            }
+            {
+                WorkerCountGuard guard;
+                task();
+            }
+        }
+    }
+};
+
+ScanPool::ScanPool(unsigned THREADS) : m_shared(std::make_shared<Shared>()), m_threads(std::max(THREADS, 1u))
+{
+    // The threads are detached: a task given up by its walk may outlive the pool, and the
+    // shared queue outlives both.
+    try {
+        for (unsigned i = 0; i < m_threads; ++i)
+            std::thread([shared = m_shared] { shared->work(); }).detach();
+    } catch (...) {
+        // The threads already started end at once.
+        {
+            std::lock_guard lock(m_shared->mutex);
+            m_shared->closed = true;
+        }
+        m_shared->queued.notify_all();
+        throw;
+    }
+}
+
+ScanPool::~ScanPool()
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->closed = true;
+    }
+    m_shared->queued.notify_all();
+}
+
+void ScanPool::post(std::function<void()> TASK)
+{
+    g_runningBglTasks.fetch_add(1);
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->tasks.push_back(std::move(TASK));
+    }
+    m_shared->queued.notify_one();
 }
 
 bool gf_waitForBglTasks(std::chrono::milliseconds LIMIT)
@@ -158,7 +232,9 @@ constexpr std::chrono::milliseconds WORKER_END_SLICE{20};
 class TreeWalk {
 public:
     explicit TreeWalk(const FolderWalkRules& RULES)
-        : m_rules(RULES), m_list(std::make_shared<const FolderWalkRules>(RULES)), m_tasks(RULES.waitLimit, RULES.stop)
+        : m_rules(RULES), m_list(std::make_shared<const FolderWalkRules>(RULES)),
+          m_tasks(RULES.pool != nullptr ? ScanTasks<Listings>(*RULES.pool, RULES.waitLimit, RULES.stop)
+                                        : ScanTasks<Listings>(RULES.waitLimit, RULES.stop))
     {
     }
 
