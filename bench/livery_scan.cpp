@@ -10,6 +10,7 @@
 // over the medians of the raw read of the listed files and of the walk that finds and reads them.
 // Run it on 2 cores with `taskset -c 0,1`: the scan then starts 2 workers.
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,13 +70,14 @@ struct Tree {
     std::filesystem::path root;
     std::filesystem::path package;
     std::vector<std::filesystem::path> files;
+    double rawCpuSeconds = 0;  // the processor time of one raw read
     double rawSeconds = 0;     // the listed files read
     double rawWalkSeconds = 0; // the tree walked and its aircraft.cfg files read, as find and cat do
 };
 
-void readWhole(const std::filesystem::path& FILE, std::vector<char>& BUFFER, std::size_t& BYTES)
+void readWhole(const std::filesystem::path& PATH, std::vector<char>& BUFFER, std::size_t& BYTES)
 {
-    FILE* f = std::fopen(FILE.c_str(), "rb");
+    std::FILE* f = std::fopen(PATH.c_str(), "rb");
     for (std::size_t n; (n = std::fread(BUFFER.data(), 1, BUFFER.size(), f)) > 0;)
         BYTES += n;
     std::fclose(f);
@@ -104,6 +106,16 @@ double rawWalkSeconds(const std::filesystem::path& ROOT)
     }
     benchmark::DoNotOptimize(bytes);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Processor time of the whole process (every thread, user and system), in seconds: on a busy
+// machine the wall time of threaded work says little, its processor time more.
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& T) { return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 double median5(const std::function<double()>& RUN)
@@ -162,16 +174,19 @@ Tree& tree()
         // Warm the cache, then the raw read's median of five.
         rawReadSeconds(made.files);
         rawWalkSeconds(made.root / "Community");
+        const double cpuStart = processCpuSeconds();
         made.rawSeconds = median5([&] { return rawReadSeconds(made.files); });
+        made.rawCpuSeconds = (processCpuSeconds() - cpuStart) / 5;
         made.rawWalkSeconds = median5([&] { return rawWalkSeconds(made.root / "Community"); });
         return made;
     }();
     return t;
 }
 
-void setRatios(benchmark::State& STATE, double SECONDS)
+void setRatios(benchmark::State& STATE, double SECONDS, double CPU_SECONDS)
 {
     const Tree& t = tree();
+    STATE.counters["cpu_ratio_to_raw"] = CPU_SECONDS / static_cast<double>(STATE.iterations()) / t.rawCpuSeconds;
     const double perRun = SECONDS / static_cast<double>(STATE.iterations());
     STATE.counters["ratio_to_raw"] = perRun / t.rawSeconds;
     STATE.counters["ratio_to_raw_walk"] = perRun / t.rawWalkSeconds;
@@ -229,16 +244,19 @@ void BM_ScanListing(benchmark::State& STATE)
         return LiveryList{};
     };
     double seconds = 0;
+    double cpu = 0;
     for (auto _ : STATE) {
         gf_resetLiveryScanForTests();
         LiveryScanRun run(lf_takeScanSnapshot());
+        const double cpuStart = processCpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         lf_searchLiveriesInFolder(1, t.package, run, listingOnly);
         const double took = secondsSince(start);
+        cpu += processCpuSeconds() - cpuStart;
         STATE.SetIterationTime(took);
         seconds += took;
     }
-    setRatios(STATE, seconds);
+    setRatios(STATE, seconds, cpu);
 }
 BENCHMARK(BM_ScanListing)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
@@ -247,10 +265,12 @@ void BM_ScanReading(benchmark::State& STATE)
 {
     Tree& t = tree();
     double seconds = 0;
+    double cpu = 0;
     std::size_t found = 0;
     for (auto _ : STATE) {
         gf_resetLiveryScanForTests();
         LiveryScanRun run(lf_takeScanSnapshot());
+        const double cpuStart = processCpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         ScanTasks<LiveryList> tasks(run.pool);
         for (const std::filesystem::path& file : t.files) {
@@ -261,11 +281,12 @@ void BM_ScanReading(benchmark::State& STATE)
         while (!tasks.empty())
             g_scannedLiveries.splice(g_scannedLiveries.end(), tasks.takeOldest());
         const double took = secondsSince(start);
+        cpu += processCpuSeconds() - cpuStart;
         STATE.SetIterationTime(took);
         seconds += took;
         found = g_scannedLiveries.size();
     }
-    setRatios(STATE, seconds);
+    setRatios(STATE, seconds, cpu);
     if (found != static_cast<std::size_t>(kFiles * kSectionsPerFile))
         STATE.SkipWithError("the readers did not find every livery");
 }
@@ -277,17 +298,20 @@ void BM_LiveryScan(benchmark::State& STATE)
     Tree& t = tree();
     LIG_PRIORITIZE.set(true);
     double seconds = 0;
+    double cpu = 0;
     std::size_t written = 0;
     for (auto _ : STATE) {
         gf_resetLiveryScanForTests();
+        const double cpuStart = processCpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         const bool found = lf_scanLiveryFolders({t.package});
         const double took = secondsSince(start);
+        cpu += processCpuSeconds() - cpuStart;
         STATE.SetIterationTime(took);
         seconds += took;
         written = found ? static_cast<std::size_t>(std::filesystem::file_size(gf_liveriesScannedPath())) : 0;
     }
-    setRatios(STATE, seconds);
+    setRatios(STATE, seconds, cpu);
     STATE.counters["xml_bytes"] = static_cast<double>(written);
     if (written == 0)
         STATE.SkipWithError("the scan wrote no LiveriesScanned.xml");

@@ -78,6 +78,9 @@ private:
 };
 
 namespace scan_detail {
+// Asks DONE again and again for some microseconds, handing the core to others in between;
+// whether it became true. Waits that are usually short look so before they sleep.
+bool lf_spinUntil(const std::function<bool()>& DONE);
 // Waits until fewer than g_maxBglTasks tasks run: true; false when STOP returned true first;
 // throws std::runtime_error "No free scan worker after {} seconds" when LIMIT passed.
 bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP);

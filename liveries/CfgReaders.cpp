@@ -96,7 +96,7 @@ std::string_view lf_cfgValue(std::string_view LINE, std::string_view KEY)
     const std::string_view value = LINE.substr(pos, end - pos);
     // The value is ".*\S": '.' never matches a line break, so a value that holds one (a lone
     // CR inside the line) leaves the line unmatched.
-    if (value.find_first_of("\r\n") != std::string_view::npos)
+    if (value.find('\r') != std::string_view::npos || value.find('\n') != std::string_view::npos)
         return {};
     return value;
 }
@@ -171,7 +171,8 @@ std::string lf_readCfgKey::baseContainer(std::string_view LINE)
 
 std::string lf_readFltsimHeader(std::string_view LINE)
 {
-    if (lf_isCommentLine(LINE))
+    // Most lines hold no '[' at all.
+    if (LINE.find('[') == std::string_view::npos || lf_isCommentLine(LINE))
         return {};
     std::size_t pos = 0;
     lf_skipSpace(LINE, pos);

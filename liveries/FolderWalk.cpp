@@ -194,11 +194,11 @@ public:
     }
 
     // False when a stop came while waiting for a free worker.
-    bool start(std::string PATH_TEXT, ScanTasks<LiveryList>::Task TASK)
+    bool start(std::filesystem::path::string_type PATH, ScanTasks<LiveryList>::Task TASK)
     {
         if (!m_tasks.start(std::move(TASK)))
             return false;
-        m_files.push_back(std::move(PATH_TEXT));
+        m_files.push_back(std::move(PATH));
         return true;
     }
 
@@ -210,7 +210,7 @@ public:
     // runs, ends on its own.
     void collectOldest(const char* WARNING)
     {
-        const std::string file = std::move(m_files.front());
+        const std::filesystem::path::string_type file = std::move(m_files.front());
         m_files.pop_front();
         try {
             LiveryList liveries = m_tasks.takeOldest();
@@ -218,14 +218,15 @@ public:
         } catch (const ScanStopped&) {
             throw;
         } catch (const std::exception& e) {
-            gf_logWarning(fmt::runtime(WARNING), fmt::format("{}, file: {}", e.what(), file));
-            lf_addInvalidCfgFile(fmt::format("{} was not read: {}", file, e.what()));
+            const std::filesystem::path path(file);
+            gf_logWarning(fmt::runtime(WARNING), fmt::format("{}, file: {}", e.what(), gf_utf16ToUtf8(path)));
+            lf_addInvalidCfgFile(fmt::format("{} was not read: {}", path.string(), e.what()));
         }
     }
 
 private:
     ScanTasks<LiveryList> m_tasks;
-    std::deque<std::string> m_files;
+    std::deque<std::filesystem::path::string_type> m_files; // the file of each task, for its failure
 };
 
 } // namespace
@@ -236,6 +237,8 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
                                const LiveryWalkSeams& SEAMS)
 {
     CfgReads reads(RUN, SEAMS.waitLimit);
+    const auto ordinaryReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ordinaryReader);
+    const auto ivaoReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ivaoReader);
     const auto walk = std::make_shared<const WalkContext>(WalkContext{gf_utf16ToUtf8(FOLDER), FOLDER.native().size()});
     bool stopped = false;
 
@@ -253,13 +256,13 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
             return true;
         }
         try {
-            const auto& reader = lf_containsAny(ENTRY.path, IVAO_MARKERS) ? SEAMS.ivaoReader : SEAMS.ordinaryReader;
-            std::string pathText = gf_utf16ToUtf8(ENTRY.path);
-            // Each task holds its scan's lists: a task given up may outlive the scan.
-            auto task = [reader, lists = RUN.lists, path = std::move(ENTRY.path), FOLDER_RANK] {
-                return reader(FOLDER_RANK, std::filesystem::path(path), *lists);
+            const auto& reader = lf_containsAny(ENTRY.path, IVAO_MARKERS) ? ivaoReader : ordinaryReader;
+            // Each task holds its scan's lists and its reader: a task given up may outlive the
+            // scan and the walk.
+            auto task = [reader, lists = RUN.lists, path = ENTRY.path, FOLDER_RANK] {
+                return (*reader)(FOLDER_RANK, std::filesystem::path(path), *lists);
             };
-            if (!reads.start(std::move(pathText), std::move(task))) {
+            if (!reads.start(std::move(ENTRY.path), std::move(task))) {
                 stopped = true; // the scan is given up
                 return false;
             }

@@ -1,8 +1,7 @@
 // The livery scan driver: which folders are scanned, in which order, and what is kept.
 #include <algorithm>
-#include <map>
+#include <unordered_map>
 #include <system_error>
-#include <tuple>
 
 #include <fmt/format.h>
 
@@ -78,9 +77,12 @@ void lf_scanPackage(AiPackage PACKAGE, const std::filesystem::path& COMMUNITY,
 // best-ranked folder that has it remain; each one left out is listed with the folder that won.
 void lf_keepBestRankedFolders(const std::vector<std::filesystem::path>& RANK_FOLDERS)
 {
-    std::map<std::tuple<uint16_t, uint16_t, uint16_t>, int16_t> bestRank;
+    const auto kindKey = [](const AcKind& KIND) {
+        return std::uint64_t{KIND.airlineId} << 32 | std::uint64_t{KIND.operatorId} << 16 | KIND.modelId;
+    };
+    std::unordered_map<std::uint64_t, int16_t> bestRank;
     for (const ScannedLivery& L : g_scannedLiveries) {
-        auto [it, inserted] = bestRank.try_emplace({L.kind.airlineId, L.kind.operatorId, L.kind.modelId}, L.folderRank);
+        auto [it, inserted] = bestRank.try_emplace(kindKey(L.kind), L.folderRank);
         if (!inserted)
             it->second = std::min(it->second, L.folderRank);
     }
@@ -89,7 +91,7 @@ void lf_keepBestRankedFolders(const std::vector<std::filesystem::path>& RANK_FOL
         return index < RANK_FOLDERS.size() ? gf_utf16ToUtf8(RANK_FOLDERS[index]) : std::string();
     };
     g_scannedLiveries.remove_if([&](const ScannedLivery& L) {
-        const int16_t best = bestRank.at({L.kind.airlineId, L.kind.operatorId, L.kind.modelId});
+        const int16_t best = bestRank.at(kindKey(L.kind));
         if (L.folderRank <= best)
             return false;
         const std::string operatorText = L.kind.operatorId != 0 ? "," + gf_airlineCode(L.kind.operatorId) : "";
