@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "liveries/LiveryScan.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/ScanTasks.h"
@@ -13,7 +14,6 @@
 #include "core/Text.h"
 #include "core/UserError.h"
 #include "core/WindowState.h"
-#include "liveries/LiveryScan.h"
 #include "liveries/Regcodes.h"
 #include "simlink/Install.h"
 

@@ -1,9 +1,9 @@
 #include "simlink/Facilities.h"
 
 #include "core/Log.h"
-#include "core/Text.h"
 #include "core/StopFlags.h"
-#include "parking/Stand.h"
+#include "core/Text.h"
+#include "records/Stand.h"
 #include "simlink/SimClient.h"
 
 #include <chrono>
@@ -205,7 +205,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
             }
             if (waitedMs >= WAIT_LIMIT_MS) {
                 gf_logWarning("Facility data for {} not complete after 10 seconds", ICAO);
-                return finish(FacilityRead::notRead);
+                return finish(FacilityRead::timedOut);
             }
             waitedMs += g_facilityWaitStep();
             continue;
@@ -267,7 +267,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
         case SIMCONNECT_RECV_ID_EXCEPTION:
             if (static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwSendID == requestSendId) {
                 gf_logWarning("Facility data for {} could not be read", ICAO);
-                return finish(FacilityRead::notRead);
+                return finish(FacilityRead::refused);
             }
             break;
         case SIMCONNECT_RECV_ID_QUIT:
