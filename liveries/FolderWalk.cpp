@@ -189,7 +189,7 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
 class CfgReads {
 public:
     CfgReads(LiveryScanRun& RUN, std::chrono::milliseconds WAIT_LIMIT)
-        : m_tasks(RUN.pool, WAIT_LIMIT, gf_stopRequested)
+        : m_run(RUN), m_tasks(RUN.pool, WAIT_LIMIT, gf_stopRequested)
     {
     }
 
@@ -214,6 +214,12 @@ public:
         m_files.pop_front();
         try {
             LiveryList liveries = m_tasks.takeOldest();
+            if (!liveries.empty()) {
+                // List nodes keep their place in memory when they are spliced.
+                const auto text = std::make_shared<const std::string>(std::filesystem::path(file).string());
+                for (const ScannedLivery& livery : liveries)
+                    m_run.files.emplace(&livery, text);
+            }
             g_scannedLiveries.splice(g_scannedLiveries.end(), liveries);
         } catch (const ScanStopped&) {
             throw;
@@ -225,6 +231,7 @@ public:
     }
 
 private:
+    LiveryScanRun& m_run;
     ScanTasks<LiveryList> m_tasks;
     std::deque<std::filesystem::path::string_type> m_files; // the file of each task, for its failure
 };

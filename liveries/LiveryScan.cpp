@@ -74,8 +74,9 @@ void lf_scanPackage(AiPackage PACKAGE, const std::filesystem::path& COMMUNITY,
 }
 
 // With LIG_PRIORITIZE: of each kind (airline, operator, model) only the liveries of the
-// best-ranked folder that has it remain; each one left out is listed with the folder that won.
-void lf_keepBestRankedFolders(const std::vector<std::filesystem::path>& RANK_FOLDERS)
+// best-ranked folder that has it remain; each one left out is listed with its file and the
+// folder that won.
+void lf_keepBestRankedFolders(const std::vector<std::filesystem::path>& RANK_FOLDERS, const LiveryScanRun& RUN)
 {
     const auto kindKey = [](const AcKind& KIND) {
         return std::uint64_t{KIND.airlineId} << 32 | std::uint64_t{KIND.operatorId} << 16 | KIND.modelId;
@@ -95,20 +96,21 @@ void lf_keepBestRankedFolders(const std::vector<std::filesystem::path>& RANK_FOL
         if (L.folderRank <= best)
             return false;
         const std::string operatorText = L.kind.operatorId != 0 ? "," + gf_airlineCode(L.kind.operatorId) : "";
-        lf_addDroppedByPriority(fmt::format("'{}' [{}{} {}] of {} left out: {} has liveries of this kind", L.title,
+        const auto file = RUN.files.find(&L);
+        lf_addDroppedByPriority(fmt::format("'{}' [{}{} {}] in {} left out: {} has liveries of this kind", L.title,
                                             gf_airlineCode(L.kind.airlineId), operatorText,
-                                            gf_modelCode(L.kind.modelId), folderText(L.folderRank), folderText(best)));
+                                            gf_modelCode(L.kind.modelId),
+                                            file != RUN.files.end() ? *file->second : folderText(L.folderRank),
+                                            folderText(best)));
         return true;
     });
 }
 
-// Scans the folders in rank order into g_scannedLiveries; the folder of each rank is added to
-// RANK_FOLDERS. False when a stop was asked for.
+// Scans the folders in rank order into g_scannedLiveries on the scan's workers; the folder of
+// each rank is added to RANK_FOLDERS. False when a stop was asked for.
 bool lf_scanRankedFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS,
-                          std::vector<std::filesystem::path>& RANK_FOLDERS)
+                          LiveryScanRun& RUN, std::vector<std::filesystem::path>& RANK_FOLDERS)
 {
-    // The scan's workers start once, for all of its folders.
-    LiveryScanRun run(lf_takeScanSnapshot());
     std::size_t total = 0;
     for (const std::filesystem::path& folder : FOLDERS) {
         if (folder.empty())
@@ -128,7 +130,7 @@ bool lf_scanRankedFolders(const std::vector<std::filesystem::path>& FOLDERS, con
         if (gf_stopRequested())
             return false;
         const std::size_t before = g_scannedLiveries.size();
-        lf_searchLiveriesInFolder(static_cast<int32_t>(RANK_FOLDERS.size()), folder, run, SEAMS);
+        lf_searchLiveriesInFolder(static_cast<int32_t>(RANK_FOLDERS.size()), folder, RUN, SEAMS);
         const std::size_t found = g_scannedLiveries.size() - before;
         const std::string where = fmt::format("found in {}", folderText);
         if (found < 1)
@@ -227,9 +229,11 @@ bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, con
     lf_removePreviousScanFiles();
     lf_readDontUseTitles();
 
+    // The scan's workers start once, for all of its folders.
+    LiveryScanRun run(lf_takeScanSnapshot());
     std::vector<std::filesystem::path> rankFolders;
     try {
-        if (!lf_scanRankedFolders(FOLDERS, SEAMS, rankFolders))
+        if (!lf_scanRankedFolders(FOLDERS, SEAMS, run, rankFolders))
             return true; // stopped: no file, no report
     } catch (...) {
         lf_endScanWithReport();
@@ -242,7 +246,7 @@ bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, con
         return false;
     }
     if (LIG_PRIORITIZE.value())
-        lf_keepBestRankedFolders(rankFolders);
+        lf_keepBestRankedFolders(rankFolders, run);
     gf_sortAndDedupScannedLiveries();
     lf_writeLiveriesScanned();
     g_scannedLiveries.clear();

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -169,6 +170,9 @@ struct LiveryScanRun {
     explicit LiveryScanRun(LiveryScanSnapshotPtr LISTS);
     ScanPool pool;
     LiveryScanSnapshotPtr lists;
+    // The aircraft.cfg of each livery taken into g_scannedLiveries (its list node), for the
+    // report of liveries that the priority rule leaves out (walking thread only).
+    std::unordered_map<const ScannedLivery*, std::shared_ptr<const std::string>> files;
 };
 
 // Walks the folder (its sub-folders listed by the scan's workers ahead of the walk), reads each

@@ -183,7 +183,7 @@ TEST_F(LiveryScanFlowTest, PackageChoicesAndManualFoldersGiveFoldersAndRanks)
                             [](const std::string& R) { return R.find("Other KLM") != std::string::npos; }),
               0);
     EXPECT_EQ(readFile(g_infoPath / "DroppedByPriority.txt"),
-              "'Other KLM A320' [KLM A320] of " + (m_work / "second").string() + " left out: " +
+              "'Other KLM A320' [KLM A320] in " + (m_work / "second" / "aircraft.cfg").string() + " left out: " +
                   (m_community / "aig-aitraffic-oci-beta").string() + " has liveries of this kind\n");
     EXPECT_EQ(countLog("    1 livery of a lower-ranked folder left out, see "), 1);
 }

@@ -97,7 +97,7 @@ TEST_F(SampleDataTest, RealPackageWritingGivesCleanTitlesAndReportedPriorityLoss
     EXPECT_TRUE(std::any_of(titles.begin(), titles.end(), [](const std::string& T) { return T.starts_with("FSLTL_AAL_A320_"); }));
     EXPECT_TRUE(titles.contains("Cessna 172 Generic White")); // from the linked user package
     const std::string dropped = readFile(g_infoPath / "DroppedByPriority.txt");
-    EXPECT_NE(dropped.find("'Cessna 208 Caravan G-NWB' [PVT C208] of "), std::string::npos) << dropped;
+    EXPECT_NE(dropped.find("'Cessna 208 Caravan G-NWB' [PVT C208] in "), std::string::npos) << dropped;
     EXPECT_NE(dropped.find("fsltl-traffic-base has liveries of this kind"), std::string::npos) << dropped;
 }
 
