@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -86,6 +88,41 @@ TEST_F(ScanTasksTest, NeverMoreWorkersThanTheLimitAndResultsInStartOrder)
         EXPECT_EQ(results[static_cast<std::size_t>(i)], i);
     EXPECT_TRUE(gf_waitForBglTasks(5s));
     EXPECT_EQ(g_runningBglTasks.load(), 0);
+}
+
+TEST_F(ScanTasksTest, OnePoolRunsEveryTaskOfAScanWhileAGivenUpTaskHoldsOneOfItsThreads)
+{
+    // A file read at a slow pace must not hold up the others: only its own result is given up,
+    // the next tasks run on the pool's other threads at once, and no thread is started per task.
+    g_maxBglTasks = 3;
+    Gate gate;
+    std::mutex idsMutex;
+    std::set<std::thread::id> threads;
+    {
+        ScanPool pool;
+        ScanTasks<int> tasks(pool, 30ms);
+        ASSERT_TRUE(tasks.start(gate.heldTask(-1)));
+        EXPECT_THROW(tasks.takeOldest(), std::runtime_error);
+        std::vector<int> results;
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_TRUE(tasks.start([&idsMutex, &threads, i] {
+                std::lock_guard lock(idsMutex);
+                threads.insert(std::this_thread::get_id());
+                return i;
+            }));
+            if (tasks.overfull())
+                results.push_back(tasks.takeOldest());
+        }
+        while (!tasks.empty())
+            results.push_back(tasks.takeOldest());
+        ASSERT_EQ(results.size(), 200u);
+        for (int i = 0; i < 200; ++i)
+            EXPECT_EQ(results[static_cast<std::size_t>(i)], i);
+        EXPECT_EQ(g_runningBglTasks.load(), 1); // the given-up task still runs
+    }
+    EXPECT_LE(threads.size(), 2u);
+    gate.open();
+    EXPECT_TRUE(gf_waitForBglTasks(5s));
 }
 
 TEST_F(ScanTasksTest, SlowWorkerTimesOutAndIsDroppedWhileItGoesOnAlone)
