@@ -181,95 +181,44 @@ private:
     std::deque<std::future<RESULT>> m_futures;
 };
 
-// How many files one task reads, one after the other (the add-on airport scan reads its BGL
-// files so): a batch is handed to a worker when it holds maxFiles files or, for files whose
-// size the walk knows, maxBytes bytes, so that big files still spread over the workers.
-struct ScanBatchRule {
-    std::size_t maxFiles = 64;
-    std::uintmax_t maxBytes = std::uintmax_t{1} << 20;
-};
-
-template <typename ITEM, typename RESULT>
-class ScanBatches {
+// The tasks of one walk that each read one file, with the file of each, in start order: a file
+// whose result fails or times out is named with its reason.
+template <typename RESULT>
+class ScanFileTasks {
 public:
-    struct Outcome {
-        ITEM item;
-        RESULT result{};
-        std::optional<std::string> error; // the text of the reader's exception
-    };
-    using Outcomes = std::vector<Outcome>;
-    using Reader = std::function<RESULT(const ITEM&)>;
+    using File = std::filesystem::path::string_type;
+    using Task = typename ScanTasks<RESULT>::Task;
 
-    ScanBatches(Reader READER, ScanBatchRule RULE, std::chrono::milliseconds WAIT_LIMIT = SCAN_WAIT_LIMIT,
-                std::function<bool()> STOP = {})
-        : m_reader(std::make_shared<const Reader>(std::move(READER))), m_rule(RULE), m_tasks(WAIT_LIMIT, std::move(STOP))
-    {
-    }
-    // The same on the workers of a scan's pool.
-    ScanBatches(ScanPool& POOL, Reader READER, ScanBatchRule RULE,
-                std::chrono::milliseconds WAIT_LIMIT = SCAN_WAIT_LIMIT, std::function<bool()> STOP = {})
-        : m_reader(std::make_shared<const Reader>(std::move(READER))), m_rule(RULE),
-          m_tasks(POOL, WAIT_LIMIT, std::move(STOP))
+    ScanFileTasks(ScanPool& POOL, std::chrono::milliseconds WAIT_LIMIT, std::function<bool()> STOP)
+        : m_tasks(POOL, WAIT_LIMIT, std::move(STOP))
     {
     }
 
-    // Adds a file of BYTES bytes (0: unknown) to the open batch and hands the batch to a worker
-    // when it is full. False when a stop came while waiting for a free worker. Throws as
-    // ScanTasks::start; the batch then stays open and goes with the next attempt.
-    bool add(ITEM FILE, std::uintmax_t BYTES = 0)
+    // Hands the task that reads FILE to a worker; false when a stop came while waiting for a
+    // free one. Throws as ScanTasks::start.
+    bool start(File FILE, Task TASK)
     {
-        m_open.push_back(std::move(FILE));
-        m_openBytes += BYTES;
-        const bool full = m_open.size() >= std::max<std::size_t>(m_rule.maxFiles, 1) ||
-                          (m_rule.maxBytes > 0 && m_openBytes >= m_rule.maxBytes);
-        return !full || startOpenBatch();
-    }
-
-    // Hands the open batch, however small, to a worker (the end of a walk).
-    bool startOpenBatch()
-    {
-        if (m_open.empty())
-            return true;
-        if (!m_tasks.waitForFreeWorker())
+        if (!m_tasks.start(std::move(TASK)))
             return false;
-        std::vector<ITEM> batch;
-        batch.swap(m_open);
-        m_openBytes = 0;
-        return m_tasks.start([reader = m_reader, batch = std::move(batch)]() mutable { return lf_readAll(*reader, batch); });
+        m_files.push_back(std::move(FILE));
+        return true;
     }
 
     bool overfull() const { return m_tasks.overfull(); }
     bool empty() const { return m_tasks.empty(); }
-    // Batches handed to workers whose results were not taken yet.
-    std::size_t size() const { return m_tasks.size(); }
 
-    // The outcomes of the oldest batch; throws as ScanTasks::takeOldest (the whole batch is
-    // then lost).
-    Outcomes takeOldest() { return m_tasks.takeOldest(); }
-
-private:
-    static Outcomes lf_readAll(const Reader& READER, std::vector<ITEM>& BATCH)
+    // The oldest task's result, its file in FILE; throws as ScanTasks::takeOldest (FILE is set
+    // before), and the task's reader, if it still runs, ends on its own.
+    RESULT takeOldest(File& FILE)
     {
-        Outcomes outcomes;
-        outcomes.reserve(BATCH.size());
-        for (ITEM& file : BATCH) {
-            Outcome& outcome = outcomes.emplace_back(Outcome{std::move(file), RESULT{}, std::nullopt});
-            try {
-                outcome.result = READER(outcome.item);
-            } catch (const std::exception& e) {
-                outcome.error = e.what();
-            } catch (...) {
-                outcome.error = "unknown exception";
-            }
-        }
-        return outcomes;
+        FILE = std::move(m_files.front());
+        m_files.pop_front();
+        return m_tasks.takeOldest();
     }
 
-    std::shared_ptr<const Reader> m_reader;
-    ScanBatchRule m_rule;
-    ScanTasks<Outcomes> m_tasks;
-    std::vector<ITEM> m_open;
-    std::uintmax_t m_openBytes = 0;
+private:
+    ScanTasks<RESULT> m_tasks;
+    std::deque<File> m_files;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -185,56 +185,28 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
     lf_dropTextureAndModelFolders(OUT);
 }
 
-// The readers' tasks of one walk and the file each one reads, in start order.
-class CfgReads {
-public:
-    CfgReads(LiveryScanRun& RUN, std::chrono::milliseconds WAIT_LIMIT)
-        : m_run(RUN), m_tasks(RUN.pool, WAIT_LIMIT, gf_stopRequested)
-    {
-    }
-
-    // False when a stop came while waiting for a free worker.
-    bool start(std::filesystem::path::string_type PATH, ScanTasks<LiveryList>::Task TASK)
-    {
-        if (!m_tasks.start(std::move(TASK)))
-            return false;
-        m_files.push_back(std::move(PATH));
-        return true;
-    }
-
-    bool overfull() const { return m_tasks.overfull(); }
-    bool empty() const { return m_tasks.empty(); }
-
-    // Takes the oldest file's liveries into g_scannedLiveries. A file whose reader failed or
-    // was given up is logged with WARNING and listed with the reason; its reader, if it still
-    // runs, ends on its own.
-    void collectOldest(const char* WARNING)
-    {
-        const std::filesystem::path::string_type file = std::move(m_files.front());
-        m_files.pop_front();
-        try {
-            LiveryList liveries = m_tasks.takeOldest();
-            if (!liveries.empty()) {
-                // List nodes keep their place in memory when they are spliced.
-                const auto text = std::make_shared<const std::string>(std::filesystem::path(file).string());
-                for (const ScannedLivery& livery : liveries)
-                    m_run.files.emplace(&livery, text);
-            }
-            g_scannedLiveries.splice(g_scannedLiveries.end(), liveries);
-        } catch (const ScanStopped&) {
-            throw;
-        } catch (const std::exception& e) {
-            const std::filesystem::path path(file);
-            gf_logWarning(fmt::runtime(WARNING), fmt::format("{}, file: {}", e.what(), gf_utf16ToUtf8(path)));
-            lf_addInvalidCfgFile(fmt::format("{} was not read: {}", path.string(), e.what()));
+// Takes the oldest file's liveries into g_scannedLiveries. A file whose reader failed or was
+// given up is logged with WARNING and listed with the reason.
+void lf_collectOldest(ScanFileTasks<LiveryList>& READS, LiveryScanRun& RUN, const char* WARNING)
+{
+    ScanFileTasks<LiveryList>::File file;
+    try {
+        LiveryList liveries = READS.takeOldest(file);
+        if (!liveries.empty()) {
+            // List nodes keep their place in memory when they are spliced.
+            const auto text = std::make_shared<const std::string>(std::filesystem::path(file).string());
+            for (const ScannedLivery& livery : liveries)
+                RUN.files.emplace(&livery, text);
         }
+        g_scannedLiveries.splice(g_scannedLiveries.end(), liveries);
+    } catch (const ScanStopped&) {
+        throw;
+    } catch (const std::exception& e) {
+        const std::filesystem::path path(file);
+        gf_logWarning(fmt::runtime(WARNING), fmt::format("{}, file: {}", e.what(), gf_utf16ToUtf8(path)));
+        lf_addInvalidCfgFile(fmt::format("{} was not read: {}", path.string(), e.what()));
     }
-
-private:
-    LiveryScanRun& m_run;
-    ScanTasks<LiveryList> m_tasks;
-    std::deque<std::filesystem::path::string_type> m_files; // the file of each task, for its failure
-};
+}
 
 } // namespace
 
@@ -243,7 +215,7 @@ LiveryScanRun::LiveryScanRun(LiveryScanSnapshotPtr LISTS) : lists(std::move(LIST
 void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER, LiveryScanRun& RUN,
                                const LiveryWalkSeams& SEAMS)
 {
-    CfgReads reads(RUN, SEAMS.waitLimit);
+    ScanFileTasks<LiveryList> reads(RUN.pool, SEAMS.waitLimit, gf_stopRequested);
     const auto ordinaryReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ordinaryReader);
     const auto ivaoReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ivaoReader);
     const auto walk = std::make_shared<const WalkContext>(WalkContext{gf_utf16ToUtf8(FOLDER), FOLDER.native().size()});
@@ -274,7 +246,7 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
                 return false;
             }
             if (reads.overfull())
-                reads.collectOldest("liveries inner search aborted: {}");
+                lf_collectOldest(reads, RUN, "liveries inner search aborted: {}");
         } catch (const ScanStopped&) {
             throw;
         } catch (const std::exception& e) {
@@ -285,7 +257,7 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     try {
         gf_walkFolderTree(FOLDER, rules);
         while (!stopped && !reads.empty())
-            reads.collectOldest("liveries search aborted, futs outer, {}");
+            lf_collectOldest(reads, RUN, "liveries search aborted, futs outer, {}");
     } catch (const ScanStopped&) {
         // The scan is given up; its workers end on their own.
     }

@@ -87,8 +87,9 @@ TEST_F(SampleDataTest, RealPackageWritingGivesCleanTitlesAndReportedPriorityLoss
         EXPECT_EQ(title.find("\xEF\xBF\xBD"), std::string::npos) << title;
         EXPECT_EQ(gf_trim(title), title);
         // An FSLTL title names its airline: the stored code is that one.
-        if (title.starts_with("FSLTL_") && title.size() > 9 && title[9] == '_')
+        if (title.starts_with("FSLTL_") && title.size() > 9 && title[9] == '_') {
             EXPECT_EQ(std::string(l.attribute("a").value()), title.substr(6, 3)) << title;
+        }
         titles.insert(title);
     }
     EXPECT_TRUE(titles.contains("JF Airbus A320 TAP Air Portugal S\xC3\xA3o Jo\xC3\xA3o"));
