@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,15 @@ struct CommandLine
     std::optional<std::chrono::milliseconds> duration;
     std::optional<double> sessionLifetime;  // seconds; the traffic service's sessions expire (0: never)
     std::string recordFile;      // "" = no track recording of the simulated simulator
+    std::optional<double> virtualTime;      // times real time; 0: as fast as the work allows
+    std::optional<std::uint32_t> seed;      // of the stand-ins' draws (default: from the clock)
+    std::optional<double> clockStart;       // seconds since 1970 at which virtual time starts
+    // Hours the user stays at one airport in a soak (0: no soak): the stand-ins play a long day
+    // of looped traffic and faults, with a user who moves between two airports.
+    double soakStayHours = 0.0;
+    std::optional<double> quitAt;           // seconds into the run: the simulator quits
+    std::optional<double> newFlightAt;      // seconds into the run: the user loads a new flight
+    std::string sampleFile;      // "" = no sampling of the process every minute
     bool production = false;
     bool help = false;
 };
