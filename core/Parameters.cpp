@@ -438,9 +438,7 @@ bool gf_loadParameters(const std::filesystem::path& path, std::string* errorText
     if (!error.empty()) {
         // The broken file is kept under a name of its own for the user to look at. The
         // generations keep the last good settings: no save of this run copies over them.
-        std::filesystem::path kept = path;
-        kept.replace_extension(".broken" + path.extension().string());
-        std::filesystem::copy_file(path, kept, std::filesystem::copy_options::overwrite_existing, ec);
+        const std::filesystem::path kept = gf_keepBrokenCopy(path);
         g_brokenFileKept.store(true);
         gf_resetParameters();
         const std::string message =

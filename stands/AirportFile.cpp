@@ -443,10 +443,71 @@ OptIdentity lf_readOptIdentity(pugi::xml_node ELEMENT)
     return id;
 }
 
+StandOption lf_optionOf(pugi::xml_node ELEMENT, HoursBitset HOURS, uint32_t DAY, uint32_t SOURCE)
+{
+    OptIdentity id = lf_readOptIdentity(ELEMENT);
+    StandOption opt;
+    opt.kind = id.kind;
+    opt.registration = ELEMENT.attribute("reg").as_string();
+    opt.callsign = std::move(id.callsign);
+    opt.furtherName = std::move(id.furtherName);
+    opt.hours = HOURS;
+    opt.day = DAY;
+    opt.source = SOURCE;
+    opt.real = ELEMENT.attribute("soft").as_bool(false) ? 0 : 1;
+    opt.cpl = ELEMENT.attribute("cpl").as_bool(false) ? 1 : 0;
+    return opt;
+}
+
+namespace {
+
+// The options of a parkpos, numbered 1, 2 ... in the order accepted; one without half-hours or
+// with a day outside 1..7 is dropped.
+std::vector<StandOption> lf_readOptions(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE)
+{
+    std::vector<StandOption> options;
+    uint32_t nextId = 1;
+    for (pugi::xml_node o : ELEMENT.children("opt")) {
+        const pugi::xml_attribute hhAttr = o.attribute("hh");
+        const NumberRead<unsigned> dayRead = gf_attributeNumber(o, "day", 0u);
+        if (!dayRead.error.empty()) {
+            gf_logWarning(fmt::format("stand {}: option dropped, {}", NAME, dayRead.error));
+            continue;
+        }
+        const uint32_t day = *dayRead.value;
+        if (!hhAttr || gf_trim(hhAttr.value()).empty() || day < 1 || day > 7) {
+            continue;
+        }
+        const auto hours = gf_parseHoursStrict(hhAttr.value());
+        if (!hours) {
+            gf_logWarning(fmt::format("stand {}: option with invalid hh '{}' dropped", NAME, gf_excerpt(hhAttr.value())));
+            continue;
+        }
+        StandOption opt = lf_optionOf(o, *hours, day, SOURCE);
+        opt.optionId = nextId++;
+        options.push_back(std::move(opt));
+    }
+    return options;
+}
+
+} // namespace
+
 bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE, std::vector<Stand>& STANDS)
 {
-    const double lat = ELEMENT.attribute("latitude").as_double(0.0);
-    const double lon = ELEMENT.attribute("longitude").as_double(0.0);
+    const NumberRead<double> latRead = gf_attributeNumber(ELEMENT, "latitude", 0.0);
+    const NumberRead<double> lonRead = gf_attributeNumber(ELEMENT, "longitude", 0.0);
+    const NumberRead<double> radiusRead = gf_attributeNumber(ELEMENT, "radius", 0.0);
+    const NumberRead<double> headingRead = gf_attributeNumber(ELEMENT, "heading", 0.0);
+    const NumberRead<long long> typeRead = gf_attributeNumber(ELEMENT, "type", 0LL);
+    for (const std::string* error : {&latRead.error, &lonRead.error, &radiusRead.error, &headingRead.error,
+                                     &typeRead.error}) {
+        if (!error->empty()) {
+            gf_logWarning(fmt::format("stand {}: {}, skipped", NAME, *error));
+            return false;
+        }
+    }
+    const double lat = *latRead.value;
+    const double lon = *lonRead.value;
     if (!gf_isStandPosition(lat, lon)) {
         gf_logWarning(fmt::format("stand {} has an invalid lat/lon '{}'/'{}', skipped", NAME,
                                   ELEMENT.attribute("latitude").as_string(),
@@ -457,15 +518,15 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
         gf_logWarning(fmt::format("stand {} has no valid lat/lon", NAME));
         return false;
     }
-    const double radius = ELEMENT.attribute("radius").as_double(0.0);
-    const std::optional<double> heading = gf_standHeadingRad(ELEMENT.attribute("heading").as_double(0.0));
+    const double radius = *radiusRead.value;
+    const std::optional<double> heading = gf_standHeadingRad(*headingRead.value);
     if (!gf_isStandRadius(radius) || !heading) {
         gf_logWarning(fmt::format("stand {} has an invalid radius '{}' m (0 to {} m) or heading '{}', skipped", NAME,
                                   ELEMENT.attribute("radius").as_string(), MAX_STAND_RADIUS_M,
                                   ELEMENT.attribute("heading").as_string()));
         return false;
     }
-    const long long type = ELEMENT.attribute("type").as_llong(0);
+    const long long type = *typeRead.value;
     if (type < 0 || type > 0xffff) {
         gf_logWarning(fmt::format("stand {} has a type out of range '{}', skipped", NAME,
                                   ELEMENT.attribute("type").as_string()));
@@ -476,33 +537,7 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
     const bool ramp = type == 0 && ELEMENT.attribute("ramp").as_bool(false);
     const bool heli = ELEMENT.attribute("heli").as_bool(false);
 
-    std::vector<StandOption> options;
-    uint32_t nextId = 1;
-    for (pugi::xml_node o : ELEMENT.children("opt")) {
-        const pugi::xml_attribute hhAttr = o.attribute("hh");
-        const uint32_t day = o.attribute("day").as_uint(0);
-        if (!hhAttr || gf_trim(hhAttr.value()).empty() || day < 1 || day > 7) {
-            continue;
-        }
-        const auto hours = gf_parseHoursStrict(hhAttr.value());
-        if (!hours) {
-            gf_logWarning(fmt::format("stand {}: option with invalid hh '{}' dropped", NAME, hhAttr.value()));
-            continue;
-        }
-        OptIdentity id = lf_readOptIdentity(o);
-        StandOption opt;
-        opt.kind = id.kind;
-        opt.registration = o.attribute("reg").as_string();
-        opt.callsign = std::move(id.callsign);
-        opt.furtherName = std::move(id.furtherName);
-        opt.hours = *hours;
-        opt.optionId = nextId++;
-        opt.day = day;
-        opt.source = SOURCE;
-        opt.real = o.attribute("soft").as_bool(false) ? 0 : 1;
-        opt.cpl = o.attribute("cpl").as_bool(false) ? 1 : 0;
-        options.push_back(std::move(opt));
-    }
+    std::vector<StandOption> options = lf_readOptions(ELEMENT, NAME, SOURCE);
     Stand& stand = STANDS.emplace_back(NAME, std::move(options), lat, lon, *heading, radius,
                                        static_cast<uint16_t>(type), cargo, ramp, heli);
     // Flags that a learned stand list carries for its next save.
@@ -512,12 +547,23 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
     return true;
 }
 
+void gf_checkStandCount(pugi::xml_node POSITIONS)
+{
+    size_t count = 0;
+    for (pugi::xml_node pos = POSITIONS.child("parkpos"); pos; pos = pos.next_sibling("parkpos")) {
+        if (++count > MAX_AIRPORT_STANDS) {
+            throw UserErrorException(93, fmt::format("The file lists more than {} stands.", MAX_AIRPORT_STANDS));
+        }
+    }
+}
+
 void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS)
 {
     const pugi::xml_node positions = gf_parkPositionsOf(DOC);
     if (!positions) {
         return;
     }
+    gf_checkStandCount(positions);
     std::unordered_set<std::string> seen;
     int number = 0;
     for (pugi::xml_node pos : positions.children("parkpos")) {
@@ -622,6 +668,44 @@ void lf_settingsFromQuality()
                            percentage));
 }
 
+// The required altitude parameter, read whole and within the altitudes of airports.
+int32_t lf_airportAltitude(const pugi::xml_document& DOC)
+{
+    const NumberRead<int> altitude = gf_findParameter(DOC, "altitude");
+    if (!altitude.error.empty()) {
+        throw UserErrorException(65, fmt::format("Parameter {}", altitude.error));
+    }
+    if (!altitude.value) {
+        throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
+    }
+    if (*altitude.value < LOWEST_AIRPORT_FT || *altitude.value > HIGHEST_AIRPORT_FT) {
+        throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude.value));
+    }
+    return *altitude.value;
+}
+
+// The learned file of the airport file NAME on top of the stand table; answers the name that
+// the log shows as read (the learned file's when a handmade one replaced the stand list).
+std::string lf_readLearnedOf(const std::string& NAME, ParkApfInfo& INFO)
+{
+    const fs::path learned = lf_learnedPathOf(NAME, INFO.publisher);
+    std::error_code ec;
+    if (learned.empty() || !fs::exists(learned, ec)) {
+        gf_logLine("learned does not exist");
+        lf_settingsFromQuality();
+        return NAME;
+    }
+    if (!lf_readLearned(learned, INFO, g_stands, g_handmade)) {
+        INFO.learnedUnreadable = 1;
+    }
+    g_qualityFactors = gf_computeQualityFactors();
+    if (g_handmade) {
+        gf_logLine("A handmade airport file overruled the archived file!");
+        return learned.string();
+    }
+    return NAME;
+}
+
 std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
 {
     fs::path path;
@@ -650,18 +734,11 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     if (!gf_readXmlMeta(doc, 0).accepted) {
         return fmt::format("{}: refused to load", NAME);
     }
-    g_rtTrafficWeek = gf_findParameter(doc, "RT_traffic_week").value_or(0);
+    g_rtTrafficWeek = gf_takeIntParameter(doc, "RT_traffic_week", NAME).value_or(0);
     ParkApfInfo info;
     info.apfName = NAME;
     info.publisher = gf_stringParameterByName(doc, "publisher").value_or("");
-    const auto altitude = gf_findParameter(doc, "altitude");
-    if (!altitude) {
-        throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
-    }
-    if (*altitude < LOWEST_AIRPORT_FT || *altitude > HIGHEST_AIRPORT_FT) {
-        throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude));
-    }
-    info.altitudeFt = *altitude;
+    info.altitudeFt = lf_airportAltitude(doc);
     info.airportName = gf_stringParameterByName(doc, "airport_name").value_or("");
     g_parkAirportElevation = static_cast<float>(info.altitudeFt);
     g_parkAirport.altitude = info.altitudeFt;
@@ -670,8 +747,8 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     lf_readStands(doc, stands);
     g_stands = std::move(stands);
     gf_forgetStandAtPosition();
-    const auto qfReal = gf_findParameter(doc, "Qf_real");
-    const auto qfSoft = gf_findParameter(doc, "Qf_soft");
+    const auto qfReal = gf_takeIntParameter(doc, "Qf_real", NAME);
+    const auto qfSoft = gf_takeIntParameter(doc, "Qf_soft", NAME);
     if (qfReal && qfSoft) {
         g_qualityFactors = gf_packQualityFactors(std::clamp(*qfReal, 0, 100), std::clamp(*qfSoft, 0, 100));
     }
@@ -679,22 +756,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
         g_apfSettingsAtRead[i] = gf_apfSettingText(i);
     }
 
-    std::string shownName = NAME;
-    const fs::path learned = lf_learnedPathOf(NAME, info.publisher);
-    std::error_code ec;
-    if (!learned.empty() && fs::exists(learned, ec)) {
-        if (!lf_readLearned(learned, info, g_stands, g_handmade)) {
-            info.learnedUnreadable = 1;
-        }
-        g_qualityFactors = gf_computeQualityFactors();
-        if (g_handmade) {
-            gf_logLine("A handmade airport file overruled the archived file!");
-            shownName = learned.string();
-        }
-    } else {
-        gf_logLine("learned does not exist");
-        lf_settingsFromQuality();
-    }
+    const std::string shownName = lf_readLearnedOf(NAME, info);
     INFO = std::move(info);
 
     gf_windowSetStandCount(static_cast<int>(g_stands.size()));
