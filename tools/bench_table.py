@@ -35,6 +35,8 @@ def collect(folder):
             # Repeated benchmarks give their median; their other aggregates and single runs are left out.
             if bench.get("run_type") == "aggregate" and bench.get("aggregate_name") != "median":
                 continue
+            if bench.get("run_type") != "aggregate" and bench.get("repetitions", 1) > 1:
+                continue
             if bench.get("error_occurred"):
                 continue
             entry = table.setdefault((program, bench["name"]), {"figures": {}, "unit": "", "machines": []})
