@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/TerminalView.h"
+#include "app/TrackRecording.h"
 
 #include "app/MainWindow.h"
 #include "app/Worker.h"
@@ -164,6 +165,11 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         sim.setFreeRunning(true);
     }
     sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
+    if (!LINE.facilityFile.empty()) {
+        ERROR = sim.addFacilityFile(LINE.facilityFile);
+        if (!ERROR.empty())
+            return false;
+    }
     if (!LINE.recordFile.empty()) {
         ERROR = sim.startTrackRecording(LINE.recordFile);
         if (!ERROR.empty())
@@ -179,6 +185,19 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         return false;
     for (const ScenarioLineError& lineError : result.errors)
         gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
+    if (!LINE.airportFile.empty()) {
+        std::error_code fileError;
+        if (result.scenario.airport.empty()) {
+            ERROR = "--airport-file needs a scenario whose header names its airport";
+            return false;
+        }
+        if (!std::filesystem::is_regular_file(LINE.airportFile, fileError)) {
+            ERROR = fmt::format("cannot read the airport file {}", LINE.airportFile);
+            return false;
+        }
+        gf_setGivenAirportFile(result.scenario.airport, std::filesystem::absolute(LINE.airportFile, fileError));
+        gf_logLine("Airport file of {}: {}", result.scenario.airport, LINE.airportFile);
+    }
     lf_placeUser(sim, result.scenario);
     if (!result.scenario.airport.empty()) {
         const std::string elevation = sim.setGroundElevationOf(result.scenario.airport);
@@ -189,10 +208,12 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
     gf_logLine("Traffic scenario {} ({} reports, {} parked); stand-ins seeded with {}{}",
                scenarioPath.filename().string(), result.scenario.reports.size(), result.scenario.parked.size(), seed,
                lifetime > 0.0 ? fmt::format(", service sessions expire after {} s", lifetime) : std::string());
-    gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(
+    auto source = std::make_shared<ScenarioTrafficSource>(
         std::move(result.scenario), lf_epochSeconds,
         [](std::chrono::milliseconds DELAY) { std::this_thread::sleep_for(DELAY); },
-        gf_realServiceBehaviour(seed, lifetime)));
+        gf_realServiceBehaviour(seed, lifetime));
+    gf_setRecordingClock([source] { return source->scenarioTime(); });
+    gf_setTrafficSource(std::move(source));
     return true;
 }
 
@@ -201,11 +222,15 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 std::string gf_usageText()
 {
     return "usage: quillon [--work FOLDER] [--data FOLDER] [--scenario FILE] [--duration SECONDS]\n"
-           "               [--session-lifetime SECONDS] [--record FILE]\n"
-           "               [--production | --no-production]\n"
+           "               [--session-lifetime SECONDS] [--record FILE] [--airport-file FILE]\n"
+           "               [--facility FILE] [--production | --no-production]\n"
            "  --work FOLDER      working folder (Log.txt, input, output, airports); default: .\n"
            "  --data FOLDER      bundled sample data (scenarios, facilities)\n"
            "  --scenario FILE    traffic scenario to play (default: the first of DATA/scenarios)\n"
+           "  --airport-file FILE  airport file (stands) of the scenario's airport, in place of the\n"
+           "                     archive's\n"
+           "  --facility FILE    facility data (JSON) of an airport for the simulated simulator, in\n"
+           "                     place of DATA/facilities/ICAO.json\n"
            "  --duration SECONDS run this long, then close down (default: until stopped)\n"
            "  --session-lifetime SECONDS  the traffic service's sessions expire this long after\n"
            "                     their login (default: the scenario's, else never)\n"
@@ -230,7 +255,7 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             continue;
         }
         if (arg != "--work" && arg != "--data" && arg != "--scenario" && arg != "--duration"
-            && arg != "--session-lifetime" && arg != "--record") {
+            && arg != "--session-lifetime" && arg != "--record" && arg != "--airport-file" && arg != "--facility") {
             ERROR = fmt::format("unknown option '{}'", arg);
             return std::nullopt;
         }
@@ -247,6 +272,10 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             line.scenarioFile = value;
         } else if (arg == "--record") {
             line.recordFile = value;
+        } else if (arg == "--airport-file") {
+            line.airportFile = value;
+        } else if (arg == "--facility") {
+            line.facilityFile = value;
         } else {
             double seconds = 0.0;
             std::size_t used = 0;

@@ -17,6 +17,8 @@ struct CommandLine
     std::optional<std::chrono::milliseconds> duration;
     std::optional<double> sessionLifetime;  // seconds; the traffic service's sessions expire (0: never)
     std::string recordFile;      // "" = no track recording of the simulated simulator
+    std::string airportFile;     // "" = the scenario airport's file comes from the archive
+    std::string facilityFile;    // "" = the facility data of the data folder only
     bool production = false;
     bool help = false;
 };

@@ -4,6 +4,7 @@
 #include "platform/sim_Control.h"
 
 #include <nlohmann/json.hpp>
+#include <pugixml.hpp>
 
 #include <climits>
 #include <stdexcept>
@@ -87,6 +88,19 @@ struct PendingRemove {
 };
 
 constexpr double DEFAULT_CG_FT = 8.0;
+// The scenery's ground follows an airport's elevation this far from it.
+constexpr double TERRAIN_REACH_NM = 10.0;
+
+double lf_terrainDistanceNm(double LAT1, double LON1, double LAT2, double LON2)
+{
+    constexpr double radPerDeg = 0.017453292519943295;
+    constexpr double earthNm = 3440.065;
+    const double dLat = (LAT2 - LAT1) * radPerDeg;
+    const double dLon = (LON2 - LON1) * radPerDeg;
+    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) +
+                     std::cos(LAT1 * radPerDeg) * std::cos(LAT2 * radPerDeg) * std::sin(dLon / 2) * std::sin(dLon / 2);
+    return 2.0 * earthNm * std::asin(std::min(1.0, std::sqrt(a)));
+}
 constexpr double DEFAULT_STATIC_PITCH = 0.0122;
 constexpr double FEET_PER_METRE = 3.280839895013123;
 constexpr std::size_t MAX_RECORDED_CALLS = 200000;
@@ -121,9 +135,12 @@ struct SimStandIn::State {
     std::set<std::string> failingTitles;
     std::map<std::string, std::pair<double, double>> staticCg;
     double groundElevationFt = 0.0;
+    std::vector<TerrainPoint> terrain;
+    std::map<std::pair<int, int>, std::vector<std::size_t>> terrainCells; // by whole degrees
     std::vector<UserScriptPoint> script;
     std::uint64_t scriptStartFrame = 0;
     std::filesystem::path facilityFolder;
+    std::map<std::string, std::filesystem::path> facilityFiles; // files given for single airports
     bool facilitySilent = false;
     bool recording = true;
     std::vector<SimCall> calls;
@@ -193,9 +210,12 @@ struct SimStandIn::State {
         failingTitles.clear();
         staticCg.clear();
         groundElevationFt = 0.0;
+        terrain.clear();
+        terrainCells.clear();
         script.clear();
         scriptStartFrame = 0;
         facilityFolder.clear();
+        facilityFiles.clear();
         facilitySilent = false;
         recording = true;
         calls.clear();
@@ -281,6 +301,43 @@ struct SimStandIn::State {
         return it == staticCg.end() ? std::pair{DEFAULT_CG_FT, DEFAULT_STATIC_PITCH} : it->second;
     }
 
+    // The ground under a position: the elevation of the nearest airport of the terrain within
+    // its reach, else the ground elevation.
+    double groundAt(double LAT, double LON) const
+    {
+        double best = TERRAIN_REACH_NM;
+        double ground = groundElevationFt;
+        const int cellLat = static_cast<int>(std::floor(LAT));
+        const int cellLon = static_cast<int>(std::floor(LON));
+        for (int dLat = -1; dLat <= 1; ++dLat) {
+            for (int dLon = -1; dLon <= 1; ++dLon) {
+                const auto it = terrainCells.find({cellLat + dLat, cellLon + dLon});
+                if (it == terrainCells.end()) {
+                    continue;
+                }
+                for (const std::size_t i : it->second) {
+                    const TerrainPoint& p = terrain[i];
+                    const double d = lf_terrainDistanceNm(LAT, LON, p.latitude, p.longitude);
+                    if (d < best) {
+                        best = d;
+                        ground = p.elevationFt;
+                    }
+                }
+            }
+        }
+        return ground;
+    }
+
+    double groundUnder(const SimObject& OBJ) const
+    {
+        if (terrain.empty()) {
+            return groundElevationFt;
+        }
+        const auto lat = OBJ.values.find("PLANE LATITUDE");
+        const auto lon = OBJ.values.find("PLANE LONGITUDE");
+        return groundAt(lat == OBJ.values.end() ? 0.0 : lat->second, lon == OBJ.values.end() ? 0.0 : lon->second);
+    }
+
     double value(const SimObject& OBJ, const std::string& NAME) const
     {
         const double altitude = [&] {
@@ -288,10 +345,10 @@ struct SimStandIn::State {
             return it == OBJ.values.end() ? 0.0 : it->second;
         }();
         if (NAME == "GROUND ALTITUDE") {
-            return groundElevationFt;
+            return groundUnder(OBJ);
         }
         if (NAME == "PLANE ALT ABOVE GROUND") {
-            return altitude - groundElevationFt;
+            return altitude - groundUnder(OBJ);
         }
         if (NAME == "STATIC CG TO GROUND") {
             return cgOf(OBJ).first;
@@ -301,7 +358,7 @@ struct SimStandIn::State {
         }
         if (NAME == "SIM ON GROUND" && !OBJ.user) {
             // An AI aircraft stands when its reference point is no higher than its CG height.
-            return altitude - groundElevationFt <= cgOf(OBJ).first + 1.0 ? 1.0 : 0.0;
+            return altitude - groundUnder(OBJ) <= cgOf(OBJ).first + 1.0 ? 1.0 : 0.0;
         }
         const auto it = OBJ.values.find(NAME);
         return it == OBJ.values.end() ? 0.0 : it->second;
@@ -464,8 +521,9 @@ struct SimStandIn::State {
             obj.values["PLANE HEADING DEGREES TRUE"] = it->initPos.Heading * 0.017453292519943295;
             obj.values["AIRSPEED TRUE"] = it->initPos.Airspeed;
             const double cg = cgOf(obj).first;
+            const double ground = groundUnder(obj);
             obj.values["PLANE ALTITUDE"] =
-                it->initPos.OnGround != 0 ? groundElevationFt + cg : std::max(it->initPos.Altitude, groundElevationFt + cg);
+                it->initPos.OnGround != 0 ? ground + cg : std::max(it->initPos.Altitude, ground + cg);
             objects[id] = std::move(obj);
             SIMCONNECT_RECV_ASSIGNED_OBJECT_ID assigned;
             assigned.dwRequestID = it->requestId;
@@ -508,7 +566,11 @@ struct SimStandIn::State {
             out << "P," << frame << ',' << id << ',' << value(obj, "PLANE LATITUDE") << ','
                 << value(obj, "PLANE LONGITUDE") << ',' << value(obj, "PLANE ALTITUDE") << ','
                 << value(obj, "PLANE HEADING DEGREES TRUE") * 57.29577951308232 << ','
-                << (value(obj, "SIM ON GROUND") != 0.0 ? 1 : 0) << '\n';
+                << (value(obj, "SIM ON GROUND") != 0.0 ? 1 : 0) << ','
+                << value(obj, "PLANE PITCH DEGREES") * 57.29577951308232 << ','
+                << value(obj, "PLANE BANK DEGREES") * 57.29577951308232 << ','
+                << value(obj, "VERTICAL SPEED") * 60.0 << ',' << value(obj, "AIRSPEED TRUE") << ','
+                << value(obj, "PLANE ALT ABOVE GROUND") << '\n';
         }
     }
 
@@ -517,6 +579,12 @@ struct SimStandIn::State {
     {
         std::replace_if(TEXT.begin(), TEXT.end(), [](char C) { return C == ',' || C == '\n' || C == '\r'; }, ' ');
         return TEXT;
+    }
+
+    std::filesystem::path facilityPath(const std::string& ICAO) const
+    {
+        const auto it = facilityFiles.find(ICAO);
+        return it != facilityFiles.end() ? it->second : facilityFolder / (ICAO + ".json");
     }
 
     bool connOpen(const Connection* CONN) const
@@ -596,7 +664,7 @@ void lf_packFacilityField(std::vector<std::uint8_t>& OUT, const std::string& FIE
 void SimStandIn::State::facilityAnswer(Connection& CONN, std::uint32_t DEFINE_ID, std::uint32_t REQUEST_ID,
                                        const std::string& ICAO)
 {
-    std::ifstream in(facilityFolder / (ICAO + ".json"), std::ios::binary);
+    std::ifstream in(facilityPath(ICAO), std::ios::binary);
     nlohmann::json airport;
     if (in) {
         airport = nlohmann::json::parse(in, nullptr, false);
@@ -689,6 +757,13 @@ std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER, std::ui
     sim.setFramesPerSecond(30);
     sim.setCallRecording(false);
     sim.setFacilityFolder(DATA_FOLDER / "facilities");
+    // The scenery knows the airports of the reference data and lies at their elevations.
+    if (std::filesystem::is_regular_file(DATA_FOLDER / "reference" / "airports.xml", ec)) {
+        const std::string terrain = sim.loadTerrain(DATA_FOLDER / "reference" / "airports.xml");
+        if (!terrain.empty()) {
+            return terrain;
+        }
+    }
     sim.setSeed(SEED);
     sim.setCreateDelayFrames(1, 300);
     sim.setLostCreatesPerThousand(2);
@@ -925,17 +1000,44 @@ void SimStandIn::setGroundElevation(double FEET)
 
 std::string SimStandIn::setGroundElevationOf(const std::string& ICAO)
 {
-    std::filesystem::path folder;
+    std::filesystem::path path;
     {
         std::lock_guard lock(m_state->mutex);
-        folder = m_state->facilityFolder;
+        path = m_state->facilityPath(ICAO);
     }
-    std::ifstream in(folder / (ICAO + ".json"), std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     const nlohmann::json airport = in ? nlohmann::json::parse(in, nullptr, false) : nlohmann::json();
     if (!airport.is_object() || !airport.contains("altitude_m") || !airport["altitude_m"].is_number()) {
         return "no facility altitude for " + ICAO;
     }
     setGroundElevation(airport["altitude_m"].get<double>() * FEET_PER_METRE);
+    return {};
+}
+
+void SimStandIn::setTerrain(std::vector<TerrainPoint> AIRPORTS)
+{
+    std::lock_guard lock(m_state->mutex);
+    State& s = *m_state;
+    s.terrain = std::move(AIRPORTS);
+    s.terrainCells.clear();
+    for (std::size_t i = 0; i < s.terrain.size(); ++i) {
+        const TerrainPoint& p = s.terrain[i];
+        s.terrainCells[{static_cast<int>(std::floor(p.latitude)), static_cast<int>(std::floor(p.longitude))}].push_back(i);
+    }
+}
+
+std::string SimStandIn::loadTerrain(const std::filesystem::path& AIRPORTS_XML)
+{
+    pugi::xml_document doc;
+    if (!doc.load_file(AIRPORTS_XML.c_str())) {
+        return "cannot read the scenery's airports from " + AIRPORTS_XML.string();
+    }
+    std::vector<TerrainPoint> airports;
+    for (const pugi::xpath_node& a : doc.select_nodes("//a")) {
+        const pugi::xml_node n = a.node();
+        airports.push_back({n.attribute("lat").as_double(), n.attribute("lon").as_double(), n.attribute("alt").as_double()});
+    }
+    setTerrain(std::move(airports));
     return {};
 }
 
@@ -955,7 +1057,7 @@ std::uint32_t SimStandIn::addForeignAircraft(double LATITUDE, double LONGITUDE, 
     obj.title = "Foreign Aircraft";
     obj.values["PLANE LATITUDE"] = LATITUDE;
     obj.values["PLANE LONGITUDE"] = LONGITUDE;
-    obj.values["PLANE ALTITUDE"] = ON_GROUND ? s.groundElevationFt + DEFAULT_CG_FT : ALTITUDE_FT;
+    obj.values["PLANE ALTITUDE"] = ON_GROUND ? s.groundAt(LATITUDE, LONGITUDE) + DEFAULT_CG_FT : ALTITUDE_FT;
     s.objects[id] = std::move(obj);
     return id;
 }
@@ -964,6 +1066,18 @@ void SimStandIn::setFacilityFolder(const std::filesystem::path& FOLDER)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->facilityFolder = FOLDER;
+}
+
+std::string SimStandIn::addFacilityFile(const std::filesystem::path& FILE)
+{
+    std::ifstream in(FILE, std::ios::binary);
+    const nlohmann::json airport = in ? nlohmann::json::parse(in, nullptr, false) : nlohmann::json();
+    if (!airport.is_object() || !airport.contains("icao") || !airport["icao"].is_string()) {
+        return "no facility data of an airport (\"icao\") in " + FILE.string();
+    }
+    std::lock_guard lock(m_state->mutex);
+    m_state->facilityFiles[airport["icao"].get<std::string>()] = FILE;
+    return {};
 }
 
 void SimStandIn::setFacilitySilent(bool SILENT)
@@ -998,7 +1112,8 @@ std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH)
         return "cannot write the track recording " + PATH.string();
     }
     *out << std::setprecision(9);
-    *out << "# O,frame,object,user|ai,tail,title / P,frame,object,lat,lon,alt_ft,heading_deg,on_ground / "
+    *out << "# O,frame,object,user|ai,tail,title / P,frame,object,lat,lon,alt_ft,heading_deg,on_ground,"
+            "pitch_deg,bank_deg,vs_fpm,tas_kt,agl_ft (pitch negative nose up, bank negative right) / "
             "S,frame,object,note\n";
     std::lock_guard lock(m_state->mutex);
     m_state->track = std::move(out);
