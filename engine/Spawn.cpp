@@ -243,7 +243,7 @@ bool gf_removeFarthestLiveAc(double DISTANCE_NM)
     if (farthest == nullptr) {
         return true;
     }
-    removeAircraftFromSim(*farthest);
+    removeAircraftFromSim(*farthest, "farthest, making room");
     return false;
 }
 

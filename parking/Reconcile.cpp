@@ -308,7 +308,7 @@ void gf_applyParkTrafficChanges(bool RENEW_ALL)
             const uint32_t standId = g_liveParked.back().standId;
             for (LiveAc& live : g_liveAcs) {
                 if (live.state == AcState::active && live.flightState == FlightState::parked && live.standId == standId) {
-                    removeAircraftFromSim(live);
+                    removeAircraftFromSim(live, "longest parked, static parking renewed");
                     break;
                 }
             }

@@ -151,7 +151,7 @@ TEST_F(TickTest, ChainFromBatchToRemoval)
     EXPECT_EQ(calls("SimConnect_SetDataOnSimObject", DEF_POSITION), 10u);
 
     // Removal: the record and its flight plan file go once the simulator has removed it.
-    removeAircraftFromSim(g_liveAcs[0]);
+    removeAircraftFromSim(g_liveAcs[0], "test");
     ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 100), 0);
     EXPECT_EQ(calls("SimConnect_AIRemoveObject"), 1u);
     EXPECT_FALSE(gf_simStandIn().objectExists(objectId));
@@ -178,7 +178,7 @@ TEST_F(TickTest, RemovalAskedBeforeActivationRemovesTheObject)
     (void)ac;
     ASSERT_GT(tickUntil([] { return calls("SimConnect_AICreateNonATCAircraft") == 1; }), 0);
     // The request is with the simulator now: the removal has to wait for the object.
-    removeAircraftFromSim(g_liveAcs[0]);
+    removeAircraftFromSim(g_liveAcs[0], "test");
     EXPECT_EQ(g_liveAcs[0].removeWhenCreated, 1);
     ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 600), 0);
     EXPECT_EQ(calls("SimConnect_AIRemoveObject"), 1u);
@@ -190,7 +190,7 @@ TEST_F(TickTest, WithdrawnRequestNeverSent)
     spawned(0x100001, "KLM1", "Title A");
     tick();
     ASSERT_EQ(g_liveAddingDeque.size(), 1u);
-    removeAircraftFromSim(g_liveAcs[0]);
+    removeAircraftFromSim(g_liveAcs[0], "test");
     tick();
     EXPECT_TRUE(g_liveAcs.empty());
     for (int n = 0; n < 60; ++n) {
@@ -477,7 +477,7 @@ TEST_F(TickTest, ParkedCreationTakesTheStandOver)
 TEST_F(TickTest, RemovedWhileOnTheAddingStackIsNeverCreated)
 {
     LiveAc& ac = spawned(0x100011, "KLM11", "Title A");
-    removeAircraftFromSim(ac);
+    removeAircraftFromSim(ac, "test");
     ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 60), 0);
     tickUntil([] { return false; }, 60);
     EXPECT_EQ(calls("SimConnect_AICreateNonATCAircraft"), 0u);
@@ -504,7 +504,7 @@ TEST_F(TickTest, RemovingARecordWithoutObjectIdErasesIt)
     LiveAc& ac = spawned(0x100013, "KLM13", "Title A");
     ac.state = AcState::active;
     ac.objectId = 0;
-    removeAircraftFromSim(ac);
+    removeAircraftFromSim(ac, "test");
     tick();
     EXPECT_EQ(gf_findLiveAc(0x100013), nullptr);
     EXPECT_TRUE(g_removalDeque.empty());
