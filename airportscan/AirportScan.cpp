@@ -13,10 +13,10 @@
 #include "core/Text.h"
 #include "core/UserError.h"
 #include "core/WindowState.h"
-#include "parking/Stand.h"
+#include "records/UserAircraft.h"
 #include "simlink/Facilities.h"
 #include "simlink/Install.h"
-#include "simlink/SimClient.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 

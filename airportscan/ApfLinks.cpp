@@ -5,9 +5,9 @@
 #include "core/Paths.h"
 #include "core/RefData.h"
 #include "core/Text.h"
-#include "parking/AirportFile.h"
-#include "parking/ApfLookup.h"
-#include "simlink/SimClient.h"
+#include "records/UserAircraft.h"
+#include "stands/AirportFile.h"
+#include "stands/ApfLookup.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include "core/Log.h"
 #include "core/StopFlags.h"
 #include "core/Text.h"
-#include "parking/Stand.h"
+#include "stands/StandTable.h"
 
 #include <algorithm>
 #include <array>

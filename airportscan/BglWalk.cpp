@@ -12,7 +12,7 @@
 #include "core/StatusLine.h"
 #include "core/StopFlags.h"
 #include "core/Text.h"
-#include "parking/Stand.h"
+#include "stands/StandTable.h"
 
 #include <algorithm>
 #include <array>

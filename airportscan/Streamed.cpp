@@ -10,7 +10,7 @@
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "core/WindowState.h"
-#include "parking/Stand.h"
+#include "stands/StandTable.h"
 
 #include <algorithm>
 #include <array>

@@ -12,7 +12,7 @@
 #include "core/Text.h"
 #include "core/WindowState.h"
 #include "core/XmlMeta.h"
-#include "parking/ApfLookup.h"
+#include "stands/ApfLookup.h"
 
 #include <pugixml.hpp>
 

@@ -1,8 +1,8 @@
 // The worker's 10 ms deadline loop and the dispatch of its periodic work.
 #include "app/MainWindow.h"
 #include "app/Worker.h"
-#include "core/LoopClock.h"
 #include "core/Log.h"
+#include "core/LoopClock.h"
 #include "core/StopFlags.h"
 
 #include <array>

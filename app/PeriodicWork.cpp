@@ -8,18 +8,18 @@
 #include "core/StopFlags.h"
 #include "core/WeekTime.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Commands.h"
 #include "engine/RemovalRules.h"
 #include "engine/SimRequests.h"
 #include "engine/Tick.h"
 #include "feed/TrafficFeed.h"
 #include "liveries/Matching.h"
-#include "parking/LearnedOptions.h"
 #include "parking/ParkAirport.h"
 #include "parking/Reconcile.h"
-#include "parking/Stand.h"
 #include "simlink/SimClient.h"
+#include "stands/LearnedOptions.h"
+#include "stands/StandTable.h"
 
 #include <mutex>
 

@@ -13,13 +13,13 @@
 #include "core/ThreadName.h"
 #include "core/WindowState.h"
 #include "feed/TrafficFeed.h"
-#include "parking/ApfLookup.h"
-#include "platform/sim_install.h"
 #include "platform/sim_Control.h"
+#include "platform/sim_install.h"
 #include "platform/traffic_scenario.h"
 #include "platform/traffic_standin.h"
 #include "platform/window_instance.h"
 #include "platform/window_messages.h"
+#include "stands/ApfLookup.h"
 
 #include <fmt/format.h>
 

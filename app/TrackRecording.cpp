@@ -1,6 +1,6 @@
 #include "app/TrackRecording.h"
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "platform/sim_Control.h"
 
 #include <fmt/format.h>

@@ -9,7 +9,7 @@
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/BirthSpawn.h"
 #include "parking/ParkAirport.h"
 #include "parking/Reconcile.h"

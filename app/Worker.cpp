@@ -18,7 +18,7 @@
 #include "core/UserError.h"
 #include "core/WeekTime.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
 #include "liveries/LiveryScan.h"
@@ -26,6 +26,7 @@
 #include "liveries/Matching.h"
 #include "parking/ParkAirport.h"
 #include "parking/Reconcile.h"
+#include "parking/StaticAircraft.h"
 #include "platform/window_messages.h"
 #include "simlink/Install.h"
 #include "simlink/SimClient.h"
@@ -332,6 +333,10 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
 {
     (void)AUTOMATIC_RESTART;  // the version check is skipped on an automatic restart; none is configured
     gf_installRepaintHook();
+    // The floors below hand their batches, creation steps and stand look-ups upwards through
+    // these seams.
+    gf_attachIntake();
+    gf_attachStaticParking();
     // The announcement of a park change counts to the next 15-second mark of this loop.
     gf_setParkSecondsSource(&gf_loopSeconds);
     g_stopSession = false;

@@ -29,7 +29,7 @@
 
 #include "core/Geo.h"
 #include "core/Reset.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Intake.h"
 #include "engine/Profile.h"
 #include "engine/Tick.h"

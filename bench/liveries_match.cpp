@@ -30,7 +30,7 @@
 #include "core/Paths.h"
 #include "core/RefData.h"
 #include "core/Reset.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "liveries/ScannedLivery.h"

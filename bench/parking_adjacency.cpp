@@ -3,9 +3,9 @@
 #include "core/Airports.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
-#include "parking/AirportFile.h"
 #include "parking/ParkAirport.h"
-#include "parking/Stand.h"
+#include "stands/AirportFile.h"
+#include "stands/StandTable.h"
 
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>

@@ -13,15 +13,15 @@
 #include "core/Reset.h"
 #include "core/StopFlags.h"
 #include "core/WeekTime.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "feed/TrafficFeed.h"
-#include "parking/AirportFile.h"
 #include "parking/ParkAirport.h"
 #include "parking/ParkingReset.h"
 #include "parking/Reconcile.h"
-#include "parking/Stand.h"
 #include "parking/StaticPositions.h"
 #include "platform/traffic_standin.h"
+#include "stands/AirportFile.h"
+#include "stands/StandTable.h"
 
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>

@@ -51,4 +51,45 @@ LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt)
     return LatLon{lat2 * RAD_TO_DEG, lonDeg};
 }
 
+double gf_wrapDegrees(double DEGREES)
+{
+    double d = std::fmod(DEGREES, 360.0);
+    if (d > 180.0) {
+        d -= 360.0;
+    } else if (d < -180.0) {
+        d += 360.0;
+    }
+    return d;
+}
+
+double gf_wrapRadians(double RADIANS)
+{
+    double r = std::fmod(RADIANS, 2.0 * PI);
+    if (r > PI) {
+        r -= 2.0 * PI;
+    } else if (r < -PI) {
+        r += 2.0 * PI;
+    }
+    return r;
+}
+
+double gf_wrapTwoPi(double RADIANS)
+{
+    double r = std::fmod(RADIANS, 2.0 * PI);
+    if (r < 0.0) {
+        r += 2.0 * PI;
+    }
+    return r;
+}
+
+double gf_lonDifference(double TO, double FROM)
+{
+    return gf_wrapDegrees(TO - FROM);
+}
+
+double gf_midLongitude(double A, double B)
+{
+    return gf_wrapDegrees(A + gf_lonDifference(B, A) / 2.0);
+}
+
 } // namespace qmt

@@ -26,4 +26,16 @@ double gf_bearing(double lat1, double lon1, double lat2, double lon2);
 // The position reached from the start along the bearing (radians) over the distance (feet).
 LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt);
 
+// Angles and longitudes, wrapped the short way round.
+// Degrees into -180..180.
+double gf_wrapDegrees(double DEGREES);
+// Radians into -pi..pi.
+double gf_wrapRadians(double RADIANS);
+// Radians into 0..2pi.
+double gf_wrapTwoPi(double RADIANS);
+// TO - FROM in degrees of longitude, the short way round (-180..180).
+double gf_lonDifference(double TO, double FROM);
+// The longitude halfway between A and B, the short way round.
+double gf_midLongitude(double A, double B);
+
 } // namespace qmt

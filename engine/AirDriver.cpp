@@ -8,15 +8,14 @@
 #include "engine/Commands.h"
 #include "engine/Motion.h"
 #include "feed/TrafficFeed.h"
-#include "parking/ParkAirport.h"
-#include "simlink/SimClient.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/UserAircraft.h"
 #include "simlink/SimQueues.h"
 
 namespace qmt {
 
 namespace {
 
-constexpr double kTicksPerMinute = 6000.0;
 constexpr double kStandardQnh = 1013.25;
 constexpr double kTouchdownFpm = -601.0;
 constexpr double kLowDescentFpm = -600.0;
@@ -44,17 +43,6 @@ constexpr double kFlareTopPitchRad = -4.0 * DEG_TO_RAD;
 constexpr int32_t kLowestTransition = -1000;
 constexpr double kClimbPowerHeightFt = 800.0;
 constexpr std::size_t kMaxSkipPoints = 10;
-constexpr uint32_t kRotorcraft = static_cast<uint32_t>(AcCategory::Rotorcraft);
-
-bool lf_hasParkAirport()
-{
-    return !g_parkAirport.icao.empty();
-}
-
-uint32_t lf_throttleFor(const LiveAc& AC, uint32_t INDEX)
-{
-    return AC.category == kRotorcraft ? 4 : INDEX;
-}
 
 bool lf_isDeparture(const LiveAc& AC)
 {
@@ -146,10 +134,8 @@ void lf_verticalStep(LiveAc& AC, int32_t T)
 
 void lf_pitchStep(LiveAc& AC, int32_t T)
 {
-    double f = AC.verticalRate;
-    f = f >= 0.0 ? std::min(f, 2400.0) : std::max(f, -3000.0) / 2.0;
-    double target = -(3.0 + f / 600.0 * 2.2) * DEG_TO_RAD;
-    if (AC.category == kRotorcraft) {
+    double target = lf_pitchForVerticalRate(AC.verticalRate);
+    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
         target = std::clamp(target, -kRotorcraftPitchRad, kRotorcraftPitchRad);
     }
     const double limit = g_pitchRates.at(AC.category);
@@ -181,7 +167,7 @@ void lf_configureCruise(LiveAc& AC)
     // below 10000 ft again the full light set comes back on
     AC.lightsSet = 0;
     gf_queueLights(AC.objectId, 1, 1, 0, 0, 0, 0, 1);
-    gf_setThrottle(AC, lf_throttleFor(AC, 3));
+    gf_setThrottle(AC, gf_throttleFor(AC, 3));
     gf_setGear(AC, 0);
     gf_setFlaps(AC, 0);
 }
@@ -239,7 +225,7 @@ void lf_flare(LiveAc& AC)
 // A helicopter never pitches beyond 15 degrees nor banks beyond its limit.
 void lf_holdRotorcraftAttitude(LiveAc& AC)
 {
-    if (AC.category != kRotorcraft) {
+    if (AC.category != AC_CATEGORY_ROTORCRAFT) {
         return;
     }
     auto& b = AC.block;
@@ -279,7 +265,7 @@ void lf_takeOffTick(LiveAc& AC)
         if (b[kBlockPitch] <= AC.climbPitch) {
             AC.pitchStep = 0.0;
             if (AC.heightAboveGround >= kClimbPowerHeightFt) {
-                gf_setThrottle(AC, lf_throttleFor(AC, 3));
+                gf_setThrottle(AC, gf_throttleFor(AC, 3));
                 lf_setFlightState(AC, FlightState::flying);
                 AC.transitionSlots = 1;
             }
@@ -338,9 +324,8 @@ void lf_nextPosAirborne(LiveAc& AC)
         } else {
             speed = lf_segmentSpeed(front, next);
         }
-        const int32_t ticks = lf_legTicks(lf_distanceNm(front, next), speed);
-        lf_adjustPlayTick(AC, std::max(ticks, 25));
-    } else if (AC.category == kRotorcraft) {
+        lf_adjustPlayTick(AC, std::max(lf_legTicks(lf_distanceNm(front, next), speed), kMinLegTicks));
+    } else if (AC.category == AC_CATEGORY_ROTORCRAFT) {
         lf_groundMove(AC); // hovering
     }
 }
@@ -402,9 +387,7 @@ bool lf_planFlightStep(LiveAc& AC, std::size_t K)
     }
     const StreamPos& front = stream[0];
     const StreamPos& next = stream[1];
-    const int32_t ticks =
-        lf_legTicks(lf_distanceNm(front, next), lf_segmentSpeed(front, next));
-    lf_adjustPlayTick(AC, std::max(ticks, 25));
+    lf_adjustPlayTick(AC, lf_segmentTicks(front, next));
     lf_climbPerTick(AC);
     return true;
 }
@@ -414,6 +397,12 @@ void lf_climbPerTick(LiveAc& AC)
     const StreamPos& next = AC.stream[1];
     const double alt = AC.block[kBlockAlt];
     AC.climbPerTick = next.alt <= alt ? 0.0 : std::min((next.alt - alt) / lf_ticksUntil(next), AC.climbFactor);
+}
+
+double lf_pitchForVerticalRate(double FPM)
+{
+    const double f = FPM >= 0.0 ? std::min(FPM, 2400.0) : std::max(FPM, -3000.0) / 2.0;
+    return -(3.0 + f / 600.0 * 2.2) * DEG_TO_RAD;
 }
 
 double lf_descentRate(const LiveAc& AC)
@@ -454,9 +443,9 @@ void lf_configureByHeight(LiveAc& AC)
     AC.approach = 0;
     const double v = AC.stream[0].verticalRate;
     if (v <= kDescendingFpm && AC.throttleIndex == 3) {
-        gf_setThrottle(AC, lf_throttleFor(AC, 2));
+        gf_setThrottle(AC, gf_throttleFor(AC, 2));
     } else if (v > kClimbingFpm && AC.throttleIndex == 4) {
-        gf_setThrottle(AC, lf_throttleFor(AC, 3));
+        gf_setThrottle(AC, gf_throttleFor(AC, 3));
     }
     if (hag >= kCleanHeightFt) {
         gf_setGear(AC, 0);
@@ -476,12 +465,12 @@ void lf_configureApproach(LiveAc& AC)
 {
     gf_queueCabinLights(AC.objectId, 0);
     const auto& b = AC.block;
-    const bool near = lf_hasParkAirport() && gf_distanceNm(b[kBlockLat], b[kBlockLon], g_parkAirport.latitude,
+    const bool near = gf_parkAirportSet() && gf_distanceNm(b[kBlockLat], b[kBlockLon], g_parkAirport.latitude,
                                                            g_parkAirport.longitude) <= kNearAirportNm;
     const double v = AC.stream[0].verticalRate;
     if (v <= kDescendingFpm) {
         if (AC.approach == 0 && near) {
-            gf_setThrottle(AC, lf_throttleFor(AC, 1));
+            gf_setThrottle(AC, gf_throttleFor(AC, 1));
             gf_setFlaps(AC, 3);
             gf_setGear(AC, 1);
             g_twinCheckIds.push_back(AC.id);
@@ -496,7 +485,7 @@ void lf_configureApproach(LiveAc& AC)
     const bool goAround = v > kGoAroundFpm || (AC.approach != 0 && !near);
     if (goAround && AC.climbConfigured == 0) {
         lf_shrinkWindows(AC);
-        gf_setThrottle(AC, lf_throttleFor(AC, 4));
+        gf_setThrottle(AC, gf_throttleFor(AC, 4));
         gf_setGear(AC, 0);
         gf_setFlaps(AC, 0);
         AC.climbConfigured = 1;

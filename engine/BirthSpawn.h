@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Spawn.h"
 
 namespace qmt {

@@ -7,14 +7,13 @@
 #include "core/Parameters.h"
 #include "core/Random.h"
 #include "core/WindowState.h"
-#include "parking/StandTable.h"
 #include "simlink/SimQueues.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 
 namespace {
 
-constexpr uint32_t kRotorcraft = 5;
 constexpr uint32_t kFlapsSet = 217;
 constexpr uint32_t kSpoilersSet = 218;
 constexpr uint32_t kGearSet = 219;
@@ -77,7 +76,7 @@ void removeAircraftFromSim(SimAc& AC, std::string_view REASON)
 
 void gf_setFlaps(SimAc& AC, uint32_t FLAPS_INDEX)
 {
-    if (FLAPS_INDEX == AC.flapsIndex || AC.category == kRotorcraft) {
+    if (FLAPS_INDEX == AC.flapsIndex || AC.category == AC_CATEGORY_ROTORCRAFT) {
         return;
     }
     if (FLAPS_INDEX > 4) {
@@ -90,7 +89,7 @@ void gf_setFlaps(SimAc& AC, uint32_t FLAPS_INDEX)
 
 void gf_setGear(SimAc& AC, uint32_t VALUE)
 {
-    if (AC.category == kRotorcraft) {
+    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
         return;
     }
     gf_queueClientEvent(AC.objectId, kGearSet, VALUE);
@@ -98,7 +97,7 @@ void gf_setGear(SimAc& AC, uint32_t VALUE)
 
 void gf_setSpoilers(SimAc& AC, bool ON)
 {
-    if (AC.category == kRotorcraft) {
+    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
         return;
     }
     gf_queueClientEvent(AC.objectId, kSpoilersSet, ON ? 16383u : 0u);

@@ -7,7 +7,7 @@
 #include <deque>
 #include <string_view>
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 
 namespace qmt {
 
@@ -29,5 +29,11 @@ void gf_setFlaps(SimAc& AC, uint32_t FLAPS_INDEX);  // 0..3 (4 = up, as 0)
 void gf_setGear(SimAc& AC, uint32_t VALUE);         // 0 up, 1 down
 void gf_setSpoilers(SimAc& AC, bool ON);
 void gf_setThrottle(SimAc& AC, uint32_t THROTTLE_INDEX); // 0..4; 5 = unset, sends nothing
+// The throttle index for the aircraft: INDEX, or full power for a rotorcraft, whose rotor turns
+// at full power on the ground and in the air.
+inline uint32_t gf_throttleFor(const SimAc& AC, uint32_t INDEX)
+{
+    return AC.category == AC_CATEGORY_ROTORCRAFT ? 4 : INDEX;
+}
 
 } // namespace qmt

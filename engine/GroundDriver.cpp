@@ -11,14 +11,13 @@
 #include "engine/Motion.h"
 #include "engine/NewPoint.h"
 #include "engine/SimRequests.h"
-#include "parking/ParkAirport.h"
+#include "records/ParkAirportIdentity.h"
 #include "simlink/SimQueues.h"
 
 namespace qmt {
 
 namespace {
 
-constexpr int32_t kMinLegTicks = 25;
 constexpr double kMetresPerDegree = 111132.95;   // the flat frame of a ground curve
 constexpr double kMaxCurveT = 0.999999;
 constexpr double kDeadBandDeg = 0.5;
@@ -33,17 +32,8 @@ constexpr double kParkStopReachNm = 0.018898488120950324; // 35 m
 constexpr double kTurnSpreadNm = 30.0 * NM_PER_METRE;
 constexpr double kRunwayExitDeg = 15.0;
 constexpr double kRollOutFlapsKt = 90.0;
-constexpr double kTakeOffRunKt = 43.0;
 constexpr double kSteepClimbFpm = 256.0;
 constexpr double kTwoPiLimit = 6.283185307178586;
-constexpr uint32_t kRotorcraft = static_cast<uint32_t>(AcCategory::Rotorcraft);
-constexpr uint32_t kLight = static_cast<uint32_t>(AcCategory::Light);
-
-
-uint32_t lf_idleThrottle(const LiveAc& AC)
-{
-    return AC.category == kRotorcraft ? 4 : 0;
-}
 
 // North and east (metres) of a position in the curve's flat frame.
 void lf_toFrame(const GroundCurve& CURVE, double LAT, double LON, double& NORTH, double& EAST)
@@ -78,8 +68,8 @@ namespace {
 // Throttle while departing: idle to a little power by speed, take-off power beyond.
 uint32_t lf_departureThrottle(const LiveAc& AC, double FRONT_KT, double NEXT_KT)
 {
-    if (AC.category == kRotorcraft) {
-        return 4;
+    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+        return gf_throttleFor(AC, 0);
     }
     if (FRONT_KT < 25.0 && NEXT_KT < 30.0) {
         if (FRONT_KT >= 20.0 || NEXT_KT >= 25.0) {
@@ -94,7 +84,7 @@ uint32_t lf_departureThrottle(const LiveAc& AC, double FRONT_KT, double NEXT_KT)
 void lf_zeroEngineData(LiveAc& AC)
 {
     gf_setSpoilers(AC, false);
-    if (AC.category != kLight) {
+    if (AC.category != AC_CATEGORY_LIGHT) {
         gf_setSpoilersAndThrottle(AC, 0.0, 0.0);
     }
 }
@@ -106,7 +96,7 @@ void lf_landingRollStep(LiveAc& AC, const StreamPos& FRONT)
         gf_setFlaps(AC, 0);
         AC.landingRoll = 0;
         AC.touchdownHeading = 0.0;
-        gf_setThrottle(AC, lf_idleThrottle(AC));
+        gf_setThrottle(AC, gf_throttleFor(AC, 0));
         lf_zeroEngineData(AC);
         gf_queueLights(AC.objectId, 1, 1, 0, 1, 0, 1, 1);
     } else if (FRONT.groundSpeed <= kRollOutFlapsKt) {
@@ -320,7 +310,7 @@ void lf_groundMove(LiveAc& AC)
     }
     AC.pitchRateLive = AC.pitchRate;
     const double distance = lf_distanceNm(front, next);
-    const int32_t w = std::max(lf_legTicks(distance, lf_segmentSpeed(front, next)), kMinLegTicks);
+    const int32_t w = lf_segmentTicks(front, next);
     if (AC.curve.running() || AC.turning != 0) {
         const double a = AC.curve.running() ? AC.turnAngle : AC.headingChange;
         // degrees over a rate in radians per tick: a rough count of the ticks the turn takes
@@ -357,7 +347,7 @@ void lf_rollOnGround(LiveAc& AC)
     } else if (AC.landingRoll != 0) {
         lf_landingRollStep(AC, front);
     } else {
-        gf_setThrottle(AC, lf_idleThrottle(AC));
+        gf_setThrottle(AC, gf_throttleFor(AC, 0));
     }
     if (AC.landingRoll == 0 && AC.departing == 0) {
         lf_shrinkWindows(AC);
@@ -375,7 +365,7 @@ void lf_rollOnGround(LiveAc& AC)
     lf_startLegPath(AC, t);
     AC.groundSpeed = AC.flightState == FlightState::pushing_back ? -next.groundSpeed : next.groundSpeed;
     // A helicopter lifts off where it is, at any speed, when the reports leave the ground.
-    const bool liftOff = AC.category == kRotorcraft && next.airborne != 0;
+    const bool liftOff = AC.category == AC_CATEGORY_ROTORCRAFT && next.airborne != 0;
     if (AC.departing != 0 && AC.flightState != FlightState::take_off &&
         (front.groundSpeed >= kTakeOffRunKt || liftOff)) {
         lf_checkTakeOff(AC, t);
@@ -385,7 +375,7 @@ void lf_rollOnGround(LiveAc& AC)
 bool lf_canTakeOff(const LiveAc& AC)
 {
     const double speed = g_takeOffSpeeds.at(AC.category);
-    if (AC.category == kRotorcraft) {
+    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
         return true;
     }
     const std::deque<StreamPos>& stream = AC.stream;

@@ -10,12 +10,12 @@
 #include "core/Parameters.h"
 #include "core/RefData.h"
 #include "core/Text.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/NewPoint.h"
 #include "engine/Profile.h"
 #include "engine/Respawn.h"
 #include "feed/TrafficFeed.h"
-#include "parking/ParkAirport.h"
+#include "records/ParkAirportIdentity.h"
 
 namespace qmt {
 
@@ -61,7 +61,7 @@ int32_t lf_clampTick(double VALUE)
 // Reference elevation of the altitude filter: the park airport's, or far below any ground.
 double lf_referenceElevation()
 {
-    return g_parkAirport.icao.empty() ? -1000.0 : static_cast<double>(g_parkAirportElevation);
+    return !gf_parkAirportSet() ? -1000.0 : static_cast<double>(g_parkAirportElevation);
 }
 
 // A low report close to the airport's elevation is a parked or taxiing aircraft whose
@@ -257,8 +257,14 @@ void lf_newLiveAc(LiveTrafficRecord& RECORD)
     g_liveAcs.emplace_back(RECORD.pos, profile, RECORD.reportTime);
 }
 
+void gf_attachIntake()
+{
+    gf_setTrafficBatchSink(&gf_intakeTrafficBatch);
+}
+
 void gf_resetIntakeForTests()
 {
+    gf_attachIntake();
     std::lock_guard lock(g_batchMutex);
     g_historyBatches.clear();
 }

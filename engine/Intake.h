@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "feed/TrafficRecords.h"
+#include "records/TrafficRecords.h"
 
 namespace qmt {
 
@@ -14,6 +14,8 @@ namespace qmt {
 // live batch, 0 to 24 the buffered history batches at start. Called by the traffic reader.
 // Records with a non-finite time, position or speed, or a hex id of 10000 or less, are dropped.
 void gf_intakeTrafficBatch(int32_t DELAY);
+// Registers gf_intakeTrafficBatch as the place where the traffic reader hands its batches.
+void gf_attachIntake();
 
 // Worker: merges the history batches handed over by the reader, in the order they came.
 // The tick calls it first, so the reader never touches the live aircraft list.
@@ -27,6 +29,7 @@ void lf_newLiveAc(LiveTrafficRecord& RECORD);
 // History batches from the reader waiting for the worker; guarded by g_batchMutex (taken alone).
 extern std::vector<std::vector<LiveTrafficRecord>> g_historyBatches;
 
+// Empties the history batches and attaches the intake to the reader, as the start-up does.
 void gf_resetIntakeForTests();
 
 } // namespace qmt

@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "core/Geo.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 
 namespace qmt {
 
@@ -41,20 +41,13 @@ struct UserConflictLimit {
 // Row 0 the ground rule (4 nm, 1000 ft, 700 ft), row 1 the spawn (6 nm, 3000 ft, 4000 ft).
 extern const std::array<UserConflictLimit, 2> g_userConflictLimits;
 
-// ---- angles and longitudes ----
-
-// Degrees into -180..180.
-double gf_wrapDegrees(double DEGREES);
-// Radians into -pi..pi.
-double gf_wrapRadians(double RADIANS);
-// Radians into 0..2pi.
-double gf_wrapTwoPi(double RADIANS);
-// TO - FROM in degrees of longitude, the short way round (-180..180).
-double gf_lonDifference(double TO, double FROM);
-// The longitude halfway between A and B, the short way round.
-double gf_midLongitude(double A, double B);
-
 // ---- shared by the motion code ----
+
+// No leg is played in fewer ticks than this.
+inline constexpr int32_t kMinLegTicks = 25;
+inline constexpr int32_t kTicksPerMinute = 6000;
+// Reports at or above this ground speed are a take-off run (or a landing roll), not taxiing.
+inline constexpr double kTakeOffRunKt = 43.0;
 
 // The tick counter now.
 inline int32_t lf_now()
@@ -100,6 +93,8 @@ void lf_paceLeg(LiveAc& AC);
 double lf_segmentSpeed(const StreamPos& FRONT, const StreamPos& NEXT);
 // Ticks to cover DISTANCE_NM at SPEED_KT, rounded; the narrowing error when out of 32 bits.
 int32_t lf_legTicks(double DISTANCE_NM, double SPEED_KT);
+// Ticks of the leg from FRONT to NEXT at its segment speed, at least kMinLegTicks.
+int32_t lf_segmentTicks(const StreamPos& FRONT, const StreamPos& NEXT);
 // Ticks until the point is due, at least 25.
 int32_t lf_ticksUntil(const StreamPos& POINT);
 // Latitude and longitude steps from the current position to the next point.
@@ -188,6 +183,8 @@ void lf_flyAirPath(LiveAc& AC);
 // Skips ahead to point K - 1 when it is airborne; true when it did.
 bool lf_planFlightStep(LiveAc& AC, std::size_t K);
 void lf_climbPerTick(LiveAc& AC);
+// The pitch (radians, negative nose up) at which an aircraft flies with the vertical rate FPM.
+double lf_pitchForVerticalRate(double FPM);
 // Feet per minute of a descent, corrected by the QNH.
 double lf_descentRate(const LiveAc& AC);
 void lf_bankTowards(LiveAc& AC, double HEADING_CHANGE, int32_t TICKS);

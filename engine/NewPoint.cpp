@@ -11,11 +11,11 @@
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/Motion.h"
-#include "parking/LearnedOptions.h"
-#include "parking/ParkAirport.h"
-#include "parking/StandTable.h"
-#include "parking/StaticPositions.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/StaticPosition.h"
 #include "simlink/SimQueues.h"
+#include "stands/LearnedOptions.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 
@@ -30,7 +30,6 @@ constexpr double kJitterDeg = 0.00015;
 constexpr double kShortStopNm = 0.011879049676025918;      // 22 m
 constexpr int32_t kShortStopTicks = 1500;
 constexpr std::size_t kShortStopLookBack = 5;
-constexpr double kTakeOffRunKt = 43.0;
 constexpr double kDepartingStopKt = 50.0;
 constexpr double kDepartingRepeatKt = 30.0;
 constexpr double kRollOutCapKt = 40.0;
@@ -339,7 +338,7 @@ bool lf_isNewPointPlausible(LiveAc& AC, StreamPos& POINT)
     if (lf_samePosition(POINT, last)) {
         POINT.repeat = 1;
     }
-    if (AC.category == static_cast<uint32_t>(AcCategory::Rotorcraft)) {
+    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
         return true;
     }
     const bool inFlight = POINT.airborne != 0 || (AC.state == AcState::active && AC.onGround == 0);

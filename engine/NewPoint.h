@@ -4,7 +4,7 @@
 // is dropped, and what it means for a parked, pushed-back, held, extrapolated or landing aircraft.
 // Worker thread only.
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 
 namespace qmt {
 

@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "core/AcKind.h"
-#include "core/RefData.h"
 #include "core/Random.h"
+#include "core/RefData.h"
 
 namespace qmt {
 

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "engine/AcRecords.h"
-#include "feed/TrafficRecords.h"
+#include "engine/AcLists.h"
+#include "records/TrafficRecords.h"
 
 namespace qmt {
 

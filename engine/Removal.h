@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 
 namespace qmt {
 

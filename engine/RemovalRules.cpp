@@ -2,6 +2,7 @@
 #include <cmath>
 #include <exception>
 
+#include "engine/RemovalRules.h"
 #include "core/Clock.h"
 #include "core/Geo.h"
 #include "core/Log.h"
@@ -11,13 +12,11 @@
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/Motion.h"
-#include "engine/RemovalRules.h"
-#include "parking/LearnedOptions.h"
-#include "parking/ParkAirport.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
-#include "parking/StaticPositions.h"
-#include "simlink/SimClient.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/StaticPosition.h"
+#include "records/UserAircraft.h"
+#include "stands/LearnedOptions.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Removal.h"
 
 namespace qmt {

@@ -11,13 +11,13 @@
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/RespawnGhosts.h"
-#include "parking/LearnedOptions.h"
-#include "parking/ParkAirport.h"
-#include "parking/StaticPositions.h"
+#include "liveries/Matching.h"
 #include "liveries/Regcodes.h"
-#include "parking/ParkAirport.h"
-#include "parking/StandTable.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/StaticPosition.h"
 #include "simlink/FlightPlan.h"
+#include "stands/LearnedOptions.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 

@@ -2,8 +2,8 @@
 
 // Identity changes, respawns and ghosts of live aircraft.
 
-#include "engine/AcRecords.h"
-#include "feed/TrafficRecords.h"
+#include "engine/AcLists.h"
+#include "records/TrafficRecords.h"
 
 namespace qmt {
 

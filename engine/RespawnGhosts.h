@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Respawn.h"
-#include "feed/TrafficRecords.h"
+#include "records/TrafficRecords.h"
 
 namespace qmt {
 

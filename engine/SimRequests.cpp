@@ -17,11 +17,12 @@
 #include "core/UserError.h"
 #include "core/WeekTime.h"
 #include "engine/Commands.h"
-#include "parking/StandTable.h"
-#include "parking/StaticPositions.h"
+#include "liveries/Matching.h"
+#include "records/StaticPosition.h"
 #include "simlink/FlightPlan.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 
 namespace qmt {
 

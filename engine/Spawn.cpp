@@ -17,12 +17,11 @@
 #include "engine/RespawnGhosts.h"
 #include "engine/StandRules.h"
 #include "liveries/Matching.h"
-#include "parking/LearnedOptions.h"
-#include "parking/ParkAirport.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
-#include "parking/StaticPositions.h"
-#include "simlink/SimClient.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/StaticPosition.h"
+#include "records/UserAircraft.h"
+#include "stands/LearnedOptions.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 
@@ -301,7 +300,7 @@ void spawnLiveAc(LiveAc& AC)
 
 Stand* lf_findSpawnStand(LiveAc& AC)
 {
-    if (g_stands.empty() || g_parkAirport.icao.empty()) {
+    if (g_stands.empty() || !gf_parkAirportSet()) {
         return nullptr;
     }
     StreamPos& front = AC.stream.front();
@@ -357,9 +356,7 @@ void lf_attitudeFromStream(LiveAc& AC)
     if (f.airborne == 0) {
         AC.block[kBlockPitch] = kGroundPitchRad;
     } else {
-        const double v = f.verticalRate >= 0.0 ? std::min(f.verticalRate, 2400.0)
-                                                : std::max(f.verticalRate, -3000.0) / 2.0;
-        AC.block[kBlockPitch] = -(3.0 + v / 600.0 * 2.2) * DEG_TO_RAD;
+        AC.block[kBlockPitch] = lf_pitchForVerticalRate(f.verticalRate);
     }
 
     double heading = 0.0;
@@ -372,10 +369,7 @@ void lf_attitudeFromStream(LiveAc& AC)
     } else {
         heading = gf_bearing(f.lat, f.lon, AC.stream[1].lat, AC.stream[1].lon);
     }
-    heading = std::fmod(heading, kTwoPi);
-    if (heading < 0.0) {
-        heading += kTwoPi;
-    }
+    heading = gf_wrapTwoPi(heading);
     if (heading > 6.283185307178586) {
         heading = 0.0;
     }

@@ -2,7 +2,7 @@
 
 // Birth and spawn of live aircraft.
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 
 namespace qmt {
 

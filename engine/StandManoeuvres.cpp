@@ -10,13 +10,12 @@
 #include "engine/Motion.h"
 #include "engine/RemovalRules.h"
 #include "engine/StandRules.h"
-#include "parking/LearnedOptions.h"
-#include "parking/ParkAirport.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
-#include "parking/StaticPositions.h"
-#include "simlink/SimClient.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/StaticPosition.h"
+#include "records/UserAircraft.h"
 #include "simlink/SimQueues.h"
+#include "stands/LearnedOptions.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 

@@ -9,9 +9,8 @@
 #include "core/RefData.h"
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
-#include "parking/ApfSettings.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
+#include "stands/ApfSettings.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 
 namespace qmt {
 

@@ -11,15 +11,14 @@
 #include "engine/Commands.h"
 #include "engine/Motion.h"
 #include "feed/TrafficFeed.h"
-#include "parking/ParkAirport.h"
-#include "parking/StandTable.h"
-#include "simlink/SimClient.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/UserAircraft.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 
 namespace {
 
-constexpr int32_t kMinLegTicks = 25;
 // A leg that is late is caught up at most this much faster than the aircraft's reports go,
 // and never slower than these speeds allow.
 constexpr double kCatchUpFactor = 1.25;
@@ -30,7 +29,6 @@ constexpr double kLongestLegTicks = 1.0e6;
 constexpr double kTicksPerHour = 360000.0;
 constexpr int32_t kHoldStepTicks = 300;
 constexpr int64_t kStaleHoldTicks = 6000;
-constexpr int32_t kTicksPerMinute = 6000;
 constexpr double kHoldingSpanFactor = 1.2;
 constexpr int32_t kWeekSeconds = 604800;
 constexpr int32_t kGroundSeconds = 3;
@@ -191,47 +189,6 @@ void lf_moveMadeUpPoint(const LiveAc& AC, StreamPos& P, int32_t SECONDS)
 
 } // namespace
 
-double gf_wrapDegrees(double DEGREES)
-{
-    double d = std::fmod(DEGREES, 360.0);
-    if (d > 180.0) {
-        d -= 360.0;
-    } else if (d < -180.0) {
-        d += 360.0;
-    }
-    return d;
-}
-
-double gf_wrapRadians(double RADIANS)
-{
-    double r = std::fmod(RADIANS, 2.0 * PI);
-    if (r > PI) {
-        r -= 2.0 * PI;
-    } else if (r < -PI) {
-        r += 2.0 * PI;
-    }
-    return r;
-}
-
-double gf_wrapTwoPi(double RADIANS)
-{
-    double r = std::fmod(RADIANS, 2.0 * PI);
-    if (r < 0.0) {
-        r += 2.0 * PI;
-    }
-    return r;
-}
-
-double gf_lonDifference(double TO, double FROM)
-{
-    return gf_wrapDegrees(TO - FROM);
-}
-
-double gf_midLongitude(double A, double B)
-{
-    return gf_wrapDegrees(A + gf_lonDifference(B, A) / 2.0);
-}
-
 bool lf_samePosition(double LAT_A, double LON_A, double LAT_B, double LON_B)
 {
     return std::abs(LAT_A - LAT_B) < kSamePositionDeg && std::abs(gf_lonDifference(LON_A, LON_B)) < kSamePositionDeg;
@@ -311,6 +268,11 @@ void lf_paceLeg(LiveAc& AC)
     }
 }
 
+int32_t lf_segmentTicks(const StreamPos& FRONT, const StreamPos& NEXT)
+{
+    return std::max(lf_legTicks(lf_distanceNm(FRONT, NEXT), lf_segmentSpeed(FRONT, NEXT)), kMinLegTicks);
+}
+
 void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS)
 {
     StreamPos& next = AC.stream[1];
@@ -342,7 +304,7 @@ void nextPosMain(LiveAc& AC)
         for (int round = 0;; ++round) {
             // An airborne aircraft never plays a repeated position; a helicopter hovers on it.
             while (stream.size() >= 2 && AC.onGround == 0 && stream[1].repeat != 0 &&
-                   AC.category != static_cast<uint32_t>(AcCategory::Rotorcraft)) {
+                   AC.category != AC_CATEGORY_ROTORCRAFT) {
                 stream.erase(stream.begin() + 1);
             }
             if (stream.size() >= 2) {
@@ -444,7 +406,7 @@ bool lf_streamRanDry(LiveAc& AC)
             return lf_dry("out of range");
         }
         if (AIRBORNE_ONLY.value()) {
-            const double elevation = g_parkAirport.icao.empty() ? 0.0 : static_cast<double>(g_parkAirportElevation);
+            const double elevation = !gf_parkAirportSet() ? 0.0 : static_cast<double>(g_parkAirportElevation);
             if (std::abs(b[kBlockAlt] - elevation) < kAirborneOnlyBandFt) {
                 return lf_dry("airborne only");
             }

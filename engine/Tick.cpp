@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "core/KindText.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Text.h"
@@ -17,20 +18,16 @@
 #include "engine/Removal.h"
 #include "engine/SimRequests.h"
 #include "engine/Spawn.h"
-#include "parking/StaticAircraft.h"
 #include "feed/TrafficFeed.h"
-#include "liveries/KindText.h"
-#include "parking/StandTable.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 
 namespace {
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr uint32_t kLight = 0;
-constexpr uint32_t kRotorcraft = 5;
 constexpr int32_t kActivationTicks = 200;
 constexpr int32_t kDone = -1;
 // Object ids up to this are not AI objects of ours.
@@ -105,7 +102,7 @@ void lf_onGroundData(const SimNotification& N)
             ac->approach = 0;
             ac->touchedDown = 1;
             gf_setSpoilers(*ac, true);
-            if (ac->category != kLight) {
+            if (ac->category != AC_CATEGORY_LIGHT) {
                 gf_setSpoilersAndThrottle(*ac, 100.0, ac->reverseThrust != 0 ? -100.0 : 100.0);
             }
             const uint32_t n = ac->touchdownSlots;
@@ -238,7 +235,7 @@ void lf_activateLive(SimNotification& E)
             gf_queueEngineStart(obj);
         }
         gf_queueLights(obj, nav, isParked ? 0 : 1, 0, isTaxi ? 1 : 0, 0, 1, 1);
-        gf_setThrottle(*ac, ac->category == kRotorcraft ? 4 : 0);
+        gf_setThrottle(*ac, gf_throttleFor(*ac, 0));
         gf_setFlaps(*ac, isTaxi ? 1 : 0);
     }
     lf_setCounter(E, kDone);
@@ -407,6 +404,17 @@ void lf_activateCreated()
     }
 }
 
+namespace {
+
+StaticCreationStep s_staticCreationStep = nullptr;
+
+} // namespace
+
+void gf_setStaticCreationStep(StaticCreationStep STEP)
+{
+    s_staticCreationStep = STEP;
+}
+
 void gf_paceAddingStack()
 {
     const int32_t tick = g_tickCounter.load(std::memory_order_relaxed);
@@ -429,7 +437,9 @@ void gf_paceAddingStack()
         gf_queueAiCreate(std::move(g_staticAddingDeque.front()));
         g_staticAddingDeque.pop_front();
     }
-    lf_detcs();
+    if (s_staticCreationStep != nullptr) {
+        s_staticCreationStep();
+    }
 }
 
 void lf_handleAddingStack()

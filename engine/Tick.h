@@ -3,7 +3,7 @@
 // The engine's 10 ms heartbeat: simulator notifications, the update of every live
 // aircraft, the position hand-over, the pacing of creations and removals, and intake.
 
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 
 namespace qmt {
 
@@ -17,5 +17,11 @@ void gf_handleSimNotifications();
 void lf_activateCreated();
 // One removal every 10 ticks, one creation every 50 (live before static).
 void gf_paceAddingStack();
+// The static parking's creation step, which queues the next static aircraft's create request when
+// its time has come; the pacing runs it at every 50th tick that moves no live creation. Static
+// parking sits above the engine and registers it at start-up; while none is registered no static
+// aircraft is made.
+using StaticCreationStep = void (*)();
+void gf_setStaticCreationStep(StaticCreationStep STEP);
 
 } // namespace qmt

@@ -13,7 +13,7 @@
 #include "core/Text.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
-#include "parking/ParkAirport.h"
+#include "records/ParkAirportIdentity.h"
 
 namespace qmt {
 
@@ -175,7 +175,7 @@ bool gf_getParkedTrafficAt(double LAT, double LON)
 
 bool gf_getParkedTraffic()
 {
-    if (g_parkAirport.icao.empty()) {
+    if (!gf_parkAirportSet()) {
         gf_logWarning("ParkedTraffic: no park airport set");
         return false;
     }

@@ -19,8 +19,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "feed/TrafficRecords.h"
 #include "platform/TrafficSource.h"
+#include "records/TrafficRecords.h"
 
 namespace qmt {
 
@@ -40,6 +40,12 @@ extern std::atomic<int> g_trafficCount;
 // Up once the buffered batches at start and the first live answer were handed over;
 // the session start waits for it.
 extern std::atomic<bool> g_trafficReceived;
+
+// Where the Traffic Reader hands each batch of g_trafficRecords: the engine's intake, which plays
+// it DELAY seconds from now. The engine registers it at start-up (the feed sits below the engine
+// and never includes it); while none is registered a batch is dropped.
+using TrafficBatchSink = void (*)(int32_t DELAY);
+void gf_setTrafficBatchSink(TrafficBatchSink SINK);
 
 // Delays (seconds) of the five buffered batches at start and of every live batch.
 inline constexpr int32_t kBufferedDelays[5] = {0, 6, 12, 18, 24};

@@ -16,7 +16,6 @@
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "core/ThreadName.h"
-#include "engine/Intake.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
 #include "simlink/SimQueues.h"
@@ -60,6 +59,16 @@ std::atomic<int> s_liveFailures{0};
 // When the live queries began to fail in a row (unshifted clock, nanoseconds; 0: they answer).
 std::atomic<std::int64_t> s_liveFailingSince{0};
 std::atomic<int> s_weatherFailures{0};
+
+// The engine's intake, registered at start-up; read by the reader thread.
+std::atomic<TrafficBatchSink> s_batchSink{nullptr};
+
+void lf_handOverBatch(int32_t DELAY)
+{
+    if (const TrafficBatchSink sink = s_batchSink.load()) {
+        sink(DELAY);
+    }
+}
 
 double lf_radians(double DEGREES)
 {
@@ -314,6 +323,11 @@ void lf_startThread(std::thread& THREAD, void (*MAIN)())
 
 } // namespace
 
+void gf_setTrafficBatchSink(TrafficBatchSink SINK)
+{
+    s_batchSink.store(SINK);
+}
+
 bool lf_readersStopping()
 {
     if (gf_stopRequested()) {
@@ -366,7 +380,7 @@ void gf_loadBufferedTraffic()
         }
         lf_fillTrafficRecords(answer.reports, "Buffered traffic");
         total += g_trafficRecords.size();
-        gf_intakeTrafficBatch(delay);
+        lf_handOverBatch(delay);
         g_trafficRecords.clear();
     }
     gf_logLine("Traffic Reader: {} buffered report{} loaded", total, gf_plural(total));
@@ -396,7 +410,7 @@ bool gf_readLiveTrafficOnce()
     }
     lf_fillTrafficRecords(answer.reports, "Live traffic");
     g_trafficCount = static_cast<int>(g_trafficRecords.size());
-    gf_intakeTrafficBatch(kLiveDelay);
+    lf_handOverBatch(kLiveDelay);
     g_trafficRecords.clear();
     g_trafficReceived = true;
     return true;

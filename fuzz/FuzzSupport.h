@@ -8,11 +8,11 @@
 #include "core/Reset.h"
 #include "core/StatusLine.h"
 #include "core/WindowState.h"
-#include "parking/AirportFile.h"
-#include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
 #include "parking/ParkingReset.h"
-#include "parking/Stand.h"
+#include "stands/AirportFile.h"
+#include "stands/LearnedApf.h"
+#include "stands/StandTable.h"
 
 #include <unistd.h>
 

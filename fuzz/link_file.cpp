@@ -1,7 +1,7 @@
 // An airport link file of any bytes: followed only into the archive.
 #include "FuzzSupport.h"
 
-#include "parking/ApfLookup.h"
+#include "stands/ApfLookup.h"
 
 using namespace qmt;
 

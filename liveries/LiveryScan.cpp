@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "liveries/LiveryScan.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/ScanTasks.h"
@@ -14,7 +15,6 @@
 #include "core/Text.h"
 #include "core/UserError.h"
 #include "core/WindowState.h"
-#include "liveries/LiveryScan.h"
 #include "liveries/Regcodes.h"
 #include "simlink/Install.h"
 

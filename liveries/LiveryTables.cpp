@@ -8,16 +8,17 @@
 #include <fmt/format.h>
 
 #include "core/AcKind.h"
+#include "core/KindText.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Random.h"
 #include "core/RefData.h"
 #include "core/Text.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
-#include "liveries/KindText.h"
+#include "liveries/Matching.h"
 #include "liveries/Regcodes.h"
 #include "liveries/ScannedLivery.h"
+#include "records/AcRecords.h"
 
 namespace qmt {
 

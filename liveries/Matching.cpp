@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/AcKind.h"
@@ -11,14 +12,18 @@
 #include "core/Parameters.h"
 #include "core/Random.h"
 #include "core/RefData.h"
-#include "engine/AcRecords.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Regcodes.h"
-#include "parking/Stand.h"
+#include "records/AcRecords.h"
+#include "records/Stand.h"
 
 namespace qmt {
 
 std::array<int32_t, 7> g_matchStepCount{};
+std::unordered_set<std::string> g_noMatchSet;
+std::unordered_map<uint32_t, std::string_view> g_chosenLiveries;
+std::unordered_set<std::string> g_notCreatedTitles;
+std::unordered_set<std::string> g_notCreatedList;
 
 namespace {
 

@@ -6,6 +6,10 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace qmt {
 
@@ -14,6 +18,13 @@ struct Stand;
 
 // Accepted live matches per step 0 to 6; never reset.
 extern std::array<int32_t, 7> g_matchStepCount;
+// What the engine tells the matching about its aircraft: the spawn texts of aircraft without a
+// livery, the title chosen per hex id, and the titles the simulator could not create with the
+// "<airline> <model> <title>" summary lines of those (own strings).
+extern std::unordered_set<std::string> g_noMatchSet;
+extern std::unordered_map<uint32_t, std::string_view> g_chosenLiveries;
+extern std::unordered_set<std::string> g_notCreatedTitles;
+extern std::unordered_set<std::string> g_notCreatedList;
 
 // Sets the aircraft's liveryTitle to the accepted title, or leaves it empty.
 void gf_matchLiveAcLivery(SimAc& AC);

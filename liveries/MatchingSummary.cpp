@@ -7,7 +7,6 @@
 
 #include "core/Log.h"
 #include "core/Text.h"
-#include "engine/AcRecords.h"
 #include "liveries/Matching.h"
 
 namespace qmt {

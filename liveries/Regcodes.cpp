@@ -10,12 +10,12 @@
 #include "core/AcKind.h"
 #include "core/Crypto.h"
 #include "core/Files.h"
+#include "core/KindText.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/StatusLine.h"
 #include "core/Text.h"
 #include "core/XmlMeta.h"
-#include "liveries/KindText.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/ScannedLivery.h"
 

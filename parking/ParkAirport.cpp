@@ -10,20 +10,20 @@
 #include "core/Text.h"
 #include "core/WindowState.h"
 #include "core/XmlMeta.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Commands.h"
 #include "engine/RemovalRules.h"
 #include "feed/TrafficFeed.h"
-#include "parking/AirportFile.h"
-#include "parking/ApfLookup.h"
-#include "parking/ApfSettings.h"
-#include "parking/LearnedApf.h"
 #include "parking/Reconcile.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
+#include "parking/StandSearch.h"
 #include "parking/StaticAircraft.h"
 #include "parking/StaticPositions.h"
-#include "simlink/SimClient.h"
+#include "records/UserAircraft.h"
+#include "stands/AirportFile.h"
+#include "stands/ApfLookup.h"
+#include "stands/ApfSettings.h"
+#include "stands/LearnedApf.h"
+#include "stands/StandTable.h"
 
 #include <fmt/format.h>
 
@@ -35,10 +35,6 @@
 namespace qmt {
 
 std::vector<ParkAirport> g_parkAirports;
-AirportEntry g_parkAirport;
-float g_parkAirportElevation = -1000.0f;
-std::string g_reservedStand;
-std::atomic<uint8_t> g_parkLoaded{0};
 uint8_t g_parkSwitchPending = 0;
 std::atomic<uint8_t> g_parkCheckRequested{0};
 int32_t g_renewalMinutes = kRenewalMinutes;
@@ -87,7 +83,7 @@ bool lf_isListed(IcaoCode CODE)
 
 bool lf_firstIsParkAirport()
 {
-    return !g_parkAirports.empty() && !g_parkAirport.icao.empty() && g_parkAirports.front().code == g_parkAirport.icao;
+    return !g_parkAirports.empty() && gf_parkAirportSet() && g_parkAirports.front().code == g_parkAirport.icao;
 }
 
 bool lf_userPositionKnown(double LATITUDE, double LONGITUDE)
@@ -202,11 +198,6 @@ void lf_checkParkAirportInSight(double LATITUDE, double LONGITUDE)
 }
 
 } // namespace
-
-std::string gf_parkAirportCode()
-{
-    return g_parkAirport.icao.str();
-}
 
 void gf_setParkSecondsSource(uint64_t (*SOURCE)())
 {
@@ -359,7 +350,7 @@ void gf_manageParkAirport(uint8_t FIRST)
             return;
         }
         lf_sortParkAirportsByDistance(latitude, longitude);
-        if (!g_parkAirport.icao.empty()) {
+        if (gf_parkAirportSet()) {
             lf_checkParkAirportInSight(latitude, longitude);
         } else {
             lf_chooseParkAirport(latitude, longitude, FIRST);

@@ -5,6 +5,7 @@
 // stand reserved for the user aircraft. Worker thread only unless a comment says otherwise.
 
 #include "core/Airports.h"
+#include "records/ParkAirportIdentity.h"
 
 #include <atomic>
 #include <cstdint>
@@ -24,16 +25,6 @@ struct ParkAirport {
 
 // The user's park airports; the first entry is the current or next one.
 extern std::vector<ParkAirport> g_parkAirports;
-// The current park airport (a copy of its airports-database entry); code 0 = none.
-extern AirportEntry g_parkAirport;
-// The park airport's altitude in feet, set by the airport-file reader; read by the live
-// traffic intake as the reference of its altitude filter.
-extern float g_parkAirportElevation;
-// Name of the stand reserved for the user aircraft, empty for none.
-extern std::string g_reservedStand;
-// The park airport's airport file was read successfully: only then may its learned
-// file be saved over. Any thread may read it.
-extern std::atomic<uint8_t> g_parkLoaded;
 // The next manager call loads the chosen park airport.
 extern uint8_t g_parkSwitchPending;
 // Set by the window's park-check command (window thread), cleared by the worker.
@@ -41,9 +32,6 @@ extern std::atomic<uint8_t> g_parkCheckRequested;
 // Minutes until the static parking is renewed; counted down by the main loop.
 extern int32_t g_renewalMinutes;
 inline constexpr int32_t kRenewalMinutes = 20;
-
-// The park airport's ICAO code as text, empty when none is set.
-std::string gf_parkAirportCode();
 
 // The periodic manager (FIRST: the call at the start of a session).
 void gf_manageParkAirport(uint8_t FIRST);

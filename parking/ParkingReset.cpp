@@ -1,13 +1,13 @@
 #include "parking/ParkingReset.h"
 
-#include "parking/AirportFile.h"
-#include "parking/LearnedApf.h"
 #include "parking/ParkAirport.h"
 #include "parking/Reconcile.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
+#include "parking/StandSearch.h"
 #include "parking/StaticAircraft.h"
 #include "parking/StaticPositions.h"
+#include "stands/AirportFile.h"
+#include "stands/LearnedApf.h"
+#include "stands/StandTable.h"
 
 namespace qmt {
 
@@ -21,6 +21,7 @@ void gf_resetParkingForTests()
     gf_clearLearnedOrphans();
     gf_resetStaticAircraftForTests();
     gf_resetParkChangeForTests();
+    gf_attachStaticParking();
 }
 
 } // namespace qmt

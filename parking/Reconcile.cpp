@@ -7,14 +7,14 @@
 #include "core/StatusLine.h"
 #include "core/Text.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Commands.h"
 #include "engine/RemovalRules.h"
 #include "feed/TrafficFeed.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
+#include "parking/StandSearch.h"
 #include "parking/StaticAircraft.h"
 #include "parking/StaticPositions.h"
+#include "stands/StandTable.h"
 
 #include <fmt/format.h>
 

@@ -5,14 +5,17 @@
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/WeekTime.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/BirthSpawn.h"
 #include "engine/Commands.h"
 #include "engine/Profile.h"
+#include "engine/Tick.h"
 #include "liveries/Matching.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
+#include "parking/ParkAirport.h"
+#include "parking/StandSearch.h"
 #include "parking/StaticPositions.h"
+#include "simlink/SimClient.h"
+#include "stands/StandTable.h"
 
 #include <fmt/format.h>
 
@@ -235,6 +238,12 @@ void gf_collectLiveParked()
     }
     std::stable_sort(g_liveParked.begin(), g_liveParked.end(),
                      [](const LiveParked& A, const LiveParked& B) { return A.minutesParked < B.minutesParked; });
+}
+
+void gf_attachStaticParking()
+{
+    gf_setStaticCreationStep(&lf_detcs);
+    gf_setUserParkNote(&gf_noteUserParkAirport);
 }
 
 void gf_resetStaticAircraftForTests()

@@ -23,6 +23,10 @@ void gf_removeAllStaticAc();
 // Fills g_liveParked with the live aircraft parked at their stands, removing those parked too long.
 void gf_collectLiveParked();
 
+// Attaches static parking to the floors below it, as the start-up does: the engine's pacing runs
+// lf_detcs, and the simulator link's request for the user's stand runs gf_noteUserParkAirport.
+void gf_attachStaticParking();
+
 // Back to the state of a fresh start (tests).
 void gf_resetStaticAircraftForTests();
 

@@ -8,14 +8,14 @@
 #include "core/RefData.h"
 #include "core/Text.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Commands.h"
 #include "engine/Profile.h"
 #include "feed/TrafficFeed.h"
 #include "parking/ParkAirport.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
-#include "simlink/SimClient.h"
+#include "parking/StandSearch.h"
+#include "records/UserAircraft.h"
+#include "stands/StandTable.h"
 
 #include <fmt/format.h>
 
@@ -24,7 +24,6 @@
 
 namespace qmt {
 
-std::vector<StaticPosition> g_staticPositions;
 std::vector<StaticRemoval> g_staticRemovals;
 std::vector<LiveParked> g_liveParked;
 std::vector<KeptStatic> g_keptStatics;
@@ -143,35 +142,6 @@ void lf_markReservedStands()
             stand.reserved = 1;
         }
     }
-}
-
-int64_t lf_wantedStaticCount()
-{
-    const int maxSelected = MAX_PARK_SEL.value();
-    if (maxSelected <= 0) {
-        const int percentage = parking_percentage.value();
-        gf_updateWindowValues([percentage](WindowValues& V) {
-            V.wantedStatics = 0;
-            V.wantedPercent = percentage;
-        });
-        return 0;
-    }
-    const int custom = CUSTOM_PARKING_PERCENTAGE.value();
-    const int percentage = custom >= 0 ? custom : parking_percentage.value();
-    const auto stands = static_cast<int64_t>(g_stands.size());
-    int64_t n = 1;
-    // Two or three stands at a low percentage would round to none.
-    if (stands > 1 && (stands > 3 || percentage >= 50)) {
-        n = gf_roundNarrow<int32_t>(static_cast<double>(percentage) * static_cast<double>(stands) / 100.0);
-    }
-    n = std::min<int64_t>(n, maxSelected);
-    const int wanted = static_cast<int>(n);
-    const int share = gf_percent(static_cast<double>(n), static_cast<double>(stands));
-    gf_updateWindowValues([wanted, share](WindowValues& V) {
-        V.wantedStatics = wanted;
-        V.wantedPercent = share;
-    });
-    return n;
 }
 
 void lf_positionsFromParkedTraffic()

@@ -5,6 +5,7 @@
 
 #include "core/AcKind.h"
 #include "core/WeekTime.h"
+#include "records/StaticPosition.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,20 +17,6 @@
 namespace qmt {
 
 struct Stand;
-
-// One future static aircraft.
-struct StaticPosition {
-    uint32_t sourceId = 0;       // hex id of the parked aircraft; 0 for a learned position
-    uint32_t source = 0;         // 0 parked traffic, 1 learned stand option
-    uint32_t standId = 0;
-    int32_t rank = 0;            // half hours since it parked (parked traffic, renewal) or the fit step
-    AcKind kind{};
-    std::string callsign;
-    std::string furtherName;
-    std::string registration;
-    uint8_t preferCallsign = 0;  // 1: named by callsign, 0: by further name
-    int32_t retryUntilTick = 0;  // waiting for the aircraft it replaces to leave the stand (0: not waiting)
-};
 
 // A static aircraft listed for removal.
 struct StaticRemoval {
@@ -56,8 +43,6 @@ struct KeptStatic {
     uint8_t renew = 0;           // its stay ends in the coming half hour: re-created under its further name
 };
 
-// Static positions still to be created; the last one is created first.
-extern std::vector<StaticPosition> g_staticPositions;
 // Static aircraft to remove at the end of a calculation or reconciliation.
 extern std::vector<StaticRemoval> g_staticRemovals;
 // Live aircraft parked at the park airport, by minutes parked (shortest first).
@@ -81,8 +66,6 @@ void lf_startStaticPass();
 void lf_takeOverRecentTraffic();
 // Marks the stand reserved for the user aircraft and the stand the user aircraft stands at.
 void lf_markReservedStands();
-// The wanted number of static aircraft; the window shows it.
-int64_t lf_wantedStaticCount();
 // Appends the positions of the parked traffic of the last gf_getParkedTraffic.
 void lf_positionsFromParkedTraffic();
 // The learned passes: adds positions until N, less OFFSET stands held otherwise, are reached.

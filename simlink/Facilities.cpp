@@ -1,9 +1,9 @@
 #include "simlink/Facilities.h"
 
 #include "core/Log.h"
-#include "core/Text.h"
 #include "core/StopFlags.h"
-#include "parking/Stand.h"
+#include "core/Text.h"
+#include "records/Stand.h"
 #include "simlink/SimClient.h"
 
 #include <chrono>

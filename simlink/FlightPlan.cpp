@@ -2,7 +2,7 @@
 
 #include "core/Airports.h"
 #include "core/Paths.h"
-#include "engine/AcRecords.h"
+#include "records/AcRecords.h"
 
 #include <fmt/format.h>
 #include <pugixml.hpp>

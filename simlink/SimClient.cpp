@@ -1,11 +1,10 @@
 #include "simlink/SimClient.h"
 
 #include "core/Log.h"
-#include "core/Text.h"
 #include "core/Parameters.h"
 #include "core/StopFlags.h"
+#include "core/Text.h"
 #include "core/ThreadName.h"
-#include "parking/ParkAirport.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,14 +19,8 @@ namespace qmt {
 std::mutex g_userAcMutex;
 UserAcShared g_userAcShared;
 
-UserAcData g_userAc;
-bool g_userOnGround = false;
-double g_userHalfSpan = 0.0;
-std::string g_userCallsign;
-
 std::atomic<SIMCONNECT_HANDLE> g_hSimConnect{nullptr};
 std::atomic<std::uint32_t> g_userObjectId{0};
-std::atomic<bool> g_isMsfs2020{false};
 std::atomic<bool> g_simConnectError{false};
 std::atomic<bool> g_simSecondFlag{false};
 std::atomic<bool> g_simFlightRunning{false};
@@ -45,6 +38,20 @@ std::uint32_t s_rangeCalls = 0;
 // The SimClient thread and its own stop flag (worker only, besides the flag).
 std::thread s_clientThread;
 std::atomic<bool> s_stopClient{false};
+
+// Registered by static parking at start-up; run on the worker only.
+std::atomic<UserParkNote> s_userParkNote{nullptr};
+
+// Runs the look-up of the user's stand when the simulator thread asked for it.
+void lf_runUserParkNote()
+{
+    if (!g_userParkNoteRequested.exchange(false)) {
+        return;
+    }
+    if (const UserParkNote note = s_userParkNote.load()) {
+        note();
+    }
+}
 
 constexpr double NM_PER_FOOT = 0.3048 * 0.0005399568034557236;
 
@@ -121,9 +128,9 @@ double lf_f64(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, std::size_t INDEX)
 
 } // namespace
 
-bool UserAcData::hasPosition() const
+void gf_setUserParkNote(UserParkNote NOTE)
 {
-    return !(std::fabs(latitude) < 0.0001 && std::fabs(longitude) < 0.0001);
+    s_userParkNote.store(NOTE);
 }
 
 bool gf_takeUserAcSnapshot()
@@ -139,9 +146,7 @@ bool gf_takeUserAcSnapshot()
         g_userAcShared.secondData = false;
     }
     // The stand table belongs to the worker, so the look-up runs here, not on the simulator thread.
-    if (g_userParkNoteRequested.exchange(false)) {
-        gf_noteUserParkAirport();
-    }
+    lf_runUserParkNote();
     return second;
 }
 
@@ -627,9 +632,7 @@ void gf_stopSimClient()
     if (s_clientThread.joinable()) {
         s_clientThread.join();
     }
-    if (g_userParkNoteRequested.exchange(false)) {
-        gf_noteUserParkAirport();
-    }
+    lf_runUserParkNote();
 }
 
 void gf_resetSimLinkForTests()

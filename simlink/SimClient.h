@@ -7,6 +7,7 @@
 // simulated frame dispatch().
 
 #include "platform/SimConnect.h"
+#include "records/UserAircraft.h"
 #include "simlink/SimQueues.h"
 
 #include <atomic>
@@ -42,23 +43,6 @@ constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_OBJECT_REMOVED = 2;
 constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_SIM_START = 3;
 constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_SIM_STOP = 4;
 
-// The user aircraft as the simulator reports it.
-struct UserAcData {
-    double latitude = 0.0;          // degrees
-    double longitude = 0.0;         // degrees
-    double pitch = 0.0;             // radians
-    double bank = 0.0;              // radians
-    double heading = 0.0;           // radians, true
-    double altitude = 0.0;          // feet
-    double altitudeAboveGround = 0.0; // feet
-    double groundVelocity = 0.0;    // knots
-    bool onGround = false;
-    bool dataArrived = false;
-
-    // Latitude and longitude both within 0.0001 degrees of 0 mean no known position.
-    bool hasPosition() const;
-};
-
 // What the simulator thread writes about the user aircraft; guarded by g_userAcMutex.
 struct UserAcShared {
     UserAcData ac;
@@ -73,21 +57,10 @@ extern std::mutex g_userAcMutex;
 // Written by the simulator thread, copied by the worker once per tick; guarded by g_userAcMutex.
 extern UserAcShared g_userAcShared;
 
-// The worker's snapshot of the user aircraft, taken once per tick (worker thread only).
-extern UserAcData g_userAc;
-// The worker's snapshot of the user's on-ground flag.
-extern bool g_userOnGround;
-// The worker's snapshot of the user aircraft's half wing span, nautical miles.
-extern double g_userHalfSpan;
-// The worker's snapshot of the user's callsign; empty while unknown.
-extern std::string g_userCallsign;
-
 // The handle of the main connection; null while not connected.
 extern std::atomic<SIMCONNECT_HANDLE> g_hSimConnect;
 // The object id of the user aircraft as the simulator reported it (0 while unknown).
 extern std::atomic<std::uint32_t> g_userObjectId;
-// The configured simulator is MSFS 2020 (else 2024); follows the simulator choice setting.
-extern std::atomic<bool> g_isMsfs2020;
 // Set when a direct request of the worker failed; the tick stops driving aircraft.
 extern std::atomic<bool> g_simConnectError;
 // Raised by the simulator thread with each once-a-second user-aircraft answer.
@@ -97,6 +70,11 @@ extern std::atomic<bool> g_simFlightRunning;
 // Raised by the simulator thread when the park airport of the user should be looked at; the
 // worker runs the look-up in gf_takeUserAcSnapshot.
 extern std::atomic<bool> g_userParkNoteRequested;
+// The look-up of the user's stand at the park airport, which the worker runs when the simulator
+// thread asked for it. Static parking sits above the link and registers it at start-up; while
+// none is registered the request is dropped.
+using UserParkNote = void (*)();
+void gf_setUserParkNote(UserParkNote NOTE);
 
 enum class SimLinkState : int { idle, connecting, connected, failed, closed };
 // Where the SimClient thread is; the session start waits for connected or failed.

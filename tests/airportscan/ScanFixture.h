@@ -12,10 +12,10 @@
 #include "core/StatusLine.h"
 #include "core/StopFlags.h"
 #include "core/WindowState.h"
-#include "parking/AirportFile.h"
 #include "platform/sim_Control.h"
 #include "simlink/Facilities.h"
 #include "simlink/SimClient.h"
+#include "stands/AirportFile.h"
 #include "tools/BglBuilder.h"
 #include "TestFolder.h"
 

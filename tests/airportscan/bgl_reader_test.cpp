@@ -3,7 +3,7 @@
 #include "ScanFixture.h"
 
 #include "airportscan/Bgl.h"
-#include "parking/Stand.h"
+#include "stands/StandTable.h"
 
 #include <cmath>
 #include <limits>

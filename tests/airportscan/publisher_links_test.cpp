@@ -4,7 +4,7 @@
 #include "airportscan/ApfLinks.h"
 #include "airportscan/Manifest.h"
 #include "core/XmlMeta.h"
-#include "parking/Stand.h"
+#include "stands/StandTable.h"
 
 namespace qmt::test {
 namespace {

@@ -3,11 +3,11 @@
 // park-airport lookup then finds.
 #include "ScanFixture.h"
 
-#include "parking/ApfLookup.h"
 #include "parking/ParkAirport.h"
-#include "parking/Stand.h"
 #include "platform/sim_install.h"
 #include "simlink/Install.h"
+#include "stands/ApfLookup.h"
+#include "stands/StandTable.h"
 
 #include <set>
 

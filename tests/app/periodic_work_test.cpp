@@ -5,7 +5,7 @@
 #include "core/StatusLine.h"
 #include "core/WeekTime.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "feed/TrafficFeed.h"
 #include "parking/ParkAirport.h"
 #include "parking/Reconcile.h"

@@ -6,14 +6,14 @@
 #include "core/Reset.h"
 #include "core/StopFlags.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Commands.h"
 #include "feed/TrafficFeed.h"
-#include "parking/AirportFile.h"
-#include "parking/ApfSettings.h"
 #include "parking/Reconcile.h"
 #include "platform/window_messages.h"
 #include "platform/window_shell.h"
+#include "stands/AirportFile.h"
+#include "stands/ApfSettings.h"
 
 #include <gtest/gtest.h>
 

@@ -12,9 +12,10 @@
 #include "core/Clock.h"
 #include "core/RefData.h"
 #include "motion_fixture.h"
-#include "parking/AirportFile.h"
+#include "liveries/Matching.h"
 #include "platform/traffic_scenario.h"
 #include "platform/traffic_standin.h"
+#include "stands/AirportFile.h"
 
 namespace qmt::test {
 namespace {

@@ -8,6 +8,7 @@
 #include "core/Parameters.h"
 #include "engine/NewPoint.h"
 #include "motion_fixture.h"
+#include "liveries/Matching.h"
 
 namespace qmt::test {
 namespace {

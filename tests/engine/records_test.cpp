@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "liveries/KindText.h"
+#include "core/KindText.h"
 
 namespace qmt::test {
 namespace {

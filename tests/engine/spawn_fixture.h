@@ -12,12 +12,11 @@
 #include "engine/BirthSpawn.h"
 #include "engine/RemovalRules.h"
 #include "engine/RespawnGhosts.h"
-#include "parking/LearnedOptions.h"
 #include "parking/ParkAirport.h"
+#include "parking/StandSearch.h"
 #include "parking/StaticPositions.h"
-#include "parking/ParkAirport.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
+#include "stands/LearnedOptions.h"
+#include "stands/StandTable.h"
 
 namespace qmt::test {
 

@@ -5,6 +5,7 @@
 
 #include "core/RefData.h"
 #include "spawn_fixture.h"
+#include "liveries/Matching.h"
 
 namespace qmt::test {
 namespace {

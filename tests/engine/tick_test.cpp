@@ -10,6 +10,7 @@
 #include "engine/Commands.h"
 #include "engine/SimRequests.h"
 #include "engine/Tick.h"
+#include "liveries/Matching.h"
 #include "platform/sim_Control.h"
 
 namespace qmt::test {

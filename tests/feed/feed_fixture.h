@@ -15,6 +15,7 @@
 #include "core/Log.h"
 #include "core/Reset.h"
 #include "core/StopFlags.h"
+#include "engine/Intake.h"
 #include "feed/TrafficFeed.h"
 #include "parking/ParkAirport.h"
 #include "platform/traffic_standin.h"
@@ -62,6 +63,8 @@ protected:
         gf_resetFeedForTests();
         gf_resetSimQueuesForTests();
         gf_resetParkAirportForTests();
+        // The reader hands its batches to the engine's intake, as after start-up.
+        gf_attachIntake();
         g_stopSession = false;
         g_exitRequested = false;
         gf_setClockForTests(TimePoint(std::chrono::seconds(kEpoch)));

@@ -8,7 +8,7 @@
 
 #include "core/AcKind.h"
 #include "core/Parameters.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Intake.h"
 
 using namespace qmt;

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "core/Parameters.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/Intake.h"
 
 using namespace qmt;

@@ -20,7 +20,7 @@
 #include "core/RefData.h"
 #include "core/Reset.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "liveries/ScannedLivery.h"

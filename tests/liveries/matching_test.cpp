@@ -4,7 +4,7 @@
 #include "LiveryFixtures.h"
 #include "core/Parameters.h"
 #include "liveries/Regcodes.h"
-#include "parking/Stand.h"
+#include "stands/StandTable.h"
 
 namespace qmt::test {
 namespace {

@@ -9,15 +9,15 @@
 #include "core/Reset.h"
 #include "core/StatusLine.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
-#include "parking/AirportFile.h"
-#include "parking/LearnedApf.h"
+#include "engine/AcLists.h"
 #include "parking/ParkAirport.h"
 #include "parking/ParkingReset.h"
-#include "parking/Stand.h"
-#include "parking/StandTable.h"
+#include "parking/StandSearch.h"
 #include "parking/StaticPositions.h"
 #include "simlink/SimClient.h"
+#include "stands/AirportFile.h"
+#include "stands/LearnedApf.h"
+#include "stands/StandTable.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

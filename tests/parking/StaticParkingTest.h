@@ -14,18 +14,18 @@
 #include "core/StopFlags.h"
 #include "core/WeekTime.h"
 #include "core/WindowState.h"
-#include "engine/AcRecords.h"
+#include "engine/AcLists.h"
 #include "engine/BirthSpawn.h"
 #include "feed/TrafficFeed.h"
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "liveries/ScannedLivery.h"
-#include "parking/LearnedOptions.h"
 #include "parking/ParkAirport.h"
 #include "parking/Reconcile.h"
 #include "parking/StaticAircraft.h"
 #include "parking/StaticPositions.h"
 #include "platform/traffic_standin.h"
+#include "stands/LearnedOptions.h"
 
 #include <fmt/format.h>
 

@@ -3,9 +3,9 @@
 #include "StaticParkingTest.h"
 
 #include "engine/Commands.h"
-#include "parking/ApfLookup.h"
 #include "platform/sim_Control.h"
 #include "simlink/SimClient.h"
+#include "stands/ApfLookup.h"
 
 #include <thread>
 

@@ -2,7 +2,7 @@
 #include "SimTestSupport.h"
 #include "core/StopFlags.h"
 
-#include "parking/Stand.h"
+#include "stands/StandTable.h"
 
 #include <algorithm>
 #include <set>

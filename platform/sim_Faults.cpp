@@ -1,0 +1,76 @@
+// The faults the simulated simulator can be made to show, as a real one does: creates answered
+// late and out of order, creates never answered, titles it refuses, AI objects it takes away by
+// itself, and facility requests it never answers.
+
+#include "platform/sim_State.h"
+
+namespace qmt {
+
+// Now and then the simulator takes an AI object away by itself (its own traffic rules, a crash
+// on the runway).
+void SimStandIn::State::selfRemovals()
+{
+    if (selfRemovalsPerHour <= 0.0) {
+        return;
+    }
+    const double chance = selfRemovalsPerHour / (3600.0 * fps);
+    std::vector<std::uint32_t> gone;
+    std::uniform_real_distribution<double> draw(0.0, 1.0);
+    for (const auto& [id, obj] : objects) {
+        if (!obj.user && draw(rng) < chance) {
+            gone.push_back(id);
+        }
+    }
+    for (const std::uint32_t id : gone) {
+        removeObject(id);
+    }
+}
+
+int SimStandIn::State::drawCreateDelay()
+{
+    return std::uniform_int_distribution<int>(createDelayFrames, std::max(createDelayFrames, createDelayMaxFrames))(rng);
+}
+
+void SimStandIn::setCreateDelayFrames(int FRAMES)
+{
+    setCreateDelayFrames(FRAMES, FRAMES);
+}
+
+void SimStandIn::setCreateDelayFrames(int LOWEST, int HIGHEST)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->createDelayFrames = std::max(1, LOWEST);
+    m_state->createDelayMaxFrames = std::max(m_state->createDelayFrames, HIGHEST);
+}
+
+void SimStandIn::setLostCreatesPerThousand(int COUNT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->lostCreatesPerThousand = std::clamp(COUNT, 0, 1000);
+}
+
+void SimStandIn::setSelfRemovalsPerHour(double PER_OBJECT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->selfRemovalsPerHour = std::max(0.0, PER_OBJECT);
+}
+
+void SimStandIn::setSeed(std::uint32_t SEED)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->rng.seed(SEED);
+}
+
+void SimStandIn::failTitle(const std::string& TITLE)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->failingTitles.insert(TITLE);
+}
+
+void SimStandIn::setFacilitySilent(bool SILENT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->facilitySilent = SILENT;
+}
+
+} // namespace qmt

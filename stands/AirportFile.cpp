@@ -1,0 +1,763 @@
+#include "stands/AirportFile.h"
+
+#include "core/AcKind.h"
+#include "core/Clock.h"
+#include "core/Files.h"
+#include "core/Geo.h"
+#include "core/KindText.h"
+#include "core/Log.h"
+#include "core/Paths.h"
+#include "core/RefData.h"
+#include "core/Text.h"
+#include "core/UserError.h"
+#include "core/XmlMeta.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/UserAircraft.h"
+#include "stands/ApfLookup.h"
+#include "stands/ApfSettings.h"
+#include "stands/LearnedApf.h"
+#include "stands/Quality.h"
+#include "stands/StandTable.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <unordered_set>
+
+namespace qmt {
+
+namespace fs = std::filesystem;
+
+std::array<std::string, kApfSettingCount> g_apfSettingNames;
+std::array<std::string, kApfSettingCount> g_apfSettingsAtRead;
+int32_t g_rtTrafficWeek = 0;
+uint8_t g_apfRead = 0;
+
+namespace {
+
+int64_t s_writeFaultBytes = -1;  // tests: stop a save after this many bytes
+
+const char* lf_flag(bool VALUE)
+{
+    return VALUE ? "true" : "false";
+}
+
+bool lf_appendParameter(pugi::xml_node PARAMETERS, const std::string& NAME, const std::string& VALUE)
+{
+    pugi::xml_node p = PARAMETERS.append_child("parameter");
+    if (!p) {
+        return false;
+    }
+    return p.append_attribute("name").set_value(NAME.c_str()) &&
+           p.append_attribute("value").set_value(VALUE.c_str());
+}
+
+bool lf_appendAttribute(pugi::xml_node NODE, const char* NAME, const std::string& VALUE)
+{
+    return NODE.append_attribute(NAME).set_value(VALUE.c_str());
+}
+
+// The full description of a stand: position, heading, size and kind.
+bool lf_writeFullStand(pugi::xml_node POS, const Stand& STAND, bool KEEP_FLAGS)
+{
+    bool ok = lf_appendAttribute(POS, "latitude", fmt::format("{:.6f}", STAND.latitude)) &&
+              lf_appendAttribute(POS, "longitude", fmt::format("{:.6f}", STAND.longitude)) &&
+              lf_appendAttribute(POS, "heading", fmt::format("{:.1f}", STAND.heading * RAD_TO_DEG)) &&
+              lf_appendAttribute(POS, "radius", fmt::format("{:.1f}", STAND.radius * METRES_PER_NM));
+    if (!ok) {
+        return false;
+    }
+    if (STAND.heli) {
+        ok = lf_appendAttribute(POS, "heli", "true");
+    } else {
+        ok = lf_appendAttribute(POS, "type", fmt::format("{}", STAND.type));
+    }
+    if (ok && STAND.manual) {
+        ok = lf_appendAttribute(POS, "manual", "true");
+    }
+    // A stand list that replaces the airport file must carry everything the airport
+    // file would have given, or the next read loses it.
+    if (ok && KEEP_FLAGS) {
+        if (STAND.cargo) {
+            ok = lf_appendAttribute(POS, "cargo", "true");
+        }
+        if (ok && STAND.ramp) {
+            ok = lf_appendAttribute(POS, "ramp", "true");
+        }
+        if (ok && STAND.radiusChanged) {
+            ok = lf_appendAttribute(POS, "radius_change", "true");
+        }
+        if (ok && STAND.cargoChanged) {
+            ok = lf_appendAttribute(POS, "cargo_change", "true");
+        }
+    }
+    return ok;
+}
+
+bool lf_writeOptions(pugi::xml_node POS, const Stand& STAND)
+{
+    for (const StandOption& opt : STAND.options) {
+        if (opt.optionId == 0) {
+            continue;
+        }
+        const std::string hh = gf_hoursWriteText(opt.hours);
+        if (hh.empty()) {
+            gf_logWarning(fmt::format("bit set problem: {} {} {}", opt.registration, opt.callsign,
+                                      gf_kindText(opt.kind)));
+            continue;
+        }
+        // Without a registration an option is still known by its airline and model.
+        const bool anonymous = opt.kind.airlineId == 0 && opt.kind.modelId == 0;
+        if (opt.registration.empty() && (anonymous || opt.kind.marker != 0)) {
+            continue;
+        }
+        pugi::xml_node o = POS.append_child("opt");
+        if (!o) {
+            return false;
+        }
+        bool ok = true;
+        if (!opt.registration.empty()) {
+            ok = lf_appendAttribute(o, "reg", opt.registration);
+        }
+        if (ok && opt.kind.marker == 0) {
+            ok = lf_appendAttribute(o, "airl", gf_airlineCode(opt.kind.airlineId)) &&
+                 lf_appendAttribute(o, "type", gf_modelCode(opt.kind.modelId));
+        }
+        if (ok && opt.real == 0) {
+            ok = lf_appendAttribute(o, "soft", "true");
+        }
+        ok = ok && lf_appendAttribute(o, "day", fmt::format("{}", opt.day)) && lf_appendAttribute(o, "hh", hh);
+        if (ok && !opt.callsign.empty()) {
+            ok = lf_appendAttribute(o, "cs", opt.furtherName.empty() ? opt.callsign
+                                                                     : opt.callsign + ":" + opt.furtherName);
+        }
+        if (ok && opt.cpl) {
+            ok = lf_appendAttribute(o, "cpl", "true");
+        }
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM,
+                     bool HANDMADE, pugi::xml_node ORPHANS)
+{
+    const bool learned = MODE == ApfWriteMode::learned;
+    const bool handmade = learned && HANDMADE;
+    const std::string version =
+        fmt::format("{}.{}.{}", QUILLON_VERSION_MAJOR, QUILLON_VERSION_MINOR, QUILLON_VERSION_PATCH);
+    if (!gf_writeXmlMeta(DOC, version, SIM)) {
+        return false;
+    }
+    pugi::xml_node root = DOC.child("root");
+    if (!root) {
+        root = DOC.append_child("root");
+    }
+    pugi::xml_node params = root.append_child("parameters");
+    if (!root || !params) {
+        return false;
+    }
+    bool ok = lf_appendParameter(params, "airport_name", FILE.airportName) &&
+              lf_appendParameter(params, "publisher", FILE.publisher);
+    if (ok && handmade) {
+        ok = lf_appendParameter(params, "handmade", "true");
+    }
+    if (ok && (handmade || !learned)) {
+        ok = lf_appendParameter(params, "altitude", fmt::format("{}", FILE.altitudeFt));
+    }
+    if (ok && !learned) {
+        ok = lf_appendParameter(params, "num_parkpos", fmt::format("{}", FILE.stands.size()));
+    }
+    if (ok && handmade) {
+        ok = lf_appendParameter(params, "Qf_real", fmt::format("{}", FILE.qfReal)) &&
+             lf_appendParameter(params, "Qf_soft", fmt::format("{}", FILE.qfSoft));
+    }
+    if (ok && FILE.publisher.empty()) {
+        ok = lf_appendParameter(params, "BGLpath", FILE.bglPath) &&
+             lf_appendParameter(params, "manufacturer", FILE.manufacturer) &&
+             lf_appendParameter(params, "creator", FILE.creator);
+    }
+    if (ok && learned) {
+        for (size_t i = 0; ok && i < kApfSettingCount; ++i) {
+            ok = lf_appendParameter(params, gf_apfSettingName(i), gf_apfSettingText(i));
+        }
+    }
+    pugi::xml_node positions = root.append_child("parkpositions");
+    if (!ok || !positions) {
+        return false;
+    }
+    for (const Stand& stand : FILE.stands) {
+        pugi::xml_node pos = positions.append_child("parkpos");
+        if (!pos || !lf_appendAttribute(pos, "id", stand.name)) {
+            return false;
+        }
+        if (!learned) {
+            if (!lf_writeFullStand(pos, stand, false)) {
+                return false;
+            }
+            continue;
+        }
+        if (stand.manual || handmade) {
+            if (!lf_writeFullStand(pos, stand, true)) {
+                return false;
+            }
+        } else {
+            if (stand.radiusChanged &&
+                !(lf_appendAttribute(pos, "radius_change", "true") &&
+                  lf_appendAttribute(pos, "radius", fmt::format("{:.1f}", stand.radius * METRES_PER_NM)))) {
+                return false;
+            }
+            if (stand.cargoChanged && !(lf_appendAttribute(pos, "cargo_change", "true") &&
+                                        lf_appendAttribute(pos, "cargo", lf_flag(stand.cargo != 0)))) {
+                return false;
+            }
+        }
+        if (!lf_writeOptions(pos, stand)) {
+            return false;
+        }
+    }
+    if (learned && ORPHANS) {
+        for (pugi::xml_node orphan : ORPHANS.children("parkpos")) {
+            if (!positions.append_copy(orphan)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Writes the bytes to a temporary file beside PATH and puts it in place only when it
+// is complete, so that a failed save leaves the previous file as it was.
+
+bool lf_isHoursDigit(char C)
+{
+    return C >= '0' && C <= '9';
+}
+
+std::optional<int> lf_slotNumber(std::string_view TEXT)
+{
+    const std::string text = gf_trim(TEXT);
+    if (text.empty() || text.size() > 2) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (char c : text) {
+        if (!lf_isHoursDigit(c)) {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (value > 47) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Distance between two stands, measured once per pair.
+bool lf_overlaps(const Stand& A, const Stand& B)
+{
+    const double d = gf_distanceNm(A.latitude, A.longitude, B.latitude, B.longitude);
+    return 1.1 * d < A.radius + B.radius;
+}
+
+} // namespace
+
+bool gf_commitFile(const std::string& BYTES, const fs::path& PATH, bool KEEP_GENERATIONS)
+{
+    fs::path temp = PATH;
+    temp += ".tmp";
+    std::error_code ec;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            return false;
+        }
+        size_t count = BYTES.size();
+        bool fault = false;
+        if (s_writeFaultBytes >= 0 && static_cast<size_t>(s_writeFaultBytes) < count) {
+            count = static_cast<size_t>(s_writeFaultBytes);
+            fault = true;
+        }
+        out.write(BYTES.data(), static_cast<std::streamsize>(count));
+        out.flush();
+        if (!out || fault) {
+            out.close();
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+    if (KEEP_GENERATIONS && !gf_rotateGenerations(PATH, 3, true)) {
+        gf_logWarning(fmt::format("could not keep older generations of {}", PATH.string()));
+    }
+    fs::rename(temp, PATH, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+std::optional<HoursBitset> gf_parseHoursStrict(std::string_view TEXT)
+{
+    if (gf_trim(TEXT).empty()) {
+        return std::nullopt;
+    }
+    uint64_t bits = 0;
+    size_t start = 0;
+    while (start <= TEXT.size()) {
+        size_t comma = TEXT.find(',', start);
+        if (comma == std::string_view::npos) {
+            comma = TEXT.size();
+        }
+        const std::string_view item = TEXT.substr(start, comma - start);
+        const size_t colon = item.find(':');
+        if (colon == std::string_view::npos) {
+            const auto slot = lf_slotNumber(item);
+            if (!slot) {
+                return std::nullopt;
+            }
+            bits |= uint64_t{1} << *slot;
+        } else {
+            const auto first = lf_slotNumber(item.substr(0, colon));
+            const auto last = lf_slotNumber(item.substr(colon + 1));
+            if (!first || !last || *first > *last) {
+                return std::nullopt;
+            }
+            for (int s = *first; s <= *last; ++s) {
+                bits |= uint64_t{1} << s;
+            }
+        }
+        start = comma + 1;
+    }
+    return HoursBitset(bits);
+}
+
+std::string gf_hoursWriteText(HoursBitset HOURS)
+{
+    if (auto run = gf_rangeText(HOURS)) {
+        return *run;
+    }
+    if (HOURS.none()) {
+        return {};
+    }
+    if (auto list = gf_bitsetText(HOURS)) {
+        return *list;
+    }
+    return {};
+}
+
+int32_t gf_simNumber()
+{
+    return g_isMsfs2020.load() ? 1 : 2;
+}
+
+void gf_initApfSettingNames()
+{
+    for (size_t i = 0; i < kApfSettingCount; ++i) {
+        g_apfSettingNames[i] = gf_apfSettingName(i);
+    }
+}
+
+bool gf_writeApf(const AirportFile& FILE, const fs::path& PATH, ApfWriteMode MODE, int32_t SIM, bool HANDMADE,
+                 pugi::xml_node ORPHANS)
+{
+    const std::optional<std::string> text = gf_apfText(FILE, MODE, SIM, HANDMADE, ORPHANS);
+    return text && gf_commitApfText(*text, PATH, MODE);
+}
+
+std::optional<std::string> gf_apfText(const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM, bool HANDMADE,
+                                      pugi::xml_node ORPHANS)
+{
+    try {
+        pugi::xml_document doc;
+        if (!lf_fillDocument(doc, FILE, MODE, SIM, HANDMADE, ORPHANS)) {
+            return std::nullopt;
+        }
+        std::ostringstream bytes;
+        doc.save(bytes, "  ", pugi::format_indent, pugi::encoding_utf8);
+        return std::move(bytes).str();
+    } catch (const std::exception& e) {
+        gf_logWarning(fmt::format("{}: {}", "gf_writeApf", e.what()));
+        return std::nullopt;
+    }
+}
+
+bool gf_commitApfText(const std::string& TEXT, const fs::path& PATH, ApfWriteMode MODE)
+{
+    try {
+        std::error_code ec;
+        if (PATH.has_parent_path()) {
+            fs::create_directories(PATH.parent_path(), ec);  // a failure shows in the save
+        }
+        return gf_commitFile(TEXT, PATH, MODE == ApfWriteMode::learned);
+    } catch (const std::exception& e) {
+        gf_logWarning(fmt::format("{}: {}", "gf_writeApf", e.what()));
+        return false;
+    }
+}
+
+pugi::xml_node gf_parkPositionsOf(const pugi::xml_document& DOC)
+{
+    pugi::xml_node positions = DOC.child("root").child("parkpositions");
+    if (!positions) {
+        positions = DOC.child("parkpositions");
+    }
+    return positions;
+}
+
+AcKind lf_readAirlType(pugi::xml_node ELEMENT)
+{
+    AcKind kind{};
+    kind.airlineId = gf_airlineId(ELEMENT.attribute("airl").as_string());
+    kind.modelId = gf_modelId(ELEMENT.attribute("type").as_string());
+    return kind;
+}
+
+OptIdentity lf_readOptIdentity(pugi::xml_node ELEMENT)
+{
+    OptIdentity id;
+    const std::string cs = ELEMENT.attribute("cs").as_string();
+    const size_t colon = cs.find(':');
+    if (colon == std::string::npos) {
+        id.callsign = cs;
+    } else {
+        id.callsign = cs.substr(0, colon);
+        id.furtherName = cs.substr(colon + 1);
+    }
+    const std::string reg = ELEMENT.attribute("reg").as_string();
+    if (!reg.empty()) {
+        if (auto kind = gf_findRegRecord(reg)) {
+            id.kind = *kind;
+            return id;
+        }
+    }
+    id.kind = lf_readAirlType(ELEMENT);
+    return id;
+}
+
+bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE, std::vector<Stand>& STANDS)
+{
+    const double lat = ELEMENT.attribute("latitude").as_double(0.0);
+    const double lon = ELEMENT.attribute("longitude").as_double(0.0);
+    if (!gf_isStandPosition(lat, lon)) {
+        gf_logWarning(fmt::format("stand {} has an invalid lat/lon '{}'/'{}', skipped", NAME,
+                                  ELEMENT.attribute("latitude").as_string(),
+                                  ELEMENT.attribute("longitude").as_string()));
+        return false;
+    }
+    if (lat == 0.0 && lon == 0.0) {
+        gf_logWarning(fmt::format("stand {} has no valid lat/lon", NAME));
+        return false;
+    }
+    const double radius = ELEMENT.attribute("radius").as_double(0.0);
+    const std::optional<double> heading = gf_standHeadingRad(ELEMENT.attribute("heading").as_double(0.0));
+    if (!gf_isStandRadius(radius) || !heading) {
+        gf_logWarning(fmt::format("stand {} has an invalid radius '{}' m (0 to {} m) or heading '{}', skipped", NAME,
+                                  ELEMENT.attribute("radius").as_string(), MAX_STAND_RADIUS_M,
+                                  ELEMENT.attribute("heading").as_string()));
+        return false;
+    }
+    const long long type = ELEMENT.attribute("type").as_llong(0);
+    if (type < 0 || type > 0xffff) {
+        gf_logWarning(fmt::format("stand {} has a type out of range '{}', skipped", NAME,
+                                  ELEMENT.attribute("type").as_string()));
+        return false;
+    }
+    const bool cargoChange = ELEMENT.attribute("cargo_change").as_bool(false);
+    const bool cargo = (type == 0 || cargoChange) && ELEMENT.attribute("cargo").as_bool(false);
+    const bool ramp = type == 0 && ELEMENT.attribute("ramp").as_bool(false);
+    const bool heli = ELEMENT.attribute("heli").as_bool(false);
+
+    std::vector<StandOption> options;
+    uint32_t nextId = 1;
+    for (pugi::xml_node o : ELEMENT.children("opt")) {
+        const pugi::xml_attribute hhAttr = o.attribute("hh");
+        const uint32_t day = o.attribute("day").as_uint(0);
+        if (!hhAttr || gf_trim(hhAttr.value()).empty() || day < 1 || day > 7) {
+            continue;
+        }
+        const auto hours = gf_parseHoursStrict(hhAttr.value());
+        if (!hours) {
+            gf_logWarning(fmt::format("stand {}: option with invalid hh '{}' dropped", NAME, hhAttr.value()));
+            continue;
+        }
+        OptIdentity id = lf_readOptIdentity(o);
+        StandOption opt;
+        opt.kind = id.kind;
+        opt.registration = o.attribute("reg").as_string();
+        opt.callsign = std::move(id.callsign);
+        opt.furtherName = std::move(id.furtherName);
+        opt.hours = *hours;
+        opt.optionId = nextId++;
+        opt.day = day;
+        opt.source = SOURCE;
+        opt.real = o.attribute("soft").as_bool(false) ? 0 : 1;
+        opt.cpl = o.attribute("cpl").as_bool(false) ? 1 : 0;
+        options.push_back(std::move(opt));
+    }
+    Stand& stand = STANDS.emplace_back(NAME, std::move(options), lat, lon, *heading, radius,
+                                       static_cast<uint16_t>(type), cargo, ramp, heli);
+    // Flags that a learned stand list carries for its next save.
+    stand.manual = ELEMENT.attribute("manual").as_bool(false) ? 1 : 0;
+    stand.radiusChanged = ELEMENT.attribute("radius_change").as_bool(false) ? 1 : 0;
+    stand.cargoChanged = cargoChange ? 1 : 0;
+    return true;
+}
+
+void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS)
+{
+    const pugi::xml_node positions = gf_parkPositionsOf(DOC);
+    if (!positions) {
+        return;
+    }
+    std::unordered_set<std::string> seen;
+    int number = 0;
+    for (pugi::xml_node pos : positions.children("parkpos")) {
+        ++number;
+        const pugi::xml_attribute idAttr = pos.attribute("id");
+        if (!idAttr) {
+            throw UserErrorException(93, fmt::format("Parking position #{} has no '{}' attribute.", number, "id"));
+        }
+        std::string id = gf_trim(idAttr.value());
+        if (id.empty()) {
+            throw UserErrorException(93, fmt::format("Stand #{} has empty '{}' attribute.", number, "id"));
+        }
+        if (!seen.insert(id).second) {
+            throw UserErrorException(94, fmt::format("Stand '{}' appears more than once.", id));
+        }
+        lf_readStand(pos, id, 1, STANDS);
+    }
+}
+
+void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
+{
+    const size_t n = STANDS.size();
+    double largestRadius = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+        STANDS[i].standId = static_cast<uint32_t>(i + 1);
+        STANDS[i].adjacent.clear();
+        largestRadius = std::max(largestRadius, STANDS[i].radius);
+    }
+    // Overlap is symmetric: each pair is measured once and noted on both stands. The
+    // stands are swept in order of latitude: the great-circle distance is at least the
+    // latitude difference along the meridian, so once that alone rules out an overlap
+    // with the largest stand, no later stand of the sweep can overlap.
+    std::vector<size_t> order(n);
+    for (size_t i = 0; i < n; ++i) {
+        order[i] = i;
+    }
+    //
+    // Whatever a file says, the pass stays near-linear: each stand measures at most
+    // kSweepBudget followers (real airports never have that many stands within a few hundred
+    // metres of latitude) and keeps at most MAX_ADJACENT_STANDS neighbours.
+    constexpr size_t kSweepBudget = 1024;
+    // The chord between two points never exceeds the arc: a pair whose chord already rules out
+    // an overlap needs no great-circle formula (stands stacked on one spot cost three products).
+    struct Unit {
+        double x, y, z;
+    };
+    std::vector<Unit> unit(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double lat = STANDS[i].latitude * DEG_TO_RAD;
+        const double lon = STANDS[i].longitude * DEG_TO_RAD;
+        unit[i] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+    }
+    const auto chordNm = [&unit](size_t A, size_t B) {
+        const double dx = unit[A].x - unit[B].x, dy = unit[A].y - unit[B].y, dz = unit[A].z - unit[B].z;
+        return EARTH_RADIUS_NM * std::sqrt(dx * dx + dy * dy + dz * dz);
+    };
+    std::sort(order.begin(), order.end(),
+              [&STANDS](size_t A, size_t B) { return STANDS[A].latitude < STANDS[B].latitude; });
+    for (size_t i = 0; i < n; ++i) {
+        Stand& a = STANDS[order[i]];
+        const double reach = (a.radius + largestRadius) / 1.1 * (1.0 + 1e-9);
+        const size_t end = std::min(n, i + 1 + kSweepBudget);
+        for (size_t j = i + 1; j < end && a.adjacent.size() < MAX_ADJACENT_STANDS; ++j) {
+            Stand& b = STANDS[order[j]];
+            if ((b.latitude - a.latitude) * DEG_TO_RAD * EARTH_RADIUS_NM > reach) {
+                break;
+            }
+            if (1.1 * chordNm(order[i], order[j]) * (1.0 - 1e-9) >= a.radius + b.radius) {
+                continue;
+            }
+            if (b.adjacent.size() < MAX_ADJACENT_STANDS && lf_overlaps(a, b)) {
+                a.adjacent.push_back(b.standId);
+                b.adjacent.push_back(a.standId);
+            }
+        }
+    }
+    for (Stand& s : STANDS) {
+        std::sort(s.adjacent.begin(), s.adjacent.end());
+        s.adjacent.shrink_to_fit();
+    }
+}
+
+namespace {
+
+// The settings follow the file's quality factors when the airport has no learned file.
+void lf_settingsFromQuality()
+{
+    const int32_t real = gf_qualityReal(g_qualityFactors);
+    const int32_t soft = gf_qualitySoft(g_qualityFactors);
+    if (real < 3 && soft > 0) {
+        gf_setApfFlagSetting(ApfSetting::parkSoft, true);
+        gf_setApfFlagSetting(ApfSetting::week, true);
+        gf_setMaxFitHours(24.0);
+    } else if (real > 45) {
+        gf_setApfFlagSetting(ApfSetting::parkSoft, false);
+        gf_setApfFlagSetting(ApfSetting::week, false);
+    }
+    const int stands = gf_airportStandCount(gf_parkAirportCode());
+    const int percentage = stands == 1 ? 100 : (stands == 2 ? 50 : 30);
+    gf_setParkingPercentage(percentage);
+    gf_logLine(fmt::format("{:24}: {}%", gf_apfSettingName(static_cast<size_t>(ApfSetting::parkingPercentage)),
+                           percentage));
+}
+
+std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
+{
+    fs::path path;
+    bool downloaded = false;
+    if (NAME.rfind("airports", 0) == 0) {
+        path = g_workPath / fs::path(NAME);
+    } else {
+        path = g_airportsPath / PARK_AIRPORT_FILE;
+        std::string error = lf_downloadArchivedApf(NAME, path);
+        if (!error.empty()) {
+            return error;
+        }
+        downloaded = true;
+    }
+    g_handmade = 0;
+    gf_initApfSettingNames();
+    pugi::xml_document doc;
+    const pugi::xml_parse_result loaded = doc.load_file(path.c_str());
+    if (!loaded) {
+        if (downloaded) {
+            std::error_code ec;
+            fs::remove(path, ec);  // a broken download is no use to anyone
+        }
+        return fmt::format("{}: could not load file: {}", NAME, path.string());
+    }
+    if (!gf_readXmlMeta(doc, 0).accepted) {
+        return fmt::format("{}: refused to load", NAME);
+    }
+    g_rtTrafficWeek = gf_findParameter(doc, "RT_traffic_week").value_or(0);
+    ParkApfInfo info;
+    info.apfName = NAME;
+    info.publisher = gf_stringParameterByName(doc, "publisher").value_or("");
+    const auto altitude = gf_findParameter(doc, "altitude");
+    if (!altitude) {
+        throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
+    }
+    if (*altitude < LOWEST_AIRPORT_FT || *altitude > HIGHEST_AIRPORT_FT) {
+        throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude));
+    }
+    info.altitudeFt = *altitude;
+    info.airportName = gf_stringParameterByName(doc, "airport_name").value_or("");
+    g_parkAirportElevation = static_cast<float>(info.altitudeFt);
+    g_parkAirport.altitude = info.altitudeFt;
+
+    std::vector<Stand> stands;
+    lf_readStands(doc, stands);
+    g_stands = std::move(stands);
+    gf_forgetStandAtPosition();
+    const auto qfReal = gf_findParameter(doc, "Qf_real");
+    const auto qfSoft = gf_findParameter(doc, "Qf_soft");
+    if (qfReal && qfSoft) {
+        g_qualityFactors = gf_packQualityFactors(std::clamp(*qfReal, 0, 100), std::clamp(*qfSoft, 0, 100));
+    }
+    for (size_t i = 0; i < kApfSettingCount; ++i) {
+        g_apfSettingsAtRead[i] = gf_apfSettingText(i);
+    }
+
+    std::string shownName = NAME;
+    const fs::path learned = lf_learnedPathOf(NAME, info.publisher);
+    std::error_code ec;
+    if (!learned.empty() && fs::exists(learned, ec)) {
+        if (!lf_readLearned(learned, info, g_stands, g_handmade)) {
+            info.learnedUnreadable = 1;
+        }
+        g_qualityFactors = gf_computeQualityFactors();
+        if (g_handmade) {
+            gf_logLine("A handmade airport file overruled the archived file!");
+            shownName = learned.string();
+        }
+    } else {
+        gf_logLine("learned does not exist");
+        lf_settingsFromQuality();
+    }
+    INFO = std::move(info);
+
+    gf_windowSetStandCount(static_cast<int>(g_stands.size()));
+    gf_numberStandsAndAdjacency(g_stands);
+
+    gf_logLine(fmt::format("Airport file read from '{}' for {}", shownName, INFO.airportName));
+    gf_logContinuation(fmt::format("{:24}: {}", "publisher", INFO.publisher));
+    gf_logContinuation(fmt::format("{:24}: {} ft", "altitude", INFO.altitudeFt));
+    gf_logContinuation(fmt::format("{:24}: {}", "num_parkpos", g_stands.size()));
+    gf_logContinuation(fmt::format("{:24}: {}", "quality factor", gf_qualityFactorText()));
+    gf_logContinuation(fmt::format("{:24}: {}", "RT traffic week", g_rtTrafficWeek));
+
+    g_qualityText = gf_qualityFactorText();
+    gf_windowShowApf(INFO.publisher, g_handmade != 0, g_qualityText);
+    g_apfRead = 1;
+    if (g_stands.empty()) {
+        return "no stands found";
+    }
+    g_parkLoaded = 1;
+    return {};
+}
+
+} // namespace
+
+std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO)
+{
+    constexpr const char* fn = "gf_readApf";
+    if (NAME.empty()) {
+        return fmt::format("{}: xml is empty", fn);
+    }
+    if (gf_parkAirportCode().empty()) {
+        return fmt::format("{}: no park airport set", fn);
+    }
+    // Whatever happens below, nothing of an earlier airport may count for this one,
+    // and only a complete read may lead to a save over the learned file.
+    g_parkLoaded = 0;
+    g_qualityFactors = gf_packQualityFactors(-1, -1);
+    gf_clearLearnedOrphans();
+    // A read that fails halfway leaves no stand behind: a half-filled table would be taken
+    // for the airport's stands.
+    try {
+        return lf_readApf(NAME, INFO);
+    } catch (const UserErrorException& e) {
+        // The park-airport manager shows the text; the exception never leaves the worker's tick.
+        gf_clearStands();
+        return e.what();
+    } catch (const std::exception& e) {
+        gf_clearStands();
+        return fmt::format("{}: {}", fn, e.what());
+    }
+}
+
+void gf_setApfWriteFaultForTests(int64_t MAX_BYTES)
+{
+    s_writeFaultBytes = MAX_BYTES;
+}
+
+void gf_resetAirportFileForTests()
+{
+    g_apfSettingsAtRead = {};
+    g_rtTrafficWeek = 0;
+    g_apfRead = 0;
+    s_writeFaultBytes = -1;
+}
+
+} // namespace qmt

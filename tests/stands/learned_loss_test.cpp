@@ -1,0 +1,109 @@
+#include "parking/ParkingTest.h"
+
+#include "core/Parameters.h"
+
+namespace qmt::test {
+namespace {
+
+class LearnedLossTest : public ParkingTest {
+protected:
+    std::filesystem::path learnedPath() const { return m_dir / "airports" / "learned" / "stock" / "EHAM.xml"; }
+
+    std::string putAirport()
+    {
+        return putLocal("airports/stock/EHAM.xml",
+                        apfXml(param("publisher", "stock") + param("altitude", "-11"),
+                               R"(<parkpos id="A1" latitude="52.3" longitude="4.76" radius="30" type="3"/>)"));
+    }
+};
+
+// A learned file written by hand, holding a stand made by hand, with a meta block that the
+// reader refuses: a save after the visit must leave it as it was.
+TEST_F(LearnedLossTest, RefusedMetaBlockIsNeverSavedOver)
+{
+    const std::string positions =
+        R"(<parkpos id="M1" manual="true" latitude="52.301" longitude="4.761" radius="25" type="3"/>)";
+    const std::string metas[] = {
+        "",  // no block at all
+        R"(<meta><info name="author" value="Somebody"/><info name="version" value="12.0.0"/></meta>)",
+        R"(<meta><info name="author" value="Quillon"/><info name="version" value="twelve"/></meta>)",
+    };
+    for (const std::string& meta : metas) {
+        const std::string name = putAirport();
+        writeFile(learnedPath(), apfXml("", positions, meta));
+        const std::string before = readFile(learnedPath());
+        gf_clearStands();
+        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "") << meta;
+        EXPECT_EQ(g_stands.size(), 1u) << "nothing of the refused file is applied";
+        g_learnedUpdates = 3;
+        lf_saveLearnedApf();
+        EXPECT_EQ(readFile(learnedPath()), before) << meta;
+        EXPECT_FALSE(std::filesystem::exists(learnedPath().parent_path() / "EHAM0.xml")) << meta;
+    }
+    const std::string log = logText();
+    const std::string warning = "==> learned file " + learnedPath().string() + " refused";
+    size_t count = 0;
+    for (size_t at = log.find(warning); at != std::string::npos; at = log.find(warning, at + 1)) {
+        ++count;
+    }
+    EXPECT_EQ(count, 3u) << "one warning naming the file per read";
+}
+
+TEST_F(LearnedLossTest, SaveRefusesATableThatNoGoodReadLoaded)
+{
+    const std::string name = putAirport();
+    writeFile(learnedPath(), apfXml("", R"(<parkpos id="A1" radius_change="true" radius="40"/>)", kMeta));
+    const std::string before = readFile(learnedPath());
+
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    ASSERT_EQ(g_stands.size(), 1u);
+    // A read that fails halfway (a repeated stand) leaves nothing to save.
+    putLocal(name, apfXml(param("publisher", "stock") + param("altitude", "-11"),
+                          R"(<parkpos id="A1" latitude="52.3" longitude="4.76" radius="30"/>)"
+                          R"(<parkpos id="A1" latitude="52.31" longitude="4.76" radius="30"/>)"));
+    EXPECT_NE(gf_readApf(name, g_parkApfInfo), "");
+    EXPECT_EQ(g_parkLoaded.load(), 0);
+    EXPECT_TRUE(g_stands.empty()) << "a read that fails halfway leaves the stand table empty";
+    lf_saveLearnedApf();
+    EXPECT_EQ(readFile(learnedPath()), before);
+
+    // Nor does a table filled by anything else than a read.
+    g_parkApfInfo.apfName = name;
+    g_parkApfInfo.publisher = "stock";
+    g_stands.emplace_back("A1", std::vector<StandOption>{}, 52.3, 4.76, 0.0, 30.0, 3, false, false, false);
+    lf_saveLearnedApf();
+    EXPECT_EQ(readFile(learnedPath()), before);
+    EXPECT_TRUE(logHas("refused: the stand table was not loaded by a good read"));
+}
+
+// A publisher name reaches a folder name: on the platform this program is for, a drive colon
+// or a device name would lead outside the learned folder.
+TEST_F(LearnedLossTest, PublisherNamesStayOneFolderBelowTheLearnedFolder)
+{
+    for (const char* publisher : {"C:", "C:Windows", "Pub:stream", "CON", "con.txt", "Com7", "LPT1.xml", "NUL",
+                                  "Pub.", "Pu*b", "Pub\x01", "a\"b"}) {
+        EXPECT_TRUE(lf_learnedPathOf("airports/my_thirdparty/EGLL.xml", publisher).empty()) << publisher;
+        const std::string archived = std::string("archive/thirdparty/") + publisher + "/EGLL.xml";
+        EXPECT_TRUE(lf_learnedPathOf(archived, "").empty()) << publisher;
+    }
+    EXPECT_FALSE(lf_learnedPathOf("airports/my_thirdparty/EGLL.xml", "Console Airports").empty());
+    EXPECT_FALSE(lf_learnedPathOf("airports/my_thirdparty/EGLL.xml", "COM10").empty());
+}
+
+TEST_F(LearnedLossTest, FloatSettingOutOfItsChoicesDoesNotBreakAirportFiles)
+{
+    writeFile(m_dir / "parameters.xml",
+              R"(<root><parameters><parameter name="MAX_FIT_FL" value="3e38"/></parameters></root>)");
+    ASSERT_TRUE(gf_loadParameters(m_dir / "parameters.xml"));
+    const std::string name = putAirport();
+    EXPECT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    EXPECT_EQ(g_parkLoaded.load(), 1);
+    // A learned file that asks for a percentage that the list does not offer gets the default.
+    writeFile(learnedPath(), apfXml(param("parking_percentage", "-5"), "", kMeta));
+    EXPECT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    EXPECT_EQ(parking_percentage.value(), 30);
+    EXPECT_TRUE(logHas("parking_percentage: -5 is not one of its choices, 30 used"));
+}
+
+} // namespace
+} // namespace qmt::test
