@@ -221,11 +221,11 @@ std::string lf_downloadArchivedApf(const std::string& NAME, const fs::path& LOCA
         return ec ? fmt::format("cannot copy '{}': {}", gf_pathToUtf8(*given), ec.message()) : std::string();
     }
     const std::string address = g_archiveBaseUrl + gf_archiveFolderOf(NAME, gf_simNumber()) + NAME;
-    if (!gf_download(address, LOCAL)) {
+    std::string why;
+    if (!gf_download(address, LOCAL, &why)) {
         lf_removeIfPresent(LOCAL);
-        std::string error = fmt::format("failed to download: '{}'", address);
-        gf_logLine(error);
-        return error;
+        // the caller says it (once)
+        return fmt::format("failed to download: '{}' ({})", address, why);
     }
     return {};
 }
@@ -243,7 +243,9 @@ double gf_readDestApfForClosestStand(std::string_view ICAO, double LATITUDE, dou
         if (name.rfind("airports", 0) == 0) {
             path = g_workPath / fs::path(name);
         } else {
-            if (!lf_downloadArchivedApf(name, local).empty()) {
+            const std::string error = lf_downloadArchivedApf(name, local);
+            if (!error.empty()) {
+                gf_logLine(error);
                 return best;
             }
             path = local;

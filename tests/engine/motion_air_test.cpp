@@ -66,19 +66,32 @@ TEST_F(AirTest, BankIsLimitedPerCategory)
     EXPECT_THROW(g_bankRates.at(6), std::out_of_range);
 }
 
-TEST_F(AirTest, AClimbOutNeverSinksBelowAThousandFeet)
+TEST_F(AirTest, OnlyADepartureNeverSinksBelowAThousandFeet)
 {
-    LiveAc& ac = flying(800.0, 1500.0, 1500.0);
-    ac.stream[1].alt = 700.0; // a report lower than the aircraft
-    ac.heightAboveGround = 800.0;
-    nextPosMain(ac);
-    EXPECT_EQ(ac.climbPerTick, 0.2);
-
-    g_liveAcs.clear();
-    LiveAc& high = flying(3000.0, 1500.0, 1500.0);
-    high.stream[1].alt = 2900.0;
-    nextPosMain(high);
-    EXPECT_LT(high.climbPerTick, 0.0);
+    // The aircraft flies at 800 ft; the reports climb from 600 to 700 ft (a climb-out whose report
+    // lags the aircraft) or descend from 900 to 700 ft (a final, at any airport, in any
+    // configuration, with or without vertical rates in the reports).
+    struct Case {
+        bool departing;
+        double frontAlt;
+        bool climbs;
+    };
+    for (const Case& c : {Case{true, 600.0, true}, Case{true, 900.0, false}, Case{false, 600.0, false},
+                          Case{false, 900.0, false}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = flying(800.0, 0.0, 0.0);
+        ac.stream[0].alt = c.frontAlt;
+        ac.stream[1].alt = 700.0;
+        ac.departing = c.departing ? 1 : 0;
+        ac.heightAboveGround = 800.0;
+        nextPosMain(ac);
+        if (c.climbs) {
+            EXPECT_EQ(ac.climbPerTick, 0.2) << c.frontAlt;
+        } else {
+            EXPECT_LT(ac.climbPerTick, 0.0) << c.departing << " " << c.frontAlt;
+            EXPECT_LT(ac.verticalRate, 0.0); // the block shows the descent flown
+        }
+    }
 }
 
 TEST_F(AirTest, ApproachConfigurationOnlyNearThePark)
@@ -175,6 +188,7 @@ TEST_F(AirTest, SkippingToAClimbingPointAimsAtIt)
     on.verticalRate = 1500.0;
     LiveAc& ac = driven({f, n, up, on}, FlightState::flying);
     ac.onGround = 0;
+    ac.departing = 1;
     ac.heightAboveGround = 50.0;
     nextPosMain(ac);
     ASSERT_EQ(ac.stream.size(), 2u);

@@ -79,7 +79,7 @@ TEST_F(StreamTest, AnAirborneAircraftWithoutReportsFliesEightSlowerPointsThenGoe
     EXPECT_EQ(queuedRemovals(edge.objectId), 1u);
 }
 
-TEST_F(StreamTest, AParkedAircraftWithoutReportsStaysAWeekAndFreesItsStandMark)
+TEST_F(StreamTest, AParkedAircraftWithoutReportsStaysAWeekAndKeepsItsStand)
 {
     parkAirportWithStands({away(1.0)});
     LiveAc& ac = driven({pt(away(1.0), 0.0, 0.0, now())}, FlightState::parked);
@@ -91,7 +91,7 @@ TEST_F(StreamTest, AParkedAircraftWithoutReportsStaysAWeekAndFreesItsStandMark)
     EXPECT_EQ(ac.stream.back().repeat, 1);
     EXPECT_EQ(ac.extrapolations, 1);
     EXPECT_EQ(ac.keepParked, 0);
-    EXPECT_EQ(g_stands[0].liveHere, 0);
+    EXPECT_EQ(g_stands[0].liveHere, 1); // it still stands there: no other aircraft parks on it
 }
 
 TEST_F(StreamTest, ATaxiingAircraftWithoutReportsHoldsUntilTheLimitOrANeighbour)
@@ -108,10 +108,16 @@ TEST_F(StreamTest, ATaxiingAircraftWithoutReportsHoldsUntilTheLimitOrANeighbour)
     g_tickCounter = start + 3 * 6000; // three
     EXPECT_FALSE(lf_streamRanDry(ac));
 
-    // another taxiing aircraft within 1.2 half spans ends the hold at once
+    // another taxiing aircraft within 1.2 half spans ends a hold whose reports stopped a minute
+    // ago; before that the next report may still come (real ones come up to 40 s apart)
     LiveAc& held = driven({pt(away(2.0), 0.0, 10.0, now())}, FlightState::taxi, "B738", 0x484002);
     LiveAc& other = driven({pt(away(2.0 + kB738HalfSpanNm), 0.0, 10.0, now())}, FlightState::taxi, "B738", 0x484003);
     (void)other;
+    const int32_t held0 = now();
+    EXPECT_TRUE(lf_streamRanDry(g_liveAcs[1]));
+    g_tickCounter = held0 + 5999;
+    EXPECT_TRUE(lf_streamRanDry(g_liveAcs[1]));
+    g_tickCounter = held0 + 6000;
     EXPECT_FALSE(lf_streamRanDry(g_liveAcs[1]));
     EXPECT_EQ(held.holding, 0);
 }
@@ -189,7 +195,8 @@ TEST_F(StreamTest, ANonFinitePositionNeverReachesTheSimulator)
     EXPECT_EQ(ac.state, AcState::removingfromsim);
     EXPECT_TRUE(g_positionWriteBuffer.empty());
     EXPECT_EQ(queuedRemovals(ac.objectId), 1u);
-    EXPECT_EQ(occurrences(logText(), "not a finite position"), 1u);
+    EXPECT_EQ(occurrences(logText(), "updateLiveAc not a finite position"), 1u);
+    EXPECT_EQ(occurrences(logText(), "removed: not a finite position"), 1u);
 }
 
 TEST_F(StreamTest, LongitudesWrapAcrossTheAntimeridian)

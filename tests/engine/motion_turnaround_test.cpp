@@ -39,6 +39,7 @@ public:
     Script& leg(double EAST, double NORTH, double KT, double ALT, bool AIR, double VR = 0.0, double WOBBLE = 0.0)
     {
         const Report from = m_reports.back();
+        m_legStart = m_reports.size();
         const double length = std::hypot(EAST - from.east, NORTH - from.north);
         const int n = std::max(1, static_cast<int>(std::ceil(length / (KT * kKtToMs * 2.0))));
         const double track = std::fmod(std::atan2(EAST - from.east, NORTH - from.north) * RAD_TO_DEG + 360.0, 360.0);
@@ -72,9 +73,13 @@ public:
         return *this;
     }
 
+    // The track every report of the last leg gives (a pushed-back aircraft's nose, as some feeds
+    // report it).
     Script& track(double TRACK)
     {
-        m_reports.back().track = TRACK;
+        for (std::size_t i = m_legStart; i < m_reports.size(); ++i) {
+            m_reports[i].track = TRACK;
+        }
         return *this;
     }
 
@@ -82,6 +87,7 @@ public:
 
 private:
     std::vector<Report> m_reports;
+    std::size_t m_legStart = 0;
 };
 
 // What the run saw.

@@ -120,20 +120,20 @@ TEST_F(TickTest, ChainFromBatchToRemoval)
     EXPECT_EQ(g_tickCounter.load(), 51);
     EXPECT_TRUE(g_liveAddingDeque.empty());
 
-    // The object id comes back and the aircraft waits for activation.
+    // The object id comes back: the aircraft is driven from then on, its configuration follows.
     ASSERT_GT(tickUntil([] { return g_liveAcs[0].objectId != 0; }), 0);
     const int32_t created = g_tickCounter.load() - 1;
     const uint32_t objectId = g_liveAcs[0].objectId;
-    EXPECT_EQ(g_liveAcs[0].state, AcState::adding2sim);
+    EXPECT_EQ(g_liveAcs[0].state, AcState::active);
     EXPECT_EQ(calls("SimConnect_RequestDataOnSimObject", REQUEST_STATIC_CG), 1u);
     EXPECT_EQ(calls("SimConnect_AISetAircraftFlightPlan"), 1u);
     const auto pln = gf_flightPlanFileName(objectId);
     EXPECT_TRUE(std::filesystem::exists(pln));
     EXPECT_EQ(g_liveAcs[0].hasFlightPlan, 1);
 
-    // Two light toggles, then activation 200 ticks after the creation was taken in.
+    // Two light toggles, then the configuration 200 ticks after the creation was taken in.
     std::vector<int32_t> toggles;
-    while (g_liveAcs[0].state != AcState::active && g_tickCounter.load() < created + 400) {
+    while (!g_activationList.empty() && g_tickCounter.load() < created + 400) {
         const auto before = calls("SimConnect_TransmitClientEvent", ALL_LIGHTS_TOGGLE);
         tick();
         if (calls("SimConnect_TransmitClientEvent", ALL_LIGHTS_TOGGLE) != before) {
@@ -465,7 +465,7 @@ TEST_F(TickTest, ParkedCreationTakesTheStandOver)
     EXPECT_EQ(calls("SimConnect_AISetAircraftFlightPlan"), 0u); // no route, no flight plan
     EXPECT_EQ(g_liveAcs[0].hasFlightPlan, 0);
 
-    ASSERT_GT(tickUntil([] { return g_liveAcs[0].state == AcState::active; }, 300), 0);
+    ASSERT_GT(tickUntil([] { return g_activationList.empty(); }, 300), 0);
     const uint32_t obj = g_liveAcs[0].objectId;
     EXPECT_EQ(gf_simStandIn().eventValue(obj, "ENGINE_AUTO_SHUTDOWN"), std::optional<uint32_t>(0));
     EXPECT_EQ(gf_simStandIn().eventValue(obj, "BEACON_LIGHTS_SET"), std::optional<uint32_t>(0));

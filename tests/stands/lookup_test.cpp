@@ -17,6 +17,7 @@ namespace qmt::test {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 const std::filesystem::path kData = std::filesystem::path(QUILLON_SOURCE_DIR) / "tests" / "stands" / "data";
 
@@ -185,9 +186,9 @@ TEST_F(LookupTest, FailedDownloadsLeaveNoFile)
 
     writeFile(local, "stale copy of another airport");
     const std::string error = gf_readApf("archive/stock/EHBK.xml", g_parkApfInfo);
-    EXPECT_EQ(error, "failed to download: '" + server.baseUrl() + "downloads/MSFS/archive/stock/EHBK.xml'");
+    EXPECT_THAT(error, StartsWith("failed to download: '" + server.baseUrl() + "downloads/MSFS/archive/stock/EHBK.xml' ("));
     EXPECT_FALSE(std::filesystem::exists(local));
-    EXPECT_TRUE(logHas(error));
+    EXPECT_FALSE(logHas("EHBK")); // said once, by the park airport's manager
 
     EXPECT_THAT(gf_readApf("archive/stock/EGLL.xml", g_parkApfInfo), HasSubstr("failed to download"));
     EXPECT_FALSE(std::filesystem::exists(local));
