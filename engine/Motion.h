@@ -85,8 +85,8 @@ void lf_extrapolateStream(LiveAc& AC, int32_t K);
 // Re-times the next point to now + TICKS within the early and late windows.
 void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS);
 // The next point is due when the leg planned to it has been driven: never before the least
-// interval, never sooner than the aircraft gets there at a plausible speed (a quarter faster
-// than its reports go, at least 10 kt on the ground and 60 kt in the air), and on the ground
+// interval, never sooner than the aircraft gets there at a plausible speed (a quarter and at
+// most 50 kt faster than its reports go, at least 10 kt on the ground and 60 kt in the air), and on the ground
 // never sooner than it can turn along the path of the leg.
 void lf_paceLeg(LiveAc& AC);
 // Speed of the leg from the front point to the next, knots (at least 1).

@@ -22,6 +22,8 @@ namespace {
 // A leg that is late is caught up at most this much faster than the aircraft's reports go,
 // and never slower than these speeds allow.
 constexpr double kCatchUpFactor = 1.25;
+constexpr double kMostCatchUpKt = 50.0;
+constexpr double kPaceSpread = 1.25;
 constexpr double kLeastGroundCapKt = 10.0;
 constexpr double kLeastAirCapKt = 60.0;
 constexpr double kTurnMargin = 1.1;
@@ -253,7 +255,8 @@ void lf_paceLeg(LiveAc& AC)
     const StreamPos& front = AC.stream[0];
     StreamPos& next = AC.stream[1];
     const double speed = std::max(front.groundSpeed, next.groundSpeed);
-    const double limit = std::max(kCatchUpFactor * speed, AC.onGround != 0 ? kLeastGroundCapKt : kLeastAirCapKt);
+    const double limit = std::max(std::min(kCatchUpFactor * speed, speed + kMostCatchUpKt),
+                                  AC.onGround != 0 ? kLeastGroundCapKt : kLeastAirCapKt);
     const double distance = gf_distanceNm(AC.block[kBlockLat], AC.block[kBlockLon], next.lat, next.lon);
     double ticks = distance * kTicksPerHour / limit;
     if (AC.onGround != 0) {
@@ -280,6 +283,10 @@ void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS)
     int64_t t = now + TICKS;
     if (!lf_isExtrapolating(AC)) {
         const int64_t p = next.playTick;
+        // The point is played when it is due whenever the pace that takes stays within a quarter
+        // of the planned one: planned legs alone (straight between reports, at their speeds)
+        // arrive early leg after leg and the aircraft drifts ahead of its documented delay.
+        t = std::clamp<int64_t>(p, now + std::llround(TICKS / kPaceSpread), now + std::llround(TICKS * kPaceSpread));
         if (t > p + AC.lateWindow) {
             t = p + AC.lateWindow;
         } else {

@@ -35,7 +35,7 @@ import statistics
 import sys
 import xml.etree.ElementTree as ET
 
-DOCUMENTED_DELAY_S = 40.0
+DOCUMENTED_DELAY_S = 35.0
 FPS = 30.0
 
 LIMITS = {
@@ -362,8 +362,9 @@ def measure_object(res, obj, end_time, removals):
                 if off_deg(b.hdg, track) > LIMITS["air_off_track_deg"]:
                     res.air_off += dt
             if b.agl < LIMITS["low_height_ft"] and climb > LIMITS["low_climb_fpm"] and math.isfinite(res.best_delay):
-                # the reports descend all around the time the aircraft shows
-                reps = [reported_at(ac, b.t - res.best_delay + k) for k in (-5.0, 0.0, 5.0)]
+                # the reports descend all around the time the aircraft shows (its legs are played
+                # within some seconds of their reported times)
+                reps = [reported_at(ac, b.t - res.best_delay + k) for k in (-8.0, -4.0, 0.0, 4.0, 8.0)]
                 if all(rep is not None and not rep[4] and rep[5] < -100.0 for rep in reps):
                     res.low_climbs += 1
         if b.gnd and not a.gnd:
@@ -415,8 +416,8 @@ def measure_start(res, obj):
     if later:
         # The later speed: what the aircraft goes at once settled, or what its reports said at its
         # start when it slows down after it.
-        reported = [r[4] for r in res.ac.reports
-                    if abs(r[0] - (first.t - DOCUMENTED_DELAY_S)) <= 2.0 * NEW_OBJECT_S]
+        since = first.t - DOCUMENTED_DELAY_S
+        reported = [r[4] for r in res.ac.reports if since - 30.0 <= r[0] <= since + 15.0]
         settled = max([statistics.median(later)] + reported)
         res.first_peak_kt = max(res.first_peak_kt, peak)
         res.later_kt = max(res.later_kt, settled)
