@@ -28,6 +28,9 @@ std::mutex g_apfWriteMutex;
 
 namespace {
 
+// The quota of the file this thread reads now, if any.
+thread_local ScanLogQuota* t_scanLogQuota = nullptr;
+
 constexpr std::size_t SCAN_LOG_RESERVE = 2048;
 
 // What one scan collected goes on every way out of it, and the facility connection is closed:
@@ -42,6 +45,7 @@ void lf_endScan()
     std::scoped_lock lists(g_allBglFilesMutex, g_handledBglFilesMutex);
     g_allBglFiles.clear();
     g_handledBglFiles.clear();
+    g_bglNotes.clear();
 }
 
 void lf_prepareTblo()
@@ -57,10 +61,41 @@ void lf_prepareTblo()
 
 } // namespace
 
-void gf_scanLog(std::string_view TEXT)
+bool gf_scanLog(std::string_view TEXT)
 {
+    if (t_scanLogQuota != nullptr && !t_scanLogQuota->take()) {
+        return false;
+    }
     std::lock_guard lock(g_scanLogMutex);
     g_scanLogLines.emplace_back(TEXT);
+    return true;
+}
+
+ScanLogQuota::ScanLogQuota(std::string SUBJECT, std::size_t LINES)
+    : m_subject(std::move(SUBJECT)), m_lines(LINES), m_outer(t_scanLogQuota)
+{
+    t_scanLogQuota = this;
+}
+
+ScanLogQuota::~ScanLogQuota()
+{
+    t_scanLogQuota = m_outer;
+    if (m_leftOut > 0) {
+        // Written past any quota: the one line that tells that lines are missing.
+        const std::string line = fmt::format("{} more line{} about {} left out", m_leftOut, gf_plural(m_leftOut), m_subject);
+        std::lock_guard lock(g_scanLogMutex);
+        g_scanLogLines.push_back(line);
+    }
+}
+
+bool ScanLogQuota::take()
+{
+    if (m_written < m_lines) {
+        ++m_written;
+        return true;
+    }
+    ++m_leftOut;
+    return false;
 }
 
 bool gf_writeScanLogFile()
@@ -75,9 +110,10 @@ bool gf_writeScanLogFile()
     return gf_writeStringToFile(lines, g_scanLogPath);
 }
 
-void lf_generateFromFacilities(AirportFile& RECORD)
+void lf_generateFromFacilities(AirportFile& RECORD, const fs::path& SOURCE)
 {
     const std::string code = RECORD.code.str();
+    const std::string source = gf_utf16ToUtf8(SOURCE);
     int helipads = 0;
     FacilityRead status = FacilityRead::notRead;
     gf_readFacilityParkings(code, RECORD, helipads, &status);
@@ -88,6 +124,15 @@ void lf_generateFromFacilities(AirportFile& RECORD)
     case FacilityRead::noStands:
         // A stand-less airfield is normal: it gets no airport file and the scan goes on.
         gf_scanLog("{} has no stand in the simulator's facility data, no airport file generated", code);
+        return;
+    case FacilityRead::refused:
+        // One airport that the simulator does not describe costs that airport only.
+        gf_scanLog("The simulator refused the facility data of {} ({}), no airport file generated", code, source);
+        return;
+    case FacilityRead::timedOut:
+        gf_scanLog("The simulator did not answer for the facility data of {} ({}) within 10 seconds, no airport file "
+                   "generated",
+                   code, source);
         return;
     case FacilityRead::notRead:
         break;
@@ -127,7 +172,9 @@ void lf_scanFolders(const std::vector<fs::path>& FOLDERS)
             gf_setStatus(gf_utf16ToUtf8(folder) + " is not a folder name, skipped!", true);
             continue;
         }
-        if (gf_utf16ToUtf8(folder).find(STREAMED_PACKAGES_FOLDER) != std::string::npos) {
+        // Told by the folder's own name: the folders above it may be named anything.
+        const fs::path name = folder.has_filename() ? folder.filename() : folder.parent_path().filename();
+        if (gf_utf16ToUtf8(name) == STREAMED_PACKAGES_FOLDER) {
             lf_scanStreamedAirports(folder);
         } else {
             lf_scanBglFolders(folder);
@@ -176,7 +223,13 @@ void lf_scanAndReport(const std::vector<fs::path>& FOLDERS)
 {
     gf_removeFilesFromDirectory(g_mySimaddonPath);
     gf_removeFilesFromDirectory(g_myThirdpartyPath);
-    if (!lf_runAirportScan(FOLDERS)) {
+    const bool found = lf_runAirportScan(FOLDERS);
+    if (gf_stopRequested()) {
+        // A scan cut short found only part of the airports: the next start scans again.
+        gf_logLine("The airport scan was stopped before its end; it runs again at the next start");
+        return;
+    }
+    if (!found) {
         gf_setStatus("Warning: Scan has not found any add-on airports", true);
     }
     SCAN_AIRPORTS.set(false);

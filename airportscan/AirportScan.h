@@ -3,18 +3,22 @@
 // folders, links each to the archive of airport files or generates an airport file for it, keeps
 // its own scan log, and collects the generated files of unknown airports into tblo.zip.
 //
-// Lock order: g_apfWriteMutex before g_scanLogMutex; g_allBglFilesMutex before
-// g_handledBglFilesMutex. g_scanLogMutex is taken last and alone (nothing is locked under it).
+// Lock order: g_apfWriteMutex before g_scanLogMutex; the mutex of a folder walk (BglWalkState)
+// before g_allBglFilesMutex before g_handledBglFilesMutex. g_scanLogMutex is taken last and
+// alone (nothing is locked under it).
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <fmt/format.h>
+
+#include "core/Airports.h"
 
 namespace qmt {
 
@@ -32,6 +36,16 @@ extern std::mutex g_allBglFilesMutex;
 extern std::vector<std::filesystem::path> g_handledBglFiles;
 extern std::mutex g_handledBglFilesMutex;
 
+// A BGL file whose airport the reader did not take: why, and the known code that its airport
+// record named, if any.
+struct BglNote {
+    std::filesystem::path path;
+    std::string reason;
+    std::optional<IcaoCode> code;
+};
+// The notes of the current folder walk, for its second pass; guarded by g_handledBglFilesMutex.
+extern std::vector<BglNote> g_bglNotes;
+
 // Held around every write of a link file or generated airport file: two BGL files of one
 // airport are read by two tasks at once and would write the same file.
 extern std::mutex g_apfWriteMutex;
@@ -45,14 +59,34 @@ inline constexpr std::string_view STREAMED_PACKAGES_FOLDER = "StreamedPackages";
 // lists are emptied on every way out.
 void gf_scanAirports();
 
-// Appends one line to the scan log (any thread).
-void gf_scanLog(std::string_view TEXT);
+// Appends one line to the scan log (any thread). False when a ScanLogQuota of this thread left
+// it out.
+bool gf_scanLog(std::string_view TEXT);
 template <typename... Args>
     requires(sizeof...(Args) > 0)
-void gf_scanLog(fmt::format_string<Args...> FORMAT, Args&&... ARGS)
+bool gf_scanLog(fmt::format_string<Args...> FORMAT, Args&&... ARGS)
 {
-    gf_scanLog(std::string_view(fmt::format(FORMAT, std::forward<Args>(ARGS)...)));
+    return gf_scanLog(std::string_view(fmt::format(FORMAT, std::forward<Args>(ARGS)...)));
 }
+
+// While it lives, the scan-log lines that its thread writes (about one file, SUBJECT) are
+// bounded: past LINES they are only counted, and one last line says how many were left out.
+class ScanLogQuota {
+public:
+    ScanLogQuota(std::string SUBJECT, std::size_t LINES);
+    ~ScanLogQuota();
+    ScanLogQuota(const ScanLogQuota&) = delete;
+    ScanLogQuota& operator=(const ScanLogQuota&) = delete;
+    // Counts one line; false when it is to be left out.
+    bool take();
+
+private:
+    std::string m_subject;
+    std::size_t m_lines;
+    std::size_t m_written = 0;
+    std::size_t m_leftOut = 0;
+    ScanLogQuota* m_outer;
+};
 
 // Writes the scan log lines so far to AirportsScanLog.txt (each followed by "\n"). The lines
 // are kept. False when the file could not be written.

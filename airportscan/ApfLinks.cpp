@@ -33,14 +33,6 @@ void lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::stri
 
 } // namespace
 
-void lf_pathFromCommunity(std::string& TEXT)
-{
-    const std::size_t at = TEXT.find("Community");
-    if (at != std::string::npos) {
-        TEXT.erase(0, at);
-    }
-}
-
 std::optional<std::string> lf_findSimaddonArchive(std::string_view CODE)
 {
     const std::string path = fmt::format("archive/{}/{}", SIMADDON, gf_apfFileName(CODE));
@@ -77,12 +69,13 @@ std::optional<std::string> lf_findThirdpartyArchive(const std::string& PUBLISHER
     return std::nullopt;
 }
 
-bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED, const fs::path& PATH)
+bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED, const fs::path& PATH,
+                      const fs::path& SCAN_FOLDER)
 {
     ARCHIVED = 0;
-    RECORD.bglPath = gf_utf16ToUtf8(PATH);
+    RECORD.bglPath = lf_packagePathText(PATH, SCAN_FOLDER);
     if (RECORD.publisher.empty()) {
-        PublisherInfo found = gf_findPublisher(PATH, MANIFEST);
+        PublisherInfo found = gf_findPublisher(PATH, MANIFEST, SCAN_FOLDER);
         RECORD.publisher = std::move(found.publisher);
         RECORD.manufacturer = std::move(found.manufacturer);
         RECORD.creator = std::move(found.creator);
@@ -114,9 +107,6 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS)
 {
     if (RECORD.stands.empty()) {
         return;
-    }
-    if (g_isMsfs2020.load() && !RECORD.publisher.empty()) {
-        lf_pathFromCommunity(RECORD.bglPath);
     }
     const fs::path& folder = RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath;
     const std::size_t n = RECORD.stands.size();

@@ -14,10 +14,11 @@ namespace qmt {
 
 struct AirportFile;
 
-// Fills RECORD's BGL path and, when it has none, its publisher fields; writes the link file and
-// answers true when the archive holds the airport. ARCHIVED gets the archived stand count.
+// Fills RECORD's BGL path (from its package folder on) and, when it has none, its publisher
+// fields (searched below SCAN_FOLDER); writes the link file and answers true when the archive
+// holds the airport. ARCHIVED gets the archived stand count.
 bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED,
-                      const std::filesystem::path& PATH);
+                      const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER = {});
 // "archive/simaddon/<ICAO>.xml" when the simulator's simaddon list holds the code.
 std::optional<std::string> lf_findSimaddonArchive(std::string_view CODE);
 // "archive/thirdparty/<publisher>/<ICAO>.xml" when the simulator's thirdparty list holds the
@@ -26,7 +27,5 @@ std::optional<std::string> lf_findThirdpartyArchive(const std::string& PUBLISHER
                                                     std::int32_t& ARCHIVED);
 // Writes the generated airport file of a record with stands (nothing without stands).
 void lf_generateApf(AirportFile& RECORD, int HELIPADS);
-// Cuts a path text to its part from "Community" on (unchanged without it).
-void lf_pathFromCommunity(std::string& TEXT);
 
 } // namespace qmt

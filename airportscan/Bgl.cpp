@@ -2,6 +2,7 @@
 
 #include "airportscan/AirportScan.h"
 #include "airportscan/ApfLinks.h"
+#include "airportscan/ScanSteps.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/StopFlags.h"
@@ -9,11 +10,11 @@
 #include "stands/StandTable.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 
 namespace qmt {
 
@@ -22,11 +23,16 @@ static_assert(std::endian::native == std::endian::little, "BGL words are read in
 namespace {
 
 constexpr std::uint32_t AIRPORT_SECTION = 3;
+// The airport record of the 2020 simulator and the newer one of the 2024 simulator.
 constexpr std::uint32_t AIRPORT_RECORD = 0x0056;
+constexpr std::uint32_t AIRPORT_RECORD_2024 = 0x0113;
 constexpr std::uint32_t HELIPAD_RECORD = 0x0026;
 constexpr std::uint32_t PARKING_RECORD = 0x00E7;
 constexpr std::size_t HEADER_BYTES = 56;
 constexpr std::size_t SECTION_ENTRY_BYTES = 20;
+// Smallest subrecords that hold what is read of them (bytes).
+constexpr std::size_t SUBRECORD_MIN_BYTES = 8;
+constexpr std::size_t HELIPAD_MIN_BYTES = 32;
 // Records walked in one section and subrecords walked in one airport record.
 constexpr int MAX_WALK_STEPS = 9000;
 // Parking types kept as stands: every type but 0, 12 and 13.
@@ -37,13 +43,23 @@ constexpr const char* EM_DASH = "\x97";
 
 const std::array<const char*, 12> PARKING_PREFIXES = {"", "r", "p", "np", "ep", "sep", "sp", "swp", "wp", "nwp", "g", ""};
 
+// The layout of the two airport records: where the subrecords start (bytes) and which word
+// holds the ident. The newer record keeps its ident one bit further up.
+struct AirportLayout {
+    std::size_t headerBytes;
+    std::size_t identWord;
+    unsigned identShift;
+};
+constexpr AirportLayout LAYOUT_2020{68, 10, 5};
+constexpr AirportLayout LAYOUT_2024{92, 19, 6};
+
 // The record size in bytes: a u32 that starts 2 bytes into the record, so across a word boundary.
-std::size_t lf_decodeSizeAtBoundary(const BglWords& W, std::size_t P)
+std::size_t lf_decodeSizeAtBoundary(const BglView& W, std::size_t P)
 {
     return (static_cast<std::size_t>(W.at(P + 1) & 0xFFFFu) << 16) | (W.at(P) >> 16);
 }
 
-float lf_f32(const BglWords& W, std::size_t I) { return std::bit_cast<float>(W.at(I)); }
+float lf_f32(const BglView& W, std::size_t I) { return std::bit_cast<float>(W.at(I)); }
 
 double lf_longitude(std::uint32_t PACKED) { return PACKED * 4.470348358154297e-7 - 180.0; }
 double lf_latitude(std::uint32_t PACKED) { return 90.0 - PACKED * 3.3527612686157227e-7; }
@@ -67,47 +83,244 @@ std::string lf_parkingPrefix(std::uint32_t INDEX)
     return {};
 }
 
-// Walks the records of one airport section from P on, through whatever follows the first
-// subsection, until a record cannot be stepped over.
-void lf_walkSection(std::size_t P, const BglWords& W, BglBudget& BUDGET, const BglAirportVisitor& ON_AIRPORT)
+// A walk error of a file: in the scan log with the file, and in the main log while the file's
+// scan-log lines are not cut.
+void lf_walkWarning(const std::string& TEXT, const std::filesystem::path& PATH)
 {
-    const std::size_t n = W.size();
-    for (int steps = 0;; ++steps) {
-        if (P >= n - 1) {
-            return;
-        }
-        if (steps >= MAX_WALK_STEPS) {
-            gf_logWarning(std::string("Error: Maximum loop iterations reached (2) ") + EM_DASH +
-                          " possible corrupt BGL or malformed input.");
-            return;
-        }
-        if (gf_stopRequested() || !BUDGET.spend()) {
-            return;
-        }
-        const std::size_t s = lf_decodeSizeAtBoundary(W, P) / 4;
-        if ((W[P] & 0xFFFFu) == AIRPORT_RECORD) {
-            if (s == 0) {
-                gf_logWarning(fmt::format("   Warning: decodeSizeAtBoundary returned {} at o2 = {}", s, P));
-                return;
-            }
-            if (P + 10 < n) {
-                const auto [ident, valid] = lf_decodeBglIdent(W[P + 10]);
-                if (valid) {
-                    const auto [text, accepted] = lf_checkIcao(ident);
-                    if (accepted) {
-                        ON_AIRPORT(P, s, IcaoCode(text));
-                    }
-                }
-            }
-        }
-        if (s == 0) {
-            return;
-        }
-        P += s;
+    const std::string line = fmt::format("{} in {}", TEXT, gf_utf16ToUtf8(PATH));
+    if (gf_scanLog(std::string_view(line))) {
+        gf_logWarning(line);
     }
 }
 
+// The survey of one file (see Bgl.h).
+class Surveyor {
+public:
+    Surveyor(const BglView& WORDS, BglBudget& BUDGET, const std::filesystem::path& PATH)
+        : m_w(WORDS), m_budget(BUDGET), m_path(PATH), m_walked(WORDS.size(), false)
+    {
+    }
+
+    BglSurvey run()
+    {
+        const std::size_t n = m_w.size();
+        if (n <= 14 || m_w[1] != HEADER_BYTES) {
+            return std::move(m_result);
+        }
+        const std::uint64_t count = m_w[5];
+        if (count == 0 || 14 + 5 * count > n) {
+            return std::move(m_result);
+        }
+        for (std::size_t i = 0; i < count && !m_done; ++i) {
+            if (!step(1)) {
+                break;
+            }
+            const std::size_t e = 14 + 5 * i;
+            if (m_w[e] != AIRPORT_SECTION || ((m_w[e + 1] & 0x10000u) | 0x40000u) != 0x40000u) {
+                continue;
+            }
+            const std::size_t t = m_w[e + 3] / 4;
+            if (t + 2 < n) {
+                walkSection(m_w[t + 2] / 4);
+            }
+        }
+        return std::move(m_result);
+    }
+
+private:
+    // Takes N steps of the budget; a stop request or an exhausted budget ends the survey (the
+    // latter refuses the file).
+    bool step(std::uint64_t N)
+    {
+        if (gf_stopRequested()) {
+            refuse("the scan was stopped");
+            return false;
+        }
+        if (!m_budget.spend(N)) {
+            refuse(fmt::format("it takes more than {} steps to read", BGL_STEP_BUDGET));
+            return false;
+        }
+        return true;
+    }
+
+    void refuse(std::string WHY)
+    {
+        if (m_result.refusal.empty()) {
+            m_result.refusal = std::move(WHY);
+        }
+        m_done = true;
+    }
+
+    // Walks the records from P on, through whatever follows the first subsection, until a record
+    // cannot be stepped over or was walked before (by an earlier section of a forged table).
+    void walkSection(std::size_t P)
+    {
+        const std::size_t n = m_w.size();
+        for (int steps = 0; !m_done; ++steps) {
+            if (P >= n - 1 || m_walked[P]) {
+                return;
+            }
+            m_walked[P] = true;
+            if (steps >= MAX_WALK_STEPS) {
+                lf_walkWarning(std::string("Error: Maximum loop iterations reached (2) ") + EM_DASH +
+                                   " possible corrupt BGL or malformed input.",
+                               m_path);
+                return;
+            }
+            if (!step(1)) {
+                return;
+            }
+            const std::size_t bytes = lf_decodeSizeAtBoundary(m_w, P);
+            const std::uint32_t id = m_w[P] & 0xFFFFu;
+            if (id == AIRPORT_RECORD || id == AIRPORT_RECORD_2024) {
+                airport(P, bytes, id == AIRPORT_RECORD ? LAYOUT_2020 : LAYOUT_2024);
+            }
+            if (bytes / 4 == 0) {
+                return;
+            }
+            P += bytes / 4;
+        }
+    }
+
+    // The known code of an airport record's ident, if any; an unknown code is logged once.
+    std::optional<IcaoCode> code(std::size_t P, const AirportLayout& LAYOUT)
+    {
+        if (P + LAYOUT.identWord >= m_w.size()) {
+            return std::nullopt;
+        }
+        const std::uint32_t packed = m_w[P + LAYOUT.identWord];
+        if (LAYOUT.identShift != 5) {
+            // Where the newer place gives no known airport, the ident is read as the older record has it.
+            for (const unsigned shift : {LAYOUT.identShift, 5u}) {
+                const auto [text, valid] = lf_decodeBglIdent(packed, shift);
+                if (valid && text.size() == 4 && gf_isKnownAirport(text)) {
+                    return IcaoCode(text);
+                }
+            }
+        }
+        const auto [ident, valid] = lf_decodeBglIdent(packed, LAYOUT.identShift);
+        if (!valid) {
+            return std::nullopt;
+        }
+        const auto [text, accepted] = lf_checkIcao(ident, m_path);
+        return accepted ? std::optional<IcaoCode>(IcaoCode(text)) : std::nullopt;
+    }
+
+    void airport(std::size_t P, std::size_t BYTES, const AirportLayout& LAYOUT)
+    {
+        const std::optional<IcaoCode> found = code(P, LAYOUT);
+        if (!found) {
+            return;
+        }
+        if (!m_result.code) {
+            m_result.code = found;
+        }
+        const std::string where = fmt::format("the airport record of {} at byte {}", found->view(), 4 * P);
+        if (BYTES < LAYOUT.headerBytes || BYTES % 4 != 0) {
+            refuse(fmt::format("{} has the impossible size {}", where, BYTES));
+            return;
+        }
+        if (P + BYTES / 4 > m_w.size()) {
+            refuse(fmt::format("{} runs {} bytes past the end of the file", where, 4 * (P + BYTES / 4 - m_w.size())));
+            return;
+        }
+        const std::string damage = subrecordDamage(P, BYTES / 4, LAYOUT.headerBytes / 4);
+        if (!damage.empty()) {
+            refuse(fmt::format("{}: {}", where, damage));
+            return;
+        }
+        if (!m_codes.insert(*found).second) {
+            gf_scanLog("a second airport record of {} in {} is left out", found->view(), gf_utf16ToUtf8(m_path));
+            return;
+        }
+        if (m_result.airports.size() == BGL_MAX_AIRPORTS) {
+            gf_scanLog("{} holds more than {} airports; the rest of them is not read", gf_utf16ToUtf8(m_path),
+                       BGL_MAX_AIRPORTS);
+            m_done = true;
+            return;
+        }
+        m_result.airports.push_back(BglAirport{P, BYTES / 4, LAYOUT.headerBytes / 4, *found});
+    }
+
+    // Why the subrecords of the record at P (S words) do not end exactly at its end; empty when
+    // they do. The budget running out ends the survey.
+    std::string subrecordDamage(std::size_t P, std::size_t S, std::size_t FIRST)
+    {
+        const std::size_t end = P + S;
+        for (std::size_t q = P + FIRST; q < end;) {
+            if (!step(1)) {
+                return {};
+            }
+            const std::size_t bytes = q + 1 < end ? lf_decodeSizeAtBoundary(m_w, q) : 0;
+            const std::uint32_t id = m_w[q] & 0xFFFFu;
+            if (bytes < SUBRECORD_MIN_BYTES || bytes % 4 != 0 || q + bytes / 4 > end) {
+                return fmt::format("its subrecord at byte {} (size {}) does not end inside the record", 4 * q, bytes);
+            }
+            if (id == HELIPAD_RECORD && (bytes < HELIPAD_MIN_BYTES || !step(BGL_STAND_STEPS))) {
+                return m_done ? std::string() : fmt::format("its helipad at byte {} is too short", 4 * q);
+            }
+            if (id == PARKING_RECORD) {
+                std::string damage = parkingDamage(q, bytes / 4);
+                if (!damage.empty() || m_done) {
+                    return damage;
+                }
+            }
+            q += bytes / 4;
+        }
+        return {};
+    }
+
+    std::string parkingDamage(std::size_t Q, std::size_t WORDS)
+    {
+        const std::uint32_t count = m_w[Q + 1] >> 16;
+        std::size_t e = Q + 2;
+        std::uint32_t i = 0;
+        for (; i < count && e + 14 <= Q + WORDS; ++i) {
+            if (!step(BGL_STAND_STEPS)) {
+                return {};
+            }
+            e += 14 + (m_w[e] >> 24);
+        }
+        if (i != count || e != Q + WORDS) {
+            return fmt::format("the {} parking entries of its subrecord at byte {} do not end where it ends", count,
+                               4 * Q);
+        }
+        return {};
+    }
+
+    const BglView& m_w;
+    BglBudget& m_budget;
+    const std::filesystem::path& m_path;
+    std::vector<bool> m_walked;  // record positions walked so far
+    std::set<IcaoCode> m_codes;
+    BglSurvey m_result;
+    bool m_done = false;
+};
+
 } // namespace
+
+BglView::BglView(std::istream& IN, std::uint64_t BYTES) : m_size((BYTES + 3) / 4), m_in(&IN), m_bytes(BYTES) {}
+
+void BglView::throwPastEnd(std::size_t I) const
+{
+    throw std::out_of_range(fmt::format("word {} past the end of the file ({} words)", I, m_size));
+}
+
+void BglView::load(Slot& SLOT, std::size_t BLOCK) const
+{
+    const std::uint64_t from = static_cast<std::uint64_t>(BLOCK) * BLOCK_WORDS * 4;
+    const std::uint64_t want = std::min<std::uint64_t>(m_bytes - from, BLOCK_WORDS * 4);
+    SLOT.block = static_cast<std::size_t>(-1);
+    // New words are zero, so the bytes past the end of the file in the last word stay zero.
+    SLOT.words.assign((want + 3) / 4, 0);
+    m_in->clear();
+    m_in->seekg(static_cast<std::streamoff>(from));
+    m_in->read(reinterpret_cast<char*>(SLOT.words.data()), static_cast<std::streamsize>(want));
+    if (static_cast<std::uint64_t>(m_in->gcount()) != want) {
+        throw std::runtime_error(fmt::format("the file could not be read at byte {} (it changed while it was read?)", from));
+    }
+    SLOT.block = BLOCK;
+}
 
 bool lf_bglHasAirportSection(const std::filesystem::path& PATH)
 {
@@ -183,9 +396,9 @@ BglWords lf_readBglWords(std::istream& IN)
     return words;
 }
 
-std::pair<std::string, bool> lf_decodeBglIdent(std::uint32_t PACKED)
+std::pair<std::string, bool> lf_decodeBglIdent(std::uint32_t PACKED, unsigned SHIFT)
 {
-    std::uint32_t v = PACKED >> 5;
+    std::uint32_t v = PACKED >> SHIFT;
     std::string text;
     bool valid = true;
     do {
@@ -209,7 +422,7 @@ std::pair<std::string, bool> lf_decodeBglIdent(std::uint32_t PACKED)
     return {text, valid};
 }
 
-std::pair<std::string, bool> lf_checkIcao(std::string TEXT)
+std::pair<std::string, bool> lf_checkIcao(std::string TEXT, const std::filesystem::path& PATH)
 {
     if (TEXT.size() != 3 && TEXT.size() != 4) {
         return {TEXT, false};
@@ -220,39 +433,18 @@ std::pair<std::string, bool> lf_checkIcao(std::string TEXT)
     }
     const IcaoCode code(TEXT);
     if (!gf_isKnownAirport(code)) {
-        gf_scanLog("{} is not an airport supported by RealTraffic ", TEXT);
+        gf_scanLog("{} is not an airport supported by RealTraffic in {}", TEXT, gf_utf16ToUtf8(PATH));
         return {TEXT, false};
     }
     return {TEXT, true};
 }
 
-void lf_walkBglAirports(const BglWords& WORDS, BglBudget& BUDGET, const BglAirportVisitor& ON_AIRPORT)
+BglSurvey lf_surveyBgl(const BglView& WORDS, BglBudget& BUDGET, const std::filesystem::path& PATH)
 {
-    const std::size_t n = WORDS.size();
-    if (n <= 14 || WORDS[1] != HEADER_BYTES) {
-        return;
-    }
-    const std::uint64_t count = WORDS[5];
-    if (count == 0 || 14 + 5 * count > n) {
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-        if (gf_stopRequested() || !BUDGET.spend()) {
-            return;
-        }
-        const std::size_t e = 14 + 5 * i;
-        if (WORDS[e] != AIRPORT_SECTION || ((WORDS[e + 1] & 0x10000u) | 0x40000u) != 0x40000u) {
-            continue;
-        }
-        const std::size_t t = WORDS[e + 3] / 4;
-        if (t + 2 >= n) {
-            continue;
-        }
-        lf_walkSection(WORDS[t + 2] / 4, WORDS, BUDGET, ON_AIRPORT);
-    }
+    return Surveyor(WORDS, BUDGET, PATH).run();
 }
 
-AirportFile lf_airportFileFromBgl(std::size_t P, const BglWords& WORDS)
+AirportFile lf_airportFileFromBgl(std::size_t P, const BglView& WORDS)
 {
     AirportFile record;
     // The field is read unsigned: an airport below sea level reads as far above 10000 ft.
@@ -277,8 +469,8 @@ std::pair<std::string, bool> lf_uniqueStandName(const std::string& NAME, std::se
     return {NAME, false};
 }
 
-void lf_readBglHelipad(std::size_t Q, const BglWords& WORDS, AirportFile& RECORD, std::vector<LatLon>& HELIPADS,
-                       int& COUNTER, BglBudget& BUDGET)
+void lf_readBglHelipad(std::size_t Q, const BglView& WORDS, AirportFile& RECORD, HelipadPositions& HELIPADS,
+                       int& COUNTER)
 {
     const LatLon pos{lf_latitude(WORDS.at(Q + 4)), lf_longitude(WORDS.at(Q + 3))};
     const float width = lf_f32(WORDS, Q + 7);
@@ -291,35 +483,29 @@ void lf_readBglHelipad(std::size_t Q, const BglWords& WORDS, AirportFile& RECORD
         gf_scanLog("helipad width {} invalid (skipped): {}", width, lf_positionText(pos));
         return;
     }
-    if (!BUDGET.spend(HELIPADS.size())) {
-        return;
-    }
-    for (const LatLon& h : HELIPADS) {
-        if (std::fabs(h.lat - pos.lat) < 1e-8 && std::fabs(h.lon - pos.lon) < 1e-8) {
+    constexpr double SAME = 1e-8;
+    for (auto it = HELIPADS.upper_bound(pos.lat - SAME); it != HELIPADS.end() && it->first < pos.lat + SAME; ++it) {
+        if (std::fabs(it->second - pos.lon) < SAME) {
             gf_scanLog("double helipad {} (skipped) {}", RECORD.airportName, lf_positionText(pos));
             return;
         }
     }
-    HELIPADS.push_back(pos);
+    HELIPADS.emplace(pos.lat, pos.lon);
     RECORD.stands.emplace_back("helipad" + std::to_string(COUNTER), std::vector<StandOption>{}, pos.lat, pos.lon, 0.0,
                                width / 2.0, 0, false, false, true);
     ++COUNTER;
 }
 
-void lf_readBglParkings(std::size_t Q, const BglWords& WORDS, AirportFile& RECORD, std::set<std::string>& NAMES,
-                        const std::filesystem::path& PATH, BglBudget& BUDGET)
+void lf_readBglParkings(std::size_t Q, const BglView& WORDS, AirportFile& RECORD, std::set<std::string>& NAMES,
+                        const std::filesystem::path& PATH)
 {
     const std::uint32_t count = WORDS.at(Q + 1) >> 16;
     std::size_t e = Q + 2;
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (!BUDGET.spend()) {
-            return;
-        }
         const std::uint32_t packed = WORDS.at(e);
         const float radius = lf_f32(WORDS, e + 1);
-        const std::size_t next = e + 14 + (packed >> 24);
         const std::size_t at = e;
-        e = next;
+        e += 14 + (packed >> 24);
         if (!(radius > 1.0f && radius < 200.0f)) {
             gf_scanLog("Skipped position with radius {:.1F} m in {}", radius, gf_utf16ToUtf8(PATH));
             continue;
@@ -350,115 +536,145 @@ void lf_readBglParkings(std::size_t Q, const BglWords& WORDS, AirportFile& RECOR
     }
 }
 
-int lf_readBglStands(std::size_t P, const BglWords& WORDS, std::size_t S, AirportFile& RECORD,
-                     const std::filesystem::path& PATH, BglBudget& BUDGET)
+int lf_readBglStands(const BglAirport& AIRPORT, const BglView& WORDS, AirportFile& RECORD,
+                     const std::filesystem::path& PATH)
 {
     std::set<std::string> names;
-    std::vector<LatLon> helipads;
+    HelipadPositions helipads;
     int counter = 1;
-    const std::size_t n = WORDS.size();
-    std::size_t q = P + 17;
-    for (int steps = 0; q < P + S; ++steps) {
+    std::size_t q = AIRPORT.p + AIRPORT.firstSub;
+    for (int steps = 0; q < AIRPORT.p + AIRPORT.s; ++steps) {
         if (steps >= MAX_WALK_STEPS) {
-            gf_logWarning(std::string("Error: Maximum loop iterations reached (1) ") + EM_DASH +
-                          " possible corrupt SIA or malformed input");
+            lf_walkWarning(std::string("Error: Maximum loop iterations reached (1) ") + EM_DASH +
+                               " possible corrupt SIA or malformed input",
+                           PATH);
             break;
         }
-        if (q >= n - 1) {
-            gf_logLine("   Error: o3={} exceeded data buffer size ({}), aborting.", q, n);
-            gf_flushLog();
-            break;
-        }
-        if (!BUDGET.spend()) {
-            break;
-        }
-        const std::uint32_t id = WORDS[q] & 0xFFFFu;
+        const std::uint32_t id = WORDS.at(q) & 0xFFFFu;
         if (id == PARKING_RECORD) {
             // Only the first parking subrecord is read; it ends the walk.
-            lf_readBglParkings(q, WORDS, RECORD, names, PATH, BUDGET);
+            lf_readBglParkings(q, WORDS, RECORD, names, PATH);
             break;
         }
         if (id == HELIPAD_RECORD) {
-            lf_readBglHelipad(q, WORDS, RECORD, helipads, counter, BUDGET);
+            lf_readBglHelipad(q, WORDS, RECORD, helipads, counter);
         }
         const std::size_t s = lf_decodeSizeAtBoundary(WORDS, q) / 4;
         if (s == 0) {
-            const std::string text = fmt::format("   Warning: decodeSizeAtBoundary returned 0 at o3 = {}", q);
-            if (id == HELIPAD_RECORD) {
-                gf_logWarning(text);
-            } else {
-                gf_logLine(text);
-                gf_flushLog();
-            }
-            break;
+            break;  // the survey refuses such a record; a record read without it ends here
         }
         q += s;
     }
     return counter - 1;
 }
 
-void lf_addHandledBgl(const std::filesystem::path& PATH)
-{
-    std::lock_guard lock(g_handledBglFilesMutex);
-    g_handledBglFiles.push_back(PATH);
-}
+namespace {
 
-void lf_processBglAirport(std::size_t P, const BglWords& WORDS, std::size_t S, IcaoCode CODE,
-                          const std::filesystem::path& PATH, BglBudget& BUDGET)
+// One surveyed airport: linked to the archive or generated from its stands. False when it was
+// neither because it holds no stand; RESULT then gets the note for the second pass.
+bool lf_processBglAirport(const BglAirport& AIRPORT, const BglView& WORDS, const std::filesystem::path& PATH,
+                          const std::filesystem::path& SCAN_FOLDER, BglResult& RESULT)
 {
-    if (gf_stopRequested()) {
-        return;
-    }
     AirportFile record;
-    record.code = CODE;
+    record.code = AIRPORT.code;
     std::int32_t archived = 0;
-    if (lf_linkToArchive(record, std::nullopt, archived, PATH)) {
-        lf_addHandledBgl(PATH);
-        return;
+    if (lf_linkToArchive(record, std::nullopt, archived, PATH, SCAN_FOLDER)) {
+        return true;
     }
-    record.altitudeFt = lf_airportFileFromBgl(P, WORDS).altitudeFt;
-    const int helipads = lf_readBglStands(P, WORDS, S, record, PATH, BUDGET);
+    record.altitudeFt = lf_airportFileFromBgl(AIRPORT.p, WORDS).altitudeFt;
+    const int helipads = lf_readBglStands(AIRPORT, WORDS, record, PATH);
     const std::size_t n = record.stands.size();
     if (n > static_cast<std::size_t>(std::max(archived, 0)) && record.publisher != "simaddon") {
-        gf_scanLog("{} has {} parkpos while archived one has {}", CODE.view(), n, archived);
+        gf_scanLog("{} has {} parkpos while archived one has {}", AIRPORT.code.view(), n, archived);
+    }
+    if (n == 0) {
+        if (!RESULT.note) {
+            RESULT.note = BglNote{PATH, fmt::format("its airport record of {} holds no stand", AIRPORT.code.view()),
+                                  AIRPORT.code};
+        }
+        return false;
     }
     lf_generateApf(record, helipads);
-    lf_addHandledBgl(PATH);
+    return true;
 }
 
-void lf_processBGLfile(const std::filesystem::path& PATH)
+// Reads the file and takes its airports; anything that goes wrong is a note, nothing is thrown
+// but the errors of writing an airport file.
+void lf_readBglFile(const std::filesystem::path& PATH, const BglWalkState* WALK, BglResult& RESULT)
 {
-    try {
-        {
-            std::lock_guard lock(g_allBglFilesMutex);
-            g_allBglFiles.push_back(PATH);
+    const std::string text = gf_utf16ToUtf8(PATH);
+    const auto note = [&](std::string REASON, std::optional<IcaoCode> CODE) {
+        RESULT.note = BglNote{PATH, std::move(REASON), CODE};
+    };
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(PATH, ec);
+    if (!ec && size > BGL_MAX_BYTES) {
+        gf_scanLog("BGL file {} has {} bytes, more than {} (not read)", text, size, BGL_MAX_BYTES);
+        return note(fmt::format("it has {} bytes, more than {}, and was not read", size, BGL_MAX_BYTES), std::nullopt);
+    }
+    std::ifstream in(PATH, std::ios::binary);
+    if (ec || !in) {
+        return note("it could not be opened", std::nullopt);
+    }
+    const BglView words(in, size);
+    BglBudget budget(BGL_STEP_BUDGET);
+    BglSurvey survey = lf_surveyBgl(words, budget, PATH);
+    if (!survey.refusal.empty()) {
+        if (!gf_stopRequested()) {
+            gf_scanLog("{}: {}; no airport of it is taken", text, survey.refusal);
         }
-        std::error_code ec;
-        const std::uintmax_t size = std::filesystem::file_size(PATH, ec);
-        if (!ec && size > BGL_MAX_BYTES) {
-            gf_scanLog("BGL file {} has {} bytes, more than {} (not read)", gf_utf16ToUtf8(PATH), size, BGL_MAX_BYTES);
-            return;
+        return note(std::move(survey.refusal), survey.code);
+    }
+    if (WALK != nullptr && WALK->closed()) {
+        return;  // read too late: the walk has gone on without it
+    }
+    for (const BglAirport& airport : survey.airports) {
+        // Each airport has lines of its own beside those of the file's survey.
+        const ScanLogQuota quota(fmt::format("{} of {}", airport.code.view(), text), BGL_MAX_LOG_LINES);
+        const std::filesystem::path scanFolder = WALK ? WALK->folder() : std::filesystem::path();
+        RESULT.handled = lf_processBglAirport(airport, words, PATH, scanFolder, RESULT) || RESULT.handled;
+    }
+    if (survey.airports.empty()) {
+        note(survey.code ? "its airport records were left out" : "its airport sections hold no airport record",
+             survey.code);
+    }
+}
+
+} // namespace
+
+void lf_processBGLfile(const std::filesystem::path& PATH, const BglWalkState* WALK)
+{
+    BglResult result;
+    result.path = PATH;
+    {
+        const ScanLogQuota quota(gf_utf16ToUtf8(PATH), BGL_MAX_LOG_LINES);
+        try {
+            lf_readBglFile(PATH, WALK, result);
+        } catch (const std::exception& e) {
+            gf_logWarning(fmt::format("Exception in lf_processBGLfile (std::ex): {} ", gf_utf16ToUtf8(PATH)) + EM_DASH +
+                          fmt::format(" {}", e.what()));
+            gf_scanLog("{}: reading it failed: {}", gf_utf16ToUtf8(PATH), e.what());
+            result.note = BglNote{PATH, fmt::format("reading it failed: {}", e.what()), std::nullopt};
         }
-        std::ifstream in(PATH, std::ios::binary);
-        if (!in) {
-            return;
-        }
-        const BglWords words = lf_readBglWords(in);
-        BglBudget budget(BGL_STEP_BUDGET);
-        lf_walkBglAirports(words, budget, [&](std::size_t P, std::size_t S, IcaoCode CODE) {
-            lf_processBglAirport(P, words, S, CODE, PATH, budget);
-        });
-        if (budget.exhausted()) {
-            gf_scanLog("BGL file {} takes more than {} steps, the rest of it is not read", gf_utf16ToUtf8(PATH),
-                       BGL_STEP_BUDGET);
-        }
-    } catch (const std::exception& e) {
-        gf_logWarning(fmt::format("Exception in lf_processBGLfile (std::ex): {} ", gf_utf16ToUtf8(PATH)) + EM_DASH +
-                      fmt::format(" {}", e.what()));
-        throw;
-    } catch (...) {
-        gf_logWarning(fmt::format("Exception in lf_processBGLfile: {}", gf_utf16ToUtf8(PATH)));
-        throw;
+    }
+    if (result.handled) {
+        result.note.reset();
+    }
+    if (WALK != nullptr) {
+        WALK->finish(std::move(result));
+    } else {
+        lf_registerBglResult(std::move(result));
+    }
+}
+
+void lf_registerBglResult(BglResult RESULT)
+{
+    std::scoped_lock lock(g_allBglFilesMutex, g_handledBglFilesMutex);
+    g_allBglFiles.push_back(RESULT.path);
+    if (RESULT.handled) {
+        g_handledBglFiles.push_back(std::move(RESULT.path));
+    } else if (RESULT.note) {
+        g_bglNotes.push_back(std::move(*RESULT.note));
     }
 }
 

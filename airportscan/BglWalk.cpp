@@ -1,7 +1,7 @@
-// The walk of a package folder: every BGL file that may hold an airport is read by the scan
-// workers, a batch of files per task and a bounded number of tasks at a time; the files in which
-// no airport could be read are then identified by name, manifest or path and read from the
-// simulator's facility data.
+// The walk of a package folder: every BGL file that may hold an airport, and that its package
+// loads, is read by the scan workers, a batch of files per task and a bounded number of tasks at
+// a time; the files in which no airport could be read are then identified by their airport
+// record, name, manifest or path and read from the simulator's facility data.
 #include "airportscan/ScanSteps.h"
 
 #include "airportscan/AirportScan.h"
@@ -18,6 +18,7 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string_view>
 #include <type_traits>
@@ -30,32 +31,8 @@ std::vector<fs::path> g_allBglFiles;
 std::mutex g_allBglFilesMutex;
 std::vector<fs::path> g_handledBglFiles;
 std::mutex g_handledBglFilesMutex;
+std::vector<BglNote> g_bglNotes;
 
-namespace {
-
-// Packages that hold no add-on airport (compared lower-cased).
-constexpr std::array<std::string_view, 13> EXCLUDED_PACKAGES = {
-    "tutorials",     "aircraft",    "bushtrip",     "discovery", "point-of-interest", "simobjects",
-    "vcockpits",     "aig-aitraffic", "justflight-aircraft", "fsltl", "gsx-pro", "gsx-world", "landingchallenge"};
-// Files of these folders hold no airport of their own (compared as they are).
-constexpr std::array<std::string_view, 3> EXCLUDED_FILE_TEXTS = {"statics", "afcad updates", "_heliports"};
-constexpr std::size_t MAX_PATH_CHARS = 250;
-
-// The part of PATH below the scan folder, so that the names of the folders above it (an
-// installation below a folder named "aircraft") exclude nothing.
-std::string lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER)
-{
-    fs::path base = SCAN_FOLDER.lexically_normal();
-    if (!base.has_filename()) {
-        base = base.parent_path();  // a folder given with a trailing separator
-    }
-    const fs::path relative = PATH.lexically_normal().lexically_relative(base);
-    const std::string text = gf_utf16ToUtf8(relative);
-    return relative.empty() || text.starts_with("..") ? gf_utf16ToUtf8(PATH) : text;
-}
-
-// The same for the paths the walk itself makes (the scan folder's text, a separator, the rest):
-// that rest, without building paths. Other paths go the general way, into STORAGE.
 std::string_view lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER, std::string& STORAGE)
 {
     if constexpr (std::is_same_v<fs::path::value_type, char>) {
@@ -72,9 +49,19 @@ std::string_view lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_F
             }
         }
     }
-    STORAGE = lf_belowScanFolder(PATH, SCAN_FOLDER);
+    STORAGE = qmt::lf_belowScanFolder(PATH, SCAN_FOLDER);
     return STORAGE;
 }
+
+namespace {
+
+// Packages that hold no add-on airport (compared lower-cased).
+constexpr std::array<std::string_view, 13> EXCLUDED_PACKAGES = {
+    "tutorials",     "aircraft",    "bushtrip",     "discovery", "point-of-interest", "simobjects",
+    "vcockpits",     "aig-aitraffic", "justflight-aircraft", "fsltl", "gsx-pro", "gsx-world", "landingchallenge"};
+// Files of these folders hold no airport of their own (compared as they are).
+constexpr std::array<std::string_view, 3> EXCLUDED_FILE_TEXTS = {"statics", "afcad updates", "_heliports"};
+constexpr std::size_t MAX_PATH_CHARS = 250;
 
 std::size_t lf_utf8Size(const fs::path& PATH)
 {
@@ -123,15 +110,80 @@ void lf_note(std::vector<WalkEntry>& OUT, std::size_t AT, std::string TEXT)
     OUT.insert(OUT.begin() + static_cast<std::ptrdiff_t>(AT), WalkEntry{WalkEntry::Kind::note, {}, 0, std::move(TEXT), false});
 }
 
-// What the walk keeps of one entry: a folder to enter or a candidate file, in OUT.
-void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, std::vector<WalkEntry>& OUT)
+// Whether PATH is FOLDER or lies below it (both canonical).
+bool lf_within(const fs::path& PATH, const fs::path& FOLDER)
+{
+    const auto [end, rest] = std::mismatch(FOLDER.begin(), FOLDER.end(), PATH.begin(), PATH.end());
+    return end == FOLDER.end();
+}
+
+// Packages linked into the scan folder (links, junctions) are followed, at that level only. The
+// loop guard: a link is not followed when it leads into the scan folder (its package is walked
+// anyway) or to a folder above it, or into or around the target of a link followed before.
+class LinkGuard {
+public:
+    explicit LinkGuard(const fs::path& SCAN_FOLDER)
+    {
+        std::error_code ec;
+        m_scanFolder = fs::canonical(SCAN_FOLDER, ec);
+    }
+    // Empty when the link at PATH is followed to TARGET; else why not.
+    std::string refusal(const fs::path& PATH, fs::path& TARGET)
+    {
+        std::error_code ec;
+        const fs::path target = fs::canonical(PATH, ec);
+        TARGET = target;
+        if (ec || m_scanFolder.empty()) {
+            return "it leads nowhere";
+        }
+        if (lf_within(target, m_scanFolder) || lf_within(m_scanFolder, target)) {
+            return "it leads back into the scan folder or above it";
+        }
+        for (const fs::path& seen : m_targets) {
+            if (lf_within(target, seen) || lf_within(seen, target)) {
+                return fmt::format("its package is reached through another link already ({})", gf_utf16ToUtf8(seen));
+            }
+        }
+        m_targets.push_back(target);
+        return {};
+    }
+
+private:
+    fs::path m_scanFolder;
+    std::vector<fs::path> m_targets;
+};
+
+// A folder entry that is a link of any kind: its own status is no plain folder.
+bool lf_isFolderLink(const fs::directory_entry& ENTRY)
+{
+    std::error_code ec;
+    return ENTRY.symlink_status(ec).type() != fs::file_type::directory;
+}
+
+// What the walk keeps of one entry: a folder to enter or a candidate file, in OUT. LINKS is set
+// for the listing of the scan folder itself, where linked packages are followed.
+void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, LinkGuard* LINKS, std::vector<WalkEntry>& OUT)
 {
     try {
         if (lf_isExcludedPackagePath(ENTRY.path(), WALK.folder)) {
             return;
         }
-        // Links to folders are not followed: they could lead back up the tree.
-        if (ENTRY.is_directory() && !ENTRY.is_symlink()) {
+        if (ENTRY.is_directory()) {
+            // Links further down are not followed: they could lead back up the tree.
+            if (lf_isFolderLink(ENTRY)) {
+                if (LINKS == nullptr) {
+                    return;
+                }
+                fs::path target;
+                const std::string refusal = LINKS->refusal(ENTRY.path(), target);
+                if (!refusal.empty()) {
+                    lf_note(OUT, OUT.size(),
+                            fmt::format("linked package {} not followed: {}", gf_utf16ToUtf8(ENTRY.path()), refusal));
+                    return;
+                }
+                lf_note(OUT, OUT.size(),
+                        fmt::format("linked package {} read from {}", gf_utf16ToUtf8(ENTRY.path()), gf_utf16ToUtf8(target)));
+            }
             OUT.push_back(WalkEntry{WalkEntry::Kind::folder, ENTRY.path().native(), 0, {}, false});
             return;
         }
@@ -146,7 +198,7 @@ void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, std::ve
 
 // Lists one folder for the walk (on a scan worker). A folder that cannot be listed, or whose
 // listing breaks, is noted and left; the walk goes on with the others.
-void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, std::vector<WalkEntry>& OUT)
+void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT)
 {
     std::error_code ec;
     fs::directory_iterator it(DIR, ec);
@@ -154,10 +206,14 @@ void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, std::vector<Walk
         lf_note(OUT, OUT.size(), lf_walkFailure(WALK, fs::filesystem_error("directory_iterator::directory_iterator", DIR, ec).what()));
         return;
     }
+    std::optional<LinkGuard> links;
+    if (ROOT) {
+        links.emplace(DIR);
+    }
     while (it != fs::directory_iterator()) {
         const std::size_t at = OUT.size();
         const fs::path::string_type current = it->path().native();
-        lf_keepEntry(WALK, *it, OUT);
+        lf_keepEntry(WALK, *it, links ? &*links : nullptr, OUT);
         it.increment(ec);
         if (ec) {
             // Noted before the entry met last, which is still kept.
@@ -167,36 +223,40 @@ void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, std::vector<Walk
     }
 }
 
-// A BGL file read by a task: nothing to hand back, the reader registers and writes on its own.
+// A BGL file read by a task: nothing to hand back, the reader registers with its walk.
 struct BglRead {};
 using BglBatches = ScanBatches<fs::path, BglRead>;
 
-// Waits for the oldest batch's results; each failure goes to LOG_FAILURE. False when a stop came.
-bool lf_takeOldest(BglBatches& BATCHES, const std::function<void(const std::string&)>& LOG_FAILURE)
+// Waits for the oldest batch's results; a file whose reader failed is logged with the file, a
+// batch that failed as a whole goes to LOG_BATCH. False when a stop came.
+bool lf_takeOldest(BglBatches& BATCHES, const std::function<void(const std::string&)>& LOG_BATCH)
 {
     try {
         for (const BglBatches::Outcome& outcome : BATCHES.takeOldest()) {
             if (outcome.error) {
-                LOG_FAILURE(*outcome.error);
+                gf_scanLog("{}{}: reading it failed: {}", "===> ", gf_utf16ToUtf8(outcome.item), *outcome.error);
             }
         }
     } catch (const ScanStopped&) {
         return false;
     } catch (const std::exception& e) {
-        LOG_FAILURE(e.what());
+        LOG_BATCH(e.what());
     }
     return true;
 }
 
-// Walks FOLDER and hands every candidate to the reader tasks, in batches; the folders are
-// listed by scan workers ahead of the walk. A folder that cannot be listed or an entry whose
-// status cannot be read is logged and passed over.
-void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES)
+// Walks FOLDER and hands every candidate that its package loads to the reader tasks, in
+// batches, noting each in HANDED_OUT; the folders are listed by scan workers ahead of the walk.
+// A folder that cannot be listed or an entry whose status cannot be read is logged and passed over.
+void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES, std::vector<fs::path>& HANDED_OUT)
 {
     const auto walk = std::make_shared<const BglWalk>(BglWalk{FOLDER, gf_utf16ToUtf8(FOLDER)});
+    PackageLayouts layouts(FOLDER);
     FolderWalkRules rules;
     rules.stop = [] { return gf_stopRequested(); };
-    rules.list = [walk](const fs::path& DIR, bool, std::vector<WalkEntry>& OUT) { lf_listBglFolder(*walk, DIR, OUT); };
+    rules.list = [walk](const fs::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
+        lf_listBglFolder(*walk, DIR, ROOT, OUT);
+    };
     rules.lostNote = [walk](const std::string& CAUSE) { return lf_walkFailure(*walk, CAUSE); };
     bool stopped = false;
     rules.visit = [&](WalkEntry& ENTRY) {
@@ -209,13 +269,18 @@ void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES)
                 stopped = true;
                 return false;
             }
-            const fs::path path(std::move(ENTRY.path));
-            const auto logFailure = [&](const std::string& CAUSE) {
-                gf_scanLog("{} airports search aborted, futs inner,\n{}\n{}\n{}", "===> ", CAUSE, BATCHES.size(),
+            fs::path path(std::move(ENTRY.path));
+            if (!layouts.lists(path)) {
+                gf_scanLog("{} is not listed in the layout.json of its package, which the simulator loads from: not read",
                            gf_utf16ToUtf8(path));
+                return true;
+            }
+            HANDED_OUT.push_back(path);
+            const auto logBatch = [&](const std::string& CAUSE) {
+                gf_scanLog("{}{}: the walk goes on without the results of a batch of BGL files", "===> ", CAUSE);
             };
             // Stopped while waiting for a free worker, or while taking the oldest results.
-            if (!BATCHES.add(path, ENTRY.bytes) || (BATCHES.overfull() && !lf_takeOldest(BATCHES, logFailure))) {
+            if (!BATCHES.add(std::move(path), ENTRY.bytes) || (BATCHES.overfull() && !lf_takeOldest(BATCHES, logBatch))) {
                 stopped = true;
                 return false;
             }
@@ -240,6 +305,39 @@ void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES)
 
 } // namespace
 
+bool BglWalkState::closed() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_closed;
+}
+
+void BglWalkState::finish(BglResult RESULT) const
+{
+    std::lock_guard lock(m_mutex);
+    if (m_closed) {
+        return;
+    }
+    lf_registerBglResult(std::move(RESULT));
+    ++m_finished;
+    m_finishedOne.notify_all();
+}
+
+bool BglWalkState::close(std::size_t COUNT, std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP) const
+{
+    constexpr std::chrono::milliseconds SLICE{20};
+    const auto deadline = std::chrono::steady_clock::now() + LIMIT;
+    std::unique_lock lock(m_mutex);
+    while (m_finished < COUNT && !(STOP && STOP())) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            break;
+        }
+        m_finishedOne.wait_for(lock, std::min<std::chrono::steady_clock::duration>(deadline - now, SLICE));
+    }
+    m_closed = true;
+    return m_finished >= COUNT;
+}
+
 bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
     if (lf_utf8Size(PATH) >= MAX_PATH_CHARS) {
@@ -254,48 +352,50 @@ bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
                        [&](std::string_view TEXT) { return gf_containsNoCase(below, TEXT); });
 }
 
-bool lf_waitForReaderTasks()
-{
-    for (;;) {
-        if (gf_waitForBglTasks(std::chrono::milliseconds(50))) {
-            return true;
-        }
-        // A stop request makes the readers end at their next record; one that hangs in a read
-        // is given one more wait limit.
-        if (gf_stopRequested()) {
-            return gf_waitForBglTasks(SCAN_WAIT_LIMIT);
-        }
-    }
-}
-
 void lf_scanBglFolders(const fs::path& FOLDER)
 {
     gf_setStatus("Scanning for third party addon airports ...");
     gf_scanLog("\n\n\n+++++++++++++++++ Scanning for {} airports in:\n{}\n", "addon ", gf_utf16ToUtf8(FOLDER));
+    const auto walk = std::make_shared<const BglWalkState>(FOLDER);
+    const auto stop = [] { return gf_stopRequested(); };
+    std::vector<fs::path> handedOut;
     {
         BglBatches batches(
-            [](const fs::path& PATH) {
-                lf_processBGLfile(PATH);
+            [walk](const fs::path& PATH) {
+                lf_processBGLfile(PATH, walk.get());
                 return BglRead{};
             },
-            ScanBatchRule{}, SCAN_WAIT_LIMIT, [] { return gf_stopRequested(); });
-        lf_startReaders(FOLDER, batches);
-        const auto logFailure = [&](const std::string& CAUSE) {
+            ScanBatchRule{}, SCAN_WAIT_LIMIT, stop);
+        lf_startReaders(FOLDER, batches, handedOut);
+        const auto logBatch = [&](const std::string& CAUSE) {
             gf_scanLog("{} airports search in {} aborted, futs outer error: {}", "===> ", gf_utf16ToUtf8(FOLDER), CAUSE);
         };
-        while (!batches.empty() && lf_takeOldest(batches, logFailure)) {
+        while (!batches.empty() && lf_takeOldest(batches, logBatch)) {
         }
     }
-    // A task whose result timed out may still run: the second pass must not read the lists
-    // while it appends to them, nor write an airport file beside it.
-    if (lf_waitForReaderTasks()) {
-        lf_readUnrecognisedBgls();
+    // A reader whose result timed out may still run (a read hanging on a network drive): the
+    // second pass waits for it as long as for any one result, then closes the walk and goes on.
+    if (gf_stopRequested()) {
+        walk->close(0, std::chrono::milliseconds(0), {});
+        return;
+    }
+    if (!walk->close(handedOut.size(), SCAN_WAIT_LIMIT, stop)) {
+        gf_scanLog("{}BGL files of {} were still being read after {} seconds; the scan goes on without them", "===> ",
+                   gf_utf16ToUtf8(FOLDER), SCAN_WAIT_LIMIT.count() / 1000);
+    }
+    if (!gf_stopRequested()) {
+        lf_readUnrecognisedBgls(FOLDER, handedOut);
     }
 }
 
-std::pair<std::string, bool> lf_detectIcao(const fs::path& PATH, ManifestInfo& MANIFEST)
+std::pair<std::string, bool> lf_detectIcao(const fs::path& PATH, ManifestInfo& MANIFEST, const fs::path& SCAN_FOLDER,
+                                           const std::optional<IcaoCode>& RECORD_CODE)
 {
     try {
+        if (RECORD_CODE) {
+            gf_scanLog("ICAO code '{}' from the airport record", RECORD_CODE->view());
+            return {RECORD_CODE->str(), true};
+        }
         const std::string stem = gf_utf16ToUtf8(PATH.stem());
         if (stem.size() == 4) {
             const std::string code = gf_upper(stem);
@@ -306,8 +406,9 @@ std::pair<std::string, bool> lf_detectIcao(const fs::path& PATH, ManifestInfo& M
             }
             gf_scanLog("no supported airport ICAO code '{}' as BGL stem {}", code, gf_utf16ToUtf8(PATH));
         }
-        MANIFEST = gf_searchManifest(PATH);
+        MANIFEST = gf_searchManifest(PATH, SCAN_FOLDER);
         if (!MANIFEST) {
+            gf_scanLog("no manifest.json in its package");
             return {{}, false};
         }
         if (const auto airport = gf_airportByCode(gf_upper(MANIFEST->title.substr(0, 4)))) {
@@ -315,7 +416,7 @@ std::pair<std::string, bool> lf_detectIcao(const fs::path& PATH, ManifestInfo& M
             return {airport->icao.str(), true};
         }
         gf_scanLog("no supported airport ICAO in title of manifest");
-        if (const auto airport = gf_airportInPath(PATH)) {
+        if (const auto airport = gf_airportInPath(lf_belowScanFolder(PATH, SCAN_FOLDER))) {
             gf_scanLog("airport has ICAO '{}' in BGL path", airport->icao.view());
             return {airport->icao.str(), true};
         }
@@ -326,49 +427,86 @@ std::pair<std::string, bool> lf_detectIcao(const fs::path& PATH, ManifestInfo& M
     return {{}, false};
 }
 
-void lf_readUnrecognisedBgls()
-{
+namespace {
+
+// The lists of the closed walk, taken over by its second pass: the files read and those handled,
+// sorted and each once, and the first note on each file.
+struct WalkLists {
     std::vector<fs::path> all;
     std::vector<fs::path> handled;
+    std::map<fs::path, BglNote> notes;
+};
+
+WalkLists lf_takeWalkLists()
+{
+    WalkLists lists;
+    std::vector<BglNote> notes;
     {
         std::scoped_lock lock(g_allBglFilesMutex, g_handledBglFilesMutex);
-        all.swap(g_allBglFiles);
-        handled.swap(g_handledBglFiles);
+        lists.all.swap(g_allBglFiles);
+        lists.handled.swap(g_handledBglFiles);
+        notes.swap(g_bglNotes);
     }
-    for (auto* list : {&all, &handled}) {
+    for (auto* list : {&lists.all, &lists.handled}) {
         std::sort(list->begin(), list->end());
         list->erase(std::unique(list->begin(), list->end()), list->end());
     }
-    if (all.size() != handled.size()) {
-        const std::size_t missing = all.size() > handled.size() ? all.size() - handled.size() : 0;
-        gf_scanLog("\n\n\n ******************** Could not read {} BGL file{}", missing, gf_plural(missing));
+    for (BglNote& note : notes) {
+        lists.notes.try_emplace(note.path, std::move(note));
     }
-    for (const fs::path& path : all) {
+    return lists;
+}
+
+// One BGL file without a handled airport: identified, linked, or read from facility data.
+void lf_takeUpBgl(const fs::path& SCAN_FOLDER, const fs::path& PATH, const BglNote* NOTE)
+{
+    gf_scanLog("\nBGL: {}", gf_utf16ToUtf8(PATH));
+    if (NOTE != nullptr) {
+        gf_scanLog("no airport taken from its records: {}", NOTE->reason);
+    }
+    AirportFile record;
+    ManifestInfo manifest;
+    const auto [code, found] = lf_detectIcao(PATH, manifest, SCAN_FOLDER, NOTE ? NOTE->code : std::nullopt);
+    if (!found) {
+        gf_scanLog("==> its airport could not be told from its records, name, manifest or path");
+        return;
+    }
+    record.code = IcaoCode(code);
+    std::int32_t archived = 0;
+    if (lf_linkToArchive(record, manifest, archived, PATH, SCAN_FOLDER)) {
+        return;
+    }
+    // Airports of the simulator's own maker are never generated from facility data here.
+    if (record.publisher == "simaddon") {
+        return;
+    }
+    lf_generateFromFacilities(record, PATH);
+}
+
+} // namespace
+
+void lf_readUnrecognisedBgls(const fs::path& SCAN_FOLDER, const std::vector<fs::path>& HANDED_OUT)
+{
+    const WalkLists lists = lf_takeWalkLists();
+    for (const fs::path& path : HANDED_OUT) {
+        if (!std::binary_search(lists.all.begin(), lists.all.end(), path)) {
+            gf_scanLog("\nBGL: {}\n==> its reading did not end in time; it is left out of this scan", gf_utf16ToUtf8(path));
+        }
+    }
+    const std::size_t missing = lists.all.size() > lists.handled.size() ? lists.all.size() - lists.handled.size() : 0;
+    if (missing > 0) {
+        gf_scanLog("\n\n\n ******************** {} BGL file{} without an airport taken from its records", missing,
+                   gf_plural(missing));
+    }
+    for (const fs::path& path : lists.all) {
         if (gf_stopRequested()) {
             return;
         }
-        if (std::binary_search(handled.begin(), handled.end(), path)) {
+        if (std::binary_search(lists.handled.begin(), lists.handled.end(), path)) {
             continue;
         }
-        gf_scanLog("\nBGL: {}", gf_utf16ToUtf8(path));
-        AirportFile record;
-        record.bglPath = gf_utf16ToUtf8(path);
-        ManifestInfo manifest;
-        const auto [code, found] = lf_detectIcao(path, manifest);
-        if (!found) {
-            gf_scanLog("==> airport could not be detected");
-            continue;
-        }
-        record.code = IcaoCode(code);
-        std::int32_t archived = 0;
-        if (lf_linkToArchive(record, manifest, archived, path)) {
-            continue;
-        }
-        // Airports of the simulator's own maker are never generated from facility data here.
-        if (record.publisher == "simaddon") {
-            continue;
-        }
-        lf_generateFromFacilities(record);
+        const auto note = lists.notes.find(path);
+        lf_takeUpBgl(SCAN_FOLDER, path, note == lists.notes.end() ? nullptr : &note->second);
     }
 }
 

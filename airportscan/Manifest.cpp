@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace qmt {
 
@@ -27,6 +28,35 @@ std::string lf_jsonString(const nlohmann::json& OBJECT, const char* KEY)
 {
     const auto it = OBJECT.find(KEY);
     return it == OBJECT.end() ? std::string() : it->get<std::string>();
+}
+
+// PATH relative to SCAN_FOLDER; empty when it does not lie below it or no folder is given.
+fs::path lf_relativeToScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER)
+{
+    if (SCAN_FOLDER.empty()) {
+        return {};
+    }
+    fs::path base = SCAN_FOLDER.lexically_normal();
+    if (!base.has_filename()) {
+        base = base.parent_path();  // a folder given with a trailing separator
+    }
+    fs::path relative = PATH.lexically_normal().lexically_relative(base);
+    if (relative.empty() || relative == "." || *relative.begin() == "..") {
+        return {};
+    }
+    return relative;
+}
+
+bool lf_isCommunityFolder(const fs::path& FOLDER)
+{
+    const fs::path name = FOLDER.has_filename() ? FOLDER.filename() : FOLDER.parent_path().filename();
+    return gf_lower(gf_utf16ToUtf8(name)) == "community";
+}
+
+bool lf_isPackageFolder(const fs::path& FOLDER)
+{
+    std::error_code ec;
+    return fs::exists(FOLDER / "manifest.json", ec) || fs::exists(FOLDER / "layout.json", ec);
 }
 
 // The manifest of FOLDER when it has one that reads with a value; logged.
@@ -113,9 +143,62 @@ std::string lf_logManifest(const ManifestData& MANIFEST)
                        MANIFEST.creator);
 }
 
-ManifestInfo gf_searchManifest(const fs::path& PATH)
+std::string lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER)
+{
+    const fs::path relative = lf_relativeToScanFolder(PATH, SCAN_FOLDER);
+    return gf_utf16ToUtf8(relative.empty() ? PATH : relative);
+}
+
+std::string lf_packagePathText(const fs::path& PATH, const fs::path& SCAN_FOLDER)
+{
+    const fs::path relative = lf_relativeToScanFolder(PATH, SCAN_FOLDER);
+    if (relative.empty()) {
+        fs::path below;
+        bool found = false;
+        for (const fs::path& part : PATH) {
+            below /= part;
+            if (lf_isCommunityFolder(part)) {
+                below.clear();
+                found = true;
+            }
+        }
+        return gf_utf16ToUtf8(found && !below.empty() ? below : PATH.filename());
+    }
+    const std::vector<fs::path> parts(relative.begin(), relative.end());
+    std::size_t first = 0;
+    fs::path folder = SCAN_FOLDER;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        folder /= parts[i];
+        if (lf_isPackageFolder(folder)) {
+            first = i;
+            break;
+        }
+    }
+    fs::path text;
+    for (std::size_t i = first; i < parts.size(); ++i) {
+        text /= parts[i];
+    }
+    return gf_utf16ToUtf8(text);
+}
+
+ManifestInfo gf_searchManifest(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
     try {
+        if (const fs::path relative = lf_relativeToScanFolder(PATH, SCAN_FOLDER); !relative.empty()) {
+            if (lf_isCommunityFolder(SCAN_FOLDER)) {
+                // The package folder is the one right below Community; only its manifest counts.
+                const fs::path package = SCAN_FOLDER / *relative.begin();
+                std::error_code ec;
+                return fs::exists(package, ec) ? lf_manifestOfFolder(package) : std::nullopt;
+            }
+            for (fs::path folder = PATH.parent_path(); !lf_relativeToScanFolder(folder, SCAN_FOLDER).empty();
+                 folder = folder.parent_path()) {
+                if (ManifestInfo manifest = lf_manifestOfFolder(folder)) {
+                    return manifest;
+                }
+            }
+            return std::nullopt;
+        }
         fs::path package;
         bool inCommunity = false;
         for (const fs::path& part : PATH) {
@@ -144,7 +227,7 @@ ManifestInfo gf_searchManifest(const fs::path& PATH)
     return std::nullopt;
 }
 
-PublisherInfo gf_findPublisher(const fs::path& PATH, const ManifestInfo& MANIFEST)
+PublisherInfo gf_findPublisher(const fs::path& PATH, const ManifestInfo& MANIFEST, const fs::path& SCAN_FOLDER)
 {
     if (MANIFEST) {
         gf_scanLog("Try to find publisher in BGL path and manifest file");
@@ -152,7 +235,7 @@ PublisherInfo gf_findPublisher(const fs::path& PATH, const ManifestInfo& MANIFES
         gf_scanLog("Try to find publisher in: {}", gf_utf16ToUtf8(PATH));
     }
     PublisherInfo result;
-    const std::string text = gf_utf16ToUtf8(PATH);
+    const std::string text = lf_belowScanFolder(PATH, SCAN_FOLDER);
     if (gf_containsNoCase(text, "microsoft-airport") || gf_containsNoCase(text, "asobo-airport")) {
         result.publisher = SIMADDON;
         gf_scanLog("from BGL path => publisher {}", SIMADDON);
@@ -163,7 +246,7 @@ PublisherInfo gf_findPublisher(const fs::path& PATH, const ManifestInfo& MANIFES
         result.publisher = std::move(*publisher);
         return result;
     }
-    const ManifestInfo manifest = MANIFEST ? MANIFEST : gf_searchManifest(PATH);
+    const ManifestInfo manifest = MANIFEST ? MANIFEST : gf_searchManifest(PATH, SCAN_FOLDER);
     if (!manifest) {
         gf_scanLog("{}No publisher found", "===> ");
         return result;

@@ -41,13 +41,26 @@ std::filesystem::path lf_findManifestIn(const std::filesystem::path& FOLDER);
 ManifestInfo gf_readManifest(const std::filesystem::path& FILE);
 // The same on text already read (the fuzz target feeds it directly).
 ManifestInfo gf_parseManifest(std::string_view TEXT);
-// The manifest of the package that holds a BGL file or package path; never throws.
-ManifestInfo gf_searchManifest(const std::filesystem::path& PATH);
+// The manifest of the package that holds a BGL file or package path; never throws. Below a
+// scan folder only the folders below it are looked at: the package right below a Community
+// folder, else the nearest folder up from the file.
+ManifestInfo gf_searchManifest(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER = {});
 // "title:'{}, manufacturer:'{}', creator:'{}".
 std::string lf_logManifest(const ManifestData& MANIFEST);
 
-// Finds the publisher from the path, then from the given manifest or the package's own.
-PublisherInfo gf_findPublisher(const std::filesystem::path& PATH, const ManifestInfo& MANIFEST);
+// Finds the publisher from the path below the scan folder, then from the given manifest or the
+// package's own.
+PublisherInfo gf_findPublisher(const std::filesystem::path& PATH, const ManifestInfo& MANIFEST,
+                               const std::filesystem::path& SCAN_FOLDER = {});
+
+// The part of PATH below SCAN_FOLDER as text: the names of the folders above a scan folder say
+// nothing about a package. The whole path when it does not lie below it (or none is given).
+std::string lf_belowScanFolder(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
+// A BGL file or package as written into airport files, which the user may mail to us: its path
+// from its package folder on (the shallowest folder below the scan folder with a manifest.json
+// or layout.json, else the first). Outside a scan folder: from below a "Community" folder on,
+// else the file name alone.
+std::string lf_packagePathText(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
 
 // A creator name that does not count as a known origin.
 bool lf_isExcludedCreator(std::string_view TEXT);

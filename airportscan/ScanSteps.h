@@ -2,17 +2,26 @@
 // The steps of the add-on airport scan that its files call of each other (and tests call).
 
 #include "airportscan/Manifest.h"
+#include "core/Airports.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 namespace qmt {
 
 struct AirportFile;
+struct BglResult;
 class ZipArchive;
 
 // ---- driver ----
@@ -30,26 +39,80 @@ void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS);
 // ---- facility data ----
 
 // Reads the airport's stands from the simulator and generates its airport file. An airport
-// without stands gets a scan-log line; a failed read writes the scan log and throws the user
-// error 779.
-void lf_generateFromFacilities(AirportFile& RECORD);
+// without stands, or one whose data the simulator refuses or does not send in time, gets a
+// scan-log line naming SOURCE (its BGL file or package); a missing connection writes the scan
+// log and throws the user error 779.
+void lf_generateFromFacilities(AirportFile& RECORD, const std::filesystem::path& SOURCE);
 
 // ---- BGL walk ----
+
+// One folder walk, shared with the reader tasks that it starts: its scan folder, and whether it
+// still takes their results. Its second pass waits a bounded time for the readers and then
+// closes it: a reader that ends later changes nothing.
+class BglWalkState {
+public:
+    explicit BglWalkState(std::filesystem::path FOLDER) : m_folder(std::move(FOLDER)) {}
+    const std::filesystem::path& folder() const { return m_folder; }
+    bool closed() const;
+    // Registers a reader's result (lf_registerBglResult) unless the walk is closed.
+    void finish(BglResult RESULT) const;
+    // Waits until COUNT readers have finished, at most LIMIT and not past a stop request, and
+    // closes the walk. True when all of them finished.
+    bool close(std::size_t COUNT, std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP) const;
+
+private:
+    std::filesystem::path m_folder;
+    mutable std::mutex m_mutex;  // guards the two below; taken before g_allBglFilesMutex
+    mutable std::condition_variable m_finishedOne;
+    mutable std::size_t m_finished = 0;
+    mutable bool m_closed = false;
+};
+
+// The layout.json files of the packages of one scan folder: which BGL files the simulator loads.
+// Used by the walking thread only.
+class PackageLayouts {
+public:
+    explicit PackageLayouts(std::filesystem::path SCAN_FOLDER) : m_scanFolder(std::move(SCAN_FOLDER)) {}
+    // True unless FILE's package has a layout.json that does not list it. A layout.json that
+    // cannot be read is logged once and lists every file.
+    bool lists(const std::filesystem::path& FILE);
+
+private:
+    struct Layout {
+        std::filesystem::path root;
+        std::vector<std::string> files;  // lower-cased, '/' separated, sorted
+    };
+    std::shared_ptr<const Layout> layoutOf(const std::filesystem::path& FOLDER, int DEPTH);
+
+    std::filesystem::path m_scanFolder;
+    std::unordered_map<std::string, std::shared_ptr<const Layout>> m_folders;  // null: no layout
+};
+
+// The BGL paths that a layout.json lists, lower-cased with '/' separators; throws the JSON
+// library's parse error for text that is not JSON.
+std::vector<std::string> lf_parseLayoutJson(std::string_view TEXT);
 
 // Walks one package folder: reads every BGL file that may hold an airport in a task of its own,
 // then takes up the files in which no airport could be read.
 void lf_scanBglFolders(const std::filesystem::path& FOLDER);
+// lf_belowScanFolder (Manifest.h) for the paths the walk itself makes (the scan folder's text, a
+// separator, the rest): that rest, without building paths. Other paths go the general way, into
+// STORAGE. The whole path when it does not lie below the scan folder.
+std::string_view lf_belowScanFolder(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER,
+                                    std::string& STORAGE);
 // Whether the walk of SCAN_FOLDER must neither use nor enter PATH: a path of 250 characters or
 // more, or one whose part below the scan folder names an excluded package.
 bool lf_isExcludedPackagePath(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
-// Waits until no reader task runs; false when a stop was asked for and a task still runs
-// one wait limit later.
-bool lf_waitForReaderTasks();
-// The second pass over the BGL files without a handled airport.
-void lf_readUnrecognisedBgls();
-// The ICAO code of a BGL file from its stem, its package manifest (given out) or its path:
-// (code, found).
-std::pair<std::string, bool> lf_detectIcao(const std::filesystem::path& PATH, ManifestInfo& MANIFEST);
+// The second pass over the BGL files of the (closed) walk of SCAN_FOLDER without a handled
+// airport. HANDED_OUT: every file handed to a reader; those without a result were not read in
+// time and are named as such.
+void lf_readUnrecognisedBgls(const std::filesystem::path& SCAN_FOLDER,
+                             const std::vector<std::filesystem::path>& HANDED_OUT);
+// The ICAO code of a BGL file from the ident of its airport record (RECORD_CODE), its stem, its
+// package manifest (given out) or its path below SCAN_FOLDER: (code, found).
+std::pair<std::string, bool> lf_detectIcao(const std::filesystem::path& PATH, ManifestInfo& MANIFEST,
+                                           const std::filesystem::path& SCAN_FOLDER = {},
+                                           const std::optional<IcaoCode>& RECORD_CODE = std::nullopt);
 
 // ---- streamed airports ----
 

@@ -36,11 +36,12 @@ bool lf_isSimaddonPackage(std::string_view PATH)
            PATH.find("microsoft-airport") != std::string_view::npos;
 }
 
-void lf_streamedSimaddon(const fs::path& PACKAGE, std::uint32_t& COUNT)
+// The package's name says what it holds; the names of the folders above it say nothing.
+void lf_streamedSimaddon(const fs::path& FOLDER, const fs::path& PACKAGE, std::uint32_t& COUNT)
 {
     const std::string text = gf_utf16ToUtf8(PACKAGE);
     gf_scanLog("\n{}", text);
-    const auto airport = gf_airportInPath(PACKAGE);
+    const auto airport = gf_airportInPath(PACKAGE.filename());
     if (!airport) {
         gf_scanLog("no supported airport ICAO in BGL path");
         return;
@@ -57,17 +58,17 @@ void lf_streamedSimaddon(const fs::path& PACKAGE, std::uint32_t& COUNT)
     record.manufacturer = "microsoft";
     record.creator = "asobo";
     std::int32_t archived = 0;
-    if (lf_linkToArchive(record, std::nullopt, archived, PACKAGE)) {
+    if (lf_linkToArchive(record, std::nullopt, archived, PACKAGE, FOLDER)) {
         return;
     }
-    lf_generateFromFacilities(record);
+    lf_generateFromFacilities(record, PACKAGE);
 }
 
-void lf_streamedThirdparty(const fs::path& PACKAGE)
+void lf_streamedThirdparty(const fs::path& FOLDER, const fs::path& PACKAGE)
 {
     const std::string text = gf_utf16ToUtf8(PACKAGE);
     gf_scanLog("\n{}", text);
-    const auto airport = gf_airportInPath(PACKAGE);
+    const auto airport = gf_airportInPath(PACKAGE.filename());
     if (!airport) {
         return;
     }
@@ -76,7 +77,7 @@ void lf_streamedThirdparty(const fs::path& PACKAGE)
     AirportFile record;
     record.code = airport->icao;
     record.bglPath = text;
-    if (auto publisher = gf_publisherInPath(PACKAGE)) {
+    if (auto publisher = gf_publisherInPath(PACKAGE.filename())) {
         record.publisher = std::move(*publisher);
         gf_scanLog("publisher '{}' found", record.publisher);
     } else {
@@ -87,11 +88,11 @@ void lf_streamedThirdparty(const fs::path& PACKAGE)
     gf_writeScanLogFile();
     const ManifestInfo manifest = ManifestData{record.manufacturer, record.creator, record.title};
     std::int32_t archived = 0;
-    if (lf_linkToArchive(record, manifest, archived, PACKAGE)) {
+    if (lf_linkToArchive(record, manifest, archived, PACKAGE, FOLDER)) {
         return;
     }
     gf_scanLog("voorbij link2archive");
-    lf_generateFromFacilities(record);
+    lf_generateFromFacilities(record, PACKAGE);
 }
 
 } // namespace
@@ -113,7 +114,7 @@ void lf_scanStreamedAirports(const fs::path& FOLDER)
         if (!isFolder) {
             continue;
         }
-        const std::string text = gf_utf16ToUtf8(entry.path());
+        const std::string text = gf_utf16ToUtf8(entry.path().filename());
         if (std::any_of(SKIPPED_PACKAGES.begin(), SKIPPED_PACKAGES.end(),
                         [&](std::string_view SKIP) { return text.find(SKIP) != std::string::npos; })) {
             continue;
@@ -122,9 +123,9 @@ void lf_scanStreamedAirports(const fs::path& FOLDER)
             break;
         }
         if (lf_isSimaddonPackage(text)) {
-            lf_streamedSimaddon(entry.path(), simaddonCount);
+            lf_streamedSimaddon(FOLDER, entry.path(), simaddonCount);
         } else {
-            lf_streamedThirdparty(entry.path());
+            lf_streamedThirdparty(FOLDER, entry.path());
         }
         if (gf_stopRequested()) {
             gf_writeScanLogFile();

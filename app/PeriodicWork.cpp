@@ -1,4 +1,5 @@
 // What the main loop does every tick and at its second marks.
+#include "app/SoakSampler.h"
 #include "app/TrackRecording.h"
 #include "app/Worker.h"
 #include "core/Clock.h"
@@ -21,7 +22,10 @@
 #include "stands/LearnedOptions.h"
 #include "stands/StandTable.h"
 
+#include <array>
 #include <mutex>
+
+#include <fmt/format.h>
 
 namespace qmt {
 
@@ -73,9 +77,27 @@ void lf_removeUserCallsign()
     }
 }
 
+// The live aircraft counted by flight state, for the window.
+void lf_showFlightStates()
+{
+    std::array<int, 8> counts{};
+    for (const LiveAc& ac : g_liveAcs) {
+        if (ac.state == AcState::active && static_cast<std::size_t>(ac.flightState) < counts.size())
+            ++counts[static_cast<std::size_t>(ac.flightState)];
+    }
+    std::string text;
+    for (std::size_t state = 0; state < counts.size(); ++state) {
+        if (counts[state] != 0)
+            text += fmt::format("{}{} {}", text.empty() ? "" : ", ", gf_phaseName(static_cast<uint32_t>(state)),
+                                counts[state]);
+    }
+    gf_updateWindowValues([&text](WindowValues& VALUES) { VALUES.flightStates = text; });
+}
+
 void lf_everySecond()
 {
     lf_updateWeekTime();
+    lf_showFlightStates();
     gf_expireStatus();
     lf_twinCheck();
     lf_updateCallsignObjectId();
@@ -133,6 +155,7 @@ void lf_every16s()
 
 void lf_everyMinute()
 {
+    gf_writeSoakSample();
     if (OBJECTID_LIST.value())
         gf_writeActiveLiveAcFile();
     if (INITIAL_LOAD_ONLY.value() || g_parkLoaded.load() == 0 || g_parkBusy || g_parkChangeRequested)
@@ -147,6 +170,7 @@ void lf_everyMinute()
 
 void lf_every1200s(std::uint64_t SECONDS)
 {
+    gf_forgetLiveriesOfGoneAircraft();
     gf_logNoMatches();
     if (SECONDS % 86400 == 0)
         gf_writeMatchingSummary();

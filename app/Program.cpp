@@ -4,9 +4,13 @@
 #include "app/TrackRecording.h"
 
 #include "app/MainWindow.h"
+#include "app/SoakSampler.h"
 #include "app/Worker.h"
+#include "core/Clock.h"
 #include "core/Geo.h"
+#include "core/Random.h"
 #include "core/Log.h"
+#include "core/LoopClock.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/StopFlags.h"
@@ -22,11 +26,13 @@
 #include "stands/ApfLookup.h"
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <csignal>
+#include <fstream>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -63,11 +69,15 @@ extern "C" void lf_onStopSignal(int)
 
 void lf_startWorker(bool AUTOMATIC_RESTART)
 {
-    if (s_worker.joinable())
+    if (s_worker.joinable()) {
+        const LoopBlocked joining;
         s_worker.join();
+    }
     s_workerRunning = true;
+    LoopThread::announce();
     s_worker = std::thread([AUTOMATIC_RESTART] {
         gf_nameThisThread("Worker");
+        const LoopThread keepsTime;
         lf_startUpQuillon(AUTOMATIC_RESTART);
         s_workerRunning = false;
     });
@@ -93,7 +103,83 @@ std::filesystem::path lf_scenarioPath(const CommandLine& LINE)
 
 double lf_epochSeconds()
 {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return std::chrono::duration<double>(gf_unshiftedNow().time_since_epoch()).count();
+}
+
+// The airport of the facility data that is nearest to the scenario's, other than it: the
+// user's second airport in a soak.
+std::optional<UserScriptPoint> lf_secondAirportOf(const CommandLine& LINE, const std::string& FIRST)
+{
+    std::optional<UserScriptPoint> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path(LINE.dataFolder) / "facilities", error)) {
+        const std::string code = entry.path().stem().string();
+        if (code == FIRST || entry.path().extension() != ".json")
+            continue;
+        std::ifstream in(entry.path());
+        const nlohmann::json airport = nlohmann::json::parse(in, nullptr, false);
+        // An airport without stands gives the park airport nothing to do.
+        if (!airport.is_object() || airport.value("parkings", nlohmann::json::array()).empty())
+            continue;
+        UserScriptPoint point;
+        point.latitude = airport.value("lat", 0.0);
+        point.longitude = airport.value("lon", 0.0);
+        point.altitudeFt = airport.value("altitude_m", 0.0) * 3.280839895013123;
+        if (!found)
+            found = point;
+    }
+    return found;
+}
+
+// The user of a soak: at the scenario's airport, then every few hours a flight of a quarter of an
+// hour to the other one, and back.
+void lf_scriptSoakUser(SimStandIn& SIM, const UserScriptPoint& HOME, const UserScriptPoint& AWAY, double STAY_HOURS)
+{
+    constexpr double FLIGHT_SECONDS = 900.0;
+    constexpr double CRUISE_FT = 3000.0;
+    const double stay = std::max(STAY_HOURS * 3600.0, 2.0 * FLIGHT_SECONDS);
+    std::vector<UserScriptPoint> script;
+    for (int leg = 0; leg < 200; ++leg) {
+        UserScriptPoint from = leg % 2 == 0 ? HOME : AWAY;
+        UserScriptPoint to = leg % 2 == 0 ? AWAY : HOME;
+        from.onGround = to.onGround = true;
+        from.groundSpeedKt = to.groundSpeedKt = 0.0;
+        const double end = (leg + 1) * stay;
+        from.seconds = leg * stay;
+        script.push_back(from);
+        from.seconds = end - FLIGHT_SECONDS;
+        script.push_back(from);
+        UserScriptPoint up = from;
+        up.seconds += 30.0;
+        up.onGround = false;
+        up.altitudeFt += CRUISE_FT;
+        up.groundSpeedKt = 250.0;
+        script.push_back(up);
+        UserScriptPoint down = to;
+        down.seconds = end - 30.0;
+        down.onGround = false;
+        down.altitudeFt += CRUISE_FT;
+        down.groundSpeedKt = 250.0;
+        script.push_back(down);
+        to.seconds = end;
+        script.push_back(to);
+    }
+    SIM.setUserScript(std::move(script));
+}
+
+// The faults of a soak's simulator and the times of a quit and a new flight.
+void lf_setUpSimFaults(const CommandLine& LINE, SimStandIn& SIM)
+{
+    if (LINE.soakStayHours > 0.0)
+        SIM.setFailedCreatesPerThousand(2);
+    const auto at = [](double SECONDS) {
+        return gf_loopNow() + std::chrono::duration_cast<LoopTime::duration>(std::chrono::duration<double>(SECONDS));
+    };
+    if (LINE.quitAt)
+        SIM.setQuitAt(at(*LINE.quitAt));
+    if (LINE.newFlightAt)
+        SIM.setNewFlightAt(at(*LINE.newFlightAt));
 }
 
 // The user aircraft stands on the apron of the scenario's airport: the middle of its parked
@@ -142,10 +228,33 @@ void lf_placeUser(SimStandIn& SIM, const Scenario& SCENARIO)
 // out-of-order answers, its own removals) and the traffic service playing the scenario with the
 // roughness of the real one. False (with the message) when the sample data or the scenario
 // cannot be read.
+// The airport file given on the command line stands in for the archive's file of the scenario's
+// airport. False with the message when it cannot be used.
+bool lf_giveAirportFile(const CommandLine& LINE, const std::string& AIRPORT, std::string& ERROR)
+{
+    if (LINE.airportFile.empty())
+        return true;
+    std::error_code error;
+    if (AIRPORT.empty()) {
+        ERROR = "--airport-file needs a scenario whose header names its airport";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(LINE.airportFile, error)) {
+        ERROR = fmt::format("cannot read the airport file {}", LINE.airportFile);
+        return false;
+    }
+    gf_setGivenAirportFile(AIRPORT, std::filesystem::absolute(LINE.airportFile, error));
+    gf_logLine("Airport file of {}: {}", AIRPORT, LINE.airportFile);
+    return true;
+}
+
 bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 {
     SimStandIn& sim = gf_simStandIn();
-    const auto seed = static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto seed = LINE.seed.value_or(
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    if (LINE.seed)
+        gf_seedThreadRngs(seed);
     if (!LINE.dataFolder.empty()) {
         ERROR = gf_setUpSimStandIn(LINE.dataFolder, seed);
         // The simulated installation: UserCfg.opt names its packages and Community folder.
@@ -165,6 +274,7 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         sim.setFreeRunning(true);
     }
     sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
+    lf_setUpSimFaults(LINE, sim);
     if (!LINE.facilityFile.empty()) {
         ERROR = sim.addFacilityFile(LINE.facilityFile);
         if (!ERROR.empty())
@@ -185,33 +295,34 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         return false;
     for (const ScenarioLineError& lineError : result.errors)
         gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
-    if (!LINE.airportFile.empty()) {
-        std::error_code fileError;
-        if (result.scenario.airport.empty()) {
-            ERROR = "--airport-file needs a scenario whose header names its airport";
-            return false;
-        }
-        if (!std::filesystem::is_regular_file(LINE.airportFile, fileError)) {
-            ERROR = fmt::format("cannot read the airport file {}", LINE.airportFile);
-            return false;
-        }
-        gf_setGivenAirportFile(result.scenario.airport, std::filesystem::absolute(LINE.airportFile, fileError));
-        gf_logLine("Airport file of {}: {}", result.scenario.airport, LINE.airportFile);
-    }
+    if (!lf_giveAirportFile(LINE, result.scenario.airport, ERROR))
+        return false;
     lf_placeUser(sim, result.scenario);
+    if (LINE.soakStayHours > 0.0) {
+        const std::optional<UserScriptPoint> away = lf_secondAirportOf(LINE, result.scenario.airport);
+        if (away) {
+            lf_scriptSoakUser(sim, lf_userPointOf(result.scenario), *away, LINE.soakStayHours);
+            gf_logLine("Soak: the user moves between {} and a second airport every {} hours",
+                       result.scenario.airport, LINE.soakStayHours);
+        }
+    }
     if (!result.scenario.airport.empty()) {
         const std::string elevation = sim.setGroundElevationOf(result.scenario.airport);
         if (!elevation.empty())
             gf_logWarning("{}", elevation);
     }
-    const double lifetime = LINE.sessionLifetime.value_or(result.scenario.sessionLifetimeSeconds);
+    // The real service's sessions last hours; a scenario or the command line may say otherwise.
+    const double lifetime = LINE.sessionLifetime.value_or(result.scenario.sessionLifetimeSeconds > 0.0
+                                                              ? result.scenario.sessionLifetimeSeconds
+                                                              : kRealSessionLifetimeSeconds);
     gf_logLine("Traffic scenario {} ({} reports, {} parked); stand-ins seeded with {}{}",
                scenarioPath.filename().string(), result.scenario.reports.size(), result.scenario.parked.size(), seed,
                lifetime > 0.0 ? fmt::format(", service sessions expire after {} s", lifetime) : std::string());
+    ServiceBehaviour behaviour = gf_realServiceBehaviour(seed, lifetime);
+    behaviour.loop = LINE.soakStayHours > 0.0;
     auto source = std::make_shared<ScenarioTrafficSource>(
-        std::move(result.scenario), lf_epochSeconds,
-        [](std::chrono::milliseconds DELAY) { std::this_thread::sleep_for(DELAY); },
-        gf_realServiceBehaviour(seed, lifetime));
+        std::move(result.scenario), lf_epochSeconds, [](std::chrono::milliseconds DELAY) { gf_loopSleepFor(DELAY); },
+        behaviour);
     gf_setRecordingClock([source] { return source->scenarioTime(); });
     gf_setTrafficSource(std::move(source));
     return true;
@@ -222,21 +333,109 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 std::string gf_usageText()
 {
     return "usage: quillon [--work FOLDER] [--data FOLDER] [--scenario FILE] [--duration SECONDS]\n"
-           "               [--session-lifetime SECONDS] [--record FILE] [--airport-file FILE]\n"
-           "               [--facility FILE] [--production | --no-production]\n"
+           "               [--session-lifetime SECONDS] [--record FILE] [--virtual-time N|max]\n"
+           "               [--seed N] [--clock-start S] [--soak HOURS] [--quit-at S] [--new-flight-at S]\n"
+           "               [--sample FILE] [--airport-file FILE] [--facility FILE]\n"
+           "               [--production | --no-production]\n"
            "  --work FOLDER      working folder (Log.txt, input, output, airports); default: .\n"
            "  --data FOLDER      bundled sample data (scenarios, facilities)\n"
            "  --scenario FILE    traffic scenario to play (default: the first of DATA/scenarios)\n"
-           "  --airport-file FILE  airport file (stands) of the scenario's airport, in place of the\n"
-           "                     archive's\n"
-           "  --facility FILE    facility data (JSON) of an airport for the simulated simulator, in\n"
-           "                     place of DATA/facilities/ICAO.json\n"
            "  --duration SECONDS run this long, then close down (default: until stopped)\n"
            "  --session-lifetime SECONDS  the traffic service's sessions expire this long after\n"
            "                     their login (default: the scenario's, else never)\n"
            "  --record FILE      write every object's track in the simulated simulator to FILE\n"
+           "  --virtual-time N|max  run every clock N times faster than real time, or as fast\n"
+           "                     as the work allows ('max')\n"
+           "  --seed N           seed of the stand-ins' draws (default: from the clock)\n"
+           "  --clock-start S    virtual time starts at S seconds since 1970 (default: now)\n"
+           "  --soak HOURS       a long day: the scenario loops with fresh ids, the simulator\n"
+           "                     refuses and loses creates, the user moves between two airports\n"
+           "                     every HOURS\n"
+           "  --quit-at S, --new-flight-at S  the simulator quits, or the user loads a new\n"
+           "                     flight, S seconds into the run\n"
+           "  --sample FILE      write the process's sizes to FILE every minute\n"
+           "  --airport-file FILE  airport file (stands) of the scenario's airport, in place of the\n"
+           "                     archive's\n"
+           "  --facility FILE    facility data (JSON) of an airport for the simulated simulator, in\n"
+           "                     place of DATA/facilities/ICAO.json\n"
            "  --production       end after the start-up checks\n";
 }
+
+namespace {
+
+// A number of an option: above 0 (or 0 where ZERO_OK), at most 1e7, or nothing.
+std::optional<double> lf_number(const std::string& VALUE, bool ZERO_OK, double LIMIT = 1.0e7)
+{
+    double number = 0.0;
+    std::size_t used = 0;
+    try {
+        number = std::stod(VALUE, &used);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (used != VALUE.size() || !(number > 0.0 || (ZERO_OK && number == 0.0)) || number > LIMIT)
+        return std::nullopt;
+    return number;
+}
+
+// Stores the value of an option that takes one; false with the error text for a bad value.
+bool lf_takeValue(CommandLine& LINE, const std::string& ARG, const std::string& VALUE, std::string& ERROR)
+{
+    if (ARG == "--work" || ARG == "--data" || ARG == "--scenario" || ARG == "--record" || ARG == "--sample" ||
+        ARG == "--airport-file" || ARG == "--facility") {
+        std::string& text = ARG == "--work" ? LINE.workFolder : ARG == "--data" ? LINE.dataFolder
+                          : ARG == "--scenario" ? LINE.scenarioFile : ARG == "--record" ? LINE.recordFile
+                          : ARG == "--airport-file" ? LINE.airportFile : ARG == "--facility" ? LINE.facilityFile
+                                                                     : LINE.sampleFile;
+        text = VALUE;
+        return true;
+    }
+    if (ARG == "--soak") {
+        const auto hours = lf_number(VALUE, false, 1000.0);
+        LINE.soakStayHours = hours.value_or(0.0);
+        if (!hours)
+            ERROR = fmt::format("--soak needs the hours the user stays at one airport, not '{}'", VALUE);
+        return hours.has_value();
+    }
+    if (ARG == "--virtual-time") {
+        LINE.virtualTime = VALUE == "max" ? std::optional<double>(0.0) : lf_number(VALUE, false, 1.0e6);
+        if (!LINE.virtualTime)
+            ERROR = fmt::format("--virtual-time needs a factor above 0 or 'max', not '{}'", VALUE);
+        return LINE.virtualTime.has_value();
+    }
+    // A lifetime of 0 switches the expiry off; a seed or a clock start may be 0 as well.
+    const bool zeroOk = ARG == "--session-lifetime" || ARG == "--seed" || ARG == "--clock-start";
+    const auto number = lf_number(VALUE, zeroOk, ARG == "--seed" || ARG == "--clock-start" ? 1.0e10 : 1.0e7);
+    if (!number || (ARG == "--seed" && *number > 4294967295.0)) {
+        ERROR = fmt::format("{} needs a number{} above 0, not '{}'", ARG,
+                            ARG == "--seed" || ARG == "--clock-start" ? "" : " of seconds", VALUE);
+        return false;
+    }
+    if (ARG == "--session-lifetime")
+        LINE.sessionLifetime = *number;
+    else if (ARG == "--seed")
+        LINE.seed = static_cast<std::uint32_t>(*number);
+    else if (ARG == "--clock-start")
+        LINE.clockStart = *number;
+    else if (ARG == "--quit-at")
+        LINE.quitAt = *number;
+    else if (ARG == "--new-flight-at")
+        LINE.newFlightAt = *number;
+    else
+        LINE.duration = std::chrono::milliseconds(static_cast<std::int64_t>(*number * 1000.0));
+    return true;
+}
+
+bool lf_takesValue(const std::string& ARG)
+{
+    static const char* const options[] = {"--work",    "--data",    "--scenario",      "--duration",
+                                          "--session-lifetime", "--record", "--virtual-time", "--seed",
+                                          "--clock-start", "--quit-at", "--new-flight-at", "--sample",
+                                          "--soak", "--airport-file", "--facility"};
+    return std::any_of(std::begin(options), std::end(options), [&](const char* O) { return ARG == O; });
+}
+
+}  // namespace
 
 std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& ARGS, std::string& ERROR)
 {
@@ -254,8 +453,7 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             line.help = true;
             continue;
         }
-        if (arg != "--work" && arg != "--data" && arg != "--scenario" && arg != "--duration"
-            && arg != "--session-lifetime" && arg != "--record" && arg != "--airport-file" && arg != "--facility") {
+        if (!lf_takesValue(arg)) {
             ERROR = fmt::format("unknown option '{}'", arg);
             return std::nullopt;
         }
@@ -263,38 +461,8 @@ std::optional<CommandLine> gf_parseCommandLine(const std::vector<std::string>& A
             ERROR = fmt::format("option '{}' needs a value", arg);
             return std::nullopt;
         }
-        const std::string& value = ARGS[++i];
-        if (arg == "--work") {
-            line.workFolder = value;
-        } else if (arg == "--data") {
-            line.dataFolder = value;
-        } else if (arg == "--scenario") {
-            line.scenarioFile = value;
-        } else if (arg == "--record") {
-            line.recordFile = value;
-        } else if (arg == "--airport-file") {
-            line.airportFile = value;
-        } else if (arg == "--facility") {
-            line.facilityFile = value;
-        } else {
-            double seconds = 0.0;
-            std::size_t used = 0;
-            try {
-                seconds = std::stod(value, &used);
-            } catch (const std::exception&) {
-                used = 0;
-            }
-            // A lifetime of 0 switches the expiry off.
-            const bool lifetime = arg == "--session-lifetime";
-            if (used != value.size() || !(seconds > 0.0 || (lifetime && seconds == 0.0)) || seconds > 1.0e7) {
-                ERROR = fmt::format("{} needs a number of seconds above 0, not '{}'", arg, value);
-                return std::nullopt;
-            }
-            if (lifetime)
-                line.sessionLifetime = seconds;
-            else
-                line.duration = std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000.0));
-        }
+        if (!lf_takeValue(line, arg, ARGS[++i], ERROR))
+            return std::nullopt;
     }
     return line;
 }
@@ -306,7 +474,7 @@ void gf_requestWindowClose()
 
 int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, TerminalView* VIEW)
 {
-    const auto start = std::chrono::steady_clock::now();
+    const LoopTime start = gf_loopNow();
     s_closeRequested = false;
     gf_installRepaintHook();
     gf_postWindowMessage(WM_APP_STARTUP, 0);
@@ -315,7 +483,7 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, Terminal
     for (;;) {
         if (VIEW != nullptr)
             VIEW->refresh(std::chrono::steady_clock::now());
-        const bool timeUp = RUN_FOR && std::chrono::steady_clock::now() - start >= *RUN_FOR;
+        const bool timeUp = RUN_FOR && gf_loopNow() - start >= *RUN_FOR;
         if (!closing && (timeUp || s_closeRequested)) {
             closing = true;
             gf_onWindowClose();
@@ -339,8 +507,10 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, Terminal
     }
     if (!closing)
         gf_onWindowClose();
-    if (s_worker.joinable())
+    if (s_worker.joinable()) {
+        const LoopBlocked joining;
         s_worker.join();
+    }
     if (VIEW != nullptr)
         VIEW->finish();
     return exitCode;
@@ -357,6 +527,10 @@ int gf_quillonMain(const CommandLine& LINE)
     gf_setWorkFolder(work);
     if (!gf_acquireInstanceGuard(INSTANCE_NAME, work))
         return -1;
+    // Every clock of the run follows from here on, the log's first line included.
+    if (LINE.virtualTime)
+        gf_startVirtualTime(*LINE.virtualTime, LINE.clockStart);
+    const LoopThread keepsTime;
 
     // The simulator named in the log's first line comes from the saved settings.
     gf_loadParameters(g_parametersPath);
@@ -378,11 +552,16 @@ int gf_quillonMain(const CommandLine& LINE)
     g_runOptions.scenarioFile = LINE.scenarioFile;
     g_runOptions.production = LINE.production;
     g_runOptions.runFor = LINE.duration;
+    if (!LINE.sampleFile.empty())
+        gf_startSoakSampling(LINE.sampleFile);
 
     std::signal(SIGINT, lf_onStopSignal);
     std::signal(SIGTERM, lf_onStopSignal);
     TerminalView view(stdout, ::isatty(::fileno(stdout)) != 0);
     const int exitCode = gf_runMessageLoop(LINE.duration, &view);
+    if (LINE.virtualTime)
+        gf_logLine("Virtual time: {} s in {} s of real time, {} forced steps", gf_virtualSecondsRun(),
+                   gf_realSecondsRun(), gf_forcedVirtualSteps());
     gf_logLine("Quillon ends with exit code {}", exitCode);
     gf_simStandIn().stopTrackRecording();
     gf_closeLog();

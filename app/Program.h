@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,15 @@ struct CommandLine
     std::string recordFile;      // "" = no track recording of the simulated simulator
     std::string airportFile;     // "" = the scenario airport's file comes from the archive
     std::string facilityFile;    // "" = the facility data of the data folder only
+    std::optional<double> virtualTime;      // times real time; 0: as fast as the work allows
+    std::optional<std::uint32_t> seed;      // of the stand-ins' draws (default: from the clock)
+    std::optional<double> clockStart;       // seconds since 1970 at which virtual time starts
+    // Hours the user stays at one airport in a soak (0: no soak): the stand-ins play a long day
+    // of looped traffic and faults, with a user who moves between two airports.
+    double soakStayHours = 0.0;
+    std::optional<double> quitAt;           // seconds into the run: the simulator quits
+    std::optional<double> newFlightAt;      // seconds into the run: the user loads a new flight
+    std::string sampleFile;      // "" = no sampling of the process every minute
     bool production = false;
     bool help = false;
 };

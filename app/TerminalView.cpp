@@ -44,6 +44,8 @@ std::string gf_windowText()
     }
     if (values.learnedUpdates != 0)
         add(fmt::format("learned: {}", values.learnedUpdates));
+    if (!values.flightStates.empty())
+        add(fmt::format("live: {}", values.flightStates));
     return text;
 }
 

@@ -11,7 +11,13 @@
 // generated files (one new inode each, in one folder) is what "AllAirports" spends most of its
 // time on in the kernel; set QUILLON_BENCH_FOLDER (for example to /dev/shm) to compare another
 // file system.
+//
+// "HostileFile" reads one forged file alone, as a task would: section tables that point
+// thousands of sections at the same airport records, a file whose airports hold as many stands
+// as the step budget lets through, and 120 MB of tiny records walked by thousands of sections.
+// Its counter heap_MB is the peak of the heap that reading one file took.
 #include "airportscan/AirportScan.h"
+#include "airportscan/Bgl.h"
 #include "airportscan/ScanSteps.h"
 #include "core/Airports.h"
 #include "core/Files.h"
@@ -24,6 +30,8 @@
 #include "core/WindowState.h"
 #include "simlink/SimClient.h"
 #include "tools/BglBuilder.h"
+
+#include "HeapCount.h"
 
 #include <benchmark/benchmark.h>
 #include <fmt/format.h>
@@ -240,6 +248,69 @@ void BM_RawReadScanThreads(benchmark::State& STATE)
     lf_rawRead(STATE, n == 0 ? 2 : n);
 }
 
+// A hostile file by number: 0 forged sections over 2000 airport records, 1 one airport of 1000
+// stands behind 20000 sections, 2 250 airports of 390 stands each, 3 120 MB of tiny records.
+bb::Bytes lf_hostileFile(int KIND)
+{
+    bb::Bytes records;
+    switch (KIND) {
+    case 0:
+        for (int i = 0; i < 2000; ++i) {
+            bb::Parking p;
+            p.lat = 40.0;
+            p.lon = 5.0 + 0.001 * i;
+            bb::append(records, bb::airportRecord(lf_code(i % FILES), 0, {bb::parkingRecord({p})}));
+        }
+        return bb::forgedSections(3000, records);
+    case 1: {
+        std::vector<bb::Parking> parkings(1000);
+        for (std::size_t i = 0; i < parkings.size(); ++i) {
+            parkings[i].number = static_cast<std::uint32_t>(i + 1);
+            parkings[i].lat = 40.0 + 0.0001 * static_cast<double>(i);
+            parkings[i].lon = 5.0;
+        }
+        return bb::forgedSections(20000, bb::airportRecord(lf_code(1), 0, {bb::parkingRecord(parkings)}));
+    }
+    case 2:
+        for (int a = 0; a < 250; ++a) {
+            std::vector<bb::Parking> parkings(390);
+            for (std::size_t i = 0; i < parkings.size(); ++i) {
+                parkings[i].nameIndex = 12 + static_cast<std::uint32_t>(i % 26);
+                parkings[i].number = static_cast<std::uint32_t>(i / 26 + 1);
+                parkings[i].lat = 40.0 + 0.0001 * static_cast<double>(i);
+                parkings[i].lon = 5.0 + 0.01 * a;
+            }
+            bb::append(records, bb::airportRecord(lf_code(a), 0, {bb::parkingRecord(parkings)}));
+        }
+        return bb::bglFile({{bb::AIRPORT_SECTION, 1, records}});
+    default:
+        while (records.size() < (120u << 20)) {
+            bb::append(records, bb::record(0x0019, 8));
+        }
+        return bb::forgedSections(3000, records);
+    }
+}
+
+void BM_HostileFile(benchmark::State& STATE)
+{
+    const ScanSetUp setUp;
+    const fs::path file = setUp.work / "hostile" / "f.bgl";
+    bb::writeFile(file, lf_hostileFile(static_cast<int>(STATE.range(0))));
+    std::size_t peak = 0;
+    for (auto _ : STATE) {
+        const std::size_t before = g_heapNow.load();
+        g_heapPeak.store(before);
+        lf_processBGLfile(file);
+        STATE.PauseTiming();
+        peak = std::max(peak, g_heapPeak.load() - before);
+        gf_resetAirportScanForTests();
+        gf_removeFilesFromDirectory(g_myThirdpartyPath);
+        STATE.ResumeTiming();
+    }
+    STATE.counters["heap_MB"] = static_cast<double>(peak) / (1024.0 * 1024.0);
+    STATE.counters["file_MB"] = static_cast<double>(fs::file_size(file)) / (1024.0 * 1024.0);
+}
+
 double lf_p90(const std::vector<double>& V)
 {
     std::vector<double> sorted = V;
@@ -254,3 +325,4 @@ BENCHMARK(BM_RawReadScanThreads)->Unit(benchmark::kMillisecond)->UseRealTime()->
 BENCHMARK(BM_EmptyTasks)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
 BENCHMARK(BM_ScanAllAirports)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
 BENCHMARK(BM_ScanMixed)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
+BENCHMARK(BM_HostileFile)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);

@@ -19,31 +19,9 @@
 #include "core/RefData.h"
 #include "core/Reset.h"
 
+#include "HeapCount.h"
+
 namespace {
-
-// Heap in use and its peak, counted over operator new and pugixml's allocations (the DOM of
-// the decrypted files), which is where reading the reference data allocates.
-std::atomic<std::size_t> g_heapNow{0};
-std::atomic<std::size_t> g_heapPeak{0};
-
-// Not inlined into the replaced operators, where the compiler would see a free of memory from new.
-[[gnu::noinline]] void* lf_counted(std::size_t n)
-{
-    void* p = std::malloc(n == 0 ? 1 : n);
-    if (!p) return nullptr;
-    const std::size_t now = g_heapNow.fetch_add(malloc_usable_size(p)) + malloc_usable_size(p);
-    std::size_t peak = g_heapPeak.load();
-    while (now > peak && !g_heapPeak.compare_exchange_weak(peak, now)) {
-    }
-    return p;
-}
-
-[[gnu::noinline]] void lf_uncounted(void* p) noexcept
-{
-    if (!p) return;
-    g_heapNow.fetch_sub(malloc_usable_size(p));
-    std::free(p);
-}
 
 constexpr double MB = 1024.0 * 1024.0;
 
@@ -82,16 +60,3 @@ void BM_readDataFiles(benchmark::State& state)
 BENCHMARK(BM_readDataFiles)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-void* operator new(std::size_t n)
-{
-    if (void* p = lf_counted(n)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return lf_counted(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return lf_counted(n); }
-void operator delete(void* p) noexcept { lf_uncounted(p); }
-void operator delete[](void* p) noexcept { lf_uncounted(p); }
-void operator delete(void* p, std::size_t) noexcept { lf_uncounted(p); }
-void operator delete[](void* p, std::size_t) noexcept { lf_uncounted(p); }

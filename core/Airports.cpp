@@ -30,6 +30,7 @@ struct IndexedAirport {
     double lat = 0.0;
     double lon = 0.0;
     IcaoCode icao;
+    bool minor = false;
 };
 
 struct AirportIndex {
@@ -54,7 +55,7 @@ void lf_buildIndex()
 {
     AirportIndex index;
     for (const auto& a : g_airportList)
-        if (lf_validPosition(a.latitude, a.longitude)) index.points.push_back({a.latitude, a.longitude, a.icao});
+        if (lf_validPosition(a.latitude, a.longitude)) index.points.push_back({a.latitude, a.longitude, a.icao, a.minor});
     std::sort(index.points.begin(), index.points.end(), [](const IndexedAirport& x, const IndexedAirport& y) {
         const int bx = lf_band(x.lat), by = lf_band(y.lat);
         if (bx != by) return bx < by;
@@ -72,14 +73,16 @@ struct NearestSoFar {
     double nm = NEAREST_AIRPORT_NM;
 };
 
-// Checks the airports of one band whose longitude lies in [lonFrom, lonTo].
-void lf_searchBand(int band, double lonFrom, double lonTo, LatLon position, NearestSoFar& best)
+// Checks the airports of one band whose longitude lies in [lonFrom, lonTo]: the nearest one and
+// the nearest minor one, each into its own BEST.
+void lf_searchBand(int band, double lonFrom, double lonTo, LatLon position, NearestSoFar (&bests)[2])
 {
     const auto& points = g_airportIndex.points;
     const auto first = points.begin() + g_airportIndex.bandStart[band];
     const auto last = points.begin() + g_airportIndex.bandStart[band + 1];
     auto it = std::lower_bound(first, last, lonFrom, [](const IndexedAirport& p, double lon) { return p.lon < lon; });
     for (; it != last && it->lon <= lonTo; ++it) {
+        NearestSoFar& best = bests[it->minor ? 1 : 0];
         const double d = gf_distanceNm(position, LatLon{it->lat, it->lon});
         // Ties go to the later code, as a scan of the list in code order with <= would.
         if (d < best.nm || (d == best.nm && (!best.airport || best.airport->icao < it->icao))) {
@@ -141,6 +144,7 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
         e.longitude = a.attribute("lon").as_double();
         e.altitude = a.attribute("alt").as_int();
         e.stands = a.attribute("stands").as_uint();
+        e.minor = a.attribute("minor").as_bool();
         // Written so that NaN fails it too.
         if (!(std::fabs(e.latitude) <= 90.0 && std::fabs(e.longitude) <= 180.0) || e.altitude < LOWEST_AIRPORT_FT ||
             e.altitude > HIGHEST_AIRPORT_FT) {
@@ -171,18 +175,19 @@ std::optional<IcaoCode> gf_nearestAirport(LatLon position)
     const double sinHalfLon = cosProduct > 0.0 ? std::sin(r / 2.0) / std::sqrt(cosProduct) : 2.0;
     const double dLon = sinHalfLon < 1.0 ? 2.0 * std::asin(sinHalfLon) * RAD_TO_DEG + WINDOW_SLACK_DEG : 360.0;
 
-    NearestSoFar best;
+    NearestSoFar bests[2];
     for (int band = lf_band(position.lat - dLat); band <= lf_band(position.lat + dLat); ++band) {
         if (dLon >= 180.0) {
-            lf_searchBand(band, -180.0, 180.0, position, best);
+            lf_searchBand(band, -180.0, 180.0, position, bests);
             continue;
         }
         const double from = position.lon - dLon, to = position.lon + dLon;
-        lf_searchBand(band, from, to, position, best);
+        lf_searchBand(band, from, to, position, bests);
         // Windows that cross the date line go on at the other end of the band.
-        if (from < -180.0) lf_searchBand(band, from + 360.0, 180.0, position, best);
-        if (to > 180.0) lf_searchBand(band, -180.0, to - 360.0, position, best);
+        if (from < -180.0) lf_searchBand(band, from + 360.0, 180.0, position, bests);
+        if (to > 180.0) lf_searchBand(band, -180.0, to - 360.0, position, bests);
     }
+    const NearestSoFar& best = bests[0].airport ? bests[0] : bests[1];
     if (!best.airport) return std::nullopt;
     return best.airport->icao;
 }

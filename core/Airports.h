@@ -70,6 +70,7 @@ struct AirportEntry {
     double longitude = 0.0;     // degrees
     std::int32_t altitude = 0;  // feet
     std::uint32_t stands = 0;   // number of stands
+    bool minor = false;         // a small airfield, heliport or seaplane base
 };
 
 // The airports database, sorted by ICAO code. Read-only: it changes only through
@@ -83,7 +84,9 @@ bool gf_readAirports(const std::filesystem::path& xmlPath);
 void gf_setAirports(std::vector<AirportEntry> airports);
 void gf_clearAirports();
 
-// The nearest airport within 5 nm of the position (a tie goes to the later code).
+// The nearest airport within 5 nm of the position (a tie goes to the later code). A minor
+// airport counts only where no other lies within 5 nm: the heliports and strips around a large
+// airport lie nearer to many of its stands than its own reference point.
 std::optional<IcaoCode> gf_nearestAirport(LatLon position);
 // "EHAM (AMS)", or the ICAO code alone when the airport has no IATA code or is unknown.
 std::string gf_airportCodeText(IcaoCode code);

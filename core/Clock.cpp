@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "core/LoopClock.h"
 #include "core/Text.h"
 
 namespace qmt {
@@ -50,6 +51,8 @@ TimePoint gf_unshiftedNow()
 {
     if (g_testClockOn.load(std::memory_order_acquire))
         return TimePoint(std::chrono::duration_cast<SysClock::duration>(std::chrono::nanoseconds(g_testClockNs.load())));
+    if (gf_virtualTimeOn())
+        return gf_virtualWallNow();
     return SysClock::now();
 }
 

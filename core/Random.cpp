@@ -1,5 +1,7 @@
 #include "core/Random.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -8,8 +10,21 @@
 namespace qmt {
 namespace {
 
+std::atomic<bool> g_runSeeded{false};
+std::atomic<std::uint32_t> g_runSeed{0};
+
+// A run with a seed draws the same in every run: each thread's engine starts from the seed and
+// the thread's name (threads are named before they draw).
 std::uint32_t lf_threadSeed()
 {
+    if (g_runSeeded.load()) {
+        char name[16] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        std::seed_seq sequence(name, name + sizeof name);
+        std::uint32_t mixed = 0;
+        sequence.generate(&mixed, &mixed + 1);
+        return mixed ^ g_runSeed.load();
+    }
     std::random_device rd;
     return rd();
 }
@@ -60,6 +75,13 @@ double gf_jitter(double value, double percent)
 }
 
 void gf_seedRngForTests(std::uint32_t seed) { g_rng.seed(seed); }
+
+void gf_seedThreadRngs(std::uint32_t SEED)
+{
+    g_runSeed = SEED;
+    g_runSeeded = true;
+    g_rng.seed(lf_threadSeed());
+}
 
 void gf_scriptRandomDraws(std::vector<std::size_t> draws)
 {

@@ -19,6 +19,9 @@ void gf_shuffleIds(std::vector<std::uint16_t>& ids);
 // Value plus or minus exactly `percent` % of itself, the sign drawn; unchanged for percent <= 0.
 double gf_jitter(double value, double percent);
 
+// The engines of the calling thread and of every thread that draws for the first time after
+// this are seeded from SEED and the thread's name, so that a run with a seed draws the same.
+void gf_seedThreadRngs(std::uint32_t SEED);
 // Tests: seeds the calling thread's engine.
 void gf_seedRngForTests(std::uint32_t seed);
 // Tests: the next draws of gf_randomIndex (from any thread) return these values in order

@@ -43,6 +43,7 @@ struct WindowValues
     bool handmade = false;
     int standCount = 0;
     std::string qualityText;
+    std::string flightStates;       // live aircraft by flight state ("taxi 2, flying 5")
 
     bool operator==(const WindowValues&) const = default;
 };

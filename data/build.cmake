@@ -17,7 +17,8 @@ endforeach()
 add_custom_target(quillon_data ALL DEPENDS ${quillon_data_outputs})
 
 # The scenery files of the sample installation's add-on airport packages, written beside their
-# manifests in data/simulator (ignored by git) by our own BGL writer.
+# manifests in data/simulator (ignored by git) by our own BGL writer, and the link of the package
+# kept outside the Packages folder into its Community folder (git cannot hold links everywhere).
 set(QUILLON_SAMPLE_PACKAGES ${CMAKE_SOURCE_DIR}/data/simulator/Packages)
 set(quillon_sample_bgls
   ${QUILLON_SAMPLE_PACKAGES}/Official/OneStore/asobo-airport-eham-schiphol/scenery/EHAM-ap.bgl
@@ -25,7 +26,12 @@ set(quillon_sample_bgls
   ${QUILLON_SAMPLE_PACKAGES}/Community/northwind-airport-ehle-lelystad/scenery/EHLE.bgl
   ${QUILLON_SAMPLE_PACKAGES}/Community/skyforge-airport-eheh-eindhoven/scenery/objects.bgl
   ${QUILLON_SAMPLE_PACKAGES}/Community/meridian-airfield-ehhv-hilversum/scenery/objects.bgl
-  ${QUILLON_SAMPLE_PACKAGES}/Community/northwind-aircraft-tugs/scenery/EHLE.bgl)
+  ${QUILLON_SAMPLE_PACKAGES}/Community/northwind-aircraft-tugs/scenery/EHLE.bgl
+  ${QUILLON_SAMPLE_PACKAGES}/Community/northwind-airport-ehtx-texel/scenery/EHTX-airport.bgl
+  ${QUILLON_SAMPLE_PACKAGES}/Community/northwind-airport-ehtx-texel/scenery/test/EHTX.bgl
+  ${QUILLON_SAMPLE_PACKAGES}/Community/skyforge-airport-ehse-breda/scenery/airport-polygons.bgl
+  ${CMAKE_SOURCE_DIR}/data/simulator/Addons/meridian-airport-ehmz-midden-zeeland/scenery/EHMZ-ap.bgl
+  ${QUILLON_SAMPLE_PACKAGES}/Community/meridian-airport-ehmz-midden-zeeland)
 # The tool leaves a file with the same bytes untouched (several build folders share them), so
 # the stamp tells the build that they are written.
 set(quillon_sample_stamp ${CMAKE_BINARY_DIR}/sample_scenery.stamp)

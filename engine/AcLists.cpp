@@ -225,6 +225,15 @@ void gf_clearSessionLists()
     g_noMatchSet.clear();
 }
 
+void gf_forgetLiveriesOfGoneAircraft()
+{
+    std::unordered_set<uint32_t> present;
+    for (const LiveAc& ac : g_liveAcs) {
+        present.insert(ac.id);
+    }
+    gf_forgetChosenLiveries(present);
+}
+
 void gf_resetEngineForTests()
 {
     gf_clearSessionLists();

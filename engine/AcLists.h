@@ -81,6 +81,9 @@ extern uint64_t g_liveRecordVisits;
 // Empties the aircraft lists of a session (records, adding and removal queues, activation list,
 // blocked ghosts, no-match set); the tick counter and the twin-check ids are kept.
 void gf_clearSessionLists();
+// Forgets the liveries remembered for aircraft that have been gone a whole period between two
+// calls (every 20 minutes).
+void gf_forgetLiveriesOfGoneAircraft();
 // Empties every engine container, the history batches and the tick counter.
 void gf_resetEngineForTests();
 

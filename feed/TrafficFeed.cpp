@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/Clock.h"
+#include "core/LoopClock.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "feed/FeedInternal.h"
@@ -154,7 +155,7 @@ void lf_feedSleep(std::chrono::milliseconds DURATION)
     if (sleep) {
         sleep(DURATION);
     } else {
-        std::this_thread::sleep_for(DURATION);
+        gf_loopSleepFor(DURATION);
     }
 }
 

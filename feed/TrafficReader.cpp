@@ -10,6 +10,7 @@
 
 #include "core/AcKind.h"
 #include "core/Clock.h"
+#include "core/LoopClock.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/StatusLine.h"
@@ -250,17 +251,18 @@ void lf_fillTrafficRecords(const std::vector<TrafficReport>& REPORTS, const char
 
 void lf_waitFor(std::chrono::milliseconds DURATION, bool TRAFFIC)
 {
-    const auto until = std::chrono::steady_clock::now() + DURATION;
+    const LoopTime until = gf_loopNow() + DURATION;
     std::unique_lock lock(s_readers.mutex);
     while (!s_readers.stop && !gf_stopRequested()) {
         if (TRAFFIC && s_readers.wakeTraffic) {
             return;
         }
-        const auto now = std::chrono::steady_clock::now();
+        const LoopTime now = gf_loopNow();
         if (now >= until) {
             return;
         }
-        s_readers.wake.wait_for(lock, std::min<std::chrono::steady_clock::duration>(until - now, kWaitSlice));
+        gf_loopWaitFor(lock, s_readers.wake, std::min<LoopTime::duration>(until - now, kWaitSlice),
+                       [TRAFFIC] { return s_readers.stop || (TRAFFIC && s_readers.wakeTraffic); });
     }
 }
 
@@ -269,19 +271,18 @@ void lf_trafficReaderMain()
     try {
         gf_logLine("Traffic Reader started");
         gf_loadBufferedTraffic();
-        auto nextLive = std::chrono::steady_clock::now();
+        LoopTime nextLive = gf_loopNow();
         while (!lf_readersStopping()) {
             {
                 std::lock_guard lock(s_readers.mutex);
                 s_readers.wakeTraffic = false;
             }
             gf_serveParkedRequest();
-            if (std::chrono::steady_clock::now() >= nextLive) {
+            if (gf_loopNow() >= nextLive) {
                 gf_readLiveTrafficOnce();
-                nextLive = std::chrono::steady_clock::now() + gf_trafficInterval();
+                nextLive = gf_loopNow() + gf_trafficInterval();
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                nextLive - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextLive - gf_loopNow());
             lf_waitFor(std::max(left, std::chrono::milliseconds(1)), true);
         }
         gf_logLine("Traffic Reader ended");
@@ -315,8 +316,10 @@ void lf_startThread(std::thread& THREAD, void (*MAIN)())
         s_readers.stop = false;
     }
     const char* name = MAIN == &lf_trafficReaderMain ? "TrafficReader" : "WeatherReader";
+    LoopThread::announce();
     THREAD = std::thread([MAIN, name] {
         gf_nameThisThread(name);
+        const LoopThread keepsTime;
         MAIN();
     });
 }
@@ -344,6 +347,7 @@ void lf_wakeTrafficReader()
         s_readers.wakeTraffic = true;
     }
     s_readers.wake.notify_all();
+    gf_loopWake();
 }
 
 void lf_resetBlockedNotes()
@@ -469,6 +473,8 @@ void gf_stopReaders()
         s_readers.stop = true;
     }
     s_readers.wake.notify_all();
+    gf_loopWake();
+    const LoopBlocked joining;
     if (s_readers.traffic.joinable()) {
         s_readers.traffic.join();
     }

@@ -1,6 +1,6 @@
-// A BGL scenery file of any bytes: the pre-check and the airport walk end, within their step
-// budget, with airports whose stands are all within bounds; a field past the end is the only
-// exception.
+// A BGL scenery file of any bytes: the pre-check, the survey (within its step budget) and the
+// reading of the surveyed airports end without an exception, with airports whose stands are all
+// within bounds.
 #include "FuzzSupport.h"
 
 #include "airportscan/AirportScan.h"
@@ -8,7 +8,6 @@
 
 #include <cmath>
 #include <sstream>
-#include <stdexcept>
 
 using namespace qmt;
 
@@ -35,24 +34,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
     lf_bglHasAirportSection(file);
 
     std::istringstream in{std::string(bytes)};
-    const BglWords words = lf_readBglWords(in);
-    fuzz::require(words.size() == (SIZE + 3) / 4, "word count");
+    const BglView words(in, SIZE);
     BglBudget budget(BGL_STEP_BUDGET);
-    try {
-        lf_walkBglAirports(words, budget, [&](std::size_t P, std::size_t S, IcaoCode CODE) {
-            fuzz::require(gf_isKnownAirport(CODE), "an airport the database does not know");
-            AirportFile record = lf_airportFileFromBgl(P, words);
-            fuzz::require(record.altitudeFt >= 0 && record.altitudeFt <= 10000, "altitude");
-            const int helipads = lf_readBglStands(P, words, S, record, file, budget);
-            fuzz::require(helipads >= 0 && static_cast<std::size_t>(helipads) <= record.stands.size(), "helipads");
-            for (const Stand& s : record.stands) {
-                fuzz::require(gf_isStandPosition(s.latitude, s.longitude), "stand position");
-                fuzz::require(std::isfinite(s.radius) && s.radius > 0.0, "stand radius");
-                fuzz::require(std::isfinite(s.heading) && std::fabs(s.heading) <= 11 * 6.283185307179586, "heading");
-            }
-        });
-    } catch (const std::out_of_range&) {
-        // A field past the end of the file ends its task.
+    const BglSurvey survey = lf_surveyBgl(words, budget, file);
+    fuzz::require(survey.refusal.empty() || budget.exhausted() || survey.code.has_value(), "refusal without a code");
+    fuzz::require(survey.airports.size() <= BGL_MAX_AIRPORTS, "airports bounded");
+    for (const BglAirport& airport : survey.airports) {
+        fuzz::require(gf_isKnownAirport(airport.code), "an airport the database does not know");
+        fuzz::require(airport.p + airport.s <= words.size(), "record inside the file");
+        AirportFile record = lf_airportFileFromBgl(airport.p, words);
+        fuzz::require(record.altitudeFt >= 0 && record.altitudeFt <= 10000, "altitude");
+        const int helipads = lf_readBglStands(airport, words, record, file);
+        fuzz::require(helipads >= 0 && static_cast<std::size_t>(helipads) <= record.stands.size(), "helipads");
+        for (const Stand& s : record.stands) {
+            fuzz::require(gf_isStandPosition(s.latitude, s.longitude), "stand position");
+            fuzz::require(std::isfinite(s.radius) && s.radius > 0.0, "stand radius");
+            fuzz::require(std::isfinite(s.heading) && std::fabs(s.heading) <= 11 * 6.283185307179586, "heading");
+        }
     }
     gf_resetAirportScanForTests();
     return 0;

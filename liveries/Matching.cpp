@@ -462,9 +462,31 @@ bool gf_matchStaticAcLivery(SimAc& AC, const Stand& STAND)
     return false;
 }
 
+namespace {
+// Hex ids of g_chosenLiveries missing from the aircraft at the last gf_forgetChosenLiveries.
+std::unordered_set<uint32_t> s_goneAtLastCall;
+} // namespace
+
+void gf_forgetChosenLiveries(const std::unordered_set<uint32_t>& PRESENT)
+{
+    std::unordered_set<uint32_t> gone;
+    for (auto it = g_chosenLiveries.begin(); it != g_chosenLiveries.end();) {
+        if (PRESENT.contains(it->first)) {
+            ++it;
+        } else if (s_goneAtLastCall.contains(it->first)) {
+            it = g_chosenLiveries.erase(it);
+        } else {
+            gone.insert(it->first);
+            ++it;
+        }
+    }
+    s_goneAtLastCall = std::move(gone);
+}
+
 void gf_resetMatchingForTests()
 {
     g_matchStepCount.fill(0);
+    s_goneAtLastCall.clear();
 }
 
 } // namespace qmt

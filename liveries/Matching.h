@@ -26,6 +26,11 @@ extern std::unordered_map<uint32_t, std::string_view> g_chosenLiveries;
 extern std::unordered_set<std::string> g_notCreatedTitles;
 extern std::unordered_set<std::string> g_notCreatedList;
 
+// Forgets the titles chosen for hex ids that were already missing from PRESENT at the last call
+// and still are: an aircraft that comes back soon keeps its livery, and the list does not grow
+// with every aircraft of a long run.
+void gf_forgetChosenLiveries(const std::unordered_set<uint32_t>& PRESENT);
+
 // Sets the aircraft's liveryTitle to the accepted title, or leaves it empty.
 void gf_matchLiveAcLivery(SimAc& AC);
 // Matches a static aircraft created on the stand (its name and cargo flag are used); true when

@@ -7,6 +7,7 @@
 
 #include "platform/SimConnect.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -87,6 +88,12 @@ public:
     void setCreateDelayFrames(int LOWEST, int HIGHEST);
     // This many creates in a thousand are never answered, neither with an object id nor an exception.
     void setLostCreatesPerThousand(int COUNT);
+    // This many creates in a thousand are refused with an exception.
+    void setFailedCreatesPerThousand(int COUNT);
+    // At the first frame at or after AT (on the loop clock) the simulator quits, as when the user
+    // closes it; the other, the user loads a new flight. A default time point: never.
+    void setQuitAt(std::chrono::steady_clock::time_point AT);
+    void setNewFlightAt(std::chrono::steady_clock::time_point AT);
     // The simulator removes each AI object by itself this often an hour (on average).
     void setSelfRemovalsPerHour(double PER_OBJECT);
     // Seeds the draws of delays, lost creates and removals.

@@ -4,6 +4,8 @@
 
 #include "platform/sim_State.h"
 
+#include "core/LoopClock.h"
+
 namespace qmt {
 
 // Now and then the simulator takes an AI object away by itself (its own traffic rules, a crash
@@ -29,6 +31,44 @@ void SimStandIn::State::selfRemovals()
 int SimStandIn::State::drawCreateDelay()
 {
     return std::uniform_int_distribution<int>(createDelayFrames, std::max(createDelayFrames, createDelayMaxFrames))(rng);
+}
+
+bool SimStandIn::State::drawFailedCreate()
+{
+    // No draw without failures, so that the draws of a run without them stay as they were.
+    return failedCreatesPerThousand > 0 &&
+           std::uniform_int_distribution<int>(0, 999)(rng) < failedCreatesPerThousand;
+}
+
+void SimStandIn::State::scheduledFaults()
+{
+    const LoopTime now = gf_loopNow();
+    if (newFlightAt != LoopTime{} && now >= newFlightAt) {
+        newFlightAt = {};
+        newFlightLocked();
+    }
+    if (quitAt != LoopTime{} && now >= quitAt) {
+        quitAt = {};
+        quitLocked();
+    }
+}
+
+void SimStandIn::setFailedCreatesPerThousand(int COUNT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->failedCreatesPerThousand = std::clamp(COUNT, 0, 1000);
+}
+
+void SimStandIn::setQuitAt(std::chrono::steady_clock::time_point AT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->quitAt = AT;
+}
+
+void SimStandIn::setNewFlightAt(std::chrono::steady_clock::time_point AT)
+{
+    std::lock_guard lock(m_state->mutex);
+    m_state->newFlightAt = AT;
 }
 
 void SimStandIn::setCreateDelayFrames(int FRAMES)

@@ -389,7 +389,7 @@ HRESULT SimConnect_AICreateNonATCAircraft(SIMCONNECT_HANDLE HANDLE, const char* 
         pending.conn = &c;
         pending.sendId = c.lastSendId;
         pending.requestId = REQUEST_ID;
-        pending.fails = CALL.text.empty() || s.failingTitles.contains(CALL.text);
+        pending.fails = CALL.text.empty() || s.failingTitles.contains(CALL.text) || s.drawFailedCreate();
         pending.lost = std::uniform_int_distribution<int>(0, 999)(s.rng) < s.lostCreatesPerThousand;
         pending.title = CALL.text;
         pending.tail = CALL.text2;

@@ -4,6 +4,8 @@
 
 #include "platform/sim_State.h"
 
+#include "core/LoopClock.h"
+
 namespace qmt {
 
 SimConnection* SimStandIn::State::find(SIMCONNECT_HANDLE HANDLE)
@@ -43,6 +45,9 @@ void SimStandIn::State::resetLocked()
     createDelayFrames = 3;
     createDelayMaxFrames = 3;
     lostCreatesPerThousand = 0;
+    failedCreatesPerThousand = 0;
+    quitAt = {};
+    newFlightAt = {};
     selfRemovalsPerHour = 0.0;
     rng.seed(1);
     closedHandles.clear();
@@ -84,6 +89,7 @@ void SimStandIn::State::advanceLocked()
     }
     settleCreatesAndRemoves();
     selfRemovals();
+    scheduledFaults();
     answerPeriodic();
     recordTracks();
 }
@@ -147,14 +153,19 @@ void SimStandIn::setRunning(bool RUNNING)
     m_state->running = RUNNING;
 }
 
+void SimStandIn::State::quitLocked()
+{
+    running = false;
+    for (auto& [handle, c] : connections) {
+        push(*c, SIMCONNECT_RECV{});
+        std::get<SIMCONNECT_RECV>(c->inbox.back().msg).dwID = SIMCONNECT_RECV_ID_QUIT;
+    }
+}
+
 void SimStandIn::quit()
 {
     std::lock_guard lock(m_state->mutex);
-    m_state->running = false;
-    for (auto& [handle, c] : m_state->connections) {
-        State::push(*c, SIMCONNECT_RECV{});
-        std::get<SIMCONNECT_RECV>(c->inbox.back().msg).dwID = SIMCONNECT_RECV_ID_QUIT;
-    }
+    m_state->quitLocked();
 }
 
 void SimStandIn::setFlightRunning(bool RUNNING)
@@ -171,7 +182,12 @@ void SimStandIn::setFlightRunning(bool RUNNING)
 void SimStandIn::newFlight()
 {
     std::lock_guard lock(m_state->mutex);
-    State& s = *m_state;
+    m_state->newFlightLocked();
+}
+
+void SimStandIn::State::newFlightLocked()
+{
+    State& s = *this;
     s.tellAll("SimStop");
     // Loading a flight clears the AI traffic, and the user's aircraft is a new object.
     std::vector<std::uint32_t> ai;
@@ -219,7 +235,7 @@ void SimStandIn::setFreeRunning(bool FREE)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->freeRunning = FREE;
-    m_state->nextFrameTime = std::chrono::steady_clock::now();
+    m_state->nextFrameTime = gf_loopNow();
 }
 
 void SimStandIn::advanceFrame()
@@ -313,7 +329,7 @@ HRESULT SimConnect_GetNextDispatch(SIMCONNECT_HANDLE HANDLE, SIMCONNECT_RECV** D
         return E_FAIL;
     }
     if (c->inbox.empty() && s.freeRunning && s.running) {
-        const auto now = std::chrono::steady_clock::now();
+        const LoopTime now = gf_loopNow();
         if (now >= s.nextFrameTime) {
             const auto period = std::chrono::microseconds(1000000 / s.fps);
             s.nextFrameTime = now - s.nextFrameTime > period * 10 ? now + period : s.nextFrameTime + period;

@@ -101,6 +101,9 @@ struct SimStandIn::State {
     int createDelayFrames = 3;
     int createDelayMaxFrames = 3;
     int lostCreatesPerThousand = 0;
+    int failedCreatesPerThousand = 0;
+    std::chrono::steady_clock::time_point quitAt{};      // none: never
+    std::chrono::steady_clock::time_point newFlightAt{}; // none: never
     double selfRemovalsPerHour = 0.0;
     std::mt19937 rng{1};
     // Handles are tokens that are never given out twice, so that a call with a closed handle is
@@ -141,6 +144,8 @@ struct SimStandIn::State {
     bool connOpen(const SimConnection* CONN) const;
     void resetLocked();
     void advanceLocked();
+    void quitLocked();
+    void newFlightLocked();
 
     // Requests and answers (sim_Requests.cpp).
     static void push(SimConnection& CONN, SimMessage MSG, std::vector<std::uint8_t> PAYLOAD = {});
@@ -183,7 +188,10 @@ struct SimStandIn::State {
 
     // Injected faults (sim_Faults.cpp).
     void selfRemovals();
+    // The quit or new flight whose time has come.
+    void scheduledFaults();
     int drawCreateDelay();
+    bool drawFailedCreate();
 
     // Facility data (sim_Facilities.cpp).
     void facilityAnswer(SimConnection& CONN, std::uint32_t DEFINE_ID, std::uint32_t REQUEST_ID,

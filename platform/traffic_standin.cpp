@@ -1,5 +1,7 @@
 #include "platform/traffic_standin.h"
 
+#include "core/LoopClock.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -23,6 +25,29 @@ constexpr uint32_t kSaltGap = 1;
 constexpr uint32_t kSaltGapLength = 2;
 constexpr uint32_t kSaltOutOfOrder = 3;
 constexpr uint32_t kSaltDuplicate = 4;
+// Each lap of a looped scenario gives its aircraft new ids and flight numbers.
+constexpr uint32_t kLapHexStep = 0x3F1;
+constexpr int kLapFlightStep = 7;
+
+uint32_t lf_lapHexId(uint32_t HEX_ID, int LAP)
+{
+    return (HEX_ID + static_cast<uint32_t>(LAP) * kLapHexStep) & 0xFFFFFFu;
+}
+
+// The flight number of a callsign moved on by the lap ("KLM1723" in lap 2: "KLM1737").
+std::string lf_lapCallsign(const std::string& CALLSIGN, int LAP)
+{
+    std::size_t digits = CALLSIGN.size();
+    while (digits > 0 && CALLSIGN[digits - 1] >= '0' && CALLSIGN[digits - 1] <= '9') {
+        --digits;
+    }
+    if (LAP == 0 || digits == CALLSIGN.size() || CALLSIGN.size() - digits > 4) {
+        return CALLSIGN;
+    }
+    const int number = (std::stoi(CALLSIGN.substr(digits)) + LAP * kLapFlightStep) % 10000;
+    return CALLSIGN.substr(0, digits) + std::to_string(number);
+}
+
 // A slower receiver passes the same report on this much later, with its older time stamp.
 constexpr double kDuplicateLagSeconds = 1.5;
 // A report that overtakes newer ones is this much older than the latest.
@@ -45,7 +70,7 @@ ServiceBehaviour gf_realServiceBehaviour(std::uint32_t SEED, double SESSION_LIFE
 ScenarioTrafficSource::ScenarioTrafficSource(Scenario SCENARIO, NowFn NOW, SleepFn SLEEP, ServiceBehaviour BEHAVIOUR)
     : m_scenario(std::move(SCENARIO))
     , m_now(std::move(NOW))
-    , m_sleep(SLEEP ? std::move(SLEEP) : SleepFn([](std::chrono::milliseconds D) { std::this_thread::sleep_for(D); }))
+    , m_sleep(SLEEP ? std::move(SLEEP) : SleepFn([](std::chrono::milliseconds D) { gf_loopSleepFor(D); }))
     , m_behaviour(BEHAVIOUR)
     , m_epochAtStart(m_now())
 {
@@ -177,10 +202,40 @@ bool ScenarioTrafficSource::logout(const std::string& GUID)
     return true;
 }
 
+double ScenarioTrafficSource::lf_lapSeconds() const
+{
+    const double last = m_scenario.reports.empty() ? 0.0 : m_scenario.reports.back().reportTime;
+    return std::max(1.0, last - m_scenario.playFrom);
+}
+
+int ScenarioTrafficSource::lf_lapOf(double SCENARIO_TIME) const
+{
+    if (!m_behaviour.loop || SCENARIO_TIME < m_scenario.playFrom) {
+        return 0;
+    }
+    return static_cast<int>(std::floor((SCENARIO_TIME - m_scenario.playFrom) / lf_lapSeconds()));
+}
+
 TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX) const
 {
     TrafficAnswer answer;
     answer.ok = true;
+    const int lap = lf_lapOf(SCENARIO_TIME);
+    // The aircraft of the lap before are still answered until their last reports grow stale.
+    for (int l = std::max(0, lap - 1); l <= lap; ++l) {
+        lf_lapTrafficAt(l, SCENARIO_TIME - l * lf_lapSeconds(), BOX, answer);
+    }
+    // Unordered map order is not stable between runs; answers are.
+    std::sort(answer.reports.begin(), answer.reports.end(),
+              [](const TrafficReport& A, const TrafficReport& B) { return A.hexId < B.hexId; });
+    return answer;
+}
+
+void ScenarioTrafficSource::lf_lapTrafficAt(int LAP, double SCENARIO_TIME, const QueryBox& BOX,
+                                            TrafficAnswer& ANSWER) const
+{
+    TrafficAnswer& answer = ANSWER;
+    const double shift = LAP * lf_lapSeconds();
     const auto& reports = m_scenario.reports;
     for (const auto& [hexId, indices] : m_byHexId) {
         // The last report at or before the time, unless the aircraft has gone quiet.
@@ -203,7 +258,9 @@ TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const Qu
             continue;
         }
         TrafficReport out = r;
-        out.reportTime = lf_epochOf(r.reportTime);
+        out.reportTime = lf_epochOf(r.reportTime + shift);
+        out.hexId = lf_lapHexId(r.hexId, LAP);
+        out.callsign = lf_lapCallsign(r.callsign, LAP);
         if (lf_draw(hexId, *chosen, kSaltDuplicate, m_behaviour.duplicatePerThousand)) {
             TrafficReport twice = out;
             twice.reportTime -= kDuplicateLagSeconds;
@@ -211,10 +268,6 @@ TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const Qu
         }
         answer.reports.push_back(std::move(out));
     }
-    // Unordered map order is not stable between runs; answers are.
-    std::sort(answer.reports.begin(), answer.reports.end(),
-              [](const TrafficReport& A, const TrafficReport& B) { return A.hexId < B.hexId; });
-    return answer;
 }
 
 TrafficAnswer ScenarioTrafficSource::live(const std::string& GUID, const QueryBox& BOX)
@@ -258,7 +311,8 @@ ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryB
         return answer;
     }
     answer.ok = true;
-    const double now = scenarioTime();
+    const int lap = lf_lapOf(scenarioTime());
+    const double now = scenarioTime() - lap * lf_lapSeconds();
     // Half-hours were recorded relative to the recording's start; play them
     // relative to the half-hour of the clock, so ages stay as recorded.
     const double epochNow = m_now();
@@ -269,6 +323,8 @@ ParkedAnswer ScenarioTrafficSource::parked(const std::string& GUID, const QueryB
             continue;
         }
         ParkedReport out = p.report;
+        out.hexId = lf_lapHexId(out.hexId, lap);
+        out.callsign = lf_lapCallsign(out.callsign, lap);
         if (m_scenario.startHalfHour >= 0) {
             const int shifted = out.halfHour - m_scenario.startHalfHour + slotNow - elapsedSlots;
             out.halfHour = ((shifted % 48) + 48) % 48;
@@ -288,7 +344,7 @@ WeatherAnswer ScenarioTrafficSource::weather(const std::string& GUID, double /*L
     answer.ok = true;
     // The last QNH reported by now; before the first one, that first one.
     const auto& qnh = m_scenario.qnh;
-    const double now = scenarioTime();
+    const double now = scenarioTime() - lf_lapOf(scenarioTime()) * lf_lapSeconds();
     auto it = std::upper_bound(qnh.begin(), qnh.end(), now,
                                [](double T, const ScenarioQnh& Q) { return T < Q.time; });
     if (it != qnh.begin()) {

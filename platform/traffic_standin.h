@@ -22,6 +22,9 @@ inline constexpr std::size_t kTrafficQueryKinds = 6;
 // How much of the real service's roughness the stand-in plays. All off by default (tests of
 // other things see clean answers); gf_realServiceBehaviour gives what a user meets. Every draw
 // comes from the seed and the report itself, so answers do not depend on the order of queries.
+// The real service's sessions last hours.
+inline constexpr double kRealSessionLifetimeSeconds = 4.0 * 3600.0;
+
 struct ServiceBehaviour {
     std::uint32_t seed = 1;
     int duplicatePerThousand = 0;   // a report also comes a second time, from a slower receiver
@@ -29,8 +32,12 @@ struct ServiceBehaviour {
     int gapPerThousand = 0;         // after a report, no report of that aircraft for 15-40 s
     double gapMinSeconds = 15.0;
     double gapMaxSeconds = 40.0;
-    double sessionLifetimeSeconds = 0.0; // a session expires this long after its login (0: never)
+    // A session expires this long after its login (0: never); by default as the real service's do.
+    double sessionLifetimeSeconds = kRealSessionLifetimeSeconds;
     bool throttle = false;          // a live query sooner than the interval allows is refused
+    // The scenario plays again and again, each lap with fresh hex ids and flight numbers and its
+    // times shifted by the laps before it, as the next day's traffic would come.
+    bool loop = false;
 };
 ServiceBehaviour gf_realServiceBehaviour(std::uint32_t SEED, double SESSION_LIFETIME_SECONDS);
 
@@ -78,6 +85,11 @@ private:
     // and "session expired" for a session past its lifetime. Nothing when the query may go on.
     std::optional<TrafficAnswer> lf_enterLoggedIn(TrafficQuery QUERY, const std::string& GUID);
     TrafficAnswer lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX) const;
+    // The reports of one lap of the scenario at a time of that lap.
+    void lf_lapTrafficAt(int LAP, double LAP_TIME, const QueryBox& BOX, TrafficAnswer& ANSWER) const;
+    // The laps played before a scenario time, and the time within its lap (0 without looping).
+    int lf_lapOf(double SCENARIO_TIME) const;
+    double lf_lapSeconds() const;
     // A failed answer of a query that needs the login, with what the service tells.
     TrafficAnswer lf_refused(const std::string& ERROR) const;
     // Whether the draw of this report, for one kind of roughness, falls within PER_THOUSAND.

@@ -1,5 +1,7 @@
 #include "platform/window_messages.h"
 
+#include "core/LoopClock.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -20,12 +22,13 @@ void gf_postWindowMessage(std::uint32_t ID, std::int64_t PARAM)
         s_queue.push_back(WindowMessage{ID, PARAM});
     }
     s_queueChanged.notify_one();
+    gf_loopWake();
 }
 
 std::optional<WindowMessage> gf_waitWindowMessage(std::chrono::milliseconds TIMEOUT)
 {
     std::unique_lock lock(s_queueMutex);
-    if (!s_queueChanged.wait_for(lock, TIMEOUT, [] { return !s_queue.empty(); }))
+    if (!gf_loopWaitFor(lock, s_queueChanged, TIMEOUT, [] { return !s_queue.empty(); }))
         return std::nullopt;
     WindowMessage message = s_queue.front();
     s_queue.pop_front();

@@ -1,6 +1,7 @@
 #include "simlink/Facilities.h"
 
 #include "core/Log.h"
+#include "core/LoopClock.h"
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "records/Stand.h"
@@ -21,9 +22,9 @@ namespace {
 
 double lf_sleepOneMillisecond()
 {
-    const auto start = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const LoopTime start = gf_loopNow();
+    gf_loopSleepFor(std::chrono::milliseconds(1));
+    return std::chrono::duration<double, std::milli>(gf_loopNow() - start).count();
 }
 
 constexpr double WAIT_LIMIT_MS = 10000.0;
@@ -205,7 +206,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
             }
             if (waitedMs >= WAIT_LIMIT_MS) {
                 gf_logWarning("Facility data for {} not complete after 10 seconds", ICAO);
-                return finish(FacilityRead::notRead);
+                return finish(FacilityRead::timedOut);
             }
             waitedMs += g_facilityWaitStep();
             continue;
@@ -267,7 +268,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
         case SIMCONNECT_RECV_ID_EXCEPTION:
             if (static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwSendID == requestSendId) {
                 gf_logWarning("Facility data for {} could not be read", ICAO);
-                return finish(FacilityRead::notRead);
+                return finish(FacilityRead::refused);
             }
             break;
         case SIMCONNECT_RECV_ID_QUIT:

@@ -23,13 +23,15 @@ extern ParkingDataReader PARKING_DATA_RDR;
 enum class FacilityRead {
     ok,          // at least one stand was read
     noStands,    // the simulator answered, but the airport has no stand
-    notRead,     // no connection, the request failed, or no complete answer in time
+    refused,     // the simulator refused this one request (an airport it does not describe)
+    timedOut,    // no complete answer within 10 s
+    notRead,     // no connection, the request could not be sent, or the simulator was closed
 };
 
 // Reads the parkings and helipads of the airport ICAO into RECORD (stands, code, name,
 // altitude in feet) and the number of helipads into HELIPADS. True only when at least one stand
 // was read. Waits at most 10 s for the answer and gives up when a stop flag is set. STATUS, when
-// given, tells "no stands" apart from "could not read".
+// given, tells why not.
 bool gf_readFacilityParkings(const std::string& ICAO, AirportFile& RECORD, int& HELIPADS,
                              FacilityRead* STATUS = nullptr);
 

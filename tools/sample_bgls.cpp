@@ -1,5 +1,7 @@
 // Writes the BGL files of the add-on airport packages of the sample simulator installation
-// (their manifests are kept with the sample data; the scenery files are made here, at build time).
+// (their manifests and layouts are kept with the sample data; the scenery files are made here,
+// at build time), and links the package kept outside the Packages folder into its Community
+// folder, as users link packages from another disk.
 //   quillon_sample_bgls <Packages folder>
 // A file whose bytes are already there is left alone, so that builds in several build folders
 // neither rewrite nor race on it.
@@ -104,6 +106,58 @@ bb::Bytes lf_objectsOnly()
     return bb::bglFile({{bb::AIRPORT_SECTION, 1, lf_sceneryRecords(2048)}, {101, 1, lf_sceneryRecords(4096)}});
 }
 
+// Texel, a small airfield, in a package whose layout.json lists this file only.
+bb::Bytes lf_texel()
+{
+    std::vector<bb::Parking> parkings;
+    lf_row(parkings, 2, 6, 1, 8.0f, 200.0f, 53.1136, 4.8330, 0.0002);  // p1..p6, light aircraft
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1,
+                         bb::airportRecord("EHTX", 600, {bb::helipadRecord({53.1160, 4.8310, 18.0f}),
+                                                         bb::parkingRecord(parkings)})}});
+}
+
+// A test copy left in the Texel package that its layout.json does not list: the simulator never
+// loads it, and its one parking in the sea must not replace the airfield.
+bb::Bytes lf_texelStray()
+{
+    std::vector<bb::Parking> parkings;
+    lf_row(parkings, 2, 1, 1, 8.0f, 0.0f, 53.2000, 4.6000, 0.0);
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHTX", 0, {bb::parkingRecord(parkings)})}});
+}
+
+// Breda, compiled for the newer simulator: its airport record is the 0x0113 one, in a file whose
+// name says nothing of the airport.
+bb::Bytes lf_breda()
+{
+    std::vector<bb::Parking> parkings;
+    lf_row(parkings, 12, 5, 3, 14.0f, 135.0f, 51.5560, 4.5520, 0.0003);  // A1..A5
+    lf_row(parkings, 2, 4, 1, 9.0f, 315.0f, 51.5540, 4.5550, 0.0002);    // p1..p4
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord2024("EHSE", 9000, {bb::parkingRecord(parkings)})},
+                        {101, 1, lf_sceneryRecords(2048)}});
+}
+
+// Midden-Zeeland, a package kept outside the Packages folder and linked into Community.
+bb::Bytes lf_middenZeeland()
+{
+    std::vector<bb::Parking> parkings;
+    lf_row(parkings, 10, 4, 1, 10.0f, 90.0f, 51.5130, 3.7290, 0.0003);  // g1..g4
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHMZ", 1800, {bb::parkingRecord(parkings)})}});
+}
+
+// LINK made a link to TARGET (relative to the link's folder) unless it already is one.
+bool lf_linkFolder(const fs::path& LINK, const fs::path& TARGET)
+{
+    std::error_code ec;
+    if (fs::is_symlink(LINK, ec)) {
+        if (fs::read_symlink(LINK, ec) == TARGET) {
+            return true;
+        }
+        fs::remove(LINK, ec);
+    }
+    fs::create_directory_symlink(TARGET, LINK, ec);
+    return !ec;
+}
+
 } // namespace
 
 int main(int ARGC, char** ARGV)
@@ -122,6 +176,11 @@ int main(int ARGC, char** ARGV)
         {community / "meridian-airfield-ehhv-hilversum" / "scenery" / "objects.bgl", lf_objectsOnly()},
         // Ground vehicles of an aircraft package: never looked at, though it names an airport.
         {community / "northwind-aircraft-tugs" / "scenery" / "EHLE.bgl", lf_lelystad()},
+        {community / "northwind-airport-ehtx-texel" / "scenery" / "EHTX-airport.bgl", lf_texel()},
+        {community / "northwind-airport-ehtx-texel" / "scenery" / "test" / "EHTX.bgl", lf_texelStray()},
+        {community / "skyforge-airport-ehse-breda" / "scenery" / "airport-polygons.bgl", lf_breda()},
+        {packages.parent_path() / "Addons" / "meridian-airport-ehmz-midden-zeeland" / "scenery" / "EHMZ-ap.bgl",
+         lf_middenZeeland()},
     };
     int status = 0;
     for (const auto& [path, bytes] : files) {
@@ -129,6 +188,11 @@ int main(int ARGC, char** ARGV)
             std::fprintf(stderr, "could not write %s\n", path.string().c_str());
             status = 1;
         }
+    }
+    const fs::path link = community / "meridian-airport-ehmz-midden-zeeland";
+    if (!lf_linkFolder(link, fs::path("..") / ".." / "Addons" / "meridian-airport-ehmz-midden-zeeland")) {
+        std::fprintf(stderr, "could not link %s\n", link.string().c_str());
+        status = 1;
     }
     return status;
 }

@@ -1,5 +1,5 @@
 // The BGL reader on files of our own builder: the example airport, the header and walk bounds,
-// and every truncation of a file.
+// both airport records, damaged, cut and forged files.
 #include "ScanFixture.h"
 
 #include "airportscan/Bgl.h"
@@ -59,17 +59,22 @@ BglWords wordsOf(const bb::Bytes& BYTES)
     return lf_readBglWords(in);
 }
 
-// The airports a file's words yield, read without linking or writing.
+// The airports a file's words yield, read without linking or writing; none when the file is
+// refused.
 std::vector<AirportFile> readAirports(const BglWords& WORDS, std::uint64_t BUDGET = BGL_STEP_BUDGET)
 {
     std::vector<AirportFile> airports;
     BglBudget budget(BUDGET);
-    lf_walkBglAirports(WORDS, budget, [&](std::size_t P, std::size_t S, IcaoCode CODE) {
-        AirportFile record = lf_airportFileFromBgl(P, WORDS);
-        record.code = CODE;
-        lf_readBglStands(P, WORDS, S, record, "x.bgl", budget);
+    const BglSurvey survey = lf_surveyBgl(WORDS, budget, "x.bgl");
+    if (!survey.refusal.empty()) {
+        return airports;
+    }
+    for (const BglAirport& airport : survey.airports) {
+        AirportFile record = lf_airportFileFromBgl(airport.p, WORDS);
+        record.code = airport.code;
+        lf_readBglStands(airport, WORDS, record, "x.bgl");
         airports.push_back(std::move(record));
-    });
+    }
     return airports;
 }
 
@@ -149,8 +154,31 @@ TEST_F(BglReaderTest, IdentDecodeAndCheck)
     EXPECT_FALSE(lf_checkIcao("AMS").second);
     EXPECT_FALSE(lf_checkIcao("EHAMX").second);
     EXPECT_TRUE(scanLog().empty());
-    EXPECT_FALSE(lf_checkIcao("ZZZZ").second);
-    EXPECT_THAT(scanLog(), ::testing::ElementsAre("ZZZZ is not an airport supported by RealTraffic "));
+    EXPECT_FALSE(lf_checkIcao("ZZZZ", "x/a.bgl").second);
+    EXPECT_THAT(scanLog(), ::testing::ElementsAre("ZZZZ is not an airport supported by RealTraffic in x/a.bgl"));
+}
+
+// The newer simulator's airport record: its ident one bit further up, its subrecords after a
+// longer head. With a parking list its stands are read; without one the code goes to the
+// second pass, which asks the simulator.
+TEST_F(BglReaderTest, NewerAirportRecordGivesItsIdentAndStands)
+{
+    const std::vector<bb::Parking> parkings = {parking(2, 1, LAT, LON), parking(2, 2, LAT, LON + 0.001)};
+    auto airports = readAirports(wordsOf(bb::bglFile(
+        {{bb::AIRPORT_SECTION, 1, bb::airportRecord2024("EHLE", 0, {bb::helipadRecord({LAT + 0.01, LON, 20.0f}),
+                                                                     bb::parkingRecord(parkings)})}})));
+    ASSERT_EQ(airports.size(), 1u);
+    EXPECT_EQ(airports[0].code.str(), "EHLE");
+    EXPECT_EQ(airports[0].stands.size(), 3u);
+
+    const fs::path bgl = dir() / "Community" / "drone-ehle" / "scenery" / "polygons.bgl";
+    bb::writeFile(bgl, bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord2024("EHLE", 0, {})}}));
+    lf_processBGLfile(bgl);
+    std::lock_guard lock(g_handledBglFilesMutex);
+    EXPECT_TRUE(g_handledBglFiles.empty());
+    ASSERT_EQ(g_bglNotes.size(), 1u);
+    EXPECT_EQ(g_bglNotes[0].code, IcaoCode("EHLE"));
+    EXPECT_EQ(g_bglNotes[0].reason, "its airport record of EHLE holds no stand");
 }
 
 TEST_F(BglReaderTest, FilesWithoutAUsableAirportSectionGiveNothingSilently)
@@ -189,24 +217,21 @@ TEST_F(BglReaderTest, FilesWithoutAUsableAirportSectionGiveNothingSilently)
     EXPECT_FALSE(lf_bglHasAirportSection(dir() / "missing.bgl"));
 }
 
-TEST_F(BglReaderTest, EveryTruncationEndsCleanly)
+// A file cut anywhere gives the whole airport or none, never a part of its stands.
+TEST_F(BglReaderTest, EveryTruncationGivesTheWholeAirportOrNone)
 {
     const bb::Bytes bytes = exampleAirport();
     const std::size_t full = readAirports(wordsOf(bytes)).at(0).stands.size();
     for (std::size_t length = 0; length < bytes.size(); ++length) {
-        try {
-            const auto airports = readAirports(wordsOf(bb::Bytes(bytes.begin(), bytes.begin() + length)));
-            ASSERT_LE(airports.size(), 1u);
-            if (!airports.empty()) {
-                EXPECT_LE(airports[0].stands.size(), full);
-            }
-        } catch (const std::out_of_range&) {
-            // A field past the end of the words ends the file's task.
+        const auto airports = readAirports(wordsOf(bb::Bytes(bytes.begin(), bytes.begin() + length)));
+        ASSERT_LE(airports.size(), 1u);
+        if (!airports.empty()) {
+            EXPECT_EQ(airports[0].stands.size(), full) << length;
         }
     }
 }
 
-TEST_F(BglReaderTest, ParkingSubrecordEndsTheWalkAndSizeZeroEndsIt)
+TEST_F(BglReaderTest, ParkingSubrecordEndsTheWalk)
 {
     // A helipad after the parkings is never read (the example's fourth helipad).
     auto airports = readAirports(wordsOf(exampleAirport()));
@@ -214,19 +239,9 @@ TEST_F(BglReaderTest, ParkingSubrecordEndsTheWalkAndSizeZeroEndsIt)
     EXPECT_EQ(std::count_if(airports[0].stands.begin(), airports[0].stands.end(),
                             [](const Stand& s) { return s.heli != 0; }),
               2);
-
-    // A subrecord of size 0 ends the walk with its line; the helipad before it stays.
-    auto zero = bb::record(0x0019, 12);
-    bb::putU32(zero, 2, 0);
-    airports = readAirports(wordsOf(bb::bglFile(
-        {{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {bb::helipadRecord({LAT, LON, 20.0f}), zero,
-                                                                bb::helipadRecord({LAT + 0.1, LON, 20.0f})})}})));
-    ASSERT_EQ(airports.size(), 1u);
-    EXPECT_EQ(airports[0].stands.size(), 1u);
-    EXPECT_THAT(logText(), ::testing::HasSubstr("   Warning: decodeSizeAtBoundary returned 0 at o3 = "));
 }
 
-TEST_F(BglReaderTest, LongSectionsAndForgedSectionCountsAreBounded)
+TEST_F(BglReaderTest, LongSectionsForgedTablesAndTheBudgetAreBounded)
 {
     // 9000 records after an airport: the section ends with its warning, the airport stays read.
     bb::Bytes records = bb::airportRecord("EHLE", 0, {bb::parkingRecord({parking(2, 1, LAT, LON)})});
@@ -236,25 +251,30 @@ TEST_F(BglReaderTest, LongSectionsAndForgedSectionCountsAreBounded)
     EXPECT_EQ(readAirports(wordsOf(bb::bglFile({{bb::AIRPORT_SECTION, 1, records}}))).size(), 1u);
     EXPECT_THAT(logText(), ::testing::HasSubstr("Error: Maximum loop iterations reached (2) \x97 possible corrupt BGL"));
 
-    // A forged table of 3000 airport sections that all walk the same records: the budget ends
-    // the walk long before the sections do.
-    constexpr std::uint32_t SECTIONS = 3000;
-    bb::Bytes many(56 + 20 * SECTIONS, 0);
-    bb::putU32(many, 4, 56);
-    bb::putU32(many, 20, SECTIONS);
-    const auto subsectionTable = static_cast<std::uint32_t>(many.size());
-    for (std::uint32_t i = 0; i < SECTIONS; ++i) {
-        bb::putU32(many, 56 + 20 * i, bb::AIRPORT_SECTION);
-        bb::putU32(many, 56 + 20 * i + 4, 1);
-        bb::putU32(many, 56 + 20 * i + 12, subsectionTable);
+    // 3000 sections that all walk the same records: the records are walked and the airport
+    // taken once.
+    const bb::Bytes forged = bb::forgedSections(3000, records);
+    EXPECT_EQ(readAirports(wordsOf(forged)).size(), 1u);
+    // A budget too small for the file takes nothing of it.
+    EXPECT_TRUE(readAirports(wordsOf(forged), 5'000).empty());
+}
+
+// Sound records among many: one airport file per code however often the file names it, and a
+// bounded number of scan-log lines however many unknown codes it holds.
+TEST_F(BglReaderTest, ForgedFileWritesEachAirportOnceAndFewLines)
+{
+    bb::Bytes records;
+    for (int i = 0; i < 400; ++i) {
+        bb::append(records, bb::airportRecord("EHLE", 0, {bb::parkingRecord({parking(2, 1, LAT, LON + 0.0001 * i)})}));
+        bb::append(records, bb::airportRecord(fmt::format("Q{:03}", i), 0, {}));
     }
-    bb::Bytes subsection(16, 0);
-    bb::putU32(subsection, 8, subsectionTable + 16);
-    bb::append(many, subsection);
-    bb::append(many, records);
-    const auto airports = readAirports(wordsOf(many), 100'000);
-    EXPECT_GE(airports.size(), 1u);
-    EXPECT_LE(airports.size(), 12u);
+    const fs::path bgl = dir() / "Community" / "forged" / "f.bgl";
+    bb::writeFile(bgl, bb::bglFile({{bb::AIRPORT_SECTION, 1, records}}));
+    lf_processBGLfile(bgl);
+    const auto lines = scanLog();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml: 1 position"), 1);
+    EXPECT_LE(lines.size(), 2 * (BGL_MAX_LOG_LINES + 1));
+    EXPECT_TRUE(scanLogHas(fmt::format("{} more lines about {} left out", 400 + 399 - BGL_MAX_LOG_LINES, bgl.string())));
 }
 
 TEST_F(BglReaderTest, HugeFileIsNotRead)
@@ -270,14 +290,57 @@ TEST_F(BglReaderTest, HugeFileIsNotRead)
     EXPECT_THAT(g_allBglFiles, ::testing::ElementsAre(bgl));  // the second pass takes it up
 }
 
-TEST_F(BglReaderTest, ExceptionIsLoggedAndPassedOn)
+// A damaged airport record is refused whole: no airport file, a line naming the file and the
+// damage, and the code kept for the second pass.
+TEST_F(BglReaderTest, DamagedRecordsAreRefusedWithTheirFile)
 {
-    bb::Bytes bytes = exampleAirport();
-    bytes.resize(bytes.size() - 60);  // the last parking entries run past the end
-    const fs::path bgl = dir() / "cut" / "EHLE.bgl";
-    bb::writeFile(bgl, bytes);
-    EXPECT_THROW(lf_processBGLfile(bgl), std::out_of_range);
-    EXPECT_THAT(logText(), ::testing::HasSubstr("==> Exception in lf_processBGLfile (std::ex): " + bgl.string() + " \x97 "));
+    auto cut = exampleAirport();
+    cut.resize(cut.size() - 60);
+    const std::vector<bb::Parking> two = {parking(2, 1, LAT, LON), parking(2, 2, LAT, LON)};
+    auto zeroSize = bb::record(0x0019, 12);
+    bb::putU32(zeroSize, 2, 0);
+    const std::vector<std::pair<bb::Bytes, std::string>> cases = {
+        {cut, "the airport record of EHLE at byte 108 runs 60 bytes past the end of the file"},
+        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(two, 85)})}}),
+         "the airport record of EHLE at byte 92: the 85 parking entries of its subrecord at byte 160 do not end where "
+         "it ends"},
+        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {zeroSize, bb::parkingRecord(two)})}}),
+         "the airport record of EHLE at byte 92: its subrecord at byte 160 (size 0) does not end inside the record"},
+    };
+    const fs::path bgl = dir() / "damaged" / "EHLE.bgl";
+    for (const auto& [bytes, damage] : cases) {
+        bb::writeFile(bgl, bytes);
+        lf_processBGLfile(bgl);
+        EXPECT_TRUE(scanLogHas(bgl.string() + ": " + damage + "; no airport of it is taken")) << damage;
+    }
+    EXPECT_FALSE(fs::exists(g_myThirdpartyPath / "EHLE.xml"));
+    std::lock_guard lock(g_handledBglFilesMutex);
+    EXPECT_TRUE(g_handledBglFiles.empty());
+    ASSERT_EQ(g_bglNotes.size(), 3u);
+    EXPECT_EQ(g_bglNotes[0].code, IcaoCode("EHLE"));
+}
+
+// A file read in blocks gives the words of the whole file; one that shrinks while it is read
+// fails with an error, not with words that are not there.
+TEST_F(BglReaderTest, BlockReadGivesTheWordsOfTheFile)
+{
+    bb::Bytes bytes(300'001);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    const BglWords whole = wordsOf(bytes);
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    const BglView view(in, bytes.size());
+    ASSERT_EQ(view.size(), whole.size());
+    for (const std::size_t i : {std::size_t{0}, std::size_t{16383}, std::size_t{16384}, std::size_t{70000},
+                                whole.size() - 1, std::size_t{5}}) {
+        EXPECT_EQ(view.at(i), whole[i]) << i;
+    }
+    EXPECT_THROW(view.at(whole.size()), std::out_of_range);
+    std::istringstream shrunk(std::string(bytes.begin(), bytes.begin() + 100'000));
+    const BglView shrinking(shrunk, bytes.size());
+    EXPECT_EQ(shrinking.at(10), whole[10]);
+    EXPECT_THROW(shrinking.at(70'000), std::runtime_error);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "core/XmlMeta.h"
 #include "stands/StandTable.h"
 
+#include <tuple>
+
 namespace qmt::test {
 namespace {
 
@@ -85,6 +87,11 @@ TEST_F(PublisherTest, PublisherFromPathThenManifest)
 
     EXPECT_EQ(gf_findPublisher(dir() / "nowhere" / "x.bgl", std::nullopt).publisher, "");
     EXPECT_TRUE(scanLogHas("===> No publisher found"));
+    // Only the part below the scan folder names a publisher, not the folders above it.
+    EXPECT_EQ(gf_findPublisher("/disks/northwind/Community/acme-eddl/x.bgl", ManifestData{"Acme", "", ""},
+                               "/disks/northwind/Community")
+                  .publisher,
+              "");
 
     // An empty name in the table matches every path that no earlier entry matched.
     g_publishers.push_back({"Catch All", ""});
@@ -185,19 +192,15 @@ TEST_F(LinksTest, GeneratedFilesAndTheirAnnouncements)
     EXPECT_EQ(gf_stringParameterByName(doc, "num_parkpos"), "42");
 
     AirportFile one = record("EHHV", 1);
-    one.bglPath = "C:\\Community\\x\\ap.bgl";
     lf_generateApf(one, 0);
     EXPECT_TRUE(scanLogHas("Generated EHHV.xml: 1 position"));
-    // Without a publisher the path stays whole and is written for the maker to see.
-    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHHV.xml"),
-                ::testing::HasSubstr(R"(name="BGLpath" value="C:\Community\x\ap.bgl")"));
 
     AirportFile none = record("EDDL", 0);
     lf_generateApf(none, 0);
     EXPECT_FALSE(fs::exists(g_myThirdpartyPath / "EDDL.xml"));
 }
 
-TEST_F(LinksTest, SimaddonMissingFromTheListIsGeneratedAndPathsFollowTheSimulator)
+TEST_F(LinksTest, SimaddonMissingFromTheListIsGenerated)
 {
     AirportFile r = record("RJAA", 3);
     std::int32_t archived = 0;
@@ -205,19 +208,26 @@ TEST_F(LinksTest, SimaddonMissingFromTheListIsGeneratedAndPathsFollowTheSimulato
     EXPECT_TRUE(scanLogHas("RJAA does not exist as simaddon"));
     lf_generateApf(r, 0);
     EXPECT_TRUE(fs::exists(g_mySimaddonPath / "RJAA.xml"));
+}
 
-    std::string text = "D:\\MSFS\\Community\\pkg\\ap.bgl";
-    lf_pathFromCommunity(text);
-    EXPECT_EQ(text, "Community\\pkg\\ap.bgl");
-    AirportFile full = record("EGCC", 1);
-    full.publisher = "Northwind Sceneries";
-    full.bglPath = "D:\\MSFS\\Community\\northwind-egcc\\ap.bgl";
-    g_isMsfs2020 = false;
-    lf_generateApf(full, 0);
-    EXPECT_EQ(full.bglPath, "D:\\MSFS\\Community\\northwind-egcc\\ap.bgl");
-    g_isMsfs2020 = true;
-    lf_generateApf(full, 0);
-    EXPECT_EQ(full.bglPath, "Community\\northwind-egcc\\ap.bgl");
+// The BGL path of a linked or generated airport starts at its package folder: the user mails
+// these files to us, and the folders above the package are the user's own.
+TEST_F(LinksTest, BglPathStartsAtThePackageFolder)
+{
+    const fs::path official = dir() / "Official";
+    writeFile(official / "OneStore" / "asobo-airport-rjaa" / "manifest.json", "{}");
+    const std::vector<std::tuple<fs::path, fs::path, std::string>> cases = {
+        {"/home/x/MSFS/Community/northwind-egcc/scenery/ap.bgl", "/home/x/MSFS/Community", "northwind-egcc/scenery/ap.bgl"},
+        {official / "OneStore" / "asobo-airport-rjaa" / "ap.bgl", official, "asobo-airport-rjaa/ap.bgl"},
+        {"/home/x/Community/northwind-egcc/ap.bgl", "", "northwind-egcc/ap.bgl"},
+        {"/home/x/ap.bgl", "", "ap.bgl"},
+    };
+    for (const auto& [path, scanFolder, expected] : cases) {
+        AirportFile r = record("EGCC", 1);
+        std::int32_t archived = 0;
+        lf_linkToArchive(r, std::nullopt, archived, path, scanFolder);
+        EXPECT_EQ(r.bglPath, expected) << path;
+    }
 }
 
 } // namespace

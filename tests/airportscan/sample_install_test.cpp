@@ -52,12 +52,20 @@ TEST_F(SampleInstallTest, FirstStartScansThePackagesAndTheLookupFindsTheirFiles)
     gf_scanAirports();
 
     EXPECT_EQ(names(g_mySimaddonPath), (std::set<std::string>{"EHAM.txt"}));
-    EXPECT_EQ(names(g_myThirdpartyPath), (std::set<std::string>{"EHEH.xml", "EHLE.xml", "EHRD.txt"}));
+    EXPECT_EQ(names(g_myThirdpartyPath),
+              (std::set<std::string>{"EHEH.xml", "EHLE.xml", "EHMZ.xml", "EHRD.txt", "EHSE.xml", "EHTX.xml"}));
     const std::string scanLogText = readFile(g_scanLogPath);
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHLE.xml: 18 positions, of which 2 helipads\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHEH.xml: 13 positions, of which 1 helipad\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("EHHV has no stand in the simulator's facility data"));
     EXPECT_THAT(scanLogText, ::testing::Not(::testing::HasSubstr("tugs")));
+    // A small airfield whose layout.json leaves a stray test file out, the newer simulator's
+    // airport record in a file whose name says nothing, and a package linked into Community.
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHTX.xml: 7 positions, of which 1 helipad\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("test/EHTX.bgl is not listed in the layout.json of its package"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHSE.xml: 9 positions\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHMZ.xml: 4 positions\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("/Community/meridian-airport-ehmz-midden-zeeland read from "));
     EXPECT_FALSE(SCAN_AIRPORTS.value());
 
     // The park-airport lookup finds what the scan wrote; Schiphol comes from the archive.
@@ -65,7 +73,7 @@ TEST_F(SampleInstallTest, FirstStartScansThePackagesAndTheLookupFindsTheirFiles)
     EXPECT_EQ(lf_resolveApf("EHLE"), "airports/my_thirdparty/EHLE.xml");
     EXPECT_EQ(lf_resolveApf("EHRD"), "archive/thirdparty/Polder%20Works/EHRD.xml");
     EXPECT_FALSE(gf_apfExists("EHHV"));
-    for (const char* code : {"EHAM", "EHLE", "EHEH"}) {
+    for (const char* code : {"EHAM", "EHLE", "EHEH", "EHTX", "EHSE", "EHMZ"}) {
         g_parkAirport = *gf_airportByCode(code);
         ParkApfInfo info;
         EXPECT_EQ(gf_readApf(lf_resolveApf(code), info), "") << code;

@@ -2,6 +2,7 @@
 // through facility data, streamed packages, the scan log and tblo.zip.
 #include "ScanFixture.h"
 
+#include "airportscan/Bgl.h"
 #include "airportscan/ScanSteps.h"
 #include "core/ScanTasks.h"
 #include "core/UserError.h"
@@ -9,7 +10,6 @@
 #include <zip.h>
 
 #include <cstdlib>
-#include <future>
 #include <set>
 
 namespace qmt::test {
@@ -64,9 +64,10 @@ protected:
         gf_enableControl(TBLO_ZIP_BUTTON, false);
     }
 
-    // An installation below a folder named "aircraft": the names above the scan folders must
-    // not exclude anything.
-    fs::path install() const { return dir() / "aircraft-sims" / "MSFS"; }
+    // An installation below folders whose names exclude packages ("aircraft"), name a publisher
+    // ("polderworks"), an airport ("-eham-") and a streamed skip text ("-scenery-"): the names
+    // above the scan folders must say nothing.
+    fs::path install() const { return dir() / "polderworks-eham-my-scenery-disk" / "aircraft-sims" / "MSFS"; }
     fs::path community() const { return install() / "Community"; }
 
     void package(const fs::path& FOLDER, const std::string& TITLE, const std::string& CREATOR = "")
@@ -122,7 +123,8 @@ TEST_F(AirportScanTest, Installation2020)
     for (const std::string& line : std::vector<std::string>{"thirdparty airport EHRD linked to archive/thirdparty/Polder%20Works/EHRD.xml\n\n",
           "simaddon airport EHAM linked to archive/simaddon/EHAM.xml\n\n",
           "Generated EHLE.xml: 5 positions\n",
-          "\n\n\n ******************** Could not read 3 BGL files\n",
+          "\n\n\n ******************** 3 BGL files without an airport taken from its records\n",
+          "no airport taken from its records: its airport sections hold no airport record\n",
           "no supported airport ICAO code 'AB_C' as BGL stem " + (community() / "tropicalsim-kmci" / "scenery" / "ab_c.bgl").string() + "\n",
           "airport has ICAO 'KMCI' in title of manifest\n",
           "airport has ICAO 'EHHV' in title of manifest\n",
@@ -158,12 +160,23 @@ TEST_F(AirportScanTest, Installation2020)
     EXPECT_GE(fs::last_write_time(g_tbloZipPath), firstZip);
 }
 
-TEST_F(AirportScanTest, FailedFacilityReadEndsTheScanAndLeavesNothingBehind)
+// An airport that the simulator will not describe costs that airport only; a missing
+// connection ends the scan with the user error 779 and asks for the scan again.
+TEST_F(AirportScanTest, RefusedFacilityDataCostOneAirportAMissingSimulatorTheScan)
 {
     make2020Installation();
-    // EDDL is read first and opens the connection; the next airport is unknown to the simulator.
     package(community() / "zulu-airfield-egcc-", "Manchester");
-    bb::writeFile(community() / "zulu-airfield-egcc-" / "scenery" / "x.bgl", unreadableBgl());
+    const fs::path egcc = community() / "zulu-airfield-egcc-" / "scenery" / "x.bgl";
+    bb::writeFile(egcc, unreadableBgl());
+    gf_scanAirports();
+    EXPECT_THAT(readFile(g_scanLogPath),
+                ::testing::HasSubstr("The simulator refused the facility data of EGCC (" + egcc.string() +
+                                     "), no airport file generated\n"));
+    EXPECT_TRUE(fs::exists(g_myThirdpartyPath / "EDDL.xml"));
+    EXPECT_FALSE(SCAN_AIRPORTS.value());
+
+    SCAN_AIRPORTS.set(true);
+    gf_simStandIn().setRunning(false);
     try {
         gf_scanAirports();
         FAIL() << "no user error";
@@ -171,8 +184,7 @@ TEST_F(AirportScanTest, FailedFacilityReadEndsTheScanAndLeavesNothingBehind)
         EXPECT_STREQ(e.what(), "779: MSFS must be connected to get addon airport data via SimConnect");
     }
     EXPECT_THAT(readFile(g_scanLogPath),
-                ::testing::HasSubstr("Reading Facilites data for EGCC via SimConnect failed, is MSFS connected?\n"));
-    EXPECT_TRUE(fs::exists(g_myThirdpartyPath / "EDDL.xml"));
+                ::testing::HasSubstr("Reading Facilites data for EHHV via SimConnect failed, is MSFS connected?\n"));
     EXPECT_FALSE(PARKING_DATA_RDR.open);
     EXPECT_TRUE(scanLog().empty());
     {
@@ -181,6 +193,87 @@ TEST_F(AirportScanTest, FailedFacilityReadEndsTheScanAndLeavesNothingBehind)
         EXPECT_TRUE(g_handledBglFiles.empty());
     }
     EXPECT_TRUE(SCAN_AIRPORTS.value());  // asked for again at the next start
+}
+
+// A stop during the scan leaves SCAN_AIRPORTS set: the next start scans again.
+TEST_F(AirportScanTest, StoppedScanIsAskedForAgain)
+{
+    make2020Installation();
+    g_stopSession = true;
+    gf_scanAirports();
+    EXPECT_TRUE(SCAN_AIRPORTS.value());
+    EXPECT_THAT(logText(), ::testing::HasSubstr("The airport scan was stopped before its end"));
+}
+
+// Where a package has a layout.json, only the BGL files it lists are read (compared without
+// regard to case); packages linked into Community are followed once, and never back up.
+TEST_F(AirportScanTest, LayoutListsTheFilesAndLinkedPackagesAreFollowed)
+{
+    const fs::path lelystad = community() / "northwind-ehle";
+    package(lelystad, "Lelystad");
+    writeFile(lelystad / "layout.json", bb::layoutJson({"manifest.json", "Scenery/World/EHLE-AP.BGL"}));
+    bb::writeFile(lelystad / "scenery" / "world" / "ehle-ap.bgl", airportBgl("EHLE", 52.46, 5.52, 4));
+    bb::writeFile(lelystad / "scenery" / "test" / "EHLE.bgl", airportBgl("EHLE", 52.46, 5.52, 1));
+    const fs::path outside = dir() / "other-disk" / "skyforge-eddl";
+    package(outside, "Dusseldorf");
+    bb::writeFile(outside / "scenery" / "eddl.bgl", airportBgl("EDDL", 51.28, 6.76, 2));
+    fs::create_directory_symlink(outside, community() / "skyforge-eddl-link");
+    fs::create_directory_symlink(outside, community() / "skyforge-eddl-again");
+    fs::create_directory_symlink(install(), community() / "loop");
+    fs::create_directory_symlink(lelystad, lelystad / "scenery" / "inner-link");
+
+    lf_scanBglFolders(community());
+
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml"}));
+    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"), ::testing::HasSubstr(R"(<parkpos id="p4")"));
+    const auto lines = scanLog();
+    EXPECT_TRUE(scanLogHas((lelystad / "scenery" / "test" / "EHLE.bgl").string() +
+                           " is not listed in the layout.json of its package, which the simulator loads from: not read"));
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EDDL.xml: 2 positions"), 1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& L) { return L.find(" not followed: ") != std::string::npos; }),
+              2);
+    EXPECT_TRUE(scanLogHas("linked package " + (community() / "loop").string() +
+                           " not followed: it leads back into the scan folder or above it"));
+}
+
+// The BGL paths of a layout.json: only the members "path" of the objects of the top-level
+// "content" array, lower-cased with '/' separators; text that is not JSON is an error.
+TEST_F(AirportScanTest, LayoutJsonGivesTheBglPathsItLists)
+{
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {R"({"content":[{"path":"Scenery/A.BGL"},{"path":"scenery\\b.bgl"},{"path":"./c.bgl"},{"path":"x.json"}]})",
+         {"c.bgl", "scenery/a.bgl", "scenery/b.bgl"}},
+        {R"({"other":[{"path":"a.bgl"}],"content":[{"size":1,"inner":{"path":"deep.bgl"}},{"path":"a.bgl"}]})",
+         {"a.bgl"}},
+        {R"({"content":{"path":"a.bgl"}})", {}},
+        {R"([{"path":"a.bgl"}])", {}},
+    };
+    for (const auto& [text, files] : cases) {
+        EXPECT_EQ(lf_parseLayoutJson(text), files) << text;
+    }
+    EXPECT_THROW(lf_parseLayoutJson(R"({"content":[{"path":"a.bgl"})"), std::runtime_error);
+}
+
+// The second pass waits a bounded time for a reader that does not end, names its file and goes
+// on; the reader's late result changes nothing.
+TEST_F(AirportScanTest, SecondPassWaitsABoundedTimeForReaders)
+{
+    const fs::path ehle = community() / "northwind-ehle" / "scenery" / "ehle.bgl";
+    bb::writeFile(ehle, airportBgl("EHLE", 52.46, 5.52));
+    const fs::path hanging = community() / "northwind-ehle" / "scenery" / "hangs.bgl";
+    BglWalkState walk(community());
+    lf_processBGLfile(ehle, &walk);
+    EXPECT_FALSE(walk.close(2, std::chrono::milliseconds(0), {}));
+    BglResult late;
+    late.path = hanging;
+    late.handled = true;
+    walk.finish(late);
+    lf_readUnrecognisedBgls(community(), {ehle, hanging});
+    EXPECT_TRUE(scanLogHas("\nBGL: " + hanging.string() + "\n==> its reading did not end in time; it is left out of this scan"));
+    std::scoped_lock lock(g_allBglFilesMutex, g_handledBglFilesMutex);
+    EXPECT_TRUE(g_allBglFiles.empty());
+    EXPECT_TRUE(g_handledBglFiles.empty());
 }
 
 TEST_F(AirportScanTest, StreamedAirports2024)
@@ -304,24 +397,6 @@ TEST_F(AirportScanTest, BglExtensionInAnyCaseButOnlyAsExtension)
     bb::writeFile(scenery / "eindhoven.bglx", airportBgl("EHEH", 51.45, 5.37));
     lf_scanBglFolders(community());
     EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml"}));
-}
-
-TEST_F(AirportScanTest, SecondPassWaitsForTasksStillRunning)
-{
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    std::atomic<bool> taskDone{false};
-    scan_detail::lf_startCountedThread([released, &taskDone] {
-        released.wait();
-        std::lock_guard lock(g_allBglFilesMutex);
-        g_allBglFiles.push_back("late.bgl");
-        taskDone = true;
-    });
-    auto waiter = std::async(std::launch::async, [] { return lf_waitForReaderTasks(); });
-    EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-    release.set_value();
-    EXPECT_TRUE(waiter.get());
-    EXPECT_TRUE(taskDone);
 }
 
 } // namespace

@@ -61,5 +61,28 @@ TEST(CommandLineTest, BadArgumentsAreRefusedWithAReason)
     EXPECT_EQ(fraction->duration, std::chrono::milliseconds(250));
 }
 
+TEST(CommandLineTest, VirtualTimeSeedAndSoak)
+{
+    const auto line = lf_parse({"--virtual-time", "20", "--seed", "0", "--soak", "0.5", "--clock-start", "1796637600",
+                                "--quit-at", "28800", "--new-flight-at", "3600", "--sample", "s.csv"});
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->virtualTime, 20.0);
+    EXPECT_EQ(line->seed, 0u);
+    EXPECT_EQ(line->soakStayHours, 0.5);
+    EXPECT_EQ(line->clockStart, 1796637600.0);
+    EXPECT_EQ(line->quitAt, 28800.0);
+    EXPECT_EQ(line->newFlightAt, 3600.0);
+    EXPECT_EQ(line->sampleFile, "s.csv");
+    EXPECT_EQ(lf_parse({"--virtual-time", "max"})->virtualTime, 0.0);
+    std::string error;
+    const std::vector<std::vector<std::string>> refused = {
+        {"--virtual-time", "0"}, {"--virtual-time", "fast"}, {"--seed", "-1"}, {"--seed", "4294967296"},
+        {"--soak", "0"}, {"--quit-at", "0"}};
+    for (const auto& args : refused) {
+        EXPECT_FALSE(lf_parse(args, &error)) << args[0] << " " << args[1];
+        EXPECT_NE(error.find(args[0]), std::string::npos) << error;
+    }
+}
+
 }  // namespace
 }  // namespace qmt

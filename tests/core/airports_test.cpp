@@ -16,20 +16,23 @@
 namespace qmt::test {
 namespace {
 
-// Every airport in code order; the nearest within 5 nm, the later one on a tie.
+// Every airport in code order; the nearest within 5 nm, the later one on a tie; minor airports
+// only where no other is in range.
 std::optional<IcaoCode> lf_plainNearest(LatLon position)
 {
-    const AirportEntry* best = nullptr;
-    double bestNm = 5.0;
-    for (const auto& a : g_airports) {
-        const double d = gf_distanceNm(position, LatLon{a.latitude, a.longitude});
-        if (d <= bestNm) {
-            bestNm = d;
-            best = &a;
+    for (const bool minor : {false, true}) {
+        const AirportEntry* best = nullptr;
+        double bestNm = 5.0;
+        for (const auto& a : g_airports) {
+            const double d = gf_distanceNm(position, LatLon{a.latitude, a.longitude});
+            if (a.minor == minor && d <= bestNm) {
+                bestNm = d;
+                best = &a;
+            }
         }
+        if (best) return best->icao;
     }
-    if (!best) return std::nullopt;
-    return best->icao;
+    return std::nullopt;
 }
 
 // Every airport in code order; the first whose framed code occurs in the upper-cased text.
@@ -56,6 +59,7 @@ AirportEntry lf_entry(std::size_t n, double lat, double lon)
     a.icao = lf_code(n);
     a.latitude = lat;
     a.longitude = lon;
+    a.minor = n % 3 == 0;
     return a;
 }
 

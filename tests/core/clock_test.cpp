@@ -1,5 +1,11 @@
 #include "CoreTestSupport.h"
 #include "core/Clock.h"
+#include "core/LoopClock.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace qmt::test {
 namespace {
@@ -86,4 +92,47 @@ TEST_F(ClockTest, RangeText)
 }
 
 } // namespace
+TEST_F(ClockTest, VirtualTimeStandsWhileAThreadWorksAndJumpsToTheNextWakeUpWhenAllSleep)
+{
+    using namespace std::chrono_literals;
+    const TimePoint wallStart = SysClock::from_time_t(1796637600);
+    gf_startVirtualTime(0.0, 1796637600.0);
+    const LoopTime start = gf_loopNow();
+    const auto sinceStart = [start] { return std::chrono::duration_cast<std::chrono::milliseconds>(gf_loopNow() - start); };
+    std::vector<std::chrono::milliseconds> ticks;
+    std::mutex mutex;
+    std::condition_variable posted;
+    bool message = false;
+    std::chrono::milliseconds waiterWoke{0};
+    LoopThread::announce();
+    LoopThread::announce();
+    std::thread ticker([&] {
+        const LoopThread keepsTime;
+        for (int i = 0; i < 5; ++i) {
+            gf_loopSleepFor(10ms);
+            ticks.push_back(sinceStart());
+        }
+        {
+            std::lock_guard lock(mutex);
+            message = true;
+        }
+        posted.notify_all();
+        gf_loopWake();
+    });
+    std::thread waiter([&] {
+        const LoopThread keepsTime;
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(gf_loopWaitFor(lock, posted, 10s, [&] { return message; }));
+        waiterWoke = sinceStart();
+    });
+    ticker.join();
+    waiter.join();
+    // The waiter's ten seconds never came: it woke with the message, at the ticker's time.
+    EXPECT_EQ(ticks, (std::vector<std::chrono::milliseconds>{10ms, 20ms, 30ms, 40ms, 50ms}));
+    EXPECT_EQ(waiterWoke, 50ms);
+    EXPECT_EQ(gf_unshiftedNow(), wallStart + 50ms);
+    gf_useRealLoopClock();
+    EXPECT_FALSE(gf_virtualTimeOn());
+}
+
 } // namespace qmt::test

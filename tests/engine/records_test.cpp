@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "core/KindText.h"
+#include "liveries/Matching.h"
 
 namespace qmt::test {
 namespace {
@@ -131,6 +132,30 @@ TEST_F(RecordsTest, EraseMovesLastIntoPlace)
     lf_eraseLiveAc(g_liveAcs[1]);
     ASSERT_EQ(g_liveAcs.size(), 1u);
     EXPECT_EQ(g_liveAcs[0].id, 20003u);
+}
+
+TEST_F(RecordsTest, ARememberedLiveryIsForgottenOnceItsAircraftHasBeenGoneAWhole20Minutes)
+{
+    addLiveAc(0x484001, "KLM1");
+    for (const uint32_t hex : {0x484001u, 0x484002u, 0x484003u})
+        g_chosenLiveries[hex] = "Generic";
+    // Rows: the aircraft gone before the call, then the ids remembered after it.
+    const struct {
+        std::vector<uint32_t> leave;
+        std::vector<uint32_t> remembered;
+    } rows[] = {{{}, {0x484001, 0x484002, 0x484003}},  // 2 and 3 have just gone
+                {{0x484001}, {0x484001}},               // 2 and 3 gone a whole period, 1 just gone
+                {{}, {}}};
+    for (const auto& row : rows) {
+        for (const uint32_t hex : row.leave)
+            lf_eraseLiveAc(*gf_findLiveAc(hex));
+        gf_forgetLiveriesOfGoneAircraft();
+        std::vector<uint32_t> remembered;
+        for (const auto& [hex, title] : g_chosenLiveries)
+            remembered.push_back(hex);
+        std::sort(remembered.begin(), remembered.end());
+        EXPECT_EQ(remembered, row.remembered);
+    }
 }
 
 } // namespace

@@ -255,3 +255,47 @@ TEST_F(StandinTest, ASessionExpiresAfterItsLifetime)
     EXPECT_FALSE(source->weather(guid, 0, 0).ok);
     EXPECT_TRUE(source->live(source->login("key").guid, kAroundEham).ok);
 }
+
+TEST_F(StandinTest, ByDefaultASessionLastsHoursAsTheRealServicesDo)
+{
+    auto source = make();
+    const std::string guid = source->login("key").guid;
+    now += 3.9 * 3600.0;
+    EXPECT_TRUE(source->live(guid, kAroundEham).ok);
+    now += 0.2 * 3600.0;
+    EXPECT_EQ(source->live(guid, kAroundEham).fault, AnswerFault::sessionExpired);
+}
+
+TEST_F(StandinTest, ALoopedScenarioComesAgainWithFreshIdsAndShiftedTimes)
+{
+    scenario.playFrom = 0.0;
+    scenario.reports = {lf_report(0x484001, 0.0, 52.31, 4.76), lf_report(0x484001, 100.0, 52.32, 4.76)};
+    ServiceBehaviour b;
+    b.loop = true;
+    auto source = std::make_unique<ScenarioTrafficSource>(scenario, [this] { return now; }, nullptr, b);
+    const std::string guid = source->login("key").guid;
+    struct Case {
+        double at;          // seconds after the start
+        std::size_t count;  // aircraft answered
+        uint32_t hexId;     // of the newest
+        const char* callsign;
+        double reportedAgo; // seconds before now of the newest report
+    };
+    // Lap 1 starts at 100 s; the aircraft of lap 0 is answered beside it until its report is
+    // 60 s old.
+    const Case cases[] = {{50.0, 1, 0x484001, "KLM977", 50.0},
+                          {120.0, 2, 0x484001 + 0x3F1, "KLM984", 20.0},
+                          {170.0, 0, 0, "", 0.0},
+                          {250.0, 2, 0x484001 + 2 * 0x3F1, "KLM991", 50.0}};
+    for (const Case& c : cases) {
+        now = kEpoch + c.at;
+        const TrafficAnswer a = source->live(guid, kAroundEham);
+        ASSERT_EQ(a.reports.size(), c.count) << c.at;
+        if (c.count == 0)
+            continue;
+        const TrafficReport& newest = a.reports.back();
+        EXPECT_EQ(newest.hexId, c.hexId) << c.at;
+        EXPECT_EQ(newest.callsign, c.callsign) << c.at;
+        EXPECT_DOUBLE_EQ(now - newest.reportTime, c.reportedAgo) << c.at;
+    }
+}

@@ -1,6 +1,7 @@
 #include "TestFolder.h"
 #include "platform/SimConnect.h"
 #include "platform/sim_Control.h"
+#include "core/LoopClock.h"
 
 #include <gtest/gtest.h>
 
@@ -227,6 +228,46 @@ TEST(SimStandInSetUp, SampleDataMakeARealisticSimulator)
     // After a reset the simulator is not running until setRunning starts it.
     SIMCONNECT_HANDLE refused = nullptr;
     EXPECT_EQ(SimConnect_Open(&refused, "program", nullptr, 0, nullptr, 0), E_FAIL);
+}
+
+TEST_F(SimStandInTest, ScheduledFaultsComeAtTheirTimeOnTheLoopClock)
+{
+    gf_useManualLoopClockForTests();
+    ASSERT_EQ(SimConnect_SubscribeToSystemEvent(m_h, 5, "SimStop"), S_OK);
+    const LoopTime start = gf_loopNow();
+    sim().setNewFlightAt(start + std::chrono::seconds(2));
+    sim().setQuitAt(start + std::chrono::seconds(3));
+    const std::uint32_t firstUser = sim().userObjectId();
+    // Each row: seconds on the loop clock, then what a frame at that time brought.
+    const struct {
+        int seconds;
+        bool newUser;
+        std::uint32_t message;  // the first message the frame brought (0: none)
+    } rows[] = {{1, false, 0}, {2, true, SIMCONNECT_RECV_ID_EVENT}, {3, true, SIMCONNECT_RECV_ID_QUIT}};
+    for (const auto& row : rows) {
+        gf_advanceLoopClockForTests(start + std::chrono::seconds(row.seconds) - gf_loopNow());
+        sim().advanceFrame();
+        EXPECT_EQ(sim().userObjectId() != firstUser, row.newUser) << row.seconds;
+        const SIMCONNECT_RECV* msg = next();
+        EXPECT_EQ(msg == nullptr ? 0u : msg->dwID, row.message) << row.seconds;
+        while (next() != nullptr) {
+        }
+    }
+    SIMCONNECT_HANDLE other = nullptr;
+    EXPECT_EQ(SimConnect_Open(&other, "after", nullptr, 0, nullptr, 0), E_FAIL);
+    gf_useRealLoopClock();
+}
+
+TEST_F(SimStandInTest, RefusedCreatesComeAsExceptionsAtTheirShare)
+{
+    sim().setCreateDelayFrames(1);
+    sim().setFailedCreatesPerThousand(1000);
+    ASSERT_EQ(SimConnect_AICreateNonATCAircraft(m_h, "T", "CS1", {}, 900), S_OK);
+    sim().advanceFrame();
+    const auto* msg = next();
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(msg->dwID, SIMCONNECT_RECV_ID_EXCEPTION);
+    EXPECT_TRUE(sim().aiObjectIds().empty());
 }
 
 } // namespace

@@ -86,7 +86,7 @@ TEST_F(FacilitiesTest, SilentSimulatorTimesOutAfterTenSeconds)
     int helipads = 0;
     FacilityRead status = FacilityRead::ok;
     EXPECT_FALSE(gf_readFacilityParkings("EHAM", record, helipads, &status));
-    EXPECT_EQ(status, FacilityRead::notRead);
+    EXPECT_EQ(status, FacilityRead::timedOut);
     EXPECT_EQ(m_steps, 10000);
     EXPECT_NE(logText().find("==> Facility data for EHAM not complete after 10 seconds"), std::string::npos);
 
@@ -122,7 +122,7 @@ TEST_F(FacilitiesTest, TellsNoStandsFromCouldNotRead)
     EXPECT_EQ(record.altitudeFt, 279);
 
     EXPECT_FALSE(gf_readFacilityParkings("ZZZZ", record, helipads, &status));
-    EXPECT_EQ(status, FacilityRead::notRead);
+    EXPECT_EQ(status, FacilityRead::refused);
     EXPECT_NE(logText().find("==> Facility data for ZZZZ could not be read"), std::string::npos);
 }
 
@@ -168,7 +168,7 @@ TEST_F(FacilitiesTest, ImpossibleNumbersAreLeftOutAndAMalformedAnswerFailsWithOn
     const size_t before = logText().size();
     FacilityRead status = FacilityRead::ok;
     EXPECT_FALSE(gf_readFacilityParkings("EHXX", record, helipads, &status));
-    EXPECT_EQ(status, FacilityRead::notRead);
+    EXPECT_EQ(status, FacilityRead::refused);
     EXPECT_EQ(logText().substr(before), "==> Facility data for EHXX could not be read\n");
 }
 

@@ -1,0 +1,149 @@
+#include "app/SoakSampler.h"
+
+#include "app/Worker.h"
+#include "core/Clock.h"
+#include "core/Log.h"
+#include "core/Paths.h"
+#include "engine/AcLists.h"
+#include "liveries/LiveryTables.h"
+#include "liveries/Matching.h"
+#include "liveries/Regcodes.h"
+#include "parking/ParkAirport.h"
+#include "parking/StaticPositions.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/StaticPosition.h"
+#include "stands/StandTable.h"
+#include "platform/sim_Control.h"
+#include "simlink/SimQueues.h"
+
+#include <fmt/format.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include <unistd.h>
+
+namespace qmt {
+
+namespace {
+
+std::mutex s_mutex;  // guards s_path
+std::string s_path;
+
+// A live aircraft that is not parked and whose last report is this old has outlived every
+// removal rule (a parked one stays until the parking limits take it).
+constexpr double STUCK_LIVE_SECONDS = 30.0 * 60.0;
+
+// "VmRSS" or "VmHWM" of the process, in kB.
+long lf_statusKb(const char* FIELD)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(FIELD) + ":";
+    while (std::getline(in, line)) {
+        if (line.rfind(key, 0) == 0)
+            return std::stol(line.substr(key.size()));
+    }
+    return 0;
+}
+
+std::uintmax_t lf_folderBytes(const std::filesystem::path& FOLDER)
+{
+    std::uintmax_t bytes = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(FOLDER, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file(error))
+            bytes += it->file_size(error);
+    }
+    return bytes;
+}
+
+std::size_t lf_learnedHalfHours()
+{
+    std::size_t slots = 0;
+    for (const Stand& stand : g_stands) {
+        for (const StandOption& option : stand.options) {
+            if (option.source == 0)
+                slots += option.hours.count();
+        }
+    }
+    return slots;
+}
+
+// Records older than their rules allow: live aircraft silent for half an hour away from a stand
+// (the activation list counts its own ticks and is watched by its size).
+std::size_t lf_stuckRecords()
+{
+    const double now = static_cast<double>(gf_nowSeconds() - gf_timeShift().count());
+    std::size_t stuck = 0;
+    for (const LiveAc& ac : g_liveAcs) {
+        if (ac.flightState != FlightState::parked && ac.lastReportTime > 0.0 &&
+            now - ac.lastReportTime > STUCK_LIVE_SECONDS) {
+            ++stuck;
+            gf_logLine("Sample: {} silent for {} minutes, {} and {}", gf_acDescription(ac),
+                       static_cast<int>((now - ac.lastReportTime) / 60.0), gf_lifeStateName(ac.state),
+                       gf_phaseName(ac.flightState));
+        }
+    }
+    return stuck;
+}
+
+const char* const HEADER =
+    "time,pid,rss_kb,peak_kb,live,static,adding_stack,live_adding,static_adding,removal,activation,blocked_ghosts,"
+    "twin_check,no_match,chosen_liveries,not_created,stands,static_positions,live_parked,recent_callsigns,"
+    "recent_hex_ids,park_airports,livery_table,regcode_liveries,sim_objects,notifications,direct_requests,"
+    "stuck,park,learned_half_hours,learned_bytes,log_bytes,late_p99_us,late_max_us,behind\n";
+
+} // namespace
+
+void gf_startSoakSampling(const std::string& PATH)
+{
+    std::lock_guard lock(s_mutex);
+    s_path = PATH;
+    std::error_code error;
+    if (!std::filesystem::exists(PATH, error)) {
+        std::ofstream out(PATH, std::ios::binary);
+        out << HEADER;
+    }
+}
+
+void gf_writeSoakSample()
+{
+    std::string path;
+    {
+        std::lock_guard lock(s_mutex);
+        path = s_path;
+    }
+    if (path.empty())
+        return;
+    std::size_t notifications = 0;
+    std::size_t directRequests = 0;
+    {
+        std::lock_guard lock(g_simNotifyMutex);
+        notifications = g_simNotifications.size();
+    }
+    {
+        std::lock_guard lock(g_simQueueMutex);
+        directRequests = g_directRequests.size();
+    }
+    const MainLoopTimes& times = gf_mainLoopTimes();
+    std::error_code error;
+    const auto logBytes = std::filesystem::file_size(g_logFilePath, error);
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << fmt::format("{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{},{}\n",
+                       gf_nowSeconds() - gf_timeShift().count(), ::getpid(), lf_statusKb("VmRSS"), lf_statusKb("VmHWM"),
+                       g_liveAcs.size(), g_staticAcs.size(), g_addingStack.size(), g_liveAddingDeque.size(),
+                       g_staticAddingDeque.size(), g_removalDeque.size(), g_activationList.size(),
+                       g_blockedGhosts.size(), g_twinCheckIds.size(), g_noMatchSet.size(), g_chosenLiveries.size(),
+                       g_notCreatedTitles.size(), g_stands.size(), g_staticPositions.size(), g_liveParked.size(),
+                       g_recentCallsigns.size(), g_recentHexIds.size(), g_parkAirports.size(), g_liveryTable.size(),
+                       g_regcodeLiveries.size(), gf_simStandIn().aiObjectIds().size(), notifications,
+                       directRequests, lf_stuckRecords(), gf_parkAirportCode(), lf_learnedHalfHours(),
+                       lf_folderBytes(g_learnedPath), error ? 0 : logBytes,
+                       times.lateness.percentile(0.99).count(), times.lateness.longest().count(),
+                       times.realignedBehind);
+}
+
+} // namespace qmt
