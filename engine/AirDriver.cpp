@@ -261,10 +261,16 @@ void lf_takeOffTick(LiveAc& AC)
         gf_setGear(AC, 0);
         b[kBlockAlt] += AC.climbPerTick;
     } else if (slots < -300) {
-        b[kBlockAlt] += AC.climbPerTick;
-        if (b[kBlockPitch] <= AC.climbPitch) {
+        // The climb-out ends at 800 ft above the ground, or where the reports fly lower (a
+        // helicopter, a circuit): from there the air planner follows them.
+        const StreamPos& to = AC.stream.front();
+        const bool atReportedHeight = to.airborne != 0 && b[kBlockAlt] >= to.alt;
+        if (!atReportedHeight) {
+            b[kBlockAlt] += AC.climbPerTick;
+        }
+        if (b[kBlockPitch] <= AC.climbPitch || atReportedHeight) {
             AC.pitchStep = 0.0;
-            if (AC.heightAboveGround >= kClimbPowerHeightFt) {
+            if (AC.heightAboveGround >= kClimbPowerHeightFt || atReportedHeight) {
                 gf_setThrottle(AC, gf_throttleFor(AC, 3));
                 lf_setFlightState(AC, FlightState::flying);
                 AC.transitionSlots = 1;

@@ -464,7 +464,7 @@ void gf_resetParkAirport()
         gf_setStandOccupied(static_cast<int32_t>(live.standId), 0);
         live.standId = 0;
         if (live.state == AcState::active || live.state == AcState::adding2sim) {
-            removeAircraftFromSim(live, "park airport changed");
+            removeAircraftFromSim(live, "park airport given up");
         }
     }
     // Those whose create request was still queued never reached the simulator.

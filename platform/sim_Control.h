@@ -117,11 +117,11 @@ public:
     void setGroundElevation(double FEET);
     // Ground elevation from the facility data of an airport (its altitude). An error text, empty on success.
     std::string setGroundElevationOf(const std::string& ICAO);
-    // The scenery's airports: within 10 nm of an airport of the list the ground lies at the
+    // The scenery's airports: within 3 nm of an airport of the list the ground lies at the
     // nearest one's elevation, elsewhere at the ground elevation set above.
     void setTerrain(std::vector<TerrainPoint> AIRPORTS);
-    // Reads the airports of a plain airports XML file (a: lat, lon, alt) as the terrain. An error
-    // text, empty on success.
+    // Reads the airports of a plain airports XML file (a: lat, lon, alt; those marked minor left
+    // out) as the terrain. An error text, empty on success.
     std::string loadTerrain(const std::filesystem::path& AIRPORTS_XML);
     // Static CG height (ft) and static pitch (rad) reported for a livery title.
     void setStaticCg(const std::string& TITLE, double CG_FT, double PITCH_RAD);

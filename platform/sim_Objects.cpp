@@ -299,6 +299,10 @@ std::string SimStandIn::loadTerrain(const std::filesystem::path& AIRPORTS_XML)
     std::vector<TerrainPoint> airports;
     for (const pugi::xpath_node& a : doc.select_nodes("//a")) {
         const pugi::xml_node n = a.node();
+        // small fields and heliports (some on roofs) do not tell the lie of the land
+        if (n.attribute("minor").as_bool()) {
+            continue;
+        }
         airports.push_back({n.attribute("lat").as_double(), n.attribute("lon").as_double(), n.attribute("alt").as_double()});
     }
     setTerrain(std::move(airports));

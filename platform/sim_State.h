@@ -89,7 +89,7 @@ inline constexpr double SIM_FEET_PER_METRE = 3.280839895013123;
 inline constexpr double SIM_RADIANS_PER_DEGREE = 0.017453292519943295;
 inline constexpr std::size_t SIM_MAX_RECORDED_CALLS = 200000;
 // The scenery's ground follows an airport's elevation this far from it.
-inline constexpr double SIM_TERRAIN_REACH_NM = 10.0;
+inline constexpr double SIM_TERRAIN_REACH_NM = 3.0;
 
 struct SimStandIn::State {
     mutable std::mutex mutex; // guards everything below; a leaf lock

@@ -37,6 +37,8 @@ import xml.etree.ElementTree as ET
 
 DOCUMENTED_DELAY_S = 35.0
 FPS = 30.0
+# Every frame is checked for values that are not numbers; the motion is measured at every third.
+FRAME_STEP = 3
 
 LIMITS = {
     "touchdown_fpm": (-700.0, -50.0),
@@ -71,10 +73,10 @@ MOVING_KT = 2.0
 
 
 def distance_m(lat1, lon1, lat2, lon2):
-    p1, p2 = math.radians(lat1), math.radians(lat2)
-    dp, dl = p2 - p1, math.radians(lon2 - lon1)
-    a = math.sin(dp / 2) ** 2 + math.cos(p1) * math.cos(p2) * math.sin(dl / 2) ** 2
-    return 2 * EARTH_M * math.asin(min(1.0, math.sqrt(a)))
+    """Metres between two positions; flat within the few tens of kilometres compared here."""
+    dl = (lon2 - lon1 + 180.0) % 360.0 - 180.0
+    x = math.radians(dl) * math.cos(math.radians((lat1 + lat2) / 2.0))
+    return EARTH_M * math.hypot(x, math.radians(lat2 - lat1))
 
 
 def bearing_deg(lat1, lon1, lat2, lon2):
@@ -108,6 +110,7 @@ class Obj:
         self.samples = []
         self.nan = 0
         self.live = False
+        self.by_simulator = False  # the simulator took it away by itself
         self.state = "unknown"
 
 
@@ -121,7 +124,8 @@ def read_recording(path):
             fields = line.rstrip("\n").split(",")
             kind = fields[0]
             if kind == "P" and len(fields) >= 8:
-                rows.append(fields)
+                if int(fields[1]) % FRAME_STEP == 0 or "nan" in line or "inf" in line:
+                    rows.append(fields)
             elif kind == "O" and len(fields) >= 5:
                 oid = int(fields[2])
                 if fields[3] == "user":
@@ -139,11 +143,16 @@ def read_recording(path):
     frames = [c[0] for c in clock]
     times = [c[1] for c in clock]
 
+    known = {}
+
     def time_of(frame):
+        if frame in known:
+            return known[frame]
         i = bisect.bisect_right(frames, frame)
         i = min(max(i, 1), len(frames) - 1)
         f0, f1, t0, t1 = frames[i - 1], frames[i], times[i - 1], times[i]
-        return t0 + (frame - f0) * ((t1 - t0) / (f1 - f0) if f1 != f0 else 1.0 / FPS)
+        known[frame] = t0 + (frame - f0) * ((t1 - t0) / (f1 - f0) if f1 != f0 else 1.0 / FPS)
+        return known[frame]
 
     for fields in rows:
         oid = int(fields[2])
@@ -151,11 +160,14 @@ def read_recording(path):
         if obj is None:
             continue
         if fields[0] == "S":
+            if fields[3] == "removed by the simulator":
+                obj.by_simulator = True
+                continue
             obj.live = True
             states[oid] = fields[3].split(" ")[0]
             continue
-        values = [float(v) for v in fields[3:]]
-        if not all(math.isfinite(v) for v in values):
+        values = list(map(float, fields[3:]))
+        if not math.isfinite(sum(values)):
             obj.nan += 1
             continue
         s = Sample()
@@ -166,6 +178,8 @@ def read_recording(path):
         s.pitch, s.bank, s.vs, s.tas, s.agl = extra[:5]
         s.state = states.get(oid, "unknown")
         obj.samples.append(s)
+    for obj in objects.values():
+        obj.times = [x.t for x in obj.samples]
     return {k: v for k, v in objects.items() if k not in users}, (times[0], times[-1])
 
 
@@ -304,18 +318,15 @@ class Result:
         self.broken = []
 
 
-def window(samples, i, seconds):
-    """Index of the sample about SECONDS before sample i."""
-    j = i
-    while j > 0 and samples[i].t - samples[j - 1].t <= seconds:
-        j -= 1
-    return j
+def window(obj, i, seconds):
+    """Index of the first sample at most SECONDS before sample i."""
+    return bisect.bisect_left(obj.times, obj.times[i] - seconds, 0, i)
 
 
-def motion(samples, i, seconds=1.0):
+def motion(obj, i, seconds=1.0):
     """Speed (kt) and direction of motion over the last SECONDS up to sample i; None when too short."""
-    j = window(samples, i, seconds)
-    a, b = samples[j], samples[i]
+    j = window(obj, i, seconds)
+    a, b = obj.samples[j], obj.samples[i]
     dt = b.t - a.t
     if dt < 0.2:
         return None
@@ -339,12 +350,12 @@ def measure_object(res, obj, end_time, removals):
             res.jump_ground_kt = max(res.jump_ground_kt, kt)
         else:
             res.jump_air_kt = max(res.jump_air_kt, kt)
-        m = motion(samples, i)
+        m = motion(obj, i)
         if m is None:
             continue
         speed, track, climb = m
         if b.gnd and a.gnd:
-            j = window(samples, i, 0.5)
+            j = window(obj, i, 0.5)
             if samples[i].t - samples[j].t >= 0.3 and all(s.gnd for s in samples[j:i + 1]):
                 rate = off_deg(b.hdg, samples[j].hdg) / (b.t - samples[j].t)
                 res.turn_deg_s = max(res.turn_deg_s, rate)
@@ -368,17 +379,18 @@ def measure_object(res, obj, end_time, removals):
                 if all(rep is not None and not rep[4] and rep[5] < -100.0 for rep in reps):
                     res.low_climbs += 1
         if b.gnd and not a.gnd:
-            airborne = i - window(samples, i - 1, 2.0)
-            if airborne >= 2 and not samples[window(samples, i - 1, 2.0)].gnd:
-                k = window(samples, i, 0.5)
+            airborne = i - window(obj, i - 1, 2.0)
+            if airborne >= 2 and not samples[window(obj, i - 1, 2.0)].gnd:
+                k = window(obj, i, 0.5)
                 fpm = (b.alt - samples[k].alt) / (b.t - samples[k].t) * 60.0 if b.t > samples[k].t else 0.0
-                mm = motion(samples, i - 1)
+                mm = motion(obj, i - 1)
                 off = off_deg(b.hdg, mm[1]) if mm and mm[0] > 20.0 else 0.0
                 res.touchdowns.append((fpm, off, abs(b.bank)))
     measure_start(res, obj)
     # Removed while taxiing, with reports that go on moving at taxi speed.
     last = samples[-1]
-    if last.t < end_time - END_MARGIN_S and last.gnd and last.state in ("taxi", "pushed_back", "parking"):
+    if (last.t < end_time - END_MARGIN_S and last.gnd and last.state in ("taxi", "pushed_back", "parking")
+            and not obj.by_simulator):
         reappears = any(o is not obj and o.samples and 0.0 <= o.samples[0].t - last.t < 30.0 for o in ac.objects)
         if not reappears and math.isfinite(res.best_delay):
             t0 = last.t - res.best_delay
@@ -406,7 +418,7 @@ def measure_start(res, obj):
     peak, later = 0.0, []
     for i in range(1, len(samples)):
         age = samples[i].t - first.t
-        m = motion(samples, i, 0.5)
+        m = motion(obj, i, 0.5)
         if m is None:
             continue
         if age <= NEW_OBJECT_S:
@@ -438,9 +450,8 @@ def distances(ac, delay, step=1):
 def measure_delay(res):
     ac = res.ac
     best = None
-    for tenth in range(0, 901, 10):
-        delay = tenth / 10.0
-        d = distances(ac, delay, 15)
+    for delay in range(0, 91):
+        d = distances(ac, float(delay), 10)
         if len(d) < 5:
             continue
         med = statistics.median(d)
@@ -449,13 +460,13 @@ def measure_delay(res):
     if best is None:
         return
     for delay in [best[0] + k / 2.0 for k in range(-2, 3)]:
-        d = distances(ac, delay, 5)
+        d = distances(ac, delay, 3)
         if d and statistics.median(d) <= best[1]:
             best = (delay, statistics.median(d))
     res.best_delay = best[0]
-    d = distances(ac, best[0], 1)
+    d = distances(ac, best[0], 3)
     res.best_median, res.best_p95 = statistics.median(d), percentile(d, 0.95)
-    res.doc_distances = distances(ac, DOCUMENTED_DELAY_S, 1)
+    res.doc_distances = distances(ac, DOCUMENTED_DELAY_S, 3)
 
 
 def judge(res):

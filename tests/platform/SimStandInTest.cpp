@@ -191,7 +191,7 @@ TEST_F(SimStandInTest, TheGroundLiesAtTheNearestAirportsElevation)
         double ground;
         bool onGround;
     };
-    for (const Case& c : {Case{34.2098, -118.4900, 810.0, 802.0, true}, Case{34.1, -118.45, 810.0, 802.0, true},
+    for (const Case& c : {Case{34.2098, -118.4900, 810.0, 802.0, true}, Case{34.17, -118.49, 810.0, 802.0, true},
                           Case{33.83, -118.16, 200.0, 60.0, false}, Case{33.0, -117.0, 133.0, 125.0, true}}) {
         const std::uint32_t id = sim().addForeignAircraft(c.lat, c.lon, c.altitude, false);
         EXPECT_EQ(sim().objectValue(id, "GROUND ALTITUDE"), c.ground) << c.lat;
