@@ -94,6 +94,38 @@ TEST_F(AirTest, OnlyADepartureNeverSinksBelowAThousandFeet)
     }
 }
 
+// Reports 15 s apart round a circle of 1.5 km at 90 kt (a light aircraft's gentle turn, only two
+// points in hand at a time): the nose points the way it flies throughout, and the bank is that of
+// the turn flown (about 8 degrees), not the category's limit of 40.
+TEST_F(AirTest, TheNoseFollowsThePathFlownAndTheBankTheTurn)
+{
+    const LatLon centre = away(5.0);
+    const double radiusNm = 1500.0 * kMetre;
+    const double stepDeg = 90.0 * 1852.0 / 3600.0 * 15.0 / 1500.0 * RAD_TO_DEG;
+    const auto onCircle = [&](int K) { return away(radiusNm, 180.0 + K * stepDeg, centre); };
+    LiveAc& ac = driven({pt(onCircle(0), 3000.0, 90.0, now(), true), pt(onCircle(1), 3000.0, 90.0, now() + 1500, true)},
+                        FlightState::flying, "C172");
+    ac.block[kBlockHeading] = 270.0 * DEG_TO_RAD; // along the circle, counter-clockwise seen from above
+    double noseOff = 0.0;
+    double bank = 0.0;
+    for (int k = 2; k < 10; ++k) {
+        ac.stream.push_back(pt(onCircle(k), 3000.0, 90.0, ac.stream.back().playTick + 1500, true));
+        for (int tick = 0; tick < 1500; ++tick) {
+            const auto before = ac.block;
+            ticks(1);
+            const auto& b = ac.block;
+            const double track = gf_bearing(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]);
+            noseOff = std::max(noseOff, std::abs(gf_wrapRadians(b[kBlockHeading] - track)) * RAD_TO_DEG);
+            if (k > 3) {
+                bank = std::max(bank, std::abs(b[kBlockBank]) * RAD_TO_DEG);
+            }
+        }
+    }
+    EXPECT_LT(noseOff, 5.0);
+    EXPECT_GT(bank, 4.0);
+    EXPECT_LT(bank, 15.0);
+}
+
 TEST_F(AirTest, ApproachConfigurationOnlyNearThePark)
 {
     parkAirportWithStands({});

@@ -231,8 +231,10 @@ TEST_F(GroundTest, TakeOffAtTheTakeOffSpeedAndAFreshDeparture)
     EXPECT_EQ(ac.flightState, FlightState::taxi); // 130 kt is below the 140 kt of a Large aircraft
     ac.stream[1].groundSpeed = 140.0;
     ac.derotating = 1; // left over from the landing before
+    ac.turning = 1;    // and a turn of the taxi
     lf_rollOnGround(ac);
     EXPECT_EQ(ac.flightState, FlightState::take_off);
+    EXPECT_EQ(ac.turning, 0);
     EXPECT_EQ(ac.climbPerTick, ac.climbFactor);
     EXPECT_EQ(ac.transitionSlots, static_cast<int32_t>(ac.rotationSlots));
     EXPECT_EQ(ac.derotating, 0);
