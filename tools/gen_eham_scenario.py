@@ -324,6 +324,15 @@ class Track:
             self.speed = speed
 
 
+def airborne_track(start, toward, alt, speed):
+    """A track that begins in the air at START, heading for TOWARD."""
+    tr = Track(start, bearing(start, toward))
+    tr.ground = False
+    tr.alt = alt
+    tr.speed = speed
+    return tr
+
+
 def airborne_tas(gs, alt):
     return max(gs * (1.0 + max(alt, 0.0) / 1000.0 * 0.015) + rng.uniform(-6, 6), 0.0)
 
@@ -399,10 +408,7 @@ def arrival(ident, origin, runway, stand, touchdown_time, from_bearing):
     entry = offset(thr, rwy + 180.0, 30.0)
     entry = offset(entry, rwy + 180.0 + (from_bearing - rwy - 180.0) * 0.5, 0.0)
     start = offset(thr, from_bearing, 38.0)
-    tr = Track(start, bearing(start, entry))
-    tr.ground = False
-    tr.alt = 11000.0
-    tr.speed = 280.0
+    tr = airborne_track(start, entry, 11000.0, 280.0)
     intercept = offset(thr, rwy + 180.0, 14.0)
     tr.leg([(intercept, 4500.0, 210.0),
             (offset(thr, rwy + 180.0, 10.0), 3200.0, 170.0),
@@ -454,10 +460,7 @@ def overflight(ident, origin, dest, start_time, from_brg, to_brg, level):
     a = offset((0.0, 0.0), from_brg, 45.0)
     b = offset((rng.uniform(-8, 8), rng.uniform(-8, 8)), 0.0, 0.0)
     c = offset(b, to_brg, 45.0)
-    tr = Track(a, bearing(a, b))
-    tr.ground = False
-    tr.alt = level
-    tr.speed = 460.0
+    tr = airborne_track(a, b, level, 460.0)
     tr.leg([(b, level, 460.0), (c, level, 460.0)], ground=False)
     return reports(tr, ident, origin, dest, start_time)
 
@@ -480,10 +483,7 @@ def light_arrival(ident, touchdown_time, from_bearing):
     rwy = 50.0
     thr = offset(EHLE, rwy + 180.0, 600 * M)
     start = offset(thr, from_bearing, 14.0)
-    tr = Track(start, bearing(start, thr))
-    tr.ground = False
-    tr.alt = 2500.0
-    tr.speed = 105.0
+    tr = airborne_track(start, thr, 2500.0, 105.0)
     base = offset(thr, rwy + 180.0, 3.0)
     tr.leg([(offset(base, rwy + 90.0, 1.5), 1500.0, 95.0),
             (base, 1000.0, 85.0),
