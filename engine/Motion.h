@@ -84,6 +84,10 @@ bool lf_streamRanDry(LiveAc& AC);
 void lf_extrapolateStream(LiveAc& AC, int32_t K);
 // Re-times the next point to now + TICKS within the early and late windows.
 void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS);
+// A newly created aircraft stands at its front point, created later than that point was due:
+// points after it that are already past are left out, so that it heads for the first point
+// still to come instead of flying the past late.
+void lf_skipOverduePoints(LiveAc& AC);
 // The next point is due when the leg planned to it has been driven: never before the least
 // interval, never sooner than the aircraft gets there at a plausible speed (a quarter and at
 // most 50 kt faster than its reports go, at least 10 kt on the ground and 60 kt in the air), and on the ground

@@ -413,6 +413,7 @@ bool checkNewPosDuringLanding(LiveAc& AC, StreamPos& POINT)
     if (AC.extrapolations > 0) {
         AC.extrapolations = 0;
         lf_resetWindows(AC);
+        lf_stopHolding(AC); // a rolled-out aircraft waited for this report
     }
     const StreamPos& last = stream.back();
     if (lf_samePosition(POINT, last)) {

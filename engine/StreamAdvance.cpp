@@ -250,6 +250,14 @@ int32_t lf_legTicks(double DISTANCE_NM, double SPEED_KT)
     return gf_roundNarrow<int32_t>(DISTANCE_NM * kTicksPerHour / SPEED_KT);
 }
 
+void lf_skipOverduePoints(LiveAc& AC)
+{
+    std::deque<StreamPos>& stream = AC.stream;
+    while (stream.size() > 2 && stream[1].playTick < lf_now() && stream[1].airborne == stream[2].airborne) {
+        stream.erase(stream.begin() + 1);
+    }
+}
+
 void lf_paceLeg(LiveAc& AC)
 {
     const StreamPos& front = AC.stream[0];
@@ -382,10 +390,13 @@ void lf_nextPos(LiveAc& AC)
 
 bool lf_streamRanDry(LiveAc& AC)
 {
+    const bool rolledOut = AC.landingRoll != 0 && AC.onGround != 0 && (AC.extrapolations == 1 || AC.holding != 0);
     if (AC.flightState == FlightState::parking) {
         lf_arriveAtStand(AC);
     } else if (AC.flightState == FlightState::pushed_back ||
-               (AC.flightState == FlightState::taxi && AC.departing == 0 && AC.landingRoll == 0)) {
+               (AC.flightState == FlightState::taxi && AC.departing == 0 && (AC.landingRoll == 0 || rolledOut))) {
+        // Also at the end of a roll-out whose next report is still to come (real ones come up
+        // to 40 s apart): it waits on the runway for it.
         return lf_hold(AC);
     }
     if (AC.extrapolations < 0) {

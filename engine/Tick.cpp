@@ -193,6 +193,7 @@ void lf_onLiveCreated(const SimNotification& N)
         // activation.
         gf_setAcState(*ac, AcState::active);
         gf_forgetKeptFront(*ac);
+        lf_skipOverduePoints(*ac);
         if (ac->removeWhenCreated != 0) {
             ac->removeWhenCreated = 0;
             removeAircraftFromSim(*ac, "removal asked for while it was created");

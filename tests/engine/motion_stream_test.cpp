@@ -4,6 +4,7 @@
 #include <gsl/narrow>
 
 #include "core/Parameters.h"
+#include "engine/NewPoint.h"
 #include "motion_fixture.h"
 
 namespace qmt::test {
@@ -120,6 +121,25 @@ TEST_F(StreamTest, ATaxiingAircraftWithoutReportsHoldsUntilTheLimitOrANeighbour)
     g_tickCounter = held0 + 6000;
     EXPECT_FALSE(lf_streamRanDry(g_liveAcs[1]));
     EXPECT_EQ(held.holding, 0);
+}
+
+// A landing's roll-out runs on made-up points; when they are used up before the next report
+// (real ones come up to 40 s apart), it waits on the runway for that report instead of going.
+TEST_F(StreamTest, ARolledOutAircraftWaitsForItsNextReport)
+{
+    LiveAc& ac = driven({pt(away(1.0), 0.0, 20.0, now())}, FlightState::taxi);
+    ac.landingRoll = 1;
+    ac.extrapolations = 1; // the last made-up point was played
+    ASSERT_TRUE(lf_streamRanDry(ac));
+    EXPECT_EQ(ac.holding, 1);
+    EXPECT_EQ(ac.stream.back().repeat, 1);
+    ac.stream.pop_front();
+    EXPECT_TRUE(lf_streamRanDry(ac)); // and again, 3 s later
+    StreamPos report = pt(away(300.0 * kMetre, 90.0, away(1.0)), 0.0, 15.0, now() + 3000);
+    decodeExisting(ac, report);
+    EXPECT_EQ(ac.state, AcState::active);
+    EXPECT_EQ(ac.holding, 0);
+    EXPECT_EQ(ac.extrapolations, 0);
 }
 
 TEST_F(StreamTest, ADepartingAircraftWithoutReportsRunsOnAndLifts)
