@@ -53,6 +53,10 @@ LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt)
 
 double gf_wrapDegrees(double DEGREES)
 {
+    // most angles are already in range: the same result without the division
+    if (DEGREES >= -180.0 && DEGREES <= 180.0) {
+        return DEGREES;
+    }
     double d = std::fmod(DEGREES, 360.0);
     if (d > 180.0) {
         d -= 360.0;
@@ -64,6 +68,9 @@ double gf_wrapDegrees(double DEGREES)
 
 double gf_wrapRadians(double RADIANS)
 {
+    if (RADIANS >= -PI && RADIANS <= PI) {
+        return RADIANS;
+    }
     double r = std::fmod(RADIANS, 2.0 * PI);
     if (r > PI) {
         r -= 2.0 * PI;
@@ -75,6 +82,9 @@ double gf_wrapRadians(double RADIANS)
 
 double gf_wrapTwoPi(double RADIANS)
 {
+    if (RADIANS >= 0.0 && RADIANS < 2.0 * PI) {
+        return RADIANS;
+    }
     double r = std::fmod(RADIANS, 2.0 * PI);
     if (r < 0.0) {
         r += 2.0 * PI;

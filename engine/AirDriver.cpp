@@ -150,7 +150,7 @@ void lf_bankForTurn(LiveAc& AC, double TURN_PER_TICK, double METRES_PER_TICK)
     double target = 0.0;
     if (AC.flareStage == 0 && AC.onGround == 0) {
         target = to.hasRoll != 0 ? to.roll
-                                 : -std::atan(METRES_PER_TICK * TURN_PER_TICK * kTicksPerSecond * kTicksPerSecond /
+                                 : -gf_quickAtan(METRES_PER_TICK * TURN_PER_TICK * kTicksPerSecond * kTicksPerSecond /
                                               kGravity);
     }
     const double limit = g_bankLimits.at(AC.category);

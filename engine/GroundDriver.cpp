@@ -18,7 +18,6 @@ namespace qmt {
 
 namespace {
 
-constexpr double kMetresPerDegree = 111132.95;   // the flat frame of a ground curve
 constexpr double kMaxCurveT = 0.999999;
 constexpr double kDeadBandDeg = 0.5;
 constexpr double kTurningDeg = 3.0;
@@ -287,14 +286,14 @@ bool gf_bezierPoint(const GroundCurve& CURVE, double T, double& LAT, double& LON
 
 void gf_toFrame(double ORIGIN_LAT, double ORIGIN_LON, double LAT, double LON, double& NORTH, double& EAST)
 {
-    NORTH = (LAT - ORIGIN_LAT) * kMetresPerDegree;
-    EAST = gf_lonDifference(LON, ORIGIN_LON) * std::cos(ORIGIN_LAT * DEG_TO_RAD) * kMetresPerDegree;
+    NORTH = (LAT - ORIGIN_LAT) * kFrameMetresPerDegree;
+    EAST = gf_lonDifference(LON, ORIGIN_LON) * std::cos(ORIGIN_LAT * DEG_TO_RAD) * kFrameMetresPerDegree;
 }
 
 void gf_fromFrame(double ORIGIN_LAT, double ORIGIN_LON, double NORTH, double EAST, double& LAT, double& LON)
 {
-    LAT = ORIGIN_LAT + NORTH / kMetresPerDegree;
-    LON = gf_wrapDegrees(ORIGIN_LON + EAST / (std::cos(ORIGIN_LAT * DEG_TO_RAD) * kMetresPerDegree));
+    LAT = ORIGIN_LAT + NORTH / kFrameMetresPerDegree;
+    LON = gf_wrapDegrees(ORIGIN_LON + EAST / (std::cos(ORIGIN_LAT * DEG_TO_RAD) * kFrameMetresPerDegree));
 }
 
 void lf_groundMove(LiveAc& AC)

@@ -15,6 +15,8 @@ constexpr double kLeastLeadShare = 0.25;
 // A sharper onward corner is driven to along the leg, then turned.
 constexpr double kSmoothTurnRad = 120.0 * DEG_TO_RAD;
 constexpr int kRateSamples = 16;
+// A leg flown along the nose and left along it needs no path: the straight steps are the same.
+constexpr double kStraightRad = 0.5 * DEG_TO_RAD;
 
 struct Vec {
     double north = 0.0;
@@ -39,6 +41,40 @@ Vec lf_bend(const LegPath& P, double T)
 }
 
 } // namespace
+
+// The arc tangent of X within 2e-8 rad, a series that needs no library call.
+double gf_quickAtan(double X)
+{
+    const bool inverted = std::abs(X) > 1.0;
+    const double x = inverted ? 1.0 / X : X;
+    const double x2 = x * x;
+    const double a =
+        x * (1.0 + x2 * (-0.3333314528 +
+                         x2 * (0.1999355085 +
+                               x2 * (-0.1420889944 +
+                                     x2 * (0.1065626393 +
+                                           x2 * (-0.0752896400 + x2 * (0.0429096138 +
+                                                                      x2 * (-0.0161657367 + x2 * 0.0028662257))))))));
+    if (!inverted) {
+        return a;
+    }
+    return (x > 0.0 ? PI / 2.0 : -PI / 2.0) - a;
+}
+
+// The direction of (EAST, NORTH) from north, clockwise, in [0, 2 pi).
+double gf_quickBearing(double NORTH, double EAST)
+{
+    double a = 0.0;
+    if (std::abs(NORTH) >= std::abs(EAST)) {
+        a = NORTH == 0.0 ? 0.0 : gf_quickAtan(EAST / NORTH);
+        if (NORTH < 0.0) {
+            a += PI;
+        }
+    } else {
+        a = (EAST > 0.0 ? PI / 2.0 : -PI / 2.0) - gf_quickAtan(NORTH / EAST);
+    }
+    return a < 0.0 ? a + 2.0 * PI : (a >= 2.0 * PI ? a - 2.0 * PI : a);
+}
 
 double lf_arrivalHeading(const LiveAc& AC)
 {
@@ -66,11 +102,17 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
     }
     const double h = AC.block[kBlockHeading];
     const double leg = std::atan2(path.endEast, path.endNorth);
+    if (std::abs(gf_wrapRadians(leg - h)) < kStraightRad && std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad) {
+        return false;
+    }
     const double lead = d * std::max(std::cos(gf_wrapRadians(leg - h)), kLeastLeadShare);
     path.firstNorth = lead * std::cos(h) / 3.0;
     path.firstEast = lead * std::sin(h) / 3.0;
     path.secondNorth = path.endNorth - d * std::cos(ARRIVAL) / 3.0;
     path.secondEast = path.endEast - d * std::sin(ARRIVAL) / 3.0;
+    path.lonPerMetre = 1.0 / (std::cos(path.originLat * DEG_TO_RAD) * kFrameMetresPerDegree);
+    path.lastNorth = 0.0;
+    path.lastEast = 0.0;
     path.shaped = 1;
     return true;
 }
@@ -95,6 +137,8 @@ void lf_startLegPath(LiveAc& AC, int32_t T)
     LegPath& path = AC.legPath;
     if (path.shaped != 0) {
         path.t = 0.0;
+        path.lastNorth = 0.0;
+        path.lastEast = 0.0;
         path.step = 1.0 / std::max(T, 1);
     }
 }
@@ -108,17 +152,17 @@ double lf_followLegPath(LiveAc& AC, double& HEADING)
     const double u = 1.0 - t;
     const double north = 3.0 * u * u * t * p.firstNorth + 3.0 * u * t * t * p.secondNorth + t * t * t * p.endNorth;
     const double east = 3.0 * u * u * t * p.firstEast + 3.0 * u * t * t * p.secondEast + t * t * t * p.endEast;
-    double lat = 0.0;
-    double lon = 0.0;
-    gf_fromFrame(p.originLat, p.originLon, north, east, lat, lon);
-    const double moved = gf_distanceNm(b[kBlockLat], b[kBlockLon], lat, lon) * METRES_PER_NM;
-    b[kBlockLat] = lat;
-    b[kBlockLon] = lon;
+    const double dNorth = north - p.lastNorth;
+    const double dEast = east - p.lastEast;
+    p.lastNorth = north;
+    p.lastEast = east;
+    b[kBlockLat] = p.originLat + north * (1.0 / kFrameMetresPerDegree);
+    b[kBlockLon] = gf_wrapDegrees(p.originLon + east * p.lonPerMetre);
     const Vec d = lf_direction(p, t);
-    if (std::hypot(d.north, d.east) > 1e-9) {
-        HEADING = gf_wrapTwoPi(std::atan2(d.east, d.north));
+    if (d.north * d.north + d.east * d.east > 1e-18) {
+        HEADING = gf_quickBearing(d.north, d.east);
     }
-    return moved;
+    return std::sqrt(dNorth * dNorth + dEast * dEast);
 }
 
 } // namespace qmt

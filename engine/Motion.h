@@ -65,6 +65,7 @@ inline double lf_distanceNm(const StreamPos& A, const StreamPos& B)
 // The aircraft no longer belongs to a stand: its stand position, heading, stand and cabin mark go.
 void lf_forgetStand(LiveAc& AC);
 // North and east (metres) of a position in the flat frame of a curve around an origin, and back.
+inline constexpr double kFrameMetresPerDegree = 111132.95; // of latitude
 void gf_toFrame(double ORIGIN_LAT, double ORIGIN_LON, double LAT, double LON, double& NORTH, double& EAST);
 void gf_fromFrame(double ORIGIN_LAT, double ORIGIN_LON, double NORTH, double EAST, double& LAT, double& LON);
 // The elevation (feet) of the ground where the aircraft lands at or near POINT: the nearest known
@@ -159,6 +160,11 @@ void drive2Stand(LiveAc& AC, double LAT, double LON, double HEADING);
 void lf_arriveAtStand(LiveAc& AC);
 
 // ---- the path of a leg ----
+
+// The arc tangent of X, and the direction (radians from north, clockwise, in [0, 2 pi)) of a move
+// NORTH and EAST, both within 2e-8 rad and without a library call: the per-tick path uses them.
+double gf_quickAtan(double X);
+double gf_quickBearing(double NORTH, double EAST);
 
 // The direction in which to reach the next point (stream[1]): along the middle of the leg to it
 // and the leg after it, unless that one turns sharply or is no move.

@@ -399,8 +399,8 @@ bool checkNewPosDuringLanding(LiveAc& AC, StreamPos& POINT)
             if (turn >= kBehindDeg) {
                 return false;
             }
-        } else if (turn >= kRollOutBehindDeg && AC.extrapolations > 0) {
-            return false;
+        } else if (turn >= kRollOutBehindDeg && AC.extrapolations > 0 && AC.holding == 0) {
+            return false; // still rolling on; once it waits, it turns back for the report
         } else {
             // rolling out: go on from where the aircraft is now
             StreamPos here = stream.front();

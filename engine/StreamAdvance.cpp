@@ -178,7 +178,8 @@ void lf_moveMadeUpPoint(const LiveAc& AC, StreamPos& P, int32_t SECONDS)
     P.repeat = lf_samePosition(q.lat, q.lon, P.lat, P.lon) ? 1 : 0;
     P.lat = q.lat;
     P.lon = q.lon;
-    if (AC.approach != 0 && AC.flareStage == 0) {
+    // A helicopter low near the airport may be circling there: its made-up points keep its height.
+    if (AC.approach != 0 && AC.flareStage == 0 && AC.category != AC_CATEGORY_ROTORCRAFT) {
         P.verticalRate = -667.0;
         P.alt -= SECONDS * 10.005;
     } else if (AC.flightState == FlightState::take_off) {

@@ -137,6 +137,9 @@ struct GroundCurve {
 // the end point along the direction wanted there, so that the nose follows the path driven; its
 // parameter runs from 0 to 1 over the leg.
 struct LegPath {
+    // first, next to the ground curve's fields, as every tick tests them
+    double t = 0.0;             // parameter now
+    double step = 0.0;          // its increase per tick; 0 while the path is not driven
     double originLat = 0.0;     // degrees
     double originLon = 0.0;
     double firstNorth = 0.0;    // the two inner control points and the end point, metres
@@ -145,8 +148,9 @@ struct LegPath {
     double secondEast = 0.0;
     double endNorth = 0.0;
     double endEast = 0.0;
-    double t = 0.0;             // parameter now
-    double step = 0.0;          // its increase per tick; 0 while the path is not driven
+    double lonPerMetre = 0.0;   // degrees of longitude per metre east at the origin
+    double lastNorth = 0.0;     // the point reached, metres from the origin
+    double lastEast = 0.0;
     uint8_t shaped = 0;         // the curve is set up for the leg
 
     bool running() const { return step > 0.0; }

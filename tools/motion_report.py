@@ -378,7 +378,8 @@ def measure_object(res, obj, end_time, removals):
                 reps = [reported_at(ac, b.t - res.best_delay + k) for k in (-8.0, -4.0, 0.0, 4.0, 8.0)]
                 if all(rep is not None and not rep[4] and rep[5] < -100.0 for rep in reps):
                     res.low_climbs += 1
-        if b.gnd and not a.gnd:
+        if b.gnd and not a.gnd and b.t - obj.times[0] > 2.0:
+            # after 2 s in the air (in its first moments a new object is being placed)
             airborne = i - window(obj, i - 1, 2.0)
             if airborne >= 2 and not samples[window(obj, i - 1, 2.0)].gnd:
                 k = window(obj, i, 0.5)

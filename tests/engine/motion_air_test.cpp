@@ -126,6 +126,30 @@ TEST_F(AirTest, TheNoseFollowsThePathFlownAndTheBankTheTurn)
     EXPECT_LT(bank, 15.0);
 }
 
+TEST_F(AirTest, AStraightLegNeedsNoPathAndACornerHasOne)
+{
+    for (const auto& [headingDeg, shaped] : {std::pair{90.0, false}, {90.3, false}, {80.0, true}, {100.0, true}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = flying(5000.0, 0.0, 0.0);
+        ac.block[kBlockHeading] = headingDeg * DEG_TO_RAD;
+        ticks(1);
+        EXPECT_EQ(ac.legPath.shaped != 0, shaped) << headingDeg;
+    }
+}
+
+TEST_F(AirTest, QuickBearingAndArcTangentAgreeWithTheLibrary)
+{
+    for (const auto& [north, east] : {std::pair{1.0, 0.0}, {0.0, 1.0}, {-1.0, 0.0}, {0.0, -1.0}, {3.0, 0.2},
+                                      {-0.2, 3.0}, {-3.0, -0.2}, {0.2, -3.0}, {1.0, 1.0}, {-1e-7, 5.0}}) {
+        double expected = std::atan2(east, north);
+        expected += expected < 0.0 ? 2.0 * PI : 0.0;
+        EXPECT_NEAR(gf_quickBearing(north, east), expected, 1e-7) << north << "," << east;
+    }
+    for (double x : {-80.0, -1.0, -0.4, 0.0, 0.02, 1.0, 2.5, 1e6}) {
+        EXPECT_NEAR(gf_quickAtan(x), std::atan(x), 1e-7) << x;
+    }
+}
+
 TEST_F(AirTest, ApproachConfigurationOnlyNearThePark)
 {
     parkAirportWithStands({});

@@ -80,6 +80,18 @@ TEST_F(StreamTest, AnAirborneAircraftWithoutReportsFliesEightSlowerPointsThenGoe
     EXPECT_EQ(queuedRemovals(edge.objectId), 1u);
 }
 
+TEST_F(StreamTest, OnApproachTheMadeUpPointsDescendButAHelicoptersKeepItsHeight)
+{
+    for (const auto& [model, altAfter] : {std::pair{"B738", 420.0}, {"EC35", 500.0}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = driven({pt(away(3.0), 500.0, 60.0, now(), true)}, FlightState::flying, model);
+        ac.block[kBlockHeading] = PI / 2.0;
+        ac.approach = 1;
+        ASSERT_TRUE(lf_streamRanDry(ac));
+        EXPECT_NEAR(ac.stream.back().alt, altAfter, 0.1) << model;
+    }
+}
+
 TEST_F(StreamTest, AParkedAircraftWithoutReportsStaysAWeekAndKeepsItsStand)
 {
     parkAirportWithStands({away(1.0)});
@@ -125,21 +137,28 @@ TEST_F(StreamTest, ATaxiingAircraftWithoutReportsHoldsUntilTheLimitOrANeighbour)
 
 // A landing's roll-out runs on made-up points; when they are used up before the next report
 // (real ones come up to 40 s apart), it waits on the runway for that report instead of going.
-TEST_F(StreamTest, ARolledOutAircraftWaitsForItsNextReport)
+TEST_F(StreamTest, ARolledOutAircraftWaitsForItsNextReportAheadOrBehind)
 {
-    LiveAc& ac = driven({pt(away(1.0), 0.0, 20.0, now())}, FlightState::taxi);
-    ac.landingRoll = 1;
-    ac.extrapolations = 1; // the last made-up point was played
-    ASSERT_TRUE(lf_streamRanDry(ac));
-    EXPECT_EQ(ac.holding, 1);
-    EXPECT_EQ(ac.stream.back().repeat, 1);
-    ac.stream.pop_front();
-    EXPECT_TRUE(lf_streamRanDry(ac)); // and again, 3 s later
-    StreamPos report = pt(away(300.0 * kMetre, 90.0, away(1.0)), 0.0, 15.0, now() + 3000);
-    decodeExisting(ac, report);
-    EXPECT_EQ(ac.state, AcState::active);
-    EXPECT_EQ(ac.holding, 0);
-    EXPECT_EQ(ac.extrapolations, 0);
+    // the roll-out heads east; its made-up points may have run past the next report
+    for (double bearing : {90.0, 270.0}) {
+        g_liveAcs.clear();
+        LiveAc& ac = driven({pt(away(1.0), 0.0, 20.0, now())}, FlightState::taxi);
+        ac.block[kBlockHeading] = PI / 2.0;
+        ac.landingRoll = 1;
+        ac.extrapolations = 1; // the last made-up point was played
+        ASSERT_TRUE(lf_streamRanDry(ac));
+        EXPECT_EQ(ac.holding, 1);
+        EXPECT_EQ(ac.stream.back().repeat, 1);
+        ac.stream.pop_front();
+        EXPECT_TRUE(lf_streamRanDry(ac)); // and again, 3 s later
+        ac.stream.pop_front();             // the waiting point reached
+        StreamPos report = pt(away(300.0 * kMetre, bearing, away(1.0)), 0.0, 15.0, now() + 3000);
+        decodeExisting(ac, report);
+        EXPECT_EQ(ac.state, AcState::active) << bearing;
+        EXPECT_EQ(ac.holding, 0) << bearing;
+        EXPECT_EQ(ac.extrapolations, 0) << bearing;
+        EXPECT_EQ(ac.stream.back().lon, report.lon) << bearing;
+    }
 }
 
 TEST_F(StreamTest, ADepartingAircraftWithoutReportsRunsOnAndLifts)
