@@ -225,40 +225,38 @@ void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, bool ROOT, std::
 
 // A BGL file read by a task: nothing to hand back, the reader registers with its walk.
 struct BglRead {};
-using BglBatches = ScanBatches<fs::path, BglRead>;
+using BglReads = ScanFileTasks<BglRead>;
 
-// Waits for the oldest batch's results; a file whose reader failed is logged with the file, a
-// batch that failed as a whole goes to LOG_BATCH. False when a stop came.
-bool lf_takeOldest(BglBatches& BATCHES, const std::function<void(const std::string&)>& LOG_BATCH)
+// Waits for the oldest file's reader; a reader that failed or was given up is logged with its
+// file. False when a stop came.
+bool lf_takeOldest(BglReads& READS)
 {
+    BglReads::File file;
     try {
-        for (const BglBatches::Outcome& outcome : BATCHES.takeOldest()) {
-            if (outcome.error) {
-                gf_scanLog("{}{}: reading it failed: {}", "===> ", gf_utf16ToUtf8(outcome.item), *outcome.error);
-            }
-        }
+        READS.takeOldest(file);
     } catch (const ScanStopped&) {
         return false;
     } catch (const std::exception& e) {
-        LOG_BATCH(e.what());
+        gf_scanLog("{}{}: reading it failed: {}", "===> ", gf_utf16ToUtf8(fs::path(file)), e.what());
     }
     return true;
 }
 
-// Walks FOLDER and hands every candidate that its package loads to the reader tasks, in
-// batches, noting each in HANDED_OUT; the folders are listed by scan workers ahead of the walk.
+// Walks FOLDER and hands every candidate that its package loads to a reader task of its own on
+// the scan's POOL, noting each in HANDED_OUT; the folders are listed by scan workers ahead of the walk.
 // A folder that cannot be listed or an entry whose status cannot be read is logged and passed over.
-void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES, std::vector<fs::path>& HANDED_OUT)
+void lf_startReaders(const fs::path& FOLDER, ScanPool& POOL, BglReads& READS,
+                     const std::shared_ptr<const BglWalkState>& STATE, std::vector<fs::path>& HANDED_OUT)
 {
     const auto walk = std::make_shared<const BglWalk>(BglWalk{FOLDER, gf_utf16ToUtf8(FOLDER)});
     PackageLayouts layouts(FOLDER);
     FolderWalkRules rules;
     rules.stop = [] { return gf_stopRequested(); };
+    rules.pool = &POOL;
     rules.list = [walk](const fs::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
         lf_listBglFolder(*walk, DIR, ROOT, OUT);
     };
     rules.lostNote = [walk](const std::string& CAUSE) { return lf_walkFailure(*walk, CAUSE); };
-    bool stopped = false;
     rules.visit = [&](WalkEntry& ENTRY) {
         if (ENTRY.kind == WalkEntry::Kind::note) {
             gf_scanLog(ENTRY.note);
@@ -266,7 +264,6 @@ void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES, std::vector<fs
         }
         try {
             if (gf_stopRequested()) {
-                stopped = true;
                 return false;
             }
             fs::path path(std::move(ENTRY.path));
@@ -276,12 +273,13 @@ void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES, std::vector<fs
                 return true;
             }
             HANDED_OUT.push_back(path);
-            const auto logBatch = [&](const std::string& CAUSE) {
-                gf_scanLog("{}{}: the walk goes on without the results of a batch of BGL files", "===> ", CAUSE);
+            // The task holds the walk's state: a task given up may outlive the walk.
+            auto task = [STATE, path] {
+                lf_processBGLfile(path, STATE.get());
+                return BglRead{};
             };
-            // Stopped while waiting for a free worker, or while taking the oldest results.
-            if (!BATCHES.add(std::move(path), ENTRY.bytes) || (BATCHES.overfull() && !lf_takeOldest(BATCHES, logBatch))) {
-                stopped = true;
+            // Stopped while waiting for a free worker, or while taking the oldest result.
+            if (!READS.start(path.native(), std::move(task)) || (READS.overfull() && !lf_takeOldest(READS))) {
                 return false;
             }
         } catch (const std::exception& e) {
@@ -292,14 +290,6 @@ void lf_startReaders(const fs::path& FOLDER, BglBatches& BATCHES, std::vector<fs
     try {
         gf_walkFolderTree(FOLDER, rules);
     } catch (const ScanStopped&) {
-        return;
-    }
-    if (!stopped) {
-        try {
-            BATCHES.startOpenBatch();
-        } catch (const std::exception& e) {
-            gf_scanLog(lf_walkFailure(*walk, e.what()));
-        }
     }
 }
 
@@ -360,17 +350,11 @@ void lf_scanBglFolders(const fs::path& FOLDER)
     const auto stop = [] { return gf_stopRequested(); };
     std::vector<fs::path> handedOut;
     {
-        BglBatches batches(
-            [walk](const fs::path& PATH) {
-                lf_processBGLfile(PATH, walk.get());
-                return BglRead{};
-            },
-            ScanBatchRule{}, SCAN_WAIT_LIMIT, stop);
-        lf_startReaders(FOLDER, batches, handedOut);
-        const auto logBatch = [&](const std::string& CAUSE) {
-            gf_scanLog("{} airports search in {} aborted, futs outer error: {}", "===> ", gf_utf16ToUtf8(FOLDER), CAUSE);
-        };
-        while (!batches.empty() && lf_takeOldest(batches, logBatch)) {
+        // The scan's workers, started once: they list the folders and read the files.
+        ScanPool pool;
+        BglReads reads(pool, SCAN_WAIT_LIMIT, stop);
+        lf_startReaders(FOLDER, pool, reads, walk, handedOut);
+        while (!reads.empty() && lf_takeOldest(reads)) {
         }
     }
     // A reader whose result timed out may still run (a read hanging on a network drive): the

@@ -66,7 +66,7 @@ struct MainLoopSteps
     // Asked at each second of the loop clock: whether the second's work runs. The real step takes
     // the simulator's one-second flag, so a paused simulator (no fresh user data) holds the work
     // and its seconds back. Empty: every second is due.
-    std::function<bool()> secondDue;
+    std::function<bool()> secondDue = {};
 };
 void gf_setMainLoopStepsForTests(MainLoopSteps STEPS);
 // The real steps: the engine's tick and the periodic work of the shell.

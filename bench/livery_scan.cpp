@@ -1,9 +1,16 @@
 // The livery scan of a generated package tree of 20,000 liveries in 5,000 aircraft.cfg files
-// (with a texture folder per livery, as real packages have) against reading the same files
-// raw, one after the other, as `cat` into /dev/null does. Warm cache: the tree is read once
-// before the runs. The counters ratio_to_raw and ratio_to_raw_walk are the scan's time over the
-// medians of the raw read of the listed files and of the walk that finds and reads them.
+// against reading the same files raw, one after the other, as `cat` into /dev/null does. Each
+// livery has a texture folder holding a texture.cfg and two texture files, and each aircraft a
+// model folder, as real packages have. Warm cache: the tree is read once before the runs.
+//
+// The scan is measured as the start-up runs it (the walk, the readers, the priority rule, the
+// sort, LiveriesScanned.xml and the report files) and in its parts: starting the scan's workers,
+// listing the tree (the walk with readers that read nothing), and reading the listed files on
+// the workers without a walk. The counters ratio_to_raw and ratio_to_raw_walk are a run's time
+// over the medians of the raw read of the listed files and of the walk that finds and reads them.
+// Run it on 2 cores with `taskset -c 0,1`: the scan then starts 2 workers.
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +27,8 @@
 #include <fmt/format.h>
 
 #include "core/AcKind.h"
+#include "core/Log.h"
+#include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/RefData.h"
 #include "core/Reset.h"
@@ -59,22 +68,28 @@ std::string section(int NUMBER, const std::string& AIRLINE, const std::string& M
 
 struct Tree {
     std::filesystem::path root;
+    std::filesystem::path package;
     std::vector<std::filesystem::path> files;
+    double rawCpuSeconds = 0;  // the processor time of one raw read
     double rawSeconds = 0;     // the listed files read
     double rawWalkSeconds = 0; // the tree walked and its aircraft.cfg files read, as find and cat do
 };
+
+void readWhole(const std::filesystem::path& PATH, std::vector<char>& BUFFER, std::size_t& BYTES)
+{
+    std::FILE* f = std::fopen(PATH.c_str(), "rb");
+    for (std::size_t n; (n = std::fread(BUFFER.data(), 1, BUFFER.size(), f)) > 0;)
+        BYTES += n;
+    std::fclose(f);
+}
 
 double rawReadSeconds(const std::vector<std::filesystem::path>& FILES)
 {
     std::vector<char> buffer(1 << 16);
     const auto start = std::chrono::steady_clock::now();
     std::size_t bytes = 0;
-    for (const auto& file : FILES) {
-        FILE* f = std::fopen(file.c_str(), "rb");
-        for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;)
-            bytes += n;
-        std::fclose(f);
-    }
+    for (const auto& file : FILES)
+        readWhole(file, buffer, bytes);
     benchmark::DoNotOptimize(bytes);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -86,15 +101,21 @@ double rawWalkSeconds(const std::filesystem::path& ROOT)
     const auto start = std::chrono::steady_clock::now();
     std::size_t bytes = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(ROOT)) {
-        if (!entry.is_regular_file() || entry.path().filename() != "aircraft.cfg")
-            continue;
-        FILE* f = std::fopen(entry.path().c_str(), "rb");
-        for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), f)) > 0;)
-            bytes += n;
-        std::fclose(f);
+        if (entry.is_regular_file() && entry.path().filename() == "aircraft.cfg")
+            readWhole(entry.path(), buffer, bytes);
     }
     benchmark::DoNotOptimize(bytes);
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Processor time of the whole process (every thread, user and system), in seconds: on a busy
+// machine the wall time of threaded work says little, its processor time more.
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& T) { return static_cast<double>(T.tv_sec) + static_cast<double>(T.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 double median5(const std::function<double()>& RUN)
@@ -104,6 +125,28 @@ double median5(const std::function<double()>& RUN)
         runs.push_back(RUN());
     std::sort(runs.begin(), runs.end());
     return runs[2];
+}
+
+// One aircraft folder: its aircraft.cfg, a model folder, and a texture folder per livery with
+// the files a real one holds.
+void writeAircraft(const std::filesystem::path& FOLDER, const std::string& MODEL, std::mt19937& RNG, int& SERIAL)
+{
+    std::string text = fmt::format("[VERSION]\nmajor=1\nminor=0\n\n[GENERAL]\nicao_type_designator=\"{}\"\n"
+                                   "atc_type=\"TT:ATCCOM.ATC_NAME.0.text\"\ncategory=\"airplane\"\n\n",
+                                   MODEL);
+    std::filesystem::create_directories(FOLDER / "model");
+    std::ofstream(FOLDER / "model" / "model.cfg", std::ios::binary) << "[models]\nnormal=aircraft.gltf\n";
+    for (int k = 0; k < kSectionsPerFile; ++k) {
+        const std::string airline = airlineCode(static_cast<int>(RNG() % 900));
+        g_icaoAirlines.insert(airline);
+        const auto texture = FOLDER / fmt::format("texture.{}_{}", airline, SERIAL);
+        std::filesystem::create_directories(texture);
+        std::ofstream(texture / "texture.cfg", std::ios::binary) << "[fltsim]\nfallback.1=..\\texture\n";
+        for (const char* name : {"body_albd.png.dds", "body_albd.png.dds.json"})
+            std::ofstream(texture / name, std::ios::binary) << "DDS texture stand-in";
+        text += section(k, airline, MODEL, SERIAL++);
+    }
+    std::ofstream(FOLDER / "aircraft.cfg", std::ios::binary) << text;
 }
 
 Tree& tree()
@@ -119,31 +162,40 @@ Tree& tree()
             g_validModels.insert(model);
         std::mt19937 rng(7);
         int serial = 0;
-        const auto airplanes = made.root / "Community" / "aig-aitraffic-oci-bench" / "SimObjects" / "Airplanes";
+        made.package = made.root / "Community" / "aig-aitraffic-oci-bench";
+        const auto airplanes = made.package / "SimObjects" / "Airplanes";
         for (int i = 0; i < kFiles; ++i) {
             const std::string& model = kModels[static_cast<std::size_t>(i) % kModels.size()];
             const auto folder = airplanes / fmt::format("AIG_{}_{}", model, i);
-            std::string text = fmt::format("[VERSION]\nmajor=1\nminor=0\n\n[GENERAL]\nicao_type_designator=\"{}\"\n"
-                                           "atc_type=\"TT:ATCCOM.ATC_NAME.0.text\"\ncategory=\"airplane\"\n\n",
-                                           model);
-            for (int k = 0; k < kSectionsPerFile; ++k) {
-                const std::string airline = airlineCode(static_cast<int>(rng() % 900));
-                g_icaoAirlines.insert(airline);
-                std::filesystem::create_directories(folder / fmt::format("texture.{}_{}", airline, serial));
-                text += section(k, airline, model, serial++);
-            }
-            std::filesystem::create_directories(folder);
-            std::ofstream(folder / "aircraft.cfg", std::ios::binary) << text;
+            writeAircraft(folder, model, rng, serial);
             made.files.push_back(folder / "aircraft.cfg");
         }
         gf_initBglTasks();
         // Warm the cache, then the raw read's median of five.
         rawReadSeconds(made.files);
+        rawWalkSeconds(made.root / "Community");
+        const double cpuStart = processCpuSeconds();
         made.rawSeconds = median5([&] { return rawReadSeconds(made.files); });
+        made.rawCpuSeconds = (processCpuSeconds() - cpuStart) / 5;
         made.rawWalkSeconds = median5([&] { return rawWalkSeconds(made.root / "Community"); });
         return made;
     }();
     return t;
+}
+
+void setRatios(benchmark::State& STATE, double SECONDS, double CPU_SECONDS)
+{
+    const Tree& t = tree();
+    STATE.counters["cpu_ratio_to_raw"] = CPU_SECONDS / static_cast<double>(STATE.iterations()) / t.rawCpuSeconds;
+    const double perRun = SECONDS / static_cast<double>(STATE.iterations());
+    STATE.counters["ratio_to_raw"] = perRun / t.rawSeconds;
+    STATE.counters["ratio_to_raw_walk"] = perRun / t.rawWalkSeconds;
+    STATE.counters["workers"] = static_cast<double>(g_maxBglTasks);
+}
+
+double secondsSince(std::chrono::steady_clock::time_point START)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - START).count();
 }
 
 void BM_RawRead(benchmark::State& STATE)
@@ -163,32 +215,108 @@ void BM_RawWalkAndRead(benchmark::State& STATE)
 }
 BENCHMARK(BM_RawWalkAndRead)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
-void BM_ScanTree(benchmark::State& STATE)
+// Starting a scan's workers: the threads started and each one running its first task.
+void BM_ScanWorkersStartUp(benchmark::State& STATE)
+{
+    tree();
+    for (auto _ : STATE) {
+        const auto start = std::chrono::steady_clock::now();
+        {
+            ScanPool pool;
+            ScanTasks<int> tasks(pool);
+            for (unsigned i = 0; i < g_maxBglTasks; ++i)
+                tasks.start([] { return 1; });
+            while (!tasks.empty())
+                benchmark::DoNotOptimize(tasks.takeOldest());
+        }
+        STATE.SetIterationTime(secondsSince(start));
+    }
+    STATE.counters["workers"] = static_cast<double>(g_maxBglTasks);
+}
+BENCHMARK(BM_ScanWorkersStartUp)->UseManualTime()->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// Listing: the walk of the package with readers that read nothing.
+void BM_ScanListing(benchmark::State& STATE)
 {
     Tree& t = tree();
-    std::size_t found = 0;
+    LiveryWalkSeams listingOnly;
+    listingOnly.ordinaryReader = [](int32_t, const std::filesystem::path&, const LiveryScanSnapshot&) {
+        return LiveryList{};
+    };
     double seconds = 0;
+    double cpu = 0;
     for (auto _ : STATE) {
         gf_resetLiveryScanForTests();
+        LiveryScanRun run(lf_takeScanSnapshot());
+        const double cpuStart = processCpuSeconds();
         const auto start = std::chrono::steady_clock::now();
-        LiveryWalkSeams seams;
-        seams.filesPerWorker = static_cast<std::size_t>(STATE.range(0));
-        lf_searchLiveriesInFolder(1, t.root / "Community" / "aig-aitraffic-oci-bench", seams);
-        const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        lf_searchLiveriesInFolder(1, t.package, run, listingOnly);
+        const double took = secondsSince(start);
+        cpu += processCpuSeconds() - cpuStart;
+        STATE.SetIterationTime(took);
+        seconds += took;
+    }
+    setRatios(STATE, seconds, cpu);
+}
+BENCHMARK(BM_ScanListing)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// Reading: the listed files read on the scan's workers, a task per file, without a walk.
+void BM_ScanReading(benchmark::State& STATE)
+{
+    Tree& t = tree();
+    double seconds = 0;
+    double cpu = 0;
+    std::size_t found = 0;
+    for (auto _ : STATE) {
+        gf_resetLiveryScanForTests();
+        LiveryScanRun run(lf_takeScanSnapshot());
+        const double cpuStart = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        ScanTasks<LiveryList> tasks(run.pool);
+        for (const std::filesystem::path& file : t.files) {
+            tasks.start([&file, &run] { return lf_searchLiveriesinFile(1, file, *run.lists); });
+            if (tasks.overfull())
+                g_scannedLiveries.splice(g_scannedLiveries.end(), tasks.takeOldest());
+        }
+        while (!tasks.empty())
+            g_scannedLiveries.splice(g_scannedLiveries.end(), tasks.takeOldest());
+        const double took = secondsSince(start);
+        cpu += processCpuSeconds() - cpuStart;
         STATE.SetIterationTime(took);
         seconds += took;
         found = g_scannedLiveries.size();
     }
-    STATE.counters["liveries"] = static_cast<double>(found);
-    STATE.counters["workers"] = static_cast<double>(g_maxBglTasks);
-    const double perScan = seconds / static_cast<double>(STATE.iterations());
-    STATE.counters["ratio_to_raw"] = perScan / t.rawSeconds;
-    STATE.counters["ratio_to_raw_walk"] = perScan / t.rawWalkSeconds;
+    setRatios(STATE, seconds, cpu);
     if (found != static_cast<std::size_t>(kFiles * kSectionsPerFile))
-        STATE.SkipWithError("the scan did not find every livery");
+        STATE.SkipWithError("the readers did not find every livery");
 }
-// Argument: aircraft.cfg files per worker (a thread per file took 30 times the raw walk here).
-BENCHMARK(BM_ScanTree)->Arg(16)->Arg(64)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ScanReading)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// The scan as the start-up runs it, from the workers' start to the last report file.
+void BM_LiveryScan(benchmark::State& STATE)
+{
+    Tree& t = tree();
+    LIG_PRIORITIZE.set(true);
+    double seconds = 0;
+    double cpu = 0;
+    std::size_t written = 0;
+    for (auto _ : STATE) {
+        gf_resetLiveryScanForTests();
+        const double cpuStart = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        const bool found = lf_scanLiveryFolders({t.package});
+        const double took = secondsSince(start);
+        cpu += processCpuSeconds() - cpuStart;
+        STATE.SetIterationTime(took);
+        seconds += took;
+        written = found ? static_cast<std::size_t>(std::filesystem::file_size(gf_liveriesScannedPath())) : 0;
+    }
+    setRatios(STATE, seconds, cpu);
+    STATE.counters["xml_bytes"] = static_cast<double>(written);
+    if (written == 0)
+        STATE.SkipWithError("the scan wrote no LiveriesScanned.xml");
+}
+BENCHMARK(BM_LiveryScan)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 } // namespace
 

@@ -1,7 +1,11 @@
 #include "core/Files.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <iterator>
 #include <system_error>
 
@@ -12,58 +16,56 @@
 namespace qmt {
 namespace {
 
-// A lead byte and continuation bytes only, shorter than the lead byte asks for: a sequence
-// that the end of a full sample cut off.
-bool lf_cutSequence(std::string_view TAIL, bool FULL_SAMPLE)
+// Whether all of the text is UTF-8 (NUL counts as ASCII here).
+bool lf_isUtf8(std::string_view TEXT)
 {
-    const auto lead = static_cast<unsigned char>(TAIL[0]);
-    const std::size_t wanted = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
-    if (!FULL_SAMPLE || wanted == 0 || TAIL.size() >= wanted) return false;
-    return std::all_of(TAIL.begin() + 1, TAIL.end(), [](char C) { return (static_cast<unsigned char>(C) & 0xC0) == 0x80; });
-}
-
-// Whether the sample is UTF-8; a sequence cut off by the end of the sample (not of the file)
-// does not count against it.
-bool lf_isUtf8(std::string_view s, bool& hasHighBytes)
-{
-    hasHighBytes = false;
-    for (std::size_t i = 0; i < s.size();) {
-        if (static_cast<unsigned char>(s[i]) < 0x80) {
-            ++i; // ASCII, without the general sequence test
-            continue;
-        }
-        const std::size_t len = gf_utf8SequenceLength(s.substr(i));
-        if (len == 0) return lf_cutSequence(s.substr(i), s.size() == 4096);
-        if (len > 1) hasHighBytes = true;
+    for (std::size_t i = 0; i < TEXT.size();) {
+        // Runs of ASCII, most of any text, eight bytes at a time and without the general
+        // sequence test.
+        std::uint64_t word = 0;
+        while (i + 8 <= TEXT.size() && (std::memcpy(&word, TEXT.data() + i, 8), (word & 0x8080808080808080u) == 0))
+            i += 8;
+        while (i < TEXT.size() && static_cast<unsigned char>(TEXT[i]) < 0x80)
+            ++i;
+        if (i == TEXT.size())
+            break;
+        const std::size_t len = gf_utf8SequenceLength(TEXT.substr(i));
+        if (len == 0) return false;
         i += len;
     }
     return true;
 }
 
-bool lf_readAll(const std::filesystem::path& path, std::string& data, std::string& error)
+// Reads the whole file into DATA, at most MAX_BYTES of it.
+TextReadStatus lf_readAll(const std::filesystem::path& path, std::uintmax_t MAX_BYTES, std::string& data, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::error_code ec(errno, std::generic_category());
-        error = ec.message();
-        return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = std::error_code(errno, std::generic_category()).message();
+        return TextReadStatus::cannotOpen;
     }
-    try {
-        // In chunks smaller than the stream's buffer, so that a read error throws from the
-        // buffer as it does for a character-wise read.
-        char chunk[4096];
-        for (std::streamsize got; (got = in.rdbuf()->sgetn(chunk, sizeof chunk)) > 0;)
-            data.append(chunk, static_cast<std::size_t>(got));
-    } catch (const std::exception& e) {
-        // The stream buffer throws for some unreadable paths (a folder).
-        error = e.what();
-        return false;
+    // One buffer per thread: a scan reads thousands of small files, and a fresh buffer for each
+    // would be cleared and freed as often.
+    thread_local std::vector<char> chunk(std::size_t{1} << 16);
+    TextReadStatus status = TextReadStatus::ok;
+    for (;;) {
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+        if (data.size() + got > MAX_BYTES) {
+            status = TextReadStatus::tooLarge;
+            break;
+        }
+        data.append(chunk.data(), got);
+        if (got < chunk.size()) {
+            if (std::ferror(file) != 0) {
+                // A folder opens, but cannot be read.
+                error = std::error_code(errno != 0 ? errno : EIO, std::generic_category()).message();
+                status = TextReadStatus::readFailed;
+            }
+            break;
+        }
     }
-    if (in.bad()) {
-        error = "read error";
-        return false;
-    }
-    return true;
+    std::fclose(file);
+    return status;
 }
 
 std::string lf_utf16ToUtf8Lenient(std::string_view bytes, bool bigEndian)
@@ -88,70 +90,10 @@ std::string lf_utf16ToUtf8Lenient(std::string_view bytes, bool bigEndian)
     return wide_to_utf8(std::u16string_view(units));
 }
 
-void lf_splitLines(std::string_view text, std::vector<std::string>& lines)
+// DATA in ENCODING as clean UTF-8 (no byte order mark, no NUL, no invalid sequence). DETECTED:
+// the encoding was found from DATA itself, so UTF-8 and Windows-1252 need no second look.
+std::string lf_toUtf8(FileEncoding encoding, std::string data, bool detected)
 {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        const bool last = end == std::string_view::npos;
-        if (last) end = text.size();
-        std::string_view line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.emplace_back(line);
-        start = end + 1;
-    }
-}
-
-bool lf_writeLines(const std::vector<std::string>& list, const std::filesystem::path& path)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    for (const auto& s : list) out << s << '\n';
-    out.flush();
-    return static_cast<bool>(out);
-}
-
-} // namespace
-
-FileEncoding gf_detectFileEncoding(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return FileEncoding::none_found;
-    std::string sample(4096, '\0');
-    in.read(sample.data(), static_cast<std::streamsize>(sample.size()));
-    sample.resize(static_cast<std::size_t>(in.gcount()));
-
-    auto startsWith = [&](std::string_view bom) { return sample.compare(0, bom.size(), bom) == 0; };
-    if (startsWith("\xEF\xBB\xBF")) return FileEncoding::UTF8_with_BOM;
-    if (startsWith("\xFF\xFE")) return FileEncoding::Unicode;
-    if (startsWith("\xFE\xFF")) return FileEncoding::Unicode_big_endian;
-
-    // UTF-16 without a byte order mark: mostly-Latin text has a zero in every other byte.
-    std::size_t evenZeros = 0, oddZeros = 0;
-    for (std::size_t i = 0; i < sample.size(); ++i)
-        if (sample[i] == '\0') (i % 2 == 0 ? evenZeros : oddZeros)++;
-    const std::size_t pairs = sample.size() / 2;
-    if (pairs > 0 && evenZeros + oddZeros > 0) {
-        if (oddZeros * 10 >= pairs * 4 && evenZeros * 10 < pairs) return FileEncoding::Unicode;
-        if (evenZeros * 10 >= pairs * 4 && oddZeros * 10 < pairs) return FileEncoding::Unicode_big_endian;
-        return FileEncoding::none_found; // binary data
-    }
-    bool high = false;
-    if (lf_isUtf8(sample, high)) return FileEncoding::UTF8_without_BOM;
-    return FileEncoding::ANSI;
-}
-
-bool gf_readTextFile(FileEncoding encoding, const std::filesystem::path& path, std::vector<std::string>& lines)
-{
-    if (encoding == FileEncoding::none_found) {
-        gf_logLine("file {} has unknown charset: {}", gf_utf16ToUtf8(path), gf_encodingName(encoding));
-        return false;
-    }
-    std::string data, error;
-    if (!lf_readAll(path, data, error)) {
-        gf_logLine("Read failed for '{}': {}", gf_utf16ToUtf8(path), error);
-        return false;
-    }
     std::string text;
     switch (encoding) {
     case FileEncoding::UTF8_with_BOM:
@@ -170,26 +112,125 @@ bool gf_readTextFile(FileEncoding encoding, const std::filesystem::path& path, s
     case FileEncoding::ANSI: text = gf_ansiToUtf8(data); break;
     case FileEncoding::none_found: break;
     }
-    // The encoding was guessed from the start of the file only, and a byte order mark says
-    // nothing about what follows: whatever the file holds past that, its lines are clean.
-    lf_splitLines(gf_cleanUtf8(text), lines);
+    // A byte order mark says nothing about what follows it, and an encoding given by the caller
+    // may not fit: whatever the file holds, its text is clean. A text found to be UTF-8 or
+    // Windows-1252 is clean already unless it holds a NUL.
+    const bool clean = detected && (encoding == FileEncoding::UTF8_without_BOM || encoding == FileEncoding::ANSI);
+    if (!clean || text.find('\0') != std::string::npos) text = gf_cleanUtf8(text);
+    return text;
+}
+
+void lf_appendLines(std::string_view text, std::vector<std::string>& lines)
+{
+    std::vector<std::string_view> views;
+    gf_splitTextLines(text, views);
+    lines.insert(lines.end(), views.begin(), views.end());
+}
+
+bool lf_writeLines(const std::vector<std::string>& list, const std::filesystem::path& path)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    for (const auto& s : list) out << s << '\n';
+    out.flush();
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+FileEncoding gf_detectEncoding(std::string_view data)
+{
+    auto startsWith = [&](std::string_view bom) { return data.starts_with(bom); };
+    if (startsWith("\xEF\xBB\xBF")) return FileEncoding::UTF8_with_BOM;
+    if (startsWith("\xFF\xFE")) return FileEncoding::Unicode;
+    if (startsWith("\xFE\xFF")) return FileEncoding::Unicode_big_endian;
+
+    // UTF-16 without a byte order mark: mostly-Latin text has a zero in every other byte. The
+    // start of the file tells it, and a stray NUL further on does not make a text file binary.
+    const std::string_view start = data.substr(0, 4096);
+    std::size_t evenZeros = 0, oddZeros = 0;
+    for (std::size_t i = start.find('\0'); i < start.size(); ++i)
+        if (start[i] == '\0') (i % 2 == 0 ? evenZeros : oddZeros)++;
+    const std::size_t pairs = start.size() / 2;
+    if (pairs > 0 && evenZeros + oddZeros > 0) {
+        if (oddZeros * 10 >= pairs * 4 && evenZeros * 10 < pairs) return FileEncoding::Unicode;
+        if (evenZeros * 10 >= pairs * 4 && oddZeros * 10 < pairs) return FileEncoding::Unicode_big_endian;
+        return FileEncoding::none_found; // binary data
+    }
+    // UTF-8 or Windows-1252 is decided by all of the text: the first accented letter of a long
+    // file may come late.
+    return lf_isUtf8(data) ? FileEncoding::UTF8_without_BOM : FileEncoding::ANSI;
+}
+
+FileEncoding gf_detectFileEncoding(const std::filesystem::path& path)
+{
+    std::string data, error;
+    if (lf_readAll(path, std::numeric_limits<std::uintmax_t>::max(), data, error) != TextReadStatus::ok)
+        return FileEncoding::none_found;
+    return gf_detectEncoding(data);
+}
+
+TextFile gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes)
+{
+    TextFile file;
+    std::string data;
+    file.status = lf_readAll(path, maxBytes, data, file.error);
+    if (file.status != TextReadStatus::ok) return file;
+    file.encoding = gf_detectEncoding(data);
+    if (file.encoding == FileEncoding::none_found) {
+        file.status = TextReadStatus::noEncoding;
+        return file;
+    }
+    file.text = lf_toUtf8(file.encoding, std::move(data), true);
+    return file;
+}
+
+void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lines)
+{
+    std::size_t start = 0;
+    while (start < text.size()) {
+        // LF ends most lines: it is found first, then a CR before it (cheaper than searching for
+        // either character at every byte).
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        end = std::min(end, text.substr(0, end).find('\r', start));
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+        if (start < text.size() && text[end] == '\r' && text[start] == '\n') ++start;
+    }
+}
+
+bool gf_readTextFile(FileEncoding encoding, const std::filesystem::path& path, std::vector<std::string>& lines)
+{
+    if (encoding == FileEncoding::none_found) {
+        gf_logLine("file {} has unknown charset: {}", gf_utf16ToUtf8(path), gf_encodingName(encoding));
+        return false;
+    }
+    std::string data, error;
+    if (lf_readAll(path, std::numeric_limits<std::uintmax_t>::max(), data, error) != TextReadStatus::ok) {
+        gf_logLine("Read failed for '{}': {}", gf_utf16ToUtf8(path), error);
+        return false;
+    }
+    lf_appendLines(lf_toUtf8(encoding, std::move(data), false), lines);
     return true;
 }
 
-FileLines gf_readFileLines(const std::filesystem::path& path)
+FileLines gf_readFileLines(const std::filesystem::path& path, std::uintmax_t maxBytes)
 {
     FileLines result;
-    const FileEncoding enc = gf_detectFileEncoding(path);
-    if (enc == FileEncoding::none_found) {
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(path, ec)) {
-            result.error = "open_failed";
-            return result;
-        }
-    }
-    if (!gf_readTextFile(enc, path, result.lines)) {
-        result.lines.clear();
+    const TextFile file = gf_readWholeTextFile(path, maxBytes);
+    switch (file.status) {
+    case TextReadStatus::ok: lf_appendLines(file.text, result.lines); break;
+    case TextReadStatus::noEncoding:
+        gf_logLine("file {} has unknown charset: {}", gf_utf16ToUtf8(path), gf_encodingName(file.encoding));
         result.error = "open_failed";
+        break;
+    case TextReadStatus::tooLarge: result.error = "too_large"; break;
+    case TextReadStatus::cannotOpen:
+    case TextReadStatus::readFailed:
+        if (file.status == TextReadStatus::readFailed) gf_logLine("Read failed for '{}': {}", gf_utf16ToUtf8(path), file.error);
+        result.error = "open_failed";
+        break;
     }
     return result;
 }

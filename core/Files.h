@@ -2,7 +2,9 @@
 // File helpers: text files of any encoding, write helpers, generations, folder helpers.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,21 +13,42 @@
 
 namespace qmt {
 
-// Encoding from the byte order mark and the first 4096 bytes; none_found when the file cannot
-// be opened or no encoding fits.
+// Encoding of a text: from its byte order mark; else UTF-16 when its first 4096 bytes have a zero
+// in every other byte (none_found for other zeros there: binary data); else UTF-8 when all of it
+// is, else Windows-1252 (ANSI).
+FileEncoding gf_detectEncoding(std::string_view data);
+// The same for a whole file; none_found when it cannot be read.
 FileEncoding gf_detectFileEncoding(const std::filesystem::path& path);
-// Appends every line of the file converted to UTF-8 (BOM, CR and LF stripped). False when the
+
+// A text file read once, whole, with its encoding found from all of its bytes.
+enum class TextReadStatus { ok, cannotOpen, readFailed, tooLarge, noEncoding };
+struct TextFile {
+    TextReadStatus status = TextReadStatus::ok;
+    FileEncoding encoding = FileEncoding::none_found;
+    std::string text;  // valid UTF-8 without NUL and byte order mark, when read
+    std::string error; // why it could not be opened or read
+};
+// At most maxBytes are read: a larger file is tooLarge and not kept.
+TextFile gf_readWholeTextFile(const std::filesystem::path& path,
+                              std::uintmax_t maxBytes = std::numeric_limits<std::uintmax_t>::max());
+// Appends the lines of the text without their ends; CR, LF and CRLF each end a line, and a
+// line end at the end of the text opens no further line.
+void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lines);
+
+// Appends every line of the file converted to UTF-8 (BOM and line ends stripped). False when the
 // file cannot be read ("Read failed for '{}': {}") or the encoding is none_found
 // ("file {} has unknown charset: {}"); both logged.
 bool gf_readTextFile(FileEncoding encoding, const std::filesystem::path& path, std::vector<std::string>& lines);
 
-// Lines of a text file after encoding detection, or the error "open_failed".
+// Lines of a text file after encoding detection, or the error "open_failed" ("too_large" for a
+// file of more than maxBytes).
 struct FileLines {
     std::vector<std::string> lines;
     std::string error; // empty on success
     bool ok() const { return error.empty(); }
 };
-FileLines gf_readFileLines(const std::filesystem::path& path);
+FileLines gf_readFileLines(const std::filesystem::path& path,
+                           std::uintmax_t maxBytes = std::numeric_limits<std::uintmax_t>::max());
 
 // Truncates the file and writes each string followed by "\n" (binary). False when it cannot be written.
 bool gf_writeListToFile(const std::vector<std::string>& list, const std::filesystem::path& path);

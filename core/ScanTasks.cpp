@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <condition_variable>
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <list>
 #include <mutex>
 
@@ -29,8 +33,9 @@ std::string lf_secondsText(std::chrono::milliseconds LIMIT)
     return fmt::format("{:g}", static_cast<double>(LIMIT.count()) / 1000.0);
 }
 
-// Workers ended since the start, guarded by s_taskEndMutex.
-std::uint64_t s_workersEnded = 0;
+// Workers ended since the start: changed under s_taskEndMutex (so that waiters are woken), read
+// without it while a walk looks before it sleeps.
+std::atomic<std::uint64_t> s_workersEnded{0};
 
 void lf_workerEnded()
 {
@@ -53,12 +58,122 @@ bool lf_stopAsked(const std::function<bool()>& STOP)
     return STOP && STOP();
 }
 
+// How long a worker or a walk looks again before it sleeps: a file's task takes some
+// microseconds, and a sleep and its wake-up in the kernel cost as much as the task.
+constexpr std::chrono::microseconds SPIN_LIMIT{100};
+
 } // namespace
+
+namespace scan_detail {
+
+bool lf_spinUntil(const std::function<bool()>& DONE)
+{
+    const auto until = SteadyClock::now() + SPIN_LIMIT;
+    do {
+        if (DONE())
+            return true;
+        // Hands the core to a thread that waits for one, such as the task being waited for.
+        std::this_thread::yield();
+    } while (SteadyClock::now() < until);
+    return DONE();
+}
+
+} // namespace scan_detail
 
 void gf_initBglTasks()
 {
-    const unsigned n = std::thread::hardware_concurrency();
+    unsigned n = std::thread::hardware_concurrency();
+#if defined(__linux__)
+    // The threads this process may run on: a process bound to 2 of 8 cores runs 2 tasks at once.
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        n = std::min(n == 0 ? 1024u : n, static_cast<unsigned>(CPU_COUNT(&allowed)));
+#endif
     g_maxBglTasks = n == 0 ? 2 : n;
+}
+
+struct ScanPool::Shared {
+    std::mutex mutex; // leaf: held only to queue or take a task
+    std::condition_variable queued;
+    std::deque<std::function<void()>> tasks;
+    std::atomic<std::size_t> waiting{0}; // tasks queued, read without the lock while looking
+    std::atomic<int> lookers{0};         // idle workers looking for a task before they sleep
+    int sleepers = 0;                    // workers asleep on queued
+    bool closed = false;
+
+    // Waking a sleeping thread costs more than a file's task (much more on virtual machines), so
+    // one or two idle workers keep looking for the next task for a moment before they sleep,
+    // and a task handed over while one looks wakes nobody.
+    static constexpr int MAX_LOOKERS = 2;
+
+    // One worker: runs tasks until the pool is closed and no task is left.
+    void work()
+    {
+        for (;;) {
+            if (lookers.fetch_add(1) < MAX_LOOKERS)
+                scan_detail::lf_spinUntil([this] { return waiting.load(std::memory_order_acquire) > 0; });
+            lookers.fetch_sub(1);
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex);
+                ++sleepers;
+                queued.wait(lock, [this] { return closed || !tasks.empty(); });
+                --sleepers;
+                if (tasks.empty())
+                    return;
+                task = std::move(tasks.front());
+                tasks.pop_front();
+                waiting.fetch_sub(1, std::memory_order_relaxed);
+            }
+            {
+                WorkerCountGuard guard;
+                task();
+            }
+        }
+    }
+};
+
+ScanPool::ScanPool(unsigned THREADS) : m_shared(std::make_shared<Shared>()), m_threads(std::max(THREADS, 1u))
+{
+    // The threads are detached: a task given up by its walk may outlive the pool, and the
+    // shared queue outlives both.
+    try {
+        for (unsigned i = 0; i < m_threads; ++i)
+            std::thread([shared = m_shared] { shared->work(); }).detach();
+    } catch (...) {
+        // The threads already started end at once.
+        {
+            std::lock_guard lock(m_shared->mutex);
+            m_shared->closed = true;
+        }
+        m_shared->queued.notify_all();
+        throw;
+    }
+}
+
+ScanPool::~ScanPool()
+{
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->closed = true;
+    }
+    m_shared->queued.notify_all();
+}
+
+void ScanPool::post(std::function<void()> TASK)
+{
+    g_runningBglTasks.fetch_add(1);
+    bool wake = false;
+    {
+        std::lock_guard lock(m_shared->mutex);
+        m_shared->tasks.push_back(std::move(TASK));
+        // A worker that is still looking takes the task without a wake-up call; a task more
+        // than there are lookers wakes a sleeper, so that no task waits behind another.
+        const std::size_t queued = m_shared->waiting.fetch_add(1, std::memory_order_release) + 1;
+        wake = m_shared->sleepers > 0 && queued > static_cast<std::size_t>(std::max(m_shared->lookers.load(), 0));
+    }
+    if (wake)
+        m_shared->queued.notify_one();
 }
 
 bool gf_waitForBglTasks(std::chrono::milliseconds LIMIT)
@@ -76,6 +191,8 @@ namespace scan_detail {
 
 bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP)
 {
+    if (lf_spinUntil([] { return g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks); }))
+        return true;
     const auto deadline = SteadyClock::now() + LIMIT;
     std::unique_lock lock(s_taskEndMutex);
     while (g_runningBglTasks.load() >= static_cast<int>(g_maxBglTasks)) {
@@ -105,8 +222,7 @@ void lf_startCountedThread(std::function<void()> BODY)
 
 std::uint64_t lf_workersEnded()
 {
-    std::lock_guard lock(s_taskEndMutex);
-    return s_workersEnded;
+    return s_workersEnded.load();
 }
 
 void lf_waitForWorkerEnd(std::uint64_t COUNT, std::chrono::milliseconds LIMIT)
@@ -118,6 +234,8 @@ void lf_waitForWorkerEnd(std::uint64_t COUNT, std::chrono::milliseconds LIMIT)
 bool lf_waitReady(const std::function<bool(std::chrono::milliseconds)>& IS_READY_WITHIN,
                   std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP)
 {
+    if (lf_spinUntil([&IS_READY_WITHIN] { return IS_READY_WITHIN(std::chrono::milliseconds(0)); }))
+        return true;
     const auto deadline = SteadyClock::now() + LIMIT;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
@@ -158,7 +276,9 @@ constexpr std::chrono::milliseconds WORKER_END_SLICE{20};
 class TreeWalk {
 public:
     explicit TreeWalk(const FolderWalkRules& RULES)
-        : m_rules(RULES), m_list(std::make_shared<const FolderWalkRules>(RULES)), m_tasks(RULES.waitLimit, RULES.stop)
+        : m_rules(RULES), m_list(std::make_shared<const FolderWalkRules>(RULES)),
+          m_tasks(RULES.pool != nullptr ? ScanTasks<Listings>(*RULES.pool, RULES.waitLimit, RULES.stop)
+                                        : ScanTasks<Listings>(RULES.waitLimit, RULES.stop))
     {
     }
 
@@ -215,7 +335,8 @@ private:
         }
         if (m_tasks.stopAsked())
             throw ScanStopped();
-        scan_detail::lf_waitForWorkerEnd(ended, std::min(WORKER_END_SLICE, m_tasks.waitLimit() - waited));
+        if (!scan_detail::lf_spinUntil([&] { return m_tasks.oldestReady() || scan_detail::lf_workersEnded() != ended; }))
+            scan_detail::lf_waitForWorkerEnd(ended, std::min(WORKER_END_SLICE, m_tasks.waitLimit() - waited));
     }
 
     // Starts listing tasks while a worker is free, without waiting.

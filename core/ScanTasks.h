@@ -1,11 +1,13 @@
 #pragma once
 // Scan workers shared by the livery scan and the add-on airport scan (they never run at the
-// same time): each file is read by a task on a detached thread of its own, at most
-// g_maxBglTasks at once, and the walk collects the results oldest first with bounded waits.
+// same time). A scan starts its workers once, as a ScanPool of g_maxBglTasks threads, and hands
+// them one task per file (or per few folders to list); the walk keeps the futures in start
+// order, never lets more than g_maxBglTasks tasks run, takes the oldest result when more are
+// pending than that, and waits at most 10 s for it.
 //
-// A worker is a std::packaged_task on a detached thread, never std::async: the future of
-// std::async blocks in its destructor, so dropping a timed-out result would hang the walk.
-// A dropped worker goes on alone and lowers the count when it ends.
+// A task's future is a std::packaged_task's, never std::async's: the future of std::async
+// blocks in its destructor, so dropping a timed-out result would hang the walk. A dropped task
+// goes on alone on its worker and lowers the count when it ends.
 
 #include <algorithm>
 #include <atomic>
@@ -25,12 +27,12 @@
 
 namespace qmt {
 
-// Largest number of scan workers running at once: hardware threads, 2 when the platform
-// reports 0. Set at start-up (and by tests) before any worker runs.
+// Largest number of scan tasks running at once: the hardware threads this process may use, 2
+// when the platform reports none. Set at start-up (and by tests) before any worker runs.
 extern unsigned g_maxBglTasks;
-// Number of scan workers running now. Only ScanTasks changes it: raised before a worker's
-// thread starts, lowered by that thread when its task ends, on every path (an exception
-// included), under the leaf mutex of ScanTasks.cpp so that waiters are woken.
+// Number of scan tasks handed to workers and not yet ended (a task that is given up still
+// counts until it ends). Raised when a task is handed over, lowered when it ends, on every path
+// (an exception included), under the leaf mutex of ScanTasks.cpp so that waiters are woken.
 extern std::atomic<int> g_runningBglTasks;
 
 // How long one wait for a worker or its result may take.
@@ -40,8 +42,8 @@ inline constexpr std::chrono::milliseconds SCAN_WAIT_LIMIT{10000};
 // earlier scan may still run and lower it when they end.
 void gf_initBglTasks();
 
-// Waits at most LIMIT until no scan worker runs; true when none runs (closing down, and the
-// start of a scan, so that late workers of an earlier scan cannot touch the new one's lists).
+// Waits at most LIMIT until no scan task runs; true when none runs (closing down, and the
+// start of a scan, so that late tasks of an earlier scan cannot touch the new one's lists).
 bool gf_waitForBglTasks(std::chrono::milliseconds LIMIT);
 
 // "Future wait timed out after 10 seconds" for the limit given.
@@ -53,15 +55,40 @@ public:
     ScanStopped() : std::runtime_error("scan stopped") {}
 };
 
+// The worker threads of one scan, started together when it starts (not one per file or per
+// batch), running the tasks handed to them in the order given. The pool's end (its destructor)
+// waits for nothing: the workers run the tasks handed to them to their end, a task given up by
+// its walk included, and then end on their own.
+class ScanPool {
+public:
+    explicit ScanPool(unsigned THREADS = g_maxBglTasks);
+    ~ScanPool();
+    ScanPool(const ScanPool&) = delete;
+    ScanPool& operator=(const ScanPool&) = delete;
+
+    // Counts the task in g_runningBglTasks and queues it for the next free worker.
+    void post(std::function<void()> TASK);
+    unsigned threads() const { return m_threads; }
+
+    struct Shared; // the queue, which the workers keep alive
+
+private:
+    std::shared_ptr<Shared> m_shared;
+    unsigned m_threads;
+};
+
 namespace scan_detail {
-// Waits until fewer than g_maxBglTasks workers run: true; false when STOP returned true first;
+// Asks DONE again and again for some microseconds, handing the core to others in between;
+// whether it became true. Waits that are usually short look so before they sleep.
+bool lf_spinUntil(const std::function<bool()>& DONE);
+// Waits until fewer than g_maxBglTasks tasks run: true; false when STOP returned true first;
 // throws std::runtime_error "No free scan worker after {} seconds" when LIMIT passed.
 bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP);
-// Counts a worker in g_runningBglTasks and starts BODY on a detached thread that lowers the
-// count when BODY ends. Throws std::system_error when the thread cannot be started (the
-// count is then lowered again).
+// Counts a worker in g_runningBglTasks and starts BODY on a detached thread of its own that
+// lowers the count when BODY ends. Throws std::system_error when the thread cannot be started
+// (the count is then lowered again).
 void lf_startCountedThread(std::function<void()> BODY);
-// How many scan workers have ended so far, and a wait of at most LIMIT until one more ends
+// How many scan tasks have ended so far, and a wait of at most LIMIT until one more ends
 // than COUNT: the walk keeps the workers busy while it waits for one result.
 std::uint64_t lf_workersEnded();
 void lf_waitForWorkerEnd(std::uint64_t COUNT, std::chrono::milliseconds LIMIT);
@@ -71,39 +98,48 @@ bool lf_waitReady(const std::function<bool(std::chrono::milliseconds)>& IS_READY
                   std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP);
 } // namespace scan_detail
 
-// The futures of the workers that one folder walk started, in start order.
+// The futures of the tasks that one folder walk started, in start order.
 template <typename RESULT>
 class ScanTasks {
 public:
     using Task = std::function<RESULT()>;
 
-    // STOP (may be empty) is asked during every wait; a stop ends the wait early.
+    // The tasks run on POOL. STOP (may be empty) is asked during every wait; a stop ends the
+    // wait early.
+    explicit ScanTasks(ScanPool& POOL, std::chrono::milliseconds WAIT_LIMIT = SCAN_WAIT_LIMIT,
+                       std::function<bool()> STOP = {})
+        : m_pool(&POOL), m_waitLimit(WAIT_LIMIT), m_stop(std::move(STOP))
+    {
+    }
+    // Without a pool, the tasks get one of their own, started with the first task.
     explicit ScanTasks(std::chrono::milliseconds WAIT_LIMIT = SCAN_WAIT_LIMIT, std::function<bool()> STOP = {})
         : m_waitLimit(WAIT_LIMIT), m_stop(std::move(STOP))
     {
     }
-    // Pending results are dropped; their workers go on alone.
+    // Pending results are dropped; their tasks go on alone.
     ~ScanTasks() = default;
     ScanTasks(const ScanTasks&) = delete;
     ScanTasks& operator=(const ScanTasks&) = delete;
 
-    // Waits until fewer than g_maxBglTasks workers run: false when a stop came first. Throws
+    // Waits until fewer than g_maxBglTasks tasks run: false when a stop came first. Throws
     // std::runtime_error when none became free within the wait limit.
     bool waitForFreeWorker() { return scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop); }
 
-    // Waits for a free worker, then runs the task on a thread of its own and keeps its future
-    // at the end. False (nothing started) when a stop came first. Throws std::runtime_error
-    // when no worker became free within the wait limit, std::system_error when no thread
-    // could be started.
+    // Waits for a free worker, then hands the task to one and keeps its future at the end. False
+    // (nothing started) when a stop came first. Throws std::runtime_error when no worker became
+    // free within the wait limit, std::system_error when the pool's threads cannot be started.
     bool start(Task TASK)
     {
         if (!scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop))
             return false;
-        std::packaged_task<RESULT()> task(std::move(TASK));
-        std::future<RESULT> future = task.get_future();
+        if (m_pool == nullptr) {
+            m_ownPool = std::make_unique<ScanPool>();
+            m_pool = m_ownPool.get();
+        }
         // std::function needs a copyable callable: the task moves into a shared holder.
-        auto holder = std::make_shared<std::packaged_task<RESULT()>>(std::move(task));
-        scan_detail::lf_startCountedThread([holder] { (*holder)(); });
+        auto holder = std::make_shared<std::packaged_task<RESULT()>>(std::move(TASK));
+        std::future<RESULT> future = holder->get_future();
+        m_pool->post([holder] { (*holder)(); });
         m_futures.push_back(std::move(future));
         return true;
     }
@@ -138,97 +174,51 @@ public:
     }
 
 private:
+    std::unique_ptr<ScanPool> m_ownPool;
+    ScanPool* m_pool = nullptr;
     std::chrono::milliseconds m_waitLimit;
     std::function<bool()> m_stop;
     std::deque<std::future<RESULT>> m_futures;
 };
 
-// How many files one worker reads, one after the other: starting and ending a thread costs
-// more than reading a small file. A batch is handed to a worker when it holds maxFiles files
-// or, for files whose size the walk knows, maxBytes bytes, so that big files still spread
-// over the workers. Both scans use this rule.
-struct ScanBatchRule {
-    std::size_t maxFiles = 64;
-    std::uintmax_t maxBytes = std::uintmax_t{1} << 20;
-};
-
-// The files of one walk, read in batches by scan workers (ScanTasks underneath). The results
-// come back per file and in the order the files were added; a file whose reader throws loses
-// only its own result.
-template <typename ITEM, typename RESULT>
-class ScanBatches {
+// The tasks of one walk that each read one file, with the file of each, in start order: a file
+// whose result fails or times out is named with its reason.
+template <typename RESULT>
+class ScanFileTasks {
 public:
-    struct Outcome {
-        ITEM item;
-        RESULT result{};
-        std::optional<std::string> error; // the text of the reader's exception
-    };
-    using Outcomes = std::vector<Outcome>;
-    using Reader = std::function<RESULT(const ITEM&)>;
+    using File = std::filesystem::path::string_type;
+    using Task = typename ScanTasks<RESULT>::Task;
 
-    ScanBatches(Reader READER, ScanBatchRule RULE, std::chrono::milliseconds WAIT_LIMIT = SCAN_WAIT_LIMIT,
-                std::function<bool()> STOP = {})
-        : m_reader(std::make_shared<const Reader>(std::move(READER))), m_rule(RULE), m_tasks(WAIT_LIMIT, std::move(STOP))
+    ScanFileTasks(ScanPool& POOL, std::chrono::milliseconds WAIT_LIMIT, std::function<bool()> STOP)
+        : m_tasks(POOL, WAIT_LIMIT, std::move(STOP))
     {
     }
 
-    // Adds a file of BYTES bytes (0: unknown) to the open batch and hands the batch to a worker
-    // when it is full. False when a stop came while waiting for a free worker. Throws as
-    // ScanTasks::start; the batch then stays open and goes with the next attempt.
-    bool add(ITEM FILE, std::uintmax_t BYTES = 0)
+    // Hands the task that reads FILE to a worker; false when a stop came while waiting for a
+    // free one. Throws as ScanTasks::start.
+    bool start(File FILE, Task TASK)
     {
-        m_open.push_back(std::move(FILE));
-        m_openBytes += BYTES;
-        const bool full = m_open.size() >= std::max<std::size_t>(m_rule.maxFiles, 1) ||
-                          (m_rule.maxBytes > 0 && m_openBytes >= m_rule.maxBytes);
-        return !full || startOpenBatch();
-    }
-
-    // Hands the open batch, however small, to a worker (the end of a walk).
-    bool startOpenBatch()
-    {
-        if (m_open.empty())
-            return true;
-        if (!m_tasks.waitForFreeWorker())
+        if (!m_tasks.start(std::move(TASK)))
             return false;
-        std::vector<ITEM> batch;
-        batch.swap(m_open);
-        m_openBytes = 0;
-        return m_tasks.start([reader = m_reader, batch = std::move(batch)]() mutable { return lf_readAll(*reader, batch); });
+        m_files.push_back(std::move(FILE));
+        return true;
     }
 
     bool overfull() const { return m_tasks.overfull(); }
     bool empty() const { return m_tasks.empty(); }
-    // Batches handed to workers whose results were not taken yet.
-    std::size_t size() const { return m_tasks.size(); }
 
-    // The outcomes of the oldest batch; throws as ScanTasks::takeOldest (the whole batch is
-    // then lost).
-    Outcomes takeOldest() { return m_tasks.takeOldest(); }
-
-private:
-    static Outcomes lf_readAll(const Reader& READER, std::vector<ITEM>& BATCH)
+    // The oldest task's result, its file in FILE; throws as ScanTasks::takeOldest (FILE is set
+    // before), and the task's reader, if it still runs, ends on its own.
+    RESULT takeOldest(File& FILE)
     {
-        Outcomes outcomes;
-        outcomes.reserve(BATCH.size());
-        for (ITEM& file : BATCH) {
-            Outcome& outcome = outcomes.emplace_back(Outcome{std::move(file), RESULT{}, std::nullopt});
-            try {
-                outcome.result = READER(outcome.item);
-            } catch (const std::exception& e) {
-                outcome.error = e.what();
-            } catch (...) {
-                outcome.error = "unknown exception";
-            }
-        }
-        return outcomes;
+        FILE = std::move(m_files.front());
+        m_files.pop_front();
+        return m_tasks.takeOldest();
     }
 
-    std::shared_ptr<const Reader> m_reader;
-    ScanBatchRule m_rule;
-    ScanTasks<Outcomes> m_tasks;
-    std::vector<ITEM> m_open;
-    std::uintmax_t m_openBytes = 0;
+private:
+    ScanTasks<RESULT> m_tasks;
+    std::deque<File> m_files;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -259,8 +249,10 @@ struct FolderWalkRules {
     std::function<bool(WalkEntry& ENTRY)> visit;
     std::chrono::milliseconds waitLimit = SCAN_WAIT_LIMIT;
     std::function<bool()> stop;
-    // Folders listed by one worker at most.
+    // Folders listed by one task at most.
     std::size_t foldersPerTask = 64;
+    // The scan's workers; without them the walk starts workers of its own.
+    ScanPool* pool = nullptr;
 };
 
 // Walks the tree below ROOT. A listing task that times out loses its folders (and what is below

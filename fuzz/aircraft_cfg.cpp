@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
     fuzz::writeBytes(ordinary, bytes);
     LiveryList liveries;
     try {
-        liveries = lf_searchLiveriesinFile(1, ordinary);
+        liveries = lf_searchLiveriesinFile(1, ordinary, {});
     } catch (const std::exception&) {
         // Passed on to the folder walk, which logs it.
     }
@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
     fuzz::writeBytes(ivao, bytes);
     std::filesystem::create_directories(ivao.parent_path() / "texture.KLM");
     try {
-        checkLiveries(lf_searchLiveriesinIVAOFile(1, ivao));
+        checkLiveries(lf_searchLiveriesinIVAOFile(1, ivao, {}));
     } catch (const std::exception&) {
         // Passed on to the folder walk, which logs it (a texture name the file system refuses).
     }

@@ -20,31 +20,29 @@ namespace {
 
 constexpr int32_t MAX_SECTION_NUMBER = 10000;
 constexpr std::size_t MAX_REGCODE_LENGTH = 12;
-// Far above any real aircraft.cfg; a larger file is no livery file and is not read whole.
-constexpr std::uintmax_t MAX_CFG_BYTES = 64u << 20;
 // Attempts to take the title lock before a worker sleeps on it.
 constexpr int TITLE_LOCK_TRIES = 200;
+
+bool lf_contains(std::string_view TEXT, std::string_view PART)
+{
+    return TEXT.find(PART) != std::string_view::npos;
+}
+
+// What every section of one file shares; the path texts are made once per file.
+struct CfgFile {
+    int32_t rank;
+    const std::filesystem::path& path;
+    std::string pathText;
+    std::string folderText;
+    const std::string& model;
+    const LiveryScanSnapshot& scan;
+};
 
 // The livery of one section before its title is claimed, and the section's header.
 struct SectionLivery {
     ScannedLivery livery;
     std::string header;
 };
-
-// The livery of one section (its header first, shortened in place), nothing when it has none;
-// its title is not claimed yet.
-std::optional<SectionLivery> lf_sectionLivery(int32_t FOLDER_RANK, std::vector<std::string>& SECTION,
-                                              const std::string& MODEL, const std::filesystem::path& PATH,
-                                              const std::filesystem::path& FOLDER);
-// Keeps the livery whose title was claimed; for one that was not, the "already exists" line.
-void lf_keepClaimed(SectionLivery& CANDIDATE, bool CLAIMED, const std::filesystem::path& FOLDER, LiveryList& RESULT);
-// Claims each title for this scan, in order, under one lock: whether each was new.
-std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES);
-
-bool lf_contains(std::string_view TEXT, std::string_view PART)
-{
-    return TEXT.find(PART) != std::string_view::npos;
-}
 
 // Working state of one section.
 struct SectionState {
@@ -57,58 +55,83 @@ struct SectionState {
 
 // The regcode of an atc_id value: one registration of at most 12 characters (the value is cut
 // at ';'); several give none; a bad one is reported and gives none.
-std::string lf_regcodeOfAtcId(const std::string& VALUE, const std::string& TITLE)
+std::string lf_regcodeOfAtcId(std::string_view VALUE, const std::string& TITLE)
 {
-    const std::string_view rest = std::string_view(VALUE).substr(0, VALUE.find(';'));
+    const std::string_view rest = VALUE.substr(0, VALUE.find(';'));
     std::string regcode;
     if (!lf_atcIdRegcode(rest, regcode))
         lf_addIncompleteSection(fmt::format("invalid atc_id={} in: {}", rest, TITLE));
     return regcode;
 }
 
-// Offers one line to the keys; false when the section ends here.
-bool lf_readSectionLine(const std::string& LINE, SectionState& S, const std::filesystem::path& PATH,
-                        const std::string& FOLDER_TEXT, const std::string& HEADER)
+// A second key of one kind: the section is reported and given up.
+bool lf_secondKey(SectionState& S, std::string TEXT)
 {
+    lf_addIncompleteSection(TEXT);
+    S.abandoned = true;
+    return false;
+}
+
+bool lf_readTitleLine(std::string_view LINE, SectionState& S, const CfgFile& FILE, std::string_view HEADER,
+                      bool& TAKEN)
+{
+    std::string value;
+    TAKEN = lf_readCfgKey::title(LINE, value);
+    if (!TAKEN)
+        return true;
+    if (!S.title.empty())
+        return lf_secondKey(S, fmt::format("{} {} has more than one title key", FILE.folderText, HEADER));
+    S.title = gf_trim(value);
+    // Airliners of these makers are no AI aircraft.
+    if (lf_contains(S.title, "FenixA320") || lf_contains(S.title, "PMDG 737")) {
+        lf_addSkippedSection(fmt::format("{} {} title '{}' is an airliner for pilots, not for AI traffic",
+                                         FILE.pathText, HEADER, S.title));
+        S.abandoned = true;
+        return false;
+    }
+    return true;
+}
+
+bool lf_readAirlineLine(std::string_view LINE, SectionState& S, const CfgFile& FILE, const std::string& HEADER,
+                        bool& TAKEN)
+{
+    TAKEN = false;
+    if (!S.airline.empty()) {
+        if (!lf_isCommentLine(LINE) && lf_contains(LINE, "icao_airline"))
+            return lf_secondKey(S, fmt::format("{} {} has more than one icao_airline key", FILE.folderText, HEADER));
+        return true;
+    }
+    std::string value;
+    TAKEN = lf_readCfgKey::icaoAirline(LINE, value);
+    if (!TAKEN)
+        return true;
+    gf_normaliseList(value);
+    if (value.size() == 4 && (value[3] == 'X' || value[3] == 'C'))
+        value.resize(3);
+    if (!value.empty() && gf_isIcaoAirline(value)) {
+        S.airline = value;
+    } else if (value == "RFO") {
+        lf_addSkippedSection(fmt::format("{} {} airline RFO is not used", FILE.pathText, HEADER));
+        S.abandoned = true;
+        return false;
+    } else {
+        lf_addInvalidAirline(value, FILE.path, HEADER);
+    }
+    return true;
+}
+
+// Offers one line to the keys; false when the section ends here.
+bool lf_readSectionLine(std::string_view LINE, SectionState& S, const CfgFile& FILE, const std::string& HEADER)
+{
+    bool taken = false;
+    if (!lf_readTitleLine(LINE, S, FILE, HEADER, taken) || taken)
+        return !S.abandoned;
+    if (!lf_readAirlineLine(LINE, S, FILE, HEADER, taken) || taken)
+        return !S.abandoned;
+
     // A commented-out key is no second key.
     const bool comment = lf_isCommentLine(LINE);
     std::string value;
-    if (S.title.empty()) {
-        if (lf_readCfgKey::title(LINE, value)) {
-            S.title = gf_trim(value);
-            // Airliners of these makers are no AI aircraft.
-            if (lf_contains(S.title, "FenixA320") || lf_contains(S.title, "PMDG 737")) {
-                S.abandoned = true;
-                return false;
-            }
-            return true;
-        }
-    } else if (lf_readCfgKey::title(LINE, value)) {
-        lf_addIncompleteSection(fmt::format("{} {} has more than one title key", FOLDER_TEXT, HEADER));
-        S.abandoned = true;
-        return false;
-    }
-
-    if (S.airline.empty()) {
-        if (lf_readCfgKey::icaoAirline(LINE, value)) {
-            gf_normaliseList(value);
-            if (value.size() == 4 && (value[3] == 'X' || value[3] == 'C'))
-                value.resize(3);
-            if (!value.empty() && gf_isIcaoAirline(value)) {
-                S.airline = value;
-            } else if (value == "RFO") {
-                S.abandoned = true;
-                return false;
-            } else {
-                lf_addInvalidAirline(value, PATH, HEADER);
-            }
-            return true;
-        }
-    } else if (!comment && lf_contains(LINE, "icao_airline")) {
-        S.abandoned = true;
-        return false;
-    }
-
     if (S.parkingTypes.empty()) {
         if (lf_readCfgKey::atcParkingTypes(LINE, value)) {
             gf_normaliseList(value);
@@ -116,18 +139,14 @@ bool lf_readSectionLine(const std::string& LINE, SectionState& S, const std::fil
             return true;
         }
     } else if (!comment && lf_hasAtcParkingTypesLine(LINE)) {
-        lf_addIncompleteSection(fmt::format("{} {} has more than one atc_parking_types key", FOLDER_TEXT, HEADER));
-        S.abandoned = true;
-        return false;
+        return lf_secondKey(S, fmt::format("{} {} has more than one atc_parking_types key", FILE.folderText, HEADER));
     }
 
     if (S.regcode.empty()) {
         if (lf_readCfgKey::atcId(LINE, value))
             S.regcode = lf_regcodeOfAtcId(value, S.title);
     } else if (!comment && lf_hasAtcIdLine(LINE)) {
-        lf_addIncompleteSection(fmt::format("{}, {}, has more than one atc_id key", FOLDER_TEXT, HEADER));
-        S.abandoned = true;
-        return false;
+        return lf_secondKey(S, fmt::format("{}, {}, has more than one atc_id key", FILE.folderText, HEADER));
     }
     return true;
 }
@@ -143,91 +162,103 @@ std::optional<AcKind> lf_recordKind(const std::string& REGCODE)
     return kind;
 }
 
-bool lf_isDontUseTitle(const std::string& TITLE)
+// The airline of a section that names none: private, when the model is no Heavy one (a found
+// registration record decides instead). False when the section gives no livery (reported).
+bool lf_withoutAirline(SectionState& S, std::optional<AcKind>& RECORD_KIND, const CfgFile& FILE,
+                       const std::string& HEADER)
 {
-    return std::find(g_dontUseTitles.begin(), g_dontUseTitles.end(), TITLE) != g_dontUseTitles.end();
-}
-
-} // namespace
-
-bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE)
-{
-    REGCODE.clear();
-    const std::vector<std::string> items = gf_splitComma(VALUE);
-    const bool invalid = items.empty() || std::any_of(items.begin(), items.end(), [](const std::string& ITEM) {
-                             return ITEM.empty() || ITEM.size() > MAX_REGCODE_LENGTH || lf_contains(ITEM, "*");
-                         });
-    if (invalid)
-        return false;
-    if (items.size() == 1)
-        REGCODE = items.front();
-    return true;
-}
-
-void lf_trimTrailingLines(std::vector<std::string>& SECTION)
-{
-    while (SECTION.size() > 1 && (SECTION.back().empty() || SECTION.back().starts_with("//")))
-        SECTION.pop_back();
-}
-
-void lf_forEachFltsimSection(const std::vector<std::string>& LINES, bool BRACKET_ANYWHERE,
-                             const std::function<void(std::vector<std::string>&)>& PROCESS)
-{
-    std::vector<std::string> section;
-    section.reserve(48);
-    bool inSection = false;
-    auto flush = [&] {
-        if (!section.empty())
-            PROCESS(section);
-        section.clear();
-    };
-    for (const std::string& line : LINES) {
-        if (!lf_readFltsimHeader(line).empty()) {
-            flush();
-            inSection = true;
-            section.push_back(line);
-        } else if (line.empty()) {
-            if (inSection)
-                section.push_back(line);
-        } else if (BRACKET_ANYWHERE ? line.find('[') != std::string::npos : line.find('[') < 6) {
-            // Another section ([General], [VIEWS] ...) begins: its lines are no livery keys.
-            if (inSection)
-                flush();
-            inSection = false;
-        } else if (inSection) {
-            section.push_back(line);
+    const bool heavy = gf_modelCodeCategory(FILE.model) == AcCategory::Heavy;
+    if (!S.regcode.empty()) {
+        if (RECORD_KIND)
+            return true;
+        if (heavy) {
+            lf_addIncompleteSection(fmt::format("'{}' '{}' has no airline and regcode not in dbase", FILE.folderText, HEADER));
+            return false;
         }
+        S.airline = "PVT";
+        return true;
     }
-    flush();
-}
-
-bool lf_readCfgLines(const std::filesystem::path& PATH, std::vector<std::string>& LINES, bool WARN_NO_ENCODING)
-{
-    const std::string logPath = gf_utf16ToUtf8(PATH);
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(PATH, error);
-    if (!error && size > MAX_CFG_BYTES) {
-        lf_addInvalidCfgFile(fmt::format("{} is larger than {} MiB", PATH.string(), MAX_CFG_BYTES >> 20));
+    if (heavy) {
+        lf_addIncompleteSection(fmt::format("'{}' '{}' has no airline and no regcode info", FILE.folderText, HEADER));
         return false;
     }
-    const FileEncoding encoding = gf_detectFileEncoding(PATH);
-    if (encoding == FileEncoding::none_found) {
-        if (WARN_NO_ENCODING)
-            gf_logWarning("! No text encoding detected for {}", logPath);
-        else
-            gf_logLine("! No text encoding detected for {}", logPath);
-        return false;
-    }
-    LINES.reserve(4096);
-    if (!gf_readTextFile(encoding, PATH, LINES)) {
-        gf_logLine("! Failed reading {}", logPath);
-        return false;
+    S.airline = "PVT";
+    if (std::optional<std::string> registration = gf_findRecordInText(S.title)) {
+        S.regcode = std::move(*registration);
+        RECORD_KIND = lf_recordKind(S.regcode);
     }
     return true;
 }
 
-namespace {
+// Whether a section with a title is passed over on purpose (reported as skipped).
+bool lf_skippedTitle(SectionState& S, const CfgFile& FILE, const std::string& HEADER)
+{
+    if (lf_contains(S.title, "Fictional")) {
+        lf_addSkippedSection(fmt::format("{} {} title '{}' is a fictional livery", FILE.pathText, HEADER, S.title));
+        return true;
+    }
+    if (FILE.scan.dontUseTitles.contains(S.title)) {
+        lf_addSkippedSection(fmt::format("{} {} title '{}' is a don't-use title", FILE.pathText, HEADER, S.title));
+        return true;
+    }
+    if (lf_titleTooLong(S.title)) {
+        lf_addIncompleteSection(fmt::format("{} {} title is longer than {} characters", FILE.pathText, HEADER,
+                                            MAX_TITLE_CHARACTERS));
+        return true;
+    }
+    return false;
+}
 
+// The livery of one section (its header first, shortened in place), nothing when it has none;
+// its title is not claimed yet.
+std::optional<SectionLivery> lf_sectionLivery(CfgLines& SECTION, const CfgFile& FILE)
+{
+    std::string header(SECTION.front());
+    lf_trimTrailingLines(SECTION);
+    SectionState s;
+    for (const std::string_view line : SECTION)
+        if (!lf_readSectionLine(line, s, FILE, header))
+            break;
+
+    if (s.airline.empty())
+        lf_addIncompleteSection(fmt::format("{} {} icao_airline is missing, or it has invalid info ", FILE.pathText, header));
+    if (s.abandoned)
+        return {};
+    if (s.title.empty()) {
+        lf_addIncompleteSection(fmt::format("{} {} misses title", FILE.folderText, header));
+        return {};
+    }
+    if (s.title.ends_with("-STUB"))
+        s.airline = "ZZZ";
+    if (lf_skippedTitle(s, FILE, header))
+        return {};
+    if (s.airline == "ZZZ")
+        s.regcode.clear();
+
+    std::optional<AcKind> recordKind = lf_recordKind(s.regcode);
+    if (s.airline.empty() && !lf_withoutAirline(s, recordKind, FILE, header))
+        return {};
+
+    AcKind kind;
+    if (recordKind) {
+        kind = *recordKind;
+    } else {
+        kind.airlineId = gf_airlineId(s.airline);
+        kind.modelId = gf_modelId(FILE.model);
+        kind.cargo = lf_contains(s.parkingTypes, "CARGO") && !lf_contains(s.parkingTypes, "GATE") ? 1 : 0;
+    }
+    ScannedLivery livery{std::move(s.title), std::move(s.regcode), kind, static_cast<int16_t>(FILE.rank)};
+    if (lf_isIncompleteLivery(livery)) {
+        // A registration record without model (or airline): such a livery could never be
+        // matched, and it must not take the title from a complete one.
+        lf_addIncompleteSection(fmt::format("{} {} title '{}' has no airline or no model code", FILE.folderText,
+                                            header, livery.title));
+        return {};
+    }
+    return SectionLivery{std::move(livery), std::move(header)};
+}
+
+// Claims each title for this scan, in order, under one lock: whether each was new.
 std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
 {
     // The set's nodes are made before the lock is taken and refused ones are freed after it:
@@ -258,7 +289,116 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
     return claimed;
 }
 
+// The header number of each section header line, in file order; false (logged and listed) for
+// a number that is no 32-bit number.
+bool lf_sectionNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH,
+                       std::vector<int32_t>& NUMBERS)
+{
+    for (const std::string_view line : LINES) {
+        const std::string text = lf_readFltsimHeader(line);
+        if (text.empty())
+            continue;
+        int32_t number = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (error != std::errc() || end != text.data() + text.size()) {
+            gf_logWarning("fltsim num {} incorrect", line);
+            lf_addInvalidCfgFile(fmt::format("{} has a [fltsim.x] section whose number is too large: {}", PATH.string(), line));
+            return false;
+        }
+        NUMBERS.push_back(number);
+    }
+    return true;
+}
+
 } // namespace
+
+bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE)
+{
+    REGCODE.clear();
+    const std::vector<std::string> items = gf_splitComma(VALUE);
+    const bool invalid = items.empty() || std::any_of(items.begin(), items.end(), [](const std::string& ITEM) {
+                             return ITEM.empty() || ITEM.size() > MAX_REGCODE_LENGTH || lf_contains(ITEM, "*");
+                         });
+    if (invalid)
+        return false;
+    if (items.size() == 1)
+        REGCODE = items.front();
+    return true;
+}
+
+bool lf_titleTooLong(std::string_view TITLE)
+{
+    // Characters, not bytes: every byte that does not continue a UTF-8 sequence starts one.
+    const auto characters = std::count_if(TITLE.begin(), TITLE.end(),
+                                          [](char C) { return (static_cast<unsigned char>(C) & 0xC0) != 0x80; });
+    return static_cast<std::size_t>(characters) > MAX_TITLE_CHARACTERS;
+}
+
+void lf_trimTrailingLines(CfgLines& SECTION)
+{
+    while (SECTION.size() > 1 && (SECTION.back().empty() || SECTION.back().starts_with("//")))
+        SECTION.pop_back();
+}
+
+void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACKET_ANYWHERE,
+                             const std::function<void(CfgLines&)>& PROCESS)
+{
+    CfgLines section;
+    section.reserve(48);
+    bool inSection = false;
+    auto flush = [&] {
+        if (!section.empty())
+            PROCESS(section);
+        section.clear();
+    };
+    for (const std::string_view line : LINES) {
+        const std::size_t bracket = line.find('[');
+        if (bracket != std::string_view::npos && !lf_readFltsimHeader(line).empty()) {
+            flush();
+            inSection = true;
+            section.push_back(line);
+        } else if (line.empty()) {
+            if (inSection)
+                section.push_back(line);
+        } else if ((BRACKET_ANYWHERE ? bracket != std::string_view::npos : bracket < 6) && !lf_isCommentLine(line)) {
+            // Another section ([General], [VIEWS] ...) begins: its lines are no livery keys.
+            if (inSection)
+                flush();
+            inSection = false;
+        } else if (inSection) {
+            section.push_back(line);
+        }
+    }
+    flush();
+}
+
+bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING)
+{
+    TextFile file = gf_readWholeTextFile(PATH, MAX_LIVERY_TEXT_BYTES);
+    switch (file.status) {
+    case TextReadStatus::ok:
+        TEXT = std::move(file.text);
+        LINES.reserve(4096);
+        gf_splitTextLines(TEXT, LINES);
+        return true;
+    case TextReadStatus::tooLarge:
+        lf_addInvalidCfgFile(fmt::format("{} is larger than {} MiB", PATH.string(), MAX_LIVERY_TEXT_BYTES >> 20));
+        return false;
+    case TextReadStatus::cannotOpen:
+    case TextReadStatus::noEncoding:
+        if (WARN_NO_ENCODING)
+            gf_logWarning("! No text encoding detected for {}", gf_utf16ToUtf8(PATH));
+        else
+            gf_logLine("! No text encoding detected for {}", gf_utf16ToUtf8(PATH));
+        lf_addInvalidCfgFile(fmt::format("{} is no text file: no text encoding detected", PATH.string()));
+        return false;
+    case TextReadStatus::readFailed:
+        gf_logLine("! Failed reading {}", gf_utf16ToUtf8(PATH));
+        lf_addInvalidCfgFile(fmt::format("{} cannot be read: {}", PATH.string(), file.error));
+        return false;
+    }
+    return false;
+}
 
 ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
                                   const std::string& REGCODE)
@@ -268,29 +408,11 @@ ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const
     return ScannedLivery{TITLE, REGCODE, KIND, static_cast<int16_t>(FOLDER_RANK)};
 }
 
-void lf_copyScannedLivery(ScannedLivery& TO, const ScannedLivery& FROM)
-{
-    TO.title = FROM.title;
-    TO.regcode = FROM.regcode;
-    TO.kind = FROM.kind;
-    TO.folderRank = FROM.folderRank;
-}
-
-bool lf_fltsimNumbers(const std::vector<std::string>& LINES, const std::filesystem::path& PATH)
+bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH)
 {
     std::vector<int32_t> numbers;
-    for (const std::string& line : LINES) {
-        const std::string text = lf_readFltsimHeader(line);
-        if (text.empty())
-            continue;
-        int32_t number = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-        if (error != std::errc() || end != text.data() + text.size()) {
-            gf_logWarning("fltsim num {} incorrect", line);
-            return false;
-        }
-        numbers.push_back(number);
-    }
+    if (!lf_sectionNumbers(LINES, PATH, numbers))
+        return false;
     if (numbers.empty()) {
         lf_addNoFltsimFile(PATH.string());
         return true;
@@ -303,16 +425,22 @@ bool lf_fltsimNumbers(const std::vector<std::string>& LINES, const std::filesyst
     return true;
 }
 
-LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, const std::vector<std::string>& LINES,
+LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
                                     const std::string& MODEL, const std::filesystem::path& PATH,
-                                    const std::filesystem::path& FOLDER)
+                                    const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN)
 {
+    const CfgFile file{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN};
     // The titles of the whole file are claimed at once, in section order: one lock per file
     // instead of one per section.
     std::vector<SectionLivery> candidates;
-    lf_forEachFltsimSection(LINES, false, [&](std::vector<std::string>& SECTION) {
-        if (std::optional<SectionLivery> candidate = lf_sectionLivery(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER))
-            candidates.push_back(std::move(*candidate));
+    lf_forEachFltsimSection(LINES, false, [&](CfgLines& SECTION) {
+        try {
+            if (std::optional<SectionLivery> candidate = lf_sectionLivery(SECTION, file))
+                candidates.push_back(std::move(*candidate));
+        } catch (const std::exception& e) {
+            gf_logLine("Exception in lf_procesFltSimSection: {}, file: {}", e.what(), gf_utf16ToUtf8(PATH));
+            throw;
+        }
     });
     std::vector<const std::string*> titles;
     titles.reserve(candidates.size());
@@ -320,121 +448,32 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, const std::vector<std::
         titles.push_back(&candidate.livery.title);
     const std::vector<bool> claimed = lf_claimTitles(titles);
     LiveryList result;
-    for (std::size_t i = 0; i < candidates.size(); ++i)
-        lf_keepClaimed(candidates[i], claimed[i], FOLDER, result);
-    return result;
-}
-
-LiveryList lf_procesFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>& SECTION, const std::string& MODEL,
-                                  const std::filesystem::path& PATH, const std::filesystem::path& FOLDER)
-{
-    LiveryList result;
-    if (std::optional<SectionLivery> candidate = lf_sectionLivery(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER))
-        lf_keepClaimed(*candidate, lf_claimTitles({&candidate->livery.title}).front(), FOLDER, result);
-    return result;
-}
-
-namespace {
-
-std::optional<SectionLivery> lf_sectionLivery(int32_t FOLDER_RANK, std::vector<std::string>& SECTION,
-                                              const std::string& MODEL, const std::filesystem::path& PATH,
-                                              const std::filesystem::path& FOLDER)
-{
-    const std::string header = SECTION.front();
-    const std::string pathText = PATH.string();
-    const std::string folderText = FOLDER.string();
-    try {
-        lf_trimTrailingLines(SECTION);
-        SectionState s;
-        for (const std::string& line : SECTION)
-            if (!lf_readSectionLine(line, s, PATH, folderText, header))
-                break;
-
-        if (s.airline.empty())
-            lf_addIncompleteSection(fmt::format("{} {} icao_airline is missing, or it has invalid info ", pathText, header));
-        if (s.abandoned)
-            return {};
-        if (s.title.empty()) {
-            lf_addIncompleteSection(fmt::format("{} {} misses title", folderText, header));
-            return {};
-        }
-        if (lf_contains(s.title, "Fictional"))
-            return {};
-        if (s.title.ends_with("-STUB"))
-            s.airline = "ZZZ";
-        if (lf_isDontUseTitle(s.title))
-            return {};
-        if (s.airline == "ZZZ")
-            s.regcode.clear();
-
-        std::optional<AcKind> recordKind = lf_recordKind(s.regcode);
-        if (s.airline.empty()) {
-            const bool heavy = gf_modelCodeCategory(MODEL) == AcCategory::Heavy;
-            if (!s.regcode.empty()) {
-                if (!recordKind && heavy) {
-                    lf_addIncompleteSection(
-                        fmt::format("'{}' '{}' has no airline and regcode not in dbase", folderText, header));
-                    return {};
-                }
-                if (!recordKind)
-                    s.airline = "PVT";
-            } else {
-                if (heavy) {
-                    lf_addIncompleteSection(fmt::format("'{}' '{}' has no airline and no regcode info", folderText, header));
-                    return {};
-                }
-                s.airline = "PVT";
-                if (std::optional<std::string> registration = gf_findRecordInText(s.title)) {
-                    s.regcode = std::move(*registration);
-                    recordKind = lf_recordKind(s.regcode);
-                }
-            }
-        }
-
-        AcKind kind;
-        if (recordKind) {
-            kind = *recordKind;
-        } else {
-            kind.airlineId = gf_airlineId(s.airline);
-            kind.modelId = gf_modelId(MODEL);
-            kind.cargo = lf_contains(s.parkingTypes, "CARGO") && !lf_contains(s.parkingTypes, "GATE") ? 1 : 0;
-        }
-        return SectionLivery{ScannedLivery{s.title, s.regcode, kind, static_cast<int16_t>(FOLDER_RANK)}, header};
-    } catch (const std::exception& e) {
-        gf_logLine("Exception in lf_procesFltSimSection: {}, file: {}", e.what(), gf_utf16ToUtf8(PATH));
-        throw;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (claimed[i])
+            result.push_back(std::move(candidates[i].livery));
+        else
+            lf_addIncompleteSection(fmt::format("{} {} title '{}' already exists", file.folderText,
+                                                candidates[i].header, candidates[i].livery.title));
     }
+    return result;
 }
 
-void lf_keepClaimed(SectionLivery& CANDIDATE, bool CLAIMED, const std::filesystem::path& FOLDER, LiveryList& RESULT)
+LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
+                                   const LiveryScanSnapshot& SCAN)
 {
-    if (CLAIMED)
-        RESULT.push_back(std::move(CANDIDATE.livery));
-    else
-        lf_addIncompleteSection(
-            fmt::format("{} {} title '{}' already exists", FOLDER.string(), CANDIDATE.header, CANDIDATE.livery.title));
-}
-
-} // namespace
-
-LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH)
-{
-    const std::string logPath = gf_utf16ToUtf8(PATH);
     try {
-        std::error_code error;
-        if (!std::filesystem::exists(PATH, error))
-            return {};
-        std::vector<std::string> lines;
-        if (!lf_readCfgLines(PATH, lines, false))
+        std::string text;
+        CfgLines lines;
+        if (!lf_readCfgLines(PATH, text, lines, false))
             return {};
         if (!lf_fltsimNumbers(lines, PATH))
             return {};
         const std::string model = lf_cfgModelCode(PATH, lines);
         if (model.empty())
             return {};
-        return lf_processFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path());
+        return lf_processFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path(), SCAN);
     } catch (const std::exception& e) {
-        gf_logLine("! Exception in lf_searchLiveriesinFile {}: {}", logPath, e.what());
+        gf_logLine("! Exception in lf_searchLiveriesinFile {}: {}", gf_utf16ToUtf8(PATH), e.what());
         throw;
     }
 }

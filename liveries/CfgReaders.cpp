@@ -96,7 +96,7 @@ std::string_view lf_cfgValue(std::string_view LINE, std::string_view KEY)
     const std::string_view value = LINE.substr(pos, end - pos);
     // The value is ".*\S": '.' never matches a line break, so a value that holds one (a lone
     // CR inside the line) leaves the line unmatched.
-    if (value.find_first_of("\r\n") != std::string_view::npos)
+    if (value.find('\r') != std::string_view::npos || value.find('\n') != std::string_view::npos)
         return {};
     return value;
 }
@@ -104,6 +104,14 @@ std::string_view lf_cfgValue(std::string_view LINE, std::string_view KEY)
 std::string_view lf_quoteRule(std::string_view VALUE)
 {
     const std::size_t first = VALUE.find('"');
+    const std::size_t comment = VALUE.find(';');
+    if (comment < first) {
+        // An unquoted value ends at its comment, which may hold quotes of its own.
+        std::string_view value = VALUE.substr(0, comment);
+        while (!value.empty() && lf_isCfgSpace(value.back()))
+            value.remove_suffix(1);
+        return value;
+    }
     if (first == std::string_view::npos)
         return VALUE;
     const std::size_t second = VALUE.find('"', first + 1);
@@ -139,7 +147,8 @@ bool lf_readCfgKey::atcId(std::string_view LINE, std::string& VALUE)
 bool lf_readCfgKey::icaoAirline(std::string_view LINE, std::string& VALUE)
 {
     const std::string_view raw = lf_cfgValue(LINE, "icao_airline");
-    if (raw.empty())
+    // No value, or only a comment: no key line (an empty pair of quotes is one).
+    if (raw.empty() || raw.front() == ';')
         return false;
     const std::string_view value = lf_quoteRule(raw);
     VALUE = value.empty() || value == "ZZZZ" ? std::string("ZZZ") : gf_upper(value);
@@ -162,7 +171,8 @@ std::string lf_readCfgKey::baseContainer(std::string_view LINE)
 
 std::string lf_readFltsimHeader(std::string_view LINE)
 {
-    if (LINE.size() >= 2 && LINE.starts_with("//"))
+    // Most lines hold no '[' at all.
+    if (LINE.find('[') == std::string_view::npos || lf_isCommentLine(LINE))
         return {};
     std::size_t pos = 0;
     lf_skipSpace(LINE, pos);
@@ -196,7 +206,10 @@ bool lf_hasAtcParkingTypesLine(std::string_view LINE)
 bool lf_isCommentLine(std::string_view LINE)
 {
     const std::size_t first = LINE.find_first_not_of(" \t");
-    return first != std::string_view::npos && LINE.substr(first).starts_with("//");
+    if (first == std::string_view::npos)
+        return false;
+    const std::string_view rest = LINE.substr(first);
+    return rest.starts_with(';') || rest.starts_with("//");
 }
 
 } // namespace qmt

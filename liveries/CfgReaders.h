@@ -21,8 +21,9 @@ extern const std::unordered_map<std::string, std::string, Fnv1aHash, std::equal_
 // space, followed by white space or '='; a value holding a line break does not match).
 std::string_view lf_cfgValue(std::string_view LINE, std::string_view KEY);
 
-// A value after the quote rule: without double quotes as it is; else the text between the
-// first two double quotes, empty when there is no closing one or the pair is empty.
+// A value after the quote rule: unquoted, it ends at its ';' comment (trimmed); else the text
+// between the first two double quotes, which may hold ';', empty when there is no closing one
+// or the pair is empty.
 std::string_view lf_quoteRule(std::string_view VALUE);
 
 // One reader per key; the bool readers leave VALUE untouched when they give false.
@@ -33,7 +34,8 @@ struct lf_readCfgKey {
     static bool atcParkingTypes(std::string_view LINE, std::string& VALUE);
     // Five characters or more after the quote rule.
     static bool atcId(std::string_view LINE, std::string& VALUE);
-    // Upper-cased; "ZZZ" for an empty quoted value and for exactly "ZZZZ".
+    // Upper-cased; "ZZZ" for an empty quoted value and for exactly "ZZZZ"; false for a line
+    // whose value is only a comment.
     static bool icaoAirline(std::string_view LINE, std::string& VALUE);
     // At most 4 characters, upper-cased; empty when the line is no such key line.
     static std::string icaoTypeDesignator(std::string_view LINE);
@@ -50,7 +52,8 @@ std::string lf_readFltsimHeader(std::string_view LINE);
 bool lf_hasAtcIdLine(std::string_view LINE);
 bool lf_hasAtcParkingTypesLine(std::string_view LINE);
 
-// Whether the line is a comment: "//" after leading blanks and tabs.
+// Whether the line is a comment: ';' or "//" after leading blanks and tabs. Comment lines hold
+// no key and open or end no section.
 bool lf_isCommentLine(std::string_view LINE);
 
 // White space of the key expressions: blank, tab, LF, VT, FF, CR.

@@ -1,6 +1,7 @@
 // The walk of one scan folder: its folders are listed and every aircraft.cfg below it is read
-// by the scan workers.
+// by the scan workers, one task per file.
 #include <algorithm>
+#include <deque>
 #include <span>
 #include <system_error>
 #include <vector>
@@ -28,11 +29,28 @@ bool lf_containsAny(std::string_view TEXT, std::span<const std::string_view> WOR
                        [TEXT](std::string_view WORD) { return TEXT.find(WORD) != std::string_view::npos; });
 }
 
+bool lf_equalsNoCase(std::string_view TEXT, std::string_view WORD)
+{
+    return TEXT.size() == WORD.size() && gf_containsNoCase(TEXT, WORD);
+}
+
 // aircraft.cfg in any case of its ASCII letters (the stem "AIRCRAFT" and the extension ".CFG").
 bool lf_isAircraftCfg(std::string_view FILE_NAME)
 {
-    constexpr std::string_view NAME = "aircraft.cfg";
-    return FILE_NAME.size() == NAME.size() && gf_containsNoCase(FILE_NAME, NAME);
+    return lf_equalsNoCase(FILE_NAME, "aircraft.cfg");
+}
+
+// The texture and model folders of an aircraft (texture, texture.KLM, MODEL.AI ...): the
+// simulator takes no aircraft.cfg from inside them, so an aircraft's folder is walked without
+// listing them, which is most of a livery package's folders.
+bool lf_isTextureOrModelFolder(std::string_view NAME)
+{
+    for (const std::string_view kind : {std::string_view("texture"), std::string_view("model")}) {
+        const std::string_view head = NAME.substr(0, kind.size());
+        if (lf_equalsNoCase(head, kind) && (NAME.size() == kind.size() || NAME[kind.size()] == '.'))
+            return true;
+    }
+    return false;
 }
 
 // Whether the walk may enter the directory: no skip word below the scan folder (the scan
@@ -43,14 +61,6 @@ bool lf_mayDescend(const std::filesystem::path& DIRECTORY, std::size_t FOLDER_LE
     const std::string_view below = std::string_view(text).substr(std::min(FOLDER_LENGTH, text.size()));
     return !lf_containsAny(below, SKIP_WORDS) && text.size() < MAX_PATH_BYTES;
 }
-
-// One aircraft.cfg to read and which reader reads it.
-struct CfgFile {
-    std::filesystem::path::string_type path; // made a path by the worker that reads it
-    bool ivao = false;
-};
-
-using CfgBatches = ScanBatches<CfgFile, LiveryList>;
 
 struct WalkContext {
     std::string folderText;
@@ -65,6 +75,76 @@ std::string lf_abortedText(const WalkContext& WALK, std::string_view CAUSE)
 void lf_note(std::vector<WalkEntry>& OUT, std::string TEXT, bool ENDS_WALK = false)
 {
     OUT.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, std::move(TEXT), ENDS_WALK});
+}
+
+// Whether PATH is FOLDER or lies below it (both canonical).
+bool lf_within(const std::filesystem::path& PATH, const std::filesystem::path& FOLDER)
+{
+    const auto [end, rest] = std::mismatch(FOLDER.begin(), FOLDER.end(), PATH.begin(), PATH.end());
+    return end == FOLDER.end();
+}
+
+// Packages that add-on managers link into a Community folder: a link among the scan folder's
+// own entries is followed (links further down are not), unless it leads to the scan folder,
+// above it, into it, or where another link led already.
+class RootLinks {
+public:
+    explicit RootLinks(const std::filesystem::path& ROOT)
+    {
+        std::error_code error;
+        m_root = std::filesystem::canonical(ROOT, error);
+    }
+
+    bool follow(const std::filesystem::path& LINK, std::vector<WalkEntry>& OUT)
+    {
+        std::error_code error;
+        const std::filesystem::path target = std::filesystem::canonical(LINK, error);
+        if (error || m_root.empty()) {
+            lf_note(OUT, fmt::format("link {} cannot be followed, skipped: {}", gf_utf16ToUtf8(LINK), error.message()));
+            return false;
+        }
+        if (lf_within(m_root, target) || lf_within(target, m_root) ||
+            std::find(m_targets.begin(), m_targets.end(), target) != m_targets.end()) {
+            lf_note(OUT, fmt::format("link {} leads to {}, which is scanned already, skipped", gf_utf16ToUtf8(LINK),
+                                     gf_utf16ToUtf8(target)));
+            return false;
+        }
+        m_targets.push_back(target);
+        return true;
+    }
+
+private:
+    std::filesystem::path m_root;
+    std::vector<std::filesystem::path> m_targets;
+};
+
+// Keeps one entry of a listing: a folder the walk may enter, or an aircraft.cfg.
+void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entry& ENTRY, RootLinks* LINKS,
+                  std::vector<WalkEntry>& OUT)
+{
+    const std::filesystem::path& path = ENTRY.path();
+    std::error_code status;
+    if (ENTRY.is_directory(status)) {
+        if (!lf_mayDescend(path, WALK.folderLength))
+            return;
+        if (ENTRY.is_symlink(status) && (LINKS == nullptr || !LINKS->follow(path, OUT)))
+            return;
+        OUT.push_back(WalkEntry{WalkEntry::Kind::folder, path.native(), 0, {}, false});
+    } else if (ENTRY.is_regular_file(status) && lf_isAircraftCfg(gf_fileNameText(path))) {
+        OUT.push_back(WalkEntry{WalkEntry::Kind::file, path.native(), 0, {}, false});
+    }
+}
+
+// An aircraft's folder (one that holds an aircraft.cfg) is not entered further through its
+// texture and model folders.
+void lf_dropTextureAndModelFolders(std::vector<WalkEntry>& OUT)
+{
+    const bool aircraft = std::any_of(OUT.begin(), OUT.end(), [](const WalkEntry& E) { return E.kind == WalkEntry::Kind::file; });
+    if (!aircraft)
+        return;
+    std::erase_if(OUT, [](const WalkEntry& E) {
+        return E.kind == WalkEntry::Kind::folder && lf_isTextureOrModelFolder(gf_fileNameText(E.path));
+    });
 }
 
 // Lists one folder for the walk (on a scan worker): the folders it may enter and its
@@ -83,18 +163,13 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
             lf_note(OUT, lf_abortedText(WALK, std::filesystem::filesystem_error("directory_iterator", FOLDER, error).what()));
         return;
     }
+    std::optional<RootLinks> links;
+    if (ROOT)
+        links.emplace(FOLDER);
     while (it != directory_iterator()) {
         const std::size_t kept = OUT.size();
         try {
-            const std::filesystem::directory_entry& entry = *it;
-            const std::filesystem::path& path = entry.path();
-            std::error_code status;
-            if (entry.is_directory(status) && !entry.is_symlink(status)) {
-                if (lf_mayDescend(path, WALK.folderLength))
-                    OUT.push_back(WalkEntry{WalkEntry::Kind::folder, path.native(), 0, {}, false});
-            } else if (entry.is_regular_file(status) && lf_isAircraftCfg(gf_fileNameText(path))) {
-                OUT.push_back(WalkEntry{WalkEntry::Kind::file, path.native(), 0, {}, false});
-            }
+            lf_keepEntry(WALK, *it, links ? &*links : nullptr, OUT);
         } catch (const std::exception& e) {
             lf_note(OUT, lf_abortedText(WALK, e.what()));
         }
@@ -107,42 +182,49 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
             return;
         }
     }
+    lf_dropTextureAndModelFolders(OUT);
 }
 
-void lf_collectOldest(CfgBatches& BATCHES, const char* WARNING)
+// Takes the oldest file's liveries into g_scannedLiveries. A file whose reader failed or was
+// given up is logged with WARNING and listed with the reason.
+void lf_collectOldest(ScanFileTasks<LiveryList>& READS, LiveryScanRun& RUN, const char* WARNING)
 {
+    ScanFileTasks<LiveryList>::File file;
     try {
-        for (CfgBatches::Outcome& outcome : BATCHES.takeOldest()) {
-            if (outcome.error)
-                gf_logWarning(fmt::runtime(WARNING), *outcome.error);
-            else
-                g_scannedLiveries.splice(g_scannedLiveries.end(), outcome.result);
+        LiveryList liveries = READS.takeOldest(file);
+        if (!liveries.empty()) {
+            // List nodes keep their place in memory when they are spliced.
+            const auto text = std::make_shared<const std::string>(std::filesystem::path(file).string());
+            for (const ScannedLivery& livery : liveries)
+                RUN.files.emplace(&livery, text);
         }
+        g_scannedLiveries.splice(g_scannedLiveries.end(), liveries);
     } catch (const ScanStopped&) {
         throw;
     } catch (const std::exception& e) {
-        gf_logWarning(fmt::runtime(WARNING), e.what());
+        const std::filesystem::path path(file);
+        gf_logWarning(fmt::runtime(WARNING), fmt::format("{}, file: {}", e.what(), gf_utf16ToUtf8(path)));
+        lf_addInvalidCfgFile(fmt::format("{} was not read: {}", path.string(), e.what()));
     }
 }
 
 } // namespace
 
-void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER, const LiveryWalkSeams& SEAMS)
+LiveryScanRun::LiveryScanRun(LiveryScanSnapshotPtr LISTS) : lists(std::move(LISTS)) {}
+
+void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER, LiveryScanRun& RUN,
+                               const LiveryWalkSeams& SEAMS)
 {
-    ScanBatchRule rule;
-    rule.maxFiles = SEAMS.filesPerWorker;
-    CfgBatches batches(
-        [FOLDER_RANK, ordinary = SEAMS.ordinaryReader, ivao = SEAMS.ivaoReader](const CfgFile& FILE) {
-            const std::filesystem::path path(FILE.path);
-            return FILE.ivao ? ivao(FOLDER_RANK, path) : ordinary(FOLDER_RANK, path);
-        },
-        rule, SEAMS.waitLimit, gf_stopRequested);
+    ScanFileTasks<LiveryList> reads(RUN.pool, SEAMS.waitLimit, gf_stopRequested);
+    const auto ordinaryReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ordinaryReader);
+    const auto ivaoReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ivaoReader);
     const auto walk = std::make_shared<const WalkContext>(WalkContext{gf_utf16ToUtf8(FOLDER), FOLDER.native().size()});
     bool stopped = false;
 
     FolderWalkRules rules;
     rules.waitLimit = SEAMS.waitLimit;
     rules.stop = gf_stopRequested;
+    rules.pool = &RUN.pool;
     rules.list = [walk](const std::filesystem::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
         lf_listFolder(*walk, DIR, ROOT, OUT);
     };
@@ -153,13 +235,18 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
             return true;
         }
         try {
-            const bool ivao = lf_containsAny(ENTRY.path, IVAO_MARKERS);
-            if (!batches.add(CfgFile{std::move(ENTRY.path), ivao})) {
+            const auto& reader = lf_containsAny(ENTRY.path, IVAO_MARKERS) ? ivaoReader : ordinaryReader;
+            // Each task holds its scan's lists and its reader: a task given up may outlive the
+            // scan and the walk.
+            auto task = [reader, lists = RUN.lists, path = ENTRY.path, FOLDER_RANK] {
+                return (*reader)(FOLDER_RANK, std::filesystem::path(path), *lists);
+            };
+            if (!reads.start(std::move(ENTRY.path), std::move(task))) {
                 stopped = true; // the scan is given up
                 return false;
             }
-            if (batches.overfull())
-                lf_collectOldest(batches, "liveries inner search aborted: {}");
+            if (reads.overfull())
+                lf_collectOldest(reads, RUN, "liveries inner search aborted: {}");
         } catch (const ScanStopped&) {
             throw;
         } catch (const std::exception& e) {
@@ -169,10 +256,8 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     };
     try {
         gf_walkFolderTree(FOLDER, rules);
-        if (!stopped)
-            batches.startOpenBatch();
-        while (!batches.empty())
-            lf_collectOldest(batches, "liveries search aborted, futs outer, {}");
+        while (!stopped && !reads.empty())
+            lf_collectOldest(reads, RUN, "liveries search aborted, futs outer, {}");
     } catch (const ScanStopped&) {
         // The scan is given up; its workers end on their own.
     }

@@ -34,7 +34,7 @@ struct IvaoSectionState {
 };
 
 // No cut at ';' here.
-std::string lf_regcodeOfIvaoAtcId(const std::string& VALUE, const std::string& TITLE)
+std::string lf_regcodeOfIvaoAtcId(std::string_view VALUE, const std::string& TITLE)
 {
     std::string regcode;
     if (!lf_atcIdRegcode(VALUE, regcode))
@@ -43,7 +43,7 @@ std::string lf_regcodeOfIvaoAtcId(const std::string& VALUE, const std::string& T
 }
 
 // Offers one line to the keys; false when the section ends here.
-bool lf_readIvaoLine(const std::string& LINE, IvaoSectionState& S, const std::string& FOLDER_TEXT,
+bool lf_readIvaoLine(std::string_view LINE, IvaoSectionState& S, const std::string& FOLDER_TEXT,
                      const std::string& HEADER)
 {
     const bool comment = lf_isCommentLine(LINE);
@@ -108,18 +108,18 @@ bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SP
     return true;
 }
 
-ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>& SECTION,
-                                         const std::string& MODEL, const std::filesystem::path& PATH,
-                                         const std::filesystem::path& FOLDER)
+ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, CfgLines& SECTION, const std::string& MODEL,
+                                         const std::filesystem::path& PATH, const std::filesystem::path& FOLDER,
+                                         const LiveryScanSnapshot& SCAN)
 {
-    const std::string header = SECTION.front();
+    const std::string header(SECTION.front());
     const std::string folderText = FOLDER.string();
     const bool special = std::any_of(std::begin(SPECIAL_MODEL_FOLDERS), std::end(SPECIAL_MODEL_FOLDERS),
                                      [&](std::string_view NAME) { return folderText.find(NAME) != std::string::npos; });
     lf_trimTrailingLines(SECTION);
 
     IvaoSectionState s;
-    for (const std::string& line : SECTION)
+    for (const std::string_view line : SECTION)
         if (!lf_readIvaoLine(line, s, folderText, header))
             break;
     if (s.abandoned)
@@ -138,8 +138,15 @@ ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, std::vector<std::s
         lf_addIncompleteSection(folderText + " " + header + " misses title");
         return {};
     }
-    if (std::find(g_dontUseTitles.begin(), g_dontUseTitles.end(), s.title) != g_dontUseTitles.end())
+    if (SCAN.dontUseTitles.contains(s.title)) {
+        lf_addSkippedSection(PATH.string() + " " + header + " title '" + s.title + "' is a don't-use title");
         return {};
+    }
+    if (lf_titleTooLong(s.title)) {
+        lf_addIncompleteSection(fmt::format("{} {} title is longer than {} characters", PATH.string(), header,
+                                            MAX_TITLE_CHARACTERS));
+        return {};
+    }
 
     ScannedLivery livery;
     std::string airline;
@@ -168,33 +175,35 @@ ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, std::vector<std::s
     return livery;
 }
 
-LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, const std::vector<std::string>& LINES,
+LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
                                         const std::string& MODEL, const std::filesystem::path& PATH,
-                                        const std::filesystem::path& FOLDER)
+                                        const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN)
 {
     LiveryList result;
     // Here any '[' ends a section.
-    lf_forEachFltsimSection(LINES, true, [&](std::vector<std::string>& SECTION) {
-        ScannedLivery livery = lf_procesIvaoFltSimSection(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER);
+    lf_forEachFltsimSection(LINES, true, [&](CfgLines& SECTION) {
+        ScannedLivery livery = lf_procesIvaoFltSimSection(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER, SCAN);
         if (!lf_isIncompleteLivery(livery))
             result.push_back(std::move(livery));
     });
     return result;
 }
 
-LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH)
+LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
+                                       const LiveryScanSnapshot& SCAN)
 {
     const std::string logPath = gf_utf16ToUtf8(PATH);
     try {
         const std::string model = lf_ivaoModelFromPath(PATH);
         if (model.empty())
             return {};
-        std::vector<std::string> lines;
-        if (!lf_readCfgLines(PATH, lines, true))
+        std::string text;
+        CfgLines lines;
+        if (!lf_readCfgLines(PATH, text, lines, true))
             return {};
         if (!lf_fltsimNumbers(lines, PATH))
             return {};
-        return lf_processIvaoFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path());
+        return lf_processIvaoFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path(), SCAN);
     } catch (const std::exception& e) {
         gf_logLine("! Exception in lf_searchLiveriesinIVAOFile {}: {}", logPath, e.what());
         throw;

@@ -1,8 +1,7 @@
 // The livery scan driver: which folders are scanned, in which order, and what is kept.
 #include <algorithm>
-#include <map>
+#include <unordered_map>
 #include <system_error>
-#include <tuple>
 
 #include <fmt/format.h>
 
@@ -75,18 +74,85 @@ void lf_scanPackage(AiPackage PACKAGE, const std::filesystem::path& COMMUNITY,
 }
 
 // With LIG_PRIORITIZE: of each kind (airline, operator, model) only the liveries of the
-// best-ranked folder that has it remain.
-void lf_keepBestRankedFolders()
+// best-ranked folder that has it remain; each one left out is listed with its file and the
+// folder that won.
+void lf_keepBestRankedFolders(const std::vector<std::filesystem::path>& RANK_FOLDERS, const LiveryScanRun& RUN)
 {
-    std::map<std::tuple<uint16_t, uint16_t, uint16_t>, int16_t> bestRank;
+    const auto kindKey = [](const AcKind& KIND) {
+        return std::uint64_t{KIND.airlineId} << 32 | std::uint64_t{KIND.operatorId} << 16 | KIND.modelId;
+    };
+    std::unordered_map<std::uint64_t, int16_t> bestRank;
     for (const ScannedLivery& L : g_scannedLiveries) {
-        auto [it, inserted] = bestRank.try_emplace({L.kind.airlineId, L.kind.operatorId, L.kind.modelId}, L.folderRank);
+        auto [it, inserted] = bestRank.try_emplace(kindKey(L.kind), L.folderRank);
         if (!inserted)
             it->second = std::min(it->second, L.folderRank);
     }
-    g_scannedLiveries.remove_if([&bestRank](const ScannedLivery& L) {
-        return L.folderRank > bestRank.at({L.kind.airlineId, L.kind.operatorId, L.kind.modelId});
+    const auto folderText = [&RANK_FOLDERS](int16_t RANK) {
+        const std::size_t index = static_cast<std::size_t>(std::max<int16_t>(RANK, 1) - 1);
+        return index < RANK_FOLDERS.size() ? gf_utf16ToUtf8(RANK_FOLDERS[index]) : std::string();
+    };
+    g_scannedLiveries.remove_if([&](const ScannedLivery& L) {
+        const int16_t best = bestRank.at(kindKey(L.kind));
+        if (L.folderRank <= best)
+            return false;
+        const std::string operatorText = L.kind.operatorId != 0 ? "," + gf_airlineCode(L.kind.operatorId) : "";
+        const auto file = RUN.files.find(&L);
+        lf_addDroppedByPriority(fmt::format("'{}' [{}{} {}] in {} left out: {} has liveries of this kind", L.title,
+                                            gf_airlineCode(L.kind.airlineId), operatorText,
+                                            gf_modelCode(L.kind.modelId),
+                                            file != RUN.files.end() ? *file->second : folderText(L.folderRank),
+                                            folderText(best)));
+        return true;
     });
+}
+
+// Scans the folders in rank order into g_scannedLiveries on the scan's workers; the folder of
+// each rank is added to RANK_FOLDERS. False when a stop was asked for.
+bool lf_scanRankedFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS,
+                          LiveryScanRun& RUN, std::vector<std::filesystem::path>& RANK_FOLDERS)
+{
+    std::size_t total = 0;
+    for (const std::filesystem::path& folder : FOLDERS) {
+        if (folder.empty())
+            continue;
+        const std::string folderText = gf_utf16ToUtf8(folder);
+        const std::filesystem::file_status status = std::filesystem::status(folder);
+        if (!std::filesystem::exists(status)) {
+            gf_logLine("{} does not exist, skipped!", folderText);
+            continue;
+        }
+        if (!std::filesystem::is_directory(status)) {
+            gf_logLine("{} is not a folder name, skipped!", folderText);
+            continue;
+        }
+        if (RANK_FOLDERS.size() < static_cast<std::size_t>(MAX_FOLDER_RANK))
+            RANK_FOLDERS.push_back(folder);
+        if (gf_stopRequested())
+            return false;
+        const std::size_t before = g_scannedLiveries.size();
+        lf_searchLiveriesInFolder(static_cast<int32_t>(RANK_FOLDERS.size()), folder, RUN, SEAMS);
+        const std::size_t found = g_scannedLiveries.size() - before;
+        const std::string where = fmt::format("found in {}", folderText);
+        if (found < 1)
+            gf_logLine("No liveries {}", where);
+        else
+            gf_logLine("{} liverie{} {}", found, gf_plural(found), where);
+        total += found;
+    }
+    if (gf_stopRequested())
+        return false;
+    if (FOLDERS.size() > 1 && !g_scannedLiveries.empty())
+        gf_logLine("{} in total", total);
+    return true;
+}
+
+// The reports of a scan that ends: written also when it found nothing or failed, so that the
+// user sees why.
+void lf_endScanWithReport()
+{
+    lf_writeScanReport();
+    lf_clearScanLists();
+    gf_clearStatus();
 }
 
 } // namespace
@@ -146,6 +212,13 @@ void lf_checkLfolders(std::vector<std::filesystem::path>& FOLDERS)
     }
 }
 
+LiveryScanSnapshotPtr lf_takeScanSnapshot()
+{
+    auto snapshot = std::make_shared<LiveryScanSnapshot>();
+    snapshot->dontUseTitles.insert(g_dontUseTitles.begin(), g_dontUseTitles.end());
+    return snapshot;
+}
+
 bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS)
 {
     // Workers of a scan given up earlier must not take titles of this one.
@@ -156,52 +229,28 @@ bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, con
     lf_removePreviousScanFiles();
     lf_readDontUseTitles();
 
-    int16_t rank = 0;
-    std::size_t total = 0;
-    for (const std::filesystem::path& folder : FOLDERS) {
-        if (folder.empty())
-            continue;
-        const std::string folderText = gf_utf16ToUtf8(folder);
-        const std::filesystem::file_status status = std::filesystem::status(folder);
-        if (!std::filesystem::exists(status)) {
-            gf_logLine("{} does not exist, skipped!", folderText);
-            continue;
-        }
-        if (!std::filesystem::is_directory(status)) {
-            gf_logLine("{} is not a folder name, skipped!", folderText);
-            continue;
-        }
-        if (rank < MAX_FOLDER_RANK)
-            ++rank;
-        if (gf_stopRequested())
-            return true;
-        const std::size_t before = g_scannedLiveries.size();
-        lf_searchLiveriesInFolder(rank, folder, SEAMS);
-        const std::size_t found = g_scannedLiveries.size() - before;
-        const std::string where = fmt::format("found in {}", folderText);
-        if (found < 1)
-            gf_logLine("No liveries {}", where);
-        else
-            gf_logLine("{} liverie{} {}", found, gf_plural(found), where);
-        total += found;
+    // The scan's workers start once, for all of its folders.
+    LiveryScanRun run(lf_takeScanSnapshot());
+    std::vector<std::filesystem::path> rankFolders;
+    try {
+        if (!lf_scanRankedFolders(FOLDERS, SEAMS, run, rankFolders))
+            return true; // stopped: no file, no report
+    } catch (...) {
+        lf_endScanWithReport();
+        throw;
     }
-    if (gf_stopRequested())
-        return true;
     if (g_scannedLiveries.empty()) {
+        lf_endScanWithReport();
         g_liveryCount = 0;
         gf_repaintWindow();
         return false;
     }
-    if (FOLDERS.size() > 1)
-        gf_logLine("{} in total", total);
     if (LIG_PRIORITIZE.value())
-        lf_keepBestRankedFolders();
+        lf_keepBestRankedFolders(rankFolders, run);
     gf_sortAndDedupScannedLiveries();
     lf_writeLiveriesScanned();
     g_scannedLiveries.clear();
-    lf_writeScanReport();
-    lf_clearScanLists();
-    gf_clearStatus();
+    lf_endScanWithReport();
     return true;
 }
 

@@ -2,7 +2,7 @@
 // The livery scan: finds the AI liveries installed in the simulator (the [fltsim.N] sections of
 // aircraft.cfg files below the AI packages of the Community folder or the user's lfolders),
 // writes LiveriesScanned.xml and the scan reports. It runs on the worker thread during
-// start-up; the folders are listed and the aircraft.cfg files read by scan workers
+// start-up; the folders are listed and the aircraft.cfg files read by the scan's workers
 // (core/ScanTasks.h).
 
 #include <chrono>
@@ -10,12 +10,18 @@
 #include <filesystem>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "core/ScanTasks.h"
+#include "liveries/Regcodes.h"
 #include "liveries/ScannedLivery.h"
 
 namespace qmt {
@@ -40,6 +46,10 @@ extern std::mutex g_incompleteSectionsMutex;
 extern std::list<std::string> g_incompleteSections; // IncompleFltsimSections.txt
 extern std::mutex g_noFltsimFilesMutex;
 extern std::list<std::string> g_noFltsimFiles;      // AircraftCfgWithNoFltsimSection.txt
+extern std::mutex g_skippedSectionsMutex;
+extern std::list<std::string> g_skippedSections;    // SkippedFltsimSections.txt: left out on purpose
+extern std::mutex g_droppedByPriorityMutex;
+extern std::list<std::string> g_droppedByPriority;  // DroppedByPriority.txt: lost to a better folder
 
 // ---------------------------------------------------------------------------------------------
 // Report lists and files
@@ -48,12 +58,16 @@ void lf_liveryScanLog(std::string_view TEXT);      // a model fix
 void lf_addInvalidCfgFile(std::string_view TEXT);
 void lf_addIncompleteSection(std::string_view TEXT);
 void lf_addNoFltsimFile(std::string_view PATH_TEXT);
+// A section left out on purpose (a fictional livery, a don't-use title ...), with the reason.
+void lf_addSkippedSection(std::string_view TEXT);
+// A livery left out because a better-ranked folder has its kind.
+void lf_addDroppedByPriority(std::string_view TEXT);
 // "{:12} in {} " + header
 void lf_addInvalidAirline(std::string_view CODE, const std::filesystem::path& PATH, std::string_view HEADER);
 // "{:16} in {}"
 void lf_addInvalidModel(std::string_view CODE, const std::filesystem::path& PATH);
 
-// Empties the six report lists, the title set and the don't-use titles. Run at the start of
+// Empties the report lists, the title set and the don't-use titles. Run at the start of
 // every scan (a scan cut short must not leave titles that the next one takes as taken) and
 // after the reports are written.
 void lf_clearScanLists();
@@ -64,12 +78,32 @@ void lf_removePreviousScanFiles();
 void lf_writeScanReport();
 
 // ---------------------------------------------------------------------------------------------
+// What the readers of one scan share
+
+// The lists that the readers of one scan consult, taken when the scan starts and never changed
+// while it runs. Each reader holds its scan's copy: one given up after a time-out may go on
+// after its scan has ended and the next one has rebuilt the lists.
+struct LiveryScanSnapshot {
+    std::unordered_set<std::string, Fnv1aHash, std::equal_to<>> dontUseTitles;
+};
+using LiveryScanSnapshotPtr = std::shared_ptr<const LiveryScanSnapshot>;
+// The snapshot of g_dontUseTitles (worker thread, after lf_readDontUseTitles).
+LiveryScanSnapshotPtr lf_takeScanSnapshot();
+
+// Titles longer than this are refused: no simulator title is, and the title goes on to
+// LiveriesScanned.xml and into every create call.
+inline constexpr std::size_t MAX_TITLE_CHARACTERS = 256;
+
+// The lines of an aircraft.cfg: views into the file's text, which the reader keeps.
+using CfgLines = std::vector<std::string_view>;
+
+// ---------------------------------------------------------------------------------------------
 // Model code of a file
 
 // Model code of an ordinary aircraft.cfg: its first icao_type_designator, else its first stock
 // base container; checked against the valid models and their fixes. Empty when none (reported).
-std::string lf_cfgModelCode(const std::filesystem::path& PATH, const std::vector<std::string>& LINES);
-std::string lf_baseContainerModel(const std::filesystem::path& PATH, const std::vector<std::string>& LINES);
+std::string lf_cfgModelCode(const std::filesystem::path& PATH, std::span<const std::string_view> LINES);
+std::string lf_baseContainerModel(const std::filesystem::path& PATH, std::span<const std::string_view> LINES);
 // Model code of an IVAO aircraft.cfg from its folder ...\SimObjects\Airplanes\IVAO_<model>\.
 std::string lf_ivaoModelFromPath(const std::filesystem::path& PATH);
 
@@ -78,43 +112,44 @@ std::string lf_ivaoModelFromPath(const std::filesystem::path& PATH);
 
 using LiveryList = std::list<ScannedLivery>;
 
-// Reads the lines of an aircraft.cfg in any encoding; false (logged, or listed for a file far
-// too large) when it cannot. WARN_NO_ENCODING: a file of unknown encoding is logged as a warning.
-bool lf_readCfgLines(const std::filesystem::path& PATH, std::vector<std::string>& LINES, bool WARN_NO_ENCODING);
+// Reads the lines of an aircraft.cfg in any encoding (TEXT keeps them); false, logged and
+// listed with the reason, when it cannot. WARN_NO_ENCODING: a file of unknown encoding is
+// logged as a warning.
+bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING);
 // Calls PROCESS with each [fltsim.N] section (its header first) in file order. A line that
 // opens another section ends one: '[' in its first six characters, or anywhere with
-// BRACKET_ANYWHERE.
-void lf_forEachFltsimSection(const std::vector<std::string>& LINES, bool BRACKET_ANYWHERE,
-                             const std::function<void(std::vector<std::string>&)>& PROCESS);
+// BRACKET_ANYWHERE; comment lines end none.
+void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACKET_ANYWHERE,
+                             const std::function<void(CfgLines&)>& PROCESS);
 // Drops the section's trailing empty and comment lines (never its header).
-void lf_trimTrailingLines(std::vector<std::string>& SECTION);
+void lf_trimTrailingLines(CfgLines& SECTION);
 // The regcode of an atc_id value: one registration of at most 12 characters without '*';
 // several give an empty one. False when an item is empty, too long or holds '*'.
 bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE);
+// Whether the title is too long to keep (more than MAX_TITLE_CHARACTERS characters).
+bool lf_titleTooLong(std::string_view TITLE);
 // The liveries of an ordinary aircraft.cfg, in section order.
-LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH);
+LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
+                                   const LiveryScanSnapshot& SCAN);
 // Whether the section numbers of the file are acceptable; a file without any section is
 // accepted (and listed) but gives no livery.
-bool lf_fltsimNumbers(const std::vector<std::string>& LINES, const std::filesystem::path& PATH);
-LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, const std::vector<std::string>& LINES,
+bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH);
+LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
                                     const std::string& MODEL, const std::filesystem::path& PATH,
-                                    const std::filesystem::path& FOLDER);
-// One section (its header first); shortened in place. At most one livery.
-LiveryList lf_procesFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>& SECTION, const std::string& MODEL,
-                                  const std::filesystem::path& PATH, const std::filesystem::path& FOLDER);
+                                    const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN);
 
 // The liveries of an IVAO aircraft.cfg (model from the folder, airline from the title).
-LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH);
-LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, const std::vector<std::string>& LINES,
+LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
+                                       const LiveryScanSnapshot& SCAN);
+LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
                                         const std::string& MODEL, const std::filesystem::path& PATH,
-                                        const std::filesystem::path& FOLDER);
-ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, std::vector<std::string>& SECTION,
-                                         const std::string& MODEL, const std::filesystem::path& PATH,
-                                         const std::filesystem::path& FOLDER);
+                                        const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN);
+ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, CfgLines& SECTION, const std::string& MODEL,
+                                         const std::filesystem::path& PATH, const std::filesystem::path& FOLDER,
+                                         const LiveryScanSnapshot& SCAN);
 // Takes the title for this scan: the livery when the title was new, else an empty record.
 ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
                                   const std::string& REGCODE);
-void lf_copyScannedLivery(ScannedLivery& TO, const ScannedLivery& FROM);
 // Whether an IVAO title begins with the model code (and "W" for the special folders), white
 // space, and three word characters, which are the airline code.
 bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SPECIAL, std::string& AIRLINE);
@@ -124,19 +159,27 @@ bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SP
 
 // The readers and the wait limit of a walk; tests replace them.
 struct LiveryWalkSeams {
-    std::function<LiveryList(int32_t, const std::filesystem::path&)> ordinaryReader = lf_searchLiveriesinFile;
-    std::function<LiveryList(int32_t, const std::filesystem::path&)> ivaoReader = lf_searchLiveriesinIVAOFile;
+    using Reader = std::function<LiveryList(int32_t, const std::filesystem::path&, const LiveryScanSnapshot&)>;
+    Reader ordinaryReader = lf_searchLiveriesinFile;
+    Reader ivaoReader = lf_searchLiveriesinIVAOFile;
     std::chrono::milliseconds waitLimit{10000};
-    // aircraft.cfg files read by one worker at most, one after the other: a thread costs far more
-    // to start and end than one file takes to read (see the scan benchmark).
-    std::size_t filesPerWorker = 64;
 };
 
-// Walks the folder (its sub-folders listed by scan workers ahead of the walk), reads the
-// aircraft.cfg files on scan workers (a batch of files per worker) and appends the liveries to
-// g_scannedLiveries in the order in which a plain depth-first walk meets the files. Logs what
-// goes wrong; throws nothing.
-void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER,
+// The workers and the lists of one scan, made when it starts and kept for all of its folders.
+struct LiveryScanRun {
+    explicit LiveryScanRun(LiveryScanSnapshotPtr LISTS);
+    ScanPool pool;
+    LiveryScanSnapshotPtr lists;
+    // The aircraft.cfg of each livery taken into g_scannedLiveries (its list node), for the
+    // report of liveries that the priority rule leaves out (walking thread only).
+    std::unordered_map<const ScannedLivery*, std::shared_ptr<const std::string>> files;
+};
+
+// Walks the folder (its sub-folders listed by the scan's workers ahead of the walk), reads each
+// aircraft.cfg as a task of its own on them and appends the liveries to g_scannedLiveries in
+// the order in which a plain depth-first walk meets the files. Logs what goes wrong; throws
+// nothing.
+void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER, LiveryScanRun& RUN,
                                const LiveryWalkSeams& SEAMS = {});
 
 // ---------------------------------------------------------------------------------------------

@@ -27,9 +27,9 @@ std::string lf_checkedModel(const std::string& CANDIDATE, const std::filesystem:
 
 } // namespace
 
-std::string lf_cfgModelCode(const std::filesystem::path& PATH, const std::vector<std::string>& LINES)
+std::string lf_cfgModelCode(const std::filesystem::path& PATH, std::span<const std::string_view> LINES)
 {
-    for (const std::string& line : LINES) {
+    for (const std::string_view line : LINES) {
         const std::string type = lf_readCfgKey::icaoTypeDesignator(line);
         if (!type.empty())
             return lf_checkedModel(type, PATH);
@@ -37,9 +37,9 @@ std::string lf_cfgModelCode(const std::filesystem::path& PATH, const std::vector
     return lf_baseContainerModel(PATH, LINES);
 }
 
-std::string lf_baseContainerModel(const std::filesystem::path& PATH, const std::vector<std::string>& LINES)
+std::string lf_baseContainerModel(const std::filesystem::path& PATH, std::span<const std::string_view> LINES)
 {
-    for (const std::string& line : LINES) {
+    for (const std::string_view line : LINES) {
         const std::string type = lf_readCfgKey::baseContainer(line);
         if (!type.empty())
             return lf_checkedModel(type, PATH);

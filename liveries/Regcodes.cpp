@@ -255,7 +255,12 @@ bool gf_readRegcodeTxtFiles(const std::filesystem::path& FOLDER, std::vector<Reg
         for (const std::filesystem::path& file : files) {
             const std::string fileText = file.string();
             std::size_t count = 0;
-            for (const std::string& line : gf_readFileLines(file).lines) {
+            const FileLines read = gf_readFileLines(file, MAX_LIVERY_TEXT_BYTES);
+            if (read.error == "too_large") {
+                gf_logWarning("regcode file {} is larger than {} MiB, not read", fileText, MAX_LIVERY_TEXT_BYTES >> 20);
+                result = false;
+            }
+            for (const std::string& line : read.lines) {
                 if (line.size() < 6) {
                     continue;
                 }

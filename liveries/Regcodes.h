@@ -15,6 +15,9 @@
 
 namespace qmt {
 
+// aircraft.cfg and regcode files larger than this are no such files and are not read whole.
+inline constexpr std::uintmax_t MAX_LIVERY_TEXT_BYTES = std::uintmax_t{64} << 20;
+
 // One entry of a regcode file.
 struct RegcodeRecord {
     std::string title;

@@ -28,6 +28,10 @@ std::mutex g_incompleteSectionsMutex;
 std::list<std::string> g_incompleteSections;
 std::mutex g_noFltsimFilesMutex;
 std::list<std::string> g_noFltsimFiles;
+std::mutex g_skippedSectionsMutex;
+std::list<std::string> g_skippedSections;
+std::mutex g_droppedByPriorityMutex;
+std::list<std::string> g_droppedByPriority;
 
 namespace {
 
@@ -38,6 +42,8 @@ constexpr std::string_view INVALID_CFG_FILES_FILE = "InvalidAircraftCfgFiles.txt
 constexpr std::string_view INCOMPLETE_SECTIONS_FILE = "IncompleFltsimSections.txt";
 constexpr std::string_view NO_FLTSIM_FILE = "AircraftCfgWithNoFltsimSection.txt";
 constexpr std::string_view INLINE_REGCODES_FILE = "InlineRegcodes.txt";
+constexpr std::string_view SKIPPED_SECTIONS_FILE = "SkippedFltsimSections.txt";
+constexpr std::string_view DROPPED_BY_PRIORITY_FILE = "DroppedByPriority.txt";
 
 template <typename CONTAINER>
 void lf_append(std::mutex& MUTEX, CONTAINER& LIST, std::string_view TEXT)
@@ -111,6 +117,16 @@ void lf_addNoFltsimFile(std::string_view PATH_TEXT)
     lf_append(g_noFltsimFilesMutex, g_noFltsimFiles, PATH_TEXT);
 }
 
+void lf_addSkippedSection(std::string_view TEXT)
+{
+    lf_append(g_skippedSectionsMutex, g_skippedSections, TEXT);
+}
+
+void lf_addDroppedByPriority(std::string_view TEXT)
+{
+    lf_append(g_droppedByPriorityMutex, g_droppedByPriority, TEXT);
+}
+
 void lf_addInvalidAirline(std::string_view CODE, const std::filesystem::path& PATH, std::string_view HEADER)
 {
     lf_append(g_invalidAirlinesMutex, g_invalidAirlines, fmt::format("{:12} in {} {}", CODE, PATH.string(), HEADER));
@@ -129,6 +145,8 @@ void lf_clearScanLists()
     lf_clear(g_invalidCfgFilesMutex, g_invalidCfgFiles);
     lf_clear(g_incompleteSectionsMutex, g_incompleteSections);
     lf_clear(g_noFltsimFilesMutex, g_noFltsimFiles);
+    lf_clear(g_skippedSectionsMutex, g_skippedSections);
+    lf_clear(g_droppedByPriorityMutex, g_droppedByPriority);
     lf_clear(g_scannedTitlesMutex, g_scannedTitles);
     g_dontUseTitles.clear();
 }
@@ -136,7 +154,8 @@ void lf_clearScanLists()
 void lf_removePreviousScanFiles()
 {
     const std::filesystem::path files[] = {
-        g_infoPath / NO_FLTSIM_FILE,          g_outputPath / LIVERIES_SCANNED_FILE,
+        g_infoPath / NO_FLTSIM_FILE,          g_infoPath / SKIPPED_SECTIONS_FILE,
+        g_infoPath / DROPPED_BY_PRIORITY_FILE, g_outputPath / LIVERIES_SCANNED_FILE,
         g_errorsPath / INLINE_REGCODES_FILE,  g_errorsPath / INVALID_AIRLINES_FILE,
         g_errorsPath / INVALID_MODELS_FILE,   g_errorsPath / FIXES_FILE,
         g_errorsPath / INVALID_CFG_FILES_FILE, g_errorsPath / INCOMPLETE_SECTIONS_FILE,
@@ -159,6 +178,8 @@ void lf_writeScanReport()
     const std::vector<std::string> cfgFiles = lf_snapshot(g_invalidCfgFilesMutex, g_invalidCfgFiles);
     std::vector<std::string> sections = lf_snapshot(g_incompleteSectionsMutex, g_incompleteSections);
     const std::vector<std::string> noFltsim = lf_snapshot(g_noFltsimFilesMutex, g_noFltsimFiles);
+    const std::vector<std::string> skipped = lf_snapshot(g_skippedSectionsMutex, g_skippedSections);
+    const std::vector<std::string> dropped = lf_snapshot(g_droppedByPriorityMutex, g_droppedByPriority);
 
     const bool none = airlines.empty() && models.empty() && fixes.empty() && cfgFiles.empty() && sections.empty();
     gf_logLine(none ? "\nNo errors" : "\nErrors:");
@@ -183,6 +204,12 @@ void lf_writeScanReport()
     gf_logLine("\nInformation:");
     if (!noFltsim.empty() && !(written = lf_writeSortedReport(noFltsim, g_infoPath, NO_FLTSIM_FILE)).empty())
         gf_logLine("{:5} empty aircraft.cfg files, see {}", noFltsim.size(), written);
+    if (!skipped.empty() && !(written = lf_writeSortedReport(skipped, g_infoPath, SKIPPED_SECTIONS_FILE)).empty())
+        gf_logLine("{:5} [fltsim.x] section{} passed over on purpose, see {}", skipped.size(), gf_plural(skipped.size()),
+                   written);
+    if (!dropped.empty() && !(written = lf_writeSortedReport(dropped, g_infoPath, DROPPED_BY_PRIORITY_FILE)).empty())
+        gf_logLine("{:5} {} of a lower-ranked folder left out, see {}", dropped.size(),
+                   dropped.size() == 1 ? "livery" : "liveries", written);
 }
 
 void gf_resetLiveryScanForTests()

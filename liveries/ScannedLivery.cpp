@@ -1,6 +1,7 @@
 #include "liveries/ScannedLivery.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <string_view>
 #include <tuple>
 #include <vector>
@@ -61,14 +62,42 @@ bool lf_sameLivery(const ScannedLivery& A, const ScannedLivery& B)
 void gf_sortScannedLiveries()
 {
     // Sorting the list with a comparator that looks every code up again would take the
-    // interning lock millions of times for a large scan: order a decorated vector instead.
-    std::vector<std::pair<LiveryOrderKey, std::list<ScannedLivery>::iterator>> order;
+    // interning lock millions of times for a large scan, and comparing the code texts of every
+    // pair costs as much: the texts of the few codes in use are put in order once, and each
+    // livery is sorted by the places of its codes in that order, then by its title.
+    std::vector<std::uint16_t> airlines;
+    std::vector<std::uint16_t> models;
+    for (const ScannedLivery& L : g_scannedLiveries) {
+        airlines.push_back(L.kind.airlineId);
+        airlines.push_back(L.kind.operatorId);
+        models.push_back(L.kind.modelId);
+    }
+    const auto places = [](std::vector<std::uint16_t>& IDS, const std::string& (*TEXT)(std::uint16_t)) {
+        std::sort(IDS.begin(), IDS.end());
+        IDS.erase(std::unique(IDS.begin(), IDS.end()), IDS.end());
+        std::stable_sort(IDS.begin(), IDS.end(), [TEXT](std::uint16_t A, std::uint16_t B) { return TEXT(A) < TEXT(B); });
+        std::unordered_map<std::uint16_t, std::uint64_t> place;
+        std::uint64_t current = 0;
+        for (std::size_t i = 0; i < IDS.size(); ++i) {
+            if (i > 0 && TEXT(IDS[i]) != TEXT(IDS[i - 1]))
+                current = i;
+            place.emplace(IDS[i], current);
+        }
+        return place;
+    };
+    const auto airlinePlace = places(airlines, gf_airlineCode);
+    const auto modelPlace = places(models, gf_modelCode);
+    using Entry = std::pair<std::uint64_t, std::list<ScannedLivery>::iterator>;
+    std::vector<Entry> order;
     order.reserve(g_scannedLiveries.size());
     for (auto it = g_scannedLiveries.begin(); it != g_scannedLiveries.end(); ++it) {
-        order.emplace_back(LiveryOrderKey(*it), it);
+        const std::uint64_t kind = airlinePlace.at(it->kind.airlineId) << 40 |
+                                   airlinePlace.at(it->kind.operatorId) << 20 | modelPlace.at(it->kind.modelId);
+        order.emplace_back(kind, it);
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [](const auto& A, const auto& B) { return A.first < B.first; });
+    std::stable_sort(order.begin(), order.end(), [](const Entry& A, const Entry& B) {
+        return A.first != B.first ? A.first < B.first : A.second->title < B.second->title;
+    });
     std::list<ScannedLivery> sorted;
     for (auto& [key, it] : order) {
         sorted.splice(sorted.end(), g_scannedLiveries, it);

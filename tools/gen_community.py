@@ -8,6 +8,15 @@ codes, a model code that needs its fix, a section number out of range, a file
 without sections, a missing title, a repeated title, a missing texture folder),
 a converted package and a scenery folder that the scan passes over.
 
+The FSLTL package is written as the real one is: values unquoted or quoted with
+';' comments after them, comment lines (one holding an older icao_airline after
+the real key), keys in mixed case, one file with CR-only line ends, and one
+private Caravan that makes the priority rule leave out the user package's
+Caravans. One JF file is a long multi-livery Windows-1252 file whose first
+accented letter comes after its first 4096 bytes. The user package lies outside
+the Community folder (data/simulator/Addons) and is linked into it, as add-on
+managers do.
+
 The output is deterministic: run it again after a change of the reference data
 and commit the data files. Only the generated packages are replaced; other
 entries of the Community folder (airport packages) stay.
@@ -63,9 +72,11 @@ def read_reference(folder):
 
 
 def write(path, text, encoding="utf-8"):
-    """The text (LF lines) in one of the encodings that packages come in."""
+    """The text (LF lines) in one of the encodings and line ends that packages come in."""
     path.parent.mkdir(parents=True, exist_ok=True)
-    if encoding == "utf-8-bom":
+    if encoding == "utf-8-bom-cr":
+        data = b"\xef\xbb\xbf" + text.replace("\n", "\r").encode("utf-8")
+    elif encoding == "utf-8-bom":
         data = b"\xef\xbb\xbf" + text.encode("utf-8")
     elif encoding == "utf-16le-crlf":
         data = b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
@@ -92,6 +103,30 @@ def section(number, title, airline=None, regcode=None, parking="GATE_MEDIUM", te
              f'atc_parking_types="{parking}"' if parking else None,
              'ui_manufacturer="Quillon sample"', *extra, ""]
     return "\n".join(l for l in lines if l is not None)
+
+
+def fsltl_section(number, title, airline, regcode, texture, parking="GATE,RAMP", quoted=True):
+    """A section as the FSLTL package writes it: comments after the values and on lines of
+    their own, keys in mixed case, some values unquoted."""
+    title_value = f'"{title}"' if quoted else title
+    lines = [f"[FLTSIM.{number}]", f"title = {title_value} ; Variation name", 'model = "" ; model folder',
+             f'texture = "{texture}" ; texture folder',
+             f'atc_id = "{regcode or ""}" ; tail number' if quoted else f"atc_id = {regcode or ''} ; tail number",
+             "atc_id_enable = 1 ; enable tail number",
+             f'atc_parking_types = "{parking}" ; "ANY" / "RAMP" / "CARGO" / "MIL_CARGO" / "MIL_COMBAT" / "GATE"',
+             "isAirTraffic = 1 ; Is the plane usable for air traffic"]
+    if airline is not None:
+        lines.append(f'icao_airline = "{airline}"' if quoted else f"ICAO_Airline = {airline} ; ###")
+        # An older code kept as a comment after the real key.
+        lines.append(f'; icao_airline = "{airline}X" ; before the rename')
+    lines.append("isUserSelectable = 0 ; Is the plane selectable by the user")
+    return "\n".join(lines) + "\n"
+
+
+def fsltl_cfg(type_line, sections):
+    return ("[GENERAL]\n" + type_line + "\n\n[VERSION]\nmajor = 1\nminor = 0\n\n"
+            ";===================== FLTSIM DEFINITIONS =====================\n\n"
+            + "\n".join(sections))
 
 
 def cfg(type_line, sections, comment="sample AI aircraft"):
@@ -127,6 +162,8 @@ def generate(community, reference, fleet_size):
     rng = random.Random(20261207)
     airlines, models, fixes, records, aig = read_reference(reference)
     for name in PACKAGES:
+        if (community / name).is_symlink():
+            (community / name).unlink()
         shutil.rmtree(community / name, ignore_errors=True)
     community.mkdir(parents=True, exist_ok=True)
     carriers = [a for a in CARRIERS if a in airlines]
@@ -183,28 +220,37 @@ def generate(community, reference, fleet_size):
     write(community / "aig-aitraffic-oci_CVT_" / AIRPLANES / "AIG_A320" / "aircraft.cfg",
           cfg("icao_type_designator=A320", [section(0, "AIG converted A320", "KLM", None)]))
 
-    # FSLTL: one folder per airline and model, UTF-8 with BOM; stock containers for some.
+    # FSLTL: one folder per airline and model, UTF-8 with BOM, written as the real package is;
+    # stock containers for some, CR-only line ends in one.
     fsltl = community / "fsltl-traffic-base"
     manifest(fsltl, "FSLTL Traffic Base (sample)", "Quillon")
+    first = True
     for airline in carriers[:fleet_size]:
         for model in airline_fleet(rng, airline, models):
             prefix = COUNTRY.get(airline, "N")
-            sections = [section(i, f"FSLTL_{airline}_{model}_{reg}", airline, reg, texture=reg)
+            sections = [fsltl_section(i, f"FSLTL_{airline}_{model}_{reg}", airline, reg, reg, quoted=i % 2 == 0)
                         for i, reg in enumerate(regs(rng, prefix, rng.randint(1, 3)))]
-            type_line = (f'base_container="..\\{STOCK_CONTAINERS[model]}"' if model in STOCK_CONTAINERS
-                         else f'icao_type_designator="{model}"')
-            write(fsltl / AIRPLANES / f"FSLTL_{airline}_{model}" / "aircraft.cfg",
-                  cfg(type_line, sections, "FSLTL sample"), "utf-8-bom")
+            type_line = (f'base_container = "..\\{STOCK_CONTAINERS[model]}" ; stock model' if model in STOCK_CONTAINERS
+                         else f'icao_type_designator = "{model}"')
+            write(fsltl / AIRPLANES / f"FSLTL_{airline}_{model}" / "aircraft.cfg", fsltl_cfg(type_line, sections),
+                  "utf-8-bom-cr" if first else "utf-8-bom")
+            first = False
     for airline, model, reg in SCENARIO_FLEET:
         if airline in airlines and model in models:
             write(fsltl / AIRPLANES / f"FSLTL_{airline}_{model}_{reg}" / "aircraft.cfg",
-                  cfg(f'icao_type_designator="{model}"',
-                      [section(0, f"FSLTL_{airline}_{model}_{reg}", airline, reg, texture=reg,
-                               parking="CARGO" if airline == "MPH" else "GATE_HEAVY")], "FSLTL sample"),
+                  fsltl_cfg(f'icao_type_designator = "{model}"',
+                            [fsltl_section(0, f"FSLTL_{airline}_{model}_{reg}", airline, reg, reg,
+                                           parking="CARGO" if airline == "MPH" else "GATE,RAMP")]),
                   "utf-8-bom")
     # The same title as an AIG livery: the first one read keeps it.
     write(fsltl / AIRPLANES / "FSLTL_DUP" / "aircraft.cfg",
           cfg("icao_type_designator=A320", [section(0, "AIG Airbus A320 Generic White", "", None)]), "utf-8-bom")
+    # One private Caravan: with the priority rule, the user package's private Caravans are left out.
+    if "C208" in models:
+        write(fsltl / AIRPLANES / "FSLTL_208B_GRAND_CARAVAN_PVT" / "aircraft.cfg",
+              fsltl_cfg("icao_type_designator = C208 ; type",
+                        [fsltl_section(0, "FSLTL_Cessna 208B Grand Caravan Private", None, None, "PVT",
+                                       parking="RAMP", quoted=False)]), "utf-8-bom")
 
     # JF: UTF-16LE with CRLF and Windows-1252 files.
     jf = community / "justflight-aircraft-traffic-fleet"
@@ -217,9 +263,12 @@ def generate(community, reference, fleet_size):
         encoding = "utf-16le-crlf" if i % 2 == 0 else "windows-1252"
         write(jf / AIRPLANES / f"JF_{model}_{airline}" / "aircraft.cfg",
               cfg(f"icao_type_designator={model}", sections, "JF sample, caf\u00e9 cr\u00e8me"), encoding)
-    write(jf / AIRPLANES / "JF_A320_FRANCAIS" / "aircraft.cfg",
-          cfg("icao_type_designator=A320", [section(0, "JF Airbus A320 Air Fran\u00e7aise \u00e9t\u00e9", "AFR",
-                                                     "F-HJFA")]), "windows-1252")
+    # A long multi-livery file: its first accented letter comes after its first 4096 bytes.
+    many = [section(k, f"JF Airbus A320 TAP Air Portugal {reg}", "TAP", reg, texture=reg)
+            for k, reg in enumerate(regs(random.Random(1252), "CS-T", 24))]
+    many.append(section(len(many), "JF Airbus A320 TAP Air Portugal S\u00e3o Jo\u00e3o", "TAP", "CS-TNA"))
+    write(jf / AIRPLANES / "JF_A320_TAP_MANY" / "aircraft.cfg",
+          cfg("icao_type_designator=A320", many, "JF sample, many liveries"), "windows-1252")
 
     # IVAO MTL: the model in the folder name, the airline after it in the title, a texture
     # folder for every livery.
@@ -239,8 +288,12 @@ def generate(community, reference, fleet_size):
     write(special / "texture.EZY" / "texture.cfg", "[fltsim]\n")
     write(special / "aircraft.cfg", cfg("", [section(0, "A320W EZY", None, None, None, texture="EZY")]))
 
-    # The user's own package: private and generic light aircraft, business jets, helicopters.
-    user = community / "user-aitraffic"
+    # The user's own package: private and generic light aircraft, business jets, helicopters. It
+    # lies outside the Community folder and is linked into it.
+    user = community.parent.parent / "Addons" / "user-aitraffic"
+    shutil.rmtree(user, ignore_errors=True)
+    (community / "user-aitraffic").symlink_to(Path("..") / ".." / "Addons" / "user-aitraffic",
+                                             target_is_directory=True)
     manifest(user, "My AI traffic", "me")
     private = [r for r in records if r[1] == "PVT" and r[3] in models]
     for model in GA_MODELS:

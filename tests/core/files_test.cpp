@@ -51,7 +51,7 @@ TEST_F(FilesTest, SixEncodingsReadToIdenticalLines)
 }
 
 // What the readers pass on is valid UTF-8 without NUL, whatever hides after a byte order mark,
-// past the sample that decided the encoding, or in UTF-16 units.
+// late in the file, or in UTF-16 units.
 TEST_F(FilesTest, LinesAreValidUtf8WithoutNulWhateverTheFileHolds)
 {
     const std::string fffd = "\xEF\xBF\xBD";
@@ -63,9 +63,8 @@ TEST_F(FilesTest, LinesAreValidUtf8WithoutNulWhateverTheFileHolds)
     };
     const std::vector<Case> cases = {
         {"bom", "\xEF\xBB\xBFok\xFF\xC0\x80", "ok" + fffd + fffd + fffd},
-        {"late", padding + "\xED\xA0\x80|\xF4\x90\x80\x80|\xE0\x80\xAF", padding + fffd + fffd + fffd + "|" +
-                                                                            fffd + fffd + fffd + fffd + "|" + fffd +
-                                                                            fffd + fffd},
+        // All of a file decides: bytes that are no UTF-8 make it Windows-1252, however late.
+        {"late", padding + "caf\xE9 \x80", padding + "caf\xC3\xA9 \xE2\x82\xAC"},
         {"latenul", padding + std::string("x\0y", 3), padding + "x" + fffd + "y"},
         {"utf16nul", utf16(std::u16string(u"a\u0000b", 3), false, true), "a" + fffd + "b"},
         {"utf16lone", utf16(u"\xD800x", true, true), fffd + "x"},
@@ -82,6 +81,19 @@ TEST_F(FilesTest, LinesAreValidUtf8WithoutNulWhateverTheFileHolds)
     // A character cut by the end of the sample does not make a UTF-8 file ANSI.
     writeFile(dir() / "cut.txt", std::string(4095, 'a') + "\xC3\xBC");
     EXPECT_EQ(gf_detectFileEncoding(dir() / "cut.txt"), FileEncoding::UTF8_without_BOM);
+}
+
+TEST_F(FilesTest, CrLfAndCrAloneEachEndALine)
+{
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"[fltsim.0]\rtitle=a\rx=1\r", {"[fltsim.0]", "title=a", "x=1"}},
+        {"a\r\nb\n\nc\r", {"a", "b", "", "c"}},
+        {"a\n\rb\r\r\nc", {"a", "", "b", "", "c"}},
+    };
+    for (const auto& [bytes, expected] : cases) {
+        writeFile(dir() / "ends.cfg", bytes);
+        EXPECT_EQ(gf_readFileLines(dir() / "ends.cfg").lines, expected) << bytes;
+    }
 }
 
 TEST_F(FilesTest, UnreadableFilesAndUnknownCharsets)

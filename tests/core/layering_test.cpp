@@ -62,8 +62,9 @@ TEST(LayeringTest, EveryFolderOfTheProductHasAFloor)
             hasCode = hasCode || file.path().extension() == ".cpp";
         const bool notProduct = name == "tests" || name == "bench" || name == "fuzz" || name == "tools" ||
                                 name.rfind("build", 0) == 0 || name.front() == '.';
-        if (hasCode && !notProduct)
+        if (hasCode && !notProduct) {
             EXPECT_NE(lf_floorOf(name), -1) << name << " holds code but has no floor";
+        }
     }
 }
 

@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -86,6 +88,41 @@ TEST_F(ScanTasksTest, NeverMoreWorkersThanTheLimitAndResultsInStartOrder)
         EXPECT_EQ(results[static_cast<std::size_t>(i)], i);
     EXPECT_TRUE(gf_waitForBglTasks(5s));
     EXPECT_EQ(g_runningBglTasks.load(), 0);
+}
+
+TEST_F(ScanTasksTest, OnePoolRunsEveryTaskOfAScanWhileAGivenUpTaskHoldsOneOfItsThreads)
+{
+    // A file read at a slow pace must not hold up the others: only its own result is given up,
+    // the next tasks run on the pool's other threads at once, and no thread is started per task.
+    g_maxBglTasks = 3;
+    Gate gate;
+    std::mutex idsMutex;
+    std::set<std::thread::id> threads;
+    {
+        ScanPool pool;
+        ScanTasks<int> tasks(pool, 30ms);
+        ASSERT_TRUE(tasks.start(gate.heldTask(-1)));
+        EXPECT_THROW(tasks.takeOldest(), std::runtime_error);
+        std::vector<int> results;
+        for (int i = 0; i < 200; ++i) {
+            ASSERT_TRUE(tasks.start([&idsMutex, &threads, i] {
+                std::lock_guard lock(idsMutex);
+                threads.insert(std::this_thread::get_id());
+                return i;
+            }));
+            if (tasks.overfull())
+                results.push_back(tasks.takeOldest());
+        }
+        while (!tasks.empty())
+            results.push_back(tasks.takeOldest());
+        ASSERT_EQ(results.size(), 200u);
+        for (int i = 0; i < 200; ++i)
+            EXPECT_EQ(results[static_cast<std::size_t>(i)], i);
+        EXPECT_EQ(g_runningBglTasks.load(), 1); // the given-up task still runs
+    }
+    EXPECT_LE(threads.size(), 2u);
+    gate.open();
+    EXPECT_TRUE(gf_waitForBglTasks(5s));
 }
 
 TEST_F(ScanTasksTest, SlowWorkerTimesOutAndIsDroppedWhileItGoesOnAlone)
@@ -176,51 +213,33 @@ TEST_F(ScanTasksTest, DroppedListDoesNotWaitForItsWorkers)
     EXPECT_TRUE(gf_waitForBglTasks(5s));
 }
 
-TEST_F(ScanTasksTest, BatchesCloseAtTheirFileOrByteLimitAndLoseOnlyAThrowingFile)
+TEST_F(ScanTasksTest, FileTasksGiveResultsInStartOrderAndNameTheFileThatFailed)
 {
     g_maxBglTasks = 2;
-    std::atomic<int> reads{0};
-    using Batches = ScanBatches<int, int>;
-    ScanBatchRule rule;
-    rule.maxFiles = 3;
-    rule.maxBytes = 100;
-    std::vector<std::size_t> sizes;
-    std::vector<int> results;
-    std::vector<std::string> errors;
-    Batches batches(
-        [&reads](const int& FILE) {
-            ++reads;
-            if (FILE == 4)
-                throw std::runtime_error("broken file 4");
-            return FILE * 10;
-        },
-        rule, 5s);
-    const auto collect = [&](Batches::Outcomes OUTCOMES) {
-        sizes.push_back(OUTCOMES.size());
-        for (const Batches::Outcome& outcome : OUTCOMES) {
-            if (outcome.error)
-                errors.push_back(*outcome.error);
-            else
-                results.push_back(outcome.result);
+    ScanPool pool(2);
+    ScanFileTasks<int> tasks(pool, 5s, {});
+    std::vector<std::string> taken;
+    const auto takeOldest = [&] {
+        ScanFileTasks<int>::File file;
+        try {
+            taken.push_back(std::to_string(tasks.takeOldest(file)));
+        } catch (const std::exception& e) {
+            taken.push_back(std::filesystem::path(file).string() + ": " + e.what());
         }
     };
-    // Three small files fill a batch; the 100 bytes of file 5 close the batch it joins; 6 and 7
-    // stay open until the walk ends.
-    const std::vector<std::pair<int, std::uintmax_t>> files = {{1, 10}, {2, 10}, {3, 10}, {4, 0}, {5, 100}, {6, 0}, {7, 0}};
-    for (const auto& [file, bytes] : files) {
-        ASSERT_TRUE(batches.add(file, bytes));
-        if (batches.overfull())
-            collect(batches.takeOldest());
+    for (int n = 1; n <= 5; ++n) {
+        const std::filesystem::path file = "file" + std::to_string(n) + ".cfg";
+        ASSERT_TRUE(tasks.start(file.native(), [n] {
+            if (n == 3)
+                throw std::runtime_error("broken");
+            return n * 10;
+        }));
+        if (tasks.overfull())
+            takeOldest();
     }
-    EXPECT_LE(batches.size(), 2u);
-    ASSERT_TRUE(batches.startOpenBatch());
-    ASSERT_TRUE(batches.startOpenBatch()); // nothing open: nothing started
-    while (!batches.empty())
-        collect(batches.takeOldest());
-    EXPECT_EQ(sizes, (std::vector<std::size_t>{3, 2, 2}));
-    EXPECT_EQ(results, (std::vector<int>{10, 20, 30, 50, 60, 70}));
-    EXPECT_EQ(errors, std::vector<std::string>{"broken file 4"});
-    EXPECT_EQ(reads.load(), 7);
+    while (!tasks.empty())
+        takeOldest();
+    EXPECT_EQ(taken, (std::vector<std::string>{"10", "20", "file3.cfg: broken", "40", "50"}));
 }
 
 class TreeWalkTest : public ScanTasksTest {

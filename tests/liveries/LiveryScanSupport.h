@@ -15,7 +15,7 @@
 
 namespace qmt::test {
 
-enum class Encoding { utf8, utf8Bom, utf16Crlf, windows1252 };
+enum class Encoding { utf8, utf8Bom, utf16Crlf, windows1252, crOnly };
 
 // The text (UTF-8, LF lines) in the encoding; for Windows-1252 only characters it has.
 inline std::string encoded(const std::string& TEXT, Encoding ENCODING)
@@ -24,6 +24,11 @@ inline std::string encoded(const std::string& TEXT, Encoding ENCODING)
         return TEXT;
     if (ENCODING == Encoding::utf8Bom)
         return "\xEF\xBB\xBF" + TEXT;
+    if (ENCODING == Encoding::crOnly) {
+        std::string out = TEXT;
+        std::replace(out.begin(), out.end(), '\n', '\r');
+        return out;
+    }
     std::u32string code;
     for (std::size_t i = 0; i < TEXT.size();) {
         const auto b = static_cast<unsigned char>(TEXT[i]);
@@ -48,6 +53,12 @@ inline std::string encoded(const std::string& TEXT, Encoding ENCODING)
         out += static_cast<char>(c >> 8);
     }
     return out;
+}
+
+// Views of the lines, as the readers take them (LINES must outlive them).
+inline CfgLines views(const std::vector<std::string>& LINES)
+{
+    return CfgLines(LINES.begin(), LINES.end());
 }
 
 class LiveryScanTest : public LiveryTest {

@@ -10,9 +10,22 @@ using CfgFileTest = LiveryScanTest;
 
 const std::filesystem::path CFG = "/pkg/SimObjects/Airplanes/A320/aircraft.cfg";
 
-LiveryList readSections(const std::string& TEXT, const std::string& MODEL = "A320")
+LiveryList readSections(const std::string& TEXT, const std::string& MODEL = "A320", const LiveryScanSnapshot& SCAN = {})
 {
-    return lf_processFltSimSections(3, splitLines(TEXT), MODEL, CFG, CFG.parent_path());
+    const std::vector<std::string> lines = splitLines(TEXT);
+    return lf_processFltSimSections(3, views(lines), MODEL, CFG, CFG.parent_path(), SCAN);
+}
+
+bool fltsimNumbers(const std::string& TEXT)
+{
+    const std::vector<std::string> lines = splitLines(TEXT);
+    return lf_fltsimNumbers(views(lines), CFG);
+}
+
+std::string modelCode(const std::filesystem::path& PATH, const std::string& TEXT)
+{
+    const std::vector<std::string> lines = splitLines(TEXT);
+    return lf_cfgModelCode(PATH, views(lines));
 }
 
 std::string titleOf(const LiveryList& L)
@@ -75,6 +88,45 @@ TEST_F(CfgFileTest, SectionRulesGiveTitleAirlineRegcodeAndKind)
                   "/pkg/SimObjects/Airplanes/A320, [fltsim.0], has more than one atc_id key"}));
 }
 
+TEST_F(CfgFileTest, RealPackageWritingKeepsCleanTitlesAndEveryDroppedSectionHasItsReason)
+{
+    g_dbaseRecords.push_back({"PH-NOM", gf_kindValue({gf_airlineId("KLM"), 0, 0, 0, 1})}); // no model
+    LiveryScanSnapshot scan;
+    scan.dontUseTitles = {"Do not use"};
+    struct Case {
+        std::string text;
+        const char* title;  // "(none)": no livery
+        const char* report; // the line (or its end) that says why there is none
+    };
+    const std::string folder = CFG.parent_path().string();
+    const Case cases[] = {
+        {"[FLTSIM.0]\nTitle = KLM E ; Variation name\nICAO_Airline = KLM ; ###\n; icao_airline = \"DLH\" (old)\n"
+         "atc_id = PH-AAE ; tail number\n",
+         "KLM E", ""},
+        {"[fltsim.1]\ntitle = \"KLM F; the second\" ; Variation name\nicao_airline = \"KLM\" ;\n", "KLM F; the second", ""},
+        {"[fltsim.2]\ntitle=KLM G\nicao_airline=KLM\nicao_airline=DLH\n", "(none)",
+         " [fltsim.2] has more than one icao_airline key"},
+        {"[fltsim.3]\ntitle=" + std::string(257, 'x') + "\nicao_airline=KLM\n", "(none)",
+         " [fltsim.3] title is longer than 256 characters"},
+        {"[fltsim.4]\ntitle=" + std::string(256, 'x') + "\nicao_airline=KLM\n", "", ""},
+        {"[fltsim.5]\ntitle=No model\natc_id=PH-NOM\n", "(none)", " [fltsim.5] title 'No model' has no airline or no model code"},
+        {"[fltsim.6]\ntitle=A Fictional one\nicao_airline=KLM\n", "(none)", " [fltsim.6] title 'A Fictional one' is a fictional livery"},
+        {"[fltsim.7]\ntitle=Do not use\nicao_airline=KLM\n", "(none)", " [fltsim.7] title 'Do not use' is a don't-use title"},
+        {"[fltsim.8]\ntitle=Foo RFO\nicao_airline=RFO\n", "(none)", " [fltsim.8] airline RFO is not used"},
+    };
+    for (const Case& c : cases) {
+        const LiveryList result = readSections(c.text, "A320", scan);
+        EXPECT_EQ(titleOf(result), std::string(c.title).empty() ? std::string(256, 'x') : c.title) << c.text;
+        if (*c.report == '\0')
+            continue;
+        std::vector<std::string> reports = lines(g_incompleteSections);
+        reports.insert(reports.end(), g_skippedSections.begin(), g_skippedSections.end());
+        EXPECT_TRUE(std::any_of(reports.begin(), reports.end(), [&](const std::string& R) {
+            return R.ends_with(c.report) && (R.starts_with(folder));
+        })) << c.report;
+    }
+}
+
 TEST_F(CfgFileTest, SectionsAndFileChecks)
 {
     // Titles are taken once per scan; a [General] line ends a section; an invalid atc_id and
@@ -92,24 +144,26 @@ TEST_F(CfgFileTest, SectionsAndFileChecks)
     EXPECT_EQ(incomplete, (std::vector<std::string>{"/pkg/SimObjects/Airplanes/A320 [fltsim.x] title 'T1' already exists",
                                                     "invalid atc_id=ABC*D in: T2"}));
 
-    EXPECT_TRUE(lf_fltsimNumbers(splitLines("[fltsim.0]\n[fltsim.10000]\n[fltsim.x]"), CFG));
-    EXPECT_FALSE(lf_fltsimNumbers(splitLines("[fltsim.0]\n[fltsim.10001]"), CFG));
-    EXPECT_FALSE(lf_fltsimNumbers(splitLines("[fltsim.99999999999]"), CFG));
-    EXPECT_TRUE(lf_fltsimNumbers(splitLines("[General]\ntitle=x"), CFG));
+    EXPECT_TRUE(fltsimNumbers("[fltsim.0]\n[fltsim.10000]\n[fltsim.x]"));
+    EXPECT_FALSE(fltsimNumbers("[fltsim.0]\n[fltsim.10001]"));
+    EXPECT_FALSE(fltsimNumbers("[fltsim.99999999999]"));
+    EXPECT_TRUE(fltsimNumbers("[General]\ntitle=x"));
     EXPECT_EQ(lines(g_invalidCfgFiles),
-              (std::vector<std::string>{CFG.string() + " contains a [fltsim.x] section with a number < 0 or > 10000"}));
+              (std::vector<std::string>{CFG.string() + " contains a [fltsim.x] section with a number < 0 or > 10000",
+                                        CFG.string() + " has a [fltsim.x] section whose number is too large: "
+                                                       "[fltsim.99999999999]"}));
     EXPECT_EQ(lines(g_noFltsimFiles), (std::vector<std::string>{CFG.string()}));
     EXPECT_EQ(countLog("==> fltsim num [fltsim.99999999999] incorrect"), 1);
 }
 
 TEST_F(CfgFileTest, ModelCodeFromTypeContainerOrFolder)
 {
-    EXPECT_EQ(lf_cfgModelCode(CFG, splitLines("icao_type_designator=A320X\nicao_type_designator=B738")), "A320");
-    EXPECT_EQ(lf_cfgModelCode(CFG, splitLines("icao_type_designator=\"a32n\"")), "A20N");
-    EXPECT_EQ(lf_cfgModelCode(CFG, splitLines("icao_type_designator=ZZ99\nbase_container=..\\Asobo_A320_NEO")), "");
-    EXPECT_EQ(lf_cfgModelCode(CFG, splitLines("base_container=..\\Other\nbase_container=..\\Asobo_A320_NEO")), "A20N");
-    EXPECT_EQ(lf_cfgModelCode("/c/pmdg-aircraft-77w/aircraft.cfg", {"x=1"}), "");
-    EXPECT_EQ(lf_cfgModelCode(CFG, {"x=1"}), "");
+    EXPECT_EQ(modelCode(CFG, "icao_type_designator=A320X\nicao_type_designator=B738"), "A320");
+    EXPECT_EQ(modelCode(CFG, "icao_type_designator=\"a32n\""), "A20N");
+    EXPECT_EQ(modelCode(CFG, "icao_type_designator=ZZ99\nbase_container=..\\Asobo_A320_NEO"), "");
+    EXPECT_EQ(modelCode(CFG, "base_container=..\\Other\nbase_container=..\\Asobo_A320_NEO"), "A20N");
+    EXPECT_EQ(modelCode("/c/pmdg-aircraft-77w/aircraft.cfg", "x=1"), "");
+    EXPECT_EQ(modelCode(CFG, "x=1"), "");
     EXPECT_EQ(lf_ivaoModelFromPath("/c/IVAO_MTL/SimObjects/Airplanes/IVAO_B738WLfa/aircraft.cfg"), "B738");
     EXPECT_EQ(lf_ivaoModelFromPath("C:\\c\\IVAO_MTL\\SimObjects\\Airplanes\\IVAO_A20N\\aircraft.cfg"), "A20N");
     EXPECT_EQ(lf_ivaoModelFromPath("/c/IVAO_MTL/SimObjects/Airplanes/Other/aircraft.cfg"), "");
@@ -130,7 +184,8 @@ TEST_F(CfgFileTest, IvaoSectionsTakeTheAirlineFromTheTitle)
         std::filesystem::create_directories(folder / texture);
     std::filesystem::create_directories(special / "texture.");
     auto read = [](const std::filesystem::path& FOLDER, const std::string& MODEL, const std::string& TEXT) {
-        return lf_processIvaoFltSimSections(1, splitLines(TEXT), MODEL, FOLDER / "aircraft.cfg", FOLDER);
+        const std::vector<std::string> lines = splitLines(TEXT);
+        return lf_processIvaoFltSimSections(1, views(lines), MODEL, FOLDER / "aircraft.cfg", FOLDER, {});
     };
     const LiveryList b738 = read(folder, "B738",
                                  "[fltsim.0]\ntitle=\"  B738KLM \"\ntexture=KLM\n"
@@ -171,10 +226,10 @@ TEST_F(CfgFileTest, AnyBytesNeverBreakTheReaders)
         many += "[fltsim." + std::to_string(i % 10001) + "]\ntitle=T" + std::to_string(i % 700) + "\nicao_airline=KLM\n";
     writeFile(m_work / "b" / "aircraft.cfg", many + std::string(3'000'000, 'x'));
     std::filesystem::create_directories(m_work / "c" / "aircraft.cfg");
-    EXPECT_NO_THROW(lf_searchLiveriesinFile(1, m_work / "a" / "aircraft.cfg"));
-    EXPECT_EQ(lf_searchLiveriesinFile(1, m_work / "b" / "aircraft.cfg").size(), 700u);
-    EXPECT_NO_THROW(lf_searchLiveriesinFile(1, m_work / "c" / "aircraft.cfg"));
-    EXPECT_NO_THROW(lf_searchLiveriesinIVAOFile(1, m_work / "a" / "aircraft.cfg"));
+    EXPECT_NO_THROW(lf_searchLiveriesinFile(1, m_work / "a" / "aircraft.cfg", {}));
+    EXPECT_EQ(lf_searchLiveriesinFile(1, m_work / "b" / "aircraft.cfg", {}).size(), 700u);
+    EXPECT_NO_THROW(lf_searchLiveriesinFile(1, m_work / "c" / "aircraft.cfg", {}));
+    EXPECT_NO_THROW(lf_searchLiveriesinIVAOFile(1, m_work / "a" / "aircraft.cfg", {}));
 }
 
 } // namespace

@@ -21,7 +21,8 @@ std::string regexValue(const std::string& LINE, const std::string& KEY)
 
 std::string regexHeader(const std::string& LINE)
 {
-    if (LINE.size() >= 2 && LINE.starts_with("//"))
+    static const std::regex comment(R"([ \t]*(;|//)[^]*)", std::regex::ECMAScript);
+    if (std::regex_match(LINE, comment))
         return {};
     static const std::regex header(R"(\s*(\[fltsim\.)(\d+)\]\s*)", std::regex::ECMAScript | std::regex::icase);
     std::smatch match;
@@ -95,7 +96,7 @@ TEST(CfgReadersTest, HeaderReaderEqualsTheExpressionOnGeneratedLines)
     }
     EXPECT_GT(headers, 15);
     for (const char* line : {"[fltsim.12]", "  [FLTSIM.3]  ", "[fltsim.3] // comment", "//[fltsim.3]", "[fltsim.]",
-                             "[FltSim.3]", "[FltSim.3] x", "[fltsim.99999999999]"})
+                             "[FltSim.3]", "[FltSim.3] x", "[fltsim.99999999999]", " ; [fltsim.3]", "\t// [FLTSIM.3]"})
         EXPECT_EQ(lf_readFltsimHeader(line), regexHeader(line)) << line;
 }
 
@@ -130,6 +131,35 @@ TEST(CfgReadersTest, KeyReadersApplyTheQuoteAndValueRules)
     EXPECT_EQ(lf_readCfgKey::baseContainer("base_container=..\\Asobo_A320_NEO"), "A20N");
     EXPECT_EQ(lf_readCfgKey::baseContainer("base_container=..\\Asobo_a320_neo"), "");
     EXPECT_EQ(lf_readCfgKey::baseContainer("base_container=abc"), "");
+
+    // Values as real packages write them: unquoted up to a ';' comment, quoted with a comment
+    // after the quotes or a ';' inside them, keys in any case; comment lines are no keys.
+    const std::vector<std::pair<std::string, std::string>> titles = {
+        {"title = FSLTL_Cessna 208B Grand Caravan Aztec Airways ; Variation name",
+         "FSLTL_Cessna 208B Grand Caravan Aztec Airways"},
+        {"title = \"FSLTL A20N BAW British Airways\" ; Variation name", "FSLTL A20N BAW British Airways"},
+        {"Title = \"Air; Foo\" ; x", "Air; Foo"},
+        {"TITLE=Plain;comment \"quoted\"", "Plain"},
+        {"title = ; only a comment", ""},
+        {"; title = commented out", ""},
+        {"  ;title=commented out", ""}};
+    for (const auto& [line, expected] : titles) {
+        v.clear();
+        EXPECT_EQ(lf_readCfgKey::title(line, v), !expected.empty()) << line;
+        EXPECT_EQ(v, expected) << line;
+    }
+    for (const auto& [line, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"icao_airline = AAL ; ###", "AAL"}, {"ICAO_Airline = \"\" ;", "ZZZ"}, {"icao_airline = \"BAW\"", "BAW"}}) {
+        ASSERT_TRUE(lf_readCfgKey::icaoAirline(line, v)) << line;
+        EXPECT_EQ(v, expected) << line;
+    }
+    EXPECT_FALSE(lf_readCfgKey::icaoAirline("icao_airline = ; no airline", v));
+    EXPECT_FALSE(lf_readCfgKey::icaoAirline("; icao_airline = KLM", v));
+    ASSERT_TRUE(lf_readCfgKey::atcId("atc_id = N123AB ; tail \"number\"", v));
+    EXPECT_EQ(v, "N123AB");
+    EXPECT_FALSE(lf_readCfgKey::atcId("atc_id = \"\"  ; tail number", v));
+    EXPECT_EQ(lf_readCfgKey::icaoTypeDesignator("icao_type_designator = A20N ; type"), "A20N");
+    EXPECT_EQ(lf_readCfgKey::baseContainer("base_container = ..\\Asobo_A320_NEO ; stock"), "A20N");
 
     EXPECT_FALSE(lf_hasAtcIdLine("atc_id_color=0xFFFFFF"));
     EXPECT_FALSE(lf_hasAtcIdLine("ATC_ID=D-ABCD"));

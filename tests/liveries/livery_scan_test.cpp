@@ -2,6 +2,7 @@
 // report files.
 #include <atomic>
 #include <future>
+#include <thread>
 
 #include "LiveryScanSupport.h"
 #include "core/Parameters.h"
@@ -103,20 +104,27 @@ TEST_F(LiveryScanFlowTest, TreeOfEveryPackageStyleGivesTheExpectedFileAndReports
     EXPECT_TRUE(gf_controlState(AI_PACKAGE_SELECTOR.name()).enabled);
 }
 
-TEST_F(LiveryScanFlowTest, EveryEncodingGivesByteIdenticalRecords)
+TEST_F(LiveryScanFlowTest, EveryEncodingAndLineEndGivesByteIdenticalRecords)
 {
     LIG_AUTOMATIC.set(false);
+    // Multi-livery files are long: their first accented letter may come after many kilobytes.
+    std::string late;
+    while (late.size() < 6000)
+        late += "; a comment line of the kind real files carry before their sections\n";
     std::vector<std::vector<std::string>> results;
-    for (const Encoding e : {Encoding::utf8, Encoding::utf8Bom, Encoding::utf16Crlf, Encoding::windows1252}) {
-        const auto folder = m_work / ("enc" + std::to_string(static_cast<int>(e)));
-        writeCfg(folder / "aircraft.cfg", AIG_CFG, e);
-        LFOLDERS[0].set(folder.string());
-        gf_scanLiveries();
-        results.push_back(scannedRecords());
+    for (const std::string& text : {AIG_CFG, late + AIG_CFG}) {
+        for (const Encoding e :
+             {Encoding::utf8, Encoding::utf8Bom, Encoding::utf16Crlf, Encoding::windows1252, Encoding::crOnly}) {
+            const auto folder = m_work / ("enc" + std::to_string(results.size()));
+            writeCfg(folder / "aircraft.cfg", text, e);
+            LFOLDERS[0].set(folder.string());
+            gf_scanLiveries();
+            results.push_back(scannedRecords());
+        }
     }
     ASSERT_EQ(results.front().size(), 3u);
-    for (const auto& r : results)
-        EXPECT_EQ(r, results.front());
+    for (std::size_t i = 0; i < results.size(); ++i)
+        EXPECT_EQ(results[i], results.front()) << i;
 }
 
 TEST_F(LiveryScanFlowTest, PackageChoicesAndManualFoldersGiveFoldersAndRanks)
@@ -174,6 +182,63 @@ TEST_F(LiveryScanFlowTest, PackageChoicesAndManualFoldersGiveFoldersAndRanks)
     EXPECT_EQ(std::count_if(records.begin(), records.end(),
                             [](const std::string& R) { return R.find("Other KLM") != std::string::npos; }),
               0);
+    EXPECT_EQ(readFile(g_infoPath / "DroppedByPriority.txt"),
+              "'Other KLM A320' [KLM A320] in " + (m_work / "second" / "aircraft.cfg").string() + " left out: " +
+                  (m_community / "aig-aitraffic-oci-beta").string() + " has liveries of this kind\n");
+    EXPECT_EQ(countLog("    1 livery of a lower-ranked folder left out, see "), 1);
+}
+
+TEST_F(LiveryScanFlowTest, PackagesLinkedIntoTheScannedFolderAreScannedOnceAndLoopsAreNot)
+{
+    const auto air = std::filesystem::path("SimObjects") / "Airplanes";
+    const std::string cfg = "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=Linked KLM\nicao_airline=KLM\n";
+    writeCfg(m_work / "addons" / "linked-package" / air / "A" / "aircraft.cfg", cfg);
+    writeCfg(m_community / "own-package" / air / "B" / "aircraft.cfg",
+             "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=Own DLH\nicao_airline=DLH\n");
+    std::filesystem::create_directory_symlink(m_work / "addons" / "linked-package", m_community / "linked-package");
+    std::filesystem::create_directory_symlink(m_work / "addons" / "linked-package", m_community / "same-again");
+    std::filesystem::create_directory_symlink(m_community, m_community / "loop");
+    std::filesystem::create_directory_symlink(m_community / "own-package", m_community / "inside");
+    // Below the package level links are not followed.
+    std::filesystem::create_directory_symlink(m_work / "addons", m_community / "own-package" / "deeper");
+    LIG_AUTOMATIC.set(false);
+    LFOLDERS[0].set(m_community.string());
+    gf_scanLiveries();
+    EXPECT_EQ(scannedRecords(), (std::vector<std::string>{"    <l a=\"DLH\" m=\"A320\" t=\"Own DLH\" />",
+                                                          "    <l a=\"KLM\" m=\"A320\" t=\"Linked KLM\" />"}));
+    EXPECT_EQ(countLog("which is scanned already, skipped"), 3);
+    EXPECT_EQ(countLog("already exists"), 0);
+}
+
+TEST_F(LiveryScanFlowTest, ReaderGivenUpReadsItsOwnScansListsWhileTheNextScanRebuildsThem)
+{
+    // A reader given up after its time-out goes on after the next scan has cleared and rebuilt
+    // the don't-use titles. It reads the lists its own scan started with; ThreadSanitizer sees
+    // any read of the shared ones, which nothing orders after the next scan's writes (the
+    // reader is let go by a relaxed flag, which orders nothing).
+    writeFile(g_myRegcodesPath / "dont.txt", "Do not use this one\n");
+    const std::string cfg = "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=Do not use this one\n"
+                            "icao_airline=KLM\n[fltsim.1]\ntitle=Slow KLM\nicao_airline=KLM\n";
+    writeCfg(m_work / "slow" / "aircraft.cfg", cfg);
+    writeCfg(m_work / "fast" / "aircraft.cfg", cfg.substr(0, cfg.find("Slow")) + "Fast KLM\nicao_airline=KLM\n");
+    std::atomic<bool> go{false};
+    std::promise<std::size_t> found;
+    LiveryWalkSeams slow;
+    slow.waitLimit = 50ms;
+    slow.ordinaryReader = [&go, &found](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
+        while (!go.load(std::memory_order_relaxed))
+            std::this_thread::yield();
+        LiveryList liveries = lf_searchLiveriesinFile(RANK, PATH, SCAN);
+        found.set_value(liveries.size());
+        return liveries;
+    };
+    EXPECT_FALSE(lf_scanLiveryFolders({m_work / "slow"}, slow));
+    LiveryWalkSeams next;
+    next.waitLimit = 50ms;
+    EXPECT_TRUE(lf_scanLiveryFolders({m_work / "fast"}, next));
+    EXPECT_EQ(scannedRecords(), std::vector<std::string>{"    <l a=\"KLM\" m=\"A320\" t=\"Fast KLM\" />"});
+    go.store(true, std::memory_order_relaxed);
+    EXPECT_EQ(found.get_future().get(), 1u); // its own scan's don't-use title is left out
 }
 
 TEST_F(LiveryScanFlowTest, UserErrorsCarryTheirExactTexts)
@@ -190,10 +255,15 @@ TEST_F(LiveryScanFlowTest, UserErrorsCarryTheirExactTexts)
     expectError(43, "Automatic scan has not found any AI packages, choose a different selection (or go to Manual "
                     "mode, see Manual 5.2)");
     EXPECT_TRUE(gf_controlState(AI_PACKAGE_SELECTOR.name()).enabled);
-    std::filesystem::create_directories(m_community / "fsltl-traffic-base");
+    writeCfg(m_community / "fsltl-traffic-base" / "SimObjects" / "Airplanes" / "X" / "aircraft.cfg",
+             "[fltsim.0]\ntitle=No type\n");
     MSFS_INSTALL_PATH.set(m_community.parent_path().string());
     expectError(143, "Automatic scan has not found any liveries, choose a different selection, or switch off "
                      "automatic and set lfolder parameter(-s)");
+    // The user sees why: the reports are written all the same.
+    EXPECT_NE(readFile(g_errorsPath / "InvalidAircraftCfgFiles.txt").find("Line icao_type_designator= is missing"),
+              std::string::npos);
+    EXPECT_EQ(countLog("    1 invalid aircraft.cfg files, see "), 1);
     LIG_AUTOMATIC.set(false);
     expectError(48, "Exit Quillon first!   Then set one or more lfolder parameters to your liveries, see Manual 5.2");
     LFOLDERS[2].set((m_work / "missing").string());
@@ -214,10 +284,10 @@ TEST_F(LiveryScanFlowTest, ScanStoppedInTheSecondFolderAndRunAgainEqualsAFreshSc
 
     SCAN_LIVERIES.set(true);
     LiveryWalkSeams stopping;
-    stopping.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH) {
+    stopping.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
         if (RANK == 2)
             g_stopSession = true;
-        return lf_searchLiveriesinFile(RANK, PATH);
+        return lf_searchLiveriesinFile(RANK, PATH, SCAN);
     };
     std::vector<std::filesystem::path> folders;
     lf_autoDetectAIPackages(m_community, folders);
@@ -244,8 +314,7 @@ TEST_F(LiveryScanFlowTest, WalkKeepsTheWorkerLimitAndBoundsASlowReader)
     std::atomic<int> peak{0};
     LiveryWalkSeams seams;
     seams.waitLimit = 50ms;
-    seams.filesPerWorker = 1;
-    seams.ordinaryReader = [&, opened](int32_t RANK, const std::filesystem::path& PATH) {
+    seams.ordinaryReader = [&, opened](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot&) {
         const int now = ++inside;
         for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
         }
@@ -255,7 +324,8 @@ TEST_F(LiveryScanFlowTest, WalkKeepsTheWorkerLimitAndBoundsASlowReader)
         return LiveryList{ScannedLivery{PATH.string(), "", {1, 0, 1, 0, 0}, static_cast<int16_t>(RANK)}};
     };
     g_maxBglTasks = 2;
-    lf_searchLiveriesInFolder(1, m_work / "walk", seams);
+    LiveryScanRun run(lf_takeScanSnapshot());
+    lf_searchLiveriesInFolder(1, m_work / "walk", run, seams);
     gate.set_value();
     EXPECT_LE(peak.load(), 2);
     EXPECT_EQ(g_scannedLiveries.size(), 5u);
@@ -274,13 +344,13 @@ TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCou
         writeCfg(m_work / "many" / std::to_string(i) / "aircraft.cfg", text);
     }
     LiveryWalkSeams seams;
-    seams.filesPerWorker = 3; // a throwing reader loses only its own file's liveries
-    seams.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH) {
+    seams.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
         if (PATH.parent_path().filename() == "7" || PATH.parent_path().filename() == "31")
             throw std::runtime_error("broken reader");
-        return lf_searchLiveriesinFile(RANK, PATH);
+        return lf_searchLiveriesinFile(RANK, PATH, SCAN);
     };
-    lf_searchLiveriesInFolder(1, m_work / "many", seams);
+    LiveryScanRun run(lf_takeScanSnapshot());
+    lf_searchLiveriesInFolder(1, m_work / "many", run, seams);
     std::set<std::string> titles;
     for (const ScannedLivery& L : g_scannedLiveries)
         EXPECT_TRUE(titles.insert(L.title).second) << L.title;

@@ -7,6 +7,7 @@
 namespace qmt::test {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -64,6 +65,17 @@ TEST_F(RegcodesTest, TextFileLinesBecomeRecords)
                                         "==> wrong regcode length 'BCDEFGHIJKLMN' in " + file,
                                         "==> wrong regcode length 'CDEFGHIJKLMNO' in " + file,
                                         "==> wrong regcode length 'X' in " + file, "    7 liveries read from " + file));
+}
+
+TEST_F(RegcodesTest, OversizedTextFileIsRefusedAndTheOthersRead)
+{
+    myRegcodes("a.txt", "Single regcode; PH-BXA\n");
+    const auto huge = myRegcodes("huge.txt", "Huge livery; PH-BXB\n");
+    std::filesystem::resize_file(huge, MAX_LIVERY_TEXT_BYTES + 1); // sparse: nothing is written
+    std::vector<RegcodeRecord> records;
+    EXPECT_FALSE(gf_readRegcodeTxtFiles(g_myRegcodesPath, records));
+    EXPECT_EQ(records.size(), 1u);
+    EXPECT_THAT(logLines(), Contains("==> regcode file " + huge.string() + " is larger than 64 MiB, not read"));
 }
 
 TEST_F(RegcodesTest, MissingFolderIsAnErrorWithRecordsKept)

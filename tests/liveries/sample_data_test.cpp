@@ -1,8 +1,12 @@
+#include <set>
+
 #include <gmock/gmock.h>
+#include <pugixml.hpp>
 #include <gtest/gtest.h>
 
 #include "LiveryTestSupport.h"
 #include "core/Crypto.h"
+#include "core/Text.h"
 #include "core/WindowState.h"
 #include "liveries/LiveryScan.h"
 #include "liveries/Regcodes.h"
@@ -67,6 +71,35 @@ TEST_F(SampleDataTest, ScanFindsAFewHundredLiveriesAndReportsTheDeliberateFaults
     EXPECT_FALSE(has("Category Rotorcraft: No livery found"));
     EXPECT_FALSE(has("Category Buzjets: No livery found"));
     EXPECT_TRUE(g_specialLiveries.size() >= 1);
+}
+
+// The sample packages are written as real ones are: comments after values and on lines of their
+// own, mixed-case keys, a late accent in a Windows-1252 file, a file with CR-only line ends, a
+// linked package, and a private aircraft that the priority rule lets win over the user's.
+TEST_F(SampleDataTest, RealPackageWritingGivesCleanTitlesAndReportedPriorityLosses)
+{
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(gf_liveriesScannedPath().c_str()));
+    std::set<std::string> titles;
+    for (const pugi::xml_node l : doc.child("root").child("liveries").children("l")) {
+        const std::string title = l.attribute("t").value();
+        EXPECT_EQ(title.find(';'), std::string::npos) << title;
+        EXPECT_EQ(title.find("\xEF\xBF\xBD"), std::string::npos) << title;
+        EXPECT_EQ(gf_trim(title), title);
+        // An FSLTL title names its airline: the stored code is that one.
+        if (title.starts_with("FSLTL_") && title.size() > 9 && title[9] == '_') {
+            EXPECT_EQ(std::string(l.attribute("a").value()), title.substr(6, 3)) << title;
+        }
+        titles.insert(title);
+    }
+    EXPECT_TRUE(titles.contains("JF Airbus A320 TAP Air Portugal S\xC3\xA3o Jo\xC3\xA3o"));
+    EXPECT_TRUE(titles.contains("FSLTL_Cessna 208B Grand Caravan Private"));
+    // The file with CR-only line ends:
+    EXPECT_TRUE(std::any_of(titles.begin(), titles.end(), [](const std::string& T) { return T.starts_with("FSLTL_AAL_A320_"); }));
+    EXPECT_TRUE(titles.contains("Cessna 172 Generic White")); // from the linked user package
+    const std::string dropped = readFile(g_infoPath / "DroppedByPriority.txt");
+    EXPECT_NE(dropped.find("'Cessna 208 Caravan G-NWB' [PVT C208] in "), std::string::npos) << dropped;
+    EXPECT_NE(dropped.find("fsltl-traffic-base has liveries of this kind"), std::string::npos) << dropped;
 }
 
 TEST_F(SampleDataTest, ScenarioAircraftFindTheirLiveries)
