@@ -21,7 +21,8 @@ Limits (every one over the whole recording):
   and no turn faster than the category's turn rate;
   no new aircraft frozen for more than 0.5 s; none faster in its first 6 s than 1.3 times its
   later speed;
-  no taxiing aircraft removed while its reports go on moving at taxi speed;
+  no taxiing aircraft removed while its reports go on moving at taxi speed, but for a removal
+  that keeps it from running into the user's aircraft;
   the median distance from the reported track at the documented delay under 150 m.
 """
 
@@ -70,6 +71,8 @@ TAXI_KT = (3.0, 40.0)
 REMOVAL_LOOK_S = 60.0
 END_MARGIN_S = 3.0
 MOVING_KT = 2.0
+# Removals that keep a live aircraft from running into the user's: wanted, whatever its reports do.
+USER_RULES = ("too close to the user", "in the user's path")
 
 
 def distance_m(lat1, lon1, lat2, lon2):
@@ -398,8 +401,12 @@ def measure_object(res, obj, end_time, removals):
             later = [r for r in ac.reports if t0 < r[0] <= t0 + REMOVAL_LOOK_S]
             moving = [r for r in later if r[5] and TAXI_KT[0] <= r[4] <= TAXI_KT[1]]
             if len(moving) >= 2:
-                reasons = removals.get(obj.tail, ["?"])
-                res.taxi_removed.append((last.t, reasons[-1]))
+                # the log's removals of the callsign come in the order of its objects
+                reasons = removals.get(obj.tail, [])
+                k = ac.objects.index(obj)
+                reason = reasons[k] if k < len(reasons) else "?"
+                if reason not in USER_RULES:
+                    res.taxi_removed.append((last.t, reason))
 
 
 def measure_start(res, obj):

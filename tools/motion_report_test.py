@@ -35,8 +35,9 @@ def scenario_lines():
                           "lon": lon, "alt": alt, "gs": gs, "gnd": gnd, "vr": 0 if gnd else -600})
 
 
-def recording_lines(change, start):
-    """Frames from START to 140 s of the scenario; CHANGE(age, frame values) may alter a frame."""
+def recording_lines(change, start, stop):
+    """The object's frames from START to STOP s of the scenario, the clock's to 140 s; CHANGE(age,
+    frame values) may alter a frame."""
     first = int(start * FPS)
     yield "O,{},7,ai,KLM1,Generic".format(first)
     yield "S,{},7,flying KLM1".format(first)
@@ -44,6 +45,10 @@ def recording_lines(change, start):
         t = frame / FPS
         if frame % FPS == 0:
             yield "S,{},0,scenario_time {}".format(frame, t)
+        if frame == int(96 * FPS):
+            yield "S,{},7,taxi KLM1".format(frame)
+        if t >= stop:
+            continue
         lat, lon, alt, gs, gnd = reported(t - DELAY_S)
         values = {"lat": lat, "lon": lon, "alt": alt, "hdg": 90.0, "gnd": gnd, "bank": 0.0}
         change(t - first / FPS, values)
@@ -77,14 +82,21 @@ def crabbing(age, v):
     v["hdg"] = 90.0 if v["gnd"] else 120.0
 
 
-# name, change, what the report finds broken, the second of the scenario the object appears
+def unchanged(age, v):
+    pass
+
+
+# name, change, what the report finds broken, the seconds of the scenario the object is shown,
+# the reason the log gives for its removal
 CASES = [
-    ("as reported", lambda age, v: None, None, 36.0),
-    ("steep touchdown", steep, "touchdown at -1500 ft/min", 36.0),
-    ("placed from above", placed_from_above, None, 100.0),
-    ("frozen after creation", frozen, "frozen 0.9 s after creation", 36.0),
-    ("not a number", not_a_number, "frames not a number", 36.0),
-    ("nose off the track", crabbing, "nose off the track 100.0% of the airborne time", 36.0),
+    ("as reported", unchanged, None, (36.0, 140.0), "park airport given up"),
+    ("steep touchdown", steep, "touchdown at -1500 ft/min", (36.0, 140.0), None),
+    ("placed from above", placed_from_above, None, (100.0, 140.0), None),
+    ("frozen after creation", frozen, "frozen 0.9 s after creation", (36.0, 140.0), None),
+    ("not a number", not_a_number, "frames not a number", (36.0, 140.0), None),
+    ("nose off the track", crabbing, "nose off the track 100.0% of the airborne time", (36.0, 140.0), None),
+    ("removed taxiing", unchanged, "removed taxiing at 110 s (held too long)", (36.0, 110.0), "held too long"),
+    ("kept off the user", unchanged, None, (36.0, 110.0), "too close to the user"),
 ]
 
 
@@ -94,13 +106,16 @@ class MotionReportTest(unittest.TestCase):
             scenario = os.path.join(folder, "scenario.jsonl")
             with open(scenario, "w", encoding="utf-8") as f:
                 f.write("\n".join(scenario_lines()) + "\n")
-            for name, change, broken, start in CASES:
+            for name, change, broken, (start, stop), reason in CASES:
                 with self.subTest(name):
                     recording = os.path.join(folder, "recording.csv")
                     with open(recording, "w", encoding="utf-8") as f:
-                        f.write("\n".join(recording_lines(change, start)) + "\n")
-                    run = subprocess.run([sys.executable, TOOL, recording, scenario], capture_output=True,
-                                         text=True, check=False)
+                        f.write("\n".join(recording_lines(change, start, stop)) + "\n")
+                    log = os.path.join(folder, "Log.txt")
+                    with open(log, "w", encoding="utf-8") as f:
+                        f.write("KLM1 removed: {}\n".format(reason) if reason else "")
+                    run = subprocess.run([sys.executable, TOOL, recording, scenario, "--log", log],
+                                         capture_output=True, text=True, check=False)
                     if broken is None:
                         self.assertEqual(run.returncode, 0, run.stdout)
                         self.assertIn("limits hold", run.stdout)
