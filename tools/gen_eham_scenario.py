@@ -526,6 +526,55 @@ def helicopter(ident, lift_time):
 
 # --- the scenario -------------------------------------------------------------
 
+def small_traffic(fleet, pool):
+    """Light aircraft landing at Lelystad, a helicopter, and aircraft at their stands whose
+    transponders report them standing there."""
+    lines = []
+    for td, frm in [(240.0, 260.0), (720.0, 290.0)]:
+        reg = rng.choice(["PH-ABC", "PH-VGN", "PH-HBS"]) if td < 500 else "PH-LEY"
+        ident = {"hex": fleet._hex(0x480000, 0x400), "cs": reg, "reg": reg, "model": "C172", "airline": ""}
+        lines += light_arrival(ident, td, frm)
+    lines += helicopter({"hex": fleet._hex(0x484F00, 0x40), "cs": "LIFE1", "reg": "PH-ULP", "model": "EC35",
+                         "airline": ""}, 300.0)
+    for airline in ["KLM"] * 4 + ["TRA", "EZY", "DLH"]:
+        ident = fleet.aircraft(airline)
+        stand = pool.take(ident["model"])
+        if stand is not None:
+            lines += standing(ident, stand)
+    return lines
+
+
+def parked_line(ident, stand, hh, until):
+    pos = STANDS[stand][0]
+    # The service's parked positions scatter a few metres around the stand.
+    pos = offset(pos, rng.uniform(0, 360), rng.uniform(0, 12) * M)
+    lat, lon = ll(pos)
+    line = {"type": "parked", "hex": ident["hex"], "cs": ident["cs"], "reg": ident["reg"],
+            "model": ident["model"], "airline": ident["airline"], "lat": round(lat, 6),
+            "lon": round(lon, 6), "stand": stand, "hh": hh % 48}
+    if until is not None:
+        line["until"] = until
+    return line
+
+
+def write_scenario(out_path, lines, parked_lines):
+    header = {"type": "header", "name": "EHAM south flow", "airport": "EHAM", "start_hh": START_HH,
+              "play_from": PLAY_FROM, "interval_ms": 2000}
+    qnh = [{"type": "qnh", "t": 0, "qnh": 1018.4}, {"type": "qnh", "t": 600, "qnh": 1018.0}]
+    # The user's aircraft: at stand D4 for a quarter of an hour, then taxiing out.
+    user = [{"type": "user", "t": t, "lat": la, "lon": lo, "alt": -7.0, "hdg": h, "gs": gs, "gnd": True}
+            for t, la, lo, h, gs in [(0, 52.309790, 4.760010, 225.0, 0.0), (900, 52.309790, 4.760010, 225.0, 0.0),
+                                     (960, 52.308900, 4.758600, 225.0, 12.0),
+                                     (1080, 52.305600, 4.754100, 200.0, 15.0)]]
+    lines.sort(key=lambda l: (l["t"], l["hex"]))
+    out_path.parent.mkdir(parents=True, exist_ok=True)
+    with open(out_path, "w", encoding="utf-8", newline="\n") as f:
+        for obj in [header] + qnh + user + parked_lines + lines:
+            f.write(json.dumps(obj, separators=(",", ":")) + "\n")
+    print(f"{out_path}: {len(lines)} live reports, {len(parked_lines)} parked aircraft")
+
+
+
 def main():
     root = Path(__file__).resolve().parent.parent
     parser = argparse.ArgumentParser(description="Writes the EHAM traffic scenario.")
@@ -581,20 +630,7 @@ def main():
         lines += overflight(ident, rng.choice(DESTINATIONS[airline]), rng.choice(DESTINATIONS[airline]),
                             float(60 + i * 170), frm, to, float(level))
 
-    # Light aircraft landing at Lelystad, and a helicopter.
-    for td, frm in [(240.0, 260.0), (720.0, 290.0)]:
-        reg = rng.choice(["PH-ABC", "PH-VGN", "PH-HBS"]) if td < 500 else "PH-LEY"
-        ident = {"hex": fleet._hex(0x480000, 0x400), "cs": reg, "reg": reg, "model": "C172", "airline": ""}
-        lines += light_arrival(ident, td, frm)
-    lines += helicopter({"hex": fleet._hex(0x484F00, 0x40), "cs": "LIFE1", "reg": "PH-ULP", "model": "EC35",
-                         "airline": ""}, 300.0)
-
-    # Aircraft at their stands whose transponders report them standing there.
-    for airline in ["KLM"] * 4 + ["TRA", "EZY", "DLH"]:
-        ident = fleet.aircraft(airline)
-        stand = pool.take(ident["model"])
-        if stand is not None:
-            lines += standing(ident, stand)
+    lines += small_traffic(fleet, pool)
 
     # Parked aircraft with no movement in the recording, some parked for hours.
     mix = ["KLM"] * 6 + ["TRA"] * 2 + ["EZY", "DLH", "SAS", "DAL", "UAE", "DTR", "MPH", "MPH", "MPH"]
@@ -605,33 +641,9 @@ def main():
             continue
         parked.append((ident, stand, START_HH - rng.choice([0, 1, 1, 2, 2, 3, 4, 6, 8, 12, 16]), None))
 
-    parked_lines = []
-    for ident, stand, hh, until in parked:
-        pos = STANDS[stand][0]
-        # The service's parked positions scatter a few metres around the stand.
-        pos = offset(pos, rng.uniform(0, 360), rng.uniform(0, 12) * M)
-        lat, lon = ll(pos)
-        line = {"type": "parked", "hex": ident["hex"], "cs": ident["cs"], "reg": ident["reg"],
-                "model": ident["model"], "airline": ident["airline"], "lat": round(lat, 6),
-                "lon": round(lon, 6), "stand": stand, "hh": hh % 48}
-        if until is not None:
-            line["until"] = until
-        parked_lines.append(line)
+    parked_lines = [parked_line(ident, stand, hh, until) for ident, stand, hh, until in parked]
 
-    header = {"type": "header", "name": "EHAM south flow", "airport": "EHAM", "start_hh": START_HH,
-              "play_from": PLAY_FROM, "interval_ms": 2000}
-    qnh = [{"type": "qnh", "t": 0, "qnh": 1018.4}, {"type": "qnh", "t": 600, "qnh": 1018.0}]
-    # The user's aircraft: at stand D4 for a quarter of an hour, then taxiing out.
-    user = [{"type": "user", "t": t, "lat": la, "lon": lo, "alt": -7.0, "hdg": h, "gs": gs, "gnd": True}
-            for t, la, lo, h, gs in [(0, 52.309790, 4.760010, 225.0, 0.0), (900, 52.309790, 4.760010, 225.0, 0.0),
-                                     (960, 52.308900, 4.758600, 225.0, 12.0),
-                                     (1080, 52.305600, 4.754100, 200.0, 15.0)]]
-    lines.sort(key=lambda l: (l["t"], l["hex"]))
-    out_path.parent.mkdir(parents=True, exist_ok=True)
-    with open(out_path, "w", encoding="utf-8", newline="\n") as f:
-        for obj in [header] + qnh + user + parked_lines + lines:
-            f.write(json.dumps(obj, separators=(",", ":")) + "\n")
-    print(f"{out_path}: {len(lines)} live reports, {len(parked_lines)} parked aircraft")
+    write_scenario(out_path, lines, parked_lines)
 
 
 if __name__ == "__main__":
