@@ -15,6 +15,8 @@ constexpr double kLeastLeadShare = 0.25;
 // A sharper onward corner is driven to along the leg, then turned.
 constexpr double kSmoothTurnRad = 120.0 * DEG_TO_RAD;
 constexpr int kRateSamples = 16;
+// Where the curve's pace is slow, the parameter never runs faster than this many times its mean.
+constexpr double kMostSteps = 8.0;
 // A leg flown along the nose and left along it needs no path: the straight steps are the same.
 constexpr double kStraightRad = 0.5 * DEG_TO_RAD;
 
@@ -38,6 +40,19 @@ Vec lf_bend(const LegPath& P, double T)
     const double u = 1.0 - T;
     return {6.0 * u * (P.secondNorth - 2.0 * P.firstNorth) + 6.0 * T * (P.endNorth - 2.0 * P.secondNorth + P.firstNorth),
             6.0 * u * (P.secondEast - 2.0 * P.firstEast) + 6.0 * T * (P.endEast - 2.0 * P.secondEast + P.firstEast)};
+}
+
+// The air pace: the parameter runs at the square root of the even pace, inversely to the root
+// of the path's speed per unit of the parameter; this mean of that root makes the path still
+// take its ticks.
+double lf_airPace(const LegPath& P)
+{
+    double pace = 0.0;
+    for (int i = 0; i < kRateSamples; ++i) {
+        const Vec d = lf_direction(P, (i + 0.5) / kRateSamples);
+        pace += std::sqrt(std::hypot(d.north, d.east)) / kRateSamples;
+    }
+    return pace;
 }
 
 } // namespace
@@ -111,8 +126,6 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
     path.secondNorth = path.endNorth - d * std::cos(ARRIVAL) / 3.0;
     path.secondEast = path.endEast - d * std::sin(ARRIVAL) / 3.0;
     path.lonPerMetre = 1.0 / (std::cos(path.originLat * DEG_TO_RAD) * kFrameMetresPerDegree);
-    path.lastNorth = 0.0;
-    path.lastEast = 0.0;
     path.shaped = 1;
     return true;
 }
@@ -140,6 +153,11 @@ void lf_startLegPath(LiveAc& AC, int32_t T)
         path.lastNorth = 0.0;
         path.lastEast = 0.0;
         path.step = 1.0 / std::max(T, 1);
+        // The curve's own pace slows the aircraft where it turns most: on the ground that is
+        // what a taxiing aircraft does; in the air it is softened to its square root, so that an
+        // aircraft slows a little in a hard turn and never rushes along the straighter part.
+        path.pace = AC.onGround != 0 ? 0.0 : lf_airPace(path);
+        path.speed = std::hypot(path.firstNorth, path.firstEast) * 3.0;
     }
 }
 
@@ -147,7 +165,9 @@ double lf_followLegPath(LiveAc& AC, double& HEADING)
 {
     LegPath& p = AC.legPath;
     auto& b = AC.block;
-    p.t = std::min(p.t + p.step, 1.0);
+    const double step =
+        p.pace > 0.0 ? std::min(p.step * p.pace / std::sqrt(std::max(p.speed, 1e-9)), kMostSteps * p.step) : p.step;
+    p.t = std::min(p.t + step, 1.0);
     const double t = p.t;
     const double u = 1.0 - t;
     const double north = 3.0 * u * u * t * p.firstNorth + 3.0 * u * t * t * p.secondNorth + t * t * t * p.endNorth;
@@ -159,7 +179,9 @@ double lf_followLegPath(LiveAc& AC, double& HEADING)
     b[kBlockLat] = p.originLat + north * (1.0 / kFrameMetresPerDegree);
     b[kBlockLon] = gf_wrapDegrees(p.originLon + east * p.lonPerMetre);
     const Vec d = lf_direction(p, t);
-    if (d.north * d.north + d.east * d.east > 1e-18) {
+    const double speed2 = d.north * d.north + d.east * d.east;
+    p.speed = std::sqrt(speed2);
+    if (speed2 > 1e-18) {
         HEADING = gf_quickBearing(d.north, d.east);
     }
     return std::sqrt(dNorth * dNorth + dEast * dEast);

@@ -172,9 +172,11 @@ double lf_arrivalHeading(const LiveAc& AC);
 // Sets up the path of the leg from the aircraft's position along its heading to the next point,
 // reached along ARRIVAL (radians); false (and no path) for a leg too short to have one.
 bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL);
-// The fastest the path turns, radians per unit of its parameter.
+// The fastest the path turns, radians per unit of its parameter (on the ground, where the
+// parameter runs evenly).
 double lf_legPathTurnRate(const LegPath& PATH);
-// The set-up path is driven over T ticks from now.
+// The set-up path is driven over T ticks from now, slower where it turns most (in the air only a
+// little).
 void lf_startLegPath(LiveAc& AC, int32_t T);
 // One tick along the path: the position moves; HEADING becomes the path's direction. Answers the
 // metres moved.

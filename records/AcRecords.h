@@ -151,6 +151,8 @@ struct LegPath {
     double lonPerMetre = 0.0;   // degrees of longitude per metre east at the origin
     double lastNorth = 0.0;     // the point reached, metres from the origin
     double lastEast = 0.0;
+    double pace = 0.0;          // in the air, the root pace's factor; 0: the parameter runs evenly
+    double speed = 0.0;         // metres per unit of the parameter, where the path is now
     uint8_t shaped = 0;         // the curve is set up for the leg
 
     bool running() const { return step > 0.0; }

@@ -137,6 +137,37 @@ TEST_F(AirTest, AStraightLegNeedsNoPathAndACornerHasOne)
     }
 }
 
+TEST_F(AirTest, ACurvedLegIsFlownWithoutARush)
+{
+    // the leg runs east; the nose points HEADING at its start. The aircraft slows a little where
+    // it turns hard, and never rushes ahead of its mean speed on the leg.
+    for (double headingDeg : {0.0, 45.0, 150.0}) {
+        g_liveAcs.clear();
+        LiveAc& ac = flying(5000.0, 0.0, 0.0);
+        ac.block[kBlockHeading] = headingDeg * DEG_TO_RAD;
+        ticks(1);
+        ASSERT_TRUE(ac.legPath.running()) << headingDeg;
+        const int32_t due = ac.stream.back().playTick;
+        double slowest = 1e9;
+        double fastest = 0.0;
+        double total = 0.0;
+        int n = 0;
+        while (now() < due - 1) {
+            const auto before = ac.block;
+            ticks(1);
+            const double m = gf_distanceNm(before[kBlockLat], before[kBlockLon], ac.block[kBlockLat],
+                                           ac.block[kBlockLon]) * METRES_PER_NM;
+            slowest = std::min(slowest, m);
+            fastest = std::max(fastest, m);
+            total += m;
+            ++n;
+        }
+        EXPECT_NEAR(ac.legPath.t, 1.0, 0.005) << headingDeg; // at its end on time
+        EXPECT_LT(fastest, 1.15 * total / n) << headingDeg;
+        EXPECT_GT(slowest, 0.45 * total / n) << headingDeg;
+    }
+}
+
 TEST_F(AirTest, QuickBearingAndArcTangentAgreeWithTheLibrary)
 {
     for (const auto& [north, east] : {std::pair{1.0, 0.0}, {0.0, 1.0}, {-1.0, 0.0}, {0.0, -1.0}, {3.0, 0.2},
