@@ -162,7 +162,7 @@ void lf_arriveAtStand(LiveAc& AC);
 // ---- the path of a leg ----
 
 // The arc tangent of X, and the direction (radians from north, clockwise, in [0, 2 pi)) of a move
-// NORTH and EAST, both within 2e-8 rad and without a library call: the per-tick path uses them.
+// NORTH and EAST, both within 1.2e-5 rad and without a library call: the per-tick path uses them.
 double gf_quickAtan(double X);
 double gf_quickBearing(double NORTH, double EAST);
 
@@ -179,7 +179,7 @@ double lf_legPathTurnRate(const LegPath& PATH);
 // little).
 void lf_startLegPath(LiveAc& AC, int32_t T);
 // One tick along the path: the position moves; HEADING becomes the path's direction. Answers the
-// metres moved.
+// metres moved in the air (0 on the ground).
 double lf_followLegPath(LiveAc& AC, double& HEADING);
 
 // ---- air driver ----
