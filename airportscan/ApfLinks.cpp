@@ -108,6 +108,12 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS)
     if (RECORD.stands.empty()) {
         return;
     }
+    // A file that the reader would refuse is not written.
+    if (RECORD.stands.size() > MAX_AIRPORT_STANDS) {
+        gf_scanLog("{}{} has {} stands, more than {}: no airport file generated", "===> ",
+                   gf_apfFileName(RECORD.code.view()), RECORD.stands.size(), MAX_AIRPORT_STANDS);
+        return;
+    }
     const fs::path& folder = RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath;
     const std::size_t n = RECORD.stands.size();
     gf_scanLog("Generated {}: {} position{}{}", gf_apfFileName(RECORD.code.view()), n, gf_plural(n),

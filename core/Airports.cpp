@@ -128,9 +128,22 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
     }
     std::vector<AirportEntry> airports;
     std::size_t skipped = 0;
+    std::string firstRefusal;  // why the first entry with a bad number was skipped
     for (auto a : doc.child("root").child("airports").children("a")) {
         const auto icao = IcaoCode::tryParse(gf_trim(a.attribute("icao").as_string()));
         if (!icao) {
+            ++skipped;
+            continue;
+        }
+        const NumberRead<double> lat = gf_attributeNumber(a, "lat", 0.0);
+        const NumberRead<double> lon = gf_attributeNumber(a, "lon", 0.0);
+        const NumberRead<int> alt = gf_attributeNumber(a, "alt", 0);
+        const NumberRead<unsigned> stands = gf_attributeNumber(a, "stands", 0u);
+        if (!lat.value || !lon.value || !alt.value || !stands.value) {
+            if (firstRefusal.empty()) {
+                for (const std::string* error : {&lat.error, &lon.error, &alt.error, &stands.error})
+                    if (firstRefusal.empty() && !error->empty()) firstRefusal = icao->str() + " " + *error;
+            }
             ++skipped;
             continue;
         }
@@ -140,10 +153,10 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
         if (!iata.empty()) {
             if (const auto code = IataCode::tryParse(iata)) e.iata = *code;
         }
-        e.latitude = a.attribute("lat").as_double();
-        e.longitude = a.attribute("lon").as_double();
-        e.altitude = a.attribute("alt").as_int();
-        e.stands = a.attribute("stands").as_uint();
+        e.latitude = *lat.value;
+        e.longitude = *lon.value;
+        e.altitude = *alt.value;
+        e.stands = *stands.value;
         e.minor = a.attribute("minor").as_bool();
         // Written so that NaN fails it too.
         if (!(std::fabs(e.latitude) <= 90.0 && std::fabs(e.longitude) <= 180.0) || e.altitude < LOWEST_AIRPORT_FT ||
@@ -154,7 +167,9 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
         airports.push_back(e);
     }
     gf_setAirports(std::move(airports));
-    if (skipped > 0) gf_logWarning("{} airport entr{} with a bad code, position or altitude skipped", skipped, skipped == 1 ? "y" : "ies");
+    if (skipped > 0)
+        gf_logWarning("{} airport entr{} with a bad code, position or altitude skipped{}", skipped, skipped == 1 ? "y" : "ies",
+                      firstRefusal.empty() ? std::string() : " (first number refused: " + firstRefusal + ")");
     gf_logLine("{:5} airports read", g_airports.size());
     return true;
 }

@@ -296,6 +296,15 @@ bool gf_save1GenerationOf(const std::filesystem::path& path)
     return !ec;
 }
 
+std::filesystem::path gf_keepBrokenCopy(const std::filesystem::path& path)
+{
+    std::filesystem::path kept = path;
+    kept.replace_extension(".broken" + path.extension().string());
+    std::error_code ec;
+    std::filesystem::copy_file(path, kept, std::filesystem::copy_options::overwrite_existing, ec);
+    return ec ? std::filesystem::path() : kept;
+}
+
 bool gf_rotateGenerations(const std::filesystem::path& path, int count, bool keepFile)
 {
     std::error_code ec;

@@ -68,6 +68,10 @@ bool gf_save1GenerationOf(const std::filesystem::path& path);
 // moves the file itself to the first one. With keepFile the file is copied there instead and
 // stays in place, so that a replacement that fails afterwards never leaves no current file.
 bool gf_rotateGenerations(const std::filesystem::path& path, int count, bool keepFile = false);
+// Keeps a file that could not be read under a name of its own that no generation rotation
+// touches ("name.broken.ext"), for the user to look at; answers that path, empty when the copy
+// failed. The generations keep the last good file.
+std::filesystem::path gf_keepBrokenCopy(const std::filesystem::path& path);
 // The path of generation n (1: "0", 2: "00" ...) of a file.
 std::filesystem::path gf_generationPath(const std::filesystem::path& path, int n);
 // Removes all files of the folder; each failure is logged ("Failed to remove {} ({})").

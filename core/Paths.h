@@ -3,6 +3,7 @@
 // The names are constants; the paths are globals joined once by gf_setWorkFolder at start-up
 // (tests call it with a temporary folder). Paths are read-only after start-up.
 
+#include <cstddef>
 #include <filesystem>
 #include <string_view>
 
@@ -37,6 +38,10 @@ inline constexpr std::string_view MY_PARK_AIRPORTS_FILE = "my_park_airports.txt"
 inline constexpr std::string_view TBLO_ZIP_FILE = "tblo.zip";
 inline constexpr std::string_view PARK_AIRPORT_FILE = "park_airport.xml"; // below "airports"
 inline constexpr std::string_view DEST_AIRPORT_FILE = "airport.xml";      // in the working folder
+
+// The longest path the platform this program is for accepts (its extended-length form, in
+// characters; a path from outside with more bytes than this is refused).
+inline constexpr std::size_t MAX_PATH_CHARS = 32767;
 
 // ---- paths, joined by gf_setWorkFolder ----
 extern std::filesystem::path g_workPath;         // the working folder (holds Log.txt and tblo)

@@ -141,7 +141,8 @@ bool gf_readDbase(const std::filesystem::path& xmlPath)
             if (code.empty()) continue;
             g_validModels.insert(code);
             if (auto* set = lf_categorySet(m.attribute("cat").as_string())) set->insert(code);
-            spans.emplace_back(gf_modelId(code), m.attribute("span").as_double(0.0));
+            // A span that does not read whole counts as unknown.
+            spans.emplace_back(gf_modelId(code), gf_attributeNumber(m, "span", 0.0).value.value_or(0.0));
         }
         for (auto f : root.child("fixes").children("f")) {
             const std::string from = gf_trim(f.attribute("from").as_string());

@@ -1,6 +1,7 @@
 #include "core/Text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -39,6 +40,53 @@ constexpr char16_t CP1252_HIGH[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x
                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
 } // namespace
+
+std::string gf_replaceAll(std::string_view text, std::string_view from, std::string_view to)
+{
+    std::string result;
+    std::size_t start = 0;
+    for (std::size_t at = text.find(from); at != std::string_view::npos; at = text.find(from, start)) {
+        result.append(text.substr(start, at - start));
+        result.append(to);
+        start = at + from.size();
+    }
+    result.append(text.substr(start));
+    return result;
+}
+
+std::string gf_excerpt(std::string_view text, std::size_t limit)
+{
+    if (text.size() <= limit) return std::string(text);
+    std::size_t cut = limit;
+    // Not in the middle of a character: continuation bytes are 10xxxxxx.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return fmt::format("{}... ({} more bytes)", text.substr(0, cut), text.size() - cut);
+}
+
+template <typename T>
+NumberRead<T> gf_readNumber(std::string_view name, std::string_view text)
+{
+    const std::string t = gf_trim(text);
+    // A sign in front is taken for integers as it is for floating-point numbers.
+    const std::size_t start = t.size() > 1 && t[0] == '+' && t[1] != '-' ? 1 : 0;
+    T value{};
+    const auto [end, ec] = std::from_chars(t.data() + start, t.data() + t.size(), value);
+    NumberRead<T> read;
+    if (t.empty() || (ec != std::errc() && ec != std::errc::result_out_of_range) || end != t.data() + t.size()) {
+        read.error = fmt::format("{}: '{}' is not a {}", name, gf_excerpt(text),
+                                 std::is_floating_point_v<T> ? "number" : "whole number");
+    } else if (ec == std::errc::result_out_of_range || !std::isfinite(static_cast<double>(value))) {
+        read.error = fmt::format("{}: '{}' is out of range", name, gf_excerpt(text));
+    } else {
+        read.value = value;
+    }
+    return read;
+}
+
+template NumberRead<int> gf_readNumber<int>(std::string_view, std::string_view);
+template NumberRead<unsigned> gf_readNumber<unsigned>(std::string_view, std::string_view);
+template NumberRead<long long> gf_readNumber<long long>(std::string_view, std::string_view);
+template NumberRead<double> gf_readNumber<double>(std::string_view, std::string_view);
 
 std::string gf_trim(std::string_view text)
 {

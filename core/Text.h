@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,30 @@ std::string gf_bannerLine(int budget, int secondWidth, bool leadingNewline, bool
 std::int32_t gf_percent(double a, double b);
 // Half hours to the hours offered by MAX_FIT_FL.
 float gf_dropdownValue(std::int32_t halfHours);
+
+// Every FROM in TEXT replaced by TO (FROM not empty).
+std::string gf_replaceAll(std::string_view text, std::string_view from, std::string_view to);
+
+// Outside text as it may appear in a log line or message: at most LIMIT bytes (cut at a character
+// boundary), followed by "... (N more bytes)" when it was cut.
+inline constexpr std::size_t LOGGED_TEXT_LIMIT = 200;
+std::string gf_excerpt(std::string_view text, std::size_t limit = LOGGED_TEXT_LIMIT);
+
+// A number of outside text read whole: blanks around it are allowed, nothing else. Either the
+// value, or why it was refused: "NAME: 'TEXT' is not a whole number" (or "not a number" for a
+// floating-point T) when anything else is in the text, "NAME: 'TEXT' is out of range" when it
+// does not fit T or is not finite.
+template <typename T>
+struct NumberRead {
+    std::optional<T> value;
+    std::string error;
+};
+template <typename T>
+NumberRead<T> gf_readNumber(std::string_view name, std::string_view text);
+extern template NumberRead<int> gf_readNumber<int>(std::string_view, std::string_view);
+extern template NumberRead<unsigned> gf_readNumber<unsigned>(std::string_view, std::string_view);
+extern template NumberRead<long long> gf_readNumber<long long>(std::string_view, std::string_view);
+extern template NumberRead<double> gf_readNumber<double>(std::string_view, std::string_view);
 
 // Upper-case / lower-case copy (ASCII letters).
 std::string gf_upper(std::string_view text);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace qmt {
 
@@ -39,7 +40,13 @@ struct alignas(8) WeekTime {
     constexpr std::uint32_t previousDay() const { return day <= 1 ? 7u : day - 1; }
     constexpr std::uint32_t nextDay() const { return day >= 7 ? 1u : day + 1; }
     // Half hours from this time to NOW, 0..335: a time is never "after" now, only young or old.
-    constexpr int ageAt(WeekTime NOW) const { return NOW - *this; }
+    // None when either time is unset: an unset day would give ages beyond the week.
+    constexpr std::optional<int> ageAt(WeekTime NOW) const
+    {
+        if (!isSet() || !NOW.isSet())
+            return std::nullopt;
+        return NOW - *this;
+    }
 
     // Half hours from EARLIER to LATER going forward through the week, 0..335.
     friend constexpr int operator-(WeekTime LATER, WeekTime EARLIER)

@@ -154,18 +154,18 @@ bool gf_saveXmlWithDeclaration(pugi::xml_document& doc, const std::filesystem::p
     return doc.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8);
 }
 
-std::optional<int> gf_findParameter(const pugi::xml_document& doc, std::string_view name)
+NumberRead<int> gf_findParameter(const pugi::xml_document& doc, std::string_view name)
 {
     const auto p = lf_parameterNode(doc, name);
-    if (!p) return std::nullopt;
-    const auto value = p.attribute("value");
-    if (!value) return std::nullopt;
-    const std::string_view t = value.as_string();
-    int v = 0;
-    const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (t.empty() || ec != std::errc()) return std::nullopt;
-    (void)ptr;
-    return v;
+    if (!p || !p.attribute("value")) return {};
+    return gf_readNumber<int>(name, p.attribute("value").as_string());
+}
+
+std::optional<int> gf_takeIntParameter(const pugi::xml_document& doc, std::string_view name, std::string_view where)
+{
+    const NumberRead<int> read = gf_findParameter(doc, name);
+    if (!read.error.empty()) gf_logWarning("{}: {}, not taken", where, read.error);
+    return read.value;
 }
 
 std::optional<std::string> gf_stringParameterByName(const pugi::xml_document& doc, std::string_view name)

@@ -13,6 +13,8 @@
 #include <nlohmann/json_fwd.hpp>
 #include <pugixml.hpp>
 
+#include "core/Text.h"
+
 namespace qmt {
 
 inline constexpr std::string_view PROGRAM_NAME = "Quillon";
@@ -60,8 +62,20 @@ bool gf_loadOwnXml(pugi::xml_document& doc, const std::filesystem::path& path);
 
 bool gf_saveXmlWithDeclaration(pugi::xml_document& doc, const std::filesystem::path& path);
 
-// root/parameters/parameter with that name: its int value.
-std::optional<int> gf_findParameter(const pugi::xml_document& doc, std::string_view name);
+// root/parameters/parameter with that name: its int value, read whole. Neither value nor error
+// when the parameter is absent; an error naming it when its value is no int.
+NumberRead<int> gf_findParameter(const pugi::xml_document& doc, std::string_view name);
+// The same for a parameter whose refused value is left out: the refusal is logged as the warning
+// "WHERE: <error>, not taken".
+std::optional<int> gf_takeIntParameter(const pugi::xml_document& doc, std::string_view name, std::string_view where);
+// Attribute NAME of NODE read whole as a number (gf_readNumber): FALLBACK when it is absent.
+template <typename T>
+NumberRead<T> gf_attributeNumber(const pugi::xml_node& NODE, const char* NAME, T FALLBACK)
+{
+    const pugi::xml_attribute attribute = NODE.attribute(NAME);
+    if (!attribute) return NumberRead<T>{FALLBACK, {}};
+    return gf_readNumber<T>(NAME, attribute.value());
+}
 std::optional<std::string> gf_stringParameterByName(const pugi::xml_document& doc, std::string_view name);
 std::optional<bool> gf_boolParameterByName(const pugi::xml_document& doc, std::string_view name);
 

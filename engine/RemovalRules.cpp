@@ -310,7 +310,7 @@ void lf_checkMaxParkAgainst(uint32_t EXTRA, int64_t WANTED)
         // The one parked longest: ages, not week slots, so that Sunday night stays older than Monday morning.
         const WeekTime now = g_weekTime.load();
         auto earliest = std::max_element(g_staticAcs.begin(), g_staticAcs.end(), [now](const SimAc& A, const SimAc& B) {
-            return A.timeStamp.ageAt(now) < B.timeStamp.ageAt(now);
+            return A.timeStamp.ageAt(now).value_or(0) < B.timeStamp.ageAt(now).value_or(0);
         });
         if (earliest->state == AcState::active) {
             gf_logLine("{:8}: {} static max park exceeded, removed", gf_standName(earliest->standId),
@@ -345,9 +345,7 @@ uint32_t gf_countLiveParked(bool WITH_TIME)
             continue;
         }
         ++count;
-        if (live.timeStamp.isSet()) {
-            sum += live.timeStamp.ageAt(now);
-        }
+        sum += live.timeStamp.ageAt(now).value_or(0);
     }
     if (WITH_TIME) {
         const float mean = count == 0 ? 0.0f

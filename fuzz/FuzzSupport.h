@@ -27,16 +27,24 @@
 
 namespace qmt::fuzz {
 
-// The working folder of this fuzzing process, made once with the program's folders in it.
+// The working folder of this fuzzing process, made once with the program's folders in it and
+// removed with everything in it when the process ends (libFuzzer ends a run with exit()). The
+// path is never destroyed, so that the removal at exit, which runs after the destructors of
+// function-local statics made before it was registered, still knows it.
 inline const std::filesystem::path& workFolder()
 {
-    static const std::filesystem::path folder = [] {
-        const auto dir = std::filesystem::temp_directory_path() / ("quillon-fuzz-" + std::to_string(::getpid()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+    static const std::filesystem::path* const folder = [] {
+        auto* dir = new std::filesystem::path(std::filesystem::temp_directory_path() /
+                                              ("quillon-fuzz-" + std::to_string(::getpid())));
+        std::filesystem::remove_all(*dir);
+        std::filesystem::create_directories(*dir);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(workFolder(), ec);
+        });
         return dir;
     }();
-    return folder;
+    return *folder;
 }
 
 inline void writeBytes(const std::filesystem::path& PATH, std::string_view BYTES)
@@ -86,6 +94,17 @@ inline void freshFolder(const std::filesystem::path& FOLDER)
     std::filesystem::remove_all(FOLDER, ec);
     std::filesystem::create_directories(FOLDER, ec);
 }
+
+// The stock airport file of EHAM with two stands (one with an option of the file) on which the
+// learned-file targets read their input.
+inline const char* const kSmallAirportFile = R"(<?xml version="1.0"?>
+<root><meta><info name="author" value="Quillon"/><info name="version" value="12.0.0"/></meta>
+<parameters><parameter name="publisher" value="stock"/><parameter name="altitude" value="-11"/></parameters>
+<parkpositions>
+<parkpos id="A1" latitude="52.3" longitude="4.76" radius="30" type="3"><opt reg="PH-AAA" airl="KLM" type="B738" day="2" hh="12:14"/></parkpos>
+<parkpos id="A2" latitude="52.3001" longitude="4.76" radius="30" type="0" cargo="true" ramp="true"/>
+</parkpositions></root>
+)";
 
 // Core state plus the stand table and everything the airport-file readers set, with EHAM as
 // the park airport.

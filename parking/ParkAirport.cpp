@@ -228,7 +228,7 @@ bool lf_readMyParkAirports()
         }
         const std::vector<std::string> fields = gf_splitTrim(line, ',');
         if (fields.size() > 2) {
-            gf_logWarning("{}:{} wrong syntax, skipped", lf_fileName(), line);
+            gf_logWarning("{}:{} wrong syntax, skipped", lf_fileName(), gf_excerpt(line));
             continue;
         }
         IcaoCode code;
@@ -236,7 +236,7 @@ bool lf_readMyParkAirports()
             code = IcaoCode(fields[0]);
         } catch (const std::invalid_argument& e) {
             // One bad line costs only that line.
-            gf_logWarning("{}: {}", "lf_readMyParkAirports", fmt::format("{} ({})", e.what(), line));
+            gf_logWarning("{}: {}", "lf_readMyParkAirports", fmt::format("{} ({})", e.what(), gf_excerpt(line)));
             continue;
         }
         if (lf_isListed(code)) {
@@ -287,7 +287,7 @@ void lf_writeMyParkAirports()
     std::vector<std::string> lines;
     if (!fs::exists(path, ec)) {
         lines.push_back(line);
-        gf_logLine("{} created with {}", lf_fileName(), line);
+        gf_logLine("{} created with {}", lf_fileName(), gf_excerpt(line));
     } else {
         FileLines file = gf_readFileLines(path);
         if (!file.ok()) {
@@ -299,14 +299,14 @@ void lf_writeMyParkAirports()
         bool updated = false;
         for (std::string& existing : lines) {
             if (lf_updateMyParkAirportStand(existing, entry)) {
-                gf_logLine("{}:{} updated stand", lf_fileName(), existing);
+                gf_logLine("{}:{} updated stand", lf_fileName(), gf_excerpt(existing));
                 updated = true;
                 break;
             }
         }
         if (!updated) {
             lines.insert(lines.begin(), line);
-            gf_logLine("{}:{} new entry", lf_fileName(), line);
+            gf_logLine("{}:{} new entry", lf_fileName(), gf_excerpt(line));
         }
     }
     std::string bytes;
@@ -490,7 +490,9 @@ void lf_clearParkAirport()
     g_staticRemovals.clear();
     g_staticPositions.clear();
     gf_clearStands();
-    // Nothing to renew without a park airport (with INITIAL_LOAD_ONLY the button is off anyway).
+    // Nothing to check or renew without a park airport (with INITIAL_LOAD_ONLY the renew button is
+    // off anyway).
+    gf_enableControl(PARK_CHECK_BUTTON, false);
     if (!INITIAL_LOAD_ONLY.value()) {
         gf_enableControl(PARK_RENEW_BUTTON, false);
     }
@@ -500,7 +502,7 @@ void gf_addParkAirport(const std::string& CODE, double LATITUDE, double LONGITUD
 {
     const std::optional<IcaoCode> code = IcaoCode::tryParse(gf_trim(CODE));
     if (!code) {
-        gf_logWarning("{}: '{}' is no airport code", "gf_addParkAirport", CODE);
+        gf_logWarning("{}: '{}' is no airport code", "gf_addParkAirport", gf_excerpt(CODE));
         return;
     }
     const auto it = std::find_if(g_parkAirports.begin(), g_parkAirports.end(),
@@ -535,7 +537,8 @@ bool lf_checkParkAirports(uint8_t CHECK_RESERVED, std::string& MESSAGE)
     if (CHECK_RESERVED != 0 && g_userAc.dataArrived && !g_parkBusy && lf_firstIsParkAirport()) {
         const std::string wanted = g_parkAirports.front().reservedStand;
         if (!wanted.empty() && wanted != g_reservedStand) {
-            MESSAGE = fmt::format("reserved stand changed from '{}' to '{}'", g_reservedStand, wanted);
+            MESSAGE = fmt::format("reserved stand changed from '{}' to '{}'", gf_excerpt(g_reservedStand),
+                                  gf_excerpt(wanted));
             lf_setReservedMark(g_reservedStand, 0);
             g_reservedStand = wanted;
             gf_removeAcAtStand(g_reservedStand);

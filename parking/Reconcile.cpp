@@ -128,7 +128,10 @@ void lf_markRenewals(WeekTime TIME)
 void lf_keepOrRemoveByAge(const SimAc& AC, size_t POSITION)
 {
     const WeekTime now = g_weekTime.load();
-    if (g_staticPositions[POSITION].rank >= AC.timeStamp.ageAt(now)) {
+    // The aircraft stays when the position parked at or before it did; without a time of its
+    // own it cannot be shown to be the newer and goes.
+    const std::optional<int> age = AC.timeStamp.ageAt(now);
+    if (age && g_staticPositions[POSITION].rank >= *age) {
         lf_keep(AC);
         lf_dropPosition(POSITION);
     } else {
@@ -179,7 +182,8 @@ void lf_matchLearnedStatics(bool RENEW_ALL)
         }
         const StaticPosition& pos = g_staticPositions[*found];
         const bool sameAircraft = lf_shownAs(pos.callsign, ac) && gf_sameKind(pos.kind, ac.kind);
-        if (pos.rank < ac.timeStamp.ageAt(now) && !sameAircraft) {
+        const std::optional<int> age = ac.timeStamp.ageAt(now);
+        if ((!age || pos.rank < *age) && !sameAircraft) {
             lf_listForRemoval(ac);
         } else {
             lf_dropPosition(*found);
@@ -220,6 +224,58 @@ void lf_reviewLearnedStatics(WeekTime TIME)
     }
     lf_markRenewals(TIME);
 }
+
+namespace {
+
+// Kept statics whose stay under their callsign ends become new positions under their further name.
+void lf_renewKeptStatics(WeekTime NOW)
+{
+    for (const KeptStatic& kept : g_keptStatics) {
+        if (kept.renew == 0) {
+            continue;
+        }
+        // Ranked by its age: the new aircraft keeps the time the old one parked.
+        g_staticPositions.push_back(StaticPosition{.source = 1,
+                                                   .standId = kept.standId,
+                                                   .rank = kept.time.ageAt(NOW).value_or(0),
+                                                   .kind = kept.kind,
+                                                   .callsign = kept.secondName,
+                                                   .furtherName = kept.thirdName,
+                                                   .registration = kept.registration,
+                                                   .preferCallsign = 0});
+        lf_listStaticRemoval(kept.callsign, kept.standId);
+    }
+    std::erase_if(g_keptStatics, [](const KeptStatic& K) { return K.renew != 0; });
+}
+
+// Live parked, kept and new aircraft beyond the wanted number N go: new positions first, then kept
+// statics, then the longest parked live aircraft.
+void lf_cutToWanted(int64_t N)
+{
+    int64_t excess = static_cast<int64_t>(g_liveParked.size() + g_keptStatics.size() + g_staticPositions.size()) - N;
+    for (; excess >= 1; --excess) {
+        if (!g_staticPositions.empty()) {
+            g_staticPositions.pop_back();
+        } else if (!g_keptStatics.empty()) {
+            lf_listStaticRemoval(g_keptStatics.back().callsign, g_keptStatics.back().standId);
+            g_keptStatics.pop_back();
+        } else if (!g_liveParked.empty() && N >= 1) {
+            // The longest parked is the last one.
+            const uint32_t standId = g_liveParked.back().standId;
+            for (LiveAc& live : g_liveAcs) {
+                if (live.state == AcState::active && live.flightState == FlightState::parked && live.standId == standId) {
+                    removeAircraftFromSim(live, "longest parked, static parking renewed");
+                    break;
+                }
+            }
+            g_liveParked.pop_back();
+        } else {
+            break;
+        }
+    }
+}
+
+} // namespace
 
 void gf_applyParkTrafficChanges(bool RENEW_ALL)
 {
@@ -279,46 +335,10 @@ void gf_applyParkTrafficChanges(bool RENEW_ALL)
     }
     lf_reviewLearnedStatics(now);
 
-    for (const KeptStatic& kept : g_keptStatics) {
-        if (kept.renew == 0) {
-            continue;
-        }
-        // Ranked by its age: the new aircraft keeps the time the old one parked.
-        g_staticPositions.push_back(StaticPosition{.source = 1,
-                                                   .standId = kept.standId,
-                                                   .rank = kept.time.ageAt(now),
-                                                   .kind = kept.kind,
-                                                   .callsign = kept.secondName,
-                                                   .furtherName = kept.thirdName,
-                                                   .registration = kept.registration,
-                                                   .preferCallsign = 0});
-        lf_listStaticRemoval(kept.callsign, kept.standId);
-    }
-    std::erase_if(g_keptStatics, [](const KeptStatic& K) { return K.renew != 0; });
-
-    int64_t excess = static_cast<int64_t>(g_liveParked.size() + g_keptStatics.size() + g_staticPositions.size()) - n;
-    for (; excess >= 1; --excess) {
-        if (!g_staticPositions.empty()) {
-            g_staticPositions.pop_back();
-        } else if (!g_keptStatics.empty()) {
-            lf_listStaticRemoval(g_keptStatics.back().callsign, g_keptStatics.back().standId);
-            g_keptStatics.pop_back();
-        } else if (!g_liveParked.empty() && n >= 1) {
-            // The longest parked is the last one.
-            const uint32_t standId = g_liveParked.back().standId;
-            for (LiveAc& live : g_liveAcs) {
-                if (live.state == AcState::active && live.flightState == FlightState::parked && live.standId == standId) {
-                    removeAircraftFromSim(live, "longest parked, static parking renewed");
-                    break;
-                }
-            }
-            g_liveParked.pop_back();
-        } else {
-            break;
-        }
-    }
+    lf_renewKeptStatics(now);
+    lf_cutToWanted(n);
     std::stable_sort(g_staticPositions.begin(), g_staticPositions.end(), byRankDescending);
-    gf_setStatus(fmt::format("Parking adjustments: {} to be removed, {} to be added", g_staticRemovals.size(),
+    gf_setStatus(fmt::format("Parking adjustments: {} to be removed, {} to be added\n", g_staticRemovals.size(),
                              g_staticPositions.size()),
                  true);
     lf_removeListedStatics();

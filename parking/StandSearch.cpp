@@ -329,7 +329,7 @@ uint32_t gf_countStaticAc(bool WITH_MEAN)
             continue;
         }
         ++count;
-        sum += ac.timeStamp.ageAt(now);
+        sum += ac.timeStamp.ageAt(now).value_or(0);
     }
     if (WITH_MEAN && !gf_windowValues().weekMark) {
         const float mean = count == 0 ? 0.0f : static_cast<float>(static_cast<double>(sum) / (2.0 * count) + 0.5);

@@ -42,21 +42,25 @@ bool lf_nextTo(const Stand* STAND, uint32_t OTHER_STAND)
     return STAND != nullptr && OTHER_STAND >= 1 && gf_isAdjacent(*STAND, OTHER_STAND);
 }
 
-// A live aircraft parking or parked on the stand or next to it; logs the refusal.
-bool lf_liveAircraftInTheWay(const StaticPosition& POS, const Stand* STAND, const std::string& STAND_NAME)
+// A live aircraft parking or parked on the stand or next to it; logs the refusal when asked.
+bool lf_liveAircraftInTheWay(const StaticPosition& POS, const Stand* STAND, const std::string& STAND_NAME, bool LOG)
 {
     for (const LiveAc& live : g_liveAcs) {
         if (live.flightState != FlightState::parking && live.flightState != FlightState::parked) {
             continue;
         }
         if (live.standId == POS.standId) {
-            gf_logLine("{:8}: no static parking for {}, live aircraft {} standing here", STAND_NAME, POS.callsign,
-                       live.callsign);
+            if (LOG) {
+                gf_logLine("{:8}: no static parking for {}, live aircraft {} standing here", STAND_NAME, POS.callsign,
+                           live.callsign);
+            }
             return true;
         }
         if (POS.standId >= 1 && lf_nextTo(STAND, live.standId)) {
-            gf_logLine("{:8}: no static parking for {}, live aircraft {} is adjacent at {}, possibly colliding",
-                       STAND_NAME, POS.callsign, live.callsign, gf_standName(live.standId));
+            if (LOG) {
+                gf_logLine("{:8}: no static parking for {}, live aircraft {} is adjacent at {}, possibly colliding",
+                           STAND_NAME, POS.callsign, live.callsign, gf_standName(live.standId));
+            }
             return true;
         }
     }
@@ -126,30 +130,53 @@ uint32_t lf_nextStaticId()
     return 0;
 }
 
+namespace {
+
+// A replacement whose stand is still being left by the aircraft it replaces waits for it, up to
+// its time limit (set on its first look).
+bool lf_waitsForLeaver(StaticPosition& POS, int64_t TICK)
+{
+    const Stand* stand = gf_standById(POS.standId);
+    if (lf_liveAircraftInTheWay(POS, stand, {}, false)) {
+        return false;
+    }
+    bool wait = false;
+    if (lf_staticInTheWay(POS, stand, wait) == nullptr || !wait) {
+        return false;
+    }
+    if (POS.retryUntilTick == 0) {
+        POS.retryUntilTick = static_cast<int32_t>(TICK + kReplacementWaitTicks);
+    }
+    return TICK < POS.retryUntilTick;
+}
+
+} // namespace
+
 void lf_detcs()
 {
     if (g_staticPositions.empty() || g_stands.empty()) {
         return;
     }
-    StaticPosition pos = std::move(g_staticPositions.back());
-    g_staticPositions.pop_back();
+    // The last position that is not waiting for its stand to clear is taken; the waiting ones keep
+    // their places and are looked at again at the next pass.
+    const int64_t tick = g_tickCounter.load(std::memory_order_relaxed);
+    size_t index = g_staticPositions.size();
+    while (index > 0 && lf_waitsForLeaver(g_staticPositions[index - 1], tick)) {
+        --index;
+    }
+    if (index == 0) {
+        return;
+    }
+    StaticPosition pos = std::move(g_staticPositions[index - 1]);
+    g_staticPositions.erase(g_staticPositions.begin() + static_cast<std::ptrdiff_t>(index - 1));
     const std::string standName = gf_standName(pos.standId);
     const Stand* stand = gf_standById(pos.standId);
 
-    if (lf_liveAircraftInTheWay(pos, stand, standName)) {
+    if (lf_liveAircraftInTheWay(pos, stand, standName, true)) {
         return;
     }
     bool wait = false;
     if (const SimAc* blocker = lf_staticInTheWay(pos, stand, wait)) {
-        // A replacement: the aircraft it replaces is on its way out, so the position waits for it.
-        const int64_t tick = g_tickCounter.load(std::memory_order_relaxed);
-        if (wait && pos.retryUntilTick == 0) {
-            pos.retryUntilTick = static_cast<int32_t>(tick + kReplacementWaitTicks);
-        }
-        if (wait && tick < pos.retryUntilTick) {
-            g_staticPositions.push_back(std::move(pos));
-            return;
-        }
         gf_logLine("{:8}: no static parking for {}, static aircraft {} is adjacent at {}, possibly colliding",
                    standName, pos.callsign, blocker->callsign, gf_standName(blocker->standId));
         return;

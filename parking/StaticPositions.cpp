@@ -182,19 +182,22 @@ void lf_positionsFromParkedTraffic()
             continue;
         }
         if (SimAc* other = lf_otherParkedStatic(stand->standId, record.callsign)) {
-            const int otherAge = other->timeStamp.ageAt(now);
-            if (record.age > otherAge) {
+            // Without a time of its own the one standing there cannot be shown to be the newer.
+            const std::optional<int> otherAge = other->timeStamp.ageAt(now);
+            if (otherAge && record.age > *otherAge) {
                 // The one standing there parked later than this report: it stays.
                 g_staticPositions.push_back(StaticPosition{
                     .sourceId = other->parkedTrafficId,
                     .source = 0,
                     .standId = other->standId,
-                    .rank = otherAge,
+                    .rank = *otherAge,
                     .kind = other->kind,
                     .callsign = other->callsign.substr(0, other->callsign.empty() ? 0 : other->callsign.size() - 1),
                     .furtherName = {},
                     .registration = other->registration,
                     .preferCallsign = 1});
+                // Its stand is planned now: no second position may be put there.
+                lf_markStandUsed(*stand);
                 continue;
             }
             lf_listStaticRemoval(other->callsign, other->standId);

@@ -74,6 +74,9 @@ struct AirportFile {
 // takes parkings below 200 m, and what it generates must read back, so only larger radii are taken
 // for a broken value and refused.
 inline constexpr double MAX_STAND_RADIUS_M = 200.0;
+// At most this many stands are taken for one airport, from any source: the largest airports have
+// some hundreds, and a list of a hundred thousand would cost every calculation dearly.
+inline constexpr size_t MAX_AIRPORT_STANDS = 10000;
 // At most this many overlapping stands are kept per stand: real stands touch a handful, and a
 // file that stacks thousands on one spot must not fill memory with their pairs.
 inline constexpr size_t MAX_ADJACENT_STANDS = 64;

@@ -145,6 +145,91 @@ bool lf_addFacilityStand(std::vector<Stand>& STANDS, std::string NAME, double LA
 constexpr double LOWEST_AIRPORT_M = -1000.0;
 constexpr double HIGHEST_AIRPORT_M = 10000.0;
 
+// What the answers of one facility request gave so far.
+struct FacilityAnswer {
+    std::vector<Stand> stands;
+    std::set<std::string> names;
+    int helipads = 0;
+    int refused = 0;
+    std::string airportName;
+    double altitudeM = 0.0;
+};
+
+// Takes one facility record of the request; false when the airport has more stands than any
+// airport may have, which ends the read.
+bool lf_takeFacilityRecord(const std::string& ICAO, const SIMCONNECT_RECV_FACILITY_DATA& DATA, FacilityAnswer& OUT)
+{
+    FieldReader in(DATA);
+    if (DATA.Type == SIMCONNECT_FACILITY_DATA_AIRPORT) {
+        in.text(8);
+        OUT.airportName = in.text(64);
+        OUT.altitudeM = in.f64();
+        return true;
+    }
+    const bool parking = DATA.Type == SIMCONNECT_FACILITY_DATA_TAXI_PARKING;
+    if (!parking && DATA.Type != SIMCONNECT_FACILITY_DATA_HELIPAD) {
+        return true;
+    }
+    if (OUT.stands.size() >= MAX_AIRPORT_STANDS) {
+        gf_logWarning("Facility data for {}: more than {} stands, not read", ICAO, MAX_AIRPORT_STANDS);
+        return false;
+    }
+    if (parking) {
+        const std::string prefix = in.text(32);
+        const std::int32_t number = in.i32();
+        const std::int32_t type = in.i32();
+        const double headingDeg = in.f64();
+        const double radiusM = in.f64();
+        const double lat = in.f64();
+        const double lon = in.f64();
+        std::string name = prefix + std::to_string(number);
+        if (!in.ok()) {
+            gf_logWarning("Facility data for {}: short parking record", ICAO);
+        } else if (!lf_uniqueName(name, OUT.names)) {
+            gf_logWarning("Facility data for {}: more than 10 parkings named {}", ICAO, gf_excerpt(name));
+        } else if (type < 0 || type > 0xffff) {
+            ++OUT.refused;
+        } else {
+            lf_addFacilityStand(OUT.stands, std::move(name), lat, lon, headingDeg, radiusM,
+                                static_cast<std::uint16_t>(type), false, OUT.refused);
+        }
+        return true;
+    }
+    const double lat = in.f64();
+    const double lon = in.f64();
+    const double headingDeg = in.f64();
+    const double widthM = in.f64();
+    if (!in.ok()) {
+        gf_logWarning("Facility data for {}: short helipad record", ICAO);
+    } else if (lf_addFacilityStand(OUT.stands, "helipad" + std::to_string(OUT.helipads + 1), lat, lon, headingDeg,
+                                   widthM / 2.0, 0, true, OUT.refused)) {
+        ++OUT.helipads;
+    }
+    return true;
+}
+
+// The record of a complete answer.
+FacilityRead lf_fillFacilityRecord(const std::string& ICAO, FacilityAnswer& ANSWER, AirportFile& RECORD, int& HELIPADS)
+{
+    if (ANSWER.refused > 0) {
+        gf_logWarning("Facility data for {}: {} parking{} with an impossible position, radius, heading or type left out",
+                      ICAO, ANSWER.refused, gf_plural(ANSWER.refused));
+    }
+    double altitudeM = ANSWER.altitudeM;
+    if (!std::isfinite(altitudeM) || altitudeM < LOWEST_AIRPORT_M || altitudeM > HIGHEST_AIRPORT_M) {
+        gf_logWarning("Facility data for {}: impossible altitude {} m, 0 taken", ICAO, altitudeM);
+        altitudeM = 0.0;
+    }
+    if (const auto code = IcaoCode::tryParse(ICAO)) {
+        RECORD.code = *code;
+    }
+    RECORD.airportName = ANSWER.airportName;
+    RECORD.altitudeFt = static_cast<std::int32_t>(std::lround(altitudeM * FEET_PER_METRE));
+    RECORD.stands = std::move(ANSWER.stands);
+    HELIPADS = ANSWER.helipads;
+    return RECORD.stands.empty() ? FacilityRead::noStands : FacilityRead::ok;
+}
+
 bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HELIPADS, FacilityRead& STATUS);
 
 } // namespace
@@ -190,12 +275,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
     std::uint32_t requestSendId = SIMCONNECT_UNKNOWN_SENDID;
     SimConnect_GetLastSentPacketID(h, &requestSendId);
 
-    std::vector<Stand> stands;
-    std::set<std::string> names;
-    int helipads = 0;
-    int refused = 0;
-    std::string airportName;
-    double altitudeM = 0.0;
+    FacilityAnswer answer;
     double waitedMs = 0.0;
     bool complete = false;
     while (!complete) {
@@ -214,50 +294,8 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
         switch (msg->dwID) {
         case SIMCONNECT_RECV_ID_FACILITY_DATA: {
             const auto& data = *static_cast<const SIMCONNECT_RECV_FACILITY_DATA*>(msg);
-            if (data.dwRequestID != REQUEST_FACILITY_PARKING) {
-                break;
-            }
-            FieldReader in(data);
-            if (data.Type == SIMCONNECT_FACILITY_DATA_AIRPORT) {
-                in.text(8);
-                airportName = in.text(64);
-                altitudeM = in.f64();
-            } else if (data.Type == SIMCONNECT_FACILITY_DATA_TAXI_PARKING) {
-                const std::string prefix = in.text(32);
-                const std::int32_t number = in.i32();
-                const std::int32_t type = in.i32();
-                const double headingDeg = in.f64();
-                const double radiusM = in.f64();
-                const double lat = in.f64();
-                const double lon = in.f64();
-                std::string name = prefix + std::to_string(number);
-                if (!in.ok()) {
-                    gf_logWarning("Facility data for {}: short parking record", ICAO);
-                    break;
-                }
-                if (!lf_uniqueName(name, names)) {
-                    gf_logWarning("Facility data for {}: more than 10 parkings named {}", ICAO, name);
-                    break;
-                }
-                if (type < 0 || type > 0xffff) {
-                    ++refused;
-                    break;
-                }
-                lf_addFacilityStand(stands, std::move(name), lat, lon, headingDeg, radiusM,
-                                    static_cast<std::uint16_t>(type), false, refused);
-            } else if (data.Type == SIMCONNECT_FACILITY_DATA_HELIPAD) {
-                const double lat = in.f64();
-                const double lon = in.f64();
-                const double headingDeg = in.f64();
-                const double widthM = in.f64();
-                if (!in.ok()) {
-                    gf_logWarning("Facility data for {}: short helipad record", ICAO);
-                    break;
-                }
-                if (lf_addFacilityStand(stands, "helipad" + std::to_string(helipads + 1), lat, lon, headingDeg,
-                                        widthM / 2.0, 0, true, refused)) {
-                    ++helipads;
-                }
+            if (data.dwRequestID == REQUEST_FACILITY_PARKING && !lf_takeFacilityRecord(ICAO, data, answer)) {
+                return finish(FacilityRead::notRead);
             }
             break;
         }
@@ -278,23 +316,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
             break;
         }
     }
-
-    if (refused > 0) {
-        gf_logWarning("Facility data for {}: {} parking{} with an impossible position, radius, heading or type left out",
-                      ICAO, refused, gf_plural(refused));
-    }
-    if (!std::isfinite(altitudeM) || altitudeM < LOWEST_AIRPORT_M || altitudeM > HIGHEST_AIRPORT_M) {
-        gf_logWarning("Facility data for {}: impossible altitude {} m, 0 taken", ICAO, altitudeM);
-        altitudeM = 0.0;
-    }
-    if (const auto code = IcaoCode::tryParse(ICAO)) {
-        RECORD.code = *code;
-    }
-    RECORD.airportName = airportName;
-    RECORD.altitudeFt = static_cast<std::int32_t>(std::lround(altitudeM * FEET_PER_METRE));
-    RECORD.stands = std::move(stands);
-    HELIPADS = helipads;
-    return finish(RECORD.stands.empty() ? FacilityRead::noStands : FacilityRead::ok);
+    return finish(lf_fillFacilityRecord(ICAO, answer, RECORD, HELIPADS));
 }
 
 } // namespace

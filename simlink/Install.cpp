@@ -2,6 +2,7 @@
 
 #include "core/Log.h"
 #include "core/Parameters.h"
+#include "core/Paths.h"
 #include "core/Text.h"
 #include "platform/sim_install.h"
 
@@ -32,6 +33,11 @@ std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& US
         std::string rest = gf_trim(trimmed.substr(key.size()));
         if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
             rest = rest.substr(1, rest.size() - 2);
+        }
+        if (rest.size() > MAX_PATH_CHARS) {
+            gf_logWarning("{}: InstalledPackagesPath of {} bytes is longer than a path can be, not taken: {}",
+                          USER_CFG.string(), rest.size(), gf_excerpt(rest));
+            return {};
         }
         return std::filesystem::path(rest);
     }

@@ -6,6 +6,7 @@
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "core/ThreadName.h"
+#include "simlink/SimAnswers.h"
 
 #include <algorithm>
 #include <chrono>
@@ -53,8 +54,6 @@ void lf_runUserParkNote()
         note();
     }
 }
-
-constexpr double NM_PER_FOOT = 0.3048 * 0.0005399568034557236;
 
 struct Datum {
     const char* name;
@@ -409,11 +408,13 @@ void SimClient::lf_onObjectData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG)
                 g_directRequests.erase(it);
             }
         }
-        gf_addSimNotification({MSG.dwObjectID, 0, 0, NOTE_STATIC_CG, lf_f64(MSG, 0), lf_f64(MSG, 1)});
+        if (gf_staticCgAnswerOk(lf_f64(MSG, 0), lf_f64(MSG, 1), m_refusedLogged)) {
+            gf_addSimNotification({MSG.dwObjectID, 0, 0, NOTE_STATIC_CG, lf_f64(MSG, 0), lf_f64(MSG, 1)});
+        }
         return;
     }
     case REQUEST_AC_IN_RANGE:
-        if (MSG.dwObjectID > g_userObjectId.load()) {
+        if (MSG.dwObjectID > g_userObjectId.load() && gf_groundAnswerOk(lf_f64(MSG, 0), lf_f64(MSG, 1), m_refusedLogged)) {
             const std::uint32_t onGround = lf_f64(MSG, 2) != 0.0 ? 1 : 0;
             gf_addSimNotification({MSG.dwObjectID, onGround, 0, NOTE_GROUND_DATA, lf_f64(MSG, 0), lf_f64(MSG, 1)});
         }
@@ -423,8 +424,11 @@ void SimClient::lf_onObjectData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG)
     }
     if (const auto it = m_groundRequests.find(MSG.dwRequestID); it != m_groundRequests.end()) {
         const std::uint32_t kind = it->second.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
-        // Filled like the ground data of kind 3: ground altitude, then height above ground.
-        gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, lf_f64(MSG, 0), lf_f64(MSG, 1)});
+        // Filled like the ground data of kind 3: ground altitude, then height above ground; without
+        // ground data that can be true, as when they could not be asked for.
+        const bool known = gf_groundAnswerOk(lf_f64(MSG, 0), lf_f64(MSG, 1), m_refusedLogged);
+        gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, known ? lf_f64(MSG, 0) : 0.0,
+                               known ? lf_f64(MSG, 1) : 0.0});
         m_groundRequests.erase(it);
     }
 }
@@ -436,20 +440,11 @@ void SimClient::lf_onUserData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, bool SE
         gf_logWarning("user aircraft data too short: {} bytes", MSG.dwDataSize);
         return;
     }
-    UserAcData ac;
-    ac.latitude = lf_f64(MSG, 0);
-    ac.longitude = lf_f64(MSG, 1);
-    ac.pitch = lf_f64(MSG, 2);
-    ac.bank = lf_f64(MSG, 3);
-    ac.heading = lf_f64(MSG, 4);
-    ac.altitude = lf_f64(MSG, 5);
-    ac.altitudeAboveGround = lf_f64(MSG, 6);
-    ac.groundVelocity = lf_f64(MSG, 7);
-    ac.onGround = lf_f64(MSG, 8) != 0.0;
-    ac.dataArrived = true;
-    const double halfSpan = lf_f64(MSG, 9) / 2.0 * NM_PER_FOOT;
-    char text[33] = {};
-    std::memcpy(text, MSG.pData + doubles * sizeof(double), 32);
+    UserAnswer answer;
+    for (std::size_t i = 0; i < doubles; ++i) {
+        answer.values[i] = lf_f64(MSG, i);
+    }
+    std::memcpy(answer.callsign, MSG.pData + doubles * sizeof(double), sizeof answer.callsign);
     const std::uint32_t before = g_userObjectId.exchange(MSG.dwObjectID);
     if (before != 0 && before != MSG.dwObjectID) {
         // The user loaded another flight: its aircraft is a new object.
@@ -458,10 +453,7 @@ void SimClient::lf_onUserData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, bool SE
     }
     {
         std::lock_guard lock(g_userAcMutex);
-        g_userAcShared.ac = ac;
-        g_userAcShared.onGround = ac.onGround;
-        g_userAcShared.halfSpanNm = halfSpan;
-        g_userAcShared.callsign = text;
+        gf_takeUserAnswer(answer, g_userAcShared, m_refusedLogged);
         g_userAcShared.secondData = g_userAcShared.secondData || SECOND;
     }
     g_userParkNoteRequested.store(true);

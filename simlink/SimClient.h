@@ -152,6 +152,8 @@ private:
     std::uint32_t m_created = 0;
     std::uint32_t m_removed = 0;
     std::uint32_t m_givenUp = 0;
+    // The kinds of refused answers logged so far (each is logged once).
+    std::uint32_t m_refusedLogged = 0;
 };
 
 // Starts the SimClient thread (connect, then dispatch until stopped or the simulator quits).

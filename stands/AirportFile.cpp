@@ -147,6 +147,66 @@ bool lf_writeOptions(pugi::xml_node POS, const Stand& STAND)
     return true;
 }
 
+// The parameters block: what every airport file says of its airport, and what a learned file
+// adds (handmade files also their altitude and quality factors, learned files their settings).
+bool lf_writeParameters(pugi::xml_node PARAMS, const AirportFile& FILE, bool LEARNED, bool HANDMADE)
+{
+    bool ok = lf_appendParameter(PARAMS, "airport_name", FILE.airportName) &&
+              lf_appendParameter(PARAMS, "publisher", FILE.publisher);
+    if (ok && HANDMADE) {
+        ok = lf_appendParameter(PARAMS, "handmade", "true");
+    }
+    if (ok && (HANDMADE || !LEARNED)) {
+        ok = lf_appendParameter(PARAMS, "altitude", fmt::format("{}", FILE.altitudeFt));
+    }
+    if (ok && !LEARNED) {
+        ok = lf_appendParameter(PARAMS, "num_parkpos", fmt::format("{}", FILE.stands.size()));
+    }
+    if (ok && HANDMADE) {
+        ok = lf_appendParameter(PARAMS, "Qf_real", fmt::format("{}", FILE.qfReal)) &&
+             lf_appendParameter(PARAMS, "Qf_soft", fmt::format("{}", FILE.qfSoft));
+    }
+    if (ok && FILE.publisher.empty()) {
+        ok = lf_appendParameter(PARAMS, "BGLpath", FILE.bglPath) &&
+             lf_appendParameter(PARAMS, "manufacturer", FILE.manufacturer) &&
+             lf_appendParameter(PARAMS, "creator", FILE.creator);
+    }
+    if (ok && LEARNED) {
+        for (size_t i = 0; ok && i < kApfSettingCount; ++i) {
+            ok = lf_appendParameter(PARAMS, gf_apfSettingName(i), gf_apfSettingText(i));
+        }
+    }
+    return ok;
+}
+
+// One stand: all of it in an airport file; in a learned file all of it for a stand made by hand
+// or a handmade file, else only what the learned file changed, and then its options.
+bool lf_writeStand(pugi::xml_node POS, const Stand& STAND, bool LEARNED, bool HANDMADE)
+{
+    if (!lf_appendAttribute(POS, "id", STAND.name)) {
+        return false;
+    }
+    if (!LEARNED) {
+        return lf_writeFullStand(POS, STAND, false);
+    }
+    if (STAND.manual || HANDMADE) {
+        if (!lf_writeFullStand(POS, STAND, true)) {
+            return false;
+        }
+    } else {
+        if (STAND.radiusChanged &&
+            !(lf_appendAttribute(POS, "radius_change", "true") &&
+              lf_appendAttribute(POS, "radius", fmt::format("{:.1f}", STAND.radius * METRES_PER_NM)))) {
+            return false;
+        }
+        if (STAND.cargoChanged && !(lf_appendAttribute(POS, "cargo_change", "true") &&
+                                    lf_appendAttribute(POS, "cargo", lf_flag(STAND.cargo != 0)))) {
+            return false;
+        }
+    }
+    return lf_writeOptions(POS, STAND);
+}
+
 bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM,
                      bool HANDMADE, pugi::xml_node ORPHANS)
 {
@@ -162,65 +222,16 @@ bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteM
         root = DOC.append_child("root");
     }
     pugi::xml_node params = root.append_child("parameters");
-    if (!root || !params) {
+    if (!root || !params || !lf_writeParameters(params, FILE, learned, handmade)) {
         return false;
     }
-    bool ok = lf_appendParameter(params, "airport_name", FILE.airportName) &&
-              lf_appendParameter(params, "publisher", FILE.publisher);
-    if (ok && handmade) {
-        ok = lf_appendParameter(params, "handmade", "true");
-    }
-    if (ok && (handmade || !learned)) {
-        ok = lf_appendParameter(params, "altitude", fmt::format("{}", FILE.altitudeFt));
-    }
-    if (ok && !learned) {
-        ok = lf_appendParameter(params, "num_parkpos", fmt::format("{}", FILE.stands.size()));
-    }
-    if (ok && handmade) {
-        ok = lf_appendParameter(params, "Qf_real", fmt::format("{}", FILE.qfReal)) &&
-             lf_appendParameter(params, "Qf_soft", fmt::format("{}", FILE.qfSoft));
-    }
-    if (ok && FILE.publisher.empty()) {
-        ok = lf_appendParameter(params, "BGLpath", FILE.bglPath) &&
-             lf_appendParameter(params, "manufacturer", FILE.manufacturer) &&
-             lf_appendParameter(params, "creator", FILE.creator);
-    }
-    if (ok && learned) {
-        for (size_t i = 0; ok && i < kApfSettingCount; ++i) {
-            ok = lf_appendParameter(params, gf_apfSettingName(i), gf_apfSettingText(i));
-        }
-    }
     pugi::xml_node positions = root.append_child("parkpositions");
-    if (!ok || !positions) {
+    if (!positions) {
         return false;
     }
     for (const Stand& stand : FILE.stands) {
         pugi::xml_node pos = positions.append_child("parkpos");
-        if (!pos || !lf_appendAttribute(pos, "id", stand.name)) {
-            return false;
-        }
-        if (!learned) {
-            if (!lf_writeFullStand(pos, stand, false)) {
-                return false;
-            }
-            continue;
-        }
-        if (stand.manual || handmade) {
-            if (!lf_writeFullStand(pos, stand, true)) {
-                return false;
-            }
-        } else {
-            if (stand.radiusChanged &&
-                !(lf_appendAttribute(pos, "radius_change", "true") &&
-                  lf_appendAttribute(pos, "radius", fmt::format("{:.1f}", stand.radius * METRES_PER_NM)))) {
-                return false;
-            }
-            if (stand.cargoChanged && !(lf_appendAttribute(pos, "cargo_change", "true") &&
-                                        lf_appendAttribute(pos, "cargo", lf_flag(stand.cargo != 0)))) {
-                return false;
-            }
-        }
-        if (!lf_writeOptions(pos, stand)) {
+        if (!pos || !lf_writeStand(pos, stand, learned, handmade)) {
             return false;
         }
     }
@@ -443,10 +454,71 @@ OptIdentity lf_readOptIdentity(pugi::xml_node ELEMENT)
     return id;
 }
 
+StandOption lf_optionOf(pugi::xml_node ELEMENT, HoursBitset HOURS, uint32_t DAY, uint32_t SOURCE)
+{
+    OptIdentity id = lf_readOptIdentity(ELEMENT);
+    StandOption opt;
+    opt.kind = id.kind;
+    opt.registration = ELEMENT.attribute("reg").as_string();
+    opt.callsign = std::move(id.callsign);
+    opt.furtherName = std::move(id.furtherName);
+    opt.hours = HOURS;
+    opt.day = DAY;
+    opt.source = SOURCE;
+    opt.real = ELEMENT.attribute("soft").as_bool(false) ? 0 : 1;
+    opt.cpl = ELEMENT.attribute("cpl").as_bool(false) ? 1 : 0;
+    return opt;
+}
+
+namespace {
+
+// The options of a parkpos, numbered 1, 2 ... in the order accepted; one without half-hours or
+// with a day outside 1..7 is dropped.
+std::vector<StandOption> lf_readOptions(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE)
+{
+    std::vector<StandOption> options;
+    uint32_t nextId = 1;
+    for (pugi::xml_node o : ELEMENT.children("opt")) {
+        const pugi::xml_attribute hhAttr = o.attribute("hh");
+        const NumberRead<unsigned> dayRead = gf_attributeNumber(o, "day", 0u);
+        if (!dayRead.error.empty()) {
+            gf_logWarning(fmt::format("stand {}: option dropped, {}", NAME, dayRead.error));
+            continue;
+        }
+        const uint32_t day = *dayRead.value;
+        if (!hhAttr || gf_trim(hhAttr.value()).empty() || day < 1 || day > 7) {
+            continue;
+        }
+        const auto hours = gf_parseHoursStrict(hhAttr.value());
+        if (!hours) {
+            gf_logWarning(fmt::format("stand {}: option with invalid hh '{}' dropped", NAME, gf_excerpt(hhAttr.value())));
+            continue;
+        }
+        StandOption opt = lf_optionOf(o, *hours, day, SOURCE);
+        opt.optionId = nextId++;
+        options.push_back(std::move(opt));
+    }
+    return options;
+}
+
+} // namespace
+
 bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE, std::vector<Stand>& STANDS)
 {
-    const double lat = ELEMENT.attribute("latitude").as_double(0.0);
-    const double lon = ELEMENT.attribute("longitude").as_double(0.0);
+    const NumberRead<double> latRead = gf_attributeNumber(ELEMENT, "latitude", 0.0);
+    const NumberRead<double> lonRead = gf_attributeNumber(ELEMENT, "longitude", 0.0);
+    const NumberRead<double> radiusRead = gf_attributeNumber(ELEMENT, "radius", 0.0);
+    const NumberRead<double> headingRead = gf_attributeNumber(ELEMENT, "heading", 0.0);
+    const NumberRead<long long> typeRead = gf_attributeNumber(ELEMENT, "type", 0LL);
+    for (const std::string* error : {&latRead.error, &lonRead.error, &radiusRead.error, &headingRead.error,
+                                     &typeRead.error}) {
+        if (!error->empty()) {
+            gf_logWarning(fmt::format("stand {}: {}, skipped", NAME, *error));
+            return false;
+        }
+    }
+    const double lat = *latRead.value;
+    const double lon = *lonRead.value;
     if (!gf_isStandPosition(lat, lon)) {
         gf_logWarning(fmt::format("stand {} has an invalid lat/lon '{}'/'{}', skipped", NAME,
                                   ELEMENT.attribute("latitude").as_string(),
@@ -457,15 +529,15 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
         gf_logWarning(fmt::format("stand {} has no valid lat/lon", NAME));
         return false;
     }
-    const double radius = ELEMENT.attribute("radius").as_double(0.0);
-    const std::optional<double> heading = gf_standHeadingRad(ELEMENT.attribute("heading").as_double(0.0));
+    const double radius = *radiusRead.value;
+    const std::optional<double> heading = gf_standHeadingRad(*headingRead.value);
     if (!gf_isStandRadius(radius) || !heading) {
         gf_logWarning(fmt::format("stand {} has an invalid radius '{}' m (0 to {} m) or heading '{}', skipped", NAME,
                                   ELEMENT.attribute("radius").as_string(), MAX_STAND_RADIUS_M,
                                   ELEMENT.attribute("heading").as_string()));
         return false;
     }
-    const long long type = ELEMENT.attribute("type").as_llong(0);
+    const long long type = *typeRead.value;
     if (type < 0 || type > 0xffff) {
         gf_logWarning(fmt::format("stand {} has a type out of range '{}', skipped", NAME,
                                   ELEMENT.attribute("type").as_string()));
@@ -476,33 +548,7 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
     const bool ramp = type == 0 && ELEMENT.attribute("ramp").as_bool(false);
     const bool heli = ELEMENT.attribute("heli").as_bool(false);
 
-    std::vector<StandOption> options;
-    uint32_t nextId = 1;
-    for (pugi::xml_node o : ELEMENT.children("opt")) {
-        const pugi::xml_attribute hhAttr = o.attribute("hh");
-        const uint32_t day = o.attribute("day").as_uint(0);
-        if (!hhAttr || gf_trim(hhAttr.value()).empty() || day < 1 || day > 7) {
-            continue;
-        }
-        const auto hours = gf_parseHoursStrict(hhAttr.value());
-        if (!hours) {
-            gf_logWarning(fmt::format("stand {}: option with invalid hh '{}' dropped", NAME, hhAttr.value()));
-            continue;
-        }
-        OptIdentity id = lf_readOptIdentity(o);
-        StandOption opt;
-        opt.kind = id.kind;
-        opt.registration = o.attribute("reg").as_string();
-        opt.callsign = std::move(id.callsign);
-        opt.furtherName = std::move(id.furtherName);
-        opt.hours = *hours;
-        opt.optionId = nextId++;
-        opt.day = day;
-        opt.source = SOURCE;
-        opt.real = o.attribute("soft").as_bool(false) ? 0 : 1;
-        opt.cpl = o.attribute("cpl").as_bool(false) ? 1 : 0;
-        options.push_back(std::move(opt));
-    }
+    std::vector<StandOption> options = lf_readOptions(ELEMENT, NAME, SOURCE);
     Stand& stand = STANDS.emplace_back(NAME, std::move(options), lat, lon, *heading, radius,
                                        static_cast<uint16_t>(type), cargo, ramp, heli);
     // Flags that a learned stand list carries for its next save.
@@ -512,12 +558,23 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
     return true;
 }
 
+void gf_checkStandCount(pugi::xml_node POSITIONS)
+{
+    size_t count = 0;
+    for (pugi::xml_node pos = POSITIONS.child("parkpos"); pos; pos = pos.next_sibling("parkpos")) {
+        if (++count > MAX_AIRPORT_STANDS) {
+            throw UserErrorException(93, fmt::format("The file lists more than {} stands.", MAX_AIRPORT_STANDS));
+        }
+    }
+}
+
 void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS)
 {
     const pugi::xml_node positions = gf_parkPositionsOf(DOC);
     if (!positions) {
         return;
     }
+    gf_checkStandCount(positions);
     std::unordered_set<std::string> seen;
     int number = 0;
     for (pugi::xml_node pos : positions.children("parkpos")) {
@@ -622,6 +679,44 @@ void lf_settingsFromQuality()
                            percentage));
 }
 
+// The required altitude parameter, read whole and within the altitudes of airports.
+int32_t lf_airportAltitude(const pugi::xml_document& DOC)
+{
+    const NumberRead<int> altitude = gf_findParameter(DOC, "altitude");
+    if (!altitude.error.empty()) {
+        throw UserErrorException(65, fmt::format("Parameter {}", altitude.error));
+    }
+    if (!altitude.value) {
+        throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
+    }
+    if (*altitude.value < LOWEST_AIRPORT_FT || *altitude.value > HIGHEST_AIRPORT_FT) {
+        throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude.value));
+    }
+    return *altitude.value;
+}
+
+// The learned file of the airport file NAME on top of the stand table; answers the name that
+// the log shows as read (the learned file's when a handmade one replaced the stand list).
+std::string lf_readLearnedOf(const std::string& NAME, ParkApfInfo& INFO)
+{
+    const fs::path learned = lf_learnedPathOf(NAME, INFO.publisher);
+    std::error_code ec;
+    if (learned.empty() || !fs::exists(learned, ec)) {
+        gf_logLine("learned does not exist");
+        lf_settingsFromQuality();
+        return NAME;
+    }
+    if (!lf_readLearned(learned, INFO, g_stands, g_handmade)) {
+        INFO.learnedUnreadable = 1;
+    }
+    g_qualityFactors = gf_computeQualityFactors();
+    if (g_handmade) {
+        gf_logLine("A handmade airport file overruled the archived file!");
+        return learned.string();
+    }
+    return NAME;
+}
+
 std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
 {
     fs::path path;
@@ -650,18 +745,11 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     if (!gf_readXmlMeta(doc, 0).accepted) {
         return fmt::format("{}: refused to load", NAME);
     }
-    g_rtTrafficWeek = gf_findParameter(doc, "RT_traffic_week").value_or(0);
+    g_rtTrafficWeek = gf_takeIntParameter(doc, "RT_traffic_week", NAME).value_or(0);
     ParkApfInfo info;
     info.apfName = NAME;
     info.publisher = gf_stringParameterByName(doc, "publisher").value_or("");
-    const auto altitude = gf_findParameter(doc, "altitude");
-    if (!altitude) {
-        throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
-    }
-    if (*altitude < LOWEST_AIRPORT_FT || *altitude > HIGHEST_AIRPORT_FT) {
-        throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude));
-    }
-    info.altitudeFt = *altitude;
+    info.altitudeFt = lf_airportAltitude(doc);
     info.airportName = gf_stringParameterByName(doc, "airport_name").value_or("");
     g_parkAirportElevation = static_cast<float>(info.altitudeFt);
     g_parkAirport.altitude = info.altitudeFt;
@@ -670,8 +758,8 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     lf_readStands(doc, stands);
     g_stands = std::move(stands);
     gf_forgetStandAtPosition();
-    const auto qfReal = gf_findParameter(doc, "Qf_real");
-    const auto qfSoft = gf_findParameter(doc, "Qf_soft");
+    const auto qfReal = gf_takeIntParameter(doc, "Qf_real", NAME);
+    const auto qfSoft = gf_takeIntParameter(doc, "Qf_soft", NAME);
     if (qfReal && qfSoft) {
         g_qualityFactors = gf_packQualityFactors(std::clamp(*qfReal, 0, 100), std::clamp(*qfSoft, 0, 100));
     }
@@ -679,22 +767,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
         g_apfSettingsAtRead[i] = gf_apfSettingText(i);
     }
 
-    std::string shownName = NAME;
-    const fs::path learned = lf_learnedPathOf(NAME, info.publisher);
-    std::error_code ec;
-    if (!learned.empty() && fs::exists(learned, ec)) {
-        if (!lf_readLearned(learned, info, g_stands, g_handmade)) {
-            info.learnedUnreadable = 1;
-        }
-        g_qualityFactors = gf_computeQualityFactors();
-        if (g_handmade) {
-            gf_logLine("A handmade airport file overruled the archived file!");
-            shownName = learned.string();
-        }
-    } else {
-        gf_logLine("learned does not exist");
-        lf_settingsFromQuality();
-    }
+    const std::string shownName = lf_readLearnedOf(NAME, info);
     INFO = std::move(info);
 
     gf_windowSetStandCount(static_cast<int>(g_stands.size()));

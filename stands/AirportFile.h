@@ -57,8 +57,11 @@ std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO);
 // The stands element of a document: root/parkpositions, else a top-level parkpositions.
 pugi::xml_node gf_parkPositionsOf(const pugi::xml_document& DOC);
 
+// Throws the user error 93 when the stands element POSITIONS lists more than MAX_AIRPORT_STANDS.
+void gf_checkStandCount(pugi::xml_node POSITIONS);
+
 // Reads every parkpos of DOC into STANDS (options with source 1). Throws the user
-// errors 93 and 94 for a missing, empty or repeated id.
+// errors 93 and 94 for a missing, empty or repeated id, or for too many stands.
 void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS);
 
 // Reads one parkpos into a new stand appended to STANDS; false when the stand was
@@ -73,6 +76,9 @@ struct OptIdentity {
     AcKind kind{};
 };
 OptIdentity lf_readOptIdentity(pugi::xml_node ELEMENT);
+
+// The option of an opt element whose half-hours and day are already read; its id is left 0.
+StandOption lf_optionOf(pugi::xml_node ELEMENT, HoursBitset HOURS, uint32_t DAY, uint32_t SOURCE);
 
 // The kind made from the airl and type attributes.
 AcKind lf_readAirlType(pugi::xml_node ELEMENT);

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Text.h"
+#include "core/XmlMeta.h"
 #include "stands/AirportFile.h"
 
 #include <fmt/format.h>
@@ -89,12 +90,19 @@ bool lf_removeIfPresent(const fs::path& PATH)
 
 // A link may only name a file of the archive: "archive/" and then folders and an airport
 // file, none of them empty, "." or "..", and nothing that could leave the archive on any
-// platform (a drive colon, a backslash, control characters).
+// platform (a drive colon, a backslash, control characters). The name goes into an address as it
+// is, so the only escape is the "%20" that the program itself writes for a blank: a server that
+// decodes "%2e" or "%2f" would resolve "..%2f" outside the archive folder.
 bool lf_isArchiveName(std::string_view NAME)
 {
     constexpr std::string_view prefix = "archive/";
     if (!NAME.starts_with(prefix) || !lf_endsWithXml(NAME)) {
         return false;
+    }
+    for (size_t at = NAME.find('%'); at != std::string_view::npos; at = NAME.find('%', at + 1)) {
+        if (NAME.substr(at, 3) != "%20") {
+            return false;
+        }
     }
     size_t start = prefix.size();
     while (start <= NAME.size()) {
@@ -103,7 +111,9 @@ bool lf_isArchiveName(std::string_view NAME)
             slash = NAME.size();
         }
         const std::string_view part = NAME.substr(start, slash - start);
-        if (part.empty() || part == "." || part == "..") {
+        // Blanks and dots alone are no folder: a server drops trailing ones, and ".. " is "..".
+        const std::string decoded = gf_replaceAll(part, "%20", " ");
+        if (decoded.find_first_not_of(". ") == std::string::npos) {
             return false;
         }
         start = slash + 1;
@@ -159,7 +169,7 @@ bool lf_readApfLink(const fs::path& LINK, std::string& NAME)
     }
     if (!lf_isArchiveName(first)) {
         gf_logWarning(fmt::format("link file {} names '{}', which is no file of the archive: not followed",
-                                  gf_pathToUtf8(LINK), first));
+                                  gf_pathToUtf8(LINK), gf_excerpt(first)));
         return false;
     }
     NAME = std::move(first);
@@ -255,8 +265,12 @@ double gf_readDestApfForClosestStand(std::string_view ICAO, double LATITUDE, dou
         const pugi::xml_node positions = loaded ? gf_parkPositionsOf(doc) : pugi::xml_node{};
         if (positions) {
             for (pugi::xml_node pos : positions.children("parkpos")) {
-                const double d = gf_distanceNm(LATITUDE, LONGITUDE, pos.attribute("latitude").as_double(0.0),
-                                               pos.attribute("longitude").as_double(0.0));
+                const NumberRead<double> lat = gf_attributeNumber(pos, "latitude", 0.0);
+                const NumberRead<double> lon = gf_attributeNumber(pos, "longitude", 0.0);
+                if (!lat.value || !lon.value) {
+                    continue;  // not a position that a stand can have
+                }
+                const double d = gf_distanceNm(LATITUDE, LONGITUDE, *lat.value, *lon.value);
                 if (d < best) {
                     best = d;
                     STAND = pos.attribute("id").as_string();

@@ -123,12 +123,12 @@ int gf_airportStandCount(std::string_view ICAO)
 
 void gf_applyLearnedSettings(const pugi::xml_document& DOC)
 {
-    if (const auto v = gf_findParameter(DOC, MAX_LIVE_SEL.name())) {
+    if (const auto v = gf_takeIntParameter(DOC, MAX_LIVE_SEL.name(), "learned file")) {
         MAX_LIVE_SEL.set(*v);
         gf_setControlText(MAX_LIVE_SEL.name(), MAX_LIVE_SEL.text());
         lf_logSetting(MAX_LIVE_SEL, MAX_LIVE_SEL.text());
     }
-    if (const auto v = gf_findParameter(DOC, RANGE.name())) {
+    if (const auto v = gf_takeIntParameter(DOC, RANGE.name(), "learned file")) {
         RANGE.set(*v);
         gf_setRange(*v);
         gf_enableControl(RANGE.name(), true);
@@ -137,7 +137,7 @@ void gf_applyLearnedSettings(const pugi::xml_document& DOC)
     if (lf_applyFlag(DOC, ApfSetting::autoRange)) {
         gf_switchAutoRange();
     }
-    if (const auto v = gf_findParameter(DOC, parking_percentage.name())) {
+    if (const auto v = gf_takeIntParameter(DOC, parking_percentage.name(), "learned file")) {
         gf_setParkingPercentage(*v);
         lf_logSetting(parking_percentage, parking_percentage.text());
     } else {
@@ -145,7 +145,7 @@ void gf_applyLearnedSettings(const pugi::xml_document& DOC)
     }
     lf_applyFlag(DOC, ApfSetting::week);
     lf_applyFlag(DOC, ApfSetting::parkSoft);
-    if (const auto v = gf_findParameter(DOC, MAX_FIT.name())) {
+    if (const auto v = gf_takeIntParameter(DOC, MAX_FIT.name(), "learned file")) {
         const int fit = MAX_FIT.set(*v);
         MAX_FIT_FL.set(gf_dropdownValue(fit));
         gf_selectMaxFitEntry();

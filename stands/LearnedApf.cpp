@@ -77,17 +77,38 @@ bool lf_safeFolderName(std::string_view NAME)
     });
 }
 
-std::string lf_replaceAll(std::string_view TEXT, std::string_view FROM, std::string_view TO)
+// Two options of one use of the stand with a half-hour in common: the reader takes only the first.
+bool lf_sameStay(const StandOption& A, const StandOption& B)
 {
-    std::string result;
-    size_t start = 0;
-    for (size_t at = TEXT.find(FROM); at != std::string_view::npos; at = TEXT.find(FROM, start)) {
-        result.append(TEXT.substr(start, at - start));
-        result.append(TO);
-        start = at + FROM.size();
+    return A.day == B.day && A.real == B.real && A.registration == B.registration && gf_sameKind(A.kind, B.kind) &&
+           (A.hours & B.hours).any();
+}
+
+// Options that the reader would drop as duplicates are merged into the first of them before a
+// save, so that every half-hour saved is read back.
+void lf_mergeOverlappingOptions(Stand& STAND)
+{
+    std::vector<StandOption>& options = STAND.options;
+    for (size_t i = 0; i < options.size(); ++i) {
+        for (size_t j = i + 1; j < options.size();) {
+            if (!lf_sameStay(options[i], options[j])) {
+                ++j;
+                continue;
+            }
+            StandOption& keep = options[i];
+            const StandOption& twin = options[j];
+            keep.hours |= twin.hours;
+            keep.cpl = keep.cpl != 0 || twin.cpl != 0 ? 1 : 0;
+            if (keep.callsign.empty()) {
+                keep.callsign = twin.callsign;
+            }
+            if (keep.furtherName.empty()) {
+                keep.furtherName = twin.furtherName;
+            }
+            options.erase(options.begin() + static_cast<std::ptrdiff_t>(j));
+            j = i + 1;  // the wider option may now meet an option it missed
+        }
     }
-    result.append(TEXT.substr(start));
-    return result;
 }
 
 // The time of day of the save lines: "HH:MM:SS" of the UTC clock.
@@ -132,7 +153,7 @@ fs::path lf_learnedPathOf(std::string_view NAME, std::string_view PUBLISHER)
             return learned / parts[1] / file;
         }
         if (parts.size() == 4 && parts[1] == "thirdparty") {
-            const std::string publisher = lf_trimBlanks(lf_replaceAll(parts[2], "%20", " "));
+            const std::string publisher = lf_trimBlanks(gf_replaceAll(parts[2], "%20", " "));
             if (!lf_safeFolderName(publisher)) {
                 return {};
             }
@@ -183,13 +204,13 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
         return false;
     }
     if (ELEMENT.attribute("radius_change").as_bool(false)) {
-        const double metres = ELEMENT.attribute("radius").as_double(-1.0);
+        const double metres = gf_attributeNumber(ELEMENT, "radius", -1.0).value.value_or(-1.0);
         if (gf_isStandRadius(metres) && metres > 0.0) {
             STAND.radius = metres * NM_PER_METRE;
             STAND.radiusChanged = 1;
         } else {
             gf_logWarning(fmt::format("learned {}: invalid radius '{}' ignored", STAND.name,
-                                      ELEMENT.attribute("radius").as_string()));
+                                      gf_excerpt(ELEMENT.attribute("radius").as_string())));
         }
     }
     if (ELEMENT.attribute("cargo_change").as_bool(false)) {
@@ -201,37 +222,21 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
     }
     uint32_t nextId = STAND.options.empty() ? 1 : STAND.options.back().optionId + 1;
     for (pugi::xml_node o : ELEMENT.children("opt")) {
-        const OptIdentity id = lf_readOptIdentity(o);
         const auto hours = gf_parseHoursStrict(o.attribute("hh").as_string());
         if (!hours || hours->none()) {
             gf_logWarning("empty bit set");
             continue;
         }
-        const uint32_t day = o.attribute("day").as_uint(0);
+        const uint32_t day = gf_attributeNumber(o, "day", 0u).value.value_or(0);
         if (day < 1 || day > 7) {
             gf_logWarning(fmt::format("learned {}: option with invalid day '{}' dropped", STAND.name,
-                                      o.attribute("day").as_string()));
+                                      gf_excerpt(o.attribute("day").as_string())));
             continue;
         }
-        StandOption opt;
-        opt.kind = id.kind;
-        opt.registration = o.attribute("reg").as_string();
-        opt.callsign = id.callsign;
-        opt.furtherName = id.furtherName;
-        opt.hours = *hours;
+        StandOption opt = lf_optionOf(o, *hours, day, 0);
         opt.optionId = nextId;
-        opt.day = day;
-        opt.source = 0;
-        opt.real = o.attribute("soft").as_bool(false) ? 0 : 1;
-        opt.cpl = o.attribute("cpl").as_bool(false) ? 1 : 0;
-        bool duplicate = false;
-        for (const StandOption& old : STAND.options) {
-            if (old.day == opt.day && old.real == opt.real && old.registration == opt.registration &&
-                gf_sameKind(old.kind, opt.kind) && (old.hours & opt.hours).any()) {
-                duplicate = true;
-                break;
-            }
-        }
+        const bool duplicate = std::any_of(STAND.options.begin(), STAND.options.end(),
+                                           [&opt](const StandOption& OLD) { return lf_sameStay(OLD, opt); });
         if (duplicate) {
             const auto slots = gf_bitsetText(opt.hours);
             if (slots) {
@@ -250,15 +255,74 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
     return true;
 }
 
+namespace {
+
+// Each learned parkpos: merged into the airport file's stand of its name (kept aside for the next
+// save when there is none), or added as a stand made by hand.
+void lf_applyLearnedStands(const pugi::xml_document& DOC, const fs::path& PATH, bool OLD_VERSION,
+                           std::vector<Stand>& STANDS)
+{
+    const pugi::xml_node positions = gf_parkPositionsOf(DOC);
+    gf_checkStandCount(positions);
+    for (pugi::xml_node pos : positions.children("parkpos")) {
+        const std::string id = pos.attribute("id").as_string();
+        if (!pos.attribute("manual").as_bool(false)) {
+            bool matched = false;
+            for (Stand& stand : STANDS) {
+                if (lf_mergeLearnedOptions(id, pos, OLD_VERSION, stand)) {
+                    matched = true;
+                    break;
+                }
+            }
+            if (!matched) {
+                gf_logLine(fmt::format("learned stand {} in {} not found?", id, PATH.string()));
+                // Kept for the next save: the airport file may list the stand again.
+                if (!s_orphans.child("parkpositions")) {
+                    s_orphans.append_child("parkpositions");
+                }
+                pugi::xml_node copy = s_orphans.child("parkpositions").append_copy(pos);
+                if (OLD_VERSION) {
+                    while (pugi::xml_node o = copy.child("opt")) {
+                        copy.remove_child(o);
+                    }
+                }
+            }
+            continue;
+        }
+        const bool exists =
+            std::any_of(STANDS.begin(), STANDS.end(), [&id](const Stand& S) { return S.name == id; });
+        if (exists) {
+            gf_logWarning(fmt::format("manually created standid {} already exists in {}", id, PATH.string()));
+            continue;
+        }
+        // A number that does not read whole counts as missing.
+        const double lat = gf_attributeNumber(pos, "latitude", 0.0).value.value_or(0.0);
+        const double lon = gf_attributeNumber(pos, "longitude", 0.0).value.value_or(0.0);
+        const double radius = gf_attributeNumber(pos, "radius", 0.0).value.value_or(0.0);
+        if (id.empty() || (std::fabs(lat) <= 0.0001 && std::fabs(lon) <= 0.0001) || radius == 0.0) {
+            gf_logWarning(
+                fmt::format("manually created standid {} misses correct attributes in {}", id, PATH.string()));
+            continue;
+        }
+        if (lf_readStand(pos, id, 0, STANDS)) {
+            STANDS.back().manual = 1;
+        }
+    }
+}
+
+} // namespace
+
 bool lf_readLearned(const fs::path& PATH, ParkApfInfo& INFO, std::vector<Stand>& STANDS, uint8_t& HANDMADE)
 {
     pugi::xml_document doc;
     const pugi::xml_parse_result loaded = doc.load_file(PATH.c_str());
     if (!loaded) {
-        gf_save1GenerationOf(PATH);
-        gf_logWarning(fmt::format("{} found, but could not be loaded, saved as *.0.xml: {}", PATH.string(),
-                                  loaded.description()));
-        return true;
+        // A failed read: the file is kept under a name that no save rotates away, and the file
+        // itself is not saved over (the next save would write the table without its options).
+        const fs::path kept = gf_keepBrokenCopy(PATH);
+        gf_logWarning(fmt::format("{} found, but could not be loaded, kept as {} and not saved over: {} at offset {}",
+                                  PATH.string(), kept.string(), loaded.description(), loaded.offset));
+        return false;
     }
     try {
         gf_logLine(fmt::format("Read from learned airport file: '{}'", PATH.string()));
@@ -296,50 +360,7 @@ bool lf_readLearned(const fs::path& PATH, ParkApfInfo& INFO, std::vector<Stand>&
         }
         HANDMADE = 0;
 
-        const pugi::xml_node positions = gf_parkPositionsOf(doc);
-        for (pugi::xml_node pos : positions.children("parkpos")) {
-            const std::string id = pos.attribute("id").as_string();
-            if (!pos.attribute("manual").as_bool(false)) {
-                bool matched = false;
-                for (Stand& stand : STANDS) {
-                    if (lf_mergeLearnedOptions(id, pos, oldVersion, stand)) {
-                        matched = true;
-                        break;
-                    }
-                }
-                if (!matched) {
-                    gf_logLine(fmt::format("learned stand {} in {} not found?", id, PATH.string()));
-                    // Kept for the next save: the airport file may list the stand again.
-                    if (!s_orphans.child("parkpositions")) {
-                        s_orphans.append_child("parkpositions");
-                    }
-                    pugi::xml_node copy = s_orphans.child("parkpositions").append_copy(pos);
-                    if (oldVersion) {
-                        while (pugi::xml_node o = copy.child("opt")) {
-                            copy.remove_child(o);
-                        }
-                    }
-                }
-                continue;
-            }
-            const bool exists =
-                std::any_of(STANDS.begin(), STANDS.end(), [&id](const Stand& S) { return S.name == id; });
-            if (exists) {
-                gf_logWarning(fmt::format("manually created standid {} already exists in {}", id, PATH.string()));
-                continue;
-            }
-            const double lat = pos.attribute("latitude").as_double(0.0);
-            const double lon = pos.attribute("longitude").as_double(0.0);
-            const double radius = pos.attribute("radius").as_double(0.0);
-            if (id.empty() || (std::fabs(lat) <= 0.0001 && std::fabs(lon) <= 0.0001) || radius == 0.0) {
-                gf_logWarning(
-                    fmt::format("manually created standid {} misses correct attributes in {}", id, PATH.string()));
-                continue;
-            }
-            if (lf_readStand(pos, id, 0, STANDS)) {
-                STANDS.back().manual = 1;
-            }
-        }
+        lf_applyLearnedStands(doc, PATH, oldVersion, STANDS);
         return true;
     } catch (const std::exception& e) {
         gf_logLine(fmt::format("{}: {}", "lf_readLearned", e.what()));
@@ -378,6 +399,7 @@ void lf_saveLearnedApf()
     if (!g_handmade) {
         for (Stand& stand : g_stands) {
             std::erase_if(stand.options, [](const StandOption& O) { return O.source == 1; });
+            lf_mergeOverlappingOptions(stand);
             gf_renumberOptions(stand);
             if (stand.manual || !stand.options.empty() || stand.radiusChanged || stand.cargoChanged) {
                 file.stands.push_back(stand);

@@ -37,33 +37,52 @@ std::string lf_withoutGhostMark(std::string_view TEXT)
 }
 
 // An option this registration learned (SOURCE 0) or the airport file holds for it (SOURCE 1).
+// Its id does not matter: a calculation switches off the option of an aircraft that is on its way
+// in, and the stay it then makes is still this option's.
 bool lf_observedOption(const StandOption& OPTION, uint32_t DAY, const std::string& REGISTRATION, uint32_t SOURCE)
 {
-    return OPTION.optionId != 0 && OPTION.day == DAY && OPTION.registration == REGISTRATION && OPTION.real == 1 &&
-           OPTION.source == SOURCE;
+    return OPTION.day == DAY && OPTION.registration == REGISTRATION && OPTION.real == 1 && OPTION.source == SOURCE;
 }
 
-int lf_highestSlot(const StandOption& OPTION);
-
-// The learned option of the registration on DAY that the current stay goes on in: one that covers
-// NOW, else the one seen last. (The first one would be an earlier stay of the day, which can never
-// be extended, so every half-hour of a second stay would become an option of its own.)
-std::optional<size_t> lf_stayOption(const Stand& STAND, uint32_t DAY, const std::string& REGISTRATION, WeekTime NOW)
+// The highest slot of the option at or before LIMIT; -1 when it has none there.
+int lf_lastSlotUpTo(const StandOption& OPTION, uint32_t LIMIT)
 {
-    std::optional<size_t> latest;
+    for (int h = static_cast<int>(std::min<uint32_t>(LIMIT, WeekTime::kHalfHoursPerDay - 1)); h >= 0; --h) {
+        if (OPTION.hours.test(static_cast<size_t>(h))) {
+            return h;
+        }
+    }
+    return -1;
+}
+
+// The option a stay goes on in and the last half-hour it was seen there.
+struct StayOption {
+    size_t index = 0;
+    uint32_t lastSlot = 0;
+};
+
+// The learned option of the registration on DAY that the stay seen now goes on in: one that
+// covers NOW, else the one whose last slot at or before LIMIT is youngest. (An earlier stay of the
+// day, or one of an earlier week later in the day, can never be extended: taking it would make
+// every half-hour of this stay an option of its own.)
+std::optional<StayOption> lf_stayOption(const Stand& STAND, uint32_t DAY, const std::string& REGISTRATION,
+                                        uint32_t LIMIT, WeekTime NOW)
+{
+    std::optional<StayOption> youngest;
     for (size_t i = 0; i < STAND.options.size(); ++i) {
         const StandOption& opt = STAND.options[i];
         if (!lf_observedOption(opt, DAY, REGISTRATION, 0)) {
             continue;
         }
         if (lf_covers(opt, NOW)) {
-            return i;
+            return StayOption{i, NOW.halfHour};
         }
-        if (!latest || lf_highestSlot(opt) > lf_highestSlot(STAND.options[*latest])) {
-            latest = i;
+        const int last = lf_lastSlotUpTo(opt, LIMIT);
+        if (last >= 0 && (!youngest || static_cast<uint32_t>(last) > youngest->lastSlot)) {
+            youngest = StayOption{i, static_cast<uint32_t>(last)};
         }
     }
-    return latest;
+    return youngest;
 }
 
 StandOption* lf_optionById(Stand& STAND, uint32_t OPTION_ID)
@@ -79,14 +98,56 @@ StandOption* lf_optionById(Stand& STAND, uint32_t OPTION_ID)
     return nullptr;
 }
 
-int lf_highestSlot(const StandOption& OPTION)
+// A callsign recorded on the option: the callsign when it has none, else the further name.
+void lf_nameOption(StandOption& OPTION, std::string_view NAME)
 {
-    for (int h = WeekTime::kHalfHoursPerDay - 1; h >= 0; --h) {
-        if (OPTION.hours.test(static_cast<size_t>(h))) {
-            return h;
-        }
+    const std::string name = lf_withoutGhostMark(NAME);
+    if (name.empty()) {
+        return;
     }
-    return -1;
+    if (OPTION.callsign.empty()) {
+        OPTION.callsign = name;
+    } else if (name != OPTION.callsign && name != OPTION.furtherName) {
+        OPTION.furtherName = name;
+    }
+}
+
+bool lf_setHalfHours(StandOption& OPTION, const std::vector<uint32_t>& HALF_HOURS)
+{
+    try {
+        for (const uint32_t h : HALF_HOURS) {
+            OPTION.hours.set(h);
+        }
+    } catch (const std::exception& e) {
+        gf_logWarning("{} exception:{}", "updateOptions", e.what());
+        return false;
+    }
+    return true;
+}
+
+// The list runs newest first across midnight: its oldest end belongs to the day before, up to 47;
+// the newest half-hour is already in the new option.
+bool lf_setHalfHoursWrapped(StandOption& EARLIER, StandOption& NEWER, const std::vector<uint32_t>& HALF_HOURS)
+{
+    try {
+        size_t rest = HALF_HOURS.size();
+        if (!HALF_HOURS.empty() && HALF_HOURS.back() != 0) {
+            while (rest > 0) {
+                const uint32_t h = HALF_HOURS[--rest];
+                EARLIER.hours.set(h);
+                if (h == WeekTime::kHalfHoursPerDay - 1) {
+                    break;
+                }
+            }
+        }
+        for (size_t i = rest; i-- > 1;) {
+            NEWER.hours.set(HALF_HOURS[i]);
+        }
+    } catch (const std::exception& e) {
+        gf_logWarning("{} exception:{}", "updateOptionsWrapped", e.what());
+        return false;
+    }
+    return true;
 }
 
 void lf_countLearnedUpdate()
@@ -106,6 +167,10 @@ void lf_newStandOption(Stand& STAND, const LiveAc& AC, WeekTime NOW, const std::
 void lf_addRealStandOption(int32_t STAND_ID, LiveAc& AC, int32_t EVENT)
 {
     const WeekTime now = g_weekTime.load();
+    // Before the main loop has a time of week there is no day to learn for.
+    if (!now.isSet()) {
+        return;
+    }
     try {
         const std::string registration = lf_withoutGhostMark(AC.registration);
         if (registration.empty()) {
@@ -127,46 +192,44 @@ void lf_addRealStandOption(int32_t STAND_ID, LiveAc& AC, int32_t EVENT)
             }
         }
         const uint8_t cpl = EVENT == kStandEventLeaving || EVENT == kStandEventGone ? 1 : 0;
-        std::optional<size_t> found = lf_stayOption(*stand, now.day, registration, now);
+        std::optional<StayOption> found = lf_stayOption(*stand, now.day, registration, now.halfHour, now);
         // A stay that began before midnight goes on in yesterday's option.
         if (!found && static_cast<int>(now.halfHour) < lf_stayWindow(AC)) {
-            found = lf_stayOption(*stand, now.previousDay(), registration, now);
+            found = lf_stayOption(*stand, now.previousDay(), registration, WeekTime::kHalfHoursPerDay - 1, now);
         }
         if (!found) {
             lf_newStandOption(*stand, AC, now, registration, cpl);
             return;
         }
-        const size_t index = *found;
-        StandOption& opt = stand->options[index];
+        StandOption& opt = stand->options[found->index];
         if (lf_covers(opt, now)) {
             opt.cpl = opt.cpl != 0 || cpl != 0 ? 1 : 0;
             return;
         }
-        const int last = lf_highestSlot(opt);
-        if (opt.cpl != 0 || last < 0) {
+        if (opt.cpl != 0) {
             lf_newStandOption(*stand, AC, now, registration, cpl);
             return;
         }
-        uint32_t id = opt.optionId;
-        WeekTime lastSeen{opt.day, static_cast<uint32_t>(last)};
+        size_t index = found->index;
+        WeekTime lastSeen{opt.day, found->lastSlot};
         // The call may append to the options: no reference into them survives it.
-        if (lf_standOptionSlots(now, *stand, id, lastSeen, AC, registration, cpl)) {
+        if (lf_standOptionSlots(now, *stand, index, lastSeen, AC, registration, cpl)) {
             lf_countLearnedUpdate();
         } else {
             lf_newStandOption(*stand, AC, now, registration, cpl);
         }
         if (cpl != 0) {
-            stand->options[index].cpl = 1;
+            stand->options[found->index].cpl = 1;
         }
     } catch (const std::exception& e) {
         gf_logWarning("{}: hh_now: {}, {}", "lf_addRealStandOption", now.halfHour, e.what());
     }
 }
 
-bool lf_standOptionSlots(WeekTime NOW, Stand& STAND, uint32_t& OPTION_ID, WeekTime& LAST, const LiveAc& AC,
+bool lf_standOptionSlots(WeekTime NOW, Stand& STAND, size_t& OPTION_INDEX, WeekTime& LAST, const LiveAc& AC,
                          const std::string& REGISTRATION, uint8_t CPL)
 {
-    if (OPTION_ID == 0 || LAST == NOW) {
+    if (OPTION_INDEX >= STAND.options.size() || LAST == NOW) {
         return true;
     }
     const int gap = NOW - LAST;
@@ -174,8 +237,9 @@ bool lf_standOptionSlots(WeekTime NOW, Stand& STAND, uint32_t& OPTION_ID, WeekTi
         return false;
     }
     if (LAST.day == NOW.day) {
-        if (updateOptions(STAND, lf_precedingSlots(NOW, gap), OPTION_ID)) {
-            lf_addStandOptionName(STAND, OPTION_ID, AC.callsign);
+        StandOption& opt = STAND.options[OPTION_INDEX];
+        if (lf_setHalfHours(opt, lf_precedingSlots(NOW, gap))) {
+            lf_nameOption(opt, AC.callsign);
         }
         LAST = NOW;
         return true;
@@ -186,11 +250,14 @@ bool lf_standOptionSlots(WeekTime NOW, Stand& STAND, uint32_t& OPTION_ID, WeekTi
     if (added.added == 0) {
         return false;
     }
-    updateOptionsWrapped(STAND, lf_precedingSlots(NOW, gap), OPTION_ID, added.id);
-    lf_addStandOptionName(STAND, OPTION_ID, AC.callsign);
-    lf_addStandOptionName(STAND, added.id, AC.callsign);
+    const size_t newIndex = STAND.options.size() - 1;
+    StandOption& earlier = STAND.options[OPTION_INDEX];
+    StandOption& newer = STAND.options[newIndex];
+    lf_setHalfHoursWrapped(earlier, newer, lf_precedingSlots(NOW, gap));
+    lf_nameOption(earlier, AC.callsign);
+    lf_nameOption(newer, AC.callsign);
     LAST = NOW;
-    OPTION_ID = added.id;
+    OPTION_INDEX = newIndex;
     return true;
 }
 
@@ -228,33 +295,15 @@ void lf_addStandOption(Stand& STAND, AddedOption& OUT, AcKind KIND, WeekTime NOW
 
 void lf_addStandOptionName(Stand& STAND, uint32_t OPTION_ID, std::string_view NAME)
 {
-    const std::string name = lf_withoutGhostMark(NAME);
-    StandOption* opt = lf_optionById(STAND, OPTION_ID);
-    if (name.empty() || opt == nullptr) {
-        return;
-    }
-    if (opt->callsign.empty()) {
-        opt->callsign = name;
-    } else if (name != opt->callsign && name != opt->furtherName) {
-        opt->furtherName = name;
+    if (StandOption* opt = lf_optionById(STAND, OPTION_ID)) {
+        lf_nameOption(*opt, NAME);
     }
 }
 
 bool updateOptions(Stand& STAND, const std::vector<uint32_t>& HALF_HOURS, uint32_t OPTION_ID)
 {
     StandOption* opt = lf_optionById(STAND, OPTION_ID);
-    if (opt == nullptr) {
-        return false;
-    }
-    try {
-        for (const uint32_t h : HALF_HOURS) {
-            opt->hours.set(h);
-        }
-    } catch (const std::exception& e) {
-        gf_logWarning("{} exception:{}", "updateOptions", e.what());
-        return false;
-    }
-    return true;
+    return opt != nullptr && lf_setHalfHours(*opt, HALF_HOURS);
 }
 
 bool updateOptionsWrapped(Stand& STAND, const std::vector<uint32_t>& HALF_HOURS, uint32_t EARLIER_ID,
@@ -262,30 +311,7 @@ bool updateOptionsWrapped(Stand& STAND, const std::vector<uint32_t>& HALF_HOURS,
 {
     StandOption* earlier = lf_optionById(STAND, EARLIER_ID);
     StandOption* newer = lf_optionById(STAND, NEW_ID);
-    if (earlier == nullptr || newer == nullptr) {
-        return false;
-    }
-    try {
-        // The list runs newest first: its oldest end belongs to the day before, up to 47.
-        size_t rest = HALF_HOURS.size();
-        if (!HALF_HOURS.empty() && HALF_HOURS.back() != 0) {
-            while (rest > 0) {
-                const uint32_t h = HALF_HOURS[--rest];
-                earlier->hours.set(h);
-                if (h == WeekTime::kHalfHoursPerDay - 1) {
-                    break;
-                }
-            }
-        }
-        // The newest half-hour is already in the new option.
-        for (size_t i = rest; i-- > 1;) {
-            newer->hours.set(HALF_HOURS[i]);
-        }
-    } catch (const std::exception& e) {
-        gf_logWarning("{} exception:{}", "updateOptionsWrapped", e.what());
-        return false;
-    }
-    return true;
+    return earlier != nullptr && newer != nullptr && lf_setHalfHoursWrapped(*earlier, *newer, HALF_HOURS);
 }
 
 std::vector<uint32_t> lf_precedingSlots(WeekTime NOW, int COUNT)

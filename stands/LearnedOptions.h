@@ -31,10 +31,11 @@ struct AddedOption {
 
 // Records that the live aircraft stands at the stand now (the main loop's time of week).
 void lf_addRealStandOption(int32_t STAND_ID, LiveAc& AC, int32_t EVENT);
-// Extends option OPTION_ID, last seen at LAST, up to NOW within the aircraft's window. False
-// when the gap is too long (the caller starts a new option). LAST becomes NOW and OPTION_ID
-// the option that now holds NOW.
-bool lf_standOptionSlots(WeekTime NOW, Stand& STAND, uint32_t& OPTION_ID, WeekTime& LAST, const LiveAc& AC,
+// Extends the option at OPTION_INDEX of the stand, last seen at LAST, up to NOW within the
+// aircraft's window, whatever its id (a calculation may have switched it off). False when the gap
+// is too long (the caller starts a new option). LAST becomes NOW and OPTION_INDEX the option that
+// now holds NOW.
+bool lf_standOptionSlots(WeekTime NOW, Stand& STAND, size_t& OPTION_INDEX, WeekTime& LAST, const LiveAc& AC,
                          const std::string& REGISTRATION, uint8_t CPL);
 // Appends an option for NOW's half-hour, unless one of this registration already holds exactly it.
 void lf_addStandOption(Stand& STAND, AddedOption& OUT, AcKind KIND, WeekTime NOW, std::string_view CALLSIGN,

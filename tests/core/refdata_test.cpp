@@ -276,6 +276,7 @@ TEST_F(PlainDataTest, BrokenOrForeignFilesAreRefusedWithALogLine)
 
 TEST_F(PlainDataTest, BadEntriesAreSkippedAndTheRestIsRead)
 {
+    ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
     writeFile(dir() / "a.xml", "<root><meta><info name=\"author\" value=\"Quillon\"/><info name=\"version\" value=\"12.0.0\"/></meta>"
                                "<airports>"
                                "<a icao=\"eham\" iata=\"AMS\" lat=\"52.3086\" lon=\"4.7639\" alt=\"-11\" stands=\"220\"/>"
@@ -287,6 +288,8 @@ TEST_F(PlainDataTest, BadEntriesAreSkippedAndTheRestIsRead)
                                "<a icao=\"LFPG\" lat=\"nan\" lon=\"2.5\"/>"
                                "<a icao=\"LFPO\" lat=\"48.7\" lon=\"-inf\"/>"
                                "<a icao=\"LEMD\" lat=\"40.5\" lon=\"-3.6\" alt=\"10000000000\"/>"
+                               "<a icao=\"LEBL\" lat=\"41.3\" lon=\"2.1\" alt=\"1e10\"/>"  // not 1 ft
+                               "<a icao=\"LEPA\" lat=\"39.5x\" lon=\"2.7\"/>"
                                "</airports></root>");
     ASSERT_TRUE(gf_readAirports(dir() / "a.xml"));
     ASSERT_EQ(g_airports.size(), 2u);
@@ -295,6 +298,11 @@ TEST_F(PlainDataTest, BadEntriesAreSkippedAndTheRestIsRead)
     EXPECT_EQ(g_airports[1].icao.str(), "EHAM");
     EXPECT_NEAR(g_airports[1].latitude, 52.3086, 1e-9); // the first of two entries is kept
     EXPECT_EQ(g_airports[1].altitude, -11);
+    gf_closeLog();
+    const std::string log = readFile(dir() / "Log.txt");
+    EXPECT_NE(log.find("8 airport entries with a bad code, position or altitude skipped (first number refused: "
+                       "LFPG lat: 'nan' is out of range)"),
+              std::string::npos);
 }
 
 TEST_F(PlainDataTest, ImpossibleWingSpansAreLeftOut)

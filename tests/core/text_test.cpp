@@ -92,6 +92,31 @@ TEST(TextTest, NarrowingChecksFinitenessAndRangeFirst)
     EXPECT_THROW(gf_roundNarrow<std::int64_t>(1e19), gsl::narrowing_error);
 }
 
+// Numbers from outside are read whole: what follows the leading digits is not ignored.
+TEST(TextTest, NumbersAreReadWhole)
+{
+    struct Case {
+        const char* text;
+        std::optional<int> value;
+        const char* error;
+    };
+    for (const Case& c : {Case{" -11 ", -11, ""}, Case{"+5", 5, ""}, Case{"1e4", {}, "alt: '1e4' is not a whole number"},
+                          Case{"-11abc", {}, "alt: '-11abc' is not a whole number"}, Case{"", {}, "alt: '' is not a whole number"},
+                          Case{"99999999999", {}, "alt: '99999999999' is out of range"}}) {
+        const NumberRead<int> read = gf_readNumber<int>("alt", c.text);
+        EXPECT_EQ(read.value, c.value) << c.text;
+        EXPECT_EQ(read.error, c.error) << c.text;
+    }
+    EXPECT_EQ(gf_readNumber<double>("lat", "1e4").value, 1e4);
+    EXPECT_EQ(gf_readNumber<double>("lat", "52.3x").error, "lat: '52.3x' is not a number");
+    EXPECT_EQ(gf_readNumber<double>("lat", "nan").error, "lat: 'nan' is out of range");
+    EXPECT_EQ(gf_readNumber<double>("lat", "1e400").error, "lat: '1e400' is out of range");
+    EXPECT_EQ(gf_readNumber<unsigned>("day", "-2").error, "day: '-2' is not a whole number");
+    const std::string line(1000000, 'x');
+    EXPECT_EQ(gf_excerpt(line), std::string(200, 'x') + "... (999800 more bytes)");
+    EXPECT_EQ(gf_excerpt("\xc3\xa9", 1), "... (2 more bytes)");  // never half a character
+}
+
 TEST(TextTest, WideToUtf8)
 {
     EXPECT_EQ(wide_to_utf8(std::u16string_view(u"Z\u00fcrich \u2014 \U0001F6EB")), "Z\xC3\xBCrich \xE2\x80\x94 \xF0\x9F\x9B\xAB");

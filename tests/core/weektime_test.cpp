@@ -32,6 +32,9 @@ TEST(WeekTimeTest, ArithmeticWrapsAroundTheWeek)
     EXPECT_EQ((WeekTime{3, 10}).ageAt({3, 10}), 0);
     // A time just after now is not "in the future" but almost a week old.
     EXPECT_EQ((WeekTime{3, 11}).ageAt({3, 10}), 335);
+    // An unset time has no age, and nothing has an age at an unset now.
+    EXPECT_EQ((WeekTime{}).ageAt({1, 0}), std::nullopt);
+    EXPECT_EQ((WeekTime{1, 0}).ageAt({}), std::nullopt);
     EXPECT_EQ((WeekTime{2, 5}) - (WeekTime{7, 40}), 61);
     EXPECT_EQ((WeekTime{1, 0}).previousDay(), 7u);
     EXPECT_EQ((WeekTime{7, 0}).nextDay(), 1u);

@@ -48,9 +48,10 @@ TEST_F(XmlMetaTest, WriteSaveAndReadBack)
     EXPECT_TRUE(meta.accepted);
     EXPECT_EQ(meta.version, "12.0.0");
     EXPECT_EQ(meta.sim, "2024");
-    EXPECT_EQ(gf_findParameter(in, "altitude"), std::optional<int>(-11));
-    EXPECT_FALSE(gf_findParameter(in, "handmade").has_value());
-    EXPECT_FALSE(gf_findParameter(in, "missing").has_value());
+    EXPECT_EQ(gf_findParameter(in, "altitude").value, std::optional<int>(-11));
+    EXPECT_EQ(gf_findParameter(in, "handmade").error, "handmade: 'true' is not a whole number");
+    EXPECT_FALSE(gf_findParameter(in, "missing").value.has_value());
+    EXPECT_EQ(gf_findParameter(in, "missing").error, "");
     EXPECT_EQ(gf_stringParameterByName(in, "handmade"), std::optional<std::string>("true"));
     EXPECT_EQ(gf_boolParameterByName(in, "handmade"), std::optional<bool>(true));
     EXPECT_FALSE(gf_boolParameterByName(in, "publisher").has_value());

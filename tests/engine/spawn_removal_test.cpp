@@ -202,6 +202,7 @@ TEST_F(RemovalTest, OverTheWantedNumberTheLongestParkedLiveAircraftGoes)
 TEST_F(RemovalTest, StaticsOverTheWantedNumberLoseTheOldestFirst)
 {
     parkAirportWithStands({away(0.3, 0.0), away(0.4, 0.0), away(0.5, 0.0)});
+    g_weekTime = WeekTime{2, 12};  // ages are taken only at a set time of week
     SimAc& newer = staticAc(1, "TRA5*", "PH-HZA", away(0.3, 0.0), 1);
     newer.timeStamp = WeekTime{2, 10};
     SimAc& older = staticAc(2, "TRA6*", "PH-HZB", away(0.4, 0.0), 2);

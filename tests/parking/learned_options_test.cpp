@@ -31,6 +31,7 @@ TEST_F(LearnedOptionsTest, AircraftWithoutAKnownRegistrationTeachNothing)
     seenAt(unknown, 1, 20);
     lf_addRealStandOption(0, known, kStandEventSeen);
     lf_addRealStandOption(9, known, kStandEventSeen);
+    seenAt(known, 0, 20);  // before the main loop has a time of week
     EXPECT_TRUE(options().empty());
     EXPECT_EQ(g_learnedUpdates, 0u);
 }
@@ -136,6 +137,116 @@ TEST_F(LearnedOptionsTest, ASecondStayOfTheDayGrowsItsOwnOption)
     ASSERT_EQ(options().size(), 2u);
     EXPECT_EQ(gf_rangeText(options()[0].hours), "10:12");
     EXPECT_EQ(gf_rangeText(options()[1].hours), "29:32");
+}
+
+// Load, learn, save and reload: every half-hour at which a stay was seen is in the file read back,
+// and a stay grows one option.
+TEST_F(LearnedOptionsTest, EveryHalfHourSeenIsReadBack)
+{
+    struct Case {
+        const char* what;
+        const char* stored;  // the learned option of PH-BXA on Monday at S1
+        bool switchedOff;    // a calculation switched it off: its aircraft was on its way in
+        const char* twin;    // an option added to the table after the read
+        std::vector<uint32_t> seen;
+        std::vector<std::string> readBack;
+    };
+    const Case cases[] = {
+        {"switched-off option", "18:22", true, "", {22, 23, 24}, {"18:24"}},
+        {"an earlier week's option later in the day", "30:35", false, "", {10, 11, 12, 13}, {"30:35", "10:13"}},
+        {"overlapping twins", "10:12", false, "12:14", {}, {"10:14"}},
+    };
+    for (const Case& c : cases) {
+        const std::string name = writeQlnaFile(2);
+        writeFile(learnedQlna(),
+                  apfXml("", fmt::format(R"(<parkpos id="S1"><opt reg="PH-BXA" day="1" hh="{}"/></parkpos>)", c.stored)));
+        gf_clearStands();
+        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "") << c.what;
+        options()[0].optionId = c.switchedOff ? 0 : 1;
+        if (*c.twin != 0) {
+            addOption(0, option(1, c.twin, "PH-BXA", ""));
+        }
+        LiveAc& ac = liveAc(0x484001, "KLM1", "PH-BXA");
+        for (const uint32_t h : c.seen) {
+            seenAt(ac, 1, h);
+        }
+        if (*c.twin == 0) {
+            EXPECT_EQ(options().size(), c.readBack.size()) << c.what;
+        }
+        lf_saveLearnedApf();
+        gf_clearStands();
+        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "") << c.what;
+        std::vector<std::string> read;
+        for (const StandOption& o : options()) {
+            read.push_back(gf_rangeText(o.hours).value_or("?"));
+        }
+        EXPECT_EQ(read, c.readBack) << c.what;
+    }
+}
+
+// Nine days of aircraft coming and going at six stands (so that stays meet the options of the
+// week before), with calculations switching options off and the airport left and loaded again
+// every six hours: every half-hour at which an aircraft was seen at a stand is in the learned file
+// read back at the end.
+TEST_F(LearnedOptionsTest, DaysOfLearningLoseNoHalfHour)
+{
+    const std::string name = writeQlnaFile(6);
+    gf_clearStands();
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    std::mt19937 rng(23);
+    const auto draw = [&rng](int LOW, int HIGH) { return std::uniform_int_distribution<int>(LOW, HIGH)(rng); };
+    struct Plane {
+        std::string registration;
+        int standId = 0;   // 0 while away
+        int leftHalfHours = 0;
+    };
+    std::vector<Plane> planes;
+    for (const char* r : {"PH-BXA", "PH-BXB", "PH-BXC", "PH-BVA", "PH-MPS", "G-EZUA", "D-AIZA", "EI-DCL"}) {
+        planes.push_back(Plane{r, 0, draw(0, 6)});
+    }
+    std::set<std::tuple<std::string, std::string, uint32_t, uint32_t>> seen;
+    for (int i = 0; i < 9 * WeekTime::kHalfHoursPerDay; ++i) {
+        const WeekTime now = WeekTime::fromIndex(40 + i);
+        g_weekTime = now;
+        for (Plane& p : planes) {
+            if (p.leftHalfHours-- <= 0) {
+                p.standId = p.standId == 0 ? draw(1, 6) : 0;
+                p.leftHalfHours = p.standId == 0 ? draw(2, 20) : draw(1, 16);
+            }
+            // Seen at most of the half-hours of its stay, and told when it leaves.
+            if (p.standId == 0 || draw(0, 4) == 0) {
+                continue;
+            }
+            LiveAc& ac = liveAc(0x485000, "KLM" + p.registration.substr(3), p.registration);
+            lf_addRealStandOption(p.standId, ac, p.leftHalfHours == 0 ? kStandEventLeaving : kStandEventSeen);
+            g_liveAcs.clear();
+            seen.emplace(g_stands[static_cast<size_t>(p.standId - 1)].name, p.registration, now.day, now.halfHour);
+        }
+        // A calculation switches off the options of aircraft on their way in; a park change renumbers.
+        for (Stand& stand : g_stands) {
+            for (StandOption& o : stand.options) {
+                o.optionId = draw(0, 3) == 0 ? 0 : o.optionId;
+            }
+        }
+        if (i % 3 == 0) {
+            gf_renumberAllOptions();
+        }
+        if (i % 12 == 11 || i == 9 * WeekTime::kHalfHoursPerDay - 1) {
+            lf_saveLearnedApf();
+            gf_clearStands();
+            ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+        }
+    }
+    ASSERT_FALSE(seen.empty());
+    for (const auto& [stand, registration, day, halfHour] : seen) {
+        const Stand* s = standNamed(stand);
+        ASSERT_NE(s, nullptr);
+        bool kept = false;
+        for (const StandOption& o : s->options) {
+            kept = kept || (o.registration == registration && o.day == day && o.hours.test(halfHour));
+        }
+        EXPECT_TRUE(kept) << stand << " " << registration << " day " << day << " half-hour " << halfHour;
+    }
 }
 
 TEST_F(LearnedOptionsTest, NamesOfAnOption)

@@ -48,6 +48,13 @@ TEST_F(ParkAirportTest, TheListKeepsEveryGoodLine)
     EXPECT_TRUE(logHas("airport ZZZZ is unknown"));
     EXPECT_TRUE(logHas("\n    2 park airports read from 'my_park_airports.txt'"));
 
+    // A line of a megabyte reaches the log cut, with a mark.
+    const size_t logBefore = logText().size();
+    writeFile(parkList(), "EHAM,A1," + std::string(1 << 20, 'x') + "\n");
+    EXPECT_TRUE(lf_readMyParkAirports());
+    EXPECT_TRUE(logHas("==> my_park_airports.txt:EHAM,A1," + std::string(192, 'x') + "... (1048384 more bytes) wrong syntax"));
+    EXPECT_LT(logText().size() - logBefore, 1000u);
+
     std::filesystem::remove(parkList());
     EXPECT_TRUE(lf_readMyParkAirports());
     EXPECT_EQ(listed(), (std::vector<std::string>{"EGLL"}));
@@ -66,6 +73,14 @@ TEST_F(ParkAirportTest, WritingTheFirstEntryIntoTheList)
     EXPECT_EQ(readFile(parkList()), "EHAM\nQLNA,S3\nEGLL\n");
     EXPECT_TRUE(logHas("my_park_airports.txt:QLNA,S3 updated stand"));
     EXPECT_FALSE(std::filesystem::exists(parkList().string() + ".tmp"));
+    // A write that fails halfway (the disk fills up) leaves the list as it was.
+    g_parkAirports.front().reservedStand = "S4";
+    gf_setApfWriteFaultForTests(5);
+    lf_writeMyParkAirports();
+    gf_setApfWriteFaultForTests(-1);
+    EXPECT_EQ(readFile(parkList()), "EHAM\nQLNA,S3\nEGLL\n");
+    EXPECT_TRUE(logHas("could not be written"));
+    g_parkAirports.front().reservedStand = "S3";
 
     // A line written in lower case is not this airport's line: the entry goes on top, and the
     // next reading finds the airport twice.
@@ -248,6 +263,9 @@ TEST_F(ParkAirportTest, DroppingTheAirportRemovesWhatDependsOnItsStands)
     EXPECT_EQ(gf_parkAirportCode(), "");
     EXPECT_EQ(g_parkLoaded.load(), 0);
     EXPECT_TRUE(std::filesystem::exists(learnedQlna()));
+    // Nothing left to check or renew.
+    EXPECT_FALSE(gf_controlState(PARK_CHECK_BUTTON).enabled);
+    EXPECT_FALSE(gf_controlState(PARK_RENEW_BUTTON).enabled);
 }
 
 TEST_F(ParkAirportTest, AParkChangeIsAnnouncedForTheNext15SecondMark)

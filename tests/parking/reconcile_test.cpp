@@ -37,8 +37,8 @@ TEST_F(ReconcileTest, ARenewalKeepsTheParkingTime)
     SimAc& old = learnedStatic(1, 1, "KLM1", "KLM2", now.minus(5));
     const uint32_t oldObject = old.objectId;
     gf_applyParkTrafficChanges(false);
-    EXPECT_EQ(gf_statusText(), "Parking adjustments: 1 to be removed, 1 to be added");
-    EXPECT_TRUE(logHas("Parking adjustments: 1 to be removed, 1 to be added"));
+    EXPECT_EQ(gf_statusText(), "Parking adjustments: 1 to be removed, 1 to be added\n");
+    EXPECT_TRUE(logHas("Parking adjustments: 1 to be removed, 1 to be added\n\n"));
     ASSERT_EQ(g_staticPositions.size(), 1u);
     const StaticPosition& renewal = g_staticPositions[0];
     EXPECT_EQ(renewal.rank, 5);  // an age, not a clock value
@@ -78,7 +78,7 @@ TEST_F(ReconcileTest, ParkedTrafficAircraftStayGoOrComeByTheServicesList)
     ASSERT_EQ(g_staticPositions.size(), 1u);
     EXPECT_EQ(g_staticPositions[0].callsign, "KLM13");
     EXPECT_TRUE(logHas("1 new parking position from PT"));
-    EXPECT_EQ(gf_statusText(), "Parking adjustments: 1 to be removed, 1 to be added");
+    EXPECT_EQ(gf_statusText(), "Parking adjustments: 1 to be removed, 1 to be added\n");
 }
 
 TEST_F(ReconcileTest, LearnedAircraftStayWhileTheirOptionsStillFit)
@@ -100,6 +100,33 @@ TEST_F(ReconcileTest, LearnedAircraftStayWhileTheirOptionsStillFit)
     EXPECT_EQ(over.state, AcState::removingfromsim);
     EXPECT_EQ(seenLive.state, AcState::removingfromsim);
     EXPECT_TRUE(g_staticPositions.empty());  // the options of the freed stands do not fit now either
+}
+
+// A static aircraft and a position too near it: the one that parked later goes. Ages, not week
+// slots: Sunday night is earlier than Monday morning.
+TEST_F(ReconcileTest, TheYoungerOfAStaticAndANearPositionGoes)
+{
+    makeStands(2);
+    g_weekTime = WeekTime{1, 1};
+    struct Case {
+        int positionAge;
+        bool stays;
+    };
+    for (const Case c : {Case{3, true}, Case{2, true}, Case{1, false}, Case{0, false}}) {
+        g_keptStatics.clear();
+        g_staticRemovals.clear();
+        g_staticAcs.clear();
+        const SimAc& ac = learnedStatic(1, 1, "KLM1", "", WeekTime{7, 47});  // parked Sunday 23:30
+        StaticPosition near;
+        near.source = 1;
+        near.standId = 2;
+        near.rank = c.positionAge;
+        g_staticPositions = {near};
+        lf_keepOrRemoveByAge(ac, 0);
+        EXPECT_EQ(g_keptStatics.size(), c.stays ? 1u : 0u) << c.positionAge;
+        EXPECT_EQ(g_staticPositions.empty(), c.stays) << c.positionAge;
+        EXPECT_EQ(lf_isListedForRemoval("KLM1*", 1), !c.stays) << c.positionAge;
+    }
 }
 
 TEST_F(ReconcileTest, SwitchingToParkedTrafficOnlyRenewsEveryLearnedAircraft)
@@ -128,7 +155,7 @@ TEST_F(ReconcileTest, MoreLiveParkedThanWantedLoseTheLongestParked)
     EXPECT_EQ(a.state, AcState::active);
     EXPECT_EQ(b.state, AcState::removingfromsim);
     EXPECT_EQ(c.state, AcState::removingfromsim);
-    EXPECT_EQ(gf_statusText(), "Parking adjustments: 0 to be removed, 0 to be added");
+    EXPECT_EQ(gf_statusText(), "Parking adjustments: 0 to be removed, 0 to be added\n");
 }
 
 } // namespace

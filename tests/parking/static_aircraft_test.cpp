@@ -148,6 +148,23 @@ TEST_F(StaticAircraftTest, AReplacementWaitsForTheAircraftItReplaces)
     EXPECT_TRUE(logHas("S2      : no static parking for KLM12, static aircraft KLM81* is adjacent at S2"));
 }
 
+// A replacement waiting for its stand keeps its place; the positions behind it are created.
+TEST_F(StaticAircraftTest, AWaitingReplacementLetsTheOthersThrough)
+{
+    makeStands(5, 50.0);  // S1-S2, S2-S3, S3-S4 and S4-S5 overlap
+    SimAc& old = staticAc(7, "KLM71*", 1, 1, g_weekTime.load());
+    removeAircraftFromSim(old);
+    g_staticPositions = {position(3, "KLM13", "PH-BXB"), position(5, "KLM15", "PH-BXC"),
+                         position(1, "KLM11", "PH-BXA")};
+    for (int pass = 0; pass < 20; ++pass) {  // 10 s of the pacing
+        lf_detcs();
+        g_tickCounter += 50;
+    }
+    EXPECT_EQ(g_staticAcs.size(), 3u);  // the leaving one and the two behind the waiting one
+    ASSERT_EQ(g_staticPositions.size(), 1u);
+    EXPECT_EQ(g_staticPositions[0].callsign, "KLM11");
+}
+
 TEST_F(StaticAircraftTest, RemovingAllStaticsTakesEachItsWay)
 {
     create(position(1, "KLM11", "PH-BXA"));  // its request still queued

@@ -168,7 +168,8 @@ TEST_F(StaticPositionsTest, TheCalculationKeepsTheYoungerOfTwoAircraftOnAStand)
     SimAc& leaving = staticAc(3, "KLM33*", 3, 0, now.minus(2));
     leaving.state = AcState::removingfromsim;
     g_parkedTraffic = {parkedRecord(0x484001, "KLM41", "PH-BXA", 0, 1), parkedRecord(0x484002, "KLM42", "PH-BXB", 1, 5),
-                       parkedRecord(0x484003, "KLM43", "PH-BXC", 2, 1)};
+                       parkedRecord(0x484003, "KLM43", "PH-BXC", 2, 1),
+                       parkedRecord(0x484004, "KLM44", "PH-BXD", 1, 6)};  // the stand that stays is planned
     lf_positionsFromParkedTraffic();
     lf_removeListedStatics();
     EXPECT_EQ(older.state, AcState::removingfromsim);

@@ -145,6 +145,23 @@ TEST_F(FacilitiesTest, RepeatedParkingNamesAreMadeUnique)
     EXPECT_NE(logText().find("more than 10 parkings named P1"), std::string::npos);
 }
 
+TEST_F(FacilitiesTest, AnAirportOfMoreStandsThanAnyAirportHasIsNotRead)
+{
+    std::string parkings;
+    for (size_t i = 0; i <= MAX_AIRPORT_STANDS; ++i) {
+        parkings += std::string(i ? "," : "") + R"({"name":"P","number":)" + std::to_string(i) +
+                    R"(,"type":1,"heading":0,"radius":15,"lat":52.3,"lon":4.7})";
+    }
+    writeFixture("EHXX", R"({"icao":"EHXX","name":"Test","altitude_m":0,"parkings":[)" + parkings + "]}");
+    AirportFile record;
+    int helipads = 0;
+    FacilityRead status = FacilityRead::ok;
+    EXPECT_FALSE(gf_readFacilityParkings("EHXX", record, helipads, &status));
+    EXPECT_EQ(status, FacilityRead::notRead);
+    EXPECT_TRUE(record.stands.empty());
+    EXPECT_NE(logText().find("==> Facility data for EHXX: more than 10000 stands, not read"), std::string::npos);
+}
+
 TEST_F(FacilitiesTest, ImpossibleNumbersAreLeftOutAndAMalformedAnswerFailsWithOneLine)
 {
     const std::string good = R"({"name":"A","number":1,"type":1,"heading":-90,"radius":20,"lat":52.3,"lon":4.7})";

@@ -79,6 +79,12 @@ TEST_F(SimLinkTest, PackagesPathComesFromUserCfg)
         << "Version 75\r\n{Graphics\r\n}\r\nInstalledPackagesPath \"D:\\MSFS\\Packages\"\r\n";
     EXPECT_EQ(gf_packagesPathFromUserCfg(m_dir / "UserCfg.opt").string(), "D:\\MSFS\\Packages");
     EXPECT_TRUE(gf_packagesPathFromUserCfg(m_dir / "none.opt").empty());
+    // A path longer than any path can be is refused.
+    std::ofstream(m_dir / "UserCfg.opt", std::ios::binary | std::ios::trunc)
+        << "InstalledPackagesPath \"D:\\" << std::string(1 << 20, 'x') << "\"\r\n";
+    EXPECT_TRUE(gf_packagesPathFromUserCfg(m_dir / "UserCfg.opt").empty());
+    EXPECT_NE(logText().find("InstalledPackagesPath of 1048579 bytes is longer than a path can be, not taken"),
+              std::string::npos);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <limits>
 #include <thread>
 
 namespace qmt::test {
@@ -248,6 +249,56 @@ TEST_F(SimClientTest, UserDataReachTheWorkerOnlyThroughTheSnapshot)
     EXPECT_TRUE(g_realignDeadline.load());
     // Once a second only.
     EXPECT_FALSE(gf_takeUserAcSnapshot());
+}
+
+// The simulator's answers are outside input: a value that is not finite or that no aircraft can
+// have is refused where it enters; the user aircraft keeps its last good value, each kind of
+// refusal is logged once, and a ground-data or static-CG answer with such a value is dropped.
+TEST_F(SimClientTest, AnswersThatNoAircraftCanHaveAreRefused)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    sim().setUserAircraft({0, 52.3086, 4.7639, 100.0, 90.0, 12.0, false}, 117.5, "KLM1605");
+    frames(30);
+    gf_takeUserAcSnapshot();
+    const UserScriptPoint bad[] = {{0, nan, 4.0, nan, 1e300, nan, false}, {0, 1e308, 4.0, 1e300, 1e300, 1e9, false}};
+    for (const UserScriptPoint& p : bad) {
+        sim().setUserAircraft(p, 1e10, "KLM1605");
+        frames(30);
+        gf_takeUserAcSnapshot();
+        EXPECT_NEAR(g_userAc.latitude, 52.3086, 1e-9);
+        EXPECT_NEAR(g_userAc.longitude, 4.7639, 1e-9);
+        EXPECT_DOUBLE_EQ(g_userAc.altitude, 100.0);
+        EXPECT_NEAR(g_userAc.heading, 1.5707963, 1e-6);
+        EXPECT_DOUBLE_EQ(g_userAc.groundVelocity, 12.0);
+        EXPECT_NEAR(g_userHalfSpan, 117.5 / 2 * 0.3048 / 1852.0, 1e-9);  // not a half span of 822,894 nm
+    }
+    const std::string log = logText();
+    for (const char* field : {"PLANE LATITUDE", "PLANE ALTITUDE", "PLANE HEADING DEGREES TRUE", "WINGSPAN"}) {
+        const std::string line = std::string("==> simulator answer refused: user aircraft ") + field + " ";
+        EXPECT_EQ(log.find(line), log.rfind(line)) << field << ": logged once";
+        EXPECT_NE(log.find(line), std::string::npos) << field;
+    }
+
+    sim().setGroundElevation(nan);
+    sim().setStaticCg("KLM B738", nan, 0.01);
+    gf_queueAiCreate(lf_request(0x4840D6, "KLM1234", "KLM B738"));
+    frames(5);
+    const auto created = lf_takeNotes();
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_EQ(created[0].value1, 0.0);  // created, without ground data
+    EXPECT_EQ(created[0].value2, 0.0);
+    {
+        std::lock_guard lock(g_simQueueMutex);
+        SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG, created[0].objectId,
+                                          SIMCONNECT_PERIOD_ONCE);
+    }
+    for (int i = 0; i < 20; ++i) {
+        gf_requestAcWithinRange();
+    }
+    frames(3);
+    EXPECT_TRUE(lf_takeNotes().empty());
+    EXPECT_NE(logText().find("==> simulator answer refused: ground altitude nan ft"), std::string::npos);
+    EXPECT_NE(logText().find("==> simulator answer refused: static CG nan ft"), std::string::npos);
 }
 
 TEST_F(SimClientTest, NoPositionNearZeroZero)

@@ -124,11 +124,13 @@ TEST_F(AirportFileTest, StandReaderKeepsGoodStandsAndDropsBadOnes)
                                    R"(<parkpos id="A4" latitude="52" longitude="5" radius="20" type="70000"/>)"
                                    R"(<parkpos id="A5" latitude="52" longitude="5" radius="20" type="-1"/>)"
                                    R"(<parkpos id="A6" latitude="52" longitude="5" radius="inf"/>)"
+                                   R"(<parkpos id="A8" latitude="52.3abc" longitude="5" radius="20"/>)"
+                                   R"(<parkpos id="A9" latitude="52" longitude="5" radius="20" type="3x"/>)"
                                    R"(<parkpos id="A7" latitude="52.1" longitude="5.1" radius="30" cargo="true" ramp="true">)"
                                    R"(<opt reg="X1" day="0" hh="1"/><opt reg="X2" day="8" hh="1"/><opt reg="X3" day="1"/>)"
                                    R"(<opt reg="X4" day="1" hh="10:99"/><opt reg="X5" day="1" hh="abc"/>)"
                                    R"(<opt reg="X6" day="2" hh="3:5" soft="true" cpl="true" cs="KLM12:KLM34"/>)"
-                                   R"(<opt reg="X7" day="7" hh="47"/></parkpos>)");
+                                   R"(<opt reg="X7" day="7" hh="47"/><opt reg="X8" day="2x" hh="4"/></parkpos>)");
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_string(xml.c_str()));
     std::vector<Stand> stands;
@@ -150,10 +152,13 @@ TEST_F(AirportFileTest, StandReaderKeepsGoodStandsAndDropsBadOnes)
     EXPECT_EQ(a7.options[1].optionId, 2u);
     const std::string log = logText();
     EXPECT_THAT(log, HasSubstr("stand A1 has no valid lat/lon"));
-    EXPECT_THAT(log, HasSubstr("stand A3 has an invalid lat/lon"));
+    EXPECT_THAT(log, HasSubstr("stand A3: latitude: 'nan' is out of range, skipped"));
+    EXPECT_THAT(log, HasSubstr("stand A8: latitude: '52.3abc' is not a number, skipped"));
+    EXPECT_THAT(log, HasSubstr("stand A9: type: '3x' is not a whole number, skipped"));
+    EXPECT_THAT(log, HasSubstr("stand A7: option dropped, day: '2x' is not a whole number"));
     EXPECT_THAT(log, HasSubstr("stand A4 has a type out of range"));
     EXPECT_THAT(log, HasSubstr("stand A5 has a type out of range"));
-    EXPECT_THAT(log, HasSubstr("stand A6 has an invalid radius"));
+    EXPECT_THAT(log, HasSubstr("stand A6: radius: 'inf' is out of range, skipped"));
     EXPECT_THAT(log, HasSubstr("option with invalid hh '10:99' dropped"));
     EXPECT_THAT(log, HasSubstr("option with invalid hh 'abc' dropped"));
 }
@@ -165,6 +170,10 @@ TEST_F(AirportFileTest, UserErrorsBecomeTheReturnedText)
         std::string parameters;
         std::string error;
     };
+    std::string tooMany;
+    for (size_t i = 0; i <= MAX_AIRPORT_STANDS; ++i) {
+        tooMany += fmt::format(R"(<parkpos id="S{}" latitude="52" longitude="4"/>)", i);
+    }
     const Case cases[] = {
         {R"(<parkpos id="A1" latitude="52" longitude="4"/><parkpos id=" A1	" latitude="52" longitude="4"/>)",
          param("altitude", "0"), "94: Stand 'A1' appears more than once."},
@@ -173,6 +182,16 @@ TEST_F(AirportFileTest, UserErrorsBecomeTheReturnedText)
         {R"(<parkpos id="A1" latitude="52" longitude="4"/><parkpos id="  " latitude="52" longitude="4"/>)",
          param("altitude", "0"), "93: Stand #2 has empty 'id' attribute."},
         {R"(<parkpos id="A1" latitude="52" longitude="4"/>)", "", "65: Parameter altitude not found"},
+        // Numbers are read whole, not from their leading digits.
+        {R"(<parkpos id="A1" latitude="52" longitude="4"/>)", param("altitude", "1e4"),
+         "65: Parameter altitude: '1e4' is not a whole number"},
+        {R"(<parkpos id="A1" latitude="52" longitude="4"/>)", param("altitude", "3e38"),
+         "65: Parameter altitude: '3e38' is not a whole number"},
+        {R"(<parkpos id="A1" latitude="52" longitude="4"/>)", param("altitude", "-11abc"),
+         "65: Parameter altitude: '-11abc' is not a whole number"},
+        {R"(<parkpos id="A1" latitude="52" longitude="4"/>)", param("altitude", "99999999999"),
+         "65: Parameter altitude: '99999999999' is out of range"},
+        {tooMany, param("altitude", "0"), "93: The file lists more than 10000 stands."},
     };
     for (const Case& c : cases) {
         const std::string name = putLocal("airports/my_simaddon/EHAM.xml", apfXml(c.parameters, c.positions));

@@ -49,6 +49,22 @@ TEST_F(LearnedLossTest, RefusedMetaBlockIsNeverSavedOver)
     EXPECT_EQ(count, 3u) << "one warning naming the file per read";
 }
 
+// A learned file listing more stands than an airport may have is refused whole and kept.
+TEST_F(LearnedLossTest, ALearnedFileOfTooManyStandsIsKept)
+{
+    const std::string name = putAirport();
+    std::string positions;
+    for (size_t i = 0; i <= MAX_AIRPORT_STANDS; ++i) {
+        positions += "<parkpos id=\"X" + std::to_string(i) + "\"/>";
+    }
+    writeFile(learnedPath(), apfXml("", positions, kMeta));
+    const std::string before = readFile(learnedPath());
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    lf_saveLearnedApf();
+    EXPECT_EQ(readFile(learnedPath()), before);
+    EXPECT_TRUE(logHas("lf_readLearned: 93: The file lists more than 10000 stands."));
+}
+
 TEST_F(LearnedLossTest, SaveRefusesATableThatNoGoodReadLoaded)
 {
     const std::string name = putAirport();
@@ -99,10 +115,16 @@ TEST_F(LearnedLossTest, FloatSettingOutOfItsChoicesDoesNotBreakAirportFiles)
     EXPECT_EQ(gf_readApf(name, g_parkApfInfo), "");
     EXPECT_EQ(g_parkLoaded.load(), 1);
     // A learned file that asks for a percentage that the list does not offer gets the default.
-    writeFile(learnedPath(), apfXml(param("parking_percentage", "-5"), "", kMeta));
+    // A number that does not read whole is refused, not read from its leading digits.
+    MAX_FIT.set(11);
+    writeFile(learnedPath(),
+              apfXml(param("parking_percentage", "-5") + param("MAX_FIT", "3e38") + param("RANGE", "40km"), "", kMeta));
     EXPECT_EQ(gf_readApf(name, g_parkApfInfo), "");
     EXPECT_EQ(parking_percentage.value(), 30);
     EXPECT_TRUE(logHas("parking_percentage: -5 is not one of its choices, 30 used"));
+    EXPECT_EQ(MAX_FIT.value(), 11);
+    EXPECT_TRUE(logHas("==> learned file: MAX_FIT: '3e38' is not a whole number, not taken"));
+    EXPECT_TRUE(logHas("==> learned file: RANGE: '40km' is not a whole number, not taken"));
 }
 
 } // namespace

@@ -249,13 +249,28 @@ TEST_F(LearnedTest, UnmatchedLearnedStandsAreKept)
     EXPECT_THAT(saved, HasSubstr("PH-ZZZ"));
 }
 
-TEST_F(LearnedTest, UnloadableLearnedFileIsKeptAsAGeneration)
+// A learned file that does not parse (here its parkpositions are never closed) is a failed read:
+// visit after visit it is neither saved over nor rotated away, and the good older generation stays.
+TEST_F(LearnedTest, UnparsableLearnedFileIsKeptAndNeverSavedOver)
 {
     const std::string name = putSmall("");
-    writeFile(learnedPath(), "<root><parkpositions>");
-    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
-    EXPECT_EQ(readFile(m_dir / "airports" / "learned" / "stock" / "EHAM0.xml"), "<root><parkpositions>");
-    EXPECT_TRUE(logHas("found, but could not be loaded, saved as *.0.xml"));
+    const std::string broken = R"(<root><meta><info name="author" value="Quillon"/><info name="version" )"
+                               R"(value="12.0.0"/></meta><parkpositions><parkpos id="D2"><opt reg="PH-HND" day="2" )"
+                               R"(hh="08:10"/></parkpos></root>)";
+    writeFile(learnedPath(), broken);
+    const auto folder = learnedPath().parent_path();
+    writeFile(folder / "EHAM0.xml", "the last good generation");
+    for (int visit = 0; visit < 4; ++visit) {
+        gf_clearStands();
+        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+        g_learnedUpdates = 1;
+        lf_saveLearnedApf();
+    }
+    EXPECT_EQ(readFile(learnedPath()), broken);
+    EXPECT_EQ(readFile(folder / "EHAM.broken.xml"), broken);
+    EXPECT_EQ(readFile(folder / "EHAM0.xml"), "the last good generation");
+    EXPECT_TRUE(logHas("found, but could not be loaded, kept as " + (folder / "EHAM.broken.xml").string()));
+    EXPECT_TRUE(logHas("the learned file could not be read whole and is kept"));
 }
 
 TEST_F(LearnedTest, ThirdpartySaveMakesThePublisherFolder)

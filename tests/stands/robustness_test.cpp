@@ -64,11 +64,16 @@ TEST_F(RobustnessTest, LinkFilesOfAnyShape)
     writeFile(link, "archive/stock/a.xml");
     EXPECT_TRUE(lf_readApfLink(link, name));
     EXPECT_EQ(name, "archive/stock/a.xml");
+    writeFile(link, "archive/thirdparty/Some%20Publisher/EGLL.xml");
+    EXPECT_TRUE(lf_readApfLink(link, name));
     // Only files of the archive: nothing else on disk, nor out of the archive.
     for (const char* elsewhere :
          {"a.xml", "airports/EGLL.xml", "/etc/EGLL.xml", "C:\\EGLL.xml", "archive/../../EGLL.xml",
           "archive/stock/../../x/EGLL.xml", "archive//EGLL.xml", "archive/C:/EGLL.xml", "archive/stock\\..\\EGLL.xml",
-          "archive/stock/EGLL.xml?x=.xml", "archive/EGLL\x01.xml"}) {
+          "archive/stock/EGLL.xml?x=.xml", "archive/EGLL\x01.xml",
+          // Escapes that a server decodes into dot segments or separators; the program writes "%20" only.
+          "archive/%2e%2e/%2e%2e/EGLL.xml", "archive/stock/..%2f..%2fEGLL.xml", "archive/%2E%2E%5cEGLL.xml",
+          "archive/stock/%252e%252e/EGLL.xml", "archive/..%20/EGLL.xml", "archive/%20/EGLL.xml", "archive/a%/EGLL.xml"}) {
         writeFile(link, elsewhere);
         EXPECT_FALSE(lf_readApfLink(link, name)) << elsewhere;
         EXPECT_TRUE(name.empty()) << elsewhere;
