@@ -153,7 +153,7 @@ TEST_F(StaticAircraftTest, AWaitingReplacementLetsTheOthersThrough)
 {
     makeStands(5, 50.0);  // S1-S2, S2-S3, S3-S4 and S4-S5 overlap
     SimAc& old = staticAc(7, "KLM71*", 1, 1, g_weekTime.load());
-    removeAircraftFromSim(old);
+    removeAircraftFromSim(old, "replaced");
     g_staticPositions = {position(3, "KLM13", "PH-BXB"), position(5, "KLM15", "PH-BXC"),
                          position(1, "KLM11", "PH-BXA")};
     for (int pass = 0; pass < 20; ++pass) {  // 10 s of the pacing
