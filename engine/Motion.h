@@ -91,9 +91,10 @@ void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS);
 void lf_skipOverduePoints(LiveAc& AC);
 // The next point is due when the leg planned to it has been driven: never before the least
 // interval, never sooner than the aircraft gets there at a plausible speed (a quarter and at
-// most 50 kt faster than its reports go, at least 10 kt on the ground and 60 kt in the air), and on the ground
-// never sooner than it can turn along the path of the leg.
-void lf_paceLeg(LiveAc& AC);
+// most 50 kt faster than its reports go, on the FIRST leg of a new aircraft no faster than
+// they go; at least 10 kt on the ground and 60 kt in the air), and on the ground never sooner
+// than it can turn along the path of the leg.
+void lf_paceLeg(LiveAc& AC, bool FIRST);
 // Speed of the leg from the front point to the next, knots (at least 1).
 double lf_segmentSpeed(const StreamPos& FRONT, const StreamPos& NEXT);
 // Ticks to cover DISTANCE_NM at SPEED_KT, rounded; the narrowing error when out of 32 bits.

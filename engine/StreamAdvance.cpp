@@ -259,13 +259,13 @@ void lf_skipOverduePoints(LiveAc& AC)
     }
 }
 
-void lf_paceLeg(LiveAc& AC)
+void lf_paceLeg(LiveAc& AC, bool FIRST)
 {
     const StreamPos& front = AC.stream[0];
     StreamPos& next = AC.stream[1];
     const double speed = std::max(front.groundSpeed, next.groundSpeed);
-    const double limit = std::max(std::min(kCatchUpFactor * speed, speed + kMostCatchUpKt),
-                                  AC.onGround != 0 ? kLeastGroundCapKt : kLeastAirCapKt);
+    const double catchUp = FIRST ? speed : std::min(kCatchUpFactor * speed, speed + kMostCatchUpKt);
+    const double limit = std::max(catchUp, AC.onGround != 0 ? kLeastGroundCapKt : kLeastAirCapKt);
     const double distance = gf_distanceNm(AC.block[kBlockLat], AC.block[kBlockLon], next.lat, next.lon);
     double ticks = distance * kTicksPerHour / limit;
     if (AC.onGround != 0) {
@@ -350,6 +350,7 @@ void nextPosMain(LiveAc& AC)
 void lf_nextPos(LiveAc& AC)
 {
     std::deque<StreamPos>& stream = AC.stream;
+    const bool firstLeg = AC.flightState == FlightState::birth;
     AC.curve.clear();
     AC.curveT = 0.0;
     AC.legPath.clear();
@@ -378,7 +379,7 @@ void lf_nextPos(LiveAc& AC)
             lf_shrinkWindows(AC);
         }
     } else {
-        lf_paceLeg(AC);
+        lf_paceLeg(AC, firstLeg);
         lf_setStepsToNext(AC);
         if (AC.onGround != 0) {
             lf_rollOnGround(AC);

@@ -44,6 +44,19 @@ TEST_F(StreamTest, SegmentSpeedIsTheMeanOrTheReportedTimingWithAOneKnotFloor)
     EXPECT_THROW(lf_legTicks(10000.0, 1.0), gsl::narrowing_error);
 }
 
+TEST_F(StreamTest, ALateLegCatchesUpButNotANewAircraftsFirst)
+{
+    // 1 nm at 120 kt reported, due in 10 s: 30 s at the reported speed, 24 s at a quarter more
+    for (const auto& [first, seconds] : {std::pair{false, 24.0}, {true, 30.0}}) {
+        g_liveAcs.clear();
+        const LatLon a = away(5.0);
+        LiveAc& ac = driven({pt(a, 3000.0, 120.0, now(), true), pt(away(1.0, 90.0, a), 3000.0, 120.0, now() + 1000, true)},
+                            FlightState::flying);
+        lf_paceLeg(ac, first);
+        EXPECT_NEAR(ac.stream[1].playTick - now(), seconds * 100.0, 2.0) << first;
+    }
+}
+
 TEST_F(StreamTest, AnOverduePointIsStillApproachedOverTwentyFiveTicks)
 {
     const LatLon a = away(1.0);
