@@ -8,6 +8,7 @@
 #include "airportscan/ApfLinks.h"
 #include "airportscan/Bgl.h"
 #include "core/Airports.h"
+#include "core/ScanFolder.h"
 #include "core/ScanTasks.h"
 #include "core/StatusLine.h"
 #include "core/StopFlags.h"
@@ -33,26 +34,6 @@ std::vector<fs::path> g_handledBglFiles;
 std::mutex g_handledBglFilesMutex;
 std::vector<BglNote> g_bglNotes;
 
-std::string_view lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER, std::string& STORAGE)
-{
-    if constexpr (std::is_same_v<fs::path::value_type, char>) {
-        std::string_view base = SCAN_FOLDER.native();
-        while (base.size() > 1 && base.back() == '/') {
-            base.remove_suffix(1);
-        }
-        const std::string_view text = PATH.native();
-        if (base.size() > 1 && text.size() > base.size() + 1 && text.starts_with(base) && text[base.size()] == '/' &&
-            text[base.size() + 1] != '/') {
-            const std::string_view below = text.substr(base.size() + 1);
-            if (below.find("./") == std::string_view::npos && !below.ends_with("/.") && !below.ends_with("/..")) {
-                return below;
-            }
-        }
-    }
-    STORAGE = qmt::lf_belowScanFolder(PATH, SCAN_FOLDER);
-    return STORAGE;
-}
-
 namespace {
 
 // Packages that hold no add-on airport (compared lower-cased).
@@ -75,7 +56,7 @@ std::size_t lf_utf8Size(const fs::path& PATH)
 bool lf_isExcludedFilePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
     std::string storage;
-    const std::string_view below = lf_belowScanFolder(PATH, SCAN_FOLDER, storage);
+    const std::string_view below = gf_belowScanFolder(PATH, SCAN_FOLDER, storage);
     return std::any_of(EXCLUDED_FILE_TEXTS.begin(), EXCLUDED_FILE_TEXTS.end(),
                        [&](std::string_view TEXT) { return below.find(TEXT) != std::string_view::npos; });
 }
@@ -110,59 +91,25 @@ void lf_note(std::vector<WalkEntry>& OUT, std::size_t AT, std::string TEXT)
     OUT.insert(OUT.begin() + static_cast<std::ptrdiff_t>(AT), WalkEntry{WalkEntry::Kind::note, {}, 0, std::move(TEXT), false});
 }
 
-// Whether PATH is FOLDER or lies below it (both canonical).
-bool lf_within(const fs::path& PATH, const fs::path& FOLDER)
+// Why a linked package is not followed.
+std::string lf_linkRefusal(const PackageLinks::Answer& ANSWER)
 {
-    const auto [end, rest] = std::mismatch(FOLDER.begin(), FOLDER.end(), PATH.begin(), PATH.end());
-    return end == FOLDER.end();
-}
-
-// Packages linked into the scan folder (links, junctions) are followed, at that level only. The
-// loop guard: a link is not followed when it leads into the scan folder (its package is walked
-// anyway) or to a folder above it, or into or around the target of a link followed before.
-class LinkGuard {
-public:
-    explicit LinkGuard(const fs::path& SCAN_FOLDER)
-    {
-        std::error_code ec;
-        m_scanFolder = fs::canonical(SCAN_FOLDER, ec);
-    }
-    // Empty when the link at PATH is followed to TARGET; else why not.
-    std::string refusal(const fs::path& PATH, fs::path& TARGET)
-    {
-        std::error_code ec;
-        const fs::path target = fs::canonical(PATH, ec);
-        TARGET = target;
-        if (ec || m_scanFolder.empty()) {
-            return "it leads nowhere";
-        }
-        if (lf_within(target, m_scanFolder) || lf_within(m_scanFolder, target)) {
-            return "it leads back into the scan folder or above it";
-        }
-        for (const fs::path& seen : m_targets) {
-            if (lf_within(target, seen) || lf_within(seen, target)) {
-                return fmt::format("its package is reached through another link already ({})", gf_utf16ToUtf8(seen));
-            }
-        }
-        m_targets.push_back(target);
+    switch (ANSWER.verdict) {
+    case PackageLinks::Verdict::follow:
         return {};
+    case PackageLinks::Verdict::broken:
+        return "it leads nowhere";
+    case PackageLinks::Verdict::intoScanFolder:
+        return "it leads back into the scan folder or above it";
+    case PackageLinks::Verdict::throughOtherLink:
+        break;
     }
-
-private:
-    fs::path m_scanFolder;
-    std::vector<fs::path> m_targets;
-};
-
-// A folder entry that is a link of any kind: its own status is no plain folder.
-bool lf_isFolderLink(const fs::directory_entry& ENTRY)
-{
-    std::error_code ec;
-    return ENTRY.symlink_status(ec).type() != fs::file_type::directory;
+    return fmt::format("its package is reached through another link already ({})", gf_utf16ToUtf8(ANSWER.other));
 }
 
 // What the walk keeps of one entry: a folder to enter or a candidate file, in OUT. LINKS is set
 // for the listing of the scan folder itself, where linked packages are followed.
-void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, LinkGuard* LINKS, std::vector<WalkEntry>& OUT)
+void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, PackageLinks* LINKS, std::vector<WalkEntry>& OUT)
 {
     try {
         if (lf_isExcludedPackagePath(ENTRY.path(), WALK.folder)) {
@@ -170,19 +117,19 @@ void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, LinkGua
         }
         if (ENTRY.is_directory()) {
             // Links further down are not followed: they could lead back up the tree.
-            if (lf_isFolderLink(ENTRY)) {
+            if (gf_isFolderLink(ENTRY)) {
                 if (LINKS == nullptr) {
                     return;
                 }
-                fs::path target;
-                const std::string refusal = LINKS->refusal(ENTRY.path(), target);
+                const PackageLinks::Answer link = LINKS->check(ENTRY.path());
+                const std::string refusal = lf_linkRefusal(link);
                 if (!refusal.empty()) {
                     lf_note(OUT, OUT.size(),
                             fmt::format("linked package {} not followed: {}", gf_utf16ToUtf8(ENTRY.path()), refusal));
                     return;
                 }
                 lf_note(OUT, OUT.size(),
-                        fmt::format("linked package {} read from {}", gf_utf16ToUtf8(ENTRY.path()), gf_utf16ToUtf8(target)));
+                        fmt::format("linked package {} read from {}", gf_utf16ToUtf8(ENTRY.path()), gf_utf16ToUtf8(link.target)));
             }
             OUT.push_back(WalkEntry{WalkEntry::Kind::folder, ENTRY.path().native(), 0, {}, false});
             return;
@@ -206,7 +153,7 @@ void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, bool ROOT, std::
         lf_note(OUT, OUT.size(), lf_walkFailure(WALK, fs::filesystem_error("directory_iterator::directory_iterator", DIR, ec).what()));
         return;
     }
-    std::optional<LinkGuard> links;
+    std::optional<PackageLinks> links;
     if (ROOT) {
         links.emplace(DIR);
     }
@@ -334,7 +281,7 @@ bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
         return true;
     }
     std::string storage;
-    const std::string_view below = lf_belowScanFolder(PATH, SCAN_FOLDER, storage);
+    const std::string_view below = gf_belowScanFolder(PATH, SCAN_FOLDER, storage);
     if (gf_containsNoCase(below, FS_BASE_NAME)) {
         return true;
     }
@@ -400,7 +347,7 @@ std::pair<std::string, bool> lf_detectIcao(const fs::path& PATH, ManifestInfo& M
             return {airport->icao.str(), true};
         }
         gf_scanLog("no supported airport ICAO in title of manifest");
-        if (const auto airport = gf_airportInPath(lf_belowScanFolder(PATH, SCAN_FOLDER))) {
+        if (const auto airport = gf_airportInPath(gf_belowScanFolder(PATH, SCAN_FOLDER))) {
             gf_scanLog("airport has ICAO '{}' in BGL path", airport->icao.view());
             return {airport->icao.str(), true};
         }

@@ -3,6 +3,7 @@
 #include "airportscan/AirportScan.h"
 #include "core/Log.h"
 #include "core/RefData.h"
+#include "core/ScanFolder.h"
 #include "core/Text.h"
 #include "core/XmlMeta.h"
 
@@ -28,23 +29,6 @@ std::string lf_jsonString(const nlohmann::json& OBJECT, const char* KEY)
 {
     const auto it = OBJECT.find(KEY);
     return it == OBJECT.end() ? std::string() : it->get<std::string>();
-}
-
-// PATH relative to SCAN_FOLDER; empty when it does not lie below it or no folder is given.
-fs::path lf_relativeToScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER)
-{
-    if (SCAN_FOLDER.empty()) {
-        return {};
-    }
-    fs::path base = SCAN_FOLDER.lexically_normal();
-    if (!base.has_filename()) {
-        base = base.parent_path();  // a folder given with a trailing separator
-    }
-    fs::path relative = PATH.lexically_normal().lexically_relative(base);
-    if (relative.empty() || relative == "." || *relative.begin() == "..") {
-        return {};
-    }
-    return relative;
 }
 
 bool lf_isCommunityFolder(const fs::path& FOLDER)
@@ -143,15 +127,9 @@ std::string lf_logManifest(const ManifestData& MANIFEST)
                        MANIFEST.creator);
 }
 
-std::string lf_belowScanFolder(const fs::path& PATH, const fs::path& SCAN_FOLDER)
-{
-    const fs::path relative = lf_relativeToScanFolder(PATH, SCAN_FOLDER);
-    return gf_utf16ToUtf8(relative.empty() ? PATH : relative);
-}
-
 std::string lf_packagePathText(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
-    const fs::path relative = lf_relativeToScanFolder(PATH, SCAN_FOLDER);
+    const fs::path relative = gf_relativeToScanFolder(PATH, SCAN_FOLDER);
     if (relative.empty()) {
         fs::path below;
         bool found = false;
@@ -184,14 +162,14 @@ std::string lf_packagePathText(const fs::path& PATH, const fs::path& SCAN_FOLDER
 ManifestInfo gf_searchManifest(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
     try {
-        if (const fs::path relative = lf_relativeToScanFolder(PATH, SCAN_FOLDER); !relative.empty()) {
+        if (const fs::path relative = gf_relativeToScanFolder(PATH, SCAN_FOLDER); !relative.empty()) {
             if (lf_isCommunityFolder(SCAN_FOLDER)) {
                 // The package folder is the one right below Community; only its manifest counts.
                 const fs::path package = SCAN_FOLDER / *relative.begin();
                 std::error_code ec;
                 return fs::exists(package, ec) ? lf_manifestOfFolder(package) : std::nullopt;
             }
-            for (fs::path folder = PATH.parent_path(); !lf_relativeToScanFolder(folder, SCAN_FOLDER).empty();
+            for (fs::path folder = PATH.parent_path(); !gf_relativeToScanFolder(folder, SCAN_FOLDER).empty();
                  folder = folder.parent_path()) {
                 if (ManifestInfo manifest = lf_manifestOfFolder(folder)) {
                     return manifest;
@@ -235,7 +213,7 @@ PublisherInfo gf_findPublisher(const fs::path& PATH, const ManifestInfo& MANIFES
         gf_scanLog("Try to find publisher in: {}", gf_utf16ToUtf8(PATH));
     }
     PublisherInfo result;
-    const std::string text = lf_belowScanFolder(PATH, SCAN_FOLDER);
+    const std::string text = gf_belowScanFolder(PATH, SCAN_FOLDER);
     if (gf_containsNoCase(text, "microsoft-airport") || gf_containsNoCase(text, "asobo-airport")) {
         result.publisher = SIMADDON;
         gf_scanLog("from BGL path => publisher {}", SIMADDON);

@@ -53,9 +53,6 @@ std::string lf_logManifest(const ManifestData& MANIFEST);
 PublisherInfo gf_findPublisher(const std::filesystem::path& PATH, const ManifestInfo& MANIFEST,
                                const std::filesystem::path& SCAN_FOLDER = {});
 
-// The part of PATH below SCAN_FOLDER as text: the names of the folders above a scan folder say
-// nothing about a package. The whole path when it does not lie below it (or none is given).
-std::string lf_belowScanFolder(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
 // A BGL file or package as written into airport files, which the user may mail to us: its path
 // from its package folder on (the shallowest folder below the scan folder with a manifest.json
 // or layout.json, else the first). Outside a scan folder: from below a "Community" folder on,

@@ -4,6 +4,7 @@
 #include "airportscan/ScanSteps.h"
 
 #include "airportscan/AirportScan.h"
+#include "core/ScanFolder.h"
 #include "core/Text.h"
 
 #include <nlohmann/json.hpp>
@@ -139,7 +140,7 @@ std::shared_ptr<const PackageLayouts::Layout> PackageLayouts::layoutOf(const fs:
     std::shared_ptr<const Layout> found;
     // The scan folder and the folders above it belong to no package.
     std::string storage;
-    const bool below = lf_belowScanFolder(FOLDER, m_scanFolder, storage).size() < FOLDER.native().size();
+    const bool below = gf_belowScanFolder(FOLDER, m_scanFolder, storage).size() < FOLDER.native().size();
     std::error_code ec;
     const fs::path file = FOLDER / "layout.json";
     if (below && DEPTH < MAX_FOLDER_DEPTH && fs::is_regular_file(file, ec)) {

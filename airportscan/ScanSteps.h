@@ -95,11 +95,6 @@ std::vector<std::string> lf_parseLayoutJson(std::string_view TEXT);
 // Walks one package folder: reads every BGL file that may hold an airport in a task of its own,
 // then takes up the files in which no airport could be read.
 void lf_scanBglFolders(const std::filesystem::path& FOLDER);
-// lf_belowScanFolder (Manifest.h) for the paths the walk itself makes (the scan folder's text, a
-// separator, the rest): that rest, without building paths. Other paths go the general way, into
-// STORAGE. The whole path when it does not lie below the scan folder.
-std::string_view lf_belowScanFolder(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER,
-                                    std::string& STORAGE);
 // Whether the walk of SCAN_FOLDER must neither use nor enter PATH: a path of 250 characters or
 // more, or one whose part below the scan folder names an excluded package.
 bool lf_isExcludedPackagePath(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);

@@ -74,7 +74,7 @@ void lf_removeUserCallsign()
         return;
     for (LiveAc& ac : g_liveAcs) {
         if (ac.state == AcState::active && ac.callsign == g_userCallsign)
-            removeAircraftFromSim(ac);
+            removeAircraftFromSim(ac, "the user's callsign");
     }
 }
 

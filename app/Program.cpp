@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/TerminalView.h"
+#include "app/TrackRecording.h"
 
 #include "app/MainWindow.h"
 #include "app/SoakSampler.h"
@@ -223,6 +224,26 @@ void lf_placeUser(SimStandIn& SIM, const Scenario& SCENARIO, const ScenarioHeadF
     SIM.setUserScript(std::move(script));
 }
 
+// The airport file given on the command line stands in for the archive's file of the scenario's
+// airport. False with the message when it cannot be used.
+bool lf_giveAirportFile(const CommandLine& LINE, const std::string& AIRPORT, std::string& ERROR)
+{
+    if (LINE.airportFile.empty())
+        return true;
+    std::error_code error;
+    if (AIRPORT.empty()) {
+        ERROR = "--airport-file needs a scenario whose header names its airport";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(LINE.airportFile, error)) {
+        ERROR = fmt::format("cannot read the airport file {}", LINE.airportFile);
+        return false;
+    }
+    gf_setGivenAirportFile(AIRPORT, std::filesystem::absolute(LINE.airportFile, error));
+    gf_logLine("Airport file of {}: {}", AIRPORT, LINE.airportFile);
+    return true;
+}
+
 // The traffic service playing the scenario with the roughness of the real one, its live reports
 // read from the file as they become due (a file whose reports are not in time order is read whole
 // and sorted). False (with the message) when the scenario cannot be read.
@@ -245,6 +266,8 @@ bool lf_setUpTrafficStandIn(const CommandLine& LINE, SimStandIn& SIM, std::uint3
     }
     for (const ScenarioLineError& lineError : result.errors)
         gf_logWarning("{}:{} {}", scenarioPath.string(), lineError.line, lineError.message);
+    if (!lf_giveAirportFile(LINE, result.scenario.airport, ERROR))
+        return false;
     lf_placeUser(SIM, result.scenario, facts);
     if (LINE.soakStayHours > 0.0) {
         const std::optional<UserScriptPoint> away = lf_secondAirportOf(LINE, result.scenario.airport);
@@ -269,14 +292,15 @@ bool lf_setUpTrafficStandIn(const CommandLine& LINE, SimStandIn& SIM, std::uint3
     const auto sleep = [](std::chrono::milliseconds DELAY) { gf_loopSleepFor(DELAY); };
     ServiceBehaviour behaviour = gf_realServiceBehaviour(SEED, lifetime);
     behaviour.loop = LINE.soakStayHours > 0.0;
-    if (facts.inTimeOrder) {
-        gf_setTrafficSource(std::make_shared<ScenarioTrafficSource>(
-            std::move(result.scenario), std::make_unique<ScenarioReportStream>(scenarioPath, facts.lastReportTime),
-            lf_epochSeconds, sleep, behaviour));
-    } else {
-        gf_setTrafficSource(
-            std::make_shared<ScenarioTrafficSource>(std::move(result.scenario), lf_epochSeconds, sleep, behaviour));
-    }
+    auto source = facts.inTimeOrder
+                      ? std::make_shared<ScenarioTrafficSource>(
+                            std::move(result.scenario),
+                            std::make_unique<ScenarioReportStream>(scenarioPath, facts.lastReportTime), lf_epochSeconds,
+                            sleep, behaviour)
+                      : std::make_shared<ScenarioTrafficSource>(std::move(result.scenario), lf_epochSeconds, sleep,
+                                                                behaviour);
+    gf_setRecordingClock([source] { return source->scenarioTime(); });
+    gf_setTrafficSource(std::move(source));
     gf_startStandInLog();
     return true;
 }
@@ -312,6 +336,11 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
     }
     sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
     lf_setUpSimFaults(LINE, sim);
+    if (!LINE.facilityFile.empty()) {
+        ERROR = sim.addFacilityFile(LINE.facilityFile);
+        if (!ERROR.empty())
+            return false;
+    }
     if (!LINE.recordFile.empty()) {
         ERROR = sim.startTrackRecording(LINE.recordFile);
         if (!ERROR.empty())
@@ -329,7 +358,7 @@ std::string gf_usageText()
     return "usage: quillon [--work FOLDER] [--data FOLDER] [--scenario FILE] [--duration SECONDS]\n"
            "               [--session-lifetime SECONDS] [--record FILE] [--virtual-time N|max]\n"
            "               [--seed N] [--clock-start S] [--soak HOURS] [--quit-at S] [--new-flight-at S]\n"
-           "               [--sample FILE]\n"
+           "               [--sample FILE] [--airport-file FILE] [--facility FILE]\n"
            "               [--production | --no-production]\n"
            "  --work FOLDER      working folder (Log.txt, input, output, airports); default: .\n"
            "  --data FOLDER      bundled sample data (scenarios, facilities)\n"
@@ -348,6 +377,10 @@ std::string gf_usageText()
            "  --quit-at S, --new-flight-at S  the simulator quits, or the user loads a new\n"
            "                     flight, S seconds into the run\n"
            "  --sample FILE      write the process's sizes to FILE every minute\n"
+           "  --airport-file FILE  airport file (stands) of the scenario's airport, in place of the\n"
+           "                     archive's\n"
+           "  --facility FILE    facility data (JSON) of an airport for the simulated simulator, in\n"
+           "                     place of DATA/facilities/ICAO.json\n"
            "  --production       end after the start-up checks\n";
 }
 
@@ -371,9 +404,11 @@ std::optional<double> lf_number(const std::string& VALUE, bool ZERO_OK, double L
 // Stores the value of an option that takes one; false with the error text for a bad value.
 bool lf_takeValue(CommandLine& LINE, const std::string& ARG, const std::string& VALUE, std::string& ERROR)
 {
-    if (ARG == "--work" || ARG == "--data" || ARG == "--scenario" || ARG == "--record" || ARG == "--sample") {
+    if (ARG == "--work" || ARG == "--data" || ARG == "--scenario" || ARG == "--record" || ARG == "--sample" ||
+        ARG == "--airport-file" || ARG == "--facility") {
         std::string& text = ARG == "--work" ? LINE.workFolder : ARG == "--data" ? LINE.dataFolder
                           : ARG == "--scenario" ? LINE.scenarioFile : ARG == "--record" ? LINE.recordFile
+                          : ARG == "--airport-file" ? LINE.airportFile : ARG == "--facility" ? LINE.facilityFile
                                                                      : LINE.sampleFile;
         text = VALUE;
         return true;
@@ -419,7 +454,7 @@ bool lf_takesValue(const std::string& ARG)
     static const char* const options[] = {"--work",    "--data",    "--scenario",      "--duration",
                                           "--session-lifetime", "--record", "--virtual-time", "--seed",
                                           "--clock-start", "--quit-at", "--new-flight-at", "--sample",
-                                          "--soak"};
+                                          "--soak", "--airport-file", "--facility"};
     return std::any_of(std::begin(options), std::end(options), [&](const char* O) { return ARG == O; });
 }
 

@@ -18,6 +18,8 @@ struct CommandLine
     std::optional<std::chrono::milliseconds> duration;
     std::optional<double> sessionLifetime;  // seconds; the traffic service's sessions expire (0: never)
     std::string recordFile;      // "" = no track recording of the simulated simulator
+    std::string airportFile;     // "" = the scenario airport's file comes from the archive
+    std::string facilityFile;    // "" = the facility data of the data folder only
     std::optional<double> virtualTime;      // times real time; 0: as fast as the work allows
     std::optional<std::uint32_t> seed;      // of the stand-ins' draws (default: from the clock)
     std::optional<double> clockStart;       // seconds since 1970 at which virtual time starts

@@ -35,8 +35,16 @@ void gf_setDownloadTimeoutsForTests(long connectSeconds, long totalSeconds)
     g_totalTimeout.store(totalSeconds > 0 ? totalSeconds : 120);
 }
 
-bool gf_download(std::string_view address, const std::filesystem::path& localPath)
+bool gf_download(std::string_view address, const std::filesystem::path& localPath, std::string* FAILURE)
 {
+    const auto fail = [&](const std::string& WHY) {
+        if (FAILURE != nullptr) {
+            *FAILURE = WHY;
+        } else {
+            gf_logWarning("download of {} failed: {}", address, WHY);
+        }
+        return false;
+    };
     lf_curlInit();
     // The data go to a temporary file first so that a failed download leaves nothing behind
     // and an older copy of the target stays intact until the new one is complete.
@@ -44,15 +52,13 @@ bool gf_download(std::string_view address, const std::filesystem::path& localPat
     partPath += ".part";
     std::FILE* file = std::fopen(partPath.c_str(), "wb");
     if (!file) {
-        gf_logWarning("download of {} failed: cannot write {}", address, gf_utf16ToUtf8(partPath));
-        return false;
+        return fail("cannot write " + gf_utf16ToUtf8(partPath));
     }
     CURL* curl = curl_easy_init();
     if (!curl) {
         std::fclose(file);
         std::filesystem::remove(partPath);
-        gf_logWarning("download of {} failed: no curl handle", address);
-        return false;
+        return fail("no curl handle");
     }
     char errorBuffer[CURL_ERROR_SIZE] = {};
     const std::string url(address);
@@ -85,8 +91,7 @@ bool gf_download(std::string_view address, const std::filesystem::path& localPat
     }
     if (!failure.empty()) {
         std::filesystem::remove(partPath, ec);
-        gf_logWarning("download of {} failed: {}", address, failure);
-        return false;
+        return fail(failure);
     }
     return true;
 }

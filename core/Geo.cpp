@@ -55,6 +55,10 @@ LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt)
 // itself (fmod is exact), and fmod, which is slow, is left to larger values.
 double gf_wrapDegrees(double DEGREES)
 {
+    // most angles are already in range: the same result without the division
+    if (DEGREES >= -180.0 && DEGREES <= 180.0) {
+        return DEGREES;
+    }
     double d = std::fabs(DEGREES) < 360.0 ? DEGREES : std::fmod(DEGREES, 360.0);
     if (d > 180.0) {
         d -= 360.0;
@@ -66,6 +70,9 @@ double gf_wrapDegrees(double DEGREES)
 
 double gf_wrapRadians(double RADIANS)
 {
+    if (RADIANS >= -PI && RADIANS <= PI) {
+        return RADIANS;
+    }
     double r = std::fabs(RADIANS) < 2.0 * PI ? RADIANS : std::fmod(RADIANS, 2.0 * PI);
     if (r > PI) {
         r -= 2.0 * PI;
@@ -77,6 +84,9 @@ double gf_wrapRadians(double RADIANS)
 
 double gf_wrapTwoPi(double RADIANS)
 {
+    if (RADIANS >= 0.0 && RADIANS < 2.0 * PI) {
+        return RADIANS;
+    }
     double r = std::fabs(RADIANS) < 2.0 * PI ? RADIANS : std::fmod(RADIANS, 2.0 * PI);
     if (r < 0.0) {
         r += 2.0 * PI;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <type_traits>
 
 #include <fmt/format.h>
 #include <pugixml.hpp>
@@ -155,36 +156,6 @@ bool StringParameter::setText(std::string_view text)
 
 void StringParameter::reset() { set(m_default); }
 
-IntChoiceParameter::IntChoiceParameter(std::string_view name, std::vector<int> choices, int defaultValue)
-    : Parameter(name, ParameterKind::IntChoice), m_choices(std::move(choices)), m_default(defaultValue), m_value(defaultValue)
-{
-}
-
-std::optional<std::size_t> IntChoiceParameter::currentIndex() const
-{
-    const int v = value();
-    const auto it = std::find(m_choices.begin(), m_choices.end(), v);
-    if (it == m_choices.end()) return std::nullopt;
-    return static_cast<std::size_t>(it - m_choices.begin());
-}
-
-bool IntChoiceParameter::set(int v)
-{
-    const bool listed = std::find(m_choices.begin(), m_choices.end(), v) != m_choices.end();
-    m_value.store(listed ? v : m_default);
-    return listed;
-}
-
-std::string IntChoiceParameter::text() const { return fmt::format("{}", value()); }
-std::string IntChoiceParameter::defaultText() const { return fmt::format("{}", m_default); }
-
-bool IntChoiceParameter::setText(std::string_view text)
-{
-    const auto v = lf_parseInt(text);
-    if (!v) return false;
-    return set(*v);
-}
-
 StringChoiceParameter::StringChoiceParameter(std::string_view name, std::vector<std::string> choices, std::string_view defaultValue)
     : Parameter(name, ParameterKind::StringChoice), m_choices(std::move(choices)), m_default(defaultValue), m_value(defaultValue)
 {
@@ -219,40 +190,59 @@ bool StringChoiceParameter::setText(std::string_view text)
 
 void StringChoiceParameter::reset() { set(m_default); }
 
-FloatChoiceParameter::FloatChoiceParameter(std::string_view name, std::vector<float> choices, float defaultValue)
-    : Parameter(name, ParameterKind::FloatChoice), m_choices(std::move(choices)), m_default(defaultValue), m_value(defaultValue)
+template <typename T>
+std::optional<std::size_t> NumberChoiceParameter<T>::indexOf(T v) const
 {
-}
-
-std::optional<std::size_t> FloatChoiceParameter::currentIndex() const
-{
-    const float v = value();
-    for (std::size_t i = 0; i < m_choices.size(); ++i)
-        if (std::fabs(m_choices[i] - v) < 0.01f) return i;
+    for (std::size_t i = 0; i < m_choices.size(); ++i) {
+        if constexpr (std::is_floating_point_v<T>) {
+            if (std::fabs(m_choices[i] - v) < 0.01f)
+                return i;
+        } else if (m_choices[i] == v) {
+            return i;
+        }
+    }
     return std::nullopt;
 }
 
-bool FloatChoiceParameter::set(float v)
+template <typename T>
+bool NumberChoiceParameter<T>::set(T v)
 {
-    for (const float choice : m_choices) {
-        if (std::fabs(choice - v) < 0.01f) {
-            m_value.store(choice);
-            return true;
-        }
-    }
-    m_value.store(m_default);
-    return false;
+    const std::optional<std::size_t> index = indexOf(v);
+    m_value.store(index ? m_choices[*index] : m_default);
+    return index.has_value();
 }
 
-std::string FloatChoiceParameter::text() const { return lf_floatText(value()); }
-std::string FloatChoiceParameter::defaultText() const { return lf_floatText(m_default); }
-
-bool FloatChoiceParameter::setText(std::string_view text)
+template <typename T>
+std::string NumberChoiceParameter<T>::text() const
 {
-    const auto v = lf_parseFloat(text);
-    if (!v) return false;
-    return set(*v);
+    if constexpr (std::is_floating_point_v<T>)
+        return lf_floatText(value());
+    else
+        return fmt::format("{}", value());
 }
+
+template <typename T>
+std::string NumberChoiceParameter<T>::defaultText() const
+{
+    if constexpr (std::is_floating_point_v<T>)
+        return lf_floatText(m_default);
+    else
+        return fmt::format("{}", m_default);
+}
+
+template <typename T>
+bool NumberChoiceParameter<T>::setText(std::string_view text)
+{
+    std::optional<T> v;
+    if constexpr (std::is_floating_point_v<T>)
+        v = lf_parseFloat(text);
+    else
+        v = lf_parseInt(text);
+    return v && set(*v);
+}
+
+template class NumberChoiceParameter<int>;
+template class NumberChoiceParameter<float>;
 
 CallsignMapParameter::CallsignMapParameter(std::string_view name) : Parameter(name, ParameterKind::CallsignMap) {}
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qmt {
@@ -123,25 +124,42 @@ public:
     StringCtrlParameter(std::string_view name, std::string_view defaultValue) : StringParameter(name, defaultValue, ParameterKind::StringCtrl) {}
 };
 
-// An int chosen from a list (a combo box). Only a listed value is stored: set() stores the
-// default instead of anything else and answers false.
-class IntChoiceParameter : public Parameter {
+// A number chosen from a list (a combo box). Only a listed value is stored: set() stores the
+// default instead of anything else and answers false. Ints match exactly; a float within 0.01 of
+// a choice stores that choice (NaN and 3e38 store the default).
+template <typename T>
+class NumberChoiceParameter : public Parameter {
 public:
-    IntChoiceParameter(std::string_view name, std::vector<int> choices, int defaultValue);
-    int value() const { return m_value.load(); }
-    int defaultValue() const { return m_default; }
-    bool set(int v);
-    const std::vector<int>& choices() const { return m_choices; }
-    std::optional<std::size_t> currentIndex() const;
+    NumberChoiceParameter(std::string_view name, ParameterKind kind, std::vector<T> choices, T defaultValue)
+        : Parameter(name, kind), m_choices(std::move(choices)), m_default(defaultValue), m_value(defaultValue)
+    {
+    }
+    T value() const { return m_value.load(); }
+    T defaultValue() const { return m_default; }
+    bool set(T v);
+    const std::vector<T>& choices() const { return m_choices; }
+    // Index of the choice equal to the value, empty when none.
+    std::optional<std::size_t> currentIndex() const { return indexOf(value()); }
     std::string text() const override;
     std::string defaultText() const override;
     bool setText(std::string_view text) override;
     void reset() override { m_value.store(m_default); }
 
 private:
-    std::vector<int> m_choices;
-    int m_default;
-    std::atomic<int> m_value;
+    std::optional<std::size_t> indexOf(T v) const;
+
+    std::vector<T> m_choices;
+    T m_default;
+    std::atomic<T> m_value;
+};
+
+// An int chosen from a list.
+class IntChoiceParameter : public NumberChoiceParameter<int> {
+public:
+    IntChoiceParameter(std::string_view name, std::vector<int> choices, int defaultValue)
+        : NumberChoiceParameter(name, ParameterKind::IntChoice, std::move(choices), defaultValue)
+    {
+    }
 };
 
 // A text chosen from a list (a combo box). Only a listed text is stored: set() stores the
@@ -167,26 +185,13 @@ private:
     std::string m_value;
 };
 
-// A float chosen from a list (MAX_FIT_FL: hours). A value within 0.01 of a choice stores that
-// choice; anything else (NaN, 3e38) stores the default, and set() answers false.
-class FloatChoiceParameter : public Parameter {
+// A float chosen from a list (MAX_FIT_FL: hours).
+class FloatChoiceParameter : public NumberChoiceParameter<float> {
 public:
-    FloatChoiceParameter(std::string_view name, std::vector<float> choices, float defaultValue);
-    float value() const { return m_value.load(); }
-    float defaultValue() const { return m_default; }
-    bool set(float v);
-    const std::vector<float>& choices() const { return m_choices; }
-    // Index of the choice equal to the value (within 0.01), empty when none.
-    std::optional<std::size_t> currentIndex() const;
-    std::string text() const override;
-    std::string defaultText() const override;
-    bool setText(std::string_view text) override;
-    void reset() override { m_value.store(m_default); }
-
-private:
-    std::vector<float> m_choices;
-    float m_default;
-    std::atomic<float> m_value;
+    FloatChoiceParameter(std::string_view name, std::vector<float> choices, float defaultValue)
+        : NumberChoiceParameter(name, ParameterKind::FloatChoice, std::move(choices), defaultValue)
+    {
+    }
 };
 
 // The callsigns of the active live aircraft with their simulator object ids (refreshed by the

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "core/AcKind.h"
+#include "core/Airports.h"
 #include "core/Geo.h"
 #include "core/Text.h"
 #include "engine/Commands.h"
@@ -16,12 +17,19 @@ namespace qmt {
 namespace {
 
 constexpr double kStandardQnh = 1013.25;
-constexpr double kLowQnh = 1013.0;
 constexpr double kTouchdownFpm = -601.0;
 constexpr double kLowDescentFpm = -600.0;
 constexpr double kLowDescentHeightFt = 100.0;
 constexpr double kClimbOutHeightFt = 1000.0;
 constexpr double kLowestClimbOutPerTick = 0.2;
+// Feet a tick: the steepest descent flown (4500 ft/min), below 1000 ft above the ground
+// (1800 ft/min), and the gentlest toward a touchdown (600 ft/min).
+constexpr double kSteepestDescentPerTick = 0.75;
+constexpr double kSteepestLowDescentPerTick = 0.3;
+constexpr double kGentleDescentPerTick = 0.1;
+constexpr double kTicksPerSecond = 100.0;
+constexpr double kGravity = 9.80665;                  // metres a second squared
+constexpr double kRotorcraftPitchRad = 15.0 * DEG_TO_RAD;
 constexpr double kLevelSumFpm = 100.0;
 constexpr double kCruiseFt = 10000.0;
 constexpr double kNearAirportNm = 10.0;
@@ -32,28 +40,50 @@ constexpr double kCleanHeightFt = 2400.0;
 constexpr double kFlapsOneHeightFt = 2000.0;
 constexpr double kFlareHeightFt = 400.0;
 constexpr double kFlareTopPitchRad = -4.0 * DEG_TO_RAD;
-constexpr double kTrueHeadingHeightFt = 1000.0;
-constexpr double kTrueHeadingApproachFt = 2000.0;
 constexpr int32_t kLowestTransition = -1000;
 constexpr double kClimbPowerHeightFt = 800.0;
 constexpr std::size_t kMaxSkipPoints = 10;
 
-// Sets the descent rate on the next point and the aircraft.
-void lf_setDescent(LiveAc& AC, StreamPos& NEXT, double FPM)
+bool lf_isDeparture(const LiveAc& AC)
 {
-    NEXT.verticalRate = FPM;
-    AC.verticalRate = FPM;
-    AC.climbPerTick = FPM / static_cast<double>(kTicksPerMinute);
+    return AC.departing != 0 || AC.flightState == FlightState::take_off;
+}
+
+// Coming down to the ground: every landing flares, at any airport and in any configuration.
+bool lf_isLanding(const LiveAc& AC)
+{
+    return AC.onGround == 0 && AC.flightState == FlightState::flying &&
+           (AC.approach != 0 || AC.flareStage > 0 || AC.climbPerTick < 0.0);
+}
+
+// Feet a tick of the steepest descent flown here: gentler near the ground.
+double lf_steepestDescent(const LiveAc& AC)
+{
+    return AC.heightAboveGround > kClimbOutHeightFt ? kSteepestDescentPerTick : kSteepestLowDescentPerTick;
+}
+
+// The climb toward an altitude T ticks away, within what the aircraft can climb or sink.
+double lf_climbToward(const LiveAc& AC, double ALT, int32_t T)
+{
+    return std::clamp((ALT - AC.block[kBlockAlt]) / T, -lf_steepestDescent(AC), AC.climbFactor);
+}
+
+// Down to the ground where the aircraft lands at POINT, T ticks from now: never a climb, and on
+// at a gentle rate once the aimed height is passed, until the simulator's ground is met.
+void lf_descendToGround(LiveAc& AC, const StreamPos& POINT, int32_t T)
+{
+    const double target = lf_touchdownElevation(AC, POINT) + AC.cgHeight;
+    AC.climbPerTick = std::clamp((target - AC.block[kBlockAlt]) / T, -lf_steepestDescent(AC), -kGentleDescentPerTick);
 }
 
 // Both points on the ground while the aircraft flies: a take-off still to come, or a landing.
-void lf_groundPointsInFlight(LiveAc& AC)
+void lf_groundPointsInFlight(LiveAc& AC, int32_t T)
 {
     double sum = 0.0;
     for (const StreamPos& p : AC.stream) {
         sum += p.verticalRate;
     }
-    if (AC.approach == 0 && sum > kLevelSumFpm) {
+    if (AC.approach == 0 && lf_isDeparture(AC) && sum > kLevelSumFpm) {
         const std::size_t last = std::min(AC.stream.size() - 1, kMaxSkipPoints);
         for (std::size_t k = 3; k <= last; ++k) {
             if (lf_planFlightStep(AC, k)) {
@@ -62,70 +92,70 @@ void lf_groundPointsInFlight(LiveAc& AC)
                 return;
             }
         }
-        StreamPos& next = AC.stream[1];
-        lf_setDescent(AC, next, std::max(next.verticalRate, -kTouchdownFpm));
+        AC.climbPerTick = std::max(AC.stream[1].verticalRate, -kTouchdownFpm) / kTicksPerMinute;
     } else {
-        lf_setDescent(AC, AC.stream[1], lf_descentRate(AC));
+        lf_descendToGround(AC, AC.stream[1], T);
     }
 }
 
 void lf_verticalStep(LiveAc& AC, int32_t T)
 {
     const StreamPos& front = AC.stream[0];
-    StreamPos& next = AC.stream[1];
-    const double alt = AC.block[kBlockAlt];
+    const StreamPos& next = AC.stream[1];
     const bool frontUp = front.airborne != 0;
     const bool nextUp = next.airborne != 0;
     if (!frontUp && nextUp) {
         lf_climbPerTick(AC);
     } else if (frontUp && !nextUp) {
-        // the touchdown leg
-        if (gf_parkAirportSet() && g_qnh.load() <= kLowQnh) {
-            AC.climbPerTick = (static_cast<double>(g_parkAirportElevation) - alt) / T;
-        } else {
-            lf_setDescent(AC, next, g_qnh.load() <= kLowQnh ? kTouchdownFpm : lf_descentRate(AC));
-        }
+        // the touchdown leg, at whatever airport it ends
+        lf_descendToGround(AC, next, T);
         gf_setGear(AC, 1);
     } else if (frontUp && nextUp && AC.approach == 0) {
-        const double c = (next.alt - alt) / T;
-        AC.climbPerTick = AC.heightAboveGround > kClimbOutHeightFt ? std::min(c, AC.climbFactor)
-                                                                   : std::min(std::max(c, kLowestClimbOutPerTick), AC.climbFactor);
+        double c = lf_climbToward(AC, next.alt, T);
+        // A climb-out never sinks; a descending track is no climb-out.
+        if (lf_isDeparture(AC) && AC.heightAboveGround <= kClimbOutHeightFt && next.alt >= front.alt) {
+            c = std::min(std::max(c, kLowestClimbOutPerTick), AC.climbFactor);
+        }
+        AC.climbPerTick = c;
     } else if (frontUp && nextUp) {
         if (front.alt != next.alt || AC.heightAboveGround > kClimbOutHeightFt ||
             front.verticalRate + next.verticalRate > kLevelSumFpm) {
-            AC.climbPerTick = (next.alt - alt) / T;
+            AC.climbPerTick = lf_climbToward(AC, next.alt, T);
         } else {
-            lf_setDescent(AC, next, lf_descentRate(AC));
+            AC.climbPerTick = lf_descentRate(AC) / kTicksPerMinute;
         }
     } else {
-        lf_groundPointsInFlight(AC);
+        lf_groundPointsInFlight(AC, T);
         gf_setGear(AC, 1);
     }
+    // The block shows the rate flown: reports without a vertical rate show 0.
+    AC.verticalRate = AC.climbPerTick * kTicksPerMinute;
 }
 
 void lf_pitchStep(LiveAc& AC, int32_t T)
 {
-    const double target = lf_pitchForVerticalRate(AC.stream[1].verticalRate);
+    double target = lf_pitchForVerticalRate(AC.verticalRate);
+    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+        target = std::clamp(target, -kRotorcraftPitchRad, kRotorcraftPitchRad);
+    }
     const double limit = g_pitchRates.at(AC.category);
     AC.pitchStep = std::clamp((target - AC.block[kBlockPitch]) / T, -limit, limit);
 }
 
-void lf_headingAndBank(LiveAc& AC, int32_t T)
+// Bank of the turn flown: a coordinated turn at the speed flown, within the category's limits;
+// wings level in the flare and on the ground; the reported roll when the feed gives one.
+void lf_bankForTurn(LiveAc& AC, double TURN_PER_TICK, double METRES_PER_TICK)
 {
-    const StreamPos& next = AC.stream[1];
-    const double low = AC.approach != 0 ? kTrueHeadingApproachFt : kTrueHeadingHeightFt;
-    double dh = 0.0;
-    if (next.recordFlag != 0 && next.hasRoll != 0 && next.hasTrueHeading != 0 && AC.heightAboveGround < low) {
-        dh = gf_wrapRadians(next.trueHeading - AC.block[kBlockHeading]);
-    } else {
-        dh = lf_turnAngle(AC);
+    const StreamPos& to = AC.stream.front();
+    double target = 0.0;
+    if (AC.flareStage == 0 && AC.onGround == 0) {
+        target = to.hasRoll != 0 ? to.roll
+                                 : -gf_quickAtan(METRES_PER_TICK * TURN_PER_TICK * kTicksPerSecond * kTicksPerSecond /
+                                              kGravity);
     }
-    AC.headingStep = dh / T;
-    if (next.hasRoll != 0) {
-        AC.bankStep = (next.roll - AC.block[kBlockBank]) / T;
-    } else {
-        lf_bankTowards(AC, dh, T);
-    }
+    const double limit = g_bankLimits.at(AC.category);
+    const double rate = g_bankRates.at(AC.category);
+    AC.bankStep = std::clamp(std::clamp(target, -limit, limit) - AC.block[kBlockBank], -rate, rate);
 }
 
 void lf_configureCruise(LiveAc& AC)
@@ -148,8 +178,8 @@ void lf_flare(LiveAc& AC)
     const double hag = AC.heightAboveGround;
     switch (AC.flareStage) {
     case 0: {
-        if (AC.touchdownElevationKnown == 0 && gf_parkAirportSet()) {
-            AC.touchdownElevation = g_parkAirportElevation;
+        if (AC.touchdownElevationKnown == 0) {
+            AC.touchdownElevation = lf_touchdownElevation(AC, AC.stream.front());
             AC.touchdownElevationKnown = 1;
         }
         AC.heightAboveAirport =
@@ -192,6 +222,18 @@ void lf_flare(LiveAc& AC)
     }
 }
 
+// A helicopter never pitches beyond 15 degrees nor banks beyond its limit.
+void lf_holdRotorcraftAttitude(LiveAc& AC)
+{
+    if (AC.category != AC_CATEGORY_ROTORCRAFT) {
+        return;
+    }
+    auto& b = AC.block;
+    b[kBlockPitch] = std::clamp(b[kBlockPitch], -kRotorcraftPitchRad, kRotorcraftPitchRad);
+    const double limit = g_bankLimits.at(AC.category);
+    b[kBlockBank] = std::clamp(b[kBlockBank], -limit, limit);
+}
+
 // Rotation on the runway, lift-off and the climb-out to the climb pitch.
 void lf_takeOffTick(LiveAc& AC)
 {
@@ -219,10 +261,16 @@ void lf_takeOffTick(LiveAc& AC)
         gf_setGear(AC, 0);
         b[kBlockAlt] += AC.climbPerTick;
     } else if (slots < -300) {
-        b[kBlockAlt] += AC.climbPerTick;
-        if (b[kBlockPitch] <= AC.climbPitch) {
+        // The climb-out ends at 800 ft above the ground, or where the reports fly lower (a
+        // helicopter, a circuit): from there the air planner follows them.
+        const StreamPos& to = AC.stream.front();
+        const bool atReportedHeight = to.airborne != 0 && b[kBlockAlt] >= to.alt;
+        if (!atReportedHeight) {
+            b[kBlockAlt] += AC.climbPerTick;
+        }
+        if (b[kBlockPitch] <= AC.climbPitch || atReportedHeight) {
             AC.pitchStep = 0.0;
-            if (AC.heightAboveGround >= kClimbPowerHeightFt) {
+            if (AC.heightAboveGround >= kClimbPowerHeightFt || atReportedHeight) {
                 gf_setThrottle(AC, gf_throttleFor(AC, 3));
                 lf_setFlightState(AC, FlightState::flying);
                 AC.transitionSlots = 1;
@@ -255,10 +303,21 @@ void lf_derotateTick(LiveAc& AC)
 const CategoryTable g_pitchRates{{0.01 * DEG_TO_RAD, 0.0085 * DEG_TO_RAD, 0.0075 * DEG_TO_RAD, 0.005 * DEG_TO_RAD,
                                   0.03 * DEG_TO_RAD, 0.03 * DEG_TO_RAD}};
 const CategoryTable g_bankLimits{{40.0 * DEG_TO_RAD, 35.0 * DEG_TO_RAD, 30.0 * DEG_TO_RAD, 20.0 * DEG_TO_RAD,
-                                  90.0 * DEG_TO_RAD, 75.0 * DEG_TO_RAD}};
+                                  90.0 * DEG_TO_RAD, 30.0 * DEG_TO_RAD}};
 const CategoryTable g_bankRates{{0.035 * DEG_TO_RAD, 0.0275 * DEG_TO_RAD, 0.02 * DEG_TO_RAD, 0.015 * DEG_TO_RAD,
                                  0.1 * DEG_TO_RAD, 0.06 * DEG_TO_RAD}};
 const std::array<UserConflictLimit, 2> g_userConflictLimits{{{4.0, 1000.0, 700.0}, {6.0, 3000.0, 4000.0}}};
+
+double lf_touchdownElevation(const LiveAc& AC, const StreamPos& POINT)
+{
+    if (const std::optional<IcaoCode> code = gf_nearestAirport(LatLon{POINT.lat, POINT.lon})) {
+        if (const std::optional<AirportEntry> airport = gf_airportByCode(code->view())) {
+            return airport->altitude;
+        }
+    }
+    // the simulator's ground under the aircraft, as its last ground data gave it
+    return AC.block[kBlockAlt] - AC.heightAboveGround;
+}
 
 void lf_nextPosAirborne(LiveAc& AC)
 {
@@ -296,12 +355,31 @@ void lf_nextPosAir(LiveAc& AC)
     if (AC.flareStage == 0 && AC.flightState != FlightState::take_off) {
         lf_pitchStep(AC, t);
     }
-    lf_headingAndBank(AC, t);
+    lf_setupAirPath(AC, t);
     if (frontAlt < kCruiseFt) {
         lf_configureByHeight(AC);
     } else {
         lf_configureCruise(AC);
     }
+}
+
+void lf_setupAirPath(LiveAc& AC, int32_t T)
+{
+    AC.headingStep = 0.0;
+    if (!lf_shapeLegPath(AC, lf_arrivalHeading(AC))) {
+        lf_bankTowards(AC, 0.0, T);
+        return;
+    }
+    lf_startLegPath(AC, T);
+}
+
+void lf_flyAirPath(LiveAc& AC)
+{
+    double heading = AC.block[kBlockHeading];
+    const double moved = lf_followLegPath(AC, heading);
+    const double turn = gf_wrapRadians(heading - AC.block[kBlockHeading]);
+    AC.block[kBlockHeading] = heading;
+    lf_bankForTurn(AC, turn, moved);
 }
 
 bool lf_planFlightStep(LiveAc& AC, std::size_t K)
@@ -427,17 +505,24 @@ void lf_tickAttitude(LiveAc& AC)
     auto& b = AC.block;
     if (AC.flightState == FlightState::take_off) {
         lf_takeOffTick(AC);
+        lf_holdRotorcraftAttitude(AC);
         return;
     }
-    if (AC.heightAboveGround <= kFlareHeightFt && AC.approach != 0 && AC.onGround == 0) {
+    if (AC.heightAboveGround <= kFlareHeightFt && lf_isLanding(AC)) {
         lf_flare(AC);
     }
     if (AC.derotating != 0) {
         lf_derotateTick(AC);
     } else if (AC.flareStage > 0) {
+        if (!AC.legPath.running()) {
+            // wings level for the touchdown
+            const double rate = g_bankRates.at(AC.category);
+            AC.bankStep = std::clamp(-b[kBlockBank], -rate, rate);
+        }
         b[kBlockBank] = gf_wrapRadians(b[kBlockBank] + AC.bankStep);
         b[kBlockPitch] = std::max(b[kBlockPitch] + AC.pitchStep, kFlareTopPitchRad);
         b[kBlockAlt] += AC.climbPerTick;
+        AC.verticalRate = AC.climbPerTick * kTicksPerMinute;
     } else if (AC.onGround != 0) {
         b[kBlockPitch] = AC.groundPitch;
         b[kBlockBank] = 0.0;
@@ -446,6 +531,7 @@ void lf_tickAttitude(LiveAc& AC)
         b[kBlockPitch] += AC.pitchStep;
         b[kBlockAlt] += AC.climbPerTick;
     }
+    lf_holdRotorcraftAttitude(AC);
 }
 
 bool lf_checkUserConflict(LiveAc& AC, uint32_t ROW)
@@ -462,7 +548,7 @@ bool lf_checkUserConflict(LiveAc& AC, uint32_t ROW)
     if (feet * std::cos(x) <= 0.0 || feet * std::abs(std::sin(x)) > limit.lateralFt) {
         return false;
     }
-    removeAircraftFromSim(AC);
+    removeAircraftFromSim(AC, "in the user's path");
     return true;
 }
 

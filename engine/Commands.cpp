@@ -31,7 +31,7 @@ bool gf_removeFromAddingDeque(std::deque<AiCreateRequest>& DEQUE, uint32_t AIRCR
     return DEQUE.size() != before;
 }
 
-void removeAircraftFromSim(SimAc& AC)
+void removeAircraftFromSim(SimAc& AC, std::string_view REASON)
 {
     if (AC.state == AcState::buffer) {
         AC.remove = 1;
@@ -39,6 +39,9 @@ void removeAircraftFromSim(SimAc& AC)
     }
     if (AC.removeWhenCreated != 0) {
         return;
+    }
+    if (AC.isLive() && (AC.state == AcState::adding2sim || AC.state == AcState::active)) {
+        gf_logLine("{} removed: {}", AC.callsign, REASON);
     }
     if (AC.state == AcState::adding2sim) {
         if (gf_removeFromAddingDeque(g_liveAddingDeque, AC.id) ||

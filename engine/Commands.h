@@ -5,13 +5,15 @@
 
 #include <cstdint>
 #include <deque>
+#include <string_view>
 
 #include "engine/AcLists.h"
 
 namespace qmt {
 
-// The one way an aircraft, live or static, leaves the simulator, whatever its state.
-void removeAircraftFromSim(SimAc& AC);
+// The one way an aircraft, live or static, leaves the simulator, whatever its state. REASON names
+// the rule that removes it; the log says it of a live aircraft ("{callsign} removed: {reason}").
+void removeAircraftFromSim(SimAc& AC, std::string_view REASON);
 
 // Withdraws the queued create request of the aircraft with this id; true when one was
 // there. By id, not callsign: two aircraft may share a callsign.

@@ -18,7 +18,6 @@ namespace qmt {
 
 namespace {
 
-constexpr double kMetresPerDegree = 111132.95;   // the flat frame of a ground curve
 constexpr double kMaxCurveT = 0.999999;
 constexpr double kDeadBandDeg = 0.5;
 constexpr double kTurningDeg = 3.0;
@@ -38,8 +37,7 @@ constexpr double kTwoPiLimit = 6.283185307178586;
 // North and east (metres) of a position in the curve's flat frame.
 void lf_toFrame(const GroundCurve& CURVE, double LAT, double LON, double& NORTH, double& EAST)
 {
-    NORTH = (LAT - CURVE.originLat) * kMetresPerDegree;
-    EAST = gf_lonDifference(LON, CURVE.originLon) * std::cos(CURVE.originLat * DEG_TO_RAD) * kMetresPerDegree;
+    gf_toFrame(CURVE.originLat, CURVE.originLon, LAT, LON, NORTH, EAST);
 }
 
 // A slow corner at the end of a long leg: driven as it comes it would turn late and hard.
@@ -48,6 +46,23 @@ bool lf_longSlowCorner(const StreamPos& FRONT, const StreamPos& NEXT)
     return lf_distanceNm(FRONT, NEXT) > kLongCornerNm && FRONT.groundSpeed <= kSlowCornerKt &&
            NEXT.playTick >= FRONT.playTick && std::max(NEXT.playTick - FRONT.playTick, kMinLegTicks) >= kLongCornerTicks;
 }
+
+} // namespace
+
+double lf_curveTurnRate(const GroundCurve& C)
+{
+    const double dn = C.endNorth - 2.0 * C.controlNorth;
+    const double de = C.endEast - 2.0 * C.controlEast;
+    const double dd = dn * dn + de * de;
+    const double u = dd > 0.0 ? std::clamp(-(C.controlNorth * dn + C.controlEast * de) / dd, 0.0, 1.0) : 0.0;
+    const double vn = C.controlNorth + u * dn;
+    const double ve = C.controlEast + u * de;
+    const double v2 = vn * vn + ve * ve;
+    const double cross = std::abs(C.controlNorth * C.endEast - C.controlEast * C.endNorth);
+    return v2 > 1e-6 ? cross / v2 : 0.0;
+}
+
+namespace {
 
 // Throttle while departing: idle to a little power by speed, take-off power beyond.
 uint32_t lf_departureThrottle(const LiveAc& AC, double FRONT_KT, double NEXT_KT)
@@ -113,7 +128,21 @@ void lf_checkTakeOff(LiveAc& AC, int32_t T)
     lf_startTakeOff(AC);
 }
 
-// The taxi legs: corners, midpoints, parking at the end of the stream.
+// The path of a taxi leg: it leaves along the nose and reaches the next point along the middle
+// of the leg to it and the one after it, or onto a stand along the stand's heading. So the nose
+// follows the path driven, never the aircraft sliding along a leg while the nose swings round.
+void lf_shapeGroundLeg(LiveAc& AC)
+{
+    const StreamPos& next = AC.stream[1];
+    if (next.repeat != 0 || (AC.flightState != FlightState::taxi && AC.flightState != FlightState::parking)) {
+        return;
+    }
+    const bool onStand = AC.flightState == FlightState::parking && lf_samePosition(next.lat, next.lon, AC.lat, AC.lon);
+    lf_shapeLegPath(AC, onStand ? AC.heading : lf_arrivalHeading(AC));
+}
+
+// The taxi legs: midpoints of long slow corners and of strong speed changes, parking at the end
+// of the stream, the path of the leg.
 void lf_planGroundLeg(LiveAc& AC)
 {
     std::deque<StreamPos>& stream = AC.stream;
@@ -122,40 +151,32 @@ void lf_planGroundLeg(LiveAc& AC)
             const double a = std::abs(lf_turnAngle(AC)) * RAD_TO_DEG;
             if (a > 45.0 && lf_longSlowCorner(stream[0], stream[1])) {
                 lf_setupGroundTurn(AC);
-            } else if (a > 3.0 && a <= 160.0 && !lf_samePosition(stream[0], stream[2])) {
-                lf_setupCurve(AC);
-                AC.turnAngle = a;
             } else {
                 lf_straightOrTurn(AC);
             }
         } else if (stream.size() >= 3 || AC.extrapolations <= 0) {
             lf_straightOrTurn(AC);
         }
-        if (!AC.curve.running()) {
-            AC.headingChange = std::abs(gf_wrapDegrees((AC.bearingToNext - AC.block[kBlockHeading]) * RAD_TO_DEG));
-            AC.turning = AC.headingChange > kTurningDeg ? 1 : 0;
-        } else {
-            AC.turning = 0;
-        }
+        AC.headingChange = std::abs(gf_wrapDegrees((AC.bearingToNext - AC.block[kBlockHeading]) * RAD_TO_DEG));
+        AC.turning = 0;
     }
     if (stream.back().repeat != 0 && AC.flightState == FlightState::taxi && g_parkLoaded.load() != 0) {
         const FlightState previous = AC.previousFlightState;
-        if (AC.shortTurnaround == 0 && (previous == FlightState::parked || previous == FlightState::pushing_back ||
-                                        previous == FlightState::pushed_back)) {
-            // it just left a stand: it does not park again before it has flown
-            lf_groundMove(AC);
-            return;
-        }
-        if (AC.extrapolations <= 0) {
+        const bool justLeft = AC.shortTurnaround == 0 && (previous == FlightState::parked ||
+                                                          previous == FlightState::pushing_back ||
+                                                          previous == FlightState::pushed_back);
+        // it just left a stand: it does not park again before it has flown
+        if (!justLeft && AC.extrapolations <= 0) {
             const StreamPos& last = stream.back();
             const double d = gf_distanceNm(AC.block[kBlockLat], AC.block[kBlockLon], last.lat, last.lon);
             if (stream[1].groundSpeed <= kParkStopKt && d <= kParkStopReachNm) {
                 try2Park(AC, false);
             }
-        } else {
+        } else if (!justLeft) {
             try2Park(AC, AC.touchedDown != 0);
         }
     }
+    lf_shapeGroundLeg(AC);
     lf_groundMove(AC);
 }
 
@@ -259,9 +280,20 @@ bool gf_bezierPoint(const GroundCurve& CURVE, double T, double& LAT, double& LON
     const double dNorth = 2.0 * u * (CURVE.endNorth - CURVE.controlNorth) + 2.0 * (1.0 - u) * CURVE.controlNorth;
     const double dEast = 2.0 * u * (CURVE.endEast - CURVE.controlEast) + 2.0 * (1.0 - u) * CURVE.controlEast;
     HEADING = gf_wrapTwoPi(std::atan2(dEast, dNorth));
-    LAT = CURVE.originLat + north / kMetresPerDegree;
-    LON = gf_wrapDegrees(CURVE.originLon + east / (std::cos(CURVE.originLat * DEG_TO_RAD) * kMetresPerDegree));
+    gf_fromFrame(CURVE.originLat, CURVE.originLon, north, east, LAT, LON);
     return true;
+}
+
+void gf_toFrame(double ORIGIN_LAT, double ORIGIN_LON, double LAT, double LON, double& NORTH, double& EAST)
+{
+    NORTH = (LAT - ORIGIN_LAT) * kFrameMetresPerDegree;
+    EAST = gf_lonDifference(LON, ORIGIN_LON) * std::cos(ORIGIN_LAT * DEG_TO_RAD) * kFrameMetresPerDegree;
+}
+
+void gf_fromFrame(double ORIGIN_LAT, double ORIGIN_LON, double NORTH, double EAST, double& LAT, double& LON)
+{
+    LAT = ORIGIN_LAT + NORTH / kFrameMetresPerDegree;
+    LON = gf_wrapDegrees(ORIGIN_LON + EAST / (std::cos(ORIGIN_LAT * DEG_TO_RAD) * kFrameMetresPerDegree));
 }
 
 void lf_groundMove(LiveAc& AC)
@@ -293,12 +325,10 @@ void lf_groundMove(LiveAc& AC)
                 } else if (r > 0.0) {
                     AC.pitchRateLive /= r;
                 }
-            } else {
-                AC.pitchRateLive *= std::min(r, std::min(a, 90.0) / 30.0);
-                if (a >= 90.0) {
-                    AC.earlyWindow = std::max(AC.earlyWindow, 2000);
-                    AC.lateWindow = std::max(AC.lateWindow, 2000);
-                }
+            } else if (a >= 90.0) {
+                // never faster than the aircraft turns: the leg takes longer instead (below)
+                AC.earlyWindow = std::max(AC.earlyWindow, 2000);
+                AC.lateWindow = std::max(AC.lateWindow, 2000);
             }
         }
     }
@@ -331,8 +361,12 @@ void lf_rollOnGround(LiveAc& AC)
     if (AC.curve.running()) {
         AC.curveStep = 1.0 / t;
     }
+    lf_startLegPath(AC, t);
     AC.groundSpeed = AC.flightState == FlightState::pushing_back ? -next.groundSpeed : next.groundSpeed;
-    if (AC.departing != 0 && AC.flightState != FlightState::take_off && front.groundSpeed >= kTakeOffRunKt) {
+    // A helicopter lifts off where it is, at any speed, when the reports leave the ground.
+    const bool liftOff = AC.category == AC_CATEGORY_ROTORCRAFT && next.airborne != 0;
+    if (AC.departing != 0 && AC.flightState != FlightState::take_off &&
+        (front.groundSpeed >= kTakeOffRunKt || liftOff)) {
         lf_checkTakeOff(AC, t);
     }
 }
@@ -364,6 +398,8 @@ void lf_startTakeOff(LiveAc& AC)
     lf_setFlightState(AC, FlightState::take_off);
     AC.headingStep = 0.0;
     AC.curve.clear();
+    // the runway is straight ahead: no turn of the taxi goes on into the air
+    AC.turning = 0;
     // a nose still coming down from a landing would hold the pitch of the next flight
     AC.derotating = 0;
     if (AC.landingRoll != 0) {
@@ -379,6 +415,11 @@ void lf_startTakeOff(LiveAc& AC)
 
 void lf_turnToward(LiveAc& AC, double TARGET)
 {
+    lf_turnTowardAt(AC, TARGET, AC.pitchRateLive);
+}
+
+void lf_turnTowardAt(LiveAc& AC, double TARGET, double RATE)
+{
     double& heading = AC.block[kBlockHeading];
     const double h = heading * RAD_TO_DEG;
     const double x = TARGET * RAD_TO_DEG;
@@ -393,7 +434,7 @@ void lf_turnToward(LiveAc& AC, double TARGET)
         clockwise = !(h > x && x > h - 180.0);
     }
     // the last step of a turn ends on the target instead of swinging past it
-    const double step = std::min(AC.pitchRateLive, diff * DEG_TO_RAD);
+    const double step = std::min(RATE, diff * DEG_TO_RAD);
     double turned = gf_wrapTwoPi(heading + (clockwise ? step : -step));
     if (turned > kTwoPiLimit) {
         turned = 0.0;
@@ -414,10 +455,16 @@ void lf_tickMove(LiveAc& AC)
             b[kBlockLon] = lon;
             // pushed back, the nose points away from the way it goes
             const double target = AC.flightState == FlightState::pushing_back ? gf_wrapTwoPi(path + PI) : path;
-            lf_turnToward(AC, target);
+            lf_turnTowardAt(AC, target, AC.pitchRate);
         } else {
             gf_logLine("{} error in curve at index: {:.2F}", AC.callsign, AC.curveT);
         }
+    } else if (AC.legPath.running() && AC.onGround == 0) {
+        lf_flyAirPath(AC);
+    } else if (AC.legPath.running()) {
+        double path = b[kBlockHeading];
+        lf_followLegPath(AC, path);
+        lf_turnTowardAt(AC, path, AC.pitchRate);
     } else {
         const FlightState fs = AC.flightState;
         if (fs == FlightState::take_off || fs == FlightState::flying || fs == FlightState::parked ||

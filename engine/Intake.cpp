@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/RefData.h"
@@ -24,6 +25,8 @@ namespace {
 
 constexpr double kThinAirborneNm = 0.2429805615550756;  // 450 m
 constexpr double kThinGroundNm = 0.010799136069114472;  // 20 m
+constexpr double kGroundCheckKt = 50.0;
+constexpr double kGroundCheckFt = 100.0;
 
 bool lf_isSound(const LiveTrafficRecord& R)
 {
@@ -66,6 +69,23 @@ double lf_referenceElevation()
 bool lf_tooNearElevation(double ALT)
 {
     return ALT > 0.0 && ALT < 10000.0 && std::abs(ALT - lf_referenceElevation()) <= 108.0;
+}
+
+// Some feeds call every aircraft airborne: a slow report at the elevation of the airport it is
+// at stands or taxis there.
+void lf_crossCheckGround(LiveTrafficRecord& R)
+{
+    StreamPos& p = R.pos;
+    if (p.airborne == 0 || p.groundSpeed >= kGroundCheckKt) {
+        return;
+    }
+    if (const std::optional<IcaoCode> code = gf_nearestAirport(LatLon{p.lat, p.lon})) {
+        if (const std::optional<AirportEntry> airport = gf_airportByCode(code->view())) {
+            if (p.alt <= airport->altitude + kGroundCheckFt) {
+                p.airborne = 0;
+            }
+        }
+    }
 }
 
 // Implausible jumps and straight, steady reports that add nothing yet.
@@ -151,6 +171,7 @@ void gf_mergeHistoryBatches()
 
 void lf_mergeLiveRecord(LiveTrafficRecord& RECORD)
 {
+    lf_crossCheckGround(RECORD);
     LiveAc* ac = gf_findLiveAc(RECORD.hexId);
     if (ac == nullptr) {
         if (RECORD.callsign.empty() || g_liveAcs.empty()) {

@@ -64,6 +64,13 @@ inline double lf_distanceNm(const StreamPos& A, const StreamPos& B)
 }
 // The aircraft no longer belongs to a stand: its stand position, heading, stand and cabin mark go.
 void lf_forgetStand(LiveAc& AC);
+// North and east (metres) of a position in the flat frame of a curve around an origin, and back.
+inline constexpr double kFrameMetresPerDegree = 111132.95; // of latitude
+void gf_toFrame(double ORIGIN_LAT, double ORIGIN_LON, double LAT, double LON, double& NORTH, double& EAST);
+void gf_fromFrame(double ORIGIN_LAT, double ORIGIN_LON, double NORTH, double EAST, double& LAT, double& LON);
+// The elevation (feet) of the ground where the aircraft lands at or near POINT: the nearest known
+// airport's, else the simulator's ground under the aircraft.
+double lf_touchdownElevation(const LiveAc& AC, const StreamPos& POINT);
 
 // ---- stream advance and extrapolation ----
 
@@ -78,6 +85,16 @@ bool lf_streamRanDry(LiveAc& AC);
 void lf_extrapolateStream(LiveAc& AC, int32_t K);
 // Re-times the next point to now + TICKS within the early and late windows.
 void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS);
+// A newly created aircraft stands at its front point, created later than that point was due:
+// points after it that are already past are left out, so that it heads for the first point
+// still to come instead of flying the past late.
+void lf_skipOverduePoints(LiveAc& AC);
+// The next point is due when the leg planned to it has been driven: never before the least
+// interval, never sooner than the aircraft gets there at a plausible speed (a quarter and at
+// most 50 kt faster than its reports go, on the FIRST leg of a new aircraft no faster than
+// they go; at least 10 kt on the ground and 60 kt in the air), and on the ground never sooner
+// than it can turn along the path of the leg.
+void lf_paceLeg(LiveAc& AC, bool FIRST);
 // Speed of the leg from the front point to the next, knots (at least 1).
 double lf_segmentSpeed(const StreamPos& FRONT, const StreamPos& NEXT);
 // Ticks to cover DISTANCE_NM at SPEED_KT, rounded; the narrowing error when out of 32 bits.
@@ -110,6 +127,9 @@ void lf_setupGroundTurn(LiveAc& AC);
 void lf_straightOrTurn(LiveAc& AC);
 // Starts a curve that takes the next point as its control point.
 void lf_setupCurve(LiveAc& AC);
+// The fastest the path of the curve turns, radians per unit of its parameter: where its direction
+// vector is shortest.
+double lf_curveTurnRate(const GroundCurve& CURVE);
 // Bearing from the next point to the one after it, minus the heading (-pi..pi); 0 with fewer
 // than three points.
 double lf_turnAngle(const LiveAc& AC);
@@ -122,6 +142,8 @@ void lf_startTakeOff(LiveAc& AC);
 void lf_tickMove(LiveAc& AC);
 // Turns the heading toward TARGET (radians) by at most the turn rate in use, never past it.
 void lf_turnToward(LiveAc& AC, double TARGET);
+// The same at a given rate, radians per tick.
+void lf_turnTowardAt(LiveAc& AC, double TARGET, double RATE);
 
 // ---- push-back, pull-out and parking ----
 
@@ -138,12 +160,39 @@ void drive2Stand(LiveAc& AC, double LAT, double LON, double HEADING);
 // The stream ran dry while parking: parked on the stand, or on to taxi.
 void lf_arriveAtStand(LiveAc& AC);
 
+// ---- the path of a leg ----
+
+// The arc tangent of X, and the direction (radians from north, clockwise, in [0, 2 pi)) of a move
+// NORTH and EAST, both within 1.2e-5 rad and without a library call: the per-tick path uses them.
+double gf_quickAtan(double X);
+double gf_quickBearing(double NORTH, double EAST);
+
+// The direction in which to reach the next point (stream[1]): along the middle of the leg to it
+// and the leg after it, unless that one turns sharply or is no move.
+double lf_arrivalHeading(const LiveAc& AC);
+// Sets up the path of the leg from the aircraft's position along its heading to the next point,
+// reached along ARRIVAL (radians); false (and no path) for a leg too short to have one.
+bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL);
+// The fastest the path turns, radians per unit of its parameter (on the ground, where the
+// parameter runs evenly).
+double lf_legPathTurnRate(const LegPath& PATH);
+// The set-up path is driven over T ticks from now, slower where it turns most (in the air only a
+// little).
+void lf_startLegPath(LiveAc& AC, int32_t T);
+// One tick along the path: the position moves; HEADING becomes the path's direction. Answers the
+// metres moved in the air (0 on the ground).
+double lf_followLegPath(LiveAc& AC, double& HEADING);
+
 // ---- air driver ----
 
 // Air planner at a reached point, before the per-tick steps are set.
 void lf_nextPosAirborne(LiveAc& AC);
 // Air step toward the next point (stream[1]) once the position steps are set.
 void lf_nextPosAir(LiveAc& AC);
+// The path of the leg to the next point (stream[1]) over T ticks, leaving along the heading.
+void lf_setupAirPath(LiveAc& AC, int32_t T);
+// One tick along the air path: position, heading, and the bank of the turn being flown.
+void lf_flyAirPath(LiveAc& AC);
 // Skips ahead to point K - 1 when it is airborne; true when it did.
 bool lf_planFlightStep(LiveAc& AC, std::size_t K);
 void lf_climbPerTick(LiveAc& AC);

@@ -22,6 +22,10 @@ namespace qmt {
 namespace {
 
 constexpr std::size_t kMaxStreamPoints = 200;
+constexpr int32_t kReachWindowTicks = 3000;
+constexpr int32_t kMinLegTicks = 25;
+constexpr double kReachableKt = 50.0;
+constexpr double kReachableFactor = 1.3;
 constexpr double kJitterDeg = 0.00015;
 constexpr double kShortStopNm = 0.011879049676025918;      // 22 m
 constexpr int32_t kShortStopTicks = 1500;
@@ -55,6 +59,17 @@ double lf_offHeadingDeg(const LiveAc& AC, double ANGLE_RAD)
 double lf_turnToDeg(const LiveAc& AC, const StreamPos& FROM, const StreamPos& TO)
 {
     return std::abs(lf_offHeadingDeg(AC, gf_bearing(FROM.lat, FROM.lon, TO.lat, TO.lon)));
+}
+
+// A held aircraft can drive to the report at a plausible speed before it is due (within the
+// late window that the report's acceptance gives it). Real reports of a taxiing aircraft come
+// 10 to 40 s apart, so the next one is often a few hundred metres on.
+bool lf_canReach(const LiveAc& AC, const StreamPos& POINT)
+{
+    const int64_t ticks = static_cast<int64_t>(POINT.playTick) + kReachWindowTicks - lf_now();
+    const double seconds = static_cast<double>(std::max<int64_t>(ticks, kMinLegTicks)) / 100.0;
+    const double speed = std::max(kReachableKt, kReachableFactor * POINT.groundSpeed);
+    return lf_distanceNm(POINT, AC.stream.front()) <= speed * seconds / 3600.0;
 }
 
 void lf_stopHolding(LiveAc& AC)
@@ -177,7 +192,7 @@ bool lf_checkParked(LiveAc& AC, StreamPos& POINT)
     }
     if (d > kStandGoneNm) {
         lf_addRealStandOption(static_cast<int32_t>(AC.standId), AC, kEventGone);
-        removeAircraftFromSim(AC);
+        removeAircraftFromSim(AC, "left its stand out of reach");
         return false;
     }
     lf_settleParked(AC, POINT);
@@ -206,10 +221,9 @@ bool lf_checkPushedBack(LiveAc& AC, StreamPos& POINT)
     const double d = gf_distanceNm(AC.block[kBlockLat], AC.block[kBlockLon], POINT.lat, POINT.lon);
     if ((d <= kPushedBackHoldSpans * AC.halfSpan || d <= AC.pushBackDistance) &&
         d <= kPushedBackTaxiSpans * AC.halfSpan) {
-        if (AC.holding == 0) {
-            AC.holding = 1;
-            AC.holdStartTick = static_cast<uint32_t>(lf_now());
-        }
+        // It waits for the taxi to begin; the reports that keep coming show it is no stale hold.
+        AC.holding = 1;
+        AC.holdStartTick = static_cast<uint32_t>(lf_now());
         AC.pushBackDistance = d;
         return false;
     }
@@ -257,14 +271,15 @@ bool lf_checkMoving(LiveAc& AC, StreamPos& POINT)
 void decodeExisting(LiveAc& AC, StreamPos POINT)
 {
     if (AC.stream.size() > kMaxStreamPoints) {
-        removeAircraftFromSim(AC);
+        removeAircraftFromSim(AC, "too many points");
         return;
     }
     try {
         if (AC.holding != 0 && !AC.stream.empty() &&
-            lf_distanceNm(POINT, AC.stream.front()) * METRES_PER_NM > HOLDING_THRESHOLD_METERS.value()) {
+            lf_distanceNm(POINT, AC.stream.front()) * METRES_PER_NM > HOLDING_THRESHOLD_METERS.value() &&
+            !lf_canReach(AC, POINT)) {
             lf_stopHolding(AC);
-            removeAircraftFromSim(AC);
+            removeAircraftFromSim(AC, "report out of reach while holding");
             return;
         }
         if (AC.flightState == FlightState::birth) {
@@ -384,8 +399,8 @@ bool checkNewPosDuringLanding(LiveAc& AC, StreamPos& POINT)
             if (turn >= kBehindDeg) {
                 return false;
             }
-        } else if (turn >= kRollOutBehindDeg && AC.extrapolations > 0) {
-            return false;
+        } else if (turn >= kRollOutBehindDeg && AC.extrapolations > 0 && AC.holding == 0) {
+            return false; // still rolling on; once it waits, it turns back for the report
         } else {
             // rolling out: go on from where the aircraft is now
             StreamPos here = stream.front();
@@ -398,6 +413,7 @@ bool checkNewPosDuringLanding(LiveAc& AC, StreamPos& POINT)
     if (AC.extrapolations > 0) {
         AC.extrapolations = 0;
         lf_resetWindows(AC);
+        lf_stopHolding(AC); // a rolled-out aircraft waited for this report
     }
     const StreamPos& last = stream.back();
     if (lf_samePosition(POINT, last)) {

@@ -14,8 +14,9 @@ namespace {
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
 // Indexed by AcCategory: Light, Buzjets, Large, Heavy, HighPerf, Rotorcraft.
-constexpr std::array<double, 6> kTakeOffPitchDeg{-9.0, -8.0, -6.0, -5.0, -6.0, -20.0};
-constexpr std::array<double, 6> kClimbPitchDeg{-15.0, -18.0, -16.5, -12.5, -20.0, -30.0};
+// A helicopter lifts off nearly level and climbs away at a gentle pitch, within 15 degrees.
+constexpr std::array<double, 6> kTakeOffPitchDeg{-9.0, -8.0, -6.0, -5.0, -6.0, -4.0};
+constexpr std::array<double, 6> kClimbPitchDeg{-15.0, -18.0, -16.5, -12.5, -20.0, -8.0};
 constexpr std::array<double, 6> kPitchRateRad{
     0.002617993877991494,  0.0017453292519943294, 0.0012217304763960306,
     0.0008726646259971647, 0.0017453292519943294, 0.0034906585039886587};

@@ -105,7 +105,7 @@ void gf_removeStaticTwinsOf(LiveAc& LIVE)
     lf_guarded([&] {
         for (SimAc& s : g_staticAcs) {
             if (s.state == AcState::active && lf_staticMatchesLive(s, LIVE, ghost, real)) {
-                removeAircraftFromSim(s);
+                removeAircraftFromSim(s, "twin of a live aircraft");
                 return;
             }
         }
@@ -123,7 +123,7 @@ void lf_removeStaticInWay(LiveAc& LIVE)
         for (SimAc& s : g_staticAcs) {
             if (s.state == AcState::active && s.callsign != LIVE.callsign &&
                 lf_blockDistanceNm(LIVE, s.lat, s.lon) <= kInWayFactor * (LIVE.halfSpan + s.halfSpan)) {
-                removeAircraftFromSim(s);
+                removeAircraftFromSim(s, "in the way of a live aircraft");
                 return;
             }
         }
@@ -162,7 +162,7 @@ void gf_removeStaticSameReg()
                 const bool sameReg = !live.registration.empty() && s.registration == live.registration;
                 const bool starredTwin = !starred.empty() && s.callsign == starred;
                 if (sameReg || starredTwin) {
-                    removeAircraftFromSim(s);
+                    removeAircraftFromSim(s, "same registration as a live aircraft");
                     return;
                 }
             }
@@ -178,7 +178,7 @@ void gf_removeLiveTooClose()
         for (LiveAc& live : g_liveAcs) {
             if (live.state == AcState::active && live.onGround != 0 &&
                 lf_blockDistanceNm(live, userLat, userLon) <= kTooCloseLiveFactor * (g_userHalfSpan + live.halfSpan)) {
-                removeAircraftFromSim(live);
+                removeAircraftFromSim(live, "too close to the user");
                 return;
             }
         }
@@ -191,7 +191,7 @@ void gf_removeLiveTooClose()
             if (s.state == AcState::active &&
                 gf_distanceNm(userLat, userLon, s.lat, s.lon) <=
                     kTooCloseStaticFactor * g_userHalfSpan + kTooCloseStaticFactor * s.halfSpan) {
-                removeAircraftFromSim(s);
+                removeAircraftFromSim(s, "too close to the user");
                 return;
             }
         }
@@ -214,7 +214,7 @@ void gf_removeLiveInUserPath()
                                g_userAc.heading;
                 angle = std::remainder(angle, 2.0 * PI);
                 if (std::sin(std::abs(angle)) * d * FEET_PER_NM <= kPathLateralFt) {
-                    removeAircraftFromSim(live);
+                    removeAircraftFromSim(live, "in the user's path");
                     return;
                 }
             }
@@ -235,13 +235,13 @@ void gf_removeAcAtStand(const std::string& STAND_NAME)
     lf_guarded([&] {
         for (SimAc& s : g_staticAcs) {
             if (s.state == AcState::active && s.standId == standId) {
-                removeAircraftFromSim(s);
+                removeAircraftFromSim(s, "on the user's stand");
                 return;
             }
         }
         for (LiveAc& live : g_liveAcs) {
             if (lf_isParkedLive(live) && live.standId == standId) {
-                removeAircraftFromSim(live);
+                removeAircraftFromSim(live, "on the user's stand");
                 return;
             }
         }
@@ -256,7 +256,7 @@ void lf_removeWhileBlocked(uint32_t ID)
     }
     if (ac->state == AcState::active) {
         gf_logLine("{} removed from simulator immediately while blocked", gf_acDescription(*ac));
-        removeAircraftFromSim(*ac);
+        removeAircraftFromSim(*ac, "callsign blocked");
     } else if (ac->state == AcState::buffer) {
         gf_logLine("{} {} will be removed from buffer while blocked", lf_timeOfDayText(), gf_acDescription(*ac));
         ac->remove = 1;
@@ -298,7 +298,7 @@ void lf_checkMaxParkAgainst(uint32_t EXTRA, int64_t WANTED)
             if (LiveAc* longest = gf_findLiveAc(parked.front().first)) {
                 gf_logLine("{:8}: {} live max park exceeded, removed", gf_standName(longest->standId),
                            longest->callsign);
-                removeAircraftFromSim(*longest);
+                removeAircraftFromSim(*longest, "live max park exceeded");
             }
         }
         const int64_t s = std::count_if(g_staticAcs.begin(), g_staticAcs.end(), [](const SimAc& A) {
@@ -315,7 +315,7 @@ void lf_checkMaxParkAgainst(uint32_t EXTRA, int64_t WANTED)
         if (earliest->state == AcState::active) {
             gf_logLine("{:8}: {} static max park exceeded, removed", gf_standName(earliest->standId),
                        earliest->callsign);
-            removeAircraftFromSim(*earliest);
+            removeAircraftFromSim(*earliest, "static max park exceeded");
         }
     });
 }
@@ -329,7 +329,7 @@ void gf_removeLiveParked(uint32_t N)
         for (std::size_t i = 0; i < count; ++i) {
             if (LiveAc* live = gf_findLiveAc(parked[i].first)) {
                 gf_logLine("live parked {} at {} removed", gf_acDescription(*live), gf_standName(live->standId));
-                removeAircraftFromSim(*live);
+                removeAircraftFromSim(*live, "live parked, static parking renewed");
             }
         }
     });

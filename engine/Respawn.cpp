@@ -268,7 +268,7 @@ void lf_removeGhostOf(const std::string& CALLSIGN)
             gf_logLine("          {:8} is a ghost and will be removed, continue with {}", ghost, CALLSIGN);
         }
         g_blockedGhosts.push_back(ghost);
-        removeAircraftFromSim(ac);
+        removeAircraftFromSim(ac, "ghost");
         return;
     }
 }

@@ -72,6 +72,7 @@ void lf_parkOnCreate(LiveAc& AC)
         return;
     }
     AC.timeStamp = g_weekTime.load();
+    gf_setStandOccupied(static_cast<int32_t>(AC.standId), 1);
     const std::string standName = gf_standName(AC.standId);
     gf_logLine("{:8}: {:8} parks", standName, AC.callsign);
     // No static aircraft is to be made on the stand this aircraft now stands on.
@@ -81,7 +82,7 @@ void lf_parkOnCreate(LiveAc& AC)
             if (s.standId == AC.standId && s.state == AcState::active) {
                 gf_logLine("{:8}: {:8} parks over static {} \x97 static will be removed", standName,
                            AC.callsign, s.callsign);
-                removeAircraftFromSim(s);
+                removeAircraftFromSim(s, "live aircraft parks over it");
             }
         }
     }

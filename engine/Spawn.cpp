@@ -149,6 +149,11 @@ void lf_birthStage(LiveAc& AC)
         AC.remove = 1;
         return;
     }
+    // Points already past (the buffered history of a session's start) are not flown again: the
+    // aircraft appears where its reports have it now.
+    while (AC.stream.size() > 2 && AC.stream[1].playTick <= g_tickCounter.load()) {
+        AC.stream.pop_front();
+    }
     if (lf_hasMixedPoints(AC)) {
         // taking off or landing right now: wait for a stream that is all ground or all air
         AC.stream.pop_front();
@@ -242,7 +247,7 @@ bool gf_removeFarthestLiveAc(double DISTANCE_NM)
     if (farthest == nullptr) {
         return true;
     }
-    removeAircraftFromSim(*farthest);
+    removeAircraftFromSim(*farthest, "farthest, making room");
     return false;
 }
 

@@ -185,11 +185,19 @@ void try2Park(LiveAc& AC, bool TOWED)
     if (!userStand.empty() && userStand == stand->name) {
         return;
     }
+    // A stand that another live aircraft is driving onto is taken.
+    const bool taken = std::any_of(g_liveAcs.begin(), g_liveAcs.end(), [&](const LiveAc& OTHER) {
+        return &OTHER != &AC && OTHER.standId == stand->standId && OTHER.flightState == FlightState::parking &&
+               OTHER.state == AcState::active;
+    });
+    if (taken) {
+        return;
+    }
     for (LiveAc& other : g_liveAcs) {
         if (&other != &AC && other.standId == stand->standId && other.flightState == FlightState::parked &&
             other.state == AcState::active) {
             gf_logLine("{:8}: {:8} removed, {} wants to park there", stand->name, other.callsign, AC.callsign);
-            removeAircraftFromSim(other);
+            removeAircraftFromSim(other, "another live aircraft parks there");
         }
     }
     for (const uint32_t adjacent : stand->adjacent) {
@@ -202,6 +210,10 @@ void try2Park(LiveAc& AC, bool TOWED)
     AC.standId = stand->standId;
     AC.noCabinLight = stand->cargo;
     AC.stream.resize(1);
+    // A curve set up toward the points just dropped would lead it past the stand.
+    AC.curve.clear();
+    AC.curveT = 0.0;
+    AC.turning = 0;
     lf_setFlightState(AC, FlightState::parking);
     drive2Stand(AC, stand->latitude, stand->longitude, stand->heading);
 }
@@ -248,7 +260,7 @@ void lf_arriveAtStand(LiveAc& AC)
     if (stand != nullptr && stand->liveHere != 0) {
         // another live aircraft stands there
         AC.extrapolations = 1;
-        removeAircraftFromSim(AC);
+        removeAircraftFromSim(AC, "its stand is taken");
         stand->liveHere = 1; // the removal freed the stand of the other one
         return;
     }

@@ -86,7 +86,7 @@ bool lf_removeForStand(uint32_t STAND_ID, const std::string& CALLSIGN)
     if (other->callsign == CALLSIGN) {
         gf_logLine("{:8}: {:8} ac with same callsign {} wants it, remove existing ... ", standName, other->callsign,
                    CALLSIGN);
-        removeAircraftFromSim(*other);
+        removeAircraftFromSim(*other, "same callsign wants its stand");
         return true;
     }
     if (lf_withoutLast(CALLSIGN) == other->callsign) {
@@ -95,14 +95,14 @@ bool lf_removeForStand(uint32_t STAND_ID, const std::string& CALLSIGN)
     if (lf_withoutLast(other->callsign) == CALLSIGN ||
         (gf_endsWithGhostMark(other->callsign) && !gf_endsWithGhostMark(CALLSIGN))) {
         gf_logLine("{:8}: {:8} ghost, replace by {}", standName, other->callsign, CALLSIGN);
-        removeAircraftFromSim(*other);
+        removeAircraftFromSim(*other, "ghost, replaced");
         return true;
     }
     if ((!gf_endsWithGhostMark(other->callsign) && gf_endsWithGhostMark(CALLSIGN)) || other->keepParked != 0) {
         return false;
     }
     gf_logLine("{:8}: {:8} removed because another live {} wants the stand ...", standName, other->callsign, CALLSIGN);
-    removeAircraftFromSim(*other);
+    removeAircraftFromSim(*other, "another live aircraft wants its stand");
     return true;
 }
 
@@ -125,7 +125,7 @@ void lf_removeAdjacentForParking(uint32_t ADJACENT_ID, const LiveAc& AC, const S
     }
     gf_logLine("{:8}: {:8} removed by parking {} at adjacent and possibly colliding stand {}", adjacent->name,
                other->callsign, AC.callsign, STAND.name);
-    removeAircraftFromSim(*other);
+    removeAircraftFromSim(*other, "in the way at an adjacent stand");
 }
 
 void lf_makeWay(const LiveAc& AC, const Stand& STAND)
@@ -139,7 +139,7 @@ void lf_makeWay(const LiveAc& AC, const Stand& STAND)
         if (s.state == AcState::active) {
             gf_logLine("{:8}: {:8} {} makes way for{} {} {}", STAND.name, s.callsign, s.registration, text, AC.callsign,
                        AC.registration);
-            removeAircraftFromSim(s);
+            removeAircraftFromSim(s, "makes way for a live aircraft");
         } else if (s.state == AcState::adding2sim) {
             if (gf_removeFromAddingDeque(g_staticAddingDeque, s.id)) {
                 s.removed = 1;
@@ -167,7 +167,7 @@ void lf_makeWayAtExcludedStand(const LiveAc& AC, uint32_t ADJACENT_ID, const Sta
             lf_tooClose(*adjacent, STAND, s.kind.modelId, AC.kind.modelId)) {
             gf_logLine("{:8}: {:8} makes way for {} parking at excluded stand {}", adjacent->name, s.callsign,
                        AC.callsign, STAND.name);
-            removeAircraftFromSim(s);
+            removeAircraftFromSim(s, "makes way at an excluded stand");
             return;
         }
     }

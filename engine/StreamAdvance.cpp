@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 
 #include "core/AcKind.h"
 #include "core/Geo.h"
@@ -18,8 +19,18 @@ namespace qmt {
 
 namespace {
 
+// A leg that is late is caught up at most this much faster than the aircraft's reports go,
+// and never slower than these speeds allow.
+constexpr double kCatchUpFactor = 1.25;
+constexpr double kMostCatchUpKt = 50.0;
+constexpr double kPaceSpread = 1.25;
+constexpr double kLeastGroundCapKt = 10.0;
+constexpr double kLeastAirCapKt = 60.0;
+constexpr double kTurnMargin = 1.1;
+constexpr double kLongestLegTicks = 1.0e6;
 constexpr double kTicksPerHour = 360000.0;
 constexpr int32_t kHoldStepTicks = 300;
+constexpr int64_t kStaleHoldTicks = 6000;
 constexpr double kHoldingSpanFactor = 1.2;
 constexpr int32_t kWeekSeconds = 604800;
 constexpr int32_t kGroundSeconds = 3;
@@ -36,6 +47,15 @@ constexpr int32_t kWindowShrink = 100;
 constexpr int kMaxDryRounds = 16;
 // Positions closer than this in both coordinates are the same position, degrees.
 constexpr double kSamePositionDeg = 1e-8;
+
+// Why the last dry stream could not be extended: the rule that removes the aircraft.
+const char* s_dryReason = "reports stopped";
+
+bool lf_dry(const char* REASON)
+{
+    s_dryReason = REASON;
+    return false;
+}
 
 
 bool lf_isExtrapolating(const LiveAc& AC)
@@ -80,19 +100,22 @@ bool lf_taxiingNeighbour(const LiveAc& AC)
 // A taxiing or pushed-back aircraft without reports is held where it stands, 3 s at a time.
 bool lf_hold(LiveAc& AC)
 {
-    if (lf_taxiingNeighbour(AC)) {
+    // Real reports of a taxiing aircraft come up to 40 s apart: within a minute of waiting a
+    // held aircraft is one whose next report is still to come, not one left in the way.
+    const bool stale = AC.holding != 0 && static_cast<int64_t>(lf_now()) - AC.holdStartTick >= kStaleHoldTicks;
+    if (stale && lf_taxiingNeighbour(AC)) {
         AC.holding = 0;
         AC.holdStartTick = 0;
-        return false;
+        return lf_dry("another taxiing aircraft in the way");
     }
     const int32_t now = lf_now();
     if (AC.holding != 0) {
         if (AIRBORNE_ONLY.value()) {
-            return false;
+            return lf_dry("airborne only");
         }
         const int64_t minutes = (static_cast<int64_t>(now) - static_cast<int64_t>(AC.holdStartTick)) / kTicksPerMinute;
         if (minutes > MAX_HOLDING_MINUTES.value()) {
-            return false;
+            return lf_dry("held too long");
         }
     } else {
         AC.holdStartTick = static_cast<uint32_t>(now);
@@ -155,7 +178,8 @@ void lf_moveMadeUpPoint(const LiveAc& AC, StreamPos& P, int32_t SECONDS)
     P.repeat = lf_samePosition(q.lat, q.lon, P.lat, P.lon) ? 1 : 0;
     P.lat = q.lat;
     P.lon = q.lon;
-    if (AC.approach != 0 && AC.flareStage == 0) {
+    // A helicopter low near the airport may be circling there: its made-up points keep its height.
+    if (AC.approach != 0 && AC.flareStage == 0 && AC.category != AC_CATEGORY_ROTORCRAFT) {
         P.verticalRate = -667.0;
         P.alt -= SECONDS * 10.005;
     } else if (AC.flightState == FlightState::take_off) {
@@ -227,6 +251,35 @@ int32_t lf_legTicks(double DISTANCE_NM, double SPEED_KT)
     return gf_roundNarrow<int32_t>(DISTANCE_NM * kTicksPerHour / SPEED_KT);
 }
 
+void lf_skipOverduePoints(LiveAc& AC)
+{
+    std::deque<StreamPos>& stream = AC.stream;
+    while (stream.size() > 2 && stream[1].playTick < lf_now() && stream[1].airborne == stream[2].airborne) {
+        stream.erase(stream.begin() + 1);
+    }
+}
+
+void lf_paceLeg(LiveAc& AC, bool FIRST)
+{
+    const StreamPos& front = AC.stream[0];
+    StreamPos& next = AC.stream[1];
+    const double speed = std::max(front.groundSpeed, next.groundSpeed);
+    const double catchUp = FIRST ? speed : std::min(kCatchUpFactor * speed, speed + kMostCatchUpKt);
+    const double limit = std::max(catchUp, AC.onGround != 0 ? kLeastGroundCapKt : kLeastAirCapKt);
+    const double distance = gf_distanceNm(AC.block[kBlockLat], AC.block[kBlockLon], next.lat, next.lon);
+    double ticks = distance * kTicksPerHour / limit;
+    if (AC.onGround != 0) {
+        const double turnRate = AC.curve.running() ? lf_curveTurnRate(AC.curve)
+                                                   : (AC.legPath.shaped != 0 ? lf_legPathTurnRate(AC.legPath) : 0.0);
+        ticks = std::max(ticks, turnRate / AC.pitchRate * kTurnMargin);
+    }
+    const int64_t least = std::max<int64_t>(kMinLegTicks, std::llround(std::ceil(std::min(ticks, kLongestLegTicks))));
+    const int64_t earliest = std::min<int64_t>(lf_now() + least, std::numeric_limits<int32_t>::max());
+    if (next.playTick < earliest) {
+        next.playTick = static_cast<int32_t>(earliest);
+    }
+}
+
 int32_t lf_segmentTicks(const StreamPos& FRONT, const StreamPos& NEXT)
 {
     return std::max(lf_legTicks(lf_distanceNm(FRONT, NEXT), lf_segmentSpeed(FRONT, NEXT)), kMinLegTicks);
@@ -239,6 +292,10 @@ void lf_adjustPlayTick(LiveAc& AC, int32_t TICKS)
     int64_t t = now + TICKS;
     if (!lf_isExtrapolating(AC)) {
         const int64_t p = next.playTick;
+        // The point is played when it is due whenever the pace that takes stays within a quarter
+        // of the planned one: planned legs alone (straight between reports, at their speeds)
+        // arrive early leg after leg and the aircraft drifts ahead of its documented delay.
+        t = std::clamp<int64_t>(p, now + std::llround(TICKS / kPaceSpread), now + std::llround(TICKS * kPaceSpread));
         if (t > p + AC.lateWindow) {
             t = p + AC.lateWindow;
         } else {
@@ -269,10 +326,11 @@ void nextPosMain(LiveAc& AC)
             if (stream.size() >= 2) {
                 break;
             }
+            s_dryReason = "reports stopped";
             if (round == kMaxDryRounds || !lf_streamRanDry(AC)) {
                 // The arrival at a stand may have removed it already.
                 if (AC.state == AcState::active) {
-                    removeAircraftFromSim(AC);
+                    removeAircraftFromSim(AC, s_dryReason);
                 }
                 return;
             }
@@ -283,7 +341,7 @@ void nextPosMain(LiveAc& AC)
                       gf_phaseName(AC.flightState), gf_lifeStateName(AC.state));
         // The front point stays due, so the same error would come back every tick.
         if (AC.state == AcState::active) {
-            removeAircraftFromSim(AC);
+            removeAircraftFromSim(AC, "error while driving");
         }
         throw;
     }
@@ -292,8 +350,10 @@ void nextPosMain(LiveAc& AC)
 void lf_nextPos(LiveAc& AC)
 {
     std::deque<StreamPos>& stream = AC.stream;
+    const bool firstLeg = AC.flightState == FlightState::birth;
     AC.curve.clear();
     AC.curveT = 0.0;
+    AC.legPath.clear();
     {
         const StreamPos& front = stream[0];
         StreamPos& next = stream[1];
@@ -319,6 +379,7 @@ void lf_nextPos(LiveAc& AC)
             lf_shrinkWindows(AC);
         }
     } else {
+        lf_paceLeg(AC, firstLeg);
         lf_setStepsToNext(AC);
         if (AC.onGround != 0) {
             lf_rollOnGround(AC);
@@ -331,10 +392,13 @@ void lf_nextPos(LiveAc& AC)
 
 bool lf_streamRanDry(LiveAc& AC)
 {
+    const bool rolledOut = AC.landingRoll != 0 && AC.onGround != 0 && (AC.extrapolations == 1 || AC.holding != 0);
     if (AC.flightState == FlightState::parking) {
         lf_arriveAtStand(AC);
     } else if (AC.flightState == FlightState::pushed_back ||
-               (AC.flightState == FlightState::taxi && AC.departing == 0 && AC.landingRoll == 0)) {
+               (AC.flightState == FlightState::taxi && AC.departing == 0 && (AC.landingRoll == 0 || rolledOut))) {
+        // Also at the end of a roll-out whose next report is still to come (real ones come up
+        // to 40 s apart): it waits on the runway for it.
         return lf_hold(AC);
     }
     if (AC.extrapolations < 0) {
@@ -349,7 +413,7 @@ bool lf_streamRanDry(LiveAc& AC)
         return true;
     }
     if (!lf_mayExtrapolate(AC.category)) {
-        return false;
+        return lf_dry("category not shown");
     }
     int32_t n = kAirPoints;
     if (AC.onGround != 0) {
@@ -359,12 +423,12 @@ bool lf_streamRanDry(LiveAc& AC)
         if (g_userAc.hasPosition() &&
             gf_distanceNm(g_userAc.latitude, g_userAc.longitude, b[kBlockLat], b[kBlockLon]) >=
                 g_trafficRangeNm.load() - kRangeMarginNm) {
-            return false;
+            return lf_dry("out of range");
         }
         if (AIRBORNE_ONLY.value()) {
             const double elevation = !gf_parkAirportSet() ? 0.0 : static_cast<double>(g_parkAirportElevation);
             if (std::abs(b[kBlockAlt] - elevation) < kAirborneOnlyBandFt) {
-                return false;
+                return lf_dry("airborne only");
             }
         }
     }
@@ -403,8 +467,9 @@ void lf_extrapolateStream(LiveAc& AC, int32_t K)
     const int32_t seconds = parked ? kWeekSeconds : AC.onGround != 0 ? kGroundSeconds : kAirSeconds;
     p.playTick += 100 * seconds;
     if (parked) {
+        // The stand stays held while the aircraft stands on it: a second live aircraft that
+        // arrives there is the one to go, and no static aircraft is put on it.
         AC.keepParked = 0;
-        gf_setStandOccupied(static_cast<int32_t>(AC.standId), 0);
     }
     AC.stream.push_back(p);
 }

@@ -47,6 +47,16 @@ void lf_removeOrphanObject(uint32_t OBJECT_ID)
 
 bool lf_anyRemoveFlag(const LiveAc& AC) { return AC.remove != 0 || AC.removed != 0; }
 
+// An object that is gone needs no activation, and no removal when its entry comes up.
+void lf_dropActivationOf(uint32_t OBJECT_ID)
+{
+    for (SimNotification& e : g_activationList) {
+        if (e.objectId == OBJECT_ID && e.kind == NOTE_LIVE_CREATED) {
+            lf_setCounter(e, kDone);
+        }
+    }
+}
+
 // The kept front point holds when the stream's front is still the element it was taken from.
 // Only the stream's own bookkeeping in the record is read, never the point.
 bool lf_frontStillKept(const LiveAc& AC)
@@ -177,6 +187,17 @@ void lf_onLiveCreated(const SimNotification& N)
     if (lf_onLiveAcCreated(*ac, N)) {
         g_activationList.push_back(N);
         lf_setCounter(g_activationList.back(), 0);
+        // The object is in the simulator from this frame on: it is driven at once, from where the
+        // create put it (its front point), catching up on the time the creation took at no more
+        // than the pace of its legs allows; its lights, engines and configuration follow at its
+        // activation.
+        gf_setAcState(*ac, AcState::active);
+        gf_forgetKeptFront(*ac);
+        lf_skipOverduePoints(*ac);
+        if (ac->removeWhenCreated != 0) {
+            ac->removeWhenCreated = 0;
+            removeAircraftFromSim(*ac, "removal asked for while it was created");
+        }
     } else {
         // No usable object: the record would wait for an activation that never comes.
         ac->remove = 1;
@@ -186,8 +207,13 @@ void lf_onLiveCreated(const SimNotification& N)
 void lf_activateLive(SimNotification& E)
 {
     LiveAc* ac = gf_findLiveAc(E.aircraftId);
-    if (ac == nullptr || ac->state != AcState::adding2sim || ac->objectId != E.objectId) {
+    if (ac == nullptr || ac->objectId != E.objectId) {
         lf_removeOrphanObject(E.objectId);
+        lf_setCounter(E, kDone);
+        return;
+    }
+    if (ac->state != AcState::active) {
+        // Removed while it waited: its removal is on its way.
         lf_setCounter(E, kDone);
         return;
     }
@@ -213,14 +239,7 @@ void lf_activateLive(SimNotification& E)
         gf_setThrottle(*ac, gf_throttleFor(*ac, 0));
         gf_setFlaps(*ac, isTaxi ? 1 : 0);
     }
-    gf_setAcState(*ac, AcState::active);
     lf_setCounter(E, kDone);
-    if (ac->removeWhenCreated != 0) {
-        // The removal was asked for while the create was with the simulator; the object
-        // exists now, so the removal can go through.
-        ac->removeWhenCreated = 0;
-        removeAircraftFromSim(*ac);
-    }
 }
 
 void lf_activateStatic(SimNotification& E)
@@ -243,7 +262,7 @@ void lf_activateStatic(SimNotification& E)
     }
     if (ac.removeWhenCreated != 0) {
         ac.removeWhenCreated = 0;
-        removeAircraftFromSim(ac);
+        removeAircraftFromSim(ac, "removal asked for while it was created");
     }
 }
 
@@ -273,7 +292,7 @@ bool updateLiveAc(LiveAc& AC)
                           AC.block[kBlockAlt],
                           fmt::format("{:.6f},{:.6f}", AC.block[kBlockLat], AC.block[kBlockLon]),
                           AC.block[kBlockAirspeed]);
-            removeAircraftFromSim(AC);
+            removeAircraftFromSim(AC, "stream empty");
             return lf_anyRemoveFlag(AC);
         }
         const int32_t tick = g_tickCounter.load(std::memory_order_relaxed);
@@ -297,7 +316,7 @@ bool updateLiveAc(LiveAc& AC)
             // The simulator is never sent a position it cannot place.
             gf_logWarning("{} not a finite position, altitude or attitude: {}, fs:{}", "updateLiveAc",
                           gf_acDescription(AC), gf_phaseName(AC.flightState));
-            removeAircraftFromSim(AC);
+            removeAircraftFromSim(AC, "not a finite position");
             return lf_anyRemoveFlag(AC);
         }
         if (AC.objectId != 0) {
@@ -309,7 +328,7 @@ bool updateLiveAc(LiveAc& AC)
         } else {
             gf_logWarning("{} objectid=0? hexid: {},cs:{}, reg:{}, aimo:{} sz:{}", "updateLiveAc", AC.id,
                           AC.callsign, AC.registration, gf_kindText(AC.kind), AC.stream.size());
-            removeAircraftFromSim(AC);
+            removeAircraftFromSim(AC, "no object id");
         }
         return lf_anyRemoveFlag(AC);
     } catch (const std::exception& e) {
@@ -334,6 +353,7 @@ void gf_handleSimNotifications()
             break;
         case NOTE_OBJECT_REMOVED:
             gf_removeFlightPlan(n.objectId);
+            lf_dropActivationOf(n.objectId);
             break;
         case NOTE_GROUND_DATA:
             lf_onGroundData(n);
@@ -363,6 +383,7 @@ void lf_activateCreated()
     for (SimNotification& e : g_activationList) {
         const int32_t counter = lf_counter(e);
         if (counter < 0) {
+            anyDone = true;
             continue;
         }
         if (counter < kActivationTicks) {

@@ -129,24 +129,10 @@ bool lf_readSectionLine(std::string_view LINE, SectionState& S, const CfgFile& F
     if (!lf_readAirlineLine(LINE, S, FILE, HEADER, taken) || taken)
         return !S.abandoned;
 
-    // A commented-out key is no second key.
-    const bool comment = lf_isCommentLine(LINE);
-    std::string value;
-    if (S.parkingTypes.empty()) {
-        if (lf_readCfgKey::atcParkingTypes(LINE, value)) {
-            gf_normaliseList(value);
-            S.parkingTypes = gf_upper(value);
-            return true;
-        }
-    } else if (!comment && lf_hasAtcParkingTypesLine(LINE)) {
-        return lf_secondKey(S, fmt::format("{} {} has more than one atc_parking_types key", FILE.folderText, HEADER));
-    }
-
-    if (S.regcode.empty()) {
-        if (lf_readCfgKey::atcId(LINE, value))
-            S.regcode = lf_regcodeOfAtcId(value, S.title);
-    } else if (!comment && lf_hasAtcIdLine(LINE)) {
-        return lf_secondKey(S, fmt::format("{}, {}, has more than one atc_id key", FILE.folderText, HEADER));
+    if (lf_readOnceKeys(LINE, S.parkingTypes, S.regcode, &lf_regcodeOfAtcId, S.title, FILE.folderText, HEADER) ==
+        OnceKey::second) {
+        S.abandoned = true;
+        return false;
     }
     return true;
 }

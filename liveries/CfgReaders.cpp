@@ -1,6 +1,9 @@
 #include "liveries/CfgReaders.h"
 
 #include "core/Text.h"
+#include "liveries/LiveryScan.h"
+
+#include <fmt/format.h>
 
 namespace qmt {
 
@@ -210,6 +213,34 @@ bool lf_isCommentLine(std::string_view LINE)
         return false;
     const std::string_view rest = LINE.substr(first);
     return rest.starts_with(';') || rest.starts_with("//");
+}
+
+OnceKey lf_readOnceKeys(std::string_view LINE, std::string& PARKING_TYPES, std::string& REGCODE,
+                        RegcodeOfAtcId REGCODE_OF, const std::string& TITLE, std::string_view FOLDER_TEXT,
+                        std::string_view HEADER)
+{
+    const bool comment = lf_isCommentLine(LINE);
+    std::string value;
+    if (PARKING_TYPES.empty()) {
+        if (lf_readCfgKey::atcParkingTypes(LINE, value)) {
+            gf_normaliseList(value);
+            PARKING_TYPES = gf_upper(value);
+            return OnceKey::taken;
+        }
+    } else if (!comment && lf_hasAtcParkingTypesLine(LINE)) {
+        lf_addIncompleteSection(fmt::format("{} {} has more than one atc_parking_types key", FOLDER_TEXT, HEADER));
+        return OnceKey::second;
+    }
+    if (REGCODE.empty()) {
+        if (lf_readCfgKey::atcId(LINE, value)) {
+            REGCODE = REGCODE_OF(value, TITLE);
+            return OnceKey::taken;
+        }
+    } else if (!comment && lf_hasAtcIdLine(LINE)) {
+        lf_addIncompleteSection(fmt::format("{}, {}, has more than one atc_id key", FOLDER_TEXT, HEADER));
+        return OnceKey::second;
+    }
+    return OnceKey::none;
 }
 
 } // namespace qmt

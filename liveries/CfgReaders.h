@@ -52,6 +52,16 @@ std::string lf_readFltsimHeader(std::string_view LINE);
 bool lf_hasAtcIdLine(std::string_view LINE);
 bool lf_hasAtcParkingTypesLine(std::string_view LINE);
 
+// atc_parking_types and atc_id, which both section readers (ordinary and IVAO) take once per
+// section: taken sets PARKING_TYPES (normalised, upper-cased) or REGCODE (from the atc_id value
+// and the section's TITLE); a second key of a kind is reported ("has more than one ... key")
+// and the section is to be given up; a commented-out key is none.
+enum class OnceKey { none, taken, second };
+using RegcodeOfAtcId = std::string (*)(std::string_view VALUE, const std::string& TITLE);
+OnceKey lf_readOnceKeys(std::string_view LINE, std::string& PARKING_TYPES, std::string& REGCODE,
+                        RegcodeOfAtcId REGCODE_OF, const std::string& TITLE, std::string_view FOLDER_TEXT,
+                        std::string_view HEADER);
+
 // Whether the line is a comment: ';' or "//" after leading blanks and tabs. Comment lines hold
 // no key and open or end no section.
 bool lf_isCommentLine(std::string_view LINE);

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "core/Log.h"
+#include "core/ScanFolder.h"
 #include "core/ScanTasks.h"
 #include "core/StopFlags.h"
 #include "core/Text.h"
@@ -53,19 +54,19 @@ bool lf_isTextureOrModelFolder(std::string_view NAME)
     return false;
 }
 
+struct WalkContext {
+    std::filesystem::path folder;
+    std::string folderText;
+};
+
 // Whether the walk may enter the directory: no skip word below the scan folder (the scan
 // folder's own path may hold one), and a path shorter than the limit.
-bool lf_mayDescend(const std::filesystem::path& DIRECTORY, std::size_t FOLDER_LENGTH)
+bool lf_mayDescend(const WalkContext& WALK, const std::filesystem::path& DIRECTORY)
 {
-    const std::string& text = DIRECTORY.native();
-    const std::string_view below = std::string_view(text).substr(std::min(FOLDER_LENGTH, text.size()));
-    return !lf_containsAny(below, SKIP_WORDS) && text.size() < MAX_PATH_BYTES;
+    std::string storage;
+    const std::string_view below = gf_belowScanFolder(DIRECTORY, WALK.folder, storage);
+    return !lf_containsAny(below, SKIP_WORDS) && DIRECTORY.native().size() < MAX_PATH_BYTES;
 }
-
-struct WalkContext {
-    std::string folderText;
-    std::size_t folderLength = 0;
-};
 
 std::string lf_abortedText(const WalkContext& WALK, std::string_view CAUSE)
 {
@@ -77,57 +78,37 @@ void lf_note(std::vector<WalkEntry>& OUT, std::string TEXT, bool ENDS_WALK = fal
     OUT.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, std::move(TEXT), ENDS_WALK});
 }
 
-// Whether PATH is FOLDER or lies below it (both canonical).
-bool lf_within(const std::filesystem::path& PATH, const std::filesystem::path& FOLDER)
+// Whether the walk follows a package linked into the scan folder; a link it does not follow is
+// noted with the reason.
+bool lf_followLink(PackageLinks& LINKS, const std::filesystem::path& LINK, std::vector<WalkEntry>& OUT)
 {
-    const auto [end, rest] = std::mismatch(FOLDER.begin(), FOLDER.end(), PATH.begin(), PATH.end());
-    return end == FOLDER.end();
+    const PackageLinks::Answer answer = LINKS.check(LINK);
+    switch (answer.verdict) {
+    case PackageLinks::Verdict::follow:
+        return true;
+    case PackageLinks::Verdict::broken:
+        lf_note(OUT, fmt::format("link {} cannot be followed, skipped: {}", gf_utf16ToUtf8(LINK), answer.error));
+        return false;
+    case PackageLinks::Verdict::intoScanFolder:
+    case PackageLinks::Verdict::throughOtherLink:
+        break;
+    }
+    lf_note(OUT, fmt::format("link {} leads to {}, which is scanned already, skipped", gf_utf16ToUtf8(LINK),
+                             gf_utf16ToUtf8(answer.target)));
+    return false;
 }
 
-// Packages that add-on managers link into a Community folder: a link among the scan folder's
-// own entries is followed (links further down are not), unless it leads to the scan folder,
-// above it, into it, or where another link led already.
-class RootLinks {
-public:
-    explicit RootLinks(const std::filesystem::path& ROOT)
-    {
-        std::error_code error;
-        m_root = std::filesystem::canonical(ROOT, error);
-    }
-
-    bool follow(const std::filesystem::path& LINK, std::vector<WalkEntry>& OUT)
-    {
-        std::error_code error;
-        const std::filesystem::path target = std::filesystem::canonical(LINK, error);
-        if (error || m_root.empty()) {
-            lf_note(OUT, fmt::format("link {} cannot be followed, skipped: {}", gf_utf16ToUtf8(LINK), error.message()));
-            return false;
-        }
-        if (lf_within(m_root, target) || lf_within(target, m_root) ||
-            std::find(m_targets.begin(), m_targets.end(), target) != m_targets.end()) {
-            lf_note(OUT, fmt::format("link {} leads to {}, which is scanned already, skipped", gf_utf16ToUtf8(LINK),
-                                     gf_utf16ToUtf8(target)));
-            return false;
-        }
-        m_targets.push_back(target);
-        return true;
-    }
-
-private:
-    std::filesystem::path m_root;
-    std::vector<std::filesystem::path> m_targets;
-};
-
 // Keeps one entry of a listing: a folder the walk may enter, or an aircraft.cfg.
-void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entry& ENTRY, RootLinks* LINKS,
+void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entry& ENTRY, PackageLinks* LINKS,
                   std::vector<WalkEntry>& OUT)
 {
     const std::filesystem::path& path = ENTRY.path();
     std::error_code status;
     if (ENTRY.is_directory(status)) {
-        if (!lf_mayDescend(path, WALK.folderLength))
+        if (!lf_mayDescend(WALK, path))
             return;
-        if (ENTRY.is_symlink(status) && (LINKS == nullptr || !LINKS->follow(path, OUT)))
+        // Links below the scan folder's own level are not followed: they could lead back up.
+        if (gf_isFolderLink(ENTRY) && (LINKS == nullptr || !lf_followLink(*LINKS, path, OUT)))
             return;
         OUT.push_back(WalkEntry{WalkEntry::Kind::folder, path.native(), 0, {}, false});
     } else if (ENTRY.is_regular_file(status) && lf_isAircraftCfg(gf_fileNameText(path))) {
@@ -163,7 +144,7 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
             lf_note(OUT, lf_abortedText(WALK, std::filesystem::filesystem_error("directory_iterator", FOLDER, error).what()));
         return;
     }
-    std::optional<RootLinks> links;
+    std::optional<PackageLinks> links;
     if (ROOT)
         links.emplace(FOLDER);
     while (it != directory_iterator()) {
@@ -218,7 +199,7 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     ScanFileTasks<LiveryList> reads(RUN.pool, SEAMS.waitLimit, gf_stopRequested);
     const auto ordinaryReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ordinaryReader);
     const auto ivaoReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ivaoReader);
-    const auto walk = std::make_shared<const WalkContext>(WalkContext{gf_utf16ToUtf8(FOLDER), FOLDER.native().size()});
+    const auto walk = std::make_shared<const WalkContext>(WalkContext{FOLDER, gf_utf16ToUtf8(FOLDER)});
     bool stopped = false;
 
     FolderWalkRules rules;

@@ -46,7 +46,6 @@ std::string lf_regcodeOfIvaoAtcId(std::string_view VALUE, const std::string& TIT
 bool lf_readIvaoLine(std::string_view LINE, IvaoSectionState& S, const std::string& FOLDER_TEXT,
                      const std::string& HEADER)
 {
-    const bool comment = lf_isCommentLine(LINE);
     std::string value;
     if (S.title.empty()) {
         if (lf_readCfgKey::title(LINE, value)) {
@@ -62,27 +61,14 @@ bool lf_readIvaoLine(std::string_view LINE, IvaoSectionState& S, const std::stri
         return false;
     }
 
-    if (S.parkingTypes.empty()) {
-        if (lf_readCfgKey::atcParkingTypes(LINE, value)) {
-            gf_normaliseList(value);
-            S.parkingTypes = gf_upper(value);
-            return true;
-        }
-    } else if (!comment && lf_hasAtcParkingTypesLine(LINE)) {
-        lf_addIncompleteSection(FOLDER_TEXT + " " + HEADER + " has more than one atc_parking_types key");
+    switch (lf_readOnceKeys(LINE, S.parkingTypes, S.regcode, &lf_regcodeOfIvaoAtcId, S.title, FOLDER_TEXT, HEADER)) {
+    case OnceKey::taken:
+        return true;
+    case OnceKey::second:
         S.abandoned = true;
         return false;
-    }
-
-    if (S.regcode.empty()) {
-        if (lf_readCfgKey::atcId(LINE, value)) {
-            S.regcode = lf_regcodeOfIvaoAtcId(value, S.title);
-            return true;
-        }
-    } else if (!comment && lf_hasAtcIdLine(LINE)) {
-        lf_addIncompleteSection(fmt::format("{}, {}, has more than one atc_id key", FOLDER_TEXT, HEADER));
-        S.abandoned = true;
-        return false;
+    case OnceKey::none:
+        break;
     }
 
     if (S.texture.empty())

@@ -28,6 +28,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <set>
 #include <cmath>
 #include <exception>
 #include <system_error>
@@ -55,6 +56,10 @@ struct SortedAt {
     double longitude = 0.0;
 };
 SortedAt s_sortedAt;
+
+// Airports whose airport file could not be had in this session (not in the archive, not
+// readable): they are not tried again before the next session, so the failure is said once.
+std::set<IcaoCode> s_withoutFile;
 
 uint64_t (*s_secondsSource)() = nullptr;
 
@@ -146,6 +151,9 @@ void lf_chooseParkAirport(double LATITUDE, double LONGITUDE, uint8_t FIRST)
             return;
         }
         const std::string text = gf_airportCodeText(*code);
+        if (s_withoutFile.contains(*code)) {
+            return;
+        }
         if (!gf_apfExists(code->view())) {
             gf_setStatus(fmt::format("User aircraft on the ground at {}, no airport file found", text), true);
             return;
@@ -166,7 +174,7 @@ void lf_chooseParkAirport(double LATITUDE, double LONGITUDE, uint8_t FIRST)
         return;
     }
     const ParkAirport next = g_parkAirports.front();
-    if (!lf_inSight(next.distance) || !lf_setParkAirport(next.code)) {
+    if (s_withoutFile.contains(next.code) || !lf_inSight(next.distance) || !lf_setParkAirport(next.code)) {
         return;
     }
     gf_setStatus(fmt::format("{} in sight at {:.1F} nm", next.code.str(), next.distance), true);
@@ -337,6 +345,9 @@ void lf_sortParkAirportsByDistance(double LATITUDE, double LONGITUDE)
 
 void gf_manageParkAirport(uint8_t FIRST)
 {
+    if (FIRST != 0) {
+        s_withoutFile.clear(); // a new session tries them again
+    }
     if (g_parkBusy && g_staticPositions.empty()) {
         gf_enableParkControls();
         gf_clearStatus();
@@ -380,6 +391,7 @@ void lf_switchParkAirport()
 {
     const std::string error = lf_readParkedFile();
     if (!error.empty()) {
+        s_withoutFile.insert(g_parkAirport.icao);
         gf_enableParkControls();
         gf_setStatus(error, true);
         lf_clearParkAirport();
@@ -452,7 +464,7 @@ void gf_resetParkAirport()
         gf_setStandOccupied(static_cast<int32_t>(live.standId), 0);
         live.standId = 0;
         if (live.state == AcState::active || live.state == AcState::adding2sim) {
-            removeAircraftFromSim(live);
+            removeAircraftFromSim(live, "park airport given up");
         }
     }
     // Those whose create request was still queued never reached the simulator.
@@ -578,6 +590,7 @@ void gf_resetParkAirportForTests()
     g_parkCheckRequested = 0;
     g_renewalMinutes = kRenewalMinutes;
     s_sortedAt = SortedAt{};
+    s_withoutFile.clear();
 }
 
 } // namespace qmt

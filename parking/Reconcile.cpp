@@ -264,7 +264,7 @@ void lf_cutToWanted(int64_t N)
             const uint32_t standId = g_liveParked.back().standId;
             for (LiveAc& live : g_liveAcs) {
                 if (live.state == AcState::active && live.flightState == FlightState::parked && live.standId == standId) {
-                    removeAircraftFromSim(live);
+                    removeAircraftFromSim(live, "longest parked, static parking renewed");
                     break;
                 }
             }

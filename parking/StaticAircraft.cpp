@@ -234,7 +234,7 @@ void gf_removeAllStaticAc()
 {
     for (SimAc& ac : g_staticAcs) {
         if (ac.state == AcState::active || ac.state == AcState::adding2sim) {
-            removeAircraftFromSim(ac);
+            removeAircraftFromSim(ac, "all static aircraft removed");
         }
     }
     // Those whose create request was still queued never reached the simulator.
@@ -260,7 +260,7 @@ void gf_collectLiveParked()
         if (INITIAL_LOAD_ONLY.value() || minutes <= limit) {
             g_liveParked.push_back(LiveParked{live.callsign, live.standId, static_cast<int32_t>(minutes)});
         } else {
-            removeAircraftFromSim(live);
+            removeAircraftFromSim(live, "parked too long");
         }
     }
     std::stable_sort(g_liveParked.begin(), g_liveParked.end(),

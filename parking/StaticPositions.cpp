@@ -376,7 +376,7 @@ void lf_removeListedStatics()
         for (SimAc& ac : g_staticAcs) {
             // One already on its way out needs no second removal.
             if (ac.standId == removal.standId && ac.callsign == removal.callsign && ac.state == AcState::active) {
-                removeAircraftFromSim(ac);
+                removeAircraftFromSim(ac, "listed for removal");
                 break;
             }
         }

@@ -43,6 +43,13 @@ struct UserScriptPoint {
     bool onGround = true;
 };
 
+// An airport of the simulated scenery: the ground around it lies at its elevation.
+struct TerrainPoint {
+    double latitude = 0.0;
+    double longitude = 0.0;
+    double elevationFt = 0.0;
+};
+
 class SimStandIn {
 public:
     SimStandIn();
@@ -110,6 +117,12 @@ public:
     void setGroundElevation(double FEET);
     // Ground elevation from the facility data of an airport (its altitude). An error text, empty on success.
     std::string setGroundElevationOf(const std::string& ICAO);
+    // The scenery's airports: within 3 nm of an airport of the list the ground lies at the
+    // nearest one's elevation, elsewhere at the ground elevation set above.
+    void setTerrain(std::vector<TerrainPoint> AIRPORTS);
+    // Reads the airports of a plain airports XML file (a: lat, lon, alt; those marked minor left
+    // out) as the terrain. An error text, empty on success.
+    std::string loadTerrain(const std::filesystem::path& AIRPORTS_XML);
     // Static CG height (ft) and static pitch (rad) reported for a livery title.
     void setStaticCg(const std::string& TITLE, double CG_FT, double PITCH_RAD);
     // An aircraft that another program put into the simulator.
@@ -117,6 +130,9 @@ public:
 
     // Facility data come from "<ICAO>.json" files of this folder.
     void setFacilityFolder(const std::filesystem::path& FOLDER);
+    // The facility data of one airport come from this file instead (its "icao" names the
+    // airport). An error text, empty on success.
+    std::string addFacilityFile(const std::filesystem::path& FILE);
     // A silent simulator accepts facility requests but never answers them.
     void setFacilitySilent(bool SILENT);
 

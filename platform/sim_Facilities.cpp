@@ -78,9 +78,9 @@ std::vector<std::string> lf_openRecords(const std::vector<std::string>& DEF,
 }
 
 // The facility file of an airport, or a discarded value.
-nlohmann::json lf_readFacilityFile(const std::filesystem::path& FOLDER, const std::string& ICAO)
+nlohmann::json lf_readFacilityFile(const std::filesystem::path& PATH)
 {
-    std::ifstream in(FOLDER / (ICAO + ".json"), std::ios::binary);
+    std::ifstream in(PATH, std::ios::binary);
     if (!in) {
         return nlohmann::json(nlohmann::json::value_t::discarded);
     }
@@ -92,7 +92,7 @@ nlohmann::json lf_readFacilityFile(const std::filesystem::path& FOLDER, const st
 void SimStandIn::State::facilityAnswer(SimConnection& CONN, std::uint32_t DEFINE_ID, std::uint32_t REQUEST_ID,
                                        const std::string& ICAO)
 {
-    nlohmann::json airport = lf_readFacilityFile(facilityFolder, ICAO);
+    nlohmann::json airport = lf_readFacilityFile(facilityPath(ICAO));
     if (airport.is_discarded() || !airport.is_object()) {
         // An airport the simulator does not know.
         pushException(CONN, SIMCONNECT_EXCEPTION_ERROR, CONN.lastSendId, 3);
@@ -145,12 +145,12 @@ void SimStandIn::State::facilityAnswer(SimConnection& CONN, std::uint32_t DEFINE
 
 std::string SimStandIn::setGroundElevationOf(const std::string& ICAO)
 {
-    std::filesystem::path folder;
+    std::filesystem::path path;
     {
         std::lock_guard lock(m_state->mutex);
-        folder = m_state->facilityFolder;
+        path = m_state->facilityPath(ICAO);
     }
-    const nlohmann::json airport = lf_readFacilityFile(folder, ICAO);
+    const nlohmann::json airport = lf_readFacilityFile(path);
     if (!airport.is_object() || !airport.contains("altitude_m") || !airport["altitude_m"].is_number()) {
         return "no facility altitude for " + ICAO;
     }
@@ -162,6 +162,23 @@ void SimStandIn::setFacilityFolder(const std::filesystem::path& FOLDER)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->facilityFolder = FOLDER;
+}
+
+std::filesystem::path SimStandIn::State::facilityPath(const std::string& ICAO) const
+{
+    const auto it = facilityFiles.find(ICAO);
+    return it != facilityFiles.end() ? it->second : facilityFolder / (ICAO + ".json");
+}
+
+std::string SimStandIn::addFacilityFile(const std::filesystem::path& FILE)
+{
+    const nlohmann::json airport = lf_readFacilityFile(FILE);
+    if (!airport.is_object() || !airport.contains("icao") || !airport["icao"].is_string()) {
+        return "no facility data of an airport (\"icao\") in " + FILE.string();
+    }
+    std::lock_guard lock(m_state->mutex);
+    m_state->facilityFiles[airport["icao"].get<std::string>()] = FILE;
+    return {};
 }
 
 // ---- the facility calls of the interface ----

@@ -24,6 +24,10 @@ void SimStandIn::State::selfRemovals()
         }
     }
     for (const std::uint32_t id : gone) {
+        // a recording tells these from the removals the client asked for
+        if (track) {
+            *track << "S," << frame << ',' << id << ",removed by the simulator\n";
+        }
         removeObject(id);
     }
 }

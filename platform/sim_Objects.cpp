@@ -5,13 +5,66 @@
 #include "platform/standin_meter.h"
 
 #include <nlohmann/json.hpp>
+#include <pugixml.hpp>
+
+#include <cmath>
 
 namespace qmt {
+
+namespace {
+
+double lf_terrainDistanceNm(double LAT1, double LON1, double LAT2, double LON2)
+{
+    constexpr double earthNm = 3440.065;
+    const double dLat = (LAT2 - LAT1) * SIM_RADIANS_PER_DEGREE;
+    const double dLon = (LON2 - LON1) * SIM_RADIANS_PER_DEGREE;
+    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(LAT1 * SIM_RADIANS_PER_DEGREE) *
+                                                                  std::cos(LAT2 * SIM_RADIANS_PER_DEGREE) *
+                                                                  std::sin(dLon / 2) * std::sin(dLon / 2);
+    return 2.0 * earthNm * std::asin(std::min(1.0, std::sqrt(a)));
+}
+
+} // namespace
 
 std::pair<double, double> SimStandIn::State::cgOf(const SimObject& OBJ) const
 {
     const auto it = staticCg.find(OBJ.title);
     return it == staticCg.end() ? std::pair{SIM_DEFAULT_CG_FT, SIM_DEFAULT_STATIC_PITCH} : it->second;
+}
+
+double SimStandIn::State::groundAt(double LAT, double LON) const
+{
+    double best = SIM_TERRAIN_REACH_NM;
+    double ground = groundElevationFt;
+    const int cellLat = static_cast<int>(std::floor(LAT));
+    const int cellLon = static_cast<int>(std::floor(LON));
+    for (int dLat = -1; dLat <= 1; ++dLat) {
+        for (int dLon = -1; dLon <= 1; ++dLon) {
+            const auto it = terrainCells.find({cellLat + dLat, cellLon + dLon});
+            if (it == terrainCells.end()) {
+                continue;
+            }
+            for (const std::size_t i : it->second) {
+                const TerrainPoint& p = terrain[i];
+                const double d = lf_terrainDistanceNm(LAT, LON, p.latitude, p.longitude);
+                if (d < best) {
+                    best = d;
+                    ground = p.elevationFt;
+                }
+            }
+        }
+    }
+    return ground;
+}
+
+double SimStandIn::State::groundUnder(const SimObject& OBJ) const
+{
+    if (terrain.empty()) {
+        return groundElevationFt;
+    }
+    const auto lat = OBJ.values.find("PLANE LATITUDE");
+    const auto lon = OBJ.values.find("PLANE LONGITUDE");
+    return groundAt(lat == OBJ.values.end() ? 0.0 : lat->second, lon == OBJ.values.end() ? 0.0 : lon->second);
 }
 
 double SimStandIn::State::value(const SimObject& OBJ, const std::string& NAME) const
@@ -21,10 +74,10 @@ double SimStandIn::State::value(const SimObject& OBJ, const std::string& NAME) c
         return it == OBJ.values.end() ? 0.0 : it->second;
     }();
     if (NAME == "GROUND ALTITUDE") {
-        return groundElevationFt;
+        return groundUnder(OBJ);
     }
     if (NAME == "PLANE ALT ABOVE GROUND") {
-        return altitude - groundElevationFt;
+        return altitude - groundUnder(OBJ);
     }
     if (NAME == "STATIC CG TO GROUND") {
         return cgOf(OBJ).first;
@@ -34,7 +87,7 @@ double SimStandIn::State::value(const SimObject& OBJ, const std::string& NAME) c
     }
     if (NAME == "SIM ON GROUND" && !OBJ.user) {
         // An AI aircraft stands when its reference point is no higher than its CG height.
-        return altitude - groundElevationFt <= cgOf(OBJ).first + 1.0 ? 1.0 : 0.0;
+        return altitude - groundUnder(OBJ) <= cgOf(OBJ).first + 1.0 ? 1.0 : 0.0;
     }
     const auto it = OBJ.values.find(NAME);
     return it == OBJ.values.end() ? 0.0 : it->second;
@@ -126,7 +179,7 @@ void SimStandIn::State::settleCreatesAndRemoves()
         obj.values["AIRSPEED TRUE"] = it->initPos.Airspeed;
         const double cg = cgOf(obj).first;
         obj.values["PLANE ALTITUDE"] =
-            it->initPos.OnGround != 0 ? groundElevationFt + cg : std::max(it->initPos.Altitude, groundElevationFt + cg);
+            it->initPos.OnGround != 0 ? groundUnder(obj) + cg : std::max(it->initPos.Altitude, groundUnder(obj) + cg);
         SIMCONNECT_RECV_ASSIGNED_OBJECT_ID assigned;
         assigned.dwRequestID = it->requestId;
         assigned.dwObjectID = addObject(std::move(obj));
@@ -226,6 +279,37 @@ void SimStandIn::setGroundElevation(double FEET)
     m_state->groundElevationFt = FEET;
 }
 
+void SimStandIn::setTerrain(std::vector<TerrainPoint> AIRPORTS)
+{
+    std::lock_guard lock(m_state->mutex);
+    State& s = *m_state;
+    s.terrain = std::move(AIRPORTS);
+    s.terrainCells.clear();
+    for (std::size_t i = 0; i < s.terrain.size(); ++i) {
+        const TerrainPoint& p = s.terrain[i];
+        s.terrainCells[{static_cast<int>(std::floor(p.latitude)), static_cast<int>(std::floor(p.longitude))}].push_back(i);
+    }
+}
+
+std::string SimStandIn::loadTerrain(const std::filesystem::path& AIRPORTS_XML)
+{
+    pugi::xml_document doc;
+    if (!doc.load_file(AIRPORTS_XML.c_str())) {
+        return "cannot read the scenery's airports from " + AIRPORTS_XML.string();
+    }
+    std::vector<TerrainPoint> airports;
+    for (const pugi::xpath_node& a : doc.select_nodes("//a")) {
+        const pugi::xml_node n = a.node();
+        // small fields and heliports (some on roofs) do not tell the lie of the land
+        if (n.attribute("minor").as_bool()) {
+            continue;
+        }
+        airports.push_back({n.attribute("lat").as_double(), n.attribute("lon").as_double(), n.attribute("alt").as_double()});
+    }
+    setTerrain(std::move(airports));
+    return {};
+}
+
 void SimStandIn::setStaticCg(const std::string& TITLE, double CG_FT, double PITCH_RAD)
 {
     std::lock_guard lock(m_state->mutex);
@@ -240,7 +324,7 @@ std::uint32_t SimStandIn::addForeignAircraft(double LATITUDE, double LONGITUDE, 
     obj.title = "Foreign Aircraft";
     obj.values["PLANE LATITUDE"] = LATITUDE;
     obj.values["PLANE LONGITUDE"] = LONGITUDE;
-    obj.values["PLANE ALTITUDE"] = ON_GROUND ? s.groundElevationFt + SIM_DEFAULT_CG_FT : ALTITUDE_FT;
+    obj.values["PLANE ALTITUDE"] = ON_GROUND ? s.groundAt(LATITUDE, LONGITUDE) + SIM_DEFAULT_CG_FT : ALTITUDE_FT;
     return s.addObject(std::move(obj));
 }
 

@@ -35,7 +35,11 @@ void SimStandIn::State::recordTracks()
         out << "P," << frame << ',' << id << ',' << value(obj, "PLANE LATITUDE") << ','
             << value(obj, "PLANE LONGITUDE") << ',' << value(obj, "PLANE ALTITUDE") << ','
             << value(obj, "PLANE HEADING DEGREES TRUE") * 57.29577951308232 << ','
-            << (value(obj, "SIM ON GROUND") != 0.0 ? 1 : 0) << '\n';
+            << (value(obj, "SIM ON GROUND") != 0.0 ? 1 : 0) << ','
+            << value(obj, "PLANE PITCH DEGREES") * 57.29577951308232 << ','
+            << value(obj, "PLANE BANK DEGREES") * 57.29577951308232 << ','
+            << value(obj, "VERTICAL SPEED") * 60.0 << ',' << value(obj, "AIRSPEED TRUE") << ','
+            << value(obj, "PLANE ALT ABOVE GROUND") << '\n';
     }
 }
 
@@ -78,7 +82,8 @@ std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH)
         return "cannot write the track recording " + PATH.string();
     }
     *out << std::setprecision(9);
-    *out << "# O,frame,object,user|ai,tail,title / P,frame,object,lat,lon,alt_ft,heading_deg,on_ground / "
+    *out << "# O,frame,object,user|ai,tail,title / P,frame,object,lat,lon,alt_ft,heading_deg,on_ground,"
+            "pitch_deg,bank_deg,vs_fpm,tas_kt,agl_ft (pitch negative nose up, bank negative right) / "
             "S,frame,object,note\n";
     std::lock_guard lock(m_state->mutex);
     m_state->track = std::move(out);

@@ -63,9 +63,12 @@ void SimStandIn::State::resetLocked()
     failingTitles.clear();
     staticCg.clear();
     groundElevationFt = 0.0;
+    terrain.clear();
+    terrainCells.clear();
     script.clear();
     scriptStartFrame = 0;
     facilityFolder.clear();
+    facilityFiles.clear();
     facilitySilent = false;
     recording = true;
     calls.clear();
@@ -124,6 +127,13 @@ std::string gf_setUpSimStandIn(const std::filesystem::path& DATA_FOLDER, std::ui
     sim.setFramesPerSecond(30);
     sim.setCallRecording(false);
     sim.setFacilityFolder(DATA_FOLDER / "facilities");
+    // The scenery knows the airports of the reference data and lies at their elevations.
+    if (std::filesystem::is_regular_file(DATA_FOLDER / "reference" / "airports.xml", ec)) {
+        const std::string terrain = sim.loadTerrain(DATA_FOLDER / "reference" / "airports.xml");
+        if (!terrain.empty()) {
+            return terrain;
+        }
+    }
     sim.setSeed(SEED);
     sim.setCreateDelayFrames(1, 300);
     sim.setLostCreatesPerThousand(2);

@@ -88,6 +88,8 @@ inline constexpr double SIM_DEFAULT_STATIC_PITCH = 0.0122;
 inline constexpr double SIM_FEET_PER_METRE = 3.280839895013123;
 inline constexpr double SIM_RADIANS_PER_DEGREE = 0.017453292519943295;
 inline constexpr std::size_t SIM_MAX_RECORDED_CALLS = 200000;
+// The scenery's ground follows an airport's elevation this far from it.
+inline constexpr double SIM_TERRAIN_REACH_NM = 3.0;
 
 struct SimStandIn::State {
     mutable std::mutex mutex; // guards everything below; a leaf lock
@@ -120,9 +122,12 @@ struct SimStandIn::State {
     std::set<std::string> failingTitles;
     std::map<std::string, std::pair<double, double>> staticCg;
     double groundElevationFt = 0.0;
+    std::vector<TerrainPoint> terrain;
+    std::map<std::pair<int, int>, std::vector<std::size_t>> terrainCells; // by whole degrees
     std::vector<UserScriptPoint> script;
     std::uint64_t scriptStartFrame = 0;
     std::filesystem::path facilityFolder;
+    std::map<std::string, std::filesystem::path> facilityFiles; // files given for single airports
     bool facilitySilent = false;
     bool recording = true;
     std::vector<SimCall> calls;
@@ -161,6 +166,10 @@ struct SimStandIn::State {
 
     // Objects and their motion (sim_Objects.cpp).
     std::pair<double, double> cgOf(const SimObject& OBJ) const;
+    // The ground under a position: the elevation of the nearest airport of the terrain within
+    // its reach, else the ground elevation; and under an object.
+    double groundAt(double LAT, double LON) const;
+    double groundUnder(const SimObject& OBJ) const;
     double value(const SimObject& OBJ, const std::string& NAME) const;
     std::uint32_t resolve(std::uint32_t OBJECT_ID) const { return OBJECT_ID == 0 ? userObjectId : OBJECT_ID; }
     void moveUser();
@@ -187,6 +196,8 @@ struct SimStandIn::State {
     // Facility data (sim_Facilities.cpp).
     void facilityAnswer(SimConnection& CONN, std::uint32_t DEFINE_ID, std::uint32_t REQUEST_ID,
                         const std::string& ICAO);
+    // The facility data file of an airport: one given for it, else the folder's.
+    std::filesystem::path facilityPath(const std::string& ICAO) const;
 };
 
 // The state of the one simulated simulator that the interface's calls reach.

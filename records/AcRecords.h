@@ -132,6 +132,37 @@ struct GroundCurve {
     }
 };
 
+// The path of one leg, in the air or on the ground: a cubic curve in a flat frame around its
+// origin (north and east in metres) that leaves the origin along the heading there and reaches
+// the end point along the direction wanted there, so that the nose follows the path driven; its
+// parameter runs from 0 to 1 over the leg.
+struct LegPath {
+    // first, next to the ground curve's fields, as every tick tests them
+    double t = 0.0;             // parameter now
+    double step = 0.0;          // its increase per tick; 0 while the path is not driven
+    double originLat = 0.0;     // degrees
+    double originLon = 0.0;
+    double firstNorth = 0.0;    // the two inner control points and the end point, metres
+    double firstEast = 0.0;
+    double secondNorth = 0.0;
+    double secondEast = 0.0;
+    double endNorth = 0.0;
+    double endEast = 0.0;
+    double lonPerMetre = 0.0;   // degrees of longitude per metre east at the origin
+    double lastNorth = 0.0;     // the point reached, metres from the origin
+    double lastEast = 0.0;
+    double pace = 0.0;          // in the air, the root pace's factor; 0: the parameter runs evenly
+    double speed = 0.0;         // metres per unit of the parameter, where the path is now
+    uint8_t shaped = 0;         // the curve is set up for the leg
+
+    bool running() const { return step > 0.0; }
+    void clear()
+    {
+        step = 0.0;
+        shaped = 0;
+    }
+};
+
 // A live aircraft, driven along its reported positions.
 struct LiveAc : SimAc {
     LiveAc(const StreamPos& FIRST_POINT, const AcProfile& PROFILE, double REPORT_TIME);
@@ -177,6 +208,7 @@ struct LiveAc : SimAc {
     double curveT = 0.0;                    // current curve parameter
     double curveStep = 0.0;                 // its increase per tick
     double turnAngle = 0.0;                 // degrees of the turn that the running curve makes
+    LegPath legPath;                        // the path of the leg being driven, if any
     StreamPos savedPushBackPoint;           // the other side's end point of a push-back
     double parkTryLat = 0.0;                // where the last parking attempt was made
     double parkTryLon = 0.0;

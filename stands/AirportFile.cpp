@@ -147,6 +147,66 @@ bool lf_writeOptions(pugi::xml_node POS, const Stand& STAND)
     return true;
 }
 
+// The parameters block: what every airport file says of its airport, and what a learned file
+// adds (handmade files also their altitude and quality factors, learned files their settings).
+bool lf_writeParameters(pugi::xml_node PARAMS, const AirportFile& FILE, bool LEARNED, bool HANDMADE)
+{
+    bool ok = lf_appendParameter(PARAMS, "airport_name", FILE.airportName) &&
+              lf_appendParameter(PARAMS, "publisher", FILE.publisher);
+    if (ok && HANDMADE) {
+        ok = lf_appendParameter(PARAMS, "handmade", "true");
+    }
+    if (ok && (HANDMADE || !LEARNED)) {
+        ok = lf_appendParameter(PARAMS, "altitude", fmt::format("{}", FILE.altitudeFt));
+    }
+    if (ok && !LEARNED) {
+        ok = lf_appendParameter(PARAMS, "num_parkpos", fmt::format("{}", FILE.stands.size()));
+    }
+    if (ok && HANDMADE) {
+        ok = lf_appendParameter(PARAMS, "Qf_real", fmt::format("{}", FILE.qfReal)) &&
+             lf_appendParameter(PARAMS, "Qf_soft", fmt::format("{}", FILE.qfSoft));
+    }
+    if (ok && FILE.publisher.empty()) {
+        ok = lf_appendParameter(PARAMS, "BGLpath", FILE.bglPath) &&
+             lf_appendParameter(PARAMS, "manufacturer", FILE.manufacturer) &&
+             lf_appendParameter(PARAMS, "creator", FILE.creator);
+    }
+    if (ok && LEARNED) {
+        for (size_t i = 0; ok && i < kApfSettingCount; ++i) {
+            ok = lf_appendParameter(PARAMS, gf_apfSettingName(i), gf_apfSettingText(i));
+        }
+    }
+    return ok;
+}
+
+// One stand: all of it in an airport file; in a learned file all of it for a stand made by hand
+// or a handmade file, else only what the learned file changed, and then its options.
+bool lf_writeStand(pugi::xml_node POS, const Stand& STAND, bool LEARNED, bool HANDMADE)
+{
+    if (!lf_appendAttribute(POS, "id", STAND.name)) {
+        return false;
+    }
+    if (!LEARNED) {
+        return lf_writeFullStand(POS, STAND, false);
+    }
+    if (STAND.manual || HANDMADE) {
+        if (!lf_writeFullStand(POS, STAND, true)) {
+            return false;
+        }
+    } else {
+        if (STAND.radiusChanged &&
+            !(lf_appendAttribute(POS, "radius_change", "true") &&
+              lf_appendAttribute(POS, "radius", fmt::format("{:.1f}", STAND.radius * METRES_PER_NM)))) {
+            return false;
+        }
+        if (STAND.cargoChanged && !(lf_appendAttribute(POS, "cargo_change", "true") &&
+                                    lf_appendAttribute(POS, "cargo", lf_flag(STAND.cargo != 0)))) {
+            return false;
+        }
+    }
+    return lf_writeOptions(POS, STAND);
+}
+
 bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM,
                      bool HANDMADE, pugi::xml_node ORPHANS)
 {
@@ -162,65 +222,16 @@ bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteM
         root = DOC.append_child("root");
     }
     pugi::xml_node params = root.append_child("parameters");
-    if (!root || !params) {
+    if (!root || !params || !lf_writeParameters(params, FILE, learned, handmade)) {
         return false;
     }
-    bool ok = lf_appendParameter(params, "airport_name", FILE.airportName) &&
-              lf_appendParameter(params, "publisher", FILE.publisher);
-    if (ok && handmade) {
-        ok = lf_appendParameter(params, "handmade", "true");
-    }
-    if (ok && (handmade || !learned)) {
-        ok = lf_appendParameter(params, "altitude", fmt::format("{}", FILE.altitudeFt));
-    }
-    if (ok && !learned) {
-        ok = lf_appendParameter(params, "num_parkpos", fmt::format("{}", FILE.stands.size()));
-    }
-    if (ok && handmade) {
-        ok = lf_appendParameter(params, "Qf_real", fmt::format("{}", FILE.qfReal)) &&
-             lf_appendParameter(params, "Qf_soft", fmt::format("{}", FILE.qfSoft));
-    }
-    if (ok && FILE.publisher.empty()) {
-        ok = lf_appendParameter(params, "BGLpath", FILE.bglPath) &&
-             lf_appendParameter(params, "manufacturer", FILE.manufacturer) &&
-             lf_appendParameter(params, "creator", FILE.creator);
-    }
-    if (ok && learned) {
-        for (size_t i = 0; ok && i < kApfSettingCount; ++i) {
-            ok = lf_appendParameter(params, gf_apfSettingName(i), gf_apfSettingText(i));
-        }
-    }
     pugi::xml_node positions = root.append_child("parkpositions");
-    if (!ok || !positions) {
+    if (!positions) {
         return false;
     }
     for (const Stand& stand : FILE.stands) {
         pugi::xml_node pos = positions.append_child("parkpos");
-        if (!pos || !lf_appendAttribute(pos, "id", stand.name)) {
-            return false;
-        }
-        if (!learned) {
-            if (!lf_writeFullStand(pos, stand, false)) {
-                return false;
-            }
-            continue;
-        }
-        if (stand.manual || handmade) {
-            if (!lf_writeFullStand(pos, stand, true)) {
-                return false;
-            }
-        } else {
-            if (stand.radiusChanged &&
-                !(lf_appendAttribute(pos, "radius_change", "true") &&
-                  lf_appendAttribute(pos, "radius", fmt::format("{:.1f}", stand.radius * METRES_PER_NM)))) {
-                return false;
-            }
-            if (stand.cargoChanged && !(lf_appendAttribute(pos, "cargo_change", "true") &&
-                                        lf_appendAttribute(pos, "cargo", lf_flag(stand.cargo != 0)))) {
-                return false;
-            }
-        }
-        if (!lf_writeOptions(pos, stand)) {
+        if (!pos || !lf_writeStand(pos, stand, learned, handmade)) {
             return false;
         }
     }

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <map>
 #include <system_error>
 
 namespace qmt {
@@ -25,6 +26,25 @@ namespace fs = std::filesystem;
 std::string g_archiveBaseUrl = "https://www.quillon-traffic.net/";
 
 namespace {
+
+// Airport files given for airports, by code.
+std::map<std::string, fs::path, std::less<>> s_givenFiles;
+
+std::string lf_stockName(std::string_view ICAO)
+{
+    return "archive/stock/" + gf_apfFileName(ICAO);
+}
+
+// The given file that an archived name stands for, or nothing.
+const fs::path* lf_givenFileOf(std::string_view NAME)
+{
+    for (const auto& [code, file] : s_givenFiles) {
+        if (NAME == lf_stockName(code)) {
+            return &file;
+        }
+    }
+    return nullptr;
+}
 
 // exists() where "not found" is an answer and any other error is not.
 bool lf_exists(const fs::path& PATH)
@@ -106,6 +126,15 @@ bool lf_isArchiveName(std::string_view NAME)
 
 } // namespace
 
+void gf_setGivenAirportFile(std::string_view ICAO, const fs::path& FILE)
+{
+    if (FILE.empty()) {
+        s_givenFiles.erase(std::string(ICAO));
+    } else {
+        s_givenFiles[std::string(ICAO)] = FILE;
+    }
+}
+
 std::string gf_apfFileName(std::string_view ICAO)
 {
     return fmt::format("{}.xml", ICAO);
@@ -149,6 +178,9 @@ bool lf_readApfLink(const fs::path& LINK, std::string& NAME)
 
 std::string lf_resolveApf(std::string_view ICAO)
 {
+    if (s_givenFiles.contains(ICAO)) {
+        return lf_stockName(ICAO);
+    }
     std::string name;
     if (lf_readApfLink(lf_localDir("my_thirdparty") / gf_apfTxtPath(ICAO), name)) {
         return name;
@@ -163,13 +195,16 @@ std::string lf_resolveApf(std::string_view ICAO)
         return lf_localName("my_simaddon", ICAO);
     }
     if (const auto airport = gf_airportByCode(ICAO); airport && airport->stands > 0) {
-        return "archive/stock/" + gf_apfFileName(ICAO);
+        return lf_stockName(ICAO);
     }
     return {};
 }
 
 bool gf_apfExists(std::string_view ICAO)
 {
+    if (s_givenFiles.contains(ICAO)) {
+        return true;
+    }
     for (const char* folder : {"my_thirdparty", "my_simaddon"}) {
         if (lf_exists(lf_localDir(folder) / gf_apfXmlPath(ICAO)) ||
             lf_exists(lf_localDir(folder) / gf_apfTxtPath(ICAO))) {
@@ -190,12 +225,17 @@ std::string gf_archiveFolderOf(std::string_view NAME, int32_t SIM)
 
 std::string lf_downloadArchivedApf(const std::string& NAME, const fs::path& LOCAL)
 {
+    if (const fs::path* given = lf_givenFileOf(NAME)) {
+        std::error_code ec;
+        fs::copy_file(*given, LOCAL, fs::copy_options::overwrite_existing, ec);
+        return ec ? fmt::format("cannot copy '{}': {}", gf_pathToUtf8(*given), ec.message()) : std::string();
+    }
     const std::string address = g_archiveBaseUrl + gf_archiveFolderOf(NAME, gf_simNumber()) + NAME;
-    if (!gf_download(address, LOCAL)) {
+    std::string why;
+    if (!gf_download(address, LOCAL, &why)) {
         lf_removeIfPresent(LOCAL);
-        std::string error = fmt::format("failed to download: '{}'", address);
-        gf_logLine(error);
-        return error;
+        // the caller says it (once)
+        return fmt::format("failed to download: '{}' ({})", address, why);
     }
     return {};
 }
@@ -213,7 +253,9 @@ double gf_readDestApfForClosestStand(std::string_view ICAO, double LATITUDE, dou
         if (name.rfind("airports", 0) == 0) {
             path = g_workPath / fs::path(name);
         } else {
-            if (!lf_downloadArchivedApf(name, local).empty()) {
+            const std::string error = lf_downloadArchivedApf(name, local);
+            if (!error.empty()) {
+                gf_logLine(error);
                 return best;
             }
             path = local;

@@ -11,6 +11,11 @@ namespace qmt {
 // point it at a local server).
 extern std::string g_archiveBaseUrl;
 
+// An airport file given for an airport (on the command line): it stands in for the archive's
+// file of that airport, before any local file. Set before the worker starts; an empty FILE
+// forgets it.
+void gf_setGivenAirportFile(std::string_view ICAO, const std::filesystem::path& FILE);
+
 // "EHAM" -> "EHAM.xml", and the same as a path with ".xml" or ".txt".
 std::string gf_apfFileName(std::string_view ICAO);
 std::filesystem::path gf_apfXmlPath(std::string_view ICAO);

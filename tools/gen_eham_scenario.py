@@ -2,14 +2,24 @@
 """Writes data/scenarios/eham.jsonl: twenty minutes of traffic around Amsterdam
 Schiphol in south flow (landing 18R and 18C, departing 24 and 18L), with
 aircraft landing and taxiing to their stands, others pushing back, taxiing out
-and departing, some overflights at cruise level, and the parked aircraft on the
-stands. Positions of runways and stands are approximate. The output is
-deterministic: run it again after a change and commit the data file.
+and departing, some overflights at cruise level, light aircraft landing at
+Lelystad, a helicopter lifting off at Schiphol and landing in town, aircraft
+whose transponders report them standing at their stands, and the parked
+aircraft on the stands. Positions of runways and stands are approximate.
+
+The reports are as real feeds give them: each aircraft reports every 7 to 40 s
+(most within 20 s), in whole seconds and in bursts some 9 to 14 s apart as the
+receivers pass them on, some feeds give no vertical rate (light aircraft and
+helicopters never do), and some call every aircraft airborne, also when it
+stands at its gate at the field's elevation.
+
+The output is deterministic: run it again after a change and commit the data file.
 
 usage: tools/gen_eham_scenario.py [--stands EHAM.xml] [output path]
 """
 
 import argparse
+import bisect
 
 import json
 import math
@@ -314,19 +324,67 @@ class Track:
             self.speed = speed
 
 
+def airborne_track(start, toward, alt, speed):
+    """A track that begins in the air at START, heading for TOWARD."""
+    tr = Track(start, bearing(start, toward))
+    tr.ground = False
+    tr.alt = alt
+    tr.speed = speed
+    return tr
+
+
 def airborne_tas(gs, alt):
-    return gs * (1.0 + max(alt, 0.0) / 1000.0 * 0.015) + rng.uniform(-6, 6)
+    return max(gs * (1.0 + max(alt, 0.0) / 1000.0 * 0.015) + rng.uniform(-6, 6), 0.0)
 
 
-def reports(track, ident, origin, dest, t0, interval=(5.0, 9.0)):
+# The feed's receivers pass their reports on in bursts, some 9 to 14 s apart, in whole seconds:
+# most reports of a burst come in its last seconds.
+BURSTS = []
+
+
+def make_bursts():
+    t = rng.uniform(0.0, 5.0)
+    while t < DURATION + 60.0:
+        BURSTS.append(float(round(t)))
+        t += rng.uniform(9.0, 14.0)
+
+
+def burst_time(ts):
+    """The whole second at which a report made at TS reaches the feed."""
+    i = bisect.bisect_left(BURSTS, ts)
+    if i >= len(BURSTS):
+        return float(round(ts))
+    return max(float(math.ceil(ts)), BURSTS[i] - rng.choice([0, 0, 0, 0, 1, 1, 2, 3]))
+
+
+def report_gap():
+    """Seconds to an aircraft's next report, as real feeds deliver them."""
+    share = rng.random()
+    if share < 0.6:
+        return rng.uniform(3.0, 11.0)
+    if share < 0.88:
+        return rng.uniform(11.0, 24.0)
+    return rng.uniform(24.0, 34.0)
+
+
+def feed_of(ident, light=False):
+    """What the aircraft's feed gives: vertical rates, and a usable on-ground flag."""
+    return {"vr": not light and rng.random() >= 0.25, "gnd": rng.random() >= 0.2}
+
+
+def reports(track, ident, origin, dest, t0, feed=None):
     """Samples a track into report lines; t0 is the scenario second of its first state."""
+    feed = feed or feed_of(ident)
     out = []
-    t = rng.uniform(0.0, interval[1])
+    t = rng.uniform(0.0, 10.0)
     last = len(track.states) - 1
     while t <= last:
+        ts = burst_time(t0 + t)
+        t = ts - t0
+        if t > last:
+            break
         i = int(t)
         pos, alt, gs, trk, vr, ground, hdg = track.states[i]
-        ts = t0 + t
         if 0.0 <= ts <= DURATION:
             lat, lon = ll(pos)
             line = {"type": "live", "t": round(ts, 1), "hex": ident["hex"], "cs": ident["cs"],
@@ -334,12 +392,13 @@ def reports(track, ident, origin, dest, t0, interval=(5.0, 9.0)):
                     "lat": round(lat, 6), "lon": round(lon, 6),
                     "alt": round(FIELD_FT if ground else alt), "gs": round(gs, 1),
                     "tas": 0 if ground else round(airborne_tas(gs, alt)),
-                    "trk": round(trk % 360.0, 1), "vr": 0 if ground else round(vr / 64.0) * 64,
-                    "gnd": ground}
+                    "trk": round(trk % 360.0, 1),
+                    "vr": 0 if ground or not feed["vr"] else round(vr / 64.0) * 64,
+                    "gnd": ground and feed["gnd"]}
             if abs(((hdg - trk + 180.0) % 360.0) - 180.0) > 90.0:   # pushing back
                 line["hdg"] = round(hdg % 360.0, 1)
             out.append(line)
-        t += rng.uniform(*interval)
+        t += report_gap()
     return out
 
 
@@ -349,10 +408,7 @@ def arrival(ident, origin, runway, stand, touchdown_time, from_bearing):
     entry = offset(thr, rwy + 180.0, 30.0)
     entry = offset(entry, rwy + 180.0 + (from_bearing - rwy - 180.0) * 0.5, 0.0)
     start = offset(thr, from_bearing, 38.0)
-    tr = Track(start, bearing(start, entry))
-    tr.ground = False
-    tr.alt = 11000.0
-    tr.speed = 280.0
+    tr = airborne_track(start, entry, 11000.0, 280.0)
     intercept = offset(thr, rwy + 180.0, 14.0)
     tr.leg([(intercept, 4500.0, 210.0),
             (offset(thr, rwy + 180.0, 10.0), 3200.0, 170.0),
@@ -404,15 +460,120 @@ def overflight(ident, origin, dest, start_time, from_brg, to_brg, level):
     a = offset((0.0, 0.0), from_brg, 45.0)
     b = offset((rng.uniform(-8, 8), rng.uniform(-8, 8)), 0.0, 0.0)
     c = offset(b, to_brg, 45.0)
-    tr = Track(a, bearing(a, b))
-    tr.ground = False
-    tr.alt = level
-    tr.speed = 460.0
+    tr = airborne_track(a, b, level, 460.0)
     tr.leg([(b, level, 460.0), (c, level, 460.0)], ground=False)
-    return reports(tr, ident, origin, dest, start_time, interval=(6.0, 10.0))
+    return reports(tr, ident, origin, dest, start_time)
+
+
+def standing(ident, stand):
+    """An aircraft whose transponder reports it standing at its stand all the recording long."""
+    pos, heading, _ = STANDS[stand]
+    tr = Track(offset(pos, rng.uniform(0, 360), rng.uniform(0, 4) * M), heading)
+    tr.hold(DURATION)
+    return reports(tr, ident, "", "", 0.0)
+
+
+# Lelystad, east of Schiphol: light aircraft land there, on runway 05.
+EHLE = xy(52.4603, 5.52722)
+EHLE_FT = -13.0
+
+
+def light_arrival(ident, touchdown_time, from_bearing):
+    """A light aircraft landing at Lelystad from the west, its feed without vertical rates."""
+    rwy = 50.0
+    thr = offset(EHLE, rwy + 180.0, 600 * M)
+    start = offset(thr, from_bearing, 14.0)
+    tr = airborne_track(start, thr, 2500.0, 105.0)
+    base = offset(thr, rwy + 180.0, 3.0)
+    tr.leg([(offset(base, rwy + 90.0, 1.5), 1500.0, 95.0),
+            (base, 1000.0, 85.0),
+            (offset(thr, rwy + 180.0, 1.0), 450.0, 75.0),
+            (thr, EHLE_FT + 30.0, 65.0),
+            (offset(thr, rwy, 250 * M), EHLE_FT, 55.0)], ground=False)
+    td_index = len(tr.states)
+    tr.leg([(offset(thr, rwy, 600 * M), None, 15.0), (offset(thr, rwy, 700 * M), None, 8.0)], ground=True)
+    tr.hold(rng.uniform(60, 120))
+    return reports(tr, ident, "AMS", "LEY", touchdown_time - td_index, feed={"vr": False, "gnd": True})
+
+
+# A helicopter's pad east of the terminal, and its landing site in town.
+HELI_PAD = xy(52.3060, 4.7730)
+HELI_SITE = xy(52.3560, 4.9550)
+
+
+def helicopter(ident, lift_time):
+    """A helicopter lifting off vertically at Schiphol and landing in town, no vertical rates."""
+    tr = Track(HELI_PAD, bearing(HELI_PAD, HELI_SITE))
+    tr.hold(rng.uniform(20, 40))
+    tr.ground = False
+    tr.leg([(HELI_PAD, None, 0.0)], ground=False)
+    for _ in range(20):                      # straight up to 300 ft
+        tr.alt += 15.0
+        tr._emit(0.0, 900.0)
+    near = offset(HELI_SITE, bearing(HELI_SITE, HELI_PAD), 0.6)
+    tr.leg([(offset(HELI_PAD, bearing(HELI_PAD, HELI_SITE), 0.8), 900.0, 90.0),
+            (near, 1000.0, 110.0),
+            (offset(HELI_SITE, bearing(HELI_SITE, HELI_PAD), 0.05), 150.0, 20.0)], ground=False)
+    tr.leg([(HELI_SITE, 80.0, 3.0)], ground=False)
+    for _ in range(12):                      # straight down
+        tr.alt = max(FIELD_FT, tr.alt - 8.0)
+        tr._emit(0.0, -480.0)
+    tr.ground = True
+    tr.alt = FIELD_FT
+    tr.hold(rng.uniform(60, 120))
+    return reports(tr, ident, "", "", lift_time - 30.0, feed={"vr": False, "gnd": True})
 
 
 # --- the scenario -------------------------------------------------------------
+
+def small_traffic(fleet, pool):
+    """Light aircraft landing at Lelystad, a helicopter, and aircraft at their stands whose
+    transponders report them standing there."""
+    lines = []
+    for td, frm in [(240.0, 260.0), (720.0, 290.0)]:
+        reg = rng.choice(["PH-ABC", "PH-VGN", "PH-HBS"]) if td < 500 else "PH-LEY"
+        ident = {"hex": fleet._hex(0x480000, 0x400), "cs": reg, "reg": reg, "model": "C172", "airline": ""}
+        lines += light_arrival(ident, td, frm)
+    lines += helicopter({"hex": fleet._hex(0x484F00, 0x40), "cs": "LIFE1", "reg": "PH-ULP", "model": "EC35",
+                         "airline": ""}, 300.0)
+    for airline in ["KLM"] * 4 + ["TRA", "EZY", "DLH"]:
+        ident = fleet.aircraft(airline)
+        stand = pool.take(ident["model"])
+        if stand is not None:
+            lines += standing(ident, stand)
+    return lines
+
+
+def parked_line(ident, stand, hh, until):
+    pos = STANDS[stand][0]
+    # The service's parked positions scatter a few metres around the stand.
+    pos = offset(pos, rng.uniform(0, 360), rng.uniform(0, 12) * M)
+    lat, lon = ll(pos)
+    line = {"type": "parked", "hex": ident["hex"], "cs": ident["cs"], "reg": ident["reg"],
+            "model": ident["model"], "airline": ident["airline"], "lat": round(lat, 6),
+            "lon": round(lon, 6), "stand": stand, "hh": hh % 48}
+    if until is not None:
+        line["until"] = until
+    return line
+
+
+def write_scenario(out_path, lines, parked_lines):
+    header = {"type": "header", "name": "EHAM south flow", "airport": "EHAM", "start_hh": START_HH,
+              "play_from": PLAY_FROM, "interval_ms": 2000}
+    qnh = [{"type": "qnh", "t": 0, "qnh": 1018.4}, {"type": "qnh", "t": 600, "qnh": 1018.0}]
+    # The user's aircraft: at stand D4 for a quarter of an hour, then taxiing out.
+    user = [{"type": "user", "t": t, "lat": la, "lon": lo, "alt": -7.0, "hdg": h, "gs": gs, "gnd": True}
+            for t, la, lo, h, gs in [(0, 52.309790, 4.760010, 225.0, 0.0), (900, 52.309790, 4.760010, 225.0, 0.0),
+                                     (960, 52.308900, 4.758600, 225.0, 12.0),
+                                     (1080, 52.305600, 4.754100, 200.0, 15.0)]]
+    lines.sort(key=lambda l: (l["t"], l["hex"]))
+    out_path.parent.mkdir(parents=True, exist_ok=True)
+    with open(out_path, "w", encoding="utf-8", newline="\n") as f:
+        for obj in [header] + qnh + user + parked_lines + lines:
+            f.write(json.dumps(obj, separators=(",", ":")) + "\n")
+    print(f"{out_path}: {len(lines)} live reports, {len(parked_lines)} parked aircraft")
+
+
 
 def main():
     root = Path(__file__).resolve().parent.parent
@@ -428,6 +589,7 @@ def main():
         STANDS.update(own_stands())
         print("stands of our own piers")
     out_path = args.output
+    make_bursts()
     fleet = Fleet()
     lines = []
     pool = StandPool()
@@ -468,6 +630,8 @@ def main():
         lines += overflight(ident, rng.choice(DESTINATIONS[airline]), rng.choice(DESTINATIONS[airline]),
                             float(60 + i * 170), frm, to, float(level))
 
+    lines += small_traffic(fleet, pool)
+
     # Parked aircraft with no movement in the recording, some parked for hours.
     mix = ["KLM"] * 6 + ["TRA"] * 2 + ["EZY", "DLH", "SAS", "DAL", "UAE", "DTR", "MPH", "MPH", "MPH"]
     for airline in mix:
@@ -477,33 +641,9 @@ def main():
             continue
         parked.append((ident, stand, START_HH - rng.choice([0, 1, 1, 2, 2, 3, 4, 6, 8, 12, 16]), None))
 
-    parked_lines = []
-    for ident, stand, hh, until in parked:
-        pos = STANDS[stand][0]
-        # The service's parked positions scatter a few metres around the stand.
-        pos = offset(pos, rng.uniform(0, 360), rng.uniform(0, 12) * M)
-        lat, lon = ll(pos)
-        line = {"type": "parked", "hex": ident["hex"], "cs": ident["cs"], "reg": ident["reg"],
-                "model": ident["model"], "airline": ident["airline"], "lat": round(lat, 6),
-                "lon": round(lon, 6), "stand": stand, "hh": hh % 48}
-        if until is not None:
-            line["until"] = until
-        parked_lines.append(line)
+    parked_lines = [parked_line(ident, stand, hh, until) for ident, stand, hh, until in parked]
 
-    header = {"type": "header", "name": "EHAM south flow", "airport": "EHAM", "start_hh": START_HH,
-              "play_from": PLAY_FROM, "interval_ms": 2000}
-    qnh = [{"type": "qnh", "t": 0, "qnh": 1018.4}, {"type": "qnh", "t": 600, "qnh": 1018.0}]
-    # The user's aircraft: at stand D4 for a quarter of an hour, then taxiing out.
-    user = [{"type": "user", "t": t, "lat": la, "lon": lo, "alt": -7.0, "hdg": h, "gs": gs, "gnd": True}
-            for t, la, lo, h, gs in [(0, 52.309790, 4.760010, 225.0, 0.0), (900, 52.309790, 4.760010, 225.0, 0.0),
-                                     (960, 52.308900, 4.758600, 225.0, 12.0),
-                                     (1080, 52.305600, 4.754100, 200.0, 15.0)]]
-    lines.sort(key=lambda l: (l["t"], l["hex"]))
-    out_path.parent.mkdir(parents=True, exist_ok=True)
-    with open(out_path, "w", encoding="utf-8", newline="\n") as f:
-        for obj in [header] + qnh + user + parked_lines + lines:
-            f.write(json.dumps(obj, separators=(",", ":")) + "\n")
-    print(f"{out_path}: {len(lines)} live reports, {len(parked_lines)} parked aircraft")
+    write_scenario(out_path, lines, parked_lines)
 
 
 if __name__ == "__main__":

@@ -16,10 +16,12 @@ std::optional<CommandLine> lf_parse(std::vector<std::string> ARGS, std::string* 
 
 TEST(CommandLineTest, FoldersScenarioAndDuration)
 {
-    const auto line = lf_parse(
-        {"--work", "run", "--data", "data", "--scenario", "s.jsonl", "--duration", "30", "--record", "t.csv"});
+    const auto line = lf_parse({"--work", "run", "--data", "data", "--scenario", "s.jsonl", "--duration", "30",
+                                "--record", "t.csv", "--airport-file", "KLAX.xml", "--facility", "KLAX.json"});
     ASSERT_TRUE(line);
     EXPECT_EQ(line->recordFile, "t.csv");
+    EXPECT_EQ(line->airportFile, "KLAX.xml");
+    EXPECT_EQ(line->facilityFile, "KLAX.json");
     EXPECT_EQ(line->workFolder, "run");
     EXPECT_EQ(line->dataFolder, "data");
     EXPECT_EQ(line->scenarioFile, "s.jsonl");

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "CoreTestSupport.h"
 #include "core/Geo.h"
@@ -28,6 +29,18 @@ TEST_F(GeoRandomTest, DistanceAndBearing)
     const double b = gf_bearing(52.3, 4.7, 52.2, 4.6);
     EXPECT_GE(b, 0.0);
     EXPECT_LT(b, 2 * PI);
+}
+
+TEST_F(GeoRandomTest, WrappedAnglesKeepWhatIsInRange)
+{
+    for (const auto& [in, degrees, radians, twoPi] :
+         {std::tuple{0.0, 0.0, 0.0, 0.0}, {3.0, 3.0, 3.0, 3.0}, {-3.0, -3.0, -3.0, 2.0 * PI - 3.0},
+          {180.0, 180.0, 180.0 - 58.0 * PI, 180.0 - 56.0 * PI}, {-190.0, 170.0, -190.0 + 60.0 * PI, -190.0 + 62.0 * PI},
+          {370.0, 10.0, 370.0 - 118.0 * PI, 370.0 - 116.0 * PI}, {2.0 * PI, 2.0 * PI, 0.0, 0.0}}) {
+        EXPECT_NEAR(gf_wrapDegrees(in), degrees, 1e-9) << in;
+        EXPECT_NEAR(gf_wrapRadians(in), radians, 1e-9) << in;
+        EXPECT_NEAR(gf_wrapTwoPi(in), twoPi, 1e-9) << in;
+    }
 }
 
 TEST_F(GeoRandomTest, DestinationPointIsConsistentWithDistanceAndBearing)

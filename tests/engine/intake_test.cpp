@@ -5,6 +5,7 @@
 #include <sstream>
 #include <limits>
 
+#include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "engine/Tick.h"
@@ -54,6 +55,30 @@ TEST_F(IntakeTest, PlayTicksAroundTheMedian)
     deliver({record(20001, "A1", "B738", 0.0), record(20002, "A2", "B738", 1e12), record(20003, "A3", "B738", 1.0)},
             30);
     EXPECT_EQ(g_bufferedTraffic[1].pos.playTick, std::numeric_limits<int32_t>::max());
+}
+
+// Some feeds call every aircraft airborne: a slow report at the elevation of the airport it is
+// at is an aircraft on the ground there (a parked airliner must not start a take-off run).
+TEST_F(IntakeTest, ASlowReportAtAnAirportsElevationIsOnTheGround)
+{
+    gf_setAirports({AirportEntry{IcaoCode("EHAM"), IataCode("AMS"), 52.3086, 4.7639, -11, 220}});
+    struct Case {
+        double lat;
+        double alt;
+        double gs;
+        bool onGround;
+    };
+    uint32_t hex = 20001;
+    for (const Case& c : {Case{52.3, -11.0, 0.0, true}, Case{52.3, 80.0, 20.0, true}, Case{52.3, 150.0, 0.0, false},
+                          Case{52.3, -11.0, 120.0, false}, Case{51.0, -11.0, 0.0, false}}) {
+        LiveTrafficRecord r = record(hex, "A" + std::to_string(hex), "B738", 1000.0, c.alt, c.gs, true);
+        r.pos.lat = c.lat;
+        lf_mergeLiveRecord(r);
+        const LiveAc* ac = gf_findLiveAc(hex++);
+        ASSERT_NE(ac, nullptr);
+        EXPECT_EQ(ac->stream.front().airborne == 0, c.onGround) << c.lat << " " << c.alt << " " << c.gs;
+    }
+    gf_clearAirports();
 }
 
 TEST_F(IntakeTest, BatchDroppedWhileThePreviousIsHeld)

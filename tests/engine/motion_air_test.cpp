@@ -66,19 +66,119 @@ TEST_F(AirTest, BankIsLimitedPerCategory)
     EXPECT_THROW(g_bankRates.at(6), std::out_of_range);
 }
 
-TEST_F(AirTest, AClimbOutNeverSinksBelowAThousandFeet)
+TEST_F(AirTest, OnlyADepartureNeverSinksBelowAThousandFeet)
 {
-    LiveAc& ac = flying(800.0, 1500.0, 1500.0);
-    ac.stream[1].alt = 700.0; // a report lower than the aircraft
-    ac.heightAboveGround = 800.0;
-    nextPosMain(ac);
-    EXPECT_EQ(ac.climbPerTick, 0.2);
+    // The aircraft flies at 800 ft; the reports climb from 600 to 700 ft (a climb-out whose report
+    // lags the aircraft) or descend from 900 to 700 ft (a final, at any airport, in any
+    // configuration, with or without vertical rates in the reports).
+    struct Case {
+        bool departing;
+        double frontAlt;
+        bool climbs;
+    };
+    for (const Case& c : {Case{true, 600.0, true}, Case{true, 900.0, false}, Case{false, 600.0, false},
+                          Case{false, 900.0, false}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = flying(800.0, 0.0, 0.0);
+        ac.stream[0].alt = c.frontAlt;
+        ac.stream[1].alt = 700.0;
+        ac.departing = c.departing ? 1 : 0;
+        ac.heightAboveGround = 800.0;
+        nextPosMain(ac);
+        if (c.climbs) {
+            EXPECT_EQ(ac.climbPerTick, 0.2) << c.frontAlt;
+        } else {
+            EXPECT_LT(ac.climbPerTick, 0.0) << c.departing << " " << c.frontAlt;
+            EXPECT_LT(ac.verticalRate, 0.0); // the block shows the descent flown
+        }
+    }
+}
 
-    g_liveAcs.clear();
-    LiveAc& high = flying(3000.0, 1500.0, 1500.0);
-    high.stream[1].alt = 2900.0;
-    nextPosMain(high);
-    EXPECT_LT(high.climbPerTick, 0.0);
+// Reports 15 s apart round a circle of 1.5 km at 90 kt (a light aircraft's gentle turn, only two
+// points in hand at a time): the nose points the way it flies throughout, and the bank is that of
+// the turn flown (about 8 degrees), not the category's limit of 40.
+TEST_F(AirTest, TheNoseFollowsThePathFlownAndTheBankTheTurn)
+{
+    const LatLon centre = away(5.0);
+    const double radiusNm = 1500.0 * kMetre;
+    const double stepDeg = 90.0 * 1852.0 / 3600.0 * 15.0 / 1500.0 * RAD_TO_DEG;
+    const auto onCircle = [&](int K) { return away(radiusNm, 180.0 + K * stepDeg, centre); };
+    LiveAc& ac = driven({pt(onCircle(0), 3000.0, 90.0, now(), true), pt(onCircle(1), 3000.0, 90.0, now() + 1500, true)},
+                        FlightState::flying, "C172");
+    ac.block[kBlockHeading] = 270.0 * DEG_TO_RAD; // along the circle, counter-clockwise seen from above
+    double noseOff = 0.0;
+    double bank = 0.0;
+    for (int k = 2; k < 10; ++k) {
+        ac.stream.push_back(pt(onCircle(k), 3000.0, 90.0, ac.stream.back().playTick + 1500, true));
+        for (int tick = 0; tick < 1500; ++tick) {
+            const auto before = ac.block;
+            ticks(1);
+            const auto& b = ac.block;
+            const double track = gf_bearing(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]);
+            noseOff = std::max(noseOff, std::abs(gf_wrapRadians(b[kBlockHeading] - track)) * RAD_TO_DEG);
+            if (k > 3) {
+                bank = std::max(bank, std::abs(b[kBlockBank]) * RAD_TO_DEG);
+            }
+        }
+    }
+    EXPECT_LT(noseOff, 5.0);
+    EXPECT_GT(bank, 4.0);
+    EXPECT_LT(bank, 15.0);
+}
+
+TEST_F(AirTest, AStraightLegNeedsNoPathAndACornerHasOne)
+{
+    for (const auto& [headingDeg, shaped] : {std::pair{90.0, false}, {90.3, false}, {80.0, true}, {100.0, true}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = flying(5000.0, 0.0, 0.0);
+        ac.block[kBlockHeading] = headingDeg * DEG_TO_RAD;
+        ticks(1);
+        EXPECT_EQ(ac.legPath.shaped != 0, shaped) << headingDeg;
+    }
+}
+
+TEST_F(AirTest, ACurvedLegIsFlownWithoutARush)
+{
+    // the leg runs east; the nose points HEADING at its start. The aircraft slows a little where
+    // it turns hard, and never rushes ahead of its mean speed on the leg.
+    for (double headingDeg : {0.0, 45.0, 150.0}) {
+        g_liveAcs.clear();
+        LiveAc& ac = flying(5000.0, 0.0, 0.0);
+        ac.block[kBlockHeading] = headingDeg * DEG_TO_RAD;
+        ticks(1);
+        ASSERT_TRUE(ac.legPath.running()) << headingDeg;
+        const int32_t due = ac.stream.back().playTick;
+        double slowest = 1e9;
+        double fastest = 0.0;
+        double total = 0.0;
+        int n = 0;
+        while (now() < due - 1) {
+            const auto before = ac.block;
+            ticks(1);
+            const double m = gf_distanceNm(before[kBlockLat], before[kBlockLon], ac.block[kBlockLat],
+                                           ac.block[kBlockLon]) * METRES_PER_NM;
+            slowest = std::min(slowest, m);
+            fastest = std::max(fastest, m);
+            total += m;
+            ++n;
+        }
+        EXPECT_NEAR(ac.legPath.t, 1.0, 0.005) << headingDeg; // at its end on time
+        EXPECT_LT(fastest, 1.15 * total / n) << headingDeg;
+        EXPECT_GT(slowest, 0.45 * total / n) << headingDeg;
+    }
+}
+
+TEST_F(AirTest, QuickBearingAndArcTangentAgreeWithTheLibrary)
+{
+    for (const auto& [north, east] : {std::pair{1.0, 0.0}, {0.0, 1.0}, {-1.0, 0.0}, {0.0, -1.0}, {3.0, 0.2},
+                                      {-0.2, 3.0}, {-3.0, -0.2}, {0.2, -3.0}, {1.0, 1.0}, {-1e-7, 5.0}}) {
+        double expected = std::atan2(east, north);
+        expected += expected < 0.0 ? 2.0 * PI : 0.0;
+        EXPECT_NEAR(gf_quickBearing(north, east), expected, 1.2e-5) << north << "," << east;
+    }
+    for (double x : {-80.0, -1.0, -0.4, 0.0, 0.02, 1.0, 2.5, 1e6}) {
+        EXPECT_NEAR(gf_quickAtan(x), std::atan(x), 1.2e-5) << x;
+    }
 }
 
 TEST_F(AirTest, ApproachConfigurationOnlyNearThePark)
@@ -175,6 +275,7 @@ TEST_F(AirTest, SkippingToAClimbingPointAimsAtIt)
     on.verticalRate = 1500.0;
     LiveAc& ac = driven({f, n, up, on}, FlightState::flying);
     ac.onGround = 0;
+    ac.departing = 1;
     ac.heightAboveGround = 50.0;
     nextPosMain(ac);
     ASSERT_EQ(ac.stream.size(), 2u);

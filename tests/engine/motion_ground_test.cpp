@@ -12,14 +12,51 @@ constexpr uint32_t kSpoilers = SPOILERS_SET;
 class GroundTest : public MotionTest {
 protected:
     // A taxi stream from A through the corner B to C, at the speed, timed by distance.
-    static LiveAc& corner(double LEG_M, double TURN_DEG, double KT, uint32_t HEX = 0x484001)
+    static LiveAc& corner(double LEG_M, double TURN_DEG, double KT, uint32_t HEX = 0x484001,
+                          const std::string& MODEL = "B738")
     {
         const LatLon a = away(1.0);
         const LatLon b = away(LEG_M * kMetre, 0.0, a);
         const LatLon c = away(LEG_M * kMetre, TURN_DEG, b);
         const int32_t leg = lf_legTicks(LEG_M * kMetre, KT);
         return driven({pt(a, 0.0, KT, now()), pt(b, 0.0, KT, now() + leg), pt(c, 0.0, KT, now() + 2 * leg)},
-                      FlightState::taxi, "B738", HEX);
+                      FlightState::taxi, MODEL, HEX);
+    }
+
+    // What a pilot beside the taxiway sees while the aircraft drives its stream to the end: the
+    // largest angle between its nose and the way it moves, its fastest turn (radians a tick), how
+    // close it comes to the position P, and whether it stands on every reported point when that
+    // point is due.
+    struct Drive {
+        double noseOffDeg = 0.0;
+        double fastestTurn = 0.0;
+        double nearestM = 1e9;
+        int reached = 0;
+        int onTime = 0;
+    };
+    static Drive drive(LiveAc& AC, LatLon P, int32_t FIRST_TICK)
+    {
+        Drive d;
+        while ((AC.stream.size() > 1 || now() < AC.stream.front().playTick) && AC.state == AcState::active) {
+            const StreamPos& front = AC.stream.front();
+            if (now() >= front.playTick && front.playTick > FIRST_TICK) {
+                ++d.reached;
+                d.onTime += gf_distanceNm(AC.block[kBlockLat], AC.block[kBlockLon], front.lat, front.lon) < 0.1 * kMetre;
+            }
+            const auto before = AC.block;
+            ticks(1);
+            const auto& b = AC.block;
+            for (double v : b) {
+                EXPECT_TRUE(std::isfinite(v));
+            }
+            d.fastestTurn = std::max(d.fastestTurn, std::abs(gf_wrapRadians(b[kBlockHeading] - before[kBlockHeading])));
+            if (gf_distanceNm(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]) > 0.01 * kMetre) {
+                const double motion = gf_bearing(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]);
+                d.noseOffDeg = std::max(d.noseOffDeg, std::abs(gf_wrapRadians(b[kBlockHeading] - motion)) * RAD_TO_DEG);
+            }
+            d.nearestM = std::min(d.nearestM, gf_distanceNm(b[kBlockLat], b[kBlockLon], P.lat, P.lon) / kMetre);
+        }
+        return d;
     }
 
     // Taxi replay round a square of 200 m legs, reports every 25 m at 15 kt.
@@ -27,11 +64,11 @@ protected:
     {
         const double kt = 15.0;
         const int32_t step = lf_legTicks(25.0 * kMetre, kt);
-        std::vector<LatLon> corners;
         std::vector<StreamPos> points;
         LatLon at = ORIGIN;
         int32_t tick = g_tickCounter.load();
         points.push_back(pt(at, 0.0, kt, tick));
+        LatLon firstCorner{};
         for (int side = 0; side < 5; ++side) {
             const double bearing = (ROTATION_DEG + 90.0 * (side % 4)) * DEG_TO_RAD;
             const int n = side == 0 || side == 4 ? 4 : 8; // half a leg at the start and at the end
@@ -40,35 +77,18 @@ protected:
                 tick += step;
                 points.push_back(pt(at, 0.0, kt, tick));
             }
-            if (side < 4) {
-                corners.push_back(at);
+            if (side == 0) {
+                firstCorner = at;
             }
         }
         LiveAc& ac = driven({points[0], points[1]}, FlightState::taxi);
         ac.stream.insert(ac.stream.end(), points.begin() + 2, points.end());
-        double nearest = 1e9;
-        int reached = 0;
-        int onTime = 0;
-        while ((ac.stream.size() > 1 || now() < ac.stream.front().playTick) && ac.state == AcState::active) {
-            const StreamPos& front = ac.stream.front();
-            if (g_tickCounter.load() >= front.playTick && !ac.curve.running() && front.playTick > points[0].playTick) {
-                ++reached;
-                onTime += gf_distanceNm(ac.block[kBlockLat], ac.block[kBlockLon], front.lat, front.lon) < 0.1 * kMetre;
-            }
-            const double before = ac.block[kBlockHeading];
-            ticks(1);
-            const auto& b = ac.block;
-            for (double v : b) {
-                ASSERT_TRUE(std::isfinite(v));
-            }
-            EXPECT_LE(std::abs(gf_wrapRadians(b[kBlockHeading] - before)), ac.pitchRateLive + 1e-12);
-            for (const LatLon& c : corners) {
-                nearest = std::min(nearest, gf_distanceNm(b[kBlockLat], b[kBlockLon], c.lat, c.lon) / kMetre);
-            }
-        }
-        EXPECT_GE(nearest, 5.0);
-        EXPECT_GT(reached, 4); // points after a corner are driven as curves until the heading caught up
-        EXPECT_EQ(onTime, reached);
+        const Drive d = drive(ac, firstCorner, points[0].playTick);
+        EXPECT_LE(d.fastestTurn, ac.pitchRate + 1e-12);
+        EXPECT_LT(d.noseOffDeg, 15.0);
+        EXPECT_LT(d.nearestM, 0.5); // the corner was reported: it drives through it
+        EXPECT_GT(d.reached, 20);
+        EXPECT_EQ(d.onTime, d.reached);
         EXPECT_LT(gf_distanceNm(ac.block[kBlockLat], ac.block[kBlockLon], at.lat, at.lon), 0.1 * kMetre);
     }
 
@@ -128,35 +148,31 @@ TEST_F(GroundTest, TurnsTheShortWayAndNeverPastTheTarget)
     EXPECT_EQ(north.turning, 0);
 }
 
-TEST_F(GroundTest, ALargeAircraftOnAThirtyDegreeCurve)
+TEST_F(GroundTest, ACornerIsDrivenWithTheNoseAlongTheWayItMoves)
 {
-    LiveAc& ac = corner(100.0, 30.0, 15.0);
-    nextPosMain(ac);
-    ASSERT_TRUE(ac.curve.running());
-    EXPECT_NEAR(ac.turnAngle, 30.0, 1e-6);
-    EXPECT_NEAR(ac.curve.controlNorth, 100.0, 0.1); // the corner is the control point
-    // 30 degrees at 0.07 degrees a tick: 246 turn ticks; the curve takes 2503 ticks at 15 kt,
-    // so the rate is spread by min(r, r x 10 / 30, r x 30 m / 193.2 m) = 1.580
-    EXPECT_NEAR(ac.pitchRateLive, 0.0012217304763960306 / 1.58006, 2e-7);
-    EXPECT_NEAR(ac.curveStep, 1.0 / (ac.stream.front().playTick - now()), 1e-12);
+    // Reports of a corner 100 m on either side: the aircraft drives through the corner it was
+    // reported at, its nose never more than 15 degrees off the way it moves (no sliding) and it
+    // never turns faster than its category can, however sharp the corner; the leg takes longer
+    // instead.
+    for (const auto& [turnDeg, model] : {std::pair{30.0, "B738"}, {90.0, "B738"}, {90.0, "C172"}, {170.0, "B738"},
+                                         {120.0, "B77W"}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = corner(100.0, turnDeg, 15.0, 0x484001, model);
+        const LatLon b{ac.stream[1].lat, ac.stream[1].lon};
+        const Drive d = drive(ac, b, ac.stream.front().playTick);
+        EXPECT_LE(d.fastestTurn, ac.pitchRate + 1e-12) << turnDeg << " " << model;
+        EXPECT_LT(d.noseOffDeg, 15.0) << turnDeg << " " << model;
+        EXPECT_LT(d.nearestM, 0.5) << turnDeg << " " << model;
+    }
 }
 
-TEST_F(GroundTest, CornersMidpointsAndReversals)
+TEST_F(GroundTest, LongSlowCornersAndSpeedChangesGetMidpoints)
 {
-    // a 170 degree reversal is driven straight and turned at the turn rate at the point
-    LiveAc& reversal = corner(100.0, 170.0, 15.0);
-    nextPosMain(reversal);
-    EXPECT_FALSE(reversal.curve.running());
-
-    // a 60 degree corner at the end of a long, slow leg is halved until it is short
+    // a 60 degree corner at the end of a long, slow leg is approached in halves
     LiveAc& slow = corner(300.0, 60.0, 30.0, 0x484002); // 20 s to the corner
     const LatLon b = {slow.stream[1].lat, slow.stream[1].lon};
-    int guard = 0;
-    while (!slow.curve.running() && guard++ < 20000) {
-        ticks(1);
-    }
-    ASSERT_TRUE(slow.curve.running());
-    EXPECT_NEAR(metresBetween(slow.curve.originLat, slow.curve.originLon, b), 75.0, 0.5);
+    nextPosMain(slow);
+    EXPECT_NEAR(metresBetween(slow.stream.front().lat, slow.stream.front().lon, b), 150.0, 0.5);
 
     // a strong speed change over a long leg gets a midpoint
     const LatLon a = away(2.0);
@@ -215,8 +231,10 @@ TEST_F(GroundTest, TakeOffAtTheTakeOffSpeedAndAFreshDeparture)
     EXPECT_EQ(ac.flightState, FlightState::taxi); // 130 kt is below the 140 kt of a Large aircraft
     ac.stream[1].groundSpeed = 140.0;
     ac.derotating = 1; // left over from the landing before
+    ac.turning = 1;    // and a turn of the taxi
     lf_rollOnGround(ac);
     EXPECT_EQ(ac.flightState, FlightState::take_off);
+    EXPECT_EQ(ac.turning, 0);
     EXPECT_EQ(ac.climbPerTick, ac.climbFactor);
     EXPECT_EQ(ac.transitionSlots, static_cast<int32_t>(ac.rotationSlots));
     EXPECT_EQ(ac.derotating, 0);

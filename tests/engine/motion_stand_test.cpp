@@ -183,6 +183,73 @@ TEST_F(StandTest, ArrivalParksOnTheStandWithTheStandsHeading)
     EXPECT_EQ(short_.flightState, FlightState::taxi); // 3 m short of it
 }
 
+// Reports that turn a corner just before the stop near a stand: the aircraft drives onto the
+// stand (not along a path set up toward the points the parking dropped), nose along the way it
+// moves, and arrives with the stand's heading instead of snapping round to it.
+TEST_F(StandTest, ACornerBeforeTheStopIsDrivenOntoTheStandAlongItsHeading)
+{
+    const LatLon south = away(30.0 * kMetre, 180.0, m_stand);
+    const LatLon a = away(80.0 * kMetre, 90.0, south);
+    const LatLon stop = away(8.0 * kMetre, 180.0, m_stand);
+    LiveAc& ac = driven({pt(a, 0.0, 8.0, now()), pt(south, 0.0, 8.0, now() + 2000), pt(stop, 0.0, 3.0, now() + 3000),
+                         pt(stop, 0.0, 0.0, now() + 3500)},
+                        FlightState::taxi);
+    ac.stream.back().repeat = 1;
+    double noseOff = 0.0;
+    double fastestTurn = 0.0;
+    double lastTurn = 0.0;
+    for (int tick = 0; tick < 12000 && ac.flightState != FlightState::parked; ++tick) {
+        const auto before = ac.block;
+        ticks(1);
+        const auto& b = ac.block;
+        lastTurn = std::abs(gf_wrapRadians(b[kBlockHeading] - before[kBlockHeading]));
+        if (ac.flightState != FlightState::parked) {
+            fastestTurn = std::max(fastestTurn, lastTurn);
+        }
+        if (gf_distanceNm(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]) > 0.005 * kMetre) {
+            const double motion = gf_bearing(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]);
+            noseOff = std::max(noseOff, std::abs(gf_wrapRadians(b[kBlockHeading] - motion)) * RAD_TO_DEG);
+        }
+    }
+    EXPECT_EQ(ac.flightState, FlightState::parked);
+    EXPECT_EQ(ac.standId, 1u);
+    EXPECT_LT(noseOff, 15.0);
+    EXPECT_LE(fastestTurn, ac.pitchRate + 1e-9);
+    EXPECT_LT(lastTurn * RAD_TO_DEG, 1.0); // it arrives along the stand: no snap round to it
+}
+
+// A stand stays held while a live aircraft stands on it: a second one that arrives there is the
+// one that goes, and one driving onto it keeps others from claiming it.
+TEST_F(StandTest, TwoArrivalsAtOneStand)
+{
+    openLog();
+    LiveAc& first = driven({pt(m_stand, 0.0, 0.0, now())}, FlightState::parking);
+    first.lat = m_stand.lat;
+    first.lon = m_stand.lon;
+    first.standId = 1;
+    nextPosMain(first); // arrives, and gets its week-ahead point in the same dry step
+    ASSERT_EQ(first.flightState, FlightState::parked);
+    EXPECT_EQ(first.stream.back().playTick, now() + 60480000);
+    EXPECT_EQ(g_stands[0].liveHere, 1);
+
+    LiveAc& second = driven({pt(m_stand, 0.0, 0.0, now())}, FlightState::parking, "B738", 0x484002);
+    second.lat = m_stand.lat;
+    second.lon = m_stand.lon;
+    second.standId = 1;
+    nextPosMain(second);
+    EXPECT_EQ(second.state, AcState::removingfromsim);
+    EXPECT_EQ(first.state, AcState::active);
+    EXPECT_NE(logText().find("KLM2 removed: its stand is taken"), std::string::npos);
+
+    // while one drives onto the other stand, a third does not claim it
+    LiveAc& driving = stoppingAt(away(5.0 * kMetre, 90.0, {g_stands[1].latitude, g_stands[1].longitude}), 0x484003);
+    try2Park(driving, false);
+    ASSERT_EQ(driving.flightState, FlightState::parking);
+    LiveAc& third = stoppingAt(away(5.0 * kMetre, 270.0, {g_stands[1].latitude, g_stands[1].longitude}), 0x484004);
+    try2Park(third, false);
+    EXPECT_EQ(third.flightState, FlightState::taxi);
+}
+
 TEST_F(StandTest, StandRulesBetweenARealAircraftAndItsGhost)
 {
     const auto parkedAs = [&](const std::string& CALLSIGN, uint32_t HEX) -> LiveAc& {

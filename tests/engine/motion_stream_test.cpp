@@ -4,6 +4,7 @@
 #include <gsl/narrow>
 
 #include "core/Parameters.h"
+#include "engine/NewPoint.h"
 #include "motion_fixture.h"
 
 namespace qmt::test {
@@ -43,6 +44,19 @@ TEST_F(StreamTest, SegmentSpeedIsTheMeanOrTheReportedTimingWithAOneKnotFloor)
     EXPECT_THROW(lf_legTicks(10000.0, 1.0), gsl::narrowing_error);
 }
 
+TEST_F(StreamTest, ALateLegCatchesUpButNotANewAircraftsFirst)
+{
+    // 1 nm at 120 kt reported, due in 10 s: 30 s at the reported speed, 24 s at a quarter more
+    for (const auto& [first, seconds] : {std::pair{false, 24.0}, {true, 30.0}}) {
+        g_liveAcs.clear();
+        const LatLon a = away(5.0);
+        LiveAc& ac = driven({pt(a, 3000.0, 120.0, now(), true), pt(away(1.0, 90.0, a), 3000.0, 120.0, now() + 1000, true)},
+                            FlightState::flying);
+        lf_paceLeg(ac, first);
+        EXPECT_NEAR(ac.stream[1].playTick - now(), seconds * 100.0, 2.0) << first;
+    }
+}
+
 TEST_F(StreamTest, AnOverduePointIsStillApproachedOverTwentyFiveTicks)
 {
     const LatLon a = away(1.0);
@@ -79,7 +93,19 @@ TEST_F(StreamTest, AnAirborneAircraftWithoutReportsFliesEightSlowerPointsThenGoe
     EXPECT_EQ(queuedRemovals(edge.objectId), 1u);
 }
 
-TEST_F(StreamTest, AParkedAircraftWithoutReportsStaysAWeekAndFreesItsStandMark)
+TEST_F(StreamTest, OnApproachTheMadeUpPointsDescendButAHelicoptersKeepItsHeight)
+{
+    for (const auto& [model, altAfter] : {std::pair{"B738", 420.0}, {"EC35", 500.0}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = driven({pt(away(3.0), 500.0, 60.0, now(), true)}, FlightState::flying, model);
+        ac.block[kBlockHeading] = PI / 2.0;
+        ac.approach = 1;
+        ASSERT_TRUE(lf_streamRanDry(ac));
+        EXPECT_NEAR(ac.stream.back().alt, altAfter, 0.1) << model;
+    }
+}
+
+TEST_F(StreamTest, AParkedAircraftWithoutReportsStaysAWeekAndKeepsItsStand)
 {
     parkAirportWithStands({away(1.0)});
     LiveAc& ac = driven({pt(away(1.0), 0.0, 0.0, now())}, FlightState::parked);
@@ -91,7 +117,7 @@ TEST_F(StreamTest, AParkedAircraftWithoutReportsStaysAWeekAndFreesItsStandMark)
     EXPECT_EQ(ac.stream.back().repeat, 1);
     EXPECT_EQ(ac.extrapolations, 1);
     EXPECT_EQ(ac.keepParked, 0);
-    EXPECT_EQ(g_stands[0].liveHere, 0);
+    EXPECT_EQ(g_stands[0].liveHere, 1); // it still stands there: no other aircraft parks on it
 }
 
 TEST_F(StreamTest, ATaxiingAircraftWithoutReportsHoldsUntilTheLimitOrANeighbour)
@@ -108,12 +134,44 @@ TEST_F(StreamTest, ATaxiingAircraftWithoutReportsHoldsUntilTheLimitOrANeighbour)
     g_tickCounter = start + 3 * 6000; // three
     EXPECT_FALSE(lf_streamRanDry(ac));
 
-    // another taxiing aircraft within 1.2 half spans ends the hold at once
+    // another taxiing aircraft within 1.2 half spans ends a hold whose reports stopped a minute
+    // ago; before that the next report may still come (real ones come up to 40 s apart)
     LiveAc& held = driven({pt(away(2.0), 0.0, 10.0, now())}, FlightState::taxi, "B738", 0x484002);
     LiveAc& other = driven({pt(away(2.0 + kB738HalfSpanNm), 0.0, 10.0, now())}, FlightState::taxi, "B738", 0x484003);
     (void)other;
+    const int32_t held0 = now();
+    EXPECT_TRUE(lf_streamRanDry(g_liveAcs[1]));
+    g_tickCounter = held0 + 5999;
+    EXPECT_TRUE(lf_streamRanDry(g_liveAcs[1]));
+    g_tickCounter = held0 + 6000;
     EXPECT_FALSE(lf_streamRanDry(g_liveAcs[1]));
     EXPECT_EQ(held.holding, 0);
+}
+
+// A landing's roll-out runs on made-up points; when they are used up before the next report
+// (real ones come up to 40 s apart), it waits on the runway for that report instead of going.
+TEST_F(StreamTest, ARolledOutAircraftWaitsForItsNextReportAheadOrBehind)
+{
+    // the roll-out heads east; its made-up points may have run past the next report
+    for (double bearing : {90.0, 270.0}) {
+        g_liveAcs.clear();
+        LiveAc& ac = driven({pt(away(1.0), 0.0, 20.0, now())}, FlightState::taxi);
+        ac.block[kBlockHeading] = PI / 2.0;
+        ac.landingRoll = 1;
+        ac.extrapolations = 1; // the last made-up point was played
+        ASSERT_TRUE(lf_streamRanDry(ac));
+        EXPECT_EQ(ac.holding, 1);
+        EXPECT_EQ(ac.stream.back().repeat, 1);
+        ac.stream.pop_front();
+        EXPECT_TRUE(lf_streamRanDry(ac)); // and again, 3 s later
+        ac.stream.pop_front();             // the waiting point reached
+        StreamPos report = pt(away(300.0 * kMetre, bearing, away(1.0)), 0.0, 15.0, now() + 3000);
+        decodeExisting(ac, report);
+        EXPECT_EQ(ac.state, AcState::active) << bearing;
+        EXPECT_EQ(ac.holding, 0) << bearing;
+        EXPECT_EQ(ac.extrapolations, 0) << bearing;
+        EXPECT_EQ(ac.stream.back().lon, report.lon) << bearing;
+    }
 }
 
 TEST_F(StreamTest, ADepartingAircraftWithoutReportsRunsOnAndLifts)
@@ -189,7 +247,8 @@ TEST_F(StreamTest, ANonFinitePositionNeverReachesTheSimulator)
     EXPECT_EQ(ac.state, AcState::removingfromsim);
     EXPECT_TRUE(g_positionWriteBuffer.empty());
     EXPECT_EQ(queuedRemovals(ac.objectId), 1u);
-    EXPECT_EQ(occurrences(logText(), "not a finite position"), 1u);
+    EXPECT_EQ(occurrences(logText(), "updateLiveAc not a finite position"), 1u);
+    EXPECT_EQ(occurrences(logText(), "removed: not a finite position"), 1u);
 }
 
 TEST_F(StreamTest, LongitudesWrapAcrossTheAntimeridian)

@@ -1,5 +1,7 @@
-// A whole turnaround of one aircraft against the simulated simulator: approach, flare, touchdown,
-// roll-out and runway exit, taxi to a stand, parking, push-back, taxi out, take-off and climb.
+// Whole flights of one aircraft against the simulated simulator: a turnaround (approach, flare,
+// touchdown, roll-out and runway exit, taxi to a stand, parking, push-back, taxi out, take-off and
+// climb), and what real feeds bring: reports 15 s apart without vertical rates, a landing at
+// another airport than the park airport, a helicopter.
 
 #include <cmath>
 #include <string>
@@ -14,7 +16,8 @@ namespace qmt::test {
 namespace {
 
 constexpr uint32_t kHex = 0x484C53;
-constexpr int32_t kDelay = 1000; // reports are played 10 s after they arrive
+constexpr int32_t kDelay = 1000;       // reports are played 10 s after they arrive
+constexpr int32_t kBufferDelay = 3000; // as the live feed plays them, with reports 10 to 40 s apart
 constexpr double kKtToMs = 1852.0 / 3600.0;
 
 // One report of the scripted aircraft, in metres east and north of the airport.
@@ -39,8 +42,9 @@ public:
     Script& leg(double EAST, double NORTH, double KT, double ALT, bool AIR, double VR = 0.0, double WOBBLE = 0.0)
     {
         const Report from = m_reports.back();
+        m_legStart = m_reports.size();
         const double length = std::hypot(EAST - from.east, NORTH - from.north);
-        const int n = std::max(1, static_cast<int>(std::ceil(length / (KT * kKtToMs * 2.0))));
+        const int n = std::max(1, static_cast<int>(std::ceil(length / (KT * kKtToMs * m_every))));
         const double track = std::fmod(std::atan2(EAST - from.east, NORTH - from.north) * RAD_TO_DEG + 360.0, 360.0);
         for (int i = 1; i <= n; ++i) {
             const double f = static_cast<double>(i) / n;
@@ -61,9 +65,9 @@ public:
     Script& stand(double SECONDS, double WANDER = 0.0, double TRACK = 0.0)
     {
         const Report at = m_reports.back();
-        for (int i = 1; i <= static_cast<int>(SECONDS / 2.0); ++i) {
+        for (int i = 1; i <= static_cast<int>(SECONDS / m_every); ++i) {
             Report r = at;
-            r.t = at.t + 2.0 * i;
+            r.t = at.t + m_every * i;
             r.kt = 0.0;
             r.east += i % 2 != 0 ? WANDER : 0.0;
             r.track = TRACK;
@@ -72,9 +76,20 @@ public:
         return *this;
     }
 
+    // Reports from now on come this many seconds apart (2 s at first).
+    Script& every(double SECONDS)
+    {
+        m_every = SECONDS;
+        return *this;
+    }
+
+    // The track every report of the last leg gives (a pushed-back aircraft's nose, as some feeds
+    // report it).
     Script& track(double TRACK)
     {
-        m_reports.back().track = TRACK;
+        for (std::size_t i = m_legStart; i < m_reports.size(); ++i) {
+            m_reports[i].track = TRACK;
+        }
         return *this;
     }
 
@@ -82,6 +97,8 @@ public:
 
 private:
     std::vector<Report> m_reports;
+    std::size_t m_legStart = 0;
+    double m_every = 2.0;
 };
 
 // What the run saw.
@@ -98,6 +115,16 @@ struct Seen {
     bool flying = false;
     double worstStepM = 0.0;
     bool finite = true;
+    // what a pilot beside it believes or not
+    int ticksToFirstMove = -1;            // from the tick its object exists
+    double topKtFirst6s = 0.0;
+    double touchdownFpm = std::nan("");   // the descent in the half second before the simulator's ground
+    double touchdownBankDeg = std::nan("");
+    double lowestClimbFpm = 0.0;          // fastest climb below 1000 ft above the ground while flying
+    double airNoseOffDeg = 0.0;           // nose against the way it flies
+    double largestBankDeg = 0.0;
+    double largestPitchDeg = 0.0;
+    double liftOffKt = -1.0;              // speed when the take-off began
 };
 
 class TurnaroundTest : public SimulatorMotionTest {
@@ -173,13 +200,14 @@ protected:
     }
 
     // Feeds the reports as they come due and runs the engine and the simulator until the end.
-    Seen run(const Script& SCRIPT)
+    // Reports are played DELAY ticks after they arrive.
+    Seen run(const Script& SCRIPT, const std::string& MODEL = "B738", int32_t DELAY = kDelay)
     {
         Seen seen;
         const std::vector<Report>& reports = SCRIPT.reports();
         const int32_t start = now();
         std::size_t next = 0;
-        const int32_t end = start + static_cast<int32_t>(reports.back().t * 100.0) + kDelay + 3000;
+        const int32_t end = start + static_cast<int32_t>(reports.back().t * 100.0) + DELAY + 3000;
         LatLon last{};
         bool placed = false;
         FlightState before = FlightState::birth;
@@ -187,10 +215,10 @@ protected:
         while (now() < end) {
             while (next < reports.size() && start + reports[next].t * 100.0 <= now()) {
                 StreamPos p = toPoint(reports[next++]);
-                p.playTick = now() + kDelay;
+                p.playTick = now() + DELAY;
                 LiveAc* ac = gf_findLiveAc(kHex);
                 if (ac == nullptr) {
-                    AcProfile profile = liveProfile(kHex, "B738");
+                    AcProfile profile = liveProfile(kHex, MODEL);
                     g_liveAcs.emplace_back(p, profile, 1000.0);
                     g_chosenLiveries[kHex] = "Boeing 737-800 KLM";
                 } else if (ac->state != AcState::removingfromsim) {
@@ -208,6 +236,7 @@ protected:
             for (double v : b) {
                 seen.finite = seen.finite && std::isfinite(v);
             }
+            observe(*ac, seen);
             if (placed) {
                 seen.worstStepM = std::max(seen.worstStepM, gf_distanceNm(last.lat, last.lon, b[kBlockLat], b[kBlockLon]) / kMetre);
             }
@@ -227,6 +256,7 @@ protected:
             }
             if (fs == FlightState::take_off && before == FlightState::taxi) {
                 seen.takeOffSpeed = ac->groundSpeed;
+                seen.liftOffKt = ac->stream.front().groundSpeed;
             }
             // the wandering reports never take it off the stand: it leaves by the push-back
             if (seen.parked && !pushStarted && fs != FlightState::parked) {
@@ -237,6 +267,57 @@ protected:
             before = fs;
         }
         return seen;
+    }
+
+    // Positions, altitudes and attitudes of the last second, tick by tick.
+    struct Sample {
+        LatLon at;
+        double alt = 0.0;
+        bool onGround = false;
+    };
+    std::vector<Sample> m_lastSecond;
+    int m_activeTicks = 0;
+
+    void observe(const LiveAc& AC, Seen& SEEN)
+    {
+        const auto& b = AC.block;
+        const Sample now{{b[kBlockLat], b[kBlockLon]}, b[kBlockAlt], AC.onGround != 0};
+        if (SEEN.ticksToFirstMove < 0 && !m_lastSecond.empty() &&
+            gf_distanceNm(m_lastSecond.back().at.lat, m_lastSecond.back().at.lon, now.at.lat, now.at.lon) > 0.0) {
+            SEEN.ticksToFirstMove = m_activeTicks;
+        }
+        ++m_activeTicks;
+        m_lastSecond.push_back(now);
+        if (m_lastSecond.size() > 101) {
+            m_lastSecond.erase(m_lastSecond.begin());
+        }
+        const Sample& ago = m_lastSecond.front();
+        const double seconds = (m_lastSecond.size() - 1) / 100.0;
+        if (seconds < 0.5) {
+            return;
+        }
+        const double kt = gf_distanceNm(ago.at.lat, ago.at.lon, now.at.lat, now.at.lon) * 3600.0 / seconds;
+        const double fpm = (now.alt - ago.alt) / seconds * 60.0;
+        if (m_activeTicks <= 600) {
+            SEEN.topKtFirst6s = std::max(SEEN.topKtFirst6s, kt);
+        }
+        const Sample& half = m_lastSecond[m_lastSecond.size() - 51];
+        if (now.onGround && !m_lastSecond[m_lastSecond.size() - 2].onGround && std::isnan(SEEN.touchdownFpm)) {
+            SEEN.touchdownFpm = (now.alt - half.alt) * 2.0 * 60.0;
+            SEEN.touchdownBankDeg = std::abs(b[kBlockBank]) * RAD_TO_DEG;
+        }
+        if (AC.onGround == 0) {
+            SEEN.largestBankDeg = std::max(SEEN.largestBankDeg, std::abs(b[kBlockBank]) * RAD_TO_DEG);
+            SEEN.largestPitchDeg = std::max(SEEN.largestPitchDeg, std::abs(b[kBlockPitch]) * RAD_TO_DEG);
+            if (AC.flightState == FlightState::flying && AC.departing == 0 && AC.heightAboveGround < 1000.0) {
+                SEEN.lowestClimbFpm = std::max(SEEN.lowestClimbFpm, fpm);
+            }
+            if (kt > 30.0) {
+                const double track = gf_bearing(ago.at.lat, ago.at.lon, now.at.lat, now.at.lon);
+                SEEN.airNoseOffDeg =
+                    std::max(SEEN.airNoseOffDeg, std::abs(gf_wrapRadians(b[kBlockHeading] - track)) * RAD_TO_DEG);
+            }
+        }
     }
 
     void expectWholeTurnaround(const Seen& SEEN)
@@ -263,6 +344,30 @@ protected:
         EXPECT_EQ(ac->flapsIndex, 0u);
         EXPECT_EQ(ac->approach, 0);
         EXPECT_EQ(ac->departing, 0); // cleared above the configuration height
+        // it moves from its first frame, no faster than its reports (140 kt)
+        EXPECT_LE(SEEN.ticksToFirstMove, 1);
+        EXPECT_LT(SEEN.topKtFirst6s, 1.3 * 140.0);
+        EXPECT_LT(SEEN.airNoseOffDeg, 20.0);
+        EXPECT_LE(SEEN.largestBankDeg, 30.0);
+        expectSoftTouchdown(SEEN);
+    }
+
+    static void expectSoftTouchdown(const Seen& SEEN)
+    {
+        EXPECT_GE(SEEN.touchdownFpm, -700.0);
+        EXPECT_LE(SEEN.touchdownFpm, -50.0);
+        EXPECT_LT(SEEN.touchdownBankDeg, 5.0);
+        EXPECT_LE(SEEN.lowestClimbFpm, 300.0);
+    }
+
+    // An airport of the reference data and of the simulated scenery, NORTH metres north of the
+    // park airport, its ground ELEVATION feet up.
+    LatLon otherAirport(double NORTH, double ELEVATION)
+    {
+        const LatLon at = local(0.0, NORTH);
+        gf_setAirports({AirportEntry{IcaoCode("QLNB"), IataCode{}, at.lat, at.lon, static_cast<int32_t>(ELEVATION), 0}});
+        gf_simStandIn().setTerrain({{at.lat, at.lon, ELEVATION}});
+        return at;
     }
 
     LatLon m_origin{};
@@ -272,6 +377,56 @@ TEST_F(TurnaroundTest, LandParkPushBackAndDepart)
 {
     airportAt({52.30, 4.76});
     expectWholeTurnaround(run(turnaround()));
+}
+
+// A landing 15 nm from the park airport, on a runway 800 ft up, reported every 15 s by a feed
+// without vertical rates (as real feeds are): no approach configuration, yet it descends with the
+// reports, flares and touches down softly with wings level on the ground where it lands.
+TEST_F(TurnaroundTest, ALandingElsewhereWithoutVerticalRatesFlaresOntoItsOwnGround)
+{
+    airportAt({52.30, 4.76});
+    const double runway = 27780.0;
+    otherAirport(runway, 800.0);
+    Script s(0.0, runway - 12000.0, 2300.0, true);
+    s.every(15.0)
+        .leg(0.0, runway - 1300.0, 140.0, 860.0, true)
+        .leg(0.0, runway - 1000.0, 130.0, 0.0, false) // on the ground the feed says 0 ft
+        .leg(0.0, runway - 300.0, 60.0, 0.0, false)
+        .leg(60.0, runway, 15.0, 0.0, false)
+        .stand(30.0);
+    const Seen seen = run(s, "B738", kBufferDelay);
+    gf_clearAirports();
+    EXPECT_TRUE(seen.finite);
+    EXPECT_FALSE(seen.approach);
+    EXPECT_EQ(seen.flare, 4u);
+    EXPECT_TRUE(seen.derotated);
+    expectSoftTouchdown(seen);
+    EXPECT_LT(seen.airNoseOffDeg, 20.0);
+}
+
+// A helicopter lifts off where it stands, with no take-off roll, and flies its turns within
+// 30 degrees of bank and 15 of pitch.
+TEST_F(TurnaroundTest, AHelicopterLiftsOffWithoutARollAndFliesGently)
+{
+    airportAt({52.30, 4.76});
+    Script s(-800.0, 0.0, 0.0, false);
+    s.leg(-800.0, 80.0, 4.0, 0.0, false) // hover-taxiing to its lift-off spot
+        .leg(-800.0, 85.0, 2.0, 300.0, true)
+        .every(10.0)
+        .leg(-400.0, 1500.0, 100.0, 800.0, true)
+        .leg(1200.0, 1600.0, 100.0, 800.0, true) // a right angle between two reports
+        .leg(1500.0, 400.0, 80.0, 400.0, true)
+        .every(4.0)
+        .leg(1500.0, 10.0, 10.0, 40.0, true)
+        .leg(1500.0, 0.0, 2.0, 0.0, false)
+        .stand(20.0);
+    const Seen seen = run(s, "EC35", kBufferDelay);
+    EXPECT_TRUE(seen.finite);
+    EXPECT_GE(seen.liftOffKt, 0.0);
+    EXPECT_LT(seen.liftOffKt, kTakeOffRunKt);
+    EXPECT_LE(seen.largestBankDeg, 30.0 + 1e-9);
+    EXPECT_LE(seen.largestPitchDeg, 15.0 + 1e-9);
+    EXPECT_GE(seen.touchdownFpm, -700.0);
 }
 
 TEST_F(TurnaroundTest, TheSameOverTheAntimeridian)

@@ -373,25 +373,32 @@ TEST_F(NewPointTest, APushedBackAircraftWaitsUntilReportsMoveAway)
     EXPECT_EQ(other.flightState, FlightState::taxi);
 }
 
-TEST_F(NewPointTest, AHeldAircraftReportedFarAwayIsRemoved)
+TEST_F(NewPointTest, AHeldAircraftGoesOnToAReportItCanReach)
 {
+    // Real taxi reports come 10 to 40 s apart: the next one lies a few hundred metres on. Held
+    // until it came, the aircraft drives on to it; only a report it cannot reach at a plausible
+    // speed before it is due (within the late window) removes it.
     HOLDING_THRESHOLD_METERS.set(100);
-    LiveAc& ac = movingAc();
-    ac.holding = 1;
-    ac.holdStartTick = 5;
-    ac.extrapolations = 1;
-    const StreamPos front = ac.stream.front();
-    decodeExisting(ac, point(away(50.0 * kMetre, 90.0, {front.lat, front.lon}), false, 0.0, 10.0, 9000));
-    EXPECT_EQ(ac.state, AcState::active);
-    EXPECT_EQ(ac.holding, 0);
-    EXPECT_EQ(ac.holdStartTick, 0u);
-    EXPECT_EQ(ac.extrapolations, 0);
-    EXPECT_EQ(ac.stream.size(), 3u);
-
-    ac.holding = 1;
-    decodeExisting(ac, point(away(150.0 * kMetre, 90.0, {front.lat, front.lon}), false, 0.0, 10.0, 9500));
-    EXPECT_EQ(ac.state, AcState::removingfromsim);
-    EXPECT_EQ(ac.holding, 0);
+    struct Case {
+        double metres;
+        double kt;
+        int32_t dueIn;
+        bool kept;
+    };
+    for (const Case& c : {Case{50.0, 10.0, 3000, true}, Case{400.0, 20.0, 2000, true},
+                          Case{400.0, 20.0, -2500, false}, Case{2500.0, 15.0, 3000, false}}) {
+        g_liveAcs.clear();
+        LiveAc& ac = movingAc();
+        ac.holding = 1;
+        ac.holdStartTick = 5;
+        ac.extrapolations = 1;
+        const StreamPos front = ac.stream.front();
+        decodeExisting(ac, point(away(c.metres * kMetre, 90.0, {front.lat, front.lon}), false, 0.0, c.kt,
+                                 g_tickCounter.load() + c.dueIn));
+        EXPECT_EQ(ac.state, c.kept ? AcState::active : AcState::removingfromsim) << c.metres << " m";
+        EXPECT_EQ(ac.holding, 0);
+        EXPECT_EQ(ac.extrapolations, c.kept ? 0 : 1);
+    }
 }
 
 TEST_F(NewPointTest, AnExtrapolatedFlightRefusesAReportBehindIt)

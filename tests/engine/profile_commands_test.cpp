@@ -91,8 +91,8 @@ AiCreateRequest requestOf(uint32_t ID, const std::string& CALLSIGN)
 TEST_F(CommandsTest, RemoveByState)
 {
     LiveAc& a = addLiveAc(0x100001, "KLM11");
-    removeAircraftFromSim(a);
-    removeAircraftFromSim(a);
+    removeAircraftFromSim(a, "test");
+    removeAircraftFromSim(a, "test");
     EXPECT_EQ(a.remove, 1);
     EXPECT_TRUE(g_removalDeque.empty());
 
@@ -100,7 +100,7 @@ TEST_F(CommandsTest, RemoveByState)
     a.remove = 0;
     a.objectId = 0x55;
     g_callsignObjectId = 0x55;
-    removeAircraftFromSim(a);
+    removeAircraftFromSim(a, "test");
     EXPECT_EQ(a.state, AcState::removingfromsim);
     EXPECT_EQ(g_callsignObjectId, 0u);
     ASSERT_EQ(g_removalDeque.size(), 1u);
@@ -116,7 +116,7 @@ TEST_F(CommandsTest, WithdrawOnlyTheOwnRequest)
     g_liveAddingDeque.push_back(requestOf(0x100001, "KLM11"));
     g_liveAddingDeque.push_back(requestOf(0x100003, "EZY22"));
 
-    removeAircraftFromSim(a);
+    removeAircraftFromSim(a, "test");
     EXPECT_EQ(a.removed, 1);
     EXPECT_EQ(a.removeWhenCreated, 0);
     ASSERT_EQ(g_liveAddingDeque.size(), 2u);
@@ -126,13 +126,13 @@ TEST_F(CommandsTest, WithdrawOnlyTheOwnRequest)
     // A static request is looked for in the static deque.
     SimAc& s = staticAc(7, "STAT7", AcState::adding2sim);
     g_staticAddingDeque.push_back(requestOf(7, "STAT7"));
-    removeAircraftFromSim(s);
+    removeAircraftFromSim(s, "test");
     EXPECT_EQ(s.removed, 1);
     EXPECT_TRUE(g_staticAddingDeque.empty());
 
     // Already with the simulator: removed when created.
     SimAc& t = staticAc(8, "STAT8", AcState::adding2sim);
-    removeAircraftFromSim(t);
+    removeAircraftFromSim(t, "test");
     EXPECT_EQ(t.removeWhenCreated, 1);
     EXPECT_EQ(t.removed, 0);
     EXPECT_FALSE(gf_removeFromAddingDeque(g_liveAddingDeque, 0x999999));

@@ -120,20 +120,20 @@ TEST_F(TickTest, ChainFromBatchToRemoval)
     EXPECT_EQ(g_tickCounter.load(), 51);
     EXPECT_TRUE(g_liveAddingDeque.empty());
 
-    // The object id comes back and the aircraft waits for activation.
+    // The object id comes back: the aircraft is driven from then on, its configuration follows.
     ASSERT_GT(tickUntil([] { return g_liveAcs[0].objectId != 0; }), 0);
     const int32_t created = g_tickCounter.load() - 1;
     const uint32_t objectId = g_liveAcs[0].objectId;
-    EXPECT_EQ(g_liveAcs[0].state, AcState::adding2sim);
+    EXPECT_EQ(g_liveAcs[0].state, AcState::active);
     EXPECT_EQ(calls("SimConnect_RequestDataOnSimObject", REQUEST_STATIC_CG), 1u);
     EXPECT_EQ(calls("SimConnect_AISetAircraftFlightPlan"), 1u);
     const auto pln = gf_flightPlanFileName(objectId);
     EXPECT_TRUE(std::filesystem::exists(pln));
     EXPECT_EQ(g_liveAcs[0].hasFlightPlan, 1);
 
-    // Two light toggles, then activation 200 ticks after the creation was taken in.
+    // Two light toggles, then the configuration 200 ticks after the creation was taken in.
     std::vector<int32_t> toggles;
-    while (g_liveAcs[0].state != AcState::active && g_tickCounter.load() < created + 400) {
+    while (!g_activationList.empty() && g_tickCounter.load() < created + 400) {
         const auto before = calls("SimConnect_TransmitClientEvent", ALL_LIGHTS_TOGGLE);
         tick();
         if (calls("SimConnect_TransmitClientEvent", ALL_LIGHTS_TOGGLE) != before) {
@@ -152,7 +152,7 @@ TEST_F(TickTest, ChainFromBatchToRemoval)
     EXPECT_EQ(calls("SimConnect_SetDataOnSimObject", DEF_POSITION), 10u);
 
     // Removal: the record and its flight plan file go once the simulator has removed it.
-    removeAircraftFromSim(g_liveAcs[0]);
+    removeAircraftFromSim(g_liveAcs[0], "test");
     ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 100), 0);
     EXPECT_EQ(calls("SimConnect_AIRemoveObject"), 1u);
     EXPECT_FALSE(gf_simStandIn().objectExists(objectId));
@@ -179,7 +179,7 @@ TEST_F(TickTest, RemovalAskedBeforeActivationRemovesTheObject)
     (void)ac;
     ASSERT_GT(tickUntil([] { return calls("SimConnect_AICreateNonATCAircraft") == 1; }), 0);
     // The request is with the simulator now: the removal has to wait for the object.
-    removeAircraftFromSim(g_liveAcs[0]);
+    removeAircraftFromSim(g_liveAcs[0], "test");
     EXPECT_EQ(g_liveAcs[0].removeWhenCreated, 1);
     ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 600), 0);
     EXPECT_EQ(calls("SimConnect_AIRemoveObject"), 1u);
@@ -191,7 +191,7 @@ TEST_F(TickTest, WithdrawnRequestNeverSent)
     spawned(0x100001, "KLM1", "Title A");
     tick();
     ASSERT_EQ(g_liveAddingDeque.size(), 1u);
-    removeAircraftFromSim(g_liveAcs[0]);
+    removeAircraftFromSim(g_liveAcs[0], "test");
     tick();
     EXPECT_TRUE(g_liveAcs.empty());
     for (int n = 0; n < 60; ++n) {
@@ -465,7 +465,7 @@ TEST_F(TickTest, ParkedCreationTakesTheStandOver)
     EXPECT_EQ(calls("SimConnect_AISetAircraftFlightPlan"), 0u); // no route, no flight plan
     EXPECT_EQ(g_liveAcs[0].hasFlightPlan, 0);
 
-    ASSERT_GT(tickUntil([] { return g_liveAcs[0].state == AcState::active; }, 300), 0);
+    ASSERT_GT(tickUntil([] { return g_activationList.empty(); }, 300), 0);
     const uint32_t obj = g_liveAcs[0].objectId;
     EXPECT_EQ(gf_simStandIn().eventValue(obj, "ENGINE_AUTO_SHUTDOWN"), std::optional<uint32_t>(0));
     EXPECT_EQ(gf_simStandIn().eventValue(obj, "BEACON_LIGHTS_SET"), std::optional<uint32_t>(0));
@@ -478,7 +478,7 @@ TEST_F(TickTest, ParkedCreationTakesTheStandOver)
 TEST_F(TickTest, RemovedWhileOnTheAddingStackIsNeverCreated)
 {
     LiveAc& ac = spawned(0x100011, "KLM11", "Title A");
-    removeAircraftFromSim(ac);
+    removeAircraftFromSim(ac, "test");
     ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 60), 0);
     tickUntil([] { return false; }, 60);
     EXPECT_EQ(calls("SimConnect_AICreateNonATCAircraft"), 0u);
@@ -505,7 +505,7 @@ TEST_F(TickTest, RemovingARecordWithoutObjectIdErasesIt)
     LiveAc& ac = spawned(0x100013, "KLM13", "Title A");
     ac.state = AcState::active;
     ac.objectId = 0;
-    removeAircraftFromSim(ac);
+    removeAircraftFromSim(ac, "test");
     tick();
     EXPECT_EQ(gf_findLiveAc(0x100013), nullptr);
     EXPECT_TRUE(g_removalDeque.empty());

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -184,4 +186,52 @@ TEST(ScenarioParser, ShippedEhamScenarioIsClean)
                   0.05939524838012959)
             << p.report.stand;
     }
+}
+
+// The shipped scenario shows what real feeds show, so that everything tested on it meets it:
+// reports 10 to 40 s apart, feeds without vertical rates, feeds that call every aircraft
+// airborne (also standing at its gate at the field's elevation), landings at another airport
+// (Lelystad, 23 nm away) and a helicopter.
+TEST(ScenarioParser, ShippedEhamScenarioShowsWhatRealFeedsShow)
+{
+    ScenarioParseResult r;
+    std::string error;
+    ASSERT_TRUE(gf_readScenarioFile(std::string(QUILLON_SOURCE_DIR) + "/data/scenarios/eham.jsonl", r, error)) << error;
+    std::map<uint32_t, std::vector<const TrafficReport*>> byAircraft;
+    for (const TrafficReport& rep : r.scenario.reports) {
+        byAircraft[rep.hexId].push_back(&rep);
+    }
+    std::vector<double> gaps;
+    std::size_t withoutRates = 0;
+    std::size_t alwaysAirborne = 0;
+    std::size_t standingAirborne = 0;
+    std::size_t atLelystad = 0;
+    std::size_t helicopters = 0;
+    for (const auto& [id, reports] : byAircraft) {
+        bool anyRate = false;
+        bool anyGround = false;
+        for (std::size_t i = 0; i < reports.size(); ++i) {
+            const TrafficReport& rep = *reports[i];
+            anyRate = anyRate || rep.verticalRateFpm != 0.0;
+            anyGround = anyGround || rep.onGround;
+            standingAirborne += !rep.onGround && rep.groundSpeedKt == 0.0 && rep.altitudeFt < 0.0 ? 1 : 0;
+            if (i > 0) {
+                gaps.push_back(rep.reportTime - reports[i - 1]->reportTime);
+            }
+        }
+        withoutRates += anyRate ? 0 : 1;
+        alwaysAirborne += anyGround ? 0 : 1;
+        const TrafficReport& last = *reports.back();
+        atLelystad += last.onGround && gf_distanceNm(last.lat, last.lon, 52.4603, 5.52722) < 2.0 ? 1 : 0;
+        helicopters += reports.front()->model == "EC35" ? 1 : 0;
+    }
+    std::sort(gaps.begin(), gaps.end());
+    EXPECT_GE(gaps[gaps.size() / 2], 10.0);
+    EXPECT_GE(gaps[gaps.size() * 9 / 10], 25.0);
+    EXPECT_LE(gaps[gaps.size() * 9 / 10], 40.0);
+    EXPECT_GE(withoutRates, 5u);
+    EXPECT_GE(alwaysAirborne, 3u);
+    EXPECT_GT(standingAirborne, 0u);
+    EXPECT_GE(atLelystad, 2u);
+    EXPECT_EQ(helicopters, 1u);
 }

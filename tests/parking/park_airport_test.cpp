@@ -187,6 +187,31 @@ TEST_F(ParkAirportTest, AnAirportFileThatCannotBeUsedLeavesNoParkAirport)
     EXPECT_EQ(gf_statusText(), "no stands found");
 }
 
+// An airport whose file the archive lacks is said once a session, in one line; the manager's
+// next calls do not try it again until the next session.
+TEST_F(ParkAirportTest, AnAirportFileMissingFromTheArchiveIsTriedOnceASession)
+{
+    g_archiveBaseUrl = "file://" + (m_dir / "site").generic_string() + "/";
+    const auto failures = [this] {
+        const std::string log = logText();
+        std::size_t n = 0;
+        for (std::size_t at = log.find("failed to download"); at != std::string::npos;
+             at = log.find("failed to download", at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    userAt(LatLon{51.4700, -0.4543}, true);
+    gf_manageParkAirport(1);
+    for (int call = 0; call < 3; ++call) {
+        gf_manageParkAirport(0);
+    }
+    EXPECT_EQ(failures(), 1u);
+    EXPECT_EQ(gf_parkAirportCode(), "");
+    gf_manageParkAirport(1); // a new session
+    EXPECT_EQ(failures(), 2u);
+}
+
 TEST_F(ParkAirportTest, InTheAirTheNearestListedAirportInRangeIsChosenAndDroppedOutOfSight)
 {
     writeQlnaFile(4);

@@ -120,7 +120,7 @@ TEST_F(StaticAircraftTest, StaticIdsSkipZeroAndIdsInUse)
 TEST_F(StaticAircraftTest, AReplacementWaitsForTheAircraftItReplaces)
 {
     SimAc& old = staticAc(7, "KLM71*", 1, 1, g_weekTime.load());
-    removeAircraftFromSim(old);
+    removeAircraftFromSim(old, "test");
     create(position(1, "KLM11", "PH-BXA"));
     EXPECT_EQ(g_staticAcs.size(), 1u);
     ASSERT_EQ(g_staticPositions.size(), 1u);  // back, for a later pacing slot
@@ -137,7 +137,7 @@ TEST_F(StaticAircraftTest, AReplacementWaitsForTheAircraftItReplaces)
     // One that never leaves is given up after 30 s.
     g_staticAcs.clear();
     SimAc& stuck = staticAc(8, "KLM81*", 2, 1, g_weekTime.load());
-    removeAircraftFromSim(stuck);
+    removeAircraftFromSim(stuck, "test");
     create(position(2, "KLM12", "PH-BXA"));
     g_tickCounter += kReplacementWaitTicks - 1;
     lf_detcs();
@@ -153,7 +153,7 @@ TEST_F(StaticAircraftTest, AWaitingReplacementLetsTheOthersThrough)
 {
     makeStands(5, 50.0);  // S1-S2, S2-S3, S3-S4 and S4-S5 overlap
     SimAc& old = staticAc(7, "KLM71*", 1, 1, g_weekTime.load());
-    removeAircraftFromSim(old);
+    removeAircraftFromSim(old, "replaced");
     g_staticPositions = {position(3, "KLM13", "PH-BXB"), position(5, "KLM15", "PH-BXC"),
                          position(1, "KLM11", "PH-BXA")};
     for (int pass = 0; pass < 20; ++pass) {  // 10 s of the pacing

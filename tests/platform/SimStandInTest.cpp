@@ -169,11 +169,47 @@ TEST_F(SimStandInTest, ATrackRecordingHoldsEveryObjectAtEveryFrameAndTheNotes)
         }
     }
     const std::string object = std::to_string(id);
+    // lat, lon, altitude, heading, on the ground, pitch, bank, vertical speed, airspeed, height
     const std::vector<std::string> expected = {
-        "O,1,1000,user,,User Aircraft", "P,1,1000,0,0,0,0,1", "O,1," + object + ",ai,,Foreign Aircraft",
-        "P,1," + object + ",52.25,4.5,3000,0,0", "S,1," + object + ",taxi  KLM1",
-        "P,2,1000,0,0,0,0,1", "P,2," + object + ",52.25,4.5,3000,0,0"};
+        "O,1,1000,user,,User Aircraft", "P,1,1000,0,0,0,0,1,0,0,0,0,0", "O,1," + object + ",ai,,Foreign Aircraft",
+        "P,1," + object + ",52.25,4.5,3000,0,0,0,0,0,0,3000", "S,1," + object + ",taxi  KLM1",
+        "P,2,1000,0,0,0,0,1,0,0,0,0,0", "P,2," + object + ",52.25,4.5,3000,0,0,0,0,0,0,3000"};
     EXPECT_EQ(lines, expected);
+    std::filesystem::remove_all(folder);
+}
+
+// The scenery lies at its airports' elevations: an aircraft landing at an airport 800 ft up meets
+// the ground there, not at the elevation of the user's airport.
+TEST_F(SimStandInTest, TheGroundLiesAtTheNearestAirportsElevation)
+{
+    sim().setGroundElevation(125.0);
+    sim().setTerrain({{34.2098, -118.4900, 802.0}, {33.8165, -118.1499, 60.0}});
+    struct Case {
+        double lat;
+        double lon;
+        double altitude;
+        double ground;
+        bool onGround;
+    };
+    for (const Case& c : {Case{34.2098, -118.4900, 810.0, 802.0, true}, Case{34.17, -118.49, 810.0, 802.0, true},
+                          Case{33.83, -118.16, 200.0, 60.0, false}, Case{33.0, -117.0, 133.0, 125.0, true}}) {
+        const std::uint32_t id = sim().addForeignAircraft(c.lat, c.lon, c.altitude, false);
+        EXPECT_EQ(sim().objectValue(id, "GROUND ALTITUDE"), c.ground) << c.lat;
+        EXPECT_EQ(sim().objectValue(id, "SIM ON GROUND"), c.onGround ? 1.0 : 0.0) << c.lat;
+    }
+}
+
+TEST_F(SimStandInTest, AFacilityFileGivenForOneAirport)
+{
+    const std::filesystem::path folder = gf_testFolder("quillon_facility");
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "klax.json") << R"({"icao": "KLAX", "altitude_m": 38.1, "parkings": []})";
+    std::ofstream(folder / "bad.json") << R"({"name": "no code"})";
+    EXPECT_EQ(sim().addFacilityFile(folder / "klax.json"), "");
+    EXPECT_NE(sim().addFacilityFile(folder / "bad.json"), "");
+    EXPECT_NE(sim().addFacilityFile(folder / "missing.json"), "");
+    EXPECT_EQ(sim().setGroundElevationOf("KLAX"), "");
+    EXPECT_NEAR(*sim().objectValue(sim().userObjectId(), "GROUND ALTITUDE"), 125.0, 0.1);
     std::filesystem::remove_all(folder);
 }
 

@@ -1,0 +1,186 @@
+#include <algorithm>
+#include <cmath>
+
+#include "core/Geo.h"
+#include "engine/Motion.h"
+
+namespace qmt {
+
+namespace {
+
+constexpr double kShortestLegM = 1.0;
+// The farther the heading is off the leg, the sooner the path turns: its first control point
+// lies this share of the leg ahead at least.
+constexpr double kLeastLeadShare = 0.25;
+// A sharper onward corner is driven to along the leg, then turned.
+constexpr double kSmoothTurnRad = 120.0 * DEG_TO_RAD;
+constexpr int kRateSamples = 16;
+// Where the curve's pace is slow, the parameter never runs faster than this many times its mean.
+constexpr double kMostSteps = 8.0;
+// A leg flown along the nose and left along it needs no path: the straight steps are the same.
+constexpr double kStraightRad = 0.5 * DEG_TO_RAD;
+
+struct Vec {
+    double north = 0.0;
+    double east = 0.0;
+};
+
+// Direction of the path at T (derivative of the curve) and its change (second derivative).
+Vec lf_direction(const LegPath& P, double T)
+{
+    const double u = 1.0 - T;
+    return {3.0 * u * u * P.firstNorth + 6.0 * u * T * (P.secondNorth - P.firstNorth) +
+                3.0 * T * T * (P.endNorth - P.secondNorth),
+            3.0 * u * u * P.firstEast + 6.0 * u * T * (P.secondEast - P.firstEast) +
+                3.0 * T * T * (P.endEast - P.secondEast)};
+}
+
+Vec lf_bend(const LegPath& P, double T)
+{
+    const double u = 1.0 - T;
+    return {6.0 * u * (P.secondNorth - 2.0 * P.firstNorth) + 6.0 * T * (P.endNorth - 2.0 * P.secondNorth + P.firstNorth),
+            6.0 * u * (P.secondEast - 2.0 * P.firstEast) + 6.0 * T * (P.endEast - 2.0 * P.secondEast + P.firstEast)};
+}
+
+// The air pace: the parameter runs at the square root of the even pace, inversely to the root
+// of the path's speed per unit of the parameter; this mean of that root makes the path still
+// take its ticks.
+double lf_airPace(const LegPath& P)
+{
+    double pace = 0.0;
+    for (int i = 0; i < kRateSamples; ++i) {
+        const Vec d = lf_direction(P, (i + 0.5) / kRateSamples);
+        pace += std::sqrt(std::hypot(d.north, d.east)) / kRateSamples;
+    }
+    return pace;
+}
+
+} // namespace
+
+// The arc tangent of X within 1.2e-5 rad (0.0007 degrees), a short series with no library call.
+double gf_quickAtan(double X)
+{
+    const bool inverted = std::abs(X) > 1.0;
+    const double x = inverted ? 1.0 / X : X;
+    const double x2 = x * x;
+    const double a = x * (0.9998660 + x2 * (-0.3302995 + x2 * (0.1801410 + x2 * (-0.0851330 + x2 * 0.0208351))));
+    if (!inverted) {
+        return a;
+    }
+    return (x > 0.0 ? PI / 2.0 : -PI / 2.0) - a;
+}
+
+// The direction of (EAST, NORTH) from north, clockwise, in [0, 2 pi).
+double gf_quickBearing(double NORTH, double EAST)
+{
+    double a = 0.0;
+    if (std::abs(NORTH) >= std::abs(EAST)) {
+        a = NORTH == 0.0 ? 0.0 : gf_quickAtan(EAST / NORTH);
+        if (NORTH < 0.0) {
+            a += PI;
+        }
+    } else {
+        a = (EAST > 0.0 ? PI / 2.0 : -PI / 2.0) - gf_quickAtan(NORTH / EAST);
+    }
+    return a < 0.0 ? a + 2.0 * PI : (a >= 2.0 * PI ? a - 2.0 * PI : a);
+}
+
+double lf_arrivalHeading(const LiveAc& AC)
+{
+    const std::deque<StreamPos>& stream = AC.stream;
+    const StreamPos& next = stream[1];
+    const double leg = gf_bearing(AC.block[kBlockLat], AC.block[kBlockLon], next.lat, next.lon);
+    if (stream.size() < 3 || stream[2].repeat != 0 || lf_samePosition(next, stream[2])) {
+        return leg;
+    }
+    const double turn = gf_wrapRadians(gf_bearing(next.lat, next.lon, stream[2].lat, stream[2].lon) - leg);
+    return std::abs(turn) < kSmoothTurnRad ? gf_wrapTwoPi(leg + turn / 2.0) : leg;
+}
+
+bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
+{
+    LegPath& path = AC.legPath;
+    path.clear();
+    const StreamPos& next = AC.stream[1];
+    path.originLat = AC.block[kBlockLat];
+    path.originLon = AC.block[kBlockLon];
+    gf_toFrame(path.originLat, path.originLon, next.lat, next.lon, path.endNorth, path.endEast);
+    const double d = std::hypot(path.endNorth, path.endEast);
+    if (!(d >= kShortestLegM)) {
+        return false;
+    }
+    const double h = AC.block[kBlockHeading];
+    const double leg = std::atan2(path.endEast, path.endNorth);
+    if (std::abs(gf_wrapRadians(leg - h)) < kStraightRad && std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad) {
+        return false;
+    }
+    const double lead = d * std::max(std::cos(gf_wrapRadians(leg - h)), kLeastLeadShare);
+    path.firstNorth = lead * std::cos(h) / 3.0;
+    path.firstEast = lead * std::sin(h) / 3.0;
+    path.secondNorth = path.endNorth - d * std::cos(ARRIVAL) / 3.0;
+    path.secondEast = path.endEast - d * std::sin(ARRIVAL) / 3.0;
+    path.lonPerMetre = 1.0 / (std::cos(path.originLat * DEG_TO_RAD) * kFrameMetresPerDegree);
+    path.shaped = 1;
+    return true;
+}
+
+double lf_legPathTurnRate(const LegPath& P)
+{
+    double fastest = 0.0;
+    for (int i = 0; i <= kRateSamples; ++i) {
+        const double t = static_cast<double>(i) / kRateSamples;
+        const Vec d = lf_direction(P, t);
+        const Vec b = lf_bend(P, t);
+        const double length2 = d.north * d.north + d.east * d.east;
+        if (length2 > 1e-6) {
+            fastest = std::max(fastest, std::abs(d.north * b.east - d.east * b.north) / length2);
+        }
+    }
+    return fastest;
+}
+
+void lf_startLegPath(LiveAc& AC, int32_t T)
+{
+    LegPath& path = AC.legPath;
+    if (path.shaped != 0) {
+        path.t = 0.0;
+        path.lastNorth = 0.0;
+        path.lastEast = 0.0;
+        path.step = 1.0 / std::max(T, 1);
+        // The curve's own pace slows the aircraft where it turns most: on the ground that is
+        // what a taxiing aircraft does; in the air it is softened to its square root, so that an
+        // aircraft slows a little in a hard turn and never rushes along the straighter part.
+        path.pace = AC.onGround != 0 ? 0.0 : lf_airPace(path);
+        path.speed = std::hypot(path.firstNorth, path.firstEast) * 3.0;
+    }
+}
+
+double lf_followLegPath(LiveAc& AC, double& HEADING)
+{
+    LegPath& p = AC.legPath;
+    auto& b = AC.block;
+    const double step =
+        p.pace > 0.0 ? std::min(p.step * p.pace / std::sqrt(std::max(p.speed, 1e-9)), kMostSteps * p.step) : p.step;
+    p.t = std::min(p.t + step, 1.0);
+    const double t = p.t;
+    const double u = 1.0 - t;
+    const double north = 3.0 * u * u * t * p.firstNorth + 3.0 * u * t * t * p.secondNorth + t * t * t * p.endNorth;
+    const double east = 3.0 * u * u * t * p.firstEast + 3.0 * u * t * t * p.secondEast + t * t * t * p.endEast;
+    const double dNorth = north - p.lastNorth;
+    const double dEast = east - p.lastEast;
+    p.lastNorth = north;
+    p.lastEast = east;
+    b[kBlockLat] = p.originLat + north * (1.0 / kFrameMetresPerDegree);
+    b[kBlockLon] = gf_wrapDegrees(p.originLon + east * p.lonPerMetre);
+    const Vec d = lf_direction(p, t);
+    if (d.north != 0.0 || d.east != 0.0) {
+        HEADING = gf_quickBearing(d.north, d.east);
+    }
+    if (p.pace == 0.0) {
+        return 0.0;
+    }
+    p.speed = std::sqrt(d.north * d.north + d.east * d.east);
+    return std::sqrt(dNorth * dNorth + dEast * dEast);
+}
+
+} // namespace qmt
