@@ -9,6 +9,7 @@
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/ScanTasks.h"
 #include "core/Text.h"
 #include "core/WindowState.h"
 #include "core/XmlMeta.h"
@@ -16,6 +17,7 @@
 
 #include <pugixml.hpp>
 
+#include <deque>
 #include <fstream>
 #include <list>
 
@@ -45,12 +47,21 @@ std::string lf_publisherOf(const fs::path& APF)
     return gf_stringParameterByName(doc, "publisher").value_or("");
 }
 
-// Copies FILE into tblo, replacing an earlier copy; false (with a warning) when it fails.
+// Copies FILE into tblo, replacing an earlier copy; false (with a warning) when it fails. The copy
+// is a second name of the same file where the file system allows it: tblo only holds the files
+// until they are zipped, and the generated file is never changed in place (a new one replaces it
+// whole), so the bytes need not be written a second time. Elsewhere the bytes are copied.
 bool lf_copyToTblo(const fs::path& FILE)
 {
     const fs::path target = g_tbloPath / FILE.filename();
     std::error_code ec;
-    fs::copy_file(FILE, target, fs::copy_options::overwrite_existing, ec);
+    fs::remove(target, ec);
+    ec.clear();
+    fs::create_hard_link(FILE, target, ec);
+    if (ec) {
+        ec.clear();
+        fs::copy_file(FILE, target, fs::copy_options::overwrite_existing, ec);
+    }
     if (ec) {
         gf_logWarning("'{}' failed to copy '{}': {}", gf_utf16ToUtf8(FILE), gf_utf16ToUtf8(target), ec.message());
         return false;
@@ -147,6 +158,144 @@ bool lf_closeZip(ZipArchive& ARCHIVE, const fs::path& ZIP, std::size_t ADDED)
     return closed && ADDED > 0 && exists && !ec && size != 0;
 }
 
+namespace {
+
+// One file of tblo read and compressed by a scan worker; nothing when it could not be read.
+using Compressed = std::optional<DeflatedEntry>;
+
+Compressed lf_readCompressed(const fs::path& PATH)
+{
+    const auto bytes = lf_readFileBytes(PATH);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return gf_deflateEntry(bytes->data(), bytes->size());
+}
+
+// Adds the files of tblo to the archive in listing order. The archive reads the bytes only when
+// it is closed: the lists keep them in place until then.
+class TbloEntries {
+public:
+    explicit TbloEntries(ZipArchive& ARCHIVE) : m_archive(ARCHIVE) {}
+
+    // The file compressed ahead, or read here and compressed by the archive when its worker
+    // failed or did not end in time. False when the archive took no more.
+    bool add(const fs::path& PATH, Compressed* COMPRESSED)
+    {
+        if (COMPRESSED != nullptr && !*COMPRESSED) {
+            lf_zipLine(fmt::format("[zip] READ FAIL: {}", gf_utf16ToUtf8(PATH)));
+            return true;
+        }
+        std::vector<char>* read = nullptr;
+        if (COMPRESSED == nullptr) {
+            auto bytes = lf_readFileBytes(PATH);
+            if (!bytes) {
+                lf_zipLine(fmt::format("[zip] READ FAIL: {}", gf_utf16ToUtf8(PATH)));
+                return true;
+            }
+            read = &m_read.emplace_back(std::move(*bytes));
+        }
+        const std::string name = gf_utf16ToUtf8(PATH.filename());
+        const std::uint64_t size = read != nullptr ? read->size() : (*COMPRESSED)->size;
+        lf_zipLine(fmt::format("[zip] Adding (data) {} -> {} ({} bytes)", gf_utf16ToUtf8(PATH), name, size));
+        const bool added = read != nullptr ? m_archive.addData(name, read->data(), read->size())
+                                           : m_archive.addDeflated(name, m_compressed.emplace_back(std::move(**COMPRESSED)));
+        if (!added) {
+            lf_zipLine(fmt::format("[zip] ERROR addData({})", name));
+            return false;
+        }
+        ++m_added;
+        return true;
+    }
+    std::size_t added() const { return m_added; }
+
+private:
+    ZipArchive& m_archive;
+    std::list<DeflatedEntry> m_compressed;
+    std::list<std::vector<char>> m_read;
+    std::size_t m_added = 0;
+};
+
+// Files of tblo in listing order, read and compressed by one scan worker.
+using Batch = std::vector<fs::path>;
+using Results = std::vector<Compressed>;
+
+bool lf_addBatch(const Batch& FILES, Results* RESULTS, TbloEntries& ENTRIES)
+{
+    for (std::size_t i = 0; i < FILES.size(); ++i) {
+        if (!ENTRIES.add(FILES[i], RESULTS != nullptr ? &(*RESULTS)[i] : nullptr)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Adds the oldest batch handed to the workers; false when the archive took no more.
+bool lf_addOldest(ScanTasks<Results>& TASKS, std::deque<Batch>& STARTED, TbloEntries& ENTRIES)
+{
+    const Batch batch = std::move(STARTED.front());
+    STARTED.pop_front();
+    Results results;
+    try {
+        results = TASKS.takeOldest();
+    } catch (const std::exception&) {
+        return lf_addBatch(batch, nullptr, ENTRIES);
+    }
+    return lf_addBatch(batch, &results, ENTRIES);
+}
+
+bool lf_startBatch(ScanTasks<Results>& TASKS, Batch BATCH, std::deque<Batch>& STARTED)
+{
+    try {
+        TASKS.start([BATCH] {
+            Results results;
+            results.reserve(BATCH.size());
+            for (const fs::path& file : BATCH) {
+                results.push_back(lf_readCompressed(file));
+            }
+            return results;
+        });
+    } catch (const std::exception&) {
+        return false;
+    }
+    STARTED.push_back(std::move(BATCH));
+    return true;
+}
+
+// Compressing is most of the zip's time: the scan workers compress the files, a few batches
+// per worker (few hand-overs), ahead of the archive, which takes them in listing order. Files
+// that no worker took are compressed by the archive.
+std::size_t lf_addTbloFiles(TbloEntries& ENTRIES)
+{
+    std::vector<fs::path> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(g_tbloPath)) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path());
+        }
+    }
+    const std::size_t perBatch = files.size() / (4 * std::max(1u, g_maxBglTasks)) + 1;
+    ScanTasks<Results> tasks;
+    std::deque<Batch> started;
+    std::size_t at = 0;
+    bool more = true;
+    for (; more && at < files.size(); at += perBatch) {
+        const auto end = files.begin() + static_cast<std::ptrdiff_t>(std::min(at + perBatch, files.size()));
+        if (!lf_startBatch(tasks, Batch(files.begin() + static_cast<std::ptrdiff_t>(at), end), started)) {
+            break;
+        }
+        more = !tasks.overfull() || lf_addOldest(tasks, started, ENTRIES);
+    }
+    while (more && !started.empty()) {
+        more = lf_addOldest(tasks, started, ENTRIES);
+    }
+    for (; more && at < files.size(); ++at) {
+        more = ENTRIES.add(files[at], nullptr);
+    }
+    return ENTRIES.added();
+}
+
+} // namespace
+
 bool lf_zipFolder(const fs::path& ZIP)
 {
     if (!fs::is_directory(g_tbloPath)) {
@@ -169,28 +318,8 @@ bool lf_zipFolder(const fs::path& ZIP)
         lf_zipLine("[zip] Could not open archive for writing");
         return false;
     }
-    // The archive reads the bytes only when it is closed; a list keeps them in place until then.
-    std::list<std::vector<char>> kept;
-    std::size_t added = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(g_tbloPath)) {
-        if (!entry.is_regular_file()) {
-            continue;
-        }
-        auto bytes = lf_readFileBytes(entry.path());
-        if (!bytes) {
-            lf_zipLine(fmt::format("[zip] READ FAIL: {}", gf_utf16ToUtf8(entry.path())));
-            continue;
-        }
-        const std::string name = gf_utf16ToUtf8(entry.path().filename());
-        std::vector<char>& data = kept.emplace_back(std::move(*bytes));
-        lf_zipLine(fmt::format("[zip] Adding (data) {} -> {} ({} bytes)", gf_utf16ToUtf8(entry.path()), name,
-                               data.size()));
-        if (!archive.addData(name, data.data(), data.size())) {
-            lf_zipLine(fmt::format("[zip] ERROR addData({})", name));
-            break;
-        }
-        ++added;
-    }
+    TbloEntries entries(archive);
+    const std::size_t added = lf_addTbloFiles(entries);
     return lf_closeZip(archive, zip, added);
 }
 
