@@ -18,6 +18,7 @@
 #include <pugixml.hpp>
 
 #include <deque>
+#include <functional>
 #include <fstream>
 #include <list>
 
@@ -55,9 +56,11 @@ bool lf_copyToTblo(const fs::path& FILE)
 {
     const fs::path target = g_tbloPath / FILE.filename();
     std::error_code ec;
-    fs::remove(target, ec);
-    ec.clear();
     fs::create_hard_link(FILE, target, ec);
+    if (ec == std::errc::file_exists) {
+        fs::remove(target, ec);
+        fs::create_hard_link(FILE, target, ec);
+    }
     if (ec) {
         ec.clear();
         fs::copy_file(FILE, target, fs::copy_options::overwrite_existing, ec);
@@ -81,6 +84,62 @@ void lf_removeLinkOf(const fs::path& FOLDER, std::string_view CODE)
     }
     if (exists && !fs::remove(link, ec)) {
         gf_logWarning("remove({}) failed: {}", gf_utf16ToUtf8(link), ec.message());
+    }
+}
+
+// Runs EACH for every file of FILES on the scan workers, a few batches of files per worker (few
+// hand-overs), and hands each result to TAKE on this thread in the order of FILES; TAKE gets no
+// result (nullptr) for the files of a batch whose worker failed or did not end in time, or when
+// no worker could be had. TAKE answers false to take no more.
+template <typename RESULT>
+void lf_forEachOnWorkers(const std::vector<fs::path>& FILES, RESULT (*EACH)(const fs::path&),
+                         const std::function<bool(const fs::path&, RESULT*)>& TAKE)
+{
+    using Results = std::vector<RESULT>;
+    const std::size_t perBatch = FILES.size() / (4 * std::max(1u, g_maxBglTasks)) + 1;
+    ScanTasks<Results> tasks;
+    std::deque<std::size_t> started;  // the first file of each batch handed out
+    const auto takeOldest = [&] {
+        const std::size_t first = started.front();
+        started.pop_front();
+        const std::size_t end = std::min(first + perBatch, FILES.size());
+        std::optional<Results> results;
+        try {
+            results = tasks.takeOldest();
+        } catch (const std::exception&) {
+        }
+        for (std::size_t i = first; i < end; ++i) {
+            if (!TAKE(FILES[i], results ? &(*results)[i - first] : nullptr)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::size_t at = 0;
+    bool more = true;
+    for (; more && at < FILES.size(); at += perBatch) {
+        const std::vector<fs::path> batch(FILES.begin() + static_cast<std::ptrdiff_t>(at),
+                                          FILES.begin() + static_cast<std::ptrdiff_t>(std::min(at + perBatch, FILES.size())));
+        try {
+            tasks.start([batch, EACH] {
+                Results results;
+                results.reserve(batch.size());
+                for (const fs::path& file : batch) {
+                    results.push_back(EACH(file));
+                }
+                return results;
+            });
+        } catch (const std::exception&) {
+            break;  // no worker: this batch and the rest get no result
+        }
+        started.push_back(at);
+        more = !tasks.overfull() || takeOldest();
+    }
+    while (more && !started.empty()) {
+        more = takeOldest();
+    }
+    for (; more && at < FILES.size(); ++at) {
+        more = TAKE(FILES[at], nullptr);
     }
 }
 
@@ -118,30 +177,51 @@ void lf_copySimaddonToTblo()
     gf_logLine("{} simaddon file{} copied to tblo folder", copied, gf_plural(copied));
 }
 
+namespace {
+
+// What becomes of a generated thirdparty file.
+enum class TbloVerdict : std::uint8_t { drop, pass, copy };
+
+TbloVerdict lf_thirdpartyVerdict(const fs::path& APF)
+{
+    const std::string code = gf_upper(APF.stem().string());
+    if (code == "KMCI" && lf_publisherOf(APF) == "TropicalSim") {
+        // This publisher's KMCI is known to be unusable: it never reaches the archive.
+        return TbloVerdict::drop;
+    }
+    if (!gf_isKnownAirport(code) || !lf_hasKnownOrigin(APF)) {
+        return TbloVerdict::pass;
+    }
+    return TbloVerdict::copy;
+}
+
+} // namespace
+
 void lf_copyThirdpartyToTblo()
 {
-    for (const fs::path& file : gf_collectXmlFiles(g_myThirdpartyPath)) {
-        const std::string code = gf_upper(file.stem().string());
-        if (code == "KMCI" && lf_publisherOf(file) == "TropicalSim") {
-            // This publisher's KMCI is known to be unusable: it never reaches the archive.
+    // Loading every file to tell its origin is most of this step: the scan workers load them,
+    // and the files are removed or copied here in their order.
+    const auto take = [](const fs::path& APF, TbloVerdict* VERDICT) {
+        switch (VERDICT != nullptr ? *VERDICT : lf_thirdpartyVerdict(APF)) {
+        case TbloVerdict::drop: {
             std::error_code ec;
-            fs::remove(file, ec);
+            fs::remove(APF, ec);
             if (ec) {
-                gf_logWarning("remove({}) failed: {}", gf_utf16ToUtf8(file), ec.message());
+                gf_logWarning("remove({}) failed: {}", gf_utf16ToUtf8(APF), ec.message());
             }
-            continue;
+            break;
         }
-        if (!gf_isKnownAirport(code)) {
-            continue;
+        case TbloVerdict::copy:
+            if (lf_copyToTblo(APF)) {
+                lf_removeLinkOf(g_myThirdpartyPath, gf_upper(APF.stem().string()));
+            }
+            break;
+        case TbloVerdict::pass:
+            break;
         }
-        if (!lf_hasKnownOrigin(file)) {
-            continue;
-        }
-        if (!lf_copyToTblo(file)) {
-            continue;
-        }
-        lf_removeLinkOf(g_myThirdpartyPath, code);
-    }
+        return true;
+    };
+    lf_forEachOnWorkers<TbloVerdict>(gf_collectXmlFiles(g_myThirdpartyPath), lf_thirdpartyVerdict, take);
 }
 
 bool lf_closeZip(ZipArchive& ARCHIVE, const fs::path& ZIP, std::size_t ADDED)
@@ -216,55 +296,9 @@ private:
     std::size_t m_added = 0;
 };
 
-// Files of tblo in listing order, read and compressed by one scan worker.
-using Batch = std::vector<fs::path>;
-using Results = std::vector<Compressed>;
-
-bool lf_addBatch(const Batch& FILES, Results* RESULTS, TbloEntries& ENTRIES)
-{
-    for (std::size_t i = 0; i < FILES.size(); ++i) {
-        if (!ENTRIES.add(FILES[i], RESULTS != nullptr ? &(*RESULTS)[i] : nullptr)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Adds the oldest batch handed to the workers; false when the archive took no more.
-bool lf_addOldest(ScanTasks<Results>& TASKS, std::deque<Batch>& STARTED, TbloEntries& ENTRIES)
-{
-    const Batch batch = std::move(STARTED.front());
-    STARTED.pop_front();
-    Results results;
-    try {
-        results = TASKS.takeOldest();
-    } catch (const std::exception&) {
-        return lf_addBatch(batch, nullptr, ENTRIES);
-    }
-    return lf_addBatch(batch, &results, ENTRIES);
-}
-
-bool lf_startBatch(ScanTasks<Results>& TASKS, Batch BATCH, std::deque<Batch>& STARTED)
-{
-    try {
-        TASKS.start([BATCH] {
-            Results results;
-            results.reserve(BATCH.size());
-            for (const fs::path& file : BATCH) {
-                results.push_back(lf_readCompressed(file));
-            }
-            return results;
-        });
-    } catch (const std::exception&) {
-        return false;
-    }
-    STARTED.push_back(std::move(BATCH));
-    return true;
-}
-
-// Compressing is most of the zip's time: the scan workers compress the files, a few batches
-// per worker (few hand-overs), ahead of the archive, which takes them in listing order. Files
-// that no worker took are compressed by the archive.
+// Compressing is most of the zip's time: the scan workers compress the files ahead of the
+// archive, which takes them in listing order. Files that no worker took are compressed by the
+// archive.
 std::size_t lf_addTbloFiles(TbloEntries& ENTRIES)
 {
     std::vector<fs::path> files;
@@ -273,24 +307,9 @@ std::size_t lf_addTbloFiles(TbloEntries& ENTRIES)
             files.push_back(entry.path());
         }
     }
-    const std::size_t perBatch = files.size() / (4 * std::max(1u, g_maxBglTasks)) + 1;
-    ScanTasks<Results> tasks;
-    std::deque<Batch> started;
-    std::size_t at = 0;
-    bool more = true;
-    for (; more && at < files.size(); at += perBatch) {
-        const auto end = files.begin() + static_cast<std::ptrdiff_t>(std::min(at + perBatch, files.size()));
-        if (!lf_startBatch(tasks, Batch(files.begin() + static_cast<std::ptrdiff_t>(at), end), started)) {
-            break;
-        }
-        more = !tasks.overfull() || lf_addOldest(tasks, started, ENTRIES);
-    }
-    while (more && !started.empty()) {
-        more = lf_addOldest(tasks, started, ENTRIES);
-    }
-    for (; more && at < files.size(); ++at) {
-        more = ENTRIES.add(files[at], nullptr);
-    }
+    lf_forEachOnWorkers<Compressed>(files, lf_readCompressed, [&](const fs::path& PATH, Compressed* COMPRESSED) {
+        return ENTRIES.add(PATH, COMPRESSED);
+    });
     return ENTRIES.added();
 }
 
