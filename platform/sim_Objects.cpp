@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include <cmath>
+#include <fstream>
 
 namespace qmt {
 
@@ -293,18 +294,28 @@ void SimStandIn::setTerrain(std::vector<TerrainPoint> AIRPORTS)
 
 std::string SimStandIn::loadTerrain(const std::filesystem::path& AIRPORTS_XML)
 {
-    pugi::xml_document doc;
-    if (!doc.load_file(AIRPORTS_XML.c_str())) {
+    std::ifstream in(AIRPORTS_XML);
+    if (!in) {
         return "cannot read the scenery's airports from " + AIRPORTS_XML.string();
     }
+    // The list holds one airport to a line. Read a line at a time, so that its 40,000 airports
+    // never stand in memory as one tree: that tree took more than the whole program holds.
     std::vector<TerrainPoint> airports;
-    for (const pugi::xpath_node& a : doc.select_nodes("//a")) {
-        const pugi::xml_node n = a.node();
+    pugi::xml_document doc;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.find("<a ") == std::string::npos || !doc.load_string(line.c_str())) {
+            continue;
+        }
+        const pugi::xml_node n = doc.child("a");
         // small fields and heliports (some on roofs) do not tell the lie of the land
-        if (n.attribute("minor").as_bool()) {
+        if (!n || n.attribute("minor").as_bool()) {
             continue;
         }
         airports.push_back({n.attribute("lat").as_double(), n.attribute("lon").as_double(), n.attribute("alt").as_double()});
+    }
+    if (in.bad() || airports.empty()) {
+        return "cannot read the scenery's airports from " + AIRPORTS_XML.string();
     }
     setTerrain(std::move(airports));
     return {};
