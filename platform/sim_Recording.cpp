@@ -87,6 +87,7 @@ std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH)
             "S,frame,object,note\n";
     std::lock_guard lock(m_state->mutex);
     m_state->track = std::move(out);
+    m_state->trackOn = true;
     m_state->trackedObjects.clear();
     return {};
 }
@@ -95,12 +96,12 @@ void SimStandIn::stopTrackRecording()
 {
     std::lock_guard lock(m_state->mutex);
     m_state->track.reset();
+    m_state->trackOn = false;
 }
 
 bool SimStandIn::trackRecording() const
 {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->track != nullptr;
+    return m_state->trackOn.load();
 }
 
 void SimStandIn::recordNote(std::uint32_t OBJECT_ID, const std::string& TEXT)
