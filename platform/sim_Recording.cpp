@@ -87,7 +87,6 @@ std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH)
             "S,frame,object,note\n";
     std::lock_guard lock(m_state->mutex);
     m_state->track = std::move(out);
-    m_state->trackOn = true;
     m_state->trackedObjects.clear();
     return {};
 }
@@ -96,12 +95,12 @@ void SimStandIn::stopTrackRecording()
 {
     std::lock_guard lock(m_state->mutex);
     m_state->track.reset();
-    m_state->trackOn = false;
 }
 
 bool SimStandIn::trackRecording() const
 {
-    return m_state->trackOn.load();
+    std::lock_guard lock(m_state->mutex);
+    return m_state->track != nullptr;
 }
 
 void SimStandIn::recordNote(std::uint32_t OBJECT_ID, const std::string& TEXT)

@@ -73,7 +73,6 @@ void SimStandIn::State::resetLocked()
     recording = true;
     calls.clear();
     track.reset();
-    trackOn = false;
     trackedObjects.clear();
     SimObject user;
     user.user = true;

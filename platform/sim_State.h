@@ -12,7 +12,6 @@
 #include <deque>
 #include <fstream>
 #include <map>
-#include <atomic>
 #include <mutex>
 #include <random>
 #include <set>
@@ -133,9 +132,6 @@ struct SimStandIn::State {
     bool recording = true;
     std::vector<SimCall> calls;
     std::unique_ptr<std::ofstream> track;   // the track recording, when one runs
-    // Whether track is set, readable without the mutex: the program asks at every tick, and
-    // must not wait there while the simulator's frame holds the mutex. Written with track.
-    std::atomic<bool> trackOn{false};
     std::set<std::uint32_t> trackedObjects; // objects introduced to the recording
 
     // ---- all called with the mutex held ----
