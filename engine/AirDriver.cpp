@@ -146,12 +146,14 @@ void lf_pitchStep(LiveAc& AC, int32_t T)
 // wings level in the flare and on the ground; the reported roll when the feed gives one.
 void lf_bankForTurn(LiveAc& AC, double TURN_PER_TICK, double METRES_PER_TICK)
 {
-    const StreamPos& to = AC.stream.front();
     double target = 0.0;
     if (AC.flareStage == 0 && AC.onGround == 0) {
-        target = to.hasRoll != 0 ? to.roll
-                                 : -gf_quickAtan(METRES_PER_TICK * TURN_PER_TICK * kTicksPerSecond * kTicksPerSecond /
-                                              kGravity);
+        // The tick keeps the front point's roll in the record: the point itself is a cache miss.
+        const bool kept = gf_keptFrontHolds(AC, LiveAc::kFrontKeptActive);
+        const bool hasRoll = kept ? AC.frontHasRoll != 0 : AC.stream.front().hasRoll != 0;
+        target = hasRoll ? (kept ? AC.frontRoll : AC.stream.front().roll)
+                         : -gf_quickAtan(METRES_PER_TICK * TURN_PER_TICK * kTicksPerSecond * kTicksPerSecond /
+                                         kGravity);
     }
     const double limit = g_bankLimits.at(AC.category);
     const double rate = g_bankRates.at(AC.category);

@@ -171,17 +171,22 @@ struct LiveAc : SimAc {
     std::deque<StreamPos> stream;           // reported positions still to be played; front is the point reached
     double lastReportTime = 0.0;            // seconds, of the last accepted record
 
-    // What the tick tests of the front point every tick, kept in the record so that a tick in
+    // What the tick reads of the front point every tick, kept in the record so that a tick in
     // which no point falls due does not reach into the stream's storage (a cache miss per
     // aircraft). It holds while frontKept is set and the stream's front is still the element at
-    // frontAt with the stream of frontSize points: the tick's update pass keeps it, leaves it
-    // when the aircraft is not active, and the merge of a report, which may change the front
-    // point in place, forgets it (gf_forgetKeptFront).
+    // frontAt with the stream of frontSize points: the tick's update pass keeps it for an active
+    // aircraft (kFrontKeptActive) and for one waiting to be created (kFrontKeptBuffered), leaves
+    // it in every other state, and the merge of a report, which may change the front point in
+    // place, forgets it (gf_forgetKeptFront).
+    static constexpr uint8_t kFrontKeptActive = 1;
+    static constexpr uint8_t kFrontKeptBuffered = 2;
     const StreamPos* frontAt = nullptr;
     std::size_t frontSize = 0;
     int32_t frontPlayTick = 0;
     uint8_t frontRepeat = 0;
     uint8_t frontKept = 0;
+    uint8_t frontHasRoll = 0;
+    double frontRoll = 0.0;                 // radians, valid while frontHasRoll
 
     // driving state
     double checkLat = 0.0;                  // position at the last check for statics in the way
@@ -256,6 +261,14 @@ inline std::string_view gf_phaseName(FlightState STATE) { return gf_phaseName(st
 // Whoever changes a point of an active aircraft's stream in place outside the tick's update
 // pass calls this, so that the tick looks at the front point again.
 inline void gf_forgetKeptFront(LiveAc& AC) { AC.frontKept = 0; }
+// The kept front point holds, kept by the pass of the given kind, when the stream's front is
+// still the element it was taken from. Only the stream's own bookkeeping in the record is read,
+// never the point.
+inline bool gf_keptFrontHolds(const LiveAc& AC, uint8_t KIND)
+{
+    return AC.frontKept == KIND && !AC.stream.empty() && AC.frontAt == &AC.stream.front() &&
+           AC.frontSize == AC.stream.size();
+}
 
 // ---- log texts of an aircraft ----
 

@@ -5,6 +5,7 @@
 
 #include "engine/Intake.h"
 #include "engine/Tick.h"
+#include "liveries/Matching.h"
 #include "spawn_fixture.h"
 
 namespace qmt::test {
@@ -76,6 +77,36 @@ TEST_F(KeptFrontTest, AnAircraftBackInTheSimulatorLooksAtItsFrontPointAgain)
     ac.state = AcState::active;
     lf_handleAddingStack();
     EXPECT_NE(ac.block[kBlockLat], lat);
+}
+
+// A waiting aircraft is born at the tick its first point falls due, whether that tick was kept
+// while it waited or its point was changed in place while it was active before (a respawn).
+TEST_F(KeptFrontTest, AWaitingAircraftIsBornWhenItsFirstPointFallsDue)
+{
+    struct Case {
+        const char* name;
+        bool activeBefore;
+    };
+    g_userAc.altitude = 30000.0; // far above the newborn: no conflict in the air
+    for (const Case c : {Case{"waiting from the start", false}, Case{"waiting after a respawn", true}}) {
+        SCOPED_TRACE(c.name);
+        g_liveAcs.clear();
+        LiveAc& ac = c.activeBefore ? waitingAc() : bufferAc(0x484002, "KLM2");
+        g_chosenLiveries[ac.id] = "KLM Boeing 737-800 PH-BXA";
+        const int32_t due = g_tickCounter.load() + 3;
+        if (c.activeBefore) {
+            lf_handleAddingStack();
+            gf_setAcState(ac, AcState::buffer);
+        }
+        ac.stream.front().playTick = due;
+        ac.stream.back().playTick = due + 100;
+        while (g_tickCounter.load() < due) {
+            lf_handleAddingStack();
+            ASSERT_EQ(ac.state, AcState::buffer) << "born early at tick " << g_tickCounter.load();
+        }
+        lf_handleAddingStack();
+        EXPECT_EQ(ac.state, AcState::adding2sim);
+    }
 }
 
 } // namespace
