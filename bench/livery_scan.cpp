@@ -292,6 +292,28 @@ void BM_ScanReading(benchmark::State& STATE)
 }
 BENCHMARK(BM_ScanReading)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
+// Reading alone on one thread: the readers' own cost, without workers.
+void BM_ReadOneThread(benchmark::State& STATE)
+{
+    Tree& t = tree();
+    double seconds = 0;
+    double cpu = 0;
+    for (auto _ : STATE) {
+        gf_resetLiveryScanForTests();
+        LiveryScanRun run(lf_takeScanSnapshot());
+        const double cpuStart = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        for (const std::filesystem::path& file : t.files)
+            g_scannedLiveries.splice(g_scannedLiveries.end(), lf_searchLiveriesinFile(1, file, *run.lists));
+        const double took = secondsSince(start);
+        cpu += processCpuSeconds() - cpuStart;
+        STATE.SetIterationTime(took);
+        seconds += took;
+    }
+    setRatios(STATE, seconds, cpu);
+}
+BENCHMARK(BM_ReadOneThread)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
 // The scan as the start-up runs it, from the workers' start to the last report file.
 void BM_LiveryScan(benchmark::State& STATE)
 {
