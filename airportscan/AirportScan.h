@@ -46,8 +46,10 @@ struct BglNote {
 // The notes of the current folder walk, for its second pass; guarded by g_handledBglFilesMutex.
 extern std::vector<BglNote> g_bglNotes;
 
-// Held around every write of a link file or generated airport file: two BGL files of one
-// airport are read by two tasks at once and would write the same file.
+// Two BGL files of one airport are read by two tasks at once and would write the same file: a
+// write of a link file or generated airport file claims its path first, and a second write of
+// that path waits for the first to end, while files of other airports are written at the same
+// time. Guards the paths claimed; held only to claim or release one, or to create their folder.
 extern std::mutex g_apfWriteMutex;
 
 // Names that mark the simulator's own base package and the streamed packages folder.

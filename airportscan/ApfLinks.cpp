@@ -10,6 +10,8 @@
 #include "stands/ApfLookup.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <set>
 
 namespace qmt {
 
@@ -19,13 +21,44 @@ namespace {
 
 constexpr std::string_view SIMADDON = "simaddon";
 
+// The paths of the airport files and link files being written now (g_apfWriteMutex).
+std::set<fs::path> s_writing;
+std::condition_variable s_written;
+
+// The claim of one file's path for the time of its write (g_apfWriteMutex).
+class WriteClaim {
+public:
+    explicit WriteClaim(fs::path PATH) : m_file(std::move(PATH))
+    {
+        std::unique_lock lock(g_apfWriteMutex);
+        s_written.wait(lock, [this] { return !s_writing.contains(m_file); });
+        s_writing.insert(m_file);
+    }
+    ~WriteClaim()
+    {
+        {
+            std::lock_guard lock(g_apfWriteMutex);
+            s_writing.erase(m_file);
+        }
+        s_written.notify_all();
+    }
+    WriteClaim(const WriteClaim&) = delete;
+    WriteClaim& operator=(const WriteClaim&) = delete;
+
+private:
+    fs::path m_file;
+};
+
 // Writes the link file FOLDER/<ICAO>.txt naming ARCHIVE_PATH; a failure goes to the scan log.
 void lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::string& ARCHIVE_PATH)
 {
     const fs::path link = FOLDER / gf_apfTxtPath(CODE);
-    std::lock_guard lock(g_apfWriteMutex);
     std::error_code ec;
-    fs::create_directories(FOLDER, ec);
+    {
+        std::lock_guard lock(g_apfWriteMutex);
+        fs::create_directories(FOLDER, ec);
+    }
+    const WriteClaim claim(link);
     if (ec || !gf_writeTextFile(ARCHIVE_PATH, link, true)) {
         gf_scanLog("{}could not write link file {}", "===> ", gf_utf16ToUtf8(link));
     }
@@ -121,12 +154,15 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS)
     std::sort(RECORD.stands.begin(), RECORD.stands.end(),
               [](const Stand& A, const Stand& B) { return A.name < B.name; });
     const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
-    // The document is made outside the lock, so that the tasks make theirs at the same time.
+    // The document is made before the file is claimed, so that the tasks make theirs at the same time.
     const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, gf_simNumber());
-    std::lock_guard lock(g_apfWriteMutex);
-    if (!fs::exists(folder)) {
-        fs::create_directory(folder);
+    {
+        std::lock_guard lock(g_apfWriteMutex);
+        if (!fs::exists(folder)) {
+            fs::create_directory(folder);
+        }
     }
+    const WriteClaim claim(file);
     if (!text || !gf_commitApfText(*text, file, ApfWriteMode::generated)) {
         gf_scanLog("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
     }

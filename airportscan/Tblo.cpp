@@ -9,6 +9,7 @@
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "core/ScanTasks.h"
 #include "core/Text.h"
 #include "core/WindowState.h"
 #include "core/XmlMeta.h"
@@ -16,6 +17,8 @@
 
 #include <pugixml.hpp>
 
+#include <deque>
+#include <functional>
 #include <fstream>
 #include <list>
 
@@ -45,12 +48,23 @@ std::string lf_publisherOf(const fs::path& APF)
     return gf_stringParameterByName(doc, "publisher").value_or("");
 }
 
-// Copies FILE into tblo, replacing an earlier copy; false (with a warning) when it fails.
+// Copies FILE into tblo, replacing an earlier copy; false (with a warning) when it fails. The copy
+// is a second name of the same file where the file system allows it: tblo only holds the files
+// until they are zipped, and the generated file is never changed in place (a new one replaces it
+// whole), so the bytes need not be written a second time. Elsewhere the bytes are copied.
 bool lf_copyToTblo(const fs::path& FILE)
 {
     const fs::path target = g_tbloPath / FILE.filename();
     std::error_code ec;
-    fs::copy_file(FILE, target, fs::copy_options::overwrite_existing, ec);
+    fs::create_hard_link(FILE, target, ec);
+    if (ec == std::errc::file_exists) {
+        fs::remove(target, ec);
+        fs::create_hard_link(FILE, target, ec);
+    }
+    if (ec) {
+        ec.clear();
+        fs::copy_file(FILE, target, fs::copy_options::overwrite_existing, ec);
+    }
     if (ec) {
         gf_logWarning("'{}' failed to copy '{}': {}", gf_utf16ToUtf8(FILE), gf_utf16ToUtf8(target), ec.message());
         return false;
@@ -70,6 +84,62 @@ void lf_removeLinkOf(const fs::path& FOLDER, std::string_view CODE)
     }
     if (exists && !fs::remove(link, ec)) {
         gf_logWarning("remove({}) failed: {}", gf_utf16ToUtf8(link), ec.message());
+    }
+}
+
+// Runs EACH for every file of FILES on the scan workers, a few batches of files per worker (few
+// hand-overs), and hands each result to TAKE on this thread in the order of FILES; TAKE gets no
+// result (nullptr) for the files of a batch whose worker failed or did not end in time, or when
+// no worker could be had. TAKE answers false to take no more.
+template <typename RESULT>
+void lf_forEachOnWorkers(const std::vector<fs::path>& FILES, RESULT (*EACH)(const fs::path&),
+                         const std::function<bool(const fs::path&, RESULT*)>& TAKE)
+{
+    using Results = std::vector<RESULT>;
+    const std::size_t perBatch = FILES.size() / (4 * std::max(1u, g_maxBglTasks)) + 1;
+    ScanTasks<Results> tasks;
+    std::deque<std::size_t> started;  // the first file of each batch handed out
+    const auto takeOldest = [&] {
+        const std::size_t first = started.front();
+        started.pop_front();
+        const std::size_t end = std::min(first + perBatch, FILES.size());
+        std::optional<Results> results;
+        try {
+            results = tasks.takeOldest();
+        } catch (const std::exception&) {
+        }
+        for (std::size_t i = first; i < end; ++i) {
+            if (!TAKE(FILES[i], results ? &(*results)[i - first] : nullptr)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::size_t at = 0;
+    bool more = true;
+    for (; more && at < FILES.size(); at += perBatch) {
+        const std::vector<fs::path> batch(FILES.begin() + static_cast<std::ptrdiff_t>(at),
+                                          FILES.begin() + static_cast<std::ptrdiff_t>(std::min(at + perBatch, FILES.size())));
+        try {
+            tasks.start([batch, EACH] {
+                Results results;
+                results.reserve(batch.size());
+                for (const fs::path& file : batch) {
+                    results.push_back(EACH(file));
+                }
+                return results;
+            });
+        } catch (const std::exception&) {
+            break;  // no worker: this batch and the rest get no result
+        }
+        started.push_back(at);
+        more = !tasks.overfull() || takeOldest();
+    }
+    while (more && !started.empty()) {
+        more = takeOldest();
+    }
+    for (; more && at < FILES.size(); ++at) {
+        more = TAKE(FILES[at], nullptr);
     }
 }
 
@@ -107,30 +177,51 @@ void lf_copySimaddonToTblo()
     gf_logLine("{} simaddon file{} copied to tblo folder", copied, gf_plural(copied));
 }
 
+namespace {
+
+// What becomes of a generated thirdparty file.
+enum class TbloVerdict : std::uint8_t { drop, pass, copy };
+
+TbloVerdict lf_thirdpartyVerdict(const fs::path& APF)
+{
+    const std::string code = gf_upper(APF.stem().string());
+    if (code == "KMCI" && lf_publisherOf(APF) == "TropicalSim") {
+        // This publisher's KMCI is known to be unusable: it never reaches the archive.
+        return TbloVerdict::drop;
+    }
+    if (!gf_isKnownAirport(code) || !lf_hasKnownOrigin(APF)) {
+        return TbloVerdict::pass;
+    }
+    return TbloVerdict::copy;
+}
+
+} // namespace
+
 void lf_copyThirdpartyToTblo()
 {
-    for (const fs::path& file : gf_collectXmlFiles(g_myThirdpartyPath)) {
-        const std::string code = gf_upper(file.stem().string());
-        if (code == "KMCI" && lf_publisherOf(file) == "TropicalSim") {
-            // This publisher's KMCI is known to be unusable: it never reaches the archive.
+    // Loading every file to tell its origin is most of this step: the scan workers load them,
+    // and the files are removed or copied here in their order.
+    const auto take = [](const fs::path& APF, TbloVerdict* VERDICT) {
+        switch (VERDICT != nullptr ? *VERDICT : lf_thirdpartyVerdict(APF)) {
+        case TbloVerdict::drop: {
             std::error_code ec;
-            fs::remove(file, ec);
+            fs::remove(APF, ec);
             if (ec) {
-                gf_logWarning("remove({}) failed: {}", gf_utf16ToUtf8(file), ec.message());
+                gf_logWarning("remove({}) failed: {}", gf_utf16ToUtf8(APF), ec.message());
             }
-            continue;
+            break;
         }
-        if (!gf_isKnownAirport(code)) {
-            continue;
+        case TbloVerdict::copy:
+            if (lf_copyToTblo(APF)) {
+                lf_removeLinkOf(g_myThirdpartyPath, gf_upper(APF.stem().string()));
+            }
+            break;
+        case TbloVerdict::pass:
+            break;
         }
-        if (!lf_hasKnownOrigin(file)) {
-            continue;
-        }
-        if (!lf_copyToTblo(file)) {
-            continue;
-        }
-        lf_removeLinkOf(g_myThirdpartyPath, code);
-    }
+        return true;
+    };
+    lf_forEachOnWorkers<TbloVerdict>(gf_collectXmlFiles(g_myThirdpartyPath), lf_thirdpartyVerdict, take);
 }
 
 bool lf_closeZip(ZipArchive& ARCHIVE, const fs::path& ZIP, std::size_t ADDED)
@@ -146,6 +237,83 @@ bool lf_closeZip(ZipArchive& ARCHIVE, const fs::path& ZIP, std::size_t ADDED)
     }
     return closed && ADDED > 0 && exists && !ec && size != 0;
 }
+
+namespace {
+
+// One file of tblo read and compressed by a scan worker; nothing when it could not be read.
+using Compressed = std::optional<DeflatedEntry>;
+
+Compressed lf_readCompressed(const fs::path& PATH)
+{
+    const auto bytes = lf_readFileBytes(PATH);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return gf_deflateEntry(bytes->data(), bytes->size());
+}
+
+// Adds the files of tblo to the archive in listing order. The archive reads the bytes only when
+// it is closed: the lists keep them in place until then.
+class TbloEntries {
+public:
+    explicit TbloEntries(ZipArchive& ARCHIVE) : m_archive(ARCHIVE) {}
+
+    // The file compressed ahead, or read here and compressed by the archive when its worker
+    // failed or did not end in time. False when the archive took no more.
+    bool add(const fs::path& PATH, Compressed* COMPRESSED)
+    {
+        if (COMPRESSED != nullptr && !*COMPRESSED) {
+            lf_zipLine(fmt::format("[zip] READ FAIL: {}", gf_utf16ToUtf8(PATH)));
+            return true;
+        }
+        std::vector<char>* read = nullptr;
+        if (COMPRESSED == nullptr) {
+            auto bytes = lf_readFileBytes(PATH);
+            if (!bytes) {
+                lf_zipLine(fmt::format("[zip] READ FAIL: {}", gf_utf16ToUtf8(PATH)));
+                return true;
+            }
+            read = &m_read.emplace_back(std::move(*bytes));
+        }
+        const std::string name = gf_utf16ToUtf8(PATH.filename());
+        const std::uint64_t size = read != nullptr ? read->size() : (*COMPRESSED)->size;
+        lf_zipLine(fmt::format("[zip] Adding (data) {} -> {} ({} bytes)", gf_utf16ToUtf8(PATH), name, size));
+        const bool added = read != nullptr ? m_archive.addData(name, read->data(), read->size())
+                                           : m_archive.addDeflated(name, m_compressed.emplace_back(std::move(**COMPRESSED)));
+        if (!added) {
+            lf_zipLine(fmt::format("[zip] ERROR addData({})", name));
+            return false;
+        }
+        ++m_added;
+        return true;
+    }
+    std::size_t added() const { return m_added; }
+
+private:
+    ZipArchive& m_archive;
+    std::list<DeflatedEntry> m_compressed;
+    std::list<std::vector<char>> m_read;
+    std::size_t m_added = 0;
+};
+
+// Compressing is most of the zip's time: the scan workers compress the files ahead of the
+// archive, which takes them in listing order. Files that no worker took are compressed by the
+// archive.
+std::size_t lf_addTbloFiles(TbloEntries& ENTRIES)
+{
+    std::vector<fs::path> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(g_tbloPath)) {
+        if (entry.is_regular_file()) {
+            files.push_back(entry.path());
+        }
+    }
+    lf_forEachOnWorkers<Compressed>(files, lf_readCompressed, [&](const fs::path& PATH, Compressed* COMPRESSED) {
+        return ENTRIES.add(PATH, COMPRESSED);
+    });
+    return ENTRIES.added();
+}
+
+} // namespace
 
 bool lf_zipFolder(const fs::path& ZIP)
 {
@@ -169,28 +337,8 @@ bool lf_zipFolder(const fs::path& ZIP)
         lf_zipLine("[zip] Could not open archive for writing");
         return false;
     }
-    // The archive reads the bytes only when it is closed; a list keeps them in place until then.
-    std::list<std::vector<char>> kept;
-    std::size_t added = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(g_tbloPath)) {
-        if (!entry.is_regular_file()) {
-            continue;
-        }
-        auto bytes = lf_readFileBytes(entry.path());
-        if (!bytes) {
-            lf_zipLine(fmt::format("[zip] READ FAIL: {}", gf_utf16ToUtf8(entry.path())));
-            continue;
-        }
-        const std::string name = gf_utf16ToUtf8(entry.path().filename());
-        std::vector<char>& data = kept.emplace_back(std::move(*bytes));
-        lf_zipLine(fmt::format("[zip] Adding (data) {} -> {} ({} bytes)", gf_utf16ToUtf8(entry.path()), name,
-                               data.size()));
-        if (!archive.addData(name, data.data(), data.size())) {
-            lf_zipLine(fmt::format("[zip] ERROR addData({})", name));
-            break;
-        }
-        ++added;
-    }
+    TbloEntries entries(archive);
+    const std::size_t added = lf_addTbloFiles(entries);
     return lf_closeZip(archive, zip, added);
 }
 

@@ -35,6 +35,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 namespace qmt {
 
@@ -45,18 +46,21 @@ namespace {
 constexpr const char* PROGRAM_NAME = "Quillon";
 constexpr std::chrono::milliseconds POLL_STEP{100};
 constexpr std::chrono::milliseconds LOGIN_STEP{300};
-constexpr int LOGIN_TRIES = 10;
+constexpr std::chrono::milliseconds LOGIN_LIMIT{3000};
 constexpr std::chrono::seconds FIRST_TRAFFIC_LIMIT{10};
 constexpr double API_REVISIT_SECONDS = 2.0;
 
 // The livery tables are emptied at the next closing down (a new scan or another simulator).
 std::atomic<bool> s_clearLiveryTables{false};
 
-// Waits in steps until the condition holds; false when a stop flag came first or the tries ran out.
+// Waits in steps until the condition holds; false when a stop flag came first or LIMIT (none: no
+// limit) has passed on the loop clock. The limit is a time, not a number of steps: the steps can
+// take longer than they sleep, and on a virtual clock the other threads move the time on too.
 template <typename CONDITION>
-bool lf_waitFor(CONDITION&& DONE, std::chrono::milliseconds STEP, int TRIES)
+bool lf_waitFor(CONDITION&& DONE, std::chrono::milliseconds STEP, std::optional<std::chrono::milliseconds> LIMIT)
 {
-    for (int i = 0; TRIES < 0 || i < TRIES; ++i) {
+    const std::optional<LoopTime> deadline = LIMIT ? std::optional(gf_loopNow() + *LIMIT) : std::nullopt;
+    while (!deadline || gf_loopNow() < *deadline) {
         if (DONE())
             return true;
         if (gf_stopRequested())
@@ -205,7 +209,7 @@ bool lf_startSession()
             return state == SimLinkState::connected || state == SimLinkState::failed
                 || state == SimLinkState::closed;
         },
-        POLL_STEP, -1);
+        POLL_STEP, std::nullopt);
     if (gf_stopRequested())
         return false;
     if (g_simLinkState.load() != SimLinkState::connected) {
@@ -219,24 +223,23 @@ bool lf_startSession()
             gf_takeUserAcSnapshot();
             return g_userAc.dataArrived;
         },
-        LOGIN_STEP, LOGIN_TRIES);
+        LOGIN_STEP, LOGIN_LIMIT);
     if (g_userAc.hasPosition())
         gf_setQueryCentre(g_userAc.latitude, g_userAc.longitude);
 
     if (!gf_authenticate()
-        || !lf_waitFor([] { return !gf_sessionGuid().empty(); }, LOGIN_STEP, LOGIN_TRIES)) {
+        || !lf_waitFor([] { return !gf_sessionGuid().empty(); }, LOGIN_STEP, LOGIN_LIMIT)) {
         if (!gf_stopRequested())
             gf_requestExit(ExitReason::readerError);
         return false;
     }
     gf_startWeatherReader();
-    lf_waitFor([] { return g_qnhReceived.load(); }, LOGIN_STEP, LOGIN_TRIES);
+    lf_waitFor([] { return g_qnhReceived.load(); }, LOGIN_STEP, LOGIN_LIMIT);
     gf_checkParkAirports();
 
     g_acceptBatches = true;
     gf_startTrafficReader();
-    const int tries = static_cast<int>(FIRST_TRAFFIC_LIMIT / POLL_STEP);
-    if (!lf_waitFor([] { return g_trafficReceived.load(); }, POLL_STEP, tries)) {
+    if (!lf_waitFor([] { return g_trafficReceived.load(); }, POLL_STEP, FIRST_TRAFFIC_LIMIT)) {
         if (!gf_stopRequested()) {
             gf_logWarning("TrafficReader receiving timed out after 10 seconds?");
             gf_setStatus("TrafficReader receiving timed out after 10 seconds?");

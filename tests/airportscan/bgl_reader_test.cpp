@@ -3,11 +3,13 @@
 #include "ScanFixture.h"
 
 #include "airportscan/Bgl.h"
+#include "core/XmlMeta.h"
 #include "stands/StandTable.h"
 
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <thread>
 
 namespace qmt::test {
 namespace {
@@ -275,6 +277,42 @@ TEST_F(BglReaderTest, ForgedFileWritesEachAirportOnceAndFewLines)
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml: 1 position"), 1);
     EXPECT_LE(lines.size(), 2 * (BGL_MAX_LOG_LINES + 1));
     EXPECT_TRUE(scanLogHas(fmt::format("{} more lines about {} left out", 400 + 399 - BGL_MAX_LOG_LINES, bgl.string())));
+}
+
+// Files of one airport read at the same time write its airport file one after the other: the
+// file left is whole, one reader's, and no temporary file is left behind.
+TEST_F(BglReaderTest, ReadersOfOneAirportWriteItsFileWhole)
+{
+    constexpr int READERS = 8;
+    std::vector<fs::path> files;
+    for (int i = 0; i < READERS; ++i) {
+        std::vector<bb::Parking> parkings;
+        for (int p = 0; p <= i; ++p) {
+            parkings.push_back(parking(2, static_cast<std::uint32_t>(p + 1), LAT + 0.001 * p, LON));
+        }
+        files.push_back(dir() / "Community" / fmt::format("pack{}", i) / "EHLE.bgl");
+        bb::writeFile(files.back(),
+                      bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(parkings)})}}));
+    }
+    std::vector<std::thread> readers;
+    for (const fs::path& file : files) {
+        readers.emplace_back([file] { lf_processBGLfile(file); });
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file((g_myThirdpartyPath / "EHLE.xml").c_str()));
+    const auto positions = doc.child("root").child("parkpositions").children("parkpos");
+    const auto written = std::distance(positions.begin(), positions.end());
+    EXPECT_GE(written, 1);
+    EXPECT_LE(written, READERS);
+    EXPECT_EQ(gf_stringParameterByName(doc, "num_parkpos"), std::to_string(written));
+    const auto lines = scanLog();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml: 1 position"), 1);
+    EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
+                             [](const std::string& LINE) { return LINE.find("did not succeed") != std::string::npos; }));
+    EXPECT_EQ(std::distance(fs::directory_iterator(g_myThirdpartyPath), fs::directory_iterator()), 1);
 }
 
 TEST_F(BglReaderTest, HugeFileIsNotRead)

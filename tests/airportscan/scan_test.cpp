@@ -54,6 +54,28 @@ std::set<std::string> zipEntries(const fs::path& ZIP)
     return names;
 }
 
+// The bytes of the entry NAME of a zip file, read back with libzip ("" when missing).
+std::string zipEntry(const fs::path& ZIP, const std::string& NAME)
+{
+    std::string bytes;
+    int error = 0;
+    zip_t* archive = zip_open(ZIP.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (archive == nullptr) {
+        return bytes;
+    }
+    zip_stat_t st;
+    zip_file_t* file = zip_stat(archive, NAME.c_str(), 0, &st) == 0 ? zip_fopen(archive, NAME.c_str(), 0) : nullptr;
+    if (file != nullptr) {
+        bytes.resize(st.size);
+        if (zip_fread(file, bytes.data(), st.size) != static_cast<zip_int64_t>(st.size)) {
+            bytes.clear();
+        }
+        zip_fclose(file);
+    }
+    zip_close(archive);
+    return bytes;
+}
+
 class AirportScanTest : public ScanTest {
 protected:
     void SetUp() override
@@ -140,6 +162,9 @@ TEST_F(AirportScanTest, Installation2020)
     EXPECT_EQ(folderNames(g_tbloPath), (std::set<std::string>{"tblo.zip"}));
     EXPECT_EQ(zipEntries(g_tbloZipPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml"}));
     EXPECT_EQ(std::system(("unzip -tq " + g_tbloZipPath.string() + " > /dev/null").c_str()), 0);
+    for (const char* name : {"EDDL.xml", "EHLE.xml"}) {
+        EXPECT_EQ(zipEntry(g_tbloZipPath, name), readFile(g_myThirdpartyPath / name)) << name;
+    }
     EXPECT_EQ(g_tbloZipped.load(), 2u);
     EXPECT_TRUE(gf_controlState(TBLO_ZIP_BUTTON).enabled);
 

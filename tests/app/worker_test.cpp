@@ -159,9 +159,14 @@ TEST_F(WorkerTest, ASimulatorThatIsNotRunningRestartsAfterTheSimConnectDelay)
 }
 
 // A traffic service whose live answers never come: the session start gives up after 10 s of
-// the loop clock with a reader error and restarts after 15 s.
+// the loop clock with a reader error and restarts after 15 s. The clock runs as fast as the
+// threads allow, so that the reader's own 30 s limit cannot come first: on the settable clock a
+// long sleep of any thread moves every thread's time on at once.
 TEST_F(WorkerTest, NoFirstTrafficEndsTheSessionWithAReaderErrorAndARestart)
 {
+    gf_useRealLoopClock();
+    gf_startVirtualTime(0.0);
+    const LoopThread keepsTime;
     copyDataFiles();
     SCAN_LIVERIES.set(false);
     gf_saveParameters(g_parametersPath);
