@@ -6,8 +6,8 @@
 // The scan is measured as the start-up runs it (the walk, the readers, the priority rule, the
 // sort, LiveriesScanned.xml and the report files) and in its parts: starting the scan's workers,
 // listing the tree (the walk with readers that read nothing), and reading the listed files on
-// the workers without a walk. The counters ratio_to_raw and ratio_to_raw_walk are a run's time
-// over the medians of the raw read of the listed files and of the walk that finds and reads them.
+// the workers without a walk (and on one thread alone). The counters ratio_to_raw and
+// ratio_to_raw_walk are a run's time over the medians of the raw read of the listed files and of the walk that finds and reads them.
 // Run it on 2 cores with `taskset -c 0,1`: the scan then starts 2 workers.
 
 #include <sys/resource.h>
@@ -235,6 +235,25 @@ void BM_ScanWorkersStartUp(benchmark::State& STATE)
 }
 BENCHMARK(BM_ScanWorkersStartUp)->UseManualTime()->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
+// Times each run of BODY on a scan's fresh lists and workers, with the ratios to the raw read.
+void timeScanParts(benchmark::State& STATE, const std::function<void(LiveryScanRun&)>& BODY)
+{
+    double seconds = 0;
+    double cpu = 0;
+    for (auto _ : STATE) {
+        gf_resetLiveryScanForTests();
+        LiveryScanRun run(lf_takeScanSnapshot());
+        const double cpuStart = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        BODY(run);
+        const double took = secondsSince(start);
+        cpu += processCpuSeconds() - cpuStart;
+        STATE.SetIterationTime(took);
+        seconds += took;
+    }
+    setRatios(STATE, seconds, cpu);
+}
+
 // Listing: the walk of the package with readers that read nothing.
 void BM_ScanListing(benchmark::State& STATE)
 {
@@ -243,20 +262,7 @@ void BM_ScanListing(benchmark::State& STATE)
     listingOnly.ordinaryReader = [](int32_t, const std::filesystem::path&, const LiveryScanSnapshot&) {
         return LiveryList{};
     };
-    double seconds = 0;
-    double cpu = 0;
-    for (auto _ : STATE) {
-        gf_resetLiveryScanForTests();
-        LiveryScanRun run(lf_takeScanSnapshot());
-        const double cpuStart = processCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        lf_searchLiveriesInFolder(1, t.package, run, listingOnly);
-        const double took = secondsSince(start);
-        cpu += processCpuSeconds() - cpuStart;
-        STATE.SetIterationTime(took);
-        seconds += took;
-    }
-    setRatios(STATE, seconds, cpu);
+    timeScanParts(STATE, [&](LiveryScanRun& RUN) { lf_searchLiveriesInFolder(1, t.package, RUN, listingOnly); });
 }
 BENCHMARK(BM_ScanListing)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
@@ -264,33 +270,31 @@ BENCHMARK(BM_ScanListing)->UseManualTime()->Unit(benchmark::kMillisecond)->Repet
 void BM_ScanReading(benchmark::State& STATE)
 {
     Tree& t = tree();
-    double seconds = 0;
-    double cpu = 0;
-    std::size_t found = 0;
-    for (auto _ : STATE) {
-        gf_resetLiveryScanForTests();
-        LiveryScanRun run(lf_takeScanSnapshot());
-        const double cpuStart = processCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        ScanTasks<LiveryList> tasks(run.pool);
+    timeScanParts(STATE, [&](LiveryScanRun& RUN) {
+        ScanTasks<LiveryList> tasks(RUN.pool);
         for (const std::filesystem::path& file : t.files) {
-            tasks.start([&file, &run] { return lf_searchLiveriesinFile(1, file, *run.lists); });
+            tasks.start([&file, &RUN] { return lf_searchLiveriesinFile(1, file, *RUN.lists); });
             if (tasks.overfull())
                 g_scannedLiveries.splice(g_scannedLiveries.end(), tasks.takeOldest());
         }
         while (!tasks.empty())
             g_scannedLiveries.splice(g_scannedLiveries.end(), tasks.takeOldest());
-        const double took = secondsSince(start);
-        cpu += processCpuSeconds() - cpuStart;
-        STATE.SetIterationTime(took);
-        seconds += took;
-        found = g_scannedLiveries.size();
-    }
-    setRatios(STATE, seconds, cpu);
-    if (found != static_cast<std::size_t>(kFiles * kSectionsPerFile))
+    });
+    if (g_scannedLiveries.size() != static_cast<std::size_t>(kFiles * kSectionsPerFile))
         STATE.SkipWithError("the readers did not find every livery");
 }
 BENCHMARK(BM_ScanReading)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// Reading alone on the walking thread, without workers: the readers' own cost.
+void BM_ReadOneThread(benchmark::State& STATE)
+{
+    Tree& t = tree();
+    timeScanParts(STATE, [&](LiveryScanRun& RUN) {
+        for (const std::filesystem::path& file : t.files)
+            g_scannedLiveries.splice(g_scannedLiveries.end(), lf_searchLiveriesinFile(1, file, *RUN.lists));
+    });
+}
+BENCHMARK(BM_ReadOneThread)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // The scan as the start-up runs it, from the workers' start to the last report file.
 void BM_LiveryScan(benchmark::State& STATE)

@@ -60,7 +60,16 @@ bool gf_isWithin(const fs::path& PATH, const fs::path& FOLDER)
 bool gf_isFolderLink(const fs::directory_entry& ENTRY)
 {
     std::error_code ec;
+#if defined(_WIN32)
+    // A junction is no symbolic link but leads elsewhere as well.
     return ENTRY.symlink_status(ec).type() != fs::file_type::directory;
+#else
+    // The type the listing gave the entry answers without a query of the file system: asking
+    // for each folder of a large tree costs as much as listing it. An entry that cannot be asked
+    // about is taken for a link, so that the link rules decide about it.
+    const bool link = ENTRY.is_symlink(ec);
+    return link || ec;
+#endif
 }
 
 PackageLinks::PackageLinks(const fs::path& SCAN_FOLDER)

@@ -62,11 +62,22 @@ bool lf_stopAsked(const std::function<bool()>& STOP)
 // microseconds, and a sleep and its wake-up in the kernel cost as much as the task.
 constexpr std::chrono::microseconds SPIN_LIMIT{100};
 
-} // namespace
+// The threads this process may run on (a process bound to 2 of 8 cores runs 2 tasks at once);
+// 0 when the platform tells nothing.
+unsigned lf_coresAllowed()
+{
+    unsigned n = std::thread::hardware_concurrency();
+#if defined(__linux__)
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
+        n = std::min(n == 0 ? 1024u : n, static_cast<unsigned>(CPU_COUNT(&allowed)));
+#endif
+    return n;
+}
 
-namespace scan_detail {
-
-bool lf_spinUntil(const std::function<bool()>& DONE)
+// Asks DONE again and again for some microseconds while MAY_LOOK allows it; when it does not,
+// DONE is asked once more after the core was handed on once.
+bool lf_lookUntil(const std::function<bool()>& DONE, const std::function<bool()>& MAY_LOOK)
 {
     const auto until = SteadyClock::now() + SPIN_LIMIT;
     do {
@@ -74,21 +85,30 @@ bool lf_spinUntil(const std::function<bool()>& DONE)
             return true;
         // Hands the core to a thread that waits for one, such as the task being waited for.
         std::this_thread::yield();
-    } while (SteadyClock::now() < until);
+    } while (MAY_LOOK() && SteadyClock::now() < until);
     return DONE();
+}
+
+} // namespace
+
+namespace scan_detail {
+
+bool lf_spinUntil(const std::function<bool()>& DONE)
+{
+    return lf_lookUntil(DONE, [] { return true; });
+}
+
+bool lf_walkSpinUntil(const std::function<bool()>& DONE)
+{
+    static const int cores = static_cast<int>(lf_coresAllowed() == 0 ? 2 : lf_coresAllowed());
+    return lf_lookUntil(DONE, [] { return g_runningBglTasks.load() < cores; });
 }
 
 } // namespace scan_detail
 
 void gf_initBglTasks()
 {
-    unsigned n = std::thread::hardware_concurrency();
-#if defined(__linux__)
-    // The threads this process may run on: a process bound to 2 of 8 cores runs 2 tasks at once.
-    cpu_set_t allowed;
-    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 0)
-        n = std::min(n == 0 ? 1024u : n, static_cast<unsigned>(CPU_COUNT(&allowed)));
-#endif
+    const unsigned n = lf_coresAllowed();
     g_maxBglTasks = n == 0 ? 2 : n;
 }
 
@@ -191,7 +211,7 @@ namespace scan_detail {
 
 bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP)
 {
-    if (lf_spinUntil([] { return g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks); }))
+    if (lf_walkSpinUntil([] { return g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks); }))
         return true;
     const auto deadline = SteadyClock::now() + LIMIT;
     std::unique_lock lock(s_taskEndMutex);
@@ -234,7 +254,7 @@ void lf_waitForWorkerEnd(std::uint64_t COUNT, std::chrono::milliseconds LIMIT)
 bool lf_waitReady(const std::function<bool(std::chrono::milliseconds)>& IS_READY_WITHIN,
                   std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP)
 {
-    if (lf_spinUntil([&IS_READY_WITHIN] { return IS_READY_WITHIN(std::chrono::milliseconds(0)); }))
+    if (lf_walkSpinUntil([&IS_READY_WITHIN] { return IS_READY_WITHIN(std::chrono::milliseconds(0)); }))
         return true;
     const auto deadline = SteadyClock::now() + LIMIT;
     for (;;) {
@@ -335,7 +355,7 @@ private:
         }
         if (m_tasks.stopAsked())
             throw ScanStopped();
-        if (!scan_detail::lf_spinUntil([&] { return m_tasks.oldestReady() || scan_detail::lf_workersEnded() != ended; }))
+        if (!scan_detail::lf_walkSpinUntil([&] { return m_tasks.oldestReady() || scan_detail::lf_workersEnded() != ended; }))
             scan_detail::lf_waitForWorkerEnd(ended, std::min(WORKER_END_SLICE, m_tasks.waitLimit() - waited));
     }
 

@@ -81,6 +81,11 @@ namespace scan_detail {
 // Asks DONE again and again for some microseconds, handing the core to others in between;
 // whether it became true. Waits that are usually short look so before they sleep.
 bool lf_spinUntil(const std::function<bool()>& DONE);
+// The same for a walk waiting for its workers. The walking thread is one thread more than the
+// workers: it goes on looking only while fewer tasks run than this process has cores, else it
+// would look on a core that a worker needs and slow down what it waits for (it hands the core
+// on once, then sleeps).
+bool lf_walkSpinUntil(const std::function<bool()>& DONE);
 // Waits until fewer than g_maxBglTasks tasks run: true; false when STOP returned true first;
 // throws std::runtime_error "No free scan worker after {} seconds" when LIMIT passed.
 bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP);

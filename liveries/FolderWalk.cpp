@@ -1,7 +1,12 @@
 // The walk of one scan folder: its folders are listed and every aircraft.cfg below it is read
 // by the scan workers, one task per file.
+#include <dirent.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <deque>
+#include <memory>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <vector>
@@ -98,7 +103,8 @@ bool lf_followLink(PackageLinks& LINKS, const std::filesystem::path& LINK, std::
     return false;
 }
 
-// Keeps one entry of a listing: a folder the walk may enter, or an aircraft.cfg.
+// Keeps one entry of a listing whose type the listing did not tell (a link, or a file system
+// that gives no types): a folder the walk may enter, or an aircraft.cfg.
 void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entry& ENTRY, PackageLinks* LINKS,
                   std::vector<WalkEntry>& OUT)
 {
@@ -116,54 +122,116 @@ void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entr
     }
 }
 
-// An aircraft's folder (one that holds an aircraft.cfg) is not entered further through its
-// texture and model folders.
-void lf_dropTextureAndModelFolders(std::vector<WalkEntry>& OUT)
+// Keeps one listed entry: plain folders and files are decided by the type the listing gave,
+// without a query of their own (the folders' skip rules are applied once the listing is
+// complete); other entries are asked about.
+void lf_keepListed(const WalkContext& WALK, const std::string& FOLDER, const dirent& ENTRY, PackageLinks* LINKS,
+                   std::vector<WalkEntry>& OUT)
 {
-    const bool aircraft = std::any_of(OUT.begin(), OUT.end(), [](const WalkEntry& E) { return E.kind == WalkEntry::Kind::file; });
-    if (!aircraft)
-        return;
-    std::erase_if(OUT, [](const WalkEntry& E) {
-        return E.kind == WalkEntry::Kind::folder && lf_isTextureOrModelFolder(gf_fileNameText(E.path));
-    });
+    const std::string_view name(ENTRY.d_name);
+    std::string path;
+    path.reserve(FOLDER.size() + 1 + name.size());
+    path.append(FOLDER);
+    if (!path.ends_with('/'))
+        path.push_back('/');
+    path.append(name);
+    if (ENTRY.d_type == DT_DIR) {
+        OUT.push_back(WalkEntry{WalkEntry::Kind::folder, std::move(path), 0, {}, false});
+    } else if (ENTRY.d_type == DT_REG) {
+        if (lf_isAircraftCfg(name))
+            OUT.push_back(WalkEntry{WalkEntry::Kind::file, std::move(path), 0, {}, false});
+    } else {
+        lf_keepEntry(WALK, std::filesystem::directory_entry(std::move(path)), LINKS, OUT);
+    }
+}
+
+std::string_view lf_lastComponent(std::string_view PATH)
+{
+    const std::size_t slash = PATH.find_last_of('/');
+    return slash == std::string_view::npos ? PATH : PATH.substr(slash + 1);
+}
+
+// Drops the folders the walk may not enter (a folder that cannot be judged is passed over with
+// a note in its place). In a complete listing of an aircraft's folder (one that holds an
+// aircraft.cfg) the texture and model folders are dropped as well.
+void lf_dropFoldersNotEntered(const WalkContext& WALK, bool COMPLETE, std::vector<WalkEntry>& OUT)
+{
+    const bool aircraft = COMPLETE && std::any_of(OUT.begin(), OUT.end(), [](const WalkEntry& E) { return E.kind == WalkEntry::Kind::file; });
+    std::size_t kept = 0;
+    for (WalkEntry& entry : OUT) {
+        if (entry.kind == WalkEntry::Kind::folder) {
+            if (aircraft && lf_isTextureOrModelFolder(lf_lastComponent(entry.path)))
+                continue;
+            try {
+                if (!lf_mayDescend(WALK, entry.path))
+                    continue;
+            } catch (const std::exception& e) {
+                entry = WalkEntry{WalkEntry::Kind::note, {}, 0, lf_abortedText(WALK, e.what()), false};
+            }
+        }
+        if (&OUT[kept] != &entry)
+            OUT[kept] = std::move(entry);
+        ++kept;
+    }
+    OUT.resize(kept);
+}
+
+std::string lf_openErrorText(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT,
+                             const std::error_code& ERROR)
+{
+    if (ROOT)
+        return lf_abortedText(WALK, ERROR.message());
+    if (ERROR == std::errc::permission_denied)
+        return fmt::format("folder {} cannot be read, skipped: {}", gf_utf16ToUtf8(FOLDER), ERROR.message());
+    return lf_abortedText(WALK, std::filesystem::filesystem_error("directory_iterator", FOLDER, ERROR).what());
 }
 
 // Lists one folder for the walk (on a scan worker): the folders it may enter and its
-// aircraft.cfg files, in listing order, and what went wrong as notes.
+// aircraft.cfg files, in listing order, and what went wrong as notes. The listing's own entry
+// types spare a status query per entry and a path object per entry: a large package holds
+// tens of thousands of them.
 void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT)
 {
-    using std::filesystem::directory_iterator;
-    std::error_code error;
-    directory_iterator it(FOLDER, error);
-    if (error) {
-        if (ROOT)
-            lf_note(OUT, lf_abortedText(WALK, error.message()));
-        else if (error == std::errc::permission_denied)
-            lf_note(OUT, fmt::format("folder {} cannot be read, skipped: {}", gf_utf16ToUtf8(FOLDER), error.message()));
-        else
-            lf_note(OUT, lf_abortedText(WALK, std::filesystem::filesystem_error("directory_iterator", FOLDER, error).what()));
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(FOLDER.c_str()), &::closedir);
+    if (!dir) {
+        lf_note(OUT, lf_openErrorText(WALK, FOLDER, ROOT, std::error_code(errno, std::generic_category())));
         return;
     }
     std::optional<PackageLinks> links;
     if (ROOT)
         links.emplace(FOLDER);
-    while (it != directory_iterator()) {
-        const std::size_t kept = OUT.size();
-        try {
-            lf_keepEntry(WALK, *it, links ? &*links : nullptr, OUT);
-        } catch (const std::exception& e) {
-            lf_note(OUT, lf_abortedText(WALK, e.what()));
-        }
-        it.increment(error);
-        if (error) {
-            // The entry was met while the listing broke: like one never reached, it is dropped,
-            // and the walk ends here.
+    std::size_t kept = OUT.size();
+    bool first = true;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) {
+            if (errno == 0)
+                break;
+            const std::error_code error(errno, std::generic_category());
+            if (first) { // the listing could not be begun: as a folder that cannot be opened
+                lf_note(OUT, lf_openErrorText(WALK, FOLDER, ROOT, error));
+                return;
+            }
+            // The entry met last before the listing broke is dropped like the ones never
+            // reached, and the walk ends here.
             OUT.resize(kept);
+            lf_dropFoldersNotEntered(WALK, false, OUT);
             lf_note(OUT, lf_abortedText(WALK, error.message()), true);
             return;
         }
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        first = false;
+        kept = OUT.size();
+        try {
+            lf_keepListed(WALK, FOLDER.native(), *entry, links ? &*links : nullptr, OUT);
+        } catch (const std::exception& e) {
+            lf_note(OUT, lf_abortedText(WALK, e.what()));
+        }
     }
-    lf_dropTextureAndModelFolders(OUT);
+    lf_dropFoldersNotEntered(WALK, true, OUT);
 }
 
 // Takes the oldest file's liveries into g_scannedLiveries. A file whose reader failed or was
