@@ -195,7 +195,10 @@ def play(build, work, scenario, args):
     at_steady, last, peak = None, {}, 0.0
     while process.poll() is None:
         try:
-            last = thread_times(process.pid)
+            # Each thread's most: the threads end before the process does, and a sample taken
+            # while it closes down would lose what they used.
+            for name, seconds in thread_times(process.pid).items():
+                last[name] = max(last.get(name, 0.0), seconds)
             peak = max(peak, peak_rss_mb(process.pid))
         except (OSError, ValueError):
             pass
