@@ -121,7 +121,7 @@ void lf_forEachOnWorkers(const std::vector<fs::path>& FILES, RESULT (*EACH)(cons
         const std::vector<fs::path> batch(FILES.begin() + static_cast<std::ptrdiff_t>(at),
                                           FILES.begin() + static_cast<std::ptrdiff_t>(std::min(at + perBatch, FILES.size())));
         try {
-            tasks.start([batch, EACH] {
+            const bool handed = tasks.start([batch, EACH] {
                 Results results;
                 results.reserve(batch.size());
                 for (const fs::path& file : batch) {
@@ -129,6 +129,9 @@ void lf_forEachOnWorkers(const std::vector<fs::path>& FILES, RESULT (*EACH)(cons
                 }
                 return results;
             });
+            if (!handed) {
+                break;  // a stop came first: as with no worker
+            }
         } catch (const std::exception&) {
             break;  // no worker: this batch and the rest get no result
         }
