@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -129,16 +130,23 @@ double median5(const std::function<double()>& RUN)
 
 // One aircraft folder: its aircraft.cfg, a model folder, and a texture folder per livery with
 // the files a real one holds.
-void writeAircraft(const std::filesystem::path& FOLDER, const std::string& MODEL, std::mt19937& RNG, int& SERIAL)
+void writeAircraft(const std::filesystem::path& FOLDER, const std::string& MODEL, std::mt19937& RNG, int& SERIAL,
+                   bool WRITE)
 {
     std::string text = fmt::format("[VERSION]\nmajor=1\nminor=0\n\n[GENERAL]\nicao_type_designator=\"{}\"\n"
                                    "atc_type=\"TT:ATCCOM.ATC_NAME.0.text\"\ncategory=\"airplane\"\n\n",
                                    MODEL);
-    std::filesystem::create_directories(FOLDER / "model");
-    std::ofstream(FOLDER / "model" / "model.cfg", std::ios::binary) << "[models]\nnormal=aircraft.gltf\n";
+    if (WRITE) {
+        std::filesystem::create_directories(FOLDER / "model");
+        std::ofstream(FOLDER / "model" / "model.cfg", std::ios::binary) << "[models]\nnormal=aircraft.gltf\n";
+    }
     for (int k = 0; k < kSectionsPerFile; ++k) {
         const std::string airline = airlineCode(static_cast<int>(RNG() % 900));
         g_icaoAirlines.insert(airline);
+        if (!WRITE) {
+            ++SERIAL;
+            continue;
+        }
         const auto texture = FOLDER / fmt::format("texture.{}_{}", airline, SERIAL);
         std::filesystem::create_directories(texture);
         std::ofstream(texture / "texture.cfg", std::ios::binary) << "[fltsim]\nfallback.1=..\\texture\n";
@@ -146,15 +154,29 @@ void writeAircraft(const std::filesystem::path& FOLDER, const std::string& MODEL
             std::ofstream(texture / name, std::ios::binary) << "DDS texture stand-in";
         text += section(k, airline, MODEL, SERIAL++);
     }
-    std::ofstream(FOLDER / "aircraft.cfg", std::ios::binary) << text;
+    if (WRITE)
+        std::ofstream(FOLDER / "aircraft.cfg", std::ios::binary) << text;
+}
+
+// QUILLON_BENCH_TREE names a folder that keeps the tree from one run to the next: making it
+// takes most of a run. It is made there when it is not complete, and never removed.
+std::filesystem::path keptTreeFolder()
+{
+    const char* kept = std::getenv("QUILLON_BENCH_TREE");
+    return kept != nullptr && *kept != '\0' ? std::filesystem::path(kept) : std::filesystem::path();
 }
 
 Tree& tree()
 {
     static Tree t = [] {
         Tree made;
-        made.root = std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livscan_{}", ::getpid());
-        std::filesystem::remove_all(made.root);
+        const std::filesystem::path kept = keptTreeFolder();
+        made.root = !kept.empty() ? kept
+                                  : std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livscan_{}", ::getpid());
+        const auto complete = made.root / "tree-complete";
+        const bool write = !std::filesystem::exists(complete);
+        if (write)
+            std::filesystem::remove_all(made.root);
         gf_resetCoreForTests();
         gf_setWorkFolder(made.root / "work");
         gf_createWorkFolders();
@@ -167,9 +189,11 @@ Tree& tree()
         for (int i = 0; i < kFiles; ++i) {
             const std::string& model = kModels[static_cast<std::size_t>(i) % kModels.size()];
             const auto folder = airplanes / fmt::format("AIG_{}_{}", model, i);
-            writeAircraft(folder, model, rng, serial);
+            writeAircraft(folder, model, rng, serial, write);
             made.files.push_back(folder / "aircraft.cfg");
         }
+        if (write && !kept.empty())
+            std::ofstream(complete) << "complete\n";
         gf_initBglTasks();
         // Warm the cache, then the raw read's median of five.
         rawReadSeconds(made.files);
@@ -329,6 +353,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::filesystem::remove_all(tree().root);
+    if (keptTreeFolder().empty())
+        std::filesystem::remove_all(tree().root);
     return 0;
 }
