@@ -9,6 +9,11 @@
 #include <iterator>
 #include <system_error>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Text.h"
@@ -39,15 +44,16 @@ bool lf_isUtf8(std::string_view TEXT)
 // Reads the whole file into DATA, at most MAX_BYTES of it.
 TextReadStatus lf_readAll(const std::filesystem::path& path, std::uintmax_t MAX_BYTES, std::string& data, std::string& error)
 {
+    // One buffer per thread: a scan reads thousands of small files, and a fresh buffer for each
+    // would be cleared and freed as often.
+    thread_local std::vector<char> chunk(std::size_t{1} << 16);
+    TextReadStatus status = TextReadStatus::ok;
+#if defined(_WIN32)
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         error = std::error_code(errno, std::generic_category()).message();
         return TextReadStatus::cannotOpen;
     }
-    // One buffer per thread: a scan reads thousands of small files, and a fresh buffer for each
-    // would be cleared and freed as often.
-    thread_local std::vector<char> chunk(std::size_t{1} << 16);
-    TextReadStatus status = TextReadStatus::ok;
     for (;;) {
         const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
         if (data.size() + got > MAX_BYTES) {
@@ -65,6 +71,34 @@ TextReadStatus lf_readAll(const std::filesystem::path& path, std::uintmax_t MAX_
         }
     }
     std::fclose(file);
+#else
+    // Plain reads into the thread's buffer: a stream would ask for the file's status and
+    // allocate a buffer of its own for every file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::error_code(errno, std::generic_category()).message();
+        return TextReadStatus::cannotOpen;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            // A folder opens, but cannot be read.
+            error = std::error_code(errno, std::generic_category()).message();
+            status = TextReadStatus::readFailed;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (data.size() + static_cast<std::size_t>(got) > MAX_BYTES) {
+            status = TextReadStatus::tooLarge;
+            break;
+        }
+        data.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+#endif
     return status;
 }
 
@@ -187,16 +221,19 @@ TextFile gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t 
 
 void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lines)
 {
+    // The next LF and the next CR are each looked for once and kept until a line passes them:
+    // a text without CR costs one search per line, and one without LF (the old Mac line end)
+    // is not searched to its end again for every line.
+    std::size_t nextLf = text.find('\n');
+    std::size_t nextCr = text.find('\r');
     std::size_t start = 0;
     while (start < text.size()) {
-        // LF ends most lines: it is found first, then a CR before it (cheaper than searching for
-        // either character at every byte).
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        end = std::min(end, text.substr(0, end).find('\r', start));
+        const std::size_t end = std::min({nextLf, nextCr, text.size()});
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
         if (start < text.size() && text[end] == '\r' && text[start] == '\n') ++start;
+        if (nextLf != std::string_view::npos && nextLf < start) nextLf = text.find('\n', start);
+        if (nextCr != std::string_view::npos && nextCr < start) nextCr = text.find('\r', start);
     }
 }
 

@@ -18,6 +18,7 @@ namespace qmt {
 
 // Without blanks, tabs, CR and LF at both ends.
 std::string gf_trim(std::string_view text);
+std::string_view gf_trimView(std::string_view text);
 // Parts between ',' separators, each trimmed; an empty text gives no part.
 std::vector<std::string> gf_splitCommaTrim(std::string_view text);
 // Parts between the separators, each trimmed; empty parts kept; an empty text gives no part.

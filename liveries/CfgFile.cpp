@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <system_error>
+#include <type_traits>
 
 #include <fmt/format.h>
 
@@ -75,13 +76,13 @@ bool lf_secondKey(SectionState& S, std::string TEXT)
 bool lf_readTitleLine(std::string_view LINE, SectionState& S, const CfgFile& FILE, std::string_view HEADER,
                       bool& TAKEN)
 {
-    std::string value;
-    TAKEN = lf_readCfgKey::title(LINE, value);
+    const std::string_view value = lf_readCfgKey::titleText(LINE);
+    TAKEN = !value.empty();
     if (!TAKEN)
         return true;
     if (!S.title.empty())
         return lf_secondKey(S, fmt::format("{} {} has more than one title key", FILE.folderText, HEADER));
-    S.title = gf_trim(value);
+    S.title = gf_trimView(value);
     // Airliners of these makers are no AI aircraft.
     if (lf_contains(S.title, "FenixA320") || lf_contains(S.title, "PMDG 737")) {
         lf_addSkippedSection(fmt::format("{} {} title '{}' is an airliner for pilots, not for AI traffic",
@@ -92,12 +93,12 @@ bool lf_readTitleLine(std::string_view LINE, SectionState& S, const CfgFile& FIL
     return true;
 }
 
-bool lf_readAirlineLine(std::string_view LINE, SectionState& S, const CfgFile& FILE, const std::string& HEADER,
-                        bool& TAKEN)
+bool lf_readAirlineLine(std::string_view LINE, const KeyWords& WORDS, SectionState& S, const CfgFile& FILE,
+                        const std::string& HEADER, bool& TAKEN)
 {
     TAKEN = false;
     if (!S.airline.empty()) {
-        if (!lf_isCommentLine(LINE) && lf_contains(LINE, "icao_airline"))
+        if (WORDS.icaoAirline && !lf_isCommentLine(LINE))
             return lf_secondKey(S, fmt::format("{} {} has more than one icao_airline key", FILE.folderText, HEADER));
         return true;
     }
@@ -126,11 +127,14 @@ bool lf_readSectionLine(std::string_view LINE, SectionState& S, const CfgFile& F
     bool taken = false;
     if (!lf_readTitleLine(LINE, S, FILE, HEADER, taken) || taken)
         return !S.abandoned;
-    if (!lf_readAirlineLine(LINE, S, FILE, HEADER, taken) || taken)
+    // The words of second keys are looked for once per line, and only once a key was taken.
+    const bool anyTaken = !S.airline.empty() || !S.parkingTypes.empty() || !S.regcode.empty();
+    const KeyWords words = anyTaken ? lf_keyWords(LINE) : KeyWords{};
+    if (!lf_readAirlineLine(LINE, words, S, FILE, HEADER, taken) || taken)
         return !S.abandoned;
 
-    if (lf_readOnceKeys(LINE, S.parkingTypes, S.regcode, &lf_regcodeOfAtcId, S.title, FILE.folderText, HEADER) ==
-        OnceKey::second) {
+    if (lf_readOnceKeys(LINE, words, S.parkingTypes, S.regcode, &lf_regcodeOfAtcId, S.title, FILE.folderText,
+                        HEADER) == OnceKey::second) {
         S.abandoned = true;
         return false;
     }
@@ -249,7 +253,7 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
 {
     // The set's nodes are made before the lock is taken and refused ones are freed after it:
     // all scan workers claim titles, and an allocation inside the lock makes them queue.
-    using TitleSet = decltype(g_scannedTitles);
+    using TitleSet = std::remove_cvref_t<decltype(g_scannedTitles)>;
     std::vector<TitleSet::node_type> nodes;
     nodes.reserve(TITLES.size());
     for (const std::string* title : TITLES) {
@@ -294,6 +298,55 @@ bool lf_sectionNumbers(std::span<const std::string_view> LINES, const std::files
         NUMBERS.push_back(number);
     }
     return true;
+}
+
+// The liveries of the sections of one file, in section order.
+LiveryList lf_fileLiveries(const CfgFile& FILE, std::span<const std::string_view> LINES)
+{
+    // The titles of the whole file are claimed at once, in section order: one lock per file
+    // instead of one per section.
+    std::vector<SectionLivery> candidates;
+    lf_forEachFltsimSection(LINES, false, [&](CfgLines& SECTION) {
+        try {
+            if (std::optional<SectionLivery> candidate = lf_sectionLivery(SECTION, FILE))
+                candidates.push_back(std::move(*candidate));
+        } catch (const std::exception& e) {
+            gf_logLine("Exception in lf_procesFltSimSection: {}, file: {}", e.what(), gf_utf16ToUtf8(FILE.path));
+            throw;
+        }
+    });
+    std::vector<const std::string*> titles;
+    titles.reserve(candidates.size());
+    for (const SectionLivery& candidate : candidates)
+        titles.push_back(&candidate.livery.title);
+    const std::vector<bool> claimed = lf_claimTitles(titles);
+    LiveryList result;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (claimed[i])
+            result.push_back(std::move(candidates[i].livery));
+        else
+            lf_addIncompleteSection(fmt::format("{} {} title '{}' already exists", FILE.folderText,
+                                                candidates[i].header, candidates[i].livery.title));
+    }
+    return result;
+}
+
+// The text of the file's folder, as PATH.parent_path() gives it, without parsing the path
+// again: each file's task makes one.
+std::string lf_folderText(const std::filesystem::path& PATH)
+{
+#if defined(_WIN32)
+    return PATH.parent_path().string();
+#else
+    const std::string& text = PATH.native();
+    const std::size_t slash = text.find_last_of('/');
+    if (slash == std::string::npos || slash + 1 == text.size())
+        return PATH.parent_path().string();
+    std::size_t end = slash;
+    while (end > 0 && text[end - 1] == '/')
+        --end;
+    return end == 0 ? std::string("/") : text.substr(0, end);
+#endif
 }
 
 } // namespace
@@ -364,7 +417,9 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLi
     switch (file.status) {
     case TextReadStatus::ok:
         TEXT = std::move(file.text);
-        LINES.reserve(4096);
+        // About the number of lines of a real file: a reserve of a fixed large size would be a
+        // large allocation for every file.
+        LINES.reserve(TEXT.size() / 24 + 16);
         gf_splitTextLines(TEXT, LINES);
         return true;
     case TextReadStatus::tooLarge:
@@ -415,33 +470,7 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::st
                                     const std::string& MODEL, const std::filesystem::path& PATH,
                                     const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN)
 {
-    const CfgFile file{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN};
-    // The titles of the whole file are claimed at once, in section order: one lock per file
-    // instead of one per section.
-    std::vector<SectionLivery> candidates;
-    lf_forEachFltsimSection(LINES, false, [&](CfgLines& SECTION) {
-        try {
-            if (std::optional<SectionLivery> candidate = lf_sectionLivery(SECTION, file))
-                candidates.push_back(std::move(*candidate));
-        } catch (const std::exception& e) {
-            gf_logLine("Exception in lf_procesFltSimSection: {}, file: {}", e.what(), gf_utf16ToUtf8(PATH));
-            throw;
-        }
-    });
-    std::vector<const std::string*> titles;
-    titles.reserve(candidates.size());
-    for (const SectionLivery& candidate : candidates)
-        titles.push_back(&candidate.livery.title);
-    const std::vector<bool> claimed = lf_claimTitles(titles);
-    LiveryList result;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (claimed[i])
-            result.push_back(std::move(candidates[i].livery));
-        else
-            lf_addIncompleteSection(fmt::format("{} {} title '{}' already exists", file.folderText,
-                                                candidates[i].header, candidates[i].livery.title));
-    }
-    return result;
+    return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN}, LINES);
 }
 
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
@@ -457,7 +486,7 @@ LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::p
         const std::string model = lf_cfgModelCode(PATH, lines);
         if (model.empty())
             return {};
-        return lf_processFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path(), SCAN);
+        return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), lf_folderText(PATH), model, SCAN}, lines);
     } catch (const std::exception& e) {
         gf_logLine("! Exception in lf_searchLiveriesinFile {}: {}", gf_utf16ToUtf8(PATH), e.what());
         throw;

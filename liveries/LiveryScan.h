@@ -32,7 +32,7 @@ namespace qmt {
 // clears and removes after all workers of the scan were collected.
 
 extern std::mutex g_scannedTitlesMutex;
-extern std::set<std::string, std::less<>> g_scannedTitles; // titles taken by a livery in this scan
+extern std::unordered_set<std::string> g_scannedTitles; // titles taken by a livery in this scan
 
 extern std::mutex g_invalidAirlinesMutex;
 extern std::list<std::string> g_invalidAirlines;    // InvalidAirlineCodes.txt
