@@ -1,6 +1,7 @@
 #include "liveries/ScannedLivery.h"
 
 #include <algorithm>
+#include <sstream>
 #include <unordered_map>
 #include <string_view>
 #include <tuple>
@@ -9,6 +10,7 @@
 #include <fmt/format.h>
 #include <pugixml.hpp>
 
+#include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/UserError.h"
@@ -116,35 +118,87 @@ std::filesystem::path gf_liveriesScannedPath()
     return g_outputPath / LIVERIES_SCANNED_FILE;
 }
 
+namespace {
+
+// An attribute value as the XML writer escapes it: '&', '<', '"' and control characters.
+void lf_appendAttribute(std::string& OUT, std::string_view NAME, std::string_view VALUE)
+{
+    OUT += ' ';
+    OUT += NAME;
+    OUT += "=\"";
+    for (const char c : VALUE) {
+        switch (c) {
+        case '&': OUT += "&amp;"; break;
+        case '<': OUT += "&lt;"; break;
+        case '"': OUT += "&quot;"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 32) {
+                OUT += "&#";
+                OUT += static_cast<char>('0' + c / 10);
+                OUT += static_cast<char>('0' + c % 10);
+                OUT += ';';
+            } else {
+                OUT += c;
+            }
+        }
+    }
+    OUT += '"';
+}
+
+// The file's head, as the XML writer gives it for the root and its meta block, without the
+// root's end tag; empty when the document cannot be made.
+std::string lf_liveriesFileHead()
+{
+    pugi::xml_document doc;
+    if (!gf_writeXmlMeta(doc, gf_programVersionText()) || !doc.child("root"))
+        return {};
+    pugi::xml_node decl = doc.prepend_child(pugi::node_declaration);
+    decl.append_attribute("version") = "1.0";
+    decl.append_attribute("encoding") = "UTF-8";
+    std::ostringstream out;
+    doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
+    std::string head = out.str();
+    constexpr std::string_view ROOT_END = "</root>\n";
+    if (!head.ends_with(ROOT_END))
+        return {};
+    head.resize(head.size() - ROOT_END.size());
+    return head;
+}
+
+} // namespace
+
 void lf_writeLiveriesScanned()
 {
     if (g_scannedLiveries.empty()) {
         return;
     }
-    pugi::xml_document doc;
-    gf_writeXmlMeta(doc, gf_programVersionText());
-    pugi::xml_node root = doc.child("root");
-    if (!root) {
+    // The liveries are written as text, in the layout the XML writer gives them: a document
+    // of tens of thousands of nodes would be built only to be written once.
+    std::string text = lf_liveriesFileHead();
+    if (text.empty()) {
         return;
     }
-    pugi::xml_node liveries = root.append_child("liveries");
+    text.reserve(text.size() + g_scannedLiveries.size() * 80);
+    text += "  <liveries>\n";
     for (const ScannedLivery& L : g_scannedLiveries) {
-        pugi::xml_node l = liveries.append_child("l");
-        l.append_attribute("a") = gf_airlineCode(L.kind.airlineId).c_str();
+        text += "    <l";
+        lf_appendAttribute(text, "a", gf_airlineCode(L.kind.airlineId));
         if (L.kind.operatorId != 0) {
-            l.append_attribute("o") = gf_airlineCode(L.kind.operatorId).c_str();
+            lf_appendAttribute(text, "o", gf_airlineCode(L.kind.operatorId));
         }
-        l.append_attribute("m") = gf_modelCode(L.kind.modelId).c_str();
+        lf_appendAttribute(text, "m", gf_modelCode(L.kind.modelId));
         if (L.kind.cargo != 0) {
-            l.append_attribute("c") = "true";
+            lf_appendAttribute(text, "c", "true");
         }
-        l.append_attribute("t") = L.title.c_str();
+        lf_appendAttribute(text, "t", L.title);
         if (!L.regcode.empty()) {
-            l.append_attribute("r") = L.regcode.c_str();
+            lf_appendAttribute(text, "r", L.regcode);
         }
+        text += " />\n";
     }
+    text += "  </liveries>\n</root>\n";
     const std::filesystem::path path = gf_liveriesScannedPath();
-    if (!gf_saveXmlWithDeclaration(doc, path)) {
+    if (!gf_writeTextFile(text, path, false)) {
         gf_logWarning("Error writing file {}", path.string());
         return;
     }
