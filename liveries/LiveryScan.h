@@ -168,7 +168,8 @@ struct LiveryWalkSeams {
 // The workers and the lists of one scan, made when it starts and kept for all of its folders.
 struct LiveryScanRun {
     explicit LiveryScanRun(LiveryScanSnapshotPtr LISTS);
-    ScanPool pool;
+    // It holds the next file for the first worker that ends: a scan is mostly small files.
+    ScanPool pool{g_maxBglTasks, true};
     LiveryScanSnapshotPtr lists;
     // The aircraft.cfg of each livery taken into g_scannedLiveries (its list node), for the
     // report of liveries that the priority rule leaves out (walking thread only).
