@@ -241,12 +241,8 @@ void lf_collectOldest(ScanFileTasks<LiveryList>& READS, LiveryScanRun& RUN, cons
     ScanFileTasks<LiveryList>::File file;
     try {
         LiveryList liveries = READS.takeOldest(file);
-        if (!liveries.empty()) {
-            // List nodes keep their place in memory when they are spliced.
-            const auto text = std::make_shared<const std::string>(std::filesystem::path(file).string());
-            for (const ScannedLivery& livery : liveries)
-                RUN.files.emplace(&livery, text);
-        }
+        if (!liveries.empty())
+            RUN.files.push_back(LiveryScanRun::FileLiveries{liveries.size(), std::move(file)});
         g_scannedLiveries.splice(g_scannedLiveries.end(), liveries);
     } catch (const ScanStopped&) {
         throw;

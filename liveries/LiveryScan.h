@@ -171,9 +171,14 @@ struct LiveryScanRun {
     // It holds the next file for the first worker that ends: a scan is mostly small files.
     ScanPool pool{g_maxBglTasks, true};
     LiveryScanSnapshotPtr lists;
-    // The aircraft.cfg of each livery taken into g_scannedLiveries (its list node), for the
-    // report of liveries that the priority rule leaves out (walking thread only).
-    std::unordered_map<const ScannedLivery*, std::shared_ptr<const std::string>> files;
+    // The aircraft.cfg files whose liveries were taken into g_scannedLiveries, in the order
+    // taken, with the number of liveries of each, for the report of liveries that the priority
+    // rule leaves out (walking thread only).
+    struct FileLiveries {
+        std::size_t count = 0;
+        std::filesystem::path::string_type file;
+    };
+    std::vector<FileLiveries> files;
 };
 
 // Walks the folder (its sub-folders listed by the scan's workers ahead of the walk), reads each

@@ -67,34 +67,43 @@ void gf_sortScannedLiveries()
     // interning lock millions of times for a large scan, and comparing the code texts of every
     // pair costs as much: the texts of the few codes in use are put in order once, and each
     // livery is sorted by the places of its codes in that order, then by its title.
+    // Each code in use once, in the order met.
     std::vector<std::uint16_t> airlines;
     std::vector<std::uint16_t> models;
+    std::vector<bool> airlineMet(std::size_t{1} << 16);
+    std::vector<bool> modelMet(std::size_t{1} << 16);
+    const auto meet = [](std::uint16_t ID, std::vector<bool>& MET, std::vector<std::uint16_t>& IDS) {
+        if (!MET[ID]) {
+            MET[ID] = true;
+            IDS.push_back(ID);
+        }
+    };
     for (const ScannedLivery& L : g_scannedLiveries) {
-        airlines.push_back(L.kind.airlineId);
-        airlines.push_back(L.kind.operatorId);
-        models.push_back(L.kind.modelId);
+        meet(L.kind.airlineId, airlineMet, airlines);
+        meet(L.kind.operatorId, airlineMet, airlines);
+        meet(L.kind.modelId, modelMet, models);
     }
+    // The place of each code, indexed by its id: ids are small numbers handed out in turn.
     const auto places = [](std::vector<std::uint16_t>& IDS, const std::string& (*TEXT)(std::uint16_t)) {
         std::sort(IDS.begin(), IDS.end());
-        IDS.erase(std::unique(IDS.begin(), IDS.end()), IDS.end());
         std::stable_sort(IDS.begin(), IDS.end(), [TEXT](std::uint16_t A, std::uint16_t B) { return TEXT(A) < TEXT(B); });
-        std::unordered_map<std::uint16_t, std::uint64_t> place;
+        std::vector<std::uint64_t> place(IDS.empty() ? 0 : std::size_t{*std::max_element(IDS.begin(), IDS.end())} + 1);
         std::uint64_t current = 0;
         for (std::size_t i = 0; i < IDS.size(); ++i) {
             if (i > 0 && TEXT(IDS[i]) != TEXT(IDS[i - 1]))
                 current = i;
-            place.emplace(IDS[i], current);
+            place[IDS[i]] = current;
         }
         return place;
     };
-    const auto airlinePlace = places(airlines, gf_airlineCode);
-    const auto modelPlace = places(models, gf_modelCode);
+    const std::vector<std::uint64_t> airlinePlace = places(airlines, gf_airlineCode);
+    const std::vector<std::uint64_t> modelPlace = places(models, gf_modelCode);
     using Entry = std::pair<std::uint64_t, std::list<ScannedLivery>::iterator>;
     std::vector<Entry> order;
     order.reserve(g_scannedLiveries.size());
     for (auto it = g_scannedLiveries.begin(); it != g_scannedLiveries.end(); ++it) {
-        const std::uint64_t kind = airlinePlace.at(it->kind.airlineId) << 40 |
-                                   airlinePlace.at(it->kind.operatorId) << 20 | modelPlace.at(it->kind.modelId);
+        const std::uint64_t kind = airlinePlace[it->kind.airlineId] << 40 | airlinePlace[it->kind.operatorId] << 20 |
+                                   modelPlace[it->kind.modelId];
         order.emplace_back(kind, it);
     }
     std::stable_sort(order.begin(), order.end(), [](const Entry& A, const Entry& B) {
