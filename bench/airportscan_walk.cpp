@@ -184,15 +184,18 @@ void lf_scan(benchmark::State& STATE, const Folder& FOLDER)
     std::uint32_t zipped = 0;
     std::uintmax_t generated = 0;
     unsigned tasks = 0;
+    std::uint64_t pools = 0;
     for (auto _ : STATE) {
         STATE.PauseTiming();
         setUp.reset();
         setUp.emplace();
         SIM_CHOICE.set(2020);
         MSFS_INSTALL_PATH.set(folder.root.string());
+        const std::uint64_t poolsBefore = ScanPool::started();
         STATE.ResumeTiming();
         gf_scanAirports();
         STATE.PauseTiming();
+        pools = ScanPool::started() - poolsBefore;
         zipped = g_tbloZipped.load();
         tasks = g_maxBglTasks;  // as the scan had it: the set-up's end resets it
         generated = gf_countFolderEntries(g_myThirdpartyPath) + gf_countFolderEntries(g_mySimaddonPath);
@@ -203,6 +206,7 @@ void lf_scan(benchmark::State& STATE, const Folder& FOLDER)
     STATE.counters["tasks"] = static_cast<double>(tasks);
     STATE.counters["files_out"] = static_cast<double>(generated);
     STATE.counters["zipped"] = static_cast<double>(zipped);
+    STATE.counters["pools"] = static_cast<double>(pools);
 }
 
 // The task machinery alone: one detached thread per file, doing nothing, through the same

@@ -153,8 +153,15 @@ struct ScanPool::Shared {
     }
 };
 
+namespace {
+std::atomic<std::uint64_t> l_poolsStarted{0};
+} // namespace
+
+std::uint64_t ScanPool::started() { return l_poolsStarted.load(); }
+
 ScanPool::ScanPool(unsigned THREADS) : m_shared(std::make_shared<Shared>()), m_threads(std::max(THREADS, 1u))
 {
+    l_poolsStarted.fetch_add(1);
     // The threads are detached: a task given up by its walk may outlive the pool, and the
     // shared queue outlives both.
     try {
