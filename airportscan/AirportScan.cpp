@@ -158,7 +158,7 @@ std::vector<fs::path> lf_scanFolderList()
     return folders;
 }
 
-void lf_scanFolders(const std::vector<fs::path>& FOLDERS)
+void lf_scanFolders(const std::vector<fs::path>& FOLDERS, ScanPool& POOL)
 {
     for (const fs::path& folder : FOLDERS) {
         if (folder.empty()) {
@@ -177,7 +177,7 @@ void lf_scanFolders(const std::vector<fs::path>& FOLDERS)
         if (gf_utf16ToUtf8(name) == STREAMED_PACKAGES_FOLDER) {
             lf_scanStreamedAirports(folder);
         } else {
-            lf_scanBglFolders(folder);
+            lf_scanBglFolders(folder, POOL);
         }
     }
 }
@@ -199,7 +199,9 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
             g_scanLogLines.reserve(SCAN_LOG_RESERVE);
         }
     }
-    lf_scanFolders(FOLDERS);
+    // The scan's workers, started once for all its folders and for the tblo copy and zip.
+    ScanPool pool;
+    lf_scanFolders(FOLDERS, pool);
     if (gf_writeScanLogFile()) {
         gf_logLine("{} written", gf_utf16ToUtf8(g_scanLogPath));
     } else {
@@ -211,8 +213,8 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
         std::lock_guard lock(g_scanLogMutex);
         g_scanLogLines.clear();
     }
-    lf_copyThirdpartyToTblo();
-    lf_zipTblo();
+    lf_copyThirdpartyToTblo(pool);
+    lf_zipTblo(pool);
     const std::size_t thirdparty = gf_countFolderEntries(g_myThirdpartyPath);
     g_thirdpartyFileCount = static_cast<std::uint32_t>(thirdparty);
     gf_repaintWindow();

@@ -289,7 +289,7 @@ bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
                        [&](std::string_view TEXT) { return gf_containsNoCase(below, TEXT); });
 }
 
-void lf_scanBglFolders(const fs::path& FOLDER)
+void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL)
 {
     gf_setStatus("Scanning for third party addon airports ...");
     gf_scanLog("\n\n\n+++++++++++++++++ Scanning for {} airports in:\n{}\n", "addon ", gf_utf16ToUtf8(FOLDER));
@@ -297,10 +297,9 @@ void lf_scanBglFolders(const fs::path& FOLDER)
     const auto stop = [] { return gf_stopRequested(); };
     std::vector<fs::path> handedOut;
     {
-        // The scan's workers, started once: they list the folders and read the files.
-        ScanPool pool;
-        BglReads reads(pool, SCAN_WAIT_LIMIT, stop);
-        lf_startReaders(FOLDER, pool, reads, walk, handedOut);
+        // The scan's workers list the folders and read the files.
+        BglReads reads(POOL, SCAN_WAIT_LIMIT, stop);
+        lf_startReaders(FOLDER, POOL, reads, walk, handedOut);
         while (!reads.empty() && lf_takeOldest(reads)) {
         }
     }

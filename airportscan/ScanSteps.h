@@ -23,6 +23,7 @@ namespace qmt {
 struct AirportFile;
 struct BglResult;
 class ZipArchive;
+class ScanPool;
 
 // ---- driver ----
 
@@ -34,7 +35,7 @@ void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS);
 // The scan with its log; true when my_thirdparty holds an entry afterwards.
 bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS);
 // Hands each folder to the streamed scan or the BGL walk.
-void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS);
+void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL);
 
 // ---- facility data ----
 
@@ -92,9 +93,9 @@ private:
 // library's parse error for text that is not JSON.
 std::vector<std::string> lf_parseLayoutJson(std::string_view TEXT);
 
-// Walks one package folder: reads every BGL file that may hold an airport in a task of its own,
-// then takes up the files in which no airport could be read.
-void lf_scanBglFolders(const std::filesystem::path& FOLDER);
+// Walks one package folder: reads every BGL file that may hold an airport in a task of its own on
+// the scan's workers, then takes up the files in which no airport could be read.
+void lf_scanBglFolders(const std::filesystem::path& FOLDER, ScanPool& POOL);
 // Whether the walk of SCAN_FOLDER must neither use nor enter PATH: a path of 250 characters or
 // more, or one whose part below the scan folder names an excluded package.
 bool lf_isExcludedPackagePath(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
@@ -116,9 +117,10 @@ void lf_scanStreamedAirports(const std::filesystem::path& FOLDER);
 // ---- tblo ----
 
 void lf_copySimaddonToTblo();
-void lf_copyThirdpartyToTblo();
-void lf_zipTblo();
-bool lf_zipFolder(const std::filesystem::path& ZIP);
+// The steps after the walks use the same workers, which check and compress the files.
+void lf_copyThirdpartyToTblo(ScanPool& POOL);
+void lf_zipTblo(ScanPool& POOL);
+bool lf_zipFolder(const std::filesystem::path& ZIP, ScanPool& POOL);
 bool lf_closeZip(ZipArchive& ARCHIVE, const std::filesystem::path& ZIP, std::size_t ADDED);
 std::optional<std::vector<char>> lf_readFileBytes(const std::filesystem::path& PATH);
 

@@ -92,12 +92,12 @@ void lf_removeLinkOf(const fs::path& FOLDER, std::string_view CODE)
 // result (nullptr) for the files of a batch whose worker failed or did not end in time, or when
 // no worker could be had. TAKE answers false to take no more.
 template <typename RESULT>
-void lf_forEachOnWorkers(const std::vector<fs::path>& FILES, RESULT (*EACH)(const fs::path&),
+void lf_forEachOnWorkers(ScanPool& POOL, const std::vector<fs::path>& FILES, RESULT (*EACH)(const fs::path&),
                          const std::function<bool(const fs::path&, RESULT*)>& TAKE)
 {
     using Results = std::vector<RESULT>;
     const std::size_t perBatch = FILES.size() / (4 * std::max(1u, g_maxBglTasks)) + 1;
-    ScanTasks<Results> tasks;
+    ScanTasks<Results> tasks(POOL);
     std::deque<std::size_t> started;  // the first file of each batch handed out
     const auto takeOldest = [&] {
         const std::size_t first = started.front();
@@ -200,7 +200,7 @@ TbloVerdict lf_thirdpartyVerdict(const fs::path& APF)
 
 } // namespace
 
-void lf_copyThirdpartyToTblo()
+void lf_copyThirdpartyToTblo(ScanPool& POOL)
 {
     // Loading every file to tell its origin is most of this step: the scan workers load them,
     // and the files are removed or copied here in their order.
@@ -224,7 +224,7 @@ void lf_copyThirdpartyToTblo()
         }
         return true;
     };
-    lf_forEachOnWorkers<TbloVerdict>(gf_collectXmlFiles(g_myThirdpartyPath), lf_thirdpartyVerdict, take);
+    lf_forEachOnWorkers<TbloVerdict>(POOL, gf_collectXmlFiles(g_myThirdpartyPath), lf_thirdpartyVerdict, take);
 }
 
 bool lf_closeZip(ZipArchive& ARCHIVE, const fs::path& ZIP, std::size_t ADDED)
@@ -302,7 +302,7 @@ private:
 // Compressing is most of the zip's time: the scan workers compress the files ahead of the
 // archive, which takes them in listing order. Files that no worker took are compressed by the
 // archive.
-std::size_t lf_addTbloFiles(TbloEntries& ENTRIES)
+std::size_t lf_addTbloFiles(TbloEntries& ENTRIES, ScanPool& POOL)
 {
     std::vector<fs::path> files;
     for (const fs::directory_entry& entry : fs::directory_iterator(g_tbloPath)) {
@@ -310,7 +310,7 @@ std::size_t lf_addTbloFiles(TbloEntries& ENTRIES)
             files.push_back(entry.path());
         }
     }
-    lf_forEachOnWorkers<Compressed>(files, lf_readCompressed, [&](const fs::path& PATH, Compressed* COMPRESSED) {
+    lf_forEachOnWorkers<Compressed>(POOL, files, lf_readCompressed, [&](const fs::path& PATH, Compressed* COMPRESSED) {
         return ENTRIES.add(PATH, COMPRESSED);
     });
     return ENTRIES.added();
@@ -318,7 +318,7 @@ std::size_t lf_addTbloFiles(TbloEntries& ENTRIES)
 
 } // namespace
 
-bool lf_zipFolder(const fs::path& ZIP)
+bool lf_zipFolder(const fs::path& ZIP, ScanPool& POOL)
 {
     if (!fs::is_directory(g_tbloPath)) {
         lf_zipLine(fmt::format("[zip] Not a directory: {}", gf_utf16ToUtf8(g_tbloPath)));
@@ -341,11 +341,11 @@ bool lf_zipFolder(const fs::path& ZIP)
         return false;
     }
     TbloEntries entries(archive);
-    const std::size_t added = lf_addTbloFiles(entries);
+    const std::size_t added = lf_addTbloFiles(entries, POOL);
     return lf_closeZip(archive, zip, added);
 }
 
-void lf_zipTblo()
+void lf_zipTblo(ScanPool& POOL)
 {
     const std::size_t count = gf_countFolderEntries(g_tbloPath);
     if (count == 0) {
@@ -353,7 +353,7 @@ void lf_zipTblo()
         gf_logLine("All your simaddon and third party airports are recognised, no off line learning needed.");
         return;
     }
-    const bool zipped = lf_zipFolder(g_tbloZipPath);
+    const bool zipped = lf_zipFolder(g_tbloZipPath, POOL);
     if (!zipped) {
         gf_logWarning("Zippen TBLO folder failed");
     }

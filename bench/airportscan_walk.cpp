@@ -44,6 +44,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -184,15 +185,18 @@ void lf_scan(benchmark::State& STATE, const Folder& FOLDER)
     std::uint32_t zipped = 0;
     std::uintmax_t generated = 0;
     unsigned tasks = 0;
+    std::uint64_t pools = 0;
     for (auto _ : STATE) {
         STATE.PauseTiming();
         setUp.reset();
         setUp.emplace();
         SIM_CHOICE.set(2020);
         MSFS_INSTALL_PATH.set(folder.root.string());
+        const std::uint64_t poolsBefore = ScanPool::started();
         STATE.ResumeTiming();
         gf_scanAirports();
         STATE.PauseTiming();
+        pools = ScanPool::started() - poolsBefore;
         zipped = g_tbloZipped.load();
         tasks = g_maxBglTasks;  // as the scan had it: the set-up's end resets it
         generated = gf_countFolderEntries(g_myThirdpartyPath) + gf_countFolderEntries(g_mySimaddonPath);
@@ -203,6 +207,7 @@ void lf_scan(benchmark::State& STATE, const Folder& FOLDER)
     STATE.counters["tasks"] = static_cast<double>(tasks);
     STATE.counters["files_out"] = static_cast<double>(generated);
     STATE.counters["zipped"] = static_cast<double>(zipped);
+    STATE.counters["pools"] = static_cast<double>(pools);
 }
 
 // The task machinery alone: one detached thread per file, doing nothing, through the same
@@ -267,6 +272,52 @@ void BM_RawReadScanThreads(benchmark::State& STATE)
 {
     qmt::gf_initBglTasks();
     lf_rawRead(STATE, qmt::g_maxBglTasks);
+}
+
+// What the all-airports scan writes, with nothing read or computed: the scan's generated files
+// written again (each to a temporary name, then renamed, as the scan writes them) and linked into
+// a second folder, on as many threads as the scan's workers, into emptied folders as each scan
+// starts. Creating files is most of this on a disk's file system; it is a floor for the scan.
+void BM_RawWriteOutputs(benchmark::State& STATE)
+{
+    std::optional<ScanSetUp> setUp(std::in_place);
+    SIM_CHOICE.set(2020);
+    MSFS_INSTALL_PATH.set(lf_allAirports().root.string());
+    gf_scanAirports();
+    std::vector<std::pair<std::string, std::string>> outputs; // name, text
+    for (const auto& entry : fs::directory_iterator(g_myThirdpartyPath)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        outputs.emplace_back(entry.path().filename().string(), std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    const fs::path out = setUp->work / "rewrite";
+    const fs::path links = setUp->work / "relink";
+    const unsigned threads = g_maxBglTasks;
+    for (auto _ : STATE) {
+        STATE.PauseTiming();
+        fs::remove_all(out);
+        fs::remove_all(links);
+        fs::create_directories(out);
+        fs::create_directories(links);
+        STATE.ResumeTiming();
+        std::vector<std::thread> workers;
+        for (unsigned t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                for (std::size_t i = t; i < outputs.size(); i += threads) {
+                    const fs::path file = out / outputs[i].first;
+                    fs::path temp = file;
+                    temp += ".tmp";
+                    std::ofstream(temp, std::ios::binary) << outputs[i].second;
+                    fs::rename(temp, file);
+                    fs::create_hard_link(file, links / outputs[i].first);
+                }
+            });
+        }
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+    }
+    STATE.counters["files_out"] = static_cast<double>(outputs.size());
+    STATE.counters["threads"] = threads;
 }
 
 // A hostile file by number: 0 forged sections over 2000 airport records, 1 one airport of 1000
@@ -343,6 +394,7 @@ double lf_p90(const std::vector<double>& V)
 
 BENCHMARK(BM_RawReadOneThread)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
 BENCHMARK(BM_RawReadScanThreads)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
+BENCHMARK(BM_RawWriteOutputs)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(10)->ComputeStatistics("p90", lf_p90);
 BENCHMARK(BM_EmptyTasks)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(10)->ComputeStatistics("p90", lf_p90);
 // One scan per repetition, each from the same state.
 BENCHMARK(BM_ScanAllAirports)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(10)

@@ -195,11 +195,15 @@ void lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK)
         SHARED.queued.notify_one();
 }
 
+std::atomic<std::uint64_t> l_poolsStarted{0};
 } // namespace
+
+std::uint64_t ScanPool::started() { return l_poolsStarted.load(); }
 
 ScanPool::ScanPool(unsigned THREADS, bool HOLD_NEXT)
     : m_shared(std::make_shared<Shared>()), m_threads(std::max(THREADS, 1u)), m_holdNext(HOLD_NEXT)
 {
+    l_poolsStarted.fetch_add(1);
     // The threads are detached: a task given up by its walk may outlive the pool, and the
     // shared queue outlives both.
     try {

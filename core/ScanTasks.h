@@ -86,6 +86,10 @@ public:
 
     struct Shared; // the queue, which the workers keep alive
 
+    // How many pools this process has started (the scan benchmarks and tests check that a scan
+    // starts its workers once).
+    static std::uint64_t started();
+
 private:
     std::shared_ptr<Shared> m_shared;
     unsigned m_threads;

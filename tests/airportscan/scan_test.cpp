@@ -130,7 +130,10 @@ protected:
 TEST_F(AirportScanTest, Installation2020)
 {
     make2020Installation();
+    const std::uint64_t pools = ScanPool::started();
     gf_scanAirports();
+    // Both folders, the tblo copy and the zip ran on one set of workers.
+    EXPECT_EQ(ScanPool::started() - pools, 1u);
 
     EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml", "EHRD.txt"}));
     EXPECT_EQ(folderNames(g_mySimaddonPath), (std::set<std::string>{"EHAM.txt"}));
@@ -247,7 +250,8 @@ TEST_F(AirportScanTest, LayoutListsTheFilesAndLinkedPackagesAreFollowed)
     fs::create_directory_symlink(install(), community() / "loop");
     fs::create_directory_symlink(lelystad, lelystad / "scenery" / "inner-link");
 
-    lf_scanBglFolders(community());
+    ScanPool pool;
+    lf_scanBglFolders(community(), pool);
 
     EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml"}));
     EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"), ::testing::HasSubstr(R"(<parkpos id="p4")"));
@@ -352,7 +356,8 @@ TEST_F(AirportScanTest, ScanThatFindsNothing)
 
     // A folder of the list that is a file, then one that does not exist.
     writeFile(dir() / "afile", "x");
-    lf_scanFolders({dir() / "afile", dir() / "missing"});
+    ScanPool pool;
+    lf_scanFolders({dir() / "afile", dir() / "missing"}, pool);
     EXPECT_THAT(logText(), ::testing::HasSubstr((dir() / "afile").string() + " is not a folder name, skipped!"));
     EXPECT_EQ(gf_statusText(), (dir() / "missing").string() + " does not exist, skipped!");
 }
@@ -376,7 +381,8 @@ TEST_F(AirportScanTest, FailedZipAsksForNoMail)
 {
     writeFile(g_tbloPath / "EHLE.xml", "<root/>");
     fs::create_directories(g_tbloZipPath / "in the way");
-    lf_zipTblo();
+    ScanPool pool;
+    lf_zipTblo(pool);
     const std::string log = logText();
     EXPECT_THAT(log, ::testing::HasSubstr("==> Zippen TBLO folder failed"));
     EXPECT_THAT(log, ::testing::Not(::testing::HasSubstr("Please mail")));
@@ -420,7 +426,8 @@ TEST_F(AirportScanTest, BglExtensionInAnyCaseButOnlyAsExtension)
     bb::writeFile(scenery / "lelystad.BGL", airportBgl("EHLE", 52.46, 5.52, 5));
     bb::writeFile(scenery / ".bgl", airportBgl("EHRD", 51.95, 4.43));
     bb::writeFile(scenery / "eindhoven.bglx", airportBgl("EHEH", 51.45, 5.37));
-    lf_scanBglFolders(community());
+    ScanPool pool;
+    lf_scanBglFolders(community(), pool);
     EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml"}));
 }
 
