@@ -253,14 +253,21 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
 {
     // The set's nodes are made before the lock is taken and refused ones are freed after it:
     // all scan workers claim titles, and an allocation inside the lock makes them queue.
+    // A title met again in the same file is refused without a node: its first section claims it
+    // or finds it taken.
     using TitleSet = std::remove_cvref_t<decltype(g_scannedTitles)>;
-    std::vector<TitleSet::node_type> nodes;
-    nodes.reserve(TITLES.size());
-    for (const std::string* title : TITLES) {
-        TitleSet made;
-        made.insert(*title);
-        nodes.push_back(made.extract(made.begin()));
+    TitleSet made;
+    made.reserve(TITLES.size()); // no rehash: the iterators stay valid
+    std::vector<TitleSet::iterator> firsts(TITLES.size(), made.end());
+    for (std::size_t i = 0; i < TITLES.size(); ++i) {
+        const auto [it, inserted] = made.insert(*TITLES[i]);
+        if (inserted)
+            firsts[i] = it;
     }
+    std::vector<TitleSet::node_type> nodes(TITLES.size());
+    for (std::size_t i = 0; i < TITLES.size(); ++i)
+        if (firsts[i] != made.end())
+            nodes[i] = made.extract(firsts[i]);
     std::vector<bool> claimed(TITLES.size(), false);
     {
         // The lock is held for tree searches only: a worker that finds it taken tries again a
@@ -271,6 +278,8 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
         if (!lock.owns_lock())
             lock.lock();
         for (std::size_t i = 0; i < nodes.size(); ++i) {
+            if (nodes[i].empty())
+                continue;
             TitleSet::insert_return_type claim = g_scannedTitles.insert(std::move(nodes[i]));
             claimed[i] = claim.inserted;
             nodes[i] = std::move(claim.node); // a refused node, freed after the lock
@@ -281,10 +290,11 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
 
 // The header number of each section header line, in file order; false (logged and listed) for
 // a number that is no 32-bit number.
-bool lf_sectionNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH,
-                       std::vector<int32_t>& NUMBERS)
+bool lf_sectionNumbers(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                       const std::filesystem::path& PATH, std::vector<int32_t>& NUMBERS)
 {
-    for (const std::string_view line : LINES) {
+    for (const std::uint32_t index : BRACKETS) {
+        const std::string_view line = LINES[index];
         const std::string text = lf_readFltsimHeader(line);
         if (text.empty())
             continue;
@@ -301,12 +311,12 @@ bool lf_sectionNumbers(std::span<const std::string_view> LINES, const std::files
 }
 
 // The liveries of the sections of one file, in section order.
-LiveryList lf_fileLiveries(const CfgFile& FILE, std::span<const std::string_view> LINES)
+LiveryList lf_fileLiveries(const CfgFile& FILE, std::span<const std::string_view> LINES, const BracketLines& BRACKETS)
 {
     // The titles of the whole file are claimed at once, in section order: one lock per file
     // instead of one per section.
     std::vector<SectionLivery> candidates;
-    lf_forEachFltsimSection(LINES, false, [&](CfgLines& SECTION) {
+    lf_forEachFltsimSection(LINES, BRACKETS, false, [&](CfgLines& SECTION) {
         try {
             if (std::optional<SectionLivery> candidate = lf_sectionLivery(SECTION, FILE))
                 candidates.push_back(std::move(*candidate));
@@ -379,8 +389,38 @@ void lf_trimTrailingLines(CfgLines& SECTION)
         SECTION.pop_back();
 }
 
+BracketLines lf_bracketLines(std::string_view TEXT, std::span<const std::string_view> LINES)
+{
+    BracketLines found;
+    std::size_t index = 0;
+    for (std::size_t pos = TEXT.find('['); pos != std::string_view::npos && index < LINES.size();
+         pos = TEXT.find('[', pos + 1)) {
+        const char* at = TEXT.data() + pos;
+        while (index < LINES.size() && LINES[index].data() + LINES[index].size() <= at)
+            ++index;
+        if (index < LINES.size() && LINES[index].data() <= at && (found.empty() || found.back() != index))
+            found.push_back(static_cast<std::uint32_t>(index));
+    }
+    return found;
+}
+
+BracketLines lf_bracketLines(std::span<const std::string_view> LINES)
+{
+    BracketLines found;
+    for (std::size_t index = 0; index < LINES.size(); ++index)
+        if (LINES[index].find('[') != std::string_view::npos)
+            found.push_back(static_cast<std::uint32_t>(index));
+    return found;
+}
+
 void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACKET_ANYWHERE,
                              const std::function<void(CfgLines&)>& PROCESS)
+{
+    lf_forEachFltsimSection(LINES, lf_bracketLines(LINES), BRACKET_ANYWHERE, PROCESS);
+}
+
+void lf_forEachFltsimSection(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                             bool BRACKET_ANYWHERE, const std::function<void(CfgLines&)>& PROCESS)
 {
     CfgLines section;
     section.reserve(48);
@@ -390,8 +430,14 @@ void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACK
             PROCESS(section);
         section.clear();
     };
-    for (const std::string_view line : LINES) {
-        const std::size_t bracket = line.find('[');
+    auto nextBracket = BRACKETS.begin();
+    for (std::size_t index = 0; index < LINES.size(); ++index) {
+        const std::string_view line = LINES[index];
+        std::size_t bracket = std::string_view::npos;
+        if (nextBracket != BRACKETS.end() && *nextBracket == index) {
+            bracket = line.find('[');
+            ++nextBracket;
+        }
         if (bracket != std::string_view::npos && !lf_readFltsimHeader(line).empty()) {
             flush();
             inSection = true;
@@ -451,8 +497,14 @@ ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const
 
 bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH)
 {
+    return lf_fltsimNumbers(LINES, lf_bracketLines(LINES), PATH);
+}
+
+bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                      const std::filesystem::path& PATH)
+{
     std::vector<int32_t> numbers;
-    if (!lf_sectionNumbers(LINES, PATH, numbers))
+    if (!lf_sectionNumbers(LINES, BRACKETS, PATH, numbers))
         return false;
     if (numbers.empty()) {
         lf_addNoFltsimFile(PATH.string());
@@ -470,7 +522,8 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::st
                                     const std::string& MODEL, const std::filesystem::path& PATH,
                                     const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN)
 {
-    return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN}, LINES);
+    return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN}, LINES,
+                           lf_bracketLines(LINES));
 }
 
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
@@ -481,12 +534,14 @@ LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::p
         CfgLines lines;
         if (!lf_readCfgLines(PATH, text, lines, false))
             return {};
-        if (!lf_fltsimNumbers(lines, PATH))
+        const BracketLines brackets = lf_bracketLines(text, lines);
+        if (!lf_fltsimNumbers(lines, brackets, PATH))
             return {};
         const std::string model = lf_cfgModelCode(PATH, lines);
         if (model.empty())
             return {};
-        return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), lf_folderText(PATH), model, SCAN}, lines);
+        return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), lf_folderText(PATH), model, SCAN}, lines,
+                               brackets);
     } catch (const std::exception& e) {
         gf_logLine("! Exception in lf_searchLiveriesinFile {}: {}", gf_utf16ToUtf8(PATH), e.what());
         throw;

@@ -187,7 +187,7 @@ LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesyste
         CfgLines lines;
         if (!lf_readCfgLines(PATH, text, lines, true))
             return {};
-        if (!lf_fltsimNumbers(lines, PATH))
+        if (!lf_fltsimNumbers(lines, lf_bracketLines(text, lines), PATH))
             return {};
         return lf_processIvaoFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path(), SCAN);
     } catch (const std::exception& e) {

@@ -116,11 +116,22 @@ using LiveryList = std::list<ScannedLivery>;
 // listed with the reason, when it cannot. WARN_NO_ENCODING: a file of unknown encoding is
 // logged as a warning.
 bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING);
+// The indexes of the lines that hold '[' (section headers, the starts of other sections), in
+// order: most lines hold none, and the readers look at these for headers instead of searching
+// every line for '['.
+using BracketLines = std::vector<std::uint32_t>;
+// Of lines that are views into TEXT, in order, as lf_readCfgLines makes them: one search of
+// the text.
+BracketLines lf_bracketLines(std::string_view TEXT, std::span<const std::string_view> LINES);
+// Of any lines: each line searched.
+BracketLines lf_bracketLines(std::span<const std::string_view> LINES);
 // Calls PROCESS with each [fltsim.N] section (its header first) in file order. A line that
 // opens another section ends one: '[' in its first six characters, or anywhere with
 // BRACKET_ANYWHERE; comment lines end none.
 void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACKET_ANYWHERE,
                              const std::function<void(CfgLines&)>& PROCESS);
+void lf_forEachFltsimSection(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                             bool BRACKET_ANYWHERE, const std::function<void(CfgLines&)>& PROCESS);
 // Drops the section's trailing empty and comment lines (never its header).
 void lf_trimTrailingLines(CfgLines& SECTION);
 // The regcode of an atc_id value: one registration of at most 12 characters without '*';
@@ -134,6 +145,8 @@ LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::p
 // Whether the section numbers of the file are acceptable; a file without any section is
 // accepted (and listed) but gives no livery.
 bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH);
+bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                      const std::filesystem::path& PATH);
 LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
                                     const std::string& MODEL, const std::filesystem::path& PATH,
                                     const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN);
