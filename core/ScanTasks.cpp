@@ -47,7 +47,7 @@ struct HeldTask {
 std::optional<HeldTask>& s_held = *new std::optional<HeldTask>;
 std::atomic<bool> s_holding{false};
 
-void lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK);
+bool lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK);
 
 void lf_workerEnded()
 {
@@ -65,8 +65,10 @@ void lf_workerEnded()
         }
         s_taskEnded.notify_all();
     }
-    if (next)
-        lf_queue(*next->pool, std::move(next->task));
+    // A pool that ended meanwhile takes no task: the place is given back and the task dropped
+    // unstarted, as the pool's end does with a task it still holds.
+    if (next && !lf_queue(*next->pool, std::move(next->task)))
+        lf_workerEnded();
 }
 
 // Lowers the count when the worker's body ends, whichever way it ends.
@@ -179,12 +181,15 @@ struct ScanPool::Shared {
 
 namespace {
 
-// Queues a task counted already for the next free worker of the pool.
-void lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK)
+// Queues a task counted already for the next free worker of the pool; false when the pool has
+// ended (its workers may be gone).
+bool lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK)
 {
     bool wake = false;
     {
         std::lock_guard lock(SHARED.mutex);
+        if (SHARED.closed)
+            return false;
         SHARED.tasks.push_back(std::move(TASK));
         // A worker that is still looking takes the task without a wake-up call; a task more
         // than there are lookers wakes a sleeper, so that no task waits behind another.
@@ -193,6 +198,7 @@ void lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK)
     }
     if (wake)
         SHARED.queued.notify_one();
+    return true;
 }
 
 std::atomic<std::uint64_t> l_poolsStarted{0};
