@@ -147,16 +147,18 @@ public:
     ScanTasks(const ScanTasks&) = delete;
     ScanTasks& operator=(const ScanTasks&) = delete;
 
-    // Waits until fewer than g_maxBglTasks tasks run: false when a stop came first. Throws
-    // std::runtime_error when none became free within the wait limit.
+    // Waits until fewer than g_maxBglTasks tasks run (or the pool's waiting place is empty):
+    // false when a stop came first. Throws std::runtime_error when none became free within the
+    // wait limit.
     bool waitForFreeWorker()
     {
         return scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop,
                                                  m_pool != nullptr && m_pool->holdsNext() ? m_pool : nullptr);
     }
 
-    // Waits for a free worker, then hands the task to one and keeps its future at the end. False
-    // (nothing started) when a stop came first. Throws std::runtime_error when no worker became
+    // Waits for a free worker (or, in a pool that holds the next task, for its empty waiting
+    // place), then hands the task over and keeps its future at the end. False (nothing started)
+    // when a stop came first. Throws std::runtime_error when no worker became
     // free within the wait limit, std::system_error when the pool's threads cannot be started.
     bool start(Task TASK)
     {
