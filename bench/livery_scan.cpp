@@ -5,10 +5,12 @@
 //
 // The scan is measured as the start-up runs it (the walk, the readers, the priority rule, the
 // sort, LiveriesScanned.xml and the report files) and in its parts: starting the scan's workers,
-// listing the tree (the walk with readers that read nothing), and reading the listed files on
-// the workers without a walk (and on one thread alone). The counters ratio_to_raw and
+// listing the tree (the walk with readers that read nothing), reading the listed files on
+// the workers without a walk (and on one thread alone), and the readers' work on the texts in
+// memory. The counters ratio_to_raw and
 // ratio_to_raw_walk are a run's time over the medians of the raw read of the listed files and of the walk that finds and reads them.
-// Run it on 2 cores with `taskset -c 0,1`: the scan then starts 2 workers.
+// Run it on 2 cores with `taskset -c 0,1`: the scan then starts 2 workers. QUILLON_BENCH_TREE
+// keeps the tree in the folder it names from one run to the next.
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -28,6 +30,7 @@
 #include <fmt/format.h>
 
 #include "core/AcKind.h"
+#include "core/Files.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
@@ -319,6 +322,31 @@ void BM_ReadOneThread(benchmark::State& STATE)
     });
 }
 BENCHMARK(BM_ReadOneThread)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// The readers' own work on the texts already in memory, on one thread: what the reading on one
+// thread costs beyond the reading of the files.
+void BM_ParseInMemory(benchmark::State& STATE)
+{
+    Tree& t = tree();
+    std::vector<std::string> texts;
+    for (const std::filesystem::path& file : t.files)
+        texts.push_back(gf_readWholeTextFile(file).text);
+    timeScanParts(STATE, [&](LiveryScanRun& RUN) {
+        CfgLines lines; // kept from one file to the next, as the readers keep theirs
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            lines.clear();
+            gf_splitTextLines(texts[i], lines);
+            if (!lf_fltsimNumbers(lines, lf_bracketLines(texts[i], lines), t.files[i]))
+                continue;
+            const std::string model = lf_cfgModelCode(t.files[i], lines);
+            g_scannedLiveries.splice(g_scannedLiveries.end(),
+                                     lf_processFltSimSections(1, lines, model, t.files[i], t.files[i].parent_path(), *RUN.lists));
+        }
+    });
+    if (g_scannedLiveries.size() != static_cast<std::size_t>(kFiles * kSectionsPerFile))
+        STATE.SkipWithError("the readers did not find every livery");
+}
+BENCHMARK(BM_ParseInMemory)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
 // The scan as the start-up runs it, from the workers' start to the last report file.
 void BM_LiveryScan(benchmark::State& STATE)

@@ -126,32 +126,39 @@ std::string lf_utf16ToUtf8Lenient(std::string_view bytes, bool bigEndian)
 
 // DATA in ENCODING as clean UTF-8 (no byte order mark, no NUL, no invalid sequence). DETECTED:
 // the encoding was found from DATA itself, so UTF-8 and Windows-1252 need no second look.
-std::string lf_toUtf8(FileEncoding encoding, std::string data, bool detected)
+// TEXT in ENCODING made clean UTF-8 (no byte order mark, no NUL, no invalid sequence), in its
+// own memory when it is UTF-8 already. DETECTED: the encoding was found from TEXT itself, so
+// UTF-8 and Windows-1252 need no second look.
+void lf_toUtf8InPlace(FileEncoding encoding, std::string& text, bool detected)
 {
-    std::string text;
     switch (encoding) {
     case FileEncoding::UTF8_with_BOM:
     case FileEncoding::UTF8_without_BOM:
-        text = std::move(data);
         if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
         break;
     case FileEncoding::Unicode:
-        if (data.starts_with("\xFF\xFE")) data.erase(0, 2);
-        text = lf_utf16ToUtf8Lenient(data, false);
+        if (text.starts_with("\xFF\xFE")) text.erase(0, 2);
+        text = lf_utf16ToUtf8Lenient(text, false);
         break;
     case FileEncoding::Unicode_big_endian:
-        if (data.starts_with("\xFE\xFF")) data.erase(0, 2);
-        text = lf_utf16ToUtf8Lenient(data, true);
+        if (text.starts_with("\xFE\xFF")) text.erase(0, 2);
+        text = lf_utf16ToUtf8Lenient(text, true);
         break;
-    case FileEncoding::ANSI: text = gf_ansiToUtf8(data); break;
-    case FileEncoding::none_found: break;
+    case FileEncoding::ANSI: text = gf_ansiToUtf8(text); break;
+    case FileEncoding::none_found: text.clear(); break;
     }
     // A byte order mark says nothing about what follows it, and an encoding given by the caller
     // may not fit: whatever the file holds, its text is clean. A text found to be UTF-8 or
     // Windows-1252 is clean already unless it holds a NUL.
     const bool clean = detected && (encoding == FileEncoding::UTF8_without_BOM || encoding == FileEncoding::ANSI);
     if (!clean || text.find('\0') != std::string::npos) text = gf_cleanUtf8(text);
-    return text;
+}
+
+// The same as a text of its own.
+std::string lf_toUtf8(FileEncoding encoding, std::string data, bool detected)
+{
+    lf_toUtf8InPlace(encoding, data, detected);
+    return data;
 }
 
 void lf_appendLines(std::string_view text, std::vector<std::string>& lines)
@@ -207,16 +214,27 @@ FileEncoding gf_detectFileEncoding(const std::filesystem::path& path)
 TextFile gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes)
 {
     TextFile file;
-    std::string data;
-    file.status = lf_readAll(path, maxBytes, data, file.error);
-    if (file.status != TextReadStatus::ok) return file;
-    file.encoding = gf_detectEncoding(data);
+    gf_readWholeTextFile(path, maxBytes, file);
+    return file;
+}
+
+void gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes, TextFile& file)
+{
+    file.encoding = FileEncoding::none_found;
+    file.error.clear();
+    file.text.clear();
+    file.status = lf_readAll(path, maxBytes, file.text, file.error);
+    if (file.status != TextReadStatus::ok) {
+        file.text.clear();
+        return;
+    }
+    file.encoding = gf_detectEncoding(file.text);
     if (file.encoding == FileEncoding::none_found) {
         file.status = TextReadStatus::noEncoding;
-        return file;
+        file.text.clear();
+        return;
     }
-    file.text = lf_toUtf8(file.encoding, std::move(data), true);
-    return file;
+    lf_toUtf8InPlace(file.encoding, file.text, true);
 }
 
 void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lines)

@@ -459,12 +459,14 @@ void lf_forEachFltsimSection(std::span<const std::string_view> LINES, const Brac
 
 bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING)
 {
-    TextFile file = gf_readWholeTextFile(PATH, MAX_LIVERY_TEXT_BYTES);
+    LINES.clear();
+    TextFile file;
+    file.text.swap(TEXT);
+    gf_readWholeTextFile(PATH, MAX_LIVERY_TEXT_BYTES, file);
+    TEXT.swap(file.text);
     switch (file.status) {
     case TextReadStatus::ok:
-        TEXT = std::move(file.text);
-        // About the number of lines of a real file: a reserve of a fixed large size would be a
-        // large allocation for every file.
+        // About the number of lines of a real file.
         LINES.reserve(TEXT.size() / 24 + 16);
         gf_splitTextLines(TEXT, LINES);
         return true;
@@ -485,6 +487,35 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLi
         return false;
     }
     return false;
+}
+
+namespace {
+
+// Buffers larger than this are let go when their file is done.
+constexpr std::size_t KEPT_BUFFER_BYTES = std::size_t{1} << 20;
+
+struct KeptCfgBuffers {
+    std::string text;
+    CfgLines lines;
+};
+thread_local KeptCfgBuffers t_keptCfgBuffers;
+
+} // namespace
+
+CfgFileBuffers::CfgFileBuffers()
+{
+    text.swap(t_keptCfgBuffers.text);
+    lines.swap(t_keptCfgBuffers.lines);
+}
+
+CfgFileBuffers::~CfgFileBuffers()
+{
+    if (text.capacity() > KEPT_BUFFER_BYTES || lines.capacity() * sizeof(std::string_view) > KEPT_BUFFER_BYTES)
+        return;
+    text.clear();
+    lines.clear();
+    t_keptCfgBuffers.text.swap(text);
+    t_keptCfgBuffers.lines.swap(lines);
 }
 
 ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
@@ -530,9 +561,10 @@ LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::p
                                    const LiveryScanSnapshot& SCAN)
 {
     try {
-        std::string text;
-        CfgLines lines;
-        if (!lf_readCfgLines(PATH, text, lines, false))
+        CfgFileBuffers buffers;
+        const std::string& text = buffers.text;
+        const CfgLines& lines = buffers.lines;
+        if (!lf_readCfgLines(PATH, buffers.text, buffers.lines, false))
             return {};
         const BracketLines brackets = lf_bracketLines(text, lines);
         if (!lf_fltsimNumbers(lines, brackets, PATH))

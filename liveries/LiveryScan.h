@@ -112,10 +112,23 @@ std::string lf_ivaoModelFromPath(const std::filesystem::path& PATH);
 
 using LiveryList = std::list<ScannedLivery>;
 
-// Reads the lines of an aircraft.cfg in any encoding (TEXT keeps them); false, logged and
-// listed with the reason, when it cannot. WARN_NO_ENCODING: a file of unknown encoding is
-// logged as a warning.
+// Reads the lines of an aircraft.cfg in any encoding into LINES (TEXT keeps them; the memory of
+// both is used again); false, logged and listed with the reason, when it cannot.
+// WARN_NO_ENCODING: a file of unknown encoding is logged as a warning.
 bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING);
+// The text and the lines of the aircraft.cfg a reader reads, in memory that each thread keeps
+// for its next file: buffers of some kilobytes made and freed for every file cost the readers
+// more than the text's own reading. A large file's buffers are let go when it is done.
+class CfgFileBuffers {
+public:
+    CfgFileBuffers();
+    ~CfgFileBuffers();
+    CfgFileBuffers(const CfgFileBuffers&) = delete;
+    CfgFileBuffers& operator=(const CfgFileBuffers&) = delete;
+
+    std::string text;
+    CfgLines lines;
+};
 // The indexes of the lines that hold '[' (section headers, the starts of other sections), in
 // order: most lines hold none, and the readers look at these for headers instead of searching
 // every line for '['.
