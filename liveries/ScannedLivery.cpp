@@ -61,13 +61,33 @@ bool lf_sameLivery(const ScannedLivery& A, const ScannedLivery& B)
            A.regcode == B.regcode;
 }
 
-void gf_sortScannedLiveries()
+namespace {
+
+using LiveryOrder = std::vector<std::pair<std::uint64_t, std::list<ScannedLivery>::iterator>>;
+
+// The place of each code in the order of the code texts, indexed by its id: ids are small
+// numbers handed out in turn.
+std::vector<std::uint64_t> lf_codePlaces(std::vector<std::uint16_t>& IDS, const std::string& (*TEXT)(std::uint16_t))
 {
-    // Sorting the list with a comparator that looks every code up again would take the
-    // interning lock millions of times for a large scan, and comparing the code texts of every
-    // pair costs as much: the texts of the few codes in use are put in order once, and each
-    // livery is sorted by the places of its codes in that order, then by its title.
-    // Each code in use once, in the order met.
+    std::sort(IDS.begin(), IDS.end());
+    std::stable_sort(IDS.begin(), IDS.end(), [TEXT](std::uint16_t A, std::uint16_t B) { return TEXT(A) < TEXT(B); });
+    std::vector<std::uint64_t> place(IDS.empty() ? 0 : std::size_t{*std::max_element(IDS.begin(), IDS.end())} + 1);
+    std::uint64_t current = 0;
+    for (std::size_t i = 0; i < IDS.size(); ++i) {
+        if (i > 0 && TEXT(IDS[i]) != TEXT(IDS[i - 1]))
+            current = i;
+        place[IDS[i]] = current;
+    }
+    return place;
+}
+
+// The liveries of g_scannedLiveries in their sorted order. Sorting the list with a comparator
+// that looks every code up again would take the interning lock millions of times for a large
+// scan, and comparing the code texts of every pair costs as much: the texts of the few codes in
+// use are put in order once, and each livery is sorted by the places of its codes in that
+// order, then by its title. The list is walked once: its nodes lie all over the memory.
+LiveryOrder lf_sortedOrder()
+{
     std::vector<std::uint16_t> airlines;
     std::vector<std::uint16_t> models;
     std::vector<bool> airlineMet(std::size_t{1} << 16);
@@ -78,48 +98,49 @@ void gf_sortScannedLiveries()
             IDS.push_back(ID);
         }
     };
-    for (const ScannedLivery& L : g_scannedLiveries) {
-        meet(L.kind.airlineId, airlineMet, airlines);
-        meet(L.kind.operatorId, airlineMet, airlines);
-        meet(L.kind.modelId, modelMet, models);
-    }
-    // The place of each code, indexed by its id: ids are small numbers handed out in turn.
-    const auto places = [](std::vector<std::uint16_t>& IDS, const std::string& (*TEXT)(std::uint16_t)) {
-        std::sort(IDS.begin(), IDS.end());
-        std::stable_sort(IDS.begin(), IDS.end(), [TEXT](std::uint16_t A, std::uint16_t B) { return TEXT(A) < TEXT(B); });
-        std::vector<std::uint64_t> place(IDS.empty() ? 0 : std::size_t{*std::max_element(IDS.begin(), IDS.end())} + 1);
-        std::uint64_t current = 0;
-        for (std::size_t i = 0; i < IDS.size(); ++i) {
-            if (i > 0 && TEXT(IDS[i]) != TEXT(IDS[i - 1]))
-                current = i;
-            place[IDS[i]] = current;
-        }
-        return place;
-    };
-    const std::vector<std::uint64_t> airlinePlace = places(airlines, gf_airlineCode);
-    const std::vector<std::uint64_t> modelPlace = places(models, gf_modelCode);
-    using Entry = std::pair<std::uint64_t, std::list<ScannedLivery>::iterator>;
-    std::vector<Entry> order;
+    LiveryOrder order;
     order.reserve(g_scannedLiveries.size());
     for (auto it = g_scannedLiveries.begin(); it != g_scannedLiveries.end(); ++it) {
-        const std::uint64_t kind = airlinePlace[it->kind.airlineId] << 40 | airlinePlace[it->kind.operatorId] << 20 |
-                                   modelPlace[it->kind.modelId];
-        order.emplace_back(kind, it);
+        const AcKind& kind = it->kind;
+        meet(kind.airlineId, airlineMet, airlines);
+        meet(kind.operatorId, airlineMet, airlines);
+        meet(kind.modelId, modelMet, models);
+        order.emplace_back(std::uint64_t{kind.airlineId} << 32 | std::uint64_t{kind.operatorId} << 16 | kind.modelId, it);
     }
-    std::stable_sort(order.begin(), order.end(), [](const Entry& A, const Entry& B) {
+    const std::vector<std::uint64_t> airlinePlace = lf_codePlaces(airlines, gf_airlineCode);
+    const std::vector<std::uint64_t> modelPlace = lf_codePlaces(models, gf_modelCode);
+    for (auto& [key, it] : order)
+        key = airlinePlace[key >> 32] << 40 | airlinePlace[key >> 16 & 0xFFFF] << 20 | modelPlace[key & 0xFFFF];
+    std::stable_sort(order.begin(), order.end(), [](const auto& A, const auto& B) {
         return A.first != B.first ? A.first < B.first : A.second->title < B.second->title;
     });
+    return order;
+}
+
+// Puts g_scannedLiveries in the sorted order; DEDUP keeps the first of each run of neighbours
+// that are the same livery.
+void lf_sortScannedLiveries(bool DEDUP)
+{
+    const LiveryOrder order = lf_sortedOrder();
     std::list<ScannedLivery> sorted;
-    for (auto& [key, it] : order) {
+    for (const auto& [key, it] : order) {
+        if (DEDUP && !sorted.empty() && lf_sameLivery(sorted.back(), *it))
+            continue; // freed with the rest of the old list
         sorted.splice(sorted.end(), g_scannedLiveries, it);
     }
     g_scannedLiveries.swap(sorted);
 }
 
+} // namespace
+
+void gf_sortScannedLiveries()
+{
+    lf_sortScannedLiveries(false);
+}
+
 void gf_sortAndDedupScannedLiveries()
 {
-    gf_sortScannedLiveries();
-    g_scannedLiveries.unique(lf_sameLivery);
+    lf_sortScannedLiveries(true);
 }
 
 std::filesystem::path gf_liveriesScannedPath()
