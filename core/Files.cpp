@@ -250,8 +250,8 @@ void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lin
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
         if (start < text.size() && text[end] == '\r' && text[start] == '\n') ++start;
-        if (nextLf != std::string_view::npos && nextLf < start) nextLf = text.find('\n', start);
-        if (nextCr != std::string_view::npos && nextCr < start) nextCr = text.find('\r', start);
+        if (nextLf != std::string_view::npos && nextLf < start) nextLf = gf_findInLine(text, '\n', start);
+        if (nextCr != std::string_view::npos && nextCr < start) nextCr = gf_findInLine(text, '\r', start);
     }
 }
 

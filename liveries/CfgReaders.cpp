@@ -206,7 +206,8 @@ KeyWords lf_keyWords(std::string_view LINE)
     // Each word holds '_' after its first letters: the line is searched for '_' alone, once for
     // all three, which is cheaper than a search for each word that stops at every 'a' and 'i'.
     KeyWords words;
-    for (std::size_t pos = LINE.find('_', 3); pos != std::string_view::npos; pos = LINE.find('_', pos + 1)) {
+    for (std::size_t pos = gf_findInLine(LINE, '_', 3); pos != std::string_view::npos;
+         pos = gf_findInLine(LINE, '_', pos + 1)) {
         const std::string_view atc = LINE.substr(pos - 3);
         words.atcId = words.atcId || atc.starts_with("atc_id=");
         words.atcParkingTypes = words.atcParkingTypes || atc.starts_with("atc_parking_types");
