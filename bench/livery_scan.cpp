@@ -5,16 +5,19 @@
 //
 // The scan is measured as the start-up runs it (the walk, the readers, the priority rule, the
 // sort, LiveriesScanned.xml and the report files) and in its parts: starting the scan's workers,
-// listing the tree (the walk with readers that read nothing), and reading the listed files on
-// the workers without a walk (and on one thread alone). The counters ratio_to_raw and
+// listing the tree (the walk with readers that read nothing), reading the listed files on
+// the workers without a walk (and on one thread alone), and the readers' work on the texts in
+// memory. The counters ratio_to_raw and
 // ratio_to_raw_walk are a run's time over the medians of the raw read of the listed files and of the walk that finds and reads them.
-// Run it on 2 cores with `taskset -c 0,1`: the scan then starts 2 workers.
+// Run it on 2 cores with `taskset -c 0,1`: the scan then starts 2 workers. QUILLON_BENCH_TREE
+// keeps the tree in the folder it names from one run to the next.
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +30,7 @@
 #include <fmt/format.h>
 
 #include "core/AcKind.h"
+#include "core/Files.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
@@ -129,16 +133,23 @@ double median5(const std::function<double()>& RUN)
 
 // One aircraft folder: its aircraft.cfg, a model folder, and a texture folder per livery with
 // the files a real one holds.
-void writeAircraft(const std::filesystem::path& FOLDER, const std::string& MODEL, std::mt19937& RNG, int& SERIAL)
+void writeAircraft(const std::filesystem::path& FOLDER, const std::string& MODEL, std::mt19937& RNG, int& SERIAL,
+                   bool WRITE)
 {
     std::string text = fmt::format("[VERSION]\nmajor=1\nminor=0\n\n[GENERAL]\nicao_type_designator=\"{}\"\n"
                                    "atc_type=\"TT:ATCCOM.ATC_NAME.0.text\"\ncategory=\"airplane\"\n\n",
                                    MODEL);
-    std::filesystem::create_directories(FOLDER / "model");
-    std::ofstream(FOLDER / "model" / "model.cfg", std::ios::binary) << "[models]\nnormal=aircraft.gltf\n";
+    if (WRITE) {
+        std::filesystem::create_directories(FOLDER / "model");
+        std::ofstream(FOLDER / "model" / "model.cfg", std::ios::binary) << "[models]\nnormal=aircraft.gltf\n";
+    }
     for (int k = 0; k < kSectionsPerFile; ++k) {
         const std::string airline = airlineCode(static_cast<int>(RNG() % 900));
         g_icaoAirlines.insert(airline);
+        if (!WRITE) {
+            ++SERIAL;
+            continue;
+        }
         const auto texture = FOLDER / fmt::format("texture.{}_{}", airline, SERIAL);
         std::filesystem::create_directories(texture);
         std::ofstream(texture / "texture.cfg", std::ios::binary) << "[fltsim]\nfallback.1=..\\texture\n";
@@ -146,15 +157,29 @@ void writeAircraft(const std::filesystem::path& FOLDER, const std::string& MODEL
             std::ofstream(texture / name, std::ios::binary) << "DDS texture stand-in";
         text += section(k, airline, MODEL, SERIAL++);
     }
-    std::ofstream(FOLDER / "aircraft.cfg", std::ios::binary) << text;
+    if (WRITE)
+        std::ofstream(FOLDER / "aircraft.cfg", std::ios::binary) << text;
+}
+
+// QUILLON_BENCH_TREE names a folder that keeps the tree from one run to the next: making it
+// takes most of a run. It is made there when it is not complete, and never removed.
+std::filesystem::path keptTreeFolder()
+{
+    const char* kept = std::getenv("QUILLON_BENCH_TREE");
+    return kept != nullptr && *kept != '\0' ? std::filesystem::path(kept) : std::filesystem::path();
 }
 
 Tree& tree()
 {
     static Tree t = [] {
         Tree made;
-        made.root = std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livscan_{}", ::getpid());
-        std::filesystem::remove_all(made.root);
+        const std::filesystem::path kept = keptTreeFolder();
+        made.root = !kept.empty() ? kept
+                                  : std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livscan_{}", ::getpid());
+        const auto complete = made.root / "tree-complete";
+        const bool write = !std::filesystem::exists(complete);
+        if (write)
+            std::filesystem::remove_all(made.root);
         gf_resetCoreForTests();
         gf_setWorkFolder(made.root / "work");
         gf_createWorkFolders();
@@ -167,9 +192,11 @@ Tree& tree()
         for (int i = 0; i < kFiles; ++i) {
             const std::string& model = kModels[static_cast<std::size_t>(i) % kModels.size()];
             const auto folder = airplanes / fmt::format("AIG_{}_{}", model, i);
-            writeAircraft(folder, model, rng, serial);
+            writeAircraft(folder, model, rng, serial, write);
             made.files.push_back(folder / "aircraft.cfg");
         }
+        if (write && !kept.empty())
+            std::ofstream(complete) << "complete\n";
         gf_initBglTasks();
         // Warm the cache, then the raw read's median of five.
         rawReadSeconds(made.files);
@@ -296,6 +323,31 @@ void BM_ReadOneThread(benchmark::State& STATE)
 }
 BENCHMARK(BM_ReadOneThread)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
 
+// The readers' own work on the texts already in memory, on one thread: what the reading on one
+// thread costs beyond the reading of the files.
+void BM_ParseInMemory(benchmark::State& STATE)
+{
+    Tree& t = tree();
+    std::vector<std::string> texts;
+    for (const std::filesystem::path& file : t.files)
+        texts.push_back(gf_readWholeTextFile(file).text);
+    timeScanParts(STATE, [&](LiveryScanRun& RUN) {
+        CfgLines lines; // kept from one file to the next, as the readers keep theirs
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            lines.clear();
+            gf_splitTextLines(texts[i], lines);
+            if (!lf_fltsimNumbers(lines, lf_bracketLines(texts[i], lines), t.files[i]))
+                continue;
+            const std::string model = lf_cfgModelCode(t.files[i], lines);
+            g_scannedLiveries.splice(g_scannedLiveries.end(),
+                                     lf_processFltSimSections(1, lines, model, t.files[i], t.files[i].parent_path(), *RUN.lists));
+        }
+    });
+    if (g_scannedLiveries.size() != static_cast<std::size_t>(kFiles * kSectionsPerFile))
+        STATE.SkipWithError("the readers did not find every livery");
+}
+BENCHMARK(BM_ParseInMemory)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
 // The scan as the start-up runs it, from the workers' start to the last report file.
 void BM_LiveryScan(benchmark::State& STATE)
 {
@@ -329,6 +381,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    std::filesystem::remove_all(tree().root);
+    if (keptTreeFolder().empty())
+        std::filesystem::remove_all(tree().root);
     return 0;
 }

@@ -9,6 +9,11 @@
 #include <iterator>
 #include <system_error>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Text.h"
@@ -39,15 +44,16 @@ bool lf_isUtf8(std::string_view TEXT)
 // Reads the whole file into DATA, at most MAX_BYTES of it.
 TextReadStatus lf_readAll(const std::filesystem::path& path, std::uintmax_t MAX_BYTES, std::string& data, std::string& error)
 {
+    // One buffer per thread: a scan reads thousands of small files, and a fresh buffer for each
+    // would be cleared and freed as often.
+    thread_local std::vector<char> chunk(std::size_t{1} << 16);
+    TextReadStatus status = TextReadStatus::ok;
+#if defined(_WIN32)
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         error = std::error_code(errno, std::generic_category()).message();
         return TextReadStatus::cannotOpen;
     }
-    // One buffer per thread: a scan reads thousands of small files, and a fresh buffer for each
-    // would be cleared and freed as often.
-    thread_local std::vector<char> chunk(std::size_t{1} << 16);
-    TextReadStatus status = TextReadStatus::ok;
     for (;;) {
         const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
         if (data.size() + got > MAX_BYTES) {
@@ -65,6 +71,34 @@ TextReadStatus lf_readAll(const std::filesystem::path& path, std::uintmax_t MAX_
         }
     }
     std::fclose(file);
+#else
+    // Plain reads into the thread's buffer: a stream would ask for the file's status and
+    // allocate a buffer of its own for every file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::error_code(errno, std::generic_category()).message();
+        return TextReadStatus::cannotOpen;
+    }
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            // A folder opens, but cannot be read.
+            error = std::error_code(errno, std::generic_category()).message();
+            status = TextReadStatus::readFailed;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (data.size() + static_cast<std::size_t>(got) > MAX_BYTES) {
+            status = TextReadStatus::tooLarge;
+            break;
+        }
+        data.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+#endif
     return status;
 }
 
@@ -92,32 +126,39 @@ std::string lf_utf16ToUtf8Lenient(std::string_view bytes, bool bigEndian)
 
 // DATA in ENCODING as clean UTF-8 (no byte order mark, no NUL, no invalid sequence). DETECTED:
 // the encoding was found from DATA itself, so UTF-8 and Windows-1252 need no second look.
-std::string lf_toUtf8(FileEncoding encoding, std::string data, bool detected)
+// TEXT in ENCODING made clean UTF-8 (no byte order mark, no NUL, no invalid sequence), in its
+// own memory when it is UTF-8 already. DETECTED: the encoding was found from TEXT itself, so
+// UTF-8 and Windows-1252 need no second look.
+void lf_toUtf8InPlace(FileEncoding encoding, std::string& text, bool detected)
 {
-    std::string text;
     switch (encoding) {
     case FileEncoding::UTF8_with_BOM:
     case FileEncoding::UTF8_without_BOM:
-        text = std::move(data);
         if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
         break;
     case FileEncoding::Unicode:
-        if (data.starts_with("\xFF\xFE")) data.erase(0, 2);
-        text = lf_utf16ToUtf8Lenient(data, false);
+        if (text.starts_with("\xFF\xFE")) text.erase(0, 2);
+        text = lf_utf16ToUtf8Lenient(text, false);
         break;
     case FileEncoding::Unicode_big_endian:
-        if (data.starts_with("\xFE\xFF")) data.erase(0, 2);
-        text = lf_utf16ToUtf8Lenient(data, true);
+        if (text.starts_with("\xFE\xFF")) text.erase(0, 2);
+        text = lf_utf16ToUtf8Lenient(text, true);
         break;
-    case FileEncoding::ANSI: text = gf_ansiToUtf8(data); break;
-    case FileEncoding::none_found: break;
+    case FileEncoding::ANSI: text = gf_ansiToUtf8(text); break;
+    case FileEncoding::none_found: text.clear(); break;
     }
     // A byte order mark says nothing about what follows it, and an encoding given by the caller
     // may not fit: whatever the file holds, its text is clean. A text found to be UTF-8 or
     // Windows-1252 is clean already unless it holds a NUL.
     const bool clean = detected && (encoding == FileEncoding::UTF8_without_BOM || encoding == FileEncoding::ANSI);
     if (!clean || text.find('\0') != std::string::npos) text = gf_cleanUtf8(text);
-    return text;
+}
+
+// The same as a text of its own.
+std::string lf_toUtf8(FileEncoding encoding, std::string data, bool detected)
+{
+    lf_toUtf8InPlace(encoding, data, detected);
+    return data;
 }
 
 void lf_appendLines(std::string_view text, std::vector<std::string>& lines)
@@ -173,30 +214,44 @@ FileEncoding gf_detectFileEncoding(const std::filesystem::path& path)
 TextFile gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes)
 {
     TextFile file;
-    std::string data;
-    file.status = lf_readAll(path, maxBytes, data, file.error);
-    if (file.status != TextReadStatus::ok) return file;
-    file.encoding = gf_detectEncoding(data);
+    gf_readWholeTextFile(path, maxBytes, file);
+    return file;
+}
+
+void gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes, TextFile& file)
+{
+    file.encoding = FileEncoding::none_found;
+    file.error.clear();
+    file.text.clear();
+    file.status = lf_readAll(path, maxBytes, file.text, file.error);
+    if (file.status != TextReadStatus::ok) {
+        file.text.clear();
+        return;
+    }
+    file.encoding = gf_detectEncoding(file.text);
     if (file.encoding == FileEncoding::none_found) {
         file.status = TextReadStatus::noEncoding;
-        return file;
+        file.text.clear();
+        return;
     }
-    file.text = lf_toUtf8(file.encoding, std::move(data), true);
-    return file;
+    lf_toUtf8InPlace(file.encoding, file.text, true);
 }
 
 void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lines)
 {
+    // The next LF and the next CR are each looked for once and kept until a line passes them:
+    // a text without CR costs one search per line, and one without LF (the old Mac line end)
+    // is not searched to its end again for every line.
+    std::size_t nextLf = text.find('\n');
+    std::size_t nextCr = text.find('\r');
     std::size_t start = 0;
     while (start < text.size()) {
-        // LF ends most lines: it is found first, then a CR before it (cheaper than searching for
-        // either character at every byte).
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) end = text.size();
-        end = std::min(end, text.substr(0, end).find('\r', start));
+        const std::size_t end = std::min({nextLf, nextCr, text.size()});
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
         if (start < text.size() && text[end] == '\r' && text[start] == '\n') ++start;
+        if (nextLf != std::string_view::npos && nextLf < start) nextLf = gf_findInLine(text, '\n', start);
+        if (nextCr != std::string_view::npos && nextCr < start) nextCr = gf_findInLine(text, '\r', start);
     }
 }
 

@@ -31,6 +31,9 @@ struct TextFile {
 // At most maxBytes are read: a larger file is tooLarge and not kept.
 TextFile gf_readWholeTextFile(const std::filesystem::path& path,
                               std::uintmax_t maxBytes = std::numeric_limits<std::uintmax_t>::max());
+// The same into FILE, whose text's memory is used again (a reader of thousands of small files
+// would otherwise make and free a buffer for each).
+void gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes, TextFile& file);
 // Appends the lines of the text without their ends; CR, LF and CRLF each end a line, and a
 // line end at the end of the text opens no further line.
 void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lines);

@@ -8,6 +8,7 @@
 #endif
 #include <list>
 #include <mutex>
+#include <optional>
 
 #include <fmt/format.h>
 
@@ -37,12 +38,37 @@ std::string lf_secondsText(std::chrono::milliseconds LIMIT)
 // without it while a walk looks before it sleeps.
 std::atomic<std::uint64_t> s_workersEnded{0};
 
+// The task held for the first worker that ends (of the pool that holds it), under
+// s_taskEndMutex; s_holding tells whether there is one without the lock.
+struct HeldTask {
+    std::shared_ptr<ScanPool::Shared> pool;
+    std::function<void()> task;
+};
+std::optional<HeldTask>& s_held = *new std::optional<HeldTask>;
+std::atomic<bool> s_holding{false};
+
+bool lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK);
+
 void lf_workerEnded()
 {
-    std::lock_guard lock(s_taskEndMutex);
-    g_runningBglTasks.fetch_sub(1);
-    ++s_workersEnded;
-    s_taskEnded.notify_all();
+    std::optional<HeldTask> next;
+    {
+        std::lock_guard lock(s_taskEndMutex);
+        g_runningBglTasks.fetch_sub(1);
+        ++s_workersEnded;
+        // The worker's place goes to the task held for it, if there is one.
+        if (s_held && g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks)) {
+            g_runningBglTasks.fetch_add(1);
+            next = std::move(s_held);
+            s_held.reset();
+            s_holding = false;
+        }
+        s_taskEnded.notify_all();
+    }
+    // A pool that ended meanwhile takes no task: the place is given back and the task dropped
+    // unstarted, as the pool's end does with a task it still holds.
+    if (next && !lf_queue(*next->pool, std::move(next->task)))
+        lf_workerEnded();
 }
 
 // Lowers the count when the worker's body ends, whichever way it ends.
@@ -154,12 +180,34 @@ struct ScanPool::Shared {
 };
 
 namespace {
+
+// Queues a task counted already for the next free worker of the pool; false when the pool has
+// ended (its workers may be gone).
+bool lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK)
+{
+    bool wake = false;
+    {
+        std::lock_guard lock(SHARED.mutex);
+        if (SHARED.closed)
+            return false;
+        SHARED.tasks.push_back(std::move(TASK));
+        // A worker that is still looking takes the task without a wake-up call; a task more
+        // than there are lookers wakes a sleeper, so that no task waits behind another.
+        const std::size_t queued = SHARED.waiting.fetch_add(1, std::memory_order_release) + 1;
+        wake = SHARED.sleepers > 0 && queued > static_cast<std::size_t>(std::max(SHARED.lookers.load(), 0));
+    }
+    if (wake)
+        SHARED.queued.notify_one();
+    return true;
+}
+
 std::atomic<std::uint64_t> l_poolsStarted{0};
 } // namespace
 
 std::uint64_t ScanPool::started() { return l_poolsStarted.load(); }
 
-ScanPool::ScanPool(unsigned THREADS) : m_shared(std::make_shared<Shared>()), m_threads(std::max(THREADS, 1u))
+ScanPool::ScanPool(unsigned THREADS, bool HOLD_NEXT)
+    : m_shared(std::make_shared<Shared>()), m_threads(std::max(THREADS, 1u)), m_holdNext(HOLD_NEXT)
 {
     l_poolsStarted.fetch_add(1);
     // The threads are detached: a task given up by its walk may outlive the pool, and the
@@ -180,6 +228,16 @@ ScanPool::ScanPool(unsigned THREADS) : m_shared(std::make_shared<Shared>()), m_t
 
 ScanPool::~ScanPool()
 {
+    if (m_holdNext) {
+        // A task still held is dropped unstarted (after the lock: it may own large results).
+        std::optional<HeldTask> dropped;
+        std::lock_guard lock(s_taskEndMutex);
+        if (s_held && s_held->pool == m_shared) {
+            dropped = std::move(s_held);
+            s_held.reset();
+            s_holding = false;
+        }
+    }
     {
         std::lock_guard lock(m_shared->mutex);
         m_shared->closed = true;
@@ -190,17 +248,29 @@ ScanPool::~ScanPool()
 void ScanPool::post(std::function<void()> TASK)
 {
     g_runningBglTasks.fetch_add(1);
-    bool wake = false;
+    lf_queue(*m_shared, std::move(TASK));
+}
+
+bool ScanPool::mayPost() const
+{
+    return g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks) || (m_holdNext && !s_holding.load());
+}
+
+bool ScanPool::postOrHold(std::function<void()>& TASK)
+{
     {
-        std::lock_guard lock(m_shared->mutex);
-        m_shared->tasks.push_back(std::move(TASK));
-        // A worker that is still looking takes the task without a wake-up call; a task more
-        // than there are lookers wakes a sleeper, so that no task waits behind another.
-        const std::size_t queued = m_shared->waiting.fetch_add(1, std::memory_order_release) + 1;
-        wake = m_shared->sleepers > 0 && queued > static_cast<std::size_t>(std::max(m_shared->lookers.load(), 0));
+        std::lock_guard lock(s_taskEndMutex);
+        if (g_runningBglTasks.load() >= static_cast<int>(g_maxBglTasks)) {
+            if (!m_holdNext || s_held)
+                return false;
+            s_held = HeldTask{m_shared, std::move(TASK)};
+            s_holding = true;
+            return true;
+        }
+        g_runningBglTasks.fetch_add(1);
     }
-    if (wake)
-        m_shared->queued.notify_one();
+    lf_queue(*m_shared, std::move(TASK));
+    return true;
 }
 
 bool gf_waitForBglTasks(std::chrono::milliseconds LIMIT)
@@ -216,13 +286,16 @@ std::string gf_futureTimeoutText(std::chrono::milliseconds LIMIT)
 
 namespace scan_detail {
 
-bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP)
+bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP, const ScanPool* POOL)
 {
-    if (lf_walkSpinUntil([] { return g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks); }))
+    const auto mayGo = [POOL] {
+        return POOL != nullptr ? POOL->mayPost() : g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks);
+    };
+    if (lf_walkSpinUntil(mayGo))
         return true;
     const auto deadline = SteadyClock::now() + LIMIT;
     std::unique_lock lock(s_taskEndMutex);
-    while (g_runningBglTasks.load() >= static_cast<int>(g_maxBglTasks)) {
+    while (!mayGo()) {
         if (lf_stopAsked(STOP))
             return false;
         const auto now = SteadyClock::now();
@@ -370,7 +443,7 @@ private:
     void listAhead()
     {
         while (!m_frontier.empty() && m_listedAhead < MAX_LISTED_AHEAD && m_tasks.size() <= g_maxBglTasks &&
-               g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks))
+               m_tasks.mayStartNow())
             startListing(nullptr);
     }
 

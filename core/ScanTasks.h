@@ -59,15 +59,29 @@ public:
 // batch), running the tasks handed to them in the order given. The pool's end (its destructor)
 // waits for nothing: the workers run the tasks handed to them to their end, a task given up by
 // its walk included, and then end on their own.
+//
+// A pool made with HOLD_NEXT keeps one task more than may run in a waiting place while every
+// worker is busy: the first worker that ends takes it up at once, still within the limit,
+// instead of idling until the walk, woken by the end, hands it the next task. A walk of many
+// small files would otherwise leave each worker idle for a wake-up per file. The task held
+// counts in g_runningBglTasks only once it is handed to a worker; a pool that ends drops it
+// unstarted.
 class ScanPool {
 public:
-    explicit ScanPool(unsigned THREADS = g_maxBglTasks);
+    explicit ScanPool(unsigned THREADS = g_maxBglTasks, bool HOLD_NEXT = false);
     ~ScanPool();
     ScanPool(const ScanPool&) = delete;
     ScanPool& operator=(const ScanPool&) = delete;
 
     // Counts the task in g_runningBglTasks and queues it for the next free worker.
     void post(std::function<void()> TASK);
+    // Whether post may be called now without passing the limit: a worker is free, or the pool
+    // holds the next task and its waiting place is empty.
+    bool mayPost() const;
+    // A pool that holds the next task: the task goes to a free worker as post does, or to the
+    // empty waiting place. False (TASK left as it was) when neither is there.
+    bool postOrHold(std::function<void()>& TASK);
+    bool holdsNext() const { return m_holdNext; }
     unsigned threads() const { return m_threads; }
 
     struct Shared; // the queue, which the workers keep alive
@@ -79,6 +93,7 @@ public:
 private:
     std::shared_ptr<Shared> m_shared;
     unsigned m_threads;
+    bool m_holdNext;
 };
 
 namespace scan_detail {
@@ -90,9 +105,11 @@ bool lf_spinUntil(const std::function<bool()>& DONE);
 // would look on a core that a worker needs and slow down what it waits for (it hands the core
 // on once, then sleeps).
 bool lf_walkSpinUntil(const std::function<bool()>& DONE);
-// Waits until fewer than g_maxBglTasks tasks run: true; false when STOP returned true first;
-// throws std::runtime_error "No free scan worker after {} seconds" when LIMIT passed.
-bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP);
+// Waits until fewer than g_maxBglTasks tasks run (or, with POOL given, until POOL->mayPost()):
+// true; false when STOP returned true first; throws std::runtime_error "No free scan worker
+// after {} seconds" when LIMIT passed.
+bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP,
+                          const ScanPool* POOL = nullptr);
 // Counts a worker in g_runningBglTasks and starts BODY on a detached thread of its own that
 // lowers the count when BODY ends. Throws std::system_error when the thread cannot be started
 // (the count is then lowered again).
@@ -130,16 +147,23 @@ public:
     ScanTasks(const ScanTasks&) = delete;
     ScanTasks& operator=(const ScanTasks&) = delete;
 
-    // Waits until fewer than g_maxBglTasks tasks run: false when a stop came first. Throws
-    // std::runtime_error when none became free within the wait limit.
-    bool waitForFreeWorker() { return scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop); }
+    // Waits until fewer than g_maxBglTasks tasks run (or the pool's waiting place is empty):
+    // false when a stop came first. Throws std::runtime_error when none became free within the
+    // wait limit.
+    bool waitForFreeWorker()
+    {
+        return scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop,
+                                                 m_pool != nullptr && m_pool->holdsNext() ? m_pool : nullptr);
+    }
 
-    // Waits for a free worker, then hands the task to one and keeps its future at the end. False
-    // (nothing started) when a stop came first. Throws std::runtime_error when no worker became
+    // Waits for a free worker (or, in a pool that holds the next task, for its empty waiting
+    // place), then hands the task over and keeps its future at the end. False (nothing started)
+    // when a stop came first. Throws std::runtime_error when no worker became
     // free within the wait limit, std::system_error when the pool's threads cannot be started.
     bool start(Task TASK)
     {
-        if (!scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop))
+        const ScanPool* holding = m_pool != nullptr && m_pool->holdsNext() ? m_pool : nullptr;
+        if (!scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop, holding))
             return false;
         if (m_pool == nullptr) {
             m_ownPool = std::make_unique<ScanPool>();
@@ -148,9 +172,23 @@ public:
         // std::function needs a copyable callable: the task moves into a shared holder.
         auto holder = std::make_shared<std::packaged_task<RESULT()>>(std::move(TASK));
         std::future<RESULT> future = holder->get_future();
-        m_pool->post([holder] { (*holder)(); });
+        std::function<void()> run = [holder] { (*holder)(); };
+        if (holding == nullptr)
+            m_pool->post(std::move(run));
+        // Only the walk hands tasks to its pool, so the place it waited for is still there;
+        // should it be gone, the wait starts again.
+        while (holding != nullptr && !m_pool->postOrHold(run)) {
+            if (!scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop, holding))
+                return false;
+        }
         m_futures.push_back(std::move(future));
         return true;
+    }
+
+    // Whether start would hand the task over without waiting.
+    bool mayStartNow() const
+    {
+        return m_pool != nullptr ? m_pool->mayPost() : g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks);
     }
 
     // More results are pending than workers may run: the walk takes the oldest now.

@@ -88,12 +88,14 @@ template NumberRead<unsigned> gf_readNumber<unsigned>(std::string_view, std::str
 template NumberRead<long long> gf_readNumber<long long>(std::string_view, std::string_view);
 template NumberRead<double> gf_readNumber<double>(std::string_view, std::string_view);
 
-std::string gf_trim(std::string_view text)
+std::string gf_trim(std::string_view text) { return std::string(gf_trimView(text)); }
+
+std::string_view gf_trimView(std::string_view text)
 {
     std::size_t b = 0, e = text.size();
     while (b < e && lf_isSpace(text[b])) ++b;
     while (e > b && lf_isSpace(text[e - 1])) --e;
-    return std::string(text.substr(b, e - b));
+    return text.substr(b, e - b);
 }
 
 std::vector<std::string> gf_splitTrim(std::string_view text, char separator)

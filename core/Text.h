@@ -5,6 +5,7 @@
 #include <cmath>
 #include <concepts>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -16,8 +17,29 @@
 
 namespace qmt {
 
+// The first C in TEXT at or after POS, npos when there is none: text.find(C, POS) for the short
+// texts of a line, eight bytes at a time without a call per search.
+inline std::size_t gf_findInLine(std::string_view text, char c, std::size_t pos = 0)
+{
+    constexpr std::uint64_t ONES = 0x0101010101010101u;
+    constexpr std::uint64_t HIGHS = 0x8080808080808080u;
+    const std::uint64_t pattern = ONES * static_cast<unsigned char>(c);
+    for (; pos + 8 <= text.size(); pos += 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text.data() + pos, 8);
+        const std::uint64_t x = word ^ pattern; // a zero byte where C is
+        if (((x - ONES) & ~x & HIGHS) != 0)
+            break;
+    }
+    for (; pos < text.size(); ++pos)
+        if (text[pos] == c)
+            return pos;
+    return std::string_view::npos;
+}
+
 // Without blanks, tabs, CR and LF at both ends.
 std::string gf_trim(std::string_view text);
+std::string_view gf_trimView(std::string_view text);
 // Parts between ',' separators, each trimmed; an empty text gives no part.
 std::vector<std::string> gf_splitCommaTrim(std::string_view text);
 // Parts between the separators, each trimmed; empty parts kept; an empty text gives no part.

@@ -59,6 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
         // Passed on to the folder walk, which logs it (a texture name the file system refuses).
     }
 
+    // The lines holding '[' found by one search of the text are the ones each line's search finds.
+    std::string text;
+    CfgLines views;
+    if (lf_readCfgLines(ordinary, text, views, false))
+        fuzz::require(lf_bracketLines(text, views) == lf_bracketLines(views), "bracket lines differ");
+
     std::vector<std::string> lines;
     gf_readTextFile(FileEncoding::UTF8_without_BOM, ordinary, lines);
     std::string value;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <system_error>
+#include <type_traits>
 
 #include <fmt/format.h>
 
@@ -75,13 +76,13 @@ bool lf_secondKey(SectionState& S, std::string TEXT)
 bool lf_readTitleLine(std::string_view LINE, SectionState& S, const CfgFile& FILE, std::string_view HEADER,
                       bool& TAKEN)
 {
-    std::string value;
-    TAKEN = lf_readCfgKey::title(LINE, value);
+    const std::string_view value = lf_readCfgKey::titleText(LINE);
+    TAKEN = !value.empty();
     if (!TAKEN)
         return true;
     if (!S.title.empty())
         return lf_secondKey(S, fmt::format("{} {} has more than one title key", FILE.folderText, HEADER));
-    S.title = gf_trim(value);
+    S.title = gf_trimView(value);
     // Airliners of these makers are no AI aircraft.
     if (lf_contains(S.title, "FenixA320") || lf_contains(S.title, "PMDG 737")) {
         lf_addSkippedSection(fmt::format("{} {} title '{}' is an airliner for pilots, not for AI traffic",
@@ -92,12 +93,12 @@ bool lf_readTitleLine(std::string_view LINE, SectionState& S, const CfgFile& FIL
     return true;
 }
 
-bool lf_readAirlineLine(std::string_view LINE, SectionState& S, const CfgFile& FILE, const std::string& HEADER,
-                        bool& TAKEN)
+bool lf_readAirlineLine(std::string_view LINE, const KeyWords& WORDS, SectionState& S, const CfgFile& FILE,
+                        const std::string& HEADER, bool& TAKEN)
 {
     TAKEN = false;
     if (!S.airline.empty()) {
-        if (!lf_isCommentLine(LINE) && lf_contains(LINE, "icao_airline"))
+        if (WORDS.icaoAirline && !lf_isCommentLine(LINE))
             return lf_secondKey(S, fmt::format("{} {} has more than one icao_airline key", FILE.folderText, HEADER));
         return true;
     }
@@ -126,11 +127,14 @@ bool lf_readSectionLine(std::string_view LINE, SectionState& S, const CfgFile& F
     bool taken = false;
     if (!lf_readTitleLine(LINE, S, FILE, HEADER, taken) || taken)
         return !S.abandoned;
-    if (!lf_readAirlineLine(LINE, S, FILE, HEADER, taken) || taken)
+    // The words of second keys are looked for once per line, and only once a key was taken.
+    const bool anyTaken = !S.airline.empty() || !S.parkingTypes.empty() || !S.regcode.empty();
+    const KeyWords words = anyTaken ? lf_keyWords(LINE) : KeyWords{};
+    if (!lf_readAirlineLine(LINE, words, S, FILE, HEADER, taken) || taken)
         return !S.abandoned;
 
-    if (lf_readOnceKeys(LINE, S.parkingTypes, S.regcode, &lf_regcodeOfAtcId, S.title, FILE.folderText, HEADER) ==
-        OnceKey::second) {
+    if (lf_readOnceKeys(LINE, words, S.parkingTypes, S.regcode, &lf_regcodeOfAtcId, S.title, FILE.folderText,
+                        HEADER) == OnceKey::second) {
         S.abandoned = true;
         return false;
     }
@@ -249,14 +253,21 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
 {
     // The set's nodes are made before the lock is taken and refused ones are freed after it:
     // all scan workers claim titles, and an allocation inside the lock makes them queue.
-    using TitleSet = decltype(g_scannedTitles);
-    std::vector<TitleSet::node_type> nodes;
-    nodes.reserve(TITLES.size());
-    for (const std::string* title : TITLES) {
-        TitleSet made;
-        made.insert(*title);
-        nodes.push_back(made.extract(made.begin()));
+    // A title met again in the same file is refused without a node: its first section claims it
+    // or finds it taken.
+    using TitleSet = std::remove_cvref_t<decltype(g_scannedTitles)>;
+    TitleSet made;
+    made.reserve(TITLES.size()); // no rehash: the iterators stay valid
+    std::vector<TitleSet::iterator> firsts(TITLES.size(), made.end());
+    for (std::size_t i = 0; i < TITLES.size(); ++i) {
+        const auto [it, inserted] = made.insert(*TITLES[i]);
+        if (inserted)
+            firsts[i] = it;
     }
+    std::vector<TitleSet::node_type> nodes(TITLES.size());
+    for (std::size_t i = 0; i < TITLES.size(); ++i)
+        if (firsts[i] != made.end())
+            nodes[i] = made.extract(firsts[i]);
     std::vector<bool> claimed(TITLES.size(), false);
     {
         // The lock is held for tree searches only: a worker that finds it taken tries again a
@@ -267,6 +278,8 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
         if (!lock.owns_lock())
             lock.lock();
         for (std::size_t i = 0; i < nodes.size(); ++i) {
+            if (nodes[i].empty())
+                continue;
             TitleSet::insert_return_type claim = g_scannedTitles.insert(std::move(nodes[i]));
             claimed[i] = claim.inserted;
             nodes[i] = std::move(claim.node); // a refused node, freed after the lock
@@ -277,10 +290,11 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
 
 // The header number of each section header line, in file order; false (logged and listed) for
 // a number that is no 32-bit number.
-bool lf_sectionNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH,
-                       std::vector<int32_t>& NUMBERS)
+bool lf_sectionNumbers(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                       const std::filesystem::path& PATH, std::vector<int32_t>& NUMBERS)
 {
-    for (const std::string_view line : LINES) {
+    for (const std::uint32_t index : BRACKETS) {
+        const std::string_view line = LINES[index];
         const std::string text = lf_readFltsimHeader(line);
         if (text.empty())
             continue;
@@ -294,6 +308,55 @@ bool lf_sectionNumbers(std::span<const std::string_view> LINES, const std::files
         NUMBERS.push_back(number);
     }
     return true;
+}
+
+// The liveries of the sections of one file, in section order.
+LiveryList lf_fileLiveries(const CfgFile& FILE, std::span<const std::string_view> LINES, const BracketLines& BRACKETS)
+{
+    // The titles of the whole file are claimed at once, in section order: one lock per file
+    // instead of one per section.
+    std::vector<SectionLivery> candidates;
+    lf_forEachFltsimSection(LINES, BRACKETS, false, [&](CfgLines& SECTION) {
+        try {
+            if (std::optional<SectionLivery> candidate = lf_sectionLivery(SECTION, FILE))
+                candidates.push_back(std::move(*candidate));
+        } catch (const std::exception& e) {
+            gf_logLine("Exception in lf_procesFltSimSection: {}, file: {}", e.what(), gf_utf16ToUtf8(FILE.path));
+            throw;
+        }
+    });
+    std::vector<const std::string*> titles;
+    titles.reserve(candidates.size());
+    for (const SectionLivery& candidate : candidates)
+        titles.push_back(&candidate.livery.title);
+    const std::vector<bool> claimed = lf_claimTitles(titles);
+    LiveryList result;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (claimed[i])
+            result.push_back(std::move(candidates[i].livery));
+        else
+            lf_addIncompleteSection(fmt::format("{} {} title '{}' already exists", FILE.folderText,
+                                                candidates[i].header, candidates[i].livery.title));
+    }
+    return result;
+}
+
+// The text of the file's folder, as PATH.parent_path() gives it, without parsing the path
+// again: each file's task makes one.
+std::string lf_folderText(const std::filesystem::path& PATH)
+{
+#if defined(_WIN32)
+    return PATH.parent_path().string();
+#else
+    const std::string& text = PATH.native();
+    const std::size_t slash = text.find_last_of('/');
+    if (slash == std::string::npos || slash + 1 == text.size())
+        return PATH.parent_path().string();
+    std::size_t end = slash;
+    while (end > 0 && text[end - 1] == '/')
+        --end;
+    return end == 0 ? std::string("/") : text.substr(0, end);
+#endif
 }
 
 } // namespace
@@ -326,8 +389,38 @@ void lf_trimTrailingLines(CfgLines& SECTION)
         SECTION.pop_back();
 }
 
+BracketLines lf_bracketLines(std::string_view TEXT, std::span<const std::string_view> LINES)
+{
+    BracketLines found;
+    std::size_t index = 0;
+    for (std::size_t pos = TEXT.find('['); pos != std::string_view::npos && index < LINES.size();
+         pos = TEXT.find('[', pos + 1)) {
+        const char* at = TEXT.data() + pos;
+        while (index < LINES.size() && LINES[index].data() + LINES[index].size() <= at)
+            ++index;
+        if (index < LINES.size() && LINES[index].data() <= at && (found.empty() || found.back() != index))
+            found.push_back(static_cast<std::uint32_t>(index));
+    }
+    return found;
+}
+
+BracketLines lf_bracketLines(std::span<const std::string_view> LINES)
+{
+    BracketLines found;
+    for (std::size_t index = 0; index < LINES.size(); ++index)
+        if (LINES[index].find('[') != std::string_view::npos)
+            found.push_back(static_cast<std::uint32_t>(index));
+    return found;
+}
+
 void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACKET_ANYWHERE,
                              const std::function<void(CfgLines&)>& PROCESS)
+{
+    lf_forEachFltsimSection(LINES, lf_bracketLines(LINES), BRACKET_ANYWHERE, PROCESS);
+}
+
+void lf_forEachFltsimSection(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                             bool BRACKET_ANYWHERE, const std::function<void(CfgLines&)>& PROCESS)
 {
     CfgLines section;
     section.reserve(48);
@@ -337,8 +430,14 @@ void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACK
             PROCESS(section);
         section.clear();
     };
-    for (const std::string_view line : LINES) {
-        const std::size_t bracket = line.find('[');
+    auto nextBracket = BRACKETS.begin();
+    for (std::size_t index = 0; index < LINES.size(); ++index) {
+        const std::string_view line = LINES[index];
+        std::size_t bracket = std::string_view::npos;
+        if (nextBracket != BRACKETS.end() && *nextBracket == index) {
+            bracket = line.find('[');
+            ++nextBracket;
+        }
         if (bracket != std::string_view::npos && !lf_readFltsimHeader(line).empty()) {
             flush();
             inSection = true;
@@ -360,11 +459,15 @@ void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACK
 
 bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING)
 {
-    TextFile file = gf_readWholeTextFile(PATH, MAX_LIVERY_TEXT_BYTES);
+    LINES.clear();
+    TextFile file;
+    file.text.swap(TEXT);
+    gf_readWholeTextFile(PATH, MAX_LIVERY_TEXT_BYTES, file);
+    TEXT.swap(file.text);
     switch (file.status) {
     case TextReadStatus::ok:
-        TEXT = std::move(file.text);
-        LINES.reserve(4096);
+        // About the number of lines of a real file.
+        LINES.reserve(TEXT.size() / 24 + 16);
         gf_splitTextLines(TEXT, LINES);
         return true;
     case TextReadStatus::tooLarge:
@@ -386,6 +489,35 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLi
     return false;
 }
 
+namespace {
+
+// Buffers larger than this are let go when their file is done.
+constexpr std::size_t KEPT_BUFFER_BYTES = std::size_t{1} << 20;
+
+struct KeptCfgBuffers {
+    std::string text;
+    CfgLines lines;
+};
+thread_local KeptCfgBuffers t_keptCfgBuffers;
+
+} // namespace
+
+CfgFileBuffers::CfgFileBuffers()
+{
+    text.swap(t_keptCfgBuffers.text);
+    lines.swap(t_keptCfgBuffers.lines);
+}
+
+CfgFileBuffers::~CfgFileBuffers()
+{
+    if (text.capacity() > KEPT_BUFFER_BYTES || lines.capacity() * sizeof(std::string_view) > KEPT_BUFFER_BYTES)
+        return;
+    text.clear();
+    lines.clear();
+    t_keptCfgBuffers.text.swap(text);
+    t_keptCfgBuffers.lines.swap(lines);
+}
+
 ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
                                   const std::string& REGCODE)
 {
@@ -396,8 +528,14 @@ ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const
 
 bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH)
 {
+    return lf_fltsimNumbers(LINES, lf_bracketLines(LINES), PATH);
+}
+
+bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                      const std::filesystem::path& PATH)
+{
     std::vector<int32_t> numbers;
-    if (!lf_sectionNumbers(LINES, PATH, numbers))
+    if (!lf_sectionNumbers(LINES, BRACKETS, PATH, numbers))
         return false;
     if (numbers.empty()) {
         lf_addNoFltsimFile(PATH.string());
@@ -415,49 +553,27 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::st
                                     const std::string& MODEL, const std::filesystem::path& PATH,
                                     const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN)
 {
-    const CfgFile file{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN};
-    // The titles of the whole file are claimed at once, in section order: one lock per file
-    // instead of one per section.
-    std::vector<SectionLivery> candidates;
-    lf_forEachFltsimSection(LINES, false, [&](CfgLines& SECTION) {
-        try {
-            if (std::optional<SectionLivery> candidate = lf_sectionLivery(SECTION, file))
-                candidates.push_back(std::move(*candidate));
-        } catch (const std::exception& e) {
-            gf_logLine("Exception in lf_procesFltSimSection: {}, file: {}", e.what(), gf_utf16ToUtf8(PATH));
-            throw;
-        }
-    });
-    std::vector<const std::string*> titles;
-    titles.reserve(candidates.size());
-    for (const SectionLivery& candidate : candidates)
-        titles.push_back(&candidate.livery.title);
-    const std::vector<bool> claimed = lf_claimTitles(titles);
-    LiveryList result;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (claimed[i])
-            result.push_back(std::move(candidates[i].livery));
-        else
-            lf_addIncompleteSection(fmt::format("{} {} title '{}' already exists", file.folderText,
-                                                candidates[i].header, candidates[i].livery.title));
-    }
-    return result;
+    return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN}, LINES,
+                           lf_bracketLines(LINES));
 }
 
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
                                    const LiveryScanSnapshot& SCAN)
 {
     try {
-        std::string text;
-        CfgLines lines;
-        if (!lf_readCfgLines(PATH, text, lines, false))
+        CfgFileBuffers buffers;
+        const std::string& text = buffers.text;
+        const CfgLines& lines = buffers.lines;
+        if (!lf_readCfgLines(PATH, buffers.text, buffers.lines, false))
             return {};
-        if (!lf_fltsimNumbers(lines, PATH))
+        const BracketLines brackets = lf_bracketLines(text, lines);
+        if (!lf_fltsimNumbers(lines, brackets, PATH))
             return {};
         const std::string model = lf_cfgModelCode(PATH, lines);
         if (model.empty())
             return {};
-        return lf_processFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path(), SCAN);
+        return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), lf_folderText(PATH), model, SCAN}, lines,
+                               brackets);
     } catch (const std::exception& e) {
         gf_logLine("! Exception in lf_searchLiveriesinFile {}: {}", gf_utf16ToUtf8(PATH), e.what());
         throw;

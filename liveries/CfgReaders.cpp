@@ -128,6 +128,11 @@ bool lf_readCfgKey::title(std::string_view LINE, std::string& VALUE)
     return lf_readNonEmpty(LINE, "title", VALUE);
 }
 
+std::string_view lf_readCfgKey::titleText(std::string_view LINE)
+{
+    return lf_quotedValue(LINE, "title");
+}
+
 bool lf_readCfgKey::texture(std::string_view LINE, std::string& VALUE)
 {
     return lf_readNonEmpty(LINE, "texture", VALUE);
@@ -196,21 +201,36 @@ std::string lf_readFltsimHeader(std::string_view LINE)
     return {};
 }
 
+KeyWords lf_keyWords(std::string_view LINE)
+{
+    // Each word holds '_' after its first letters: the line is searched for '_' alone, once for
+    // all three, which is cheaper than a search for each word that stops at every 'a' and 'i'.
+    KeyWords words;
+    for (std::size_t pos = gf_findInLine(LINE, '_', 3); pos != std::string_view::npos;
+         pos = gf_findInLine(LINE, '_', pos + 1)) {
+        const std::string_view atc = LINE.substr(pos - 3);
+        words.atcId = words.atcId || atc.starts_with("atc_id=");
+        words.atcParkingTypes = words.atcParkingTypes || atc.starts_with("atc_parking_types");
+        words.icaoAirline = words.icaoAirline || (pos >= 4 && LINE.substr(pos - 4).starts_with("icao_airline"));
+    }
+    return words;
+}
+
 bool lf_hasAtcIdLine(std::string_view LINE)
 {
-    return LINE.find("atc_id=") != std::string_view::npos;
+    return lf_keyWords(LINE).atcId;
 }
 
 bool lf_hasAtcParkingTypesLine(std::string_view LINE)
 {
-    return LINE.find("atc_parking_types") != std::string_view::npos;
+    return lf_keyWords(LINE).atcParkingTypes;
 }
 
 bool lf_isCommentLine(std::string_view LINE)
 {
-    const std::size_t first = LINE.find_first_not_of(" \t");
-    if (first == std::string_view::npos)
-        return false;
+    std::size_t first = 0;
+    while (first < LINE.size() && (LINE[first] == ' ' || LINE[first] == '\t'))
+        ++first;
     const std::string_view rest = LINE.substr(first);
     return rest.starts_with(';') || rest.starts_with("//");
 }
@@ -219,7 +239,14 @@ OnceKey lf_readOnceKeys(std::string_view LINE, std::string& PARKING_TYPES, std::
                         RegcodeOfAtcId REGCODE_OF, const std::string& TITLE, std::string_view FOLDER_TEXT,
                         std::string_view HEADER)
 {
-    const bool comment = lf_isCommentLine(LINE);
+    return lf_readOnceKeys(LINE, PARKING_TYPES.empty() && REGCODE.empty() ? KeyWords{} : lf_keyWords(LINE),
+                           PARKING_TYPES, REGCODE, REGCODE_OF, TITLE, FOLDER_TEXT, HEADER);
+}
+
+OnceKey lf_readOnceKeys(std::string_view LINE, const KeyWords& WORDS, std::string& PARKING_TYPES,
+                        std::string& REGCODE, RegcodeOfAtcId REGCODE_OF, const std::string& TITLE,
+                        std::string_view FOLDER_TEXT, std::string_view HEADER)
+{
     std::string value;
     if (PARKING_TYPES.empty()) {
         if (lf_readCfgKey::atcParkingTypes(LINE, value)) {
@@ -227,7 +254,7 @@ OnceKey lf_readOnceKeys(std::string_view LINE, std::string& PARKING_TYPES, std::
             PARKING_TYPES = gf_upper(value);
             return OnceKey::taken;
         }
-    } else if (!comment && lf_hasAtcParkingTypesLine(LINE)) {
+    } else if (WORDS.atcParkingTypes && !lf_isCommentLine(LINE)) {
         lf_addIncompleteSection(fmt::format("{} {} has more than one atc_parking_types key", FOLDER_TEXT, HEADER));
         return OnceKey::second;
     }
@@ -236,7 +263,7 @@ OnceKey lf_readOnceKeys(std::string_view LINE, std::string& PARKING_TYPES, std::
             REGCODE = REGCODE_OF(value, TITLE);
             return OnceKey::taken;
         }
-    } else if (!comment && lf_hasAtcIdLine(LINE)) {
+    } else if (WORDS.atcId && !lf_isCommentLine(LINE)) {
         lf_addIncompleteSection(fmt::format("{}, {}, has more than one atc_id key", FOLDER_TEXT, HEADER));
         return OnceKey::second;
     }

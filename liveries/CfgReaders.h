@@ -30,6 +30,8 @@ std::string_view lf_quoteRule(std::string_view VALUE);
 struct lf_readCfgKey {
     // Non-empty value after the quote rule.
     static bool title(std::string_view LINE, std::string& VALUE);
+    // The same value as a view into the line; empty when the line is no title line.
+    static std::string_view titleText(std::string_view LINE);
     static bool texture(std::string_view LINE, std::string& VALUE);
     static bool atcParkingTypes(std::string_view LINE, std::string& VALUE);
     // Five characters or more after the quote rule.
@@ -48,6 +50,15 @@ struct lf_readCfgKey {
 // (text around it, or no number); empty for any other line and for comment lines.
 std::string lf_readFltsimHeader(std::string_view LINE);
 
+// Which of the words of the keys that a section takes once a line holds anywhere
+// (case-sensitive): a second such key line gives the section up.
+struct KeyWords {
+    bool icaoAirline = false;     // "icao_airline"
+    bool atcId = false;           // "atc_id="
+    bool atcParkingTypes = false; // "atc_parking_types"
+};
+KeyWords lf_keyWords(std::string_view LINE);
+
 // Whether the line holds "atc_id=" / "atc_parking_types" anywhere (case-sensitive).
 bool lf_hasAtcIdLine(std::string_view LINE);
 bool lf_hasAtcParkingTypesLine(std::string_view LINE);
@@ -61,6 +72,10 @@ using RegcodeOfAtcId = std::string (*)(std::string_view VALUE, const std::string
 OnceKey lf_readOnceKeys(std::string_view LINE, std::string& PARKING_TYPES, std::string& REGCODE,
                         RegcodeOfAtcId REGCODE_OF, const std::string& TITLE, std::string_view FOLDER_TEXT,
                         std::string_view HEADER);
+// The same with the key words of the line found already (only asked for when a key was taken).
+OnceKey lf_readOnceKeys(std::string_view LINE, const KeyWords& WORDS, std::string& PARKING_TYPES,
+                        std::string& REGCODE, RegcodeOfAtcId REGCODE_OF, const std::string& TITLE,
+                        std::string_view FOLDER_TEXT, std::string_view HEADER);
 
 // Whether the line is a comment: ';' or "//" after leading blanks and tabs. Comment lines hold
 // no key and open or end no section.

@@ -1,6 +1,8 @@
 // The walk of one scan folder: its folders are listed and every aircraft.cfg below it is read
 // by the scan workers, one task per file.
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -186,14 +188,67 @@ std::string lf_openErrorText(const WalkContext& WALK, const std::filesystem::pat
     return lf_abortedText(WALK, std::filesystem::filesystem_error("directory_iterator", FOLDER, ERROR).what());
 }
 
+// The entries of one folder, read one after the other; errno tells why it could not be opened.
+class FolderEntries {
+public:
+#if defined(__linux__)
+    // The entries are read into the thread's buffer: opendir would ask for the folder's status
+    // and allocate a buffer of its own for every folder, and a package has thousands.
+    explicit FolderEntries(const char* PATH) : m_fd(::open(PATH, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    ~FolderEntries()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool opened() const { return m_fd >= 0; }
+    // The next entry; nullptr at the end (errno 0) or when the listing fails (errno set).
+    const dirent* next()
+    {
+        thread_local std::vector<char> buffer(std::size_t{32} << 10);
+        if (m_pos >= m_size) {
+            const ssize_t got = ::getdents64(m_fd, buffer.data(), buffer.size());
+            if (got <= 0) {
+                if (got == 0)
+                    errno = 0;
+                return nullptr;
+            }
+            m_size = static_cast<std::size_t>(got);
+            m_pos = 0;
+        }
+        // The kernel's records are laid out as dirent is here.
+        const auto* entry = reinterpret_cast<const dirent*>(buffer.data() + m_pos);
+        m_pos += entry->d_reclen;
+        return entry;
+    }
+
+private:
+    int m_fd;
+    std::size_t m_pos = 0;
+    std::size_t m_size = 0;
+#else
+    explicit FolderEntries(const char* PATH) : m_dir(::opendir(PATH), &::closedir) {}
+    bool opened() const { return m_dir != nullptr; }
+    const dirent* next()
+    {
+        errno = 0;
+        return ::readdir(m_dir.get());
+    }
+
+private:
+    std::unique_ptr<DIR, int (*)(DIR*)> m_dir;
+#endif
+    FolderEntries(const FolderEntries&) = delete;
+    FolderEntries& operator=(const FolderEntries&) = delete;
+};
+
 // Lists one folder for the walk (on a scan worker): the folders it may enter and its
 // aircraft.cfg files, in listing order, and what went wrong as notes. The listing's own entry
 // types spare a status query per entry and a path object per entry: a large package holds
 // tens of thousands of them.
 void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT)
 {
-    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(FOLDER.c_str()), &::closedir);
-    if (!dir) {
+    FolderEntries dir(FOLDER.c_str());
+    if (!dir.opened()) {
         lf_note(OUT, lf_openErrorText(WALK, FOLDER, ROOT, std::error_code(errno, std::generic_category())));
         return;
     }
@@ -203,8 +258,7 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
     std::size_t kept = OUT.size();
     bool first = true;
     for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
+        const dirent* entry = dir.next();
         if (entry == nullptr) {
             if (errno == 0)
                 break;
@@ -241,12 +295,8 @@ void lf_collectOldest(ScanFileTasks<LiveryList>& READS, LiveryScanRun& RUN, cons
     ScanFileTasks<LiveryList>::File file;
     try {
         LiveryList liveries = READS.takeOldest(file);
-        if (!liveries.empty()) {
-            // List nodes keep their place in memory when they are spliced.
-            const auto text = std::make_shared<const std::string>(std::filesystem::path(file).string());
-            for (const ScannedLivery& livery : liveries)
-                RUN.files.emplace(&livery, text);
-        }
+        if (!liveries.empty())
+            RUN.files.push_back(LiveryScanRun::FileLiveries{liveries.size(), std::move(file)});
         g_scannedLiveries.splice(g_scannedLiveries.end(), liveries);
     } catch (const ScanStopped&) {
         throw;

@@ -183,11 +183,11 @@ LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesyste
         const std::string model = lf_ivaoModelFromPath(PATH);
         if (model.empty())
             return {};
-        std::string text;
-        CfgLines lines;
-        if (!lf_readCfgLines(PATH, text, lines, true))
+        CfgFileBuffers buffers;
+        const CfgLines& lines = buffers.lines;
+        if (!lf_readCfgLines(PATH, buffers.text, buffers.lines, true))
             return {};
-        if (!lf_fltsimNumbers(lines, PATH))
+        if (!lf_fltsimNumbers(lines, lf_bracketLines(buffers.text, lines), PATH))
             return {};
         return lf_processIvaoFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path(), SCAN);
     } catch (const std::exception& e) {

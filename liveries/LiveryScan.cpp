@@ -78,6 +78,11 @@ void lf_scanPackage(AiPackage PACKAGE, const std::filesystem::path& COMMUNITY,
 // folder that won.
 void lf_keepBestRankedFolders(const std::vector<std::filesystem::path>& RANK_FOLDERS, const LiveryScanRun& RUN)
 {
+    const auto [lowest, highest] = std::minmax_element(
+        g_scannedLiveries.begin(), g_scannedLiveries.end(),
+        [](const ScannedLivery& A, const ScannedLivery& B) { return A.folderRank < B.folderRank; });
+    if (lowest == g_scannedLiveries.end() || lowest->folderRank == highest->folderRank)
+        return; // all of one folder: none is left out
     const auto kindKey = [](const AcKind& KIND) {
         return std::uint64_t{KIND.airlineId} << 32 | std::uint64_t{KIND.operatorId} << 16 | KIND.modelId;
     };
@@ -91,19 +96,29 @@ void lf_keepBestRankedFolders(const std::vector<std::filesystem::path>& RANK_FOL
         const std::size_t index = static_cast<std::size_t>(std::max<int16_t>(RANK, 1) - 1);
         return index < RANK_FOLDERS.size() ? gf_utf16ToUtf8(RANK_FOLDERS[index]) : std::string();
     };
-    g_scannedLiveries.remove_if([&](const ScannedLivery& L) {
+    // The files' liveries lie in the list one file after the other, in the order taken.
+    auto file = RUN.files.begin();
+    std::size_t leftOfFile = file != RUN.files.end() ? file->count : 0;
+    for (auto it = g_scannedLiveries.begin(); it != g_scannedLiveries.end();) {
+        while (leftOfFile == 0 && file != RUN.files.end() && ++file != RUN.files.end())
+            leftOfFile = file->count;
+        const LiveryScanRun::FileLiveries* fileOfLivery = leftOfFile > 0 ? &*file : nullptr;
+        if (leftOfFile > 0)
+            --leftOfFile;
+        const ScannedLivery& L = *it;
         const int16_t best = bestRank.at(kindKey(L.kind));
-        if (L.folderRank <= best)
-            return false;
+        if (L.folderRank <= best) {
+            ++it;
+            continue;
+        }
         const std::string operatorText = L.kind.operatorId != 0 ? "," + gf_airlineCode(L.kind.operatorId) : "";
-        const auto file = RUN.files.find(&L);
-        lf_addDroppedByPriority(fmt::format("'{}' [{}{} {}] in {} left out: {} has liveries of this kind", L.title,
-                                            gf_airlineCode(L.kind.airlineId), operatorText,
-                                            gf_modelCode(L.kind.modelId),
-                                            file != RUN.files.end() ? *file->second : folderText(L.folderRank),
-                                            folderText(best)));
-        return true;
-    });
+        lf_addDroppedByPriority(fmt::format(
+            "'{}' [{}{} {}] in {} left out: {} has liveries of this kind", L.title, gf_airlineCode(L.kind.airlineId),
+            operatorText, gf_modelCode(L.kind.modelId),
+            fileOfLivery != nullptr ? std::filesystem::path(fileOfLivery->file).string() : folderText(L.folderRank),
+            folderText(best)));
+        it = g_scannedLiveries.erase(it);
+    }
 }
 
 // Scans the folders in rank order into g_scannedLiveries on the scan's workers; the folder of

@@ -32,7 +32,7 @@ namespace qmt {
 // clears and removes after all workers of the scan were collected.
 
 extern std::mutex g_scannedTitlesMutex;
-extern std::set<std::string, std::less<>> g_scannedTitles; // titles taken by a livery in this scan
+extern std::unordered_set<std::string> g_scannedTitles; // titles taken by a livery in this scan
 
 extern std::mutex g_invalidAirlinesMutex;
 extern std::list<std::string> g_invalidAirlines;    // InvalidAirlineCodes.txt
@@ -112,15 +112,39 @@ std::string lf_ivaoModelFromPath(const std::filesystem::path& PATH);
 
 using LiveryList = std::list<ScannedLivery>;
 
-// Reads the lines of an aircraft.cfg in any encoding (TEXT keeps them); false, logged and
-// listed with the reason, when it cannot. WARN_NO_ENCODING: a file of unknown encoding is
-// logged as a warning.
+// Reads the lines of an aircraft.cfg in any encoding into LINES (TEXT keeps them; the memory of
+// both is used again); false, logged and listed with the reason, when it cannot.
+// WARN_NO_ENCODING: a file of unknown encoding is logged as a warning.
 bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING);
+// The text and the lines of the aircraft.cfg a reader reads, in memory that each thread keeps
+// for its next file: buffers of some kilobytes made and freed for every file cost the readers
+// more than the text's own reading. A large file's buffers are let go when it is done.
+class CfgFileBuffers {
+public:
+    CfgFileBuffers();
+    ~CfgFileBuffers();
+    CfgFileBuffers(const CfgFileBuffers&) = delete;
+    CfgFileBuffers& operator=(const CfgFileBuffers&) = delete;
+
+    std::string text;
+    CfgLines lines;
+};
+// The indexes of the lines that hold '[' (section headers, the starts of other sections), in
+// order: most lines hold none, and the readers look at these for headers instead of searching
+// every line for '['.
+using BracketLines = std::vector<std::uint32_t>;
+// Of lines that are views into TEXT, in order, as lf_readCfgLines makes them: one search of
+// the text.
+BracketLines lf_bracketLines(std::string_view TEXT, std::span<const std::string_view> LINES);
+// Of any lines: each line searched.
+BracketLines lf_bracketLines(std::span<const std::string_view> LINES);
 // Calls PROCESS with each [fltsim.N] section (its header first) in file order. A line that
 // opens another section ends one: '[' in its first six characters, or anywhere with
 // BRACKET_ANYWHERE; comment lines end none.
 void lf_forEachFltsimSection(std::span<const std::string_view> LINES, bool BRACKET_ANYWHERE,
                              const std::function<void(CfgLines&)>& PROCESS);
+void lf_forEachFltsimSection(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                             bool BRACKET_ANYWHERE, const std::function<void(CfgLines&)>& PROCESS);
 // Drops the section's trailing empty and comment lines (never its header).
 void lf_trimTrailingLines(CfgLines& SECTION);
 // The regcode of an atc_id value: one registration of at most 12 characters without '*';
@@ -134,6 +158,8 @@ LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::p
 // Whether the section numbers of the file are acceptable; a file without any section is
 // accepted (and listed) but gives no livery.
 bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH);
+bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const BracketLines& BRACKETS,
+                      const std::filesystem::path& PATH);
 LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
                                     const std::string& MODEL, const std::filesystem::path& PATH,
                                     const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN);
@@ -168,11 +194,17 @@ struct LiveryWalkSeams {
 // The workers and the lists of one scan, made when it starts and kept for all of its folders.
 struct LiveryScanRun {
     explicit LiveryScanRun(LiveryScanSnapshotPtr LISTS);
-    ScanPool pool;
+    // It holds the next file for the first worker that ends: a scan is mostly small files.
+    ScanPool pool{g_maxBglTasks, true};
     LiveryScanSnapshotPtr lists;
-    // The aircraft.cfg of each livery taken into g_scannedLiveries (its list node), for the
-    // report of liveries that the priority rule leaves out (walking thread only).
-    std::unordered_map<const ScannedLivery*, std::shared_ptr<const std::string>> files;
+    // The aircraft.cfg files whose liveries were taken into g_scannedLiveries, in the order
+    // taken, with the number of liveries of each, for the report of liveries that the priority
+    // rule leaves out (walking thread only).
+    struct FileLiveries {
+        std::size_t count = 0;
+        std::filesystem::path::string_type file;
+    };
+    std::vector<FileLiveries> files;
 };
 
 // Walks the folder (its sub-folders listed by the scan's workers ahead of the walk), reads each

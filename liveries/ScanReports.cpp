@@ -15,7 +15,7 @@
 namespace qmt {
 
 std::mutex g_scannedTitlesMutex;
-std::set<std::string, std::less<>> g_scannedTitles;
+std::unordered_set<std::string> g_scannedTitles;
 std::mutex g_invalidAirlinesMutex;
 std::list<std::string> g_invalidAirlines;
 std::mutex g_invalidModelsMutex;

@@ -1,6 +1,7 @@
 #include "liveries/ScannedLivery.h"
 
 #include <algorithm>
+#include <sstream>
 #include <unordered_map>
 #include <string_view>
 #include <tuple>
@@ -9,6 +10,7 @@
 #include <fmt/format.h>
 #include <pugixml.hpp>
 
+#include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/UserError.h"
@@ -59,56 +61,86 @@ bool lf_sameLivery(const ScannedLivery& A, const ScannedLivery& B)
            A.regcode == B.regcode;
 }
 
-void gf_sortScannedLiveries()
+namespace {
+
+using LiveryOrder = std::vector<std::pair<std::uint64_t, std::list<ScannedLivery>::iterator>>;
+
+// The place of each code in the order of the code texts, indexed by its id: ids are small
+// numbers handed out in turn.
+std::vector<std::uint64_t> lf_codePlaces(std::vector<std::uint16_t>& IDS, const std::string& (*TEXT)(std::uint16_t))
 {
-    // Sorting the list with a comparator that looks every code up again would take the
-    // interning lock millions of times for a large scan, and comparing the code texts of every
-    // pair costs as much: the texts of the few codes in use are put in order once, and each
-    // livery is sorted by the places of its codes in that order, then by its title.
+    std::sort(IDS.begin(), IDS.end());
+    std::stable_sort(IDS.begin(), IDS.end(), [TEXT](std::uint16_t A, std::uint16_t B) { return TEXT(A) < TEXT(B); });
+    std::vector<std::uint64_t> place(IDS.empty() ? 0 : std::size_t{*std::max_element(IDS.begin(), IDS.end())} + 1);
+    std::uint64_t current = 0;
+    for (std::size_t i = 0; i < IDS.size(); ++i) {
+        if (i > 0 && TEXT(IDS[i]) != TEXT(IDS[i - 1]))
+            current = i;
+        place[IDS[i]] = current;
+    }
+    return place;
+}
+
+// The liveries of g_scannedLiveries in their sorted order. Sorting the list with a comparator
+// that looks every code up again would take the interning lock millions of times for a large
+// scan, and comparing the code texts of every pair costs as much: the texts of the few codes in
+// use are put in order once, and each livery is sorted by the places of its codes in that
+// order, then by its title. The list is walked once: its nodes lie all over the memory.
+LiveryOrder lf_sortedOrder()
+{
     std::vector<std::uint16_t> airlines;
     std::vector<std::uint16_t> models;
-    for (const ScannedLivery& L : g_scannedLiveries) {
-        airlines.push_back(L.kind.airlineId);
-        airlines.push_back(L.kind.operatorId);
-        models.push_back(L.kind.modelId);
-    }
-    const auto places = [](std::vector<std::uint16_t>& IDS, const std::string& (*TEXT)(std::uint16_t)) {
-        std::sort(IDS.begin(), IDS.end());
-        IDS.erase(std::unique(IDS.begin(), IDS.end()), IDS.end());
-        std::stable_sort(IDS.begin(), IDS.end(), [TEXT](std::uint16_t A, std::uint16_t B) { return TEXT(A) < TEXT(B); });
-        std::unordered_map<std::uint16_t, std::uint64_t> place;
-        std::uint64_t current = 0;
-        for (std::size_t i = 0; i < IDS.size(); ++i) {
-            if (i > 0 && TEXT(IDS[i]) != TEXT(IDS[i - 1]))
-                current = i;
-            place.emplace(IDS[i], current);
+    std::vector<bool> airlineMet(std::size_t{1} << 16);
+    std::vector<bool> modelMet(std::size_t{1} << 16);
+    const auto meet = [](std::uint16_t ID, std::vector<bool>& MET, std::vector<std::uint16_t>& IDS) {
+        if (!MET[ID]) {
+            MET[ID] = true;
+            IDS.push_back(ID);
         }
-        return place;
     };
-    const auto airlinePlace = places(airlines, gf_airlineCode);
-    const auto modelPlace = places(models, gf_modelCode);
-    using Entry = std::pair<std::uint64_t, std::list<ScannedLivery>::iterator>;
-    std::vector<Entry> order;
+    LiveryOrder order;
     order.reserve(g_scannedLiveries.size());
     for (auto it = g_scannedLiveries.begin(); it != g_scannedLiveries.end(); ++it) {
-        const std::uint64_t kind = airlinePlace.at(it->kind.airlineId) << 40 |
-                                   airlinePlace.at(it->kind.operatorId) << 20 | modelPlace.at(it->kind.modelId);
-        order.emplace_back(kind, it);
+        const AcKind& kind = it->kind;
+        meet(kind.airlineId, airlineMet, airlines);
+        meet(kind.operatorId, airlineMet, airlines);
+        meet(kind.modelId, modelMet, models);
+        order.emplace_back(std::uint64_t{kind.airlineId} << 32 | std::uint64_t{kind.operatorId} << 16 | kind.modelId, it);
     }
-    std::stable_sort(order.begin(), order.end(), [](const Entry& A, const Entry& B) {
+    const std::vector<std::uint64_t> airlinePlace = lf_codePlaces(airlines, gf_airlineCode);
+    const std::vector<std::uint64_t> modelPlace = lf_codePlaces(models, gf_modelCode);
+    for (auto& [key, it] : order)
+        key = airlinePlace[key >> 32] << 40 | airlinePlace[key >> 16 & 0xFFFF] << 20 | modelPlace[key & 0xFFFF];
+    std::stable_sort(order.begin(), order.end(), [](const auto& A, const auto& B) {
         return A.first != B.first ? A.first < B.first : A.second->title < B.second->title;
     });
+    return order;
+}
+
+// Puts g_scannedLiveries in the sorted order; DEDUP keeps the first of each run of neighbours
+// that are the same livery.
+void lf_sortScannedLiveries(bool DEDUP)
+{
+    const LiveryOrder order = lf_sortedOrder();
     std::list<ScannedLivery> sorted;
-    for (auto& [key, it] : order) {
+    for (const auto& [key, it] : order) {
+        if (DEDUP && !sorted.empty() && lf_sameLivery(sorted.back(), *it))
+            continue; // freed with the rest of the old list
         sorted.splice(sorted.end(), g_scannedLiveries, it);
     }
     g_scannedLiveries.swap(sorted);
 }
 
+} // namespace
+
+void gf_sortScannedLiveries()
+{
+    lf_sortScannedLiveries(false);
+}
+
 void gf_sortAndDedupScannedLiveries()
 {
-    gf_sortScannedLiveries();
-    g_scannedLiveries.unique(lf_sameLivery);
+    lf_sortScannedLiveries(true);
 }
 
 std::filesystem::path gf_liveriesScannedPath()
@@ -116,35 +148,87 @@ std::filesystem::path gf_liveriesScannedPath()
     return g_outputPath / LIVERIES_SCANNED_FILE;
 }
 
+namespace {
+
+// An attribute value as the XML writer escapes it: '&', '<', '"' and control characters.
+void lf_appendAttribute(std::string& OUT, std::string_view NAME, std::string_view VALUE)
+{
+    OUT += ' ';
+    OUT += NAME;
+    OUT += "=\"";
+    for (const char c : VALUE) {
+        switch (c) {
+        case '&': OUT += "&amp;"; break;
+        case '<': OUT += "&lt;"; break;
+        case '"': OUT += "&quot;"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 32) {
+                OUT += "&#";
+                OUT += static_cast<char>('0' + c / 10);
+                OUT += static_cast<char>('0' + c % 10);
+                OUT += ';';
+            } else {
+                OUT += c;
+            }
+        }
+    }
+    OUT += '"';
+}
+
+// The file's head, as the XML writer gives it for the root and its meta block, without the
+// root's end tag; empty when the document cannot be made.
+std::string lf_liveriesFileHead()
+{
+    pugi::xml_document doc;
+    if (!gf_writeXmlMeta(doc, gf_programVersionText()) || !doc.child("root"))
+        return {};
+    pugi::xml_node decl = doc.prepend_child(pugi::node_declaration);
+    decl.append_attribute("version") = "1.0";
+    decl.append_attribute("encoding") = "UTF-8";
+    std::ostringstream out;
+    doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
+    std::string head = out.str();
+    constexpr std::string_view ROOT_END = "</root>\n";
+    if (!head.ends_with(ROOT_END))
+        return {};
+    head.resize(head.size() - ROOT_END.size());
+    return head;
+}
+
+} // namespace
+
 void lf_writeLiveriesScanned()
 {
     if (g_scannedLiveries.empty()) {
         return;
     }
-    pugi::xml_document doc;
-    gf_writeXmlMeta(doc, gf_programVersionText());
-    pugi::xml_node root = doc.child("root");
-    if (!root) {
+    // The liveries are written as text, in the layout the XML writer gives them: a document
+    // of tens of thousands of nodes would be built only to be written once.
+    std::string text = lf_liveriesFileHead();
+    if (text.empty()) {
         return;
     }
-    pugi::xml_node liveries = root.append_child("liveries");
+    text.reserve(text.size() + g_scannedLiveries.size() * 80);
+    text += "  <liveries>\n";
     for (const ScannedLivery& L : g_scannedLiveries) {
-        pugi::xml_node l = liveries.append_child("l");
-        l.append_attribute("a") = gf_airlineCode(L.kind.airlineId).c_str();
+        text += "    <l";
+        lf_appendAttribute(text, "a", gf_airlineCode(L.kind.airlineId));
         if (L.kind.operatorId != 0) {
-            l.append_attribute("o") = gf_airlineCode(L.kind.operatorId).c_str();
+            lf_appendAttribute(text, "o", gf_airlineCode(L.kind.operatorId));
         }
-        l.append_attribute("m") = gf_modelCode(L.kind.modelId).c_str();
+        lf_appendAttribute(text, "m", gf_modelCode(L.kind.modelId));
         if (L.kind.cargo != 0) {
-            l.append_attribute("c") = "true";
+            lf_appendAttribute(text, "c", "true");
         }
-        l.append_attribute("t") = L.title.c_str();
+        lf_appendAttribute(text, "t", L.title);
         if (!L.regcode.empty()) {
-            l.append_attribute("r") = L.regcode.c_str();
+            lf_appendAttribute(text, "r", L.regcode);
         }
+        text += " />\n";
     }
+    text += "  </liveries>\n</root>\n";
     const std::filesystem::path path = gf_liveriesScannedPath();
-    if (!gf_saveXmlWithDeclaration(doc, path)) {
+    if (!gf_writeTextFile(text, path, false)) {
         gf_logWarning("Error writing file {}", path.string());
         return;
     }

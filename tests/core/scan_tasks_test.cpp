@@ -159,6 +159,45 @@ TEST_F(ScanTasksTest, OnePoolRunsEveryTaskOfAScanWhileAGivenUpTaskHoldsOneOfItsT
     EXPECT_TRUE(gf_waitForBglTasks(5s));
 }
 
+TEST_F(ScanTasksTest, PoolHoldingTheNextTaskGivesItToTheFirstWorkerThatEndsAndDropsItWhenItEnds)
+{
+    g_maxBglTasks = 2;
+    std::atomic<int> ran{0};
+    const auto counted = [&ran](int RESULT) {
+        return [&ran, RESULT] {
+            ++ran;
+            return RESULT;
+        };
+    };
+    for (const bool poolEndsFirst : {false, true}) {
+        ran = 0;
+        Gate gate;
+        {
+            ScanPool pool(2, true);
+            ScanTasks<int> tasks(pool, 30ms);
+            ASSERT_TRUE(tasks.start(gate.heldTask(1)));
+            ASSERT_TRUE(tasks.start(gate.heldTask(2)));
+            // Both workers are busy: the next task is held without waiting and not counted...
+            ASSERT_TRUE(tasks.start(counted(3)));
+            EXPECT_EQ(g_runningBglTasks.load(), 2);
+            // ...and one more waits for a worker or the place, bounded.
+            EXPECT_FALSE(pool.mayPost());
+            EXPECT_THROW(tasks.start(counted(4)), std::runtime_error);
+            if (!poolEndsFirst) {
+                gate.open();
+                EXPECT_EQ(tasks.takeOldest(), 1);
+                EXPECT_EQ(tasks.takeOldest(), 2);
+                EXPECT_EQ(tasks.takeOldest(), 3);
+            }
+        }
+        if (poolEndsFirst)
+            gate.open();
+        EXPECT_TRUE(gf_waitForBglTasks(5s));
+        // A task still held when its pool ends is never started.
+        EXPECT_EQ(ran.load(), poolEndsFirst ? 0 : 1);
+    }
+}
+
 TEST_F(ScanTasksTest, SlowWorkerTimesOutAndIsDroppedWhileItGoesOnAlone)
 {
     g_maxBglTasks = 2;

@@ -11,6 +11,24 @@
 namespace qmt::test {
 namespace {
 
+TEST(TextTest, FindInLineFindsWhatFindFinds)
+{
+    // Every place of the byte in and around the eight-byte steps, bytes next to it that differ
+    // by one bit or have the high bit set, and starts past the end.
+    for (std::size_t length = 0; length <= 19; ++length) {
+        for (std::size_t at = 0; at <= length; ++at) {
+            std::string text(length, '^');
+            for (std::size_t i = 0; i < length; i += 3)
+                text[i] = static_cast<char>(i % 2 == 0 ? '\xDF' : '`');
+            if (at < length)
+                text[at] = '_';
+            for (std::size_t from = 0; from <= length + 1; ++from)
+                EXPECT_EQ(gf_findInLine(text, '_', from), std::string_view(text).find('_', from))
+                    << length << " " << at << " " << from;
+        }
+    }
+}
+
 TEST(TextTest, TrimAndSplit)
 {
     EXPECT_EQ(gf_trim(" \t\r\n a b \n"), "a b");

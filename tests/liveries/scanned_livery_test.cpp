@@ -85,6 +85,30 @@ TEST_F(ScannedLiveryTest, WrittenThenReadGivesTheSameRecords)
     }
 }
 
+TEST_F(ScannedLiveryTest, TitlesAreWrittenEscapedAsXmlAttributes)
+{
+    const struct {
+        const char* title;
+        const char* written;
+    } cases[] = {
+        {"FedEx \"Purple\" & <co>", "FedEx &quot;Purple&quot; &amp; &lt;co>"},
+        {"it's > 1", "it's > 1"},
+        {"tab\there\x1F", "tab&#09;here&#31;"},
+        {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"},
+    };
+    for (const auto& c : cases) {
+        g_scannedLiveries.clear();
+        g_scannedLiveries.push_back(livery("KLM", "", "B738", c.title, "PH-BXA"));
+        lf_writeLiveriesScanned();
+        const std::string text = readFile(gf_liveriesScannedPath());
+        EXPECT_NE(text.find(std::string("    <l a=\"KLM\" m=\"B738\" t=\"") + c.written + "\" r=\"PH-BXA\" />\n  </liveries>\n</root>\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_TRUE(text.starts_with("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>\n  <meta>\n    <info name=\"author\""))
+            << text;
+    }
+}
+
 TEST_F(ScannedLiveryTest, EmptyListWritesNoFileAndLogsNothing)
 {
     lf_writeLiveriesScanned();
