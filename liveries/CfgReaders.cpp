@@ -216,16 +216,6 @@ KeyWords lf_keyWords(std::string_view LINE)
     return words;
 }
 
-bool lf_hasAtcIdLine(std::string_view LINE)
-{
-    return lf_keyWords(LINE).atcId;
-}
-
-bool lf_hasAtcParkingTypesLine(std::string_view LINE)
-{
-    return lf_keyWords(LINE).atcParkingTypes;
-}
-
 bool lf_isCommentLine(std::string_view LINE)
 {
     std::size_t first = 0;

@@ -59,10 +59,6 @@ struct KeyWords {
 };
 KeyWords lf_keyWords(std::string_view LINE);
 
-// Whether the line holds "atc_id=" / "atc_parking_types" anywhere (case-sensitive).
-bool lf_hasAtcIdLine(std::string_view LINE);
-bool lf_hasAtcParkingTypesLine(std::string_view LINE);
-
 // atc_parking_types and atc_id, which both section readers (ordinary and IVAO) take once per
 // section: taken sets PARKING_TYPES (normalised, upper-cased) or REGCODE (from the atc_id value
 // and the section's TITLE); a second key of a kind is reported ("has more than one ... key")

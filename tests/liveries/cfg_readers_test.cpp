@@ -161,9 +161,9 @@ TEST(CfgReadersTest, KeyReadersApplyTheQuoteAndValueRules)
     EXPECT_EQ(lf_readCfgKey::icaoTypeDesignator("icao_type_designator = A20N ; type"), "A20N");
     EXPECT_EQ(lf_readCfgKey::baseContainer("base_container = ..\\Asobo_A320_NEO ; stock"), "A20N");
 
-    EXPECT_FALSE(lf_hasAtcIdLine("atc_id_color=0xFFFFFF"));
-    EXPECT_FALSE(lf_hasAtcIdLine("ATC_ID=D-ABCD"));
-    EXPECT_TRUE(lf_hasAtcParkingTypesLine("x atc_parking_types"));
+    EXPECT_FALSE(lf_keyWords("atc_id_color=0xFFFFFF").atcId);
+    EXPECT_FALSE(lf_keyWords("ATC_ID=D-ABCD").atcId);
+    EXPECT_TRUE(lf_keyWords("x atc_parking_types").atcParkingTypes);
     EXPECT_EQ(g_stockContainerTypes.size(), 30u);
 }
 
