@@ -54,6 +54,7 @@ bool lf_validPosition(double lat, double lon)
 void lf_buildIndex()
 {
     AirportIndex index;
+    index.points.reserve(g_airportList.size());
     for (const auto& a : g_airportList)
         if (lf_validPosition(a.latitude, a.longitude)) index.points.push_back({a.latitude, a.longitude, a.icao, a.minor});
     std::sort(index.points.begin(), index.points.end(), [](const IndexedAirport& x, const IndexedAirport& y) {
@@ -113,6 +114,8 @@ void gf_setAirports(std::vector<AirportEntry> airports)
     airports.erase(std::unique(airports.begin(), airports.end(),
                                [](const AirportEntry& x, const AirportEntry& y) { return x.icao == y.icao; }),
                    airports.end());
+    // Read once and kept for the whole run: the room the reading grew into is given back.
+    airports.shrink_to_fit();
     g_airportList = std::move(airports);
     lf_buildIndex();
 }
@@ -121,19 +124,28 @@ void gf_clearAirports() { gf_setAirports({}); }
 
 bool gf_readAirports(const std::filesystem::path& xmlPath)
 {
+    return gf_readAirportsInPieces(xmlPath, XML_LIST_PIECE_BYTES);
+}
+
+bool gf_readAirportsInPieces(const std::filesystem::path& xmlPath, std::size_t pieceBytes)
+{
     gf_clearAirports();
-    pugi::xml_document doc;
-    if (!gf_loadOwnXml(doc, xmlPath)) {
-        return false;
-    }
     std::vector<AirportEntry> airports;
     std::size_t skipped = 0;
     std::string firstRefusal;  // why the first entry with a bad number was skipped
-    for (auto a : doc.child("root").child("airports").children("a")) {
+    XmlListReader reader;
+    reader.begin = [&] {
+        airports.clear();
+        skipped = 0;
+        firstRefusal.clear();
+    };
+    reader.child = [&](const pugi::xml_node& a) {
+        if (std::string_view(a.name()) != "a")
+            return;
         const auto icao = IcaoCode::tryParse(gf_trim(a.attribute("icao").as_string()));
         if (!icao) {
             ++skipped;
-            continue;
+            return;
         }
         const NumberRead<double> lat = gf_attributeNumber(a, "lat", 0.0);
         const NumberRead<double> lon = gf_attributeNumber(a, "lon", 0.0);
@@ -145,7 +157,7 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
                     if (firstRefusal.empty() && !error->empty()) firstRefusal = icao->str() + " " + *error;
             }
             ++skipped;
-            continue;
+            return;
         }
         AirportEntry e;
         e.icao = *icao;
@@ -162,9 +174,12 @@ bool gf_readAirports(const std::filesystem::path& xmlPath)
         if (!(std::fabs(e.latitude) <= 90.0 && std::fabs(e.longitude) <= 180.0) || e.altitude < LOWEST_AIRPORT_FT ||
             e.altitude > HIGHEST_AIRPORT_FT) {
             ++skipped;
-            continue;
+            return;
         }
         airports.push_back(e);
+    };
+    if (!gf_loadOwnXmlList(xmlPath, "airports", reader, pieceBytes)) {
+        return false;
     }
     gf_setAirports(std::move(airports));
     if (skipped > 0)

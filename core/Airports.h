@@ -79,6 +79,8 @@ extern const std::vector<AirportEntry>& g_airports;
 
 // Reads a plain airports XML file into g_airports; false with a log line on failure.
 bool gf_readAirports(const std::filesystem::path& xmlPath);
+// The same with the airports list parsed in pieces of about pieceBytes (tests cut it small).
+bool gf_readAirportsInPieces(const std::filesystem::path& xmlPath, std::size_t pieceBytes);
 // Makes the list the airports database: sorted by ICAO code, the first of two entries
 // with one code kept, and indexed by position.
 void gf_setAirports(std::vector<AirportEntry> airports);

@@ -1,6 +1,11 @@
 #include "core/XmlMeta.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstddef>
+#include <fstream>
+#include <string>
+#include <system_error>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -141,6 +146,101 @@ bool gf_loadOwnXml(pugi::xml_document& doc, const std::filesystem::path& path)
         gf_logWarning("{} refused: {}", gf_utf16ToUtf8(path), meta.reason);
         return false;
     }
+    return true;
+}
+
+namespace {
+
+// The file's bytes; false when it cannot be read (the whole read that follows says why).
+bool lf_readFileBytes(const std::filesystem::path& PATH, std::string& TEXT)
+{
+    std::ifstream in(PATH, std::ios::binary);
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(PATH, error);
+    if (!in || error || size > TEXT.max_size())
+        return false;
+    TEXT.resize(static_cast<std::size_t>(size));
+    in.read(TEXT.data(), static_cast<std::streamsize>(TEXT.size()));
+    return static_cast<std::size_t>(in.gcount()) == TEXT.size();
+}
+
+void lf_visitElements(const pugi::xml_node& PARENT, const XmlListReader& READER)
+{
+    for (const pugi::xml_node& child : PARENT.children())
+        if (child.type() == pugi::node_element)
+            READER.child(child);
+}
+
+// The list read a piece at a time from the file's TEXT; false, with nothing
+// logged, when the file does not allow it: the whole read then decides and says why.
+bool lf_readListInPieces(const std::string& TEXT, const char* LIST, const XmlListReader& READER, std::size_t PIECE_BYTES)
+{
+    // The parser takes a NUL byte for the end of its text: where one stands decides what a
+    // whole read gives, which the pieces would not give alike.
+    if (TEXT.find('\0') != std::string::npos)
+        return false;
+    const std::string openTag = fmt::format("<{}>", LIST);
+    const std::string closeTag = fmt::format("</{}>", LIST);
+    const std::size_t openAt = TEXT.find(openTag);
+    if (openAt == std::string::npos)
+        return false;
+    const std::size_t bodyAt = openAt + openTag.size();
+    const std::size_t closeAt = TEXT.find(closeTag, bodyAt);
+    if (closeAt == std::string::npos)
+        return false;
+
+    // The document without the list's children: its meta, and where its list stands.
+    {
+        std::string head;
+        head.reserve(bodyAt + (TEXT.size() - closeAt));
+        head.append(TEXT, 0, bodyAt).append(TEXT, closeAt);
+        pugi::xml_document doc;
+        const pugi::xml_parse_result parsed = doc.load_buffer(head.data(), head.size());
+        if (!parsed || parsed.encoding != pugi::encoding_utf8 || !gf_readXmlMeta(doc, 0).accepted)
+            return false;
+        // The list cut out must be the one the whole tree gives: root's first LIST.
+        const pugi::xml_node list = doc.child("root").child(LIST);
+        if (!list || list.offset_debug() != static_cast<std::ptrdiff_t>(openAt + 1))
+            return false;
+    }
+
+    READER.begin();
+    pugi::xml_document piece;
+    for (std::size_t at = bodyAt; at < closeAt;) {
+        // Cut after a '>': a cut anywhere else than between two children leaves a piece that
+        // does not parse whole.
+        std::size_t end = closeAt;
+        if (closeAt - at > PIECE_BYTES) {
+            const std::size_t tagEnd = TEXT.find('>', at + std::max<std::size_t>(PIECE_BYTES, 1) - 1);
+            if (tagEnd < closeAt)
+                end = tagEnd + 1;
+        }
+        // Copied, not parsed in place: parsing in place takes the last byte of the piece for
+        // its end mark and so lets a piece that ends in "<>" pass.
+        if (!piece.load_buffer(TEXT.data() + at, end - at, pugi::parse_default | pugi::parse_fragment,
+                               pugi::encoding_utf8))
+            return false;
+        lf_visitElements(piece, READER);
+        at = end;
+    }
+    return true;
+}
+
+} // namespace
+
+bool gf_loadOwnXmlList(const std::filesystem::path& PATH, const char* LIST, const XmlListReader& READER,
+                       std::size_t PIECE_BYTES)
+{
+    {
+        std::string text;
+        if (lf_readFileBytes(PATH, text) && lf_readListInPieces(text, LIST, READER, PIECE_BYTES))
+            return true;
+    }
+    pugi::xml_document doc;
+    if (!gf_loadOwnXml(doc, PATH))
+        return false;
+    READER.begin();
+    lf_visitElements(doc.child("root").child(LIST), READER);
     return true;
 }
 

@@ -5,7 +5,9 @@
 
 #include <compare>
 #include <cstdint>
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +61,23 @@ XmlMetaResult gf_readXmlMeta(const pugi::xml_document& doc, int mode = 0);
 // Loads one of the program's own XML files and tests its meta block (mode 0); logs why and
 // answers false when the file cannot be loaded or its block is refused.
 bool gf_loadOwnXml(pugi::xml_document& doc, const std::filesystem::path& path);
+
+// One of the program's own XML files that is mostly one long list (root/LIST), read as
+// gf_loadOwnXml reads it, without its whole tree in memory at once: the tree of the airports
+// list takes four times the file's size, more than the program holds at any other time.
+struct XmlListReader {
+    // Called before the first child, and again should the file have to be read a second time.
+    std::function<void()> begin;
+    // Each element of the list, in document order.
+    std::function<void(const pugi::xml_node& CHILD)> child;
+};
+inline constexpr std::size_t XML_LIST_PIECE_BYTES = std::size_t{256} << 10;
+// The list is parsed a piece of about PIECE_BYTES at a time, each piece cut where a child ends.
+// A file whose list cannot be cut so (a piece that does not parse whole, a list start tag with
+// attributes, another encoding than UTF-8 ...) is read again as one tree: every file gives the
+// elements the whole tree would. False (logged) as gf_loadOwnXml.
+bool gf_loadOwnXmlList(const std::filesystem::path& PATH, const char* LIST, const XmlListReader& READER,
+                       std::size_t PIECE_BYTES = XML_LIST_PIECE_BYTES);
 
 bool gf_saveXmlWithDeclaration(pugi::xml_document& doc, const std::filesystem::path& path);
 

@@ -1,13 +1,17 @@
 // The reference data: an encrypted file of any bytes, and the plain dbase and airports XML of
 // any bytes. Whatever they hold, every airport is placed on the globe at a possible altitude and
 // every half wing span is finite and positive; the position index finds every airport, and
-// any text can be searched for framed airport codes.
+// any text can be searched for framed airport codes. The airports list read in small pieces
+// gives what the default read gives.
 #include "FuzzSupport.h"
 
 #include "core/Crypto.h"
 #include "core/RefData.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 using namespace qmt;
 
@@ -21,7 +25,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
     gf_streamDecrypt(enc, plain);
 
     fuzz::writeBytes(plain, bytes);
-    gf_readAirports(plain);
+    // Read with its list cut into small pieces, then as the program reads it: the same airports.
+    const bool inPieces = gf_readAirportsInPieces(plain, SIZE % 61 + 1);
+    const std::vector<AirportEntry> pieces = g_airports;
+    fuzz::require(gf_readAirports(plain) == inPieces, "pieces read where the file is refused, or not");
+    fuzz::require(pieces.size() == g_airports.size() &&
+                      std::equal(pieces.begin(), pieces.end(), g_airports.begin(),
+                                 [](const AirportEntry& X, const AirportEntry& Y) {
+                                     return X.icao == Y.icao && X.iata == Y.iata && X.altitude == Y.altitude &&
+                                            X.stands == Y.stands && X.minor == Y.minor &&
+                                            std::memcmp(&X.latitude, &Y.latitude, sizeof(double)) == 0 &&
+                                            std::memcmp(&X.longitude, &Y.longitude, sizeof(double)) == 0;
+                                 }),
+                  "airports read in pieces differ");
     for (const AirportEntry& a : g_airports) {
         fuzz::require(std::fabs(a.latitude) <= 90.0 && std::fabs(a.longitude) <= 180.0, "airport off the globe");
         fuzz::require(a.altitude >= LOWEST_AIRPORT_FT && a.altitude <= HIGHEST_AIRPORT_FT, "airport altitude");

@@ -5,6 +5,7 @@
 #include "CoreTestSupport.h"
 #include "core/AcKind.h"
 #include "core/Airports.h"
+#include "core/XmlMeta.h"
 #include "core/Geo.h"
 #include "core/Log.h"
 #include "core/Paths.h"
@@ -303,6 +304,53 @@ TEST_F(PlainDataTest, BadEntriesAreSkippedAndTheRestIsRead)
     EXPECT_NE(log.find("8 airport entries with a bad code, position or altitude skipped (first number refused: "
                        "LFPG lat: 'nan' is out of range)"),
               std::string::npos);
+}
+
+// The airports list is parsed a piece at a time; whatever the file holds between, around or
+// inside its entries, every cut gives the airports (and the log line) that the whole tree gives.
+TEST_F(PlainDataTest, AirportsReadInPiecesAreThoseOfTheWholeFile)
+{
+    const std::string meta = "<root><meta><info name=\"author\" value=\"Quillon\"/><info name=\"version\" value=\"12.0.0\"/></meta>";
+    const std::string eham = "<a icao=\"EHAM\" lat=\"52.3\" lon=\"4.76\"/>";
+    const std::string egll = "<a icao=\"EGLL\" lat=\"51.47\" lon=\"-0.46\"/>";
+    const std::string bad = "<a icao=\"LFPG\" lat=\"nan\" lon=\"2.5\"/>";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string codes; // what is read, "" when the file is refused
+        bool skipsOne = false;
+    };
+    const std::vector<Case> cases = {
+        {"plain", meta + "<airports>\n  " + eham + "\n  " + egll + "\n</airports></root>", "EGLL EHAM"},
+        {"comment with an entry in it", meta + "<airports>" + eham + "<!-- <a icao=\"ZZZZ\" lat=\"1\" lon=\"1\"/> > -->" + egll + "</airports></root>", "EGLL EHAM"},
+        {"'>' and '/>' in a value", meta + "<airports><a note=\"x > y /> z\" icao=\"EHAM\" lat=\"52.3\" lon=\"4.76\"/>" + egll + "</airports></root>", "EGLL EHAM"},
+        {"entry with children, after a bad one", meta + "<airports>" + bad + eham + "<a icao=\"EGLL\" lat=\"51.47\" lon=\"-0.46\"><a icao=\"ZZZZ\" lat=\"1\" lon=\"1\"/></a></airports></root>", "EGLL EHAM", true},
+        {"list in another element first", "<root><old><airports><a icao=\"ZZZZ\" lat=\"1\" lon=\"1\"/></airports></old>" + meta.substr(6) + "<airports>" + eham + "</airports></root>", "EHAM"},
+        {"second list", meta + "<airports>" + eham + "</airports><airports>" + egll + "</airports></root>", "EHAM"},
+        {"start tag with an attribute", meta + "<airports n=\"2\">" + eham + egll + "</airports></root>", "EGLL EHAM"},
+        {"byte order mark", "\xEF\xBB\xBF" + meta + "<airports>" + eham + "</airports></root>", "EHAM"},
+        {"entry in CDATA", meta + "<airports><![CDATA[" + egll + "]]>" + eham + "</airports></root>", "EHAM"},
+        {"character references", meta + "<airports><a icao=\"&#69;H&#x41;M\" lat=\"52.3\" lon=\"4.76\"/></airports></root>", "EHAM"},
+        {"NUL byte in the list", meta + "<airports>" + eham + std::string(1, '\0') + egll + "</airports></root>", ""},
+        {"'<>' between entries", meta + "<airports>" + eham + "\n<>" + egll + "</airports></root>", ""},
+        {"entry cut off", meta + "<airports>" + eham + "<a icao=\"EGLL\" lat=\"51.47\"</airports></root>", ""},
+        {"list not closed", meta + "<airports>" + eham + egll + "</root>", ""},
+    };
+    for (const Case& c : cases) {
+        writeFile(dir() / "a.xml", c.text);
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{40}, XML_LIST_PIECE_BYTES}) {
+            ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
+            const bool read = gf_readAirportsInPieces(dir() / "a.xml", piece);
+            gf_closeLog();
+            std::string codes;
+            for (const AirportEntry& a : g_airports)
+                codes += (codes.empty() ? "" : " ") + a.icao.str();
+            EXPECT_EQ(read, !c.codes.empty()) << c.what << ", pieces of " << piece;
+            EXPECT_EQ(codes, c.codes) << c.what << ", pieces of " << piece;
+            const bool skipLine = readFile(dir() / "Log.txt").find("1 airport entry with a bad code") != std::string::npos;
+            EXPECT_EQ(skipLine, c.skipsOne) << c.what << ", pieces of " << piece;
+        }
+    }
 }
 
 TEST_F(PlainDataTest, ImpossibleWingSpansAreLeftOut)
