@@ -7,7 +7,7 @@
 
 namespace qmt {
 
-std::vector<LiveAc> g_liveAcs;
+std::vector<LiveAc, HugePageAllocator<LiveAc>> g_liveAcs;
 std::vector<SimAc> g_staticAcs;
 std::vector<uint32_t> g_addingStack;
 std::deque<AiCreateRequest> g_liveAddingDeque;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/HugePages.h"
 #include "records/AcRecords.h"
 #include "simlink/SimQueues.h"
 
@@ -18,7 +19,8 @@ namespace qmt {
 
 // ---- global containers (worker thread only, unless stated) ----
 
-extern std::vector<LiveAc> g_liveAcs;                 // all live aircraft
+// All live aircraft; the tick walks them all, so they lie in huge pages.
+extern std::vector<LiveAc, HugePageAllocator<LiveAc>> g_liveAcs;
 extern std::vector<SimAc> g_staticAcs;                // static parked aircraft (filled by the parking code)
 extern std::vector<uint32_t> g_addingStack;           // hex ids just spawned; the tick pops the back
 extern std::deque<AiCreateRequest> g_liveAddingDeque;   // live create requests waiting for the pacing step
