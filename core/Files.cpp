@@ -203,10 +203,17 @@ FileEncoding gf_detectEncoding(std::string_view data)
     return lf_isUtf8(data) ? FileEncoding::UTF8_without_BOM : FileEncoding::ANSI;
 }
 
+bool gf_readFileBytes(const std::filesystem::path& path, std::string& data)
+{
+    std::string error;
+    data.clear();
+    return lf_readAll(path, std::numeric_limits<std::uintmax_t>::max(), data, error) == TextReadStatus::ok;
+}
+
 FileEncoding gf_detectFileEncoding(const std::filesystem::path& path)
 {
-    std::string data, error;
-    if (lf_readAll(path, std::numeric_limits<std::uintmax_t>::max(), data, error) != TextReadStatus::ok)
+    std::string data;
+    if (!gf_readFileBytes(path, data))
         return FileEncoding::none_found;
     return gf_detectEncoding(data);
 }

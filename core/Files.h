@@ -19,6 +19,8 @@ namespace qmt {
 FileEncoding gf_detectEncoding(std::string_view data);
 // The same for a whole file; none_found when it cannot be read.
 FileEncoding gf_detectFileEncoding(const std::filesystem::path& path);
+// The file's bytes as they are, whole; false when it cannot be read.
+bool gf_readFileBytes(const std::filesystem::path& path, std::string& data);
 
 // A text file read once, whole, with its encoding found from all of its bytes.
 enum class TextReadStatus { ok, cannotOpen, readFailed, tooLarge, noEncoding };

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
-#include <fstream>
 #include <string>
-#include <system_error>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "core/Clock.h"
+#include "core/Files.h"
 #include "core/Log.h"
 #include "core/Text.h"
 
@@ -151,19 +150,6 @@ bool gf_loadOwnXml(pugi::xml_document& doc, const std::filesystem::path& path)
 
 namespace {
 
-// The file's bytes; false when it cannot be read (the whole read that follows says why).
-bool lf_readFileBytes(const std::filesystem::path& PATH, std::string& TEXT)
-{
-    std::ifstream in(PATH, std::ios::binary);
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(PATH, error);
-    if (!in || error || size > TEXT.max_size())
-        return false;
-    TEXT.resize(static_cast<std::size_t>(size));
-    in.read(TEXT.data(), static_cast<std::streamsize>(TEXT.size()));
-    return static_cast<std::size_t>(in.gcount()) == TEXT.size();
-}
-
 void lf_visitElements(const pugi::xml_node& PARENT, const XmlListReader& READER)
 {
     for (const pugi::xml_node& child : PARENT.children())
@@ -233,7 +219,7 @@ bool gf_loadOwnXmlList(const std::filesystem::path& PATH, const char* LIST, cons
 {
     {
         std::string text;
-        if (lf_readFileBytes(PATH, text) && lf_readListInPieces(text, LIST, READER, PIECE_BYTES))
+        if (gf_readFileBytes(PATH, text) && lf_readListInPieces(text, LIST, READER, PIECE_BYTES))
             return true;
     }
     pugi::xml_document doc;
