@@ -342,7 +342,7 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
             return false;
     }
     if (!LINE.recordFile.empty()) {
-        ERROR = sim.startTrackRecording(LINE.recordFile);
+        ERROR = sim.startTrackRecording(LINE.recordFile, LINE.recordEvery);
         if (!ERROR.empty())
             return false;
         gf_logLine("Track recording {}", LINE.recordFile);
@@ -356,7 +356,8 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
 std::string gf_usageText()
 {
     return "usage: quillon [--work FOLDER] [--data FOLDER] [--scenario FILE] [--duration SECONDS]\n"
-           "               [--session-lifetime SECONDS] [--record FILE] [--virtual-time N|max]\n"
+           "               [--session-lifetime SECONDS] [--record FILE] [--record-every FRAMES]\n"
+           "               [--virtual-time N|max]\n"
            "               [--seed N] [--clock-start S] [--soak HOURS] [--quit-at S] [--new-flight-at S]\n"
            "               [--sample FILE] [--airport-file FILE] [--facility FILE]\n"
            "               [--production | --no-production]\n"
@@ -367,6 +368,8 @@ std::string gf_usageText()
            "  --session-lifetime SECONDS  the traffic service's sessions expire this long after\n"
            "                     their login (default: the scenario's, else never)\n"
            "  --record FILE      write every object's track in the simulated simulator to FILE\n"
+           "  --record-every FRAMES  an object's position every FRAMES frames (30 a second) and\n"
+           "                     at each touchdown and lift-off, for a picture (default: 1)\n"
            "  --virtual-time N|max  run every clock N times faster than real time, or as fast\n"
            "                     as the work allows ('max')\n"
            "  --seed N           seed of the stand-ins' draws (default: from the clock)\n"
@@ -426,6 +429,15 @@ bool lf_takeValue(CommandLine& LINE, const std::string& ARG, const std::string& 
             ERROR = fmt::format("--virtual-time needs a factor above 0 or 'max', not '{}'", VALUE);
         return LINE.virtualTime.has_value();
     }
+    if (ARG == "--record-every") {
+        const auto frames = lf_number(VALUE, false, 100000.0);
+        if (!frames || *frames != static_cast<double>(static_cast<std::uint32_t>(*frames))) {
+            ERROR = fmt::format("--record-every needs a whole number of frames above 0, not '{}'", VALUE);
+            return false;
+        }
+        LINE.recordEvery = static_cast<std::uint32_t>(*frames);
+        return true;
+    }
     // A lifetime of 0 switches the expiry off; a seed or a clock start may be 0 as well.
     const bool zeroOk = ARG == "--session-lifetime" || ARG == "--seed" || ARG == "--clock-start";
     const auto number = lf_number(VALUE, zeroOk, ARG == "--seed" || ARG == "--clock-start" ? 1.0e10 : 1.0e7);
@@ -454,7 +466,7 @@ bool lf_takesValue(const std::string& ARG)
     static const char* const options[] = {"--work",    "--data",    "--scenario",      "--duration",
                                           "--session-lifetime", "--record", "--virtual-time", "--seed",
                                           "--clock-start", "--quit-at", "--new-flight-at", "--sample",
-                                          "--soak", "--airport-file", "--facility"};
+                                          "--soak", "--airport-file", "--facility", "--record-every"};
     return std::any_of(std::begin(options), std::end(options), [&](const char* O) { return ARG == O; });
 }
 
@@ -509,6 +521,8 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, Terminal
         const bool timeUp = RUN_FOR && gf_loopNow() - start >= *RUN_FOR;
         if (!closing && (timeUp || s_closeRequested)) {
             closing = true;
+            if (timeUp && !s_closeRequested)
+                gf_noteWindowCloseCause(fmt::format("DURATION REACHED ({} s)", RUN_FOR->count() / 1000.0));
             gf_onWindowClose();
         }
         // A worker that ended without a message (an error kept in the window) leaves nothing to wait for.
@@ -548,8 +562,13 @@ int gf_quillonMain(const CommandLine& LINE)
         return 1;
     }
     gf_setWorkFolder(work);
-    if (!gf_acquireInstanceGuard(INSTANCE_NAME, work))
+    std::string locked;
+    if (!gf_acquireInstanceGuard(INSTANCE_NAME, work, &locked)) {
+        // The window of the real program would simply not open; here the user must learn why.
+        std::cerr << fmt::format("Quillon cannot start on the working folder {}: {}\n",
+                                 work.string(), locked);
         return -1;
+    }
     // Every clock of the run follows from here on, the log's first line included.
     if (LINE.virtualTime)
         gf_startVirtualTime(*LINE.virtualTime, LINE.clockStart);

@@ -18,6 +18,7 @@ struct CommandLine
     std::optional<std::chrono::milliseconds> duration;
     std::optional<double> sessionLifetime;  // seconds; the traffic service's sessions expire (0: never)
     std::string recordFile;      // "" = no track recording of the simulated simulator
+    std::uint32_t recordEvery = 1;  // frames between an object's position lines (1: every frame)
     std::string airportFile;     // "" = the scenario airport's file comes from the archive
     std::string facilityFile;    // "" = the facility data of the data folder only
     std::optional<double> virtualTime;      // times real time; 0: as fast as the work allows

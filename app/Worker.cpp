@@ -36,6 +36,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace qmt {
 
@@ -52,6 +53,17 @@ constexpr double API_REVISIT_SECONDS = 2.0;
 
 // The livery tables are emptied at the next closing down (a new scan or another simulator).
 std::atomic<bool> s_clearLiveryTables{false};
+
+// Why the window closes when no exit reason says it (the run time is over); taken by the next
+// closing down. Guarded by s_closeCauseMutex, taken alone.
+std::mutex s_closeCauseMutex;
+std::string s_closeCause;
+
+std::string lf_takeCloseCause()
+{
+    std::lock_guard lock(s_closeCauseMutex);
+    return std::exchange(s_closeCause, std::string());
+}
 
 // Waits in steps until the condition holds; false when a stop flag came first or LIMIT (none: no
 // limit) has passed on the loop clock. The limit is a time, not a number of steps: the steps can
@@ -265,11 +277,20 @@ void lf_resetSession()
     }
 }
 
+void gf_noteWindowCloseCause(const std::string& CAUSE)
+{
+    std::lock_guard lock(s_closeCauseMutex);
+    s_closeCause = CAUSE;
+}
+
 void lf_closingDown()
 {
     const ExitReason reason = gf_exitReason();
     gf_logMostActiveLive();
-    gf_logLine("Exiting: {}", gf_exitReasonText(reason));
+    // A run that ends because its time is over says so instead of "NOT YET SET".
+    const std::string cause = lf_takeCloseCause();
+    const bool byCause = reason == ExitReason::notYetSet && g_windowClosed && !cause.empty();
+    gf_logLine("Exiting: {}", byCause ? cause : std::string(gf_exitReasonText(reason)));
     g_stopSession = true;
     g_acceptBatches = false;
     gf_stopReaders();

@@ -42,6 +42,9 @@ bool lf_startSession();
 void lf_mainLoop();
 // Stops the session's threads, saves, and restarts or ends the program by the exit reason.
 void lf_closingDown();
+// The window closes for this cause ("DURATION REACHED (60 s)"): the next closing down names it
+// in its "Exiting:" line when no exit reason was set. Any thread.
+void gf_noteWindowCloseCause(const std::string& CAUSE);
 // Logs the most live aircraft active at once since the last time (counted every second), beside
 // the number asked for, and starts counting again.
 void gf_logMostActiveLive();

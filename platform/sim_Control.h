@@ -142,8 +142,10 @@ public:
     // The track recording: at every frame one line per object with its position, altitude,
     // heading and ground flag ("P"), a line naming each object when it first appears ("O"), and
     // the notes the program adds ("S", the flight states of its aircraft). Answers an error text,
-    // empty when the file was opened; a recording runs until stopped or reset.
-    std::string startTrackRecording(const std::filesystem::path& PATH);
+    // empty when the file was opened; a recording runs until stopped or reset. With EVERY above
+    // 1 the position lines are thinned for a picture: an object's line comes every EVERY frames,
+    // at its first frame and whenever it touches down or lifts off.
+    std::string startTrackRecording(const std::filesystem::path& PATH, std::uint32_t EVERY = 1);
     void stopTrackRecording();
     bool trackRecording() const;
     void recordNote(std::uint32_t OBJECT_ID, const std::string& TEXT);

@@ -4,6 +4,7 @@
 
 #include "platform/sim_State.h"
 
+#include "core/Log.h"
 #include "core/LoopClock.h"
 
 namespace qmt {
@@ -24,6 +25,11 @@ void SimStandIn::State::selfRemovals()
         }
     }
     for (const std::uint32_t id : gone) {
+        // The program's next update of the object is refused with exception 3 (unknown id): the
+        // log says beforehand that this is the stand-in's doing, not a fault of the program.
+        gf_logLine("Simulator stand-in: object {} ({}) removed by the simulator itself, on purpose, as a real "
+                   "one now and then does; updates sent to it end in exception 3",
+                   id, objects[id].tail);
         // a recording tells these from the removals the client asked for
         if (track) {
             *track << "S," << frame << ',' << id << ",removed by the simulator\n";

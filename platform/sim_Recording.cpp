@@ -20,22 +20,28 @@ HRESULT SimStandIn::State::record(SimCall CALL)
     return hr;
 }
 
-// One line per object and frame; an object's first line names it.
+// One line per object and frame (or every trackEvery frames); an object's first line names it.
 void SimStandIn::State::recordTracks()
 {
     if (!track) {
         return;
     }
     std::ofstream& out = *track;
+    const bool due = frame % trackEvery == 0;
     for (const auto& [id, obj] : objects) {
-        if (trackedObjects.insert(id).second) {
+        const bool onGround = value(obj, "SIM ON GROUND") != 0.0;
+        const auto [seen, fresh] = trackedObjects.try_emplace(id, onGround);
+        if (fresh) {
             out << "O," << frame << ',' << id << ',' << (obj.user ? "user" : "ai") << ',' << csvText(obj.tail) << ','
                 << csvText(obj.title) << '\n';
+        } else if (!due && seen->second == onGround) {
+            continue;
         }
+        seen->second = onGround;
         out << "P," << frame << ',' << id << ',' << value(obj, "PLANE LATITUDE") << ','
             << value(obj, "PLANE LONGITUDE") << ',' << value(obj, "PLANE ALTITUDE") << ','
             << value(obj, "PLANE HEADING DEGREES TRUE") * 57.29577951308232 << ','
-            << (value(obj, "SIM ON GROUND") != 0.0 ? 1 : 0) << ','
+            << (onGround ? 1 : 0) << ','
             << value(obj, "PLANE PITCH DEGREES") * 57.29577951308232 << ','
             << value(obj, "PLANE BANK DEGREES") * 57.29577951308232 << ','
             << value(obj, "VERTICAL SPEED") * 60.0 << ',' << value(obj, "AIRSPEED TRUE") << ','
@@ -75,7 +81,7 @@ void SimStandIn::setCallRecording(bool ON)
     m_state->recording = ON;
 }
 
-std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH)
+std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH, std::uint32_t EVERY)
 {
     auto out = std::make_unique<std::ofstream>(PATH, std::ios::binary | std::ios::trunc);
     if (!*out) {
@@ -88,6 +94,7 @@ std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH)
     std::lock_guard lock(m_state->mutex);
     m_state->track = std::move(out);
     m_state->trackedObjects.clear();
+    m_state->trackEvery = std::max<std::uint32_t>(1, EVERY);
     return {};
 }
 

@@ -132,7 +132,9 @@ struct SimStandIn::State {
     bool recording = true;
     std::vector<SimCall> calls;
     std::unique_ptr<std::ofstream> track;   // the track recording, when one runs
-    std::set<std::uint32_t> trackedObjects; // objects introduced to the recording
+    // Objects introduced to the recording, with the ground flag of their last line.
+    std::map<std::uint32_t, bool> trackedObjects;
+    std::uint32_t trackEvery = 1;           // a position line every this many frames
 
     // ---- all called with the mutex held ----
 

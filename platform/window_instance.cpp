@@ -1,5 +1,8 @@
 #include "platform/window_instance.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -19,16 +22,29 @@ std::string lf_fileNameOf(const std::string& NAME)
 }
 }  // namespace
 
-bool gf_acquireInstanceGuard(const std::string& NAME, const std::filesystem::path& FOLDER)
+std::filesystem::path gf_instanceLockPath(const std::string& NAME, const std::filesystem::path& FOLDER)
+{
+    return FOLDER / lf_fileNameOf(NAME);
+}
+
+bool gf_acquireInstanceGuard(const std::string& NAME, const std::filesystem::path& FOLDER, std::string* WHY)
 {
     if (s_lockFd >= 0)
         return true;
-    const std::filesystem::path path = FOLDER / lf_fileNameOf(NAME);
+    const std::filesystem::path path = gf_instanceLockPath(NAME, FOLDER);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        if (WHY != nullptr)
+            *WHY = "cannot open the lock file " + path.string() + ": " + std::strerror(errno);
         return false;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
+        if (WHY != nullptr) {
+            *WHY = error == EWOULDBLOCK ? "another Quillon runs there (it holds the lock " + path.string() + ")"
+                                        : "cannot lock " + path.string() + ": " + std::strerror(error);
+        }
         return false;
     }
     s_lockFd = fd;

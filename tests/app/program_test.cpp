@@ -1,6 +1,14 @@
 #include "app/Program.h"
+#include "core/Paths.h"
+#include "platform/window_instance.h"
+
+#include "TestFolder.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace qmt {
 namespace {
@@ -84,6 +92,31 @@ TEST(CommandLineTest, VirtualTimeSeedAndSoak)
         EXPECT_FALSE(lf_parse(args, &error)) << args[0] << " " << args[1];
         EXPECT_NE(error.find(args[0]), std::string::npos) << error;
     }
+}
+
+// scripts/run and scripts/soak take the lock of this file before they empty a working folder.
+TEST(ProgramTest, ASecondProgramOnALockedFolderSaysWhyOnStderrAndEnds)
+{
+    const std::filesystem::path folder = test::gf_testFolder("locked");
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path lock = gf_instanceLockPath("Local\\$Quillon$", folder);
+    EXPECT_EQ(lock.filename(), "Local__Quillon_.lock");
+    const int held = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+    const std::filesystem::path workBefore = g_workPath;
+    CommandLine line;
+    line.workFolder = folder.string();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(gf_quillonMain(line), -1);
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("cannot start on the working folder " + folder.string()), std::string::npos) << said;
+    EXPECT_NE(said.find("another Quillon runs there (it holds the lock " + lock.string() + ")"), std::string::npos)
+        << said;
+    EXPECT_FALSE(std::filesystem::exists(folder / "Log.txt"));
+    ::close(held);
+    gf_setWorkFolder(workBefore);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -342,6 +342,25 @@ TEST_F(WorkerTest, AWindowCloseDuringTheStartUpIsKept)
 }
 
 
+// A run whose time is over closes its window without an exit reason: the log says why it ended
+// rather than "NOT YET SET", and only for that closing down.
+TEST_F(WorkerTest, ARunWhoseTimeIsOverSaysSoInItsLastLine)
+{
+    copyDataFiles();
+    SCAN_LIVERIES.set(false);
+    gf_saveParameters(g_parametersPath);
+    gf_simStandIn().reset();
+    gf_simStandIn().setRunning(true);
+    gf_noteWindowCloseCause("DURATION REACHED (60 s)");
+    gf_onWindowClose();
+    lf_startUpQuillon(false);
+    EXPECT_NE(log().find("Exiting: DURATION REACHED (60 s)"), std::string::npos) << log();
+    g_windowClosed = true;
+    lf_closingDown();
+    EXPECT_NE(log().find("Exiting: NOT YET SET"), std::string::npos) << log();
+    gf_simStandIn().reset();
+}
+
 TEST_F(WorkerTest, TheStoredTimeShiftIsApplied)
 {
     copyDataFiles();

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,48 @@ TEST_F(SimStandInTest, ATrackRecordingHoldsEveryObjectAtEveryFrameAndTheNotes)
         "P,1," + object + ",52.25,4.5,3000,0,0,0,0,0,0,3000", "S,1," + object + ",taxi  KLM1",
         "P,2,1000,0,0,0,0,1,0,0,0,0,0", "P,2," + object + ",52.25,4.5,3000,0,0,0,0,0,0,3000"};
     EXPECT_EQ(lines, expected);
+    std::filesystem::remove_all(folder);
+}
+
+// A recording for a picture keeps an object's first frame, every Nth frame and each change of
+// its ground flag (a touchdown or a lift-off falls between the kept frames).
+TEST_F(SimStandInTest, AThinnedRecordingKeepsEveryNthFrameAndEachTouchdownAndLiftOff)
+{
+    const std::filesystem::path folder = gf_testFolder("quillon_thin_track");
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path file = folder / "track.csv";
+    sim().setFramesPerSecond(10);
+    UserScriptPoint ground;
+    ground.onGround = true;
+    UserScriptPoint air = ground;
+    air.seconds = 1.0;
+    air.onGround = false;
+    air.altitudeFt = 300.0;
+    UserScriptPoint back = ground;
+    back.seconds = 2.0;
+    sim().setUserScript({ground, air, back});
+    ASSERT_EQ(sim().startTrackRecording(file, 4), "");
+    for (int i = 0; i < 17; ++i) {
+        sim().advanceFrame();
+    }
+    sim().stopTrackRecording();
+    std::ifstream in(file);
+    std::string line;
+    std::vector<std::string> frames;
+    while (std::getline(in, line)) {
+        if (line.rfind("P,", 0) != 0) {
+            continue;
+        }
+        std::vector<std::string> fields;
+        std::stringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, ',');) {
+            fields.push_back(cell);
+        }
+        ASSERT_GE(fields.size(), 8u) << line;
+        frames.push_back(fields[1] + (fields[7] == "1" ? "g" : "a"));
+    }
+    // Lift-off at 0.5 s (frame 5), touchdown at 1.5 s (frame 15).
+    EXPECT_EQ(frames, (std::vector<std::string>{"1g", "4g", "5a", "8a", "12a", "15g", "16g"}));
     std::filesystem::remove_all(folder);
 }
 
