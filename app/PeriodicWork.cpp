@@ -1,4 +1,5 @@
 // What the main loop does every tick and at its second marks.
+#include "app/FlightEvents.h"
 #include "app/SoakSampler.h"
 #include "app/TrackRecording.h"
 #include "app/Worker.h"
@@ -18,6 +19,8 @@
 #include "liveries/Matching.h"
 #include "parking/ParkAirport.h"
 #include "parking/Reconcile.h"
+#include "records/ParkAirportIdentity.h"
+#include "records/StaticPosition.h"
 #include "simlink/SimClient.h"
 #include "stands/LearnedOptions.h"
 #include "stands/StandTable.h"
@@ -103,10 +106,30 @@ void lf_showFlightStates()
     gf_updateWindowValues([&text](WindowValues& VALUES) { VALUES.flightStates = text; });
 }
 
+// Static aircraft still to be placed or removed: the parking has not settled yet.
+bool lf_staticWorkPending()
+{
+    return !g_staticPositions.empty() || !g_staticAddingDeque.empty() || g_parkChangeArmed ||
+           g_parkChangeRequested ||
+           std::any_of(g_staticAcs.begin(), g_staticAcs.end(),
+                       [](const SimAc& AC) { return AC.state != AcState::active; });
+}
+
+// The event lines of the second, and the static aircraft standing against those wanted.
+void lf_tellEvents()
+{
+    const std::string park = g_parkLoaded.load() != 0 ? gf_parkAirportCode() : std::string();
+    gf_tellFlightEvents(g_liveAcs, park);
+    const int standing =
+        gf_tellStaticParking({g_staticAcs, park, gf_windowValues().wantedStatics, lf_staticWorkPending()});
+    gf_updateWindowValues([standing](WindowValues& VALUES) { VALUES.staticsStanding = standing; });
+}
+
 void lf_everySecond()
 {
     lf_updateWeekTime();
     lf_showFlightStates();
+    lf_tellEvents();
     gf_expireStatus();
     lf_twinCheck();
     lf_updateCallsignObjectId();

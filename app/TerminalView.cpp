@@ -1,6 +1,8 @@
 #include "app/TerminalView.h"
 
+#include "core/EventLines.h"
 #include "core/StatusLine.h"
+#include "core/Text.h"
 #include "core/WindowState.h"
 
 #include <fmt/format.h>
@@ -35,10 +37,11 @@ std::string gf_windowText()
         add(fmt::format("# thirdp: {}", thirdparty));
     const WindowValues values = gf_windowValues();
     if (!values.parkAirportText.empty()) {
-        add(fmt::format("park: {} {} stands{}", values.parkAirportText, values.standCount,
-                        values.qualityText.empty() ? std::string() : " " + values.qualityText));
-        add(fmt::format("statics: {} ({}%){}{}{}", values.wantedStatics, values.wantedPercent,
-                        values.softMark ? " soft" : "", values.weekMark ? " week" : "",
+        const std::string quality = gf_trim(values.qualityText);
+        add(fmt::format("park: {}, {} stands{}", values.parkAirportText, values.standCount,
+                        quality.empty() ? std::string() : ", quality " + quality));
+        add(fmt::format("statics: {} of {} wanted ({}%){}{}{}", values.staticsStanding, values.wantedStatics,
+                        values.wantedPercent, values.softMark ? " soft" : "", values.weekMark ? " week" : "",
                         values.reservedMark ? " reserved" : ""));
         add(fmt::format("renewal in {} min", values.renewalMinutes));
     }
@@ -51,9 +54,29 @@ std::string gf_windowText()
 
 TerminalView::TerminalView(std::FILE* OUT, bool TERMINAL) : m_out(OUT), m_terminal(TERMINAL) {}
 
+void TerminalView::lf_printEvents()
+{
+    EventLines events = gf_takeEventLines();
+    if (events.dropped != 0)
+        events.lines.insert(events.lines.begin(), fmt::format("({} earlier event lines not shown)", events.dropped));
+    if (events.lines.empty())
+        return;
+    // On a terminal the events go above the status line: it is cleared, and drawn again below.
+    if (m_lineOpen)
+        std::fprintf(m_out, "\r\033[K");
+    for (const std::string& line : events.lines)
+        std::fprintf(m_out, "%s\n", line.c_str());
+    if (m_lineOpen)
+        std::fprintf(m_out, "%s\033[K", m_shown.c_str());
+    std::fflush(m_out);
+}
+
 void TerminalView::refresh(std::chrono::steady_clock::time_point NOW)
 {
-    if (m_out == nullptr || NOW < m_next)
+    if (m_out == nullptr)
+        return;
+    lf_printEvents();
+    if (NOW < m_next)
         return;
     m_next = NOW + (m_terminal ? TERMINAL_PERIOD : PLAIN_PERIOD);
     const std::string text = gf_windowText();
@@ -72,6 +95,8 @@ void TerminalView::refresh(std::chrono::steady_clock::time_point NOW)
 
 void TerminalView::finish()
 {
+    if (m_out != nullptr)
+        lf_printEvents();
     if (m_out != nullptr && m_lineOpen) {
         std::fprintf(m_out, "\n");
         std::fflush(m_out);

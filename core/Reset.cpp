@@ -3,6 +3,7 @@
 #include "core/AcKind.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
+#include "core/EventLines.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Random.h"
@@ -24,6 +25,7 @@ void gf_resetCoreForTests()
     gf_seedRngForTests(1);
     g_maxBglTasks = 2;
     g_runningBglTasks.store(0);
+    gf_resetEventLinesForTests();
 }
 
 } // namespace qmt

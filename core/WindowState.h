@@ -29,6 +29,7 @@ extern std::atomic<std::uint64_t> g_repaintCount;
 struct WindowValues
 {
     int wantedStatics = 0;          // wanted static count
+    int staticsStanding = 0;        // static aircraft created and standing
     int wantedPercent = 0;          // and its share of the stands
     bool softMark = false;
     bool weekMark = false;
@@ -42,7 +43,7 @@ struct WindowValues
     std::string publisher;          // of the park airport's file
     bool handmade = false;
     int standCount = 0;
-    std::string qualityText;
+    std::string qualityText;        // the park airport's quality factor
     std::string flightStates;       // live aircraft by flight state ("taxi 2, flying 5")
 
     bool operator==(const WindowValues&) const = default;

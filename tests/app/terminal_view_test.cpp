@@ -1,4 +1,5 @@
 #include "app/TerminalView.h"
+#include "core/EventLines.h"
 #include "core/Reset.h"
 #include "core/StatusLine.h"
 #include "core/WindowState.h"
@@ -26,6 +27,7 @@ protected:
     {
         gf_resetStatusForTests();
         gf_resetWindowForTests();
+        gf_resetEventLinesForTests();
     }
     std::FILE* file()
     {
@@ -41,6 +43,10 @@ protected:
             text += static_cast<char>(c);
         return text;
     }
+    static void lf_showLive(const char* TEXT)
+    {
+        gf_updateWindowValues([TEXT](WindowValues& V) { V.flightStates = TEXT; });
+    }
     std::FILE* m_file = nullptr;
 };
 
@@ -53,12 +59,14 @@ TEST_F(TerminalViewTest, TheLineHoldsTheStatusAndTheCounters)
         V.parkAirportText = "EHAM (AMS)";
         V.standCount = 40;
         V.wantedStatics = 12;
+        V.staticsStanding = 9;
         V.wantedPercent = 30;
+        V.qualityText = "66";
         V.renewalMinutes = 19;
     });
     EXPECT_EQ(gf_windowText(),
-              "Traffic Reader started | # liveries: 25 | park: EHAM (AMS) 40 stands | statics: 12 (30%) | "
-              "renewal in 19 min");
+              "Traffic Reader started | # liveries: 25 | park: EHAM (AMS), 40 stands, quality 66 | "
+              "statics: 9 of 12 wanted (30%) | renewal in 19 min");
     gf_setError("reading data files failed!");
     EXPECT_EQ(gf_windowText().rfind("ERROR: reading data files failed! | # liveries: 25", 0), 0u);
 }
@@ -67,27 +75,27 @@ TEST_F(TerminalViewTest, APipeGetsAPlainLineEveryFewSecondsWhenItChanged)
 {
     TerminalView view(file(), false);
     const auto t0 = std::chrono::steady_clock::time_point{} + 100h;
-    gf_setStatus("one");
+    lf_showLive("one");
     view.refresh(t0);
-    gf_setStatus("two");
+    lf_showLive("two");
     view.refresh(t0 + 1s); // too soon
     view.refresh(t0 + 5s);
     view.refresh(t0 + 10s); // unchanged
     view.finish();
-    EXPECT_EQ(written(), "one\ntwo\n");
+    EXPECT_EQ(written(), "live: one\nlive: two\n");
 }
 
 TEST_F(TerminalViewTest, ATerminalLineIsRewrittenInPlaceEverySecond)
 {
     TerminalView view(file(), true);
     const auto t0 = std::chrono::steady_clock::time_point{} + 100h;
-    gf_setStatus("one");
+    lf_showLive("one");
     view.refresh(t0);
     view.refresh(t0 + 500ms);
-    gf_setStatus("two");
+    lf_showLive("two");
     view.refresh(t0 + 1s);
     view.finish();
-    EXPECT_EQ(written(), "\rone\033[K\rtwo\033[K\n");
+    EXPECT_EQ(written(), "\rlive: one\033[K\rlive: two\033[K\n");
 }
 
 }  // namespace
