@@ -21,6 +21,9 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <set>
+#include <string_view>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -60,16 +63,22 @@ std::uintmax_t lf_folderBytes(const std::filesystem::path& FOLDER)
     return bytes;
 }
 
-std::size_t lf_learnedHalfHours()
+// The half-hours of stand use that the stand table knows, each (stand, day, registration, airline,
+// model, half-hour) once: options that a save merges or that a read takes as one count the same,
+// so a smaller number at the next visit of the airport is use that was lost.
+std::size_t lf_knownHalfHours()
 {
-    std::size_t slots = 0;
+    std::set<std::tuple<std::string_view, std::uint32_t, std::string_view, std::uint32_t, std::size_t>> known;
     for (const Stand& stand : g_stands) {
         for (const StandOption& option : stand.options) {
-            if (option.source == 0)
-                slots += option.hours.count();
+            const std::uint32_t kind = (static_cast<std::uint32_t>(option.kind.airlineId) << 16) | option.kind.modelId;
+            for (std::size_t slot = 0; slot < option.hours.size(); ++slot) {
+                if (option.hours.test(slot))
+                    known.emplace(stand.name, option.day, option.registration, kind, slot);
+            }
         }
     }
-    return slots;
+    return known.size();
 }
 
 // Records older than their rules allow: live aircraft silent for half an hour away from a stand
@@ -94,7 +103,7 @@ const char* const HEADER =
     "time,pid,rss_kb,peak_kb,live,static,adding_stack,live_adding,static_adding,removal,activation,blocked_ghosts,"
     "twin_check,no_match,chosen_liveries,not_created,stands,static_positions,live_parked,recent_callsigns,"
     "recent_hex_ids,park_airports,livery_table,regcode_liveries,sim_objects,notifications,direct_requests,"
-    "stuck,park,learned_half_hours,learned_bytes,log_bytes,late_p99_us,late_max_us,behind\n";
+    "stuck,park,known_half_hours,learned_bytes,log_bytes,late_p99_us,late_max_us,behind\n";
 
 } // namespace
 
@@ -129,6 +138,8 @@ void gf_writeSoakSample()
         directRequests = g_directRequests.size();
     }
     const MainLoopTimes& times = gf_mainLoopTimes();
+    // The park airport once its stand table is loaded; "" while none is (or while it loads).
+    const std::string park = g_parkLoaded.load() != 0 ? gf_parkAirportCode() : std::string();
     std::error_code error;
     const auto logBytes = std::filesystem::file_size(g_logFilePath, error);
     std::ofstream out(path, std::ios::binary | std::ios::app);
@@ -140,7 +151,7 @@ void gf_writeSoakSample()
                        g_notCreatedTitles.size(), g_stands.size(), g_staticPositions.size(), g_liveParked.size(),
                        g_recentCallsigns.size(), g_recentHexIds.size(), g_parkAirports.size(), g_liveryTable.size(),
                        g_regcodeLiveries.size(), gf_simStandIn().aiObjectIds().size(), notifications,
-                       directRequests, lf_stuckRecords(), gf_parkAirportCode(), lf_learnedHalfHours(),
+                       directRequests, lf_stuckRecords(), park, park.empty() ? 0 : lf_knownHalfHours(),
                        lf_folderBytes(g_learnedPath), error ? 0 : logBytes,
                        times.lateness.percentile(0.99).count(), times.lateness.longest().count(),
                        times.realignedBehind);

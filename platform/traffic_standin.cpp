@@ -27,6 +27,9 @@ constexpr uint32_t kSaltGap = 1;
 constexpr uint32_t kSaltGapLength = 2;
 constexpr uint32_t kSaltOutOfOrder = 3;
 constexpr uint32_t kSaltDuplicate = 4;
+constexpr uint32_t kSaltFleetTurn = 5;
+// A fleet trades its registrations after a lap with this chance in a thousand.
+constexpr uint64_t kFleetTurnPerThousand = 350;
 // Each lap of a looped scenario gives its aircraft new ids and flight numbers.
 constexpr uint32_t kLapHexStep = 0x3F1;
 constexpr int kLapFlightStep = 7;
@@ -48,6 +51,17 @@ std::string lf_lapCallsign(const std::string& CALLSIGN, int LAP)
     }
     const int number = (std::stoi(CALLSIGN.substr(digits)) + LAP * kLapFlightStep) % 10000;
     return CALLSIGN.substr(0, digits) + std::to_string(number);
+}
+
+// The fleet of an aircraft: its callsign's airline prefix and its model ("KLM B738").
+std::string lf_fleetOf(const TrafficReport& REPORT)
+{
+    std::size_t letters = 0;
+    while (letters < REPORT.callsign.size() && letters < 3 && REPORT.callsign[letters] >= 'A' &&
+           REPORT.callsign[letters] <= 'Z') {
+        ++letters;
+    }
+    return REPORT.callsign.substr(0, letters) + " " + REPORT.model;
 }
 
 // A slower receiver passes the same report on this much later, with its older time stamp.
@@ -231,6 +245,30 @@ bool ScenarioTrafficSource::logout(const std::string& GUID)
     return true;
 }
 
+std::string ScenarioTrafficSource::lf_lapRegistration(const TrafficReport& REPORT, int LAP) const
+{
+    const auto fleet = m_fleets.find(lf_fleetOf(REPORT));
+    if (LAP == 0 || fleet == m_fleets.end() || fleet->second.size() < 2) {
+        return REPORT.registration;
+    }
+    const std::vector<std::string>& members = fleet->second;
+    const auto at = std::lower_bound(members.begin(), members.end(), REPORT.registration);
+    if (at == members.end() || *at != REPORT.registration) {
+        return REPORT.registration;
+    }
+    // The turns so far: one drawn after each lap, the same for every aircraft of the fleet.
+    uint64_t salt = 14695981039346656037ULL;  // FNV-1a of the fleet's name: the same draws everywhere
+    for (const char c : fleet->first) {
+        salt = (salt ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    }
+    std::size_t turns = 0;
+    for (int lap = 1; lap <= LAP; ++lap) {
+        const uint64_t draw = lf_mix(m_behaviour.seed ^ lf_mix(salt ^ (static_cast<uint64_t>(lap) * 8 + kSaltFleetTurn)));
+        turns += draw % 1000 < kFleetTurnPerThousand ? 1 : 0;
+    }
+    return members[(static_cast<std::size_t>(at - members.begin()) + turns) % members.size()];
+}
+
 double ScenarioTrafficSource::lf_lapSeconds() const
 {
     return std::max(1.0, m_lastReportTime - m_scenario.playFrom);
@@ -264,6 +302,13 @@ void ScenarioTrafficSource::lf_take(TrafficReport&& REPORT)
     if (added) {
         aircraft.lap = m_readLap;
         aircraft.earlier = m_letGo.erase(key) > 0;
+    }
+    if (m_behaviour.loop && m_readLap == 0 && !REPORT.registration.empty()) {
+        std::vector<std::string>& fleet = m_fleets[lf_fleetOf(REPORT)];
+        const auto at = std::lower_bound(fleet.begin(), fleet.end(), REPORT.registration);
+        if (at == fleet.end() || *at != REPORT.registration) {
+            fleet.insert(at, REPORT.registration);
+        }
     }
     // Gaps per aircraft: after a drawn report, the next ones within 15-40 s never arrive.
     if (REPORT.reportTime < aircraft.gapUntil) {
@@ -377,6 +422,7 @@ TrafficAnswer ScenarioTrafficSource::lf_trafficAt(double SCENARIO_TIME, const Qu
         out.reportTime = lf_epochOf(held->report.reportTime);
         out.hexId = lf_lapHexId(held->report.hexId, aircraft.lap);
         out.callsign = lf_lapCallsign(held->report.callsign, aircraft.lap);
+        out.registration = lf_lapRegistration(held->report, aircraft.lap);
         if (lf_draw(held->report.hexId, held->index, kSaltDuplicate, m_behaviour.duplicatePerThousand)) {
             TrafficReport twice = out;
             twice.reportTime -= kDuplicateLagSeconds;

@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -139,6 +140,10 @@ private:
     TrafficAnswer lf_trafficAt(double SCENARIO_TIME, const QueryBox& BOX);
     // The held report that a query at SCENARIO_TIME answers for the aircraft, or none.
     const HeldReport* lf_reportAt(const Aircraft& AIRCRAFT, double SCENARIO_TIME) const;
+    // The registration an aircraft of the first lap flies under in a later lap: aircraft of one
+    // airline and model trade registrations among them after a drawn number of laps, so that a
+    // registration stands at a stand for one lap or for several (stays of varying length).
+    std::string lf_lapRegistration(const TrafficReport& REPORT, int LAP) const;
     // The laps played before a scenario time (0 without looping), and the length of one.
     int lf_lapOf(double SCENARIO_TIME) const;
     double lf_lapSeconds() const;
@@ -164,6 +169,8 @@ private:
     // Aircraft by lap (high 32 bits) and hex id, and those of which every report was let go.
     std::unordered_map<uint64_t, Aircraft> m_aircraft;
     std::unordered_set<uint64_t> m_letGo;
+    // The registrations of the first lap by airline (callsign prefix) and model, sorted.
+    std::map<std::string, std::vector<std::string>> m_fleets;
 
     mutable std::mutex m_mutex; // guards everything below; taken alone
     std::array<Injection, kTrafficQueryKinds> m_injections{};

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "TestFolder.h"
@@ -357,6 +359,63 @@ TEST_F(StandinTest, ByDefaultASessionLastsHoursAsTheRealServicesDo)
     EXPECT_TRUE(source->live(guid, kAroundEham).ok);
     now += 0.2 * 3600.0;
     EXPECT_EQ(source->live(guid, kAroundEham).fault, AnswerFault::sessionExpired);
+}
+
+// In a looped scenario the aircraft of one airline and model trade registrations after a drawn
+// number of laps: every lap flies each registration once, and a registration comes back to the
+// same flight for one lap or for several, so that a stand learns stays of varying length. A
+// fleet of one keeps its registration.
+TEST_F(StandinTest, ALoopedFleetTradesRegistrationsAfterLapsOfVaryingNumber)
+{
+    scenario.playFrom = 0.0;
+    const std::vector<std::string> fleet = {"PH-BXA", "PH-BXB", "PH-BXC"};
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        TrafficReport r = lf_report(0x484001 + static_cast<uint32_t>(i), 1.0 + static_cast<double>(i), 52.31, 4.76);
+        r.registration = fleet[i];
+        scenario.reports.push_back(r);
+    }
+    TrafficReport alone = lf_report(0x400001, 5.0, 52.31, 4.76);
+    alone.callsign = "DAL46";
+    alone.model = "B763";
+    alone.registration = "N196DL";
+    scenario.reports.push_back(alone);
+    TrafficReport last = scenario.reports.front();
+    last.reportTime = 60.0;
+    scenario.reports.push_back(last);
+    ServiceBehaviour b;
+    b.loop = true;
+    b.seed = 11;
+    auto source = std::make_unique<ScenarioTrafficSource>(scenario, [this] { return now; }, nullptr, b);
+    const std::string guid = source->login("key").guid;
+    std::vector<std::string> firstFlight;  // the registration of the fleet's first flight, lap by lap
+    for (int lap = 0; lap < 40; ++lap) {
+        now = kEpoch + lap * 60.0 + 6.0;
+        // The lap's flights by the scenario's hex id, and their registrations.
+        std::map<uint32_t, std::string> byFlight;
+        for (const TrafficReport& r : source->live(guid, kAroundEham).reports) {
+            if (r.reportTime > now - 5.5)  // this lap's, not the last report of the lap before
+                byFlight[(r.hexId - static_cast<uint32_t>(lap) * 0x3F1) & 0xFFFFFFu] = r.registration;
+        }
+        ASSERT_EQ(byFlight.size(), 4u) << "lap " << lap;
+        EXPECT_EQ(byFlight[0x400001], "N196DL") << "lap " << lap;
+        std::vector<std::string> flown = {byFlight[0x484001], byFlight[0x484002], byFlight[0x484003]};
+        firstFlight.push_back(flown.front());
+        std::sort(flown.begin(), flown.end());
+        EXPECT_EQ(flown, fleet) << "lap " << lap;
+    }
+    EXPECT_EQ(firstFlight.front(), "PH-BXA");
+    std::set<int> stays;  // laps in a row under one registration
+    int run = 1;
+    for (std::size_t i = 1; i < firstFlight.size(); ++i) {
+        if (firstFlight[i] == firstFlight[i - 1]) {
+            ++run;
+        } else {
+            stays.insert(run);
+            run = 1;
+        }
+    }
+    EXPECT_GE(stays.size(), 3u);
+    EXPECT_TRUE(stays.count(1) == 1 && *stays.rbegin() >= 3) << stays.size();
 }
 
 TEST_F(StandinTest, ALoopedScenarioComesAgainWithFreshIdsAndShiftedTimes)
