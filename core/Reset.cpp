@@ -4,6 +4,7 @@
 #include "core/Airports.h"
 #include "core/Clock.h"
 #include "core/EventLines.h"
+#include "core/FileCommit.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Random.h"
@@ -15,6 +16,7 @@ namespace qmt {
 void gf_resetCoreForTests()
 {
     gf_closeLog();
+    gf_setFileSystemSeam(nullptr);
     gf_resetParameters();
     gf_resetParametersFileForTests();
     gf_clearDbase(); // also resets the interned code lists
