@@ -57,14 +57,15 @@ std::string lf_eventOf(const LiveAc& AC, FlightState BEFORE, const std::string& 
         const std::string from = lf_standOf(AC, PARK_CODE);
         return fmt::format("{} pushes back{}", AC.callsign, from.empty() ? "" : " from " + from);
     }
-    if (now == FlightState::take_off)
-        return fmt::format("{} takes off{}", AC.callsign, lf_at(lf_airportAt(AC)));
+    if (now == FlightState::take_off) {
+        const std::string from = lf_airportAt(AC);
+        return fmt::format("{} takes off{}", AC.callsign, from.empty() ? "" : " from " + from);
+    }
     if (BEFORE == FlightState::flying &&
         (now == FlightState::taxi || now == FlightState::parking || now == FlightState::parked))
         return fmt::format("{} lands{}", AC.callsign, lf_at(lf_airportAt(AC)));
-    if (now == FlightState::parked && (BEFORE == FlightState::parking || BEFORE == FlightState::taxi)) {
+    if (now == FlightState::parked && (BEFORE == FlightState::parking || BEFORE == FlightState::taxi))
         return fmt::format("{} parks{}", AC.callsign, lf_at(lf_standOf(AC, PARK_CODE)));
-    }
     return {};
 }
 

@@ -71,7 +71,7 @@ TEST_F(FlightEventsTest, EachLandingParkingPushBackAndDepartureIsToldOnce)
         {FlightState::parking, FlightState::parked, 7, "04:12:31 KLM1 parks at C15, EHAM"},
         {FlightState::taxi, FlightState::parked, 0, "04:12:31 KLM1 parks at EHAM"},
         {FlightState::parked, FlightState::pushing_back, 7, "04:12:31 KLM1 pushes back from C15, EHAM"},
-        {FlightState::taxi, FlightState::take_off, 0, "04:12:31 KLM1 takes off at EHAM"},
+        {FlightState::taxi, FlightState::take_off, 0, "04:12:31 KLM1 takes off from EHAM"},
         {FlightState::pushing_back, FlightState::pushed_back, 7, ""},
         {FlightState::take_off, FlightState::flying, 0, ""},
         {FlightState::birth, FlightState::parked, 7, ""},
