@@ -20,7 +20,10 @@
 
 namespace qmt {
 
+std::mutex g_batchMutex;
+std::vector<LiveTrafficRecord> g_bufferedTraffic;
 std::vector<std::vector<LiveTrafficRecord>> g_historyBatches;
+std::atomic<bool> g_acceptBatches{false};
 
 namespace {
 
@@ -123,11 +126,10 @@ bool lf_dropAgainstLast(const LiveAc& AC, const LiveTrafficRecord& R)
 
 } // namespace
 
-void gf_intakeTrafficBatch(int32_t DELAY)
+void gf_intakeTrafficBatch(std::vector<LiveTrafficRecord>& BATCH, int32_t DELAY)
 {
-    auto& batch = g_trafficRecords;
+    auto& batch = BATCH;
     if (batch.empty()) {
-        g_trafficCount = 0;
         return;
     }
     const auto before = batch.size();
@@ -262,11 +264,23 @@ void gf_attachIntake()
     gf_setTrafficBatchSink(&gf_intakeTrafficBatch);
 }
 
+void gf_acceptLiveBatches(bool ACCEPT)
+{
+    g_acceptBatches = ACCEPT;
+}
+
+void gf_dropWaitingBatches()
+{
+    std::lock_guard lock(g_batchMutex);
+    g_bufferedTraffic.clear();
+    g_historyBatches.clear();
+}
+
 void gf_resetIntakeForTests()
 {
     gf_attachIntake();
-    std::lock_guard lock(g_batchMutex);
-    g_historyBatches.clear();
+    gf_acceptLiveBatches(false);
+    gf_dropWaitingBatches();
 }
 
 } // namespace qmt

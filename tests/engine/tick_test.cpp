@@ -99,8 +99,8 @@ TEST_F(TickTest, ChainFromBatchToRemoval)
     LiveTrafficRecord r = record(0x484C53, "KLM1234", "B738", 1000.0);
     r.origin = "AMS";
     r.destination = "LHR";
-    g_trafficRecords = {r};
-    gf_intakeTrafficBatch(30);
+    std::vector<LiveTrafficRecord> batch = {r};
+    gf_intakeTrafficBatch(batch, 30);
     tick();
     ASSERT_EQ(g_liveAcs.size(), 1u);
     LiveAc& first = g_liveAcs[0];
