@@ -159,8 +159,8 @@ void gf_mergeHistoryBatches()
 {
     std::vector<std::vector<LiveTrafficRecord>> batches;
     {
-        std::lock_guard lock(g_batchMutex);
-        if (g_historyBatches.empty()) {
+        std::unique_lock lock(g_batchMutex, std::try_to_lock);
+        if (!lock.owns_lock() || g_historyBatches.empty()) {
             return;
         }
         batches.swap(g_historyBatches);
@@ -170,6 +170,20 @@ void gf_mergeHistoryBatches()
             lf_mergeLiveRecord(r);
         }
     }
+}
+
+std::size_t gf_takeLiveRecords(std::span<LiveTrafficRecord> RECORDS)
+{
+    std::unique_lock lock(g_batchMutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        return 0;
+    }
+    std::size_t taken = 0;
+    while (taken < RECORDS.size() && !g_bufferedTraffic.empty()) {
+        RECORDS[taken++] = std::move(g_bufferedTraffic.back());
+        g_bufferedTraffic.pop_back();
+    }
+    return taken;
 }
 
 void lf_mergeLiveRecord(LiveTrafficRecord& RECORD)

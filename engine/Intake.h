@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <vector>
 
 #include "records/TrafficRecords.h"
@@ -39,8 +40,12 @@ void gf_acceptLiveBatches(bool ACCEPT);
 void gf_dropWaitingBatches();
 
 // Worker: merges the history batches handed over by the reader, in the order they came.
-// The tick calls it first, so the reader never touches the live aircraft list.
+// The tick calls it first, so the reader never touches the live aircraft list. While the reader
+// hands a batch over, they wait for the next tick.
 void gf_mergeHistoryBatches();
+// Worker, once per tick: moves up to RECORDS.size() records from the back of g_bufferedTraffic
+// into RECORDS and answers how many; none while the reader hands a batch over.
+std::size_t gf_takeLiveRecords(std::span<LiveTrafficRecord> RECORDS);
 
 // Merges one record into the live aircraft it belongs to, or makes a new one.
 void lf_mergeLiveRecord(LiveTrafficRecord& RECORD);
