@@ -33,6 +33,9 @@ namespace {
 
 std::mutex s_mutex;  // guards s_path
 std::string s_path;
+// The sizes of the simulator link's queues at the last sample that could read them (worker only).
+std::size_t s_notifications = 0;
+std::size_t s_directRequests = 0;
 
 // A live aircraft that is not parked and whose last report is this old has outlived every
 // removal rule (a parked one stays until the parking limits take it).
@@ -127,16 +130,14 @@ void gf_writeSoakSample()
     }
     if (path.empty())
         return;
-    std::size_t notifications = 0;
-    std::size_t directRequests = 0;
-    {
-        std::lock_guard lock(g_simNotifyMutex);
-        notifications = g_simNotifications.size();
-    }
-    {
-        std::lock_guard lock(g_simQueueMutex);
-        directRequests = g_directRequests.size();
-    }
+    // The loop never waits for the simulator thread's mutexes: a queue busy at this minute keeps
+    // the size it had at the last one.
+    if (std::unique_lock lock(g_simNotifyMutex, std::try_to_lock); lock)
+        s_notifications = g_simNotifications.size();
+    if (std::unique_lock lock(g_simQueueMutex, std::try_to_lock); lock)
+        s_directRequests = g_directRequests.size();
+    const std::size_t notifications = s_notifications;
+    const std::size_t directRequests = s_directRequests;
     const MainLoopTimes& times = gf_mainLoopTimes();
     // The park airport once its stand table is loaded; "" while none is (or while it loads).
     const std::string park = g_parkLoaded.load() != 0 ? gf_parkAirportCode() : std::string();
