@@ -92,10 +92,6 @@ class DrawTracksTest(unittest.TestCase):
         rec = self.read("O,1,1001,ai,KLM1,t\nP,1,1001,not,a,number\nP,2,1001,52.3,4.7,0,0,1,0,0,0,0,0\n")
         self.assertEqual(len(rec.tracks[1001]), 1)
 
-    def test_the_scale_bar_is_a_round_length(self):
-        for across, length in ((900.0, 200), (4000.0, 1000), (12000.0, 5000)):
-            self.assertEqual(draw_tracks.scale_length(across), length)
-
 
 if __name__ == "__main__":
     unittest.main()

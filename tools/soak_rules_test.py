@@ -107,12 +107,5 @@ class LearningTest(unittest.TestCase):
         self.assertEqual(self.lost(restarted)[1], ["learned EHAM: half-hours lost between visits (3 at minute 2)"])
 
 
-class HalfHoursTest(unittest.TestCase):
-    def test_slot_texts(self):
-        for text, count in (("10:20", 11), ("1,3:5", 4), ("47", 1), ("", 0), ("x,3", 1), ("5:2", 0)):
-            with self.subTest(text):
-                self.assertEqual(soak_rules.half_hours_of(text), count)
-
-
 if __name__ == "__main__":
     unittest.main()
