@@ -7,6 +7,8 @@
 #include "core/Log.h"
 #include "core/LoopClock.h"
 
+#include <cmath>
+
 namespace qmt {
 
 // Now and then the simulator takes an AI object away by itself (its own traffic rules, a crash
@@ -18,9 +20,22 @@ void SimStandIn::State::selfRemovals()
     }
     const double chance = selfRemovalsPerHour / (3600.0 * fps);
     std::vector<std::uint32_t> gone;
-    std::uniform_real_distribution<double> draw(0.0, 1.0);
-    for (const auto& [id, obj] : objects) {
-        if (!obj.user && draw(rng) < chance) {
+    for (auto& [id, obj] : objects) {
+        if (obj.user) {
+            continue;
+        }
+        if (obj.selfRemovalFrame == 0) {
+            // Each object's age at its removal is drawn once, from the seed and its id alone: the
+            // same object goes at the same age in every run with the seed, however the frames
+            // fall, and the draws of creates are not moved on by it.
+            std::uint64_t h = (static_cast<std::uint64_t>(seed) << 32) ^ id ^ 0x5E1F0000ULL;
+            h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ULL;
+            h = (h ^ (h >> 27)) * 0x94D049BB133111EBULL;
+            h ^= h >> 31;
+            const double unit = 1.0 - static_cast<double>(h >> 11) * 0x1.0p-53;  // (0, 1]
+            obj.selfRemovalFrame = frame + 1 + static_cast<std::uint64_t>(-std::log(unit) / chance);
+        }
+        if (frame >= obj.selfRemovalFrame) {
             gone.push_back(id);
         }
     }
@@ -109,6 +124,7 @@ void SimStandIn::setSeed(std::uint32_t SEED)
 {
     std::lock_guard lock(m_state->mutex);
     m_state->rng.seed(SEED);
+    m_state->seed = SEED;
 }
 
 void SimStandIn::failTitle(const std::string& TITLE)

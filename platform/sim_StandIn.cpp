@@ -51,6 +51,7 @@ void SimStandIn::State::resetLocked()
     newFlightAt = {};
     selfRemovalsPerHour = 0.0;
     rng.seed(1);
+    seed = 1;
     closedHandles.clear();
     callsOnClosedHandles = 0;
     frame = 0;

@@ -65,6 +65,7 @@ struct SimObject {
     bool user = false;
     std::map<std::string, double> values;
     std::map<std::string, std::uint32_t> events;
+    std::uint64_t selfRemovalFrame = 0;  // the frame at which the simulator removes it by itself (0: not drawn)
 };
 
 struct SimPendingCreate {
@@ -106,6 +107,7 @@ struct SimStandIn::State {
     std::chrono::steady_clock::time_point newFlightAt{}; // none: never
     double selfRemovalsPerHour = 0.0;
     std::mt19937 rng{1};
+    std::uint32_t seed = 1;                 // of rng, and of the draws made per object
     // Handles are tokens that are never given out twice, so that a call with a closed handle is
     // seen as such and not taken for a later connection that happens to reuse its memory.
     std::uintptr_t lastHandle = 0;

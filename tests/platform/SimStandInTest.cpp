@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -219,6 +220,36 @@ TEST_F(SimStandInTest, AThinnedRecordingKeepsEveryNthFrameAndEachTouchdownAndLif
     // Lift-off at 0.5 s (frame 5), touchdown at 1.5 s (frame 15).
     EXPECT_EQ(frames, (std::vector<std::string>{"1g", "4g", "5a", "8a", "12a", "15g", "16g"}));
     std::filesystem::remove_all(folder);
+}
+
+// The simulator removes an object by itself at an age drawn from the seed and the object alone:
+// a run whose frames fall otherwise (a real clock) loses the same objects at the same ages.
+TEST_F(SimStandInTest, AnObjectIsRemovedByTheSimulatorAtTheSameAgeHoweverTheFramesFall)
+{
+    // The objects come one a frame, or every third frame; each one's age when it went.
+    const auto removals = [this](int EVERY) {
+        sim().reset();
+        sim().setRunning(true);
+        sim().setSeed(7);
+        sim().setSelfRemovalsPerHour(3600.0);  // about one an object every 30 frames
+        std::map<std::uint32_t, int> born;
+        std::map<std::uint32_t, int> age;
+        for (int frame = 0; frame < 200; ++frame) {
+            if (frame % EVERY == 0 && born.size() < 20) {
+                born[sim().addForeignAircraft(52.3, 4.76, 0.0, true)] = frame;
+            }
+            sim().advanceFrame();
+            for (const auto& [id, at] : born) {
+                if (age.count(id) == 0 && !sim().objectExists(id)) {
+                    age[id] = frame - at;
+                }
+            }
+        }
+        return age;
+    };
+    const auto dense = removals(1);
+    EXPECT_GE(dense.size(), 10u);
+    EXPECT_EQ(removals(3), dense);
 }
 
 // The scenery lies at its airports' elevations: an aircraft landing at an airport 800 ft up meets
