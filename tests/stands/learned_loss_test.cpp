@@ -2,6 +2,10 @@
 
 #include "core/Parameters.h"
 
+#include <fmt/format.h>
+
+#include <random>
+
 namespace qmt::test {
 namespace {
 
@@ -190,6 +194,62 @@ TEST_F(LearnedLossTest, FiveVisitsKeepEveryRecordThatDoesNotRead)
     const std::string log = logText();
     for (const auto& b : bad) {
         EXPECT_NE(log.find(b.logged), std::string::npos) << b.logged;
+    }
+}
+
+// The save merges the options of one stay that share a half-hour in one pass; checked against the
+// plain merge (join the first option with every later one it meets, and look again) on seeded
+// draws of overlapping stays, through a save and the read of the file.
+TEST_F(LearnedLossTest, SavedStaysAreThoseOfThePlainMerge)
+{
+    const auto sameStay = [](const StandOption& A, const StandOption& B) {
+        return A.day == B.day && A.real == B.real && A.registration == B.registration && (A.hours & B.hours).any();
+    };
+    const auto plainMerge = [&](std::vector<StandOption> OPTIONS) {
+        for (size_t i = 0; i < OPTIONS.size(); ++i) {
+            for (size_t j = i + 1; j < OPTIONS.size();) {
+                if (!sameStay(OPTIONS[i], OPTIONS[j])) {
+                    ++j;
+                    continue;
+                }
+                OPTIONS[i].hours |= OPTIONS[j].hours;
+                OPTIONS.erase(OPTIONS.begin() + static_cast<std::ptrdiff_t>(j));
+                j = i + 1;
+            }
+        }
+        return OPTIONS;
+    };
+    const auto text = [](const std::vector<StandOption>& OPTIONS) {
+        std::vector<std::string> lines;
+        for (const StandOption& o : OPTIONS) {
+            lines.push_back(fmt::format("{} {} {} {}", o.registration, o.day, o.real, o.hours.to_string()));
+        }
+        return lines;
+    };
+    const std::string name = putAirport();
+    std::mt19937 draw(34);
+    for (int round = 0; round < 20; ++round) {
+        std::filesystem::remove_all(learnedPath().parent_path());
+        gf_clearStands();
+        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+        std::vector<StandOption>& options = g_stands[0].options;
+        for (int o = 0; o < 60; ++o) {
+            StandOption opt;
+            opt.registration = fmt::format("PH-R{}", draw() % 3);
+            opt.day = 1 + draw() % 2;
+            opt.real = draw() % 2;
+            const size_t first = draw() % 40;
+            for (size_t h = first; h <= first + draw() % 4; ++h) {
+                opt.hours.set(h);
+            }
+            opt.optionId = static_cast<uint32_t>(options.size() + 1);
+            options.push_back(opt);
+        }
+        const std::vector<std::string> expected = text(plainMerge(options));
+        lf_saveLearnedApf();
+        gf_clearStands();
+        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+        EXPECT_EQ(text(g_stands[0].options), expected) << "round " << round;
     }
 }
 
