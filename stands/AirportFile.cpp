@@ -114,8 +114,7 @@ bool lf_writeOptions(pugi::xml_node POS, const Stand& STAND)
             continue;
         }
         // Without a registration an option is still known by its airline and model.
-        const bool anonymous = opt.kind.airlineId == 0 && opt.kind.modelId == 0;
-        if (opt.registration.empty() && (anonymous || opt.kind.marker != 0)) {
+        if (lf_namesNoAircraft(opt) || (opt.registration.empty() && opt.kind.marker != 0)) {
             continue;
         }
         pugi::xml_node o = POS.append_child("opt");
@@ -551,6 +550,11 @@ std::string lf_optionFaultText(OptionFault FAULT, pugi::xml_node ELEMENT)
     return {};
 }
 
+bool lf_namesNoAircraft(const StandOption& OPTION)
+{
+    return OPTION.registration.empty() && OPTION.kind.airlineId == 0 && OPTION.kind.modelId == 0;
+}
+
 namespace {
 
 // The options of a parkpos, numbered 1, 2 ... in the order accepted. Without UNREAD an option
@@ -574,6 +578,10 @@ std::vector<StandOption> lf_readOptions(pugi::xml_node ELEMENT, const std::strin
             continue;
         }
         StandOption opt = lf_optionOf(o, hours, day, SOURCE);
+        if (UNREAD != nullptr && lf_namesNoAircraft(opt)) {
+            UNREAD->push_back({o, NAME, fmt::format("stand {}: {}", NAME, kNamesNoAircraft)});
+            continue;
+        }
         opt.optionId = nextId++;
         options.push_back(std::move(opt));
     }

@@ -87,6 +87,10 @@ enum class OptionFault : uint8_t { none, dayText, noHours, dayRange, badHours };
 OptionFault lf_optionFault(pugi::xml_node ELEMENT, HoursBitset& HOURS, uint32_t& DAY);
 // The fault in words: "option with invalid hh '25'" and the like.
 std::string lf_optionFaultText(OptionFault FAULT, pugi::xml_node ELEMENT);
+// An option without registration, airline or model names no aircraft: the writer leaves it out,
+// so a learned file's reader keeps its element instead.
+bool lf_namesNoAircraft(const StandOption& OPTION);
+inline constexpr const char* kNamesNoAircraft = "option without reg, airl or type";
 
 // Callsign, further name and kind of an opt element.
 struct OptIdentity {

@@ -427,6 +427,10 @@ void lf_mergeOptions(pugi::xml_node ELEMENT, Stand& STAND, StayIndex& INDEX, Kee
             continue;
         }
         StandOption opt = lf_optionOf(o, hours, day, 0);
+        if (KEEPER != nullptr && lf_namesNoAircraft(opt)) {
+            KEEPER->option(STAND.name, o, fmt::format("learned {}: {}", STAND.name, kNamesNoAircraft));
+            continue;
+        }
         if ((opt.hours & INDEX.of(opt).archived).any()) {
             // The airport file has this use of the stand already.
             const auto slots = gf_bitsetText(opt.hours);
@@ -507,8 +511,10 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
 
 namespace {
 
-// Each learned parkpos: merged into the airport file's stand of its name (kept for the saves when
-// there is none), or added as a stand made by hand. What does not read is kept by KEEPER.
+// Each learned parkpos: added as a stand made by hand, or merged into the stand of its name (kept
+// for the saves when there is none). The stands made by hand come first, wherever the file lists
+// them, so that what the file says of them applies whatever the order (a save writes them before
+// the records it keeps). What does not read is kept by KEEPER.
 void lf_applyLearnedStands(const pugi::xml_document& DOC, const fs::path& PATH, bool OLD_VERSION,
                            std::vector<Stand>& STANDS, Keeper& KEEPER)
 {
@@ -519,49 +525,56 @@ void lf_applyLearnedStands(const pugi::xml_document& DOC, const fs::path& PATH, 
         standOf.emplace(STANDS[i].name, i);
     }
     std::unordered_map<size_t, StayIndex> indexOf;
-    for (pugi::xml_node pos : positions.children("parkpos")) {
-        const std::string id = pos.attribute("id").as_string();
+    const auto apply = [&](pugi::xml_node POS, bool MANUAL) {
+        const std::string id = POS.attribute("id").as_string();
         const auto found = standOf.find(id);
-        if (!pos.attribute("manual").as_bool(false)) {
+        if (!MANUAL) {
             if (found == standOf.end()) {
                 gf_logLine(fmt::format("learned stand {} in {} not found?", id, PATH.string()));
                 // Kept for the saves: the airport file may list the stand again.
-                pugi::xml_node copy = KEEPER.whole(pos, {}, false);
+                pugi::xml_node copy = KEEPER.whole(POS, {}, false);
                 if (OLD_VERSION) {
                     while (pugi::xml_node o = copy.child("opt")) {
                         copy.remove_child(o);
                     }
                 }
-                continue;
+                return;
             }
             // Built on a stand's first learned parkpos: a file may name a stand more than once.
             auto index = indexOf.find(found->second);
             if (index == indexOf.end()) {
                 index = indexOf.emplace(found->second, lf_indexOf(STANDS[found->second])).first;
             }
-            lf_mergeParkpos(pos, OLD_VERSION, STANDS[found->second], index->second, &KEEPER);
-            continue;
+            lf_mergeParkpos(POS, OLD_VERSION, STANDS[found->second], index->second, &KEEPER);
+            return;
         }
         if (found != standOf.end()) {
-            KEEPER.whole(pos, fmt::format("manually created standid {} already exists in {}", id, PATH.string()), true);
-            continue;
+            KEEPER.whole(POS, fmt::format("manually created standid {} already exists in {}", id, PATH.string()), true);
+            return;
         }
         // A number that does not read whole counts as missing.
-        const double lat = gf_attributeNumber(pos, "latitude", 0.0).value.value_or(0.0);
-        const double lon = gf_attributeNumber(pos, "longitude", 0.0).value.value_or(0.0);
-        const double radius = gf_attributeNumber(pos, "radius", 0.0).value.value_or(0.0);
+        const double lat = gf_attributeNumber(POS, "latitude", 0.0).value.value_or(0.0);
+        const double lon = gf_attributeNumber(POS, "longitude", 0.0).value.value_or(0.0);
+        const double radius = gf_attributeNumber(POS, "radius", 0.0).value.value_or(0.0);
         if (id.empty() || (std::fabs(lat) <= 0.0001 && std::fabs(lon) <= 0.0001) || radius == 0.0) {
-            KEEPER.whole(pos, fmt::format("manually created standid {} misses correct attributes in {}", id,
+            KEEPER.whole(POS, fmt::format("manually created standid {} misses correct attributes in {}", id,
                                           PATH.string()),
                          true);
-            continue;
+            return;
         }
         UnreadRecords unread;
-        if (lf_readStand(pos, id, 0, STANDS, &unread)) {
+        if (lf_readStand(POS, id, 0, STANDS, &unread)) {
             STANDS.back().manual = 1;
             standOf.emplace(STANDS.back().name, STANDS.size() - 1);
         }
         KEEPER.unread(unread);
+    };
+    for (const bool manual : {true, false}) {
+        for (pugi::xml_node pos : positions.children("parkpos")) {
+            if (pos.attribute("manual").as_bool(false) == manual) {
+                apply(pos, manual);
+            }
+        }
     }
     for (Stand& stand : STANDS) {
         if (lf_mergeOverlappingOptions(stand)) {

@@ -145,6 +145,7 @@ TEST_F(LearnedLossTest, FiveVisitsKeepEveryRecordThatDoesNotRead)
          "manually created standid A1 already exists in"},
         {R"(<opt reg="PH-MMM" airl="KLM" type="B738" day="0" hh="3" />)",
          "stand M5: option with day 0 outside 1..7 (EHAM.xml line 15)"},
+        {R"(<opt day="2" hh="5" cs="KLM5" />)", "stand M5: option without reg, airl or type (EHAM.xml line 15)"},
     };
     const std::string learned =
         std::string("<?xml version=\"1.0\"?>\n<root>") + kMeta + "<parameters/><parkpositions><parkpos id=\"A1\">\n" +
@@ -153,7 +154,7 @@ TEST_F(LearnedLossTest, FiveVisitsKeepEveryRecordThatDoesNotRead)
         "\n" + bad[4].record + "\n" + bad[5].record + "\n" + bad[6].record + "\n" + bad[7].record + "\n" +
         bad[8].record + "\n" + bad[9].record + "\n" +
         R"(<parkpos id="M5" manual="true" latitude="52.306" longitude="4.761" radius="25" type="3">)" + "\n" +
-        bad[10].record + R"(<opt reg="PH-GGG" airl="KLM" type="B738" day="1" hh="4"/></parkpos>)" + "\n" +
+        bad[10].record + bad[11].record + R"(<opt reg="PH-GGG" airl="KLM" type="B738" day="1" hh="4"/></parkpos>)" + "\n" +
         R"(<parkpos id="GONE"><opt reg="PH-ZZZ" airl="KLM" type="B738" day="2" hh="20"/></parkpos>)" +
         "</parkpositions></root>\n";
     writeFile(learnedPath(), learned);
@@ -162,7 +163,7 @@ TEST_F(LearnedLossTest, FiveVisitsKeepEveryRecordThatDoesNotRead)
     for (int visit = 0; visit < 5; ++visit) {
         ASSERT_TRUE(lf_setParkAirport(IcaoCode("EHAM")));
         ASSERT_EQ(lf_readParkedFile(), "") << visit;
-        EXPECT_EQ(gf_statusText(), "11 records of the learned file EHAM.xml could not be read: kept in the file as "
+        EXPECT_EQ(gf_statusText(), "12 records of the learned file EHAM.xml could not be read: kept in the file as "
                                    "written, see Log.txt")
             << visit;
         ASSERT_NE(standNamed("M5"), nullptr);
