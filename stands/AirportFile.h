@@ -36,7 +36,9 @@ void gf_initApfSettingNames();
 
 // Writes FILE to PATH. HANDMADE (mode 0 only) writes the stand list whole with the
 // handmade parameters; KEPT (mode 0 only), when given, holds what the learned file's reader
-// could not take, written back as it was read (see lf_keepUnread).
+// could not take (gf_learnedKept), written back as it was read: its "parkpos" children after the
+// stands, and each "part" child (a stand's id with attributes and opt elements) into the parkpos
+// of that stand, or as a parkpos of its own when the stand is not written.
 // The document replaces PATH only once it is completely written.
 bool gf_writeApf(const AirportFile& FILE, const std::filesystem::path& PATH, ApfWriteMode MODE,
                  int32_t SIM, bool HANDMADE = false, pugi::xml_node KEPT = {});
