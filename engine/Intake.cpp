@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "core/AcKind.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -217,26 +218,25 @@ void lf_addNewLiveAc(LiveTrafficRecord& RECORD)
 
 void lf_newLiveAc(LiveTrafficRecord& RECORD)
 {
-    const auto category = static_cast<uint32_t>(gf_modelCategory(RECORD.kind.modelId));
-    switch (category) {
-    case 0: // Light
+    switch (gf_modelCategory(RECORD.kind.modelId)) {
+    case AcCategory::Light:
         if (!LIGHT_AIRCRAFT.value()) {
             return;
         }
         break;
-    case 4: // HighPerf
+    case AcCategory::HighPerf:
         if (!HIGH_PERF_AIRCRAFT.value()) {
             return;
         }
         break;
-    case 5: // Rotorcraft
+    case AcCategory::Rotorcraft:
         if (!HELICOPTERS.value()) {
             return;
         }
         break;
-    case 1:
-    case 2:
-    case 3:
+    case AcCategory::Buzjets:
+    case AcCategory::Large:
+    case AcCategory::Heavy:
         break;
     default:
         return;

@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
-#include <numbers>
 #include <thread>
 #include <unordered_set>
 
 #include "core/AcKind.h"
 #include "core/Clock.h"
+#include "core/Geo.h"
 #include "core/LoopClock.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -19,6 +19,7 @@
 #include "core/ThreadName.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
+#include "records/AcIds.h"
 #include "simlink/SimQueues.h"
 
 namespace qmt {
@@ -26,7 +27,6 @@ namespace qmt {
 namespace {
 
 constexpr uint32_t kMaxHexId = 0xFFFFFF;
-constexpr uint32_t kLowestLiveId = 10001;
 constexpr auto kWeatherInterval = std::chrono::seconds(60);
 // Longest single wait of a reader, so that a stop flag of the session is seen soon.
 constexpr auto kWaitSlice = std::chrono::milliseconds(250);
@@ -69,11 +69,6 @@ void lf_handOverBatch(int32_t DELAY)
     if (const TrafficBatchSink sink = s_batchSink.load()) {
         sink(DELAY);
     }
-}
-
-double lf_radians(double DEGREES)
-{
-    return DEGREES * std::numbers::pi / 180.0;
 }
 
 void lf_noteFailure(std::atomic<int>& COUNTER, const char* WHAT, const std::string& ERROR)
@@ -131,7 +126,7 @@ void lf_noteSuccess(std::atomic<int>& COUNTER, const char* WHAT)
 
 bool lf_isUsable(const TrafficReport& R)
 {
-    return R.hexId >= kLowestLiveId && R.hexId <= kMaxHexId && std::isfinite(R.lat) && std::isfinite(R.lon)
+    return R.hexId > kMaxStaticId && R.hexId <= kMaxHexId && std::isfinite(R.lat) && std::isfinite(R.lon)
         && std::abs(R.lat) <= 90.0 && std::abs(R.lon) <= 180.0 && std::isfinite(R.reportTime);
 }
 
@@ -165,11 +160,11 @@ LiveTrafficRecord lf_recordOf(const TrafficReport& R)
     p.airspeed = R.airspeedKt;
     p.airborne = R.onGround ? 0 : 1;
     if (R.rollDeg) {
-        p.roll = lf_radians(*R.rollDeg);
+        p.roll = *R.rollDeg * DEG_TO_RAD;
         p.hasRoll = 1;
     }
     if (R.trueHeadingDeg) {
-        p.trueHeading = lf_radians(*R.trueHeadingDeg);
+        p.trueHeading = *R.trueHeadingDeg * DEG_TO_RAD;
         p.hasTrueHeading = 1;
     }
     rec.reportTime = R.reportTime;
