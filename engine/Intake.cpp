@@ -20,7 +20,10 @@
 
 namespace qmt {
 
+std::mutex g_batchMutex;
+std::vector<LiveTrafficRecord> g_bufferedTraffic;
 std::vector<std::vector<LiveTrafficRecord>> g_historyBatches;
+std::atomic<bool> g_acceptBatches{false};
 
 namespace {
 
@@ -123,11 +126,10 @@ bool lf_dropAgainstLast(const LiveAc& AC, const LiveTrafficRecord& R)
 
 } // namespace
 
-void gf_intakeTrafficBatch(int32_t DELAY)
+void gf_intakeTrafficBatch(std::vector<LiveTrafficRecord>& BATCH, int32_t DELAY)
 {
-    auto& batch = g_trafficRecords;
+    auto& batch = BATCH;
     if (batch.empty()) {
-        g_trafficCount = 0;
         return;
     }
     const auto before = batch.size();
@@ -157,8 +159,8 @@ void gf_mergeHistoryBatches()
 {
     std::vector<std::vector<LiveTrafficRecord>> batches;
     {
-        std::lock_guard lock(g_batchMutex);
-        if (g_historyBatches.empty()) {
+        std::unique_lock lock(g_batchMutex, std::try_to_lock);
+        if (!lock.owns_lock() || g_historyBatches.empty()) {
             return;
         }
         batches.swap(g_historyBatches);
@@ -168,6 +170,20 @@ void gf_mergeHistoryBatches()
             lf_mergeLiveRecord(r);
         }
     }
+}
+
+std::size_t gf_takeLiveRecords(std::span<LiveTrafficRecord> RECORDS)
+{
+    std::unique_lock lock(g_batchMutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        return 0;
+    }
+    std::size_t taken = 0;
+    while (taken < RECORDS.size() && !g_bufferedTraffic.empty()) {
+        RECORDS[taken++] = std::move(g_bufferedTraffic.back());
+        g_bufferedTraffic.pop_back();
+    }
+    return taken;
 }
 
 void lf_mergeLiveRecord(LiveTrafficRecord& RECORD)
@@ -262,11 +278,23 @@ void gf_attachIntake()
     gf_setTrafficBatchSink(&gf_intakeTrafficBatch);
 }
 
+void gf_acceptLiveBatches(bool ACCEPT)
+{
+    g_acceptBatches = ACCEPT;
+}
+
+void gf_dropWaitingBatches()
+{
+    std::lock_guard lock(g_batchMutex);
+    g_bufferedTraffic.clear();
+    g_historyBatches.clear();
+}
+
 void gf_resetIntakeForTests()
 {
     gf_attachIntake();
-    std::lock_guard lock(g_batchMutex);
-    g_historyBatches.clear();
+    gf_acceptLiveBatches(false);
+    gf_dropWaitingBatches();
 }
 
 } // namespace qmt

@@ -345,10 +345,9 @@ bool updateLiveAc(LiveAc& AC)
         }
         if (AC.objectId != 0) {
             const auto& b = AC.block;
-            g_positionWriteBuffer.push_back(PositionUpdate{b[kBlockLat], b[kBlockLon], b[kBlockPitch],
-                                                           b[kBlockBank], b[kBlockHeading], b[kBlockAlt],
-                                                           b[kBlockVerticalSpeed], b[kBlockAirspeed],
-                                                           AC.objectId});
+            gf_queuePosition(PositionUpdate{b[kBlockLat], b[kBlockLon], b[kBlockPitch], b[kBlockBank],
+                                            b[kBlockHeading], b[kBlockAlt], b[kBlockVerticalSpeed],
+                                            b[kBlockAirspeed], AC.objectId});
         } else {
             gf_logWarning("{} objectid=0? hexid: {},cs:{}, reg:{}, aimo:{} sz:{}", "updateLiveAc", AC.id,
                           AC.callsign, AC.registration, gf_kindText(AC.kind), AC.stream.size());
@@ -358,15 +357,28 @@ bool updateLiveAc(LiveAc& AC)
     } catch (const std::exception& e) {
         gf_logLine("{}: {} {}, sz:{}, fs:{}, st:{}", "updateLiveAc", e.what(), gf_acDescription(AC),
                    AC.stream.size(), gf_phaseName(AC.flightState), gf_lifeStateName(AC.state));
-        return AC.remove != 0;
+        // The same error would come back every tick: this aircraft goes, the others drive on.
+        try {
+            removeAircraftFromSim(AC, "error while driving");
+        } catch (const std::exception&) {
+            AC.remove = 1;
+        }
+        return lf_anyRemoveFlag(AC);
     }
 }
 
 void gf_handleSimNotifications()
 {
-    std::lock_guard notifyLock(g_simNotifyMutex);
+    // The reports are taken out under the simulator thread's mutex and handled after it; while
+    // that thread appends, they wait for the next tick.
+    static std::vector<SimNotification> s_notes;
+    s_notes.clear();
+    if (!gf_takeSimNotifications(s_notes)) {
+        lf_activateCreated();
+        return;
+    }
     const ObjectIdIndexScope byObjectId;
-    for (const SimNotification& n : g_simNotifications) {
+    for (const SimNotification& n : s_notes) {
         switch (n.kind) {
         case NOTE_LIVE_CREATED:
             lf_onLiveCreated(n);
@@ -394,14 +406,15 @@ void gf_handleSimNotifications()
             break;
         }
     }
-    g_simNotifications.clear();
-    if (!g_activationList.empty()) {
-        lf_activateCreated();
-    }
+    s_notes.clear();
+    lf_activateCreated();
 }
 
 void lf_activateCreated()
 {
+    if (g_activationList.empty()) {
+        return;
+    }
     bool anyDone = false;
     for (PendingActivation& e : g_activationList) {
         const int32_t counter = e.ticks;
@@ -497,18 +510,11 @@ void lf_handleAddingStack()
     gf_swapPositionBuffers();
     gf_paceAddingStack();
 
-    // Up to two records a tick, taken from the back of the handed-over batch. They are taken
-    // out under the batch mutex and merged after it, so that mutex is never held together
-    // with the queue mutex that the merge may take.
+    // Up to two records a tick from the back of the handed-over batch, merged after the batch
+    // mutex is let go, so that it is never held together with the queue mutex that the merge may
+    // take. While the reader hands a batch over, they wait for the next tick.
     std::array<LiveTrafficRecord, 2> records;
-    std::size_t taken = 0;
-    {
-        std::lock_guard batchLock(g_batchMutex);
-        while (taken < records.size() && !g_bufferedTraffic.empty()) {
-            records[taken++] = std::move(g_bufferedTraffic.back());
-            g_bufferedTraffic.pop_back();
-        }
-    }
+    const std::size_t taken = gf_takeLiveRecords(records);
     for (std::size_t n = 0; n < taken; ++n) {
         lf_mergeLiveRecord(records[n]);
     }

@@ -64,11 +64,15 @@ std::atomic<int> s_weatherFailures{0};
 // The engine's intake, registered at start-up; read by the reader thread.
 std::atomic<TrafficBatchSink> s_batchSink{nullptr};
 
+// Hands g_trafficRecords to the engine's intake; the reader's buffer is empty afterwards.
 void lf_handOverBatch(int32_t DELAY)
 {
-    if (const TrafficBatchSink sink = s_batchSink.load()) {
-        sink(DELAY);
+    if (g_trafficRecords.empty()) {
+        g_trafficCount = 0;
+    } else if (const TrafficBatchSink sink = s_batchSink.load()) {
+        sink(g_trafficRecords, DELAY);
     }
+    g_trafficRecords.clear();
 }
 
 void lf_noteFailure(std::atomic<int>& COUNTER, const char* WHAT, const std::string& ERROR)
@@ -265,7 +269,7 @@ void lf_trafficReaderMain()
 {
     try {
         gf_logLine("Traffic Reader started");
-        gf_loadBufferedTraffic();
+        gf_loadHistoryTraffic();
         LoopTime nextLive = gf_loopNow();
         while (!lf_readersStopping()) {
             {
@@ -355,7 +359,7 @@ void lf_resetBlockedNotes()
     s_weatherFailures = 0;
 }
 
-void gf_loadBufferedTraffic()
+void gf_loadHistoryTraffic()
 {
     std::shared_ptr<TrafficSource> source;
     std::string guid;
@@ -365,7 +369,7 @@ void gf_loadBufferedTraffic()
     }
     const QueryBox box = gf_trafficQueryBox();
     std::size_t total = 0;
-    for (int32_t delay : kBufferedDelays) {
+    for (int32_t delay : kHistoryDelays) {
         if (lf_readersStopping()) {
             return;
         }
@@ -380,7 +384,6 @@ void gf_loadBufferedTraffic()
         lf_fillTrafficRecords(answer.reports, "Buffered traffic");
         total += g_trafficRecords.size();
         lf_handOverBatch(delay);
-        g_trafficRecords.clear();
     }
     gf_logLine("Traffic Reader: {} buffered report{} loaded", total, gf_plural(total));
 }
@@ -410,7 +413,6 @@ bool gf_readLiveTrafficOnce()
     lf_fillTrafficRecords(answer.reports, "Live traffic");
     g_trafficCount = static_cast<int>(g_trafficRecords.size());
     lf_handOverBatch(kLiveDelay);
-    g_trafficRecords.clear();
     g_trafficReceived = true;
     return true;
 }
