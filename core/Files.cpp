@@ -370,6 +370,23 @@ std::filesystem::path gf_keepBrokenCopy(const std::filesystem::path& path)
     return gf_commitCopy(path, kept, failure) ? kept : std::filesystem::path();
 }
 
+std::filesystem::path gf_setAsideBrokenFile(const std::filesystem::path& path, std::string_view stamp)
+{
+    const std::string base = path.stem().string() + ".broken-" + std::string(stamp);
+    const std::string extension = path.extension().string();
+    std::error_code ec;
+    for (int n = 1; n <= 100; ++n) {
+        const std::filesystem::path kept =
+            path.parent_path() / (n == 1 ? base + extension : fmt::format("{}-{}{}", base, n, extension));
+        if (std::filesystem::exists(kept, ec) || ec) {
+            continue;
+        }
+        std::filesystem::rename(path, kept, ec);
+        return ec ? std::filesystem::path() : kept;
+    }
+    return {};
+}
+
 bool gf_rotateGenerations(const std::filesystem::path& path, int count)
 {
     std::error_code ec;

@@ -403,6 +403,26 @@ void lf_switchParkAirport()
     gf_flushLog();
 }
 
+namespace {
+
+// What became of a learned file that did not read whole, for the user to see.
+void lf_tellLearnedFile(const ParkApfInfo& INFO)
+{
+    const std::string file = lf_learnedPathOf(INFO.apfName, INFO.publisher).filename().string();
+    if (!INFO.learnedSetAside.empty()) {
+        gf_setStatus(fmt::format("The learned file {} could not be read: it is kept as {}, learning goes on in a new file",
+                                 file, std::filesystem::path(INFO.learnedSetAside).filename().string()));
+    } else if (INFO.learnedUnreadable != 0) {
+        gf_setStatus(fmt::format("The learned file {} could not be read: nothing is learned into it this visit", file));
+    } else if (INFO.learnedKept > 0) {
+        gf_setStatus(fmt::format("{} record{} of the learned file {} could not be read: kept in the file as written, "
+                                 "see Log.txt",
+                                 INFO.learnedKept, gf_plural(INFO.learnedKept), file));
+    }
+}
+
+} // namespace
+
 std::string lf_readParkedFile()
 {
     gf_clearStands();
@@ -423,6 +443,7 @@ std::string lf_readParkedFile()
         g_parkLoaded = 0;
         return error;
     }
+    lf_tellLearnedFile(g_parkApfInfo);
     if (g_userAc.dataArrived) {
         const std::string stand = gf_standAtPosition(g_userAc.latitude, g_userAc.longitude);
         if (lf_firstIsParkAirport()) {
