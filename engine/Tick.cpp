@@ -18,6 +18,7 @@
 #include "engine/Removal.h"
 #include "engine/SimRequests.h"
 #include "engine/Spawn.h"
+#include "liveries/Matching.h"
 #include "feed/TrafficFeed.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
@@ -201,6 +202,16 @@ void lf_onCreateFailed(const SimNotification& N)
     lf_eraseStaticAc(*it);
 }
 
+// The simulator took the static aircraft's title: an earlier refusal of it was by chance.
+void lf_onStaticCreated(const SimNotification& N)
+{
+    const auto it = std::find_if(g_staticAcs.begin(), g_staticAcs.end(),
+                                 [&N](const SimAc& S) { return S.id == N.aircraftId; });
+    if (it != g_staticAcs.end()) {
+        gf_titleCreated(it->liveryTitle);
+    }
+}
+
 void lf_onLiveCreated(const SimNotification& N)
 {
     LiveAc* ac = gf_findLiveAc(N.aircraftId);
@@ -217,6 +228,7 @@ void lf_onLiveCreated(const SimNotification& N)
         // than the pace of its legs allows; its lights, engines and configuration follow at its
         // activation.
         gf_setAcState(*ac, AcState::active);
+        gf_titleCreated(ac->liveryTitle);
         gf_forgetKeptFront(*ac);
         lf_skipOverduePoints(*ac);
         if (ac->removeWhenCreated != 0) {
@@ -374,6 +386,7 @@ void gf_handleSimNotifications()
             lf_onLiveCreated(n);
             break;
         case NOTE_STATIC_CREATED:
+            lf_onStaticCreated(n);
             g_activationList.push_back(n);
             lf_setCounter(g_activationList.back(), 0);
             break;
