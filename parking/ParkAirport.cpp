@@ -327,9 +327,9 @@ void lf_writeMyParkAirports()
         bytes += text;
         bytes += '\n';
     }
-    // The user's own list: on the disk before it replaces the old one (a failure is reported
-    // by the writer and leaves the old list).
-    gf_commitFile(bytes, path, CommitOptions{0, true});
+    // Written between two ticks: the list replaces the old one whole, without waiting for the
+    // disk (a failure is reported by the writer and leaves the old list).
+    gf_commitFile(bytes, path);
 }
 
 void lf_sortParkAirportsByDistance(double LATITUDE, double LONGITUDE)
