@@ -55,16 +55,16 @@ TEST_F(SampleInstallTest, FirstStartScansThePackagesAndTheLookupFindsTheirFiles)
     EXPECT_EQ(names(g_myThirdpartyPath),
               (std::set<std::string>{"EHEH.xml", "EHLE.xml", "EHMZ.xml", "EHRD.txt", "EHSE.xml", "EHTX.xml"}));
     const std::string scanLogText = readFile(g_scanLogPath);
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHLE.xml: 18 positions, of which 2 helipads\n"));
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHEH.xml: 13 positions, of which 1 helipad\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHLE.xml from northwind-airport-ehle-lelystad/scenery/EHLE.bgl: 18 positions, of which 2 helipads\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHEH.xml from the simulator's facility data (skyforge-airport-eheh-eindhoven/scenery/objects.bgl): 13 positions, of which 1 helipad\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("EHHV has no stand in the simulator's facility data"));
     EXPECT_THAT(scanLogText, ::testing::Not(::testing::HasSubstr("tugs")));
     // A small airfield whose layout.json leaves a stray test file out, the newer simulator's
     // airport record in a file whose name says nothing, and a package linked into Community.
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHTX.xml: 7 positions, of which 1 helipad\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHTX.xml from northwind-airport-ehtx-texel/scenery/EHTX-airport.bgl: 7 positions, of which 1 helipad\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("test/EHTX.bgl is not listed in the layout.json of its package"));
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHSE.xml: 9 positions\n"));
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHMZ.xml: 4 positions\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHSE.xml from skyforge-airport-ehse-breda/scenery/airport-polygons.bgl: 9 positions\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHMZ.xml from meridian-airport-ehmz-midden-zeeland/scenery/EHMZ-ap.bgl: 4 positions\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("/Community/meridian-airport-ehmz-midden-zeeland read from "));
     EXPECT_FALSE(SCAN_AIRPORTS.value());
 
