@@ -120,11 +120,14 @@ bool lf_followLink(WalkLinks& LINKS, const std::filesystem::path& LINK, std::vec
         lf_note(OUT, fmt::format("link {} cannot be followed, skipped: {}", gf_utf16ToUtf8(LINK), answer.error));
         return false;
     case PackageLinks::Verdict::intoScanFolder:
+        lf_note(OUT, fmt::format("link {} leads to {}{}", gf_utf16ToUtf8(LINK), gf_utf16ToUtf8(answer.target),
+                                 READ_ELSEWHERE));
+        return false;
     case PackageLinks::Verdict::throughOtherLink:
         break;
     }
-    lf_note(OUT, fmt::format("link {} leads to {}{}", gf_utf16ToUtf8(LINK), gf_utf16ToUtf8(answer.target),
-                             READ_ELSEWHERE));
+    lf_note(OUT, fmt::format("link {} leads to {}, into or around {}{}", gf_utf16ToUtf8(LINK),
+                             gf_utf16ToUtf8(answer.target), gf_utf16ToUtf8(answer.other), READ_ELSEWHERE));
     return false;
 }
 
