@@ -23,6 +23,8 @@ static_assert(std::endian::native == std::endian::little, "BGL words are read in
 namespace {
 
 constexpr std::uint32_t AIRPORT_SECTION = 3;
+// The list of the file's airports that the simulator's compiler writes beside its airport section.
+constexpr std::uint32_t AIRPORT_SUMMARY_SECTION = 0x2C;
 // The airport record of the 2020 simulator and the newer one of the 2024 simulator.
 constexpr std::uint32_t AIRPORT_RECORD = 0x0056;
 constexpr std::uint32_t AIRPORT_RECORD_2024 = 0x0113;
@@ -42,6 +44,8 @@ constexpr double FULL_TURN = 6.283185307179586;
 constexpr const char* EM_DASH = "\x97";
 // How a refusal for a damaged file header begins.
 constexpr std::string_view HEADER_DAMAGE = "its header is damaged:";
+// A file whose airport section lost its type: its airport summary is left.
+constexpr std::string_view SUMMARY_ONLY = "it lists an airport summary but no airport section";
 
 // Why a section table of COUNT entries cannot be read (it lists none, or more than the file holds).
 std::string lf_sectionTableDamage(std::uint64_t COUNT)
@@ -126,11 +130,15 @@ public:
             refuse(fmt::format("{} {}", HEADER_DAMAGE, lf_sectionTableDamage(count)));
             return std::move(m_result);
         }
+        bool airportSection = false;
+        bool summarySection = false;
         for (std::size_t i = 0; i < count && !m_done; ++i) {
             if (!step(1)) {
                 break;
             }
             const std::size_t e = 14 + 5 * i;
+            airportSection = airportSection || m_w[e] == AIRPORT_SECTION;
+            summarySection = summarySection || m_w[e] == AIRPORT_SUMMARY_SECTION;
             if (m_w[e] != AIRPORT_SECTION || ((m_w[e + 1] & 0x10000u) | 0x40000u) != 0x40000u) {
                 continue;
             }
@@ -138,6 +146,9 @@ public:
             if (t + 2 < n) {
                 walkSection(m_w[t + 2] / 4);
             }
+        }
+        if (summarySection && !airportSection && !m_done) {
+            refuse(fmt::format("{} {}", HEADER_DAMAGE, SUMMARY_ONLY));
         }
         return std::move(m_result);
     }
@@ -393,6 +404,7 @@ bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& 
     if (n == 0 || n > (size - HEADER_BYTES) / SECTION_ENTRY_BYTES) {
         return damaged(fmt::format("{} {}", HEADER_DAMAGE, lf_sectionTableDamage(n)));
     }
+    bool summary = false;
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uintmax_t at = HEADER_BYTES + SECTION_ENTRY_BYTES * i;
         std::uint32_t type = 0;
@@ -402,6 +414,10 @@ bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& 
         if (type == AIRPORT_SECTION) {
             return true;  // the survey refuses it, with the reason, when its header size is wrong
         }
+        summary = summary || type == AIRPORT_SUMMARY_SECTION;
+    }
+    if (summary) {
+        return true;  // the survey refuses it with the reason, and the second pass takes it up
     }
     if (header != HEADER_BYTES) {
         return damaged(fmt::format("{} its header size is {}, not {}", HEADER_DAMAGE, header, HEADER_BYTES));

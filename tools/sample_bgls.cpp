@@ -155,7 +155,8 @@ bb::Bytes lf_groningen()
     bb::Bytes damaged = bb::parkingRecord(parkings);
     bb::putU16(damaged, 0, bb::PARKING_ID ^ 0x0040);
     return bb::bglFile({{bb::AIRPORT_SECTION, 1,
-                         bb::airportRecord("EHGG", 5000, {bb::helipadRecord({53.1205, 6.5830, 20.0f}), damaged})}});
+                         bb::airportRecord("EHGG", 5000, {bb::helipadRecord({53.1205, 6.5830, 20.0f}), damaged})},
+                        {bb::AIRPORT_SUMMARY_SECTION, 1, bb::record(0x0019, 32)}});
 }
 
 // Midden-Zeeland, a package kept outside the Packages folder and linked into Community.

@@ -212,6 +212,14 @@ TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
         {"header only", bb::Bytes(good.begin(), good.begin() + 56),
          damaged + "it has 56 bytes, too few for a header and its section table", damaged + "it is too short for its header"},
         {"subsection entries of 20 bytes", with(56 + 4, 0x10001), "", ""},
+        // The airport section's type lost a bit; the airport summary the compiler writes beside
+        // it tells that it was there.
+        {"airport section type damaged", [] {
+             bb::Bytes b = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {})},
+                                        {bb::AIRPORT_SUMMARY_SECTION, 1, bb::record(0x0019, 16)}});
+             bb::putU32(b, 56, bb::AIRPORT_SECTION ^ 0x10);
+             return b;
+         }(), "", damaged + "it lists an airport summary but no airport section"},
         {"no airport section", with(56, 4), "", ""},
     };
     const fs::path file = dir() / "x.bgl";
