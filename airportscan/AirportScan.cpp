@@ -115,12 +115,16 @@ void lf_generateFromFacilities(AirportFile& RECORD, const fs::path& SOURCE, cons
 {
     const std::string code = RECORD.code.str();
     const std::string source = gf_utf16ToUtf8(SOURCE);
+    const PackageOrder from = lf_packageOrder(SOURCE, SCAN_FOLDER);
+    if (lf_heldByLaterPackage(RECORD, from)) {
+        return;
+    }
     int helipads = 0;
     FacilityRead status = FacilityRead::notRead;
     gf_readFacilityParkings(code, RECORD, helipads, &status);
     switch (status) {
     case FacilityRead::ok:
-        lf_generateApf(RECORD, helipads, lf_packageOrder(SOURCE, SCAN_FOLDER), StandSource::facilityData);
+        lf_generateApf(RECORD, helipads, from, StandSource::facilityData);
         return;
     case FacilityRead::noStands:
         // A stand-less airfield is normal: it gets no airport file and the scan goes on.

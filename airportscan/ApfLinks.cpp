@@ -54,6 +54,23 @@ private:
     fs::path m_airport;
 };
 
+// The scan-log line on an airport that two packages (or two files of one) hold.
+void lf_tellTwoSources(std::string_view CODE, const PackageOrder& EARLIER, const PackageOrder& LATER)
+{
+    if (EARLIER.package != LATER.package) {
+        gf_scanLog("{} is in two packages, {} and {}: the simulator loads {} later, its airport is taken", CODE,
+                   EARLIER.package, LATER.package, LATER.package);
+    } else {
+        gf_scanLog("{} is in two files of {}, {} and {}: {} is taken, as the later by name", CODE, LATER.package,
+                   EARLIER.file, LATER.file, LATER.file);
+    }
+}
+
+const fs::path& lf_folderOf(const AirportFile& RECORD)
+{
+    return RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath;
+}
+
 // Whether FROM may write the airport CODE into FOLDER (its claim held): true unless a package
 // that the simulator loads later wrote it. A package loaded later replaces what an earlier one
 // wrote (its link file and generated file are removed); either way the scan log names both
@@ -76,13 +93,7 @@ bool lf_takeAirport(const fs::path& FOLDER, std::string_view CODE, const Package
             owner->second = FROM;
         }
     }
-    if (earlier.package != later.package) {
-        gf_scanLog("{} is in two packages, {} and {}: the simulator loads {} later, its airport is taken", CODE,
-                   earlier.package, later.package, later.package);
-    } else {
-        gf_scanLog("{} is in two files of {}, {} and {}: {} is taken, as the later by name", CODE, later.package,
-                   earlier.file, later.file, later.file);
-    }
+    lf_tellTwoSources(CODE, earlier, later);
     if (replaces) {
         std::error_code ec;
         fs::remove(FOLDER / gf_apfTxtPath(CODE), ec);
@@ -199,7 +210,7 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
                    RECORD.stands.size(), MAX_AIRPORT_STANDS);
         return;
     }
-    const fs::path& folder = RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath;
+    const fs::path& folder = lf_folderOf(RECORD);
     std::sort(RECORD.stands.begin(), RECORD.stands.end(),
               [](const Stand& A, const Stand& B) { return A.name < B.name; });
     // The document is made before the file is claimed, so that the tasks make theirs at the same time.
@@ -227,6 +238,21 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
     if (!text || !gf_commitApfText(*text, file, ApfWriteMode::generated)) {
         gf_scanLog("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
     }
+}
+
+bool lf_heldByLaterPackage(const AirportFile& RECORD, const PackageOrder& FROM)
+{
+    PackageOrder later;
+    {
+        std::lock_guard lock(g_apfWriteMutex);
+        const auto owner = s_owners.find(lf_folderOf(RECORD) / RECORD.code.view());
+        if (owner == s_owners.end() || !(FROM < owner->second)) {
+            return false;
+        }
+        later = owner->second;
+    }
+    lf_tellTwoSources(RECORD.code.view(), FROM, later);
+    return true;
 }
 
 void lf_clearAirportOwners()

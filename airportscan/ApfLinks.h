@@ -32,6 +32,9 @@ enum class StandSource { bgl, facilityData };
 // airport stands in its folder from a package that the simulator loads after FROM's.
 void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM = {},
                     StandSource SOURCE = StandSource::bgl);
+// Whether a package that the simulator loads after FROM gave the airport its file already (the
+// scan log names both): reading its stands for FROM would be work for nothing.
+bool lf_heldByLaterPackage(const AirportFile& RECORD, const PackageOrder& FROM);
 // Forgets which package each airport of the last scan came from (the start of a scan).
 void lf_clearAirportOwners();
 

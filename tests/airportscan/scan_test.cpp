@@ -240,14 +240,18 @@ TEST_F(AirportScanTest, AirportInTwoPackagesIsTakenFromTheOneLoadedLater)
         {community() / "Skyforge-ehhv", "EHHV", 4},      // before "meridian" byte-wise, after it by name
         {community() / "polderworks-ehrd", "EHRD", 3},   // in the archive: a link file
         {community() / "zz-northwind-ehrd", "EHRD", 6},  // loaded later and generated: the link goes
+        // One that needs facility data, held by a package loaded later: the simulator (not
+        // running here) is not asked.
+        {community() / "meridian-egcc", "EGCC", 0},
+        {community() / "northwind-egcc", "EGCC", 3},
     };
     for (const auto& [folder, code, parkings] : packages) {
         package(folder, code);
-        bb::writeFile(folder / "scenery" / "ap.bgl", airportBgl(code, 52.0, 5.0, parkings));
+        bb::writeFile(folder / "scenery" / "ap.bgl", parkings > 0 ? airportBgl(code, 52.0, 5.0, parkings) : unreadableBgl());
     }
     gf_scanAirports();
 
-    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHHV.xml", "EHLE.xml", "EHRD.xml"}));
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EGCC.xml", "EHHV.xml", "EHLE.xml", "EHRD.xml"}));
     EXPECT_EQ(folderNames(g_mySimaddonPath), (std::set<std::string>{"EHAM.txt"}));
     for (const auto& [code, parkings] : std::vector<std::pair<const char*, int>>{{"EHLE", 5}, {"EHHV", 4}, {"EHRD", 6}}) {
         EXPECT_THAT(readFile(g_myThirdpartyPath / (std::string(code) + ".xml")),
@@ -267,6 +271,8 @@ TEST_F(AirportScanTest, AirportInTwoPackagesIsTakenFromTheOneLoadedLater)
                                                        community() / "Skyforge-ehhv")));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr(told("EHRD", community() / "polderworks-ehrd",
                                                        community() / "zz-northwind-ehrd")));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr(told("EGCC", community() / "meridian-egcc", community() / "northwind-egcc")));
+    EXPECT_FALSE(SCAN_AIRPORTS.value());
 }
 
 // Whatever the walk leaves unread is named with the reason: a linked package that leads
