@@ -226,13 +226,13 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
         return;
     }
     const std::size_t n = RECORD.stands.size();
-    std::string from;
+    std::string origin;
     if (SOURCE == StandSource::facilityData) {
-        from = fmt::format(" from the simulator's facility data ({})", RECORD.bglPath);
+        origin = fmt::format(" from the simulator's facility data ({})", RECORD.bglPath);
     } else if (!RECORD.bglPath.empty()) {
-        from = " from " + RECORD.bglPath;
+        origin = " from " + RECORD.bglPath;
     }
-    gf_scanLog("Generated {}{}: {} position{}{}", fileName, from, n, gf_plural(n),
+    gf_scanLog("Generated {}{}: {} position{}{}", fileName, origin, n, gf_plural(n),
                HELIPADS >= 1 ? fmt::format(", of which {} helipad{}\n", HELIPADS, gf_plural(HELIPADS)) : "");
     const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
     if (!text || !gf_commitApfText(*text, file, ApfWriteMode::generated)) {

@@ -749,10 +749,8 @@ void lf_readBglFile(const std::filesystem::path& PATH, const BglWalkState* WALK,
     // to be believed is refused whole, as one with a damaged record is.
     std::vector<ReadAirport> read;
     read.reserve(survey.airports.size());
-    for (const BglAirport& airport : survey.airports) {
-        if (!survey.refusal.empty()) {
-            break;
-        }
+    for (std::size_t i = 0; survey.refusal.empty() && i < survey.airports.size(); ++i) {
+        const BglAirport& airport = survey.airports[i];
         // Each airport has lines of its own beside those of the file's survey.
         const ScanLogQuota quota(fmt::format("{} of {}", airport.code.view(), text), BGL_MAX_LOG_LINES);
         ReadAirport& a = read.emplace_back(ReadAirport{&airport, lf_airportFileFromBgl(airport.p, words), {}});

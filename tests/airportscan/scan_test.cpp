@@ -301,32 +301,6 @@ TEST_F(AirportScanTest, EveryFileTheWalkLeavesIsNamedWithItsReason)
                            ": not read, its header is damaged: its table of 1000 sections runs past the end of the file"));
 }
 
-// A parking list whose id lost a bit leaves an airport of its helipads alone: the file is taken
-// as damaged and the airport read from the simulator's facility data.
-TEST_F(AirportScanTest, AirportWhoseStandsFallFarShortIsReadFromFacilityData)
-{
-    const fs::path lelystad = community() / "northwind-ehle";
-    package(lelystad, "Lelystad");
-    std::vector<bb::Parking> parkings;
-    for (std::uint32_t i = 1; i <= 20; ++i) {
-        parkings.push_back(parking(2, i, 52.46, 5.52 + 0.0005 * i));
-    }
-    bb::Bytes flipped = bb::parkingRecord(parkings);
-    bb::putU16(flipped, 0, 0x00A7);
-    const fs::path bgl = lelystad / "scenery" / "EHLE.bgl";
-    bb::writeFile(bgl, bb::bglFile({{bb::AIRPORT_SECTION, 1,
-                                     bb::airportRecord("EHLE", 0, {bb::helipadRecord({52.47, 5.52, 20.0f}), flipped})}}));
-    facilityAirport("EHLE", 20, 52.46, 5.52);
-
-    ScanPool pool;
-    lf_scanBglFolders(community(), pool);
-
-    EXPECT_TRUE(scanLogHas(bgl.string() + ": the airport record of EHLE gives 0 stands of its 20 parking records; no airport "
-                                          "of it is taken"));
-    EXPECT_TRUE(scanLogHas("Generated EHLE.xml from the simulator's facility data (northwind-ehle/scenery/EHLE.bgl): 20 positions"));
-    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"), ::testing::HasSubstr(R"(<parameter name="num_parkpos" value="20")"));
-}
-
 // The line that closes a scan with nothing to send says what the scan found.
 TEST_F(AirportScanTest, ClosingLineTellsWhatWasFound)
 {
