@@ -237,7 +237,7 @@ bool lf_startSession()
     lf_waitFor([] { return g_qnhReceived.load(); }, LOGIN_STEP, LOGIN_LIMIT);
     gf_checkParkAirports();
 
-    g_acceptBatches = true;
+    gf_acceptLiveBatches(true);
     gf_startTrafficReader();
     if (!lf_waitFor([] { return g_trafficReceived.load(); }, POLL_STEP, FIRST_TRAFFIC_LIMIT)) {
         if (!gf_stopRequested()) {
@@ -257,12 +257,7 @@ void lf_resetSession()
     gf_clearSessionLists();
     // Queued creates view the livery tables, which closing down may clear next.
     gf_clearSimQueues();
-    {
-        std::lock_guard lock(g_batchMutex);
-        g_bufferedTraffic.clear();
-        // History batches of the ended session would otherwise be merged into the next one.
-        g_historyBatches.clear();
-    }
+    gf_dropWaitingBatches();
 }
 
 void lf_closingDown()
@@ -271,7 +266,7 @@ void lf_closingDown()
     gf_logMostActiveLive();
     gf_logLine("Exiting: {}", gf_exitReasonText(reason));
     g_stopSession = true;
-    g_acceptBatches = false;
+    gf_acceptLiveBatches(false);
     gf_stopReaders();
     gf_stopSimClient();
     // Scan workers given up after a time-out must end before their lists can go.

@@ -204,15 +204,16 @@ void lf_deliverBatch(int32_t TICK)
     if (n < kPreloaded || n >= kPoints) {
         return;
     }
+    std::vector<qmt::LiveTrafficRecord> batch;
     for (uint32_t i = 0; i < kAircraft; ++i) {
         qmt::LiveTrafficRecord r;
         r.callsign = "AC" + std::to_string(i);
         r.pos = g_reports[i][static_cast<std::size_t>(n)];
         r.reportTime = 1000.0 + 2.0 * n + static_cast<double>(i % kReportTicks) / 100.0;
         r.hexId = 0x300000 + i;
-        qmt::g_trafficRecords.push_back(std::move(r));
+        batch.push_back(std::move(r));
     }
-    qmt::gf_intakeTrafficBatch(qmt::kLiveDelay);
+    qmt::gf_intakeTrafficBatch(batch, qmt::kLiveDelay);
 }
 
 // The simulator's answer to the range request: ground data of every aircraft of ours and of the

@@ -13,7 +13,7 @@ std::vector<uint32_t> g_addingStack;
 std::deque<AiCreateRequest> g_liveAddingDeque;
 std::deque<AiCreateRequest> g_staticAddingDeque;
 std::deque<uint32_t> g_removalDeque;
-std::vector<SimNotification> g_activationList;
+std::vector<PendingActivation> g_activationList;
 std::vector<std::string> g_blockedGhosts;
 std::list<uint32_t> g_twinCheckIds;
 std::atomic<int32_t> g_tickCounter{0};

@@ -17,6 +17,14 @@
 
 namespace qmt {
 
+// A created aircraft waiting for its activation: the simulator's report of the creation and the
+// ticks it has waited since.
+struct PendingActivation {
+    static constexpr int32_t kDone = -1; // activated, or given up; swept at the end of the pass
+    SimNotification note;
+    int32_t ticks = 0;
+};
+
 // ---- global containers (worker thread only, unless stated) ----
 
 // All live aircraft; the tick walks them all, so they lie in huge pages.
@@ -26,7 +34,7 @@ extern std::vector<uint32_t> g_addingStack;           // hex ids just spawned; t
 extern std::deque<AiCreateRequest> g_liveAddingDeque;   // live create requests waiting for the pacing step
 extern std::deque<AiCreateRequest> g_staticAddingDeque; // static create requests waiting for the pacing step
 extern std::deque<uint32_t> g_removalDeque;           // object ids waiting for the pacing step to remove them
-extern std::vector<SimNotification> g_activationList; // created aircraft waiting for activation; spare field = tick counter
+extern std::vector<PendingActivation> g_activationList; // created aircraft waiting for activation
 extern std::vector<std::string> g_blockedGhosts;      // callsigns of removed ghosts
 extern std::list<uint32_t> g_twinCheckIds;            // hex ids for the once-a-second twin check
 extern std::atomic<int32_t> g_tickCounter;            // ticks of the worker loop; read by the traffic reader too

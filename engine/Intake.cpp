@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "core/AcKind.h"
 #include "core/Airports.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -19,7 +20,10 @@
 
 namespace qmt {
 
+std::mutex g_batchMutex;
+std::vector<LiveTrafficRecord> g_bufferedTraffic;
 std::vector<std::vector<LiveTrafficRecord>> g_historyBatches;
+std::atomic<bool> g_acceptBatches{false};
 
 namespace {
 
@@ -122,11 +126,10 @@ bool lf_dropAgainstLast(const LiveAc& AC, const LiveTrafficRecord& R)
 
 } // namespace
 
-void gf_intakeTrafficBatch(int32_t DELAY)
+void gf_intakeTrafficBatch(std::vector<LiveTrafficRecord>& BATCH, int32_t DELAY)
 {
-    auto& batch = g_trafficRecords;
+    auto& batch = BATCH;
     if (batch.empty()) {
-        g_trafficCount = 0;
         return;
     }
     const auto before = batch.size();
@@ -156,8 +159,8 @@ void gf_mergeHistoryBatches()
 {
     std::vector<std::vector<LiveTrafficRecord>> batches;
     {
-        std::lock_guard lock(g_batchMutex);
-        if (g_historyBatches.empty()) {
+        std::unique_lock lock(g_batchMutex, std::try_to_lock);
+        if (!lock.owns_lock() || g_historyBatches.empty()) {
             return;
         }
         batches.swap(g_historyBatches);
@@ -167,6 +170,20 @@ void gf_mergeHistoryBatches()
             lf_mergeLiveRecord(r);
         }
     }
+}
+
+std::size_t gf_takeLiveRecords(std::span<LiveTrafficRecord> RECORDS)
+{
+    std::unique_lock lock(g_batchMutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        return 0;
+    }
+    std::size_t taken = 0;
+    while (taken < RECORDS.size() && !g_bufferedTraffic.empty()) {
+        RECORDS[taken++] = std::move(g_bufferedTraffic.back());
+        g_bufferedTraffic.pop_back();
+    }
+    return taken;
 }
 
 void lf_mergeLiveRecord(LiveTrafficRecord& RECORD)
@@ -217,26 +234,25 @@ void lf_addNewLiveAc(LiveTrafficRecord& RECORD)
 
 void lf_newLiveAc(LiveTrafficRecord& RECORD)
 {
-    const auto category = static_cast<uint32_t>(gf_modelCategory(RECORD.kind.modelId));
-    switch (category) {
-    case 0: // Light
+    switch (gf_modelCategory(RECORD.kind.modelId)) {
+    case AcCategory::Light:
         if (!LIGHT_AIRCRAFT.value()) {
             return;
         }
         break;
-    case 4: // HighPerf
+    case AcCategory::HighPerf:
         if (!HIGH_PERF_AIRCRAFT.value()) {
             return;
         }
         break;
-    case 5: // Rotorcraft
+    case AcCategory::Rotorcraft:
         if (!HELICOPTERS.value()) {
             return;
         }
         break;
-    case 1:
-    case 2:
-    case 3:
+    case AcCategory::Buzjets:
+    case AcCategory::Large:
+    case AcCategory::Heavy:
         break;
     default:
         return;
@@ -262,11 +278,23 @@ void gf_attachIntake()
     gf_setTrafficBatchSink(&gf_intakeTrafficBatch);
 }
 
+void gf_acceptLiveBatches(bool ACCEPT)
+{
+    g_acceptBatches = ACCEPT;
+}
+
+void gf_dropWaitingBatches()
+{
+    std::lock_guard lock(g_batchMutex);
+    g_bufferedTraffic.clear();
+    g_historyBatches.clear();
+}
+
 void gf_resetIntakeForTests()
 {
     gf_attachIntake();
-    std::lock_guard lock(g_batchMutex);
-    g_historyBatches.clear();
+    gf_acceptLiveBatches(false);
+    gf_dropWaitingBatches();
 }
 
 } // namespace qmt

@@ -23,7 +23,6 @@ namespace {
 
 constexpr std::size_t kMaxStreamPoints = 200;
 constexpr int32_t kReachWindowTicks = 3000;
-constexpr int32_t kMinLegTicks = 25;
 constexpr double kReachableKt = 50.0;
 constexpr double kReachableFactor = 1.3;
 constexpr double kJitterDeg = 0.00015;

@@ -4,14 +4,13 @@
 #include <stdexcept>
 
 #include "core/AcKind.h"
+#include "core/Geo.h"
 #include "core/Random.h"
 #include "core/RefData.h"
 
 namespace qmt {
 
 namespace {
-
-constexpr double kRadiansPerDegree = 0.017453292519943295;
 
 // Indexed by AcCategory: Light, Buzjets, Large, Heavy, HighPerf, Rotorcraft.
 // A helicopter lifts off nearly level and climbs away at a gentle pitch, within 15 degrees.
@@ -66,8 +65,8 @@ void gf_makeParkedAc(AcProfile& PROFILE, const TrafficRecordHead& RECORD)
     PROFILE.touchdownSlots = lf_categoryValue(kTouchdownSlots, cat);
     PROFILE.rotationSlots = lf_categoryValue(kRotationSlots, cat);
     PROFILE.airSlots = lf_categoryValue(kAirSlots, cat);
-    PROFILE.takeOffPitch = gf_jitter(lf_categoryValue(kTakeOffPitchDeg, cat), 2.5) * kRadiansPerDegree;
-    PROFILE.climbPitch = gf_jitter(lf_categoryValue(kClimbPitchDeg, cat), 5.0) * kRadiansPerDegree;
+    PROFILE.takeOffPitch = gf_jitter(lf_categoryValue(kTakeOffPitchDeg, cat), 2.5) * DEG_TO_RAD;
+    PROFILE.climbPitch = gf_jitter(lf_categoryValue(kClimbPitchDeg, cat), 5.0) * DEG_TO_RAD;
     PROFILE.pitchRate = lf_categoryValue(kPitchRateRad, cat);
 }
 

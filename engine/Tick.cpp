@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "core/Geo.h"
 #include "core/KindText.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -27,15 +28,10 @@ namespace qmt {
 
 namespace {
 
-constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr int32_t kActivationTicks = 200;
-constexpr int32_t kDone = -1;
 // Object ids up to this are not AI objects of ours.
 constexpr uint32_t kMinObjectId = 3;
 constexpr std::size_t kLiveAcPlaces = 512;
-
-int32_t lf_counter(const SimNotification& E) { return static_cast<int32_t>(E.spare); }
-void lf_setCounter(SimNotification& E, int32_t VALUE) { E.spare = static_cast<uint32_t>(VALUE); }
 
 // An object the simulator made for a record that is gone or has moved on: take it out again.
 void lf_removeOrphanObject(uint32_t OBJECT_ID)
@@ -66,9 +62,9 @@ bool lf_anyRemoveFlag(const LiveAc& AC) { return AC.remove != 0 || AC.removed !=
 // An object that is gone needs no activation, and no removal when its entry comes up.
 void lf_dropActivationOf(uint32_t OBJECT_ID)
 {
-    for (SimNotification& e : g_activationList) {
-        if (e.objectId == OBJECT_ID && e.kind == NOTE_LIVE_CREATED) {
-            lf_setCounter(e, kDone);
+    for (PendingActivation& e : g_activationList) {
+        if (e.note.objectId == OBJECT_ID && e.note.kind == NOTE_LIVE_CREATED) {
+            e.ticks = PendingActivation::kDone;
         }
     }
 }
@@ -164,8 +160,9 @@ void lf_onStaticCg(const SimNotification& N)
         ac->cgHeight = N.value1;
     }
     ac->groundPitch = N.value2;
-    if (N.value2 <= -0.017453292519943295 || N.value2 > 0.04363323129985824) {
-        ac->groundPitch = 0.012217304763960306;
+    // A static pitch outside -1 to 2.5 degrees is no attitude of a parked aircraft.
+    if (N.value2 <= -1.0 * DEG_TO_RAD || N.value2 > 2.5 * DEG_TO_RAD) {
+        ac->groundPitch = 0.7 * DEG_TO_RAD;
     }
 }
 
@@ -210,8 +207,7 @@ void lf_onLiveCreated(const SimNotification& N)
         return;
     }
     if (lf_onLiveAcCreated(*ac, N)) {
-        g_activationList.push_back(N);
-        lf_setCounter(g_activationList.back(), 0);
+        g_activationList.push_back(PendingActivation{.note = N});
         // The object is in the simulator from this frame on: it is driven at once, from where the
         // create put it (its front point), catching up on the time the creation took at no more
         // than the pace of its legs allows; its lights, engines and configuration follow at its
@@ -229,17 +225,18 @@ void lf_onLiveCreated(const SimNotification& N)
     }
 }
 
-void lf_activateLive(SimNotification& E)
+void lf_activateLive(PendingActivation& P)
 {
+    const SimNotification& E = P.note;
     LiveAc* ac = gf_findLiveAc(E.aircraftId);
     if (ac == nullptr || ac->objectId != E.objectId) {
         lf_removeOrphanObject(E.objectId);
-        lf_setCounter(E, kDone);
+        P.ticks = PendingActivation::kDone;
         return;
     }
     if (ac->state != AcState::active) {
         // Removed while it waited: its removal is on its way.
-        lf_setCounter(E, kDone);
+        P.ticks = PendingActivation::kDone;
         return;
     }
     const uint32_t obj = ac->objectId;
@@ -264,24 +261,25 @@ void lf_activateLive(SimNotification& E)
         gf_setThrottle(*ac, gf_throttleFor(*ac, 0));
         gf_setFlaps(*ac, isTaxi ? 1 : 0);
     }
-    lf_setCounter(E, kDone);
+    P.ticks = PendingActivation::kDone;
 }
 
-void lf_activateStatic(SimNotification& E)
+void lf_activateStatic(PendingActivation& P)
 {
+    const SimNotification& E = P.note;
     auto it = std::find_if(g_staticAcs.begin(), g_staticAcs.end(), [&](const SimAc& S) {
         return S.id == E.aircraftId && S.state == AcState::adding2sim && S.objectId == 0;
     });
     if (it == g_staticAcs.end()) {
         lf_removeOrphanObject(E.objectId);
-        lf_setCounter(E, kDone);
+        P.ticks = PendingActivation::kDone;
         return;
     }
     SimAc& ac = *it;
     gf_setAcState(ac, AcState::active);
     ac.objectId = E.objectId;
     lf_setParkedConfig(ac);
-    lf_setCounter(E, kDone);
+    P.ticks = PendingActivation::kDone;
     if (gf_isLogOpen()) {
         gf_logLine("{:8}: {:8} parked", gf_standName(ac.standId), ac.callsign);
     }
@@ -347,10 +345,9 @@ bool updateLiveAc(LiveAc& AC)
         }
         if (AC.objectId != 0) {
             const auto& b = AC.block;
-            g_positionWriteBuffer.push_back(PositionUpdate{b[kBlockLat], b[kBlockLon], b[kBlockPitch],
-                                                           b[kBlockBank], b[kBlockHeading], b[kBlockAlt],
-                                                           b[kBlockVerticalSpeed], b[kBlockAirspeed],
-                                                           AC.objectId});
+            gf_queuePosition(PositionUpdate{b[kBlockLat], b[kBlockLon], b[kBlockPitch], b[kBlockBank],
+                                            b[kBlockHeading], b[kBlockAlt], b[kBlockVerticalSpeed],
+                                            b[kBlockAirspeed], AC.objectId});
         } else {
             gf_logWarning("{} objectid=0? hexid: {},cs:{}, reg:{}, aimo:{} sz:{}", "updateLiveAc", AC.id,
                           AC.callsign, AC.registration, gf_kindText(AC.kind), AC.stream.size());
@@ -360,22 +357,34 @@ bool updateLiveAc(LiveAc& AC)
     } catch (const std::exception& e) {
         gf_logLine("{}: {} {}, sz:{}, fs:{}, st:{}", "updateLiveAc", e.what(), gf_acDescription(AC),
                    AC.stream.size(), gf_phaseName(AC.flightState), gf_lifeStateName(AC.state));
-        return AC.remove != 0;
+        // The same error would come back every tick: this aircraft goes, the others drive on.
+        try {
+            removeAircraftFromSim(AC, "error while driving");
+        } catch (const std::exception&) {
+            AC.remove = 1;
+        }
+        return lf_anyRemoveFlag(AC);
     }
 }
 
 void gf_handleSimNotifications()
 {
-    std::lock_guard notifyLock(g_simNotifyMutex);
+    // The reports are taken out under the simulator thread's mutex and handled after it; while
+    // that thread appends, they wait for the next tick.
+    static std::vector<SimNotification> s_notes;
+    s_notes.clear();
+    if (!gf_takeSimNotifications(s_notes)) {
+        lf_activateCreated();
+        return;
+    }
     const ObjectIdIndexScope byObjectId;
-    for (const SimNotification& n : g_simNotifications) {
+    for (const SimNotification& n : s_notes) {
         switch (n.kind) {
         case NOTE_LIVE_CREATED:
             lf_onLiveCreated(n);
             break;
         case NOTE_STATIC_CREATED:
-            g_activationList.push_back(n);
-            lf_setCounter(g_activationList.back(), 0);
+            g_activationList.push_back(PendingActivation{.note = n});
             break;
         case NOTE_OBJECT_REMOVED:
             gf_removeFlightPlan(n.objectId);
@@ -397,29 +406,30 @@ void gf_handleSimNotifications()
             break;
         }
     }
-    g_simNotifications.clear();
-    if (!g_activationList.empty()) {
-        lf_activateCreated();
-    }
+    s_notes.clear();
+    lf_activateCreated();
 }
 
 void lf_activateCreated()
 {
+    if (g_activationList.empty()) {
+        return;
+    }
     bool anyDone = false;
-    for (SimNotification& e : g_activationList) {
-        const int32_t counter = lf_counter(e);
+    for (PendingActivation& e : g_activationList) {
+        const int32_t counter = e.ticks;
         if (counter < 0) {
             anyDone = true;
             continue;
         }
         if (counter < kActivationTicks) {
-            lf_setCounter(e, counter + 1);
-            if (e.kind == NOTE_LIVE_CREATED && (counter + 1 == 50 || counter + 1 == 100)) {
-                gf_queueClientEvent(e.objectId, ALL_LIGHTS_TOGGLE, 0);
+            e.ticks = counter + 1;
+            if (e.note.kind == NOTE_LIVE_CREATED && (counter + 1 == 50 || counter + 1 == 100)) {
+                gf_queueClientEvent(e.note.objectId, ALL_LIGHTS_TOGGLE, 0);
             }
             continue;
         }
-        if (e.kind == NOTE_LIVE_CREATED) {
+        if (e.note.kind == NOTE_LIVE_CREATED) {
             lf_activateLive(e);
         } else {
             lf_activateStatic(e);
@@ -427,7 +437,7 @@ void lf_activateCreated()
         anyDone = true;
     }
     if (anyDone) {
-        std::erase_if(g_activationList, [](const SimNotification& E) { return lf_counter(E) < 0; });
+        std::erase_if(g_activationList, [](const PendingActivation& E) { return E.ticks < 0; });
     }
 }
 
@@ -500,18 +510,11 @@ void lf_handleAddingStack()
     gf_swapPositionBuffers();
     gf_paceAddingStack();
 
-    // Up to two records a tick, taken from the back of the handed-over batch. They are taken
-    // out under the batch mutex and merged after it, so that mutex is never held together
-    // with the queue mutex that the merge may take.
+    // Up to two records a tick from the back of the handed-over batch, merged after the batch
+    // mutex is let go, so that it is never held together with the queue mutex that the merge may
+    // take. While the reader hands a batch over, they wait for the next tick.
     std::array<LiveTrafficRecord, 2> records;
-    std::size_t taken = 0;
-    {
-        std::lock_guard batchLock(g_batchMutex);
-        while (taken < records.size() && !g_bufferedTraffic.empty()) {
-            records[taken++] = std::move(g_bufferedTraffic.back());
-            g_bufferedTraffic.pop_back();
-        }
-    }
+    const std::size_t taken = gf_takeLiveRecords(records);
     for (std::size_t n = 0; n < taken; ++n) {
         lf_mergeLiveRecord(records[n]);
     }
@@ -531,9 +534,9 @@ void lf_handleAddingStack()
                 request.initPos.Latitude = b[kBlockLat];
                 request.initPos.Longitude = b[kBlockLon];
                 request.initPos.Altitude = b[kBlockAlt];
-                request.initPos.Pitch = b[kBlockPitch] * kDegreesPerRadian;
-                request.initPos.Bank = b[kBlockBank] * kDegreesPerRadian;
-                request.initPos.Heading = b[kBlockHeading] * kDegreesPerRadian;
+                request.initPos.Pitch = b[kBlockPitch] * RAD_TO_DEG;
+                request.initPos.Bank = b[kBlockBank] * RAD_TO_DEG;
+                request.initPos.Heading = b[kBlockHeading] * RAD_TO_DEG;
                 request.initPos.OnGround = 0;
                 request.initPos.Airspeed = 0;
                 request.callsign = ac->callsign;

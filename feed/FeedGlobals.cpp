@@ -6,9 +6,6 @@
 namespace qmt {
 
 std::vector<LiveTrafficRecord> g_trafficRecords;
-std::mutex g_batchMutex;
-std::vector<LiveTrafficRecord> g_bufferedTraffic;
-std::atomic<bool> g_acceptBatches{false};
 std::atomic<int> g_trafficCount{0};
 std::atomic<bool> g_trafficReceived{false};
 

@@ -169,11 +169,6 @@ void gf_resetFeedForTests()
 {
     gf_stopReaders();
     g_trafficRecords.clear();
-    {
-        std::lock_guard lock(g_batchMutex);
-        g_bufferedTraffic.clear();
-    }
-    g_acceptBatches = false;
     g_trafficCount = 0;
     g_trafficReceived = false;
     g_qnh = kQnhDefault;

@@ -25,30 +25,30 @@
 namespace qmt {
 
 // ---------------------------------------------------------------------------------------------
-// Batch hand-over between the Traffic Reader and the worker
+// Batches handed to the engine
+//
+// Two kinds of batch leave the Traffic Reader: the five history batches at start (the service's
+// buffered answers of the last 30 seconds) and one live batch per live answer. Each goes, as the
+// argument of the sink, to the engine's intake, which keeps what the worker is to take (the live
+// batch waiting there is the engine's g_bufferedTraffic).
 
-// The batch being delivered; the Traffic Reader thread fills it and the intake empties it.
+// The batch being delivered; the Traffic Reader thread fills it and hands it to the sink, which
+// empties it.
 extern std::vector<LiveTrafficRecord> g_trafficRecords;
-// Guards g_bufferedTraffic (and the engine's waiting history batches); taken alone.
-extern std::mutex g_batchMutex;
-// The live batch handed over to the worker; guarded by g_batchMutex.
-extern std::vector<LiveTrafficRecord> g_bufferedTraffic;
-// Whether a new live batch may be handed over; set when the main loop starts, cleared at closing down.
-extern std::atomic<bool> g_acceptBatches;
-// Records of the last traffic answer; the intake sets 0 for an empty batch.
+// Records of the last traffic answer; 0 after an empty batch.
 extern std::atomic<int> g_trafficCount;
-// Up once the buffered batches at start and the first live answer were handed over;
+// Up once the history batches at start and the first live answer were handed over;
 // the session start waits for it.
 extern std::atomic<bool> g_trafficReceived;
 
-// Where the Traffic Reader hands each batch of g_trafficRecords: the engine's intake, which plays
-// it DELAY seconds from now. The engine registers it at start-up (the feed sits below the engine
-// and never includes it); while none is registered a batch is dropped.
-using TrafficBatchSink = void (*)(int32_t DELAY);
+// Where the Traffic Reader hands each batch: the engine's intake, which plays BATCH DELAY seconds
+// from now and leaves BATCH empty. The engine registers it at start-up (the feed sits below the
+// engine and never includes it); while none is registered a batch is dropped.
+using TrafficBatchSink = void (*)(std::vector<LiveTrafficRecord>& BATCH, int32_t DELAY);
 void gf_setTrafficBatchSink(TrafficBatchSink SINK);
 
-// Delays (seconds) of the five buffered batches at start and of every live batch.
-inline constexpr int32_t kBufferedDelays[5] = {0, 6, 12, 18, 24};
+// Delays (seconds) of the five history batches at start and of every live batch.
+inline constexpr int32_t kHistoryDelays[5] = {0, 6, 12, 18, 24};
 inline constexpr int32_t kLiveDelay = 30;
 
 // ---------------------------------------------------------------------------------------------
@@ -127,8 +127,9 @@ void gf_startTrafficReader();
 void gf_stopReaders();
 
 // One turn of the readers' loops; the threads run them, tests call them directly.
-// The five buffered answers at start, each handed to the intake with its delay.
-void gf_loadBufferedTraffic();
+// The five history batches at start (the service's buffered answers), each handed to the
+// intake with its delay.
+void gf_loadHistoryTraffic();
 // One live answer, handed to the intake with delay 30. False when the query failed.
 bool gf_readLiveTrafficOnce();
 // One weather answer. False when the query failed or the QNH was refused.

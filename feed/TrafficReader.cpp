@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
-#include <numbers>
 #include <thread>
 #include <unordered_set>
 
 #include "core/AcKind.h"
 #include "core/Clock.h"
+#include "core/Geo.h"
 #include "core/LoopClock.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -19,6 +19,7 @@
 #include "core/ThreadName.h"
 #include "feed/FeedInternal.h"
 #include "feed/TrafficFeed.h"
+#include "records/AcIds.h"
 #include "simlink/SimQueues.h"
 
 namespace qmt {
@@ -26,7 +27,6 @@ namespace qmt {
 namespace {
 
 constexpr uint32_t kMaxHexId = 0xFFFFFF;
-constexpr uint32_t kLowestLiveId = 10001;
 constexpr auto kWeatherInterval = std::chrono::seconds(60);
 // Longest single wait of a reader, so that a stop flag of the session is seen soon.
 constexpr auto kWaitSlice = std::chrono::milliseconds(250);
@@ -64,16 +64,15 @@ std::atomic<int> s_weatherFailures{0};
 // The engine's intake, registered at start-up; read by the reader thread.
 std::atomic<TrafficBatchSink> s_batchSink{nullptr};
 
+// Hands g_trafficRecords to the engine's intake; the reader's buffer is empty afterwards.
 void lf_handOverBatch(int32_t DELAY)
 {
-    if (const TrafficBatchSink sink = s_batchSink.load()) {
-        sink(DELAY);
+    if (g_trafficRecords.empty()) {
+        g_trafficCount = 0;
+    } else if (const TrafficBatchSink sink = s_batchSink.load()) {
+        sink(g_trafficRecords, DELAY);
     }
-}
-
-double lf_radians(double DEGREES)
-{
-    return DEGREES * std::numbers::pi / 180.0;
+    g_trafficRecords.clear();
 }
 
 void lf_noteFailure(std::atomic<int>& COUNTER, const char* WHAT, const std::string& ERROR)
@@ -131,7 +130,7 @@ void lf_noteSuccess(std::atomic<int>& COUNTER, const char* WHAT)
 
 bool lf_isUsable(const TrafficReport& R)
 {
-    return R.hexId >= kLowestLiveId && R.hexId <= kMaxHexId && std::isfinite(R.lat) && std::isfinite(R.lon)
+    return R.hexId > kMaxStaticId && R.hexId <= kMaxHexId && std::isfinite(R.lat) && std::isfinite(R.lon)
         && std::abs(R.lat) <= 90.0 && std::abs(R.lon) <= 180.0 && std::isfinite(R.reportTime);
 }
 
@@ -165,11 +164,11 @@ LiveTrafficRecord lf_recordOf(const TrafficReport& R)
     p.airspeed = R.airspeedKt;
     p.airborne = R.onGround ? 0 : 1;
     if (R.rollDeg) {
-        p.roll = lf_radians(*R.rollDeg);
+        p.roll = *R.rollDeg * DEG_TO_RAD;
         p.hasRoll = 1;
     }
     if (R.trueHeadingDeg) {
-        p.trueHeading = lf_radians(*R.trueHeadingDeg);
+        p.trueHeading = *R.trueHeadingDeg * DEG_TO_RAD;
         p.hasTrueHeading = 1;
     }
     rec.reportTime = R.reportTime;
@@ -270,7 +269,7 @@ void lf_trafficReaderMain()
 {
     try {
         gf_logLine("Traffic Reader started");
-        gf_loadBufferedTraffic();
+        gf_loadHistoryTraffic();
         LoopTime nextLive = gf_loopNow();
         while (!lf_readersStopping()) {
             {
@@ -360,7 +359,7 @@ void lf_resetBlockedNotes()
     s_weatherFailures = 0;
 }
 
-void gf_loadBufferedTraffic()
+void gf_loadHistoryTraffic()
 {
     std::shared_ptr<TrafficSource> source;
     std::string guid;
@@ -370,7 +369,7 @@ void gf_loadBufferedTraffic()
     }
     const QueryBox box = gf_trafficQueryBox();
     std::size_t total = 0;
-    for (int32_t delay : kBufferedDelays) {
+    for (int32_t delay : kHistoryDelays) {
         if (lf_readersStopping()) {
             return;
         }
@@ -385,7 +384,6 @@ void gf_loadBufferedTraffic()
         lf_fillTrafficRecords(answer.reports, "Buffered traffic");
         total += g_trafficRecords.size();
         lf_handOverBatch(delay);
-        g_trafficRecords.clear();
     }
     gf_logLine("Traffic Reader: {} buffered report{} loaded", total, gf_plural(total));
 }
@@ -415,7 +413,6 @@ bool gf_readLiveTrafficOnce()
     lf_fillTrafficRecords(answer.reports, "Live traffic");
     g_trafficCount = static_cast<int>(g_trafficRecords.size());
     lf_handOverBatch(kLiveDelay);
-    g_trafficRecords.clear();
     g_trafficReceived = true;
     return true;
 }

@@ -30,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
 {
     fuzz::resetCore();
     gf_resetFeedForTests();
+    // The reader hands its batches to the engine's intake, as after start-up.
+    gf_resetIntakeForTests();
     gf_resetSimQueuesForTests();
     gf_resetParkAirportForTests();
     g_stopSession.store(false);
@@ -65,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
                       "parked record text");
     }
     gf_resetFeedForTests();
+    gf_resetIntakeForTests();
     gf_resetSimQueuesForTests();
     return 0;
 }

@@ -17,10 +17,10 @@ namespace {
 double lf_terrainDistanceNm(double LAT1, double LON1, double LAT2, double LON2)
 {
     constexpr double earthNm = 3440.065;
-    const double dLat = (LAT2 - LAT1) * SIM_RADIANS_PER_DEGREE;
-    const double dLon = (LON2 - LON1) * SIM_RADIANS_PER_DEGREE;
-    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(LAT1 * SIM_RADIANS_PER_DEGREE) *
-                                                                  std::cos(LAT2 * SIM_RADIANS_PER_DEGREE) *
+    const double dLat = (LAT2 - LAT1) * DEG_TO_RAD;
+    const double dLon = (LON2 - LON1) * DEG_TO_RAD;
+    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(LAT1 * DEG_TO_RAD) *
+                                                                  std::cos(LAT2 * DEG_TO_RAD) *
                                                                   std::sin(dLon / 2) * std::sin(dLon / 2);
     return 2.0 * earthNm * std::asin(std::min(1.0, std::sqrt(a)));
 }
@@ -130,7 +130,7 @@ void SimStandIn::State::placeUser(const UserScriptPoint& P)
     user.values["PLANE LATITUDE"] = P.latitude;
     user.values["PLANE LONGITUDE"] = P.longitude;
     user.values["PLANE ALTITUDE"] = P.altitudeFt;
-    user.values["PLANE HEADING DEGREES TRUE"] = P.headingDeg * SIM_RADIANS_PER_DEGREE;
+    user.values["PLANE HEADING DEGREES TRUE"] = P.headingDeg * DEG_TO_RAD;
     user.values["GROUND VELOCITY"] = P.groundSpeedKt;
     user.values["SIM ON GROUND"] = P.onGround ? 1.0 : 0.0;
 }
@@ -174,9 +174,9 @@ void SimStandIn::State::settleCreatesAndRemoves()
         obj.tail = it->tail;
         obj.values["PLANE LATITUDE"] = it->initPos.Latitude;
         obj.values["PLANE LONGITUDE"] = it->initPos.Longitude;
-        obj.values["PLANE PITCH DEGREES"] = it->initPos.Pitch * SIM_RADIANS_PER_DEGREE;
-        obj.values["PLANE BANK DEGREES"] = it->initPos.Bank * SIM_RADIANS_PER_DEGREE;
-        obj.values["PLANE HEADING DEGREES TRUE"] = it->initPos.Heading * SIM_RADIANS_PER_DEGREE;
+        obj.values["PLANE PITCH DEGREES"] = it->initPos.Pitch * DEG_TO_RAD;
+        obj.values["PLANE BANK DEGREES"] = it->initPos.Bank * DEG_TO_RAD;
+        obj.values["PLANE HEADING DEGREES TRUE"] = it->initPos.Heading * DEG_TO_RAD;
         obj.values["AIRSPEED TRUE"] = it->initPos.Airspeed;
         const double cg = cgOf(obj).first;
         obj.values["PLANE ALTITUDE"] =

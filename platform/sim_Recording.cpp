@@ -34,10 +34,10 @@ void SimStandIn::State::recordTracks()
         }
         out << "P," << frame << ',' << id << ',' << value(obj, "PLANE LATITUDE") << ','
             << value(obj, "PLANE LONGITUDE") << ',' << value(obj, "PLANE ALTITUDE") << ','
-            << value(obj, "PLANE HEADING DEGREES TRUE") * 57.29577951308232 << ','
+            << value(obj, "PLANE HEADING DEGREES TRUE") * RAD_TO_DEG << ','
             << (value(obj, "SIM ON GROUND") != 0.0 ? 1 : 0) << ','
-            << value(obj, "PLANE PITCH DEGREES") * 57.29577951308232 << ','
-            << value(obj, "PLANE BANK DEGREES") * 57.29577951308232 << ','
+            << value(obj, "PLANE PITCH DEGREES") * RAD_TO_DEG << ','
+            << value(obj, "PLANE BANK DEGREES") * RAD_TO_DEG << ','
             << value(obj, "VERTICAL SPEED") * 60.0 << ',' << value(obj, "AIRSPEED TRUE") << ','
             << value(obj, "PLANE ALT ABOVE GROUND") << '\n';
     }

@@ -3,6 +3,7 @@
 // the files that each serve one concern of it (connections and frames, objects and their
 // motion, requests and answers, facility data, recording, injected faults).
 
+#include "core/Geo.h"
 #include "platform/SimConnect.h"
 #include "platform/sim_Control.h"
 
@@ -86,7 +87,6 @@ struct SimPendingRemove {
 inline constexpr double SIM_DEFAULT_CG_FT = 8.0;
 inline constexpr double SIM_DEFAULT_STATIC_PITCH = 0.0122;
 inline constexpr double SIM_FEET_PER_METRE = 3.280839895013123;
-inline constexpr double SIM_RADIANS_PER_DEGREE = 0.017453292519943295;
 inline constexpr std::size_t SIM_MAX_RECORDED_CALLS = 200000;
 // The scenery's ground follows an airport's elevation this far from it.
 inline constexpr double SIM_TERRAIN_REACH_NM = 3.0;

@@ -1,8 +1,9 @@
 #include "platform/TrafficSource.h"
 
+#include "core/Geo.h"
+
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace qmt {
 
@@ -23,7 +24,7 @@ QueryBox gf_queryBoxAround(double LAT, double LON, double RANGE_NM)
     const double dLat = range / 60.0;
     // Near the poles a degree of longitude shrinks to nothing; past 89 degrees
     // the box simply spans every longitude.
-    const double cosLat = std::cos(LAT * std::numbers::pi / 180.0);
+    const double cosLat = std::cos(LAT * DEG_TO_RAD);
     QueryBox box;
     box.south = std::max(LAT - dLat, -90.0);
     box.north = std::min(LAT + dLat, 90.0);

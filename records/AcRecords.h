@@ -20,6 +20,7 @@
 
 #include "core/AcKind.h"
 #include "core/WeekTime.h"
+#include "records/AcIds.h"
 #include "records/StreamPos.h"
 
 namespace qmt {
@@ -44,9 +45,6 @@ enum class FlightState : uint32_t {
     parked = 6,
     birth = 7, // not yet set
 };
-
-// Ids up to this value are static parked aircraft, above it live hex ids.
-inline constexpr uint32_t kMaxStaticId = 10000;
 
 // Identity and per-category performance head of every aircraft record.
 struct AcProfile {

@@ -6,6 +6,7 @@
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "core/ThreadName.h"
+#include "records/AcIds.h"
 #include "simlink/SimAnswers.h"
 
 #include <algorithm>
@@ -323,7 +324,7 @@ void SimClient::lf_onException(const SIMCONNECT_RECV_EXCEPTION& MSG)
     if (const auto it = std::find_if(m_groundRequests.begin(), m_groundRequests.end(), bySend);
         it != m_groundRequests.end()) {
         // The object exists; only its ground data could not be read.
-        const std::uint32_t kind = it->second.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
         gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, 0.0, 0.0});
         m_groundRequests.erase(it);
         return;
@@ -382,7 +383,7 @@ void SimClient::lf_onAssignedId(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID& MSG)
         created.sendId = lf_lastSendId();
     }
     if (!sent) {
-        const std::uint32_t kind = created.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        const std::uint32_t kind = created.aircraftId > kMaxStaticId ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
         gf_addSimNotification({created.objectId, created.aircraftId, 0, kind, 0.0, 0.0});
         return;
     }
@@ -423,7 +424,7 @@ void SimClient::lf_onObjectData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG)
         break;
     }
     if (const auto it = m_groundRequests.find(MSG.dwRequestID); it != m_groundRequests.end()) {
-        const std::uint32_t kind = it->second.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
         // Filled like the ground data of kind 3: ground altitude, then height above ground; without
         // ground data that can be true, as when they could not be asked for.
         const bool known = gf_groundAnswerOk(lf_f64(MSG, 0), lf_f64(MSG, 1), m_refusedLogged);
@@ -562,7 +563,7 @@ void SimClient::lf_giveUpUnanswered()
             continue;
         }
         // The object exists; its ground data never came.
-        const std::uint32_t kind = it->second.aircraftId > 10000 ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
         gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, 0.0, 0.0});
         it = m_groundRequests.erase(it);
     }

@@ -81,6 +81,16 @@ void gf_addSimNotification(const SimNotification& NOTE)
     g_simNotifications.push_back(NOTE);
 }
 
+bool gf_takeSimNotifications(std::vector<SimNotification>& INTO)
+{
+    std::unique_lock lock(g_simNotifyMutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        return false;
+    }
+    INTO.swap(g_simNotifications);
+    return true;
+}
+
 void gf_clearSimQueues()
 {
     {

@@ -1,10 +1,11 @@
 #pragma once
 // The queues between the worker and the simulator thread, and the simulator thread's reports.
 //
-// Lock order: g_simNotifyMutex before g_simQueueMutex (the worker holds the notify mutex for
-// its whole drain and activation and takes the queue mutex inside). The simulator thread never
-// holds both: its per-frame flush only tries the queue mutex, and it appends notifications
-// under the notify mutex alone.
+// Lock order: g_simNotifyMutex and g_simQueueMutex are each taken alone. The worker's tick only
+// tries either (the notify mutex to take the reports out, the queue mutex to swap the position
+// buffers) and skips to its next tick when one is busy; its other requests wait for the queue
+// mutex, which nobody holds long. The simulator thread's per-frame flush only tries the queue
+// mutex, and it appends notifications under the notify mutex alone.
 
 #include "platform/SimConnect.h"
 
@@ -118,7 +119,7 @@ extern std::vector<std::uint32_t> g_removeQueue;
 // g_simQueueMutex (the requests themselves are made under it, so their send ids are theirs).
 extern std::vector<DirectRequest> g_directRequests;
 
-// Guards g_simNotifications; taken before g_simQueueMutex when both are needed.
+// Guards g_simNotifications; taken alone.
 extern std::mutex g_simNotifyMutex;
 // Reports for the worker, drained by it every tick; guarded by g_simNotifyMutex.
 extern std::vector<SimNotification> g_simNotifications;
@@ -141,8 +142,18 @@ void gf_queueEngineShutdown(std::uint32_t OBJECT_ID);
 // positions are not sent), answer false.
 bool gf_swapPositionBuffers();
 
+// Worker, during a tick: the position of one aircraft for this tick's write buffer.
+inline void gf_queuePosition(const PositionUpdate& POSITION)
+{
+    g_positionWriteBuffer.push_back(POSITION);
+}
+
 // Appends one notification under g_simNotifyMutex (any thread that holds neither mutex).
 void gf_addSimNotification(const SimNotification& NOTE);
+// Worker, once per tick: tries g_simNotifyMutex; got it: the reports so far are swapped into INTO
+// (passed empty, so that its room is used again) and the answer is true. Busy: nothing moves and
+// the answer is false; the reports wait for the next tick.
+bool gf_takeSimNotifications(std::vector<SimNotification>& INTO);
 
 // Empties every queue and the notifications. Called when a session ends, after the client thread
 // has stopped: queued creates hold views into the livery tables, which may be cleared next.

@@ -89,7 +89,7 @@ protected:
 TEST_F(ScenarioRunTest, NoPositionIsEverNotANumberOrAnImpossibleJump)
 {
     SimStandIn& sim = gf_simStandIn();
-    gf_loadBufferedTraffic();
+    gf_loadHistoryTraffic();
     std::map<uint32_t, Track> last;
     std::map<FlightState, int> reached;
     std::map<uint32_t, FlightState> states;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "core/Geo.h"
 #include "core/Parameters.h"
 #include "core/Random.h"
 #include "engine/Commands.h"
@@ -10,7 +11,7 @@
 namespace qmt::test {
 namespace {
 
-constexpr double kDeg = 0.017453292519943295;
+constexpr double kDeg = DEG_TO_RAD;
 
 using ProfileTest = EngineTest;
 using CommandsTest = EngineTest;

@@ -134,13 +134,13 @@ TEST_F(MainRoadTest, RecordsBecomeAircraftThatAreCreatedActivatedAndRemoved)
 
     const LatLon airborneAt = away(8.0, 90.0);
     const LatLon taxiAt = away(1.5, 180.0);
-    g_trafficRecords = {
+    std::vector<LiveTrafficRecord> batch = {
         report(0x484101, "KLM1723", "PH-BXB", "KLM", "B738", airborneAt, true, 3000.0, 220.0, 100.0),
         report(0x484102, "TRA5", "PH-HSI", "TRA", "B738", standAt, false, 0.0, 0.0, 100.0),
         report(0x484103, "EZY12_", "G-EZAA", "EZY", "A320", taxiAt, false, 0.0, 12.0, 100.0),
         report(0x484104, "EZY12", "G-EZAB", "EZY", "A320", away(0.2, 90.0, taxiAt), false, 0.0, 12.0, 100.0),
     };
-    gf_intakeTrafficBatch(30);
+    gf_intakeTrafficBatch(batch, 30);
     ASSERT_EQ(g_bufferedTraffic.size(), 4u);
     ticks(2); // two records a tick
     ASSERT_EQ(g_liveAcs.size(), 4u);
@@ -237,8 +237,9 @@ namespace {
 
 TEST_F(MainRoadTest, ACallsignChangeRespawnsTheObjectWithTheNewCallsign)
 {
-    g_trafficRecords = {report(0x484101, "KLM1723", "PH-BXB", "KLM", "B738", away(8.0), true, 3000.0, 220.0, 100.0)};
-    gf_intakeTrafficBatch(30);
+    std::vector<LiveTrafficRecord> batch = {
+        report(0x484101, "KLM1723", "PH-BXB", "KLM", "B738", away(8.0), true, 3000.0, 220.0, 100.0)};
+    gf_intakeTrafficBatch(batch, 30);
     ticks(1);
     const int32_t due = gf_findLiveAc(0x484101)->stream.front().playTick;
     nextReport(0x484101, away(8.5), due + 800);

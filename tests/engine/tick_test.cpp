@@ -1,6 +1,8 @@
 #include "EngineFixture.h"
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <sstream>
 #include <thread>
@@ -8,6 +10,7 @@
 #include "core/Parameters.h"
 #include "core/UserError.h"
 #include "engine/Commands.h"
+#include "engine/Intake.h"
 #include "engine/SimRequests.h"
 #include "engine/Tick.h"
 #include "liveries/Matching.h"
@@ -99,8 +102,8 @@ TEST_F(TickTest, ChainFromBatchToRemoval)
     LiveTrafficRecord r = record(0x484C53, "KLM1234", "B738", 1000.0);
     r.origin = "AMS";
     r.destination = "LHR";
-    g_trafficRecords = {r};
-    gf_intakeTrafficBatch(30);
+    std::vector<LiveTrafficRecord> batch = {r};
+    gf_intakeTrafficBatch(batch, 30);
     tick();
     ASSERT_EQ(g_liveAcs.size(), 1u);
     LiveAc& first = g_liveAcs[0];
@@ -290,6 +293,80 @@ TEST_F(TickTest, BusyQueueMutexSendsNoPositions)
     ASSERT_EQ(g_positionReadBuffer.size(), 1u);
     EXPECT_EQ(g_positionReadBuffer[0].latitude, 52.5);
     EXPECT_EQ(g_positionReadBuffer[0].objectId, 0x44u);
+}
+
+// The tick never waits for the simulator thread's or the reader's mutex: while either holds it,
+// what comes through it waits for the next tick.
+TEST_F(TickTest, ABusyHandOverWaitsForTheNextTick)
+{
+    struct Case {
+        const char* what;
+        std::mutex& mutex;
+        std::function<void()> give;
+        std::function<bool()> arrived;
+    };
+    const std::vector<Case> cases = {
+        {"a creation report", g_simNotifyMutex,
+         [] {
+             LiveAc& ac = addLiveAc(0x100001, "KLM1");
+             ac.state = AcState::adding2sim;
+             gf_addSimNotification(SimNotification{0x60, 0x100001, 0, NOTE_LIVE_CREATED, 0.0, 0.0});
+         },
+         [] { return gf_findLiveAc(0x100001)->state == AcState::active; }},
+        {"a live batch", g_batchMutex,
+         [] {
+             std::vector<LiveTrafficRecord> batch = {record(0x100002, "KLM2", "B738", 1000.0)};
+             gf_acceptLiveBatches(true);
+             gf_intakeTrafficBatch(batch, kLiveDelay);
+         },
+         [] { return gf_findLiveAc(0x100002) != nullptr; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.give();
+        std::promise<void> locked;
+        std::promise<void> release;
+        std::thread holder([&] {
+            std::lock_guard lock(c.mutex);
+            locked.set_value();
+            release.get_future().wait();
+        });
+        locked.get_future().wait();
+        lf_handleAddingStack();
+        EXPECT_FALSE(c.arrived());
+        release.set_value();
+        holder.join();
+        lf_handleAddingStack();
+        EXPECT_TRUE(c.arrived());
+    }
+}
+
+// An error while one aircraft is driven takes that aircraft out of the simulator; the others
+// drive on.
+TEST_F(TickTest, AnErrorWhileDrivingRemovesOnlyThatAircraft)
+{
+    openLog();
+    for (const uint32_t hex : {0x100001u, 0x100002u}) {
+        LiveAc& ac = addLiveAc(hex, hex == 0x100001u ? "KLM1" : "KLM2");
+        ac.state = AcState::active;
+        ac.objectId = hex == 0x100001u ? 0x44 : 0x45;
+        ac.flightState = FlightState::flying;
+        ac.heightAboveGround = 3000.0;
+        ac.stream.front().playTick = 1 << 30;
+    }
+    // A category outside every per-category table fails the flare's bank step.
+    LiveAc& broken = *gf_findLiveAc(0x100001);
+    broken.category = 9;
+    broken.flareStage = 1;
+    lf_handleAddingStack();
+    EXPECT_NE(logText().find("updateLiveAc: "), std::string::npos);
+    EXPECT_NE(logText().find("KLM1 removed: error while driving"), std::string::npos);
+    EXPECT_EQ(gf_findLiveAc(0x100001)->state, AcState::removingfromsim);
+    EXPECT_EQ(gf_findLiveAc(0x100002)->state, AcState::active);
+    std::lock_guard lock(g_simQueueMutex);
+    EXPECT_EQ(g_removeQueue, std::vector<uint32_t>{0x44u});
+    ASSERT_EQ(g_positionReadBuffer.size(), 1u);
+    EXPECT_EQ(g_positionReadBuffer[0].objectId, 0x45u);
 }
 
 TEST_F(TickTest, PacingOrder)

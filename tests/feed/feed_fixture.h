@@ -64,7 +64,7 @@ protected:
         gf_resetSimQueuesForTests();
         gf_resetParkAirportForTests();
         // The reader hands its batches to the engine's intake, as after start-up.
-        gf_attachIntake();
+        gf_resetIntakeForTests();
         g_stopSession = false;
         g_exitRequested = false;
         gf_setClockForTests(TimePoint(std::chrono::seconds(kEpoch)));
@@ -85,6 +85,7 @@ protected:
     void TearDown() override
     {
         gf_resetFeedForTests();
+        gf_resetIntakeForTests();
         gf_closeLog();
         gf_resetSimQueuesForTests();
         gf_resetParkAirportForTests();

@@ -1,4 +1,4 @@
-// The Traffic Reader's answers handed to the intake: the five buffered batches at
+// The Traffic Reader's answers handed to the intake: the five history batches at
 // start with delays 0 to 24, then live batches with delay 30, one held at a time.
 
 #include "feed/feed_fixture.h"
@@ -54,10 +54,10 @@ protected:
 
 } // namespace
 
-TEST_F(HandOverTest, BufferedBatchesPlayBeforeTheFirstLiveOne)
+TEST_F(HandOverTest, HistoryBatchesPlayBeforeTheFirstLiveOne)
 {
     startOneAircraft();
-    gf_loadBufferedTraffic();
+    gf_loadHistoryTraffic();
     std::vector<std::vector<LiveTrafficRecord>> batches;
     {
         std::lock_guard lock(g_batchMutex);
@@ -87,7 +87,7 @@ TEST_F(HandOverTest, AFailedBufferedAnswerIsSkippedAndTheRestStillCome)
 {
     startOneAircraft();
     source->failNext(TrafficQuery::buffered, 2, "HTTP 502");
-    gf_loadBufferedTraffic();
+    gf_loadHistoryTraffic();
     std::lock_guard lock(g_batchMutex);
     ASSERT_EQ(g_historyBatches.size(), 3u);
     EXPECT_EQ(g_historyBatches[0][0].pos.playTick, kTick + 1200);
