@@ -13,7 +13,8 @@
 
 namespace qmt {
 
-// Encoding of a text: from its byte order mark; else UTF-16 when its first 4096 bytes have a zero
+// Encoding of a text: from its byte order mark (a UTF-8 mark only when the rest is UTF-8, else
+// ANSI); else UTF-16 when its first 4096 bytes have a zero
 // in every other byte (none_found for other zeros there: binary data); else UTF-8 when all of it
 // is, else Windows-1252 (ANSI).
 FileEncoding gf_detectEncoding(std::string_view data);

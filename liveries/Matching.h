@@ -5,11 +5,15 @@
 // reports on it. Worker thread only, like the tables it searches.
 
 #include <array>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+
+#include "core/LoopClock.h"
 
 namespace qmt {
 
@@ -18,13 +22,33 @@ struct Stand;
 
 // Accepted live matches per step 0 to 6; never reset.
 extern std::array<int32_t, 7> g_matchStepCount;
+// A livery title the simulator could not create.
+struct RefusedTitle {
+    LoopTime bannedUntil{}; // not given before this time
+    bool forGood = false;   // refused again after its ban, with no creation between: never given again
+};
+
+// How long one refusal keeps a title from being given: the simulator refuses now and then a title
+// it creates at other times, and a kind whose only livery it is would go without one for good.
+inline constexpr std::chrono::minutes TITLE_BAN{30};
+// A title whose ban ended this long ago without a creation of it is forgotten: its next refusal
+// is a first one again.
+inline constexpr std::chrono::hours TITLE_BAN_MEMORY{24};
+
 // What the engine tells the matching about its aircraft: the spawn texts of aircraft without a
 // livery, the title chosen per hex id, and the titles the simulator could not create with the
 // "<airline> <model> <title>" summary lines of those (own strings).
 extern std::unordered_set<std::string> g_noMatchSet;
 extern std::unordered_map<uint32_t, std::string_view> g_chosenLiveries;
-extern std::unordered_set<std::string> g_notCreatedTitles;
+extern std::unordered_map<std::string, RefusedTitle> g_notCreatedTitles;
 extern std::unordered_set<std::string> g_notCreatedList;
+
+// The simulator could not create AC's livery title at NOW: the title is not given for
+// TITLE_BAN, and never again when it was refused after an earlier ban without a creation between
+// (logged). Answers the number of titles never given again.
+std::size_t gf_refuseTitle(const SimAc& AC, LoopTime NOW);
+// The simulator created an aircraft of the title: an earlier refusal of it was by chance.
+void gf_titleCreated(std::string_view TITLE);
 
 // Forgets the titles chosen for hex ids that were already missing from PRESENT at the last call
 // and still are: an aircraft that comes back soon keeps its livery, and the list does not grow

@@ -410,9 +410,8 @@ bool gf_commitApfText(const std::string& TEXT, const fs::path& PATH, ApfWriteMod
             fs::create_directories(PATH.parent_path(), ec);  // a failure shows in the save
         }
         // A learned file holds what was learned over many visits: it keeps three older
-        // generations and is on the disk before it replaces the old one.
-        const bool learned = MODE == ApfWriteMode::learned;
-        return gf_commitFile(TEXT, PATH, CommitOptions{learned ? 3 : 0, learned});
+        // generations. It is saved between two ticks, so it does not wait for the disk.
+        return gf_commitFile(TEXT, PATH, CommitOptions{MODE == ApfWriteMode::learned ? 3 : 0});
     } catch (const std::exception& e) {
         gf_logWarning(fmt::format("{}: {}", "gf_writeApf", e.what()));
         return false;
