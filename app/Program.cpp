@@ -325,7 +325,7 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         const std::filesystem::path site =
             std::filesystem::absolute(std::filesystem::path(LINE.dataFolder) / "site", siteError);
         if (!siteError && std::filesystem::is_directory(site, siteError))
-            g_archiveBaseUrl = "file://" + site.generic_string() + "/";
+            gf_setArchiveBaseUrl("file://" + site.generic_string() + "/");
         if (!ERROR.empty())
             return false;
     } else {

@@ -12,7 +12,7 @@
 #include "engine/AcLists.h"
 #include "engine/BirthSpawn.h"
 #include "parking/ParkAirport.h"
-#include "parking/Reconcile.h"
+#include "parking/ParkChange.h"
 #include "platform/window_messages.h"
 #include "simlink/SimClient.h"
 
@@ -89,7 +89,7 @@ void gf_onSimChoiceChanged(int CHOICE)
 
 void gf_onParkCheck()
 {
-    g_parkCheckRequested = 1;
+    gf_requestParkCheck();
 }
 
 void gf_onParkRenew()
@@ -102,7 +102,7 @@ void gf_onParkTrafficOnlyChanged(bool VALUE)
     RT_PARKTRAFFIC_ONLY.set(VALUE);
     gf_saveBoolParameter(RT_PARKTRAFFIC_ONLY);
     gf_checkControl(RT_PARKTRAFFIC_ONLY.name(), VALUE);
-    g_parkRenewAll = VALUE;
+    gf_setParkRenewAll(VALUE);
     gf_enableParkSourceControls();
     s_parkRenew = true;
 }
@@ -118,8 +118,7 @@ void gf_onDestinationApplied(const std::string& CODE)
 
 void gf_onWindowClose()
 {
-    g_windowClosed = true;
-    g_exitRequested = true;
+    gf_noteWindowClosed();
 }
 
 void gf_carryOutWindowRequests()
@@ -132,7 +131,7 @@ void gf_carryOutWindowRequests()
     if (choice != NO_REQUEST && choice != SIM_CHOICE.value()) {
         SIM_CHOICE.set(choice);
         gf_saveParameter(SIM_CHOICE);
-        g_isMsfs2020 = choice == 2020;
+        gf_applySimChoice();
         gf_clearLiveryTablesAtClosingDown();
         gf_requestExit(ExitReason::newSettings);
     }

@@ -161,13 +161,7 @@ void lf_liveryNotCreated(const SimAc& AC)
     if (!gf_stopRequested()) {
         gf_setStatus(fmt::format("{} '{}' could not be created by your Sim!", AC.callsign, AC.liveryTitle), true);
     }
-    // The title is kept as its own string: the livery tables may be rebuilt meanwhile.
-    g_notCreatedTitles.emplace(AC.liveryTitle);
-    g_notCreatedList.insert(fmt::format("{} {} {}", gf_airlineCode(AC.kind.airlineId),
-                                        gf_modelCode(AC.kind.modelId), AC.liveryTitle));
-    // The next spawn of this aircraft must match again instead of reusing the refused title.
-    g_chosenLiveries.erase(AC.id);
-    if (g_notCreatedTitles.size() >= kMaxNotCreated) {
+    if (gf_noteLiveryNotCreated(AC) >= kMaxNotCreated) {
         gf_logLine("\n{}Error 81, {}\n", "===> ", kTooManyNotCreated);
         throw UserErrorException(81, fmt::format("{}, see Log.txt", kTooManyNotCreated));
     }

@@ -256,7 +256,7 @@ bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, con
     }
     if (g_scannedLiveries.empty()) {
         lf_endScanWithReport();
-        g_liveryCount = 0;
+        gf_windowSetLiveryCount(0);
         gf_repaintWindow();
         return false;
     }

@@ -501,6 +501,59 @@ void gf_forgetChosenLiveries(const std::unordered_set<uint32_t>& PRESENT)
     s_goneAtLastCall = std::move(gone);
 }
 
+std::string_view gf_chosenLivery(uint32_t HEX_ID)
+{
+    const auto it = g_chosenLiveries.find(HEX_ID);
+    return it == g_chosenLiveries.end() ? std::string_view() : it->second;
+}
+
+void gf_rememberChosenLivery(uint32_t HEX_ID, std::string_view TITLE)
+{
+    g_chosenLiveries[HEX_ID] = TITLE;
+}
+
+void gf_forgetChosenLivery(uint32_t HEX_ID)
+{
+    g_chosenLiveries.erase(HEX_ID);
+}
+
+void gf_noteNoMatch(const std::string& SPAWN_TEXT)
+{
+    g_noMatchSet.insert(SPAWN_TEXT);
+}
+
+bool gf_isNoMatch(const std::string& SPAWN_TEXT)
+{
+    return g_noMatchSet.contains(SPAWN_TEXT);
+}
+
+void gf_clearNoMatches()
+{
+    g_noMatchSet.clear();
+}
+
+std::size_t gf_noteLiveryNotCreated(const SimAc& AC)
+{
+    // The title is kept as its own string: the livery tables may be rebuilt meanwhile.
+    g_notCreatedTitles.emplace(AC.liveryTitle);
+    std::string line = gf_airlineCode(AC.kind.airlineId);
+    line += ' ';
+    line += gf_modelCode(AC.kind.modelId);
+    line += ' ';
+    line += AC.liveryTitle;
+    g_notCreatedList.insert(std::move(line));
+    // The next spawn of this aircraft must match again instead of reusing the refused title.
+    g_chosenLiveries.erase(AC.id);
+    return g_notCreatedTitles.size();
+}
+
+void gf_clearLiveryNotesForTests()
+{
+    g_chosenLiveries.clear();
+    g_notCreatedTitles.clear();
+    g_notCreatedList.clear();
+}
+
 void gf_resetMatchingForTests()
 {
     g_matchStepCount.fill(0);

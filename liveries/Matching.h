@@ -5,6 +5,7 @@
 // reports on it. Worker thread only, like the tables it searches.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,18 +19,38 @@ struct Stand;
 
 // Accepted live matches per step 0 to 6; never reset.
 extern std::array<int32_t, 7> g_matchStepCount;
-// What the engine tells the matching about its aircraft: the spawn texts of aircraft without a
-// livery, the title chosen per hex id, and the titles the simulator could not create with the
-// "<airline> <model> <title>" summary lines of those (own strings).
+// What the engine tells the matching about its aircraft, kept here and changed only through the
+// functions below: the spawn texts of aircraft without a livery, the title chosen per hex id, and
+// the titles the simulator could not create with the "<airline> <model> <title>" summary lines of
+// those (own strings).
 extern std::unordered_set<std::string> g_noMatchSet;
 extern std::unordered_map<uint32_t, std::string_view> g_chosenLiveries;
 extern std::unordered_set<std::string> g_notCreatedTitles;
 extern std::unordered_set<std::string> g_notCreatedList;
 
+// The title chosen for the live aircraft with the hex id, or the empty view.
+std::string_view gf_chosenLivery(uint32_t HEX_ID);
+// Remembers the title (a view into the livery tables) for the hex id: the aircraft keeps its
+// livery when it comes back.
+void gf_rememberChosenLivery(uint32_t HEX_ID, std::string_view TITLE);
+// The aircraft with the hex id is matched again at its next spawn.
+void gf_forgetChosenLivery(uint32_t HEX_ID);
 // Forgets the titles chosen for hex ids that were already missing from PRESENT at the last call
 // and still are: an aircraft that comes back soon keeps its livery, and the list does not grow
 // with every aircraft of a long run.
 void gf_forgetChosenLiveries(const std::unordered_set<uint32_t>& PRESENT);
+
+// An aircraft (by its spawn text) for which no livery was found; it is not matched again this
+// session and is listed by gf_logNoMatches.
+void gf_noteNoMatch(const std::string& SPAWN_TEXT);
+bool gf_isNoMatch(const std::string& SPAWN_TEXT);
+// A new session matches every aircraft again.
+void gf_clearNoMatches();
+
+// The simulator could not create the aircraft with its livery title: the title is never given
+// again, its summary line is kept for the matching summary, and the aircraft is matched again at
+// its next spawn. Answers how many titles the simulator has refused.
+std::size_t gf_noteLiveryNotCreated(const SimAc& AC);
 
 // Sets the aircraft's liveryTitle to the accepted title, or leaves it empty.
 void gf_matchLiveAcLivery(SimAc& AC);
@@ -42,6 +63,8 @@ void gf_writeMatchingSummary();
 // The aircraft without a livery in the log (every 20 minutes and at closing down).
 void gf_logNoMatches();
 
+// Forgets the chosen and the refused titles (tests).
+void gf_clearLiveryNotesForTests();
 void gf_resetMatchingForTests();
 
 } // namespace qmt

@@ -772,6 +772,8 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
 
     gf_windowSetStandCount(static_cast<int>(g_stands.size()));
     gf_numberStandsAndAdjacency(g_stands);
+    // The table stays as read until the next airport file: no spare room.
+    g_stands.shrink_to_fit();
 
     gf_logLine(fmt::format("Airport file read from '{}' for {}", shownName, INFO.airportName));
     gf_logContinuation(fmt::format("{:24}: {}", "publisher", INFO.publisher));

@@ -25,6 +25,11 @@ namespace fs = std::filesystem;
 
 std::string g_archiveBaseUrl = "https://www.quillon-traffic.net/";
 
+void gf_setArchiveBaseUrl(std::string URL)
+{
+    g_archiveBaseUrl = std::move(URL);
+}
+
 namespace {
 
 // Airport files given for airports, by code.

@@ -10,6 +10,7 @@
 #include "engine/Commands.h"
 #include "feed/TrafficFeed.h"
 #include "parking/Reconcile.h"
+#include "parking/ParkChange.h"
 #include "platform/window_messages.h"
 #include "platform/window_shell.h"
 #include "stands/AirportFile.h"
