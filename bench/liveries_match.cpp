@@ -212,7 +212,8 @@ World lf_makeWorld(int LIVERIES)
         g_scannedLiveries.push_back(std::move(L));
     }
     gf_sortAndDedupScannedLiveries();
-    lf_writeLiveriesScanned();
+    std::string failure;
+    lf_writeLiveriesScanned(failure);
     g_scannedLiveries.clear();
 
     // The probe aircraft, in the shares of a busy area: a fifth find their own registration,

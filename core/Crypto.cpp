@@ -8,6 +8,7 @@
 
 #include <sodium.h>
 
+#include "core/FileCommit.h"
 #include "core/Log.h"
 #include "core/Text.h"
 
@@ -48,38 +49,44 @@ bool lf_fail(const std::filesystem::path& in, const std::filesystem::path& out, 
 
 bool gf_streamDecrypt(const std::filesystem::path& encryptedPath, const std::filesystem::path& outputPath)
 {
+    // The plain text goes to a temporary name and takes the output's name only when it is whole.
+    const std::filesystem::path partPath = gf_commitTempPath(outputPath);
+    std::error_code removed;
+    std::filesystem::remove(outputPath, removed); // no plain text of an earlier run is taken for this one's
     std::ofstream out;
-    if (!lf_sodiumReady()) return lf_fail(encryptedPath, outputPath, out, "crypto library not available");
+    if (!lf_sodiumReady()) return lf_fail(encryptedPath, partPath, out, "crypto library not available");
     std::ifstream in(encryptedPath, std::ios::binary);
-    if (!in) return lf_fail(encryptedPath, outputPath, out, "cannot open the file");
+    if (!in) return lf_fail(encryptedPath, partPath, out, "cannot open the file");
 
     std::array<unsigned char, crypto_secretstream_xchacha20poly1305_HEADERBYTES> header{};
     if (lf_read(in, header.data(), header.size()) != header.size())
-        return lf_fail(encryptedPath, outputPath, out, "file too short");
+        return lf_fail(encryptedPath, partPath, out, "file too short");
     crypto_secretstream_xchacha20poly1305_state state;
     if (crypto_secretstream_xchacha20poly1305_init_pull(&state, header.data(), PROGRAM_KEY.data()) != 0)
-        return lf_fail(encryptedPath, outputPath, out, "invalid header");
+        return lf_fail(encryptedPath, partPath, out, "invalid header");
 
-    out.open(outputPath, std::ios::binary | std::ios::trunc);
-    if (!out) return lf_fail(encryptedPath, outputPath, out, "cannot write " + gf_utf16ToUtf8(outputPath));
+    out.open(partPath, std::ios::binary | std::ios::trunc);
+    if (!out) return lf_fail(encryptedPath, partPath, out, "cannot write " + gf_utf16ToUtf8(partPath));
 
     std::vector<unsigned char> cipher(CIPHER_CHUNK), plain(CHUNK);
     bool final = false;
     while (true) {
         const std::size_t n = lf_read(in, cipher.data(), cipher.size());
         if (n == 0) break;
-        if (final) return lf_fail(encryptedPath, outputPath, out, "data after the final chunk");
+        if (final) return lf_fail(encryptedPath, partPath, out, "data after the final chunk");
         unsigned long long plainLen = 0;
         unsigned char tag = 0;
         if (crypto_secretstream_xchacha20poly1305_pull(&state, plain.data(), &plainLen, &tag, cipher.data(), n, nullptr, 0) != 0)
-            return lf_fail(encryptedPath, outputPath, out, "wrong key or damaged data");
+            return lf_fail(encryptedPath, partPath, out, "wrong key or damaged data");
         out.write(reinterpret_cast<const char*>(plain.data()), static_cast<std::streamsize>(plainLen));
-        if (!out) return lf_fail(encryptedPath, outputPath, out, "write error");
+        if (!out) return lf_fail(encryptedPath, partPath, out, "write error");
         if (tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL) final = true;
     }
-    if (!final) return lf_fail(encryptedPath, outputPath, out, "file is cut off");
+    if (!final) return lf_fail(encryptedPath, partPath, out, "file is cut off");
     out.close();
-    if (!out) return lf_fail(encryptedPath, outputPath, out, "write error");
+    if (!out) return lf_fail(encryptedPath, partPath, out, "write error");
+    if (const std::error_code ec = gf_fileSystem().rename(partPath, outputPath))
+        return lf_fail(encryptedPath, partPath, out, "cannot write " + gf_utf16ToUtf8(outputPath) + ": " + ec.message());
     return true;
 }
 

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <iterator>
 #include <system_error>
@@ -14,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "core/FileCommit.h"
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/Text.h"
@@ -168,13 +168,17 @@ void lf_appendLines(std::string_view text, std::vector<std::string>& lines)
     lines.insert(lines.end(), views.begin(), views.end());
 }
 
-bool lf_writeLines(const std::vector<std::string>& list, const std::filesystem::path& path)
+std::string lf_joinLines(const std::vector<std::string>& LIST)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    for (const auto& s : list) out << s << '\n';
-    out.flush();
-    return static_cast<bool>(out);
+    std::size_t size = 0;
+    for (const auto& s : LIST) size += s.size() + 1;
+    std::string bytes;
+    bytes.reserve(size);
+    for (const auto& s : LIST) {
+        bytes += s;
+        bytes += '\n';
+    }
+    return bytes;
 }
 
 } // namespace
@@ -203,11 +207,13 @@ FileEncoding gf_detectEncoding(std::string_view data)
     return lf_isUtf8(data) ? FileEncoding::UTF8_without_BOM : FileEncoding::ANSI;
 }
 
-bool gf_readFileBytes(const std::filesystem::path& path, std::string& data)
+bool gf_readFileBytes(const std::filesystem::path& path, std::string& data, std::uintmax_t maxBytes)
 {
     std::string error;
     data.clear();
-    return lf_readAll(path, std::numeric_limits<std::uintmax_t>::max(), data, error) == TextReadStatus::ok;
+    if (lf_readAll(path, maxBytes, data, error) == TextReadStatus::ok) return true;
+    data.clear();
+    return false;
 }
 
 FileEncoding gf_detectFileEncoding(const std::filesystem::path& path)
@@ -299,22 +305,20 @@ FileLines gf_readFileLines(const std::filesystem::path& path, std::uintmax_t max
 
 bool gf_writeListToFile(const std::vector<std::string>& list, const std::filesystem::path& path)
 {
-    return lf_writeLines(list, path);
+    return gf_commitFile(lf_joinLines(list), path);
 }
 
 bool gf_writeStringToFile(const std::vector<std::string>& lines, const std::filesystem::path& path)
 {
-    return lf_writeLines(lines, path);
+    return gf_commitFile(lf_joinLines(lines), path);
 }
 
 bool gf_writeTextFile(std::string_view text, const std::filesystem::path& path, bool newline)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << text;
-    if (newline) out << '\n';
-    out.flush();
-    return static_cast<bool>(out);
+    if (!newline) return gf_commitFile(text, path);
+    std::string bytes(text);
+    bytes += '\n';
+    return gf_commitFile(bytes, path);
 }
 
 bool gf_removeFileWarn(const std::filesystem::path& path)
@@ -354,20 +358,19 @@ bool gf_save1GenerationOf(const std::filesystem::path& path)
 {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) return true;
-    std::filesystem::copy_file(path, gf_generationPath(path, 1), std::filesystem::copy_options::overwrite_existing, ec);
-    return !ec;
+    std::string failure;
+    return gf_commitCopy(path, gf_generationPath(path, 1), failure);
 }
 
 std::filesystem::path gf_keepBrokenCopy(const std::filesystem::path& path)
 {
     std::filesystem::path kept = path;
     kept.replace_extension(".broken" + path.extension().string());
-    std::error_code ec;
-    std::filesystem::copy_file(path, kept, std::filesystem::copy_options::overwrite_existing, ec);
-    return ec ? std::filesystem::path() : kept;
+    std::string failure;
+    return gf_commitCopy(path, kept, failure) ? kept : std::filesystem::path();
 }
 
-bool gf_rotateGenerations(const std::filesystem::path& path, int count, bool keepFile)
+bool gf_rotateGenerations(const std::filesystem::path& path, int count)
 {
     std::error_code ec;
     if (count < 1 || !std::filesystem::exists(path, ec)) return true;
@@ -378,11 +381,7 @@ bool gf_rotateGenerations(const std::filesystem::path& path, int count, bool kee
         std::filesystem::rename(from, gf_generationPath(path, i), ec);
         if (ec) ok = false;
     }
-    if (keepFile) {
-        std::filesystem::copy_file(path, gf_generationPath(path, 1), std::filesystem::copy_options::overwrite_existing, ec);
-    } else {
-        std::filesystem::rename(path, gf_generationPath(path, 1), ec);
-    }
+    std::filesystem::rename(path, gf_generationPath(path, 1), ec);
     return ok && !ec;
 }
 

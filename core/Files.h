@@ -19,8 +19,10 @@ namespace qmt {
 FileEncoding gf_detectEncoding(std::string_view data);
 // The same for a whole file; none_found when it cannot be read.
 FileEncoding gf_detectFileEncoding(const std::filesystem::path& path);
-// The file's bytes as they are, whole; false when it cannot be read.
-bool gf_readFileBytes(const std::filesystem::path& path, std::string& data);
+// The file's bytes as they are, whole; false (and nothing in DATA) when it cannot be read or
+// holds more than maxBytes.
+bool gf_readFileBytes(const std::filesystem::path& path, std::string& data,
+                      std::uintmax_t maxBytes = std::numeric_limits<std::uintmax_t>::max());
 
 // A text file read once, whole, with its encoding found from all of its bytes.
 enum class TextReadStatus { ok, cannotOpen, readFailed, tooLarge, noEncoding };
@@ -55,10 +57,12 @@ struct FileLines {
 FileLines gf_readFileLines(const std::filesystem::path& path,
                            std::uintmax_t maxBytes = std::numeric_limits<std::uintmax_t>::max());
 
-// Truncates the file and writes each string followed by "\n" (binary). False when it cannot be written.
+// Replace the file (through gf_commitFile, core/FileCommit.h: a failure is a warning and a line
+// in the window, and leaves the old file) by each string followed by "\n". False when it cannot
+// be written.
 bool gf_writeListToFile(const std::vector<std::string>& list, const std::filesystem::path& path);
 bool gf_writeStringToFile(const std::vector<std::string>& lines, const std::filesystem::path& path);
-// Writes the text (binary, truncating) and a trailing newline when asked.
+// The same with the text and a trailing newline when asked.
 bool gf_writeTextFile(std::string_view text, const std::filesystem::path& path, bool newline);
 
 // Removes the file when it exists; a failure logs "Warning: could not remove {}, errorcode: {}".
@@ -66,13 +70,13 @@ bool gf_writeTextFile(std::string_view text, const std::filesystem::path& path, 
 bool gf_removeFileWarn(const std::filesystem::path& path);
 // Number of entries of the folder, 0 when it is missing.
 std::size_t gf_countFolderEntries(const std::filesystem::path& folder);
-// Keeps one previous generation of the file: a copy with "0" inserted before the last dot.
-// True when there was nothing to keep or the copy was made.
+// Keeps one previous generation of the file: a copy with "0" inserted before the last dot, whole
+// or not made. True when there was nothing to keep or the copy was made.
 bool gf_save1GenerationOf(const std::filesystem::path& path);
 // Keeps up to `count` older generations ("0", "00", "000" ...), moving older ones along, and
-// moves the file itself to the first one. With keepFile the file is copied there instead and
-// stays in place, so that a replacement that fails afterwards never leaves no current file.
-bool gf_rotateGenerations(const std::filesystem::path& path, int count, bool keepFile = false);
+// moves the file itself to the first one (the log at its opening; a file that is replaced keeps
+// its generations through gf_commitFile).
+bool gf_rotateGenerations(const std::filesystem::path& path, int count);
 // Keeps a file that could not be read under a name of its own that no generation rotation
 // touches ("name.broken.ext"), for the user to look at; answers that path, empty when the copy
 // failed. The generations keep the last good file.

@@ -4,6 +4,8 @@
 // Every write goes through one mutex and happens only while the file is open.
 
 #include <filesystem>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -15,6 +17,10 @@ namespace qmt {
 // are kept) and writes the first line "{} (utc) {} version {} for {}" (time, program name,
 // version, simulator text). False when the file cannot be opened.
 bool gf_openLog(const std::filesystem::path& logPath, std::string_view simulatorText);
+// The same on a stream of the caller's (tests: a stream that fails as a full disk does); PATH
+// names it. A write that fails is said once on stderr, and the lines go on once it can write.
+bool gf_openLogOn(std::unique_ptr<std::ostream> STREAM, const std::filesystem::path& logPath,
+                  std::string_view simulatorText);
 // Flushes and closes the log; later writes do nothing until it is opened again.
 void gf_closeLog();
 // Lock-free, so that a caller can skip building a line that would not be written.

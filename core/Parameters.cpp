@@ -4,11 +4,13 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <sstream>
 #include <type_traits>
 
 #include <fmt/format.h>
 #include <pugixml.hpp>
 
+#include "core/FileCommit.h"
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
@@ -78,8 +80,8 @@ std::vector<std::string> lf_packageChoices()
 
 // Lock order: g_parametersFileMutex, then the log mutex.
 std::mutex g_parametersFileMutex; // serialises reads and writes of parameters.xml
-// Set when a broken parameters.xml was kept as its generation: for the rest of the run the
-// saves leave that copy alone, so the user can still look at what was lost.
+// Set when a broken parameters.xml was met: for the rest of the run the saves leave the
+// generations alone, which hold the last good settings.
 std::atomic<bool> g_brokenFileKept{false};
 
 } // namespace
@@ -396,6 +398,48 @@ void gf_resetParameters()
 
 namespace {
 
+// A real parameters.xml holds a few kilobytes; a file far larger is not the program's.
+constexpr std::uintmax_t MAX_PARAMETERS_BYTES = 1u << 20;
+
+// Loads the settings file into DOC: empty when it holds settings, else why it cannot be used.
+std::string lf_loadSettingsDocument(const std::filesystem::path& path, pugi::xml_document& doc)
+{
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec && size > MAX_PARAMETERS_BYTES)
+        return fmt::format("{} bytes, more than {} that settings ever take", size, MAX_PARAMETERS_BYTES);
+    std::string bytes;
+    if (!gf_readFileBytes(path, bytes, MAX_PARAMETERS_BYTES)) return "the file cannot be read";
+    const pugi::xml_parse_result res = doc.load_buffer(bytes.data(), bytes.size());
+    if (!res) return fmt::format("{} at offset {}", res.description(), res.offset);
+    if (!doc.child("root").child("parameters")) return "no root/parameters element";
+    return {};
+}
+
+void lf_applySettingsDocument(const pugi::xml_document& doc)
+{
+    for (auto node : doc.child("root").child("parameters").children("parameter")) {
+        Parameter* p = gf_parameterByName(node.attribute("name").as_string());
+        if (!p) continue;
+        const auto value = node.attribute("value");
+        if (!value) continue;
+        if (!p->setText(value.as_string()))
+            gf_logWarning("parameters.xml: invalid value '{}' for {}, {} used", gf_excerpt(value.as_string()),
+                          p->name(), gf_excerpt(p->text()));
+    }
+}
+
+// Settings are what the user chose over time: the file is on the disk before it replaces the
+// old one. A full save keeps the previous file as its generation, unless a broken file was met
+// this run: the generation then holds the last good settings and stays as it is.
+bool lf_commitSettings(const pugi::xml_document& doc, const std::filesystem::path& path, bool keepGeneration)
+{
+    std::ostringstream bytes;
+    doc.save(bytes, "  ", pugi::format_default, pugi::encoding_utf8);
+    const int generations = keepGeneration && !g_brokenFileKept.load() ? 1 : 0;
+    return gf_commitFile(std::move(bytes).str(), path, CommitOptions{generations, true});
+}
+
 bool lf_writeAll(const std::filesystem::path& path)
 {
     pugi::xml_document doc;
@@ -408,8 +452,7 @@ bool lf_writeAll(const std::filesystem::path& path)
         node.append_attribute("name") = p->name().c_str();
         node.append_attribute("value") = p->text().c_str();
     }
-    if (!g_brokenFileKept.load()) gf_save1GenerationOf(path);
-    return doc.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8);
+    return lf_commitSettings(doc, path, true);
 }
 
 } // namespace
@@ -421,32 +464,31 @@ bool gf_loadParameters(const std::filesystem::path& path, std::string* errorText
     if (!std::filesystem::exists(path, ec)) return true;
 
     pugi::xml_document doc;
-    const pugi::xml_parse_result res = doc.load_file(path.c_str());
-    std::string error;
-    if (!res) error = fmt::format("{} at offset {}", res.description(), res.offset);
-    else if (!doc.child("root").child("parameters")) error = "no root/parameters element";
-    if (!error.empty()) {
-        // The broken file is kept under a name of its own for the user to look at. The
-        // generations keep the last good settings: no save of this run copies over them.
-        const std::filesystem::path kept = gf_keepBrokenCopy(path);
-        g_brokenFileKept.store(true);
-        gf_resetParameters();
-        const std::string message =
-            fmt::format("{} could not be read ({}), default settings are used; the file is kept as {}",
-                        gf_utf16ToUtf8(path), error, gf_utf16ToUtf8(kept));
-        gf_logWarning(message);
-        if (errorText) *errorText = message;
-        return false;
+    const std::string error = lf_loadSettingsDocument(path, doc);
+    if (error.empty()) {
+        lf_applySettingsDocument(doc);
+        return true;
     }
-    for (auto node : doc.child("root").child("parameters").children("parameter")) {
-        Parameter* p = gf_parameterByName(node.attribute("name").as_string());
-        if (!p) continue;
-        const auto value = node.attribute("value");
-        if (!value) continue;
-        if (!p->setText(value.as_string()))
-            gf_logWarning("parameters.xml: invalid value '{}' for {}, {} used", value.as_string(), p->name(), p->text());
+    // The broken file is kept under a name of its own for the user to look at, and the newest
+    // generation that reads takes its place. No save of this run copies over the generations.
+    const std::filesystem::path kept = gf_keepBrokenCopy(path);
+    g_brokenFileKept.store(true);
+    gf_resetParameters();
+    std::string used = "default settings are used";
+    for (int n = 1; n <= 3; ++n) {
+        const std::filesystem::path generation = gf_generationPath(path, n);
+        pugi::xml_document older;
+        if (std::filesystem::exists(generation, ec) && lf_loadSettingsDocument(generation, older).empty()) {
+            lf_applySettingsDocument(older);
+            used = fmt::format("the settings of {} are used", gf_utf16ToUtf8(generation.filename()));
+            break;
+        }
     }
-    return true;
+    const std::string message = fmt::format("{} could not be read ({}), {}; the file is kept as {}",
+                                            gf_utf16ToUtf8(path), error, used, gf_utf16ToUtf8(kept));
+    gf_logWarning(message);
+    if (errorText) *errorText = message;
+    return false;
 }
 
 bool gf_saveParameters(const std::filesystem::path& path)
@@ -459,10 +501,10 @@ bool gf_saveParameter(const Parameter& parameter)
 {
     std::lock_guard lock(g_parametersFileMutex);
     const std::filesystem::path& path = g_parametersPath;
-    gf_logLine("{}={}", parameter.name(), parameter.text());
+    gf_logLine("{}={}", parameter.name(), gf_excerpt(parameter.text()));
     pugi::xml_document doc;
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec) || !doc.load_file(path.c_str()) || !doc.child("root").child("parameters"))
+    if (!std::filesystem::exists(path, ec) || !lf_loadSettingsDocument(path, doc).empty())
         return lf_writeAll(path);
     auto params = doc.child("root").child("parameters");
     auto node = params.find_child_by_attribute("parameter", "name", parameter.name().c_str());
@@ -473,7 +515,7 @@ bool gf_saveParameter(const Parameter& parameter)
     auto value = node.attribute("value");
     if (!value) value = node.append_attribute("value");
     value = parameter.text().c_str();
-    return doc.save_file(path.c_str(), "  ", pugi::format_default, pugi::encoding_utf8);
+    return lf_commitSettings(doc, path, false);
 }
 
 bool gf_saveBoolParameter(const BoolParameter& parameter) { return gf_saveParameter(parameter); }

@@ -286,12 +286,14 @@ Parameter* gf_parameterByName(std::string_view name);
 void gf_resetParameters();
 
 // Reads parameters.xml (root/parameters/parameter with "name" and "value"). A missing file
-// leaves the defaults and returns true. A file that does not load is kept as a generation
-// (parameters0.xml, which later saves of this run leave alone), the defaults stay, a warning
-// is logged and the result is false with the message in errorText. Unknown names are ignored;
-// invalid values keep the default.
+// leaves the defaults and returns true. A file that does not load (or holds more than a
+// megabyte) is kept as "parameters.broken.xml", the newest generation that loads
+// (parameters0.xml ...) gives the settings, else the defaults stay; later saves of this run
+// leave the generations alone; a warning is logged and the result is false with the message
+// in errorText. Unknown names are ignored; invalid values keep the default.
 bool gf_loadParameters(const std::filesystem::path& path, std::string* errorText = nullptr);
-// Writes every parameter to the file (previous file kept as one generation).
+// Writes every parameter to the file through a temporary file and a rename (previous file kept
+// as one generation).
 // Tests: forget that a broken file was kept.
 void gf_resetParametersFileForTests();
 bool gf_saveParameters(const std::filesystem::path& path);

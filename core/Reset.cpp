@@ -3,6 +3,7 @@
 #include "core/AcKind.h"
 #include "core/Airports.h"
 #include "core/Clock.h"
+#include "core/FileCommit.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Random.h"
@@ -14,6 +15,7 @@ namespace qmt {
 void gf_resetCoreForTests()
 {
     gf_closeLog();
+    gf_setFileSystemSeam(nullptr);
     gf_resetParameters();
     gf_resetParametersFileForTests();
     gf_clearDbase(); // also resets the interned code lists

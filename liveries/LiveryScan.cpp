@@ -263,9 +263,18 @@ bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, con
     if (LIG_PRIORITIZE.value())
         lf_keepBestRankedFolders(rankFolders, run);
     gf_sortAndDedupScannedLiveries();
-    lf_writeLiveriesScanned();
+    std::string failure;
+    const bool written = lf_writeLiveriesScanned(failure);
     g_scannedLiveries.clear();
     lf_endScanWithReport();
+    if (!written) {
+        // The scan has not succeeded: SCAN_LIVERIES stays set, so the next start scans again.
+        const std::string message = fmt::format("{} could not be saved ({}), the liveries will be scanned "
+                                                "again at the next start",
+                                                gf_utf16ToUtf8(gf_liveriesScannedPath()), failure);
+        gf_logWarning(message);
+        throw UserErrorException(99, message);
+    }
     return true;
 }
 

@@ -81,8 +81,7 @@ std::string lf_writeReport(const std::vector<std::string>& LINES, const std::fil
         return {};
     }
     if (!gf_writeListToFile(LINES, path)) {
-        gf_logWarning("Error writing file {}: {}", pathText, "cannot be written");
-        return {};
+        return {}; // the writer has said why
     }
     return pathText;
 }

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 #include <pugixml.hpp>
 
+#include "core/FileCommit.h"
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Paths.h"
@@ -197,16 +198,18 @@ std::string lf_liveriesFileHead()
 
 } // namespace
 
-void lf_writeLiveriesScanned()
+bool lf_writeLiveriesScanned(std::string& FAILURE)
 {
+    FAILURE.clear();
     if (g_scannedLiveries.empty()) {
-        return;
+        return true;
     }
     // The liveries are written as text, in the layout the XML writer gives them: a document
     // of tens of thousands of nodes would be built only to be written once.
     std::string text = lf_liveriesFileHead();
     if (text.empty()) {
-        return;
+        FAILURE = "the file's head could not be made";
+        return false;
     }
     text.reserve(text.size() + g_scannedLiveries.size() * 80);
     text += "  <liveries>\n";
@@ -228,11 +231,13 @@ void lf_writeLiveriesScanned()
     }
     text += "  </liveries>\n</root>\n";
     const std::filesystem::path path = gf_liveriesScannedPath();
-    if (!gf_writeTextFile(text, path, false)) {
-        gf_logWarning("Error writing file {}", path.string());
-        return;
+    // The scan's result is all that carries the liveries to the next start: it is on the disk
+    // before it takes the file's place, and a save that fails leaves no cut file behind.
+    if (!gf_commitFile(text, path, CommitOptions{0, true}, FAILURE)) {
+        return false;
     }
     gf_logLine("{} liveries in {}", g_scannedLiveries.size(), path.string());
+    return true;
 }
 
 void lf_readLiveriesScanned()

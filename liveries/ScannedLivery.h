@@ -36,8 +36,9 @@ void gf_sortAndDedupScannedLiveries();
 
 // Path of LiveriesScanned.xml in the output folder.
 std::filesystem::path gf_liveriesScannedPath();
-// Writes g_scannedLiveries to LiveriesScanned.xml; nothing when the list is empty.
-void lf_writeLiveriesScanned();
+// Writes g_scannedLiveries to LiveriesScanned.xml (nothing when the list is empty): whole, or not
+// at all with the reason in FAILURE and false.
+bool lf_writeLiveriesScanned(std::string& FAILURE);
 // Reads LiveriesScanned.xml into g_scannedLiveries (sorted); throws UserErrorException
 // 51 (not loadable), 52 (no <liveries>), 999 (missing attribute), 533 (no liveries).
 void lf_readLiveriesScanned();

@@ -1,6 +1,7 @@
 #include "parking/ParkAirport.h"
 
 #include "core/Clock.h"
+#include "core/FileCommit.h"
 #include "core/Files.h"
 #include "core/Geo.h"
 #include "core/Log.h"
@@ -307,9 +308,9 @@ void lf_writeMyParkAirports()
         bytes += text;
         bytes += '\n';
     }
-    if (!gf_commitFile(bytes, path, false)) {
-        gf_logWarning("{}: {} could not be written", "lf_writeMyParkAirports", path.string());
-    }
+    // The user's own list: on the disk before it replaces the old one (a failure is reported
+    // by the writer and leaves the old list).
+    gf_commitFile(bytes, path, CommitOptions{0, true});
 }
 
 void lf_sortParkAirportsByDistance(double LATITUDE, double LONGITUDE)

@@ -1,6 +1,7 @@
 #include "simlink/FlightPlan.h"
 
 #include "core/Airports.h"
+#include "core/FileCommit.h"
 #include "core/Paths.h"
 #include "records/AcRecords.h"
 
@@ -9,6 +10,7 @@
 
 #include <cmath>
 #include <optional>
+#include <sstream>
 
 namespace qmt {
 
@@ -110,7 +112,9 @@ bool gf_writeFlightPlan(const std::filesystem::path& PATH, const FlightPlanData&
     }
     lf_addWaypoint(plan, fromId, from);
     lf_addWaypoint(plan, toId, to);
-    return doc.save_file(PATH.c_str(), "    ", pugi::format_default, pugi::encoding_utf8);
+    std::ostringstream bytes;
+    doc.save(bytes, "    ", pugi::format_default, pugi::encoding_utf8);
+    return gf_commitFile(std::move(bytes).str(), PATH);
 }
 
 bool gf_writeFlightPlan(const std::filesystem::path& PATH, const LiveAc& AC)

@@ -2,6 +2,7 @@
 
 #include "core/AcKind.h"
 #include "core/Clock.h"
+#include "core/FileCommit.h"
 #include "core/Files.h"
 #include "core/Geo.h"
 #include "core/KindText.h"
@@ -25,7 +26,6 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 #include <system_error>
 #include <unordered_set>
@@ -40,8 +40,6 @@ int32_t g_rtTrafficWeek = 0;
 uint8_t g_apfRead = 0;
 
 namespace {
-
-int64_t s_writeFaultBytes = -1;  // tests: stop a save after this many bytes
 
 const char* lf_flag(bool VALUE)
 {
@@ -245,9 +243,6 @@ bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteM
     return true;
 }
 
-// Writes the bytes to a temporary file beside PATH and puts it in place only when it
-// is complete, so that a failed save leaves the previous file as it was.
-
 bool lf_isHoursDigit(char C)
 {
     return C >= '0' && C <= '9';
@@ -280,41 +275,6 @@ bool lf_overlaps(const Stand& A, const Stand& B)
 }
 
 } // namespace
-
-bool gf_commitFile(const std::string& BYTES, const fs::path& PATH, bool KEEP_GENERATIONS)
-{
-    fs::path temp = PATH;
-    temp += ".tmp";
-    std::error_code ec;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            return false;
-        }
-        size_t count = BYTES.size();
-        bool fault = false;
-        if (s_writeFaultBytes >= 0 && static_cast<size_t>(s_writeFaultBytes) < count) {
-            count = static_cast<size_t>(s_writeFaultBytes);
-            fault = true;
-        }
-        out.write(BYTES.data(), static_cast<std::streamsize>(count));
-        out.flush();
-        if (!out || fault) {
-            out.close();
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-    if (KEEP_GENERATIONS && !gf_rotateGenerations(PATH, 3, true)) {
-        gf_logWarning(fmt::format("could not keep older generations of {}", PATH.string()));
-    }
-    fs::rename(temp, PATH, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return false;
-    }
-    return true;
-}
 
 std::optional<HoursBitset> gf_parseHoursStrict(std::string_view TEXT)
 {
@@ -408,7 +368,10 @@ bool gf_commitApfText(const std::string& TEXT, const fs::path& PATH, ApfWriteMod
         if (PATH.has_parent_path()) {
             fs::create_directories(PATH.parent_path(), ec);  // a failure shows in the save
         }
-        return gf_commitFile(TEXT, PATH, MODE == ApfWriteMode::learned);
+        // A learned file holds what was learned over many visits: it keeps three older
+        // generations and is on the disk before it replaces the old one.
+        const bool learned = MODE == ApfWriteMode::learned;
+        return gf_commitFile(TEXT, PATH, CommitOptions{learned ? 3 : 0, learned});
     } catch (const std::exception& e) {
         gf_logWarning(fmt::format("{}: {}", "gf_writeApf", e.what()));
         return false;
@@ -822,17 +785,11 @@ std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     }
 }
 
-void gf_setApfWriteFaultForTests(int64_t MAX_BYTES)
-{
-    s_writeFaultBytes = MAX_BYTES;
-}
-
 void gf_resetAirportFileForTests()
 {
     g_apfSettingsAtRead = {};
     g_rtTrafficWeek = 0;
     g_apfRead = 0;
-    s_writeFaultBytes = -1;
 }
 
 } // namespace qmt

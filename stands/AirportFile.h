@@ -46,10 +46,6 @@ std::optional<std::string> gf_apfText(const AirportFile& FILE, ApfWriteMode MODE
                                       pugi::xml_node ORPHANS = {});
 bool gf_commitApfText(const std::string& TEXT, const std::filesystem::path& PATH, ApfWriteMode MODE);
 
-// Replaces PATH by BYTES through a temporary file, so that a failed write leaves the old file;
-// KEEP_GENERATIONS keeps three older generations. False when the file was not replaced.
-bool gf_commitFile(const std::string& BYTES, const std::filesystem::path& PATH, bool KEEP_GENERATIONS);
-
 // Reads the park airport's file NAME ("airports/..." local, else archived) into
 // g_stands and INFO. Returns an error text, empty on success.
 std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO);
@@ -94,10 +90,6 @@ std::string gf_hoursWriteText(HoursBitset HOURS);
 
 // Numbers the stands 1..n and fills their adjacency (each pair measured once).
 void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS);
-
-// Injects a write failure for tests: the save stops after MAX_BYTES bytes
-// (-1 switches the fault off).
-void gf_setApfWriteFaultForTests(int64_t MAX_BYTES);
 
 // Back to the state of a fresh start (tests).
 void gf_resetAirportFileForTests();

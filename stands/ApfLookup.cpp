@@ -2,6 +2,7 @@
 
 #include "core/Airports.h"
 #include "core/Download.h"
+#include "core/FileCommit.h"
 #include "core/Files.h"
 #include "core/Geo.h"
 #include "core/Log.h"
@@ -231,9 +232,10 @@ std::string gf_archiveFolderOf(std::string_view NAME, int32_t SIM)
 std::string lf_downloadArchivedApf(const std::string& NAME, const fs::path& LOCAL)
 {
     if (const fs::path* given = lf_givenFileOf(NAME)) {
-        std::error_code ec;
-        fs::copy_file(*given, LOCAL, fs::copy_options::overwrite_existing, ec);
-        return ec ? fmt::format("cannot copy '{}': {}", gf_pathToUtf8(*given), ec.message()) : std::string();
+        std::string failure;
+        return gf_commitCopy(*given, LOCAL, failure)
+                   ? std::string()
+                   : fmt::format("cannot copy '{}': {}", gf_pathToUtf8(*given), failure);
     }
     const std::string address = g_archiveBaseUrl + gf_archiveFolderOf(NAME, gf_simNumber()) + NAME;
     std::string why;

@@ -151,13 +151,6 @@ TEST_F(FilesTest, Generations)
     EXPECT_EQ(readFile(dir() / "Log00.txt"), "d");
     EXPECT_EQ(readFile(dir() / "Log000.txt"), "c");
     EXPECT_FALSE(std::filesystem::exists(dir() / "Log0000.txt"));
-
-    // A file about to be replaced keeps its place until the replacement is in.
-    const auto learned = dir() / "EHAM.xml";
-    writeFile(learned, "current");
-    EXPECT_TRUE(gf_rotateGenerations(learned, 3, true));
-    EXPECT_EQ(readFile(learned), "current");
-    EXPECT_EQ(readFile(dir() / "EHAM0.xml"), "current");
 }
 
 TEST_F(FilesTest, FolderHelpers)

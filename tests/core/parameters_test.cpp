@@ -1,8 +1,12 @@
+#include <functional>
 #include <set>
 
+#include <gmock/gmock.h>
 #include <pugixml.hpp>
 
 #include "CoreTestSupport.h"
+#include "FaultyDisk.h"
+#include "core/Files.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 
@@ -10,6 +14,7 @@ namespace qmt::test {
 namespace {
 
 using ParametersTest = CoreTest;
+using ::testing::HasSubstr;
 
 TEST_F(ParametersTest, DefaultsAndKinds)
 {
@@ -130,34 +135,115 @@ TEST_F(ParametersTest, SettingsWithChoicesKeepOnlyListedValues)
     EXPECT_EQ(MAX_FIT_FL.value(), 24.0f);
 }
 
-TEST_F(ParametersTest, BrokenFileGivesDefaultsAMessageAndIsKept)
+// A file that cannot be read (cut by an older program's save, edited by hand, absurdly large) is
+// kept aside, the newest generation that reads gives the settings, and the generations stay as
+// they are for the rest of the run.
+TEST_F(ParametersTest, BrokenFileGivesTheNewestReadableGenerationAndIsKept)
+{
+    const auto path = dir() / "parameters.xml";
+    const auto range = [](int VALUE) {
+        return "<root><parameters><parameter name=\"RANGE\" value=\"" + std::to_string(VALUE) +
+               "\"/></parameters></root>";
+    };
+    const std::string cut = "<root><parameters><parameter name=\"RANGE\" value=\"40\"/></param";
+    const std::string huge = range(40) + std::string(2u << 20, ' ');
+    struct Case {
+        std::string file;
+        std::vector<std::string> generations; // "0", "00", "000"
+        int range;
+        std::string said;
+    };
+    const Case cases[] = {
+        {cut, {range(33)}, 33, "the settings of parameters0.xml are used"},
+        {"", {range(33)}, 33, "No document element found at offset 0), the settings of parameters0.xml are used"},
+        {cut, {cut, range(34)}, 34, "the settings of parameters00.xml are used"},
+        {huge, {range(33)}, 33, "2097226 bytes, more than 1048576 that settings ever take), the settings of"},
+        {cut, {}, RANGE.defaultValue(), "default settings are used"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir()))
+            std::filesystem::remove(entry.path());
+        ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
+        gf_resetParametersFileForTests();
+        writeFile(path, c.file);
+        for (std::size_t n = 0; n < c.generations.size(); ++n)
+            writeFile(gf_generationPath(path, static_cast<int>(n) + 1), c.generations[n]);
+        RANGE.set(77);
+        std::string error;
+        EXPECT_FALSE(gf_loadParameters(path, &error));
+        EXPECT_EQ(RANGE.value(), c.range) << c.said;
+        EXPECT_THAT(error, HasSubstr(c.said));
+        EXPECT_THAT(error, HasSubstr("parameters.broken.xml"));
+        EXPECT_EQ(readFile(dir() / "parameters.broken.xml"), c.file);
+        // The saves of this run leave the generations as they were.
+        ASSERT_TRUE(gf_saveParameters(path));
+        RANGE.set(41);
+        ASSERT_TRUE(gf_saveParameter(RANGE));
+        ASSERT_TRUE(gf_saveParameters(path));
+        EXPECT_TRUE(gf_loadParameters(path));
+        EXPECT_EQ(RANGE.value(), 41);
+        for (std::size_t n = 0; n < c.generations.size(); ++n)
+            EXPECT_EQ(readFile(gf_generationPath(path, static_cast<int>(n) + 1)), c.generations[n]);
+        gf_closeLog();
+        EXPECT_THAT(readFile(dir() / "Log.txt"), HasSubstr("==> " + error));
+    }
+}
+
+// Whichever step of a save a kill or a full disk stops, the next start reads every setting as it
+// was before the save or as it is after it: never the defaults.
+TEST_F(ParametersTest, KillOrFullDiskAtAnyStepOfASaveLosesNoSetting)
+{
+    const auto path = g_parametersPath;
+    const auto settingsRead = [&path] {
+        gf_resetParameters();
+        gf_resetParametersFileForTests();
+        EXPECT_TRUE(gf_loadParameters(path));
+        return std::make_pair(MATCHING_DEPTH.value(), LIGHT_AIRCRAFT.value());
+    };
+    const auto before = std::make_pair(2, false);
+    const auto after = std::make_pair(3, true);
+    const std::function<void()> saves[] = {
+        [] { gf_saveParameters(g_parametersPath); },
+        [] {
+            gf_saveParameter(MATCHING_DEPTH);
+            gf_saveParameter(LIGHT_AIRCRAFT);
+        },
+    };
+    for (const FaultyDisk::Fault fault : {FaultyDisk::Fault::kill, FaultyDisk::Fault::full}) {
+        for (const auto& save : saves) {
+            gf_faultAtEachStep(
+                fault,
+                [&] {
+                    gf_resetParameters();
+                    MATCHING_DEPTH.set(before.first);
+                    LIGHT_AIRCRAFT.set(before.second);
+                    ASSERT_TRUE(gf_saveParameters(path));
+                    MATCHING_DEPTH.set(after.first);
+                    LIGHT_AIRCRAFT.set(after.second);
+                },
+                save,
+                [&](int STEP) {
+                    const auto read = settingsRead();
+                    // One setting saved alone may be in while the next is not.
+                    const bool mixed = read == std::make_pair(after.first, before.second);
+                    EXPECT_TRUE(read == before || read == after || mixed) << "step " << STEP;
+                });
+        }
+    }
+}
+
+// An absurd value is refused with a line of bounded size.
+TEST_F(ParametersTest, LongInvalidValueIsLoggedAsAnExcerpt)
 {
     ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
-    const auto path = dir() / "parameters.xml";
-    const std::string broken = "<root><parameters><parameter name=\"RANGE\" value=\"40\"/></param";
-    const std::string lastGood = "<root><parameters><parameter name=\"RANGE\" value=\"33\"/></parameters></root>";
-    writeFile(dir() / "parameters0.xml", lastGood);
-    writeFile(path, broken);
-    RANGE.set(77);
-    std::string error;
-    EXPECT_FALSE(gf_loadParameters(path, &error));
-    EXPECT_NE(error.find("parameters.xml"), std::string::npos);
-    EXPECT_NE(error.find("default"), std::string::npos);
-    EXPECT_EQ(RANGE.value(), RANGE.defaultValue());
-    EXPECT_NE(error.find("parameters.broken.xml"), std::string::npos);
-    EXPECT_EQ(readFile(dir() / "parameters.broken.xml"), broken);
-    // The last good generation is left alone, also by the later saves of this run.
-    EXPECT_EQ(readFile(dir() / "parameters0.xml"), lastGood);
-    ASSERT_TRUE(gf_saveParameters(path));
-    RANGE.set(41);
-    ASSERT_TRUE(gf_saveParameter(RANGE));
-    ASSERT_TRUE(gf_saveParameters(path));
-    EXPECT_TRUE(gf_loadParameters(path));
-    EXPECT_EQ(RANGE.value(), 41);
-    EXPECT_EQ(readFile(dir() / "parameters0.xml"), lastGood);
-    EXPECT_EQ(readFile(dir() / "parameters.broken.xml"), broken);
+    writeFile(dir() / "p.xml", "<root><parameters><parameter name=\"RANGE\" value=\"" + std::string(100000, '7') +
+                                   "x\"/></parameters></root>");
+    EXPECT_TRUE(gf_loadParameters(dir() / "p.xml"));
     gf_closeLog();
-    EXPECT_NE(readFile(dir() / "Log.txt").find("==> "), std::string::npos);
+    const std::string log = readFile(dir() / "Log.txt");
+    EXPECT_THAT(log, HasSubstr("==> parameters.xml: invalid value '" + std::string(200, '7') +
+                               "... (99801 more bytes)' for RANGE, 30 used"));
+    EXPECT_LT(log.size(), 1000u);
 }
 
 TEST_F(ParametersTest, SavingOneParameterRewritesOnlyIt)

@@ -4,6 +4,9 @@
 #include <future>
 #include <thread>
 
+#include <gmock/gmock.h>
+
+#include "FaultyDisk.h"
 #include "LiveryScanSupport.h"
 #include "core/Parameters.h"
 #include "core/UserError.h"
@@ -12,6 +15,7 @@ namespace qmt::test {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::HasSubstr;
 
 const std::string AIG_CFG = "[General]\nicao_type_designator=A320\n"
                             "[fltsim.0]\ntitle=AIG A320 KLM\nicao_airline=KLM\natc_id=PH-AAA\n"
@@ -386,9 +390,55 @@ TEST_F(LiveryScanFlowTest, ReportsSummariseAndFailedWritesAreNotCalledDone)
 
     g_scannedLiveries.push_back(ScannedLivery{"T", "", {1, 0, 1, 0, 0}, 1});
     std::filesystem::create_directories(gf_liveriesScannedPath());
-    lf_writeLiveriesScanned();
-    EXPECT_EQ(countLog("==> Error writing file " + gf_liveriesScannedPath().string()), 1);
+    std::string failure;
+    EXPECT_FALSE(lf_writeLiveriesScanned(failure));
+    EXPECT_EQ(failure, "replacing LiveriesScanned.xml: Is a directory");
     EXPECT_EQ(countLog("1 liveries in"), 0);
+}
+
+// Whichever step of the scan's end a full disk or a kill stops, the next start finds the scanned
+// liveries whole, or scans again: LiveriesScanned.xml is never cut, and SCAN_LIVERIES is cleared
+// in parameters.xml only once the file is in place.
+TEST_F(LiveryScanFlowTest, FullDiskOrKillAtAnyStepOfTheScansEndLosesNoLivery)
+{
+    buildTree();
+    gf_scanLiveries();
+    const std::vector<std::string> fresh = scannedRecords();
+    ASSERT_EQ(fresh.size(), 7u);
+    const auto flagCleared = [] {
+        return readFile(g_parametersPath).find(R"(name="SCAN_LIVERIES" value="false")") != std::string::npos;
+    };
+    for (const FaultyDisk::Fault fault : {FaultyDisk::Fault::full, FaultyDisk::Fault::kill}) {
+        bool failedScan = false;
+        const int steps = gf_faultAtEachStep(
+            fault,
+            [] {
+                gf_resetLiveryScanForTests();
+                SCAN_LIVERIES.set(true);
+                ASSERT_TRUE(gf_saveParameters(g_parametersPath));
+            },
+            [&failedScan] {
+                try {
+                    gf_scanLiveries();
+                } catch (const UserErrorException& e) {
+                    failedScan = true;
+                    EXPECT_EQ(e.code(), 99);
+                    EXPECT_THAT(e.what(), HasSubstr("LiveriesScanned.xml could not be saved (writing "
+                                                    "LiveriesScanned.xml.tmp: No space left on device), the "
+                                                    "liveries will be scanned again at the next start"));
+                }
+            },
+            [&](int STEP) {
+                const bool present = std::filesystem::exists(gf_liveriesScannedPath());
+                if (present) {
+                    EXPECT_EQ(scannedRecords(), fresh) << "step " << STEP;
+                    EXPECT_TRUE(readFile(gf_liveriesScannedPath()).ends_with("</root>\n")) << "step " << STEP;
+                }
+                EXPECT_TRUE(present || !flagCleared()) << "step " << STEP;
+            });
+        EXPECT_GT(steps, 5);
+        EXPECT_EQ(failedScan, fault == FaultyDisk::Fault::full);
+    }
 }
 
 } // namespace

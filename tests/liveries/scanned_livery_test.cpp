@@ -57,7 +57,8 @@ TEST_F(ScannedLiveryTest, WrittenThenReadGivesTheSameRecords)
     gf_sortAndDedupScannedLiveries();
     const std::vector<ScannedLivery> written(g_scannedLiveries.begin(), g_scannedLiveries.end());
 
-    lf_writeLiveriesScanned();
+    std::string failure;
+    ASSERT_TRUE(lf_writeLiveriesScanned(failure)) << failure;
     const std::string path = gf_liveriesScannedPath().string();
     EXPECT_THAT(logLines(), ElementsAre("4 liveries in " + path));
     EXPECT_TRUE(g_scannedLiveries.size() == 4);
@@ -99,7 +100,8 @@ TEST_F(ScannedLiveryTest, TitlesAreWrittenEscapedAsXmlAttributes)
     for (const auto& c : cases) {
         g_scannedLiveries.clear();
         g_scannedLiveries.push_back(livery("KLM", "", "B738", c.title, "PH-BXA"));
-        lf_writeLiveriesScanned();
+        std::string failure;
+        ASSERT_TRUE(lf_writeLiveriesScanned(failure)) << failure;
         const std::string text = readFile(gf_liveriesScannedPath());
         EXPECT_NE(text.find(std::string("    <l a=\"KLM\" m=\"B738\" t=\"") + c.written + "\" r=\"PH-BXA\" />\n  </liveries>\n</root>\n"),
                   std::string::npos)
@@ -111,7 +113,8 @@ TEST_F(ScannedLiveryTest, TitlesAreWrittenEscapedAsXmlAttributes)
 
 TEST_F(ScannedLiveryTest, EmptyListWritesNoFileAndLogsNothing)
 {
-    lf_writeLiveriesScanned();
+    std::string failure;
+    EXPECT_TRUE(lf_writeLiveriesScanned(failure));
     EXPECT_FALSE(std::filesystem::exists(gf_liveriesScannedPath()));
     EXPECT_TRUE(logLines().empty());
 }

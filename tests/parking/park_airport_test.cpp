@@ -1,5 +1,6 @@
 // The park airport: the user's list, the choice by position, loading, the reserved stand, and
 // dropping the airport again.
+#include "FaultyDisk.h"
 #include "StaticParkingTest.h"
 
 #include "engine/Commands.h"
@@ -76,11 +77,12 @@ TEST_F(ParkAirportTest, WritingTheFirstEntryIntoTheList)
     EXPECT_FALSE(std::filesystem::exists(parkList().string() + ".tmp"));
     // A write that fails halfway (the disk fills up) leaves the list as it was.
     g_parkAirports.front().reservedStand = "S4";
-    gf_setApfWriteFaultForTests(5);
-    lf_writeMyParkAirports();
-    gf_setApfWriteFaultForTests(-1);
+    {
+        const FaultyDisk full(0, FaultyDisk::Fault::full);
+        lf_writeMyParkAirports();
+    }
     EXPECT_EQ(readFile(parkList()), "EHAM\nQLNA,S3\nEGLL\n");
-    EXPECT_TRUE(logHas("could not be written"));
+    EXPECT_TRUE(logHas("my_park_airports.txt could not be saved: writing my_park_airports.txt.tmp: No space left on device"));
     g_parkAirports.front().reservedStand = "S3";
 
     // A line written in lower case is not this airport's line: the entry goes on top, and the

@@ -1,3 +1,4 @@
+#include "FaultyDisk.h"
 #include "parking/ParkingTest.h"
 #include "core/WindowState.h"
 
@@ -294,9 +295,10 @@ TEST_F(AirportFileTest, FailedSaveLeavesThePreviousFile)
 
     AirportFile second;
     second.airportName = "second";
-    gf_setApfWriteFaultForTests(100);  // the disk fills up after 100 bytes
-    EXPECT_FALSE(gf_writeApf(second, path, ApfWriteMode::learned, 1));
-    gf_setApfWriteFaultForTests(-1);
+    {
+        const FaultyDisk full(0, FaultyDisk::Fault::full);  // the disk fills up halfway
+        EXPECT_FALSE(gf_writeApf(second, path, ApfWriteMode::learned, 1));
+    }
     EXPECT_EQ(readFile(path), before);
     EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
 

@@ -1,6 +1,10 @@
 #include "parking/ParkingTest.h"
 
+#include "FaultyDisk.h"
+#include "core/Files.h"
 #include "core/Parameters.h"
+
+#include <pugixml.hpp>
 
 namespace qmt::test {
 namespace {
@@ -15,7 +19,73 @@ protected:
                         apfXml(param("publisher", "stock") + param("altitude", "-11"),
                                R"(<parkpos id="A1" latitude="52.3" longitude="4.76" radius="30" type="3"/>)"));
     }
+
+    static StandOption learned(const char* REGISTRATION, const char* HOURS, uint32_t ID)
+    {
+        StandOption option;
+        option.registration = REGISTRATION;
+        option.kind.airlineId = gf_airlineId("KLM");
+        option.kind.modelId = gf_modelId("B738");
+        option.day = 4;
+        option.hours = gf_hours2bitset(HOURS);
+        option.optionId = ID;
+        option.real = 1;
+        return option;
+    }
+
+    // The registrations and half-hours learned at stand A1, as the next visit reads them.
+    std::vector<std::string> readBack(const std::string& NAME)
+    {
+        gf_clearStands();
+        EXPECT_EQ(gf_readApf(NAME, g_parkApfInfo), "");
+        std::vector<std::string> read;
+        for (const StandOption& option : g_stands.at(0).options) {
+            read.push_back(option.registration + " " + gf_bitsetText(option.hours).value_or("?"));
+        }
+        return read;
+    }
 };
+
+// Whichever step of a save a kill or a full disk stops, the next visit reads what the earlier
+// visits learned, and every generation of the file reads as well.
+TEST_F(LearnedLossTest, KillOrFullDiskAtAnyStepOfASaveLosesNoLearnedHalfHour)
+{
+    const std::string name = putAirport();
+    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+    g_stands[0].options.push_back(learned("PH-BXQ", "7:9", 1));
+    lf_saveLearnedApf();
+    const std::string firstVisit = readFile(learnedPath());
+    const std::vector<std::string> before = {"PH-BXQ 7:9"};
+    const std::vector<std::string> after = {"PH-BXQ 7:9", "PH-BXR 20:22"};
+    for (const FaultyDisk::Fault fault : {FaultyDisk::Fault::kill, FaultyDisk::Fault::full}) {
+        const int steps = gf_faultAtEachStep(
+            fault,
+            [&] {
+                writeFile(learnedPath(), firstVisit);
+                for (int n = 1; n <= 3; ++n) {
+                    writeFile(gf_generationPath(learnedPath(), n), firstVisit);
+                }
+                gf_clearStands();
+                ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
+                g_stands[0].options.push_back(learned("PH-BXR", "20:22", 2));
+                g_learnedUpdates = 1;
+            },
+            [] { lf_saveLearnedApf(); },
+            [&](int STEP) {
+                const std::vector<std::string> read = readBack(name);
+                EXPECT_TRUE(read == before || read == after) << "step " << STEP;
+                for (int n = 1; n <= 3; ++n) {
+                    const auto generation = gf_generationPath(learnedPath(), n);
+                    pugi::xml_document doc;
+                    EXPECT_TRUE(!std::filesystem::exists(generation) || doc.load_file(generation.c_str()))
+                        << "step " << STEP << ", generation " << n;
+                }
+            });
+        EXPECT_EQ(steps, 6);
+        EXPECT_EQ(readBack(name), after);
+    }
+    EXPECT_TRUE(logHas("saving '" + learnedPath().string() + "' did not succeed"));
+}
 
 // A learned file written by hand, holding a stand made by hand, with a meta block that the
 // reader refuses: a save after the visit must leave it as it was.

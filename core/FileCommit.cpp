@@ -1,0 +1,223 @@
+#include "core/FileCommit.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <fmt/format.h>
+
+#include "core/Files.h"
+#include "core/Log.h"
+#include "core/StatusLine.h"
+#include "core/Text.h"
+
+namespace qmt {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kMaxGenerations = 3;
+
+// The disk itself; a test's seam replaces it (written by tests before the writers run).
+FileSystemSeam s_realDisk;
+std::atomic<FileSystemSeam*> s_seam{nullptr};
+
+std::error_code lf_errno()
+{
+    return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+}
+
+#if !defined(_WIN32)
+// The folder's entries reach the disk too, so that a rename is not lost with the power.
+void lf_syncFolder(const fs::path& FOLDER)
+{
+    const int fd = ::open(FOLDER.empty() ? "." : FOLDER.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+#endif
+
+std::string lf_reason(std::string_view STEP, const fs::path& PATH, std::error_code ERROR)
+{
+    return fmt::format("{} {}: {}", STEP, gf_utf16ToUtf8(PATH.filename()), ERROR.message());
+}
+
+// Moves the older generations one place on and puts the copy written to COPY in the first one.
+// A rename fails only on a broken disk; the copy then stays under its temporary name.
+std::error_code lf_rotateIn(FileSystemSeam& DISK, const fs::path& PATH, int COUNT, const fs::path& COPY)
+{
+    std::error_code ec;
+    for (int i = COUNT; i >= 2; --i) {
+        const fs::path from = gf_generationPath(PATH, i - 1);
+        if (!fs::exists(from, ec)) {
+            continue;
+        }
+        if (std::error_code moved = DISK.rename(from, gf_generationPath(PATH, i))) {
+            return moved;
+        }
+    }
+    return DISK.rename(COPY, gf_generationPath(PATH, 1));
+}
+
+bool lf_commit(std::string_view BYTES, const fs::path& PATH, CommitOptions OPTIONS, std::string& FAILURE)
+{
+    FileSystemSeam& disk = gf_fileSystem();
+    const fs::path temp = gf_commitTempPath(PATH);
+    if (std::error_code ec = disk.writeFile(temp, BYTES, OPTIONS.durable)) {
+        FAILURE = lf_reason("writing", temp, ec);
+        disk.remove(temp);
+        return false;
+    }
+    const int generations = std::clamp(OPTIONS.generations, 0, kMaxGenerations);
+    std::error_code ec;
+    if (generations > 0 && fs::exists(PATH, ec)) {
+        // The copy of the file about to be replaced is whole before it takes a generation's
+        // place: a copy made over the generation itself would leave a cut one behind.
+        const fs::path copy = gf_commitTempPath(gf_generationPath(PATH, 1));
+        std::string old;
+        std::error_code kept = disk.readFile(PATH, old);
+        if (!kept) {
+            kept = disk.writeFile(copy, old, OPTIONS.durable);
+        }
+        if (!kept) {
+            kept = lf_rotateIn(disk, PATH, generations, copy);
+        }
+        if (kept) {
+            // The new bytes go in all the same: they hold everything the old ones did.
+            gf_logWarning("could not keep older generations of {}: {}", gf_utf16ToUtf8(PATH), kept.message());
+            disk.remove(copy);
+        }
+    }
+    if (std::error_code renamed = disk.rename(temp, PATH)) {
+        FAILURE = lf_reason("replacing", PATH, renamed);
+        disk.remove(temp);
+        return false;
+    }
+#if !defined(_WIN32)
+    if (OPTIONS.durable) {
+        lf_syncFolder(PATH.parent_path());
+    }
+#endif
+    return true;
+}
+
+} // namespace
+
+std::error_code FileSystemSeam::writeFile(const fs::path& PATH, std::string_view BYTES, bool DURABLE)
+{
+#if defined(_WIN32)
+    std::FILE* file = _wfopen(PATH.c_str(), L"wb");
+    if (file == nullptr) {
+        return lf_errno();
+    }
+    bool ok = std::fwrite(BYTES.data(), 1, BYTES.size(), file) == BYTES.size() && std::fflush(file) == 0;
+    if (ok && DURABLE) {
+        ok = _commit(_fileno(file)) == 0;
+    }
+    const std::error_code error = ok ? std::error_code() : lf_errno();
+    const bool closed = std::fclose(file) == 0;
+    return error ? error : (closed ? std::error_code() : lf_errno());
+#else
+    const int fd = ::open(PATH.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return lf_errno();
+    }
+    std::error_code error;
+    std::size_t done = 0;
+    while (done < BYTES.size()) {
+        const ssize_t wrote = ::write(fd, BYTES.data() + done, BYTES.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            error = lf_errno();
+            break;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (!error && DURABLE && ::fsync(fd) != 0) {
+        error = lf_errno();
+    }
+    // Some file systems report a full disk only when the file is closed.
+    if (::close(fd) != 0 && !error) {
+        error = lf_errno();
+    }
+    return error;
+#endif
+}
+
+std::error_code FileSystemSeam::readFile(const fs::path& PATH, std::string& BYTES)
+{
+    BYTES.clear();
+    return gf_readFileBytes(PATH, BYTES) ? std::error_code() : std::make_error_code(std::errc::io_error);
+}
+
+std::error_code FileSystemSeam::rename(const fs::path& FROM, const fs::path& TO)
+{
+    std::error_code ec;
+    fs::rename(FROM, TO, ec);
+    return ec;
+}
+
+std::error_code FileSystemSeam::remove(const fs::path& PATH)
+{
+    std::error_code ec;
+    fs::remove(PATH, ec);
+    return ec;
+}
+
+FileSystemSeam& gf_fileSystem()
+{
+    FileSystemSeam* seam = s_seam.load();
+    return seam != nullptr ? *seam : s_realDisk;
+}
+
+void gf_setFileSystemSeam(FileSystemSeam* SEAM)
+{
+    s_seam.store(SEAM);
+}
+
+fs::path gf_commitTempPath(const fs::path& PATH)
+{
+    fs::path temp = PATH;
+    temp += ".tmp";
+    return temp;
+}
+
+bool gf_commitFile(std::string_view BYTES, const fs::path& PATH, CommitOptions OPTIONS, std::string& FAILURE)
+{
+    FAILURE.clear();
+    return lf_commit(BYTES, PATH, OPTIONS, FAILURE);
+}
+
+bool gf_commitFile(std::string_view BYTES, const fs::path& PATH, CommitOptions OPTIONS)
+{
+    std::string failure;
+    if (lf_commit(BYTES, PATH, OPTIONS, failure)) {
+        return true;
+    }
+    gf_logWarning("{} could not be saved: {}", gf_utf16ToUtf8(PATH), failure);
+    gf_setStatus(fmt::format("Could not save {}: {}", gf_utf16ToUtf8(PATH.filename()), failure));
+    return false;
+}
+
+bool gf_commitCopy(const fs::path& FROM, const fs::path& TO, std::string& FAILURE)
+{
+    std::string bytes;
+    if (std::error_code ec = gf_fileSystem().readFile(FROM, bytes)) {
+        FAILURE = lf_reason("reading", FROM, ec);
+        return false;
+    }
+    return gf_commitFile(bytes, TO, {}, FAILURE);
+}
+
+} // namespace qmt

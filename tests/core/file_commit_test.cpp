@@ -1,0 +1,149 @@
+// The one writer of the program's files, on a disk that fills up or a program killed at any step.
+#include <streambuf>
+
+#include <gmock/gmock.h>
+
+#include "CoreTestSupport.h"
+#include "FaultyDisk.h"
+#include "core/FileCommit.h"
+#include "core/Files.h"
+#include "core/Log.h"
+#include "core/StatusLine.h"
+
+namespace qmt::test {
+namespace {
+
+using ::testing::AnyOf;
+using ::testing::HasSubstr;
+
+class FileCommitTest : public CoreTest {
+protected:
+    void SetUp() override
+    {
+        CoreTest::SetUp();
+        gf_resetStatusForTests();
+        ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
+    }
+    void TearDown() override
+    {
+        gf_resetStatusForTests();
+        CoreTest::TearDown();
+    }
+    std::string logText()
+    {
+        gf_flushLog();
+        return readFile(dir() / "Log.txt");
+    }
+    // The file and its three generations before the save: each text long enough that half of it
+    // is told from the whole.
+    void prepare(const std::filesystem::path& PATH)
+    {
+        writeFile(PATH, m_old);
+        for (int n = 1; n <= 3; ++n) {
+            writeFile(gf_generationPath(PATH, n), generationText(n));
+        }
+    }
+    static std::string generationText(int N) { return std::string(600, static_cast<char>('0' + N)); }
+
+    const std::string m_old = std::string(800, 'o');
+    const std::string m_new = std::string(900, 'n');
+};
+
+TEST_F(FileCommitTest, KillAtAnyStepLeavesTheFileAndEveryGenerationWhole)
+{
+    const auto path = dir() / "EHAM.xml";
+    for (const int generations : {0, 3}) {
+        const int steps = gf_faultAtEachStep(
+            FaultyDisk::Fault::kill, [&] { prepare(path); },
+            [&] { gf_commitFile(m_new, path, CommitOptions{generations, true}); },
+            [&](int STEP) {
+                EXPECT_THAT(readFile(path), AnyOf(m_old, m_new)) << generations << " generations, step " << STEP;
+                // A generation is missing for a moment while they move on, never cut.
+                for (int n = 1; n <= 3; ++n) {
+                    const auto generation = gf_generationPath(path, n);
+                    if (std::filesystem::exists(generation)) {
+                        EXPECT_THAT(readFile(generation),
+                                    AnyOf(m_old, generationText(1), generationText(2), generationText(3)))
+                            << generations << " generations, step " << STEP << ", generation " << n;
+                    }
+                }
+            });
+        EXPECT_EQ(steps, generations == 0 ? 2 : 6);
+        EXPECT_EQ(readFile(path), m_new);
+        if (generations == 3) {
+            EXPECT_EQ(readFile(gf_generationPath(path, 1)), m_old);
+            EXPECT_EQ(readFile(gf_generationPath(path, 2)), generationText(1));
+            EXPECT_EQ(readFile(gf_generationPath(path, 3)), generationText(2));
+        }
+    }
+}
+
+// A disk that fills up while the new bytes are written fails the save: the old file stays, and
+// the log and the window say why. Once the new bytes are whole, a copy for the generations that
+// no longer fits costs only the generation.
+TEST_F(FileCommitTest, FullDiskFailsTheSaveWithAWarningAndALineInTheWindow)
+{
+    const auto path = dir() / "EHAM.xml";
+    struct Case {
+        int fullAt;
+        bool saved;
+        std::string said;
+    };
+    const Case cases[] = {
+        {0, false, "==> " + path.string() + " could not be saved: writing EHAM.xml.tmp: No space left on device"},
+        {1, true, "==> could not keep older generations of " + path.string() + ": No space left on device"},
+    };
+    for (const Case& c : cases) {
+        prepare(path);
+        gf_resetStatusForTests();
+        bool saved = false;
+        {
+            const FaultyDisk disk(c.fullAt, FaultyDisk::Fault::full);
+            saved = gf_commitFile(m_new, path, CommitOptions{3, true});
+        }
+        EXPECT_EQ(saved, c.saved) << c.fullAt;
+        EXPECT_EQ(readFile(path), c.saved ? m_new : m_old) << c.fullAt;
+        EXPECT_EQ(readFile(gf_generationPath(path, 1)), generationText(1)) << c.fullAt;
+        EXPECT_FALSE(std::filesystem::exists(gf_commitTempPath(path))) << c.fullAt;
+        EXPECT_FALSE(std::filesystem::exists(gf_commitTempPath(gf_generationPath(path, 1)))) << c.fullAt;
+        EXPECT_THAT(logText(), HasSubstr(c.said)) << c.fullAt;
+        EXPECT_EQ(gf_statusText(), c.saved ? "" : "Could not save EHAM.xml: writing EHAM.xml.tmp: No space left on device");
+    }
+}
+
+// A stream that refuses every byte while the disk is full.
+class FillingDisk : public std::stringbuf {
+public:
+    bool full = false;
+
+protected:
+    int overflow(int C) override { return full ? traits_type::eof() : std::stringbuf::overflow(C); }
+    std::streamsize xsputn(const char* S, std::streamsize N) override { return full ? 0 : std::stringbuf::xsputn(S, N); }
+};
+
+struct FillingLog : std::ostream {
+    FillingLog() : std::ostream(&disk) {}
+    FillingDisk disk;
+};
+
+TEST_F(FileCommitTest, LogOnAFullDiskSaysItOnceOnStderrAndGoesOnWhenThereIsRoom)
+{
+    auto stream = std::make_unique<FillingLog>();
+    FillingLog& log = *stream;
+    ASSERT_TRUE(gf_openLogOn(std::move(stream), dir() / "Log.txt", "test"));
+    ::testing::internal::CaptureStderr();
+    log.disk.full = true;
+    gf_logLine("lost 1");
+    gf_logWarning("lost 2");
+    gf_logLine("lost 3");
+    log.disk.full = false;
+    gf_logLine("kept");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "Quillon: " + (dir() / "Log.txt").string() +
+                       " cannot be written (is the disk full?); log lines are lost until it can\n");
+    EXPECT_THAT(log.disk.str(), HasSubstr("for test\nkept\n"));
+    gf_closeLog();
+}
+
+} // namespace
+} // namespace qmt::test
