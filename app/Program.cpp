@@ -523,6 +523,8 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, Terminal
             lf_startWorker(message->param != 0);
         } else if (message->id == WM_APP_REPAINT) {
             gf_repaintHandled();
+        } else if (message->id == WM_COMMAND) {
+            gf_onWindowCommand(message->param);
         } else if (message->id == WM_APP_EXIT) {
             exitCode = static_cast<int>(message->param);
             break;

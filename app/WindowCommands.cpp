@@ -116,6 +116,44 @@ void gf_onDestinationApplied(const std::string& CODE)
     s_destination = code;
 }
 
+void gf_onWindowCommand(std::int64_t COMMAND)
+{
+    switch (static_cast<WindowCommand>(COMMAND)) {
+    case WindowCommand::maxLiveSel: {
+        const NumberRead<int> read = gf_readNumber<int>(MAX_LIVE_SEL.name(), gf_controlState(MAX_LIVE_SEL.name()).text);
+        if (read.value) {
+            gf_onMaxLiveSelChanged(MAX_LIVE_SEL.value(), *read.value);
+        }
+        // The edit shows the value kept (within its bounds, or the old one for a text that is no number).
+        gf_pushToControl(MAX_LIVE_SEL);
+        break;
+    }
+    case WindowCommand::newLiveryScan:
+        gf_onNewLiveryScan();
+        break;
+    case WindowCommand::simChoice: {
+        const int selected = gf_controlState(SIM_CHOICE.name()).selected;
+        const auto& choices = SIM_CHOICE.choices();
+        if (selected >= 0 && static_cast<std::size_t>(selected) < choices.size()) {
+            gf_onSimChoiceChanged(choices[static_cast<std::size_t>(selected)]);
+        }
+        break;
+    }
+    case WindowCommand::parkCheck:
+        gf_onParkCheck();
+        break;
+    case WindowCommand::parkRenew:
+        gf_onParkRenew();
+        break;
+    case WindowCommand::parkTrafficOnly:
+        gf_onParkTrafficOnlyChanged(gf_controlState(RT_PARKTRAFFIC_ONLY.name()).checked);
+        break;
+    case WindowCommand::destinationApply:
+        gf_onDestinationApplied(gf_controlState(DESTINATION.name()).text);
+        break;
+    }
+}
+
 void gf_onWindowClose()
 {
     gf_noteWindowClosed();

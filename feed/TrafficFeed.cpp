@@ -211,6 +211,7 @@ void gf_resetFeedForTests()
         g_feedSession.state = FeedSession::State{};
     }
     gf_setFeedSleepForTests(nullptr);
+    gf_resetRangeForTests();
 }
 
 } // namespace qmt
