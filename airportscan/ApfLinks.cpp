@@ -106,7 +106,7 @@ bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::in
                       const fs::path& SCAN_FOLDER)
 {
     ARCHIVED = 0;
-    RECORD.bglPath = lf_packagePathText(PATH, SCAN_FOLDER);
+    RECORD.bglPath = lf_pathFromCommunity(PATH, SCAN_FOLDER);
     if (RECORD.publisher.empty()) {
         PublisherInfo found = gf_findPublisher(PATH, MANIFEST, SCAN_FOLDER);
         RECORD.publisher = std::move(found.publisher);
@@ -155,7 +155,7 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS)
               [](const Stand& A, const Stand& B) { return A.name < B.name; });
     const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
     // The document is made before the file is claimed, so that the tasks make theirs at the same time.
-    const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, gf_simNumber());
+    const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, g_simNumber);
     {
         std::lock_guard lock(g_apfWriteMutex);
         if (!fs::exists(folder)) {

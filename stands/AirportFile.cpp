@@ -325,11 +325,6 @@ std::string gf_hoursWriteText(HoursBitset HOURS)
     return {};
 }
 
-int32_t gf_simNumber()
-{
-    return g_isMsfs2020.load() ? 1 : 2;
-}
-
 void gf_initApfSettingNames()
 {
     for (size_t i = 0; i < kApfSettingCount; ++i) {

@@ -9,6 +9,7 @@
 #include "core/Paths.h"
 #include "core/Text.h"
 #include "core/XmlMeta.h"
+#include "records/UserAircraft.h"
 #include "stands/AirportFile.h"
 
 #include <fmt/format.h>
@@ -237,7 +238,7 @@ std::string lf_downloadArchivedApf(const std::string& NAME, const fs::path& LOCA
                    ? std::string()
                    : fmt::format("cannot copy '{}': {}", gf_pathToUtf8(*given), failure);
     }
-    const std::string address = g_archiveBaseUrl + gf_archiveFolderOf(NAME, gf_simNumber()) + NAME;
+    const std::string address = g_archiveBaseUrl + gf_archiveFolderOf(NAME, g_simNumber) + NAME;
     std::string why;
     if (!gf_download(address, LOCAL, &why)) {
         lf_removeIfPresent(LOCAL);
