@@ -38,6 +38,7 @@ constexpr std::size_t SCAN_LOG_RESERVE = 2048;
 void lf_endScan()
 {
     gf_closeParkingDataReader();
+    lf_clearAirportOwners();
     {
         std::lock_guard lock(g_scanLogMutex);
         g_scanLogLines.clear();
@@ -110,16 +111,20 @@ bool gf_writeScanLogFile()
     return gf_writeStringToFile(lines, g_scanLogPath);
 }
 
-void lf_generateFromFacilities(AirportFile& RECORD, const fs::path& SOURCE)
+void lf_generateFromFacilities(AirportFile& RECORD, const fs::path& SOURCE, const fs::path& SCAN_FOLDER)
 {
     const std::string code = RECORD.code.str();
     const std::string source = gf_utf16ToUtf8(SOURCE);
+    const PackageOrder from = lf_packageOrder(SOURCE, SCAN_FOLDER);
+    if (lf_heldByLaterPackage(RECORD, from)) {
+        return;
+    }
     int helipads = 0;
     FacilityRead status = FacilityRead::notRead;
     gf_readFacilityParkings(code, RECORD, helipads, &status);
     switch (status) {
     case FacilityRead::ok:
-        lf_generateApf(RECORD, helipads);
+        lf_generateApf(RECORD, helipads, from, StandSource::facilityData);
         return;
     case FacilityRead::noStands:
         // A stand-less airfield is normal: it gets no airport file and the scan goes on.

@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <map>
 #include <set>
+#include <utility>
 
 namespace qmt {
 
@@ -21,24 +23,27 @@ namespace {
 
 constexpr std::string_view SIMADDON = "simaddon";
 
-// The paths of the airport files and link files being written now (g_apfWriteMutex).
+// The airports being written now, as FOLDER/<ICAO> (g_apfWriteMutex): the link file and the
+// generated file of one airport are never written at the same time.
 std::set<fs::path> s_writing;
 std::condition_variable s_written;
+// The package whose airport stands in FOLDER/<ICAO> after this scan (g_apfWriteMutex).
+std::map<fs::path, PackageOrder> s_owners;
 
-// The claim of one file's path for the time of its write (g_apfWriteMutex).
+// The claim of one airport's files in one folder for the time of its decision and write.
 class WriteClaim {
 public:
-    explicit WriteClaim(fs::path PATH) : m_file(std::move(PATH))
+    WriteClaim(const fs::path& FOLDER, std::string_view CODE) : m_airport(FOLDER / CODE)
     {
         std::unique_lock lock(g_apfWriteMutex);
-        s_written.wait(lock, [this] { return !s_writing.contains(m_file); });
-        s_writing.insert(m_file);
+        s_written.wait(lock, [this] { return !s_writing.contains(m_airport); });
+        s_writing.insert(m_airport);
     }
     ~WriteClaim()
     {
         {
             std::lock_guard lock(g_apfWriteMutex);
-            s_writing.erase(m_file);
+            s_writing.erase(m_airport);
         }
         s_written.notify_all();
     }
@@ -46,11 +51,61 @@ public:
     WriteClaim& operator=(const WriteClaim&) = delete;
 
 private:
-    fs::path m_file;
+    fs::path m_airport;
 };
 
-// Writes the link file FOLDER/<ICAO>.txt naming ARCHIVE_PATH; a failure goes to the scan log.
-void lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::string& ARCHIVE_PATH)
+// The scan-log line on an airport that two packages (or two files of one) hold.
+void lf_tellTwoSources(std::string_view CODE, const PackageOrder& EARLIER, const PackageOrder& LATER)
+{
+    if (EARLIER.package != LATER.package) {
+        gf_scanLog("{} is in two packages, {} and {}: the simulator loads {} later, its airport is taken", CODE,
+                   EARLIER.package, LATER.package, LATER.package);
+    } else {
+        gf_scanLog("{} is in two files of {}, {} and {}: {} is taken, as the later by name", CODE, LATER.package,
+                   EARLIER.file, LATER.file, LATER.file);
+    }
+}
+
+const fs::path& lf_folderOf(const AirportFile& RECORD)
+{
+    return RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath;
+}
+
+// Whether FROM may write the airport CODE into FOLDER (its claim held): true unless a package
+// that the simulator loads later wrote it. A package loaded later replaces what an earlier one
+// wrote (its link file and generated file are removed); either way the scan log names both
+// packages and the one taken.
+bool lf_takeAirport(const fs::path& FOLDER, std::string_view CODE, const PackageOrder& FROM)
+{
+    PackageOrder earlier;
+    PackageOrder later;
+    bool replaces = false;
+    {
+        std::lock_guard lock(g_apfWriteMutex);
+        auto [owner, taken] = s_owners.try_emplace(FOLDER / CODE, FROM);
+        if (taken || owner->second.sameSource(FROM)) {
+            return true;
+        }
+        replaces = owner->second < FROM;
+        earlier = replaces ? owner->second : FROM;
+        later = replaces ? FROM : owner->second;
+        if (replaces) {
+            owner->second = FROM;
+        }
+    }
+    lf_tellTwoSources(CODE, earlier, later);
+    if (replaces) {
+        std::error_code ec;
+        fs::remove(FOLDER / gf_apfTxtPath(CODE), ec);
+        fs::remove(FOLDER / gf_apfXmlPath(CODE), ec);
+    }
+    return replaces;
+}
+
+// Writes the link file FOLDER/<ICAO>.txt naming ARCHIVE_PATH, unless a package loaded later holds
+// the airport (false); a failed write goes to the scan log.
+bool lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::string& ARCHIVE_PATH,
+                  const PackageOrder& FROM)
 {
     const fs::path link = FOLDER / gf_apfTxtPath(CODE);
     std::error_code ec;
@@ -58,10 +113,14 @@ void lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::stri
         std::lock_guard lock(g_apfWriteMutex);
         fs::create_directories(FOLDER, ec);
     }
-    const WriteClaim claim(link);
+    const WriteClaim claim(FOLDER, CODE);
+    if (!lf_takeAirport(FOLDER, CODE, FROM)) {
+        return false;
+    }
     if (ec || !gf_writeTextFile(ARCHIVE_PATH, link, true)) {
         gf_scanLog("{}could not write link file {}", "===> ", gf_utf16ToUtf8(link));
     }
+    return true;
 }
 
 } // namespace
@@ -105,6 +164,7 @@ std::optional<std::string> lf_findThirdpartyArchive(const std::string& PUBLISHER
 bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED, const fs::path& PATH,
                       const fs::path& SCAN_FOLDER)
 {
+    const PackageOrder from = lf_packageOrder(PATH, SCAN_FOLDER);
     ARCHIVED = 0;
     RECORD.bglPath = lf_pathFromCommunity(PATH, SCAN_FOLDER);
     if (RECORD.publisher.empty()) {
@@ -123,37 +183,36 @@ bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::in
         if (!archive) {
             return false;
         }
-        lf_writeLink(g_myThirdpartyPath, code, *archive);
-        gf_scanLog("thirdparty airport {} linked to {}\n", code, *archive);
+        if (lf_writeLink(g_myThirdpartyPath, code, *archive, from)) {
+            gf_scanLog("thirdparty airport {} linked to {}\n", code, *archive);
+        }
         return true;
     }
     const auto archive = lf_findSimaddonArchive(code);
     if (!archive) {
         return false;
     }
-    lf_writeLink(g_mySimaddonPath, code, *archive);
-    gf_scanLog("{} airport {} linked to {}\n", SIMADDON, code, *archive);
+    if (lf_writeLink(g_mySimaddonPath, code, *archive, from)) {
+        gf_scanLog("{} airport {} linked to {}\n", SIMADDON, code, *archive);
+    }
     return true;
 }
 
-void lf_generateApf(AirportFile& RECORD, int HELIPADS)
+void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM, StandSource SOURCE)
 {
     if (RECORD.stands.empty()) {
         return;
     }
+    const std::string fileName = gf_apfFileName(RECORD.code.view());
     // A file that the reader would refuse is not written.
     if (RECORD.stands.size() > MAX_AIRPORT_STANDS) {
-        gf_scanLog("{}{} has {} stands, more than {}: no airport file generated", "===> ",
-                   gf_apfFileName(RECORD.code.view()), RECORD.stands.size(), MAX_AIRPORT_STANDS);
+        gf_scanLog("{}{} has {} stands, more than {}: no airport file generated", "===> ", fileName,
+                   RECORD.stands.size(), MAX_AIRPORT_STANDS);
         return;
     }
-    const fs::path& folder = RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath;
-    const std::size_t n = RECORD.stands.size();
-    gf_scanLog("Generated {}: {} position{}{}", gf_apfFileName(RECORD.code.view()), n, gf_plural(n),
-               HELIPADS >= 1 ? fmt::format(", of which {} helipad{}\n", HELIPADS, gf_plural(HELIPADS)) : "");
+    const fs::path& folder = lf_folderOf(RECORD);
     std::sort(RECORD.stands.begin(), RECORD.stands.end(),
               [](const Stand& A, const Stand& B) { return A.name < B.name; });
-    const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
     // The document is made before the file is claimed, so that the tasks make theirs at the same time.
     const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, g_simNumber);
     {
@@ -162,10 +221,44 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS)
             fs::create_directory(folder);
         }
     }
-    const WriteClaim claim(file);
+    const WriteClaim claim(folder, RECORD.code.view());
+    if (!lf_takeAirport(folder, RECORD.code.view(), FROM)) {
+        return;
+    }
+    const std::size_t n = RECORD.stands.size();
+    std::string origin;
+    if (SOURCE == StandSource::facilityData) {
+        origin = fmt::format(" from the simulator's facility data ({})", RECORD.bglPath);
+    } else if (!RECORD.bglPath.empty()) {
+        origin = " from " + RECORD.bglPath;
+    }
+    gf_scanLog("Generated {}{}: {} position{}{}", fileName, origin, n, gf_plural(n),
+               HELIPADS >= 1 ? fmt::format(", of which {} helipad{}\n", HELIPADS, gf_plural(HELIPADS)) : "");
+    const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
     if (!text || !gf_commitApfText(*text, file, ApfWriteMode::generated)) {
         gf_scanLog("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
     }
+}
+
+bool lf_heldByLaterPackage(const AirportFile& RECORD, const PackageOrder& FROM)
+{
+    PackageOrder later;
+    {
+        std::lock_guard lock(g_apfWriteMutex);
+        const auto owner = s_owners.find(lf_folderOf(RECORD) / RECORD.code.view());
+        if (owner == s_owners.end() || !(FROM < owner->second)) {
+            return false;
+        }
+        later = owner->second;
+    }
+    lf_tellTwoSources(RECORD.code.view(), FROM, later);
+    return true;
+}
+
+void lf_clearAirportOwners()
+{
+    std::lock_guard lock(g_apfWriteMutex);
+    s_owners.clear();
 }
 
 } // namespace qmt

@@ -16,7 +16,8 @@ struct AirportFile;
 
 // Fills RECORD's BGL path (from its package folder on) and, when it has none, its publisher
 // fields (searched below SCAN_FOLDER); writes the link file and answers true when the archive
-// holds the airport. ARCHIVED gets the archived stand count.
+// holds the airport (also when a package that the simulator loads later holds it: nothing is
+// written then). ARCHIVED gets the archived stand count.
 bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED,
                       const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER = {});
 // "archive/simaddon/<ICAO>.xml" when the simulator's simaddon list holds the code.
@@ -25,7 +26,16 @@ std::optional<std::string> lf_findSimaddonArchive(std::string_view CODE);
 // publisher with the code; ARCHIVED gets the stand count of the entry.
 std::optional<std::string> lf_findThirdpartyArchive(const std::string& PUBLISHER, std::string_view CODE,
                                                     std::int32_t& ARCHIVED);
-// Writes the generated airport file of a record with stands (nothing without stands).
-void lf_generateApf(AirportFile& RECORD, int HELIPADS);
+// Where the stands of a generated airport file were read.
+enum class StandSource { bgl, facilityData };
+// Writes the generated airport file of a record with stands (nothing without stands), unless the
+// airport stands in its folder from a package that the simulator loads after FROM's.
+void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM = {},
+                    StandSource SOURCE = StandSource::bgl);
+// Whether a package that the simulator loads after FROM gave the airport its file already (the
+// scan log names both): reading its stands for FROM would be work for nothing.
+bool lf_heldByLaterPackage(const AirportFile& RECORD, const PackageOrder& FROM);
+// Forgets which package each airport of the last scan came from (the start of a scan).
+void lf_clearAirportOwners();
 
 } // namespace qmt

@@ -23,6 +23,8 @@ static_assert(std::endian::native == std::endian::little, "BGL words are read in
 namespace {
 
 constexpr std::uint32_t AIRPORT_SECTION = 3;
+// The list of the file's airports that the simulator's compiler writes beside its airport section.
+constexpr std::uint32_t AIRPORT_SUMMARY_SECTION = 0x2C;
 // The airport record of the 2020 simulator and the newer one of the 2024 simulator.
 constexpr std::uint32_t AIRPORT_RECORD = 0x0056;
 constexpr std::uint32_t AIRPORT_RECORD_2024 = 0x0113;
@@ -40,6 +42,17 @@ constexpr std::uint32_t KEPT_PARKING_TYPES = 0xCFFE;
 constexpr double FULL_TURN = 6.283185307179586;
 // The Windows-1252 em dash of the walk messages, written as that single byte.
 constexpr const char* EM_DASH = "\x97";
+// How a refusal for a damaged file header begins.
+constexpr std::string_view HEADER_DAMAGE = "its header is damaged:";
+// A file whose airport section lost its type: its airport summary is left.
+constexpr std::string_view SUMMARY_ONLY = "it lists an airport summary but no airport section";
+
+// Why a section table of COUNT entries cannot be read (it lists none, or more than the file holds).
+std::string lf_sectionTableDamage(std::uint64_t COUNT)
+{
+    return COUNT == 0 ? std::string("it lists no section")
+                      : fmt::format("its table of {} sections runs past the end of the file", COUNT);
+}
 
 const std::array<const char*, 12> PARKING_PREFIXES = {"", "r", "p", "np", "ep", "sep", "sp", "swp", "wp", "nwp", "g", ""};
 
@@ -104,18 +117,28 @@ public:
     BglSurvey run()
     {
         const std::size_t n = m_w.size();
-        if (n <= 14 || m_w[1] != HEADER_BYTES) {
+        if (n <= 14) {
+            refuse(fmt::format("{} {}", HEADER_DAMAGE, "it is too short for its header"));
+            return std::move(m_result);
+        }
+        if (m_w[1] != HEADER_BYTES) {
+            refuse(fmt::format("{} its header size is {}, not {}", HEADER_DAMAGE, m_w[1], HEADER_BYTES));
             return std::move(m_result);
         }
         const std::uint64_t count = m_w[5];
         if (count == 0 || 14 + 5 * count > n) {
+            refuse(fmt::format("{} {}", HEADER_DAMAGE, lf_sectionTableDamage(count)));
             return std::move(m_result);
         }
+        bool airportSection = false;
+        bool summarySection = false;
         for (std::size_t i = 0; i < count && !m_done; ++i) {
             if (!step(1)) {
                 break;
             }
             const std::size_t e = 14 + 5 * i;
+            airportSection = airportSection || m_w[e] == AIRPORT_SECTION;
+            summarySection = summarySection || m_w[e] == AIRPORT_SUMMARY_SECTION;
             if (m_w[e] != AIRPORT_SECTION || ((m_w[e + 1] & 0x10000u) | 0x40000u) != 0x40000u) {
                 continue;
             }
@@ -123,6 +146,9 @@ public:
             if (t + 2 < n) {
                 walkSection(m_w[t + 2] / 4);
             }
+        }
+        if (summarySection && !airportSection && !m_done) {
+            refuse(fmt::format("{} {}", HEADER_DAMAGE, SUMMARY_ONLY));
         }
         return std::move(m_result);
     }
@@ -173,6 +199,7 @@ private:
             const std::size_t bytes = lf_decodeSizeAtBoundary(m_w, P);
             const std::uint32_t id = m_w[P] & 0xFFFFu;
             if (id == AIRPORT_RECORD || id == AIRPORT_RECORD_2024) {
+                ++m_result.records;
                 airport(P, bytes, id == AIRPORT_RECORD ? LAYOUT_2020 : LAYOUT_2024);
             }
             if (bytes / 4 == 0) {
@@ -182,11 +209,20 @@ private:
         }
     }
 
+    // Notes why an airport record was left out, the first reason of the file.
+    std::nullopt_t leaveOut(std::string WHY)
+    {
+        if (m_result.leftOut.empty()) {
+            m_result.leftOut = std::move(WHY);
+        }
+        return std::nullopt;
+    }
+
     // The known code of an airport record's ident, if any; an unknown code is logged once.
     std::optional<IcaoCode> code(std::size_t P, const AirportLayout& LAYOUT)
     {
         if (P + LAYOUT.identWord >= m_w.size()) {
-            return std::nullopt;
+            return leaveOut(fmt::format("the airport record at byte {} is cut by the end of the file", 4 * P));
         }
         const std::uint32_t packed = m_w[P + LAYOUT.identWord];
         if (LAYOUT.identShift != 5) {
@@ -200,10 +236,15 @@ private:
         }
         const auto [ident, valid] = lf_decodeBglIdent(packed, LAYOUT.identShift);
         if (!valid) {
-            return std::nullopt;
+            return leaveOut(fmt::format("the ident of the airport record at byte {} is no code", 4 * P));
         }
         const auto [text, accepted] = lf_checkIcao(ident, m_path);
-        return accepted ? std::optional<IcaoCode>(IcaoCode(text)) : std::nullopt;
+        if (!accepted) {
+            return leaveOut(text.size() == 4
+                                ? fmt::format("{} is not an airport supported by RealTraffic", text)
+                                : fmt::format("its ident {} is no ICAO code of four characters", text));
+        }
+        return IcaoCode(text);
     }
 
     void airport(std::size_t P, std::size_t BYTES, const AirportLayout& LAYOUT)
@@ -328,40 +369,58 @@ bool lf_bglHasAirportSection(const std::filesystem::path& PATH)
     return lf_bglHasAirportSection(PATH, bytes);
 }
 
-bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& BYTES)
+bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& BYTES, std::string* DAMAGE)
 {
     BYTES = 0;
+    const auto damaged = [DAMAGE](std::string WHY) {
+        if (DAMAGE != nullptr) {
+            *DAMAGE = std::move(WHY);
+        }
+        return false;
+    };
     std::ifstream in(PATH, std::ios::binary);
     if (!in) {
-        return false;
+        return damaged(fmt::format("it cannot be opened: {}", std::error_code(errno, std::generic_category()).message()));
     }
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(PATH, ec);
     if (ec) {
-        return false;
+        return damaged(fmt::format("its size cannot be read: {}", ec.message()));
     }
     BYTES = size;
     if (size < HEADER_BYTES + 1) {
-        return false;
+        return damaged(fmt::format("{} it has {} bytes, too few for a header and its section table", HEADER_DAMAGE, size));
     }
     const auto readU32 = [&](std::uintmax_t OFFSET, std::uint32_t& VALUE) {
         in.seekg(static_cast<std::streamoff>(OFFSET));
         in.read(reinterpret_cast<char*>(&VALUE), sizeof VALUE);
         return in.gcount() == sizeof VALUE;
     };
+    std::uint32_t header = 0;
     std::uint32_t n = 0;
-    if (!readU32(20, n) || n == 0 || n > (size - HEADER_BYTES) / SECTION_ENTRY_BYTES) {
-        return false;
+    if (!readU32(4, header) || !readU32(20, n)) {
+        return damaged("its header cannot be read");
     }
+    if (n == 0 || n > (size - HEADER_BYTES) / SECTION_ENTRY_BYTES) {
+        return damaged(fmt::format("{} {}", HEADER_DAMAGE, lf_sectionTableDamage(n)));
+    }
+    bool summary = false;
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::uintmax_t at = HEADER_BYTES + SECTION_ENTRY_BYTES * i;
         std::uint32_t type = 0;
         if (at + 4 > size || !readU32(at, type)) {
-            return false;
+            return damaged("its section table cannot be read");
         }
         if (type == AIRPORT_SECTION) {
-            return true;
+            return true;  // the survey refuses it, with the reason, when its header size is wrong
         }
+        summary = summary || type == AIRPORT_SUMMARY_SECTION;
+    }
+    if (summary) {
+        return true;  // the survey refuses it with the reason, and the second pass takes it up
+    }
+    if (header != HEADER_BYTES) {
+        return damaged(fmt::format("{} its header size is {}, not {}", HEADER_DAMAGE, header, HEADER_BYTES));
     }
     return false;
 }
@@ -453,6 +512,34 @@ AirportFile lf_airportFileFromBgl(std::size_t P, const BglView& WORDS)
     return record;
 }
 
+namespace {
+
+// The parking entries of a kept type of the subrecord at Q of S words, when it is laid out as a
+// parking list: at least one entry, and entries that end exactly where the subrecord ends.
+std::optional<std::size_t> lf_keptParkingEntries(std::size_t Q, std::size_t S, const BglView& WORDS)
+{
+    if (S < 2 || Q + S > WORDS.size()) {
+        return std::nullopt;
+    }
+    const std::uint32_t count = WORDS.at(Q + 1) >> 16;
+    std::size_t kept = 0;
+    std::size_t e = Q + 2;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (e + 14 > Q + S) {
+            return std::nullopt;
+        }
+        const std::uint32_t packed = WORDS.at(e);
+        kept += (KEPT_PARKING_TYPES >> ((packed >> 8) & 0xFu)) & 1u;
+        e += 14 + (packed >> 24);
+    }
+    if (count == 0 || e != Q + S) {
+        return std::nullopt;
+    }
+    return kept;
+}
+
+} // namespace
+
 std::pair<std::string, bool> lf_uniqueStandName(const std::string& NAME, std::set<std::string>& NAMES,
                                                 const std::filesystem::path& PATH)
 {
@@ -470,23 +557,24 @@ std::pair<std::string, bool> lf_uniqueStandName(const std::string& NAME, std::se
 }
 
 void lf_readBglHelipad(std::size_t Q, const BglView& WORDS, AirportFile& RECORD, HelipadPositions& HELIPADS,
-                       int& COUNTER)
+                       int& COUNTER, const std::filesystem::path& PATH)
 {
     const LatLon pos{lf_latitude(WORDS.at(Q + 4)), lf_longitude(WORDS.at(Q + 3))};
     const float width = lf_f32(WORDS, Q + 7);
     if (!lf_validPosition(pos)) {
-        gf_scanLog("lat/lon helipad incorrect (skipped): {}", lf_positionText(pos));
+        gf_scanLog("lat/lon helipad incorrect (skipped): {} in {}", lf_positionText(pos), gf_utf16ToUtf8(PATH));
         return;
     }
     // A NaN, negative or absurd width would reach the generated file as its radius.
     if (!(width > 0.0f) || !gf_isStandRadius(width / 2.0)) {
-        gf_scanLog("helipad width {} invalid (skipped): {}", width, lf_positionText(pos));
+        gf_scanLog("helipad width {} invalid (skipped): {} in {}", width, lf_positionText(pos), gf_utf16ToUtf8(PATH));
         return;
     }
     constexpr double SAME = 1e-8;
     for (auto it = HELIPADS.upper_bound(pos.lat - SAME); it != HELIPADS.end() && it->first < pos.lat + SAME; ++it) {
         if (std::fabs(it->second - pos.lon) < SAME) {
-            gf_scanLog("double helipad {} (skipped) {}", RECORD.airportName, lf_positionText(pos));
+            gf_scanLog("double helipad {} (skipped) {} in {}", RECORD.airportName, lf_positionText(pos),
+                       gf_utf16ToUtf8(PATH));
             return;
         }
     }
@@ -517,7 +605,7 @@ void lf_readBglParkings(std::size_t Q, const BglView& WORDS, AirportFile& RECORD
         }
         const LatLon pos{lf_latitude(WORDS.at(at + 8)), lf_longitude(WORDS.at(at + 7))};
         if (!lf_validPosition(pos)) {
-            gf_scanLog("LatLon {} invalid (skipped)", lf_positionText(pos));
+            gf_scanLog("LatLon {} invalid (skipped) in {}", lf_positionText(pos), gf_utf16ToUtf8(PATH));
             continue;
         }
         // Tested before the name is taken, so that a skipped parking leaves its name free.
@@ -536,12 +624,16 @@ void lf_readBglParkings(std::size_t Q, const BglView& WORDS, AirportFile& RECORD
     }
 }
 
-int lf_readBglStands(const BglAirport& AIRPORT, const BglView& WORDS, AirportFile& RECORD,
-                     const std::filesystem::path& PATH)
+BglStandsRead lf_readBglStands(const BglAirport& AIRPORT, const BglView& WORDS, AirportFile& RECORD,
+                               const std::filesystem::path& PATH)
 {
     std::set<std::string> names;
     HelipadPositions helipads;
     int counter = 1;
+    BglStandsRead read;
+    std::size_t parkingShaped = 0;
+    bool parkingRecord = false;
+    const std::size_t before = RECORD.stands.size();
     std::size_t q = AIRPORT.p + AIRPORT.firstSub;
     for (int steps = 0; q < AIRPORT.p + AIRPORT.s; ++steps) {
         if (steps >= MAX_WALK_STEPS) {
@@ -551,51 +643,85 @@ int lf_readBglStands(const BglAirport& AIRPORT, const BglView& WORDS, AirportFil
             break;
         }
         const std::uint32_t id = WORDS.at(q) & 0xFFFFu;
+        const std::size_t s = lf_decodeSizeAtBoundary(WORDS, q) / 4;
         if (id == PARKING_RECORD) {
             // Only the first parking subrecord is read; it ends the walk.
+            read.parkingRecords = lf_keptParkingEntries(q, s, WORDS).value_or(0);
+            parkingRecord = true;
             lf_readBglParkings(q, WORDS, RECORD, names, PATH);
             break;
         }
         if (id == HELIPAD_RECORD) {
-            lf_readBglHelipad(q, WORDS, RECORD, helipads, counter);
+            lf_readBglHelipad(q, WORDS, RECORD, helipads, counter, PATH);
+        } else if (parkingShaped == 0) {
+            parkingShaped = lf_keptParkingEntries(q, s, WORDS).value_or(0);
         }
-        const std::size_t s = lf_decodeSizeAtBoundary(WORDS, q) / 4;
         if (s == 0) {
             break;  // the survey refuses such a record; a record read without it ends here
         }
         q += s;
     }
-    return counter - 1;
+    read.helipads = counter - 1;
+    read.parkings = RECORD.stands.size() - before - static_cast<std::size_t>(read.helipads);
+    if (!parkingRecord) {
+        read.parkingRecords = parkingShaped;
+    }
+    return read;
 }
 
 namespace {
 
+// An airport of the file whose stands were read ahead of its link or generation.
+struct ReadAirport {
+    const BglAirport* airport;
+    AirportFile record;
+    BglStandsRead stands;
+};
+
 // One surveyed airport: linked to the archive or generated from its stands. False when it was
 // neither because it holds no stand; RESULT then gets the note for the second pass.
-bool lf_processBglAirport(const BglAirport& AIRPORT, const BglView& WORDS, const std::filesystem::path& PATH,
+bool lf_processBglAirport(ReadAirport& READ, const std::filesystem::path& PATH,
                           const std::filesystem::path& SCAN_FOLDER, BglResult& RESULT)
 {
-    AirportFile record;
-    record.code = AIRPORT.code;
+    AirportFile& record = READ.record;
+    const IcaoCode& code = READ.airport->code;
     std::int32_t archived = 0;
     if (lf_linkToArchive(record, std::nullopt, archived, PATH, SCAN_FOLDER)) {
         return true;
     }
-    record.altitudeFt = lf_airportFileFromBgl(AIRPORT.p, WORDS).altitudeFt;
-    const int helipads = lf_readBglStands(AIRPORT, WORDS, record, PATH);
     const std::size_t n = record.stands.size();
     if (n > static_cast<std::size_t>(std::max(archived, 0)) && record.publisher != "simaddon") {
-        gf_scanLog("{} has {} parkpos while archived one has {}", AIRPORT.code.view(), n, archived);
+        gf_scanLog("{} has {} parkpos while archived one has {}", code.view(), n, archived);
     }
     if (n == 0) {
         if (!RESULT.note) {
-            RESULT.note = BglNote{PATH, fmt::format("its airport record of {} holds no stand", AIRPORT.code.view()),
-                                  AIRPORT.code};
+            RESULT.note = BglNote{PATH, fmt::format("its airport record of {} holds no stand", code.view()), code};
         }
         return false;
     }
-    lf_generateApf(record, helipads);
+    lf_generateApf(record, READ.stands.helipads, lf_packageOrder(PATH, SCAN_FOLDER));
     return true;
+}
+
+// The first airport whose stands fall far short of its parking records: such a record is
+// damaged, and with it the file.
+const ReadAirport* lf_fallingShort(const std::vector<ReadAirport>& READ)
+{
+    const auto shortOne = std::find_if(READ.begin(), READ.end(), [](const ReadAirport& A) { return A.stands.fallsFarShort(); });
+    return shortOne == READ.end() ? nullptr : &*shortOne;
+}
+
+// Why the survey took no airport of a sound file.
+std::string lf_noAirportReason(const BglSurvey& SURVEY)
+{
+    if (SURVEY.records == 0) {
+        return "its airport sections hold no airport record";
+    }
+    if (SURVEY.leftOut.empty()) {
+        return "its airport records were left out";
+    }
+    return fmt::format("its airport record{} {} left out: {}", gf_plural(SURVEY.records),
+                       SURVEY.records == 1 ? "was" : "were", SURVEY.leftOut);
 }
 
 // Reads the file and takes its airports; anything that goes wrong is a note, nothing is thrown
@@ -619,6 +745,24 @@ void lf_readBglFile(const std::filesystem::path& PATH, const BglWalkState* WALK,
     const BglView words(in, size);
     BglBudget budget(BGL_STEP_BUDGET);
     BglSurvey survey = lf_surveyBgl(words, budget, PATH);
+    // The stands of every airport are read before any is written: a file whose stands are not
+    // to be believed is refused whole, as one with a damaged record is.
+    std::vector<ReadAirport> read;
+    read.reserve(survey.airports.size());
+    for (std::size_t i = 0; survey.refusal.empty() && i < survey.airports.size(); ++i) {
+        const BglAirport& airport = survey.airports[i];
+        // Each airport has lines of its own beside those of the file's survey.
+        const ScanLogQuota quota(fmt::format("{} of {}", airport.code.view(), text), BGL_MAX_LOG_LINES);
+        ReadAirport& a = read.emplace_back(ReadAirport{&airport, lf_airportFileFromBgl(airport.p, words), {}});
+        a.record.code = airport.code;
+        a.stands = lf_readBglStands(airport, words, a.record, PATH);
+    }
+    if (const ReadAirport* damaged = survey.refusal.empty() ? lf_fallingShort(read) : nullptr) {
+        survey.refusal = fmt::format("the airport record of {} gives {} stand{} of its {} parking records",
+                                     damaged->airport->code.view(), damaged->stands.parkings,
+                                     gf_plural(damaged->stands.parkings), damaged->stands.parkingRecords);
+        survey.code = damaged->airport->code;
+    }
     if (!survey.refusal.empty()) {
         if (!gf_stopRequested()) {
             gf_scanLog("{}: {}; no airport of it is taken", text, survey.refusal);
@@ -628,15 +772,13 @@ void lf_readBglFile(const std::filesystem::path& PATH, const BglWalkState* WALK,
     if (WALK != nullptr && WALK->closed()) {
         return;  // read too late: the walk has gone on without it
     }
-    for (const BglAirport& airport : survey.airports) {
-        // Each airport has lines of its own beside those of the file's survey.
-        const ScanLogQuota quota(fmt::format("{} of {}", airport.code.view(), text), BGL_MAX_LOG_LINES);
-        const std::filesystem::path scanFolder = WALK ? WALK->folder() : std::filesystem::path();
-        RESULT.handled = lf_processBglAirport(airport, words, PATH, scanFolder, RESULT) || RESULT.handled;
+    const std::filesystem::path scanFolder = WALK ? WALK->folder() : std::filesystem::path();
+    for (ReadAirport& airport : read) {
+        const ScanLogQuota quota(fmt::format("{} of {}", airport.airport->code.view(), text), BGL_MAX_LOG_LINES);
+        RESULT.handled = lf_processBglAirport(airport, PATH, scanFolder, RESULT) || RESULT.handled;
     }
     if (survey.airports.empty()) {
-        note(survey.code ? "its airport records were left out" : "its airport sections hold no airport record",
-             survey.code);
+        note(lf_noAirportReason(survey), survey.code);
     }
 }
 

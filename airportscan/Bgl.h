@@ -120,8 +120,10 @@ private:
 // Whether the file has a section table that fits and holds an airport section (type 3); false
 // for a file that cannot be opened or is too short.
 bool lf_bglHasAirportSection(const std::filesystem::path& PATH);
-// The same, giving the file's size in BYTES (0 when it could not be read).
-bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& BYTES);
+// The same, giving the file's size in BYTES (0 when it could not be read) and, when the file is
+// false for any other reason than a sound table without an airport section, why in DAMAGE (a
+// file that cannot be opened or read, or whose header is no BGL header: it may hold an airport).
+bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& BYTES, std::string* DAMAGE = nullptr);
 
 // The rest of the stream as words; one to three trailing bytes form a last word in its low bytes.
 BglWords lf_readBglWords(std::istream& IN);
@@ -145,6 +147,8 @@ struct BglSurvey {
     std::vector<BglAirport> airports;  // accepted records in file order, each code once
     std::string refusal;               // why nothing of the file may be taken; empty when sound
     std::optional<IcaoCode> code;      // the known code of the first airport record met
+    std::size_t records = 0;           // airport records met, accepted or not
+    std::string leftOut;               // why the first airport record left out was left out
 };
 
 // Walks the airport sections of a file, each record position once, and checks every airport
@@ -155,16 +159,27 @@ BglSurvey lf_surveyBgl(const BglView& WORDS, BglBudget& BUDGET, const std::files
 // A new record holding the altitude of the airport record at P, in feet (0 above 10000 ft).
 AirportFile lf_airportFileFromBgl(std::size_t P, const BglView& WORDS);
 
-// Reads the helipads and the first parking subrecord of a surveyed airport into RECORD's stands;
-// answers the number of helipads read.
-int lf_readBglStands(const BglAirport& AIRPORT, const BglView& WORDS, AirportFile& RECORD,
-                     const std::filesystem::path& PATH);
+// What the reading of one airport's stands gave.
+struct BglStandsRead {
+    int helipads = 0;
+    // The parking entries of a kept type: those of its parking subrecord, or, when it has none
+    // (its id damaged), those of a subrecord laid out as a parking list.
+    std::size_t parkingRecords = 0;
+    std::size_t parkings = 0;  // the stands made of them
+    // Far fewer stands than parking records (fewer than half): a record damaged in a way that
+    // its layout does not show, whose stands are not to be believed.
+    bool fallsFarShort() const { return parkings * 2 < parkingRecords; }
+};
+// Reads the helipads and the first parking subrecord of a surveyed airport into RECORD's stands.
+BglStandsRead lf_readBglStands(const BglAirport& AIRPORT, const BglView& WORDS, AirportFile& RECORD,
+                               const std::filesystem::path& PATH);
 
 // Helipad positions of one airport, for the test of a second helipad at the same place.
 using HelipadPositions = std::multimap<double, double>;  // latitude -> longitude
-// The helipad subrecord at Q; COUNTER numbers the helipads made so far (from 1).
+// The helipad subrecord at Q; COUNTER numbers the helipads made so far (from 1). PATH names the
+// file in the scan-log lines.
 void lf_readBglHelipad(std::size_t Q, const BglView& WORDS, AirportFile& RECORD, HelipadPositions& HELIPADS,
-                       int& COUNTER);
+                       int& COUNTER, const std::filesystem::path& PATH = {});
 // The parking subrecord at Q.
 void lf_readBglParkings(std::size_t Q, const BglView& WORDS, AirportFile& RECORD, std::set<std::string>& NAMES,
                         const std::filesystem::path& PATH);

@@ -68,12 +68,26 @@ bool lf_hasBglExtension(std::string_view NAME)
     return NAME.size() > EXTENSION.size() && gf_containsNoCase(NAME.substr(NAME.size() - EXTENSION.size()), EXTENSION);
 }
 
-// The candidate of one directory entry for a reader task; BYTES: its size.
-bool lf_isBglCandidate(const fs::directory_entry& ENTRY, const fs::path& SCAN_FOLDER, std::uintmax_t& BYTES)
+// The candidate of one directory entry for a reader task; BYTES: its size. DAMAGE: why a BGL
+// file that may hold an airport cannot be read.
+bool lf_isBglCandidate(const fs::directory_entry& ENTRY, const fs::path& SCAN_FOLDER, std::uintmax_t& BYTES,
+                       std::string& DAMAGE)
 {
     const fs::path& path = ENTRY.path();
     return lf_hasBglExtension(gf_fileNameText(path)) && !lf_isExcludedFilePath(path, SCAN_FOLDER) &&
-           lf_bglHasAirportSection(path, BYTES);
+           lf_bglHasAirportSection(path, BYTES, &DAMAGE);
+}
+
+// Whether the part of PATH below the scan folder names a package that holds no add-on airport.
+bool lf_namesExcludedPackage(const fs::path& PATH, const fs::path& SCAN_FOLDER)
+{
+    std::string storage;
+    const std::string_view below = gf_belowScanFolder(PATH, SCAN_FOLDER, storage);
+    if (gf_containsNoCase(below, FS_BASE_NAME)) {
+        return true;
+    }
+    return std::any_of(EXCLUDED_PACKAGES.begin(), EXCLUDED_PACKAGES.end(),
+                       [&](std::string_view TEXT) { return gf_containsNoCase(below, TEXT); });
 }
 
 struct BglWalk {
@@ -113,6 +127,19 @@ void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, Package
 {
     try {
         if (lf_isExcludedPackagePath(ENTRY.path(), WALK.folder)) {
+            // A folder or BGL file left out for its length alone may hold an airport: it is named.
+            const std::size_t length = lf_utf8Size(ENTRY.path());
+            std::error_code ec;
+            if (length >= MAX_PATH_CHARS && !lf_namesExcludedPackage(ENTRY.path(), WALK.folder) &&
+                (ENTRY.is_directory(ec) || lf_hasBglExtension(gf_fileNameText(ENTRY.path())))) {
+                lf_note(OUT, OUT.size(), fmt::format("{}: not read, its path has {} characters, {} or more",
+                                                     gf_utf16ToUtf8(ENTRY.path()), length, MAX_PATH_CHARS));
+            }
+            return;
+        }
+        if (LINKS != nullptr && gf_isFolderLink(ENTRY) && !fs::exists(ENTRY.status())) {
+            lf_note(OUT, OUT.size(), fmt::format("linked package {} not followed: {}", gf_utf16ToUtf8(ENTRY.path()),
+                                                 lf_linkRefusal(LINKS->check(ENTRY.path()))));
             return;
         }
         if (ENTRY.is_directory()) {
@@ -135,8 +162,11 @@ void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, Package
             return;
         }
         std::uintmax_t bytes = 0;
-        if (ENTRY.is_regular_file() && lf_isBglCandidate(ENTRY, WALK.folder, bytes)) {
+        std::string damage;
+        if (ENTRY.is_regular_file() && lf_isBglCandidate(ENTRY, WALK.folder, bytes, damage)) {
             OUT.push_back(WalkEntry{WalkEntry::Kind::file, ENTRY.path().native(), bytes, {}, false});
+        } else if (!damage.empty()) {
+            lf_note(OUT, OUT.size(), fmt::format("{}: not read, {}", gf_utf16ToUtf8(ENTRY.path()), damage));
         }
     } catch (const std::exception& e) {
         lf_note(OUT, OUT.size(), lf_walkFailure(WALK, e.what()));
@@ -277,16 +307,7 @@ bool BglWalkState::close(std::size_t COUNT, std::chrono::milliseconds LIMIT, con
 
 bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
-    if (lf_utf8Size(PATH) >= MAX_PATH_CHARS) {
-        return true;
-    }
-    std::string storage;
-    const std::string_view below = gf_belowScanFolder(PATH, SCAN_FOLDER, storage);
-    if (gf_containsNoCase(below, FS_BASE_NAME)) {
-        return true;
-    }
-    return std::any_of(EXCLUDED_PACKAGES.begin(), EXCLUDED_PACKAGES.end(),
-                       [&](std::string_view TEXT) { return gf_containsNoCase(below, TEXT); });
+    return lf_utf8Size(PATH) >= MAX_PATH_CHARS || lf_namesExcludedPackage(PATH, SCAN_FOLDER);
 }
 
 void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL)
@@ -410,7 +431,7 @@ void lf_takeUpBgl(const fs::path& SCAN_FOLDER, const fs::path& PATH, const BglNo
     if (record.publisher == "simaddon") {
         return;
     }
-    lf_generateFromFacilities(record, PATH);
+    lf_generateFromFacilities(record, PATH, SCAN_FOLDER);
 }
 
 } // namespace

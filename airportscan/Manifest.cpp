@@ -25,10 +25,11 @@ constexpr std::string_view SIMADDON = "simaddon";
 // The personal first name that lf_isExcludedCreator rejects; none is held.
 constexpr std::string_view EXCLUDED_CREATOR = "";
 
+// A member's text; a missing member, or one whose value is null (no value given), is empty.
 std::string lf_jsonString(const nlohmann::json& OBJECT, const char* KEY)
 {
     const auto it = OBJECT.find(KEY);
-    return it == OBJECT.end() ? std::string() : it->get<std::string>();
+    return it == OBJECT.end() || it->is_null() ? std::string() : it->get<std::string>();
 }
 
 bool lf_isCommunityFolder(const fs::path& FOLDER)
@@ -43,6 +44,20 @@ bool lf_isPackageFolder(const fs::path& FOLDER)
     return fs::exists(FOLDER / "manifest.json", ec) || fs::exists(FOLDER / "layout.json", ec);
 }
 
+// The index among PARTS (a path below SCAN_FOLDER, part by part) of its package folder: the
+// shallowest folder with a manifest.json or layout.json, else the first.
+std::size_t lf_packagePart(const std::vector<fs::path>& PARTS, const fs::path& SCAN_FOLDER)
+{
+    fs::path folder = SCAN_FOLDER;
+    for (std::size_t i = 0; i + 1 < PARTS.size(); ++i) {
+        folder /= PARTS[i];
+        if (lf_isPackageFolder(folder)) {
+            return i;
+        }
+    }
+    return 0;
+}
+
 // The manifest of FOLDER when it has one that reads with a value; logged.
 ManifestInfo lf_manifestOfFolder(const fs::path& FOLDER)
 {
@@ -50,7 +65,13 @@ ManifestInfo lf_manifestOfFolder(const fs::path& FOLDER)
     if (file.empty()) {
         return std::nullopt;
     }
-    ManifestInfo manifest = gf_readManifest(file);
+    ManifestInfo manifest;
+    try {
+        manifest = gf_readManifest(file);
+    } catch (const std::exception& e) {
+        // Named with its file: the search's own line does not say which manifest it was.
+        throw std::runtime_error(fmt::format("{}: {}", gf_utf16ToUtf8(file), e.what()));
+    }
     if (manifest) {
         gf_scanLog("Manifest file: {}", lf_logManifest(*manifest));
     }
@@ -143,20 +164,33 @@ std::string lf_pathFromCommunity(const fs::path& PATH, const fs::path& SCAN_FOLD
         return gf_utf16ToUtf8(found && !below.empty() ? below : PATH.filename());
     }
     const std::vector<fs::path> parts(relative.begin(), relative.end());
-    std::size_t first = 0;
-    fs::path folder = SCAN_FOLDER;
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        folder /= parts[i];
-        if (lf_isPackageFolder(folder)) {
-            first = i;
-            break;
-        }
-    }
     fs::path text;
-    for (std::size_t i = first; i < parts.size(); ++i) {
+    for (std::size_t i = lf_packagePart(parts, SCAN_FOLDER); i < parts.size(); ++i) {
         text /= parts[i];
     }
     return gf_utf16ToUtf8(text);
+}
+
+PackageOrder lf_packageOrder(const fs::path& PATH, const fs::path& SCAN_FOLDER)
+{
+    PackageOrder order;
+    const fs::path relative = gf_relativeToScanFolder(PATH, SCAN_FOLDER);
+    if (relative.empty()) {
+        order.package = gf_utf16ToUtf8(PATH);
+        order.name = gf_lower(order.package);
+        order.file = order.package;
+        return order;
+    }
+    const std::vector<fs::path> parts(relative.begin(), relative.end());
+    fs::path package;
+    for (std::size_t i = 0, last = lf_packagePart(parts, SCAN_FOLDER); i <= last && i < parts.size(); ++i) {
+        package /= parts[i];
+    }
+    order.folderRank = lf_isCommunityFolder(SCAN_FOLDER) ? 1 : 0;
+    order.name = gf_lower(gf_utf16ToUtf8(package));
+    order.file = gf_utf16ToUtf8(relative);
+    order.package = gf_utf16ToUtf8(SCAN_FOLDER / package);
+    return order;
 }
 
 ManifestInfo gf_searchManifest(const fs::path& PATH, const fs::path& SCAN_FOLDER)

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 namespace qmt {
 
@@ -37,7 +38,7 @@ std::optional<std::string> gf_publisherInPath(const std::filesystem::path& PATH)
 std::filesystem::path lf_findManifestIn(const std::filesystem::path& FOLDER);
 // Reads a manifest: no value for a file that cannot be read, is empty, too large, or is not a
 // JSON object. Text that is not JSON throws the parser's error; a member "title", "manufacturer"
-// or "creator" that is not a text throws the library's type error.
+// or "creator" that is neither a text nor null (read as empty) throws the library's type error.
 ManifestInfo gf_readManifest(const std::filesystem::path& FILE);
 // The same on text already read (the fuzz target feeds it directly).
 ManifestInfo gf_parseManifest(std::string_view TEXT);
@@ -58,6 +59,27 @@ PublisherInfo gf_findPublisher(const std::filesystem::path& PATH, const Manifest
 // or layout.json, else the first), so that no folder of the user's disk above the package goes
 // out. Outside a scan folder: from below a "Community" folder on, else the file name alone.
 std::string lf_pathFromCommunity(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
+
+// Where an airport comes from, in the order in which the simulator loads its packages: the
+// simulator's own folder (Official, StreamedPackages) before Community, and within a folder the
+// package folders by name, letters in any case; two files of one package by their path. The
+// package loaded later wins, as in the simulator.
+struct PackageOrder {
+    int folderRank = 0;   // 1 in a Community folder, else 0
+    std::string name;     // the package folder below the scan folder, lower-cased
+    std::string file;     // the file (or package) below the scan folder
+    std::string package;  // the package folder's whole path, for the scan log
+    bool operator<(const PackageOrder& OTHER) const
+    {
+        return std::tie(folderRank, name, file) < std::tie(OTHER.folderRank, OTHER.name, OTHER.file);
+    }
+    bool sameSource(const PackageOrder& OTHER) const
+    {
+        return std::tie(folderRank, name, file) == std::tie(OTHER.folderRank, OTHER.name, OTHER.file);
+    }
+};
+// The order of a BGL file or package folder PATH below SCAN_FOLDER (outside one: by the path).
+PackageOrder lf_packageOrder(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
 
 // A creator name that does not count as a known origin.
 bool lf_isExcludedCreator(std::string_view TEXT);

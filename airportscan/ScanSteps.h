@@ -42,8 +42,9 @@ void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool&
 // Reads the airport's stands from the simulator and generates its airport file. An airport
 // without stands, or one whose data the simulator refuses or does not send in time, gets a
 // scan-log line naming SOURCE (its BGL file or package); a missing connection writes the scan
-// log and throws the user error 779.
-void lf_generateFromFacilities(AirportFile& RECORD, const std::filesystem::path& SOURCE);
+// log and throws the user error 779. SOURCE lies below SCAN_FOLDER, which orders its package.
+void lf_generateFromFacilities(AirportFile& RECORD, const std::filesystem::path& SOURCE,
+                               const std::filesystem::path& SCAN_FOLDER);
 
 // ---- BGL walk ----
 

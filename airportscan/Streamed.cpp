@@ -61,7 +61,7 @@ void lf_streamedSimaddon(const fs::path& FOLDER, const fs::path& PACKAGE, std::u
     if (lf_linkToArchive(record, std::nullopt, archived, PACKAGE, FOLDER)) {
         return;
     }
-    lf_generateFromFacilities(record, PACKAGE);
+    lf_generateFromFacilities(record, PACKAGE, FOLDER);
 }
 
 void lf_streamedThirdparty(const fs::path& FOLDER, const fs::path& PACKAGE)
@@ -92,7 +92,7 @@ void lf_streamedThirdparty(const fs::path& FOLDER, const fs::path& PACKAGE)
         return;
     }
     gf_scanLog("voorbij link2archive");
-    lf_generateFromFacilities(record, PACKAGE);
+    lf_generateFromFacilities(record, PACKAGE, FOLDER);
 }
 
 } // namespace

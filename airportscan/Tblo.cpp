@@ -227,6 +227,25 @@ void lf_copyThirdpartyToTblo(ScanPool& POOL)
     lf_forEachOnWorkers<TbloVerdict>(POOL, gf_collectXmlFiles(g_myThirdpartyPath), lf_thirdpartyVerdict, take);
 }
 
+namespace {
+
+// The closing line of a scan that leaves nothing to send: what it found says why.
+void lf_tellNothingToLearn()
+{
+    const std::size_t found = gf_countFolderEntries(g_mySimaddonPath) + gf_countFolderEntries(g_myThirdpartyPath);
+    const std::size_t generated = gf_collectXmlFiles(g_mySimaddonPath).size() + gf_collectXmlFiles(g_myThirdpartyPath).size();
+    if (found == 0) {
+        gf_logLine("The scan found no simaddon or third party airport, no off line learning needed.");
+    } else if (generated == 0) {
+        gf_logLine("All your simaddon and third party airports are recognised, no off line learning needed.");
+    } else {
+        gf_logLine("{} of your airports {} not recognised, but without a known maker {} cannot be learned off line.",
+                   generated, generated == 1 ? "is" : "are", generated == 1 ? "it" : "they");
+    }
+}
+
+} // namespace
+
 bool lf_closeZip(ZipArchive& ARCHIVE, const fs::path& ZIP, std::size_t ADDED)
 {
     const bool closed = ARCHIVE.close();
@@ -350,7 +369,7 @@ void lf_zipTblo(ScanPool& POOL)
     const std::size_t count = gf_countFolderEntries(g_tbloPath);
     if (count == 0) {
         g_tbloZipped = 0;
-        gf_logLine("All your simaddon and third party airports are recognised, no off line learning needed.");
+        lf_tellNothingToLearn();
         return;
     }
     const bool zipped = lf_zipFolder(g_tbloZipPath, POOL);

@@ -95,6 +95,13 @@ std::string gf_timeText(std::int64_t secondsSince1970)
 
 std::string gf_shiftedTimeText() { return gf_timeText(gf_nowSeconds()); }
 
+std::string gf_fileTimeStamp(std::int64_t secondsSince1970)
+{
+    const std::tm t = lf_utc(secondsSince1970);
+    return fmt::format("{:04}{:02}{:02}-{:02}{:02}{:02}", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                       t.tm_sec);
+}
+
 WeekTime gf_weekTimeOf(TimePoint tp)
 {
     return gf_weekTimeOf(static_cast<std::int64_t>(

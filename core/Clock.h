@@ -38,6 +38,8 @@ void gf_resetClockForTests();
 std::string gf_timeText(std::int64_t secondsSince1970);
 // gf_timeText of gf_now().
 std::string gf_shiftedTimeText();
+// "YYYYMMDD-HHMMSS" in UTC, for file names ("20261207-043701").
+std::string gf_fileTimeStamp(std::int64_t secondsSince1970);
 
 // The time of week of a point in time, and of gf_now.
 WeekTime gf_weekTimeOf(TimePoint t);

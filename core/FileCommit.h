@@ -16,9 +16,10 @@ namespace qmt {
 struct CommitOptions {
     // Older generations kept (0 to 3).
     int generations = 0;
-    // The bytes reach the disk before the rename, not only the system's cache: for what the user
-    // or the program built up over time (settings, learned files, the scanned liveries). Reports
-    // and files that are made again at will skip the wait.
+    // The bytes reach the disk before the rename, not only the system's cache, so that a power
+    // cut loses no settings or scanned liveries. The wait takes milliseconds to seconds on a busy
+    // disk: never for a file written while the loop runs (a kill or a full disk leaves every file
+    // whole without it).
     bool durable = false;
 };
 

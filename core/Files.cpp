@@ -124,8 +124,6 @@ std::string lf_utf16ToUtf8Lenient(std::string_view bytes, bool bigEndian)
     return wide_to_utf8(std::u16string_view(units));
 }
 
-// DATA in ENCODING as clean UTF-8 (no byte order mark, no NUL, no invalid sequence). DETECTED:
-// the encoding was found from DATA itself, so UTF-8 and Windows-1252 need no second look.
 // TEXT in ENCODING made clean UTF-8 (no byte order mark, no NUL, no invalid sequence), in its
 // own memory when it is UTF-8 already. DETECTED: the encoding was found from TEXT itself, so
 // UTF-8 and Windows-1252 need no second look.
@@ -144,13 +142,18 @@ void lf_toUtf8InPlace(FileEncoding encoding, std::string& text, bool detected)
         if (text.starts_with("\xFE\xFF")) text.erase(0, 2);
         text = lf_utf16ToUtf8Lenient(text, true);
         break;
-    case FileEncoding::ANSI: text = gf_ansiToUtf8(text); break;
+    case FileEncoding::ANSI:
+        // The mark of a UTF-8 text whose bytes proved to be Windows-1252 is no text of it.
+        if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+        text = gf_ansiToUtf8(text);
+        break;
     case FileEncoding::none_found: text.clear(); break;
     }
     // A byte order mark says nothing about what follows it, and an encoding given by the caller
     // may not fit: whatever the file holds, its text is clean. A text found to be UTF-8 or
     // Windows-1252 is clean already unless it holds a NUL.
-    const bool clean = detected && (encoding == FileEncoding::UTF8_without_BOM || encoding == FileEncoding::ANSI);
+    const bool clean = detected && (encoding == FileEncoding::UTF8_without_BOM || encoding == FileEncoding::UTF8_with_BOM ||
+                                    encoding == FileEncoding::ANSI);
     if (!clean || text.find('\0') != std::string::npos) text = gf_cleanUtf8(text);
 }
 
@@ -186,7 +189,10 @@ std::string lf_joinLines(const std::vector<std::string>& LIST)
 FileEncoding gf_detectEncoding(std::string_view data)
 {
     auto startsWith = [&](std::string_view bom) { return data.starts_with(bom); };
-    if (startsWith("\xEF\xBB\xBF")) return FileEncoding::UTF8_with_BOM;
+    // A UTF-8 byte order mark whose text is no UTF-8 (an editor saved Windows-1252 bytes behind
+    // it) is believed no more than the bytes: the text is read as one without a mark would be.
+    if (startsWith("\xEF\xBB\xBF"))
+        return lf_isUtf8(data.substr(3)) ? FileEncoding::UTF8_with_BOM : FileEncoding::ANSI;
     if (startsWith("\xFF\xFE")) return FileEncoding::Unicode;
     if (startsWith("\xFE\xFF")) return FileEncoding::Unicode_big_endian;
 
@@ -368,6 +374,23 @@ std::filesystem::path gf_keepBrokenCopy(const std::filesystem::path& path)
     kept.replace_extension(".broken" + path.extension().string());
     std::string failure;
     return gf_commitCopy(path, kept, failure) ? kept : std::filesystem::path();
+}
+
+std::filesystem::path gf_setAsideBrokenFile(const std::filesystem::path& path, std::string_view stamp)
+{
+    const std::string base = path.stem().string() + ".broken-" + std::string(stamp);
+    const std::string extension = path.extension().string();
+    std::error_code ec;
+    for (int n = 1; n <= 100; ++n) {
+        const std::filesystem::path kept =
+            path.parent_path() / (n == 1 ? base + extension : fmt::format("{}-{}{}", base, n, extension));
+        if (std::filesystem::exists(kept, ec) || ec) {
+            continue;
+        }
+        std::filesystem::rename(path, kept, ec);
+        return ec ? std::filesystem::path() : kept;
+    }
+    return {};
 }
 
 bool gf_rotateGenerations(const std::filesystem::path& path, int count)

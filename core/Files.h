@@ -13,7 +13,8 @@
 
 namespace qmt {
 
-// Encoding of a text: from its byte order mark; else UTF-16 when its first 4096 bytes have a zero
+// Encoding of a text: from its byte order mark (a UTF-8 mark only when the rest is UTF-8, else
+// ANSI); else UTF-16 when its first 4096 bytes have a zero
 // in every other byte (none_found for other zeros there: binary data); else UTF-8 when all of it
 // is, else Windows-1252 (ANSI).
 FileEncoding gf_detectEncoding(std::string_view data);
@@ -81,6 +82,11 @@ bool gf_rotateGenerations(const std::filesystem::path& path, int count);
 // touches ("name.broken.ext"), for the user to look at; answers that path, empty when the copy
 // failed. The generations keep the last good file.
 std::filesystem::path gf_keepBrokenCopy(const std::filesystem::path& path);
+// Moves a file that could not be read out of the way under a dated name that no generation
+// rotation touches ("name.broken-STAMP.ext", "-2", "-3" ... added when that exists), so that a new
+// file can take its place; answers that path, empty when the file could not be moved (it is then
+// where it was).
+std::filesystem::path gf_setAsideBrokenFile(const std::filesystem::path& path, std::string_view stamp);
 // The path of generation n (1: "0", 2: "00" ...) of a file.
 std::filesystem::path gf_generationPath(const std::filesystem::path& path, int n);
 // Removes all files of the folder; each failure is logged ("Failed to remove {} ({})").

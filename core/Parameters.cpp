@@ -507,14 +507,20 @@ bool gf_saveParameter(const Parameter& parameter)
     if (!std::filesystem::exists(path, ec) || !lf_loadSettingsDocument(path, doc).empty())
         return lf_writeAll(path);
     auto params = doc.child("root").child("parameters");
-    auto node = params.find_child_by_attribute("parameter", "name", parameter.name().c_str());
-    if (!node) {
-        node = params.append_child("parameter");
-        node.append_attribute("name") = parameter.name().c_str();
+    // A file edited by hand may name a setting twice, and its reader takes the last: each is set.
+    bool found = false;
+    for (auto node : params.children("parameter")) {
+        if (parameter.name() != node.attribute("name").as_string()) continue;
+        auto value = node.attribute("value");
+        if (!value) value = node.append_attribute("value");
+        value = parameter.text().c_str();
+        found = true;
     }
-    auto value = node.attribute("value");
-    if (!value) value = node.append_attribute("value");
-    value = parameter.text().c_str();
+    if (!found) {
+        auto node = params.append_child("parameter");
+        node.append_attribute("name") = parameter.name().c_str();
+        node.append_attribute("value") = parameter.text().c_str();
+    }
     return lf_commitSettings(doc, path, false);
 }
 

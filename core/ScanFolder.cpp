@@ -80,12 +80,18 @@ PackageLinks::PackageLinks(const fs::path& SCAN_FOLDER)
 
 PackageLinks::Answer PackageLinks::check(const fs::path& LINK)
 {
-    Answer answer;
     std::error_code ec;
-    answer.target = fs::canonical(LINK, ec);
-    if (ec || m_scanFolder.empty()) {
+    fs::path target = fs::canonical(LINK, ec);
+    return decide(std::move(target), ec);
+}
+
+PackageLinks::Answer PackageLinks::decide(fs::path TARGET, const std::error_code& ERROR)
+{
+    Answer answer;
+    answer.target = std::move(TARGET);
+    if (ERROR || m_scanFolder.empty()) {
         answer.verdict = Verdict::broken;
-        answer.error = ec ? ec.message() : "the scan folder cannot be found";
+        answer.error = ERROR ? ERROR.message() : "the scan folder cannot be found";
         return answer;
     }
     if (gf_isWithin(answer.target, m_scanFolder) || gf_isWithin(m_scanFolder, answer.target)) {

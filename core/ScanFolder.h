@@ -44,6 +44,8 @@ public:
         std::string error;            // broken: why it leads nowhere
     };
     Answer check(const std::filesystem::path& LINK);
+    // The same for a link whose canonical target (or the error of finding it) is known already.
+    Answer decide(std::filesystem::path TARGET, const std::error_code& ERROR);
 
 private:
     std::filesystem::path m_scanFolder;

@@ -24,6 +24,8 @@ set(quillon_sample_bgls
   ${QUILLON_SAMPLE_PACKAGES}/Official/OneStore/asobo-airport-eham-schiphol/scenery/EHAM-ap.bgl
   ${QUILLON_SAMPLE_PACKAGES}/Community/polderworks-airport-ehrd-rotterdam/scenery/world/EHRD-ap.bgl
   ${QUILLON_SAMPLE_PACKAGES}/Community/northwind-airport-ehle-lelystad/scenery/EHLE.bgl
+  ${QUILLON_SAMPLE_PACKAGES}/Community/backup-northwind-airport-ehle-lelystad/scenery/EHLE.bgl
+  ${QUILLON_SAMPLE_PACKAGES}/Community/meridian-airport-ehgg-groningen/scenery/EHGG-ap.bgl
   ${QUILLON_SAMPLE_PACKAGES}/Community/skyforge-airport-eheh-eindhoven/scenery/objects.bgl
   ${QUILLON_SAMPLE_PACKAGES}/Community/meridian-airfield-ehhv-hilversum/scenery/objects.bgl
   ${QUILLON_SAMPLE_PACKAGES}/Community/northwind-aircraft-tugs/scenery/EHLE.bgl

@@ -11,6 +11,7 @@
 #include "core/AcKind.h"
 #include "core/Files.h"
 #include "core/Log.h"
+#include "core/LoopClock.h"
 #include "core/Paths.h"
 #include "core/StatusLine.h"
 #include "core/StopFlags.h"
@@ -161,7 +162,11 @@ void lf_liveryNotCreated(const SimAc& AC)
     if (!gf_stopRequested()) {
         gf_setStatus(fmt::format("{} '{}' could not be created by your Sim!", AC.callsign, AC.liveryTitle), true);
     }
-    if (gf_noteLiveryNotCreated(AC) >= kMaxNotCreated) {
+    // One refusal bans the title for a while; the titles refused again after their ban count.
+    const std::size_t refusedForGood = gf_refuseTitle(AC, gf_loopNow());
+    // The next spawn of this aircraft must match again instead of reusing the refused title.
+    gf_forgetChosenLivery(AC.id);
+    if (refusedForGood >= kMaxNotCreated) {
         gf_logLine("\n{}Error 81, {}\n", "===> ", kTooManyNotCreated);
         throw UserErrorException(81, fmt::format("{}, see Log.txt", kTooManyNotCreated));
     }

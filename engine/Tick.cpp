@@ -20,6 +20,7 @@
 #include "engine/SimRequests.h"
 #include "engine/Spawn.h"
 #include "feed/TrafficFeed.h"
+#include "liveries/Matching.h"
 #include "simlink/SimClient.h"
 #include "simlink/SimQueues.h"
 #include "stands/StandTable.h"
@@ -198,6 +199,16 @@ void lf_onCreateFailed(const SimNotification& N)
     lf_eraseStaticAc(*it);
 }
 
+// The simulator took the static aircraft's title: an earlier refusal of it was by chance.
+void lf_onStaticCreated(const SimNotification& N)
+{
+    const auto it = std::find_if(g_staticAcs.begin(), g_staticAcs.end(),
+                                 [&N](const SimAc& S) { return S.id == N.aircraftId; });
+    if (it != g_staticAcs.end()) {
+        gf_titleCreated(it->liveryTitle);
+    }
+}
+
 void lf_onLiveCreated(const SimNotification& N)
 {
     LiveAc* ac = gf_findLiveAc(N.aircraftId);
@@ -213,6 +224,7 @@ void lf_onLiveCreated(const SimNotification& N)
         // than the pace of its legs allows; its lights, engines and configuration follow at its
         // activation.
         gf_setAcState(*ac, AcState::active);
+        gf_titleCreated(ac->liveryTitle);
         gf_forgetKeptFront(*ac);
         lf_skipOverduePoints(*ac);
         if (ac->removeWhenCreated != 0) {
@@ -384,6 +396,7 @@ void gf_handleSimNotifications()
             lf_onLiveCreated(n);
             break;
         case NOTE_STATIC_CREATED:
+            lf_onStaticCreated(n);
             g_activationList.push_back(PendingActivation{.note = n});
             break;
         case NOTE_OBJECT_REMOVED:

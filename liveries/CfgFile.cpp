@@ -93,22 +93,36 @@ bool lf_readTitleLine(std::string_view LINE, SectionState& S, const CfgFile& FIL
     return true;
 }
 
+// The airline code of an icao_airline line: its value normalised, a fourth letter X or C (the
+// cargo or extra-fleet mark some packages add) cut off. False when the line is no such line.
+bool lf_airlineValue(std::string_view LINE, std::string& VALUE)
+{
+    if (!lf_readCfgKey::icaoAirline(LINE, VALUE))
+        return false;
+    gf_normaliseList(VALUE);
+    if (VALUE.size() == 4 && (VALUE[3] == 'X' || VALUE[3] == 'C'))
+        VALUE.resize(3);
+    return true;
+}
+
 bool lf_readAirlineLine(std::string_view LINE, const KeyWords& WORDS, SectionState& S, const CfgFile& FILE,
                         const std::string& HEADER, bool& TAKEN)
 {
     TAKEN = false;
     if (!S.airline.empty()) {
-        if (WORDS.icaoAirline && !lf_isCommentLine(LINE))
-            return lf_secondKey(S, fmt::format("{} {} has more than one icao_airline key", FILE.folderText, HEADER));
-        return true;
+        if (!WORDS.icaoAirline || lf_isCommentLine(LINE))
+            return true;
+        // The same airline written twice says nothing new.
+        std::string again;
+        TAKEN = lf_airlineValue(LINE, again) && again == S.airline;
+        if (TAKEN)
+            return true;
+        return lf_secondKey(S, fmt::format("{} {} has more than one icao_airline key", FILE.folderText, HEADER));
     }
     std::string value;
-    TAKEN = lf_readCfgKey::icaoAirline(LINE, value);
+    TAKEN = lf_airlineValue(LINE, value);
     if (!TAKEN)
         return true;
-    gf_normaliseList(value);
-    if (value.size() == 4 && (value[3] == 'X' || value[3] == 'C'))
-        value.resize(3);
     if (!value.empty() && gf_isIcaoAirline(value)) {
         S.airline = value;
     } else if (value == "RFO") {
@@ -474,6 +488,9 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLi
         lf_addInvalidCfgFile(fmt::format("{} is larger than {} MiB", PATH.string(), MAX_LIVERY_TEXT_BYTES >> 20));
         return false;
     case TextReadStatus::cannotOpen:
+        gf_logLine("! Failed reading {}", gf_utf16ToUtf8(PATH));
+        lf_addInvalidCfgFile(fmt::format("{} cannot be opened: {}", PATH.string(), file.error));
+        return false;
     case TextReadStatus::noEncoding:
         if (WARN_NO_ENCODING)
             gf_logWarning("! No text encoding detected for {}", gf_utf16ToUtf8(PATH));

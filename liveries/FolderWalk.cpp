@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <deque>
 #include <memory>
-#include <optional>
+#include <mutex>
 #include <span>
 #include <system_error>
 #include <vector>
@@ -85,9 +85,32 @@ void lf_note(std::vector<WalkEntry>& OUT, std::string TEXT, bool ENDS_WALK = fal
     OUT.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, std::move(TEXT), ENDS_WALK});
 }
 
-// Whether the walk follows a package linked into the scan folder; a link it does not follow is
-// noted with the reason.
-bool lf_followLink(PackageLinks& LINKS, const std::filesystem::path& LINK, std::vector<WalkEntry>& OUT)
+// The end of the note on a link whose folder the walk reads by another way: no folder is lost.
+constexpr std::string_view READ_ELSEWHERE = ", which is scanned already, skipped";
+
+// The links met anywhere in one walk (packages linked into the scan folder, livery folders
+// linked further down): each target is walked once, and never one that leads back into the
+// scan folder or into or around a target walked before, so that no link loop is walked twice.
+// Several workers list folders at once: the guard has its own leaf lock, taken only to decide;
+// the target is found before, outside it.
+class WalkLinks {
+public:
+    explicit WalkLinks(const std::filesystem::path& FOLDER) : m_links(FOLDER) {}
+    PackageLinks::Answer check(const std::filesystem::path& LINK)
+    {
+        std::error_code error;
+        std::filesystem::path target = std::filesystem::canonical(LINK, error);
+        std::lock_guard lock(m_mutex);
+        return m_links.decide(std::move(target), error);
+    }
+
+private:
+    std::mutex m_mutex;
+    PackageLinks m_links;
+};
+
+// Whether the walk follows a linked folder; a link it does not follow is noted with the reason.
+bool lf_followLink(WalkLinks& LINKS, const std::filesystem::path& LINK, std::vector<WalkEntry>& OUT)
 {
     const PackageLinks::Answer answer = LINKS.check(LINK);
     switch (answer.verdict) {
@@ -97,17 +120,21 @@ bool lf_followLink(PackageLinks& LINKS, const std::filesystem::path& LINK, std::
         lf_note(OUT, fmt::format("link {} cannot be followed, skipped: {}", gf_utf16ToUtf8(LINK), answer.error));
         return false;
     case PackageLinks::Verdict::intoScanFolder:
+        lf_note(OUT, fmt::format("link {} leads to {}{}", gf_utf16ToUtf8(LINK), gf_utf16ToUtf8(answer.target),
+                                 READ_ELSEWHERE));
+        return false;
     case PackageLinks::Verdict::throughOtherLink:
         break;
     }
-    lf_note(OUT, fmt::format("link {} leads to {}, which is scanned already, skipped", gf_utf16ToUtf8(LINK),
-                             gf_utf16ToUtf8(answer.target)));
+    lf_note(OUT, fmt::format("link {} leads to {}, into or around {}{}", gf_utf16ToUtf8(LINK),
+                             gf_utf16ToUtf8(answer.target), gf_utf16ToUtf8(answer.other), READ_ELSEWHERE));
     return false;
 }
 
 // Keeps one entry of a listing whose type the listing did not tell (a link, or a file system
-// that gives no types): a folder the walk may enter, or an aircraft.cfg.
-void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entry& ENTRY, PackageLinks* LINKS,
+// that gives no types): a folder the walk may enter, or an aircraft.cfg. A link that leads
+// nowhere (or round in a loop) is noted.
+void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entry& ENTRY, WalkLinks& LINKS,
                   std::vector<WalkEntry>& OUT)
 {
     const std::filesystem::path& path = ENTRY.path();
@@ -115,19 +142,24 @@ void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entr
     if (ENTRY.is_directory(status)) {
         if (!lf_mayDescend(WALK, path))
             return;
-        // Links below the scan folder's own level are not followed: they could lead back up.
-        if (gf_isFolderLink(ENTRY) && (LINKS == nullptr || !lf_followLink(*LINKS, path, OUT)))
+        // A linked texture or model folder (textures shared between aircraft) holds nothing for
+        // the scan: it is passed over without claiming its target.
+        if (gf_isFolderLink(ENTRY) &&
+            (lf_isTextureOrModelFolder(gf_fileNameText(path)) || !lf_followLink(LINKS, path, OUT)))
             return;
         OUT.push_back(WalkEntry{WalkEntry::Kind::folder, path.native(), 0, {}, false});
-    } else if (ENTRY.is_regular_file(status) && lf_isAircraftCfg(gf_fileNameText(path))) {
-        OUT.push_back(WalkEntry{WalkEntry::Kind::file, path.native(), 0, {}, false});
+    } else if (ENTRY.is_regular_file(status)) {
+        if (lf_isAircraftCfg(gf_fileNameText(path)))
+            OUT.push_back(WalkEntry{WalkEntry::Kind::file, path.native(), 0, {}, false});
+    } else if (status && gf_isFolderLink(ENTRY) && lf_mayDescend(WALK, path)) {
+        lf_note(OUT, fmt::format("link {} cannot be followed, skipped: {}", gf_utf16ToUtf8(path), status.message()));
     }
 }
 
 // Keeps one listed entry: plain folders and files are decided by the type the listing gave,
 // without a query of their own (the folders' skip rules are applied once the listing is
 // complete); other entries are asked about.
-void lf_keepListed(const WalkContext& WALK, const std::string& FOLDER, const dirent& ENTRY, PackageLinks* LINKS,
+void lf_keepListed(const WalkContext& WALK, const std::string& FOLDER, const dirent& ENTRY, WalkLinks& LINKS,
                    std::vector<WalkEntry>& OUT)
 {
     const std::string_view name(ENTRY.d_name);
@@ -245,16 +277,14 @@ private:
 // aircraft.cfg files, in listing order, and what went wrong as notes. The listing's own entry
 // types spare a status query per entry and a path object per entry: a large package holds
 // tens of thousands of them.
-void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT)
+void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, WalkLinks& LINKS,
+                   std::vector<WalkEntry>& OUT)
 {
     FolderEntries dir(FOLDER.c_str());
     if (!dir.opened()) {
         lf_note(OUT, lf_openErrorText(WALK, FOLDER, ROOT, std::error_code(errno, std::generic_category())));
         return;
     }
-    std::optional<PackageLinks> links;
-    if (ROOT)
-        links.emplace(FOLDER);
     std::size_t kept = OUT.size();
     bool first = true;
     for (;;) {
@@ -280,7 +310,7 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
         first = false;
         kept = OUT.size();
         try {
-            lf_keepListed(WALK, FOLDER.native(), *entry, links ? &*links : nullptr, OUT);
+            lf_keepListed(WALK, FOLDER.native(), *entry, LINKS, OUT);
         } catch (const std::exception& e) {
             lf_note(OUT, lf_abortedText(WALK, e.what()));
         }
@@ -318,19 +348,23 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     const auto ordinaryReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ordinaryReader);
     const auto ivaoReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ivaoReader);
     const auto walk = std::make_shared<const WalkContext>(WalkContext{FOLDER, gf_utf16ToUtf8(FOLDER)});
+    // Held by the listing tasks too: one given up may outlive the walk.
+    const auto links = std::make_shared<WalkLinks>(FOLDER);
     bool stopped = false;
 
     FolderWalkRules rules;
     rules.waitLimit = SEAMS.waitLimit;
     rules.stop = gf_stopRequested;
     rules.pool = &RUN.pool;
-    rules.list = [walk](const std::filesystem::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
-        lf_listFolder(*walk, DIR, ROOT, OUT);
+    rules.list = [walk, links](const std::filesystem::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
+        lf_listFolder(*walk, DIR, ROOT, *links, OUT);
     };
     rules.lostNote = [walk](const std::string& CAUSE) { return lf_abortedText(*walk, CAUSE); };
     rules.visit = [&](WalkEntry& ENTRY) {
         if (ENTRY.kind == WalkEntry::Kind::note) {
             gf_logWarning(ENTRY.note);
+            if (!ENTRY.note.ends_with(READ_ELSEWHERE))
+                lf_addUnreadFolder(ENTRY.note);
             return true;
         }
         try {

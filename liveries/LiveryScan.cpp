@@ -136,7 +136,15 @@ bool lf_scanRankedFolders(const std::vector<std::filesystem::path>& FOLDERS, con
         if (folder.empty())
             continue;
         const std::string folderText = gf_utf16ToUtf8(folder);
-        const std::filesystem::file_status status = std::filesystem::status(folder);
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(folder, error);
+        if (error && status.type() != std::filesystem::file_type::not_found) {
+            // A link that loops or a folder that cannot be asked about costs that folder only.
+            const std::string why = fmt::format("{} cannot be read, skipped: {}", folderText, error.message());
+            gf_logWarning(why);
+            lf_addUnreadFolder(why);
+            continue;
+        }
         if (!std::filesystem::exists(status)) {
             gf_logLine("{} does not exist, skipped!", folderText);
             continue;
@@ -223,7 +231,9 @@ void lf_checkLfolders(std::vector<std::filesystem::path>& FOLDERS)
         if (lfolder.value().empty())
             continue;
         const std::filesystem::path path(lfolder.value());
-        if (!std::filesystem::exists(path)) {
+        std::error_code error;
+        // A path that cannot be asked about (a link that loops) is taken: the scan names it.
+        if (!std::filesystem::exists(path, error) && !error) {
             gf_logWarning("{}: '{}' does not exist", lfolder.name(), lfolder.value());
             throw UserErrorException(
                 243, fmt::format("the path pointed to by parameter '{}' does not exist, see Log.txt!", lfolder.name()));

@@ -50,6 +50,8 @@ extern std::mutex g_skippedSectionsMutex;
 extern std::list<std::string> g_skippedSections;    // SkippedFltsimSections.txt: left out on purpose
 extern std::mutex g_droppedByPriorityMutex;
 extern std::list<std::string> g_droppedByPriority;  // DroppedByPriority.txt: lost to a better folder
+extern std::mutex g_unreadFoldersMutex;
+extern std::list<std::string> g_unreadFolders;      // FoldersNotRead.txt: folders and links not walked
 
 // ---------------------------------------------------------------------------------------------
 // Report lists and files
@@ -62,6 +64,8 @@ void lf_addNoFltsimFile(std::string_view PATH_TEXT);
 void lf_addSkippedSection(std::string_view TEXT);
 // A livery left out because a better-ranked folder has its kind.
 void lf_addDroppedByPriority(std::string_view TEXT);
+// A folder or link that the walk could not enter, with the reason.
+void lf_addUnreadFolder(std::string_view TEXT);
 // "{:12} in {} " + header
 void lf_addInvalidAirline(std::string_view CODE, const std::filesystem::path& PATH, std::string_view HEADER);
 // "{:16} in {}"

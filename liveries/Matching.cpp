@@ -1,11 +1,14 @@
 #include "liveries/Matching.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "core/AcKind.h"
 #include "core/Log.h"
@@ -22,7 +25,7 @@ namespace qmt {
 std::array<int32_t, 7> g_matchStepCount{};
 std::unordered_set<std::string> g_noMatchSet;
 std::unordered_map<uint32_t, std::string_view> g_chosenLiveries;
-std::unordered_set<std::string> g_notCreatedTitles;
+std::unordered_map<std::string, RefusedTitle> g_notCreatedTitles;
 std::unordered_set<std::string> g_notCreatedList;
 
 namespace {
@@ -49,10 +52,14 @@ std::string_view lf_airlineWord(std::string_view CODE)
     return found == words.end() ? std::string_view("not found") : found->second;
 }
 
-// A title the simulator could not create; such titles are never given again.
+// A title the simulator could not create, while its ban lasts.
 bool lf_isRefused(std::string_view TITLE)
 {
-    return !g_notCreatedTitles.empty() && g_notCreatedTitles.contains(std::string(TITLE));
+    if (g_notCreatedTitles.empty()) {
+        return false;
+    }
+    const auto found = g_notCreatedTitles.find(std::string(TITLE));
+    return found != g_notCreatedTitles.end() && (found->second.forGood || gf_loopNow() < found->second.bannedUntil);
 }
 
 // The id of a combined airline+operator key when it was ever interned; the tables hold no
@@ -532,26 +539,43 @@ void gf_clearNoMatches()
     g_noMatchSet.clear();
 }
 
-std::size_t gf_noteLiveryNotCreated(const SimAc& AC)
-{
-    // The title is kept as its own string: the livery tables may be rebuilt meanwhile.
-    g_notCreatedTitles.emplace(AC.liveryTitle);
-    std::string line = gf_airlineCode(AC.kind.airlineId);
-    line += ' ';
-    line += gf_modelCode(AC.kind.modelId);
-    line += ' ';
-    line += AC.liveryTitle;
-    g_notCreatedList.insert(std::move(line));
-    // The next spawn of this aircraft must match again instead of reusing the refused title.
-    g_chosenLiveries.erase(AC.id);
-    return g_notCreatedTitles.size();
-}
-
 void gf_clearLiveryNotesForTests()
 {
     g_chosenLiveries.clear();
     g_notCreatedTitles.clear();
     g_notCreatedList.clear();
+}
+
+std::size_t gf_refuseTitle(const SimAc& AC, LoopTime NOW)
+{
+    g_notCreatedList.insert(fmt::format("{} {} {}", gf_airlineCode(AC.kind.airlineId), gf_modelCode(AC.kind.modelId),
+                                        AC.liveryTitle));
+    // Titles whose ban ended long ago are forgotten, so that the table keeps only recent ones.
+    std::erase_if(g_notCreatedTitles, [NOW](const auto& ENTRY) {
+        return !ENTRY.second.forGood && ENTRY.second.bannedUntil + TITLE_BAN_MEMORY < NOW;
+    });
+    // The title is kept as its own string: the livery tables may be rebuilt meanwhile.
+    const auto [entry, first] = g_notCreatedTitles.try_emplace(std::string(AC.liveryTitle));
+    RefusedTitle& refused = entry->second;
+    if (!first && !refused.forGood && NOW >= refused.bannedUntil) {
+        refused.forGood = true;
+        gf_logLine("'{}' could not be created again after {} minutes, it is not used any more", AC.liveryTitle,
+                   TITLE_BAN.count());
+    }
+    refused.bannedUntil = std::max(refused.bannedUntil, NOW + TITLE_BAN);
+    return static_cast<std::size_t>(std::count_if(g_notCreatedTitles.begin(), g_notCreatedTitles.end(),
+                                                  [](const auto& ENTRY) { return ENTRY.second.forGood; }));
+}
+
+void gf_titleCreated(std::string_view TITLE)
+{
+    if (g_notCreatedTitles.empty()) {
+        return;
+    }
+    const auto found = g_notCreatedTitles.find(std::string(TITLE));
+    if (found != g_notCreatedTitles.end() && !found->second.forGood) {
+        g_notCreatedTitles.erase(found);
+    }
 }
 
 void gf_resetMatchingForTests()

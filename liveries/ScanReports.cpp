@@ -32,6 +32,8 @@ std::mutex g_skippedSectionsMutex;
 std::list<std::string> g_skippedSections;
 std::mutex g_droppedByPriorityMutex;
 std::list<std::string> g_droppedByPriority;
+std::mutex g_unreadFoldersMutex;
+std::list<std::string> g_unreadFolders;
 
 namespace {
 
@@ -44,6 +46,7 @@ constexpr std::string_view NO_FLTSIM_FILE = "AircraftCfgWithNoFltsimSection.txt"
 constexpr std::string_view INLINE_REGCODES_FILE = "InlineRegcodes.txt";
 constexpr std::string_view SKIPPED_SECTIONS_FILE = "SkippedFltsimSections.txt";
 constexpr std::string_view DROPPED_BY_PRIORITY_FILE = "DroppedByPriority.txt";
+constexpr std::string_view UNREAD_FOLDERS_FILE = "FoldersNotRead.txt";
 
 template <typename CONTAINER>
 void lf_append(std::mutex& MUTEX, CONTAINER& LIST, std::string_view TEXT)
@@ -126,6 +129,11 @@ void lf_addDroppedByPriority(std::string_view TEXT)
     lf_append(g_droppedByPriorityMutex, g_droppedByPriority, TEXT);
 }
 
+void lf_addUnreadFolder(std::string_view TEXT)
+{
+    lf_append(g_unreadFoldersMutex, g_unreadFolders, TEXT);
+}
+
 void lf_addInvalidAirline(std::string_view CODE, const std::filesystem::path& PATH, std::string_view HEADER)
 {
     lf_append(g_invalidAirlinesMutex, g_invalidAirlines, fmt::format("{:12} in {} {}", CODE, PATH.string(), HEADER));
@@ -146,6 +154,7 @@ void lf_clearScanLists()
     lf_clear(g_noFltsimFilesMutex, g_noFltsimFiles);
     lf_clear(g_skippedSectionsMutex, g_skippedSections);
     lf_clear(g_droppedByPriorityMutex, g_droppedByPriority);
+    lf_clear(g_unreadFoldersMutex, g_unreadFolders);
     lf_clear(g_scannedTitlesMutex, g_scannedTitles);
     g_dontUseTitles.clear();
 }
@@ -158,6 +167,7 @@ void lf_removePreviousScanFiles()
         g_errorsPath / INLINE_REGCODES_FILE,  g_errorsPath / INVALID_AIRLINES_FILE,
         g_errorsPath / INVALID_MODELS_FILE,   g_errorsPath / FIXES_FILE,
         g_errorsPath / INVALID_CFG_FILES_FILE, g_errorsPath / INCOMPLETE_SECTIONS_FILE,
+        g_errorsPath / UNREAD_FOLDERS_FILE,
     };
     try {
         for (const std::filesystem::path& file : files)
@@ -179,8 +189,10 @@ void lf_writeScanReport()
     const std::vector<std::string> noFltsim = lf_snapshot(g_noFltsimFilesMutex, g_noFltsimFiles);
     const std::vector<std::string> skipped = lf_snapshot(g_skippedSectionsMutex, g_skippedSections);
     const std::vector<std::string> dropped = lf_snapshot(g_droppedByPriorityMutex, g_droppedByPriority);
+    const std::vector<std::string> folders = lf_snapshot(g_unreadFoldersMutex, g_unreadFolders);
 
-    const bool none = airlines.empty() && models.empty() && fixes.empty() && cfgFiles.empty() && sections.empty();
+    const bool none = airlines.empty() && models.empty() && fixes.empty() && cfgFiles.empty() && sections.empty() &&
+                      folders.empty();
     gf_logLine(none ? "\nNo errors" : "\nErrors:");
     std::string written;
     if (!airlines.empty() && !(written = lf_writeSortedReport(airlines, g_errorsPath, INVALID_AIRLINES_FILE)).empty())
@@ -199,6 +211,8 @@ void lf_writeScanReport()
         if (!(written = lf_writeReport(sections, g_errorsPath, INCOMPLETE_SECTIONS_FILE)).empty())
             gf_logLine("{:5} incomplete [fltsim.x] sections, see {}", reported, written);
     }
+    if (!folders.empty() && !(written = lf_writeSortedReport(folders, g_errorsPath, UNREAD_FOLDERS_FILE)).empty())
+        gf_logLine("{:5} folder{} not read, see {}", folders.size(), gf_plural(folders.size()), written);
     gf_logLine("\nInformation:");
     if (!noFltsim.empty() && !(written = lf_writeSortedReport(noFltsim, g_infoPath, NO_FLTSIM_FILE)).empty())
         gf_logLine("{:5} empty aircraft.cfg files, see {}", noFltsim.size(), written);

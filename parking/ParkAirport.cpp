@@ -49,6 +49,10 @@ constexpr double kPositionEpsilonDeg = 1e-8;
 constexpr double kKnownPositionDeg = 0.0001;
 constexpr double kStandStillKt = 2.0;
 constexpr size_t kManyParkAirports = 3000;
+// Bounds of the user's list: 3000 airports take some 60 KB, and a stand name of an airport file
+// is a few characters.
+constexpr std::uintmax_t kMaxParkListBytes = 4u << 20;
+constexpr size_t kMaxReservedStandBytes = 64;
 
 // The user position of the last sort; a new list forgets it, so that the list is sorted again.
 struct SortedAt {
@@ -211,8 +215,11 @@ bool lf_readMyParkAirports()
     g_parkAirports.clear();
     s_sortedAt = SortedAt{};
     const fs::path path = lf_myParkAirportsPath();
-    const FileLines file = gf_readFileLines(path);
-    if (!file.ok()) {
+    const FileLines file = gf_readFileLines(path, kMaxParkListBytes);
+    if (file.error == "too_large") {
+        // Kept as it is: nothing of it is read, and nothing is written over it.
+        gf_logWarning("{} is larger than {} bytes, not read", path.string(), kMaxParkListBytes);
+    } else if (!file.ok()) {
         gf_logLine(path.string() + " not found");
     }
     for (const std::string& raw : file.lines) {
@@ -235,6 +242,11 @@ bool lf_readMyParkAirports()
         }
         if (lf_isListed(code)) {
             gf_logWarning("{}:{} double, skipped", lf_fileName(), code.str());
+            continue;
+        }
+        if (fields.size() == 2 && fields[1].size() > kMaxReservedStandBytes) {
+            gf_logWarning("{}:{} stand name longer than {} bytes, skipped", lf_fileName(), gf_excerpt(line),
+                          kMaxReservedStandBytes);
             continue;
         }
         const std::optional<AirportEntry> airport = gf_airportByCode(code.view());
@@ -283,7 +295,7 @@ void lf_writeMyParkAirports()
         lines.push_back(line);
         gf_logLine("{} created with {}", lf_fileName(), gf_excerpt(line));
     } else {
-        FileLines file = gf_readFileLines(path);
+        FileLines file = gf_readFileLines(path, kMaxParkListBytes);
         if (!file.ok()) {
             // The user's list must not be replaced by one line.
             gf_logWarning("{}: {} could not be read, not written", "lf_writeMyParkAirports", path.string());
@@ -308,9 +320,9 @@ void lf_writeMyParkAirports()
         bytes += text;
         bytes += '\n';
     }
-    // The user's own list: on the disk before it replaces the old one (a failure is reported
-    // by the writer and leaves the old list).
-    gf_commitFile(bytes, path, CommitOptions{0, true});
+    // Written between two ticks: the list replaces the old one whole, without waiting for the
+    // disk (a failure is reported by the writer and leaves the old list).
+    gf_commitFile(bytes, path);
 }
 
 void lf_sortParkAirportsByDistance(double LATITUDE, double LONGITUDE)
@@ -396,6 +408,26 @@ void lf_switchParkAirport()
     gf_flushLog();
 }
 
+namespace {
+
+// What became of a learned file that did not read whole, for the user to see.
+void lf_tellLearnedFile(const ParkApfInfo& INFO)
+{
+    const std::string file = lf_learnedPathOf(INFO.apfName, INFO.publisher).filename().string();
+    if (!INFO.learnedSetAside.empty()) {
+        gf_setStatus(fmt::format("The learned file {} could not be read: it is kept as {}, learning goes on in a new file",
+                                 file, std::filesystem::path(INFO.learnedSetAside).filename().string()));
+    } else if (INFO.learnedUnreadable != 0) {
+        gf_setStatus(fmt::format("The learned file {} could not be read: nothing is learned into it this visit", file));
+    } else if (INFO.learnedKept > 0) {
+        gf_setStatus(fmt::format("{} record{} of the learned file {} could not be read: kept in the file as written, "
+                                 "see Log.txt",
+                                 INFO.learnedKept, gf_plural(INFO.learnedKept), file));
+    }
+}
+
+} // namespace
+
 std::string lf_readParkedFile()
 {
     gf_clearStands();
@@ -416,6 +448,7 @@ std::string lf_readParkedFile()
         g_parkLoaded = 0;
         return error;
     }
+    lf_tellLearnedFile(g_parkApfInfo);
     if (g_userAc.dataArrived) {
         const std::string stand = gf_standAtPosition(g_userAc.latitude, g_userAc.longitude);
         if (lf_firstIsParkAirport()) {

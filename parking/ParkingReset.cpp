@@ -19,7 +19,7 @@ void gf_resetParkingForTests()
     gf_resetParkAirportForTests();
     gf_resetStaticPositionsForTests();
     gf_resetStandTableForTests();
-    gf_clearLearnedOrphans();
+    gf_clearLearnedKept();
     gf_resetStaticAircraftForTests();
     gf_resetParkChangeForTests();
     gf_attachStaticParking();

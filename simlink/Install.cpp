@@ -1,12 +1,15 @@
 #include "simlink/Install.h"
 
+#include "core/Files.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/Text.h"
 #include "platform/sim_install.h"
 
-#include <fstream>
+#include <string_view>
+#include <system_error>
+#include <vector>
 
 namespace qmt {
 
@@ -22,15 +25,29 @@ std::filesystem::path gf_installSubfolder(const std::string& FOLDER_NAME)
 
 std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& USER_CFG)
 {
-    std::ifstream in(USER_CFG, std::ios::binary);
-    std::string line;
+    std::string bytes;
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(USER_CFG, ec);
+    if (!ec && size > MAX_USER_CFG_BYTES) {
+        gf_logWarning("{} of {} bytes is larger than the simulator's settings ever are ({}), not read",
+                      USER_CFG.string(), size, MAX_USER_CFG_BYTES);
+        return {};
+    }
+    if (!gf_readFileBytes(USER_CFG, bytes, MAX_USER_CFG_BYTES)) {
+        return {};
+    }
+    std::vector<std::string_view> lines;
+    gf_splitTextLines(bytes, lines);
     constexpr std::string_view key = "InstalledPackagesPath";
-    while (std::getline(in, line)) {
-        const std::string trimmed = gf_trim(line);
-        if (!trimmed.starts_with(key)) {
+    for (const std::string_view line : lines) {
+        const std::string_view trimmed = gf_trimView(line);
+        // The key is a whole word: a longer key that begins with it is another setting.
+        if (!trimmed.starts_with(key) ||
+            (trimmed.size() > key.size() && trimmed[key.size()] != ' ' && trimmed[key.size()] != '\t' &&
+             trimmed[key.size()] != '"')) {
             continue;
         }
-        std::string rest = gf_trim(trimmed.substr(key.size()));
+        std::string_view rest = gf_trimView(trimmed.substr(key.size()));
         if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
             rest = rest.substr(1, rest.size() - 2);
         }
@@ -39,7 +56,7 @@ std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& US
                           USER_CFG.string(), rest.size(), gf_excerpt(rest));
             return {};
         }
-        return std::filesystem::path(rest);
+        return std::filesystem::path(std::string(rest));
     }
     return {};
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The simulator's install path and its package folders.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -10,8 +11,11 @@ namespace qmt {
 // simulator's install path; empty when no install path is known.
 std::filesystem::path gf_installSubfolder(const std::string& FOLDER_NAME);
 
+// The largest UserCfg.opt that is read (the simulator's own are some kilobytes).
+inline constexpr std::uintmax_t MAX_USER_CFG_BYTES = 4u << 20;
+
 // Reads the package path of a simulator from its UserCfg.opt ("InstalledPackagesPath" line);
-// empty when the file or the line is missing.
+// empty when the file or the line is missing, or the file is larger than MAX_USER_CFG_BYTES.
 std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& USER_CFG);
 
 // Start-up: when the chosen simulator's install path is not set, takes it from the packages path

@@ -28,6 +28,7 @@
 #include <cmath>
 #include <sstream>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace qmt {
@@ -111,8 +112,7 @@ bool lf_writeOptions(pugi::xml_node POS, const Stand& STAND)
             continue;
         }
         // Without a registration an option is still known by its airline and model.
-        const bool anonymous = opt.kind.airlineId == 0 && opt.kind.modelId == 0;
-        if (opt.registration.empty() && (anonymous || opt.kind.marker != 0)) {
+        if (lf_namesNoAircraft(opt) || (opt.registration.empty() && opt.kind.marker != 0)) {
             continue;
         }
         pugi::xml_node o = POS.append_child("opt");
@@ -205,8 +205,26 @@ bool lf_writeStand(pugi::xml_node POS, const Stand& STAND, bool LEARNED, bool HA
     return lf_writeOptions(POS, STAND);
 }
 
+// Adds to the written parkpos of a stand what its reader could not take: the attributes that the
+// element does not have already (a value written now supersedes one that did not read) and the
+// opt elements.
+bool lf_addKeptPart(pugi::xml_node POS, pugi::xml_node PART)
+{
+    for (pugi::xml_attribute a : PART.attributes()) {
+        if (!POS.attribute(a.name()) && !POS.append_copy(a)) {
+            return false;
+        }
+    }
+    for (pugi::xml_node child : PART.children()) {
+        if (!POS.append_copy(child)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM,
-                     bool HANDMADE, pugi::xml_node ORPHANS)
+                     bool HANDMADE, pugi::xml_node KEPT)
 {
     const bool learned = MODE == ApfWriteMode::learned;
     const bool handmade = learned && HANDMADE;
@@ -227,15 +245,38 @@ bool lf_fillDocument(pugi::xml_document& DOC, const AirportFile& FILE, ApfWriteM
     if (!positions) {
         return false;
     }
+    // The kept parts of a stand go into its own parkpos; those of a stand that is not written
+    // become a parkpos of their own, after the stands.
+    std::unordered_map<std::string_view, pugi::xml_node> parts;
+    if (learned && KEPT) {
+        for (pugi::xml_node part : KEPT.children("part")) {
+            parts.emplace(part.attribute("id").value(), part);
+        }
+    }
     for (const Stand& stand : FILE.stands) {
         pugi::xml_node pos = positions.append_child("parkpos");
         if (!pos || !lf_writeStand(pos, stand, learned, handmade)) {
             return false;
         }
+        if (const auto part = parts.find(stand.name); part != parts.end()) {
+            if (!lf_addKeptPart(pos, part->second)) {
+                return false;
+            }
+            parts.erase(part);
+        }
     }
-    if (learned && ORPHANS) {
-        for (pugi::xml_node orphan : ORPHANS.children("parkpos")) {
-            if (!positions.append_copy(orphan)) {
+    if (learned && KEPT) {
+        for (pugi::xml_node whole : KEPT.children("parkpos")) {
+            if (!positions.append_copy(whole)) {
+                return false;
+            }
+        }
+        for (pugi::xml_node part : KEPT.children("part")) {
+            if (!parts.contains(part.attribute("id").value())) {
+                continue;
+            }
+            pugi::xml_node pos = positions.append_child("parkpos");
+            if (!pos || !lf_addKeptPart(pos, part)) {
                 return false;
             }
         }
@@ -333,18 +374,18 @@ void gf_initApfSettingNames()
 }
 
 bool gf_writeApf(const AirportFile& FILE, const fs::path& PATH, ApfWriteMode MODE, int32_t SIM, bool HANDMADE,
-                 pugi::xml_node ORPHANS)
+                 pugi::xml_node KEPT)
 {
-    const std::optional<std::string> text = gf_apfText(FILE, MODE, SIM, HANDMADE, ORPHANS);
+    const std::optional<std::string> text = gf_apfText(FILE, MODE, SIM, HANDMADE, KEPT);
     return text && gf_commitApfText(*text, PATH, MODE);
 }
 
 std::optional<std::string> gf_apfText(const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM, bool HANDMADE,
-                                      pugi::xml_node ORPHANS)
+                                      pugi::xml_node KEPT)
 {
     try {
         pugi::xml_document doc;
-        if (!lf_fillDocument(doc, FILE, MODE, SIM, HANDMADE, ORPHANS)) {
+        if (!lf_fillDocument(doc, FILE, MODE, SIM, HANDMADE, KEPT)) {
             return std::nullopt;
         }
         std::ostringstream bytes;
@@ -364,9 +405,8 @@ bool gf_commitApfText(const std::string& TEXT, const fs::path& PATH, ApfWriteMod
             fs::create_directories(PATH.parent_path(), ec);  // a failure shows in the save
         }
         // A learned file holds what was learned over many visits: it keeps three older
-        // generations and is on the disk before it replaces the old one.
-        const bool learned = MODE == ApfWriteMode::learned;
-        return gf_commitFile(TEXT, PATH, CommitOptions{learned ? 3 : 0, learned});
+        // generations. It is saved between two ticks, so it does not wait for the disk.
+        return gf_commitFile(TEXT, PATH, CommitOptions{MODE == ApfWriteMode::learned ? 3 : 0});
     } catch (const std::exception& e) {
         gf_logWarning(fmt::format("{}: {}", "gf_writeApf", e.what()));
         return false;
@@ -428,85 +468,146 @@ StandOption lf_optionOf(pugi::xml_node ELEMENT, HoursBitset HOURS, uint32_t DAY,
     return opt;
 }
 
+OptionFault lf_optionFault(pugi::xml_node ELEMENT, HoursBitset& HOURS, uint32_t& DAY)
+{
+    const NumberRead<unsigned> dayRead = gf_attributeNumber(ELEMENT, "day", 0u);
+    if (!dayRead.error.empty()) {
+        return OptionFault::dayText;
+    }
+    const pugi::xml_attribute hh = ELEMENT.attribute("hh");
+    if (!hh || gf_trim(hh.value()).empty()) {
+        return OptionFault::noHours;
+    }
+    DAY = *dayRead.value;
+    if (DAY < 1 || DAY > 7) {
+        return OptionFault::dayRange;
+    }
+    const auto hours = gf_parseHoursStrict(hh.value());
+    if (!hours || hours->none()) {
+        return OptionFault::badHours;
+    }
+    HOURS = *hours;
+    return OptionFault::none;
+}
+
+std::string lf_optionFaultText(OptionFault FAULT, pugi::xml_node ELEMENT)
+{
+    switch (FAULT) {
+    case OptionFault::none:
+        break;
+    case OptionFault::dayText:
+        return fmt::format("option with invalid day '{}'", gf_excerpt(ELEMENT.attribute("day").value()));
+    case OptionFault::noHours:
+        return "option without hh";
+    case OptionFault::dayRange:
+        return fmt::format("option with day {} outside 1..7", gf_excerpt(ELEMENT.attribute("day").value()));
+    case OptionFault::badHours:
+        return fmt::format("option with invalid hh '{}'", gf_excerpt(ELEMENT.attribute("hh").value()));
+    }
+    return {};
+}
+
+bool lf_namesNoAircraft(const StandOption& OPTION)
+{
+    return OPTION.registration.empty() && OPTION.kind.airlineId == 0 && OPTION.kind.modelId == 0;
+}
+
 namespace {
 
-// The options of a parkpos, numbered 1, 2 ... in the order accepted; one without half-hours or
-// with a day outside 1..7 is dropped.
-std::vector<StandOption> lf_readOptions(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE)
+// The options of a parkpos, numbered 1, 2 ... in the order accepted. Without UNREAD an option
+// without half-hours or with a day outside 1..7 is dropped quietly (archived files hold such),
+// one that does not read with a warning.
+std::vector<StandOption> lf_readOptions(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE,
+                                        UnreadRecords* UNREAD)
 {
     std::vector<StandOption> options;
     uint32_t nextId = 1;
     for (pugi::xml_node o : ELEMENT.children("opt")) {
-        const pugi::xml_attribute hhAttr = o.attribute("hh");
-        const NumberRead<unsigned> dayRead = gf_attributeNumber(o, "day", 0u);
-        if (!dayRead.error.empty()) {
-            gf_logWarning(fmt::format("stand {}: option dropped, {}", NAME, dayRead.error));
+        HoursBitset hours;
+        uint32_t day = 0;
+        const OptionFault fault = lf_optionFault(o, hours, day);
+        if (fault != OptionFault::none) {
+            if (UNREAD != nullptr) {
+                UNREAD->push_back({o, NAME, fmt::format("stand {}: {}", NAME, lf_optionFaultText(fault, o))});
+            } else if (fault == OptionFault::dayText || fault == OptionFault::badHours) {
+                gf_logWarning(fmt::format("stand {}: {} dropped", NAME, lf_optionFaultText(fault, o)));
+            }
             continue;
         }
-        const uint32_t day = *dayRead.value;
-        if (!hhAttr || gf_trim(hhAttr.value()).empty() || day < 1 || day > 7) {
+        StandOption opt = lf_optionOf(o, hours, day, SOURCE);
+        if (UNREAD != nullptr && lf_namesNoAircraft(opt)) {
+            UNREAD->push_back({o, NAME, fmt::format("stand {}: {}", NAME, kNamesNoAircraft)});
             continue;
         }
-        const auto hours = gf_parseHoursStrict(hhAttr.value());
-        if (!hours) {
-            gf_logWarning(fmt::format("stand {}: option with invalid hh '{}' dropped", NAME, gf_excerpt(hhAttr.value())));
-            continue;
-        }
-        StandOption opt = lf_optionOf(o, *hours, day, SOURCE);
         opt.optionId = nextId++;
         options.push_back(std::move(opt));
     }
     return options;
 }
 
-} // namespace
-
-bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE, std::vector<Stand>& STANDS)
+// Why a parkpos gives no stand; empty when it gives one.
+std::string lf_standProblem(pugi::xml_node ELEMENT, const std::string& NAME)
 {
-    const NumberRead<double> latRead = gf_attributeNumber(ELEMENT, "latitude", 0.0);
-    const NumberRead<double> lonRead = gf_attributeNumber(ELEMENT, "longitude", 0.0);
-    const NumberRead<double> radiusRead = gf_attributeNumber(ELEMENT, "radius", 0.0);
-    const NumberRead<double> headingRead = gf_attributeNumber(ELEMENT, "heading", 0.0);
-    const NumberRead<long long> typeRead = gf_attributeNumber(ELEMENT, "type", 0LL);
-    for (const std::string* error : {&latRead.error, &lonRead.error, &radiusRead.error, &headingRead.error,
-                                     &typeRead.error}) {
-        if (!error->empty()) {
-            gf_logWarning(fmt::format("stand {}: {}, skipped", NAME, *error));
-            return false;
+    for (const char* name : {"latitude", "longitude", "radius", "heading"}) {
+        const NumberRead<double> read = gf_attributeNumber(ELEMENT, name, 0.0);
+        if (!read.error.empty()) {
+            return fmt::format("stand {}: {}", NAME, read.error);
         }
     }
-    const double lat = *latRead.value;
-    const double lon = *lonRead.value;
-    if (!gf_isStandPosition(lat, lon)) {
-        gf_logWarning(fmt::format("stand {} has an invalid lat/lon '{}'/'{}', skipped", NAME,
-                                  ELEMENT.attribute("latitude").as_string(),
-                                  ELEMENT.attribute("longitude").as_string()));
+    if (const NumberRead<long long> type = gf_attributeNumber(ELEMENT, "type", 0LL); !type.error.empty()) {
+        return fmt::format("stand {}: {}", NAME, type.error);
+    }
+    return {};
+}
+
+} // namespace
+
+bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOURCE, std::vector<Stand>& STANDS,
+                  UnreadRecords* UNREAD)
+{
+    // Without UNREAD a stand that cannot be read is a warning (LOUD: ", skipped" added).
+    const auto skip = [&](const std::string& WHY, bool LOUD) {
+        if (UNREAD != nullptr) {
+            UNREAD->push_back({ELEMENT, NAME, WHY});
+        } else {
+            gf_logWarning(LOUD ? WHY + ", skipped" : WHY);
+        }
         return false;
+    };
+    if (std::string problem = lf_standProblem(ELEMENT, NAME); !problem.empty()) {
+        return skip(problem, true);
+    }
+    const double lat = *gf_attributeNumber(ELEMENT, "latitude", 0.0).value;
+    const double lon = *gf_attributeNumber(ELEMENT, "longitude", 0.0).value;
+    if (!gf_isStandPosition(lat, lon)) {
+        return skip(fmt::format("stand {} has an invalid lat/lon '{}'/'{}'", NAME,
+                                gf_excerpt(ELEMENT.attribute("latitude").as_string()),
+                                gf_excerpt(ELEMENT.attribute("longitude").as_string())),
+                    true);
     }
     if (lat == 0.0 && lon == 0.0) {
-        gf_logWarning(fmt::format("stand {} has no valid lat/lon", NAME));
-        return false;
+        return skip(fmt::format("stand {} has no valid lat/lon", NAME), false);
     }
-    const double radius = *radiusRead.value;
-    const std::optional<double> heading = gf_standHeadingRad(*headingRead.value);
+    const double radius = *gf_attributeNumber(ELEMENT, "radius", 0.0).value;
+    const std::optional<double> heading = gf_standHeadingRad(*gf_attributeNumber(ELEMENT, "heading", 0.0).value);
     if (!gf_isStandRadius(radius) || !heading) {
-        gf_logWarning(fmt::format("stand {} has an invalid radius '{}' m (0 to {} m) or heading '{}', skipped", NAME,
-                                  ELEMENT.attribute("radius").as_string(), MAX_STAND_RADIUS_M,
-                                  ELEMENT.attribute("heading").as_string()));
-        return false;
+        return skip(fmt::format("stand {} has an invalid radius '{}' m (0 to {} m) or heading '{}'", NAME,
+                                gf_excerpt(ELEMENT.attribute("radius").as_string()), MAX_STAND_RADIUS_M,
+                                gf_excerpt(ELEMENT.attribute("heading").as_string())),
+                    true);
     }
-    const long long type = *typeRead.value;
+    const long long type = *gf_attributeNumber(ELEMENT, "type", 0LL).value;
     if (type < 0 || type > 0xffff) {
-        gf_logWarning(fmt::format("stand {} has a type out of range '{}', skipped", NAME,
-                                  ELEMENT.attribute("type").as_string()));
-        return false;
+        return skip(fmt::format("stand {} has a type out of range '{}'", NAME,
+                                gf_excerpt(ELEMENT.attribute("type").as_string())),
+                    true);
     }
     const bool cargoChange = ELEMENT.attribute("cargo_change").as_bool(false);
     const bool cargo = (type == 0 || cargoChange) && ELEMENT.attribute("cargo").as_bool(false);
     const bool ramp = type == 0 && ELEMENT.attribute("ramp").as_bool(false);
     const bool heli = ELEMENT.attribute("heli").as_bool(false);
 
-    std::vector<StandOption> options = lf_readOptions(ELEMENT, NAME, SOURCE);
+    std::vector<StandOption> options = lf_readOptions(ELEMENT, NAME, SOURCE, UNREAD);
     Stand& stand = STANDS.emplace_back(NAME, std::move(options), lat, lon, *heading, radius,
                                        static_cast<uint16_t>(type), cargo, ramp, heli);
     // Flags that a learned stand list carries for its next save.
@@ -526,7 +627,7 @@ void gf_checkStandCount(pugi::xml_node POSITIONS)
     }
 }
 
-void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS)
+void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS, UnreadRecords* UNREAD)
 {
     const pugi::xml_node positions = gf_parkPositionsOf(DOC);
     if (!positions) {
@@ -548,7 +649,7 @@ void lf_readStands(const pugi::xml_document& DOC, std::vector<Stand>& STANDS)
         if (!seen.insert(id).second) {
             throw UserErrorException(94, fmt::format("Stand '{}' appears more than once.", id));
         }
-        lf_readStand(pos, id, 1, STANDS);
+        lf_readStand(pos, id, 1, STANDS, UNREAD);
     }
 }
 
@@ -664,9 +765,7 @@ std::string lf_readLearnedOf(const std::string& NAME, ParkApfInfo& INFO)
         lf_settingsFromQuality();
         return NAME;
     }
-    if (!lf_readLearned(learned, INFO, g_stands, g_handmade)) {
-        INFO.learnedUnreadable = 1;
-    }
+    lf_readLearned(learned, INFO, g_stands, g_handmade);
     g_qualityFactors = gf_computeQualityFactors();
     if (g_handmade) {
         gf_logLine("A handmade airport file overruled the archived file!");
@@ -765,7 +864,7 @@ std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     // and only a complete read may lead to a save over the learned file.
     g_parkLoaded = 0;
     g_qualityFactors = gf_packQualityFactors(-1, -1);
-    gf_clearLearnedOrphans();
+    gf_clearLearnedKept();
     // A read that fails halfway leaves no stand behind: a half-filled table would be taken
     // for the airport's stands.
     try {

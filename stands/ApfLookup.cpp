@@ -9,6 +9,7 @@
 #include "core/Paths.h"
 #include "core/Text.h"
 #include "core/XmlMeta.h"
+#include "records/Stand.h"
 #include "records/UserAircraft.h"
 #include "stands/AirportFile.h"
 
@@ -275,8 +276,8 @@ double gf_readDestApfForClosestStand(std::string_view ICAO, double LATITUDE, dou
             for (pugi::xml_node pos : positions.children("parkpos")) {
                 const NumberRead<double> lat = gf_attributeNumber(pos, "latitude", 0.0);
                 const NumberRead<double> lon = gf_attributeNumber(pos, "longitude", 0.0);
-                if (!lat.value || !lon.value) {
-                    continue;  // not a position that a stand can have
+                if (!lat.value || !lon.value || !gf_isStandPosition(*lat.value, *lon.value)) {
+                    continue;  // not a position that a stand can have (angles past the globe wrap round)
                 }
                 const double d = gf_distanceNm(LATITUDE, LONGITUDE, *lat.value, *lon.value);
                 if (d < best) {

@@ -20,7 +20,10 @@ std::filesystem::path lf_learnedPathOf(std::string_view NAME, std::string_view P
 std::string lf_trimBlanks(std::string_view TEXT);
 
 // Reads the learned file into STANDS (already filled from the airport file) and sets
-// HANDMADE. False when the file was refused or only partly read: it must not be saved over.
+// HANDMADE; a record that does not read is kept for the saves (INFO.learnedKept counts them).
+// False when the file was refused whole: it is then moved aside under a dated name
+// (INFO.learnedSetAside) so that the saves write a new one, or where that fails
+// INFO.learnedUnreadable is set and nothing may be saved over it.
 bool lf_readLearned(const std::filesystem::path& PATH, ParkApfInfo& INFO, std::vector<Stand>& STANDS,
                     uint8_t& HANDMADE);
 
@@ -30,8 +33,9 @@ bool lf_mergeLearnedOptions(const std::string& ID, pugi::xml_node ELEMENT, bool 
 // Writes the learned file of the current park airport.
 void lf_saveLearnedApf();
 
-// Learned stands that no stand of the airport file matched: written back unchanged.
-pugi::xml_node gf_learnedOrphans();
-void gf_clearLearnedOrphans();
+// What the last read of a learned file could not take (records that do not read, stands that
+// the airport file lacks): every save writes it back as it was read.
+pugi::xml_node gf_learnedKept();
+void gf_clearLearnedKept();
 
 } // namespace qmt

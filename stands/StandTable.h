@@ -18,7 +18,9 @@ struct ParkApfInfo {
     std::string publisher;
     int32_t altitudeFt = 0;
     std::string apfName;             // the airport file name that was read; the learned path derives from it
-    uint8_t learnedUnreadable = 0;   // the learned file exists but could not be read whole: never overwrite it
+    uint8_t learnedUnreadable = 0;   // the learned file exists but could not be read nor moved aside: never overwrite it
+    uint32_t learnedKept = 0;        // records of the learned file that do not read, kept in it as they are
+    std::string learnedSetAside;     // where a learned file that could not be read at all was moved to
 };
 
 // Stand table of the park airport, sorted by standId (standId - 1 is the index).

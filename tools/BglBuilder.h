@@ -29,6 +29,9 @@ inline constexpr std::uint16_t AIRPORT_2024_ID = 0x0113;
 inline constexpr std::uint16_t HELIPAD_ID = 0x0026;
 inline constexpr std::uint16_t PARKING_ID = 0x00E7;
 inline constexpr std::uint32_t AIRPORT_SECTION = 3;
+// The list of a file's airports that the simulator's compiler writes beside the airport section
+// (not read by the scan; its presence tells a damaged airport section type).
+inline constexpr std::uint32_t AIRPORT_SUMMARY_SECTION = 0x2C;
 
 inline void putU16(Bytes& OUT, std::size_t AT, std::uint16_t V)
 {

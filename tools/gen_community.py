@@ -15,7 +15,9 @@ private Caravan that makes the priority rule leave out the user package's
 Caravans. One JF file is a long multi-livery Windows-1252 file whose first
 accented letter comes after its first 4096 bytes. The user package lies outside
 the Community folder (data/simulator/Addons) and is linked into it, as add-on
-managers do.
+managers do; one of its livery folders is linked into it from beside it, holds a
+link back up to itself, and is a Windows-1252 file behind a UTF-8 mark that
+names its airline twice.
 
 The output is deterministic: run it again after a change of the reference data
 and commit the data files. Only the generated packages are replaced; other
@@ -82,6 +84,9 @@ def write(path, text, encoding="utf-8"):
         data = b"\xff\xfe" + text.replace("\n", "\r\n").encode("utf-16-le")
     elif encoding == "windows-1252":
         data = text.encode("cp1252")
+    elif encoding == "utf-8-bom-1252":
+        # An editor that kept the UTF-8 mark but saved Windows-1252 bytes behind it.
+        data = b"\xef\xbb\xbf" + text.encode("cp1252")
     else:
         data = text.encode("utf-8")
     path.write_bytes(data)
@@ -307,6 +312,21 @@ def generate(community, reference, fleet_size):
         type_line = (f'base_container="..\\{STOCK_CONTAINERS[model]}"' if model in STOCK_CONTAINERS
                      else f"icao_type_designator={model}")
         write(user / AIRPLANES / f"USER_{model}" / "aircraft.cfg", cfg(type_line, sections, "my aircraft"))
+
+    # A livery folder that the user keeps beside the package and links into it below the package
+    # level, with a link inside it back up to its own folder (a loop the scan must not walk). Its
+    # file is Windows-1252 behind a UTF-8 mark and names its airline twice, as edited files do.
+    shared = community.parent.parent / "Addons" / "shared-liveries"
+    shutil.rmtree(shared, ignore_errors=True)
+    king_air = shared / "USER_B350"
+    write(king_air / "aircraft.cfg",
+          cfg('base_container="..\\Asobo_KingAir350"',
+              [section(0, "Beechcraft King Air 350 Z\u00fcrich HB-GJA", "PVT", "HB-GJA", "RAMP_GA_MEDIUM",
+                       texture="HB-GJA", extra=('ICAO_Airline = PVT ; again, as the editor wrote it',))],
+              "my aircraft, caf\u00e9"), "utf-8-bom-1252")
+    (king_air / "all-liveries").symlink_to(Path(".."), target_is_directory=True)
+    (user / AIRPLANES / "USER_B350").symlink_to(Path("..") / ".." / ".." / "shared-liveries" / "USER_B350",
+                                                target_is_directory=True)
 
 
 def main():

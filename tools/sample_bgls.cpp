@@ -136,6 +136,29 @@ bb::Bytes lf_breda()
                         {101, 1, lf_sceneryRecords(2048)}});
 }
 
+// An older copy of Lelystad that the user kept as a backup package: the simulator loads it before
+// the current package (by name), whose airport is the one that stands.
+bb::Bytes lf_lelystadBackup()
+{
+    std::vector<bb::Parking> parkings;
+    lf_row(parkings, 12, 4, 3, 18.0f, 0.0f, 52.4573, 5.5222, 0.0004);  // A1..A4
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 2000, {bb::parkingRecord(parkings)})}});
+}
+
+// Groningen, whose parking list lost a bit of its record id on the way to the user's disk: only
+// its helipad is left to read, so the file is taken as damaged and the airport is read from the
+// simulator's facility data.
+bb::Bytes lf_groningen()
+{
+    std::vector<bb::Parking> parkings;
+    lf_row(parkings, 12, 10, 4, 24.0f, 180.0f, 53.1230, 6.5790, 0.0006);  // A1..A10
+    bb::Bytes damaged = bb::parkingRecord(parkings);
+    bb::putU16(damaged, 0, bb::PARKING_ID ^ 0x0040);
+    return bb::bglFile({{bb::AIRPORT_SECTION, 1,
+                         bb::airportRecord("EHGG", 5000, {bb::helipadRecord({53.1205, 6.5830, 20.0f}), damaged})},
+                        {bb::AIRPORT_SUMMARY_SECTION, 1, bb::record(0x0019, 32)}});
+}
+
 // Midden-Zeeland, a package kept outside the Packages folder and linked into Community.
 bb::Bytes lf_middenZeeland()
 {
@@ -172,6 +195,8 @@ int main(int ARGC, char** ARGV)
         {packages / "Official" / "OneStore" / "asobo-airport-eham-schiphol" / "scenery" / "EHAM-ap.bgl", lf_schiphol()},
         {community / "polderworks-airport-ehrd-rotterdam" / "scenery" / "world" / "EHRD-ap.bgl", lf_rotterdam()},
         {community / "northwind-airport-ehle-lelystad" / "scenery" / "EHLE.bgl", lf_lelystad()},
+        {community / "backup-northwind-airport-ehle-lelystad" / "scenery" / "EHLE.bgl", lf_lelystadBackup()},
+        {community / "meridian-airport-ehgg-groningen" / "scenery" / "EHGG-ap.bgl", lf_groningen()},
         {community / "skyforge-airport-eheh-eindhoven" / "scenery" / "objects.bgl", lf_objectsOnly()},
         {community / "meridian-airfield-ehhv-hilversum" / "scenery" / "objects.bgl", lf_objectsOnly()},
         // Ground vehicles of an aircraft package: never looked at, though it names an airport.

@@ -112,15 +112,15 @@ TEST_F(BglReaderTest, ExampleAirportGivesItsStandsAndMessages)
     EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("nan")));
 
     const std::string path = bgl.string();
-    EXPECT_TRUE(scanLogHas("double helipad  (skipped) 52.470000,5.520000"));
-    EXPECT_TRUE(scanLogHas("helipad width nan invalid (skipped): 52.490000,5.520000"));
+    EXPECT_TRUE(scanLogHas("double helipad  (skipped) 52.470000,5.520000 in " + path));
+    EXPECT_TRUE(scanLogHas("helipad width nan invalid (skipped): 52.490000,5.520000 in " + path));
     EXPECT_TRUE(scanLogHas("Skipped position with radius 1.0 m in " + path));
     EXPECT_TRUE(scanLogHas("Skipped position with radius 200.0 m in " + path));
-    EXPECT_TRUE(scanLogHas("LatLon 0.000000,0.000000 invalid (skipped)"));
+    EXPECT_TRUE(scanLogHas("LatLon 0.000000,0.000000 invalid (skipped) in " + path));
     EXPECT_TRUE(scanLogHas("heading nan of parking p8 invalid (skipped) in " + path));
     EXPECT_TRUE(scanLogHas("===> Warning: more than 10 duplicate IDs r1 in " + path));
     EXPECT_TRUE(scanLogHas("EHLE has 19 parkpos while archived one has 0"));
-    EXPECT_TRUE(scanLogHas("Generated EHLE.xml: 19 positions, of which 2 helipads\n"));
+    EXPECT_TRUE(scanLogHas("Generated EHLE.xml from polderworks-ehle/scenery/EHLE-ap.bgl: 19 positions, of which 2 helipads\n"));
     std::lock_guard lock(g_handledBglFilesMutex);
     EXPECT_THAT(g_handledBglFiles, ::testing::ElementsAre(bgl));
 }
@@ -183,40 +183,89 @@ TEST_F(BglReaderTest, NewerAirportRecordGivesItsIdentAndStands)
     EXPECT_EQ(g_bglNotes[0].reason, "its airport record of EHLE holds no stand");
 }
 
-TEST_F(BglReaderTest, FilesWithoutAUsableAirportSectionGiveNothingSilently)
+// A damaged header is named with the reason, by the pre-check where it can tell from the
+// header alone, else by the survey; a sound file without an airport section says nothing.
+TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
 {
     const bb::Bytes good = exampleAirport();
-    std::vector<std::pair<std::string, bb::Bytes>> cases;
-    auto zeroCount = good;
-    bb::putU32(zeroCount, 20, 0);
-    cases.emplace_back("section count 0", zeroCount);
-    auto pastEnd = good;
-    bb::putU32(pastEnd, 20, static_cast<std::uint32_t>(good.size() / 20));
-    cases.emplace_back("section table past the end", pastEnd);
-    auto header = good;
-    bb::putU32(header, 4, 52);
-    cases.emplace_back("header size not 56", header);
-    auto flags = good;
-    bb::putU32(flags, 56 + 4, 0x10001);
-    cases.emplace_back("subsection entries of 20 bytes", flags);
-    auto type = good;
-    bb::putU32(type, 56, 4);
-    cases.emplace_back("no airport section", type);
-    for (const auto& [what, bytes] : cases) {
-        EXPECT_TRUE(readAirports(wordsOf(bytes)).empty()) << what;
-    }
-    EXPECT_TRUE(scanLog().empty());
-    EXPECT_THAT(logText(), ::testing::Not(::testing::HasSubstr("==>")));
-
-    // The pre-check agrees where it can tell from the section table alone.
+    const auto with = [&good](std::size_t AT, std::uint32_t VALUE) {
+        bb::Bytes bytes = good;
+        bb::putU32(bytes, AT, VALUE);
+        return bytes;
+    };
+    const std::string damaged = "its header is damaged: ";
+    const auto pastEnd = static_cast<std::uint32_t>(good.size() / 20);
+    struct Case {
+        const char* what;
+        bb::Bytes bytes;
+        std::string precheck;  // the pre-check's damage; "" with a sound table
+        std::string refusal;   // the survey's refusal
+    };
+    const std::vector<Case> cases = {
+        {"section count 0", with(20, 0), damaged + "it lists no section", damaged + "it lists no section"},
+        {"section table past the end", with(20, pastEnd),
+         damaged + fmt::format("its table of {} sections runs past the end of the file", pastEnd),
+         damaged + fmt::format("its table of {} sections runs past the end of the file", pastEnd)},
+        {"header size not 56", with(4, 52), "", damaged + "its header size is 52, not 56"},
+        {"header size not 56, no airport section", [&] { bb::Bytes b = with(4, 52); bb::putU32(b, 56, 4); return b; }(),
+         damaged + "its header size is 52, not 56", damaged + "its header size is 52, not 56"},
+        {"header only", bb::Bytes(good.begin(), good.begin() + 56),
+         damaged + "it has 56 bytes, too few for a header and its section table", damaged + "it is too short for its header"},
+        {"subsection entries of 20 bytes", with(56 + 4, 0x10001), "", ""},
+        // The airport section's type lost a bit; the airport summary the compiler writes beside
+        // it tells that it was there.
+        {"airport section type damaged", [] {
+             bb::Bytes b = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {})},
+                                        {bb::AIRPORT_SUMMARY_SECTION, 1, bb::record(0x0019, 16)}});
+             bb::putU32(b, 56, bb::AIRPORT_SECTION ^ 0x10);
+             return b;
+         }(), "", damaged + "it lists an airport summary but no airport section"},
+        {"no airport section", with(56, 4), "", ""},
+    };
     const fs::path file = dir() / "x.bgl";
-    bb::writeFile(file, zeroCount);
-    EXPECT_FALSE(lf_bglHasAirportSection(file));
-    bb::writeFile(file, type);
-    EXPECT_FALSE(lf_bglHasAirportSection(file));
-    bb::writeFile(file, bb::Bytes(good.begin(), good.begin() + 56));
-    EXPECT_FALSE(lf_bglHasAirportSection(file));
-    EXPECT_FALSE(lf_bglHasAirportSection(dir() / "missing.bgl"));
+    for (const Case& c : cases) {
+        bb::writeFile(file, c.bytes);
+        std::uintmax_t bytes = 0;
+        std::string damage;
+        lf_bglHasAirportSection(file, bytes, &damage);
+        EXPECT_EQ(damage, c.precheck) << c.what;
+        BglBudget budget(BGL_STEP_BUDGET);
+        const BglSurvey survey = lf_surveyBgl(wordsOf(c.bytes), budget, file);
+        EXPECT_EQ(survey.refusal, c.refusal) << c.what;
+        EXPECT_TRUE(survey.airports.empty()) << c.what;
+    }
+    std::uintmax_t bytes = 0;
+    std::string damage;
+    EXPECT_FALSE(lf_bglHasAirportSection(dir() / "missing.bgl", bytes, &damage));
+    EXPECT_EQ(damage, "it cannot be opened: No such file or directory");
+    EXPECT_TRUE(scanLog().empty());
+}
+
+// An airport record that is left out says why, for the second pass: not "no airport record".
+TEST_F(BglReaderTest, AirportRecordsLeftOutSayWhy)
+{
+    const std::vector<bb::Parking> one = {parking(2, 1, LAT, LON)};
+    const std::vector<std::pair<bb::Bytes, std::string>> cases = {
+        // A closed airfield: a sound record whose code the airports database no longer holds.
+        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHZZ", 0, {bb::parkingRecord(one)})}}),
+         "its airport record was left out: EHZZ is not an airport supported by RealTraffic"},
+        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("LEL", 0, {bb::parkingRecord(one)})}}),
+         "its airport record was left out: its ident LEL is no ICAO code of four characters"},
+        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecordPacked(1, 0, {bb::parkingRecord(one)})}}),
+         "its airport record was left out: the ident of the airport record at byte 92 is no code"},
+        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::record(0x0019, 64)}}), "its airport sections hold no airport record"},
+    };
+    const fs::path bgl = dir() / "closed" / "field.bgl";
+    for (const auto& [bytes, reason] : cases) {
+        bb::writeFile(bgl, bytes);
+        lf_processBGLfile(bgl);
+    }
+    std::lock_guard lock(g_handledBglFilesMutex);
+    ASSERT_EQ(g_bglNotes.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(g_bglNotes[i].reason, cases[i].second);
+        EXPECT_FALSE(g_bglNotes[i].code);
+    }
 }
 
 // A file cut anywhere gives the whole airport or none, never a part of its stands.
@@ -274,13 +323,13 @@ TEST_F(BglReaderTest, ForgedFileWritesEachAirportOnceAndFewLines)
     bb::writeFile(bgl, bb::bglFile({{bb::AIRPORT_SECTION, 1, records}}));
     lf_processBGLfile(bgl);
     const auto lines = scanLog();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml: 1 position"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml from forged/f.bgl: 1 position"), 1);
     EXPECT_LE(lines.size(), 2 * (BGL_MAX_LOG_LINES + 1));
     EXPECT_TRUE(scanLogHas(fmt::format("{} more lines about {} left out", 400 + 399 - BGL_MAX_LOG_LINES, bgl.string())));
 }
 
 // Files of one airport read at the same time write its airport file one after the other: the
-// file left is whole, one reader's, and no temporary file is left behind.
+// file left is whole, that of the package loaded last, and no temporary file is left behind.
 TEST_F(BglReaderTest, ReadersOfOneAirportWriteItsFileWhole)
 {
     constexpr int READERS = 8;
@@ -304,12 +353,13 @@ TEST_F(BglReaderTest, ReadersOfOneAirportWriteItsFileWhole)
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_file((g_myThirdpartyPath / "EHLE.xml").c_str()));
     const auto positions = doc.child("root").child("parkpositions").children("parkpos");
-    const auto written = std::distance(positions.begin(), positions.end());
-    EXPECT_GE(written, 1);
-    EXPECT_LE(written, READERS);
-    EXPECT_EQ(gf_stringParameterByName(doc, "num_parkpos"), std::to_string(written));
+    EXPECT_EQ(std::distance(positions.begin(), positions.end()), READERS);
+    EXPECT_EQ(gf_stringParameterByName(doc, "num_parkpos"), std::to_string(READERS));
     const auto lines = scanLog();
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml: 1 position"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml from pack7/EHLE.bgl: 8 positions"), 1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& L) { return L.starts_with("EHLE is in two packages, "); }),
+              READERS - 1);
     EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
                              [](const std::string& LINE) { return LINE.find("did not succeed") != std::string::npos; }));
     EXPECT_EQ(std::distance(fs::directory_iterator(g_myThirdpartyPath), fs::directory_iterator()), 1);
@@ -356,6 +406,41 @@ TEST_F(BglReaderTest, DamagedRecordsAreRefusedWithTheirFile)
     EXPECT_TRUE(g_handledBglFiles.empty());
     ASSERT_EQ(g_bglNotes.size(), 3u);
     EXPECT_EQ(g_bglNotes[0].code, IcaoCode("EHLE"));
+}
+
+// Stands far short of the parking records (a parking list whose id lost a bit, parkings whose
+// positions were damaged) make the file damaged: no airport file, and the code for the second
+// pass, which asks the simulator.
+TEST_F(BglReaderTest, StandsFarShortOfTheParkingRecordsRefuseTheFile)
+{
+    std::vector<bb::Parking> twelve;
+    for (std::uint32_t i = 1; i <= 12; ++i) {
+        twelve.push_back(parking(2, i, LAT, LON + 0.001 * i));
+    }
+    bb::Bytes flipped = bb::parkingRecord(twelve);
+    bb::putU16(flipped, 0, 0x00E6);
+    std::vector<bb::Parking> lost = {parking(2, 1, LAT, LON)};
+    for (std::uint32_t i = 2; i <= 5; ++i) {
+        lost.push_back(parking(2, i, 0.0, 0.0));
+    }
+    const bb::Bytes helipad = bb::helipadRecord({LAT + 0.01, LON, 20.0f});
+    const std::vector<std::pair<bb::Bytes, std::string>> cases = {
+        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {helipad, flipped})}}),
+         "the airport record of EHLE gives 0 stands of its 12 parking records"},
+        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(lost)})}}),
+         "the airport record of EHLE gives 1 stand of its 5 parking records"},
+    };
+    const fs::path bgl = dir() / "Community" / "northwind-ehle" / "EHLE.bgl";
+    for (const auto& [bytes, reason] : cases) {
+        bb::writeFile(bgl, bytes);
+        lf_processBGLfile(bgl);
+        EXPECT_TRUE(scanLogHas(bgl.string() + ": " + reason + "; no airport of it is taken")) << reason;
+    }
+    EXPECT_FALSE(fs::exists(g_myThirdpartyPath / "EHLE.xml"));
+    std::lock_guard lock(g_handledBglFilesMutex);
+    EXPECT_TRUE(g_handledBglFiles.empty());
+    ASSERT_EQ(g_bglNotes.size(), 2u);
+    EXPECT_EQ(g_bglNotes[1].code, IcaoCode("EHLE"));
 }
 
 // A file read in blocks gives the words of the whole file; one that shrinks while it is read

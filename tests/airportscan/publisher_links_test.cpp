@@ -59,8 +59,16 @@ TEST_F(PublisherTest, BrokenManifestsGiveNoManifest)
     }
     const auto lines = scanLog();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& l) { return l.starts_with("exception in gf_searchManifest: "); }),
+                            [&](const std::string& l) {
+                                return l.starts_with("exception in gf_searchManifest: " + (package / "manifest.json").string() + ": ");
+                            }),
               2);
+    // A member without a value (null) is an empty text: the rest of the manifest counts.
+    manifest(package, R"({"title":"EHLE Lelystad","manufacturer":null,"creator":"Northwind"})");
+    const auto found = gf_searchManifest(bgl);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->title, "EHLE Lelystad");
+    EXPECT_EQ(found->creator, "Northwind");
     // A manifest too large to be a real one is not read at all.
     writeFile(package / "manifest.json", "{\"title\":\"" + std::string(MANIFEST_MAX_BYTES, 'x') + "\"}");
     EXPECT_FALSE(gf_readManifest(package / "manifest.json"));
@@ -177,7 +185,7 @@ TEST_F(LinksTest, GeneratedFilesAndTheirAnnouncements)
     big.publisher = "Northwind Sceneries";
     big.bglPath = "C:\\Users\\x\\Community\\northwind-ehle\\scenery\\ap.bgl";
     lf_generateApf(big, 2);
-    EXPECT_TRUE(scanLogHas("Generated EHLE.xml: 42 positions, of which 2 helipads\n"));
+    EXPECT_TRUE(scanLogHas("Generated EHLE.xml from C:\\Users\\x\\Community\\northwind-ehle\\scenery\\ap.bgl: 42 positions, of which 2 helipads\n"));
 
     // Read back through the airport-file reader: every stand, sorted by name.
     pugi::xml_document doc;

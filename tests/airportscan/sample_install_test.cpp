@@ -53,19 +53,32 @@ TEST_F(SampleInstallTest, FirstStartScansThePackagesAndTheLookupFindsTheirFiles)
 
     EXPECT_EQ(names(g_mySimaddonPath), (std::set<std::string>{"EHAM.txt"}));
     EXPECT_EQ(names(g_myThirdpartyPath),
-              (std::set<std::string>{"EHEH.xml", "EHLE.xml", "EHMZ.xml", "EHRD.txt", "EHSE.xml", "EHTX.xml"}));
+              (std::set<std::string>{"EHEH.xml", "EHGG.xml", "EHLE.xml", "EHMZ.xml", "EHRD.txt", "EHSE.xml", "EHTX.xml"}));
     const std::string scanLogText = readFile(g_scanLogPath);
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHLE.xml: 18 positions, of which 2 helipads\n"));
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHEH.xml: 13 positions, of which 1 helipad\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHLE.xml from northwind-airport-ehle-lelystad/scenery/EHLE.bgl: 18 positions, of which 2 helipads\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHEH.xml from the simulator's facility data (skyforge-airport-eheh-eindhoven/scenery/objects.bgl): 13 positions, of which 1 helipad\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("EHHV has no stand in the simulator's facility data"));
     EXPECT_THAT(scanLogText, ::testing::Not(::testing::HasSubstr("tugs")));
     // A small airfield whose layout.json leaves a stray test file out, the newer simulator's
     // airport record in a file whose name says nothing, and a package linked into Community.
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHTX.xml: 7 positions, of which 1 helipad\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHTX.xml from northwind-airport-ehtx-texel/scenery/EHTX-airport.bgl: 7 positions, of which 1 helipad\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("test/EHTX.bgl is not listed in the layout.json of its package"));
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHSE.xml: 9 positions\n"));
-    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHMZ.xml: 4 positions\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHSE.xml from skyforge-airport-ehse-breda/scenery/airport-polygons.bgl: 9 positions\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHMZ.xml from meridian-airport-ehmz-midden-zeeland/scenery/EHMZ-ap.bgl: 4 positions\n"));
     EXPECT_THAT(scanLogText, ::testing::HasSubstr("/Community/meridian-airport-ehmz-midden-zeeland read from "));
+    // A backup copy of Lelystad that the simulator loads before the current package, and a file
+    // whose parking list lost a bit of its id, read from the simulator's facility data instead.
+    const fs::path community = DATA / "simulator" / "Packages" / "Community";
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr(fmt::format(
+                                 "EHLE is in two packages, {0}/backup-northwind-airport-ehle-lelystad and "
+                                 "{0}/northwind-airport-ehle-lelystad: the simulator loads "
+                                 "{0}/northwind-airport-ehle-lelystad later, its airport is taken\n",
+                                 community.lexically_normal().string())));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("EHGG-ap.bgl: the airport record of EHGG gives 0 stands of its 10 "
+                                                  "parking records; no airport of it is taken\n"));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr("Generated EHGG.xml from the simulator's facility data "
+                                                  "(meridian-airport-ehgg-groningen/scenery/EHGG-ap.bgl): 11 positions, "
+                                                  "of which 1 helipad\n"));
     EXPECT_FALSE(SCAN_AIRPORTS.value());
 
     // The park-airport lookup finds what the scan wrote; Schiphol comes from the archive.

@@ -4,6 +4,7 @@
 
 #include "airportscan/Bgl.h"
 #include "airportscan/ScanSteps.h"
+#include "core/Files.h"
 #include "core/ScanTasks.h"
 #include "core/UserError.h"
 
@@ -147,7 +148,7 @@ TEST_F(AirportScanTest, Installation2020)
     const std::string scanLogText = readFile(g_scanLogPath);
     for (const std::string& line : std::vector<std::string>{"thirdparty airport EHRD linked to archive/thirdparty/Polder%20Works/EHRD.xml\n\n",
           "simaddon airport EHAM linked to archive/simaddon/EHAM.xml\n\n",
-          "Generated EHLE.xml: 5 positions\n",
+          "Generated EHLE.xml from northwind-ehle/scenery/ehle.bgl: 5 positions\n",
           "\n\n\n ******************** 3 BGL files without an airport taken from its records\n",
           "no airport taken from its records: its airport sections hold no airport record\n",
           "no supported airport ICAO code 'AB_C' as BGL stem " + (community() / "tropicalsim-kmci" / "scenery" / "ab_c.bgl").string() + "\n",
@@ -156,7 +157,7 @@ TEST_F(AirportScanTest, Installation2020)
           "EHHV has no stand in the simulator's facility data, no airport file generated\n",
           "no supported airport ICAO in title of manifest\n",
           "airport has ICAO 'EDDL' in BGL path\n",
-          "Generated EDDL.xml: 3 positions\n"}) {
+          "Generated EDDL.xml from the simulator's facility data (skyforge-airport-eddl-v2/scenery/objects.bgl): 3 positions\n"}) {
         EXPECT_THAT(scanLogText, ::testing::HasSubstr(line));
     }
     EXPECT_THAT(scanLogText, ::testing::Not(::testing::HasSubstr("EHEH")));
@@ -223,6 +224,102 @@ TEST_F(AirportScanTest, RefusedFacilityDataCostOneAirportAMissingSimulatorTheSca
     EXPECT_TRUE(SCAN_AIRPORTS.value());  // asked for again at the next start
 }
 
+// An airport in two packages: the one the simulator loads later stands, whatever order the
+// folders are listed and read in (Community after Official, then by package name, letters in
+// any case), and the scan log names both packages and the one taken.
+TEST_F(AirportScanTest, AirportInTwoPackagesIsTakenFromTheOneLoadedLater)
+{
+    MSFS_INSTALL_PATH.setText(install().string());
+    const fs::path official = install() / "Official" / "OneStore";
+    const std::vector<std::tuple<fs::path, const char*, int>> packages = {
+        {official / "asobo-airport-eham", "EHAM", 3},
+        {community() / "asobo-airport-eham", "EHAM", 3},
+        {community() / "northwind-ehle-old", "EHLE", 3},
+        {community() / "northwind-ehle-v2", "EHLE", 5},
+        {community() / "meridian-ehhv", "EHHV", 2},
+        {community() / "Skyforge-ehhv", "EHHV", 4},      // before "meridian" byte-wise, after it by name
+        {community() / "polderworks-ehrd", "EHRD", 3},   // in the archive: a link file
+        {community() / "zz-northwind-ehrd", "EHRD", 6},  // loaded later and generated: the link goes
+        // One that needs facility data, held by a package loaded later: the simulator (not
+        // running here) is not asked.
+        {community() / "meridian-egcc", "EGCC", 0},
+        {community() / "northwind-egcc", "EGCC", 3},
+    };
+    for (const auto& [folder, code, parkings] : packages) {
+        package(folder, code);
+        bb::writeFile(folder / "scenery" / "ap.bgl", parkings > 0 ? airportBgl(code, 52.0, 5.0, parkings) : unreadableBgl());
+    }
+    gf_scanAirports();
+
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EGCC.xml", "EHHV.xml", "EHLE.xml", "EHRD.xml"}));
+    EXPECT_EQ(folderNames(g_mySimaddonPath), (std::set<std::string>{"EHAM.txt"}));
+    for (const auto& [code, parkings] : std::vector<std::pair<const char*, int>>{{"EHLE", 5}, {"EHHV", 4}, {"EHRD", 6}}) {
+        EXPECT_THAT(readFile(g_myThirdpartyPath / (std::string(code) + ".xml")),
+                    ::testing::HasSubstr(fmt::format(R"(<parameter name="num_parkpos" value="{}")", parkings)))
+            << code;
+    }
+    const std::string scanLogText = readFile(g_scanLogPath);
+    const auto told = [&](const char* CODE, const fs::path& EARLIER, const fs::path& LATER) {
+        return fmt::format("{} is in two packages, {} and {}: the simulator loads {} later, its airport is taken\n", CODE,
+                           EARLIER.string(), LATER.string(), LATER.string());
+    };
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr(told("EHAM", official / "asobo-airport-eham",
+                                                       community() / "asobo-airport-eham")));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr(told("EHLE", community() / "northwind-ehle-old",
+                                                       community() / "northwind-ehle-v2")));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr(told("EHHV", community() / "meridian-ehhv",
+                                                       community() / "Skyforge-ehhv")));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr(told("EHRD", community() / "polderworks-ehrd",
+                                                       community() / "zz-northwind-ehrd")));
+    EXPECT_THAT(scanLogText, ::testing::HasSubstr(told("EGCC", community() / "meridian-egcc", community() / "northwind-egcc")));
+    EXPECT_FALSE(SCAN_AIRPORTS.value());
+}
+
+// Whatever the walk leaves unread is named with the reason: a linked package that leads
+// nowhere, a path too long to be read, a BGL file whose header is damaged.
+TEST_F(AirportScanTest, EveryFileTheWalkLeavesIsNamedWithItsReason)
+{
+    fs::create_directories(community());
+    fs::create_directory_symlink(dir() / "removed-disk" / "northwind-ehle", community() / "northwind-ehle");
+    fs::path deep = community() / "meridian-ehhv" / "scenery";
+    while (deep.string().size() < 240) {
+        deep /= "deeper";
+    }
+    bb::writeFile(deep / "some-longer-folder-name" / "ehhv.bgl", airportBgl("EHHV", 52.19, 5.14));
+    bb::Bytes damaged = airportBgl("EHRD", 51.95, 4.43);
+    bb::putU32(damaged, 20, 1000);
+    bb::writeFile(community() / "polderworks-ehrd" / "scenery" / "ap.bgl", damaged);
+
+    ScanPool pool;
+    lf_scanBglFolders(community(), pool);
+
+    EXPECT_TRUE(scanLogHas("linked package " + (community() / "northwind-ehle").string() + " not followed: it leads nowhere"));
+    const fs::path tooLong = deep / "some-longer-folder-name";
+    EXPECT_TRUE(scanLogHas(fmt::format("{}: not read, its path has {} characters, 250 or more", tooLong.string(),
+                                       tooLong.string().size())));
+    EXPECT_TRUE(scanLogHas((community() / "polderworks-ehrd" / "scenery" / "ap.bgl").string() +
+                           ": not read, its header is damaged: its table of 1000 sections runs past the end of the file"));
+}
+
+// The line that closes a scan with nothing to send says what the scan found.
+TEST_F(AirportScanTest, ClosingLineTellsWhatWasFound)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "The scan found no simaddon or third party airport, no off line learning needed."},
+        {{"EHRD.txt"}, "All your simaddon and third party airports are recognised, no off line learning needed."},
+        {{"EHRD.txt", "EHLE.xml"}, "1 of your airports is not recognised, but without a known maker it cannot be learned off line."},
+    };
+    for (const auto& [files, line] : cases) {
+        gf_removeFilesFromDirectory(g_myThirdpartyPath);
+        for (const std::string& file : files) {
+            writeFile(g_myThirdpartyPath / file, "x");
+        }
+        ScanPool pool;
+        lf_zipTblo(pool);
+        EXPECT_THAT(logText(), ::testing::HasSubstr(line));
+    }
+}
+
 // A stop during the scan leaves SCAN_AIRPORTS set: the next start scans again.
 TEST_F(AirportScanTest, StoppedScanIsAskedForAgain)
 {
@@ -258,7 +355,11 @@ TEST_F(AirportScanTest, LayoutListsTheFilesAndLinkedPackagesAreFollowed)
     const auto lines = scanLog();
     EXPECT_TRUE(scanLogHas((lelystad / "scenery" / "test" / "EHLE.bgl").string() +
                            " is not listed in the layout.json of its package, which the simulator loads from: not read"));
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EDDL.xml: 2 positions"), 1);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& L) {
+                                return L.starts_with("Generated EDDL.xml from skyforge-eddl-") && L.ends_with(": 2 positions");
+                            }),
+              1);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& L) { return L.find(" not followed: ") != std::string::npos; }),
               2);
@@ -352,7 +453,8 @@ TEST_F(AirportScanTest, ScanThatFindsNothing)
     EXPECT_TRUE(fs::exists(g_scanLogPath));
     EXPECT_FALSE(fs::exists(g_tbloPath));
     EXPECT_THAT(logText(), ::testing::HasSubstr(
-                               "All your simaddon and third party airports are recognised, no off line learning needed."));
+                               "The scan found no simaddon or third party airport, no off line learning needed."));
+    EXPECT_THAT(logText(), ::testing::Not(::testing::HasSubstr("are recognised")));
 
     // A folder of the list that is a file, then one that does not exist.
     writeFile(dir() / "afile", "x");

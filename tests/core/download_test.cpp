@@ -13,6 +13,9 @@
 namespace qmt::test {
 namespace {
 
+// "hello" compressed by gzip.
+const std::string GZIP_BODY("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xcb\x48\xcd\xc9\xc9\x07\x00\x86\xa6\x10\x36\x05\x00\x00\x00", 25);
+
 // A one-thread HTTP server on the loopback interface that answers by path:
 // /ok 200 with a body, /missing 404, /cut a body shorter than announced.
 class LocalServer {
@@ -56,6 +59,13 @@ private:
                 resp = "HTTP/1.1 200 OK\r\nContent-Length: 11\r\nConnection: close\r\n\r\nhello world";
             else if (req.starts_with("GET /cut "))
                 resp = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\npartial data";
+            else if (req.starts_with("GET /big "))
+                resp = "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\nConnection: close\r\n\r\n" + std::string(5000, 'b');
+            else if (req.starts_with("GET /unsized "))
+                resp = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(5000, 'u');
+            else if (req.starts_with("GET /gzip "))
+                resp = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(GZIP_BODY.size()) +
+                       "\r\nConnection: close\r\n\r\n" + GZIP_BODY;
             else
                 resp = "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found";
             ::send(c, resp.data(), resp.size(), MSG_NOSIGNAL);
@@ -95,6 +105,26 @@ TEST_F(DownloadTest, FailuresLeaveNoPartialFileAndKeepTheOldOne)
     gf_setDownloadTimeoutsForTests(0, 0);
     gf_closeLog();
     EXPECT_NE(readFile(dir() / "Log.txt").find("HTTP status 404"), std::string::npos);
+}
+
+// An answer larger than the limit, announced or not, is refused and leaves the old file; a
+// compressed answer is kept as sent, so that a small one cannot unpack into a huge file.
+TEST_F(DownloadTest, SizeIsBoundedAndCompressedAnswersAreKeptAsSent)
+{
+    gf_setDownloadTimeoutsForTests(2, 5);
+    LocalServer server;
+    for (const char* path : {"/big", "/unsized"}) {
+        writeFile(dir() / "a.xml", "previous");
+        std::string why;
+        EXPECT_FALSE(gf_download(server.url(path), dir() / "a.xml", &why, 4096)) << path;
+        EXPECT_EQ(why, "the answer is larger than 4096 bytes") << path;
+        EXPECT_EQ(readFile(dir() / "a.xml"), "previous") << path;
+        EXPECT_TRUE(gf_download(server.url(path), dir() / "a.xml", &why, 5000)) << path;
+        EXPECT_EQ(readFile(dir() / "a.xml").size(), 5000u) << path;
+    }
+    EXPECT_TRUE(gf_download(server.url("/gzip"), dir() / "z.xml"));
+    EXPECT_EQ(readFile(dir() / "z.xml"), GZIP_BODY);
+    gf_setDownloadTimeoutsForTests(0, 0);
 }
 
 } // namespace

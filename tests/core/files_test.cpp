@@ -62,7 +62,10 @@ TEST_F(FilesTest, LinesAreValidUtf8WithoutNulWhateverTheFileHolds)
         std::string line;
     };
     const std::vector<Case> cases = {
-        {"bom", "\xEF\xBB\xBFok\xFF\xC0\x80", "ok" + fffd + fffd + fffd},
+        {"bomnul", std::string("\xEF\xBB\xBFok\0", 6), "ok" + fffd},
+        // Windows-1252 bytes behind a UTF-8 mark (an editor that kept the mark): read as what
+        // they are, not as replacement characters.
+        {"bom1252", "\xEF\xBB\xBFtitle=Z\xFCrich \xFF\xC0\x80", "title=Z\xC3\xBCrich \xC3\xBF\xC3\x80\xE2\x82\xAC"},
         // All of a file decides: bytes that are no UTF-8 make it Windows-1252, however late.
         {"late", padding + "caf\xE9 \x80", padding + "caf\xC3\xA9 \xE2\x82\xAC"},
         {"latenul", padding + std::string("x\0y", 3), padding + "x" + fffd + "y"},
@@ -81,6 +84,8 @@ TEST_F(FilesTest, LinesAreValidUtf8WithoutNulWhateverTheFileHolds)
     // A character cut by the end of the sample does not make a UTF-8 file ANSI.
     writeFile(dir() / "cut.txt", std::string(4095, 'a') + "\xC3\xBC");
     EXPECT_EQ(gf_detectFileEncoding(dir() / "cut.txt"), FileEncoding::UTF8_without_BOM);
+    writeFile(dir() / "bom1252.txt", "\xEF\xBB\xBF" + padding + "\xE9");
+    EXPECT_EQ(gf_detectFileEncoding(dir() / "bom1252.txt"), FileEncoding::ANSI);
 }
 
 TEST_F(FilesTest, CrLfAndCrAloneEachEndALine)

@@ -261,6 +261,20 @@ TEST_F(ParametersTest, SavingOneParameterRewritesOnlyIt)
     EXPECT_NE(readFile(dir() / "Log.txt").find("SCAN_LIVERIES=false\n"), std::string::npos);
 }
 
+// A file edited by hand that names a setting twice: the reader takes the last, so the save of
+// that one setting sets both.
+TEST_F(ParametersTest, SavingOneParameterNamedTwiceSetsBoth)
+{
+    writeFile(g_parametersPath, R"(<root><parameters><parameter name="RANGE" value="30"/>)"
+                                R"(<parameter name="RANGE" value="35"/></parameters></root>)");
+    ASSERT_TRUE(gf_loadParameters(g_parametersPath));
+    RANGE.set(50);
+    ASSERT_TRUE(gf_saveParameter(RANGE));
+    gf_resetParameters();
+    ASSERT_TRUE(gf_loadParameters(g_parametersPath));
+    EXPECT_EQ(RANGE.value(), 50);
+}
+
 TEST_F(ParametersTest, ControlsStartEnabled)
 {
     HELICOPTERS.control().disable();

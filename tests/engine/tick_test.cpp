@@ -449,35 +449,42 @@ TEST_F(TickTest, GroundDataAndStaticCg)
     EXPECT_DOUBLE_EQ(c.groundPitch, 0.01);
 }
 
-TEST_F(TickTest, RefusedLiveriesEndTheSessionAtTwenty)
+// One refusal keeps a title back for a while only; titles the simulator refuses again after
+// their ban are never given again, and the twentieth of those ends the session.
+TEST_F(TickTest, TitlesRefusedAgainAfterTheirBanEndTheSessionAtTwenty)
 {
-    for (int i = 0; i < 20; ++i) {
-        const uint32_t hex = 0x200000 + static_cast<uint32_t>(i);
-        LiveAc& ac = spawned(hex, "KLM" + std::to_string(100 + i), "Refused livery " + std::to_string(i));
-        g_chosenLiveries[hex] = ac.liveryTitle;
-        gf_addSimNotification(SimNotification{0, hex, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
-        if (i < 19) {
-            EXPECT_NO_THROW(gf_handleSimNotifications());
-            EXPECT_EQ(gf_findLiveAc(hex), nullptr);
-            // The refused title must not come back for this aircraft.
-            EXPECT_EQ(g_chosenLiveries.count(hex), 0u);
-        } else {
-            try {
-                gf_handleSimNotifications();
-                FAIL() << "no error 81";
-            } catch (const UserErrorException& e) {
-                EXPECT_EQ(e.code(), 81);
-                EXPECT_STREQ(e.what(), "81: There are too many liveries that could not be created!, see Log.txt");
+    gf_useManualLoopClockForTests();
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 20; ++i) {
+            const uint32_t hex = 0x200000 + static_cast<uint32_t>(i);
+            LiveAc& ac = spawned(hex, "KLM" + std::to_string(100 + i), "Refused livery " + std::to_string(i));
+            g_chosenLiveries[hex] = ac.liveryTitle;
+            gf_addSimNotification(SimNotification{0, hex, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+            if (round == 0 || i < 19) {
+                EXPECT_NO_THROW(gf_handleSimNotifications()) << "round " << round << ", title " << i;
+                EXPECT_EQ(gf_findLiveAc(hex), nullptr);
+                // The refused title must not come back for this aircraft.
+                EXPECT_EQ(g_chosenLiveries.count(hex), 0u);
+            } else {
+                try {
+                    gf_handleSimNotifications();
+                    ADD_FAILURE() << "no error 81";
+                } catch (const UserErrorException& e) {
+                    EXPECT_EQ(e.code(), 81);
+                    EXPECT_STREQ(e.what(), "81: There are too many liveries that could not be created!, see Log.txt");
+                }
             }
+            // The livery tables are rebuilt: the refused titles are kept as their own copies.
+            m_titles.clear();
+            g_liveAcs.clear();
+            g_addingStack.clear();
         }
-        // The livery tables are rebuilt: the refused titles are kept as their own copies.
-        m_titles.clear();
-        g_liveAcs.clear();
-        g_addingStack.clear();
+        gf_advanceLoopClockForTests(TITLE_BAN);
     }
     EXPECT_EQ(g_notCreatedTitles.size(), 20u);
-    EXPECT_EQ(g_notCreatedTitles.count("Refused livery 3"), 1u);
+    EXPECT_TRUE(g_notCreatedTitles.at("Refused livery 3").forGood);
     EXPECT_EQ(g_notCreatedList.count(" B738 Refused livery 3"), 1u);
+    gf_useRealLoopClock();
 }
 
 TEST_F(TickTest, RefusedCreateFromTheSimulator)

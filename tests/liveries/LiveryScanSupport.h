@@ -15,7 +15,8 @@
 
 namespace qmt::test {
 
-enum class Encoding { utf8, utf8Bom, utf16Crlf, windows1252, crOnly };
+// windows1252Bom: Windows-1252 bytes behind a UTF-8 mark, as an editor that keeps the mark saves them.
+enum class Encoding { utf8, utf8Bom, utf16Crlf, windows1252, windows1252Bom, crOnly };
 
 // The text (UTF-8, LF lines) in the encoding; for Windows-1252 only characters it has.
 inline std::string encoded(const std::string& TEXT, Encoding ENCODING)
@@ -39,9 +40,9 @@ inline std::string encoded(const std::string& TEXT, Encoding ENCODING)
         code.push_back(c);
         i += static_cast<std::size_t>(len);
     }
-    std::string out = ENCODING == Encoding::utf16Crlf ? "\xFF\xFE" : "";
+    std::string out = ENCODING == Encoding::utf16Crlf ? "\xFF\xFE" : ENCODING == Encoding::windows1252Bom ? "\xEF\xBB\xBF" : "";
     for (const char32_t c : code) {
-        if (ENCODING == Encoding::windows1252) {
+        if (ENCODING == Encoding::windows1252 || ENCODING == Encoding::windows1252Bom) {
             out += static_cast<char>(c); // Latin-1 letters only in these tests
             continue;
         }

@@ -53,6 +53,8 @@ TEST_F(CfgFileTest, SectionRulesGiveTitleAirlineRegcodeAndKind)
         {"[fltsim.0]\ntitle=Heavy reg\natc_id=XX-NONE\n", "B77W", "(none)", "", ""},
         {"[fltsim.0]\ntitle=A Fictional one\nicao_airline=KLM\n", "A320", "(none)", "", ""},
         {"[fltsim.0]\nicao_airline=KLM\ntitle=FenixA320 KLM\n", "A320", "(none)", "", ""},
+        // The same airline written twice is no second key.
+        {"[fltsim.0]\ntitle=KLM twice\nicao_airline=KLM\nicao_airline = \"klm\" ; again\n", "A320", "KLM twice", "KLM", ""},
         {"[fltsim.0]\ntitle=Foo RFO\nicao_airline=RFO\n", "A320", "(none)", "", ""},
         // A comment line holding a key is no second key.
         {"[fltsim.0]\ntitle=KLM C\nicao_airline=KLM\natc_id=PH-AAC\n//atc_id=PH-OLD\n// icao_airline=X\nx=1\n",
@@ -216,6 +218,23 @@ TEST_F(CfgFileTest, IvaoSectionsTakeTheAirlineFromTheTitle)
                                         f + ", [fltsim.8], has more than one atc_id key",
                                         special.string() + " [fltsim.0] misses airlinecode in title: A320DLH, and no regcode"}));
     EXPECT_EQ(lines(g_invalidAirlines), (std::vector<std::string>{"klm          in " + f + "/aircraft.cfg [fltsim.4]"}));
+}
+
+TEST_F(CfgFileTest, FilesThatCannotBeReadAreListedWithTheirCause)
+{
+    const auto folder = m_work / "folder" / "aircraft.cfg";
+    const auto missing = m_work / "missing" / "aircraft.cfg";
+    const auto ivao = m_work / "IVAO_MTL" / "SimObjects" / "Airplanes" / "IVAO_B738" / "aircraft.cfg";
+    std::filesystem::create_directories(folder);
+    EXPECT_TRUE(lf_searchLiveriesinFile(1, folder, {}).empty());
+    EXPECT_TRUE(lf_searchLiveriesinFile(1, missing, {}).empty());
+    EXPECT_TRUE(lf_searchLiveriesinIVAOFile(1, ivao, {}).empty());
+    EXPECT_EQ(lines(g_invalidCfgFiles),
+              (std::vector<std::string>{folder.string() + " cannot be read: Is a directory",
+                                        missing.string() + " cannot be opened: No such file or directory",
+                                        ivao.string() + " cannot be opened: No such file or directory"}));
+    EXPECT_EQ(countLog("No text encoding detected"), 0);
+    EXPECT_EQ(countLog("! Failed reading "), 3);
 }
 
 TEST_F(CfgFileTest, AnyBytesNeverBreakTheReaders)

@@ -118,7 +118,8 @@ TEST_F(LiveryScanFlowTest, EveryEncodingAndLineEndGivesByteIdenticalRecords)
     std::vector<std::vector<std::string>> results;
     for (const std::string& text : {AIG_CFG, late + AIG_CFG}) {
         for (const Encoding e :
-             {Encoding::utf8, Encoding::utf8Bom, Encoding::utf16Crlf, Encoding::windows1252, Encoding::crOnly}) {
+             {Encoding::utf8, Encoding::utf8Bom, Encoding::utf16Crlf, Encoding::windows1252, Encoding::windows1252Bom,
+              Encoding::crOnly}) {
             const auto folder = m_work / ("enc" + std::to_string(results.size()));
             writeCfg(folder / "aircraft.cfg", text, e);
             LFOLDERS[0].set(folder.string());
@@ -192,26 +193,56 @@ TEST_F(LiveryScanFlowTest, PackageChoicesAndManualFoldersGiveFoldersAndRanks)
     EXPECT_EQ(countLog("    1 livery of a lower-ranked folder left out, see "), 1);
 }
 
-TEST_F(LiveryScanFlowTest, PackagesLinkedIntoTheScannedFolderAreScannedOnceAndLoopsAreNot)
+TEST_F(LiveryScanFlowTest, LinkedPackagesAndLiveryFoldersAreScannedOnceAndLinksThatLeadNowhereAreNamed)
 {
-    const auto air = std::filesystem::path("SimObjects") / "Airplanes";
-    const std::string cfg = "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=Linked KLM\nicao_airline=KLM\n";
-    writeCfg(m_work / "addons" / "linked-package" / air / "A" / "aircraft.cfg", cfg);
-    writeCfg(m_community / "own-package" / air / "B" / "aircraft.cfg",
-             "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=Own DLH\nicao_airline=DLH\n");
-    std::filesystem::create_directory_symlink(m_work / "addons" / "linked-package", m_community / "linked-package");
-    std::filesystem::create_directory_symlink(m_work / "addons" / "linked-package", m_community / "same-again");
-    std::filesystem::create_directory_symlink(m_community, m_community / "loop");
-    std::filesystem::create_directory_symlink(m_community / "own-package", m_community / "inside");
-    // Below the package level links are not followed.
-    std::filesystem::create_directory_symlink(m_work / "addons", m_community / "own-package" / "deeper");
+    namespace fs = std::filesystem;
+    const auto air = fs::path("SimObjects") / "Airplanes";
+    const auto cfg = [](const std::string& TITLE) {
+        return "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=" + TITLE + "\n";
+    };
+    writeCfg(m_work / "addons" / "linked-package" / air / "A" / "aircraft.cfg", cfg("Linked KLM\nicao_airline=KLM"));
+    writeCfg(m_community / "own-package" / air / "B" / "aircraft.cfg", cfg("Own DLH\nicao_airline=DLH"));
+    writeCfg(m_work / "shared" / "C" / "aircraft.cfg", cfg("Shared AFR\nicao_airline=AFR"));
+    fs::create_directory_symlink(m_work / "addons" / "linked-package", m_community / "linked-package");
+    fs::create_directory_symlink(m_work / "addons" / "linked-package", m_community / "same-again");
+    fs::create_directory_symlink(m_community, m_community / "loop");
+    fs::create_directory_symlink(m_community / "own-package", m_community / "inside");
+    // Below the package level: a livery folder kept elsewhere, a loop inside it, a link around a
+    // package followed already, a shared texture folder and a link that leads nowhere.
+    const auto own = m_community / "own-package" / air;
+    fs::create_directory_symlink(m_work / "shared" / "C", own / "C");
+    fs::create_directory_symlink(m_work / "shared", m_work / "shared" / "C" / "back");
+    fs::create_directory_symlink(m_work / "addons", m_community / "own-package" / "deeper");
+    fs::create_directory_symlink(m_work / "shared", own / "B" / "texture.shared");
+    fs::create_directory_symlink(m_work / "nowhere", own / "gone");
     LIG_AUTOMATIC.set(false);
     LFOLDERS[0].set(m_community.string());
     gf_scanLiveries();
-    EXPECT_EQ(scannedRecords(), (std::vector<std::string>{"    <l a=\"DLH\" m=\"A320\" t=\"Own DLH\" />",
+    EXPECT_EQ(scannedRecords(), (std::vector<std::string>{"    <l a=\"AFR\" m=\"A320\" t=\"Shared AFR\" />",
+                                                          "    <l a=\"DLH\" m=\"A320\" t=\"Own DLH\" />",
                                                           "    <l a=\"KLM\" m=\"A320\" t=\"Linked KLM\" />"}));
-    EXPECT_EQ(countLog("which is scanned already, skipped"), 3);
+    EXPECT_EQ(countLog("which is scanned already, skipped"), 5);
     EXPECT_EQ(countLog("already exists"), 0);
+    EXPECT_EQ(readFile(g_errorsPath / "FoldersNotRead.txt"),
+              "link " + (own / "gone").string() + " cannot be followed, skipped: No such file or directory\n");
+    EXPECT_EQ(countLog("    1 folder not read, see "), 1);
+}
+
+TEST_F(LiveryScanFlowTest, PackageThatIsALinkLoopIsNamedAndTheOthersAreScanned)
+{
+    const auto air = std::filesystem::path("SimObjects") / "Airplanes";
+    writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_A320" / "aircraft.cfg", AIG_CFG);
+    std::filesystem::create_directories(m_community);
+    std::filesystem::create_directory_symlink(m_community / "fsltl-traffic-base", m_community / "fsltl-traffic-base");
+    MSFS_INSTALL_PATH.set(m_community.parent_path().string());
+    SIM_CHOICE.set(2020);
+    gf_scanLiveries();
+    EXPECT_EQ(scannedRecords().size(), 3u);
+    const std::string loop = (m_community / "fsltl-traffic-base").string();
+    EXPECT_EQ(readFile(g_errorsPath / "FoldersNotRead.txt"),
+              loop + " cannot be read, skipped: Too many levels of symbolic links\n");
+    EXPECT_EQ(countLog("==> " + loop + " cannot be read, skipped"), 1);
+    EXPECT_FALSE(SCAN_LIVERIES.value());
 }
 
 TEST_F(LiveryScanFlowTest, ReaderGivenUpReadsItsOwnScansListsWhileTheNextScanRebuildsThem)

@@ -11,6 +11,8 @@
 namespace qmt::test {
 namespace {
 
+using namespace std::chrono_literals;
+
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -253,17 +255,61 @@ TEST_F(MatchingTest, SpecialLiveriesAreAvoidedByRandomPicks)
 
 TEST_F(MatchingTest, RefusedTitlesAreNeverGivenAndDoNotSinkAStep)
 {
-    g_notCreatedTitles.insert("KLM Boeing 737-800 PH-BXB");
+    g_notCreatedTitles["KLM Boeing 737-800 PH-BXB"].forGood = true;
     // The registration's title is refused; step 2 picks among the others even with a draw
     // that would have hit the refused one.
     expectLive(aircraft("KLM", "", "B738", "PH-BXB"), 2, "KLM Boeing 737-800 PH-BXA", {1});
     expectLive(aircraft("KLM", "", "B38M", "PH-XRA"), 3, "KLM Boeing 737-800 PH-BXA", {1});
     // Every title of the airline and model refused: the sequence goes on to the generic livery.
-    g_notCreatedTitles.insert("KLM Boeing 737-800 PH-BXA");
+    g_notCreatedTitles["KLM Boeing 737-800 PH-BXA"].forGood = true;
     expectLive(aircraft("KLM", "", "B738", "PH-NEW"), 4, "Boeing 737-800 generic white");
     // A refused operator livery: the next operator attempt.
-    g_notCreatedTitles.insert("CFE Embraer 195 British Airways colours");
+    g_notCreatedTitles["CFE Embraer 195 British Airways colours"].forGood = true;
     expectLive(aircraft("BAW", "CFE", "E195", "G-LCYX"), 2, "BAW E195 Cityflyer");
+}
+
+// The simulator refusing a title now and then does not lose it: one refusal keeps it back for a
+// while, a creation of it forgives the refusal, and only a title refused again after its ban,
+// with no creation between, is never given again.
+TEST_F(MatchingTest, ARefusedTitleComesBackAfterItsBanUnlessRefusedAgain)
+{
+    gf_useManualLoopClockForTests();
+    const std::string bxb = "KLM Boeing 737-800 PH-BXB";
+    const std::string bxa = "KLM Boeing 737-800 PH-BXA";
+    enum class Event { refused, created, none };
+    struct Case {
+        std::chrono::minutes after; // since the case before
+        Event event;
+        bool given;
+        std::size_t refusedForGood;
+    };
+    const Case cases[] = {
+        {0min, Event::refused, false, 0},
+        {29min, Event::none, false, 0},
+        {2min, Event::none, true, 0},
+        {0min, Event::created, true, 0},
+        {0min, Event::refused, false, 0},  // forgiven by the creation: a first refusal again
+        {31min, Event::none, true, 0},
+        {0min, Event::refused, false, 1},  // refused again after its ban
+        {48h, Event::none, false, 1},
+    };
+    SimAc refused = aircraft("KLM", "", "B738", "PH-BXB");
+    refused.liveryTitle = bxb;
+    for (const Case& c : cases) {
+        gf_advanceLoopClockForTests(c.after);
+        if (c.event == Event::refused) {
+            EXPECT_EQ(gf_refuseTitle(refused, gf_loopNow()), c.refusedForGood);
+        } else if (c.event == Event::created) {
+            gf_titleCreated(bxb);
+        }
+        if (c.given) {
+            expectLive(aircraft("KLM", "", "B738", "PH-BXB"), 1, bxb);
+        } else {
+            expectLive(aircraft("KLM", "", "B738", "PH-BXB"), 2, bxa, {1});
+        }
+    }
+    EXPECT_EQ(g_notCreatedList, (std::unordered_set<std::string>{"KLM B738 " + bxb}));
+    gf_useRealLoopClock();
 }
 
 TEST_F(MatchingTest, ReverseThrustFollowsTheTitle)
@@ -298,7 +344,7 @@ TEST_F(MatchingTest, StaticMatchesLogButDoNotCount)
     EXPECT_TRUE(heavy.liveryTitle.empty());
 
     // A refused registration title goes on to the airline and model.
-    g_notCreatedTitles.insert("KLM Boeing 737-800 PH-BXB");
+    g_notCreatedTitles["KLM Boeing 737-800 PH-BXB"].forGood = true;
     SimAc refused = aircraft("KLM", "", "B738", "PH-BXB");
     EXPECT_TRUE(gf_matchStaticAcLivery(refused, stand));
 

@@ -75,7 +75,8 @@ TEST_F(SampleDataTest, ScanFindsAFewHundredLiveriesAndReportsTheDeliberateFaults
 
 // The sample packages are written as real ones are: comments after values and on lines of their
 // own, mixed-case keys, a late accent in a Windows-1252 file, a file with CR-only line ends, a
-// linked package, and a private aircraft that the priority rule lets win over the user's.
+// linked package and a livery folder linked into it, and a private aircraft that the priority
+// rule lets win over the user's.
 TEST_F(SampleDataTest, RealPackageWritingGivesCleanTitlesAndReportedPriorityLosses)
 {
     pugi::xml_document doc;
@@ -97,6 +98,16 @@ TEST_F(SampleDataTest, RealPackageWritingGivesCleanTitlesAndReportedPriorityLoss
     // The file with CR-only line ends:
     EXPECT_TRUE(std::any_of(titles.begin(), titles.end(), [](const std::string& T) { return T.starts_with("FSLTL_AAL_A320_"); }));
     EXPECT_TRUE(titles.contains("Cessna 172 Generic White")); // from the linked user package
+    // A livery folder linked into the user package, Windows-1252 behind a UTF-8 mark, its airline
+    // named twice; the link back up inside it is not walked.
+    EXPECT_TRUE(titles.contains("Beechcraft King Air 350 Z\xC3\xBCrich HB-GJA"));
+    const std::vector<std::string> lines = logLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& L) {
+                                return L.find("USER_B350/all-liveries leads to ") != std::string::npos &&
+                                       L.ends_with("USER_B350, which is scanned already, skipped");
+                            }),
+              1);
     const std::string dropped = readFile(g_infoPath / "DroppedByPriority.txt");
     EXPECT_NE(dropped.find("'Cessna 208 Caravan G-NWB' [PVT C208] in "), std::string::npos) << dropped;
     EXPECT_NE(dropped.find("fsltl-traffic-base has liveries of this kind"), std::string::npos) << dropped;

@@ -63,6 +63,33 @@ TEST_F(ParkAirportTest, TheListKeepsEveryGoodLine)
     EXPECT_TRUE(logHas(parkList().string() + " not found"));
 }
 
+// A stand name of a megabyte, or a list of megabytes, is not taken: a clear warning, and the
+// user's lines stay in the file as they are.
+TEST_F(ParkAirportTest, OverLongStandNamesAndListsAreRefusedAndKept)
+{
+    const std::string longStand = "EHAM," + std::string(1 << 20, 's');
+    writeFile(parkList(), longStand + "\nQLNA,S1\n");
+    EXPECT_TRUE(lf_readMyParkAirports());
+    EXPECT_EQ(listed(), (std::vector<std::string>{"QLNA,S1"}));
+    EXPECT_TRUE(logHas("==> my_park_airports.txt:EHAM," + std::string(195, 's') +
+                       "... (1048381 more bytes) stand name longer than 64 bytes, skipped"));
+    g_parkAirports.front().reservedStand = "S3";
+    lf_writeMyParkAirports();
+    EXPECT_EQ(readFile(parkList()), longStand + "\nQLNA,S3\n");
+
+    std::string huge;
+    while (huge.size() <= (4u << 20)) {
+        huge += "QLNA\n";
+    }
+    writeFile(parkList(), huge);
+    EXPECT_TRUE(lf_readMyParkAirports());
+    EXPECT_TRUE(listed().empty());
+    EXPECT_TRUE(logHas("==> " + parkList().string() + " is larger than 4194304 bytes, not read"));
+    g_parkAirports = {ParkAirport{"S3", kQlnaLat, kQlnaLon, 0.0, IcaoCode("QLNA")}};
+    lf_writeMyParkAirports();
+    EXPECT_EQ(readFile(parkList()), huge);
+}
+
 TEST_F(ParkAirportTest, WritingTheFirstEntryIntoTheList)
 {
     g_parkAirports = {ParkAirport{"S3", kQlnaLat, kQlnaLon, 0.0, IcaoCode("QLNA")}};

@@ -156,7 +156,7 @@ TEST_F(AirportFileTest, StandReaderKeepsGoodStandsAndDropsBadOnes)
     EXPECT_THAT(log, HasSubstr("stand A3: latitude: 'nan' is out of range, skipped"));
     EXPECT_THAT(log, HasSubstr("stand A8: latitude: '52.3abc' is not a number, skipped"));
     EXPECT_THAT(log, HasSubstr("stand A9: type: '3x' is not a whole number, skipped"));
-    EXPECT_THAT(log, HasSubstr("stand A7: option dropped, day: '2x' is not a whole number"));
+    EXPECT_THAT(log, HasSubstr("stand A7: option with invalid day '2x' dropped"));
     EXPECT_THAT(log, HasSubstr("stand A4 has a type out of range"));
     EXPECT_THAT(log, HasSubstr("stand A5 has a type out of range"));
     EXPECT_THAT(log, HasSubstr("stand A6: radius: 'inf' is out of range, skipped"));

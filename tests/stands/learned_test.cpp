@@ -173,23 +173,6 @@ TEST_F(LearnedTest, HandmadeListReplacesTheAirportFile)
     EXPECT_TRUE(logHas("Airport file read from '" + learnedPath().string() + "'"));
 }
 
-TEST_F(LearnedTest, HandmadeReadFailingHalfwayKeepsTheFile)
-{
-    // The second H7 makes the handmade list fail after its first stand.
-    const std::string name = putSmall(R"(<parkpos id="H7" latitude="52.301" longitude="4.761" radius="25.0"/>)"
-                                      R"(<parkpos id="H7" latitude="52.302" longitude="4.761" radius="25.0"/>)",
-                                      "12.0.0", param("handmade", "true"));
-    const std::string before = readFile(learnedPath());
-    ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
-    EXPECT_EQ(g_handmade, 0);
-    ASSERT_EQ(g_stands.size(), 2u) << "the airport file's stands stay whole";
-    EXPECT_EQ(g_stands[0].name, "A1");
-    EXPECT_TRUE(logHas("lf_readLearned: 94: Stand 'H7' appears more than once."));
-    lf_saveLearnedApf();
-    EXPECT_EQ(readFile(learnedPath()), before);
-    EXPECT_FALSE(std::filesystem::exists(m_dir / "airports" / "learned" / "stock" / "EHAM0.xml"));
-}
-
 TEST_F(LearnedTest, HandmadeSaveKeepsEverythingOfAStand)
 {
     const std::string name = putSmall(
@@ -247,30 +230,6 @@ TEST_F(LearnedTest, UnmatchedLearnedStandsAreKept)
     const std::string saved = readFile(learnedPath());
     EXPECT_THAT(saved, HasSubstr(R"(<parkpos id="GONE" radius_change="true" radius="44.0">)"));
     EXPECT_THAT(saved, HasSubstr("PH-ZZZ"));
-}
-
-// A learned file that does not parse (here its parkpositions are never closed) is a failed read:
-// visit after visit it is neither saved over nor rotated away, and the good older generation stays.
-TEST_F(LearnedTest, UnparsableLearnedFileIsKeptAndNeverSavedOver)
-{
-    const std::string name = putSmall("");
-    const std::string broken = R"(<root><meta><info name="author" value="Quillon"/><info name="version" )"
-                               R"(value="12.0.0"/></meta><parkpositions><parkpos id="D2"><opt reg="PH-HND" day="2" )"
-                               R"(hh="08:10"/></parkpos></root>)";
-    writeFile(learnedPath(), broken);
-    const auto folder = learnedPath().parent_path();
-    writeFile(folder / "EHAM0.xml", "the last good generation");
-    for (int visit = 0; visit < 4; ++visit) {
-        gf_clearStands();
-        ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
-        g_learnedUpdates = 1;
-        lf_saveLearnedApf();
-    }
-    EXPECT_EQ(readFile(learnedPath()), broken);
-    EXPECT_EQ(readFile(folder / "EHAM.broken.xml"), broken);
-    EXPECT_EQ(readFile(folder / "EHAM0.xml"), "the last good generation");
-    EXPECT_TRUE(logHas("found, but could not be loaded, kept as " + (folder / "EHAM.broken.xml").string()));
-    EXPECT_TRUE(logHas("the learned file could not be read whole and is kept"));
 }
 
 TEST_F(LearnedTest, ThirdpartySaveMakesThePublisherFolder)

@@ -235,6 +235,11 @@ TEST_F(LookupTest, NearestStandOfADestination)
     writeFile(m_dir / "airports" / "my_simaddon" / "LFPG.xml", "<root><other/></root>");
     EXPECT_EQ(gf_readDestApfForClosestStand("LFPG", 49.0, 2.5, stand), 100.0);
     EXPECT_TRUE(stand.empty());
+    // Angles past the globe wrap round onto the aircraft's position: no stand is there.
+    writeFile(m_dir / "airports" / "my_simaddon" / "LFPG.xml",
+              R"(<root><parkpositions><parkpos id="X" latitude="409.0" longitude="362.5"/></parkpositions></root>)");
+    EXPECT_EQ(gf_readDestApfForClosestStand("LFPG", 49.0, 2.5, stand), 100.0);
+    EXPECT_TRUE(stand.empty());
 }
 
 TEST_F(LookupTest, CodeAndNumber)
