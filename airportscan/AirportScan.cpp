@@ -221,7 +221,7 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
     lf_copyThirdpartyToTblo(pool);
     lf_zipTblo(pool);
     const std::size_t thirdparty = gf_countFolderEntries(g_myThirdpartyPath);
-    g_thirdpartyFileCount = static_cast<std::uint32_t>(thirdparty);
+    gf_windowSetThirdpartyCount(static_cast<std::uint32_t>(thirdparty));
     gf_repaintWindow();
     return thirdparty != 0;
 }

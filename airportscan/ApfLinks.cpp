@@ -166,7 +166,7 @@ bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::in
 {
     const PackageOrder from = lf_packageOrder(PATH, SCAN_FOLDER);
     ARCHIVED = 0;
-    RECORD.bglPath = lf_packagePathText(PATH, SCAN_FOLDER);
+    RECORD.bglPath = lf_pathFromCommunity(PATH, SCAN_FOLDER);
     if (RECORD.publisher.empty()) {
         PublisherInfo found = gf_findPublisher(PATH, MANIFEST, SCAN_FOLDER);
         RECORD.publisher = std::move(found.publisher);
@@ -214,7 +214,7 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
     std::sort(RECORD.stands.begin(), RECORD.stands.end(),
               [](const Stand& A, const Stand& B) { return A.name < B.name; });
     // The document is made before the file is claimed, so that the tasks make theirs at the same time.
-    const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, gf_simNumber());
+    const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, g_simNumber);
     {
         std::lock_guard lock(g_apfWriteMutex);
         if (!fs::exists(folder)) {

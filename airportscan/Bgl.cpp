@@ -811,13 +811,22 @@ void lf_processBGLfile(const std::filesystem::path& PATH, const BglWalkState* WA
 
 void lf_registerBglResult(BglResult RESULT)
 {
-    std::scoped_lock lock(g_allBglFilesMutex, g_handledBglFilesMutex);
+    // The file enters both lists under the first list's mutex, so that a walk that takes the lists
+    // over never sees it in one and not the other.
+    std::lock_guard all(g_allBglFilesMutex);
     g_allBglFiles.push_back(RESULT.path);
     if (RESULT.handled) {
-        g_handledBglFiles.push_back(std::move(RESULT.path));
+        lf_addHandledBgl(std::move(RESULT.path));
     } else if (RESULT.note) {
+        std::lock_guard handled(g_handledBglFilesMutex);
         g_bglNotes.push_back(std::move(*RESULT.note));
     }
+}
+
+void lf_addHandledBgl(std::filesystem::path PATH)
+{
+    std::lock_guard lock(g_handledBglFilesMutex);
+    g_handledBglFiles.push_back(std::move(PATH));
 }
 
 } // namespace qmt

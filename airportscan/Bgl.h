@@ -201,5 +201,8 @@ void lf_processBGLfile(const std::filesystem::path& PATH, const BglWalkState* WA
 
 // Registers a reader's result in g_allBglFiles, g_handledBglFiles and g_bglNotes.
 void lf_registerBglResult(BglResult RESULT);
+// Appends a BGL file in which an airport was linked or generated to g_handledBglFiles, under its
+// mutex.
+void lf_addHandledBgl(std::filesystem::path PATH);
 
 } // namespace qmt

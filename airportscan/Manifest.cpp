@@ -148,7 +148,7 @@ std::string lf_logManifest(const ManifestData& MANIFEST)
                        MANIFEST.creator);
 }
 
-std::string lf_packagePathText(const fs::path& PATH, const fs::path& SCAN_FOLDER)
+std::string lf_pathFromCommunity(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
     const fs::path relative = gf_relativeToScanFolder(PATH, SCAN_FOLDER);
     if (relative.empty()) {

@@ -56,9 +56,9 @@ PublisherInfo gf_findPublisher(const std::filesystem::path& PATH, const Manifest
 
 // A BGL file or package as written into airport files, which the user may mail to us: its path
 // from its package folder on (the shallowest folder below the scan folder with a manifest.json
-// or layout.json, else the first). Outside a scan folder: from below a "Community" folder on,
-// else the file name alone.
-std::string lf_packagePathText(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
+// or layout.json, else the first), so that no folder of the user's disk above the package goes
+// out. Outside a scan folder: from below a "Community" folder on, else the file name alone.
+std::string lf_pathFromCommunity(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
 
 // Where an airport comes from, in the order in which the simulator loads its packages: the
 // simulator's own folder (Official, StreamedPackages) before Community, and within a folder the

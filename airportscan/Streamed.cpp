@@ -48,7 +48,7 @@ void lf_streamedSimaddon(const fs::path& FOLDER, const fs::path& PACKAGE, std::u
     }
     gf_scanLog("airport has ICAO '{}' in directory path", airport->icao.view());
     if (++COUNT % 10 == 0) {
-        g_simaddonFileCount = COUNT;
+        gf_windowSetSimaddonCount(COUNT);
         gf_repaintWindow();
     }
     AirportFile record;
@@ -133,7 +133,7 @@ void lf_scanStreamedAirports(const fs::path& FOLDER)
         }
     }
     lf_copySimaddonToTblo();
-    g_simaddonFileCount = static_cast<std::uint32_t>(gf_countFolderEntries(g_mySimaddonPath));
+    gf_windowSetSimaddonCount(static_cast<std::uint32_t>(gf_countFolderEntries(g_mySimaddonPath)));
     gf_repaintWindow();
 }
 

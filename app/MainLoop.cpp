@@ -116,7 +116,7 @@ void lf_mainLoop()
 
         LoopTime now = gf_loopNow();
         s_times.tickWork.add(now - woke);
-        if (g_realignDeadline.exchange(false)) {
+        if (gf_takeDeadlineRealign()) {
             deadline = now;
             ++s_times.realignedToSimulator;
         }
@@ -152,7 +152,7 @@ void lf_resetMainLoopForTests()
     s_stepsSet = false;
     s_loopSeconds = 0;
     s_times = MainLoopTimes{};
-    g_realignDeadline = false;
+    gf_takeDeadlineRealign();
 }
 
 }  // namespace qmt

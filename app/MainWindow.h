@@ -3,6 +3,7 @@
 // requests that the worker carries out at its next tick.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -31,6 +32,20 @@ void gf_onParkTrafficOnlyChanged(bool VALUE);
 void gf_onDestinationApplied(const std::string& CODE);
 // The window is closed by the user.
 void gf_onWindowClose();
+
+// The controls whose use reaches the window as WM_COMMAND with one of these ids; the command takes
+// the control's value (its text, check mark or selected entry) and calls the command above.
+enum class WindowCommand : std::int64_t {
+    maxLiveSel = 1,       // the MAX_LIVE_SEL edit was changed
+    newLiveryScan = 2,    // the new livery scan button
+    simChoice = 3,        // an entry of the SIM_CHOICE list was chosen
+    parkCheck = 4,        // the park check button
+    parkRenew = 5,        // the park renew button
+    parkTrafficOnly = 6,  // the RT_PARKTRAFFIC_ONLY check box
+    destinationApply = 7, // the apply button beside the DESTINATION edit
+};
+// The window procedure's handling of WM_COMMAND (window thread); an unknown id does nothing.
+void gf_onWindowCommand(std::int64_t COMMAND);
 
 // Installs the repaint hook that posts WM_APP_REPAINT to the window (program start, worker start).
 void gf_installRepaintHook();

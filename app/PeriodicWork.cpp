@@ -18,7 +18,7 @@
 #include "feed/TrafficFeed.h"
 #include "liveries/Matching.h"
 #include "parking/ParkAirport.h"
-#include "parking/Reconcile.h"
+#include "parking/ParkChange.h"
 #include "records/ParkAirportIdentity.h"
 #include "records/StaticPosition.h"
 #include "simlink/SimClient.h"
@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <array>
 #include <mutex>
+#include <optional>
 
 #include <fmt/format.h>
 
@@ -35,19 +36,13 @@ namespace qmt {
 
 namespace {
 
-void lf_updateWeekTime()
-{
-    g_weekTime = gf_weekTimeNow();
-}
-
 // One id a second from the twin-check list: learned-stand lookup once, then the static twins.
 void lf_twinCheck()
 {
-    if (g_twinCheckIds.empty())
+    const std::optional<std::uint32_t> id = gf_takeTwinCheckId();
+    if (!id)
         return;
-    const std::uint32_t id = g_twinCheckIds.front();
-    g_twinCheckIds.pop_front();
-    LiveAc* ac = gf_findLiveAc(id);
+    LiveAc* ac = gf_findLiveAc(*id);
     if (ac == nullptr)
         return;
     if (ac->learnedStandChecked == 0) {
@@ -55,19 +50,6 @@ void lf_twinCheck()
         ac->learnedStandChecked = 1;
     }
     gf_removeStaticTwinsOf(*ac);
-}
-
-void lf_updateCallsignObjectId()
-{
-    const std::string chosen = CALLSIGN_2_OBJECTID.chosen();
-    if (chosen.empty())
-        return;
-    for (const LiveAc& ac : g_liveAcs) {
-        if (ac.state == AcState::active && ac.callsign == chosen) {
-            g_callsignObjectId = ac.objectId;
-            return;
-        }
-    }
 }
 
 // The user's own aircraft must not be doubled by its live traffic report.
@@ -127,12 +109,12 @@ void lf_tellEvents()
 
 void lf_everySecond()
 {
-    lf_updateWeekTime();
+    gf_updateWeekTime();
     lf_showFlightStates();
     lf_tellEvents();
     gf_expireStatus();
     lf_twinCheck();
-    lf_updateCallsignObjectId();
+    gf_updateCallsignObjectId();
     const bool userKnown = g_userAc.dataArrived;
     if (userKnown && g_userOnGround && COLLISION_USER_GND.value())
         gf_removeLiveTooClose();
@@ -152,52 +134,12 @@ void lf_every5s()
         gf_setQueryCentre(g_userAc.latitude, g_userAc.longitude);
 }
 
-// A requested park change is armed at one mark and carried out at the next.
-void lf_every15s()
-{
-    if (g_parkChangeArmed) {
-        if (!gf_parkAirportCode().empty() && !g_stands.empty()) {
-            gf_applyParkTrafficChanges(g_parkRenewAll.load());
-        } else {
-            // Nothing to reconcile: the gathering of live traffic would otherwise grow unread.
-            g_buffersLoaded = false;
-            {
-                std::lock_guard lock(g_bufferMutex);
-                g_bufferCallsigns.clear();
-                g_bufferHexIds.clear();
-            }
-            gf_enableParkControls();
-        }
-        g_parkChangeArmed = false;
-        g_parkChangeRequested = false;
-        return;
-    }
-    if (g_parkChangeRequested) {
-        gf_disableParkControls();
-        g_buffersLoaded = true;
-        g_parkChangeArmed = true;
-    }
-}
-
-void lf_every16s()
-{
-    if (!g_parkChangeArmed)
-        gf_manageParkAirport(0);
-}
-
 void lf_everyMinute()
 {
     gf_writeSoakSample();
     if (OBJECTID_LIST.value())
         gf_writeActiveLiveAcFile();
-    if (INITIAL_LOAD_ONLY.value() || g_parkLoaded.load() == 0 || g_parkBusy || g_parkChangeRequested)
-        return;
-    if (--g_renewalMinutes <= 0) {
-        g_renewalMinutes = kRenewalMinutes;
-        gf_announceStaticParkingUpdate();
-    }
-    const int minutes = g_renewalMinutes;
-    gf_updateWindowValues([minutes](WindowValues& VALUES) { VALUES.renewalMinutes = minutes; });
+    gf_parkChangeEveryMinute();
 }
 
 void lf_every1200s(std::uint64_t SECONDS)
@@ -220,7 +162,7 @@ void lf_tickStep()
 {
     // The once-a-second user data re-align the loop's deadline.
     if (gf_takeUserAcSnapshot())
-        g_realignDeadline = true;
+        gf_askDeadlineRealign();
     // Said once per wait, so that a user wondering why nothing shows finds it in the log.
     static bool s_heldBack = false;
     if (!g_simFlightRunning) {
@@ -248,10 +190,10 @@ void lf_periodicStep(PeriodicWork WORK, std::uint64_t SECONDS)
         lf_every5s();
         break;
     case PeriodicWork::every15s:
-        lf_every15s();
+        gf_parkChangeEvery15s();
         break;
     case PeriodicWork::every16s:
-        lf_every16s();
+        gf_parkChangeEvery16s();
         break;
     case PeriodicWork::everyMinute:
         lf_everyMinute();

@@ -325,7 +325,7 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         const std::filesystem::path site =
             std::filesystem::absolute(std::filesystem::path(LINE.dataFolder) / "site", siteError);
         if (!siteError && std::filesystem::is_directory(site, siteError))
-            g_archiveBaseUrl = "file://" + site.generic_string() + "/";
+            gf_setArchiveBaseUrl("file://" + site.generic_string() + "/");
         if (!ERROR.empty())
             return false;
     } else {
@@ -537,6 +537,8 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, Terminal
             lf_startWorker(message->param != 0);
         } else if (message->id == WM_APP_REPAINT) {
             gf_repaintHandled();
+        } else if (message->id == WM_COMMAND) {
+            gf_onWindowCommand(message->param);
         } else if (message->id == WM_APP_EXIT) {
             exitCode = static_cast<int>(message->param);
             break;

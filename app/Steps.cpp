@@ -9,7 +9,7 @@ void lf_periodicStep(PeriodicWork WORK, std::uint64_t SECONDS);
 
 MainLoopSteps gf_defaultMainLoopSteps()
 {
-    return MainLoopSteps{lf_tickStep, lf_periodicStep, [] { return g_simSecondFlag.exchange(false); }};
+    return MainLoopSteps{lf_tickStep, lf_periodicStep, gf_takeSimSecond};
 }
 
 }  // namespace qmt

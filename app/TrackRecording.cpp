@@ -43,9 +43,4 @@ void gf_setRecordingClock(std::function<double()> SCENARIO_SECONDS)
     s_scenarioSeconds = std::move(SCENARIO_SECONDS);
 }
 
-void gf_resetFlightStateNotesForTests()
-{
-    s_noted.clear();
-}
-
 }  // namespace qmt

@@ -12,7 +12,5 @@ namespace qmt {
 void gf_recordFlightStates();
 // The clock of the scenario being played, in its seconds (none: no clock notes).
 void gf_setRecordingClock(std::function<double()> SCENARIO_SECONDS);
-// Forgets the states noted so far (tests).
-void gf_resetFlightStateNotesForTests();
 
 }  // namespace qmt

@@ -12,7 +12,7 @@
 #include "engine/AcLists.h"
 #include "engine/BirthSpawn.h"
 #include "parking/ParkAirport.h"
-#include "parking/Reconcile.h"
+#include "parking/ParkChange.h"
 #include "platform/window_messages.h"
 #include "simlink/SimClient.h"
 
@@ -89,7 +89,7 @@ void gf_onSimChoiceChanged(int CHOICE)
 
 void gf_onParkCheck()
 {
-    g_parkCheckRequested = 1;
+    gf_requestParkCheck();
 }
 
 void gf_onParkRenew()
@@ -102,7 +102,7 @@ void gf_onParkTrafficOnlyChanged(bool VALUE)
     RT_PARKTRAFFIC_ONLY.set(VALUE);
     gf_saveBoolParameter(RT_PARKTRAFFIC_ONLY);
     gf_checkControl(RT_PARKTRAFFIC_ONLY.name(), VALUE);
-    g_parkRenewAll = VALUE;
+    gf_setParkRenewAll(VALUE);
     gf_enableParkSourceControls();
     s_parkRenew = true;
 }
@@ -116,10 +116,47 @@ void gf_onDestinationApplied(const std::string& CODE)
     s_destination = code;
 }
 
+void gf_onWindowCommand(std::int64_t COMMAND)
+{
+    switch (static_cast<WindowCommand>(COMMAND)) {
+    case WindowCommand::maxLiveSel: {
+        const NumberRead<int> read = gf_readNumber<int>(MAX_LIVE_SEL.name(), gf_controlState(MAX_LIVE_SEL.name()).text);
+        if (read.value) {
+            gf_onMaxLiveSelChanged(MAX_LIVE_SEL.value(), *read.value);
+        }
+        // The edit shows the value kept (within its bounds, or the old one for a text that is no number).
+        gf_pushToControl(MAX_LIVE_SEL);
+        break;
+    }
+    case WindowCommand::newLiveryScan:
+        gf_onNewLiveryScan();
+        break;
+    case WindowCommand::simChoice: {
+        const int selected = gf_controlState(SIM_CHOICE.name()).selected;
+        const auto& choices = SIM_CHOICE.choices();
+        if (selected >= 0 && static_cast<std::size_t>(selected) < choices.size()) {
+            gf_onSimChoiceChanged(choices[static_cast<std::size_t>(selected)]);
+        }
+        break;
+    }
+    case WindowCommand::parkCheck:
+        gf_onParkCheck();
+        break;
+    case WindowCommand::parkRenew:
+        gf_onParkRenew();
+        break;
+    case WindowCommand::parkTrafficOnly:
+        gf_onParkTrafficOnlyChanged(gf_controlState(RT_PARKTRAFFIC_ONLY.name()).checked);
+        break;
+    case WindowCommand::destinationApply:
+        gf_onDestinationApplied(gf_controlState(DESTINATION.name()).text);
+        break;
+    }
+}
+
 void gf_onWindowClose()
 {
-    g_windowClosed = true;
-    g_exitRequested = true;
+    gf_noteWindowClosed();
 }
 
 void gf_carryOutWindowRequests()
@@ -132,7 +169,7 @@ void gf_carryOutWindowRequests()
     if (choice != NO_REQUEST && choice != SIM_CHOICE.value()) {
         SIM_CHOICE.set(choice);
         gf_saveParameter(SIM_CHOICE);
-        g_isMsfs2020 = choice == 2020;
+        gf_applySimChoice();
         gf_clearLiveryTablesAtClosingDown();
         gf_requestExit(ExitReason::newSettings);
     }

@@ -25,7 +25,7 @@
 #include "liveries/LiveryTables.h"
 #include "liveries/Matching.h"
 #include "parking/ParkAirport.h"
-#include "parking/Reconcile.h"
+#include "parking/ParkChange.h"
 #include "parking/StaticAircraft.h"
 #include "platform/window_messages.h"
 #include "simlink/Install.h"
@@ -106,8 +106,8 @@ void lf_readParameters()
 void lf_fillControls()
 {
     gf_fillControls();
-    g_isMsfs2020 = SIM_CHOICE.value() == 2020;
-    g_trafficRangeNm = static_cast<double>(RANGE.value());
+    gf_applySimChoice();
+    gf_setRange(RANGE.value());
 }
 
 void lf_readDataFiles()
@@ -202,8 +202,8 @@ void lf_runStartUpScans()
         lf_runLiveryScan();
     gf_processScannedLiveries();
     if (SCAN_AIRPORTS.value() && !gf_stopRequested()) {
-        g_simaddonFileCount = 0;
-        g_thirdpartyFileCount = 0;
+        gf_windowSetSimaddonCount(0);
+        gf_windowSetThirdpartyCount(0);
         gf_repaintWindow();
         gf_scanAirports();
     }
@@ -213,7 +213,6 @@ bool lf_startSession()
 {
     if (gf_stopRequested())
         return false;
-    g_simConnectError = false;
     gf_startSimClient();
     lf_waitFor(
         [] {
@@ -286,7 +285,7 @@ void lf_closingDown()
     const std::string cause = lf_takeCloseCause();
     const bool byCause = reason == ExitReason::notYetSet && g_windowClosed && !cause.empty();
     gf_logLine("Exiting: {}", byCause ? cause : std::string(gf_exitReasonText(reason)));
-    g_stopSession = true;
+    gf_stopSession();
     gf_acceptLiveBatches(false);
     gf_stopReaders();
     gf_stopSimClient();
@@ -299,11 +298,9 @@ void lf_closingDown()
     gf_logNoMatches();
     gf_writeMatchingSummary();
     lf_resetSession();
-    g_parkChangeRequested = false;
-    g_parkChangeArmed = false;
+    gf_endParkChange();
     if (s_clearLiveryTables.exchange(false)) {
         gf_clearLiveryTables();
-        g_liveriesProcessed = false;
     }
     gf_flushLog();
 
@@ -359,9 +356,8 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
     gf_attachStaticParking();
     // The announcement of a park change counts to the next 15-second mark of this loop.
     gf_setParkSecondsSource(&gf_loopSeconds);
-    g_stopSession = false;
     // A close of the window that came while this worker started ends it at once.
-    g_exitRequested = g_windowClosed.load();
+    gf_clearStopFlagsForStart();
     gf_clearExitReason();
     gf_clearErrorLine();
     bool production = false;
@@ -381,7 +377,7 @@ void lf_startUpQuillon(bool AUTOMATIC_RESTART)
             return;
         }
         if (lf_startSession()) {
-            g_weekTime = gf_weekTimeNow();
+            gf_updateWeekTime();
             gf_manageParkAirport(1);
             lf_mainLoop();
         }

@@ -97,7 +97,4 @@ const MainLoopTimes& gf_mainLoopTimes();
 // The livery tables are emptied at the next closing down, after the session's aircraft are gone.
 void gf_clearLiveryTablesAtClosingDown();
 
-// Resets the worker's state (flags, reason, loop counters, steps) for tests.
-void gf_resetWorkerForTests();
-
 }  // namespace qmt

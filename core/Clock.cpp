@@ -110,6 +110,8 @@ WeekTime gf_weekTimeOf(TimePoint tp)
 
 WeekTime gf_weekTimeNow() { return gf_weekTimeOf(gf_now()); }
 
+void gf_updateWeekTime() { g_weekTime = gf_weekTimeNow(); }
+
 int gf_halfHourSlot() { return static_cast<int>(gf_weekTimeNow().halfHour); }
 
 std::string_view gf_dayName(std::uint32_t day) { return day >= 1 && day <= 7 ? DAY_NAMES[day - 1] : "???"; }

@@ -101,12 +101,6 @@ bool gf_isLogOpen()
     return g_logOpen.load(std::memory_order_relaxed);
 }
 
-std::filesystem::path gf_logPath()
-{
-    std::lock_guard lock(g_logMutex);
-    return g_logFilePathOpen;
-}
-
 void gf_flushLog()
 {
     std::lock_guard lock(g_logMutex);

@@ -25,8 +25,6 @@ bool gf_openLogOn(std::unique_ptr<std::ostream> STREAM, const std::filesystem::p
 void gf_closeLog();
 // Lock-free, so that a caller can skip building a line that would not be written.
 bool gf_isLogOpen();
-// The path of the open (or last opened) log file.
-std::filesystem::path gf_logPath();
 void gf_flushLog();
 
 // One plain line.

@@ -306,20 +306,6 @@ bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<b
     return true;
 }
 
-void lf_startCountedThread(std::function<void()> BODY)
-{
-    g_runningBglTasks.fetch_add(1);
-    try {
-        std::thread([body = std::move(BODY)] {
-            WorkerCountGuard guard;
-            body();
-        }).detach();
-    } catch (...) {
-        lf_workerEnded();
-        throw;
-    }
-}
-
 std::uint64_t lf_workersEnded()
 {
     return s_workersEnded.load();

@@ -110,10 +110,6 @@ bool lf_walkSpinUntil(const std::function<bool()>& DONE);
 // after {} seconds" when LIMIT passed.
 bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP,
                           const ScanPool* POOL = nullptr);
-// Counts a worker in g_runningBglTasks and starts BODY on a detached thread of its own that
-// lowers the count when BODY ends. Throws std::system_error when the thread cannot be started
-// (the count is then lowered again).
-void lf_startCountedThread(std::function<void()> BODY);
 // How many scan tasks have ended so far, and a wait of at most LIMIT until one more ends
 // than COUNT: the walk keeps the workers busy while it waits for one result.
 std::uint64_t lf_workersEnded();

@@ -78,6 +78,33 @@ bool gf_setExitReason(ExitReason REASON, int RESTART_DELAY_S)
     return true;
 }
 
+void gf_clearStopFlagsForStart()
+{
+    g_stopSession = false;
+    g_exitRequested = g_windowClosed.load();
+}
+
+void gf_stopSession()
+{
+    g_stopSession = true;
+}
+
+void gf_noteWindowClosed()
+{
+    g_windowClosed = true;
+    g_exitRequested = true;
+}
+
+void gf_askDeadlineRealign()
+{
+    g_realignDeadline = true;
+}
+
+bool gf_takeDeadlineRealign()
+{
+    return g_realignDeadline.exchange(false);
+}
+
 void gf_requestExit(ExitReason REASON, int RESTART_DELAY_S)
 {
     gf_setExitReason(REASON, RESTART_DELAY_S);

@@ -24,6 +24,18 @@ inline bool gf_stopRequested()
 // deadline to now.
 extern std::atomic<bool> g_realignDeadline;
 
+// The flags change only through these (any thread).
+// A worker starts: no session stop, and an exit only when the window was closed meanwhile.
+void gf_clearStopFlagsForStart();
+// Closing down: every loop of the session ends.
+void gf_stopSession();
+// The user closed the window: the program ends after closing down.
+void gf_noteWindowClosed();
+// The main loop's deadline is to be re-aligned to now; gf_takeDeadlineRealign answers whether it
+// was asked for since the last call.
+void gf_askDeadlineRealign();
+bool gf_takeDeadlineRealign();
+
 enum class ExitReason : int
 {
     notYetSet = 0,

@@ -65,6 +65,8 @@ static_assert(sizeof(WeekTime) == 8);
 // any thread may read it.
 extern std::atomic<WeekTime> g_weekTime;
 static_assert(std::atomic<WeekTime>::is_always_lock_free);
+// Sets g_weekTime from the current (shifted) time.
+void gf_updateWeekTime();
 
 // The time of week of a point in time (seconds since the Unix epoch, UTC).
 WeekTime gf_weekTimeOf(std::int64_t UNIX_SECONDS);

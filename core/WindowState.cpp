@@ -217,6 +217,21 @@ void gf_selectMaxFitEntry()
     gf_selectControlEntry(MAX_FIT_FL.name(), static_cast<int>(chosen));
 }
 
+void gf_windowSetLiveryCount(std::uint32_t COUNT)
+{
+    g_liveryCount = COUNT;
+}
+
+void gf_windowSetSimaddonCount(std::uint32_t COUNT)
+{
+    g_simaddonFileCount = COUNT;
+}
+
+void gf_windowSetThirdpartyCount(std::uint32_t COUNT)
+{
+    g_thirdpartyFileCount = COUNT;
+}
+
 void gf_resetWindowForTests()
 {
     {

@@ -24,6 +24,10 @@ extern std::atomic<std::uint32_t> g_thirdpartyFileCount;
 extern std::atomic<bool> g_parkBusy;
 // Repaints asked for since start (WM_APP_REPAINT handled, or posted when no window runs).
 extern std::atomic<std::uint64_t> g_repaintCount;
+// The counters change only through these.
+void gf_windowSetLiveryCount(std::uint32_t COUNT);
+void gf_windowSetSimaddonCount(std::uint32_t COUNT);
+void gf_windowSetThirdpartyCount(std::uint32_t COUNT);
 
 // Values of the static parking shown in the window; repainted when they change.
 struct WindowValues

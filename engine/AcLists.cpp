@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/Parameters.h"
 #include "engine/Intake.h"
 #include "liveries/Matching.h"
 
@@ -30,6 +31,52 @@ void lf_eraseLiveAc(LiveAc& AC)
         AC = std::move(*last);
     }
     g_liveAcs.pop_back();
+}
+
+void gf_eraseWithdrawnLiveAcs()
+{
+    std::erase_if(g_liveAcs, [](const LiveAc& AC) { return AC.removed != 0; });
+    gf_markObjectIdIndexStale();
+}
+
+void gf_eraseWithdrawnStaticAcs()
+{
+    std::erase_if(g_staticAcs, [](const SimAc& AC) { return AC.removed != 0; });
+}
+
+SimAc& gf_addStaticAc(const AcProfile& PROFILE, uint32_t STAND_ID, double LAT, double LON, double HEADING,
+                      bool NO_CABIN_LIGHT)
+{
+    return g_staticAcs.emplace_back(PROFILE, STAND_ID, LAT, LON, HEADING, NO_CABIN_LIGHT);
+}
+
+void gf_queueStaticCreate(AiCreateRequest REQUEST)
+{
+    g_staticAddingDeque.push_back(std::move(REQUEST));
+}
+
+std::optional<uint32_t> gf_takeTwinCheckId()
+{
+    if (g_twinCheckIds.empty()) {
+        return std::nullopt;
+    }
+    const uint32_t id = g_twinCheckIds.front();
+    g_twinCheckIds.pop_front();
+    return id;
+}
+
+void gf_updateCallsignObjectId()
+{
+    const std::string chosen = CALLSIGN_2_OBJECTID.chosen();
+    if (chosen.empty()) {
+        return;
+    }
+    for (const LiveAc& ac : g_liveAcs) {
+        if (ac.state == AcState::active && ac.callsign == chosen) {
+            g_callsignObjectId = ac.objectId;
+            return;
+        }
+    }
 }
 
 void lf_eraseStaticAc(SimAc& AC)
@@ -222,7 +269,7 @@ void gf_clearSessionLists()
     g_removalDeque.clear();
     g_activationList.clear();
     g_blockedGhosts.clear();
-    g_noMatchSet.clear();
+    gf_clearNoMatches();
 }
 
 void gf_forgetLiveriesOfGoneAircraft()
@@ -240,9 +287,7 @@ void gf_resetEngineForTests()
     g_twinCheckIds.clear();
     g_tickCounter = 0;
     g_callsignObjectId = 0;
-    g_chosenLiveries.clear();
-    g_notCreatedTitles.clear();
-    g_notCreatedList.clear();
+    gf_clearLiveryNotesForTests();
     g_liveRecordVisits = 0;
     gf_resetIntakeForTests();
 }

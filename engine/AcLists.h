@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,28 @@ void lf_eraseLiveAc(LiveAc& AC);
 void lf_eraseStaticAc(SimAc& AC);
 LiveAc* gf_findLiveAc(uint32_t ID);
 SimAc* gf_findStaticAc(uint32_t ID);
+// Erases the records whose create request was withdrawn before it reached the simulator (their
+// removed flag is set): those the tick's pass has not yet swept.
+void gf_eraseWithdrawnLiveAcs();
+void gf_eraseWithdrawnStaticAcs();
+
+// ---- what the static parking hands to the engine ----
+
+// A new static aircraft on its stand, appended to g_staticAcs; the caller completes the record
+// (lf_eraseStaticAc takes it back).
+SimAc& gf_addStaticAc(const AcProfile& PROFILE, uint32_t STAND_ID, double LAT, double LON, double HEADING,
+                      bool NO_CABIN_LIGHT);
+// The create request of a static aircraft, for the pacing step (after every live one).
+void gf_queueStaticCreate(AiCreateRequest REQUEST);
+
+// ---- once a second ----
+
+// The next hex id of the twin-check list (aircraft that touched down, were born or arrived at a
+// stand), or none.
+std::optional<uint32_t> gf_takeTwinCheckId();
+// Points g_callsignObjectId at the active live aircraft whose callsign is chosen in
+// CALLSIGN_2_OBJECTID; unchanged while none is chosen or none has it.
+void gf_updateCallsignObjectId();
 
 // ---- searches that the tick repeats for many aircraft ----
 

@@ -181,7 +181,7 @@ bool lf_registrationChanged(LiveAc& AC, const LiveTrafficRecord& RECORD, bool& F
 
 void lf_forgetLivery(LiveAc& AC)
 {
-    g_chosenLiveries.erase(AC.id);
+    gf_forgetChosenLivery(AC.id);
     AC.liveryTitle = {};
     AC.previousFlightState = AC.flightState;
     AC.flightState = FlightState::birth;

@@ -165,7 +165,7 @@ void lf_liveryNotCreated(const SimAc& AC)
     // One refusal bans the title for a while; the titles refused again after their ban count.
     const std::size_t refusedForGood = gf_refuseTitle(AC, gf_loopNow());
     // The next spawn of this aircraft must match again instead of reusing the refused title.
-    g_chosenLiveries.erase(AC.id);
+    gf_forgetChosenLivery(AC.id);
     if (refusedForGood >= kMaxNotCreated) {
         gf_logLine("\n{}Error 81, {}\n", "===> ", kTooManyNotCreated);
         throw UserErrorException(81, fmt::format("{}, see Log.txt", kTooManyNotCreated));

@@ -85,13 +85,13 @@ void lf_chooseLivery(LiveAc& AC)
     if (!AC.liveryTitle.empty()) {
         return;
     }
-    if (auto it = g_chosenLiveries.find(AC.id); it != g_chosenLiveries.end()) {
-        AC.liveryTitle = it->second;
+    if (const std::string_view chosen = gf_chosenLivery(AC.id); !chosen.empty()) {
+        AC.liveryTitle = chosen;
         return;
     }
     gf_matchLiveAcLivery(AC);
     if (!AC.liveryTitle.empty()) {
-        g_chosenLiveries[AC.id] = AC.liveryTitle;
+        gf_rememberChosenLivery(AC.id, AC.liveryTitle);
     }
 }
 
@@ -191,7 +191,7 @@ void lf_birthStage(LiveAc& AC)
             return;
         }
     }
-    if (g_noMatchSet.contains(lf_spawnText(AC))) {
+    if (gf_isNoMatch(lf_spawnText(AC))) {
         AC.remove = 1;
         return;
     }
@@ -273,7 +273,7 @@ void spawnLiveAc(LiveAc& AC)
         lf_chooseLivery(AC);
         if (AC.liveryTitle.empty()) {
             if (!AC.registration.empty()) {
-                g_noMatchSet.insert(lf_spawnText(AC));
+                gf_noteNoMatch(lf_spawnText(AC));
             }
             AC.remove = 1;
             return;

@@ -70,8 +70,7 @@ void lf_markCargoStand(LiveAc& AC)
     }
     it->cargo = 0;
     it->cargoChanged = 1;
-    ++g_learnedUpdates;
-    gf_windowSetLearnedUpdates(g_learnedUpdates);
+    gf_countLearnedUpdate();
 }
 
 bool lf_removeForStand(uint32_t STAND_ID, const std::string& CALLSIGN)

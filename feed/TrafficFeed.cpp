@@ -165,6 +165,29 @@ void gf_setFeedSleepForTests(std::function<void(std::chrono::milliseconds)> SLEE
     s_sleep = std::move(SLEEP);
 }
 
+void gf_startGatheringTraffic()
+{
+    g_buffersLoaded = true;
+}
+
+void gf_takeGatheredTraffic(std::unordered_set<std::string>& CALLSIGNS, std::unordered_set<uint32_t>& HEX_IDS)
+{
+    // Down first: what the reader adds after the take-over waits for the next gathering.
+    g_buffersLoaded.exchange(false);
+    std::lock_guard lock(g_bufferMutex);
+    CALLSIGNS = std::move(g_bufferCallsigns);
+    HEX_IDS = std::move(g_bufferHexIds);
+    g_bufferCallsigns.clear();
+    g_bufferHexIds.clear();
+}
+
+void gf_dropGatheredTraffic()
+{
+    std::unordered_set<std::string> callsigns;
+    std::unordered_set<uint32_t> hexIds;
+    gf_takeGatheredTraffic(callsigns, hexIds);
+}
+
 void gf_resetFeedForTests()
 {
     gf_stopReaders();
@@ -188,6 +211,7 @@ void gf_resetFeedForTests()
         g_feedSession.state = FeedSession::State{};
     }
     gf_setFeedSleepForTests(nullptr);
+    gf_resetRangeForTests();
 }
 
 } // namespace qmt

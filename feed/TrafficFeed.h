@@ -76,13 +76,21 @@ QueryBox gf_trafficQueryBox();
 // Live traffic gathered for the static parking
 
 // While up, the Traffic Reader adds every live callsign and hex id to the two sets below.
-// Raised by the main loop when a park change is armed; the static parking copies and
-// empties the sets under g_bufferMutex and clears the flag with an exchange.
+// Raised when a park change is armed or the static parking is calculated; the static parking
+// takes the sets over with gf_takeGatheredTraffic.
 extern std::atomic<bool> g_buffersLoaded;
 // Guards g_bufferCallsigns and g_bufferHexIds; taken alone.
 extern std::mutex g_bufferMutex;
 extern std::unordered_set<std::string> g_bufferCallsigns; // guarded by g_bufferMutex
 extern std::unordered_set<uint32_t> g_bufferHexIds;       // guarded by g_bufferMutex
+
+// Worker: the reader gathers from its next answer on.
+void gf_startGatheringTraffic();
+// Worker: stops the gathering and moves what was gathered into the two sets (which it replaces).
+// What the reader adds after this waits for the next gathering.
+void gf_takeGatheredTraffic(std::unordered_set<std::string>& CALLSIGNS, std::unordered_set<uint32_t>& HEX_IDS);
+// Worker: stops the gathering and drops what was gathered (nobody will read it).
+void gf_dropGatheredTraffic();
 
 // ---------------------------------------------------------------------------------------------
 // Parked traffic

@@ -543,6 +543,14 @@ ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const
     return ScannedLivery{TITLE, REGCODE, KIND, static_cast<int16_t>(FOLDER_RANK)};
 }
 
+void lf_copyScannedLivery(ScannedLivery& TO, const ScannedLivery& FROM)
+{
+    TO.title = FROM.title;
+    TO.regcode = FROM.regcode;
+    TO.kind = FROM.kind;
+    TO.folderRank = FROM.folderRank;
+}
+
 bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH)
 {
     return lf_fltsimNumbers(LINES, lf_bracketLines(LINES), PATH);

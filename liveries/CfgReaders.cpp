@@ -216,6 +216,16 @@ KeyWords lf_keyWords(std::string_view LINE)
     return words;
 }
 
+bool lf_hasAtcIdLine(std::string_view LINE)
+{
+    return LINE.find("atc_id=") != std::string_view::npos;
+}
+
+bool lf_hasAtcParkingTypesLine(std::string_view LINE)
+{
+    return LINE.find("atc_parking_types") != std::string_view::npos;
+}
+
 bool lf_isCommentLine(std::string_view LINE)
 {
     std::size_t first = 0;
@@ -229,8 +239,11 @@ OnceKey lf_readOnceKeys(std::string_view LINE, std::string& PARKING_TYPES, std::
                         RegcodeOfAtcId REGCODE_OF, const std::string& TITLE, std::string_view FOLDER_TEXT,
                         std::string_view HEADER)
 {
-    return lf_readOnceKeys(LINE, PARKING_TYPES.empty() && REGCODE.empty() ? KeyWords{} : lf_keyWords(LINE),
-                           PARKING_TYPES, REGCODE, REGCODE_OF, TITLE, FOLDER_TEXT, HEADER);
+    // Only a key of a kind already taken is looked for.
+    KeyWords words;
+    words.atcParkingTypes = !PARKING_TYPES.empty() && lf_hasAtcParkingTypesLine(LINE);
+    words.atcId = !REGCODE.empty() && lf_hasAtcIdLine(LINE);
+    return lf_readOnceKeys(LINE, words, PARKING_TYPES, REGCODE, REGCODE_OF, TITLE, FOLDER_TEXT, HEADER);
 }
 
 OnceKey lf_readOnceKeys(std::string_view LINE, const KeyWords& WORDS, std::string& PARKING_TYPES,

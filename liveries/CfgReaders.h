@@ -58,6 +58,10 @@ struct KeyWords {
     bool atcParkingTypes = false; // "atc_parking_types"
 };
 KeyWords lf_keyWords(std::string_view LINE);
+// The same words one at a time: the line holds "atc_id=" / "atc_parking_types" anywhere
+// (case-sensitive). lf_keyWords finds all three in one pass over the line.
+bool lf_hasAtcIdLine(std::string_view LINE);
+bool lf_hasAtcParkingTypesLine(std::string_view LINE);
 
 // atc_parking_types and atc_id, which both section readers (ordinary and IVAO) take once per
 // section: taken sets PARKING_TYPES (normalised, upper-cased) or REGCODE (from the atc_id value

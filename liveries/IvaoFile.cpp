@@ -144,13 +144,13 @@ ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, CfgLines& SECTION,
         if (airline == "ZZZ")
             s.regcode.clear();
         const AcKind kind{gf_airlineId(airline), 0, gf_modelId(MODEL), 0, 0};
-        livery = lf_newScannedLivery(FOLDER_RANK, kind, s.title, s.regcode);
+        lf_copyScannedLivery(livery, lf_newScannedLivery(FOLDER_RANK, kind, s.title, s.regcode));
     } else if (s.regcode.empty()) {
         lf_addIncompleteSection(folderText + " " + header + " misses airlinecode in title: " + s.title +
                                 ", and no regcode");
         return {};
     } else if (const std::optional<AcKind> kind = gf_findRegRecord(s.regcode)) {
-        livery = lf_newScannedLivery(FOLDER_RANK, *kind, s.title, s.regcode);
+        lf_copyScannedLivery(livery, lf_newScannedLivery(FOLDER_RANK, *kind, s.title, s.regcode));
     } else {
         lf_addIncompleteSection(folderText + " " + header + " misses airlinecode in title: " + s.title +
                                 ", and regcode unknown " + s.regcode);

@@ -22,23 +22,28 @@ namespace {
 
 constexpr int16_t MAX_FOLDER_RANK = 10;
 
-// How automatic mode finds each package among the entries of the Community folder.
+// How automatic mode finds each package among the entries of the Community folder, and the
+// package's scanner.
 struct AiPackageRow {
     AiPackage package;
     std::string_view name; // as in the AI_PACKAGE_SELECTOR choices
     std::string_view marks[2];
     std::string_view logLine;
+    void (*scanner)(const std::filesystem::path& COMMUNITY, std::vector<std::filesystem::path>& FOLDERS);
 };
 
 constexpr AiPackageRow PACKAGE_TABLE[] = {
-    {AiPackage::AIG, "AIG", {"aig-aitraffic-oci", {}}, "Automatic AIG scan found folder: '{}'"},
-    {AiPackage::FSLTL, "FSLTL", {"fsltl-traffic-base", {}}, "Automatic FSLTL scan found folder: '{}'"},
+    {AiPackage::AIG, "AIG", {"aig-aitraffic-oci", {}}, "Automatic AIG scan found folder: '{}'", &lf_scanAigPackage},
+    {AiPackage::FSLTL, "FSLTL", {"fsltl-traffic-base", {}}, "Automatic FSLTL scan found folder: '{}'",
+     &lf_scanFsltlPackage},
     {AiPackage::JF,
      "JF",
      {"justflight-aircraft-traffic-fleet", "justflight-fstraffic-module"},
-     "Automatic JF scan found folder: '{}'"},
-    {AiPackage::MTL, "MTL", {"IVAO_MTL", {}}, "Automatic IVAO_MTL scan found folder: '{}'"},
-    {AiPackage::user, "user", {"user-aitraffic", {}}, "Automatic user-aitraffic scan found folder: '{}'"},
+     "Automatic JF scan found folder: '{}'",
+     &lf_scanJfPackage},
+    {AiPackage::MTL, "MTL", {"IVAO_MTL", {}}, "Automatic IVAO_MTL scan found folder: '{}'", &lf_scanMtlPackage},
+    {AiPackage::user, "user", {"user-aitraffic", {}}, "Automatic user-aitraffic scan found folder: '{}'",
+     &lf_scanUserAitraffic},
 };
 
 // The name of a Community entry: its last component, trailing separators skipped.
@@ -215,7 +220,7 @@ void lf_autoDetectAIPackages(const std::filesystem::path& COMMUNITY, std::vector
         const auto row = std::find_if(std::begin(PACKAGE_TABLE), std::end(PACKAGE_TABLE),
                                       [&name](const AiPackageRow& ROW) { return ROW.name == name; });
         if (row != std::end(PACKAGE_TABLE) && row->package != AiPackage::user)
-            lf_scanPackage(row->package, COMMUNITY, FOLDERS);
+            row->scanner(COMMUNITY, FOLDERS);
     }
     lf_scanUserAitraffic(COMMUNITY, FOLDERS);
 }
@@ -266,7 +271,7 @@ bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, con
     }
     if (g_scannedLiveries.empty()) {
         lf_endScanWithReport();
-        g_liveryCount = 0;
+        gf_windowSetLiveryCount(0);
         gf_repaintWindow();
         return false;
     }

@@ -80,6 +80,9 @@ void lf_clearScanLists();
 void lf_removePreviousScanFiles();
 // Writes the report files and the summary lines of the log.
 void lf_writeScanReport();
+// Writes Fixes.txt (the folder made when missing), the fixes in the order they were met: the
+// path text for the summary line, empty (with a warning) when the file was not written.
+std::string lf_writeFixes(const std::vector<std::string>& FIXES);
 
 // ---------------------------------------------------------------------------------------------
 // What the readers of one scan share
@@ -180,6 +183,8 @@ ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, CfgLines& SECTION,
 // Takes the title for this scan: the livery when the title was new, else an empty record.
 ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
                                   const std::string& REGCODE);
+// Copies all four fields of a livery.
+void lf_copyScannedLivery(ScannedLivery& TO, const ScannedLivery& FROM);
 // Whether an IVAO title begins with the model code (and "W" for the special folders), white
 // space, and three word characters, which are the airline code.
 bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SPECIAL, std::string& AIRLINE);

@@ -553,7 +553,7 @@ void gf_processScannedLiveries()
     g_regcodeLiveries.max_load_factor(0.7F);
 
     lf_readLiveriesScanned();
-    g_liveryCount = static_cast<uint32_t>(g_scannedLiveries.size());
+    gf_windowSetLiveryCount(static_cast<uint32_t>(g_scannedLiveries.size()));
     gf_repaintWindow();
 
     lf_buildLiveryTables();
@@ -605,12 +605,12 @@ void gf_clearLiveryTables()
         g_prefixedPvtLiveries[table].clear();
     }
     g_liveryTable.clear();
+    g_liveriesProcessed = false;
 }
 
 void gf_resetLiveryTablesForTests()
 {
     gf_clearLiveryTables();
-    g_liveriesProcessed = false;
     g_dontUseTitles.clear();
     g_offlineRegcodeLines.clear();
 }

@@ -65,7 +65,8 @@ extern bool g_liveriesProcessed;
 // UserErrorException leaves it with the tables unbuilt.
 void gf_processScannedLiveries();
 // Empties every livery table, the registration-code tables, the similar-model tables and the
-// liveries remembered per aircraft (their titles die with the tables).
+// liveries remembered per aircraft (their titles die with the tables); the tables are to be built
+// again (g_liveriesProcessed is cleared).
 void gf_clearLiveryTables();
 // True when g_liveryTable holds the model under the airline key.
 bool gf_hasAirlineModelLivery(uint16_t AIRLINE_KEY, uint16_t MODEL_ID);

@@ -508,6 +508,44 @@ void gf_forgetChosenLiveries(const std::unordered_set<uint32_t>& PRESENT)
     s_goneAtLastCall = std::move(gone);
 }
 
+std::string_view gf_chosenLivery(uint32_t HEX_ID)
+{
+    const auto it = g_chosenLiveries.find(HEX_ID);
+    return it == g_chosenLiveries.end() ? std::string_view() : it->second;
+}
+
+void gf_rememberChosenLivery(uint32_t HEX_ID, std::string_view TITLE)
+{
+    g_chosenLiveries[HEX_ID] = TITLE;
+}
+
+void gf_forgetChosenLivery(uint32_t HEX_ID)
+{
+    g_chosenLiveries.erase(HEX_ID);
+}
+
+void gf_noteNoMatch(const std::string& SPAWN_TEXT)
+{
+    g_noMatchSet.insert(SPAWN_TEXT);
+}
+
+bool gf_isNoMatch(const std::string& SPAWN_TEXT)
+{
+    return g_noMatchSet.contains(SPAWN_TEXT);
+}
+
+void gf_clearNoMatches()
+{
+    g_noMatchSet.clear();
+}
+
+void gf_clearLiveryNotesForTests()
+{
+    g_chosenLiveries.clear();
+    g_notCreatedTitles.clear();
+    g_notCreatedList.clear();
+}
+
 std::size_t gf_refuseTitle(const SimAc& AC, LoopTime NOW)
 {
     g_notCreatedList.insert(fmt::format("{} {} {}", gf_airlineCode(AC.kind.airlineId), gf_modelCode(AC.kind.modelId),

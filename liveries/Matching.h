@@ -35,14 +35,22 @@ inline constexpr std::chrono::minutes TITLE_BAN{30};
 // is a first one again.
 inline constexpr std::chrono::hours TITLE_BAN_MEMORY{24};
 
-// What the engine tells the matching about its aircraft: the spawn texts of aircraft without a
-// livery, the title chosen per hex id, and the titles the simulator could not create with the
-// "<airline> <model> <title>" summary lines of those (own strings).
+// What the engine tells the matching about its aircraft, kept here and changed only through the
+// functions below: the spawn texts of aircraft without a livery, the title chosen per hex id, and
+// the titles the simulator could not create with the "<airline> <model> <title>" summary lines of
+// those (own strings).
 extern std::unordered_set<std::string> g_noMatchSet;
 extern std::unordered_map<uint32_t, std::string_view> g_chosenLiveries;
 extern std::unordered_map<std::string, RefusedTitle> g_notCreatedTitles;
 extern std::unordered_set<std::string> g_notCreatedList;
 
+// The title chosen for the live aircraft with the hex id, or the empty view.
+std::string_view gf_chosenLivery(uint32_t HEX_ID);
+// Remembers the title (a view into the livery tables) for the hex id: the aircraft keeps its
+// livery when it comes back.
+void gf_rememberChosenLivery(uint32_t HEX_ID, std::string_view TITLE);
+// The aircraft with the hex id is matched again at its next spawn.
+void gf_forgetChosenLivery(uint32_t HEX_ID);
 // The simulator could not create AC's livery title at NOW: the title is not given for
 // TITLE_BAN, and never again when it was refused after an earlier ban without a creation between
 // (logged). Answers the number of titles never given again.
@@ -55,6 +63,13 @@ void gf_titleCreated(std::string_view TITLE);
 // with every aircraft of a long run.
 void gf_forgetChosenLiveries(const std::unordered_set<uint32_t>& PRESENT);
 
+// An aircraft (by its spawn text) for which no livery was found; it is not matched again this
+// session and is listed by gf_logNoMatches.
+void gf_noteNoMatch(const std::string& SPAWN_TEXT);
+bool gf_isNoMatch(const std::string& SPAWN_TEXT);
+// A new session matches every aircraft again.
+void gf_clearNoMatches();
+
 // Sets the aircraft's liveryTitle to the accepted title, or leaves it empty.
 void gf_matchLiveAcLivery(SimAc& AC);
 // Matches a static aircraft created on the stand (its name and cargo flag are used); true when
@@ -66,6 +81,8 @@ void gf_writeMatchingSummary();
 // The aircraft without a livery in the log (every 20 minutes and at closing down).
 void gf_logNoMatches();
 
+// Forgets the chosen and the refused titles (tests).
+void gf_clearLiveryNotesForTests();
 void gf_resetMatchingForTests();
 
 } // namespace qmt

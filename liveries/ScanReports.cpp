@@ -199,8 +199,7 @@ void lf_writeScanReport()
         gf_logLine("{:5} invalid airline code{}, see {}", airlines.size(), gf_plural(airlines.size()), written);
     if (!models.empty() && !(written = lf_writeSortedReport(models, g_errorsPath, INVALID_MODELS_FILE)).empty())
         gf_logLine("{:5} invalid model code{}, see {}", models.size(), gf_plural(models.size()), written);
-    // Fixes keep the order in which they were met.
-    if (!fixes.empty() && !(written = lf_writeReport(fixes, g_errorsPath, FIXES_FILE)).empty())
+    if (!fixes.empty() && !(written = lf_writeFixes(fixes)).empty())
         gf_logLine("{:5} fixes, see {}", fixes.size(), written);
     if (!cfgFiles.empty() && !(written = lf_writeSortedReport(cfgFiles, g_errorsPath, INVALID_CFG_FILES_FILE)).empty())
         gf_logLine("{:5} invalid aircraft.cfg files, see {}", cfgFiles.size(), written);
@@ -223,6 +222,12 @@ void lf_writeScanReport()
     if (!dropped.empty() && !(written = lf_writeSortedReport(dropped, g_infoPath, DROPPED_BY_PRIORITY_FILE)).empty())
         gf_logLine("{:5} {} of a lower-ranked folder left out, see {}", dropped.size(),
                    dropped.size() == 1 ? "livery" : "liveries", written);
+}
+
+std::string lf_writeFixes(const std::vector<std::string>& FIXES)
+{
+    // Fixes keep the order in which they were met.
+    return lf_writeReport(FIXES, g_errorsPath, FIXES_FILE);
 }
 
 void gf_resetLiveryScanForTests()

@@ -15,6 +15,7 @@
 #include "engine/Commands.h"
 #include "engine/RemovalRules.h"
 #include "feed/TrafficFeed.h"
+#include "parking/ParkChange.h"
 #include "parking/Reconcile.h"
 #include "parking/StandSearch.h"
 #include "parking/StaticAircraft.h"
@@ -39,7 +40,6 @@ namespace qmt {
 std::vector<ParkAirport> g_parkAirports;
 uint8_t g_parkSwitchPending = 0;
 std::atomic<uint8_t> g_parkCheckRequested{0};
-int32_t g_renewalMinutes = kRenewalMinutes;
 
 namespace fs = std::filesystem;
 
@@ -65,8 +65,6 @@ SortedAt s_sortedAt;
 // Airports whose airport file could not be had in this session (not in the archive, not
 // readable): they are not tried again before the next session, so the failure is said once.
 std::set<IcaoCode> s_withoutFile;
-
-uint64_t (*s_secondsSource)() = nullptr;
 
 fs::path lf_myParkAirportsPath()
 {
@@ -141,7 +139,7 @@ void lf_scanParkAirportFolder()
 void lf_announceCalculating(uint8_t SHOW)
 {
     gf_disableParkControls();
-    g_buffersLoaded = true;
+    gf_startGatheringTraffic();
     if (SHOW != 0) {
         gf_setStatus("Calculating static parked aircraft ...");
     }
@@ -211,11 +209,6 @@ void lf_checkParkAirportInSight(double LATITUDE, double LONGITUDE)
 }
 
 } // namespace
-
-void gf_setParkSecondsSource(uint64_t (*SOURCE)())
-{
-    s_secondsSource = SOURCE;
-}
 
 bool lf_readMyParkAirports()
 {
@@ -409,7 +402,7 @@ void lf_switchParkAirport()
         gf_setStatus(error, true);
         lf_clearParkAirport();
     } else {
-        g_renewalMinutes = kRenewalMinutes;
+        gf_restartParkRenewal();
         lf_calculateStaticPositions();
     }
     gf_flushLog();
@@ -469,7 +462,6 @@ std::string lf_readParkedFile()
             lf_writeMyParkAirports();
         }
     }
-    g_stands.shrink_to_fit();
     const std::string reserved = lf_firstIsParkAirport() ? g_parkAirports.front().reservedStand : std::string();
     const bool known = !reserved.empty() && std::any_of(g_stands.begin(), g_stands.end(),
                                                         [&reserved](const Stand& S) { return S.name == reserved; });
@@ -479,8 +471,7 @@ std::string lf_readParkedFile()
         V.reservedMark = known;
         V.parkAirportName = airportName;
     });
-    g_learnedUpdates = 0;
-    gf_windowSetLearnedUpdates(0);
+    gf_clearLearnedUpdates();
     return {};
 }
 
@@ -502,7 +493,7 @@ void gf_resetParkAirport()
         }
     }
     // Those whose create request was still queued never reached the simulator.
-    std::erase_if(g_liveAcs, [](const LiveAc& AC) { return AC.removed != 0; });
+    gf_eraseWithdrawnLiveAcs();
     lf_clearParkAirport();
 }
 
@@ -587,6 +578,11 @@ bool lf_checkParkAirports(uint8_t CHECK_RESERVED, std::string& MESSAGE)
     return true;
 }
 
+void gf_requestParkCheck()
+{
+    g_parkCheckRequested = 1;
+}
+
 void gf_checkParkAirports()
 {
     if (g_parkCheckRequested.load() == 0 || g_parkBusy) {
@@ -602,17 +598,6 @@ void gf_checkParkAirports()
     g_parkCheckRequested = 0;
 }
 
-void gf_announceStaticParkingUpdate()
-{
-    gf_disableParkControls();
-    const uint64_t t = s_secondsSource != nullptr ? s_secondsSource() : 0;
-    const uint64_t s = (t / 15 + 1) * 15 - t;
-    if (s > 0) {
-        gf_setStatus(fmt::format("{} will update static parking in {} second{} ...", PROGRAM_NAME, s, gf_plural(s)));
-    }
-    g_parkChangeRequested = true;
-}
-
 void gf_resetParkAirportForTests()
 {
     g_parkAirports.clear();
@@ -622,7 +607,7 @@ void gf_resetParkAirportForTests()
     g_parkLoaded = 0;
     g_parkSwitchPending = 0;
     g_parkCheckRequested = 0;
-    g_renewalMinutes = kRenewalMinutes;
+    gf_restartParkRenewal();
     s_sortedAt = SortedAt{};
     s_withoutFile.clear();
 }

@@ -29,9 +29,6 @@ extern std::vector<ParkAirport> g_parkAirports;
 extern uint8_t g_parkSwitchPending;
 // Set by the window's park-check command (window thread), cleared by the worker.
 extern std::atomic<uint8_t> g_parkCheckRequested;
-// Minutes until the static parking is renewed; counted down by the main loop.
-extern int32_t g_renewalMinutes;
-inline constexpr int32_t kRenewalMinutes = 20;
 
 // The periodic manager (FIRST: the call at the start of a session).
 void gf_manageParkAirport(uint8_t FIRST);
@@ -48,10 +45,10 @@ void gf_addParkAirport(const std::string& CODE, double LATITUDE, double LONGITUD
 void gf_noteUserParkAirport();
 // Re-reads the list; with CHECK_RESERVED applies a changed reserved stand. MESSAGE tells what was found.
 bool lf_checkParkAirports(uint8_t CHECK_RESERVED, std::string& MESSAGE);
+// The window's park-check command (window thread): asks for the check below.
+void gf_requestParkCheck();
 // Every 5 s: carries out the window's park-check request.
 void gf_checkParkAirports();
-// Asks for a park change at the next 15-second marks.
-void gf_announceStaticParkingUpdate();
 // Drops the park airport: removes its static aircraft and the live ones tied to its stands,
 // saves its learned file.
 void gf_resetParkAirport();
@@ -62,9 +59,6 @@ bool lf_setParkAirport(IcaoCode CODE);
 std::string lf_readParkedFile();
 void lf_switchParkAirport();
 void lf_clearParkAirport();
-
-// The seconds counter the announcement counts to the next 15-second mark from (the main loop's).
-void gf_setParkSecondsSource(uint64_t (*SOURCE)());
 
 // Back to the state of a fresh start (tests).
 void gf_resetParkAirportForTests();

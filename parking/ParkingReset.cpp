@@ -1,6 +1,7 @@
 #include "parking/ParkingReset.h"
 
 #include "parking/ParkAirport.h"
+#include "parking/ParkChange.h"
 #include "parking/Reconcile.h"
 #include "parking/StandSearch.h"
 #include "parking/StaticAircraft.h"

@@ -23,10 +23,6 @@
 
 namespace qmt {
 
-std::atomic<bool> g_parkChangeRequested{false};
-std::atomic<bool> g_parkChangeArmed{false};
-std::atomic<bool> g_parkRenewAll{false};
-
 namespace {
 
 void lf_keep(const SimAc& AC)
@@ -342,13 +338,6 @@ void gf_applyParkTrafficChanges(bool RENEW_ALL)
                              g_staticPositions.size()),
                  true);
     lf_removeListedStatics();
-}
-
-void gf_resetParkChangeForTests()
-{
-    g_parkChangeRequested = false;
-    g_parkChangeArmed = false;
-    g_parkRenewAll = false;
 }
 
 } // namespace qmt

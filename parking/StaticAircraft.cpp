@@ -203,11 +203,10 @@ void lf_detcs()
     AcProfile profile;
     gf_makeParkedAc(profile, head);
     profile.id = id;
-    g_staticAcs.emplace_back(profile, stand->standId, stand->latitude, stand->longitude, stand->heading,
-                             stand->cargo != 0);
-    SimAc& ac = g_staticAcs.back();
+    SimAc& ac = gf_addStaticAc(profile, stand->standId, stand->latitude, stand->longitude, stand->heading,
+                               stand->cargo != 0);
     if (!gf_matchStaticAcLivery(ac, *stand)) {
-        g_staticAcs.pop_back();
+        lf_eraseStaticAc(ac);
         return;
     }
     ac.notFromParkedTraffic = pos.source;
@@ -227,7 +226,7 @@ void lf_detcs()
     request.callsign = ac.callsign;
     request.liveryTitle = ac.liveryTitle;
     request.aircraftId = id;
-    g_staticAddingDeque.push_back(std::move(request));
+    gf_queueStaticCreate(std::move(request));
 }
 
 void gf_removeAllStaticAc()
@@ -238,7 +237,7 @@ void gf_removeAllStaticAc()
         }
     }
     // Those whose create request was still queued never reached the simulator.
-    std::erase_if(g_staticAcs, [](const SimAc& AC) { return AC.removed != 0; });
+    gf_eraseWithdrawnStaticAcs();
 }
 
 void gf_collectLiveParked()

@@ -122,13 +122,7 @@ void lf_startStaticPass()
 
 void lf_takeOverRecentTraffic()
 {
-    // Down first: what the reader adds after the take-over waits for the next gathering.
-    g_buffersLoaded.exchange(false);
-    std::lock_guard lock(g_bufferMutex);
-    g_recentCallsigns = std::move(g_bufferCallsigns);
-    g_recentHexIds = std::move(g_bufferHexIds);
-    g_bufferCallsigns.clear();
-    g_bufferHexIds.clear();
+    gf_takeGatheredTraffic(g_recentCallsigns, g_recentHexIds);
 }
 
 void lf_markReservedStands()

@@ -13,6 +13,7 @@ inline constexpr std::uint32_t WM_APP_STARTUP = 0x8001;  // start a worker (para
 inline constexpr std::uint32_t WM_APP_REPAINT = 0x8002;  // repaint the window
 inline constexpr std::uint32_t WM_APP_EXIT = 0x8003;     // end the message loop (param: exit code)
 inline constexpr std::uint32_t WM_CLOSE = 0x0010;        // the user closes the window
+inline constexpr std::uint32_t WM_COMMAND = 0x0111;      // a control was used (param: the window's command id)
 
 struct WindowMessage
 {

@@ -12,9 +12,9 @@ namespace qmt {
 
 SimAc::SimAc(const AcProfile& PROFILE, uint32_t STAND_ID, double LAT, double LON, double HEADING,
              bool NO_CABIN_LIGHT)
-    : AcProfile(PROFILE), lat(LAT), lon(LON), heading(HEADING), standId(STAND_ID),
-      noCabinLight(NO_CABIN_LIGHT ? 1 : 0)
+    : lat(LAT), lon(LON), heading(HEADING), standId(STAND_ID), noCabinLight(NO_CABIN_LIGHT ? 1 : 0)
 {
+    gf_copyAcProfile(*this, PROFILE);
 }
 
 LiveAc::LiveAc(const StreamPos& FIRST_POINT, const AcProfile& PROFILE, double REPORT_TIME)

@@ -250,6 +250,7 @@ struct LiveAc : SimAc {
 
 // ---- records ----
 
+// Copies every field of the profile; the records take theirs through it when they are made.
 void gf_copyAcProfile(AcProfile& TARGET, const AcProfile& SOURCE);
 // Name of an AcState / FlightState value; std::out_of_range for an unknown value.
 std::string_view gf_lifeStateName(uint32_t STATE);

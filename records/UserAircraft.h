@@ -3,6 +3,7 @@
 // reports and every floor above it reads.
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 namespace qmt {
@@ -35,5 +36,11 @@ extern std::string g_userCallsign;
 
 // The configured simulator is MSFS 2020 (else 2024); follows the simulator choice setting.
 extern std::atomic<bool> g_isMsfs2020;
+// The simulator's number in the files we write (airport files, the archive's folders): 1 for
+// MSFS 2020, 2 for MSFS 2024. Read from g_isMsfs2020 at each use, so that the two never disagree.
+struct SimNumber {
+    operator int32_t() const { return g_isMsfs2020.load() ? 1 : 2; }
+};
+inline constexpr SimNumber g_simNumber{};
 
 } // namespace qmt

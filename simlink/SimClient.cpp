@@ -460,7 +460,7 @@ void SimClient::lf_onUserData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG, bool SE
     g_userParkNoteRequested.store(true);
     if (SECOND) {
         g_simSecondFlag.store(true);
-        g_realignDeadline.store(true);
+        gf_askDeadlineRealign();
     }
 }
 
@@ -606,8 +606,15 @@ void lf_simClientThread()
 
 } // namespace
 
+bool gf_takeSimSecond()
+{
+    return g_simSecondFlag.exchange(false);
+}
+
 void gf_startSimClient()
 {
+    // A new session's connection starts without the last one's request error.
+    g_simConnectError.store(false);
     if (s_clientThread.joinable()) {
         const SimLinkState state = g_simLinkState.load();
         if (state == SimLinkState::connecting || state == SimLinkState::connected) {

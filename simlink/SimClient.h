@@ -65,6 +65,8 @@ extern std::atomic<std::uint32_t> g_userObjectId;
 extern std::atomic<bool> g_simConnectError;
 // Raised by the simulator thread with each once-a-second user-aircraft answer.
 extern std::atomic<bool> g_simSecondFlag;
+// Worker: whether a once-a-second answer came since the last call (lowers g_simSecondFlag).
+bool gf_takeSimSecond();
 // A flight runs in the simulator (between its start and stop events).
 extern std::atomic<bool> g_simFlightRunning;
 // Raised by the simulator thread when the park airport of the user should be looked at; the

@@ -366,11 +366,6 @@ std::string gf_hoursWriteText(HoursBitset HOURS)
     return {};
 }
 
-int32_t gf_simNumber()
-{
-    return g_isMsfs2020.load() ? 1 : 2;
-}
-
 void gf_initApfSettingNames()
 {
     for (size_t i = 0; i < kApfSettingCount; ++i) {
@@ -834,6 +829,8 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
 
     gf_windowSetStandCount(static_cast<int>(g_stands.size()));
     gf_numberStandsAndAdjacency(g_stands);
+    // The table stays as read until the next airport file: no spare room.
+    g_stands.shrink_to_fit();
 
     gf_logLine(fmt::format("Airport file read from '{}' for {}", shownName, INFO.airportName));
     gf_logContinuation(fmt::format("{:24}: {}", "publisher", INFO.publisher));

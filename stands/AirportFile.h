@@ -27,10 +27,6 @@ extern int32_t g_rtTrafficWeek;
 // The park airport's file has been read.
 extern uint8_t g_apfRead;
 
-// Simulator number written into meta blocks: 1 for the 2020 simulator, 2 for the 2024 one
-// (follows the configured simulator).
-int32_t gf_simNumber();
-
 // Fills g_apfSettingNames from the parameter objects.
 void gf_initApfSettingNames();
 

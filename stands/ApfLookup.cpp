@@ -10,6 +10,7 @@
 #include "core/Text.h"
 #include "core/XmlMeta.h"
 #include "records/Stand.h"
+#include "records/UserAircraft.h"
 #include "stands/AirportFile.h"
 
 #include <fmt/format.h>
@@ -26,6 +27,11 @@ namespace qmt {
 namespace fs = std::filesystem;
 
 std::string g_archiveBaseUrl = "https://www.quillon-traffic.net/";
+
+void gf_setArchiveBaseUrl(std::string URL)
+{
+    g_archiveBaseUrl = std::move(URL);
+}
 
 namespace {
 
@@ -233,7 +239,7 @@ std::string lf_downloadArchivedApf(const std::string& NAME, const fs::path& LOCA
                    ? std::string()
                    : fmt::format("cannot copy '{}': {}", gf_pathToUtf8(*given), failure);
     }
-    const std::string address = g_archiveBaseUrl + gf_archiveFolderOf(NAME, gf_simNumber()) + NAME;
+    const std::string address = g_archiveBaseUrl + gf_archiveFolderOf(NAME, g_simNumber) + NAME;
     std::string why;
     if (!gf_download(address, LOCAL, &why)) {
         lf_removeIfPresent(LOCAL);

@@ -10,6 +10,8 @@ namespace qmt {
 // Address of the download site in front of "downloads/MSFS/" (configurable; tests
 // point it at a local server).
 extern std::string g_archiveBaseUrl;
+// Points g_archiveBaseUrl at another site (start-up, before any look-up).
+void gf_setArchiveBaseUrl(std::string URL);
 
 // An airport file given for an airport (on the command line): it stands in for the archive's
 // file of that airport, before any local file. Set before the worker starts; an empty FILE

@@ -9,6 +9,7 @@
 #include "core/Text.h"
 #include "core/XmlMeta.h"
 #include "records/ParkAirportIdentity.h"
+#include "records/UserAircraft.h"
 #include "stands/AirportFile.h"
 #include "stands/ApfSettings.h"
 #include "stands/Quality.h"
@@ -714,7 +715,7 @@ void lf_saveLearnedApf()
     }
     bool saved = false;
     try {
-        saved = gf_writeApf(file, path, ApfWriteMode::learned, gf_simNumber(), g_handmade != 0, gf_learnedKept());
+        saved = gf_writeApf(file, path, ApfWriteMode::learned, g_simNumber, g_handmade != 0, gf_learnedKept());
     } catch (const std::exception& e) {
         gf_logWarning(fmt::format("{}: {}", "lf_saveLearnedApf", e.what()));
     }

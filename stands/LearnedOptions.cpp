@@ -150,12 +150,6 @@ bool lf_setHalfHoursWrapped(StandOption& EARLIER, StandOption& NEWER, const std:
     return true;
 }
 
-void lf_countLearnedUpdate()
-{
-    ++g_learnedUpdates;
-    gf_windowSetLearnedUpdates(g_learnedUpdates);
-}
-
 void lf_newStandOption(Stand& STAND, const LiveAc& AC, WeekTime NOW, const std::string& REGISTRATION, uint8_t CPL)
 {
     AddedOption added;
@@ -214,7 +208,7 @@ void lf_addRealStandOption(int32_t STAND_ID, LiveAc& AC, int32_t EVENT)
         WeekTime lastSeen{opt.day, found->lastSlot};
         // The call may append to the options: no reference into them survives it.
         if (lf_standOptionSlots(now, *stand, index, lastSeen, AC, registration, cpl)) {
-            lf_countLearnedUpdate();
+            gf_countLearnedUpdate();
         } else {
             lf_newStandOption(*stand, AC, now, registration, cpl);
         }
@@ -289,7 +283,7 @@ void lf_addStandOption(Stand& STAND, AddedOption& OUT, AcKind KIND, WeekTime NOW
     opt.real = 1;
     opt.cpl = CPL;
     STAND.options.push_back(std::move(opt));
-    lf_countLearnedUpdate();
+    gf_countLearnedUpdate();
     OUT = AddedOption{STAND.options.back().optionId, 1};
 }
 

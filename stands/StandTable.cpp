@@ -103,6 +103,18 @@ bool gf_isAdjacent(const Stand& STAND, uint32_t OTHER_ID)
     return std::find(STAND.adjacent.begin(), STAND.adjacent.end(), OTHER_ID) != STAND.adjacent.end();
 }
 
+void gf_countLearnedUpdate()
+{
+    ++g_learnedUpdates;
+    gf_windowSetLearnedUpdates(g_learnedUpdates);
+}
+
+void gf_clearLearnedUpdates()
+{
+    g_learnedUpdates = 0;
+    gf_windowSetLearnedUpdates(0);
+}
+
 void gf_resetStandsForTests()
 {
     g_stands.clear();
@@ -203,8 +215,7 @@ Stand* gf_findStandNear(double LATITUDE, double LONGITUDE, const AcProfile& AIRC
         const double widened = std::min(AIRCRAFT.halfSpan - NM_PER_METRE, kLargestRadiusNm);
         result->radius = std::max(result->radius, widened);
         result->radiusChanged = 1;
-        ++g_learnedUpdates;
-        gf_windowSetLearnedUpdates(g_learnedUpdates);
+        gf_countLearnedUpdate();
     }
     return result;
 }

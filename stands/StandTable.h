@@ -34,6 +34,10 @@ extern ParkApfInfo g_parkApfInfo;
 extern int64_t g_qualityFactors;
 // Learned changes since the last save of the learned file.
 extern uint32_t g_learnedUpdates;
+// One more learned change (a stand option added or renewed), shown in the window.
+void gf_countLearnedUpdate();
+// A newly read airport file has no learned changes yet.
+void gf_clearLearnedUpdates();
 
 // Packs and unpacks the two quality factors.
 int64_t gf_packQualityFactors(int32_t REAL, int32_t SOFT);

@@ -10,6 +10,7 @@
 #include "engine/AcLists.h"
 #include "feed/TrafficFeed.h"
 #include "parking/ParkAirport.h"
+#include "parking/ParkChange.h"
 #include "parking/Reconcile.h"
 #include "simlink/SimClient.h"
 

@@ -1,15 +1,20 @@
 #include "TestFolder.h"
 #include "app/MainWindow.h"
 #include "app/Worker.h"
+#include "core/Airports.h"
 #include "core/Parameters.h"
 #include "core/Paths.h"
 #include "core/Reset.h"
+#include "core/StatusLine.h"
 #include "core/StopFlags.h"
 #include "core/WindowState.h"
 #include "engine/AcLists.h"
 #include "engine/Commands.h"
 #include "feed/TrafficFeed.h"
+#include "parking/ParkAirport.h"
+#include "parking/ParkingReset.h"
 #include "parking/Reconcile.h"
+#include "parking/ParkChange.h"
 #include "platform/window_messages.h"
 #include "platform/window_shell.h"
 #include "stands/AirportFile.h"
@@ -17,7 +22,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 namespace qmt {
@@ -215,6 +223,99 @@ TEST_F(WindowTest, ParkTrafficOnlySetsTheRenewAllFlag)
     EXPECT_FALSE(gf_controlState("WEEK").enabled);
     gf_onParkTrafficOnlyChanged(false);
     EXPECT_FALSE(g_parkRenewAll);
+}
+
+// Every control reaches its command through WM_COMMAND with the value the control shows, and the
+// command's work is done by the worker at its next tick.
+TEST_F(WindowTest, EachControlReachesTheWorkerThroughItsCommand)
+{
+    gf_resetParkingForTests();
+    gf_setAirports({AirportEntry{IcaoCode("EHAM"), IataCode("AMS"), 52.3086, 4.7639, -11, 120, false},
+                    AirportEntry{IcaoCode("EHEH"), IataCode("EIN"), 51.4501, 5.3745, 74, 20, false}});
+    std::filesystem::create_directories(g_airportsPath);
+    std::ofstream(g_airportsPath / MY_PARK_AIRPORTS_FILE) << "EHAM\n";
+    RT_PARKTRAFFIC_ONLY.set(false);
+    SIM_CHOICE.set(2020);
+    MAX_LIVE_SEL.set(100);
+
+    struct Case {
+        const char* control;
+        std::function<void()> use;       // what the user does at the control
+        WindowCommand command;
+        std::function<void()> expectAfterTick;
+    };
+    const std::vector<Case> cases = {
+        {"park renew", [] {}, WindowCommand::parkRenew,
+         [] {
+             EXPECT_TRUE(g_parkChangeRequested);
+             EXPECT_NE(gf_statusText().find("will update static parking in 15 seconds"), std::string::npos);
+         }},
+        {"park check", [] { gf_enableControl(PARK_CHECK_BUTTON, false); }, WindowCommand::parkCheck,
+         [] {
+             gf_checkParkAirports();  // the worker's 5-second step
+             EXPECT_EQ(g_parkCheckRequested.load(), 0);
+             EXPECT_EQ(gf_statusText(), "park airports and stands are okay");
+             EXPECT_TRUE(gf_controlState(PARK_CHECK_BUTTON).enabled);
+         }},
+        {"destination", [] { gf_setControlText(DESTINATION.name(), " EHEH "); }, WindowCommand::destinationApply,
+         [] {
+             EXPECT_EQ(DESTINATION.value(), "EHEH");
+             ASSERT_FALSE(g_parkAirports.empty());
+             EXPECT_EQ(g_parkAirports.front().code, IcaoCode("EHEH"));
+         }},
+        {"unknown destination", [] { gf_setControlText(DESTINATION.name(), "ZZZZ"); }, WindowCommand::destinationApply,
+         [] { EXPECT_EQ(gf_statusText(), "airport ZZZZ is unknown"); }},
+        {"parked traffic only", [] { gf_checkControl(RT_PARKTRAFFIC_ONLY.name(), true); },
+         WindowCommand::parkTrafficOnly,
+         [] {
+             EXPECT_TRUE(RT_PARKTRAFFIC_ONLY.value());
+             EXPECT_TRUE(g_parkRenewAll);
+             EXPECT_TRUE(g_parkChangeRequested);
+         }},
+        {"max live, too many", [] { gf_setControlText(MAX_LIVE_SEL.name(), "9999"); }, WindowCommand::maxLiveSel,
+         [] {
+             EXPECT_EQ(MAX_LIVE_SEL.value(), 500);
+             EXPECT_EQ(gf_controlState(MAX_LIVE_SEL.name()).text, "500");
+         }},
+        {"max live, no number", [] { gf_setControlText(MAX_LIVE_SEL.name(), "many"); }, WindowCommand::maxLiveSel,
+         [] {
+             EXPECT_EQ(MAX_LIVE_SEL.value(), 500);
+             EXPECT_EQ(gf_controlState(MAX_LIVE_SEL.name()).text, "500");
+         }},
+        {"simulator", [] { gf_selectControlEntry(SIM_CHOICE.name(), 1); }, WindowCommand::simChoice,
+         [] {
+             EXPECT_EQ(SIM_CHOICE.value(), 2024);
+             EXPECT_EQ(gf_exitReason(), ExitReason::newSettings);
+         }},
+        {"new livery scan", [] { SCAN_LIVERIES.set(false); }, WindowCommand::newLiveryScan,
+         [] {
+             EXPECT_TRUE(SCAN_LIVERIES.value());
+             EXPECT_TRUE(g_exitRequested);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        gf_resetParkChangeForTests();
+        gf_enableParkControls();
+        gf_resetStatusForTests();
+        gf_clearExitReason();
+        g_exitRequested = false;
+        c.use();
+        gf_resetWindowMessagesForTests();
+        gf_postWindowMessage(WM_COMMAND, static_cast<std::int64_t>(c.command));
+        const auto message = gf_waitWindowMessage(std::chrono::milliseconds(0));
+        ASSERT_TRUE(message && message->id == WM_COMMAND);
+        gf_onWindowCommand(message->param);
+        gf_carryOutWindowRequests();
+        c.expectAfterTick();
+    }
+    // An id of no control does nothing.
+    gf_resetParkChangeForTests();
+    gf_onWindowCommand(0);
+    gf_carryOutWindowRequests();
+    EXPECT_FALSE(g_parkChangeRequested);
+    gf_resetParkingForTests();
+    gf_clearAirports();
 }
 
 TEST_F(WindowTest, ClosingTheWindowEndsTheProgramWhateverTheReason)

@@ -196,7 +196,9 @@ TEST_F(CfgFileTest, IvaoSectionsTakeTheAirlineFromTheTitle)
                                  "[fltsim.3]\ntitle=KLM B738 reg\natc_id=D-AIZZ\n"
                                  "[fltsim.4]\ntitle=B738klm\n"
                                  "[fltsim.5]\ntitle=B738 NOPE\ntexture=NONE\n"
-                                 "[fltsim.6]\ntitle=B738KLM\n");
+                                 "[fltsim.6]\ntitle=B738KLM\n"
+                                 "[fltsim.7]\ntitle=B738 KLM 7\ntexture=KLM\natc_parking_types=GATE\natc_parking_types=CARGO\n"
+                                 "[fltsim.8]\ntitle=B738 KLM 8\ntexture=KLM\natc_id=PH-AAA\natc_id=PH-BBB\n");
     std::vector<std::string> titles;
     for (const ScannedLivery& L : b738)
         titles.push_back(L.title + "/" + gf_airlineCode(L.kind.airlineId) + "/" + gf_modelCode(L.kind.modelId));
@@ -212,6 +214,8 @@ TEST_F(CfgFileTest, IvaoSectionsTakeTheAirlineFromTheTitle)
               (std::vector<std::string>{f + " [fltsim.2] misses airlinecode in title: KLM B738, and no regcode",
                                         f + "/texture.NONE [fltsim.5] does not exist",
                                         f + " [fltsim.6] title already exists: B738KLM",
+                                        f + " [fltsim.7] has more than one atc_parking_types key",
+                                        f + ", [fltsim.8], has more than one atc_id key",
                                         special.string() + " [fltsim.0] misses airlinecode in title: A320DLH, and no regcode"}));
     EXPECT_EQ(lines(g_invalidAirlines), (std::vector<std::string>{"klm          in " + f + "/aircraft.cfg [fltsim.4]"}));
 }

@@ -167,6 +167,36 @@ TEST(CfgReadersTest, KeyReadersApplyTheQuoteAndValueRules)
     EXPECT_EQ(g_stockContainerTypes.size(), 30u);
 }
 
+// The one-pass search of the key words finds what the plain searches of each word find.
+TEST(CfgReadersTest, KeyWordsOfALineAreThoseOfThePlainSearches)
+{
+    struct Case {
+        std::string_view line;
+        bool atcId;
+        bool parkingTypes;
+    };
+    const Case cases[] = {
+        {"atc_id=D-ABCD", true, false},
+        {"  atc_id=\"D-ABCD\" ; atc_parking_types=GATE", true, true},
+        {"atc_id_color=0xFFFFFF", false, false},
+        {"ATC_ID=D-ABCD", false, false},
+        {"atc_id =D-ABCD", false, false},
+        {"// atc_id=D-ABCD", true, false},
+        {"x atc_parking_types", false, true},
+        {"atc_parking_type=GATE", false, false},
+        {"_atc_id=_", true, false},
+        {"at_", false, false},
+        {"", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(lf_hasAtcIdLine(c.line), c.atcId) << c.line;
+        EXPECT_EQ(lf_hasAtcParkingTypesLine(c.line), c.parkingTypes) << c.line;
+        const KeyWords words = lf_keyWords(c.line);
+        EXPECT_EQ(words.atcId, c.atcId) << c.line;
+        EXPECT_EQ(words.atcParkingTypes, c.parkingTypes) << c.line;
+    }
+}
+
 TEST(CfgReadersTest, LongLinesAreMatchedWithoutRecursion)
 {
     const std::string value(2'000'000, 'x');

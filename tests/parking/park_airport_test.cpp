@@ -4,6 +4,7 @@
 #include "StaticParkingTest.h"
 
 #include "engine/Commands.h"
+#include "parking/ParkChange.h"
 #include "platform/sim_Control.h"
 #include "simlink/SimClient.h"
 #include "stands/ApfLookup.h"
