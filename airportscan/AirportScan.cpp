@@ -3,6 +3,7 @@
 
 #include "airportscan/ApfLinks.h"
 #include "airportscan/ScanSteps.h"
+#include "core/FileCommit.h"
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -32,6 +33,59 @@ namespace {
 thread_local ScanLogQuota* t_scanLogQuota = nullptr;
 
 constexpr std::size_t SCAN_LOG_RESERVE = 2048;
+
+// The new folders that the running scan writes my_simaddon and my_thirdparty into; empty outside
+// a scan. Taken alone (nothing is locked under it).
+std::mutex s_newFoldersMutex;
+fs::path s_newSimaddon;
+fs::path s_newThirdparty;
+
+// The scan writes its airport files into folders made new for it, each file once and straight,
+// and they take the old folders' places at its end: a scan that fails or is stopped leaves the
+// files of the last whole scan as they were, and no file is created where files were just
+// removed (a file system slow to reuse what was freed lately pays for that on every file).
+class ScanOutputs {
+public:
+    ScanOutputs() : m_simaddon(g_mySimaddonPath), m_thirdparty(g_myThirdpartyPath)
+    {
+        std::lock_guard lock(s_newFoldersMutex);
+        for (auto [commit, slot] : {std::pair{&m_simaddon, &s_newSimaddon}, std::pair{&m_thirdparty, &s_newThirdparty}}) {
+            if (commit->ready()) {
+                *slot = commit->newFolder();
+                continue;
+            }
+            // Without a new folder the files are replaced in place, one by one.
+            gf_logWarning("{}; the scan writes into {} itself", commit->failure(), gf_utf16ToUtf8(commit->folder()));
+            gf_removeFilesFromDirectory(commit->folder());
+        }
+    }
+    ~ScanOutputs() { lf_forget(); }
+    ScanOutputs(const ScanOutputs&) = delete;
+    ScanOutputs& operator=(const ScanOutputs&) = delete;
+
+    // The new folders take the old ones' places.
+    void commit()
+    {
+        lf_forget();
+        for (FolderCommit* commit : {&m_simaddon, &m_thirdparty}) {
+            std::string failure;
+            if (commit->ready() && !commit->commit(failure)) {
+                gf_logWarning("{} keeps the files of the last scan: {}", gf_utf16ToUtf8(commit->folder()), failure);
+            }
+        }
+    }
+
+private:
+    static void lf_forget()
+    {
+        std::lock_guard lock(s_newFoldersMutex);
+        s_newSimaddon.clear();
+        s_newThirdparty.clear();
+    }
+
+    FolderCommit m_simaddon;
+    FolderCommit m_thirdparty;
+};
 
 // What one scan collected goes on every way out of it, and the facility connection is closed:
 // the next scan starts clean and no connection outlives the scan.
@@ -96,6 +150,37 @@ bool ScanLogQuota::take()
         return true;
     }
     ++m_leftOut;
+    return false;
+}
+
+fs::path lf_scanOutputFolder(const fs::path& FOLDER)
+{
+    std::lock_guard lock(s_newFoldersMutex);
+    if (!s_newSimaddon.empty() && FOLDER == g_mySimaddonPath) {
+        return s_newSimaddon;
+    }
+    if (!s_newThirdparty.empty() && FOLDER == g_myThirdpartyPath) {
+        return s_newThirdparty;
+    }
+    return FOLDER;
+}
+
+bool lf_writeScanOutput(std::string_view BYTES, const fs::path& FILE)
+{
+    bool straight = false;
+    {
+        const fs::path folder = FILE.parent_path();
+        std::lock_guard lock(s_newFoldersMutex);
+        straight = !folder.empty() && (folder == s_newSimaddon || folder == s_newThirdparty);
+    }
+    if (!straight) {
+        return gf_commitFile(BYTES, FILE);
+    }
+    std::string failure;
+    if (gf_writeNewFile(BYTES, FILE, failure)) {
+        return true;
+    }
+    gf_logWarning("{} could not be saved: {}", gf_utf16ToUtf8(FILE), failure);
     return false;
 }
 
@@ -220,7 +305,7 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
     }
     lf_copyThirdpartyToTblo(pool);
     lf_zipTblo(pool);
-    const std::size_t thirdparty = gf_countFolderEntries(g_myThirdpartyPath);
+    const std::size_t thirdparty = gf_countFolderEntries(lf_scanOutputFolder(g_myThirdpartyPath));
     gf_windowSetThirdpartyCount(static_cast<std::uint32_t>(thirdparty));
     gf_repaintWindow();
     return thirdparty != 0;
@@ -228,14 +313,14 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
 
 void lf_scanAndReport(const std::vector<fs::path>& FOLDERS)
 {
-    gf_removeFilesFromDirectory(g_mySimaddonPath);
-    gf_removeFilesFromDirectory(g_myThirdpartyPath);
+    ScanOutputs outputs;
     const bool found = lf_runAirportScan(FOLDERS);
     if (gf_stopRequested()) {
         // A scan cut short found only part of the airports: the next start scans again.
         gf_logLine("The airport scan was stopped before its end; it runs again at the next start");
         return;
     }
+    outputs.commit();
     if (!found) {
         gf_setStatus("Warning: Scan has not found any add-on airports", true);
     }

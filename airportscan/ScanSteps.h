@@ -37,6 +37,15 @@ bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS);
 // Hands each folder to the streamed scan or the BGL walk.
 void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL);
 
+// ---- output folders ----
+
+// Where the scan writes the files of FOLDER (my_simaddon or my_thirdparty): the folder made new
+// for the running scan, which takes FOLDER's place at its end; FOLDER itself outside a scan.
+std::filesystem::path lf_scanOutputFolder(const std::filesystem::path& FOLDER);
+// Writes a link file or generated airport file: straight into a folder made new for the running
+// scan, else through the crash-safe writer. A failure is a warning in the log; false then.
+bool lf_writeScanOutput(std::string_view BYTES, const std::filesystem::path& FILE);
+
 // ---- facility data ----
 
 // Reads the airport's stands from the simulator and generates its airport file. An airport
