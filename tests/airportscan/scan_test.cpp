@@ -330,6 +330,49 @@ TEST_F(AirportScanTest, StoppedScanIsAskedForAgain)
     EXPECT_THAT(logText(), ::testing::HasSubstr("The airport scan was stopped before its end"));
 }
 
+// The airport files of the last whole scan stay as they were until a scan ends whole: one that
+// is stopped or fails (no simulator for facility data) leaves them, one that ends replaces them
+// all at once, leaving no folder of its own behind.
+TEST_F(AirportScanTest, OnlyAWholeScanReplacesTheFilesOfTheLastOne)
+{
+    make2020Installation();
+    const auto lastScan = [] {
+        gf_removeFilesFromDirectory(g_myThirdpartyPath);
+        writeFile(g_myThirdpartyPath / "EHLE.xml", "EHLE of the last scan");
+        writeFile(g_myThirdpartyPath / "RJAA.xml", "RJAA of the last scan");
+        writeFile(g_mySimaddonPath / "EHAM.txt", "EHAM of the last scan");
+    };
+    const auto untouched = [](const std::string& CASE) {
+        EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml", "RJAA.xml"})) << CASE;
+        EXPECT_EQ(readFile(g_myThirdpartyPath / "EHLE.xml"), "EHLE of the last scan") << CASE;
+        EXPECT_EQ(readFile(g_mySimaddonPath / "EHAM.txt"), "EHAM of the last scan") << CASE;
+    };
+    const auto noScanFolderLeft = [](const std::string& CASE) {
+        EXPECT_EQ(folderNames(g_airportsPath), (std::set<std::string>{"learned", "my_simaddon", "my_thirdparty"})) << CASE;
+    };
+
+    lastScan();
+    g_stopSession = true;
+    gf_scanAirports();
+    untouched("stopped");
+    noScanFolderLeft("stopped");
+    g_stopSession = false;
+
+    lastScan();
+    gf_simStandIn().setRunning(false);
+    EXPECT_THROW(gf_scanAirports(), UserErrorException);
+    untouched("failed");
+    noScanFolderLeft("failed");
+    gf_simStandIn().setRunning(true);
+
+    lastScan();
+    gf_scanAirports();
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml", "EHRD.txt"}));
+    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"), ::testing::HasSubstr("Northwind Sceneries"));
+    EXPECT_EQ(readFile(g_mySimaddonPath / "EHAM.txt"), "archive/simaddon/EHAM.xml\n");
+    noScanFolderLeft("whole");
+}
+
 // Where a package has a layout.json, only the BGL files it lists are read (compared without
 // regard to case); packages linked into Community are followed once, and never back up.
 TEST_F(AirportScanTest, LayoutListsTheFilesAndLinkedPackagesAreFollowed)
