@@ -610,10 +610,10 @@ def measure_start(res, obj):
             later.append(m[0])
     if res.ac.category == "Rotorcraft":
         # A helicopter may slow to a hover right after its start: its first seconds are judged
-        # against what its reports said then.
-        delay = res.best_delay if math.isfinite(res.best_delay) else DOCUMENTED_DELAY_S
-        since = first.t - delay
-        reported = [r[4] for r in res.ac.reports if since - 3.0 <= r[0] <= since + NEW_OBJECT_S + 3.0]
+        # against what its reports said then (at the documented delay: over a hover every delay
+        # looks best).
+        since = first.t - DOCUMENTED_DELAY_S
+        reported = [r[4] for r in res.ac.reports if since - 5.0 <= r[0] <= since + NEW_OBJECT_S + 5.0]
         rep = reported_at(res.ac, since)
         reported += [rep[3]] if rep is not None else []
         if reported:
