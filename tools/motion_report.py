@@ -437,6 +437,16 @@ def motion(obj, i, seconds=1.0):
     return d / dt / KT, bearing_deg(a.lat, a.lon, b.lat, b.lon), (b.alt - a.alt) / dt * 60.0
 
 
+def removal_reason(ac, obj, removals):
+    """The reason the log gives for the removal of OBJ: the log's removals of a callsign come in the
+    order of its objects, but for those the simulator took away by itself, which it does not log."""
+    if obj.by_simulator:
+        return "removed by the simulator"
+    reasons = removals.get(obj.tail, [])
+    k = sum(1 for o in ac.objects[:ac.objects.index(obj)] if not o.by_simulator and o.tail == obj.tail)
+    return reasons[k] if k < len(reasons) else "?"
+
+
 def min_air_kt(ac):
     return MIN_AIR_KT.get(ac.category, MIN_AIR_KT_OTHER) if ac.known else MIN_AIR_KT_OTHER
 
@@ -493,9 +503,7 @@ def measure_comeback(res, obj, following, removals):
     away = following.samples[0].t - last.t
     if away <= SPEED_LIMITS["come_back_s"]:
         return
-    reasons = removals.get(obj.tail, [])
-    k = ac.objects.index(obj)
-    if not obj.by_simulator and k < len(reasons) and reasons[k] in LEFT_RULES:
+    if removal_reason(ac, obj, removals) in LEFT_RULES:
         return
     t0, t1 = last.t - DOCUMENTED_DELAY_S, following.samples[0].t - DOCUMENTED_DELAY_S
     times = [t0] + [t for t in ac.times if t0 < t < t1] + [t1]
@@ -576,10 +584,7 @@ def measure_object(res, obj, end_time, removals):
             later = [r for r in ac.reports if t0 < r[0] <= t0 + REMOVAL_LOOK_S]
             moving = [r for r in later if r[5] and TAXI_KT[0] <= r[4] <= TAXI_KT[1]]
             if len(moving) >= 2:
-                # the log's removals of the callsign come in the order of its objects
-                reasons = removals.get(obj.tail, [])
-                k = ac.objects.index(obj)
-                reason = reasons[k] if k < len(reasons) else "?"
+                reason = removal_reason(ac, obj, removals)
                 if reason not in USER_RULES:
                     res.taxi_removed.append((last.t, reason))
 

@@ -49,20 +49,22 @@ def scenario_lines(scenario):
 
 
 def recording_lines(scenario, change, spans):
-    """One object per (start, stop) span, showing the scenario's seconds from START to STOP, and the
+    """One object per (start, stop[, removed by the simulator]) span, showing the scenario's seconds from START to STOP, and the
     clock's notes to 140 s; CHANGE(age, frame values) may alter a frame (values["at"](t) moves it to
     the reported track's point at the scenario second t)."""
     reported, _, callsign, _ = SCENARIOS[scenario]
-    for k, (start, stop) in enumerate(spans):
+    for k, (start, stop, *by_simulator) in enumerate(spans):
         yield "O,{},{},ai,{},Generic".format(int(start * FPS), 7 + k, callsign)
         yield "S,{},{},flying {}".format(int(start * FPS), 7 + k, callsign)
+        if by_simulator:
+            yield "S,{},{},removed by the simulator".format(int(stop * FPS), 7 + k)
     for frame in range(int(140 * FPS)):
         t = frame / FPS
         if frame % FPS == 0:
             yield "S,{},0,scenario_time {}".format(frame, t)
         if frame == int(96 * FPS):
-            yield "S,{},7,taxi {}".format(frame, callsign)
-        for k, (start, stop) in enumerate(spans):
+            yield "S,{},{},taxi {}".format(frame, 6 + len(spans), callsign)
+        for k, (start, stop, *_) in enumerate(spans):
             if not start <= t < stop:
                 continue
             values = {"hdg": 90.0, "bank": 0.0}
@@ -162,7 +164,7 @@ def unchanged(age, v):
 ALL = ["--speed-limits"]
 LANDING = [(36.0, 140.0)]
 # name, scenario, change, what the report prints (None: every limit holds), its exit code, the spans of
-# the objects (scenario seconds), the reason the log gives for the first object's removal, options
+# the objects (scenario seconds), the reason the log gives for the first removal it logs, options
 CASES = [
     ("as reported", "landing", unchanged, None, 0, LANDING, "park airport given up", ALL),
     ("steep touchdown", "landing", steep, "touchdown at -1500 ft/min", 1, LANDING, None, []),
@@ -174,6 +176,8 @@ CASES = [
     ("removed taxiing", "landing", unchanged, "removed taxiing at 110 s (held too long)", 1, [(36.0, 110.0)],
      "held too long", []),
     ("kept off the user", "landing", unchanged, None, 0, [(36.0, 110.0)], "too close to the user", []),
+    ("kept off the user after a removal by the simulator", "landing", unchanged, None, 0,
+     [(36.0, 50.0, True), (56.0, 110.0)], "too close to the user", ALL),
     ("crawling in the air", "landing", crawling, "slow in the air: 8 s below 100 kt", 1, LANDING, None, ALL),
     ("speed steps", "landing", pacing, "speed changes of more than 20 kt within 1 s", 1, LANDING, None, ALL),
     ("speed steps, not counted", "landing", pacing, "~ speed changes of more than 20 kt within 1 s", 0, LANDING,
