@@ -160,7 +160,7 @@ class Obj:
         self.live = False
         self.by_simulator = False  # the simulator took it away by itself
         self.state = "unknown"
-        self.below = []            # (frame, height above the ground, lat, lon) of frames below it
+        self.below = []            # frames below the ground: (scenario seconds, height, lat, lon, age)
         self.created = 0           # frame
 
 
@@ -242,7 +242,7 @@ def read_recording(path):
             obj.below.append((int(fields[1]), agl, float(fields[3]), float(fields[4])))
     for obj in objects.values():
         obj.times = [x.t for x in obj.samples]
-        obj.below = [(time_of(f) , agl, lat, lon, (f - obj.created) / FPS) for f, agl, lat, lon in obj.below]
+        obj.below = [(time_of(f), agl, lat, lon, (f - obj.created) / FPS) for f, agl, lat, lon in obj.below]
     return {k: v for k, v in objects.items() if k not in users}, (times[0], times[-1])
 
 
@@ -462,7 +462,7 @@ def measure_speeds(res, obj):
     helicopter = ac.category == "Rotorcraft"
     slowest = min_air_kt(ac)
     pace = [None] * len(samples)  # speed over the half second up to each sample
-    slow_since = None
+    slow_since, slowest_now = None, float("inf")
     reversing = False
     for i in range(1, len(samples)):
         a, b = samples[i - 1], samples[i]
@@ -476,10 +476,11 @@ def measure_speeds(res, obj):
             continue
         speed = motion(obj, i)[0]
         if not helicopter and b.agl > SPEED_LIMITS["slow_height_ft"] and speed < slowest:
-            slow_since = a.t if slow_since is None else slow_since
+            if slow_since is None:
+                slow_since, slowest_now = a.t, speed
+            slowest_now = min(slowest_now, speed)
             if b.t - slow_since > res.slow_s:
-                res.slow_s, res.slow_at = b.t - slow_since, slow_since
-            res.slow_kt = min(res.slow_kt, speed)
+                res.slow_s, res.slow_at, res.slow_kt = b.t - slow_since, slow_since, slowest_now
         else:
             slow_since = None
         if pace[i] is not None and pace[j] is not None and abs(pace[i] - pace[j]) > SPEED_LIMITS["step_kt"]:
@@ -702,7 +703,7 @@ def judge(res):
     for t in res.reversals:
         res.speed_broken.append("heading reversed within 1 s in the air at {:.0f} s".format(t))
     if res.slow_s > SPEED_LIMITS["slow_s"]:
-        res.speed_broken.append("slow in the air: {:.0f} s below {:.0f} kt from {:.0f} s (down to {:.0f} kt)".format(
+        res.speed_broken.append("slow in the air: {:.1f} s below {:.0f} kt from {:.0f} s (down to {:.0f} kt)".format(
             res.slow_s, min_air_kt(res.ac), res.slow_at, res.slow_kt))
     for t, away in res.comebacks:
         res.speed_broken.append("ended in the air at {:.0f} s, back {:.0f} s later".format(t, away))
@@ -817,7 +818,8 @@ def report(results, removals, start, end, quiet, speed_limits):
             fmt(r.taxi_kt), fmt(r.turn_deg_s, "{:.1f}"), fmt(offg, "{:.1f}"), fmt(offa, "{:.1f}"), tds[:13],
             r.low_climbs, fmt(r.frozen_s, "{:.1f}"), "{}/{}".format(fmt(r.first_peak_kt), fmt(r.later_kt)),
             fmt(r.best_delay, "{:.1f}"), fmt(r.best_median), fmt(r.best_p95), fmt(doc), len(r.taxi_removed),
-            fmt(r.slow_s), fmt(step, "{:.1f}"), fmt(min((t[3] for t in r.touchdowns), default=None)),
+            fmt(r.slow_s), fmt(step, "{:.1f}"),
+            fmt(min((t[3] for t in r.touchdowns if math.isfinite(t[3])), default=None)),
             len(r.reversals), fmt(max((c[1] for c in r.comebacks), default=None)), len(r.below)))
         for b in r.broken:
             print("          ! {}".format(b))
@@ -840,7 +842,7 @@ def report(results, removals, start, end, quiet, speed_limits):
               fmt(max(best, default=None), "{:.1f}"), DOCUMENTED_DELAY_S,
               fmt(statistics.median(doc) if doc else None), fmt(percentile(doc, 0.95) if doc else None)))
     fixed = [r for r in results if r.ac.category != "Rotorcraft"]
-    landing = [t[3] for r in fixed for t in r.touchdowns]
+    landing = [t[3] for r in fixed for t in r.touchdowns if math.isfinite(t[3])]
     print("       speeds: {} fixed-wing aircraft slow in the air for more than {:.0f} s (longest {} s), speed "
           "changes of more than {:.0f} kt within 1 s on {} of the airborne time, fixed-wing touchdowns at {} to {} "
           "kt, {} heading reversals in the air, {} ended in the air and came back, {} frames below the ground".format(
