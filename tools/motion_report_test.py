@@ -112,7 +112,7 @@ def crabbing(age, v):
 
 
 def crawling(age, v):
-    # 8 s at half its speed high on final, then as fast again until back on the track
+    # 8 s at half its speed high on final, then at 1.5 times it until back on the track
     v["at"](age + 1.0 - lag(age, 5.0, 8.0, 0.5))
 
 
