@@ -96,9 +96,8 @@ bool lf_takeAirport(const fs::path& FOLDER, std::string_view CODE, const Package
     }
     lf_tellTwoSources(CODE, earlier, later);
     if (replaces) {
-        std::error_code ec;
-        fs::remove(FOLDER / gf_apfTxtPath(CODE), ec);
-        fs::remove(FOLDER / gf_apfXmlPath(CODE), ec);
+        lf_removeScanOutput(FOLDER / gf_apfTxtPath(CODE));
+        lf_removeScanOutput(FOLDER / gf_apfXmlPath(CODE));
     }
     return replaces;
 }
@@ -118,8 +117,11 @@ bool lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::stri
     if (!lf_takeAirport(FOLDER, CODE, FROM)) {
         return false;
     }
-    if (ec || !lf_writeScanOutput(ARCHIVE_PATH + "\n", link)) {
-        gf_scanLog("{}could not write link file {}", "===> ", gf_utf16ToUtf8(link));
+    std::string failureLine = fmt::format("{}could not write link file {}", "===> ", gf_utf16ToUtf8(link));
+    if (ec) {
+        gf_scanLog(failureLine);
+    } else {
+        lf_writeScanOutput(ARCHIVE_PATH + "\n", link, std::move(failureLine));
     }
     return true;
 }
@@ -215,7 +217,7 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
     std::sort(RECORD.stands.begin(), RECORD.stands.end(),
               [](const Stand& A, const Stand& B) { return A.name < B.name; });
     // The document is made before the file is claimed, so that the tasks make theirs at the same time.
-    const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, g_simNumber);
+    std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, g_simNumber);
     {
         std::lock_guard lock(g_apfWriteMutex);
         if (!fs::exists(folder)) {
@@ -236,8 +238,11 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
     gf_scanLog("Generated {}{}: {} position{}{}", fileName, origin, n, gf_plural(n),
                HELIPADS >= 1 ? fmt::format(", of which {} helipad{}\n", HELIPADS, gf_plural(HELIPADS)) : "");
     const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
-    if (!text || !lf_writeScanOutput(*text, file)) {
-        gf_scanLog("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
+    std::string failureLine = fmt::format("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
+    if (text) {
+        lf_writeScanOutput(std::move(*text), file, std::move(failureLine));
+    } else {
+        gf_scanLog(failureLine);
     }
 }
 

@@ -42,9 +42,14 @@ void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool&
 // Where the scan writes the files of FOLDER (my_simaddon or my_thirdparty): the folder made new
 // for the running scan, which takes FOLDER's place at its end; FOLDER itself outside a scan.
 std::filesystem::path lf_scanOutputFolder(const std::filesystem::path& FOLDER);
-// Writes a link file or generated airport file: straight into a folder made new for the running
-// scan, else through the crash-safe writer. A failure is a warning in the log; false then.
-bool lf_writeScanOutput(std::string_view BYTES, const std::filesystem::path& FILE);
+// Writes a link file or generated airport file: into a folder made new for the running scan by
+// its one writer thread, straight, else at once through the crash-safe writer. A failure is a
+// warning in the log and FAILURE_LINE in the scan log.
+void lf_writeScanOutput(std::string BYTES, const std::filesystem::path& FILE, std::string FAILURE_LINE);
+// Removes such a file, after what was handed to the writer before.
+void lf_removeScanOutput(const std::filesystem::path& FILE);
+// Waits until the files handed to the writer are written (before the folders are read).
+void lf_scanOutputsWritten();
 
 // ---- facility data ----
 

@@ -169,6 +169,7 @@ std::optional<std::vector<char>> lf_readFileBytes(const fs::path& PATH)
 void lf_copySimaddonToTblo()
 {
     std::size_t copied = 0;
+    lf_scanOutputsWritten();
     const fs::path simaddon = lf_scanOutputFolder(g_mySimaddonPath);
     for (const fs::path& file : gf_collectXmlFiles(simaddon)) {
         const std::string code = gf_upper(file.stem().string());
@@ -205,6 +206,7 @@ void lf_copyThirdpartyToTblo(ScanPool& POOL)
 {
     // Loading every file to tell its origin is most of this step: the scan workers load them,
     // and the files are removed or copied here in their order.
+    lf_scanOutputsWritten();
     const fs::path thirdparty = lf_scanOutputFolder(g_myThirdpartyPath);
     const auto take = [&thirdparty](const fs::path& APF, TbloVerdict* VERDICT) {
         switch (VERDICT != nullptr ? *VERDICT : lf_thirdpartyVerdict(APF)) {
