@@ -30,7 +30,8 @@ class ScanPool;
 // The scan folders of the configured simulator: "Official" (2020) or "StreamedPackages" (2024),
 // then "Community"; a folder whose install path is unknown is left out.
 std::vector<std::filesystem::path> lf_scanFolderList();
-// Empties the output folders, scans, reports an empty result and clears SCAN_AIRPORTS.
+// Scans into new output folders, which replace the old ones only when the scan ends whole, reports
+// an empty result and clears SCAN_AIRPORTS.
 void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS);
 // The scan with its log; true when my_thirdparty holds an entry afterwards.
 bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS);
