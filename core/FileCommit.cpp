@@ -252,6 +252,10 @@ bool gf_commitCopy(const fs::path& FROM, const fs::path& TO, std::string& FAILUR
 FolderCommit::FolderCommit(fs::path FOLDER)
     : m_folder(std::move(FOLDER)), m_new(lf_beside(m_folder, NEW_FOLDER_SUFFIX))
 {
+    if (m_folder.empty() || !m_folder.has_filename()) {
+        m_failure = "no folder to write anew";  // a new folder beside nothing would land anywhere
+        return;
+    }
     std::error_code ec;
     const fs::path old = lf_beside(m_folder, OLD_FOLDER_SUFFIX);
     // A kill between the two renames of a swap without exchange left the old files aside.
