@@ -198,6 +198,7 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
         gf_flushLog();
     }
     g_tbloZipped = 0;
+    g_bglNotReadInTime = 0;
     {
         std::lock_guard lock(g_scanLogMutex);
         if (g_scanLogLines.capacity() < SCAN_LOG_RESERVE) {
@@ -239,6 +240,13 @@ void lf_scanAndReport(const std::vector<fs::path>& FOLDERS)
     if (!found) {
         gf_setStatus("Warning: Scan has not found any add-on airports", true);
     }
+    if (const std::size_t unread = g_bglNotReadInTime.load(); unread > 0) {
+        gf_logWarning("{} BGL file{} or folder{} could not be read in time (see {}); the airports will be scanned "
+                      "again at the next start",
+                      unread, gf_plural(unread), gf_plural(unread), gf_utf16ToUtf8(g_scanLogPath));
+        gf_repaintWindow();
+        return;
+    }
     SCAN_AIRPORTS.set(false);
     gf_saveBoolParameter(SCAN_AIRPORTS);
     gf_checkControl(SCAN_AIRPORTS.name(), false);
@@ -251,8 +259,9 @@ void gf_scanAirports()
     gf_logLine("\n++++++++++++++++++++++++ airports scan {} starts +++++++++++++++++++++++++++++", "automatic ");
     gf_flushLog();
     try {
-        // Reader tasks of an earlier scan that outlived it must not write into this one.
-        gf_waitForBglTasks(SCAN_WAIT_LIMIT);
+        // Reader tasks of an earlier scan that outlived it must not write into this one; those
+        // given up after their time-out write into their own closed walk only.
+        gf_waitForBglTasks(SCAN_WAIT_LIMIT, false);
         lf_endScan();
         lf_prepareTblo();
         lf_scanAndReport(lf_scanFolderList());
