@@ -142,8 +142,9 @@ TEST_F(ScanTasksTest, OnePoolRunsEveryTaskOfAScanWhileAGivenUpTaskHoldsOneOfItsT
     {
         ScanPool pool;
         ScanTasks<int> tasks(pool, 30ms);
-        ASSERT_TRUE(tasks.start([held = gate.heldTask(-1)] {
-            gf_advanceScanClockForTests(30ms);
+        StalledReads reads(30ms);
+        ASSERT_TRUE(tasks.start([&reads, held = gate.heldTask(-1)] {
+            reads.stall();
             return held();
         }));
         EXPECT_THROW(tasks.takeOldest(), ScanTimedOut);
@@ -163,6 +164,7 @@ TEST_F(ScanTasksTest, OnePoolRunsEveryTaskOfAScanWhileAGivenUpTaskHoldsOneOfItsT
         ASSERT_EQ(results.size(), 200u);
         for (int i = 0; i < 200; ++i)
             EXPECT_EQ(results[static_cast<std::size_t>(i)], i);
+        EXPECT_TRUE(gf_waitForBglTasks(5s, false));
         EXPECT_EQ(g_runningBglTasks.load(), 1); // the given-up task still runs
     }
     EXPECT_LE(threads.size(), 3u);
@@ -212,12 +214,12 @@ TEST_F(ScanTasksTest, PoolHoldingTheNextTaskGivesItToTheFirstWorkerThatEndsAndDr
 TEST_F(ScanTasksTest, SlowWorkerTimesOutAndIsDroppedWhileItGoesOnAlone)
 {
     g_maxBglTasks = 2;
-    Gate gate;
-    ScanTasks<int> tasks(30ms);
     // The slow task outlasts its limit on the scan clock, whatever the machine's load.
-    ASSERT_TRUE(tasks.start([held = gate.heldTask(1)] {
-        gf_advanceScanClockForTests(30ms);
-        return held();
+    StalledReads reads(30ms);
+    ScanTasks<int> tasks(30ms);
+    ASSERT_TRUE(tasks.start([&reads] {
+        reads.stall();
+        return 1;
     }));
     ASSERT_TRUE(tasks.start([] { return 2; }));
     try {
@@ -228,8 +230,9 @@ TEST_F(ScanTasksTest, SlowWorkerTimesOutAndIsDroppedWhileItGoesOnAlone)
     }
     EXPECT_EQ(tasks.takeOldest(), 2);
     EXPECT_TRUE(tasks.empty());
+    EXPECT_TRUE(gf_waitForBglTasks(5s, false)); // only the given-up task still runs
     EXPECT_EQ(g_runningBglTasks.load(), 1);
-    gate.open();
+    reads.release();
     EXPECT_TRUE(gf_waitForBglTasks(5s));
     EXPECT_EQ(g_runningBglTasks.load(), 0);
     EXPECT_EQ(gf_futureTimeoutText(SCAN_WAIT_LIMIT), "Future wait timed out after 10 seconds");
