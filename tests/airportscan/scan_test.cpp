@@ -400,7 +400,7 @@ TEST_F(AirportScanTest, SecondPassWaitsABoundedTimeForReaders)
     late.handled = true;
     walk.finish(late);
     lf_readUnrecognisedBgls(community(), {ehle, hanging});
-    EXPECT_TRUE(scanLogHas("\nBGL: " + hanging.string() + "\n==> its reading did not end in time; it is left out of this scan"));
+    EXPECT_TRUE(scanLogHas("\nBGL: " + hanging.string() + "\n==> its reading did not end within 10 seconds; it is left out of this scan"));
     std::scoped_lock lock(g_allBglFilesMutex, g_handledBglFilesMutex);
     EXPECT_TRUE(g_allBglFiles.empty());
     EXPECT_TRUE(g_handledBglFiles.empty());
