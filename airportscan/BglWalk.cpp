@@ -227,8 +227,10 @@ bool lf_takeOldest(BglReads& READS)
 // the scan's POOL, noting each in HANDED_OUT; the folders are listed by scan workers ahead of the walk.
 // A folder that cannot be listed or an entry whose status cannot be read is logged and passed over.
 void lf_startReaders(const fs::path& FOLDER, ScanPool& POOL, BglReads& READS,
-                     const std::shared_ptr<const BglWalkState>& STATE, std::vector<fs::path>& HANDED_OUT)
+                     const std::shared_ptr<const BglWalkState>& STATE, const BglReader& READ,
+                     std::vector<fs::path>& HANDED_OUT)
 {
+    const auto reader = std::make_shared<const BglReader>(READ ? READ : BglReader(lf_processBGLfile));
     const auto walk = std::make_shared<const BglWalk>(BglWalk{FOLDER, gf_utf16ToUtf8(FOLDER)});
     PackageLayouts layouts(FOLDER);
     FolderWalkRules rules;
@@ -260,9 +262,9 @@ void lf_startReaders(const fs::path& FOLDER, ScanPool& POOL, BglReads& READS,
                 return true;
             }
             HANDED_OUT.push_back(path);
-            // The task holds the walk's state: a task given up may outlive the walk.
-            auto task = [STATE, path] {
-                lf_processBGLfile(path, STATE.get());
+            // The task holds the walk's state and its reader: a task given up may outlive the walk.
+            auto task = [STATE, reader, path] {
+                (*reader)(path, STATE.get());
                 return BglRead{};
             };
             // Stopped while waiting for a free worker, or while taking the oldest result.
@@ -324,7 +326,7 @@ bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
     return lf_utf8Size(PATH) >= MAX_PATH_CHARS || lf_namesExcludedPackage(PATH, SCAN_FOLDER);
 }
 
-void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL)
+void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL, const BglReader& READ)
 {
     gf_setStatus("Scanning for third party addon airports ...");
     gf_scanLog("\n\n\n+++++++++++++++++ Scanning for {} airports in:\n{}\n", "addon ", gf_utf16ToUtf8(FOLDER));
@@ -334,7 +336,7 @@ void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL)
     {
         // The scan's workers list the folders and read the files.
         BglReads reads(POOL, SCAN_WAIT_LIMIT, stop);
-        lf_startReaders(FOLDER, POOL, reads, walk, handedOut);
+        lf_startReaders(FOLDER, POOL, reads, walk, READ, handedOut);
         while (!reads.empty() && lf_takeOldest(reads)) {
         }
     }

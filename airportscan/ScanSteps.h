@@ -94,9 +94,12 @@ private:
 // library's parse error for text that is not JSON.
 std::vector<std::string> lf_parseLayoutJson(std::string_view TEXT);
 
+// The reader of one BGL file for a walk (tests give one that hangs, as on a drive that stopped
+// answering).
+using BglReader = std::function<void(const std::filesystem::path& PATH, const BglWalkState* WALK)>;
 // Walks one package folder: reads every BGL file that may hold an airport in a task of its own on
-// the scan's workers, then takes up the files in which no airport could be read.
-void lf_scanBglFolders(const std::filesystem::path& FOLDER, ScanPool& POOL);
+// the scan's workers (with READ), then takes up the files in which no airport could be read.
+void lf_scanBglFolders(const std::filesystem::path& FOLDER, ScanPool& POOL, const BglReader& READ = {});
 // Whether the walk of SCAN_FOLDER must neither use nor enter PATH: a path of 250 characters or
 // more, or one whose part below the scan folder names an excluded package.
 bool lf_isExcludedPackagePath(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
