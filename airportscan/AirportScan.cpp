@@ -163,7 +163,7 @@ std::vector<fs::path> lf_scanFolderList()
     return folders;
 }
 
-void lf_scanFolders(const std::vector<fs::path>& FOLDERS, ScanPool& POOL)
+void lf_scanFolders(const std::vector<fs::path>& FOLDERS, ScanPool& POOL, const BglReader& READ)
 {
     for (const fs::path& folder : FOLDERS) {
         if (folder.empty()) {
@@ -182,12 +182,12 @@ void lf_scanFolders(const std::vector<fs::path>& FOLDERS, ScanPool& POOL)
         if (gf_utf16ToUtf8(name) == STREAMED_PACKAGES_FOLDER) {
             lf_scanStreamedAirports(folder);
         } else {
-            lf_scanBglFolders(folder, POOL);
+            lf_scanBglFolders(folder, POOL, READ);
         }
     }
 }
 
-bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
+bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS, const BglReader& READ)
 {
     gf_logLine("The scan will search {} folder{}", FOLDERS.size(), gf_plural(FOLDERS.size()));
     gf_flushLog();
@@ -207,7 +207,7 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
     }
     // The scan's workers, started once for all its folders and for the tblo copy and zip.
     ScanPool pool;
-    lf_scanFolders(FOLDERS, pool);
+    lf_scanFolders(FOLDERS, pool, READ);
     if (gf_writeScanLogFile()) {
         gf_logLine("{} written", gf_utf16ToUtf8(g_scanLogPath));
     } else {
@@ -227,11 +227,11 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
     return thirdparty != 0;
 }
 
-void lf_scanAndReport(const std::vector<fs::path>& FOLDERS)
+void lf_scanAndReport(const std::vector<fs::path>& FOLDERS, const BglReader& READ)
 {
     gf_removeFilesFromDirectory(g_mySimaddonPath);
     gf_removeFilesFromDirectory(g_myThirdpartyPath);
-    const bool found = lf_runAirportScan(FOLDERS);
+    const bool found = lf_runAirportScan(FOLDERS, READ);
     if (gf_stopRequested()) {
         // A scan cut short found only part of the airports: the next start scans again.
         gf_logLine("The airport scan was stopped before its end; it runs again at the next start");

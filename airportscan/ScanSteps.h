@@ -24,18 +24,24 @@ struct AirportFile;
 struct BglResult;
 class ZipArchive;
 class ScanPool;
+class BglWalkState;
 
 // ---- driver ----
+
+// The reader of one BGL file for a walk (tests give one that hangs, as on a drive that stopped
+// answering).
+using BglReader = std::function<void(const std::filesystem::path& PATH, const BglWalkState* WALK)>;
 
 // The scan folders of the configured simulator: "Official" (2020) or "StreamedPackages" (2024),
 // then "Community"; a folder whose install path is unknown is left out.
 std::vector<std::filesystem::path> lf_scanFolderList();
-// Empties the output folders, scans, reports an empty result and clears SCAN_AIRPORTS.
-void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS);
+// Empties the output folders, scans, reports an empty result and clears SCAN_AIRPORTS, unless
+// the scan was stopped or left files or folders unread for want of time.
+void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS, const BglReader& READ = {});
 // The scan with its log; true when my_thirdparty holds an entry afterwards.
-bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS);
+bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS, const BglReader& READ = {});
 // Hands each folder to the streamed scan or the BGL walk.
-void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL);
+void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL, const BglReader& READ = {});
 
 // ---- facility data ----
 
@@ -94,9 +100,6 @@ private:
 // library's parse error for text that is not JSON.
 std::vector<std::string> lf_parseLayoutJson(std::string_view TEXT);
 
-// The reader of one BGL file for a walk (tests give one that hangs, as on a drive that stopped
-// answering).
-using BglReader = std::function<void(const std::filesystem::path& PATH, const BglWalkState* WALK)>;
 // Walks one package folder: reads every BGL file that may hold an airport in a task of its own on
 // the scan's workers (with READ), then takes up the files in which no airport could be read.
 void lf_scanBglFolders(const std::filesystem::path& FOLDER, ScanPool& POOL, const BglReader& READ = {});

@@ -376,6 +376,32 @@ TEST_F(AirportScanTest, HangingReadsCostTheirTimeOutAndEveryOtherAirportIsKept)
     }
 }
 
+// A scan that left a file unread for want of time keeps SCAN_AIRPORTS set and says why; the
+// next scan, whole, clears it.
+TEST_F(AirportScanTest, ScanThatLeftAFileUnreadIsAskedForAgain)
+{
+    const fs::path ehle = community() / "northwind-ehle" / "scenery" / "ehle.bgl";
+    bb::writeFile(ehle, airportBgl("EHLE", 52.46, 5.52));
+    bb::writeFile(community() / "northwind-ehrd" / "scenery" / "ehrd.bgl", airportBgl("EHRD", 51.95, 4.43));
+    SCAN_AIRPORTS.set(true);
+    {
+        StalledReads reads(SCAN_WAIT_LIMIT);
+        lf_scanAndReport({community()}, [&](const fs::path& PATH, const BglWalkState* WALK) {
+            if (PATH == ehle)
+                reads.stall();
+            lf_processBGLfile(PATH, WALK);
+        });
+        EXPECT_TRUE(SCAN_AIRPORTS.value());
+        EXPECT_THAT(logText(), ::testing::HasSubstr("1 BGL file or folder could not be read in time"));
+        EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHRD.xml"}));
+        reads.release();
+        EXPECT_TRUE(gf_waitForBglTasks(std::chrono::seconds(5)));
+    }
+    lf_scanAndReport({community()});
+    EXPECT_FALSE(SCAN_AIRPORTS.value());
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml", "EHRD.xml"}));
+}
+
 // A stop during the scan leaves SCAN_AIRPORTS set: the next start scans again.
 TEST_F(AirportScanTest, StoppedScanIsAskedForAgain)
 {
