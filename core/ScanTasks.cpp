@@ -49,6 +49,7 @@ std::optional<HeldTask>& s_held = *new std::optional<HeldTask>;
 std::atomic<bool> s_holding{false};
 
 bool lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK);
+bool lf_poolOpen(ScanPool::Shared& SHARED);
 
 // Tasks given up that still run (under s_taskEndMutex; read without it by mayPost).
 std::atomic<int> s_stalled{0};
@@ -84,7 +85,7 @@ std::optional<HeldTask> lf_takeHeldLocked()
     return next;
 }
 
-void lf_workerEnded();
+void lf_workerEnded(std::function<void()>* RUN_HERE = nullptr);
 
 // Queues a task taken from the holding place; a pool that ended meanwhile takes no task: the
 // place is given back and the task dropped unstarted, as the pool's end does with a task it
@@ -95,7 +96,9 @@ void lf_queueHeld(std::optional<HeldTask> NEXT)
         lf_workerEnded();
 }
 
-void lf_workerEnded()
+// RUN_HERE (given by a worker): the task held for this worker's pool, which the worker runs
+// next itself: handing it to another worker would cost a wake-up per file.
+void lf_workerEnded(std::function<void()>* RUN_HERE)
 {
     std::optional<HeldTask> next;
     {
@@ -115,15 +118,24 @@ void lf_workerEnded()
         next = lf_takeHeldLocked();
         s_taskEnded.notify_all();
     }
+    if (next && RUN_HERE != nullptr && !t_endAfterTask && next->pool == t_pool.lock() &&
+        lf_poolOpen(*next->pool)) {
+        *RUN_HERE = std::move(next->task);
+        return;
+    }
     lf_queueHeld(std::move(next));
 }
 
-// Lowers the count when the worker's body ends, whichever way it ends.
+// Lowers the count when the worker's body ends, whichever way it ends; RUN_HERE as for
+// lf_workerEnded.
 struct WorkerCountGuard {
-    WorkerCountGuard() = default;
+    explicit WorkerCountGuard(std::function<void()>* RUN_HERE) : m_runHere(RUN_HERE) {}
     WorkerCountGuard(const WorkerCountGuard&) = delete;
     WorkerCountGuard& operator=(const WorkerCountGuard&) = delete;
-    ~WorkerCountGuard() { lf_workerEnded(); }
+    ~WorkerCountGuard() { lf_workerEnded(m_runHere); }
+
+private:
+    std::function<void()>* m_runHere;
 };
 
 bool lf_stopAsked(const std::function<bool()>& STOP)
@@ -274,13 +286,17 @@ struct ScanPool::Shared {
                 tasks.pop_front();
                 waiting.fetch_sub(1, std::memory_order_relaxed);
             }
-            {
-                WorkerCountGuard guard;
-                task();
+            while (task) {
+                std::function<void()> next;
+                {
+                    WorkerCountGuard guard(&next);
+                    task();
+                }
+                // A thread runs in this one's place since its task was given up.
+                if (t_endAfterTask)
+                    return;
+                task = std::move(next);
             }
-            // A thread runs in this one's place since its task was given up.
-            if (t_endAfterTask)
-                return;
         }
     }
 };
@@ -308,6 +324,12 @@ bool lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK)
 }
 
 std::atomic<std::uint64_t> l_poolsStarted{0};
+
+bool lf_poolOpen(ScanPool::Shared& SHARED)
+{
+    std::lock_guard lock(SHARED.mutex);
+    return !SHARED.closed;
+}
 } // namespace
 
 std::uint64_t ScanPool::started() { return l_poolsStarted.load(); }
