@@ -23,6 +23,9 @@ public:
     ~StalledReads()
     {
         release();
+        // The stalled reads leave stall() before this ends: they touch it on their way out.
+        while (m_inside.load() > 0)
+            std::this_thread::yield();
         m_done = true;
         m_driver.join();
         gf_resetScanClockForTests();
@@ -33,9 +36,10 @@ public:
     // Called by a read that hangs: it waits until release().
     void stall()
     {
+        const std::shared_future<void> released = m_released;
         ++m_entered;
         ++m_inside;
-        m_released.wait();
+        released.wait();
         --m_inside;
     }
     void release()
