@@ -337,6 +337,10 @@ struct WalkEntry {
     std::string note;           // a note: the text to log at this place of the walk
     bool endsWalk = false;      // a note after which the walk goes no further
     bool timedOut = false;      // a note on a folder left unlisted for want of time
+    // A file read whole, as UTF-8 text, while its folder was open for the listing (textRead):
+    // its reader need not open it again.
+    std::string text;
+    bool textRead = false;
 };
 
 struct FolderWalkRules {

@@ -262,10 +262,11 @@ TEST_F(LiveryScanFlowTest, ReaderGivenUpReadsItsOwnScansListsWhileTheNextScanReb
     std::promise<std::size_t> found;
     LiveryWalkSeams slow;
     slow.waitLimit = 50ms;
-    slow.ordinaryReader = [&go, &found](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
+    slow.ordinaryReader = [&go, &found](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN,
+                                        std::string* READ) {
         while (!go.load(std::memory_order_relaxed))
             std::this_thread::yield();
-        LiveryList liveries = lf_searchLiveriesinFile(RANK, PATH, SCAN);
+        LiveryList liveries = lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
         found.set_value(liveries.size());
         return liveries;
     };
@@ -321,10 +322,11 @@ TEST_F(LiveryScanFlowTest, ScanStoppedInTheSecondFolderAndRunAgainEqualsAFreshSc
 
     SCAN_LIVERIES.set(true);
     LiveryWalkSeams stopping;
-    stopping.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
+    stopping.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN,
+                                 std::string* READ) {
         if (RANK == 2)
             g_stopSession = true;
-        return lf_searchLiveriesinFile(RANK, PATH, SCAN);
+        return lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
     };
     std::vector<std::filesystem::path> folders;
     lf_autoDetectAIPackages(m_community, folders);
@@ -353,7 +355,8 @@ TEST_F(LiveryScanFlowTest, StalledReadsCostTheirTimeOutAndEveryOtherFileIsKept)
     StalledReads reads(10s);
     LiveryWalkSeams seams;
     seams.waitLimit = 10s;
-    seams.ordinaryReader = [&](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot&) {
+    seams.ordinaryReader = [&](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot&,
+                               std::string*) {
         if (stalled.count(PATH) != 0)
             reads.stall();
         return LiveryList{ScannedLivery{PATH.string(), "", {1, 0, 1, 0, 0}, static_cast<int16_t>(RANK)}};
@@ -399,10 +402,11 @@ TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCou
         writeCfg(m_work / "many" / std::to_string(i) / "aircraft.cfg", text);
     }
     LiveryWalkSeams seams;
-    seams.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
+    seams.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN,
+                              std::string* READ) {
         if (PATH.parent_path().filename() == "7" || PATH.parent_path().filename() == "31")
             throw std::runtime_error("broken reader");
-        return lf_searchLiveriesinFile(RANK, PATH, SCAN);
+        return lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
     };
     LiveryScanRun run(lf_takeScanSnapshot());
     lf_searchLiveriesInFolder(1, m_work / "many", run, seams);
