@@ -87,4 +87,33 @@ void FolderHandle::readTextFile(const char* NAME, std::uintmax_t MAX_BYTES, Text
 
 #endif
 
+namespace {
+// The parent of a path the walk made ("" when it has no '/' past its first character).
+std::string_view lf_parentOf(std::string_view PATH)
+{
+    const std::size_t slash = PATH.find_last_of('/');
+    return slash == std::string_view::npos || slash == 0 ? std::string_view() : PATH.substr(0, slash);
+}
+} // namespace
+
+std::unique_ptr<FolderHandle> FolderOpener::open(const std::string& FOLDER)
+{
+    const std::string_view parent = lf_parentOf(FOLDER);
+    if (parent.empty() || FOLDER.ends_with('/'))
+        return std::make_unique<FolderHandle>(FOLDER.c_str());
+    if (!m_parent || m_parentPath != parent) {
+        m_parent.reset();
+        // Opening the parent pays only when the next folder shares it.
+        if (lf_parentOf(m_following) != parent)
+            return std::make_unique<FolderHandle>(FOLDER.c_str());
+        m_parentPath = parent;
+        m_parent = std::make_unique<FolderHandle>(m_parentPath.c_str());
+        if (!m_parent->opened()) {
+            m_parent.reset();
+            return std::make_unique<FolderHandle>(FOLDER.c_str());
+        }
+    }
+    return std::make_unique<FolderHandle>(*m_parent, FOLDER.c_str() + parent.size() + 1);
+}
+
 } // namespace qmt

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/Files.h"
 
@@ -31,6 +32,7 @@ public:
     void readTextFile(const char* NAME, std::uintmax_t MAX_BYTES, TextFile& FILE) const;
 
 private:
+    friend class FolderOpener;
 #if defined(__linux__)
     int m_fd;
     std::size_t m_pos = 0;
@@ -38,6 +40,24 @@ private:
 #else
     std::unique_ptr<DIR, int (*)(DIR*)> m_dir;
 #endif
+};
+
+// Opens the folders one listing task lists, one after the other. Folders that lie side by side
+// (a walk hands out the sub-folders of one folder together) are opened relative to their
+// parent, which is opened once for them: the parent's path is not looked up again for each.
+// A folder opened so answers as one opened by its path does (a folder gone meanwhile is not
+// opened, errno telling why).
+class FolderOpener {
+public:
+    // The folder that will be opened after the next one (empty when none).
+    void setFollowing(std::string_view FOLLOWING) { m_following = FOLLOWING; }
+    // Opens FOLDER (a path as the walk makes it: its parent's path, '/', its name).
+    std::unique_ptr<FolderHandle> open(const std::string& FOLDER);
+
+private:
+    std::string m_parentPath;
+    std::unique_ptr<FolderHandle> m_parent;
+    std::string m_following;
 };
 
 } // namespace qmt

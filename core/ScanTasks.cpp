@@ -704,6 +704,7 @@ private:
         auto batch = std::make_shared<ListingBatch>();
         try {
             const bool started = m_tasks.start([rules = m_list, paths = std::move(paths), root, batch] {
+                FolderOpener opener;
                 for (std::size_t i = 0; i < paths.size(); ++i) {
                     {
                         std::lock_guard lock(batch->mutex);
@@ -712,8 +713,9 @@ private:
                     }
                     std::vector<WalkEntry> listing;
                     const std::filesystem::path folder(paths[i]);
+                    opener.setFollowing(i + 1 < paths.size() ? std::string_view(paths[i + 1]) : std::string_view());
                     try {
-                        rules->list(folder, root && i == 0, listing);
+                        rules->list(folder, root && i == 0, opener, listing);
                     } catch (const std::exception& e) {
                         listing.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, rules->lostNote(folder, e.what()), false});
                     }

@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/FolderHandle.h"
+
 namespace qmt {
 
 // Largest number of scan tasks running at once: the hardware threads this process may use, 2
@@ -346,7 +348,9 @@ struct WalkEntry {
 struct FolderWalkRules {
     // Lists one folder (on a scan worker, so it must touch nothing shared): the entries to keep,
     // in listing order. ROOT: FOLDER is the folder the walk started from.
-    std::function<void(const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT)> list;
+    // OPENER: the task's opener of folders, for a listing that opens FOLDER through it.
+    std::function<void(const std::filesystem::path& FOLDER, bool ROOT, FolderOpener& OPENER, std::vector<WalkEntry>& OUT)>
+        list;
     // The note for a folder whose listing was lost (its worker timed out or failed), from the
     // folder and the cause.
     std::function<std::string(const std::filesystem::path& FOLDER, const std::string& CAUSE)> lostNote;

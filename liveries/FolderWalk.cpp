@@ -218,10 +218,11 @@ std::string lf_openErrorText(const WalkContext& WALK, const std::filesystem::pat
 // aircraft.cfg files, in listing order, and what went wrong as notes. The listing's own entry
 // types spare a status query per entry and a path object per entry: a large package holds
 // tens of thousands of them.
-void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, WalkLinks& LINKS,
-                   std::vector<WalkEntry>& OUT)
+void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, FolderOpener& OPENER,
+                   WalkLinks& LINKS, std::vector<WalkEntry>& OUT)
 {
-    FolderHandle dir(FOLDER.c_str());
+    const std::unique_ptr<FolderHandle> opened = OPENER.open(FOLDER.native());
+    FolderHandle& dir = *opened;
     if (!dir.opened()) {
         lf_note(OUT, lf_openErrorText(WALK, FOLDER, ROOT, std::error_code(errno, std::generic_category())));
         return;
@@ -306,8 +307,9 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     rules.waitLimit = SEAMS.waitLimit;
     rules.stop = gf_stopRequested;
     rules.pool = &RUN.pool;
-    rules.list = [walk, links](const std::filesystem::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
-        lf_listFolder(*walk, DIR, ROOT, *links, OUT);
+    rules.list = [walk, links](const std::filesystem::path& DIR, bool ROOT, FolderOpener& OPENER,
+                               std::vector<WalkEntry>& OUT) {
+        lf_listFolder(*walk, DIR, ROOT, OPENER, *links, OUT);
     };
     rules.lostNote = [walk](const std::filesystem::path& DIR, const std::string& CAUSE) {
         return lf_abortedText(*walk, fmt::format("folder {} was not read: {}", gf_utf16ToUtf8(DIR), CAUSE));
