@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <memory>
@@ -61,9 +62,16 @@ bool lf_isTextureOrModelFolder(std::string_view NAME)
     return false;
 }
 
+// Text read by the listing and not yet handed to a reader is held at most this much: the
+// listing may run thousands of folders ahead of the walk, and past it the readers read the
+// files themselves.
+constexpr std::size_t MAX_READ_AHEAD_BYTES = std::size_t{32} << 20;
+
 struct WalkContext {
     std::filesystem::path folder;
     std::string folderText;
+    // Bytes read by the listing and not yet handed to a reader (of the files the walk meets).
+    mutable std::atomic<std::size_t> readAhead{0};
 };
 
 // Whether the walk may enter the directory: no skip word below the scan folder (the scan
@@ -138,14 +146,17 @@ void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entr
 // Reads the aircraft.cfg NAME while its folder is open, so that its reader neither opens it
 // by its whole path nor waits for it. A file that cannot be read so is left to its reader, which
 // reads it again and names what went wrong.
-void lf_readWhileListing(const FolderHandle& DIR, const char* NAME, WalkEntry& FILE)
+void lf_readWhileListing(const WalkContext& WALK, const FolderHandle& DIR, const char* NAME, WalkEntry& FILE)
 {
+    if (WALK.readAhead.load(std::memory_order_relaxed) >= MAX_READ_AHEAD_BYTES)
+        return;
     TextFile read;
     DIR.readTextFile(NAME, MAX_LIVERY_TEXT_BYTES, read);
     if (read.status != TextReadStatus::ok)
         return;
     FILE.text = std::move(read.text);
     FILE.textRead = true;
+    WALK.readAhead.fetch_add(FILE.text.size(), std::memory_order_relaxed);
 }
 
 // Keeps one listed entry: plain folders and files are decided by the type the listing gave,
@@ -166,7 +177,7 @@ void lf_keepListed(const WalkContext& WALK, const std::string& FOLDER, const Fol
     } else if (ENTRY.d_type == DT_REG) {
         if (lf_isAircraftCfg(name)) {
             OUT.push_back(WalkEntry{WalkEntry::Kind::file, std::move(path), 0, {}, false});
-            lf_readWhileListing(DIR, ENTRY.d_name, OUT.back());
+            lf_readWhileListing(WALK, DIR, ENTRY.d_name, OUT.back());
         }
     } else {
         lf_keepEntry(WALK, std::filesystem::directory_entry(std::move(path)), LINKS, OUT);
@@ -298,7 +309,7 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     ScanFileTasks<LiveryList> reads(RUN.pool, SEAMS.waitLimit, gf_stopRequested);
     const auto ordinaryReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ordinaryReader);
     const auto ivaoReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ivaoReader);
-    const auto walk = std::make_shared<const WalkContext>(WalkContext{FOLDER, gf_utf16ToUtf8(FOLDER)});
+    const auto walk = std::make_shared<const WalkContext>(FOLDER, gf_utf16ToUtf8(FOLDER));
     // Held by the listing tasks too: one given up may outlive the walk.
     const auto links = std::make_shared<WalkLinks>(FOLDER);
     bool stopped = false;
@@ -326,6 +337,7 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
         const std::filesystem::path::string_type file = ENTRY.path;
         try {
             const auto& reader = lf_containsAny(ENTRY.path, IVAO_MARKERS) ? ivaoReader : ordinaryReader;
+            walk->readAhead.fetch_sub(ENTRY.text.size(), std::memory_order_relaxed);
             // Each task holds its scan's lists and its reader: a task given up may outlive the
             // scan and the walk.
             auto task = [reader, lists = RUN.lists, path = ENTRY.path, FOLDER_RANK, read = ENTRY.textRead,
