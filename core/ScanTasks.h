@@ -341,7 +341,7 @@ struct WalkEntry {
     bool timedOut = false;      // a note on a folder left unlisted for want of time
     // A file read whole, as UTF-8 text, while its folder was open for the listing (textRead):
     // its reader need not open it again.
-    std::string text;
+    std::string text{};
     bool textRead = false;
 };
 
