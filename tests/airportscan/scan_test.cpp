@@ -362,9 +362,43 @@ TEST_F(AirportScanTest, LayoutListsTheFilesAndLinkedPackagesAreFollowed)
               1);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& L) { return L.find(" not followed: ") != std::string::npos; }),
-              2);
+              3);
     EXPECT_TRUE(scanLogHas("linked package " + (community() / "loop").string() +
                            " not followed: it leads back into the scan folder or above it"));
+    EXPECT_TRUE(scanLogHas("linked folder " + (lelystad / "scenery" / "inner-link").string() +
+                           " not followed: it leads back into the scan folder or above it"));
+}
+
+// A folder linked below the package level (a scenery folder kept on another disk) is followed
+// under the same loop guard as a linked package; a link that is not followed is named.
+TEST_F(AirportScanTest, FoldersLinkedFurtherDownAreFollowedOnce)
+{
+    const fs::path elsewhere = dir() / "other-disk" / "scenery-ehle";
+    bb::writeFile(elsewhere / "ehle-ap.bgl", airportBgl("EHLE", 52.46, 5.52, 3));
+    fs::create_directory_symlink(dir() / "other-disk", elsewhere / "up");
+    const fs::path scenery = community() / "northwind-ehle" / "scenery";
+    package(community() / "northwind-ehle", "Lelystad");
+    fs::create_directories(scenery);
+    fs::create_directory_symlink(elsewhere, scenery / "world");
+    fs::create_directory_symlink(elsewhere, scenery / "world-again");
+    fs::create_directory_symlink(dir() / "removed-disk", scenery / "gone");
+
+    ScanPool pool;
+    lf_scanBglFolders(community(), pool);
+
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml"}));
+    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"), ::testing::HasSubstr(R"(<parkpos id="p3")"));
+    const auto lines = scanLog();
+    const auto count = [&lines](std::string_view PART) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [PART](const std::string& L) { return L.find(PART) != std::string::npos; });
+    };
+    EXPECT_EQ(count("Generated EHLE.xml from northwind-ehle/scenery/world"), 1);
+    EXPECT_EQ(count(" read from " + fs::canonical(elsewhere).string()), 1);
+    // The second link to it, and the link back up from inside it, lead into or around it.
+    EXPECT_EQ(count("is reached through another link already (" + fs::canonical(elsewhere).string() + ")"), 2);
+    EXPECT_TRUE(scanLogHas("link " + (scenery / "gone").string() + " not followed: it leads nowhere"));
+    EXPECT_EQ(count(" not followed: "), 3);
 }
 
 // The BGL paths of a layout.json: only the members "path" of the objects of the top-level
