@@ -287,7 +287,7 @@ void BM_ScanListing(benchmark::State& STATE)
     Tree& t = tree();
     LiveryWalkSeams listingOnly;
     listingOnly.ordinaryReader = [](int32_t, const std::filesystem::path&, const LiveryScanSnapshot&, std::string*) {
-        return LiveryList{};
+        return UnclaimedLiveries{};
     };
     timeScanParts(STATE, [&](LiveryScanRun& RUN) { lf_searchLiveriesInFolder(1, t.package, RUN, listingOnly); });
 }
@@ -298,14 +298,15 @@ void BM_ScanReading(benchmark::State& STATE)
 {
     Tree& t = tree();
     timeScanParts(STATE, [&](LiveryScanRun& RUN) {
-        ScanTasks<LiveryList> tasks(RUN.pool);
+        // The titles are claimed on this thread in file order, as the walk claims them.
+        ScanTasks<UnclaimedLiveries> tasks(RUN.pool);
         for (const std::filesystem::path& file : t.files) {
-            tasks.start([&file, &RUN] { return lf_searchLiveriesinFile(1, file, *RUN.lists); });
+            tasks.start([&file, &RUN] { return lf_readLiveriesinFile(1, file, *RUN.lists); });
             if (tasks.overfull())
-                g_scannedLiveries.splice(g_scannedLiveries.end(), tasks.takeOldest());
+                g_scannedLiveries.splice(g_scannedLiveries.end(), lf_claimLiveries(tasks.takeOldest()));
         }
         while (!tasks.empty())
-            g_scannedLiveries.splice(g_scannedLiveries.end(), tasks.takeOldest());
+            g_scannedLiveries.splice(g_scannedLiveries.end(), lf_claimLiveries(tasks.takeOldest()));
     });
     if (g_scannedLiveries.size() != static_cast<std::size_t>(kFiles * kSectionsPerFile))
         STATE.SkipWithError("the readers did not find every livery");

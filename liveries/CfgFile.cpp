@@ -265,8 +265,9 @@ std::optional<SectionLivery> lf_sectionLivery(CfgLines& SECTION, const CfgFile& 
 // Claims each title for this scan, in order, under one lock: whether each was new.
 std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
 {
-    // The set's nodes are made before the lock is taken and refused ones are freed after it:
-    // all scan workers claim titles, and an allocation inside the lock makes them queue.
+    // The set's nodes are made before the lock is taken and refused ones are freed after it: the
+    // walk claims on its own thread, but readers called directly may claim from several threads,
+    // and an allocation inside the lock makes them queue.
     // A title met again in the same file is refused without a node: its first section claims it
     // or finds it taken.
     using TitleSet = std::remove_cvref_t<decltype(g_scannedTitles)>;
@@ -324,11 +325,10 @@ bool lf_sectionNumbers(std::span<const std::string_view> LINES, const BracketLin
     return true;
 }
 
-// The liveries of the sections of one file, in section order.
-LiveryList lf_fileLiveries(const CfgFile& FILE, std::span<const std::string_view> LINES, const BracketLines& BRACKETS)
+// The liveries of the sections of one file, in section order, their titles not claimed yet.
+UnclaimedLiveries lf_fileLiveries(const CfgFile& FILE, std::span<const std::string_view> LINES,
+                                  const BracketLines& BRACKETS)
 {
-    // The titles of the whole file are claimed at once, in section order: one lock per file
-    // instead of one per section.
     std::vector<SectionLivery> candidates;
     lf_forEachFltsimSection(LINES, BRACKETS, false, [&](CfgLines& SECTION) {
         try {
@@ -339,18 +339,12 @@ LiveryList lf_fileLiveries(const CfgFile& FILE, std::span<const std::string_view
             throw;
         }
     });
-    std::vector<const std::string*> titles;
-    titles.reserve(candidates.size());
-    for (const SectionLivery& candidate : candidates)
-        titles.push_back(&candidate.livery.title);
-    const std::vector<bool> claimed = lf_claimTitles(titles);
-    LiveryList result;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (claimed[i])
-            result.push_back(std::move(candidates[i].livery));
-        else
-            lf_addIncompleteSection(fmt::format("{} {} title '{}' already exists", FILE.folderText,
-                                                candidates[i].header, candidates[i].livery.title));
+    UnclaimedLiveries result;
+    result.folderText = FILE.folderText;
+    result.headers.reserve(candidates.size());
+    for (SectionLivery& candidate : candidates) {
+        result.liveries.push_back(std::move(candidate.livery));
+        result.headers.push_back(std::move(candidate.header));
     }
     return result;
 }
@@ -540,6 +534,31 @@ CfgFileBuffers::~CfgFileBuffers()
     t_keptCfgBuffers.lines.swap(lines);
 }
 
+LiveryList lf_claimLiveries(UnclaimedLiveries READ)
+{
+    // The titles of the whole file are claimed at once, in section order: one lock per file
+    // instead of one per section.
+    std::vector<const std::string*> titles;
+    titles.reserve(READ.liveries.size());
+    for (const ScannedLivery& livery : READ.liveries)
+        titles.push_back(&livery.title);
+    const std::vector<bool> claimed = lf_claimTitles(titles);
+    std::size_t index = 0;
+    for (auto it = READ.liveries.begin(); it != READ.liveries.end(); ++index) {
+        if (claimed[index] && !lf_isIncompleteLivery(*it)) {
+            ++it;
+            continue;
+        }
+        const std::string_view header = index < READ.headers.size() ? std::string_view(READ.headers[index]) : "";
+        lf_addIncompleteSection(READ.ivao ? fmt::format("{} {} title already exists: {}", READ.folderText, header,
+                                                        it->title)
+                                          : fmt::format("{} {} title '{}' already exists", READ.folderText, header,
+                                                        it->title));
+        it = READ.liveries.erase(it);
+    }
+    return std::move(READ.liveries);
+}
+
 ScannedLivery lf_newScannedLivery(int32_t FOLDER_RANK, const AcKind& KIND, const std::string& TITLE,
                                   const std::string& REGCODE)
 {
@@ -583,12 +602,18 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::st
                                     const std::string& MODEL, const std::filesystem::path& PATH,
                                     const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN)
 {
-    return lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN}, LINES,
-                           lf_bracketLines(LINES));
+    return lf_claimLiveries(lf_fileLiveries(CfgFile{FOLDER_RANK, PATH, PATH.string(), FOLDER.string(), MODEL, SCAN},
+                                            LINES, lf_bracketLines(LINES)));
 }
 
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
                                    const LiveryScanSnapshot& SCAN, std::string* READ)
+{
+    return lf_claimLiveries(lf_readLiveriesinFile(FOLDER_RANK, PATH, SCAN, READ));
+}
+
+UnclaimedLiveries lf_readLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
+                                        const LiveryScanSnapshot& SCAN, std::string* READ)
 {
     try {
         CfgFileBuffers buffers;

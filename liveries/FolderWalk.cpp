@@ -282,13 +282,15 @@ void lf_fileNotRead(const std::filesystem::path& FILE, const std::exception& ERR
         ++RUN.unread;
 }
 
-// Takes the oldest file's liveries into g_scannedLiveries. A file whose reader failed or was
-// given up is logged with WARNING and listed with the reason.
-void lf_collectOldest(ScanFileTasks<LiveryList>& READS, LiveryScanRun& RUN, const char* WARNING)
+// Takes the oldest file's liveries into g_scannedLiveries, their titles claimed here: the files
+// are taken in walk order, so a title that two files share goes to the one met first, as when
+// one reader reads them one after the other, whichever reader ends first. A file whose reader
+// failed or was given up is logged with WARNING and listed with the reason; it claims nothing.
+void lf_collectOldest(ScanFileTasks<UnclaimedLiveries>& READS, LiveryScanRun& RUN, const char* WARNING)
 {
-    ScanFileTasks<LiveryList>::File file;
+    ScanFileTasks<UnclaimedLiveries>::File file;
     try {
-        LiveryList liveries = READS.takeOldest(file);
+        LiveryList liveries = lf_claimLiveries(READS.takeOldest(file));
         if (!liveries.empty())
             RUN.files.push_back(LiveryScanRun::FileLiveries{liveries.size(), std::move(file)});
         g_scannedLiveries.splice(g_scannedLiveries.end(), liveries);
@@ -306,7 +308,7 @@ LiveryScanRun::LiveryScanRun(LiveryScanSnapshotPtr LISTS) : lists(std::move(LIST
 void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER, LiveryScanRun& RUN,
                                const LiveryWalkSeams& SEAMS)
 {
-    ScanFileTasks<LiveryList> reads(RUN.pool, SEAMS.waitLimit, gf_stopRequested);
+    ScanFileTasks<UnclaimedLiveries> reads(RUN.pool, SEAMS.waitLimit, gf_stopRequested);
     const auto ordinaryReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ordinaryReader);
     const auto ivaoReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ivaoReader);
     const auto walk = std::make_shared<const WalkContext>(FOLDER, gf_utf16ToUtf8(FOLDER));

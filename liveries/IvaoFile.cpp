@@ -1,6 +1,7 @@
 // IVAO aircraft.cfg files: one model per folder IVAO_<model>, the operating airline's code in
 // the title after the model code.
 #include <algorithm>
+#include <optional>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -94,11 +95,18 @@ bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SP
     return true;
 }
 
-ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, CfgLines& SECTION, const std::string& MODEL,
-                                         const std::filesystem::path& PATH, const std::filesystem::path& FOLDER,
-                                         const LiveryScanSnapshot& SCAN)
+namespace {
+
+// The livery of one section before its title is claimed (it may be incomplete: a registration
+// record without model), nothing when the section gives none; HEADER is set to the section's
+// header line.
+std::optional<ScannedLivery> lf_ivaoSectionLivery(int32_t FOLDER_RANK, CfgLines& SECTION, const std::string& MODEL,
+                                                  const std::filesystem::path& PATH,
+                                                  const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN,
+                                                  std::string& HEADER)
 {
-    const std::string header(SECTION.front());
+    HEADER.assign(SECTION.front());
+    const std::string& header = HEADER;
     const std::string folderText = FOLDER.string();
     const bool special = std::any_of(std::begin(SPECIAL_MODEL_FOLDERS), std::end(SPECIAL_MODEL_FOLDERS),
                                      [&](std::string_view NAME) { return folderText.find(NAME) != std::string::npos; });
@@ -134,7 +142,6 @@ ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, CfgLines& SECTION,
         return {};
     }
 
-    ScannedLivery livery;
     std::string airline;
     if (lf_ivaoTitleAirline(s.title, MODEL, special, airline)) {
         if (!gf_isIcaoAirline(airline)) {
@@ -144,20 +151,55 @@ ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, CfgLines& SECTION,
         if (airline == "ZZZ")
             s.regcode.clear();
         const AcKind kind{gf_airlineId(airline), 0, gf_modelId(MODEL), 0, 0};
-        lf_copyScannedLivery(livery, lf_newScannedLivery(FOLDER_RANK, kind, s.title, s.regcode));
-    } else if (s.regcode.empty()) {
+        return ScannedLivery{std::move(s.title), std::move(s.regcode), kind, static_cast<int16_t>(FOLDER_RANK)};
+    }
+    if (s.regcode.empty()) {
         lf_addIncompleteSection(folderText + " " + header + " misses airlinecode in title: " + s.title +
                                 ", and no regcode");
         return {};
-    } else if (const std::optional<AcKind> kind = gf_findRegRecord(s.regcode)) {
-        lf_copyScannedLivery(livery, lf_newScannedLivery(FOLDER_RANK, *kind, s.title, s.regcode));
-    } else {
-        lf_addIncompleteSection(folderText + " " + header + " misses airlinecode in title: " + s.title +
-                                ", and regcode unknown " + s.regcode);
-        return {};
     }
+    if (const std::optional<AcKind> kind = gf_findRegRecord(s.regcode))
+        return ScannedLivery{std::move(s.title), std::move(s.regcode), *kind, static_cast<int16_t>(FOLDER_RANK)};
+    lf_addIncompleteSection(folderText + " " + header + " misses airlinecode in title: " + s.title +
+                            ", and regcode unknown " + s.regcode);
+    return {};
+}
+
+// The liveries of the sections, their titles not claimed yet.
+UnclaimedLiveries lf_ivaoSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
+                                  const std::string& MODEL, const std::filesystem::path& PATH,
+                                  const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN)
+{
+    UnclaimedLiveries result;
+    result.folderText = FOLDER.string();
+    result.ivao = true;
+    // Here any '[' ends a section.
+    lf_forEachFltsimSection(LINES, true, [&](CfgLines& SECTION) {
+        std::string header;
+        if (std::optional<ScannedLivery> livery =
+                lf_ivaoSectionLivery(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER, SCAN, header)) {
+            result.liveries.push_back(std::move(*livery));
+            result.headers.push_back(std::move(header));
+        }
+    });
+    return result;
+}
+
+} // namespace
+
+ScannedLivery lf_procesIvaoFltSimSection(int32_t FOLDER_RANK, CfgLines& SECTION, const std::string& MODEL,
+                                         const std::filesystem::path& PATH, const std::filesystem::path& FOLDER,
+                                         const LiveryScanSnapshot& SCAN)
+{
+    std::string header;
+    const std::optional<ScannedLivery> found =
+        lf_ivaoSectionLivery(FOLDER_RANK, SECTION, MODEL, PATH, FOLDER, SCAN, header);
+    if (!found)
+        return {};
+    ScannedLivery livery;
+    lf_copyScannedLivery(livery, lf_newScannedLivery(FOLDER_RANK, found->kind, found->title, found->regcode));
     if (lf_isIncompleteLivery(livery))
-        lf_addIncompleteSection(folderText + " " + header + " title already exists: " + s.title);
+        lf_addIncompleteSection(FOLDER.string() + " " + header + " title already exists: " + found->title);
     return livery;
 }
 
@@ -178,6 +220,12 @@ LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, std::span<const std
 LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
                                        const LiveryScanSnapshot& SCAN, std::string* READ)
 {
+    return lf_claimLiveries(lf_readLiveriesinIVAOFile(FOLDER_RANK, PATH, SCAN, READ));
+}
+
+UnclaimedLiveries lf_readLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
+                                            const LiveryScanSnapshot& SCAN, std::string* READ)
+{
     const std::string logPath = gf_utf16ToUtf8(PATH);
     try {
         const std::string model = lf_ivaoModelFromPath(PATH);
@@ -189,7 +237,7 @@ LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesyste
             return {};
         if (!lf_fltsimNumbers(lines, lf_bracketLines(buffers.text, lines), PATH))
             return {};
-        return lf_processIvaoFltSimSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path(), SCAN);
+        return lf_ivaoSections(FOLDER_RANK, lines, model, PATH, PATH.parent_path(), SCAN);
     } catch (const std::exception& e) {
         gf_logLine("! Exception in lf_searchLiveriesinIVAOFile {}: {}", logPath, e.what());
         throw;

@@ -31,6 +31,7 @@ namespace qmt {
 // these mutexes is a leaf (no other lock is taken while it is held). The worker thread writes,
 // clears and removes after all workers of the scan were collected.
 
+// The titles are claimed by the walking thread, in walk order (lf_claimLiveries), not by the workers.
 extern std::mutex g_scannedTitlesMutex;
 extern std::unordered_set<std::string> g_scannedTitles; // titles taken by a livery in this scan
 
@@ -119,6 +120,20 @@ std::string lf_ivaoModelFromPath(const std::filesystem::path& PATH);
 
 using LiveryList = std::list<ScannedLivery>;
 
+// The liveries a reader found in one aircraft.cfg, in section order, their titles not claimed
+// yet. The walk claims them on its own thread in the order in which it meets the files: of two
+// files with one title the same one wins however their readers' ends fall.
+struct UnclaimedLiveries {
+    LiveryList liveries;
+    std::vector<std::string> headers; // the [fltsim.N] line of each livery's section
+    std::string folderText;           // the file's folder, for the line of a title taken already
+    bool ivao = false;                // an IVAO file words that line in a form of its own
+};
+// Claims the titles of READ in order and returns the liveries that keep theirs. A livery whose
+// title was taken already is reported "... title '{}' already exists" (IVAO: "... title already
+// exists: {}") and left out; so is an incomplete one, which takes its title all the same.
+LiveryList lf_claimLiveries(UnclaimedLiveries READ);
+
 // Reads the lines of an aircraft.cfg in any encoding into LINES (TEXT keeps them; the memory of
 // both is used again); false, logged and listed with the reason, when it cannot.
 // WARN_NO_ENCODING: a file of unknown encoding is logged as a warning. READ (when given): the
@@ -161,9 +176,13 @@ void lf_trimTrailingLines(CfgLines& SECTION);
 bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE);
 // Whether the title is too long to keep (more than MAX_TITLE_CHARACTERS characters).
 bool lf_titleTooLong(std::string_view TITLE);
-// The liveries of an ordinary aircraft.cfg, in section order; READ as for lf_readCfgLines.
+// The liveries of an ordinary aircraft.cfg, in section order, their titles claimed; READ as for
+// lf_readCfgLines.
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
                                    const LiveryScanSnapshot& SCAN, std::string* READ = nullptr);
+// The same with the titles left unclaimed: the reader of the walk's workers.
+UnclaimedLiveries lf_readLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
+                                        const LiveryScanSnapshot& SCAN, std::string* READ = nullptr);
 // Whether the section numbers of the file are acceptable; a file without any section is
 // accepted (and listed) but gives no livery.
 bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH);
@@ -177,6 +196,9 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::st
 // for lf_readCfgLines.
 LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
                                        const LiveryScanSnapshot& SCAN, std::string* READ = nullptr);
+// The same with the titles left unclaimed: the reader of the walk's workers.
+UnclaimedLiveries lf_readLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
+                                            const LiveryScanSnapshot& SCAN, std::string* READ = nullptr);
 LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
                                         const std::string& MODEL, const std::filesystem::path& PATH,
                                         const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN);
@@ -196,12 +218,13 @@ bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SP
 // Folder walk
 
 // The readers and the wait limit of a walk; tests replace them. A reader is given the file's
-// text when the listing of its folder read it already (else nullptr: it reads the file itself).
+// text when the listing of its folder read it already (else nullptr: it reads the file itself),
+// and leaves the titles unclaimed: the walk claims them.
 struct LiveryWalkSeams {
-    using Reader =
-        std::function<LiveryList(int32_t, const std::filesystem::path&, const LiveryScanSnapshot&, std::string*)>;
-    Reader ordinaryReader = lf_searchLiveriesinFile;
-    Reader ivaoReader = lf_searchLiveriesinIVAOFile;
+    using Reader = std::function<UnclaimedLiveries(int32_t, const std::filesystem::path&, const LiveryScanSnapshot&,
+                                                   std::string*)>;
+    Reader ordinaryReader = lf_readLiveriesinFile;
+    Reader ivaoReader = lf_readLiveriesinIVAOFile;
     std::chrono::milliseconds waitLimit{10000};
 };
 
@@ -226,8 +249,8 @@ struct LiveryScanRun {
 
 // Walks the folder (its sub-folders listed by the scan's workers ahead of the walk), reads each
 // aircraft.cfg as a task of its own on them and appends the liveries to g_scannedLiveries in
-// the order in which a plain depth-first walk meets the files. Logs what goes wrong; throws
-// nothing.
+// the order in which a plain depth-first walk meets the files, their titles claimed in that
+// order too. Logs what goes wrong; throws nothing.
 void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path& FOLDER, LiveryScanRun& RUN,
                                const LiveryWalkSeams& SEAMS = {});
 

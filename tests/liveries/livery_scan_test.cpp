@@ -268,8 +268,8 @@ TEST_F(LiveryScanFlowTest, ReaderGivenUpReadsItsOwnScansListsWhileTheNextScanReb
                                         std::string* READ) {
         while (!go.load(std::memory_order_relaxed))
             std::this_thread::yield();
-        LiveryList liveries = lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
-        found.set_value(liveries.size());
+        UnclaimedLiveries liveries = lf_readLiveriesinFile(RANK, PATH, SCAN, READ);
+        found.set_value(liveries.liveries.size());
         return liveries;
     };
     EXPECT_FALSE(lf_scanLiveryFolders({m_work / "slow"}, slow));
@@ -328,7 +328,7 @@ TEST_F(LiveryScanFlowTest, ScanStoppedInTheSecondFolderAndRunAgainEqualsAFreshSc
                                  std::string* READ) {
         if (RANK == 2)
             g_stopSession = true;
-        return lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
+        return lf_readLiveriesinFile(RANK, PATH, SCAN, READ);
     };
     std::vector<std::filesystem::path> folders;
     lf_autoDetectAIPackages(m_community, folders);
@@ -361,7 +361,7 @@ TEST_F(LiveryScanFlowTest, StalledReadsCostTheirTimeOutAndEveryOtherFileIsKept)
                                std::string*) {
         if (stalled.count(PATH) != 0)
             reads.stall();
-        return LiveryList{ScannedLivery{PATH.string(), "", {1, 0, 1, 0, 0}, static_cast<int16_t>(RANK)}};
+        return UnclaimedLiveries{{ScannedLivery{PATH.string(), "", {1, 0, 1, 0, 0}, static_cast<int16_t>(RANK)}}};
     };
     g_maxBglTasks = 2;
     LiveryScanRun run(lf_takeScanSnapshot());
@@ -408,7 +408,7 @@ TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCou
                               std::string* READ) {
         if (PATH.parent_path().filename() == "7" || PATH.parent_path().filename() == "31")
             throw std::runtime_error("broken reader");
-        return lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
+        return lf_readLiveriesinFile(RANK, PATH, SCAN, READ);
     };
     LiveryScanRun run(lf_takeScanSnapshot());
     lf_searchLiveriesInFolder(1, m_work / "many", run, seams);
@@ -419,6 +419,68 @@ TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCou
     EXPECT_EQ(countLog("broken reader"), 2);
     EXPECT_TRUE(gf_waitForBglTasks(5s));
     EXPECT_EQ(g_runningBglTasks.load(), 0);
+}
+
+// Three files share a title; their readers end in the reverse of walk order. The title goes to
+// the file the walk meets first, as when one worker reads them one after the other, and the
+// other two are reported.
+TEST_F(LiveryScanFlowTest, SharedTitleGoesToTheFirstFileOfTheWalkWhicheverReaderEndsFirst)
+{
+    const auto root = m_work / "shared";
+    for (const char* name : {"a", "b", "c"})
+        std::filesystem::create_directories(root / name);
+    std::vector<std::filesystem::path> order; // the walk's order: the listing's
+    for (const auto& entry : std::filesystem::directory_iterator(root))
+        order.push_back(entry.path() / "aircraft.cfg");
+    const std::string airlines[] = {"KLM", "DLH", "AFR"};
+    for (std::size_t i = 0; i < order.size(); ++i)
+        writeCfg(order[i], "[General]\nicao_type_designator=A320\n[fltsim.0]\ntitle=Shared A320\nicao_airline=" +
+                               airlines[i] + "\n[fltsim.1]\ntitle=Own " + airlines[i] + "\nicao_airline=" + airlines[i] + "\n");
+    const auto scan = [&](unsigned WORKERS, const LiveryWalkSeams& SEAMS) {
+        g_maxBglTasks = WORKERS;
+        EXPECT_TRUE(lf_scanLiveryFolders({root}, SEAMS));
+        return std::pair(scannedRecords(), readFile(g_errorsPath / "IncompleFltsimSections.txt"));
+    };
+    const auto alone = scan(1, {});
+
+    // Each reader begins once the reader of the next file has ended; the scan clock stands, so
+    // no reader times out while it waits.
+    std::vector<std::promise<void>> ended(order.size());
+    std::vector<std::shared_future<void>> next;
+    for (std::promise<void>& p : ended)
+        next.push_back(p.get_future().share());
+    LiveryWalkSeams reversed;
+    reversed.ordinaryReader = [&](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN,
+                                  std::string* READ) {
+        const auto i = static_cast<std::size_t>(std::find(order.begin(), order.end(), PATH) - order.begin());
+        struct Ends {
+            std::promise<void>* promise;
+            ~Ends()
+            {
+                if (promise != nullptr)
+                    promise->set_value();
+            }
+        } ends{i < ended.size() ? &ended[i] : nullptr};
+        if (i + 1 < next.size())
+            next[i + 1].wait();
+        return lf_readLiveriesinFile(RANK, PATH, SCAN, READ);
+    };
+    struct StandingClock {
+        StandingClock() { gf_setScanClockForTests(ScanClock::time_point{}); }
+        ~StandingClock() { gf_resetScanClockForTests(); }
+    };
+    const auto parallel = [&] {
+        const StandingClock clock;
+        return scan(static_cast<unsigned>(order.size()), reversed);
+    }();
+
+    EXPECT_EQ(parallel, alone);
+    EXPECT_THAT(parallel.first, ::testing::Contains("    <l a=\"KLM\" m=\"A320\" t=\"Shared A320\" />"));
+    std::vector<std::string> taken;
+    for (std::size_t i = 1; i < order.size(); ++i)
+        taken.push_back(order[i].parent_path().string() + " [fltsim.0] title 'Shared A320' already exists\n");
+    std::sort(taken.begin(), taken.end());
+    EXPECT_EQ(parallel.second, taken[0] + taken[1]);
 }
 
 // The listing reads each aircraft.cfg it meets and hands the text to the file's reader; a file
@@ -444,7 +506,7 @@ TEST_F(LiveryScanFlowTest, FilesReadWhileListedGiveWhatTheirReadersGiveAndTheOth
             std::lock_guard lock(mutex);
             handed[PATH.parent_path().filename().string()] = READ != nullptr;
         }
-        return lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
+        return lf_readLiveriesinFile(RANK, PATH, SCAN, READ);
     };
     for (unsigned workers : {1u, 2u}) {
         gf_resetLiveryScanForTests();
