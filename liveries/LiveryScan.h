@@ -31,7 +31,7 @@ namespace qmt {
 // these mutexes is a leaf (no other lock is taken while it is held). The worker thread writes,
 // clears and removes after all workers of the scan were collected.
 
-// The titles are claimed by the walking thread, in walk order (lf_claimLiveries), not by the workers.
+// Claimed by the walking thread in walk order (lf_claimLiveries), not by the workers.
 extern std::mutex g_scannedTitlesMutex;
 extern std::unordered_set<std::string> g_scannedTitles; // titles taken by a livery in this scan
 
