@@ -35,7 +35,12 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM 
 // Whether a package that the simulator loads after FROM gave the airport its file already (the
 // scan log names both): reading its stands for FROM would be work for nothing.
 bool lf_heldByLaterPackage(const AirportFile& RECORD, const PackageOrder& FROM);
-// Forgets which package each airport of the last scan came from (the start of a scan).
+// The origin that the generated airport file FILE names, handed along from its generation by this
+// scan, so that the file need not be read again to tell it; nothing for a file that this scan did
+// not generate, or that a package loaded later replaced.
+std::optional<ApfOrigin> lf_generatedOrigin(const std::filesystem::path& FILE);
+// Forgets which package each airport of the last scan came from and the origins of the files it
+// generated (the start of a scan).
 void lf_clearAirportOwners();
 
 } // namespace qmt

@@ -285,6 +285,15 @@ bool lf_isExcludedCreator(std::string_view TEXT)
     return !EXCLUDED_CREATOR.empty() && TEXT == EXCLUDED_CREATOR;
 }
 
+bool lf_isKnownOrigin(const ApfOrigin& ORIGIN)
+{
+    if (!ORIGIN.publisher.empty()) {
+        return true;
+    }
+    const auto usable = [](const std::string& NAME) { return NAME.size() >= 4 && !lf_isExcludedCreator(NAME); };
+    return usable(ORIGIN.manufacturer) || usable(ORIGIN.creator);
+}
+
 bool lf_hasKnownOrigin(const fs::path& APF)
 {
     pugi::xml_document doc;
@@ -292,12 +301,9 @@ bool lf_hasKnownOrigin(const fs::path& APF)
         gf_logWarning("'{}' not found", gf_utf16ToUtf8(APF));
         return false;
     }
-    if (!gf_stringParameterByName(doc, "publisher").value_or("").empty()) {
-        return true;
-    }
-    const auto usable = [](const std::string& NAME) { return NAME.size() >= 4 && !lf_isExcludedCreator(NAME); };
-    return usable(gf_stringParameterByName(doc, "manufacturer").value_or("")) ||
-           usable(gf_stringParameterByName(doc, "creator").value_or(""));
+    return lf_isKnownOrigin({gf_stringParameterByName(doc, "publisher").value_or(""),
+                             gf_stringParameterByName(doc, "manufacturer").value_or(""),
+                             gf_stringParameterByName(doc, "creator").value_or("")});
 }
 
 } // namespace qmt

@@ -83,8 +83,17 @@ PackageOrder lf_packageOrder(const std::filesystem::path& PATH, const std::files
 
 // A creator name that does not count as a known origin.
 bool lf_isExcludedCreator(std::string_view TEXT);
-// Whether a generated airport file names its publisher, or a manufacturer or creator that may
-// stand for one.
+// What a generated airport file says of where its airport comes from: its publisher, and without
+// one the manufacturer and creator of its package.
+struct ApfOrigin {
+    std::string publisher;
+    std::string manufacturer;
+    std::string creator;
+};
+// Whether the origin names its publisher, or a manufacturer or creator that may stand for one.
+bool lf_isKnownOrigin(const ApfOrigin& ORIGIN);
+// The same for what the generated airport file APF says (false, with a warning, when it cannot be
+// loaded).
 bool lf_hasKnownOrigin(const std::filesystem::path& APF);
 
 } // namespace qmt
