@@ -424,15 +424,11 @@ public:
         escaped(VALUE);
         m_out += '"';
     }
-    // A number with PRECISION digits after the point, correctly rounded as fmt's "{:.6f}" writes
-    // it ("nan", "inf" and "-0.0" alike), without its formatting machinery.
+    // A number with PRECISION digits after the point, as "{:.6f}" writes it.
     void fixed(std::string_view NAME, double VALUE, int PRECISION)
     {
         attributeStart(NAME);
-        char digits[400];  // the largest double in full is 309 digits
-        const std::to_chars_result written =
-            std::to_chars(digits, digits + sizeof digits, VALUE, std::chars_format::fixed, PRECISION);
-        m_out.append(digits, written.ptr);
+        gf_appendFixed(m_out, VALUE, PRECISION);
         m_out += '"';
     }
     void integer(std::string_view NAME, long long VALUE)
