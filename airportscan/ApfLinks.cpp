@@ -184,9 +184,15 @@ std::optional<std::string> lf_findThirdpartyArchive(const std::string& PUBLISHER
 bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED, const fs::path& PATH,
                       const fs::path& SCAN_FOLDER)
 {
-    const PackageOrder from = lf_packageOrder(PATH, SCAN_FOLDER);
+    return lf_linkToArchive(RECORD, MANIFEST, ARCHIVED, PATH, SCAN_FOLDER, lf_packagePlace(PATH, SCAN_FOLDER));
+}
+
+bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED, const fs::path& PATH,
+                      const fs::path& SCAN_FOLDER, const PackagePlace& PLACE)
+{
+    const PackageOrder& from = PLACE.order;
     ARCHIVED = 0;
-    RECORD.bglPath = lf_pathFromCommunity(PATH, SCAN_FOLDER);
+    RECORD.bglPath = PLACE.fromPackage;
     if (RECORD.publisher.empty()) {
         PublisherInfo found = gf_findPublisher(PATH, MANIFEST, SCAN_FOLDER);
         RECORD.publisher = std::move(found.publisher);

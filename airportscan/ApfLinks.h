@@ -20,6 +20,10 @@ struct AirportFile;
 // written then). ARCHIVED gets the archived stand count.
 bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED,
                       const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER = {});
+// The same with PATH's package already found (lf_packagePlace), for a caller that also needs it.
+bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED,
+                      const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER,
+                      const PackagePlace& PLACE);
 // "archive/simaddon/<ICAO>.xml" when the simulator's simaddon list holds the code.
 std::optional<std::string> lf_findSimaddonArchive(std::string_view CODE);
 // "archive/thirdparty/<publisher>/<ICAO>.xml" when the simulator's thirdparty list holds the

@@ -80,6 +80,13 @@ struct PackageOrder {
 };
 // The order of a BGL file or package folder PATH below SCAN_FOLDER (outside one: by the path).
 PackageOrder lf_packageOrder(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
+// Both of PATH's package at once, its folders looked at once: its order (lf_packageOrder) and the
+// path from its package folder on (lf_pathFromCommunity).
+struct PackagePlace {
+    PackageOrder order;
+    std::string fromPackage;
+};
+PackagePlace lf_packagePlace(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
 
 // A creator name that does not count as a known origin.
 bool lf_isExcludedCreator(std::string_view TEXT);
