@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/AcKind.h"
 #include "core/Airports.h"
@@ -43,6 +44,60 @@ constexpr double kFlareTopPitchRad = -4.0 * DEG_TO_RAD;
 constexpr int32_t kLowestTransition = -1000;
 constexpr double kClimbPowerHeightFt = 800.0;
 constexpr std::size_t kMaxSkipPoints = 10;
+constexpr double kMetresPerSecondPerKt = 1852.0 / 3600.0;
+// Two positions closer in time than this say nothing of the speed, ticks.
+constexpr int32_t kLeastSpeedSpanTicks = 100;
+// The speed field is taken where it agrees with the positions within this share.
+constexpr double kSpeedFieldAgreement = 0.2;
+// A planned leg ends within this of its report's time where the acceleration allows: seconds,
+// and share of the leg's time.
+constexpr double kPlanToleranceS = 1.5;
+constexpr double kPlanToleranceShare = 0.08;
+constexpr double kLongestPlannedTicks = 1.0e6;
+// The speed the roll-out is braked down to at least, knots.
+constexpr double kLeastRollOutKt = 15.0;
+
+// Speed between two points by their positions and play times, knots; negative when their times
+// are too close to tell.
+double lf_positionSpeed(const StreamPos& A, const StreamPos& B)
+{
+    const int32_t dt = B.playTick - A.playTick;
+    if (dt < kLeastSpeedSpanTicks) {
+        return -1.0;
+    }
+    return lf_distanceNm(A, B) * 360000.0 / dt;
+}
+
+bool lf_isTouchdownLeg(const LiveAc& AC)
+{
+    return AC.stream[0].airborne != 0 && AC.stream[1].airborne == 0 && AC.category != AC_CATEGORY_ROTORCRAFT;
+}
+
+// The speed the aircraft is to have at the next point: a fixed-wing aircraft touches down at
+// its approach speed; otherwise the reports' speed, taken from the positions where the speed
+// field disagrees with them (a feed may give it in other units).
+double lf_aimSpeed(const LiveAc& AC)
+{
+    const std::deque<StreamPos>& s = AC.stream;
+    const StreamPos& front = s[0];
+    const StreamPos& next = s[1];
+    if (lf_isTouchdownLeg(AC)) {
+        const double flown = AC.groundSpeed > 0.0 ? AC.groundSpeed : front.groundSpeed;
+        return std::clamp(flown, g_slowestApproachSpeeds.at(AC.category), g_fastestApproachSpeeds.at(AC.category));
+    }
+    double byPositions = -1.0;
+    if (s.size() >= 3 && s[2].repeat == 0 && s[2].airborne == next.airborne) {
+        byPositions = lf_positionSpeed(next, s[2]);
+    }
+    if (byPositions < 0.0) {
+        byPositions = lf_positionSpeed(front, next);
+    }
+    const double reported = next.groundSpeed;
+    if (byPositions < 0.0 || (reported > 0.0 && std::abs(reported - byPositions) <= kSpeedFieldAgreement * byPositions)) {
+        return reported;
+    }
+    return byPositions;
+}
 
 bool lf_isDeparture(const LiveAc& AC)
 {
@@ -308,6 +363,11 @@ const CategoryTable g_bankLimits{{40.0 * DEG_TO_RAD, 35.0 * DEG_TO_RAD, 30.0 * D
                                   90.0 * DEG_TO_RAD, 30.0 * DEG_TO_RAD}};
 const CategoryTable g_bankRates{{0.035 * DEG_TO_RAD, 0.0275 * DEG_TO_RAD, 0.02 * DEG_TO_RAD, 0.015 * DEG_TO_RAD,
                                  0.1 * DEG_TO_RAD, 0.06 * DEG_TO_RAD}};
+const CategoryTable g_leastAirSpeeds{{50.0, 95.0, 110.0, 120.0, 100.0, 0.0}};
+const CategoryTable g_greatestAirSpeeds{{200.0, 480.0, 520.0, 560.0, 700.0, 170.0}};
+const CategoryTable g_slowestApproachSpeeds{{55.0, 100.0, 120.0, 130.0, 110.0, 0.0}};
+const CategoryTable g_fastestApproachSpeeds{{75.0, 135.0, 150.0, 160.0, 150.0, 40.0}};
+const CategoryTable g_airAccelerations{{2.0, 3.0, 3.0, 2.5, 5.0, 4.0}};
 const std::array<UserConflictLimit, 2> g_userConflictLimits{{{4.0, 1000.0, 700.0}, {6.0, 3000.0, 4000.0}}};
 
 double lf_touchdownElevation(const LiveAc& AC, const StreamPos& POINT)
@@ -323,19 +383,73 @@ double lf_touchdownElevation(const LiveAc& AC, const StreamPos& POINT)
 
 void lf_nextPosAirborne(LiveAc& AC)
 {
-    const StreamPos& front = AC.stream[0];
     const StreamPos& next = AC.stream[1];
     if (next.repeat == 0) {
-        double speed = 0.0;
-        if (AC.approach != 0 && next.airborne == 0) {
-            speed = front.groundSpeed > 0.0 ? front.groundSpeed : 100.0;
-        } else {
-            speed = lf_segmentSpeed(front, next);
-        }
-        lf_adjustPlayTick(AC, std::max(lf_legTicks(lf_distanceNm(front, next), speed), kMinLegTicks));
+        // The leg is timed by the speeds planned along its path once that is set up.
+        LegPath& path = AC.legPath;
+        path.aimKt = lf_aimSpeed(AC);
+        path.rollOutKt = std::max(next.groundSpeed, kLeastRollOutKt);
+        path.dueTick = next.playTick;
     } else if (AC.category == AC_CATEGORY_ROTORCRAFT) {
         lf_groundMove(AC); // hovering
     }
+}
+
+void lf_planAirSpeed(LiveAc& AC)
+{
+    LegPath& path = AC.legPath;
+    if (path.shaped == 0) {
+        return;
+    }
+    StreamPos& next = AC.stream[1];
+    const uint32_t category = AC.category;
+    const double least = std::max(g_leastAirSpeeds.at(category), kLeastPlannedKt);
+    const double greatest = g_greatestAirSpeeds.at(category);
+    const double aim = std::clamp(path.aimKt, least, greatest);
+    double v0 = AC.groundSpeed;
+    if (!(v0 > 0.0) || AC.flightState == FlightState::birth) {
+        v0 = aim;
+    }
+    v0 = std::clamp(v0, least, greatest) * kMetresPerSecondPerKt;
+    // End speeds the leg's length allows at the category's acceleration.
+    const double d = std::max(lf_legPathLength(path), 1.0);
+    const double a = g_airAccelerations.at(category) * kMetresPerSecondPerKt;
+    double lo = std::max(std::sqrt(std::max(v0 * v0 - 2.0 * a * d, 0.0)), least * kMetresPerSecondPerKt);
+    double hi = std::min(std::sqrt(v0 * v0 + 2.0 * a * d), greatest * kMetresPerSecondPerKt);
+    if (lf_isTouchdownLeg(AC)) {
+        lo = std::max(lo, g_slowestApproachSpeeds.at(category) * kMetresPerSecondPerKt);
+        hi = std::min(hi, g_fastestApproachSpeeds.at(category) * kMetresPerSecondPerKt);
+    } else if (AC.approach != 0 && AC.category != AC_CATEGORY_ROTORCRAFT) {
+        // on final: no faster than it lands
+        hi = std::min(hi, std::max(g_fastestApproachSpeeds.at(category) * kMetresPerSecondPerKt, v0));
+    }
+    if (AC.flightState == FlightState::birth) {
+        // a new aircraft shows the reports' speed: nothing to catch up yet
+        hi = std::min(hi, aim * kMetresPerSecondPerKt);
+    }
+    hi = std::max(hi, lo);
+    double v1 = std::clamp(aim * kMetresPerSecondPerKt, lo, hi);
+    // Near the report's time: the aircraft flies at what the reports show, and only where that
+    // would bring it too early or too late does it speed up or slow down.
+    const double due = static_cast<double>(std::max(next.playTick - lf_now(), kMinLegTicks)) / 100.0;
+    const double tolerance = std::max(kPlanToleranceS, kPlanToleranceShare * due);
+    const double seconds = 2.0 * d / (v0 + v1);
+    if (seconds > due + tolerance) {
+        v1 = std::clamp(2.0 * d / (due + tolerance) - v0, lo, hi);
+    } else if (seconds < due - tolerance) {
+        v1 = std::clamp(2.0 * d / (due - tolerance) - v0, lo, hi);
+    }
+    const double ticks = std::clamp(std::round(200.0 * d / (v0 + v1)), static_cast<double>(kMinLegTicks),
+                                    kLongestPlannedTicks);
+    const int64_t end = std::min<int64_t>(static_cast<int64_t>(lf_now()) + static_cast<int64_t>(ticks),
+                                          std::numeric_limits<int32_t>::max());
+    next.playTick = static_cast<int32_t>(end);
+    path.planned = 1;
+    path.speedKt = v0 / kMetresPerSecondPerKt;
+    path.speedEndKt = v1 / kMetresPerSecondPerKt;
+    path.speedStepKt = (path.speedEndKt - path.speedKt) / ticks;
+    path.dueTick = std::max(path.dueTick, next.playTick);
+    AC.groundSpeed = path.speedKt;
 }
 
 void lf_nextPosAir(LiveAc& AC)
@@ -343,16 +457,17 @@ void lf_nextPosAir(LiveAc& AC)
     if (AC.flightState != FlightState::take_off && AC.flightState != FlightState::flying) {
         lf_setFlightState(AC, FlightState::flying);
     }
-    {
-        const StreamPos& next = AC.stream[1];
-        AC.groundSpeed = next.airspeed;
-        AC.verticalRate = next.verticalRate;
-    }
+    AC.verticalRate = AC.stream[1].verticalRate;
+    lf_shapeAirPath(AC);
     const double frontAlt = AC.stream[0].alt;
     if (AC.flareStage == 0) {
+        const std::size_t points = AC.stream.size();
         lf_verticalStep(AC, lf_ticksUntil(AC.stream[1]));
+        if (AC.stream.size() != points) {
+            // skipped ahead to another point: its leg is planned anew
+            lf_shapeAirPath(AC);
+        }
     }
-    // the vertical step may have skipped ahead: from here on the next point is read anew
     const int32_t t = lf_ticksUntil(AC.stream[1]);
     if (AC.flareStage == 0 && AC.flightState != FlightState::take_off) {
         lf_pitchStep(AC, t);
@@ -365,10 +480,18 @@ void lf_nextPosAir(LiveAc& AC)
     }
 }
 
+void lf_shapeAirPath(LiveAc& AC)
+{
+    AC.legPath.clear();
+    if (lf_shapeLegPath(AC, lf_arrivalHeading(AC))) {
+        lf_planAirSpeed(AC);
+    }
+}
+
 void lf_setupAirPath(LiveAc& AC, int32_t T)
 {
     AC.headingStep = 0.0;
-    if (!lf_shapeLegPath(AC, lf_arrivalHeading(AC))) {
+    if (AC.legPath.shaped == 0) {
         lf_bankTowards(AC, 0.0, T);
         return;
     }

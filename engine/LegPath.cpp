@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/AcKind.h"
 #include "core/Geo.h"
 #include "engine/Motion.h"
 
@@ -15,8 +16,10 @@ constexpr double kLeastLeadShare = 0.25;
 // A sharper onward corner is driven to along the leg, then turned.
 constexpr double kSmoothTurnRad = 120.0 * DEG_TO_RAD;
 constexpr int kRateSamples = 16;
-// Where the curve's pace is slow, the parameter never runs faster than this many times its mean.
-constexpr double kMostSteps = 8.0;
+// A planned leg never moves its parameter more than this in a tick, whatever its speed.
+constexpr double kMostPlannedStep = 0.25;
+// Knots to metres a tick.
+constexpr double kMetresPerTickPerKt = 1852.0 / 3600.0 / 100.0;
 // A leg flown along the nose and left along it needs no path: the straight steps are the same.
 constexpr double kStraightRad = 0.5 * DEG_TO_RAD;
 
@@ -40,19 +43,6 @@ Vec lf_bend(const LegPath& P, double T)
     const double u = 1.0 - T;
     return {6.0 * u * (P.secondNorth - 2.0 * P.firstNorth) + 6.0 * T * (P.endNorth - 2.0 * P.secondNorth + P.firstNorth),
             6.0 * u * (P.secondEast - 2.0 * P.firstEast) + 6.0 * T * (P.endEast - 2.0 * P.secondEast + P.firstEast)};
-}
-
-// The air pace: the parameter runs at the square root of the even pace, inversely to the root
-// of the path's speed per unit of the parameter; this mean of that root makes the path still
-// take its ticks.
-double lf_airPace(const LegPath& P)
-{
-    double pace = 0.0;
-    for (int i = 0; i < kRateSamples; ++i) {
-        const Vec d = lf_direction(P, (i + 0.5) / kRateSamples);
-        pace += std::sqrt(std::hypot(d.north, d.east)) / kRateSamples;
-    }
-    return pace;
 }
 
 } // namespace
@@ -111,7 +101,9 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
     }
     const double h = AC.block[kBlockHeading];
     const double leg = std::atan2(path.endEast, path.endNorth);
-    if (std::abs(gf_wrapRadians(leg - h)) < kStraightRad && std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad) {
+    // In the air every leg has a path: its speed is planned along it.
+    if (AC.onGround != 0 && std::abs(gf_wrapRadians(leg - h)) < kStraightRad &&
+        std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad) {
         return false;
     }
     const double lead = d * std::max(std::cos(gf_wrapRadians(leg - h)), kLeastLeadShare);
@@ -139,6 +131,23 @@ double lf_legPathTurnRate(const LegPath& P)
     return fastest;
 }
 
+double lf_legPathLength(const LegPath& P)
+{
+    double length = 0.0;
+    double north = 0.0;
+    double east = 0.0;
+    for (int i = 1; i <= kRateSamples; ++i) {
+        const double t = static_cast<double>(i) / kRateSamples;
+        const double u = 1.0 - t;
+        const double n = 3.0 * u * u * t * P.firstNorth + 3.0 * u * t * t * P.secondNorth + t * t * t * P.endNorth;
+        const double e = 3.0 * u * u * t * P.firstEast + 3.0 * u * t * t * P.secondEast + t * t * t * P.endEast;
+        length += std::hypot(n - north, e - east);
+        north = n;
+        east = e;
+    }
+    return length;
+}
+
 void lf_startLegPath(LiveAc& AC, int32_t T)
 {
     LegPath& path = AC.legPath;
@@ -147,20 +156,78 @@ void lf_startLegPath(LiveAc& AC, int32_t T)
         path.lastNorth = 0.0;
         path.lastEast = 0.0;
         path.step = 1.0 / std::max(T, 1);
-        // The curve's own pace slows the aircraft where it turns most: on the ground that is
-        // what a taxiing aircraft does; in the air it is softened to its square root, so that an
-        // aircraft slows a little in a hard turn and never rushes along the straighter part.
-        path.pace = AC.onGround != 0 ? 0.0 : lf_airPace(path);
+        path.pace = 0.0;
         path.speed = std::hypot(path.firstNorth, path.firstEast) * 3.0;
     }
 }
+
+double lf_plannedSpeedTick(LiveAc& AC)
+{
+    LegPath& p = AC.legPath;
+    if (AC.onGround != 0 && AC.landingRoll != 0) {
+        // braked on the runway, down to the speed the roll-out reports show
+        if (p.speedKt > p.rollOutKt) {
+            p.speedKt = std::max(p.speedKt - kRunwayBrakeKtPerTick, p.rollOutKt);
+        }
+    } else if (p.speedStepKt > 0.0) {
+        p.speedKt = std::min(p.speedKt + p.speedStepKt, p.speedEndKt);
+    } else if (p.speedStepKt < 0.0) {
+        p.speedKt = std::max(p.speedKt + p.speedStepKt, p.speedEndKt);
+    }
+    AC.groundSpeed = p.speedKt;
+    return p.speedKt;
+}
+
+namespace {
+
+// The end point of a planned leg is played when the path reaches it, neither sooner (no halt at
+// its end) nor, within a while, later (no cut across to the next leg); a point on the ground
+// waits until the aircraft has come down onto it.
+void lf_playPlannedEnd(LiveAc& AC)
+{
+    LegPath& p = AC.legPath;
+    if (AC.stream.empty()) {
+        return;
+    }
+    StreamPos& end = AC.stream.front();
+    const int32_t now = lf_now();
+    const bool comingDown = AC.onGround == 0 && end.airborne == 0;
+    if (p.t >= 1.0 && !comingDown) {
+        end.playTick = now;
+        p.planned = 0;
+        p.step = 0.0;
+        gf_forgetKeptFront(AC);
+    } else if (end.playTick <= now + 1 && now - p.dueTick < kLongestLateTicks) {
+        end.playTick = now + 2;
+        gf_forgetKeptFront(AC);
+    }
+}
+
+} // namespace
 
 double lf_followLegPath(LiveAc& AC, double& HEADING)
 {
     LegPath& p = AC.legPath;
     auto& b = AC.block;
-    const double step =
-        p.pace > 0.0 ? std::min(p.step * p.pace / std::sqrt(std::max(p.speed, 1e-9)), kMostSteps * p.step) : p.step;
+    double step = p.step;
+    if (p.planned != 0) {
+        const double metres = std::max(lf_plannedSpeedTick(AC), kLeastPlannedKt) * kMetresPerTickPerKt;
+        step = std::min(metres / std::max(p.speed, 1e-3), kMostPlannedStep);
+    }
+    if (p.planned != 0 && p.t >= 1.0 && AC.onGround == 0 && AC.category != AC_CATEGORY_ROTORCRAFT) {
+        // A fixed-wing aircraft still in the air at the end of its leg to the ground flies on
+        // along the runway until it touches down, as it would.
+        const double metres = p.speedKt * kMetresPerTickPerKt;
+        p.endNorth += metres * std::cos(HEADING);
+        p.endEast += metres * std::sin(HEADING);
+        p.lastNorth = p.endNorth;
+        p.lastEast = p.endEast;
+        b[kBlockLat] = p.originLat + p.endNorth * (1.0 / kFrameMetresPerDegree);
+        b[kBlockLon] = gf_wrapDegrees(p.originLon + p.endEast * p.lonPerMetre);
+        lf_plannedSpeedTick(AC);
+        lf_playPlannedEnd(AC);
+        return metres;
+    }
     p.t = std::min(p.t + step, 1.0);
     const double t = p.t;
     const double u = 1.0 - t;
@@ -176,10 +243,11 @@ double lf_followLegPath(LiveAc& AC, double& HEADING)
     if (d.north != 0.0 || d.east != 0.0) {
         HEADING = gf_quickBearing(d.north, d.east);
     }
-    if (p.pace == 0.0) {
+    if (p.planned == 0) {
         return 0.0;
     }
     p.speed = std::sqrt(d.north * d.north + d.east * d.east);
+    lf_playPlannedEnd(AC);
     return std::sqrt(dNorth * dNorth + dEast * dEast);
 }
 

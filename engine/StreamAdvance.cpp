@@ -379,7 +379,10 @@ void lf_nextPos(LiveAc& AC)
             lf_shrinkWindows(AC);
         }
     } else {
-        lf_paceLeg(AC, firstLeg);
+        if (AC.onGround != 0) {
+            // in the air the leg is timed by the speeds planned along its path
+            lf_paceLeg(AC, firstLeg);
+        }
         lf_setStepsToNext(AC);
         if (AC.onGround != 0) {
             lf_rollOnGround(AC);

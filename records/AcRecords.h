@@ -151,6 +151,15 @@ struct LegPath {
     double lastEast = 0.0;
     double pace = 0.0;          // in the air, the root pace's factor; 0: the parameter runs evenly
     double speed = 0.0;         // metres per unit of the parameter, where the path is now
+    // A planned leg is flown at a speed that changes evenly from the speed the aircraft has to
+    // the one it is to reach the end with: no step in speed from one leg to the next.
+    double speedKt = 0.0;       // the speed flown now
+    double speedStepKt = 0.0;   // its change per tick, up to speedEndKt
+    double speedEndKt = 0.0;
+    double rollOutKt = 0.0;     // after a touchdown on the leg, braked down to this speed
+    double aimKt = 0.0;         // the speed the reports show at the end point, set by the planner
+    int32_t dueTick = 0;        // when the end point was due by its report
+    uint8_t planned = 0;        // flown by speed, not by an even parameter
     uint8_t shaped = 0;         // the curve is set up for the leg
 
     bool running() const { return step > 0.0; }
@@ -158,6 +167,7 @@ struct LegPath {
     {
         step = 0.0;
         shaped = 0;
+        planned = 0;
     }
 };
 

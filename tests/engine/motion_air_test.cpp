@@ -30,14 +30,14 @@ TEST_F(AirTest, PitchFollowsTheVerticalRateWithinTheRate)
         ac.block[kBlockPitch] = pitchDeg * DEG_TO_RAD + 0.002; // close enough to reach it on this leg
         nextPosMain(ac);
         const int32_t t = ac.stream.front().playTick - now();
-        EXPECT_NEAR((ac.block[kBlockPitch] + ac.pitchStep * t) * RAD_TO_DEG, pitchDeg, 1e-9) << fpm;
+        EXPECT_NEAR((ac.block[kBlockPitch] + ac.pitchStep * t) * RAD_TO_DEG, pitchDeg, 0.01) << fpm;
     }
     g_liveAcs.clear();
     LiveAc& far = flying(5000.0, 2400.0, 2400.0, "B77W");
     nextPosMain(far);
     EXPECT_NEAR(far.pitchStep, -0.005 * DEG_TO_RAD, 1e-15); // a Heavy aircraft's largest change
-    EXPECT_EQ(far.groundSpeed, 190.0);                       // the reported airspeed
-    EXPECT_EQ(far.verticalRate, 2400.0);
+    EXPECT_NEAR(far.groundSpeed, 180.0, 1e-9);              // the speed its positions show
+    EXPECT_NEAR(far.verticalRate, 2400.0, 5.0);
 }
 
 TEST_F(AirTest, DescentRateIsCorrectedByTheQnh)
@@ -126,14 +126,18 @@ TEST_F(AirTest, TheNoseFollowsThePathFlownAndTheBankTheTurn)
     EXPECT_LT(bank, 15.0);
 }
 
-TEST_F(AirTest, AStraightLegNeedsNoPathAndACornerHasOne)
+TEST_F(AirTest, EveryLegHasAPathAndAStraightOneIsFlownStraight)
 {
-    for (const auto& [headingDeg, shaped] : {std::pair{90.0, false}, {90.3, false}, {80.0, true}, {100.0, true}}) {
+    for (const double headingDeg : {90.0, 80.0, 100.0}) {
         g_liveAcs.clear();
         LiveAc& ac = flying(5000.0, 0.0, 0.0);
         ac.block[kBlockHeading] = headingDeg * DEG_TO_RAD;
         ticks(1);
-        EXPECT_EQ(ac.legPath.shaped != 0, shaped) << headingDeg;
+        EXPECT_TRUE(ac.legPath.shaped != 0 && ac.legPath.planned != 0) << headingDeg;
+        if (headingDeg == 90.0) {
+            ticks(500);
+            EXPECT_NEAR(ac.block[kBlockHeading] * RAD_TO_DEG, 90.0, 0.05);
+        }
     }
 }
 
@@ -280,8 +284,12 @@ TEST_F(AirTest, SkippingToAClimbingPointAimsAtIt)
     nextPosMain(ac);
     ASSERT_EQ(ac.stream.size(), 2u);
     EXPECT_EQ(ac.stream.front().lat, q.lat);
-    const int32_t t = ac.stream.front().playTick - now();
-    EXPECT_NEAR(ac.block[kBlockLon] + ac.lonStep * t, q.lon, 1e-12);
+    double lat = 0.0;
+    double lon = 0.0;
+    const LegPath& path = ac.legPath;
+    gf_fromFrame(path.originLat, path.originLon, path.endNorth, path.endEast, lat, lon);
+    EXPECT_NEAR(lat, q.lat, 1e-7); // the path ends there
+    EXPECT_NEAR(lon, q.lon, 1e-7);
     EXPECT_GT(ac.climbPerTick, 0.0);
 }
 
