@@ -45,8 +45,11 @@ constexpr int32_t kLowestTransition = -1000;
 constexpr double kClimbPowerHeightFt = 800.0;
 constexpr std::size_t kMaxSkipPoints = 10;
 constexpr double kMetresPerSecondPerKt = 1852.0 / 3600.0;
-// Two positions closer in time than this say nothing of the speed, ticks.
+// Two positions closer in time than this say nothing of the speed, ticks; the speed by the
+// positions is taken over this many ticks and at most this many legs where the stream has them.
 constexpr int32_t kLeastSpeedSpanTicks = 100;
+constexpr int32_t kSpeedSpanTicks = 1000;
+constexpr std::size_t kSpeedSpanPoints = 4;
 // The speed field is taken where it agrees with the positions within this share.
 constexpr double kSpeedFieldAgreement = 0.2;
 // A planned leg ends within this of its report's time where the acceleration allows: seconds,
@@ -54,19 +57,9 @@ constexpr double kSpeedFieldAgreement = 0.2;
 constexpr double kPlanToleranceS = 1.5;
 constexpr double kPlanToleranceShare = 0.08;
 constexpr double kLongestPlannedTicks = 1.0e6;
+constexpr int kSpeedSearchSteps = 24;
 // The speed the roll-out is braked down to at least, knots.
 constexpr double kLeastRollOutKt = 15.0;
-
-// Speed between two points by their positions and play times, knots; negative when their times
-// are too close to tell.
-double lf_positionSpeed(const StreamPos& A, const StreamPos& B)
-{
-    const int32_t dt = B.playTick - A.playTick;
-    if (dt < kLeastSpeedSpanTicks) {
-        return -1.0;
-    }
-    return lf_distanceNm(A, B) * 360000.0 / dt;
-}
 
 bool lf_isTouchdownLeg(const LiveAc& AC)
 {
@@ -85,13 +78,22 @@ double lf_aimSpeed(const LiveAc& AC)
         const double flown = AC.groundSpeed > 0.0 ? AC.groundSpeed : front.groundSpeed;
         return std::clamp(flown, g_slowestApproachSpeeds.at(AC.category), g_fastestApproachSpeeds.at(AC.category));
     }
-    double byPositions = -1.0;
-    if (s.size() >= 3 && s[2].repeat == 0 && s[2].airborne == next.airborne) {
-        byPositions = lf_positionSpeed(next, s[2]);
+    // By the positions over the points still to come (their times are the reports'), over 10 s
+    // at least where there are, else from the point just reached.
+    double nm = 0.0;
+    int32_t span = 0;
+    for (std::size_t i = 1; i + 1 < s.size() && i <= kSpeedSpanPoints && span < kSpeedSpanTicks; ++i) {
+        if (s[i + 1].repeat != 0 || s[i + 1].airborne != next.airborne) {
+            break;
+        }
+        nm += lf_distanceNm(s[i], s[i + 1]);
+        span = s[i + 1].playTick - next.playTick;
     }
-    if (byPositions < 0.0) {
-        byPositions = lf_positionSpeed(front, next);
+    if (span < kSpeedSpanTicks) {
+        nm += lf_distanceNm(front, next);
+        span += next.playTick - front.playTick;
     }
+    const double byPositions = span >= kLeastSpeedSpanTicks ? nm * 360000.0 / span : -1.0;
     const double reported = next.groundSpeed;
     if (byPositions < 0.0 || (reported > 0.0 && std::abs(reported - byPositions) <= kSpeedFieldAgreement * byPositions)) {
         return reported;
@@ -429,15 +431,32 @@ void lf_planAirSpeed(LiveAc& AC)
     }
     hi = std::max(hi, lo);
     double v1 = std::clamp(aim * kMetresPerSecondPerKt, lo, hi);
-    // Near the report's time: the aircraft flies at what the reports show, and only where that
-    // would bring it too early or too late does it speed up or slow down.
-    const double due = static_cast<double>(std::max(next.playTick - lf_now(), kMinLegTicks)) / 100.0;
+    // Near the reports' times: the aircraft flies at what the reports show, and only where that
+    // would bring it too early or too late to the farthest point known does it speed up or slow
+    // down; a single report taken early or late makes no change of pace.
+    const std::deque<StreamPos>& s = AC.stream;
+    std::size_t last = 1;
+    double rest = 0.0;
+    while (last + 1 < s.size() && last < kSpeedSpanPoints && s[last + 1].repeat == 0 &&
+           s[last + 1].airborne == next.airborne) {
+        rest += lf_distanceNm(s[last], s[last + 1]) * METRES_PER_NM;
+        ++last;
+    }
+    const int32_t dueTick = last == 1 ? next.playTick : s[last].playTick;
+    const double due = static_cast<double>(std::max(dueTick - lf_now(), kMinLegTicks)) / 100.0;
     const double tolerance = std::max(kPlanToleranceS, kPlanToleranceShare * due);
-    const double seconds = 2.0 * d / (v0 + v1);
-    if (seconds > due + tolerance) {
-        v1 = std::clamp(2.0 * d / (due + tolerance) - v0, lo, hi);
-    } else if (seconds < due - tolerance) {
-        v1 = std::clamp(2.0 * d / (due - tolerance) - v0, lo, hi);
+    const auto arrival = [&](double V1) { return 2.0 * d / (v0 + V1) + rest / std::max(V1, 0.1); };
+    const double seconds = arrival(v1);
+    if (seconds > due + tolerance || seconds < due - tolerance) {
+        // the arrival time falls as the end speed grows: halve the interval of end speeds
+        const double wanted = seconds > due ? due + tolerance : std::max(due - tolerance, 0.1);
+        double slow = lo;
+        double fast = hi;
+        for (int i = 0; i < kSpeedSearchSteps; ++i) {
+            const double mid = (slow + fast) / 2.0;
+            (arrival(mid) > wanted ? slow : fast) = mid;
+        }
+        v1 = (slow + fast) / 2.0;
     }
     const double ticks = std::clamp(std::round(200.0 * d / (v0 + v1)), static_cast<double>(kMinLegTicks),
                                     kLongestPlannedTicks);

@@ -180,9 +180,20 @@ double lf_plannedSpeedTick(LiveAc& AC)
 
 namespace {
 
+// At the end of its leg the aircraft goes on along its heading: still in the air above a point
+// on the ground (fixed-wing), or still braking on the runway.
+bool lf_runsOn(const LiveAc& AC)
+{
+    const LegPath& p = AC.legPath;
+    if (AC.onGround == 0) {
+        return AC.category != AC_CATEGORY_ROTORCRAFT && !AC.stream.empty() && AC.stream.front().airborne == 0;
+    }
+    return AC.landingRoll != 0 && p.speedKt > p.rollOutKt + 1.0;
+}
+
 // The end point of a planned leg is played when the path reaches it, neither sooner (no halt at
 // its end) nor, within a while, later (no cut across to the next leg); a point on the ground
-// waits until the aircraft has come down onto it.
+// waits until the aircraft has come down onto it, and a roll-out until it has braked.
 void lf_playPlannedEnd(LiveAc& AC)
 {
     LegPath& p = AC.legPath;
@@ -191,8 +202,8 @@ void lf_playPlannedEnd(LiveAc& AC)
     }
     StreamPos& end = AC.stream.front();
     const int32_t now = lf_now();
-    const bool comingDown = AC.onGround == 0 && end.airborne == 0;
-    if (p.t >= 1.0 && !comingDown) {
+    const bool waits = (AC.onGround == 0 && end.airborne == 0) || lf_runsOn(AC);
+    if (p.t >= 1.0 && !waits) {
         end.playTick = now;
         p.planned = 0;
         p.step = 0.0;
@@ -209,14 +220,10 @@ double lf_followLegPath(LiveAc& AC, double& HEADING)
 {
     LegPath& p = AC.legPath;
     auto& b = AC.block;
-    double step = p.step;
-    if (p.planned != 0) {
-        const double metres = std::max(lf_plannedSpeedTick(AC), kLeastPlannedKt) * kMetresPerTickPerKt;
-        step = std::min(metres / std::max(p.speed, 1e-3), kMostPlannedStep);
-    }
-    if (p.planned != 0 && p.t >= 1.0 && AC.onGround == 0 && AC.category != AC_CATEGORY_ROTORCRAFT) {
+    if (p.planned != 0 && p.t >= 1.0 && lf_runsOn(AC)) {
         // A fixed-wing aircraft still in the air at the end of its leg to the ground flies on
-        // along the runway until it touches down, as it would.
+        // along the runway until it touches down, and one still rolling out fast brakes on
+        // along it, as it would.
         const double metres = p.speedKt * kMetresPerTickPerKt;
         p.endNorth += metres * std::cos(HEADING);
         p.endEast += metres * std::sin(HEADING);
@@ -227,6 +234,11 @@ double lf_followLegPath(LiveAc& AC, double& HEADING)
         lf_plannedSpeedTick(AC);
         lf_playPlannedEnd(AC);
         return metres;
+    }
+    double step = p.step;
+    if (p.planned != 0) {
+        const double metres = std::max(lf_plannedSpeedTick(AC), kLeastPlannedKt) * kMetresPerTickPerKt;
+        step = std::min(metres / std::max(p.speed, 1e-3), kMostPlannedStep);
     }
     p.t = std::min(p.t + step, 1.0);
     const double t = p.t;

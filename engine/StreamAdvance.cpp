@@ -452,6 +452,10 @@ void lf_extrapolateStream(LiveAc& AC, int32_t K)
         p.repeat = 1;
     } else {
         if (AC.onGround == 0) {
+            // on at the speed flown: the positions gave it, whatever the speed field says
+            if (AC.groundSpeed > 0.0) {
+                p.groundSpeed = AC.groundSpeed;
+            }
             if (AC.approach == 0) {
                 p.groundSpeed = std::max(0.95 * p.groundSpeed, 1.0);
             } else if (K >= 4) {
