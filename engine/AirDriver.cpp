@@ -54,8 +54,8 @@ constexpr std::size_t kSpeedSpanPoints = 4;
 constexpr double kSpeedFieldAgreement = 0.2;
 // A planned leg ends within this of its report's time where the acceleration allows: seconds,
 // and share of the leg's time.
-constexpr double kPlanToleranceS = 1.5;
-constexpr double kPlanToleranceShare = 0.08;
+constexpr double kPlanToleranceS = 1.0;
+constexpr double kPlanToleranceShare = 0.04;
 constexpr double kLongestPlannedTicks = 1.0e6;
 constexpr int kSpeedSearchSteps = 24;
 // The speed the roll-out is braked down to at least, knots.

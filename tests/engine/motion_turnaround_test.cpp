@@ -540,8 +540,8 @@ TEST_F(TurnaroundTest, AFinalIsFlownAtApproachSpeedAndTheRollOutBraked)
 }
 
 // Reports taken at irregular moments (alternately 4 s early and late) or with a speed field in
-// other units (half the real speed): the aircraft flies a speed that changes smoothly, near the
-// real one, and where the positions put it.
+// other units (half the real speed): the aircraft flies a speed that changes smoothly, within a
+// fifth of the real one, and where the positions put it.
 TEST_F(TurnaroundTest, TheSpeedFollowsThePositionsNotTheirTimingNorTheSpeedField)
 {
     struct Case {
@@ -559,7 +559,7 @@ TEST_F(TurnaroundTest, TheSpeedFollowsThePositionsNotTheirTimingNorTheSpeedField
         const Seen seen = run(s, "A320", kBufferDelay);
         EXPECT_LE(seen.airSpeedChangeKt, 6.0) << c.what;
         EXPECT_LE(seen.worstBehindM, c.mostBehindM) << c.what;
-        EXPECT_GE(seen.slowestAirKt, 190.0) << c.what;
+        EXPECT_GE(seen.slowestAirKt, 0.8 * 220.0) << c.what;
     }
 }
 
