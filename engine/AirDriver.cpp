@@ -58,8 +58,48 @@ constexpr double kPlanToleranceS = 1.0;
 constexpr double kPlanToleranceShare = 0.04;
 constexpr double kLongestPlannedTicks = 1.0e6;
 constexpr int kSpeedSearchSteps = 24;
+constexpr double kSharpCornerRad = 90.0 * DEG_TO_RAD;
+constexpr double kArcShortOfCornerRad = 45.0 * DEG_TO_RAD;
 // The speed the roll-out is braked down to at least, knots.
 constexpr double kLeastRollOutKt = 15.0;
+
+// A point more than 90 degrees off the nose is not pivoted to: first the aircraft turns toward
+// it at its category's bank, along an arc that ends 45 degrees short of it (a point inserted at
+// the arc's end), and from there it flies on to the point.
+void lf_turnBeforeCorner(LiveAc& AC)
+{
+    std::deque<StreamPos>& s = AC.stream;
+    const auto& b = AC.block;
+    const StreamPos& next = s[1];
+    const double h = b[kBlockHeading];
+    const double turn = gf_wrapRadians(gf_bearing(b[kBlockLat], b[kBlockLon], next.lat, next.lon) - h);
+    const double radiusM = lf_airTurnRadiusM(AC);
+    if (std::abs(turn) <= kSharpCornerRad || !(radiusM >= 1.0) || next.airborne == 0) {
+        return;
+    }
+    const double side = turn > 0.0 ? 1.0 : -1.0;
+    const double arc = std::abs(turn) - kArcShortOfCornerRad;
+    const double feet = radiusM * FEET_PER_NM * NM_PER_METRE;
+    const LatLon centre = gf_destinationPoint(LatLon{b[kBlockLat], b[kBlockLon]}, h + side * PI / 2.0, feet);
+    const LatLon end = gf_destinationPoint(centre, h + side * arc - side * PI / 2.0, feet);
+    StreamPos mid = next;
+    mid.lat = end.lat;
+    mid.lon = end.lon;
+    mid.hasRoll = 0;
+    mid.hasTrueHeading = 0;
+    mid.repeat = 0;
+    const double arcM = radiusM * arc;
+    const double restM = gf_distanceNm(end.lat, end.lon, next.lat, next.lon) * METRES_PER_NM;
+    const double share = arcM / std::max(arcM + restM, 1.0);
+    mid.alt = b[kBlockAlt] + (next.alt - b[kBlockAlt]) * share;
+    const double seconds = arcM / std::max(AC.groundSpeed * kMetresPerSecondPerKt, 1.0);
+    const int64_t due = static_cast<int64_t>(lf_now()) + static_cast<int64_t>(std::llround(seconds * 100.0));
+    mid.playTick = static_cast<int32_t>(std::clamp<int64_t>(due, lf_now() + kMinLegTicks,
+                                                            std::max<int64_t>(next.playTick - 1, lf_now() + kMinLegTicks)));
+    s.insert(s.begin() + 1, mid);
+    AC.legPath.arc = 1;
+    AC.legPath.arcArrival = gf_wrapTwoPi(h + side * arc);
+}
 
 bool lf_isTouchdownLeg(const LiveAc& AC)
 {
@@ -385,6 +425,10 @@ double lf_touchdownElevation(const LiveAc& AC, const StreamPos& POINT)
 
 void lf_nextPosAirborne(LiveAc& AC)
 {
+    AC.legPath.arc = 0;
+    if (AC.stream[1].repeat == 0) {
+        lf_turnBeforeCorner(AC);
+    }
     const StreamPos& next = AC.stream[1];
     if (next.repeat == 0) {
         // The leg is timed by the speeds planned along its path once that is set up.
@@ -463,6 +507,7 @@ void lf_planAirSpeed(LiveAc& AC)
     const int64_t end = std::min<int64_t>(static_cast<int64_t>(lf_now()) + static_cast<int64_t>(ticks),
                                           std::numeric_limits<int32_t>::max());
     next.playTick = static_cast<int32_t>(end);
+    path.endTick = next.playTick;
     path.planned = 1;
     path.speedKt = v0 / kMetresPerSecondPerKt;
     path.speedEndKt = v1 / kMetresPerSecondPerKt;
@@ -484,6 +529,7 @@ void lf_nextPosAir(LiveAc& AC)
         lf_verticalStep(AC, lf_ticksUntil(AC.stream[1]));
         if (AC.stream.size() != points) {
             // skipped ahead to another point: its leg is planned anew
+            AC.legPath.arc = 0;
             lf_shapeAirPath(AC);
         }
     }
@@ -502,7 +548,7 @@ void lf_nextPosAir(LiveAc& AC)
 void lf_shapeAirPath(LiveAc& AC)
 {
     AC.legPath.clear();
-    if (lf_shapeLegPath(AC, lf_arrivalHeading(AC))) {
+    if (lf_shapeLegPath(AC, AC.legPath.arc != 0 ? AC.legPath.arcArrival : lf_arrivalHeading(AC))) {
         lf_planAirSpeed(AC);
     }
 }

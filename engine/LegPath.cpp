@@ -20,6 +20,11 @@ constexpr int kRateSamples = 16;
 constexpr double kMostPlannedStep = 0.25;
 // Knots to metres a tick.
 constexpr double kMetresPerTickPerKt = 1852.0 / 3600.0 / 100.0;
+constexpr double kGravity = 9.80665; // metres a second squared
+constexpr double kMostRadiusBankRad = 45.0 * DEG_TO_RAD;
+// The arm of a path's control point per metre of turn radius for a half turn (a cubic curve
+// near a half circle has arms of 4/3 of its radius).
+constexpr double kArmPerRadius = 4.0 / 3.0;
 // A leg flown along the nose and left along it needs no path: the straight steps are the same.
 constexpr double kStraightRad = 0.5 * DEG_TO_RAD;
 
@@ -46,6 +51,13 @@ Vec lf_bend(const LegPath& P, double T)
 }
 
 } // namespace
+
+double lf_airTurnRadiusM(const LiveAc& AC)
+{
+    const double v = std::max(AC.groundSpeed, 0.0) * kMetresPerTickPerKt * 100.0;
+    const double bank = std::min(g_bankLimits.at(AC.category), kMostRadiusBankRad);
+    return v * v / (kGravity * std::tan(bank));
+}
 
 // The arc tangent of X within 1.2e-5 rad (0.0007 degrees), a short series with no library call.
 double gf_quickAtan(double X)
@@ -106,11 +118,19 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
         std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad) {
         return false;
     }
-    const double lead = d * std::max(std::cos(gf_wrapRadians(leg - h)), kLeastLeadShare);
-    path.firstNorth = lead * std::cos(h) / 3.0;
-    path.firstEast = lead * std::sin(h) / 3.0;
-    path.secondNorth = path.endNorth - d * std::cos(ARRIVAL) / 3.0;
-    path.secondEast = path.endEast - d * std::sin(ARRIVAL) / 3.0;
+    double first = d * std::max(std::cos(gf_wrapRadians(leg - h)), kLeastLeadShare) / 3.0;
+    double second = d / 3.0;
+    if (AC.onGround == 0) {
+        // In the air a sharp corner is a turn at the category's bank, whatever the leg's
+        // length: the arms of the path grow with the radius of that turn.
+        const double radius = lf_airTurnRadiusM(AC);
+        first = std::max(first, kArmPerRadius * radius * std::sin(std::abs(gf_wrapRadians(leg - h)) / 2.0));
+        second = std::max(second, kArmPerRadius * radius * std::sin(std::abs(gf_wrapRadians(ARRIVAL - leg)) / 2.0));
+    }
+    path.firstNorth = first * std::cos(h);
+    path.firstEast = first * std::sin(h);
+    path.secondNorth = path.endNorth - second * std::cos(ARRIVAL);
+    path.secondEast = path.endEast - second * std::sin(ARRIVAL);
     path.lonPerMetre = 1.0 / (std::cos(path.originLat * DEG_TO_RAD) * kFrameMetresPerDegree);
     path.shaped = 1;
     return true;
@@ -208,8 +228,10 @@ void lf_playPlannedEnd(LiveAc& AC)
         p.planned = 0;
         p.step = 0.0;
         gf_forgetKeptFront(AC);
-    } else if (end.playTick <= now + 1 && now - p.dueTick < kLongestLateTicks) {
+    } else if (end.playTick <= now + 1 && end.playTick >= p.endTick && now - p.dueTick < kLongestLateTicks) {
+        // (a new report may have cut the leg short: then its end is played when it says)
         end.playTick = now + 2;
+        p.endTick = end.playTick;
         gf_forgetKeptFront(AC);
     }
 }

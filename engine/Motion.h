@@ -193,6 +193,9 @@ double lf_legPathTurnRate(const LegPath& PATH);
 // The set-up path is driven over T ticks from now: on the ground slower where it turns most; a
 // planned leg (in the air) at its planned speed.
 void lf_startLegPath(LiveAc& AC, int32_t T);
+// The radius of a turn at the category's bank (no more than 45 degrees counted) at the speed
+// flown, metres.
+double lf_airTurnRadiusM(const LiveAc& AC);
 // Length of the set-up path, metres.
 double lf_legPathLength(const LegPath& PATH);
 // One tick along the path: the position moves; HEADING becomes the path's direction. Answers the

@@ -159,6 +159,9 @@ struct LegPath {
     double rollOutKt = 0.0;     // after a touchdown on the leg, braked down to this speed
     double aimKt = 0.0;         // the speed the reports show at the end point, set by the planner
     int32_t dueTick = 0;        // when the end point was due by its report
+    int32_t endTick = 0;        // when the end point is due by the plan (someone may cut it short)
+    double arcArrival = 0.0;    // radians: the heading at the end of a turn put before a sharp corner
+    uint8_t arc = 0;            // the leg is such a turn
     uint8_t planned = 0;        // flown by speed, not by an even parameter
     uint8_t shaped = 0;         // the curve is set up for the leg
 

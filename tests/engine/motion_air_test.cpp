@@ -1,4 +1,6 @@
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "motion_fixture.h"
 
@@ -169,6 +171,41 @@ TEST_F(AirTest, ACurvedLegIsFlownWithoutARush)
         EXPECT_NEAR(ac.legPath.t, 1.0, 0.005) << headingDeg; // at its end on time
         EXPECT_LT(fastest, 1.15 * total / n) << headingDeg;
         EXPECT_GT(slowest, 0.45 * total / n) << headingDeg;
+    }
+}
+
+// A sharp corner (150 degrees, the next report only a few hundred metres on) is flown as a turn
+// at the category's bank, never as a pivot on the spot.
+TEST_F(AirTest, ASharpCornerIsATurnNotAPivot)
+{
+    for (const char* model : {"C172", "B738"}) {
+        g_liveAcs.clear();
+        const double kt = std::string(model) == "C172" ? 90.0 : 180.0;
+        const LatLon a = away(5.0);
+        const LatLon b = away(1.0, 0.0, a);
+        const LatLon c = away(0.3, 150.0, b);
+        const auto seconds = [kt](double NM) { return static_cast<int32_t>(NM / kt * 360000.0); };
+        LiveAc& ac = driven({pt(a, 3000.0, kt, now(), true), pt(b, 3000.0, kt, now() + seconds(1.0), true),
+                             pt(c, 3000.0, kt, now() + seconds(1.3), true),
+                             pt(away(1.0, 150.0, c), 3000.0, kt, now() + seconds(2.3), true)},
+                            FlightState::flying, model);
+        ac.groundSpeed = kt;
+        double fastestTurnDegS = 0.0;
+        double bankDeg = 0.0;
+        std::vector<double> headings;
+        for (int tick = 0; tick < seconds(2.3) + 6000 && ac.state == AcState::active; ++tick) {
+            ticks(1);
+            headings.push_back(ac.block[kBlockHeading]);
+            if (headings.size() > 100) {
+                fastestTurnDegS = std::max(
+                    fastestTurnDegS, std::abs(gf_wrapRadians(headings.back() - headings[headings.size() - 101])) * RAD_TO_DEG);
+            }
+            bankDeg = std::max(bankDeg, std::abs(ac.block[kBlockBank]) * RAD_TO_DEG);
+        }
+        // about a coordinated turn at the bank limit (14 deg/s for the Light at 90 kt, 6 for the
+        // Large at 180 kt); a pivot turns hundreds of degrees a second
+        EXPECT_LT(fastestTurnDegS, std::string(model) == "C172" ? 35.0 : 10.0) << model;
+        EXPECT_LE(bankDeg, g_bankLimits.at(ac.category) * RAD_TO_DEG + 1e-9) << model;
     }
 }
 
