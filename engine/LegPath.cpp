@@ -114,8 +114,9 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
     const double h = AC.block[kBlockHeading];
     const double leg = std::atan2(path.endEast, path.endNorth);
     // In the air every leg has a path: its speed is planned along it.
-    if (AC.onGround != 0 && std::abs(gf_wrapRadians(leg - h)) < kStraightRad &&
-        std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad) {
+    const bool straight =
+        std::abs(gf_wrapRadians(leg - h)) < kStraightRad && std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad;
+    if (straight && AC.onGround != 0) {
         return false;
     }
     double first = d * std::max(std::cos(gf_wrapRadians(leg - h)), kLeastLeadShare) / 3.0;
@@ -133,6 +134,8 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
     path.secondEast = path.endEast - second * std::sin(ARRIVAL);
     path.lonPerMetre = 1.0 / (std::cos(path.originLat * DEG_TO_RAD) * kFrameMetresPerDegree);
     path.shaped = 1;
+    path.straight = straight ? 1 : 0;
+    path.endOnGround = next.airborne == 0 ? 1 : 0;
     return true;
 }
 
@@ -161,7 +164,7 @@ double lf_legPathLength(const LegPath& P)
         const double u = 1.0 - t;
         const double n = 3.0 * u * u * t * P.firstNorth + 3.0 * u * t * t * P.secondNorth + t * t * t * P.endNorth;
         const double e = 3.0 * u * u * t * P.firstEast + 3.0 * u * t * t * P.secondEast + t * t * t * P.endEast;
-        length += std::hypot(n - north, e - east);
+        length += std::sqrt((n - north) * (n - north) + (e - east) * (e - east));
         north = n;
         east = e;
     }
@@ -206,33 +209,47 @@ bool lf_runsOn(const LiveAc& AC)
 {
     const LegPath& p = AC.legPath;
     if (AC.onGround == 0) {
-        return AC.category != AC_CATEGORY_ROTORCRAFT && !AC.stream.empty() && AC.stream.front().airborne == 0;
+        return AC.category != AC_CATEGORY_ROTORCRAFT && p.endOnGround != 0;
     }
     return AC.landingRoll != 0 && p.speedKt > p.rollOutKt + 1.0;
 }
 
+// Sets when the end point (the stream's front) is played, and the tick's copy of it.
+void lf_setEndTick(LiveAc& AC, int32_t TICK)
+{
+    AC.stream.front().playTick = TICK;
+    if (gf_keptFrontHolds(AC, LiveAc::kFrontKeptActive)) {
+        AC.frontPlayTick = TICK;
+    }
+}
+
 // The end point of a planned leg is played when the path reaches it, neither sooner (no halt at
 // its end) nor, within a while, later (no cut across to the next leg); a point on the ground
-// waits until the aircraft has come down onto it, and a roll-out until it has braked.
+// waits until the aircraft has come down onto it, and a roll-out until it has braked. The
+// stream itself is touched only then: every tick it would be a cache miss.
 void lf_playPlannedEnd(LiveAc& AC)
 {
     LegPath& p = AC.legPath;
     if (AC.stream.empty()) {
         return;
     }
-    StreamPos& end = AC.stream.front();
     const int32_t now = lf_now();
-    const bool waits = (AC.onGround == 0 && end.airborne == 0) || lf_runsOn(AC);
+    const bool waits = (AC.onGround == 0 && p.endOnGround != 0) || lf_runsOn(AC);
     if (p.t >= 1.0 && !waits) {
-        end.playTick = now;
+        lf_setEndTick(AC, now);
         p.planned = 0;
         p.step = 0.0;
-        gf_forgetKeptFront(AC);
-    } else if (end.playTick <= now + 1 && end.playTick >= p.endTick && now - p.dueTick < kLongestLateTicks) {
+        return;
+    }
+    const bool kept = gf_keptFrontHolds(AC, LiveAc::kFrontKeptActive);
+    if (kept && AC.frontPlayTick > now + 1) {
+        return;
+    }
+    const int32_t endTick = kept ? AC.frontPlayTick : AC.stream.front().playTick;
+    if (endTick <= now + 1 && endTick >= p.endTick && now - p.dueTick < kLongestLateTicks) {
         // (a new report may have cut the leg short: then its end is played when it says)
-        end.playTick = now + 2;
-        p.endTick = end.playTick;
-        gf_forgetKeptFront(AC);
+        lf_setEndTick(AC, now + 2);
+        p.endTick = now + 2;
     }
 }
 
@@ -254,6 +271,17 @@ double lf_followLegPath(LiveAc& AC, double& HEADING)
         b[kBlockLat] = p.originLat + p.endNorth * (1.0 / kFrameMetresPerDegree);
         b[kBlockLon] = gf_wrapDegrees(p.originLon + p.endEast * p.lonPerMetre);
         lf_plannedSpeedTick(AC);
+        lf_playPlannedEnd(AC);
+        return metres;
+    }
+    if (p.planned != 0 && p.straight != 0) {
+        // along the nose: the heading stays, the position moves along the line
+        const double metres = std::max(lf_plannedSpeedTick(AC), kLeastPlannedKt) * kMetresPerTickPerKt;
+        p.t = std::min(p.t + metres / std::max(p.speed, 1e-3), 1.0);
+        p.lastNorth = p.t * p.endNorth;
+        p.lastEast = p.t * p.endEast;
+        b[kBlockLat] = p.originLat + p.lastNorth * (1.0 / kFrameMetresPerDegree);
+        b[kBlockLon] = gf_wrapDegrees(p.originLon + p.lastEast * p.lonPerMetre);
         lf_playPlannedEnd(AC);
         return metres;
     }

@@ -162,6 +162,8 @@ struct LegPath {
     int32_t endTick = 0;        // when the end point is due by the plan (someone may cut it short)
     double arcArrival = 0.0;    // radians: the heading at the end of a turn put before a sharp corner
     uint8_t arc = 0;            // the leg is such a turn
+    uint8_t endOnGround = 0;    // the end point is on the ground
+    uint8_t straight = 0;       // the path is a straight line along the heading
     uint8_t planned = 0;        // flown by speed, not by an even parameter
     uint8_t shaped = 0;         // the curve is set up for the leg
 
