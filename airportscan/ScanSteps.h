@@ -24,18 +24,39 @@ struct AirportFile;
 struct BglResult;
 class ZipArchive;
 class ScanPool;
+class BglWalkState;
 
 // ---- driver ----
+
+// The reader of one BGL file for a walk (tests give one that hangs, as on a drive that stopped
+// answering).
+using BglReader = std::function<void(const std::filesystem::path& PATH, const BglWalkState* WALK)>;
 
 // The scan folders of the configured simulator: "Official" (2020) or "StreamedPackages" (2024),
 // then "Community"; a folder whose install path is unknown is left out.
 std::vector<std::filesystem::path> lf_scanFolderList();
-// Empties the output folders, scans, reports an empty result and clears SCAN_AIRPORTS.
-void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS);
+// Scans into new output folders, which replace the old ones when the scan ends (a stopped or failed
+// scan leaves the last whole scan's files), reports an empty result and clears SCAN_AIRPORTS, unless
+// the scan was stopped or left files or folders unread for want of time.
+void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS, const BglReader& READ = {});
 // The scan with its log; true when my_thirdparty holds an entry afterwards.
-bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS);
+bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS, const BglReader& READ = {});
 // Hands each folder to the streamed scan or the BGL walk.
-void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL);
+void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL, const BglReader& READ = {});
+
+// ---- output folders ----
+
+// Where the scan writes the files of FOLDER (my_simaddon or my_thirdparty): the folder made new
+// for the running scan, which takes FOLDER's place at its end; FOLDER itself outside a scan.
+std::filesystem::path lf_scanOutputFolder(const std::filesystem::path& FOLDER);
+// Writes a link file or generated airport file: into a folder made new for the running scan by
+// its one writer thread, straight, else at once through the crash-safe writer. A failure is a
+// warning in the log and FAILURE_LINE in the scan log.
+void lf_writeScanOutput(std::string BYTES, const std::filesystem::path& FILE, std::string FAILURE_LINE);
+// Removes such a file, after what was handed to the writer before.
+void lf_removeScanOutput(const std::filesystem::path& FILE);
+// Waits until the files handed to the writer are written (before the folders are read).
+void lf_scanOutputsWritten();
 
 // ---- facility data ----
 
@@ -95,8 +116,8 @@ private:
 std::vector<std::string> lf_parseLayoutJson(std::string_view TEXT);
 
 // Walks one package folder: reads every BGL file that may hold an airport in a task of its own on
-// the scan's workers, then takes up the files in which no airport could be read.
-void lf_scanBglFolders(const std::filesystem::path& FOLDER, ScanPool& POOL);
+// the scan's workers (with READ), then takes up the files in which no airport could be read.
+void lf_scanBglFolders(const std::filesystem::path& FOLDER, ScanPool& POOL, const BglReader& READ = {});
 // Whether the walk of SCAN_FOLDER must neither use nor enter PATH: a path of 250 characters or
 // more, or one whose part below the scan folder names an excluded package.
 bool lf_isExcludedPackagePath(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);

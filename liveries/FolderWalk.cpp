@@ -88,27 +88,6 @@ void lf_note(std::vector<WalkEntry>& OUT, std::string TEXT, bool ENDS_WALK = fal
 // The end of the note on a link whose folder the walk reads by another way: no folder is lost.
 constexpr std::string_view READ_ELSEWHERE = ", which is scanned already, skipped";
 
-// The links met anywhere in one walk (packages linked into the scan folder, livery folders
-// linked further down): each target is walked once, and never one that leads back into the
-// scan folder or into or around a target walked before, so that no link loop is walked twice.
-// Several workers list folders at once: the guard has its own leaf lock, taken only to decide;
-// the target is found before, outside it.
-class WalkLinks {
-public:
-    explicit WalkLinks(const std::filesystem::path& FOLDER) : m_links(FOLDER) {}
-    PackageLinks::Answer check(const std::filesystem::path& LINK)
-    {
-        std::error_code error;
-        std::filesystem::path target = std::filesystem::canonical(LINK, error);
-        std::lock_guard lock(m_mutex);
-        return m_links.decide(std::move(target), error);
-    }
-
-private:
-    std::mutex m_mutex;
-    PackageLinks m_links;
-};
-
 // Whether the walk follows a linked folder; a link it does not follow is noted with the reason.
 bool lf_followLink(WalkLinks& LINKS, const std::filesystem::path& LINK, std::vector<WalkEntry>& OUT)
 {
@@ -318,6 +297,17 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
     lf_dropFoldersNotEntered(WALK, true, OUT);
 }
 
+// Names a file that was not read, with the reason, in the log and in the report of unusable
+// files; one left for want of time counts as unread, so that the next start scans again.
+void lf_fileNotRead(const std::filesystem::path& FILE, const std::exception& ERROR, LiveryScanRun& RUN,
+                    const char* WARNING)
+{
+    gf_logWarning(fmt::runtime(WARNING), fmt::format("{}, file: {}", ERROR.what(), gf_utf16ToUtf8(FILE)));
+    lf_addInvalidCfgFile(fmt::format("{} was not read: {}", FILE.string(), ERROR.what()));
+    if (dynamic_cast<const ScanTimedOut*>(&ERROR) != nullptr)
+        ++RUN.unread;
+}
+
 // Takes the oldest file's liveries into g_scannedLiveries. A file whose reader failed or was
 // given up is logged with WARNING and listed with the reason.
 void lf_collectOldest(ScanFileTasks<LiveryList>& READS, LiveryScanRun& RUN, const char* WARNING)
@@ -331,9 +321,7 @@ void lf_collectOldest(ScanFileTasks<LiveryList>& READS, LiveryScanRun& RUN, cons
     } catch (const ScanStopped&) {
         throw;
     } catch (const std::exception& e) {
-        const std::filesystem::path path(file);
-        gf_logWarning(fmt::runtime(WARNING), fmt::format("{}, file: {}", e.what(), gf_utf16ToUtf8(path)));
-        lf_addInvalidCfgFile(fmt::format("{} was not read: {}", path.string(), e.what()));
+        lf_fileNotRead(std::filesystem::path(file), e, RUN, WARNING);
     }
 }
 
@@ -359,14 +347,19 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     rules.list = [walk, links](const std::filesystem::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
         lf_listFolder(*walk, DIR, ROOT, *links, OUT);
     };
-    rules.lostNote = [walk](const std::string& CAUSE) { return lf_abortedText(*walk, CAUSE); };
+    rules.lostNote = [walk](const std::filesystem::path& DIR, const std::string& CAUSE) {
+        return lf_abortedText(*walk, fmt::format("folder {} was not read: {}", gf_utf16ToUtf8(DIR), CAUSE));
+    };
     rules.visit = [&](WalkEntry& ENTRY) {
         if (ENTRY.kind == WalkEntry::Kind::note) {
             gf_logWarning(ENTRY.note);
             if (!ENTRY.note.ends_with(READ_ELSEWHERE))
                 lf_addUnreadFolder(ENTRY.note);
+            if (ENTRY.timedOut)
+                ++RUN.unread;
             return true;
         }
+        const std::filesystem::path::string_type file = ENTRY.path;
         try {
             const auto& reader = lf_containsAny(ENTRY.path, IVAO_MARKERS) ? ivaoReader : ordinaryReader;
             // Each task holds its scan's lists and its reader: a task given up may outlive the
@@ -383,7 +376,7 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
         } catch (const ScanStopped&) {
             throw;
         } catch (const std::exception& e) {
-            gf_logWarning(lf_abortedText(*walk, e.what()));
+            lf_fileNotRead(std::filesystem::path(file), e, RUN, "liveries search aborted: {}");
         }
         return true;
     };

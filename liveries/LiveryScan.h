@@ -214,6 +214,9 @@ struct LiveryScanRun {
         std::filesystem::path::string_type file;
     };
     std::vector<FileLiveries> files;
+    // Files and folders left unread for want of time (a stalled read or listing): the scan is
+    // to run again at the next start (walking thread only).
+    std::size_t unread = 0;
 };
 
 // Walks the folder (its sub-folders listed by the scan's workers ahead of the walk), reads each
@@ -229,7 +232,8 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
 // The AI traffic packages of automatic mode.
 enum class AiPackage { AIG, FSLTL, JF, MTL, user };
 
-// The livery scan as the start-up runs it; clears SCAN_LIVERIES after it. Throws
+// The livery scan as the start-up runs it; clears SCAN_LIVERIES after it, unless it was stopped
+// or left files or folders unread for want of time (the next start scans again). Throws
 // UserErrorException 43, 48, 53, 143, 243 for what the user must act on.
 void gf_scanLiveries();
 // Appends the selected packages' folders, then the user package's, to the list; throws
@@ -243,7 +247,9 @@ void lf_scanUserAitraffic(const std::filesystem::path& COMMUNITY, std::vector<st
 // Manual mode: the lfolder settings that are set; throws UserErrorException 243 for a missing path.
 void lf_checkLfolders(std::vector<std::filesystem::path>& FOLDERS);
 // Scans the folders in rank order; true when liveries were found or a stop was asked for.
-bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS = {});
+// UNREAD (when given) is set to the number of files and folders left unread for want of time.
+bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS = {},
+                          std::size_t* UNREAD = nullptr);
 
 // Puts every scan list back to empty (tests).
 void gf_resetLiveryScanForTests();

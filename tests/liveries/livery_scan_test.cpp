@@ -1,12 +1,14 @@
 // The whole scan: package detection, folder walk on scan workers, LiveriesScanned.xml and the
 // report files.
 #include <atomic>
+#include <set>
 #include <future>
 #include <thread>
 
 #include <gmock/gmock.h>
 
 #include "FaultyDisk.h"
+#include "StalledReads.h"
 #include "LiveryScanSupport.h"
 #include "core/Parameters.h"
 #include "core/UserError.h"
@@ -337,36 +339,54 @@ TEST_F(LiveryScanFlowTest, ScanStoppedInTheSecondFolderAndRunAgainEqualsAFreshSc
     EXPECT_EQ(report("errors", "Fixes.txt").size(), report("errors", "Fixes.txt").find('\n') + 1);
 }
 
-TEST_F(LiveryScanFlowTest, WalkKeepsTheWorkerLimitAndBoundsASlowReader)
+TEST_F(LiveryScanFlowTest, StalledReadsCostTheirTimeOutAndEveryOtherFileIsKept)
 {
-    for (int i = 0; i < 6; ++i)
+    // Both workers stuck on files of a drive that stopped answering: each stalled file is given
+    // up at its own time-out and named, a thread takes its place, every other file is read, and
+    // the scan counts them as unread so that the next start scans again.
+    for (int i = 0; i < 8; ++i)
         writeCfg(m_work / "walk" / ("d" + std::to_string(i)) / "aircraft.cfg", "x");
-    // The walk meets the folders in listing order: the first one is read slowly.
-    const std::filesystem::path first = std::filesystem::directory_iterator(m_work / "walk")->path() / "aircraft.cfg";
-    std::promise<void> gate;
-    std::shared_future<void> opened = gate.get_future().share();
-    std::atomic<int> inside{0};
-    std::atomic<int> peak{0};
+    std::vector<std::filesystem::path> order;
+    for (const auto& entry : std::filesystem::directory_iterator(m_work / "walk"))
+        order.push_back(entry.path() / "aircraft.cfg");
+    const std::set<std::filesystem::path> stalled{order[0], order[1], order[5]};
+    StalledReads reads(10s);
     LiveryWalkSeams seams;
-    seams.waitLimit = 50ms;
-    seams.ordinaryReader = [&, opened](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot&) {
-        const int now = ++inside;
-        for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
-        }
-        if (PATH == first)
-            opened.wait();
-        --inside;
+    seams.waitLimit = 10s;
+    seams.ordinaryReader = [&](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot&) {
+        if (stalled.count(PATH) != 0)
+            reads.stall();
         return LiveryList{ScannedLivery{PATH.string(), "", {1, 0, 1, 0, 0}, static_cast<int16_t>(RANK)}};
     };
     g_maxBglTasks = 2;
     LiveryScanRun run(lf_takeScanSnapshot());
     lf_searchLiveriesInFolder(1, m_work / "walk", run, seams);
-    gate.set_value();
-    EXPECT_LE(peak.load(), 2);
-    EXPECT_EQ(g_scannedLiveries.size(), 5u);
-    EXPECT_EQ(countLog("==> liveries inner search aborted: Future wait timed out after 0.05 seconds"), 1);
+    std::set<std::string> titles;
+    for (const ScannedLivery& livery : g_scannedLiveries)
+        titles.insert(livery.title);
+    std::set<std::string> expected;
+    for (const auto& file : order)
+        if (stalled.count(file) == 0)
+            expected.insert(file.string());
+    EXPECT_EQ(titles, expected);
+    EXPECT_EQ(run.unread, 3u);
+    EXPECT_LE(reads.advances(), 3);
+    for (const auto& file : stalled)
+        EXPECT_EQ(countLog("Future wait timed out after 10 seconds, file: " + file.string()), 1) << file;
+    reads.release();
     EXPECT_TRUE(gf_waitForBglTasks(5s));
     EXPECT_EQ(g_runningBglTasks.load(), 0);
+}
+
+TEST_F(LiveryScanFlowTest, StopDuringTheScanIsACleanStopThatKeepsTheScanFlag)
+{
+    buildTree();
+    SCAN_LIVERIES.set(true);
+    g_stopSession = true;
+    EXPECT_NO_THROW(gf_scanLiveries());
+    g_stopSession = false;
+    EXPECT_TRUE(SCAN_LIVERIES.value());
+    EXPECT_EQ(countLog("The livery scan was stopped before its end; it runs again at the next start"), 1);
 }
 
 TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCounted)
