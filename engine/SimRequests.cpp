@@ -148,8 +148,9 @@ void gf_removeFlightPlan(uint32_t OBJECT_ID)
             g_callsignObjectId = 0;
             gf_refreshBlockedCallsigns();
         }
-        if (ac->state == AcState::active && ac->remove == 0 && ac->removed == 0) {
-            // not removed by us: the simulator took it away by itself
+        if (ac->state == AcState::active && ac->remove == 0 && ac->removed == 0 && ac->onGround == 0) {
+            // Not removed by us: the simulator took it away by itself. In the air it is missed at
+            // once (an approach never shown); on the ground it comes back with its next reports.
             gf_createAgainAfterRemoval(*ac);
             gf_markObjectIdIndexStale();
             return;
