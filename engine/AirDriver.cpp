@@ -72,7 +72,9 @@ void lf_turnBeforeCorner(LiveAc& AC)
     const auto& b = AC.block;
     const StreamPos& next = s[1];
     const double h = b[kBlockHeading];
-    const double turn = gf_wrapRadians(gf_bearing(b[kBlockLat], b[kBlockLon], next.lat, next.lon) - h);
+    const double north = next.lat - b[kBlockLat];
+    const double east = gf_lonDifference(next.lon, b[kBlockLon]) * std::cos(b[kBlockLat] * DEG_TO_RAD);
+    const double turn = gf_wrapRadians(gf_quickBearing(north, east) - h);
     const double radiusM = lf_airTurnRadiusM(AC);
     if (std::abs(turn) <= kSharpCornerRad || !(radiusM >= 1.0) || next.airborne == 0) {
         return;
@@ -97,8 +99,17 @@ void lf_turnBeforeCorner(LiveAc& AC)
     mid.playTick = static_cast<int32_t>(std::clamp<int64_t>(due, lf_now() + kMinLegTicks,
                                                             std::max<int64_t>(next.playTick - 1, lf_now() + kMinLegTicks)));
     s.insert(s.begin() + 1, mid);
-    AC.legPath.arc = 1;
-    AC.legPath.arcArrival = gf_wrapTwoPi(h + side * arc);
+    AC.legArc = 1;
+    AC.legArcArrival = gf_wrapTwoPi(h + side * arc);
+}
+
+// Distance between two points of a stream within a few kilometres of each other, nm: flat, as
+// the speeds of the planner need no more (and it is planned for every leg).
+double lf_nearNm(const StreamPos& A, const StreamPos& B)
+{
+    const double north = B.lat - A.lat;
+    const double east = gf_lonDifference(B.lon, A.lon) * std::cos(A.lat * DEG_TO_RAD);
+    return std::sqrt(north * north + east * east) * 60.0;
 }
 
 bool lf_isTouchdownLeg(const LiveAc& AC)
@@ -126,11 +137,11 @@ double lf_aimSpeed(const LiveAc& AC)
         if (s[i + 1].repeat != 0 || s[i + 1].airborne != next.airborne) {
             break;
         }
-        nm += lf_distanceNm(s[i], s[i + 1]);
+        nm += lf_nearNm(s[i], s[i + 1]);
         span = s[i + 1].playTick - next.playTick;
     }
     if (span < kSpeedSpanTicks) {
-        nm += lf_distanceNm(front, next);
+        nm += lf_nearNm(front, next);
         span += next.playTick - front.playTick;
     }
     const double byPositions = span >= kLeastSpeedSpanTicks ? nm * 360000.0 / span : -1.0;
@@ -425,7 +436,7 @@ double lf_touchdownElevation(const LiveAc& AC, const StreamPos& POINT)
 
 void lf_nextPosAirborne(LiveAc& AC)
 {
-    AC.legPath.arc = 0;
+    AC.legArc = 0;
     if (AC.stream[1].repeat == 0) {
         lf_turnBeforeCorner(AC);
     }
@@ -433,7 +444,7 @@ void lf_nextPosAirborne(LiveAc& AC)
     if (next.repeat == 0) {
         // The leg is timed by the speeds planned along its path once that is set up.
         LegPath& path = AC.legPath;
-        path.aimKt = lf_aimSpeed(AC);
+        AC.legAimKt = lf_aimSpeed(AC);
         path.rollOutKt = std::max(next.groundSpeed, kLeastRollOutKt);
         path.dueTick = next.playTick;
     } else if (AC.category == AC_CATEGORY_ROTORCRAFT) {
@@ -451,7 +462,7 @@ void lf_planAirSpeed(LiveAc& AC)
     const uint32_t category = AC.category;
     const double least = std::max(g_leastAirSpeeds.at(category), kLeastPlannedKt);
     const double greatest = g_greatestAirSpeeds.at(category);
-    const double aim = std::clamp(path.aimKt, least, greatest);
+    const double aim = std::clamp(AC.legAimKt, least, greatest);
     double v0 = AC.groundSpeed;
     if (!(v0 > 0.0) || AC.flightState == FlightState::birth) {
         v0 = aim;
@@ -483,7 +494,7 @@ void lf_planAirSpeed(LiveAc& AC)
     double rest = 0.0;
     while (last + 1 < s.size() && last < kSpeedSpanPoints && s[last + 1].repeat == 0 &&
            s[last + 1].airborne == next.airborne) {
-        rest += lf_distanceNm(s[last], s[last + 1]) * METRES_PER_NM;
+        rest += lf_nearNm(s[last], s[last + 1]) * METRES_PER_NM;
         ++last;
     }
     const int32_t dueTick = last == 1 ? next.playTick : s[last].playTick;
@@ -529,7 +540,7 @@ void lf_nextPosAir(LiveAc& AC)
         lf_verticalStep(AC, lf_ticksUntil(AC.stream[1]));
         if (AC.stream.size() != points) {
             // skipped ahead to another point: its leg is planned anew
-            AC.legPath.arc = 0;
+            AC.legArc = 0;
             lf_shapeAirPath(AC);
         }
     }
@@ -548,7 +559,7 @@ void lf_nextPosAir(LiveAc& AC)
 void lf_shapeAirPath(LiveAc& AC)
 {
     AC.legPath.clear();
-    if (lf_shapeLegPath(AC, AC.legPath.arc != 0 ? AC.legPath.arcArrival : lf_arrivalHeading(AC))) {
+    if (lf_shapeLegPath(AC, AC.legArc != 0 ? AC.legArcArrival : lf_arrivalHeading(AC))) {
         lf_planAirSpeed(AC);
     }
 }

@@ -179,7 +179,6 @@ void lf_startLegPath(LiveAc& AC, int32_t T)
         path.lastNorth = 0.0;
         path.lastEast = 0.0;
         path.step = 1.0 / std::max(T, 1);
-        path.pace = 0.0;
         path.speed = std::hypot(path.firstNorth, path.firstEast) * 3.0;
     }
 }
