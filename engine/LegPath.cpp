@@ -25,6 +25,8 @@ constexpr double kMostRadiusBankRad = 45.0 * DEG_TO_RAD;
 // The arm of a path's control point per metre of turn radius for a half turn (a cubic curve
 // near a half circle has arms of 4/3 of its radius).
 constexpr double kArmPerRadius = 4.0 / 3.0;
+// Neither arm of a path is longer than this share of the leg.
+constexpr double kMostArmShare = 0.5;
 // A leg flown along the nose and left along it needs no path: the straight steps are the same.
 constexpr double kStraightRad = 0.5 * DEG_TO_RAD;
 
@@ -125,8 +127,14 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
         // In the air a sharp corner is a turn at the category's bank, whatever the leg's
         // length: the arms of the path grow with the radius of that turn.
         const double radius = lf_airTurnRadiusM(AC);
-        first = std::max(first, kArmPerRadius * radius * std::sin(std::abs(gf_wrapRadians(leg - h)) / 2.0));
-        second = std::max(second, kArmPerRadius * radius * std::sin(std::abs(gf_wrapRadians(ARRIVAL - leg)) / 2.0));
+        // Arms longer than the leg itself tie the path into a loop (the nose swings round within
+        // a second and the loop's length is flown at top speed): a report inside the turn circle
+        // is turned to more tightly instead.
+        first = std::min(std::max(first, kArmPerRadius * radius * std::sin(std::abs(gf_wrapRadians(leg - h)) / 2.0)),
+                         kMostArmShare * d);
+        second = std::min(
+            std::max(second, kArmPerRadius * radius * std::sin(std::abs(gf_wrapRadians(ARRIVAL - leg)) / 2.0)),
+            kMostArmShare * d);
     }
     path.firstNorth = first * std::cos(h);
     path.firstEast = first * std::sin(h);

@@ -209,6 +209,43 @@ TEST_F(AirTest, ASharpCornerIsATurnNotAPivot)
     }
 }
 
+// A fast aircraft whose next report lies well inside its turn circle, off the nose: the path
+// bends toward it without a loop, so the nose never swings round within a second and the
+// aircraft stays near its reports instead of circling back to them.
+TEST_F(AirTest, AReportInsideTheTurnCircleIsNoLoop)
+{
+    for (const double offDeg : {30.0, 60.0, 85.0}) {
+        g_liveAcs.clear();
+        const double kt = 460.0;
+        const LatLon a = away(8.0);
+        const LatLon b = away(1.2, offDeg, a);
+        const LatLon c = away(1.2, offDeg, b);
+        const auto seconds = [kt](double NM) { return static_cast<int32_t>(NM / kt * 360000.0); };
+        LiveAc& ac = driven({pt(a, 7000.0, kt, now(), true), pt(b, 7000.0, kt, now() + seconds(1.2), true),
+                             pt(c, 7000.0, kt, now() + seconds(2.4), true)},
+                            FlightState::flying, "B738");
+        ac.heightAboveGround = 7000.0;
+        ac.groundSpeed = kt;
+        ac.block[kBlockHeading] = 0.0;
+        double widestSwingDeg = 0.0;
+        double farthestNm = 0.0;
+        std::vector<double> headings;
+        for (int tick = 0; tick < seconds(2.4) && ac.state == AcState::active; ++tick) {
+            ticks(1);
+            headings.push_back(ac.block[kBlockHeading]);
+            if (headings.size() > 100) {
+                widestSwingDeg = std::max(
+                    widestSwingDeg, std::abs(gf_wrapRadians(headings.back() - headings[headings.size() - 101])) * RAD_TO_DEG);
+            }
+            farthestNm = std::max(farthestNm, gf_distanceNm(a.lat, a.lon, ac.block[kBlockLat], ac.block[kBlockLon]));
+        }
+        EXPECT_LT(widestSwingDeg, 45.0) << offDeg;
+        // the reports span 2.4 nm: a loop takes the aircraft far beyond them
+        EXPECT_LT(farthestNm, 3.0) << offDeg;
+        EXPECT_LT(ac.groundSpeed, 1.2 * kt) << offDeg;
+    }
+}
+
 TEST_F(AirTest, QuickBearingAndArcTangentAgreeWithTheLibrary)
 {
     for (const auto& [north, east] : {std::pair{1.0, 0.0}, {0.0, 1.0}, {-1.0, 0.0}, {0.0, -1.0}, {3.0, 0.2},
