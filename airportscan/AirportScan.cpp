@@ -3,6 +3,7 @@
 
 #include "airportscan/ApfLinks.h"
 #include "airportscan/ScanSteps.h"
+#include "core/FileCommit.h"
 #include "core/Files.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -18,6 +19,11 @@
 #include "simlink/Install.h"
 #include "stands/StandTable.h"
 
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <thread>
+
 namespace qmt {
 
 namespace fs = std::filesystem;
@@ -32,6 +38,174 @@ namespace {
 thread_local ScanLogQuota* t_scanLogQuota = nullptr;
 
 constexpr std::size_t SCAN_LOG_RESERVE = 2048;
+
+// The one thread that writes the files of the scan's new folders, in the order they are handed
+// over, while the workers read and parse: workers that wrote them would take turns at the
+// folder's lock in the system, the one waiting spinning on a core that a worker needs.
+class OutputWriter {
+public:
+    OutputWriter() : m_thread([this] { lf_run(); }) {}
+    ~OutputWriter() { stop(); }
+    OutputWriter(const OutputWriter&) = delete;
+    OutputWriter& operator=(const OutputWriter&) = delete;
+
+    // Writes BYTES as FILE; a failure is a warning in the log and FAILURE_LINE in the scan log.
+    void write(fs::path FILE, std::string BYTES, std::string FAILURE_LINE)
+    {
+        lf_hand(Job{std::move(FILE), std::move(BYTES), std::move(FAILURE_LINE), false});
+    }
+    void remove(fs::path FILE) { lf_hand(Job{std::move(FILE), {}, {}, true}); }
+    // Waits until every file handed over is written.
+    void flush()
+    {
+        std::unique_lock lock(m_mutex);
+        m_idle.wait(lock, [this] { return m_stopped || (m_jobs.empty() && !m_busy); });
+    }
+    // Ends the thread; what was not written yet is dropped (the scan ends without its files).
+    void stop()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopped = true;
+            m_jobs.clear();
+        }
+        m_wake.notify_all();
+        m_idle.notify_all();
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+private:
+    struct Job {
+        fs::path file;
+        std::string bytes;
+        std::string failureLine;
+        bool remove = false;
+    };
+
+    void lf_hand(Job JOB)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopped) {
+                return;  // a reader given up that ends after its scan
+            }
+            m_jobs.push_back(std::move(JOB));
+        }
+        m_wake.notify_one();
+    }
+
+    void lf_run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopped || !m_jobs.empty(); });
+            if (m_stopped) {
+                return;
+            }
+            Job job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            m_busy = true;
+            lock.unlock();
+            if (job.remove) {
+                std::error_code ec;
+                fs::remove(job.file, ec);
+            } else if (std::string failure; !gf_writeNewFile(job.bytes, job.file, failure)) {
+                gf_logWarning("{} could not be saved: {}", gf_utf16ToUtf8(job.file), failure);
+                gf_scanLog(job.failureLine);
+            }
+            lock.lock();
+            m_busy = false;
+            if (m_jobs.empty()) {
+                m_idle.notify_all();
+            }
+        }
+    }
+
+    std::mutex m_mutex;  // guards the four below; taken alone
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<Job> m_jobs;
+    bool m_busy = false;
+    bool m_stopped = false;
+    std::thread m_thread;
+};
+
+// The new folders that the running scan writes my_simaddon and my_thirdparty into (empty outside
+// a scan) and their writer. Taken alone (nothing is locked under it).
+std::mutex s_newFoldersMutex;
+fs::path s_newSimaddon;
+fs::path s_newThirdparty;
+std::shared_ptr<OutputWriter> s_writer;
+
+// The writer of FILE's folder when it is a new folder of the running scan.
+std::shared_ptr<OutputWriter> lf_writerOf(const fs::path& FILE)
+{
+    const fs::path folder = FILE.parent_path();
+    std::lock_guard lock(s_newFoldersMutex);
+    if (folder.empty() || (folder != s_newSimaddon && folder != s_newThirdparty)) {
+        return nullptr;
+    }
+    return s_writer;
+}
+
+// The scan writes its airport files into folders made new for it, each file once and straight,
+// and they take the old folders' places at its end: a scan that fails or is stopped leaves the
+// files of the last whole scan as they were, and no file is created where files were just
+// removed (a file system slow to reuse what was freed lately pays for that on every file).
+class ScanOutputs {
+public:
+    ScanOutputs()
+        : m_simaddon(g_mySimaddonPath), m_thirdparty(g_myThirdpartyPath), m_writer(std::make_shared<OutputWriter>())
+    {
+        std::lock_guard lock(s_newFoldersMutex);
+        s_writer = m_writer;
+        for (auto [commit, slot] : {std::pair{&m_simaddon, &s_newSimaddon}, std::pair{&m_thirdparty, &s_newThirdparty}}) {
+            if (commit->ready()) {
+                *slot = commit->newFolder();
+                continue;
+            }
+            // Without a new folder the files are replaced in place, one by one.
+            gf_logWarning("{}; the scan writes into {} itself", commit->failure(), gf_utf16ToUtf8(commit->folder()));
+            gf_removeFilesFromDirectory(commit->folder());
+        }
+    }
+    ~ScanOutputs()
+    {
+        lf_forget();
+        m_writer->stop();
+    }
+    ScanOutputs(const ScanOutputs&) = delete;
+    ScanOutputs& operator=(const ScanOutputs&) = delete;
+
+    // The new folders take the old ones' places.
+    void commit()
+    {
+        m_writer->flush();
+        lf_forget();
+        m_writer->stop();
+        for (FolderCommit* commit : {&m_simaddon, &m_thirdparty}) {
+            std::string failure;
+            if (commit->ready() && !commit->commit(failure)) {
+                gf_logWarning("{} keeps the files of the last scan: {}", gf_utf16ToUtf8(commit->folder()), failure);
+            }
+        }
+    }
+
+private:
+    static void lf_forget()
+    {
+        std::lock_guard lock(s_newFoldersMutex);
+        s_newSimaddon.clear();
+        s_newThirdparty.clear();
+        s_writer.reset();
+    }
+
+    FolderCommit m_simaddon;
+    FolderCommit m_thirdparty;
+    std::shared_ptr<OutputWriter> m_writer;  // stopped before the new folders go
+};
 
 // What one scan collected goes on every way out of it, and the facility connection is closed:
 // the next scan starts clean and no connection outlives the scan.
@@ -97,6 +271,49 @@ bool ScanLogQuota::take()
     }
     ++m_leftOut;
     return false;
+}
+
+fs::path lf_scanOutputFolder(const fs::path& FOLDER)
+{
+    std::lock_guard lock(s_newFoldersMutex);
+    if (!s_newSimaddon.empty() && FOLDER == g_mySimaddonPath) {
+        return s_newSimaddon;
+    }
+    if (!s_newThirdparty.empty() && FOLDER == g_myThirdpartyPath) {
+        return s_newThirdparty;
+    }
+    return FOLDER;
+}
+
+void lf_writeScanOutput(std::string BYTES, const fs::path& FILE, std::string FAILURE_LINE)
+{
+    if (const auto writer = lf_writerOf(FILE)) {
+        writer->write(FILE, std::move(BYTES), std::move(FAILURE_LINE));
+    } else if (!gf_commitFile(BYTES, FILE)) {
+        gf_scanLog(FAILURE_LINE);
+    }
+}
+
+void lf_removeScanOutput(const fs::path& FILE)
+{
+    if (const auto writer = lf_writerOf(FILE)) {
+        writer->remove(FILE);
+    } else {
+        std::error_code ec;
+        fs::remove(FILE, ec);
+    }
+}
+
+void lf_scanOutputsWritten()
+{
+    std::shared_ptr<OutputWriter> writer;
+    {
+        std::lock_guard lock(s_newFoldersMutex);
+        writer = s_writer;
+    }
+    if (writer) {
+        writer->flush();
+    }
 }
 
 bool gf_writeScanLogFile()
@@ -220,7 +437,7 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
     }
     lf_copyThirdpartyToTblo(pool);
     lf_zipTblo(pool);
-    const std::size_t thirdparty = gf_countFolderEntries(g_myThirdpartyPath);
+    const std::size_t thirdparty = gf_countFolderEntries(lf_scanOutputFolder(g_myThirdpartyPath));
     gf_windowSetThirdpartyCount(static_cast<std::uint32_t>(thirdparty));
     gf_repaintWindow();
     return thirdparty != 0;
@@ -228,14 +445,14 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
 
 void lf_scanAndReport(const std::vector<fs::path>& FOLDERS)
 {
-    gf_removeFilesFromDirectory(g_mySimaddonPath);
-    gf_removeFilesFromDirectory(g_myThirdpartyPath);
+    ScanOutputs outputs;
     const bool found = lf_runAirportScan(FOLDERS);
     if (gf_stopRequested()) {
         // A scan cut short found only part of the airports: the next start scans again.
         gf_logLine("The airport scan was stopped before its end; it runs again at the next start");
         return;
     }
+    outputs.commit();
     if (!found) {
         gf_setStatus("Warning: Scan has not found any add-on airports", true);
     }

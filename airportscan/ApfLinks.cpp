@@ -1,6 +1,7 @@
 #include "airportscan/ApfLinks.h"
 
 #include "airportscan/AirportScan.h"
+#include "airportscan/ScanSteps.h"
 #include "core/Files.h"
 #include "core/Paths.h"
 #include "core/RefData.h"
@@ -66,9 +67,9 @@ void lf_tellTwoSources(std::string_view CODE, const PackageOrder& EARLIER, const
     }
 }
 
-const fs::path& lf_folderOf(const AirportFile& RECORD)
+fs::path lf_folderOf(const AirportFile& RECORD)
 {
-    return RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath;
+    return lf_scanOutputFolder(RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath);
 }
 
 // Whether FROM may write the airport CODE into FOLDER (its claim held): true unless a package
@@ -95,9 +96,8 @@ bool lf_takeAirport(const fs::path& FOLDER, std::string_view CODE, const Package
     }
     lf_tellTwoSources(CODE, earlier, later);
     if (replaces) {
-        std::error_code ec;
-        fs::remove(FOLDER / gf_apfTxtPath(CODE), ec);
-        fs::remove(FOLDER / gf_apfXmlPath(CODE), ec);
+        lf_removeScanOutput(FOLDER / gf_apfTxtPath(CODE));
+        lf_removeScanOutput(FOLDER / gf_apfXmlPath(CODE));
     }
     return replaces;
 }
@@ -117,8 +117,11 @@ bool lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::stri
     if (!lf_takeAirport(FOLDER, CODE, FROM)) {
         return false;
     }
-    if (ec || !gf_writeTextFile(ARCHIVE_PATH, link, true)) {
-        gf_scanLog("{}could not write link file {}", "===> ", gf_utf16ToUtf8(link));
+    std::string failureLine = fmt::format("{}could not write link file {}", "===> ", gf_utf16ToUtf8(link));
+    if (ec) {
+        gf_scanLog(failureLine);
+    } else {
+        lf_writeScanOutput(ARCHIVE_PATH + "\n", link, std::move(failureLine));
     }
     return true;
 }
@@ -183,7 +186,7 @@ bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::in
         if (!archive) {
             return false;
         }
-        if (lf_writeLink(g_myThirdpartyPath, code, *archive, from)) {
+        if (lf_writeLink(lf_scanOutputFolder(g_myThirdpartyPath), code, *archive, from)) {
             gf_scanLog("thirdparty airport {} linked to {}\n", code, *archive);
         }
         return true;
@@ -192,7 +195,7 @@ bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::in
     if (!archive) {
         return false;
     }
-    if (lf_writeLink(g_mySimaddonPath, code, *archive, from)) {
+    if (lf_writeLink(lf_scanOutputFolder(g_mySimaddonPath), code, *archive, from)) {
         gf_scanLog("{} airport {} linked to {}\n", SIMADDON, code, *archive);
     }
     return true;
@@ -210,11 +213,11 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
                    RECORD.stands.size(), MAX_AIRPORT_STANDS);
         return;
     }
-    const fs::path& folder = lf_folderOf(RECORD);
+    const fs::path folder = lf_folderOf(RECORD);
     std::sort(RECORD.stands.begin(), RECORD.stands.end(),
               [](const Stand& A, const Stand& B) { return A.name < B.name; });
     // The document is made before the file is claimed, so that the tasks make theirs at the same time.
-    const std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, g_simNumber);
+    std::optional<std::string> text = gf_apfText(RECORD, ApfWriteMode::generated, g_simNumber);
     {
         std::lock_guard lock(g_apfWriteMutex);
         if (!fs::exists(folder)) {
@@ -235,8 +238,11 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
     gf_scanLog("Generated {}{}: {} position{}{}", fileName, origin, n, gf_plural(n),
                HELIPADS >= 1 ? fmt::format(", of which {} helipad{}\n", HELIPADS, gf_plural(HELIPADS)) : "");
     const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
-    if (!text || !gf_commitApfText(*text, file, ApfWriteMode::generated)) {
-        gf_scanLog("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
+    std::string failureLine = fmt::format("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
+    if (text) {
+        lf_writeScanOutput(std::move(*text), file, std::move(failureLine));
+    } else {
+        gf_scanLog(failureLine);
     }
 }
 

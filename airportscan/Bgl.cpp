@@ -66,6 +66,43 @@ struct AirportLayout {
 constexpr AirportLayout LAYOUT_2020{68, 10, 5};
 constexpr AirportLayout LAYOUT_2024{92, 19, 6};
 
+// Whether the section of TYPE whose entry starts at byte ENTRY is an airport section that lost
+// its type to a flipped bit: its type is one bit away from the airport section's and its records
+// begin with a whole airport record. The newer simulator's compiler writes no airport summary
+// beside its airport section that would tell. READ gives the u32 at a byte offset, or nothing
+// past the end of the file; offsets are taken to the word, as the walk takes them.
+template <class Read>
+bool lf_lostAirportType(std::uint32_t TYPE, std::uint64_t ENTRY, std::uint64_t FILE_BYTES, const Read& READ)
+{
+    if (std::popcount(TYPE ^ AIRPORT_SECTION) != 1) {
+        return false;
+    }
+    const std::optional<std::uint32_t> table = READ(ENTRY + 12);
+    const std::optional<std::uint32_t> first = table ? READ(std::uint64_t{*table} / 4 * 4 + 8) : std::nullopt;
+    if (!first) {
+        return false;
+    }
+    const std::uint64_t at = std::uint64_t{*first} / 4 * 4;
+    const std::optional<std::uint32_t> head = READ(at);
+    const std::optional<std::uint32_t> next = READ(at + 4);
+    if (!head || !next) {
+        return false;
+    }
+    const std::uint32_t id = *head & 0xFFFFu;
+    const std::uint64_t bytes = (std::uint64_t{*next & 0xFFFFu} << 16) | (*head >> 16);
+    const std::size_t least = id == AIRPORT_RECORD        ? LAYOUT_2020.headerBytes
+                              : id == AIRPORT_RECORD_2024 ? LAYOUT_2024.headerBytes
+                                                          : 0;
+    return least != 0 && bytes >= least && at + bytes <= FILE_BYTES;
+}
+
+// The refusal of a file whose section I (of COUNT) is an airport section that lost its type.
+std::string lf_lostAirportTypeDamage(std::uint64_t I, std::uint64_t COUNT, std::uint32_t TYPE)
+{
+    return fmt::format("{} its section {} of {} holds an airport record but has type {:#x}, not {:#x}", HEADER_DAMAGE,
+                       I + 1, COUNT, TYPE, AIRPORT_SECTION);
+}
+
 // The record size in bytes: a u32 that starts 2 bytes into the record, so across a word boundary.
 std::size_t lf_decodeSizeAtBoundary(const BglView& W, std::size_t P)
 {
@@ -139,6 +176,13 @@ public:
             const std::size_t e = 14 + 5 * i;
             airportSection = airportSection || m_w[e] == AIRPORT_SECTION;
             summarySection = summarySection || m_w[e] == AIRPORT_SUMMARY_SECTION;
+            const auto word = [&](std::uint64_t OFFSET) {
+                return OFFSET / 4 < n ? std::optional<std::uint32_t>(m_w[OFFSET / 4]) : std::nullopt;
+            };
+            if (m_w[e] != AIRPORT_SECTION && lf_lostAirportType(m_w[e], 4 * e, 4 * std::uint64_t{n}, word)) {
+                refuse(lf_lostAirportTypeDamage(i, count, m_w[e]));
+                break;
+            }
             if (m_w[e] != AIRPORT_SECTION || ((m_w[e + 1] & 0x10000u) | 0x40000u) != 0x40000u) {
                 continue;
             }
@@ -413,6 +457,13 @@ bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& 
         }
         if (type == AIRPORT_SECTION) {
             return true;  // the survey refuses it, with the reason, when its header size is wrong
+        }
+        const auto word = [&](std::uint64_t OFFSET) {
+            std::uint32_t value = 0;
+            return OFFSET + 4 <= size && readU32(OFFSET, value) ? std::optional<std::uint32_t>(value) : std::nullopt;
+        };
+        if (lf_lostAirportType(type, at, size, word)) {
+            return true;  // the survey refuses it with the reason, and the second pass takes it up
         }
         summary = summary || type == AIRPORT_SUMMARY_SECTION;
     }

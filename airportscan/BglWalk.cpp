@@ -105,8 +105,8 @@ void lf_note(std::vector<WalkEntry>& OUT, std::size_t AT, std::string TEXT)
     OUT.insert(OUT.begin() + static_cast<std::ptrdiff_t>(AT), WalkEntry{WalkEntry::Kind::note, {}, 0, std::move(TEXT), false});
 }
 
-// Why a linked package is not followed.
-std::string lf_linkRefusal(const PackageLinks::Answer& ANSWER)
+// Why a linked package (ROOT) or a folder linked further down is not followed.
+std::string lf_linkRefusal(const PackageLinks::Answer& ANSWER, bool ROOT)
 {
     switch (ANSWER.verdict) {
     case PackageLinks::Verdict::follow:
@@ -118,13 +118,17 @@ std::string lf_linkRefusal(const PackageLinks::Answer& ANSWER)
     case PackageLinks::Verdict::throughOtherLink:
         break;
     }
-    return fmt::format("its package is reached through another link already ({})", gf_utf16ToUtf8(ANSWER.other));
+    return fmt::format("its {} is reached through another link already ({})", ROOT ? "package" : "folder",
+                       gf_utf16ToUtf8(ANSWER.other));
 }
 
-// What the walk keeps of one entry: a folder to enter or a candidate file, in OUT. LINKS is set
-// for the listing of the scan folder itself, where linked packages are followed.
-void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, PackageLinks* LINKS, std::vector<WalkEntry>& OUT)
+// What the walk keeps of one entry: a folder to enter or a candidate file, in OUT. Linked folders
+// are followed under the walk's loop guard LINKS: packages linked into the scan folder (ROOT, the
+// listing of the scan folder itself) and folders linked further down, such as a scenery folder.
+void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, WalkLinks& LINKS, bool ROOT,
+                  std::vector<WalkEntry>& OUT)
 {
+    const std::string_view linked = ROOT ? "linked package" : "linked folder";
     try {
         if (lf_isExcludedPackagePath(ENTRY.path(), WALK.folder)) {
             // A folder or BGL file left out for its length alone may hold an airport: it is named.
@@ -137,26 +141,22 @@ void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, Package
             }
             return;
         }
-        if (LINKS != nullptr && gf_isFolderLink(ENTRY) && !fs::exists(ENTRY.status())) {
-            lf_note(OUT, OUT.size(), fmt::format("linked package {} not followed: {}", gf_utf16ToUtf8(ENTRY.path()),
-                                                 lf_linkRefusal(LINKS->check(ENTRY.path()))));
+        if (gf_isFolderLink(ENTRY) && !fs::exists(ENTRY.status())) {
+            // Further down it may have been a file as well as a folder.
+            lf_note(OUT, OUT.size(), fmt::format("{} {} not followed: {}", ROOT ? linked : "link",
+                                                 gf_utf16ToUtf8(ENTRY.path()), lf_linkRefusal(LINKS.check(ENTRY.path()), ROOT)));
             return;
         }
         if (ENTRY.is_directory()) {
-            // Links further down are not followed: they could lead back up the tree.
             if (gf_isFolderLink(ENTRY)) {
-                if (LINKS == nullptr) {
-                    return;
-                }
-                const PackageLinks::Answer link = LINKS->check(ENTRY.path());
-                const std::string refusal = lf_linkRefusal(link);
+                const PackageLinks::Answer link = LINKS.check(ENTRY.path());
+                const std::string refusal = lf_linkRefusal(link, ROOT);
                 if (!refusal.empty()) {
-                    lf_note(OUT, OUT.size(),
-                            fmt::format("linked package {} not followed: {}", gf_utf16ToUtf8(ENTRY.path()), refusal));
+                    lf_note(OUT, OUT.size(), fmt::format("{} {} not followed: {}", linked, gf_utf16ToUtf8(ENTRY.path()), refusal));
                     return;
                 }
                 lf_note(OUT, OUT.size(),
-                        fmt::format("linked package {} read from {}", gf_utf16ToUtf8(ENTRY.path()), gf_utf16ToUtf8(link.target)));
+                        fmt::format("{} {} read from {}", linked, gf_utf16ToUtf8(ENTRY.path()), gf_utf16ToUtf8(link.target)));
             }
             OUT.push_back(WalkEntry{WalkEntry::Kind::folder, ENTRY.path().native(), 0, {}, false});
             return;
@@ -175,7 +175,7 @@ void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, Package
 
 // Lists one folder for the walk (on a scan worker). A folder that cannot be listed, or whose
 // listing breaks, is noted and left; the walk goes on with the others.
-void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT)
+void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, bool ROOT, WalkLinks& LINKS, std::vector<WalkEntry>& OUT)
 {
     std::error_code ec;
     fs::directory_iterator it(DIR, ec);
@@ -183,14 +183,10 @@ void lf_listBglFolder(const BglWalk& WALK, const fs::path& DIR, bool ROOT, std::
         lf_note(OUT, OUT.size(), lf_walkFailure(WALK, fs::filesystem_error("directory_iterator::directory_iterator", DIR, ec).what()));
         return;
     }
-    std::optional<PackageLinks> links;
-    if (ROOT) {
-        links.emplace(DIR);
-    }
     while (it != fs::directory_iterator()) {
         const std::size_t at = OUT.size();
         const fs::path::string_type current = it->path().native();
-        lf_keepEntry(WALK, *it, links ? &*links : nullptr, OUT);
+        lf_keepEntry(WALK, *it, LINKS, ROOT, OUT);
         it.increment(ec);
         if (ec) {
             // Noted before the entry met last, which is still kept.
@@ -230,8 +226,10 @@ void lf_startReaders(const fs::path& FOLDER, ScanPool& POOL, BglReads& READS,
     FolderWalkRules rules;
     rules.stop = [] { return gf_stopRequested(); };
     rules.pool = &POOL;
-    rules.list = [walk](const fs::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
-        lf_listBglFolder(*walk, DIR, ROOT, OUT);
+    // Held by the listing tasks too: one given up may outlive the walk.
+    const auto links = std::make_shared<WalkLinks>(FOLDER);
+    rules.list = [walk, links](const fs::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
+        lf_listBglFolder(*walk, DIR, ROOT, *links, OUT);
     };
     rules.lostNote = [walk](const std::string& CAUSE) { return lf_walkFailure(*walk, CAUSE); };
     rules.visit = [&](WalkEntry& ENTRY) {

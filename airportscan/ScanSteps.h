@@ -30,12 +30,27 @@ class ScanPool;
 // The scan folders of the configured simulator: "Official" (2020) or "StreamedPackages" (2024),
 // then "Community"; a folder whose install path is unknown is left out.
 std::vector<std::filesystem::path> lf_scanFolderList();
-// Empties the output folders, scans, reports an empty result and clears SCAN_AIRPORTS.
+// Scans into new output folders, which replace the old ones only when the scan ends whole, reports
+// an empty result and clears SCAN_AIRPORTS.
 void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS);
 // The scan with its log; true when my_thirdparty holds an entry afterwards.
 bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS);
 // Hands each folder to the streamed scan or the BGL walk.
 void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL);
+
+// ---- output folders ----
+
+// Where the scan writes the files of FOLDER (my_simaddon or my_thirdparty): the folder made new
+// for the running scan, which takes FOLDER's place at its end; FOLDER itself outside a scan.
+std::filesystem::path lf_scanOutputFolder(const std::filesystem::path& FOLDER);
+// Writes a link file or generated airport file: into a folder made new for the running scan by
+// its one writer thread, straight, else at once through the crash-safe writer. A failure is a
+// warning in the log and FAILURE_LINE in the scan log.
+void lf_writeScanOutput(std::string BYTES, const std::filesystem::path& FILE, std::string FAILURE_LINE);
+// Removes such a file, after what was handed to the writer before.
+void lf_removeScanOutput(const std::filesystem::path& FILE);
+// Waits until the files handed to the writer are written (before the folders are read).
+void lf_scanOutputsWritten();
 
 // ---- facility data ----
 

@@ -133,7 +133,7 @@ void lf_scanStreamedAirports(const fs::path& FOLDER)
         }
     }
     lf_copySimaddonToTblo();
-    gf_windowSetSimaddonCount(static_cast<std::uint32_t>(gf_countFolderEntries(g_mySimaddonPath)));
+    gf_windowSetSimaddonCount(static_cast<std::uint32_t>(gf_countFolderEntries(lf_scanOutputFolder(g_mySimaddonPath))));
     gf_repaintWindow();
 }
 

@@ -169,13 +169,15 @@ std::optional<std::vector<char>> lf_readFileBytes(const fs::path& PATH)
 void lf_copySimaddonToTblo()
 {
     std::size_t copied = 0;
-    for (const fs::path& file : gf_collectXmlFiles(g_mySimaddonPath)) {
+    lf_scanOutputsWritten();
+    const fs::path simaddon = lf_scanOutputFolder(g_mySimaddonPath);
+    for (const fs::path& file : gf_collectXmlFiles(simaddon)) {
         const std::string code = gf_upper(file.stem().string());
         if (!gf_isKnownAirport(code) || !lf_copyToTblo(file)) {
             continue;
         }
         ++copied;
-        lf_removeLinkOf(g_mySimaddonPath, code);
+        lf_removeLinkOf(simaddon, code);
     }
     gf_logLine("{} simaddon file{} copied to tblo folder", copied, gf_plural(copied));
 }
@@ -204,7 +206,9 @@ void lf_copyThirdpartyToTblo(ScanPool& POOL)
 {
     // Loading every file to tell its origin is most of this step: the scan workers load them,
     // and the files are removed or copied here in their order.
-    const auto take = [](const fs::path& APF, TbloVerdict* VERDICT) {
+    lf_scanOutputsWritten();
+    const fs::path thirdparty = lf_scanOutputFolder(g_myThirdpartyPath);
+    const auto take = [&thirdparty](const fs::path& APF, TbloVerdict* VERDICT) {
         switch (VERDICT != nullptr ? *VERDICT : lf_thirdpartyVerdict(APF)) {
         case TbloVerdict::drop: {
             std::error_code ec;
@@ -216,7 +220,7 @@ void lf_copyThirdpartyToTblo(ScanPool& POOL)
         }
         case TbloVerdict::copy:
             if (lf_copyToTblo(APF)) {
-                lf_removeLinkOf(g_myThirdpartyPath, gf_upper(APF.stem().string()));
+                lf_removeLinkOf(thirdparty, gf_upper(APF.stem().string()));
             }
             break;
         case TbloVerdict::pass:
@@ -224,7 +228,7 @@ void lf_copyThirdpartyToTblo(ScanPool& POOL)
         }
         return true;
     };
-    lf_forEachOnWorkers<TbloVerdict>(POOL, gf_collectXmlFiles(g_myThirdpartyPath), lf_thirdpartyVerdict, take);
+    lf_forEachOnWorkers<TbloVerdict>(POOL, gf_collectXmlFiles(thirdparty), lf_thirdpartyVerdict, take);
 }
 
 namespace {
@@ -232,8 +236,10 @@ namespace {
 // The closing line of a scan that leaves nothing to send: what it found says why.
 void lf_tellNothingToLearn()
 {
-    const std::size_t found = gf_countFolderEntries(g_mySimaddonPath) + gf_countFolderEntries(g_myThirdpartyPath);
-    const std::size_t generated = gf_collectXmlFiles(g_mySimaddonPath).size() + gf_collectXmlFiles(g_myThirdpartyPath).size();
+    const fs::path simaddon = lf_scanOutputFolder(g_mySimaddonPath);
+    const fs::path thirdparty = lf_scanOutputFolder(g_myThirdpartyPath);
+    const std::size_t found = gf_countFolderEntries(simaddon) + gf_countFolderEntries(thirdparty);
+    const std::size_t generated = gf_collectXmlFiles(simaddon).size() + gf_collectXmlFiles(thirdparty).size();
     if (found == 0) {
         gf_logLine("The scan found no simaddon or third party airport, no off line learning needed.");
     } else if (generated == 0) {

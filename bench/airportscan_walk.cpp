@@ -33,6 +33,7 @@
 #include "simlink/SimClient.h"
 #include "tools/BglBuilder.h"
 
+#include "AirportScanFolders.h"
 #include "HeapCount.h"
 
 #include <benchmark/benchmark.h>
@@ -55,101 +56,19 @@ using namespace qmt;
 namespace fs = std::filesystem;
 namespace bb = qmt::bglbuild;
 
-constexpr int FILES = 500;
+constexpr int FILES = bench::SCAN_FILES;
 
-// Where the folders go: QUILLON_BENCH_FOLDER when set (to compare file systems), else the
-// temporary folder.
-fs::path lf_benchFolder()
-{
-    const char* folder = std::getenv("QUILLON_BENCH_FOLDER");
-    return folder != nullptr && *folder != '\0' ? fs::path(folder) : fs::temp_directory_path();
-}
-constexpr std::size_t SCENERY_BYTES = 240 * 1024;
+using Folder = bench::ScanInput;
+std::string lf_code(int N) { return bench::gf_benchCode(N); }
 
-// A four-character code for airport N: "Q" and three base-36 digits.
-std::string lf_code(int N)
-{
-    const char* digits = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-    return fmt::format("Q{}{}{}", digits[(N / 1296) % 36], digits[(N / 36) % 36], digits[N % 36]);
-}
-
-bb::Bytes lf_sceneryRecords()
-{
-    bb::Bytes records;
-    while (records.size() < SCENERY_BYTES) {
-        bb::append(records, bb::record(0x0019, 1024));
-    }
-    return records;
-}
-
-bb::Bytes lf_airportFile(const std::string& CODE, double LAT, double LON)
-{
-    std::vector<bb::Parking> parkings;
-    for (int i = 0; i < 120; ++i) {
-        bb::Parking p;
-        p.nameIndex = 12 + static_cast<std::uint32_t>(i / 30);
-        p.number = static_cast<std::uint32_t>(i % 30 + 1);
-        p.type = 1 + static_cast<std::uint32_t>(i % 9);
-        p.radius = 18.0f + static_cast<float>(i % 5) * 4.0f;
-        p.heading = static_cast<float>((i * 37) % 360);
-        p.lat = LAT + (i / 30) * 0.0008;
-        p.lon = LON + (i % 30) * 0.0006;
-        parkings.push_back(p);
-    }
-    const bb::Bytes airport = bb::airportRecord(
-        CODE, 12000, {bb::helipadRecord({LAT - 0.002, LON, 22.0f}), bb::helipadRecord({LAT - 0.003, LON, 22.0f}),
-                      bb::parkingRecord(parkings)});
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, airport}, {101, 1, lf_sceneryRecords()}});
-}
-
-struct Folder {
-    fs::path root;
-    fs::path community;
-    std::uintmax_t bytes = 0;
-
-    Folder(const std::string& NAME, int AIRPORT_EVERY)
-    {
-        root = lf_benchFolder() / fmt::format("quillon-bench-apscan-{}-{}", NAME, ::getpid());
-        community = root / "Community";
-        fs::remove_all(root);
-        const bb::Bytes scenery = bb::bglFile({{101, 1, lf_sceneryRecords()}});
-        for (int i = 0; i < FILES; ++i) {
-            const fs::path package = community / fmt::format("northwind-pack{:03}", i) / "scenery";
-            const bool airport = i % AIRPORT_EVERY == 0;
-            const bb::Bytes file =
-                airport ? lf_airportFile(lf_code(i), 40.0 + (i % 100) * 0.1, 5.0 + (i / 100) * 0.5) : scenery;
-            bb::writeFile(package / fmt::format("file{:03}.bgl", i), file);
-            bytes += file.size();
-        }
-    }
-    ~Folder()
-    {
-        std::error_code ec;
-        fs::remove_all(root, ec);
-    }
-};
-
-// Core state for a scan: a working folder, an airports database with every generated code and
-// the publisher of the packages (whose archive holds none of them).
+// Core state for a scan in a new, empty working folder (removed again with it).
 struct ScanSetUp {
     fs::path work;
     ScanSetUp()
     {
-        work = lf_benchFolder() / fmt::format("quillon-bench-apscan-work-{}", ::getpid());
+        work = bench::gf_benchFolder() / fmt::format("quillon-bench-apscan-work-{}", ::getpid());
         fs::remove_all(work);
-        gf_resetCoreForTests();
-        gf_setWorkFolder(work);
-        gf_createWorkFolders();
-        gf_initBglTasks();
-        g_isMsfs2020 = true;
-        std::vector<AirportEntry> airports;
-        for (int i = 0; i < FILES; ++i) {
-            AirportEntry a;
-            a.icao = IcaoCode(lf_code(i));
-            airports.push_back(a);
-        }
-        gf_setAirports(std::move(airports));
-        g_publishers = {{"Northwind Sceneries", "northwind"}};
+        bench::gf_setUpScanState(work);
     }
     ~ScanSetUp()
     {

@@ -8,6 +8,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 #endif
 
@@ -50,6 +51,17 @@ std::string lf_reason(std::string_view STEP, const fs::path& PATH, std::error_co
 {
     return fmt::format("{} {}: {}", STEP, gf_utf16ToUtf8(PATH.filename()), ERROR.message());
 }
+
+fs::path lf_beside(const fs::path& FOLDER, std::string_view SUFFIX)
+{
+    fs::path path = FOLDER;
+    path += SUFFIX;
+    return path;
+}
+
+constexpr std::string_view NEW_FOLDER_SUFFIX = ".new";
+// Where a folder's old files wait while the new folder moves in, where folders cannot be swapped.
+constexpr std::string_view OLD_FOLDER_SUFFIX = ".old";
 
 // Moves the older generations one place on and puts the copy written to COPY in the first one.
 // A rename fails only on a broken disk; the copy then stays under its temporary name.
@@ -175,6 +187,23 @@ std::error_code FileSystemSeam::remove(const fs::path& PATH)
     return ec;
 }
 
+std::error_code FileSystemSeam::exchange(const fs::path& A, const fs::path& B)
+{
+#if defined(__linux__)
+    if (::renameat2(AT_FDCWD, A.c_str(), AT_FDCWD, B.c_str(), RENAME_EXCHANGE) == 0) {
+        return {};
+    }
+    if (errno == EINVAL || errno == ENOSYS) {
+        return std::make_error_code(std::errc::operation_not_supported);  // a file system that cannot
+    }
+    return lf_errno();
+#else
+    (void)A;
+    (void)B;
+    return std::make_error_code(std::errc::operation_not_supported);
+#endif
+}
+
 FileSystemSeam& gf_fileSystem()
 {
     FileSystemSeam* seam = s_seam.load();
@@ -218,6 +247,91 @@ bool gf_commitCopy(const fs::path& FROM, const fs::path& TO, std::string& FAILUR
         return false;
     }
     return gf_commitFile(bytes, TO, {}, FAILURE);
+}
+
+FolderCommit::FolderCommit(fs::path FOLDER)
+    : m_folder(std::move(FOLDER)), m_new(lf_beside(m_folder, NEW_FOLDER_SUFFIX))
+{
+    if (m_folder.empty() || !m_folder.has_filename()) {
+        m_failure = "no folder to write anew";  // a new folder beside nothing would land anywhere
+        return;
+    }
+    std::error_code ec;
+    const fs::path old = lf_beside(m_folder, OLD_FOLDER_SUFFIX);
+    // A kill between the two renames of a swap without exchange left the old files aside.
+    if (!fs::exists(m_folder, ec) && fs::exists(old, ec)) {
+        gf_fileSystem().rename(old, m_folder);
+    }
+    fs::remove_all(old, ec);
+    fs::remove_all(m_new, ec);
+    if (ec) {
+        m_failure = lf_reason("removing", m_new, ec);
+        return;
+    }
+    fs::create_directories(m_new, ec);
+    if (ec) {
+        m_failure = lf_reason("creating", m_new, ec);
+    }
+}
+
+FolderCommit::~FolderCommit()
+{
+    if (!m_committed && ready()) {
+        std::error_code ec;
+        fs::remove_all(m_new, ec);
+    }
+}
+
+bool FolderCommit::commit(std::string& FAILURE)
+{
+    FAILURE.clear();
+    if (!ready()) {
+        FAILURE = m_failure;
+        return false;
+    }
+    FileSystemSeam& disk = gf_fileSystem();
+    std::error_code ec;
+    if (!fs::exists(m_folder, ec)) {
+        if (std::error_code moved = ec ? ec : disk.rename(m_new, m_folder)) {
+            FAILURE = lf_reason("putting in place", m_folder, moved);
+            return false;
+        }
+        m_committed = true;
+        return true;
+    }
+    fs::path oldFiles = m_new;  // after the swap
+    std::error_code swapped = disk.exchange(m_new, m_folder);
+    if (swapped == std::errc::operation_not_supported) {
+        oldFiles = lf_beside(m_folder, OLD_FOLDER_SUFFIX);
+        fs::remove_all(oldFiles, ec);
+        swapped = disk.rename(m_folder, oldFiles);
+        if (!swapped) {
+            swapped = disk.rename(m_new, m_folder);
+            if (swapped) {
+                disk.rename(oldFiles, m_folder);
+            }
+        }
+    }
+    if (swapped) {
+        FAILURE = lf_reason("putting in place", m_folder, swapped);
+        return false;
+    }
+    m_committed = true;
+    // What cannot be removed now goes with the next new folder made for this one.
+    fs::remove_all(oldFiles, ec);
+    return true;
+}
+
+bool gf_writeNewFile(std::string_view BYTES, const fs::path& PATH, std::string& FAILURE)
+{
+    FAILURE.clear();
+    FileSystemSeam& disk = gf_fileSystem();
+    if (std::error_code ec = disk.writeFile(PATH, BYTES, false)) {
+        FAILURE = lf_reason("writing", PATH, ec);
+        disk.remove(PATH);
+        return false;
+    }
+    return true;
 }
 
 } // namespace qmt

@@ -110,4 +110,12 @@ PackageLinks::Answer PackageLinks::decide(fs::path TARGET, const std::error_code
     return answer;
 }
 
+PackageLinks::Answer WalkLinks::check(const fs::path& LINK)
+{
+    std::error_code error;
+    fs::path target = fs::canonical(LINK, error);
+    std::lock_guard lock(m_mutex);
+    return m_links.decide(std::move(target), error);
+}
+
 } // namespace qmt

@@ -5,6 +5,7 @@
 // against loops.
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,21 @@ public:
 private:
     std::filesystem::path m_scanFolder;
     std::vector<std::filesystem::path> m_targets;
+};
+
+// The links met anywhere in one walk (packages linked into the scan folder, folders linked
+// further down): each target is walked once, and never one that leads back into the scan folder
+// or into or around a target walked before, so that no link loop is walked twice. Several
+// workers list folders at once: the guard has its own leaf lock, taken only to decide; the target
+// is found before, outside it.
+class WalkLinks {
+public:
+    explicit WalkLinks(const std::filesystem::path& SCAN_FOLDER) : m_links(SCAN_FOLDER) {}
+    PackageLinks::Answer check(const std::filesystem::path& LINK);
+
+private:
+    std::mutex m_mutex;
+    PackageLinks m_links;
 };
 
 } // namespace qmt

@@ -88,27 +88,6 @@ void lf_note(std::vector<WalkEntry>& OUT, std::string TEXT, bool ENDS_WALK = fal
 // The end of the note on a link whose folder the walk reads by another way: no folder is lost.
 constexpr std::string_view READ_ELSEWHERE = ", which is scanned already, skipped";
 
-// The links met anywhere in one walk (packages linked into the scan folder, livery folders
-// linked further down): each target is walked once, and never one that leads back into the
-// scan folder or into or around a target walked before, so that no link loop is walked twice.
-// Several workers list folders at once: the guard has its own leaf lock, taken only to decide;
-// the target is found before, outside it.
-class WalkLinks {
-public:
-    explicit WalkLinks(const std::filesystem::path& FOLDER) : m_links(FOLDER) {}
-    PackageLinks::Answer check(const std::filesystem::path& LINK)
-    {
-        std::error_code error;
-        std::filesystem::path target = std::filesystem::canonical(LINK, error);
-        std::lock_guard lock(m_mutex);
-        return m_links.decide(std::move(target), error);
-    }
-
-private:
-    std::mutex m_mutex;
-    PackageLinks m_links;
-};
-
 // Whether the walk follows a linked folder; a link it does not follow is noted with the reason.
 bool lf_followLink(WalkLinks& LINKS, const std::filesystem::path& LINK, std::vector<WalkEntry>& OUT)
 {

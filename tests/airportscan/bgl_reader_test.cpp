@@ -194,6 +194,18 @@ TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
         return bytes;
     };
     const std::string damaged = "its header is damaged: ";
+    const auto withType = [](bb::Bytes BYTES, std::size_t SECTION, std::uint32_t TYPE) {
+        bb::putU32(BYTES, 56 + 20 * SECTION, TYPE);
+        return BYTES;
+    };
+    const std::vector<bb::Bytes> one = {bb::parkingRecord({parking(2, 1, LAT, LON)})};
+    // Laid out as the newer simulator's compiler writes a file: the airport section and one other.
+    const bb::Bytes sections2024 = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord2024("EHLE", 0, one)},
+                                                {0x35, 3, bb::record(0x0027, 16)}});
+    const bb::Bytes sections2020 = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, one)}});
+    const bb::Bytes twoAirports = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, one)},
+                                               {bb::AIRPORT_SECTION, 1, bb::airportRecord("EHAM", 0, one)}});
+    const bb::Bytes noAirport = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::record(0x0019, 64)}});
     const auto pastEnd = static_cast<std::uint32_t>(good.size() / 20);
     struct Case {
         const char* what;
@@ -213,13 +225,25 @@ TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
          damaged + "it has 56 bytes, too few for a header and its section table", damaged + "it is too short for its header"},
         {"subsection entries of 20 bytes", with(56 + 4, 0x10001), "", ""},
         // The airport section's type lost a bit; the airport summary the compiler writes beside
-        // it tells that it was there.
+        // it tells that it was there (its records begin with another record).
         {"airport section type damaged", [] {
-             bb::Bytes b = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {})},
+             bb::Bytes records = bb::record(0x0003, 16);
+             bb::append(records, bb::airportRecord("EHLE", 0, {}));
+             bb::Bytes b = bb::bglFile({{bb::AIRPORT_SECTION, 1, records},
                                         {bb::AIRPORT_SUMMARY_SECTION, 1, bb::record(0x0019, 16)}});
              bb::putU32(b, 56, bb::AIRPORT_SECTION ^ 0x10);
              return b;
          }(), "", damaged + "it lists an airport summary but no airport section"},
+        // The newer simulator's compiler writes no summary: the airport record at the start of
+        // a section whose type is one bit away tells.
+        {"2024 airport section type damaged", withType(sections2024, 0, bb::AIRPORT_SECTION ^ 0x100), "",
+         damaged + "its section 1 of 2 holds an airport record but has type 0x103, not 0x3"},
+        {"2020 airport section type damaged, no summary", withType(sections2020, 0, bb::AIRPORT_SECTION ^ 0x4), "",
+         damaged + "its section 1 of 1 holds an airport record but has type 0x7, not 0x3"},
+        {"airport section type damaged before a sound one", withType(twoAirports, 0, bb::AIRPORT_SECTION ^ 0x1), "",
+         damaged + "its section 1 of 2 holds an airport record but has type 0x2, not 0x3"},
+        {"type two bits away", withType(sections2024, 0, bb::AIRPORT_SECTION ^ 0x30), "", ""},
+        {"type one bit away without an airport record", withType(noAirport, 0, bb::AIRPORT_SECTION ^ 0x1), "", ""},
         {"no airport section", with(56, 4), "", ""},
     };
     const fs::path file = dir() / "x.bgl";
@@ -239,6 +263,28 @@ TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
     EXPECT_FALSE(lf_bglHasAirportSection(dir() / "missing.bgl", bytes, &damage));
     EXPECT_EQ(damage, "it cannot be opened: No such file or directory");
     EXPECT_TRUE(scanLog().empty());
+}
+
+// A file of the newer simulator whose airport section lost its type is named in the scan log,
+// and its airport goes to the second pass, which asks the simulator.
+TEST_F(BglReaderTest, AirportSectionThatLostItsTypeIsNamed)
+{
+    bb::Bytes bytes = bb::bglFile({{bb::AIRPORT_SECTION, 1,
+                                    bb::airportRecord2024("EHLE", 0, {bb::parkingRecord({parking(2, 1, LAT, LON)})})},
+                                   {0x35, 3, bb::record(0x0027, 16)}});
+    bb::putU32(bytes, 56, bb::AIRPORT_SECTION ^ 0x8);
+    const fs::path bgl = dir() / "Community" / "drone-airport-ehle" / "scenery" / "EHLE.bgl";
+    bb::writeFile(bgl, bytes);
+    ASSERT_TRUE(lf_bglHasAirportSection(bgl));
+
+    lf_processBGLfile(bgl);
+
+    const std::string reason = "its header is damaged: its section 1 of 2 holds an airport record but has type 0xb, not 0x3";
+    EXPECT_THAT(scanLog(), ::testing::ElementsAre(bgl.string() + ": " + reason + "; no airport of it is taken"));
+    EXPECT_FALSE(fs::exists(g_myThirdpartyPath / "EHLE.xml"));
+    std::lock_guard lock(g_handledBglFilesMutex);
+    ASSERT_EQ(g_bglNotes.size(), 1u);
+    EXPECT_EQ(g_bglNotes[0].reason, reason);
 }
 
 // An airport record that is left out says why, for the second pass: not "no airport record".

@@ -330,6 +330,49 @@ TEST_F(AirportScanTest, StoppedScanIsAskedForAgain)
     EXPECT_THAT(logText(), ::testing::HasSubstr("The airport scan was stopped before its end"));
 }
 
+// The airport files of the last whole scan stay as they were until a scan ends whole: one that
+// is stopped or fails (no simulator for facility data) leaves them, one that ends replaces them
+// all at once, leaving no folder of its own behind.
+TEST_F(AirportScanTest, OnlyAWholeScanReplacesTheFilesOfTheLastOne)
+{
+    make2020Installation();
+    const auto lastScan = [] {
+        gf_removeFilesFromDirectory(g_myThirdpartyPath);
+        writeFile(g_myThirdpartyPath / "EHLE.xml", "EHLE of the last scan");
+        writeFile(g_myThirdpartyPath / "RJAA.xml", "RJAA of the last scan");
+        writeFile(g_mySimaddonPath / "EHAM.txt", "EHAM of the last scan");
+    };
+    const auto untouched = [](const std::string& CASE) {
+        EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml", "RJAA.xml"})) << CASE;
+        EXPECT_EQ(readFile(g_myThirdpartyPath / "EHLE.xml"), "EHLE of the last scan") << CASE;
+        EXPECT_EQ(readFile(g_mySimaddonPath / "EHAM.txt"), "EHAM of the last scan") << CASE;
+    };
+    const auto noScanFolderLeft = [](const std::string& CASE) {
+        EXPECT_EQ(folderNames(g_airportsPath), (std::set<std::string>{"learned", "my_simaddon", "my_thirdparty"})) << CASE;
+    };
+
+    lastScan();
+    g_stopSession = true;
+    gf_scanAirports();
+    untouched("stopped");
+    noScanFolderLeft("stopped");
+    g_stopSession = false;
+
+    lastScan();
+    gf_simStandIn().setRunning(false);
+    EXPECT_THROW(gf_scanAirports(), UserErrorException);
+    untouched("failed");
+    noScanFolderLeft("failed");
+    gf_simStandIn().setRunning(true);
+
+    lastScan();
+    gf_scanAirports();
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EDDL.xml", "EHLE.xml", "EHRD.txt"}));
+    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"), ::testing::HasSubstr("Northwind Sceneries"));
+    EXPECT_EQ(readFile(g_mySimaddonPath / "EHAM.txt"), "archive/simaddon/EHAM.xml\n");
+    noScanFolderLeft("whole");
+}
+
 // Where a package has a layout.json, only the BGL files it lists are read (compared without
 // regard to case); packages linked into Community are followed once, and never back up.
 TEST_F(AirportScanTest, LayoutListsTheFilesAndLinkedPackagesAreFollowed)
@@ -362,9 +405,43 @@ TEST_F(AirportScanTest, LayoutListsTheFilesAndLinkedPackagesAreFollowed)
               1);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& L) { return L.find(" not followed: ") != std::string::npos; }),
-              2);
+              3);
     EXPECT_TRUE(scanLogHas("linked package " + (community() / "loop").string() +
                            " not followed: it leads back into the scan folder or above it"));
+    EXPECT_TRUE(scanLogHas("linked folder " + (lelystad / "scenery" / "inner-link").string() +
+                           " not followed: it leads back into the scan folder or above it"));
+}
+
+// A folder linked below the package level (a scenery folder kept on another disk) is followed
+// under the same loop guard as a linked package; a link that is not followed is named.
+TEST_F(AirportScanTest, FoldersLinkedFurtherDownAreFollowedOnce)
+{
+    const fs::path elsewhere = dir() / "other-disk" / "scenery-ehle";
+    bb::writeFile(elsewhere / "ehle-ap.bgl", airportBgl("EHLE", 52.46, 5.52, 3));
+    fs::create_directory_symlink(dir() / "other-disk", elsewhere / "up");
+    const fs::path scenery = community() / "northwind-ehle" / "scenery";
+    package(community() / "northwind-ehle", "Lelystad");
+    fs::create_directories(scenery);
+    fs::create_directory_symlink(elsewhere, scenery / "world");
+    fs::create_directory_symlink(elsewhere, scenery / "world-again");
+    fs::create_directory_symlink(dir() / "removed-disk", scenery / "gone");
+
+    ScanPool pool;
+    lf_scanBglFolders(community(), pool);
+
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml"}));
+    EXPECT_THAT(readFile(g_myThirdpartyPath / "EHLE.xml"), ::testing::HasSubstr(R"(<parkpos id="p3")"));
+    const auto lines = scanLog();
+    const auto count = [&lines](std::string_view PART) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [PART](const std::string& L) { return L.find(PART) != std::string::npos; });
+    };
+    EXPECT_EQ(count("Generated EHLE.xml from northwind-ehle/scenery/world"), 1);
+    EXPECT_EQ(count(" read from " + fs::canonical(elsewhere).string()), 1);
+    // The second link to it, and the link back up from inside it, lead into or around it.
+    EXPECT_EQ(count("is reached through another link already (" + fs::canonical(elsewhere).string() + ")"), 2);
+    EXPECT_TRUE(scanLogHas("link " + (scenery / "gone").string() + " not followed: it leads nowhere"));
+    EXPECT_EQ(count(" not followed: "), 3);
 }
 
 // The BGL paths of a layout.json: only the members "path" of the objects of the top-level

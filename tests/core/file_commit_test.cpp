@@ -1,4 +1,7 @@
 // The one writer of the program's files, on a disk that fills up or a program killed at any step.
+#include <map>
+#include <optional>
+#include <set>
 #include <streambuf>
 
 #include <gmock/gmock.h>
@@ -134,6 +137,123 @@ TEST_F(FileCommitTest, LogOnAFullDiskSaysItOnceOnStderrAndGoesOnWhenThereIsRoom)
                        " cannot be written (is the disk full?); log lines are lost until it can\n");
     EXPECT_THAT(log.disk.str(), HasSubstr("for test\nkept\n"));
     gf_closeLog();
+}
+
+// A disk that cannot swap two folders: it refuses (BROKEN), or the system has no such step.
+class NoExchangeDisk : public FaultyDisk {
+public:
+    NoExchangeDisk(int AT, FaultyDisk::Fault FAULT, bool BROKEN) : FaultyDisk(AT, FAULT), m_broken(BROKEN) {}
+    std::error_code exchange(const std::filesystem::path&, const std::filesystem::path&) override
+    {
+        return std::make_error_code(m_broken ? std::errc::io_error : std::errc::operation_not_supported);
+    }
+
+private:
+    bool m_broken;
+};
+
+// A folder written anew holds its old files, whole, until the new folder is put in place, however
+// the writing ends: put in place, dropped, refused by the disk, on a system that moves the old
+// folder aside instead of swapping, or killed at any step; what a kill leaves is mended by the
+// next new folder made for it, and no folder of the writer's is left behind.
+TEST_F(FileCommitTest, FolderWrittenAnewHoldsItsOldFilesUntilTheNewAreWhole)
+{
+    using Files = std::map<std::string, std::string>;
+    const auto folder = dir() / "my_thirdparty";
+    const Files oldFiles = {{"EHLE.xml", "EHLE of the last scan"}, {"EHRD.txt", "link of the last scan"}};
+    const Files newFiles = {{"EHLE.xml", "EHLE of this scan"}, {"EDDL.xml", "EDDL of this scan"}};
+    const auto contents = [&] {
+        Files files;
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+            files[it->path().filename().string()] = readFile(it->path());
+        }
+        return files;
+    };
+    const auto lay = [&](bool EXISTS) {
+        std::filesystem::remove_all(folder);
+        if (EXISTS) {
+            std::filesystem::create_directories(folder);
+            for (const auto& [name, text] : oldFiles) {
+                writeFile(folder / name, text);
+            }
+        }
+    };
+    const auto writeAnew = [&](bool COMMIT, std::string& FAILURE) {
+        FolderCommit commit(folder);
+        EXPECT_TRUE(commit.ready()) << commit.failure();
+        for (const auto& [name, text] : newFiles) {
+            EXPECT_TRUE(gf_writeNewFile(text, commit.newFolder() / name, FAILURE)) << FAILURE;
+        }
+        EXPECT_EQ(contents(), std::filesystem::exists(folder) ? oldFiles : Files{});
+        return COMMIT && commit.commit(FAILURE);
+    };
+    const auto leftovers = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir())) {
+            if (entry.path().filename().string().starts_with("my_thirdparty.")) {
+                names.insert(entry.path().filename().string());
+            }
+        }
+        return names;
+    };
+
+    enum class Disk { real, noExchange, refusing };
+    const struct {
+        const char* name;
+        bool exists;
+        bool commit;
+        Disk disk;
+        bool replaced;
+    } cases[] = {
+        {"put in place", true, true, Disk::real, true},
+        {"dropped", true, false, Disk::real, false},
+        {"first of its kind", false, true, Disk::real, true},
+        {"moved aside where no swap is", true, true, Disk::noExchange, true},
+        {"refused by the disk", true, true, Disk::refusing, false},
+    };
+    for (const auto& c : cases) {
+        lay(c.exists);
+        std::string failure;
+        bool committed = false;
+        {
+            std::optional<NoExchangeDisk> disk;
+            if (c.disk != Disk::real) {
+                disk.emplace(1000, FaultyDisk::Fault::kill, c.disk == Disk::refusing);
+            }
+            committed = writeAnew(c.commit, failure);
+        }
+        EXPECT_EQ(committed, c.replaced) << c.name;
+        EXPECT_EQ(contents(), c.replaced ? newFiles : (c.exists ? oldFiles : Files{})) << c.name;
+        EXPECT_EQ(failure, c.disk == Disk::refusing ? "putting in place my_thirdparty: Input/output error" : "") << c.name;
+        EXPECT_TRUE(leftovers().empty()) << c.name;
+    }
+
+    for (const bool swaps : {true, false}) {
+        for (int step = 0;; ++step) {
+            lay(true);
+            bool hit = false;
+            {
+                std::optional<FaultyDisk> swapping;
+                std::optional<NoExchangeDisk> movingAside;
+                FaultyDisk& disk = swaps ? swapping.emplace(step, FaultyDisk::Fault::kill)
+                                         : movingAside.emplace(step, FaultyDisk::Fault::kill, false);
+                try {
+                    std::string failure;
+                    writeAnew(true, failure);
+                } catch (const ProgramKilled&) {
+                }
+                hit = disk.hit();
+            }
+            { const FolderCommit next(folder); }
+            EXPECT_THAT(contents(), AnyOf(oldFiles, newFiles)) << (swaps ? "swapped" : "moved aside") << ", step " << step;
+            EXPECT_TRUE(leftovers().empty()) << step;
+            if (!hit) {
+                EXPECT_EQ(contents(), newFiles);
+                break;
+            }
+        }
+    }
 }
 
 } // namespace
