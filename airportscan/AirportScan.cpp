@@ -380,7 +380,7 @@ std::vector<fs::path> lf_scanFolderList()
     return folders;
 }
 
-void lf_scanFolders(const std::vector<fs::path>& FOLDERS, ScanPool& POOL)
+void lf_scanFolders(const std::vector<fs::path>& FOLDERS, ScanPool& POOL, const BglReader& READ)
 {
     for (const fs::path& folder : FOLDERS) {
         if (folder.empty()) {
@@ -399,12 +399,12 @@ void lf_scanFolders(const std::vector<fs::path>& FOLDERS, ScanPool& POOL)
         if (gf_utf16ToUtf8(name) == STREAMED_PACKAGES_FOLDER) {
             lf_scanStreamedAirports(folder);
         } else {
-            lf_scanBglFolders(folder, POOL);
+            lf_scanBglFolders(folder, POOL, READ);
         }
     }
 }
 
-bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
+bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS, const BglReader& READ)
 {
     gf_logLine("The scan will search {} folder{}", FOLDERS.size(), gf_plural(FOLDERS.size()));
     gf_flushLog();
@@ -415,6 +415,7 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
         gf_flushLog();
     }
     g_tbloZipped = 0;
+    g_bglNotReadInTime = 0;
     {
         std::lock_guard lock(g_scanLogMutex);
         if (g_scanLogLines.capacity() < SCAN_LOG_RESERVE) {
@@ -423,7 +424,7 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
     }
     // The scan's workers, started once for all its folders and for the tblo copy and zip.
     ScanPool pool;
-    lf_scanFolders(FOLDERS, pool);
+    lf_scanFolders(FOLDERS, pool, READ);
     if (gf_writeScanLogFile()) {
         gf_logLine("{} written", gf_utf16ToUtf8(g_scanLogPath));
     } else {
@@ -443,10 +444,10 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS)
     return thirdparty != 0;
 }
 
-void lf_scanAndReport(const std::vector<fs::path>& FOLDERS)
+void lf_scanAndReport(const std::vector<fs::path>& FOLDERS, const BglReader& READ)
 {
     ScanOutputs outputs;
-    const bool found = lf_runAirportScan(FOLDERS);
+    const bool found = lf_runAirportScan(FOLDERS, READ);
     if (gf_stopRequested()) {
         // A scan cut short found only part of the airports: the next start scans again.
         gf_logLine("The airport scan was stopped before its end; it runs again at the next start");
@@ -455,6 +456,13 @@ void lf_scanAndReport(const std::vector<fs::path>& FOLDERS)
     outputs.commit();
     if (!found) {
         gf_setStatus("Warning: Scan has not found any add-on airports", true);
+    }
+    if (const std::size_t unread = g_bglNotReadInTime.load(); unread > 0) {
+        gf_logWarning("{} BGL file{} or folder{} could not be read in time (see {}); the airports will be scanned "
+                      "again at the next start",
+                      unread, gf_plural(unread), gf_plural(unread), gf_utf16ToUtf8(g_scanLogPath));
+        gf_repaintWindow();
+        return;
     }
     SCAN_AIRPORTS.set(false);
     gf_saveBoolParameter(SCAN_AIRPORTS);
@@ -468,8 +476,9 @@ void gf_scanAirports()
     gf_logLine("\n++++++++++++++++++++++++ airports scan {} starts +++++++++++++++++++++++++++++", "automatic ");
     gf_flushLog();
     try {
-        // Reader tasks of an earlier scan that outlived it must not write into this one.
-        gf_waitForBglTasks(SCAN_WAIT_LIMIT);
+        // Reader tasks of an earlier scan that outlived it must not write into this one; those
+        // given up after their time-out write into their own closed walk only.
+        gf_waitForBglTasks(SCAN_WAIT_LIMIT, false);
         lf_endScan();
         lf_prepareTblo();
         lf_scanAndReport(lf_scanFolderList());

@@ -45,6 +45,9 @@ struct BglNote {
 };
 // The notes of the current folder walk, for its second pass; guarded by g_handledBglFilesMutex.
 extern std::vector<BglNote> g_bglNotes;
+// BGL files and folders the scan left unread for want of time (a stalled read or listing): the
+// scan keeps SCAN_AIRPORTS set, so that the next start scans again.
+extern std::atomic<std::size_t> g_bglNotReadInTime;
 
 // Two BGL files of one airport are read by two tasks at once and would write the same file: a
 // write of a link file or generated airport file claims its path first, and a second write of

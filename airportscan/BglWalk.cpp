@@ -33,6 +33,7 @@ std::mutex g_allBglFilesMutex;
 std::vector<fs::path> g_handledBglFiles;
 std::mutex g_handledBglFilesMutex;
 std::vector<BglNote> g_bglNotes;
+std::atomic<std::size_t> g_bglNotReadInTime{0};
 
 namespace {
 
@@ -209,6 +210,9 @@ bool lf_takeOldest(BglReads& READS)
         READS.takeOldest(file);
     } catch (const ScanStopped&) {
         return false;
+    } catch (const ScanTimedOut& e) {
+        ++g_bglNotReadInTime;
+        gf_scanLog("{}{}: not read: {}; the next start scans again", "===> ", gf_utf16ToUtf8(fs::path(file)), e.what());
     } catch (const std::exception& e) {
         gf_scanLog("{}{}: reading it failed: {}", "===> ", gf_utf16ToUtf8(fs::path(file)), e.what());
     }
@@ -219,8 +223,10 @@ bool lf_takeOldest(BglReads& READS)
 // the scan's POOL, noting each in HANDED_OUT; the folders are listed by scan workers ahead of the walk.
 // A folder that cannot be listed or an entry whose status cannot be read is logged and passed over.
 void lf_startReaders(const fs::path& FOLDER, ScanPool& POOL, BglReads& READS,
-                     const std::shared_ptr<const BglWalkState>& STATE, std::vector<fs::path>& HANDED_OUT)
+                     const std::shared_ptr<const BglWalkState>& STATE, const BglReader& READ,
+                     std::vector<fs::path>& HANDED_OUT)
 {
+    const auto reader = std::make_shared<const BglReader>(READ ? READ : BglReader(lf_processBGLfile));
     const auto walk = std::make_shared<const BglWalk>(BglWalk{FOLDER, gf_utf16ToUtf8(FOLDER)});
     PackageLayouts layouts(FOLDER);
     FolderWalkRules rules;
@@ -228,15 +234,21 @@ void lf_startReaders(const fs::path& FOLDER, ScanPool& POOL, BglReads& READS,
     rules.pool = &POOL;
     // Held by the listing tasks too: one given up may outlive the walk.
     const auto links = std::make_shared<WalkLinks>(FOLDER);
-    rules.list = [walk, links](const fs::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
+    rules.list = [walk, links](const fs::path& DIR, bool ROOT, FolderOpener&, std::vector<WalkEntry>& OUT) {
         lf_listBglFolder(*walk, DIR, ROOT, *links, OUT);
     };
-    rules.lostNote = [walk](const std::string& CAUSE) { return lf_walkFailure(*walk, CAUSE); };
+    rules.lostNote = [walk](const fs::path& DIR, const std::string& CAUSE) {
+        return lf_walkFailure(*walk, fmt::format("folder {} was not read: {}", gf_utf16ToUtf8(DIR), CAUSE));
+    };
     rules.visit = [&](WalkEntry& ENTRY) {
         if (ENTRY.kind == WalkEntry::Kind::note) {
             gf_scanLog(ENTRY.note);
+            if (ENTRY.timedOut) {
+                ++g_bglNotReadInTime;
+            }
             return true;
         }
+        const fs::path::string_type file = ENTRY.path;
         try {
             if (gf_stopRequested()) {
                 return false;
@@ -248,17 +260,21 @@ void lf_startReaders(const fs::path& FOLDER, ScanPool& POOL, BglReads& READS,
                 return true;
             }
             HANDED_OUT.push_back(path);
-            // The task holds the walk's state: a task given up may outlive the walk.
-            auto task = [STATE, path] {
-                lf_processBGLfile(path, STATE.get());
+            // The task holds the walk's state and its reader: a task given up may outlive the walk.
+            auto task = [STATE, reader, path] {
+                (*reader)(path, STATE.get());
                 return BglRead{};
             };
             // Stopped while waiting for a free worker, or while taking the oldest result.
             if (!READS.start(path.native(), std::move(task)) || (READS.overfull() && !lf_takeOldest(READS))) {
                 return false;
             }
+        } catch (const ScanTimedOut& e) {
+            // No worker could take the file up (every one holds a stalled read).
+            ++g_bglNotReadInTime;
+            gf_scanLog("{}{}: not read: {}; the next start scans again", "===> ", gf_utf16ToUtf8(fs::path(file)), e.what());
         } catch (const std::exception& e) {
-            gf_scanLog(lf_walkFailure(*walk, e.what()));
+            gf_scanLog("{}{}: {}", "===> ", gf_utf16ToUtf8(fs::path(file)), lf_walkFailure(*walk, e.what()));
         }
         return true;
     };
@@ -308,7 +324,7 @@ bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
     return lf_utf8Size(PATH) >= MAX_PATH_CHARS || lf_namesExcludedPackage(PATH, SCAN_FOLDER);
 }
 
-void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL)
+void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL, const BglReader& READ)
 {
     gf_setStatus("Scanning for third party addon airports ...");
     gf_scanLog("\n\n\n+++++++++++++++++ Scanning for {} airports in:\n{}\n", "addon ", gf_utf16ToUtf8(FOLDER));
@@ -318,17 +334,17 @@ void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL)
     {
         // The scan's workers list the folders and read the files.
         BglReads reads(POOL, SCAN_WAIT_LIMIT, stop);
-        lf_startReaders(FOLDER, POOL, reads, walk, handedOut);
+        lf_startReaders(FOLDER, POOL, reads, walk, READ, handedOut);
         while (!reads.empty() && lf_takeOldest(reads)) {
         }
     }
-    // A reader whose result timed out may still run (a read hanging on a network drive): the
-    // second pass waits for it as long as for any one result, then closes the walk and goes on.
+    // A reader whose result timed out may still run (a read hanging on a network drive): it had
+    // its time, named above, and the walk closes without waiting for it again.
     if (gf_stopRequested()) {
         walk->close(0, std::chrono::milliseconds(0), {});
         return;
     }
-    if (!walk->close(handedOut.size(), SCAN_WAIT_LIMIT, stop)) {
+    if (!walk->close(handedOut.size(), std::chrono::milliseconds(0), stop)) {
         gf_scanLog("{}BGL files of {} were still being read after {} seconds; the scan goes on without them", "===> ",
                    gf_utf16ToUtf8(FOLDER), SCAN_WAIT_LIMIT.count() / 1000);
     }
@@ -439,7 +455,8 @@ void lf_readUnrecognisedBgls(const fs::path& SCAN_FOLDER, const std::vector<fs::
     const WalkLists lists = lf_takeWalkLists();
     for (const fs::path& path : HANDED_OUT) {
         if (!std::binary_search(lists.all.begin(), lists.all.end(), path)) {
-            gf_scanLog("\nBGL: {}\n==> its reading did not end in time; it is left out of this scan", gf_utf16ToUtf8(path));
+            gf_scanLog("\nBGL: {}\n==> its reading did not end within {} seconds; it is left out of this scan",
+                       gf_utf16ToUtf8(path), SCAN_WAIT_LIMIT.count() / 1000);
         }
     }
     const std::size_t missing = lists.all.size() > lists.handled.size() ? lists.all.size() - lists.handled.size() : 0;

@@ -24,19 +24,25 @@ struct AirportFile;
 struct BglResult;
 class ZipArchive;
 class ScanPool;
+class BglWalkState;
 
 // ---- driver ----
+
+// The reader of one BGL file for a walk (tests give one that hangs, as on a drive that stopped
+// answering).
+using BglReader = std::function<void(const std::filesystem::path& PATH, const BglWalkState* WALK)>;
 
 // The scan folders of the configured simulator: "Official" (2020) or "StreamedPackages" (2024),
 // then "Community"; a folder whose install path is unknown is left out.
 std::vector<std::filesystem::path> lf_scanFolderList();
-// Scans into new output folders, which replace the old ones only when the scan ends whole, reports
-// an empty result and clears SCAN_AIRPORTS.
-void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS);
+// Scans into new output folders, which replace the old ones when the scan ends (a stopped or failed
+// scan leaves the last whole scan's files), reports an empty result and clears SCAN_AIRPORTS, unless
+// the scan was stopped or left files or folders unread for want of time.
+void lf_scanAndReport(const std::vector<std::filesystem::path>& FOLDERS, const BglReader& READ = {});
 // The scan with its log; true when my_thirdparty holds an entry afterwards.
-bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS);
+bool lf_runAirportScan(const std::vector<std::filesystem::path>& FOLDERS, const BglReader& READ = {});
 // Hands each folder to the streamed scan or the BGL walk.
-void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL);
+void lf_scanFolders(const std::vector<std::filesystem::path>& FOLDERS, ScanPool& POOL, const BglReader& READ = {});
 
 // ---- output folders ----
 
@@ -110,8 +116,8 @@ private:
 std::vector<std::string> lf_parseLayoutJson(std::string_view TEXT);
 
 // Walks one package folder: reads every BGL file that may hold an airport in a task of its own on
-// the scan's workers, then takes up the files in which no airport could be read.
-void lf_scanBglFolders(const std::filesystem::path& FOLDER, ScanPool& POOL);
+// the scan's workers (with READ), then takes up the files in which no airport could be read.
+void lf_scanBglFolders(const std::filesystem::path& FOLDER, ScanPool& POOL, const BglReader& READ = {});
 // Whether the walk of SCAN_FOLDER must neither use nor enter PATH: a path of 250 characters or
 // more, or one whose part below the scan folder names an excluded package.
 bool lf_isExcludedPackagePath(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);

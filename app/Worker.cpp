@@ -200,6 +200,9 @@ void lf_runStartUpScans()
     // exists() throws the file-system error when the status query fails.
     if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / LIVERIES_SCANNED_FILE))
         lf_runLiveryScan();
+    // A stop during the scan leaves no complete list to read: the program closes down.
+    if (gf_stopRequested())
+        return;
     gf_processScannedLiveries();
     if (SCAN_AIRPORTS.value() && !gf_stopRequested()) {
         gf_windowSetSimaddonCount(0);

@@ -27,6 +27,7 @@ void gf_resetCoreForTests()
     gf_seedRngForTests(1);
     g_maxBglTasks = 2;
     g_runningBglTasks.store(0);
+    gf_resetScanClockForTests();
     gf_resetEventLinesForTests();
 }
 

@@ -19,7 +19,8 @@ std::atomic<int> g_runningBglTasks{0};
 
 namespace {
 
-// Leaf lock: taken only to lower g_runningBglTasks and to wait for that. Both are never
+// Taken to lower g_runningBglTasks and to wait for that, and to give tasks up; lock order: it
+// before a pool's mutex (a thread is started in place of a task given up). Both are never
 // destroyed: a detached worker may still be ending while the program exits.
 std::mutex& s_taskEndMutex = *new std::mutex;
 std::condition_variable& s_taskEnded = *new std::condition_variable;
@@ -48,35 +49,93 @@ std::optional<HeldTask>& s_held = *new std::optional<HeldTask>;
 std::atomic<bool> s_holding{false};
 
 bool lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK);
+bool lf_poolOpen(ScanPool::Shared& SHARED);
 
-void lf_workerEnded()
+// Tasks given up that still run (under s_taskEndMutex; read without it by mayPost).
+std::atomic<int> s_stalled{0};
+// The timings of the tasks that run, under s_taskEndMutex.
+std::vector<std::shared_ptr<scan_detail::TaskTiming>>& s_timed = *new std::vector<std::shared_ptr<scan_detail::TaskTiming>>;
+// The timed task this worker runs, and whether the worker ends after it (a thread was started
+// in its place when it was given up).
+thread_local std::shared_ptr<scan_detail::TaskTiming> t_timing;
+thread_local bool t_endAfterTask = false;
+// The pool of this worker thread.
+thread_local std::weak_ptr<ScanPool::Shared> t_pool;
+
+// The test clock: its offset from the steady clock while set.
+std::atomic<bool> s_testClock{false};
+std::atomic<ScanClock::rep> s_testNow{0};
+
+// Tasks that count against the limit: those given up do not.
+int lf_busy()
+{
+    return g_runningBglTasks.load() - s_stalled.load();
+}
+
+// Takes the held task for a place that became free (under s_taskEndMutex).
+std::optional<HeldTask> lf_takeHeldLocked()
+{
+    std::optional<HeldTask> next;
+    if (s_held && lf_busy() < static_cast<int>(g_maxBglTasks)) {
+        g_runningBglTasks.fetch_add(1);
+        next = std::move(s_held);
+        s_held.reset();
+        s_holding = false;
+    }
+    return next;
+}
+
+void lf_workerEnded(std::function<void()>* RUN_HERE = nullptr);
+
+// Queues a task taken from the holding place; a pool that ended meanwhile takes no task: the
+// place is given back and the task dropped unstarted, as the pool's end does with a task it
+// still holds.
+void lf_queueHeld(std::optional<HeldTask> NEXT)
+{
+    if (NEXT && !lf_queue(*NEXT->pool, std::move(NEXT->task)))
+        lf_workerEnded();
+}
+
+// RUN_HERE (given by a worker): the task held for this worker's pool, which the worker runs
+// next itself: handing it to another worker would cost a wake-up per file.
+void lf_workerEnded(std::function<void()>* RUN_HERE)
 {
     std::optional<HeldTask> next;
     {
         std::lock_guard lock(s_taskEndMutex);
+        if (t_timing) {
+            t_timing->ended = true;
+            std::erase(s_timed, t_timing);
+            if (t_timing->givenUp) {
+                s_stalled.fetch_sub(1);
+                t_endAfterTask = true;
+            }
+            t_timing.reset();
+        }
         g_runningBglTasks.fetch_sub(1);
         ++s_workersEnded;
         // The worker's place goes to the task held for it, if there is one.
-        if (s_held && g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks)) {
-            g_runningBglTasks.fetch_add(1);
-            next = std::move(s_held);
-            s_held.reset();
-            s_holding = false;
-        }
+        next = lf_takeHeldLocked();
         s_taskEnded.notify_all();
     }
-    // A pool that ended meanwhile takes no task: the place is given back and the task dropped
-    // unstarted, as the pool's end does with a task it still holds.
-    if (next && !lf_queue(*next->pool, std::move(next->task)))
-        lf_workerEnded();
+    if (next && RUN_HERE != nullptr && !t_endAfterTask && next->pool == t_pool.lock() &&
+        lf_poolOpen(*next->pool)) {
+        *RUN_HERE = std::move(next->task);
+        return;
+    }
+    lf_queueHeld(std::move(next));
 }
 
-// Lowers the count when the worker's body ends, whichever way it ends.
+// Lowers the count when the worker's body ends, whichever way it ends; RUN_HERE as for
+// lf_workerEnded.
 struct WorkerCountGuard {
-    WorkerCountGuard() = default;
+    explicit WorkerCountGuard(std::function<void()>* RUN_HERE) : m_runHere(RUN_HERE) {}
     WorkerCountGuard(const WorkerCountGuard&) = delete;
     WorkerCountGuard& operator=(const WorkerCountGuard&) = delete;
-    ~WorkerCountGuard() { lf_workerEnded(); }
+    ~WorkerCountGuard() { lf_workerEnded(m_runHere); }
+
+private:
+    std::function<void()>* m_runHere;
 };
 
 bool lf_stopAsked(const std::function<bool()>& STOP)
@@ -115,6 +174,16 @@ bool lf_lookUntil(const std::function<bool()>& DONE, const std::function<bool()>
     return DONE();
 }
 
+// The cores the walk's looking is measured against. Looking pays on 2 cores as well: the looker
+// hands its core on at every turn, and a sleep and its wake-up cost more processor time than
+// the look (measured on 2 cores of a busy machine: a scan that blocks at once takes about a
+// fifth longer and more processor time).
+int lf_lookingCores()
+{
+    static const int cores = static_cast<int>(lf_coresAllowed() == 0 ? 2 : lf_coresAllowed());
+    return cores;
+}
+
 } // namespace
 
 namespace scan_detail {
@@ -126,11 +195,54 @@ bool lf_spinUntil(const std::function<bool()>& DONE)
 
 bool lf_walkSpinUntil(const std::function<bool()>& DONE)
 {
-    static const int cores = static_cast<int>(lf_coresAllowed() == 0 ? 2 : lf_coresAllowed());
-    return lf_lookUntil(DONE, [] { return g_runningBglTasks.load() < cores; });
+    return lf_lookUntil(DONE, [] { return lf_busy() < lf_lookingCores(); });
 }
 
 } // namespace scan_detail
+
+ScanClock::time_point gf_scanNow()
+{
+    if (s_testClock.load())
+        return ScanClock::time_point(ScanClock::duration(s_testNow.load()));
+    return ScanClock::now();
+}
+
+void gf_setScanClockForTests(ScanClock::time_point NOW)
+{
+    std::lock_guard lock(s_taskEndMutex);
+    s_testNow = NOW.time_since_epoch().count();
+    s_testClock = true;
+    s_taskEnded.notify_all();
+}
+
+void gf_advanceScanClockForTests(std::chrono::milliseconds STEP)
+{
+    std::lock_guard lock(s_taskEndMutex);
+    s_testNow = s_testNow.load() + std::chrono::duration_cast<ScanClock::duration>(STEP).count();
+    s_taskEnded.notify_all();
+}
+
+bool gf_advanceScanClockIfRunningForTests(int RUNNING, std::chrono::milliseconds STEP)
+{
+    std::lock_guard lock(s_taskEndMutex);
+    if (g_runningBglTasks.load() != RUNNING)
+        return false;
+    s_testNow = s_testNow.load() + std::chrono::duration_cast<ScanClock::duration>(STEP).count();
+    s_taskEnded.notify_all();
+    return true;
+}
+
+void gf_resetScanClockForTests()
+{
+    std::lock_guard lock(s_taskEndMutex);
+    s_testClock = false;
+    s_taskEnded.notify_all();
+}
+
+int gf_stalledBglTasks()
+{
+    return s_stalled.load();
+}
 
 void gf_initBglTasks()
 {
@@ -153,8 +265,9 @@ struct ScanPool::Shared {
     static constexpr int MAX_LOOKERS = 2;
 
     // One worker: runs tasks until the pool is closed and no task is left.
-    void work()
+    void work(const std::shared_ptr<Shared>& SELF)
     {
+        t_pool = SELF;
         for (;;) {
             if (lookers.fetch_add(1) < MAX_LOOKERS)
                 scan_detail::lf_spinUntil([this] { return waiting.load(std::memory_order_acquire) > 0; });
@@ -171,9 +284,16 @@ struct ScanPool::Shared {
                 tasks.pop_front();
                 waiting.fetch_sub(1, std::memory_order_relaxed);
             }
-            {
-                WorkerCountGuard guard;
-                task();
+            while (task) {
+                std::function<void()> next;
+                {
+                    WorkerCountGuard guard(&next);
+                    task();
+                }
+                // A thread runs in this one's place since its task was given up.
+                if (t_endAfterTask)
+                    return;
+                task = std::move(next);
             }
         }
     }
@@ -202,6 +322,12 @@ bool lf_queue(ScanPool::Shared& SHARED, std::function<void()> TASK)
 }
 
 std::atomic<std::uint64_t> l_poolsStarted{0};
+
+bool lf_poolOpen(ScanPool::Shared& SHARED)
+{
+    std::lock_guard lock(SHARED.mutex);
+    return !SHARED.closed;
+}
 } // namespace
 
 std::uint64_t ScanPool::started() { return l_poolsStarted.load(); }
@@ -214,7 +340,7 @@ ScanPool::ScanPool(unsigned THREADS, bool HOLD_NEXT)
     // shared queue outlives both.
     try {
         for (unsigned i = 0; i < m_threads; ++i)
-            std::thread([shared = m_shared] { shared->work(); }).detach();
+            std::thread([shared = m_shared] { shared->work(shared); }).detach();
     } catch (...) {
         // The threads already started end at once.
         {
@@ -253,14 +379,14 @@ void ScanPool::post(std::function<void()> TASK)
 
 bool ScanPool::mayPost() const
 {
-    return g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks) || (m_holdNext && !s_holding.load());
+    return lf_busy() < static_cast<int>(g_maxBglTasks) || (m_holdNext && !s_holding.load());
 }
 
 bool ScanPool::postOrHold(std::function<void()>& TASK)
 {
     {
         std::lock_guard lock(s_taskEndMutex);
-        if (g_runningBglTasks.load() >= static_cast<int>(g_maxBglTasks)) {
+        if (lf_busy() >= static_cast<int>(g_maxBglTasks)) {
             if (!m_holdNext || s_held)
                 return false;
             s_held = HeldTask{m_shared, std::move(TASK)};
@@ -273,10 +399,10 @@ bool ScanPool::postOrHold(std::function<void()>& TASK)
     return true;
 }
 
-bool gf_waitForBglTasks(std::chrono::milliseconds LIMIT)
+bool gf_waitForBglTasks(std::chrono::milliseconds LIMIT, bool GIVEN_UP)
 {
     std::unique_lock lock(s_taskEndMutex);
-    return s_taskEnded.wait_for(lock, LIMIT, [] { return g_runningBglTasks.load() <= 0; });
+    return s_taskEnded.wait_for(lock, LIMIT, [GIVEN_UP] { return (GIVEN_UP ? g_runningBglTasks.load() : lf_busy()) <= 0; });
 }
 
 std::string gf_futureTimeoutText(std::chrono::milliseconds LIMIT)
@@ -284,26 +410,153 @@ std::string gf_futureTimeoutText(std::chrono::milliseconds LIMIT)
     return fmt::format("Future wait timed out after {} seconds", lf_secondsText(LIMIT));
 }
 
+namespace {
+
+// Gives TIMING's task up (under s_taskEndMutex): it no longer counts against the limit, and its
+// pool gets a thread in place of the one it holds. False when it has ended, or when
+// MAX_STALLED_TASKS are given up already.
+bool lf_giveUpLocked(scan_detail::TaskTiming& TIMING)
+{
+    if (TIMING.givenUp)
+        return true;
+    if (TIMING.ended || s_stalled.load() >= MAX_STALLED_TASKS)
+        return false;
+    if (const auto pool = TIMING.pool.lock()) {
+        bool open = false;
+        {
+            std::lock_guard poolLock(pool->mutex);
+            open = !pool->closed;
+        }
+        if (open) {
+            try {
+                std::thread([pool] { pool->work(pool); }).detach();
+            } catch (const std::system_error&) {
+                return false; // no thread to spare: the task keeps its place
+            }
+        }
+    }
+    TIMING.givenUp = true;
+    s_stalled.fetch_add(1);
+    ++s_workersEnded;
+    s_taskEnded.notify_all();
+    return true;
+}
+
+// Gives up every task past its limit (under s_taskEndMutex); NEXT: the place freed goes to the
+// task held, if there is one (queued by the caller after the lock).
+void lf_giveUpOverdueLocked(std::optional<HeldTask>& NEXT)
+{
+    const auto now = gf_scanNow();
+    for (std::size_t i = 0; i < s_timed.size(); ++i) {
+        scan_detail::TaskTiming& timing = *s_timed[i];
+        if (!timing.givenUp && timing.started && now - *timing.started >= timing.limit)
+            lf_giveUpLocked(timing);
+    }
+    if (!NEXT)
+        NEXT = lf_takeHeldLocked();
+}
+
+bool lf_overdueLocked(const scan_detail::TaskTiming& TIMING)
+{
+    return TIMING.started && gf_scanNow() - *TIMING.started >= TIMING.limit;
+}
+
+// Whether every task that counts against the limit has run past its limit (none may be given
+// up any more): waiting for a free worker would be waiting for a stalled one.
+bool lf_allCountedOverdueLocked()
+{
+    int overdue = 0;
+    for (const auto& timing : s_timed) {
+        if (!timing->givenUp && lf_overdueLocked(*timing))
+            ++overdue;
+    }
+    return overdue > 0 && overdue >= lf_busy();
+}
+
+} // namespace
+
 namespace scan_detail {
+
+void lf_beginTimed(const std::shared_ptr<TaskTiming>& TIMING)
+{
+    std::lock_guard lock(s_taskEndMutex);
+    TIMING->started = gf_scanNow();
+    TIMING->pool = t_pool;
+    s_timed.push_back(TIMING);
+    t_timing = TIMING;
+}
+
+bool lf_timedOut(TaskTiming& TIMING)
+{
+    std::optional<HeldTask> next;
+    bool timedOut = false;
+    {
+        std::lock_guard lock(s_taskEndMutex);
+        lf_giveUpOverdueLocked(next);
+        timedOut = TIMING.givenUp || lf_overdueLocked(TIMING);
+    }
+    lf_queueHeld(std::move(next));
+    return timedOut;
+}
+
+bool lf_awaitTask(const std::function<bool()>& IS_READY, TaskTiming& TIMING, const std::function<bool()>& STOP)
+{
+    if (lf_walkSpinUntil(IS_READY))
+        return true;
+    const auto waitStart = gf_scanNow();
+    for (;;) {
+        std::optional<HeldTask> next;
+        {
+            std::unique_lock lock(s_taskEndMutex);
+            if (IS_READY())
+                return true;
+            lf_giveUpOverdueLocked(next);
+            const bool over = TIMING.givenUp || lf_overdueLocked(TIMING) ||
+                              (!TIMING.started && gf_scanNow() - waitStart >= TIMING.limit);
+            if (!over && !next) {
+                if (lf_stopAsked(STOP))
+                    throw ScanStopped();
+                s_taskEnded.wait_for(lock, STOP_SLICE);
+                continue;
+            }
+            if (over && IS_READY())
+                return true;
+            if (over) {
+                lock.unlock();
+                lf_queueHeld(std::move(next));
+                return false;
+            }
+        }
+        lf_queueHeld(std::move(next));
+    }
+}
 
 bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP, const ScanPool* POOL)
 {
+    (void)LIMIT; // each task's own limit bounds the wait
     const auto mayGo = [POOL] {
-        return POOL != nullptr ? POOL->mayPost() : g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks);
+        return POOL != nullptr ? POOL->mayPost() : lf_busy() < static_cast<int>(g_maxBglTasks);
     };
     if (lf_walkSpinUntil(mayGo))
         return true;
-    const auto deadline = SteadyClock::now() + LIMIT;
-    std::unique_lock lock(s_taskEndMutex);
-    while (!mayGo()) {
-        if (lf_stopAsked(STOP))
-            return false;
-        const auto now = SteadyClock::now();
-        if (now >= deadline)
-            throw std::runtime_error(fmt::format("No free scan worker after {} seconds", lf_secondsText(LIMIT)));
-        s_taskEnded.wait_for(lock, std::min<SteadyClock::duration>(STOP_SLICE, deadline - now));
+    for (;;) {
+        std::optional<HeldTask> next;
+        {
+            std::unique_lock lock(s_taskEndMutex);
+            lf_giveUpOverdueLocked(next);
+            if (!next) {
+                if (mayGo())
+                    return true;
+                if (lf_stopAsked(STOP))
+                    return false;
+                if (lf_allCountedOverdueLocked())
+                    throw ScanTimedOut(fmt::format("No free scan worker: {} tasks stalled", g_runningBglTasks.load()));
+                s_taskEnded.wait_for(lock, STOP_SLICE);
+                continue;
+            }
+        }
+        lf_queueHeld(std::move(next));
     }
-    return true;
 }
 
 std::uint64_t lf_workersEnded()
@@ -315,23 +568,6 @@ void lf_waitForWorkerEnd(std::uint64_t COUNT, std::chrono::milliseconds LIMIT)
 {
     std::unique_lock lock(s_taskEndMutex);
     s_taskEnded.wait_for(lock, LIMIT, [COUNT] { return s_workersEnded != COUNT; });
-}
-
-bool lf_waitReady(const std::function<bool(std::chrono::milliseconds)>& IS_READY_WITHIN,
-                  std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP)
-{
-    if (lf_walkSpinUntil([&IS_READY_WITHIN] { return IS_READY_WITHIN(std::chrono::milliseconds(0)); }))
-        return true;
-    const auto deadline = SteadyClock::now() + LIMIT;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-        if (IS_READY_WITHIN(std::clamp(left, std::chrono::milliseconds(0), STOP_SLICE)))
-            return true;
-        if (lf_stopAsked(STOP))
-            throw ScanStopped();
-        if (SteadyClock::now() >= deadline)
-            return false;
-    }
 }
 
 } // namespace scan_detail
@@ -352,6 +588,14 @@ struct WalkNode {
 };
 
 using Listings = std::vector<std::vector<WalkEntry>>;
+
+// The listings of one task, handed over one folder at a time: when the task is given up, the
+// walk keeps the folders it listed, loses the one it was listing and lists the others again.
+struct ListingBatch {
+    std::mutex mutex;
+    Listings done;          // in the task's order
+    bool cancelled = false; // the walk took what was done: the task lists no more
+};
 
 // Folders listed ahead of the walk at most; bounds the memory of a walk that waits long for
 // one folder while the workers list on.
@@ -408,21 +652,22 @@ private:
     // folders, so that no worker idles while the walk waits.
     void awaitListing()
     {
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = gf_scanNow();
         if (m_oldestSince != m_collected) {
             m_oldestSince = m_collected;
             m_waitStart = now;
         }
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_waitStart);
         const std::uint64_t ended = scan_detail::lf_workersEnded();
-        if (m_tasks.oldestReady() || waited >= m_tasks.waitLimit()) {
-            collectOldest(std::max(m_tasks.waitLimit() - waited, std::chrono::milliseconds(0)));
+        // A listing not even begun within the limit (every thread held by stalled tasks) is
+        // taken as timed out too.
+        if (m_tasks.oldestReady() || m_tasks.oldestTimedOut() || now - m_waitStart >= m_tasks.waitLimit()) {
+            collectOldest();
             return;
         }
         if (m_tasks.stopAsked())
             throw ScanStopped();
         if (!scan_detail::lf_walkSpinUntil([&] { return m_tasks.oldestReady() || scan_detail::lf_workersEnded() != ended; }))
-            scan_detail::lf_waitForWorkerEnd(ended, std::min(WORKER_END_SLICE, m_tasks.waitLimit() - waited));
+            scan_detail::lf_waitForWorkerEnd(ended, WORKER_END_SLICE);
     }
 
     // Starts listing tasks while a worker is free, without waiting.
@@ -452,29 +697,43 @@ private:
         std::vector<std::filesystem::path::string_type> paths;
         paths.reserve(nodes.size());
         for (WalkNode* node : nodes)
-            paths.push_back(std::move(node->path));
+            paths.push_back(node->path);
         const bool root = nodes.front() == m_rootNode;
+        auto batch = std::make_shared<ListingBatch>();
         try {
-            const bool started = m_tasks.start([rules = m_list, paths = std::move(paths), root] {
-                Listings listings(paths.size());
+            const bool started = m_tasks.start([rules = m_list, paths = std::move(paths), root, batch] {
+                FolderOpener opener;
                 for (std::size_t i = 0; i < paths.size(); ++i) {
-                    try {
-                        rules->list(std::filesystem::path(std::move(paths[i])), root && i == 0, listings[i]);
-                    } catch (const std::exception& e) {
-                        listings[i].push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, rules->lostNote(e.what()), false});
+                    {
+                        std::lock_guard lock(batch->mutex);
+                        if (batch->cancelled)
+                            break;
                     }
+                    std::vector<WalkEntry> listing;
+                    const std::filesystem::path folder(paths[i]);
+                    opener.setFollowing(i + 1 < paths.size() ? std::string_view(paths[i + 1]) : std::string_view());
+                    try {
+                        rules->list(folder, root && i == 0, opener, listing);
+                    } catch (const std::exception& e) {
+                        listing.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, rules->lostNote(folder, e.what()), false});
+                    }
+                    std::lock_guard lock(batch->mutex);
+                    if (batch->cancelled)
+                        break;
+                    batch->done.push_back(std::move(listing));
                 }
-                return listings;
+                return Listings{};
             });
             if (!started)
                 throw ScanStopped();
         } catch (const ScanStopped&) {
             throw;
         } catch (const std::exception& e) {
-            lose(nodes, e.what());
+            lose(nodes, 0, e.what());
+            requeue(nodes, 1);
             return;
         }
-        m_requested.push_back(std::move(nodes));
+        m_requested.push_back(Requested{std::move(nodes), std::move(batch)});
     }
 
     void take(WalkNode* NODE, std::vector<WalkNode*>& NODES)
@@ -486,21 +745,33 @@ private:
 
     // Takes the oldest listing task's folders: their sub-folders join the front of the
     // frontier in walk order, so that folders are listed about in the order the walk needs them.
-    void collectOldest(std::optional<std::chrono::milliseconds> LEFT = std::nullopt)
+    void collectOldest()
     {
-        std::vector<WalkNode*> nodes = std::move(m_requested.front());
+        Requested requested = std::move(m_requested.front());
         m_requested.pop_front();
         ++m_collected;
-        Listings listings;
+        std::vector<WalkNode*>& nodes = requested.nodes;
+        std::string failure;
         try {
-            listings = m_tasks.takeOldest(LEFT);
+            m_tasks.takeOldest();
         } catch (const ScanStopped&) {
             throw;
         } catch (const std::exception& e) {
-            lose(nodes, e.what());
-            return;
+            failure = e.what();
         }
-        for (std::size_t i = 0; i < nodes.size(); ++i) {
+        Listings listings;
+        {
+            std::lock_guard lock(requested.batch->mutex);
+            requested.batch->cancelled = true;
+            listings = std::move(requested.batch->done);
+        }
+        if (listings.size() < nodes.size()) {
+            // The folder being listed is lost; those after it were not begun: they go back to
+            // the front of the frontier, in order, to be listed again.
+            lose(nodes, listings.size(), failure.empty() ? std::string("its listing ended early") : failure);
+            requeue(nodes, listings.size() + 1);
+        }
+        for (std::size_t i = 0; i < listings.size(); ++i) {
             WalkNode& node = *nodes[i];
             node.entries = std::move(listings[i]);
             const auto front = m_frontier.begin();
@@ -516,15 +787,26 @@ private:
         }
     }
 
-    // Folders whose listing is lost: nothing below them is walked; the first carries the note.
-    void lose(const std::vector<WalkNode*>& NODES, const std::string& CAUSE)
+    // NODES from FROM on go back to the front of the frontier, in order, to be listed again.
+    void requeue(const std::vector<WalkNode*>& NODES, std::size_t FROM)
     {
-        for (WalkNode* node : NODES) {
-            node->entries.clear();
-            if (node == NODES.front())
-                node->entries.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, m_rules.lostNote(CAUSE), false});
-            listed(*node);
+        const auto front = m_frontier.begin();
+        for (std::size_t i = FROM; i < NODES.size(); ++i) {
+            NODES[i]->state = WalkNode::State::waiting;
+            NODES[i]->inFrontier = m_frontier.insert(front, NODES[i]);
         }
+    }
+
+    // The folder NODES[AT] whose listing is lost: nothing below it is walked, and a note
+    // naming it takes its place.
+    void lose(const std::vector<WalkNode*>& NODES, std::size_t AT, const std::string& CAUSE)
+    {
+        WalkNode& node = *NODES[AT];
+        node.entries.clear();
+        WalkEntry note{WalkEntry::Kind::note, {}, 0, m_rules.lostNote(std::filesystem::path(node.path), CAUSE), false};
+        note.timedOut = true;
+        node.entries.push_back(std::move(note));
+        listed(node);
     }
 
     void listed(WalkNode& NODE)
@@ -536,14 +818,18 @@ private:
     const FolderWalkRules& m_rules;
     std::shared_ptr<const FolderWalkRules> m_list; // what the workers use
     ScanTasks<Listings> m_tasks;
-    std::deque<std::vector<WalkNode*>> m_requested; // the folders of each pending task
+    struct Requested {
+        std::vector<WalkNode*> nodes;
+        std::shared_ptr<ListingBatch> batch;
+    };
+    std::deque<Requested> m_requested; // the folders of each pending task
     std::list<WalkNode*> m_frontier;                // folders met and not yet handed out
     std::size_t m_listedAhead = 0;
     const WalkNode* m_rootNode = nullptr;
     // Since when the walk waits for the oldest listing (known by the number taken before it).
     std::size_t m_collected = 0;
     std::size_t m_oldestSince = static_cast<std::size_t>(-1);
-    std::chrono::steady_clock::time_point m_waitStart;
+    ScanClock::time_point m_waitStart;
 };
 
 } // namespace

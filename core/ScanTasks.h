@@ -3,7 +3,12 @@
 // same time). A scan starts its workers once, as a ScanPool of g_maxBglTasks threads, and hands
 // them one task per file (or per few folders to list); the walk keeps the futures in start
 // order, never lets more than g_maxBglTasks tasks run, takes the oldest result when more are
-// pending than that, and waits at most 10 s for it.
+// pending than that, and waits for it until the task has run for 10 s.
+//
+// A task that runs longer than its limit (a read hanging on a drive that stopped answering) is
+// given up: it no longer counts against the limit, and its pool starts a thread in place of the
+// one it holds, so that the other files go on at once; at most MAX_STALLED_TASKS are given up
+// at a time. Each task's limit runs from its own start, on the scan clock (a test can set it).
 //
 // A task's future is a std::packaged_task's, never std::async's: the future of std::async
 // blocks in its destructor, so dropping a timed-out result would hang the walk. A dropped task
@@ -25,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/FolderHandle.h"
+
 namespace qmt {
 
 // Largest number of scan tasks running at once: the hardware threads this process may use, 2
@@ -35,8 +42,25 @@ extern unsigned g_maxBglTasks;
 // (an exception included), under the leaf mutex of ScanTasks.cpp so that waiters are woken.
 extern std::atomic<int> g_runningBglTasks;
 
-// How long one wait for a worker or its result may take.
+// How long one task may run before it is given up.
 inline constexpr std::chrono::milliseconds SCAN_WAIT_LIMIT{10000};
+// Tasks given up and still running at most: each holds a thread; past this no thread is
+// started in place of a stalled one.
+inline constexpr int MAX_STALLED_TASKS = 16;
+
+// The clock of the scans' time-outs: the steady clock, or the test clock when one is set.
+using ScanClock = std::chrono::steady_clock;
+ScanClock::time_point gf_scanNow();
+// Tests: the scan clock stands at NOW until advanced (every wait looks again at once) or reset.
+void gf_setScanClockForTests(ScanClock::time_point NOW);
+void gf_advanceScanClockForTests(std::chrono::milliseconds STEP);
+void gf_resetScanClockForTests();
+// Tests: advances the scan clock by STEP when exactly RUNNING scan tasks run (decided under the
+// lock that every task's start is taken under, so no other task began before the step): true
+// when it did.
+bool gf_advanceScanClockIfRunningForTests(int RUNNING, std::chrono::milliseconds STEP);
+// Tasks given up after their time-out that still run.
+int gf_stalledBglTasks();
 
 // Sets g_maxBglTasks from the hardware (start-up). The count is left alone: workers of an
 // earlier scan may still run and lower it when they end.
@@ -44,7 +68,9 @@ void gf_initBglTasks();
 
 // Waits at most LIMIT until no scan task runs; true when none runs (closing down, and the
 // start of a scan, so that late tasks of an earlier scan cannot touch the new one's lists).
-bool gf_waitForBglTasks(std::chrono::milliseconds LIMIT);
+// Without GIVEN_UP the tasks given up are not waited for: a stalled read holds its own scan's
+// lists only, and a new scan must not wait for it again.
+bool gf_waitForBglTasks(std::chrono::milliseconds LIMIT, bool GIVEN_UP = true);
 
 // "Future wait timed out after 10 seconds" for the limit given.
 std::string gf_futureTimeoutText(std::chrono::milliseconds LIMIT);
@@ -53,6 +79,13 @@ std::string gf_futureTimeoutText(std::chrono::milliseconds LIMIT);
 class ScanStopped : public std::runtime_error {
 public:
     ScanStopped() : std::runtime_error("scan stopped") {}
+};
+
+// A task that did not end within its limit, or that no worker could take up: what it was to
+// read is left unread, and the scan is to run again.
+class ScanTimedOut : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // The worker threads of one scan, started together when it starts (not one per file or per
@@ -97,6 +130,24 @@ private:
 };
 
 namespace scan_detail {
+// The times of one task: when it started (on the scan clock) and whether it was given up. The
+// walk keeps it beside the task's future; the worker and the give-up decide under the leaf lock.
+struct TaskTiming {
+    explicit TaskTiming(std::chrono::milliseconds LIMIT) : limit(LIMIT) {}
+    const std::chrono::milliseconds limit;
+    std::optional<ScanClock::time_point> started; // under the leaf lock
+    bool givenUp = false;                         // under the leaf lock
+    bool ended = false;                           // under the leaf lock
+    std::weak_ptr<ScanPool::Shared> pool;         // the pool whose thread runs it
+};
+// Called by the task's worker when it begins TIMING's task.
+void lf_beginTimed(const std::shared_ptr<TaskTiming>& TIMING);
+// Waits until IS_READY() or the task of TIMING is given up (or has run past its limit with no
+// thread to spare): true when ready. A task not begun yet is waited for at most its limit from
+// the start of this wait. Throws ScanStopped when STOP returned true first.
+bool lf_awaitTask(const std::function<bool()>& IS_READY, TaskTiming& TIMING, const std::function<bool()>& STOP);
+// Whether the task of TIMING is given up or past its limit (overdue tasks are given up here).
+bool lf_timedOut(TaskTiming& TIMING);
 // Asks DONE again and again for some microseconds, handing the core to others in between;
 // whether it became true. Waits that are usually short look so before they sleep.
 bool lf_spinUntil(const std::function<bool()>& DONE);
@@ -105,19 +156,16 @@ bool lf_spinUntil(const std::function<bool()>& DONE);
 // would look on a core that a worker needs and slow down what it waits for (it hands the core
 // on once, then sleeps).
 bool lf_walkSpinUntil(const std::function<bool()>& DONE);
-// Waits until fewer than g_maxBglTasks tasks run (or, with POOL given, until POOL->mayPost()):
-// true; false when STOP returned true first; throws std::runtime_error "No free scan worker
-// after {} seconds" when LIMIT passed.
+// Waits until fewer than g_maxBglTasks tasks run, not counting those given up (or, with POOL
+// given, until POOL->mayPost()): true; false when STOP returned true first. Tasks past their
+// limit are given up meanwhile; throws ScanTimedOut "No free scan worker: {} tasks stalled"
+// when every task that counts is past its limit and no more may be given up.
 bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP,
                           const ScanPool* POOL = nullptr);
-// How many scan tasks have ended so far, and a wait of at most LIMIT until one more ends
-// than COUNT: the walk keeps the workers busy while it waits for one result.
+// How many scan tasks have ended (or were given up) so far, and a wait of at most LIMIT until
+// that changes from COUNT: the walk keeps the workers busy while it waits for one result.
 std::uint64_t lf_workersEnded();
 void lf_waitForWorkerEnd(std::uint64_t COUNT, std::chrono::milliseconds LIMIT);
-// Asks IS_READY_WITHIN(slice) in short slices until it is true; false when LIMIT passed
-// first; throws ScanStopped when STOP returned true first.
-bool lf_waitReady(const std::function<bool(std::chrono::milliseconds)>& IS_READY_WITHIN,
-                  std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP);
 } // namespace scan_detail
 
 // The futures of the tasks that one folder walk started, in start order.
@@ -168,7 +216,11 @@ public:
         // std::function needs a copyable callable: the task moves into a shared holder.
         auto holder = std::make_shared<std::packaged_task<RESULT()>>(std::move(TASK));
         std::future<RESULT> future = holder->get_future();
-        std::function<void()> run = [holder] { (*holder)(); };
+        auto timing = std::make_shared<scan_detail::TaskTiming>(m_waitLimit);
+        std::function<void()> run = [holder, timing] {
+            scan_detail::lf_beginTimed(timing);
+            (*holder)();
+        };
         if (holding == nullptr)
             m_pool->post(std::move(run));
         // Only the walk hands tasks to its pool, so the place it waited for is still there;
@@ -177,14 +229,15 @@ public:
             if (!scan_detail::lf_waitForFreeWorker(m_waitLimit, m_stop, holding))
                 return false;
         }
-        m_futures.push_back(std::move(future));
+        m_futures.push_back(Pending{std::move(future), std::move(timing)});
         return true;
     }
 
     // Whether start would hand the task over without waiting.
     bool mayStartNow() const
     {
-        return m_pool != nullptr ? m_pool->mayPost() : g_runningBglTasks.load() < static_cast<int>(g_maxBglTasks);
+        return m_pool != nullptr ? m_pool->mayPost()
+                                 : g_runningBglTasks.load() - gf_stalledBglTasks() < static_cast<int>(g_maxBglTasks);
     }
 
     // More results are pending than workers may run: the walk takes the oldest now.
@@ -194,26 +247,27 @@ public:
 
     bool oldestReady() const
     {
-        return !m_futures.empty() && m_futures.front().wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+        return !m_futures.empty() &&
+               m_futures.front().future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }
+    // Whether the oldest task was given up or has run past its limit.
+    bool oldestTimedOut() const { return !m_futures.empty() && scan_detail::lf_timedOut(*m_futures.front().timing); }
     std::chrono::milliseconds waitLimit() const { return m_waitLimit; }
     bool stopAsked() const { return m_stop && m_stop(); }
 
-    // Waits at most the wait limit (or what is LEFT of it) for the oldest result and removes it
-    // from the list, ready or not. Throws std::runtime_error (gf_futureTimeoutText) when it was
-    // not ready, ScanStopped when a stop came first, or the task's own exception.
-    RESULT takeOldest(std::optional<std::chrono::milliseconds> LEFT = std::nullopt)
+    // Waits for the oldest result until its task has run for the wait limit, and removes it from
+    // the list, ready or not. Throws ScanTimedOut (gf_futureTimeoutText) when it was not ready,
+    // ScanStopped when a stop came first, or the task's own exception.
+    RESULT takeOldest()
     {
-        std::future<RESULT> oldest = std::move(m_futures.front());
+        Pending oldest = std::move(m_futures.front());
         m_futures.pop_front();
-        const bool ready = scan_detail::lf_waitReady(
-            [&oldest](std::chrono::milliseconds SLICE) {
-                return oldest.wait_for(SLICE) == std::future_status::ready;
-            },
-            LEFT.value_or(m_waitLimit), m_stop);
+        const bool ready = scan_detail::lf_awaitTask(
+            [&oldest] { return oldest.future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+            *oldest.timing, m_stop);
         if (!ready)
-            throw std::runtime_error(gf_futureTimeoutText(m_waitLimit));
-        return oldest.get();
+            throw ScanTimedOut(gf_futureTimeoutText(m_waitLimit));
+        return oldest.future.get();
     }
 
 private:
@@ -221,7 +275,11 @@ private:
     ScanPool* m_pool = nullptr;
     std::chrono::milliseconds m_waitLimit;
     std::function<bool()> m_stop;
-    std::deque<std::future<RESULT>> m_futures;
+    struct Pending {
+        std::future<RESULT> future;
+        std::shared_ptr<scan_detail::TaskTiming> timing;
+    };
+    std::deque<Pending> m_futures;
 };
 
 // The tasks of one walk that each read one file, with the file of each, in start order: a file
@@ -280,14 +338,22 @@ struct WalkEntry {
     std::uintmax_t bytes = 0;   // the file's size when the listing knows it, else 0
     std::string note;           // a note: the text to log at this place of the walk
     bool endsWalk = false;      // a note after which the walk goes no further
+    bool timedOut = false;      // a note on a folder left unlisted for want of time
+    // A file read whole, as UTF-8 text, while its folder was open for the listing (textRead):
+    // its reader need not open it again.
+    std::string text{};
+    bool textRead = false;
 };
 
 struct FolderWalkRules {
     // Lists one folder (on a scan worker, so it must touch nothing shared): the entries to keep,
     // in listing order. ROOT: FOLDER is the folder the walk started from.
-    std::function<void(const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT)> list;
-    // The note for folders whose listing was lost (its worker timed out or failed), from the cause.
-    std::function<std::string(const std::string& CAUSE)> lostNote;
+    // OPENER: the task's opener of folders, for a listing that opens FOLDER through it.
+    std::function<void(const std::filesystem::path& FOLDER, bool ROOT, FolderOpener& OPENER, std::vector<WalkEntry>& OUT)>
+        list;
+    // The note for a folder whose listing was lost (its worker timed out or failed), from the
+    // folder and the cause.
+    std::function<std::string(const std::filesystem::path& FOLDER, const std::string& CAUSE)> lostNote;
     // Called on the walking thread with every file and note in walk order; false ends the walk.
     std::function<bool(WalkEntry& ENTRY)> visit;
     std::chrono::milliseconds waitLimit = SCAN_WAIT_LIMIT;
@@ -298,8 +364,9 @@ struct FolderWalkRules {
     ScanPool* pool = nullptr;
 };
 
-// Walks the tree below ROOT. A listing task that times out loses its folders (and what is below
-// them) with one lostNote at the place of its first folder; the walk goes on. Throws ScanStopped
+// Walks the tree below ROOT. A listing task that times out loses the folder it was listing (and
+// what is below it) with a lostNote in its place; the folders it had listed are kept and those
+// it had not begun are listed again; the walk goes on. Throws ScanStopped
 // when a stop came during a wait, and whatever VISIT throws.
 void gf_walkFolderTree(const std::filesystem::path& ROOT, const FolderWalkRules& RULES);
 

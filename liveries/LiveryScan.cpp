@@ -249,10 +249,12 @@ LiveryScanSnapshotPtr lf_takeScanSnapshot()
     return snapshot;
 }
 
-bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS)
+bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, const LiveryWalkSeams& SEAMS,
+                          std::size_t* UNREAD)
 {
-    // Workers of a scan given up earlier must not take titles of this one.
-    if (!gf_waitForBglTasks(SEAMS.waitLimit))
+    // Workers of an earlier scan must not take titles of this one; those given up read that
+    // scan's own lists and are not waited for again.
+    if (!gf_waitForBglTasks(SEAMS.waitLimit, false))
         gf_logWarning("{} scan workers of an earlier scan still run", g_runningBglTasks.load());
     lf_clearScanLists();
     g_scannedLiveries.clear();
@@ -263,7 +265,10 @@ bool lf_scanLiveryFolders(const std::vector<std::filesystem::path>& FOLDERS, con
     LiveryScanRun run(lf_takeScanSnapshot());
     std::vector<std::filesystem::path> rankFolders;
     try {
-        if (!lf_scanRankedFolders(FOLDERS, SEAMS, run, rankFolders))
+        const bool ended = lf_scanRankedFolders(FOLDERS, SEAMS, run, rankFolders);
+        if (UNREAD != nullptr)
+            *UNREAD = run.unread;
+        if (!ended)
             return true; // stopped: no file, no report
     } catch (...) {
         lf_endScanWithReport();
@@ -320,18 +325,30 @@ void gf_scanLiveries()
         throw UserErrorException(
             48, "Exit Quillon first!   Then set one or more lfolder parameters to your liveries, see Manual 5.2");
     }
-    if (!lf_scanLiveryFolders(folders)) {
+    std::size_t unread = 0;
+    if (!lf_scanLiveryFolders(folders, {}, &unread)) {
         if (!automatic)
             throw UserErrorException(53, "no liveries found");
         gf_enableControl(AI_PACKAGE_SELECTOR);
         throw UserErrorException(143, "Automatic scan has not found any liveries, choose a different selection, "
                                       "or switch off automatic and set lfolder parameter(-s)");
     }
-    SCAN_LIVERIES.set(false);
-    gf_saveBoolParameter(SCAN_LIVERIES);
-    gf_checkControl(SCAN_LIVERIES.name(), SCAN_LIVERIES.value());
-    gf_repaintWindow();
     gf_enableControl(AI_PACKAGE_SELECTOR);
+    if (gf_stopRequested()) {
+        // A scan cut short found only part of the liveries: the next start scans again.
+        gf_logLine("The livery scan was stopped before its end; it runs again at the next start");
+        return;
+    }
+    if (unread > 0) {
+        gf_logWarning("{} file{} or folder{} could not be read in time (see the reports); the liveries will be "
+                      "scanned again at the next start",
+                      unread, gf_plural(unread), gf_plural(unread));
+    } else {
+        SCAN_LIVERIES.set(false);
+        gf_saveBoolParameter(SCAN_LIVERIES);
+        gf_checkControl(SCAN_LIVERIES.name(), SCAN_LIVERIES.value());
+    }
+    gf_repaintWindow();
     gf_logLine("\n++++++++++++++++++++++++ liveries scan ends ++++++++++++++++++++++++++++++++\n");
     gf_flushLog();
 }

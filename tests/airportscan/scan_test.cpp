@@ -1,6 +1,7 @@
 // Whole scans of simulated simulator installations: the walk with its tasks, the second pass
 // through facility data, streamed packages, the scan log and tblo.zip.
 #include "ScanFixture.h"
+#include "StalledReads.h"
 
 #include "airportscan/Bgl.h"
 #include "airportscan/ScanSteps.h"
@@ -11,7 +12,9 @@
 #include <zip.h>
 
 #include <cstdlib>
+#include <map>
 #include <set>
+#include <tuple>
 
 namespace qmt::test {
 namespace {
@@ -320,6 +323,85 @@ TEST_F(AirportScanTest, ClosingLineTellsWhatWasFound)
     }
 }
 
+// A read that hangs (a drive that stopped answering) costs its own time-out and no more: on 2
+// workers, with one or both of them stuck, every other airport is written, each hanging file
+// is named, and the scan counts them as not read so that the next start scans again.
+TEST_F(AirportScanTest, HangingReadsCostTheirTimeOutAndEveryOtherAirportIsKept)
+{
+    const std::vector<std::tuple<std::string, double, double>> airports = {
+        {"EHLE", 52.46, 5.52}, {"EHRD", 51.95, 4.43}, {"EHHV", 52.19, 5.14},
+        {"EDDL", 51.28, 6.76}, {"EGCC", 53.35, -2.27}, {"EHAM", 52.31, 4.76}};
+    std::map<std::string, fs::path> files;
+    for (const auto& [code, lat, lon] : airports) {
+        const fs::path file = community() / ("northwind-" + gf_lower(code)) / "scenery" / (gf_lower(code) + ".bgl");
+        bb::writeFile(file, airportBgl(code.c_str(), lat, lon));
+        files[code] = file;
+    }
+    g_maxBglTasks = 2;
+    {
+        ScanPool pool;
+        lf_scanBglFolders(community(), pool);
+    }
+    const std::set<std::string> healthy = folderNames(g_myThirdpartyPath);
+    ASSERT_EQ(healthy.size(), airports.size());
+    for (const std::set<std::string>& hanging : {std::set<std::string>{"EHRD"}, std::set<std::string>{"EHLE", "EHRD"}}) {
+        gf_removeFilesFromDirectory(g_myThirdpartyPath);
+        {
+            std::lock_guard lock(g_scanLogMutex);
+            g_scanLogLines.clear();
+        }
+        g_bglNotReadInTime = 0;
+        StalledReads reads(SCAN_WAIT_LIMIT);
+        {
+            ScanPool pool;
+            lf_scanBglFolders(community(), pool, [&](const fs::path& PATH, const BglWalkState* WALK) {
+                if (hanging.count(gf_upper(PATH.stem().string())) != 0)
+                    reads.stall();
+                lf_processBGLfile(PATH, WALK);
+            });
+        }
+        std::set<std::string> expected;
+        for (const std::string& name : healthy)
+            if (hanging.count(name.substr(0, 4)) == 0)
+                expected.insert(name);
+        EXPECT_EQ(folderNames(g_myThirdpartyPath), expected);
+        EXPECT_EQ(g_bglNotReadInTime.load(), hanging.size());
+        EXPECT_LE(reads.advances(), static_cast<int>(hanging.size()));
+        for (const std::string& code : hanging)
+            EXPECT_TRUE(scanLogHas("===> " + files[code].string() +
+                                   ": not read: Future wait timed out after 10 seconds; the next start scans again"))
+                << code;
+        reads.release();
+        EXPECT_TRUE(gf_waitForBglTasks(std::chrono::seconds(5)));
+    }
+}
+
+// A scan that left a file unread for want of time keeps SCAN_AIRPORTS set and says why; the
+// next scan, whole, clears it.
+TEST_F(AirportScanTest, ScanThatLeftAFileUnreadIsAskedForAgain)
+{
+    const fs::path ehle = community() / "northwind-ehle" / "scenery" / "ehle.bgl";
+    bb::writeFile(ehle, airportBgl("EHLE", 52.46, 5.52));
+    bb::writeFile(community() / "northwind-ehrd" / "scenery" / "ehrd.bgl", airportBgl("EHRD", 51.95, 4.43));
+    SCAN_AIRPORTS.set(true);
+    {
+        StalledReads reads(SCAN_WAIT_LIMIT);
+        lf_scanAndReport({community()}, [&](const fs::path& PATH, const BglWalkState* WALK) {
+            if (PATH == ehle)
+                reads.stall();
+            lf_processBGLfile(PATH, WALK);
+        });
+        EXPECT_TRUE(SCAN_AIRPORTS.value());
+        EXPECT_THAT(logText(), ::testing::HasSubstr("1 BGL file or folder could not be read in time"));
+        EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHRD.xml"}));
+        reads.release();
+        EXPECT_TRUE(gf_waitForBglTasks(std::chrono::seconds(5)));
+    }
+    lf_scanAndReport({community()});
+    EXPECT_FALSE(SCAN_AIRPORTS.value());
+    EXPECT_EQ(folderNames(g_myThirdpartyPath), (std::set<std::string>{"EHLE.xml", "EHRD.xml"}));
+}
+
 // A stop during the scan leaves SCAN_AIRPORTS set: the next start scans again.
 TEST_F(AirportScanTest, StoppedScanIsAskedForAgain)
 {
@@ -477,7 +559,7 @@ TEST_F(AirportScanTest, SecondPassWaitsABoundedTimeForReaders)
     late.handled = true;
     walk.finish(late);
     lf_readUnrecognisedBgls(community(), {ehle, hanging});
-    EXPECT_TRUE(scanLogHas("\nBGL: " + hanging.string() + "\n==> its reading did not end in time; it is left out of this scan"));
+    EXPECT_TRUE(scanLogHas("\nBGL: " + hanging.string() + "\n==> its reading did not end within 10 seconds; it is left out of this scan"));
     std::scoped_lock lock(g_allBglFilesMutex, g_handledBglFilesMutex);
     EXPECT_TRUE(g_allBglFiles.empty());
     EXPECT_TRUE(g_handledBglFiles.empty());

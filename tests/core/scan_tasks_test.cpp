@@ -20,6 +20,7 @@
 #include "core/Reset.h"
 #include "core/ScanTasks.h"
 #include "tests/core/CoreTestSupport.h"
+#include "StalledReads.h"
 
 namespace qmt::test {
 namespace {
@@ -45,7 +46,12 @@ private:
 
 class ScanTasksTest : public ::testing::Test {
 protected:
-    void SetUp() override { gf_resetCoreForTests(); }
+    // The scan clock stands: no task times out unless a test moves the clock on.
+    void SetUp() override
+    {
+        gf_resetCoreForTests();
+        gf_setScanClockForTests(ScanClock::time_point{});
+    }
     void TearDown() override
     {
         // Every worker a test started has ended before the next test counts again.
@@ -127,7 +133,8 @@ TEST_F(ScanTasksTest, NeverMoreWorkersThanTheLimitAndResultsInStartOrder)
 TEST_F(ScanTasksTest, OnePoolRunsEveryTaskOfAScanWhileAGivenUpTaskHoldsOneOfItsThreads)
 {
     // A file read at a slow pace must not hold up the others: only its own result is given up,
-    // the next tasks run on the pool's other threads at once, and no thread is started per task.
+    // the next tasks run on the pool's other threads and the one started in its place, and no
+    // thread is started per task.
     g_maxBglTasks = 3;
     Gate gate;
     std::mutex idsMutex;
@@ -135,8 +142,13 @@ TEST_F(ScanTasksTest, OnePoolRunsEveryTaskOfAScanWhileAGivenUpTaskHoldsOneOfItsT
     {
         ScanPool pool;
         ScanTasks<int> tasks(pool, 30ms);
-        ASSERT_TRUE(tasks.start(gate.heldTask(-1)));
-        EXPECT_THROW(tasks.takeOldest(), std::runtime_error);
+        StalledReads reads(30ms);
+        ASSERT_TRUE(tasks.start([&reads, held = gate.heldTask(-1)] {
+            reads.stall();
+            return held();
+        }));
+        EXPECT_THROW(tasks.takeOldest(), ScanTimedOut);
+        EXPECT_EQ(gf_stalledBglTasks(), 1);
         std::vector<int> results;
         for (int i = 0; i < 200; ++i) {
             ASSERT_TRUE(tasks.start([&idsMutex, &threads, i] {
@@ -152,11 +164,13 @@ TEST_F(ScanTasksTest, OnePoolRunsEveryTaskOfAScanWhileAGivenUpTaskHoldsOneOfItsT
         ASSERT_EQ(results.size(), 200u);
         for (int i = 0; i < 200; ++i)
             EXPECT_EQ(results[static_cast<std::size_t>(i)], i);
+        EXPECT_TRUE(gf_waitForBglTasks(5s, false));
         EXPECT_EQ(g_runningBglTasks.load(), 1); // the given-up task still runs
     }
-    EXPECT_LE(threads.size(), 2u);
+    EXPECT_LE(threads.size(), 3u);
     gate.open();
     EXPECT_TRUE(gf_waitForBglTasks(5s));
+    EXPECT_EQ(gf_stalledBglTasks(), 0);
 }
 
 TEST_F(ScanTasksTest, PoolHoldingTheNextTaskGivesItToTheFirstWorkerThatEndsAndDropsItWhenItEnds)
@@ -177,12 +191,11 @@ TEST_F(ScanTasksTest, PoolHoldingTheNextTaskGivesItToTheFirstWorkerThatEndsAndDr
             ScanTasks<int> tasks(pool, 30ms);
             ASSERT_TRUE(tasks.start(gate.heldTask(1)));
             ASSERT_TRUE(tasks.start(gate.heldTask(2)));
-            // Both workers are busy: the next task is held without waiting and not counted...
+            // Both workers are busy: the next task is held without waiting and not counted, and
+            // one more would wait for a worker or the place.
             ASSERT_TRUE(tasks.start(counted(3)));
             EXPECT_EQ(g_runningBglTasks.load(), 2);
-            // ...and one more waits for a worker or the place, bounded.
             EXPECT_FALSE(pool.mayPost());
-            EXPECT_THROW(tasks.start(counted(4)), std::runtime_error);
             if (!poolEndsFirst) {
                 gate.open();
                 EXPECT_EQ(tasks.takeOldest(), 1);
@@ -201,9 +214,13 @@ TEST_F(ScanTasksTest, PoolHoldingTheNextTaskGivesItToTheFirstWorkerThatEndsAndDr
 TEST_F(ScanTasksTest, SlowWorkerTimesOutAndIsDroppedWhileItGoesOnAlone)
 {
     g_maxBglTasks = 2;
-    Gate gate;
+    // The slow task outlasts its limit on the scan clock, whatever the machine's load.
+    StalledReads reads(30ms);
     ScanTasks<int> tasks(30ms);
-    ASSERT_TRUE(tasks.start(gate.heldTask(1)));
+    ASSERT_TRUE(tasks.start([&reads] {
+        reads.stall();
+        return 1;
+    }));
     ASSERT_TRUE(tasks.start([] { return 2; }));
     try {
         tasks.takeOldest();
@@ -213,8 +230,9 @@ TEST_F(ScanTasksTest, SlowWorkerTimesOutAndIsDroppedWhileItGoesOnAlone)
     }
     EXPECT_EQ(tasks.takeOldest(), 2);
     EXPECT_TRUE(tasks.empty());
+    EXPECT_TRUE(gf_waitForBglTasks(5s, false)); // only the given-up task still runs
     EXPECT_EQ(g_runningBglTasks.load(), 1);
-    gate.open();
+    reads.release();
     EXPECT_TRUE(gf_waitForBglTasks(5s));
     EXPECT_EQ(g_runningBglTasks.load(), 0);
     EXPECT_EQ(gf_futureTimeoutText(SCAN_WAIT_LIMIT), "Future wait timed out after 10 seconds");
@@ -251,20 +269,19 @@ TEST_F(ScanTasksTest, ThrowingWorkersPassTheirExceptionAndLowerTheCount)
     EXPECT_EQ(g_runningBglTasks.load(), 0);
 }
 
-TEST_F(ScanTasksTest, WaitsAreBoundedAndEndOnAStop)
+TEST_F(ScanTasksTest, WaitsEndOnAStop)
 {
     g_maxBglTasks = 1;
     Gate gate;
-    bool stop = false;
+    std::atomic<bool> stop{false};
     {
-        ScanTasks<int> tasks(30ms, [&stop] { return stop; });
+        ScanTasks<int> tasks(30ms, [&stop] { return stop.load(); });
         ASSERT_TRUE(tasks.start(gate.heldTask(1)));
-        // All workers busy: the wait for a free one is bounded...
-        EXPECT_THROW(tasks.start([] { return 2; }), std::runtime_error);
-        // ...and a stop ends it without starting anything.
+        // All workers busy: a stop ends the wait for a free one without starting anything...
         stop = true;
         EXPECT_FALSE(tasks.start([] { return 3; }));
         EXPECT_EQ(tasks.size(), 1u);
+        // ...and the wait for a result.
         EXPECT_THROW(tasks.takeOldest(), ScanStopped);
     }
     // The held worker outlived its list; closing down waits for it, bounded.
@@ -313,6 +330,78 @@ TEST_F(ScanTasksTest, FileTasksGiveResultsInStartOrderAndNameTheFileThatFailed)
     while (!tasks.empty())
         takeOldest();
     EXPECT_EQ(taken, (std::vector<std::string>{"10", "20", "file3.cfg: broken", "40", "50"}));
+}
+
+TEST_F(ScanTasksTest, StalledTasksCostTheirOwnTimeOutAndNoHealthyResultIsLost)
+{
+    // Reads that hang (a drive that stopped answering) among healthy ones, on 2 workers and a
+    // pool that holds the next task, as the livery scan runs: each stalled read is given up
+    // once its own limit has passed, a thread takes its place, and every healthy result comes.
+    for (const std::set<int>& stalled : {std::set<int>{0}, std::set<int>{3, 4}, std::set<int>{5, 20, 21, 22}}) {
+        g_maxBglTasks = 2;
+        StalledReads reads(10s);
+        std::vector<std::string> taken;
+        {
+            ScanPool pool(2, true);
+            ScanFileTasks<int> tasks(pool, 10s, {});
+            const auto takeOldest = [&] {
+                ScanFileTasks<int>::File file;
+                try {
+                    taken.push_back(std::to_string(tasks.takeOldest(file)));
+                } catch (const ScanTimedOut& e) {
+                    taken.push_back(file + ": " + e.what());
+                }
+            };
+            for (int n = 0; n < 30; ++n) {
+                ASSERT_TRUE(tasks.start("f" + std::to_string(n), [n, &stalled, &reads] {
+                    if (stalled.count(n) != 0)
+                        reads.stall();
+                    return n;
+                }));
+                if (tasks.overfull())
+                    takeOldest();
+            }
+            while (!tasks.empty())
+                takeOldest();
+        }
+        std::vector<std::string> expected;
+        for (int n = 0; n < 30; ++n)
+            expected.push_back(stalled.count(n) != 0 ? "f" + std::to_string(n) + ": Future wait timed out after 10 seconds"
+                                                     : std::to_string(n));
+        EXPECT_EQ(taken, expected);
+        // Reads stalled together cost one limit, not one each.
+        EXPECT_LE(reads.advances(), static_cast<int>(stalled.size()));
+        EXPECT_EQ(gf_stalledBglTasks(), static_cast<int>(stalled.size()));
+        reads.release();
+        EXPECT_TRUE(gf_waitForBglTasks(5s));
+        EXPECT_EQ(gf_stalledBglTasks(), 0);
+    }
+}
+
+TEST_F(ScanTasksTest, PastTheCapOfStalledTasksNoWorkerIsStartedAndTheWaitSaysSo)
+{
+    g_maxBglTasks = 1;
+    StalledReads reads(10s);
+    {
+        ScanPool pool(1);
+        ScanTasks<int> tasks(pool, 10s);
+        for (int n = 0; n <= MAX_STALLED_TASKS; ++n) {
+            ASSERT_TRUE(tasks.start([&reads] {
+                reads.stall();
+                return 0;
+            }));
+            EXPECT_THROW(tasks.takeOldest(), ScanTimedOut);
+        }
+        EXPECT_EQ(gf_stalledBglTasks(), MAX_STALLED_TASKS);
+        try {
+            tasks.start([] { return 1; });
+            ADD_FAILURE() << "a worker was free";
+        } catch (const ScanTimedOut& e) {
+            EXPECT_EQ(std::string(e.what()), "No free scan worker: 17 tasks stalled");
+        }
+    }
+    reads.release();
+    EXPECT_TRUE(gf_waitForBglTasks(5s));
 }
 
 class TreeWalkTest : public ScanTasksTest {
@@ -389,7 +478,7 @@ TEST_F(TreeWalkTest, WorkersListAheadButTheWalkMeetsFilesInPlainDepthFirstOrder)
         std::vector<std::string> met;
         FolderWalkRules rules;
         rules.foldersPerTask = 4;
-        rules.list = [&](const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT) {
+        rules.list = [&](const std::filesystem::path& FOLDER, bool ROOT, FolderOpener&, std::vector<WalkEntry>& OUT) {
             const int now = ++inside;
             for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
             }
@@ -398,7 +487,7 @@ TEST_F(TreeWalkTest, WorkersListAheadButTheWalkMeetsFilesInPlainDepthFirstOrder)
             listFolder(FOLDER, OUT);
             --inside;
         };
-        rules.lostNote = [](const std::string& CAUSE) { return CAUSE; };
+        rules.lostNote = [](const std::filesystem::path&, const std::string& CAUSE) { return CAUSE; };
         rules.visit = [&](WalkEntry& ENTRY) {
             EXPECT_EQ(ENTRY.kind, WalkEntry::Kind::file);
             met.push_back(ENTRY.path);
@@ -412,12 +501,11 @@ TEST_F(TreeWalkTest, WorkersListAheadButTheWalkMeetsFilesInPlainDepthFirstOrder)
     }
 }
 
-TEST_F(TreeWalkTest, NotesKeepTheirPlaceAndALostListingLosesOnlyItsFolders)
+TEST_F(TreeWalkTest, NotesKeepTheirPlaceAndAStalledListingLosesOnlyItsOwnFolder)
 {
     buildTree();
-    g_maxBglTasks = 2;
     const std::filesystem::path slow = m_root / "a1";
-    const std::string lost = "lost: Future wait timed out after 0.05 seconds";
+    const std::string lost = "lost a1: Future wait timed out after 10 seconds";
     // The reference: a1 is lost with one note in its place, each b2 folder begins with a note,
     // and the walk ends at the first file below a3.
     std::vector<std::string> expected;
@@ -443,30 +531,38 @@ TEST_F(TreeWalkTest, NotesKeepTheirPlaceAndALostListingLosesOnlyItsFolders)
     };
     reference(m_root);
 
-    Gate gate;
-    const auto waitForGate = gate.heldTask(0);
-    std::vector<std::string> met;
-    FolderWalkRules rules;
-    rules.waitLimit = 50ms;
-    rules.foldersPerTask = 1;
-    rules.list = [&, waitForGate](const std::filesystem::path& FOLDER, bool, std::vector<WalkEntry>& OUT) {
-        if (FOLDER == slow)
-            waitForGate(); // held past the wait limit
-        if (FOLDER.filename() == "b2")
-            OUT.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, "note " + FOLDER.parent_path().filename().string(), false});
-        listFolder(FOLDER, OUT);
-    };
-    rules.lostNote = [](const std::string& CAUSE) { return "lost: " + CAUSE; };
-    rules.visit = [&](WalkEntry& ENTRY) {
-        met.push_back(ENTRY.kind == WalkEntry::Kind::note ? ENTRY.note : ENTRY.path);
-        return ENTRY.path.find("/a3/") == std::string::npos;
-    };
-    gf_walkFolderTree(m_root, rules);
-    gate.open();
-    // Listings the walk no longer needed go on alone; they use this test's rules.
-    EXPECT_TRUE(gf_waitForBglTasks(5s));
-    EXPECT_EQ(met, expected);
-    EXPECT_EQ(std::count(met.begin(), met.end(), lost), 1);
+    // One folder a task, and many: a stalled folder in a task's batch loses only itself.
+    for (const std::size_t perTask : {std::size_t{1}, std::size_t{64}}) {
+        g_maxBglTasks = 2;
+        StalledReads reads(10s);
+        std::vector<std::string> met;
+        FolderWalkRules rules;
+        rules.waitLimit = 10s;
+        rules.foldersPerTask = perTask;
+        rules.list = [&](const std::filesystem::path& FOLDER, bool, FolderOpener&, std::vector<WalkEntry>& OUT) {
+            if (FOLDER == slow)
+                reads.stall();
+            if (FOLDER.filename() == "b2")
+                OUT.push_back(WalkEntry{WalkEntry::Kind::note, {}, 0, "note " + FOLDER.parent_path().filename().string(), false});
+            listFolder(FOLDER, OUT);
+        };
+        rules.lostNote = [](const std::filesystem::path& FOLDER, const std::string& CAUSE) {
+            return "lost " + FOLDER.filename().string() + ": " + CAUSE;
+        };
+        int timedOut = 0;
+        rules.visit = [&](WalkEntry& ENTRY) {
+            met.push_back(ENTRY.kind == WalkEntry::Kind::note ? ENTRY.note : ENTRY.path);
+            timedOut += ENTRY.timedOut ? 1 : 0;
+            return ENTRY.path.find("/a3/") == std::string::npos;
+        };
+        gf_walkFolderTree(m_root, rules);
+        reads.release();
+        // Listings the walk no longer needed go on alone; they use this test's rules.
+        EXPECT_TRUE(gf_waitForBglTasks(5s));
+        EXPECT_EQ(met, expected) << perTask;
+        EXPECT_EQ(timedOut, 1);
+        EXPECT_EQ(reads.advances(), 1);
+    }
 }
 
 } // namespace
