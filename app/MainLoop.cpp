@@ -7,6 +7,9 @@
 
 #include <array>
 #include <mutex>
+#include <string>
+
+#include <fmt/format.h>
 
 namespace qmt {
 
@@ -23,10 +26,21 @@ bool s_stepsSet = false;
 std::atomic<std::uint64_t> s_loopSeconds{0};
 
 MainLoopTimes s_times;
+// The loop's times count for the steady part (set by gf_noteAllLiveActive, worker only).
+bool s_steady = false;
 
 long long lf_micros(std::chrono::microseconds D)
 {
     return static_cast<long long>(D.count());
+}
+
+std::string lf_loopFigures(const DurationHistogram& LATENESS, const DurationHistogram& TICK_WORK)
+{
+    return fmt::format("{} ticks started late by {} us median, {} us p99, {} us at most; tick work {} us median, {} "
+                       "us p99, {} us at most",
+                       LATENESS.count(), lf_micros(LATENESS.percentile(0.5)), lf_micros(LATENESS.percentile(0.99)),
+                       lf_micros(LATENESS.longest()), lf_micros(TICK_WORK.percentile(0.5)),
+                       lf_micros(TICK_WORK.percentile(0.99)), lf_micros(TICK_WORK.longest()));
 }
 
 void lf_logLoopTimes()
@@ -34,13 +48,15 @@ void lf_logLoopTimes()
     const MainLoopTimes& t = s_times;
     if (t.lateness.count() == 0)
         return;
-    gf_logLine("Main loop: {} ticks started late by {} us median, {} us p99, {} us at most; tick work {} us "
-               "median, {} us p99, {} us at most; deadline moved {} times to the simulator's second, {} times "
-               "after falling behind",
-               t.lateness.count(), lf_micros(t.lateness.percentile(0.5)), lf_micros(t.lateness.percentile(0.99)),
-               lf_micros(t.lateness.longest()), lf_micros(t.tickWork.percentile(0.5)),
-               lf_micros(t.tickWork.percentile(0.99)), lf_micros(t.tickWork.longest()), t.realignedToSimulator,
-               t.realignedBehind);
+    gf_logLine("Main loop: {}; deadline moved {} times to the simulator's second, {} times after falling behind",
+               lf_loopFigures(t.lateness, t.tickWork), t.realignedToSimulator, t.realignedBehind);
+    if (!t.steadyFromSecond)
+        return;
+    if (t.rampLateness.count() != 0)
+        gf_logLine("Main loop, ramp (until second {}): {}", *t.steadyFromSecond,
+                   lf_loopFigures(t.rampLateness, t.rampTickWork));
+    gf_logLine("Main loop, steady part with MAX_LIVE_SEL live aircraft active (from second {} on): {}",
+               *t.steadyFromSecond, lf_loopFigures(t.steadyLateness, t.steadyTickWork));
 }
 
 struct Mark
@@ -87,6 +103,14 @@ const MainLoopTimes& gf_mainLoopTimes()
     return s_times;
 }
 
+void gf_noteAllLiveActive()
+{
+    if (s_steady)
+        return;
+    s_steady = true;
+    s_times.steadyFromSecond = s_loopSeconds.load();
+}
+
 void lf_dispatchSecond(const MainLoopSteps& STEPS, std::uint64_t SECONDS)
 {
     STEPS.periodic(PeriodicWork::everySecond, SECONDS);
@@ -101,6 +125,7 @@ void lf_mainLoop()
     const MainLoopSteps& steps = lf_steps();
     s_loopSeconds = 0;
     s_times = MainLoopTimes{};
+    s_steady = false;
     LoopTime deadline = gf_loopNow() + TICK;
     LoopTime nextSecond = gf_loopNow() + ONE_SECOND;
 
@@ -110,12 +135,15 @@ void lf_mainLoop()
             break;
 
         const LoopTime woke = gf_loopNow();
+        const bool steady = s_steady;
         s_times.lateness.add(woke - deadline);
+        (steady ? s_times.steadyLateness : s_times.rampLateness).add(woke - deadline);
         gf_carryOutWindowRequests();
         steps.tick();
 
         LoopTime now = gf_loopNow();
         s_times.tickWork.add(now - woke);
+        (steady ? s_times.steadyTickWork : s_times.rampTickWork).add(now - woke);
         if (gf_takeDeadlineRealign()) {
             deadline = now;
             ++s_times.realignedToSimulator;
@@ -152,6 +180,7 @@ void lf_resetMainLoopForTests()
     s_stepsSet = false;
     s_loopSeconds = 0;
     s_times = MainLoopTimes{};
+    s_steady = false;
     gf_takeDeadlineRealign();
 }
 

@@ -79,6 +79,8 @@ void lf_showFlightStates()
             ++counts[static_cast<std::size_t>(ac.flightState)];
     }
     s_mostActiveLive = std::max(s_mostActiveLive, active);
+    if (MAX_LIVE_SEL.value() > 0 && active >= static_cast<std::size_t>(MAX_LIVE_SEL.value()))
+        gf_noteAllLiveActive();
     std::string text;
     for (std::size_t state = 0; state < counts.size(); ++state) {
         if (counts[state] != 0)

@@ -90,9 +90,19 @@ struct MainLoopTimes
     DurationHistogram tickWork;
     std::uint64_t realignedToSimulator = 0;  // the simulator's second set the deadline to now
     std::uint64_t realignedBehind = 0;       // more than 100 ms behind: the deadline moved on
+    // The same two apart for the ramp, while aircraft are still being created, and for the steady
+    // part from the first second at which MAX_LIVE_SEL live aircraft were active on.
+    DurationHistogram rampLateness;
+    DurationHistogram rampTickWork;
+    DurationHistogram steadyLateness;
+    DurationHistogram steadyTickWork;
+    std::optional<std::uint64_t> steadyFromSecond;  // loop second at which the steady part began
 };
 // The times of the running or last main loop; the worker's own (tests read them after the loop).
 const MainLoopTimes& gf_mainLoopTimes();
+// Worker: MAX_LIVE_SEL live aircraft are active. The loop's times count for the steady part from
+// its next tick on, until the loop ends.
+void gf_noteAllLiveActive();
 
 // The livery tables are emptied at the next closing down, after the session's aircraft are gone.
 void gf_clearLiveryTablesAtClosingDown();

@@ -93,6 +93,7 @@ std::string SimStandIn::startTrackRecording(const std::filesystem::path& PATH, s
             "S,frame,object,note\n";
     std::lock_guard lock(m_state->mutex);
     m_state->track = std::move(out);
+    m_state->tracking = true;
     m_state->trackedObjects.clear();
     m_state->trackEvery = std::max<std::uint32_t>(1, EVERY);
     return {};
@@ -102,12 +103,12 @@ void SimStandIn::stopTrackRecording()
 {
     std::lock_guard lock(m_state->mutex);
     m_state->track.reset();
+    m_state->tracking = false;
 }
 
 bool SimStandIn::trackRecording() const
 {
-    std::lock_guard lock(m_state->mutex);
-    return m_state->track != nullptr;
+    return m_state->tracking.load(std::memory_order_relaxed);
 }
 
 void SimStandIn::recordNote(std::uint32_t OBJECT_ID, const std::string& TEXT)

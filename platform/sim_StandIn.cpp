@@ -74,6 +74,7 @@ void SimStandIn::State::resetLocked()
     recording = true;
     calls.clear();
     track.reset();
+    tracking = false;
     trackedObjects.clear();
     SimObject user;
     user.user = true;

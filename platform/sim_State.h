@@ -8,6 +8,7 @@
 #include "platform/sim_Control.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -93,6 +94,9 @@ inline constexpr std::size_t SIM_MAX_RECORDED_CALLS = 200000;
 inline constexpr double SIM_TERRAIN_REACH_NM = 3.0;
 
 struct SimStandIn::State {
+    // Whether a track recording runs (track is set): written under the mutex, read without it, so
+    // that the program's tick, which asks every time, never waits for a frame of the simulator.
+    std::atomic<bool> tracking{false};
     mutable std::mutex mutex; // guards everything below; a leaf lock
     bool running = false;
     bool flightRunning = true;

@@ -9,10 +9,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
-#include <new>
-#include <unordered_map>
-#include <utility>
+#include <cstring>
+
+#include <malloc.h>
 
 namespace qmt {
 
@@ -23,40 +22,34 @@ using Clock = std::chrono::steady_clock;
 constexpr std::int64_t kSampleEveryNs = 100'000'000;       // resident memory, ten times a second
 constexpr std::int64_t kLogEveryNs = 60'000'000'000;       // the log line, once a minute
 
-// The block list must not allocate through operator new, which calls into it.
-template <typename T>
-struct MallocAllocator {
-    using value_type = T;
-    MallocAllocator() = default;
-    template <typename U>
-    MallocAllocator(const MallocAllocator<U>&) noexcept
-    {
-    }
-    T* allocate(std::size_t N)
-    {
-        if (void* p = std::malloc(N * sizeof(T))) {
-            return static_cast<T*>(p);
-        }
-        throw std::bad_alloc();
-    }
-    void deallocate(T* P, std::size_t) noexcept { std::free(P); }
-    template <typename U>
-    bool operator==(const MallocAllocator<U>&) const noexcept
-    {
-        return true;
-    }
+// A block that a stand-in allocates carries a tag in the last 16 bytes of the room malloc gave it:
+// a check word made from the block's address and the block's size and part. The release of any
+// block reads the last 16 bytes of its room: only a stand-in's block has the check word of its own
+// address there, so a release needs neither a lock nor a list of blocks, on whatever thread it
+// runs. The check word is wiped when the block is released, so that no later block that malloc
+// places at the same address finds it.
+constexpr std::uint64_t kTagSeed = 0x9E3779B97F4A7C15ull;
+constexpr std::size_t kTagBytes = 16;
+constexpr int kPartShift = 56;
+constexpr std::uint64_t kSizeMask = (std::uint64_t{1} << kPartShift) - 1;
+
+struct Tag {
+    std::uint64_t check = 0;
+    std::uint64_t sizeAndPart = 0;
 };
 
-struct Held {
-    std::size_t bytes;
-    int part;
-};
-using BlockMap = std::unordered_map<void*, Held, std::hash<void*>, std::equal_to<void*>,
-                                    MallocAllocator<std::pair<void* const, Held>>>;
+std::uint64_t lf_checkWord(const void* BLOCK)
+{
+    return kTagSeed ^ static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(BLOCK));
+}
 
-// Guards the block list; taken alone, inside an allocation.
-std::mutex s_blockMutex;
-std::atomic<std::size_t> s_blocksHeld{0};
+// Where the tag of a block lies, or nullptr when its room is too small to hold one.
+unsigned char* lf_tagPlace(void* BLOCK)
+{
+    const std::size_t room = malloc_usable_size(BLOCK);
+    return room < kTagBytes ? nullptr : static_cast<unsigned char*>(BLOCK) + room - kTagBytes;
+}
+
 std::array<std::atomic<std::int64_t>, kStandInParts> s_cpuNs{};
 std::array<std::atomic<std::size_t>, kStandInParts> s_heap{};
 std::array<std::atomic<std::size_t>, kStandInParts> s_heapPeak{};
@@ -69,13 +62,6 @@ const std::int64_t s_startNs = Clock::now().time_since_epoch().count();
 
 constinit thread_local int t_depth = 0;
 constinit thread_local int t_part = -1;
-
-// Never destroyed: a block may be freed while the program exits.
-BlockMap& lf_blocks()
-{
-    static BlockMap* blocks = new (std::malloc(sizeof(BlockMap))) BlockMap();
-    return *blocks;
-}
 
 std::int64_t lf_nowNs()
 {
@@ -171,38 +157,47 @@ StandInScope::~StandInScope()
     lf_sample(now);
 }
 
-int gf_standInAllocating()
+void* gf_meterAllocate(std::size_t SIZE, std::size_t ALIGN) noexcept
 {
-    return t_part;
+    const std::size_t size = SIZE == 0 ? 1 : SIZE;
+    const int part = t_part;
+    const std::size_t room = part < 0 ? size : size + kTagBytes;
+    if (room < size) {
+        return nullptr;
+    }
+    void* block = ALIGN <= alignof(std::max_align_t) ? std::malloc(room)
+                                                      : std::aligned_alloc(ALIGN, (room + ALIGN - 1) / ALIGN * ALIGN);
+    if (block == nullptr || part < 0) {
+        return block;
+    }
+    unsigned char* const place = lf_tagPlace(block);
+    const Tag tag{lf_checkWord(block),
+                  (static_cast<std::uint64_t>(part) << kPartShift) | (static_cast<std::uint64_t>(size) & kSizeMask)};
+    std::memcpy(place, &tag, sizeof tag);
+    const auto index = static_cast<std::size_t>(part);
+    lf_raise(s_heapPeak[index], s_heap[index].fetch_add(size, std::memory_order_relaxed) + size);
+    return block;
 }
 
-void gf_noteStandInAllocation(void* BLOCK, std::size_t BYTES, int PART)
+void gf_meterRelease(void* BLOCK) noexcept
 {
-    if (BLOCK == nullptr || PART < 0 || PART >= kStandInParts) {
+    if (BLOCK == nullptr) {
         return;
     }
-    const auto part = static_cast<std::size_t>(PART);
-    std::lock_guard lock(s_blockMutex);
-    if (lf_blocks().emplace(BLOCK, Held{BYTES, PART}).second) {
-        s_blocksHeld.fetch_add(1, std::memory_order_relaxed);
-        lf_raise(s_heapPeak[part], s_heap[part].fetch_add(BYTES) + BYTES);
+    if (unsigned char* const place = lf_tagPlace(BLOCK)) {
+        Tag tag;
+        std::memcpy(&tag, place, sizeof tag);
+        if (tag.check == lf_checkWord(BLOCK)) {
+            const auto part = static_cast<std::size_t>(tag.sizeAndPart >> kPartShift);
+            if (part < kStandInParts) {
+                s_heap[part].fetch_sub(static_cast<std::size_t>(tag.sizeAndPart & kSizeMask),
+                                       std::memory_order_relaxed);
+            }
+            const std::uint64_t wiped = 0;
+            std::memcpy(place, &wiped, sizeof wiped);
+        }
     }
-}
-
-void gf_noteRelease(void* BLOCK)
-{
-    if (BLOCK == nullptr || s_blocksHeld.load(std::memory_order_relaxed) == 0) {
-        return;
-    }
-    std::lock_guard lock(s_blockMutex);
-    BlockMap& blocks = lf_blocks();
-    const auto found = blocks.find(BLOCK);
-    if (found == blocks.end()) {
-        return;
-    }
-    s_heap[static_cast<std::size_t>(found->second.part)].fetch_sub(found->second.bytes);
-    blocks.erase(found);
-    s_blocksHeld.fetch_sub(1, std::memory_order_relaxed);
+    std::free(BLOCK);
 }
 
 StandInUse gf_standInUse()

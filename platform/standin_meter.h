@@ -41,11 +41,12 @@ void gf_logStandInUse();
 // From now on the line is also logged every minute (the program asks for it; tests do not).
 void gf_startStandInLog();
 
-// The allocation hooks (the executable's operator new and delete call them).
-// The part whose scope the calling thread is in; -1 outside the stand-ins.
-int gf_standInAllocating();
-void gf_noteStandInAllocation(void* BLOCK, std::size_t BYTES, int PART);
-// Before a block is freed: forgets it when a stand-in holds it.
-void gf_noteRelease(void* BLOCK);
+// The allocation hooks (the executable's operator new and delete call them). A block of at least
+// SIZE bytes aligned to ALIGN, or nullptr; inside a stand-in's scope it counts as that stand-in's
+// memory until it is released.
+void* gf_meterAllocate(std::size_t SIZE, std::size_t ALIGN) noexcept;
+// Frees a block of gf_meterAllocate, from any thread. It takes no lock and looks nothing up: a
+// stand-in's block is known by a tag in its own last bytes.
+void gf_meterRelease(void* BLOCK) noexcept;
 
 } // namespace qmt

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Table of the benchmark results in a folder of scripts/bench: one line per benchmark with the
-median over the runs of its time and of each of its counters, beside the machine it ran on (the
-cores and CPUs, and the lowest and highest load average seen before and after its program).
+median over the runs of its time and of each of its counters, with their spread (the least and
+the most of the runs), beside the machine it ran on (the cores and CPUs, and the lowest and
+highest load average seen before and after its program).
 
 usage: tools/bench_table.py RESULTS_FOLDER
 """
@@ -20,6 +21,14 @@ NOT_FIGURES = {"name", "run_name", "run_type", "repetitions", "repetition_index"
 
 def figure(value):
     return f"{value:.4g}"
+
+
+def spread(values):
+    """The median of the runs and their spread: "median [least-most]", or the one value of a
+    single run."""
+    if len(values) == 1:
+        return figure(values[0])
+    return f"{figure(statistics.median(values))} [{figure(min(values))}-{figure(max(values))}]"
 
 
 def collect(folder):
@@ -68,13 +77,14 @@ def main():
     if not table:
         print(f"no results in {sys.argv[1]}", file=sys.stderr)
         return 1
-    print(f"{'program':26} {'benchmark':62} {'time':>10} unit  runs cores cpus            load(1 min)  figures")
+    print(f"{'program':26} {'benchmark':62} {'time, median [min-max]':>26} unit  runs cores cpus            "
+          f"load(1 min)  figures")
     for (program, name), entry in sorted(table.items()):
         figures = entry["figures"]
-        time = figure(statistics.median(figures["time"]))
-        others = " ".join(f"{k}={figure(statistics.median(v))}" for k, v in figures.items() if k != "time")
+        time = spread(figures["time"])
+        others = " ".join(f"{k}={spread(v)}" for k, v in figures.items() if k != "time")
         cores, cpus, _, _ = entry["machines"][0]
-        print(f"{program:26} {name:62} {time:>10} {entry['unit']:4} {len(figures['time']):5} {cores:>5} "
+        print(f"{program:26} {name:62} {time:>26} {entry['unit']:4} {len(figures['time']):5} {cores:>5} "
               f"{cpus:15} {loads(entry['machines']):>11}  {others}")
     return 0
 

@@ -9,8 +9,10 @@ MAX_LIVE_SEL at N, and reports
   - the stand-ins' CPU time and memory apart from the program's own, as the stand-ins count
     them inside the process (their log lines "Stand-ins at ..."),
   - the peak resident memory of the process,
-  - how late the 10 ms loop started its ticks (median, 99th percentile, most), how long the
-    tick's own work took, and how often the deadline was moved, from the loop's log line.
+  - how late the 10 ms loop started its ticks (median, 99th percentile, most) and how long the
+    tick's own work took, from the loop's log lines: over the whole run, over the ramp while
+    aircraft are still being created, and over the steady part from the first second at which
+    all N live aircraft were active.
 
 CPU is given over the whole run and over its steady part (the last --steady seconds), when every
 aircraft that will be created has been created: creations are paced at two a second, so N
@@ -253,6 +255,41 @@ def report_stand_ins(log, last, at_steady, ran, peak):
     return True
 
 
+LOOP_FIGURES = (r"(\d+) ticks started late by (\d+) us median, (\d+) us p99, (\d+) us at most; "
+                r"tick work (\d+) us median, (\d+) us p99, (\d+) us at most")
+LOOP_PARTS = [("whole run", re.compile(r"^Main loop: " + LOOP_FIGURES, re.MULTILINE)),
+              ("ramp", re.compile(r"^Main loop, ramp \(until second (\d+)\): " + LOOP_FIGURES, re.MULTILINE)),
+              ("steady part", re.compile(r"^Main loop, steady part with MAX_LIVE_SEL live aircraft active "
+                                         r"\(from second (\d+) on\): " + LOOP_FIGURES, re.MULTILINE))]
+
+
+def report_loop(log):
+    """The loop's tick work and lateness over the whole run, the ramp (while aircraft are still
+    being created) and the steady part (from the first second at which all asked for were active);
+    false when the log has no main loop line."""
+    rows = []
+    for name, pattern in LOOP_PARTS:
+        found = pattern.findall(log)
+        if not found:
+            continue
+        values = [int(v) for v in found[-1]]
+        if name == "ramp":
+            name = f"ramp (loop seconds 0-{values[0]})"
+        elif name == "steady part":
+            name = f"steady part (from loop second {values[0]} on)"
+        rows.append((name, values[-7:]))
+    if not rows:
+        print("no main loop line in the log")
+        return False
+    print(f"\n{'main loop':40} {'ticks':>7}  tick work p50 / p99 / most (us)  started late p50 / p99 / most (us)")
+    for name, (ticks, late50, late99, late_most, work50, work99, work_most) in rows:
+        print(f"  {name:38} {ticks:7}  {work50:7} / {work99:5} / {work_most:6}        "
+              f"{late50:7} / {late99:5} / {late_most:6}")
+    if len(rows) == 1:
+        print("  (no steady part: the live aircraft asked for were never all active)")
+    return True
+
+
 def check_live(log, aircraft):
     """The number of live aircraft asked for was set and reached: the log's MAX_LIVE_SEL (from the
     settings and from the learned airport file) and the most aircraft active at once."""
@@ -297,8 +334,7 @@ def run(args):
     stand_ins = report_stand_ins(log, last, at_steady, ran, peak)
     matched = len(re.findall(r"^ {10}.* =[0-6]= ", log, re.MULTILINE))
     print(f"\nliveries matched (aircraft spawned): {matched}")
-    loops = [line for line in log.splitlines() if line.startswith("Main loop:")]
-    print("\n".join(loops) if loops else "no main loop line in the log")
+    loops = report_loop(log)
     reached = check_live(log, args.aircraft)
     if not args.keep and not args.work:
         shutil.rmtree(work)

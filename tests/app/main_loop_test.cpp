@@ -103,6 +103,38 @@ TEST_F(MainLoopTest, LateTicksAndMovedDeadlinesAreCounted)
     EXPECT_EQ(t.realignedToSimulator, 1u);
 }
 
+// The ramp's slow ticks stay out of the steady part's figures, which begin with the first tick
+// after the second at which all live aircraft were active.
+TEST_F(MainLoopTest, TheSteadyPartStartsAtTheSecondAllLiveAircraftAreActive)
+{
+    bool steady = false;
+    gf_setMainLoopStepsForTests(MainLoopSteps{
+        [&steady] { gf_advanceLoopClockForTests(steady ? 1ms : 3ms); },
+        [&steady](PeriodicWork WORK, std::uint64_t SECONDS) {
+            if (WORK != PeriodicWork::everySecond)
+                return;
+            if (SECONDS == 3) {
+                gf_noteAllLiveActive();
+                steady = true;
+            }
+            if (SECONDS == 5)
+                gf_noteAllLiveActive(); // said again: the part goes on from second 3
+            if (SECONDS == 8)
+                g_stopSession = true;
+        }});
+    lf_mainLoop();
+
+    const MainLoopTimes& t = gf_mainLoopTimes();
+    ASSERT_TRUE(t.steadyFromSecond.has_value());
+    EXPECT_EQ(*t.steadyFromSecond, 3u);
+    EXPECT_EQ(t.rampTickWork.count(), 300u);
+    EXPECT_EQ(t.rampTickWork.percentile(0.99), 3000us);
+    EXPECT_EQ(t.steadyTickWork.count(), 500u);
+    EXPECT_EQ(t.steadyTickWork.longest(), 1000us);
+    EXPECT_EQ(t.steadyLateness.count() + t.rampLateness.count(), t.lateness.count());
+    EXPECT_EQ(t.tickWork.count(), 800u);
+}
+
 TEST_F(MainLoopTest, LongMarksComeAtTheirSeconds)
 {
     runCounting(1200);

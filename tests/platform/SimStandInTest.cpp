@@ -155,12 +155,15 @@ TEST_F(SimStandInTest, ATrackRecordingHoldsEveryObjectAtEveryFrameAndTheNotes)
     std::filesystem::create_directories(folder);
     const std::filesystem::path file = folder / "track.csv";
     EXPECT_FALSE(sim().startTrackRecording(folder / "missing" / "track.csv").empty());
+    EXPECT_FALSE(sim().trackRecording());
     ASSERT_EQ(sim().startTrackRecording(file), "");
+    EXPECT_TRUE(sim().trackRecording());
     const std::uint32_t id = sim().addForeignAircraft(52.25, 4.5, 3000.0, false);
     sim().advanceFrame();
     sim().recordNote(id, "taxi, KLM1");
     sim().advanceFrame();
     sim().stopTrackRecording();
+    EXPECT_FALSE(sim().trackRecording());
     sim().advanceFrame(); // nothing after the stop
     std::ifstream in(file);
     std::string line;
