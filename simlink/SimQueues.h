@@ -4,8 +4,9 @@
 // Lock order: g_simNotifyMutex and g_simQueueMutex are each taken alone. The worker's tick only
 // tries either (the notify mutex to take the reports out, the queue mutex to swap the position
 // buffers) and skips to its next tick when one is busy; its other requests wait for the queue
-// mutex, which nobody holds long. The simulator thread's per-frame flush only tries the queue
-// mutex, and it appends notifications under the notify mutex alone.
+// mutex, which nobody holds long: no longer than one packet to the simulator. The simulator
+// thread's per-frame flush only tries the queue mutex to take the queued requests out, sends them
+// one packet at a time under it, and appends notifications under the notify mutex alone.
 
 #include "platform/SimConnect.h"
 
