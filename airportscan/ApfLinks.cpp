@@ -30,6 +30,8 @@ std::set<fs::path> s_writing;
 std::condition_variable s_written;
 // The package whose airport stands in FOLDER/<ICAO> after this scan (g_apfWriteMutex).
 std::map<fs::path, PackageOrder> s_owners;
+// The origin named by each generated file FOLDER/<ICAO>.xml of this scan (g_apfWriteMutex).
+std::map<fs::path, ApfOrigin> s_origins;
 
 // The claim of one airport's files in one folder for the time of its decision and write.
 class WriteClaim {
@@ -92,6 +94,7 @@ bool lf_takeAirport(const fs::path& FOLDER, std::string_view CODE, const Package
         later = replaces ? FROM : owner->second;
         if (replaces) {
             owner->second = FROM;
+            s_origins.erase(FOLDER / gf_apfXmlPath(CODE));
         }
     }
     lf_tellTwoSources(CODE, earlier, later);
@@ -124,6 +127,20 @@ bool lf_writeLink(const fs::path& FOLDER, std::string_view CODE, const std::stri
         lf_writeScanOutput(ARCHIVE_PATH + "\n", link, std::move(failureLine));
     }
     return true;
+}
+
+// Notes the origin that the generated file FILE of RECORD names: the texts as the file holds them,
+// each up to a NUL, and the manufacturer and creator only when the record has no publisher.
+void lf_noteOrigin(const fs::path& FILE, const AirportFile& RECORD)
+{
+    const auto asWritten = [](const std::string& TEXT) { return std::string(TEXT.c_str()); };
+    ApfOrigin origin{asWritten(RECORD.publisher), {}, {}};
+    if (RECORD.publisher.empty()) {
+        origin.manufacturer = asWritten(RECORD.manufacturer);
+        origin.creator = asWritten(RECORD.creator);
+    }
+    std::lock_guard lock(g_apfWriteMutex);
+    s_origins.insert_or_assign(FILE, std::move(origin));
 }
 
 } // namespace
@@ -167,9 +184,15 @@ std::optional<std::string> lf_findThirdpartyArchive(const std::string& PUBLISHER
 bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED, const fs::path& PATH,
                       const fs::path& SCAN_FOLDER)
 {
-    const PackageOrder from = lf_packageOrder(PATH, SCAN_FOLDER);
+    return lf_linkToArchive(RECORD, MANIFEST, ARCHIVED, PATH, SCAN_FOLDER, lf_packagePlace(PATH, SCAN_FOLDER));
+}
+
+bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED, const fs::path& PATH,
+                      const fs::path& SCAN_FOLDER, const PackagePlace& PLACE)
+{
+    const PackageOrder& from = PLACE.order;
     ARCHIVED = 0;
-    RECORD.bglPath = lf_pathFromCommunity(PATH, SCAN_FOLDER);
+    RECORD.bglPath = PLACE.fromPackage;
     if (RECORD.publisher.empty()) {
         PublisherInfo found = gf_findPublisher(PATH, MANIFEST, SCAN_FOLDER);
         RECORD.publisher = std::move(found.publisher);
@@ -240,6 +263,7 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
     const fs::path file = folder / gf_apfXmlPath(RECORD.code.view());
     std::string failureLine = fmt::format("{}Generating {} did not succeed", "===> ", gf_utf16ToUtf8(file));
     if (text) {
+        lf_noteOrigin(file, RECORD);
         lf_writeScanOutput(std::move(*text), file, std::move(failureLine));
     } else {
         gf_scanLog(failureLine);
@@ -261,10 +285,21 @@ bool lf_heldByLaterPackage(const AirportFile& RECORD, const PackageOrder& FROM)
     return true;
 }
 
+std::optional<ApfOrigin> lf_generatedOrigin(const fs::path& FILE)
+{
+    std::lock_guard lock(g_apfWriteMutex);
+    const auto found = s_origins.find(FILE);
+    if (found == s_origins.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
 void lf_clearAirportOwners()
 {
     std::lock_guard lock(g_apfWriteMutex);
     s_owners.clear();
+    s_origins.clear();
 }
 
 } // namespace qmt

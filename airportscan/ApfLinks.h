@@ -20,6 +20,10 @@ struct AirportFile;
 // written then). ARCHIVED gets the archived stand count.
 bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED,
                       const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER = {});
+// The same with PATH's package already found (lf_packagePlace), for a caller that also needs it.
+bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::int32_t& ARCHIVED,
+                      const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER,
+                      const PackagePlace& PLACE);
 // "archive/simaddon/<ICAO>.xml" when the simulator's simaddon list holds the code.
 std::optional<std::string> lf_findSimaddonArchive(std::string_view CODE);
 // "archive/thirdparty/<publisher>/<ICAO>.xml" when the simulator's thirdparty list holds the
@@ -35,7 +39,12 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM 
 // Whether a package that the simulator loads after FROM gave the airport its file already (the
 // scan log names both): reading its stands for FROM would be work for nothing.
 bool lf_heldByLaterPackage(const AirportFile& RECORD, const PackageOrder& FROM);
-// Forgets which package each airport of the last scan came from (the start of a scan).
+// The origin that the generated airport file FILE names, handed along from its generation by this
+// scan, so that the file need not be read again to tell it; nothing for a file that this scan did
+// not generate, or that a package loaded later replaced.
+std::optional<ApfOrigin> lf_generatedOrigin(const std::filesystem::path& FILE);
+// Forgets which package each airport of the last scan came from and the origins of the files it
+// generated (the start of a scan).
 void lf_clearAirportOwners();
 
 } // namespace qmt

@@ -737,7 +737,8 @@ bool lf_processBglAirport(ReadAirport& READ, const std::filesystem::path& PATH,
     AirportFile& record = READ.record;
     const IcaoCode& code = READ.airport->code;
     std::int32_t archived = 0;
-    if (lf_linkToArchive(record, std::nullopt, archived, PATH, SCAN_FOLDER)) {
+    const PackagePlace place = lf_packagePlace(PATH, SCAN_FOLDER);
+    if (lf_linkToArchive(record, std::nullopt, archived, PATH, SCAN_FOLDER, place)) {
         return true;
     }
     const std::size_t n = record.stands.size();
@@ -750,7 +751,7 @@ bool lf_processBglAirport(ReadAirport& READ, const std::filesystem::path& PATH,
         }
         return false;
     }
-    lf_generateApf(record, READ.stands.helipads, lf_packageOrder(PATH, SCAN_FOLDER));
+    lf_generateApf(record, READ.stands.helipads, place.order);
     return true;
 }
 

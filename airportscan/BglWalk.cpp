@@ -234,7 +234,7 @@ void lf_startReaders(const fs::path& FOLDER, ScanPool& POOL, BglReads& READS,
     rules.pool = &POOL;
     // Held by the listing tasks too: one given up may outlive the walk.
     const auto links = std::make_shared<WalkLinks>(FOLDER);
-    rules.list = [walk, links](const fs::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
+    rules.list = [walk, links](const fs::path& DIR, bool ROOT, FolderOpener&, std::vector<WalkEntry>& OUT) {
         lf_listBglFolder(*walk, DIR, ROOT, *links, OUT);
     };
     rules.lostNote = [walk](const fs::path& DIR, const std::string& CAUSE) {

@@ -150,8 +150,23 @@ std::string lf_logManifest(const ManifestData& MANIFEST)
 
 std::string lf_pathFromCommunity(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
+    return lf_packagePlace(PATH, SCAN_FOLDER).fromPackage;
+}
+
+PackageOrder lf_packageOrder(const fs::path& PATH, const fs::path& SCAN_FOLDER)
+{
+    return lf_packagePlace(PATH, SCAN_FOLDER).order;
+}
+
+PackagePlace lf_packagePlace(const fs::path& PATH, const fs::path& SCAN_FOLDER)
+{
+    PackagePlace place;
+    PackageOrder& order = place.order;
     const fs::path relative = gf_relativeToScanFolder(PATH, SCAN_FOLDER);
     if (relative.empty()) {
+        order.package = gf_utf16ToUtf8(PATH);
+        order.name = gf_lower(order.package);
+        order.file = order.package;
         fs::path below;
         bool found = false;
         for (const fs::path& part : PATH) {
@@ -161,36 +176,25 @@ std::string lf_pathFromCommunity(const fs::path& PATH, const fs::path& SCAN_FOLD
                 found = true;
             }
         }
-        return gf_utf16ToUtf8(found && !below.empty() ? below : PATH.filename());
+        place.fromPackage = gf_utf16ToUtf8(found && !below.empty() ? below : PATH.filename());
+        return place;
     }
     const std::vector<fs::path> parts(relative.begin(), relative.end());
-    fs::path text;
-    for (std::size_t i = lf_packagePart(parts, SCAN_FOLDER); i < parts.size(); ++i) {
-        text /= parts[i];
-    }
-    return gf_utf16ToUtf8(text);
-}
-
-PackageOrder lf_packageOrder(const fs::path& PATH, const fs::path& SCAN_FOLDER)
-{
-    PackageOrder order;
-    const fs::path relative = gf_relativeToScanFolder(PATH, SCAN_FOLDER);
-    if (relative.empty()) {
-        order.package = gf_utf16ToUtf8(PATH);
-        order.name = gf_lower(order.package);
-        order.file = order.package;
-        return order;
-    }
-    const std::vector<fs::path> parts(relative.begin(), relative.end());
+    const std::size_t packagePart = lf_packagePart(parts, SCAN_FOLDER);
     fs::path package;
-    for (std::size_t i = 0, last = lf_packagePart(parts, SCAN_FOLDER); i <= last && i < parts.size(); ++i) {
+    for (std::size_t i = 0; i <= packagePart && i < parts.size(); ++i) {
         package /= parts[i];
+    }
+    fs::path fromPackage;
+    for (std::size_t i = packagePart; i < parts.size(); ++i) {
+        fromPackage /= parts[i];
     }
     order.folderRank = lf_isCommunityFolder(SCAN_FOLDER) ? 1 : 0;
     order.name = gf_lower(gf_utf16ToUtf8(package));
     order.file = gf_utf16ToUtf8(relative);
     order.package = gf_utf16ToUtf8(SCAN_FOLDER / package);
-    return order;
+    place.fromPackage = gf_utf16ToUtf8(fromPackage);
+    return place;
 }
 
 ManifestInfo gf_searchManifest(const fs::path& PATH, const fs::path& SCAN_FOLDER)
@@ -285,6 +289,15 @@ bool lf_isExcludedCreator(std::string_view TEXT)
     return !EXCLUDED_CREATOR.empty() && TEXT == EXCLUDED_CREATOR;
 }
 
+bool lf_isKnownOrigin(const ApfOrigin& ORIGIN)
+{
+    if (!ORIGIN.publisher.empty()) {
+        return true;
+    }
+    const auto usable = [](const std::string& NAME) { return NAME.size() >= 4 && !lf_isExcludedCreator(NAME); };
+    return usable(ORIGIN.manufacturer) || usable(ORIGIN.creator);
+}
+
 bool lf_hasKnownOrigin(const fs::path& APF)
 {
     pugi::xml_document doc;
@@ -292,12 +305,9 @@ bool lf_hasKnownOrigin(const fs::path& APF)
         gf_logWarning("'{}' not found", gf_utf16ToUtf8(APF));
         return false;
     }
-    if (!gf_stringParameterByName(doc, "publisher").value_or("").empty()) {
-        return true;
-    }
-    const auto usable = [](const std::string& NAME) { return NAME.size() >= 4 && !lf_isExcludedCreator(NAME); };
-    return usable(gf_stringParameterByName(doc, "manufacturer").value_or("")) ||
-           usable(gf_stringParameterByName(doc, "creator").value_or(""));
+    return lf_isKnownOrigin({gf_stringParameterByName(doc, "publisher").value_or(""),
+                             gf_stringParameterByName(doc, "manufacturer").value_or(""),
+                             gf_stringParameterByName(doc, "creator").value_or("")});
 }
 
 } // namespace qmt

@@ -80,11 +80,27 @@ struct PackageOrder {
 };
 // The order of a BGL file or package folder PATH below SCAN_FOLDER (outside one: by the path).
 PackageOrder lf_packageOrder(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
+// Both of PATH's package at once, its folders looked at once: its order (lf_packageOrder) and the
+// path from its package folder on (lf_pathFromCommunity).
+struct PackagePlace {
+    PackageOrder order;
+    std::string fromPackage;
+};
+PackagePlace lf_packagePlace(const std::filesystem::path& PATH, const std::filesystem::path& SCAN_FOLDER);
 
 // A creator name that does not count as a known origin.
 bool lf_isExcludedCreator(std::string_view TEXT);
-// Whether a generated airport file names its publisher, or a manufacturer or creator that may
-// stand for one.
+// What a generated airport file says of where its airport comes from: its publisher, and without
+// one the manufacturer and creator of its package.
+struct ApfOrigin {
+    std::string publisher;
+    std::string manufacturer;
+    std::string creator;
+};
+// Whether the origin names its publisher, or a manufacturer or creator that may stand for one.
+bool lf_isKnownOrigin(const ApfOrigin& ORIGIN);
+// The same for what the generated airport file APF says (false, with a warning, when it cannot be
+// loaded).
 bool lf_hasKnownOrigin(const std::filesystem::path& APF);
 
 } // namespace qmt

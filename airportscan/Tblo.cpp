@@ -3,6 +3,7 @@
 #include "airportscan/ScanSteps.h"
 
 #include "airportscan/AirportScan.h"
+#include "airportscan/ApfLinks.h"
 #include "airportscan/Manifest.h"
 #include "airportscan/ZipArchive.h"
 #include "core/Airports.h"
@@ -187,14 +188,16 @@ namespace {
 // What becomes of a generated thirdparty file.
 enum class TbloVerdict : std::uint8_t { drop, pass, copy };
 
+// A file that this scan generated is not read again: its origin was handed along.
 TbloVerdict lf_thirdpartyVerdict(const fs::path& APF)
 {
     const std::string code = gf_upper(APF.stem().string());
-    if (code == "KMCI" && lf_publisherOf(APF) == "TropicalSim") {
+    const std::optional<ApfOrigin> origin = lf_generatedOrigin(APF);
+    if (code == "KMCI" && (origin ? origin->publisher : lf_publisherOf(APF)) == "TropicalSim") {
         // This publisher's KMCI is known to be unusable: it never reaches the archive.
         return TbloVerdict::drop;
     }
-    if (!gf_isKnownAirport(code) || !lf_hasKnownOrigin(APF)) {
+    if (!gf_isKnownAirport(code) || !(origin ? lf_isKnownOrigin(*origin) : lf_hasKnownOrigin(APF))) {
         return TbloVerdict::pass;
     }
     return TbloVerdict::copy;

@@ -1,6 +1,11 @@
 // The airport scan beside its floor, both timed in each repetition: the figure that counts is
 // job_per_floor, the scan's time over the floor's.
 //
+// Beside the wall times, the processor times of both (all threads), in the program and in the
+// system: user_per_floor is the program's own work over the floor's, which a busy machine and a
+// disk shared with other work blur far less than the wall times (the system's share varies with
+// what the file system did lately).
+//
 // The floor is what no scan can do without: list the Community folder and read every BGL file
 // whole on as many threads as the scan's workers, create the files the scan generates (the same
 // names and bytes) once each, straight, in a folder made new for them, on as many threads, and
@@ -31,6 +36,7 @@
 #include <fmt/format.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -128,6 +134,25 @@ void lf_learnOutputs(Subject& SUBJECT)
     gf_resetCoreForTests();
 }
 
+// Processor time of the whole process so far (every thread), seconds: in the program itself and in
+// the system on its behalf.
+struct ProcessorTime {
+    double user = 0;
+    double system = 0;
+
+    static ProcessorTime now()
+    {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        const auto seconds = [](const timeval& T) { return static_cast<double>(T.tv_sec) + T.tv_usec / 1e6; };
+        return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
+    }
+    ProcessorTime operator-(const ProcessorTime& EARLIER) const
+    {
+        return {user - EARLIER.user, system - EARLIER.system};
+    }
+};
+
 // Runs EACH (index, thread) for the indices 0..COUNT-1 shared out over THREADS threads.
 template <typename EACH>
 void lf_onThreads(std::size_t COUNT, unsigned THREADS, const EACH& DO)
@@ -145,10 +170,11 @@ void lf_onThreads(std::size_t COUNT, unsigned THREADS, const EACH& DO)
     }
 }
 
-// The floor, into the new folder TARGET; its time in seconds.
-double lf_floor(const Subject& SUBJECT, const fs::path& TARGET)
+// The floor, into the new folder TARGET; its time in seconds, and its processor time into CPU.
+double lf_floor(const Subject& SUBJECT, const fs::path& TARGET, ProcessorTime& CPU)
 {
     const unsigned threads = std::max(1u, g_maxBglTasks);
+    const ProcessorTime cpuStarted = ProcessorTime::now();
     const auto started = std::chrono::steady_clock::now();
     std::vector<fs::path> files;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(SUBJECT.input.community)) {
@@ -189,6 +215,7 @@ double lf_floor(const Subject& SUBJECT, const fs::path& TARGET)
         zip.addDeflated(out[i].name, deflated[i]);
     }
     zip.close();
+    CPU = ProcessorTime::now() - cpuStarted;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
@@ -198,6 +225,8 @@ void lf_againstFloor(benchmark::State& STATE, Subject& SUBJECT)
 {
     double job = 0;
     double floor = 0;
+    ProcessorTime jobCpu;
+    ProcessorTime floorCpu;
     for (auto _ : STATE) {
         const fs::path work = lf_roundFolder("work");
         bench::gf_setUpScanState(work);
@@ -205,10 +234,12 @@ void lf_againstFloor(benchmark::State& STATE, Subject& SUBJECT)
         lf_writeFolder(g_myThirdpartyPath, SUBJECT.thirdparty);
         lf_writeFolder(g_tbloPath, SUBJECT.tblo);
         const fs::path target = g_airportsPath / "floor";
-        floor = lf_floor(SUBJECT, target);
+        floor = lf_floor(SUBJECT, target, floorCpu);
+        const ProcessorTime cpuStarted = ProcessorTime::now();
         const auto started = std::chrono::steady_clock::now();
         gf_scanAirports();
         job = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        jobCpu = ProcessorTime::now() - cpuStarted;
         STATE.SetIterationTime(job);
         gf_resetAirportScanForTests();
         gf_resetCoreForTests();
@@ -216,6 +247,11 @@ void lf_againstFloor(benchmark::State& STATE, Subject& SUBJECT)
     STATE.counters["job_ms"] = job * 1000.0;
     STATE.counters["floor_ms"] = floor * 1000.0;
     STATE.counters["job_per_floor"] = job / floor;
+    STATE.counters["job_user_ms"] = jobCpu.user * 1000.0;
+    STATE.counters["job_sys_ms"] = jobCpu.system * 1000.0;
+    STATE.counters["floor_user_ms"] = floorCpu.user * 1000.0;
+    STATE.counters["floor_sys_ms"] = floorCpu.system * 1000.0;
+    STATE.counters["user_per_floor"] = jobCpu.user / floorCpu.user;
     STATE.counters["files_out"] = static_cast<double>(SUBJECT.generated.size());
     STATE.counters["tasks"] = static_cast<double>(g_maxBglTasks);
 }

@@ -286,7 +286,7 @@ void BM_ScanListing(benchmark::State& STATE)
 {
     Tree& t = tree();
     LiveryWalkSeams listingOnly;
-    listingOnly.ordinaryReader = [](int32_t, const std::filesystem::path&, const LiveryScanSnapshot&) {
+    listingOnly.ordinaryReader = [](int32_t, const std::filesystem::path&, const LiveryScanSnapshot&, std::string*) {
         return LiveryList{};
     };
     timeScanParts(STATE, [&](LiveryScanRun& RUN) { lf_searchLiveriesInFolder(1, t.package, RUN, listingOnly); });

@@ -41,14 +41,18 @@ bool lf_isUtf8(std::string_view TEXT)
     return true;
 }
 
+#if !defined(_WIN32)
+TextReadStatus lf_readAllFrom(int fd, std::uintmax_t MAX_BYTES, std::string& data, std::string& error);
+#endif
+
 // Reads the whole file into DATA, at most MAX_BYTES of it.
 TextReadStatus lf_readAll(const std::filesystem::path& path, std::uintmax_t MAX_BYTES, std::string& data, std::string& error)
 {
+#if defined(_WIN32)
     // One buffer per thread: a scan reads thousands of small files, and a fresh buffer for each
     // would be cleared and freed as often.
     thread_local std::vector<char> chunk(std::size_t{1} << 16);
     TextReadStatus status = TextReadStatus::ok;
-#if defined(_WIN32)
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         error = std::error_code(errno, std::generic_category()).message();
@@ -71,10 +75,21 @@ TextReadStatus lf_readAll(const std::filesystem::path& path, std::uintmax_t MAX_
         }
     }
     std::fclose(file);
+    return status;
 #else
+    return lf_readAllFrom(::open(path.c_str(), O_RDONLY | O_CLOEXEC), MAX_BYTES, data, error);
+#endif
+}
+
+#if !defined(_WIN32)
+// Reads the whole of the file open as FD (closed here; -1 when it could not be opened, errno
+// telling why) into DATA, at most MAX_BYTES of it.
+TextReadStatus lf_readAllFrom(int fd, std::uintmax_t MAX_BYTES, std::string& data, std::string& error)
+{
     // Plain reads into the thread's buffer: a stream would ask for the file's status and
     // allocate a buffer of its own for every file.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    thread_local std::vector<char> chunk(std::size_t{1} << 16);
+    TextReadStatus status = TextReadStatus::ok;
     if (fd < 0) {
         error = std::error_code(errno, std::generic_category()).message();
         return TextReadStatus::cannotOpen;
@@ -98,9 +113,9 @@ TextReadStatus lf_readAll(const std::filesystem::path& path, std::uintmax_t MAX_
         data.append(chunk.data(), static_cast<std::size_t>(got));
     }
     ::close(fd);
-#endif
     return status;
 }
+#endif
 
 std::string lf_utf16ToUtf8Lenient(std::string_view bytes, bool bigEndian)
 {
@@ -237,12 +252,10 @@ TextFile gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t 
     return file;
 }
 
-void gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes, TextFile& file)
+namespace {
+// Finds the encoding of the bytes read into FILE and makes them UTF-8.
+void lf_decodeText(TextFile& file)
 {
-    file.encoding = FileEncoding::none_found;
-    file.error.clear();
-    file.text.clear();
-    file.status = lf_readAll(path, maxBytes, file.text, file.error);
     if (file.status != TextReadStatus::ok) {
         file.text.clear();
         return;
@@ -255,6 +268,27 @@ void gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxB
     }
     lf_toUtf8InPlace(file.encoding, file.text, true);
 }
+} // namespace
+
+void gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes, TextFile& file)
+{
+    file.encoding = FileEncoding::none_found;
+    file.error.clear();
+    file.text.clear();
+    file.status = lf_readAll(path, maxBytes, file.text, file.error);
+    lf_decodeText(file);
+}
+
+#if !defined(_WIN32)
+void gf_readWholeTextFileAt(int folderFd, const char* name, std::uintmax_t maxBytes, TextFile& file)
+{
+    file.encoding = FileEncoding::none_found;
+    file.error.clear();
+    file.text.clear();
+    file.status = lf_readAllFrom(::openat(folderFd, name, O_RDONLY | O_CLOEXEC), maxBytes, file.text, file.error);
+    lf_decodeText(file);
+}
+#endif
 
 void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lines)
 {

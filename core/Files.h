@@ -39,6 +39,11 @@ TextFile gf_readWholeTextFile(const std::filesystem::path& path,
 // The same into FILE, whose text's memory is used again (a reader of thousands of small files
 // would otherwise make and free a buffer for each).
 void gf_readWholeTextFile(const std::filesystem::path& path, std::uintmax_t maxBytes, TextFile& file);
+#if !defined(_WIN32)
+// The same for the file NAME of the folder open as folderFd: the folder's path is not looked up
+// again for each of its files.
+void gf_readWholeTextFileAt(int folderFd, const char* name, std::uintmax_t maxBytes, TextFile& file);
+#endif
 // Appends the lines of the text without their ends; CR, LF and CRLF each end a line, and a
 // line end at the end of the text opens no further line.
 void gf_splitTextLines(std::string_view text, std::vector<std::string_view>& lines);

@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/FolderHandle.h"
+
 namespace qmt {
 
 // Largest number of scan tasks running at once: the hardware threads this process may use, 2
@@ -337,12 +339,18 @@ struct WalkEntry {
     std::string note;           // a note: the text to log at this place of the walk
     bool endsWalk = false;      // a note after which the walk goes no further
     bool timedOut = false;      // a note on a folder left unlisted for want of time
+    // A file read whole, as UTF-8 text, while its folder was open for the listing (textRead):
+    // its reader need not open it again.
+    std::string text{};
+    bool textRead = false;
 };
 
 struct FolderWalkRules {
     // Lists one folder (on a scan worker, so it must touch nothing shared): the entries to keep,
     // in listing order. ROOT: FOLDER is the folder the walk started from.
-    std::function<void(const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT)> list;
+    // OPENER: the task's opener of folders, for a listing that opens FOLDER through it.
+    std::function<void(const std::filesystem::path& FOLDER, bool ROOT, FolderOpener& OPENER, std::vector<WalkEntry>& OUT)>
+        list;
     // The note for a folder whose listing was lost (its worker timed out or failed), from the
     // folder and the cause.
     std::function<std::string(const std::filesystem::path& FOLDER, const std::string& CAUSE)> lostNote;

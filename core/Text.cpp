@@ -1,6 +1,7 @@
 #include "core/Text.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <stdexcept>
 
@@ -134,6 +135,48 @@ void gf_normaliseList(std::string& text)
 
 std::string_view gf_plural(long long count) { return count == 1 || count < 0 ? "" : "s"; }
 std::string_view gf_plural(unsigned long long count) { return count == 1 ? "" : "s"; }
+
+void gf_appendFixed(std::string& out, double value, int precision)
+{
+    static constexpr std::uint64_t kPowers[] = {1,      10,      100,      1000,      10000,
+                                                100000, 1000000, 10000000, 100000000, 1000000000};
+    // The value is exactly mantissa x 2^exponent; with a negative exponent (magnitudes below 2^52)
+    // it is scaled by 10^precision in 128-bit integers and rounded once, as the exact value is.
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) | (biased != 0 ? std::uint64_t{1} << 52 : 0);
+    const int shift = 1075 - (biased == 0 ? 1 : biased);
+    if (precision >= 0 && precision <= 9 && biased != 0x7ff && shift > 0) {
+        using Wide = unsigned __int128;
+        const Wide scaled = static_cast<Wide>(mantissa) * kPowers[precision];  // below 2^83
+        Wide units = 0;  // a shift of 128 or more leaves less than half a unit
+        if (shift < 128) {
+            units = scaled >> shift;
+            const Wide rest = scaled - (units << shift);
+            const Wide half = static_cast<Wide>(1) << (shift - 1);
+            if (rest > half || (rest == half && (units & 1) != 0)) {
+                ++units;
+            }
+        }
+        if ((units >> 64) == 0) {
+            const auto whole = static_cast<std::uint64_t>(units);
+            if ((bits >> 63) != 0) {
+                out += '-';
+            }
+            char digits[24];
+            out.append(digits, std::to_chars(digits, digits + sizeof digits, whole / kPowers[precision]).ptr);
+            if (precision > 0) {
+                const char* end = std::to_chars(digits, digits + sizeof digits, whole % kPowers[precision]).ptr;
+                out += '.';
+                out.append(static_cast<std::size_t>(precision - (end - digits)), '0');
+                out.append(static_cast<const char*>(digits), end);
+            }
+            return;
+        }
+    }
+    char digits[400];  // the largest double has 309 digits before the point
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, precision).ptr);
+}
 
 std::string gf_hexText(std::uint64_t number) { return fmt::format("{:x}", number); }
 

@@ -84,20 +84,22 @@ VersionData gf_programVersion() { return VersionData{QUILLON_VERSION_MAJOR, QUIL
 
 std::string gf_programVersionText() { return gf_programVersion().text(); }
 
+XmlMetaEntries gf_xmlMetaEntries(std::string_view versionText, std::optional<int> sim)
+{
+    return {{{"author", std::string(PROGRAM_AUTHOR)},
+             {"version", std::string(versionText)},
+             {"date", gf_timeText(gf_nowSeconds())},
+             {"sim", sim ? fmt::format("{}", *sim) : std::string()},
+             {"copyright", std::string(PROGRAM_COPYRIGHT)}}};
+}
+
 bool gf_writeXmlMeta(pugi::xml_document& doc, std::string_view versionText, std::optional<int> sim)
 {
     if (doc.child("root")) return false;
     auto root = doc.append_child("root");
     auto meta = root.append_child("meta");
     if (!meta) return false;
-    const std::string simText = sim ? fmt::format("{}", *sim) : std::string();
-    const std::string date = gf_timeText(gf_nowSeconds());
-    const std::pair<std::string_view, std::string> entries[] = {{"author", std::string(PROGRAM_AUTHOR)},
-                                                                {"version", std::string(versionText)},
-                                                                {"date", date},
-                                                                {"sim", simText},
-                                                                {"copyright", std::string(PROGRAM_COPYRIGHT)}};
-    for (const auto& [name, value] : entries) {
+    for (const auto& [name, value] : gf_xmlMetaEntries(versionText, sim)) {
         auto info = meta.append_child("info");
         if (!info) return false;
         info.append_attribute("name") = std::string(name).c_str();

@@ -3,6 +3,7 @@
 // author, version, date, sim, copyright), the program version and the parameter readers of
 // XML files with a root/parameters block.
 
+#include <array>
 #include <compare>
 #include <cstdint>
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <nlohmann/json_fwd.hpp>
 #include <pugixml.hpp>
@@ -40,6 +42,11 @@ struct VersionData {
 // The program's own version (from the build's project version).
 VersionData gf_programVersion();
 std::string gf_programVersionText();
+
+// The info entries of the meta block, (name, value) in the order they are written: author,
+// version, date, sim (the simulator number, or empty) and copyright.
+using XmlMetaEntries = std::array<std::pair<std::string_view, std::string>, 5>;
+XmlMetaEntries gf_xmlMetaEntries(std::string_view versionText, std::optional<int> sim = std::nullopt);
 
 // Appends to an empty document the element "root" with root/meta and its info entries author,
 // version, date, sim (the simulator number, or empty) and copyright. False when the document

@@ -471,12 +471,17 @@ void lf_forEachFltsimSection(std::span<const std::string_view> LINES, const Brac
     flush();
 }
 
-bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING)
+bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING,
+                     std::string* READ)
 {
     LINES.clear();
     TextFile file;
-    file.text.swap(TEXT);
-    gf_readWholeTextFile(PATH, MAX_LIVERY_TEXT_BYTES, file);
+    if (READ != nullptr) {
+        file.text.swap(*READ);
+    } else {
+        file.text.swap(TEXT);
+        gf_readWholeTextFile(PATH, MAX_LIVERY_TEXT_BYTES, file);
+    }
     TEXT.swap(file.text);
     switch (file.status) {
     case TextReadStatus::ok:
@@ -583,13 +588,13 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::st
 }
 
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
-                                   const LiveryScanSnapshot& SCAN)
+                                   const LiveryScanSnapshot& SCAN, std::string* READ)
 {
     try {
         CfgFileBuffers buffers;
         const std::string& text = buffers.text;
         const CfgLines& lines = buffers.lines;
-        if (!lf_readCfgLines(PATH, buffers.text, buffers.lines, false))
+        if (!lf_readCfgLines(PATH, buffers.text, buffers.lines, false, READ))
             return {};
         const BracketLines brackets = lf_bracketLines(text, lines);
         if (!lf_fltsimNumbers(lines, brackets, PATH))

@@ -1,10 +1,9 @@
 // The walk of one scan folder: its folders are listed and every aircraft.cfg below it is read
 // by the scan workers, one task per file.
 #include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <deque>
 #include <memory>
@@ -15,12 +14,14 @@
 
 #include <fmt/format.h>
 
+#include "core/FolderHandle.h"
 #include "core/Log.h"
 #include "core/ScanFolder.h"
 #include "core/ScanTasks.h"
 #include "core/StopFlags.h"
 #include "core/Text.h"
 #include "liveries/LiveryScan.h"
+#include "liveries/Regcodes.h"
 
 namespace qmt {
 namespace {
@@ -61,9 +62,16 @@ bool lf_isTextureOrModelFolder(std::string_view NAME)
     return false;
 }
 
+// Text read by the listing and not yet handed to a reader is held at most this much: the
+// listing may run thousands of folders ahead of the walk, and past it the readers read the
+// files themselves.
+constexpr std::size_t MAX_READ_AHEAD_BYTES = std::size_t{32} << 20;
+
 struct WalkContext {
     std::filesystem::path folder;
     std::string folderText;
+    // Bytes read by the listing and not yet handed to a reader (of the files the walk meets).
+    mutable std::atomic<std::size_t> readAhead{0};
 };
 
 // Whether the walk may enter the directory: no skip word below the scan folder (the scan
@@ -135,11 +143,27 @@ void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entr
     }
 }
 
+// Reads the aircraft.cfg NAME while its folder is open, so that its reader neither opens it
+// by its whole path nor waits for it. A file that cannot be read so is left to its reader, which
+// reads it again and names what went wrong.
+void lf_readWhileListing(const WalkContext& WALK, const FolderHandle& DIR, const char* NAME, WalkEntry& FILE)
+{
+    if (WALK.readAhead.load(std::memory_order_relaxed) >= MAX_READ_AHEAD_BYTES)
+        return;
+    TextFile read;
+    DIR.readTextFile(NAME, MAX_LIVERY_TEXT_BYTES, read);
+    if (read.status != TextReadStatus::ok)
+        return;
+    FILE.text = std::move(read.text);
+    FILE.textRead = true;
+    WALK.readAhead.fetch_add(FILE.text.size(), std::memory_order_relaxed);
+}
+
 // Keeps one listed entry: plain folders and files are decided by the type the listing gave,
 // without a query of their own (the folders' skip rules are applied once the listing is
 // complete); other entries are asked about.
-void lf_keepListed(const WalkContext& WALK, const std::string& FOLDER, const dirent& ENTRY, WalkLinks& LINKS,
-                   std::vector<WalkEntry>& OUT)
+void lf_keepListed(const WalkContext& WALK, const std::string& FOLDER, const FolderHandle& DIR, const dirent& ENTRY,
+                   WalkLinks& LINKS, std::vector<WalkEntry>& OUT)
 {
     const std::string_view name(ENTRY.d_name);
     std::string path;
@@ -151,8 +175,10 @@ void lf_keepListed(const WalkContext& WALK, const std::string& FOLDER, const dir
     if (ENTRY.d_type == DT_DIR) {
         OUT.push_back(WalkEntry{WalkEntry::Kind::folder, std::move(path), 0, {}, false});
     } else if (ENTRY.d_type == DT_REG) {
-        if (lf_isAircraftCfg(name))
+        if (lf_isAircraftCfg(name)) {
             OUT.push_back(WalkEntry{WalkEntry::Kind::file, std::move(path), 0, {}, false});
+            lf_readWhileListing(WALK, DIR, ENTRY.d_name, OUT.back());
+        }
     } else {
         lf_keepEntry(WALK, std::filesystem::directory_entry(std::move(path)), LINKS, OUT);
     }
@@ -199,67 +225,15 @@ std::string lf_openErrorText(const WalkContext& WALK, const std::filesystem::pat
     return lf_abortedText(WALK, std::filesystem::filesystem_error("directory_iterator", FOLDER, ERROR).what());
 }
 
-// The entries of one folder, read one after the other; errno tells why it could not be opened.
-class FolderEntries {
-public:
-#if defined(__linux__)
-    // The entries are read into the thread's buffer: opendir would ask for the folder's status
-    // and allocate a buffer of its own for every folder, and a package has thousands.
-    explicit FolderEntries(const char* PATH) : m_fd(::open(PATH, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-    ~FolderEntries()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool opened() const { return m_fd >= 0; }
-    // The next entry; nullptr at the end (errno 0) or when the listing fails (errno set).
-    const dirent* next()
-    {
-        thread_local std::vector<char> buffer(std::size_t{32} << 10);
-        if (m_pos >= m_size) {
-            const ssize_t got = ::getdents64(m_fd, buffer.data(), buffer.size());
-            if (got <= 0) {
-                if (got == 0)
-                    errno = 0;
-                return nullptr;
-            }
-            m_size = static_cast<std::size_t>(got);
-            m_pos = 0;
-        }
-        // The kernel's records are laid out as dirent is here.
-        const auto* entry = reinterpret_cast<const dirent*>(buffer.data() + m_pos);
-        m_pos += entry->d_reclen;
-        return entry;
-    }
-
-private:
-    int m_fd;
-    std::size_t m_pos = 0;
-    std::size_t m_size = 0;
-#else
-    explicit FolderEntries(const char* PATH) : m_dir(::opendir(PATH), &::closedir) {}
-    bool opened() const { return m_dir != nullptr; }
-    const dirent* next()
-    {
-        errno = 0;
-        return ::readdir(m_dir.get());
-    }
-
-private:
-    std::unique_ptr<DIR, int (*)(DIR*)> m_dir;
-#endif
-    FolderEntries(const FolderEntries&) = delete;
-    FolderEntries& operator=(const FolderEntries&) = delete;
-};
-
 // Lists one folder for the walk (on a scan worker): the folders it may enter and its
 // aircraft.cfg files, in listing order, and what went wrong as notes. The listing's own entry
 // types spare a status query per entry and a path object per entry: a large package holds
 // tens of thousands of them.
-void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, WalkLinks& LINKS,
-                   std::vector<WalkEntry>& OUT)
+void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER, bool ROOT, FolderOpener& OPENER,
+                   WalkLinks& LINKS, std::vector<WalkEntry>& OUT)
 {
-    FolderEntries dir(FOLDER.c_str());
+    const std::unique_ptr<FolderHandle> opened = OPENER.open(FOLDER.native());
+    FolderHandle& dir = *opened;
     if (!dir.opened()) {
         lf_note(OUT, lf_openErrorText(WALK, FOLDER, ROOT, std::error_code(errno, std::generic_category())));
         return;
@@ -289,7 +263,7 @@ void lf_listFolder(const WalkContext& WALK, const std::filesystem::path& FOLDER,
         first = false;
         kept = OUT.size();
         try {
-            lf_keepListed(WALK, FOLDER.native(), *entry, LINKS, OUT);
+            lf_keepListed(WALK, FOLDER.native(), dir, *entry, LINKS, OUT);
         } catch (const std::exception& e) {
             lf_note(OUT, lf_abortedText(WALK, e.what()));
         }
@@ -335,7 +309,7 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     ScanFileTasks<LiveryList> reads(RUN.pool, SEAMS.waitLimit, gf_stopRequested);
     const auto ordinaryReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ordinaryReader);
     const auto ivaoReader = std::make_shared<const LiveryWalkSeams::Reader>(SEAMS.ivaoReader);
-    const auto walk = std::make_shared<const WalkContext>(WalkContext{FOLDER, gf_utf16ToUtf8(FOLDER)});
+    const auto walk = std::make_shared<const WalkContext>(FOLDER, gf_utf16ToUtf8(FOLDER));
     // Held by the listing tasks too: one given up may outlive the walk.
     const auto links = std::make_shared<WalkLinks>(FOLDER);
     bool stopped = false;
@@ -344,8 +318,9 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     rules.waitLimit = SEAMS.waitLimit;
     rules.stop = gf_stopRequested;
     rules.pool = &RUN.pool;
-    rules.list = [walk, links](const std::filesystem::path& DIR, bool ROOT, std::vector<WalkEntry>& OUT) {
-        lf_listFolder(*walk, DIR, ROOT, *links, OUT);
+    rules.list = [walk, links](const std::filesystem::path& DIR, bool ROOT, FolderOpener& OPENER,
+                               std::vector<WalkEntry>& OUT) {
+        lf_listFolder(*walk, DIR, ROOT, OPENER, *links, OUT);
     };
     rules.lostNote = [walk](const std::filesystem::path& DIR, const std::string& CAUSE) {
         return lf_abortedText(*walk, fmt::format("folder {} was not read: {}", gf_utf16ToUtf8(DIR), CAUSE));
@@ -362,10 +337,12 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
         const std::filesystem::path::string_type file = ENTRY.path;
         try {
             const auto& reader = lf_containsAny(ENTRY.path, IVAO_MARKERS) ? ivaoReader : ordinaryReader;
+            walk->readAhead.fetch_sub(ENTRY.text.size(), std::memory_order_relaxed);
             // Each task holds its scan's lists and its reader: a task given up may outlive the
             // scan and the walk.
-            auto task = [reader, lists = RUN.lists, path = ENTRY.path, FOLDER_RANK] {
-                return (*reader)(FOLDER_RANK, std::filesystem::path(path), *lists);
+            auto task = [reader, lists = RUN.lists, path = ENTRY.path, FOLDER_RANK, read = ENTRY.textRead,
+                         text = std::move(ENTRY.text)]() mutable {
+                return (*reader)(FOLDER_RANK, std::filesystem::path(path), *lists, read ? &text : nullptr);
             };
             if (!reads.start(std::move(ENTRY.path), std::move(task))) {
                 stopped = true; // the scan is given up

@@ -176,7 +176,7 @@ LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, std::span<const std
 }
 
 LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
-                                       const LiveryScanSnapshot& SCAN)
+                                       const LiveryScanSnapshot& SCAN, std::string* READ)
 {
     const std::string logPath = gf_utf16ToUtf8(PATH);
     try {
@@ -185,7 +185,7 @@ LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesyste
             return {};
         CfgFileBuffers buffers;
         const CfgLines& lines = buffers.lines;
-        if (!lf_readCfgLines(PATH, buffers.text, buffers.lines, true))
+        if (!lf_readCfgLines(PATH, buffers.text, buffers.lines, true, READ))
             return {};
         if (!lf_fltsimNumbers(lines, lf_bracketLines(buffers.text, lines), PATH))
             return {};

@@ -121,8 +121,10 @@ using LiveryList = std::list<ScannedLivery>;
 
 // Reads the lines of an aircraft.cfg in any encoding into LINES (TEXT keeps them; the memory of
 // both is used again); false, logged and listed with the reason, when it cannot.
-// WARN_NO_ENCODING: a file of unknown encoding is logged as a warning.
-bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING);
+// WARN_NO_ENCODING: a file of unknown encoding is logged as a warning. READ (when given): the
+// file's text, read already while its folder was listed; it is taken instead of reading again.
+bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLines& LINES, bool WARN_NO_ENCODING,
+                     std::string* READ = nullptr);
 // The text and the lines of the aircraft.cfg a reader reads, in memory that each thread keeps
 // for its next file: buffers of some kilobytes made and freed for every file cost the readers
 // more than the text's own reading. A large file's buffers are let go when it is done.
@@ -159,9 +161,9 @@ void lf_trimTrailingLines(CfgLines& SECTION);
 bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE);
 // Whether the title is too long to keep (more than MAX_TITLE_CHARACTERS characters).
 bool lf_titleTooLong(std::string_view TITLE);
-// The liveries of an ordinary aircraft.cfg, in section order.
+// The liveries of an ordinary aircraft.cfg, in section order; READ as for lf_readCfgLines.
 LiveryList lf_searchLiveriesinFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
-                                   const LiveryScanSnapshot& SCAN);
+                                   const LiveryScanSnapshot& SCAN, std::string* READ = nullptr);
 // Whether the section numbers of the file are acceptable; a file without any section is
 // accepted (and listed) but gives no livery.
 bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const std::filesystem::path& PATH);
@@ -171,9 +173,10 @@ LiveryList lf_processFltSimSections(int32_t FOLDER_RANK, std::span<const std::st
                                     const std::string& MODEL, const std::filesystem::path& PATH,
                                     const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN);
 
-// The liveries of an IVAO aircraft.cfg (model from the folder, airline from the title).
+// The liveries of an IVAO aircraft.cfg (model from the folder, airline from the title); READ as
+// for lf_readCfgLines.
 LiveryList lf_searchLiveriesinIVAOFile(int32_t FOLDER_RANK, const std::filesystem::path& PATH,
-                                       const LiveryScanSnapshot& SCAN);
+                                       const LiveryScanSnapshot& SCAN, std::string* READ = nullptr);
 LiveryList lf_processIvaoFltSimSections(int32_t FOLDER_RANK, std::span<const std::string_view> LINES,
                                         const std::string& MODEL, const std::filesystem::path& PATH,
                                         const std::filesystem::path& FOLDER, const LiveryScanSnapshot& SCAN);
@@ -192,9 +195,11 @@ bool lf_ivaoTitleAirline(std::string_view TITLE, std::string_view MODEL, bool SP
 // ---------------------------------------------------------------------------------------------
 // Folder walk
 
-// The readers and the wait limit of a walk; tests replace them.
+// The readers and the wait limit of a walk; tests replace them. A reader is given the file's
+// text when the listing of its folder read it already (else nullptr: it reads the file itself).
 struct LiveryWalkSeams {
-    using Reader = std::function<LiveryList(int32_t, const std::filesystem::path&, const LiveryScanSnapshot&)>;
+    using Reader =
+        std::function<LiveryList(int32_t, const std::filesystem::path&, const LiveryScanSnapshot&, std::string*)>;
     Reader ordinaryReader = lf_searchLiveriesinFile;
     Reader ivaoReader = lf_searchLiveriesinIVAOFile;
     std::chrono::milliseconds waitLimit{10000};

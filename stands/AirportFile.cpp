@@ -380,10 +380,174 @@ bool gf_writeApf(const AirportFile& FILE, const fs::path& PATH, ApfWriteMode MOD
     return text && gf_commitApfText(*text, PATH, MODE);
 }
 
+namespace {
+
+// A generated airport file is written straight as text, the bytes the XML library would save for
+// its document: the scan makes hundreds of them at once, and a document tree for each was a large
+// share of its processor time. The learned file, with its options and kept records, goes through
+// the document.
+class ApfTextWriter {
+public:
+    // The document starts with the declaration that the library writes in front of a document
+    // without one.
+    explicit ApfTextWriter(std::size_t STANDS)
+    {
+        m_out.reserve(1024 + STANDS * 128);
+        m_out += "<?xml version=\"1.0\"?>\n";
+    }
+
+    void open(int DEPTH, std::string_view NAME)
+    {
+        indent(DEPTH);
+        m_out += '<';
+        m_out += NAME;
+        m_out += ">\n";
+    }
+    void close(int DEPTH, std::string_view NAME)
+    {
+        indent(DEPTH);
+        m_out += "</";
+        m_out += NAME;
+        m_out += ">\n";
+    }
+    // An element without children: "<NAME", its attributes, " />".
+    void start(int DEPTH, std::string_view NAME)
+    {
+        indent(DEPTH);
+        m_out += '<';
+        m_out += NAME;
+    }
+    void end() { m_out += " />\n"; }
+    void attribute(std::string_view NAME, std::string_view VALUE)
+    {
+        attributeStart(NAME);
+        escaped(VALUE);
+        m_out += '"';
+    }
+    // A number with PRECISION digits after the point, as "{:.6f}" writes it.
+    void fixed(std::string_view NAME, double VALUE, int PRECISION)
+    {
+        attributeStart(NAME);
+        gf_appendFixed(m_out, VALUE, PRECISION);
+        m_out += '"';
+    }
+    void integer(std::string_view NAME, long long VALUE)
+    {
+        attributeStart(NAME);
+        char digits[24];
+        m_out.append(digits, std::to_chars(digits, digits + sizeof digits, VALUE).ptr);
+        m_out += '"';
+    }
+    std::string take() { return std::move(m_out); }
+
+private:
+    void indent(int DEPTH) { m_out.append(static_cast<std::size_t>(DEPTH) * 2, ' '); }
+    void attributeStart(std::string_view NAME)
+    {
+        m_out += ' ';
+        m_out += NAME;
+        m_out += "=\"";
+    }
+    // An attribute value as the XML library writes it: '&', '<', '"' and control characters
+    // escaped, everything else as it is; the value ends at a NUL, as the C string it is set from.
+    void escaped(std::string_view TEXT)
+    {
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < TEXT.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(TEXT[i]);
+            if (c >= 32 && c != '&' && c != '<' && c != '"') {
+                continue;
+            }
+            m_out.append(TEXT, from, i - from);
+            from = i + 1;
+            if (c == 0) {
+                return;
+            }
+            if (c == '&') {
+                m_out += "&amp;";
+            } else if (c == '<') {
+                m_out += "&lt;";
+            } else if (c == '"') {
+                m_out += "&quot;";
+            } else {
+                const char ref[] = {'&', '#', static_cast<char>('0' + c / 10), static_cast<char>('0' + c % 10), ';'};
+                m_out.append(ref, sizeof ref);
+            }
+        }
+        m_out.append(TEXT, from, TEXT.size() - from);
+    }
+
+    std::string m_out;
+};
+
+std::string lf_generatedApfText(const AirportFile& FILE, int32_t SIM)
+{
+    ApfTextWriter out(FILE.stands.size());
+    const auto parameter = [&out](std::string_view NAME, std::string_view VALUE) {
+        out.start(2, "parameter");
+        out.attribute("name", NAME);
+        out.attribute("value", VALUE);
+        out.end();
+    };
+    out.open(0, "root");
+    out.open(1, "meta");
+    const std::string version =
+        fmt::format("{}.{}.{}", QUILLON_VERSION_MAJOR, QUILLON_VERSION_MINOR, QUILLON_VERSION_PATCH);
+    for (const auto& [name, value] : gf_xmlMetaEntries(version, SIM)) {
+        out.start(2, "info");
+        out.attribute("name", name);
+        out.attribute("value", value);
+        out.end();
+    }
+    out.close(1, "meta");
+    out.open(1, "parameters");
+    parameter("airport_name", FILE.airportName);
+    parameter("publisher", FILE.publisher);
+    parameter("altitude", fmt::format("{}", FILE.altitudeFt));
+    parameter("num_parkpos", fmt::format("{}", FILE.stands.size()));
+    if (FILE.publisher.empty()) {
+        parameter("BGLpath", FILE.bglPath);
+        parameter("manufacturer", FILE.manufacturer);
+        parameter("creator", FILE.creator);
+    }
+    out.close(1, "parameters");
+    if (FILE.stands.empty()) {
+        out.start(1, "parkpositions");
+        out.end();
+    } else {
+        out.open(1, "parkpositions");
+        for (const Stand& stand : FILE.stands) {
+            out.start(2, "parkpos");
+            out.attribute("id", stand.name);
+            out.fixed("latitude", stand.latitude, 6);
+            out.fixed("longitude", stand.longitude, 6);
+            out.fixed("heading", stand.heading * RAD_TO_DEG, 1);
+            out.fixed("radius", stand.radius * METRES_PER_NM, 1);
+            if (stand.heli) {
+                out.attribute("heli", "true");
+            } else {
+                out.integer("type", stand.type);
+            }
+            if (stand.manual) {
+                out.attribute("manual", "true");
+            }
+            out.end();
+        }
+        out.close(1, "parkpositions");
+    }
+    out.close(0, "root");
+    return out.take();
+}
+
+} // namespace
+
 std::optional<std::string> gf_apfText(const AirportFile& FILE, ApfWriteMode MODE, int32_t SIM, bool HANDMADE,
                                       pugi::xml_node KEPT)
 {
     try {
+        if (MODE == ApfWriteMode::generated) {
+            return lf_generatedApfText(FILE, SIM);
+        }
         pugi::xml_document doc;
         if (!lf_fillDocument(doc, FILE, MODE, SIM, HANDMADE, KEPT)) {
             return std::nullopt;

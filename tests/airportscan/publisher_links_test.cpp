@@ -208,6 +208,56 @@ TEST_F(LinksTest, GeneratedFilesAndTheirAnnouncements)
     EXPECT_FALSE(fs::exists(g_myThirdpartyPath / "EDDL.xml"));
 }
 
+// The tblo step tells a generated file's origin from what the scan handed along instead of reading
+// the file again: what is handed along must be what the file says, and nothing once a package
+// loaded later replaced the file.
+TEST_F(LinksTest, GeneratedFileHandsAlongTheOriginItNames)
+{
+    const auto said = [](const fs::path& FILE) {
+        pugi::xml_document doc;
+        EXPECT_TRUE(doc.load_file(FILE.c_str())) << FILE;
+        return std::tuple{gf_stringParameterByName(doc, "publisher").value_or(""),
+                          gf_stringParameterByName(doc, "manufacturer").value_or(""),
+                          gf_stringParameterByName(doc, "creator").value_or("")};
+    };
+    const std::vector<std::tuple<const char*, std::string, std::string, std::string>> cases = {
+        {"EHLE", "Northwind Sceneries", "Acme", "Bob"},
+        {"EHHV", "", "Abc", ""},
+        {"EHEH", "", std::string("Ab\0cdef", 7), "Dave"},
+        {"EHGG", "", "<Acme & \"co\">\t\r\n", "\x01\x1f"},
+        {"EHTW", std::string("\0hidden", 7), "Acme", "Dave"},
+    };
+    for (const auto& [code, publisher, manufacturer, creator] : cases) {
+        AirportFile r = record(code, 2);
+        r.publisher = publisher;
+        r.manufacturer = manufacturer;
+        r.creator = creator;
+        lf_generateApf(r, 0);
+        const fs::path file = g_myThirdpartyPath / (std::string(code) + ".xml");
+        const std::optional<ApfOrigin> origin = lf_generatedOrigin(file);
+        ASSERT_TRUE(origin) << code;
+        EXPECT_EQ(std::tuple(origin->publisher, origin->manufacturer, origin->creator), said(file)) << code;
+        EXPECT_EQ(lf_isKnownOrigin(*origin), lf_hasKnownOrigin(file)) << code;
+    }
+
+    // A package loaded later links the airport to the archive: the generated file goes, and so
+    // does its origin.
+    const fs::path community = "/sim/Community";
+    AirportFile earlier = record("EHRD", 2);
+    earlier.publisher = "Polder Works";
+    lf_generateApf(earlier, 0, lf_packageOrder(community / "aaa-ehrd" / "ap.bgl", community));
+    ASSERT_TRUE(lf_generatedOrigin(g_myThirdpartyPath / "EHRD.xml"));
+    AirportFile later;
+    later.code = IcaoCode("EHRD");
+    std::int32_t archived = 0;
+    EXPECT_TRUE(lf_linkToArchive(later, std::nullopt, archived, community / "polderworks-ehrd" / "ap.bgl", community));
+    EXPECT_FALSE(fs::exists(g_myThirdpartyPath / "EHRD.xml"));
+    EXPECT_FALSE(lf_generatedOrigin(g_myThirdpartyPath / "EHRD.xml"));
+
+    lf_clearAirportOwners();
+    EXPECT_FALSE(lf_generatedOrigin(g_myThirdpartyPath / "EHLE.xml"));
+}
+
 TEST_F(LinksTest, SimaddonMissingFromTheListIsGenerated)
 {
     AirportFile r = record("RJAA", 3);

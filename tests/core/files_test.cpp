@@ -1,5 +1,6 @@
 #include "CoreTestSupport.h"
 #include "core/Files.h"
+#include "core/FolderHandle.h"
 #include "core/Log.h"
 
 namespace qmt::test {
@@ -184,6 +185,61 @@ TEST_F(FilesTest, FolderHelpers)
     writeFile(f / "x.txt", "x");
     EXPECT_TRUE(gf_removeFileWarn(f / "x.txt"));
     EXPECT_FALSE(std::filesystem::exists(f / "x.txt"));
+}
+
+// Folders opened side by side through one parent answer as folders opened by their paths: a
+// folder gone after the listing that named it, a link, a file in a folder's place; the files of
+// a folder read through it read as by their paths.
+TEST_F(FilesTest, FoldersOpenedBesideEachOtherAnswerAsOpenedByTheirPaths)
+{
+    namespace fs = std::filesystem;
+    const fs::path pkg = dir() / "pkg";
+    for (const char* name : {"a", "gone", "e", "elsewhere/inner"})
+        fs::create_directories((std::string(name).starts_with("elsewhere") ? dir() : pkg) / name);
+    fs::create_directory_symlink(dir() / "elsewhere", pkg / "link");
+    writeFile(pkg / "file", "x");
+    writeFile(pkg / "a" / "aircraft.cfg", utf16(u"[fltsim.0]\r\ntitle=Z\u00fcrich\r\n", false, true));
+    struct Case {
+        const char* name;
+        bool opened;
+        int error;
+    };
+    const std::vector<Case> cases = {{"a", true, 0}, {"gone", false, ENOENT}, {"link", true, 0},
+                                     {"file", false, ENOTDIR}, {"e", true, 0}, {"missing", false, ENOENT}};
+    FolderOpener opener;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        opener.setFollowing(i + 1 < cases.size() ? (pkg / cases[i + 1].name).string() : std::string());
+        if (std::string_view(c.name) == "gone")
+            fs::remove(pkg / "gone"); // listed, then gone before its turn
+        errno = 0;
+        const auto folder = opener.open((pkg / c.name).string());
+        const int error = errno;
+        EXPECT_EQ(folder->opened(), c.opened) << c.name;
+        if (!c.opened)
+            EXPECT_EQ(error, c.error) << c.name;
+        const FolderHandle byPath((pkg / c.name).c_str());
+        EXPECT_EQ(byPath.opened(), c.opened) << c.name;
+        if (!c.opened)
+            continue;
+        std::vector<std::string> names;
+        for (const dirent* entry = folder->next(); entry != nullptr; entry = folder->next())
+            if (std::string_view(entry->d_name) != "." && std::string_view(entry->d_name) != "..")
+                names.push_back(entry->d_name);
+        EXPECT_EQ(names, std::string_view(c.name) == "a"      ? std::vector<std::string>{"aircraft.cfg"}
+                         : std::string_view(c.name) == "link" ? std::vector<std::string>{"inner"}
+                                                              : std::vector<std::string>{})
+            << c.name;
+    }
+    const FolderHandle a(FolderHandle((pkg).c_str()), "a");
+    TextFile read;
+    a.readTextFile("aircraft.cfg", 1 << 20, read);
+    EXPECT_EQ(read.status, TextReadStatus::ok);
+    EXPECT_EQ(read.text, "[fltsim.0]\r\ntitle=Z\xC3\xBCrich\r\n");
+    EXPECT_EQ(read.text, gf_readWholeTextFile(pkg / "a" / "aircraft.cfg").text);
+    a.readTextFile("texture.cfg", 1 << 20, read);
+    EXPECT_EQ(read.status, TextReadStatus::cannotOpen);
+    EXPECT_EQ(read.error, gf_readWholeTextFile(pkg / "a" / "texture.cfg").error);
 }
 
 } // namespace

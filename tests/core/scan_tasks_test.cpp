@@ -478,7 +478,7 @@ TEST_F(TreeWalkTest, WorkersListAheadButTheWalkMeetsFilesInPlainDepthFirstOrder)
         std::vector<std::string> met;
         FolderWalkRules rules;
         rules.foldersPerTask = 4;
-        rules.list = [&](const std::filesystem::path& FOLDER, bool ROOT, std::vector<WalkEntry>& OUT) {
+        rules.list = [&](const std::filesystem::path& FOLDER, bool ROOT, FolderOpener&, std::vector<WalkEntry>& OUT) {
             const int now = ++inside;
             for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
             }
@@ -539,7 +539,7 @@ TEST_F(TreeWalkTest, NotesKeepTheirPlaceAndAStalledListingLosesOnlyItsOwnFolder)
         FolderWalkRules rules;
         rules.waitLimit = 10s;
         rules.foldersPerTask = perTask;
-        rules.list = [&](const std::filesystem::path& FOLDER, bool, std::vector<WalkEntry>& OUT) {
+        rules.list = [&](const std::filesystem::path& FOLDER, bool, FolderOpener&, std::vector<WalkEntry>& OUT) {
             if (FOLDER == slow)
                 reads.stall();
             if (FOLDER.filename() == "b2")

@@ -1,8 +1,11 @@
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <string>
 #include <string_view>
+
+#include <fmt/format.h>
 
 #include "CoreTestSupport.h"
 #include "core/Text.h"
@@ -59,6 +62,52 @@ TEST(TextTest, PluralHexCaseAndContains)
     EXPECT_EQ(gf_upper("eHam-1"), "EHAM-1");
     EXPECT_TRUE(gf_containsNoCase("Community/PolderWorks-EHAM", "polderworks"));
     EXPECT_FALSE(gf_containsNoCase("abc", "abd"));
+}
+
+// The fixed-point text is the formatter's for every double: ties, the edges of each precision,
+// values that round to zero, the largest and the smallest, and seeded draws of every kind.
+TEST(TextTest, FixedNumbersAreTheFormattersText)
+{
+    const auto expectFormatted = [](double VALUE, int PRECISION) {
+        std::string text = "x";
+        gf_appendFixed(text, VALUE, PRECISION);
+        ASSERT_EQ(text, "x" + fmt::format("{:.{}f}", VALUE, PRECISION)) << fmt::format("{:a} .{}f", VALUE, PRECISION);
+    };
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const double table[] = {0.0, -0.0, 0.25, 0.75, -0.25, 2.5, 0.125, 0.0078125, 1.0000005, 0.0000005, 0.05, -0.04,
+                            -1e-9, 52.310512, 4.762011, 359.96, 199.95, 9.9999995, 99999.95, 0.5, 1.5, -0.5,
+                            4503599627370495.5, 4503599627370496.0, 9.0e15, 1.8446744073709552e13, 1e22, 1e300,
+                            std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+                            std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
+                            inf, -inf, std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()};
+    for (const double value : table) {
+        for (int precision = 0; precision <= 9; ++precision) {
+            expectFormatted(value, precision);
+        }
+    }
+    std::mt19937_64 draw(20261208);
+    for (int i = 0; i < 100000; ++i) {
+        double value = 0;
+        switch (i % 4) {
+        case 0:  // any bits
+            value = std::bit_cast<double>(draw());
+            break;
+        case 1:  // exact binary fractions, many of them ties
+            value = std::ldexp(static_cast<double>(static_cast<std::int64_t>(draw() >> 24) - (std::int64_t{1} << 39)),
+                               -static_cast<int>(draw() % 48));
+            break;
+        case 2:  // positions and headings
+            value = static_cast<double>(static_cast<std::int64_t>(draw() % 720000001) - 360000000) / 1e6;
+            break;
+        default:  // near the largest whole units a precision takes
+            value = std::ldexp(1.0 + static_cast<double>(draw() % 1000) / 1000.0, static_cast<int>(draw() % 70));
+            break;
+        }
+        expectFormatted(value, static_cast<int>(draw() % 10));
+        if (::testing::Test::HasFatalFailure()) {
+            return;
+        }
+    }
 }
 
 TEST(TextTest, BannerLine)

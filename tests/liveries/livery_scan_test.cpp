@@ -3,6 +3,8 @@
 #include <atomic>
 #include <set>
 #include <future>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -262,10 +264,11 @@ TEST_F(LiveryScanFlowTest, ReaderGivenUpReadsItsOwnScansListsWhileTheNextScanReb
     std::promise<std::size_t> found;
     LiveryWalkSeams slow;
     slow.waitLimit = 50ms;
-    slow.ordinaryReader = [&go, &found](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
+    slow.ordinaryReader = [&go, &found](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN,
+                                        std::string* READ) {
         while (!go.load(std::memory_order_relaxed))
             std::this_thread::yield();
-        LiveryList liveries = lf_searchLiveriesinFile(RANK, PATH, SCAN);
+        LiveryList liveries = lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
         found.set_value(liveries.size());
         return liveries;
     };
@@ -321,10 +324,11 @@ TEST_F(LiveryScanFlowTest, ScanStoppedInTheSecondFolderAndRunAgainEqualsAFreshSc
 
     SCAN_LIVERIES.set(true);
     LiveryWalkSeams stopping;
-    stopping.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
+    stopping.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN,
+                                 std::string* READ) {
         if (RANK == 2)
             g_stopSession = true;
-        return lf_searchLiveriesinFile(RANK, PATH, SCAN);
+        return lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
     };
     std::vector<std::filesystem::path> folders;
     lf_autoDetectAIPackages(m_community, folders);
@@ -353,7 +357,8 @@ TEST_F(LiveryScanFlowTest, StalledReadsCostTheirTimeOutAndEveryOtherFileIsKept)
     StalledReads reads(10s);
     LiveryWalkSeams seams;
     seams.waitLimit = 10s;
-    seams.ordinaryReader = [&](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot&) {
+    seams.ordinaryReader = [&](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot&,
+                               std::string*) {
         if (stalled.count(PATH) != 0)
             reads.stall();
         return LiveryList{ScannedLivery{PATH.string(), "", {1, 0, 1, 0, 0}, static_cast<int16_t>(RANK)}};
@@ -399,10 +404,11 @@ TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCou
         writeCfg(m_work / "many" / std::to_string(i) / "aircraft.cfg", text);
     }
     LiveryWalkSeams seams;
-    seams.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN) {
+    seams.ordinaryReader = [](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN,
+                              std::string* READ) {
         if (PATH.parent_path().filename() == "7" || PATH.parent_path().filename() == "31")
             throw std::runtime_error("broken reader");
-        return lf_searchLiveriesinFile(RANK, PATH, SCAN);
+        return lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
     };
     LiveryScanRun run(lf_takeScanSnapshot());
     lf_searchLiveriesInFolder(1, m_work / "many", run, seams);
@@ -413,6 +419,51 @@ TEST_F(LiveryScanFlowTest, EightWorkersTakeEachTitleOnceAndThrowingReadersEndCou
     EXPECT_EQ(countLog("broken reader"), 2);
     EXPECT_TRUE(gf_waitForBglTasks(5s));
     EXPECT_EQ(g_runningBglTasks.load(), 0);
+}
+
+// The listing reads each aircraft.cfg it meets and hands the text to the file's reader; a file
+// it cannot take as text (no text, reached through a link) is read by its reader, which names
+// what went wrong as a reader of the path does.
+TEST_F(LiveryScanFlowTest, FilesReadWhileListedGiveWhatTheirReadersGiveAndTheOthersAreReadByPath)
+{
+    const auto root = m_work / "mixed";
+    const std::string general = "[General]\nicao_type_designator=A320\n";
+    writeCfg(root / "plain" / "aircraft.cfg", general + "[fltsim.0]\ntitle=PLAIN\nicao_airline=KLM\n");
+    writeCfg(root / "wide" / "AIRCRAFT.cfg", general + "[fltsim.0]\ntitle=WIDE \xC3\xA9\nicao_airline=KLM\n",
+             Encoding::utf16Crlf);
+    writeFile(root / "binary" / "aircraft.cfg", std::string("\0\1\2[fltsim.0]\ntitle=BIN\n", 24));
+    writeCfg(m_work / "target.cfg", general + "[fltsim.0]\ntitle=LINKED\nicao_airline=KLM\n");
+    std::filesystem::create_directories(root / "linked");
+    std::filesystem::create_symlink(m_work / "target.cfg", root / "linked" / "aircraft.cfg");
+    std::mutex mutex;
+    std::map<std::string, bool> handed; // folder -> whether the text came with the file
+    LiveryWalkSeams seams;
+    seams.ordinaryReader = [&](int32_t RANK, const std::filesystem::path& PATH, const LiveryScanSnapshot& SCAN,
+                               std::string* READ) {
+        {
+            std::lock_guard lock(mutex);
+            handed[PATH.parent_path().filename().string()] = READ != nullptr;
+        }
+        return lf_searchLiveriesinFile(RANK, PATH, SCAN, READ);
+    };
+    for (unsigned workers : {1u, 2u}) {
+        gf_resetLiveryScanForTests();
+        clearLog();
+        handed.clear();
+        g_maxBglTasks = workers;
+        LiveryScanRun run(lf_takeScanSnapshot());
+        lf_searchLiveriesInFolder(1, root, run, seams);
+        std::set<std::string> titles;
+        for (const ScannedLivery& L : g_scannedLiveries)
+            titles.insert(L.title);
+        EXPECT_EQ(titles, (std::set<std::string>{"LINKED", "PLAIN", "WIDE \xC3\xA9"})) << workers;
+        EXPECT_EQ(handed, (std::map<std::string, bool>{{"binary", false}, {"linked", false}, {"plain", true}, {"wide", true}}))
+            << workers;
+        EXPECT_EQ(g_invalidCfgFiles, std::list<std::string>{(root / "binary" / "aircraft.cfg").string() +
+                                                            " is no text file: no text encoding detected"})
+            << workers;
+        EXPECT_EQ(countLog("! No text encoding detected for " + (root / "binary" / "aircraft.cfg").string()), 1);
+    }
 }
 
 TEST_F(LiveryScanFlowTest, ReportsSummariseAndFailedWritesAreNotCalledDone)
