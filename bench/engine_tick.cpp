@@ -276,9 +276,9 @@ void BM_EngineTick(benchmark::State& STATE)
 enum class TickRun { warm, cold, paced };
 
 // The simulator link's thread as it runs beside the worker in the program: at every frame of the
-// simulator (30 a second) it takes the queue mutex without waiting, takes the handed-over
-// positions and events out, and sends each one under the mutex alone (kSendNs a position, about
-// what the simulator's call takes).
+// simulator (30 a second) it takes the queue mutex without waiting, swaps the queued events out
+// under the request mutex, and sends each handed-over position and event, holding the queue mutex
+// meanwhile (kSendNs a position, about what the simulator's call takes).
 class LinkThread {
 public:
     static constexpr auto kFrame = std::chrono::microseconds(33333);
@@ -294,30 +294,28 @@ public:
 private:
     void lf_run()
     {
-        std::vector<qmt::PositionUpdate> positions;
         std::vector<qmt::ClientEventCmd> events;
         auto next = std::chrono::steady_clock::now();
         while (!m_stop) {
             next += kFrame;
             std::this_thread::sleep_until(next);
+            std::unique_lock lock(qmt::g_simQueueMutex, std::try_to_lock);
+            if (!lock.owns_lock()) {
+                continue;
+            }
             {
-                std::unique_lock lock(qmt::g_simQueueMutex, std::try_to_lock);
-                if (!lock.owns_lock()) {
-                    continue;
-                }
-                positions.swap(qmt::g_positionReadBuffer);
+                std::lock_guard requests(qmt::g_simRequestMutex);
                 events.swap(qmt::g_clientEventQueue);
             }
             double sum = 0.0;
-            for (const qmt::PositionUpdate& p : positions) {
-                std::lock_guard lock(qmt::g_simQueueMutex);
+            for (const qmt::PositionUpdate& p : qmt::g_positionReadBuffer) {
                 const auto until = std::chrono::steady_clock::now() + kSendNs;
                 sum += p.latitude;
                 while (std::chrono::steady_clock::now() < until) {
                 }
             }
             benchmark::DoNotOptimize(sum);
-            positions.clear();
+            qmt::g_positionReadBuffer.clear();
             events.clear();
         }
     }

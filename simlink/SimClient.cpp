@@ -482,74 +482,64 @@ bool SimClient::perFrame()
     if (m_handle == nullptr) {
         return false;
     }
+    std::vector<SimNotification> failed;
     bool flushed = false;
     {
-        // Only the hand-over is done under the queue mutex: the worker queues its requests under
-        // it during its tick and must not wait for a whole frame's packets.
         std::unique_lock lock(g_simQueueMutex, std::try_to_lock);
         if (lock.owns_lock()) {
             flushed = true;
-            m_sendEvents.swap(g_clientEventQueue);
-            m_sendPositions.swap(g_positionReadBuffer);
-            m_sendRemoves.swap(g_removeQueue);
-            m_sendCreates.swap(g_createQueue);
+            {
+                // The worker queues its requests under the request mutex alone, which is held
+                // here only for the swaps: its tick never waits for this frame's packets.
+                std::lock_guard requests(g_simRequestMutex);
+                m_sendEvents.swap(g_clientEventQueue);
+                m_sendRemoves.swap(g_removeQueue);
+                m_sendCreates.swap(g_createQueue);
+            }
+            const std::uint32_t user = g_userObjectId.load();
+            for (const ClientEventCmd& ev : m_sendEvents) {
+                if (ev.objectId > user) {
+                    SimConnect_TransmitClientEvent(m_handle, ev.objectId, ev.eventId, ev.value,
+                                                   SIMCONNECT_GROUP_PRIORITY_HIGHEST,
+                                                   SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
+                }
+            }
+            m_sendEvents.clear();
+            for (const PositionUpdate& p : g_positionReadBuffer) {
+                if (p.objectId > user) {
+                    double data[8] = {p.latitude, p.longitude,     p.pitch,       p.bank,
+                                      p.heading,  p.altitude, p.verticalSpeed, p.trueAirspeed};
+                    SimConnect_SetDataOnSimObject(m_handle, DEF_POSITION, p.objectId, 0, 0, sizeof data, data);
+                }
+            }
+            g_positionReadBuffer.clear();
+            for (const std::uint32_t objectId : m_sendRemoves) {
+                if (objectId > user) {
+                    SimConnect_AIRemoveObject(m_handle, objectId, lf_nextRequestId());
+                }
+            }
+            m_sendRemoves.clear();
+            for (AiCreateRequest& req : m_sendCreates) {
+                const std::uint32_t requestId = lf_nextRequestId();
+                const std::string title(req.liveryTitle);
+                if (FAILED(SimConnect_AICreateNonATCAircraft(m_handle, title.c_str(), req.callsign.c_str(),
+                                                             req.initPos, requestId))) {
+                    failed.push_back({0, req.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+                    continue;
+                }
+                m_pending[requestId] = PendingCreate{requestId, lf_lastSendId(), req.aircraftId,
+                                                     std::move(req.callsign), title, g_simFrames.load()};
+            }
+            // The views into the livery tables must not outlive the frame.
+            m_sendCreates.clear();
+            // A flight plan has no answer when it is taken: its entry only waits for an exception.
+            const std::uint64_t now = g_simFrames.load();
+            std::erase_if(g_directRequests, [now](const DirectRequest& R) {
+                return now - R.sentFrame > SIM_ANSWER_TIMEOUT_FRAMES;
+            });
         } else {
             ++m_skippedFrames;
         }
-    }
-    // Each packet still goes out under the queue mutex, one at a time, so that a direct request of
-    // the worker and the send id it reads after it are never split by one of these.
-    std::vector<SimNotification> failed;
-    const std::uint32_t user = g_userObjectId.load();
-    for (const ClientEventCmd& ev : m_sendEvents) {
-        if (ev.objectId > user) {
-            std::lock_guard lock(g_simQueueMutex);
-            SimConnect_TransmitClientEvent(m_handle, ev.objectId, ev.eventId, ev.value, SIMCONNECT_GROUP_PRIORITY_HIGHEST,
-                                           SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
-        }
-    }
-    m_sendEvents.clear();
-    for (const PositionUpdate& p : m_sendPositions) {
-        if (p.objectId > user) {
-            double data[8] = {p.latitude, p.longitude,     p.pitch,       p.bank,
-                              p.heading,  p.altitude, p.verticalSpeed, p.trueAirspeed};
-            std::lock_guard lock(g_simQueueMutex);
-            SimConnect_SetDataOnSimObject(m_handle, DEF_POSITION, p.objectId, 0, 0, sizeof data, data);
-        }
-    }
-    m_sendPositions.clear();
-    for (const std::uint32_t objectId : m_sendRemoves) {
-        if (objectId > user) {
-            std::lock_guard lock(g_simQueueMutex);
-            SimConnect_AIRemoveObject(m_handle, objectId, lf_nextRequestId());
-        }
-    }
-    m_sendRemoves.clear();
-    for (AiCreateRequest& req : m_sendCreates) {
-        const std::uint32_t requestId = lf_nextRequestId();
-        const std::string title(req.liveryTitle);
-        std::uint32_t sendId = 0;
-        {
-            std::lock_guard lock(g_simQueueMutex);
-            if (FAILED(SimConnect_AICreateNonATCAircraft(m_handle, title.c_str(), req.callsign.c_str(), req.initPos,
-                                                         requestId))) {
-                failed.push_back({0, req.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
-                continue;
-            }
-            sendId = lf_lastSendId();
-        }
-        m_pending[requestId] = PendingCreate{requestId, sendId, req.aircraftId, std::move(req.callsign), title,
-                                             g_simFrames.load()};
-    }
-    // The views into the livery tables must not outlive the frame.
-    m_sendCreates.clear();
-    if (flushed) {
-        // A flight plan has no answer when it is taken: its entry only waits for an exception.
-        std::lock_guard lock(g_simQueueMutex);
-        const std::uint64_t now = g_simFrames.load();
-        std::erase_if(g_directRequests, [now](const DirectRequest& R) {
-            return now - R.sentFrame > SIM_ANSWER_TIMEOUT_FRAMES;
-        });
     }
     // Notifications only after the queue mutex is released: the worker takes them in the other order.
     for (const SimNotification& note : failed) {

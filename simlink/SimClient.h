@@ -118,8 +118,7 @@ public:
     // messages handled. Sets quit() when the simulator closed.
     int dispatch();
     // The per-frame flush: only tries the queue mutex and skips a busy frame (answers false).
-    // The queued requests are taken out at once and sent after, in the order events, positions,
-    // removals, creates, each packet under the queue mutex alone.
+    // The queued events, removals and creates are swapped out under the request mutex first.
     bool perFrame();
     // Closes the connection.
     void close();
@@ -155,7 +154,6 @@ private:
     // One frame's requests, taken out of the queues by perFrame() and empty between its calls
     // (their room is kept for the next frame).
     std::vector<ClientEventCmd> m_sendEvents;
-    std::vector<PositionUpdate> m_sendPositions;
     std::vector<std::uint32_t> m_sendRemoves;
     std::vector<AiCreateRequest> m_sendCreates;
     bool m_quit = false;
