@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/AcKind.h"
 #include "core/Airports.h"
@@ -43,6 +44,113 @@ constexpr double kFlareTopPitchRad = -4.0 * DEG_TO_RAD;
 constexpr int32_t kLowestTransition = -1000;
 constexpr double kClimbPowerHeightFt = 800.0;
 constexpr std::size_t kMaxSkipPoints = 10;
+constexpr double kMetresPerSecondPerKt = 1852.0 / 3600.0;
+// Two positions closer in time than this say nothing of the speed, ticks; the speed by the
+// positions is taken over this many ticks and at most this many legs where the stream has them.
+constexpr int32_t kLeastSpeedSpanTicks = 100;
+constexpr int32_t kSpeedSpanTicks = 1000;
+constexpr std::size_t kSpeedSpanPoints = 4;
+// The speed field is taken where it agrees with the positions within this share.
+constexpr double kSpeedFieldAgreement = 0.2;
+// A planned leg ends within this of its report's time where the acceleration allows: seconds,
+// and share of the leg's time.
+constexpr double kPlanToleranceS = 1.0;
+constexpr double kPlanToleranceShare = 0.04;
+constexpr double kLongestPlannedTicks = 1.0e6;
+constexpr int kSpeedSearchSteps = 24;
+constexpr double kSharpCornerRad = 90.0 * DEG_TO_RAD;
+constexpr double kArcShortOfCornerRad = 45.0 * DEG_TO_RAD;
+// The speed the roll-out is braked down to at least, knots.
+constexpr double kLeastRollOutKt = 15.0;
+
+// A point more than 90 degrees off the nose is not pivoted to: first the aircraft turns toward
+// it at its category's bank, along an arc that ends 45 degrees short of it (a point inserted at
+// the arc's end), and from there it flies on to the point.
+void lf_turnBeforeCorner(LiveAc& AC)
+{
+    std::deque<StreamPos>& s = AC.stream;
+    const auto& b = AC.block;
+    const StreamPos& next = s[1];
+    const double h = b[kBlockHeading];
+    const double north = next.lat - b[kBlockLat];
+    const double east = gf_lonDifference(next.lon, b[kBlockLon]) * std::cos(b[kBlockLat] * DEG_TO_RAD);
+    const double turn = gf_wrapRadians(gf_quickBearing(north, east) - h);
+    const double radiusM = lf_airTurnRadiusM(AC);
+    if (std::abs(turn) <= kSharpCornerRad || !(radiusM >= 1.0) || next.airborne == 0) {
+        return;
+    }
+    const double side = turn > 0.0 ? 1.0 : -1.0;
+    const double arc = std::abs(turn) - kArcShortOfCornerRad;
+    const double feet = radiusM * FEET_PER_NM * NM_PER_METRE;
+    const LatLon centre = gf_destinationPoint(LatLon{b[kBlockLat], b[kBlockLon]}, h + side * PI / 2.0, feet);
+    const LatLon end = gf_destinationPoint(centre, h + side * arc - side * PI / 2.0, feet);
+    StreamPos mid = next;
+    mid.lat = end.lat;
+    mid.lon = end.lon;
+    mid.hasRoll = 0;
+    mid.hasTrueHeading = 0;
+    mid.repeat = 0;
+    const double arcM = radiusM * arc;
+    const double restM = gf_distanceNm(end.lat, end.lon, next.lat, next.lon) * METRES_PER_NM;
+    const double share = arcM / std::max(arcM + restM, 1.0);
+    mid.alt = b[kBlockAlt] + (next.alt - b[kBlockAlt]) * share;
+    const double seconds = arcM / std::max(AC.groundSpeed * kMetresPerSecondPerKt, 1.0);
+    const int64_t due = static_cast<int64_t>(lf_now()) + static_cast<int64_t>(std::llround(seconds * 100.0));
+    mid.playTick = static_cast<int32_t>(std::clamp<int64_t>(due, lf_now() + kMinLegTicks,
+                                                            std::max<int64_t>(next.playTick - 1, lf_now() + kMinLegTicks)));
+    s.insert(s.begin() + 1, mid);
+    AC.legArc = 1;
+    AC.legArcArrival = gf_wrapTwoPi(h + side * arc);
+}
+
+// Distance between two points of a stream within a few kilometres of each other, nm: flat, as
+// the speeds of the planner need no more (and it is planned for every leg).
+double lf_nearNm(const StreamPos& A, const StreamPos& B)
+{
+    const double north = B.lat - A.lat;
+    const double east = gf_lonDifference(B.lon, A.lon) * std::cos(A.lat * DEG_TO_RAD);
+    return std::sqrt(north * north + east * east) * 60.0;
+}
+
+bool lf_isTouchdownLeg(const LiveAc& AC)
+{
+    return AC.stream[0].airborne != 0 && AC.stream[1].airborne == 0 && AC.category != AC_CATEGORY_ROTORCRAFT;
+}
+
+// The speed the aircraft is to have at the next point: a fixed-wing aircraft touches down at
+// its approach speed; otherwise the reports' speed, taken from the positions where the speed
+// field disagrees with them (a feed may give it in other units).
+double lf_aimSpeed(const LiveAc& AC)
+{
+    const std::deque<StreamPos>& s = AC.stream;
+    const StreamPos& front = s[0];
+    const StreamPos& next = s[1];
+    if (lf_isTouchdownLeg(AC)) {
+        const double flown = AC.groundSpeed > 0.0 ? AC.groundSpeed : front.groundSpeed;
+        return std::clamp(flown, g_slowestApproachSpeeds.at(AC.category), g_fastestApproachSpeeds.at(AC.category));
+    }
+    // By the positions over the points still to come (their times are the reports'), over 10 s
+    // at least where there are, else from the point just reached.
+    double nm = 0.0;
+    int32_t span = 0;
+    for (std::size_t i = 1; i + 1 < s.size() && i <= kSpeedSpanPoints && span < kSpeedSpanTicks; ++i) {
+        if (s[i + 1].repeat != 0 || s[i + 1].airborne != next.airborne) {
+            break;
+        }
+        nm += lf_nearNm(s[i], s[i + 1]);
+        span = s[i + 1].playTick - next.playTick;
+    }
+    if (span < kSpeedSpanTicks) {
+        nm += lf_nearNm(front, next);
+        span += next.playTick - front.playTick;
+    }
+    const double byPositions = span >= kLeastSpeedSpanTicks ? nm * 360000.0 / span : -1.0;
+    const double reported = next.groundSpeed;
+    if (byPositions < 0.0 || (reported > 0.0 && std::abs(reported - byPositions) <= kSpeedFieldAgreement * byPositions)) {
+        return reported;
+    }
+    return byPositions;
+}
 
 bool lf_isDeparture(const LiveAc& AC)
 {
@@ -308,6 +416,11 @@ const CategoryTable g_bankLimits{{40.0 * DEG_TO_RAD, 35.0 * DEG_TO_RAD, 30.0 * D
                                   90.0 * DEG_TO_RAD, 30.0 * DEG_TO_RAD}};
 const CategoryTable g_bankRates{{0.035 * DEG_TO_RAD, 0.0275 * DEG_TO_RAD, 0.02 * DEG_TO_RAD, 0.015 * DEG_TO_RAD,
                                  0.1 * DEG_TO_RAD, 0.06 * DEG_TO_RAD}};
+const CategoryTable g_leastAirSpeeds{{50.0, 95.0, 110.0, 120.0, 100.0, 0.0}};
+const CategoryTable g_greatestAirSpeeds{{200.0, 480.0, 520.0, 560.0, 700.0, 170.0}};
+const CategoryTable g_slowestApproachSpeeds{{55.0, 100.0, 120.0, 130.0, 110.0, 0.0}};
+const CategoryTable g_fastestApproachSpeeds{{75.0, 135.0, 150.0, 160.0, 150.0, 40.0}};
+const CategoryTable g_airAccelerations{{2.0, 3.0, 3.0, 2.5, 5.0, 4.0}};
 const std::array<UserConflictLimit, 2> g_userConflictLimits{{{4.0, 1000.0, 700.0}, {6.0, 3000.0, 4000.0}}};
 
 double lf_touchdownElevation(const LiveAc& AC, const StreamPos& POINT)
@@ -323,19 +436,95 @@ double lf_touchdownElevation(const LiveAc& AC, const StreamPos& POINT)
 
 void lf_nextPosAirborne(LiveAc& AC)
 {
-    const StreamPos& front = AC.stream[0];
+    AC.legArc = 0;
+    if (AC.stream[1].repeat == 0) {
+        lf_turnBeforeCorner(AC);
+    }
     const StreamPos& next = AC.stream[1];
     if (next.repeat == 0) {
-        double speed = 0.0;
-        if (AC.approach != 0 && next.airborne == 0) {
-            speed = front.groundSpeed > 0.0 ? front.groundSpeed : 100.0;
-        } else {
-            speed = lf_segmentSpeed(front, next);
-        }
-        lf_adjustPlayTick(AC, std::max(lf_legTicks(lf_distanceNm(front, next), speed), kMinLegTicks));
+        // The leg is timed by the speeds planned along its path once that is set up.
+        LegPath& path = AC.legPath;
+        AC.legAimKt = lf_aimSpeed(AC);
+        path.rollOutKt = std::max(next.groundSpeed, kLeastRollOutKt);
+        path.dueTick = next.playTick;
     } else if (AC.category == AC_CATEGORY_ROTORCRAFT) {
         lf_groundMove(AC); // hovering
     }
+}
+
+void lf_planAirSpeed(LiveAc& AC)
+{
+    LegPath& path = AC.legPath;
+    if (path.shaped == 0) {
+        return;
+    }
+    StreamPos& next = AC.stream[1];
+    const uint32_t category = AC.category;
+    const double least = std::max(g_leastAirSpeeds.at(category), kLeastPlannedKt);
+    const double greatest = g_greatestAirSpeeds.at(category);
+    const double aim = std::clamp(AC.legAimKt, least, greatest);
+    double v0 = AC.groundSpeed;
+    if (!(v0 > 0.0) || AC.flightState == FlightState::birth) {
+        v0 = aim;
+    }
+    v0 = std::clamp(v0, least, greatest) * kMetresPerSecondPerKt;
+    // End speeds the leg's length allows at the category's acceleration.
+    const double d = std::max(lf_legPathLength(path), 1.0);
+    const double a = g_airAccelerations.at(category) * kMetresPerSecondPerKt;
+    double lo = std::max(std::sqrt(std::max(v0 * v0 - 2.0 * a * d, 0.0)), least * kMetresPerSecondPerKt);
+    double hi = std::min(std::sqrt(v0 * v0 + 2.0 * a * d), greatest * kMetresPerSecondPerKt);
+    if (lf_isTouchdownLeg(AC)) {
+        lo = std::max(lo, g_slowestApproachSpeeds.at(category) * kMetresPerSecondPerKt);
+        hi = std::min(hi, g_fastestApproachSpeeds.at(category) * kMetresPerSecondPerKt);
+    } else if (AC.approach != 0 && AC.category != AC_CATEGORY_ROTORCRAFT) {
+        // on final: no faster than it lands
+        hi = std::min(hi, std::max(g_fastestApproachSpeeds.at(category) * kMetresPerSecondPerKt, v0));
+    }
+    if (AC.flightState == FlightState::birth) {
+        // a new aircraft shows the reports' speed: nothing to catch up yet
+        hi = std::min(hi, aim * kMetresPerSecondPerKt);
+    }
+    hi = std::max(hi, lo);
+    double v1 = std::clamp(aim * kMetresPerSecondPerKt, lo, hi);
+    // Near the reports' times: the aircraft flies at what the reports show, and only where that
+    // would bring it too early or too late to the farthest point known does it speed up or slow
+    // down; a single report taken early or late makes no change of pace.
+    const std::deque<StreamPos>& s = AC.stream;
+    std::size_t last = 1;
+    double rest = 0.0;
+    while (last + 1 < s.size() && last < kSpeedSpanPoints && s[last + 1].repeat == 0 &&
+           s[last + 1].airborne == next.airborne) {
+        rest += lf_nearNm(s[last], s[last + 1]) * METRES_PER_NM;
+        ++last;
+    }
+    const int32_t dueTick = last == 1 ? next.playTick : s[last].playTick;
+    const double due = static_cast<double>(std::max(dueTick - lf_now(), kMinLegTicks)) / 100.0;
+    const double tolerance = std::max(kPlanToleranceS, kPlanToleranceShare * due);
+    const auto arrival = [&](double V1) { return 2.0 * d / (v0 + V1) + rest / std::max(V1, 0.1); };
+    const double seconds = arrival(v1);
+    if (seconds > due + tolerance || seconds < due - tolerance) {
+        // the arrival time falls as the end speed grows: halve the interval of end speeds
+        const double wanted = seconds > due ? due + tolerance : std::max(due - tolerance, 0.1);
+        double slow = lo;
+        double fast = hi;
+        for (int i = 0; i < kSpeedSearchSteps; ++i) {
+            const double mid = (slow + fast) / 2.0;
+            (arrival(mid) > wanted ? slow : fast) = mid;
+        }
+        v1 = (slow + fast) / 2.0;
+    }
+    const double ticks = std::clamp(std::round(200.0 * d / (v0 + v1)), static_cast<double>(kMinLegTicks),
+                                    kLongestPlannedTicks);
+    const int64_t end = std::min<int64_t>(static_cast<int64_t>(lf_now()) + static_cast<int64_t>(ticks),
+                                          std::numeric_limits<int32_t>::max());
+    next.playTick = static_cast<int32_t>(end);
+    path.endTick = next.playTick;
+    path.planned = 1;
+    path.speedKt = v0 / kMetresPerSecondPerKt;
+    path.speedEndKt = v1 / kMetresPerSecondPerKt;
+    path.speedStepKt = (path.speedEndKt - path.speedKt) / ticks;
+    path.dueTick = std::max(path.dueTick, next.playTick);
+    AC.groundSpeed = path.speedKt;
 }
 
 void lf_nextPosAir(LiveAc& AC)
@@ -343,16 +532,18 @@ void lf_nextPosAir(LiveAc& AC)
     if (AC.flightState != FlightState::take_off && AC.flightState != FlightState::flying) {
         lf_setFlightState(AC, FlightState::flying);
     }
-    {
-        const StreamPos& next = AC.stream[1];
-        AC.groundSpeed = next.airspeed;
-        AC.verticalRate = next.verticalRate;
-    }
+    AC.verticalRate = AC.stream[1].verticalRate;
+    lf_shapeAirPath(AC);
     const double frontAlt = AC.stream[0].alt;
     if (AC.flareStage == 0) {
+        const std::size_t points = AC.stream.size();
         lf_verticalStep(AC, lf_ticksUntil(AC.stream[1]));
+        if (AC.stream.size() != points) {
+            // skipped ahead to another point: its leg is planned anew
+            AC.legArc = 0;
+            lf_shapeAirPath(AC);
+        }
     }
-    // the vertical step may have skipped ahead: from here on the next point is read anew
     const int32_t t = lf_ticksUntil(AC.stream[1]);
     if (AC.flareStage == 0 && AC.flightState != FlightState::take_off) {
         lf_pitchStep(AC, t);
@@ -365,10 +556,18 @@ void lf_nextPosAir(LiveAc& AC)
     }
 }
 
+void lf_shapeAirPath(LiveAc& AC)
+{
+    AC.legPath.clear();
+    if (lf_shapeLegPath(AC, AC.legArc != 0 ? AC.legArcArrival : lf_arrivalHeading(AC))) {
+        lf_planAirSpeed(AC);
+    }
+}
+
 void lf_setupAirPath(LiveAc& AC, int32_t T)
 {
     AC.headingStep = 0.0;
-    if (!lf_shapeLegPath(AC, lf_arrivalHeading(AC))) {
+    if (AC.legPath.shaped == 0) {
         lf_bankTowards(AC, 0.0, T);
         return;
     }

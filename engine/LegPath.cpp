@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/AcKind.h"
 #include "core/Geo.h"
 #include "engine/Motion.h"
 
@@ -15,8 +16,17 @@ constexpr double kLeastLeadShare = 0.25;
 // A sharper onward corner is driven to along the leg, then turned.
 constexpr double kSmoothTurnRad = 120.0 * DEG_TO_RAD;
 constexpr int kRateSamples = 16;
-// Where the curve's pace is slow, the parameter never runs faster than this many times its mean.
-constexpr double kMostSteps = 8.0;
+// A planned leg never moves its parameter more than this in a tick, whatever its speed.
+constexpr double kMostPlannedStep = 0.25;
+// Knots to metres a tick.
+constexpr double kMetresPerTickPerKt = 1852.0 / 3600.0 / 100.0;
+constexpr double kGravity = 9.80665; // metres a second squared
+constexpr double kMostRadiusBankRad = 45.0 * DEG_TO_RAD;
+// The arm of a path's control point per metre of turn radius for a half turn (a cubic curve
+// near a half circle has arms of 4/3 of its radius).
+constexpr double kArmPerRadius = 4.0 / 3.0;
+// Neither arm of a path is longer than this share of the leg.
+constexpr double kMostArmShare = 0.5;
 // A leg flown along the nose and left along it needs no path: the straight steps are the same.
 constexpr double kStraightRad = 0.5 * DEG_TO_RAD;
 
@@ -42,20 +52,14 @@ Vec lf_bend(const LegPath& P, double T)
             6.0 * u * (P.secondEast - 2.0 * P.firstEast) + 6.0 * T * (P.endEast - 2.0 * P.secondEast + P.firstEast)};
 }
 
-// The air pace: the parameter runs at the square root of the even pace, inversely to the root
-// of the path's speed per unit of the parameter; this mean of that root makes the path still
-// take its ticks.
-double lf_airPace(const LegPath& P)
-{
-    double pace = 0.0;
-    for (int i = 0; i < kRateSamples; ++i) {
-        const Vec d = lf_direction(P, (i + 0.5) / kRateSamples);
-        pace += std::sqrt(std::hypot(d.north, d.east)) / kRateSamples;
-    }
-    return pace;
-}
-
 } // namespace
+
+double lf_airTurnRadiusM(const LiveAc& AC)
+{
+    const double v = std::max(AC.groundSpeed, 0.0) * kMetresPerTickPerKt * 100.0;
+    const double bank = std::min(g_bankLimits.at(AC.category), kMostRadiusBankRad);
+    return v * v / (kGravity * std::tan(bank));
+}
 
 // The arc tangent of X within 1.2e-5 rad (0.0007 degrees), a short series with no library call.
 double gf_quickAtan(double X)
@@ -111,16 +115,35 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
     }
     const double h = AC.block[kBlockHeading];
     const double leg = std::atan2(path.endEast, path.endNorth);
-    if (std::abs(gf_wrapRadians(leg - h)) < kStraightRad && std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad) {
+    // In the air every leg has a path: its speed is planned along it.
+    const bool straight =
+        std::abs(gf_wrapRadians(leg - h)) < kStraightRad && std::abs(gf_wrapRadians(ARRIVAL - leg)) < kStraightRad;
+    if (straight && AC.onGround != 0) {
         return false;
     }
-    const double lead = d * std::max(std::cos(gf_wrapRadians(leg - h)), kLeastLeadShare);
-    path.firstNorth = lead * std::cos(h) / 3.0;
-    path.firstEast = lead * std::sin(h) / 3.0;
-    path.secondNorth = path.endNorth - d * std::cos(ARRIVAL) / 3.0;
-    path.secondEast = path.endEast - d * std::sin(ARRIVAL) / 3.0;
+    double first = d * std::max(std::cos(gf_wrapRadians(leg - h)), kLeastLeadShare) / 3.0;
+    double second = d / 3.0;
+    if (AC.onGround == 0) {
+        // In the air a sharp corner is a turn at the category's bank, whatever the leg's
+        // length: the arms of the path grow with the radius of that turn.
+        const double radius = lf_airTurnRadiusM(AC);
+        // Arms longer than the leg itself tie the path into a loop (the nose swings round within
+        // a second and the loop's length is flown at top speed): a report inside the turn circle
+        // is turned to more tightly instead.
+        first = std::min(std::max(first, kArmPerRadius * radius * std::sin(std::abs(gf_wrapRadians(leg - h)) / 2.0)),
+                         kMostArmShare * d);
+        second = std::min(
+            std::max(second, kArmPerRadius * radius * std::sin(std::abs(gf_wrapRadians(ARRIVAL - leg)) / 2.0)),
+            kMostArmShare * d);
+    }
+    path.firstNorth = first * std::cos(h);
+    path.firstEast = first * std::sin(h);
+    path.secondNorth = path.endNorth - second * std::cos(ARRIVAL);
+    path.secondEast = path.endEast - second * std::sin(ARRIVAL);
     path.lonPerMetre = 1.0 / (std::cos(path.originLat * DEG_TO_RAD) * kFrameMetresPerDegree);
     path.shaped = 1;
+    path.straight = straight ? 1 : 0;
+    path.endOnGround = next.airborne == 0 ? 1 : 0;
     return true;
 }
 
@@ -139,6 +162,23 @@ double lf_legPathTurnRate(const LegPath& P)
     return fastest;
 }
 
+double lf_legPathLength(const LegPath& P)
+{
+    double length = 0.0;
+    double north = 0.0;
+    double east = 0.0;
+    for (int i = 1; i <= kRateSamples; ++i) {
+        const double t = static_cast<double>(i) / kRateSamples;
+        const double u = 1.0 - t;
+        const double n = 3.0 * u * u * t * P.firstNorth + 3.0 * u * t * t * P.secondNorth + t * t * t * P.endNorth;
+        const double e = 3.0 * u * u * t * P.firstEast + 3.0 * u * t * t * P.secondEast + t * t * t * P.endEast;
+        length += std::sqrt((n - north) * (n - north) + (e - east) * (e - east));
+        north = n;
+        east = e;
+    }
+    return length;
+}
+
 void lf_startLegPath(LiveAc& AC, int32_t T)
 {
     LegPath& path = AC.legPath;
@@ -147,20 +187,116 @@ void lf_startLegPath(LiveAc& AC, int32_t T)
         path.lastNorth = 0.0;
         path.lastEast = 0.0;
         path.step = 1.0 / std::max(T, 1);
-        // The curve's own pace slows the aircraft where it turns most: on the ground that is
-        // what a taxiing aircraft does; in the air it is softened to its square root, so that an
-        // aircraft slows a little in a hard turn and never rushes along the straighter part.
-        path.pace = AC.onGround != 0 ? 0.0 : lf_airPace(path);
         path.speed = std::hypot(path.firstNorth, path.firstEast) * 3.0;
     }
 }
+
+double lf_plannedSpeedTick(LiveAc& AC)
+{
+    LegPath& p = AC.legPath;
+    if (AC.onGround != 0 && AC.landingRoll != 0) {
+        // braked on the runway, down to the speed the roll-out reports show
+        if (p.speedKt > p.rollOutKt) {
+            p.speedKt = std::max(p.speedKt - kRunwayBrakeKtPerTick, p.rollOutKt);
+        }
+    } else if (p.speedStepKt > 0.0) {
+        p.speedKt = std::min(p.speedKt + p.speedStepKt, p.speedEndKt);
+    } else if (p.speedStepKt < 0.0) {
+        p.speedKt = std::max(p.speedKt + p.speedStepKt, p.speedEndKt);
+    }
+    AC.groundSpeed = p.speedKt;
+    return p.speedKt;
+}
+
+namespace {
+
+// At the end of its leg the aircraft goes on along its heading: still in the air above a point
+// on the ground (fixed-wing), or still braking on the runway.
+bool lf_runsOn(const LiveAc& AC)
+{
+    const LegPath& p = AC.legPath;
+    if (AC.onGround == 0) {
+        return AC.category != AC_CATEGORY_ROTORCRAFT && p.endOnGround != 0;
+    }
+    return AC.landingRoll != 0 && p.speedKt > p.rollOutKt + 1.0;
+}
+
+// Sets when the end point (the stream's front) is played, and the tick's copy of it.
+void lf_setEndTick(LiveAc& AC, int32_t TICK)
+{
+    AC.stream.front().playTick = TICK;
+    if (gf_keptFrontHolds(AC, LiveAc::kFrontKeptActive)) {
+        AC.frontPlayTick = TICK;
+    }
+}
+
+// The end point of a planned leg is played when the path reaches it, neither sooner (no halt at
+// its end) nor, within a while, later (no cut across to the next leg); a point on the ground
+// waits until the aircraft has come down onto it, and a roll-out until it has braked. The
+// stream itself is touched only then: every tick it would be a cache miss.
+void lf_playPlannedEnd(LiveAc& AC)
+{
+    LegPath& p = AC.legPath;
+    if (AC.stream.empty()) {
+        return;
+    }
+    const int32_t now = lf_now();
+    const bool waits = (AC.onGround == 0 && p.endOnGround != 0) || lf_runsOn(AC);
+    if (p.t >= 1.0 && !waits) {
+        lf_setEndTick(AC, now);
+        p.planned = 0;
+        p.step = 0.0;
+        return;
+    }
+    const bool kept = gf_keptFrontHolds(AC, LiveAc::kFrontKeptActive);
+    if (kept && AC.frontPlayTick > now + 1) {
+        return;
+    }
+    const int32_t endTick = kept ? AC.frontPlayTick : AC.stream.front().playTick;
+    if (endTick <= now + 1 && endTick >= p.endTick && now - p.dueTick < kLongestLateTicks) {
+        // (a new report may have cut the leg short: then its end is played when it says)
+        lf_setEndTick(AC, now + 2);
+        p.endTick = now + 2;
+    }
+}
+
+} // namespace
 
 double lf_followLegPath(LiveAc& AC, double& HEADING)
 {
     LegPath& p = AC.legPath;
     auto& b = AC.block;
-    const double step =
-        p.pace > 0.0 ? std::min(p.step * p.pace / std::sqrt(std::max(p.speed, 1e-9)), kMostSteps * p.step) : p.step;
+    if (p.planned != 0 && p.t >= 1.0 && lf_runsOn(AC)) {
+        // A fixed-wing aircraft still in the air at the end of its leg to the ground flies on
+        // along the runway until it touches down, and one still rolling out fast brakes on
+        // along it, as it would.
+        const double metres = p.speedKt * kMetresPerTickPerKt;
+        p.endNorth += metres * std::cos(HEADING);
+        p.endEast += metres * std::sin(HEADING);
+        p.lastNorth = p.endNorth;
+        p.lastEast = p.endEast;
+        b[kBlockLat] = p.originLat + p.endNorth * (1.0 / kFrameMetresPerDegree);
+        b[kBlockLon] = gf_wrapDegrees(p.originLon + p.endEast * p.lonPerMetre);
+        lf_plannedSpeedTick(AC);
+        lf_playPlannedEnd(AC);
+        return metres;
+    }
+    if (p.planned != 0 && p.straight != 0) {
+        // along the nose: the heading stays, the position moves along the line
+        const double metres = std::max(lf_plannedSpeedTick(AC), kLeastPlannedKt) * kMetresPerTickPerKt;
+        p.t = std::min(p.t + metres / std::max(p.speed, 1e-3), 1.0);
+        p.lastNorth = p.t * p.endNorth;
+        p.lastEast = p.t * p.endEast;
+        b[kBlockLat] = p.originLat + p.lastNorth * (1.0 / kFrameMetresPerDegree);
+        b[kBlockLon] = gf_wrapDegrees(p.originLon + p.lastEast * p.lonPerMetre);
+        lf_playPlannedEnd(AC);
+        return metres;
+    }
+    double step = p.step;
+    if (p.planned != 0) {
+        const double metres = std::max(lf_plannedSpeedTick(AC), kLeastPlannedKt) * kMetresPerTickPerKt;
+        step = std::min(metres / std::max(p.speed, 1e-3), kMostPlannedStep);
+    }
     p.t = std::min(p.t + step, 1.0);
     const double t = p.t;
     const double u = 1.0 - t;
@@ -176,10 +312,11 @@ double lf_followLegPath(LiveAc& AC, double& HEADING)
     if (d.north != 0.0 || d.east != 0.0) {
         HEADING = gf_quickBearing(d.north, d.east);
     }
-    if (p.pace == 0.0) {
+    if (p.planned == 0) {
         return 0.0;
     }
     p.speed = std::sqrt(d.north * d.north + d.east * d.east);
+    lf_playPlannedEnd(AC);
     return std::sqrt(dNorth * dNorth + dEast * dEast);
 }
 

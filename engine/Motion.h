@@ -30,6 +30,14 @@ extern const CategoryTable g_takeOffSpeeds; // knots; 0 for Rotorcraft
 extern const CategoryTable g_pitchRates;    // largest pitch change per tick, radians
 extern const CategoryTable g_bankLimits;    // largest bank, radians
 extern const CategoryTable g_bankRates;     // largest bank change per tick, radians
+// Speeds of a fixed-wing aircraft in the air, knots: never slower than its least speed (the
+// stall with a margin; 0 for Rotorcraft), never faster than its greatest, touching down between
+// the two approach speeds; and the speed change it flies with, knots a second.
+extern const CategoryTable g_leastAirSpeeds;
+extern const CategoryTable g_greatestAirSpeeds;
+extern const CategoryTable g_slowestApproachSpeeds;
+extern const CategoryTable g_fastestApproachSpeeds;
+extern const CategoryTable g_airAccelerations;
 
 // How close to the user aircraft a live aircraft may come: within DISTANCE, inside the altitude
 // band and ahead of the user within the lateral limit is a conflict.
@@ -48,6 +56,12 @@ inline constexpr int32_t kMinLegTicks = 25;
 inline constexpr int32_t kTicksPerMinute = 6000;
 // Reports at or above this ground speed are a take-off run (or a landing roll), not taxiing.
 inline constexpr double kTakeOffRunKt = 43.0;
+// Braking on the runway after a touchdown, knots a tick (5 kt a second).
+inline constexpr double kRunwayBrakeKtPerTick = 0.05;
+// A planned leg moves at this speed at least, knots, so that it always comes to its end.
+inline constexpr double kLeastPlannedKt = 3.0;
+// The end point of a planned leg waits for the aircraft at most this long after it fell due.
+inline constexpr int32_t kLongestLateTicks = 3000;
 
 // The tick counter now.
 inline int32_t lf_now()
@@ -176,12 +190,20 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL);
 // The fastest the path turns, radians per unit of its parameter (on the ground, where the
 // parameter runs evenly).
 double lf_legPathTurnRate(const LegPath& PATH);
-// The set-up path is driven over T ticks from now, slower where it turns most (in the air only a
-// little).
+// The set-up path is driven over T ticks from now: on the ground slower where it turns most; a
+// planned leg (in the air) at its planned speed.
 void lf_startLegPath(LiveAc& AC, int32_t T);
+// The radius of a turn at the category's bank (no more than 45 degrees counted) at the speed
+// flown, metres.
+double lf_airTurnRadiusM(const LiveAc& AC);
+// Length of the set-up path, metres.
+double lf_legPathLength(const LegPath& PATH);
 // One tick along the path: the position moves; HEADING becomes the path's direction. Answers the
-// metres moved in the air (0 on the ground).
+// metres moved on a planned leg (0 otherwise). A planned leg's end point is played when the
+// path reaches it.
 double lf_followLegPath(LiveAc& AC, double& HEADING);
+// The speed of a planned leg this tick, knots (also the speed the aircraft shows).
+double lf_plannedSpeedTick(LiveAc& AC);
 
 // ---- air driver ----
 
@@ -189,7 +211,15 @@ double lf_followLegPath(LiveAc& AC, double& HEADING);
 void lf_nextPosAirborne(LiveAc& AC);
 // Air step toward the next point (stream[1]) once the position steps are set.
 void lf_nextPosAir(LiveAc& AC);
-// The path of the leg to the next point (stream[1]) over T ticks, leaving along the heading.
+// Plans the speed of the air leg to the next point along its set-up path: from the speed flown
+// now to the speed aimed at, within the category's acceleration and speeds, and re-times the
+// next point to the arrival; it stays within a tolerance of the point's reported time where the
+// acceleration allows.
+void lf_planAirSpeed(LiveAc& AC);
+// Sets up the path of the leg to the next point (stream[1]), leaving along the heading, and
+// plans its speed.
+void lf_shapeAirPath(LiveAc& AC);
+// Starts the set-up path (T ticks); without one, the wings are levelled.
 void lf_setupAirPath(LiveAc& AC, int32_t T);
 // One tick along the air path: position, heading, and the bank of the turn being flown.
 void lf_flyAirPath(LiveAc& AC);

@@ -37,7 +37,10 @@ constexpr double kStandStepNm = 0.0016198704103671706;     // 3 m
 constexpr double kStandGoneNm = 0.10799136069114472;       // 200 m
 constexpr double kPushedBackHoldSpans = 2.75;
 constexpr double kPushedBackTaxiSpans = 6.0;
-constexpr double kTurnBackDeg = 100.0;
+// A report farther from the last one than this many times the category's greatest speed
+// allows is no position of the aircraft; over at least this many ticks.
+constexpr double kOutlierSpeedFactor = 1.5;
+constexpr int32_t kLeastOutlierSpanTicks = 200;
 constexpr double kBehindDeg = 90.0;
 constexpr double kRollOutBehindDeg = 150.0;
 constexpr int32_t kWeekTicks = 60480000;                   // 604800 s
@@ -242,12 +245,29 @@ bool lf_checkPushedBack(LiveAc& AC, StreamPos& POINT)
     return true;
 }
 
+// In the air a report is taken only where the aircraft can fly to it from the last point at a
+// speed its category flies: one position off by kilometres would turn it on the spot.
+bool lf_isFlyable(const LiveAc& AC, const StreamPos& POINT)
+{
+    if (POINT.airborne == 0 || AC.onGround != 0 || AC.stream.empty() || AC.extrapolations > 0) {
+        return true;
+    }
+    const StreamPos& last = AC.stream.back();
+    const int32_t ticks = std::max(POINT.playTick - last.playTick, kLeastOutlierSpanTicks);
+    const double kt = lf_distanceNm(last, POINT) * 360000.0 / ticks;
+    if (kt <= kOutlierSpeedFactor * g_greatestAirSpeeds.at(AC.category)) {
+        return true;
+    }
+    gf_logLine("{} report dropped: {:.0f} kt from the last one", AC.callsign, kt);
+    return false;
+}
+
 bool lf_checkMoving(LiveAc& AC, StreamPos& POINT)
 {
     if (AC.approach != 0 || AC.landingRoll != 0) {
         return checkNewPosDuringLanding(AC, POINT);
     }
-    const bool plausible = lf_isNewPointPlausible(AC, POINT);
+    const bool plausible = lf_isNewPointPlausible(AC, POINT) && lf_isFlyable(AC, POINT);
     if (!plausible || AC.extrapolations <= 0) {
         return plausible;
     }
@@ -255,9 +275,7 @@ bool lf_checkMoving(LiveAc& AC, StreamPos& POINT)
         gf_logWarning("{} empty sz?", "checkExtendingSituations");
         return false;
     }
-    if (AC.onGround == 0 && lf_turnToDeg(AC, AC.stream.back(), POINT) >= kTurnBackDeg) {
-        return false; // it would turn back; the made-up points go on
-    }
+    // A report that turns it back (a hold, a go-around, a circuit) is followed like any other.
     AC.extrapolations = 0;
     lf_resetWindows(AC);
     AC.stream.front().playTick = lf_now() + 1;

@@ -187,43 +187,67 @@ void lf_forgetLivery(LiveAc& AC)
     AC.flightState = FlightState::birth;
 }
 
+namespace {
+
+// The stream starts again where the aircraft is now, due at once.
+void lf_restartHere(LiveAc& AC)
+{
+    if (AC.stream.empty()) {
+        StreamPos here;
+        here.lat = AC.block[kBlockLat];
+        here.lon = AC.block[kBlockLon];
+        here.alt = AC.block[kBlockAlt];
+        here.track = AC.block[kBlockHeading] * RAD_TO_DEG;
+        here.airborne = AC.onGround != 0 ? 0 : 1;
+        AC.stream.push_back(here);
+    }
+    StreamPos& front = AC.stream.front();
+    StreamPos restart = front;
+    if (AC.flightState != FlightState::parked) {
+        restart.lat = AC.block[kBlockLat];
+        restart.lon = AC.block[kBlockLon];
+        restart.alt = AC.block[kBlockAlt];
+        restart.roll = AC.block[kBlockBank];
+        restart.hasRoll = 1;
+        if (std::abs(AC.block[kBlockLat] - front.lat) < kSamePositionDeg &&
+            std::abs(AC.block[kBlockLon] - front.lon) < kSamePositionDeg) {
+            front.repeat = 1;
+        }
+    } else {
+        AC.stream.resize(1);
+        StreamPos& standPoint = AC.stream.front();
+        standPoint.repeat = 1;
+        standPoint.track = AC.block[kBlockHeading] * RAD_TO_DEG;
+        restart = standPoint;
+    }
+    restart.playTick = g_tickCounter.load() + 1;
+    AC.stream.push_front(restart);
+    AC.respawnHeading = AC.block[kBlockHeading];
+    AC.useRespawnHeading = 1;
+}
+
+} // namespace
+
+void gf_createAgainAfterRemoval(LiveAc& AC)
+{
+    gf_logLine("{} removed by the simulator: created again where it is", AC.callsign);
+    lf_restartHere(AC);
+    AC.extrapolations = std::min(AC.extrapolations, 0);
+    AC.holding = 0;
+    AC.legPath.clear();
+    AC.curve.clear();
+    gf_setAcState(AC, AcState::buffer);
+    AC.throttleIndex = 5;
+    AC.flapsIndex = 4;
+    AC.objectId = 0;
+    AC.hasFlightPlan = 0;
+}
+
 void liveryRespawn(LiveAc& AC)
 {
     try {
-        if (AC.stream.empty()) {
-            StreamPos here;
-            here.lat = AC.block[kBlockLat];
-            here.lon = AC.block[kBlockLon];
-            here.alt = AC.block[kBlockAlt];
-            here.track = AC.block[kBlockHeading] * RAD_TO_DEG;
-            here.airborne = AC.onGround != 0 ? 0 : 1;
-            AC.stream.push_back(here);
-        }
-        StreamPos& front = AC.stream.front();
-        StreamPos restart = front;
-        if (AC.flightState != FlightState::parked) {
-            restart.lat = AC.block[kBlockLat];
-            restart.lon = AC.block[kBlockLon];
-            restart.alt = AC.block[kBlockAlt];
-            restart.roll = AC.block[kBlockBank];
-            restart.hasRoll = 1;
-            if (std::abs(AC.block[kBlockLat] - front.lat) < kSamePositionDeg &&
-                std::abs(AC.block[kBlockLon] - front.lon) < kSamePositionDeg) {
-                front.repeat = 1;
-            }
-        } else {
-            AC.stream.resize(1);
-            StreamPos& standPoint = AC.stream.front();
-            standPoint.repeat = 1;
-            standPoint.track = AC.block[kBlockHeading] * RAD_TO_DEG;
-            restart = standPoint;
-        }
-        restart.playTick = g_tickCounter.load() + 1;
-        AC.stream.push_front(restart);
-
+        lf_restartHere(AC);
         gf_setAcState(AC, AcState::liveryrespawn);
-        AC.respawnHeading = AC.block[kBlockHeading];
-        AC.useRespawnHeading = 1;
         if (AC.objectId != 0 && AC.objectId == g_callsignObjectId) {
             g_callsignObjectId = 0;
             gf_refreshBlockedCallsigns();

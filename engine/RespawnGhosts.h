@@ -25,6 +25,9 @@ bool lf_registrationChanged(LiveAc& AC, const LiveTrafficRecord& RECORD, bool& F
 void lf_forgetLivery(LiveAc& AC);
 // Removes the object from the simulator to create it again at its present position.
 void liveryRespawn(LiveAc& AC);
+// The simulator removed the object of the active aircraft in the air by itself: it is created
+// again at once at its present position (its record and stream are kept).
+void gf_createAgainAfterRemoval(LiveAc& AC);
 // Removes and blocks the live ghost of the callsign (the callsign followed by "_").
 void lf_removeGhostOf(const std::string& CALLSIGN);
 // The ghost callsign's real aircraft (the callsign without its trailing "_") is live.

@@ -18,6 +18,7 @@
 #include "core/UserError.h"
 #include "core/WeekTime.h"
 #include "engine/Commands.h"
+#include "engine/RespawnGhosts.h"
 #include "liveries/Matching.h"
 #include "records/StaticPosition.h"
 #include "simlink/FlightPlan.h"
@@ -146,6 +147,13 @@ void gf_removeFlightPlan(uint32_t OBJECT_ID)
         if (g_callsignObjectId != 0 && g_callsignObjectId == OBJECT_ID) {
             g_callsignObjectId = 0;
             gf_refreshBlockedCallsigns();
+        }
+        if (ac->state == AcState::active && ac->remove == 0 && ac->removed == 0 && ac->onGround == 0) {
+            // Not removed by us: the simulator took it away by itself. In the air it is missed at
+            // once (an approach never shown); on the ground it comes back with its next reports.
+            gf_createAgainAfterRemoval(*ac);
+            gf_markObjectIdIndexStale();
+            return;
         }
         lf_eraseLiveAc(*ac);
         return;

@@ -5,6 +5,7 @@
 
 #include "core/AcKind.h"
 #include "core/Clock.h"
+#include "core/Airports.h"
 #include "core/Geo.h"
 #include "core/Log.h"
 #include "core/Parameters.h"
@@ -154,7 +155,8 @@ void lf_birthStage(LiveAc& AC)
     while (AC.stream.size() > 2 && AC.stream[1].playTick <= g_tickCounter.load()) {
         AC.stream.pop_front();
     }
-    if (lf_hasMixedPoints(AC)) {
+    // (One created again where it is, mid-air or on the runway, goes on from there.)
+    if (lf_hasMixedPoints(AC) && AC.useRespawnHeading == 0) {
         // taking off or landing right now: wait for a stream that is all ground or all air
         AC.stream.pop_front();
         return;
@@ -354,6 +356,15 @@ void lf_attitudeFromStream(LiveAc& AC)
     AC.block[kBlockLat] = f.lat;
     AC.block[kBlockLon] = f.lon;
     AC.block[kBlockAlt] = f.alt;
+    if (f.airborne == 0) {
+        // On the ground from the first frame: a reported altitude on the ground is no height
+        // (feeds give 0 ft there, or a barometric value that lies above or below the ground).
+        if (const std::optional<IcaoCode> code = gf_nearestAirport(LatLon{f.lat, f.lon})) {
+            if (const std::optional<AirportEntry> airport = gf_airportByCode(code->view())) {
+                AC.block[kBlockAlt] = airport->altitude + AC.cgHeight;
+            }
+        }
+    }
     AC.block[kBlockAirspeed] = f.airspeed;
     AC.block[kBlockVerticalSpeed] = f.verticalRate / 60.0; // the block holds feet per second
     AC.block[kBlockBank] = f.hasRoll != 0 ? f.roll : 0.0;

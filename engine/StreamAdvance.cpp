@@ -379,7 +379,10 @@ void lf_nextPos(LiveAc& AC)
             lf_shrinkWindows(AC);
         }
     } else {
-        lf_paceLeg(AC, firstLeg);
+        if (AC.onGround != 0) {
+            // in the air the leg is timed by the speeds planned along its path
+            lf_paceLeg(AC, firstLeg);
+        }
         lf_setStepsToNext(AC);
         if (AC.onGround != 0) {
             lf_rollOnGround(AC);
@@ -449,6 +452,10 @@ void lf_extrapolateStream(LiveAc& AC, int32_t K)
         p.repeat = 1;
     } else {
         if (AC.onGround == 0) {
+            // on at the speed flown: the positions gave it, whatever the speed field says
+            if (AC.groundSpeed > 0.0) {
+                p.groundSpeed = AC.groundSpeed;
+            }
             if (AC.approach == 0) {
                 p.groundSpeed = std::max(0.95 * p.groundSpeed, 1.0);
             } else if (K >= 4) {

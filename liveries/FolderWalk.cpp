@@ -10,6 +10,7 @@
 #include <mutex>
 #include <span>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
@@ -68,6 +69,12 @@ bool lf_isTextureOrModelFolder(std::string_view NAME)
 constexpr std::size_t MAX_READ_AHEAD_BYTES = std::size_t{32} << 20;
 
 struct WalkContext {
+    // Spelled out: clang builds (sanitizers, fuzzing) take no parenthesised aggregate init.
+    WalkContext(std::filesystem::path FOLDER, std::string FOLDER_TEXT)
+        : folder(std::move(FOLDER)), folderText(std::move(FOLDER_TEXT))
+    {
+    }
+
     std::filesystem::path folder;
     std::string folderText;
     // Bytes read by the listing and not yet handed to a reader (of the files the walk meets).

@@ -149,8 +149,18 @@ struct LegPath {
     double lonPerMetre = 0.0;   // degrees of longitude per metre east at the origin
     double lastNorth = 0.0;     // the point reached, metres from the origin
     double lastEast = 0.0;
-    double pace = 0.0;          // in the air, the root pace's factor; 0: the parameter runs evenly
     double speed = 0.0;         // metres per unit of the parameter, where the path is now
+    // A planned leg is flown at a speed that changes evenly from the speed the aircraft has to
+    // the one it is to reach the end with: no step in speed from one leg to the next.
+    double speedKt = 0.0;       // the speed flown now
+    double speedStepKt = 0.0;   // its change per tick, up to speedEndKt
+    double speedEndKt = 0.0;
+    double rollOutKt = 0.0;     // after a touchdown on the leg, braked down to this speed
+    int32_t dueTick = 0;        // when the end point was due by its report
+    int32_t endTick = 0;        // when the end point is due by the plan (someone may cut it short)
+    uint8_t endOnGround = 0;    // the end point is on the ground
+    uint8_t straight = 0;       // the path is a straight line along the heading
+    uint8_t planned = 0;        // flown by speed, not by an even parameter
     uint8_t shaped = 0;         // the curve is set up for the leg
 
     bool running() const { return step > 0.0; }
@@ -158,6 +168,7 @@ struct LegPath {
     {
         step = 0.0;
         shaped = 0;
+        planned = 0;
     }
 };
 
@@ -246,6 +257,10 @@ struct LiveAc : SimAc {
     uint8_t landingRoll = 0;
     uint8_t pullOutPending = 0;             // the aircraft is to leave its stand at its next step
     uint8_t turning = 0;                    // the heading differs from bearingToNext by more than 3 degrees
+    // what the air planner works out for the next leg before its path is set up (not every tick)
+    double legAimKt = 0.0;                  // the speed the reports show at the end point
+    double legArcArrival = 0.0;             // radians: the heading at the end of a turn before a sharp corner
+    uint8_t legArc = 0;                     // the leg is such a turn
 };
 
 // ---- records ----

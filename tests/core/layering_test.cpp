@@ -7,8 +7,11 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -48,6 +51,23 @@ TEST(LayeringTest, EachFolderIncludesOnlyItselfAndTheFloorsBelow)
         }
     }
     EXPECT_GT(files, 100);
+}
+
+// Each floor builds into a library linked only to the floor below it, in the order of the build's
+// floor list: that list must be this ladder, or the linker would allow what the includes forbid.
+TEST(LayeringTest, TheBuildLinksTheFloorsInTheSameOrder)
+{
+    std::ifstream in(std::filesystem::path(QUILLON_SOURCE_DIR) / "CMakeLists.txt");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string_view opening = "set(QUILLON_FLOORS ";
+    const std::size_t start = text.find(opening);
+    ASSERT_NE(start, std::string::npos) << "CMakeLists.txt names no floor list";
+    const std::size_t end = text.find(')', start);
+    std::istringstream listed(text.substr(start + opening.size(), end - start - opening.size()));
+    std::vector<std::string> floors;
+    for (std::string word; listed >> word;)
+        floors.push_back(word);
+    EXPECT_EQ(floors, std::vector<std::string>(kFloors.begin(), kFloors.end()));
 }
 
 TEST(LayeringTest, EveryFolderOfTheProductHasAFloor)

@@ -1,4 +1,6 @@
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "motion_fixture.h"
 
@@ -30,14 +32,14 @@ TEST_F(AirTest, PitchFollowsTheVerticalRateWithinTheRate)
         ac.block[kBlockPitch] = pitchDeg * DEG_TO_RAD + 0.002; // close enough to reach it on this leg
         nextPosMain(ac);
         const int32_t t = ac.stream.front().playTick - now();
-        EXPECT_NEAR((ac.block[kBlockPitch] + ac.pitchStep * t) * RAD_TO_DEG, pitchDeg, 1e-9) << fpm;
+        EXPECT_NEAR((ac.block[kBlockPitch] + ac.pitchStep * t) * RAD_TO_DEG, pitchDeg, 0.01) << fpm;
     }
     g_liveAcs.clear();
     LiveAc& far = flying(5000.0, 2400.0, 2400.0, "B77W");
     nextPosMain(far);
     EXPECT_NEAR(far.pitchStep, -0.005 * DEG_TO_RAD, 1e-15); // a Heavy aircraft's largest change
-    EXPECT_EQ(far.groundSpeed, 190.0);                       // the reported airspeed
-    EXPECT_EQ(far.verticalRate, 2400.0);
+    EXPECT_NEAR(far.groundSpeed, 180.0, 1e-9);              // the speed its positions show
+    EXPECT_NEAR(far.verticalRate, 2400.0, 5.0);
 }
 
 TEST_F(AirTest, DescentRateIsCorrectedByTheQnh)
@@ -126,14 +128,18 @@ TEST_F(AirTest, TheNoseFollowsThePathFlownAndTheBankTheTurn)
     EXPECT_LT(bank, 15.0);
 }
 
-TEST_F(AirTest, AStraightLegNeedsNoPathAndACornerHasOne)
+TEST_F(AirTest, EveryLegHasAPathAndAStraightOneIsFlownStraight)
 {
-    for (const auto& [headingDeg, shaped] : {std::pair{90.0, false}, {90.3, false}, {80.0, true}, {100.0, true}}) {
+    for (const double headingDeg : {90.0, 80.0, 100.0}) {
         g_liveAcs.clear();
         LiveAc& ac = flying(5000.0, 0.0, 0.0);
         ac.block[kBlockHeading] = headingDeg * DEG_TO_RAD;
         ticks(1);
-        EXPECT_EQ(ac.legPath.shaped != 0, shaped) << headingDeg;
+        EXPECT_TRUE(ac.legPath.shaped != 0 && ac.legPath.planned != 0) << headingDeg;
+        if (headingDeg == 90.0) {
+            ticks(500);
+            EXPECT_NEAR(ac.block[kBlockHeading] * RAD_TO_DEG, 90.0, 0.05);
+        }
     }
 }
 
@@ -165,6 +171,78 @@ TEST_F(AirTest, ACurvedLegIsFlownWithoutARush)
         EXPECT_NEAR(ac.legPath.t, 1.0, 0.005) << headingDeg; // at its end on time
         EXPECT_LT(fastest, 1.15 * total / n) << headingDeg;
         EXPECT_GT(slowest, 0.45 * total / n) << headingDeg;
+    }
+}
+
+// A sharp corner (150 degrees, the next report only a few hundred metres on) is flown as a turn
+// at the category's bank, never as a pivot on the spot.
+TEST_F(AirTest, ASharpCornerIsATurnNotAPivot)
+{
+    for (const char* model : {"C172", "B738"}) {
+        g_liveAcs.clear();
+        const double kt = std::string(model) == "C172" ? 90.0 : 180.0;
+        const LatLon a = away(5.0);
+        const LatLon b = away(1.0, 0.0, a);
+        const LatLon c = away(0.3, 150.0, b);
+        const auto seconds = [kt](double NM) { return static_cast<int32_t>(NM / kt * 360000.0); };
+        LiveAc& ac = driven({pt(a, 3000.0, kt, now(), true), pt(b, 3000.0, kt, now() + seconds(1.0), true),
+                             pt(c, 3000.0, kt, now() + seconds(1.3), true),
+                             pt(away(1.0, 150.0, c), 3000.0, kt, now() + seconds(2.3), true)},
+                            FlightState::flying, model);
+        ac.groundSpeed = kt;
+        double fastestTurnDegS = 0.0;
+        double bankDeg = 0.0;
+        std::vector<double> headings;
+        for (int tick = 0; tick < seconds(2.3) + 6000 && ac.state == AcState::active; ++tick) {
+            ticks(1);
+            headings.push_back(ac.block[kBlockHeading]);
+            if (headings.size() > 100) {
+                fastestTurnDegS = std::max(
+                    fastestTurnDegS, std::abs(gf_wrapRadians(headings.back() - headings[headings.size() - 101])) * RAD_TO_DEG);
+            }
+            bankDeg = std::max(bankDeg, std::abs(ac.block[kBlockBank]) * RAD_TO_DEG);
+        }
+        // about a coordinated turn at the bank limit (14 deg/s for the Light at 90 kt, 6 for the
+        // Large at 180 kt); a pivot turns hundreds of degrees a second
+        EXPECT_LT(fastestTurnDegS, std::string(model) == "C172" ? 35.0 : 10.0) << model;
+        EXPECT_LE(bankDeg, g_bankLimits.at(ac.category) * RAD_TO_DEG + 1e-9) << model;
+    }
+}
+
+// A fast aircraft whose next report lies well inside its turn circle, off the nose: the path
+// bends toward it without a loop, so the nose never swings round within a second and the
+// aircraft stays near its reports instead of circling back to them.
+TEST_F(AirTest, AReportInsideTheTurnCircleIsNoLoop)
+{
+    for (const double offDeg : {30.0, 60.0, 85.0}) {
+        g_liveAcs.clear();
+        const double kt = 460.0;
+        const LatLon a = away(8.0);
+        const LatLon b = away(1.2, offDeg, a);
+        const LatLon c = away(1.2, offDeg, b);
+        const auto seconds = [kt](double NM) { return static_cast<int32_t>(NM / kt * 360000.0); };
+        LiveAc& ac = driven({pt(a, 7000.0, kt, now(), true), pt(b, 7000.0, kt, now() + seconds(1.2), true),
+                             pt(c, 7000.0, kt, now() + seconds(2.4), true)},
+                            FlightState::flying, "B738");
+        ac.heightAboveGround = 7000.0;
+        ac.groundSpeed = kt;
+        ac.block[kBlockHeading] = 0.0;
+        double widestSwingDeg = 0.0;
+        double farthestNm = 0.0;
+        std::vector<double> headings;
+        for (int tick = 0; tick < seconds(2.4) && ac.state == AcState::active; ++tick) {
+            ticks(1);
+            headings.push_back(ac.block[kBlockHeading]);
+            if (headings.size() > 100) {
+                widestSwingDeg = std::max(
+                    widestSwingDeg, std::abs(gf_wrapRadians(headings.back() - headings[headings.size() - 101])) * RAD_TO_DEG);
+            }
+            farthestNm = std::max(farthestNm, gf_distanceNm(a.lat, a.lon, ac.block[kBlockLat], ac.block[kBlockLon]));
+        }
+        EXPECT_LT(widestSwingDeg, 45.0) << offDeg;
+        // the reports span 2.4 nm: a loop takes the aircraft far beyond them
+        EXPECT_LT(farthestNm, 3.0) << offDeg;
+        EXPECT_LT(ac.groundSpeed, 1.2 * kt) << offDeg;
     }
 }
 
@@ -280,8 +358,12 @@ TEST_F(AirTest, SkippingToAClimbingPointAimsAtIt)
     nextPosMain(ac);
     ASSERT_EQ(ac.stream.size(), 2u);
     EXPECT_EQ(ac.stream.front().lat, q.lat);
-    const int32_t t = ac.stream.front().playTick - now();
-    EXPECT_NEAR(ac.block[kBlockLon] + ac.lonStep * t, q.lon, 1e-12);
+    double lat = 0.0;
+    double lon = 0.0;
+    const LegPath& path = ac.legPath;
+    gf_fromFrame(path.originLat, path.originLon, path.endNorth, path.endEast, lat, lon);
+    EXPECT_NEAR(lat, q.lat, 1e-7); // the path ends there
+    EXPECT_NEAR(lon, q.lon, 1e-7);
     EXPECT_GT(ac.climbPerTick, 0.0);
 }
 

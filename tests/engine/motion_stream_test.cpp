@@ -213,9 +213,10 @@ TEST_F(StreamTest, RepeatedPositionsAreSkippedInTheAirButAHelicopterHovers)
 TEST_F(StreamTest, AnErrorWhilePlayingIsLoggedOnceAndTheAircraftGoes)
 {
     openLog();
-    // a leg across half the world at 1 kt does not fit 32 bits of ticks
-    LiveAc& ac = driven({pt({0.0, 0.0}, 3000.0, 1.0, now(), true), pt({0.0, 170.0}, 3000.0, 1.0, now() + 100, true)},
+    // an aircraft of a category that no table knows cannot be flown
+    LiveAc& ac = driven({pt({0.0, 0.0}, 3000.0, 1.0, now(), true), pt({0.0, 0.1}, 3000.0, 1.0, now() + 100, true)},
                         FlightState::flying);
+    ac.category = 42;
     ticks(5);
     EXPECT_EQ(ac.state, AcState::removingfromsim);
     EXPECT_EQ(queuedRemovals(ac.objectId), 1u);

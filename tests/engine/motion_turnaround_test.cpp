@@ -83,6 +83,25 @@ public:
         return *this;
     }
 
+    // The reports of the last leg come alternately SECONDS early and late (their positions kept),
+    // as reports taken at irregular moments do.
+    Script& jitter(double SECONDS)
+    {
+        for (std::size_t i = m_legStart; i + 1 < m_reports.size(); ++i) {
+            m_reports[i].t += i % 2 != 0 ? SECONDS : -SECONDS;
+        }
+        return *this;
+    }
+
+    // Every report of the last leg gives this share of its speed (a feed in other units).
+    Script& speedField(double SHARE)
+    {
+        for (std::size_t i = m_legStart; i < m_reports.size(); ++i) {
+            m_reports[i].kt *= SHARE;
+        }
+        return *this;
+    }
+
     // The track every report of the last leg gives (a pushed-back aircraft's nose, as some feeds
     // report it).
     Script& track(double TRACK)
@@ -125,6 +144,12 @@ struct Seen {
     double largestBankDeg = 0.0;
     double largestPitchDeg = 0.0;
     double liftOffKt = -1.0;              // speed when the take-off began
+    // speeds, over the last second
+    double slowestAirKt = 1e9;            // in the air more than 300 ft above the ground
+    double touchdownKt = std::nan("");
+    double airSpeedChangeKt = 0.0;        // the largest change within a second in the air
+    double runwayBrakeKtPerS = 0.0;       // the hardest braking on the runway after touchdown, to 40 kt
+    double worstBehindM = 0.0;            // farthest from the reported track at the delay, in the air
 };
 
 class TurnaroundTest : public SimulatorMotionTest {
@@ -204,6 +229,9 @@ protected:
     Seen run(const Script& SCRIPT, const std::string& MODEL = "B738", int32_t DELAY = kDelay)
     {
         Seen seen;
+        m_lastSecond.clear();
+        m_speeds.clear();
+        m_activeTicks = 0;
         const std::vector<Report>& reports = SCRIPT.reports();
         const int32_t start = now();
         std::size_t next = 0;
@@ -237,6 +265,9 @@ protected:
                 seen.finite = seen.finite && std::isfinite(v);
             }
             observe(*ac, seen);
+            if (ac->onGround == 0 && m_activeTicks > 2000 && now() - start - DELAY < reports.back().t * 100.0) {
+                seen.worstBehindM = std::max(seen.worstBehindM, behindM(reports, (now() - start - DELAY) / 100.0));
+            }
             if (placed) {
                 seen.worstStepM = std::max(seen.worstStepM, gf_distanceNm(last.lat, last.lon, b[kBlockLat], b[kBlockLon]) / kMetre);
             }
@@ -269,6 +300,21 @@ protected:
         return seen;
     }
 
+    // Metres from the reported track at the scenario's second T (between its reports).
+    double behindM(const std::vector<Report>& REPORTS, double T) const
+    {
+        std::size_t i = 1;
+        while (i + 1 < REPORTS.size() && REPORTS[i].t < T) {
+            ++i;
+        }
+        const Report& a = REPORTS[i - 1];
+        const Report& b = REPORTS[i];
+        const double f = std::clamp((T - a.t) / std::max(b.t - a.t, 1e-9), 0.0, 1.0);
+        const LatLon at = local(a.east + (b.east - a.east) * f, a.north + (b.north - a.north) * f);
+        const auto& block = gf_findLiveAc(kHex)->block;
+        return gf_distanceNm(at.lat, at.lon, block[kBlockLat], block[kBlockLon]) / kMetre;
+    }
+
     // Positions, altitudes and attitudes of the last second, tick by tick.
     struct Sample {
         LatLon at;
@@ -276,6 +322,7 @@ protected:
         bool onGround = false;
     };
     std::vector<Sample> m_lastSecond;
+    std::vector<double> m_speeds; // knots over the last second, tick by tick
     int m_activeTicks = 0;
 
     void observe(const LiveAc& AC, Seen& SEEN)
@@ -305,6 +352,21 @@ protected:
         if (now.onGround && !m_lastSecond[m_lastSecond.size() - 2].onGround && std::isnan(SEEN.touchdownFpm)) {
             SEEN.touchdownFpm = (now.alt - half.alt) * 2.0 * 60.0;
             SEEN.touchdownBankDeg = std::abs(b[kBlockBank]) * RAD_TO_DEG;
+            SEEN.touchdownKt = kt;
+        }
+        m_speeds.push_back(kt);
+        if (m_speeds.size() > 101) {
+            m_speeds.erase(m_speeds.begin());
+            const double change = kt - m_speeds.front();
+            if (AC.onGround == 0 && AC.flareStage == 0 && m_lastSecond.front().onGround == now.onGround) {
+                SEEN.airSpeedChangeKt = std::max(SEEN.airSpeedChangeKt, std::abs(change));
+            }
+            if (AC.landingRoll != 0 && AC.onGround != 0 && m_lastSecond.front().onGround && m_speeds.front() > 40.0) {
+                SEEN.runwayBrakeKtPerS = std::max(SEEN.runwayBrakeKtPerS, -change);
+            }
+        }
+        if (AC.onGround == 0 && AC.heightAboveGround > 300.0 && m_activeTicks > 600 && AC.extrapolations == 0) {
+            SEEN.slowestAirKt = std::min(SEEN.slowestAirKt, kt);
         }
         if (AC.onGround == 0) {
             SEEN.largestBankDeg = std::max(SEEN.largestBankDeg, std::abs(b[kBlockBank]) * RAD_TO_DEG);
@@ -434,6 +496,70 @@ TEST_F(TurnaroundTest, TheSameOverTheAntimeridian)
     airportAt({-16.70, 179.9975}); // the stand lies east of 180 degrees
     ASSERT_LT(g_stands[0].longitude, 0.0);
     expectWholeTurnaround(run(turnaround()));
+}
+
+// Speeds a pilot beside the aircraft believes, on the finals real feeds give: reports 15 s
+// apart, the last one in the air followed by one far down the runway after the roll-out. A
+// fixed-wing aircraft never crawls in the air, touches down at its approach speed and brakes on
+// the runway no harder than about 6 kt a second.
+TEST_F(TurnaroundTest, AFinalIsFlownAtApproachSpeedAndTheRollOutBraked)
+{
+    struct Case {
+        const char* model;
+        double finalKt;
+        double airEndNorth; // the last report in the air, metres from the threshold, 100 ft up
+        double groundNorth; // the next, 25 s later, rolled out to GROUND_KT
+        double groundKt;
+        double leastKt;     // never slower in the air
+        double touchdownLo; // touchdown between
+        double touchdownHi;
+    };
+    for (const Case& c : {Case{"B738", 140.0, -500.0, 900.0, 20.0, 100.0, 115.0, 155.0},
+                          Case{"C172", 70.0, -300.0, 400.0, 10.0, 40.0, 50.0, 80.0}}) {
+        g_liveAcs.clear();
+        g_stands.clear();
+        airportAt({52.30, 4.76});
+        const double finalM = 8.0 * 15.0 * c.finalKt * kKtToMs;
+        const double rollKt = (c.groundNorth - c.airEndNorth) / 25.0 / kKtToMs;
+        Script s(0.0, c.airEndNorth - finalM, 100.0 + 8.0 * 15.0 * 700.0 / 60.0, true);
+        s.every(15.0)
+            .leg(0.0, c.airEndNorth, c.finalKt, 100.0, true, -700.0)
+            .every(25.0)
+            .leg(0.0, c.groundNorth, rollKt, 0.0, false)
+            .speedField(c.groundKt / rollKt)
+            .every(15.0)
+            .leg(0.0, c.groundNorth + 300.0, c.groundKt, 0.0, false);
+        const Seen seen = run(s, c.model, kBufferDelay);
+        EXPECT_GE(seen.slowestAirKt, c.leastKt) << c.model;
+        EXPECT_GE(seen.touchdownKt, c.touchdownLo) << c.model;
+        EXPECT_LE(seen.touchdownKt, c.touchdownHi) << c.model;
+        EXPECT_LE(seen.runwayBrakeKtPerS, 6.5) << c.model;
+        expectSoftTouchdown(seen);
+    }
+}
+
+// Reports taken at irregular moments (alternately 3 s early and late) or with a speed field in
+// other units (half the real speed): the aircraft flies a speed that changes smoothly, within a
+// quarter of the real one, and where the positions put it.
+TEST_F(TurnaroundTest, TheSpeedFollowsThePositionsNotTheirTimingNorTheSpeedField)
+{
+    struct Case {
+        const char* what;
+        double jitterS;
+        double speedShare;
+        double mostBehindM; // from the reported track at the delay
+    };
+    for (const Case& c : {Case{"irregular", 3.0, 1.0, 1e9}, Case{"half speed field", 0.0, 0.5, 150.0}}) {
+        g_liveAcs.clear();
+        g_stands.clear();
+        airportAt({52.30, 4.76});
+        Script s(-30000.0, -30000.0, 6000.0, true);
+        s.every(10.0).leg(-30000.0, 20000.0, 220.0, 6000.0, true).jitter(c.jitterS).speedField(c.speedShare);
+        const Seen seen = run(s, "A320", kBufferDelay);
+        EXPECT_LE(seen.airSpeedChangeKt, 6.0) << c.what;
+        EXPECT_LE(seen.worstBehindM, c.mostBehindM) << c.what;
+        EXPECT_GE(seen.slowestAirKt, 0.75 * 220.0) << c.what;
+    }
 }
 
 } // namespace

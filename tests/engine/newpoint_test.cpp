@@ -401,23 +401,37 @@ TEST_F(NewPointTest, AHeldAircraftGoesOnToAReportItCanReach)
     }
 }
 
-TEST_F(NewPointTest, AnExtrapolatedFlightRefusesAReportBehindIt)
+// A hold, a go-around or a circuit turns back: a report behind an extrapolated flight ends the
+// made-up points like one ahead of it, and the aircraft turns to it at once.
+TEST_F(NewPointTest, AnExtrapolatedFlightFollowsAReportBehindOrAheadOfIt)
 {
-    LiveAc& ac = movingAc(false);
-    ac.extrapolations = 5;
-    const int32_t frontTick = ac.stream.front().playTick;
-    decodeExisting(ac, report(ac, 1.0, 200.0, 200.0, true));
-    EXPECT_EQ(ac.stream.size(), 2u);
-    EXPECT_EQ(ac.extrapolations, 5);
-    EXPECT_EQ(ac.stream.front().playTick, frontTick);
+    for (const double bearingDeg : {200.0, 80.0}) {
+        g_liveAcs.clear();
+        g_tickCounter = 1000;
+        LiveAc& ac = movingAc(false);
+        ac.extrapolations = 5;
+        const std::size_t had = ac.stream.size();
+        g_tickCounter = 4000;
+        decodeExisting(ac, report(ac, 1.0, bearingDeg, 200.0, true));
+        EXPECT_EQ(ac.stream.size(), had + 1) << bearingDeg;
+        EXPECT_EQ(ac.extrapolations, 0) << bearingDeg;
+        EXPECT_EQ(ac.stream.front().playTick, 4001) << bearingDeg;
+        EXPECT_EQ(ac.earlyWindow, 3000);
+    }
+}
 
-    g_tickCounter = 4000;
-    decodeExisting(ac, report(ac, 1.0, 80.0, 200.0, true));
-    EXPECT_EQ(ac.stream.size(), 3u);
-    EXPECT_EQ(ac.extrapolations, 0);
-    EXPECT_EQ(ac.stream.front().playTick, 4001);
-    EXPECT_EQ(ac.earlyWindow, 3000);
-    EXPECT_EQ(ac.lateWindow, 3000);
+// One report kilometres off, as no aircraft flies, is dropped with a line in the log; the next
+// plausible one is taken.
+TEST_F(NewPointTest, AnOutlierReportInTheAirIsDropped)
+{
+    ASSERT_TRUE(gf_openLog(m_work / "Log.txt", "test"));
+    LiveAc& ac = movingAc(false);
+    const std::size_t had = ac.stream.size();
+    decodeExisting(ac, report(ac, 3.0, 90.0, 120.0, true)); // 3 nm in 5 s
+    EXPECT_EQ(ac.stream.size(), had);
+    EXPECT_NE(logText().find("KLM1 report dropped: 2160 kt from the last one"), std::string::npos);
+    decodeExisting(ac, report(ac, 0.1, 90.0, 120.0, true));
+    EXPECT_EQ(ac.stream.size(), had + 1);
 }
 
 TEST_F(NewPointTest, TheRollOutKeepsItsSpeedDown)

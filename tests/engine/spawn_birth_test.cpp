@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "core/Airports.h"
 #include "core/WeekTime.h"
 #include "spawn_fixture.h"
 #include "liveries/Matching.h"
@@ -298,6 +299,30 @@ TEST_F(BirthTest, AGroundSpawnNearAFreeStandStartsParkedOnIt)
     EXPECT_DOUBLE_EQ(ac.block[kBlockHeading], 1.0);
     EXPECT_EQ(ac.timeStamp, (WeekTime{3, 20}));
     EXPECT_GT(ac.parkStart, 0u);
+}
+
+// Created on the ground at an airport 125 ft up, whatever altitude the reports give there: 0 ft
+// (a feed's ground value), a barometric value 67 ft too high; parked on a stand or taxiing.
+TEST_F(BirthTest, AGroundSpawnStandsOnTheAirportsGroundFromItsFirstFrame)
+{
+    const LatLon standAt = away(0.5, 0.0);
+    for (const auto& [reportedFt, onStand] : {std::pair{0.0, true}, {192.0, true}, {0.0, false}, {-40.0, false}}) {
+        g_liveAcs.clear();
+        gf_resetStandTableForTests();
+        parkAirportWithStands({standAt});
+        gf_setAirports({AirportEntry{IcaoCode("EHAM"), IataCode("AMS"), kHomeLat, kHomeLon, 125, 220}});
+        LiveAc& ac = bufferAc(0x484001, "KLM1", 0.0, false);
+        ac.stream.clear();
+        const LatLon at = onStand ? standAt : away(0.3, 180.0);
+        const double kt = onStand ? 0.0 : 10.0;
+        ac.stream.push_back(point(at, false, reportedFt, kt, g_tickCounter.load()));
+        ac.stream.push_back(point(onStand ? at : away(0.01, 180.0, at), false, reportedFt, kt, g_tickCounter.load() + 100));
+        knownLivery(ac.id);
+        spawnLiveAc(ac);
+        gf_clearAirports();
+        EXPECT_EQ(ac.flightState, onStand ? FlightState::parked : FlightState::taxi) << reportedFt;
+        EXPECT_DOUBLE_EQ(ac.block[kBlockAlt], 125.0 + ac.cgHeight) << reportedFt;
+    }
 }
 
 TEST_F(BirthTest, AGroundSpawnFartherThan55MetresFromAStandTaxisOrWaits)

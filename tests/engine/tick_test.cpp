@@ -569,17 +569,24 @@ TEST_F(TickTest, RemovedWhileOnTheAddingStackIsNeverCreated)
     EXPECT_TRUE(g_liveAddingDeque.empty());
 }
 
-// The simulator removes an object by itself: the record goes, and so does the blocked-callsign
-// choice that named it.
-TEST_F(TickTest, RemovalByTheSimulatorClearsTheCallsignObject)
+// The simulator removes an object by itself (on approach, say): the aircraft is created again
+// within a few seconds where it was, and the blocked-callsign choice that named the old object
+// goes.
+TEST_F(TickTest, RemovalByTheSimulatorCreatesTheAircraftAgainAtOnce)
 {
     spawned(0x100012, "KLM12", "Title A");
     ASSERT_GT(tickUntil([] { return !g_liveAcs.empty() && g_liveAcs[0].objectId != 0; }), 0);
     const uint32_t objectId = g_liveAcs[0].objectId;
     g_callsignObjectId = objectId;
     ASSERT_TRUE(gf_simStandIn().removeObjectBySim(objectId));
-    ASSERT_GT(tickUntil([] { return g_liveAcs.empty(); }, 5), 0);
+    const int ticks = tickUntil(
+        [objectId] { return !g_liveAcs.empty() && g_liveAcs[0].objectId != 0 && g_liveAcs[0].objectId != objectId; },
+        500);
+    ASSERT_GT(ticks, 0);
     EXPECT_EQ(g_callsignObjectId, 0u);
+    EXPECT_EQ(calls("SimConnect_AICreateNonATCAircraft"), 2u);
+    EXPECT_NEAR(g_liveAcs[0].block[kBlockLat], 52.3, 1e-3); // where it was
+    EXPECT_NEAR(g_liveAcs[0].block[kBlockAlt], 5000.0, 10.0);
 }
 
 // A record removed before it had an object gets no removal report: it is erased at the next
