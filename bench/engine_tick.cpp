@@ -276,9 +276,9 @@ void BM_EngineTick(benchmark::State& STATE)
 enum class TickRun { warm, cold, paced };
 
 // The simulator link's thread as it runs beside the worker in the program: at every frame of the
-// simulator (30 a second) it takes the queue mutex without waiting and sends each handed-over
-// position and event, holding the mutex meanwhile (kSendNs a position, about what the
-// simulator's call takes), and empties the queues.
+// simulator (30 a second) it takes the queue mutex without waiting, swaps the queued events out
+// under the request mutex, and sends each handed-over position and event, holding the queue mutex
+// meanwhile (kSendNs a position, about what the simulator's call takes).
 class LinkThread {
 public:
     static constexpr auto kFrame = std::chrono::microseconds(33333);
@@ -294,6 +294,7 @@ public:
 private:
     void lf_run()
     {
+        std::vector<qmt::ClientEventCmd> events;
         auto next = std::chrono::steady_clock::now();
         while (!m_stop) {
             next += kFrame;
@@ -301,6 +302,10 @@ private:
             std::unique_lock lock(qmt::g_simQueueMutex, std::try_to_lock);
             if (!lock.owns_lock()) {
                 continue;
+            }
+            {
+                std::lock_guard requests(qmt::g_simRequestMutex);
+                events.swap(qmt::g_clientEventQueue);
             }
             double sum = 0.0;
             for (const qmt::PositionUpdate& p : qmt::g_positionReadBuffer) {
@@ -311,7 +316,7 @@ private:
             }
             benchmark::DoNotOptimize(sum);
             qmt::g_positionReadBuffer.clear();
-            qmt::g_clientEventQueue.clear();
+            events.clear();
         }
     }
 

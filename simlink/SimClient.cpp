@@ -488,15 +488,23 @@ bool SimClient::perFrame()
         std::unique_lock lock(g_simQueueMutex, std::try_to_lock);
         if (lock.owns_lock()) {
             flushed = true;
+            {
+                // The worker queues its requests under the request mutex alone, which is held
+                // here only for the swaps: its tick never waits for this frame's packets.
+                std::lock_guard requests(g_simRequestMutex);
+                m_sendEvents.swap(g_clientEventQueue);
+                m_sendRemoves.swap(g_removeQueue);
+                m_sendCreates.swap(g_createQueue);
+            }
             const std::uint32_t user = g_userObjectId.load();
-            for (const ClientEventCmd& ev : g_clientEventQueue) {
+            for (const ClientEventCmd& ev : m_sendEvents) {
                 if (ev.objectId > user) {
                     SimConnect_TransmitClientEvent(m_handle, ev.objectId, ev.eventId, ev.value,
                                                    SIMCONNECT_GROUP_PRIORITY_HIGHEST,
                                                    SIMCONNECT_EVENT_FLAG_GROUPID_IS_PRIORITY);
                 }
             }
-            g_clientEventQueue.clear();
+            m_sendEvents.clear();
             for (const PositionUpdate& p : g_positionReadBuffer) {
                 if (p.objectId > user) {
                     double data[8] = {p.latitude, p.longitude,     p.pitch,       p.bank,
@@ -505,13 +513,13 @@ bool SimClient::perFrame()
                 }
             }
             g_positionReadBuffer.clear();
-            for (const std::uint32_t objectId : g_removeQueue) {
+            for (const std::uint32_t objectId : m_sendRemoves) {
                 if (objectId > user) {
                     SimConnect_AIRemoveObject(m_handle, objectId, lf_nextRequestId());
                 }
             }
-            g_removeQueue.clear();
-            for (AiCreateRequest& req : g_createQueue) {
+            m_sendRemoves.clear();
+            for (AiCreateRequest& req : m_sendCreates) {
                 const std::uint32_t requestId = lf_nextRequestId();
                 const std::string title(req.liveryTitle);
                 if (FAILED(SimConnect_AICreateNonATCAircraft(m_handle, title.c_str(), req.callsign.c_str(),
@@ -522,7 +530,8 @@ bool SimClient::perFrame()
                 m_pending[requestId] = PendingCreate{requestId, lf_lastSendId(), req.aircraftId,
                                                      std::move(req.callsign), title, g_simFrames.load()};
             }
-            g_createQueue.clear();
+            // The views into the livery tables must not outlive the frame.
+            m_sendCreates.clear();
             // A flight plan has no answer when it is taken: its entry only waits for an exception.
             const std::uint64_t now = g_simFrames.load();
             std::erase_if(g_directRequests, [now](const DirectRequest& R) {

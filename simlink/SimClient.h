@@ -15,6 +15,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace qmt {
 
@@ -117,6 +118,7 @@ public:
     // messages handled. Sets quit() when the simulator closed.
     int dispatch();
     // The per-frame flush: only tries the queue mutex and skips a busy frame (answers false).
+    // The queued events, removals and creates are swapped out under the request mutex first.
     bool perFrame();
     // Closes the connection.
     void close();
@@ -149,6 +151,11 @@ private:
     std::map<std::uint32_t, CreatedObject> m_groundRequests; // by ground-data request id
     std::uint32_t m_nextRequestId = REQUEST_FIRST_UNIQUE;
     std::uint32_t m_skippedFrames = 0;
+    // One frame's requests, taken out of the queues by perFrame() and empty between its calls
+    // (their room is kept for the next frame).
+    std::vector<ClientEventCmd> m_sendEvents;
+    std::vector<std::uint32_t> m_sendRemoves;
+    std::vector<AiCreateRequest> m_sendCreates;
     bool m_quit = false;
     // What this connection saw, for the closing line of the log.
     std::uint32_t m_created = 0;

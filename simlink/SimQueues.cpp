@@ -5,6 +5,7 @@
 namespace qmt {
 
 std::mutex g_simQueueMutex;
+std::mutex g_simRequestMutex;
 std::vector<ClientEventCmd> g_clientEventQueue;
 std::vector<PositionUpdate> g_positionWriteBuffer;
 std::vector<PositionUpdate> g_positionReadBuffer;
@@ -17,26 +18,26 @@ std::vector<SimNotification> g_simNotifications;
 
 void gf_queueAiCreate(AiCreateRequest REQUEST)
 {
-    std::lock_guard lock(g_simQueueMutex);
+    std::lock_guard lock(g_simRequestMutex);
     g_createQueue.push_back(std::move(REQUEST));
 }
 
 void gf_queueRemove(std::uint32_t OBJECT_ID)
 {
-    std::lock_guard lock(g_simQueueMutex);
+    std::lock_guard lock(g_simRequestMutex);
     g_removeQueue.push_back(OBJECT_ID);
 }
 
 void gf_queueClientEvent(std::uint32_t OBJECT_ID, std::uint32_t EVENT_ID, std::uint32_t VALUE)
 {
-    std::lock_guard lock(g_simQueueMutex);
+    std::lock_guard lock(g_simRequestMutex);
     g_clientEventQueue.push_back({OBJECT_ID, EVENT_ID, VALUE});
 }
 
 void gf_queueLights(std::uint32_t OBJECT_ID, std::uint32_t NAV, std::uint32_t BEACON, std::uint32_t LANDING,
                     std::uint32_t TAXI, std::uint32_t STROBES, std::uint32_t LOGO, std::uint32_t CABIN)
 {
-    std::lock_guard lock(g_simQueueMutex);
+    std::lock_guard lock(g_simRequestMutex);
     g_clientEventQueue.push_back({OBJECT_ID, NAV_LIGHTS_SET, NAV});
     g_clientEventQueue.push_back({OBJECT_ID, BEACON_LIGHTS_SET, BEACON});
     g_clientEventQueue.push_back({OBJECT_ID, LANDING_LIGHTS_SET, LANDING});
@@ -95,6 +96,7 @@ void gf_clearSimQueues()
 {
     {
         std::lock_guard lock(g_simQueueMutex);
+        std::lock_guard requests(g_simRequestMutex);
         g_clientEventQueue.clear();
         g_positionWriteBuffer.clear();
         g_positionReadBuffer.clear();

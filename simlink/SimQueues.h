@@ -1,10 +1,11 @@
 #pragma once
 // The queues between the worker and the simulator thread, and the simulator thread's reports.
 //
-// Lock order: g_simNotifyMutex and g_simQueueMutex are each taken alone. The worker's tick only
-// tries either (the notify mutex to take the reports out, the queue mutex to swap the position
-// buffers) and skips to its next tick when one is busy; its other requests wait for the queue
-// mutex, which nobody holds long. The simulator thread's per-frame flush only tries the queue
+// Lock order: g_simQueueMutex before g_simRequestMutex; g_simNotifyMutex is taken alone. The
+// worker's tick only tries the notify mutex (to take the reports out) and the queue mutex (to swap
+// the position buffers) and skips to its next tick when one is busy; it queues client events,
+// removals and creates under the request mutex, which the simulator thread holds only to swap
+// them out, never through its flush. The simulator thread's per-frame flush only tries the queue
 // mutex, and it appends notifications under the notify mutex alone.
 
 #include "platform/SimConnect.h"
@@ -102,18 +103,20 @@ struct SimNotification {
     double value2 = 0.0;
 };
 
-// Guards every queue below (client events, both position buffers, creates, removes).
+// Guards the position read buffer and the direct requests, and every packet on the shared handle.
 extern std::mutex g_simQueueMutex;
-// Client events to send on the next frame; guarded by g_simQueueMutex.
+// Guards the client event, create and removal queues; held only to append to them or swap them.
+extern std::mutex g_simRequestMutex;
+// Client events to send on the next frame; guarded by g_simRequestMutex.
 extern std::vector<ClientEventCmd> g_clientEventQueue;
 // Positions the worker fills during a tick; worker only, exchanged with the read buffer by
 // gf_swapPositionBuffers under g_simQueueMutex.
 extern std::vector<PositionUpdate> g_positionWriteBuffer;
 // Positions handed over by the last swap, sent by the next frame; guarded by g_simQueueMutex.
 extern std::vector<PositionUpdate> g_positionReadBuffer;
-// Creates to send on the next frame; guarded by g_simQueueMutex.
+// Creates to send on the next frame; guarded by g_simRequestMutex.
 extern std::vector<AiCreateRequest> g_createQueue;
-// Object ids to remove on the next frame; guarded by g_simQueueMutex.
+// Object ids to remove on the next frame; guarded by g_simRequestMutex.
 extern std::vector<std::uint32_t> g_removeQueue;
 // The worker's direct requests still waiting for an answer or an exception; guarded by
 // g_simQueueMutex (the requests themselves are made under it, so their send ids are theirs).
@@ -124,11 +127,11 @@ extern std::mutex g_simNotifyMutex;
 // Reports for the worker, drained by it every tick; guarded by g_simNotifyMutex.
 extern std::vector<SimNotification> g_simNotifications;
 
-// Appends one create request (blocking lock of the queue mutex).
+// Appends one create request (under the request mutex).
 void gf_queueAiCreate(AiCreateRequest REQUEST);
-// Appends one removal (blocking lock of the queue mutex).
+// Appends one removal (under the request mutex).
 void gf_queueRemove(std::uint32_t OBJECT_ID);
-// Appends one client event (blocking lock of the queue mutex).
+// Appends one client event (under the request mutex).
 void gf_queueClientEvent(std::uint32_t OBJECT_ID, std::uint32_t EVENT_ID, std::uint32_t VALUE);
 // The seven light sets in the order NAV, BEACON, LANDING, TAXI, STROBES, LOGO, CABIN.
 void gf_queueLights(std::uint32_t OBJECT_ID, std::uint32_t NAV, std::uint32_t BEACON, std::uint32_t LANDING,

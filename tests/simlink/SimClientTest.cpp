@@ -4,6 +4,7 @@
 #include "core/Parameters.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <limits>
@@ -195,6 +196,82 @@ TEST_F(SimClientTest, PositionsAndClientEventsReachOnlyObjectsAboveTheUser)
     // The read buffer is sent once; a frame without a new swap sends nothing.
     frames(1);
     EXPECT_EQ(sim().countCalls("SimConnect_SetDataOnSimObject"), 1u);
+}
+
+TEST_F(SimClientTest, OneFrameSendsEventsPositionsRemovalsThenCreates)
+{
+    gf_queueAiCreate(lf_request(0x400008, "SAS4", "Scandinavian"));
+    gf_queueAiCreate(lf_request(0x400009, "IBE5", "Iberia"));
+    frames(5);
+    const auto created = lf_takeNotes();
+    ASSERT_EQ(created.size(), 2u);
+    const std::uint32_t kept = created[0].objectId;
+    const std::uint32_t gone = created[1].objectId;
+    sim().clearCalls();
+
+    // Queued in the reverse of the order they go out in.
+    gf_queueAiCreate(lf_request(0x40000A, "TAP6", "Air Portugal"));
+    gf_queueRemove(gone);
+    g_positionWriteBuffer.push_back({52.31, 4.77, 0, 0, 0, 300.0, 0, 120.0, gone});
+    g_positionWriteBuffer.push_back({52.32, 4.78, 0, 0, 0, 400.0, 0, 130.0, kept});
+    ASSERT_TRUE(gf_swapPositionBuffers());
+    gf_queueEngineStart(kept);
+    EXPECT_TRUE(m_client.perFrame());
+
+    std::vector<std::pair<std::string, std::uint32_t>> sent;
+    for (const SimCall& c : sim().calls()) {
+        sent.emplace_back(c.function, c.function == "SimConnect_AICreateNonATCAircraft" ? 0u : c.objectId);
+    }
+    const std::vector<std::pair<std::string, std::uint32_t>> expected = {
+        {"SimConnect_TransmitClientEvent", kept},
+        {"SimConnect_SetDataOnSimObject", gone},
+        {"SimConnect_SetDataOnSimObject", kept},
+        {"SimConnect_AIRemoveObject", gone},
+        {"SimConnect_AICreateNonATCAircraft", 0u},
+    };
+    EXPECT_EQ(sent, expected);
+}
+
+TEST_F(SimClientTest, RequestsQueuedWhileAFrameIsSentGoOutOnceAndInOrder)
+{
+    gf_queueAiCreate(lf_request(0x40000B, "AUA7", "Austrian"));
+    frames(5);
+    const std::uint32_t objectId = lf_takeNotes().at(0).objectId;
+    sim().clearCalls();
+
+    // The worker's side: client events and positions, queued as fast as it can while this
+    // thread sends frame after frame.
+    constexpr std::uint32_t kEvents = 3000;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (std::uint32_t i = 0; i < kEvents; ++i) {
+            gf_queueClientEvent(objectId, THROTTLE_SET, i);
+            gf_queuePosition({52.3, 4.7, 0, 0, 0, 100.0 + i, 0, 0, objectId});
+            gf_swapPositionBuffers();
+        }
+        done.store(true);
+    });
+    while (!done.load()) {
+        m_client.perFrame();
+    }
+    worker.join();
+    EXPECT_TRUE(m_client.perFrame());
+
+    std::vector<std::uint32_t> values;
+    double lastAltitude = 0.0;
+    for (const SimCall& c : sim().calls()) {
+        if (c.function == "SimConnect_TransmitClientEvent") {
+            values.push_back(c.value);
+        } else if (c.function == "SimConnect_SetDataOnSimObject" && c.data.size() == 8) {
+            // Positions may be dropped for newer ones, never sent out of order.
+            EXPECT_GT(c.data[5], lastAltitude);
+            lastAltitude = c.data[5];
+        }
+    }
+    ASSERT_EQ(values.size(), kEvents);
+    for (std::uint32_t i = 0; i < kEvents; ++i) {
+        ASSERT_EQ(values[i], i);
+    }
 }
 
 TEST_F(SimClientTest, EveryTwentiethRangeCallReportsAiAircraftWithGroundData)
