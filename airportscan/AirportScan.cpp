@@ -37,7 +37,7 @@ namespace {
 // The quota of the file this thread reads now, if any.
 thread_local ScanLogQuota* t_scanLogQuota = nullptr;
 
-constexpr std::size_t SCAN_LOG_RESERVE = 2048;
+constexpr std::size_t kScanLogReserve = 2048;
 
 // The one thread that writes the files of the scan's new folders, in the order they are handed
 // over, while the workers read and parse: workers that wrote them would take turns at the
@@ -396,7 +396,7 @@ void lf_scanFolders(const std::vector<fs::path>& FOLDERS, ScanPool& POOL, const 
         }
         // Told by the folder's own name: the folders above it may be named anything.
         const fs::path name = folder.has_filename() ? folder.filename() : folder.parent_path().filename();
-        if (gf_utf16ToUtf8(name) == STREAMED_PACKAGES_FOLDER) {
+        if (gf_utf16ToUtf8(name) == kStreamedPackagesFolder) {
             lf_scanStreamedAirports(folder);
         } else {
             lf_scanBglFolders(folder, POOL, READ);
@@ -418,8 +418,8 @@ bool lf_runAirportScan(const std::vector<fs::path>& FOLDERS, const BglReader& RE
     g_bglNotReadInTime = 0;
     {
         std::lock_guard lock(g_scanLogMutex);
-        if (g_scanLogLines.capacity() < SCAN_LOG_RESERVE) {
-            g_scanLogLines.reserve(SCAN_LOG_RESERVE);
+        if (g_scanLogLines.capacity() < kScanLogReserve) {
+            g_scanLogLines.reserve(kScanLogReserve);
         }
     }
     // The scan's workers, started once for all its folders and for the tblo copy and zip.
@@ -478,7 +478,7 @@ void gf_scanAirports()
     try {
         // Reader tasks of an earlier scan that outlived it must not write into this one; those
         // given up after their time-out write into their own closed walk only.
-        gf_waitForBglTasks(SCAN_WAIT_LIMIT, false);
+        gf_waitForBglTasks(kScanWaitLimit, false);
         lf_endScan();
         lf_prepareTblo();
         lf_scanAndReport(lf_scanFolderList());
@@ -497,7 +497,7 @@ void gf_scanAirports()
 
 void gf_resetAirportScanForTests()
 {
-    gf_waitForBglTasks(SCAN_WAIT_LIMIT);
+    gf_waitForBglTasks(kScanWaitLimit);
     lf_endScan();
     g_tbloZipped = 0;
 }

@@ -56,8 +56,8 @@ extern std::atomic<std::size_t> g_bglNotReadInTime;
 extern std::mutex g_apfWriteMutex;
 
 // Names that mark the simulator's own base package and the streamed packages folder.
-inline constexpr std::string_view FS_BASE_NAME = "fs-base";
-inline constexpr std::string_view STREAMED_PACKAGES_FOLDER = "StreamedPackages";
+inline constexpr std::string_view kFsBaseName = "fs-base";
+inline constexpr std::string_view kStreamedPackagesFolder = "StreamedPackages";
 
 // The whole scan (worker thread, start-up). Filesystem errors and the user error 779 (facility
 // data could not be read) leave it; the connection for facility data is closed and the scan's

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view SIMADDON = "simaddon";
+constexpr std::string_view kSimaddon = "simaddon";
 
 // The airports being written now, as FOLDER/<ICAO> (g_apfWriteMutex): the link file and the
 // generated file of one airport are never written at the same time.
@@ -71,7 +71,7 @@ void lf_tellTwoSources(std::string_view CODE, const PackageOrder& EARLIER, const
 
 fs::path lf_folderOf(const AirportFile& RECORD)
 {
-    return lf_scanOutputFolder(RECORD.publisher == SIMADDON ? g_mySimaddonPath : g_myThirdpartyPath);
+    return lf_scanOutputFolder(RECORD.publisher == kSimaddon ? g_mySimaddonPath : g_myThirdpartyPath);
 }
 
 // Whether FROM may write the airport CODE into FOLDER (its claim held): true unless a package
@@ -147,7 +147,7 @@ void lf_noteOrigin(const fs::path& FILE, const AirportFile& RECORD)
 
 std::optional<std::string> lf_findSimaddonArchive(std::string_view CODE)
 {
-    const std::string path = fmt::format("archive/{}/{}", SIMADDON, gf_apfFileName(CODE));
+    const std::string path = fmt::format("archive/{}/{}", kSimaddon, gf_apfFileName(CODE));
     const auto& list = g_isMsfs2020.load() ? g_simaddon20 : g_simaddon24;
     if (list.contains(std::string(CODE))) {
         return path;
@@ -204,7 +204,7 @@ bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::in
         return false;
     }
     const std::string_view code = RECORD.code.view();
-    if (RECORD.publisher != SIMADDON) {
+    if (RECORD.publisher != kSimaddon) {
         const auto archive = lf_findThirdpartyArchive(RECORD.publisher, code, ARCHIVED);
         if (!archive) {
             return false;
@@ -219,7 +219,7 @@ bool lf_linkToArchive(AirportFile& RECORD, const ManifestInfo& MANIFEST, std::in
         return false;
     }
     if (lf_writeLink(lf_scanOutputFolder(g_mySimaddonPath), code, *archive, from)) {
-        gf_scanLog("{} airport {} linked to {}\n", SIMADDON, code, *archive);
+        gf_scanLog("{} airport {} linked to {}\n", kSimaddon, code, *archive);
     }
     return true;
 }
@@ -231,9 +231,9 @@ void lf_generateApf(AirportFile& RECORD, int HELIPADS, const PackageOrder& FROM,
     }
     const std::string fileName = gf_apfFileName(RECORD.code.view());
     // A file that the reader would refuse is not written.
-    if (RECORD.stands.size() > MAX_AIRPORT_STANDS) {
+    if (RECORD.stands.size() > kMaxAirportStands) {
         gf_scanLog("{}{} has {} stands, more than {}: no airport file generated", "===> ", fileName,
-                   RECORD.stands.size(), MAX_AIRPORT_STANDS);
+                   RECORD.stands.size(), kMaxAirportStands);
         return;
     }
     const fs::path folder = lf_folderOf(RECORD);

@@ -22,30 +22,29 @@ static_assert(std::endian::native == std::endian::little, "BGL words are read in
 
 namespace {
 
-constexpr std::uint32_t AIRPORT_SECTION = 3;
+constexpr std::uint32_t kAirportSection = 3;
 // The list of the file's airports that the simulator's compiler writes beside its airport section.
-constexpr std::uint32_t AIRPORT_SUMMARY_SECTION = 0x2C;
+constexpr std::uint32_t kAirportSummarySection = 0x2C;
 // The airport record of the 2020 simulator and the newer one of the 2024 simulator.
-constexpr std::uint32_t AIRPORT_RECORD = 0x0056;
-constexpr std::uint32_t AIRPORT_RECORD_2024 = 0x0113;
-constexpr std::uint32_t HELIPAD_RECORD = 0x0026;
-constexpr std::uint32_t PARKING_RECORD = 0x00E7;
-constexpr std::size_t HEADER_BYTES = 56;
-constexpr std::size_t SECTION_ENTRY_BYTES = 20;
+constexpr std::uint32_t kAirportRecord = 0x0056;
+constexpr std::uint32_t kAirportRecord2024 = 0x0113;
+constexpr std::uint32_t kHelipadRecord = 0x0026;
+constexpr std::uint32_t kParkingRecord = 0x00E7;
+constexpr std::size_t kHeaderBytes = 56;
+constexpr std::size_t kSectionEntryBytes = 20;
 // Smallest subrecords that hold what is read of them (bytes).
-constexpr std::size_t SUBRECORD_MIN_BYTES = 8;
-constexpr std::size_t HELIPAD_MIN_BYTES = 32;
+constexpr std::size_t kSubrecordMinBytes = 8;
+constexpr std::size_t kHelipadMinBytes = 32;
 // Records walked in one section and subrecords walked in one airport record.
-constexpr int MAX_WALK_STEPS = 9000;
+constexpr int kMaxWalkSteps = 9000;
 // Parking types kept as stands: every type but 0, 12 and 13.
-constexpr std::uint32_t KEPT_PARKING_TYPES = 0xCFFE;
-constexpr double FULL_TURN = 6.283185307179586;
+constexpr std::uint32_t kKeptParkingTypes = 0xCFFE;
 // The Windows-1252 em dash of the walk messages, written as that single byte.
 constexpr const char* EM_DASH = "\x97";
 // How a refusal for a damaged file header begins.
-constexpr std::string_view HEADER_DAMAGE = "its header is damaged:";
+constexpr std::string_view kHeaderDamage = "its header is damaged:";
 // A file whose airport section lost its type: its airport summary is left.
-constexpr std::string_view SUMMARY_ONLY = "it lists an airport summary but no airport section";
+constexpr std::string_view kSummaryOnly = "it lists an airport summary but no airport section";
 
 // Why a section table of COUNT entries cannot be read (it lists none, or more than the file holds).
 std::string lf_sectionTableDamage(std::uint64_t COUNT)
@@ -63,8 +62,8 @@ struct AirportLayout {
     std::size_t identWord;
     unsigned identShift;
 };
-constexpr AirportLayout LAYOUT_2020{68, 10, 5};
-constexpr AirportLayout LAYOUT_2024{92, 19, 6};
+constexpr AirportLayout kLayout2020{68, 10, 5};
+constexpr AirportLayout kLayout2024{92, 19, 6};
 
 // Whether the section of TYPE whose entry starts at byte ENTRY is an airport section that lost
 // its type to a flipped bit: its type is one bit away from the airport section's and its records
@@ -74,7 +73,7 @@ constexpr AirportLayout LAYOUT_2024{92, 19, 6};
 template <class Read>
 bool lf_lostAirportType(std::uint32_t TYPE, std::uint64_t ENTRY, std::uint64_t FILE_BYTES, const Read& READ)
 {
-    if (std::popcount(TYPE ^ AIRPORT_SECTION) != 1) {
+    if (std::popcount(TYPE ^ kAirportSection) != 1) {
         return false;
     }
     const std::optional<std::uint32_t> table = READ(ENTRY + 12);
@@ -90,8 +89,8 @@ bool lf_lostAirportType(std::uint32_t TYPE, std::uint64_t ENTRY, std::uint64_t F
     }
     const std::uint32_t id = *head & 0xFFFFu;
     const std::uint64_t bytes = (std::uint64_t{*next & 0xFFFFu} << 16) | (*head >> 16);
-    const std::size_t least = id == AIRPORT_RECORD        ? LAYOUT_2020.headerBytes
-                              : id == AIRPORT_RECORD_2024 ? LAYOUT_2024.headerBytes
+    const std::size_t least = id == kAirportRecord        ? kLayout2020.headerBytes
+                              : id == kAirportRecord2024 ? kLayout2024.headerBytes
                                                           : 0;
     return least != 0 && bytes >= least && at + bytes <= FILE_BYTES;
 }
@@ -99,8 +98,8 @@ bool lf_lostAirportType(std::uint32_t TYPE, std::uint64_t ENTRY, std::uint64_t F
 // The refusal of a file whose section I (of COUNT) is an airport section that lost its type.
 std::string lf_lostAirportTypeDamage(std::uint64_t I, std::uint64_t COUNT, std::uint32_t TYPE)
 {
-    return fmt::format("{} its section {} of {} holds an airport record but has type {:#x}, not {:#x}", HEADER_DAMAGE,
-                       I + 1, COUNT, TYPE, AIRPORT_SECTION);
+    return fmt::format("{} its section {} of {} holds an airport record but has type {:#x}, not {:#x}", kHeaderDamage,
+                       I + 1, COUNT, TYPE, kAirportSection);
 }
 
 // The record size in bytes: a u32 that starts 2 bytes into the record, so across a word boundary.
@@ -155,16 +154,16 @@ public:
     {
         const std::size_t n = m_w.size();
         if (n <= 14) {
-            refuse(fmt::format("{} {}", HEADER_DAMAGE, "it is too short for its header"));
+            refuse(fmt::format("{} {}", kHeaderDamage, "it is too short for its header"));
             return std::move(m_result);
         }
-        if (m_w[1] != HEADER_BYTES) {
-            refuse(fmt::format("{} its header size is {}, not {}", HEADER_DAMAGE, m_w[1], HEADER_BYTES));
+        if (m_w[1] != kHeaderBytes) {
+            refuse(fmt::format("{} its header size is {}, not {}", kHeaderDamage, m_w[1], kHeaderBytes));
             return std::move(m_result);
         }
         const std::uint64_t count = m_w[5];
         if (count == 0 || 14 + 5 * count > n) {
-            refuse(fmt::format("{} {}", HEADER_DAMAGE, lf_sectionTableDamage(count)));
+            refuse(fmt::format("{} {}", kHeaderDamage, lf_sectionTableDamage(count)));
             return std::move(m_result);
         }
         bool airportSection = false;
@@ -174,16 +173,16 @@ public:
                 break;
             }
             const std::size_t e = 14 + 5 * i;
-            airportSection = airportSection || m_w[e] == AIRPORT_SECTION;
-            summarySection = summarySection || m_w[e] == AIRPORT_SUMMARY_SECTION;
+            airportSection = airportSection || m_w[e] == kAirportSection;
+            summarySection = summarySection || m_w[e] == kAirportSummarySection;
             const auto word = [&](std::uint64_t OFFSET) {
                 return OFFSET / 4 < n ? std::optional<std::uint32_t>(m_w[OFFSET / 4]) : std::nullopt;
             };
-            if (m_w[e] != AIRPORT_SECTION && lf_lostAirportType(m_w[e], 4 * e, 4 * std::uint64_t{n}, word)) {
+            if (m_w[e] != kAirportSection && lf_lostAirportType(m_w[e], 4 * e, 4 * std::uint64_t{n}, word)) {
                 refuse(lf_lostAirportTypeDamage(i, count, m_w[e]));
                 break;
             }
-            if (m_w[e] != AIRPORT_SECTION || ((m_w[e + 1] & 0x10000u) | 0x40000u) != 0x40000u) {
+            if (m_w[e] != kAirportSection || ((m_w[e + 1] & 0x10000u) | 0x40000u) != 0x40000u) {
                 continue;
             }
             const std::size_t t = m_w[e + 3] / 4;
@@ -192,7 +191,7 @@ public:
             }
         }
         if (summarySection && !airportSection && !m_done) {
-            refuse(fmt::format("{} {}", HEADER_DAMAGE, SUMMARY_ONLY));
+            refuse(fmt::format("{} {}", kHeaderDamage, kSummaryOnly));
         }
         return std::move(m_result);
     }
@@ -207,7 +206,7 @@ private:
             return false;
         }
         if (!m_budget.spend(N)) {
-            refuse(fmt::format("it takes more than {} steps to read", BGL_STEP_BUDGET));
+            refuse(fmt::format("it takes more than {} steps to read", kBglStepBudget));
             return false;
         }
         return true;
@@ -231,7 +230,7 @@ private:
                 return;
             }
             m_walked[P] = true;
-            if (steps >= MAX_WALK_STEPS) {
+            if (steps >= kMaxWalkSteps) {
                 lf_walkWarning(std::string("Error: Maximum loop iterations reached (2) ") + EM_DASH +
                                    " possible corrupt BGL or malformed input.",
                                m_path);
@@ -242,9 +241,9 @@ private:
             }
             const std::size_t bytes = lf_decodeSizeAtBoundary(m_w, P);
             const std::uint32_t id = m_w[P] & 0xFFFFu;
-            if (id == AIRPORT_RECORD || id == AIRPORT_RECORD_2024) {
+            if (id == kAirportRecord || id == kAirportRecord2024) {
                 ++m_result.records;
-                airport(P, bytes, id == AIRPORT_RECORD ? LAYOUT_2020 : LAYOUT_2024);
+                airport(P, bytes, id == kAirportRecord ? kLayout2020 : kLayout2024);
             }
             if (bytes / 4 == 0) {
                 return;
@@ -318,9 +317,9 @@ private:
             gf_scanLog("a second airport record of {} in {} is left out", found->view(), gf_utf16ToUtf8(m_path));
             return;
         }
-        if (m_result.airports.size() == BGL_MAX_AIRPORTS) {
+        if (m_result.airports.size() == kBglMaxAirports) {
             gf_scanLog("{} holds more than {} airports; the rest of them is not read", gf_utf16ToUtf8(m_path),
-                       BGL_MAX_AIRPORTS);
+                       kBglMaxAirports);
             m_done = true;
             return;
         }
@@ -338,13 +337,13 @@ private:
             }
             const std::size_t bytes = q + 1 < end ? lf_decodeSizeAtBoundary(m_w, q) : 0;
             const std::uint32_t id = m_w[q] & 0xFFFFu;
-            if (bytes < SUBRECORD_MIN_BYTES || bytes % 4 != 0 || q + bytes / 4 > end) {
+            if (bytes < kSubrecordMinBytes || bytes % 4 != 0 || q + bytes / 4 > end) {
                 return fmt::format("its subrecord at byte {} (size {}) does not end inside the record", 4 * q, bytes);
             }
-            if (id == HELIPAD_RECORD && (bytes < HELIPAD_MIN_BYTES || !step(BGL_STAND_STEPS))) {
+            if (id == kHelipadRecord && (bytes < kHelipadMinBytes || !step(kBglStandSteps))) {
                 return m_done ? std::string() : fmt::format("its helipad at byte {} is too short", 4 * q);
             }
-            if (id == PARKING_RECORD) {
+            if (id == kParkingRecord) {
                 std::string damage = parkingDamage(q, bytes / 4);
                 if (!damage.empty() || m_done) {
                     return damage;
@@ -361,7 +360,7 @@ private:
         std::size_t e = Q + 2;
         std::uint32_t i = 0;
         for (; i < count && e + 14 <= Q + WORDS; ++i) {
-            if (!step(BGL_STAND_STEPS)) {
+            if (!step(kBglStandSteps)) {
                 return {};
             }
             e += 14 + (m_w[e] >> 24);
@@ -393,8 +392,8 @@ void BglView::throwPastEnd(std::size_t I) const
 
 void BglView::load(Slot& SLOT, std::size_t BLOCK) const
 {
-    const std::uint64_t from = static_cast<std::uint64_t>(BLOCK) * BLOCK_WORDS * 4;
-    const std::uint64_t want = std::min<std::uint64_t>(m_bytes - from, BLOCK_WORDS * 4);
+    const std::uint64_t from = static_cast<std::uint64_t>(BLOCK) * kBlockWords * 4;
+    const std::uint64_t want = std::min<std::uint64_t>(m_bytes - from, kBlockWords * 4);
     SLOT.block = static_cast<std::size_t>(-1);
     // New words are zero, so the bytes past the end of the file in the last word stay zero.
     SLOT.words.assign((want + 3) / 4, 0);
@@ -432,8 +431,8 @@ bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& 
         return damaged(fmt::format("its size cannot be read: {}", ec.message()));
     }
     BYTES = size;
-    if (size < HEADER_BYTES + 1) {
-        return damaged(fmt::format("{} it has {} bytes, too few for a header and its section table", HEADER_DAMAGE, size));
+    if (size < kHeaderBytes + 1) {
+        return damaged(fmt::format("{} it has {} bytes, too few for a header and its section table", kHeaderDamage, size));
     }
     const auto readU32 = [&](std::uintmax_t OFFSET, std::uint32_t& VALUE) {
         in.seekg(static_cast<std::streamoff>(OFFSET));
@@ -445,17 +444,17 @@ bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& 
     if (!readU32(4, header) || !readU32(20, n)) {
         return damaged("its header cannot be read");
     }
-    if (n == 0 || n > (size - HEADER_BYTES) / SECTION_ENTRY_BYTES) {
-        return damaged(fmt::format("{} {}", HEADER_DAMAGE, lf_sectionTableDamage(n)));
+    if (n == 0 || n > (size - kHeaderBytes) / kSectionEntryBytes) {
+        return damaged(fmt::format("{} {}", kHeaderDamage, lf_sectionTableDamage(n)));
     }
     bool summary = false;
     for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uintmax_t at = HEADER_BYTES + SECTION_ENTRY_BYTES * i;
+        const std::uintmax_t at = kHeaderBytes + kSectionEntryBytes * i;
         std::uint32_t type = 0;
         if (at + 4 > size || !readU32(at, type)) {
             return damaged("its section table cannot be read");
         }
-        if (type == AIRPORT_SECTION) {
+        if (type == kAirportSection) {
             return true;  // the survey refuses it, with the reason, when its header size is wrong
         }
         const auto word = [&](std::uint64_t OFFSET) {
@@ -465,13 +464,13 @@ bool lf_bglHasAirportSection(const std::filesystem::path& PATH, std::uintmax_t& 
         if (lf_lostAirportType(type, at, size, word)) {
             return true;  // the survey refuses it with the reason, and the second pass takes it up
         }
-        summary = summary || type == AIRPORT_SUMMARY_SECTION;
+        summary = summary || type == kAirportSummarySection;
     }
     if (summary) {
         return true;  // the survey refuses it with the reason, and the second pass takes it up
     }
-    if (header != HEADER_BYTES) {
-        return damaged(fmt::format("{} its header size is {}, not {}", HEADER_DAMAGE, header, HEADER_BYTES));
+    if (header != kHeaderBytes) {
+        return damaged(fmt::format("{} its header size is {}, not {}", kHeaderDamage, header, kHeaderBytes));
     }
     return false;
 }
@@ -483,22 +482,22 @@ BglWords lf_readBglWords(std::istream& IN)
     const std::streampos start = IN.tellg();
     if (start != std::streampos(-1)) {
         if (IN.seekg(0, std::ios::end)) {
-            expected = static_cast<std::size_t>(std::clamp<std::streamoff>(IN.tellg() - start, 0, BGL_MAX_BYTES));
+            expected = static_cast<std::size_t>(std::clamp<std::streamoff>(IN.tellg() - start, 0, kBglMaxBytes));
         }
         IN.clear();
         IN.seekg(start);
     }
-    constexpr std::size_t CHUNK = 64u << 10;
+    constexpr std::size_t kChunk = 64u << 10;
     BglWords words;
     std::size_t bytes = 0;
     for (;;) {
-        const std::size_t want = bytes < expected ? expected - bytes : CHUNK;
+        const std::size_t want = bytes < expected ? expected - bytes : kChunk;
         // New words are zero, so the bytes past the end of the file in the last word stay zero.
         words.resize((bytes + want + 3) / 4);
         IN.read(reinterpret_cast<char*>(words.data()) + bytes, static_cast<std::streamsize>(want));
         const auto got = static_cast<std::size_t>(IN.gcount());
         bytes += got;
-        if (got < want || bytes >= BGL_MAX_BYTES || (bytes == expected && IN.peek() == std::char_traits<char>::eof())) {
+        if (got < want || bytes >= kBglMaxBytes || (bytes == expected && IN.peek() == std::char_traits<char>::eof())) {
             break;
         }
     }
@@ -580,7 +579,7 @@ std::optional<std::size_t> lf_keptParkingEntries(std::size_t Q, std::size_t S, c
             return std::nullopt;
         }
         const std::uint32_t packed = WORDS.at(e);
-        kept += (KEPT_PARKING_TYPES >> ((packed >> 8) & 0xFu)) & 1u;
+        kept += (kKeptParkingTypes >> ((packed >> 8) & 0xFu)) & 1u;
         e += 14 + (packed >> 24);
     }
     if (count == 0 || e != Q + S) {
@@ -621,9 +620,9 @@ void lf_readBglHelipad(std::size_t Q, const BglView& WORDS, AirportFile& RECORD,
         gf_scanLog("helipad width {} invalid (skipped): {} in {}", width, lf_positionText(pos), gf_utf16ToUtf8(PATH));
         return;
     }
-    constexpr double SAME = 1e-8;
-    for (auto it = HELIPADS.upper_bound(pos.lat - SAME); it != HELIPADS.end() && it->first < pos.lat + SAME; ++it) {
-        if (std::fabs(it->second - pos.lon) < SAME) {
+    constexpr double kSame = 1e-8;
+    for (auto it = HELIPADS.upper_bound(pos.lat - kSame); it != HELIPADS.end() && it->first < pos.lat + kSame; ++it) {
+        if (std::fabs(it->second - pos.lon) < kSame) {
             gf_scanLog("double helipad {} (skipped) {} in {}", RECORD.airportName, lf_positionText(pos),
                        gf_utf16ToUtf8(PATH));
             return;
@@ -651,7 +650,7 @@ void lf_readBglParkings(std::size_t Q, const BglView& WORDS, AirportFile& RECORD
         }
         const std::string name = lf_parkingPrefix(packed & 0x3Fu) + std::to_string((packed >> 12) & 0xFFFu);
         const std::uint32_t type = (packed >> 8) & 0xFu;
-        if (((KEPT_PARKING_TYPES >> type) & 1u) == 0) {
+        if (((kKeptParkingTypes >> type) & 1u) == 0) {
             continue;
         }
         const LatLon pos{lf_latitude(WORDS.at(at + 8)), lf_longitude(WORDS.at(at + 7))};
@@ -669,7 +668,7 @@ void lf_readBglParkings(std::size_t Q, const BglView& WORDS, AirportFile& RECORD
         if (!ok) {
             continue;
         }
-        const double heading = headingDeg == 0.0f ? FULL_TURN : headingDeg * DEG_TO_RAD;
+        const double heading = headingDeg == 0.0f ? kFullTurn : headingDeg * kDegToRad;
         RECORD.stands.emplace_back(std::move(unique), std::vector<StandOption>{}, pos.lat, pos.lon, heading,
                                    static_cast<double>(radius), static_cast<std::uint16_t>(type), false, false, false);
     }
@@ -687,7 +686,7 @@ BglStandsRead lf_readBglStands(const BglAirport& AIRPORT, const BglView& WORDS, 
     const std::size_t before = RECORD.stands.size();
     std::size_t q = AIRPORT.p + AIRPORT.firstSub;
     for (int steps = 0; q < AIRPORT.p + AIRPORT.s; ++steps) {
-        if (steps >= MAX_WALK_STEPS) {
+        if (steps >= kMaxWalkSteps) {
             lf_walkWarning(std::string("Error: Maximum loop iterations reached (1) ") + EM_DASH +
                                " possible corrupt SIA or malformed input",
                            PATH);
@@ -695,14 +694,14 @@ BglStandsRead lf_readBglStands(const BglAirport& AIRPORT, const BglView& WORDS, 
         }
         const std::uint32_t id = WORDS.at(q) & 0xFFFFu;
         const std::size_t s = lf_decodeSizeAtBoundary(WORDS, q) / 4;
-        if (id == PARKING_RECORD) {
+        if (id == kParkingRecord) {
             // Only the first parking subrecord is read; it ends the walk.
             read.parkingRecords = lf_keptParkingEntries(q, s, WORDS).value_or(0);
             parkingRecord = true;
             lf_readBglParkings(q, WORDS, RECORD, names, PATH);
             break;
         }
-        if (id == HELIPAD_RECORD) {
+        if (id == kHelipadRecord) {
             lf_readBglHelipad(q, WORDS, RECORD, helipads, counter, PATH);
         } else if (parkingShaped == 0) {
             parkingShaped = lf_keptParkingEntries(q, s, WORDS).value_or(0);
@@ -786,16 +785,16 @@ void lf_readBglFile(const std::filesystem::path& PATH, const BglWalkState* WALK,
     };
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(PATH, ec);
-    if (!ec && size > BGL_MAX_BYTES) {
-        gf_scanLog("BGL file {} has {} bytes, more than {} (not read)", text, size, BGL_MAX_BYTES);
-        return note(fmt::format("it has {} bytes, more than {}, and was not read", size, BGL_MAX_BYTES), std::nullopt);
+    if (!ec && size > kBglMaxBytes) {
+        gf_scanLog("BGL file {} has {} bytes, more than {} (not read)", text, size, kBglMaxBytes);
+        return note(fmt::format("it has {} bytes, more than {}, and was not read", size, kBglMaxBytes), std::nullopt);
     }
     std::ifstream in(PATH, std::ios::binary);
     if (ec || !in) {
         return note("it could not be opened", std::nullopt);
     }
     const BglView words(in, size);
-    BglBudget budget(BGL_STEP_BUDGET);
+    BglBudget budget(kBglStepBudget);
     BglSurvey survey = lf_surveyBgl(words, budget, PATH);
     // The stands of every airport are read before any is written: a file whose stands are not
     // to be believed is refused whole, as one with a damaged record is.
@@ -804,7 +803,7 @@ void lf_readBglFile(const std::filesystem::path& PATH, const BglWalkState* WALK,
     for (std::size_t i = 0; survey.refusal.empty() && i < survey.airports.size(); ++i) {
         const BglAirport& airport = survey.airports[i];
         // Each airport has lines of its own beside those of the file's survey.
-        const ScanLogQuota quota(fmt::format("{} of {}", airport.code.view(), text), BGL_MAX_LOG_LINES);
+        const ScanLogQuota quota(fmt::format("{} of {}", airport.code.view(), text), kBglMaxLogLines);
         ReadAirport& a = read.emplace_back(ReadAirport{&airport, lf_airportFileFromBgl(airport.p, words), {}});
         a.record.code = airport.code;
         a.stands = lf_readBglStands(airport, words, a.record, PATH);
@@ -826,7 +825,7 @@ void lf_readBglFile(const std::filesystem::path& PATH, const BglWalkState* WALK,
     }
     const std::filesystem::path scanFolder = WALK ? WALK->folder() : std::filesystem::path();
     for (ReadAirport& airport : read) {
-        const ScanLogQuota quota(fmt::format("{} of {}", airport.airport->code.view(), text), BGL_MAX_LOG_LINES);
+        const ScanLogQuota quota(fmt::format("{} of {}", airport.airport->code.view(), text), kBglMaxLogLines);
         RESULT.handled = lf_processBglAirport(airport, PATH, scanFolder, RESULT) || RESULT.handled;
     }
     if (survey.airports.empty()) {
@@ -841,7 +840,7 @@ void lf_processBGLfile(const std::filesystem::path& PATH, const BglWalkState* WA
     BglResult result;
     result.path = PATH;
     {
-        const ScanLogQuota quota(gf_utf16ToUtf8(PATH), BGL_MAX_LOG_LINES);
+        const ScanLogQuota quota(gf_utf16ToUtf8(PATH), kBglMaxLogLines);
         try {
             lf_readBglFile(PATH, WALK, result);
         } catch (const std::exception& e) {

@@ -36,16 +36,16 @@ class BglWalkState;
 using BglWords = std::vector<std::uint32_t>;
 
 // Largest BGL file that is read (bytes); a larger one is skipped with a scan-log line.
-inline constexpr std::uintmax_t BGL_MAX_BYTES = 128ull << 20;
+inline constexpr std::uintmax_t kBglMaxBytes = 128ull << 20;
 // Steps that one file may take: section entries, records and subrecords walked cost one step, a
-// parking entry or helipad BGL_STAND_STEPS (each becomes a stand written out). Real airport files
+// parking entry or helipad kBglStandSteps (each becomes a stand written out). Real airport files
 // need a few thousand; a forged file could otherwise keep a task busy for minutes.
-inline constexpr std::uint64_t BGL_STEP_BUDGET = 2'000'000;
-inline constexpr std::uint64_t BGL_STAND_STEPS = 20;
+inline constexpr std::uint64_t kBglStepBudget = 2'000'000;
+inline constexpr std::uint64_t kBglStandSteps = 20;
 // Airports taken from one file at most; a file of more is read up to there.
-inline constexpr std::size_t BGL_MAX_AIRPORTS = 256;
+inline constexpr std::size_t kBglMaxAirports = 256;
 // Scan-log lines written about one file at most.
-inline constexpr std::size_t BGL_MAX_LOG_LINES = 100;
+inline constexpr std::size_t kBglMaxLogLines = 100;
 
 // The work left for one file.
 class BglBudget {
@@ -91,17 +91,17 @@ public:
         if (m_memory != nullptr) {
             return m_memory[I];
         }
-        Slot& slot = m_slots[(I >> BLOCK_BITS) & (SLOTS - 1)];
-        if (slot.block != (I >> BLOCK_BITS)) {
-            load(slot, I >> BLOCK_BITS);
+        Slot& slot = m_slots[(I >> kBlockBits) & (SLOTS - 1)];
+        if (slot.block != (I >> kBlockBits)) {
+            load(slot, I >> kBlockBits);
         }
-        return slot.words[I & (BLOCK_WORDS - 1)];
+        return slot.words[I & (kBlockWords - 1)];
     }
     std::uint32_t operator[](std::size_t I) const { return at(I); }
 
 private:
-    static constexpr unsigned BLOCK_BITS = 14;  // 64 KiB a block
-    static constexpr std::size_t BLOCK_WORDS = std::size_t{1} << BLOCK_BITS;
+    static constexpr unsigned kBlockBits = 14;  // 64 KiB a block
+    static constexpr std::size_t kBlockWords = std::size_t{1} << kBlockBits;
     static constexpr std::size_t SLOTS = 8;
     struct Slot {
         std::size_t block = static_cast<std::size_t>(-1);

@@ -43,7 +43,7 @@ constexpr std::array<std::string_view, 13> EXCLUDED_PACKAGES = {
     "vcockpits",     "aig-aitraffic", "justflight-aircraft", "fsltl", "gsx-pro", "gsx-world", "landingchallenge"};
 // Files of these folders hold no airport of their own (compared as they are).
 constexpr std::array<std::string_view, 3> EXCLUDED_FILE_TEXTS = {"statics", "afcad updates", "_heliports"};
-constexpr std::size_t MAX_PATH_CHARS = 250;
+constexpr std::size_t kMaxPathChars = 250;
 
 std::size_t lf_utf8Size(const fs::path& PATH)
 {
@@ -65,8 +65,8 @@ bool lf_isExcludedFilePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 // A file name ending in ".bgl" in any case (the extension, so not the name ".bgl" alone).
 bool lf_hasBglExtension(std::string_view NAME)
 {
-    constexpr std::string_view EXTENSION = ".bgl";
-    return NAME.size() > EXTENSION.size() && gf_containsNoCase(NAME.substr(NAME.size() - EXTENSION.size()), EXTENSION);
+    constexpr std::string_view kExtension = ".bgl";
+    return NAME.size() > kExtension.size() && gf_containsNoCase(NAME.substr(NAME.size() - kExtension.size()), kExtension);
 }
 
 // The candidate of one directory entry for a reader task; BYTES: its size. DAMAGE: why a BGL
@@ -84,7 +84,7 @@ bool lf_namesExcludedPackage(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
     std::string storage;
     const std::string_view below = gf_belowScanFolder(PATH, SCAN_FOLDER, storage);
-    if (gf_containsNoCase(below, FS_BASE_NAME)) {
+    if (gf_containsNoCase(below, kFsBaseName)) {
         return true;
     }
     return std::any_of(EXCLUDED_PACKAGES.begin(), EXCLUDED_PACKAGES.end(),
@@ -135,10 +135,10 @@ void lf_keepEntry(const BglWalk& WALK, const fs::directory_entry& ENTRY, WalkLin
             // A folder or BGL file left out for its length alone may hold an airport: it is named.
             const std::size_t length = lf_utf8Size(ENTRY.path());
             std::error_code ec;
-            if (length >= MAX_PATH_CHARS && !lf_namesExcludedPackage(ENTRY.path(), WALK.folder) &&
+            if (length >= kMaxPathChars && !lf_namesExcludedPackage(ENTRY.path(), WALK.folder) &&
                 (ENTRY.is_directory(ec) || lf_hasBglExtension(gf_fileNameText(ENTRY.path())))) {
                 lf_note(OUT, OUT.size(), fmt::format("{}: not read, its path has {} characters, {} or more",
-                                                     gf_utf16ToUtf8(ENTRY.path()), length, MAX_PATH_CHARS));
+                                                     gf_utf16ToUtf8(ENTRY.path()), length, kMaxPathChars));
             }
             return;
         }
@@ -305,7 +305,7 @@ void BglWalkState::finish(BglResult RESULT) const
 
 bool BglWalkState::close(std::size_t COUNT, std::chrono::milliseconds LIMIT, const std::function<bool()>& STOP) const
 {
-    constexpr std::chrono::milliseconds SLICE{20};
+    constexpr std::chrono::milliseconds kSlice{20};
     const auto deadline = std::chrono::steady_clock::now() + LIMIT;
     std::unique_lock lock(m_mutex);
     while (m_finished < COUNT && !(STOP && STOP())) {
@@ -313,7 +313,7 @@ bool BglWalkState::close(std::size_t COUNT, std::chrono::milliseconds LIMIT, con
         if (now >= deadline) {
             break;
         }
-        m_finishedOne.wait_for(lock, std::min<std::chrono::steady_clock::duration>(deadline - now, SLICE));
+        m_finishedOne.wait_for(lock, std::min<std::chrono::steady_clock::duration>(deadline - now, kSlice));
     }
     m_closed = true;
     return m_finished >= COUNT;
@@ -321,7 +321,7 @@ bool BglWalkState::close(std::size_t COUNT, std::chrono::milliseconds LIMIT, con
 
 bool lf_isExcludedPackagePath(const fs::path& PATH, const fs::path& SCAN_FOLDER)
 {
-    return lf_utf8Size(PATH) >= MAX_PATH_CHARS || lf_namesExcludedPackage(PATH, SCAN_FOLDER);
+    return lf_utf8Size(PATH) >= kMaxPathChars || lf_namesExcludedPackage(PATH, SCAN_FOLDER);
 }
 
 void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL, const BglReader& READ)
@@ -333,7 +333,7 @@ void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL, const BglReader& 
     std::vector<fs::path> handedOut;
     {
         // The scan's workers list the folders and read the files.
-        BglReads reads(POOL, SCAN_WAIT_LIMIT, stop);
+        BglReads reads(POOL, kScanWaitLimit, stop);
         lf_startReaders(FOLDER, POOL, reads, walk, READ, handedOut);
         while (!reads.empty() && lf_takeOldest(reads)) {
         }
@@ -346,7 +346,7 @@ void lf_scanBglFolders(const fs::path& FOLDER, ScanPool& POOL, const BglReader& 
     }
     if (!walk->close(handedOut.size(), std::chrono::milliseconds(0), stop)) {
         gf_scanLog("{}BGL files of {} were still being read after {} seconds; the scan goes on without them", "===> ",
-                   gf_utf16ToUtf8(FOLDER), SCAN_WAIT_LIMIT.count() / 1000);
+                   gf_utf16ToUtf8(FOLDER), kScanWaitLimit.count() / 1000);
     }
     if (!gf_stopRequested()) {
         lf_readUnrecognisedBgls(FOLDER, handedOut);
@@ -456,7 +456,7 @@ void lf_readUnrecognisedBgls(const fs::path& SCAN_FOLDER, const std::vector<fs::
     for (const fs::path& path : HANDED_OUT) {
         if (!std::binary_search(lists.all.begin(), lists.all.end(), path)) {
             gf_scanLog("\nBGL: {}\n==> its reading did not end within {} seconds; it is left out of this scan",
-                       gf_utf16ToUtf8(path), SCAN_WAIT_LIMIT.count() / 1000);
+                       gf_utf16ToUtf8(path), kScanWaitLimit.count() / 1000);
         }
     }
     const std::size_t missing = lists.all.size() > lists.handled.size() ? lists.all.size() - lists.handled.size() : 0;

@@ -20,10 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view SIMADDON = "simaddon";
+constexpr std::string_view kSimaddon = "simaddon";
 
 // The personal first name that lf_isExcludedCreator rejects; none is held.
-constexpr std::string_view EXCLUDED_CREATOR = "";
+constexpr std::string_view kExcludedCreator = "";
 
 // A member's text; a missing member, or one whose value is null (no value given), is empty.
 std::string lf_jsonString(const nlohmann::json& OBJECT, const char* KEY)
@@ -130,7 +130,7 @@ ManifestInfo gf_readManifest(const fs::path& FILE)
 {
     std::error_code ec;
     const std::uintmax_t size = fs::file_size(FILE, ec);
-    if (ec || size > MANIFEST_MAX_BYTES) {
+    if (ec || size > kManifestMaxBytes) {
         return std::nullopt;
     }
     std::ifstream in(FILE, std::ios::binary);
@@ -253,8 +253,8 @@ PublisherInfo gf_findPublisher(const fs::path& PATH, const ManifestInfo& MANIFES
     PublisherInfo result;
     const std::string text = gf_belowScanFolder(PATH, SCAN_FOLDER);
     if (gf_containsNoCase(text, "microsoft-airport") || gf_containsNoCase(text, "asobo-airport")) {
-        result.publisher = SIMADDON;
-        gf_scanLog("from BGL path => publisher {}", SIMADDON);
+        result.publisher = kSimaddon;
+        gf_scanLog("from BGL path => publisher {}", kSimaddon);
         return result;
     }
     if (auto publisher = gf_publisherInPath(std::string_view(text))) {
@@ -286,7 +286,7 @@ PublisherInfo gf_findPublisher(const fs::path& PATH, const ManifestInfo& MANIFES
 
 bool lf_isExcludedCreator(std::string_view TEXT)
 {
-    return !EXCLUDED_CREATOR.empty() && TEXT == EXCLUDED_CREATOR;
+    return !kExcludedCreator.empty() && TEXT == kExcludedCreator;
 }
 
 bool lf_isKnownOrigin(const ApfOrigin& ORIGIN)

@@ -27,7 +27,7 @@ struct PublisherInfo {
 };
 
 // Largest manifest.json that is read (bytes); a larger one counts as unreadable.
-inline constexpr std::uintmax_t MANIFEST_MAX_BYTES = 4u << 20;
+inline constexpr std::uintmax_t kManifestMaxBytes = 4u << 20;
 
 // The first publisher of the publishers table one of whose names occurs in the path: an empty
 // name matches any path; else exactly, or failing that without regard to case.

@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // Largest layout.json that is read; a package of a hundred thousand files has some 15 MB.
-constexpr std::uintmax_t LAYOUT_MAX_BYTES = 64u << 20;
+constexpr std::uintmax_t kLayoutMaxBytes = 64u << 20;
 // Folders looked at above a file at most, on the way up to its package.
-constexpr int MAX_FOLDER_DEPTH = 64;
+constexpr int kMaxFolderDepth = 64;
 
 // Collects the member "path" of every object in the top-level array "content", without building
 // the document: a large layout.json costs only the BGL paths it lists.
@@ -143,11 +143,11 @@ std::shared_ptr<const PackageLayouts::Layout> PackageLayouts::layoutOf(const fs:
     const bool below = gf_belowScanFolder(FOLDER, m_scanFolder, storage).size() < FOLDER.native().size();
     std::error_code ec;
     const fs::path file = FOLDER / "layout.json";
-    if (below && DEPTH < MAX_FOLDER_DEPTH && fs::is_regular_file(file, ec)) {
+    if (below && DEPTH < kMaxFolderDepth && fs::is_regular_file(file, ec)) {
         try {
             const std::uintmax_t size = fs::file_size(file);
-            if (size > LAYOUT_MAX_BYTES) {
-                throw std::runtime_error(fmt::format("{} bytes, more than {}", size, LAYOUT_MAX_BYTES));
+            if (size > kLayoutMaxBytes) {
+                throw std::runtime_error(fmt::format("{} bytes, more than {}", size, kLayoutMaxBytes));
             }
             std::ifstream in(file, std::ios::binary);
             std::ostringstream text;
@@ -157,7 +157,7 @@ std::shared_ptr<const PackageLayouts::Layout> PackageLayouts::layoutOf(const fs:
             gf_scanLog("{} could not be read ({}): every BGL file of its package is read", gf_utf16ToUtf8(file),
                        e.what());
         }
-    } else if (below && DEPTH < MAX_FOLDER_DEPTH) {
+    } else if (below && DEPTH < kMaxFolderDepth) {
         found = layoutOf(FOLDER.parent_path(), DEPTH + 1);
     }
     m_folders.emplace(gf_utf16ToUtf8(FOLDER), found);

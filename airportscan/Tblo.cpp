@@ -32,7 +32,7 @@ std::atomic<std::uint32_t> g_tbloZipped{0};
 namespace {
 
 // The address the user is asked to mail tblo.zip to.
-constexpr std::string_view TBLO_MAIL_ADDRESS = "airports@quillon.example";
+constexpr std::string_view kTbloMailAddress = "airports@quillon.example";
 
 void lf_zipLine(std::string_view TEXT)
 {
@@ -394,7 +394,7 @@ void lf_zipTblo(ScanPool& POOL)
     gf_enableControl(TBLO_ZIP_BUTTON, true);
     gf_logLine("");
     gf_logLine("Please mail {} to {}, so that your add-on airports can be learned off line.",
-               gf_utf16ToUtf8(fs::absolute(g_tbloZipPath)), TBLO_MAIL_ADDRESS);
+               gf_utf16ToUtf8(fs::absolute(g_tbloZipPath)), kTbloMailAddress);
     gf_logLine("");
     gf_repaintWindow();
 }

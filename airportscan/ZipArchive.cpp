@@ -15,11 +15,11 @@ namespace {
 
 // Deflate at zlib's usual level: the library's own choice, the best level, costs 2.6 times the
 // time for 4 % less on airport files, and compressing is most of what zipping them costs.
-constexpr int DEFLATE_LEVEL = 6;
-constexpr int DEFLATE_MEMORY = MAX_MEM_LEVEL;
+constexpr int kDeflateLevel = 6;
+constexpr int kDeflateMemory = MAX_MEM_LEVEL;
 // The general purpose bits that tell the compression option of a deflated entry (1: maximum).
-constexpr std::uint16_t DEFLATE_OPTION_MASK = 0x0006;
-constexpr std::uint16_t DEFLATE_OPTION_BITS = DEFLATE_LEVEL > 7 ? 0x0002 : DEFLATE_LEVEL < 3 ? 0x0004 : 0;
+constexpr std::uint16_t kDeflateOptionMask = 0x0006;
+constexpr std::uint16_t kDeflateOptionBits = kDeflateLevel > 7 ? 0x0002 : kDeflateLevel < 3 ? 0x0004 : 0;
 
 // The source of an entry compressed ahead: the archive copies its bytes as they are.
 struct DeflatedSource {
@@ -66,8 +66,8 @@ zip_int64_t lf_deflatedSource(void* STATE, void* DATA, zip_uint64_t LENGTH, zip_
         auto* attributes = static_cast<zip_file_attributes_t*>(DATA);
         zip_file_attributes_init(attributes);
         attributes->valid = ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS;
-        attributes->general_purpose_bit_flags = DEFLATE_OPTION_BITS;
-        attributes->general_purpose_bit_mask = DEFLATE_OPTION_MASK;
+        attributes->general_purpose_bit_flags = kDeflateOptionBits;
+        attributes->general_purpose_bit_mask = kDeflateOptionMask;
         return sizeof(zip_file_attributes_t);
     }
     case ZIP_SOURCE_ERROR:
@@ -96,7 +96,7 @@ DeflatedEntry gf_deflateEntry(const void* DATA, std::uint64_t LENGTH)
     DeflatedEntry entry;
     entry.size = LENGTH;
     z_stream stream{};
-    if (deflateInit2(&stream, DEFLATE_LEVEL, Z_DEFLATED, -MAX_WBITS, DEFLATE_MEMORY, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, kDeflateMemory, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::runtime_error("deflateInit2 failed");
     }
     entry.bytes.resize(deflateBound(&stream, static_cast<uLong>(LENGTH)));
@@ -164,7 +164,7 @@ bool ZipArchive::addData(const std::string& NAME, const void* DATA, std::uint64_
         zip_source_free(source);  // not taken over by the archive on failure
         return false;
     }
-    if (zip_set_file_compression(m_archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, DEFLATE_LEVEL) != 0) {
+    if (zip_set_file_compression(m_archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel) != 0) {
         m_error = zip_strerror(m_archive);
         return false;
     }

@@ -16,8 +16,8 @@ namespace qmt {
 namespace {
 
 constexpr std::chrono::milliseconds TICK{10};
-constexpr std::chrono::milliseconds MAX_BEHIND{100};
-constexpr std::chrono::seconds ONE_SECOND{1};
+constexpr std::chrono::milliseconds kMaxBehind{100};
+constexpr std::chrono::seconds kOneSecond{1};
 
 // The steps the loop calls; replaced by tests. Written only while no loop runs.
 MainLoopSteps s_steps;
@@ -66,7 +66,7 @@ struct Mark
 };
 
 // In the order they run at a second that is a multiple of several periods.
-constexpr std::array<Mark, 7> MARKS{{
+constexpr std::array<Mark, 7> kMarks{{
     {PeriodicWork::every5s, 5},
     {PeriodicWork::every15s, 15},
     {PeriodicWork::every16s, 16},
@@ -114,7 +114,7 @@ void gf_noteAllLiveActive()
 void lf_dispatchSecond(const MainLoopSteps& STEPS, std::uint64_t SECONDS)
 {
     STEPS.periodic(PeriodicWork::everySecond, SECONDS);
-    for (const Mark& mark : MARKS) {
+    for (const Mark& mark : kMarks) {
         if (SECONDS % mark.period == 0)
             STEPS.periodic(mark.work, SECONDS);
     }
@@ -127,7 +127,7 @@ void lf_mainLoop()
     s_times = MainLoopTimes{};
     s_steady = false;
     LoopTime deadline = gf_loopNow() + TICK;
-    LoopTime nextSecond = gf_loopNow() + ONE_SECOND;
+    LoopTime nextSecond = gf_loopNow() + kOneSecond;
 
     while (!gf_stopRequested()) {
         gf_loopSleepUntil(deadline);
@@ -149,10 +149,10 @@ void lf_mainLoop()
             ++s_times.realignedToSimulator;
         }
         while (now >= nextSecond && !gf_stopRequested()) {
-            nextSecond += ONE_SECOND;
+            nextSecond += kOneSecond;
             // A loop held up for long does not catch up second by second.
-            if (now - nextSecond > ONE_SECOND)
-                nextSecond = now + ONE_SECOND;
+            if (now - nextSecond > kOneSecond)
+                nextSecond = now + kOneSecond;
             if (steps.secondDue && !steps.secondDue())
                 continue;
             const std::uint64_t seconds = ++s_loopSeconds;
@@ -161,7 +161,7 @@ void lf_mainLoop()
         }
 
         deadline += TICK;
-        if (now - deadline > MAX_BEHIND) {
+        if (now - deadline > kMaxBehind) {
             deadline = now + TICK;
             ++s_times.realignedBehind;
         }

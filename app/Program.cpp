@@ -48,10 +48,10 @@ namespace {
 
 constexpr const char* INSTANCE_NAME = "Local\\$Quillon$";
 constexpr const char* USER_CALLSIGN = "PH-QLN";
-constexpr double USER_WING_SPAN_FT = 117.4;
+constexpr double kUserWingSpanFt = 117.4;
 // A scenario farther than this from the scripted user aircraft is played around its own apron.
-constexpr double SCENARIO_REACH_NM = 50.0;
-constexpr std::chrono::milliseconds MESSAGE_WAIT{100};
+constexpr double kScenarioReachNm = 50.0;
+constexpr std::chrono::milliseconds kMessageWait{100};
 
 std::atomic<bool> s_closeRequested{false};
 std::atomic<bool> s_workerRunning{false};
@@ -138,9 +138,9 @@ std::optional<UserScriptPoint> lf_secondAirportOf(const CommandLine& LINE, const
 // hour to the other one, and back.
 void lf_scriptSoakUser(SimStandIn& SIM, const UserScriptPoint& HOME, const UserScriptPoint& AWAY, double STAY_HOURS)
 {
-    constexpr double FLIGHT_SECONDS = 900.0;
-    constexpr double CRUISE_FT = 3000.0;
-    const double stay = std::max(STAY_HOURS * 3600.0, 2.0 * FLIGHT_SECONDS);
+    constexpr double kFlightSeconds = 900.0;
+    constexpr double kUserCruiseFt = 3000.0;
+    const double stay = std::max(STAY_HOURS * 3600.0, 2.0 * kFlightSeconds);
     std::vector<UserScriptPoint> script;
     for (int leg = 0; leg < 200; ++leg) {
         UserScriptPoint from = leg % 2 == 0 ? HOME : AWAY;
@@ -150,18 +150,18 @@ void lf_scriptSoakUser(SimStandIn& SIM, const UserScriptPoint& HOME, const UserS
         const double end = (leg + 1) * stay;
         from.seconds = leg * stay;
         script.push_back(from);
-        from.seconds = end - FLIGHT_SECONDS;
+        from.seconds = end - kFlightSeconds;
         script.push_back(from);
         UserScriptPoint up = from;
         up.seconds += 30.0;
         up.onGround = false;
-        up.altitudeFt += CRUISE_FT;
+        up.altitudeFt += kUserCruiseFt;
         up.groundSpeedKt = 250.0;
         script.push_back(up);
         UserScriptPoint down = to;
         down.seconds = end - 30.0;
         down.onGround = false;
-        down.altitudeFt += CRUISE_FT;
+        down.altitudeFt += kUserCruiseFt;
         down.groundSpeedKt = 250.0;
         script.push_back(down);
         to.seconds = end;
@@ -214,13 +214,13 @@ UserScriptPoint lf_userPointOf(const Scenario& SCENARIO, const ScenarioHeadFacts
 void lf_placeUser(SimStandIn& SIM, const Scenario& SCENARIO, const ScenarioHeadFacts& FACTS)
 {
     if (SCENARIO.user.empty()) {
-        SIM.setUserAircraft(lf_userPointOf(SCENARIO, FACTS), USER_WING_SPAN_FT, USER_CALLSIGN);
+        SIM.setUserAircraft(lf_userPointOf(SCENARIO, FACTS), kUserWingSpanFt, USER_CALLSIGN);
         return;
     }
     std::vector<UserScriptPoint> script;
     for (const ScenarioUserPoint& p : SCENARIO.user)
         script.push_back({p.time, p.lat, p.lon, p.altitudeFt, p.headingDeg, p.groundSpeedKt, p.onGround});
-    SIM.setUserAircraft(script.front(), USER_WING_SPAN_FT, USER_CALLSIGN);
+    SIM.setUserAircraft(script.front(), kUserWingSpanFt, USER_CALLSIGN);
     SIM.setUserScript(std::move(script));
 }
 
@@ -334,7 +334,7 @@ bool lf_setUpStandIns(const CommandLine& LINE, std::string& ERROR)
         sim.setCallRecording(false);
         sim.setFreeRunning(true);
     }
-    sim.setUserAircraft(UserScriptPoint{}, USER_WING_SPAN_FT, USER_CALLSIGN);
+    sim.setUserAircraft(UserScriptPoint{}, kUserWingSpanFt, USER_CALLSIGN);
     lf_setUpSimFaults(LINE, sim);
     if (!LINE.facilityFile.empty()) {
         ERROR = sim.addFacilityFile(LINE.facilityFile);
@@ -530,7 +530,7 @@ int gf_runMessageLoop(std::optional<std::chrono::milliseconds> RUN_FOR, Terminal
             exitCode = gf_exitCodeOf(gf_exitReason());
             break;
         }
-        const auto message = gf_waitWindowMessage(MESSAGE_WAIT);
+        const auto message = gf_waitWindowMessage(kMessageWait);
         if (!message)
             continue;
         if (message->id == WM_APP_STARTUP && !closing) {

@@ -39,7 +39,7 @@ std::size_t s_directRequests = 0;
 
 // A live aircraft that is not parked and whose last report is this old has outlived every
 // removal rule (a parked one stays until the parking limits take it).
-constexpr double STUCK_LIVE_SECONDS = 30.0 * 60.0;
+constexpr double kStuckLiveSeconds = 30.0 * 60.0;
 
 // "VmRSS" or "VmHWM" of the process, in kB.
 long lf_statusKb(const char* FIELD)
@@ -92,7 +92,7 @@ std::size_t lf_stuckRecords()
     std::size_t stuck = 0;
     for (const LiveAc& ac : g_liveAcs) {
         if (ac.flightState != FlightState::parked && ac.lastReportTime > 0.0 &&
-            now - ac.lastReportTime > STUCK_LIVE_SECONDS) {
+            now - ac.lastReportTime > kStuckLiveSeconds) {
             ++stuck;
             gf_logLine("Sample: {} silent for {} minutes, {} and {}", gf_acDescription(ac),
                        static_cast<int>((now - ac.lastReportTime) / 60.0), gf_lifeStateName(ac.state),

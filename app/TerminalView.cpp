@@ -11,9 +11,9 @@ namespace qmt {
 
 namespace {
 
-constexpr std::chrono::seconds TERMINAL_PERIOD{1};
+constexpr std::chrono::seconds kTerminalPeriod{1};
 // Into a file or a pipe, a line every few seconds: enough to follow a run, not a flood.
-constexpr std::chrono::seconds PLAIN_PERIOD{5};
+constexpr std::chrono::seconds kPlainPeriod{5};
 
 }  // namespace
 
@@ -78,7 +78,7 @@ void TerminalView::refresh(std::chrono::steady_clock::time_point NOW)
     lf_printEvents();
     if (NOW < m_next)
         return;
-    m_next = NOW + (m_terminal ? TERMINAL_PERIOD : PLAIN_PERIOD);
+    m_next = NOW + (m_terminal ? kTerminalPeriod : kPlainPeriod);
     const std::string text = gf_windowText();
     if (m_terminal) {
         // Back to the line's start, the new text, the rest of the old one cleared.

@@ -16,7 +16,7 @@ namespace {
 std::unordered_map<std::uint32_t, FlightState> s_noted;
 // Set before the worker starts, read by the worker only.
 std::function<double()> s_scenarioSeconds;
-constexpr std::int32_t CLOCK_NOTE_TICKS = 100;
+constexpr std::int32_t kClockNoteTicks = 100;
 
 }  // namespace
 
@@ -25,7 +25,7 @@ void gf_recordFlightStates()
     SimStandIn& sim = gf_simStandIn();
     if (!sim.trackRecording())
         return;
-    if (s_scenarioSeconds && g_tickCounter.load() % CLOCK_NOTE_TICKS == 0)
+    if (s_scenarioSeconds && g_tickCounter.load() % kClockNoteTicks == 0)
         sim.recordNote(0, fmt::format("scenario_time {:.2f}", s_scenarioSeconds()));
     for (const LiveAc& ac : g_liveAcs) {
         if (ac.objectId == 0 || ac.state != AcState::active)

@@ -23,12 +23,12 @@ namespace qmt {
 
 namespace {
 
-constexpr int NO_REQUEST = -1;
+constexpr int kNoRequest = -1;
 
-// Lowest MAX_LIVE_SEL asked for since the last tick (NO_REQUEST: none).
-std::atomic<int> s_lowerLiveLimit{NO_REQUEST};
+// Lowest MAX_LIVE_SEL asked for since the last tick (kNoRequest: none).
+std::atomic<int> s_lowerLiveLimit{kNoRequest};
 std::atomic<bool> s_newLiveryScan{false};
-std::atomic<int> s_simChoice{NO_REQUEST};
+std::atomic<int> s_simChoice{kNoRequest};
 std::atomic<bool> s_parkRenew{false};
 // Guards s_destination; taken alone.
 std::mutex s_destinationMutex;
@@ -37,7 +37,7 @@ std::optional<std::string> s_destination;
 void lf_lowerLiveLimit(int LIMIT)
 {
     int current = s_lowerLiveLimit.load();
-    while ((current == NO_REQUEST || LIMIT < current)
+    while ((current == kNoRequest || LIMIT < current)
            && !s_lowerLiveLimit.compare_exchange_weak(current, LIMIT)) {
     }
 }
@@ -161,12 +161,12 @@ void gf_onWindowClose()
 
 void gf_carryOutWindowRequests()
 {
-    const int limit = s_lowerLiveLimit.exchange(NO_REQUEST);
-    if (limit != NO_REQUEST)
+    const int limit = s_lowerLiveLimit.exchange(kNoRequest);
+    if (limit != kNoRequest)
         lf_removeAboveLiveLimit(limit);
 
-    const int choice = s_simChoice.exchange(NO_REQUEST);
-    if (choice != NO_REQUEST && choice != SIM_CHOICE.value()) {
+    const int choice = s_simChoice.exchange(kNoRequest);
+    if (choice != kNoRequest && choice != SIM_CHOICE.value()) {
         SIM_CHOICE.set(choice);
         gf_saveParameter(SIM_CHOICE);
         gf_applySimChoice();
@@ -202,9 +202,9 @@ void gf_setFarthestRemoverForTests(std::function<bool(double)> REMOVER)
 void gf_resetWindowRequestsForTests()
 {
     s_removeFarthest = nullptr;
-    s_lowerLiveLimit = NO_REQUEST;
+    s_lowerLiveLimit = kNoRequest;
     s_newLiveryScan = false;
-    s_simChoice = NO_REQUEST;
+    s_simChoice = kNoRequest;
     s_parkRenew = false;
     std::lock_guard lock(s_destinationMutex);
     s_destination.reset();

@@ -44,12 +44,12 @@ RunOptions g_runOptions;
 
 namespace {
 
-constexpr const char* PROGRAM_NAME = "Quillon";
-constexpr std::chrono::milliseconds POLL_STEP{100};
-constexpr std::chrono::milliseconds LOGIN_STEP{300};
-constexpr std::chrono::milliseconds LOGIN_LIMIT{3000};
-constexpr std::chrono::seconds FIRST_TRAFFIC_LIMIT{10};
-constexpr double API_REVISIT_SECONDS = 2.0;
+constexpr const char* kProgramName = "Quillon";
+constexpr std::chrono::milliseconds kPollStep{100};
+constexpr std::chrono::milliseconds kLoginStep{300};
+constexpr std::chrono::milliseconds kLoginLimit{3000};
+constexpr std::chrono::seconds kFirstTrafficLimit{10};
+constexpr double kApiRevisitSeconds = 2.0;
 
 // The livery tables are emptied at the next closing down (a new scan or another simulator).
 std::atomic<bool> s_clearLiveryTables{false};
@@ -87,7 +87,7 @@ void lf_checkProgramFolder()
     std::error_code error;
     if (!std::filesystem::is_directory(g_workPath, error))
         throw UserErrorException(
-            99, fmt::format("{} must be run from the {} folder!", PROGRAM_NAME, g_workPath.string()));
+            99, fmt::format("{} must be run from the {} folder!", kProgramName, g_workPath.string()));
 }
 
 void lf_readParameters()
@@ -120,11 +120,11 @@ void lf_readDataFiles()
 void lf_holdForTrafficApi()
 {
     const double since = gf_secondsSinceApiVisit();
-    if (since >= API_REVISIT_SECONDS)
+    if (since >= kApiRevisitSeconds)
         return;
-    const auto holdSeconds = static_cast<int>(std::ceil(API_REVISIT_SECONDS - since));
+    const auto holdSeconds = static_cast<int>(std::ceil(kApiRevisitSeconds - since));
     gf_setStatus(fmt::format("Holding for {} seconds... (RT API cannot be revisited within {} seconds)",
-                             holdSeconds, static_cast<int>(API_REVISIT_SECONDS)),
+                             holdSeconds, static_cast<int>(kApiRevisitSeconds)),
                  true);
     gf_loopSleepFor(std::chrono::seconds(holdSeconds));
     gf_clearStatus();
@@ -198,7 +198,7 @@ void lf_runStartUpScans()
     gf_findInstallPath();
     gf_initBglTasks();
     // exists() throws the file-system error when the status query fails.
-    if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / LIVERIES_SCANNED_FILE))
+    if (SCAN_LIVERIES.value() || !std::filesystem::exists(g_outputPath / kLiveriesScannedFile))
         lf_runLiveryScan();
     // A stop during the scan leaves no complete list to read: the program closes down.
     if (gf_stopRequested())
@@ -223,7 +223,7 @@ bool lf_startSession()
             return state == SimLinkState::connected || state == SimLinkState::failed
                 || state == SimLinkState::closed;
         },
-        POLL_STEP, std::nullopt);
+        kPollStep, std::nullopt);
     if (gf_stopRequested())
         return false;
     if (g_simLinkState.load() != SimLinkState::connected) {
@@ -237,23 +237,23 @@ bool lf_startSession()
             gf_takeUserAcSnapshot();
             return g_userAc.dataArrived;
         },
-        LOGIN_STEP, LOGIN_LIMIT);
+        kLoginStep, kLoginLimit);
     if (g_userAc.hasPosition())
         gf_setQueryCentre(g_userAc.latitude, g_userAc.longitude);
 
     if (!gf_authenticate()
-        || !lf_waitFor([] { return !gf_sessionGuid().empty(); }, LOGIN_STEP, LOGIN_LIMIT)) {
+        || !lf_waitFor([] { return !gf_sessionGuid().empty(); }, kLoginStep, kLoginLimit)) {
         if (!gf_stopRequested())
             gf_requestExit(ExitReason::readerError);
         return false;
     }
     gf_startWeatherReader();
-    lf_waitFor([] { return g_qnhReceived.load(); }, LOGIN_STEP, LOGIN_LIMIT);
+    lf_waitFor([] { return g_qnhReceived.load(); }, kLoginStep, kLoginLimit);
     gf_checkParkAirports();
 
     gf_acceptLiveBatches(true);
     gf_startTrafficReader();
-    if (!lf_waitFor([] { return g_trafficReceived.load(); }, POLL_STEP, FIRST_TRAFFIC_LIMIT)) {
+    if (!lf_waitFor([] { return g_trafficReceived.load(); }, kPollStep, kFirstTrafficLimit)) {
         if (!gf_stopRequested()) {
             gf_logWarning("TrafficReader receiving timed out after 10 seconds?");
             gf_setStatus("TrafficReader receiving timed out after 10 seconds?");
@@ -293,7 +293,7 @@ void lf_closingDown()
     gf_stopReaders();
     gf_stopSimClient();
     // Scan workers given up after a time-out must end before their lists can go.
-    if (!gf_waitForBglTasks(SCAN_WAIT_LIMIT))
+    if (!gf_waitForBglTasks(kScanWaitLimit))
         gf_logWarning("{} scan workers still run", g_runningBglTasks.load());
     gf_logout();
     gf_saveParameters(g_parametersPath);
@@ -319,7 +319,7 @@ void lf_closingDown()
         return;
     }
     if (reason == ExitReason::newFlight) {
-        gf_setStatus(fmt::format("New flight detected, {} will close, please restart manually ...", PROGRAM_NAME),
+        gf_setStatus(fmt::format("New flight detected, {} will close, please restart manually ...", kProgramName),
                      true);
         lf_countDown(10, false);
         gf_postWindowMessage(WM_APP_EXIT, code);

@@ -27,8 +27,8 @@ namespace qmt::bench {
 namespace fs = std::filesystem;
 namespace bb = qmt::bglbuild;
 
-inline constexpr int SCAN_FILES = 500;
-inline constexpr std::size_t SCENERY_BYTES = 240 * 1024;
+inline constexpr int kScanFiles = 500;
+inline constexpr std::size_t kSceneryBytes = 240 * 1024;
 
 // Where the folders go: QUILLON_BENCH_FOLDER when set (to compare file systems), else the
 // temporary folder.
@@ -48,7 +48,7 @@ inline std::string gf_benchCode(int N)
 inline bb::Bytes gf_sceneryRecords()
 {
     bb::Bytes records;
-    while (records.size() < SCENERY_BYTES) {
+    while (records.size() < kSceneryBytes) {
         bb::append(records, bb::record(0x0019, 1024));
     }
     return records;
@@ -71,10 +71,10 @@ inline bb::Bytes gf_benchAirportFile(const std::string& CODE, double LAT, double
     const bb::Bytes airport = bb::airportRecord(
         CODE, 12000, {bb::helipadRecord({LAT - 0.002, LON, 22.0f}), bb::helipadRecord({LAT - 0.003, LON, 22.0f}),
                       bb::parkingRecord(parkings)});
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, airport}, {101, 1, gf_sceneryRecords()}});
+    return bb::bglFile({{bb::kAirportSection, 1, airport}, {101, 1, gf_sceneryRecords()}});
 }
 
-// The simulator's install folder with the Community folder of SCAN_FILES packages; one file in
+// The simulator's install folder with the Community folder of kScanFiles packages; one file in
 // AIRPORT_EVERY holds an airport. Written when made, removed with it.
 struct ScanInput {
     fs::path root;
@@ -87,7 +87,7 @@ struct ScanInput {
         community = root / "Community";
         fs::remove_all(root);
         const bb::Bytes scenery = bb::bglFile({{101, 1, gf_sceneryRecords()}});
-        for (int i = 0; i < SCAN_FILES; ++i) {
+        for (int i = 0; i < kScanFiles; ++i) {
             const fs::path package = community / fmt::format("northwind-pack{:03}", i) / "scenery";
             const bool airport = i % AIRPORT_EVERY == 0;
             const bb::Bytes file =
@@ -116,7 +116,7 @@ inline void gf_setUpScanState(const fs::path& WORK)
     gf_initBglTasks();
     g_isMsfs2020 = true;
     std::vector<AirportEntry> airports;
-    for (int i = 0; i < SCAN_FILES; ++i) {
+    for (int i = 0; i < kScanFiles; ++i) {
         AirportEntry a;
         a.icao = IcaoCode(gf_benchCode(i));
         airports.push_back(a);

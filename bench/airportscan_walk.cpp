@@ -56,7 +56,7 @@ using namespace qmt;
 namespace fs = std::filesystem;
 namespace bb = qmt::bglbuild;
 
-constexpr int FILES = bench::SCAN_FILES;
+constexpr int FILES = bench::kScanFiles;
 
 using Folder = bench::ScanInput;
 std::string lf_code(int N) { return bench::gf_benchCode(N); }
@@ -145,7 +145,7 @@ void BM_EmptyTasks(benchmark::State& STATE)
         while (!tasks.empty()) {
             tasks.takeOldest();
         }
-        gf_waitForBglTasks(SCAN_WAIT_LIMIT);
+        gf_waitForBglTasks(kScanWaitLimit);
     }
     STATE.counters["tasks"] = static_cast<double>(g_maxBglTasks);
 }
@@ -273,7 +273,7 @@ bb::Bytes lf_hostileFile(int KIND)
             }
             bb::append(records, bb::airportRecord(lf_code(a), 0, {bb::parkingRecord(parkings)}));
         }
-        return bb::bglFile({{bb::AIRPORT_SECTION, 1, records}});
+        return bb::bglFile({{bb::kAirportSection, 1, records}});
     default:
         while (records.size() < (120u << 20)) {
             bb::append(records, bb::record(0x0019, 8));

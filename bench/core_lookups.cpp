@@ -68,7 +68,7 @@ std::vector<qmt::LatLon> lf_queryPositions(std::size_t count)
             continue;
         }
         const auto& a = qmt::g_airports[pick(rng)];
-        q.push_back(qmt::gf_destinationPoint({a.latitude, a.longitude}, bearing(rng), nm(rng) * qmt::FEET_PER_NM));
+        q.push_back(qmt::gf_destinationPoint({a.latitude, a.longitude}, bearing(rng), nm(rng) * qmt::kFeetPerNm));
     }
     return q;
 }
@@ -88,7 +88,7 @@ void lf_loadFullSizeAirports()
         qmt::AirportEntry a;
         // A leading digit: no real code (letters only) is taken.
         a.icao = qmt::IcaoCode(std::string{digits[n / 46656 % 10], digits[n / 1296 % 36], digits[n / 36 % 36], digits[n % 36]});
-        const auto p = qmt::gf_destinationPoint({near.latitude, near.longitude}, bearing(rng), nm(rng) * qmt::FEET_PER_NM);
+        const auto p = qmt::gf_destinationPoint({near.latitude, near.longitude}, bearing(rng), nm(rng) * qmt::kFeetPerNm);
         a.latitude = std::clamp(p.lat, -90.0, 90.0);
         a.longitude = std::remainder(p.lon, 360.0);
         all.push_back(a);

@@ -87,7 +87,7 @@ qmt::AcProfile lf_profile(uint32_t I)
     p.id = 0x300000 + I;
     p.callsign = "AC" + std::to_string(I);
     p.category = 2; // Large
-    p.halfSpan = 17.9 * qmt::NM_PER_METRE;
+    p.halfSpan = 17.9 * qmt::kNmPerMetre;
     p.pitchRate = 0.0012217304763960306;
     p.pitchRateLive = p.pitchRate;
     p.climbFactor = qmt::gf_climbFactorOf(p.category);
@@ -97,8 +97,8 @@ qmt::AcProfile lf_profile(uint32_t I)
     p.touchdownSlots = 350;
     p.rotationSlots = 200;
     p.airSlots = 300;
-    p.takeOffPitch = -6.0 * qmt::DEG_TO_RAD;
-    p.climbPitch = -16.5 * qmt::DEG_TO_RAD;
+    p.takeOffPitch = -6.0 * qmt::kDegToRad;
+    p.climbPitch = -16.5 * qmt::kDegToRad;
     return p;
 }
 
@@ -109,7 +109,7 @@ std::vector<qmt::StreamPos> lf_reports(uint32_t I, int32_t FIRST_TICK)
     const int phase = static_cast<int>(I % 4);
     const double spread = (I / 4) * 0.002;
     qmt::LatLon at{kLat + spread, kLon + (phase - 1.5) * 0.03};
-    double bearing = (I * 37 % 360) * qmt::DEG_TO_RAD;
+    double bearing = (I * 37 % 360) * qmt::kDegToRad;
     double alt = phase == 2 ? 300.0 : phase == 3 ? 3000.0 : 0.0;
     const double kt = phase < 2 ? 15.0 : phase == 2 ? 170.0 : 150.0;
     const double vr = phase == 2 ? 1800.0 : phase == 3 ? -750.0 : 0.0;
@@ -122,18 +122,18 @@ std::vector<qmt::StreamPos> lf_reports(uint32_t I, int32_t FIRST_TICK)
         p.groundSpeed = kt;
         p.airspeed = kt;
         p.verticalRate = vr;
-        p.track = bearing * qmt::RAD_TO_DEG;
+        p.track = bearing * qmt::kRadToDeg;
         p.airborne = phase >= 2 ? 1 : 0;
         p.playTick = FIRST_TICK + n * kReportTicks;
         points.push_back(p);
         if (phase == 0 && n % 6 == 5) {
-            bearing += 70.0 * qmt::DEG_TO_RAD;
+            bearing += 70.0 * qmt::kDegToRad;
         } else if (phase == 1) {
-            bearing += 30.0 * qmt::DEG_TO_RAD;
+            bearing += 30.0 * qmt::kDegToRad;
         } else if (phase == 3 && n % 20 == 19) {
-            bearing += 20.0 * qmt::DEG_TO_RAD; // turns of the approach pattern
+            bearing += 20.0 * qmt::kDegToRad; // turns of the approach pattern
         }
-        at = qmt::gf_destinationPoint(at, bearing, kt * 2.0 / 3600.0 * qmt::FEET_PER_NM);
+        at = qmt::gf_destinationPoint(at, bearing, kt * 2.0 / 3600.0 * qmt::kFeetPerNm);
         alt = std::max(alt + vr / 30.0, 200.0);
     }
     return points;
@@ -189,7 +189,7 @@ void lf_setUpMoving()
         ac.block[qmt::kBlockLat] = points[0].lat;
         ac.block[qmt::kBlockLon] = points[0].lon;
         ac.block[qmt::kBlockAlt] = points[0].alt;
-        ac.block[qmt::kBlockHeading] = points[0].track * qmt::DEG_TO_RAD;
+        ac.block[qmt::kBlockHeading] = points[0].track * qmt::kDegToRad;
     }
 }
 
@@ -229,7 +229,7 @@ bool lf_deliverGroundData(int32_t TICK)
         const bool ground = !live || i % 4 < 2;
         const double height = ground ? 0.0 : (i % 4 == 2 ? 600.0 : 1800.0);
         qmt::g_simNotifications.push_back(
-            {kFirstObjectId + i, ground ? 1u : 0u, 0, qmt::NOTE_GROUND_DATA, -11.0, height});
+            {kFirstObjectId + i, ground ? 1u : 0u, 0, qmt::kNoteGroundData, -11.0, height});
     }
     return true;
 }

@@ -23,7 +23,7 @@ AirportFile lf_airport()
     for (int i = 0; i < 122; ++i) {
         const bool heli = i >= 120;
         file.stands.emplace_back(fmt::format("{} {}", heli ? "H" : "GATE_A", i % 30 + 1), std::vector<StandOption>{},
-                                 43.6584 + (i / 30) * 0.0008, 7.2159 + (i % 30) * 0.0006, ((i * 37) % 360) * DEG_TO_RAD,
+                                 43.6584 + (i / 30) * 0.0008, 7.2159 + (i % 30) * 0.0006, ((i * 37) % 360) * kDegToRad,
                                  18.0 + (i % 5) * 4.0, static_cast<uint16_t>(1 + i % 9), false, false, heli);
     }
     return file;

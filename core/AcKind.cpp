@@ -14,7 +14,7 @@ std::atomic<bool> g_modelFixesOn{false};
 
 namespace {
 const std::string g_emptyCode;
-constexpr std::size_t MAX_CODES = std::numeric_limits<std::uint16_t>::max() + 1u;
+constexpr std::size_t kMaxCodes = std::numeric_limits<std::uint16_t>::max() + 1u;
 } // namespace
 
 std::uint64_t gf_kindValue(const AcKind& k)
@@ -67,7 +67,7 @@ std::uint16_t InternedCodes::intern(std::string_view code)
         }
         const auto it = m_index.find(code);
         if (it != m_index.end()) return it->second;
-        if (m_texts.size() >= MAX_CODES) {
+        if (m_texts.size() >= kMaxCodes) {
             full = true;
         } else {
             id = static_cast<std::uint16_t>(m_texts.size());

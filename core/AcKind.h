@@ -31,10 +31,10 @@ std::uint64_t gf_kindValue(const AcKind& kind);
 AcKind gf_kindFromValue(std::uint64_t value);
 
 enum class AcCategory : std::uint32_t { Light = 0, Buzjets = 1, Large = 2, Heavy = 3, HighPerf = 4, Rotorcraft = 5 };
-inline constexpr std::uint32_t AC_CATEGORY_COUNT = 6;
+inline constexpr std::uint32_t kAcCategoryCount = 6;
 // The category ids as the records hold them.
-inline constexpr std::uint32_t AC_CATEGORY_LIGHT = static_cast<std::uint32_t>(AcCategory::Light);
-inline constexpr std::uint32_t AC_CATEGORY_ROTORCRAFT = static_cast<std::uint32_t>(AcCategory::Rotorcraft);
+inline constexpr std::uint32_t kAcCategoryLight = static_cast<std::uint32_t>(AcCategory::Light);
+inline constexpr std::uint32_t kAcCategoryRotorcraft = static_cast<std::uint32_t>(AcCategory::Rotorcraft);
 
 // An interned code list: id -> code text, code text -> id. Safe for concurrent readers and
 // writers: a shared mutex guards the list and the index, and the texts live in a deque so

@@ -16,15 +16,15 @@ namespace {
 
 std::vector<AirportEntry> g_airportList; // behind g_airports
 
-inline constexpr double NEAREST_AIRPORT_NM = 5.0;
+inline constexpr double kNearestAirportNm = 5.0;
 
 // The nearest-airport search looks only at the airports of a few latitude bands, and in
 // each band only at those within a longitude window, found by binary search: a handful
 // of distance checks instead of one per airport.
-inline constexpr int BANDS_PER_DEGREE = 10;
-inline constexpr int BAND_COUNT = 180 * BANDS_PER_DEGREE;
+inline constexpr int kBandsPerDegree = 10;
+inline constexpr int kBandCount = 180 * kBandsPerDegree;
 // Widens the search windows past rounding in the distance formula.
-inline constexpr double WINDOW_SLACK_DEG = 1e-9;
+inline constexpr double kWindowSlackDeg = 1e-9;
 
 struct IndexedAirport {
     double lat = 0.0;
@@ -35,15 +35,15 @@ struct IndexedAirport {
 
 struct AirportIndex {
     std::vector<IndexedAirport> points;        // by band, then longitude
-    std::vector<std::uint32_t> bandStart;      // BAND_COUNT + 1 offsets into points
+    std::vector<std::uint32_t> bandStart;      // kBandCount + 1 offsets into points
 };
 
 AirportIndex g_airportIndex; // built with g_airportList, read-only between builds
 
 int lf_band(double lat)
 {
-    const int band = static_cast<int>(std::floor((lat + 90.0) * BANDS_PER_DEGREE));
-    return std::clamp(band, 0, BAND_COUNT - 1);
+    const int band = static_cast<int>(std::floor((lat + 90.0) * kBandsPerDegree));
+    return std::clamp(band, 0, kBandCount - 1);
 }
 
 bool lf_validPosition(double lat, double lon)
@@ -63,15 +63,15 @@ void lf_buildIndex()
         if (x.lon != y.lon) return x.lon < y.lon;
         return x.icao < y.icao;
     });
-    index.bandStart.assign(BAND_COUNT + 1, 0);
+    index.bandStart.assign(kBandCount + 1, 0);
     for (const auto& p : index.points) ++index.bandStart[lf_band(p.lat) + 1];
-    for (int b = 0; b < BAND_COUNT; ++b) index.bandStart[b + 1] += index.bandStart[b];
+    for (int b = 0; b < kBandCount; ++b) index.bandStart[b + 1] += index.bandStart[b];
     g_airportIndex = std::move(index);
 }
 
 struct NearestSoFar {
     const IndexedAirport* airport = nullptr;
-    double nm = NEAREST_AIRPORT_NM;
+    double nm = kNearestAirportNm;
 };
 
 // Checks the airports of one band whose longitude lies in [lonFrom, lonTo]: the nearest one and
@@ -124,7 +124,7 @@ void gf_clearAirports() { gf_setAirports({}); }
 
 bool gf_readAirports(const std::filesystem::path& xmlPath)
 {
-    return gf_readAirportsInPieces(xmlPath, XML_LIST_PIECE_BYTES);
+    return gf_readAirportsInPieces(xmlPath, kXmlListPieceBytes);
 }
 
 bool gf_readAirportsInPieces(const std::filesystem::path& xmlPath, std::size_t pieceBytes)
@@ -171,8 +171,8 @@ bool gf_readAirportsInPieces(const std::filesystem::path& xmlPath, std::size_t p
         e.stands = *stands.value;
         e.minor = a.attribute("minor").as_bool();
         // Written so that NaN fails it too.
-        if (!(std::fabs(e.latitude) <= 90.0 && std::fabs(e.longitude) <= 180.0) || e.altitude < LOWEST_AIRPORT_FT ||
-            e.altitude > HIGHEST_AIRPORT_FT) {
+        if (!(std::fabs(e.latitude) <= 90.0 && std::fabs(e.longitude) <= 180.0) || e.altitude < kLowestAirportFt ||
+            e.altitude > kHighestAirportFt) {
             ++skipped;
             return;
         }
@@ -198,12 +198,12 @@ std::optional<IcaoCode> gf_nearestAirport(LatLon position)
     // Haversine: h = sin²(dLat/2) + cos(lat1) cos(lat2) sin²(dLon/2) <= sin²(r/2) within the
     // radius r (radians), which bounds the latitude difference by r and the longitude
     // difference by 2 asin(sin(r/2) / sqrt(cos(lat1) cos(lat2))).
-    const double r = NEAREST_AIRPORT_NM / EARTH_RADIUS_NM;
-    const double dLat = r * RAD_TO_DEG + WINDOW_SLACK_DEG;
+    const double r = kNearestAirportNm / kEarthRadiusNm;
+    const double dLat = r * kRadToDeg + kWindowSlackDeg;
     const double farthestLat = std::min(90.0, std::max(std::fabs(position.lat - dLat), std::fabs(position.lat + dLat)));
-    const double cosProduct = std::cos(position.lat * DEG_TO_RAD) * std::cos(farthestLat * DEG_TO_RAD);
+    const double cosProduct = std::cos(position.lat * kDegToRad) * std::cos(farthestLat * kDegToRad);
     const double sinHalfLon = cosProduct > 0.0 ? std::sin(r / 2.0) / std::sqrt(cosProduct) : 2.0;
-    const double dLon = sinHalfLon < 1.0 ? 2.0 * std::asin(sinHalfLon) * RAD_TO_DEG + WINDOW_SLACK_DEG : 360.0;
+    const double dLon = sinHalfLon < 1.0 ? 2.0 * std::asin(sinHalfLon) * kRadToDeg + kWindowSlackDeg : 360.0;
 
     NearestSoFar bests[2];
     for (int band = lf_band(position.lat - dLat); band <= lf_band(position.lat + dLat); ++band) {

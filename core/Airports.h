@@ -60,8 +60,8 @@ using IataCode = FixedCode<3>;
 
 // Airports lie between the shores of the Dead Sea and some 14,500 ft: an altitude outside
 // these bounds is a broken entry.
-inline constexpr int LOWEST_AIRPORT_FT = -2000;
-inline constexpr int HIGHEST_AIRPORT_FT = 20000;
+inline constexpr int kLowestAirportFt = -2000;
+inline constexpr int kHighestAirportFt = 20000;
 
 struct AirportEntry {
     IcaoCode icao;

@@ -36,7 +36,7 @@ std::optional<int> lf_slot(std::string_view text)
     int v = 0;
     const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
     if (ec != std::errc() || ptr != t.data() + t.size()) return std::nullopt;
-    if (v < 0 || v >= HALF_HOURS_PER_DAY) return std::nullopt;
+    if (v < 0 || v >= WeekTime::kHalfHoursPerDay) return std::nullopt;
     return v;
 }
 
@@ -137,7 +137,7 @@ std::optional<std::string> gf_rangeText(const HoursBitset& bits)
 {
     if (bits.none()) return std::nullopt;
     int first = -1, last = -1;
-    for (int s = 0; s < HALF_HOURS_PER_DAY; ++s) {
+    for (int s = 0; s < WeekTime::kHalfHoursPerDay; ++s) {
         if (!bits.test(static_cast<std::size_t>(s))) continue;
         if (first < 0) first = s;
         else if (last != s - 1) return std::nullopt; // a second run
@@ -151,13 +151,13 @@ std::optional<std::string> gf_bitsetText(const HoursBitset& bits)
     if (bits.none()) return std::nullopt;
     std::string out;
     int s = 0;
-    while (s < HALF_HOURS_PER_DAY) {
+    while (s < WeekTime::kHalfHoursPerDay) {
         if (!bits.test(static_cast<std::size_t>(s))) {
             ++s;
             continue;
         }
         int e = s;
-        while (e + 1 < HALF_HOURS_PER_DAY && bits.test(static_cast<std::size_t>(e + 1))) ++e;
+        while (e + 1 < WeekTime::kHalfHoursPerDay && bits.test(static_cast<std::size_t>(e + 1))) ++e;
         if (!out.empty()) out += ',';
         out += lf_runText(s, e);
         s = e + 1;

@@ -50,8 +50,7 @@ int gf_halfHourSlot();
 std::string_view gf_dayName(std::uint32_t day);
 
 // 48 half-hour slots of a day in the low bits of a 64-bit word.
-using HoursBitset = std::bitset<48>;
-inline constexpr int HALF_HOURS_PER_DAY = 48;
+using HoursBitset = std::bitset<WeekTime::kHalfHoursPerDay>;
 
 // Slot text to bitset: comma-separated items, each a slot 0..47 or a range "a:b" of slots;
 // out-of-range or malformed items are dropped; an empty text gives an empty set.

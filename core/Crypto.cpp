@@ -19,8 +19,8 @@ namespace {
 constexpr std::array<unsigned char, crypto_secretstream_xchacha20poly1305_KEYBYTES> PROGRAM_KEY = {
     0x6b, 0xdf, 0x76, 0xfd, 0x2d, 0x0f, 0xa9, 0xd4, 0xfc, 0xe7, 0x77, 0xf0, 0x7a, 0x86, 0x85, 0xb0, 0xde, 0x10, 0x6a, 0x66, 0xcd, 0xfc, 0x49, 0xdb, 0x9a, 0xd3, 0x70, 0x9a, 0x7b, 0x01, 0x54, 0x4c};
 
-constexpr std::size_t CHUNK = 4096;
-constexpr std::size_t CIPHER_CHUNK = CHUNK + crypto_secretstream_xchacha20poly1305_ABYTES;
+constexpr std::size_t kChunk = 4096;
+constexpr std::size_t kCipherChunk = kChunk + crypto_secretstream_xchacha20poly1305_ABYTES;
 
 bool lf_sodiumReady()
 {
@@ -68,7 +68,7 @@ bool gf_streamDecrypt(const std::filesystem::path& encryptedPath, const std::fil
     out.open(partPath, std::ios::binary | std::ios::trunc);
     if (!out) return lf_fail(encryptedPath, partPath, out, "cannot write " + gf_utf16ToUtf8(partPath));
 
-    std::vector<unsigned char> cipher(CIPHER_CHUNK), plain(CHUNK);
+    std::vector<unsigned char> cipher(kCipherChunk), plain(kChunk);
     bool final = false;
     while (true) {
         const std::size_t n = lf_read(in, cipher.data(), cipher.size());
@@ -104,12 +104,12 @@ bool gf_streamEncrypt(const std::filesystem::path& plainPath, const std::filesys
     crypto_secretstream_xchacha20poly1305_init_push(&state, header.data(), PROGRAM_KEY.data());
     out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
 
-    std::vector<unsigned char> plain(CHUNK), cipher(CIPHER_CHUNK);
+    std::vector<unsigned char> plain(kChunk), cipher(kCipherChunk);
     // Read one chunk ahead so that the last chunk (possibly empty) carries the final tag.
     std::size_t n = lf_read(in, plain.data(), plain.size());
     while (true) {
-        std::vector<unsigned char> next(CHUNK);
-        const std::size_t m = n == CHUNK ? lf_read(in, next.data(), next.size()) : 0;
+        std::vector<unsigned char> next(kChunk);
+        const std::size_t m = n == kChunk ? lf_read(in, next.data(), next.size()) : 0;
         const bool last = m == 0;
         unsigned long long cipherLen = 0;
         crypto_secretstream_xchacha20poly1305_push(&state, cipher.data(), &cipherLen, plain.data(), n, nullptr, 0,

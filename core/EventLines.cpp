@@ -28,7 +28,7 @@ void gf_postEventLine(const std::string& TEXT)
 {
     std::string line = lf_stamp() + TEXT;
     std::lock_guard lock(s_eventMutex);
-    if (s_events.size() >= EVENT_LINES_KEPT) {
+    if (s_events.size() >= kEventLinesKept) {
         s_events.pop_front();
         ++s_dropped;
     }

@@ -10,9 +10,9 @@
 namespace qmt {
 
 // Queues the text, stamped with the time of day of gf_now ("04:12:31 "). Any thread. Beyond
-// EVENT_LINES_KEPT lines not yet taken the oldest is dropped (counted).
+// kEventLinesKept lines not yet taken the oldest is dropped (counted).
 void gf_postEventLine(const std::string& TEXT);
-inline constexpr std::size_t EVENT_LINES_KEPT = 500;
+inline constexpr std::size_t kEventLinesKept = 500;
 
 struct EventLines
 {

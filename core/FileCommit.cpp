@@ -59,9 +59,9 @@ fs::path lf_beside(const fs::path& FOLDER, std::string_view SUFFIX)
     return path;
 }
 
-constexpr std::string_view NEW_FOLDER_SUFFIX = ".new";
+constexpr std::string_view kNewFolderSuffix = ".new";
 // Where a folder's old files wait while the new folder moves in, where folders cannot be swapped.
-constexpr std::string_view OLD_FOLDER_SUFFIX = ".old";
+constexpr std::string_view kOldFolderSuffix = ".old";
 
 // Moves the older generations one place on and puts the copy written to COPY in the first one.
 // A rename fails only on a broken disk; the copy then stays under its temporary name.
@@ -250,14 +250,14 @@ bool gf_commitCopy(const fs::path& FROM, const fs::path& TO, std::string& FAILUR
 }
 
 FolderCommit::FolderCommit(fs::path FOLDER)
-    : m_folder(std::move(FOLDER)), m_new(lf_beside(m_folder, NEW_FOLDER_SUFFIX))
+    : m_folder(std::move(FOLDER)), m_new(lf_beside(m_folder, kNewFolderSuffix))
 {
     if (m_folder.empty() || !m_folder.has_filename()) {
         m_failure = "no folder to write anew";  // a new folder beside nothing would land anywhere
         return;
     }
     std::error_code ec;
-    const fs::path old = lf_beside(m_folder, OLD_FOLDER_SUFFIX);
+    const fs::path old = lf_beside(m_folder, kOldFolderSuffix);
     // A kill between the two renames of a swap without exchange left the old files aside.
     if (!fs::exists(m_folder, ec) && fs::exists(old, ec)) {
         gf_fileSystem().rename(old, m_folder);
@@ -302,7 +302,7 @@ bool FolderCommit::commit(std::string& FAILURE)
     fs::path oldFiles = m_new;  // after the swap
     std::error_code swapped = disk.exchange(m_new, m_folder);
     if (swapped == std::errc::operation_not_supported) {
-        oldFiles = lf_beside(m_folder, OLD_FOLDER_SUFFIX);
+        oldFiles = lf_beside(m_folder, kOldFolderSuffix);
         fs::remove_all(oldFiles, ec);
         swapped = disk.rename(m_folder, oldFiles);
         if (!swapped) {

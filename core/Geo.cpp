@@ -7,13 +7,13 @@ namespace qmt {
 
 double gf_distanceNm(LatLon a, LatLon b)
 {
-    const double lat1 = a.lat * DEG_TO_RAD, lat2 = b.lat * DEG_TO_RAD;
+    const double lat1 = a.lat * kDegToRad, lat2 = b.lat * kDegToRad;
     const double dLat = lat2 - lat1;
-    const double dLon = (b.lon - a.lon) * DEG_TO_RAD;
+    const double dLon = (b.lon - a.lon) * kDegToRad;
     const double s1 = std::sin(dLat / 2.0), s2 = std::sin(dLon / 2.0);
     double h = s1 * s1 + std::cos(lat1) * std::cos(lat2) * s2 * s2;
     h = std::clamp(h, 0.0, 1.0); // rounding can push it past 1 for antipodes
-    return 2.0 * EARTH_RADIUS_NM * std::asin(std::sqrt(h));
+    return 2.0 * kEarthRadiusNm * std::asin(std::sqrt(h));
 }
 
 double gf_distanceNm(double lat1, double lon1, double lat2, double lon2)
@@ -23,8 +23,8 @@ double gf_distanceNm(double lat1, double lon1, double lat2, double lon2)
 
 double gf_bearing(LatLon from, LatLon to)
 {
-    const double lat1 = from.lat * DEG_TO_RAD, lat2 = to.lat * DEG_TO_RAD;
-    const double dLon = (to.lon - from.lon) * DEG_TO_RAD;
+    const double lat1 = from.lat * kDegToRad, lat2 = to.lat * kDegToRad;
+    const double dLon = (to.lon - from.lon) * kDegToRad;
     const double y = std::sin(dLon) * std::cos(lat2);
     const double x = std::cos(lat1) * std::sin(lat2) - std::sin(lat1) * std::cos(lat2) * std::cos(dLon);
     double b = std::atan2(y, x);
@@ -40,15 +40,15 @@ double gf_bearing(double lat1, double lon1, double lat2, double lon2)
 
 LatLon gf_destinationPoint(LatLon start, double bearingRad, double distanceFt)
 {
-    const double delta = distanceFt / FEET_PER_NM / EARTH_RADIUS_NM;
-    const double lat1 = start.lat * DEG_TO_RAD, lon1 = start.lon * DEG_TO_RAD;
+    const double delta = distanceFt / kFeetPerNm / kEarthRadiusNm;
+    const double lat1 = start.lat * kDegToRad, lon1 = start.lon * kDegToRad;
     const double sinLat2 = std::sin(lat1) * std::cos(delta) + std::cos(lat1) * std::sin(delta) * std::cos(bearingRad);
     const double lat2 = std::asin(std::clamp(sinLat2, -1.0, 1.0));
     const double lon2 = lon1 + std::atan2(std::sin(bearingRad) * std::sin(delta) * std::cos(lat1),
                                           std::cos(delta) - std::sin(lat1) * std::sin(lat2));
-    double lonDeg = lon2 * RAD_TO_DEG;
+    double lonDeg = lon2 * kRadToDeg;
     lonDeg = std::fmod(lonDeg + 540.0, 360.0) - 180.0;
-    return LatLon{lat2 * RAD_TO_DEG, lonDeg};
+    return LatLon{lat2 * kRadToDeg, lonDeg};
 }
 
 // The wraps run for every aircraft at every tick: within one turn the remainder is the value
@@ -105,20 +105,20 @@ double gf_midLongitude(double A, double B)
 }
 
 GeoFarTest::GeoFarTest(LatLon from, double reachNm)
-    : m_lat(from.lat * DEG_TO_RAD), m_lon(from.lon * DEG_TO_RAD), m_reach(reachNm * (1.0 + 1e-9)),
-      m_band(m_reach / EARTH_RADIUS_NM)
+    : m_lat(from.lat * kDegToRad), m_lon(from.lon * kDegToRad), m_reach(reachNm * (1.0 + 1e-9)),
+      m_band(m_reach / kEarthRadiusNm)
 {
     const double outer = std::min(std::fabs(m_lat) + m_band, PI / 2.0);
-    m_lonScale = EARTH_RADIUS_NM * std::sqrt(std::max(std::cos(m_lat) * std::cos(outer), 0.0)) * 2.0 / PI;
+    m_lonScale = kEarthRadiusNm * std::sqrt(std::max(std::cos(m_lat) * std::cos(outer), 0.0)) * 2.0 / PI;
 }
 
 bool GeoFarTest::surelyFarther(double lat, double lon) const
 {
-    if (std::fabs(lat * DEG_TO_RAD - m_lat) > m_band) {
+    if (std::fabs(lat * kDegToRad - m_lat) > m_band) {
         return true;
     }
     // Beyond half a turn the longitude difference says nothing (the sine turns back).
-    const double dLon = std::fabs(lon * DEG_TO_RAD - m_lon);
+    const double dLon = std::fabs(lon * kDegToRad - m_lon);
     return dLon <= PI && m_lonScale * dLon > m_reach;
 }
 

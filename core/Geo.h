@@ -3,13 +3,14 @@
 
 namespace qmt {
 
-inline constexpr double EARTH_RADIUS_NM = 3440.065;              // mean Earth radius, nautical miles
-inline constexpr double NM_PER_METRE = 0.0005399568034557236;
-inline constexpr double METRES_PER_NM = 1852.0;
-inline constexpr double FEET_PER_NM = 6076.11549;
+inline constexpr double kEarthRadiusNm = 3440.065;              // mean Earth radius, nautical miles
+inline constexpr double kNmPerMetre = 0.0005399568034557236;
+inline constexpr double kMetresPerNm = 1852.0;
+inline constexpr double kFeetPerNm = 6076.11549;
 inline constexpr double PI = 3.14159265358979323846;
-inline constexpr double DEG_TO_RAD = PI / 180.0;
-inline constexpr double RAD_TO_DEG = 180.0 / PI;
+inline constexpr double kDegToRad = PI / 180.0;
+inline constexpr double kRadToDeg = 180.0 / PI;
+inline constexpr double kFullTurn = 2.0 * PI;
 
 // A position in degrees.
 struct LatLon {

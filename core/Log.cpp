@@ -31,7 +31,7 @@ void lf_checkWritten()
     if (g_logFailed) return;
     g_logFailed = true;
     std::fputs(fmt::format("{}: {} cannot be written (is the disk full?); log lines are lost until it can\n",
-                           PROGRAM_NAME, g_logFilePathOpen.string())
+                           kProgramName, g_logFilePathOpen.string())
                    .c_str(),
                stderr);
 }
@@ -83,7 +83,7 @@ bool gf_openLogOn(std::unique_ptr<std::ostream> STREAM, const std::filesystem::p
     g_logFailed = false;
     g_logOpen = g_logStream != nullptr;
     if (!g_logStream) return false;
-    *g_logStream << gf_shiftedTimeText() << " (utc) " << PROGRAM_NAME << " version " << gf_programVersionText()
+    *g_logStream << gf_shiftedTimeText() << " (utc) " << kProgramName << " version " << gf_programVersionText()
                  << " for " << simulatorText << '\n';
     g_logStream->flush();
     lf_checkWritten();

@@ -23,11 +23,11 @@ Steady::time_point s_realStart{};
 SysClock::time_point s_wallStart{};
 
 // A fixed Monday noon, so that tests see a known time of week.
-const TimePoint MANUAL_START_TIME = TimePoint(std::chrono::seconds(1796644800));
-const LoopTime MANUAL_START = LoopTime{} + std::chrono::hours(1000);
+const TimePoint kManualStartTime = TimePoint(std::chrono::seconds(1796644800));
+const LoopTime kManualStart = LoopTime{} + std::chrono::hours(1000);
 // The as-fast clock steps on by itself when a thread that keeps time has waited this long on
 // something the clock does not see.
-constexpr std::chrono::milliseconds STALL_GRACE{50};
+constexpr std::chrono::milliseconds kStallGrace{50};
 
 // One sleeping thread of the as-fast clock.
 struct Sleeper
@@ -112,7 +112,7 @@ void lf_sleepAsFast(LoopTime DEADLINE, bool WAKEABLE, std::unique_lock<std::mute
         OUTER->unlock();
     while (!me.due) {
         const std::int64_t before = s_sched.nowNs.load();
-        if (me.cv.wait_for(lock, STALL_GRACE) == std::cv_status::timeout && !me.due &&
+        if (me.cv.wait_for(lock, kStallGrace) == std::cv_status::timeout && !me.due &&
             s_sched.nowNs.load() == before) {
             s_sched.forced.fetch_add(1);
             lf_advance(true);
@@ -137,8 +137,8 @@ LoopTime gf_loopNow()
 {
     switch (s_mode.load(std::memory_order_acquire)) {
     case Mode::manual:
-        return MANUAL_START
-            + std::chrono::duration_cast<LoopTime::duration>(gf_unshiftedNow() - MANUAL_START_TIME);
+        return kManualStart
+            + std::chrono::duration_cast<LoopTime::duration>(gf_unshiftedNow() - kManualStartTime);
     case Mode::scaled: {
         const double ns = static_cast<double>((Steady::now() - s_realStart).count()) * s_scale;
         return s_loopStart + std::chrono::duration_cast<LoopTime::duration>(std::chrono::duration<double, std::nano>(ns));
@@ -308,7 +308,7 @@ LoopBlocked::~LoopBlocked()
 
 void gf_useManualLoopClockForTests()
 {
-    gf_setClockForTests(MANUAL_START_TIME);
+    gf_setClockForTests(kManualStartTime);
     s_mode = Mode::manual;
 }
 

@@ -399,17 +399,17 @@ void gf_resetParameters()
 namespace {
 
 // A real parameters.xml holds a few kilobytes; a file far larger is not the program's.
-constexpr std::uintmax_t MAX_PARAMETERS_BYTES = 1u << 20;
+constexpr std::uintmax_t kMaxParametersBytes = 1u << 20;
 
 // Loads the settings file into DOC: empty when it holds settings, else why it cannot be used.
 std::string lf_loadSettingsDocument(const std::filesystem::path& path, pugi::xml_document& doc)
 {
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (!ec && size > MAX_PARAMETERS_BYTES)
-        return fmt::format("{} bytes, more than {} that settings ever take", size, MAX_PARAMETERS_BYTES);
+    if (!ec && size > kMaxParametersBytes)
+        return fmt::format("{} bytes, more than {} that settings ever take", size, kMaxParametersBytes);
     std::string bytes;
-    if (!gf_readFileBytes(path, bytes, MAX_PARAMETERS_BYTES)) return "the file cannot be read";
+    if (!gf_readFileBytes(path, bytes, kMaxParametersBytes)) return "the file cannot be read";
     const pugi::xml_parse_result res = doc.load_buffer(bytes.data(), bytes.size());
     if (!res) return fmt::format("{} at offset {}", res.description(), res.offset);
     if (!doc.child("root").child("parameters")) return "no root/parameters element";

@@ -25,32 +25,32 @@ std::filesystem::path g_parametersPath;
 void gf_setWorkFolder(const std::filesystem::path& workFolder)
 {
     g_workPath = workFolder;
-    g_outputPath = workFolder / OUTPUT_FOLDER;
-    g_infoPath = g_outputPath / INFO_FOLDER;
-    g_errorsPath = g_outputPath / ERRORS_FOLDER;
-    g_airportsPath = workFolder / AIRPORTS_FOLDER;
-    g_mySimaddonPath = g_airportsPath / MY_SIMADDON_FOLDER;
-    g_myThirdpartyPath = g_airportsPath / MY_THIRDPARTY_FOLDER;
-    g_learnedPath = g_airportsPath / LEARNED_FOLDER;
-    g_tbloPath = workFolder / TBLO_FOLDER;
-    g_tbloZipPath = g_tbloPath / TBLO_ZIP_FILE;
-    g_scanLogPath = g_infoPath / AIRPORTS_SCAN_LOG_FILE;
-    g_origDestPath = workFolder / ORIG_DEST_FOLDER;
-    g_logFilePath = workFolder / LOG_FILE;
-    gf_setInputFolder(workFolder / INPUT_FOLDER);
+    g_outputPath = workFolder / kOutputFolder;
+    g_infoPath = g_outputPath / kInfoFolder;
+    g_errorsPath = g_outputPath / kErrorsFolder;
+    g_airportsPath = workFolder / kAirportsFolder;
+    g_mySimaddonPath = g_airportsPath / kMySimaddonFolder;
+    g_myThirdpartyPath = g_airportsPath / kMyThirdpartyFolder;
+    g_learnedPath = g_airportsPath / kLearnedFolder;
+    g_tbloPath = workFolder / kTbloFolder;
+    g_tbloZipPath = g_tbloPath / kTbloZipFile;
+    g_scanLogPath = g_infoPath / kAirportsScanLogFile;
+    g_origDestPath = workFolder / kOrigDestFolder;
+    g_logFilePath = workFolder / kLogFile;
+    gf_setInputFolder(workFolder / kInputFolder);
     gf_setConfigFolder(workFolder);
 }
 
 void gf_setConfigFolder(const std::filesystem::path& configFolder)
 {
     g_configPath = configFolder;
-    g_parametersPath = configFolder / PARAMETERS_FILE;
+    g_parametersPath = configFolder / kParametersFile;
 }
 
 void gf_setInputFolder(const std::filesystem::path& inputFolder)
 {
     g_inputPath = inputFolder;
-    g_myRegcodesPath = inputFolder / MY_REGCODES_FOLDER;
+    g_myRegcodesPath = inputFolder / kMyRegcodesFolder;
 }
 
 bool gf_createWorkFolders()

@@ -10,38 +10,38 @@
 namespace qmt {
 
 // ---- folder names (joined below the working folder) ----
-inline constexpr std::string_view INPUT_FOLDER = "input";
-inline constexpr std::string_view OUTPUT_FOLDER = "output";
-inline constexpr std::string_view INFO_FOLDER = "info";       // below "output"
-inline constexpr std::string_view ERRORS_FOLDER = "errors";   // below "output"
-inline constexpr std::string_view AIRPORTS_FOLDER = "airports";
-inline constexpr std::string_view MY_SIMADDON_FOLDER = "my_simaddon";     // below "airports"
-inline constexpr std::string_view MY_THIRDPARTY_FOLDER = "my_thirdparty"; // below "airports"
-inline constexpr std::string_view LEARNED_FOLDER = "learned";             // below "airports"
-inline constexpr std::string_view TBLO_FOLDER = "tblo";
-inline constexpr std::string_view MY_REGCODES_FOLDER = "my_regcodes";     // below "input"
-inline constexpr std::string_view ORIG_DEST_FOLDER = "orig_dest";         // flight plan files
+inline constexpr std::string_view kInputFolder = "input";
+inline constexpr std::string_view kOutputFolder = "output";
+inline constexpr std::string_view kInfoFolder = "info";       // below "output"
+inline constexpr std::string_view kErrorsFolder = "errors";   // below "output"
+inline constexpr std::string_view kAirportsFolder = "airports";
+inline constexpr std::string_view kMySimaddonFolder = "my_simaddon";     // below "airports"
+inline constexpr std::string_view kMyThirdpartyFolder = "my_thirdparty"; // below "airports"
+inline constexpr std::string_view kLearnedFolder = "learned";             // below "airports"
+inline constexpr std::string_view kTbloFolder = "tblo";
+inline constexpr std::string_view kMyRegcodesFolder = "my_regcodes";     // below "input"
+inline constexpr std::string_view kOrigDestFolder = "orig_dest";         // flight plan files
 
 // ---- file names ----
-inline constexpr std::string_view LOG_FILE = "Log.txt";
-inline constexpr std::string_view PARAMETERS_FILE = "parameters.xml";
-inline constexpr std::string_view DBASE_ENC_FILE = "dbase.enc";
-inline constexpr std::string_view DBASE_XML_FILE = "dbase.xml";
-inline constexpr std::string_view AIRPORTS_ENC_FILE = "airports.enc";
-inline constexpr std::string_view AIRPORTS_XML_FILE = "airports.xml";
-inline constexpr std::string_view AIG_REGCODES_ENC_FILE = "AIG-regcodes.enc";
-inline constexpr std::string_view AIG_REGCODES_XML_FILE = "AIG-regcodes.xml";
-inline constexpr std::string_view LIVERIES_SCANNED_FILE = "LiveriesScanned.xml";
-inline constexpr std::string_view AIRPORTS_SCAN_LOG_FILE = "AirportsScanLog.txt";
-inline constexpr std::string_view OBJECT_ID_LIST_FILE = "ObjectIdList.txt";
-inline constexpr std::string_view MY_PARK_AIRPORTS_FILE = "my_park_airports.txt";
-inline constexpr std::string_view TBLO_ZIP_FILE = "tblo.zip";
-inline constexpr std::string_view PARK_AIRPORT_FILE = "park_airport.xml"; // below "airports"
-inline constexpr std::string_view DEST_AIRPORT_FILE = "airport.xml";      // in the working folder
+inline constexpr std::string_view kLogFile = "Log.txt";
+inline constexpr std::string_view kParametersFile = "parameters.xml";
+inline constexpr std::string_view kDbaseEncFile = "dbase.enc";
+inline constexpr std::string_view kDbaseXmlFile = "dbase.xml";
+inline constexpr std::string_view kAirportsEncFile = "airports.enc";
+inline constexpr std::string_view kAirportsXmlFile = "airports.xml";
+inline constexpr std::string_view kAigRegcodesEncFile = "AIG-regcodes.enc";
+inline constexpr std::string_view kAigRegcodesXmlFile = "AIG-regcodes.xml";
+inline constexpr std::string_view kLiveriesScannedFile = "LiveriesScanned.xml";
+inline constexpr std::string_view kAirportsScanLogFile = "AirportsScanLog.txt";
+inline constexpr std::string_view kObjectIdListFile = "ObjectIdList.txt";
+inline constexpr std::string_view kMyParkAirportsFile = "my_park_airports.txt";
+inline constexpr std::string_view kTbloZipFile = "tblo.zip";
+inline constexpr std::string_view kParkAirportFile = "park_airport.xml"; // below "airports"
+inline constexpr std::string_view kDestAirportFile = "airport.xml";      // in the working folder
 
 // The longest path the platform this program is for accepts (its extended-length form, in
 // characters; a path from outside with more bytes than this is refused).
-inline constexpr std::size_t MAX_PATH_CHARS = 32767;
+inline constexpr std::size_t kMaxPathChars = 32767;
 
 // ---- paths, joined by gf_setWorkFolder ----
 extern std::filesystem::path g_workPath;         // the working folder (holds Log.txt and tblo)

@@ -184,8 +184,8 @@ bool gf_readDbase(const std::filesystem::path& xmlPath)
 
         g_halfSpans.assign(g_modelIds.size(), 0.0);
         for (const auto& [id, span] : spans)
-            if (id < g_halfSpans.size() && span > 0.0 && span <= LARGEST_WING_SPAN_M)
-                g_halfSpans[id] = span / 2.0 * NM_PER_METRE;
+            if (id < g_halfSpans.size() && span > 0.0 && span <= kLargestWingSpanM)
+                g_halfSpans[id] = span / 2.0 * kNmPerMetre;
     } catch (const std::exception& e) {
         gf_logWarning("{}: {}", "gf_readDbase", e.what());
         return false;
@@ -210,8 +210,8 @@ bool gf_readDataFiles()
     // The start-up reads the whole world's reference data: its cost is logged so that a
     // slow start can be told apart from a slow simulator.
     const auto start = std::chrono::steady_clock::now();
-    const bool dbaseOk = lf_readEncrypted(DBASE_ENC_FILE, DBASE_XML_FILE, gf_readDbase);
-    const bool airportsOk = lf_readEncrypted(AIRPORTS_ENC_FILE, AIRPORTS_XML_FILE, gf_readAirports);
+    const bool dbaseOk = lf_readEncrypted(kDbaseEncFile, kDbaseXmlFile, gf_readDbase);
+    const bool airportsOk = lf_readEncrypted(kAirportsEncFile, kAirportsXmlFile, gf_readAirports);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     gf_logLine("reference data read in {} ms", ms.count());
     return dbaseOk && airportsOk;
@@ -289,7 +289,7 @@ double hwsp(std::uint16_t modelId)
     }
     if (first)
         gf_logLine("hwsp: {} what: {}", modelId, modelId < g_halfSpans.size() ? "no span" : "outside the wingspan table");
-    return DEFAULT_HALF_SPAN_NM;
+    return kDefaultHalfSpanNm;
 }
 
 } // namespace qmt

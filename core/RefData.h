@@ -51,8 +51,8 @@ extern std::vector<ThirdpartyEntry> g_thirdparties24;   // archived thirdparty a
 
 // Half span given for a model outside the wing-span table: 35 m.
 // No aircraft spans more: a larger (or infinite) span in the data is left out.
-inline constexpr double LARGEST_WING_SPAN_M = 120.0;
-inline constexpr double DEFAULT_HALF_SPAN_NM = 35.0 * 0.0005399568034557236;
+inline constexpr double kLargestWingSpanM = 120.0;
+inline constexpr double kDefaultHalfSpanNm = 35.0 * 0.0005399568034557236;
 
 // Start-up: decrypts input/dbase.enc and input/airports.enc (g_inputPath), reads them into the
 // tables above and g_airports, and removes the plain files again. False (with a log line) when
@@ -81,7 +81,7 @@ AcCategory gf_modelCodeCategory(std::string_view modelCode);
 AcCategory gf_modelCategory(std::uint16_t modelId);
 // Alternative prefixes of a registration prefix, shuffled (g_rng) when two or more.
 std::vector<std::string> gf_prefixesOf(std::string_view prefix);
-// Half wing span of the model in nm; an id outside the table gives DEFAULT_HALF_SPAN_NM
+// Half wing span of the model in nm; an id outside the table gives kDefaultHalfSpanNm
 // (35 m) and logs "hwsp: {} what: {}" (once per model id).
 double hwsp(std::uint16_t modelId);
 

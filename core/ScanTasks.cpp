@@ -26,7 +26,7 @@ std::mutex& s_taskEndMutex = *new std::mutex;
 std::condition_variable& s_taskEnded = *new std::condition_variable;
 
 // Waits are cut into slices so that a stop request is seen soon.
-constexpr std::chrono::milliseconds STOP_SLICE{20};
+constexpr std::chrono::milliseconds kStopSlice{20};
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -145,7 +145,7 @@ bool lf_stopAsked(const std::function<bool()>& STOP)
 
 // How long a worker or a walk looks again before it sleeps: a file's task takes some
 // microseconds, and a sleep and its wake-up in the kernel cost as much as the task.
-constexpr std::chrono::microseconds SPIN_LIMIT{100};
+constexpr std::chrono::microseconds kSpinLimit{100};
 
 // The threads this process may run on (a process bound to 2 of 8 cores runs 2 tasks at once);
 // 0 when the platform tells nothing.
@@ -164,7 +164,7 @@ unsigned lf_coresAllowed()
 // DONE is asked once more after the core was handed on once.
 bool lf_lookUntil(const std::function<bool()>& DONE, const std::function<bool()>& MAY_LOOK)
 {
-    const auto until = SteadyClock::now() + SPIN_LIMIT;
+    const auto until = SteadyClock::now() + kSpinLimit;
     do {
         if (DONE())
             return true;
@@ -262,14 +262,14 @@ struct ScanPool::Shared {
     // Waking a sleeping thread costs more than a file's task (much more on virtual machines), so
     // one or two idle workers keep looking for the next task for a moment before they sleep,
     // and a task handed over while one looks wakes nobody.
-    static constexpr int MAX_LOOKERS = 2;
+    static constexpr int kMaxLookers = 2;
 
     // One worker: runs tasks until the pool is closed and no task is left.
     void work(const std::shared_ptr<Shared>& SELF)
     {
         t_pool = SELF;
         for (;;) {
-            if (lookers.fetch_add(1) < MAX_LOOKERS)
+            if (lookers.fetch_add(1) < kMaxLookers)
                 scan_detail::lf_spinUntil([this] { return waiting.load(std::memory_order_acquire) > 0; });
             lookers.fetch_sub(1);
             std::function<void()> task;
@@ -414,12 +414,12 @@ namespace {
 
 // Gives TIMING's task up (under s_taskEndMutex): it no longer counts against the limit, and its
 // pool gets a thread in place of the one it holds. False when it has ended, or when
-// MAX_STALLED_TASKS are given up already.
+// kMaxStalledTasks are given up already.
 bool lf_giveUpLocked(scan_detail::TaskTiming& TIMING)
 {
     if (TIMING.givenUp)
         return true;
-    if (TIMING.ended || s_stalled.load() >= MAX_STALLED_TASKS)
+    if (TIMING.ended || s_stalled.load() >= kMaxStalledTasks)
         return false;
     if (const auto pool = TIMING.pool.lock()) {
         bool open = false;
@@ -516,7 +516,7 @@ bool lf_awaitTask(const std::function<bool()>& IS_READY, TaskTiming& TIMING, con
             if (!over && !next) {
                 if (lf_stopAsked(STOP))
                     throw ScanStopped();
-                s_taskEnded.wait_for(lock, STOP_SLICE);
+                s_taskEnded.wait_for(lock, kStopSlice);
                 continue;
             }
             if (over && IS_READY())
@@ -551,7 +551,7 @@ bool lf_waitForFreeWorker(std::chrono::milliseconds LIMIT, const std::function<b
                     return false;
                 if (lf_allCountedOverdueLocked())
                     throw ScanTimedOut(fmt::format("No free scan worker: {} tasks stalled", g_runningBglTasks.load()));
-                s_taskEnded.wait_for(lock, STOP_SLICE);
+                s_taskEnded.wait_for(lock, kStopSlice);
                 continue;
             }
         }
@@ -599,9 +599,9 @@ struct ListingBatch {
 
 // Folders listed ahead of the walk at most; bounds the memory of a walk that waits long for
 // one folder while the workers list on.
-constexpr std::size_t MAX_LISTED_AHEAD = 4096;
+constexpr std::size_t kMaxListedAhead = 4096;
 // Longest wait for a worker to end before the walk looks at its listings again.
-constexpr std::chrono::milliseconds WORKER_END_SLICE{20};
+constexpr std::chrono::milliseconds kWorkerEndSlice{20};
 
 class TreeWalk {
 public:
@@ -667,13 +667,13 @@ private:
         if (m_tasks.stopAsked())
             throw ScanStopped();
         if (!scan_detail::lf_walkSpinUntil([&] { return m_tasks.oldestReady() || scan_detail::lf_workersEnded() != ended; }))
-            scan_detail::lf_waitForWorkerEnd(ended, WORKER_END_SLICE);
+            scan_detail::lf_waitForWorkerEnd(ended, kWorkerEndSlice);
     }
 
     // Starts listing tasks while a worker is free, without waiting.
     void listAhead()
     {
-        while (!m_frontier.empty() && m_listedAhead < MAX_LISTED_AHEAD && m_tasks.size() <= g_maxBglTasks &&
+        while (!m_frontier.empty() && m_listedAhead < kMaxListedAhead && m_tasks.size() <= g_maxBglTasks &&
                m_tasks.mayStartNow())
             startListing(nullptr);
     }

@@ -7,7 +7,7 @@
 //
 // A task that runs longer than its limit (a read hanging on a drive that stopped answering) is
 // given up: it no longer counts against the limit, and its pool starts a thread in place of the
-// one it holds, so that the other files go on at once; at most MAX_STALLED_TASKS are given up
+// one it holds, so that the other files go on at once; at most kMaxStalledTasks are given up
 // at a time. Each task's limit runs from its own start, on the scan clock (a test can set it).
 //
 // A task's future is a std::packaged_task's, never std::async's: the future of std::async
@@ -43,10 +43,10 @@ extern unsigned g_maxBglTasks;
 extern std::atomic<int> g_runningBglTasks;
 
 // How long one task may run before it is given up.
-inline constexpr std::chrono::milliseconds SCAN_WAIT_LIMIT{10000};
+inline constexpr std::chrono::milliseconds kScanWaitLimit{10000};
 // Tasks given up and still running at most: each holds a thread; past this no thread is
 // started in place of a stalled one.
-inline constexpr int MAX_STALLED_TASKS = 16;
+inline constexpr int kMaxStalledTasks = 16;
 
 // The clock of the scans' time-outs: the steady clock, or the test clock when one is set.
 using ScanClock = std::chrono::steady_clock;
@@ -176,13 +176,13 @@ public:
 
     // The tasks run on POOL. STOP (may be empty) is asked during every wait; a stop ends the
     // wait early.
-    explicit ScanTasks(ScanPool& POOL, std::chrono::milliseconds WAIT_LIMIT = SCAN_WAIT_LIMIT,
+    explicit ScanTasks(ScanPool& POOL, std::chrono::milliseconds WAIT_LIMIT = kScanWaitLimit,
                        std::function<bool()> STOP = {})
         : m_pool(&POOL), m_waitLimit(WAIT_LIMIT), m_stop(std::move(STOP))
     {
     }
     // Without a pool, the tasks get one of their own, started with the first task.
-    explicit ScanTasks(std::chrono::milliseconds WAIT_LIMIT = SCAN_WAIT_LIMIT, std::function<bool()> STOP = {})
+    explicit ScanTasks(std::chrono::milliseconds WAIT_LIMIT = kScanWaitLimit, std::function<bool()> STOP = {})
         : m_waitLimit(WAIT_LIMIT), m_stop(std::move(STOP))
     {
     }
@@ -356,7 +356,7 @@ struct FolderWalkRules {
     std::function<std::string(const std::filesystem::path& FOLDER, const std::string& CAUSE)> lostNote;
     // Called on the walking thread with every file and note in walk order; false ends the walk.
     std::function<bool(WalkEntry& ENTRY)> visit;
-    std::chrono::milliseconds waitLimit = SCAN_WAIT_LIMIT;
+    std::chrono::milliseconds waitLimit = kScanWaitLimit;
     std::function<bool()> stop;
     // Folders listed by one task at most.
     std::size_t foldersPerTask = 64;

@@ -21,10 +21,10 @@ std::optional<LoopTime> s_statusSetAt;
 std::string s_lastToldStatus;  // the last status told as an event line, its digits folded
 LoopTime s_lastToldAt{};       // and when it was told
 
-constexpr std::chrono::seconds STATUS_LIFETIME{25};
+constexpr std::chrono::seconds kStatusLifetime{25};
 // A status that differs from the last one told only in its numbers within this time is a
 // countdown or a repeat, and is not told again.
-constexpr std::chrono::seconds RETELL_AFTER{60};
+constexpr std::chrono::seconds kRetellAfter{60};
 
 LoopTime lf_statusNow()
 {
@@ -72,7 +72,7 @@ void gf_setStatus(const std::string& TEXT, bool ALSO_LOG)
         s_statusSetAt = lf_statusNow();
         std::string folded = lf_foldedDigits(TEXT);
         const LoopTime now = *s_statusSetAt;
-        tell = !folded.empty() && (folded != s_lastToldStatus || now - s_lastToldAt >= RETELL_AFTER);
+        tell = !folded.empty() && (folded != s_lastToldStatus || now - s_lastToldAt >= kRetellAfter);
         if (tell) {
             s_lastToldStatus = std::move(folded);
             s_lastToldAt = now;
@@ -132,7 +132,7 @@ void gf_expireStatus()
 {
     {
         std::lock_guard lock(s_statusMutex);
-        if (!s_statusSetAt || lf_statusNow() - *s_statusSetAt < STATUS_LIFETIME)
+        if (!s_statusSetAt || lf_statusNow() - *s_statusSetAt < kStatusLifetime)
             return;
         s_statusLine.clear();
         s_statusSetAt.reset();

@@ -21,14 +21,14 @@ namespace qmt {
 // texts of a line, eight bytes at a time without a call per search.
 inline std::size_t gf_findInLine(std::string_view text, char c, std::size_t pos = 0)
 {
-    constexpr std::uint64_t ONES = 0x0101010101010101u;
-    constexpr std::uint64_t HIGHS = 0x8080808080808080u;
-    const std::uint64_t pattern = ONES * static_cast<unsigned char>(c);
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    const std::uint64_t pattern = kOnes * static_cast<unsigned char>(c);
     for (; pos + 8 <= text.size(); pos += 8) {
         std::uint64_t word = 0;
         std::memcpy(&word, text.data() + pos, 8);
         const std::uint64_t x = word ^ pattern; // a zero byte where C is
-        if (((x - ONES) & ~x & HIGHS) != 0)
+        if (((x - kOnes) & ~x & kHighs) != 0)
             break;
     }
     for (; pos < text.size(); ++pos)
@@ -75,8 +75,8 @@ std::string gf_replaceAll(std::string_view text, std::string_view from, std::str
 
 // Outside text as it may appear in a log line or message: at most LIMIT bytes (cut at a character
 // boundary), followed by "... (N more bytes)" when it was cut.
-inline constexpr std::size_t LOGGED_TEXT_LIMIT = 200;
-std::string gf_excerpt(std::string_view text, std::size_t limit = LOGGED_TEXT_LIMIT);
+inline constexpr std::size_t kLoggedTextLimit = 200;
+std::string gf_excerpt(std::string_view text, std::size_t limit = kLoggedTextLimit);
 
 // A number of outside text read whole: blanks around it are allowed, nothing else. Either the
 // value, or why it was refused: "NAME: 'TEXT' is not a whole number" (or "not a number" for a

@@ -86,11 +86,11 @@ std::string gf_programVersionText() { return gf_programVersion().text(); }
 
 XmlMetaEntries gf_xmlMetaEntries(std::string_view versionText, std::optional<int> sim)
 {
-    return {{{"author", std::string(PROGRAM_AUTHOR)},
+    return {{{"author", std::string(kProgramAuthor)},
              {"version", std::string(versionText)},
              {"date", gf_timeText(gf_nowSeconds())},
              {"sim", sim ? fmt::format("{}", *sim) : std::string()},
-             {"copyright", std::string(PROGRAM_COPYRIGHT)}}};
+             {"copyright", std::string(kProgramCopyright)}}};
 }
 
 bool gf_writeXmlMeta(pugi::xml_document& doc, std::string_view versionText, std::optional<int> sim)
@@ -118,7 +118,7 @@ XmlMetaResult gf_readXmlMeta(const pugi::xml_document& doc, int mode)
     }
     r.version = lf_infoValue(meta, "version");
     r.sim = lf_infoValue(meta, "sim");
-    if (!lf_hasInfo(meta, "author") || lf_infoValue(meta, "author") != PROGRAM_AUTHOR) {
+    if (!lf_hasInfo(meta, "author") || lf_infoValue(meta, "author") != kProgramAuthor) {
         r.reason = "unknown author";
         return r;
     }

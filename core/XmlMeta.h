@@ -21,9 +21,9 @@
 
 namespace qmt {
 
-inline constexpr std::string_view PROGRAM_NAME = "Quillon";
-inline constexpr std::string_view PROGRAM_AUTHOR = "Quillon";
-inline constexpr std::string_view PROGRAM_COPYRIGHT = "Quillon reference data; all rights reserved";
+inline constexpr std::string_view kProgramName = "Quillon";
+inline constexpr std::string_view kProgramAuthor = "Quillon";
+inline constexpr std::string_view kProgramCopyright = "Quillon reference data; all rights reserved";
 
 struct VersionData {
     std::int32_t major = 0;
@@ -78,13 +78,13 @@ struct XmlListReader {
     // Each element of the list, in document order.
     std::function<void(const pugi::xml_node& CHILD)> child;
 };
-inline constexpr std::size_t XML_LIST_PIECE_BYTES = std::size_t{256} << 10;
+inline constexpr std::size_t kXmlListPieceBytes = std::size_t{256} << 10;
 // The list is parsed a piece of about PIECE_BYTES at a time, each piece cut where a child ends.
 // A file whose list cannot be cut so (a piece that does not parse whole, a list start tag with
 // attributes, another encoding than UTF-8 ...) is read again as one tree: every file gives the
 // elements the whole tree would. False (logged) as gf_loadOwnXml.
 bool gf_loadOwnXmlList(const std::filesystem::path& PATH, const char* LIST, const XmlListReader& READER,
-                       std::size_t PIECE_BYTES = XML_LIST_PIECE_BYTES);
+                       std::size_t PIECE_BYTES = kXmlListPieceBytes);
 
 bool gf_saveXmlWithDeclaration(pugi::xml_document& doc, const std::filesystem::path& path);
 

@@ -30,7 +30,7 @@ constexpr double kSteepestLowDescentPerTick = 0.3;
 constexpr double kGentleDescentPerTick = 0.1;
 constexpr double kTicksPerSecond = 100.0;
 constexpr double kGravity = 9.80665;                  // metres a second squared
-constexpr double kRotorcraftPitchRad = 15.0 * DEG_TO_RAD;
+constexpr double kRotorcraftPitchRad = 15.0 * kDegToRad;
 constexpr double kLevelSumFpm = 100.0;
 constexpr double kCruiseFt = 10000.0;
 constexpr double kNearAirportNm = 10.0;
@@ -40,7 +40,7 @@ constexpr double kGoAroundFpm = 600.0;
 constexpr double kCleanHeightFt = 2400.0;
 constexpr double kFlapsOneHeightFt = 2000.0;
 constexpr double kFlareHeightFt = 400.0;
-constexpr double kFlareTopPitchRad = -4.0 * DEG_TO_RAD;
+constexpr double kFlareTopPitchRad = -4.0 * kDegToRad;
 constexpr int32_t kLowestTransition = -1000;
 constexpr double kClimbPowerHeightFt = 800.0;
 constexpr std::size_t kMaxSkipPoints = 10;
@@ -58,8 +58,8 @@ constexpr double kPlanToleranceS = 1.0;
 constexpr double kPlanToleranceShare = 0.04;
 constexpr double kLongestPlannedTicks = 1.0e6;
 constexpr int kSpeedSearchSteps = 24;
-constexpr double kSharpCornerRad = 90.0 * DEG_TO_RAD;
-constexpr double kArcShortOfCornerRad = 45.0 * DEG_TO_RAD;
+constexpr double kSharpCornerRad = 90.0 * kDegToRad;
+constexpr double kArcShortOfCornerRad = 45.0 * kDegToRad;
 // The speed the roll-out is braked down to at least, knots.
 constexpr double kLeastRollOutKt = 15.0;
 
@@ -73,7 +73,7 @@ void lf_turnBeforeCorner(LiveAc& AC)
     const StreamPos& next = s[1];
     const double h = b[kBlockHeading];
     const double north = next.lat - b[kBlockLat];
-    const double east = gf_lonDifference(next.lon, b[kBlockLon]) * std::cos(b[kBlockLat] * DEG_TO_RAD);
+    const double east = gf_lonDifference(next.lon, b[kBlockLon]) * std::cos(b[kBlockLat] * kDegToRad);
     const double turn = gf_wrapRadians(gf_quickBearing(north, east) - h);
     const double radiusM = lf_airTurnRadiusM(AC);
     if (std::abs(turn) <= kSharpCornerRad || !(radiusM >= 1.0) || next.airborne == 0) {
@@ -81,7 +81,7 @@ void lf_turnBeforeCorner(LiveAc& AC)
     }
     const double side = turn > 0.0 ? 1.0 : -1.0;
     const double arc = std::abs(turn) - kArcShortOfCornerRad;
-    const double feet = radiusM * FEET_PER_NM * NM_PER_METRE;
+    const double feet = radiusM * kFeetPerNm * kNmPerMetre;
     const LatLon centre = gf_destinationPoint(LatLon{b[kBlockLat], b[kBlockLon]}, h + side * PI / 2.0, feet);
     const LatLon end = gf_destinationPoint(centre, h + side * arc - side * PI / 2.0, feet);
     StreamPos mid = next;
@@ -91,7 +91,7 @@ void lf_turnBeforeCorner(LiveAc& AC)
     mid.hasTrueHeading = 0;
     mid.repeat = 0;
     const double arcM = radiusM * arc;
-    const double restM = gf_distanceNm(end.lat, end.lon, next.lat, next.lon) * METRES_PER_NM;
+    const double restM = gf_distanceNm(end.lat, end.lon, next.lat, next.lon) * kMetresPerNm;
     const double share = arcM / std::max(arcM + restM, 1.0);
     mid.alt = b[kBlockAlt] + (next.alt - b[kBlockAlt]) * share;
     const double seconds = arcM / std::max(AC.groundSpeed * kMetresPerSecondPerKt, 1.0);
@@ -108,13 +108,13 @@ void lf_turnBeforeCorner(LiveAc& AC)
 double lf_nearNm(const StreamPos& A, const StreamPos& B)
 {
     const double north = B.lat - A.lat;
-    const double east = gf_lonDifference(B.lon, A.lon) * std::cos(A.lat * DEG_TO_RAD);
+    const double east = gf_lonDifference(B.lon, A.lon) * std::cos(A.lat * kDegToRad);
     return std::sqrt(north * north + east * east) * 60.0;
 }
 
 bool lf_isTouchdownLeg(const LiveAc& AC)
 {
-    return AC.stream[0].airborne != 0 && AC.stream[1].airborne == 0 && AC.category != AC_CATEGORY_ROTORCRAFT;
+    return AC.stream[0].airborne != 0 && AC.stream[1].airborne == 0 && AC.category != kAcCategoryRotorcraft;
 }
 
 // The speed the aircraft is to have at the next point: a fixed-wing aircraft touches down at
@@ -243,7 +243,7 @@ void lf_verticalStep(LiveAc& AC, int32_t T)
 void lf_pitchStep(LiveAc& AC, int32_t T)
 {
     double target = lf_pitchForVerticalRate(AC.verticalRate);
-    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+    if (AC.category == kAcCategoryRotorcraft) {
         target = std::clamp(target, -kRotorcraftPitchRad, kRotorcraftPitchRad);
     }
     const double limit = g_pitchRates.at(AC.category);
@@ -335,7 +335,7 @@ void lf_flare(LiveAc& AC)
 // A helicopter never pitches beyond 15 degrees nor banks beyond its limit.
 void lf_holdRotorcraftAttitude(LiveAc& AC)
 {
-    if (AC.category != AC_CATEGORY_ROTORCRAFT) {
+    if (AC.category != kAcCategoryRotorcraft) {
         return;
     }
     auto& b = AC.block;
@@ -410,12 +410,12 @@ void lf_derotateTick(LiveAc& AC)
 
 } // namespace
 
-const CategoryTable g_pitchRates{{0.01 * DEG_TO_RAD, 0.0085 * DEG_TO_RAD, 0.0075 * DEG_TO_RAD, 0.005 * DEG_TO_RAD,
-                                  0.03 * DEG_TO_RAD, 0.03 * DEG_TO_RAD}};
-const CategoryTable g_bankLimits{{40.0 * DEG_TO_RAD, 35.0 * DEG_TO_RAD, 30.0 * DEG_TO_RAD, 20.0 * DEG_TO_RAD,
-                                  90.0 * DEG_TO_RAD, 30.0 * DEG_TO_RAD}};
-const CategoryTable g_bankRates{{0.035 * DEG_TO_RAD, 0.0275 * DEG_TO_RAD, 0.02 * DEG_TO_RAD, 0.015 * DEG_TO_RAD,
-                                 0.1 * DEG_TO_RAD, 0.06 * DEG_TO_RAD}};
+const CategoryTable g_pitchRates{{0.01 * kDegToRad, 0.0085 * kDegToRad, 0.0075 * kDegToRad, 0.005 * kDegToRad,
+                                  0.03 * kDegToRad, 0.03 * kDegToRad}};
+const CategoryTable g_bankLimits{{40.0 * kDegToRad, 35.0 * kDegToRad, 30.0 * kDegToRad, 20.0 * kDegToRad,
+                                  90.0 * kDegToRad, 30.0 * kDegToRad}};
+const CategoryTable g_bankRates{{0.035 * kDegToRad, 0.0275 * kDegToRad, 0.02 * kDegToRad, 0.015 * kDegToRad,
+                                 0.1 * kDegToRad, 0.06 * kDegToRad}};
 const CategoryTable g_leastAirSpeeds{{50.0, 95.0, 110.0, 120.0, 100.0, 0.0}};
 const CategoryTable g_greatestAirSpeeds{{200.0, 480.0, 520.0, 560.0, 700.0, 170.0}};
 const CategoryTable g_slowestApproachSpeeds{{55.0, 100.0, 120.0, 130.0, 110.0, 0.0}};
@@ -447,7 +447,7 @@ void lf_nextPosAirborne(LiveAc& AC)
         AC.legAimKt = lf_aimSpeed(AC);
         path.rollOutKt = std::max(next.groundSpeed, kLeastRollOutKt);
         path.dueTick = next.playTick;
-    } else if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+    } else if (AC.category == kAcCategoryRotorcraft) {
         lf_groundMove(AC); // hovering
     }
 }
@@ -476,7 +476,7 @@ void lf_planAirSpeed(LiveAc& AC)
     if (lf_isTouchdownLeg(AC)) {
         lo = std::max(lo, g_slowestApproachSpeeds.at(category) * kMetresPerSecondPerKt);
         hi = std::min(hi, g_fastestApproachSpeeds.at(category) * kMetresPerSecondPerKt);
-    } else if (AC.approach != 0 && AC.category != AC_CATEGORY_ROTORCRAFT) {
+    } else if (AC.approach != 0 && AC.category != kAcCategoryRotorcraft) {
         // on final: no faster than it lands
         hi = std::min(hi, std::max(g_fastestApproachSpeeds.at(category) * kMetresPerSecondPerKt, v0));
     }
@@ -494,7 +494,7 @@ void lf_planAirSpeed(LiveAc& AC)
     double rest = 0.0;
     while (last + 1 < s.size() && last < kSpeedSpanPoints && s[last + 1].repeat == 0 &&
            s[last + 1].airborne == next.airborne) {
-        rest += lf_nearNm(s[last], s[last + 1]) * METRES_PER_NM;
+        rest += lf_nearNm(s[last], s[last + 1]) * kMetresPerNm;
         ++last;
     }
     const int32_t dueTick = last == 1 ? next.playTick : s[last].playTick;
@@ -609,7 +609,7 @@ void lf_climbPerTick(LiveAc& AC)
 double lf_pitchForVerticalRate(double FPM)
 {
     const double f = FPM >= 0.0 ? std::min(FPM, 2400.0) : std::max(FPM, -3000.0) / 2.0;
-    return -(3.0 + f / 600.0 * 2.2) * DEG_TO_RAD;
+    return -(3.0 + f / 600.0 * 2.2) * kDegToRad;
 }
 
 double lf_descentRate(const LiveAc& AC)
@@ -745,7 +745,7 @@ bool lf_checkUserConflict(LiveAc& AC, uint32_t ROW)
     }
     const double x = gf_wrapRadians(b[kBlockHeading] - gf_bearing(g_userAc.latitude, g_userAc.longitude, b[kBlockLat],
                                                                  b[kBlockLon]));
-    const double feet = d * FEET_PER_NM;
+    const double feet = d * kFeetPerNm;
     if (feet * std::cos(x) <= 0.0 || feet * std::abs(std::sin(x)) > limit.lateralFt) {
         return false;
     }

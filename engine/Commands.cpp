@@ -76,7 +76,7 @@ void removeAircraftFromSim(SimAc& AC, std::string_view REASON)
 
 void gf_setFlaps(SimAc& AC, uint32_t FLAPS_INDEX)
 {
-    if (FLAPS_INDEX == AC.flapsIndex || AC.category == AC_CATEGORY_ROTORCRAFT) {
+    if (FLAPS_INDEX == AC.flapsIndex || AC.category == kAcCategoryRotorcraft) {
         return;
     }
     if (FLAPS_INDEX > 4) {
@@ -89,7 +89,7 @@ void gf_setFlaps(SimAc& AC, uint32_t FLAPS_INDEX)
 
 void gf_setGear(SimAc& AC, uint32_t VALUE)
 {
-    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+    if (AC.category == kAcCategoryRotorcraft) {
         return;
     }
     gf_queueClientEvent(AC.objectId, kGearSet, VALUE);
@@ -97,7 +97,7 @@ void gf_setGear(SimAc& AC, uint32_t VALUE)
 
 void gf_setSpoilers(SimAc& AC, bool ON)
 {
-    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+    if (AC.category == kAcCategoryRotorcraft) {
         return;
     }
     gf_queueClientEvent(AC.objectId, kSpoilersSet, ON ? 16383u : 0u);

@@ -33,7 +33,7 @@ void gf_setThrottle(SimAc& AC, uint32_t THROTTLE_INDEX); // 0..4; 5 = unset, sen
 // at full power on the ground and in the air.
 inline uint32_t gf_throttleFor(const SimAc& AC, uint32_t INDEX)
 {
-    return AC.category == AC_CATEGORY_ROTORCRAFT ? 4 : INDEX;
+    return AC.category == kAcCategoryRotorcraft ? 4 : INDEX;
 }
 
 } // namespace qmt

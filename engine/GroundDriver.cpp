@@ -24,10 +24,10 @@ constexpr double kLongCornerNm = 0.02699784017278618;  // 50 m
 constexpr double kSlowCornerKt = 43.0;
 constexpr int32_t kLongCornerTicks = 600;
 constexpr double kSpeedChangeKt = 5.0;
-constexpr double kSpeedChangeNm = 100.0 * NM_PER_METRE;
+constexpr double kSpeedChangeNm = 100.0 * kNmPerMetre;
 constexpr double kParkStopKt = 5.0;
 constexpr double kParkStopReachNm = 0.018898488120950324; // 35 m
-constexpr double kTurnSpreadNm = 30.0 * NM_PER_METRE;
+constexpr double kTurnSpreadNm = 30.0 * kNmPerMetre;
 constexpr double kRunwayExitDeg = 15.0;
 constexpr double kRollOutFlapsKt = 90.0;
 constexpr double kSteepClimbFpm = 256.0;
@@ -66,7 +66,7 @@ namespace {
 // Throttle while departing: idle to a little power by speed, take-off power beyond.
 uint32_t lf_departureThrottle(const LiveAc& AC, double FRONT_KT, double NEXT_KT)
 {
-    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+    if (AC.category == kAcCategoryRotorcraft) {
         return gf_throttleFor(AC, 0);
     }
     if (FRONT_KT < 25.0 && NEXT_KT < 30.0) {
@@ -82,14 +82,14 @@ uint32_t lf_departureThrottle(const LiveAc& AC, double FRONT_KT, double NEXT_KT)
 void lf_zeroEngineData(LiveAc& AC)
 {
     gf_setSpoilers(AC, false);
-    if (AC.category != AC_CATEGORY_LIGHT) {
+    if (AC.category != kAcCategoryLight) {
         gf_setSpoilersAndThrottle(AC, 0.0, 0.0);
     }
 }
 
 void lf_landingRollStep(LiveAc& AC, const StreamPos& FRONT)
 {
-    const double offRunway = std::abs(gf_wrapDegrees((AC.block[kBlockHeading] - AC.touchdownHeading) * RAD_TO_DEG));
+    const double offRunway = std::abs(gf_wrapDegrees((AC.block[kBlockHeading] - AC.touchdownHeading) * kRadToDeg));
     if (offRunway >= kRunwayExitDeg) {
         gf_setFlaps(AC, 0);
         AC.landingRoll = 0;
@@ -147,7 +147,7 @@ void lf_planGroundLeg(LiveAc& AC)
     std::deque<StreamPos>& stream = AC.stream;
     if (stream[1].repeat == 0) {
         if (stream.size() >= 3 && stream[2].repeat == 0) {
-            const double a = std::abs(lf_turnAngle(AC)) * RAD_TO_DEG;
+            const double a = std::abs(lf_turnAngle(AC)) * kRadToDeg;
             if (a > 45.0 && lf_longSlowCorner(stream[0], stream[1])) {
                 lf_setupGroundTurn(AC);
             } else {
@@ -156,7 +156,7 @@ void lf_planGroundLeg(LiveAc& AC)
         } else if (stream.size() >= 3 || AC.extrapolations <= 0) {
             lf_straightOrTurn(AC);
         }
-        AC.headingChange = std::abs(gf_wrapDegrees((AC.bearingToNext - AC.block[kBlockHeading]) * RAD_TO_DEG));
+        AC.headingChange = std::abs(gf_wrapDegrees((AC.bearingToNext - AC.block[kBlockHeading]) * kRadToDeg));
         AC.turning = 0;
     }
     if (stream.back().repeat != 0 && AC.flightState == FlightState::taxi && g_parkLoaded.load() != 0) {
@@ -286,13 +286,13 @@ bool gf_bezierPoint(const GroundCurve& CURVE, double T, double& LAT, double& LON
 void gf_toFrame(double ORIGIN_LAT, double ORIGIN_LON, double LAT, double LON, double& NORTH, double& EAST)
 {
     NORTH = (LAT - ORIGIN_LAT) * kFrameMetresPerDegree;
-    EAST = gf_lonDifference(LON, ORIGIN_LON) * std::cos(ORIGIN_LAT * DEG_TO_RAD) * kFrameMetresPerDegree;
+    EAST = gf_lonDifference(LON, ORIGIN_LON) * std::cos(ORIGIN_LAT * kDegToRad) * kFrameMetresPerDegree;
 }
 
 void gf_fromFrame(double ORIGIN_LAT, double ORIGIN_LON, double NORTH, double EAST, double& LAT, double& LON)
 {
     LAT = ORIGIN_LAT + NORTH / kFrameMetresPerDegree;
-    LON = gf_wrapDegrees(ORIGIN_LON + EAST / (std::cos(ORIGIN_LAT * DEG_TO_RAD) * kFrameMetresPerDegree));
+    LON = gf_wrapDegrees(ORIGIN_LON + EAST / (std::cos(ORIGIN_LAT * kDegToRad) * kFrameMetresPerDegree));
 }
 
 void lf_groundMove(LiveAc& AC)
@@ -363,7 +363,7 @@ void lf_rollOnGround(LiveAc& AC)
     lf_startLegPath(AC, t);
     AC.groundSpeed = AC.flightState == FlightState::pushing_back ? -next.groundSpeed : next.groundSpeed;
     // A helicopter lifts off where it is, at any speed, when the reports leave the ground.
-    const bool liftOff = AC.category == AC_CATEGORY_ROTORCRAFT && next.airborne != 0;
+    const bool liftOff = AC.category == kAcCategoryRotorcraft && next.airborne != 0;
     if (AC.departing != 0 && AC.flightState != FlightState::take_off &&
         (front.groundSpeed >= kTakeOffRunKt || liftOff)) {
         lf_checkTakeOff(AC, t);
@@ -373,7 +373,7 @@ void lf_rollOnGround(LiveAc& AC)
 bool lf_canTakeOff(const LiveAc& AC)
 {
     const double speed = g_takeOffSpeeds.at(AC.category);
-    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+    if (AC.category == kAcCategoryRotorcraft) {
         return true;
     }
     const std::deque<StreamPos>& stream = AC.stream;
@@ -420,8 +420,8 @@ void lf_turnToward(LiveAc& AC, double TARGET)
 void lf_turnTowardAt(LiveAc& AC, double TARGET, double RATE)
 {
     double& heading = AC.block[kBlockHeading];
-    const double h = heading * RAD_TO_DEG;
-    const double x = TARGET * RAD_TO_DEG;
+    const double h = heading * kRadToDeg;
+    const double x = TARGET * kRadToDeg;
     const double diff = std::abs(gf_wrapDegrees(x - h));
     if (diff <= kDeadBandDeg) {
         return;
@@ -433,7 +433,7 @@ void lf_turnTowardAt(LiveAc& AC, double TARGET, double RATE)
         clockwise = !(h > x && x > h - 180.0);
     }
     // the last step of a turn ends on the target instead of swinging past it
-    const double step = std::min(RATE, diff * DEG_TO_RAD);
+    const double step = std::min(RATE, diff * kDegToRad);
     double turned = gf_wrapTwoPi(heading + (clockwise ? step : -step));
     if (turned > kTwoPiLimit) {
         turned = 0.0;

@@ -14,21 +14,21 @@ constexpr double kShortestLegM = 1.0;
 // lies this share of the leg ahead at least.
 constexpr double kLeastLeadShare = 0.25;
 // A sharper onward corner is driven to along the leg, then turned.
-constexpr double kSmoothTurnRad = 120.0 * DEG_TO_RAD;
+constexpr double kSmoothTurnRad = 120.0 * kDegToRad;
 constexpr int kRateSamples = 16;
 // A planned leg never moves its parameter more than this in a tick, whatever its speed.
 constexpr double kMostPlannedStep = 0.25;
 // Knots to metres a tick.
 constexpr double kMetresPerTickPerKt = 1852.0 / 3600.0 / 100.0;
 constexpr double kGravity = 9.80665; // metres a second squared
-constexpr double kMostRadiusBankRad = 45.0 * DEG_TO_RAD;
+constexpr double kMostRadiusBankRad = 45.0 * kDegToRad;
 // The arm of a path's control point per metre of turn radius for a half turn (a cubic curve
 // near a half circle has arms of 4/3 of its radius).
 constexpr double kArmPerRadius = 4.0 / 3.0;
 // Neither arm of a path is longer than this share of the leg.
 constexpr double kMostArmShare = 0.5;
 // A leg flown along the nose and left along it needs no path: the straight steps are the same.
-constexpr double kStraightRad = 0.5 * DEG_TO_RAD;
+constexpr double kStraightRad = 0.5 * kDegToRad;
 
 struct Vec {
     double north = 0.0;
@@ -140,7 +140,7 @@ bool lf_shapeLegPath(LiveAc& AC, double ARRIVAL)
     path.firstEast = first * std::sin(h);
     path.secondNorth = path.endNorth - second * std::cos(ARRIVAL);
     path.secondEast = path.endEast - second * std::sin(ARRIVAL);
-    path.lonPerMetre = 1.0 / (std::cos(path.originLat * DEG_TO_RAD) * kFrameMetresPerDegree);
+    path.lonPerMetre = 1.0 / (std::cos(path.originLat * kDegToRad) * kFrameMetresPerDegree);
     path.shaped = 1;
     path.straight = straight ? 1 : 0;
     path.endOnGround = next.airborne == 0 ? 1 : 0;
@@ -216,7 +216,7 @@ bool lf_runsOn(const LiveAc& AC)
 {
     const LegPath& p = AC.legPath;
     if (AC.onGround == 0) {
-        return AC.category != AC_CATEGORY_ROTORCRAFT && p.endOnGround != 0;
+        return AC.category != kAcCategoryRotorcraft && p.endOnGround != 0;
     }
     return AC.landingRoll != 0 && p.speedKt > p.rollOutKt + 1.0;
 }

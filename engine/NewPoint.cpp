@@ -54,7 +54,7 @@ constexpr uint32_t kFlapsTakeOff = 1;
 // Angle (radians) minus the aircraft's current heading, in degrees within -180..180.
 double lf_offHeadingDeg(const LiveAc& AC, double ANGLE_RAD)
 {
-    return gf_wrapDegrees((ANGLE_RAD - AC.block[kBlockHeading]) * RAD_TO_DEG);
+    return gf_wrapDegrees((ANGLE_RAD - AC.block[kBlockHeading]) * kRadToDeg);
 }
 
 // Magnitude of the turn from the heading to the bearing from FROM to TO, degrees.
@@ -210,7 +210,7 @@ void lf_checkPushingBack(LiveAc& AC, const StreamPos& POINT)
     if (POINT.hasTrueHeading != 0) {
         direction = POINT.trueHeading;
     } else if (POINT.track != 0.0) {
-        direction = POINT.track * DEG_TO_RAD;
+        direction = POINT.track * kDegToRad;
     } else {
         return; // a track of exactly 0 is no track
     }
@@ -293,7 +293,7 @@ void decodeExisting(LiveAc& AC, StreamPos POINT)
     }
     try {
         if (AC.holding != 0 && !AC.stream.empty() &&
-            lf_distanceNm(POINT, AC.stream.front()) * METRES_PER_NM > HOLDING_THRESHOLD_METERS.value() &&
+            lf_distanceNm(POINT, AC.stream.front()) * kMetresPerNm > HOLDING_THRESHOLD_METERS.value() &&
             !lf_canReach(AC, POINT)) {
             lf_stopHolding(AC);
             removeAircraftFromSim(AC, "report out of reach while holding");
@@ -355,7 +355,7 @@ bool lf_isNewPointPlausible(LiveAc& AC, StreamPos& POINT)
     if (lf_samePosition(POINT, last)) {
         POINT.repeat = 1;
     }
-    if (AC.category == AC_CATEGORY_ROTORCRAFT) {
+    if (AC.category == kAcCategoryRotorcraft) {
         return true;
     }
     const bool inFlight = POINT.airborne != 0 || (AC.state == AcState::active && AC.onGround == 0);

@@ -65,8 +65,8 @@ void gf_makeParkedAc(AcProfile& PROFILE, const TrafficRecordHead& RECORD)
     PROFILE.touchdownSlots = lf_categoryValue(kTouchdownSlots, cat);
     PROFILE.rotationSlots = lf_categoryValue(kRotationSlots, cat);
     PROFILE.airSlots = lf_categoryValue(kAirSlots, cat);
-    PROFILE.takeOffPitch = gf_jitter(lf_categoryValue(kTakeOffPitchDeg, cat), 2.5) * DEG_TO_RAD;
-    PROFILE.climbPitch = gf_jitter(lf_categoryValue(kClimbPitchDeg, cat), 5.0) * DEG_TO_RAD;
+    PROFILE.takeOffPitch = gf_jitter(lf_categoryValue(kTakeOffPitchDeg, cat), 2.5) * kDegToRad;
+    PROFILE.climbPitch = gf_jitter(lf_categoryValue(kClimbPitchDeg, cat), 5.0) * kDegToRad;
     PROFILE.pitchRate = lf_categoryValue(kPitchRateRad, cat);
 }
 

@@ -213,7 +213,7 @@ void gf_removeLiveInUserPath()
                 double angle = gf_bearing(userLat, userLon, live.block[kBlockLat], live.block[kBlockLon]) -
                                g_userAc.heading;
                 angle = std::remainder(angle, 2.0 * PI);
-                if (std::sin(std::abs(angle)) * d * FEET_PER_NM <= kPathLateralFt) {
+                if (std::sin(std::abs(angle)) * d * kFeetPerNm <= kPathLateralFt) {
                     removeAircraftFromSim(live, "in the user's path");
                     return;
                 }

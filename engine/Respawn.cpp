@@ -197,7 +197,7 @@ void lf_restartHere(LiveAc& AC)
         here.lat = AC.block[kBlockLat];
         here.lon = AC.block[kBlockLon];
         here.alt = AC.block[kBlockAlt];
-        here.track = AC.block[kBlockHeading] * RAD_TO_DEG;
+        here.track = AC.block[kBlockHeading] * kRadToDeg;
         here.airborne = AC.onGround != 0 ? 0 : 1;
         AC.stream.push_back(here);
     }
@@ -217,7 +217,7 @@ void lf_restartHere(LiveAc& AC)
         AC.stream.resize(1);
         StreamPos& standPoint = AC.stream.front();
         standPoint.repeat = 1;
-        standPoint.track = AC.block[kBlockHeading] * RAD_TO_DEG;
+        standPoint.track = AC.block[kBlockHeading] * kRadToDeg;
         restart = standPoint;
     }
     restart.playTick = g_tickCounter.load() + 1;

@@ -51,10 +51,10 @@ bool lf_onLiveAcCreated(LiveAc& AC, const SimNotification& NOTE)
     HRESULT hr = S_OK;
     {
         std::lock_guard lock(g_simQueueMutex);
-        hr = SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG,
+        hr = SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), kRequestStaticCg, kDefStaticCg,
                                                AC.objectId, SIMCONNECT_PERIOD_ONCE);
         if (SUCCEEDED(hr)) {
-            gf_noteDirectRequest(REQUEST_STATIC_CG, AC.objectId);
+            gf_noteDirectRequest(kRequestStaticCg, AC.objectId);
         }
     }
     if (FAILED(hr)) {
@@ -103,9 +103,9 @@ void lf_setAiFlightPlan(LiveAc& AC)
         const std::string ansiPath = path.string();
         std::lock_guard lock(g_simQueueMutex);
         ok = SUCCEEDED(SimConnect_AISetAircraftFlightPlan(g_hSimConnect.load(), AC.objectId, ansiPath.c_str(),
-                                                          REQUEST_FLIGHT_PLAN));
+                                                          kRequestFlightPlan));
         if (ok) {
-            gf_noteDirectRequest(REQUEST_FLIGHT_PLAN, AC.objectId);
+            gf_noteDirectRequest(kRequestFlightPlan, AC.objectId);
         }
     }
     if (ok) {
@@ -192,7 +192,7 @@ void gf_writeActiveLiveAcFile()
                                     ac.onGround != 0 ? "GND" : "AIR",
                                     ac.flightState == FlightState::parked ? "PARKED" : ""));
     }
-    const std::filesystem::path path = g_infoPath / OBJECT_ID_LIST_FILE;
+    const std::filesystem::path path = g_infoPath / kObjectIdListFile;
     if (!gf_writeStringToFile(lines, path)) {
         gf_logLine("Failed to write {}", path.string());
     }
@@ -204,7 +204,7 @@ void gf_setSpoilersAndThrottle(const SimAc& AC, double SPOILERS_PERCENT, double 
     // Under the queue mutex like every packet on the shared handle: a packet sent between
     // another call and its send-id query would take that call's send id.
     std::lock_guard lock(g_simQueueMutex);
-    SimConnect_SetDataOnSimObject(g_hSimConnect.load(), DEF_ENGINE_DATA, AC.objectId, 0, 0, sizeof(data), data);
+    SimConnect_SetDataOnSimObject(g_hSimConnect.load(), kDefEngineData, AC.objectId, 0, 0, sizeof(data), data);
 }
 
 } // namespace qmt

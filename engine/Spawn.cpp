@@ -112,7 +112,7 @@ void lf_startAtStand(LiveAc& AC, const Stand& STAND)
     StreamPos& front = AC.stream.front();
     front.lat = STAND.latitude;
     front.lon = STAND.longitude;
-    front.track = STAND.heading * RAD_TO_DEG;
+    front.track = STAND.heading * kRadToDeg;
     lf_addRealStandOption(static_cast<int32_t>(STAND.standId), AC, kStandSeenEvent);
     lf_checkMaxPark(1);
 }
@@ -223,7 +223,7 @@ bool lf_spawnCheckNearUser(LiveAc& AC)
     AC.block[kBlockLat] = front.lat;
     AC.block[kBlockLon] = front.lon;
     AC.block[kBlockAlt] = front.alt;
-    AC.block[kBlockHeading] = front.hasTrueHeading != 0 ? front.trueHeading : front.track * DEG_TO_RAD;
+    AC.block[kBlockHeading] = front.hasTrueHeading != 0 ? front.trueHeading : front.track * kDegToRad;
     if (lf_checkUserConflict(AC, 1)) {
         AC.stream.pop_front();
         AC.spawnCheckPending = 1;
@@ -381,7 +381,7 @@ void lf_attitudeFromStream(LiveAc& AC)
     } else if (AC.flightState == FlightState::parked) {
         heading = AC.heading;
     } else if (AC.stream.size() < 2 || AC.stream[1].repeat != 0) {
-        heading = f.track * DEG_TO_RAD; // reported tracks are in degrees
+        heading = f.track * kDegToRad; // reported tracks are in degrees
     } else {
         heading = gf_bearing(f.lat, f.lon, AC.stream[1].lat, AC.stream[1].lon);
     }

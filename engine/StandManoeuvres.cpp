@@ -57,7 +57,7 @@ void lf_standLights(const LiveAc& AC)
 
 LatLon lf_offset(LatLon FROM, double BEARING, double DISTANCE_NM)
 {
-    return gf_destinationPoint(FROM, BEARING, DISTANCE_NM * FEET_PER_NM);
+    return gf_destinationPoint(FROM, BEARING, DISTANCE_NM * kFeetPerNm);
 }
 
 } // namespace
@@ -68,7 +68,7 @@ void lf_leaveStand(LiveAc& AC)
     if (AC.pullOutPending != 0) {
         const StreamPos& last = AC.stream.back();
         const double b = gf_bearing(AC.lat, AC.lon, last.lat, last.lon);
-        const double a = std::round(gf_wrapDegrees((b - AC.heading) * RAD_TO_DEG));
+        const double a = std::round(gf_wrapDegrees((b - AC.heading) * kRadToDeg));
         if (std::abs(a) < 90.0) {
             lf_pullOut(AC);
         } else {
@@ -233,7 +233,7 @@ void drive2Stand(LiveAc& AC, double LAT, double LON, double HEADING)
     d.alt = AC.block[kBlockAlt];
     d.groundSpeed = AC.turnFactor;
     d.airspeed = AC.turnFactor;
-    d.track = HEADING * RAD_TO_DEG;
+    d.track = HEADING * kRadToDeg;
     d.playTick = front.playTick + t;
     d.repeat = lf_samePosition(last.lat, last.lon, LAT, LON) ? 1 : 0;
     d.recordFlag = front.recordFlag;

@@ -173,13 +173,13 @@ double lf_rollOutSpeed(double V)
 // Moves the made-up point along the current heading at its speed for its interval.
 void lf_moveMadeUpPoint(const LiveAc& AC, StreamPos& P, int32_t SECONDS)
 {
-    const double feet = SECONDS * 100.0 * P.groundSpeed * FEET_PER_NM / kTicksPerHour;
+    const double feet = SECONDS * 100.0 * P.groundSpeed * kFeetPerNm / kTicksPerHour;
     const LatLon q = gf_destinationPoint(LatLon{P.lat, P.lon}, AC.block[kBlockHeading], feet);
     P.repeat = lf_samePosition(q.lat, q.lon, P.lat, P.lon) ? 1 : 0;
     P.lat = q.lat;
     P.lon = q.lon;
     // A helicopter low near the airport may be circling there: its made-up points keep its height.
-    if (AC.approach != 0 && AC.flareStage == 0 && AC.category != AC_CATEGORY_ROTORCRAFT) {
+    if (AC.approach != 0 && AC.flareStage == 0 && AC.category != kAcCategoryRotorcraft) {
         P.verticalRate = -667.0;
         P.alt -= SECONDS * 10.005;
     } else if (AC.flightState == FlightState::take_off) {
@@ -320,7 +320,7 @@ void nextPosMain(LiveAc& AC)
         for (int round = 0;; ++round) {
             // An airborne aircraft never plays a repeated position; a helicopter hovers on it.
             while (stream.size() >= 2 && AC.onGround == 0 && stream[1].repeat != 0 &&
-                   AC.category != AC_CATEGORY_ROTORCRAFT) {
+                   AC.category != kAcCategoryRotorcraft) {
                 stream.erase(stream.begin() + 1);
             }
             if (stream.size() >= 2) {

@@ -64,7 +64,7 @@ bool lf_anyRemoveFlag(const LiveAc& AC) { return AC.remove != 0 || AC.removed !=
 void lf_dropActivationOf(uint32_t OBJECT_ID)
 {
     for (PendingActivation& e : g_activationList) {
-        if (e.note.objectId == OBJECT_ID && e.note.kind == NOTE_LIVE_CREATED) {
+        if (e.note.objectId == OBJECT_ID && e.note.kind == kNoteLiveCreated) {
             e.ticks = PendingActivation::kDone;
         }
     }
@@ -124,7 +124,7 @@ void lf_onGroundData(const SimNotification& N)
             ac->approach = 0;
             ac->touchedDown = 1;
             gf_setSpoilers(*ac, true);
-            if (ac->category != AC_CATEGORY_LIGHT) {
+            if (ac->category != kAcCategoryLight) {
                 gf_setSpoilersAndThrottle(*ac, 100.0, ac->reverseThrust != 0 ? -100.0 : 100.0);
             }
             const uint32_t n = ac->touchdownSlots;
@@ -162,8 +162,8 @@ void lf_onStaticCg(const SimNotification& N)
     }
     ac->groundPitch = N.value2;
     // A static pitch outside -1 to 2.5 degrees is no attitude of a parked aircraft.
-    if (N.value2 <= -1.0 * DEG_TO_RAD || N.value2 > 2.5 * DEG_TO_RAD) {
-        ac->groundPitch = 0.7 * DEG_TO_RAD;
+    if (N.value2 <= -1.0 * kDegToRad || N.value2 > 2.5 * kDegToRad) {
+        ac->groundPitch = 0.7 * kDegToRad;
     }
 }
 
@@ -392,27 +392,27 @@ void gf_handleSimNotifications()
     const ObjectIdIndexScope byObjectId;
     for (const SimNotification& n : s_notes) {
         switch (n.kind) {
-        case NOTE_LIVE_CREATED:
+        case kNoteLiveCreated:
             lf_onLiveCreated(n);
             break;
-        case NOTE_STATIC_CREATED:
+        case kNoteStaticCreated:
             lf_onStaticCreated(n);
             g_activationList.push_back(PendingActivation{.note = n});
             break;
-        case NOTE_OBJECT_REMOVED:
+        case kNoteObjectRemoved:
             gf_removeFlightPlan(n.objectId);
             lf_dropActivationOf(n.objectId);
             break;
-        case NOTE_GROUND_DATA:
+        case kNoteGroundData:
             lf_onGroundData(n);
             break;
-        case NOTE_STATIC_CG:
+        case kNoteStaticCg:
             lf_onStaticCg(n);
             break;
-        case NOTE_CALLSIGN_BLOCKED:
+        case kNoteCallsignBlocked:
             lf_removeWhileBlocked(n.aircraftId);
             break;
-        case NOTE_CREATE_FAILED:
+        case kNoteCreateFailed:
             lf_onCreateFailed(n);
             break;
         default:
@@ -437,12 +437,12 @@ void lf_activateCreated()
         }
         if (counter < kActivationTicks) {
             e.ticks = counter + 1;
-            if (e.note.kind == NOTE_LIVE_CREATED && (counter + 1 == 50 || counter + 1 == 100)) {
+            if (e.note.kind == kNoteLiveCreated && (counter + 1 == 50 || counter + 1 == 100)) {
                 gf_queueClientEvent(e.note.objectId, ALL_LIGHTS_TOGGLE, 0);
             }
             continue;
         }
-        if (e.note.kind == NOTE_LIVE_CREATED) {
+        if (e.note.kind == kNoteLiveCreated) {
             lf_activateLive(e);
         } else {
             lf_activateStatic(e);
@@ -547,9 +547,9 @@ void lf_handleAddingStack()
                 request.initPos.Latitude = b[kBlockLat];
                 request.initPos.Longitude = b[kBlockLon];
                 request.initPos.Altitude = b[kBlockAlt];
-                request.initPos.Pitch = b[kBlockPitch] * RAD_TO_DEG;
-                request.initPos.Bank = b[kBlockBank] * RAD_TO_DEG;
-                request.initPos.Heading = b[kBlockHeading] * RAD_TO_DEG;
+                request.initPos.Pitch = b[kBlockPitch] * kRadToDeg;
+                request.initPos.Bank = b[kBlockBank] * kRadToDeg;
+                request.initPos.Heading = b[kBlockHeading] * kRadToDeg;
                 request.initPos.OnGround = 0;
                 request.initPos.Airspeed = 0;
                 request.callsign = ac->callsign;

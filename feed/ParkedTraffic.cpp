@@ -52,7 +52,7 @@ ParkedTrafficRecord lf_parkedRecordOf(const ParkedReport& R, int NOW_HALF_HOUR)
     rec.halfHour = R.halfHour;
     rec.age = NOW_HALF_HOUR - R.halfHour;
     if (rec.age < 0) {
-        rec.age += HALF_HOURS_PER_DAY;
+        rec.age += WeekTime::kHalfHoursPerDay;
     }
     rec.stand = gf_cleanIdentText(R.stand);
     return rec;
@@ -69,7 +69,7 @@ std::vector<ParkedTrafficRecord> lf_sortParked(const std::vector<ParkedReport>& 
     for (const ParkedReport& r : REPORTS) {
         // Written so that NaN fails it too.
         const bool placed = std::fabs(r.lat) <= 90.0 && std::fabs(r.lon) <= 180.0;
-        if (!placed || r.halfHour < 0 || r.halfHour >= HALF_HOURS_PER_DAY) {
+        if (!placed || r.halfHour < 0 || r.halfHour >= WeekTime::kHalfHoursPerDay) {
             continue;
         }
         ParkedTrafficRecord rec = lf_parkedRecordOf(r, nowHalfHour);

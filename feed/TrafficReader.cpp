@@ -164,11 +164,11 @@ LiveTrafficRecord lf_recordOf(const TrafficReport& R)
     p.airspeed = R.airspeedKt;
     p.airborne = R.onGround ? 0 : 1;
     if (R.rollDeg) {
-        p.roll = *R.rollDeg * DEG_TO_RAD;
+        p.roll = *R.rollDeg * kDegToRad;
         p.hasRoll = 1;
     }
     if (R.trueHeadingDeg) {
-        p.trueHeading = *R.trueHeadingDeg * DEG_TO_RAD;
+        p.trueHeading = *R.trueHeadingDeg * kDegToRad;
         p.hasTrueHeading = 1;
     }
     rec.reportTime = R.reportTime;
@@ -200,7 +200,7 @@ void lf_reportBlocked(const TrafficReport& R)
     }
     SimNotification note;
     note.aircraftId = R.hexId;
-    note.kind = NOTE_CALLSIGN_BLOCKED;
+    note.kind = kNoteCallsignBlocked;
     gf_addSimNotification(note);
 }
 

@@ -35,13 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
 
     std::istringstream in{std::string(bytes)};
     const BglView words(in, SIZE);
-    BglBudget budget(BGL_STEP_BUDGET);
+    BglBudget budget(kBglStepBudget);
     const BglSurvey survey = lf_surveyBgl(words, budget, file);
     fuzz::require(survey.refusal.empty() || budget.exhausted() || survey.code.has_value() ||
                       survey.refusal.starts_with("its header is damaged:"),
                   "refusal without a code");
     fuzz::require(survey.airports.empty() || survey.records >= survey.airports.size(), "airports counted as records");
-    fuzz::require(survey.airports.size() <= BGL_MAX_AIRPORTS, "airports bounded");
+    fuzz::require(survey.airports.size() <= kBglMaxAirports, "airports bounded");
     for (const BglAirport& airport : survey.airports) {
         fuzz::require(gf_isKnownAirport(airport.code), "an airport the database does not know");
         fuzz::require(airport.p + airport.s <= words.size(), "record inside the file");

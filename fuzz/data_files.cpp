@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
                   "airports read in pieces differ");
     for (const AirportEntry& a : g_airports) {
         fuzz::require(std::fabs(a.latitude) <= 90.0 && std::fabs(a.longitude) <= 180.0, "airport off the globe");
-        fuzz::require(a.altitude >= LOWEST_AIRPORT_FT && a.altitude <= HIGHEST_AIRPORT_FT, "airport altitude");
+        fuzz::require(a.altitude >= kLowestAirportFt && a.altitude <= kHighestAirportFt, "airport altitude");
         fuzz::require(gf_nearestAirport(LatLon{a.latitude, a.longitude}).has_value(), "airport not found at its position");
     }
     gf_airportInPath(std::filesystem::path(std::string(bytes)));

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
         fuzz::require(found, "the stand named is not a stand of the file on the globe at that distance");
     }
     std::error_code ec;
-    fuzz::require(!std::filesystem::exists(g_workPath / DEST_AIRPORT_FILE, ec), "the destination file is left");
+    fuzz::require(!std::filesystem::exists(g_workPath / kDestAirportFile, ec), "the destination file is left");
     std::filesystem::remove(path, ec);
     return 0;
 }

@@ -14,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* DATA, size_t SIZE)
     const auto folder = g_workPath / "simulator";
     fuzz::writeBytes(folder / "UserCfg.opt", fuzz::bytesOf(DATA, SIZE));
     const std::filesystem::path packages = gf_packagesPathFromUserCfg(folder / "UserCfg.opt");
-    fuzz::require(packages.native().size() <= MAX_PATH_CHARS, "a packages path longer than a path can be");
+    fuzz::require(packages.native().size() <= kMaxPathChars, "a packages path longer than a path can be");
     gf_setSimUserFolder(folder);
     gf_findInstallPath();
     const std::string install = SIM_CHOICE.value() == 2020 ? MSFS_INSTALL_PATH.value() : MSFS2024_INSTALL_PATH.value();
-    fuzz::require(install.size() <= MAX_PATH_CHARS + folder.native().size() + 1, "an install path too long");
+    fuzz::require(install.size() <= kMaxPathChars + folder.native().size() + 1, "an install path too long");
     gf_setSimUserFolder({});
     return 0;
 }

@@ -19,10 +19,10 @@
 namespace qmt {
 namespace {
 
-constexpr int32_t MAX_SECTION_NUMBER = 10000;
-constexpr std::size_t MAX_REGCODE_LENGTH = 12;
+constexpr int32_t kMaxSectionNumber = 10000;
+constexpr std::size_t kMaxRegcodeLength = 12;
 // Attempts to take the title lock before a worker sleeps on it.
-constexpr int TITLE_LOCK_TRIES = 200;
+constexpr int kTitleLockTries = 200;
 
 bool lf_contains(std::string_view TEXT, std::string_view PART)
 {
@@ -207,7 +207,7 @@ bool lf_skippedTitle(SectionState& S, const CfgFile& FILE, const std::string& HE
     }
     if (lf_titleTooLong(S.title)) {
         lf_addIncompleteSection(fmt::format("{} {} title is longer than {} characters", FILE.pathText, HEADER,
-                                            MAX_TITLE_CHARACTERS));
+                                            kMaxTitleCharacters));
         return true;
     }
     return false;
@@ -288,7 +288,7 @@ std::vector<bool> lf_claimTitles(const std::vector<const std::string*>& TITLES)
         // The lock is held for tree searches only: a worker that finds it taken tries again a
         // few times before it sleeps, which saves the sleep and the wake-up in the kernel.
         std::unique_lock lock(g_scannedTitlesMutex, std::defer_lock);
-        for (int tries = 0; tries < TITLE_LOCK_TRIES && !lock.try_lock(); ++tries) {
+        for (int tries = 0; tries < kTitleLockTries && !lock.try_lock(); ++tries) {
         }
         if (!lock.owns_lock())
             lock.lock();
@@ -374,7 +374,7 @@ bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE)
     REGCODE.clear();
     const std::vector<std::string> items = gf_splitComma(VALUE);
     const bool invalid = items.empty() || std::any_of(items.begin(), items.end(), [](const std::string& ITEM) {
-                             return ITEM.empty() || ITEM.size() > MAX_REGCODE_LENGTH || lf_contains(ITEM, "*");
+                             return ITEM.empty() || ITEM.size() > kMaxRegcodeLength || lf_contains(ITEM, "*");
                          });
     if (invalid)
         return false;
@@ -388,7 +388,7 @@ bool lf_titleTooLong(std::string_view TITLE)
     // Characters, not bytes: every byte that does not continue a UTF-8 sequence starts one.
     const auto characters = std::count_if(TITLE.begin(), TITLE.end(),
                                           [](char C) { return (static_cast<unsigned char>(C) & 0xC0) != 0x80; });
-    return static_cast<std::size_t>(characters) > MAX_TITLE_CHARACTERS;
+    return static_cast<std::size_t>(characters) > kMaxTitleCharacters;
 }
 
 void lf_trimTrailingLines(CfgLines& SECTION)
@@ -474,7 +474,7 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLi
         file.text.swap(*READ);
     } else {
         file.text.swap(TEXT);
-        gf_readWholeTextFile(PATH, MAX_LIVERY_TEXT_BYTES, file);
+        gf_readWholeTextFile(PATH, kMaxLiveryTextBytes, file);
     }
     TEXT.swap(file.text);
     switch (file.status) {
@@ -484,7 +484,7 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLi
         gf_splitTextLines(TEXT, LINES);
         return true;
     case TextReadStatus::tooLarge:
-        lf_addInvalidCfgFile(fmt::format("{} is larger than {} MiB", PATH.string(), MAX_LIVERY_TEXT_BYTES >> 20));
+        lf_addInvalidCfgFile(fmt::format("{} is larger than {} MiB", PATH.string(), kMaxLiveryTextBytes >> 20));
         return false;
     case TextReadStatus::cannotOpen:
         gf_logLine("! Failed reading {}", gf_utf16ToUtf8(PATH));
@@ -508,7 +508,7 @@ bool lf_readCfgLines(const std::filesystem::path& PATH, std::string& TEXT, CfgLi
 namespace {
 
 // Buffers larger than this are let go when their file is done.
-constexpr std::size_t KEPT_BUFFER_BYTES = std::size_t{1} << 20;
+constexpr std::size_t kKeptBufferBytes = std::size_t{1} << 20;
 
 struct KeptCfgBuffers {
     std::string text;
@@ -526,7 +526,7 @@ CfgFileBuffers::CfgFileBuffers()
 
 CfgFileBuffers::~CfgFileBuffers()
 {
-    if (text.capacity() > KEPT_BUFFER_BYTES || lines.capacity() * sizeof(std::string_view) > KEPT_BUFFER_BYTES)
+    if (text.capacity() > kKeptBufferBytes || lines.capacity() * sizeof(std::string_view) > kKeptBufferBytes)
         return;
     text.clear();
     lines.clear();
@@ -590,9 +590,9 @@ bool lf_fltsimNumbers(std::span<const std::string_view> LINES, const BracketLine
         lf_addNoFltsimFile(PATH.string());
         return true;
     }
-    if (*std::max_element(numbers.begin(), numbers.end()) > MAX_SECTION_NUMBER) {
+    if (*std::max_element(numbers.begin(), numbers.end()) > kMaxSectionNumber) {
         lf_addInvalidCfgFile(fmt::format("{} contains a [fltsim.x] section with a number < 0 or > {}", PATH.string(),
-                                         MAX_SECTION_NUMBER));
+                                         kMaxSectionNumber));
         return false;
     }
     return true;

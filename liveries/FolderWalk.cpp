@@ -30,7 +30,7 @@ namespace {
 // Scenery, airport and navigation-data trees hold no AI aircraft: the walk does not enter them.
 constexpr std::string_view SKIP_WORDS[] = {"airport", "lvfr", "mkstudios", "simwings", "fsdreamteam",
                                            "navigraph", "flytampa", "inibuilds", "_CVT_"};
-constexpr std::size_t MAX_PATH_BYTES = 250;
+constexpr std::size_t kMaxPathBytes = 250;
 constexpr std::string_view IVAO_MARKERS[] = {"ivao_x-csl", "IVAO_MTL"};
 
 bool lf_containsAny(std::string_view TEXT, std::span<const std::string_view> WORDS)
@@ -66,7 +66,7 @@ bool lf_isTextureOrModelFolder(std::string_view NAME)
 // Text read by the listing and not yet handed to a reader is held at most this much: the
 // listing may run thousands of folders ahead of the walk, and past it the readers read the
 // files themselves.
-constexpr std::size_t MAX_READ_AHEAD_BYTES = std::size_t{32} << 20;
+constexpr std::size_t kMaxReadAheadBytes = std::size_t{32} << 20;
 
 struct WalkContext {
     // Spelled out: clang builds (sanitizers, fuzzing) take no parenthesised aggregate init.
@@ -87,7 +87,7 @@ bool lf_mayDescend(const WalkContext& WALK, const std::filesystem::path& DIRECTO
 {
     std::string storage;
     const std::string_view below = gf_belowScanFolder(DIRECTORY, WALK.folder, storage);
-    return !lf_containsAny(below, SKIP_WORDS) && DIRECTORY.native().size() < MAX_PATH_BYTES;
+    return !lf_containsAny(below, SKIP_WORDS) && DIRECTORY.native().size() < kMaxPathBytes;
 }
 
 std::string lf_abortedText(const WalkContext& WALK, std::string_view CAUSE)
@@ -101,7 +101,7 @@ void lf_note(std::vector<WalkEntry>& OUT, std::string TEXT, bool ENDS_WALK = fal
 }
 
 // The end of the note on a link whose folder the walk reads by another way: no folder is lost.
-constexpr std::string_view READ_ELSEWHERE = ", which is scanned already, skipped";
+constexpr std::string_view kReadElsewhere = ", which is scanned already, skipped";
 
 // Whether the walk follows a linked folder; a link it does not follow is noted with the reason.
 bool lf_followLink(WalkLinks& LINKS, const std::filesystem::path& LINK, std::vector<WalkEntry>& OUT)
@@ -115,13 +115,13 @@ bool lf_followLink(WalkLinks& LINKS, const std::filesystem::path& LINK, std::vec
         return false;
     case PackageLinks::Verdict::intoScanFolder:
         lf_note(OUT, fmt::format("link {} leads to {}{}", gf_utf16ToUtf8(LINK), gf_utf16ToUtf8(answer.target),
-                                 READ_ELSEWHERE));
+                                 kReadElsewhere));
         return false;
     case PackageLinks::Verdict::throughOtherLink:
         break;
     }
     lf_note(OUT, fmt::format("link {} leads to {}, into or around {}{}", gf_utf16ToUtf8(LINK),
-                             gf_utf16ToUtf8(answer.target), gf_utf16ToUtf8(answer.other), READ_ELSEWHERE));
+                             gf_utf16ToUtf8(answer.target), gf_utf16ToUtf8(answer.other), kReadElsewhere));
     return false;
 }
 
@@ -155,10 +155,10 @@ void lf_keepEntry(const WalkContext& WALK, const std::filesystem::directory_entr
 // reads it again and names what went wrong.
 void lf_readWhileListing(const WalkContext& WALK, const FolderHandle& DIR, const char* NAME, WalkEntry& FILE)
 {
-    if (WALK.readAhead.load(std::memory_order_relaxed) >= MAX_READ_AHEAD_BYTES)
+    if (WALK.readAhead.load(std::memory_order_relaxed) >= kMaxReadAheadBytes)
         return;
     TextFile read;
-    DIR.readTextFile(NAME, MAX_LIVERY_TEXT_BYTES, read);
+    DIR.readTextFile(NAME, kMaxLiveryTextBytes, read);
     if (read.status != TextReadStatus::ok)
         return;
     FILE.text = std::move(read.text);
@@ -337,7 +337,7 @@ void lf_searchLiveriesInFolder(int32_t FOLDER_RANK, const std::filesystem::path&
     rules.visit = [&](WalkEntry& ENTRY) {
         if (ENTRY.kind == WalkEntry::Kind::note) {
             gf_logWarning(ENTRY.note);
-            if (!ENTRY.note.ends_with(READ_ELSEWHERE))
+            if (!ENTRY.note.ends_with(kReadElsewhere))
                 lf_addUnreadFolder(ENTRY.note);
             if (ENTRY.timedOut)
                 ++RUN.unread;

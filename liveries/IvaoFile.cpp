@@ -138,7 +138,7 @@ std::optional<ScannedLivery> lf_ivaoSectionLivery(int32_t FOLDER_RANK, CfgLines&
     }
     if (lf_titleTooLong(s.title)) {
         lf_addIncompleteSection(fmt::format("{} {} title is longer than {} characters", PATH.string(), header,
-                                            MAX_TITLE_CHARACTERS));
+                                            kMaxTitleCharacters));
         return {};
     }
 

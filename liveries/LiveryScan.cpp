@@ -20,7 +20,7 @@
 namespace qmt {
 namespace {
 
-constexpr int16_t MAX_FOLDER_RANK = 10;
+constexpr int16_t kMaxFolderRank = 10;
 
 // How automatic mode finds each package among the entries of the Community folder, and the
 // package's scanner.
@@ -153,7 +153,7 @@ bool lf_scanRankedFolders(const std::vector<std::filesystem::path>& FOLDERS, con
             gf_logLine("{} is not a folder name, skipped!", folderText);
             continue;
         }
-        if (RANK_FOLDERS.size() < static_cast<std::size_t>(MAX_FOLDER_RANK))
+        if (RANK_FOLDERS.size() < static_cast<std::size_t>(kMaxFolderRank))
             RANK_FOLDERS.push_back(folder);
         if (gf_stopRequested())
             return false;

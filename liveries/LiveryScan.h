@@ -100,7 +100,7 @@ LiveryScanSnapshotPtr lf_takeScanSnapshot();
 
 // Titles longer than this are refused: no simulator title is, and the title goes on to
 // LiveriesScanned.xml and into every create call.
-inline constexpr std::size_t MAX_TITLE_CHARACTERS = 256;
+inline constexpr std::size_t kMaxTitleCharacters = 256;
 
 // The lines of an aircraft.cfg: views into the file's text, which the reader keeps.
 using CfgLines = std::vector<std::string_view>;
@@ -174,7 +174,7 @@ void lf_trimTrailingLines(CfgLines& SECTION);
 // The regcode of an atc_id value: one registration of at most 12 characters without '*';
 // several give an empty one. False when an item is empty, too long or holds '*'.
 bool lf_atcIdRegcode(std::string_view VALUE, std::string& REGCODE);
-// Whether the title is too long to keep (more than MAX_TITLE_CHARACTERS characters).
+// Whether the title is too long to keep (more than kMaxTitleCharacters characters).
 bool lf_titleTooLong(std::string_view TITLE);
 // The liveries of an ordinary aircraft.cfg, in section order, their titles claimed; READ as for
 // lf_readCfgLines.

@@ -552,7 +552,7 @@ std::size_t gf_refuseTitle(const SimAc& AC, LoopTime NOW)
                                         AC.liveryTitle));
     // Titles whose ban ended long ago are forgotten, so that the table keeps only recent ones.
     std::erase_if(g_notCreatedTitles, [NOW](const auto& ENTRY) {
-        return !ENTRY.second.forGood && ENTRY.second.bannedUntil + TITLE_BAN_MEMORY < NOW;
+        return !ENTRY.second.forGood && ENTRY.second.bannedUntil + kTitleBanMemory < NOW;
     });
     // The title is kept as its own string: the livery tables may be rebuilt meanwhile.
     const auto [entry, first] = g_notCreatedTitles.try_emplace(std::string(AC.liveryTitle));
@@ -560,9 +560,9 @@ std::size_t gf_refuseTitle(const SimAc& AC, LoopTime NOW)
     if (!first && !refused.forGood && NOW >= refused.bannedUntil) {
         refused.forGood = true;
         gf_logLine("'{}' could not be created again after {} minutes, it is not used any more", AC.liveryTitle,
-                   TITLE_BAN.count());
+                   kTitleBan.count());
     }
-    refused.bannedUntil = std::max(refused.bannedUntil, NOW + TITLE_BAN);
+    refused.bannedUntil = std::max(refused.bannedUntil, NOW + kTitleBan);
     return static_cast<std::size_t>(std::count_if(g_notCreatedTitles.begin(), g_notCreatedTitles.end(),
                                                   [](const auto& ENTRY) { return ENTRY.second.forGood; }));
 }

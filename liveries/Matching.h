@@ -30,10 +30,10 @@ struct RefusedTitle {
 
 // How long one refusal keeps a title from being given: the simulator refuses now and then a title
 // it creates at other times, and a kind whose only livery it is would go without one for good.
-inline constexpr std::chrono::minutes TITLE_BAN{30};
+inline constexpr std::chrono::minutes kTitleBan{30};
 // A title whose ban ended this long ago without a creation of it is forgotten: its next refusal
 // is a first one again.
-inline constexpr std::chrono::hours TITLE_BAN_MEMORY{24};
+inline constexpr std::chrono::hours kTitleBanMemory{24};
 
 // What the engine tells the matching about its aircraft, kept here and changed only through the
 // functions below: the spawn texts of aircraft without a livery, the title chosen per hex id, and
@@ -52,7 +52,7 @@ void gf_rememberChosenLivery(uint32_t HEX_ID, std::string_view TITLE);
 // The aircraft with the hex id is matched again at its next spawn.
 void gf_forgetChosenLivery(uint32_t HEX_ID);
 // The simulator could not create AC's livery title at NOW: the title is not given for
-// TITLE_BAN, and never again when it was refused after an earlier ban without a creation between
+// kTitleBan, and never again when it was refused after an earlier ban without a creation between
 // (logged). Answers the number of titles never given again.
 std::size_t gf_refuseTitle(const SimAc& AC, LoopTime NOW);
 // The simulator created an aircraft of the title: an earlier refusal of it was by chance.

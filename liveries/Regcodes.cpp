@@ -31,8 +31,8 @@ std::vector<std::string> g_offlineRegcodeLines;
 
 namespace {
 
-constexpr std::string_view INLINE_REGCODES_FILE = "InlineRegcodes.txt";
-constexpr std::string_view OFFLINE_REGCODES_FILE = "OfflineRegcodes.txt";
+constexpr std::string_view kInlineRegcodesFile = "InlineRegcodes.txt";
+constexpr std::string_view kOfflineRegcodesFile = "OfflineRegcodes.txt";
 constexpr std::size_t kAigRecordsReserve = 7000;
 constexpr std::size_t kTxtRecordsReserve = 1000;
 
@@ -52,12 +52,12 @@ const char* lf_liveryWord(std::size_t COUNT)
 
 std::filesystem::path lf_aigXmlPath()
 {
-    return g_inputPath / AIG_REGCODES_XML_FILE;
+    return g_inputPath / kAigRegcodesXmlFile;
 }
 
 std::filesystem::path lf_aigEncPath()
 {
-    return g_inputPath / AIG_REGCODES_ENC_FILE;
+    return g_inputPath / kAigRegcodesEncFile;
 }
 
 bool lf_decryptAigRegcodes()
@@ -255,9 +255,9 @@ bool gf_readRegcodeTxtFiles(const std::filesystem::path& FOLDER, std::vector<Reg
         for (const std::filesystem::path& file : files) {
             const std::string fileText = file.string();
             std::size_t count = 0;
-            const FileLines read = gf_readFileLines(file, MAX_LIVERY_TEXT_BYTES);
+            const FileLines read = gf_readFileLines(file, kMaxLiveryTextBytes);
             if (read.error == "too_large") {
-                gf_logWarning("regcode file {} is larger than {} MiB, not read", fileText, MAX_LIVERY_TEXT_BYTES >> 20);
+                gf_logWarning("regcode file {} is larger than {} MiB, not read", fileText, kMaxLiveryTextBytes >> 20);
                 result = false;
             }
             for (const std::string& line : read.lines) {
@@ -397,7 +397,7 @@ void lf_processInlineRegcodes()
         return;
     }
     std::filesystem::create_directories(g_errorsPath);
-    const std::filesystem::path path = g_errorsPath / INLINE_REGCODES_FILE;
+    const std::filesystem::path path = g_errorsPath / kInlineRegcodesFile;
     gf_writeListToFile(clashes, path);
     gf_logLine("{:5} in-line regcode clashes, see '{}'", clashes.size(), path.string());
 }
@@ -412,7 +412,7 @@ void lf_processOfflineRegcodes()
             lf_processAigRegcodeFile();
         }
         lf_processRegcodeFolder();
-        const std::filesystem::path path = g_infoPath / OFFLINE_REGCODES_FILE;
+        const std::filesystem::path path = g_infoPath / kOfflineRegcodesFile;
         std::filesystem::remove(path);
         if (!g_offlineRegcodeLines.empty()) {
             gf_writeListToFile(g_offlineRegcodeLines, path);

@@ -16,7 +16,7 @@
 namespace qmt {
 
 // aircraft.cfg and regcode files larger than this are no such files and are not read whole.
-inline constexpr std::uintmax_t MAX_LIVERY_TEXT_BYTES = std::uintmax_t{64} << 20;
+inline constexpr std::uintmax_t kMaxLiveryTextBytes = std::uintmax_t{64} << 20;
 
 // One entry of a regcode file.
 struct RegcodeRecord {

@@ -37,16 +37,16 @@ std::list<std::string> g_unreadFolders;
 
 namespace {
 
-constexpr std::string_view INVALID_AIRLINES_FILE = "InvalidAirlineCodes.txt";
-constexpr std::string_view INVALID_MODELS_FILE = "InvalidAircraftCodes.txt";
-constexpr std::string_view FIXES_FILE = "Fixes.txt";
-constexpr std::string_view INVALID_CFG_FILES_FILE = "InvalidAircraftCfgFiles.txt";
-constexpr std::string_view INCOMPLETE_SECTIONS_FILE = "IncompleFltsimSections.txt";
-constexpr std::string_view NO_FLTSIM_FILE = "AircraftCfgWithNoFltsimSection.txt";
-constexpr std::string_view INLINE_REGCODES_FILE = "InlineRegcodes.txt";
-constexpr std::string_view SKIPPED_SECTIONS_FILE = "SkippedFltsimSections.txt";
-constexpr std::string_view DROPPED_BY_PRIORITY_FILE = "DroppedByPriority.txt";
-constexpr std::string_view UNREAD_FOLDERS_FILE = "FoldersNotRead.txt";
+constexpr std::string_view kInvalidAirlinesFile = "InvalidAirlineCodes.txt";
+constexpr std::string_view kInvalidModelsFile = "InvalidAircraftCodes.txt";
+constexpr std::string_view kFixesFile = "Fixes.txt";
+constexpr std::string_view kInvalidCfgFilesFile = "InvalidAircraftCfgFiles.txt";
+constexpr std::string_view kIncompleteSectionsFile = "IncompleFltsimSections.txt";
+constexpr std::string_view kNoFltsimFile = "AircraftCfgWithNoFltsimSection.txt";
+constexpr std::string_view kInlineRegcodesFile = "InlineRegcodes.txt";
+constexpr std::string_view kSkippedSectionsFile = "SkippedFltsimSections.txt";
+constexpr std::string_view kDroppedByPriorityFile = "DroppedByPriority.txt";
+constexpr std::string_view kUnreadFoldersFile = "FoldersNotRead.txt";
 
 template <typename CONTAINER>
 void lf_append(std::mutex& MUTEX, CONTAINER& LIST, std::string_view TEXT)
@@ -162,12 +162,12 @@ void lf_clearScanLists()
 void lf_removePreviousScanFiles()
 {
     const std::filesystem::path files[] = {
-        g_infoPath / NO_FLTSIM_FILE,          g_infoPath / SKIPPED_SECTIONS_FILE,
-        g_infoPath / DROPPED_BY_PRIORITY_FILE, g_outputPath / LIVERIES_SCANNED_FILE,
-        g_errorsPath / INLINE_REGCODES_FILE,  g_errorsPath / INVALID_AIRLINES_FILE,
-        g_errorsPath / INVALID_MODELS_FILE,   g_errorsPath / FIXES_FILE,
-        g_errorsPath / INVALID_CFG_FILES_FILE, g_errorsPath / INCOMPLETE_SECTIONS_FILE,
-        g_errorsPath / UNREAD_FOLDERS_FILE,
+        g_infoPath / kNoFltsimFile,          g_infoPath / kSkippedSectionsFile,
+        g_infoPath / kDroppedByPriorityFile, g_outputPath / kLiveriesScannedFile,
+        g_errorsPath / kInlineRegcodesFile,  g_errorsPath / kInvalidAirlinesFile,
+        g_errorsPath / kInvalidModelsFile,   g_errorsPath / kFixesFile,
+        g_errorsPath / kInvalidCfgFilesFile, g_errorsPath / kIncompleteSectionsFile,
+        g_errorsPath / kUnreadFoldersFile,
     };
     try {
         for (const std::filesystem::path& file : files)
@@ -195,31 +195,31 @@ void lf_writeScanReport()
                       folders.empty();
     gf_logLine(none ? "\nNo errors" : "\nErrors:");
     std::string written;
-    if (!airlines.empty() && !(written = lf_writeSortedReport(airlines, g_errorsPath, INVALID_AIRLINES_FILE)).empty())
+    if (!airlines.empty() && !(written = lf_writeSortedReport(airlines, g_errorsPath, kInvalidAirlinesFile)).empty())
         gf_logLine("{:5} invalid airline code{}, see {}", airlines.size(), gf_plural(airlines.size()), written);
-    if (!models.empty() && !(written = lf_writeSortedReport(models, g_errorsPath, INVALID_MODELS_FILE)).empty())
+    if (!models.empty() && !(written = lf_writeSortedReport(models, g_errorsPath, kInvalidModelsFile)).empty())
         gf_logLine("{:5} invalid model code{}, see {}", models.size(), gf_plural(models.size()), written);
     if (!fixes.empty() && !(written = lf_writeFixes(fixes)).empty())
         gf_logLine("{:5} fixes, see {}", fixes.size(), written);
-    if (!cfgFiles.empty() && !(written = lf_writeSortedReport(cfgFiles, g_errorsPath, INVALID_CFG_FILES_FILE)).empty())
+    if (!cfgFiles.empty() && !(written = lf_writeSortedReport(cfgFiles, g_errorsPath, kInvalidCfgFilesFile)).empty())
         gf_logLine("{:5} invalid aircraft.cfg files, see {}", cfgFiles.size(), written);
     if (!sections.empty()) {
         // The summary counts every report, the file holds each section once.
         const std::size_t reported = sections.size();
         std::sort(sections.begin(), sections.end());
         sections.erase(std::unique(sections.begin(), sections.end()), sections.end());
-        if (!(written = lf_writeReport(sections, g_errorsPath, INCOMPLETE_SECTIONS_FILE)).empty())
+        if (!(written = lf_writeReport(sections, g_errorsPath, kIncompleteSectionsFile)).empty())
             gf_logLine("{:5} incomplete [fltsim.x] sections, see {}", reported, written);
     }
-    if (!folders.empty() && !(written = lf_writeSortedReport(folders, g_errorsPath, UNREAD_FOLDERS_FILE)).empty())
+    if (!folders.empty() && !(written = lf_writeSortedReport(folders, g_errorsPath, kUnreadFoldersFile)).empty())
         gf_logLine("{:5} folder{} not read, see {}", folders.size(), gf_plural(folders.size()), written);
     gf_logLine("\nInformation:");
-    if (!noFltsim.empty() && !(written = lf_writeSortedReport(noFltsim, g_infoPath, NO_FLTSIM_FILE)).empty())
+    if (!noFltsim.empty() && !(written = lf_writeSortedReport(noFltsim, g_infoPath, kNoFltsimFile)).empty())
         gf_logLine("{:5} empty aircraft.cfg files, see {}", noFltsim.size(), written);
-    if (!skipped.empty() && !(written = lf_writeSortedReport(skipped, g_infoPath, SKIPPED_SECTIONS_FILE)).empty())
+    if (!skipped.empty() && !(written = lf_writeSortedReport(skipped, g_infoPath, kSkippedSectionsFile)).empty())
         gf_logLine("{:5} [fltsim.x] section{} passed over on purpose, see {}", skipped.size(), gf_plural(skipped.size()),
                    written);
-    if (!dropped.empty() && !(written = lf_writeSortedReport(dropped, g_infoPath, DROPPED_BY_PRIORITY_FILE)).empty())
+    if (!dropped.empty() && !(written = lf_writeSortedReport(dropped, g_infoPath, kDroppedByPriorityFile)).empty())
         gf_logLine("{:5} {} of a lower-ranked folder left out, see {}", dropped.size(),
                    dropped.size() == 1 ? "livery" : "liveries", written);
 }
@@ -227,7 +227,7 @@ void lf_writeScanReport()
 std::string lf_writeFixes(const std::vector<std::string>& FIXES)
 {
     // Fixes keep the order in which they were met.
-    return lf_writeReport(FIXES, g_errorsPath, FIXES_FILE);
+    return lf_writeReport(FIXES, g_errorsPath, kFixesFile);
 }
 
 void gf_resetLiveryScanForTests()

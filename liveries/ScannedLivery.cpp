@@ -146,7 +146,7 @@ void gf_sortAndDedupScannedLiveries()
 
 std::filesystem::path gf_liveriesScannedPath()
 {
-    return g_outputPath / LIVERIES_SCANNED_FILE;
+    return g_outputPath / kLiveriesScannedFile;
 }
 
 namespace {
@@ -189,10 +189,10 @@ std::string lf_liveriesFileHead()
     std::ostringstream out;
     doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
     std::string head = out.str();
-    constexpr std::string_view ROOT_END = "</root>\n";
-    if (!head.ends_with(ROOT_END))
+    constexpr std::string_view kRootEnd = "</root>\n";
+    if (!head.ends_with(kRootEnd))
         return {};
-    head.resize(head.size() - ROOT_END.size());
+    head.resize(head.size() - kRootEnd.size());
     return head;
 }
 

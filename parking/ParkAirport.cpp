@@ -68,12 +68,12 @@ std::set<IcaoCode> s_withoutFile;
 
 fs::path lf_myParkAirportsPath()
 {
-    return g_airportsPath / MY_PARK_AIRPORTS_FILE;
+    return g_airportsPath / kMyParkAirportsFile;
 }
 
 const std::string& lf_fileName()
 {
-    static const std::string name(MY_PARK_AIRPORTS_FILE);
+    static const std::string name(kMyParkAirportsFile);
     return name;
 }
 
@@ -263,7 +263,7 @@ bool lf_readMyParkAirports()
         if (g_parkAirports.size() > kManyParkAirports) {
             gf_setStatus(fmt::format("Warning: There are a lot of airports ({}), that will cost {} much cpu time and "
                                      "may cause stutters",
-                                     g_parkAirports.size(), PROGRAM_NAME),
+                                     g_parkAirports.size(), kProgramName),
                          true);
         }
     }

@@ -37,7 +37,7 @@ void gf_announceStaticParkingUpdate()
     const uint64_t t = s_secondsSource != nullptr ? s_secondsSource() : 0;
     const uint64_t s = (t / 15 + 1) * 15 - t;
     if (s > 0) {
-        gf_setStatus(fmt::format("{} will update static parking in {} second{} ...", PROGRAM_NAME, s, gf_plural(s)));
+        gf_setStatus(fmt::format("{} will update static parking in {} second{} ...", kProgramName, s, gf_plural(s)));
     }
     g_parkChangeRequested = true;
 }

@@ -220,7 +220,7 @@ void lf_detcs()
     request.initPos.Altitude = 0.0;
     request.initPos.Pitch = 0.0;
     request.initPos.Bank = 0.0;
-    request.initPos.Heading = stand->heading * RAD_TO_DEG;
+    request.initPos.Heading = stand->heading * kRadToDeg;
     request.initPos.OnGround = 1;
     request.initPos.Airspeed = 0;
     request.callsign = ac.callsign;

@@ -154,7 +154,7 @@ std::string SimStandIn::setGroundElevationOf(const std::string& ICAO)
     if (!airport.is_object() || !airport.contains("altitude_m") || !airport["altitude_m"].is_number()) {
         return "no facility altitude for " + ICAO;
     }
-    setGroundElevation(airport["altitude_m"].get<double>() * SIM_FEET_PER_METRE);
+    setGroundElevation(airport["altitude_m"].get<double>() * kSimFeetPerMetre);
     return {};
 }
 

@@ -17,10 +17,10 @@ namespace {
 double lf_terrainDistanceNm(double LAT1, double LON1, double LAT2, double LON2)
 {
     constexpr double earthNm = 3440.065;
-    const double dLat = (LAT2 - LAT1) * DEG_TO_RAD;
-    const double dLon = (LON2 - LON1) * DEG_TO_RAD;
-    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(LAT1 * DEG_TO_RAD) *
-                                                                  std::cos(LAT2 * DEG_TO_RAD) *
+    const double dLat = (LAT2 - LAT1) * kDegToRad;
+    const double dLon = (LON2 - LON1) * kDegToRad;
+    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) + std::cos(LAT1 * kDegToRad) *
+                                                                  std::cos(LAT2 * kDegToRad) *
                                                                   std::sin(dLon / 2) * std::sin(dLon / 2);
     return 2.0 * earthNm * std::asin(std::min(1.0, std::sqrt(a)));
 }
@@ -30,12 +30,12 @@ double lf_terrainDistanceNm(double LAT1, double LON1, double LAT2, double LON2)
 std::pair<double, double> SimStandIn::State::cgOf(const SimObject& OBJ) const
 {
     const auto it = staticCg.find(OBJ.title);
-    return it == staticCg.end() ? std::pair{SIM_DEFAULT_CG_FT, SIM_DEFAULT_STATIC_PITCH} : it->second;
+    return it == staticCg.end() ? std::pair{kSimDefaultCgFt, kSimDefaultStaticPitch} : it->second;
 }
 
 double SimStandIn::State::groundAt(double LAT, double LON) const
 {
-    double best = SIM_TERRAIN_REACH_NM;
+    double best = kSimTerrainReachNm;
     double ground = groundElevationFt;
     const int cellLat = static_cast<int>(std::floor(LAT));
     const int cellLon = static_cast<int>(std::floor(LON));
@@ -130,7 +130,7 @@ void SimStandIn::State::placeUser(const UserScriptPoint& P)
     user.values["PLANE LATITUDE"] = P.latitude;
     user.values["PLANE LONGITUDE"] = P.longitude;
     user.values["PLANE ALTITUDE"] = P.altitudeFt;
-    user.values["PLANE HEADING DEGREES TRUE"] = P.headingDeg * DEG_TO_RAD;
+    user.values["PLANE HEADING DEGREES TRUE"] = P.headingDeg * kDegToRad;
     user.values["GROUND VELOCITY"] = P.groundSpeedKt;
     user.values["SIM ON GROUND"] = P.onGround ? 1.0 : 0.0;
 }
@@ -174,9 +174,9 @@ void SimStandIn::State::settleCreatesAndRemoves()
         obj.tail = it->tail;
         obj.values["PLANE LATITUDE"] = it->initPos.Latitude;
         obj.values["PLANE LONGITUDE"] = it->initPos.Longitude;
-        obj.values["PLANE PITCH DEGREES"] = it->initPos.Pitch * DEG_TO_RAD;
-        obj.values["PLANE BANK DEGREES"] = it->initPos.Bank * DEG_TO_RAD;
-        obj.values["PLANE HEADING DEGREES TRUE"] = it->initPos.Heading * DEG_TO_RAD;
+        obj.values["PLANE PITCH DEGREES"] = it->initPos.Pitch * kDegToRad;
+        obj.values["PLANE BANK DEGREES"] = it->initPos.Bank * kDegToRad;
+        obj.values["PLANE HEADING DEGREES TRUE"] = it->initPos.Heading * kDegToRad;
         obj.values["AIRSPEED TRUE"] = it->initPos.Airspeed;
         const double cg = cgOf(obj).first;
         obj.values["PLANE ALTITUDE"] =
@@ -335,7 +335,7 @@ std::uint32_t SimStandIn::addForeignAircraft(double LATITUDE, double LONGITUDE, 
     obj.title = "Foreign Aircraft";
     obj.values["PLANE LATITUDE"] = LATITUDE;
     obj.values["PLANE LONGITUDE"] = LONGITUDE;
-    obj.values["PLANE ALTITUDE"] = ON_GROUND ? s.groundAt(LATITUDE, LONGITUDE) + SIM_DEFAULT_CG_FT : ALTITUDE_FT;
+    obj.values["PLANE ALTITUDE"] = ON_GROUND ? s.groundAt(LATITUDE, LONGITUDE) + kSimDefaultCgFt : ALTITUDE_FT;
     return s.addObject(std::move(obj));
 }
 

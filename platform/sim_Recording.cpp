@@ -12,8 +12,8 @@ HRESULT SimStandIn::State::record(SimCall CALL)
     const HRESULT hr = CALL.result;
     if (recording) {
         // Bounded, so that a long run that keeps recording does not grow without end.
-        if (calls.size() >= SIM_MAX_RECORDED_CALLS) {
-            calls.erase(calls.begin(), calls.begin() + SIM_MAX_RECORDED_CALLS / 2);
+        if (calls.size() >= kSimMaxRecordedCalls) {
+            calls.erase(calls.begin(), calls.begin() + kSimMaxRecordedCalls / 2);
         }
         calls.push_back(std::move(CALL));
     }
@@ -40,10 +40,10 @@ void SimStandIn::State::recordTracks()
         seen->second = onGround;
         out << "P," << frame << ',' << id << ',' << value(obj, "PLANE LATITUDE") << ','
             << value(obj, "PLANE LONGITUDE") << ',' << value(obj, "PLANE ALTITUDE") << ','
-            << value(obj, "PLANE HEADING DEGREES TRUE") * RAD_TO_DEG << ','
+            << value(obj, "PLANE HEADING DEGREES TRUE") * kRadToDeg << ','
             << (onGround ? 1 : 0) << ','
-            << value(obj, "PLANE PITCH DEGREES") * RAD_TO_DEG << ','
-            << value(obj, "PLANE BANK DEGREES") * RAD_TO_DEG << ','
+            << value(obj, "PLANE PITCH DEGREES") * kRadToDeg << ','
+            << value(obj, "PLANE BANK DEGREES") * kRadToDeg << ','
             << value(obj, "VERTICAL SPEED") * 60.0 << ',' << value(obj, "AIRSPEED TRUE") << ','
             << value(obj, "PLANE ALT ABOVE GROUND") << '\n';
     }

@@ -224,15 +224,15 @@ HRESULT SimConnect_RequestDataOnSimObjectType(SIMCONNECT_HANDLE HANDLE, SIMCONNE
             return;
         }
         const SimObject& user = s.objects[s.userObjectId];
-        const double uLat = s.value(user, "PLANE LATITUDE") * DEG_TO_RAD;
-        const double uLon = s.value(user, "PLANE LONGITUDE") * DEG_TO_RAD;
+        const double uLat = s.value(user, "PLANE LATITUDE") * kDegToRad;
+        const double uLon = s.value(user, "PLANE LONGITUDE") * kDegToRad;
         std::vector<std::uint32_t> found;
         for (const auto& [id, obj] : s.objects) {
             if (TYPE == SIMCONNECT_SIMOBJECT_TYPE_USER && !obj.user) {
                 continue;
             }
-            const double lat = s.value(obj, "PLANE LATITUDE") * DEG_TO_RAD;
-            const double lon = s.value(obj, "PLANE LONGITUDE") * DEG_TO_RAD;
+            const double lat = s.value(obj, "PLANE LATITUDE") * kDegToRad;
+            const double lon = s.value(obj, "PLANE LONGITUDE") * kDegToRad;
             if (lf_metresBetween(uLat, uLon, lat, lon) <= RADIUS_METERS) {
                 found.push_back(id);
             }

@@ -86,12 +86,12 @@ struct SimPendingRemove {
     std::uint32_t objectId = 0;
 };
 
-inline constexpr double SIM_DEFAULT_CG_FT = 8.0;
-inline constexpr double SIM_DEFAULT_STATIC_PITCH = 0.0122;
-inline constexpr double SIM_FEET_PER_METRE = 3.280839895013123;
-inline constexpr std::size_t SIM_MAX_RECORDED_CALLS = 200000;
+inline constexpr double kSimDefaultCgFt = 8.0;
+inline constexpr double kSimDefaultStaticPitch = 0.0122;
+inline constexpr double kSimFeetPerMetre = 3.280839895013123;
+inline constexpr std::size_t kSimMaxRecordedCalls = 200000;
 // The scenery's ground follows an airport's elevation this far from it.
-inline constexpr double SIM_TERRAIN_REACH_NM = 3.0;
+inline constexpr double kSimTerrainReachNm = 3.0;
 
 struct SimStandIn::State {
     // Whether a track recording runs (track is set): written under the mutex, read without it, so

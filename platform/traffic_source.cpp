@@ -24,7 +24,7 @@ QueryBox gf_queryBoxAround(double LAT, double LON, double RANGE_NM)
     const double dLat = range / 60.0;
     // Near the poles a degree of longitude shrinks to nothing; past 89 degrees
     // the box simply spans every longitude.
-    const double cosLat = std::cos(LAT * DEG_TO_RAD);
+    const double cosLat = std::cos(LAT * kDegToRad);
     QueryBox box;
     box.south = std::max(LAT - dLat, -90.0);
     box.north = std::min(LAT + dLat, 90.0);

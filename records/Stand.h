@@ -73,23 +73,23 @@ struct AirportFile {
 // simulator's facility data). The largest real stands have radii of some 50 m; the scenery reader
 // takes parkings below 200 m, and what it generates must read back, so only larger radii are taken
 // for a broken value and refused.
-inline constexpr double MAX_STAND_RADIUS_M = 200.0;
+inline constexpr double kMaxStandRadiusM = 200.0;
 // At most this many stands are taken for one airport, from any source: the largest airports have
 // some hundreds, and a list of a hundred thousand would cost every calculation dearly.
-inline constexpr size_t MAX_AIRPORT_STANDS = 10000;
+inline constexpr size_t kMaxAirportStands = 10000;
 // At most this many overlapping stands are kept per stand: real stands touch a handful, and a
 // file that stacks thousands on one spot must not fill memory with their pairs.
-inline constexpr size_t MAX_ADJACENT_STANDS = 64;
+inline constexpr size_t kMaxAdjacentStands = 64;
 
 // A position that can be a stand's: finite, latitude within +-90, longitude within +-180.
 bool gf_isStandPosition(double LATITUDE, double LONGITUDE);
-// A radius in metres that can be a stand's: finite, 0 to MAX_STAND_RADIUS_M.
+// A radius in metres that can be a stand's: finite, 0 to kMaxStandRadiusM.
 bool gf_isStandRadius(double METRES);
 // A heading in degrees as radians in 0..2pi (a full turn, 2pi, is kept where the simulator
 // gives it); empty when it is not finite or more than ten turns.
 std::optional<double> gf_standHeadingRad(double DEGREES);
 // Every number of the stand finite and within the bounds above (heading 0..2pi, options on
-// days 1..7, at most MAX_ADJACENT_STANDS neighbours).
+// days 1..7, at most kMaxAdjacentStands neighbours).
 bool gf_standInBounds(const Stand& STAND);
 
 // Same airline, operator and model (cargo and marker flags aside).

@@ -27,8 +27,8 @@ double lf_sleepOneMillisecond()
     return std::chrono::duration<double, std::milli>(gf_loopNow() - start).count();
 }
 
-constexpr double WAIT_LIMIT_MS = 10000.0;
-constexpr double FEET_PER_METRE = 3.280839895013123;
+constexpr double kWaitLimitMs = 10000.0;
+constexpr double kFeetPerMetre = 3.280839895013123;
 
 // The fields asked for, in the order they are read back below.
 const char* const FACILITY_FIELDS[] = {
@@ -88,7 +88,7 @@ bool lf_openReader()
         return false;
     }
     for (const char* field : FACILITY_FIELDS) {
-        if (FAILED(SimConnect_AddToFacilityDefinition(h, DEF_FACILITY_PARKING, field))) {
+        if (FAILED(SimConnect_AddToFacilityDefinition(h, kDefFacilityParking, field))) {
             gf_logWarning("AddToFacilityDefinition failed for {}", field);
             SimConnect_Close(h);
             return false;
@@ -142,8 +142,8 @@ bool lf_addFacilityStand(std::vector<Stand>& STANDS, std::string NAME, double LA
 }
 
 // Airports lie between the shores of the Dead Sea and some 4,500 m.
-constexpr double LOWEST_AIRPORT_M = -1000.0;
-constexpr double HIGHEST_AIRPORT_M = 10000.0;
+constexpr double kLowestAirportM = -1000.0;
+constexpr double kHighestAirportM = 10000.0;
 
 // What the answers of one facility request gave so far.
 struct FacilityAnswer {
@@ -170,8 +170,8 @@ bool lf_takeFacilityRecord(const std::string& ICAO, const SIMCONNECT_RECV_FACILI
     if (!parking && DATA.Type != SIMCONNECT_FACILITY_DATA_HELIPAD) {
         return true;
     }
-    if (OUT.stands.size() >= MAX_AIRPORT_STANDS) {
-        gf_logWarning("Facility data for {}: more than {} stands, not read", ICAO, MAX_AIRPORT_STANDS);
+    if (OUT.stands.size() >= kMaxAirportStands) {
+        gf_logWarning("Facility data for {}: more than {} stands, not read", ICAO, kMaxAirportStands);
         return false;
     }
     if (parking) {
@@ -216,7 +216,7 @@ FacilityRead lf_fillFacilityRecord(const std::string& ICAO, FacilityAnswer& ANSW
                       ICAO, ANSWER.refused, gf_plural(ANSWER.refused));
     }
     double altitudeM = ANSWER.altitudeM;
-    if (!std::isfinite(altitudeM) || altitudeM < LOWEST_AIRPORT_M || altitudeM > HIGHEST_AIRPORT_M) {
+    if (!std::isfinite(altitudeM) || altitudeM < kLowestAirportM || altitudeM > kHighestAirportM) {
         gf_logWarning("Facility data for {}: impossible altitude {} m, 0 taken", ICAO, altitudeM);
         altitudeM = 0.0;
     }
@@ -224,7 +224,7 @@ FacilityRead lf_fillFacilityRecord(const std::string& ICAO, FacilityAnswer& ANSW
         RECORD.code = *code;
     }
     RECORD.airportName = ANSWER.airportName;
-    RECORD.altitudeFt = static_cast<std::int32_t>(std::lround(altitudeM * FEET_PER_METRE));
+    RECORD.altitudeFt = static_cast<std::int32_t>(std::lround(altitudeM * kFeetPerMetre));
     RECORD.stands = std::move(ANSWER.stands);
     HELIPADS = ANSWER.helipads;
     return RECORD.stands.empty() ? FacilityRead::noStands : FacilityRead::ok;
@@ -267,7 +267,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
     // Answers of an earlier request that timed out carry the same request id: drop them first.
     while (SUCCEEDED(SimConnect_GetNextDispatch(h, &msg, &size))) {
     }
-    if (FAILED(SimConnect_RequestFacilityData(h, DEF_FACILITY_PARKING, REQUEST_FACILITY_PARKING, ICAO.c_str()))) {
+    if (FAILED(SimConnect_RequestFacilityData(h, kDefFacilityParking, kRequestFacilityParking, ICAO.c_str()))) {
         gf_logWarning("RequestFacilityData failed for {}", ICAO);
         return finish(FacilityRead::notRead);
     }
@@ -284,7 +284,7 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
                 gf_logWarning("Facility data for {} not read: stopping", ICAO);
                 return finish(FacilityRead::notRead);
             }
-            if (waitedMs >= WAIT_LIMIT_MS) {
+            if (waitedMs >= kWaitLimitMs) {
                 gf_logWarning("Facility data for {} not complete after 10 seconds", ICAO);
                 return finish(FacilityRead::timedOut);
             }
@@ -294,14 +294,14 @@ bool lf_readFacilityAnswer(const std::string& ICAO, AirportFile& RECORD, int& HE
         switch (msg->dwID) {
         case SIMCONNECT_RECV_ID_FACILITY_DATA: {
             const auto& data = *static_cast<const SIMCONNECT_RECV_FACILITY_DATA*>(msg);
-            if (data.dwRequestID == REQUEST_FACILITY_PARKING && !lf_takeFacilityRecord(ICAO, data, answer)) {
+            if (data.dwRequestID == kRequestFacilityParking && !lf_takeFacilityRecord(ICAO, data, answer)) {
                 return finish(FacilityRead::notRead);
             }
             break;
         }
         case SIMCONNECT_RECV_ID_FACILITY_DATA_END:
             complete = static_cast<const SIMCONNECT_RECV_FACILITY_DATA_END*>(msg)->dwRequestID ==
-                       REQUEST_FACILITY_PARKING;
+                       kRequestFacilityParking;
             break;
         case SIMCONNECT_RECV_ID_EXCEPTION:
             if (static_cast<const SIMCONNECT_RECV_EXCEPTION*>(msg)->dwSendID == requestSendId) {

@@ -28,12 +28,12 @@ std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& US
     std::string bytes;
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(USER_CFG, ec);
-    if (!ec && size > MAX_USER_CFG_BYTES) {
+    if (!ec && size > kMaxUserCfgBytes) {
         gf_logWarning("{} of {} bytes is larger than the simulator's settings ever are ({}), not read",
-                      USER_CFG.string(), size, MAX_USER_CFG_BYTES);
+                      USER_CFG.string(), size, kMaxUserCfgBytes);
         return {};
     }
-    if (!gf_readFileBytes(USER_CFG, bytes, MAX_USER_CFG_BYTES)) {
+    if (!gf_readFileBytes(USER_CFG, bytes, kMaxUserCfgBytes)) {
         return {};
     }
     std::vector<std::string_view> lines;
@@ -51,7 +51,7 @@ std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& US
         if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
             rest = rest.substr(1, rest.size() - 2);
         }
-        if (rest.size() > MAX_PATH_CHARS) {
+        if (rest.size() > kMaxPathChars) {
             gf_logWarning("{}: InstalledPackagesPath of {} bytes is longer than a path can be, not taken: {}",
                           USER_CFG.string(), rest.size(), gf_excerpt(rest));
             return {};

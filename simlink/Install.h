@@ -12,10 +12,10 @@ namespace qmt {
 std::filesystem::path gf_installSubfolder(const std::string& FOLDER_NAME);
 
 // The largest UserCfg.opt that is read (the simulator's own are some kilobytes).
-inline constexpr std::uintmax_t MAX_USER_CFG_BYTES = 4u << 20;
+inline constexpr std::uintmax_t kMaxUserCfgBytes = 4u << 20;
 
 // Reads the package path of a simulator from its UserCfg.opt ("InstalledPackagesPath" line);
-// empty when the file or the line is missing, or the file is larger than MAX_USER_CFG_BYTES.
+// empty when the file or the line is missing, or the file is larger than kMaxUserCfgBytes.
 std::filesystem::path gf_packagesPathFromUserCfg(const std::filesystem::path& USER_CFG);
 
 // Start-up: when the chosen simulator's install path is not set, takes it from the packages path

@@ -23,9 +23,8 @@ constexpr double kHighestGroundFt = 40000.0;
 constexpr double kFastestKt = 5000.0;
 // The widest aircraft ever built spans some 385 ft.
 constexpr double kWidestSpanFt = 500.0;
-constexpr double kFullTurn = 2.0 * PI;
 constexpr double kHighestCgFt = 1000.0;
-constexpr double NM_PER_FOOT = 0.3048 * 0.0005399568034557236;
+constexpr double kNmPerFoot = 0.3048 * 0.0005399568034557236;
 
 struct Bound {
     const char* name;
@@ -97,7 +96,7 @@ void gf_takeUserAnswer(const UserAnswer& ANSWER, UserAcShared& SHARED, std::uint
         ac.onGround = v[8] != 0.0;
     }
     if (lf_userValueOk(ANSWER, 9, LOGGED)) {
-        SHARED.halfSpanNm = v[9] / 2.0 * NM_PER_FOOT;
+        SHARED.halfSpanNm = v[9] / 2.0 * kNmPerFoot;
     }
     ac.dataArrived = true;
     SHARED.onGround = ac.onGround;

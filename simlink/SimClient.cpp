@@ -70,11 +70,11 @@ struct Definition {
 const std::vector<Definition>& lf_definitions()
 {
     static const std::vector<Definition> defs = {
-        {DEF_ENGINE_DATA,
+        {kDefEngineData,
          {{"SPOILERS HANDLE POSITION", "percent"},
           {"GENERAL ENG THROTTLE LEVER POSITION:1", "percent"},
           {"GENERAL ENG THROTTLE LEVER POSITION:2", "percent"}}},
-        {DEF_POSITION,
+        {kDefPosition,
          {{"PLANE LATITUDE", "degrees"},
           {"PLANE LONGITUDE", "degrees"},
           {"PLANE PITCH DEGREES", "radians"},
@@ -83,9 +83,9 @@ const std::vector<Definition>& lf_definitions()
           {"PLANE ALTITUDE", "feet"},
           {"VERTICAL SPEED", "feet per second"},
           {"AIRSPEED TRUE", "knots"}}},
-        {DEF_GROUND_DATA,
+        {kDefGroundData,
          {{"GROUND ALTITUDE", "feet"}, {"PLANE ALT ABOVE GROUND", "feet"}, {"SIM ON GROUND", "bool"}}},
-        {DEF_USER_AC,
+        {kDefUserAc,
          {{"PLANE LATITUDE", "degrees"},
           {"PLANE LONGITUDE", "degrees"},
           {"PLANE PITCH DEGREES", "radians"},
@@ -97,7 +97,7 @@ const std::vector<Definition>& lf_definitions()
           {"SIM ON GROUND", "bool"},
           {"WINGSPAN", "feet"},
           {"ATC ID", nullptr, SIMCONNECT_DATATYPE_STRING32}}},
-        {DEF_STATIC_CG, {{"STATIC CG TO GROUND", "feet"}, {"STATIC PITCH", "radians"}}},
+        {kDefStaticCg, {{"STATIC CG TO GROUND", "feet"}, {"STATIC PITCH", "radians"}}},
     };
     return defs;
 }
@@ -198,14 +198,14 @@ bool SimClient::connect()
     for (const auto& [id, name] : lf_clientEvents()) {
         ok = ok && SUCCEEDED(SimConnect_MapClientEventToSimEvent(h, id, name));
     }
-    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_FRAME, "Frame"));
-    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_OBJECT_REMOVED, "ObjectRemoved"));
-    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_SIM_START, "SimStart"));
-    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, EVENT_SIM_STOP, "SimStop"));
-    ok = ok && SUCCEEDED(SimConnect_RequestDataOnSimObject(h, REQUEST_USER_SECOND, DEF_USER_AC,
+    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, kEventFrame, "Frame"));
+    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, kEventObjectRemoved, "ObjectRemoved"));
+    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, kEventSimStart, "SimStart"));
+    ok = ok && SUCCEEDED(SimConnect_SubscribeToSystemEvent(h, kEventSimStop, "SimStop"));
+    ok = ok && SUCCEEDED(SimConnect_RequestDataOnSimObject(h, kRequestUserSecond, kDefUserAc,
                                                            SIMCONNECT_OBJECT_ID_USER, SIMCONNECT_PERIOD_SECOND));
     // A simulator that is already in a flight sends no start event: ask whether one runs.
-    ok = ok && SUCCEEDED(SimConnect_RequestSystemState(h, REQUEST_SIM_STATE, "Sim"));
+    ok = ok && SUCCEEDED(SimConnect_RequestSystemState(h, kRequestSimState, "Sim"));
     if (!ok) {
         gf_logWarning("SimConnect set-up of the main connection failed");
         SimConnect_Close(h);
@@ -270,25 +270,25 @@ void SimClient::lf_handle(const SIMCONNECT_RECV& MSG)
         break;
     case SIMCONNECT_RECV_ID_SYSTEM_STATE: {
         const auto& state = static_cast<const SIMCONNECT_RECV_SYSTEM_STATE&>(MSG);
-        if (state.dwRequestID == REQUEST_SIM_STATE) {
+        if (state.dwRequestID == kRequestSimState) {
             g_simFlightRunning.store(state.dwInteger != 0);
         }
         break;
     }
     case SIMCONNECT_RECV_ID_EVENT: {
         const auto& ev = static_cast<const SIMCONNECT_RECV_EVENT&>(MSG);
-        if (ev.uEventID == EVENT_SIM_START) {
+        if (ev.uEventID == kEventSimStart) {
             g_simFlightRunning.store(true);
-        } else if (ev.uEventID == EVENT_SIM_STOP) {
+        } else if (ev.uEventID == kEventSimStop) {
             g_simFlightRunning.store(false);
         }
         break;
     }
     case SIMCONNECT_RECV_ID_EVENT_OBJECT_ADDREMOVE: {
         const auto& ev = static_cast<const SIMCONNECT_RECV_EVENT_OBJECT_ADDREMOVE&>(MSG);
-        if (ev.uEventID == EVENT_OBJECT_REMOVED && ev.dwData > g_userObjectId.load()) {
+        if (ev.uEventID == kEventObjectRemoved && ev.dwData > g_userObjectId.load()) {
             ++m_removed;
-            gf_addSimNotification({ev.dwData, 0, 0, NOTE_OBJECT_REMOVED, 0.0, 0.0});
+            gf_addSimNotification({ev.dwData, 0, 0, kNoteObjectRemoved, 0.0, 0.0});
         }
         break;
     }
@@ -317,14 +317,14 @@ void SimClient::lf_onException(const SIMCONNECT_RECV_EXCEPTION& MSG)
     // An exception names the packet of the failed call, not its request.
     const auto bySend = [&MSG](const auto& ENTRY) { return ENTRY.second.sendId == MSG.dwSendID; };
     if (const auto it = std::find_if(m_pending.begin(), m_pending.end(), bySend); it != m_pending.end()) {
-        gf_addSimNotification({0, it->second.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+        gf_addSimNotification({0, it->second.aircraftId, 0, kNoteCreateFailed, 0.0, 0.0});
         m_pending.erase(it);
         return;
     }
     if (const auto it = std::find_if(m_groundRequests.begin(), m_groundRequests.end(), bySend);
         it != m_groundRequests.end()) {
         // The object exists; only its ground data could not be read.
-        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? kNoteLiveCreated : kNoteStaticCreated;
         gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, 0.0, 0.0});
         m_groundRequests.erase(it);
         return;
@@ -339,12 +339,12 @@ void SimClient::lf_onException(const SIMCONNECT_RECV_EXCEPTION& MSG)
             g_directRequests.erase(it);
         }
     }
-    if (direct && direct->requestId == REQUEST_STATIC_CG) {
+    if (direct && direct->requestId == kRequestStaticCg) {
         gf_logWarning("SimConnect request StaticCG fails");
         gf_simConnectRequestError();
         return;
     }
-    if (direct && direct->requestId == REQUEST_FLIGHT_PLAN) {
+    if (direct && direct->requestId == kRequestFlightPlan) {
         // The object flies on without it; its file goes when the object is removed.
         gf_logWarning("object {:x}: the simulator refused its flight plan (exception {})", direct->objectId,
                       MSG.dwException);
@@ -378,12 +378,12 @@ void SimClient::lf_onAssignedId(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID& MSG)
         // Every packet on the handle is sent under the queue mutex, so that the send id read
         // after a call is that call's.
         std::lock_guard lock(g_simQueueMutex);
-        sent = SUCCEEDED(SimConnect_RequestDataOnSimObject(m_handle, requestId, DEF_GROUND_DATA, created.objectId,
+        sent = SUCCEEDED(SimConnect_RequestDataOnSimObject(m_handle, requestId, kDefGroundData, created.objectId,
                                                            SIMCONNECT_PERIOD_ONCE));
         created.sendId = lf_lastSendId();
     }
     if (!sent) {
-        const std::uint32_t kind = created.aircraftId > kMaxStaticId ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        const std::uint32_t kind = created.aircraftId > kMaxStaticId ? kNoteLiveCreated : kNoteStaticCreated;
         gf_addSimNotification({created.objectId, created.aircraftId, 0, kind, 0.0, 0.0});
         return;
     }
@@ -393,38 +393,38 @@ void SimClient::lf_onAssignedId(const SIMCONNECT_RECV_ASSIGNED_OBJECT_ID& MSG)
 void SimClient::lf_onObjectData(const SIMCONNECT_RECV_SIMOBJECT_DATA& MSG)
 {
     switch (MSG.dwRequestID) {
-    case REQUEST_USER_SECOND:
+    case kRequestUserSecond:
         lf_onUserData(MSG, true);
         return;
-    case REQUEST_USER_ONCE:
+    case kRequestUserOnce:
         lf_onUserData(MSG, false);
         return;
-    case REQUEST_STATIC_CG: {
+    case kRequestStaticCg: {
         {
             std::lock_guard lock(g_simQueueMutex);
             const auto it = std::find_if(g_directRequests.begin(), g_directRequests.end(), [&MSG](const DirectRequest& R) {
-                return R.requestId == REQUEST_STATIC_CG && R.objectId == MSG.dwObjectID;
+                return R.requestId == kRequestStaticCg && R.objectId == MSG.dwObjectID;
             });
             if (it != g_directRequests.end()) {
                 g_directRequests.erase(it);
             }
         }
         if (gf_staticCgAnswerOk(lf_f64(MSG, 0), lf_f64(MSG, 1), m_refusedLogged)) {
-            gf_addSimNotification({MSG.dwObjectID, 0, 0, NOTE_STATIC_CG, lf_f64(MSG, 0), lf_f64(MSG, 1)});
+            gf_addSimNotification({MSG.dwObjectID, 0, 0, kNoteStaticCg, lf_f64(MSG, 0), lf_f64(MSG, 1)});
         }
         return;
     }
-    case REQUEST_AC_IN_RANGE:
+    case kRequestAcInRange:
         if (MSG.dwObjectID > g_userObjectId.load() && gf_groundAnswerOk(lf_f64(MSG, 0), lf_f64(MSG, 1), m_refusedLogged)) {
             const std::uint32_t onGround = lf_f64(MSG, 2) != 0.0 ? 1 : 0;
-            gf_addSimNotification({MSG.dwObjectID, onGround, 0, NOTE_GROUND_DATA, lf_f64(MSG, 0), lf_f64(MSG, 1)});
+            gf_addSimNotification({MSG.dwObjectID, onGround, 0, kNoteGroundData, lf_f64(MSG, 0), lf_f64(MSG, 1)});
         }
         return;
     default:
         break;
     }
     if (const auto it = m_groundRequests.find(MSG.dwRequestID); it != m_groundRequests.end()) {
-        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? kNoteLiveCreated : kNoteStaticCreated;
         // Filled like the ground data of kind 3: ground altitude, then height above ground; without
         // ground data that can be true, as when they could not be asked for.
         const bool known = gf_groundAnswerOk(lf_f64(MSG, 0), lf_f64(MSG, 1), m_refusedLogged);
@@ -468,10 +468,10 @@ void SimClient::lf_sendRangeRequests()
 {
     const double metres = std::clamp(RANGE.value() * 1852.0, 0.0, 200000.0);
     std::lock_guard lock(g_simQueueMutex);
-    if (FAILED(SimConnect_RequestDataOnSimObjectType(m_handle, REQUEST_AC_IN_RANGE, DEF_GROUND_DATA,
+    if (FAILED(SimConnect_RequestDataOnSimObjectType(m_handle, kRequestAcInRange, kDefGroundData,
                                                      static_cast<std::uint32_t>(metres),
                                                      SIMCONNECT_SIMOBJECT_TYPE_AIRCRAFT)) ||
-        FAILED(SimConnect_RequestDataOnSimObject(m_handle, REQUEST_USER_ONCE, DEF_USER_AC, SIMCONNECT_OBJECT_ID_USER,
+        FAILED(SimConnect_RequestDataOnSimObject(m_handle, kRequestUserOnce, kDefUserAc, SIMCONNECT_OBJECT_ID_USER,
                                                  SIMCONNECT_PERIOD_ONCE))) {
         gf_logWarning("SimConnect range request failed");
     }
@@ -509,7 +509,7 @@ bool SimClient::perFrame()
                 if (p.objectId > user) {
                     double data[8] = {p.latitude, p.longitude,     p.pitch,       p.bank,
                                       p.heading,  p.altitude, p.verticalSpeed, p.trueAirspeed};
-                    SimConnect_SetDataOnSimObject(m_handle, DEF_POSITION, p.objectId, 0, 0, sizeof data, data);
+                    SimConnect_SetDataOnSimObject(m_handle, kDefPosition, p.objectId, 0, 0, sizeof data, data);
                 }
             }
             g_positionReadBuffer.clear();
@@ -524,7 +524,7 @@ bool SimClient::perFrame()
                 const std::string title(req.liveryTitle);
                 if (FAILED(SimConnect_AICreateNonATCAircraft(m_handle, title.c_str(), req.callsign.c_str(),
                                                              req.initPos, requestId))) {
-                    failed.push_back({0, req.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+                    failed.push_back({0, req.aircraftId, 0, kNoteCreateFailed, 0.0, 0.0});
                     continue;
                 }
                 m_pending[requestId] = PendingCreate{requestId, lf_lastSendId(), req.aircraftId,
@@ -535,7 +535,7 @@ bool SimClient::perFrame()
             // A flight plan has no answer when it is taken: its entry only waits for an exception.
             const std::uint64_t now = g_simFrames.load();
             std::erase_if(g_directRequests, [now](const DirectRequest& R) {
-                return now - R.sentFrame > SIM_ANSWER_TIMEOUT_FRAMES;
+                return now - R.sentFrame > kSimAnswerTimeoutFrames;
             });
         } else {
             ++m_skippedFrames;
@@ -556,23 +556,23 @@ void SimClient::lf_giveUpUnanswered()
 {
     const std::uint64_t now = g_simFrames.load();
     for (auto it = m_pending.begin(); it != m_pending.end();) {
-        if (now - it->second.sentFrame <= SIM_ANSWER_TIMEOUT_FRAMES) {
+        if (now - it->second.sentFrame <= kSimAnswerTimeoutFrames) {
             ++it;
             continue;
         }
         gf_logWarning("{} '{}': no answer of the simulator to its create, given up", it->second.callsign,
                       it->second.liveryTitle);
-        gf_addSimNotification({0, it->second.aircraftId, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+        gf_addSimNotification({0, it->second.aircraftId, 0, kNoteCreateFailed, 0.0, 0.0});
         ++m_givenUp;
         it = m_pending.erase(it);
     }
     for (auto it = m_groundRequests.begin(); it != m_groundRequests.end();) {
-        if (now - it->second.sentFrame <= SIM_ANSWER_TIMEOUT_FRAMES) {
+        if (now - it->second.sentFrame <= kSimAnswerTimeoutFrames) {
             ++it;
             continue;
         }
         // The object exists; its ground data never came.
-        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? NOTE_LIVE_CREATED : NOTE_STATIC_CREATED;
+        const std::uint32_t kind = it->second.aircraftId > kMaxStaticId ? kNoteLiveCreated : kNoteStaticCreated;
         gf_addSimNotification({it->second.objectId, it->second.aircraftId, 0, kind, 0.0, 0.0});
         it = m_groundRequests.erase(it);
     }

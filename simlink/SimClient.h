@@ -20,29 +20,29 @@
 namespace qmt {
 
 // Data definitions of the main connection.
-constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_ENGINE_DATA = 401;   // spoilers, throttle 1 and 2 (percent)
-constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_POSITION = 402;      // the eight values of PositionUpdate
-constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_GROUND_DATA = 403;   // ground altitude, height above ground, on ground
-constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_USER_AC = 404;       // the user aircraft's data
-constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_STATIC_CG = 405;     // "Static CG to Ground", "Static Pitch"
-constexpr SIMCONNECT_DATA_DEFINITION_ID DEF_FACILITY_PARKING = 1001;
+constexpr SIMCONNECT_DATA_DEFINITION_ID kDefEngineData = 401;   // spoilers, throttle 1 and 2 (percent)
+constexpr SIMCONNECT_DATA_DEFINITION_ID kDefPosition = 402;      // the eight values of PositionUpdate
+constexpr SIMCONNECT_DATA_DEFINITION_ID kDefGroundData = 403;   // ground altitude, height above ground, on ground
+constexpr SIMCONNECT_DATA_DEFINITION_ID kDefUserAc = 404;       // the user aircraft's data
+constexpr SIMCONNECT_DATA_DEFINITION_ID kDefStaticCg = 405;     // "Static CG to Ground", "Static Pitch"
+constexpr SIMCONNECT_DATA_DEFINITION_ID kDefFacilityParking = 1001;
 
 // Requests with fixed ids; creates, removes and the ground data of new objects take ids from
-// REQUEST_FIRST_UNIQUE on, one per call.
-constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_USER_SECOND = 101;
-constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_STATIC_CG = 102;
-constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_USER_ONCE = 103;
-constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_AC_IN_RANGE = 104;
-constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_SIM_STATE = 105;
-constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FLIGHT_PLAN = 110;
-constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FACILITY_PARKING = 2001;
-constexpr SIMCONNECT_DATA_REQUEST_ID REQUEST_FIRST_UNIQUE = 100000;
+// kRequestFirstUnique on, one per call.
+constexpr SIMCONNECT_DATA_REQUEST_ID kRequestUserSecond = 101;
+constexpr SIMCONNECT_DATA_REQUEST_ID kRequestStaticCg = 102;
+constexpr SIMCONNECT_DATA_REQUEST_ID kRequestUserOnce = 103;
+constexpr SIMCONNECT_DATA_REQUEST_ID kRequestAcInRange = 104;
+constexpr SIMCONNECT_DATA_REQUEST_ID kRequestSimState = 105;
+constexpr SIMCONNECT_DATA_REQUEST_ID kRequestFlightPlan = 110;
+constexpr SIMCONNECT_DATA_REQUEST_ID kRequestFacilityParking = 2001;
+constexpr SIMCONNECT_DATA_REQUEST_ID kRequestFirstUnique = 100000;
 
 // System events subscribed on the main connection.
-constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_FRAME = 1;
-constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_OBJECT_REMOVED = 2;
-constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_SIM_START = 3;
-constexpr SIMCONNECT_CLIENT_EVENT_ID EVENT_SIM_STOP = 4;
+constexpr SIMCONNECT_CLIENT_EVENT_ID kEventFrame = 1;
+constexpr SIMCONNECT_CLIENT_EVENT_ID kEventObjectRemoved = 2;
+constexpr SIMCONNECT_CLIENT_EVENT_ID kEventSimStart = 3;
+constexpr SIMCONNECT_CLIENT_EVENT_ID kEventSimStop = 4;
 
 // What the simulator thread writes about the user aircraft; guarded by g_userAcMutex.
 struct UserAcShared {
@@ -102,7 +102,7 @@ void gf_simConnectRequestError();
 extern std::atomic<std::uint64_t> g_simFrames;
 // Creates and requests that get neither an answer nor an exception within this many frames
 // (about 20 s) are given up: a create then counts as failed.
-constexpr std::uint64_t SIM_ANSWER_TIMEOUT_FRAMES = 600;
+constexpr std::uint64_t kSimAnswerTimeoutFrames = 600;
 
 // Worker, right after a direct request on g_hSimConnect and still holding g_simQueueMutex:
 // remembers its send id, so that a later exception can be traced back to it.
@@ -149,7 +149,7 @@ private:
     SIMCONNECT_HANDLE m_handle = nullptr;
     std::map<std::uint32_t, PendingCreate> m_pending;        // by create request id
     std::map<std::uint32_t, CreatedObject> m_groundRequests; // by ground-data request id
-    std::uint32_t m_nextRequestId = REQUEST_FIRST_UNIQUE;
+    std::uint32_t m_nextRequestId = kRequestFirstUnique;
     std::uint32_t m_skippedFrames = 0;
     // One frame's requests, taken out of the queues by perFrame() and empty between its calls
     // (their room is kept for the next frame).

@@ -85,13 +85,13 @@ struct DirectRequest {
 };
 
 // Kinds of SimNotification.
-constexpr std::uint32_t NOTE_LIVE_CREATED = 0;   // values: ground altitude, height above ground (ft)
-constexpr std::uint32_t NOTE_STATIC_CREATED = 1; // values as kind 0
-constexpr std::uint32_t NOTE_OBJECT_REMOVED = 2;
-constexpr std::uint32_t NOTE_GROUND_DATA = 3;    // aircraftId holds the on-ground flag
-constexpr std::uint32_t NOTE_STATIC_CG = 4;      // values: CG height (ft), static pitch (rad)
-constexpr std::uint32_t NOTE_CALLSIGN_BLOCKED = 5;
-constexpr std::uint32_t NOTE_CREATE_FAILED = 6;  // aircraftId of the failed create
+constexpr std::uint32_t kNoteLiveCreated = 0;   // values: ground altitude, height above ground (ft)
+constexpr std::uint32_t kNoteStaticCreated = 1; // values as kind 0
+constexpr std::uint32_t kNoteObjectRemoved = 2;
+constexpr std::uint32_t kNoteGroundData = 3;    // aircraftId holds the on-ground flag
+constexpr std::uint32_t kNoteStaticCg = 4;      // values: CG height (ft), static pitch (rad)
+constexpr std::uint32_t kNoteCallsignBlocked = 5;
+constexpr std::uint32_t kNoteCreateFailed = 6;  // aircraftId of the failed create
 
 // A report from the simulator thread (or the feed, kind 5) to the worker.
 struct SimNotification {

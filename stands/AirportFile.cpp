@@ -67,8 +67,8 @@ bool lf_writeFullStand(pugi::xml_node POS, const Stand& STAND, bool KEEP_FLAGS)
 {
     bool ok = lf_appendAttribute(POS, "latitude", fmt::format("{:.6f}", STAND.latitude)) &&
               lf_appendAttribute(POS, "longitude", fmt::format("{:.6f}", STAND.longitude)) &&
-              lf_appendAttribute(POS, "heading", fmt::format("{:.1f}", STAND.heading * RAD_TO_DEG)) &&
-              lf_appendAttribute(POS, "radius", fmt::format("{:.1f}", STAND.radius * METRES_PER_NM));
+              lf_appendAttribute(POS, "heading", fmt::format("{:.1f}", STAND.heading * kRadToDeg)) &&
+              lf_appendAttribute(POS, "radius", fmt::format("{:.1f}", STAND.radius * kMetresPerNm));
     if (!ok) {
         return false;
     }
@@ -194,7 +194,7 @@ bool lf_writeStand(pugi::xml_node POS, const Stand& STAND, bool LEARNED, bool HA
     } else {
         if (STAND.radiusChanged &&
             !(lf_appendAttribute(POS, "radius_change", "true") &&
-              lf_appendAttribute(POS, "radius", fmt::format("{:.1f}", STAND.radius * METRES_PER_NM)))) {
+              lf_appendAttribute(POS, "radius", fmt::format("{:.1f}", STAND.radius * kMetresPerNm)))) {
             return false;
         }
         if (STAND.cargoChanged && !(lf_appendAttribute(POS, "cargo_change", "true") &&
@@ -521,8 +521,8 @@ std::string lf_generatedApfText(const AirportFile& FILE, int32_t SIM)
             out.attribute("id", stand.name);
             out.fixed("latitude", stand.latitude, 6);
             out.fixed("longitude", stand.longitude, 6);
-            out.fixed("heading", stand.heading * RAD_TO_DEG, 1);
-            out.fixed("radius", stand.radius * METRES_PER_NM, 1);
+            out.fixed("heading", stand.heading * kRadToDeg, 1);
+            out.fixed("radius", stand.radius * kMetresPerNm, 1);
             if (stand.heli) {
                 out.attribute("heli", "true");
             } else {
@@ -756,7 +756,7 @@ bool lf_readStand(pugi::xml_node ELEMENT, const std::string& NAME, uint32_t SOUR
     const std::optional<double> heading = gf_standHeadingRad(*gf_attributeNumber(ELEMENT, "heading", 0.0).value);
     if (!gf_isStandRadius(radius) || !heading) {
         return skip(fmt::format("stand {} has an invalid radius '{}' m (0 to {} m) or heading '{}'", NAME,
-                                gf_excerpt(ELEMENT.attribute("radius").as_string()), MAX_STAND_RADIUS_M,
+                                gf_excerpt(ELEMENT.attribute("radius").as_string()), kMaxStandRadiusM,
                                 gf_excerpt(ELEMENT.attribute("heading").as_string())),
                     true);
     }
@@ -785,8 +785,8 @@ void gf_checkStandCount(pugi::xml_node POSITIONS)
 {
     size_t count = 0;
     for (pugi::xml_node pos = POSITIONS.child("parkpos"); pos; pos = pos.next_sibling("parkpos")) {
-        if (++count > MAX_AIRPORT_STANDS) {
-            throw UserErrorException(93, fmt::format("The file lists more than {} stands.", MAX_AIRPORT_STANDS));
+        if (++count > kMaxAirportStands) {
+            throw UserErrorException(93, fmt::format("The file lists more than {} stands.", kMaxAirportStands));
         }
     }
 }
@@ -837,7 +837,7 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
     //
     // Whatever a file says, the pass stays near-linear: each stand measures at most
     // kSweepBudget followers (real airports never have that many stands within a few hundred
-    // metres of latitude) and keeps at most MAX_ADJACENT_STANDS neighbours.
+    // metres of latitude) and keeps at most kMaxAdjacentStands neighbours.
     constexpr size_t kSweepBudget = 1024;
     // The chord between two points never exceeds the arc: a pair whose chord already rules out
     // an overlap needs no great-circle formula (stands stacked on one spot cost three products).
@@ -846,13 +846,13 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
     };
     std::vector<Unit> unit(n);
     for (size_t i = 0; i < n; ++i) {
-        const double lat = STANDS[i].latitude * DEG_TO_RAD;
-        const double lon = STANDS[i].longitude * DEG_TO_RAD;
+        const double lat = STANDS[i].latitude * kDegToRad;
+        const double lon = STANDS[i].longitude * kDegToRad;
         unit[i] = {std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
     }
     const auto chordNm = [&unit](size_t A, size_t B) {
         const double dx = unit[A].x - unit[B].x, dy = unit[A].y - unit[B].y, dz = unit[A].z - unit[B].z;
-        return EARTH_RADIUS_NM * std::sqrt(dx * dx + dy * dy + dz * dz);
+        return kEarthRadiusNm * std::sqrt(dx * dx + dy * dy + dz * dz);
     };
     std::sort(order.begin(), order.end(),
               [&STANDS](size_t A, size_t B) { return STANDS[A].latitude < STANDS[B].latitude; });
@@ -860,15 +860,15 @@ void gf_numberStandsAndAdjacency(std::vector<Stand>& STANDS)
         Stand& a = STANDS[order[i]];
         const double reach = (a.radius + largestRadius) / 1.1 * (1.0 + 1e-9);
         const size_t end = std::min(n, i + 1 + kSweepBudget);
-        for (size_t j = i + 1; j < end && a.adjacent.size() < MAX_ADJACENT_STANDS; ++j) {
+        for (size_t j = i + 1; j < end && a.adjacent.size() < kMaxAdjacentStands; ++j) {
             Stand& b = STANDS[order[j]];
-            if ((b.latitude - a.latitude) * DEG_TO_RAD * EARTH_RADIUS_NM > reach) {
+            if ((b.latitude - a.latitude) * kDegToRad * kEarthRadiusNm > reach) {
                 break;
             }
             if (1.1 * chordNm(order[i], order[j]) * (1.0 - 1e-9) >= a.radius + b.radius) {
                 continue;
             }
-            if (b.adjacent.size() < MAX_ADJACENT_STANDS && lf_overlaps(a, b)) {
+            if (b.adjacent.size() < kMaxAdjacentStands && lf_overlaps(a, b)) {
                 a.adjacent.push_back(b.standId);
                 b.adjacent.push_back(a.standId);
             }
@@ -912,7 +912,7 @@ int32_t lf_airportAltitude(const pugi::xml_document& DOC)
     if (!altitude.value) {
         throw UserErrorException(65, fmt::format("Parameter {} not found", "altitude"));
     }
-    if (*altitude.value < LOWEST_AIRPORT_FT || *altitude.value > HIGHEST_AIRPORT_FT) {
+    if (*altitude.value < kLowestAirportFt || *altitude.value > kHighestAirportFt) {
         throw UserErrorException(65, fmt::format("Parameter {} out of range: {}", "altitude", *altitude.value));
     }
     return *altitude.value;
@@ -945,7 +945,7 @@ std::string lf_readApf(const std::string& NAME, ParkApfInfo& INFO)
     if (NAME.rfind("airports", 0) == 0) {
         path = g_workPath / fs::path(NAME);
     } else {
-        path = g_airportsPath / PARK_AIRPORT_FILE;
+        path = g_airportsPath / kParkAirportFile;
         std::string error = lf_downloadArchivedApf(NAME, path);
         if (!error.empty()) {
             return error;

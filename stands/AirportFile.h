@@ -51,7 +51,7 @@ std::string gf_readApf(const std::string& NAME, ParkApfInfo& INFO);
 // The stands element of a document: root/parkpositions, else a top-level parkpositions.
 pugi::xml_node gf_parkPositionsOf(const pugi::xml_document& DOC);
 
-// Throws the user error 93 when the stands element POSITIONS lists more than MAX_AIRPORT_STANDS.
+// Throws the user error 93 when the stands element POSITIONS lists more than kMaxAirportStands.
 void gf_checkStandCount(pugi::xml_node POSITIONS);
 
 // A parkpos or opt element that a stand read could not take, with the stand's name and why.

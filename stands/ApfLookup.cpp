@@ -252,7 +252,7 @@ std::string lf_downloadArchivedApf(const std::string& NAME, const fs::path& LOCA
 double gf_readDestApfForClosestStand(std::string_view ICAO, double LATITUDE, double LONGITUDE, std::string& STAND)
 {
     double best = 100.0;
-    const fs::path local = g_workPath / DEST_AIRPORT_FILE;
+    const fs::path local = g_workPath / kDestAirportFile;
     try {
         const std::string name = lf_resolveApf(ICAO);
         if (name.empty()) {

@@ -368,7 +368,7 @@ fs::path lf_learnedPathOf(std::string_view NAME, std::string_view PUBLISHER)
         return {};
     }
     if (parts[0] == "airports") {
-        if (parts.size() == 3 && parts[1] == MY_THIRDPARTY_FOLDER) {
+        if (parts.size() == 3 && parts[1] == kMyThirdpartyFolder) {
             std::string publisher(PUBLISHER);
             for (char& c : publisher) {
                 if (c == '/' || c == '\\') {
@@ -382,7 +382,7 @@ fs::path lf_learnedPathOf(std::string_view NAME, std::string_view PUBLISHER)
             return learned / "thirdparty" / publisher / file;
         }
         // A generated simulator-maker airport shares the learned file of its archived twin.
-        if (parts.size() == 3 && parts[1] == MY_SIMADDON_FOLDER) {
+        if (parts.size() == 3 && parts[1] == kMySimaddonFolder) {
             return learned / "simaddon" / file;
         }
         fs::path path = learned;
@@ -459,7 +459,7 @@ bool lf_mergeRadius(pugi::xml_node ELEMENT, Stand& STAND)
     if (!gf_isStandRadius(metres) || metres <= 0.0) {
         return false;
     }
-    STAND.radius = metres * NM_PER_METRE;
+    STAND.radius = metres * kNmPerMetre;
     STAND.radiusChanged = 1;
     return true;
 }

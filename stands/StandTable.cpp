@@ -206,13 +206,13 @@ Stand* gf_findStandNear(double LATITUDE, double LONGITUDE, const AcProfile& AIRC
     if (!result) {
         return nullptr;
     }
-    const bool rotorcraft = AIRCRAFT.category == AC_CATEGORY_ROTORCRAFT;
+    const bool rotorcraft = AIRCRAFT.category == kAcCategoryRotorcraft;
     if ((result->heli != 0) != rotorcraft) {
         return nullptr;
     }
     if (tooSmall) {
         // An unknown model's half span must not turn a stand into a field.
-        const double widened = std::min(AIRCRAFT.halfSpan - NM_PER_METRE, kLargestRadiusNm);
+        const double widened = std::min(AIRCRAFT.halfSpan - kNmPerMetre, kLargestRadiusNm);
         result->radius = std::max(result->radius, widened);
         result->radiusChanged = 1;
         gf_countLearnedUpdate();

@@ -24,14 +24,14 @@ namespace qmt::bglbuild {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr std::uint16_t AIRPORT_ID = 0x0056;
-inline constexpr std::uint16_t AIRPORT_2024_ID = 0x0113;
-inline constexpr std::uint16_t HELIPAD_ID = 0x0026;
-inline constexpr std::uint16_t PARKING_ID = 0x00E7;
-inline constexpr std::uint32_t AIRPORT_SECTION = 3;
+inline constexpr std::uint16_t kAirportId = 0x0056;
+inline constexpr std::uint16_t kAirport2024Id = 0x0113;
+inline constexpr std::uint16_t kHelipadId = 0x0026;
+inline constexpr std::uint16_t kParkingId = 0x00E7;
+inline constexpr std::uint32_t kAirportSection = 3;
 // The list of a file's airports that the simulator's compiler writes beside the airport section
 // (not read by the scan; its presence tells a damaged airport section type).
-inline constexpr std::uint32_t AIRPORT_SUMMARY_SECTION = 0x2C;
+inline constexpr std::uint32_t kAirportSummarySection = 0x2C;
 
 inline void putU16(Bytes& OUT, std::size_t AT, std::uint16_t V)
 {
@@ -83,7 +83,7 @@ struct Helipad {
 
 inline Bytes helipadRecord(const Helipad& H)
 {
-    Bytes r = record(HELIPAD_ID, 36);
+    Bytes r = record(kHelipadId, 36);
     putU32(r, 12, packLongitude(H.lon));
     putU32(r, 16, packLatitude(H.lat));
     putF32(r, 28, H.width);
@@ -105,7 +105,7 @@ struct Parking {
 // damaged list that claims more entries than it holds).
 inline Bytes parkingRecord(const std::vector<Parking>& PARKINGS, int CLAIMED = -1)
 {
-    Bytes r = record(PARKING_ID, 8);
+    Bytes r = record(kParkingId, 8);
     putU16(r, 6, static_cast<std::uint16_t>(CLAIMED >= 0 ? CLAIMED : static_cast<int>(PARKINGS.size())));
     for (const Parking& p : PARKINGS) {
         Bytes e(56 + 4 * p.extra, 0);
@@ -123,7 +123,7 @@ inline Bytes parkingRecord(const std::vector<Parking>& PARKINGS, int CLAIMED = -
 // An airport record around its subrecords, in the order given.
 inline Bytes airportRecordPacked(std::uint32_t PACKED_IDENT, std::uint32_t ALTITUDE_MM, const std::vector<Bytes>& SUBRECORDS)
 {
-    Bytes r = record(AIRPORT_ID, 68);
+    Bytes r = record(kAirportId, 68);
     putU32(r, 20, ALTITUDE_MM);
     putU32(r, 40, PACKED_IDENT);
     for (const Bytes& s : SUBRECORDS) {
@@ -142,7 +142,7 @@ inline Bytes airportRecord(std::string_view IDENT, std::uint32_t ALTITUDE_MM, co
 // subrecords (a name first, as its compiler writes it).
 inline Bytes airportRecord2024(std::string_view IDENT, std::uint32_t ALTITUDE_MM, const std::vector<Bytes>& SUBRECORDS)
 {
-    Bytes r = record(AIRPORT_2024_ID, 92);
+    Bytes r = record(kAirport2024Id, 92);
     putU32(r, 20, ALTITUDE_MM);
     putU32(r, 76, packIdent(IDENT, 6));
     append(r, record(0x0019, 16));
@@ -154,7 +154,7 @@ inline Bytes airportRecord2024(std::string_view IDENT, std::uint32_t ALTITUDE_MM
 }
 
 struct Section {
-    std::uint32_t type = AIRPORT_SECTION;
+    std::uint32_t type = kAirportSection;
     std::uint32_t flags = 1;  // bit 16 clear: subsection entries of 16 bytes
     Bytes records;
 };
@@ -192,7 +192,7 @@ inline Bytes forgedSections(std::uint32_t COUNT, const Bytes& RECORDS)
     putU32(out, 20, COUNT);
     const auto table = static_cast<std::uint32_t>(out.size());
     for (std::uint32_t i = 0; i < COUNT; ++i) {
-        putU32(out, 56 + 20 * i, AIRPORT_SECTION);
+        putU32(out, 56 + 20 * i, kAirportSection);
         putU32(out, 56 + 20 * i + 4, 1);
         putU32(out, 56 + 20 * i + 12, table);
     }

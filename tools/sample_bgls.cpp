@@ -71,7 +71,7 @@ bb::Bytes lf_schiphol()
     std::vector<bb::Parking> parkings;
     lf_row(parkings, 13, 8, 4, 22.0f, 225.0f, 52.3069, 4.7619, 0.0009);  // B1..B8
     lf_row(parkings, 15, 8, 9, 24.0f, 45.0f, 52.3094, 4.7608, -0.0006);  // D1..D8
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1,
+    return bb::bglFile({{bb::kAirportSection, 1,
                          bb::airportRecord("EHAM", 0, {bb::record(0x0019, 40), bb::parkingRecord(parkings)})},
                         {101, 1, lf_sceneryRecords(8192)}});
 }
@@ -81,7 +81,7 @@ bb::Bytes lf_rotterdam()
 {
     std::vector<bb::Parking> parkings;
     lf_row(parkings, 2, 6, 4, 20.0f, 180.0f, 51.9561, 4.4390, 0.0005);  // p1..p6
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHRD", 0, {bb::parkingRecord(parkings)})}});
+    return bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHRD", 0, {bb::parkingRecord(parkings)})}});
 }
 
 // Lelystad, which the archive does not know: its airport file is generated from these records.
@@ -96,14 +96,14 @@ bb::Bytes lf_lelystad()
                                                bb::parkingRecord(parkings)};
     // 2 m above sea level, in millimetres.
     return bb::bglFile({{101, 1, lf_sceneryRecords(4096)},
-                        {bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 2000, subrecords)}});
+                        {bb::kAirportSection, 1, bb::airportRecord("EHLE", 2000, subrecords)}});
 }
 
 // A scenery file with an airport section in which the reader finds no airport record: the
 // airport is then identified by its package and read from the simulator's facility data.
 bb::Bytes lf_objectsOnly()
 {
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, lf_sceneryRecords(2048)}, {101, 1, lf_sceneryRecords(4096)}});
+    return bb::bglFile({{bb::kAirportSection, 1, lf_sceneryRecords(2048)}, {101, 1, lf_sceneryRecords(4096)}});
 }
 
 // Texel, a small airfield, in a package whose layout.json lists this file only.
@@ -111,7 +111,7 @@ bb::Bytes lf_texel()
 {
     std::vector<bb::Parking> parkings;
     lf_row(parkings, 2, 6, 1, 8.0f, 200.0f, 53.1136, 4.8330, 0.0002);  // p1..p6, light aircraft
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1,
+    return bb::bglFile({{bb::kAirportSection, 1,
                          bb::airportRecord("EHTX", 600, {bb::helipadRecord({53.1160, 4.8310, 18.0f}),
                                                          bb::parkingRecord(parkings)})}});
 }
@@ -122,7 +122,7 @@ bb::Bytes lf_texelStray()
 {
     std::vector<bb::Parking> parkings;
     lf_row(parkings, 2, 1, 1, 8.0f, 0.0f, 53.2000, 4.6000, 0.0);
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHTX", 0, {bb::parkingRecord(parkings)})}});
+    return bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHTX", 0, {bb::parkingRecord(parkings)})}});
 }
 
 // Breda, compiled for the newer simulator: its airport record is the 0x0113 one, in a file whose
@@ -132,7 +132,7 @@ bb::Bytes lf_breda()
     std::vector<bb::Parking> parkings;
     lf_row(parkings, 12, 5, 3, 14.0f, 135.0f, 51.5560, 4.5520, 0.0003);  // A1..A5
     lf_row(parkings, 2, 4, 1, 9.0f, 315.0f, 51.5540, 4.5550, 0.0002);    // p1..p4
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord2024("EHSE", 9000, {bb::parkingRecord(parkings)})},
+    return bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord2024("EHSE", 9000, {bb::parkingRecord(parkings)})},
                         {101, 1, lf_sceneryRecords(2048)}});
 }
 
@@ -142,7 +142,7 @@ bb::Bytes lf_lelystadBackup()
 {
     std::vector<bb::Parking> parkings;
     lf_row(parkings, 12, 4, 3, 18.0f, 0.0f, 52.4573, 5.5222, 0.0004);  // A1..A4
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 2000, {bb::parkingRecord(parkings)})}});
+    return bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHLE", 2000, {bb::parkingRecord(parkings)})}});
 }
 
 // Groningen, whose parking list lost a bit of its record id on the way to the user's disk: only
@@ -153,10 +153,10 @@ bb::Bytes lf_groningen()
     std::vector<bb::Parking> parkings;
     lf_row(parkings, 12, 10, 4, 24.0f, 180.0f, 53.1230, 6.5790, 0.0006);  // A1..A10
     bb::Bytes damaged = bb::parkingRecord(parkings);
-    bb::putU16(damaged, 0, bb::PARKING_ID ^ 0x0040);
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1,
+    bb::putU16(damaged, 0, bb::kParkingId ^ 0x0040);
+    return bb::bglFile({{bb::kAirportSection, 1,
                          bb::airportRecord("EHGG", 5000, {bb::helipadRecord({53.1205, 6.5830, 20.0f}), damaged})},
-                        {bb::AIRPORT_SUMMARY_SECTION, 1, bb::record(0x0019, 32)}});
+                        {bb::kAirportSummarySection, 1, bb::record(0x0019, 32)}});
 }
 
 // Midden-Zeeland, a package kept outside the Packages folder and linked into Community.
@@ -164,7 +164,7 @@ bb::Bytes lf_middenZeeland()
 {
     std::vector<bb::Parking> parkings;
     lf_row(parkings, 10, 4, 1, 10.0f, 90.0f, 51.5130, 3.7290, 0.0003);  // g1..g4
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHMZ", 1800, {bb::parkingRecord(parkings)})}});
+    return bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHMZ", 1800, {bb::parkingRecord(parkings)})}});
 }
 
 // LINK made a link to TARGET (relative to the link's folder) unless it already is one.

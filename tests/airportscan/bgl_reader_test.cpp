@@ -42,7 +42,7 @@ bb::Bytes exampleAirport(std::uint32_t ALTITUDE_MM = 3'000'000)
     }
     const bb::Helipad heli1{LAT + 0.01, LON, 20.0f};
     const bb::Helipad heli2{LAT + 0.02, LON, 30.0f};
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1,
+    return bb::bglFile({{bb::kAirportSection, 1,
                          [&] {
                              bb::Bytes records = bb::record(0x0003, 16);  // a record before the airport
                              bb::append(records, bb::airportRecord("EHLE", ALTITUDE_MM,
@@ -63,7 +63,7 @@ BglWords wordsOf(const bb::Bytes& BYTES)
 
 // The airports a file's words yield, read without linking or writing; none when the file is
 // refused.
-std::vector<AirportFile> readAirports(const BglWords& WORDS, std::uint64_t BUDGET = BGL_STEP_BUDGET)
+std::vector<AirportFile> readAirports(const BglWords& WORDS, std::uint64_t BUDGET = kBglStepBudget)
 {
     std::vector<AirportFile> airports;
     BglBudget budget(BUDGET);
@@ -167,14 +167,14 @@ TEST_F(BglReaderTest, NewerAirportRecordGivesItsIdentAndStands)
 {
     const std::vector<bb::Parking> parkings = {parking(2, 1, LAT, LON), parking(2, 2, LAT, LON + 0.001)};
     auto airports = readAirports(wordsOf(bb::bglFile(
-        {{bb::AIRPORT_SECTION, 1, bb::airportRecord2024("EHLE", 0, {bb::helipadRecord({LAT + 0.01, LON, 20.0f}),
+        {{bb::kAirportSection, 1, bb::airportRecord2024("EHLE", 0, {bb::helipadRecord({LAT + 0.01, LON, 20.0f}),
                                                                      bb::parkingRecord(parkings)})}})));
     ASSERT_EQ(airports.size(), 1u);
     EXPECT_EQ(airports[0].code.str(), "EHLE");
     EXPECT_EQ(airports[0].stands.size(), 3u);
 
     const fs::path bgl = dir() / "Community" / "drone-ehle" / "scenery" / "polygons.bgl";
-    bb::writeFile(bgl, bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord2024("EHLE", 0, {})}}));
+    bb::writeFile(bgl, bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord2024("EHLE", 0, {})}}));
     lf_processBGLfile(bgl);
     std::lock_guard lock(g_handledBglFilesMutex);
     EXPECT_TRUE(g_handledBglFiles.empty());
@@ -200,12 +200,12 @@ TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
     };
     const std::vector<bb::Bytes> one = {bb::parkingRecord({parking(2, 1, LAT, LON)})};
     // Laid out as the newer simulator's compiler writes a file: the airport section and one other.
-    const bb::Bytes sections2024 = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord2024("EHLE", 0, one)},
+    const bb::Bytes sections2024 = bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord2024("EHLE", 0, one)},
                                                 {0x35, 3, bb::record(0x0027, 16)}});
-    const bb::Bytes sections2020 = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, one)}});
-    const bb::Bytes twoAirports = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, one)},
-                                               {bb::AIRPORT_SECTION, 1, bb::airportRecord("EHAM", 0, one)}});
-    const bb::Bytes noAirport = bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::record(0x0019, 64)}});
+    const bb::Bytes sections2020 = bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHLE", 0, one)}});
+    const bb::Bytes twoAirports = bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHLE", 0, one)},
+                                               {bb::kAirportSection, 1, bb::airportRecord("EHAM", 0, one)}});
+    const bb::Bytes noAirport = bb::bglFile({{bb::kAirportSection, 1, bb::record(0x0019, 64)}});
     const auto pastEnd = static_cast<std::uint32_t>(good.size() / 20);
     struct Case {
         const char* what;
@@ -229,21 +229,21 @@ TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
         {"airport section type damaged", [] {
              bb::Bytes records = bb::record(0x0003, 16);
              bb::append(records, bb::airportRecord("EHLE", 0, {}));
-             bb::Bytes b = bb::bglFile({{bb::AIRPORT_SECTION, 1, records},
-                                        {bb::AIRPORT_SUMMARY_SECTION, 1, bb::record(0x0019, 16)}});
-             bb::putU32(b, 56, bb::AIRPORT_SECTION ^ 0x10);
+             bb::Bytes b = bb::bglFile({{bb::kAirportSection, 1, records},
+                                        {bb::kAirportSummarySection, 1, bb::record(0x0019, 16)}});
+             bb::putU32(b, 56, bb::kAirportSection ^ 0x10);
              return b;
          }(), "", damaged + "it lists an airport summary but no airport section"},
         // The newer simulator's compiler writes no summary: the airport record at the start of
         // a section whose type is one bit away tells.
-        {"2024 airport section type damaged", withType(sections2024, 0, bb::AIRPORT_SECTION ^ 0x100), "",
+        {"2024 airport section type damaged", withType(sections2024, 0, bb::kAirportSection ^ 0x100), "",
          damaged + "its section 1 of 2 holds an airport record but has type 0x103, not 0x3"},
-        {"2020 airport section type damaged, no summary", withType(sections2020, 0, bb::AIRPORT_SECTION ^ 0x4), "",
+        {"2020 airport section type damaged, no summary", withType(sections2020, 0, bb::kAirportSection ^ 0x4), "",
          damaged + "its section 1 of 1 holds an airport record but has type 0x7, not 0x3"},
-        {"airport section type damaged before a sound one", withType(twoAirports, 0, bb::AIRPORT_SECTION ^ 0x1), "",
+        {"airport section type damaged before a sound one", withType(twoAirports, 0, bb::kAirportSection ^ 0x1), "",
          damaged + "its section 1 of 2 holds an airport record but has type 0x2, not 0x3"},
-        {"type two bits away", withType(sections2024, 0, bb::AIRPORT_SECTION ^ 0x30), "", ""},
-        {"type one bit away without an airport record", withType(noAirport, 0, bb::AIRPORT_SECTION ^ 0x1), "", ""},
+        {"type two bits away", withType(sections2024, 0, bb::kAirportSection ^ 0x30), "", ""},
+        {"type one bit away without an airport record", withType(noAirport, 0, bb::kAirportSection ^ 0x1), "", ""},
         {"no airport section", with(56, 4), "", ""},
     };
     const fs::path file = dir() / "x.bgl";
@@ -253,7 +253,7 @@ TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
         std::string damage;
         lf_bglHasAirportSection(file, bytes, &damage);
         EXPECT_EQ(damage, c.precheck) << c.what;
-        BglBudget budget(BGL_STEP_BUDGET);
+        BglBudget budget(kBglStepBudget);
         const BglSurvey survey = lf_surveyBgl(wordsOf(c.bytes), budget, file);
         EXPECT_EQ(survey.refusal, c.refusal) << c.what;
         EXPECT_TRUE(survey.airports.empty()) << c.what;
@@ -269,10 +269,10 @@ TEST_F(BglReaderTest, DamagedHeadersAreNamedSoundFilesWithoutAirportsAreNot)
 // and its airport goes to the second pass, which asks the simulator.
 TEST_F(BglReaderTest, AirportSectionThatLostItsTypeIsNamed)
 {
-    bb::Bytes bytes = bb::bglFile({{bb::AIRPORT_SECTION, 1,
+    bb::Bytes bytes = bb::bglFile({{bb::kAirportSection, 1,
                                     bb::airportRecord2024("EHLE", 0, {bb::parkingRecord({parking(2, 1, LAT, LON)})})},
                                    {0x35, 3, bb::record(0x0027, 16)}});
-    bb::putU32(bytes, 56, bb::AIRPORT_SECTION ^ 0x8);
+    bb::putU32(bytes, 56, bb::kAirportSection ^ 0x8);
     const fs::path bgl = dir() / "Community" / "drone-airport-ehle" / "scenery" / "EHLE.bgl";
     bb::writeFile(bgl, bytes);
     ASSERT_TRUE(lf_bglHasAirportSection(bgl));
@@ -293,13 +293,13 @@ TEST_F(BglReaderTest, AirportRecordsLeftOutSayWhy)
     const std::vector<bb::Parking> one = {parking(2, 1, LAT, LON)};
     const std::vector<std::pair<bb::Bytes, std::string>> cases = {
         // A closed airfield: a sound record whose code the airports database no longer holds.
-        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHZZ", 0, {bb::parkingRecord(one)})}}),
+        {bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHZZ", 0, {bb::parkingRecord(one)})}}),
          "its airport record was left out: EHZZ is not an airport supported by RealTraffic"},
-        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("LEL", 0, {bb::parkingRecord(one)})}}),
+        {bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("LEL", 0, {bb::parkingRecord(one)})}}),
          "its airport record was left out: its ident LEL is no ICAO code of four characters"},
-        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecordPacked(1, 0, {bb::parkingRecord(one)})}}),
+        {bb::bglFile({{bb::kAirportSection, 1, bb::airportRecordPacked(1, 0, {bb::parkingRecord(one)})}}),
          "its airport record was left out: the ident of the airport record at byte 92 is no code"},
-        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::record(0x0019, 64)}}), "its airport sections hold no airport record"},
+        {bb::bglFile({{bb::kAirportSection, 1, bb::record(0x0019, 64)}}), "its airport sections hold no airport record"},
     };
     const fs::path bgl = dir() / "closed" / "field.bgl";
     for (const auto& [bytes, reason] : cases) {
@@ -345,7 +345,7 @@ TEST_F(BglReaderTest, LongSectionsForgedTablesAndTheBudgetAreBounded)
     for (int i = 0; i < 9001; ++i) {
         bb::append(records, bb::record(0x0019, 8));
     }
-    EXPECT_EQ(readAirports(wordsOf(bb::bglFile({{bb::AIRPORT_SECTION, 1, records}}))).size(), 1u);
+    EXPECT_EQ(readAirports(wordsOf(bb::bglFile({{bb::kAirportSection, 1, records}}))).size(), 1u);
     EXPECT_THAT(logText(), ::testing::HasSubstr("Error: Maximum loop iterations reached (2) \x97 possible corrupt BGL"));
 
     // 3000 sections that all walk the same records: the records are walked and the airport
@@ -366,28 +366,28 @@ TEST_F(BglReaderTest, ForgedFileWritesEachAirportOnceAndFewLines)
         bb::append(records, bb::airportRecord(fmt::format("Q{:03}", i), 0, {}));
     }
     const fs::path bgl = dir() / "Community" / "forged" / "f.bgl";
-    bb::writeFile(bgl, bb::bglFile({{bb::AIRPORT_SECTION, 1, records}}));
+    bb::writeFile(bgl, bb::bglFile({{bb::kAirportSection, 1, records}}));
     lf_processBGLfile(bgl);
     const auto lines = scanLog();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml from forged/f.bgl: 1 position"), 1);
-    EXPECT_LE(lines.size(), 2 * (BGL_MAX_LOG_LINES + 1));
-    EXPECT_TRUE(scanLogHas(fmt::format("{} more lines about {} left out", 400 + 399 - BGL_MAX_LOG_LINES, bgl.string())));
+    EXPECT_LE(lines.size(), 2 * (kBglMaxLogLines + 1));
+    EXPECT_TRUE(scanLogHas(fmt::format("{} more lines about {} left out", 400 + 399 - kBglMaxLogLines, bgl.string())));
 }
 
 // Files of one airport read at the same time write its airport file one after the other: the
 // file left is whole, that of the package loaded last, and no temporary file is left behind.
 TEST_F(BglReaderTest, ReadersOfOneAirportWriteItsFileWhole)
 {
-    constexpr int READERS = 8;
+    constexpr int kReaders = 8;
     std::vector<fs::path> files;
-    for (int i = 0; i < READERS; ++i) {
+    for (int i = 0; i < kReaders; ++i) {
         std::vector<bb::Parking> parkings;
         for (int p = 0; p <= i; ++p) {
             parkings.push_back(parking(2, static_cast<std::uint32_t>(p + 1), LAT + 0.001 * p, LON));
         }
         files.push_back(dir() / "Community" / fmt::format("pack{}", i) / "EHLE.bgl");
         bb::writeFile(files.back(),
-                      bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(parkings)})}}));
+                      bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(parkings)})}}));
     }
     std::vector<std::thread> readers;
     for (const fs::path& file : files) {
@@ -399,13 +399,13 @@ TEST_F(BglReaderTest, ReadersOfOneAirportWriteItsFileWhole)
     pugi::xml_document doc;
     ASSERT_TRUE(doc.load_file((g_myThirdpartyPath / "EHLE.xml").c_str()));
     const auto positions = doc.child("root").child("parkpositions").children("parkpos");
-    EXPECT_EQ(std::distance(positions.begin(), positions.end()), READERS);
-    EXPECT_EQ(gf_stringParameterByName(doc, "num_parkpos"), std::to_string(READERS));
+    EXPECT_EQ(std::distance(positions.begin(), positions.end()), kReaders);
+    EXPECT_EQ(gf_stringParameterByName(doc, "num_parkpos"), std::to_string(kReaders));
     const auto lines = scanLog();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Generated EHLE.xml from pack7/EHLE.bgl: 8 positions"), 1);
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& L) { return L.starts_with("EHLE is in two packages, "); }),
-              READERS - 1);
+              kReaders - 1);
     EXPECT_TRUE(std::none_of(lines.begin(), lines.end(),
                              [](const std::string& LINE) { return LINE.find("did not succeed") != std::string::npos; }));
     EXPECT_EQ(std::distance(fs::directory_iterator(g_myThirdpartyPath), fs::directory_iterator()), 1);
@@ -415,10 +415,10 @@ TEST_F(BglReaderTest, HugeFileIsNotRead)
 {
     const fs::path bgl = dir() / "huge" / "EHLE.bgl";
     ASSERT_TRUE(bb::writeFile(bgl, exampleAirport()));
-    fs::resize_file(bgl, BGL_MAX_BYTES + 1);  // sparse: no disk space taken
+    fs::resize_file(bgl, kBglMaxBytes + 1);  // sparse: no disk space taken
     lf_processBGLfile(bgl);
     EXPECT_TRUE(scanLogHas(fmt::format("BGL file {} has {} bytes, more than {} (not read)", bgl.string(),
-                                       BGL_MAX_BYTES + 1, BGL_MAX_BYTES)));
+                                       kBglMaxBytes + 1, kBglMaxBytes)));
     EXPECT_FALSE(fs::exists(g_myThirdpartyPath / "EHLE.xml"));
     std::lock_guard lock(g_allBglFilesMutex);
     EXPECT_THAT(g_allBglFiles, ::testing::ElementsAre(bgl));  // the second pass takes it up
@@ -435,10 +435,10 @@ TEST_F(BglReaderTest, DamagedRecordsAreRefusedWithTheirFile)
     bb::putU32(zeroSize, 2, 0);
     const std::vector<std::pair<bb::Bytes, std::string>> cases = {
         {cut, "the airport record of EHLE at byte 108 runs 60 bytes past the end of the file"},
-        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(two, 85)})}}),
+        {bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(two, 85)})}}),
          "the airport record of EHLE at byte 92: the 85 parking entries of its subrecord at byte 160 do not end where "
          "it ends"},
-        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {zeroSize, bb::parkingRecord(two)})}}),
+        {bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHLE", 0, {zeroSize, bb::parkingRecord(two)})}}),
          "the airport record of EHLE at byte 92: its subrecord at byte 160 (size 0) does not end inside the record"},
     };
     const fs::path bgl = dir() / "damaged" / "EHLE.bgl";
@@ -471,9 +471,9 @@ TEST_F(BglReaderTest, StandsFarShortOfTheParkingRecordsRefuseTheFile)
     }
     const bb::Bytes helipad = bb::helipadRecord({LAT + 0.01, LON, 20.0f});
     const std::vector<std::pair<bb::Bytes, std::string>> cases = {
-        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {helipad, flipped})}}),
+        {bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHLE", 0, {helipad, flipped})}}),
          "the airport record of EHLE gives 0 stands of its 12 parking records"},
-        {bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(lost)})}}),
+        {bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord("EHLE", 0, {bb::parkingRecord(lost)})}}),
          "the airport record of EHLE gives 1 stand of its 5 parking records"},
     };
     const fs::path bgl = dir() / "Community" / "northwind-ehle" / "EHLE.bgl";

@@ -70,7 +70,7 @@ TEST_F(PublisherTest, BrokenManifestsGiveNoManifest)
     EXPECT_EQ(found->title, "EHLE Lelystad");
     EXPECT_EQ(found->creator, "Northwind");
     // A manifest too large to be a real one is not read at all.
-    writeFile(package / "manifest.json", "{\"title\":\"" + std::string(MANIFEST_MAX_BYTES, 'x') + "\"}");
+    writeFile(package / "manifest.json", "{\"title\":\"" + std::string(kManifestMaxBytes, 'x') + "\"}");
     EXPECT_FALSE(gf_readManifest(package / "manifest.json"));
 }
 

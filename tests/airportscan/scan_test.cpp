@@ -26,11 +26,11 @@ bb::Bytes airportBgl(const char* ICAO, double LAT, double LON, int PARKINGS = 3)
     for (int i = 1; i <= PARKINGS; ++i) {
         parkings.push_back(parking(2, i, LAT + 0.001 * i, LON));
     }
-    return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::airportRecord(ICAO, 0, {bb::parkingRecord(parkings)})}});
+    return bb::bglFile({{bb::kAirportSection, 1, bb::airportRecord(ICAO, 0, {bb::parkingRecord(parkings)})}});
 }
 
 // A BGL with an airport section but no airport record in it (an airport the reader cannot see).
-bb::Bytes unreadableBgl() { return bb::bglFile({{bb::AIRPORT_SECTION, 1, bb::record(0x0019, 64)}}); }
+bb::Bytes unreadableBgl() { return bb::bglFile({{bb::kAirportSection, 1, bb::record(0x0019, 64)}}); }
 
 std::set<std::string> folderNames(const fs::path& FOLDER)
 {
@@ -351,7 +351,7 @@ TEST_F(AirportScanTest, HangingReadsCostTheirTimeOutAndEveryOtherAirportIsKept)
             g_scanLogLines.clear();
         }
         g_bglNotReadInTime = 0;
-        StalledReads reads(SCAN_WAIT_LIMIT);
+        StalledReads reads(kScanWaitLimit);
         {
             ScanPool pool;
             lf_scanBglFolders(community(), pool, [&](const fs::path& PATH, const BglWalkState* WALK) {
@@ -385,7 +385,7 @@ TEST_F(AirportScanTest, ScanThatLeftAFileUnreadIsAskedForAgain)
     bb::writeFile(community() / "northwind-ehrd" / "scenery" / "ehrd.bgl", airportBgl("EHRD", 51.95, 4.43));
     SCAN_AIRPORTS.set(true);
     {
-        StalledReads reads(SCAN_WAIT_LIMIT);
+        StalledReads reads(kScanWaitLimit);
         lf_scanAndReport({community()}, [&](const fs::path& PATH, const BglWalkState* WALK) {
             if (PATH == ehle)
                 reads.stall();

@@ -233,7 +233,7 @@ TEST_F(WindowTest, EachControlReachesTheWorkerThroughItsCommand)
     gf_setAirports({AirportEntry{IcaoCode("EHAM"), IataCode("AMS"), 52.3086, 4.7639, -11, 120, false},
                     AirportEntry{IcaoCode("EHEH"), IataCode("EIN"), 51.4501, 5.3745, 74, 20, false}});
     std::filesystem::create_directories(g_airportsPath);
-    std::ofstream(g_airportsPath / MY_PARK_AIRPORTS_FILE) << "EHAM\n";
+    std::ofstream(g_airportsPath / kMyParkAirportsFile) << "EHAM\n";
     RT_PARKTRAFFIC_ONLY.set(false);
     SIM_CHOICE.set(2020);
     MAX_LIVE_SEL.set(100);

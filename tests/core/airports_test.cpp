@@ -107,7 +107,7 @@ TEST_F(AirportIndexTest, NearestAirportAgreesWithThePlainScan)
         } else {
             // Around a listed airport, out to beyond the 5 nm limit.
             const auto& a = g_airports[pick(rng)];
-            q = gf_destinationPoint(LatLon{a.latitude, a.longitude}, bearing(rng), nm(rng) * FEET_PER_NM);
+            q = gf_destinationPoint(LatLon{a.latitude, a.longitude}, bearing(rng), nm(rng) * kFeetPerNm);
             q.lat = std::clamp(q.lat, -90.0, 90.0);
             q.lon = std::remainder(q.lon, 360.0);
         }
@@ -132,7 +132,7 @@ TEST_F(AirportIndexTest, NearestAirportFindsAnAirportJustInsideTheRadiusFromEver
             gf_setAirports({lf_entry(1, lat, lon)});
             for (int degrees = 0; degrees < 360; ++degrees) {
                 for (const double nm : {4.999, 5.001}) {
-                    LatLon q = gf_destinationPoint(LatLon{lat, lon}, degrees * DEG_TO_RAD, nm * FEET_PER_NM);
+                    LatLon q = gf_destinationPoint(LatLon{lat, lon}, degrees * kDegToRad, nm * kFeetPerNm);
                     q.lon = std::remainder(q.lon, 360.0);
                     ASSERT_EQ(gf_nearestAirport(q).has_value(), nm < 5.0)
                         << fmt::format("{} nm from {} {} at {} degrees", nm, lat, lon, degrees);

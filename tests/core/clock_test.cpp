@@ -13,19 +13,19 @@ namespace {
 using ClockTest = CoreTest;
 
 // Monday 7 December 2026 04:17:01 UTC.
-const TimePoint MONDAY = SysClock::from_time_t(1796617021);
+const TimePoint kMonday = SysClock::from_time_t(1796617021);
 
 TEST_F(ClockTest, SettableClockAndTimeShift)
 {
-    gf_setClockForTests(MONDAY);
-    EXPECT_EQ(gf_now(), MONDAY);
+    gf_setClockForTests(kMonday);
+    EXPECT_EQ(gf_now(), kMonday);
     gf_advanceClockForTests(std::chrono::minutes(30));
-    EXPECT_EQ(gf_now(), MONDAY + std::chrono::minutes(30));
+    EXPECT_EQ(gf_now(), kMonday + std::chrono::minutes(30));
     EXPECT_FALSE(gf_timeShiftOn());
     gf_setTimeShift(std::chrono::hours(-6));
     EXPECT_TRUE(gf_timeShiftOn());
-    EXPECT_EQ(gf_now(), MONDAY + std::chrono::minutes(30) - std::chrono::hours(6));
-    EXPECT_EQ(gf_unshiftedNow(), MONDAY + std::chrono::minutes(30));
+    EXPECT_EQ(gf_now(), kMonday + std::chrono::minutes(30) - std::chrono::hours(6));
+    EXPECT_EQ(gf_unshiftedNow(), kMonday + std::chrono::minutes(30));
     EXPECT_EQ(gf_shiftedTimeText(), "Sun Dec 06 22:47:01 2026");
     gf_resetClockForTests();
     EXPECT_FALSE(gf_timeShiftOn());
@@ -40,7 +40,7 @@ TEST_F(ClockTest, TimeTexts)
 
 TEST_F(ClockTest, WeekTime)
 {
-    gf_setClockForTests(MONDAY);
+    gf_setClockForTests(kMonday);
     EXPECT_EQ(gf_weekTimeNow().day, 1u);
     EXPECT_EQ(gf_halfHourSlot(), 8);
     gf_advanceClockForTests(std::chrono::minutes(13)); // 04:30:01

@@ -20,7 +20,7 @@ TEST_F(GeoRandomTest, DistanceAndBearing)
     EXPECT_DOUBLE_EQ(gf_distanceNm(52.3, 4.7, 52.3, 4.7), 0.0);
     // One degree of latitude is 60 nm on this radius (within 0.1 %).
     EXPECT_NEAR(gf_distanceNm(0, 0, 1, 0), 60.04, 0.06);
-    EXPECT_NEAR(gf_distanceNm(0, 0, 0, 180), PI * EARTH_RADIUS_NM, 1e-6); // antipodes
+    EXPECT_NEAR(gf_distanceNm(0, 0, 0, 180), PI * kEarthRadiusNm, 1e-6); // antipodes
     EXPECT_FALSE(std::isnan(gf_distanceNm(10, 20, -10, -160)));
     EXPECT_NEAR(gf_bearing(0, 0, 1, 0), 0.0, 1e-9);
     EXPECT_NEAR(gf_bearing(0, 0, 0, 1), PI / 2, 1e-9);
@@ -48,10 +48,10 @@ TEST_F(GeoRandomTest, DestinationPointIsConsistentWithDistanceAndBearing)
     const LatLon start{52.3086, 4.7639};
     for (double bearing : {0.0, 0.7, 2.0, 3.5, 5.9}) {
         const LatLon p = gf_destinationPoint(start, bearing, 2000.0); // 2000 ft
-        EXPECT_NEAR(gf_distanceNm(start, p) * FEET_PER_NM, 2000.0, 0.01);
+        EXPECT_NEAR(gf_distanceNm(start, p) * kFeetPerNm, 2000.0, 0.01);
         EXPECT_NEAR(gf_bearing(start, p), bearing, 1e-6);
     }
-    const LatLon dateline = gf_destinationPoint(LatLon{0.0, 179.99}, PI / 2, 10 * FEET_PER_NM);
+    const LatLon dateline = gf_destinationPoint(LatLon{0.0, 179.99}, PI / 2, 10 * kFeetPerNm);
     EXPECT_LT(dateline.lon, -179.0);
 }
 
@@ -75,7 +75,7 @@ TEST_F(GeoRandomTest, FarTestNeverLosesAPointWithinTheReach)
                     // Half of them just inside the reach, where a bound that is not one shows.
                     const double factor = i % 2 == 0 ? 1.0 - 1e-6 * unit(rng) : 3.0 * unit(rng);
                     const LatLon p =
-                        gf_destinationPoint(from, 2.0 * PI * unit(rng), factor * reach * FEET_PER_NM);
+                        gf_destinationPoint(from, 2.0 * PI * unit(rng), factor * reach * kFeetPerNm);
                     if (test.surelyFarther(p.lat, p.lon)) {
                         ASSERT_GT(gf_distanceNm(from, p), reach) << lat << "," << lon << " reach " << reach;
                     }

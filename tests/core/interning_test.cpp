@@ -32,28 +32,28 @@ TEST_F(InterningTest, KindValueRoundTrips)
 
 TEST_F(InterningTest, EightThreadsInterningTheSameCodesAgree)
 {
-    constexpr int CODES = 10000;
+    constexpr int kCodes = 10000;
     std::vector<std::string> codes;
-    for (int i = 0; i < CODES; ++i) codes.push_back(fmt::format("C{}", i));
-    std::vector<std::vector<std::uint16_t>> ids(8, std::vector<std::uint16_t>(CODES));
+    for (int i = 0; i < kCodes; ++i) codes.push_back(fmt::format("C{}", i));
+    std::vector<std::vector<std::uint16_t>> ids(8, std::vector<std::uint16_t>(kCodes));
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&, t] {
             // Each thread walks the codes in its own order and reads texts back meanwhile.
-            for (int k = 0; k < CODES; ++k) {
-                const int i = (k * 7919 + t * 1237) % CODES;
+            for (int k = 0; k < kCodes; ++k) {
+                const int i = (k * 7919 + t * 1237) % kCodes;
                 ids[t][i] = gf_modelId(codes[i]);
                 if (gf_modelCode(ids[t][i]) != codes[i]) ids[t][i] = 0;
             }
         });
     }
     for (auto& th : threads) th.join();
-    for (int i = 0; i < CODES; ++i) {
+    for (int i = 0; i < kCodes; ++i) {
         ASSERT_NE(ids[0][i], 0) << i;
         for (int t = 1; t < 8; ++t) ASSERT_EQ(ids[t][i], ids[0][i]) << i;
         ASSERT_EQ(gf_modelCode(ids[0][i]), codes[i]);
     }
-    EXPECT_EQ(g_modelIds.size(), static_cast<std::size_t>(CODES) + 1);
+    EXPECT_EQ(g_modelIds.size(), static_cast<std::size_t>(kCodes) + 1);
 }
 
 } // namespace

@@ -25,13 +25,13 @@ TEST_F(ReaderPropertyTest, ReferenceDataOfAnyNumbers)
         gf_readAirports(dir() / "a.xml");
         for (const AirportEntry& a : g_airports) {
             ASSERT_TRUE(std::fabs(a.latitude) <= 90.0 && std::fabs(a.longitude) <= 180.0) << i;
-            ASSERT_TRUE(a.altitude >= LOWEST_AIRPORT_FT && a.altitude <= HIGHEST_AIRPORT_FT) << i;
+            ASSERT_TRUE(a.altitude >= kLowestAirportFt && a.altitude <= kHighestAirportFt) << i;
         }
         writeFile(dir() / "d.xml", mutator.mutate(dbase));
         gf_readDbase(dir() / "d.xml");
         for (std::size_t id = 0; id < g_halfSpans.size(); ++id) {
             const double half = hwsp(static_cast<std::uint16_t>(id));
-            ASSERT_TRUE(std::isfinite(half) && half > 0.0 && half <= LARGEST_WING_SPAN_M / 2.0 * NM_PER_METRE) << i;
+            ASSERT_TRUE(std::isfinite(half) && half > 0.0 && half <= kLargestWingSpanM / 2.0 * kNmPerMetre) << i;
         }
     }
 }

@@ -116,8 +116,8 @@ TEST_F(RefDataTest, CategoriesAndHalfSpans)
     EXPECT_EQ(gf_modelCategory(gf_modelId("B744")), AcCategory::Heavy);
 
     // 35.8 m span: 17.9 m half span in nm.
-    EXPECT_NEAR(hwsp(gf_modelId("A320")), 17.9 * NM_PER_METRE, 1e-9);
-    EXPECT_NEAR(hwsp(gf_modelId("B77W")), 32.4 * NM_PER_METRE, 1e-9);
+    EXPECT_NEAR(hwsp(gf_modelId("A320")), 17.9 * kNmPerMetre, 1e-9);
+    EXPECT_NEAR(hwsp(gf_modelId("B77W")), 32.4 * kNmPerMetre, 1e-9);
 }
 
 TEST_F(RefDataTest, HalfSpanOutsideTableIsThirtyFiveMetresNotMiles)
@@ -187,9 +187,9 @@ TEST_F(RefDataTest, NearestAirportWithinFiveNm)
     const auto eham = *gf_airportByCode("EHAM");
     const LatLon at{eham.latitude, eham.longitude};
     EXPECT_EQ(gf_nearestAirport(at)->str(), "EHAM");
-    const LatLon near = gf_destinationPoint(at, 0.0, 4.95 * FEET_PER_NM); // due north: the latitude pre-filter edge
+    const LatLon near = gf_destinationPoint(at, 0.0, 4.95 * kFeetPerNm); // due north: the latitude pre-filter edge
     EXPECT_EQ(gf_nearestAirport(near)->str(), "EHAM");
-    const LatLon far = gf_destinationPoint(at, PI / 2, 5.5 * FEET_PER_NM);
+    const LatLon far = gf_destinationPoint(at, PI / 2, 5.5 * kFeetPerNm);
     EXPECT_FALSE(gf_nearestAirport(far).has_value());
     EXPECT_FALSE(gf_nearestAirport(LatLon{0.0, -30.0}).has_value());
 }
@@ -245,8 +245,8 @@ TEST_F(RefDataTest, AirlinesAndModelsOfRealTrafficAreKnown)
     for (const auto& code : g_validModels) {
         const std::uint16_t id = gf_modelId(code);
         ASSERT_LT(id, g_halfSpans.size()) << code;
-        EXPECT_GT(g_halfSpans[id], 3.0 * NM_PER_METRE) << code;
-        EXPECT_LT(g_halfSpans[id], 45.0 * NM_PER_METRE) << code;
+        EXPECT_GT(g_halfSpans[id], 3.0 * kNmPerMetre) << code;
+        EXPECT_LT(g_halfSpans[id], 45.0 * kNmPerMetre) << code;
     }
 }
 
@@ -338,7 +338,7 @@ TEST_F(PlainDataTest, AirportsReadInPiecesAreThoseOfTheWholeFile)
     };
     for (const Case& c : cases) {
         writeFile(dir() / "a.xml", c.text);
-        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{40}, XML_LIST_PIECE_BYTES}) {
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{40}, kXmlListPieceBytes}) {
             ASSERT_TRUE(gf_openLog(dir() / "Log.txt", "test"));
             const bool read = gf_readAirportsInPieces(dir() / "a.xml", piece);
             gf_closeLog();
@@ -359,9 +359,9 @@ TEST_F(PlainDataTest, ImpossibleWingSpansAreLeftOut)
                                "<models><m c=\"B738\" span=\"35.8\"/><m c=\"XINF\" span=\"inf\"/>"
                                "<m c=\"XBIG\" span=\"1e308\"/><m c=\"XNAN\" span=\"nan\"/></models></root>");
     ASSERT_TRUE(gf_readDbase(dir() / "d.xml"));
-    EXPECT_NEAR(hwsp(gf_modelId("B738")), 17.9 * NM_PER_METRE, 1e-12);
+    EXPECT_NEAR(hwsp(gf_modelId("B738")), 17.9 * kNmPerMetre, 1e-12);
     for (const char* code : {"XINF", "XBIG", "XNAN"}) {
-        EXPECT_EQ(hwsp(gf_modelId(code)), DEFAULT_HALF_SPAN_NM) << code;
+        EXPECT_EQ(hwsp(gf_modelId(code)), kDefaultHalfSpanNm) << code;
     }
 }
 

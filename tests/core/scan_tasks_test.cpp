@@ -235,7 +235,7 @@ TEST_F(ScanTasksTest, SlowWorkerTimesOutAndIsDroppedWhileItGoesOnAlone)
     reads.release();
     EXPECT_TRUE(gf_waitForBglTasks(5s));
     EXPECT_EQ(g_runningBglTasks.load(), 0);
-    EXPECT_EQ(gf_futureTimeoutText(SCAN_WAIT_LIMIT), "Future wait timed out after 10 seconds");
+    EXPECT_EQ(gf_futureTimeoutText(kScanWaitLimit), "Future wait timed out after 10 seconds");
 }
 
 TEST_F(ScanTasksTest, ThrowingWorkersPassTheirExceptionAndLowerTheCount)
@@ -385,14 +385,14 @@ TEST_F(ScanTasksTest, PastTheCapOfStalledTasksNoWorkerIsStartedAndTheWaitSaysSo)
     {
         ScanPool pool(1);
         ScanTasks<int> tasks(pool, 10s);
-        for (int n = 0; n <= MAX_STALLED_TASKS; ++n) {
+        for (int n = 0; n <= kMaxStalledTasks; ++n) {
             ASSERT_TRUE(tasks.start([&reads] {
                 reads.stall();
                 return 0;
             }));
             EXPECT_THROW(tasks.takeOldest(), ScanTimedOut);
         }
-        EXPECT_EQ(gf_stalledBglTasks(), MAX_STALLED_TASKS);
+        EXPECT_EQ(gf_stalledBglTasks(), kMaxStalledTasks);
         try {
             tasks.start([] { return 1; });
             ADD_FAILURE() << "a worker was free";

@@ -152,7 +152,7 @@ TEST_F(AllocTest, MovingAircraftTickWithoutAllocating)
                 g_liveAcs.back().stream.push_back(pt);
             }
             bearing += i % 3 == 0 ? (n % 5 == 4 ? 1.2 : 0.0) : 0.5; // corners, a circle, a slow turn
-            at = gf_destinationPoint(at, bearing, pt.groundSpeed * 2.0 / 3600.0 * FEET_PER_NM);
+            at = gf_destinationPoint(at, bearing, pt.groundSpeed * 2.0 / 3600.0 * kFeetPerNm);
         }
         LiveAc& ac = g_liveAcs.back();
         ac.state = AcState::active;

@@ -35,7 +35,7 @@ TEST_F(KeptFrontTest, AReportThatEndsTheMadeUpPointsIsPlayedAtTheNextTick)
 {
     LiveAc& ac = waitingAc();
     ac.extrapolations = 1;
-    ac.block[kBlockHeading] = 90.0 * DEG_TO_RAD;
+    ac.block[kBlockHeading] = 90.0 * kDegToRad;
     lf_handleAddingStack();
     ASSERT_EQ(ac.stream.front().playTick, g_tickCounter.load() + 999);
 

@@ -32,7 +32,7 @@ protected:
 
     static void groundData(uint32_t OBJECT_ID, double HEIGHT)
     {
-        notify({OBJECT_ID, 0, 0, NOTE_GROUND_DATA, 0.0, HEIGHT});
+        notify({OBJECT_ID, 0, 0, kNoteGroundData, 0.0, HEIGHT});
     }
 
     // COUNT active aircraft with the object ids kFirstObject + i.
@@ -110,11 +110,11 @@ TEST_F(LinearWorkTest, ObjectIdsAssignedOrMovedWithinADrainAreFound)
 
     // The first report builds the index before the creation gives the new record its object.
     groundData(kFirstObject, 10.0);
-    notify({777, 0x484100, 0, NOTE_LIVE_CREATED, 0.0, 0.0});
-    notify({777, 1, 0, NOTE_GROUND_DATA, 0.0, 20.0}); // on the ground
+    notify({777, 0x484100, 0, kNoteLiveCreated, 0.0, 0.0});
+    notify({777, 1, 0, kNoteGroundData, 0.0, 20.0}); // on the ground
     // The create of the first record failed: the new record, the last one, takes its place.
     g_liveAcs[0].state = AcState::adding2sim;
-    notify({0, kFirstHex, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+    notify({0, kFirstHex, 0, kNoteCreateFailed, 0.0, 0.0});
     groundData(777, 30.0);
     groundData(kFirstObject + 2, 40.0);
     gf_handleSimNotifications();

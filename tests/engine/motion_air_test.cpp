@@ -29,15 +29,15 @@ TEST_F(AirTest, PitchFollowsTheVerticalRateWithinTheRate)
     for (const auto& [fpm, pitchDeg] : {std::pair{-1500.0, -0.25}, {0.0, -3.0}, {2400.0, -11.8}, {3000.0, -11.8}}) {
         g_liveAcs.clear();
         LiveAc& ac = flying(5000.0, fpm, fpm);
-        ac.block[kBlockPitch] = pitchDeg * DEG_TO_RAD + 0.002; // close enough to reach it on this leg
+        ac.block[kBlockPitch] = pitchDeg * kDegToRad + 0.002; // close enough to reach it on this leg
         nextPosMain(ac);
         const int32_t t = ac.stream.front().playTick - now();
-        EXPECT_NEAR((ac.block[kBlockPitch] + ac.pitchStep * t) * RAD_TO_DEG, pitchDeg, 0.01) << fpm;
+        EXPECT_NEAR((ac.block[kBlockPitch] + ac.pitchStep * t) * kRadToDeg, pitchDeg, 0.01) << fpm;
     }
     g_liveAcs.clear();
     LiveAc& far = flying(5000.0, 2400.0, 2400.0, "B77W");
     nextPosMain(far);
-    EXPECT_NEAR(far.pitchStep, -0.005 * DEG_TO_RAD, 1e-15); // a Heavy aircraft's largest change
+    EXPECT_NEAR(far.pitchStep, -0.005 * kDegToRad, 1e-15); // a Heavy aircraft's largest change
     EXPECT_NEAR(far.groundSpeed, 180.0, 1e-9);              // the speed its positions show
     EXPECT_NEAR(far.verticalRate, 2400.0, 5.0);
 }
@@ -60,11 +60,11 @@ TEST_F(AirTest, BankIsLimitedPerCategory)
 {
     LiveAc& heavy = flying(5000.0, 0.0, 0.0, "B77W");
     lf_bankTowards(heavy, PI / 2.0, 100);
-    EXPECT_NEAR(heavy.bankStep, -0.015 * DEG_TO_RAD, 1e-15); // right turn, right bank, at the rate
-    heavy.block[kBlockBank] = -19.99 * DEG_TO_RAD;
+    EXPECT_NEAR(heavy.bankStep, -0.015 * kDegToRad, 1e-15); // right turn, right bank, at the rate
+    heavy.block[kBlockBank] = -19.99 * kDegToRad;
     lf_bankTowards(heavy, PI / 2.0, 100);
-    EXPECT_NEAR(heavy.block[kBlockBank] + heavy.bankStep * 100, -20.0 * DEG_TO_RAD, 1e-12);
-    EXPECT_EQ(g_bankLimits.at(static_cast<uint32_t>(AcCategory::HighPerf)), 90.0 * DEG_TO_RAD);
+    EXPECT_NEAR(heavy.block[kBlockBank] + heavy.bankStep * 100, -20.0 * kDegToRad, 1e-12);
+    EXPECT_EQ(g_bankLimits.at(static_cast<uint32_t>(AcCategory::HighPerf)), 90.0 * kDegToRad);
     EXPECT_THROW(g_bankRates.at(6), std::out_of_range);
 }
 
@@ -103,11 +103,11 @@ TEST_F(AirTest, TheNoseFollowsThePathFlownAndTheBankTheTurn)
 {
     const LatLon centre = away(5.0);
     const double radiusNm = 1500.0 * kMetre;
-    const double stepDeg = 90.0 * 1852.0 / 3600.0 * 15.0 / 1500.0 * RAD_TO_DEG;
+    const double stepDeg = 90.0 * 1852.0 / 3600.0 * 15.0 / 1500.0 * kRadToDeg;
     const auto onCircle = [&](int K) { return away(radiusNm, 180.0 + K * stepDeg, centre); };
     LiveAc& ac = driven({pt(onCircle(0), 3000.0, 90.0, now(), true), pt(onCircle(1), 3000.0, 90.0, now() + 1500, true)},
                         FlightState::flying, "C172");
-    ac.block[kBlockHeading] = 270.0 * DEG_TO_RAD; // along the circle, counter-clockwise seen from above
+    ac.block[kBlockHeading] = 270.0 * kDegToRad; // along the circle, counter-clockwise seen from above
     double noseOff = 0.0;
     double bank = 0.0;
     for (int k = 2; k < 10; ++k) {
@@ -117,9 +117,9 @@ TEST_F(AirTest, TheNoseFollowsThePathFlownAndTheBankTheTurn)
             ticks(1);
             const auto& b = ac.block;
             const double track = gf_bearing(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]);
-            noseOff = std::max(noseOff, std::abs(gf_wrapRadians(b[kBlockHeading] - track)) * RAD_TO_DEG);
+            noseOff = std::max(noseOff, std::abs(gf_wrapRadians(b[kBlockHeading] - track)) * kRadToDeg);
             if (k > 3) {
-                bank = std::max(bank, std::abs(b[kBlockBank]) * RAD_TO_DEG);
+                bank = std::max(bank, std::abs(b[kBlockBank]) * kRadToDeg);
             }
         }
     }
@@ -133,12 +133,12 @@ TEST_F(AirTest, EveryLegHasAPathAndAStraightOneIsFlownStraight)
     for (const double headingDeg : {90.0, 80.0, 100.0}) {
         g_liveAcs.clear();
         LiveAc& ac = flying(5000.0, 0.0, 0.0);
-        ac.block[kBlockHeading] = headingDeg * DEG_TO_RAD;
+        ac.block[kBlockHeading] = headingDeg * kDegToRad;
         ticks(1);
         EXPECT_TRUE(ac.legPath.shaped != 0 && ac.legPath.planned != 0) << headingDeg;
         if (headingDeg == 90.0) {
             ticks(500);
-            EXPECT_NEAR(ac.block[kBlockHeading] * RAD_TO_DEG, 90.0, 0.05);
+            EXPECT_NEAR(ac.block[kBlockHeading] * kRadToDeg, 90.0, 0.05);
         }
     }
 }
@@ -150,7 +150,7 @@ TEST_F(AirTest, ACurvedLegIsFlownWithoutARush)
     for (double headingDeg : {0.0, 45.0, 150.0}) {
         g_liveAcs.clear();
         LiveAc& ac = flying(5000.0, 0.0, 0.0);
-        ac.block[kBlockHeading] = headingDeg * DEG_TO_RAD;
+        ac.block[kBlockHeading] = headingDeg * kDegToRad;
         ticks(1);
         ASSERT_TRUE(ac.legPath.running()) << headingDeg;
         const int32_t due = ac.stream.back().playTick;
@@ -162,7 +162,7 @@ TEST_F(AirTest, ACurvedLegIsFlownWithoutARush)
             const auto before = ac.block;
             ticks(1);
             const double m = gf_distanceNm(before[kBlockLat], before[kBlockLon], ac.block[kBlockLat],
-                                           ac.block[kBlockLon]) * METRES_PER_NM;
+                                           ac.block[kBlockLon]) * kMetresPerNm;
             slowest = std::min(slowest, m);
             fastest = std::max(fastest, m);
             total += m;
@@ -198,14 +198,14 @@ TEST_F(AirTest, ASharpCornerIsATurnNotAPivot)
             headings.push_back(ac.block[kBlockHeading]);
             if (headings.size() > 100) {
                 fastestTurnDegS = std::max(
-                    fastestTurnDegS, std::abs(gf_wrapRadians(headings.back() - headings[headings.size() - 101])) * RAD_TO_DEG);
+                    fastestTurnDegS, std::abs(gf_wrapRadians(headings.back() - headings[headings.size() - 101])) * kRadToDeg);
             }
-            bankDeg = std::max(bankDeg, std::abs(ac.block[kBlockBank]) * RAD_TO_DEG);
+            bankDeg = std::max(bankDeg, std::abs(ac.block[kBlockBank]) * kRadToDeg);
         }
         // about a coordinated turn at the bank limit (14 deg/s for the Light at 90 kt, 6 for the
         // Large at 180 kt); a pivot turns hundreds of degrees a second
         EXPECT_LT(fastestTurnDegS, std::string(model) == "C172" ? 35.0 : 10.0) << model;
-        EXPECT_LE(bankDeg, g_bankLimits.at(ac.category) * RAD_TO_DEG + 1e-9) << model;
+        EXPECT_LE(bankDeg, g_bankLimits.at(ac.category) * kRadToDeg + 1e-9) << model;
     }
 }
 
@@ -235,7 +235,7 @@ TEST_F(AirTest, AReportInsideTheTurnCircleIsNoLoop)
             headings.push_back(ac.block[kBlockHeading]);
             if (headings.size() > 100) {
                 widestSwingDeg = std::max(
-                    widestSwingDeg, std::abs(gf_wrapRadians(headings.back() - headings[headings.size() - 101])) * RAD_TO_DEG);
+                    widestSwingDeg, std::abs(gf_wrapRadians(headings.back() - headings[headings.size() - 101])) * kRadToDeg);
             }
             farthestNm = std::max(farthestNm, gf_distanceNm(a.lat, a.lon, ac.block[kBlockLat], ac.block[kBlockLon]));
         }
@@ -298,7 +298,7 @@ TEST_F(AirTest, FlareStagesByHeightAboveTheCentreOfGravity)
         }
     }
     EXPECT_EQ(ac.throttleIndex, 0u);
-    EXPECT_GE(ac.block[kBlockPitch], -4.0 * DEG_TO_RAD);
+    EXPECT_GE(ac.block[kBlockPitch], -4.0 * kDegToRad);
 }
 
 TEST_F(AirTest, DerotationEndsWhereverThePitchStarts)

@@ -17,7 +17,7 @@
 
 namespace qmt::test {
 
-inline constexpr double kMetre = NM_PER_METRE;
+inline constexpr double kMetre = kNmPerMetre;
 
 class MotionTest : public SpawnTest {
 protected:

@@ -52,7 +52,7 @@ protected:
             d.fastestTurn = std::max(d.fastestTurn, std::abs(gf_wrapRadians(b[kBlockHeading] - before[kBlockHeading])));
             if (gf_distanceNm(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]) > 0.01 * kMetre) {
                 const double motion = gf_bearing(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]);
-                d.noseOffDeg = std::max(d.noseOffDeg, std::abs(gf_wrapRadians(b[kBlockHeading] - motion)) * RAD_TO_DEG);
+                d.noseOffDeg = std::max(d.noseOffDeg, std::abs(gf_wrapRadians(b[kBlockHeading] - motion)) * kRadToDeg);
             }
             d.nearestM = std::min(d.nearestM, gf_distanceNm(b[kBlockLat], b[kBlockLon], P.lat, P.lon) / kMetre);
         }
@@ -70,10 +70,10 @@ protected:
         points.push_back(pt(at, 0.0, kt, tick));
         LatLon firstCorner{};
         for (int side = 0; side < 5; ++side) {
-            const double bearing = (ROTATION_DEG + 90.0 * (side % 4)) * DEG_TO_RAD;
+            const double bearing = (ROTATION_DEG + 90.0 * (side % 4)) * kDegToRad;
             const int n = side == 0 || side == 4 ? 4 : 8; // half a leg at the start and at the end
             for (int i = 0; i < n; ++i) {
-                at = gf_destinationPoint(at, bearing, 25.0 * kMetre * FEET_PER_NM);
+                at = gf_destinationPoint(at, bearing, 25.0 * kMetre * kFeetPerNm);
                 tick += step;
                 points.push_back(pt(at, 0.0, kt, tick));
             }
@@ -114,8 +114,8 @@ TEST_F(GroundTest, BezierPointAndItsFailures)
     double heading = 0.0;
     ASSERT_TRUE(gf_bezierPoint(c, 0.5, lat, lon, heading));
     EXPECT_NEAR((lat - 52.0) * 111132.95, 75.0, 1e-9);
-    EXPECT_NEAR((lon - 4.0) * std::cos(52.0 * DEG_TO_RAD) * 111132.95, 25.0, 1e-9);
-    EXPECT_NEAR(heading * RAD_TO_DEG, 45.0, 1e-9);
+    EXPECT_NEAR((lon - 4.0) * std::cos(52.0 * kDegToRad) * 111132.95, 25.0, 1e-9);
+    EXPECT_NEAR(heading * kRadToDeg, 45.0, 1e-9);
     EXPECT_FALSE(gf_bezierPoint(c, 1.5, lat, lon, heading));
     c.controlEast = GroundCurve::kNone;
     EXPECT_FALSE(gf_bezierPoint(c, 0.5, lat, lon, heading));
@@ -125,24 +125,24 @@ TEST_F(GroundTest, TurnsTheShortWayAndNeverPastTheTarget)
 {
     LiveAc& ac = driven({pt(away(1.0), 0.0, 10.0, now())}, FlightState::taxi);
     ac.pitchRateLive = 0.01;
-    ac.block[kBlockHeading] = 10.0 * DEG_TO_RAD;
-    lf_turnToward(ac, 190.0 * DEG_TO_RAD);
-    EXPECT_NEAR(ac.block[kBlockHeading], 10.0 * DEG_TO_RAD - 0.01, 1e-12); // counter-clockwise
-    ac.block[kBlockHeading] = 359.0 * DEG_TO_RAD;
-    lf_turnToward(ac, 1.0 * DEG_TO_RAD);
-    EXPECT_NEAR(ac.block[kBlockHeading], 359.0 * DEG_TO_RAD + 0.01, 1e-12); // clockwise over north
+    ac.block[kBlockHeading] = 10.0 * kDegToRad;
+    lf_turnToward(ac, 190.0 * kDegToRad);
+    EXPECT_NEAR(ac.block[kBlockHeading], 10.0 * kDegToRad - 0.01, 1e-12); // counter-clockwise
+    ac.block[kBlockHeading] = 359.0 * kDegToRad;
+    lf_turnToward(ac, 1.0 * kDegToRad);
+    EXPECT_NEAR(ac.block[kBlockHeading], 359.0 * kDegToRad + 0.01, 1e-12); // clockwise over north
     ac.pitchRateLive = 0.1;
-    lf_turnToward(ac, 1.0 * DEG_TO_RAD);
-    EXPECT_NEAR(ac.block[kBlockHeading], 1.0 * DEG_TO_RAD, 1e-12); // ends on it
-    ac.block[kBlockHeading] = 0.8 * DEG_TO_RAD;
-    lf_turnToward(ac, 1.0 * DEG_TO_RAD);
-    EXPECT_NEAR(ac.block[kBlockHeading], 0.8 * DEG_TO_RAD, 1e-12); // inside the dead band
+    lf_turnToward(ac, 1.0 * kDegToRad);
+    EXPECT_NEAR(ac.block[kBlockHeading], 1.0 * kDegToRad, 1e-12); // ends on it
+    ac.block[kBlockHeading] = 0.8 * kDegToRad;
+    lf_turnToward(ac, 1.0 * kDegToRad);
+    EXPECT_NEAR(ac.block[kBlockHeading], 0.8 * kDegToRad, 1e-12); // inside the dead band
 
     // 359 against 1 degree is a 2 degree correction, not a turn
     LiveAc& north = driven({pt(away(1.0), 0.0, 10.0, now()), pt(away(100 * kMetre, 1.0, away(1.0)), 0.0, 10.0,
                                                               now() + 2000)},
                            FlightState::taxi, "B738", 0x484002);
-    north.block[kBlockHeading] = 359.0 * DEG_TO_RAD;
+    north.block[kBlockHeading] = 359.0 * kDegToRad;
     nextPosMain(north);
     EXPECT_NEAR(north.headingChange, 2.0, 1e-6);
     EXPECT_EQ(north.turning, 0);
@@ -202,8 +202,8 @@ TEST_F(GroundTest, ThrottleByDepartureSpeedAndTheRunwayExit)
     // rolling out on runway 36: above 90 kt the spoilers stay, 359 against 1 degree is no exit
     ac.departing = 0;
     ac.landingRoll = 1;
-    ac.touchdownHeading = 359.0 * DEG_TO_RAD;
-    ac.block[kBlockHeading] = 1.0 * DEG_TO_RAD;
+    ac.touchdownHeading = 359.0 * kDegToRad;
+    ac.block[kBlockHeading] = 1.0 * kDegToRad;
     ac.stream[0].groundSpeed = 120.0;
     lf_rollOnGround(ac);
     EXPECT_EQ(ac.landingRoll, 1);
@@ -212,7 +212,7 @@ TEST_F(GroundTest, ThrottleByDepartureSpeedAndTheRunwayExit)
     lf_rollOnGround(ac);
     EXPECT_EQ(eventsSent(ac.objectId, kSpoilers, 0), 1u);
     EXPECT_EQ(ac.flapsIndex, 1u);
-    ac.block[kBlockHeading] = 15.0 * DEG_TO_RAD; // 16 degrees off the runway
+    ac.block[kBlockHeading] = 15.0 * kDegToRad; // 16 degrees off the runway
     lf_rollOnGround(ac);
     EXPECT_EQ(ac.landingRoll, 0);
     EXPECT_EQ(ac.flapsIndex, 0u);

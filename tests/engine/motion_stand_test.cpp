@@ -208,14 +208,14 @@ TEST_F(StandTest, ACornerBeforeTheStopIsDrivenOntoTheStandAlongItsHeading)
         }
         if (gf_distanceNm(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]) > 0.005 * kMetre) {
             const double motion = gf_bearing(before[kBlockLat], before[kBlockLon], b[kBlockLat], b[kBlockLon]);
-            noseOff = std::max(noseOff, std::abs(gf_wrapRadians(b[kBlockHeading] - motion)) * RAD_TO_DEG);
+            noseOff = std::max(noseOff, std::abs(gf_wrapRadians(b[kBlockHeading] - motion)) * kRadToDeg);
         }
     }
     EXPECT_EQ(ac.flightState, FlightState::parked);
     EXPECT_EQ(ac.standId, 1u);
     EXPECT_LT(noseOff, 15.0);
     EXPECT_LE(fastestTurn, ac.pitchRate + 1e-9);
-    EXPECT_LT(lastTurn * RAD_TO_DEG, 1.0); // it arrives along the stand: no snap round to it
+    EXPECT_LT(lastTurn * kRadToDeg, 1.0); // it arrives along the stand: no snap round to it
 }
 
 // A stand stays held while a live aircraft stands on it: a second one that arrives there is the

@@ -45,7 +45,7 @@ public:
         m_legStart = m_reports.size();
         const double length = std::hypot(EAST - from.east, NORTH - from.north);
         const int n = std::max(1, static_cast<int>(std::ceil(length / (KT * kKtToMs * m_every))));
-        const double track = std::fmod(std::atan2(EAST - from.east, NORTH - from.north) * RAD_TO_DEG + 360.0, 360.0);
+        const double track = std::fmod(std::atan2(EAST - from.east, NORTH - from.north) * kRadToDeg + 360.0, 360.0);
         for (int i = 1; i <= n; ++i) {
             const double f = static_cast<double>(i) / n;
             Report r{from.t + length / n / (KT * kKtToMs) * i,
@@ -158,7 +158,7 @@ protected:
     {
         const double metres = std::hypot(EAST, NORTH);
         return metres == 0.0 ? m_origin
-                             : gf_destinationPoint(m_origin, std::atan2(EAST, NORTH), metres * kMetre * FEET_PER_NM);
+                             : gf_destinationPoint(m_origin, std::atan2(EAST, NORTH), metres * kMetre * kFeetPerNm);
     }
 
     // The airport at ORIGIN with one stand 400 m east of the runway, nose east.
@@ -351,7 +351,7 @@ protected:
         const Sample& half = m_lastSecond[m_lastSecond.size() - 51];
         if (now.onGround && !m_lastSecond[m_lastSecond.size() - 2].onGround && std::isnan(SEEN.touchdownFpm)) {
             SEEN.touchdownFpm = (now.alt - half.alt) * 2.0 * 60.0;
-            SEEN.touchdownBankDeg = std::abs(b[kBlockBank]) * RAD_TO_DEG;
+            SEEN.touchdownBankDeg = std::abs(b[kBlockBank]) * kRadToDeg;
             SEEN.touchdownKt = kt;
         }
         m_speeds.push_back(kt);
@@ -369,15 +369,15 @@ protected:
             SEEN.slowestAirKt = std::min(SEEN.slowestAirKt, kt);
         }
         if (AC.onGround == 0) {
-            SEEN.largestBankDeg = std::max(SEEN.largestBankDeg, std::abs(b[kBlockBank]) * RAD_TO_DEG);
-            SEEN.largestPitchDeg = std::max(SEEN.largestPitchDeg, std::abs(b[kBlockPitch]) * RAD_TO_DEG);
+            SEEN.largestBankDeg = std::max(SEEN.largestBankDeg, std::abs(b[kBlockBank]) * kRadToDeg);
+            SEEN.largestPitchDeg = std::max(SEEN.largestPitchDeg, std::abs(b[kBlockPitch]) * kRadToDeg);
             if (AC.flightState == FlightState::flying && AC.departing == 0 && AC.heightAboveGround < 1000.0) {
                 SEEN.lowestClimbFpm = std::max(SEEN.lowestClimbFpm, fpm);
             }
             if (kt > 30.0) {
                 const double track = gf_bearing(ago.at.lat, ago.at.lon, now.at.lat, now.at.lon);
                 SEEN.airNoseOffDeg =
-                    std::max(SEEN.airNoseOffDeg, std::abs(gf_wrapRadians(b[kBlockHeading] - track)) * RAD_TO_DEG);
+                    std::max(SEEN.airNoseOffDeg, std::abs(gf_wrapRadians(b[kBlockHeading] - track)) * kRadToDeg);
             }
         }
     }

@@ -16,8 +16,8 @@
 namespace qmt::test {
 namespace {
 
-constexpr double kMetre = NM_PER_METRE;
-constexpr double kEast = 90.0 * DEG_TO_RAD;
+constexpr double kMetre = kNmPerMetre;
+constexpr double kEast = 90.0 * kDegToRad;
 constexpr int32_t kWeekTicks = 60480000;
 
 class NewPointTest : public SpawnTest {
@@ -323,7 +323,7 @@ TEST_F(NewPointTest, APushBackReportTellsTheSideOfTheTurn)
 
     StreamPos anticlockwise = clockwise;
     anticlockwise.hasTrueHeading = 1;
-    anticlockwise.trueHeading = 60.0 * DEG_TO_RAD; // the true heading wins over the track
+    anticlockwise.trueHeading = 60.0 * kDegToRad; // the true heading wins over the track
     EXPECT_FALSE(checkExtendingSituations(ac, anticlockwise));
     EXPECT_EQ(ac.pushBackTurnRight, 0);
 

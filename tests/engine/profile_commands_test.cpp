@@ -11,7 +11,7 @@
 namespace qmt::test {
 namespace {
 
-constexpr double kDeg = DEG_TO_RAD;
+constexpr double kDeg = kDegToRad;
 
 using ProfileTest = EngineTest;
 using CommandsTest = EngineTest;

@@ -234,7 +234,7 @@ TEST_F(BirthTest, AnAirborneSpawnFliesWithItsBlockFromTheFrontPoint)
     EXPECT_EQ(g_twinCheckIds.back(), ac.id);
     EXPECT_DOUBLE_EQ(ac.block[kBlockVerticalSpeed], 20.0); // ft/min into ft/s
     EXPECT_DOUBLE_EQ(ac.block[kBlockAirspeed], 210.0);
-    EXPECT_NEAR(ac.block[kBlockPitch], -(3.0 + 1200.0 / 600.0 * 2.2) * DEG_TO_RAD, 1e-12);
+    EXPECT_NEAR(ac.block[kBlockPitch], -(3.0 + 1200.0 / 600.0 * 2.2) * kDegToRad, 1e-12);
     const double east = gf_bearing(f.lat, f.lon, ac.stream[1].lat, ac.stream[1].lon);
     EXPECT_NEAR(ac.block[kBlockHeading], east, 1e-12);
     EXPECT_DOUBLE_EQ(ac.headingStep, 0.0);
@@ -245,13 +245,13 @@ TEST_F(BirthTest, PitchAtSpawnFollowsTheVerticalRateWithinItsLimits)
     LiveAc& ac = bufferAc(0x484001, "KLM1");
     ac.stream.front().verticalRate = -1500.0;
     lf_attitudeFromStream(ac);
-    EXPECT_NEAR(ac.block[kBlockPitch] * RAD_TO_DEG, -0.25, 1e-9);
+    EXPECT_NEAR(ac.block[kBlockPitch] * kRadToDeg, -0.25, 1e-9);
     ac.stream.front().verticalRate = 5000.0;
     lf_attitudeFromStream(ac);
-    EXPECT_NEAR(ac.block[kBlockPitch] * RAD_TO_DEG, -(3.0 + 4.0 * 2.2), 1e-9);
+    EXPECT_NEAR(ac.block[kBlockPitch] * kRadToDeg, -(3.0 + 4.0 * 2.2), 1e-9);
     ac.stream.front().airborne = 0;
     lf_attitudeFromStream(ac);
-    EXPECT_NEAR(ac.block[kBlockPitch] * RAD_TO_DEG, 0.6, 1e-9);
+    EXPECT_NEAR(ac.block[kBlockPitch] * kRadToDeg, 0.6, 1e-9);
 }
 
 TEST_F(BirthTest, AStandingStartTakesItsHeadingFromTheTrackInRadians)
@@ -295,7 +295,7 @@ TEST_F(BirthTest, AGroundSpawnNearAFreeStandStartsParkedOnIt)
     EXPECT_DOUBLE_EQ(ac.stream.front().lat, standAt.lat);
     EXPECT_DOUBLE_EQ(ac.stream.front().lon, standAt.lon);
     EXPECT_EQ(ac.stream.front().repeat, 1);
-    EXPECT_NEAR(ac.stream.front().track, RAD_TO_DEG, 1e-12);
+    EXPECT_NEAR(ac.stream.front().track, kRadToDeg, 1e-12);
     EXPECT_DOUBLE_EQ(ac.block[kBlockHeading], 1.0);
     EXPECT_EQ(ac.timeStamp, (WeekTime{3, 20}));
     EXPECT_GT(ac.parkStart, 0u);

@@ -23,7 +23,7 @@ namespace qmt::test {
 // Near the middle of EHAM.
 inline constexpr double kHomeLat = 52.3086;
 inline constexpr double kHomeLon = 4.7639;
-inline constexpr double kB738HalfSpanNm = 17.9 * NM_PER_METRE;
+inline constexpr double kB738HalfSpanNm = 17.9 * kNmPerMetre;
 
 class SpawnTest : public EngineTest {
 protected:
@@ -59,7 +59,7 @@ protected:
     // The position DISTANCE_NM from home along BEARING_DEG.
     static LatLon away(double DISTANCE_NM, double BEARING_DEG = 90.0, LatLon FROM = {kHomeLat, kHomeLon})
     {
-        return gf_destinationPoint(FROM, BEARING_DEG * DEG_TO_RAD, DISTANCE_NM * FEET_PER_NM);
+        return gf_destinationPoint(FROM, BEARING_DEG * kDegToRad, DISTANCE_NM * kFeetPerNm);
     }
 
     static StreamPos point(LatLon AT, bool AIRBORNE, double ALT, double GS, int32_t PLAY_TICK, bool REPEAT = false)

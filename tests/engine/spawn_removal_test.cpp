@@ -127,12 +127,12 @@ TEST_F(RemovalTest, AnAircraftOnTheGroundAheadOfALowAirborneUserGoes)
     g_userAc.altitudeAboveGround = 400.0;
     g_userAc.heading = 0.0;
     const LatLon ahead = away(0.9, 0.0);
-    const LatLon offTrack = gf_destinationPoint(ahead, 90.0 * DEG_TO_RAD, 40.0);
+    const LatLon offTrack = gf_destinationPoint(ahead, 90.0 * kDegToRad, 40.0);
     LiveAc& ac = activeAc(0x484001, "KLM1", 0.0, true);
     ac.block[kBlockLat] = offTrack.lat;
     ac.block[kBlockLon] = offTrack.lon;
     LiveAc& wide = activeAc(0x484002, "KLM2", 0.0, true);
-    const LatLon wideAt = gf_destinationPoint(ahead, 90.0 * DEG_TO_RAD, 300.0);
+    const LatLon wideAt = gf_destinationPoint(ahead, 90.0 * kDegToRad, 300.0);
     wide.block[kBlockLat] = wideAt.lat;
     wide.block[kBlockLon] = wideAt.lon;
     // both roll toward the user, so the conflict check ahead of them has nothing to say

@@ -128,7 +128,7 @@ TEST_F(TickTest, ChainFromBatchToRemoval)
     const int32_t created = g_tickCounter.load() - 1;
     const uint32_t objectId = g_liveAcs[0].objectId;
     EXPECT_EQ(g_liveAcs[0].state, AcState::active);
-    EXPECT_EQ(calls("SimConnect_RequestDataOnSimObject", REQUEST_STATIC_CG), 1u);
+    EXPECT_EQ(calls("SimConnect_RequestDataOnSimObject", kRequestStaticCg), 1u);
     EXPECT_EQ(calls("SimConnect_AISetAircraftFlightPlan"), 1u);
     const auto pln = gf_flightPlanFileName(objectId);
     EXPECT_TRUE(std::filesystem::exists(pln));
@@ -152,7 +152,7 @@ TEST_F(TickTest, ChainFromBatchToRemoval)
     for (int n = 0; n < 10; ++n) {
         tick();
     }
-    EXPECT_EQ(calls("SimConnect_SetDataOnSimObject", DEF_POSITION), 10u);
+    EXPECT_EQ(calls("SimConnect_SetDataOnSimObject", kDefPosition), 10u);
 
     // Removal: the record and its flight plan file go once the simulator has removed it.
     removeAircraftFromSim(g_liveAcs[0], "test");
@@ -219,11 +219,11 @@ TEST_F(TickTest, StaleEntriesAreDropped)
 
     // A creation report for an id no record waits for: the object is taken out again.
     const uint32_t orphan = gf_simStandIn().addForeignAircraft(52.3, 4.7, 0.0, true);
-    gf_addSimNotification(SimNotification{orphan, 0x7777777, 0, NOTE_LIVE_CREATED, 0.0, 0.0});
+    gf_addSimNotification(SimNotification{orphan, 0x7777777, 0, kNoteLiveCreated, 0.0, 0.0});
     // A creation report with an unusable object id: the record is given up.
     LiveAc& c = spawned(0x100003, "KLM3", "Title C");
     c.stream.front().airborne = 1;
-    gf_addSimNotification(SimNotification{2, 0x100003, 0, NOTE_LIVE_CREATED, 0.0, 0.0});
+    gf_addSimNotification(SimNotification{2, 0x100003, 0, kNoteLiveCreated, 0.0, 0.0});
     tick();
     tick();
     EXPECT_EQ(gf_findLiveAc(0x100003), nullptr);
@@ -234,7 +234,7 @@ TEST_F(TickTest, StaleEntriesAreDropped)
     LiveAc& d = spawned(0x100004, "KLM4", "Title D");
     d.objectId = 0x50;
     const uint32_t extra = gf_simStandIn().addForeignAircraft(52.3, 4.7, 0.0, true);
-    gf_addSimNotification(SimNotification{extra, 0x100004, 0, NOTE_LIVE_CREATED, 0.0, 0.0});
+    gf_addSimNotification(SimNotification{extra, 0x100004, 0, kNoteLiveCreated, 0.0, 0.0});
     tick();
     EXPECT_EQ(gf_findLiveAc(0x100004)->objectId, 0x50u);
     ASSERT_GT(tickUntil([extra] { return !gf_simStandIn().objectExists(extra); }, 20), 0);
@@ -310,7 +310,7 @@ TEST_F(TickTest, ABusyHandOverWaitsForTheNextTick)
          [] {
              LiveAc& ac = addLiveAc(0x100001, "KLM1");
              ac.state = AcState::adding2sim;
-             gf_addSimNotification(SimNotification{0x60, 0x100001, 0, NOTE_LIVE_CREATED, 0.0, 0.0});
+             gf_addSimNotification(SimNotification{0x60, 0x100001, 0, kNoteLiveCreated, 0.0, 0.0});
          },
          [] { return gf_findLiveAc(0x100001)->state == AcState::active; }},
         {"a live batch", g_batchMutex,
@@ -414,7 +414,7 @@ TEST_F(TickTest, GroundDataAndStaticCg)
     a.block[kBlockBank] = 0.02;
     a.block[kBlockHeading] = 1.2;
     a.cgHeight = 6.0;
-    gf_addSimNotification(SimNotification{0x44, 1, 0, NOTE_GROUND_DATA, 10.0, 0.5});
+    gf_addSimNotification(SimNotification{0x44, 1, 0, kNoteGroundData, 10.0, 0.5});
     gf_handleSimNotifications();
     EXPECT_EQ(a.onGround, 1);
     EXPECT_EQ(a.touchedDown, 1);
@@ -434,16 +434,16 @@ TEST_F(TickTest, GroundDataAndStaticCg)
     b.approach = 1;
     b.touchdownSlots = 0;
     b.groundPitch = 0.02;
-    gf_addSimNotification(SimNotification{0x45, 1, 0, NOTE_GROUND_DATA, 10.0, 0.5});
+    gf_addSimNotification(SimNotification{0x45, 1, 0, kNoteGroundData, 10.0, 0.5});
     gf_handleSimNotifications();
     EXPECT_DOUBLE_EQ(gf_findLiveAc(0x100002)->pitchStep, 0.02);
 
     LiveAc& c = *gf_findLiveAc(0x100001);
-    gf_addSimNotification(SimNotification{0x44, 0, 0, NOTE_STATIC_CG, 40.0, 3.0 * 0.017453292519943295});
+    gf_addSimNotification(SimNotification{0x44, 0, 0, kNoteStaticCg, 40.0, 3.0 * 0.017453292519943295});
     gf_handleSimNotifications();
     EXPECT_DOUBLE_EQ(c.cgHeight, 6.0);
     EXPECT_DOUBLE_EQ(c.groundPitch, 0.012217304763960306);
-    gf_addSimNotification(SimNotification{0x44, 0, 0, NOTE_STATIC_CG, 12.5, 0.01});
+    gf_addSimNotification(SimNotification{0x44, 0, 0, kNoteStaticCg, 12.5, 0.01});
     gf_handleSimNotifications();
     EXPECT_DOUBLE_EQ(c.cgHeight, 12.5);
     EXPECT_DOUBLE_EQ(c.groundPitch, 0.01);
@@ -459,7 +459,7 @@ TEST_F(TickTest, TitlesRefusedAgainAfterTheirBanEndTheSessionAtTwenty)
             const uint32_t hex = 0x200000 + static_cast<uint32_t>(i);
             LiveAc& ac = spawned(hex, "KLM" + std::to_string(100 + i), "Refused livery " + std::to_string(i));
             g_chosenLiveries[hex] = ac.liveryTitle;
-            gf_addSimNotification(SimNotification{0, hex, 0, NOTE_CREATE_FAILED, 0.0, 0.0});
+            gf_addSimNotification(SimNotification{0, hex, 0, kNoteCreateFailed, 0.0, 0.0});
             if (round == 0 || i < 19) {
                 EXPECT_NO_THROW(gf_handleSimNotifications()) << "round " << round << ", title " << i;
                 EXPECT_EQ(gf_findLiveAc(hex), nullptr);
@@ -479,7 +479,7 @@ TEST_F(TickTest, TitlesRefusedAgainAfterTheirBanEndTheSessionAtTwenty)
             g_liveAcs.clear();
             g_addingStack.clear();
         }
-        gf_advanceLoopClockForTests(TITLE_BAN);
+        gf_advanceLoopClockForTests(kTitleBan);
     }
     EXPECT_EQ(g_notCreatedTitles.size(), 20u);
     EXPECT_TRUE(g_notCreatedTitles.at("Refused livery 3").forGood);

@@ -131,7 +131,7 @@ TEST_F(FeedTest, BlockedCallsignIsReportedOncePerAircraftAndAgainAfterAChangeOfT
     ASSERT_TRUE(gf_readLiveTrafficOnce());
     auto notes = lf_takeNotifications();
     ASSERT_EQ(notes.size(), 2u);
-    EXPECT_EQ(notes[0].kind, NOTE_CALLSIGN_BLOCKED);
+    EXPECT_EQ(notes[0].kind, kNoteCallsignBlocked);
     EXPECT_EQ(notes[0].aircraftId, 0x484001u);
     EXPECT_EQ(notes[0].objectId, 0u);
     EXPECT_EQ(notes[1].aircraftId, 0x484002u);

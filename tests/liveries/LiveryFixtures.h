@@ -78,7 +78,7 @@ inline void writeAigRegcodes(const std::string& ELEMENTS, const std::filesystem:
     const std::filesystem::path plain = WORK / "aig-plain.xml";
     writeFile(plain, aigXml(ELEMENTS));
     std::filesystem::create_directories(g_inputPath);
-    ASSERT_TRUE(gf_streamEncrypt(plain, g_inputPath / AIG_REGCODES_ENC_FILE));
+    ASSERT_TRUE(gf_streamEncrypt(plain, g_inputPath / kAigRegcodesEncFile));
     std::filesystem::remove(plain);
 }
 

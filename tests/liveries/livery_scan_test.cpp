@@ -21,7 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
 
-const std::string AIG_CFG = "[General]\nicao_type_designator=A320\n"
+const std::string kAigCfg = "[General]\nicao_type_designator=A320\n"
                             "[fltsim.0]\ntitle=AIG A320 KLM\nicao_airline=KLM\natc_id=PH-AAA\n"
                             "[fltsim.1]\ntitle=AIG A320 Fran\xC3\xA7" "aise\nicao_airline=AFR\natc_parking_types=CARGO\n"
                             "[fltsim.2]\ntitle=AIG A320 Bad\nicao_airline=QQQ\n"
@@ -34,7 +34,7 @@ protected:
     void buildTree()
     {
         const auto air = std::filesystem::path("SimObjects") / "Airplanes";
-        writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_A320" / "aircraft.cfg", AIG_CFG);
+        writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_A320" / "aircraft.cfg", kAigCfg);
         writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_B738" / "Aircraft.CFG",
                  "[General]\nicao_type_designator=B38W\n[fltsim.0]\ntitle=AIG B738 KLM\nicao_airline=KLM\n",
                  Encoding::utf16Crlf);
@@ -120,7 +120,7 @@ TEST_F(LiveryScanFlowTest, EveryEncodingAndLineEndGivesByteIdenticalRecords)
     while (late.size() < 6000)
         late += "; a comment line of the kind real files carry before their sections\n";
     std::vector<std::vector<std::string>> results;
-    for (const std::string& text : {AIG_CFG, late + AIG_CFG}) {
+    for (const std::string& text : {kAigCfg, late + kAigCfg}) {
         for (const Encoding e :
              {Encoding::utf8, Encoding::utf8Bom, Encoding::utf16Crlf, Encoding::windows1252, Encoding::windows1252Bom,
               Encoding::crOnly}) {
@@ -235,7 +235,7 @@ TEST_F(LiveryScanFlowTest, LinkedPackagesAndLiveryFoldersAreScannedOnceAndLinksT
 TEST_F(LiveryScanFlowTest, PackageThatIsALinkLoopIsNamedAndTheOthersAreScanned)
 {
     const auto air = std::filesystem::path("SimObjects") / "Airplanes";
-    writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_A320" / "aircraft.cfg", AIG_CFG);
+    writeCfg(m_community / "aig-aitraffic-oci-beta" / air / "AIG_A320" / "aircraft.cfg", kAigCfg);
     std::filesystem::create_directories(m_community);
     std::filesystem::create_directory_symlink(m_community / "fsltl-traffic-base", m_community / "fsltl-traffic-base");
     MSFS_INSTALL_PATH.set(m_community.parent_path().string());

@@ -71,7 +71,7 @@ TEST_F(RegcodesTest, OversizedTextFileIsRefusedAndTheOthersRead)
 {
     myRegcodes("a.txt", "Single regcode; PH-BXA\n");
     const auto huge = myRegcodes("huge.txt", "Huge livery; PH-BXB\n");
-    std::filesystem::resize_file(huge, MAX_LIVERY_TEXT_BYTES + 1); // sparse: nothing is written
+    std::filesystem::resize_file(huge, kMaxLiveryTextBytes + 1); // sparse: nothing is written
     std::vector<RegcodeRecord> records;
     EXPECT_FALSE(gf_readRegcodeTxtFiles(g_myRegcodesPath, records));
     EXPECT_EQ(records.size(), 1u);
@@ -134,7 +134,7 @@ TEST_F(RegcodesTest, DontUseTitlesComeFromBothSources)
               lines.end());
 
     // Without a decryptable AIG file the user's files still count.
-    std::filesystem::remove(g_inputPath / AIG_REGCODES_ENC_FILE);
+    std::filesystem::remove(g_inputPath / kAigRegcodesEncFile);
     lf_readDontUseTitles();
     EXPECT_THAT(g_dontUseTitles, ElementsAre("My bad livery"));
 }
@@ -164,7 +164,7 @@ TEST_F(RegcodesTest, UserFilesOverrideTheAigFileAndReportIt)
 TEST_F(RegcodesTest, UserFilesApplyWhenTheAigFileCannotBeDecrypted)
 {
     writeLiveriesFile(FIXTURE_LIVERIES);
-    writeFile(g_inputPath / AIG_REGCODES_ENC_FILE, "not an encrypted file");
+    writeFile(g_inputPath / kAigRegcodesEncFile, "not an encrypted file");
     myRegcodes("mine.txt", "KLM Boeing 737-800 PH-BXB; PH-BXZ\n");
     gf_processScannedLiveries();
     EXPECT_EQ(g_regcodeLiveries.at("PH-BXZ"), "KLM Boeing 737-800 PH-BXB");

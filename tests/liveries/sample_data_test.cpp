@@ -35,7 +35,7 @@ protected:
         ASSERT_TRUE(gf_readDbase(source / "data" / "reference" / "dbase.xml"));
         std::filesystem::create_directories(g_inputPath);
         ASSERT_TRUE(gf_streamEncrypt(source / "data" / "reference" / "AIG-regcodes.xml",
-                                     g_inputPath / AIG_REGCODES_ENC_FILE));
+                                     g_inputPath / kAigRegcodesEncFile));
         gf_setSimUserFolder(source / "data" / "simulator");
         gf_findInstallPath();
         gf_scanLiveries();

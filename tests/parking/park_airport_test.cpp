@@ -248,7 +248,7 @@ TEST_F(ParkAirportTest, InTheAirTheNearestListedAirportInRangeIsChosenAndDropped
     writeFile(parkList(), "EHAM\nQLNA\n");
     lf_readMyParkAirports();
     startTraffic({});
-    const LatLon threeNm = gf_destinationPoint(LatLon{kQlnaLat, kQlnaLon}, 0.0, 3.0 * FEET_PER_NM);
+    const LatLon threeNm = gf_destinationPoint(LatLon{kQlnaLat, kQlnaLon}, 0.0, 3.0 * kFeetPerNm);
     userAt(threeNm, false, 3000.0);
     gf_manageParkAirport(0);
     EXPECT_TRUE(logHas("QLNA in sight at 3.0 nm"));
@@ -258,7 +258,7 @@ TEST_F(ParkAirportTest, InTheAirTheNearestListedAirportInRangeIsChosenAndDropped
     EXPECT_EQ(g_stands.size(), 4u);
     EXPECT_EQ(g_parkLoaded.load(), 1);
 
-    const LatLon far = gf_destinationPoint(LatLon{kQlnaLat, kQlnaLon}, 0.0, 25.0 * FEET_PER_NM);
+    const LatLon far = gf_destinationPoint(LatLon{kQlnaLat, kQlnaLon}, 0.0, 25.0 * kFeetPerNm);
     userAt(far, false, 3000.0);
     gf_manageParkAirport(0);
     EXPECT_TRUE(logHas("QLNA (QLN) is out of sight (25.0 nm), parked aircraft will be removed"));

@@ -25,7 +25,7 @@ protected:
                               AcCategory CATEGORY = AcCategory::Large)
     {
         AcProfile p;
-        p.halfSpan = HALF_SPAN_M * NM_PER_METRE;
+        p.halfSpan = HALF_SPAN_M * kNmPerMetre;
         p.callsign = CALLSIGN;
         p.category = static_cast<uint32_t>(CATEGORY);
         p.kind.airlineId = gf_airlineId("KLM");
@@ -56,7 +56,7 @@ TEST_F(StandTableTest, TooSmallStandsAreTakenOnlyWithin20mAndWidenedAtMost85m)
     EXPECT_EQ(gf_findStandNear(52.3 - 21 * kMetreLat, 4.76, wide, 0.05, false), nullptr);
     Stand* s = gf_findStandNear(52.3 - 19 * kMetreLat, 4.76, wide, 0.05, false);
     ASSERT_NE(s, nullptr);
-    EXPECT_NEAR(s->radius * METRES_PER_NM, 19.0, 1e-9);
+    EXPECT_NEAR(s->radius * kMetresPerNm, 19.0, 1e-9);
     EXPECT_EQ(s->radiusChanged, 1);
     EXPECT_EQ(g_learnedUpdates, 1u);
     EXPECT_EQ(gf_windowValues().learnedUpdates, 1u);
@@ -65,7 +65,7 @@ TEST_F(StandTableTest, TooSmallStandsAreTakenOnlyWithin20mAndWidenedAtMost85m)
     const AcProfile huge = aircraft(35.0 * 1852.0);
     s = gf_findStandNear(52.3, 4.76, huge, 0.05, false);
     ASSERT_NE(s, nullptr);
-    EXPECT_NEAR(s->radius * METRES_PER_NM, 85.0, 1e-6);
+    EXPECT_NEAR(s->radius * kMetresPerNm, 85.0, 1e-6);
 }
 
 TEST_F(StandTableTest, HelipadsOnlyForRotorcraft)
@@ -83,9 +83,9 @@ TEST_F(StandTableTest, LearnedPreferenceFindsAStandBeyondTheLimit)
     makeRow(2, 70.0, 30.0);
     g_stands[1].options.push_back(option(1, "0:47", 1, "PH-A", "KLM1"));
     // 60 m from S2, beyond a 50 m limit, but S2 has learned this callsign.
-    Stand* s = gf_findStandNear(52.3 + 130 * kMetreLat, 4.76, aircraft(17.0), 50 * NM_PER_METRE, true);
+    Stand* s = gf_findStandNear(52.3 + 130 * kMetreLat, 4.76, aircraft(17.0), 50 * kNmPerMetre, true);
     EXPECT_EQ(s, &g_stands[1]);
-    EXPECT_EQ(gf_findStandNear(52.3 + 130 * kMetreLat, 4.76, aircraft(17.0), 50 * NM_PER_METRE, false), nullptr);
+    EXPECT_EQ(gf_findStandNear(52.3 + 130 * kMetreLat, 4.76, aircraft(17.0), 50 * kNmPerMetre, false), nullptr);
 }
 
 TEST_F(StandTableTest, StandAtPositionAndNames)

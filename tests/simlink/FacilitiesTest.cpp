@@ -148,7 +148,7 @@ TEST_F(FacilitiesTest, RepeatedParkingNamesAreMadeUnique)
 TEST_F(FacilitiesTest, AnAirportOfMoreStandsThanAnyAirportHasIsNotRead)
 {
     std::string parkings;
-    for (size_t i = 0; i <= MAX_AIRPORT_STANDS; ++i) {
+    for (size_t i = 0; i <= kMaxAirportStands; ++i) {
         parkings += std::string(i ? "," : "") + R"({"name":"P","number":)" + std::to_string(i) +
                     R"(,"type":1,"heading":0,"radius":15,"lat":52.3,"lon":4.7})";
     }

@@ -91,7 +91,7 @@ TEST_F(SimLinkTest, PackagesPathComesFromUserCfg)
     EXPECT_EQ(gf_packagesPathFromUserCfg(m_dir / "UserCfg.opt").string(), "E:\\P");
     // A file far larger than the simulator's settings is not read (nor held in memory).
     std::ofstream(m_dir / "UserCfg.opt", std::ios::binary | std::ios::trunc)
-        << std::string(MAX_USER_CFG_BYTES, 'x') << "\nInstalledPackagesPath \"D:\\P\"\n";
+        << std::string(kMaxUserCfgBytes, 'x') << "\nInstalledPackagesPath \"D:\\P\"\n";
     EXPECT_TRUE(gf_packagesPathFromUserCfg(m_dir / "UserCfg.opt").empty());
     EXPECT_NE(logText().find("UserCfg.opt of " + std::to_string(std::filesystem::file_size(m_dir / "UserCfg.opt")) +
                              " bytes is larger than the simulator's settings ever are (4194304), not read"),

@@ -80,7 +80,7 @@ TEST_F(SimClientTest, CreateIsSentOnTheNextFrameAndReportedWithItsObjectIdAndGro
     frames(4);
     const auto notes = lf_takeNotes();
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].kind, NOTE_LIVE_CREATED);
+    EXPECT_EQ(notes[0].kind, kNoteLiveCreated);
     EXPECT_EQ(notes[0].aircraftId, 0x4840D6u);
     EXPECT_GT(notes[0].objectId, 5u);
     EXPECT_EQ(sim().objectTitle(notes[0].objectId), "KLM B738");
@@ -106,8 +106,8 @@ TEST_F(SimClientTest, TwoCreatesWithTheSameCallsignEachGetTheirOwnObject)
     EXPECT_EQ(sim().objectTitle(byAircraft[0x400001].objectId), "Title One");
     EXPECT_EQ(sim().objectTitle(byAircraft[0x400002].objectId), "Title Two");
     EXPECT_EQ(sim().objectTitle(byAircraft[17].objectId), "Title Static");
-    EXPECT_EQ(byAircraft[0x400001].kind, NOTE_LIVE_CREATED);
-    EXPECT_EQ(byAircraft[17].kind, NOTE_STATIC_CREATED);
+    EXPECT_EQ(byAircraft[0x400001].kind, kNoteLiveCreated);
+    EXPECT_EQ(byAircraft[17].kind, kNoteStaticCreated);
     EXPECT_NE(byAircraft[0x400001].objectId, byAircraft[0x400002].objectId);
 }
 
@@ -119,7 +119,7 @@ TEST_F(SimClientTest, FailingTitleGivesKindSixAndLeavesNothingPending)
     frames(5);
     const auto notes = lf_takeNotes();
     ASSERT_EQ(notes.size(), 2u);
-    const auto failed = std::find_if(notes.begin(), notes.end(), [](auto& n) { return n.kind == NOTE_CREATE_FAILED; });
+    const auto failed = std::find_if(notes.begin(), notes.end(), [](auto& n) { return n.kind == kNoteCreateFailed; });
     ASSERT_NE(failed, notes.end());
     EXPECT_EQ(failed->aircraftId, 0x400003u);
     EXPECT_EQ(failed->objectId, 0u);
@@ -141,7 +141,7 @@ TEST_F(SimClientTest, RemovalIsSentAndReported)
     frames(1);
     const auto notes = lf_takeNotes();
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].kind, NOTE_OBJECT_REMOVED);
+    EXPECT_EQ(notes[0].kind, kNoteObjectRemoved);
     EXPECT_EQ(notes[0].objectId, objectId);
     EXPECT_FALSE(sim().objectExists(objectId));
 }
@@ -294,7 +294,7 @@ TEST_F(SimClientTest, EveryTwentiethRangeCallReportsAiAircraftWithGroundData)
     ASSERT_EQ(notes.size(), 2u);
     std::map<std::uint32_t, SimNotification> byObject;
     for (const auto& n : notes) {
-        EXPECT_EQ(n.kind, NOTE_GROUND_DATA);
+        EXPECT_EQ(n.kind, kNoteGroundData);
         byObject[n.objectId] = n;
     }
     EXPECT_EQ(byObject.at(nearGround).aircraftId, 1u);
@@ -366,7 +366,7 @@ TEST_F(SimClientTest, AnswersThatNoAircraftCanHaveAreRefused)
     EXPECT_EQ(created[0].value2, 0.0);
     {
         std::lock_guard lock(g_simQueueMutex);
-        SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG, created[0].objectId,
+        SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), kRequestStaticCg, kDefStaticCg, created[0].objectId,
                                           SIMCONNECT_PERIOD_ONCE);
     }
     for (int i = 0; i < 20; ++i) {
@@ -397,14 +397,14 @@ TEST_F(SimClientTest, StaticCgAnswerBecomesKindFour)
     {
         // As the engine does it: on the worker, under the queue mutex.
         std::lock_guard lock(g_simQueueMutex);
-        ASSERT_EQ(SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG, objectId,
+        ASSERT_EQ(SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), kRequestStaticCg, kDefStaticCg, objectId,
                                                     SIMCONNECT_PERIOD_ONCE),
                   S_OK);
     }
     m_client.dispatch();
     const auto notes = lf_takeNotes();
     ASSERT_EQ(notes.size(), 1u);
-    EXPECT_EQ(notes[0].kind, NOTE_STATIC_CG);
+    EXPECT_EQ(notes[0].kind, kNoteStaticCg);
     EXPECT_EQ(notes[0].objectId, objectId);
     EXPECT_DOUBLE_EQ(notes[0].value1, 12.0);
     EXPECT_DOUBLE_EQ(notes[0].value2, 0.03);
@@ -434,7 +434,7 @@ TEST_F(SimClientTest, OutOfOrderAndLostCreatesAreMatchedOrGivenUp)
         gf_queueAiCreate(lf_request(0x400100 + i, "CS" + std::to_string(i), titles[i]));
     }
     std::vector<SimNotification> notes;
-    for (std::uint64_t f = 0; f < SIM_ANSWER_TIMEOUT_FRAMES + 2; ++f) {
+    for (std::uint64_t f = 0; f < kSimAnswerTimeoutFrames + 2; ++f) {
         frames(1);
         for (const SimNotification& n : lf_takeNotes()) {
             notes.push_back(n);
@@ -446,11 +446,11 @@ TEST_F(SimClientTest, OutOfOrderAndLostCreatesAreMatchedOrGivenUp)
     bool outOfOrder = false;
     std::uint32_t lastAircraft = 0;
     for (const SimNotification& n : notes) {
-        if (n.kind == NOTE_CREATE_FAILED) {
+        if (n.kind == kNoteCreateFailed) {
             ++failed;
             continue;
         }
-        ASSERT_EQ(n.kind, NOTE_LIVE_CREATED);
+        ASSERT_EQ(n.kind, kNoteLiveCreated);
         EXPECT_EQ(sim().objectTitle(n.objectId), titles[n.aircraftId - 0x400100]);
         outOfOrder = outOfOrder || n.aircraftId < lastAircraft;
         lastAircraft = n.aircraftId;
@@ -467,10 +467,10 @@ TEST_F(SimClientTest, ExceptionOfADirectRequestIsTracedByItsSendId)
 {
     {
         std::lock_guard lock(g_simQueueMutex);
-        ASSERT_EQ(SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), REQUEST_STATIC_CG, DEF_STATIC_CG, 4242,
+        ASSERT_EQ(SimConnect_RequestDataOnSimObject(g_hSimConnect.load(), kRequestStaticCg, kDefStaticCg, 4242,
                                                     SIMCONNECT_PERIOD_ONCE),
                   S_OK);
-        gf_noteDirectRequest(REQUEST_STATIC_CG, 4242);
+        gf_noteDirectRequest(kRequestStaticCg, 4242);
     }
     m_client.dispatch();
     EXPECT_TRUE(g_simConnectError.load());
@@ -525,7 +525,7 @@ TEST_F(SimLinkTest, TheHandleStaysOpenAfterQuitUntilTheClientIsStopped)
     {
         std::lock_guard lock(g_simQueueMutex);
         double data[3] = {100.0, 100.0, 100.0};
-        SimConnect_SetDataOnSimObject(g_hSimConnect.load(), DEF_ENGINE_DATA, 7, 0, 0, sizeof data, data);
+        SimConnect_SetDataOnSimObject(g_hSimConnect.load(), kDefEngineData, 7, 0, 0, sizeof data, data);
     }
     EXPECT_EQ(gf_simStandIn().callsOnClosedHandles(), 0u);
     gf_stopSimClient();
@@ -597,7 +597,7 @@ TEST_F(SimLinkTest, ThreadConnectsCreatesAndStops)
         }
         std::lock_guard lock(g_simNotifyMutex);
         for (const auto& n : g_simNotifications) {
-            if (n.kind == NOTE_LIVE_CREATED) {
+            if (n.kind == kNoteLiveCreated) {
                 notes.push_back(n);
             }
         }

@@ -20,7 +20,7 @@ class AirportFileTest : public ParkingTest {};
 
 Stand makeStand(const std::string& NAME, double LAT, double LON, double RADIUS_M = 25.0)
 {
-    return Stand(NAME, {}, LAT, LON, 270.0 * DEG_TO_RAD, RADIUS_M, 3, false, false, false);
+    return Stand(NAME, {}, LAT, LON, 270.0 * kDegToRad, RADIUS_M, 3, false, false, false);
 }
 
 StandOption makeOption(const std::string& REG, uint32_t DAY, const std::string& HH, uint32_t ID = 1)
@@ -172,7 +172,7 @@ TEST_F(AirportFileTest, UserErrorsBecomeTheReturnedText)
         std::string error;
     };
     std::string tooMany;
-    for (size_t i = 0; i <= MAX_AIRPORT_STANDS; ++i) {
+    for (size_t i = 0; i <= kMaxAirportStands; ++i) {
         tooMany += fmt::format(R"(<parkpos id="S{}" latitude="52" longitude="4"/>)", i);
     }
     const Case cases[] = {

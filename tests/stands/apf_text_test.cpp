@@ -50,8 +50,8 @@ std::string lf_documentText(const AirportFile& FILE, int32_t SIM)
         attribute("id", stand.name);
         attribute("latitude", fmt::format("{:.6f}", stand.latitude));
         attribute("longitude", fmt::format("{:.6f}", stand.longitude));
-        attribute("heading", fmt::format("{:.1f}", stand.heading * RAD_TO_DEG));
-        attribute("radius", fmt::format("{:.1f}", stand.radius * METRES_PER_NM));
+        attribute("heading", fmt::format("{:.1f}", stand.heading * kRadToDeg));
+        attribute("radius", fmt::format("{:.1f}", stand.radius * kMetresPerNm));
         if (stand.heli) {
             attribute("heli", "true");
         } else {
@@ -86,7 +86,7 @@ protected:
 Stand lf_stand(std::string NAME, double LAT, double LON, double HEADING_DEG, double RADIUS_M, uint16_t TYPE = 1,
                bool HELI = false)
 {
-    return Stand(std::move(NAME), {}, LAT, LON, HEADING_DEG * DEG_TO_RAD, RADIUS_M, TYPE, false, false, HELI);
+    return Stand(std::move(NAME), {}, LAT, LON, HEADING_DEG * kDegToRad, RADIUS_M, TYPE, false, false, HELI);
 }
 
 TEST_F(ApfTextTest, GeneratedTextIsTheDocumentsBytes)

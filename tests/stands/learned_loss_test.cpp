@@ -93,7 +93,7 @@ TEST_F(LearnedLossTest, AFileThatCannotBeReadIsSetAsideAndLearningGoesOn)
     const std::string manual =
         R"(<parkpos id="M1" manual="true" latitude="52.301" longitude="4.761" radius="25" type="3"/>)";
     std::string tooMany;
-    for (size_t i = 0; i <= MAX_AIRPORT_STANDS; ++i) {
+    for (size_t i = 0; i <= kMaxAirportStands; ++i) {
         tooMany += "<parkpos id=\"X" + std::to_string(i) + "\"/>";
     }
     const struct {

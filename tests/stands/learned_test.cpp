@@ -79,7 +79,7 @@ TEST_F(LearnedTest, ExampleFilesRoundTrip)
     EXPECT_EQ(d2->options[2].furtherName, "KLM88P");
     EXPECT_EQ(d2->options[3].hours, gf_hours2bitset("3,5,6"));
     EXPECT_EQ(d2->options[3].cpl, 1);
-    EXPECT_NEAR(standNamed("E5")->radius * METRES_PER_NM, 42.0, 1e-9);
+    EXPECT_NEAR(standNamed("E5")->radius * kMetresPerNm, 42.0, 1e-9);
     EXPECT_EQ(standNamed("F4")->cargo, 0);
     const Stand* m1 = standNamed("M1");
     ASSERT_NE(m1, nullptr);
@@ -113,7 +113,7 @@ TEST_F(LearnedTest, VersionRuleKeepsSettingsAndRadiiButNotOptions)
         gf_clearStands();
         ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
         EXPECT_EQ(RANGE.value(), 55) << version;
-        EXPECT_NEAR(standNamed("A1")->radius * METRES_PER_NM, 50.0, 1e-9) << version;
+        EXPECT_NEAR(standNamed("A1")->radius * kMetresPerNm, 50.0, 1e-9) << version;
         EXPECT_EQ(standNamed("A1")->options.size(), options) << version;
     }
     EXPECT_TRUE(logHas("older Quillon version than 11.10.0"));
@@ -183,7 +183,7 @@ TEST_F(LearnedTest, HandmadeSaveKeepsEverythingOfAStand)
     ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
     ASSERT_EQ(g_stands.size(), 2u);
     // A wide aircraft stood on H7 and widened it.
-    g_stands[0].radius = 30.0 * NM_PER_METRE;
+    g_stands[0].radius = 30.0 * kNmPerMetre;
     g_stands[0].radiusChanged = 1;
     lf_saveLearnedApf();
 
@@ -193,7 +193,7 @@ TEST_F(LearnedTest, HandmadeSaveKeepsEverythingOfAStand)
     const Stand* h7 = standNamed("H7");
     ASSERT_NE(h7, nullptr);
     EXPECT_NEAR(h7->latitude, 52.301, 1e-9);
-    EXPECT_NEAR(h7->radius * METRES_PER_NM, 30.0, 1e-9);
+    EXPECT_NEAR(h7->radius * kMetresPerNm, 30.0, 1e-9);
     EXPECT_EQ(h7->cargo, 1);
     ASSERT_EQ(h7->options.size(), 1u) << "an option known by airline and model only is kept";
     EXPECT_EQ(h7->options[0].kind.airlineId, gf_airlineId("KLM"));

@@ -24,7 +24,7 @@ protected:
         const int32_t real = gf_qualityReal(g_qualityFactors);
         const int32_t soft = gf_qualitySoft(g_qualityFactors);
         ASSERT_TRUE(real >= -1 && real <= 100 && soft >= -1 && soft <= 100) << WHAT;
-        ASSERT_TRUE(g_parkApfInfo.altitudeFt >= LOWEST_AIRPORT_FT && g_parkApfInfo.altitudeFt <= HIGHEST_AIRPORT_FT)
+        ASSERT_TRUE(g_parkApfInfo.altitudeFt >= kLowestAirportFt && g_parkApfInfo.altitudeFt <= kHighestAirportFt)
             << WHAT;
         ASSERT_TRUE(std::isfinite(g_parkAirportElevation)) << WHAT;
         ASSERT_TRUE(RANGE.value() >= RANGE.minValue() && RANGE.value() <= RANGE.maxValue()) << WHAT;

@@ -27,8 +27,8 @@ TEST_F(StandBoundsTest, RadiusPositionAndHeadingAreBoundedAtReading)
                       R"(<parkpos id="LAT" latitude="1000" longitude="4.767" radius="20"/>)"),
               "");
     ASSERT_EQ(g_stands.size(), 2u);
-    EXPECT_NEAR(standNamed("OK")->heading, 270.0 * DEG_TO_RAD, 1e-12);
-    EXPECT_NEAR(standNamed("TURNS")->heading, 5.0 * DEG_TO_RAD, 1e-12);
+    EXPECT_NEAR(standNamed("OK")->heading, 270.0 * kDegToRad, 1e-12);
+    EXPECT_NEAR(standNamed("TURNS")->heading, 5.0 * kDegToRad, 1e-12);
     EXPECT_TRUE(logHas("stand HUGE has an invalid radius '1e308' m (0 to 200 m)"));
     for (const Stand& s : g_stands) {
         EXPECT_TRUE(gf_standInBounds(s)) << s.name;
@@ -45,7 +45,7 @@ TEST_F(StandBoundsTest, LearnedRadiusChangeIsBoundedToo)
                          R"(<parkpos id="M1" manual="true" latitude="52.31" longitude="4.76" radius="5e3"/>)"));
     ASSERT_EQ(gf_readApf(name, g_parkApfInfo), "");
     ASSERT_EQ(g_stands.size(), 1u);
-    EXPECT_NEAR(g_stands[0].radius * METRES_PER_NM, 30.0, 1e-9);
+    EXPECT_NEAR(g_stands[0].radius * kMetresPerNm, 30.0, 1e-9);
     EXPECT_EQ(g_stands[0].radiusChanged, 0);
 }
 
@@ -60,7 +60,7 @@ TEST_F(StandBoundsTest, AdjacencyStaysBoundedWhateverTheFileSays)
     }
     gf_numberStandsAndAdjacency(stands);
     for (const Stand& s : stands) {
-        ASSERT_LE(s.adjacent.size(), MAX_ADJACENT_STANDS);
+        ASSERT_LE(s.adjacent.size(), kMaxAdjacentStands);
         ASSERT_FALSE(s.adjacent.empty());
     }
 }
