@@ -37,22 +37,15 @@
 #include "core/ScanTasks.h"
 #include "liveries/LiveryScan.h"
 
+#include "LiveryBenchTree.h"
+
 namespace {
 
 using namespace qmt;
+using namespace qmt::bench;
 
 constexpr int kFloorFiles = 5000;
-constexpr int kFloorSections = 4;
 constexpr int kRounds = 5;
-
-const std::vector<std::string> kFloorModels = {"A319", "A320", "A321", "A20N", "B737", "B738", "B38M", "E175",
-                                               "E190", "CRJ9", "AT76", "A332", "B77W", "B789", "B744", "DH8D"};
-
-std::string floorAirline(unsigned INDEX)
-{
-    return fmt::format("{}{}{}", static_cast<char>('A' + INDEX / 676 % 26), static_cast<char>('A' + INDEX / 26 % 26),
-                       static_cast<char>('A' + INDEX % 26));
-}
 
 struct FloorTree {
     std::filesystem::path root;
@@ -63,10 +56,9 @@ FloorTree& floorTree()
 {
     static FloorTree t = [] {
         FloorTree made;
-        const char* kept = std::getenv("QUILLON_BENCH_TREE");
-        made.root = kept != nullptr && *kept != '\0'
-                        ? std::filesystem::path(kept) / "floor"
-                        : std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livfloor_{}", ::getpid());
+        const std::filesystem::path kept = keptTreeFolder();
+        made.root = !kept.empty() ? kept / "floor"
+                                  : std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livfloor_{}", ::getpid());
         const auto complete = made.root / "tree-complete";
         const bool write = !std::filesystem::exists(complete);
         if (write)
@@ -74,42 +66,17 @@ FloorTree& floorTree()
         gf_resetCoreForTests();
         gf_setWorkFolder(made.root / "work");
         gf_createWorkFolders();
-        for (const std::string& model : kFloorModels)
+        for (const std::string& model : kModels)
             g_validModels.insert(model);
         std::mt19937 rng(7);
         int serial = 0;
         made.package = made.root / "Community" / "aig-aitraffic-oci-floor";
         const auto airplanes = made.package / "SimObjects" / "Airplanes";
         for (int i = 0; i < kFloorFiles; ++i) {
-            const std::string& model = kFloorModels[static_cast<std::size_t>(i) % kFloorModels.size()];
-            const auto folder = airplanes / fmt::format("AIG_{}_{}", model, i);
-            std::string text = fmt::format("[VERSION]\nmajor=1\nminor=0\n\n[GENERAL]\nicao_type_designator=\"{}\"\n"
-                                           "category=\"airplane\"\n\n",
-                                           model);
-            if (write) {
-                std::filesystem::create_directories(folder / "model");
-                std::ofstream(folder / "model" / "model.cfg", std::ios::binary) << "[models]\nnormal=aircraft.gltf\n";
-            }
-            for (int k = 0; k < kFloorSections; ++k) {
-                const std::string airline = floorAirline(rng() % 900);
-                g_icaoAirlines.insert(airline);
-                if (write) {
-                    const auto texture = folder / fmt::format("texture.{}_{}", airline, serial);
-                    std::filesystem::create_directories(texture);
-                    std::ofstream(texture / "texture.cfg", std::ios::binary) << "[fltsim]\nfallback.1=..\\texture\n";
-                    for (const char* name : {"body_albd.png.dds", "body_albd.png.dds.json"})
-                        std::ofstream(texture / name, std::ios::binary) << "DDS texture stand-in";
-                }
-                text += fmt::format("[fltsim.{0}]\ntitle=\"Floor {2} {1} #{3}\"\ntexture=\"{1}_{3}\"\n"
-                                    "atc_id=\"B-{3:05}\"\natc_airline=\"{1}\"\natc_parking_types=\"GATE,RAMP\"\n"
-                                    "icao_airline=\"{1}\"\nui_type=\"{2}\"\nisAirTraffic=1\n\n",
-                                    k, airline, model, serial);
-                ++serial;
-            }
-            if (write)
-                std::ofstream(folder / "aircraft.cfg", std::ios::binary) << text;
+            const std::string& model = kModels[static_cast<std::size_t>(i) % kModels.size()];
+            writeAircraft(airplanes / fmt::format("AIG_{}_{}", model, i), model, rng, serial, write);
         }
-        if (write && kept != nullptr && *kept != '\0')
+        if (write && !kept.empty())
             std::ofstream(complete) << "complete\n";
         gf_initBglTasks();
         LIG_PRIORITIZE.set(true);
