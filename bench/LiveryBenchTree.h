@@ -12,6 +12,9 @@
 #include <fmt/format.h>
 
 #include "core/AcKind.h"
+#include "core/Paths.h"
+#include "core/RefData.h"
+#include "core/Reset.h"
 
 namespace qmt::bench {
 
@@ -77,6 +80,43 @@ inline std::filesystem::path keptTreeFolder()
 {
     const char* kept = std::getenv("QUILLON_BENCH_TREE");
     return kept != nullptr && *kept != '\0' ? std::filesystem::path(kept) : std::filesystem::path();
+}
+
+
+// The tree of FILES aircraft in ROOT (in a package named PACKAGE below its Community folder), with
+// the working folder set up in it. Written anew unless KEEP is set and an earlier run completed it.
+struct LiveryTree {
+    std::filesystem::path root;
+    std::filesystem::path package;
+    std::vector<std::filesystem::path> files; // the aircraft.cfg files
+};
+
+inline LiveryTree makeLiveryTree(const std::filesystem::path& ROOT, const std::string& PACKAGE, int FILES, bool KEEP)
+{
+    LiveryTree made;
+    made.root = ROOT;
+    const auto complete = made.root / "tree-complete";
+    const bool write = !std::filesystem::exists(complete);
+    if (write)
+        std::filesystem::remove_all(made.root);
+    gf_resetCoreForTests();
+    gf_setWorkFolder(made.root / "work");
+    gf_createWorkFolders();
+    for (const std::string& model : kModels)
+        g_validModels.insert(model);
+    std::mt19937 rng(7);
+    int serial = 0;
+    made.package = made.root / "Community" / PACKAGE;
+    const auto airplanes = made.package / "SimObjects" / "Airplanes";
+    for (int i = 0; i < FILES; ++i) {
+        const std::string& model = kModels[static_cast<std::size_t>(i) % kModels.size()];
+        const auto folder = airplanes / fmt::format("AIG_{}_{}", model, i);
+        writeAircraft(folder, model, rng, serial, write);
+        made.files.push_back(folder / "aircraft.cfg");
+    }
+    if (write && KEEP)
+        std::ofstream(complete) << "complete\n";
+    return made;
 }
 
 } // namespace qmt::bench

@@ -48,9 +48,6 @@ using namespace qmt::bench;
 
 constexpr int kFiles = 5000;
 
-
-
-
 struct Tree {
     std::filesystem::path root;
     std::filesystem::path package;
@@ -112,36 +109,18 @@ double median5(const std::function<double()>& RUN)
     return runs[2];
 }
 
-
-
 Tree& tree()
 {
     static Tree t = [] {
         Tree made;
         const std::filesystem::path kept = keptTreeFolder();
-        made.root = !kept.empty() ? kept
-                                  : std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livscan_{}", ::getpid());
-        const auto complete = made.root / "tree-complete";
-        const bool write = !std::filesystem::exists(complete);
-        if (write)
-            std::filesystem::remove_all(made.root);
-        gf_resetCoreForTests();
-        gf_setWorkFolder(made.root / "work");
-        gf_createWorkFolders();
-        for (const std::string& model : kModels)
-            g_validModels.insert(model);
-        std::mt19937 rng(7);
-        int serial = 0;
-        made.package = made.root / "Community" / "aig-aitraffic-oci-bench";
-        const auto airplanes = made.package / "SimObjects" / "Airplanes";
-        for (int i = 0; i < kFiles; ++i) {
-            const std::string& model = kModels[static_cast<std::size_t>(i) % kModels.size()];
-            const auto folder = airplanes / fmt::format("AIG_{}_{}", model, i);
-            writeAircraft(folder, model, rng, serial, write);
-            made.files.push_back(folder / "aircraft.cfg");
-        }
-        if (write && !kept.empty())
-            std::ofstream(complete) << "complete\n";
+        LiveryTree tree = makeLiveryTree(
+            !kept.empty() ? kept
+                          : std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livscan_{}", ::getpid()),
+            "aig-aitraffic-oci-bench", kFiles, !kept.empty());
+        made.root = tree.root;
+        made.package = tree.package;
+        made.files = std::move(tree.files);
         gf_initBglTasks();
         // Warm the cache, then the raw read's median of five.
         rawReadSeconds(made.files);

@@ -57,27 +57,12 @@ FloorTree& floorTree()
     static FloorTree t = [] {
         FloorTree made;
         const std::filesystem::path kept = keptTreeFolder();
-        made.root = !kept.empty() ? kept / "floor"
-                                  : std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livfloor_{}", ::getpid());
-        const auto complete = made.root / "tree-complete";
-        const bool write = !std::filesystem::exists(complete);
-        if (write)
-            std::filesystem::remove_all(made.root);
-        gf_resetCoreForTests();
-        gf_setWorkFolder(made.root / "work");
-        gf_createWorkFolders();
-        for (const std::string& model : kModels)
-            g_validModels.insert(model);
-        std::mt19937 rng(7);
-        int serial = 0;
-        made.package = made.root / "Community" / "aig-aitraffic-oci-floor";
-        const auto airplanes = made.package / "SimObjects" / "Airplanes";
-        for (int i = 0; i < kFloorFiles; ++i) {
-            const std::string& model = kModels[static_cast<std::size_t>(i) % kModels.size()];
-            writeAircraft(airplanes / fmt::format("AIG_{}_{}", model, i), model, rng, serial, write);
-        }
-        if (write && !kept.empty())
-            std::ofstream(complete) << "complete\n";
+        const LiveryTree tree = makeLiveryTree(
+            !kept.empty() ? kept / "floor"
+                          : std::filesystem::temp_directory_path() / fmt::format("quillon_bench_livfloor_{}", ::getpid()),
+            "aig-aitraffic-oci-floor", kFloorFiles, !kept.empty());
+        made.root = tree.root;
+        made.package = tree.package;
         gf_initBglTasks();
         LIG_PRIORITIZE.set(true);
         return made;
